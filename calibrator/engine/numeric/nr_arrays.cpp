@@ -61,12 +61,13 @@ template <typename T>
 nr_matrix<T> allocate_matrix(int row_low, int row_high, int col_low, int col_high) {
     long long row_count = range_length(row_low, row_high);
     long long col_count = range_length(col_low, col_high);
-    T **rows = row_count < 0 || col_count < 0 ? nullptr : allocate_zeroed<T *>(row_count + 1);
+    T **rows = row_count < 0 ? nullptr : allocate_zeroed<T *>(row_count + 1);
     if (rows == nullptr) {
         nr_error("allocation failure 1 in matrix()");
     }
     T *data = nullptr;
-    if (col_count == 0 || row_count <= std::numeric_limits<long long>::max() / col_count - 1) {
+    if (col_count == 0 ||
+        (col_count > 0 && row_count <= std::numeric_limits<long long>::max() / col_count - 1)) {
         data = allocate_zeroed<T>(row_count * col_count + 1);
     }
     if (data == nullptr) {
