@@ -82,6 +82,9 @@ int32_t random_Step(int32_t state);
 // Sets the generator up from a seed (0: drawn from the clocks); returns the seed used.
 int32_t random_Start(cmaes_random_t &r, int32_t seed);
 double random_Uniform(cmaes_random_t &r);
+// A seed from the clocks: waits for the processor clock to change, then
+// |100 x calendar seconds + clock ticks| in 32-bit arithmetic.
+int32_t cmaes_clock_seed();
 double random_Gauss(cmaes_random_t &r);
 
 // ---------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // from every stage of an optimisation whenever something is logged or fails.
 #include "calibrator/cmaes/cmaes_support.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -43,6 +44,23 @@ std::string szCat(const char *s1, const char *s2, const char *s3, const char *s4
     text += piece(s2);
     text += piece(s3);
     text += piece(s4);
+    return text;
+}
+
+std::string cmaes_format(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, again);
+        text.resize(static_cast<std::size_t>(length));
+    }
+    va_end(again);
     return text;
 }
 

@@ -28,6 +28,9 @@ void cmaes_error_message(const char *s1, const char *s2 = nullptr, const char *s
 std::string szCat(const char *s1, const char *s2 = nullptr, const char *s3 = nullptr,
                   const char *s4 = nullptr);
 
+// printf into a growable string; the format is always a literal of the library.
+std::string cmaes_format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
 // Zeroed storage of count elements of `size` bytes; a failure is fatal.
 void *new_void(long count, long size);
 double *new_double(long count);

@@ -4,9 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "calibrator/engine/control_data.h"
 #include "calibrator/engine/numeric/nr_arrays.h"
-
-struct control_data;
 
 // Smallest number of centres for which the fit in N dimensions can be regular:
 // the screening count (int)(N x 0.5 x (N + 1)), but at least N + 1.
@@ -17,9 +16,9 @@ int rbf_centre_count(int N);
 // (1-based, n + N + 1 entries) receives w_1..w_n, a_1..a_N, a_0. Returns 0, or 1
 // when fewer than N + 1 centres are given or the system has a row of zeros (the
 // coefficients are then all 0). N is the adjustable_count of `cd`.
-short rbf_fit(const double_matrix &centres, const double_vector &values, double_vector &coefficients,
+calib_status rbf_fit(const double_matrix &centres, const double_vector &values, double_vector &coefficients,
               int n, const control_data &cd);
-short rbf_fit_dim(const double_matrix &centres, const double_vector &values,
+calib_status rbf_fit_dim(const double_matrix &centres, const double_vector &values,
                   double_vector &coefficients, int n, int N);
 
 // s(point) for a fit through n centres; point is 1-based with N coordinates.
@@ -37,7 +36,7 @@ double rbf_test_function(double x, double y);
 
 // Reads the self-test seed: one whole number from 0 to 4294967295 (an "ld"
 // suffix is allowed). Returns 0, or 1 when the input holds no such number.
-short rbf_read_seed(std::FILE *in, uint32_t &seed);
+calib_status rbf_read_seed(std::FILE *in, uint32_t &seed);
 // Places the 100 test centres from the seed into rows 1..100, columns 1 and 2,
 // with their test-function values; writes each as "%lf\t%lf\n" to `out` when given.
 void rbf_place_test_centres(uint32_t seed, double_matrix &centres, double_vector &values,
@@ -46,6 +45,7 @@ void rbf_place_test_centres(uint32_t seed, double_matrix &centres, double_vector
 // MODE "rbf": prompts for a seed, places 100 centres in the unit square, writes
 // them to "centers.txt" and fits the surrogate through them. Always in two
 // dimensions. Returns the status of the fit, or 1 when the seed is refused.
-short rbf_self_test(int argc, char **argv, const control_data &cd);
+// (Declared for calibration_main in calibrator/engine/cmaes_entry.h as well.)
+calib_status rbf_self_test(int argc, char *argv[], control_data &cd);
 // The same test with the 103 x 103 system assembled in place.
-short rbf_self_test_inline(int argc, char **argv, const control_data &cd);
+calib_status rbf_self_test_inline(int argc, char *argv[], control_data &cd);
