@@ -415,7 +415,10 @@ calib_status read_prior_and_regularisation(control_reader &r, control_data &cd) 
     cd.prior_information.assign(1, prior_information_data{});
     r.finish_line();
     r.section = "prior information";
-    const bool regularising = cd.mode == "regularization" || cd.mode == "regularisation";
+    // Regularisation uses the weight factor; without prior information that
+    // mode is refused later, so the values are needed only with it.
+    const bool regularising =
+        (cd.mode == "regularization" || cd.mode == "regularisation") && cd.prior_count > 0;
     if (r.at_end() && cd.prior_count == 0) return 0;
     if (r.read_header(cd.prior_section_line) != 0) return 1;
     for (int k = 1; k <= cd.prior_count; ++k) {
