@@ -3,6 +3,7 @@
 #include "calibrator/cmaes/cmaes_support.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -90,8 +91,8 @@ void cmaes_fatal(const char *s1, const char *s2, const char *s3, const char *s4)
 
 void *new_void(long count, long size) {
     void *p = nullptr;
-    if (count >= 0 && size > 0) {
-        // calloc refuses a product that overflows.
+    if (count >= 0 && size > 0 &&
+        static_cast<unsigned long>(count) <= static_cast<unsigned long>(SIZE_MAX) / static_cast<unsigned long>(size)) {
         p = std::calloc(static_cast<std::size_t>(count > 0 ? count : 1), static_cast<std::size_t>(size));
     }
     if (p == nullptr) {
@@ -104,7 +105,7 @@ void *new_void(long count, long size) {
 
 double *new_double(long count) {
     void *p = nullptr;
-    if (count >= 0) {
+    if (count >= 0 && static_cast<unsigned long>(count) <= SIZE_MAX / sizeof(double)) {
         p = std::calloc(static_cast<std::size_t>(count > 0 ? count : 1), sizeof(double));
     }
     if (p == nullptr) {
