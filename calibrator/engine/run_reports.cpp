@@ -3,6 +3,8 @@
 // end of an estimation or regularisation run.
 #include "calibrator/engine/run_reports.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 
@@ -142,6 +144,11 @@ void rewrite_parameter_value_file(std::FILE *parameter_values, const control_dat
         std::fprintf(parameter_values, "%lf\n", native_value(cd.parameters[p], values[p]));
     }
     std::fflush(parameter_values);
+    // Shorter values than before must not leave the old file's tail behind.
+    const long end = std::ftell(parameter_values);
+    if (end >= 0 && ftruncate(fileno(parameter_values), static_cast<off_t>(end)) != 0) {
+        std::printf("\nCannot shorten the parameter value file.\n");
+    }
 }
 
 void write_optimisation_results(std::FILE *record, double phi, const double_matrix &covariance,
