@@ -39,7 +39,7 @@ control_data report_problem() {
     cd.observations.assign(1, observation_data{});
     for (int k = 1; k <= 4; ++k) {
         observation_data o;
-        o.name = "o" + std::to_string(k);
+        o.name = std::string("o").append(std::to_string(k));
         o.measured = k;
         o.model_value = {k + 0.25, 0.0, 0.0};
         o.weight = 1.0;
