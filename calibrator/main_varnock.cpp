@@ -1,7 +1,5 @@
-// Entry of `varnock`. The calibration engine is not built yet.
-#include <cstdio>
+// Entry of `varnock`, the model-independent calibration program: everything is
+// done by calibration_main, whose status becomes the exit status.
+#include "calibrator/engine/calibration_main.h"
 
-int main() {
-    std::fprintf(stderr, "varnock: the calibration program is not available in this build\n");
-    return 1;
-}
+int main(int argc, char *argv[]) { return calibration_main(argc, argv); }

@@ -1,0 +1,16 @@
+// The Gauss-Marquardt-Levenberg drivers of MODE "estimation" and
+// "regularization"/"regularisation", called by calibration_main.
+#pragma once
+#include <cstdio>
+
+#include "calibrator/engine/control_data.h"
+
+calib_status optimise_estimation(int argc, char *argv[], control_data &cd, file_names names,
+                                 std::FILE *record, std::FILE *sensitivity, std::FILE *matrix,
+                                 std::FILE *parameter_values, template_file_table &templates,
+                                 instruction_file_table &instructions);
+
+calib_status optimise_regularisation(int argc, char *argv[], control_data &cd, file_names names,
+                                     std::FILE *record, std::FILE *sensitivity, std::FILE *matrix,
+                                     std::FILE *parameter_values, template_file_table &templates,
+                                     instruction_file_table &instructions);

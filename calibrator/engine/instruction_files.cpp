@@ -1,0 +1,375 @@
+// The instruction interpreter. An instruction file is parsed into a list of
+// steps (checked once at start-up by calibration_main) and carried out against
+// the model output file after every model run by read_model_output_file.
+#include "calibrator/engine/instruction_files.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "calibrator/engine/start_up_services.h"
+
+namespace {
+
+enum class step_kind {
+    line_break,   // go to the start of the next output line
+    search,       // marker text: find it and stand just after it
+    line_advance, // l<n>
+    whitespace,   // w
+    skip_chars,   // t<n>
+    fixed_read,   // [name]a:b
+    free_read,    // !name!
+};
+
+struct instruction_step {
+    step_kind kind = step_kind::line_break;
+    std::string text;     // search text or observation name as written
+    int count = 0;        // l and t counts
+    int first_column = 0; // fixed reads
+    int last_column = 0;
+    int observation = 0;  // observation number of a read
+    // The observation that this step leads to (the next read), for messages.
+    std::string target;
+};
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+bool is_number_char(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' ||
+           c == 'E' || c == 'e';
+}
+
+bool read_whole(std::FILE *f, std::string &text) {
+    text.clear();
+    if (f == nullptr) return false;
+    std::rewind(f);
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
+    return std::ferror(f) == 0;
+}
+
+// The first observation whose name equals `name` as written, in upper case or
+// in lower case.
+int find_observation(const control_data &cd, const std::string &name) {
+    std::string upper = name;
+    std::string lower = name;
+    for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (int k = 1; k <= cd.observation_count; ++k) {
+        const std::string &obs = cd.observations[k].name;
+        if (obs == name || obs == upper || obs == lower) return k;
+    }
+    return 0;
+}
+
+std::string trimmed(const std::string &s) {
+    std::size_t a = 0;
+    std::size_t b = s.size();
+    while (a < b && (is_blank(s[a]) || s[a] == '\r')) ++a;
+    while (b > a && (is_blank(s[b - 1]) || s[b - 1] == '\r' || s[b - 1] == '\n')) --b;
+    return s.substr(a, b - a);
+}
+
+bool whole_number(const std::string &s, int &n) {
+    if (s.empty()) return false;
+    for (char c : s) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    }
+    errno = 0;
+    const long v = std::strtol(s.c_str(), nullptr, 10);
+    if (errno == ERANGE || v > 1000000000L) return false;
+    n = static_cast<int>(v);
+    return true;
+}
+
+struct instruction_parser {
+    const control_data &cd;
+    const std::string &file_name;
+    const std::string &text;
+    std::size_t pos = 0;
+    int line = 2;  // the header is line 1
+
+    calib_status fail(const std::string &what) const {
+        std::printf("\nError in instruction file %s, line %d: %s.\n", file_name.c_str(), line,
+                    what.c_str());
+        pause_for_reading();
+        return 1;
+    }
+
+    // Collects characters up to `stop` (consumed); false at the end of the file.
+    bool collect_until(char stop, std::string &out) {
+        out.clear();
+        while (pos < text.size() && text[pos] != stop) {
+            if (text[pos] == '\n') ++line;
+            out += text[pos++];
+        }
+        if (pos >= text.size()) return false;
+        ++pos;
+        return true;
+    }
+
+    // A count after "l" or "t": a whole number followed by a blank.
+    calib_status count_after(char letter, int &n) {
+        std::string digits;
+        while (pos < text.size() && !is_blank(text[pos]) && text[pos] != '\n') digits += text[pos++];
+        if (pos >= text.size() || text[pos] == '\n' || !whole_number(digits, n)) {
+            return fail(std::string("\"") + letter + digits +
+                        "\" must be a whole number followed by a blank");
+        }
+        ++pos;
+        return 0;
+    }
+
+    calib_status observation_of(const std::string &written, int &k) {
+        k = find_observation(cd, written);
+        if (k == 0) return fail("\"" + written + "\" is not an observation of the control file");
+        return 0;
+    }
+
+    calib_status parse(char marker, std::vector<instruction_step> &steps) {
+        steps.clear();
+        while (pos < text.size()) {
+            const char c = text[pos++];
+            instruction_step step;
+            if (c == '\n') {
+                ++line;
+                step.kind = step_kind::line_break;
+            } else if (c == marker) {
+                step.kind = step_kind::search;
+                if (!collect_until(marker, step.text)) return fail("a search text has no closing marker");
+                if (step.text.empty()) return fail("a search text is empty");
+                if (step.text.find('\n') != std::string::npos) {
+                    return fail("a search text runs over a line break");
+                }
+            } else if (c == 'l') {
+                step.kind = step_kind::line_advance;
+                if (count_after('l', step.count) != 0) return 1;
+                if (step.count < 1) return fail("a line advance must be at least l1");
+            } else if (c == 'w') {
+                step.kind = step_kind::whitespace;
+            } else if (c == 't') {
+                step.kind = step_kind::skip_chars;
+                if (count_after('t', step.count) != 0) return 1;
+            } else if (c == '[') {
+                step.kind = step_kind::fixed_read;
+                std::string name;
+                if (!collect_until(']', name)) return fail("an observation name has no closing \"]\"");
+                step.text = trimmed(name);
+                std::string first;
+                while (pos < text.size() && text[pos] != ':' && text[pos] != '\n') first += text[pos++];
+                if (pos >= text.size() || text[pos] != ':') {
+                    return fail("the fixed read of \"" + step.text + "\" needs columns of the form a:b");
+                }
+                ++pos;
+                std::string last;
+                while (pos < text.size() && is_number_char(text[pos])) last += text[pos++];
+                if (!whole_number(first, step.first_column) || !whole_number(last, step.last_column)) {
+                    return fail("the columns \"" + first + ":" + last + "\" of \"" + step.text +
+                                "\" are not whole numbers");
+                }
+                if (step.first_column < 1) return fail("the first column of \"" + step.text + "\" is below 1");
+                if (step.last_column < step.first_column) {
+                    return fail("the last column of \"" + step.text + "\" is before its first column");
+                }
+                if (observation_of(step.text, step.observation) != 0) return 1;
+            } else if (c == '!') {
+                step.kind = step_kind::free_read;
+                std::string name;
+                if (!collect_until('!', name)) return fail("an observation name has no closing \"!\"");
+                step.text = trimmed(name);
+                if (observation_of(step.text, step.observation) != 0) return 1;
+            } else if (c == '(') {
+                std::printf("Semi-fixed observations are currently not supported with the calibration varnock.\n");
+                std::printf("Modify the instruction file(s) accordingly and rerun the varnock.\n");
+                return 1;
+            } else {
+                continue;  // "&", blanks and any other character do nothing
+            }
+            steps.push_back(step);
+        }
+        // Each step names the observation it leads to, for the messages of a run.
+        std::string next = "(none after it)";
+        for (std::size_t i = steps.size(); i-- > 0;) {
+            if (steps[i].kind == step_kind::fixed_read || steps[i].kind == step_kind::free_read) {
+                next = steps[i].text;
+            }
+            steps[i].target = next;
+        }
+        return 0;
+    }
+};
+
+// Loads an instruction file through its handle, checks its header and parses it.
+calib_status load_instructions(control_data &cd, int k, instruction_file_table &table,
+                               std::vector<instruction_step> &steps) {
+    const std::string &name = cd.instruction_files[k].instruction_name;
+    std::string raw;
+    if (!read_whole(table.files[k], raw)) {
+        std::printf("\nCannot read instruction file %s.\n", name.c_str());
+        return 1;
+    }
+    // A carriage return before a line break belongs to the line break, so that
+    // instruction files with either line end read the same.
+    std::string text;
+    text.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+        text += raw[i];
+    }
+    const std::size_t eol = text.find('\n');
+    const std::size_t header_end = eol == std::string::npos ? text.size() : eol;
+    if (header_end < 5 || (text[0] != 'p' && text[0] != 'j') || text[1] != 'i' || text[2] != 'f' ||
+        is_blank(text[4])) {
+        std::printf("\n%s is not a valid instruction file.\n", name.c_str());
+        std::printf("Its first line must be \"pif\" or \"jif\", any character and the marker character.\n\n");
+        pause_for_reading();
+        return 1;
+    }
+    const char marker = text[4];
+    const std::string body = eol == std::string::npos ? std::string() : text.substr(eol + 1);
+    instruction_parser parser{cd, name, body};
+    return parser.parse(marker, steps);
+}
+
+// Carries the steps out against the output text.
+struct output_cursor {
+    const std::string &out;
+    const std::string &instruction_name;
+    const std::string &output_name;
+    std::size_t pos = 0;
+
+    calib_status fail(const instruction_step &step, const std::string &what) const {
+        std::printf("\nError reading model output file %s with instruction file %s (observation %s): %s.\n",
+                    output_name.c_str(), instruction_name.c_str(), step.target.c_str(), what.c_str());
+        return 1;
+    }
+
+    std::size_t line_end(std::size_t from) const {
+        const std::size_t eol = out.find('\n', from);
+        return eol == std::string::npos ? out.size() : eol;
+    }
+
+    std::size_t next_line(std::size_t from) const {
+        const std::size_t eol = out.find('\n', from);
+        return eol == std::string::npos ? out.size() : eol + 1;
+    }
+
+    calib_status run(const instruction_step &step, control_data &cd, int value_kind) {
+        switch (step.kind) {
+        case step_kind::line_break:
+            pos = next_line(pos);
+            return 0;
+        case step_kind::search: {
+            // A search text holds no line break, so its first occurrence from the
+            // cursor on lies within one line.
+            const std::size_t at = out.find(step.text, pos);
+            if (at == std::string::npos) {
+                return fail(step, "the search text \"" + step.text + "\" was not found");
+            }
+            pos = at + step.text.size();
+            return 0;
+        }
+        case step_kind::line_advance: {
+            std::size_t last_start = pos;
+            for (int i = 0; i < step.count; ++i) {
+                if (pos >= out.size()) {
+                    return fail(step, "the line advance l" + std::to_string(step.count) +
+                                          " goes past the end of the file");
+                }
+                last_start = pos;
+                pos = next_line(pos);
+            }
+            pos = last_start;
+            return 0;
+        }
+        case step_kind::whitespace:
+            while (pos < out.size() && !is_blank(out[pos])) ++pos;
+            while (pos < out.size() && is_blank(out[pos])) ++pos;
+            if (pos >= out.size()) return fail(step, "\"w\" found nothing left in the file");
+            return 0;
+        case step_kind::skip_chars:
+            if (static_cast<std::size_t>(step.count) > out.size() - pos) {
+                return fail(step, "\"t" + std::to_string(step.count) + "\" goes past the end of the file");
+            }
+            pos += static_cast<std::size_t>(step.count);
+            return 0;
+        case step_kind::fixed_read: {
+            std::size_t start_of_line = pos;
+            while (start_of_line > 0 && out[start_of_line - 1] != '\n') --start_of_line;
+            const std::size_t eol = line_end(start_of_line);
+            const std::size_t first = start_of_line + static_cast<std::size_t>(step.first_column) - 1;
+            if (first >= eol) {
+                return fail(step, "the line has fewer than " + std::to_string(step.first_column) + " columns");
+            }
+            std::size_t last = start_of_line + static_cast<std::size_t>(step.last_column);
+            if (last > eol) last = eol;
+            const std::string field = trimmed(out.substr(first, last - first));
+            char *end = nullptr;
+            const double v = std::strtod(field.c_str(), &end);
+            if (field.empty() || *end != '\0') {
+                return fail(step, "columns " + std::to_string(step.first_column) + " to " +
+                                      std::to_string(step.last_column) + " hold \"" + field +
+                                      "\", not a number");
+            }
+            cd.observations[step.observation].model_value[value_kind] = v;
+            pos = last;
+            return 0;
+        }
+        case step_kind::free_read: {
+            while (pos < out.size() && is_blank(out[pos])) ++pos;
+            const std::size_t start = pos;
+            while (pos < out.size() && is_number_char(out[pos])) ++pos;
+            const std::string field = out.substr(start, pos - start);
+            char *end = nullptr;
+            const double v = std::strtod(field.c_str(), &end);
+            if (field.empty() || *end != '\0') {
+                std::string shown = out.substr(start, 20);
+                shown = shown.substr(0, shown.find('\n'));
+                return fail(step, "no number at \"" + trimmed(shown) + "\"");
+            }
+            cd.observations[step.observation].model_value[value_kind] = v;
+            return 0;
+        }
+        }
+        return 0;
+    }
+};
+
+}  // namespace
+
+calib_status check_instruction_files(control_data &cd, instruction_file_table &table) {
+    for (int k = 1; k <= cd.instruction_count; ++k) {
+        std::vector<instruction_step> steps;
+        if (load_instructions(cd, k, table, steps) != 0) return 1;
+    }
+    return 0;
+}
+
+calib_status read_model_output_file(control_data &cd, file_names /*names*/, int instruction_number,
+                                     int value_kind, instruction_file_table &table) {
+    std::vector<instruction_step> steps;
+    if (load_instructions(cd, instruction_number, table, steps) != 0) return 1;
+    const instruction_file_data &ins = cd.instruction_files[instruction_number];
+    std::FILE *f = std::fopen(ins.output_name.c_str(), "rb");
+    if (f == nullptr) {
+        std::printf("\nCannot open model output file %s (instruction file %s); the model run failed.\n",
+                    ins.output_name.c_str(), ins.instruction_name.c_str());
+        return 1;
+    }
+    std::string out;
+    const bool ok = read_whole(f, out);
+    std::fclose(f);
+    if (!ok) {
+        std::printf("\nCannot read model output file %s.\n", ins.output_name.c_str());
+        return 1;
+    }
+    output_cursor cursor{out, ins.instruction_name, ins.output_name};
+    for (const instruction_step &step : steps) {
+        if (cursor.run(step, cd, value_kind) != 0) return 1;
+    }
+    return 0;
+}

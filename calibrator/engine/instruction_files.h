@@ -1,0 +1,15 @@
+// The instruction interpreter: walks a cursor through a model output file as an
+// instruction file says and stores the values read in the observations. Checked
+// once at start-up and run after every model run.
+#pragma once
+#include "calibrator/engine/control_data.h"
+
+// Checks the header and the instructions of every open instruction file (names
+// of observations, counts, columns, unterminated texts); status 1 on a fault.
+calib_status check_instruction_files(control_data &cd, instruction_file_table &table);
+
+// Reads the output file of instruction file `instruction_number` and stores each
+// value read in model_value[value_kind] of its observation. Status 1 when the
+// output file cannot be read or an instruction cannot be carried out.
+calib_status read_model_output_file(control_data &cd, file_names names, int instruction_number,
+                                     int value_kind, instruction_file_table &table);
