@@ -16,6 +16,7 @@ struct time_series {
     std::string name;
     int count = 0;
     int last_index = 0;   // interval found by the last lookup
+    int shifted = 0;      // a RELATIVE series already moved to the start time
 };
 
 // A named series of y against x.
