@@ -168,7 +168,6 @@ struct project_params {
     int init_elev_head_given = 0;
 
     // Cards with their own rules.
-    int reten_depth_given = 0;      // RETEN_DEPTH: the retention map is used
     int soil_erosion = 0;           // SOIL_EROSION given
     int soil_erosion_value = 0;     // the number after SOIL_EROSION
     int richards_k_option = 0;      // 1 arithmetic, 2 geometric
@@ -217,7 +216,7 @@ struct project_params {
     name_card zarn_file, zarn_base_grid, zarn_base_stream, zarn_datasetgroup;
     name_card q7_input, ov_pump, fyssi, daily_output, q7_nodes_to_segs, q7_segment_map;
     name_card q7_segment_fluxes, calib_obs_data, pipe_flow, pipe_head, pipe_tile, optimize;
-    name_card reten_depth;     // the retention map (RETEN_DEPTH with a file name)
+    name_card reten_depth;     // RETEN_DEPTH: the retention map (given also without a name)
     name_card moisture;        // MOISTURE: given flag set even without a name
     name_card area_reduction;  // AREA_REDUCTION: likewise
 };

@@ -2,7 +2,6 @@
 // the usage text and the version banner. Called by the program entry.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 // Run modes chosen by the first argument.
@@ -17,13 +16,9 @@ enum run_mode : int {
     mode_sensitivity = 7, // -s
 };
 
-// Longest file name accepted on the command line (the described 1024-character
-// field with its terminator).
-inline constexpr std::size_t max_command_path = 1023;
-
 struct command_line {
     int mode = mode_none;
-    std::string path;  // the project file or the input file of the mode
+    std::string path;  // the project file or the input file of the mode, taken whole
 };
 
 // Fills cmd from the arguments; -1 after printing the usage text, otherwise the
