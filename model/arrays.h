@@ -298,7 +298,9 @@ int checked_array<T>::grow(long long n, const T &value) {
     std::size_t new_size = 0;
     if (!growth_size_ok(count_, n, sizeof(T), new_size)) return -1;
     allocated_bytes += new_size * sizeof(T);
+    const bool first = data_.empty();
     data_.resize(new_size, value);
+    if (first) data_[0] = T{};  // element 0 exists, unused and zero
     count_ = new_size - 1;
     return 0;
 }
