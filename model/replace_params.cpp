@@ -204,8 +204,8 @@ int read_replace_vals(const std::string &value_file_name) {
     }
     std::fclose(file);
     if (!have_line) {
-        std::printf("Error: no value line %d in the value file %s\n", replace_line_index + 1,
-                    name.c_str());
+        std::printf("Error: no value line %lld in the value file %s\n",
+                    static_cast<long long>(replace_line_index) + 1, name.c_str());
         return -1;
     }
     const int found = read_replace_values_line(value_line);
