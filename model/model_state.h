@@ -199,6 +199,7 @@ struct model_state {
     std::FILE *pipe_flow_file = nullptr;            // PIPE_FLOW
     std::FILE *nutrient_summary_file = nullptr;     // NTR_SUM (opened by read_run_parameters)
     std::FILE *outlet_inflow_file = nullptr;        // Q7_INPUT (opened by read_run_parameters)
+    std::FILE *point_output_file = nullptr;         // Q7_SEGMENT_FLUXES (opened by open_point_output)
     // Per-species outlet hydrograph files of the nutrient module (.conc and .mass).
     std::array<std::FILE *, nutrient_species_count> nutrient_conc_files{};
     std::array<std::FILE *, nutrient_species_count> nutrient_mass_files{};
@@ -223,7 +224,9 @@ struct model_state {
     std::string overland_lake_map_name, overland_lake_file_name, storm_sewer_name;
     std::string grid_pipe_name, flood_grid_name, flood_stream_name, sacramento_name;
     std::string optimize_name, daily_output_name, write_chan_hotstart_name;
-    std::string read_chan_hotstart_name, plux_exchange_name;
+    std::string read_chan_hotstart_name, plux_exchange_name, precip_name, ov_init_depth_name;
+    std::string chan_depth_name, chan_discharge_name, chan_velocity_name;
+    std::string pipe_head_name, pipe_tile_name, pipe_flow_name;
     // "exchange/" + the name of each PLUX map card, in the order of plux_map_switches.
     std::array<std::string, 13> plux_map_names{};
 
@@ -301,7 +304,7 @@ struct model_state {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0;
     double second = 0.0;
     int packed_time = 0, packed_date = 0;  // hour*100+minute, (year*100+month)*100+day
-    double event_start_days = 0.0, clock_days_a = 0.0, clock_days_b = 0.0;
+    double event_start_days = 0.0, start_clock_days = 0.0;  // with now_days and start_days
     // Vegetation-model exchange.
     int hxt_on = 0, plux_on = 0, plux_first = 0, hxt_event_on = 0, hxt_event_num = 0;
     // MOIST, KSAT, ROUGH, POROS, EROSIVITY, CROP_FACT, NET_EROSION _TO_PLUX, then

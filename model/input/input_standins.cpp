@@ -22,3 +22,32 @@ void convert_constituent_units(model_state &s) {
     if (s.project.ov_con_trans || s.project.chan_con_trans)
         report_feature_not_available("constituent transport");
 }
+
+void scan_index_map_tables(const std::string &, std::array<int, 21> &, int) {
+    report_feature_not_available("the mapping-table file");
+}
+
+void scan_stream_index_map_tables(const std::string &, std::array<int, 6> &) {
+    report_feature_not_available("the stream mapping-table file");
+}
+
+void find_richards_index_map(const std::string &, int, std::string &map_name) {
+    map_name.clear();
+}
+
+const char *qvl_species_name(int k) {
+    static const char *const names[13] = {"Nitrite (NO2-)",
+                                          "Nitrate (NO3-)",
+                                          "Ammonium (NH4+)",
+                                          "Organic Nitrogen (Organic N)",
+                                          "Organic Phosphorous (Organic P)",
+                                          "Dissolved Phosphorous (Dissolved P)",
+                                          "Phosphate (PO4)",
+                                          "Algae",
+                                          "Carbonaceous Biochemical Oxygen Demand",
+                                          "Dissolved Oxygen (O2)",
+                                          "Dissolved Org. Carbon",
+                                          "Dissolved Org. Carbon, Fraction Org. C.",
+                                          "Dispersion coefficient"};
+    return k >= 0 && k < 13 ? names[k] : "";
+}
