@@ -1,0 +1,61 @@
+// Services of the channel, sediment and constituent subsystem that the framework,
+// the input readers and the hydrology pieces call: four time-step pieces of the
+// constituents and the channel, pipe-network and erosion routines they reach.
+// The arrays these routines work on live in the run state, so each takes it.
+#pragma once
+
+#include <cstdio>
+
+struct model_state;
+
+// Time-step pieces of the constituents (pieces 14, 15, 20 and 21 of a turn).
+void step_overland_constituent_sources(model_state &state);
+void step_overland_constituent_pools(model_state &state);
+void step_channel_constituents(model_state &state);
+void route_channel_constituents(model_state &state);
+
+// Cross-section terms of every node of every routed link: mode 1 from the node
+// areas, mode 2 from the water-surface elevations. Sets nan_area when an area is
+// not a number.
+void ex_section(model_state &state, int mode, int &nan_area);
+
+// Channel and lake exchange with groundwater for one step; 0, 1 or 2.
+int section_table_lookup(model_state &state);
+
+// Overland-to-channel lateral inflow of one channel step; the volume moved (m3).
+double lateral_inflow(model_state &state, double cell_size, double channel_dt);
+
+// One channel step of explicit diffusive-wave routing; 0 without a groundwater
+// exchange inside the step, else the exchange result (1 or 2); -1 after a failure.
+int ex_flow_route(model_state &state);
+
+// Wash load and bed load of the channel step.
+void channel_sediment_transport(model_state &state, double step_seconds, double cell_size);
+
+// Running maximum of the channel depths or discharges of every node.
+void track_max_channel(model_state &state);
+
+// One step of the pipe network for dt seconds; 0 after a step.
+int superlink_step(model_state &state, double dt);
+
+// Water between grid cells and pipe nodes; 1 when an exchange was computed.
+int pipe_exchange(model_state &state);
+
+// Overland erosion of one overland step.
+void overland_erosion(model_state &state, double dt, double cell_size, double viscosity);
+
+// Overland transport of the constituents for dt seconds; the mass that left
+// through the outlet.
+double overland_constituent_transport(model_state &state, double dt);
+
+// Rebuilds the cross-section tables after a change of bed or roughness.
+void xsec_update(model_state &state);
+
+// Stores each channel cell's number in the per-node-and-link table con_vect.
+void cconnect(model_state &state);
+
+// Property tables of one break-point node.
+void xsec_property_tables(model_state &state, int extra_tables, int link, int node);
+
+// Reads the pipe network and the grid-pipe files (both stay open); 0 on success.
+int read_superlink_file(std::FILE *network_file, std::FILE *grid_pipe_file, model_state &state);

@@ -1,0 +1,93 @@
+// Stand-ins for the channel, sediment and constituent services, until they are
+// built: a piece whose feature the project leaves off does nothing; a service a
+// run needs stops it with a clear message.
+#include "model/channel/channel_services.h"
+#include "model/feature_standin.h"
+#include "model/model_state.h"
+
+namespace {
+bool overland_constituents_given(const model_state &s) {
+    return s.project.ov_con_trans || s.project.nutrients;
+}
+bool channel_constituents_given(const model_state &s) {
+    return s.project.chan_con_trans || s.project.nutrients;
+}
+}  // namespace
+
+void step_overland_constituent_sources(model_state &s) {
+    if (overland_constituents_given(s))
+        report_feature_not_available("overland constituent sources");
+}
+
+void step_overland_constituent_pools(model_state &s) {
+    if (overland_constituents_given(s)) report_feature_not_available("overland constituent pools");
+}
+
+void step_channel_constituents(model_state &s) {
+    if (channel_constituents_given(s)) report_feature_not_available("channel constituents");
+}
+
+void route_channel_constituents(model_state &s) {
+    if (channel_constituents_given(s))
+        report_feature_not_available("channel constituent routing");
+}
+
+void ex_section(model_state &, int, int &nan_area) {
+    nan_area = 0;
+    report_feature_not_available("the channel cross-section computation");
+}
+
+int section_table_lookup(model_state &) {
+    report_feature_not_available("the channel-groundwater exchange");
+    return 0;
+}
+
+double lateral_inflow(model_state &, double, double) {
+    report_feature_not_available("channel lateral inflow");
+    return 0.0;
+}
+
+int ex_flow_route(model_state &) {
+    report_feature_not_available("channel routing");
+    return -1;
+}
+
+void channel_sediment_transport(model_state &, double, double) {
+    report_feature_not_available("channel sediment transport");
+}
+
+void track_max_channel(model_state &) {
+    report_feature_not_available("the channel maximum tracking");
+}
+
+int superlink_step(model_state &, double) {
+    report_feature_not_available("the pipe network");
+    return -1;
+}
+
+int pipe_exchange(model_state &) {
+    report_feature_not_available("the tile-drain exchange");
+    return 0;
+}
+
+void overland_erosion(model_state &, double, double, double) {
+    report_feature_not_available("overland erosion");
+}
+
+double overland_constituent_transport(model_state &, double) {
+    report_feature_not_available("overland constituent transport");
+    return 0.0;
+}
+
+void xsec_update(model_state &) { report_feature_not_available("the cross-section update"); }
+
+void cconnect(model_state &) { report_feature_not_available("the cell-to-channel connection"); }
+
+void xsec_property_tables(model_state &, int, int, int) {
+    report_feature_not_available("the break-point cross-section tables");
+}
+
+int read_superlink_file(std::FILE *, std::FILE *, model_state &) {
+    report_feature_not_available("the pipe network");
+    return -1;
+}

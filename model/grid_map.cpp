@@ -1,0 +1,166 @@
+// The grid map reader: six header lines, then the values row by row, stored into a
+// whole integer grid or packed by watershed cell. Called by the input readers
+// (mask, elevation, parameter maps) and by the exchange with the vegetation model.
+#include "model/grid_map.h"
+
+#include <cstddef>
+
+#include "model/errors.h"
+#include "model/globals.h"
+#include "model/line_reader.h"
+
+namespace {
+
+struct map_header {
+    double north = 0.0, south = 0.0, east = 0.0, west = 0.0;
+    int rows = 0, cols = 0;
+};
+
+// Reads the six header lines with their formats; false when any line does not fit.
+bool read_header(std::FILE *file, map_header &h) {
+    char label[8] = {};
+    if (std::fscanf(file, "%6s %lf\n", label, &h.north) != 2) return false;
+    if (std::fscanf(file, "%6s %lf\n", label, &h.south) != 2) return false;
+    if (std::fscanf(file, "%5s %lf\n", label, &h.east) != 2) return false;
+    if (std::fscanf(file, "%5s %lf\n", label, &h.west) != 2) return false;
+    if (std::fscanf(file, "%5s %d\n", label, &h.rows) != 2) return false;
+    if (std::fscanf(file, "%5s %d\n", label, &h.cols) != 2) return false;
+    return true;
+}
+
+// The size check: message and code 4000 when the header's size is not the model's.
+bool size_matches(const std::string &file_name, int rows, int cols, int expected_rows,
+                  int expected_cols) {
+    const bool rows_differ = rows != expected_rows;
+    const bool cols_differ = cols != expected_cols;
+    if (!rows_differ && !cols_differ) return true;
+    if (rows_differ && cols_differ)
+        std::printf("Incorrect number of rows and columns in map: %s\n", file_name.c_str());
+    else if (rows_differ)
+        std::printf("Incorrect number of rows in map: %s\n", file_name.c_str());
+    else
+        std::printf("Incorrect number of columns in map: %s\n", file_name.c_str());
+    raise_printed_error();
+    return false;
+}
+
+void unexpected_end(const std::string &file_name) {
+    std::printf("Unexpected end of file in file: %s\n", file_name.c_str());
+    raise_printed_error();
+}
+
+void destination_too_small(const std::string &file_name) {
+    std::printf("Error: the destination of map %s is smaller than the map\n",
+                file_name.c_str());
+    raise_printed_error();
+}
+
+// A packed destination must be allocated; the index is checked while storing.
+bool mask_holds(const array_2d<int> &mask, int rows, int cols) {
+    return !mask.empty() && mask.rows() >= static_cast<std::size_t>(rows) &&
+           mask.cols() >= static_cast<std::size_t>(cols);
+}
+
+}  // namespace
+
+void read_grid_map(std::FILE *file, const std::string &file_name, int mode, double *north,
+                   double *south, double *east, double *west, int *rows, int *cols,
+                   array_2d<int> &mask_grid, array_1d<double> &first_values,
+                   array_1d<double> &second_values, array_1d<int> &cell_ints,
+                   int expected_rows, int expected_cols) {
+    map_header h;
+    const bool header_ok = file && read_header(file, h);
+    if (!header_ok) {
+        // A size that was never read must not be handed on as if it were.
+        if (rows) *rows = 0;
+        if (cols) *cols = 0;
+        std::printf("Error: unable to read the header of map: %s\n", file_name.c_str());
+        raise_printed_error();
+        return;
+    }
+    if (north) *north = h.north;
+    if (south) *south = h.south;
+    if (east) *east = h.east;
+    if (west) *west = h.west;
+    if (rows) *rows = h.rows;
+    if (cols) *cols = h.cols;
+
+    // The size is checked before any value is stored, so a map larger than the
+    // model's grid never writes past its destination.
+    if (!size_matches(file_name, h.rows, h.cols, expected_rows, expected_cols)) return;
+    if (h.rows <= 0 || h.cols <= 0) {
+        std::printf("Warning: Map contains only zero values. Map: %s\n", file_name.c_str());
+        return;
+    }
+    if (!mask_holds(mask_grid, h.rows, h.cols)) {
+        destination_too_small(file_name);
+        return;
+    }
+
+    bool any_nonzero = false;
+    int zero_cells = 0;
+    std::size_t packed = 0;
+
+    if (mode == grid_map_cells_double || mode == grid_map_cells_double2) {
+        array_1d<double> &target = mode == grid_map_cells_double ? first_values : second_values;
+        std::string line;
+        for (int i = 1; i <= h.rows; ++i) {
+            if (!read_line(line, file)) {
+                unexpected_end(file_name);
+                return;
+            }
+            for (int j = 1; j <= h.cols; ++j) {
+                double value = 0.0;
+                next_double(line, value);  // a missing number reads as 0.0
+                if (value != 0.0) any_nonzero = true;
+                if (mask_grid[i][j] != 0) {
+                    ++packed;
+                    if (target.empty() || packed > target.last()) {
+                        destination_too_small(file_name);
+                        return;
+                    }
+                    target[packed] = value;
+                    if (value == 0.0) ++zero_cells;
+                }
+            }
+        }
+    } else if (mode == grid_map_full_int || mode == grid_map_cells_int) {
+        for (int i = 1; i <= h.rows; ++i) {
+            for (int j = 1; j <= h.cols; ++j) {
+                int value = 0;
+                const int got = std::fscanf(file, "%d", &value);
+                if (got == EOF) {
+                    unexpected_end(file_name);
+                    return;
+                }
+                if (got != 1) {
+                    std::printf("Error: unreadable value at row %d, column %d of map: %s\n", i,
+                                j, file_name.c_str());
+                    raise_printed_error();
+                    return;
+                }
+                if (value != 0) any_nonzero = true;
+                if (mode == grid_map_full_int) {
+                    mask_grid[i][j] = value;
+                } else if (mask_grid[i][j] != 0) {
+                    ++packed;
+                    if (cell_ints.empty() || packed > cell_ints.last()) {
+                        destination_too_small(file_name);
+                        return;
+                    }
+                    cell_ints[packed] = value;
+                }
+            }
+        }
+    } else {
+        std::printf("Error: unknown read mode %d for map: %s\n", mode, file_name.c_str());
+        raise_printed_error();
+        return;
+    }
+
+    if (!any_nonzero)
+        std::printf("Warning: Map contains only zero values. Map: %s\n", file_name.c_str());
+    if (zero_cells >= 1)
+        std::printf("Warning: Map contains %d cells with zero values. Map: %s\n", zero_cells,
+                    file_name.c_str());
+}

@@ -1,0 +1,35 @@
+// Hydrology steps that run_model calls: the initial conditions before the time
+// loop, and the time-step pieces of the hydrology processes that the loop's table
+// of pieces calls every turn (each acts only when its process clock is due).
+#pragma once
+
+struct model_state;
+
+// Initial conditions, before the time loop.
+void check_initial_lake_levels(model_state &state);
+void read_initial_channel_depths(model_state &state);
+void read_plux_exchange_maps(model_state &state);
+void compute_initial_overland_volume(model_state &state);
+
+// Time-step pieces of the hydrology processes.
+void advance_clock(model_state &state);
+void read_precip_event(model_state &state);
+void init_event(model_state &state);
+void read_radar_precip(model_state &state);
+void apply_rainfall(model_state &state);
+void apply_point_inflows(model_state &state);
+void step_infiltration(model_state &state);
+void step_longterm_hydromet(model_state &state);
+void step_sacramento(model_state &state);
+void step_evapotranspiration(model_state &state);
+void step_overland_flow(model_state &state);
+void step_overland_constituents(model_state &state);
+void step_superlink_coupling(model_state &state);
+void step_groundwater(model_state &state);
+void update_overland_lakes(model_state &state);
+void step_channel_routing(model_state &state);
+void track_peak_discharge(model_state &state);
+void print_progress(model_state &state);
+void check_simulation_end(model_state &state);
+void exchange_plux_maps(model_state &state);
+void finish_event(model_state &state);

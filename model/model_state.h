@@ -1,0 +1,350 @@
+// The run-state object: everything one simulation run needs. run_model creates it
+// before anything else of the run and destroys it after all files are closed and
+// all arrays are freed; every routine of the model receives it.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "model/arrays.h"
+#include "model/card_records.h"
+#include "model/channel/channel_network.h"
+
+struct calibration_results;
+struct point_output;
+
+// Fifty doubles of one row of the three-layer soil table, indexed by soil number.
+struct soil_layer_record {
+    std::array<double, 50> values{};
+};
+inline constexpr int soil_layer_rows = 151;  // rows 0 to 150
+
+// Soil-erosion switch, sediment counts and sediment file names.
+struct erosion_record {
+    int soil_erosion = 0;            // copied from the SOIL_EROSION card
+    int size_class_count = 0;        // number of sediment size classes
+    int third_count = 0;
+    double value1 = 0.0, value2 = 0.0;
+    std::array<int, 5> settings{};   // [0..2] switches of the sediment outputs
+    std::array<std::string, 7> files{};
+    std::array<int, 4> output_words{};
+};
+
+// One record of the precipitation table: a card code and a date and time.
+struct precip_record {
+    int card = 0, year = 0, month = 0, day = 0, hour = 0, minute = 0;
+};
+inline constexpr int precip_record_count = 2000;
+
+inline constexpr int transport_table_count = 16;
+
+struct model_state {
+    model_state();
+    ~model_state();
+    model_state(const model_state &) = delete;
+    model_state &operator=(const model_state &) = delete;
+
+    // ---- working fields (0, none or empty unless a default is given) ----
+    std::FILE *summary_file = nullptr;
+    double time_step = 0.0, base_time_step = 0.0;  // model time step (s)
+    int grid_rows = 0, grid_cols = 0;
+    int total_time = 0;                            // TOT_TIME
+    int hydrograph_interval_steps = 0, map_interval_steps = 0;
+    int outlet_row = 0, outlet_col = 0;
+    double outlet_slope = 0.0;
+    double cell_size = 0.0;  // m
+    double grid_north = 0.0, grid_south = 0.0, grid_east = 0.0, grid_west = 0.0;
+    int keep_running = 0;
+    int long_term = 0;
+    int discharge_in_cfs = 0, quiet_card = 0;  // QOUT_CFS and QUIET
+    int calibration_run = 0;
+    double latitude = 0.0, longitude = 0.0, gmt_offset = 0.0;
+    int gmt_given = 0;
+    double time_tolerance_days = 0.0, time_step_days = 0.0, now_days = 0.0, start_days = 0.0;
+    int binary_datasets = 0;
+    int zarn_mode = 0;  // always 0: the ZARN format is not available
+
+    // Working defaults that are not zero.
+    int overland_scheme = 1;                     // 1 explicit, 2 and 3 alternating direction
+    double cubic_feet_per_cubic_metre = 35.314667;
+    double channel_constant = 998200.0;          // used by the channel routing step
+    int overland_routing_switch = 1;             // read by step_overland_flow
+    int overland_constituent_step_switch = 1;    // read by the overland constituent steps
+    int event_summary_switch = 1;                // read by write_event_summary
+    int event_precip_switch = 1;                 // read by the event precipitation pieces
+    int channel_setup_setting = 2;               // read by setup_channels
+    int channel_routing_switch = 1;              // read by step_channel_routing
+    int overland_constituent_switch = 1;         // read by step_overland_constituents
+    std::string constituent_output_name = "con_output";
+    int gw_solver_switch = 1;
+    double gw_relax_coeff = 1.0;                 // GW_RELAX_COEFF replaces it with groundwater on
+    double channel_bed_thickness = 1.0;          // M_RIVER replaces it for explicit channels
+    int contaminant_input_index = -1;
+    int flush_interval = 5000;                   // FLUSH_BUFFER replaces it
+    double rain_param_a = 80.0, rain_param_b = 27.0;
+    int run_summary_switch = 1;                  // shown in the end-of-run report
+
+    // ---- member tables ----
+    // Per-constituent contaminant transport tables.
+    std::array<double_table, transport_table_count> transport_tables;
+
+    // Per-constituent overland mass-balance tables (index = constituent number).
+    checked_array<double> precip_conc{"precip_conc"};
+    checked_array<double> OV_MASS_INIT{"OV_MASS_INIT"}, OV_MASS_FINAL{"OV_MASS_FINAL"};
+    checked_array<double> OV_MASS_OUT{"OV_MASS_OUT"}, OV_QLAT_MASS{"OV_QLAT_MASS"};
+    checked_array<double> OV_MASS_DECAY{"OV_MASS_DECAY"}, OV_POINT_MASS{"OV_POINT_MASS"};
+    checked_array<double> OV_EXFIL_MASS{"OV_EXFIL_MASS"}, OV_PRECIP_MASS{"OV_PRECIP_MASS"};
+    checked_array<double> OV_INFIL_MASS{"OV_INFIL_MASS"}, OV_MASS_ERROR{"OV_MASS_ERROR"};
+    checked_array<double> OV_LAND_MASS{"OV_LAND_MASS"}, OV_LAND_MASS_INIT{"OV_LAND_MASS_INIT"};
+    checked_array<double> OV_LAND_MASS_FINAL{"OV_LAND_MASS_FINAL"}, OV_UPTAKE_MASS{"OV_UPTAKE_MASS"};
+    checked_array<double> event_ov_mass_init{"event_ov_mass_init"};
+    checked_array<double> event_ov_decay_mass{"event_ov_decay_mass"};
+    checked_array<double> event_ov_uptake_mass{"event_ov_uptake_mass"};
+    checked_array<double> event_ov_infil_mass{"event_ov_infil_mass"};
+    checked_array<double> event_ov_exfil_mass{"event_ov_exfil_mass"};
+    checked_array<double> event_ov_qlat_mass{"event_ov_qlat_mass"};
+    checked_array<double> event_ov_mass_out{"event_ov_mass_out"};
+    checked_array<double> event_ov_point_mass{"event_ov_point_mass"};
+    checked_array<double> event_ov_precip_mass{"event_ov_precip_mass"};
+    checked_array<double> event_ov_land_mass{"event_ov_land_mass"};
+    checked_array<double> ov_out_dmt{"ov_out_dmt"}, ov_point_dmt{"ov_point_dmt"};
+    checked_array<double> ov_decay_dmt{"ov_decay_dmt"}, ov_infil_dmt{"ov_infil_dmt"};
+    checked_array<double> ov_qlat_dmt{"ov_qlat_dmt"}, ov_uptake_dmt{"ov_uptake_dmt"};
+    checked_array<double> ov_precip_dmt{"ov_precip_dmt"};
+    checked_array<double> ov_exit_mass{"ov_exit_mass"};
+    checked_array<double> GLOBAL_MASS_CON_ERROR{"GLOBAL_MASS_CON_ERROR"};
+    checked_array<double> GLOBAL_MASS_DECAY{"GLOBAL_MASS_DECAY"};
+    checked_array<double> GLOBAL_MASS_INIT{"GLOBAL_MASS_INIT"};
+    checked_array<double> GLOBAL_MASS_FINAL{"GLOBAL_MASS_FINAL"};
+    checked_array<double> GLOBAL_POINT_SOURCE{"GLOBAL_POINT_SOURCE"};
+    checked_array<double> GLOBAL_MASS_OUT{"GLOBAL_MASS_OUT"};
+    checked_array<double> GLOBAL_GW_MASS{"GLOBAL_GW_MASS"};
+    checked_array<double> GLOBAL_PRECIP_MASS{""};  // the one member without a name
+    checked_array<int> constituent_type{"constituent_type"};  // integers: kind of each constituent
+
+    // Precipitation card codes with their dates and times.
+    std::array<precip_record, precip_record_count> precip_records{};
+
+    erosion_record erosion;
+
+    // ---- card records, filled by read_project_file ----
+    project_params project;
+    grid_params grid;
+    rain_params rain;
+
+    // ---- run set-up and run files ----
+    // (fields derived by read_run_parameters and the file slots of open_project_files)
+
+    // File slots of the run: each holds an open stream or none; opened once by
+    // open_project_files (or read_run_parameters for the two marked) and closed
+    // once by close_run_files. summary_file (above) is the SUMMARY slot.
+    std::FILE *mask_file = nullptr;                 // WATERSHED_MASK
+    std::FILE *elevation_file = nullptr;            // ELEVATION
+    std::FILE *outlet_hydro_file = nullptr;         // OUTLET_HYDRO
+    std::FILE *gw_boundary_file = nullptr;          // GW_BOUNDFILE
+    std::FILE *well_location_file = nullptr;        // OUT_WELL_LOCATION
+    std::FILE *well_level_file = nullptr;           // GW_WELL_LEVEL (output)
+    std::FILE *gw_hycond_file = nullptr;            // GW_HYCOND_MAP
+    std::FILE *gw_porosity_file = nullptr;          // GW_POROSITY_MAP
+    std::FILE *water_table_file = nullptr;          // WATER_TABLE
+    std::FILE *aquifer_bottom_file = nullptr;       // AQUIFER_BOTTOM
+    std::FILE *soil_type_file = nullptr;            // SOIL_TYPE_MAP
+    std::FILE *soil_layer_file = nullptr;           // SOIL_LAYER_INPUT_FILE
+    std::FILE *evap_out_file = nullptr;             // "evap_out"
+    std::FILE *moisture_file = nullptr;             // MOISTURE
+    std::FILE *conductivity_file = nullptr;         // CONDUCTIVITY
+    std::FILE *capillary_file = nullptr;            // CAPILLARY
+    std::FILE *porosity_file = nullptr;             // POROSITY
+    std::FILE *pore_index_file = nullptr;           // PORE_INDEX
+    std::FILE *residual_sat_file = nullptr;         // RESIDUAL_SAT
+    std::FILE *hydromet_file = nullptr;             // HMET_SURFAWAYS / HMET_SAMSON / HMET_QAR
+    std::FILE *albedo_file = nullptr;               // ALBEDO
+    std::FILE *vheight_file = nullptr;              // VHEIGHT
+    std::FILE *tcoeff_file = nullptr;               // TCOEFF
+    std::FILE *canopy_file = nullptr;               // CANOPY
+    std::FILE *wilting_point_file = nullptr;        // WILTING_POINT
+    std::FILE *precip_file = nullptr;               // PRECIP_FILE
+    std::FILE *links_file = nullptr;                // LINKS
+    std::FILE *nodes_file = nullptr;                // NODES
+    std::FILE *stream_cell_file = nullptr;          // STREAM_CELL
+    std::FILE *storage_capacity_file = nullptr;     // STORAGE_CAPACITY
+    std::FILE *interception_coeff_file = nullptr;   // INTERCEPTION_COEFF
+    std::FILE *overland_lake_map_file = nullptr;    // OVERLAND_LAKE_MAP
+    std::FILE *overland_lake_data_file = nullptr;   // OVERLAND_LAKE_FILE
+    std::FILE *retention_file = nullptr;            // RETEN_DEPTH
+    std::FILE *roughness_file = nullptr;            // ROUGHNESS
+    std::FILE *channel_input_file = nullptr;        // CHANNEL_INPUT
+    std::FILE *wat_surf_profile_out_file = nullptr; // WAT_SURF_PROFILE_OUT
+    std::FILE *dis_profile_out_file = nullptr;      // DIS_PROFILE_OUT
+    std::FILE *ov_hotstart_file = nullptr;          // OV_INIT_DEPTH
+    std::FILE *chan_hotstart_out_file = nullptr;    // WRITE_CHAN_HOTSTART
+    std::FILE *wat_surf_profile_file = nullptr;     // WAT_SURF_PROFILE
+    std::FILE *dis_profile_file = nullptr;          // DIS_PROFILE
+    std::FILE *hyd_location_file = nullptr;         // IN_HYD_LOCATION
+    std::FILE *hyd_location_out_file = nullptr;     // OUT_HYD_LOCATION
+    std::FILE *sig_outlet_hydro_file = nullptr;     // SIG_OUTLET_HYDRO
+    std::FILE *lake_output_file = nullptr;          // LAKE_OUTPUT
+    std::FILE *dep_location_out_file = nullptr;     // OUT_DEP_LOCATION
+    std::FILE *con_location_out_file = nullptr;     // OUT_CON_LOCATION
+    std::FILE *theta_location_file = nullptr;       // IN_THETA_LOCATION
+    std::FILE *theta_location_out_file = nullptr;   // OUT_THETA_LOCATION
+    std::FILE *chan_depth_out_file = nullptr;       // CHAN_DEPTH
+    std::FILE *chan_discharge_out_file = nullptr;   // CHAN_DISCHARGE
+    std::FILE *chan_velocity_out_file = nullptr;    // CHAN_VELOCITY
+    std::FILE *flood_stream_file = nullptr;         // FLOOD_STREAM
+    std::FILE *pipe_head_file = nullptr;            // PIPE_HEAD
+    std::FILE *pipe_tile_file = nullptr;            // PIPE_TILE
+    std::FILE *pipe_flow_file = nullptr;            // PIPE_FLOW
+    std::FILE *nutrient_summary_file = nullptr;     // NTR_SUM (opened by read_run_parameters)
+    std::FILE *outlet_inflow_file = nullptr;        // Q7_INPUT (opened by read_run_parameters)
+    std::FILE *point_output_file = nullptr;         // Q7_SEGMENT_FLUXES (opened by open_point_output)
+    // Per-species outlet hydrograph files of the nutrient module (.conc and .mass).
+    std::array<std::FILE *, nutrient_species_count> nutrient_conc_files{};
+    std::array<std::FILE *, nutrient_species_count> nutrient_mass_files{};
+
+    // File names of the run, copied from the cards by read_run_parameters.
+    std::string elevation_name, mask_name, data1_name, moisture_name, conductivity_name;
+    std::string capillary_name, porosity_name, pore_index_name, residual_sat_name;
+    std::string roughness_name, links_name, nodes_name, wat_surf_profile_name;
+    std::string dis_profile_name, dis_profile_out_name, wat_surf_profile_out_name;
+    std::string channel_input_name, section_table_name, summary_name, outlet_hydro_name;
+    std::string sig_outlet_hydro_name, lake_output_name, zep_hydro_name;
+    std::string storage_capacity_name, interception_coeff_name, retention_name;
+    std::string out_hyd_location_name, out_dep_location_name, chan_con_input_name;
+    std::string out_con_location_name, ov_point_source_name, in_theta_location_name;
+    std::string out_theta_location_name, in_hyd_location_name, albedo_name, vheight_name;
+    std::string tcoeff_name, canopy_name, wilting_point_name, materials_name;
+    std::string soil_type_name, soil_layer_name, hydromet_name, stream_cell_name;
+    std::string water_table_name, aquifer_bottom_name, gw_fluxboundtable_name;
+    std::string gw_boundfile_name, gw_output_name, gw_well_level_name;
+    std::string out_well_location_name, gw_porosity_map_name, gw_hycond_map_name;
+    std::string mapping_table_name, st_mapping_table_name, dike_name, lowspot_name;
+    std::string overland_lake_map_name, overland_lake_file_name, storm_sewer_name;
+    std::string grid_pipe_name, flood_grid_name, flood_stream_name, sacramento_name;
+    std::string optimize_name, daily_output_name, write_chan_hotstart_name;
+    std::string read_chan_hotstart_name, plux_exchange_name, precip_name, ov_init_depth_name;
+    std::string chan_depth_name, chan_discharge_name, chan_velocity_name;
+    std::string pipe_head_name, pipe_tile_name, pipe_flow_name;
+    // "exchange/" + the name of each PLUX map card, in the order of plux_map_switches.
+    std::array<std::string, 13> plux_map_names{};
+
+    // Mapping-table presence flags (scan_index_map_tables): slots 0..7 the kinds of
+    // ids 1..8, then SEDIMENTS, SOIL_EROSION_PROPS, CONTAMINANT_TRANSPORT,
+    // WETLAND_PROPERTIES, OVERLAND_BOUNDARY, WELL_TABLE, GROUNDWATER,
+    // AREA_REDUCTION, QVL_N, QVL_P, QVL_OTH, QVL_C, DISPERSION.
+    std::array<int, 21> table_present{};
+    // Stream mapping-table presence flags: ROUGHNESS, QVL_N, QVL_P, QVL_OTH, QVL_C,
+    // and a sixth kind that no card gives.
+    std::array<int, 6> stream_table_present{};
+    int mapping_table_on = 0, st_mapping_table_on = 0;
+
+    // Switches and values derived from the cards.
+    int end_time_on = 0;
+    double end_time_days = 0.0;
+    int q7_input_on = 0, q7_fluxes_on = 0;
+    int flood_grid_on = 0, flood_stream_on = 0, overland_boundary_on = 0, flush_on = 0;
+    int interception_on = 0, dike_on = 0, lowspot_on = 0;
+    int ov_con_trans_mode = 0, ov_con_trans_mode1 = 0;
+    double ov_decay_coef = 0.0, ov_disp_coef = 0.0, ov_mass_load = 0.0, ov_uptake_rate = 0.0;
+    double manning_n = 0.0;
+    int retention_on = 0, overland_lake_on = 0, storm_sewer_on = 0;
+    int strict_julian_date = 0;
+    int hmet_surfaways = 0, hmet_samson = 0, hmet_qar = 0;
+    int et_penman = 0, et_deardorff = 0, seasonal_rs = 0;
+    int chan_depth_out = 0, chan_discharge_out = 0, chan_velocity_out = 0;
+    double max_courant_number = 0.0;
+    int roughness_map_on = 0;
+    int albedo_on = 0, vheight_on = 0, tcoeff_on = 0, canopy_on = 0, wilting_point_on = 0;
+    double event_min_q = 0.0;
+    double soil_moist_depth_cm = 0.0, top_layer_depth_cm = 0.0;
+    // Channel routing switches.
+    int chan_explicit = 0, chan_implicit = 0, chan_drain_init = 0, chan_backwater_init = 0;
+    int chan_mesh = 0, chan_switch_a = 0, chan_switch_b = 0;
+    int chan_sediment_on = 0;
+    // Copied only with explicit channel routing.
+    int overbank_flow = 0, non_ortho_channels = 0, head_bound = 0;
+    double bound_depth = 0.0, k_river = 0.0;
+    int m_lake_on = 0;
+    double m_lake = 0.0;
+    int explic_backwater = 0, explic_hotstart = 0, stream_loss = 0;
+    int write_chan_hotstart_on = 0, read_chan_hotstart_on = 0;
+    double first_order_chan_q = 0.0, chan_decay_coef = 0.0, chan_disp_coef = 0.0;
+    double init_chan_conc = 0.0;
+    int out_con_location_on = 0, chan_con_trans = 0;
+    // Infiltration scheme (one-hot) and its settings.
+    int inf_green_ampt = 0, inf_redist = 0, inf_cont_redist = 0, inf_layered = 0;
+    int inf_richards = 0;
+    int initial_moisture_on = 0;
+    int richards_iter_max = 0, richards_c_option = 0, richards_upper_option = 0;
+    int richards_k_option = 0;
+    double richards_weight = 0.0, richards_dtheta_max = 0.0;
+    // Groundwater.
+    int water_table_on = 0, groundwater_on = 0;
+    int gw_assign_theta = 0, gw_lsor_dir = 0;
+    double gw_timestep = 0.0, gw_lsor_con = 0.0, single_unsat_sat = 0.0;
+    double gw_leakage_rate = 0.0;
+    int gw_porosity_map_on = 0, gw_unif_porosity_on = 0;
+    double gw_unif_porosity = 0.0;
+    int gw_hycond_map_on = 0, gw_unif_hycond_on = 0;
+    double gw_unif_hycond = 0.0;
+    int gw_well_level_on = 0, gw_fluxboundtable_on = 0;
+    double aquifer_delta_z = 0.0;
+    // Sacramento.
+    int sacramento_on = 0, topo_index_on = 0, topo_companion = 1;
+    // Green and Ampt parameter maps in use.
+    int conductivity_on = 0, capillary_on = 0, porosity_on = 0, pore_index_on = 0;
+    int residual_sat_on = 0;
+    // Rainfall.
+    int uniform_rain_on = 0, gauge_file_on = 0, rainfall_on = 1;
+    int inverse_distance_on = 0, thiessen_on = 0;
+    double rain_intensity = 0.0, rain_duration = 0.0;  // mm/h, minutes
+    // Calendar of the clock at the start date and time.
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    double second = 0.0;
+    int packed_time = 0, packed_date = 0;  // hour*100+minute, (year*100+month)*100+day
+    double event_start_days = 0.0, start_clock_days = 0.0;  // with now_days and start_days
+    // Vegetation-model exchange.
+    int hxt_on = 0, plux_on = 0, plux_first = 0, hxt_event_on = 0, hxt_event_num = 0;
+    // MOIST, KSAT, ROUGH, POROS, EROSIVITY, CROP_FACT, NET_EROSION _TO_PLUX, then
+    // MOIST, KSAT, ROUGH, EROSIVITY, CROP_FACT, ET_DEMAND _FROM_PLUX.
+    std::array<int, 13> plux_map_switches{};
+    // Map outputs.
+    int grid_map_files_on = 0, datasets_on = 0;
+    int depth_out = 0, include_channel_depth = 0, dis_rain_out = 0, inf_depth_out = 0;
+    int surf_moist_out = 0, discharge_out = 0, in_hyd_location_on = 0;
+    int out_dep_location_on = 0, in_theta_location_on = 0, ov_con_map_on = 0;
+    int ov_point_source_on = 0, sig_outlet_hydro_on = 0, lake_output_on = 0;
+    int rate_of_infil_on = 0, zep_hydro_on = 0, daily_output_on = 0;
+    // Working values of the readers and the end check.
+    double soil_param_constant = 0.0;   // 0.15, read by the soil and channel readers
+    double retention_value = 0.0;       // handed to the retention reader
+    double end_check_value = 0.0;       // read by check_simulation_end
+
+    // ---- end of run set-up and run files ----
+
+    // Three-layer soil table rows, by soil index.
+    std::array<soil_layer_record, soil_layer_rows> soil_layers{};
+
+    // Channel and pipe networks.
+    channel_network channels;
+    superlink_network superlinks;
+
+    // ---- tail fields ----
+    int mask_rows = 0, mask_cols = 0;
+    int cell_count = 0;                // N, the number of active cells
+    array_2d<int> cell_number_grid;    // [0..rows+1][0..cols+1]: cell number 1..N, else 0
+    std::string project_file_name;
+    int nutrients_on = 0;
+    int quiet = 0;                     // console output suppressed (SUPER_QUIET)
+    point_output *point_out = nullptr;
+    calibration_results *calib_results = nullptr;  // given by the calibration objective
+    // A record created by alloc_calibration_results for a plain OPTIMIZE run.
+    std::unique_ptr<calibration_results> own_calib_results;
+};
+
+// Zeroes an erosion record (the model_state constructor then sets its fifth integer).
+void init_location_record(erosion_record &e);
+// Zeroes one soil table row.
+void init_soil_layer_record(soil_layer_record &r);

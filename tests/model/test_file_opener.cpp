@@ -1,0 +1,89 @@
+// open_run_file: quotes around names, empty names, and the run prefix that a
+// calibration series puts on files opened for writing only.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "model/file_opener.h"
+#include "model/globals.h"
+#include "tests/model/framework_test_support.h"
+
+namespace {
+
+class FileOpener : public frameworktest::globals_reset {
+protected:
+    frameworktest::in_scratch_dir dir_;
+};
+
+std::string first_line(std::FILE *f) {
+    char buf[256] = {};
+    if (std::fgets(buf, sizeof buf, f) == nullptr) return "";
+    return buf;
+}
+
+TEST_F(FileOpener, QuotesAreRemovedInPlace) {
+    dir_.dir().write("my map.asc", "quoted\n");
+    std::string name = "\"my map.asc\"";
+    std::FILE *f = open_run_file(name, "r");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(name, "my map.asc");
+    EXPECT_EQ(first_line(f), "quoted\n");
+    std::fclose(f);
+
+    std::string closing_only = "my map.asc\"";
+    f = open_run_file(closing_only, "r");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(closing_only, "my map.asc");
+    std::fclose(f);
+}
+
+TEST_F(FileOpener, EmptyNamesOpenNothing) {
+    for (const char *n : {"", "\"\"", "\""}) {
+        std::string name = n;
+        EXPECT_EQ(open_run_file(name, "w"), nullptr) << n;
+    }
+    std::string missing = "no_such_file.txt";
+    EXPECT_EQ(open_run_file(missing, "r"), nullptr);
+}
+
+TEST_F(FileOpener, WithoutPrefixNamesAreOpenedAsGiven) {
+    std::FILE *f = open_run_file(std::string("summary.txt"), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("x\n", f);
+    std::fclose(f);
+    EXPECT_TRUE(dir_.dir().exists("summary.txt"));
+    EXPECT_EQ(run_file_name("summary.txt", "w"), "summary.txt");
+}
+
+TEST_F(FileOpener, CalibrationSeriesPrefixesFilesOpenedForWriting) {
+    file_prefix_on = 1;
+    file_prefix_number = 0;
+    dir_.dir().write("input.dat", "input\n");
+
+    std::FILE *w = open_run_file(std::string("outlet.otl"), "w");
+    ASSERT_NE(w, nullptr);
+    std::fputs("flow\n", w);
+    std::fclose(w);
+    EXPECT_TRUE(dir_.dir().exists("0_outlet.otl"));
+    EXPECT_FALSE(dir_.dir().exists("outlet.otl"));
+
+    // Reading and appending never get the prefix.
+    std::FILE *r = open_run_file(std::string("input.dat"), "r");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(first_line(r), "input\n");
+    std::fclose(r);
+    std::FILE *a = open_run_file(std::string("log.txt"), "a");
+    ASSERT_NE(a, nullptr);
+    std::fclose(a);
+    EXPECT_TRUE(dir_.dir().exists("log.txt"));
+
+    file_prefix_number = 12;
+    EXPECT_EQ(run_file_name("x.txt", "wb"), "12_x.txt");
+    EXPECT_EQ(run_file_name("x.txt", "r+"), "x.txt");
+    // A long name is never cut.
+    const std::string long_name(200, 'n');
+    EXPECT_EQ(run_file_name(long_name, "w"), "12_" + long_name);
+}
+
+}  // namespace

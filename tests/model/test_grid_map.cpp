@@ -1,0 +1,193 @@
+// Tests of the grid map reader on hand-written maps in each read mode: packing by
+// mask cell, the size checks (made before any value is stored), malformed headers,
+// short files and the zero-value warnings.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "model/globals.h"
+#include "model/grid_map.h"
+#include "support/run_program.h"
+
+namespace {
+
+std::string header(int rows, int cols) {
+    return "north: 4000.5\nsouth: 3000.25\neast: 800.0\nwest: 200.0\nrows: " +
+           std::to_string(rows) + "\ncols: " + std::to_string(cols) + "\n";
+}
+
+struct map_result {
+    double north = -1, south = -1, east = -1, west = -1;
+    int rows = -1, cols = -1;
+    std::string out;
+};
+
+class GridMapTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_process_globals();
+        alloc_2d_int(mask, 2, 3);
+        // The mask of a 2 x 3 grid with cells (1,1), (1,3) and (2,2).
+        mask[1][1] = 1;
+        mask[1][3] = 1;
+        mask[2][2] = 1;
+        alloc_1d_double(first, 3);
+        alloc_1d_double(second, 3);
+        alloc_1d_int(ints, 3);
+    }
+    void TearDown() override { reset_process_globals(); }
+
+    map_result read(const std::string &text, int mode, int expected_rows = 2,
+                    int expected_cols = 3) {
+        dir.write("map.asc", text);
+        const std::string path = (dir.path() / "map.asc").string();
+        std::FILE *f = std::fopen(path.c_str(), "r");
+        EXPECT_NE(f, nullptr);
+        map_result r;
+        testing::internal::CaptureStdout();
+        read_grid_map(f, "map.asc", mode, &r.north, &r.south, &r.east, &r.west, &r.rows, &r.cols,
+                      mask, first, second, ints, expected_rows, expected_cols);
+        r.out = testing::internal::GetCapturedStdout();
+        std::fclose(f);
+        return r;
+    }
+
+    testsupport::scratch_dir dir;
+    array_2d<int> mask;
+    array_1d<double> first, second;
+    array_1d<int> ints;
+};
+
+TEST_F(GridMapTest, RealModePacksMaskCellsInRowOrder) {
+    const auto r = read(header(2, 3) + "1.5 2.5 3.5\n4.5 5.5 6.5\n", grid_map_cells_double);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_DOUBLE_EQ(r.north, 4000.5);
+    EXPECT_DOUBLE_EQ(r.south, 3000.25);
+    EXPECT_DOUBLE_EQ(r.east, 800.0);
+    EXPECT_DOUBLE_EQ(r.west, 200.0);
+    EXPECT_EQ(r.rows, 2);
+    EXPECT_EQ(r.cols, 3);
+    EXPECT_DOUBLE_EQ(first[1], 1.5);
+    EXPECT_DOUBLE_EQ(first[2], 3.5);
+    EXPECT_DOUBLE_EQ(first[3], 5.5);
+    EXPECT_DOUBLE_EQ(second[1], 0.0);  // mode 1 leaves the second array alone
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(GridMapTest, SecondRealModeFillsTheSecondArray) {
+    const auto r = read(header(2, 3) + "7 8 9\n10,11,12\n", grid_map_cells_double2);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_DOUBLE_EQ(second[1], 7.0);
+    EXPECT_DOUBLE_EQ(second[2], 9.0);
+    EXPECT_DOUBLE_EQ(second[3], 11.0);
+    EXPECT_DOUBLE_EQ(first[1], 0.0);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(GridMapTest, IntegerGridModeStoresEveryValueInFreeLayout) {
+    const auto r = read(header(2, 3) + "0 1 2 3\n4\n5\n", grid_map_full_int);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_EQ(mask[1][1], 0);
+    EXPECT_EQ(mask[1][2], 1);
+    EXPECT_EQ(mask[1][3], 2);
+    EXPECT_EQ(mask[2][1], 3);
+    EXPECT_EQ(mask[2][2], 4);
+    EXPECT_EQ(mask[2][3], 5);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(GridMapTest, IntegerCellModePacksMaskCells) {
+    const auto r = read(header(2, 3) + "11 12 13\n14 15 16\n", grid_map_cells_int);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_EQ(ints[1], 11);
+    EXPECT_EQ(ints[2], 13);
+    EXPECT_EQ(ints[3], 15);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(GridMapTest, ShortRowLineGivesZerosCountedAsZeroCells) {
+    // Row 2 has only one number: (2,2) reads 0.0 and is a mask cell.
+    const auto r = read(header(2, 3) + "1 2 3\n4\n", grid_map_cells_double);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_DOUBLE_EQ(first[3], 0.0);
+    EXPECT_EQ(r.out, "Warning: Map contains 1 cells with zero values. Map: map.asc\n");
+}
+
+TEST_F(GridMapTest, AllZeroMapGivesBothWarnings) {
+    const auto r = read(header(2, 3) + "0 0 0\n0 0 0\n", grid_map_cells_double);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_EQ(r.out,
+              "Warning: Map contains only zero values. Map: map.asc\n"
+              "Warning: Map contains 3 cells with zero values. Map: map.asc\n");
+}
+
+TEST_F(GridMapTest, AllZeroIntegerMapGivesOnlyTheFirstWarning) {
+    const auto r = read(header(2, 3) + "0 0 0 0 0 0\n", grid_map_cells_int);
+    EXPECT_EQ(r.out, "Warning: Map contains only zero values. Map: map.asc\n");
+}
+
+TEST_F(GridMapTest, OversizedHeaderIsRefusedBeforeAnyValueIsStored) {
+    mask[2][3] = 77;
+    const auto r = read(header(3, 3) + "1 2 3\n4 5 6\n7 8 9\n", grid_map_full_int);
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_EQ(error_record.code, 0);  // reported
+    EXPECT_EQ(r.rows, 3);
+    EXPECT_EQ(r.out, "Incorrect number of rows in map: map.asc\n\n");
+    // Nothing was written into the grid.
+    EXPECT_EQ(mask[1][1], 1);
+    EXPECT_EQ(mask[1][2], 0);
+    EXPECT_EQ(mask[2][3], 77);
+}
+
+TEST_F(GridMapTest, UndersizedMapNamesTheWrongDimension) {
+    auto r = read(header(2, 2) + "1 2\n3 4\n", grid_map_cells_double);
+    EXPECT_EQ(r.out, "Incorrect number of columns in map: map.asc\n\n");
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_DOUBLE_EQ(first[1], 0.0);
+
+    reset_process_globals();
+    r = read(header(1, 2) + "1 2\n", grid_map_cells_double);
+    EXPECT_EQ(r.out, "Incorrect number of rows and columns in map: map.asc\n\n");
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
+TEST_F(GridMapTest, MalformedHeaderIsAnErrorNotAStaleSize) {
+    const std::string text =
+        "north: 1\nsouth: 0\neast: 1\nwest: 0\nrows: two\ncols: 3\n1 2 3\n4 5 6\n";
+    const auto r = read(text, grid_map_cells_double);
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_EQ(r.rows, 0);
+    EXPECT_EQ(r.cols, 0);
+    EXPECT_EQ(r.out, "Error: unable to read the header of map: map.asc\n\n");
+    EXPECT_DOUBLE_EQ(first[1], 0.0);
+}
+
+TEST_F(GridMapTest, EndOfFileInsideTheValues) {
+    auto r = read(header(2, 3) + "1 2 3\n", grid_map_cells_double);
+    EXPECT_EQ(r.out, "Unexpected end of file in file: map.asc\n\n");
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_DOUBLE_EQ(first[1], 1.0);  // what was stored so far stays
+    EXPECT_DOUBLE_EQ(first[2], 3.0);
+
+    reset_process_globals();
+    r = read(header(2, 3) + "1 2 3 4\n", grid_map_full_int);
+    EXPECT_EQ(r.out, "Unexpected end of file in file: map.asc\n\n");
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
+TEST_F(GridMapTest, UnreadableIntegerStopsTheReading) {
+    const auto r = read(header(2, 3) + "1 2 x 4 5 6\n", grid_map_full_int);
+    EXPECT_EQ(r.out, "Error: unreadable value at row 1, column 3 of map: map.asc\n\n");
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
+TEST_F(GridMapTest, PackedDestinationTooSmallIsRefused) {
+    alloc_1d_double(first, 2);  // three mask cells, room for two
+    const auto r = read(header(2, 3) + "1 2 3\n4 5 6\n", grid_map_cells_double);
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_EQ(r.out, "Error: the destination of map map.asc is smaller than the map\n\n");
+    EXPECT_DOUBLE_EQ(first[2], 3.0);
+}
+
+}  // namespace

@@ -1,0 +1,297 @@
+// Tests of the run driver: the time-step set-up with hand-computed intervals, the
+// time loop over a table of pieces (order, error tests, end), the clean-up of the
+// process-wide lists, and two runs in one process.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "model/errors.h"
+#include "model/globals.h"
+#include "model/model_state.h"
+#include "model/run_model.h"
+#include "model/series.h"
+#include "support/run_program.h"
+
+namespace {
+
+class SetupTimeSteps : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_process_globals();
+        s.grid.timestep = 30.0;
+        s.grid.hyd_freq = 15.0;
+        s.grid.map_freq = 60;
+        s.grid.outslope = 0.001;
+    }
+    void TearDown() override { reset_process_globals(); }
+
+    // Runs the set-up; returns the console text.
+    std::string run() {
+        testing::internal::CaptureStdout();
+        setup_time_steps(s);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    model_state s;
+};
+
+TEST_F(SetupTimeSteps, StoreTimeStepZeroTakesTheModelStep) {
+    run();
+    EXPECT_DOUBLE_EQ(s.time_step, 30.0);
+    EXPECT_DOUBLE_EQ(s.base_time_step, 30.0);
+    EXPECT_DOUBLE_EQ(s.grid.st_time_step, 30.0);
+    EXPECT_EQ(error_record.fatal, 0);
+}
+
+TEST_F(SetupTimeSteps, TheSmallerOfTheTwoStepsIsUsed) {
+    s.grid.st_time_step = 10.0;
+    run();
+    EXPECT_DOUBLE_EQ(s.time_step, 10.0);
+    s.grid.st_time_step = 60.0;
+    run();
+    EXPECT_DOUBLE_EQ(s.time_step, 30.0);
+    EXPECT_DOUBLE_EQ(s.grid.st_time_step, 60.0);
+}
+
+TEST_F(SetupTimeSteps, TinyTimeStepIsCode52) {
+    s.grid.timestep = 0.001;
+    run();
+    EXPECT_EQ(error_record.code, 52);
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_EQ(s.hydrograph_interval_steps, 0);  // nothing after the failure is set
+}
+
+TEST_F(SetupTimeSteps, IntervalsInModelSteps) {
+    s.grid.rows = 12;
+    s.grid.cols = 9;
+    s.grid.tot_time = 1440;
+    s.grid.gridsize = 90.0;
+    s.grid.outrow = 4;
+    s.grid.outcol = 5;
+    run();
+    EXPECT_EQ(s.hydrograph_interval_steps, 30);  // 15 min * 60 / 30 s
+    EXPECT_EQ(s.map_interval_steps, 120);        // 60 / 30 s * 60 min
+    EXPECT_EQ(s.grid_rows, 12);
+    EXPECT_EQ(s.grid_cols, 9);
+    EXPECT_EQ(s.mask_rows, 12);
+    EXPECT_EQ(s.mask_cols, 9);
+    EXPECT_EQ(s.total_time, 1440);
+    EXPECT_DOUBLE_EQ(s.cell_size, 90.0);
+    EXPECT_EQ(s.outlet_row, 4);
+    EXPECT_EQ(s.outlet_col, 5);
+    EXPECT_DOUBLE_EQ(s.outlet_slope, 0.001);
+    EXPECT_DOUBLE_EQ(s.latitude, 32.0);
+    EXPECT_DOUBLE_EQ(s.longitude, -90.0);
+}
+
+TEST_F(SetupTimeSteps, MissingHydrographIntervalWarnsAndUsesAnHour) {
+    s.grid.hyd_freq = 0.0;
+    const std::string out = run();
+    EXPECT_EQ(out, "\nWarning: Write hydrograph time step not specified, defaulting to 1 hour.\n");
+    EXPECT_EQ(s.hydrograph_interval_steps, 120);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_EQ(error_record.code, 0);
+}
+
+TEST_F(SetupTimeSteps, MissingMapIntervalDefaultsToSixHours) {
+    s.grid.map_freq = 0;
+    EXPECT_EQ(run(), "Warning: Write solution time step not specified, defaulting to 6 hours.\n");
+    EXPECT_EQ(s.map_interval_steps, 720);
+    s.quiet = 1;
+    EXPECT_EQ(run(), "");
+    EXPECT_EQ(s.map_interval_steps, 720);
+}
+
+TEST_F(SetupTimeSteps, MissingOutletSlopeIsCode56) {
+    s.grid.outslope = 0.0;
+    run();
+    EXPECT_EQ(error_record.code, 56);
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
+TEST_F(SetupTimeSteps, LongTermNeedsSitePositionAndOffset) {
+    s.long_term = 1;
+    run();
+    EXPECT_EQ(error_record.code, 57);  // the default longitude is -90
+    reset_process_globals();
+    s.grid.longitude = 25.0;
+    s.grid.latitude = 0.0;
+    run();
+    EXPECT_EQ(error_record.code, 57);
+    reset_process_globals();
+    s.grid.latitude = 60.2;
+    run();
+    EXPECT_EQ(error_record.code, 58);
+    reset_process_globals();
+    s.grid.gmt = 2.0;
+    s.grid.gmt_given = 1;
+    s.grid.qout_cfs = 1;
+    s.grid.quiet = 1;
+    run();
+    EXPECT_EQ(error_record.code, 0);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_DOUBLE_EQ(s.gmt_offset, 2.0);
+    EXPECT_EQ(s.gmt_given, 1);
+    EXPECT_EQ(s.discharge_in_cfs, 1);
+    EXPECT_EQ(s.quiet_card, 1);
+}
+
+// A table of test pieces that record their calls.
+std::vector<std::string> calls;
+int turns_left = 0;
+
+void piece_a(model_state &) { calls.push_back("a"); }
+void piece_b(model_state &) { calls.push_back("b"); }
+void piece_last(model_state &s) {
+    calls.push_back("last");
+    s.keep_running = --turns_left > 0;
+}
+void piece_fatal(model_state &) {
+    calls.push_back("fatal");
+    raise_printed_error();
+}
+void piece_warning(model_state &) {
+    calls.push_back("warning");
+    error_record.code = 55;
+    error_record.fatal = 0;
+}
+void piece_negative_code(model_state &) {
+    calls.push_back("negative");
+    error_record.code = -1;
+}
+
+class TimeLoop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_process_globals();
+        calls.clear();
+    }
+    void TearDown() override { reset_process_globals(); }
+    model_state s;
+};
+
+TEST_F(TimeLoop, RunsEveryPieceOnceWhenTheLoopFlagIsAlreadyCleared) {
+    const time_step_piece pieces[] = {{"a", piece_a}, {"b", piece_b}};
+    s.keep_running = 0;
+    EXPECT_TRUE(run_time_loop(s, pieces));
+    EXPECT_EQ(calls, (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(TimeLoop, TurnsGoOnWhileTheLoopFlagIsSet) {
+    const time_step_piece pieces[] = {{"a", piece_a}, {"last", piece_last}};
+    turns_left = 3;
+    EXPECT_TRUE(run_time_loop(s, pieces));
+    EXPECT_EQ(calls, (std::vector<std::string>{"a", "last", "a", "last", "a", "last"}));
+}
+
+TEST_F(TimeLoop, FatalErrorRunsNoLaterPiece) {
+    const time_step_piece pieces[] = {{"a", piece_a}, {"fatal", piece_fatal}, {"b", piece_b}};
+    s.keep_running = 1;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(run_time_loop(s, pieces));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n");
+    EXPECT_EQ(calls, (std::vector<std::string>{"a", "fatal"}));
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
+TEST_F(TimeLoop, WarningIsPrintedAndTheTurnGoesOn) {
+    const time_step_piece pieces[] = {{"warning", piece_warning}, {"b", piece_b}};
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(run_time_loop(s, pieces));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\nWarning: Write hydrograph time step not specified, defaulting to 1 hour.\n");
+    EXPECT_EQ(calls, (std::vector<std::string>{"warning", "b"}));
+}
+
+TEST_F(TimeLoop, UnreportedCodeEndsTheLoopAfterTheTurn) {
+    const time_step_piece pieces[] = {{"negative", piece_negative_code}, {"b", piece_b}};
+    s.keep_running = 1;
+    EXPECT_FALSE(run_time_loop(s, pieces));
+    EXPECT_EQ(calls, (std::vector<std::string>{"negative", "b"}));
+}
+
+TEST(TimeStepSequence, TheTwentySevenPiecesInTheirOrder) {
+    const std::vector<std::string> expected = {
+        "advance_clock",           "read_precip_event",
+        "init_event",              "read_radar_precip",
+        "apply_rainfall",          "apply_point_inflows",
+        "step_infiltration",       "step_longterm_hydromet",
+        "step_sacramento",         "step_evapotranspiration",
+        "step_overland_flow",      "step_overland_constituents",
+        "step_superlink_coupling", "step_overland_constituent_sources",
+        "step_overland_constituent_pools", "step_groundwater",
+        "update_overland_lakes",   "step_channel_routing",
+        "track_peak_discharge",    "step_channel_constituents",
+        "route_channel_constituents", "print_progress",
+        "check_simulation_end",    "exchange_plux_maps",
+        "finish_event",            "write_time_series",
+        "write_maps"};
+    std::vector<std::string> names;
+    for (const time_step_piece &p : time_step_sequence()) {
+        names.push_back(p.name);
+        EXPECT_NE(p.run, nullptr);
+    }
+    EXPECT_EQ(names, expected);
+}
+
+// Runs in a scratch directory, where "out_time.dat" is written.
+class RunModel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_process_globals();
+        old_dir = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path());
+    }
+    void TearDown() override {
+        std::filesystem::current_path(old_dir);
+        reset_process_globals();
+    }
+    // One run; the console text.
+    std::string run(const std::string &project) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        result = run_model(project, nullptr);
+        err = testing::internal::GetCapturedStderr();
+        return testing::internal::GetCapturedStdout();
+    }
+
+    testsupport::scratch_dir dir;
+    std::filesystem::path old_dir;
+    int result = -1;
+    std::string err;
+};
+
+TEST_F(RunModel, MissingProjectFileEndsThroughTheCleanUp) {
+    const std::string out = run("absent.prj");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_NE(err.find("Error opening project file named: absent.prj\n"), std::string::npos);
+    EXPECT_NE(out.find("Run time:"), std::string::npos);
+    EXPECT_EQ(testsupport::split_lines(dir.read("out_time.dat")).size(), 1u);
+    EXPECT_EQ(dir.read("out_time.dat").substr(0, 16), "total time (s): ");
+}
+
+TEST_F(RunModel, SecondRunKeepsNothingOfTheFirst) {
+    dir.write("list.txt", "1\n[N] \"%d\"\n");
+    dir.write("vals.txt", "7\n");
+    dir.write("flows.ts", "KORVA_TS\nrelease\nABSOLUTE\n2004 3 5 0 0 1.5\nEND_TS\n");
+    dir.write("first.prj", "KORVAPROJECT\nREPLACE_PARAMS list.txt\nREPLACE_VALS vals.txt\n"
+                           "TIME_SERIES_FILE flows.ts\nROWS [N]\n");
+    run("first.prj");
+    EXPECT_EQ(error_record.fatal, 1);  // stopped before any input is read
+    // The clean-up emptied the lists that the cards filled.
+    EXPECT_TRUE(replace_param_list.empty());
+    EXPECT_EQ(find_time_series("release"), nullptr);
+    EXPECT_EQ(replace_line_index, 0);
+
+    const std::string out = run("absent.prj");
+    EXPECT_EQ(err, "Error opening project file named: absent.prj\n");
+    EXPECT_EQ(out.find("Time step"), std::string::npos);
+    EXPECT_EQ(testsupport::split_lines(dir.read("out_time.dat")).size(), 2u);
+}
+
+}  // namespace
