@@ -119,7 +119,7 @@ namespace {
 
 // y_k = a + b x_k + c x_k^2 + d^2 at x = 1, 2, 3 with c tied to a (c = 2 a). Every run's
 // model.in is appended to inputs.log.
-class jacobian_model : public engine_test::in_scratch_dir {
+class GmlJacobianRuns : public engine_test::in_scratch_dir {
 protected:
     void set_up_case(const std::string &form, const std::string &method, double d_value,
                      double d_lower, double d_upper) {
@@ -184,7 +184,7 @@ protected:
 
 }  // namespace
 
-TEST_F(jacobian_model, TwoPointDerivativesOfALinearModelAreExact) {
+TEST_F(GmlJacobianRuns, TwoPointDerivativesOfALinearModelAreExact) {
     set_up_case("always_2", "outside_pts", 3.0, -10.0, 10.0);
     testing::internal::CaptureStdout();
     EXPECT_EQ(jacobian_of(), 0);
@@ -202,7 +202,7 @@ TEST_F(jacobian_model, TwoPointDerivativesOfALinearModelAreExact) {
     }
 }
 
-TEST_F(jacobian_model, TiedParameterIsWrittenWithItsPerturbedParent) {
+TEST_F(GmlJacobianRuns, TiedParameterIsWrittenWithItsPerturbedParent) {
     set_up_case("always_2", "outside_pts", 3.0, -10.0, 10.0);
     testing::internal::CaptureStdout();
     EXPECT_EQ(jacobian_of(), 0);
@@ -213,7 +213,7 @@ TEST_F(jacobian_model, TiedParameterIsWrittenWithItsPerturbedParent) {
               "a 1.0100000E+00\nb 2.0000000E+00\nc 2.0200000E+00\n");
 }
 
-TEST_F(jacobian_model, ParabolicIsExactForAQuadraticWhereOutsidePointsAreNot) {
+TEST_F(GmlJacobianRuns, ParabolicIsExactForAQuadraticWhereOutsidePointsAreNot) {
     // d sits on its upper bound 3: both points lie below it (2.97, 2.94).
     set_up_case("always_3", "parabolic", 3.0, -10.0, 3.0);
     cd.parameters[4].at_upper_bound = 1;
@@ -230,7 +230,7 @@ TEST_F(jacobian_model, ParabolicIsExactForAQuadraticWhereOutsidePointsAreNot) {
     EXPECT_NEAR(jacobian(2, 3), 5.91, 1e-6);
 }
 
-TEST_F(jacobian_model, SwitchGroupsUseThreePointsOnceSwitched) {
+TEST_F(GmlJacobianRuns, SwitchGroupsUseThreePointsOnceSwitched) {
     set_up_case("switch", "outside_pts", 3.0, -10.0, 10.0);
     testing::internal::CaptureStdout();
     EXPECT_EQ(jacobian_of(1), 0);
@@ -239,7 +239,7 @@ TEST_F(jacobian_model, SwitchGroupsUseThreePointsOnceSwitched) {
     EXPECT_NEAR(jacobian(1, 3), 6.0, 1e-6);  // central difference of d^2
 }
 
-TEST_F(jacobian_model, BestFitMethodIsRefused) {
+TEST_F(GmlJacobianRuns, BestFitMethodIsRefused) {
     set_up_case("always_3", "best_fit", 3.0, -10.0, 10.0);
     testing::internal::CaptureStdout();
     EXPECT_EQ(jacobian_of(), 1);
@@ -250,7 +250,7 @@ TEST_F(jacobian_model, BestFitMethodIsRefused) {
     EXPECT_EQ(calls, 0);
 }
 
-TEST_F(jacobian_model, ParameterPinnedBetweenEqualBoundsGetsAZeroColumn) {
+TEST_F(GmlJacobianRuns, ParameterPinnedBetweenEqualBoundsGetsAZeroColumn) {
     set_up_case("always_2", "outside_pts", 0.0, 0.0, 0.0);
     cd.parameters[4].at_upper_bound = 1;
     cd.parameters[4].at_lower_bound = 1;
