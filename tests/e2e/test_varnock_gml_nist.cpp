@@ -62,10 +62,9 @@ TEST(VarnockGmlReference, DanWoodPowerLaw) {
     EXPECT_TRUE(contains(sen, " Number of observations with non-zero weight =\t6\n"));
 }
 
-TEST(VarnockGmlReference, Rat42LogisticGrowth) {
-    scratch_dir d;
-    settings s;
-    s.max_iterations = 60;
+namespace {
+
+void write_rat42(const scratch_dir &d, const settings &s) {
     write_case(d, s,
                {{"b1", "none", 100.0, -1000.0, 1000.0},
                 {"b2", "none", 1.0, -100.0, 100.0},
@@ -75,6 +74,15 @@ TEST(VarnockGmlReference, Rat42LogisticGrowth) {
                 {"o6", 56.11}, {"o7", 61.73}, {"o8", 64.62}, {"o9", 67.08}},
                "n = split(\"9 14 21 28 42 57 63 70 79\", x, \" \"); "
                "for (i = 1; i <= n; i++) printf \"%.15g\\n\", v[\"b1\"] / (1 + exp(v[\"b2\"] - v[\"b3\"] * x[i]))");
+}
+
+}  // namespace
+
+TEST(VarnockGmlReference, Rat42LogisticGrowth) {
+    scratch_dir d;
+    settings s;
+    s.max_iterations = 60;
+    write_rat42(d, s);
     auto r = d.run(VARNOCK_EXE, {"case.pst"});
     ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
 
@@ -99,4 +107,22 @@ TEST(VarnockGmlReference, Rat42LogisticGrowth) {
     double value = 0.0, lower = 0.0, upper = 0.0;
     line >> name >> value >> lower >> upper;
     EXPECT_NEAR((upper - lower) / 2.0, 2.447 * 1.7340283401, 0.02);
+}
+
+TEST(VarnockGmlReference, Rat42WithOneFiniteDifferenceColumnPerIterationAndBroydenUpdates) {
+    scratch_dir d;
+    settings s;
+    s.max_iterations = 60;
+    s.partial_jacobian = 1;
+    s.partial_jacobian_columns = 1;
+    write_rat42(d, s);
+    auto r = d.run(VARNOCK_EXE, {"case.pst"});
+    ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+    // Iteration 1 takes every column (three-point: 6 runs), later ones one column.
+    EXPECT_EQ(count_of(r.out, "Calculating Jacobian matrix: running model 6 times ...\n"), 1);
+    EXPECT_GE(count_of(r.out, "Calculating Jacobian matrix: running model 2 times ...\n"), 3);
+    auto values = model_input_values(d);
+    expect_relative(values["b1"], 7.2462237576E+01, value_tolerance, "b1");
+    expect_relative(values["b2"], 2.6180768402E+00, value_tolerance, "b2");
+    expect_relative(values["b3"], 6.7359200066E-02, value_tolerance, "b3");
 }

@@ -42,6 +42,10 @@ struct settings {
     int no_reduction_count = 4;
     double relative_change_stop = 1e-8;
     int relative_change_count = 3;
+    int partial_jacobian = 0;
+    int partial_jacobian_conditional = 0;
+    double partial_jacobian_ratio = 0.5;
+    int partial_jacobian_columns = 2;
     std::string derivative_form = "always_3";
     std::string derivative_method = "outside_pts";
 };
@@ -68,7 +72,9 @@ inline std::string control_file(const settings &s, const std::vector<parameter> 
       << "none " << s.max_iterations << " " << number(s.phi_reduction_stop) << " "
       << s.phi_stop_count << " " << s.no_reduction_count << " " << number(s.relative_change_stop)
       << " " << s.relative_change_count << "\n"
-      << "1 1 1\n0 0 0.5 2 0.0\n"
+      << "1 1 1\n"
+      << s.partial_jacobian << " " << s.partial_jacobian_conditional << " "
+      << number(s.partial_jacobian_ratio) << " " << s.partial_jacobian_columns << " 0.0\n"
       << "* parameter groups\n"
       << "grp relative 0.01 0.0 " << s.derivative_form << " 2.0 " << s.derivative_method << "\n"
       << "* parameter data\n";
