@@ -65,6 +65,14 @@ struct problem {
     }
 };
 
+// "o1", "o2", ...: built with snprintf because g++ 12 misreports the
+// concatenation of a literal and std::to_string at -O3.
+inline std::string numbered(const char *prefix, int k) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%d", prefix, k);
+    return text;
+}
+
 // Everything written to `f` so far.
 inline std::string file_text(std::FILE *f) {
     std::fflush(f);

@@ -26,7 +26,7 @@ protected:
         p.parameter("f", 1.0 / 3.0, -10, 10, "fixed");
         p.parameter("b", -2.5e17, -1e30, 1e30);
         for (int k = 1; k <= 3; ++k) {
-            observation_data &o = p.observation("o" + std::to_string(k), 1.0, 1e-300 * k);
+            observation_data &o = p.observation(gml_test::numbered("o", k), 1.0, 1e-300 * k);
             o.model_value[1] = std::sqrt(2.0) * k;
         }
         p.cd.prior_information.push_back(prior_information_data{});

@@ -179,7 +179,7 @@ struct line_trial {
         p.parameter("a", a, -100, 100);
         p.parameter("b", b, -100, b_upper);
         for (int k = 1; k <= 3; ++k) {
-            p.observation("o" + std::to_string(k), measured[k - 1], a + b * k);
+            p.observation(gml_test::numbered("o", k), measured[k - 1], a + b * k);
             m.j(k, 1) = 1.0;
             m.j(k, 2) = k;
         }
