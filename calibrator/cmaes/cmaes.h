@@ -187,5 +187,8 @@ void cmaes_ApplySignals(cmaes_t &t, std::FILE *fp);
 // eigenvalues ascending into diag, eigenvectors in the columns of Q. `rgtmp` is
 // a work vector of N values. A QL iteration that does not converge is fatal.
 void cmaes_Eigen(int N, const cmaes_population &C, double *diag, cmaes_population &Q, double *rgtmp);
+// Sets the most QL iterations spent on one eigenvalue (100 unless changed);
+// returns the previous value.
+int cmaes_SetEigenIterationCap(int cap);
 // Counts (and logs) places where Q diag(D) Q' differs from C or Q is not orthogonal.
 int eigen_check(int N, const cmaes_population &C, const double *diag, const cmaes_population &Q);

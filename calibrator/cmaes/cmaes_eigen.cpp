@@ -12,7 +12,7 @@ namespace {
 std::size_t uz(int i) { return static_cast<std::size_t>(i); }
 
 // Most QL iterations spent on one eigenvalue; convergence takes a handful.
-constexpr int ql_iteration_cap = 100;
+int ql_iteration_cap = 100;
 
 // Reduces the symmetric matrix V (n x n, full) to tridiagonal form by
 // Householder transformations; d receives the diagonal, e the sub-diagonal
@@ -184,6 +184,12 @@ void eigen_ql(int n, double *d, double *e, cmaes_population &V) {
 }
 
 }  // namespace
+
+int cmaes_SetEigenIterationCap(int cap) {
+    const int previous = ql_iteration_cap;
+    ql_iteration_cap = cap;
+    return previous;
+}
 
 void cmaes_Eigen(int N, const cmaes_population &C, double *diag, cmaes_population &Q, double *rgtmp) {
     if (rgtmp == nullptr) {

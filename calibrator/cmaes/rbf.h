@@ -45,7 +45,7 @@ void rbf_place_test_centres(uint32_t seed, double_matrix &centres, double_vector
 // MODE "rbf": prompts for a seed, places 100 centres in the unit square, writes
 // them to "centers.txt" and fits the surrogate through them. Always in two
 // dimensions. Returns the status of the fit, or 1 when the seed is refused.
-// (Declared for calibration_main in calibrator/engine/cmaes_entry.h as well.)
+// (calibration_main reaches it through calibrator/engine/cmaes_entry.h.)
 calib_status rbf_self_test(int argc, char *argv[], control_data &cd);
 // The same test with the 103 x 103 system assembled in place.
 calib_status rbf_self_test_inline(int argc, char *argv[], control_data &cd);

@@ -172,7 +172,12 @@ void write_vector_values(std::FILE *fp, const cmaes_vector &v, int n) {
 
 }  // namespace
 
-void readpara_ReadFromFile(readpara_t &sp, const char *file_name) {
+namespace {
+
+// Reads the parameter file. When `forced_N` is positive it replaces the
+// dimension that the file gives before the vector keys are read, so that their
+// values are sized for the dimension of the calibration problem.
+void read_from_file(readpara_t &sp, const char *file_name, int forced_N) {
     const char *name = file_name != nullptr ? file_name : "initials.par";
     text_file file;
     if (!load_text_file(name, file)) {
@@ -220,6 +225,14 @@ void readpara_ReadFromFile(readpara_t &sp, const char *file_name) {
     if (sp.N <= 0) {
         cmaes_fatal("readpara_ReadFromFile(): No valid dimension N");
     }
+    if (forced_N > 0 && sp.N != forced_N) {
+        const std::string text = cmaes_format("Warning: N %d in '%s' is replaced by the %d adjustable parameters "
+                                              "of the calibration problem.",
+                                              sp.N, name, forced_N);
+        cmaes_error_message(text.c_str());
+        std::printf("\n%s\n", text.c_str());
+        sp.N = forced_N;
+    }
 
     // Vector keys: every matching line replaces the values, so the last counts.
     const int N = sp.N;
@@ -256,6 +269,10 @@ void readpara_ReadFromFile(readpara_t &sp, const char *file_name) {
         }
     }
 }
+
+}  // namespace
+
+void readpara_ReadFromFile(readpara_t &sp, const char *file_name) { read_from_file(sp, file_name, 0); }
 
 void readpara_SetWeights(readpara_t &sp, const char *mode) {
     const std::string word = mode != nullptr ? mode : "log";
@@ -412,14 +429,26 @@ void readpara_readpara_t(readpara_t &sp, int dimension, int seed, const double *
     sp.seed = seed;
     sp.lambda = lambda;
 
+    // The calibration problem fixes N, lambda and mu. They are set before the
+    // start point, the deviations and the derived defaults, so that all of these
+    // are sized and computed for the dimension actually used.
+    const int adjustable = cd != nullptr ? cd->adjustable_count : 0;
+    if (cd != nullptr && adjustable < 1) {
+        cmaes_fatal("readpara_readpara_t(): the calibration problem has no adjustable parameter");
+    }
     if (std::strcmp(file, "non") != 0 && std::strcmp(file, "writeonly") != 0) {
-        readpara_ReadFromFile(sp, file);
+        read_from_file(sp, file, adjustable);
     }
     if (sp.N < 1) {
         sp.N = dimension;
     }
     if (sp.N < 1) {
         cmaes_fatal("readpara_readpara_t(): problem dimension N undefined.\n", "  (no default value available).");
+    }
+    if (cd != nullptr) {
+        sp.N = adjustable;
+        sp.lambda = static_cast<int>(3 * std::log(static_cast<double>(adjustable)) + 4);
+        sp.mu = static_cast<int>(sp.lambda * 0.5);
     }
     const int N = sp.N;
     if ((xstart != nullptr || stddev != nullptr) && N != dimension) {
@@ -454,33 +483,8 @@ void readpara_readpara_t(readpara_t &sp, int dimension, int seed, const double *
         }
     }
 
-    const readpara_t as_read = sp;
     readpara_FillDefaults(sp);
-
     if (cd != nullptr) {
-        const int adjustable = cd->adjustable_count;
-        if (adjustable < 1) {
-            cmaes_fatal("readpara_readpara_t(): the calibration problem has no adjustable parameter");
-        }
-        if (adjustable != N) {
-            std::string text = cmaes_format("readpara_readpara_t(): N %d in '%s' differs from the %d adjustable "
-                                            "parameters of the calibration problem",
-                                            N, file, adjustable);
-            cmaes_fatal(text.c_str());
-        }
-        const int new_lambda = static_cast<int>(3 * std::log(static_cast<double>(adjustable)) + 4);
-        const int new_mu = static_cast<int>(new_lambda * 0.5);
-        if (new_lambda != sp.lambda || new_mu != sp.mu) {
-            // The file set lambda or mu: derive everything again from the
-            // values as read, with the population size of the problem.
-            readpara_t again = as_read;
-            again.seed = sp.seed;
-            again.lambda = new_lambda;
-            again.mu = new_mu;
-            again.weights = cmaes_vector{};
-            readpara_FillDefaults(again);
-            sp = again;
-        }
         sp.stopTolFun = 1e-4;
         sp.stopTolFunHist = 1e-5;
     }

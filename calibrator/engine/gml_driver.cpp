@@ -1,78 +1,160 @@
-// MODE "estimation" and "regularization": the set-up shared by the GML drivers
-// and the single model run of an estimation with max_iterations 0. Called by
-// calibration_main. The GML iterations themselves are not part of this build.
+// The GML drivers: initial run, iterations of finite-difference Jacobian and
+// Marquardt lambda search, the final run with the best parameters, statistics
+// and the results section. MODE "estimation" (and, later, regularisation)
+// reaches them from calibration_main.
 #include "calibrator/engine/gml_driver.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
-#include "calibrator/engine/model_run.h"
-#include "calibrator/engine/numeric/nr_arrays.h"
+#include "calibrator/engine/bounds.h"
+#include "calibrator/engine/gml_workspace.h"
+#include "calibrator/engine/jacobian.h"
+#include "calibrator/engine/numeric/numeric.h"
+#include "calibrator/engine/reports.h"
+#include "calibrator/engine/restart.h"
 #include "calibrator/engine/run_reports.h"
 #include "calibrator/engine/start_up_services.h"
+#include "calibrator/engine/statistics.h"
+#include "calibrator/engine/stop_tests.h"
+#include "calibrator/engine/upgrade.h"
 
 namespace {
 
-// The prior information matrix (prior_count x adjustable_count): element (k, j)
-// is the factor of the term of prior equation k that names the j-th adjustable
-// parameter. Empty when there is no prior information or no adjustable parameter.
-double_matrix build_prior_matrix(const control_data &cd) {
-    double_matrix prior;
-    if (cd.prior_count < 1 || cd.adjustable_count < 1) return prior;
-    prior = dmatrix(1, cd.prior_count, 1, cd.adjustable_count);
-    for (int k = 1; k <= cd.prior_count; ++k) {
-        const prior_information_data &pi = cd.prior_information[k];
-        for (int t = 1; t <= pi.term_count && t <= max_prior_terms; ++t) {
-            int position = 0;
-            for (int p = 1; p <= cd.parameter_count; ++p) {
-                int kind = 0;
-                parameter_kind(cd, p, kind);
-                if (kind != 0) continue;
-                ++position;
-                if (cd.parameters[p].name == pi.term_parameters[t]) {
-                    prior(k, position) = pi.factors[t];
-                    break;
-                }
-            }
+// Everything one driver call works with. The steps below follow the order of
+// the iteration; each runs only while `status` is 0.
+struct gml_run {
+    gml_run(int argc_in, char **argv_in, control_data &cd_in, const file_names &names_in,
+            std::FILE *record_in, std::FILE *sensitivity_in, std::FILE *parameter_values_in,
+            template_file_table &templates_in, instruction_file_table &instructions_in)
+        : argc(argc_in), argv(argv_in), cd(cd_in), names(names_in), record(record_in),
+          sensitivity(sensitivity_in), parameter_values(parameter_values_in),
+          templates(templates_in), instructions(instructions_in) {}
+
+    int argc;
+    char **argv;
+    control_data &cd;
+    const file_names &names;
+    std::FILE *record;
+    std::FILE *sensitivity;
+    std::FILE *parameter_values;
+    template_file_table &templates;
+    instruction_file_table &instructions;
+
+    gml_workspace w;
+    calib_status status = 0;
+    bool restart = false;
+    bool finished = false;  // the final run has been made
+
+    int iteration = 0;
+    int model_calls = 0;
+    int best_iteration = 0;
+    int switched = 0;
+    int has_switch = 0;
+    int small_change_count = 0;
+    int all_at_limits = 0;
+    int reversal = 0;
+    int cursor = 0;
+    int singular = 0;
+    double phi = 0.0;
+    double measurement = 0.0;
+    double regularisation = 0.0;
+    double previous_phi = 0.0;
+    double best_phi = 0.0;
+    double largest_relative_change = 0.0;
+    double last_relative_change = 0.0;
+
+    bool estimation() const { return w.mode == gml_mode::estimation; }
+};
+
+// One model run of the drivers followed by the objective function of its kind.
+void run_and_score(gml_run &g, int value_kind, bool check_stop) {
+    if (g.status != 0) return;
+    g.status = gml_model_run(g.cd, g.names, value_kind, g.templates, g.instructions, check_stop);
+    if (g.status == 0) {
+        g.status = gml_phi(g.w, g.cd, value_kind, g.phi, g.measurement, g.regularisation);
+    }
+}
+
+void rescore(gml_run &g, int value_kind) {
+    if (g.status == 0) {
+        g.status = gml_phi(g.w, g.cd, value_kind, g.phi, g.measurement, g.regularisation);
+    }
+}
+
+void set_model_values(control_data &cd, int kind, const double_vector &values) {
+    for (int k = 1; k <= cd.observation_count; ++k) cd.observations[k].model_value[kind] = values[k];
+}
+
+void get_model_values(const control_data &cd, int kind, double_vector &values) {
+    for (int k = 1; k <= cd.observation_count; ++k) values[k] = cd.observations[k].model_value[kind];
+}
+
+restart_state restart_places(gml_run &g) {
+    restart_state s;
+    s.jacobian = &g.w.jacobian;
+    s.best_jacobian = &g.w.best_jacobian;
+    s.iteration = &g.iteration;
+    s.phi = &g.phi;
+    s.phi_history = &g.w.phi_history;
+    s.best_values = &g.w.best_values;
+    s.best_model_values = &g.w.best_model_values;
+    s.best_phi = &g.best_phi;
+    s.best_iteration = &g.best_iteration;
+    s.switched = &g.switched;
+    s.largest_relative_change = &g.largest_relative_change;
+    s.small_change_count = &g.small_change_count;
+    s.last_relative_change = &g.last_relative_change;
+    s.base_values = &g.w.base_values;
+    s.model_calls = &g.model_calls;
+    s.jacobian_rows = g.w.rows;
+    return s;
+}
+
+// Settings that an iteration cannot do without; refused before any model run.
+calib_status check_settings(const control_data &cd) {
+    if (cd.max_iterations == 0) return 0;
+    if (cd.adjustable_count < 1) {
+        std::printf("\nThere is no adjustable parameter: every parameter is \"fixed\" or \"tied\".\n");
+        std::printf("Set max_iterations to 0 for a single model run.\n");
+        return 1;
+    }
+    if (cd.max_iterations >= 1 && (cd.lambda_limit < 1 || !(cd.lambda_factor > 0.0))) {
+        std::printf("\nThe control file needs lambda_limit of 1 or more and a lambda_factor above 0.\n");
+        return 1;
+    }
+    for (int p = 1; p <= cd.parameter_count; ++p) {
+        int kind = 0;
+        parameter_kind(cd, p, kind);
+        if (kind != 0) continue;
+        bool found = false;
+        for (int grp = 1; grp <= cd.parameter_group_count && !found; ++grp) {
+            found = cd.parameter_groups[grp].group_name == cd.parameters[p].group;
+        }
+        if (!found) {
+            std::printf("\nParameter \"%s\" names the group \"%s\", which is not a parameter group.\n",
+                        cd.parameters[p].name.c_str(), cd.parameters[p].group.c_str());
+            return 1;
         }
     }
-    return prior;
+    return 0;
 }
 
-// A second program argument asks for a restart; with max_iterations 0 nothing
-// was ever saved to resume from.
-calib_status refuse_second_argument(char *argv[], const file_names &names) {
-    if (std::strcmp(argv[2], "/r") != 0) {
-        std::printf("\nThe second argument \"%s\" is not understood; only \"/r\" (restart) is.\n",
-                    argv[2]);
-        return 1;
+// Steps 1 to 6: working arrays, the switch flag, the adjustable list, cleared
+// flags, the best values, the prior terms and the weights.
+void set_up(gml_run &g, gml_mode mode) {
+    control_data &cd = g.cd;
+    g.status = allocate_gml_workspace(g.w, cd, mode);
+    if (g.status != 0) return;
+    for (int p = 1; p <= cd.parameter_count && g.has_switch == 0; ++p) {
+        int kind = 0;
+        parameter_kind(cd, p, kind);
+        if (kind != 0) continue;
+        const int grp = parameter_group_index(cd, cd.parameters[p]);
+        if (grp > 0 && cd.parameter_groups[grp].derivative_form == "switch") g.has_switch = 1;
     }
-    std::FILE *f = std::fopen(names.restart_name.c_str(), "rb");
-    if (f == nullptr) {
-        std::printf("\n\nError opening the restart file.\n");
-        std::printf("Possibly previous run was not halted prematurely.\n\n");
-        return 1;
-    }
-    std::fclose(f);
-    std::printf("\nA run with max_iterations 0 makes one model run only and cannot be restarted.\n");
-    return 1;
-}
-
-}  // namespace
-
-calib_status optimise_estimation(int argc, char *argv[], control_data &cd, file_names names,
-                                 std::FILE *record, std::FILE * /*sensitivity*/,
-                                 std::FILE * /*matrix*/, std::FILE *parameter_values,
-                                 template_file_table &templates,
-                                 instruction_file_table &instructions) {
-    if (cd.max_iterations != 0) {
-        std::printf("\nParameter estimation with max_iterations other than 0 is not available in this build.\n");
-        return 1;
-    }
-    if (argc >= 3) return refuse_second_argument(argv, names);
-
-    calib_status status = 0;
-    double_matrix prior = build_prior_matrix(cd);
     for (int p = 1; p <= cd.parameter_count; ++p) {
         parameter_data &par = cd.parameters[p];
         par.at_upper_bound = 0;
@@ -82,23 +164,436 @@ calib_status optimise_estimation(int argc, char *argv[], control_data &cd, file_
         par.composite_sensitivity = 0.0;
     }
     cd.frozen_for_upgrade_count = 0;
+    store_values(cd, g.w.best_values);
+    fill_prior_terms_and_weights(g.w, cd);
+}
 
-    status = run_model_once(cd, names, 0, templates, instructions, true);
-    double phi = 0.0;
-    if (status == 0) status = measurement_phi(cd, 0, phi);
-    if (status == 0 && cd.prior_count >= 1) {
-        double prior_phi = 0.0;
-        status = prior_information_phi(cd, prior, prior_phi);
-        phi += prior_phi;
+// Steps 7 and 8: the initial run and the start-up reports.
+void initial_run(gml_run &g) {
+    run_and_score(g, base_values, true);
+    if (g.status != 0) return;
+    ++g.model_calls;
+    get_model_values(g.cd, 0, g.w.best_model_values);
+    g.best_phi = g.phi;
+    const double m = g.estimation() ? g.phi : g.measurement;
+    const double r = g.estimation() ? g.phi : g.regularisation;
+    print_start_up(m, r, g.phi, g.cd, g.names.case_name);
+    write_record_header(g.record, g.parameter_values, m, r, g.phi, g.cd);
+    std::vector<double> now;
+    store_values(g.cd, now);
+    write_parameter_value_file(g.parameter_values, g.cd, now);
+    g.iteration = 1;
+    if (g.cd.max_iterations >= 1) g.w.phi_history[1] = g.phi;
+}
+
+void restore_best_jacobian_rows(gml_run &g) { copy_observation_rows(g.w, g.w.jacobian, g.w.best_jacobian); }
+
+void closing_lines(std::FILE *record) {
+    std::fprintf(record, "The model has been run one final time using best parameters.\n");
+    std::fprintf(record, "Thus all model input files contain best parameter values, and model\n");
+    std::fprintf(record, "output files contain model results based on these parameters.\n");
+}
+
+void announce_final_run() {
+    std::printf("\n");
+    std::printf("Running model one last time with best parameters...\n");
+    std::printf("\n");
+    std::printf("\n");
+}
+
+// Step 30: the final run after a stop test.
+void final_run_after_stop(gml_run &g) {
+    std::remove(g.names.restart_name.c_str());
+    restore_values(g.cd, g.w.best_values);
+    announce_final_run();
+    std::fprintf(g.record, "\n");
+    closing_lines(g.record);
+    std::fprintf(g.record, "\n");
+    std::fprintf(g.record, "\n");
+    write_parameter_value_file(g.parameter_values, g.cd, g.w.best_values);
+    run_and_score(g, base_values, false);
+    if (g.status == 0) ++g.model_calls;
+    g.finished = true;
+}
+
+// Step 29: the final run after the last iteration or with every parameter at its limits.
+void final_run(gml_run &g) {
+    if (g.phi < g.best_phi) {
+        g.best_phi = g.phi;
+        store_values(g.cd, g.w.best_values);
+        restore_best_jacobian_rows(g);
     }
-    if (status == 0) {
-        print_start_up(phi, phi, phi, cd, names.case_name);
-        write_record_header(record, parameter_values, phi, phi, phi, cd);
-        write_optimisation_results(record, phi, double_matrix{}, double_matrix{}, double_matrix{},
-                                   double_vector{}, cd, 0);
+    std::remove(g.names.restart_name.c_str());
+    announce_final_run();
+    if (g.all_at_limits == 0) {
+        std::fprintf(g.record, "Optimization complete: Maximum number of optimization iterations completed.\n");
+        std::fprintf(g.record, "Total Model Calls:\t%d\n", g.model_calls);
+        std::fprintf(g.record, "\n");
+        closing_lines(g.record);
+        std::fprintf(g.record, "\n");
+        std::fprintf(g.record, "\n");
     }
-    if (!prior.empty()) free_dmatrix(prior, 1, cd.prior_count, 1, cd.adjustable_count);
-    return status;
+    write_parameter_value_file(g.parameter_values, g.cd, g.w.best_values);
+    restore_values(g.cd, g.w.best_values);
+    run_and_score(g, base_values, false);
+    if (g.status == 0 && g.all_at_limits == 1) {
+        report_both(g.record, "Optimisation complete: all parameters at their limits.\n");
+        report_both(g.record, "Total Model Calls:\t%d\n", g.model_calls);
+        std::fprintf(g.record, "\n");
+        closing_lines(g.record);
+        std::fprintf(g.record, "\n");
+        std::fprintf(g.record, "\n");
+    }
+    g.finished = true;
+}
+
+// Steps 9 to 16: restart, bounds flags, phi bookkeeping, best values, switch,
+// base values and the stop test. Returns false when the loop is to end.
+bool iteration_top(gml_run &g) {
+    control_data &cd = g.cd;
+    if (g.restart && g.iteration == 0) {
+        restart_state s = restart_places(g);
+        g.status = g.estimation() ? read_restart_file(s, cd, g.names)
+                                  : read_restart_file_regularised(s, cd, g.names);
+        if (g.status != 0) return false;
+        // The phi at the start of the iteration before is not in the file, but
+        // it is its history entry.
+        g.previous_phi = g.iteration >= 2 ? g.w.phi_history[g.iteration - 1] : 0.0;
+        std::fprintf(g.record, "\n\n                             .....RESTART.....\n\n");
+    }
+    cd.frozen_count = 0;
+    cd.frozen_for_upgrade_count = 0;
+    for (int p = 1; p <= cd.parameter_count; ++p) {
+        parameter_data &par = cd.parameters[p];
+        par.frozen_for_upgrade = 0;
+        if (std::fabs(par.value - par.upper_bound) < 1e-8) par.value = par.upper_bound;
+        if (std::fabs(par.value - par.lower_bound) < 1e-8) par.value = par.lower_bound;
+        par.at_upper_bound = par.upper_bound <= par.value ? 1 : 0;
+        par.at_lower_bound = par.lower_bound >= par.value ? 1 : 0;
+        par.frozen = 0;
+    }
+    // The first ratio (over no previous phi) is never used.
+    cd.phi_ratio = g.previous_phi != 0.0 ? g.phi / g.previous_phi
+                                         : std::numeric_limits<double>::infinity();
+    g.previous_phi = g.phi;
+    if (cd.max_iterations >= 1) g.w.phi_history[g.iteration] = g.phi;
+
+    if (g.phi < g.best_phi) {
+        g.best_phi = g.phi;
+        g.best_iteration = g.iteration - 1;
+        store_values(cd, g.w.best_values);
+        get_model_values(cd, 1, g.w.best_model_values);
+        write_parameter_value_file(g.parameter_values, cd, g.w.best_values);
+        restore_best_jacobian_rows(g);
+    }
+    if (g.switched == 0 && g.has_switch == 1 && g.iteration >= 2) {
+        const double before = g.w.phi_history[g.iteration - 1];
+        const double reduction = (before - g.w.phi_history[g.iteration]) / before;
+        if (reduction <= cd.phi_reduction_switch) g.switched = 1;
+    }
+    if (g.iteration >= 2) {
+        for (int k = 1; k <= cd.observation_count; ++k) {
+            cd.observations[k].model_value[0] = cd.observations[k].model_value[1];
+        }
+    }
+    for (int p = 1; p <= cd.parameter_count; ++p) cd.parameters[p].previous_value = cd.parameters[p].value;
+    for (int c = 1; c <= g.w.a; ++c) g.w.base_values[c] = cd.parameters[g.w.adjustable[c]].value;
+
+    if (cd.max_iterations != -1) {
+        int stop = 0;
+        test_termination(g.record, g.iteration, g.best_iteration, g.small_change_count,
+                         g.w.phi_history, g.best_phi, g.phi, cd, stop, g.model_calls);
+        if (stop == 1) {
+            final_run_after_stop(g);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Steps 17 to 19: headers, the Jacobian, the no-effect check and sensitivities.
+void jacobian_step(gml_run &g) {
+    const double m = g.estimation() ? g.phi : g.measurement;
+    const double r = g.estimation() ? g.phi : g.regularisation;
+    print_iteration_header(g.cd, g.iteration, g.model_calls, m, r, g.phi);
+    write_iteration_header(g.record, g.cd, g.iteration, g.model_calls, m, r, g.phi);
+    g.status = calculate_jacobian(g.cd, g.w.adjustable, g.names, g.w.jacobian, g.model_calls,
+                                  g.switched, g.templates, g.instructions, g.iteration, g.cursor);
+    if (g.status != 0) return;
+    if (g.iteration == 1) restore_best_jacobian_rows(g);
+    check_parameter_effect(g.cd, g.w.jacobian, g.w.prior, g.record);
+    write_sensitivities(g.cd, g.w.jacobian, g.w.prior, g.names, g.iteration, g.sensitivity, 0);
+}
+
+// Adjustable parameters back to the iteration's base values, tied ones after them.
+void back_to_base(gml_run &g) {
+    for (int c = 1; c <= g.w.a; ++c) g.cd.parameters[g.w.adjustable[c]].value = g.w.base_values[c];
+    recompute_tied_values(g.cd);
+}
+
+void record_values(gml_run &g) {
+    std::fprintf(g.record, "      Current parameter values                 Previous parameter values\n");
+    for (int p = 1; p <= g.cd.parameter_count; ++p) {
+        const parameter_data &par = g.cd.parameters[p];
+        std::fprintf(g.record, "      %s             %10lf                %s               %lf\n",
+                     par.name.c_str(), native_value(par, par.value), par.name.c_str(),
+                     native_value(par, par.previous_value));
+    }
+    std::fprintf(g.record, "\n");
+}
+
+// Accepting trial n of the lambda search (a to d).
+void accept_trial(gml_run &g, int n, int c, double first_lambda, double &previous_lambda) {
+    control_data &cd = g.cd;
+    const bool worse = g.previous_phi < g.w.trial_phis[n];
+    if (g.iteration == 1 && worse && g.has_switch == 1) {
+        // Nothing better than the start in iteration 1: stay and switch to
+        // three-point derivatives.
+        g.switched = 1;
+        cd.lambda = g.w.trial_lambdas[1];
+        set_model_values(cd, 1, g.w.best_trial_model_values);
+        rescore(g, first_perturbed);
+        g.phi = g.previous_phi;
+        back_to_base(g);
+    } else {
+        if (g.switched == 0 && g.has_switch == 1 && g.iteration >= 2 && worse) {
+            restore_values(cd, g.w.best_values);
+            set_model_values(cd, 1, g.w.best_model_values);
+        } else {
+            for (int j = 1; j <= g.w.a; ++j) {
+                cd.parameters[g.w.adjustable[j]].value =
+                    g.w.base_values[j] + g.w.trial_upgrades[static_cast<std::size_t>(n)][j];
+            }
+            recompute_tied_values(cd);
+            for (int k = 1; k <= cd.observation_count; ++k) {
+                cd.observations[k].model_value[1] = worse ? g.w.trial_model_values(k, n)
+                                                          : g.w.best_trial_model_values[k];
+            }
+        }
+        rescore(g, first_perturbed);
+        if (g.reversal == 1) {
+            cd.lambda = g.w.trial_lambdas[n];
+        } else {
+            adjust_lambda(first_lambda, previous_lambda, g.reversal, g.phi, g.w.trial_phis, c, cd);
+        }
+    }
+    g.reversal = 0;
+    record_values(g);
+}
+
+// Steps 20 to 26: the lambda trials of one iteration.
+void lambda_search(gml_run &g) {
+    control_data &cd = g.cd;
+    gml_workspace &w = g.w;
+    int c = 0;
+    const double first_lambda = cd.lambda;
+    double previous_lambda = cd.lambda;
+    double best_trial_phi = g.phi;
+    get_model_values(cd, 0, w.best_trial_model_values);
+    const double starting_phi = g.phi;
+    bool accepted = false;
+
+    while (g.status == 0 && c < w.l) {
+        if (cd.frozen_for_upgrade_count == 0) {
+            if (g.estimation()) {
+                upgrade_vector(w.jacobian, w.prior, w.weights, cd, w.upgrade);
+                optimum_upgrade_length(w.jacobian, w.prior, w.weights, cd, w.upgrade);
+            } else {
+                upgrade_vector_regularised(w.jacobian, w.weights, w.prior, w.prior_weights, cd,
+                                           w.upgrade);
+            }
+        }
+        g.status = g.estimation()
+                       ? limit_and_freeze(w.jacobian, w.prior, w.weights, cd, w.upgrade,
+                                          w.adjustable, g.record)
+                       : limit_and_freeze_regularised(w.jacobian, w.weights, w.prior,
+                                                      w.prior_weights, cd, w.upgrade,
+                                                      w.adjustable, g.record);
+        if (g.status != 0) return;
+        if (cd.frozen_count + cd.frozen_for_upgrade_count == w.a) {
+            g.all_at_limits = 1;
+            return;
+        }
+        report_both(g.record, "\n");
+        report_both(g.record, "\tLambda = %E ----->\n", cd.lambda);
+        report_both(g.record, "\trunning model ...\n");
+        run_and_score(g, first_perturbed, true);
+        if (g.status != 0) return;
+        ++g.model_calls;
+        if (g.iteration >= 2 && cd.partial_jacobian == 1 &&
+            (cd.partial_jacobian_conditional == 0 ||
+             (cd.partial_jacobian_conditional == 1 && cd.phi_ratio < cd.partial_jacobian_ratio))) {
+            if (g.estimation()) {
+                broyden_update(cd, w.jacobian, w.prior);
+            } else {
+                broyden_update_regularised(cd, w.jacobian);
+            }
+        }
+        ++c;
+        w.trial_phis[c] = g.phi;
+        w.trial_lambdas[c] = cd.lambda;
+        for (int k = 1; k <= cd.observation_count; ++k) {
+            w.trial_model_values(k, c) = cd.observations[k].model_value[1];
+        }
+        if (g.phi < best_trial_phi) {
+            best_trial_phi = g.phi;
+            get_model_values(cd, 1, w.best_trial_model_values);
+        }
+        for (int j = 1; j <= w.a; ++j) w.trial_upgrades[static_cast<std::size_t>(c)][j] = w.upgrade[j];
+        report_both(g.record, "\tPhi =\t%E\t\t(%E of starting phi)\n", g.phi, g.phi / starting_phi);
+        if (!g.estimation()) {
+            report_both(g.record, "\tMeas. fn. =\t%E\n", g.measurement);
+            report_both(g.record, "\tRegul. fn. =\t%E\n", g.regularisation);
+        }
+        report_both(g.record, "\n");
+
+        int chosen = 0;
+        test_lambda_termination(g.record, g.previous_phi, c, w.trial_phis, cd, chosen);
+        if (chosen != 0) {
+            accept_trial(g, chosen, c, first_lambda, previous_lambda);
+            accepted = true;
+            break;
+        }
+        for (int j = 1; j <= w.a; ++j) {
+            parameter_data &par = cd.parameters[w.adjustable[j]];
+            par.value -= w.upgrade[j];
+            if (par.upper_bound > par.value) par.at_upper_bound = 0;
+            if (par.lower_bound < par.value) par.at_lower_bound = 0;
+        }
+        recompute_tied_values(cd);
+        adjust_lambda(first_lambda, previous_lambda, g.reversal, g.phi, w.trial_phis, c, cd);
+    }
+    if (!accepted && g.status == 0) {
+        // No trial could be chosen (every phi above 1e30 or not a number): the
+        // iteration ends where it started.
+        back_to_base(g);
+        for (int k = 1; k <= cd.observation_count; ++k) {
+            cd.observations[k].model_value[1] = cd.observations[k].model_value[0];
+        }
+        rescore(g, base_values);
+        g.reversal = 0;
+    }
+}
+
+// Steps 27 to 29: the relative change, the restart file and the final run.
+void after_search(gml_run &g) {
+    control_data &cd = g.cd;
+    ++g.iteration;
+    if (g.iteration >= 2) {
+        double largest = 0.0;
+        for (int j = 1; j <= g.w.a; ++j) {
+            const parameter_data &par = cd.parameters[g.w.adjustable[j]];
+            const double base = native_value(par, g.w.base_values[j]);
+            const double now = native_value(par, par.value);
+            double change = 0.0;
+            if (base != 0.0) {
+                change = std::fabs((base - now) / base);
+            } else if (now != base) {
+                change = std::numeric_limits<double>::infinity();
+            }
+            g.last_relative_change = change;
+            if (change > largest) largest = change;
+        }
+        g.largest_relative_change = largest;
+        if (cd.relative_change_stop > largest) {
+            ++g.small_change_count;
+        } else {
+            g.small_change_count = 0;
+        }
+    }
+    if (cd.restart_switch == "restart" && cd.max_iterations >= 1) {
+        restart_state s = restart_places(g);
+        g.status = g.estimation() ? write_restart_file(s, cd, g.names)
+                                  : write_restart_file_regularised(s, cd, g.names);
+        if (g.status != 0) return;
+    }
+    if (g.all_at_limits == 1 || (cd.max_iterations != -1 && g.iteration > cd.max_iterations)) {
+        final_run(g);
+    }
+}
+
+// Steps 31 to 33: sensitivities, statistics and the results section.
+void completion(gml_run &g) {
+    control_data &cd = g.cd;
+    gml_workspace &w = g.w;
+    if (cd.max_iterations == -1) restore_best_jacobian_rows(g);
+    if (g.status == 0 && cd.max_iterations != 0) {
+        write_sensitivities(cd, w.best_jacobian, w.prior, g.names, g.iteration, g.sensitivity, 1);
+        // The weight matrix is diagonal; the statistics take it whole.
+        const int rows = w.rows;
+        double_matrix dense = dmatrix(1, rows, 1, rows);
+        for (int k = 1; k <= rows; ++k) dense(k, k) = w.weights[k];
+        if (g.estimation()) {
+            parameter_covariance(w.best_jacobian, dense, g.phi, w.covariance, cd, g.singular);
+        } else {
+            double_matrix prior_dense = dmatrix(1, w.r, 1, w.r);
+            for (int k = 1; k <= w.r; ++k) prior_dense(k, k) = w.prior_weights[k];
+            parameter_covariance_regularised(w.best_jacobian, dense, w.prior, prior_dense, g.phi,
+                                             w.covariance, cd, g.singular);
+            free_dmatrix(prior_dense, 1, w.r, 1, w.r);
+        }
+        free_dmatrix(dense, 1, rows, 1, rows);
+        for (int i = 1; i <= w.a; ++i) {
+            for (int j = 1; j <= w.a; ++j) w.correlation_input(i, j) = w.covariance(i, j);
+        }
+        if (g.singular == 0) {
+            correlation_matrix(w.correlation_input, w.correlation, cd);
+            int rotations = 0;
+            jacobi(w.correlation_input, w.a, w.eigenvalues, w.eigenvectors, rotations);
+            eigen_sort(w.eigenvalues, w.eigenvectors, w.a);
+        }
+    }
+    if (g.status == 0) {
+        write_optimisation_results(g.record, g.phi, w.covariance, w.correlation, w.eigenvectors,
+                                   w.eigenvalues, cd, g.singular);
+    }
+}
+
+calib_status run_gml(gml_run &g, gml_mode mode) {
+    control_data &cd = g.cd;
+    g.restart = g.argc >= 3 && std::strcmp(g.argv[2], "/r") == 0;
+    if (g.restart && cd.max_iterations <= 0) {
+        std::FILE *f = std::fopen(g.names.restart_name.c_str(), "rb");
+        if (f == nullptr) {
+            std::printf("\n\nError opening the restart file.\n");
+            std::printf("Possibly previous run was not halted prematurely.\n\n");
+            std::fflush(stdout);
+            nr_exit(0);
+        }
+        std::fclose(f);
+        std::printf("\nWith max_iterations %d no iteration is made, so there is nothing to restart.\n",
+                    cd.max_iterations);
+        return 1;
+    }
+    g.status = check_settings(cd);
+    if (g.status != 0) return g.status;
+    set_up(g, mode);
+    if (g.status == 0 && !g.restart) initial_run(g);
+
+    if (g.status == 0 && cd.max_iterations != 0) {
+        do {
+            if (!iteration_top(g)) break;
+            jacobian_step(g);
+            if (g.status == 0 && cd.max_iterations >= 1) lambda_search(g);
+            if (g.status == 0) after_search(g);
+        } while (g.status == 0 && !g.finished && cd.max_iterations != -1 &&
+                 g.iteration <= cd.max_iterations);
+    }
+    completion(g);
+    if (g.status == 0) free_gml_workspace(g.w);
+    std::fflush(stdout);
+    std::fflush(g.record);
+    return g.status;
+}
+
+}  // namespace
+
+calib_status optimise_estimation(int argc, char *argv[], control_data &cd, file_names names,
+                                 std::FILE *record, std::FILE *sensitivity, std::FILE * /*matrix*/,
+                                 std::FILE *parameter_values, template_file_table &templates,
+                                 instruction_file_table &instructions) {
+    gml_run g(argc, argv, cd, names, record, sensitivity, parameter_values, templates, instructions);
+    return run_gml(g, gml_mode::estimation);
 }
 
 calib_status optimise_regularisation(int /*argc*/, char * /*argv*/[], control_data & /*cd*/,

@@ -5,6 +5,10 @@
 
 #include "calibrator/engine/control_data.h"
 
+// GML parameter estimation: an initial model run (none when restarting with
+// "/r"), then per iteration a finite-difference Jacobian and a search over
+// Marquardt lambdas, and at the end a last run with the best parameters, the
+// statistics and the results section of the run record.
 calib_status optimise_estimation(int argc, char *argv[], control_data &cd, file_names names,
                                  std::FILE *record, std::FILE *sensitivity, std::FILE *matrix,
                                  std::FILE *parameter_values, template_file_table &templates,

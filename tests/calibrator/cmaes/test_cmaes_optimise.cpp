@@ -446,6 +446,22 @@ TEST_F(in_scratch_dir, EigenOfARandomCovarianceReconstructsIt) {
     EXPECT_FALSE(exists("errcmaes.err"));
 }
 
+TEST_F(in_scratch_dir, AnEigenIterationThatDoesNotConvergeIsFatal) {
+    cmaes_population c = lower_triangle({{2, 1}, {1, 2}});
+    cmaes_population q(2, cmaes_vector(2));
+    double d[2];
+    double work[3];
+    const int previous = cmaes_SetEigenIterationCap(0);
+    testing::internal::CaptureStdout();
+    EXPECT_CMAES_FATAL(cmaes_Eigen(2, c, d, q, work));
+    testing::internal::GetCapturedStdout();
+    cmaes_SetEigenIterationCap(previous);
+    EXPECT_NE(read("errcmaes.err").find("cmaes_t:Eigen(): QL algorithm did not converge"), std::string::npos);
+    cmaes_Eigen(2, c, d, q, work);  // with the cap restored it converges: eigenvalues 1 and 3
+    EXPECT_NEAR(d[0], 1.0, 1e-14);
+    EXPECT_NEAR(d[1], 3.0, 1e-14);
+}
+
 TEST_F(in_scratch_dir, EigenCheckReportsAWrongDecomposition) {
     cmaes_population c = lower_triangle({{4, 1}, {1, 3}});
     cmaes_population q(2, cmaes_vector(2));

@@ -226,13 +226,10 @@ TEST_F(Readpara, AMissingOrDimensionlessFileIsFatal) {
     EXPECT_NE(read("errcmaes.err").find("readpara_ReadFromFile(): No valid dimension N"), std::string::npos);
 }
 
-TEST_F(Readpara, ADimensionThatDiffersFromTheProblemIsRefused) {
+TEST_F(Readpara, AProblemWithoutAdjustableParametersIsRefused) {
     write("initials.par", "N 4\n");
-    EXPECT_CMAES_FATAL(build(3));
     EXPECT_CMAES_FATAL(build(0));
-    const std::string log = read("errcmaes.err");
-    EXPECT_NE(log.find("N 4 in 'initials.par' differs from the 3 adjustable parameters"), std::string::npos);
-    EXPECT_NE(log.find("the calibration problem has no adjustable parameter"), std::string::npos);
+    EXPECT_NE(read("errcmaes.err").find("the calibration problem has no adjustable parameter"), std::string::npos);
 }
 
 TEST_F(Readpara, APopulationSizeFromTheFileIsReplacedAndEverythingDerivedAgain) {

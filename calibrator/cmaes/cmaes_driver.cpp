@@ -1,0 +1,394 @@
+// The driver of MODE "cmaes" and "cmaesrbf", called by calibration_main: each
+// candidate's fitness is phi of one model run; with "cmaesrbf" a cubic RBF fitted
+// to the archive of evaluated points ranks a generation and only batches of the
+// best-ranked candidates are run through the model.
+#include "calibrator/cmaes/cmaes_driver.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "calibrator/cmaes/rbf.h"
+#include "calibrator/engine/model_run.h"
+#include "calibrator/engine/numeric/numeric.h"
+#include "calibrator/engine/start_up_services.h"
+
+namespace {
+
+std::size_t uz(int i) { return static_cast<std::size_t>(i); }
+
+// Everything one evaluation needs besides the candidate.
+struct evaluation_context {
+    control_data &cd;
+    const file_names &names;
+    template_file_table &templates;
+    instruction_file_table &instructions;
+    double *fitness;         // the optimiser's public fitness array
+    rbf_archive *archive;    // null for "cmaes"
+};
+
+// Puts the coordinates into the adjustable parameters, in table order, and
+// follows them with the tied ones.
+void set_parameter_values(control_data &cd, const double *x) {
+    int k = 0;
+    for (int p = 1; p <= cd.parameter_count; ++p) {
+        int kind = 0;
+        parameter_kind(cd, p, kind);
+        if (kind == 0) cd.parameters[p].value = x[k++];
+    }
+    if (cd.tied_count > 0) recompute_tied_values(cd);
+}
+
+// One model run for candidate c; its phi becomes the candidate's fitness and,
+// with an archive, a new archive point. A failed run or a phi that is not a
+// number gives status 1 and leaves the fitness untouched.
+calib_status evaluate_candidate(evaluation_context &ctx, const cmaes_t &evo, int c) {
+    const double *x = evo.population[uz(c)].data();
+    set_parameter_values(ctx.cd, x);
+    calib_status status = run_model_once(ctx.cd, ctx.names, base_values, ctx.templates,
+                                         ctx.instructions, false);
+    if (status != 0) return status;
+    double phi = 0.0;
+    status = measurement_phi(ctx.cd, base_values, phi);
+    if (status != 0) return status;
+    if (!std::isfinite(phi)) {
+        std::printf("\nThe objective function of candidate %d is not a number (%g).\n", c, phi);
+        return 1;
+    }
+    std::printf("For i = %d, fitness value = %lf\n", c, phi);
+    ctx.fitness[c] = phi;
+    if (ctx.archive != nullptr && !rbf_archive_add(*ctx.archive, x, phi) &&
+        !ctx.archive->full_reported) {
+        std::printf("\nThe archive of evaluated points is full (%d points); later points are not added.\n",
+                    rbf_archive_limit);
+        ctx.archive->full_reported = true;
+    }
+    return 0;
+}
+
+// Draws candidate c again while it lies outside the bounds, at most
+// cmaes_resample_limit times. Status 1 names the parameter still outside.
+calib_status draw_inside_bounds(cmaes_t &evo, const control_data &cd, int c) {
+    int draws = 0;
+    while (cmaes_candidate_in_bounds(evo, cd, c) == 0) {
+        if (draws == cmaes_resample_limit) {
+            const double *x = evo.population[uz(c)].data();
+            int k = 0;
+            for (int p = 1; p <= cd.parameter_count; ++p) {
+                int kind = 0;
+                parameter_kind(cd, p, kind);
+                if (kind != 0) continue;
+                const parameter_data &par = cd.parameters[p];
+                if (x[k] < par.lower_bound || x[k] > par.upper_bound) {
+                    std::printf("\nCandidate %d is still outside the bounds of parameter \"%s\" "
+                                "(%g to %g) after %d draws.\n",
+                                c, par.name.c_str(), par.lower_bound, par.upper_bound, draws);
+                    break;
+                }
+                ++k;
+            }
+            return 1;
+        }
+        cmaes_ReSampleSingle(evo, c);
+        ++draws;
+    }
+    return 0;
+}
+
+// Predictions of every candidate from the current archive into a.predictions.
+// A local fit that fails falls back on its nearest point, so the status of the
+// fits is not passed on.
+void predict_population(rbf_archive &a, const cmaes_t &evo, const control_data &cd) {
+    for (int c = 0; c < a.popsize; ++c) {
+        (void)rbf_archive_predict(a, evo.population[uz(c)].data(), cd, a.predictions[c + 1]);
+    }
+}
+
+bool was_evaluated(const rbf_archive &a, int c) {
+    for (int i = 1; i <= a.evaluated_count; ++i) {
+        if (a.evaluated[i] == c) return true;
+    }
+    return false;
+}
+
+// The archive, the candidates and their predictions at generation 20.
+void write_surrogate_test_files(const rbf_archive &a, const cmaes_t &evo) {
+    const int n = rbf_archive_size(a);
+    const int N = a.dimension;
+    std::FILE *fx = std::fopen("rbftestx.prn", "w");
+    std::FILE *fy = std::fopen("rbftesty.prn", "w");
+    std::FILE *fs = std::fopen("rbftest_xsample.prn", "w");
+    std::FILE *ff = std::fopen("rbftest_fmodel.prn", "w");
+    if (fx == nullptr || fy == nullptr || fs == nullptr || ff == nullptr) {
+        std::printf("\nCannot open the surrogate test files rbftest*.prn for writing; they are not written.\n");
+    } else {
+        for (int j = 1; j <= n; ++j) {
+            for (int k = 1; k <= N; ++k) std::fprintf(fx, "%.16lf\t", a.points(j, k));
+            std::fprintf(fx, "\n");
+            std::fprintf(fy, "%.16lf\n", a.fitness[j]);
+        }
+        for (int c = 0; c < a.popsize; ++c) {
+            for (int k = 0; k < N; ++k) std::fprintf(fs, "%.16lf\t", evo.population[uz(c)][uz(k)]);
+            std::fprintf(ff, "%.16lf\n", a.predictions[c + 1]);
+        }
+    }
+    for (std::FILE *f : {fx, fy, fs, ff}) {
+        if (f != nullptr) std::fclose(f);
+    }
+}
+
+// One generation of "cmaesrbf" from an archive of at least the screening count:
+// ranks the candidates by prediction, evaluates them in rank order in batches,
+// gives the others their predicted fitness, and adapts the first batch size b.
+// Status 1 when a model run fails.
+calib_status screen_generation(evaluation_context &ctx, const cmaes_t &evo, int generation, int E,
+                               int &b) {
+    rbf_archive &a = *ctx.archive;
+    const int popsize = a.popsize;
+    const int half = static_cast<int>(popsize * 0.5);
+    predict_population(a, evo, ctx.cd);
+    if (generation == 20) write_surrogate_test_files(a, evo);
+    indexx(popsize, a.predictions, a.ranking);
+    for (int r = 1; r <= popsize; ++r) a.previous_ranking[r] = a.ranking[r];
+
+    int passes = 0;
+    int end = 0;
+    for (;;) {
+        const int start = end;
+        end = cmaes_batch_end(passes + 1, end, b, E, popsize);
+        if (end == 0) break;
+        ++passes;
+        for (int r = start; r < end; ++r) {
+            const int c = a.ranking[r + 1] - 1;
+            const calib_status run = evaluate_candidate(ctx, evo, c);
+            if (run != 0) return run;
+            a.evaluated[++a.evaluated_count] = c;
+        }
+        for (int c = 0; c < popsize; ++c) {
+            if (was_evaluated(a, c)) continue;
+            ctx.fitness[c] = a.predictions[c + 1];
+            std::printf("For i = %d, fitness value = %lf, 9999999999999\n", c, ctx.fitness[c]);
+        }
+        if (end == popsize) break;
+        predict_population(a, evo, ctx.cd);
+        indexx(popsize, a.predictions, a.new_ranking);
+        int same = 0;
+        for (int r = 1; r <= half; ++r) {
+            if (a.new_ranking[r] == a.previous_ranking[r]) ++same;
+        }
+        for (int r = 1; r <= popsize; ++r) a.previous_ranking[r] = a.new_ranking[r];
+        if (same == half) break;
+    }
+    a.evaluated_count = 0;
+    b = cmaes_next_batch_size(b, E, passes, popsize);
+    return 0;
+}
+
+}  // namespace
+
+int cmaes_candidate_in_bounds(const cmaes_t &evo, const control_data &cd, int member) {
+    const cmaes_vector &x = evo.population[uz(member)];
+    int k = 0;
+    for (int p = 1; p <= cd.parameter_count; ++p) {
+        int kind = 0;
+        parameter_kind(cd, p, kind);
+        if (kind != 0) continue;
+        const parameter_data &par = cd.parameters[p];
+        const double v = x[uz(k++)];
+        if (!(v >= par.lower_bound && v <= par.upper_bound)) return 0;
+    }
+    return 1;
+}
+
+void rbf_archive_create(rbf_archive &a, int dimension, int popsize) {
+    a = rbf_archive{};
+    a.dimension = dimension;
+    a.popsize = popsize;
+    a.points = dmatrix(1, rbf_archive_limit, 1, dimension + 1);
+    a.fitness = dvector(1, rbf_archive_limit);
+    a.next_free = 1;
+    a.coefficients = dvector(1, dimension + rbf_archive_limit + 1);
+    a.work = dvector(1, dimension);
+    a.predictions = dvector(1, popsize);
+    a.ranking = ivector(1, popsize);
+    a.previous_ranking = ivector(1, popsize);
+    a.new_ranking = ivector(1, popsize);
+    a.evaluated = ivector(1, popsize);
+    a.evaluated_count = 0;
+    a.distances = dvector(1, rbf_archive_limit);
+    a.order = ivector(1, rbf_archive_limit);
+    a.nearest_limit = rbf_centre_count(dimension);
+    a.nearest = dmatrix(1, a.nearest_limit, 1, dimension + 1);
+    a.nearest_fitness = dvector(1, a.nearest_limit);
+}
+
+void rbf_archive_release(rbf_archive &a) {
+    const int N = a.dimension;
+    free_dmatrix(a.points, 1, rbf_archive_limit, 1, N + 1);
+    free_dvector(a.fitness, 1, rbf_archive_limit);
+    free_dvector(a.coefficients, 1, N + rbf_archive_limit + 1);
+    free_dvector(a.work, 1, N);
+    free_dvector(a.predictions, 1, a.popsize);
+    free_ivector(a.ranking, 1, a.popsize);
+    free_ivector(a.previous_ranking, 1, a.popsize);
+    free_ivector(a.new_ranking, 1, a.popsize);
+    free_ivector(a.evaluated, 1, a.popsize);
+    free_dvector(a.distances, 1, rbf_archive_limit);
+    free_ivector(a.order, 1, rbf_archive_limit);
+    free_dmatrix(a.nearest, 1, a.nearest_limit, 1, N + 1);
+    free_dvector(a.nearest_fitness, 1, a.nearest_limit);
+    a.next_free = 1;
+    a.evaluated_count = 0;
+}
+
+bool rbf_archive_add(rbf_archive &a, const double *x, double fitness) {
+    if (a.next_free > rbf_archive_limit) return false;
+    for (int k = 1; k <= a.dimension; ++k) a.points(a.next_free, k) = x[k - 1];
+    a.fitness[a.next_free] = fitness;
+    ++a.next_free;
+    return true;
+}
+
+calib_status rbf_archive_predict(rbf_archive &a, const double *x, const control_data &cd,
+                                 double &prediction) {
+    const int n = rbf_archive_size(a);
+    const int N = a.dimension;
+    prediction = 0.0;
+    if (n < 1) return 1;
+    for (int j = 1; j <= n; ++j) {
+        double s = 0.0;
+        for (int k = 1; k <= N; ++k) {
+            const double d = a.points(j, k) - x[k - 1];
+            s += d * d;
+        }
+        a.distances[j] = std::sqrt(s);
+    }
+    indexx(n, a.distances, a.order);
+    const int L = n < a.nearest_limit ? n : a.nearest_limit;
+    for (int i = 1; i <= L; ++i) {
+        const int j = a.order[i];
+        for (int k = 1; k <= N; ++k) a.nearest(i, k) = a.points(j, k);
+        a.nearest_fitness[i] = a.fitness[j];
+    }
+    for (int k = 1; k <= N; ++k) a.work[k] = x[k - 1];
+    const calib_status status = rbf_fit(a.nearest, a.nearest_fitness, a.coefficients, L, cd);
+    if (status == 0) {
+        prediction = rbf_evaluate(a.coefficients, a.nearest, a.work, L, cd);
+    } else {
+        // No regular fit through these points: the nearest evaluated point's
+        // fitness is the best guess, never the zero of empty coefficients.
+        prediction = a.nearest_fitness[1];
+    }
+    return status;
+}
+
+int cmaes_batch_step(int popsize) {
+    const int step = static_cast<int>(0.1 * popsize);
+    return step > 1 ? step : 1;
+}
+
+int cmaes_batch_end(int pass, int previous_end, int b, int E, int popsize) {
+    const int end = pass == 1 ? b : previous_end + E;
+    return end < popsize ? end : popsize;
+}
+
+int cmaes_next_batch_size(int b, int E, int passes, int popsize) {
+    if (passes == 1) return b - E > E ? b - E : E;
+    if (passes >= 3) return b + E < popsize - E ? b + E : popsize - E;
+    return b;
+}
+
+calib_status run_cmaes(int /*argc*/, char * /*argv*/[], control_data &cd, file_names names,
+                       std::FILE * /*record*/, std::FILE * /*sensitivity*/, std::FILE * /*matrix*/,
+                       std::FILE * /*parameter_values*/, template_file_table &templates,
+                       instruction_file_table &instructions, double &best_fitness) {
+    best_fitness = 0.0;
+    const bool with_surrogate = cd.mode == "cmaesrbf";
+    const int N = cd.adjustable_count;
+    if (N < 1) {
+        std::printf("\nThe CMA-ES methods need at least one adjustable parameter.\n");
+        return 1;
+    }
+    std::FILE *calls = std::fopen("cmaes_calls3j.prn", "a");
+    if (calls == nullptr) {
+        std::printf("\nCannot open output file cmaes_calls3j.prn for writing.\n");
+        return 1;
+    }
+
+    cmaes_t evo;
+    double *fitness = cmaes_Start(evo, 0, nullptr, nullptr, 0, 0, "initials.par", &cd);
+    std::printf("%s\n", cmaes_Banner(evo));
+    cmaes_ReadSignals(evo, "signals.par");
+    const int popsize = static_cast<int>(cmaes_Get(evo, "popsize"));
+    const int lambda = static_cast<int>(cmaes_Get(evo, "lambda"));
+
+    rbf_archive archive;
+    if (with_surrogate) rbf_archive_create(archive, N, popsize);
+
+    std::vector<double> mean;
+    for (int p = 1; p <= cd.parameter_count; ++p) {
+        int kind = 0;
+        parameter_kind(cd, p, kind);
+        if (kind == 0) mean.push_back(cd.parameters[p].value);
+    }
+    cmaes_SetMean(evo, mean.data());
+
+    const int E = cmaes_batch_step(popsize);
+    int b = popsize;
+    const int threshold = rbf_centre_count(N);
+    int generation = 1;
+    evaluation_context ctx{cd, names, templates, instructions, fitness,
+                           with_surrogate ? &archive : nullptr};
+
+    bool failed = false;
+    std::string stop_text;
+    for (;;) {
+        const char *stop = cmaes_Test(evo);
+        if (stop != nullptr) {
+            stop_text = stop;
+            break;
+        }
+        if (with_surrogate) {
+            for (int i = 1; i <= popsize; ++i) archive.evaluated[i] = -999;
+            archive.evaluated_count = 0;
+        }
+        cmaes_SamplePopulation(evo);
+        std::printf("\n");
+        for (int c = 0; c < popsize && !failed; ++c) failed = draw_inside_bounds(evo, cd, c) != 0;
+        if (failed) break;
+        std::printf("\n");
+        if (with_surrogate && rbf_archive_size(archive) >= threshold) {
+            failed = screen_generation(ctx, evo, generation, E, b) != 0;
+        } else {
+            for (int c = 0; c < lambda && !failed; ++c) failed = evaluate_candidate(ctx, evo, c) != 0;
+        }
+        if (failed) break;
+        cmaes_UpdateDistribution(evo, fitness);
+        cmaes_ReadSignals(evo, "signals.par");
+        std::fflush(stdout);
+        ++generation;
+    }
+
+    if (failed) {
+        std::printf("\nThe CMA-ES search stops in generation %d: a candidate could not be evaluated.\n",
+                    generation);
+        if (generation > 1) best_fitness = cmaes_Get(evo, "fitness");
+        cmaes_Release(evo);
+        if (with_surrogate) rbf_archive_release(archive);
+        std::fclose(calls);
+        std::fflush(stdout);
+        return 1;
+    }
+
+    std::printf("Stop:\n%s\n", stop_text.c_str());
+    best_fitness = cmaes_Get(evo, "fitness");
+    cmaes_AppendToFile(evo, "all", "allcmaes.dat");
+    cmaes_Release(evo);
+    const int next_free = with_surrogate ? archive.next_free : 1;
+    if (with_surrogate) rbf_archive_release(archive);
+    std::fprintf(calls, "%d\t%d\n", next_free, generation);
+    std::fprintf(calls, "Stop:\n%s\n", stop_text.c_str());
+    std::fclose(calls);
+    return 0;
+}

@@ -1,0 +1,58 @@
+// Marquardt parameter upgrade of one lambda trial from the scaled normal
+// equations, its rescaling to the least-squares optimum length, and the rank-one
+// Broyden update of the Jacobian between finite-difference evaluations, with
+// reduced and regularised members. Called by the GML drivers and the bounds.
+#pragma once
+#include "calibrator/engine/control_data.h"
+#include "calibrator/engine/numeric/nr_arrays.h"
+
+// The weight matrix of the drivers is diagonal; these routines take its
+// diagonal: `weights`(i) is the squared weight of row i (observations 1..O,
+// then the prior equations O+1..O+R).
+
+// Upgrade over all adjustable parameters (estimation): J is (O + R) x A, the
+// prior matrix R x A (empty when R is 0).
+calib_status upgrade_vector(const double_matrix &jacobian, const double_matrix &prior,
+                            const double_vector &weights, const control_data &cd,
+                            double_vector &upgrade);
+
+// Rescales `upgrade` to the length that minimises phi along it. When the
+// predicted change J u is zero the upgrade is kept as it is.
+calib_status optimum_upgrade_length(const double_matrix &jacobian, const double_matrix &prior,
+                                    const double_vector &weights, const control_data &cd,
+                                    double_vector &upgrade);
+
+// The same two on a reduced Jacobian of `rows` x n columns (the free
+// parameters); `prior_values`(k) is the prior matrix times all adjustable
+// values for equation k; `values`(j) the value of free parameter j.
+calib_status upgrade_vector_subset(const double_matrix &reduced_jacobian,
+                                   const double_vector &prior_values, int rows, int n,
+                                   const double_vector &weights, const control_data &cd,
+                                   double_vector &reduced_upgrade);
+calib_status optimum_upgrade_length_frozen(const double_matrix &reduced_jacobian,
+                                           const double_vector &prior_values,
+                                           const double_vector &weights, const control_data &cd,
+                                           double_vector &reduced_upgrade, int n);
+
+// Rank-one update of every row of the (O + R) x A Jacobian from the step
+// value - previous_value and the change of the model values (kind 1 - kind 0).
+// A step of length zero leaves the Jacobian unchanged.
+calib_status broyden_update(const control_data &cd, double_matrix &jacobian,
+                            const double_matrix &prior);
+
+// Regularisation members: J is the O x A observation Jacobian, `observation_weights`
+// (O) and `prior_weights` (R) the squared weights, X the R x A prior matrix.
+calib_status upgrade_vector_regularised(const double_matrix &jacobian,
+                                        const double_vector &observation_weights,
+                                        const double_matrix &prior,
+                                        const double_vector &prior_weights,
+                                        const control_data &cd, double_vector &upgrade);
+// On n = A - b - c free columns; `values`(j) is the value of free parameter j.
+calib_status upgrade_vector_subset_regularised(const double_matrix &reduced_jacobian,
+                                               const double_vector &observation_weights,
+                                               const double_matrix &reduced_prior,
+                                               const double_vector &prior_weights,
+                                               const control_data &cd,
+                                               double_vector &reduced_upgrade, int o, int r,
+                                               int b, int c, const double_vector &values);
+calib_status broyden_update_regularised(const control_data &cd, double_matrix &jacobian);
