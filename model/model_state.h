@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "model/arrays.h"
 #include "model/card_records.h"
@@ -39,6 +40,21 @@ struct precip_record {
 inline constexpr int precip_record_count = 2000;
 
 inline constexpr int transport_table_count = 16;
+
+// ---- watershed ----
+// One low spot of an overland flow dike (filled by read_lowspot_file).
+struct lowspot_record {
+    int row = 0, col = 0;
+    int direction = 0;        // side of the cell: 1 top, 2 right, 4 bottom, 8 left
+    double fraction = 0.0;    // of the grid size
+    double elevation = 0.0;   // m
+    double work = 0.0;        // working value, reset by the low-spot validation
+};
+// Seven values of one wetland (filled by read_wetland_table).
+struct wetland_record {
+    std::array<double, 7> values{};
+};
+// ---- end watershed ----
 
 struct model_state {
     model_state();
@@ -342,6 +358,48 @@ struct model_state {
     calibration_results *calib_results = nullptr;  // given by the calibration objective
     // A record created by alloc_calibration_results for a plain OPTIMIZE run.
     std::unique_ptr<calibration_results> own_calib_results;
+
+    // ---- watershed ----
+    // Map header of the last grid map read (read_grid_map fills them).
+    int header_rows = 0, header_cols = 0;
+    array_2d<int> data_grid;           // "data": [0..rows+1][0..cols+1], soil and channel readers
+    double watershed_area = 0.0;       // dx * dx * N (m2)
+    array_1d<double> elevation;        // per cell (m)
+    array_1d<double> elevation_work;   // second per-cell double array of the elevation step
+    int outlet_cell = 0;               // cell at (OUTROW, OUTCOL), 0 outside the mask
+    // Tile drains of the pipe network.
+    array_1d<int> junction_cell;              // per super-junction
+    array_2d<int> superlink_node_gnum;        // [node][superlink]: cell of each pipe node
+    array_2d<double> flow_to_superlink;       // [node][junction]
+    array_2d<double> superlink_tile_flow;     // [max nodes + 1][superlinks] with tile-drain flow
+    array_1d<double> tile_cell_flow, tile_cell_flow_total;  // per cell, with tile-drain flow
+    // Overland flow dikes and their low spots.
+    array_1d<int> dike_code;                  // per cell: bits 1 top, 2 right, 4 bottom, 8 left
+    std::vector<lowspot_record> lowspots;     // 1..lowspot_count
+    int lowspot_count = 0;
+    // Wetlands (no card switches them on in this system).
+    int wetlands_on = 0;
+    array_1d<int> wetland_id;                 // per cell: wetland number, 0 outside
+    int wetland_count = 0;
+    std::vector<wetland_record> wetlands;     // 0..largest index value
+    // Overland boundary table: two values and the type per cell.
+    array_1d<double> ov_boundary_value1, ov_boundary_value2;
+    array_1d<int> ov_boundary_type;
+    // Overland state of every cell.
+    array_1d<double> depth;                   // water depth (m)
+    array_1d<double> rain_rate;               // rainfall rate of the step
+    // Neighbour cells (0 outside the mask or the grid) and bed slopes (m/m).
+    array_1d<int> right, down, left, up;
+    array_1d<double> x_slope, y_slope;
+    // Channel sediment switch read by the channel set-up.
+    int chan_sediment_setup = 0;
+    // Richards node count, set by the Richards soil set-up.
+    int richards_node_count = 0;
+    // Work vector shared by the Richards and groundwater solvers.
+    array_1d<double> solver_work;
+    // Second constituent switch, set with overland transport for nutrients.
+    int constituent_transport_on = 0;
+    // ---- end watershed ----
 };
 
 // Zeroes an erosion record (the model_state constructor then sets its fifth integer).

@@ -1,0 +1,112 @@
+// Stand-ins for the readers that read_input_data calls, until each is built: a
+// reader whose feature is off does nothing; one that the project needs stops the
+// run with a clear message that the feature is not available.
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "model/feature_standin.h"
+#include "model/input/input_readers.h"
+#include "model/model_state.h"
+
+// Per-cell arrays of the later processes: their readers' stand-ins stop a run
+// that needs them, so nothing is allocated here.
+void allocate_soil_cell_arrays(model_state &) {}
+void allocate_groundwater_cell_arrays(model_state &) {}
+void allocate_sacramento_cell_arrays(model_state &) {}
+void allocate_channel_cell_arrays(model_state &) {}
+void allocate_longterm_cell_arrays(model_state &) {}
+void allocate_exchange_cell_arrays(model_state &) {}
+void allocate_lake_cell_arrays(model_state &) {}
+
+void read_soil_parameters(model_state &s) {
+    if (s.inf_green_ampt || s.inf_redist || s.inf_cont_redist || s.inf_layered || s.inf_richards)
+        report_feature_not_available("reading the soil and infiltration inputs");
+}
+
+void read_groundwater_inputs(model_state &s) {
+    if (s.groundwater_on) report_feature_not_available("reading the groundwater inputs");
+}
+
+void open_sacramento_input(model_state &s) {
+    if (s.sacramento_on) report_feature_not_available("reading the Sacramento parameter file");
+}
+
+void read_interception(model_state &s) {
+    if (s.interception_on) report_feature_not_available("reading the interception inputs");
+}
+
+void read_overland_lakes(model_state &s) {
+    if (s.overland_lake_on) report_feature_not_available("reading the overland lakes");
+}
+
+void read_retention(model_state &s) {
+    if (s.retention_on || s.retention_value != 0.0)
+        report_feature_not_available("reading the retention inputs");
+}
+
+// Every run needs the overland roughness.
+void read_roughness(model_state &) { report_feature_not_available("reading the overland roughness"); }
+
+void read_sediment_inputs(model_state &s) {
+    if (s.erosion.soil_erosion) report_feature_not_available("reading the sediment inputs");
+}
+
+void read_contaminant_inputs(model_state &s) {
+    if (s.ov_con_trans_mode) report_feature_not_available("reading the contaminant inputs");
+}
+
+void read_theta_locations(model_state &s) {
+    if (s.in_theta_location_on)
+        report_feature_not_available("reading the soil-moisture output locations");
+}
+
+void read_overland_hotstart(model_state &s) {
+    if (!s.ov_init_depth_name.empty() || s.ov_hotstart_file)
+        report_feature_not_available("reading the overland depth hotstart");
+}
+
+void read_aquatic_env_file(const std::string &, model_state &) {
+    report_feature_not_available("reading the aquatic environment file");
+}
+
+void setup_overland_nutrients(model_state &) {
+    report_feature_not_available("the overland nutrient set-up");
+}
+
+void assign_grid_constituent_params(model_state &) {
+    report_feature_not_available("the overland constituent parameters");
+}
+
+void allocate_constituent_arrays(int, model_state &, int, int) {
+    report_feature_not_available("the constituent arrays");
+}
+
+void setup_channels(model_state &s) {
+    if (s.channel_input_file || !s.channel_input_name.empty())
+        report_feature_not_available("reading the channel input file");
+}
+
+void create_point_output(model_state &s) {
+    if (s.q7_fluxes_on) report_feature_not_available("the segment-flux point output");
+}
+
+int read_index_map_table(model_state &, const std::string &, int,
+                         const std::array<array_1d<double> *, 6> &, int, checked_array<double> *) {
+    report_feature_not_available("reading tables of the mapping-table file");
+    return 0;
+}
+
+int read_wetland_table(model_state &, const std::string &, array_1d<int> &, int &wetland_count,
+                       std::vector<wetland_record> &) {
+    wetland_count = 0;
+    report_feature_not_available("reading the wetland table");
+    return 0;
+}
+
+void read_lowspot_file(std::FILE *, const std::string &, std::vector<lowspot_record> &,
+                       int &count) {
+    count = 0;
+    report_feature_not_available("reading the low-spot file");
+}
