@@ -54,6 +54,11 @@ struct lowspot_record {
 struct wetland_record {
     std::array<double, 7> values{};
 };
+// A process clock: times of the last and the next update (Julian days) and the
+// interval between updates (days).
+struct process_clock {
+    double last = 0.0, next = 0.0, interval = 0.0;
+};
 // ---- end watershed ----
 
 struct model_state {
@@ -399,6 +404,47 @@ struct model_state {
     array_1d<double> solver_work;
     // Second constituent switch, set with overland transport for nutrients.
     int constituent_transport_on = 0;
+
+    // Model clock (advance_clock): turns begun, step number n and two further
+    // step counters raised with it, minutes since the start.
+    int clock_calls = 0, step_number = 0, step_counter2 = 0, step_counter3 = 0;
+    double elapsed_minutes = 0.0;
+    // Calendar of the current time: year..minute and `second` (above) are
+    // rewritten every turn; the truncated second and the day of the year.
+    int second_int = 0, day_of_year = 0;
+    std::array<int, 13> days_in_month{0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    // Process clocks. The rain clock's interval is the overland step; the channel
+    // clock's step in seconds is channel_step_seconds.
+    process_clock rain_clock, infiltration_clock, et_clock, hydromet_clock, gw_clock;
+    process_clock channel_clock, rain_record_clock, constituent_clock, pipe_clock;
+    process_clock sacramento_clock;
+    double channel_step_seconds = 0.0;
+    // Events: start time of the current event and the end time of the
+    // simulation; entry k of event_start_times is the start of the next event
+    // after k events have been read (entry 0 the start of the simulation).
+    double event_start_time = 0.0, simulation_end_time = 0.0;
+    std::vector<double> event_start_times;
+    int event_number = 0;    // events read so far
+    int event_count = 0;     // events of the run
+    // Precipitation state: 0 ready for the next event, 1 rain falling, 2 no
+    // further event, 3 no further event and the last rain over.
+    int precip_state = 0;
+    int end_of_event = 0, end_of_run = 0, event_active = 0;
+    // Volumes of the current event for the end test (m3).
+    double event_start_surface_volume = 0.0, event_rain_volume = 0.0;
+    // Outlet discharge of the step (m3/s) and its peak with time and calendar.
+    double outlet_discharge = 0.0, peak_outlet_discharge = 0.0, peak_time_days = 0.0;
+    std::array<int, 6> peak_calendar{};  // year, month, day, hour, minute, second
+    // Channel extremes of the progress report (value, node, link).
+    int channel_extremes_on = 0;
+    double max_yp = 0.0, min_yp = 0.0, max_qp = 0.0, min_qp = 0.0;
+    std::array<int, 2> max_yp_at{}, min_yp_at{}, max_qp_at{}, min_qp_at{};
+    int flush_counter = 0;   // progress lines since the last flush
+    // Routing switch of the channel input and the channel-state flag of the step.
+    int channel_input_routing = 0, channel_state_flag = 0;
+    // Hydrograph locations of the channel network (link and node, 1..count).
+    int hyd_location_count = 0;
+    std::vector<int> hyd_location_link, hyd_location_node;
     // ---- end watershed ----
 };
 
