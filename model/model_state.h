@@ -61,6 +61,18 @@ struct process_clock {
 };
 // ---- end watershed ----
 
+// ---- event ----
+// One lake of the lake file (overland or channel lake), 1-based by lake number.
+struct lake_record {
+    double initial_elevation = 0.0;  // initial water-surface elevation (m), LAKE card
+    double elevation = 0.0;          // current water-surface elevation (m)
+    double volume = 0.0;             // water volume (m3)
+    int cell_count = 0;              // cells of the lake
+    double rain_volume = 0.0;        // rain on the lake in the step (m3)
+    double inflow_volume = 0.0;      // accumulated inflow from overland flow (m3)
+};
+// ---- end event ----
+
 struct model_state {
     model_state();
     ~model_state();
@@ -446,6 +458,51 @@ struct model_state {
     int hyd_location_count = 0;
     std::vector<int> hyd_location_link, hyd_location_node;
     // ---- end watershed ----
+
+    // ---- event ----
+    // Overland surface inputs, per cell (N+1 entries): Manning n, retention depth
+    // (m), interception storage capacity (mm) and interception coefficient.
+    array_1d<double> roughness, retention_depth;
+    array_1d<double> interception_capacity, interception_coefficient;
+    // Groundwater inputs: boundary code, static flux (m/s), hydraulic conductivity
+    // (m/s) with its copy, porosity with its copy, the two cell-size arrays (m).
+    array_1d<int> gw_boundary_code;
+    array_1d<double> gw_static_flux, gw_hycond, gw_hycond_copy, gw_porosity, gw_porosity_copy;
+    array_1d<double> gw_cell_dx, gw_cell_dy;
+    int gw_static_flux_count = 0, gw_dynamic_well_count = 0, gw_wells_from_table = 0;
+    // Groundwater level output locations (rows and columns, 1..count).
+    int gw_output_location_count = 0;
+    array_1d<int> gw_output_rows, gw_output_cols;
+    // Sacramento: running total and the start-of-run copies of five basin totals.
+    double sacramento_running_total = 0.0;
+    std::array<double, 5> sacramento_start_totals{};
+    // Overland lakes: per-cell lake number (0 outside) and its copy, the lake
+    // count and the lake records 1..count (entry 0 unused).
+    array_1d<int> overland_lake_id, overland_lake_id_copy;
+    int overland_lake_count = 0, lakes_are_overland = 0;
+    std::vector<lake_record> lakes;
+
+    // Initial state of the run (m3 unless noted).
+    double initial_overland_volume = 0.0, initial_channel_volume = 0.0;
+    double initial_snow_volume = 0.0;
+    double initial_soil_water_volume = 0.0, start_soil_water_volume = 0.0;
+    double initial_gw_volume = 0.0, initial_lake_volume = 0.0;
+    double saturated_storage_total = 0.0, unsaturated_storage_total = 0.0;  // as formed
+    double total_storage = 0.0, richards_soil_water_volume = 0.0;
+    int channel_has_water = 0;
+    // Set when an event begins (init_event), read by the writers and the end pieces.
+    int event_start_flag = 0;
+    int last_finished_event = 0;  // events closed by finish_event
+    // Final state of the event (m3), formed by finish_event.
+    double final_overland_volume = 0.0, final_channel_volume = 0.0, final_lake_volume = 0.0;
+    double final_soil_volume = 0.0, final_gw_volume = 0.0, final_snow_volume = 0.0;
+    // Mass balance of the event: inputs with the original storage, outputs with
+    // the final storage (m3), and the relative error (-1 without rainfall).
+    double mass_input_original = 0.0, mass_output_final = 0.0, mass_conservation_error = 0.0;
+    // Outlet hydrograph lines written, and the date number of long-term lines.
+    int outlet_line_count = 0;
+    double longterm_date_number = 0.0;
+    // ---- end event ----
 };
 
 // Zeroes an erosion record (the model_state constructor then sets its fifth integer).
