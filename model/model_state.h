@@ -503,6 +503,68 @@ struct model_state {
     int outlet_line_count = 0;
     double longterm_date_number = 0.0;
     // ---- end event ----
+
+    // ---- soils ----
+    // Soil parameters per cell (N+1 entries), converted to metres and seconds.
+    array_1d<double> soil_ksat;        // saturated hydraulic conductivity (m/s)
+    array_1d<double> soil_capillary;   // wetting-front capillary head (m)
+    array_1d<double> soil_porosity, soil_pore_index, soil_residual;
+    array_1d<double> soil_sixth;       // sixth GREEN_AMPT_INFILTRATION value, as read
+    array_1d<int> soil_index;          // soil class of each cell (rows of soil_layers)
+    std::array<int, soil_layer_rows> soil_row_read{};  // 1 for rows filled by a soil table
+    array_1d<double> area_reduction;   // 1 - the value read (1.0 where none is read)
+    // Evapotranspiration parameters per cell, as read.
+    array_1d<double> albedo, vegetation_height, transmission_coeff, canopy_resistance;
+    array_1d<double> wilting_point;
+    // Initial soil moisture as read, and the moisture state of the scheme (Green and
+    // Ampt: the moisture deficit; redistribution and layered soil: the initial moisture).
+    array_1d<double> initial_moisture, moisture_state;
+    // A uniform initial moisture for every cell (no card sets it in this system).
+    int uniform_moisture_on = 0;
+    double uniform_moisture = 0.0;
+    // Water table and aquifer bottom elevations (m); the unsaturated exchange depth.
+    array_1d<double> water_table_elevation, aquifer_bottom, unsat_exchange_depth;
+    // Infiltration state of every cell: cumulative depth F (m), F at the last step's
+    // totals, the rate (cm/h), the infiltration of the step (m, read and cleared by
+    // the root-zone withdrawal) and the deep percolation (m).
+    array_1d<double> cumulative_infiltration, previous_infiltration, infiltration_rate;
+    array_1d<double> step_infiltration_depth, deep_percolation;
+    // Infiltration totals: depth summed over cells (m) and volume (m3), for the
+    // run and for the current event; constituent mass carried into the soil.
+    double infiltration_depth_total = 0.0, infiltration_volume_total = 0.0;
+    double event_infiltration_volume = 0.0, infiltrated_constituent_mass = 0.0;
+    // Redistribution kernel: surface moisture theta0 and its previous value, the
+    // cumulative infiltration X at the start of the last hiatus (m), the relative
+    // soil moisture (percent), the hiatus state (0, 1, 2), the calls in which the
+    // cell first ponded in the event, last ponded and began redistributing, the
+    // saturated-cell flag (shared with the root-zone withdrawal), and the call
+    // counter (raised by step_infiltration before each call).
+    array_1d<double> surface_moisture, surface_moisture_prev, redist_hiatus_depth;
+    array_1d<double> relative_soil_moisture;
+    array_1d<int> redist_state, first_ponding_call, last_ponded_call, redist_event_call;
+    array_1d<int> saturated_cell;
+    int redist_call_count = 0;
+    int redist_wet_period = 0;  // wet-period flag of the redistribution scheme
+    // Root zone of the redistribution scheme (cm): wetted depth, its water and the
+    // upper- and lower-layer parts; the surfacing mark and surface-exchange factor.
+    array_1d<double> root_zone_depth, root_zone_water, root_upper_water, root_lower_water;
+    array_1d<int> surfacing_mark;
+    array_1d<double> surface_exchange_factor;
+    int surfacing_flag = 0;
+    // Richards soil columns [cell][node] with their allocation labels.
+    array_2d<double> richards_head, richards_kr, richards_theta, richards_capacity;  // PHEAD KHEAD THETA WATCAP
+    array_2d<double> richards_flux, richards_source, richards_dz, richards_ks;        // WATFLUX SOURCE DZ KS
+    array_2d<double> richards_theta_s, richards_theta_r, richards_theta_wp;          // THETAS THETAR THETAWP
+    array_2d<double> richards_theta_fc, richards_lambda, richards_bubbling;          // THETAFC LAM BP
+    array_2d<double> richards_junction_theta, richards_junction_head;                // thehac BChc
+    array_2d<double> havercamp_a, havercamp_b, havercamp_alpha, havercamp_beta;      // AHAV BHAV ALPHA BETA
+    array_1d<int> richards_cell_nodes;       // nodes of each cell's column
+    array_1d<double> richards_column_depth;  // per cell (m)
+    int richards_soil_count = 0, richards_layer_count = 0;
+    std::array<int, 4> richards_layer_nodes{};  // last node of layers 1..3 (index 1..3)
+    // Root-zone and column water of the initial Richards profile (cm summed over cells).
+    double richards_root_zone_total = 0.0, richards_column_total = 0.0;
+    // ---- end soils ----
 };
 
 // Zeroes an erosion record (the model_state constructor then sets its fifth integer).
