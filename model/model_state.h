@@ -73,6 +73,100 @@ struct lake_record {
 };
 // ---- end event ----
 
+// ---- overland ----
+// Step control of the explicit overland scheme, carried from call to call within
+// one run.
+struct explicit_step_control {
+    int sweep_flag = 0;         // 0: x then y, 1: y then x; flipped at every call
+    int reduced_count = 0;      // calls still to run with the reduced step
+    double reduced_step = 0.0;  // s
+    int reduced_in_use = 0;     // the last call ran with a reduced step
+    array_1d<double> saved_depth;        // depths at the start of the call
+    array_1d<double> saved_stream[3];    // stream-cell net, inflow and outflow sums
+};
+// State of the alternating-direction schemes within one run.
+struct ade_scheme_state {
+    int sweep_order = 1;                 // 1 or 2; flipped after every call
+    array_1d<double> saved_depth;        // depths at the start of the call
+    array_1d<double> predictor_depth, predictor_discharge;  // scheme 3
+    array_1d<double> saved_stream[3];    // stream-cell net, inflow and outflow sums
+};
+// ---- end overland ----
+
+// ---- precip ----
+// Date and time of one precipitation record, and its card word.
+struct precip_date {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+};
+// One storm event of the precipitation file, as read_precip_file fills it.
+struct precip_event {
+    int radar = 0;   // 1 RADAR records; 2 RADAR records with a list of grid files
+    int gages = 0, rates = 0, accum = 0;
+    int gauges = 0;  // NRGAG (1 after a radar-file event)
+    int records = 0; // NRPDS
+    std::vector<double> gauge_x, gauge_y;  // eastings and northings, entries 1..gauges
+    std::vector<precip_date> dates;        // records 1..records
+    // Value of gauge g in record k at index k * gauges + g; (records + 1) * gauges + 1
+    // entries, so that the last gauge of the last record fits.
+    std::vector<double> values;
+    std::vector<std::string> radar_files;  // entry k - 1 for record k, then a copy of the last
+    std::string title;
+    double value(int k, int g) const {
+        return values[static_cast<std::size_t>(k) * static_cast<std::size_t>(gauges) +
+                      static_cast<std::size_t>(g)];
+    }
+    double &value(int k, int g) {
+        return values[static_cast<std::size_t>(k) * static_cast<std::size_t>(gauges) +
+                      static_cast<std::size_t>(g)];
+    }
+};
+// A radar rainfall grid and the map of model cells onto it.
+struct radar_grid {
+    // Model side (init_radar_grid).
+    int model_rows = 0, model_cols = 0;
+    double model_west = 0.0, model_north = 0.0, model_dx = 0.0;
+    int cell_count = 0;
+    // Radar side (read_radar_grid).
+    int cols = 0, rows = 0;
+    double xll = 0.0, yll = 0.0, cell_size = 0.0, no_data = 0.0;
+    double west = 0.0, north = 0.0;
+    std::vector<int> cell_map;   // N + 1 entries: radar index of each model cell
+    std::vector<double> values;  // rows x cols, row-major from the north (mm/h)
+};
+// A file of the run that its owner closes when the run state goes away.
+struct owned_file {
+    std::FILE *file = nullptr;
+    owned_file() = default;
+    owned_file(const owned_file &) = delete;
+    owned_file &operator=(const owned_file &) = delete;
+    ~owned_file() { close(); }
+    void close() {
+        if (file) std::fclose(file);
+        file = nullptr;
+    }
+};
+// ---- end precip ----
+
+// ---- soils ----
+// One hour of the hydro-meteorological record, in the units the readers pass on
+// (radiation W/m2, sky cover, deg C, percent, millibars, m/s).
+struct hmet_hour_record {
+    int year = 0, month = 0, day = 0, hour = 0;
+    double direct_radiation = 0.0, global_radiation = 0.0, sky_cover = 0.0;
+    double air_temperature = 0.0, relative_humidity = 0.0, pressure = 0.0, wind_speed = 0.0;
+    int missing_count = 0;
+};
+// The soil-moisture accounting basin: capacities and rates, the five contents
+// (mm), the running balance residual, the step's channel inflow (mm) and pbase.
+struct sacramento_basin {
+    double uztwm = 0.0, uzfwm = 0.0, uzk = 0.0, zperc = 0.0, rexp = 0.0;
+    double lztwm = 0.0, lzfsm = 0.0, lzfpm = 0.0, lzsk = 0.0, lzpk = 0.0;
+    double pfree = 0.0, saved = 0.0;
+    double uztwc = 0.0, uzfwc = 0.0, lztwc = 0.0, lzfsc = 0.0, lzfpc = 0.0;
+    double balance_residual = 0.0, channel_inflow = 0.0, pbase = 0.0;
+};
+// ---- end soils ----
+
 struct model_state {
     model_state();
     ~model_state();
@@ -429,7 +523,7 @@ struct model_state {
     // clock's step in seconds is channel_step_seconds.
     process_clock rain_clock, infiltration_clock, et_clock, hydromet_clock, gw_clock;
     process_clock channel_clock, rain_record_clock, constituent_clock, pipe_clock;
-    process_clock sacramento_clock;
+    process_clock sacramento_clock, channel_constituent_clock;
     double channel_step_seconds = 0.0;
     // Events: start time of the current event and the end time of the
     // simulation; entry k of event_start_times is the start of the next event
@@ -564,7 +658,148 @@ struct model_state {
     std::array<int, 4> richards_layer_nodes{};  // last node of layers 1..3 (index 1..3)
     // Root-zone and column water of the initial Richards profile (cm summed over cells).
     double richards_root_zone_total = 0.0, richards_column_total = 0.0;
+    // Hydro-meteorological record: the current hour, the records used so far, and
+    // what a scan of the file finds (line count; SAMSON station and position).
+    hmet_hour_record hmet_hour;
+    int hmet_record_count = 0, hmet_line_count = 0;
+    std::string hmet_station;
+    double hmet_latitude = 0.0, hmet_longitude = 0.0;
+    // Evapotranspiration: the two potential rates of every cell (cm/s), the ET of
+    // the last step (m summed over cells) and its volume total (m3); the frozen-
+    // ground index and the root-zone bottom-flux store (cm) of every cell.
+    array_1d<double> potential_et, potential_et2, frozen_ground_index, root_zone_bottom_flux;
+    double et_step_depth = 0.0, et_volume_total = 0.0;
+    // Sums over the current hour for the meteorological lines: ET and infiltration
+    // (m summed over cells), and the average soil moisture of the last hour.
+    double hour_et_depth = 0.0, hour_infiltration_depth = 0.0, average_soil_moisture = 0.0;
+    // Soil-moisture accounting: the basin, its first-call flag, the initial total
+    // storage (mm), the inflow and the totals of the basin (mm unless noted), the
+    // runoff rate of the last step (mm/h) and the discharge to the channels (m3/s).
+    sacramento_basin sac_basin;
+    int sac_first_call = 1;
+    double sac_initial_storage = 0.0, sac_infiltration_used = 0.0;
+    double sac_inflow_total = 0.0, sac_pet_total = 0.0, sac_aet_total = 0.0;
+    double sac_runoff_total = 0.0, sac_extra_total = 0.0;
+    double sac_last_runoff_rate = 0.0, sac_discharge = 0.0, sac_outflow_volume = 0.0;
     // ---- end soils ----
+
+    // ---- precip ----
+    // The TIME_SERIES_INDEX table has been read in this run.
+    int time_series_index_read = 0;
+    // Corners of the watershed mask's own header: the map-header fields above are
+    // overwritten by every later map, so the radar and gauge mapping use these.
+    double mask_north = 0.0, mask_south = 0.0, mask_east = 0.0, mask_west = 0.0;
+    int mask_header_read = 0;
+    // The precipitation file: events found so far by read_precip_file, the event
+    // being rained, the start date of every event found by the set-up (entry k
+    // the event after k events, as event_start_times), and the radar grid.
+    int precip_events_found = 0;
+    precip_event rain_event;
+    std::vector<precip_date> event_start_dates;
+    radar_grid radar;
+    int radar_event_seen = 0;
+    // First and last hydro-meteorological dates (year, month, day, hour) and the
+    // packed forms of the first: hour * 100 and (year * 100 + month) * 100 + day.
+    std::array<int, 4> hmet_first{}, hmet_last{};
+    int hmet_first_packed_hour = 0, hmet_first_packed_date = 0;
+    int longterm_year_format = 1;  // cleared when the first and last years differ
+    // Calibration output file and its two value vectors (entries 1..100).
+    owned_file optim_file;
+    array_1d<double> optim_values1, optim_values2;
+    // Record clock of the event: index of the next record to use.
+    int record_index = 0;
+    // Current event: time the rain started, date of its first record, end of its
+    // rain (Julian days); event-found, rain-data-present, no-more-events flags.
+    double rain_start_days = 0.0, rain_end_days = 0.0;
+    precip_date first_record_date;
+    int event_found = 0, rain_data_present = 0, no_more_events = 0;
+    int rainborne_constituent_flag = 0;
+    // Uniform rain: steps of rain and the rain steps taken.
+    int uniform_rain_steps = 0, uniform_rain_counter = 0;
+    // Per cell (N+1 entries): rain rate after interception (mm/h), interception
+    // store (mm), nearest gauge, snow store (m of water), point inflow (m3/s) and
+    // the rain rate of the step for the map writers (mm/h).
+    array_1d<double> net_rain_rate, interception_store;
+    array_1d<int> nearest_gauge;
+    array_1d<double> snow_store, point_inflow, step_rain_rate;
+    // Channel lakes: lake of each cell (0 none; filled by the channel set-up) and
+    // the rain of each channel lake in the step (m3) with its rain-borne mass.
+    array_1d<int> cell_channel_lake;
+    int channel_lake_count = 0;
+    std::vector<double> channel_lake_rain, channel_lake_rain_mass;
+    // Rain totals (m3): the whole run's rain, overland-lake and channel-lake rain,
+    // interception and the two point-inflow totals; the sum of cell rates of the
+    // step (mm/h); rain steps with rain and the minute the rain began.
+    double global_rain_volume = 0.0, overland_lake_rain_total = 0.0;
+    double channel_lake_rain_total = 0.0, interception_total = 0.0;
+    double point_inflow_total1 = 0.0, point_inflow_total2 = 0.0;
+    double step_rate_sum = 0.0;
+    int rain_steps_with_rain = 0;
+    double rain_began_minutes = 0.0;
+    // Air temperature of the hour (deg C, long-term runs) and the snow flag.
+    double air_temperature = 0.0;
+    int snow_flag = 0;
+    // Set by rain on an overland lake (and by the overland step); read by the
+    // lake update.
+    int lake_update_flag = 0;
+    // ---- end precip ----
+
+    // ---- overland ----
+    // Overland routing per cell (N+1 entries): depth change of one sweep pair (m),
+    // discharge across the right and down faces (m3/s after a scheme call), and
+    // the largest depth so far (maximum-depth output).
+    array_1d<double> depth_change, discharge_x, discharge_y, max_depth;
+    int flow_present_switch = 0;  // some cell outside lakes and channels has flow
+    // The overland scheme chosen once from OVERTYPE, and the schemes' own state.
+    double (*overland_route)(model_state &, double) = nullptr;
+    explicit_step_control explicit_control;
+    ade_scheme_state ade_state;
+    // Volumes of the overland step (m3): water added by lifting negative depths to
+    // zero; moved by the boundary cells; the outlet volume of the event and the
+    // run's outflow total; the overland inflow into channel lakes.
+    double negative_depth_volume = 0.0;
+    double boundary_free_outflow = 0.0, boundary_inflow = 0.0, boundary_outflow = 0.0;
+    double outflow_volume = 0.0, global_outflow_volume = 0.0;
+    // Stream-cell coupling with non-orthogonal channels, filled by the channel
+    // set-up: the stream-cell number of each cell (0 on land) and per stream cell
+    // (1..count) its water surface (m) and the exchange sums of the overland step
+    // (m3), which the channel step reads and resets.
+    int stream_cell_count = 0;
+    array_1d<int> stream_cell_id;
+    array_1d<double> stream_cell_level, stream_net_exchange, stream_inflow_sum, stream_outflow_sum;
+    // Groundwater piece: the sweep direction handed to the solver (1 or 2), the
+    // last channel-groundwater exchange result (0 none, 1 or 2, -1 after a
+    // routing failure), the exchange-ended flag, the lake-loss flag of the channel
+    // input, the time the rain clock was last restarted (days).
+    int gw_sweep_direction = 1, exchange_result = 0, exchange_ended = 0, lake_loss_flag = 0;
+    double rain_restart_days = 0.0;
+    // Per cell (N+1 entries, allocated on the first groundwater step): storage
+    // coefficient, water table at the start of the step (m), channel seepage and
+    // lake loss volumes (m3, positive into the aquifer; filled by the channel
+    // routing), the river exchange value (m3), the surface exchange depth of the
+    // redistribution scheme (cm), the last Richards sub-step (h), and the well and
+    // leakage rates that the groundwater solver leaves (m/s).
+    array_1d<double> gw_storage_coefficient, water_table_start;
+    array_1d<double> channel_seepage_volume, lake_loss_volume, river_exchange;
+    array_1d<double> surface_exchange_depth, richards_last_substep;
+    array_1d<double> gw_well_rate, gw_leakage_rate_cell;
+    // Exchange and storage totals (m3 unless noted): seepage into and out of the
+    // channels and channel lakes (event and run), the aquifer's exchange volume,
+    // percolation (event cm, volume, active cells), the soil-water and water-table
+    // exchange volumes, the river exchange, the well and leakage volumes.
+    double seepage_in_event = 0.0, seepage_in_total = 0.0;
+    double seepage_out_event = 0.0, seepage_out_total = 0.0;
+    double lake_in_event = 0.0, lake_in_total = 0.0, lake_out_event = 0.0, lake_out_total = 0.0;
+    double gw_exchange_volume = 0.0;
+    double percolation_event = 0.0, percolation_volume = 0.0, percolation_active = 0.0;
+    double soil_water_exchange_volume = 0.0, water_table_exchange_volume = 0.0;
+    double river_exchange_total = 0.0, gw_well_volume = 0.0, gw_leakage_volume = 0.0;
+    // Channel piece: lateral inflow moved into the channels (m3), the routed
+    // outflow volume of the step that ex_flow_route leaves (m3), routing calls,
+    // channel steps and the dry-spell counter of long-term runs.
+    double lateral_inflow_volume = 0.0, routed_outflow_volume = 0.0;
+    int channel_route_calls = 0, channel_step_count = 0, dry_spell_count = 0;
+    // ---- end overland ----
 };
 
 // Zeroes an erosion record (the model_state constructor then sets its fifth integer).

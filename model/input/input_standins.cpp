@@ -23,16 +23,8 @@ void convert_constituent_units(model_state &s) {
         report_feature_not_available("constituent transport");
 }
 
-void scan_index_map_tables(const std::string &, std::array<int, 21> &, int) {
-    report_feature_not_available("the mapping-table file");
-}
-
 void scan_stream_index_map_tables(const std::string &, std::array<int, 6> &) {
     report_feature_not_available("the stream mapping-table file");
-}
-
-void find_richards_index_map(const std::string &, int, std::string &map_name) {
-    map_name.clear();
 }
 
 const char *qvl_species_name(int k) {

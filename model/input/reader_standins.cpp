@@ -92,19 +92,6 @@ void create_point_output(model_state &s) {
     if (s.q7_fluxes_on) report_feature_not_available("the segment-flux point output");
 }
 
-int read_index_map_table(model_state &, const std::string &, int,
-                         const std::array<array_1d<double> *, 6> &, int, checked_array<double> *) {
-    report_feature_not_available("reading tables of the mapping-table file");
-    return 0;
-}
-
-int read_wetland_table(model_state &, const std::string &, array_1d<int> &, int &wetland_count,
-                       std::vector<wetland_record> &) {
-    wetland_count = 0;
-    report_feature_not_available("reading the wetland table");
-    return 0;
-}
-
 void read_lowspot_file(std::FILE *, const std::string &, std::vector<lowspot_record> &,
                        int &count) {
     count = 0;
