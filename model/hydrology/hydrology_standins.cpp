@@ -28,8 +28,6 @@ void compute_initial_overland_volume(model_state &) {
     report_feature_not_available("the initial overland conditions");
 }
 
-void advance_clock(model_state &) { report_feature_not_available("the model clock"); }
-
 void read_precip_event(model_state &) {
     report_feature_not_available("reading precipitation events");
 }
@@ -85,16 +83,6 @@ void update_overland_lakes(model_state &s) {
 
 void step_channel_routing(model_state &s) {
     if (s.grid.channel_scheme == channel_explicit) report_feature_not_available("channel routing");
-}
-
-void track_peak_discharge(model_state &) {
-    report_feature_not_available("outlet peak tracking");
-}
-
-void print_progress(model_state &) { report_feature_not_available("the progress report"); }
-
-void check_simulation_end(model_state &) {
-    report_feature_not_available("the end-of-simulation test");
 }
 
 void exchange_plux_maps(model_state &s) {

@@ -14,6 +14,14 @@ struct model_state;
 struct lowspot_record;
 struct wetland_record;
 
+// Echo of a reader: the line goes to the console unless `quiet` is set or the
+// process rank is not 0, and always into the summary file.
+void echo_input(const model_state &state, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+// A console line of a reader, under the same rule, not into the summary file.
+void echo_console(const model_state &state, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+
 // ---- watershed mask, networks and grid-wide arrays (steps 2 to 9) ----
 // WATERSHED_MASK into the cell-number grid, grid-size checks, cell numbering.
 void read_watershed_mask(model_state &state);

@@ -4,14 +4,6 @@
 #include "model/input/input_services.h"
 #include "model/model_state.h"
 
-void read_input_data(model_state &) { report_feature_not_available("reading the model inputs"); }
-
-void build_cell_connectivity(model_state &) {
-    report_feature_not_available("the cell connectivity set-up");
-}
-
-void compute_cell_slopes(model_state &) { report_feature_not_available("the cell slope set-up"); }
-
 void setup_precipitation(model_state &) {
     report_feature_not_available("the precipitation set-up");
 }
