@@ -25,30 +25,6 @@ void read_soil_parameters(model_state &s) {
         report_feature_not_available("reading the soil and infiltration inputs");
 }
 
-void read_groundwater_inputs(model_state &s) {
-    if (s.groundwater_on) report_feature_not_available("reading the groundwater inputs");
-}
-
-void open_sacramento_input(model_state &s) {
-    if (s.sacramento_on) report_feature_not_available("reading the Sacramento parameter file");
-}
-
-void read_interception(model_state &s) {
-    if (s.interception_on) report_feature_not_available("reading the interception inputs");
-}
-
-void read_overland_lakes(model_state &s) {
-    if (s.overland_lake_on) report_feature_not_available("reading the overland lakes");
-}
-
-void read_retention(model_state &s) {
-    if (s.retention_on || s.retention_value != 0.0)
-        report_feature_not_available("reading the retention inputs");
-}
-
-// Every run needs the overland roughness.
-void read_roughness(model_state &) { report_feature_not_available("reading the overland roughness"); }
-
 void read_sediment_inputs(model_state &s) {
     if (s.erosion.soil_erosion) report_feature_not_available("reading the sediment inputs");
 }
