@@ -71,6 +71,12 @@ struct lake_record {
     double rain_volume = 0.0;        // rain on the lake in the step (m3)
     double inflow_volume = 0.0;      // accumulated inflow from overland flow (m3)
 };
+// Run totals at the start of the current event, so that the event's share can be
+// taken at its end (m3).
+struct event_total_marks {
+    double interception = 0.0, cleanup = 0.0, point_inflow = 0.0;
+    double boundary_in = 0.0, boundary_out = 0.0, evaporation = 0.0, lake_rain = 0.0;
+};
 // ---- end event ----
 
 // ---- overland ----
@@ -587,6 +593,22 @@ struct model_state {
     // Set when an event begins (init_event), read by the writers and the end pieces.
     int event_start_flag = 0;
     int last_finished_event = 0;  // events closed by finish_event
+    // The current event's start: surface water outside the lakes, in the lakes and
+    // as snow (m3); run totals at its start; the relative-saturation sum of the
+    // redistribution moisture.
+    double event_initial_overland_volume = 0.0, event_initial_lake_volume = 0.0;
+    double event_initial_snow_volume = 0.0;
+    event_total_marks event_marks;
+    double relative_saturation_sum = 0.0;
+    // Basin-averaged soil moisture (fraction) at the start and the end of the
+    // event (long-term runs).
+    double event_initial_soil_moisture = 0.0, event_final_soil_moisture = 0.0;
+    // Event volumes taken from run totals at the end of the event (m3).
+    double event_interception_volume = 0.0, event_cleanup_volume = 0.0;
+    double event_point_inflow_volume = 0.0, event_evaporation_volume = 0.0;
+    // Set by the hydro-meteorological reader (repaired data points) and by channel
+    // routing (a depth went beyond its cross-section look-up table).
+    int hmet_repair_count = 0, xsection_table_exceeded = 0;
     // Final state of the event (m3), formed by finish_event.
     double final_overland_volume = 0.0, final_channel_volume = 0.0, final_lake_volume = 0.0;
     double final_soil_volume = 0.0, final_gw_volume = 0.0, final_snow_volume = 0.0;

@@ -20,8 +20,6 @@ void write_linknode_headers(model_state &s) {
         report_feature_not_available("link and node series files");
 }
 
-void write_time_series(model_state &) { report_feature_not_available("the hydrograph output"); }
-
 void write_maps(model_state &) { report_feature_not_available("the map output"); }
 
 void write_run_summary(model_state &) {

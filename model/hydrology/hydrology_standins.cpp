@@ -12,27 +12,13 @@ bool groundwater_given(const model_state &s) {
 }
 }  // namespace
 
-void check_initial_lake_levels(model_state &s) {
-    if (s.project.overland_lake_map.given) report_feature_not_available("overland lakes");
-}
-
 void read_initial_channel_depths(model_state &s) {
     if (s.grid.channel_scheme == channel_explicit) report_feature_not_available("channel routing");
-}
-
-void read_plux_exchange_maps(model_state &s) {
-    if (s.project.plux.given) report_feature_not_available("the PLUX map exchange");
-}
-
-void compute_initial_overland_volume(model_state &) {
-    report_feature_not_available("the initial overland conditions");
 }
 
 void read_precip_event(model_state &) {
     report_feature_not_available("reading precipitation events");
 }
-
-void init_event(model_state &) { report_feature_not_available("the event start"); }
 
 void read_radar_precip(model_state &) {
     report_feature_not_available("reading precipitation records");
@@ -89,4 +75,3 @@ void exchange_plux_maps(model_state &s) {
     if (s.project.plux.given) report_feature_not_available("the PLUX map exchange");
 }
 
-void finish_event(model_state &) { report_feature_not_available("the end-of-event report"); }

@@ -1,0 +1,63 @@
+// Stand-ins for the values of later features that the time-series lines and the
+// event summary read (channel points, soil-moisture locations, sediment,
+// link/node and pipe series, nutrients, segment fluxes, transport summaries).
+// Their features stop a run at reading time until they are built, so these are
+// reached only by a project that needs them.
+#include <cstdio>
+
+#include "model/feature_standin.h"
+#include "model/event_summary.h"
+#include "model/hydrographs.h"
+#include "model/model_state.h"
+
+double hydrograph_point_discharge(const model_state &, int) {
+    report_feature_not_available("the channel discharge at hydrograph locations");
+    return 0.0;
+}
+
+double hydrograph_point_depth(const model_state &, int) {
+    report_feature_not_available("the channel depth at hydrograph locations");
+    return 0.0;
+}
+
+double hydrograph_point_concentration(const model_state &, int, int) {
+    report_feature_not_available("the channel concentration at hydrograph locations");
+    return 0.0;
+}
+
+int channel_contaminant_count(const model_state &) { return 0; }
+
+void write_theta_location_values(model_state &, std::FILE *) {
+    report_feature_not_available("the soil-moisture location output");
+}
+
+void write_sediment_outlet_line(model_state &, double, int) {
+    report_feature_not_available("the sediment outlet output");
+}
+
+void write_sediment_flux_line(model_state &) {}
+
+void write_channel_series_step(model_state &s) {
+    if (s.chan_depth_out_file || s.chan_discharge_out_file || s.chan_velocity_out_file)
+        report_feature_not_available("the channel link/node series");
+}
+
+void write_pipe_series_step(model_state &s) {
+    if (s.pipe_head_file || s.pipe_tile_file || s.pipe_flow_file)
+        report_feature_not_available("the pipe-network series");
+}
+
+void nutrient_outlet_values(const model_state &, int, double &concentration, double &mass_flux) {
+    concentration = 0.0;
+    mass_flux = 0.0;
+    report_feature_not_available("the nutrient outlet hydrographs");
+}
+
+void accumulate_point_output(model_state &) {}
+
+void write_point_output_row(model_state &, double) {}
+
+void write_transport_event_summary(model_state &s) {
+    if (s.ov_con_trans_mode || s.chan_con_trans || s.erosion.soil_erosion)
+        report_feature_not_available("the constituent and sediment event summaries");
+}
