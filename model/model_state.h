@@ -758,8 +758,7 @@ struct model_state {
     double step_rate_sum = 0.0;
     int rain_steps_with_rain = 0;
     double rain_began_minutes = 0.0;
-    // Air temperature of the hour (deg C, long-term runs) and the snow flag.
-    double air_temperature = 0.0;
+    // Snow is lying on some cell (long-term runs).
     int snow_flag = 0;
     // Set by rain on an overland lake (and by the overland step); read by the
     // lake update.

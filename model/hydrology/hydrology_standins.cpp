@@ -16,20 +16,6 @@ void read_initial_channel_depths(model_state &s) {
     if (s.grid.channel_scheme == channel_explicit) report_feature_not_available("channel routing");
 }
 
-void read_precip_event(model_state &) {
-    report_feature_not_available("reading precipitation events");
-}
-
-void read_radar_precip(model_state &) {
-    report_feature_not_available("reading precipitation records");
-}
-
-void apply_rainfall(model_state &) { report_feature_not_available("rainfall over the grid"); }
-
-void apply_point_inflows(model_state &s) {
-    if (s.project.ov_con_trans) report_feature_not_available("overland point inflows");
-}
-
 void step_infiltration(model_state &s) {
     if (s.grid.infiltration_scheme != infiltration_none)
         report_feature_not_available("infiltration");

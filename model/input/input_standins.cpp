@@ -4,12 +4,6 @@
 #include "model/input/input_services.h"
 #include "model/model_state.h"
 
-void setup_precipitation(model_state &) {
-    report_feature_not_available("the precipitation set-up");
-}
-
-void setup_start_time(model_state &) { report_feature_not_available("the start-time set-up"); }
-
 void convert_constituent_units(model_state &s) {
     if (s.project.ov_con_trans || s.project.chan_con_trans)
         report_feature_not_available("constituent transport");
