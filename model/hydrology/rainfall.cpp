@@ -482,14 +482,16 @@ void apply_rainfall(model_state &s) {
                             channel_routing_on(s), s.cell_channel_lake, dt, dx);
     }
 
-    // Rain on lakes goes to the lakes.
+    // Rain on lakes goes to the lakes: the rain that passed the canopy, so that
+    // what the canopy caught over a lake is not booked twice.
     for (lake_record &lake : s.lakes) lake.rain_volume = 0.0;
     for (double &v : s.channel_lake_rain) v = 0.0;
     const bool overland_lakes = s.overland_lake_on && !s.overland_lake_id.empty();
     const bool channel_lakes = channel_routing_on(s) && !s.cell_channel_lake.empty();
     for (int k = 1; k <= n; ++k) {
         const std::size_t i = static_cast<std::size_t>(k);
-        const double volume = s.rain_rate[i] * dt * area * mm_per_hour_seconds_to_m;
+        const double volume = (intercept ? s.net_rain_rate[i] : s.rain_rate[i]) * dt * area *
+                              mm_per_hour_seconds_to_m;
         const int lake = overland_lakes ? s.overland_lake_id[i] : 0;
         const int chan_lake = channel_lakes ? s.cell_channel_lake[i] : 0;
         if (lake > 0 && static_cast<std::size_t>(lake) < s.lakes.size()) {

@@ -350,6 +350,31 @@ TEST_F(RainfallTest, LakeCellsPassTheirRainToTheLake) {
     EXPECT_DOUBLE_EQ(s.rain_rate[2], 0.0);
 }
 
+TEST_F(RainfallTest, CanopyOverALakeIsBookedOnce) {
+    model_state s;
+    set_grid(s, {"1"}, 10.0);
+    s.overland_lake_on = 1;
+    alloc_1d_int(s.overland_lake_id, 1);
+    s.overland_lake_id[1] = 1;
+    s.lakes.assign(2, lake_record{});
+    s.interception_on = 1;
+    alloc_1d_double(s.interception_capacity, 1);
+    alloc_1d_double(s.interception_coefficient, 1);
+    s.interception_capacity[1] = 0.5;
+    s.month = 8;
+    s.rain_rate[1] = 60.0;  // 1 mm in the minute
+    s.precip_state = 1;
+    s.time_tolerance_days = 1.1574074074074074e-07;
+    s.now_days = 3.0;
+    s.rain_clock.next = 3.0;
+    s.rain_clock.last = 3.0 - 60.0 / 86400.0;
+    apply_rainfall(s);
+    // 0.5 mm caught, 0.5 mm to the lake: together the 1 mm that fell on 100 m2.
+    EXPECT_NEAR(s.interception_total, 0.05, 1e-12);
+    EXPECT_NEAR(s.lakes[1].rain_volume, 0.05, 1e-9);
+    EXPECT_NEAR(s.interception_total + s.overland_lake_rain_total, 0.1, 1e-9);
+}
+
 TEST_F(RainfallTest, NotANumberDepthStopsTheRun) {
     model_state s;
     set_grid(s, {"11"}, 10.0);
