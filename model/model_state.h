@@ -821,6 +821,14 @@ struct model_state {
     double lateral_inflow_volume = 0.0, routed_outflow_volume = 0.0;
     int channel_route_calls = 0, channel_step_count = 0, dry_spell_count = 0;
     // ---- end overland ----
+
+    // ---- channels ----
+    // Working arrays of the channel set-up and routing (model/channel/channel_network.h).
+    channel_work chan;
+    // Per-cell topographic index (N+1 entries) that the Sacramento reader fills with
+    // TOPO_INDEX; the channel set-up weighs the channel cells by it.
+    array_1d<double> topo_index;
+    // ---- end channels ----
 };
 
 // Zeroes an erosion record (the model_state constructor then sets its fifth integer).

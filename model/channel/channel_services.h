@@ -59,3 +59,10 @@ void xsec_property_tables(model_state &state, int extra_tables, int link, int no
 
 // Reads the pipe network and the grid-pipe files (both stay open); 0 on success.
 int read_superlink_file(std::FILE *network_file, std::FILE *grid_pipe_file, model_state &state);
+
+// Water held in the routed links (m3): the flow area times the node spacing over
+// every node of the links that are not lakes or structures (with channel lakes,
+// the nodes before the lake), for the dry-spell test of the channel step.
+double channel_water_volume(const model_state &state);
+// 1 when some channel lake's level lies below its second level value, else 0.
+int channel_lake_below_second_level(const model_state &state);

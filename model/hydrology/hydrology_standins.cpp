@@ -6,12 +6,6 @@
 #include "model/hydrology/hydrology_services.h"
 #include "model/model_state.h"
 
-namespace {
-bool groundwater_given(const model_state &s) {
-    return s.project.gw_simulation && s.project.water_table.given;
-}
-}  // namespace
-
 void read_initial_channel_depths(model_state &s) {
     if (s.grid.channel_scheme == channel_explicit) report_feature_not_available("channel routing");
 }
@@ -35,29 +29,23 @@ void step_evapotranspiration(model_state &s) {
         report_feature_not_available("evapotranspiration");
 }
 
-void step_overland_flow(model_state &) { report_feature_not_available("overland flow routing"); }
-
-void step_overland_constituents(model_state &s) {
-    if (s.project.ov_con_trans) report_feature_not_available("overland constituent transport");
-}
-
-void step_superlink_coupling(model_state &s) {
-    if (s.project.storm_sewer.given) report_feature_not_available("the pipe network");
-}
-
-void step_groundwater(model_state &s) {
-    if (groundwater_given(s)) report_feature_not_available("groundwater");
-}
-
-void update_overland_lakes(model_state &s) {
-    if (s.project.overland_lake_map.given) report_feature_not_available("overland lakes");
-}
-
-void step_channel_routing(model_state &s) {
-    if (s.grid.channel_scheme == channel_explicit) report_feature_not_available("channel routing");
-}
-
 void exchange_plux_maps(model_state &s) {
     if (s.project.plux.given) report_feature_not_available("the PLUX map exchange");
 }
 
+double groundwater_step(model_state &, double, double &) {
+    report_feature_not_available("the groundwater solver");
+    return 0.0;
+}
+
+void olake_extent(model_state &) { report_feature_not_available("overland lakes over the terrain"); }
+
+void update_lake_extent(model_state &) {
+    report_feature_not_available("the extent of channel lakes");
+}
+
+void soil_hydraulic_properties(model_state &, int) {
+    report_feature_not_available("the Richards soil hydraulic properties");
+}
+
+void soil_column_helper(model_state &, int) { report_feature_not_available("the Richards soil column"); }

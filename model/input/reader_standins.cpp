@@ -59,11 +59,6 @@ void allocate_constituent_arrays(int, model_state &, int, int) {
     report_feature_not_available("the constituent arrays");
 }
 
-void setup_channels(model_state &s) {
-    if (s.channel_input_file || !s.channel_input_name.empty())
-        report_feature_not_available("reading the channel input file");
-}
-
 void create_point_output(model_state &s) {
     if (s.q7_fluxes_on) report_feature_not_available("the segment-flux point output");
 }
