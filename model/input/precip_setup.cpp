@@ -259,6 +259,8 @@ void setup_start_time(model_state &s) {
     } else if (!uniform) {
         s.start_days = first_event;
     }
+    // An event run lasts TOT_TIME minutes from its start.
+    if (!s.long_term) s.simulation_end_time = s.start_days + static_cast<double>(s.total_time) / 1440.0;
     const double start = s.start_days;
     const bool event_driven = event_driven_long_term(s);
     const double F = first_event;

@@ -283,6 +283,7 @@ void gauge_run(model_state &s, const testsupport::scratch_dir &dir) {
 TEST_F(PrecipFileTest, SetupCountsEventsAndSimulatesTheFirst) {
     model_state s;
     gauge_run(s, dir_.dir());
+    s.total_time = 90;
     const std::string out = capture_stdout([&] { setup_precipitation(s); });
     EXPECT_EQ(error_record.fatal, 0) << out;
     EXPECT_NE(out.find("Precip. file contains 3 events, simulating first event only\n"
@@ -300,6 +301,7 @@ TEST_F(PrecipFileTest, SetupCountsEventsAndSimulatesTheFirst) {
     const double F = julian_day(2004, 2, 28, 23, 0, 0.0);
     EXPECT_DOUBLE_EQ(s.start_days, F);
     EXPECT_DOUBLE_EQ(s.now_days, F);
+    EXPECT_DOUBLE_EQ(s.simulation_end_time, F + 90.0 / 1440.0);
     EXPECT_DOUBLE_EQ(s.time_tolerance_days * 86400.0, 0.01);
     EXPECT_DOUBLE_EQ(s.time_step_days, 30.0 / 86400.0);
     EXPECT_DOUBLE_EQ(s.rain_clock.next, F);
