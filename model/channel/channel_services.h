@@ -15,9 +15,9 @@ void step_channel_constituents(model_state &state);
 void route_channel_constituents(model_state &state);
 
 // Cross-section terms of every node of every routed link: mode 1 from the node
-// areas, mode 2 from the water-surface elevations. Sets nan_area when an area is
-// not a number.
-void ex_section(model_state &state, int mode, int &nan_area);
+// areas, mode 2 from the water-surface elevations. Sets beyond_table to 1 when a
+// node lay above the top of its property table (model/channel/cross_sections.h).
+void ex_section(model_state &state, int mode, int &beyond_table);
 
 // Channel and lake exchange with groundwater for one step; 0, 1 or 2.
 int section_table_lookup(model_state &state);

@@ -32,11 +32,6 @@ void route_channel_constituents(model_state &s) {
         report_feature_not_available("channel constituent routing");
 }
 
-void ex_section(model_state &, int, int &nan_area) {
-    nan_area = 0;
-    report_feature_not_available("the channel cross-section computation");
-}
-
 int section_table_lookup(model_state &) {
     report_feature_not_available("the channel-groundwater exchange");
     return 0;
@@ -79,13 +74,7 @@ double overland_constituent_transport(model_state &, double) {
     return 0.0;
 }
 
-void xsec_update(model_state &) { report_feature_not_available("the cross-section update"); }
-
 void cconnect(model_state &) { report_feature_not_available("the cell-to-channel connection"); }
-
-void xsec_property_tables(model_state &, int, int, int) {
-    report_feature_not_available("the break-point cross-section tables");
-}
 
 int read_superlink_file(std::FILE *, std::FILE *, model_state &) {
     report_feature_not_available("the pipe network");
