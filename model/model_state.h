@@ -829,14 +829,6 @@ struct model_state {
     // TOPO_INDEX; the channel set-up weighs the channel cells by it.
     array_1d<double> topo_index;
     // ---- end channels ----
-
-    // ---- channels ----
-    // Working arrays of the channel set-up and routing (model/channel/channel_network.h).
-    channel_work chan;
-    // Per-cell topographic index (N+1 entries) that the Sacramento reader fills with
-    // TOPO_INDEX; the channel set-up weighs the channel cells by it.
-    array_1d<double> topo_index;
-    // ---- end channels ----
 };
 
 // Zeroes an erosion record (the model_state constructor then sets its fifth integer).
