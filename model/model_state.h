@@ -675,7 +675,9 @@ struct model_state {
     array_2d<double> richards_junction_theta, richards_junction_head;                // thehac BChc
     array_2d<double> havercamp_a, havercamp_b, havercamp_alpha, havercamp_beta;      // AHAV BHAV ALPHA BETA
     array_1d<int> richards_cell_nodes;       // nodes of each cell's column
-    array_1d<double> richards_column_depth;  // per cell (m)
+    array_1d<double> richards_column_depth;  // per cell: root-zone depth of the column (m)
+    array_1d<double> richards_mean_ks;       // per cell: thickness-weighted mean Ks (cm/h)
+    array_1d<double> root_zone_moisture;     // per cell: moisture of the root zone
     int richards_soil_count = 0, richards_layer_count = 0;
     std::array<int, 4> richards_layer_nodes{};  // last node of layers 1..3 (index 1..3)
     // Root-zone and column water of the initial Richards profile (cm summed over cells).

@@ -10,25 +10,6 @@ void read_initial_channel_depths(model_state &s) {
     if (s.grid.channel_scheme == channel_explicit) report_feature_not_available("channel routing");
 }
 
-void step_infiltration(model_state &s) {
-    if (s.grid.infiltration_scheme != infiltration_none)
-        report_feature_not_available("infiltration");
-}
-
-void step_longterm_hydromet(model_state &s) {
-    if (s.project.long_term) report_feature_not_available("long-term hydro-meteorology");
-}
-
-void step_sacramento(model_state &s) {
-    if (s.project.sacramento.given)
-        report_feature_not_available("Sacramento soil-moisture accounting");
-}
-
-void step_evapotranspiration(model_state &s) {
-    if (s.grid.infiltration_scheme == infiltration_redistribution)
-        report_feature_not_available("evapotranspiration");
-}
-
 void exchange_plux_maps(model_state &s) {
     if (s.project.plux.given) report_feature_not_available("the PLUX map exchange");
 }

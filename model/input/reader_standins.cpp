@@ -12,18 +12,12 @@
 
 // Per-cell arrays of the later processes: their readers' stand-ins stop a run
 // that needs them, so nothing is allocated here.
-void allocate_soil_cell_arrays(model_state &) {}
 void allocate_groundwater_cell_arrays(model_state &) {}
 void allocate_sacramento_cell_arrays(model_state &) {}
 void allocate_channel_cell_arrays(model_state &) {}
 void allocate_longterm_cell_arrays(model_state &) {}
 void allocate_exchange_cell_arrays(model_state &) {}
 void allocate_lake_cell_arrays(model_state &) {}
-
-void read_soil_parameters(model_state &s) {
-    if (s.inf_green_ampt || s.inf_redist || s.inf_cont_redist || s.inf_layered || s.inf_richards)
-        report_feature_not_available("reading the soil and infiltration inputs");
-}
 
 void read_sediment_inputs(model_state &s) {
     if (s.erosion.soil_erosion) report_feature_not_available("reading the sediment inputs");
