@@ -315,9 +315,11 @@ void init_event(model_state &s) {
         s.channel_clock.last = rain.last;
     }
 
-    // 4. Messages and, in long-term runs, the end of the simulation.
+    // 4. Messages and the end of an event simulation: TOT_TIME minutes after the
+    // start. (A long-term run ends with its meteorological record, which the
+    // start-time set-up has made the end time.)
     if (!s.quiet) std::printf("Initialized Arrays\n");
-    if (s.long_term && !s.hxt_on) {
+    if (!s.long_term && !s.hxt_on) {
         if (!s.quiet) std::printf("simulation duration %d minutes\n", s.total_time);
         s.simulation_end_time = s.start_days + static_cast<double>(s.total_time) / 1440.0;
     }

@@ -192,13 +192,20 @@ TEST_F(InitEvent, ClocksAreBroughtToTheEvent) {
     EXPECT_DOUBLE_EQ(s.infiltration_clock.last, s.now_days);
 }
 
-TEST_F(InitEvent, LongTermSetsTheEndOfTheSimulation) {
-    s.long_term = 1;
+TEST_F(InitEvent, EventRunEndsTotTimeMinutesAfterTheStart) {
     s.total_time = 1440;
     s.quiet = 0;
     const std::string out = printed([&] { init_event(s); });
     EXPECT_NE(out.find("simulation duration 1440 minutes\n"), std::string::npos);
     EXPECT_DOUBLE_EQ(s.simulation_end_time, s.start_days + 1.0);
+}
+
+TEST_F(InitEvent, LongTermRunKeepsTheEndOfItsRecord) {
+    s.long_term = 1;
+    s.total_time = 1440;
+    s.simulation_end_time = s.start_days + 30.0;
+    init_event(s);
+    EXPECT_DOUBLE_EQ(s.simulation_end_time, s.start_days + 30.0);
 }
 
 TEST_F(InitEvent, RedistributionMoistureIsKeptInsideItsBounds) {
