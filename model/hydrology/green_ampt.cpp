@@ -121,7 +121,7 @@ void infiltrate_green_ampt_redist(model_state &s, double dt) {
         const double phi = s.soil_porosity[i];
         const double theta_r = s.soil_residual[i];
         const double lambda = s.soil_pore_index[i];
-        const double theta_i = s.initial_moisture[i];
+        const double theta_i = s.moisture_state[i];  // initial moisture of the scheme
         double &theta0 = s.surface_moisture[i];
         double &theta_prev = s.surface_moisture_prev[i];
         if (call <= 2) theta0 = theta_prev = theta_i;

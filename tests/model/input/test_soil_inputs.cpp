@@ -14,6 +14,7 @@
 #include "model/input/input_readers.h"
 #include "model/input/soil_inputs.h"
 #include "model/model_state.h"
+#include "model/project_file.h"
 #include "support/run_program.h"
 
 namespace {
@@ -440,6 +441,22 @@ TEST_F(SoilInputs, RichardsColumnsAreSizedAndInitialised) {
     EXPECT_DOUBLE_EQ(s.richards_column_depth[2], 0.4);
     EXPECT_NEAR(s.richards_theta[3][5], 0.2, 1e-12);
     EXPECT_NEAR(s.root_zone_moisture[1], 0.2, 1e-12);
+}
+
+TEST_F(SoilInputs, MoistureAndAreaReductionCardsTakeTheRestOfTheLine) {
+    dir.write("run.prj", "KORVAPROJECT\nMOISTURE   wet soil.map  \t\nAREA_REDUCTION\t ar.map\n"
+                         "WATERSHED_MASK mask.map\n");
+    project_params p;
+    grid_params g;
+    rain_params r;
+    read_project_file(path("run.prj"), p, g, r);
+    EXPECT_EQ(p.moisture.given, 1);
+    EXPECT_EQ(p.moisture.name, "wet soil.map");
+    EXPECT_EQ(p.area_reduction.name, "ar.map");
+    dir.write("bare.prj", "KORVAPROJECT\nMOISTURE  \n");
+    read_project_file(path("bare.prj"), p, g, r);
+    EXPECT_EQ(p.moisture.given, 1);
+    EXPECT_EQ(p.moisture.name, "");
 }
 
 TEST(BoundInitialLevel, KeepsAUniformMoistureInsideItsBounds) {
