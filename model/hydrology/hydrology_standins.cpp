@@ -24,9 +24,3 @@ void olake_extent(model_state &) { report_feature_not_available("overland lakes 
 void update_lake_extent(model_state &) {
     report_feature_not_available("the extent of channel lakes");
 }
-
-void soil_hydraulic_properties(model_state &, int) {
-    report_feature_not_available("the Richards soil hydraulic properties");
-}
-
-void soil_column_helper(model_state &, int) { report_feature_not_available("the Richards soil column"); }
