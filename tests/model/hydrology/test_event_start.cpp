@@ -172,7 +172,7 @@ TEST_F(InitEvent, ResetsTheEventAndMarksTheRunTotals) {
         s.quiet = 0;
         init_event(s);
     });
-    EXPECT_EQ(out, "Initialized Arrays\n");
+    EXPECT_EQ(out, "Initialized Arrays\nsimulation duration 0 minutes\n");
     EXPECT_EQ(s.event_start_flag, 1);
     EXPECT_EQ(s.event_rain_volume, 0.0);
     EXPECT_EQ(s.outflow_volume, 0.0);
