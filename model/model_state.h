@@ -831,6 +831,21 @@ struct model_state {
     // TOPO_INDEX; the channel set-up weighs the channel cells by it.
     array_1d<double> topo_index;
     // ---- end channels ----
+
+    // ---- outputs ----
+    // Data-set streams by data-set index (model/dataset_writer.h): the grid outputs
+    // 0..11 and the overland nutrient outputs 12..41, opened after the inputs are
+    // read; in per-time map mode slot 6 holds the groundwater output stream.
+    std::array<owned_file, 56> dataset_files;
+    // Link/node series of the channel nutrient species: four files per species.
+    std::array<std::array<owned_file, 4>, nutrient_species_count> species_series_files;
+    int map_file_counter = 0;          // per-time map files written so far
+    // Saturated-source map and channel sediment state at the end of a run: no
+    // card switches them on in this system.
+    int satsource_output_on = 0;
+    array_1d<int> saturated_source;    // per cell
+    std::string channel_sediment_output_name;
+    // ---- end outputs ----
 };
 
 // Zeroes an erosion record (the model_state constructor then sets its fifth integer).
