@@ -1,5 +1,5 @@
 // Stand-ins for the values of later features that the time-series lines and the
-// event summary read (channel points, soil-moisture locations, sediment,
+// event summary read (soil-moisture locations, sediment,
 // link/node and pipe series, nutrients, segment fluxes, transport summaries).
 // Their features stop a run at reading time until they are built, so these are
 // reached only by a project that needs them.
@@ -9,23 +9,6 @@
 #include "model/event_summary.h"
 #include "model/hydrographs.h"
 #include "model/model_state.h"
-
-double hydrograph_point_discharge(const model_state &, int) {
-    report_feature_not_available("the channel discharge at hydrograph locations");
-    return 0.0;
-}
-
-double hydrograph_point_depth(const model_state &, int) {
-    report_feature_not_available("the channel depth at hydrograph locations");
-    return 0.0;
-}
-
-double hydrograph_point_concentration(const model_state &, int, int) {
-    report_feature_not_available("the channel concentration at hydrograph locations");
-    return 0.0;
-}
-
-int channel_contaminant_count(const model_state &) { return 0; }
 
 void write_theta_location_values(model_state &, std::FILE *) {
     report_feature_not_available("the soil-moisture location output");

@@ -88,6 +88,45 @@ void write_lake_line(model_state &s) {
 
 }  // namespace
 
+namespace {
+
+// Node and link of hydrograph point k when the point lies in the network.
+bool point_position(const model_state &s, int k, std::size_t &node, std::size_t &link) {
+    if (k < 1 || static_cast<std::size_t>(k) >= s.hyd_location_link.size() ||
+        static_cast<std::size_t>(k) >= s.hyd_location_node.size())
+        return false;
+    link = static_cast<std::size_t>(s.hyd_location_link[static_cast<std::size_t>(k)]);
+    node = static_cast<std::size_t>(s.hyd_location_node[static_cast<std::size_t>(k)]);
+    const array_2d<double> &q = s.channels.qp;
+    return !q.empty() && node >= 1 && link >= 1 && node <= q.rows() && link <= q.cols();
+}
+
+}  // namespace
+
+double hydrograph_point_discharge(const model_state &s, int k) {
+    std::size_t node = 0, link = 0;
+    return point_position(s, k, node, link) ? s.channels.qp[node][link] : 0.0;
+}
+
+double hydrograph_point_depth(const model_state &s, int k) {
+    std::size_t node = 0, link = 0;
+    if (!point_position(s, k, node, link) || s.channels.yp.empty() || s.channels.bel.empty())
+        return 0.0;
+    return s.channels.yp[node][link] - s.channels.bel[node][link];
+}
+
+double hydrograph_point_concentration(const model_state &s, int k, int c) {
+    std::size_t node = 0, link = 0;
+    const array_3d<double> &conc = s.chan.chan_node_conc;
+    if (!point_position(s, k, node, link) || conc.empty() || c < 1 ||
+        static_cast<std::size_t>(c) > conc.extent1() || node > conc.extent2() ||
+        link > conc.extent3())
+        return 0.0;
+    return conc[static_cast<std::size_t>(c)][node][link];
+}
+
+int channel_contaminant_count(const model_state &s) { return s.chan.constituent_count; }
+
 bool is_hydrograph_step(const model_state &s) {
     if (parallel_layout.suppress_output) return false;
     const int interval = s.hydrograph_interval_steps > 0 ? s.hydrograph_interval_steps : 1;

@@ -6,12 +6,14 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "model/errors.h"
 #include "model/globals.h"
 #include "model/file_opener.h"
 #include "model/grid_map.h"
+#include "model/line_reader.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/soil_water_services.h"
@@ -33,6 +35,27 @@ bool overland_lake_cell(const model_state &s, std::size_t i) {
 
 bool channel_lake_cell(const model_state &s, std::size_t i) {
     return s.channel_lake_count > 0 && has(s.cell_channel_lake, i) && s.cell_channel_lake[i] > 0;
+}
+
+int node_count_of(const model_state &s, int link) {
+    const array_1d<int> &counts = s.channels.node_count;
+    return !counts.empty() && static_cast<std::size_t>(link) <= counts.last()
+               ? counts[static_cast<std::size_t>(link)]
+               : 0;
+}
+
+bool node_held(const array_2d<double> &a, int node, int link) {
+    return !a.empty() && static_cast<std::size_t>(node) <= a.rows() &&
+           static_cast<std::size_t>(link) <= a.cols();
+}
+
+// The first number of an input line.
+bool take_first_number(std::string &line, double &value) {
+    std::string token;
+    if (!next_token(token, line)) return false;
+    char *end = nullptr;
+    value = std::strtod(token.c_str(), &end);
+    return end != token.c_str() && std::isfinite(value);
 }
 
 void zero_if_held(array_1d<double> &a, std::size_t i) {
@@ -359,10 +382,75 @@ void init_event(model_state &s) {
     const bool keeps_channel_state =
         (s.inf_richards || s.groundwater_on || s.inf_redist) && s.clock_calls > 1;
     if (channel_routing_on(s) && !keeps_channel_state) {
-        int nan_area = 0;
-        ex_section(s, 2, nan_area);
-        if (nan_area)
-            std::printf("Negative Area Computed At Startup: a channel node area is not a "
-                        "number\n");
+        int beyond_table = 0;
+        ex_section(s, 2, beyond_table);
+        if (error_record.fatal) return;
+        if (beyond_table) s.xsection_table_exceeded = 1;
+        const channel_network &net = s.channels;
+        for (int link = 1; link <= net.link_count; ++link)
+            for (int node = 1; node <= node_count_of(s, link); ++node)
+                if (node_held(s.chan.area, node, link) &&
+                    std::isnan(s.chan.area[static_cast<std::size_t>(node)][static_cast<std::size_t>(link)]))
+                    std::printf("Negative Area Computed At Startup for [Node][Link]: [%d][%d] "
+                                "ltype: %d\n",
+                                node, link, net.link_type[static_cast<std::size_t>(link)]);
+    }
+}
+
+void read_initial_channel_depths(model_state &s) {
+    if (!s.project.initial_depth.given) return;
+    channel_network &net = s.channels;
+    std::FILE *file = open_run_file(s.project.initial_depth.name, "r");
+    if (!file) {
+        raise_error(4, "initial channel depth", s.project.initial_depth.name);
+        return;
+    }
+    s.channel_has_water = 0;
+    std::string line;
+    for (int link = 1; link <= net.link_count; ++link) {
+        const int type = net.link_type.empty() ? 0 : net.link_type[static_cast<std::size_t>(link)];
+        if (type == link_weir || type == link_lake || type == link_structure ||
+            type == link_taken_by_lake)
+            continue;
+        for (int node = 1; node <= node_count_of(s, link); ++node) {
+            double level = 0.0;
+            if (!read_line(line, file) || !take_first_number(line, level)) {
+                std::printf("Error: the initial channel depth file %s has no water-surface "
+                            "elevation for node %d of link %d.\n",
+                            s.project.initial_depth.name.c_str(), node, link);
+                std::fclose(file);
+                raise_printed_error();
+                return;
+            }
+            if (!node_held(net.yp, node, link) || !node_held(net.bel, node, link) ||
+                !node_held(s.chan.chan_depth, node, link))
+                continue;
+            const std::size_t n = static_cast<std::size_t>(node), l = static_cast<std::size_t>(link);
+            double depth = level - net.bel[n][l];
+            if (depth < 0.0) {
+                level = net.bel[n][l];
+                depth = 0.0;
+            }
+            net.yp[n][l] = level;
+            s.chan.chan_depth[n][l] = depth;
+            if (depth > 1e-16) s.channel_has_water = 1;
+        }
+    }
+    std::fclose(file);
+
+    // A fixed depth at the outlet: the last node of the last link.
+    const int last_link = net.link_count;
+    const int last_node = last_link > 0 ? node_count_of(s, last_link) : 0;
+    if (s.head_bound && last_node > 0 && node_held(net.yp, last_node, last_link) &&
+        node_held(s.chan.chan_depth, last_node, last_link)) {
+        const std::size_t n = static_cast<std::size_t>(last_node), l = static_cast<std::size_t>(last_link);
+        net.yp[n][l] = net.bel[n][l] + s.bound_depth;
+        s.chan.chan_depth[n][l] = s.bound_depth;
+        s.channel_has_water = 1;
+    }
+    if (channel_routing_on(s)) {
+        int beyond_table = 0;
+        ex_section(s, 2, beyond_table);
+        if (beyond_table) s.xsection_table_exceeded = 1;
     }
 }

@@ -6,10 +6,6 @@
 #include "model/hydrology/hydrology_services.h"
 #include "model/model_state.h"
 
-void read_initial_channel_depths(model_state &s) {
-    if (s.grid.channel_scheme == channel_explicit) report_feature_not_available("channel routing");
-}
-
 void exchange_plux_maps(model_state &s) {
     if (s.project.plux.given) report_feature_not_available("the PLUX map exchange");
 }

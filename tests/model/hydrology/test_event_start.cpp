@@ -12,6 +12,7 @@
 #include "model/hydrology/event_start.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/model_state.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -230,6 +231,82 @@ TEST_F(InitEvent, RedistributionMoistureIsKeptInsideItsBounds) {
                        "decreasing it to 0.440000\n"),
               std::string::npos);
     EXPECT_NEAR(s.relative_saturation_sum, (0.06 + 0.44 + 0.2 + 0.2) / 0.45, 1e-12);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- initial channel depths ----
+
+// Link 1 (trapezoid, 2 nodes), link 2 (lake, no lines), link 3 (trapezoid, 3
+// nodes); every bed at 10 m.
+class InitialChannelDepths : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_process_globals();
+        channel_network &net = s.channels;
+        net.link_count = 3;
+        net.max_node_count = 3;
+        alloc_1d_int(net.link_type, 3);
+        alloc_1d_int(net.node_count, 3);
+        net.link_type[1] = link_trapezoid;
+        net.link_type[2] = link_lake;
+        net.link_type[3] = link_trapezoid;
+        net.node_count[1] = 2;
+        net.node_count[2] = 2;
+        net.node_count[3] = 3;
+        alloc_2d_double(net.yp, 3, 3, "yp");
+        alloc_2d_double(net.bel, 3, 3, "bel");
+        alloc_2d_double(s.chan.chan_depth, 3, 3, "chan_depth");
+        for (int n = 1; n <= 3; ++n)
+            for (int l = 1; l <= 3; ++l) net.bel[n][l] = 10.0;
+        s.project.initial_depth.given = 1;
+        s.project.initial_depth.name = (dir.path() / "depths.txt").string();
+    }
+    void TearDown() override { reset_process_globals(); }
+    testsupport::scratch_dir dir;
+    model_state s;
+};
+
+TEST_F(InitialChannelDepths, OneLinePerNodeOfTheRoutedLinksInOrder) {
+    dir.write("depths.txt", "10.5\n10.25 extra words\n11\n10\n12.5\n");
+    read_initial_channel_depths(s);
+    ASSERT_EQ(error_record.fatal, 0);
+    EXPECT_DOUBLE_EQ(s.chan.chan_depth[1][1], 0.5);
+    EXPECT_DOUBLE_EQ(s.chan.chan_depth[2][1], 0.25);
+    EXPECT_DOUBLE_EQ(s.chan.chan_depth[1][3], 1.0);
+    EXPECT_DOUBLE_EQ(s.chan.chan_depth[2][3], 0.0);
+    EXPECT_DOUBLE_EQ(s.chan.chan_depth[3][3], 2.5);
+    EXPECT_DOUBLE_EQ(s.channels.yp[3][3], 12.5);
+    EXPECT_EQ(s.chan.chan_depth[1][2], 0.0);  // the lake link reads nothing
+    EXPECT_EQ(s.channel_has_water, 1);
+}
+
+TEST_F(InitialChannelDepths, LevelBelowTheBedGivesNoWater) {
+    dir.write("depths.txt", "9\n9.5\n8\n10\n7\n");
+    read_initial_channel_depths(s);
+    ASSERT_EQ(error_record.fatal, 0);
+    EXPECT_DOUBLE_EQ(s.chan.chan_depth[1][1], 0.0);
+    EXPECT_DOUBLE_EQ(s.channels.yp[1][1], 10.0);
+    EXPECT_EQ(s.channel_has_water, 0);
+}
+
+TEST_F(InitialChannelDepths, FixedOutletDepthAtTheLastNodeOfTheLastLink) {
+    dir.write("depths.txt", "9\n9\n9\n9\n9\n");
+    s.head_bound = 1;
+    s.bound_depth = 0.75;
+    read_initial_channel_depths(s);
+    EXPECT_DOUBLE_EQ(s.chan.chan_depth[3][3], 0.75);
+    EXPECT_DOUBLE_EQ(s.channels.yp[3][3], 10.75);
+    EXPECT_EQ(s.channel_has_water, 1);
+}
+
+TEST_F(InitialChannelDepths, MissingLineIsAnError) {
+    dir.write("depths.txt", "10.5\n10.5\n");
+    const std::string out = printed([&] { read_initial_channel_depths(s); });
+    EXPECT_NE(out.find("no water-surface elevation for node 1 of link 3"), std::string::npos);
+    EXPECT_EQ(error_record.fatal, 1);
 }
 
 }  // namespace
