@@ -14,6 +14,7 @@
 #include "model/dataset_writer.h"
 #include "model/globals.h"
 #include "model/grid_map.h"
+#include "model/input/channel_setup.h"
 #include "model/link_node_series.h"
 #include "model/model_state.h"
 #include "model/output_writers.h"
@@ -187,6 +188,35 @@ TEST_F(RunSummary, ChannelHotstartHasLinkNodeDepthAndDischarge) {
         EXPECT_NEAR(depth, net.yp[node][link] - net.bel[node][link], 5e-4);
         EXPECT_NEAR(q, net.qp[node][link], 5e-4);
     }
+}
+
+TEST_F(RunSummary, ChannelHotstartReadsBackThroughTheChannelSetUp) {
+    make_network(s.channels);
+    std::FILE *f = std::fopen("chan.hot", "w");
+    write_channel_hotstart(f, s.channels);
+    std::fclose(f);
+    // A later run with the same beds but still water picks the state up again.
+    model_state next;
+    make_network(next.channels);
+    next.channels.comp_node_count.obtain(3);
+    for (int l = 1; l <= 3; ++l) {
+        next.channels.comp_node_count[l] = next.channels.node_count[l];
+        for (int n = 1; n <= 3; ++n) {
+            next.channels.yp[n][l] = next.channels.bel[n][l];
+            next.channels.qp[n][l] = 0.0;
+        }
+    }
+    next.read_chan_hotstart_on = 1;
+    next.read_chan_hotstart_name = "chan.hot";
+    read_channel_hotstart(next);
+    EXPECT_EQ(error_record.fatal, 0);
+    for (int l = 1; l <= 3; ++l)
+        for (int n = 1; n <= next.channels.node_count[l]; ++n) {
+            EXPECT_NEAR(next.channels.yp[n][l], s.channels.yp[n][l], 5e-4) << l << " " << n;
+            EXPECT_NEAR(next.channels.qp[n][l], s.channels.qp[n][l], 5e-4) << l << " " << n;
+        }
+    // A node the file does not hold keeps its still water.
+    EXPECT_DOUBLE_EQ(next.channels.yp[3][1], next.channels.bel[3][1]);
 }
 
 TEST_F(RunSummary, BackwaterProfilesSkipStructuresAndWithLakesLakeLinks) {
