@@ -166,6 +166,13 @@ struct channel_network {
     array_2d<double> &bed_elevation = bel;
     array_2d<double> &discharge = qp;
     // ---- end watershed ----
+    // ---- routing ----
+    // Work arrays of the routing step ([node][link]), sized from this network on
+    // its first step: predictor areas and discharges, exchange at the start of a
+    // sub-step, lake-cover fraction and held-by-lake marks of each node.
+    array_2d<double> area_iter, qp_iter, qriv_old, lake_cover;
+    array_2d<int> status_node;
+    // ---- end routing ----
 };
 
 // A stream that the channel set-up opens and the run state closes.

@@ -32,27 +32,8 @@ void route_channel_constituents(model_state &s) {
         report_feature_not_available("channel constituent routing");
 }
 
-int section_table_lookup(model_state &) {
-    report_feature_not_available("the channel-groundwater exchange");
-    return 0;
-}
-
-double lateral_inflow(model_state &, double, double) {
-    report_feature_not_available("channel lateral inflow");
-    return 0.0;
-}
-
-int ex_flow_route(model_state &) {
-    report_feature_not_available("channel routing");
-    return -1;
-}
-
 void channel_sediment_transport(model_state &, double, double) {
     report_feature_not_available("channel sediment transport");
-}
-
-void track_max_channel(model_state &) {
-    report_feature_not_available("the channel maximum tracking");
 }
 
 int superlink_step(model_state &, double) {
@@ -73,8 +54,6 @@ double overland_constituent_transport(model_state &, double) {
     report_feature_not_available("overland constituent transport");
     return 0.0;
 }
-
-void cconnect(model_state &) { report_feature_not_available("the cell-to-channel connection"); }
 
 int read_superlink_file(std::FILE *, std::FILE *, model_state &) {
     report_feature_not_available("the pipe network");
