@@ -38,10 +38,6 @@ void finish_event(model_state &state);
 // One groundwater step of dt seconds; the net volume the exchange terms added to
 // the aquifer (m3). unsat_exchange receives the unsaturated exchange value (cm).
 double groundwater_step(model_state &state, double dt, double &unsat_exchange);
-// Soil hydraulic properties of one cell's Richards column (curve family 1), and
-// the column helper of the other family.
-void soil_hydraulic_properties(model_state &state, int cell);
-void soil_column_helper(model_state &state, int cell);
 // Grows or shrinks every overland lake to its volume.
 void olake_extent(model_state &state);
 // Updates the extent of the channel-network lakes.

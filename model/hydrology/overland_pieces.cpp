@@ -12,10 +12,12 @@
 #include "model/errors.h"
 #include "model/globals.h"
 #include "model/hydrology/hydrology_services.h"
+#include "model/hydrology/layered_soil.h"
 #include "model/hydrology/overland_ade.h"
 #include "model/hydrology/overland_boundaries.h"
 #include "model/hydrology/overland_explicit.h"
 #include "model/hydrology/process_clocks.h"
+#include "model/hydrology/soil_hydraulics.h"
 #include "model/model_state.h"
 
 namespace {
