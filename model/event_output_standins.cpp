@@ -1,6 +1,6 @@
 // Stand-ins for the values of later features that the time-series lines and the
 // event summary read (soil-moisture locations, sediment,
-// link/node and pipe series, nutrients, segment fluxes, transport summaries).
+// link/node and pipe series, nutrients, transport summaries).
 // Their features stop a run at reading time until they are built, so these are
 // reached only by a project that needs them.
 #include <cstdio>
@@ -35,10 +35,6 @@ void nutrient_outlet_values(const model_state &, int, double &concentration, dou
     mass_flux = 0.0;
     report_feature_not_available("the nutrient outlet hydrographs");
 }
-
-void accumulate_point_output(model_state &) {}
-
-void write_point_output_row(model_state &, double) {}
 
 void write_transport_event_summary(model_state &s) {
     if (s.ov_con_trans_mode || s.chan_con_trans || s.erosion.soil_erosion)

@@ -5,4 +5,3 @@
 #include "model/model_state.h"
 #include "model/output_writers.h"
 
-void free_point_output(point_output *) {}

@@ -26,6 +26,6 @@ echo "Outlet hydrograph (minutes, m3/s, every 5 minutes): $run/valley.otl"
 awk 'NR == 1 || $2 > peak { peak = $2; at = $1 }
      END { printf "  peak discharge %.3f m3/s at %.2f minutes\n", peak, at }' "$run/valley.otl"
 echo "Event summary with the water balance: $run/valley.sum"
-grep -E "volume of total rainfall|volume of discharge|volume remaining on surface|mass conservation error" \
+grep -E "^(volume of total rainfall|volume of discharge|volume remaining on surface|mass conservation error)" \
     "$run/valley.sum" | sed 's/^/  /'
 echo "Console log: $run/korva.log"

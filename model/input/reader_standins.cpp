@@ -53,10 +53,6 @@ void allocate_constituent_arrays(int, model_state &, int, int) {
     report_feature_not_available("the constituent arrays");
 }
 
-void create_point_output(model_state &s) {
-    if (s.q7_fluxes_on) report_feature_not_available("the segment-flux point output");
-}
-
 void read_lowspot_file(std::FILE *, const std::string &, std::vector<lowspot_record> &,
                        int &count) {
     count = 0;

@@ -12,6 +12,9 @@
 #include "model/hydrographs.h"
 #include "model/model_state.h"
 #include "model/output_writers.h"
+#include "model/input/input_readers.h"
+#include "model/point_output.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -155,6 +158,76 @@ TEST_F(Hydrographs, WellLevelLineReadsTheCellOfEachLocation) {
     s.gw_output_cols[2] = 2;
     turn(0, 0.0);
     EXPECT_EQ(contents(s.well_level_file), "    0.00000000    97.250000    98.500000 \n");
+}
+
+}  // namespace
+
+namespace {
+
+// ---- segment fluxes ----
+
+// Three cells in a row (1 2 3); cells 2 and 3 form segment 5, cell 1 none.
+class SegmentFluxes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_process_globals();
+        s.grid_rows = 1;
+        s.grid_cols = 3;
+        s.cell_size = 10.0;
+        s.quiet = 1;
+        alloc_2d_int(s.cell_number_grid, 2, 4);
+        for (int c = 1; c <= 3; ++c) s.cell_number_grid[1][c] = c;
+        s.cell_count = 3;
+        alloc_1d_int(s.right, 3);
+        alloc_1d_int(s.down, 3);
+        s.right[1] = 2;
+        s.right[2] = 3;
+        alloc_1d_double(s.discharge_x, 3);
+        alloc_1d_double(s.discharge_y, 3);
+        s.q7_fluxes_on = 1;
+        s.project.q7_segment_map.name = (dir.path() / "seg.map").string();
+        s.project.q7_nodes_to_segs.name = (dir.path() / "pairs.txt").string();
+        s.project.q7_segment_fluxes.name = (dir.path() / "fluxes.txt").string();
+        dir.write("seg.map",
+                  "north: 10.0\nsouth: 0.0\neast: 30.0\nwest: 0.0\nrows: 1\ncols: 3\n0 5 5\n");
+    }
+    void TearDown() override {
+        if (s.point_output_file) std::fclose(s.point_output_file);
+        s.point_output_file = nullptr;
+        free_point_output(s.point_out);
+        s.point_out = nullptr;
+        reset_process_globals();
+    }
+    testsupport::scratch_dir dir;
+    model_state s;
+};
+
+TEST_F(SegmentFluxes, BoundaryFlowAveragedOverTheInterval) {
+    dir.write("pairs.txt", "1\n1 1 5\n");
+    create_point_output(s);
+    ASSERT_EQ(error_record.fatal, 0);
+    // Only the face between cell 1 and cell 2 is a segment boundary.
+    s.discharge_x[1] = 0.5;
+    s.discharge_x[2] = 9.0;  // inside the segment: not counted
+    accumulate_point_output(s);
+    s.discharge_x[1] = -1.5;
+    accumulate_point_output(s);
+    write_point_output_row(s, 100.25);
+    accumulate_point_output(s);
+    write_point_output_row(s, 100.5);
+    std::fflush(s.point_output_file);
+    EXPECT_EQ(dir.read("fluxes.txt"),
+              "   jday   5         \n"
+              "1.000     1.00      \n"
+              "1.250     1.50      \n");
+}
+
+TEST_F(SegmentFluxes, PairOfASegmentNotInTheMapIsRefused) {
+    dir.write("pairs.txt", "2\n1 1 5\n1 2 4\n");
+    create_point_output(s);
+    // Stored for the driver to report with its message.
+    EXPECT_EQ(error_record.code, 97);
+    EXPECT_EQ(error_record.fatal, 1);
 }
 
 }  // namespace
