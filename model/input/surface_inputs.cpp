@@ -216,7 +216,7 @@ void read_groundwater_inputs(model_state &s) {
     } else {
         s.gw_wells_from_table = 1;
         echo_input(s, "reading well map from the master table file\n");
-        read_well_table(s);
+        load_table_wells(s);
         if (failed()) return;
     }
 

@@ -25,5 +25,6 @@ bool ensure_cell_array(array_1d<int> &values, int cell_count);
 // sac_basin, with the topographic index when TOPO_INDEX is given; code 4000 on
 // failure.
 void read_sacramento_input(std::FILE *file, const std::string &file_name, model_state &state);
-// WELL_TABLE of the mapping-table file and the placing of its wells on the cells.
-void read_well_table(model_state &state);
+// The wells of the WELL_TABLE of the mapping-table file (read_well_table) placed
+// on their cells for the groundwater solver.
+void load_table_wells(model_state &state);

@@ -12,6 +12,6 @@ void read_sacramento_input(std::FILE *, const std::string &, model_state &) {
     report_feature_not_available("reading the Sacramento parameter file");
 }
 
-void read_well_table(model_state &) {
-    report_feature_not_available("reading the well table of the mapping-table file");
+void load_table_wells(model_state &) {
+    report_feature_not_available("placing the wells of the well table");
 }
