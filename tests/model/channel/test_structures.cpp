@@ -160,3 +160,18 @@ TEST(Culvert, DryAndZeroLength) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Culvert, BoxInletDepthIsRectangularCriticalDepth) {
+    clear_error_state();
+    hydraulic_structure e = culvert(5, 2.0, 3.0, 10.0, 10.0, 9.95);
+    e.inlet_coeff = 1.0;
+    culvert_result r;
+    ASSERT_EQ(culv_flow(e, 1, 11.2, 5.0, r), 0);
+    // With no loss the inlet depth is critical: y_c = (q^2 / g)^(1/3), q = Q / B.
+    const double q = r.discharge / 3.0;
+    EXPECT_NEAR(std::cbrt(q * q / 9.81), 2.0 * (11.2 - 9.95) / 3.0, 1e-3);
+}
+
+}  // namespace
