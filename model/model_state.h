@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "model/arrays.h"
 #include "model/card_records.h"
@@ -39,6 +40,138 @@ struct precip_record {
 inline constexpr int precip_record_count = 2000;
 
 inline constexpr int transport_table_count = 16;
+
+// ---- watershed ----
+// One low spot of an overland flow dike (filled by read_lowspot_file).
+struct lowspot_record {
+    int row = 0, col = 0;
+    int direction = 0;        // side of the cell: 1 top, 2 right, 4 bottom, 8 left
+    double fraction = 0.0;    // of the grid size
+    double elevation = 0.0;   // m
+    double work = 0.0;        // working value, reset by the low-spot validation
+};
+// Seven values of one wetland (filled by read_wetland_table).
+struct wetland_record {
+    std::array<double, 7> values{};
+};
+// A process clock: times of the last and the next update (Julian days) and the
+// interval between updates (days).
+struct process_clock {
+    double last = 0.0, next = 0.0, interval = 0.0;
+};
+// ---- end watershed ----
+
+// ---- event ----
+// One lake of the lake file (overland or channel lake), 1-based by lake number.
+struct lake_record {
+    double initial_elevation = 0.0;  // initial water-surface elevation (m), LAKE card
+    double elevation = 0.0;          // current water-surface elevation (m)
+    double volume = 0.0;             // water volume (m3)
+    int cell_count = 0;              // cells of the lake
+    double rain_volume = 0.0;        // rain on the lake in the step (m3)
+    double inflow_volume = 0.0;      // accumulated inflow from overland flow (m3)
+};
+// Run totals at the start of the current event, so that the event's share can be
+// taken at its end (m3).
+struct event_total_marks {
+    double interception = 0.0, cleanup = 0.0, point_inflow = 0.0;
+    double boundary_in = 0.0, boundary_out = 0.0, evaporation = 0.0, lake_rain = 0.0;
+};
+// ---- end event ----
+
+// ---- overland ----
+// Step control of the explicit overland scheme, carried from call to call within
+// one run.
+struct explicit_step_control {
+    int sweep_flag = 0;         // 0: x then y, 1: y then x; flipped at every call
+    int reduced_count = 0;      // calls still to run with the reduced step
+    double reduced_step = 0.0;  // s
+    int reduced_in_use = 0;     // the last call ran with a reduced step
+    array_1d<double> saved_depth;        // depths at the start of the call
+    array_1d<double> saved_stream[3];    // stream-cell net, inflow and outflow sums
+};
+// State of the alternating-direction schemes within one run.
+struct ade_scheme_state {
+    int sweep_order = 1;                 // 1 or 2; flipped after every call
+    array_1d<double> saved_depth;        // depths at the start of the call
+    array_1d<double> predictor_depth, predictor_discharge;  // scheme 3
+    array_1d<double> saved_stream[3];    // stream-cell net, inflow and outflow sums
+};
+// ---- end overland ----
+
+// ---- precip ----
+// Date and time of one precipitation record, and its card word.
+struct precip_date {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+};
+// One storm event of the precipitation file, as read_precip_file fills it.
+struct precip_event {
+    int radar = 0;   // 1 RADAR records; 2 RADAR records with a list of grid files
+    int gages = 0, rates = 0, accum = 0;
+    int gauges = 0;  // NRGAG (1 after a radar-file event)
+    int records = 0; // NRPDS
+    std::vector<double> gauge_x, gauge_y;  // eastings and northings, entries 1..gauges
+    std::vector<precip_date> dates;        // records 1..records
+    // Value of gauge g in record k at index k * gauges + g; (records + 1) * gauges + 1
+    // entries, so that the last gauge of the last record fits.
+    std::vector<double> values;
+    std::vector<std::string> radar_files;  // entry k - 1 for record k, then a copy of the last
+    std::string title;
+    double value(int k, int g) const {
+        return values[static_cast<std::size_t>(k) * static_cast<std::size_t>(gauges) +
+                      static_cast<std::size_t>(g)];
+    }
+    double &value(int k, int g) {
+        return values[static_cast<std::size_t>(k) * static_cast<std::size_t>(gauges) +
+                      static_cast<std::size_t>(g)];
+    }
+};
+// A radar rainfall grid and the map of model cells onto it.
+struct radar_grid {
+    // Model side (init_radar_grid).
+    int model_rows = 0, model_cols = 0;
+    double model_west = 0.0, model_north = 0.0, model_dx = 0.0;
+    int cell_count = 0;
+    // Radar side (read_radar_grid).
+    int cols = 0, rows = 0;
+    double xll = 0.0, yll = 0.0, cell_size = 0.0, no_data = 0.0;
+    double west = 0.0, north = 0.0;
+    std::vector<int> cell_map;   // N + 1 entries: radar index of each model cell
+    std::vector<double> values;  // rows x cols, row-major from the north (mm/h)
+};
+// A file of the run that its owner closes when the run state goes away.
+struct owned_file {
+    std::FILE *file = nullptr;
+    owned_file() = default;
+    owned_file(const owned_file &) = delete;
+    owned_file &operator=(const owned_file &) = delete;
+    ~owned_file() { close(); }
+    void close() {
+        if (file) std::fclose(file);
+        file = nullptr;
+    }
+};
+// ---- end precip ----
+
+// ---- soils ----
+// One hour of the hydro-meteorological record, in the units the readers pass on
+// (radiation W/m2, sky cover, deg C, percent, millibars, m/s).
+struct hmet_hour_record {
+    int year = 0, month = 0, day = 0, hour = 0;
+    double direct_radiation = 0.0, global_radiation = 0.0, sky_cover = 0.0;
+    double air_temperature = 0.0, relative_humidity = 0.0, pressure = 0.0, wind_speed = 0.0;
+    int missing_count = 0;
+};
+// The soil-moisture accounting basin: capacities and rates, the five contents
+// (mm), the running balance residual, the step's channel inflow (mm) and pbase.
+struct sacramento_basin {
+    double uztwm = 0.0, uzfwm = 0.0, uzk = 0.0, zperc = 0.0, rexp = 0.0;
+    double lztwm = 0.0, lzfsm = 0.0, lzfpm = 0.0, lzsk = 0.0, lzpk = 0.0;
+    double pfree = 0.0, saved = 0.0;
+    double uztwc = 0.0, uzfwc = 0.0, lztwc = 0.0, lzfsc = 0.0, lzfpc = 0.0;
+    double balance_residual = 0.0, channel_inflow = 0.0, pbase = 0.0;
+};
+// ---- end soils ----
 
 struct model_state {
     model_state();
@@ -342,6 +475,377 @@ struct model_state {
     calibration_results *calib_results = nullptr;  // given by the calibration objective
     // A record created by alloc_calibration_results for a plain OPTIMIZE run.
     std::unique_ptr<calibration_results> own_calib_results;
+
+    // ---- watershed ----
+    // Map header of the last grid map read (read_grid_map fills them).
+    int header_rows = 0, header_cols = 0;
+    array_2d<int> data_grid;           // "data": [0..rows+1][0..cols+1], soil and channel readers
+    double watershed_area = 0.0;       // dx * dx * N (m2)
+    array_1d<double> elevation;        // per cell (m)
+    array_1d<double> elevation_work;   // second per-cell double array of the elevation step
+    int outlet_cell = 0;               // cell at (OUTROW, OUTCOL), 0 outside the mask
+    // Tile drains of the pipe network.
+    array_1d<int> junction_cell;              // per super-junction
+    array_2d<int> superlink_node_gnum;        // [node][superlink]: cell of each pipe node
+    array_2d<double> flow_to_superlink;       // [node][junction]
+    array_2d<double> superlink_tile_flow;     // [max nodes + 1][superlinks] with tile-drain flow
+    array_1d<double> tile_cell_flow, tile_cell_flow_total;  // per cell, with tile-drain flow
+    // Overland flow dikes and their low spots.
+    array_1d<int> dike_code;                  // per cell: bits 1 top, 2 right, 4 bottom, 8 left
+    std::vector<lowspot_record> lowspots;     // 1..lowspot_count
+    int lowspot_count = 0;
+    // Wetlands (no card switches them on in this system).
+    int wetlands_on = 0;
+    array_1d<int> wetland_id;                 // per cell: wetland number, 0 outside
+    int wetland_count = 0;
+    std::vector<wetland_record> wetlands;     // 0..largest index value
+    // Overland boundary table: two values and the type per cell.
+    array_1d<double> ov_boundary_value1, ov_boundary_value2;
+    array_1d<int> ov_boundary_type;
+    // Overland state of every cell.
+    array_1d<double> depth;                   // water depth (m)
+    array_1d<double> rain_rate;               // rainfall rate of the step
+    // Neighbour cells (0 outside the mask or the grid) and bed slopes (m/m).
+    array_1d<int> right, down, left, up;
+    array_1d<double> x_slope, y_slope;
+    // Channel sediment switch read by the channel set-up.
+    int chan_sediment_setup = 0;
+    // Richards node count, set by the Richards soil set-up.
+    int richards_node_count = 0;
+    // Work vector shared by the Richards and groundwater solvers.
+    array_1d<double> solver_work;
+    // Second constituent switch, set with overland transport for nutrients.
+    int constituent_transport_on = 0;
+
+    // Model clock (advance_clock): turns begun, step number n and two further
+    // step counters raised with it, minutes since the start.
+    int clock_calls = 0, step_number = 0, step_counter2 = 0, step_counter3 = 0;
+    double elapsed_minutes = 0.0;
+    // Calendar of the current time: year..minute and `second` (above) are
+    // rewritten every turn; the truncated second and the day of the year.
+    int second_int = 0, day_of_year = 0;
+    std::array<int, 13> days_in_month{0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    // Process clocks. The rain clock's interval is the overland step; the channel
+    // clock's step in seconds is channel_step_seconds.
+    process_clock rain_clock, infiltration_clock, et_clock, hydromet_clock, gw_clock;
+    process_clock channel_clock, rain_record_clock, constituent_clock, pipe_clock;
+    process_clock sacramento_clock, channel_constituent_clock;
+    double channel_step_seconds = 0.0;
+    // Events: start time of the current event and the end time of the
+    // simulation; entry k of event_start_times is the start of the next event
+    // after k events have been read (entry 0 the start of the simulation).
+    double event_start_time = 0.0, simulation_end_time = 0.0;
+    std::vector<double> event_start_times;
+    int event_number = 0;    // events read so far
+    int event_count = 0;     // events of the run
+    // Precipitation state: 0 ready for the next event, 1 rain falling, 2 no
+    // further event, 3 no further event and the last rain over.
+    int precip_state = 0;
+    int end_of_event = 0, end_of_run = 0, event_active = 0;
+    // Volumes of the current event for the end test (m3).
+    double event_start_surface_volume = 0.0, event_rain_volume = 0.0;
+    // Outlet discharge of the step (m3/s) and its peak with time and calendar.
+    double outlet_discharge = 0.0, peak_outlet_discharge = 0.0, peak_time_days = 0.0;
+    std::array<int, 6> peak_calendar{};  // year, month, day, hour, minute, second
+    // Channel extremes of the progress report (value, node, link).
+    int channel_extremes_on = 0;
+    double max_yp = 0.0, min_yp = 0.0, max_qp = 0.0, min_qp = 0.0;
+    std::array<int, 2> max_yp_at{}, min_yp_at{}, max_qp_at{}, min_qp_at{};
+    int flush_counter = 0;   // progress lines since the last flush
+    // Routing switch of the channel input and the channel-state flag of the step.
+    int channel_input_routing = 0, channel_state_flag = 0;
+    // Hydrograph locations of the channel network (link and node, 1..count).
+    int hyd_location_count = 0;
+    std::vector<int> hyd_location_link, hyd_location_node;
+    // ---- end watershed ----
+
+    // ---- event ----
+    // Overland surface inputs, per cell (N+1 entries): Manning n, retention depth
+    // (m), interception storage capacity (mm) and interception coefficient.
+    array_1d<double> roughness, retention_depth;
+    array_1d<double> interception_capacity, interception_coefficient;
+    // Groundwater inputs: boundary code, static flux (m/s), hydraulic conductivity
+    // (m/s) with its copy, porosity with its copy, the two cell-size arrays (m).
+    array_1d<int> gw_boundary_code;
+    array_1d<double> gw_static_flux, gw_hycond, gw_hycond_copy, gw_porosity, gw_porosity_copy;
+    array_1d<double> gw_cell_dx, gw_cell_dy;
+    int gw_static_flux_count = 0, gw_dynamic_well_count = 0, gw_wells_from_table = 0;
+    // Groundwater level output locations (rows and columns, 1..count).
+    int gw_output_location_count = 0;
+    array_1d<int> gw_output_rows, gw_output_cols;
+    // Sacramento: running total and the start-of-run copies of five basin totals.
+    double sacramento_running_total = 0.0;
+    std::array<double, 5> sacramento_start_totals{};
+    // Overland lakes: per-cell lake number (0 outside) and its copy, the lake
+    // count and the lake records 1..count (entry 0 unused).
+    array_1d<int> overland_lake_id, overland_lake_id_copy;
+    int overland_lake_count = 0, lakes_are_overland = 0;
+    std::vector<lake_record> lakes;
+
+    // Initial state of the run (m3 unless noted).
+    double initial_overland_volume = 0.0, initial_channel_volume = 0.0;
+    double initial_snow_volume = 0.0;
+    double initial_soil_water_volume = 0.0, start_soil_water_volume = 0.0;
+    double initial_gw_volume = 0.0, initial_lake_volume = 0.0;
+    double saturated_storage_total = 0.0, unsaturated_storage_total = 0.0;  // as formed
+    double total_storage = 0.0, richards_soil_water_volume = 0.0;
+    int channel_has_water = 0;
+    // Set when an event begins (init_event), read by the writers and the end pieces.
+    int event_start_flag = 0;
+    int last_finished_event = 0;  // events closed by finish_event
+    // The current event's start: surface water outside the lakes, in the lakes and
+    // as snow (m3); run totals at its start; the relative-saturation sum of the
+    // redistribution moisture.
+    double event_initial_overland_volume = 0.0, event_initial_lake_volume = 0.0;
+    double event_initial_snow_volume = 0.0;
+    event_total_marks event_marks;
+    double relative_saturation_sum = 0.0;
+    // Basin-averaged soil moisture (fraction) at the start and the end of the
+    // event (long-term runs).
+    double event_initial_soil_moisture = 0.0, event_final_soil_moisture = 0.0;
+    // Event volumes taken from run totals at the end of the event (m3).
+    double event_interception_volume = 0.0, event_cleanup_volume = 0.0;
+    double event_point_inflow_volume = 0.0, event_evaporation_volume = 0.0;
+    // Set by the hydro-meteorological reader (repaired data points) and by channel
+    // routing (a depth went beyond its cross-section look-up table).
+    int hmet_repair_count = 0, xsection_table_exceeded = 0;
+    // Final state of the event (m3), formed by finish_event.
+    double final_overland_volume = 0.0, final_channel_volume = 0.0, final_lake_volume = 0.0;
+    double final_soil_volume = 0.0, final_gw_volume = 0.0, final_snow_volume = 0.0;
+    // Mass balance of the event: inputs with the original storage, outputs with
+    // the final storage (m3), and the relative error (-1 without rainfall).
+    double mass_input_original = 0.0, mass_output_final = 0.0, mass_conservation_error = 0.0;
+    // Outlet hydrograph lines written, and the date number of long-term lines.
+    int outlet_line_count = 0;
+    double longterm_date_number = 0.0;
+    // ---- end event ----
+
+    // ---- soils ----
+    // Soil parameters per cell (N+1 entries), converted to metres and seconds.
+    array_1d<double> soil_ksat;        // saturated hydraulic conductivity (m/s)
+    array_1d<double> soil_capillary;   // wetting-front capillary head (m)
+    array_1d<double> soil_porosity, soil_pore_index, soil_residual;
+    array_1d<double> soil_sixth;       // sixth GREEN_AMPT_INFILTRATION value, as read
+    array_1d<int> soil_index;          // soil class of each cell (rows of soil_layers)
+    std::array<int, soil_layer_rows> soil_row_read{};  // 1 for rows filled by a soil table
+    array_1d<double> area_reduction;   // 1 - the value read (1.0 where none is read)
+    // Evapotranspiration parameters per cell, as read.
+    array_1d<double> albedo, vegetation_height, transmission_coeff, canopy_resistance;
+    array_1d<double> wilting_point;
+    // Initial soil moisture as read, and the moisture state of the scheme (Green and
+    // Ampt: the moisture deficit; redistribution and layered soil: the initial moisture).
+    array_1d<double> initial_moisture, moisture_state;
+    // A uniform initial moisture for every cell (no card sets it in this system).
+    int uniform_moisture_on = 0;
+    double uniform_moisture = 0.0;
+    // Water table and aquifer bottom elevations (m); the unsaturated exchange depth.
+    array_1d<double> water_table_elevation, aquifer_bottom, unsat_exchange_depth;
+    // Infiltration state of every cell: cumulative depth F (m), F at the last step's
+    // totals, the rate (cm/h), the infiltration of the step (m, read and cleared by
+    // the root-zone withdrawal) and the deep percolation (m).
+    array_1d<double> cumulative_infiltration, previous_infiltration, infiltration_rate;
+    array_1d<double> step_infiltration_depth, deep_percolation;
+    // Infiltration totals: depth summed over cells (m) and volume (m3), for the
+    // run and for the current event; constituent mass carried into the soil.
+    double infiltration_depth_total = 0.0, infiltration_volume_total = 0.0;
+    double event_infiltration_volume = 0.0, infiltrated_constituent_mass = 0.0;
+    // Redistribution kernel: surface moisture theta0 and its previous value, the
+    // cumulative infiltration X at the start of the last hiatus (m), the relative
+    // soil moisture (percent), the hiatus state (0, 1, 2), the calls in which the
+    // cell first ponded in the event, last ponded and began redistributing, the
+    // saturated-cell flag (shared with the root-zone withdrawal), and the call
+    // counter (raised by step_infiltration before each call).
+    array_1d<double> surface_moisture, surface_moisture_prev, redist_hiatus_depth;
+    array_1d<double> relative_soil_moisture;
+    array_1d<int> redist_state, first_ponding_call, last_ponded_call, redist_event_call;
+    array_1d<int> saturated_cell;
+    int redist_call_count = 0;
+    int redist_wet_period = 0;  // wet-period flag of the redistribution scheme
+    // Root zone of the redistribution scheme (cm): wetted depth, its water and the
+    // upper- and lower-layer parts; the surfacing mark and surface-exchange factor.
+    array_1d<double> root_zone_depth, root_zone_water, root_upper_water, root_lower_water;
+    array_1d<int> surfacing_mark;
+    array_1d<double> surface_exchange_factor;
+    int surfacing_flag = 0;
+    // Richards soil columns [cell][node] with their allocation labels.
+    array_2d<double> richards_head, richards_kr, richards_theta, richards_capacity;  // PHEAD KHEAD THETA WATCAP
+    array_2d<double> richards_flux, richards_source, richards_dz, richards_ks;        // WATFLUX SOURCE DZ KS
+    array_2d<double> richards_theta_s, richards_theta_r, richards_theta_wp;          // THETAS THETAR THETAWP
+    array_2d<double> richards_theta_fc, richards_lambda, richards_bubbling;          // THETAFC LAM BP
+    array_2d<double> richards_junction_theta, richards_junction_head;                // thehac BChc
+    array_2d<double> havercamp_a, havercamp_b, havercamp_alpha, havercamp_beta;      // AHAV BHAV ALPHA BETA
+    array_1d<int> richards_cell_nodes;       // nodes of each cell's column
+    array_1d<double> richards_column_depth;  // per cell: root-zone depth of the column (m)
+    array_1d<double> richards_mean_ks;       // per cell: thickness-weighted mean Ks (cm/h)
+    array_1d<double> root_zone_moisture;     // per cell: moisture of the root zone
+    int richards_soil_count = 0, richards_layer_count = 0;
+    std::array<int, 4> richards_layer_nodes{};  // last node of layers 1..3 (index 1..3)
+    // Root-zone and column water of the initial Richards profile (cm summed over cells).
+    double richards_root_zone_total = 0.0, richards_column_total = 0.0;
+    // Hydro-meteorological record: the current hour, the records used so far, and
+    // what a scan of the file finds (line count; SAMSON station and position).
+    hmet_hour_record hmet_hour;
+    int hmet_record_count = 0, hmet_line_count = 0;
+    std::string hmet_station;
+    double hmet_latitude = 0.0, hmet_longitude = 0.0;
+    // Evapotranspiration: the two potential rates of every cell (cm/s), the ET of
+    // the last step (m summed over cells) and its volume total (m3); the frozen-
+    // ground index and the root-zone bottom-flux store (cm) of every cell.
+    array_1d<double> potential_et, potential_et2, frozen_ground_index, root_zone_bottom_flux;
+    double et_step_depth = 0.0, et_volume_total = 0.0;
+    // Sums over the current hour for the meteorological lines: ET and infiltration
+    // (m summed over cells), and the average soil moisture of the last hour.
+    double hour_et_depth = 0.0, hour_infiltration_depth = 0.0, average_soil_moisture = 0.0;
+    // Soil-moisture accounting: the basin, its first-call flag, the initial total
+    // storage (mm), the inflow and the totals of the basin (mm unless noted), the
+    // runoff rate of the last step (mm/h) and the discharge to the channels (m3/s).
+    sacramento_basin sac_basin;
+    int sac_first_call = 1;
+    double sac_initial_storage = 0.0, sac_infiltration_used = 0.0;
+    double sac_inflow_total = 0.0, sac_pet_total = 0.0, sac_aet_total = 0.0;
+    double sac_runoff_total = 0.0, sac_extra_total = 0.0;
+    double sac_last_runoff_rate = 0.0, sac_discharge = 0.0, sac_outflow_volume = 0.0;
+    // ---- end soils ----
+
+    // ---- precip ----
+    // The TIME_SERIES_INDEX table has been read in this run.
+    int time_series_index_read = 0;
+    // Corners of the watershed mask's own header: the map-header fields above are
+    // overwritten by every later map, so the radar and gauge mapping use these.
+    double mask_north = 0.0, mask_south = 0.0, mask_east = 0.0, mask_west = 0.0;
+    int mask_header_read = 0;
+    // The precipitation file: events found so far by read_precip_file, the event
+    // being rained, the start date of every event found by the set-up (entry k
+    // the event after k events, as event_start_times), and the radar grid.
+    int precip_events_found = 0;
+    precip_event rain_event;
+    std::vector<precip_date> event_start_dates;
+    radar_grid radar;
+    int radar_event_seen = 0;
+    // First and last hydro-meteorological dates (year, month, day, hour) and the
+    // packed forms of the first: hour * 100 and (year * 100 + month) * 100 + day.
+    std::array<int, 4> hmet_first{}, hmet_last{};
+    int hmet_first_packed_hour = 0, hmet_first_packed_date = 0;
+    int longterm_year_format = 1;  // cleared when the first and last years differ
+    // Calibration output file and its two value vectors (entries 1..100).
+    owned_file optim_file;
+    array_1d<double> optim_values1, optim_values2;
+    // Record clock of the event: index of the next record to use.
+    int record_index = 0;
+    // Current event: time the rain started, date of its first record, end of its
+    // rain (Julian days); event-found, rain-data-present, no-more-events flags.
+    double rain_start_days = 0.0, rain_end_days = 0.0;
+    precip_date first_record_date;
+    int event_found = 0, rain_data_present = 0, no_more_events = 0;
+    int rainborne_constituent_flag = 0;
+    // Uniform rain: steps of rain and the rain steps taken.
+    int uniform_rain_steps = 0, uniform_rain_counter = 0;
+    // Per cell (N+1 entries): rain rate after interception (mm/h), interception
+    // store (mm), nearest gauge, snow store (m of water), point inflow (m3/s) and
+    // the rain rate of the step for the map writers (mm/h).
+    array_1d<double> net_rain_rate, interception_store;
+    array_1d<int> nearest_gauge;
+    array_1d<double> snow_store, point_inflow, step_rain_rate;
+    // Channel lakes: lake of each cell (0 none; filled by the channel set-up) and
+    // the rain of each channel lake in the step (m3) with its rain-borne mass.
+    array_1d<int> cell_channel_lake;
+    int channel_lake_count = 0;
+    std::vector<double> channel_lake_rain, channel_lake_rain_mass;
+    // Rain totals (m3): the whole run's rain, overland-lake and channel-lake rain,
+    // interception and the two point-inflow totals; the sum of cell rates of the
+    // step (mm/h); rain steps with rain and the minute the rain began.
+    double global_rain_volume = 0.0, overland_lake_rain_total = 0.0;
+    double channel_lake_rain_total = 0.0, interception_total = 0.0;
+    double point_inflow_total1 = 0.0, point_inflow_total2 = 0.0;
+    double step_rate_sum = 0.0;
+    int rain_steps_with_rain = 0;
+    double rain_began_minutes = 0.0;
+    // Snow is lying on some cell (long-term runs).
+    int snow_flag = 0;
+    // Set by rain on an overland lake (and by the overland step); read by the
+    // lake update.
+    int lake_update_flag = 0;
+    // ---- end precip ----
+
+    // ---- overland ----
+    // Overland routing per cell (N+1 entries): depth change of one sweep pair (m),
+    // discharge across the right and down faces (m3/s after a scheme call), and
+    // the largest depth so far (maximum-depth output).
+    array_1d<double> depth_change, discharge_x, discharge_y, max_depth;
+    int flow_present_switch = 0;  // some cell outside lakes and channels has flow
+    // The overland scheme chosen once from OVERTYPE, and the schemes' own state.
+    double (*overland_route)(model_state &, double) = nullptr;
+    explicit_step_control explicit_control;
+    ade_scheme_state ade_state;
+    // Volumes of the overland step (m3): water added by lifting negative depths to
+    // zero; moved by the boundary cells; the outlet volume of the event and the
+    // run's outflow total; the overland inflow into channel lakes.
+    double negative_depth_volume = 0.0;
+    double boundary_free_outflow = 0.0, boundary_inflow = 0.0, boundary_outflow = 0.0;
+    double outflow_volume = 0.0, global_outflow_volume = 0.0;
+    // Stream-cell coupling with non-orthogonal channels, filled by the channel
+    // set-up: the stream-cell number of each cell (0 on land) and per stream cell
+    // (1..count) its water surface (m) and the exchange sums of the overland step
+    // (m3), which the channel step reads and resets.
+    int stream_cell_count = 0;
+    array_1d<int> stream_cell_id;
+    array_1d<double> stream_cell_level, stream_net_exchange, stream_inflow_sum, stream_outflow_sum;
+    // Groundwater piece: the sweep direction handed to the solver (1 or 2), the
+    // last channel-groundwater exchange result (0 none, 1 or 2, -1 after a
+    // routing failure), the exchange-ended flag, the lake-loss flag of the channel
+    // input, the time the rain clock was last restarted (days).
+    int gw_sweep_direction = 1, exchange_result = 0, exchange_ended = 0, lake_loss_flag = 0;
+    double rain_restart_days = 0.0;
+    // Per cell (N+1 entries, allocated on the first groundwater step): storage
+    // coefficient, water table at the start of the step (m), channel seepage and
+    // lake loss volumes (m3, positive into the aquifer; filled by the channel
+    // routing), the river exchange value (m3), the surface exchange depth of the
+    // redistribution scheme (cm), the last Richards sub-step (h), and the well and
+    // leakage rates that the groundwater solver leaves (m/s).
+    array_1d<double> gw_storage_coefficient, water_table_start;
+    array_1d<double> channel_seepage_volume, lake_loss_volume, river_exchange;
+    array_1d<double> surface_exchange_depth, richards_last_substep;
+    array_1d<double> gw_well_rate, gw_leakage_rate_cell;
+    // Exchange and storage totals (m3 unless noted): seepage into and out of the
+    // channels and channel lakes (event and run), the aquifer's exchange volume,
+    // percolation (event cm, volume, active cells), the soil-water and water-table
+    // exchange volumes, the river exchange, the well and leakage volumes.
+    double seepage_in_event = 0.0, seepage_in_total = 0.0;
+    double seepage_out_event = 0.0, seepage_out_total = 0.0;
+    double lake_in_event = 0.0, lake_in_total = 0.0, lake_out_event = 0.0, lake_out_total = 0.0;
+    double gw_exchange_volume = 0.0;
+    double percolation_event = 0.0, percolation_volume = 0.0, percolation_active = 0.0;
+    double soil_water_exchange_volume = 0.0, water_table_exchange_volume = 0.0;
+    double river_exchange_total = 0.0, gw_well_volume = 0.0, gw_leakage_volume = 0.0;
+    // Channel piece: lateral inflow moved into the channels (m3), the routed
+    // outflow volume of the step that ex_flow_route leaves (m3), routing calls,
+    // channel steps and the dry-spell counter of long-term runs.
+    double lateral_inflow_volume = 0.0, routed_outflow_volume = 0.0;
+    int channel_route_calls = 0, channel_step_count = 0, dry_spell_count = 0;
+    // ---- end overland ----
+
+    // ---- channels ----
+    // Working arrays of the channel set-up and routing (model/channel/channel_network.h).
+    channel_work chan;
+    // Per-cell topographic index (N+1 entries) that the Sacramento reader fills with
+    // TOPO_INDEX; the channel set-up weighs the channel cells by it.
+    array_1d<double> topo_index;
+    // ---- end channels ----
+
+    // ---- outputs ----
+    // Data-set streams by data-set index (model/dataset_writer.h): the grid outputs
+    // 0..11 and the overland nutrient outputs 12..41, opened after the inputs are
+    // read; in per-time map mode slot 6 holds the groundwater output stream.
+    std::array<owned_file, 56> dataset_files;
+    // Link/node series of the channel nutrient species: four files per species.
+    std::array<std::array<owned_file, 4>, nutrient_species_count> species_series_files;
+    int map_file_counter = 0;          // per-time map files written so far
+    // Saturated-source map and channel sediment state at the end of a run: no
+    // card switches them on in this system.
+    int satsource_output_on = 0;
+    array_1d<int> saturated_source;    // per cell
+    std::string channel_sediment_output_name;
+    // ---- end outputs ----
 };
 
 // Zeroes an erosion record (the model_state constructor then sets its fifth integer).

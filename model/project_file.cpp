@@ -298,6 +298,14 @@ bool set_mode(card_id id, card_records &c) {
     }
 }
 
+// The rest of a card line without its leading and trailing blanks and tabs.
+std::string trimmed_rest(const std::string &line) {
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    const std::size_t last = line.find_last_not_of(" \t");
+    return line.substr(first, last - first + 1);
+}
+
 std::string lower_prefix(const std::string &token, std::size_t n) {
     std::string s = token.substr(0, n);
     for (char &ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -418,11 +426,11 @@ bool read_special_card(card_id id, std::string &line, card_records &c) {
         }
         return true;
     case card_id::moisture:
-        next_token(p.moisture.name, line);
+        p.moisture.name = trimmed_rest(line);
         p.moisture.given = 1;
         return true;
     case card_id::area_reduction:
-        next_token(p.area_reduction.name, line);
+        p.area_reduction.name = trimmed_rest(line);
         p.area_reduction.given = 1;
         return true;
     case card_id::soil_erosion:

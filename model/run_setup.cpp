@@ -58,7 +58,7 @@ void copy_switches(model_state &s) {
     s.ov_uptake_rate = p.ov_uptake_rate;
     s.manning_n = p.manning_n;
     s.retention_on = p.retention_given;
-    if (p.overland_scheme != 0) s.overland_scheme = p.overland_scheme;
+    s.overland_scheme = p.overland_scheme;  // 0 without OVERTYPE: the ADE scheme
     s.overland_lake_on = p.overland_lake_map.given;
     s.overland_lake_map_name = p.overland_lake_map.name;
     s.overland_lake_file_name = p.overland_lake_file.name;

@@ -1,11 +1,243 @@
 // Records of the channel network and of the pipe network held in the run state.
-// The channel input readers fill them; routing and the writers read them. Only the
-// counts exist so far; the readers that build the networks add their fields.
+// The channel input readers and the channel set-up fill them once per run; the
+// routing, the cross-section routines and the writers read and update them.
 #pragma once
 
+#include <array>
+#include <cstdio>
+#include <vector>
+
+#include "model/arrays.h"
+
+struct time_series;
+struct elevation_series;
+struct pump;
+
+// Link types of the channel network.
+enum channel_link_type : int {
+    link_trapezoid = 1,
+    link_weir = 2,
+    link_lake = 4,
+    link_breakpoint_table = 8,
+    link_floodplain = 9,
+    link_trapezoid_slot = 10,
+    link_breakpoint_slot = 11,
+    link_subsurface_trapezoid = 12,
+    link_breakpoint_gw = 13,
+    link_breakpoint = 20,
+    link_breakpoint_erode = 21,
+    link_trapezoid_erode = 30,
+    link_trapezoid_erode2 = 31,
+    link_structure = 40,
+    link_taken_by_lake = 44,
+};
+
+// One hydraulic structure element (STRUCTTYPE card and the cards after it).
+// Fields that share a row of the card table are written by all of its words.
+struct hydraulic_structure {
+    int reserved = 0;
+    int type = 0;                    // 1 weir, 2 sag weir, 3 round, 4 oval, 5 rect culvert,
+                                     // 6 rating curve, 7 scheduled release, 8 rule curve
+    double length = 0.0;             // LENGTH, CREST_LENGTH
+    double upstream_invert = 0.0;    // UPINVERT, CREST_LOW_ELEV
+    double downstream_invert = 0.0;  // DOWNINVERT
+    double slope = 0.0;              // SLOPE
+    double reserved_value = 0.0;
+    double forward_coeff = 0.0;      // INLET_DISCH_COEFF, DISCHARGE_COEFF_FORWARD
+    double reverse_coeff = 0.0;      // REV_FLOW_DISCH_COEFF, DISCHARGE_COEFF_REVERSE
+    double inlet_coeff = 0.0;        // written by the structure discharge routine
+    double shape1 = 0.0;             // WIDTH, DIAMETER, A_VALUE, LEFT_SLOPE
+    double shape2 = 0.0;             // HEIGHT, B_VALUE, RIGHT_SLOPE
+    double crest_low_loc = 0.0;      // CREST_LOW_LOC
+    double roughness = 0.0;          // ROUGH_COEFF
+    elevation_series *elevation = nullptr;  // RATING_CURVE, RULE_CURVE
+    time_series *series = nullptr;          // SCHEDULED_RELEASE
+};
+
+// One lake of the channel network (a LAKE link).
+struct channel_lake {
+    int link = 0;
+    double min_wse = 0.0, init_wse = 0.0, max_wse = 0.0;  // MINWSE, INITWSE, MAXWSE (m)
+    double bed_thickness = 0.0;                           // MLAKE (m)
+    int loss = 0;                                         // lake losses simulated
+    int search_count = 0;                                 // NUMPTS
+    std::vector<std::array<int, 2>> search;               // 1..count: (row, column)
+    std::vector<double> pct_flooded, lake_elev;           // working, count + 1 entries
+    int flooded_cells = 0;
+    double initial_volume = 0.0;                          // m3
+    double wse = 0.0, wse_old = 0.0;                      // m
+    double volume = 0.0, volume_old = 0.0;                // m3
+    double area = 0.0;                                    // m2
+    double volume_in = 0.0, volume_out = 0.0, volume_start = 0.0;
+};
+
+// Ties of grid cells to channel nodes: per stream cell 1..cell_count a list of
+// entries 1..entry_count (link, node, grid cell number, share of the cell).
+struct grid_stream_data {
+    int cell_count = 0;
+    int max_entries = 0;
+    array_1d<int> entry_count;
+    array_2d<int> gst_link, gst_node, gst_gnum;          // [stream cell][entry]
+    array_2d<double> gst_pct, gst_sac_weight, gst_Vlat;  // [stream cell][entry]
+};
+
+// Work vectors of the cross-section routines, sized from the network's largest
+// section and level count.
+struct section_work {
+    std::vector<double> x, y;             // break points
+    std::vector<double> left, right;      // wet-stretch edges
+    std::vector<double> moved_y;          // break points being moved by a bed update
+};
+
+// The channel network as read from the channel input file. Per-link arrays have
+// link_count + 1 entries; per-node arrays are [node][link] with nodes
+// 1..max_node_count and links 1..link_count.
 struct channel_network {
-    int link_count = 0;      // links, numbered from 1
-    int max_node_count = 0;  // largest node count of any link
+    // Header.
+    double alpha = 0.0, beta = 0.0, theta = 0.0;  // routing weights
+    int link_count = 0;      // LINKS
+    int max_node_count = 0;  // MAXNODES
+    int max_upstream = 0;    // largest number of upstream links of a link
+    int lake_count = 0;
+    int structure_count = 0;       // structure elements 1..count
+    int table_count = 0;           // break-point tables 1..count
+    int max_pairs = 0;             // largest NPAIRS
+    int max_interp = 0;            // largest NUM_INTERP
+    int erodible_bp_count = 0;     // BREAK_ERODE links
+    int lake_loss = 0;             // an MLAKE card is in the file
+
+    // Per link.
+    array_1d<int> link_type;
+    array_1d<int> node_count;       // NODES (2 for structures)
+    array_1d<int> comp_node_count;  // computational nodes; lowered when a lake takes nodes
+    array_1d<double> dx;            // node spacing (m)
+    array_1d<double> manning_n;     // MANNINGS_N as read
+    array_1d<double> kconv;         // 1 / Manning's n
+    array_1d<int> ds_link;          // downstream link (0 at the outlet)
+    array_1d<int> us_count;
+    array_2d<int> uslinks;          // [link][1..max_upstream]
+    array_1d<double> dispersion;    // DISPERSION_COEFF
+    array_1d<double> decay;         // DECAY_COEFF
+    array_1d<double> link_krb, link_mrb;  // GW_BED_CONDUCTIVITY and GW_BED_THICKNESS
+    array_1d<int> link_lake;        // lake links: lake number; other card-form links: own number
+    array_1d<int> erode_index;      // ordinal of a BREAK_ERODE link among them
+    array_1d<int> num_structs, first_struct, last_struct;  // structure list of the link
+    // Copy of the network as read, kept when lakes later change links.
+    int og_link_count = 0;
+    array_1d<int> og_node_count, og_us_count, og_link_type;
+    array_2d<int> og_uslinks;
+
+    // Per node [node][link].
+    array_2d<double> bel;           // bed elevation (m)
+    array_2d<double> bottom;        // bottom width (m)
+    array_2d<double> bankfull_dep;  // m
+    array_2d<double> sslope, sslope2;  // side slopes (horizontal per vertical)
+    array_2d<double> max_eros;      // erodible layer depth (m)
+    array_2d<double> yp;            // water-surface elevation (m)
+    array_2d<double> qp;            // discharge to the next node (m3/s)
+    array_2d<double> Fr, qp_vol;
+    array_2d<double> Krb, Mrb;      // river-bed conductivity and thickness
+    array_2d<double> slot_wid, slot_dep;  // numeric form, slot types
+    array_2d<int> got_xsec;         // link type at a node with an XSEC card
+    array_2d<int> table_num;        // break-point table of the node
+    array_2d<time_series *> stream_pointsource;
+    array_2d<pump *> stream_pumps;
+
+    // Break-point tables 1..table_count.
+    array_2d<double> xbp, ybp;      // [table][pair]: station and elevation
+    array_1d<int> table_pairs, table_interp;
+    array_1d<double> table_dy;      // depth step (m)
+    array_1d<double> table_ymin;    // lowest elevation of the section (m)
+    // Property rows [table][level 0..max_interp]; level 0 is the empty section.
+    array_2d<double> xarea, xtw, xk, xp, xi1, xdkda;
+    int extra_tables = 0;           // xi1 and xdkda are made
+    // Erodible break-point links: resampled sections [erodible link][node][pair].
+    array_3d<double> xbp_lnn, ybp_lnn;
+    array_2d<double> max_yp, ch_sand_vol0;  // [erodible link][node]
+
+    std::vector<hydraulic_structure> structures;  // 1..structure_count
+    std::vector<channel_lake> lakes;              // 1..lake_count
+    grid_stream_data gst;
+    section_work work;
+
+    // ---- watershed ----
+    // Names the clock pieces were first written against.
+    array_2d<double> &water_surface = yp;
+    array_2d<double> &bed_elevation = bel;
+    array_2d<double> &discharge = qp;
+    // ---- end watershed ----
+    // ---- routing ----
+    // Work arrays of the routing step ([node][link]), sized from this network on
+    // its first step: predictor areas and discharges, exchange at the start of a
+    // sub-step, lake-cover fraction and held-by-lake marks of each node.
+    array_2d<double> area_iter, qp_iter, qriv_old, lake_cover;
+    array_2d<int> status_node;
+    // ---- end routing ----
+};
+
+// A stream that the channel set-up opens and the run state closes.
+struct channel_file_slot {
+    std::FILE *file = nullptr;
+    channel_file_slot() = default;
+    channel_file_slot(const channel_file_slot &) = delete;
+    channel_file_slot &operator=(const channel_file_slot &) = delete;
+    ~channel_file_slot() { close(); }
+    void close() {
+        if (file) std::fclose(file);
+        file = nullptr;
+    }
+};
+
+// Per-node working arrays of the routing and the other arrays that the channel
+// set-up makes. Per-node arrays are [node][link]; per-constituent ones
+// [constituent][node][link]; per-lake ones [constituent][lake].
+struct channel_work {
+    array_2d<double> yp_max_flood, chan_depth, area, area_old, conv, dconv, stdummy, topw, qlat;
+    array_2d<int> con_vect;         // grid cell of each node
+    array_2d<double> qriv;          // exchange with the aquifer per unit length
+    array_1d<double> cell_lake_exchange;  // per cell, lakes with an exchange option
+    array_1d<int> gw_code_copy;     // per cell, copy of the groundwater boundary codes
+    double total_lake_volume = 0.0;
+    // Per cell (N + 1 entries): link and node of a channel cell (LINKS and NODES maps).
+    array_1d<int> cell_link, cell_node;
+    int outlet_link_count = 0;      // links without a downstream link
+
+    // Channel sediment.
+    array_2d<double> new_bel, qsmax;
+    array_3d<double> ch_wash_vol, ch_sand_vol, qlat_sed, qlat_tot_sed;  // [node][link][class]
+    double total_initial_sediment = 0.0;  // m3
+
+    // Sediment hydrograph locations 1..count.
+    int sed_location_count = 0;
+    std::vector<int> sed_location_link, sed_location_node;
+    std::FILE *sed_location_file = nullptr;      // input list, opened with the sediment outputs
+    std::FILE *sed_location_out_file = nullptr;  // its echo
+
+    // Grid-stream companions [stream cell][entry].
+    array_2d<int> gst_row, gst_col;
+    array_2d<double> gst_qriv, gst_Vp, gst_qriv_vol;
+
+    // Pipe-network outlets, per super-junction.
+    array_1d<int> outlet_node, outlet_link;
+    array_1d<double> outlet_flow, outlet_level;
+
+    // Sacramento weights of the channel cells.
+    array_1d<double> sac_cell_weight;  // per cell
+    int sac_channel_cells = 0;
+    double sac_weight_total = 0.0;
+
+    // Channel constituents.
+    int constituent_count = 0;
+    array_2d<double> chan_point_Q;
+    array_3d<double> chan_node_conc, chan_node_mass, q_node_mass, chan_point_mass_flux;
+    array_3d<double> conc_qlat, chan_qlat_mass, chan_point_conc, chan_decay_coef;
+    array_3d<double> chan_disp_coef, chan_disp, chan_mass, chan_gw_mass, qriv_mass;
+    array_2d<double> lake_conc, lake_mass, lake_decay_coef, lake_chan_inflow_mass;
+    array_2d<double> lake_ov_inflow_mass, lake_point_mass, lake_decay_mass, lake_precip_mass;
+    array_2d<double> lake_gw_mass, lake_chan_outflow_mass, lake_chan_exchange_mass;
+    // Two running totals of the initial lake constituent mass, per constituent.
+    array_1d<double> lake_mass_initial, lake_mass_total;
+    channel_file_slot con_input, con_output;
 };
 
 struct superlink_network {
@@ -13,4 +245,18 @@ struct superlink_network {
     int num_superlinks = 0;
     int max_slink_pipes = 0;  // largest number of nodes in one superlink
     int tile_drain = 0;       // tile-drain flow is simulated
+    // ---- watershed ----
+    // Positions read by read_superlink_file and placed on the grid by the input
+    // driver: per super-junction 1..num_junctions its kind and grid row and
+    // column; per superlink 1..num_superlinks its node count, and per node
+    // [node][superlink] its grid row and column.
+    array_1d<int> junction_kind, junction_row, junction_col;
+    array_1d<int> link_node_count;
+    array_2d<int> node_row, node_col;
+    // ---- end watershed ----
+    // ---- channels ----
+    // Channel node and link of each outlet super-junction (kind 999), from the
+    // pipe-network file; 0 when it names none.
+    array_1d<int> junction_channel_node, junction_channel_link;
+    // ---- end channels ----
 };

@@ -15,9 +15,9 @@ void step_channel_constituents(model_state &state);
 void route_channel_constituents(model_state &state);
 
 // Cross-section terms of every node of every routed link: mode 1 from the node
-// areas, mode 2 from the water-surface elevations. Sets nan_area when an area is
-// not a number.
-void ex_section(model_state &state, int mode, int &nan_area);
+// areas, mode 2 from the water-surface elevations. Sets beyond_table to 1 when a
+// node lay above the top of its property table (model/channel/cross_sections.h).
+void ex_section(model_state &state, int mode, int &beyond_table);
 
 // Channel and lake exchange with groundwater for one step; 0, 1 or 2.
 int section_table_lookup(model_state &state);
@@ -59,3 +59,10 @@ void xsec_property_tables(model_state &state, int extra_tables, int link, int no
 
 // Reads the pipe network and the grid-pipe files (both stay open); 0 on success.
 int read_superlink_file(std::FILE *network_file, std::FILE *grid_pipe_file, model_state &state);
+
+// Water held in the routed links (m3): the flow area times the node spacing over
+// every node of the links that are not lakes or structures (with channel lakes,
+// the nodes before the lake), for the dry-spell test of the channel step.
+double channel_water_volume(const model_state &state);
+// 1 when some channel lake's level lies below its second level value, else 0.
+int channel_lake_below_second_level(const model_state &state);

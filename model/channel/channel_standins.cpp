@@ -32,32 +32,8 @@ void route_channel_constituents(model_state &s) {
         report_feature_not_available("channel constituent routing");
 }
 
-void ex_section(model_state &, int, int &nan_area) {
-    nan_area = 0;
-    report_feature_not_available("the channel cross-section computation");
-}
-
-int section_table_lookup(model_state &) {
-    report_feature_not_available("the channel-groundwater exchange");
-    return 0;
-}
-
-double lateral_inflow(model_state &, double, double) {
-    report_feature_not_available("channel lateral inflow");
-    return 0.0;
-}
-
-int ex_flow_route(model_state &) {
-    report_feature_not_available("channel routing");
-    return -1;
-}
-
 void channel_sediment_transport(model_state &, double, double) {
     report_feature_not_available("channel sediment transport");
-}
-
-void track_max_channel(model_state &) {
-    report_feature_not_available("the channel maximum tracking");
 }
 
 int superlink_step(model_state &, double) {
@@ -79,15 +55,17 @@ double overland_constituent_transport(model_state &, double) {
     return 0.0;
 }
 
-void xsec_update(model_state &) { report_feature_not_available("the cross-section update"); }
-
-void cconnect(model_state &) { report_feature_not_available("the cell-to-channel connection"); }
-
-void xsec_property_tables(model_state &, int, int, int) {
-    report_feature_not_available("the break-point cross-section tables");
-}
-
 int read_superlink_file(std::FILE *, std::FILE *, model_state &) {
     report_feature_not_available("the pipe network");
     return -1;
+}
+
+double channel_water_volume(const model_state &) {
+    report_feature_not_available("the channel water volume");
+    return 0.0;
+}
+
+int channel_lake_below_second_level(const model_state &) {
+    report_feature_not_available("channel lakes");
+    return 0;
 }

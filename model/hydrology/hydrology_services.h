@@ -33,3 +33,12 @@ void print_progress(model_state &state);
 void check_simulation_end(model_state &state);
 void exchange_plux_maps(model_state &state);
 void finish_event(model_state &state);
+
+// Grid processes that the routing pieces call.
+// One groundwater step of dt seconds; the net volume the exchange terms added to
+// the aquifer (m3). unsat_exchange receives the unsaturated exchange value (cm).
+double groundwater_step(model_state &state, double dt, double &unsat_exchange);
+// Grows or shrinks every overland lake to its volume.
+void olake_extent(model_state &state);
+// Updates the extent of the channel-network lakes.
+void update_lake_extent(model_state &state);

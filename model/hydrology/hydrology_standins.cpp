@@ -6,99 +6,17 @@
 #include "model/hydrology/hydrology_services.h"
 #include "model/model_state.h"
 
-namespace {
-bool groundwater_given(const model_state &s) {
-    return s.project.gw_simulation && s.project.water_table.given;
-}
-}  // namespace
-
-void check_initial_lake_levels(model_state &s) {
-    if (s.project.overland_lake_map.given) report_feature_not_available("overland lakes");
-}
-
-void read_initial_channel_depths(model_state &s) {
-    if (s.grid.channel_scheme == channel_explicit) report_feature_not_available("channel routing");
-}
-
-void read_plux_exchange_maps(model_state &s) {
-    if (s.project.plux.given) report_feature_not_available("the PLUX map exchange");
-}
-
-void compute_initial_overland_volume(model_state &) {
-    report_feature_not_available("the initial overland conditions");
-}
-
-void advance_clock(model_state &) { report_feature_not_available("the model clock"); }
-
-void read_precip_event(model_state &) {
-    report_feature_not_available("reading precipitation events");
-}
-
-void init_event(model_state &) { report_feature_not_available("the event start"); }
-
-void read_radar_precip(model_state &) {
-    report_feature_not_available("reading precipitation records");
-}
-
-void apply_rainfall(model_state &) { report_feature_not_available("rainfall over the grid"); }
-
-void apply_point_inflows(model_state &s) {
-    if (s.project.ov_con_trans) report_feature_not_available("overland point inflows");
-}
-
-void step_infiltration(model_state &s) {
-    if (s.grid.infiltration_scheme != infiltration_none)
-        report_feature_not_available("infiltration");
-}
-
-void step_longterm_hydromet(model_state &s) {
-    if (s.project.long_term) report_feature_not_available("long-term hydro-meteorology");
-}
-
-void step_sacramento(model_state &s) {
-    if (s.project.sacramento.given)
-        report_feature_not_available("Sacramento soil-moisture accounting");
-}
-
-void step_evapotranspiration(model_state &s) {
-    if (s.grid.infiltration_scheme == infiltration_redistribution)
-        report_feature_not_available("evapotranspiration");
-}
-
-void step_overland_flow(model_state &) { report_feature_not_available("overland flow routing"); }
-
-void step_overland_constituents(model_state &s) {
-    if (s.project.ov_con_trans) report_feature_not_available("overland constituent transport");
-}
-
-void step_superlink_coupling(model_state &s) {
-    if (s.project.storm_sewer.given) report_feature_not_available("the pipe network");
-}
-
-void step_groundwater(model_state &s) {
-    if (groundwater_given(s)) report_feature_not_available("groundwater");
-}
-
-void update_overland_lakes(model_state &s) {
-    if (s.project.overland_lake_map.given) report_feature_not_available("overland lakes");
-}
-
-void step_channel_routing(model_state &s) {
-    if (s.grid.channel_scheme == channel_explicit) report_feature_not_available("channel routing");
-}
-
-void track_peak_discharge(model_state &) {
-    report_feature_not_available("outlet peak tracking");
-}
-
-void print_progress(model_state &) { report_feature_not_available("the progress report"); }
-
-void check_simulation_end(model_state &) {
-    report_feature_not_available("the end-of-simulation test");
-}
-
 void exchange_plux_maps(model_state &s) {
     if (s.project.plux.given) report_feature_not_available("the PLUX map exchange");
 }
 
-void finish_event(model_state &) { report_feature_not_available("the end-of-event report"); }
+double groundwater_step(model_state &, double, double &) {
+    report_feature_not_available("the groundwater solver");
+    return 0.0;
+}
+
+void olake_extent(model_state &) { report_feature_not_available("overland lakes over the terrain"); }
+
+void update_lake_extent(model_state &) {
+    report_feature_not_available("the extent of channel lakes");
+}

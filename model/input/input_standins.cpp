@@ -4,35 +4,13 @@
 #include "model/input/input_services.h"
 #include "model/model_state.h"
 
-void read_input_data(model_state &) { report_feature_not_available("reading the model inputs"); }
-
-void build_cell_connectivity(model_state &) {
-    report_feature_not_available("the cell connectivity set-up");
-}
-
-void compute_cell_slopes(model_state &) { report_feature_not_available("the cell slope set-up"); }
-
-void setup_precipitation(model_state &) {
-    report_feature_not_available("the precipitation set-up");
-}
-
-void setup_start_time(model_state &) { report_feature_not_available("the start-time set-up"); }
-
 void convert_constituent_units(model_state &s) {
     if (s.project.ov_con_trans || s.project.chan_con_trans)
         report_feature_not_available("constituent transport");
 }
 
-void scan_index_map_tables(const std::string &, std::array<int, 21> &, int) {
-    report_feature_not_available("the mapping-table file");
-}
-
 void scan_stream_index_map_tables(const std::string &, std::array<int, 6> &) {
     report_feature_not_available("the stream mapping-table file");
-}
-
-void find_richards_index_map(const std::string &, int, std::string &map_name) {
-    map_name.clear();
 }
 
 const char *qvl_species_name(int k) {

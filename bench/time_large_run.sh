@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Times a whole korva run on a large synthetic project: a tilted plane of
+# ROWS x COLS cells of 10 m (default 1000 x 1000) under 30 mm/h of uniform rain for
+# 30 minutes, one hour simulated with 5 s steps. Builds korva optimised into
+# build/bench-release and runs in build/large_run. Usage:
+#   bench/time_large_run.sh [rows] [cols] [explicit|ade|ade-pc]
+set -euo pipefail
+rows=${1:-1000}
+cols=${2:-1000}
+scheme=${3:-ade}
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="$top/build/bench-release"
+run="$top/build/large_run"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_TESTS=OFF >/dev/null
+if ! cmake --build "$build" --target korva >"$build/build.log" 2>&1; then
+    echo "building korva failed; the last lines of $build/build.log:"
+    tail -n 20 "$build/build.log"
+    exit 1
+fi
+rm -rf "$run"
+mkdir -p "$run"
+cd "$run"
+
+dx=10
+header() {
+    echo "north: $((rows * dx)).0"
+    echo "south: 0.0"
+    echo "east: $((cols * dx)).0"
+    echo "west: 0.0"
+    echo "rows: $rows"
+    echo "cols: $cols"
+}
+# kind: mask (every cell inside), elevation (1 percent down to the last row,
+# 0.5 percent toward the middle column) or roughness.
+grid() {
+    awk -v rows="$rows" -v cols="$cols" -v dx="$dx" -v kind="$1" 'BEGIN {
+        mid = int((cols + 1) / 2)
+        for (r = 1; r <= rows; r++) {
+            line = ""
+            for (c = 1; c <= cols; c++) {
+                side = c - mid; if (side < 0) side = -side
+                if (kind == "mask") value = "1"
+                else if (kind == "elevation")
+                    value = sprintf("%.3f", 100.0 + 0.01 * (rows - r) * dx + 0.005 * side * dx)
+                else value = "0.05"
+                line = line (c > 1 ? " " : "") value
+            }
+            print line
+        }
+    }'
+}
+{ header; grid mask; } > large.mask
+{ header; grid elevation; } > large.elv
+{ header; grid roughness; } > large.man
+
+cat > large.prj <<PRJ
+KORVAPROJECT
+WATERSHED_MASK large.mask
+ELEVATION large.elv
+ROUGHNESS large.man
+SUMMARY large.sum
+OUTLET_HYDRO large.otl
+ROWS $rows
+COLS $cols
+GRIDSIZE $dx
+START_DATE 2021 7 12
+START_TIME 14 0
+TOT_TIME 60
+TIMESTEP 5
+HYD_FREQ 5
+MAP_FREQ 60
+OUTROW $rows
+OUTCOL $(((cols + 1) / 2))
+OUTSLOPE 0.01
+OVERTYPE $scheme
+PRECIP_UNIF
+RAIN_INTENSITY 30
+RAIN_DURATION 30
+QUIET
+PRJ
+
+echo "korva on $rows x $cols cells ($scheme), 720 steps:"
+start=$(date +%s.%N)
+"$build/korva" large.prj </dev/null >korva.log 2>&1 || { tail -n 20 korva.log; exit 1; }
+end=$(date +%s.%N)
+if grep -q "is not available in this build" korva.log; then
+    grep "is not available in this build" korva.log
+    exit 1
+fi
+awk -v s="$start" -v e="$end" -v n=$((rows * cols)) 'BEGIN {
+    t = e - s
+    printf "  wall time %.1f s, %.2f million cell steps per second\n", t, n * 720 / t / 1e6
+}'
+grep -E "volume of total rainfall|volume of discharge|mass conservation error" large.sum | sed 's/^/  /'

@@ -1,0 +1,163 @@
+// Lateral inflow from overland cells to channel nodes (weir flow over the bank,
+// overbank exchange both ways), cconnect for the channel set-up and the running
+// maximum of the channel water surfaces. Called by the channel piece.
+#include "model/channel/lateral_inflow.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "model/channel/channel_services.h"
+#include "model/channel/cross_sections.h"
+#include "model/errors.h"
+#include "model/model_state.h"
+
+namespace {
+
+bool skipped_type(int t) {
+    return t == link_weir || t == link_lake || t == link_structure || t == link_taken_by_lake;
+}
+
+void report_negative(int c, int l, int n) {
+    std::printf("overland flow depth is negative in lateral_inflow(), grid cell %d, link %d, "
+                "node %d\n",
+                c, l, n);
+}
+
+// Flow area of node (n, l) when its water surface stands at level e.
+double area_at(model_state &s, int n, int l, double e) {
+    channel_network &net = s.channels;
+    const double keep = net.yp[n][l];
+    net.yp[n][l] = e;
+    int beyond = 0;
+    ex_section(s, 2, beyond);
+    const double a = s.chan.area[n][l];
+    net.yp[n][l] = keep;
+    return a;
+}
+
+}  // namespace
+
+double bank_weir_flow(double h, double dx, double share) {
+    if (h <= 0.0) return 0.0;
+    return 2.0 * dx * share * (2.0 / 3.0) * std::sqrt(6.54) * std::pow(h, 1.5);
+}
+
+double submergence_factor(double r) {
+    return r >= 0.75 ? 1.0 - 1024.0 * std::pow(r - 0.75, 5.0) : 1.0;
+}
+
+double lateral_inflow_step(model_state &s, double cell_size, double dt) {
+    channel_network &net = s.channels;
+    grid_stream_data &g = net.gst;
+    channel_work &w = s.chan;
+    if (net.link_count < 1 || w.qlat.empty() || g.entry_count.empty() || !(dt > 0.0)) return 0.0;
+    const double cell_area = cell_size * cell_size;
+    const bool lakes = net.lake_count > 0 && !s.cell_channel_lake.empty();
+    double total = 0.0;
+    for (int i = 1; i <= g.cell_count; ++i) {
+        for (int j = 1; j <= g.entry_count[i]; ++j) {
+            const int l = g.gst_link[i][j], n = g.gst_node[i][j], c = g.gst_gnum[i][j];
+            if (l < 1 || l > net.link_count || n < 1 || n > net.max_node_count) continue;
+            if (c < 1 || c > s.cell_count) continue;
+            if (skipped_type(net.link_type[l])) continue;
+            if (lakes && (s.cell_channel_lake[c] >= 1 || n > net.comp_node_count[l])) continue;
+            const double dx = net.dx[l], f = g.gst_pct[i][j];
+            double &h = s.depth[c];
+            const double bank = net.bel[n][l] + net.bankfull_dep[n][l];
+            const double hc = net.yp[n][l];
+            double q = 0.0;
+            bool skip_rest = false;
+            if (!s.overbank_flow || hc <= bank) {
+                if (h < 0.0) {
+                    if (h >= -1e-05) {
+                        h = 0.0;
+                    } else {
+                        report_negative(c, l, n);
+                        skip_rest = true;
+                    }
+                } else if (h > 0.0) {
+                    q = bank_weir_flow(h, dx, f);
+                    if (h * cell_area - q * dt < 0.0) q = h * cell_area / dt;
+                }
+            } else {
+                const double ground = s.elevation[c];
+                const double ho = ground + h;
+                double d = 0.0, r = 0.0;
+                int dir = 0;  // 1 into the channel, -1 onto the cell
+                if (ho > bank && ho > hc) {
+                    dir = 1;
+                    d = ho - hc;
+                    r = h > 0.0 ? (hc - ground) / h : 0.0;
+                } else if (ho > bank && ho < hc) {
+                    dir = -1;
+                    d = hc - ho;
+                    r = hc - ground > 0.0 ? h / (hc - ground) : 0.0;
+                } else if (ho <= bank) {
+                    dir = -1;
+                    d = hc - bank;
+                    r = 0.0;
+                }
+                if (dir != 0 && d > 0.0) {
+                    q = std::sqrt(6.54 * d) * (2.0 * f * dx * submergence_factor(r) / 3.0) * d;
+                    if (dir > 0) {
+                        if (h * cell_area - q * dt < 0.0) q = h * cell_area / dt;
+                    } else {
+                        const double lowered = area_at(s, n, l, hc - d);
+                        const double full = area_at(s, n, l, hc);
+                        int beyond = 0;
+                        ex_section(s, 2, beyond);
+                        const double available = (full - lowered) * dx;
+                        if (q * dt > available) q = available / dt;
+                        q = -q;
+                    }
+                }
+            }
+            if (skip_rest) break;
+            if (q == 0.0) continue;
+            const double after = h - q * dt / cell_area;
+            if (after < -1e-05) {
+                report_negative(c, l, n);
+                break;
+            }
+            h = after < 0.0 ? 0.0 : after;
+            w.qlat[n][l] += q / dx;
+            total += q * dt;
+            if (!g.gst_Vlat.empty()) g.gst_Vlat[i][j] += q * dt;
+        }
+    }
+    return total;
+}
+
+double lateral_inflow(model_state &s, double cell_size, double channel_dt) {
+    return lateral_inflow_step(s, cell_size, channel_dt);
+}
+
+void cconnect(model_state &s) {
+    channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    grid_stream_data &g = net.gst;
+    if (w.con_vect.empty() || w.cell_link.empty() || g.entry_count.empty()) return;
+    for (int i = 1; i <= g.cell_count; ++i)
+        for (int j = 1; j <= g.entry_count[i]; ++j) {
+            const int c = g.gst_gnum[i][j];
+            if (c > s.cell_count || c < 0) {
+                std::printf("Warning in cconnect, vect>GNUM\n");
+                continue;  // no such cell: nothing to connect
+            }
+            if (c == 0 || static_cast<std::size_t>(c) > w.cell_link.last()) continue;
+            const int l = w.cell_link[c], n = w.cell_node[c];
+            if (l < 1 || l > net.link_count || n < 1 || n > net.max_node_count) continue;
+            w.con_vect[n][l] = c;
+        }
+}
+
+void track_max_values(const model_state &s, const array_2d<double> &value,
+                      array_2d<double> &maximum) {
+    const channel_network &net = s.channels;
+    if (value.empty() || maximum.empty()) return;
+    for (int l = 1; l <= net.link_count; ++l)
+        for (int n = 1; n <= net.comp_node_count[l]; ++n)
+            if (maximum[n][l] < value[n][l]) maximum[n][l] = value[n][l];
+}
+
+void track_max_channel(model_state &s) { track_max_values(s, s.channels.yp, s.chan.yp_max_flood); }

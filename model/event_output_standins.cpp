@@ -1,0 +1,42 @@
+// Stand-ins for the values of later features that the time-series lines and the
+// event summary read (soil-moisture locations, sediment,
+// link/node and pipe series, nutrients, transport summaries).
+// Their features stop a run at reading time until they are built, so these are
+// reached only by a project that needs them.
+#include <cstdio>
+
+#include "model/feature_standin.h"
+#include "model/event_summary.h"
+#include "model/hydrographs.h"
+#include "model/model_state.h"
+
+void write_theta_location_values(model_state &, std::FILE *) {
+    report_feature_not_available("the soil-moisture location output");
+}
+
+void write_sediment_outlet_line(model_state &, double, int) {
+    report_feature_not_available("the sediment outlet output");
+}
+
+void write_sediment_flux_line(model_state &) {}
+
+void write_channel_series_step(model_state &s) {
+    if (s.chan_depth_out_file || s.chan_discharge_out_file || s.chan_velocity_out_file)
+        report_feature_not_available("the channel link/node series");
+}
+
+void write_pipe_series_step(model_state &s) {
+    if (s.pipe_head_file || s.pipe_tile_file || s.pipe_flow_file)
+        report_feature_not_available("the pipe-network series");
+}
+
+void nutrient_outlet_values(const model_state &, int, double &concentration, double &mass_flux) {
+    concentration = 0.0;
+    mass_flux = 0.0;
+    report_feature_not_available("the nutrient outlet hydrographs");
+}
+
+void write_transport_event_summary(model_state &s) {
+    if (s.ov_con_trans_mode || s.chan_con_trans || s.erosion.soil_erosion)
+        report_feature_not_available("the constituent and sediment event summaries");
+}

@@ -1,0 +1,173 @@
+// The end-of-event piece: final volumes and the event's mass balance, the event
+// summary, and in calibration runs the peak and volume of the event at the outlet
+// and the listed locations. Piece 25 of every turn (acts when the end-of-event
+// flag is set); read_precip_event calls it to close a long-term event.
+#include "model/hydrology/event_end.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "model/calibration/calibration_services.h"
+#include "model/event_summary.h"
+#include "model/hydrology/event_start.h"
+#include "model/hydrology/hydrology_services.h"
+#include "model/model_state.h"
+
+namespace {
+
+// The factor of the calibration lines with QOUT_CFS (kept at two decimals there).
+constexpr double calibration_cfs_factor = 35.32;
+
+bool has(const array_1d<double> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
+
+double mean_moisture(const model_state &s) {
+    if (s.moisture_state.empty() || s.cell_count < 1) return 0.0;
+    double sum = 0.0;
+    for (int c = 1; c <= s.cell_count; ++c) sum += s.moisture_state[static_cast<std::size_t>(c)];
+    return sum / static_cast<double>(s.cell_count);
+}
+
+// Water held in the soil at the end of the event (m3), per infiltration scheme.
+double final_soil_water(const model_state &s) {
+    const double area = s.cell_size * s.cell_size;
+    double volume = 0.0;
+    for (int c = 1; c <= s.cell_count; ++c) {
+        const std::size_t i = static_cast<std::size_t>(c);
+        if (s.inf_redist) {
+            if (has(s.root_zone_water, i)) volume += s.root_zone_water[i] / 100.0 * area;
+        } else if (s.inf_richards) {
+            if (s.richards_cell_nodes.empty() || s.richards_theta.empty() || s.richards_dz.empty())
+                continue;
+            for (int n = 1; n <= s.richards_cell_nodes[i] - 1; ++n)
+                volume += s.richards_theta[i][static_cast<std::size_t>(n)] *
+                          s.richards_dz[i][static_cast<std::size_t>(n)] / 100.0 * area;
+        } else if (s.inf_green_ampt || s.inf_layered) {
+            if (has(s.cumulative_infiltration, i)) volume += s.cumulative_infiltration[i] * area;
+        }
+    }
+    return volume;
+}
+
+void soil_checks(model_state &s) {
+    if (s.inf_richards && !s.richards_cell_nodes.empty()) {
+        int unsaturated = 0;
+        for (int c = 1; c <= s.cell_count; ++c)
+            if (s.richards_cell_nodes[static_cast<std::size_t>(c)] > 1) ++unsaturated;
+        if (unsaturated == 0 && s.summary_file)
+            std::fprintf(s.summary_file, "\n No Unsaturated Cells in Grid, No infiltration \n");
+    }
+    if (s.inf_redist && !s.moisture_state.empty())
+        for (int c = 1; c <= s.cell_count; ++c)
+            if (std::isnan(s.moisture_state[static_cast<std::size_t>(c)]))
+                std::printf("problem with final soil moisture in cell: %d\n", c);
+}
+
+void write_calibration_line(model_state &s) {
+    std::FILE *f = s.optim_file.file;
+    if (!f) return;
+    const bool cfs = s.discharge_in_cfs != 0;
+    const double factor = cfs ? calibration_cfs_factor : 1.0;
+    std::fprintf(f, cfs ? "%d %8.2lf %13.1lf" : "%d %9.3lf %13.1lf", s.event_number,
+                 s.peak_outlet_discharge * factor, s.outflow_volume * factor);
+    const calibration_results *r = s.calib_results;
+    if (s.in_hyd_location_on && r) {
+        for (int k = 1; k <= s.hyd_location_count; ++k) {
+            const std::size_t i = static_cast<std::size_t>(k);
+            const double peak = i < r->location_peak.size() ? r->location_peak[i] : 0.0;
+            const double volume = i < r->location_volume.size() ? r->location_volume[i] : 0.0;
+            std::fprintf(f, cfs ? "%8.2lf %13.1lf" : "%9.3lf %13.1lf", peak * factor,
+                         volume * factor);
+        }
+    }
+    std::fprintf(f, "\n");
+    std::fflush(f);
+}
+
+// The outlet's and every listed location's peak and volume of event e go to index
+// (e - 1) x values per event + 1 (+ k for location k) of the record.
+void fill_calibration_record(model_state &s) {
+    calibration_results *r = s.calib_results;
+    const int e = s.event_number;
+    if (!r || e <= 0) return;
+    const double factor = s.discharge_in_cfs ? calibration_cfs_factor : 1.0;
+    const std::size_t base =
+        static_cast<std::size_t>(e - 1) * static_cast<std::size_t>(r->values_per_event) + 1;
+    auto store = [&](std::size_t at, double peak, double volume) {
+        if (at < r->peaks.size()) r->peaks[at] = peak * factor;
+        if (at < r->volumes.size()) r->volumes[at] = volume * factor;
+    };
+    store(base, s.peak_outlet_discharge, s.outflow_volume);
+    if (!s.in_hyd_location_on) return;
+    for (int k = 1; k <= s.hyd_location_count; ++k) {
+        const std::size_t i = static_cast<std::size_t>(k);
+        const double peak = i < r->location_peak.size() ? r->location_peak[i] : 0.0;
+        const double volume = i < r->location_volume.size() ? r->location_volume[i] : 0.0;
+        store(base + i, peak, volume);
+    }
+}
+
+}  // namespace
+
+void form_event_balance(model_state &s) {
+    const double area = s.cell_size * s.cell_size;
+    s.final_overland_volume = overland_surface_volume(s);
+    s.final_lake_volume = overland_lake_volume(s);
+    double snow = 0.0;
+    for (int c = 1; c <= s.cell_count; ++c)
+        if (has(s.snow_store, static_cast<std::size_t>(c)))
+            snow += s.snow_store[static_cast<std::size_t>(c)] * area;
+    s.final_snow_volume = snow;
+    s.final_soil_volume = final_soil_water(s);
+    double gw = 0.0;
+    if (s.groundwater_on)
+        for (int c = 1; c <= s.cell_count; ++c) {
+            const std::size_t i = static_cast<std::size_t>(c);
+            if (has(s.water_table_elevation, i) && has(s.aquifer_bottom, i) && has(s.gw_porosity, i))
+                gw += (s.water_table_elevation[i] - s.aquifer_bottom[i]) * s.gw_porosity[i] * area;
+        }
+    s.final_gw_volume = gw;
+
+    // The event's share of the run totals.
+    s.event_interception_volume = s.interception_total - s.event_marks.interception;
+    s.event_cleanup_volume = s.negative_depth_volume - s.event_marks.cleanup;
+    s.event_point_inflow_volume = s.point_inflow_total1 - s.event_marks.point_inflow;
+    s.event_evaporation_volume = s.et_volume_total - s.event_marks.evaporation;
+    const double boundary_in = s.boundary_inflow - s.event_marks.boundary_in;
+    const double boundary_out =
+        s.boundary_outflow + s.boundary_free_outflow - s.event_marks.boundary_out;
+
+    // Rain that fell = rain that reached the ground or a lake + rain held on the
+    // canopy. Water that the overland clean-up added counts as an input.
+    const double lake_rain = s.overland_lake_rain_total - s.event_marks.lake_rain;
+    const double rain = s.event_rain_volume + lake_rain + s.event_interception_volume;
+    s.mass_input_original = rain + s.event_initial_overland_volume + s.event_initial_lake_volume +
+                            s.initial_channel_volume + s.event_initial_snow_volume +
+                            s.event_point_inflow_volume + boundary_in + s.event_cleanup_volume;
+    s.mass_output_final = s.outflow_volume + s.event_interception_volume +
+                          s.event_infiltration_volume + s.event_evaporation_volume + boundary_out +
+                          s.final_overland_volume + s.final_lake_volume + s.final_channel_volume +
+                          s.final_snow_volume;
+    if (!(rain > 0.0))
+        s.mass_conservation_error = -1.0;
+    else
+        s.mass_conservation_error =
+            (s.mass_output_final - s.mass_input_original) / s.mass_input_original;
+    if (s.long_term) s.event_final_soil_moisture = mean_moisture(s);
+}
+
+void finish_event(model_state &s) {
+    if (!s.end_of_event) return;
+    s.end_of_event = 0;
+
+    if (s.overland_lake_on && s.channel_lake_count > 0)
+        std::printf("You are simulating overland lakes and perennial lakes, not recommended "
+                    "presently. Contact your KORVA developer for further advice\n\n");
+    form_event_balance(s);
+    soil_checks(s);
+    write_event_summary(s);
+    if (s.calibration_run) {
+        write_calibration_line(s);
+        fill_calibration_record(s);
+    }
+    s.last_finished_event = s.event_number;
+}

@@ -1,0 +1,456 @@
+// Initial conditions before the time loop (soil water, groundwater and lake
+// state with the lake-level check, the first vegetation-model exchange maps, the
+// initial surface volume) and the init_event piece that starts every event.
+// run_model calls the first routines once; init_event is piece 3 of every turn.
+#include "model/hydrology/event_start.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "model/errors.h"
+#include "model/globals.h"
+#include "model/file_opener.h"
+#include "model/grid_map.h"
+#include "model/line_reader.h"
+#include "model/hydrology/hydrology_services.h"
+#include "model/hydrology/process_clocks.h"
+#include "model/hydrology/soil_water_services.h"
+#include "model/channel/channel_services.h"
+#include "model/model_state.h"
+
+namespace {
+
+bool has(const array_1d<double> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
+bool has(const array_1d<int> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
+
+bool any_infiltration(const model_state &s) {
+    return s.inf_richards || s.inf_redist || s.inf_layered || s.inf_green_ampt;
+}
+
+bool overland_lake_cell(const model_state &s, std::size_t i) {
+    return s.overland_lake_on && has(s.overland_lake_id, i) && s.overland_lake_id[i] > 0;
+}
+
+bool channel_lake_cell(const model_state &s, std::size_t i) {
+    return s.channel_lake_count > 0 && has(s.cell_channel_lake, i) && s.cell_channel_lake[i] > 0;
+}
+
+int node_count_of(const model_state &s, int link) {
+    const array_1d<int> &counts = s.channels.node_count;
+    return !counts.empty() && static_cast<std::size_t>(link) <= counts.last()
+               ? counts[static_cast<std::size_t>(link)]
+               : 0;
+}
+
+bool node_held(const array_2d<double> &a, int node, int link) {
+    return !a.empty() && static_cast<std::size_t>(node) <= a.rows() &&
+           static_cast<std::size_t>(link) <= a.cols();
+}
+
+// The first number of an input line.
+bool take_first_number(std::string &line, double &value) {
+    std::string token;
+    if (!next_token(token, line)) return false;
+    char *end = nullptr;
+    value = std::strtod(token.c_str(), &end);
+    return end != token.c_str() && std::isfinite(value);
+}
+
+void zero_if_held(array_1d<double> &a, std::size_t i) {
+    if (has(a, i)) a[i] = 0.0;
+}
+void zero_if_held(array_1d<int> &a, std::size_t i) {
+    if (has(a, i)) a[i] = 0;
+}
+
+// Rule 1c: the redistribution state of one cell at the start of the run; the
+// water of its wetted zone is added to the initial soil-water volume.
+void start_redistribution_cell(model_state &s, std::size_t i) {
+    zero_if_held(s.redist_state, i);
+    zero_if_held(s.first_ponding_call, i);
+    zero_if_held(s.last_ponded_call, i);
+    zero_if_held(s.redist_event_call, i);
+    zero_if_held(s.redist_hiatus_depth, i);
+    zero_if_held(s.surfacing_mark, i);
+    if (!has(s.root_zone_depth, i) || !has(s.moisture_state, i)) return;
+    const double limit = s.soil_moist_depth_cm;
+    double &f = s.root_zone_depth[i];
+    f = limit;
+    if (s.water_table_on && has(s.water_table_elevation, i)) {
+        zero_if_held(s.unsat_exchange_depth, i);
+        const double d = s.elevation[i] - s.water_table_elevation[i];
+        if (d > 0.0) {
+            if (d < limit / 100.0) f = d * 100.0;
+        } else {
+            // Water table at or above the ground: saturated from the surface.
+            if (has(s.soil_porosity, i)) s.moisture_state[i] = s.soil_porosity[i];
+            f = 0.0;
+            if (!channel_lake_cell(s, i)) {
+                if (has(s.surfacing_mark, i)) s.surfacing_mark[i] = 1;
+                s.surfacing_flag = 1;
+            }
+        }
+    }
+    // The run-wide yield factor of the unsaturated-saturated exchange.
+    if (s.groundwater_on && has(s.surface_exchange_factor, i) && has(s.gw_porosity, i))
+        s.surface_exchange_factor[i] = s.gw_porosity[i] * s.single_unsat_sat;
+    const double theta = s.moisture_state[i];
+    const double boundary = s.top_layer_depth_cm;
+    const double w = theta * f;
+    if (has(s.root_zone_water, i)) s.root_zone_water[i] = w;
+    if (has(s.root_upper_water, i)) s.root_upper_water[i] = theta * (f < boundary ? f : boundary);
+    if (has(s.root_lower_water, i)) s.root_lower_water[i] = f > boundary ? theta * (f - boundary) : 0.0;
+    s.initial_soil_water_volume += w / 100.0 * s.cell_size * s.cell_size;
+}
+
+void print_lake_level_warning(int lake, double level, int cell, double ground) {
+    std::printf("\nWARNING: initial water surface elevation in lake %d is %f which is\n", lake, level);
+    std::printf("less than the land surface elevation in grid cell %d, %f.\n", cell, ground);
+    std::printf("You should either raise your initial lake elevation or lower that grid\n");
+    std::printf("cell elevation.  Program stopped.\n");
+    raise_printed_error();
+}
+
+// One exchange map of the first read: per-cell doubles into `target`.
+bool read_exchange_map(model_state &s, const std::string &name, const char *message,
+                       array_1d<double> &target) {
+    std::FILE *file = open_run_file(name, "r");
+    if (!file) {
+        std::printf(message, name.c_str());
+        raise_printed_error();
+        return false;
+    }
+    array_1d<double> unused_d;
+    array_1d<int> unused_i;
+    read_grid_map(file, name, grid_map_cells_double, &s.grid_north, &s.grid_south, &s.grid_east,
+                  &s.grid_west, &s.header_rows, &s.header_cols, s.cell_number_grid, target,
+                  unused_d, unused_i, s.grid_rows, s.grid_cols);
+    std::fclose(file);
+    return error_record.fatal == 0;
+}
+
+}  // namespace
+
+double overland_surface_volume(const model_state &s) {
+    const double area = s.cell_size * s.cell_size;
+    double volume = 0.0;
+    if (s.depth.empty()) return 0.0;
+    for (int c = 1; c <= s.cell_count; ++c) {
+        const std::size_t i = static_cast<std::size_t>(c);
+        if (s.overland_lake_on) {
+            if (overland_lake_cell(s, i)) continue;
+        } else if (channel_routing_on(s) && channel_lake_cell(s, i)) {
+            continue;
+        }
+        volume += s.depth[i] * area;
+    }
+    return volume;
+}
+
+double overland_lake_volume(const model_state &s) {
+    double volume = 0.0;
+    for (int k = 1; k <= s.overland_lake_count && static_cast<std::size_t>(k) < s.lakes.size(); ++k)
+        volume += s.lakes[static_cast<std::size_t>(k)].volume;
+    return volume;
+}
+
+void compute_initial_overland_volume(model_state &s) {
+    s.initial_overland_volume = overland_surface_volume(s);
+}
+
+void check_initial_lake_levels(model_state &s) {
+    const double area = s.cell_size * s.cell_size;
+    s.initial_soil_water_volume = 0.0;
+    for (int c = 1; c <= s.cell_count; ++c) {
+        const std::size_t i = static_cast<std::size_t>(c);
+        if (any_infiltration(s)) {
+            zero_if_held(s.cumulative_infiltration, i);
+            zero_if_held(s.previous_infiltration, i);
+            zero_if_held(s.infiltration_rate, i);
+            zero_if_held(s.step_infiltration_depth, i);
+            zero_if_held(s.deep_percolation, i);
+        }
+        if (s.inf_redist == 1) start_redistribution_cell(s, i);
+    }
+
+    s.start_soil_water_volume = s.initial_soil_water_volume;
+    s.saturated_storage_total = 0.0;
+    s.unsaturated_storage_total = 0.0;
+    s.total_storage = 0.0;
+    s.initial_gw_volume = 0.0;
+    s.initial_lake_volume = 0.0;
+    for (int c = 1; c <= s.cell_count; ++c) {
+        const std::size_t i = static_cast<std::size_t>(c);
+        double depth_to_water = 0.0;
+        if (s.groundwater_on && has(s.water_table_elevation, i) && has(s.aquifer_bottom, i) &&
+            has(s.gw_porosity, i)) {
+            const double saturated = s.water_table_elevation[i] - s.aquifer_bottom[i];
+            s.initial_gw_volume += saturated * s.gw_porosity[i] * area;
+            s.saturated_storage_total += saturated * 100.0 * s.gw_porosity[i];
+            depth_to_water = s.elevation[i] - s.water_table_elevation[i];
+        }
+        if (overland_lake_cell(s, i)) {
+            const int lake = s.overland_lake_id[i];
+            const double level = s.lakes[static_cast<std::size_t>(lake)].initial_elevation;
+            const double d = level - s.elevation[i];
+            if (d < 0.0) {
+                print_lake_level_warning(lake, level, c, s.elevation[i]);
+                return;
+            }
+            s.initial_lake_volume += d * area;
+        }
+        if (s.inf_redist == 1 && has(s.root_zone_water, i) && has(s.root_zone_depth, i)) {
+            const double w = s.root_zone_water[i] / 100.0;
+            double storage = w;
+            if (s.groundwater_on && has(s.surface_exchange_factor, i) &&
+                s.root_zone_depth[i] / 100.0 <= depth_to_water)
+                storage = w + (depth_to_water - s.root_zone_depth[i] / 100.0) *
+                                  s.surface_exchange_factor[i];
+            s.unsaturated_storage_total += storage * area;
+        }
+        if (s.inf_richards == 1 && has(s.richards_cell_nodes, i) && !s.richards_theta.empty() &&
+            !s.richards_dz.empty()) {
+            const int nodes = s.richards_cell_nodes[i];
+            for (int n = 1; n <= nodes - 1; ++n) {
+                const double theta_dz = s.richards_theta[i][static_cast<std::size_t>(n)] *
+                                        s.richards_dz[i][static_cast<std::size_t>(n)];
+                s.unsaturated_storage_total += theta_dz;
+                s.richards_soil_water_volume += theta_dz / 100.0 * area;
+            }
+        }
+    }
+    if (s.inf_redist == 1) s.richards_soil_water_volume = s.unsaturated_storage_total;
+    s.total_storage = s.saturated_storage_total + s.unsaturated_storage_total;
+}
+
+void read_plux_exchange_maps(model_state &s) {
+    if (!s.hxt_on || !s.plux_on) return;
+    // Incoming maps: slots 7 (moisture), 8 (Ksat) and 9 (roughness) of the
+    // exchange switches. The maps carry the model's own units (moisture as a
+    // fraction, Ksat in m/s, Manning n), the units in which the exchange writes them.
+    const int moisture = 7, ksat = 8, rough = 9;
+    const std::size_t n = static_cast<std::size_t>(s.cell_count);
+    array_1d<double> values;
+    if (alloc_1d_double(values, s.cell_count) != 0) return;
+
+    if (s.plux_map_switches[moisture] == 1) {
+        if (!read_exchange_map(s, s.plux_map_names[moisture],
+                               "1 Can't open soil moisture exchange file %s for reading\n", values))
+            return;
+        for (std::size_t i = 1; i <= n; ++i) {
+            if (has(s.initial_moisture, i)) s.initial_moisture[i] = values[i];
+            if (!has(s.moisture_state, i)) continue;
+            if (s.inf_green_ampt) {
+                // The Green and Ampt state is the moisture deficit.
+                const double porosity = has(s.soil_porosity, i) ? s.soil_porosity[i] : values[i];
+                s.moisture_state[i] = porosity > values[i] ? porosity - values[i] : 0.0;
+            } else {
+                s.moisture_state[i] = values[i];
+            }
+        }
+    }
+    if (s.plux_map_switches[rough] == 1) {
+        if (!read_exchange_map(s, s.plux_map_names[rough],
+                               "1 Can't open roughness exchange file %s for reading\n", values))
+            return;
+        for (std::size_t i = 1; i <= n; ++i) {
+            if (!(values[i] > 0.0)) {
+                std::printf("Overland Manning n=0 at grid cell %d.  Program terminating.\n",
+                            static_cast<int>(i));
+                raise_printed_error();
+                return;
+            }
+            if (has(s.roughness, i)) s.roughness[i] = values[i];
+        }
+    }
+    if (s.plux_map_switches[ksat] == 1) {
+        if (!read_exchange_map(s, s.plux_map_names[ksat],
+                               "1 Can't open Ksat exchange file %s for reading\n", values))
+            return;
+        for (std::size_t i = 1; i <= n; ++i)
+            if (has(s.soil_ksat, i)) s.soil_ksat[i] = values[i];
+    }
+}
+
+void init_event(model_state &s) {
+    if (!(std::fabs(s.now_days - s.event_start_time) < s.time_tolerance_days)) return;
+
+    // 1-2. The event begins; in a long-term Richards run the columns first take
+    // the dry period since the last infiltration step.
+    s.event_start_flag = 1;
+    const double dry_seconds = (s.now_days - s.infiltration_clock.last) * 86400.0;
+    if (s.long_term && s.inf_richards && s.clock_calls > 1) {
+        richards_step(s, dry_seconds);
+        if (error_record.fatal) return;
+    }
+
+    // 3. The event's own records and totals start again; run totals are marked so
+    // that the event's share can be taken at its end.
+    const double area = s.cell_size * s.cell_size;
+    for (int c = 1; c <= s.cell_count; ++c) {
+        const std::size_t i = static_cast<std::size_t>(c);
+        zero_if_held(s.step_rain_rate, i);
+        zero_if_held(s.step_infiltration_depth, i);
+    }
+    s.event_rain_volume = 0.0;
+    s.event_infiltration_volume = 0.0;
+    s.outflow_volume = 0.0;
+    s.peak_outlet_discharge = 0.0;
+    s.event_initial_overland_volume = overland_surface_volume(s);
+    s.event_initial_lake_volume = overland_lake_volume(s);
+    double snow = 0.0;
+    for (int c = 1; c <= s.cell_count; ++c)
+        if (has(s.snow_store, static_cast<std::size_t>(c))) snow += s.snow_store[static_cast<std::size_t>(c)] * area;
+    s.event_initial_snow_volume = snow;
+    s.event_start_surface_volume = s.event_initial_overland_volume + s.event_initial_lake_volume;
+    s.event_marks.interception = s.interception_total;
+    s.event_marks.cleanup = s.negative_depth_volume;
+    s.event_marks.point_inflow = s.point_inflow_total1;
+    s.event_marks.boundary_in = s.boundary_inflow;
+    s.event_marks.boundary_out = s.boundary_outflow + s.boundary_free_outflow;
+    s.event_marks.evaporation = s.et_volume_total;
+    s.event_marks.lake_rain = s.overland_lake_rain_total;
+
+    // The clocks are brought to the event.
+    const double now = s.now_days;
+    process_clock &rain = s.rain_clock;
+    if (rain.last > now) rain.last = now;
+    s.infiltration_clock.interval = rain.interval;
+    if (rain.next + rain.interval < s.infiltration_clock.next) {
+        s.infiltration_clock.next = rain.next + rain.interval;
+        s.infiltration_clock.last = now;
+    }
+    if (s.ov_con_trans_mode) s.constituent_clock.next = rain.next;
+    if (s.groundwater_on && rain.next + s.gw_clock.interval < s.gw_clock.next) {
+        s.gw_clock.next = rain.next + s.gw_clock.interval;
+        s.gw_clock.last = now;
+    }
+    if (s.long_term && s.inf_redist) {
+        s.et_clock.interval = s.infiltration_clock.interval;
+        s.et_clock.next = s.infiltration_clock.next;
+    }
+    if (channel_routing_on(s)) {
+        s.channel_step_seconds = rain.interval * 86400.0;
+        s.channel_clock.interval = rain.interval;
+        s.channel_clock.next = rain.next;
+        s.channel_clock.last = rain.last;
+    }
+
+    // 4. Messages and the end of an event simulation: TOT_TIME minutes after the
+    // start. (A long-term run ends with its meteorological record, which the
+    // start-time set-up has made the end time.)
+    if (!s.quiet) std::printf("Initialized Arrays\n");
+    if (!s.long_term && !s.hxt_on) {
+        if (!s.quiet) std::printf("simulation duration %d minutes\n", s.total_time);
+        s.simulation_end_time = s.start_days + static_cast<double>(s.total_time) / 1440.0;
+    }
+
+    // 5. The redistribution moisture is kept strictly between thr and phi.
+    if (s.inf_redist && s.long_term) {
+        s.relative_saturation_sum = 0.0;
+        for (int c = 1; c <= s.cell_count; ++c) {
+            const std::size_t i = static_cast<std::size_t>(c);
+            if (!has(s.moisture_state, i) || !has(s.soil_residual, i) || !has(s.soil_porosity, i))
+                continue;
+            double &theta = s.moisture_state[i];
+            const double thr = s.soil_residual[i], phi = s.soil_porosity[i];
+            if (!(theta > thr)) {
+                std::printf("cell: %d  thi: %lf  thr: %lf   phi: %lf\n", c, theta, thr, phi);
+                theta = thr + 0.01;
+                std::printf("Problem initializing inf_redist in main loop, thi<thr at grid cell "
+                            "%d, increasing it to %lf\n",
+                            c, theta);
+            }
+            if (!(theta < phi)) {
+                theta = phi - 0.01;
+                std::printf("Problem initializing inf_redist in main loop, thi>phi at grid cell "
+                            "%d, decreasing it to %lf\n",
+                            c, theta);
+            }
+            const double relative = theta / phi;
+            if (std::isnan(relative))
+                std::printf("bad initial value of soil moisture cell %d\n", c);
+            else
+                s.relative_saturation_sum += relative;
+        }
+    }
+
+    // 6. Channel cross-section areas from the depths, unless the channel state is
+    // carried over from the previous event.
+    const bool keeps_channel_state =
+        (s.inf_richards || s.groundwater_on || s.inf_redist) && s.clock_calls > 1;
+    if (channel_routing_on(s) && !keeps_channel_state) {
+        int beyond_table = 0;
+        ex_section(s, 2, beyond_table);
+        if (error_record.fatal) return;
+        if (beyond_table) s.xsection_table_exceeded = 1;
+        const channel_network &net = s.channels;
+        for (int link = 1; link <= net.link_count; ++link)
+            for (int node = 1; node <= node_count_of(s, link); ++node)
+                if (node_held(s.chan.area, node, link) &&
+                    std::isnan(s.chan.area[static_cast<std::size_t>(node)][static_cast<std::size_t>(link)]))
+                    std::printf("Negative Area Computed At Startup for [Node][Link]: [%d][%d] "
+                                "ltype: %d\n",
+                                node, link, net.link_type[static_cast<std::size_t>(link)]);
+    }
+}
+
+void read_initial_channel_depths(model_state &s) {
+    if (!s.project.initial_depth.given) return;
+    channel_network &net = s.channels;
+    std::FILE *file = open_run_file(s.project.initial_depth.name, "r");
+    if (!file) {
+        raise_error(4, "initial channel depth", s.project.initial_depth.name);
+        return;
+    }
+    s.channel_has_water = 0;
+    std::string line;
+    for (int link = 1; link <= net.link_count; ++link) {
+        const int type = net.link_type.empty() ? 0 : net.link_type[static_cast<std::size_t>(link)];
+        if (type == link_weir || type == link_lake || type == link_structure ||
+            type == link_taken_by_lake)
+            continue;
+        for (int node = 1; node <= node_count_of(s, link); ++node) {
+            double level = 0.0;
+            if (!read_line(line, file) || !take_first_number(line, level)) {
+                std::printf("Error: the initial channel depth file %s has no water-surface "
+                            "elevation for node %d of link %d.\n",
+                            s.project.initial_depth.name.c_str(), node, link);
+                std::fclose(file);
+                raise_printed_error();
+                return;
+            }
+            if (!node_held(net.yp, node, link) || !node_held(net.bel, node, link) ||
+                !node_held(s.chan.chan_depth, node, link))
+                continue;
+            const std::size_t n = static_cast<std::size_t>(node), l = static_cast<std::size_t>(link);
+            double depth = level - net.bel[n][l];
+            if (depth < 0.0) {
+                level = net.bel[n][l];
+                depth = 0.0;
+            }
+            net.yp[n][l] = level;
+            s.chan.chan_depth[n][l] = depth;
+            if (depth > 1e-16) s.channel_has_water = 1;
+        }
+    }
+    std::fclose(file);
+
+    // A fixed depth at the outlet: the last node of the last link.
+    const int last_link = net.link_count;
+    const int last_node = last_link > 0 ? node_count_of(s, last_link) : 0;
+    if (s.head_bound && last_node > 0 && node_held(net.yp, last_node, last_link) &&
+        node_held(s.chan.chan_depth, last_node, last_link)) {
+        const std::size_t n = static_cast<std::size_t>(last_node), l = static_cast<std::size_t>(last_link);
+        net.yp[n][l] = net.bel[n][l] + s.bound_depth;
+        s.chan.chan_depth[n][l] = s.bound_depth;
+        s.channel_has_water = 1;
+    }
+    if (channel_routing_on(s)) {
+        int beyond_table = 0;
+        ex_section(s, 2, beyond_table);
+        if (beyond_table) s.xsection_table_exceeded = 1;
+    }
+}

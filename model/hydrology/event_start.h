@@ -1,0 +1,17 @@
+// Initial conditions of a run and the start of every event: the initial soil-water,
+// groundwater and lake state, the first read of the vegetation-model exchange
+// maps, the initial surface water volume, and the init_event piece. The routines
+// are declared with the other hydrology services in hydrology_services.h:
+// check_initial_lake_levels, read_initial_channel_depths, read_plux_exchange_maps,
+// compute_initial_overland_volume and init_event.
+#pragma once
+
+struct model_state;
+
+// Water on the surface outside the lakes: the sum of depth x dx x dx over the
+// cells that are not overland-lake cells (with overland lakes) and not
+// channel-lake cells (with channel routing and no overland lakes), m3.
+double overland_surface_volume(const model_state &state);
+
+// Water in the overland lakes (sum of the lake volumes, m3).
+double overland_lake_volume(const model_state &state);

@@ -1,0 +1,73 @@
+// Green and Ampt infiltration through three soil layers, the Havercamp functions
+// of one soil column, and the initial soil water of the Richards columns. The
+// infiltration piece calls the kernel; the Richards set-up calls the others.
+#pragma once
+
+#include <array>
+
+#include "model/model_state.h"
+
+// Fields of a soil_layer_record row (layer L = 1, 2, 3): capillary head (cm) at
+// L - 1, conductivity (cm/h) at 3 + L, porosity at 6 + L, initial moisture at
+// 9 + L, layer depth (cm) at 21 + L (layers 1 and 2).
+inline constexpr int layer_capillary_field = 0;
+inline constexpr int layer_conductivity_field = 4;
+inline constexpr int layer_porosity_field = 7;
+inline constexpr int layer_moisture_field = 10;
+inline constexpr int layer_depth_field = 22;
+// Further fields of a Richards soil row (layer L): residual moisture at 18 + L,
+// wilting point at 12 + L, field capacity at 15 + L (Havercamp form: field 16 for
+// every layer), pore index at 24 + L, bubbling head (cm, negative) at 27 + L, the
+// Havercamp A, B, scale head and exponent at 33 + L, 36 + L, 39 + L, 42 + L, the
+// node spacing of the layer (cm) at 45 + L and the groundwater node spacing (m)
+// at 49. Layer 3's depth is at 24.
+inline constexpr int richards_residual_field = 19;
+inline constexpr int richards_wilting_field = 13;
+inline constexpr int richards_capacity_field = 16;
+inline constexpr int richards_lambda_field = 25;
+inline constexpr int richards_bubbling_field = 28;
+inline constexpr int havercamp_a_field = 34;
+inline constexpr int havercamp_b_field = 37;
+inline constexpr int havercamp_alpha_field = 40;
+inline constexpr int havercamp_beta_field = 43;
+inline constexpr int richards_spacing_field = 46;
+inline constexpr int richards_gw_spacing_field = 49;
+
+// Nodes of each layer of a Richards soil row: the layer depth over its node
+// spacing, rounded, at least 1 for a layer with depth and spacing; index 1..3.
+std::array<int, 4> richards_layer_node_counts(const soil_layer_record &row);
+// Nodes of the column of a row: the layers' nodes and one bottom node.
+int richards_column_nodes(const soil_layer_record &row);
+
+// Front-layer parameters of the layered kernel for a cumulative depth F (cm):
+// the effective conductivity (cm/h), the suction (cm) and the deficit of the layer
+// that holds the wetting front, and that layer (1, 2 or 3).
+struct layered_front {
+    double conductivity = 0.0, suction = 0.0, deficit = 0.0;
+    int layer = 1;
+};
+layered_front layered_front_parameters(const soil_layer_record &row, double f_cm);
+
+// Cumulative depth x (cm) after t hours of ponded infiltration from F (cm):
+// the root of x - F - S ln((x + S) / (F + S)) = K t, by Newton steps kept inside
+// a bracket [F, upper] with bisection where a step leaves it; |residual| < 1e-4.
+// False (x = F) when no root is found within the iteration cap.
+bool layered_green_ampt_depth(double f_cm, double s_cm, double k, double t, double &x);
+
+// Layered Green and Ampt over every cell with ponded water.
+void infiltrate_layered_soil(model_state &state, double dt);
+
+// Havercamp functions along one column, nodes 1..nodes (row pointers indexed from
+// 0): a node with head >= 0 is saturated (kr 1, capacity 0, moisture theta_s);
+// otherwise kr = A / (A + |h|^B) and capacity = n (theta_s - theta_r) x^(n-1) /
+// (hb (x^n + 1)^2), x = |h| / hb. Entry 0 of kr and capacity copies entry 1.
+void havercamp_column(const double *head, double *kr, double *theta, double *capacity,
+                      const double *theta_s, const double *theta_r, const double *hb,
+                      const double *n, const double *a, const double *b, int nodes);
+// The Havercamp functions of cell `cell`'s Richards column in the run state
+// (its richards_cell_nodes nodes).
+void soil_column_helper(model_state &state, int cell);
+
+// Sets up every Richards cell's column from its soil row and prints the initial
+// water of the root zone and the column (m3) into the summary file.
+void initial_soil_water(model_state &state);

@@ -1,0 +1,604 @@
+// The routing pieces of a turn: overland flow with its boundaries and the choice
+// of scheme, overland constituents, the pipe network, the groundwater step with
+// its soil and channel exchanges, the overland lakes and the channel step.
+// run_model calls each through its table of pieces; each acts when its clock is due.
+#include "model/hydrology/overland_pieces.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+
+#include "model/channel/channel_services.h"
+#include "model/errors.h"
+#include "model/globals.h"
+#include "model/hydrology/hydrology_services.h"
+#include "model/hydrology/layered_soil.h"
+#include "model/hydrology/overland_ade.h"
+#include "model/hydrology/overland_boundaries.h"
+#include "model/hydrology/overland_explicit.h"
+#include "model/hydrology/process_clocks.h"
+#include "model/hydrology/soil_hydraulics.h"
+#include "model/model_state.h"
+
+namespace {
+
+inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
+
+template <class T>
+bool covers(const array_1d<T> &a, int cells) {
+    return !a.empty() && a.last() >= at(cells);
+}
+
+// A per-cell array of the pieces, allocated zeroed on first use.
+bool ensure_cells(array_1d<double> &a, int cells) {
+    if (covers(a, cells)) return true;
+    return alloc_1d_double(a, cells) == 0;
+}
+
+bool failed() { return error_record.code != 0 || error_record.fatal != 0; }
+
+bool in_overland_lake(const model_state &s, int i) {
+    return s.overland_lake_on && covers(s.overland_lake_id, i) && s.overland_lake_id[at(i)] > 0;
+}
+bool in_channel_lake(const model_state &s, int i) {
+    return covers(s.cell_channel_lake, i) && s.cell_channel_lake[at(i)] > 0;
+}
+
+// Volume (m3, signed) into a pair of in/out totals: positive adds to both inflow
+// totals, negative adds its magnitude to both outflow totals.
+void book_signed(double v, double &in_event, double &in_total, double &out_event,
+                 double &out_total) {
+    if (v >= 0.0) {
+        in_event += v;
+        in_total += v;
+    } else {
+        out_event += -v;
+        out_total += -v;
+    }
+}
+
+// The overland boundary cells for the step, with the totals of the run state.
+bool apply_overland_boundaries(model_state &s, double dt) {
+    const int n = s.cell_count;
+    if (!covers(s.ov_boundary_type, n) || !covers(s.ov_boundary_value2, n)) return true;
+    overland_grid g;
+    if (!overland_grid_of(s, g)) return false;
+    row_ref<const int> type(s.ov_boundary_type.data(), s.ov_boundary_type.last());
+    row_ref<double> value(s.ov_boundary_value2.data(), s.ov_boundary_value2.last());
+    update_boundary_heads(n, type, value, s.now_days);
+    if (failed()) return false;
+    boundary_totals totals{s.boundary_free_outflow, s.boundary_inflow, s.boundary_outflow};
+    overland_boundary_flux(g, type, row_ref<const double>(value.data(), value.last()), dt, totals);
+    s.boundary_free_outflow = totals.free_outflow;
+    s.boundary_inflow = totals.fixed_head_inflow;
+    s.boundary_outflow = totals.fixed_head_outflow;
+    return true;
+}
+
+// The largest depth of every cell so far (maximum-depth output).
+void keep_max_depths(model_state &s) {
+    const int n = s.cell_count;
+    if (!ensure_cells(s.max_depth, n) || !covers(s.depth, n)) return;
+    for (int i = 1; i <= n; ++i)
+        if (s.max_depth[at(i)] < s.depth[at(i)]) s.max_depth[at(i)] = s.depth[at(i)];
+}
+
+// Rules 8 and 9 of the overland step, once no rain is falling.
+void after_rain(model_state &s) {
+    if (!s.long_term && !s.hxt_on && channel_routing_on(s) && !s.overland_routing_switch &&
+        0.01 * s.event_rain_volume > 0.0) {
+        if (!s.quiet) std::printf("Rainfall for this event has ended.\n");
+        if (s.summary_file) {
+            std::fprintf(s.summary_file, "Rainfall for this event ended. Runoff is complete\n");
+            std::fflush(s.summary_file);
+        }
+        s.keep_running = 0;
+    }
+    const bool pumps = s.project.ov_pump.given || s.project.lake_pump.given;
+    if (s.long_term && !s.groundwater_on && !pumps && !s.channel_input_routing &&
+        (!s.overland_routing_switch || !s.flow_present_switch)) {
+        // The dry spell until the next event is skipped in one turn.
+        s.event_start_flag = 0;
+        if (s.event_number >= 0 && at(s.event_number) < s.event_start_times.size()) {
+            s.rain_clock.next = s.event_start_times[at(s.event_number)];
+            s.rain_clock.last = s.rain_clock.next - s.rain_clock.interval;
+        }
+        s.outlet_discharge = 0.0;
+        if (!s.inf_richards && !s.groundwater_on && !s.inf_redist) {
+            s.infiltration_clock.next = s.et_clock.next = s.rain_clock.next;
+            s.infiltration_clock.last = s.et_clock.last = s.rain_clock.last;
+        }
+    }
+}
+
+}  // namespace
+
+overland_route_fn choose_overland_scheme(int scheme_code) {
+    if (scheme_code == 1) return route_overland_explicit;
+    if (scheme_code == 3) return route_overland_ade_pc;
+    return route_overland_ade;
+}
+
+double water_kinematic_viscosity(double celsius) {
+    return 1.79e-6 / (1.0 + 0.0337 * celsius + 0.000221 * celsius * celsius);
+}
+
+bool survey_overland_cells(model_state &s) {
+    s.overland_routing_switch = 0;
+    s.flow_present_switch = 0;
+    const int n = s.cell_count;
+    if (!covers(s.depth, n)) return true;
+    const bool flows = covers(s.discharge_x, n) && covers(s.discharge_y, n);
+    const bool channel = channel_routing_on(s);
+    for (int i = 1; i <= n; ++i) {
+        if (in_overland_lake(s, i) || (channel && in_channel_lake(s, i))) continue;
+        const double d = s.depth[at(i)];
+        if (std::isnan(d)) {
+            std::printf("h NaN in main()- point 3, grid cell %d\n", i);
+            raise_printed_error();
+            return false;
+        }
+        if (d > 1e-16) s.overland_routing_switch = 1;
+        if (flows && (std::fabs(s.discharge_x[at(i)]) > 1e-16 || std::fabs(s.discharge_y[at(i)]) > 1e-16))
+            s.flow_present_switch = 1;
+    }
+    return true;
+}
+
+void step_overland_flow(model_state &s) {
+    if (!clock_due(s, s.rain_clock)) return;
+    const double dt = clock_step_seconds(s, s.rain_clock);
+    s.overland_routing_switch = 0;
+    s.flow_present_switch = 0;
+
+    if (s.overland_boundary_on && !apply_overland_boundaries(s, dt)) return;
+    if (!survey_overland_cells(s)) return;
+
+    const bool channel = channel_routing_on(s);
+    if (s.overland_routing_switch) {
+        if (!s.overland_route) s.overland_route = choose_overland_scheme(s.overland_scheme);
+        const double q = s.overland_route(s, dt);
+        if (failed()) return;
+        // With channel routing the channel step owns the outlet discharge.
+        if (!channel) s.outlet_discharge = q;
+        if (s.overland_route != route_overland_explicit)
+            s.ade_state.sweep_order = s.ade_state.sweep_order == 1 ? 2 : 1;
+        if (s.overland_lake_on) s.lake_update_flag = 1;
+    } else if (!channel) {
+        s.outlet_discharge = 0.0;  // a dry grid sends nothing to the outlet
+    }
+
+    if (s.flood_grid_on) keep_max_depths(s);
+
+    if (s.erosion.soil_erosion == 1 && s.project.soil_erosion == 1) {
+        overland_erosion(s, dt, s.cell_size, water_kinematic_viscosity(s.project.water_temp));
+        if (failed()) return;
+    }
+    if (!channel) {
+        const double v = s.outlet_discharge * dt;
+        s.outflow_volume += v;
+        s.global_outflow_volume += v;
+    }
+
+    take_clock_step(s, s.rain_clock);
+    if (s.rainborne_constituent_flag) return;
+    if (!survey_overland_cells(s)) return;
+    after_rain(s);
+}
+
+void step_overland_constituents(model_state &s) {
+    if (!s.ov_con_trans_mode1 || !clock_due(s, s.constituent_clock)) return;
+    const double dt = (s.constituent_clock.next - s.constituent_clock.last) * 86400.0;
+    overland_constituent_transport(s, dt);
+    if (failed()) return;
+    s.constituent_clock.last = s.now_days;
+    s.constituent_clock.next = s.now_days + s.constituent_clock.interval;
+}
+
+void step_superlink_coupling(model_state &s) {
+    if (!s.storm_sewer_on || !clock_due(s, s.pipe_clock)) return;
+    const double dt = clock_step_seconds(s, s.pipe_clock);
+    superlink_step(s, dt);
+    if (failed()) return;
+    pipe_exchange(s);
+    if (failed()) return;
+    take_clock_step(s, s.pipe_clock);
+}
+
+void update_overland_lakes(model_state &s) {
+    if (!s.overland_lake_on || !s.lake_update_flag) return;
+    const int n = s.cell_count;
+    const int count = s.overland_lake_count;
+    if (!covers(s.overland_lake_id, n) || s.lakes.size() <= at(count)) return;
+    const double area = s.cell_size * s.cell_size;
+    for (int k = 1; k <= count; ++k) s.lakes[at(k)].volume = 0.0;
+    for (int i = 1; i <= n; ++i) {
+        const int k = s.overland_lake_id[at(i)];
+        if (k >= 1 && k <= count) s.lakes[at(k)].volume += (s.lakes[at(k)].elevation - s.elevation[at(i)]) * area;
+    }
+    olake_extent(s);
+    if (failed()) return;
+    for (int k = 1; k <= count; ++k) s.lakes[at(k)].rain_volume = 0.0;
+    s.lake_update_flag = 0;
+}
+
+namespace {
+
+// Per-cell arrays of the groundwater piece, allocated on its first step.
+bool prepare_groundwater_arrays(model_state &s) {
+    const int n = s.cell_count;
+    for (array_1d<double> *a :
+         {&s.gw_storage_coefficient, &s.water_table_start, &s.channel_seepage_volume,
+          &s.lake_loss_volume, &s.river_exchange, &s.surface_exchange_depth,
+          &s.richards_last_substep, &s.gw_well_rate, &s.gw_leakage_rate_cell}) {
+        if (!ensure_cells(*a, n)) return false;
+    }
+    return covers(s.water_table_elevation, n) && covers(s.aquifer_bottom, n) &&
+           covers(s.gw_porosity, n) && covers(s.gw_boundary_code, n) && covers(s.elevation, n);
+}
+
+// Rule 2: the exchange volumes of the previous step into the seepage and lake totals.
+void book_previous_exchange(model_state &s) {
+    const bool lakes = s.channel_lake_count > 0 && s.lake_loss_flag == 1;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        if (s.gw_boundary_code[at(i)] == 4)
+            book_signed(s.channel_seepage_volume[at(i)], s.seepage_in_event, s.seepage_in_total,
+                        s.seepage_out_event, s.seepage_out_total);
+        if (lakes && in_channel_lake(s, i))
+            book_signed(s.lake_loss_volume[at(i)], s.lake_in_event, s.lake_in_total, s.lake_out_event,
+                        s.lake_out_total);
+    }
+}
+
+// Water of each cell's Richards column above the water table (cm summed over cells).
+double richards_unsaturated_storage(const model_state &s) {
+    double total = 0.0;
+    if (s.richards_theta.empty() || s.richards_dz.empty() || !covers(s.richards_cell_nodes, s.cell_count))
+        return total;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const int nodes = s.richards_cell_nodes[at(i)];
+        for (int k = 1; k <= nodes - 1; ++k)
+            total += s.richards_theta(at(i), at(k)) * s.richards_dz(at(i), at(k));
+    }
+    return total;
+}
+
+// Rule 4: storage coefficient of each cell for the redistribution-coupled step.
+void set_storage_coefficients(model_state &s) {
+    const double limit_m = s.soil_moist_depth_cm / 100.0;
+    const bool saturated_known = covers(s.soil_porosity, s.cell_count);
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const double d = s.elevation[at(i)] - s.water_table_elevation[at(i)];
+        double sc = 1.0;
+        if (d > 0.0) {
+            sc = d > limit_m ? s.gw_porosity[at(i)]
+                             : (saturated_known ? s.soil_porosity[at(i)] : s.gw_porosity[at(i)]);
+        }
+        if (sc <= 0.0) {
+            sc = s.gw_porosity[at(i)];
+            std::printf("there is a problem with groundwater storage term");
+        }
+        s.gw_storage_coefficient[at(i)] = sc;
+    }
+}
+
+// Moisture of the soil that a slab [from, to] (cm) of the wetted zone takes in,
+// split at the layer boundary.
+void wet_slab(model_state &s, int i, double from, double to, double moisture) {
+    const double boundary = s.top_layer_depth_cm;
+    const double upper = std::fmax(0.0, std::fmin(to, boundary) - from);
+    const double lower = std::fmax(0.0, to - std::fmax(from, boundary));
+    const double water = (to - from) * moisture;
+    s.root_zone_water[at(i)] += water;
+    s.root_upper_water[at(i)] += upper * moisture;
+    s.root_lower_water[at(i)] += lower * moisture;
+    s.deep_percolation[at(i)] -= water;
+}
+
+// Rules 6a to 6e for one cell: the redistribution state follows the new water table.
+void follow_water_table(model_state &s, int i) {
+    const double limit = s.soil_moist_depth_cm, boundary = s.top_layer_depth_cm;
+    double rise = s.water_table_elevation[at(i)] - s.water_table_start[at(i)];
+    const double depth = (s.elevation[at(i)] - s.water_table_elevation[at(i)]) * 100.0;
+    double &f = s.root_zone_depth[at(i)];
+    double &w = s.root_zone_water[at(i)];
+    const double below = covers(s.initial_moisture, i) ? s.initial_moisture[at(i)] : 0.0;
+    if (depth > 1e-16 && f < depth) {
+        const double f0 = f;
+        if (depth > limit) {
+            f = limit;
+            if (f0 < limit) {
+                wet_slab(s, i, f0, limit, below);
+                rise += (limit - f0) / 100.0;
+            }
+            s.surface_exchange_depth[at(i)] += s.surface_exchange_factor[at(i)] * rise * 100.0;
+        } else {
+            f = depth;
+            if (rise < 1e-16) wet_slab(s, i, f0, depth, below);
+        }
+    } else if (depth > 1e-16 && f > depth) {
+        f = depth;
+    } else if (!(depth > 1e-16)) {
+        const bool lakes = s.channel_lake_count > 0, overland = s.overland_lake_on != 0;
+        if ((!lakes && !overland) || (lakes && !in_channel_lake(s, i)) ||
+            (overland && !in_overland_lake(s, i))) {
+            if (covers(s.surfacing_mark, i)) s.surfacing_mark[at(i)] = 1;
+            s.surfacing_flag = 1;
+        }
+        s.deep_percolation[at(i)] += w;
+        f = w = 0.0;
+        s.root_upper_water[at(i)] = s.root_lower_water[at(i)] = 0.0;
+    }
+    if (f > 1e-16) {
+        const double mean = w / f;
+        const double low = covers(s.soil_residual, i) ? s.soil_residual[at(i)] : 0.0;
+        const double high = covers(s.soil_porosity, i) ? s.soil_porosity[at(i)] : 1.0;
+        const double bound = mean < low ? low : (mean > high ? high : mean);
+        s.deep_percolation[at(i)] += (mean - bound) * f;
+        w = f * bound;
+        if (f <= boundary) {
+            s.root_upper_water[at(i)] = w;
+            s.root_lower_water[at(i)] = 0.0;
+        } else {
+            s.root_upper_water[at(i)] = bound * boundary;
+            s.root_lower_water[at(i)] = bound * (f - boundary);
+        }
+    }
+    const double v = s.surface_exchange_depth[at(i)] / 100.0 * s.cell_size * s.cell_size;
+    s.soil_water_exchange_volume -= v;
+    s.water_table_exchange_volume += v;
+}
+
+bool redistribution_arrays_ready(const model_state &s) {
+    const int n = s.cell_count;
+    return covers(s.root_zone_depth, n) && covers(s.root_zone_water, n) &&
+           covers(s.root_upper_water, n) && covers(s.root_lower_water, n) &&
+           covers(s.deep_percolation, n) && covers(s.surface_exchange_factor, n);
+}
+
+// Rule 6 after the coupled groundwater step; false when the run must stop.
+bool after_coupled_step(model_state &s, double unsat_exchange) {
+    const double area = s.cell_size * s.cell_size;
+    const bool first_step = s.step_counter2 == 1;
+    const bool percolation = covers(s.deep_percolation, s.cell_count);
+    if (s.inf_richards) {
+        s.gw_sweep_direction = s.gw_sweep_direction == 1 ? 2 : 1;
+        for (int i = 1; i <= s.cell_count; ++i) {
+            if (s.richards_last_substep[at(i)] > 1.0 / 360.0)
+                s.richards_last_substep[at(i)] = 0.002777777777777778;
+            if (s.richards_c_option == 1) soil_hydraulic_properties(s, i);
+            else soil_column_helper(s, i);
+            if (failed()) return false;
+            if (!percolation) continue;
+            const double perc = s.deep_percolation[at(i)];
+            if (!first_step) s.percolation_event += perc;
+            s.percolation_volume += perc / 100.0 * area;
+            const int code = s.gw_boundary_code[at(i)];
+            if (code != 2 && code != 5) s.percolation_active += perc;
+            s.deep_percolation[at(i)] = 0.0;
+        }
+        if (unsat_exchange != 0.0) {
+            s.soil_water_exchange_volume -= unsat_exchange / 100.0 * area;
+            s.water_table_exchange_volume += unsat_exchange / 100.0 * area;
+        }
+        return true;
+    }
+    if (!redistribution_arrays_ready(s)) return true;
+    s.surfacing_flag = 0;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const int code = s.gw_boundary_code[at(i)];
+        const double perc = s.deep_percolation[at(i)];
+        if (code == 2) {
+            s.percolation_event += perc;
+        } else {
+            if (covers(s.surfacing_mark, i)) s.surfacing_mark[at(i)] = 0;
+            s.surface_exchange_depth[at(i)] = 0.0;
+            if (!first_step) s.percolation_event += perc;
+            if (code != 5) s.percolation_active += perc / 100.0 * area;
+            s.percolation_volume += perc / 100.0 * area;
+        }
+        s.deep_percolation[at(i)] = 0.0;
+        if (code == 2 || code == 5) continue;
+        if (std::isnan(s.water_table_elevation[at(i)])) {
+            std::printf("elevgw NaN in main()- point 6, grid cell %d\n", i);
+            raise_printed_error();
+            return false;
+        }
+        follow_water_table(s, i);
+    }
+    return true;
+}
+
+// Rule 8: a water table that reaches the ground starts an event.
+void surfacing_starts_event(model_state &s) {
+    if (s.surfacing_flag != 1 || s.event_active || s.event_start_flag) return;
+    s.event_start_flag = 1;
+    const double interval = s.time_step / 86400.0;
+    for (process_clock *c : {&s.rain_clock, &s.infiltration_clock}) {
+        c->interval = interval;
+        c->last = s.now_days;
+        c->next = s.now_days + interval;
+    }
+    s.rain_restart_days = s.now_days;
+    if (s.inf_redist) {
+        s.et_clock.next = s.infiltration_clock.next;
+        s.et_clock.interval = s.infiltration_clock.interval;
+        s.redist_wet_period = 0;
+    }
+    if (s.ov_con_trans_mode) s.constituent_clock = s.rain_clock;
+}
+
+// Rule 9: the channel-groundwater exchange of explicit channel routing.
+bool exchange_with_channels(model_state &s) {
+    if (!s.chan_explicit || !(s.stream_loss || s.lake_loss_flag) || s.exchange_ended != 0)
+        return true;
+    const int result = section_table_lookup(s);
+    if (failed()) return false;
+    s.exchange_result = result;
+    if (result == 1) {
+        s.exchange_ended = 1;
+        double step = s.gw_clock.interval * 86400.0;
+        for (int k = 0; k < 64 && step > 3600.0; ++k) step *= 0.5;
+        s.channel_step_seconds = step;
+        s.channel_clock.interval = step / 86400.0;
+        s.channel_clock.next = s.now_days;
+        s.channel_clock.last = s.now_days - s.gw_clock.interval;
+        if (s.chan_con_trans) {
+            s.channel_constituent_clock.next = s.channel_clock.next;
+            s.channel_constituent_clock.last = s.channel_clock.last;
+        }
+    } else if (result == 2) {
+        int nan_area = 0;
+        ex_section(s, 1, nan_area);
+        if (failed()) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void step_groundwater(model_state &s) {
+    if (s.groundwater_on != 1 || !clock_due(s, s.gw_clock)) return;
+    if (!prepare_groundwater_arrays(s)) {
+        std::printf("The groundwater step needs the water table, aquifer bottom, porosity and\n"
+                    "boundary code of every grid cell, which are missing.\n");
+        raise_printed_error();
+        return;
+    }
+    const double dt = (s.gw_clock.next - s.gw_clock.last) * 86400.0;
+    const double area = s.cell_size * s.cell_size;
+    s.surfacing_flag = 0;
+    s.unsaturated_storage_total = 0.0;
+
+    if (s.stream_loss) book_previous_exchange(s);
+    if (s.inf_richards) {
+        s.unsaturated_storage_total = richards_unsaturated_storage(s);
+        s.total_storage = s.unsaturated_storage_total + s.saturated_storage_total;
+    }
+
+    if (s.inf_richards || s.inf_redist) {
+        if (s.inf_redist && !s.inf_richards) set_storage_coefficients(s);
+        for (int i = 1; i <= s.cell_count; ++i) s.water_table_start[at(i)] = s.water_table_elevation[at(i)];
+        double unsat_exchange = 0.0;
+        const double v = groundwater_step(s, dt, unsat_exchange);
+        if (failed()) return;
+        s.gw_exchange_volume += v;
+        if (!after_coupled_step(s, unsat_exchange)) return;
+    }
+
+    // Rule 7: saturated storage and the reporting totals.
+    s.saturated_storage_total = 0.0;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        s.saturated_storage_total +=
+            (s.water_table_elevation[at(i)] - s.aquifer_bottom[at(i)]) * s.gw_porosity[at(i)] * 100.0;
+        s.gw_well_volume += s.gw_well_rate[at(i)] * dt * area;
+        s.gw_leakage_volume += s.gw_leakage_rate_cell[at(i)] * dt * area;
+        if (s.gw_boundary_code[at(i)] == 2) s.river_exchange_total += s.river_exchange[at(i)];
+        s.river_exchange[at(i)] = 0.0;
+        if (covers(s.surfacing_mark, i) && s.surfacing_mark[at(i)]) s.surfacing_flag = 1;
+    }
+    s.total_storage = s.unsaturated_storage_total + s.saturated_storage_total;
+
+    surfacing_starts_event(s);
+    if (!exchange_with_channels(s)) return;
+
+    s.gw_clock.last = s.now_days;
+    s.gw_clock.next = s.now_days + s.gw_clock.interval;
+}
+
+namespace {
+
+// Rule 9 of the channel step: seepage totals when no groundwater model takes them.
+void book_seepage_without_groundwater(model_state &s) {
+    const int n = s.cell_count;
+    const bool lakes = s.channel_lake_count > 0 && covers(s.lake_loss_volume, n);
+    if (!covers(s.channel_seepage_volume, n)) return;
+    for (int i = 1; i <= n; ++i) {
+        book_signed(s.channel_seepage_volume[at(i)], s.seepage_in_event, s.seepage_in_total,
+                    s.seepage_out_event, s.seepage_out_total);
+        s.channel_seepage_volume[at(i)] = 0.0;
+        if (lakes && in_channel_lake(s, i)) {
+            book_signed(s.lake_loss_volume[at(i)], s.lake_in_event, s.lake_in_total, s.lake_out_event,
+                        s.lake_out_total);
+            s.lake_loss_volume[at(i)] = 0.0;
+        }
+    }
+}
+
+double halved_below(double step, double limit) {
+    for (int k = 0; k < 64 && step > limit; ++k) step *= 0.5;
+    return step;
+}
+
+// Rule 11: the channel clock over a long-term dry spell.
+void channel_dry_spell(model_state &s) {
+    if (!s.long_term || s.event_start_flag || s.flow_present_switch || s.rainborne_constituent_flag)
+        return;
+    if (s.channel_lake_count > 0) s.channel_state_flag = channel_lake_below_second_level(s);
+    if (!(s.dry_spell_count == 0 || (s.channel_state_flag == 0 && s.exchange_result == 0))) return;
+    const double volume = channel_water_volume(s);
+    if (failed()) return;
+    if (!(volume < 0.01 * s.event_rain_volume || s.event_rain_volume == 0.0)) return;
+    ++s.dry_spell_count;
+    const double gw_step = s.gw_clock.interval * 86400.0;
+    if (s.channel_state_flag == 1) {
+        double step = halved_below(s.groundwater_on ? gw_step : 60.0, 60.0);
+        if (s.chan_con_trans && step > s.time_step) step = s.time_step;
+        s.channel_step_seconds = step;
+        s.channel_clock.interval = step / 86400.0;
+        s.channel_clock.next = s.now_days + s.channel_clock.interval;
+    } else if (s.exchange_result != 1) {
+        if (s.outlet_discharge >= 1e-06) return;
+        s.channel_clock.interval = s.rain_clock.interval;
+        s.channel_clock.next = s.rain_clock.next;
+        s.exchange_ended = 0;
+    } else {
+        s.channel_step_seconds = halved_below(gw_step, 60.0);
+        s.channel_clock.interval = gw_step / 86400.0;
+        s.channel_clock.next = s.now_days + s.channel_clock.interval;
+    }
+}
+
+}  // namespace
+
+void step_channel_routing(model_state &s) {
+    if (!clock_due(s, s.channel_clock)) return;
+    const double since = s.now_days - s.channel_clock.last;
+    const double dt = since > 1e-06 ? since * 86400.0 : s.channel_step_seconds;
+
+    if (s.chan_explicit || s.chan_mesh) {
+        s.lateral_inflow_volume += lateral_inflow(s, s.cell_size, dt);
+        if (failed()) return;
+        if (s.channel_lake_count > 0) {
+            update_lake_extent(s);
+            if (failed()) return;
+        }
+        if (s.chan_explicit) {
+            ++s.channel_route_calls;
+            s.exchange_result = ex_flow_route(s);
+            if (failed()) return;
+        }
+        if (s.chan_sediment_on) {
+            channel_sediment_transport(s, dt, s.cell_size);
+            if (failed()) return;
+        }
+        if (s.groundwater_on == 0 && (s.water_table_on || s.stream_loss))
+            book_seepage_without_groundwater(s);
+        if (s.flood_stream_on) {
+            track_max_channel(s);
+            if (failed()) return;
+        }
+    }
+
+    // Without explicit routing the overland step has booked the outlet flow.
+    if (s.chan_explicit) {
+        s.outflow_volume += s.routed_outflow_volume;
+        s.global_outflow_volume += s.routed_outflow_volume;
+        s.routed_outflow_volume = 0.0;
+    }
+    s.channel_clock.last = s.now_days;
+    s.channel_clock.next = s.now_days + s.channel_clock.interval;
+    ++s.channel_step_count;
+    if (s.rainborne_constituent_flag > 0) s.dry_spell_count = 0;
+    channel_dry_spell(s);
+}

@@ -1,0 +1,24 @@
+// The routing pieces of a turn (step_overland_flow, step_overland_constituents,
+// step_superlink_coupling, step_groundwater, update_overland_lakes,
+// step_channel_routing; declared in hydrology_services.h) and the helpers they
+// share. run_model calls the pieces through its table of pieces.
+#pragma once
+
+struct model_state;
+
+// Every overland scheme is called through this signature: one call routes the
+// grid for dt seconds and returns the outlet discharge (m3/s).
+using overland_route_fn = double (*)(model_state &, double dt);
+
+// The scheme of an OVERTYPE code: 1 explicit, 3 ADE predictor-corrector, every
+// other code (0 when the card is absent, 2 "ade") the ADE scheme.
+overland_route_fn choose_overland_scheme(int scheme_code);
+
+// Rule 3 of the overland step: sets the routing switch when a cell outside the
+// lakes and channel lakes holds water and the flow-present switch when such a
+// cell has a discharge; a depth that is not a number stops the run (false).
+bool survey_overland_cells(model_state &state);
+
+// Kinematic viscosity of water (m2/s) at a temperature in degrees Celsius.
+double water_kinematic_viscosity(double celsius);
+

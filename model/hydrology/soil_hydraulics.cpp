@@ -1,0 +1,135 @@
+// Soil hydraulic functions of the Richards columns (Brooks and Corey with its
+// parabolic junction, Havercamp), called by the initial soil water of the Richards
+// set-up and by the Richards and groundwater steps.
+#include "model/hydrology/soil_hydraulics.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/model_state.h"
+
+namespace {
+
+// Saturations this close to 0 are held there so that heads stay finite.
+constexpr double smallest_saturation = 1e-6;
+
+double saturation(double theta, double theta_s, double theta_r) {
+    const double span = theta_s - theta_r;
+    if (!(span > 0.0)) return 1.0;
+    return std::clamp((theta - theta_r) / span, 0.0, 1.0);
+}
+
+// Parabola factor c of the junction region: Se = 1 - (c h)^2.
+double parabola_factor(const brooks_corey_curve &c) {
+    const double sc = junction_saturation(c.lambda);
+    return std::sqrt(1.0 - sc) / (c.hb * std::pow(sc, -1.0 / c.lambda));
+}
+
+brooks_corey_curve node_curve(const model_state &s, int cell, int node) {
+    brooks_corey_curve c;
+    c.theta_s = s.richards_theta_s[cell][node];
+    c.theta_r = s.richards_theta_r[cell][node];
+    c.hb = s.richards_bubbling[cell][node];
+    c.lambda = s.richards_lambda[cell][node];
+    return c;
+}
+
+}  // namespace
+
+double junction_saturation(double lambda) { return lambda > 0.0 ? 2.0 / (2.0 + lambda) : 1.0; }
+
+double junction_moisture(double theta_s, double lambda) {
+    if (!(lambda > 0.0)) return theta_s;
+    const double inv = 1.0 / lambda;
+    return 2.0 * theta_s * inv / (2.0 * inv + 1.0);
+}
+
+double junction_head(double hb, double lambda) {
+    if (!(lambda > 0.0)) return hb;
+    return hb * std::pow(junction_saturation(lambda), -1.0 / lambda);
+}
+
+double bc_moisture_from_head(double head, const brooks_corey_curve &c) {
+    if (head >= 0.0 || !(c.lambda > 0.0) || c.hb == 0.0) return c.theta_s;
+    const double span = c.theta_s - c.theta_r;
+    if (head <= junction_head(c.hb, c.lambda))
+        return c.theta_r + span * std::pow(c.hb / head, c.lambda);
+    const double ch = parabola_factor(c) * head;
+    return c.theta_r + span * (1.0 - ch * ch);
+}
+
+double bc_head_from_moisture(double theta, const brooks_corey_curve &c) {
+    const double se = saturation(theta, c.theta_s, c.theta_r);
+    if (se >= 1.0 || !(c.lambda > 0.0)) return 0.0;
+    const double sc = junction_saturation(c.lambda);
+    if (se > sc)
+        return c.hb * std::sqrt(1.0 - se) * std::pow(sc, -1.0 / c.lambda) / std::sqrt(1.0 - sc);
+    return c.hb / std::pow(std::max(se, smallest_saturation), 1.0 / c.lambda);
+}
+
+void bc_conductivity_capacity(double head, const brooks_corey_curve &c, double &kr,
+                              double &capacity) {
+    if (head >= 0.0 || !(c.lambda > 0.0) || c.hb == 0.0) {
+        kr = 1.0;
+        capacity = 0.0;
+        return;
+    }
+    const double span = c.theta_s - c.theta_r;
+    if (head <= junction_head(c.hb, c.lambda)) {
+        const double ratio = head / c.hb;
+        kr = std::pow(ratio, -(3.0 * c.lambda + 2.0));
+        capacity = -std::pow(ratio, -(c.lambda + 1.0)) * span * c.lambda / c.hb;
+        return;
+    }
+    const double se = saturation(bc_moisture_from_head(head, c), c.theta_s, c.theta_r);
+    kr = std::pow(se, 3.0 + 2.0 / c.lambda);
+    const double f = parabola_factor(c);
+    capacity = -2.0 * span * f * f * head;
+}
+
+double havercamp_moisture_from_head(double head, double theta_s, double theta_r, double hb,
+                                    double n) {
+    if (head >= 0.0 || !(hb > 0.0)) return theta_s;
+    return theta_r + (theta_s - theta_r) / (1.0 + std::pow(std::fabs(head) / hb, n));
+}
+
+double havercamp_head_from_moisture(double theta, double theta_s, double theta_r, double hb,
+                                    double n) {
+    const double se = saturation(theta, theta_s, theta_r);
+    if (se >= 1.0 || !(n > 0.0)) return 0.0;
+    return -hb * std::pow(1.0 / std::max(se, smallest_saturation) - 1.0, 1.0 / n);
+}
+
+void head_from_moisture(model_state &s, int cell, int node, int form) {
+    const double theta = s.richards_theta[cell][node];
+    if (form == curve_havercamp) {
+        s.richards_head[cell][node] = havercamp_head_from_moisture(
+            theta, s.richards_theta_s[cell][node], s.richards_theta_r[cell][node],
+            s.havercamp_alpha[cell][node], s.havercamp_beta[cell][node]);
+        return;
+    }
+    s.richards_head[cell][node] = bc_head_from_moisture(theta, node_curve(s, cell, node));
+}
+
+void moisture_from_head(model_state &s, int cell, int node, int form) {
+    const double head = s.richards_head[cell][node];
+    if (form == curve_havercamp) {
+        s.richards_theta[cell][node] = havercamp_moisture_from_head(
+            head, s.richards_theta_s[cell][node], s.richards_theta_r[cell][node],
+            s.havercamp_alpha[cell][node], s.havercamp_beta[cell][node]);
+        return;
+    }
+    s.richards_theta[cell][node] = bc_moisture_from_head(head, node_curve(s, cell, node));
+}
+
+void soil_hydraulic_properties(model_state &s, int cell) {
+    const int nodes = s.richards_cell_nodes.empty() ? s.richards_node_count
+                                                    : s.richards_cell_nodes[cell];
+    for (int j = 1; j <= nodes; ++j)
+        bc_conductivity_capacity(s.richards_head[cell][j], node_curve(s, cell, j),
+                                 s.richards_kr[cell][j], s.richards_capacity[cell][j]);
+    if (nodes >= 1) {
+        s.richards_kr[cell][0] = s.richards_kr[cell][1];
+        s.richards_capacity[cell][0] = s.richards_capacity[cell][1];
+    }
+}

@@ -1,0 +1,258 @@
+// Soil-water, meteorology and soil-moisture accounting pieces of the time loop:
+// the infiltration step with its totals, the hourly meteorological step of a
+// long-term run, the basin accounting step and the root-zone evapotranspiration
+// step. Called every turn by run_model's table of pieces.
+#include "model/hydrology/soil_water_pieces.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "model/errors.h"
+#include "model/globals.h"
+#include "model/hydrology/hydrology_services.h"
+#include "model/hydrology/layered_soil.h"
+#include "model/hydrology/process_clocks.h"
+#include "model/hydrology/soil_water_services.h"
+#include "model/input/soil_input_services.h"
+
+namespace {
+
+// Marker of the hydro-meteorological clock once the meteorological data end.
+constexpr double hydromet_end_marker = -10.0;
+// Ponded depths above this need overland routing (m).
+constexpr double routing_depth = 1e-10;
+
+bool fatal() { return error_record.fatal != 0; }
+
+bool console_on(const model_state &s) { return !s.quiet && parallel_layout.process_rank == 0; }
+
+double cell_area(const model_state &s) { return s.cell_size * s.cell_size; }
+
+// Counts printed console lines and flushes at the flushing interval.
+void count_console_line(model_state &s) {
+    if (!s.flush_on) return;
+    if (++s.flush_counter >= s.flush_interval) {
+        std::fflush(stdout);
+        s.flush_counter = 0;
+    }
+}
+
+bool any_cell_ponded(const model_state &s) {
+    if (s.depth.empty()) return false;
+    for (int i = 1; i <= s.cell_count; ++i)
+        if (s.depth[i] > routing_depth) return true;
+    return false;
+}
+
+double mean_over_cells(const model_state &s, const array_1d<double> &values) {
+    if (values.empty() || s.cell_count <= 0) return 0.0;
+    double sum = 0.0;
+    for (int i = 1; i <= s.cell_count; ++i) sum += values[i];
+    return sum / s.cell_count;
+}
+
+// Adds each cell's infiltration of the step to the totals.
+void book_infiltration(model_state &s) {
+    const double area = cell_area(s);
+    double depth = 0.0;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const double step = s.cumulative_infiltration[i] - s.previous_infiltration[i];
+        depth += step;
+        s.previous_infiltration[i] = s.cumulative_infiltration[i];
+    }
+    s.infiltration_depth_total += depth;
+    s.infiltration_volume_total += depth * area;
+    s.event_infiltration_volume += depth * area;
+    s.hour_infiltration_depth += depth;
+}
+
+}  // namespace
+
+infiltration_kernels choose_infiltration_kernels(const model_state &s) {
+    infiltration_kernels k;
+    if (s.inf_redist) {
+        k.run[k.count++] = infiltrate_green_ampt_redist;
+        return k;
+    }
+    if (s.inf_green_ampt) k.run[k.count++] = infiltrate_green_ampt;
+    if (s.inf_layered) k.run[k.count++] = infiltrate_layered_soil;
+    return k;
+}
+
+double cell_soil_moisture(const model_state &s, int cell) {
+    if (s.inf_redist && !s.root_zone_depth.empty()) {
+        const double d = s.root_zone_depth[cell];
+        return d > 0.0 ? s.root_zone_water[cell] / d : s.soil_porosity[cell];
+    }
+    if (s.inf_richards && !s.root_zone_moisture.empty()) return s.root_zone_moisture[cell];
+    return 0.0;
+}
+
+void step_infiltration(model_state &s) {
+    if (!(s.inf_green_ampt || s.inf_redist || s.inf_layered || s.inf_richards)) return;
+    if (!clock_due(s, s.infiltration_clock)) return;
+    const double dt = clock_step_seconds(s, s.infiltration_clock);
+
+    const infiltration_kernels kernels = choose_infiltration_kernels(s);
+    if (s.inf_redist) ++s.redist_call_count;
+    for (int k = 0; k < kernels.count; ++k) {
+        kernels.run[k](s, dt);
+        if (fatal()) return;
+    }
+    if (!s.inf_redist && s.inf_richards) {
+        richards_step(s, dt);
+        if (fatal()) return;
+    }
+
+    book_infiltration(s);
+    take_clock_step(s, s.infiltration_clock);
+
+    // Between events a dry redistribution run skips to the next event's start.
+    if (s.inf_redist && !s.event_start_flag && !s.event_active && !s.groundwater_on &&
+        !any_cell_ponded(s)) {
+        s.redist_wet_period = 0;
+        const std::size_t next = static_cast<std::size_t>(s.event_number);
+        if (next < s.event_start_times.size() && s.event_start_times[next] > s.now_days)
+            s.infiltration_clock.next = s.event_start_times[next] + s.rain_clock.interval;
+    }
+}
+
+void step_longterm_hydromet(model_state &s) {
+    if (!s.long_term || !clock_due(s, s.hydromet_clock)) return;
+    const double dt = clock_step_seconds(s, s.hydromet_clock);
+
+    if (scan_hmet_file(s, 0) == -1) {
+        if (fatal()) return;
+        if (s.event_active && s.event_number >= s.event_count) {
+            s.hydromet_clock.next = hydromet_end_marker;
+        } else {
+            std::printf("End of meteorology data reached.  KORVA terminated\n");
+            s.keep_running = 0;
+        }
+        return;
+    }
+    if (fatal()) return;
+    const hmet_hour_record &h = s.hmet_hour;
+
+    // Average soil moisture of the hour; a cell without a number is reported.
+    double sum = 0.0;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const double theta = cell_soil_moisture(s, i);
+        if (std::isnan(theta)) {
+            std::printf("Theta_all for cell %d is not a number \n", i);
+            continue;
+        }
+        sum += theta;
+    }
+    s.average_soil_moisture = s.cell_count > 0 ? sum / s.cell_count : 0.0;
+
+    if (!s.inf_richards && !s.inf_redist) {
+        std::printf("longterm %d/%d/%d  %2d:00 Avg. Soil Moisture: %7.2lf  \n", h.year, h.month,
+                    h.day, h.hour, s.average_soil_moisture);
+        count_console_line(s);
+    }
+
+    compute_evapotranspiration(s);
+    if (fatal()) return;
+    if (s.channels.lake_count > 0) {
+        lake_step(s);
+        if (fatal()) return;
+    }
+    decay_cell_store(s);
+    if (fatal()) return;
+    if (s.snow_flag && !s.event_active) {
+        s.snow_flag = snowmelt_energy_balance(s, dt, 0);
+        if (fatal()) return;
+    }
+
+    // Means of the hour per cell, in cm/h: PET from cm/s, ET and infiltration
+    // from the depths summed over the hour's steps.
+    const double hours = dt > 0.0 ? dt / 3600.0 : 1.0;
+    const double cells = s.cell_count > 0 ? s.cell_count : 1.0;
+    const double pet = mean_over_cells(s, s.potential_et) * 3600.0;
+    const double aet = s.hour_et_depth * 100.0 / cells / hours;
+    const double infil = s.hour_infiltration_depth * 100.0 / cells / hours;
+    const double bottom = mean_over_cells(s, s.root_zone_bottom_flux) / hours;
+    const double cfgi = mean_over_cells(s, s.frozen_ground_index);
+    if (console_on(s))
+        std::printf("%d/%d/%d %2d:00 PET cm/h %6.4lf AET cm/h %6.4lf Infil cm/h %6.4lf Theta "
+                    "%5.2lf \n",
+                    h.year, h.month, h.day, h.hour, pet, aet, infil, s.average_soil_moisture);
+
+    if (s.evap_out_file) {
+        std::fprintf(s.evap_out_file, "%d/%d/%d  %2d:00 %10.4lf %12.6lf %12.6lf %12.6lf %10.4lf "
+                                      "%7.2lf %6.0lf",
+                     h.year, h.month, h.day, h.hour, s.average_soil_moisture, pet, aet, infil,
+                     bottom, cfgi, h.air_temperature);
+        if (s.inf_redist) {
+            // Upper- and lower-layer moisture of the root zone; 999.99 for a lower
+            // layer that no cell has.
+            double upper = 0.0, lower = 0.0, lower_depth = 0.0;
+            const double top = s.top_layer_depth_cm;
+            for (int i = 1; i <= s.cell_count; ++i) {
+                const double d = s.root_zone_depth[i];
+                const double l1 = d <= top ? d : top;
+                if (l1 > 0.0) upper += s.root_upper_water[i] / l1;
+                if (d > top) {
+                    lower += s.root_lower_water[i] / (d - top);
+                    lower_depth += 1.0;
+                }
+            }
+            std::fprintf(s.evap_out_file, " %10.4lf %10.4lf", upper / cells,
+                         lower_depth > 0.0 ? lower / lower_depth : 999.99);
+        }
+        std::fprintf(s.evap_out_file, "\n");
+    }
+    s.hour_et_depth = 0.0;
+    s.hour_infiltration_depth = 0.0;
+
+    ++s.hmet_record_count;
+    take_clock_step(s, s.hydromet_clock);
+}
+
+void step_sacramento(model_state &s) {
+    if (!s.sacramento_on || !clock_due(s, s.sacramento_clock)) return;
+    sacramento_basin &b = s.sac_basin;
+    if (s.sac_first_call) {
+        s.sac_initial_storage = b.uztwc + b.uzfwc + b.lztwc + b.lzfsc + b.lzfpc;
+        b.pbase = b.lzpk * b.lzfpm + b.lzsk * b.lzfsm;
+        s.sac_infiltration_used = s.infiltration_volume_total;
+        s.sac_first_call = 0;
+    }
+    const double dt = take_clock_step(s, s.sacramento_clock);
+
+    // Demand: the potential ET of the hour (cm) in mm. Supply: the water that
+    // infiltrated over the basin since the last step, in mm.
+    double demand = mean_over_cells(s, s.potential_et) * 3600.0 * 10.0;
+    const double area = s.watershed_area;
+    const double inflow =
+        area > 0.0 ? (s.infiltration_volume_total - s.sac_infiltration_used) / area * 1000.0 : 0.0;
+    s.sac_infiltration_used = s.infiltration_volume_total;
+    s.sac_inflow_total += inflow;
+    s.sac_pet_total += demand;
+    double extra = 0.0;
+    sacramento_step(b, demand, inflow, extra);
+    if (fatal()) return;
+    s.sac_aet_total += demand;
+    s.sac_runoff_total += b.channel_inflow;
+    s.sac_extra_total += extra;
+
+    // Discharge to the channels: the mean of this and the last step's runoff rate.
+    const double hours = dt > 0.0 ? dt / 3600.0 : 1.0;
+    const double rate = b.channel_inflow / hours;  // mm/h
+    s.sac_discharge = 0.5 * (rate + s.sac_last_runoff_rate) * area / 3.6e6;
+    s.sac_last_runoff_rate = rate;
+    s.sac_outflow_volume += s.sac_discharge * dt;
+    b.channel_inflow = 0.0;
+}
+
+void step_evapotranspiration(model_state &s) {
+    if (!s.inf_redist || !clock_due(s, s.et_clock)) return;
+    const double dt = clock_step_seconds(s, s.et_clock);
+    const double removed = soil_et_withdrawal(s, dt);
+    if (fatal()) return;
+    s.et_step_depth = removed;
+    s.et_volume_total += removed * cell_area(s);
+    s.hour_et_depth += removed;
+    take_clock_step(s, s.et_clock);
+}

@@ -1,0 +1,24 @@
+// The soil-water, meteorology and soil-moisture accounting pieces of the time loop
+// (steps 7 to 10 of a turn): step_infiltration, step_longterm_hydromet,
+// step_sacramento and step_evapotranspiration (declared in hydrology_services.h).
+// Each acts only when its process clock is due. The helpers below are shared
+// with the tests.
+#pragma once
+
+#include "model/hydrology/green_ampt.h"
+#include "model/model_state.h"
+
+// The kernels that the infiltration settings choose, in the order they run:
+// redistribution alone, or Green and Ampt and then the layered soil kernel. The
+// Richards step is called apart (it returns its volume). Chosen once per call of
+// the set-up; a kernel count of 0 leaves only the Richards step.
+struct infiltration_kernels {
+    infiltration_kernel run[2] = {nullptr, nullptr};
+    int count = 0;
+};
+infiltration_kernels choose_infiltration_kernels(const model_state &state);
+
+// Soil moisture of a cell for the hourly lines: the root-zone water over its depth
+// (redistribution; porosity when the root zone has no depth), the root-zone
+// moisture of the Richards column, or 0.
+double cell_soil_moisture(const model_state &state, int cell);

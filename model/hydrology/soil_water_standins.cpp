@@ -1,0 +1,36 @@
+// Stand-ins for the later soil-water and meteorology processes until they are
+// built. Each is reached only when a project switches its feature on, so it stops
+// the run with the message that the feature is not available.
+#include "model/feature_standin.h"
+#include "model/hydrology/soil_water_services.h"
+#include "model/model_state.h"
+
+double richards_step(model_state &, double) {
+    report_feature_not_available("Richards equation infiltration");
+    return 0.0;
+}
+
+void compute_evapotranspiration(model_state &) {
+    report_feature_not_available("evapotranspiration");
+}
+
+double soil_et_withdrawal(model_state &, double) {
+    report_feature_not_available("evapotranspiration from the root zone");
+    return 0.0;
+}
+
+int snowmelt_energy_balance(model_state &, double, int) {
+    report_feature_not_available("snowmelt");
+    return 0;
+}
+
+void decay_cell_store(model_state &) {
+    report_feature_not_available("the frozen-ground index");
+}
+
+void lake_step(model_state &) { report_feature_not_available("evaporation from channel lakes"); }
+
+void sacramento_step(sacramento_basin &, double &, double, double &extra) {
+    extra = 0.0;
+    report_feature_not_available("Sacramento soil-moisture accounting");
+}

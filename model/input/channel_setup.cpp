@@ -1,0 +1,606 @@
+// Channel set-up of the input reading: reads the channel input file, makes the
+// routing work arrays, applies the channel hotstart, reads the hydrograph
+// locations, checks the sediment options, ties the network to the grid cells and
+// the pipe network, and prepares the Sacramento weights and channel constituents.
+// read_input_data calls setup_channels once per run.
+#include "model/input/channel_setup.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "model/channel/channel_network.h"
+#include "model/channel/channel_services.h"
+#include "model/errors.h"
+#include "model/feature_standin.h"
+#include "model/file_opener.h"
+#include "model/globals.h"
+#include "model/grid_map.h"
+#include "model/input/channel_file.h"
+#include "model/input/input_readers.h"
+#include "model/line_reader.h"
+#include "model/model_state.h"
+
+namespace {
+
+// An exchange between the channels and the aquifer is simulated.
+bool exchange_on(const model_state &s) { return s.stream_loss != 0 || s.groundwater_on != 0; }
+
+bool make_node_array(model_state &s, array_2d<double> &a, const char *name) {
+    return chan_make(a, s.channels.max_node_count, s.channels.link_count, name);
+}
+
+void end_of_list(const std::string &name) {
+    std::printf("End of file reached in file %s, exiting\n", name.c_str());
+    chan_input_stop();
+}
+
+// A (link, node) of a location list, checked against the network.
+bool location_ok(const model_state &s, int link, int node, const char *what) {
+    const channel_network &net = s.channels;
+    if (link >= 1 && link <= net.link_count && node >= 1 && node <= net.node_count[link])
+        return true;
+    std::printf("Error: the %s at link %d, node %d is not a node of the channel network.\n", what,
+                link, node);
+    chan_input_stop();
+    return false;
+}
+
+// Row and column of every cell of the cell-number grid (entries 1..N).
+void cell_positions(const model_state &s, std::vector<int> &row, std::vector<int> &col) {
+    row.assign(static_cast<std::size_t>(s.cell_count) + 1, 0);
+    col.assign(static_cast<std::size_t>(s.cell_count) + 1, 0);
+    if (s.cell_number_grid.empty()) return;
+    for (std::size_t r = 0; r <= s.cell_number_grid.rows(); ++r)
+        for (std::size_t c = 0; c <= s.cell_number_grid.cols(); ++c) {
+            const int g = s.cell_number_grid[r][c];
+            if (g >= 1 && g <= s.cell_count && row[static_cast<std::size_t>(g)] == 0) {
+                row[static_cast<std::size_t>(g)] = static_cast<int>(r);
+                col[static_cast<std::size_t>(g)] = static_cast<int>(c);
+            }
+        }
+}
+
+bool make_gst_companions(model_state &s) {
+    channel_work &w = s.chan;
+    const grid_stream_data &g = s.channels.gst;
+    const long long rows = g.cell_count, cols = g.max_entries;
+    if (!chan_make(w.gst_row, rows, cols, "gst_row") || !chan_make(w.gst_col, rows, cols, "gst_col"))
+        return false;
+    if (exchange_on(s) || s.chan_con_trans) {
+        if (!chan_make(w.gst_qriv, rows, cols, "gst_qriv") ||
+            !chan_make(w.gst_Vp, rows, cols, "gst_Vp") ||
+            !chan_make(w.gst_qriv_vol, rows, cols, "gst_qriv_vol"))
+            return false;
+    }
+    std::vector<int> row, col;
+    cell_positions(s, row, col);
+    for (int i = 1; i <= g.cell_count; ++i)
+        for (int j = 1; j <= g.entry_count[i]; ++j) {
+            const int c = g.gst_gnum[i][j];
+            if (c < 1 || c > s.cell_count) continue;
+            w.gst_row[i][j] = row[static_cast<std::size_t>(c)];
+            w.gst_col[i][j] = col[static_cast<std::size_t>(c)];
+        }
+    return true;
+}
+
+void sacramento_sum_stop() {
+    std::printf("Problem, sum of the topographic indices in all channel-containing grids is "
+                "<=0.0\n");
+    std::printf("Program terminated\n");
+    chan_input_stop();
+}
+
+double topo_of(const model_state &s, int c) {
+    if (s.topo_index.empty() || c < 1 || static_cast<std::size_t>(c) > s.topo_index.last())
+        return 0.0;
+    return s.topo_index[c];
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+void init_channel_sediment(model_state &s) {
+    if (s.chan_sediment_on != 1) return;
+    channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    const long long nodes = net.max_node_count, links = net.link_count;
+    const long long classes = s.erosion.size_class_count;
+    if (!make_node_array(s, w.new_bel, "new_bel") ||
+        !chan_make(w.ch_wash_vol, nodes, links, classes, "ch_wash_vol") ||
+        !chan_make(w.ch_sand_vol, nodes, links, classes, "ch_sand_vol") ||
+        !chan_make(w.qlat_sed, nodes, links, classes, "qlat_sed") ||
+        !chan_make(w.qlat_tot_sed, nodes, links, classes, "qlat_tot_sed"))
+        return;
+    const double porosity = s.project.sed_porosity;
+    w.total_initial_sediment = 0.0;
+    for (int l = 1; l <= net.link_count; ++l) {
+        const int type = net.link_type[l];
+        for (int n = 1; n <= net.max_node_count; ++n) w.new_bel[n][l] = net.bel[n][l];
+        if (type != link_trapezoid_erode && type != link_breakpoint_erode) continue;
+        for (int n = 1; n <= net.comp_node_count[l]; ++n) {
+            double v = 0.0;
+            if (type == link_trapezoid_erode) {
+                v = (1.0 - porosity) * net.max_eros[n][l] * net.bottom[n][l] * s.cell_size;
+            } else {
+                const int e = net.erode_index[l], t = net.table_num[n][l];
+                if (e < 1 || t < 1 || t > net.table_count) continue;
+                const int np = net.table_pairs[t], nl = net.table_interp[t];
+                const double width = std::fabs(net.xbp_lnn[e][n][np] - net.xbp_lnn[e][n][1]);
+                v = (1.0 - porosity) * net.dx[l] *
+                    (width * (nl * net.table_dy[t] + net.max_eros[n][l]) - net.xarea[t][nl]);
+                net.ch_sand_vol0[e][n] = v;
+            }
+            w.ch_sand_vol[n][l][0] = v;
+            w.total_initial_sediment += v;
+        }
+    }
+}
+
+void read_channel_hotstart(model_state &s) {
+    if (!s.read_chan_hotstart_on) return;
+    std::FILE *f = open_run_file(s.read_chan_hotstart_name, "r");
+    if (!f) {
+        std::printf("Can't open channel hotstart file named %s\n", s.read_chan_hotstart_name.c_str());
+        chan_input_stop();
+        return;
+    }
+    channel_network &net = s.channels;
+    std::string line;
+    while (read_line(line, f)) {
+        int link = 0, node = 0;
+        double depth = 0.0, q = 0.0;
+        if (std::sscanf(line.c_str(), "%d %d %lf %lf", &link, &node, &depth, &q) != 4) continue;
+        if (link < 1 || link > net.link_count || node < 1 || node > net.comp_node_count[link])
+            continue;
+        net.yp[node][link] = net.bel[node][link] + depth;
+        net.qp[node][link] = q;
+    }
+    std::fclose(f);
+}
+
+void read_hydrograph_locations(model_state &s) {
+    if (!s.in_hyd_location_on || !s.hyd_location_file) return;
+    std::FILE *f = s.hyd_location_file;
+    int count = 0;
+    if (std::fscanf(f, "%d", &count) != 1) {
+        end_of_list(s.in_hyd_location_name);
+        return;
+    }
+    if (count < 0) {
+        std::printf("Error: the hydrograph location file %s gives %d locations.\n",
+                    s.in_hyd_location_name.c_str(), count);
+        chan_input_stop();
+        return;
+    }
+    s.hyd_location_link.assign(static_cast<std::size_t>(count) + 2, 0);
+    s.hyd_location_node.assign(static_cast<std::size_t>(count) + 2, 0);
+    for (int k = 1; k <= count; ++k) {
+        int link = 0, node = 0;
+        if (std::fscanf(f, "%d %d", &link, &node) != 2) {
+            end_of_list(s.in_hyd_location_name);
+            return;
+        }
+        if (!location_ok(s, link, node, "hydrograph location")) return;
+        s.hyd_location_link[static_cast<std::size_t>(k)] = link;
+        s.hyd_location_node[static_cast<std::size_t>(k)] = node;
+    }
+    s.hyd_location_count = count;
+}
+
+void read_sed_hydrograph_locations(model_state &s) {
+    channel_work &w = s.chan;
+    if (!s.chan_sediment_on || !w.sed_location_file) return;
+    std::FILE *f = w.sed_location_file;
+    const std::string &name = s.project.in_sed_loc.name;
+    int count = 0;
+    if (std::fscanf(f, "%d", &count) != 1 || count < 0) {
+        end_of_list(name);
+        return;
+    }
+    w.sed_location_link.assign(static_cast<std::size_t>(count) + 1, 0);
+    w.sed_location_node.assign(static_cast<std::size_t>(count) + 1, 0);
+    for (int k = 1; k <= count; ++k) {
+        int link = 0, node = 0;
+        if (std::fscanf(f, "%d %d", &link, &node) != 2) {
+            end_of_list(name);
+            return;
+        }
+        if (!location_ok(s, link, node, "sediment hydrograph location")) return;
+        w.sed_location_link[static_cast<std::size_t>(k)] = link;
+        w.sed_location_node[static_cast<std::size_t>(k)] = node;
+    }
+    w.sed_location_count = count;
+    if (w.sed_location_out_file) {
+        std::fprintf(w.sed_location_out_file, "%d\n", count);
+        for (int k = 1; k <= count; ++k)
+            std::fprintf(w.sed_location_out_file, "%4d %4d\n",
+                         w.sed_location_link[static_cast<std::size_t>(k)],
+                         w.sed_location_node[static_cast<std::size_t>(k)]);
+    }
+}
+
+void read_channel_cell_maps(model_state &s) {
+    if (!s.chan_explicit || s.non_ortho_channels) return;
+    channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    if (!s.links_file || !s.nodes_file) {
+        std::printf("Error: channels without NON_ORTHO_CHANNELS need the LINKS and NODES maps.\n");
+        chan_input_stop();
+        return;
+    }
+    if (!chan_make(w.cell_link, s.cell_count, "cell_link") ||
+        !chan_make(w.cell_node, s.cell_count, "cell_node"))
+        return;
+    array_1d<double> none1, none2;
+    echo_input(s, "reading channel link map from file: %s\n", s.links_name.c_str());
+    read_grid_map(s.links_file, s.links_name, grid_map_cells_int, &s.grid_north, &s.grid_south,
+                  &s.grid_east, &s.grid_west, &s.header_rows, &s.header_cols, s.cell_number_grid,
+                  none1, none2, w.cell_link, s.grid_rows, s.grid_cols);
+    if (error_record.fatal) return;
+    echo_input(s, "reading channel node map from file: %s\n", s.nodes_name.c_str());
+    read_grid_map(s.nodes_file, s.nodes_name, grid_map_cells_int, &s.grid_north, &s.grid_south,
+                  &s.grid_east, &s.grid_west, &s.header_rows, &s.header_cols, s.cell_number_grid,
+                  none1, none2, w.cell_node, s.grid_rows, s.grid_cols);
+    if (error_record.fatal) return;
+    int channel_cells = 0;
+    for (int c = 1; c <= s.cell_count; ++c) {
+        const int l = w.cell_link[c], n = w.cell_node[c];
+        if (l == 0) continue;
+        if (l < 0 || l > net.link_count || n < 1 || n > net.node_count[l]) {
+            std::printf("Error: grid cell %d has link %d and node %d in the LINKS and NODES maps, "
+                        "which is not a node of the channel network.\n",
+                        c, l, n);
+            chan_input_stop();
+            return;
+        }
+        ++channel_cells;
+    }
+    grid_stream_data &g = net.gst;
+    g.cell_count = channel_cells;
+    g.max_entries = 1;
+    const long long rows = channel_cells;
+    if (!chan_make(g.entry_count, rows, "gst_numnodes") ||
+        !chan_make(g.gst_link, rows, 1, "gst_link") || !chan_make(g.gst_node, rows, 1, "gst_node") ||
+        !chan_make(g.gst_gnum, rows, 1, "gst_gnum") || !chan_make(g.gst_pct, rows, 1, "gst_pct") ||
+        !chan_make(g.gst_sac_weight, rows, 1, "gst_sac_weight") ||
+        !chan_make(g.gst_Vlat, rows, 1, "gst_Vlat"))
+        return;
+    int i = 0;
+    for (int c = 1; c <= s.cell_count; ++c) {
+        if (w.cell_link[c] == 0) continue;
+        ++i;
+        g.entry_count[i] = 1;
+        g.gst_link[i][1] = w.cell_link[c];
+        g.gst_node[i][1] = w.cell_node[c];
+        g.gst_gnum[i][1] = c;
+        g.gst_pct[i][1] = 1.0;
+    }
+    make_gst_companions(s);
+}
+
+void setup_gridstream_cells(model_state &s) {
+    if (!s.non_ortho_channels) return;
+    channel_network &net = s.channels;
+    for (int l = 1; l <= net.link_count; ++l) {
+        const int type = net.link_type[l];
+        if (type == link_structure || type == link_lake) continue;
+        if (net.dx[l] < 0.0001) {
+            std::printf("\nYour channel node spacing is %f in link %d\n", net.dx[l], l);
+            std::printf("You must specify a realistic value.  Program terminated.\n");
+            chan_input_stop();
+            return;
+        }
+    }
+    if (!make_gst_companions(s)) return;
+    // The stream cells that the overland schemes couple to the channels.
+    const grid_stream_data &g = net.gst;
+    if (!chan_make(s.stream_cell_id, s.cell_count, "stream_cell_id") ||
+        !chan_make(s.stream_cell_level, g.cell_count, "stream_cell_level") ||
+        !chan_make(s.stream_net_exchange, g.cell_count, "stream_net_exchange") ||
+        !chan_make(s.stream_inflow_sum, g.cell_count, "stream_inflow_sum") ||
+        !chan_make(s.stream_outflow_sum, g.cell_count, "stream_outflow_sum"))
+        return;
+    s.stream_cell_count = g.cell_count;
+    for (int i = 1; i <= g.cell_count; ++i) {
+        if (g.entry_count[i] < 1) continue;
+        const int c = g.gst_gnum[i][1];
+        if (c < 1 || c > s.cell_count) continue;
+        s.stream_cell_id[c] = i;
+        if (!s.elevation.empty() && static_cast<std::size_t>(c) <= s.elevation.last())
+            s.stream_cell_level[i] = s.elevation[c];
+    }
+}
+
+void link_superlink_outlets(model_state &s) {
+    if (!s.storm_sewer_on) return;
+    superlink_network &p = s.superlinks;
+    channel_work &w = s.chan;
+    const long long j = p.num_junctions;
+    if (!chan_make(w.outlet_node, j, "outlet_node") || !chan_make(w.outlet_link, j, "outlet_link") ||
+        !chan_make(w.outlet_flow, j, "outlet_flow") || !chan_make(w.outlet_level, j, "outlet_level"))
+        return;
+    auto value = [](const array_1d<int> &a, int k) {
+        return (a.empty() || static_cast<std::size_t>(k) > a.last()) ? 0 : a[k];
+    };
+    for (int k = 1; k <= p.num_junctions; ++k) {
+        if (value(p.junction_kind, k) != 999) continue;
+        const int node = value(p.junction_channel_node, k);
+        const int link = value(p.junction_channel_link, k);
+        w.outlet_node[k] = node;
+        w.outlet_link[k] = link;
+        if (node != 0 && link != 0) continue;
+        if (node == 0) std::printf("Superlink outlet channel node not found, at superjunction %d\n", k);
+        if (link == 0) std::printf("Superlink outlet channel link not found, at superjunction %d\n", k);
+        std::printf("Check your superlink input file to insure that superlink outlets\n");
+        std::printf("terminate on stream arcs.\n");
+        chan_input_stop();
+        return;
+    }
+}
+
+void compute_sacramento_weights(model_state &s) {
+    if (!s.sacramento_on || s.channels.link_count < 1) return;
+    channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    if (!chan_make(w.sac_cell_weight, s.cell_count, "sac_cell_weight")) return;
+    w.sac_channel_cells = 0;
+    w.sac_weight_total = 0.0;
+    if (!s.non_ortho_channels) {
+        double sum = 0.0;
+        for (int c = 1; c <= s.cell_count; ++c) {
+            if (w.cell_link.empty() || w.cell_link[c] <= 0) continue;
+            ++w.sac_channel_cells;
+            sum += topo_of(s, c);
+        }
+        if (sum <= 0.0) {
+            sacramento_sum_stop();
+            return;
+        }
+        for (int c = 1; c <= s.cell_count; ++c) {
+            if (w.cell_link.empty() || w.cell_link[c] <= 0) continue;
+            w.sac_cell_weight[c] = topo_of(s, c) / sum;
+            w.sac_weight_total += w.sac_cell_weight[c];
+        }
+        return;
+    }
+    grid_stream_data &g = net.gst;
+    std::vector<char> seen(static_cast<std::size_t>(s.cell_count) + 1, 0);
+    double total_length = 0.0, index_sum = 0.0;
+    for (int i = 1; i <= g.cell_count; ++i)
+        for (int j = 1; j <= g.entry_count[i]; ++j) {
+            total_length += g.gst_pct[i][j] * net.dx[g.gst_link[i][j]];
+            const int c = g.gst_gnum[i][j];
+            if (c < 1 || c > s.cell_count || seen[static_cast<std::size_t>(c)]) continue;
+            seen[static_cast<std::size_t>(c)] = 1;
+            ++w.sac_channel_cells;
+            w.sac_cell_weight[c] = topo_of(s, c);
+            index_sum += w.sac_cell_weight[c];
+        }
+    if (index_sum <= 0.0) {
+        sacramento_sum_stop();
+        return;
+    }
+    for (int c = 1; c <= s.cell_count; ++c)
+        if (w.sac_cell_weight[c] > 1e-10) w.sac_cell_weight[c] /= index_sum;
+    double sum = 0.0;
+    for (int i = 1; i <= g.cell_count; ++i)
+        for (int j = 1; j <= g.entry_count[i]; ++j) {
+            const int c = g.gst_gnum[i][j];
+            const double length = g.gst_pct[i][j] * net.dx[g.gst_link[i][j]];
+            const double cw = (c >= 1 && c <= s.cell_count) ? w.sac_cell_weight[c] : 0.0;
+            const double weight = total_length > 0.0 ? length / total_length * cw : 0.0;
+            if (weight <= 0.0) {
+                std::printf("Problem, gst_sac_weight <=0.0\n");
+                chan_input_stop();
+                return;
+            }
+            g.gst_sac_weight[i][j] = weight;
+            sum += weight;
+        }
+    double check = 0.0;
+    for (int i = 1; i <= g.cell_count; ++i)
+        for (int j = 1; j <= g.entry_count[i]; ++j) {
+            g.gst_sac_weight[i][j] /= sum;
+            check += g.gst_sac_weight[i][j];
+        }
+    if (!s.quiet) std::printf("Sac Weights: %lf\n", check);
+    w.sac_weight_total = check;
+    if (std::fabs(check - 1.0) > 1e-09) {
+        std::printf("Problem, summation of the Sacramento weights is not equal to 1.0.\n");
+        std::printf("Program terminated.\n");
+        chan_input_stop();
+    }
+}
+
+void setup_channel_constituents(model_state &s) {
+    if (!s.chan_con_trans) return;
+    channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    const long long nc = static_cast<long long>(s.constituent_type.count());
+    const long long nodes = net.max_node_count, links = net.link_count, lakes = net.lake_count;
+    w.constituent_count = static_cast<int>(nc);
+    array_3d<double> *per_node[] = {&w.chan_node_conc, &w.chan_node_mass,      &w.q_node_mass,
+                                    &w.chan_point_mass_flux, &w.conc_qlat,     &w.chan_qlat_mass,
+                                    &w.chan_point_conc,  &w.chan_decay_coef,   &w.chan_disp_coef,
+                                    &w.chan_disp,        &w.chan_mass,         &w.chan_gw_mass};
+    const char *per_node_names[] = {"chan_node_conc", "chan_node_mass", "q_node_mass",
+                                    "chan_point_mass_flux", "conc_qlat", "chan_qlat_mass",
+                                    "chan_point_conc", "chan_decay_coef", "chan_disp_coef",
+                                    "chan_disp", "chan_mass", "chan_gw_mass"};
+    if (!make_node_array(s, w.chan_point_Q, "chan_point_Q")) return;
+    for (std::size_t k = 0; k < 12; ++k)
+        if (!chan_make(*per_node[k], nc, nodes, links, per_node_names[k])) return;
+    if (exchange_on(s) && !chan_make(w.qriv_mass, nc, nodes, links, "qriv_mass")) return;
+    if (lakes > 0) {
+        array_2d<double> *per_lake[] = {&w.lake_conc, &w.lake_mass, &w.lake_decay_coef,
+                                        &w.lake_chan_inflow_mass, &w.lake_ov_inflow_mass,
+                                        &w.lake_point_mass, &w.lake_decay_mass,
+                                        &w.lake_precip_mass, &w.lake_gw_mass,
+                                        &w.lake_chan_outflow_mass, &w.lake_chan_exchange_mass};
+        for (array_2d<double> *a : per_lake)
+            if (!chan_make(*a, nc, lakes, "lake constituents")) return;
+    }
+    if (!chan_make(w.lake_mass_initial, nc, "lake_mass_initial") ||
+        !chan_make(w.lake_mass_total, nc, "lake_mass_total"))
+        return;
+
+    w.con_input.file = open_run_file(s.chan_con_input_name, "r");
+    if (!w.con_input.file) {
+        std::printf("Can't open %s to read channel contaminant file \n", s.chan_con_input_name.c_str());
+        std::printf("There will be no point inputs to the channel file \n");
+    }
+    w.con_output.file = open_run_file(s.constituent_output_name, "w");
+    if (!w.con_output.file) {
+        std::printf("Can't open %s to write channel contam data \n",
+                    s.constituent_output_name.c_str());
+        chan_input_stop();
+        return;
+    }
+    if (w.con_input.file) {
+        std::FILE *f = w.con_input.file;
+        int count = 0;
+        if (std::fscanf(f, "%d \n", &count) != 1 || count < 0) count = 0;
+        for (int p = 1; p <= count; ++p) {
+            int node = 0, link = 0;
+            double q = 0.0;
+            if (std::fscanf(f, "%d %d %lf\n", &node, &link, &q) != 3) {
+                end_of_list(s.chan_con_input_name);
+                return;
+            }
+            if (!location_ok(s, link, node, "channel point input")) return;
+            w.chan_point_Q[node][link] = q;
+            for (int k = 1; k <= nc; ++k) {
+                double c = 0.0;
+                if (std::fscanf(f, "%lf", &c) != 1) {
+                    end_of_list(s.chan_con_input_name);
+                    return;
+                }
+                w.chan_point_conc[k][node][link] = c;
+            }
+            int ch = 0;
+            while ((ch = std::fgetc(f)) != EOF && ch != '\n') {
+            }
+        }
+    }
+    // Initial constituent state.
+    for (int l = 1; l <= net.link_count; ++l) {
+        const int type = net.link_type[l];
+        if (type == link_structure || type == link_weir) continue;
+        for (int k = 1; k <= nc; ++k) {
+            if (type == link_lake) {
+                const int lake = net.link_lake[l];
+                if (lake < 1 || lake > net.lake_count) continue;
+                const double volume = net.lakes[static_cast<std::size_t>(lake)].volume;
+                w.lake_conc[k][lake] = s.init_chan_conc;
+                w.lake_mass[k][lake] = s.init_chan_conc * volume;
+                w.lake_mass_initial[k] += s.init_chan_conc * volume / 1000.0;
+                w.lake_mass_total[k] += s.init_chan_conc * volume / 1000.0;
+                w.lake_decay_coef[k][lake] = s.chan_decay_coef / 86400.0;
+                continue;
+            }
+            for (int n = 1; n <= net.comp_node_count[l]; ++n) {
+                w.chan_decay_coef[k][n][l] = s.chan_decay_coef / 86400.0;
+                w.chan_disp_coef[k][n][l] = s.chan_disp_coef;
+                if (w.area[n][l] > 1e-16) w.chan_node_conc[k][n][l] = s.init_chan_conc;
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+void setup_channels(model_state &s) {
+    if (!s.channel_input_file) return;
+    channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    echo_input(s, "reading channel input data from file %s\n", s.channel_input_name.c_str());
+    s.lake_loss_flag = read_chan_input(s.channel_input_file, s);
+    if (error_record.fatal) return;
+
+    if (!make_node_array(s, w.yp_max_flood, "yp_max_flood")) return;
+    if (s.chan_sediment_setup == 1) s.chan_sediment_on = 1;
+    if (s.chan_sediment_on == 1 && s.project.soil_erosion_value == 2) s.chan_con_trans = 1;
+
+    init_channel_sediment(s);
+    if (error_record.fatal) return;
+
+    if (net.lake_count > 0) {
+        w.total_lake_volume = 0.0;
+        for (int k = 1; k <= net.lake_count; ++k)
+            w.total_lake_volume += net.lakes[static_cast<std::size_t>(k)].volume;
+    }
+    if (s.groundwater_on && !s.gw_boundary_code.empty()) {
+        if (!chan_make(w.gw_code_copy, s.cell_count, "gw_code_copy")) return;
+        for (int c = 1; c <= s.cell_count && static_cast<std::size_t>(c) <= s.gw_boundary_code.last();
+             ++c)
+            w.gw_code_copy[c] = s.gw_boundary_code[c];
+    }
+
+    if (!make_node_array(s, w.chan_depth, "chan_depth") || !make_node_array(s, w.area, "area") ||
+        !make_node_array(s, w.area_old, "area_old") || !make_node_array(s, w.conv, "conv") ||
+        !make_node_array(s, w.dconv, "dconv") || !make_node_array(s, w.stdummy, "stdummy") ||
+        !make_node_array(s, w.topw, "topw"))
+        return;
+    read_channel_hotstart(s);
+    if (error_record.fatal) return;
+
+    if (s.nutrients_on) {
+        report_feature_not_available("the stream nutrient set-up");
+        return;
+    }
+
+    if ((exchange_on(s) || s.chan_con_trans) && !make_node_array(s, w.qriv, "qriv")) return;
+    if (net.lake_count > 0 && exchange_on(s) &&
+        !chan_make(w.cell_lake_exchange, s.cell_count, "cell_lake_exchange"))
+        return;
+
+    if (s.erosion.soil_erosion) {
+        bool erodible = false;
+        for (int l = 1; l <= net.link_count; ++l)
+            erodible = erodible || net.link_type[l] == link_trapezoid_erode;
+        if (!erodible) {
+            std::fprintf(stderr, "\nYou have selected overland erosion with channel routing.  "
+                                 "The channel\n");
+            std::fprintf(stderr, "input file does not contain any erodable trapezoidal links "
+                                 "(linktype 30).\n");
+            std::fprintf(stderr, "You must edit all link types and convert them to erodable "
+                                 "trapezoidal\n");
+            std::fprintf(stderr, "links.  At present KORVA only performs sediment routing in "
+                                 "erodable\n");
+            std::fprintf(stderr, "trapezoidal channels.  KORVA exiting.\n\n");
+            chan_input_stop();
+            return;
+        }
+    } else {
+        s.chan_sediment_on = 0;
+    }
+
+    read_hydrograph_locations(s);
+    if (error_record.fatal) return;
+    read_sed_hydrograph_locations(s);
+    if (error_record.fatal) return;
+    w.outlet_link_count = 0;
+    for (int l = 1; l <= net.link_count; ++l)
+        if (net.ds_link[l] == 0) ++w.outlet_link_count;
+
+    if (!chan_make(w.con_vect, net.max_node_count, net.link_count, "con_vect") ||
+        !make_node_array(s, w.qlat, "qlat"))
+        return;
+    read_channel_cell_maps(s);
+    if (error_record.fatal) return;
+    setup_gridstream_cells(s);
+    if (error_record.fatal) return;
+    link_superlink_outlets(s);
+    if (error_record.fatal) return;
+    if (net.link_count > 0 && !s.non_ortho_channels) {
+        cconnect(s);
+        if (error_record.fatal) return;
+    }
+    compute_sacramento_weights(s);
+    if (error_record.fatal) return;
+    setup_channel_constituents(s);
+}

@@ -1,0 +1,157 @@
+// Reader of the grid-stream file of non-orthogonal channels: the header line,
+// the stream-cell count, a first pass for the entry counts and a second for the
+// cells and their link-node entries. Called by read_chan_input after the links
+// are finished.
+#include "model/input/grid_stream.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "model/channel/channel_network.h"
+#include "model/errors.h"
+#include "model/globals.h"
+#include "model/input/channel_file.h"
+#include "model/line_reader.h"
+#include "model/model_state.h"
+
+namespace {
+
+void format_error_stop() {
+    std::printf("File format error, program terminating.\n");
+    chan_input_stop();
+}
+
+// Cell number at grid row r, column c; 0 outside the grid or the mask.
+int cell_at(const model_state &s, int r, int c) {
+    if (r < 1 || c < 1 || r > s.grid_rows || c > s.grid_cols || s.cell_number_grid.empty() ||
+        static_cast<std::size_t>(r) > s.cell_number_grid.rows() ||
+        static_cast<std::size_t>(c) > s.cell_number_grid.cols())
+        return 0;
+    return s.cell_number_grid[r][c];
+}
+
+}  // namespace
+
+void read_grid_stream_file(std::FILE *file, model_state &s) {
+    channel_network &net = s.channels;
+    grid_stream_data &g = net.gst;
+    std::string line;
+    if (!file) {
+        std::printf("The grid-stream (.gst) file is not open.\n");
+        chan_input_stop();
+        return;
+    }
+    std::rewind(file);
+    // Line 1: the file's own header word.
+    std::string first;
+    if (read_line(line, file)) next_token(first, line);
+    if (first.compare(0, 14, "GRIDSTREAMFILE") != 0 || first.size() < 14) {
+        std::printf("The first line of the grid-stream file must be GRIDSTREAMFILE\n");
+        format_error_stop();
+        return;
+    }
+    // Line 2: the number of stream cells.
+    if (!read_line(line, file) || chan_card_code(line) != chan_card::streamcells) {
+        std::printf("The second card in the grid-stream file must be STREAMCELLS\n");
+        format_error_stop();
+        return;
+    }
+    int cells = 0;
+    next_int(line, cells);
+    if (cells <= 0) {
+        std::printf("The number of STREAMCELLS in the grid-stream (.gst) file\n");
+        std::printf("must be greater than 0.  File format error, program terminating\n");
+        chan_input_stop();
+        return;
+    }
+    g.cell_count = cells;
+    if (!chan_make(g.entry_count, cells, "gst_numnodes")) return;
+    // First read: the entry count of every stream cell, in order.
+    int counted = 0;
+    while (read_line(line, file)) {
+        if (chan_card_code(line) != chan_card::numnodes) continue;
+        int k = 0;
+        next_int(line, k);
+        if (++counted > cells) {
+            std::printf("The grid-stream file has more NUMNODES cards than its %d STREAMCELLS.\n",
+                        cells);
+            format_error_stop();
+            return;
+        }
+        if (k < 0) {
+            std::printf("NUMNODES %d of stream cell %d in the grid-stream file is negative.\n", k,
+                        counted);
+            format_error_stop();
+            return;
+        }
+        g.entry_count[counted] = k;
+        g.max_entries = std::max(g.max_entries, k);
+    }
+    const long long rows = cells, cols = g.max_entries;
+    if (!chan_make(g.gst_link, rows, cols, "gst_link") ||
+        !chan_make(g.gst_node, rows, cols, "gst_node") ||
+        !chan_make(g.gst_gnum, rows, cols, "gst_gnum") ||
+        !chan_make(g.gst_pct, rows, cols, "gst_pct") ||
+        !chan_make(g.gst_sac_weight, rows, cols, "gst_sac_weight") ||
+        !chan_make(g.gst_Vlat, rows, cols, "gst_Vlat"))
+        return;
+    // Second read: cells and their entries.
+    std::rewind(file);
+    int cell = 0, entry = 0, gnum = 0;
+    while (read_line(line, file)) {
+        const int code = chan_card_code(line);
+        if (code == chan_card::cellij) {
+            int r = 0, c = 0;
+            next_int(line, r);
+            next_int(line, c);
+            if (++cell > cells) {
+                std::printf("The grid-stream file has more CELLIJ cards than its %d "
+                            "STREAMCELLS.\n",
+                            cells);
+                format_error_stop();
+                return;
+            }
+            gnum = cell_at(s, r, c);
+            if (gnum < 1) {
+                std::printf("CELLIJ %d %d in the grid-stream file is not a cell of the "
+                            "watershed.\n",
+                            r, c);
+                format_error_stop();
+                return;
+            }
+            entry = 0;
+        } else if (code == chan_card::linknode) {
+            int l = 0, n = 0;
+            double frac = 0.0;
+            next_int(line, l);
+            next_int(line, n);
+            next_double(line, frac);
+            if (cell < 1) {
+                std::printf("A LINKNODE card in the grid-stream file comes before any CELLIJ "
+                            "card.\n");
+                format_error_stop();
+                return;
+            }
+            if (++entry > g.entry_count[cell]) {
+                std::printf("Stream cell %d in the grid-stream file has more LINKNODE cards than "
+                            "its NUMNODES %d.\n",
+                            cell, g.entry_count[cell]);
+                format_error_stop();
+                return;
+            }
+            if (l < 1 || l > net.link_count || n < 1 || n > net.node_count[l]) {
+                std::printf("LINKNODE %d %d of stream cell %d in the grid-stream file is not a "
+                            "node of the channel network.\n",
+                            l, n, cell);
+                format_error_stop();
+                return;
+            }
+            g.gst_link[cell][entry] = l;
+            g.gst_node[cell][entry] = n;
+            g.gst_pct[cell][entry] = frac;
+            g.gst_gnum[cell][entry] = gnum;
+        }
+    }
+    if (!s.quiet) std::printf("Finished reading non-orthogonal channel information from gst file.\n");
+}

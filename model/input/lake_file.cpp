@@ -1,0 +1,127 @@
+// The lake file reader: checks the header card of the lake kind, then stores the
+// elevation and volume of every LAKE card in the record of its lake. Called by
+// read_overland_lakes (overland lakes) and by the channel set-up (channel lakes).
+#include "model/input/lake_file.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
+#include "model/errors.h"
+#include "model/line_reader.h"
+#include "model/model_state.h"
+
+namespace {
+
+std::string lower_case(std::string word) {
+    for (char &c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return word;
+}
+
+// Strict conversions of one token: false when the token is missing or is not
+// wholly a number.
+bool take_int(std::string &line, int &value) {
+    std::string token;
+    if (!next_token(token, line)) return false;
+    errno = 0;
+    char *end = nullptr;
+    const long v = std::strtol(token.c_str(), &end, 10);
+    if (end == token.c_str() || *end != '\0' || errno != 0 || v < -2147483647L ||
+        v > 2147483647L)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+bool take_double(std::string &line, double &value) {
+    std::string token;
+    if (!next_token(token, line)) return false;
+    errno = 0;
+    char *end = nullptr;
+    const double v = std::strtod(token.c_str(), &end);
+    if (end == token.c_str() || *end != '\0' || errno == ERANGE) return false;
+    value = v;
+    return true;
+}
+
+const char *kind_word(int kind) { return kind == channel_lake_kind ? "channel" : "overland"; }
+
+void fail() {
+    std::fprintf(stderr, "Program terminated.\n");
+    raise_printed_error();
+}
+
+}  // namespace
+
+int lake_card_lookup(std::string &line) {
+    std::string word;
+    if (!next_token(word, line)) return 1;
+    return lower_case(word) == "lake" ? 0 : 1;
+}
+
+void read_lake_file(std::FILE *file, int kind, int expected_count,
+                    std::vector<lake_record> &records) {
+    const std::string expected =
+        kind == channel_lake_kind ? "korva_channel_lake_file" : "korva_overland_lake_file";
+    std::string line, word;
+    bool header = false;
+    if (file && read_line(line, file) && next_token(word, line)) {
+        // The header word may be written shortened: any beginning of the card
+        // word is accepted.
+        word = lower_case(word);
+        header = word.size() <= expected.size() && expected.compare(0, word.size(), word) == 0;
+    }
+    if (!header) {
+        std::fprintf(stderr, "The overland lake input data file doesn't start with\n");
+        std::fprintf(stderr, kind == channel_lake_kind ? " KORVA_CHANNEL_LAKE_FILE card.\n"
+                                                       : " KORVA_OVERLAND_LAKE_FILE card.\n");
+        std::fprintf(stderr, "The file format is invalid.  Program terminated.\n");
+        raise_printed_error();
+        return;
+    }
+
+    int count = 0;
+    while (read_line(line, file)) {
+        if (lake_card_lookup(line) != 0) continue;
+        ++count;
+        int lake = 0;
+        double elevation = 0.0, volume = 0.0;
+        if (!take_int(line, lake) || !take_double(line, elevation) ||
+            !take_double(line, volume)) {
+            std::fprintf(stderr,
+                         "LAKE card %d of the %s lake input data file does not hold a lake "
+                         "number, an elevation and a volume.\n",
+                         count, kind_word(kind));
+            fail();
+            return;
+        }
+        // The records hold the lakes 1..expected count only.
+        if (lake < 1 || lake > expected_count ||
+            static_cast<std::size_t>(lake) >= records.size()) {
+            std::fprintf(stderr,
+                         "LAKE card %d of the %s lake input data file names lake %d; the lakes "
+                         "are numbered 1 to %d.\n",
+                         count, kind_word(kind), lake, expected_count);
+            fail();
+            return;
+        }
+        records[static_cast<std::size_t>(lake)].initial_elevation = elevation;
+        records[static_cast<std::size_t>(lake)].elevation = elevation;
+        records[static_cast<std::size_t>(lake)].volume = volume;
+        std::printf("%d   Elev: %.2lf   Volume: %.2lf\n", count, elevation, volume);
+    }
+
+    if (count == 0) {
+        std::fprintf(stderr, "Premature end-of-file in the %s lake input data file.\n",
+                     kind_word(kind));
+        std::fprintf(stderr, "No LAKE cards encountered before end of file.\n");
+        fail();
+        return;
+    }
+    if (count != expected_count) {
+        std::fprintf(stderr, "Incorrect number of LAKE cards in the %s lake input data file.\n",
+                     kind_word(kind));
+        std::fprintf(stderr, "Expected %d LAKE cards, read %d\n", expected_count, count);
+        fail();
+    }
+}

@@ -1,0 +1,131 @@
+// Runs korva on a small uniform-rain event that asks for map and end-of-run
+// outputs: a binary depth data set, per-time ASCII depth maps, the pre-processor
+// hydrograph file and the overland hotstart, and checks them against the run.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/run_program.h"
+
+using testsupport::scratch_dir;
+using testsupport::split_lines;
+
+namespace {
+
+// 3 x 3 cells of 30 m sloping south; 10 mm/h for 30 minutes of a 60-minute run.
+std::string project(const std::string &map_cards) {
+    return "KORVAPROJECT\n"
+           "WATERSHED_MASK basin.mask\n"
+           "ELEVATION basin.elv\n"
+           "SUMMARY run.sum\n"
+           "OUTLET_HYDRO run.otl\n"
+           "ROWS 3\nCOLS 3\nGRIDSIZE 30\nTOT_TIME 60\n"
+           "START_DATE 2020 6 1\nSTART_TIME 12 0\nTIMESTEP 30\nHYD_FREQ 5\nMAP_FREQ 15\n" +
+           map_cards +
+           "OVERTYPE explicit\n"
+           "OUTROW 3\nOUTCOL 2\nOUTSLOPE 0.001\nMANNING_N 0.035\n"
+           "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 30\n";
+}
+
+void write_grids(const scratch_dir &d) {
+    const std::string head = "north: 90\nsouth: 0\neast: 90\nwest: 0\nrows: 3\ncols: 3\n";
+    d.write("basin.mask", head + "1 1 1\n1 1 1\n1 1 1\n");
+    d.write("basin.elv", head + "3 3 3\n2 2 2\n1 1 1\n");
+}
+
+std::int32_t le_int32(const std::string &b, std::size_t at) {
+    std::uint32_t u = 0;
+    for (int k = 3; k >= 0; --k)
+        u = (u << 8) | static_cast<unsigned char>(b.at(at + static_cast<std::size_t>(k)));
+    return static_cast<std::int32_t>(u);
+}
+
+TEST(KorvaOutputs, BinaryDepthDataSetZepFileAndHotstart) {
+    scratch_dir d;
+    write_grids(d);
+    d.write("basin.prj", project("MAP_TYPE 2\nDEPTH depth.bin\nZEP_HYDRO run.zep\n"
+                                 "WRITE_OV_HOTSTART ov.hot\n"));
+    const auto r = d.run(KORVA_EXE, {"basin.prj"});
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+
+    // Map steps 1, 31, 61, 91 and 121 (a map interval of 30 steps of 30 s).
+    const std::string bin = d.read("depth.bin");
+    const std::size_t cells = 9, steps = 5;
+    ASSERT_EQ(bin.size(), 100 + steps * (14 + 10 * cells) + 4);
+    EXPECT_EQ(le_int32(bin, 0), 3000);
+    EXPECT_EQ(le_int32(bin, 36), 1010);
+    EXPECT_EQ(bin.substr(60, 6), std::string("depth\0", 6));
+    EXPECT_EQ(le_int32(bin, 100), 200);
+    EXPECT_EQ(le_int32(bin, bin.size() - 4), 210);
+
+    // The pre-processor file carries every outlet line's discharge.
+    const std::vector<std::string> otl = split_lines(d.read("run.otl"));
+    const std::vector<std::string> zep = split_lines(d.read("run.zep"));
+    ASSERT_GE(zep.size(), 6u);
+    EXPECT_EQ(zep[0], "KORVAHA_ZEP_HYDROGRAPH_FILE");
+    EXPECT_EQ(zep[1], "0");
+    EXPECT_EQ(zep[2], "20200601");
+    EXPECT_EQ(zep[3], "1200");
+    EXPECT_EQ(zep[4], "10");
+    EXPECT_EQ(std::stoul(zep[5]), otl.size());
+    std::vector<double> outlet, copied;
+    for (const std::string &line : otl) {
+        std::istringstream in(line);
+        double t = 0, q = 0;
+        in >> t >> q;
+        outlet.push_back(q);
+    }
+    for (std::size_t k = 6; k < zep.size(); ++k) {
+        std::istringstream in(zep[k]);
+        double q = 0;
+        while (in >> q) copied.push_back(q);
+    }
+    ASSERT_EQ(copied.size(), outlet.size());
+    for (std::size_t k = 0; k < outlet.size(); ++k) EXPECT_NEAR(copied[k], outlet[k], 5e-4) << k;
+
+    // Overland hotstart: a DRELM map of the nine final depths.
+    const std::vector<std::string> hot = split_lines(d.read("ov.hot"));
+    ASSERT_EQ(hot.size(), 9u);
+    EXPECT_EQ(hot[0], "north:     90.00");
+
+    // The run's balance closes: rain on 8100 m2 of 5 mm is 40.5 m3.
+    const std::string sum = d.read("run.sum");
+    const std::size_t at = sum.find("Total precipitation:");
+    ASSERT_NE(at, std::string::npos) << sum;
+    EXPECT_EQ(sum.find("40.50\n", at), at + 48 + 9);  // value right-aligned from column 49
+    EXPECT_NE(sum.find("Mass balance error of surface components =               0.000000 percent\n"),
+              std::string::npos);
+}
+
+TEST(KorvaOutputs, PerTimeDepthMapsGoIntoTheDepthDirectory) {
+    scratch_dir d;
+    write_grids(d);
+    d.write("depth/keep", "");
+    d.write("basin.prj", project("MAP_TYPE 0\nDEPTH depth.txt\n"));
+    const auto r = d.run(KORVA_EXE, {"basin.prj"});
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+    EXPECT_NE(r.out.find("opening file depth/depth.01\n"), std::string::npos);
+    for (const char *name : {"depth/depth.01", "depth/depth.05"}) {
+        const std::vector<std::string> l = split_lines(d.read(name));
+        ASSERT_EQ(l.size(), 9u) << name;
+        EXPECT_EQ(l[0], "ncols \t3");
+        EXPECT_EQ(l[5], "NODATA_value -9999.99");
+    }
+    EXPECT_FALSE(d.exists("depth/depth.06"));
+    EXPECT_FALSE(d.exists("depth.txt"));
+}
+
+TEST(KorvaOutputs, MissingDepthDirectoryStopsTheRun) {
+    scratch_dir d;
+    write_grids(d);
+    d.write("basin.prj", project("MAP_TYPE 0\nDEPTH depth.txt\n"));
+    const auto r = d.run(KORVA_EXE, {"basin.prj"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_NE(r.out.find("Can't open depth map for writing: depth/depth.01\n"), std::string::npos)
+        << r.out;
+}
+
+}  // namespace

@@ -1,0 +1,398 @@
+// Tests of the first readers of the input driver on hand-written maps: the
+// grid-size check with its truncation, the numbering of mask cells in row order,
+// the refusal of unreadable masks and empty headers, the outlet cell, the pipe
+// network limits and positions, the dike map and the overland boundary check.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "model/errors.h"
+#include "model/globals.h"
+#include "model/input/input_readers.h"
+#include "model/input/input_services.h"
+#include "model/input/watershed_mask.h"
+#include "model/model_state.h"
+#include "support/run_program.h"
+
+namespace {
+
+std::string map_text(double north, double south, double east, double west, int rows, int cols,
+                     const std::string &values) {
+    char head[256];
+    std::snprintf(head, sizeof head,
+                  "north: %.4f\nsouth: %.4f\neast: %.4f\nwest: %.4f\nrows: %d\ncols: %d\n", north,
+                  south, east, west, rows, cols);
+    return head + values;
+}
+
+// A run state over a rows x cols grid of dx-metre cells whose files live in a
+// scratch directory.
+class WatershedInput : public ::testing::Test {
+protected:
+    void SetUp() override { reset_process_globals(); }
+    void TearDown() override {
+        for (std::FILE *f : {s.mask_file, s.elevation_file, s.summary_file})
+            if (f) std::fclose(f);
+        reset_process_globals();
+    }
+
+    void grid(int rows, int cols, double dx) {
+        s.grid_rows = rows;
+        s.grid_cols = cols;
+        s.cell_size = dx;
+        s.quiet = 1;
+        alloc_2d_int(s.cell_number_grid, rows + 1, cols + 1);
+    }
+    std::FILE *file(const std::string &name, const std::string &text) {
+        dir.write(name, text);
+        return std::fopen((dir.path() / name).c_str(), "r");
+    }
+    void mask(const std::string &text) {
+        s.mask_name = "basin.mask";
+        s.mask_file = file(s.mask_name, text);
+    }
+    void elevation(const std::string &text) {
+        s.elevation_name = "basin.elv";
+        s.elevation_file = file(s.elevation_name, text);
+    }
+    template <class F>
+    std::string printed(F &&fn) {
+        testing::internal::CaptureStdout();
+        fn();
+        return testing::internal::GetCapturedStdout();
+    }
+
+    testsupport::scratch_dir dir;
+    model_state s;
+};
+
+TEST(GridSizeCheck, DifferenceBelowTheTruncationStepPasses) {
+    // GRIDSIZE 30: 300 against trunc(300.41) = 300 passes, 301 stops.
+    EXPECT_TRUE(grid_size_agrees(30.0, 3 * 30.04, 3));
+    EXPECT_FALSE(grid_size_agrees(30.0, 3 * 30.1, 3));
+    EXPECT_TRUE(grid_size_agrees(10.0, 100.0, 10));
+    EXPECT_FALSE(grid_size_agrees(10.0, 100.0, 0));   // no cells: refused, no division
+    EXPECT_FALSE(grid_size_agrees(10.0, 1e300, 1));   // beyond any int: no overflow
+}
+
+TEST(MaskNumbering, AnyNonZeroValueTakesTheNextNumberInRowOrder) {
+    array_2d<int> g;
+    alloc_2d_int(g, 3, 4);  // 2 x 3 grid with its border
+    g[1][2] = 5;
+    g[2][1] = -1;
+    g[2][3] = 1;
+    EXPECT_EQ(number_mask_cells(g, 2, 3), 3);
+    EXPECT_EQ(g[1][2], 1);
+    EXPECT_EQ(g[2][1], 2);
+    EXPECT_EQ(g[2][3], 3);
+    EXPECT_EQ(g[1][1], 0);
+    EXPECT_EQ(g[1][3], 0);
+}
+
+TEST_F(WatershedInput, MaskWithHolesIsNumberedAndEchoed) {
+    grid(3, 4, 10.0);
+    s.summary_file = std::tmpfile();
+    mask(map_text(30, 0, 40, 0, 3, 4, "1 1 0 1\n0 1 1 0\n1 0 1 1\n"));
+    read_watershed_mask(s);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_EQ(s.cell_count, 8);
+    EXPECT_DOUBLE_EQ(s.watershed_area, 800.0);
+    const int expected[3][4] = {{1, 2, 0, 3}, {0, 4, 5, 0}, {6, 0, 7, 8}};
+    for (int i = 1; i <= 3; ++i)
+        for (int j = 1; j <= 4; ++j) EXPECT_EQ(s.cell_number_grid[i][j], expected[i - 1][j - 1]);
+    std::rewind(s.summary_file);
+    char buf[512] = {};
+    const std::size_t n = std::fread(buf, 1, sizeof buf - 1, s.summary_file);
+    const std::string summary(buf, n);
+    EXPECT_EQ(summary,
+              "reading watershed mask from file: basin.mask\n"
+              "number of grid cells in watershed: 8\n");
+}
+
+TEST_F(WatershedInput, GridSizeMismatchStopsWithFourLines) {
+    grid(2, 2, 30.0);
+    s.quiet = 0;
+    mask(map_text(60.2, 0, 60, 0, 2, 2, "1 1\n1 1\n"));  // 30.1 m north-south
+    const std::string out = printed([&] { read_watershed_mask(s); });
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_EQ(s.cell_count, 0);
+    EXPECT_NE(out.find("\nThe grid size specified in the project file: 30.0000 m differs from\n"
+                       "the north-south dimension of the raster grid cells 30.1000 m as calculated\n"
+                       "from the WATERSHED_MASK header.  Check your data to make sure they agree.\n"
+                       "KORVA terminating.\n\n"),
+              std::string::npos)
+        << out;
+}
+
+TEST_F(WatershedInput, EastWestMismatchNamesThatDirection) {
+    grid(2, 2, 30.0);
+    s.quiet = 0;
+    mask(map_text(60.08, 0, 62, 0, 2, 2, "1 1\n1 1\n"));  // 30.04 passes, 31 east-west
+    const std::string out = printed([&] { read_watershed_mask(s); });
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_NE(out.find("the east-west dimension of the raster grid cells 31.0000 m"),
+              std::string::npos);
+}
+
+TEST_F(WatershedInput, HeaderWithoutRowsIsRefusedBeforeAnyDivision) {
+    grid(0, 0, 10.0);
+    mask(map_text(10, 0, 10, 0, 0, 0, ""));
+    const std::string out = printed([&] { read_watershed_mask(s); });
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_NE(out.find("The WATERSHED_MASK header gives 0 rows and 0 columns."), std::string::npos);
+}
+
+TEST_F(WatershedInput, ZeroGridSizeIsRefused) {
+    grid(1, 1, 0.0);
+    mask(map_text(0.01, 0, 0.01, 0, 1, 1, "1\n"));  // both sides truncate to 0
+    const std::string out = printed([&] { read_watershed_mask(s); });
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_NE(out.find("must be above zero"), std::string::npos);
+}
+
+TEST_F(WatershedInput, UnreadableMaskStopsTheDriver) {
+    grid(2, 2, 10.0);
+    s.cell_number_grid.release();
+    mask("this is not a map\n");
+    printed([&] { read_input_data(s); });
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_EQ(s.cell_count, 0);
+    EXPECT_TRUE(s.elevation.empty());  // the driver stopped before step 3
+}
+
+TEST_F(WatershedInput, AllZeroMaskGivesSingleEntryCellArrays) {
+    grid(2, 2, 10.0);
+    s.cell_number_grid.release();
+    s.chan_explicit = 1;  // an outlet outside the mask is accepted with channels
+    mask(map_text(20, 0, 20, 0, 2, 2, "0 0\n0 0\n"));
+    elevation(map_text(20, 0, 20, 0, 2, 2, "1 1\n1 1\n"));
+    printed([&] { read_input_data(s); });
+    EXPECT_EQ(s.cell_count, 0);
+    EXPECT_EQ(s.outlet_cell, 0);
+    ASSERT_FALSE(s.elevation.empty());
+    EXPECT_EQ(s.elevation.last(), 0u);
+    ASSERT_FALSE(s.depth.empty());
+    EXPECT_EQ(s.depth.last(), 0u);
+    EXPECT_EQ(s.right.last(), 0u);
+    EXPECT_EQ(s.y_slope.last(), 0u);
+}
+
+TEST_F(WatershedInput, ElevationsArePackedAndTheOutletFound) {
+    grid(2, 3, 10.0);
+    s.cell_number_grid.release();
+    s.outlet_row = 2;
+    s.outlet_col = 3;
+    mask(map_text(20, 0, 30, 0, 2, 3, "1 0 1\n1 1 1\n"));
+    elevation(map_text(20, 0, 30, 0, 2, 3, "5.5 9 4.5\n3 2 1\n"));
+    s.manning_n = 0.05;
+    printed([&] { read_input_data(s); });
+    ASSERT_EQ(s.cell_count, 5);
+    EXPECT_EQ(s.outlet_cell, 5);
+    const double z[6] = {0, 5.5, 4.5, 3, 2, 1};
+    for (int i = 1; i <= 5; ++i) EXPECT_DOUBLE_EQ(s.elevation[i], z[i]);
+    EXPECT_EQ(s.elevation_work.last(), 5u);
+}
+
+TEST_F(WatershedInput, OutletOutsideTheMaskStopsWithoutChannels) {
+    grid(2, 2, 10.0);
+    s.cell_number_grid.release();
+    s.outlet_row = 1;
+    s.outlet_col = 2;
+    mask(map_text(20, 0, 20, 0, 2, 2, "1 0\n1 1\n"));
+    elevation(map_text(20, 0, 20, 0, 2, 2, "1 1\n1 1\n"));
+    const std::string out = printed([&] { read_input_data(s); });
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_NE(out.find("\nThe outlet row and column you specified in the project file are not\n"
+                       "inside the watershed mask.  Check the outlet row and column again, and\n"
+                       "make sure they are correctly specified in the project file using the\n"
+                       "OUTROW and OUTCOL project file cards.  KORVA terminating.\n\n"),
+              std::string::npos);
+    EXPECT_TRUE(s.depth.empty());  // stopped before the cell arrays
+}
+
+TEST_F(WatershedInput, OutletBeyondTheProjectGridIsOutside) {
+    grid(2, 2, 10.0);
+    s.chan_explicit = 1;
+    mask(map_text(20, 0, 20, 0, 2, 2, "1 1\n1 1\n"));
+    elevation(map_text(20, 0, 20, 0, 2, 2, "1 1\n1 1\n"));
+    read_watershed_mask(s);
+    s.outlet_row = 3;  // the bordered grid has a row 3, but it is not a cell
+    s.outlet_col = 1;
+    alloc_1d_double(s.elevation, s.cell_count);
+    printed([&] { read_elevation(s); });
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_EQ(s.outlet_cell, 0);
+    EXPECT_EQ(cell_at(s.cell_number_grid, 2, 2, 0, 1), 0);
+    EXPECT_EQ(cell_at(s.cell_number_grid, 2, 2, 2, 2), 4);
+}
+
+// A pipe network as read_superlink_file leaves it: junctions on cells of a
+// 3 x 3 mask (all cells), each superlink with `nodes` nodes on cell (2, 2).
+void pipe_network(model_state &s, int junctions, int links, int nodes) {
+    superlink_network &p = s.superlinks;
+    p.num_junctions = junctions;
+    p.num_superlinks = links;
+    p.max_slink_pipes = nodes;
+    alloc_1d_int(p.junction_kind, junctions);
+    alloc_1d_int(p.junction_row, junctions);
+    alloc_1d_int(p.junction_col, junctions);
+    alloc_1d_int(p.link_node_count, links);
+    alloc_2d_int(p.node_row, nodes, links);
+    alloc_2d_int(p.node_col, nodes, links);
+    for (int k = 1; k <= junctions; ++k) {
+        p.junction_row[k] = 1 + (k - 1) % 3;
+        p.junction_col[k] = 1 + ((k - 1) / 3) % 3;
+    }
+    for (int l = 1; l <= links; ++l) {
+        p.link_node_count[l] = nodes;
+        for (int n = 1; n <= nodes; ++n) {
+            p.node_row[n][l] = 2;
+            p.node_col[n][l] = 2;
+        }
+    }
+}
+
+class PipeNetwork : public WatershedInput {
+protected:
+    void SetUp() override {
+        WatershedInput::SetUp();
+        grid(3, 3, 10.0);
+        for (int i = 1; i <= 3; ++i)
+            for (int j = 1; j <= 3; ++j) s.cell_number_grid[i][j] = 1;
+        s.cell_count = number_mask_cells(s.cell_number_grid, 3, 3);
+    }
+    int place() {
+        printed([&] { place_tile_drain_network(s); });
+        const int code = error_record.code;
+        if (code) report_error_quietly();
+        return code;
+    }
+    static void report_error_quietly() {
+        testing::internal::CaptureStdout();
+        report_error();
+        testing::internal::GetCapturedStdout();
+    }
+};
+
+TEST_F(PipeNetwork, LargestAcceptedNetworkPlacesEveryJunctionAndNode) {
+    pipe_network(s, 1000, 1000, 50);
+    EXPECT_EQ(place(), 0);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_EQ(s.junction_cell[1], 1);     // row 1 col 1
+    EXPECT_EQ(s.junction_cell[2], 4);     // row 2 col 1
+    EXPECT_EQ(s.junction_cell[6], 8);     // row 3 col 2
+    EXPECT_EQ(s.superlink_node_gnum[50][1000], 5);
+}
+
+TEST_F(PipeNetwork, OneMoreOfAnyLimitStopsWithItsCode) {
+    pipe_network(s, 1001, 1, 1);
+    EXPECT_EQ(place(), 99);
+    reset_process_globals();
+    pipe_network(s, 1, 1, 51);
+    EXPECT_EQ(place(), 100);
+    reset_process_globals();
+    pipe_network(s, 1, 1001, 1);
+    EXPECT_EQ(place(), 101);
+    // The junction limit is tested first.
+    reset_process_globals();
+    pipe_network(s, 1001, 1001, 51);
+    EXPECT_EQ(place(), 99);
+}
+
+TEST_F(PipeNetwork, Kind999JunctionSitsOnTheFirstNodeOfItsSuperlink) {
+    pipe_network(s, 2, 2, 1);
+    s.superlinks.junction_kind[2] = 999;
+    s.superlinks.node_row[1][2] = 3;
+    s.superlinks.node_col[1][2] = 3;
+    EXPECT_EQ(place(), 0);
+    EXPECT_EQ(s.junction_cell[2], 9);
+}
+
+TEST_F(PipeNetwork, PositionOutsideTheMaskIsAnError) {
+    s.cell_number_grid[2][2] = 0;  // a hole under the pipe nodes
+    pipe_network(s, 1, 1, 1);
+    const std::string out = printed([&] { place_tile_drain_network(s); });
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_NE(out.find("node of superlink 1 of the pipe network lies at row 2 col 2"),
+              std::string::npos);
+    reset_process_globals();
+    s.cell_number_grid[2][2] = 5;
+    pipe_network(s, 1, 1, 1);
+    s.superlinks.junction_row[1] = 4;  // beyond the grid
+    printed([&] { place_tile_drain_network(s); });
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
+TEST_F(PipeNetwork, CountsBeyondThePositionsReadAreRefused) {
+    pipe_network(s, 2, 1, 1);
+    s.superlinks.num_junctions = 3;  // one junction more than positions
+    printed([&] { place_tile_drain_network(s); });
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
+TEST_F(WatershedInput, PipeNetworkFileThatCannotBeOpenedIsCode4) {
+    grid(1, 1, 10.0);
+    s.storm_sewer_on = 1;
+    s.storm_sewer_name = "missing.pipes";
+    s.grid_pipe_name = "missing.grid";
+    read_tile_drain_network(s);
+    EXPECT_EQ(error_record.code, 4);
+    EXPECT_STREQ(error_record.text1, "tile drain grid pipe");
+    EXPECT_STREQ(error_record.text2, "missing.pipes");
+}
+
+TEST_F(WatershedInput, DikeCodesAreReadPerCell) {
+    grid(2, 2, 10.0);
+    s.cell_number_grid.release();
+    s.outlet_row = 1;
+    s.outlet_col = 1;
+    mask(map_text(20, 0, 20, 0, 2, 2, "1 1\n0 1\n"));
+    alloc_2d_int(s.cell_number_grid, 3, 3);
+    read_watershed_mask(s);
+    s.dike_on = 1;
+    s.dike_name = (dir.path() / "dikes.map").string();
+    dir.write("dikes.map", map_text(20, 0, 20, 0, 2, 2, "2 8\n9 4\n"));
+    printed([&] { read_dike_map(s); });
+    EXPECT_EQ(error_record.fatal, 0);
+    ASSERT_EQ(s.dike_code.last(), 3u);
+    EXPECT_EQ(s.dike_code[1], 2);
+    EXPECT_EQ(s.dike_code[2], 8);
+    EXPECT_EQ(s.dike_code[3], 4);  // the 9 lies outside the mask
+}
+
+TEST_F(WatershedInput, DikeMapThatCannotBeOpenedStops) {
+    grid(1, 1, 10.0);
+    s.dike_on = 1;
+    s.dike_name = "no_such.dike";
+    const std::string out = printed([&] { read_dike_map(s); });
+    EXPECT_EQ(out, "Can't open input dike mask file named: no_such.dike\n\n");
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
+TEST_F(WatershedInput, OverlandBoundaryWithoutItsTableIsCode84BeforeAnyValue) {
+    grid(1, 1, 10.0);
+    s.cell_count = 1;
+    s.overland_boundary_on = 1;
+    s.mapping_table_on = 1;
+    s.table_present[12] = 0;
+    read_overland_boundary(s);
+    EXPECT_EQ(error_record.code, 84);
+    EXPECT_EQ(s.ov_boundary_type.last(), 1u);
+    EXPECT_EQ(s.ov_boundary_type[1], 0);
+}
+
+TEST_F(WatershedInput, FeaturesThatAreOffReadNothing) {
+    grid(1, 1, 10.0);
+    read_tile_drain_network(s);
+    read_dike_map(s);
+    setup_wetlands(s);
+    read_overland_boundary(s);
+    EXPECT_EQ(error_record.code, 0);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_TRUE(s.dike_code.empty());
+    EXPECT_TRUE(s.wetland_id.empty());
+    EXPECT_TRUE(s.ov_boundary_type.empty());
+}
+
+}  // namespace

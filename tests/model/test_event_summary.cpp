@@ -1,0 +1,212 @@
+// Tests of the event summary on a tiny hand-made run: the whole text of an event
+// with uniform rain, the no-rain case, the thresholds of the mass-conservation and
+// surface-water warnings, and the process and output lists.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "model/calendar.h"
+#include "model/event_summary.h"
+#include "model/globals.h"
+#include "model/model_state.h"
+
+namespace {
+
+std::string contents(std::FILE *f) {
+    std::fflush(f);
+    std::rewind(f);
+    std::string text;
+    char buffer[512];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    return text;
+}
+
+// An event of 20 mm/h for 30 minutes over 25 cells of 10 m that ended with
+// 400 m3 discharged and 100 m3 still on the surface, from 500 m3 of rain.
+class EventSummary : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_process_globals();
+        s.summary_file = std::tmpfile();
+        s.uniform_rain_on = 1;
+        s.rain_intensity = 20.0;
+        s.rain_duration = 30.0;
+        s.time_step = 10.0;
+        s.event_start_time = julian_day(1999, 6, 15, 8, 30, 0.0);
+        s.rain_steps_with_rain = 180;
+        s.rain_began_minutes = 0.0;
+        s.peak_calendar = {1999, 6, 15, 9, 5, 0};
+        s.peak_outlet_discharge = 0.1234;
+        s.event_rain_volume = 500.0;
+        s.outflow_volume = 400.0;
+        s.final_overland_volume = 100.0;
+        s.mass_input_original = 500.0;
+        s.mass_output_final = 500.0;
+        s.mass_conservation_error = 0.0;
+        s.map_interval_steps = 720;
+        s.hydrograph_interval_steps = 6;
+        s.grid_map_files_on = 1;
+    }
+    void TearDown() override {
+        std::fclose(s.summary_file);
+        s.summary_file = nullptr;
+        reset_process_globals();
+    }
+    std::string summary() {
+        write_event_summary(s);
+        return contents(s.summary_file);
+    }
+    model_state s;
+};
+
+TEST_F(EventSummary, WholeTextOfAUniformRainEvent) {
+    const std::string expected =
+        "\n\n"
+        "------------------------------------------------------------------------------\n"
+        "         KORVA EVENT RUNOFF SIMULATION SUMMARY\n"
+        "            Event began on 06/15/1999 at 08:30\n"
+        "   With uniform rainfall of   20.0 mm/h for   30.0 minutes.\n\n"
+        "elevation and gridsize are in meters\n"
+        "timestep                                    10.0 seconds\n"
+        "number of timesteps with rain:             180\n"
+        "elapsed time when rain began:               0.00\n \n"
+        "date/time of peak discharge:              6/15/1999  9:05:00\n"
+        "Event peak discharge (cubic meters per second):        0.1\n\n"
+        "Note: all volumes in cubic meters.\n"
+        "initial volume of overland flow:           0.0\n"
+        "inital liquid-equiv. volume of snow:       0.0\n \n"
+        "volume of total rainfall:                500.0\n"
+        "volume of interception:                    0.0\n"
+        "volume of direct evaporation:              0.0\n"
+        "volume of infiltrated water:               0.0\n"
+        "volume of water exfiltrated:               0.0\n"
+        "volume of discharge:                     400.0\n"
+        "volume from overland point sources:        0.0\n"
+        "volume remaining on surface:             100.0\n"
+        "final volume of snow (cu. m):              0.0\n \n"
+        "mass conservation error:              0.000000 percent\n"
+        "Note: positive mass conservation error indicates mass was created.\n"
+        "Mass input + original mass:           500.000000 m3\n"
+        "Mass output + final mass:             500.000000 m3\n"
+        "mass cleanup error from overland:      0.000000 m3\n"
+        "\n THE FOLLOWING WARNINGS ARE GIVEN:\n"
+        "-The volume of water remaining on the watershed surface at the end of the\n"
+        " simulation is more than 5 percent of the rainfall volume.  Runoff may not\n"
+        " be complete, or water is held in pits of the DEM.  Consider extending\n"
+        " the simulation time, or repair the DEM, as necesary.\n"
+        "\n THE FOLLOWING INPUTS WERE READ:\n"
+        "A ZEP Project File was used.\n"
+        "Floating point DRELM maps were read.\n"
+        "\n THE FOLLOWING PROCESSES WERE SIMULATED:\n"
+        "Uniform overland roughness.\n"
+        "\n THE FOLLOWING OUTPUT MAPS WERE WRITTEN EVERY 720 TIMESTEP(S):\n"
+        "\n THE FOLLOWING ASCII OUTPUT FILES WERE WRITTEN TO EVERY 6 TIMESTEP(S):\n"
+        "     hydrograph at the catchment outlet.\n";
+    EXPECT_EQ(summary(), expected);
+}
+
+TEST_F(EventSummary, EventWithoutRainPrintsMinusOneHundredPercent) {
+    s.event_rain_volume = 0.0;
+    s.final_overland_volume = 0.0;
+    s.mass_conservation_error = -1.0;
+    const std::string text = summary();
+    EXPECT_NE(text.find("mass conservation error:             -100.000000 percent\n"
+                        "Note: positive mass conservation error indicates mass was created.\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("mass cleanup error from overland:      0.000000 m3\n"
+                        "Note: no rainfall was input.\n"),
+              std::string::npos);
+}
+
+TEST_F(EventSummary, NegativeErrorHasItsOwnNote) {
+    s.mass_conservation_error = -0.001;
+    const std::string text = summary();
+    EXPECT_NE(text.find("mass conservation error:             -0.100000 percent\n"
+                        "Note: negative mass conservation error indicates mass was gained.\n"),
+              std::string::npos);
+    EXPECT_EQ(text.find("no rainfall"), std::string::npos);
+}
+
+TEST_F(EventSummary, TwoPercentIsNoWarningAndJustAboveIs) {
+    s.final_overland_volume = 0.0;
+    s.mass_conservation_error = 0.02;
+    std::string text = summary();
+    EXPECT_EQ(text.find("-Mass conservation error (absolute)"), std::string::npos);
+    EXPECT_NE(text.find("No Warnings.\n"), std::string::npos);
+
+    std::fclose(s.summary_file);
+    s.summary_file = std::tmpfile();
+    s.mass_conservation_error = -0.02000001;
+    text = summary();
+    EXPECT_NE(text.find("-Mass conservation error (absolute) is larger than typical values (<2 "
+                        "percent).\n"),
+              std::string::npos);
+    EXPECT_NE(text.find(" in the development of KORVA.  You should first check for errors in the\n"),
+              std::string::npos);
+    EXPECT_NE(text.find(" time step may also help alleviate this problem.\n\n"), std::string::npos);
+    EXPECT_EQ(text.find("No Warnings."), std::string::npos);
+}
+
+TEST_F(EventSummary, SurfaceWaterOfExactlyFivePercentIsNoWarning) {
+    s.final_overland_volume = 25.0;  // 5 percent of 500 m3
+    EXPECT_EQ(summary().find("-The volume of water remaining"), std::string::npos);
+}
+
+TEST_F(EventSummary, RainfallIncludesTheInterceptedRain) {
+    s.event_rain_volume = 450.0;        // reached the ground
+    s.event_interception_volume = 50.0; // held on the canopy
+    s.interception_on = 1;
+    const std::string text = summary();
+    EXPECT_NE(text.find("volume of total rainfall:                500.0\n"
+                        "volume of interception:                   50.0\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("Interception losses.\n"), std::string::npos);
+}
+
+TEST_F(EventSummary, ProcessesAndOutputsInTheirOrder) {
+    s.interception_on = 1;
+    s.roughness_map_on = 1;
+    s.retention_on = 1;
+    s.inf_green_ampt = 1;
+    s.initial_moisture_on = 1;
+    s.in_hyd_location_on = 1;
+    s.datasets_on = 1;
+    s.binary_datasets = 1;
+    s.depth_out = 1;
+    s.dis_rain_out = 1;
+    const std::string text = summary();
+    EXPECT_NE(text.find("\n THE FOLLOWING PROCESSES WERE SIMULATED:\n"
+                        "Interception losses.\n"
+                        "Distributed overland roughness.\n"
+                        "Distributed initial soil moisture.\n"
+                        "Uniform retention depth.\n"
+                        "Green & Ampt infiltration.\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("Locations where discharge hydrographs are to be written.\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("BINARY ZEP maps of:\n"
+                        "     overland flow depth.\n"
+                        "     distributed rainfall rate.\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("     hydrograph at the catchment outlet.\n"
+                        "     hydrographs at selected locations.\n"),
+              std::string::npos);
+}
+
+TEST_F(EventSummary, GaugeRainWithInverseDistance) {
+    s.uniform_rain_on = 0;
+    s.gauge_file_on = 1;
+    s.inverse_distance_on = 1;
+    EXPECT_NE(summary().find("With raingage data using inverse-distance squared "
+                             "interpolation.\n\n"),
+              std::string::npos);
+}
+
+TEST_F(EventSummary, SummarySwitchOffWritesNothing) {
+    s.event_summary_switch = 0;
+    EXPECT_EQ(summary(), "");
+}
+
+}  // namespace
