@@ -1,7 +1,7 @@
 // The GML drivers: initial run, iterations of finite-difference Jacobian and
 // Marquardt lambda search, the final run with the best parameters, statistics
-// and the results section. MODE "estimation" (and, later, regularisation)
-// reaches them from calibration_main.
+// and the results section. MODE "estimation" and "regularization" (prior
+// information as regularisation) reach them from calibration_main.
 #include "calibrator/engine/gml_driver.h"
 
 #include <cmath>
@@ -225,7 +225,14 @@ void final_run(gml_run &g) {
     }
     std::remove(g.names.restart_name.c_str());
     announce_final_run();
-    if (g.all_at_limits == 0) {
+    if (!g.estimation()) {
+        // Regularisation always records the final run, and never the
+        // "maximum number of iterations" lines.
+        std::fprintf(g.record, "\n");
+        closing_lines(g.record);
+        std::fprintf(g.record, "\n");
+        std::fprintf(g.record, "\n");
+    } else if (g.all_at_limits == 0) {
         std::fprintf(g.record, "Optimization complete: Maximum number of optimization iterations completed.\n");
         std::fprintf(g.record, "Total Model Calls:\t%d\n", g.model_calls);
         std::fprintf(g.record, "\n");
@@ -239,10 +246,12 @@ void final_run(gml_run &g) {
     if (g.status == 0 && g.all_at_limits == 1) {
         report_both(g.record, "Optimisation complete: all parameters at their limits.\n");
         report_both(g.record, "Total Model Calls:\t%d\n", g.model_calls);
-        std::fprintf(g.record, "\n");
-        closing_lines(g.record);
-        std::fprintf(g.record, "\n");
-        std::fprintf(g.record, "\n");
+        if (g.estimation()) {
+            std::fprintf(g.record, "\n");
+            closing_lines(g.record);
+            std::fprintf(g.record, "\n");
+            std::fprintf(g.record, "\n");
+        }
     }
     g.finished = true;
 }
@@ -323,6 +332,15 @@ void jacobian_step(gml_run &g) {
     if (g.iteration == 1) restore_best_jacobian_rows(g);
     check_parameter_effect(g.cd, g.w.jacobian, g.w.prior, g.record);
     write_sensitivities(g.cd, g.w.jacobian, g.w.prior, g.names, g.iteration, g.sensitivity, 0);
+    if (!g.estimation()) {
+        // The Jacobian's runs leave the base model values alone, so the
+        // iteration's starting phi is scored again from them, with the weight
+        // factor now in force.
+        rescore(g, base_values);
+        if (g.status != 0) return;
+        print_weight_factor(g.cd, g.phi);
+        write_weight_factor(g.record, g.cd, g.phi);
+    }
 }
 
 // Adjustable parameters back to the iteration's base values, tied ones after them.
@@ -558,7 +576,7 @@ calib_status run_gml(gml_run &g, gml_mode mode) {
             std::printf("\n\nError opening the restart file.\n");
             std::printf("Possibly previous run was not halted prematurely.\n\n");
             std::fflush(stdout);
-            nr_exit(0);
+            return 1;
         }
         std::fclose(f);
         std::printf("\nWith max_iterations %d no iteration is made, so there is nothing to restart.\n",
@@ -596,12 +614,10 @@ calib_status optimise_estimation(int argc, char *argv[], control_data &cd, file_
     return run_gml(g, gml_mode::estimation);
 }
 
-calib_status optimise_regularisation(int /*argc*/, char * /*argv*/[], control_data & /*cd*/,
-                                     file_names /*names*/, std::FILE * /*record*/,
-                                     std::FILE * /*sensitivity*/, std::FILE * /*matrix*/,
-                                     std::FILE * /*parameter_values*/,
-                                     template_file_table & /*templates*/,
-                                     instruction_file_table & /*instructions*/) {
-    std::printf("\nRegularisation mode is not available in this build.\n");
-    return 1;
+calib_status optimise_regularisation(int argc, char *argv[], control_data &cd, file_names names,
+                                     std::FILE *record, std::FILE *sensitivity, std::FILE * /*matrix*/,
+                                     std::FILE *parameter_values, template_file_table &templates,
+                                     instruction_file_table &instructions) {
+    gml_run g(argc, argv, cd, names, record, sensitivity, parameter_values, templates, instructions);
+    return run_gml(g, gml_mode::regularisation);
 }
