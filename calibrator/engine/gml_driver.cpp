@@ -537,20 +537,12 @@ void completion(gml_run &g) {
     if (cd.max_iterations == -1) restore_best_jacobian_rows(g);
     if (g.status == 0 && cd.max_iterations != 0) {
         write_sensitivities(cd, w.best_jacobian, w.prior, g.names, g.iteration, g.sensitivity, 1);
-        // The weight matrix is diagonal; the statistics take it whole.
-        const int rows = w.rows;
-        double_matrix dense = dmatrix(1, rows, 1, rows);
-        for (int k = 1; k <= rows; ++k) dense(k, k) = w.weights[k];
         if (g.estimation()) {
-            parameter_covariance(w.best_jacobian, dense, g.phi, w.covariance, cd, g.singular);
+            parameter_covariance(w.best_jacobian, w.weights, g.phi, w.covariance, cd, g.singular);
         } else {
-            double_matrix prior_dense = dmatrix(1, w.r, 1, w.r);
-            for (int k = 1; k <= w.r; ++k) prior_dense(k, k) = w.prior_weights[k];
-            parameter_covariance_regularised(w.best_jacobian, dense, w.prior, prior_dense, g.phi,
-                                             w.covariance, cd, g.singular);
-            free_dmatrix(prior_dense, 1, w.r, 1, w.r);
+            parameter_covariance_regularised(w.best_jacobian, w.weights, w.prior, w.prior_weights,
+                                             g.phi, w.covariance, cd, g.singular);
         }
-        free_dmatrix(dense, 1, rows, 1, rows);
         for (int i = 1; i <= w.a; ++i) {
             for (int j = 1; j <= w.a; ++j) w.correlation_input(i, j) = w.covariance(i, j);
         }
