@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Every step of the calibration program returns one of these: 0 success, 1 failure.
@@ -194,4 +195,8 @@ struct template_file_table {
 
 struct instruction_file_table {
     std::array<std::FILE *, max_instruction_files + 1> files{};
+    // Observation name -> number (the first of equal names), built once by the
+    // instruction reader so that every name is found without a search.
+    std::unordered_map<std::string, int> observation_index;
+    bool observation_index_built = false;
 };

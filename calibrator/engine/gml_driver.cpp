@@ -1,7 +1,7 @@
 // The GML drivers: initial run, iterations of finite-difference Jacobian and
 // Marquardt lambda search, the final run with the best parameters, statistics
-// and the results section. MODE "estimation" (and, later, regularisation)
-// reaches them from calibration_main.
+// and the results section. MODE "estimation" and "regularization" (prior
+// information as regularisation) reach them from calibration_main.
 #include "calibrator/engine/gml_driver.h"
 
 #include <cmath>
@@ -225,7 +225,14 @@ void final_run(gml_run &g) {
     }
     std::remove(g.names.restart_name.c_str());
     announce_final_run();
-    if (g.all_at_limits == 0) {
+    if (!g.estimation()) {
+        // Regularisation always records the final run, and never the
+        // "maximum number of iterations" lines.
+        std::fprintf(g.record, "\n");
+        closing_lines(g.record);
+        std::fprintf(g.record, "\n");
+        std::fprintf(g.record, "\n");
+    } else if (g.all_at_limits == 0) {
         std::fprintf(g.record, "Optimization complete: Maximum number of optimization iterations completed.\n");
         std::fprintf(g.record, "Total Model Calls:\t%d\n", g.model_calls);
         std::fprintf(g.record, "\n");
@@ -239,10 +246,12 @@ void final_run(gml_run &g) {
     if (g.status == 0 && g.all_at_limits == 1) {
         report_both(g.record, "Optimisation complete: all parameters at their limits.\n");
         report_both(g.record, "Total Model Calls:\t%d\n", g.model_calls);
-        std::fprintf(g.record, "\n");
-        closing_lines(g.record);
-        std::fprintf(g.record, "\n");
-        std::fprintf(g.record, "\n");
+        if (g.estimation()) {
+            std::fprintf(g.record, "\n");
+            closing_lines(g.record);
+            std::fprintf(g.record, "\n");
+            std::fprintf(g.record, "\n");
+        }
     }
     g.finished = true;
 }
@@ -323,6 +332,15 @@ void jacobian_step(gml_run &g) {
     if (g.iteration == 1) restore_best_jacobian_rows(g);
     check_parameter_effect(g.cd, g.w.jacobian, g.w.prior, g.record);
     write_sensitivities(g.cd, g.w.jacobian, g.w.prior, g.names, g.iteration, g.sensitivity, 0);
+    if (!g.estimation()) {
+        // The Jacobian's runs leave the base model values alone, so the
+        // iteration's starting phi is scored again from them, with the weight
+        // factor now in force.
+        rescore(g, base_values);
+        if (g.status != 0) return;
+        print_weight_factor(g.cd, g.phi);
+        write_weight_factor(g.record, g.cd, g.phi);
+    }
 }
 
 // Adjustable parameters back to the iteration's base values, tied ones after them.
@@ -519,20 +537,12 @@ void completion(gml_run &g) {
     if (cd.max_iterations == -1) restore_best_jacobian_rows(g);
     if (g.status == 0 && cd.max_iterations != 0) {
         write_sensitivities(cd, w.best_jacobian, w.prior, g.names, g.iteration, g.sensitivity, 1);
-        // The weight matrix is diagonal; the statistics take it whole.
-        const int rows = w.rows;
-        double_matrix dense = dmatrix(1, rows, 1, rows);
-        for (int k = 1; k <= rows; ++k) dense(k, k) = w.weights[k];
         if (g.estimation()) {
-            parameter_covariance(w.best_jacobian, dense, g.phi, w.covariance, cd, g.singular);
+            parameter_covariance(w.best_jacobian, w.weights, g.phi, w.covariance, cd, g.singular);
         } else {
-            double_matrix prior_dense = dmatrix(1, w.r, 1, w.r);
-            for (int k = 1; k <= w.r; ++k) prior_dense(k, k) = w.prior_weights[k];
-            parameter_covariance_regularised(w.best_jacobian, dense, w.prior, prior_dense, g.phi,
-                                             w.covariance, cd, g.singular);
-            free_dmatrix(prior_dense, 1, w.r, 1, w.r);
+            parameter_covariance_regularised(w.best_jacobian, w.weights, w.prior, w.prior_weights,
+                                             g.phi, w.covariance, cd, g.singular);
         }
-        free_dmatrix(dense, 1, rows, 1, rows);
         for (int i = 1; i <= w.a; ++i) {
             for (int j = 1; j <= w.a; ++j) w.correlation_input(i, j) = w.covariance(i, j);
         }
@@ -558,7 +568,7 @@ calib_status run_gml(gml_run &g, gml_mode mode) {
             std::printf("\n\nError opening the restart file.\n");
             std::printf("Possibly previous run was not halted prematurely.\n\n");
             std::fflush(stdout);
-            nr_exit(0);
+            return 1;
         }
         std::fclose(f);
         std::printf("\nWith max_iterations %d no iteration is made, so there is nothing to restart.\n",
@@ -596,12 +606,10 @@ calib_status optimise_estimation(int argc, char *argv[], control_data &cd, file_
     return run_gml(g, gml_mode::estimation);
 }
 
-calib_status optimise_regularisation(int /*argc*/, char * /*argv*/[], control_data & /*cd*/,
-                                     file_names /*names*/, std::FILE * /*record*/,
-                                     std::FILE * /*sensitivity*/, std::FILE * /*matrix*/,
-                                     std::FILE * /*parameter_values*/,
-                                     template_file_table & /*templates*/,
-                                     instruction_file_table & /*instructions*/) {
-    std::printf("\nRegularisation mode is not available in this build.\n");
-    return 1;
+calib_status optimise_regularisation(int argc, char *argv[], control_data &cd, file_names names,
+                                     std::FILE *record, std::FILE *sensitivity, std::FILE * /*matrix*/,
+                                     std::FILE *parameter_values, template_file_table &templates,
+                                     instruction_file_table &instructions) {
+    gml_run g(argc, argv, cd, names, record, sensitivity, parameter_values, templates, instructions);
+    return run_gml(g, gml_mode::regularisation);
 }

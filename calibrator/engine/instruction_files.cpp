@@ -52,18 +52,30 @@ bool read_whole(std::FILE *f, std::string &text) {
     return std::ferror(f) == 0;
 }
 
+// Observation names to numbers; of equal names the first is kept.
+void build_observation_index(const control_data &cd, instruction_file_table &table) {
+    table.observation_index.clear();
+    table.observation_index.reserve(static_cast<std::size_t>(cd.observation_count));
+    for (int k = 1; k <= cd.observation_count; ++k) {
+        table.observation_index.emplace(cd.observations[k].name, k);
+    }
+    table.observation_index_built = true;
+}
+
 // The first observation whose name equals `name` as written, in upper case or
 // in lower case.
-int find_observation(const control_data &cd, const std::string &name) {
+int find_observation(const std::unordered_map<std::string, int> &index, const std::string &name) {
     std::string upper = name;
     std::string lower = name;
     for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (int k = 1; k <= cd.observation_count; ++k) {
-        const std::string &obs = cd.observations[k].name;
-        if (obs == name || obs == upper || obs == lower) return k;
+    int first = 0;
+    const std::string *forms[] = {&name, &upper, &lower};
+    for (const std::string *form : forms) {
+        const auto at = index.find(*form);
+        if (at != index.end() && (first == 0 || at->second < first)) first = at->second;
     }
-    return 0;
+    return first;
 }
 
 std::string trimmed(const std::string &s) {
@@ -87,7 +99,7 @@ bool whole_number(const std::string &s, int &n) {
 }
 
 struct instruction_parser {
-    const control_data &cd;
+    const std::unordered_map<std::string, int> &observation_index;
     const std::string &file_name;
     const std::string &text;
     std::size_t pos = 0;
@@ -125,7 +137,7 @@ struct instruction_parser {
     }
 
     calib_status observation_of(const std::string &written, int &k) {
-        k = find_observation(cd, written);
+        k = find_observation(observation_index, written);
         if (k == 0) return fail("\"" + written + "\" is not an observation of the control file");
         return 0;
     }
@@ -231,7 +243,8 @@ calib_status load_instructions(control_data &cd, int k, instruction_file_table &
     }
     const char marker = text[4];
     const std::string body = eol == std::string::npos ? std::string() : text.substr(eol + 1);
-    instruction_parser parser{cd, name, body};
+    if (!table.observation_index_built) build_observation_index(cd, table);
+    instruction_parser parser{table.observation_index, name, body};
     return parser.parse(marker, steps);
 }
 
@@ -342,6 +355,7 @@ struct output_cursor {
 }  // namespace
 
 calib_status check_instruction_files(control_data &cd, instruction_file_table &table) {
+    build_observation_index(cd, table);
     for (int k = 1; k <= cd.instruction_count; ++k) {
         std::vector<instruction_step> steps;
         if (load_instructions(cd, k, table, steps) != 0) return 1;

@@ -4,8 +4,11 @@
 
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "calibrator/engine/instruction_files.h"
@@ -37,10 +40,26 @@ calib_status run_model_command(const control_data &cd) {
     return 0;
 }
 
+calib_status remove_model_output_files(const control_data &cd) {
+    for (int k = 1; k <= cd.instruction_count; ++k) {
+        const std::string &name = cd.instruction_files[k].output_name;
+        errno = 0;
+        if (std::remove(name.c_str()) != 0 && errno != ENOENT) {
+            std::printf("\nCannot remove model output file %s before the model run (%s);\n",
+                        name.c_str(), std::strerror(errno));
+            std::printf("its old values would be read as this run's results.\n");
+            return 1;
+        }
+    }
+    return 0;
+}
+
 calib_status run_model_once(control_data &cd, const file_names &names, int value_kind,
                             template_file_table &templates, instruction_file_table &instructions,
                             bool check_stop) {
-    calib_status status = 0;
+    // A model that fails to write an output file then fails the run instead of
+    // leaving the previous run's values to be read.
+    calib_status status = remove_model_output_files(cd);
     for (int j = 1; j <= cd.template_count && status == 0; ++j) {
         status = write_model_input_file(cd, names, j, value_kind, templates);
     }

@@ -13,9 +13,13 @@ inline constexpr const char *stop_file_name = "varnock.stp";
 // model is reported as a warning.
 calib_status run_model_command(const control_data &cd);
 
-// Writes every model input file with the values of `value_kind`, runs the model,
-// reads every output file into model_value[value_kind] and, when `check_stop`
-// is set, looks at the stop file.
+// Removes every model output file named in the instruction/output pairs (a
+// file that is not there is fine); status 1 when one cannot be removed.
+calib_status remove_model_output_files(const control_data &cd);
+
+// Removes the model output files, writes every model input file with the
+// values of `value_kind`, runs the model, reads every output file into
+// model_value[value_kind] and, when `check_stop` is set, looks at the stop file.
 calib_status run_model_once(control_data &cd, const file_names &names, int value_kind,
                             template_file_table &templates, instruction_file_table &instructions,
                             bool check_stop);

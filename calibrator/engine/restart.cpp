@@ -110,7 +110,7 @@ calib_status read_restart(restart_state &s, control_data &cd, const file_names &
         std::printf("\n\nError opening the restart file.\n");
         std::printf("Possibly previous run was not halted prematurely.\n\n");
         std::fflush(stdout);
-        nr_exit(0);
+        return 1;
     }
     restart_reader r{f, names.restart_name, "", true};
     const int a = cd.adjustable_count;

@@ -36,8 +36,8 @@ calib_status write_restart_file_regularised(const restart_state &s, const contro
 
 // Reads the file back into the same places (the partial Jacobian settings and
 // the model values, parameter values, group shares and lambda into `cd`). A
-// missing file ends the program with status 0 after its message; a file that
-// does not hold the described items for this problem gives status 1.
+// missing file gives status 1 after its message, and so does a file that
+// does not hold the described items for this problem.
 calib_status read_restart_file(restart_state &s, control_data &cd, const file_names &names);
 calib_status read_restart_file_regularised(restart_state &s, control_data &cd,
                                            const file_names &names);

@@ -3,11 +3,10 @@
 // end of an estimation or regularisation run.
 #include "calibrator/engine/run_reports.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 
+#include "calibrator/engine/reports.h"
 #include "calibrator/engine/start_up_services.h"
 #include "calibrator/engine/statistics.h"
 
@@ -131,24 +130,9 @@ void write_record_header(std::FILE *record, std::FILE *parameter_values,
         std::fprintf(record, "      %s               %lf\n", cd.parameters[p].name.c_str(),
                      shown_value(cd.parameters[p]));
     }
-    for (int p = 1; p <= cd.parameter_count; ++p) {
-        std::fprintf(parameter_values, "%lf\n", shown_value(cd.parameters[p]));
-    }
-    std::fflush(parameter_values);
-}
-
-void rewrite_parameter_value_file(std::FILE *parameter_values, const control_data &cd,
-                                  const std::vector<double> &values) {
-    std::rewind(parameter_values);
-    for (int p = 1; p <= cd.parameter_count; ++p) {
-        std::fprintf(parameter_values, "%lf\n", native_value(cd.parameters[p], values[p]));
-    }
-    std::fflush(parameter_values);
-    // Shorter values than before must not leave the old file's tail behind.
-    const long end = std::ftell(parameter_values);
-    if (end >= 0 && ftruncate(fileno(parameter_values), static_cast<off_t>(end)) != 0) {
-        std::printf("\nCannot shorten the parameter value file.\n");
-    }
+    std::vector<double> values(static_cast<std::size_t>(cd.parameter_count) + 1, 0.0);
+    for (int p = 1; p <= cd.parameter_count; ++p) values[static_cast<std::size_t>(p)] = cd.parameters[p].value;
+    write_parameter_value_file(parameter_values, cd, values);
 }
 
 void write_optimisation_results(std::FILE *record, double phi, const double_matrix &covariance,

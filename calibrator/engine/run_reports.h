@@ -13,15 +13,10 @@ void print_start_up(double measurement_phi_value, double regularisation_phi_valu
                     double total_phi, const control_data &cd, const std::string &case_name);
 
 // "OPTIMIZATION RECORD" header of the run record; also writes every parameter's
-// current value to the parameter value file.
+// current value to the parameter value file (through write_parameter_value_file).
 void write_record_header(std::FILE *record, std::FILE *parameter_values,
                          double measurement_phi_value, double regularisation_phi_value,
                          double total_phi, const control_data &cd);
-
-// Rewrites the parameter value file from the start with `values` (stored
-// values, 1-based over all parameters).
-void rewrite_parameter_value_file(std::FILE *parameter_values, const control_data &cd,
-                                  const std::vector<double> &values);
 
 // The "OPTIMISATION RESULTS" section. The matrices and eigenvalues are over the
 // adjustable parameters and are read only when statistics were computed

@@ -30,26 +30,30 @@ int weighted_count(const control_data &cd) {
     return count;
 }
 
-// total += factor J' Q J for a rows x a_count matrix J and rows square Q.
-void add_normal_product(const double_matrix &j, const double_matrix &q, int rows, int a_count,
+// total += factor J' Q J for a rows x a_count matrix J and the diagonal weight
+// matrix Q held as its diagonal q[1..rows]. The products are summed over the
+// rows in order, without forming Q or J' Q.
+void add_normal_product(const double_matrix &j, const double_vector &q, int rows, int a_count,
                         double factor, double_matrix &total) {
-    if (rows < 1) {
+    if (rows < 1 || a_count < 1) {
         return;
     }
-    double_matrix jt = dmatrix(1, a_count, 1, rows);
-    double_matrix jtq = dmatrix(1, a_count, 1, rows);
     double_matrix product = dmatrix(1, a_count, 1, a_count);
-    dmtranspose(j, rows, a_count, jt);
-    dmmult(jt, a_count, rows, q, rows, rows, jtq);
-    dmmult(jtq, a_count, rows, j, rows, a_count, product);
+    for (int k = 1; k <= rows; ++k) {
+        const double weight = q[k];
+        for (int r = 1; r <= a_count; ++r) {
+            const double weighted = j(k, r) * weight;
+            for (int c = 1; c <= a_count; ++c) {
+                product(r, c) += weighted * j(k, c);
+            }
+        }
+    }
     for (int r = 1; r <= a_count; ++r) {
         for (int c = 1; c <= a_count; ++c) {
             total(r, c) += factor * product(r, c);
         }
     }
     free_dmatrix(product, 1, a_count, 1, a_count);
-    free_dmatrix(jtq, 1, a_count, 1, rows);
-    free_dmatrix(jt, 1, a_count, 1, rows);
 }
 
 // True when the normal matrix cannot be inverted meaningfully: a variance that
@@ -143,7 +147,7 @@ constexpr t_point two_sided_95[] = {
 
 }  // namespace
 
-calib_status parameter_covariance(const double_matrix &jacobian, const double_matrix &weights,
+calib_status parameter_covariance(const double_matrix &jacobian, const double_vector &weights,
                                   double phi, double_matrix &covariance, const control_data &cd,
                                   int &singular) {
     const int a_count = cd.adjustable_count;
@@ -156,9 +160,9 @@ calib_status parameter_covariance(const double_matrix &jacobian, const double_ma
 }
 
 calib_status parameter_covariance_regularised(const double_matrix &jacobian,
-                                              const double_matrix &observation_weights,
+                                              const double_vector &observation_weights,
                                               const double_matrix &prior_matrix,
-                                              const double_matrix &prior_weights, double phi,
+                                              const double_vector &prior_weights, double phi,
                                               double_matrix &covariance, const control_data &cd,
                                               int &singular) {
     const int a_count = cd.adjustable_count;

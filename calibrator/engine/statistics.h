@@ -16,21 +16,22 @@ enum covariance_outcome {
 };
 
 // Covariance (A x A) = phi / (m - A) times the inverse of J' Q J, with J the
-// (O + R) x A Jacobian (observation rows, then prior rows), Q the (O + R) square
-// weight matrix and m the number of observations and prior equations of weight
+// (O + R) x A Jacobian (observation rows, then prior rows), Q the diagonal
+// weight matrix given by its diagonal (1..O + R, the squared weights) and m the number of observations and prior equations of weight
 // above 0. `singular` receives a covariance_outcome; unless it is 0 the
 // covariance is all zeros. Returns 0.
-calib_status parameter_covariance(const double_matrix &jacobian, const double_matrix &weights,
+calib_status parameter_covariance(const double_matrix &jacobian, const double_vector &weights,
                                   double phi, double_matrix &covariance, const control_data &cd,
                                   int &singular);
 
 // The same for regularisation: the normal matrix is J' Qo J + weight_factor^2 X' Qp X
-// with J the O x A observation Jacobian, Qo the O square observation weights, X
-// the R x A prior matrix and Qp the R square prior weights.
+// with J the O x A observation Jacobian, Qo the observation weights (1..O), X
+// the R x A prior matrix and Qp the prior weights (1..R), both diagonals of
+// squared weights.
 calib_status parameter_covariance_regularised(const double_matrix &jacobian,
-                                              const double_matrix &observation_weights,
+                                              const double_vector &observation_weights,
                                               const double_matrix &prior_matrix,
-                                              const double_matrix &prior_weights, double phi,
+                                              const double_vector &prior_weights, double phi,
                                               double_matrix &covariance, const control_data &cd,
                                               int &singular);
 

@@ -135,7 +135,7 @@ TEST(VarnockModes, SingleRunCannotBeRestarted) {
     scratch_dir d;
     line_case(d);
     auto r = d.run(VARNOCK_EXE, {"line.pst", "/r"});
-    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.exit_status, 1);
     EXPECT_TRUE(contains(r.out, "\n\nError opening the restart file.\n"
                                 "Possibly previous run was not halted prematurely.\n\n"))
         << r.out;

@@ -74,11 +74,11 @@ TEST(VarnockGmlRestart, StoppedRunResumedWithSlashRMatchesAnUninterruptedRun) {
     EXPECT_EQ(record.substr(record.find("OPTIMISATION RESULTS")), results_whole);
 }
 
-TEST(VarnockGmlRestart, SlashRWithoutRestartFileEndsWithItsMessage) {
+TEST(VarnockGmlRestart, SlashRWithoutRestartFileFailsWithItsMessage) {
     scratch_dir d;
     write_rat42(d);
     auto r = d.run(VARNOCK_EXE, {"case.pst", "/r"});
-    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.exit_status, 1);
     EXPECT_TRUE(contains(r.out, "\n\nError opening the restart file.\n"
                                 "Possibly previous run was not halted prematurely.\n\n"))
         << r.out;

@@ -175,6 +175,33 @@ TEST(VarnockFailedRuns, ModelThatFailsWithoutOutput) {
     EXPECT_EQ(d.read("line.rec"), "");
 }
 
+TEST(VarnockFailedRuns, ModelThatWritesItsOutputOnlyOnceFailsTheNextRun) {
+    // Estimation: the initial run writes model.out, the first Jacobian run
+    // writes nothing and must not read the initial run's values again.
+    scratch_dir d;
+    const std::string control = line_case(d);
+    d.write("line.pst", replaced(replaced(control, "none 0 0.01", "none 5 0.01"), "sh model.sh",
+                                 "sh once.sh"));
+    d.write("once.sh", "[ -f done ] && exit 0\ntouch done\nsh model.sh\n");
+    auto r = d.run(VARNOCK_EXE, {"line.pst"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_TRUE(contains(r.out, "Cannot open model output file model.out")) << r.out;
+    EXPECT_TRUE(d.exists("done"));
+    EXPECT_FALSE(d.exists("model.out"));
+    EXPECT_FALSE(contains(d.read("line.rec"), "OPTIMISATION RESULTS"));
+}
+
+TEST(VarnockFailedRuns, StaleOutputFromAnEarlierSessionIsNotRead) {
+    scratch_dir d;
+    const std::string control = line_case(d);
+    d.write("line.pst", replaced(control, "sh model.sh", "true"));
+    d.write("model.out", "y1 3.000000\ny2 5.000000\ny3 7.000000\n");
+    auto r = d.run(VARNOCK_EXE, {"line.pst"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_TRUE(contains(r.out, "Cannot open model output file model.out")) << r.out;
+    EXPECT_FALSE(d.exists("model.out"));
+}
+
 TEST(VarnockFailedRuns, TemplateNamingNoParameterStopsBeforeTheModelRuns) {
     scratch_dir d;
     line_case(d);

@@ -144,6 +144,33 @@ TEST_F(Instructions, ObservationNamesMatchInEitherCase) {
     EXPECT_DOUBLE_EQ(value(2), 2.5);
 }
 
+TEST_F(Instructions, EqualNamesGoToTheFirstObservation) {
+    // "q" written as is matches observation 3; its upper-case form matches the
+    // earlier observation 2, which wins as the first match.
+    add_observations({"a", "Q", "q", "q"});
+    ASSERT_EQ(run("pif $\nl1 !q! w !a!\n", "4.5 1.5\n"), 0) << printed;
+    EXPECT_DOUBLE_EQ(value(2), 4.5);
+    EXPECT_DOUBLE_EQ(value(3), -999.0);
+    EXPECT_DOUBLE_EQ(value(4), -999.0);
+    EXPECT_DOUBLE_EQ(value(1), 1.5);
+}
+
+TEST_F(Instructions, ThousandsOfObservationsReadInOrder) {
+    std::vector<std::string> names;
+    std::string instructions = "pif $\n";
+    std::string output;
+    for (int k = 1; k <= 5000; ++k) {
+        names.push_back("obs" + std::to_string(k));
+        instructions += "l1 !" + names.back() + "!\n";
+        output += std::to_string(k * 0.5) + "\n";
+    }
+    for (const std::string &n : names) add_observations({n.c_str()});
+    ASSERT_EQ(run(instructions, output), 0) << printed;
+    EXPECT_DOUBLE_EQ(value(1), 0.5);
+    EXPECT_DOUBLE_EQ(value(2500), 1250.0);
+    EXPECT_DOUBLE_EQ(value(5000), 2500.0);
+}
+
 TEST_F(Instructions, CarriageReturnsInTheOutputReadTheSame) {
     add_observations({"h1", "h2"});
     ASSERT_EQ(run("pif $\nl1 [h1]1:10\nl1 [h2]1:10\n", "       1.0\r\n       2.0\r\n"), 0) << printed;

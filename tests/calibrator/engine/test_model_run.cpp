@@ -2,6 +2,8 @@
 // prior information and regularisation phi, the model command, and the stop file.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <string>
 
 #include "calibrator/engine/control_file.h"
@@ -267,6 +269,34 @@ TEST_F(OneModelRun, ModelThatWritesNothingIsAFailedRun) {
     EXPECT_EQ(run_model_once(cd, file_names{}, 0, templates, instructions, false), 1);
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_NE(printed.find("Cannot open model output file model.out"), std::string::npos) << printed;
+}
+
+TEST_F(OneModelRun, OutputOfAnEarlierRunIsNotReadAgain) {
+    // The model writes its output on the first call only; the second run must
+    // fail instead of reading the first run's values.
+    ASSERT_EQ(start("[ -f done ] || { touch done; sh model.sh; }"), 0);
+    ASSERT_EQ(run_model_once(cd, file_names{}, 0, templates, instructions, false), 0);
+    EXPECT_DOUBLE_EQ(cd.observations[1].model_value[0], 3.0);
+    cd.parameters[1].perturbed_value_1 = 1.5;
+    cd.parameters[2].perturbed_value_1 = 2.0;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run_model_once(cd, file_names{}, 1, templates, instructions, false), 1);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("Cannot open model output file model.out"), std::string::npos) << printed;
+    EXPECT_FALSE(exists("model.out"));
+}
+
+TEST_F(OneModelRun, OutputFileThatCannotBeRemovedFailsTheRun) {
+    ASSERT_EQ(start("sh model.sh"), 0);
+    // A directory in place of the output file cannot be removed as a file.
+    ASSERT_EQ(std::system("mkdir model.out && touch model.out/keep"), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run_model_once(cd, file_names{}, 0, templates, instructions, false), 1);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("Cannot remove model output file model.out before the model run"),
+              std::string::npos)
+        << printed;
+    EXPECT_FALSE(exists("model.in"));
 }
 
 TEST_F(OneModelRun, StopFileIsConsultedOnlyWhenAsked) {

@@ -73,15 +73,6 @@ TEST_F(Reports, RecordHeaderAndParameterValueFile) {
     EXPECT_EQ(read("case.par"), "1.000000\n10.000000\n0.500000\n");
 }
 
-TEST_F(Reports, ParameterValueFileIsRewrittenFromTheStart) {
-    control_data cd = report_problem();
-    std::FILE *par = std::fopen("case.par", "w");
-    std::fprintf(par, "123456.000000\n123456.000000\n123456.000000\n");
-    rewrite_parameter_value_file(par, cd, {0.0, 2.0, 2.0, 0.25});
-    std::fclose(par);
-    EXPECT_EQ(read("case.par"), "2.000000\n100.000000\n0.250000\n");
-}
-
 TEST_F(Reports, ResultsWithStatisticsAndConfidenceLimits) {
     control_data cd = report_problem();
     double_matrix cov = dmatrix(1, 2, 1, 2);

@@ -59,16 +59,18 @@ struct matrix_of {
     double operator()(int i, int j) const { return m(i, j); }
 };
 
-// Diagonal weight matrix of the squared weights.
-struct weight_matrix : matrix_of {
+// Diagonal weight matrix held as its diagonal of squared weights.
+struct weight_matrix {
+    double_vector m;
+    int n;
     explicit weight_matrix(std::initializer_list<double> weights)
-        : matrix_of(static_cast<int>(weights.size()), static_cast<int>(weights.size())) {
+        : m(dvector(1, static_cast<int>(weights.size()))), n(static_cast<int>(weights.size())) {
         int i = 1;
-        for (double w : weights) {
-            m(i, i) = w * w;
-            ++i;
-        }
+        for (double w : weights) m[i++] = w * w;
     }
+    ~weight_matrix() { free_dvector(m, 1, n); }
+    weight_matrix(const weight_matrix &) = delete;
+    weight_matrix &operator=(const weight_matrix &) = delete;
 };
 
 }  // namespace
