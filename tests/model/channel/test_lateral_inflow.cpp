@@ -188,4 +188,21 @@ TEST(ChannelSeepage, WaterTableAboveTheSurfaceFeedsTheChannel) {
     EXPECT_LT(s.chan.qriv[1][1], 0.0);
 }
 
+TEST(ChannelSeepage, RefusesBedWithoutThickness) {
+    clear_error_state();
+    model_state s;
+    three_cells(s, 0.5);
+    s.stream_loss = 1;
+    s.groundwater_on = 1;
+    chan_make(s.water_table_elevation, 3, "wt");
+    chan_make(s.chan.qriv, 3, 1, "qriv");
+    for (int k = 1; k <= 3; ++k) {
+        s.channels.Krb[k][1] = 3.6;
+        s.water_table_elevation[k] = 11.0;  // above the bed: the thickness divides
+    }
+    EXPECT_EQ(stream_aquifer_exchange(s), 0);
+    EXPECT_EQ(error_record.fatal, 1);
+    clear_error_state();
+}
+
 }  // namespace
