@@ -24,20 +24,6 @@ const std::array<const char *, 16> titles = {{
     "KORVA_LINKNODE_CBOD", "KORVA_LINKNODE_DO",
 }};
 
-int int_at(const array_1d<int> &a, int i) {
-    return !a.empty() && i >= 0 && static_cast<std::size_t>(i) <= a.last()
-               ? a[static_cast<std::size_t>(i)]
-               : 0;
-}
-
-bool node_value(const array_2d<double> &a, int node, int link, double &value) {
-    if (a.empty() || node < 1 || link < 1 || static_cast<std::size_t>(node) > a.rows() ||
-        static_cast<std::size_t>(link) > a.cols())
-        return false;
-    value = a[static_cast<std::size_t>(node)][static_cast<std::size_t>(link)];
-    return true;
-}
-
 constexpr const char *no_value = "0  -999.999   ";
 
 void write_header_into(model_state &s, std::FILE *f, int kind, int links) {
