@@ -71,6 +71,17 @@ inline void make_network(channel_network &net) {
         }
 }
 
+// Everything written so far to an open stream (a tmpfile), read from its start.
+inline std::string contents(std::FILE *f) {
+    std::fflush(f);
+    std::rewind(f);
+    std::string text;
+    char buffer[512];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    return text;
+}
+
 inline std::string read_text(const std::string &name) {
     std::ifstream in(name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
