@@ -99,7 +99,10 @@ void write_linknode_step(std::FILE *f, int counter, const channel_network &net,
             else
                 std::fprintf(f, "%s", no_value);
         } else {
-            const int nodes = int_at(net.node_count, l);
+            // The routed nodes of the link: a trapezoid link of NODES points has
+            // one node fewer, and a lake may have taken the last ones over.
+            const int nodes = net.comp_node_count.empty() ? int_at(net.node_count, l)
+                                                          : int_at(net.comp_node_count, l);
             std::fprintf(f, "%d   ", nodes);
             const int positions = net.max_node_count > nodes ? net.max_node_count : nodes;
             for (int n = 1; n <= positions; ++n) {

@@ -129,14 +129,22 @@ TEST(Cconnect, SkipsCellsOutsideTheGrid) {
     EXPECT_EQ(s.chan.con_vect[1][1], 3);
 }
 
-TEST(TrackMax, RaisesOnlyLowerMaxima) {
+TEST(TrackMax, RaisesOnlyLowerMaximaOfTheDepths) {
     clear_error_state();
     model_state s;
     three_cells(s, 0.2);
     s.chan.yp_max_flood[1][1] = 50.0;
+    s.chan.yp_max_flood[3][1] = 0.1;
     track_max_channel(s);
     EXPECT_DOUBLE_EQ(s.chan.yp_max_flood[1][1], 50.0);
-    EXPECT_DOUBLE_EQ(s.chan.yp_max_flood[2][1], s.channels.yp[2][1]);
+    // The maximum is a depth (surface less bed), not the water-surface elevation.
+    EXPECT_NEAR(s.chan.yp_max_flood[2][1], s.channels.yp[2][1] - s.channels.bel[2][1], 1e-12);
+    EXPECT_LT(s.chan.yp_max_flood[2][1], s.channels.bel[2][1]);
+    // A falling depth leaves the maximum where it was.
+    const double peak = s.chan.yp_max_flood[2][1];
+    s.chan.chan_depth[2][1] = 0.5 * peak;
+    track_max_channel(s);
+    EXPECT_DOUBLE_EQ(s.chan.yp_max_flood[2][1], peak);
 }
 
 TEST(ChannelSeepage, DeepWaterTableLoss) {
