@@ -86,7 +86,10 @@ bool array_block_elements(const long long *counts, int dims, std::size_t element
             return false;
         }
     }
-    const std::size_t limit = SIZE_MAX / (element_bytes == 0 ? 1 : element_bytes);
+    // One block's byte count must fit a pointer difference, or the array new refuses
+    // it by throwing instead of returning no block.
+    const std::size_t limit =
+        static_cast<std::size_t>(PTRDIFF_MAX) / (element_bytes == 0 ? 1 : element_bytes);
     for (int d = 0; d < dims; ++d) {
         const unsigned long long extent = static_cast<unsigned long long>(counts[d]) + 1ULL;
         if (extent != 0 && elements > limit / extent) {
@@ -179,7 +182,10 @@ bool growth_size_ok(std::size_t count, long long n, std::size_t element_bytes,
         print_negative_size_message(n);
         return false;
     }
-    const std::size_t limit = SIZE_MAX / (element_bytes == 0 ? 1 : element_bytes);
+    // One block's byte count must fit a pointer difference, or the array new refuses
+    // it by throwing instead of returning no block.
+    const std::size_t limit =
+        static_cast<std::size_t>(PTRDIFF_MAX) / (element_bytes == 0 ? 1 : element_bytes);
     const unsigned long long add = static_cast<unsigned long long>(n);
     if (add >= limit || count >= limit - 1 - add) {
         print_too_large_message();

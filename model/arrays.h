@@ -236,6 +236,33 @@ int alloc_stream_pumps(array_2d<T> &out, long long n, long long m) {
 }
 
 // ---------------------------------------------------------------------------
+// Tolerant reads for the writers: an array that is empty or does not reach the
+// index gives 0 (or false) instead of an access outside it.
+
+inline int int_at(const array_1d<int> &a, int i) {
+    return !a.empty() && i >= 0 && static_cast<std::size_t>(i) <= a.last()
+               ? a[static_cast<std::size_t>(i)]
+               : 0;
+}
+
+// Cell number at row i, column j of a cell grid.
+inline int cell_at(const array_2d<int> &cells, int i, int j) {
+    if (cells.empty() || i < 0 || j < 0 || static_cast<std::size_t>(i) > cells.rows() ||
+        static_cast<std::size_t>(j) > cells.cols())
+        return 0;
+    return cells[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
+}
+
+// Value at [node][link] of a per-node array, and whether the array holds it.
+inline bool node_value(const array_2d<double> &a, int node, int link, double &value) {
+    if (a.empty() || node < 1 || link < 1 || static_cast<std::size_t>(node) > a.rows() ||
+        static_cast<std::size_t>(link) > a.cols())
+        return false;
+    value = a[static_cast<std::size_t>(node)][static_cast<std::size_t>(link)];
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // checked_array: a growable, named, 1-based array (valid indexes 1..count) whose
 // every access is tested. An access out of range sets the bad-range flag and
 // reaches a scratch element instead of memory outside the array; the flag is

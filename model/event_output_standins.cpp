@@ -20,11 +20,6 @@ void write_sediment_outlet_line(model_state &, double, int) {
 
 void write_sediment_flux_line(model_state &) {}
 
-void write_channel_series_step(model_state &s) {
-    if (s.chan_depth_out_file || s.chan_discharge_out_file || s.chan_velocity_out_file)
-        report_feature_not_available("the channel link/node series");
-}
-
 void write_pipe_series_step(model_state &s) {
     if (s.pipe_head_file || s.pipe_tile_file || s.pipe_flow_file)
         report_feature_not_available("the pipe-network series");

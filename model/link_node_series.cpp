@@ -24,20 +24,6 @@ const std::array<const char *, 16> titles = {{
     "KORVA_LINKNODE_CBOD", "KORVA_LINKNODE_DO",
 }};
 
-int int_at(const array_1d<int> &a, int i) {
-    return !a.empty() && i >= 0 && static_cast<std::size_t>(i) <= a.last()
-               ? a[static_cast<std::size_t>(i)]
-               : 0;
-}
-
-bool node_value(const array_2d<double> &a, int node, int link, double &value) {
-    if (a.empty() || node < 1 || link < 1 || static_cast<std::size_t>(node) > a.rows() ||
-        static_cast<std::size_t>(link) > a.cols())
-        return false;
-    value = a[static_cast<std::size_t>(node)][static_cast<std::size_t>(link)];
-    return true;
-}
-
 constexpr const char *no_value = "0  -999.999   ";
 
 void write_header_into(model_state &s, std::FILE *f, int kind, int links) {
@@ -113,7 +99,10 @@ void write_linknode_step(std::FILE *f, int counter, const channel_network &net,
             else
                 std::fprintf(f, "%s", no_value);
         } else {
-            const int nodes = int_at(net.node_count, l);
+            // The routed nodes of the link: a trapezoid link of NODES points has
+            // one node fewer, and a lake may have taken the last ones over.
+            const int nodes = net.comp_node_count.empty() ? int_at(net.node_count, l)
+                                                          : int_at(net.comp_node_count, l);
             std::fprintf(f, "%d   ", nodes);
             const int positions = net.max_node_count > nodes ? net.max_node_count : nodes;
             for (int n = 1; n <= positions; ++n) {

@@ -17,22 +17,6 @@
 
 namespace {
 
-int cell_at(const array_2d<int> &cells, int i, int j) {
-    if (cells.empty() || i < 0 || j < 0 || static_cast<std::size_t>(i) > cells.rows() ||
-        static_cast<std::size_t>(j) > cells.cols())
-        return 0;
-    return cells[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
-}
-
-// Value at [node][link] of a per-node array, and whether the array holds it.
-bool node_value(const array_2d<double> &a, int node, int link, double &value) {
-    if (a.empty() || node < 1 || link < 1 || static_cast<std::size_t>(node) > a.rows() ||
-        static_cast<std::size_t>(link) > a.cols())
-        return false;
-    value = a[static_cast<std::size_t>(node)][static_cast<std::size_t>(link)];
-    return true;
-}
-
 // Channel link and node held by cell c, or false when it holds none.
 bool channel_node_of_cell(const model_state &s, int c, int &link, int &node) {
     const channel_work &w = s.chan;
@@ -184,14 +168,19 @@ void write_grid_map(std::FILE *f, int rows, int cols, double north, double south
     write_ascii_grid_map(f, rows, cols, cells, values, north, south, east, west, cell_size);
 }
 
-void write_drelm_map(std::FILE *f, int rows, int cols, double north, double south, double east,
-                     double west, const array_2d<int> &cells, std::span<const double> values) {
+void write_drelm_header(std::FILE *f, int rows, int cols, double north, double south,
+                        double east, double west) {
     std::fprintf(f, "north: %9.2lf\n", north);
     std::fprintf(f, "south: %9.2lf\n", south);
     std::fprintf(f, "east: %9.2lf\n", east);
     std::fprintf(f, "west: %9.2lf\n", west);
     std::fprintf(f, "rows: %5d\n", rows);
     std::fprintf(f, "cols: %5d\n", cols);
+}
+
+void write_drelm_map(std::FILE *f, int rows, int cols, double north, double south, double east,
+                     double west, const array_2d<int> &cells, std::span<const double> values) {
+    write_drelm_header(f, rows, cols, north, south, east, west);
     for (int i = 1; i <= rows; ++i) {
         for (int j = 1; j <= cols; ++j) {
             const int c = cell_at(cells, i, j);

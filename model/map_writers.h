@@ -23,6 +23,9 @@ void write_ascii_grid_map(std::FILE *f, int rows, int cols, const array_2d<int> 
 void write_grid_map(std::FILE *f, int rows, int cols, double north, double south, double east,
                     double west, const array_2d<int> &cells, std::span<const double> values,
                     double cell_size);
+// The six header lines of a DRELM map ("north:" ... "cols:").
+void write_drelm_header(std::FILE *f, int rows, int cols, double north, double south,
+                        double east, double west);
 // DRELM map, the layout the grid map reader reads: six header lines ("north:" ...
 // "cols:"), then per row "%lf " per column, 0 outside the watershed.
 void write_drelm_map(std::FILE *f, int rows, int cols, double north, double south, double east,

@@ -173,6 +173,14 @@ struct sacramento_basin {
 };
 // ---- end soils ----
 
+// Slots of model_state::table_present that the readers and the set-up consult.
+namespace table_slot {
+inline constexpr int roughness = 0, interception = 1, retention = 2, green_ampt = 3;
+inline constexpr int initial_moisture = 4, richards_havercamp = 5, richards_brooks = 6;
+inline constexpr int evapotranspiration = 7, overland_boundary = 12, groundwater = 14;
+inline constexpr int area_reduction = 15;
+}  // namespace table_slot
+
 struct model_state {
     model_state();
     ~model_state();
@@ -846,6 +854,12 @@ struct model_state {
     array_1d<int> saturated_source;    // per cell
     std::string channel_sediment_output_name;
     // ---- end outputs ----
+
+    // ---- channel-run ----
+    // Blocks written so far into the CHAN_DEPTH, CHAN_DISCHARGE and CHAN_VELOCITY
+    // series; block k holds the state k output intervals after the start.
+    int channel_series_blocks = 0;
+    // ---- end channel-run ----
 };
 
 // Zeroes an erosion record (the model_state constructor then sets its fifth integer).

@@ -15,16 +15,6 @@
 
 namespace {
 
-// Slots of table_present that exempt a row from failing.
-constexpr int table_roughness = 0;
-constexpr int table_interception = 1;
-constexpr int table_retention = 2;
-constexpr int table_green_ampt = 3;
-constexpr int table_initial_moisture = 4;
-constexpr int table_richards_havercamp = 5;
-constexpr int table_richards_brooks = 6;
-constexpr int table_evapotranspiration = 7;
-
 // Result of one row of the table.
 enum class row_result { opened, skipped, failed };
 
@@ -108,8 +98,8 @@ bool open_soil_rows(model_state &s) {
             if (form != 0) find_richards_index_map(s.mapping_table_name, form, s.soil_type_name);
         }
         // These two are needed only by a Richards run without a Richards table.
-        const bool exempt = !(richards && !s.table_present[table_richards_brooks] &&
-                              !s.table_present[table_richards_havercamp]);
+        const bool exempt = !(richards && !s.table_present[table_slot::richards_brooks] &&
+                              !s.table_present[table_slot::richards_havercamp]);
         if (open_row(s.soil_type_file, s.soil_type_name, "r", "soil type", exempt) ==
             row_result::failed)
             return false;
@@ -141,9 +131,9 @@ bool open_parameter_rows(model_state &s) {
     if (s.inf_green_ampt || s.inf_redist) {
         if ((p.moisture.given || s.mapping_table_on) &&
             open_row(s.moisture_file, s.moisture_name, "r", "soil moisture",
-                     s.table_present[table_initial_moisture] != 0) == row_result::failed)
+                     s.table_present[table_slot::initial_moisture] != 0) == row_result::failed)
             return false;
-        const bool ga_table = s.table_present[table_green_ampt] != 0;
+        const bool ga_table = s.table_present[table_slot::green_ampt] != 0;
         struct ga_row {
             int given;
             std::FILE **slot;
@@ -171,7 +161,7 @@ bool open_parameter_rows(model_state &s) {
     if (s.long_term) {
         if (open_row(s.hydromet_file, s.hydromet_name, "r", "hydromet data") == row_result::failed)
             return false;
-        const bool et_table = s.table_present[table_evapotranspiration] != 0;
+        const bool et_table = s.table_present[table_slot::evapotranspiration] != 0;
         if (p.albedo.given &&
             open_row(s.albedo_file, s.albedo_name, "r", "albedo", et_table) == row_result::failed)
             return false;
@@ -218,7 +208,7 @@ bool open_network_rows(model_state &s) {
             return false;
     }
     if (s.interception_on || p.interception_coeff.given) {
-        const bool table = s.table_present[table_interception] != 0;
+        const bool table = s.table_present[table_slot::interception] != 0;
         if (open_row(s.storage_capacity_file, s.storage_capacity_name, "r",
                      "interception storage", table) == row_result::failed)
             return false;
@@ -236,11 +226,11 @@ bool open_network_rows(model_state &s) {
     }
     if (p.reten_depth.given &&
         open_row(s.retention_file, s.retention_name, "r", "retention depth",
-                 s.table_present[table_retention] != 0) == row_result::failed)
+                 s.table_present[table_slot::retention] != 0) == row_result::failed)
         return false;
     if (s.roughness_map_on &&
         open_row(s.roughness_file, s.roughness_name, "r", "Manning roughness",
-                 s.table_present[table_roughness] != 0) == row_result::failed)
+                 s.table_present[table_slot::roughness] != 0) == row_result::failed)
         return false;
     if (s.chan_explicit &&
         open_row(s.channel_input_file, s.channel_input_name, "r", "channel input") ==

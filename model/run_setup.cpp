@@ -20,12 +20,6 @@ int pause_on_exit = 0;
 
 namespace {
 
-// Slots of table_present that the set-up reads.
-constexpr int table_roughness = 0;
-constexpr int table_green_ampt = 3;
-constexpr int table_evapotranspiration = 7;
-constexpr int table_groundwater = 14;
-
 bool console_on(const model_state &s) { return !s.quiet && parallel_layout.process_rank == 0; }
 
 // Steps 8 to 11: flood, boundary, flush and the plain copies.
@@ -401,9 +395,9 @@ void read_run_parameters(const std::string &project_file, model_state &s) {
     if (p.manning_n_given)
         s.roughness_map_on = p.roughness.given;
     else
-        s.roughness_map_on = (p.roughness.given || s.table_present[table_roughness]) ? 1 : 0;
+        s.roughness_map_on = (p.roughness.given || s.table_present[table_slot::roughness]) ? 1 : 0;
 
-    const int et_table = s.table_present[table_evapotranspiration];
+    const int et_table = s.table_present[table_slot::evapotranspiration];
     s.albedo_on = (p.albedo.given || et_table) ? 1 : 0;
     s.vheight_on = (p.vheight.given || et_table) ? 1 : 0;
     s.tcoeff_on = (p.tcoeff.given || et_table) ? 1 : 0;
@@ -435,7 +429,7 @@ void read_run_parameters(const std::string &project_file, model_state &s) {
         s.pore_index_on = p.pore_index.given;
         s.residual_sat_on = p.residual_sat.given;
     } else {
-        const int ga_table = s.table_present[table_green_ampt];
+        const int ga_table = s.table_present[table_slot::green_ampt];
         s.conductivity_on = (p.conductivity.given || ga_table) ? 1 : 0;
         s.capillary_on = (p.capillary.given || ga_table) ? 1 : 0;
         s.porosity_on = (p.porosity.given || ga_table) ? 1 : 0;
@@ -471,7 +465,7 @@ void clear_soil_switches(model_state &s) {
 int first_failed_check(model_state &s) {
     const bool long_term = s.long_term != 0;
     const bool richards = s.inf_richards != 0;
-    const bool et_table = s.table_present[table_evapotranspiration] != 0;
+    const bool et_table = s.table_present[table_slot::evapotranspiration] != 0;
 
     if (s.project.manning_n_given && s.roughness_map_on) return 6;
     if (long_term && s.et_penman && s.et_deardorff) return 7;
@@ -522,7 +516,7 @@ void check_project_options(model_state &s) {
     }
 
     const bool gw = s.groundwater_on != 0;
-    const bool gw_table = s.table_present[table_groundwater] != 0;
+    const bool gw_table = s.table_present[table_slot::groundwater] != 0;
     if (gw && s.gw_porosity_map_on && s.gw_unif_porosity_on) {
         raise_error(38);
         return;

@@ -32,20 +32,6 @@ void volume_line(std::FILE *f, const char *label, double value) {
 
 double percent_of(double part, double whole) { return whole != 0.0 ? part / whole * 100.0 : 0.0; }
 
-bool node_value(const array_2d<double> &a, int node, int link, double &value) {
-    if (a.empty() || node < 1 || link < 1 || static_cast<std::size_t>(node) > a.rows() ||
-        static_cast<std::size_t>(link) > a.cols())
-        return false;
-    value = a[static_cast<std::size_t>(node)][static_cast<std::size_t>(link)];
-    return true;
-}
-
-int int_at(const array_1d<int> &a, int i) {
-    return !a.empty() && i >= 0 && static_cast<std::size_t>(i) <= a.last()
-               ? a[static_cast<std::size_t>(i)]
-               : 0;
-}
-
 bool lakes_simulated(const model_state &s) {
     return s.overland_lake_on || s.channels.lake_count > 0;
 }
@@ -522,18 +508,10 @@ void write_backwater_profiles(std::FILE *surface, std::FILE *discharge,
 void write_satsource_map(std::FILE *f, int rows, int cols, double north, double south,
                          double east, double west, const array_2d<int> &cells,
                          const array_1d<int> &values) {
-    std::fprintf(f, "north: %9.2lf\n", north);
-    std::fprintf(f, "south: %9.2lf\n", south);
-    std::fprintf(f, "east: %9.2lf\n", east);
-    std::fprintf(f, "west: %9.2lf\n", west);
-    std::fprintf(f, "rows: %5d\n", rows);
-    std::fprintf(f, "cols: %5d\n", cols);
+    write_drelm_header(f, rows, cols, north, south, east, west);
     for (int i = 1; i <= rows; ++i) {
         for (int j = 1; j <= cols; ++j) {
-            int c = 0;
-            if (!cells.empty() && static_cast<std::size_t>(i) <= cells.rows() &&
-                static_cast<std::size_t>(j) <= cells.cols())
-                c = cells[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
+            const int c = cell_at(cells, i, j);
             if (c > 0)
                 std::fprintf(f, "%d ", int_at(values, c));
             else

@@ -182,30 +182,32 @@ int read_elevation_series(std::FILE *file, const std::string &file_name) {
     return 1;
 }
 
-void read_time_series_file(const std::string &file_name) {
+namespace {
+
+// Reads every block of one series file with `read_one`; `title` and `kind` name
+// the series in the messages ("Time"/"time" or "Elevation"/"elevation").
+void read_series_file(const std::string &file_name, const char *title, const char *kind,
+                      int (*read_one)(std::FILE *, const std::string &)) {
     std::string name = file_name;
     std::FILE *file = open_run_file(name, "r");
     if (!file) {
-        std::printf("Error: Time series file not found [%s]\n", name.c_str());
+        std::printf("Error: %s series file not found [%s]\n", title, name.c_str());
         return;
     }
     int count = 0;
-    while (read_time_series(file, name)) ++count;
-    std::printf("%d time series read from file %s\n", count, name.c_str());
+    while (read_one(file, name)) ++count;
+    std::printf("%d %s series read from file %s\n", count, kind, name.c_str());
     std::fclose(file);
 }
 
+}  // namespace
+
+void read_time_series_file(const std::string &file_name) {
+    read_series_file(file_name, "Time", "time", read_time_series);
+}
+
 void read_elevation_series_file(const std::string &file_name) {
-    std::string name = file_name;
-    std::FILE *file = open_run_file(name, "r");
-    if (!file) {
-        std::printf("Error: Elevation series file not found [%s]\n", name.c_str());
-        return;
-    }
-    int count = 0;
-    while (read_elevation_series(file, name)) ++count;
-    std::printf("%d elevation series read from file %s\n", count, name.c_str());
-    std::fclose(file);
+    read_series_file(file_name, "Elevation", "elevation", read_elevation_series);
 }
 
 // ---------------------------------------------------------------------------

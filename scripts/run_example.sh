@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the programs (optimised) into build/release and runs korva on the bundled
 # example project examples/valley in build/example: one storm over a synthetic
-# valley. Prints where the outlet hydrograph and the event summary are.
+# valley whose runoff a channel down the valley axis carries to the outlet.
+# Prints where the outlet hydrograph, the channel series and the event summary are.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build/release"
@@ -25,7 +26,8 @@ fi
 echo "Outlet hydrograph (minutes, m3/s, every 5 minutes): $run/valley.otl"
 awk 'NR == 1 || $2 > peak { peak = $2; at = $1 }
      END { printf "  peak discharge %.3f m3/s at %.2f minutes\n", peak, at }' "$run/valley.otl"
+echo "Channel depths and discharges per node (every 5 minutes): $run/valley.cdp, $run/valley.cq"
 echo "Event summary with the water balance: $run/valley.sum"
-grep -E "^(volume of total rainfall|volume of discharge|volume remaining on surface|mass conservation error)" \
+grep -E "^(volume of total rainfall|volume of discharge|volume remaining on surface|final volume in channels|mass conservation error)" \
     "$run/valley.sum" | sed 's/^/  /'
 echo "Console log: $run/korva.log"

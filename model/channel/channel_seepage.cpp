@@ -91,7 +91,13 @@ int stream_aquifer_exchange(model_state &s) {
                 const double tb = net.Mrb[n][l];
                 if (!gw || H <= bed) {
                     rate = depth > 1e-6 ? K / (-100.0) * P : 0.0;
-                } else if (tb > 0.0 && (s.elevation[c] > H || wse <= H)) {
+                } else if (!(tb > 0.0)) {
+                    std::printf("The river bed thickness at link %d node %d must be above 0 "
+                                "(%g m).\n",
+                                l, n, tb);
+                    raise_printed_error();
+                    return 0;
+                } else if (s.elevation[c] > H || wse <= H) {
                     rate = (H - wse) * (K / tb) * P;
                 }
             }

@@ -60,11 +60,6 @@ int read_superlink_file(std::FILE *, std::FILE *, model_state &) {
     return -1;
 }
 
-double channel_water_volume(const model_state &) {
-    report_feature_not_available("the channel water volume");
-    return 0.0;
-}
-
 int channel_lake_below_second_level(const model_state &) {
     report_feature_not_available("channel lakes");
     return 0;

@@ -1,6 +1,6 @@
 // Lateral inflow from overland cells to channel nodes (weir flow over the bank,
 // overbank exchange both ways), cconnect for the channel set-up and the running
-// maximum of the channel water surfaces. Called by the channel piece.
+// maximum of the channel depths. Called by the channel piece.
 #include "model/channel/lateral_inflow.h"
 
 #include <cmath>
@@ -160,4 +160,6 @@ void track_max_values(const model_state &s, const array_2d<double> &value,
             if (maximum[n][l] < value[n][l]) maximum[n][l] = value[n][l];
 }
 
-void track_max_channel(model_state &s) { track_max_values(s, s.channels.yp, s.chan.yp_max_flood); }
+// The flood-stream output reads yp_max_flood as depths: the running maximum is
+// kept of the node depths, not of the water-surface elevations.
+void track_max_channel(model_state &s) { track_max_values(s, s.chan.chan_depth, s.chan.yp_max_flood); }

@@ -8,9 +8,11 @@
 #include <cstdio>
 
 #include "model/calibration/calibration_services.h"
+#include "model/channel/channel_services.h"
 #include "model/event_summary.h"
 #include "model/hydrology/event_start.h"
 #include "model/hydrology/hydrology_services.h"
+#include "model/hydrology/process_clocks.h"
 #include "model/model_state.h"
 
 namespace {
@@ -126,6 +128,8 @@ void form_event_balance(model_state &s) {
                 gw += (s.water_table_elevation[i] - s.aquifer_bottom[i]) * s.gw_porosity[i] * area;
         }
     s.final_gw_volume = gw;
+    // Water still in the channels at the end of the event.
+    s.final_channel_volume = channel_routing_on(s) ? channel_water_volume(s) : 0.0;
 
     // The event's share of the run totals.
     s.event_interception_volume = s.interception_total - s.event_marks.interception;

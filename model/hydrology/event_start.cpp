@@ -395,6 +395,8 @@ void init_event(model_state &s) {
                                 "ltype: %d\n",
                                 node, link, net.link_type[static_cast<std::size_t>(link)]);
     }
+    // The water in the channels when the event begins, for the event balance.
+    if (channel_routing_on(s)) s.initial_channel_volume = channel_water_volume(s);
 }
 
 void read_initial_channel_depths(model_state &s) {

@@ -83,10 +83,12 @@ void keep_max_depths(model_state &s) {
         if (s.max_depth[at(i)] < s.depth[at(i)]) s.max_depth[at(i)] = s.depth[at(i)];
 }
 
-// Rules 8 and 9 of the overland step, once no rain is falling.
+// Rules 8 and 9 of the overland step, once no rain is falling. An event run with
+// channels ends early only when the surface is dry and the channels hold less
+// than a hundredth of the event's rain.
 void after_rain(model_state &s) {
     if (!s.long_term && !s.hxt_on && channel_routing_on(s) && !s.overland_routing_switch &&
-        0.01 * s.event_rain_volume > 0.0) {
+        0.01 * s.event_rain_volume > channel_water_volume(s)) {
         if (!s.quiet) std::printf("Rainfall for this event has ended.\n");
         if (s.summary_file) {
             std::fprintf(s.summary_file, "Rainfall for this event ended. Runoff is complete\n");

@@ -233,6 +233,40 @@ int convert_records_to_rates(precip_event &e) {
 // ---------------------------------------------------------------------------
 // Date check
 
+namespace {
+
+// Words of the date messages for the start or the end of the hydromet data.
+struct hmet_date_words {
+    const char *year;   // "doesn't start until" / "ends in"
+    const char *month;  // "starts" / "ends"
+    const char *day;    // "begins" / "ends"
+};
+
+// Prints the message for rain date r against hydromet date h ({year, month, day,
+// hour}) when they first differ in component i (0 year .. 3 hour).
+void print_hmet_date_mismatch(int i, const long *r, const long *h, const hmet_date_words &w) {
+    if (i == 0) {
+        std::printf("\nRaingage Data starts in %ld, hydromet data %s %ld.\n", r[0], w.year, h[0]);
+        std::printf("Program terminating.  Check your dates.\n");
+    } else if (i == 1) {
+        std::printf("\nRaingage Data starts in month %ld of %ld while hmet data %s in\n", r[1], r[0],
+                    w.month);
+        std::printf("month %ld of %ld\n", h[1], h[0]);
+    } else if (i == 2) {
+        std::printf("\nRaingage data starts on day %ld of month %ld in year %ld\n", r[2], r[1], r[0]);
+        std::printf("while the hmet data %s on day %ld of month %ld in year %ld\n", w.day, h[2], h[1],
+                    h[0]);
+    } else {
+        std::printf("\nRaingage data starts on hour %ld day %ld month %ld in year %ld\n", r[3], r[2],
+                    r[1], r[0]);
+        std::printf("while the hmet data %s on hour %ld day %ld of month %ld in year %ld\n", w.day,
+                    h[3], h[2], h[1], h[0]);
+        std::printf("Program terminating.  Check your times and dates.\n");
+    }
+}
+
+}  // namespace
+
 int check_gage_hmet_dates(int ry, int rm, int rd, int rh, int sy, int sm, int sd, int sh, int ey,
                           int em, int ed, int eh) {
     const long rain[4] = {ry, rm, rd, rh}, first[4] = {sy, sm, sd, sh}, last[4] = {ey, em, ed, eh};
@@ -244,38 +278,12 @@ int check_gage_hmet_dates(int ry, int rm, int rd, int rh, int sy, int sm, int sd
     };
     int i = differs(rain, first);
     if (i < 4 && rain[i] < first[i]) {
-        if (i == 0) {
-            std::printf("\nRaingage Data starts in %ld, hydromet data doesn't start until %ld.\n", ry * 1L, sy * 1L);
-            std::printf("Program terminating.  Check your dates.\n");
-        } else if (i == 1) {
-            std::printf("\nRaingage Data starts in month %ld of %ld while hmet data starts in\n", rm * 1L, ry * 1L);
-            std::printf("month %ld of %ld\n", sm * 1L, sy * 1L);
-        } else if (i == 2) {
-            std::printf("\nRaingage data starts on day %ld of month %ld in year %ld\n", rd * 1L, rm * 1L, ry * 1L);
-            std::printf("while the hmet data begins on day %ld of month %ld in year %ld\n", sd * 1L, sm * 1L, sy * 1L);
-        } else {
-            std::printf("\nRaingage data starts on hour %ld day %ld month %ld in year %ld\n", rh * 1L, rd * 1L, rm * 1L, ry * 1L);
-            std::printf("while the hmet data begins on hour %ld day %ld of month %ld in year %ld\n", sh * 1L, sd * 1L, sm * 1L, sy * 1L);
-            std::printf("Program terminating.  Check your times and dates.\n");
-        }
+        print_hmet_date_mismatch(i, rain, first, {"doesn't start until", "starts", "begins"});
         return 0;
     }
     i = differs(rain, last);
     if (i < 4 && rain[i] > last[i]) {
-        if (i == 0) {
-            std::printf("\nRaingage Data starts in %ld, hydromet data ends in %ld.\n", ry * 1L, ey * 1L);
-            std::printf("Program terminating.  Check your dates.\n");
-        } else if (i == 1) {
-            std::printf("\nRaingage Data starts in month %ld of %ld while hmet data ends in\n", rm * 1L, ry * 1L);
-            std::printf("month %ld of %ld\n", em * 1L, ey * 1L);
-        } else if (i == 2) {
-            std::printf("\nRaingage data starts on day %ld of month %ld in year %ld\n", rd * 1L, rm * 1L, ry * 1L);
-            std::printf("while the hmet data ends on day %ld of month %ld in year %ld\n", ed * 1L, em * 1L, ey * 1L);
-        } else {
-            std::printf("\nRaingage data starts on hour %ld day %ld month %ld in year %ld\n", rh * 1L, rd * 1L, rm * 1L, ry * 1L);
-            std::printf("while the hmet data ends on hour %ld day %ld of month %ld in year %ld\n", eh * 1L, ed * 1L, em * 1L, ey * 1L);
-            std::printf("Program terminating.  Check your times and dates.\n");
-        }
+        print_hmet_date_mismatch(i, rain, last, {"ends in", "ends", "ends"});
         return 0;
     }
     return 1;

@@ -511,6 +511,31 @@ void setup_channel_constituents(model_state &s) {
     }
 }
 
+void check_channel_limits(model_state &s) {
+    const channel_network &net = s.channels;
+    if (s.chan_explicit && !(s.max_courant_number > 0.0)) {
+        std::printf("Error: the MAX_COURANT_NUMBER of the channel routing must be above 0; "
+                    "it is %g.\n",
+                    s.max_courant_number);
+        chan_input_stop();
+        return;
+    }
+    if (!s.groundwater_on || net.Mrb.empty()) return;
+    for (int l = 1; l <= net.link_count; ++l) {
+        const int t = net.link_type[l];
+        if (t == link_weir || t == link_lake || t == link_structure) continue;
+        for (int n = 1; n <= net.comp_node_count[l]; ++n) {
+            if (net.Mrb[n][l] > 0.0) continue;
+            std::printf("Error: the river bed thickness at link %d node %d is %g m; the "
+                        "channel-aquifer\nexchange needs a thickness above 0 (GW_BED_THICKNESS "
+                        "or M_RIVER).\n",
+                        l, n, net.Mrb[n][l]);
+            chan_input_stop();
+            return;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 
 void setup_channels(model_state &s) {
@@ -519,6 +544,8 @@ void setup_channels(model_state &s) {
     channel_work &w = s.chan;
     echo_input(s, "reading channel input data from file %s\n", s.channel_input_name.c_str());
     s.lake_loss_flag = read_chan_input(s.channel_input_file, s);
+    if (error_record.fatal) return;
+    check_channel_limits(s);
     if (error_record.fatal) return;
 
     if (!make_node_array(s, w.yp_max_flood, "yp_max_flood")) return;

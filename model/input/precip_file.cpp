@@ -5,6 +5,7 @@
 #include "model/input/precip_file.h"
 
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -150,12 +151,18 @@ int read_counts(std::FILE *file, precip_event &event) {
     return format_error();
 }
 
+// The coordinate arrays grow with the COORD cards actually read, so a gauge count
+// far beyond what the file holds ends at the missing card instead of in memory.
 int read_coordinates(std::FILE *file, precip_event &event) {
-    const std::size_t n = static_cast<std::size_t>(event.gauges > 0 ? event.gauges : 1) + 1;
-    event.gauge_x.assign(n, 0.0);
-    event.gauge_y.assign(n, 0.0);
+    event.gauge_x.assign(2, 0.0);
+    event.gauge_y.assign(2, 0.0);
     std::string word;
     for (int g = 1; g <= event.gauges; ++g) {
+        const std::size_t needed = static_cast<std::size_t>(g) + 1;
+        if (event.gauge_x.size() < needed) {
+            event.gauge_x.resize(needed, 0.0);
+            event.gauge_y.resize(needed, 0.0);
+        }
         if (!read_word(file, word)) return precip_early_end;
         if (precip_card_key(word) != "coor") {
             std::printf("\nCannot find gage coordinate card in rainfall input file for event entitled:\n");
@@ -202,8 +209,12 @@ bool take_card(const std::string &word, precip_event &event) {
     return true;
 }
 
+// The dates and the values table grow record by record for the same reason; at the
+// end they hold records + 1 dates and (records + 1) x gauges + 1 values.
 int read_records(std::FILE *file, precip_event &event, bool radar_files) {
-    event.dates.assign(static_cast<std::size_t>(event.records) + 1, precip_date{});
+    const std::size_t columns = static_cast<std::size_t>(radar_files ? 1 : event.gauges);
+    event.dates.assign(1, precip_date{});
+    event.values.assign(columns + 1, 0.0);
     event.radar_files.clear();
     precip_date last;
     std::string word;
@@ -224,7 +235,8 @@ int read_records(std::FILE *file, precip_event &event, bool radar_files) {
         }
         if (!take_card(word, event)) return format_error();
         if (d.year < 100) d.year += 1900;
-        event.dates[static_cast<std::size_t>(k)] = d;
+        event.dates.push_back(d);
+        event.values.resize((static_cast<std::size_t>(k) + 1) * columns + 1, 0.0);
         if (k > 1 && earlier(d, last)) {
             std::printf("\nERROR:\n");
             std::printf("There is a data error in the precipitation file.  This error occurred in the\n");
@@ -260,6 +272,16 @@ int read_records(std::FILE *file, precip_event &event, bool radar_files) {
                 std::printf("\n check out gage input for precip record %d", k);
                 std::printf("\n look at gage %d \n", g);
                 return precip_early_end;
+            }
+            if (!std::isfinite(v) || v < 0.0) {
+                // A negative or non-numeric amount would take water off the grid or
+                // poison every depth it reaches.
+                std::printf("\nERROR:\n");
+                std::printf("Gage %d of precip record %d of the EVENT titled:\n %s\n", g, k,
+                            event.title.c_str());
+                std::printf("holds %lf, which is not a precipitation amount (0 or more).\n", v);
+                std::printf("Check the precipitation input file.  KORVA exiting\n");
+                return format_error();
             }
             event.value(k, g) = v;
             if (event.accum && k > 1 && v < event.value(k - 1, g)) {
@@ -316,9 +338,6 @@ int read_precip_file(std::FILE *file, precip_event &event, int &events_found, ra
     int result = read_counts(file, event);
     if (result != precip_event_read) return result;
     const bool radar_files = event.gauges < 0;
-    const std::size_t columns = static_cast<std::size_t>(radar_files ? 1 : event.gauges);
-    // Room for every gauge of records 1..records at k * gauges + g.
-    event.values.assign((static_cast<std::size_t>(event.records) + 1) * columns + 1, 0.0);
     if (!radar_files) {
         result = read_coordinates(file, event);
         if (result != precip_event_read) return result;

@@ -23,14 +23,6 @@
 
 namespace {
 
-// Slots of table_present.
-constexpr int slot_green_ampt = 3;
-constexpr int slot_initial_moisture = 4;
-constexpr int slot_richards_havercamp = 5;
-constexpr int slot_richards_brooks = 6;
-constexpr int slot_evapotranspiration = 7;
-constexpr int slot_area_reduction = 15;
-
 // Unit conversions of the readers.
 constexpr double cm_per_hour_to_m_per_s = 360000.0;
 constexpr double cm_to_m = 100.0;
@@ -235,7 +227,7 @@ void read_soil_parameters(model_state &s) {
     read_area_reduction(s);
     if (fatal()) return;
 
-    const bool ga_table = table_in_use(s, slot_green_ampt);
+    const bool ga_table = table_in_use(s, table_slot::green_ampt);
     if (ga_table &&
         !read_table(s, card_green_ampt_infiltration,
                     {&s.soil_ksat, &s.soil_capillary, &s.soil_porosity, &s.soil_pore_index,
@@ -351,7 +343,7 @@ void read_area_reduction(model_state &s) {
         read_cell_map(s, file, name, s.area_reduction);
         std::fclose(file);
         if (fatal()) return;
-    } else if (table_in_use(s, slot_area_reduction)) {
+    } else if (table_in_use(s, table_slot::area_reduction)) {
         echo_input(s, "reading area reduction map from the mapping table file.\n");
         if (!read_table(s, card_area_reduction, {&s.area_reduction})) return;
     }
@@ -359,7 +351,7 @@ void read_area_reduction(model_state &s) {
 }
 
 void read_et_parameters(model_state &s) {
-    if (table_in_use(s, slot_evapotranspiration) &&
+    if (table_in_use(s, table_slot::evapotranspiration) &&
         !read_table(s, card_evapotranspiration,
                     {&s.albedo, &s.wilting_point, &s.vegetation_height, &s.transmission_coeff,
                      &s.canopy_resistance, nullptr}))
@@ -416,7 +408,7 @@ void read_et_parameters(model_state &s) {
                           "reading soil moisture table and map from the master table file\n");
         if (fatal()) return;
     }
-    if (table_in_use(s, slot_initial_moisture) &&
+    if (table_in_use(s, table_slot::initial_moisture) &&
         !read_table(s, card_green_ampt_initial_moisture, {&s.initial_moisture}))
         return;
 
@@ -475,7 +467,7 @@ void setup_richards_soil(model_state &s) {
     richards_table_counts counts;
     if (s.soil_layer_file) {
         read_soil_table(s.soil_layer_file, form, s.inf_layered, 0, s, counts);
-    } else if (table_in_use(s, slot_richards_havercamp) || table_in_use(s, slot_richards_brooks)) {
+    } else if (table_in_use(s, table_slot::richards_havercamp) || table_in_use(s, table_slot::richards_brooks)) {
         std::FILE *table = open_richards_soil_table(s.mapping_table_name, form);
         if (table) {
             read_soil_table(table, form, s.inf_layered, 1, s, counts);

@@ -18,9 +18,7 @@
 
 namespace {
 
-// Slots of model_state::table_present and the table ids of the mapping table.
-constexpr int present_roughness = 0, present_interception = 1, present_retention = 2;
-constexpr int present_groundwater = 14;
+// Table ids of the mapping table.
 constexpr int table_roughness = 1, table_interception = 2, table_retention = 3;
 constexpr int table_groundwater = 17;
 
@@ -220,7 +218,7 @@ void read_groundwater_inputs(model_state &s) {
         if (failed()) return;
     }
 
-    const bool table = s.mapping_table_on && s.table_present[present_groundwater];
+    const bool table = s.mapping_table_on && s.table_present[table_slot::groundwater];
     bool table_read = false;
     if (s.gw_hycond_map_on) {
         echo_console(s, "reading ground water hydraulic conductivity map from file: %s\n",
@@ -298,7 +296,7 @@ void read_interception(model_state &s) {
         raise_printed_error();
         return;
     }
-    if (s.mapping_table_on && s.table_present[present_interception]) {
+    if (s.mapping_table_on && s.table_present[table_slot::interception]) {
         read_index_map_table(
             s, s.mapping_table_name, table_interception,
             {&s.interception_capacity, &s.interception_coefficient, nullptr, nullptr, nullptr,
@@ -392,7 +390,7 @@ void read_retention(model_state &s) {
             close_slot(s.retention_file);
         } else {
             echo_input(s, "reading retention storage table and map from master table file\n");
-            if (s.mapping_table_on && s.table_present[present_retention])
+            if (s.mapping_table_on && s.table_present[table_slot::retention])
                 read_index_map_table(s, s.mapping_table_name, table_retention,
                                      {&s.retention_depth, nullptr, nullptr, nullptr, nullptr,
                                       nullptr});
@@ -433,7 +431,7 @@ void read_roughness(model_state &s) {
         close_slot(s.roughness_file);
     } else {
         echo_input(s, "reading roughness table and map from master table file\n");
-        if (s.mapping_table_on && s.table_present[present_roughness])
+        if (s.mapping_table_on && s.table_present[table_slot::roughness])
             read_index_map_table(s, s.mapping_table_name, table_roughness,
                                  {&s.roughness, nullptr, nullptr, nullptr, nullptr, nullptr});
     }

@@ -289,7 +289,7 @@ void read_overland_boundary(model_state &s) {
     alloc_1d_double(s.ov_boundary_value1, s.cell_count);
     alloc_1d_double(s.ov_boundary_value2, s.cell_count);
     alloc_1d_int(s.ov_boundary_type, s.cell_count);
-    if (!s.table_present[12]) {
+    if (!s.table_present[table_slot::overland_boundary]) {
         raise_error(84);
         return;
     }

@@ -1,7 +1,8 @@
-// Runs korva on the bundled example (a synthetic valley of 3696 cells of 30 m
-// under 30 mm/h for 45 minutes, six hours simulated) and checks the outlet
-// hydrograph file (interval, layout, shape) and the event's water balance: the
-// rain that fell equals the discharge plus the water left on the surface.
+// Runs korva on the channel-free variant of the bundled example (a synthetic
+// valley of 3696 cells of 30 m under 30 mm/h for 45 minutes, six hours simulated)
+// and checks the outlet hydrograph file (interval, layout, shape) and the event's
+// water balance: the rain that fell equals the discharge plus the water left on
+// the surface.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -59,7 +60,7 @@ protected:
     static void SetUpTestSuite() {
         dir = new scratch_dir;
         copy_example(*dir);
-        result = new testsupport::program_result(dir->run(KORVA_EXE, {"valley.prj"}));
+        result = new testsupport::program_result(dir->run(KORVA_EXE, {"valley_overland.prj"}));
     }
     static void TearDownTestSuite() {
         delete result;
@@ -145,12 +146,12 @@ TEST_F(ValleyEvent, HydrographVolumeMatchesTheDischargeVolume) {
 TEST_F(ValleyEvent, NoRetentionCardLeavesNoRetention) {
     scratch_dir d;
     copy_example(d);
-    std::string project = d.read("valley.prj");
+    std::string project = d.read("valley_overland.prj");
     const std::size_t at = project.find("RETENTION 0.5\n");
     ASSERT_NE(at, std::string::npos);
     project.erase(at, std::string("RETENTION 0.5\n").size());
-    d.write("valley.prj", project);
-    const auto r = d.run(KORVA_EXE, {"valley.prj"});
+    d.write("valley_overland.prj", project);
+    const auto r = d.run(KORVA_EXE, {"valley_overland.prj"});
     ASSERT_EQ(r.exit_status, 0);
     const std::string summary = d.read("valley.sum");
     EXPECT_EQ(summary.find("retention"), std::string::npos);
@@ -179,9 +180,9 @@ TEST_F(ValleyEvent, InterceptedRainClosesTheBalance) {
     for (char c : coef_body) coef_text += c == '1' ? std::string("0.1") : std::string(1, c);
     d.write("cap.map", capacity.substr(0, body) + cap_body);
     d.write("coef.map", coefficient.substr(0, body) + coef_text);
-    d.write("valley.prj", d.read("valley.prj") +
+    d.write("valley_overland.prj", d.read("valley_overland.prj") +
                               "INTERCEPTION\nSTORAGE_CAPACITY cap.map\nINTERCEPTION_COEFF coef.map\n");
-    const auto r = d.run(KORVA_EXE, {"valley.prj"});
+    const auto r = d.run(KORVA_EXE, {"valley_overland.prj"});
     ASSERT_EQ(r.exit_status, 0) << r.out.substr(r.out.size() > 2000 ? r.out.size() - 2000 : 0);
     const std::string summary = d.read("valley.sum");
     const double rain = summary_value(summary, "volume of total rainfall:");

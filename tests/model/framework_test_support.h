@@ -8,6 +8,7 @@
 #include <string>
 
 #include "model/globals.h"
+#include "support/captured_output.h"
 #include "support/run_program.h"
 
 namespace frameworktest {
@@ -15,11 +16,7 @@ namespace frameworktest {
 // Runs fn and returns everything it printed on standard output.
 template <class F>
 std::string capture_stdout(F &&fn) {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    fn();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    return testsupport::printed(fn);
 }
 
 // Makes a fresh scratch directory the working directory for its lifetime.

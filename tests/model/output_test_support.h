@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "model/grid_map.h"
 #include "model/model_state.h"
 
 namespace outputtest {
@@ -69,6 +70,40 @@ inline void make_network(channel_network &net) {
             net.yp[n][l] = net.bel[n][l] + 0.25 * n;    // depth 0.25 n
             net.qp[n][l] = 1.5 * l + 0.125 * n;         // discharge
         }
+}
+
+// A map file that a writer wrote on the test grid, read back through the grid map
+// reader: its corners, its size and the values by cell number.
+struct map_read_back {
+    bool opened = false;
+    double north = 0, south = 0, east = 0, west = 0;
+    int rows = 0, cols = 0;
+    array_1d<double> values;
+};
+
+inline map_read_back read_map_back(model_state &s, const std::string &name) {
+    map_read_back m;
+    std::FILE *f = std::fopen(name.c_str(), "r");
+    if (!f) return m;
+    m.opened = true;
+    array_1d<double> unused;
+    array_1d<int> unused_int;
+    m.values.obtain(grid_cells);
+    read_grid_map(f, name, grid_map_cells_double, &m.north, &m.south, &m.east, &m.west, &m.rows,
+                  &m.cols, s.cell_number_grid, m.values, unused, unused_int, grid_rows, grid_cols);
+    std::fclose(f);
+    return m;
+}
+
+// Everything written so far to an open stream (a tmpfile), read from its start.
+inline std::string contents(std::FILE *f) {
+    std::fflush(f);
+    std::rewind(f);
+    std::string text;
+    char buffer[512];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    return text;
 }
 
 inline std::string read_text(const std::string &name) {

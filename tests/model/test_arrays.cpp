@@ -82,6 +82,11 @@ TEST_F(Arrays, TwoDimensionalRefusals) {
               "Error: Attempting to allocate array too large to address\n"
               "Error allocating memory for variable big\n");
     EXPECT_EQ(allocated_bytes, before);
+    // A grid of ROWS and COLS 2e9: its byte count fits size_t but no single block.
+    EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(alloc_2d_int(g, 2000000001, 2000000001), -1); }),
+              "Error: Attempting to allocate array too large to address\n");
+    EXPECT_TRUE(g.empty());
+    EXPECT_EQ(allocated_bytes, before);
 }
 
 TEST_F(Arrays, VerboseAllocationForMrbNames) {

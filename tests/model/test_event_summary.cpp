@@ -10,18 +10,11 @@
 #include "model/event_summary.h"
 #include "model/globals.h"
 #include "model/model_state.h"
+#include "output_test_support.h"
 
 namespace {
 
-std::string contents(std::FILE *f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    char buffer[512];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    return text;
-}
+using outputtest::contents;
 
 // An event of 20 mm/h for 30 minutes over 25 cells of 10 m that ended with
 // 400 m3 discharged and 100 m3 still on the surface, from 500 m3 of rain.

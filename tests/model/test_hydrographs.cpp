@@ -14,19 +14,12 @@
 #include "model/output_writers.h"
 #include "model/input/input_readers.h"
 #include "model/point_output.h"
+#include "output_test_support.h"
 #include "support/run_program.h"
 
 namespace {
 
-std::string contents(std::FILE *f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    char buffer[512];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    return text;
-}
+using outputtest::contents;
 
 class Hydrographs : public ::testing::Test {
 protected:

@@ -124,19 +124,12 @@ TEST_F(MapWriters, DrelmMapReadsBackThroughTheGridMapReader) {
     EXPECT_EQ(lines[6].substr(0, 22), "100.125000 100.250000 ");
     EXPECT_NE(lines[6].find(" 0.000000 "), std::string::npos);  // outside: 0
 
-    std::FILE *f = std::fopen("wt.map", "r");
-    double north = 0, south = 0, east = 0, west = 0;
-    int rows = 0, cols = 0;
-    array_1d<double> back, unused;
-    array_1d<int> unused_int;
-    back.obtain(grid_cells);
-    read_grid_map(f, "wt.map", grid_map_cells_double, &north, &south, &east, &west, &rows, &cols,
-                  s.cell_number_grid, back, unused, unused_int, 3, 4);
-    std::fclose(f);
+    const map_read_back back = read_map_back(s, "wt.map");
+    ASSERT_TRUE(back.opened);
     EXPECT_EQ(error_record.fatal, 0);
-    EXPECT_DOUBLE_EQ(north, 5030.0);
-    EXPECT_DOUBLE_EQ(west, 2000.0);
-    for (int c = 1; c <= grid_cells; ++c) EXPECT_NEAR(back[c], 100.0 + c / 8.0, 1e-6) << c;
+    EXPECT_DOUBLE_EQ(back.north, 5030.0);
+    EXPECT_DOUBLE_EQ(back.west, 2000.0);
+    for (int c = 1; c <= grid_cells; ++c) EXPECT_NEAR(back.values[c], 100.0 + c / 8.0, 1e-6) << c;
 }
 
 // ---- data sets ----

@@ -330,18 +330,10 @@ TEST_F(RunSummary, GroundwaterHotstartReadsBackAsTheWaterTable) {
     s.groundwater_on = 1;
     fill_cells(s.water_table_elevation, [](int c) { return 50.0 + 0.5 * c; });
     report();
-    std::FILE *f = std::fopen("hotstart_file", "r");
-    ASSERT_NE(f, nullptr);
-    double n = 0, so = 0, e = 0, w = 0;
-    int rows = 0, cols = 0;
-    array_1d<double> back, unused;
-    array_1d<int> unused_int;
-    back.obtain(grid_cells);
-    read_grid_map(f, "hotstart_file", grid_map_cells_double, &n, &so, &e, &w, &rows, &cols,
-                  s.cell_number_grid, back, unused, unused_int, 3, 4);
-    std::fclose(f);
+    const map_read_back back = read_map_back(s, "hotstart_file");
+    ASSERT_TRUE(back.opened);
     EXPECT_EQ(error_record.fatal, 0);
-    for (int c = 1; c <= grid_cells; ++c) EXPECT_NEAR(back[c], 50.0 + 0.5 * c, 1e-6);
+    for (int c = 1; c <= grid_cells; ++c) EXPECT_NEAR(back.values[c], 50.0 + 0.5 * c, 1e-6);
 }
 
 TEST_F(RunSummary, OverlandHotstartIsTheFinalDepthGrid) {

@@ -129,14 +129,22 @@ TEST(Cconnect, SkipsCellsOutsideTheGrid) {
     EXPECT_EQ(s.chan.con_vect[1][1], 3);
 }
 
-TEST(TrackMax, RaisesOnlyLowerMaxima) {
+TEST(TrackMax, RaisesOnlyLowerMaximaOfTheDepths) {
     clear_error_state();
     model_state s;
     three_cells(s, 0.2);
     s.chan.yp_max_flood[1][1] = 50.0;
+    s.chan.yp_max_flood[3][1] = 0.1;
     track_max_channel(s);
     EXPECT_DOUBLE_EQ(s.chan.yp_max_flood[1][1], 50.0);
-    EXPECT_DOUBLE_EQ(s.chan.yp_max_flood[2][1], s.channels.yp[2][1]);
+    // The maximum is a depth (surface less bed), not the water-surface elevation.
+    EXPECT_NEAR(s.chan.yp_max_flood[2][1], s.channels.yp[2][1] - s.channels.bel[2][1], 1e-12);
+    EXPECT_LT(s.chan.yp_max_flood[2][1], s.channels.bel[2][1]);
+    // A falling depth leaves the maximum where it was.
+    const double peak = s.chan.yp_max_flood[2][1];
+    s.chan.chan_depth[2][1] = 0.5 * peak;
+    track_max_channel(s);
+    EXPECT_DOUBLE_EQ(s.chan.yp_max_flood[2][1], peak);
 }
 
 TEST(ChannelSeepage, DeepWaterTableLoss) {
@@ -186,6 +194,23 @@ TEST(ChannelSeepage, WaterTableAboveTheSurfaceFeedsTheChannel) {
     // (H - wse) K / t P, wetted to the water table: P = 4 + 2 * 1.5.
     EXPECT_NEAR(s.chan.qriv[2][1], 1.0 * (0.001 / 2.0) * 7.0, 1e-15);
     EXPECT_LT(s.chan.qriv[1][1], 0.0);
+}
+
+TEST(ChannelSeepage, RefusesBedWithoutThickness) {
+    clear_error_state();
+    model_state s;
+    three_cells(s, 0.5);
+    s.stream_loss = 1;
+    s.groundwater_on = 1;
+    chan_make(s.water_table_elevation, 3, "wt");
+    chan_make(s.chan.qriv, 3, 1, "qriv");
+    for (int k = 1; k <= 3; ++k) {
+        s.channels.Krb[k][1] = 3.6;
+        s.water_table_elevation[k] = 11.0;  // above the bed: the thickness divides
+    }
+    EXPECT_EQ(stream_aquifer_exchange(s), 0);
+    EXPECT_EQ(error_record.fatal, 1);
+    clear_error_state();
 }
 
 }  // namespace

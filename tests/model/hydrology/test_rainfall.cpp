@@ -494,6 +494,36 @@ TEST(GageHmetDates, FullDatesAgainstBothEnds) {
     EXPECT_EQ(check_gage_hmet_dates(2003, 1, 1, 0, 2000, 3, 1, 6, 2003, 1, 1, 0), 1);
 }
 
+TEST(GageHmetDates, MonthAndDayMessagesAtEitherEnd) {
+    std::string out;
+    int r = 1;
+    out = capture_stdout([&] { r = check_gage_hmet_dates(2000, 2, 9, 0, 2000, 3, 1, 0, 2003, 1, 1, 0); });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(out,
+              "\nRaingage Data starts in month 2 of 2000 while hmet data starts in\n"
+              "month 3 of 2000\n");
+    out = capture_stdout([&] { r = check_gage_hmet_dates(2003, 4, 1, 0, 2000, 3, 1, 0, 2003, 1, 1, 0); });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(out,
+              "\nRaingage Data starts in month 4 of 2003 while hmet data ends in\n"
+              "month 1 of 2003\n");
+    out = capture_stdout([&] { r = check_gage_hmet_dates(2000, 3, 2, 0, 2000, 3, 5, 0, 2003, 1, 1, 0); });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(out,
+              "\nRaingage data starts on day 2 of month 3 in year 2000\n"
+              "while the hmet data begins on day 5 of month 3 in year 2000\n");
+    out = capture_stdout([&] { r = check_gage_hmet_dates(2003, 1, 7, 0, 2000, 3, 5, 0, 2003, 1, 1, 0); });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(out,
+              "\nRaingage data starts on day 7 of month 1 in year 2003\n"
+              "while the hmet data ends on day 1 of month 1 in year 2003\n");
+    out = capture_stdout([&] { r = check_gage_hmet_dates(2004, 1, 1, 0, 2000, 3, 5, 0, 2003, 1, 1, 0); });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(out,
+              "\nRaingage Data starts in 2004, hydromet data ends in 2003.\n"
+              "Program terminating.  Check your dates.\n");
+}
+
 TEST(TrackMaxGrid, StrictlyLargerReplaces) {
     array_1d<double> value, max;
     alloc_1d_double(value, 3);

@@ -143,6 +143,7 @@ TEST_F(ChannelSetup, NonOrthogonalSetUpWithSedimentAndStreamCells) {
     s.channel_input_name = "chan.dat";
     s.channel_input_file = file("chan.dat", t);
     s.chan_explicit = 1;
+    s.max_courant_number = 0.2;  // the project default
     s.non_ortho_channels = 1;
     s.stream_cell_file = file("chan.gst", gst_two_cells);
     s.chan_sediment_setup = 1;
@@ -173,6 +174,7 @@ TEST_F(ChannelSetup, NonOrthogonalSetUpWithSedimentAndStreamCells) {
 TEST_F(ChannelSetup, ErosionWithoutErodibleTrapezoidsStops) {
     s.channel_input_file = file("chan.dat", two_link_card_file());
     s.chan_explicit = 1;
+    s.max_courant_number = 0.2;  // the project default
     s.erosion.soil_erosion = 1;
     std::string err;
     printed([&] { err = printed_err([&] { setup_channels(s); }); });

@@ -157,6 +157,53 @@ TEST_F(PrecipFileTest, CountsAreChecked) {
     EXPECT_NE(out.find("Cannot find gage coordinate card"), std::string::npos);
 }
 
+TEST_F(PrecipFileTest, CountsBeyondTheFileEndAtTheMissingData) {
+    // Counts that no file of this size could hold end at the first missing card or
+    // record, without reserving room for them first.
+    precip_event e;
+    std::string out;
+    open("EVENT huge\nNRGAG 2000000000\nNRPDS 4\nCOORD 0 0\nCOORD 1 1\n"
+         "RATES 2021 7 12 14 0 1.0 2.0\n");
+    EXPECT_EQ(read(e, &out), precip_format_error);
+    EXPECT_NE(out.find("Cannot find gage coordinate card"), std::string::npos) << out;
+
+    open("EVENT long\nNRGAG 2\nNRPDS 2000000000\nCOORD 0 0\nCOORD 1 1\n"
+         "RATES 2021 7 12 14 0 1.0 2.0\nRATES 2021 7 12 14 15 3.0 4.0\n");
+    EXPECT_EQ(read(e, &out), precip_early_end);
+    EXPECT_NE(out.find("last year 2021 last month 7 last day 12 last hour 14 last minute 15"),
+              std::string::npos)
+        << out;
+
+    // A complete event still ends with the full tables: value of gauge g in record
+    // k at k x gauges + g, dates 1..records.
+    open("EVENT full\nNRGAG 2\nNRPDS 2\nCOORD 0 0\nCOORD 1 1\n"
+         "RATES 2021 7 12 14 0 1.0 2.0\nRATES 2021 7 12 14 15 3.0 4.0\n");
+    ASSERT_EQ(read(e), precip_event_read);
+    EXPECT_EQ(e.values.size(), 7u);
+    EXPECT_EQ(e.dates.size(), 3u);
+    EXPECT_EQ(e.gauge_x.size(), 3u);
+    EXPECT_DOUBLE_EQ(e.value(2, 1), 3.0);
+    EXPECT_DOUBLE_EQ(e.value(2, 2), 4.0);
+    EXPECT_EQ(e.dates[2].minute, 15);
+}
+
+TEST_F(PrecipFileTest, NegativeAndNonNumericAmountsRefused) {
+    precip_event e;
+    std::string out;
+    for (const char *bad : {"-30.0", "-999", "nan", "inf"}) {
+        open(std::string("EVENT bad amount\nNRGAG 2\nNRPDS 2\nCOORD 0 0\nCOORD 1 1\n"
+                         "RATES 2021 7 12 14 0 10.0 20.0\nRATES 2021 7 12 14 15 ") +
+             bad + " 20.0\n");
+        EXPECT_EQ(read(e, &out), precip_format_error) << bad;
+        EXPECT_NE(out.find("Gage 1 of precip record 2 of the EVENT titled:\n bad amount"), std::string::npos)
+            << out;
+        EXPECT_NE(out.find("which is not a precipitation amount"), std::string::npos) << out;
+    }
+    // Zero is a valid amount.
+    open("EVENT dry\nNRGAG 1\nNRPDS 1\nCOORD 0 0\nGAGES 2021 7 12 14 0 0.0\n");
+    EXPECT_EQ(read(e), precip_event_read);
+}
+
 TEST_F(PrecipFileTest, EarlyEndsAndUnreadableValues) {
     precip_event e;
     std::string out;

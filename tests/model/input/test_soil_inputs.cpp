@@ -15,18 +15,14 @@
 #include "model/input/soil_inputs.h"
 #include "model/model_state.h"
 #include "model/project_file.h"
+#include "support/captured_output.h"
 #include "support/run_program.h"
 
 namespace {
 
-// A DRELM map of rows x cols of 10 m cells with the south-west corner at (0, 0).
-std::string map_text(int rows, int cols, const std::string &values) {
-    char head[256];
-    std::snprintf(head, sizeof head,
-                  "north: %.1f\nsouth: 0.0\neast: %.1f\nwest: 0.0\nrows: %d\ncols: %d\n",
-                  rows * 10.0, cols * 10.0, rows, cols);
-    return head + values;
-}
+using testsupport::map_text;
+using testsupport::printed;
+using testsupport::printed_err;
 
 // A mapping-table row: id in columns 1-6, values from column 87.
 std::string table_row(int id, const std::string &values) {
@@ -83,22 +79,6 @@ protected:
         s.porosity_file = cells_map("phi.map", "0.4", "0.45", "0.5");
         s.moisture_file = cells_map("theta.map", moisture, "0.2", "0.5");
         allocate_soil_cell_arrays(s);
-    }
-    template <class F>
-    std::string printed(F &&fn) {
-        std::fflush(stdout);
-        testing::internal::CaptureStdout();
-        fn();
-        std::fflush(stdout);
-        return testing::internal::GetCapturedStdout();
-    }
-    template <class F>
-    std::string printed_err(F &&fn) {
-        std::fflush(stderr);
-        testing::internal::CaptureStderr();
-        fn();
-        std::fflush(stderr);
-        return testing::internal::GetCapturedStderr();
     }
 
     testsupport::scratch_dir dir;

@@ -13,18 +13,14 @@
 #include "model/input/lake_file.h"
 #include "model/input/surface_inputs.h"
 #include "model/model_state.h"
+#include "support/captured_output.h"
 #include "support/run_program.h"
 
 namespace {
 
-// A DRELM map of rows x cols of 10 m cells with the south-west corner at (0, 0).
-std::string map_text(int rows, int cols, const std::string &values) {
-    char head[256];
-    std::snprintf(head, sizeof head,
-                  "north: %.1f\nsouth: 0.0\neast: %.1f\nwest: 0.0\nrows: %d\ncols: %d\n",
-                  rows * 10.0, cols * 10.0, rows, cols);
-    return head + values;
-}
+using testsupport::map_text;
+using testsupport::printed;
+using testsupport::printed_err;
 
 // A 2 x 3 grid of 10 m cells; the mask leaves out row 1, column 3, so the five
 // cells are numbered 1 2 / 3 4 5 in row order.
@@ -51,22 +47,6 @@ protected:
         return std::fopen((dir.path() / name).c_str(), "r");
     }
     std::string path(const std::string &name) const { return (dir.path() / name).string(); }
-    template <class F>
-    std::string printed(F &&fn) {
-        std::fflush(stdout);
-        testing::internal::CaptureStdout();
-        fn();
-        std::fflush(stdout);
-        return testing::internal::GetCapturedStdout();
-    }
-    template <class F>
-    std::string printed_err(F &&fn) {
-        std::fflush(stderr);
-        testing::internal::CaptureStderr();
-        fn();
-        std::fflush(stderr);
-        return testing::internal::GetCapturedStderr();
-    }
 
     testsupport::scratch_dir dir;
     model_state s;
