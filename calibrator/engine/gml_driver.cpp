@@ -590,7 +590,8 @@ calib_status run_gml(gml_run &g, gml_mode mode) {
                  g.iteration <= cd.max_iterations);
     }
     completion(g);
-    if (g.status == 0) free_gml_workspace(g.w);
+    // A failed step ends the driver too; its working arrays go with it.
+    free_gml_workspace(g.w);
     std::fflush(stdout);
     std::fflush(g.record);
     return g.status;
