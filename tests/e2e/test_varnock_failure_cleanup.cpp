@@ -3,6 +3,9 @@
 // status 1 after its message and leaves the error stream clean.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include "support/run_program.h"
 #include "varnock_case.h"
 
@@ -60,4 +63,62 @@ TEST(VarnockRefusedControlFile, ParameterValueOutsideItsBoundsIsRefusedBeforeAny
         << r.out;
     EXPECT_FALSE(d.exists("model.in"));
     EXPECT_FALSE(d.exists("line.rec"));
+}
+
+// An observation outside every observation group would enter the Jacobian but
+// not phi: without y3 the line through y1 and y2 (a = 2, b = 1.5) is exact, yet
+// the upgrades would chase y3 while phi ignored it.
+TEST(VarnockRefusedControlFile, ObservationOutsideEveryGroupIsRefusedBeforeAnIteration) {
+    scratch_dir d;
+    d.write("line.pst", replaced(iterating_case(d), "y3 7.5 0.5 obsgrp", "y3 7.5 0.5 obsgrq"));
+    auto r = d.run(VARNOCK_EXE, {"line.pst"});
+    EXPECT_EQ(r.exit_status, 1) << r.out;
+    EXPECT_TRUE(contains(r.out, "Observation \"y3\" names the group \"obsgrq\", which is not an observation group."))
+        << r.out;
+    EXPECT_FALSE(d.exists("model.in"));
+}
+
+namespace {
+
+// The iterating line case with one prior equation `prior` (label pi1).
+std::string case_with_prior(const scratch_dir &d, const std::string &prior) {
+    std::string control = replaced(iterating_case(d), "2 3 1 0 1", "2 3 1 1 2");
+    control = replaced(control, "obsgrp\n* observation data", "obsgrp\nregul\n* observation data");
+    return control + prior + "\n";  // the case ends with the prior information header
+}
+
+}  // namespace
+
+TEST(VarnockRefusedControlFile, PriorInformationNeedsAKnownGroupAndKnownParameters) {
+    {
+        scratch_dir d;
+        d.write("line.pst", case_with_prior(d, "pi1 1.0 * a = 1.5 1.0 regul"));
+        auto r = d.run(VARNOCK_EXE, {"line.pst"});
+        // The prior row [1 0] with weight 1 joins the normal equations:
+        // [3.25 3.75; 3.75 7.25] [a b]' = [11.875 19.125]', so a = 14.375 / 9.5
+        // and b = 17.625 / 9.5.
+        ASSERT_EQ(r.exit_status, 0) << r.out;
+        double a = 0.0, b = 0.0;
+        ASSERT_EQ(std::sscanf(d.read("line.par").c_str(), "%lf %lf", &a, &b), 2);
+        EXPECT_NEAR(a, 14.375 / 9.5, 1e-4);
+        EXPECT_NEAR(b, 17.625 / 9.5, 1e-4);
+    }
+    {
+        scratch_dir d;
+        d.write("line.pst", case_with_prior(d, "pi1 1.0 * a = 1.5 1.0 regulx"));
+        auto r = d.run(VARNOCK_EXE, {"line.pst"});
+        EXPECT_EQ(r.exit_status, 1) << r.out;
+        EXPECT_TRUE(contains(r.out, "Prior information \"pi1\" names the group \"regulx\", which is not an "
+                                    "observation group."))
+            << r.out;
+        EXPECT_FALSE(d.exists("model.in"));
+    }
+    {
+        scratch_dir d;
+        d.write("line.pst", case_with_prior(d, "pi1 1.0 * a + 2.0 * log(c) = 1.5 1.0 regul"));
+        auto r = d.run(VARNOCK_EXE, {"line.pst"});
+        EXPECT_EQ(r.exit_status, 1) << r.out;
+        EXPECT_TRUE(contains(r.out, "Prior information \"pi1\" names \"c\", which is not a parameter.")) << r.out;
+        EXPECT_FALSE(d.exists("model.in"));
+    }
 }
