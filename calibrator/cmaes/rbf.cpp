@@ -66,6 +66,22 @@ calib_status prepare_self_test(double_matrix &centres, double_vector &values) {
     return 0;
 }
 
+// Work arrays of the two self tests: room for 1000 centres with their values and
+// coefficients, and the evaluation point.
+struct self_test_arrays {
+    double_matrix centres = dmatrix(1, 1000, 1, test_dimension + 1);
+    double_vector values = dvector(1, 1000);
+    double_vector coefficients = dvector(1, test_dimension + 1001);
+    double_vector point = dvector(1, 2);
+};
+
+void free_self_test_arrays(self_test_arrays &t) {
+    free_dvector(t.point, 1, 2);
+    free_dvector(t.coefficients, 1, test_dimension + 1001);
+    free_dvector(t.values, 1, 1000);
+    free_dmatrix(t.centres, 1, 1000, 1, test_dimension + 1);
+}
+
 }  // namespace
 
 int rbf_centre_count(int N) {
@@ -240,10 +256,11 @@ calib_status rbf_self_test(int argc, char *argv[], control_data &cd) {
     (void)argv;
     (void)cd;  // the test function has two coordinates, whatever the problem declares
     const int N = test_dimension;
-    double_matrix centres = dmatrix(1, 1000, 1, N + 1);
-    double_vector values = dvector(1, 1000);
-    double_vector coefficients = dvector(1, N + 1001);
-    double_vector point = dvector(1, 2);
+    self_test_arrays arrays;
+    double_matrix &centres = arrays.centres;
+    double_vector &values = arrays.values;
+    double_vector &coefficients = arrays.coefficients;
+    double_vector &point = arrays.point;
 
     calib_status status = prepare_self_test(centres, values);
     if (status == 0) {
@@ -253,10 +270,7 @@ calib_status rbf_self_test(int argc, char *argv[], control_data &cd) {
         (void)rbf_evaluate_dim(coefficients, centres, point, test_centres, N);
     }
 
-    free_dvector(point, 1, 2);
-    free_dvector(coefficients, 1, N + 1001);
-    free_dvector(values, 1, 1000);
-    free_dmatrix(centres, 1, 1000, 1, N + 1);
+    free_self_test_arrays(arrays);
     return status;
 }
 
@@ -267,10 +281,11 @@ calib_status rbf_self_test_inline(int argc, char *argv[], control_data &cd) {
     const int N = test_dimension;
     const int n = test_centres;
     const int m = n + N + 1;
-    double_matrix centres = dmatrix(1, 1000, 1, N + 1);
-    double_vector values = dvector(1, 1000);
-    double_vector coefficients = dvector(1, N + 1001);
-    double_vector point = dvector(1, 2);
+    self_test_arrays arrays;
+    double_matrix &centres = arrays.centres;
+    double_vector &values = arrays.values;
+    double_vector &coefficients = arrays.coefficients;
+    double_vector &point = arrays.point;
 
     calib_status status = prepare_self_test(centres, values);
     if (status == 0) {
@@ -301,9 +316,6 @@ calib_status rbf_self_test_inline(int argc, char *argv[], control_data &cd) {
         (void)rbf_evaluate_dim(coefficients, centres, point, n, N);
     }
 
-    free_dvector(point, 1, 2);
-    free_dvector(coefficients, 1, N + 1001);
-    free_dvector(values, 1, 1000);
-    free_dmatrix(centres, 1, 1000, 1, N + 1);
+    free_self_test_arrays(arrays);
     return status;
 }

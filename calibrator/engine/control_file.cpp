@@ -256,6 +256,17 @@ calib_status read_parameters(control_reader &r, control_data &cd) {
             par.lower_bound = std::log10(par.lower_bound);
             par.upper_bound = std::log10(par.upper_bound);
         }
+        // An adjustable value outside its bounds would be estimated outside
+        // them; fixed and tied parameters never move by their own bounds.
+        if (par.transform != "fixed" && par.transform != "tied") {
+            if (par.lower_bound > par.upper_bound) {
+                return r.fail("the lower bound of parameter \"" + par.name +
+                              "\" is above its upper bound");
+            }
+            if (par.value < par.lower_bound || par.value > par.upper_bound) {
+                return r.fail("the value of parameter \"" + par.name + "\" lies outside its bounds");
+            }
+        }
         cd.parameters.push_back(par);
     }
     // The tie lines follow the parameter lines, in the order of the tied parameters.

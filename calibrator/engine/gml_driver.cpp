@@ -113,6 +113,13 @@ restart_state restart_places(gml_run &g) {
     return s;
 }
 
+bool is_observation_group(const control_data &cd, const std::string &name) {
+    for (int grp = 1; grp <= cd.observation_group_count; ++grp) {
+        if (cd.observation_groups[grp].group_name == name) return true;
+    }
+    return false;
+}
+
 // Settings that an iteration cannot do without; refused before any model run.
 calib_status check_settings(const control_data &cd) {
     if (cd.max_iterations == 0) return 0;
@@ -137,6 +144,36 @@ calib_status check_settings(const control_data &cd) {
             std::printf("\nParameter \"%s\" names the group \"%s\", which is not a parameter group.\n",
                         cd.parameters[p].name.c_str(), cd.parameters[p].group.c_str());
             return 1;
+        }
+    }
+    // phi counts only the observations and prior equations of the observation
+    // groups, while the Jacobian holds them all: one outside every group would
+    // steer the upgrades without showing in phi.
+    for (int k = 1; k <= cd.observation_count; ++k) {
+        if (!is_observation_group(cd, cd.observations[k].group)) {
+            std::printf("\nObservation \"%s\" names the group \"%s\", which is not an observation group.\n",
+                        cd.observations[k].name.c_str(), cd.observations[k].group.c_str());
+            return 1;
+        }
+    }
+    for (int k = 1; k <= cd.prior_count; ++k) {
+        const prior_information_data &pi = cd.prior_information[k];
+        if (!is_observation_group(cd, pi.group)) {
+            std::printf("\nPrior information \"%s\" names the group \"%s\", which is not an observation group.\n",
+                        pi.label.c_str(), pi.group.c_str());
+            return 1;
+        }
+        const int named = pi.term_count < max_prior_terms ? pi.term_count : max_prior_terms;
+        for (int t = 1; t <= named; ++t) {
+            bool found = false;
+            for (int p = 1; p <= cd.parameter_count && !found; ++p) {
+                found = cd.parameters[p].name == pi.term_parameters[t];
+            }
+            if (!found) {
+                std::printf("\nPrior information \"%s\" names \"%s\", which is not a parameter.\n",
+                            pi.label.c_str(), pi.term_parameters[t].c_str());
+                return 1;
+            }
         }
     }
     return 0;
@@ -590,7 +627,8 @@ calib_status run_gml(gml_run &g, gml_mode mode) {
                  g.iteration <= cd.max_iterations);
     }
     completion(g);
-    if (g.status == 0) free_gml_workspace(g.w);
+    // A failed step ends the driver too; its working arrays go with it.
+    free_gml_workspace(g.w);
     std::fflush(stdout);
     std::fflush(g.record);
     return g.status;

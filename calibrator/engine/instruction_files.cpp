@@ -42,16 +42,6 @@ bool is_number_char(char c) {
            c == 'E' || c == 'e';
 }
 
-bool read_whole(std::FILE *f, std::string &text) {
-    text.clear();
-    if (f == nullptr) return false;
-    std::rewind(f);
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
-    return std::ferror(f) == 0;
-}
-
 // Observation names to numbers; of equal names the first is kept.
 void build_observation_index(const control_data &cd, instruction_file_table &table) {
     table.observation_index.clear();
@@ -220,7 +210,7 @@ calib_status load_instructions(control_data &cd, int k, instruction_file_table &
                                std::vector<instruction_step> &steps) {
     const std::string &name = cd.instruction_files[k].instruction_name;
     std::string raw;
-    if (!read_whole(table.files[k], raw)) {
+    if (!read_open_file(table.files[k], raw)) {
         std::printf("\nCannot read instruction file %s.\n", name.c_str());
         return 1;
     }
@@ -375,7 +365,7 @@ calib_status read_model_output_file(control_data &cd, file_names /*names*/, int 
         return 1;
     }
     std::string out;
-    const bool ok = read_whole(f, out);
+    const bool ok = read_open_file(f, out);
     std::fclose(f);
     if (!ok) {
         std::printf("\nCannot read model output file %s.\n", ins.output_name.c_str());

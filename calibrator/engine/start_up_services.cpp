@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <thread>
 
 namespace {
@@ -181,4 +182,14 @@ calib_status report_out_of_memory() {
     std::printf("\n");
     pause_for_reading();
     return 1;
+}
+
+bool read_open_file(std::FILE *f, std::string &text) {
+    text.clear();
+    if (f == nullptr) return false;
+    std::rewind(f);
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
+    return std::ferror(f) == 0;
 }

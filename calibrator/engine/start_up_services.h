@@ -26,6 +26,9 @@ calib_status open_template_files(const control_data &cd, template_file_table &ta
 calib_status open_instruction_files(const control_data &cd, instruction_file_table &table);
 calib_status close_template_files(const control_data &cd, template_file_table &table);
 calib_status close_instruction_files(const control_data &cd, instruction_file_table &table);
+// Reads the whole of an open template or instruction file, from its start, into
+// text; false for a null handle or a read error.
+bool read_open_file(std::FILE *f, std::string &text);
 
 // A short pause after an error message so that the console stays readable.
 void pause_for_reading();

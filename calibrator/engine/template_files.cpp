@@ -12,17 +12,6 @@
 
 namespace {
 
-// Reads the whole template through its open handle, from the start.
-bool read_template(std::FILE *f, std::string &text) {
-    text.clear();
-    if (f == nullptr) return false;
-    std::rewind(f);
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
-    return std::ferror(f) == 0;
-}
-
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 calib_status refuse(const std::string &template_name, const std::string &why) {
@@ -72,7 +61,7 @@ calib_status scan_template_files(control_data &cd, template_file_table &table) {
     for (int j = 1; j <= cd.template_count; ++j) {
         template_file_data &tpl = cd.templates[j];
         std::string text;
-        if (!read_template(table.files[j], text)) {
+        if (!read_open_file(table.files[j], text)) {
             std::printf("\nCannot read template file %s.\n", tpl.template_name.c_str());
             pause_for_reading();
             return 1;
@@ -114,7 +103,7 @@ calib_status write_model_input_file(control_data &cd, file_names /*names*/, int 
                                     int value_kind, template_file_table &table) {
     template_file_data &tpl = cd.templates[template_number];
     std::string text;
-    if (!read_template(table.files[template_number], text)) {
+    if (!read_open_file(table.files[template_number], text)) {
         std::printf("\nCannot read template file %s.\n", tpl.template_name.c_str());
         return 1;
     }

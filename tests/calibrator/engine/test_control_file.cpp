@@ -333,6 +333,33 @@ TEST(ControlFileRefusals, LogParameterNeedsPositiveValueAndBounds) {
     }
 }
 
+TEST(ControlFileRefusals, AdjustableValueMustLieWithinItsBounds) {
+    // A value outside its bounds, or bounds the wrong way round, would be
+    // estimated outside the bounds; the log form is compared as stored.
+    const char *const refused[] = {"k none factor 20 -10 10 grp 1 0 1\n",
+                                   "k none factor -10.5 -10 10 grp 1 0 1\n",
+                                   "k none factor 1 10 -10 grp 1 0 1\n",
+                                   "k log factor 2000 1 1000 grp 1 0 1\n"};
+    for (const char *line : refused) {
+        control_data cd;
+        std::string printed;
+        EXPECT_EQ(read_text(cd, one_group_file(1, line), printed), 1) << line;
+        EXPECT_NE(printed.find("section \"parameter data\""), std::string::npos) << printed;
+        EXPECT_NE(printed.find("parameter \"k\""), std::string::npos) << printed;
+    }
+    // Fixed and tied parameters do not move by their own bounds.
+    control_data cd;
+    std::string printed;
+    EXPECT_EQ(read_text(cd, one_group_file(3,
+                                           "p1 none relative 5 1 10 grp 1 0 1\n"
+                                           "p2 fixed relative 50 1 10 grp 1 0 1\n"
+                                           "p3 tied relative 50 10 1 grp 1 0 1\n"
+                                           "p3 p1\n"),
+                        printed),
+              0)
+        << printed;
+}
+
 TEST(ControlFileRefusals, WordsOfHundredCharactersAreRefused) {
     const std::string long_name(100, 'n');
     control_data cd;

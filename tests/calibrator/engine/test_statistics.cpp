@@ -9,6 +9,7 @@
 #include "calibrator/engine/control_data.h"
 #include "calibrator/engine/numeric/numeric.h"
 #include "calibrator/engine/statistics.h"
+#include "tests/calibrator/engine/numeric/matrix_helpers.h"
 
 namespace {
 
@@ -36,28 +37,7 @@ control_data make_record(int adjustable, std::initializer_list<double> observati
     return cd;
 }
 
-// Owns a 1-based matrix filled from rows.
-struct matrix_of {
-    double_matrix m;
-    int rows;
-    int cols;
-    matrix_of(int r, int c) : m(dmatrix(1, r, 1, c)), rows(r), cols(c) {}
-    matrix_of(std::initializer_list<std::initializer_list<double>> values)
-        : matrix_of(static_cast<int>(values.size()), static_cast<int>(values.begin()->size())) {
-        int i = 1;
-        for (const auto &row : values) {
-            int j = 1;
-            for (double x : row) {
-                m(i, j++) = x;
-            }
-            ++i;
-        }
-    }
-    ~matrix_of() { free_dmatrix(m, 1, rows, 1, cols); }
-    matrix_of(const matrix_of &) = delete;
-    matrix_of &operator=(const matrix_of &) = delete;
-    double operator()(int i, int j) const { return m(i, j); }
-};
+using numeric_test::owned_matrix;
 
 // Diagonal weight matrix held as its diagonal of squared weights.
 struct weight_matrix {
@@ -79,9 +59,9 @@ TEST(ParameterCovariance, TwoParametersUnitWeights) {
     // J = [[1, 0], [0, 1], [1, 1]]: N = [[2, 1], [1, 2]], N^-1 = [[2, -1], [-1, 2]] / 3;
     // m - A = 1 and phi = 3, so the covariance is [[2, -1], [-1, 2]].
     control_data cd = make_record(2, {1, 1, 1});
-    matrix_of jacobian{{1, 0}, {0, 1}, {1, 1}};
+    owned_matrix jacobian{{1, 0}, {0, 1}, {1, 1}};
     weight_matrix q{1, 1, 1};
-    matrix_of covariance(2, 2);
+    owned_matrix covariance(2, 2);
     int singular = -1;
     EXPECT_EQ(parameter_covariance(jacobian.m, q.m, 3.0, covariance.m, cd, singular), 0);
     EXPECT_EQ(singular, covariance_computed);
@@ -90,7 +70,7 @@ TEST(ParameterCovariance, TwoParametersUnitWeights) {
     EXPECT_NEAR(covariance(2, 1), -1.0, 1e-14);
     EXPECT_NEAR(covariance(2, 2), 2.0, 1e-14);
 
-    matrix_of correlation(2, 2);
+    owned_matrix correlation(2, 2);
     EXPECT_EQ(correlation_matrix(covariance.m, correlation.m, cd), 0);
     EXPECT_NEAR(correlation(1, 1), 1.0, 1e-15);
     EXPECT_NEAR(correlation(1, 2), -0.5, 1e-15);
@@ -99,8 +79,8 @@ TEST(ParameterCovariance, TwoParametersUnitWeights) {
 
     // Eigen-decomposition of the covariance as the drivers do it: eigenvalues 3
     // and 1 with eigenvectors (1, -1) / sqrt 2 and (1, 1) / sqrt 2.
-    matrix_of copy{{covariance(1, 1), covariance(1, 2)}, {covariance(2, 1), covariance(2, 2)}};
-    matrix_of vectors(2, 2);
+    owned_matrix copy{{covariance(1, 1), covariance(1, 2)}, {covariance(2, 1), covariance(2, 2)}};
+    owned_matrix vectors(2, 2);
     double_vector values = dvector(1, 2);
     int rotations = 0;
     jacobi(copy.m, 2, values, vectors.m, rotations);
@@ -116,16 +96,16 @@ TEST(ParameterCovariance, WeightsEnterSquared) {
     // Weights (2, 1, 1): N = [[5, 1], [1, 2]], det 9, N^-1 = [[2, -1], [-1, 5]] / 9;
     // phi = 9 and m - A = 1 give [[2, -1], [-1, 5]]; correlation -1 / sqrt 10.
     control_data cd = make_record(2, {2, 1, 1});
-    matrix_of jacobian{{1, 0}, {0, 1}, {1, 1}};
+    owned_matrix jacobian{{1, 0}, {0, 1}, {1, 1}};
     weight_matrix q{2, 1, 1};
-    matrix_of covariance(2, 2);
+    owned_matrix covariance(2, 2);
     int singular = -1;
     parameter_covariance(jacobian.m, q.m, 9.0, covariance.m, cd, singular);
     EXPECT_EQ(singular, covariance_computed);
     EXPECT_NEAR(covariance(1, 1), 2.0, 1e-14);
     EXPECT_NEAR(covariance(1, 2), -1.0, 1e-14);
     EXPECT_NEAR(covariance(2, 2), 5.0, 1e-14);
-    matrix_of correlation(2, 2);
+    owned_matrix correlation(2, 2);
     correlation_matrix(covariance.m, correlation.m, cd);
     EXPECT_NEAR(correlation(1, 2), -1.0 / std::sqrt(10.0), 1e-15);
 }
@@ -134,9 +114,9 @@ TEST(ParameterCovariance, ZeroWeightObservationsDoNotCount) {
     // A fourth observation of weight 0: its row adds nothing to N and it does
     // not count towards m, so the result equals the three-observation case.
     control_data cd = make_record(2, {1, 1, 1, 0});
-    matrix_of jacobian{{1, 0}, {0, 1}, {1, 1}, {5, 7}};
+    owned_matrix jacobian{{1, 0}, {0, 1}, {1, 1}, {5, 7}};
     weight_matrix q{1, 1, 1, 0};
-    matrix_of covariance(2, 2);
+    owned_matrix covariance(2, 2);
     int singular = -1;
     parameter_covariance(jacobian.m, q.m, 3.0, covariance.m, cd, singular);
     EXPECT_EQ(singular, covariance_computed);
@@ -149,9 +129,9 @@ TEST(ParameterCovariance, PriorRowsAreEquationsOfTheJacobian) {
     // Two observations J = [[1, 0], [0, 1]] and one prior equation p1 - p2 of
     // weight 1: N = [[2, -1], [-1, 2]], N^-1 = [[2, 1], [1, 2]] / 3; m = 3.
     control_data cd = make_record(2, {1, 1}, {1});
-    matrix_of jacobian{{1, 0}, {0, 1}, {1, -1}};
+    owned_matrix jacobian{{1, 0}, {0, 1}, {1, -1}};
     weight_matrix q{1, 1, 1};
-    matrix_of covariance(2, 2);
+    owned_matrix covariance(2, 2);
     int singular = -1;
     parameter_covariance(jacobian.m, q.m, 6.0, covariance.m, cd, singular);
     EXPECT_EQ(singular, covariance_computed);
@@ -163,14 +143,14 @@ TEST(ParameterCovariance, PriorRowsAreEquationsOfTheJacobian) {
 TEST(ParameterCovariance, OneParameterStraightLineThroughOrigin) {
     // y = b x through x = 1, 2, 3: N = 14, variance phi / (3 - 1).
     control_data cd = make_record(1, {1, 1, 1});
-    matrix_of jacobian{{1}, {2}, {3}};
+    owned_matrix jacobian{{1}, {2}, {3}};
     weight_matrix q{1, 1, 1};
-    matrix_of covariance(1, 1);
+    owned_matrix covariance(1, 1);
     int singular = -1;
     parameter_covariance(jacobian.m, q.m, 0.7, covariance.m, cd, singular);
     EXPECT_EQ(singular, covariance_computed);
     EXPECT_NEAR(covariance(1, 1), 0.35 / 14.0, 1e-16);
-    matrix_of correlation(1, 1);
+    owned_matrix correlation(1, 1);
     correlation_matrix(covariance.m, correlation.m, cd);
     EXPECT_DOUBLE_EQ(correlation(1, 1), 1.0);
 }
@@ -180,22 +160,22 @@ TEST(ParameterCovariance, SingularNormalMatricesAreFlagged) {
     weight_matrix q{1, 1, 1};
     int singular = 0;
     // A parameter without effect: a zero column, so a zero row of N.
-    matrix_of no_effect{{1, 0}, {2, 0}, {3, 0}};
-    matrix_of covariance{{5, 5}, {5, 5}};
+    owned_matrix no_effect{{1, 0}, {2, 0}, {3, 0}};
+    owned_matrix covariance{{5, 5}, {5, 5}};
     parameter_covariance(no_effect.m, q.m, 1.0, covariance.m, cd, singular);
     EXPECT_EQ(singular, covariance_singular);
     EXPECT_EQ(covariance(1, 1), 0.0);
     EXPECT_EQ(covariance(2, 1), 0.0);
 
     // Two parameters with identical effect: N is singular without a zero row.
-    matrix_of identical{{1, 1}, {2, 2}, {3, 3}};
+    owned_matrix identical{{1, 1}, {2, 2}, {3, 3}};
     singular = 0;
     parameter_covariance(identical.m, q.m, 1.0, covariance.m, cd, singular);
     EXPECT_EQ(singular, covariance_singular);
     EXPECT_EQ(covariance(1, 2), 0.0);
 
     // Effects that differ only by units are still independent.
-    matrix_of scaled{{1e-6, 0}, {0, 1e6}, {1e-6, 1e6}};
+    owned_matrix scaled{{1e-6, 0}, {0, 1e6}, {1e-6, 1e6}};
     singular = -1;
     parameter_covariance(scaled.m, q.m, 3.0, covariance.m, cd, singular);
     EXPECT_EQ(singular, covariance_computed);
@@ -207,15 +187,15 @@ TEST(ParameterCovariance, StronglyCorrelatedParametersAreNotFlagged) {
     // Columns (1, 1, 1) and (1, 1 + 1e-4, 1 - 1e-4): N = [[3, 3], [3, 3 + 2e-8]],
     // det 6e-8, so with phi = 1 and m - A = 1 the variance of p2 is 3 / 6e-8.
     control_data cd = make_record(2, {1, 1, 1});
-    matrix_of jacobian{{1, 1}, {1, 1 + 1e-4}, {1, 1 - 1e-4}};
+    owned_matrix jacobian{{1, 1}, {1, 1 + 1e-4}, {1, 1 - 1e-4}};
     weight_matrix q{1, 1, 1};
-    matrix_of covariance(2, 2);
+    owned_matrix covariance(2, 2);
     int singular = -1;
     parameter_covariance(jacobian.m, q.m, 1.0, covariance.m, cd, singular);
     EXPECT_EQ(singular, covariance_computed);
     EXPECT_NEAR(covariance(2, 2), 5.0e7, 5.0e7 * 1e-6);
     EXPECT_NEAR(covariance(1, 2), -5.0e7, 5.0e7 * 1e-6);
-    matrix_of correlation(2, 2);
+    owned_matrix correlation(2, 2);
     correlation_matrix(covariance.m, correlation.m, cd);
     EXPECT_LT(correlation(1, 2), -0.999999);
 }
@@ -224,9 +204,9 @@ TEST(ParameterCovariance, NoDegreesOfFreedomIsFlagged) {
     // Two weighted observations for two parameters: the error variance would
     // divide by m - A = 0.
     control_data cd = make_record(2, {1, 1, 0});
-    matrix_of jacobian{{1, 0}, {0, 1}, {1, 1}};
+    owned_matrix jacobian{{1, 0}, {0, 1}, {1, 1}};
     weight_matrix q{1, 1, 0};
-    matrix_of covariance(2, 2);
+    owned_matrix covariance(2, 2);
     int singular = 0;
     parameter_covariance(jacobian.m, q.m, 1.0, covariance.m, cd, singular);
     EXPECT_EQ(singular, covariance_no_degrees_of_freedom);
@@ -238,11 +218,11 @@ TEST(RegularisedCovariance, PriorWeightedByTheSquaredWeightFactor) {
     // = [[5, 4], [4, 5]], N^-1 = [[5, -4], [-4, 5]] / 9; m = 3, phi = 9.
     control_data cd = make_record(2, {1, 1}, {1});
     cd.weight_factor = 2.0;
-    matrix_of jacobian{{1, 0}, {0, 1}};
+    owned_matrix jacobian{{1, 0}, {0, 1}};
     weight_matrix qo{1, 1};
-    matrix_of prior{{1, 1}};
+    owned_matrix prior{{1, 1}};
     weight_matrix qp{1};
-    matrix_of covariance(2, 2);
+    owned_matrix covariance(2, 2);
     int singular = -1;
     EXPECT_EQ(parameter_covariance_regularised(jacobian.m, qo.m, prior.m, qp.m, 9.0, covariance.m,
                                                cd, singular),
@@ -256,11 +236,11 @@ TEST(RegularisedCovariance, PriorWeightedByTheSquaredWeightFactor) {
 TEST(RegularisedCovariance, ZeroWeightFactorDropsThePrior) {
     control_data cd = make_record(2, {1, 1}, {1});
     cd.weight_factor = 0.0;
-    matrix_of jacobian{{2, 0}, {0, 1}};
+    owned_matrix jacobian{{2, 0}, {0, 1}};
     weight_matrix qo{1, 1};
-    matrix_of prior{{1, 1}};
+    owned_matrix prior{{1, 1}};
     weight_matrix qp{1};
-    matrix_of covariance(2, 2);
+    owned_matrix covariance(2, 2);
     int singular = -1;
     parameter_covariance_regularised(jacobian.m, qo.m, prior.m, qp.m, 3.0, covariance.m, cd,
                                      singular);
@@ -272,8 +252,8 @@ TEST(RegularisedCovariance, ZeroWeightFactorDropsThePrior) {
 
 TEST(CorrelationMatrix, ZeroVarianceGivesZeroInsteadOfNotANumber) {
     control_data cd = make_record(2, {1, 1, 1});
-    matrix_of covariance{{0, 0}, {0, 4}};
-    matrix_of correlation(2, 2);
+    owned_matrix covariance{{0, 0}, {0, 4}};
+    owned_matrix correlation(2, 2);
     correlation_matrix(covariance.m, correlation.m, cd);
     EXPECT_EQ(correlation(1, 1), 0.0);
     EXPECT_EQ(correlation(1, 2), 0.0);
