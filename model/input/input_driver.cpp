@@ -94,9 +94,18 @@ void allocate_cell_arrays(model_state &s) {
 void read_input_data(model_state &s) {
     // Step 1: the cell-number grid and the "data" grid, each with a border.
     const long long rows = s.grid_rows, cols = s.grid_cols;
-    if (alloc_2d_int(s.cell_number_grid, rows + 1, cols + 1) != 0)
+    // A grid that cannot be allocated stops the run here: reading the mask into
+    // nothing would only add a misleading size message.
+    if (alloc_2d_int(s.cell_number_grid, rows + 1, cols + 1) != 0) {
         print_allocation_failure("mask");
-    if (alloc_2d_int(s.data_grid, rows + 1, cols + 1) != 0) print_allocation_failure("data");
+        raise_printed_error();
+        return;
+    }
+    if (alloc_2d_int(s.data_grid, rows + 1, cols + 1) != 0) {
+        print_allocation_failure("data");
+        raise_printed_error();
+        return;
+    }
 
     // Steps 2 and 3; a mask that failed to read stops the run at once.
     read_watershed_mask(s);

@@ -155,3 +155,18 @@ TEST(KorvaProgram, CalibrationModesAreNotAvailableYet) {
 }
 
 }  // namespace
+
+TEST(KorvaProgram, GridTooLargeToAllocateStopsBeforeTheMaskIsRead) {
+    scratch_dir d;
+    std::string project = small_project;
+    project.replace(project.find("ROWS 3\n"), 7, "ROWS 2000000000\n");
+    project.replace(project.find("COLS 3\n"), 7, "COLS 2000000000\n");
+    d.write("basin.prj", project);
+    d.write("basin.mask", "north: 90\nsouth: 0\neast: 90\nwest: 0\nrows: 3\ncols: 3\n1 1 1\n1 1 1\n1 1 1\n");
+    d.write("basin.elv", "north: 90\nsouth: 0\neast: 90\nwest: 0\nrows: 3\ncols: 3\n3 3 3\n2 2 2\n1 1 1\n");
+    auto r = d.run(KORVA_EXE, {"basin.prj"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_TRUE(contains(r.out, "Error allocating memory for variable mask\n")) << r.out;
+    EXPECT_FALSE(contains(r.out, "Incorrect number of rows")) << r.out;
+    EXPECT_EQ(split_lines(d.read("out_time.dat")).size(), 1u);
+}
