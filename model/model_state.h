@@ -76,6 +76,7 @@ struct lake_record {
 struct event_total_marks {
     double interception = 0.0, cleanup = 0.0, point_inflow = 0.0;
     double boundary_in = 0.0, boundary_out = 0.0, evaporation = 0.0, lake_rain = 0.0;
+    double channel_clip = 0.0;  // water added by lifting negative channel areas
 };
 // ---- end event ----
 

@@ -193,6 +193,11 @@ struct channel_file_slot {
 // [constituent][node][link]; per-lake ones [constituent][lake].
 struct channel_work {
     array_2d<double> yp_max_flood, chan_depth, area, area_old, conv, dconv, stdummy, topw, qlat;
+    // Water the routing step adds by lifting node areas that ended a sub-step
+    // slightly below 0 back to 0 (m3, run total).
+    double negative_area_volume = 0.0;
+    // Volume that passed each hydrograph location 1..count during the run (m3).
+    std::vector<double> hyd_point_volume;
     array_2d<int> con_vect;         // grid cell of each node
     array_2d<double> qriv;          // exchange with the aquifer per unit length
     array_1d<double> cell_lake_exchange;  // per cell, lakes with an exchange option

@@ -34,6 +34,8 @@ void channel_sediment_transport(model_state &state, double step_seconds, double 
 
 // Running maximum of the channel depths or discharges of every node.
 void track_max_channel(model_state &state);
+// Highest water surface of every node of the erodible break-point links.
+void track_max_erodible_levels(model_state &state);
 
 // One step of the pipe network for dt seconds; 0 after a step.
 int superlink_step(model_state &state, double dt);

@@ -269,6 +269,23 @@ void seepage_volumes(model_state &s, double h) {
         }
 }
 
+// Each hydrograph location (link, node) adds its discharge over the sub-step.
+void hydrograph_point_volumes(model_state &s, double h) {
+    const channel_network &net = s.channels;
+    std::vector<double> &volume = s.chan.hyd_point_volume;
+    const int count = s.hyd_location_count;
+    if (count < 1) return;
+    if (volume.size() < static_cast<std::size_t>(count) + 1)
+        volume.resize(static_cast<std::size_t>(count) + 1, 0.0);
+    for (int k = 1; k <= count; ++k) {
+        const std::size_t i = static_cast<std::size_t>(k);
+        if (i >= s.hyd_location_link.size() || i >= s.hyd_location_node.size()) break;
+        const int l = s.hyd_location_link[i], n = s.hyd_location_node[i];
+        if (l < 1 || l > net.link_count || n < 1 || n > net.max_node_count) continue;
+        volume[i] += net.qp[n][l] * h;
+    }
+}
+
 int stop_small_step() {
     std::printf("The channel routing time step is getting really small\n");
     std::printf("less than 1/1000 of a second\n");
@@ -396,9 +413,15 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 }
             sections_from(s, w.area);
         }
+        // An accepted sub-step can leave an area just below 0 (down to -1e-8);
+        // lifting it to 0 creates water, which is booked.
         for (int l = 1; l <= L; ++l)
             for (int n = 1; n <= net.max_node_count; ++n)
-                if (w.area[n][l] < 0.0) w.area[n][l] = 0.0;
+                if (w.area[n][l] < 0.0) {
+                    if (routed(net.link_type[l]) && n <= net.comp_node_count[l])
+                        w.negative_area_volume -= w.area[n][l] * net.dx[l];
+                    w.area[n][l] = 0.0;
+                }
         sections_from(s, w.area);
         if (net.lake_count > 0) lake_bookkeeping(s, h);
         if (exchange) seepage_volumes(s, h);
@@ -407,6 +430,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
             outlet_volume += net.qp[nx][L] * h;
             s.outlet_discharge = net.qp[nx][L];
         }
+        if (s.in_hyd_location_on) hydrograph_point_volumes(s, h);
     }
     s.routed_outflow_volume = outlet_volume;
     for (int l = 1; l <= L; ++l)

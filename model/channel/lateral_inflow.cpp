@@ -53,6 +53,8 @@ double lateral_inflow_step(model_state &s, double cell_size, double dt) {
     if (net.link_count < 1 || w.qlat.empty() || g.entry_count.empty() || !(dt > 0.0)) return 0.0;
     const double cell_area = cell_size * cell_size;
     const bool lakes = net.lake_count > 0 && !s.cell_channel_lake.empty();
+    // Sacramento base flow enters at every entry in proportion to its weight.
+    const bool points = s.sacramento_on && !g.gst_sac_weight.empty();
     double total = 0.0;
     for (int i = 1; i <= g.cell_count; ++i) {
         for (int j = 1; j <= g.entry_count[i]; ++j) {
@@ -62,6 +64,12 @@ double lateral_inflow_step(model_state &s, double cell_size, double dt) {
             if (skipped_type(net.link_type[l])) continue;
             if (lakes && (s.cell_channel_lake[c] >= 1 || n > net.comp_node_count[l])) continue;
             const double dx = net.dx[l], f = g.gst_pct[i][j];
+            if (points && static_cast<std::size_t>(i) <= g.gst_sac_weight.rows() &&
+                static_cast<std::size_t>(j) <= g.gst_sac_weight.cols()) {
+                const double qp = g.gst_sac_weight[i][j] * s.sac_discharge;
+                w.qlat[n][l] += qp / dx;
+                total += qp * dt;
+            }
             double &h = s.depth[c];
             const double bank = net.bel[n][l] + net.bankfull_dep[n][l];
             const double hc = net.yp[n][l];
@@ -163,3 +171,18 @@ void track_max_values(const model_state &s, const array_2d<double> &value,
 // The flood-stream output reads yp_max_flood as depths: the running maximum is
 // kept of the node depths, not of the water-surface elevations.
 void track_max_channel(model_state &s) { track_max_values(s, s.chan.chan_depth, s.chan.yp_max_flood); }
+
+// Erodible break-point links keep the highest water surface of each node, which
+// the bed update reads back as the depth of the section to be reshaped.
+void track_max_erodible_levels(model_state &s) {
+    channel_network &net = s.channels;
+    if (net.max_yp.empty() || net.erode_index.empty()) return;
+    for (int l = 1; l <= net.link_count; ++l) {
+        if (net.link_type[l] != link_breakpoint_erode) continue;
+        const int e = net.erode_index[l];
+        if (e < 1 || static_cast<std::size_t>(e) > net.max_yp.rows()) continue;
+        for (int n = 1; n <= net.comp_node_count[l] && static_cast<std::size_t>(n) <= net.max_yp.cols();
+             ++n)
+            if (net.max_yp[e][n] < net.yp[n][l]) net.max_yp[e][n] = net.yp[n][l];
+    }
+}

@@ -141,12 +141,15 @@ void form_event_balance(model_state &s) {
         s.boundary_outflow + s.boundary_free_outflow - s.event_marks.boundary_out;
 
     // Rain that fell = rain that reached the ground or a lake + rain held on the
-    // canopy. Water that the overland clean-up added counts as an input.
+    // canopy. Water that the overland clean-up and the channel routing added by
+    // lifting negative depths and areas to 0 counts as an input.
     const double lake_rain = s.overland_lake_rain_total - s.event_marks.lake_rain;
     const double rain = s.event_rain_volume + lake_rain + s.event_interception_volume;
+    const double channel_clip = s.chan.negative_area_volume - s.event_marks.channel_clip;
     s.mass_input_original = rain + s.event_initial_overland_volume + s.event_initial_lake_volume +
                             s.initial_channel_volume + s.event_initial_snow_volume +
-                            s.event_point_inflow_volume + boundary_in + s.event_cleanup_volume;
+                            s.event_point_inflow_volume + boundary_in + s.event_cleanup_volume +
+                            channel_clip;
     s.mass_output_final = s.outflow_volume + s.event_interception_volume +
                           s.event_infiltration_volume + s.event_evaporation_volume + boundary_out +
                           s.final_overland_volume + s.final_lake_volume + s.final_channel_volume +

@@ -580,6 +580,7 @@ void step_channel_routing(model_state &s) {
             s.exchange_result = ex_flow_route(s);
             if (failed()) return;
         }
+        track_max_erodible_levels(s);
         if (s.chan_sediment_on) {
             channel_sediment_transport(s, dt, s.cell_size);
             if (failed()) return;

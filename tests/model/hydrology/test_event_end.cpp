@@ -82,6 +82,18 @@ TEST_F(EventEnd, WaterMissingFromTheBalanceIsANegativeError) {
     EXPECT_NEAR(s.mass_conservation_error, -0.1, 1e-12);
 }
 
+TEST_F(EventEnd, LiftedChannelAreasCountAsAnInputOfTheEvent) {
+    // The routing had added 0.5 m3 before the event and 2.5 m3 by its end; the
+    // event's 2 m3 and its 100 m3 of rain leave at the outlet.
+    s.event_marks.channel_clip = 0.5;
+    s.chan.negative_area_volume = 2.5;
+    s.event_rain_volume = 100.0;
+    s.outflow_volume = 102.0;
+    form_event_balance(s);
+    EXPECT_NEAR(s.mass_input_original, 102.0, 1e-12);
+    EXPECT_NEAR(s.mass_conservation_error, 0.0, 1e-12);
+}
+
 TEST_F(EventEnd, CleanUpWaterCountsAsAnInput) {
     // 1 m3 added by lifting negative depths; 101 m3 leave.
     s.event_rain_volume = 100.0;
