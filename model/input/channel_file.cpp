@@ -1183,6 +1183,67 @@ bool copy_network_as_read(channel_network &net) {
     return true;
 }
 
+// Checks that hold for both forms of the file: every routed link has a positive
+// node spacing (the routing divides by it), and the downstream links and upstream
+// lists describe one tree: each link that names a downstream link is listed
+// upstream of it, each listed upstream link drains into the link that lists it,
+// and following the downstream links from any link ends at an outlet.
+static bool check_network_links(const channel_network &net) {
+    const int links = net.link_count;
+    for (int l = 1; l <= links; ++l) {
+        const int type = net.link_type[l];
+        if (type == link_lake || type == link_structure) continue;
+        if (!(net.dx[l] > 0.0)) {
+            std::printf("Error in the channel input file: the node spacing (DX) of link %d is "
+                        "%f; it must be above 0.\n",
+                        l, net.dx[l]);
+            chan_input_stop();
+            return false;
+        }
+    }
+    const auto lists = [&net](int down, int up) {
+        for (int k = 1; k <= net.us_count[down]; ++k)
+            if (net.uslinks[static_cast<std::size_t>(down)][static_cast<std::size_t>(k)] == up)
+                return true;
+        return false;
+    };
+    for (int l = 1; l <= links; ++l) {
+        const int ds = net.ds_link[l];
+        if (ds == l || (ds > 0 && !lists(ds, l))) {
+            std::printf("Error in the channel input file: link %d drains into link %d, but "
+                        "link %d does not list link %d among its upstream links.\n",
+                        l, ds, ds, l);
+            chan_input_stop();
+            return false;
+        }
+        for (int k = 1; k <= net.us_count[l]; ++k) {
+            const int u = net.uslinks[static_cast<std::size_t>(l)][static_cast<std::size_t>(k)];
+            if (u < 1 || u > links || net.ds_link[u] != l) {
+                std::printf("Error in the channel input file: link %d lists link %d upstream, "
+                            "but link %d does not drain into link %d.\n",
+                            l, u, u, l);
+                chan_input_stop();
+                return false;
+            }
+        }
+    }
+    for (int l = 1; l <= links; ++l) {
+        int at = l, steps = 0;
+        while (at > 0 && steps <= links) {
+            at = net.ds_link[at];
+            ++steps;
+        }
+        if (at > 0) {
+            std::printf("Error in the channel input file: the downstream links from link %d "
+                        "form a loop and never reach an outlet.\n",
+                        l);
+            chan_input_stop();
+            return false;
+        }
+    }
+    return true;
+}
+
 int read_chan_input(std::FILE *file, model_state &state) {
     if (!file) return 0;
     std::rewind(file);
@@ -1200,6 +1261,6 @@ int read_chan_input(std::FILE *file, model_state &state) {
         std::rewind(file);
         ok = read_chan_numeric(file, state);
     }
-    if (!ok) return 0;
+    if (!ok || !check_network_links(state.channels)) return 0;
     return state.channels.lake_loss;
 }
