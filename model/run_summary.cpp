@@ -218,6 +218,8 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Boundary gains:", s.boundary_inflow);
     }
     volume_line(f, "Water added by the overland clean-up:", s.negative_depth_volume);
+    if (channels)
+        volume_line(f, "Water added by lifting channel areas:", s.chan.negative_area_volume);
 
     std::fprintf(f, "Mass balance error of surface components =             %10.6lf percent\n\n",
                  balance.surface_error);
@@ -450,7 +452,7 @@ run_balance form_run_balance(const model_state &s) {
     const double stored_in = s.initial_overland_volume + s.initial_lake_volume +
                              s.initial_channel_volume + s.initial_snow_volume + lakes.initial;
     const double inflow = rain + s.point_inflow_total1 + s.point_inflow_total2 + s.boundary_inflow +
-                          s.negative_depth_volume;
+                          s.negative_depth_volume + s.chan.negative_area_volume;
     const double stored_out = s.final_overland_volume + s.final_lake_volume +
                               s.final_channel_volume + s.final_snow_volume + lakes.final_volume;
     const double outflow = s.interception_total + s.et_volume_total + s.global_outflow_volume +

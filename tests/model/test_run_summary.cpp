@@ -423,6 +423,19 @@ TEST_F(RunSummary, BalanceOfAClosedRunHasNoError) {
               std::string::npos);
 }
 
+TEST_F(RunSummary, WaterAddedByLiftingChannelAreasIsAnInflow) {
+    // 1000 m3 of rain and 4 m3 made by the channel routing all leave at the outlet.
+    s.chan_explicit = 1;
+    s.global_rain_volume = 1000.0;
+    s.chan.negative_area_volume = 4.0;
+    s.global_outflow_volume = 1004.0;
+    const run_balance b = form_run_balance(s);
+    EXPECT_DOUBLE_EQ(b.surface_in, 1004.0);
+    EXPECT_DOUBLE_EQ(b.surface_error, 0.0);
+    EXPECT_DOUBLE_EQ(b.overall_error, 0.0);
+    EXPECT_NE(report().find("Water added by lifting channel areas:"), std::string::npos);
+}
+
 TEST_F(RunSummary, RunWithoutRainHasASurfaceErrorOfMinusOneHundred) {
     s.initial_overland_volume = 50.0;
     s.final_overland_volume = 50.0;
