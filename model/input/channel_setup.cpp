@@ -39,7 +39,9 @@ void end_of_list(const std::string &name) {
 // A (link, node) of a location list, checked against the network.
 bool location_ok(const model_state &s, int link, int node, const char *what) {
     const channel_network &net = s.channels;
-    if (link >= 1 && link <= net.link_count && node >= 1 && node <= net.node_count[link])
+    // Only computational nodes carry a state; the last point of a routed link only
+    // bounds its last node.
+    if (link >= 1 && link <= net.link_count && node >= 1 && node <= net.comp_node_count[link])
         return true;
     std::printf("Error: the %s at link %d, node %d is not a node of the channel network.\n", what,
                 link, node);
@@ -250,7 +252,7 @@ void read_channel_cell_maps(model_state &s) {
     for (int c = 1; c <= s.cell_count; ++c) {
         const int l = w.cell_link[c], n = w.cell_node[c];
         if (l == 0) continue;
-        if (l < 0 || l > net.link_count || n < 1 || n > net.node_count[l]) {
+        if (l < 0 || l > net.link_count || n < 1 || n > net.comp_node_count[l]) {
             std::printf("Error: grid cell %d has link %d and node %d in the LINKS and NODES maps, "
                         "which is not a node of the channel network.\n",
                         c, l, n);

@@ -1,8 +1,9 @@
-// Tests of the network checks of the channel reader: node spacing of routed
-// links, and downstream links and upstream lists that must form one tree
-// draining to an outlet.
+// Tests of the network checks of the channel reader and set-up: node spacing of
+// routed links, downstream links and upstream lists that must form one tree
+// draining to an outlet, and cell maps and locations that name computational nodes.
 #include <string>
 
+#include "model/input/channel_setup.h"
 #include "tests/model/input/channel_test_files.h"
 
 namespace {
@@ -79,6 +80,55 @@ TEST_F(ChannelNetworkLinks, LoopWithoutOutletIsRefused) {
     EXPECT_TRUE(failed());
     EXPECT_NE(out2.find("the downstream links from link 1 form a loop"), std::string::npos)
         << out2;
+}
+
+}  // namespace
+
+namespace {
+
+std::string map_of(const std::string &values) {
+    return "north: 30.0\nsouth: 0.0\neast: 40.0\nwest: 0.0\nrows: 3\ncols: 4\n" + values;
+}
+
+// Link 1 has NODES 4, so three computational nodes; its fourth point only bounds
+// node 3 and holds no water. A cell or a hydrograph location on it would lose its
+// water or report a state that is never computed.
+class ChannelNodeReferences : public channel_files {};
+
+TEST_F(ChannelNodeReferences, CellMapsNameOnlyComputationalNodes) {
+    read(two_link_card_file());
+    ASSERT_FALSE(failed());
+    ASSERT_EQ(s.channels.comp_node_count[1], 3);
+    s.chan_explicit = 1;
+    s.links_file = file("links.map", map_of("1 1 1 0\n0 0 0 0\n0 0 0 0\n"));
+    s.nodes_file = file("nodes.map", map_of("1 2 3 0\n0 0 0 0\n0 0 0 0\n"));
+    printed([&] { read_channel_cell_maps(s); });
+    EXPECT_FALSE(failed());
+
+    clear_error_state();
+    s.links_file = file("links4.map", map_of("1 1 1 1\n0 0 0 0\n0 0 0 0\n"));
+    s.nodes_file = file("nodes4.map", map_of("1 2 3 4\n0 0 0 0\n0 0 0 0\n"));
+    const std::string out = printed([&] { read_channel_cell_maps(s); });
+    EXPECT_TRUE(failed());
+    EXPECT_NE(out.find("grid cell 4 has link 1 and node 4"), std::string::npos) << out;
+}
+
+TEST_F(ChannelNodeReferences, HydrographLocationOnTheLastPointIsRefused) {
+    read(two_link_card_file());
+    ASSERT_FALSE(failed());
+    s.in_hyd_location_on = 1;
+    s.in_hyd_location_name = "hyd.loc";
+    s.hyd_location_file = file("hyd.loc", "2\n1 3\n2 2\n");
+    printed([&] { read_hydrograph_locations(s); });
+    EXPECT_FALSE(failed());
+    EXPECT_EQ(s.hyd_location_count, 2);
+
+    clear_error_state();
+    s.hyd_location_file = file("last.loc", "1\n2 3\n");
+    const std::string out = printed([&] { read_hydrograph_locations(s); });
+    EXPECT_TRUE(failed());
+    EXPECT_NE(out.find("hydrograph location at link 2, node 3 is not a node"), std::string::npos)
+        << out;
 }
 
 }  // namespace
