@@ -158,4 +158,32 @@ TEST(LayeredGreenAmpt, NewtonSolveMeetsItsResidualOverAWideRange) {
     EXPECT_DOUBLE_EQ(x, 1.0);
 }
 
+TEST(LayeredGreenAmpt, SolveThatCannotMeetItsResidualStopsTheRunNamingTheCell) {
+    // An unbounded conductivity leaves no finite depth whose residual is below
+    // 1e-4 cm: the capped iteration gives up instead of looping or inventing one.
+    const double unbounded = HUGE_VAL;
+    double x = 0.0;
+    EXPECT_FALSE(layered_green_ampt_depth(0.0, 10.0, unbounded, 1.0, x));
+
+    auto s = make_state(2, 3);
+    for (int k = 1; k <= 2; ++k) {
+        for (int layer = 1; layer <= 3; ++layer)
+            set_layer(*s, k, layer, silt_ks_cm_h, silt_psi_cm, 0.5, 0.5 - silt_dtheta, 1.0);
+    }
+    set_layer(*s, 2, 1, unbounded, silt_psi_cm, 0.5, 0.5 - silt_dtheta, 1.0);
+    s->soil_index[1] = 1;
+    s->soil_index[2] = 2;
+    s->depth[1] = s->depth[2] = 0.05;
+    testing::internal::CaptureStdout();
+    infiltrate_layered_soil(*s, 60.0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("layered Green and Ampt iteration did not converge, grid cell 2"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(error_record.fatal, 1);  // reported as code 4000, a fatal error
+    EXPECT_GT(s->cumulative_infiltration[1], 0.0);  // the cell before it was served
+    EXPECT_DOUBLE_EQ(s->depth[2], 0.05);            // the failed cell keeps its water
+    clear_error_state();
+}
+
 }  // namespace

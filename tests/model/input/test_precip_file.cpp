@@ -308,6 +308,40 @@ TEST_F(PrecipFileTest, RadarMappingOfCells) {
     EXPECT_NE(out.find("Error!! p_I=3, p_J=-1"), std::string::npos) << out;
 }
 
+TEST_F(PrecipFileTest, RadarMappingUsesTheMaskHeaderWhateverMapWasReadLast) {
+    model_state s;
+    dir_.dir().write("mask.map", "north: 250.0\nsouth: 50.0\neast: 400.0\nwest: 100.0\n"
+                                 "rows: 2\ncols: 3\n1 1 1\n1 1 1\n");
+    s.mask_name = "mask.map";
+    // The header fields as the last map read (a soil map of another extent) left them.
+    s.grid_north = 9000.0;
+    s.grid_south = 8000.0;
+    s.grid_east = 7000.0;
+    s.grid_west = 6000.0;
+    remember_mask_header(s);
+    EXPECT_EQ(s.mask_header_read, 1);
+    EXPECT_DOUBLE_EQ(s.mask_north, 250.0);
+    EXPECT_DOUBLE_EQ(s.mask_south, 50.0);
+    EXPECT_DOUBLE_EQ(s.mask_east, 400.0);
+    EXPECT_DOUBLE_EQ(s.mask_west, 100.0);
+    s.grid_rows = 2;
+    s.grid_cols = 3;
+    s.cell_size = 100.0;
+    s.cell_count = 6;
+    init_radar_grid(radar_, s);
+    EXPECT_DOUBLE_EQ(radar_.model_north, 250.0);
+    EXPECT_DOUBLE_EQ(radar_.model_west, 100.0);
+
+    // Without a readable mask file the current header is kept.
+    model_state t;
+    t.mask_name = "no_such.map";
+    t.grid_north = 10.0;
+    t.grid_west = -5.0;
+    remember_mask_header(t);
+    EXPECT_DOUBLE_EQ(t.mask_north, 10.0);
+    EXPECT_DOUBLE_EQ(t.mask_west, -5.0);
+}
+
 // ---------------------------------------------------------------------------
 // Set-up and start time
 

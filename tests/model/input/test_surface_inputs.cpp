@@ -315,6 +315,18 @@ TEST_F(Groundwater, ConductivityWithNoSourceIsAnError) {
     EXPECT_EQ(error_record.fatal, 1);
 }
 
+TEST_F(Groundwater, PorosityWithNoSourceIsAnError) {
+    s.gw_boundary_file = file("bound.map", map_text(2, 3, "1 1 0\n1 1 1\n"));
+    s.gw_unif_hycond_on = 1;
+    s.gw_unif_hycond = 1.0;
+    const std::string out = printed([&] { read_groundwater_inputs(s); });
+    EXPECT_NE(out.find("Error: the groundwater porosity is not given: use GW_POROSITY_MAP, "
+                       "GW_UNIF_POROSITY or a GROUNDWATER table"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
 TEST_F(Groundwater, OutputLocationsAreRead) {
     s.gw_boundary_file = file("bound.map", map_text(2, 3, "1 1 0\n1 1 1\n"));
     s.gw_unif_hycond_on = s.gw_unif_porosity_on = 1;

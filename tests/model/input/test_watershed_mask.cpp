@@ -14,6 +14,7 @@
 #include "model/input/watershed_mask.h"
 #include "model/model_state.h"
 #include "support/run_program.h"
+#include "tests/model/input/channel_test_files.h"
 
 namespace {
 
@@ -225,6 +226,32 @@ TEST_F(WatershedInput, OutletBeyondTheProjectGridIsOutside) {
     EXPECT_EQ(s.outlet_cell, 0);
     EXPECT_EQ(cell_at(s.cell_number_grid, 2, 2, 0, 1), 0);
     EXPECT_EQ(cell_at(s.cell_number_grid, 2, 2, 2, 2), 4);
+}
+
+TEST_F(WatershedInput, SolverWorkVectorCountsTheChannelsOfTheSameRun) {
+    // One watershed cell and a two-link network: the work vector shared by the
+    // solvers must hold the links, which are known only once the channels are read.
+    grid(1, 2, 10.0);
+    s.cell_number_grid.release();
+    mask(map_text(10, 0, 20, 0, 1, 2, "1 0\n"));
+    elevation(map_text(10, 0, 20, 0, 1, 2, "12 11\n"));
+    s.manning_n = 0.05;
+    s.chan_explicit = 1;
+    s.non_ortho_channels = 1;
+    s.max_courant_number = 0.2;
+    s.channel_input_name = "chan.dat";
+    s.channel_input_file = file("chan.dat", channeltest::two_link_card_file());
+    s.stream_cell_file = file("chan.gst", "GRIDSTREAMFILE\nSTREAMCELLS 1\n"
+                                          "CELLIJ 1 1\nNUMNODES 1\nLINKNODE 1 1 1.0\n");
+    const std::string out = printed([&] { read_input_data(s); });
+    if (s.channel_input_file) std::fclose(s.channel_input_file);
+    if (s.stream_cell_file) std::fclose(s.stream_cell_file);
+    s.channel_input_file = s.stream_cell_file = nullptr;
+    ASSERT_EQ(error_record.fatal, 0) << out;
+    ASSERT_EQ(s.cell_count, 1);
+    ASSERT_EQ(s.channels.link_count, 2);
+    ASSERT_FALSE(s.solver_work.empty());
+    EXPECT_EQ(s.solver_work.last(), 2u);
 }
 
 // A pipe network as read_superlink_file leaves it: junctions on cells of a
