@@ -234,6 +234,28 @@ TEST_F(OverlandAde, LandWaterRunsIntoAnOverlandLakeAndTheLakeBooksIt) {
     EXPECT_EQ(s.depth[2], 0.0);  // the lake cell keeps its depth
 }
 
+TEST_F(OverlandAde, LakeAtRestStaysAtRest) {
+    // Cells 2 and 3 of four are one lake at 99.5 m over 99 m ground; the dry land
+    // cells 1 and 4 stand at 100 m. Nothing may move, however many calls.
+    make_grid(s, 1, 4, 10.0, [](int, int c) { return c == 2 || c == 3 ? 99.0 : 100.0; }, 0.04);
+    s.outlet_slope = 0.0;
+    s.overland_lake_on = 1;
+    s.overland_lake_count = 1;
+    alloc_1d_int(s.overland_lake_id, 4);
+    s.overland_lake_id[2] = s.overland_lake_id[3] = 1;
+    s.lakes.resize(2);
+    s.lakes[1].elevation = 99.5;
+    s.lakes[1].volume = 100.0;
+    double outflow = 0.0;
+    for (int call = 0; call < 50; ++call) outflow += route_overland_ade(s, 5.0);
+    EXPECT_EQ(outflow, 0.0);
+    EXPECT_EQ(s.lakes[1].inflow_volume, 0.0);
+    EXPECT_EQ(s.lakes[1].elevation, 99.5);
+    EXPECT_EQ(s.lakes[1].volume, 100.0);
+    for (int i = 1; i <= 4; ++i) EXPECT_EQ(s.depth[i], 0.0) << i;
+    EXPECT_EQ(error_record.fatal, 0);
+}
+
 TEST_F(OverlandAde, StreamCellTakesLandWaterIntoItsExchangeSums) {
     // Cell 2 holds a channel with its water surface at 99.8 m.
     make_grid(s, 1, 2, 10.0, [](int, int c) { return c == 1 ? 100.0 : 99.0; }, 0.04);
