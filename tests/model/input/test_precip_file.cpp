@@ -157,6 +157,28 @@ TEST_F(PrecipFileTest, CountsAreChecked) {
     EXPECT_NE(out.find("Cannot find gage coordinate card"), std::string::npos);
 }
 
+TEST_F(PrecipFileTest, TwelveGaugesAreReadWhole) {
+    // NRGAG 12 is twelve gauges (not one), and the last gauge of the last record
+    // has its place in the values table.
+    std::string text = "EVENT many\nNRGAG 12\nNRPDS 2\n";
+    for (int g = 1; g <= 12; ++g) text += "COORD " + std::to_string(100 * g) + " 0\n";
+    std::string first = "GAGES 2021 7 12 14 00", second = "GAGES 2021 7 12 14 30";
+    for (int g = 1; g <= 12; ++g) {
+        first += " 0";
+        second += " " + std::to_string(g);
+    }
+    open(text + first + "\n" + second + "\n");
+    precip_event e;
+    std::string out;
+    ASSERT_EQ(read(e, &out), precip_event_read) << out;
+    EXPECT_EQ(e.gauges, 12);
+    EXPECT_EQ(e.records, 2);
+    EXPECT_EQ(e.values.size(), 3u * 12u + 1u);
+    EXPECT_DOUBLE_EQ(e.gauge_x[12], 1200.0);
+    EXPECT_DOUBLE_EQ(e.value(2, 12), 12.0);
+    EXPECT_DOUBLE_EQ(e.value(2, 1), 1.0);
+}
+
 TEST_F(PrecipFileTest, CountsBeyondTheFileEndAtTheMissingData) {
     // Counts that no file of this size could hold end at the first missing card or
     // record, without reserving room for them first.
