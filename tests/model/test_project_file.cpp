@@ -191,6 +191,19 @@ TEST_F(ProjectFile, CardsOfEachKind) {
     EXPECT_EQ(error_record.fatal, 0);
 }
 
+TEST_F(ProjectFile, LongFileNamesAreKeptWhole) {
+    // Names far past any fixed field (and a card line far past 19999 characters)
+    // are kept whole, never cut to a name that would open another file.
+    const std::string deep = std::string(300, 'd') + "/" + std::string(200, 'm') + ".mask";
+    const std::string huge = std::string(25000, 'e') + ".asc";
+    read("KORVAPROJECT\nWATERSHED_MASK " + deep + "\nELEVATION \"" + huge + "\"\n"
+         "SUMMARY run.sum\n");
+    EXPECT_EQ(p.watershed_mask.name, deep);
+    EXPECT_EQ(p.elevation.name, huge);
+    EXPECT_EQ(p.summary.name, "run.sum");  // the next line is a line of its own
+    EXPECT_EQ(error_record.fatal, 0);
+}
+
 TEST_F(ProjectFile, CardWordsMatchInAnyCase) {
     read("KORVAPROJECT\nwatershed_mask a.mask\nWaterShed_Mask b.mask\n");
     EXPECT_EQ(p.watershed_mask.name, "b.mask");
