@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "calibrator/engine/start_up_services.h"
 
@@ -136,6 +137,20 @@ struct control_reader {
 
 std::string numbered(const char *what, int k) { return std::string(what) + " " + std::to_string(k); }
 
+// Fills a 1-based list (element 0 left empty) with `count` records, each read
+// by read_one(record, name) where name is the kind and number used in messages.
+template <typename Record, typename ReadOne>
+calib_status read_numbered(std::vector<Record> &list, int count, const char *kind, ReadOne read_one) {
+    list.assign(1, Record{});
+    for (int k = 1; k <= count; ++k) {
+        Record record;
+        const calib_status s = read_one(record, numbered(kind, k));
+        if (s != 0) return s;
+        list.push_back(record);
+    }
+    return 0;
+}
+
 calib_status read_control_values(control_reader &r, control_data &cd) {
     r.section = "control data";
     calib_status s = 0;
@@ -211,10 +226,8 @@ calib_status read_svd_section(control_reader &r, control_data &cd) {
 }
 
 calib_status read_parameter_groups(control_reader &r, control_data &cd) {
-    cd.parameter_groups.assign(1, parameter_group_data{});
-    for (int g = 1; g <= cd.parameter_group_count; ++g) {
-        parameter_group_data grp;
-        const std::string what = numbered("parameter group", g);
+    return read_numbered(cd.parameter_groups, cd.parameter_group_count, "parameter group",
+                         [&r](parameter_group_data &grp, const std::string &what) {
         calib_status s = 0;
         s = s ? s : r.scan_word(grp.group_name, "the name of " + what);
         s = s ? s : r.scan_word(grp.increment_type, "the increment type of " + what);
@@ -223,18 +236,14 @@ calib_status read_parameter_groups(control_reader &r, control_data &cd) {
         s = s ? s : r.scan_word(grp.derivative_form, "the derivative form of " + what);
         s = s ? s : r.scan_double(grp.increment_multiplier, "the increment multiplier of " + what);
         s = s ? s : r.scan_word(grp.derivative_method, "the derivative method of " + what);
-        if (s != 0) return s;
-        cd.parameter_groups.push_back(grp);
-    }
-    return 0;
+        return s;
+    });
 }
 
 calib_status read_parameters(control_reader &r, control_data &cd) {
     if (r.next_section("parameter data", cd.parameter_section_line) != 0) return 1;
-    cd.parameters.assign(1, parameter_data{});
-    for (int p = 1; p <= cd.parameter_count; ++p) {
-        parameter_data par;
-        const std::string what = numbered("parameter", p);
+    const calib_status read = read_numbered(cd.parameters, cd.parameter_count, "parameter",
+                                            [&r](parameter_data &par, const std::string &what) {
         calib_status s = 0;
         s = s ? s : r.scan_word(par.name, "the name of " + what);
         s = s ? s : r.scan_word(par.transform, "the transform of " + what);
@@ -267,8 +276,9 @@ calib_status read_parameters(control_reader &r, control_data &cd) {
                 return r.fail("the value of parameter \"" + par.name + "\" lies outside its bounds");
             }
         }
-        cd.parameters.push_back(par);
-    }
+        return calib_status{0};
+    });
+    if (read != 0) return read;
     // The tie lines follow the parameter lines, in the order of the tied parameters.
     for (int p = 1; p <= cd.parameter_count; ++p) {
         parameter_data &par = cd.parameters[p];
@@ -289,28 +299,22 @@ calib_status read_parameters(control_reader &r, control_data &cd) {
 
 calib_status read_observations(control_reader &r, control_data &cd) {
     if (r.next_section("observation groups", cd.observation_group_section_line) != 0) return 1;
-    cd.observation_groups.assign(1, observation_group_data{});
-    for (int g = 1; g <= cd.observation_group_count; ++g) {
-        observation_group_data grp;
-        if (r.scan_word(grp.group_name, "the name of " + numbered("observation group", g)) != 0) {
-            return 1;
-        }
-        cd.observation_groups.push_back(grp);
-    }
+    const calib_status groups = read_numbered(
+        cd.observation_groups, cd.observation_group_count, "observation group",
+        [&r](observation_group_data &grp, const std::string &what) {
+            return r.scan_word(grp.group_name, "the name of " + what);
+        });
+    if (groups != 0) return groups;
     if (r.next_section("observation data", cd.observation_section_line) != 0) return 1;
-    cd.observations.assign(1, observation_data{});
-    for (int k = 1; k <= cd.observation_count; ++k) {
-        observation_data obs;
-        const std::string what = numbered("observation", k);
+    return read_numbered(cd.observations, cd.observation_count, "observation",
+                         [&r](observation_data &obs, const std::string &what) {
         calib_status s = 0;
         s = s ? s : r.scan_word(obs.name, "the name of " + what);
         s = s ? s : r.scan_double(obs.measured, "the measured value of " + what);
         s = s ? s : r.scan_double(obs.weight, "the weight of " + what);
         s = s ? s : r.scan_word(obs.group, "the group of " + what);
-        if (s != 0) return s;
-        cd.observations.push_back(obs);
-    }
-    return 0;
+        return s;
+    });
 }
 
 // The model command is the whole line after the section header, trimmed.
@@ -328,27 +332,18 @@ calib_status read_model_command(control_reader &r, control_data &cd) {
 
 calib_status read_file_pairs(control_reader &r, control_data &cd) {
     if (r.next_section("model input/output", cd.input_output_section_line) != 0) return 1;
-    cd.templates.assign(1, template_file_data{});
-    for (int k = 1; k <= cd.template_count; ++k) {
-        template_file_data tpl;
-        const std::string what = numbered("template line", k);
-        calib_status s = 0;
-        s = s ? s : r.scan_word(tpl.template_name, "the template file of " + what);
-        s = s ? s : r.scan_word(tpl.input_name, "the model input file of " + what);
-        if (s != 0) return s;
-        cd.templates.push_back(tpl);
-    }
-    cd.instruction_files.assign(1, instruction_file_data{});
-    for (int k = 1; k <= cd.instruction_count; ++k) {
-        instruction_file_data ins;
-        const std::string what = numbered("instruction line", k);
-        calib_status s = 0;
-        s = s ? s : r.scan_word(ins.instruction_name, "the instruction file of " + what);
-        s = s ? s : r.scan_word(ins.output_name, "the model output file of " + what);
-        if (s != 0) return s;
-        cd.instruction_files.push_back(ins);
-    }
-    return 0;
+    const calib_status templates = read_numbered(
+        cd.templates, cd.template_count, "template line",
+        [&r](template_file_data &tpl, const std::string &what) {
+            calib_status s = r.scan_word(tpl.template_name, "the template file of " + what);
+            return s ? s : r.scan_word(tpl.input_name, "the model input file of " + what);
+        });
+    if (templates != 0) return templates;
+    return read_numbered(cd.instruction_files, cd.instruction_count, "instruction line",
+                         [&r](instruction_file_data &ins, const std::string &what) {
+        calib_status s = r.scan_word(ins.instruction_name, "the instruction file of " + what);
+        return s ? s : r.scan_word(ins.output_name, "the model output file of " + what);
+    });
 }
 
 // The parameter word of a prior term: log(NAME) stands for NAME.
@@ -367,8 +362,8 @@ calib_status prior_term_name(control_reader &r, const std::string &word, std::st
     return 0;
 }
 
-calib_status read_prior_line(control_reader &r, prior_information_data &prior, int k) {
-    const std::string what = numbered("prior information line", k);
+calib_status read_prior_line(control_reader &r, prior_information_data &prior,
+                             const std::string &what) {
     while (!r.at_end() && is_space(r.text[r.pos])) ++r.pos;
     const std::size_t line_end = r.text.find('\n', r.pos);
     const std::size_t stop = line_end == std::string::npos ? r.text.size() : line_end;
@@ -423,20 +418,21 @@ calib_status read_prior_line(control_reader &r, prior_information_data &prior, i
 // the end of the file when there is no prior information; the regularisation
 // values are needed only in regularisation mode.
 calib_status read_prior_and_regularisation(control_reader &r, control_data &cd) {
-    cd.prior_information.assign(1, prior_information_data{});
     r.finish_line();
     r.section = "prior information";
     // Regularisation uses the weight factor; without prior information that
     // mode is refused later, so the values are needed only with it.
     const bool regularising =
         (cd.mode == "regularization" || cd.mode == "regularisation") && cd.prior_count > 0;
+    cd.prior_information.assign(1, prior_information_data{});
     if (r.at_end() && cd.prior_count == 0) return 0;
     if (r.read_header(cd.prior_section_line) != 0) return 1;
-    for (int k = 1; k <= cd.prior_count; ++k) {
-        prior_information_data prior;
-        if (read_prior_line(r, prior, k) != 0) return 1;
-        cd.prior_information.push_back(prior);
-    }
+    const calib_status priors = read_numbered(
+        cd.prior_information, cd.prior_count, "prior information line",
+        [&r](prior_information_data &prior, const std::string &what) {
+            return read_prior_line(r, prior, what);
+        });
+    if (priors != 0) return priors;
     r.section = "regularisation";
     if (r.at_end() && !regularising) return 0;
     if (r.read_header(cd.regularisation_section_line) != 0) return 1;
@@ -487,10 +483,7 @@ calib_status read_control_file(control_data &cd, int argc, char *argv[]) {
         return 1;
     }
     std::string text;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
-    const bool failed = std::ferror(f) != 0;
+    const bool failed = !read_open_file(f, text);
     std::fclose(f);
     if (failed) {
         std::fprintf(stderr, "Cannot read %s \n", name.c_str());
