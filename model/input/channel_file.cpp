@@ -179,6 +179,21 @@ struct card_reader {
         next_double(line, v);
         return v;
     }
+    // A per-link value card: the card's number stored for the current link.
+    bool take_link_value(int code, array_1d<double> &field) {
+        if (!need_link(code)) return false;
+        field[link] = take_double();
+        return true;
+    }
+    // The node a point source or pump card feeds: node 1 of a lake link, else
+    // the current node.
+    bool take_source_node(int code, int &at) {
+        if (!need_link(code)) return false;
+        const bool lake_link = net.link_type[link] == link_lake;
+        if (!lake_link && !need_node(code)) return false;
+        at = lake_link ? 1 : node;
+        return true;
+    }
     int take_int() {
         int v = 0;
         next_int(line, v);
@@ -220,19 +235,7 @@ bool card_reader::header_pass() {
         default: break;
         }
     }
-    if (net.link_count < 1) {
-        std::printf("Error in the channel input file: LINKS must be at least 1 (it is %d).\n",
-                    net.link_count);
-        chan_input_stop();
-        return false;
-    }
-    if (net.max_node_count < 1) {
-        std::printf("Error in the channel input file: MAXNODES must be at least 1 (it is %d).\n",
-                    net.max_node_count);
-        chan_input_stop();
-        return false;
-    }
-    return true;
+    return check_network_size(net);
 }
 
 // ---- sizing ----
@@ -247,8 +250,7 @@ bool card_reader::sizing_pass() {
             if (!take_link()) return false;
             break;
         case chan_card::dx:
-            if (!need_link(code)) return false;
-            net.dx[link] = take_double();
+            if (!take_link_value(code, net.dx)) return false;
             break;
         case chan_card::nodes: {
             if (!need_link(code)) return false;
@@ -263,37 +265,27 @@ bool card_reader::sizing_pass() {
         case chan_card::mannings_n: {
             if (!need_link(code)) return false;
             const double v = take_double();
-            if (v < 1e-08) {
-                std::printf("Error encountered when reading the channel input file, link %d:\n",
-                            link);
-                std::printf("    Manning's Roughness is 0.000\n");
-                chan_input_stop();
-                return false;
-            }
+            if (!check_manning_n(v, link)) return false;
             net.manning_n[link] = v;
             break;
         }
         case chan_card::dispersion_coeff:
-            if (!need_link(code)) return false;
-            net.dispersion[link] = take_double();
+            if (!take_link_value(code, net.dispersion)) return false;
             ++dispersion_links;
             break;
         case chan_card::decay_coeff:
-            if (!need_link(code)) return false;
-            net.decay[link] = take_double();
+            if (!take_link_value(code, net.decay)) return false;
             break;
         case chan_card::max_erosion:
             if (!need_link(code)) return false;
             ++erodible_links;
             break;
         case chan_card::gw_bed_conductivity:
-            if (!need_link(code)) return false;
-            net.link_krb[link] = take_double();
+            if (!take_link_value(code, net.link_krb)) return false;
             ++gw_links;
             break;
         case chan_card::gw_bed_thickness:
-            if (!need_link(code)) return false;
-            net.link_mrb[link] = take_double();
+            if (!take_link_value(code, net.link_mrb)) return false;
             break;
         case chan_card::trapezoid:
         case chan_card::subsurface_trapezoid:
@@ -699,10 +691,8 @@ bool card_reader::detail_pass() {
             if (!detail_structure_card(code)) return false;
             break;
         case chan_card::pointsource: {
-            if (!need_link(code)) return false;
-            const bool lake_link = net.link_type[link] == link_lake;
-            if (!lake_link && !need_node(code)) return false;
-            const int at = lake_link ? 1 : node;
+            int at = 0;
+            if (!take_source_node(code, at)) return false;
             std::string name;
             next_token(name, line);
             time_series *ts = find_time_series(name);
@@ -717,10 +707,8 @@ bool card_reader::detail_pass() {
             break;
         }
         case chan_card::pumpto: {
-            if (!need_link(code)) return false;
-            const bool lake_link = net.link_type[link] == link_lake;
-            if (!lake_link && !need_node(code)) return false;
-            const int at = lake_link ? 1 : node;
+            int at = 0;
+            if (!take_source_node(code, at)) return false;
             pump *p = read_pump(line, link, net.link_type[link]);
             if (!p) return false;
             if (p->to_link < 1 || p->to_link > net.link_count || p->to_node < 1 ||
@@ -1086,35 +1074,58 @@ int chan_card_code(std::string &line) {
 
 void chan_input_stop() { raise_printed_error(); }
 
-bool chan_make(array_1d<int> &a, long long n, const char *name) {
-    if (alloc_1d_int(a, std::max(n, 1LL)) == 0) return true;
-    print_allocation_failure(name);
+bool check_network_size(const channel_network &net) {
+    if (net.link_count < 1) {
+        std::printf("Error in the channel input file: LINKS must be at least 1 (it is %d).\n",
+                    net.link_count);
+        chan_input_stop();
+        return false;
+    }
+    if (net.max_node_count < 1) {
+        std::printf("Error in the channel input file: MAXNODES must be at least 1 (it is %d).\n",
+                    net.max_node_count);
+        chan_input_stop();
+        return false;
+    }
+    return true;
+}
+
+bool check_manning_n(double n, int link) {
+    if (!(n < 1e-08)) return true;
+    std::printf("Error encountered when reading the channel input file, link %d:\n", link);
+    std::printf("    Manning's Roughness is 0.000\n");
     chan_input_stop();
     return false;
+}
+
+namespace {
+
+// The end of every allocation helper: a failure (status not 0) is named, when
+// the allocator has not named it already, and stops the reading.
+bool allocated(int status, const char *name, bool named_by_allocator = false) {
+    if (status == 0) return true;
+    if (!named_by_allocator) print_allocation_failure(name);
+    chan_input_stop();
+    return false;
+}
+
+}  // namespace
+
+bool chan_make(array_1d<int> &a, long long n, const char *name) {
+    return allocated(alloc_1d_int(a, std::max(n, 1LL)), name);
 }
 bool chan_make(array_1d<double> &a, long long n, const char *name) {
-    if (alloc_1d_double(a, std::max(n, 1LL)) == 0) return true;
-    print_allocation_failure(name);
-    chan_input_stop();
-    return false;
+    return allocated(alloc_1d_double(a, std::max(n, 1LL)), name);
 }
 bool chan_make(array_2d<int> &a, long long r, long long c, const char *name) {
-    if (alloc_2d_int(a, std::max(r, 1LL), std::max(c, 1LL)) == 0) return true;
-    print_allocation_failure(name);
-    chan_input_stop();
-    return false;
+    return allocated(alloc_2d_int(a, std::max(r, 1LL), std::max(c, 1LL)), name);
 }
 bool chan_make(array_2d<double> &a, long long r, long long c, const char *name) {
-    if (alloc_2d_double(a, std::max(r, 1LL), std::max(c, 1LL), name) == 0) return true;
-    chan_input_stop();
-    return false;
+    return allocated(alloc_2d_double(a, std::max(r, 1LL), std::max(c, 1LL), name), name, true);
 }
 bool chan_make(array_3d<double> &a, long long n1, long long n2, long long n3, const char *name) {
-    if (alloc_3d_double(a, std::max(n1, 1LL), std::max(n2, 1LL), std::max(n3, 1LL)) == 0)
-        return true;
-    print_allocation_failure(name);
-    chan_input_stop();
-    return false;
+    return allocated(alloc_3d_double(a, std::max(n1, 1LL), std::max(n2, 1LL), std::max(n3, 1LL)),
+                     name);
 }
 
 bool make_link_arrays(channel_network &net) {

@@ -63,3 +63,7 @@ void set_computational_nodes(channel_network &net);
 bool copy_network_as_read(channel_network &net);
 // A message for a fatal input error, then code 4000 and the reporter.
 void chan_input_stop();
+// LINKS and MAXNODES of at least 1; otherwise a message naming the card and stop.
+bool check_network_size(const channel_network &net);
+// Manning's n of link `link` of at least 1e-08; otherwise the roughness message and stop.
+bool check_manning_n(double n, int link);

@@ -115,25 +115,7 @@ bool read_header(number_stream &in, channel_network &net, bool short_form, doubl
     if (!in.integer(net.link_count, "the link count") ||
         !in.integer(net.max_node_count, "the maximum node count"))
         return false;
-    if (net.link_count < 1) {
-        std::printf("Error in the channel input file: LINKS must be at least 1 (it is %d).\n",
-                    net.link_count);
-        chan_input_stop();
-        return false;
-    }
-    if (net.max_node_count < 1) {
-        std::printf("Error in the channel input file: MAXNODES must be at least 1 (it is %d).\n",
-                    net.max_node_count);
-        chan_input_stop();
-        return false;
-    }
-    if (n < 1e-08) {
-        std::printf("Error encountered when reading the channel input file, link %d:\n", 1);
-        std::printf("    Manning's Roughness is 0.000\n");
-        chan_input_stop();
-        return false;
-    }
-    return true;
+    return check_network_size(net) && check_manning_n(n, 1);
 }
 
 bool read_links(number_stream &in, channel_network &net) {
