@@ -16,25 +16,12 @@
 #include "model/globals.h"
 #include "model/input/channel_file.h"
 #include "model/model_state.h"
+#include "support/captured_output.h"
 
 namespace {
 
-template <class F>
-std::string printed(F &&fn) {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    fn();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-template <class F>
-std::string printed_err(F &&fn) {
-    std::fflush(stderr);
-    testing::internal::CaptureStderr();
-    fn();
-    std::fflush(stderr);
-    return testing::internal::GetCapturedStderr();
-}
+using testsupport::printed;
+using testsupport::printed_err;
 
 const double root2 = std::sqrt(2.0);
 

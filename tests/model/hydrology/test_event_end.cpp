@@ -12,18 +12,11 @@
 #include "model/hydrology/event_end.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/model_state.h"
+#include "tests/model/output_test_support.h"
 
 namespace {
 
-std::string contents(std::FILE *f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    char buffer[512];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    return text;
-}
+using outputtest::contents;
 
 // Four cells of 10 m (100 m2 each).
 class EventEnd : public ::testing::Test {

@@ -12,18 +12,12 @@
 #include "model/hydrology/event_start.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/model_state.h"
+#include "support/captured_output.h"
 #include "support/run_program.h"
 
 namespace {
 
-template <class F>
-std::string printed(F &&fn) {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    fn();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
+using testsupport::printed;
 
 // Four cells of 10 m with grounds 100, 101, 102, 103 m.
 class EventStart : public ::testing::Test {

@@ -12,6 +12,7 @@
 
 #include "model/globals.h"
 #include "model/model_state.h"
+#include "support/captured_output.h"
 
 namespace overlandtest {
 
@@ -73,14 +74,7 @@ inline double grid_volume(const model_state &s) {
 }
 
 // Runs fn and returns what it printed on standard output.
-template <class F>
-std::string printed(F &&fn) {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    fn();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
+using testsupport::printed;
 
 // Every test starts and ends with the process-wide records at their start state.
 class overland_test : public testing::Test {

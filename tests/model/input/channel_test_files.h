@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/arrays.h"
@@ -15,6 +16,7 @@
 #include "model/globals.h"
 #include "model/input/channel_file.h"
 #include "model/model_state.h"
+#include "support/captured_output.h"
 #include "support/run_program.h"
 
 namespace channeltest {
@@ -49,13 +51,10 @@ protected:
         return f;
     }
     std::string path(const std::string &name) const { return (dir.path() / name).string(); }
+    // Runs fn and returns what it printed on standard output.
     template <class F>
     std::string printed(F &&fn) {
-        std::fflush(stdout);
-        testing::internal::CaptureStdout();
-        fn();
-        std::fflush(stdout);
-        return testing::internal::GetCapturedStdout();
+        return testsupport::printed(std::forward<F>(fn));
     }
     // Reads a channel file; returns what it printed.
     std::string read(const std::string &text, int *result = nullptr) {

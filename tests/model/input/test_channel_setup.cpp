@@ -7,12 +7,14 @@
 
 #include "model/input/channel_setup.h"
 #include "model/input/input_readers.h"
+#include "support/captured_output.h"
 #include "tests/model/input/channel_test_files.h"
 
 namespace {
 
 using channeltest::channel_files;
 using channeltest::two_link_card_file;
+using testsupport::printed_err;
 
 // A map of 3 x 4 cells of 10 m.
 std::string map_text(const std::string &values) {
@@ -29,14 +31,6 @@ protected:
     void network(const std::string &text = two_link_card_file()) {
         read(text);
         ASSERT_FALSE(failed());
-    }
-    template <class F>
-    std::string printed_err(F &&fn) {
-        std::fflush(stderr);
-        testing::internal::CaptureStderr();
-        fn();
-        std::fflush(stderr);
-        return testing::internal::GetCapturedStderr();
     }
 };
 
