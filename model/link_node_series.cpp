@@ -99,12 +99,13 @@ void write_linknode_step(std::FILE *f, int counter, const channel_network &net,
             else
                 std::fprintf(f, "%s", no_value);
         } else {
-            // The routed nodes of the link: a trapezoid link of NODES points has
-            // one node fewer, and a lake may have taken the last ones over.
-            const int nodes = net.comp_node_count.empty() ? int_at(net.node_count, l)
+            // The routed nodes of the link as read (a trapezoid link of NODES
+            // points has one node fewer); the count is the number of values that
+            // follow, and the last nodes, when a lake has taken them, have no value.
+            const int positions = nodes_as_read(net, l);
+            const int nodes = net.comp_node_count.empty() ? positions
                                                           : int_at(net.comp_node_count, l);
-            std::fprintf(f, "%d   ", nodes);
-            const int positions = net.max_node_count > nodes ? net.max_node_count : nodes;
+            std::fprintf(f, "%d   ", positions);
             for (int n = 1; n <= positions; ++n) {
                 double a = 0.0, b = 0.0;
                 if (n > nodes || !node_value(first, n, l, a)) {

@@ -482,7 +482,7 @@ run_balance form_run_balance(const model_state &s) {
 
 void write_channel_hotstart(std::FILE *f, const channel_network &net) {
     for (int l = 1; l <= net.link_count; ++l)
-        for (int n = 1; n <= int_at(net.node_count, l); ++n) {
+        for (int n = 1; n <= nodes_as_read(net, l); ++n) {
             double yp = 0.0, bel = 0.0, q = 0.0;
             node_value(net.yp, n, l, yp);
             node_value(net.bel, n, l, bel);
@@ -497,7 +497,7 @@ void write_backwater_profiles(std::FILE *surface, std::FILE *discharge,
         const int type = int_at(net.link_type, l);
         if (type == 40 || type == 2) continue;
         if (lakes && (type == 4 || type == 44)) continue;
-        for (int n = 1; n <= int_at(net.node_count, l); ++n) {
+        for (int n = 1; n <= nodes_as_read(net, l); ++n) {
             double yp = 0.0, q = 0.0;
             node_value(net.yp, n, l, yp);
             node_value(net.qp, n, l, q);

@@ -175,6 +175,15 @@ struct channel_network {
     // ---- end routing ----
 };
 
+// Computational nodes of link l as the channel file gave them, before a lake
+// takes any over: the nodes that hold state in the hotstart, profile and series
+// files (the last point bounding a routed link holds none).
+inline int nodes_as_read(const channel_network &net, int l) {
+    if (!net.og_node_count.empty()) return int_at(net.og_node_count, l);
+    if (!net.comp_node_count.empty()) return int_at(net.comp_node_count, l);
+    return int_at(net.node_count, l);
+}
+
 // A stream that the channel set-up opens and the run state closes.
 struct channel_file_slot {
     std::FILE *file = nullptr;

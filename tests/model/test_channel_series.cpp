@@ -78,23 +78,23 @@ TEST_F(ChannelSeries, BlocksOfDepthDischargeAndVelocityNumberedFromZero) {
     ASSERT_EQ(depth.size(), 8u);
     EXPECT_EQ(depth[0], "TS    0");
     // Two routed nodes; the third position is no node of the link.
-    EXPECT_EQ(depth[1], "2   1  0.75000   1  0.00000   0  -999.999   ");
+    EXPECT_EQ(depth[1], "2   1  0.75000   1  0.00000   ");
     EXPECT_EQ(depth[2], "-1 12.25000   ");  // the lake shows its water surface
     EXPECT_EQ(depth[3], "");
     EXPECT_EQ(depth[4], "TS    1");
-    EXPECT_EQ(depth[5], "2   1  0.75000   1  0.25000   0  -999.999   ");
+    EXPECT_EQ(depth[5], "2   1  0.75000   1  0.25000   ");
 
     const std::vector<std::string> flow = testsupport::split_lines(dir.read("flow"));
     ASSERT_GE(flow.size(), 6u);
-    EXPECT_EQ(flow[1], "2   1  3.00000   1  0.00000   0  -999.999   ");
+    EXPECT_EQ(flow[1], "2   1  3.00000   1  0.00000   ");
     EXPECT_EQ(flow[2], "0  -999.999   ");  // a lake has no flow value
-    EXPECT_EQ(flow[5], "2   1  3.00000   1  0.50000   0  -999.999   ");
+    EXPECT_EQ(flow[5], "2   1  3.00000   1  0.50000   ");
 
     // Velocity = discharge / area; the dry node is still.
     const std::vector<std::string> v = testsupport::split_lines(dir.read("velocity"));
     ASSERT_GE(v.size(), 6u);
-    EXPECT_EQ(v[1], "2   1  2.00000   1  0.00000   0  -999.999   ");
-    EXPECT_EQ(v[5], "2   1  2.00000   1  0.25000   0  -999.999   ");
+    EXPECT_EQ(v[1], "2   1  2.00000   1  0.00000   ");
+    EXPECT_EQ(v[5], "2   1  2.00000   1  0.25000   ");
 }
 
 TEST_F(ChannelSeries, OnlyTheOpenFilesAreWritten) {

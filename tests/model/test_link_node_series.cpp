@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -90,8 +91,8 @@ TEST_F(LinkNodeSeries, FlowBlockWithLakeAndStructureLinks) {
     });
     ASSERT_EQ(l.size(), 5u);
     EXPECT_EQ(l[0], "TS    4");
-    // Two nodes of link 1 and a third position beyond its own nodes.
-    EXPECT_EQ(l[1], "2   1  1.62500   1  1.75000   0  -999.999   ");
+    // The two nodes of link 1: as many values as the count says.
+    EXPECT_EQ(l[1], "2   1  1.62500   1  1.75000   ");
     EXPECT_EQ(l[2], "0  -999.999   ");      // a lake link in a flow file
     EXPECT_EQ(l[3], "-2  4.62500   ");      // structure: its first node's flow
     EXPECT_EQ(l[4], "");                    // the block ends with a blank line
@@ -105,7 +106,7 @@ TEST_F(LinkNodeSeries, DepthBlockSubtractsTheBedAndLakesShowTheirValue) {
         write_linknode_step(f, 1, net, net.yp, net.bel, linknode_value_difference, lake_levels);
     });
     ASSERT_EQ(l.size(), 5u);
-    EXPECT_EQ(l[1], "2   1  0.25000   1  0.50000   0  -999.999   ");
+    EXPECT_EQ(l[1], "2   1  0.25000   1  0.50000   ");
     EXPECT_EQ(l[2], "-1 12.50000   ");
     EXPECT_EQ(l[3], "0  -999.999   ");  // a structure outside the flow file
 }
@@ -121,7 +122,39 @@ TEST_F(LinkNodeSeries, VelocityBlockDividesByAreaAndADryNodeIsStill) {
         write_linknode_step(f, 2, net, net.qp, area, linknode_value_ratio, {});
     });
     ASSERT_GE(l.size(), 2u);
-    EXPECT_EQ(l[1], "2   1  3.25000   1  0.00000   0  -999.999   ");
+    EXPECT_EQ(l[1], "2   1  3.25000   1  0.00000   ");
+}
+
+TEST_F(LinkNodeSeries, CountIsTheNodesAsReadAndEqualsTheValuesThatFollow) {
+    // A trapezoid link of four points (MAXNODES 4) has three computational nodes;
+    // a lake has since taken the third one over.
+    channel_network net;
+    net.link_count = 1;
+    net.max_node_count = 4;
+    net.link_type.obtain(1);
+    net.node_count.obtain(1);
+    net.comp_node_count.obtain(1);
+    net.og_node_count.obtain(1);
+    net.link_type[1] = 1;
+    net.node_count[1] = 4;
+    net.og_node_count[1] = 3;
+    net.comp_node_count[1] = 2;
+    net.qp.obtain(4, 1);
+    for (int n = 1; n <= 4; ++n) net.qp[n][1] = 0.5 * n;
+    const array_2d<double> none;
+    const std::vector<std::string> l = lines_written([&](std::FILE *f) {
+        write_linknode_step(f, 1, net, net.qp, none, linknode_value_plain, {});
+    });
+    ASSERT_GE(l.size(), 2u);
+    EXPECT_EQ(l[1], "3   1  0.50000   1  1.00000   0  -999.999   ");
+    // Read as a consumer would: the count, then that many flag-value pairs.
+    std::istringstream in(l[1]);
+    int count = 0;
+    ASSERT_TRUE(in >> count);
+    int pairs = 0, flag = 0;
+    double value = 0.0;
+    while (in >> flag >> value) ++pairs;
+    EXPECT_EQ(pairs, count);
 }
 
 TEST_F(LinkNodeSeries, PipeBlockHasNodeCountAndValues) {

@@ -241,6 +241,66 @@ TEST_F(RunSummary, BackwaterProfilesSkipStructuresAndWithLakesLakeLinks) {
     EXPECT_EQ(testsupport::split_lines(read_text("wse.txt")).size(), 2u);
 }
 
+// A trapezoid link of four points read from a channel file: three computational
+// nodes, and a lake that has since taken the third one over.
+void make_read_network(channel_network &net) {
+    net.link_count = 1;
+    net.max_node_count = 4;
+    net.link_type.obtain(1);
+    net.node_count.obtain(1);
+    net.comp_node_count.obtain(1);
+    net.og_node_count.obtain(1);
+    net.link_type[1] = 1;
+    net.node_count[1] = 4;
+    net.og_node_count[1] = 3;
+    net.comp_node_count[1] = 2;
+    net.yp.obtain(4, 1);
+    net.bel.obtain(4, 1);
+    net.qp.obtain(4, 1);
+    for (int n = 1; n <= 4; ++n) {
+        net.bel[n][1] = 10.0 - n;
+        net.yp[n][1] = net.bel[n][1] + 0.5 * n;
+        net.qp[n][1] = 2.0 * n;
+    }
+}
+
+TEST_F(RunSummary, ChannelStateFilesHoldOnlyTheComputationalNodesAsRead) {
+    make_read_network(s.channels);
+    std::FILE *f = std::fopen("chan.hot", "w");
+    write_channel_hotstart(f, s.channels);
+    std::fclose(f);
+    // Three nodes: the lake-held third one too, but not the bounding fourth point.
+    EXPECT_EQ(read_text("chan.hot"),
+              "   1    1    0.500    2.000\n   1    2    1.000    4.000\n"
+              "   1    3    1.500    6.000\n");
+    std::FILE *w = std::fopen("wse.txt", "w");
+    std::FILE *q = std::fopen("q.txt", "w");
+    write_backwater_profiles(w, q, s.channels, false);
+    std::fclose(w);
+    std::fclose(q);
+    EXPECT_EQ(read_text("wse.txt"), "1 1 9.500000 \n1 2 9.000000 \n1 3 8.500000 \n");
+    EXPECT_EQ(read_text("q.txt"), "1 1 2.000000\n1 2 4.000000\n1 3 6.000000\n");
+
+    // The next run reads every written record back: its network as read has the
+    // three nodes again.
+    model_state next;
+    make_read_network(next.channels);
+    next.channels.comp_node_count[1] = 3;
+    for (int n = 1; n <= 4; ++n) {
+        next.channels.yp[n][1] = next.channels.bel[n][1];
+        next.channels.qp[n][1] = 0.0;
+    }
+    next.read_chan_hotstart_on = 1;
+    next.read_chan_hotstart_name = "chan.hot";
+    read_channel_hotstart(next);
+    EXPECT_EQ(error_record.fatal, 0);
+    for (int n = 1; n <= 3; ++n) {
+        EXPECT_NEAR(next.channels.yp[n][1], s.channels.yp[n][1], 5e-4) << n;
+        EXPECT_NEAR(next.channels.qp[n][1], s.channels.qp[n][1], 5e-4) << n;
+    }
+    EXPECT_DOUBLE_EQ(next.channels.yp[4][1], next.channels.bel[4][1]);
+}
+
 TEST_F(RunSummary, ReportWritesTheChannelFilesItsCardsAsk) {
     make_network(s.channels);
     s.channels.lake_count = 1;  // the lake link of the network is skipped
@@ -316,7 +376,7 @@ TEST_F(RunSummary, FloodStreamGetsALastBlockNumberedOne) {
     const std::vector<std::string> l = testsupport::split_lines(read_text("flood.lnd"));
     ASSERT_EQ(l.size(), 5u);
     EXPECT_EQ(l[0], "TS    1");
-    EXPECT_EQ(l[1], "2   1  0.75000   1  1.25000   0  -999.999   ");
+    EXPECT_EQ(l[1], "2   1  0.75000   1  1.25000   ");
 }
 
 // ---- hotstart and state maps ----
