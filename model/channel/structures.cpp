@@ -238,6 +238,10 @@ int culv_flow(hydraulic_structure &e, int number, double h1, double h4, culvert_
         ce = e.reverse_coeff;
     }
     if (hw < up || hw < down) return 0;
+    // Water must stand over the inlet for the barrel to take any: the outlet-side
+    // forms below do not fall to zero as the headwater drops to the inlet invert,
+    // and would draw a dry upstream node below empty.
+    if (hw - up < 0.01) return 0;
 
     const double governing = slope > 0.01 ? up : down;
     const double r = (hw - governing) / D;

@@ -146,6 +146,33 @@ TEST(Culvert, CircularInletControlMatchesCriticalFlow) {
     EXPECT_NEAR(r.discharge, ac * std::sqrt(19.62 * (0.6 - yc)), 2e-4);
 }
 
+TEST(Culvert, HeadwaterAtTheInletInvertPassesNothing) {
+    clear_error_state();
+    culvert_result r;
+    // Steep 20 m barrel, tailwater 0.1 m deep in its outlet: a headwater 1 mm over
+    // the inlet would otherwise give the type-3 discharge of 0.3 m of fall.
+    hydraulic_structure steep = culvert(3, 1.0, 1.0, 20.0, 210.0, 209.6);
+    steep.inlet_coeff = 0.78;
+    ASSERT_EQ(culv_flow(steep, 1, 210.001, 209.7, r), 0);
+    EXPECT_EQ(r.flow_type, 0);
+    EXPECT_DOUBLE_EQ(r.discharge, 0.0);
+    // Mild barrel with a free outfall: type 2 takes its head from the outlet
+    // invert, 0.2 m below the inlet.
+    hydraulic_structure mild = culvert(3, 1.0, 1.0, 20.0, 210.0, 209.8);
+    mild.inlet_coeff = 0.6;
+    ASSERT_EQ(culv_flow(mild, 1, 210.001, 209.7, r), 0);
+    EXPECT_EQ(r.flow_type, 0);
+    EXPECT_DOUBLE_EQ(r.discharge, 0.0);
+    // The same from the other side: the tailwater end is now the inlet.
+    ASSERT_EQ(culv_flow(steep, 1, 209.7, 209.605, r), 0);
+    EXPECT_DOUBLE_EQ(r.discharge, 0.0);
+    // A headwater 5 cm over the inlet flows: type 3, c_in A(0.1) sqrt(2g 0.35).
+    ASSERT_EQ(culv_flow(steep, 1, 210.05, 209.7, r), 0);
+    EXPECT_EQ(r.flow_type, 3);
+    EXPECT_NEAR(r.discharge,
+                0.78 * barrel_geometry(3, 1.0, 1.0, 0.1).area * std::sqrt(19.62 * 0.35), 1e-9);
+}
+
 TEST(Culvert, DryAndZeroLength) {
     clear_error_state();
     hydraulic_structure e = culvert(3, 1.0, 1.0, 10.0, 10.0, 9.9);
