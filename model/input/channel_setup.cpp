@@ -513,6 +513,51 @@ void setup_channel_constituents(model_state &s) {
     }
 }
 
+namespace {
+
+// Structure links the routing cannot carry: one without a link below it passes
+// nothing (its downstream surface would be its upstream one), and a weir element
+// whose crest lies below the bed of the node above it drains that node below
+// empty. Both are refused here, before the run.
+bool structure_links_ok(const model_state &s) {
+    const channel_network &net = s.channels;
+    for (int l = 1; l <= net.link_count; ++l) {
+        if (net.link_type[l] != link_structure) continue;
+        if (net.ds_link[l] == 0) {
+            std::printf("Error: structure link %d is the outlet of the channel network (its "
+                        "CONNECT card names no\ndownstream link). A hydraulic structure needs "
+                        "a link below it to carry its flow;\nadd an outlet channel link "
+                        "downstream of link %d.\n",
+                        l, l);
+            chan_input_stop();
+            return false;
+        }
+        if (net.num_structs.empty() || net.us_count[l] < 1) continue;
+        const int u = net.uslinks[l][1];
+        const int ut = net.link_type[u];
+        if (ut == link_lake || ut == link_taken_by_lake || ut == link_structure || ut == link_weir)
+            continue;
+        const int un = net.comp_node_count[u];
+        if (un < 1) continue;
+        const double bed = net.bel[un][u];
+        for (int k = net.first_struct[l]; k <= net.last_struct[l]; ++k) {
+            if (k < 1 || k > net.structure_count) continue;
+            const hydraulic_structure &e = net.structures[static_cast<std::size_t>(k)];
+            if (e.type != 1 || !(e.upstream_invert < bed)) continue;
+            std::printf("Error: the weir of structure link %d (structure %d) has its crest "
+                        "(CREST_LOW_ELEV) at %.4f,\nbelow the bed elevation %.4f of the last "
+                        "node (node %d) of upstream link %d.\nThe weir crest must not lie "
+                        "below that bed; edit the crest elevation of link %d.\n",
+                        l, k, e.upstream_invert, bed, un, u, l);
+            chan_input_stop();
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 void check_channel_limits(model_state &s) {
     const channel_network &net = s.channels;
     if (s.chan_explicit && !(s.max_courant_number > 0.0)) {
@@ -522,6 +567,7 @@ void check_channel_limits(model_state &s) {
         chan_input_stop();
         return;
     }
+    if (!structure_links_ok(s)) return;
     if (!s.groundwater_on || net.Mrb.empty()) return;
     for (int l = 1; l <= net.link_count; ++l) {
         const int t = net.link_type[l];

@@ -10,8 +10,10 @@
 struct model_state;
 
 // Limits the routing needs, checked before the run starts: a Courant limit above
-// 0 for explicit routing, and with the groundwater model a river-bed thickness
-// above 0 at every routed node (the seepage divides by it). Code 4000 otherwise.
+// 0 for explicit routing, structure links with a link below them and weir
+// crests not below the bed of the node above, and with the groundwater model a
+// river-bed thickness above 0 at every routed node (the seepage divides by it).
+// Code 4000 otherwise.
 void check_channel_limits(model_state &state);
 void init_channel_sediment(model_state &state);
 // Channel hotstart: records "link node depth discharge", the layout of the

@@ -1,6 +1,7 @@
 // Whole runs of a small valley whose two channel links are joined by a structure
-// link of a weir and a culvert: the state files hold the computational nodes, and
-// a second run in the same process, as calibration makes, repeats the first.
+// link of a weir and a culvert: the state files hold the computational nodes, a
+// second run in the same process, as calibration makes, repeats the first, and a
+// weir crest below the channel bed above it stops the run before it starts.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -148,6 +149,23 @@ TEST_F(StructureRuns, SecondRunRepeatsTheFirstAndTheHotstartReadsBack) {
             EXPECT_NEAR(d2, d1, 3e-3) << before[i];  // within one routing step
         }
     }
+}
+
+TEST_F(StructureRuns, WeirCrestBelowTheUpstreamBedStopsBeforeRouting) {
+    // The last node of link 1 has bed (10.25 + 9.75) / 2 = 10; a crest at 9.8
+    // would draw that node below empty.
+    write_project(dir, "");
+    std::string chan = dir.read("chan.chn");
+    chan.replace(chan.find("CREST_LOW_ELEV 10.2"), 19, "CREST_LOW_ELEV 9.8");
+    dir.write("chan.chn", chan);
+    const std::string out = run("p.prj");
+    EXPECT_NE(error_record.fatal, 0);
+    EXPECT_NE(out.find("the weir of structure link 2 (structure 1) has its crest (CREST_LOW_ELEV) "
+                       "at 9.8000,\nbelow the bed elevation 10.0000 of the last node (node 3) "
+                       "of upstream link 1."),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("getting really small"), std::string::npos) << out;
 }
 
 }  // namespace

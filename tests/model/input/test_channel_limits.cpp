@@ -1,6 +1,6 @@
 // Tests of the routing limits that the channel set-up checks before the run: the
-// Courant limit of explicit routing and the river-bed thickness that the
-// channel-aquifer exchange divides by.
+// Courant limit of explicit routing, structure links the routing cannot carry,
+// and the river-bed thickness that the channel-aquifer exchange divides by.
 #include <cstdio>
 #include <string>
 
@@ -19,6 +19,24 @@ std::string network_with_bed(const std::string &thickness) {
     const std::string at = "LINK 1\nDX 10.0\n";
     text.replace(text.find(at), at.size(),
                  at + "GW_BED_CONDUCTIVITY 0.5\nGW_BED_THICKNESS " + thickness + "\n");
+    return text;
+}
+
+// Link 1 (three points, beds 5, 4 and 3: computational beds 4.5 and 3.5) drains
+// through structure link 2 into link 3, or, with outlet_structure, link 2 is the
+// outlet.
+std::string structure_network(const std::string &elements, bool outlet_structure = false) {
+    std::string text = "korva_chan\nALPHA 1\nBETA 1\nTHETA 1\n";
+    text += outlet_structure ? "LINKS 2\nMAXNODES 3\nCONNECT 1 2 0\nCONNECT 2 0 1 1\n"
+                             : "LINKS 3\nMAXNODES 3\nCONNECT 1 2 0\nCONNECT 2 3 1 1\n"
+                               "CONNECT 3 0 1 2\n";
+    text += "LINK 1\nDX 10\nNODES 3\nTRAPEZOID\nMANNINGS_N 0.02\nNODE 1\nELEV 5.0\nXSEC\n"
+            "BOTTOM_WIDTH 2\nSIDE_SLOPE 1\nNODE 2\nELEV 4.0\nNODE 3\nELEV 3.0\n"
+            "LINK 2\nSTRUCTURE\n" +
+            elements;
+    if (!outlet_structure)
+        text += "LINK 3\nDX 10\nNODES 3\nTRAPEZOID\nMANNINGS_N 0.02\nNODE 1\nELEV 3.0\nXSEC\n"
+                "BOTTOM_WIDTH 2\nSIDE_SLOPE 1\nNODE 2\nELEV 2.5\nNODE 3\nELEV 2.0\n";
     return text;
 }
 
@@ -78,6 +96,51 @@ TEST_F(ChannelLimits, PositiveBedThicknessEverywhereIsAccepted) {
     check_channel_limits(s);
     EXPECT_FALSE(failed());
     EXPECT_DOUBLE_EQ(s.channels.Mrb[2][1], 0.25);
+}
+
+TEST_F(ChannelLimits, WeirCrestBelowTheBedAboveItIsRefused) {
+    // The node above the structure is node 2 of link 1, bed (4 + 3) / 2 = 3.5.
+    const std::string culvert = "STRUCTTYPE ROUND_CULVERT\nLENGTH 10\nUPINVERT 3.0\n"
+                                "DOWNINVERT 2.9\nDIAMETER 0.5\n";
+    read(structure_network("NUMSTRUCTS 2\n" + culvert +
+                           "STRUCTTYPE WEIR\nCREST_LENGTH 4\nCREST_LOW_ELEV 3.2\n"));
+    ASSERT_FALSE(failed());
+    ASSERT_DOUBLE_EQ(s.channels.bel[2][1], 3.5);
+    const std::string out = printed([&] { check_channel_limits(s); });
+    EXPECT_TRUE(failed());
+    EXPECT_NE(out.find("the weir of structure link 2 (structure 2) has its crest "
+                       "(CREST_LOW_ELEV) at 3.2000,\nbelow the bed elevation 3.5000 of the "
+                       "last node (node 2) of upstream link 1."),
+              std::string::npos)
+        << out;
+    // A culvert invert below that bed is the culvert's own business: only the
+    // weir is refused. A crest level with the bed, or above it, is accepted.
+    for (const char *crest : {"3.5", "3.8"}) {
+        reset_process_globals();
+        model_state fresh;
+        fresh.quiet = 1;
+        std::FILE *f = file(std::string("crest") + crest + ".dat",
+                            structure_network("NUMSTRUCTS 2\n" + culvert +
+                                              "STRUCTTYPE WEIR\nCREST_LENGTH 4\n"
+                                              "CREST_LOW_ELEV " + crest + "\n"));
+        printed([&] { read_chan_input(f, fresh); });
+        ASSERT_FALSE(failed()) << crest;
+        check_channel_limits(fresh);
+        EXPECT_FALSE(failed()) << crest;
+    }
+}
+
+TEST_F(ChannelLimits, StructureLinkAsTheOutletIsRefused) {
+    read(structure_network("NUMSTRUCTS 1\nSTRUCTTYPE WEIR\nCREST_LENGTH 4\n"
+                           "CREST_LOW_ELEV 3.8\n",
+                           true));
+    ASSERT_FALSE(failed());
+    ASSERT_EQ(s.channels.ds_link[2], 0);
+    const std::string out = printed([&] { check_channel_limits(s); });
+    EXPECT_TRUE(failed());
+    EXPECT_NE(out.find("structure link 2 is the outlet of the channel network"),
+              std::string::npos)
+        << out;
 }
 
 TEST_F(ChannelLimits, SetUpStopsBeforeRoutingOnABadCourantLimit) {
