@@ -127,6 +127,7 @@ struct card_reader {
     int max_lake_search = 0, connect_cards = 0, pointsources = 0, pumps = 0;
     bool mlake = false;
     std::vector<int> xsec_count;              // per link, break-point sections counted
+    std::vector<char> has_erosion;            // per link, a MAX_EROSION card was met
     std::vector<int> first_mark, last_mark;   // per link, first and last NPAIRS node
     std::vector<int> table_base;              // per link, first table number - 1
 
@@ -243,6 +244,7 @@ bool card_reader::header_pass() {
 bool card_reader::sizing_pass() {
     const std::size_t links = static_cast<std::size_t>(net.link_count) + 1;
     xsec_count.assign(links, 0);
+    has_erosion.assign(links, 0);
     while (read_line(line, file)) {
         const int code = chan_card_code(line);
         switch (code) {
@@ -277,8 +279,13 @@ bool card_reader::sizing_pass() {
             if (!take_link_value(code, net.decay)) return false;
             break;
         case chan_card::max_erosion:
+            // The value is a per-node one, so a link may carry several cards;
+            // the link counts once.
             if (!need_link(code)) return false;
-            ++erodible_links;
+            if (!has_erosion[static_cast<std::size_t>(link)]) {
+                has_erosion[static_cast<std::size_t>(link)] = 1;
+                ++erodible_links;
+            }
             break;
         case chan_card::gw_bed_conductivity:
             if (!take_link_value(code, net.link_krb)) return false;

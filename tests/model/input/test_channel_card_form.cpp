@@ -78,6 +78,24 @@ TEST_F(CardForm, StatisticsArePrintedUnlessQuiet) {
     EXPECT_EQ(quiet.find("number of trapezoidal links"), std::string::npos);
 }
 
+TEST_F(CardForm, ErodibleLinksCountOncePerLink) {
+    // MAX_EROSION on three nodes of link 1 and one node of link 2: two links.
+    std::string text = two_link_card_file();
+    text.replace(text.find("SIDE_SLOPE 1.0\n"), 15, "SIDE_SLOPE 1.0\nMAX_EROSION 0.2\n");
+    text.replace(text.find("ELEV 9.6\n"), 9, "ELEV 9.6\nMAX_EROSION 0.3\n");
+    text.replace(text.find("ELEV 9.4\nLINK 2"), 9, "ELEV 9.4\nMAX_EROSION 0.4\n");
+    text.replace(text.find("SIDE_SLOPE 0.5\n"), 15, "SIDE_SLOPE 0.5\nMAX_EROSION 0.1\n");
+    s.quiet = 0;
+    const std::string out = read(text);
+    ASSERT_FALSE(failed()) << out;
+    EXPECT_NE(out.find("number of erodible links:              2\n"), std::string::npos) << out;
+    // Each card still lands at its own node.
+    EXPECT_DOUBLE_EQ(s.channels.max_eros[2][1], 0.2);
+    EXPECT_DOUBLE_EQ(s.channels.max_eros[3][1], 0.3);
+    EXPECT_DOUBLE_EQ(s.channels.max_eros[4][1], 0.4);
+    EXPECT_DOUBLE_EQ(s.channels.max_eros[1][2], 0.1);
+}
+
 TEST_F(CardForm, HeaderCardRepeatedCountsAgain) {
     const std::string out = read("korva_chan\nALPHA 1\nALPHA 1\nALPHA 1\nALPHA 1\nALPHA 1\n");
     EXPECT_TRUE(failed());
