@@ -15,38 +15,22 @@
 #include <vector>
 
 #include "support/run_program.h"
+#include "valley_example.h"
 
 using testsupport::scratch_dir;
 using testsupport::split_lines;
 
 namespace {
 
-std::filesystem::path example_dir() {
-    return std::filesystem::path(TEST_DATA_DIR).parent_path().parent_path() / "examples" / "valley";
-}
+using valley::cell_area;
+using valley::cells;
+using valley::copy_example;
+using valley::hydrograph;
+using valley::point;
+using valley::summary_value;
 
-constexpr double cells = 3696.0;
-constexpr double cell_area = 30.0 * 30.0;
 constexpr double rain_volume = 0.030 * 0.75 * cells * cell_area;  // 30 mm/h for 45 min
 
-double summary_value(const std::string &summary, const std::string &label) {
-    const std::size_t at = summary.find(label);
-    if (at == std::string::npos) return NAN;
-    return std::strtod(summary.c_str() + at + label.size(), nullptr);
-}
-
-struct point {
-    double minutes = 0.0, discharge = 0.0;
-};
-
-std::vector<point> hydrograph(const std::string &text) {
-    std::vector<point> points;
-    for (const std::string &line : split_lines(text)) {
-        point p;
-        if (std::sscanf(line.c_str(), "%lf %lf", &p.minutes, &p.discharge) == 2) points.push_back(p);
-    }
-    return points;
-}
 
 // A link/node series: header lines and, per block number, per link the node
 // values ("1  value" pairs after the node count).
@@ -88,9 +72,7 @@ class ValleyChannels : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir = new scratch_dir;
-        for (const auto &entry : std::filesystem::directory_iterator(example_dir()))
-            if (entry.is_regular_file())
-                dir->write(entry.path().filename().string(), testsupport::read_file(entry.path()));
+        copy_example(*dir);
         result = new testsupport::program_result(dir->run(KORVA_EXE, {"valley.prj"}));
     }
     static void TearDownTestSuite() {
@@ -216,9 +198,7 @@ TEST_F(ValleyChannels, SeriesAgreeWithTheOutletAndTheManningRule) {
 
 TEST_F(ValleyChannels, ChannelCarriesTheFlowFasterThanTheOverlandVariant) {
     scratch_dir d;
-    for (const auto &entry : std::filesystem::directory_iterator(example_dir()))
-        if (entry.is_regular_file())
-            d.write(entry.path().filename().string(), testsupport::read_file(entry.path()));
+    copy_example(d);
     const auto r = d.run(KORVA_EXE, {"valley_overland.prj"});
     ASSERT_EQ(r.exit_status, 0);
     EXPECT_FALSE(d.exists("valley.cdp"));

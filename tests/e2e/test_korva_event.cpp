@@ -13,47 +13,23 @@
 #include <vector>
 
 #include "support/run_program.h"
+#include "valley_example.h"
 
 using testsupport::scratch_dir;
 using testsupport::split_lines;
 
 namespace {
 
-// The bundled example project, examples/valley of the source tree.
-std::filesystem::path example_dir() {
-    return std::filesystem::path(TEST_DATA_DIR).parent_path().parent_path() / "examples" / "valley";
-}
-
-void copy_example(const scratch_dir &d) {
-    for (const auto &entry : std::filesystem::directory_iterator(example_dir()))
-        if (entry.is_regular_file())
-            d.write(entry.path().filename().string(), testsupport::read_file(entry.path()));
-}
+using valley::cell_area;
+using valley::cells;
+using valley::copy_example;
+using valley::hydrograph;
+using valley::point;
+using valley::summary_value;
 
 // Cells, cell area and rain of the example.
-constexpr double cells = 3696.0;
-constexpr double cell_area = 30.0 * 30.0;
 constexpr double rain_depth = 0.030 * 0.75;  // 30 mm/h for 45 minutes (m)
 
-struct point {
-    double minutes = 0.0, discharge = 0.0;
-};
-
-std::vector<point> hydrograph(const std::string &text) {
-    std::vector<point> points;
-    for (const std::string &line : split_lines(text)) {
-        point p;
-        if (std::sscanf(line.c_str(), "%lf %lf", &p.minutes, &p.discharge) == 2) points.push_back(p);
-    }
-    return points;
-}
-
-// The number after a label of the event summary.
-double summary_value(const std::string &summary, const std::string &label) {
-    const std::size_t at = summary.find(label);
-    if (at == std::string::npos) return NAN;
-    return std::strtod(summary.c_str() + at + label.size(), nullptr);
-}
 
 class ValleyEvent : public ::testing::Test {
 protected:
