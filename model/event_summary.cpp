@@ -67,6 +67,14 @@ void write_rainfall_and_units(const model_state &s, std::FILE *f) {
     std::fprintf(f, "timestep                                   %5.1lf seconds\n", s.time_step);
 }
 
+// Whether any link of the network was read with the given type.
+bool has_link_type(const channel_network &net, int type) {
+    const array_1d<int> &types = net.og_link_type.empty() ? net.link_type : net.og_link_type;
+    for (int l = 1; l <= net.link_count && !types.empty() && static_cast<std::size_t>(l) <= types.last(); ++l)
+        if (types[static_cast<std::size_t>(l)] == type) return true;
+    return false;
+}
+
 void write_event_figures(const model_state &s, std::FILE *f) {
     if (s.long_term)
         std::fprintf(f, "initial basin-averaged soil water content: %5.2lf percent\n",
@@ -129,8 +137,8 @@ void write_water_balance(const model_state &s, std::FILE *f) {
         }
     }
     if (channels) {
-        std::fprintf(f, "volume from stream point sources:    %9.1lf\n", 0.0);
-        std::fprintf(f, "volume to stream point sinks:        %9.1lf\n", 0.0);
+        std::fprintf(f, "volume from stream point sources:    %9.1lf\n", s.event_stream_source_volume);
+        std::fprintf(f, "volume to stream point sinks:        %9.1lf\n", s.event_stream_sink_volume);
     }
     if (lakes) {
         std::fprintf(f, "volume from lake point sources:      %9.1lf\n", 0.0);
@@ -238,6 +246,10 @@ void write_inputs_and_processes(const model_state &s, std::FILE *f) {
         std::fprintf(f, "This was a channel initialation run using the DRAIN method.\n");
     if (s.chan_backwater_init)
         std::fprintf(f, "This was a channel initialzation run using thep backwater method.\n");
+    if (s.chan_explicit && has_link_type(s.channels, 10))
+        std::fprintf(f, "Trapezoidal cross-sections with Preissmann slots were simulated.\n");
+    if (s.chan_explicit && has_link_type(s.channels, 11))
+        std::fprintf(f, "Look-up table cross-sections with Preissmann slots were simulated.\n");
     if (s.chan_explicit && s.project.section_table.given)
         std::fprintf(f, "Look-up table data were read.\n");
     if (s.interception_on) std::fprintf(f, "Interception losses.\n");

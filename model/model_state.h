@@ -77,6 +77,7 @@ struct event_total_marks {
     double interception = 0.0, cleanup = 0.0, point_inflow = 0.0;
     double boundary_in = 0.0, boundary_out = 0.0, evaporation = 0.0, lake_rain = 0.0;
     double channel_clip = 0.0;  // water added by lifting negative channel areas
+    double stream_point_source = 0.0, stream_point_sink = 0.0;
 };
 // ---- end event ----
 
@@ -615,6 +616,7 @@ struct model_state {
     // Event volumes taken from run totals at the end of the event (m3).
     double event_interception_volume = 0.0, event_cleanup_volume = 0.0;
     double event_point_inflow_volume = 0.0, event_evaporation_volume = 0.0;
+    double event_stream_source_volume = 0.0, event_stream_sink_volume = 0.0;  // channel point inputs
     // Set by the hydro-meteorological reader (repaired data points) and by channel
     // routing (a depth went beyond its cross-section look-up table).
     int hmet_repair_count = 0, xsection_table_exceeded = 0;

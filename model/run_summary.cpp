@@ -212,7 +212,8 @@ void write_global_balance(model_state &s, std::FILE *f) {
     }
     if (gw) volume_line(f, "Deep recharge:", s.gw_leakage_volume);
     volume_line(f, "Overland point sources:", s.point_inflow_total1);
-    if (channels) volume_line(f, "Channel point sources:", s.point_inflow_total2);
+    if (channels)
+        volume_line(f, "Channel point sources:", s.chan.point_source_volume - s.chan.point_sink_volume);
     if (s.overland_boundary_on) {
         volume_line(f, "Boundary losses:", s.boundary_outflow + s.boundary_free_outflow);
         volume_line(f, "Boundary gains:", s.boundary_inflow);
@@ -452,11 +453,12 @@ run_balance form_run_balance(const model_state &s) {
     const double stored_in = s.initial_overland_volume + s.initial_lake_volume +
                              s.initial_channel_volume + s.initial_snow_volume + lakes.initial;
     const double inflow = rain + s.point_inflow_total1 + s.point_inflow_total2 + s.boundary_inflow +
-                          s.negative_depth_volume + s.chan.negative_area_volume;
+                          s.negative_depth_volume + s.chan.negative_area_volume +
+                          s.chan.point_source_volume;
     const double stored_out = s.final_overland_volume + s.final_lake_volume +
                               s.final_channel_volume + s.final_snow_volume + lakes.final_volume;
     const double outflow = s.interception_total + s.et_volume_total + s.global_outflow_volume +
-                           boundary_out;
+                           boundary_out + s.chan.point_sink_volume;
     b.surface_in = stored_in + inflow + exchange_in;
     b.surface_out = stored_out + outflow + s.infiltration_volume_total + exchange_out;
     if (!(rain > 0.0))

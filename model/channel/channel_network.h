@@ -205,6 +205,9 @@ struct channel_work {
     // Water the routing step adds by lifting node areas that ended a sub-step
     // slightly below 0 back to 0 (m3, run total).
     double negative_area_volume = 0.0;
+    // Water that point and time-series inflows brought to the nodes, and that
+    // negative rates (point sinks) took from them (m3, run totals).
+    double point_source_volume = 0.0, point_sink_volume = 0.0;
     // Volume that passed each hydrograph location 1..count during the run (m3).
     std::vector<double> hyd_point_volume;
     array_2d<int> con_vect;         // grid cell of each node

@@ -286,6 +286,31 @@ void hydrograph_point_volumes(model_state &s, double h) {
     }
 }
 
+// The volume that point inflows and time-series inflows gave to (or, with a
+// negative rate, took from) the routed nodes over an accepted sub-step, booked in
+// the run's source and sink totals.
+void point_input_volumes(model_state &s, double h) {
+    const channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    const bool points = !w.chan_point_Q.empty();
+    const bool series = !net.stream_pointsource.empty();
+    if (!points && !series) return;
+    auto book = [&w, h](double rate) {
+        if (rate > 0.0)
+            w.point_source_volume += rate * h;
+        else
+            w.point_sink_volume -= rate * h;
+    };
+    for (int l = 1; l <= net.link_count; ++l) {
+        if (!routed(net.link_type[l])) continue;
+        for (int n = 1; n <= net.comp_node_count[l]; ++n) {
+            if (points && std::fabs(w.chan_point_Q[n][l]) > 1e-6) book(w.chan_point_Q[n][l]);
+            if (series && net.stream_pointsource[n][l])
+                book(time_series_value(net.stream_pointsource[n][l], s.now_days));
+        }
+    }
+}
+
 int stop_small_step() {
     std::printf("The channel routing time step is getting really small\n");
     std::printf("less than 1/1000 of a second\n");
@@ -425,6 +450,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
         sections_from(s, w.area);
         if (net.lake_count > 0) lake_bookkeeping(s, h);
         if (exchange) seepage_volumes(s, h);
+        point_input_volumes(s, h);
         const int nx = net.comp_node_count[L];
         if (nx >= 1) {
             outlet_volume += net.qp[nx][L] * h;

@@ -146,14 +146,16 @@ void form_event_balance(model_state &s) {
     const double lake_rain = s.overland_lake_rain_total - s.event_marks.lake_rain;
     const double rain = s.event_rain_volume + lake_rain + s.event_interception_volume;
     const double channel_clip = s.chan.negative_area_volume - s.event_marks.channel_clip;
+    s.event_stream_source_volume = s.chan.point_source_volume - s.event_marks.stream_point_source;
+    s.event_stream_sink_volume = s.chan.point_sink_volume - s.event_marks.stream_point_sink;
     s.mass_input_original = rain + s.event_initial_overland_volume + s.event_initial_lake_volume +
                             s.initial_channel_volume + s.event_initial_snow_volume +
                             s.event_point_inflow_volume + boundary_in + s.event_cleanup_volume +
-                            channel_clip;
+                            channel_clip + s.event_stream_source_volume;
     s.mass_output_final = s.outflow_volume + s.event_interception_volume +
                           s.event_infiltration_volume + s.event_evaporation_volume + boundary_out +
                           s.final_overland_volume + s.final_lake_volume + s.final_channel_volume +
-                          s.final_snow_volume;
+                          s.final_snow_volume + s.event_stream_sink_volume;
     if (!(rain > 0.0))
         s.mass_conservation_error = -1.0;
     else

@@ -165,6 +165,8 @@ void check_initial_lake_levels(model_state &s) {
     s.initial_soil_water_volume = 0.0;
     for (int c = 1; c <= s.cell_count; ++c) {
         const std::size_t i = static_cast<std::size_t>(c);
+        // The leakage rate is written by every groundwater step; a run starts without one.
+        if (s.groundwater_on) zero_if_held(s.gw_leakage_rate_cell, i);
         if (any_infiltration(s)) {
             zero_if_held(s.cumulative_infiltration, i);
             zero_if_held(s.previous_infiltration, i);
@@ -313,6 +315,8 @@ void init_event(model_state &s) {
     s.event_marks.evaporation = s.et_volume_total;
     s.event_marks.lake_rain = s.overland_lake_rain_total;
     s.event_marks.channel_clip = s.chan.negative_area_volume;
+    s.event_marks.stream_point_source = s.chan.point_source_volume;
+    s.event_marks.stream_point_sink = s.chan.point_sink_volume;
 
     // The clocks are brought to the event.
     const double now = s.now_days;

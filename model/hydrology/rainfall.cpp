@@ -463,6 +463,7 @@ void read_radar_precip(model_state &s) {
             for (int k = 1; k <= s.cell_count; ++k) s.rain_rate[static_cast<std::size_t>(k)] = s.rain_intensity;
         } else if (s.uniform_rain_counter >= s.uniform_rain_steps) {
             clear_rates(s);
+            s.rainborne_constituent_flag = 0;
             s.precip_state = 3;
         }
     }

@@ -280,16 +280,14 @@ void take_quoted_field(std::string &text, std::string &out) {
     const std::size_t q1 = text.find('"');
     const std::size_t q2 = q1 == std::string::npos ? q1 : text.find('"', q1 + 1);
     if (q2 == std::string::npos) {
-        out = "\"";
+        out.assign(1, '"');
         text.clear();
         return;
     }
-    out = text.substr(q1, q2 - q1) + "\"";
+    out.assign(text, q1, q2 - q1);
+    out.push_back('"');
     const std::size_t q3 = text.find('"', q2 + 1);
-    if (q3 == std::string::npos)
-        text.clear();
-    else
-        text.erase(0, q3);
+    text = q3 == std::string::npos ? std::string() : text.substr(q3);
 }
 
 void remove_all_quotes(std::string &text) {

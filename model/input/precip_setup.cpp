@@ -338,6 +338,10 @@ void setup_start_time(model_state &s) {
         s.event_start_times.assign(1, now);
         s.rain_start_days = now;
         s.rain_end_days = now + s.uniform_rain_steps * rain_days;
+        // Uniform rain falls from the start: the event is active and rain is falling
+        // until the last rain step, as a gauge event is from its first record.
+        s.rainborne_constituent_flag = 1;
+        s.event_active = 1;
     }
     s.end_of_event = 0;
 

@@ -188,6 +188,31 @@ TEST_F(EventSummary, ProcessesAndOutputsInTheirOrder) {
               std::string::npos);
 }
 
+// Slotted sections of the numeric channel file (types 10 and 11) have their own
+// process lines; the point-source totals are printed with the channel block.
+TEST_F(EventSummary, ChannelSectionKindsAndPointInputs) {
+    s.chan_explicit = 1;
+    s.channels.link_count = 2;
+    ASSERT_EQ(alloc_1d_int(s.channels.link_type, 2), 0);
+    s.channels.link_type[1] = 10;
+    s.channels.link_type[2] = 1;
+    s.event_stream_source_volume = 3600.0;
+    s.event_stream_sink_volume = 12.5;
+    std::string text = summary();
+    EXPECT_NE(text.find("Explicit diffusive-wave channel routing.\n"
+                        "Trapezoidal cross-sections with Preissmann slots were simulated.\n"),
+              std::string::npos);
+    EXPECT_EQ(text.find("Look-up table cross-sections with Preissmann slots"), std::string::npos);
+    EXPECT_NE(text.find("volume from stream point sources:       3600.0\n"
+                        "volume to stream point sinks:             12.5\n"),
+              std::string::npos);
+    s.channels.link_type[2] = 11;
+    text = summary();
+    EXPECT_NE(text.find("Trapezoidal cross-sections with Preissmann slots were simulated.\n"
+                        "Look-up table cross-sections with Preissmann slots were simulated.\n"),
+              std::string::npos);
+}
+
 TEST_F(EventSummary, GaugeRainWithInverseDistance) {
     s.uniform_rain_on = 0;
     s.gauge_file_on = 1;
