@@ -12,6 +12,7 @@
 #include "model/calibration/calibration_objective.h"
 #include "model/calibration/montecarlo.h"
 #include "model/framework_test_support.h"
+#include "model/hydrology/hydrology_services.h"
 #include "model/model_state.h"
 
 namespace {
@@ -171,6 +172,31 @@ TEST_F(MonteCarlo, ARunThatStopsBeforeItsResultsScoresFar) {
     EXPECT_EQ(file_prefix_on, 1);
     EXPECT_EQ(replace_params_on, 1);
     EXPECT_TRUE(obs.registry.runs.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MonteCarlo, EachEventStartsTheLocationPeaksAndVolumesAgain) {
+    auto s = std::make_unique<model_state>();
+    calibration_results record;
+    record.location_peak = {0.0, 4.5, 2.0, 0.0};
+    record.location_volume = {0.0, 900.0, 300.0, 0.0};
+    s->calib_results = &record;
+    s->hyd_location_count = 2;
+    s->in_hyd_location_on = 1;
+    s->time_tolerance_days = 1e-6;
+    s->now_days = s->event_start_time = 10.0;
+    s->peak_outlet_discharge = 7.0;
+    // Not a calibration run: the running values are left alone.
+    init_event(*s);
+    EXPECT_DOUBLE_EQ(record.location_peak[1], 4.5);
+    s->calibration_run = 1;
+    init_event(*s);
+    EXPECT_EQ(record.location_peak, (std::vector<double>{0, 0, 0, 0}));
+    EXPECT_EQ(record.location_volume, (std::vector<double>{0, 0, 0, 0}));
+    EXPECT_DOUBLE_EQ(s->peak_outlet_discharge, 0.0);
 }
 
 }  // namespace

@@ -309,4 +309,22 @@ TEST_F(SceSettings, SeedZeroRepeatsSeed3737) {
     EXPECT_NE(best[0], best[2]);
 }
 
+// A sphere that is not a number wherever x[1] > 0.
+double half_defined(const double *x, int n, const double *a, double *b, int c) {
+    return x[1] > 0.0 ? std::nan("") : sphere(x, n, a, b, c) + 1.0;
+}
+
+TEST_F(SceSettings, CriteriaThatAreNotNumbersSortLast) {
+    sce_optimizer opt = data_form(2, 5);
+    opt.data_objective = half_defined;
+    opt.max_trials = 3000;
+    capture_stdout([&] { SCEUA(opt); });
+    // The best point lies where the objective is defined, at its boundary x1 = 0.
+    EXPECT_LE(opt.best[1], 0.0);
+    EXPECT_NEAR(opt.best[1], 0.0, 0.05);
+    EXPECT_NEAR(opt.best[2], 0.3, 0.05);
+    EXPECT_TRUE(std::isfinite(opt.best[3]));
+    sce_free(opt);
+}
+
 }  // namespace
