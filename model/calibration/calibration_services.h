@@ -20,7 +20,14 @@ struct calibration_results {
     std::vector<double> volumes;          // same layout as peaks
     std::vector<double> location_peak;    // running peak per location, 1..L
     std::vector<double> location_volume;  // running volume per location, 1..L
+    int events_recorded = 0;              // last event whose values were stored
 };
+
+// The objective of both calibration modes: replacement list file, project file,
+// x[1..n], the observations and n.
+using objective_fn = double (*)(const std::string &replace_list_file,
+                                const std::string &project_file, const double *x,
+                                observation_set &observations, int n);
 
 // "-c": SCE-UA calibration with the given SCE input file.
 void run_sce_calibration(const std::string &input_file);

@@ -91,6 +91,7 @@ void fill_calibration_record(model_state &s) {
     calibration_results *r = s.calib_results;
     const int e = s.event_number;
     if (!r || e <= 0) return;
+    if (e <= r->event_count && e > r->events_recorded) r->events_recorded = e;
     const double factor = s.discharge_in_cfs ? calibration_cfs_factor : 1.0;
     const std::size_t base =
         static_cast<std::size_t>(e - 1) * static_cast<std::size_t>(r->values_per_event) + 1;

@@ -4,11 +4,13 @@
 // run_model calls the first routines once; init_event is piece 3 of every turn.
 #include "model/hydrology/event_start.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "model/calibration/calibration_services.h"
 #include "model/errors.h"
 #include "model/globals.h"
 #include "model/file_opener.h"
@@ -300,6 +302,11 @@ void init_event(model_state &s) {
     s.event_infiltration_volume = 0.0;
     s.outflow_volume = 0.0;
     s.peak_outlet_discharge = 0.0;
+    if (s.calibration_run && s.in_hyd_location_on && s.calib_results) {
+        // The running peak and volume of every hydrograph location start again.
+        std::fill(s.calib_results->location_peak.begin(), s.calib_results->location_peak.end(), 0.0);
+        std::fill(s.calib_results->location_volume.begin(), s.calib_results->location_volume.end(), 0.0);
+    }
     s.event_initial_overland_volume = overland_surface_volume(s);
     s.event_initial_lake_volume = overland_lake_volume(s);
     double snow = 0.0;

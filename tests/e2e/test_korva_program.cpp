@@ -144,16 +144,6 @@ TEST(KorvaProgram, InputsAreEchoedAndAMissingFeatureStopsClearly) {
     EXPECT_EQ(split_lines(d.read("out_time.dat")).size(), 1u);
 }
 
-TEST(KorvaProgram, CalibrationModesAreNotAvailableYet) {
-    scratch_dir d;
-    auto r = d.run(KORVA_EXE, {"-c", "sce.in"});
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_TRUE(contains(r.out, "Error: SCE-UA calibration (-c) is not available in this build.\n"));
-    r = d.run(KORVA_EXE, {"-m5", "mc.in"});
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_TRUE(contains(r.out, "Error: Monte Carlo calibration (-m) is not available in this build.\n"));
-}
-
 }  // namespace
 
 TEST(KorvaProgram, GridTooLargeToAllocateStopsBeforeTheMaskIsRead) {

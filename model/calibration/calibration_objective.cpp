@@ -1,0 +1,125 @@
+// The calibration objective of both calibration modes: substitutes a candidate
+// parameter vector into the input lines, runs the whole model once and scores the
+// run by its HMLE; and the sizing of the run's calibration results, which run_model
+// calls before the time loop.
+#include "model/calibration/calibration_objective.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "model/globals.h"
+#include "model/model_state.h"
+#include "model/replace_params.h"
+#include "model/run_model.h"
+
+namespace {
+
+// Number of simulated values the run stored: every value of each recorded event.
+long long recorded_values(const calibration_results &r) {
+    if (r.peaks.empty() || r.volumes.empty() || r.events_recorded < 1 || r.values_per_event < 1)
+        return 0;
+    const long long events = std::min(r.events_recorded, r.event_count);
+    return events * static_cast<long long>(r.values_per_event);
+}
+
+int rounded_int(double v) {
+    if (!(v == v)) return 0;
+    const double r = std::round(v);
+    if (r >= static_cast<double>(INT_MAX)) return INT_MAX;
+    if (r <= static_cast<double>(INT_MIN)) return INT_MIN;
+    return static_cast<int>(r);
+}
+
+}  // namespace
+
+int check_calibration_start(const observation_set &observations, const std::string &replace_list_file) {
+    if (weighted_point_count(observations) == 0) {
+        std::printf("Error: the observation file holds no peak or volume with a weight above "
+                    "1e-6; no calibration run is made.\n");
+        return -1;
+    }
+    const int read = read_replace_params(replace_list_file);
+    replace_param_list.clear();
+    if (read != 0) {
+        std::printf("Error: the replacement parameter list file %s cannot be read; no "
+                    "calibration run is made.\n",
+                    replace_list_file.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+void set_replacement_values(const double *x, int n) {
+    const int tags = static_cast<int>(replace_param_list.size());
+    if (tags != n)
+        std::printf("Warning: the replacement parameter list holds %d tags for %d parameters; "
+                    "%d values are substituted.\n",
+                    tags, n, std::min(tags, std::max(n, 0)));
+    for (int k = 1; k <= tags && k <= n; ++k) {
+        replace_param &param = replace_param_list[static_cast<std::size_t>(k - 1)];
+        param.double_value = x[k];
+        param.int_value = rounded_int(x[k]);
+    }
+}
+
+double calibration_objective(const std::string &replace_list_file, const std::string &project_file,
+                             const double *x, observation_set &observations, int n) {
+    calibration_results record;
+    file_prefix_on = 1;
+    file_prefix_number = parallel_layout.process_rank;
+
+    replace_param_list.clear();
+    read_replace_params(replace_list_file);
+    set_replacement_values(x, n);
+    replace_params_on = 1;
+
+    run_model(project_file, &record);
+
+    const int run = parallel_layout.process_rank;
+    const long long have = recorded_values(record);
+    if (have < observations.observation_count) {
+        std::printf("Warning: the run gave %lld of the %d values that the observations are "
+                    "compared with; it scores %g.\n",
+                    have, observations.observation_count, failed_run_score);
+        return failed_run_score;
+    }
+    log_calibration_run(record.peaks, record.volumes, observations, run, n, x);
+    const double value = compute_hmle(run, observations, record.peaks, record.volumes);
+    record.peaks = {};
+    record.volumes = {};
+    return value;
+}
+
+void alloc_calibration_results(model_state &s) {
+    if (!s.calibration_run) return;
+    if (!s.calib_results) {
+        s.own_calib_results.reset(new (std::nothrow) calibration_results);
+        if (!s.own_calib_results) {
+            std::printf("Error allocating memory for variable calibration results\n");
+            return;
+        }
+        s.calib_results = s.own_calib_results.get();
+    }
+    calibration_results &r = *s.calib_results;
+    const int locations = s.hyd_location_count > 0 ? s.hyd_location_count : 0;
+    // A uniform-rain run leaves the count of the precipitation file at 0 but
+    // simulates one event.
+    r.event_count = s.event_count > 1 ? s.event_count : 1;
+    r.values_per_event = locations + 1;
+    r.events_recorded = 0;
+
+    const std::size_t location_entries = static_cast<std::size_t>(locations) + 2;
+    r.location_peak.assign(location_entries, 0.0);
+    r.location_volume.assign(location_entries, 0.0);
+    allocated_bytes += 2 * location_entries * sizeof(double);
+
+    const std::size_t entries =
+        static_cast<std::size_t>(r.event_count) * static_cast<std::size_t>(r.values_per_event) + 1;
+    r.peaks.assign(entries, 0.0);
+    r.volumes.assign(entries, 0.0);
+    allocated_bytes += 2 * entries * sizeof(double);
+}

@@ -1,0 +1,21 @@
+// The calibration objective's own helpers, shared by both calibration modes: the
+// start-up checks of a calibration and the score of a run that gave too little.
+#pragma once
+
+#include <string>
+
+#include "model/calibration/calibration_services.h"
+#include "model/calibration/observations.h"
+
+// Score of a run that stopped before its results were sized or gave fewer values
+// than there are observations: far above any real HMLE.
+inline constexpr double failed_run_score = 1e30;
+
+// 0 when a calibration may start: the observations hold a weighted point and the
+// replacement list file can be read (the list is emptied again); else a message
+// and -1, before any run is made.
+int check_calibration_start(const observation_set &observations, const std::string &replace_list_file);
+
+// Gives the first min(list entries, n) replacement entries the values x[1..]; an
+// integer-format entry takes x rounded. Warns when the counts differ.
+void set_replacement_values(const double *x, int n);

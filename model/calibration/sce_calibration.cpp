@@ -1,0 +1,68 @@
+// The "-c" mode: reads the SCE input file and the observations, runs the SCE-UA
+// search with the calibration objective, and reports the best parameters on the
+// console and in "best.out". Called by the command line.
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "model/calibration/calibration_objective.h"
+#include "model/calibration/sce_optimizer.h"
+
+namespace {
+
+void report_best(const sce_optimizer &opt, int runs) {
+    std::vector<double> best(static_cast<std::size_t>(opt.n) + 1, 0.0);
+    sce_best_point(opt, best.data());
+    std::FILE *file = std::fopen("best.out", "w");
+    std::printf("The best results of the SCE calibration after %d runs:\n", runs);
+    if (file) std::fprintf(file, "The best results of the SCE calibration %d runs:\n", runs);
+    for (int j = 1; j <= opt.n; ++j) {
+        const double v = best[static_cast<std::size_t>(j)];
+        if (file) std::fprintf(file, "%lf\n", v);
+        std::printf("%lf\n", v);
+    }
+    if (file) std::fclose(file);
+}
+
+}  // namespace
+
+void run_sce_calibration(const std::string &input_file) {
+    std::unique_ptr<sce_optimizer> holder(new (std::nothrow) sce_optimizer);
+    if (!holder) {
+        std::printf("Error: unable to create the SCE-UA optimiser.\n");
+        return;
+    }
+    sce_optimizer &opt = *holder;
+    sce_init(opt);
+    opt.calibration = 1;
+
+    std::FILE *input = std::fopen(input_file.c_str(), "r");
+    if (!input) {
+        std::printf("Can't open SCE input file %s\n", input_file.c_str());
+        opt.input_valid = 0;
+    } else {
+        sce_read_input(opt, input);
+        std::fclose(input);
+    }
+
+    opt.observations.reset(new (std::nothrow) observation_set);
+    if (!opt.observations || read_observation_file(*opt.observations, opt.observation_file) == -1) {
+        std::printf("Error: unable to open the observation file for reading or problem while "
+                    "reading it.\n");
+        sce_free(opt);
+        return;
+    }
+    if (opt.input_valid && check_calibration_start(*opt.observations, opt.replace_list_file) != 0) {
+        sce_free(opt);
+        return;
+    }
+
+    opt.calibration_objective = calibration_objective;
+    const int runs = SCEUA(opt);
+    if (runs <= 0)
+        std::printf("Error: unable to successfully run the SCE method\n");
+    else
+        report_best(opt, runs);
+    sce_free(opt);
+}
