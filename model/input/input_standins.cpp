@@ -4,15 +4,6 @@
 #include "model/input/input_services.h"
 #include "model/model_state.h"
 
-void convert_constituent_units(model_state &s) {
-    if (s.project.ov_con_trans || s.project.chan_con_trans)
-        report_feature_not_available("constituent transport");
-}
-
-void scan_stream_index_map_tables(const std::string &, std::array<int, 6> &) {
-    report_feature_not_available("the stream mapping-table file");
-}
-
 const char *qvl_species_name(int k) {
     static const char *const names[13] = {"Nitrite (NO2-)",
                                           "Nitrate (NO3-)",
