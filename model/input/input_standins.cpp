@@ -1,8 +1,6 @@
-// Stand-ins for the input readers' set-up steps that run_model calls, until the
-// readers are built: a step a run needs stops it with a clear message.
-#include "model/feature_standin.h"
+// Display names of the nutrient species, used by the nutrient readers and the
+// nutrient output files.
 #include "model/input/input_services.h"
-#include "model/model_state.h"
 
 const char *qvl_species_name(int k) {
     static const char *const names[13] = {"Nitrite (NO2-)",
