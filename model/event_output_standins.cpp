@@ -1,6 +1,6 @@
 // Stand-ins for the values of later features that the time-series lines and the
-// event summary read (soil-moisture locations, sediment,
-// link/node and pipe series, nutrients, transport summaries).
+// event summary read (sediment, link/node and pipe series, nutrients,
+// transport summaries).
 // Their features stop a run at reading time until they are built, so these are
 // reached only by a project that needs them.
 #include <cstdio>
@@ -9,10 +9,6 @@
 #include "model/event_summary.h"
 #include "model/hydrographs.h"
 #include "model/model_state.h"
-
-void write_theta_location_values(model_state &, std::FILE *) {
-    report_feature_not_available("the soil-moisture location output");
-}
 
 void write_sediment_outlet_line(model_state &, double, int) {
     report_feature_not_available("the sediment outlet output");

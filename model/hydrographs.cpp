@@ -9,6 +9,7 @@
 #include "model/calendar.h"
 #include "model/card_records.h"
 #include "model/globals.h"
+#include "model/hydrology/soil_water_pieces.h"
 #include "model/model_state.h"
 #include "model/output_writers.h"
 
@@ -126,6 +127,44 @@ double hydrograph_point_concentration(const model_state &s, int k, int c) {
 }
 
 int channel_contaminant_count(const model_state &s) { return s.chan.constituent_count; }
+
+namespace {
+
+// Moisture of the upper and lower root-zone layers of a redistribution cell; a
+// layer the cell's root zone does not reach reads 999.99, as in the hourly lines.
+void layer_moistures(const model_state &s, std::size_t c, double &upper, double &lower) {
+    upper = lower = 999.99;
+    if (s.root_zone_depth.empty() || s.root_upper_water.empty() || s.root_lower_water.empty())
+        return;
+    const double d = s.root_zone_depth[c], top = s.top_layer_depth_cm;
+    const double l1 = d <= top ? d : top;
+    if (l1 > 0.0) upper = s.root_upper_water[c] / l1;
+    if (d > top) lower = s.root_lower_water[c] / (d - top);
+}
+
+}  // namespace
+
+void write_theta_location_values(model_state &s, std::FILE *f) {
+    for (int k = 1; k <= s.theta_location_count; ++k) {
+        const std::size_t kk = static_cast<std::size_t>(k);
+        const std::size_t c = static_cast<std::size_t>(s.theta_location_cell[kk]);
+        if (s.inf_richards) {
+            // The water content at each listed depth node of the location's column.
+            for (int d = 1; d <= s.theta_location_depths[kk]; ++d) {
+                const std::size_t node =
+                    static_cast<std::size_t>(s.theta_location_nodes[kk][static_cast<std::size_t>(d)]);
+                std::fprintf(f, "%12.6lf ", s.richards_theta.empty() ? 0.0 : s.richards_theta[c][node]);
+            }
+        } else if (s.inf_redist && s.long_term) {
+            double upper = 0.0, lower = 0.0;
+            layer_moistures(s, c, upper, lower);
+            std::fprintf(f, "%12.6lf %12.6lf ", upper, lower);
+        } else {
+            std::fprintf(f, "%12.6lf ", cell_soil_moisture(s, static_cast<int>(c)));
+        }
+    }
+    std::fprintf(f, "\n");
+}
 
 bool is_hydrograph_step(const model_state &s) {
     if (parallel_layout.suppress_output) return false;

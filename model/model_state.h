@@ -33,6 +33,62 @@ struct erosion_record {
     std::array<int, 4> output_words{};
 };
 
+// A file of the run that its owner closes when the run state goes away.
+struct owned_file {
+    std::FILE *file = nullptr;
+    owned_file() = default;
+    owned_file(const owned_file &) = delete;
+    owned_file &operator=(const owned_file &) = delete;
+    ~owned_file() { close(); }
+    void close() {
+        if (file) std::fclose(file);
+        file = nullptr;
+    }
+};
+
+// One sediment size class of the run (the SEDIMENTS table of the mapping-table
+// file): diameter (mm), specific gravity, the table row it came from and the
+// name of its output file.
+struct sediment_class {
+    double diameter = 0.0;
+    double specific_gravity = 0.0;
+    int table_row = 0;
+    std::string output_name;
+};
+// The overland sediment state of a run, filled by read_sediment_inputs. Classes
+// are listed wash-load first (diameter below SAND_SIZE), then sand, each group
+// in table order; every per-class column below (index 1..class_count) follows
+// that list, not the table order.
+struct sediment_record {
+    int transport_form = 0;     // 1 or 2, from the SOIL_EROSION value (10 or more: 2)
+    int transport_option = 0;   // the value, less 10 in the second form
+    double sand_size = 0.0, silt_size = 0.0, clay_size = 0.0;  // mm
+    double porosity = 0.0;      // SED_POROSITY
+    double water_temp = 0.0;    // deg C as used: within 0..40
+    double viscosity = 0.0;     // kinematic viscosity of water (m2/s) at water_temp
+    // The class list: entries 1..class_count (entry 0 unused).
+    int class_count = 0, wash_count = 0, sand_count = 0;
+    std::vector<sediment_class> classes;
+    // Erosion parameters per cell (N+1 entries), the eight SOIL_EROSION_PROPS
+    // columns in table order.
+    array_1d<double> splash_coeff, detachment_coeff, critical_shear, shear_exponent;
+    array_1d<double> transport_coeff, transport_exponent, critical_stream_power, transport_factor;
+    // Per cell and class [cell][class], class 1..class_count: the class's fraction
+    // of the cell's soil ("sed_fract"), the sediment mass ("mass_sed") and the
+    // particle state (m3): eroded, suspended and deposited volumes.
+    array_2d<double> fraction, mass, eroded, suspended, deposited;
+    // Outputs per cell, columns 0..class_count, under their output switches:
+    // "ov_qsmax" (MAX_SED_FLUX), "ov_qsvol" (NET_SED_VOLUME), "ov_qsconc" (VOL_SED_SUSP).
+    array_2d<double> ov_qsmax, ov_qsvol, ov_qsconc;
+    // Per class 1..class_count: "tot_sed", "GLOBAL_MASS_SED", "GLOBAL_VOL_SED".
+    array_1d<double> total, global_mass, global_volume;
+    // Sediment output files; the two location files are also handed to the
+    // channel set-up through channel_work (which borrows them).
+    owned_file suspended_file, flux_file, net_volume_file, outlet_file;
+    owned_file location_in_file, location_out_file;
+    double outlet_mass = 0.0;   // left by the sediment-bound constituent scheme
+};
+
 // One record of the precipitation table: a card code and a date and time.
 struct precip_record {
     int card = 0, year = 0, month = 0, day = 0, hour = 0, minute = 0;
@@ -40,6 +96,21 @@ struct precip_record {
 inline constexpr int precip_record_count = 2000;
 
 inline constexpr int transport_table_count = 16;
+// Rows of model_state::transport_tables: each table holds, for constituent k in
+// row k, one value per cell (columns 1..N). Concentrations are mass per m3 of
+// water, masses as the constituent steps book them, rates per second after
+// convert_constituent_units.
+namespace transport_table {
+inline constexpr int concentration = 0, mass = 1, rain_mass = 2, accumulation_target = 3;
+inline constexpr int lateral_mass = 4;
+// The six CONTAMINANT_TRANSPORT columns, in table order.
+inline constexpr int release_rate = 5, saturation_conc = 6, loss_rate = 7, decay_coef = 8;
+inline constexpr int uptake_rate = 9, dispersion_coef = 10;
+inline constexpr int land_pool = 11;          // the soil-bound amount
+inline constexpr int release_accumulator = 12, loss_accumulator = 13;
+inline constexpr int mass_bound = 14;         // per-cell bound set by convert_constituent_units
+inline constexpr int spare = 15;              // sized with the others; no process uses it yet
+}  // namespace transport_table
 
 // ---- watershed ----
 // One low spot of an overland flow dike (filled by read_lowspot_file).
@@ -141,18 +212,6 @@ struct radar_grid {
     std::vector<int> cell_map;   // N + 1 entries: radar index of each model cell
     std::vector<double> values;  // rows x cols, row-major from the north (mm/h)
 };
-// A file of the run that its owner closes when the run state goes away.
-struct owned_file {
-    std::FILE *file = nullptr;
-    owned_file() = default;
-    owned_file(const owned_file &) = delete;
-    owned_file &operator=(const owned_file &) = delete;
-    ~owned_file() { close(); }
-    void close() {
-        if (file) std::fclose(file);
-        file = nullptr;
-    }
-};
 // ---- end precip ----
 
 // ---- soils ----
@@ -232,6 +291,13 @@ struct model_state {
     // ---- member tables ----
     // Per-constituent contaminant transport tables.
     std::array<double_table, transport_table_count> transport_tables;
+    // Number of constituents the tables and totals hold (rows 1..count), and the
+    // switch of per-constituent source processing (set with a CONTAMINANT_TRANSPORT table).
+    int constituent_count = 0;
+    int constituent_sources_on = 0;
+    // Description and output file of each contaminant of a CONTAMINANT_TRANSPORT
+    // table (entries 1..count; empty with the uniform values).
+    std::vector<std::string> contaminant_descriptions, contaminant_output_files;
 
     // Per-constituent overland mass-balance tables (index = constituent number).
     checked_array<double> precip_conc{"precip_conc"};
@@ -271,6 +337,7 @@ struct model_state {
     std::array<precip_record, precip_record_count> precip_records{};
 
     erosion_record erosion;
+    sediment_record sediment;
 
     // ---- card records, filled by read_project_file ----
     project_params project;
@@ -514,6 +581,7 @@ struct model_state {
     array_1d<int> ov_boundary_type;
     // Overland state of every cell.
     array_1d<double> depth;                   // water depth (m)
+    array_1d<double> previous_depth;          // depth at the previous constituent step (m)
     array_1d<double> rain_rate;               // rainfall rate of the step
     // Neighbour cells (0 outside the mask or the grid) and bed slopes (m/m).
     array_1d<int> right, down, left, up;
@@ -851,6 +919,13 @@ struct model_state {
     // Link/node series of the channel nutrient species: four files per species.
     std::array<std::array<owned_file, 4>, nutrient_species_count> species_series_files;
     int map_file_counter = 0;          // per-time map files written so far
+    // Soil-moisture output locations (IN_THETA_LOCATION, read_theta_locations):
+    // the cell of each location 1..count; with Richards infiltration also the
+    // number of depths of each location and the column node of each depth,
+    // [location][depth] ("cell_num").
+    int theta_location_count = 0;
+    array_1d<int> theta_location_cell, theta_location_depths;
+    array_2d<int> theta_location_nodes;
     // Saturated-source map and channel sediment state at the end of a run: no
     // card switches them on in this system.
     int satsource_output_on = 0;

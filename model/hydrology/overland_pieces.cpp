@@ -121,10 +121,6 @@ overland_route_fn choose_overland_scheme(int scheme_code) {
     return route_overland_ade;
 }
 
-double water_kinematic_viscosity(double celsius) {
-    return 1.79e-6 / (1.0 + 0.0337 * celsius + 0.000221 * celsius * celsius);
-}
-
 bool survey_overland_cells(model_state &s) {
     s.overland_routing_switch = 0;
     s.flow_present_switch = 0;
@@ -173,7 +169,7 @@ void step_overland_flow(model_state &s) {
     if (s.flood_grid_on) keep_max_depths(s);
 
     if (s.erosion.soil_erosion == 1 && s.project.soil_erosion == 1) {
-        overland_erosion(s, dt, s.cell_size, water_kinematic_viscosity(s.project.water_temp));
+        overland_erosion(s, dt, s.cell_size, s.sediment.viscosity);
         if (failed()) return;
     }
     if (!channel) {

@@ -19,6 +19,3 @@ overland_route_fn choose_overland_scheme(int scheme_code);
 // cell has a discharge; a depth that is not a number stops the run (false).
 bool survey_overland_cells(model_state &state);
 
-// Kinematic viscosity of water (m2/s) at a temperature in degrees Celsius.
-double water_kinematic_viscosity(double celsius);
-

@@ -16,15 +16,6 @@
 
 namespace {
 
-// The rows of one table: ids and row-major values.
-struct table_rows {
-    int count = 0;        // n, the rows
-    int value_count = 0;  // values per row
-    int largest_id = 0;
-    std::vector<int> ids;
-    std::vector<double> values;
-};
-
 bool read_header(std::FILE *file, double &north, double &south, double &east, double &west,
                  int &rows, int &cols) {
     char label[8] = {};
@@ -34,32 +25,6 @@ bool read_header(std::FILE *file, double &north, double &south, double &east, do
     if (std::fscanf(file, "%5s %lf", label, &west) != 2) return false;
     if (std::fscanf(file, "%5s %d", label, &rows) != 2) return false;
     if (std::fscanf(file, "%5s %d", label, &cols) != 2) return false;
-    return true;
-}
-
-// Reads n rows of `value_count` values; a refused row is reported (4000).
-bool read_rows(std::FILE *file, int n, int value_count, int table_id,
-               const std::string &file_name, table_rows &rows) {
-    rows.count = n;
-    rows.value_count = value_count;
-    rows.largest_id = 0;
-    rows.ids.assign(static_cast<std::size_t>(n), 0);
-    rows.values.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(value_count), 0.0);
-    allocated_bytes += rows.ids.size() * sizeof(int) + rows.values.size() * sizeof(double);
-    std::vector<double> row(static_cast<std::size_t>(value_count) + 1, 0.0);
-    for (int r = 0; r < n; ++r) {
-        int id = 0, bad_value = 0;
-        const int result = read_table_row(id, row.data(), file, value_count, bad_value);
-        if (result != table_row_ok) {
-            report_table_row_error(result, r + 1, bad_value, table_card_word(table_id), file_name);
-            return false;
-        }
-        rows.ids[static_cast<std::size_t>(r)] = id;
-        for (int j = 0; j < value_count; ++j)
-            rows.values[static_cast<std::size_t>(r) * static_cast<std::size_t>(value_count) +
-                        static_cast<std::size_t>(j)] = row[static_cast<std::size_t>(j)];
-        if (id > rows.largest_id) rows.largest_id = id;
-    }
     return true;
 }
 
@@ -135,7 +100,7 @@ bool open_and_read_table(model_state &s, const std::string &table_file, int tabl
         raise_error(66);
         return false;
     }
-    const bool rows_ok = read_rows(file, n, value_count, table_id, table_file, t.rows);
+    const bool rows_ok = read_table_rows(file, n, value_count, table_card_word(table_id), table_file, t.rows);
     std::fclose(file);
     if (!rows_ok) return false;
     if (!allocate_index_grid(t.index_grid, s.grid_rows, s.grid_cols)) {
@@ -577,7 +542,7 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
         if (n <= 0) continue;
         skip_table_header(file);
         table_rows rows;
-        if (!read_rows(file, n, 6, card_contaminant_transport, table_file, rows)) {
+        if (!read_table_rows(file, n, 6, table_card_word(card_contaminant_transport), table_file, rows)) {
             std::fclose(file);
             return 0;
         }

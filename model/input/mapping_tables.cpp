@@ -135,7 +135,11 @@ const char *table_card_word(int id) {
 }
 
 int index_map_add(const std::string &line, index_map_list &list) {
-    if (line.compare(0, 8, "INDEX_MA") != 0) return 0;
+    return index_map_line_add(line, "INDEX_MA", list);
+}
+
+int index_map_line_add(const std::string &line, std::string_view prefix, index_map_list &list) {
+    if (line.compare(0, prefix.size(), prefix) != 0) return 0;
     std::string rest = line;
     std::string card, file;
     next_token(card, rest);
@@ -163,12 +167,17 @@ std::string table_card_name(const std::string &line) {
 
 int read_index_map_run(std::FILE *file, index_map_list &list, std::string &next_line,
                        int &has_next) {
+    return read_map_list_run(file, mapping_table_header, "INDEX_MA", list, next_line, has_next);
+}
+
+int read_map_list_run(std::FILE *file, std::string_view header, std::string_view prefix,
+                      index_map_list &list, std::string &next_line, int &has_next) {
     next_line.clear();
     has_next = 0;
-    if (!header_line_ok(file)) return 0;
     std::string line;
+    if (!read_line(line, file) || line.compare(0, header.size(), header) != 0) return 0;
     while (read_line(line, file)) {
-        if (index_map_add(line, list)) continue;
+        if (index_map_line_add(line, prefix, list)) continue;
         next_line = line;
         has_next = 1;
         break;
@@ -215,6 +224,31 @@ void read_precip_conc_line(int count, checked_array<double> &target, std::FILE *
         target[i] = v;
     }
     read_line(line, file);  // the column header
+}
+
+bool read_table_rows(std::FILE *file, int n, int value_count, const char *table,
+                     const std::string &file_name, table_rows &rows) {
+    rows.count = n;
+    rows.value_count = value_count;
+    rows.largest_id = 0;
+    rows.ids.assign(static_cast<std::size_t>(n), 0);
+    rows.values.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(value_count), 0.0);
+    allocated_bytes += rows.ids.size() * sizeof(int) + rows.values.size() * sizeof(double);
+    std::vector<double> row(static_cast<std::size_t>(value_count) + 1, 0.0);
+    for (int r = 0; r < n; ++r) {
+        int id = 0, bad_value = 0;
+        const int result = read_table_row(id, row.data(), file, value_count, bad_value);
+        if (result != table_row_ok) {
+            report_table_row_error(result, r + 1, bad_value, table, file_name);
+            return false;
+        }
+        rows.ids[static_cast<std::size_t>(r)] = id;
+        for (int j = 0; j < value_count; ++j)
+            rows.values[static_cast<std::size_t>(r) * static_cast<std::size_t>(value_count) +
+                        static_cast<std::size_t>(j)] = row[static_cast<std::size_t>(j)];
+        if (id > rows.largest_id) rows.largest_id = id;
+    }
+    return true;
 }
 
 int read_table_row(int &id, double *values, std::FILE *file, int count, int &bad_value) {

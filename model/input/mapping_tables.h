@@ -71,6 +71,8 @@ using index_map_list = std::vector<index_map_entry>;
 // 1 when the line is an INDEX_MAP line (first 8 characters "INDEX_MA") with a
 // file, and the entry was added; else 0.
 int index_map_add(const std::string &line, index_map_list &list);
+// As index_map_add for lines that begin with `prefix` (the stream file's "ST_INDEX").
+int index_map_line_add(const std::string &line, std::string_view prefix, index_map_list &list);
 void index_map_free(index_map_list &list);
 // File of the newest entry with exactly that name; null when none.
 const index_map_entry *index_map_find(const index_map_list &list, const std::string &name);
@@ -83,6 +85,11 @@ std::string table_card_name(const std::string &line);
 // (empty with has_next 0 at end of file).
 int read_index_map_run(std::FILE *file, index_map_list &list, std::string &next_line,
                        int &has_next);
+
+// As read_index_map_run for a file whose line 1 begins with `header` and whose
+// map lines begin with `prefix`.
+int read_map_list_run(std::FILE *file, std::string_view header, std::string_view prefix,
+                      index_map_list &list, std::string &next_line, int &has_next);
 
 // Positions the open file on the card line of table `table_id` (searched from the
 // start) and copies the file name of the index map that the table names. 1 when
@@ -116,6 +123,20 @@ enum table_row_result : int {
 // into values[0..count-1]. `bad_value` is the 1-based number of the value that
 // could not be read (with table_row_bad_value).
 int read_table_row(int &id, double *values, std::FILE *file, int count, int &bad_value);
+
+// The rows of one table: ids and row-major values.
+struct table_rows {
+    int count = 0;        // n, the rows
+    int value_count = 0;  // values per row
+    int largest_id = 0;
+    std::vector<int> ids;
+    std::vector<double> values;
+};
+// Reads n rows of `value_count` values with read_table_row; a refused row is
+// reported with report_table_row_error (code 4000) naming `table`, and false is
+// returned.
+bool read_table_rows(std::FILE *file, int n, int value_count, const char *table,
+                     const std::string &file_name, table_rows &rows);
 
 // Prints the message of a refused row (row number, table card, file) and stores
 // code 4000.

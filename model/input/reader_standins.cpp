@@ -19,24 +19,6 @@ void allocate_longterm_cell_arrays(model_state &) {}
 void allocate_exchange_cell_arrays(model_state &) {}
 void allocate_lake_cell_arrays(model_state &) {}
 
-void read_sediment_inputs(model_state &s) {
-    if (s.erosion.soil_erosion) report_feature_not_available("reading the sediment inputs");
-}
-
-void read_contaminant_inputs(model_state &s) {
-    if (s.ov_con_trans_mode) report_feature_not_available("reading the contaminant inputs");
-}
-
-void read_theta_locations(model_state &s) {
-    if (s.in_theta_location_on)
-        report_feature_not_available("reading the soil-moisture output locations");
-}
-
-void read_overland_hotstart(model_state &s) {
-    if (!s.ov_init_depth_name.empty() || s.ov_hotstart_file)
-        report_feature_not_available("reading the overland depth hotstart");
-}
-
 void read_aquatic_env_file(const std::string &, model_state &) {
     report_feature_not_available("reading the aquatic environment file");
 }
@@ -47,10 +29,6 @@ void setup_overland_nutrients(model_state &) {
 
 void assign_grid_constituent_params(model_state &) {
     report_feature_not_available("the overland constituent parameters");
-}
-
-void allocate_constituent_arrays(int, model_state &, int, int) {
-    report_feature_not_available("the constituent arrays");
 }
 
 void read_lowspot_file(std::FILE *, const std::string &, std::vector<lowspot_record> &,

@@ -153,6 +153,65 @@ TEST_F(Hydrographs, WellLevelLineReadsTheCellOfEachLocation) {
     EXPECT_EQ(contents(s.well_level_file), "    0.00000000    97.250000    98.500000 \n");
 }
 
+// The soil-moisture location line in its three layouts: Richards moistures at the
+// listed depth nodes, the two layer moistures of a long-term redistribution run,
+// and the cell's root-zone moisture otherwise.
+TEST_F(Hydrographs, ThetaLocationLineInEachLayout) {
+    s.in_theta_location_on = 1;
+    s.theta_location_count = 2;
+    alloc_1d_int(s.theta_location_cell, 2);
+    s.theta_location_cell[1] = 2;
+    s.theta_location_cell[2] = 1;
+
+    // Richards: location 1 lists nodes 3 and 1 of cell 2, location 2 node 2 of cell 1.
+    s.inf_richards = 1;
+    alloc_1d_int(s.theta_location_depths, 2);
+    alloc_2d_int(s.theta_location_nodes, 2, 2);
+    s.theta_location_depths[1] = 2;
+    s.theta_location_nodes[1][1] = 3;
+    s.theta_location_nodes[1][2] = 1;
+    s.theta_location_depths[2] = 1;
+    s.theta_location_nodes[2][1] = 2;
+    alloc_2d_double(s.richards_theta, 2, 3, "THETA");
+    s.richards_theta[2][3] = 0.35;
+    s.richards_theta[2][1] = 0.125;
+    s.richards_theta[1][2] = 0.4;
+    std::FILE *f = std::tmpfile();
+    write_theta_location_values(s, f);
+    EXPECT_EQ(contents(f), "    0.350000     0.125000     0.400000 \n");
+    std::fclose(f);
+
+    // Redistribution: root zones of 30 cm (cell 2) and 10 cm (cell 1) under a
+    // 20 cm top layer; cell 1 has no lower layer.
+    s.inf_richards = 0;
+    s.inf_redist = 1;
+    s.top_layer_depth_cm = 20.0;
+    alloc_1d_double(s.root_zone_depth, 2);
+    alloc_1d_double(s.root_zone_water, 2);
+    alloc_1d_double(s.root_upper_water, 2);
+    alloc_1d_double(s.root_lower_water, 2);
+    alloc_1d_double(s.soil_porosity, 2);
+    s.root_zone_depth[2] = 30.0;
+    s.root_upper_water[2] = 6.0;   // 6 / 20
+    s.root_lower_water[2] = 2.5;   // 2.5 / 10
+    s.root_zone_water[2] = 8.5;
+    s.root_zone_depth[1] = 10.0;
+    s.root_upper_water[1] = 4.0;   // 4 / 10
+    s.root_zone_water[1] = 4.0;
+    s.long_term = 1;
+    f = std::tmpfile();
+    write_theta_location_values(s, f);
+    EXPECT_EQ(contents(f), "    0.300000     0.250000     0.400000   999.990000 \n");
+    std::fclose(f);
+
+    // Event run: the cell's root-zone water over its depth.
+    s.long_term = 0;
+    f = std::tmpfile();
+    write_theta_location_values(s, f);
+    EXPECT_EQ(contents(f), "    0.283333     0.400000 \n");
+    std::fclose(f);
+}
+
 }  // namespace
 
 namespace {

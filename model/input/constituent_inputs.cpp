@@ -1,0 +1,173 @@
+// Overland contaminant inputs (step 18 of read_input_data), the sizing of the
+// per-constituent tables and totals (also for the nutrients of step 23), and the
+// conversion to the units of the transport steps that run_model makes after the
+// initial conditions. The table layout is model_state::transport_tables.
+#include <array>
+#include <cstdio>
+
+#include "model/errors.h"
+#include "model/globals.h"
+#include "model/hydrology/process_clocks.h"
+#include "model/input/index_maps.h"
+#include "model/input/input_readers.h"
+#include "model/input/input_services.h"
+#include "model/model_state.h"
+
+namespace {
+
+// Every per-constituent total of the run state, in the order of construction.
+template <class F>
+void for_each_total(model_state &s, F &&f) {
+    for (checked_array<double> *a :
+         {&s.precip_conc,          &s.OV_MASS_INIT,         &s.OV_MASS_FINAL,
+          &s.OV_MASS_OUT,          &s.OV_QLAT_MASS,         &s.OV_MASS_DECAY,
+          &s.OV_POINT_MASS,        &s.OV_EXFIL_MASS,        &s.OV_PRECIP_MASS,
+          &s.OV_INFIL_MASS,        &s.OV_MASS_ERROR,        &s.OV_LAND_MASS,
+          &s.OV_LAND_MASS_INIT,    &s.OV_LAND_MASS_FINAL,   &s.OV_UPTAKE_MASS,
+          &s.event_ov_mass_init,   &s.event_ov_decay_mass,  &s.event_ov_uptake_mass,
+          &s.event_ov_infil_mass,  &s.event_ov_exfil_mass,  &s.event_ov_qlat_mass,
+          &s.event_ov_mass_out,    &s.event_ov_point_mass,  &s.event_ov_precip_mass,
+          &s.event_ov_land_mass,   &s.ov_out_dmt,           &s.ov_point_dmt,
+          &s.ov_decay_dmt,         &s.ov_infil_dmt,         &s.ov_qlat_dmt,
+          &s.ov_uptake_dmt,        &s.ov_precip_dmt,        &s.ov_exit_mass,
+          &s.GLOBAL_MASS_CON_ERROR, &s.GLOBAL_MASS_DECAY,   &s.GLOBAL_MASS_INIT,
+          &s.GLOBAL_MASS_FINAL,    &s.GLOBAL_POINT_SOURCE,  &s.GLOBAL_MASS_OUT,
+          &s.GLOBAL_GW_MASS,       &s.GLOBAL_PRECIP_MASS})
+        f(*a);
+}
+
+// Value of constituent k in cell i of a transport table.
+double &table_cell(model_state &s, int table, int k, int i) {
+    return table_value(k, s.transport_tables[static_cast<std::size_t>(table)])[i];
+}
+
+// A cell whose water the channel network holds.
+bool stream_cell(const model_state &s, int i) {
+    const std::size_t c = static_cast<std::size_t>(i);
+    if (s.non_ortho_channels)
+        return !s.stream_cell_id.empty() && c <= s.stream_cell_id.last() && s.stream_cell_id[c] > 0;
+    return !s.chan.cell_link.empty() && c <= s.chan.cell_link.last() && s.chan.cell_link[c] > 0;
+}
+
+bool allocation_failed(const char *what) {
+    print_allocation_failure(what);
+    raise_printed_error();
+    return false;
+}
+
+// CONTAMINANT_TRANSPORT tables: the six columns of constituent k go to the six
+// coefficient tables, row k.
+bool read_contaminant_table_values(model_state &s) {
+    contaminant_tables tables;
+    std::array<array_2d<double>, 6> columns;
+    for (std::size_t j = 0; j < 6; ++j) tables.targets[j] = &columns[j];
+    if (!read_contaminant_tables(s, s.mapping_table_name, tables)) return false;
+    allocate_constituent_arrays(tables.count, s, s.cell_count, 0);
+    if (error_record.fatal) return false;
+    s.contaminant_descriptions = tables.descriptions;
+    s.contaminant_output_files = tables.output_files;
+    for (int k = 1; k <= tables.count; ++k) {
+        s.constituent_type[k] = 1;
+        for (int j = 0; j < 6; ++j)
+            for (int i = 1; i <= s.cell_count; ++i)
+                table_cell(s, transport_table::release_rate + j, k, i) =
+                    columns[static_cast<std::size_t>(j)][static_cast<std::size_t>(k)]
+                           [static_cast<std::size_t>(i)];
+    }
+    return true;
+}
+
+}  // namespace
+
+void allocate_constituent_arrays(int count, model_state &s, int cell_count, int) {
+    if (s.previous_depth.empty() && alloc_1d_double(s.previous_depth, cell_count) != 0) {
+        allocation_failed("previous_depth");
+        return;
+    }
+    if (count < 0) return;
+    bool ok = true;
+    for_each_total(s, [&](checked_array<double> &a) {
+        const long long more = static_cast<long long>(count) - static_cast<long long>(a.count());
+        if (ok && more > 0 && resize_double_array(a, more) != 0) ok = allocation_failed(a.name().c_str());
+    });
+    if (!ok) return;
+    const long long more_types =
+        static_cast<long long>(count) - static_cast<long long>(s.constituent_type.count());
+    if (more_types > 0 && grow_int_array(s.constituent_type, more_types) != 0) {
+        allocation_failed("constituent_type");
+        return;
+    }
+    for (double_table &t : s.transport_tables) {
+        const long long more = static_cast<long long>(count) - t.rows();
+        if (more > 0 && resize_row_table(t, cell_count, more) != 0) {
+            allocation_failed("transport table");
+            return;
+        }
+    }
+    if (count > s.constituent_count) s.constituent_count = count;
+}
+
+void read_contaminant_inputs(model_state &s) {
+    if (!s.ov_con_trans_mode) return;
+    if (s.mapping_table_on && s.table_present[10]) {
+        s.constituent_sources_on = 1;
+        echo_input(s, "reading contaminant transport table and map from master table file\n");
+        read_contaminant_table_values(s);
+        return;
+    }
+    echo_input(s, "using uniform contaminant transport values\n");
+    // Without a table the project's cards give one contaminant.
+    allocate_constituent_arrays(1, s, s.cell_count, 0);
+    if (error_record.fatal) return;
+    struct uniform_value {
+        int table;
+        double value;
+    };
+    const uniform_value values[4] = {{transport_table::decay_coef, s.ov_decay_coef},
+                                     {transport_table::dispersion_coef, s.ov_disp_coef},
+                                     {transport_table::land_pool, s.ov_mass_load},
+                                     {transport_table::uptake_rate, s.ov_uptake_rate}};
+    for (int k = 1; k <= s.constituent_count; ++k) {
+        s.constituent_type[k] = 1;
+        for (const uniform_value &u : values)
+            for (int i = 1; i <= s.cell_count; ++i) table_cell(s, u.table, k, i) = u.value;
+    }
+}
+
+void convert_constituent_units(model_state &s) {
+    if (!s.ov_con_trans_mode) return;
+    namespace tt = transport_table;
+    const double area = s.cell_size * s.cell_size;
+    const bool channels = channel_routing_on(s);
+    for (int k = 1; k <= s.constituent_count; ++k) {
+        s.OV_MASS_INIT[k] = 0.0;
+        s.OV_LAND_MASS_INIT[k] = 0.0;
+        const bool per_day = s.constituent_type[k] == 1;
+        for (int i = 1; i <= s.cell_count; ++i) {
+            if (per_day) {
+                table_cell(s, tt::release_rate, k, i) /= 86400.0;
+                table_cell(s, tt::decay_coef, k, i) /= 86400.0;
+            }
+            double &land = table_cell(s, tt::land_pool, k, i);
+            land *= 1000.0;
+            table_cell(s, tt::mass_bound, k, i) = 1.0e6;
+            double &conc = table_cell(s, tt::concentration, k, i);
+            double &mass = table_cell(s, tt::mass, k, i);
+            const double h = s.depth.empty() ? 0.0 : s.depth[static_cast<std::size_t>(i)];
+            if (h > 0.0) {
+                mass = conc * h * area;
+            } else {
+                mass = 0.0;
+                conc = 0.0;
+            }
+            if (channels && stream_cell(s, i)) {
+                mass = 0.0;
+                conc = 0.0;
+            } else {
+                s.OV_MASS_INIT[k] += mass / 1000.0;
+            }
+            s.OV_LAND_MASS_INIT[k] += land / 1000.0;
+            s.GLOBAL_MASS_INIT[k] += (mass + land) / 1000.0;
+        }
+    }
+}
