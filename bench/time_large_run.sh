@@ -9,8 +9,8 @@ rows=${1:-1000}
 cols=${2:-1000}
 scheme=${3:-ade}
 top=$(cd "$(dirname "$0")/.." && pwd)
-build="$top/build/bench-release"
-run="$top/build/large_run"
+build="${KORVA_BUILD:-$top/build/bench-release}"
+run="${KORVA_RUN:-$top/build/large_run}"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_TESTS=OFF >/dev/null
 if ! cmake --build "$build" --target korva >"$build/build.log" 2>&1; then
     echo "building korva failed; the last lines of $build/build.log:"

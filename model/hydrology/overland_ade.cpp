@@ -211,6 +211,151 @@ void restore_stream_sums(overland_grid &g, ade_scheme_state &st) {
 row_ref<const double> view(row_ref<double> a) { return {a.data(), a.last()}; }
 row_ref<double> view(array_1d<double> &a) { return {a.data(), a.last()}; }
 
+// ---- The base case in one pass per sweep ----
+// Without lakes, stream cells and wetlands every face is the Manning face below,
+// and over tables numbered row by row (each cell's neighbour in a direction comes
+// after it, its upstream neighbour before it) a sweep and the application of its
+// discharges can share one pass in cell order: when cell i is updated, the face
+// of its upstream neighbour is already known and no face still to come reads the
+// depth of i. The values and their order of evaluation are those of the general
+// sweep and check, so the results are the same to the last bit.
+
+bool base_case(const overland_grid &g) { return !g.lakes_on && !g.stream_on && !g.wetlands_on; }
+
+bool ordered_tables(const overland_grid &g) {
+    const int *right = g.right.data(), *down = g.down.data();
+    const int *left = g.left.data(), *up = g.up.data();
+    bool ordered = true;
+    for (int i = 1; i <= g.cells; ++i)
+        ordered &= (right[i] == 0 || right[i] > i) & (down[i] == 0 || down[i] > i) & (left[i] < i) &
+                   (up[i] < i);
+    return ordered;
+}
+
+// Arrays of the base face, as raw pointers for the hot loops.
+struct base_arrays {
+    const double *z, *r, *n;
+    const int *dike;
+    double dx;
+};
+
+base_arrays base_arrays_of(const overland_grid &g) {
+    return {g.z.data(), g.r.data(), g.n.data(), g.dikes_on ? g.dike.data() : nullptr, g.dx};
+}
+
+// Face discharge (m3/s) from cell i toward k by the depths d: the base branch of
+// ade_sweep.
+inline double base_face(const base_arrays &a, const double *d, int i, int k) {
+    const double sf = ((a.z[i] + d[i]) - (a.z[k] + d[k])) / a.dx;
+    if (sf > 0.0) {
+        if (!(d[i] > a.r[i])) return 0.0;
+        return (1.0 / a.n[i]) * std::pow(d[i] - a.r[i], two_thirds) * std::sqrt(sf) * d[i] * a.dx;
+    }
+    if (sf == 0.0 || !(d[k] > a.r[k])) return 0.0;
+    const double above = d[k] - a.r[k];
+    return -(1.0 / a.n[i]) * std::pow(above, two_thirds) * std::sqrt(-sf) * above * a.dx;
+}
+
+inline bool face_open(const base_arrays &a, int k, int i, int dike_bit) {
+    return k != 0 && !(a.dike && (a.dike[i] & dike_bit));
+}
+
+// One sweep of scheme 2 from the depths `from` (the saved depths for the first
+// sweep of an attempt, else h) followed by its check, in one pass. Result as
+// ade_check_sweep.
+int sweep_and_check(overland_grid &g, const double *from, const ade_direction &dir, double step) {
+    const base_arrays a = base_arrays_of(g);
+    const int *next = dir.neighbour.data(), *upstream = dir.upstream.data();
+    double *q = dir.q.data(), *h = g.h.data(), *dh = g.dh.data();
+    const double area = g.dx * g.dx;
+    for (int i = 1; i <= g.cells; ++i) {
+        const int k = next[i];
+        const double qi = face_open(a, k, i, dir.dike_bit) ? base_face(a, from, i, k) : 0.0;
+        q[i] = qi;
+        const double before = from[i];
+        const double change = (q[upstream[i]] - qi) * step / area;
+        dh[i] = change;
+        h[i] = before + change;
+        if (h[i] < 0.0) {
+            if (step < smallest_substep) return 1;
+            if (h[i] <= -1e-06) return 2;
+            if (g.negative_depth_volume) *g.negative_depth_volume += -h[i] * area;
+            h[i] = 0.0;
+        }
+        if (std::fabs(change) > 0.5 * before && before > 0.001 && step > 0.01) return 2;
+    }
+    return 0;
+}
+
+// Scheme 2 in the base case: as route_substeps, each sweep with its check in one
+// pass; an attempt starts from the saved depths without copying them back first.
+double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
+    double *saved = st.saved_depth.data();
+    std::copy(g.h.data() + 1, g.h.data() + g.cells + 1, saved + 1);
+    const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
+    const ade_direction second = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
+    double sub = dt;
+    for (;;) {
+        if (sub < smallest_substep) {
+            std::copy(saved + 1, saved + g.cells + 1, g.h.data() + 1);
+            std::printf("The ADE overland routing time step is getting really small\n");
+            std::printf("less than 1/100 of a second\n");
+            std::printf("Reduce the model time step by a factor of 2 and try again.\n");
+            std::printf("Program stopped.\n");
+            raise_printed_error();
+            return -1.0;
+        }
+        double elapsed = 0.0, outlet_sum = 0.0;
+        const double *from = saved;
+        bool failed = false;
+        while (elapsed < dt && !failed) {
+            failed = sweep_and_check(g, from, first, sub) != 0;
+            from = g.h.data();
+            failed = failed || sweep_and_check(g, from, second, sub) != 0;
+            if (failed) break;
+            outlet_sum += drain_outlet(g, g.h, sub);
+            elapsed += sub;
+        }
+        if (!failed) return outlet_sum * sub / dt;
+        sub *= 0.5;
+    }
+}
+
+// Scheme 3 in the base case: per direction one pass for the predictor (face
+// discharges kept as the predictor discharges, predicted depths) and one for the
+// corrector (averaged discharges applied to h).
+double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, double dt) {
+    const base_arrays a = base_arrays_of(g);
+    const double area = g.dx * g.dx;
+    double *h = g.h.data(), *dh = g.dh.data();
+    double *hp = st.predictor_depth.data(), *qp = st.predictor_discharge.data();
+    const ade_direction first = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
+    const ade_direction second = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
+    bool negative = false;
+    for (const ade_direction *dir : {&first, &second}) {
+        const int *next = dir->neighbour.data(), *upstream = dir->upstream.data();
+        double *q = dir->q.data();
+        for (int i = 1; i <= g.cells; ++i) {
+            const int k = next[i];
+            qp[i] = face_open(a, k, i, dir->dike_bit) ? base_face(a, h, i, k) : 0.0;
+            hp[i] = h[i] + (qp[upstream[i]] - qp[i]) * dt / area;
+        }
+        drain_outlet(g, view(st.predictor_depth), dt);
+        negative = false;
+        for (int i = 1; i <= g.cells; ++i) {
+            const int k = next[i];
+            const double corrected = face_open(a, k, i, dir->dike_bit) ? base_face(a, hp, i, k) : 0.0;
+            q[i] = 0.5 * (qp[i] + corrected);
+            const double change = (q[upstream[i]] - q[i]) * dt / area;
+            dh[i] = change;
+            h[i] += change;
+            negative |= h[i] < 0.0;
+        }
+    }
+    const double q = drain_outlet(g, g.h, dt);
+    return !negative || depths_sound(g) ? q : -1.0;
+}
+
 // Scheme 2 with sub-steps: the whole step is redone from the saved depths with
 // half the sub-step whenever a sweep fails its check.
 double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
@@ -267,11 +412,6 @@ double route_lake_pass(overland_grid &g, ade_scheme_state &st, double dt) {
 // discharges averaged with those of the predicted depths, then the corrector.
 // The outlet drains once per call.
 double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double dt) {
-    if (st.predictor_depth.empty() || st.predictor_depth.last() != at(g.cells))
-        alloc_1d_double(st.predictor_depth, g.cells);
-    if (st.predictor_discharge.empty() || st.predictor_discharge.last() != at(g.cells))
-        alloc_1d_double(st.predictor_discharge, g.cells);
-    if (st.predictor_depth.empty() || st.predictor_discharge.empty()) return 0.0;
     const double area = g.dx * g.dx;
     row_ref<double> hp = view(st.predictor_depth);
     row_ref<double> qp = view(st.predictor_discharge);
@@ -333,10 +473,19 @@ double ade_route(overland_grid &g, ade_scheme_state &st, int scheme, double dt) 
     }
     if (st.saved_depth.empty()) return 0.0;
 
+    if (scheme == 3) {
+        if (st.predictor_depth.empty() || st.predictor_depth.last() != at(g.cells))
+            alloc_1d_double(st.predictor_depth, g.cells);
+        if (st.predictor_discharge.empty() || st.predictor_discharge.last() != at(g.cells))
+            alloc_1d_double(st.predictor_discharge, g.cells);
+        if (st.predictor_depth.empty() || st.predictor_discharge.empty()) return 0.0;
+    }
+    const bool base = base_case(g) && ordered_tables(g);
     double result;
-    if (scheme == 3) result = route_predictor_corrector(g, st, dt);
+    if (scheme == 3)
+        result = base ? route_predictor_corrector_base(g, st, dt) : route_predictor_corrector(g, st, dt);
     else if (g.lakes_on) result = route_lake_pass(g, st, dt);
-    else result = route_substeps(g, st, dt);
+    else result = base ? route_substeps_base(g, st, dt) : route_substeps(g, st, dt);
     if (result < 0.0) return result;
 
     if (g.weirs_on) weir_flux(g, dt);

@@ -238,13 +238,110 @@ void apply_changes(overland_grid &g, bool skip_stream_cells) {
     }
 }
 
+// ---- The base variant in one pass per sub-step ----
+// Over tables numbered row by row (the right neighbour of i is i + 1, the down
+// neighbour comes after i and has i as its up neighbour) both sweeps of a sub-step
+// share one pass in cell order. Each cell's depth change is summed in the order of
+// the two separate sweeps: the down sweep's transfer into a cell waits in that
+// cell's depth-change entry until the cell is reached. One d^(5/3) serves both
+// faces when both flow away from the cell, and the discharge is taken back from
+// the transfer only when the level-gap limit clips it. A sub-step in which any
+// face fails its check, or moves a transfer that is not a number, is redone by the
+// separate sweeps, which report and answer it.
+
+bool fused_tables(const overland_grid &g) {
+    const int *right = g.right.data(), *down = g.down.data(), *up = g.up.data();
+    bool fused = true;
+    for (int i = 1; i <= g.cells; ++i) {
+        const int k = down[i];
+        fused &= (right[i] == 0 || right[i] == i + 1) & (k == 0 || (k > i && k <= g.cells));
+        fused = fused && (k == 0 || up[k] == i);
+    }
+    return fused;
+}
+
+// One face of the pass. Result: the transfer (m), positive from i toward k; the
+// unit discharge goes to `q`. `shared` holds d^(5/3) of cell i once computed.
+struct fused_face {
+    const double *h, *z, *r, *n;
+    double inv_dx, step_over_dx, dx_over_step;
+    bool failed = false;
+    bool not_a_number = false;
+
+    inline double transfer(int i, int k, double bed_slope, double &shared, double &q) {
+        double t = 0.0;
+        q = 0.0;
+        if (!(h[i] < r[i])) {
+            double sf = bed_slope - (h[k] - h[i]) * inv_dx + 1e-30;
+            if (std::fabs(sf) < 1e-20) sf = 1e-20;
+            double p;
+            if (sf >= 0.0) {
+                const double d = h[i] - r[i];
+                if (d > 0.0 && shared < 0.0) shared = std::pow(d, five_thirds);
+                p = d > 0.0 ? shared : 0.0;
+            } else {
+                const double d = h[k] - r[i];
+                p = d > 0.0 ? std::pow(d, five_thirds) : 0.0;
+            }
+            if (p > 0.0) {
+                const double m = std::sqrt(std::fabs(sf)) / n[i] * p;
+                q = sf >= 0.0 ? m : -m;
+            }
+            t = q * step_over_dx;
+        }
+        const double limit = 0.25 * std::fabs((z[i] + h[i]) - (z[k] + h[k]));
+        if (std::fabs(t) > limit) {
+            t = t >= 0.0 ? limit : -limit;
+            q = t * dx_over_step;
+        }
+        // The face check: celerity, height change, and the donor's water.
+        const double rest = t > 0.0 ? h[i] - t : h[k] + t;
+        not_a_number |= std::isnan(t);
+        failed |= std::fabs(t) >= 0.06 || (t != 0.0 && rest < -0.0001);
+        return t;
+    }
+};
+
+// One sub-step of the base variant; false when a face failed its check (the
+// depth changes are then zeroed again and the discharges are to be redone).
+bool fused_substep(overland_grid &g, const explicit_call &call, bool x_first, double step) {
+    fused_face f{g.h.data(), g.z.data(), g.r.data(), g.n.data(), 1.0 / g.dx, step / g.dx,
+                 g.dx / step};
+    const int *right = g.right.data(), *down = g.down.data();
+    const int *dike = g.dikes_on ? g.dike.data() : nullptr;
+    const double *sx = g.sx.data(), *sy = g.sy.data();
+    double *qx = g.qx.data(), *qy = g.qy.data(), *dh = g.dh.data();
+    double from_left = 0.0;  // transfer of the face (i - 1, i)
+    for (int i = 1; i <= g.cells; ++i) {
+        double shared = -1.0;
+        double tx = 0.0, ty = 0.0;
+        const int kx = right[i], ky = down[i];
+        const int code = dike ? dike[i] : 0;
+        if (kx != 0 && !(code & 2)) tx = f.transfer(i, kx, sx[i], shared, qx[i]);
+        else qx[i] = 0.0;
+        if (ky != 0 && !(code & 4)) ty = f.transfer(i, ky, sy[i], shared, qy[i]);
+        else qy[i] = 0.0;
+        const double from_up = dh[i];  // the down sweep's transfer into i, waiting here
+        dh[i] = x_first ? (((0.0 + from_left) - tx) + from_up) - ty
+                        : (((0.0 + from_up) - ty) + from_left) - tx;
+        if (ky != 0) dh[ky] = ty;
+        from_left = tx;
+    }
+    if (!f.not_a_number && (!f.failed || call.continue_anyway)) return true;
+    std::fill(dh + 1, dh + g.cells + 1, 0.0);
+    return false;
+}
+
 // Base and stream-cell variants: sub-steps of the working step until dt is
 // covered, redone from the saved depths after every reduction.
 void route_with_substeps(explicit_call &call, double dt) {
     overland_grid &g = call.g;
     explicit_step_control &c = call.c;
-    for (;;) {
-        for (int i = 1; i <= g.cells; ++i) {
+    const bool use_fused = !call.stream_variant && !g.wetlands_on && fused_tables(g);
+    // The first attempt starts from the depths as they are (saved at entry, with
+    // the depth changes zeroed); a restart copies the saved depths back.
+    for (bool first_attempt = true;; first_attempt = false) {
+        for (int i = 1; !first_attempt && i <= g.cells; ++i) {
             g.h[at(i)] = c.saved_depth[at(i)];
             g.dh[at(i)] = 0.0;
         }
@@ -262,7 +359,8 @@ void route_with_substeps(explicit_call &call, double dt) {
             const double step = std::min(call.work, dt - elapsed);
             const direction first = c.sweep_flag == 0 ? x_direction(g) : y_direction(g);
             const direction second = c.sweep_flag == 0 ? y_direction(g) : x_direction(g);
-            if (sweep(call, first, step) || sweep(call, second, step)) {
+            const bool fused = use_fused && fused_substep(g, call, c.sweep_flag == 0, step);
+            if (!fused && (sweep(call, first, step) || sweep(call, second, step))) {
                 restart = true;
                 break;
             }
@@ -364,6 +462,7 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
         g.dh[at(i)] = 0.0;
         g.qx[at(i)] = 0.0;
         g.qy[at(i)] = 0.0;
+        c.saved_depth[at(i)] = g.h[at(i)];
     }
     explicit_call call{g, c, g.stream_on != 0, dt};
     if (c.reduced_count >= 1) {
@@ -376,7 +475,6 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
             std::printf("Resetting time step to %4.2lf for overland flow...\n", dt);
         c.reduced_in_use = 0;
     }
-    for (int i = 1; i <= g.cells; ++i) c.saved_depth[at(i)] = g.h[at(i)];
     if (g.stream_on) {
         for (int s = 1; s <= g.stream_count; ++s) {
             c.saved_stream[0][at(s)] = g.stream_net[at(s)];
