@@ -495,6 +495,9 @@ void unsat_profile_cell(model_state &s, int i) {
             if (j > old_nodes) {
                 s.richards_head[i][j] = -(depth - (centre_top + 0.5 * dz));
                 moisture_from_head(s, i, j, form);
+            } else {
+                s.richards_head[i][j] = s.richards_profile_head[j];
+                s.richards_theta[i][j] = s.richards_profile_theta[j];
             }
             centre_top += dz;
         }
