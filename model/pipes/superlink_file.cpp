@@ -10,8 +10,10 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "model/channel/channel_services.h"
@@ -186,48 +188,57 @@ void count_network(std::FILE *file, superlink_network &p) {
     }
 }
 
+// Allocates every array of a list with the same extents; false after a failure.
+template <class A, class... Extents>
+bool make_each(std::initializer_list<std::pair<A *, const char *>> arrays, Extents... extents) {
+    for (auto [a, name] : arrays)
+        if (!make(*a, extents..., name)) return false;
+    return true;
+}
+
 bool allocate_network(superlink_network &p) {
     const long long m = p.superlink_max_dim;
     const long long rows = p.max_slink_pipes + 2, cols = p.num_superlinks + 1;
-    for (auto [a, name] : {std::pair{&p.junction_kind, "inlet_type"},
-                           {&p.junction_row, "junc_j"},
-                           {&p.junction_col, "junc_i"},
-                           {&p.junc_fixed_head, "junc_fixed_head"},
-                           {&p.link_node_count, "slink_npipes"},
-                           {&p.slink_us_junc, "slink_us_junc"},
-                           {&p.slink_ds_junc, "slink_ds_junc"},
-                           {&p.junction_channel_node, "junction_channel_node"},
-                           {&p.junction_channel_link, "junction_channel_link"}})
-        if (!make(*a, m, name)) return false;
-    for (auto [a, name] : {std::pair{&p.junc_ground_elev, "junc_ground_elev"},
-                           {&p.junc_Zinv, "junc_Zinv"},
-                           {&p.junc_area, "junc_area"},
-                           {&p.junc_head, "junc_head"},
-                           {&p.junc_inflow, "junc_inflow"},
-                           {&p.junc_outflow, "junc_outflow"},
-                           {&p.slink_us_Zinv, "slink_us_Zinv"},
-                           {&p.slink_ds_Zinv, "slink_ds_Zinv"}})
-        if (!make(*a, m, name)) return false;
-    for (auto [a, name] : {std::pair{&p.inlet_type, "inlet_type"},
-                           {&p.node_row, "superlink_node_j"},
-                           {&p.node_col, "superlink_node_i"},
-                           {&p.sec_type, "sec_type"}})
-        if (!make(*a, rows, cols, name)) return false;
-    for (auto [a, name] : {std::pair{&p.node_ground_elev, "node_ground_elev"},
-                           {&p.slink_node_Zinv, "slink_node_Zinv"},
-                           {&p.As, "As"},
-                           {&p.node_xcoord, "node_xcoord"},
-                           {&p.node_ycoord, "node_ycoord"},
-                           {&p.diameter, "diameter"},
-                           {&p.width, "width"},
-                           {&p.S0, "S0"},
-                           {&p.M_n, "M_n"},
-                           {&p.dx, "dx"},
-                           {&p.superlink_pipe_conductivity, "superlink_pipe_conductivity"},
-                           {&p.slink_node_depth, "slink_node_depth"},
-                           {&p.Q_node, "Q_node"}})
-        if (!make(*a, rows, cols, name)) return false;
-    return make(p.junc_coord, 2, m, "junc_coord");
+    return make_each<array_1d<int>>({{&p.junction_kind, "inlet_type"},
+                                     {&p.junction_row, "junc_j"},
+                                     {&p.junction_col, "junc_i"},
+                                     {&p.junc_fixed_head, "junc_fixed_head"},
+                                     {&p.link_node_count, "slink_npipes"},
+                                     {&p.slink_us_junc, "slink_us_junc"},
+                                     {&p.slink_ds_junc, "slink_ds_junc"},
+                                     {&p.junction_channel_node, "junction_channel_node"},
+                                     {&p.junction_channel_link, "junction_channel_link"}},
+                                    m) &&
+           make_each<array_1d<double>>({{&p.junc_ground_elev, "junc_ground_elev"},
+                                        {&p.junc_Zinv, "junc_Zinv"},
+                                        {&p.junc_area, "junc_area"},
+                                        {&p.junc_head, "junc_head"},
+                                        {&p.junc_inflow, "junc_inflow"},
+                                        {&p.junc_outflow, "junc_outflow"},
+                                        {&p.slink_us_Zinv, "slink_us_Zinv"},
+                                        {&p.slink_ds_Zinv, "slink_ds_Zinv"}},
+                                       m) &&
+           make_each<array_2d<int>>({{&p.inlet_type, "inlet_type"},
+                                     {&p.node_row, "superlink_node_j"},
+                                     {&p.node_col, "superlink_node_i"},
+                                     {&p.sec_type, "sec_type"}},
+                                    rows, cols) &&
+           make_each<array_2d<double>>(
+               {{&p.node_ground_elev, "node_ground_elev"},
+                {&p.slink_node_Zinv, "slink_node_Zinv"},
+                {&p.As, "As"},
+                {&p.node_xcoord, "node_xcoord"},
+                {&p.node_ycoord, "node_ycoord"},
+                {&p.diameter, "diameter"},
+                {&p.width, "width"},
+                {&p.S0, "S0"},
+                {&p.M_n, "M_n"},
+                {&p.dx, "dx"},
+                {&p.superlink_pipe_conductivity, "superlink_pipe_conductivity"},
+                {&p.slink_node_depth, "slink_node_depth"},
+                {&p.Q_node, "Q_node"}},
+               rows, cols) &&
+           make(p.junc_coord, 2, m, "junc_coord");
 }
 
 int read_sjunc(network_pass &r, const std::vector<std::string_view> &words) {

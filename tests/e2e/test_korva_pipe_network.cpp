@@ -26,7 +26,8 @@ const std::string network =
     "PIPE 2 1 0.6 0.0 0.0033 0.013 150.0 0.0\n";
 
 // The cell of the middle node: (i, j) = (31, 16) is row 15, column 30.
-const std::string grid_pipe = "GRIDPIPEFILE\nPIPECELLS 1\nCELLIJ 31 16\nNUMPIPES 1\nSPIPE 1 2 1.0\n";
+const std::string grid_pipe =
+    "GRIDPIPEFILE\nPIPECELLS 1\nCELLIJ 31 16\nNUMPIPES 1\nSPIPE 1 2 1.0\n";
 
 testsupport::program_result run_with_pipes(const scratch_dir &d, const std::string &net) {
     valley::copy_example(d);
@@ -40,13 +41,16 @@ testsupport::program_result run_with_pipes(const scratch_dir &d, const std::stri
 TEST(KorvaPipeNetwork, BothFilesAreReadAndTheNetworkPlacedBeforeTheRun) {
     scratch_dir d;
     const auto r = run_with_pipes(d, network);
-    EXPECT_NE(r.out.find("Finished reading gridpipe file.\nread superlink pipe file, 2 junctions, 1 links\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find(
+            "Finished reading gridpipe file.\nread superlink pipe file, 2 junctions, 1 links\n"),
+        std::string::npos)
         << r.out;
     EXPECT_EQ(r.out.find("could not be read"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("outside\nthe watershed mask"), std::string::npos) << r.out;
     // The run goes on to its first pipe-network step, which is not built yet.
-    EXPECT_NE(r.out.find("Error: the pipe network is not available in this build.\n"), std::string::npos)
+    EXPECT_NE(r.out.find("Error: the pipe network is not available in this build.\n"),
+              std::string::npos)
         << r.out;
     EXPECT_EQ(r.exit_status, 1);
 }
@@ -56,9 +60,11 @@ TEST(KorvaPipeNetwork, UnknownPipeSectionStopsTheRunWhileReading) {
     std::string net = network;
     net.replace(net.find("PIPE 2 1 "), 9, "PIPE 2 4 ");
     const auto r = run_with_pipes(d, net);
-    EXPECT_NE(r.out.find("Error: pipe cross-section type not valid.\n"
-                         "Error: the pipe network in files valley.net and valley.gpi could not be read.\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find(
+            "Error: pipe cross-section type not valid.\n"
+            "Error: the pipe network in files valley.net and valley.gpi could not be read.\n"),
+        std::string::npos)
         << r.out;
     EXPECT_EQ(r.out.find("read superlink pipe file"), std::string::npos);
     EXPECT_EQ(r.exit_status, 1);

@@ -1,7 +1,8 @@
 // Tests of the first readers of the input driver on hand-written maps: the
 // grid-size check with its truncation, the numbering of mask cells in row order,
 // the refusal of unreadable masks and empty headers, the outlet cell, the pipe
-// network limits and positions on networks read from their files, the dike map and the overland boundary check.
+// network limits and positions on networks read from their files, the dike map
+// and the overland boundary check.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -285,7 +286,8 @@ std::string pipe_network_text(int junctions, int links, int pipes, int outlet = 
         text += line;
         for (int n = 1; n <= pipes + 1; ++n) {
             const int at = (l == outlet && n == 1) ? 3 : 2;
-            std::snprintf(line, sizeof line, "NODE %d 110.0 100.0 0.5 0 0.0 0.0 %d %d\n", n, at, at);
+            std::snprintf(line, sizeof line, "NODE %d 110.0 100.0 0.5 0 0.0 0.0 %d %d\n", n, at,
+                          at);
             text += line;
         }
         for (int n = 1; n <= pipes; ++n) {

@@ -40,19 +40,19 @@ TEST(PipeGeometry, HandValuesOfTheThreeSections) {
         int type;
         double D, y, w, A, P, T;
     } rows[] = {
-        {1, 1.0, 0.5, 0.0, pi / 8.0, pi / 2.0, 1.0},                 // half full
-        {1, 2.0, 1.0, 0.0, pi / 2.0, pi, 2.0},                       // half of D = 2
-        {1, 1.0, 1.0, 0.0, 0.25 * 3.1415926, 3.1415926, 0.0},        // full: no top width
-        {1, 1.0, 1.7, 0.0, 0.25 * 3.1415926, 3.1415926, 0.0},        // surcharged
-        {1, 1.0, -0.1, 0.0, 0.0, 0.0, 0.0},                          // below the invert
-        {1, 1.0, 0.0, 0.0, 0.0, 0.0, 0.0},                           // empty
-        {3, 1.0, 0.5, 2.0, 1.0, 3.0, 2.0},                           // rectangle part full
-        {3, 1.0, 1.0, 2.0, 2.0, 6.0, 0.0},                           // rectangle full
-        {3, 1.0, -0.2, 2.0, 0.0, 2.0, 2.0},                          // below the invert
+        {1, 1.0, 0.5, 0.0, pi / 8.0, pi / 2.0, 1.0},           // half full
+        {1, 2.0, 1.0, 0.0, pi / 2.0, pi, 2.0},                 // half of D = 2
+        {1, 1.0, 1.0, 0.0, 0.25 * 3.1415926, 3.1415926, 0.0},  // full: no top width
+        {1, 1.0, 1.7, 0.0, 0.25 * 3.1415926, 3.1415926, 0.0},  // surcharged
+        {1, 1.0, -0.1, 0.0, 0.0, 0.0, 0.0},                    // below the invert
+        {1, 1.0, 0.0, 0.0, 0.0, 0.0, 0.0},                     // empty
+        {3, 1.0, 0.5, 2.0, 1.0, 3.0, 2.0},                     // rectangle part full
+        {3, 1.0, 1.0, 2.0, 2.0, 6.0, 0.0},                     // rectangle full
+        {3, 1.0, -0.2, 2.0, 0.0, 2.0, 2.0},                    // below the invert
         {2, 2.0, 2.0, 3.0, arch_area * 6.0, arch_area * 6.0 / (2.0 * arch_radius), arch_top * 3.0},
         {2, 2.0, 5.0, 3.0, arch_area * 6.0, arch_area * 6.0 / (2.0 * arch_radius), arch_top * 3.0},
-        {2, 1.0, 0.0, 1.0, 0.0, 0.0, 0.0},                           // dry arch
-        {2, 1.0, 0.01, 1.0, 0.0, 0.0, 0.68711},                      // polynomial area < 0
+        {2, 1.0, 0.0, 1.0, 0.0, 0.0, 0.0},       // dry arch
+        {2, 1.0, 0.01, 1.0, 0.0, 0.0, 0.68711},  // polynomial area < 0
     };
     for (const row &r : rows) {
         const section s = geometry(r.type, r.D, r.y, r.w);
@@ -169,21 +169,26 @@ TEST(PipeDepths, NoFlowFlatPipesAndFlowsBeyondCapacity) {
 TEST(PipeDepths, ArchDepthRequestsStopAndTheRectangleWarns) {
     double y = 0.0;
     int status = 0;
-    std::string out = testsupport::printed([&] { status = superlink_norm_calc(2, 1.0, 1.0, 0.013, 0.0, 0.001, y); });
+    std::string out = testsupport::printed(
+        [&] { status = superlink_norm_calc(2, 1.0, 1.0, 0.013, 0.0, 0.001, y); });
     EXPECT_EQ(status, -1);
-    EXPECT_EQ(out, "arch culverts not yet supported in subroutine superlink_norm_calc() \n"
-                   "program terminated\n");
+    EXPECT_EQ(out,
+              "arch culverts not yet supported in subroutine superlink_norm_calc() \n"
+              "program terminated\n");
     out = testsupport::printed([&] { status = superlink_crit_calc(2, 1.0, 1.0, 0.5, y); });
     EXPECT_EQ(status, -1);
-    EXPECT_EQ(out, "arch culverts not yet supported in subroutine superlink_crit_calc() \n"
-                   "program terminated\n");
+    EXPECT_EQ(out,
+              "arch culverts not yet supported in subroutine superlink_crit_calc() \n"
+              "program terminated\n");
     // A tiny flow in a tall box: the iteration creeps and gives up after 250 passes,
     // a warning with the last iterate kept inside the section.
     y = -1.0;
-    out = testsupport::printed([&] { status = superlink_norm_calc(3, 10.0, 1.0, 0.013, 0.001, 0.001, y); });
+    out = testsupport::printed(
+        [&] { status = superlink_norm_calc(3, 10.0, 1.0, 0.013, 0.001, 0.001, y); });
     EXPECT_EQ(status, -1);
-    EXPECT_EQ(out, "WARNING NO CONVERGENCE IN NORMCALC!!!\nAFTER 250 ITERATIONS.  PROGRAM WILL\n"
-                   "FAIL.  CHECK OUTLET SLOPE.  MUST BE\nPOSITIVE AND SUBCRITICAL.\n");
+    EXPECT_EQ(out,
+              "WARNING NO CONVERGENCE IN NORMCALC!!!\nAFTER 250 ITERATIONS.  PROGRAM WILL\n"
+              "FAIL.  CHECK OUTLET SLOPE.  MUST BE\nPOSITIVE AND SUBCRITICAL.\n");
     EXPECT_GT(y, 0.0);
     EXPECT_LT(y, 0.05);
 }

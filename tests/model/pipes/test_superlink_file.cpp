@@ -161,15 +161,17 @@ TEST_F(SuperlinkFile, EveryCardOfTheStreetLandsInTheRecord) {
 TEST_F(SuperlinkFile, LinesAreReadWholeInsideAnSlinkBlock) {
     // A node line of 120 characters does not end the block of superlink 1.
     const std::string long_node = "NODE 2 104.5 99.5 0.75 3 20.0 20.0 2 1" + std::string(82, ' ');
-    ASSERT_EQ(read(replaced(street, "NODE 2 104.5 99.5 0.75 3 20.0 20.0 2 1", long_node)), 0) << out;
+    ASSERT_EQ(read(replaced(street, "NODE 2 104.5 99.5 0.75 3 20.0 20.0 2 1", long_node)), 0)
+        << out;
     EXPECT_EQ(s.superlinks.As[2][1], 0.75);
     EXPECT_EQ(s.superlinks.dx[2][1], 100.0);
 }
 
 TEST_F(SuperlinkFile, JunctionsOnlyAndAGridPipeFileWithoutItsHeader) {
-    ASSERT_EQ(read("SJUNC 1 105.0 100.0 1.5 5 10.0 20.0 1 1\n\nSJUNC 2 104.0 99.0 1.5 0 30.0 20.0 3 1\n",
-                   "gridpipefile\nPIPECELLS 1\n"),
-              0);
+    ASSERT_EQ(
+        read("SJUNC 1 105.0 100.0 1.5 5 10.0 20.0 1 1\n\nSJUNC 2 104.0 99.0 1.5 0 30.0 20.0 3 1\n",
+             "gridpipefile\nPIPECELLS 1\n"),
+        0);
     EXPECT_EQ(out, "The gridpipe file format is invalid\nFinished reading gridpipe file.\n");
     EXPECT_EQ(s.superlinks.num_junctions, 2);
     EXPECT_EQ(s.superlinks.num_superlinks, 0);
@@ -180,7 +182,8 @@ TEST_F(SuperlinkFile, JunctionsOnlyAndAGridPipeFileWithoutItsHeader) {
 
 TEST_F(SuperlinkFile, SectionTypesOneToThreeOnly) {
     for (int type : {0, 1, 2, 3, 4}) {
-        const std::string pipe = "PIPE 1 " + std::to_string(type) + " 1.0 2.0 0.01 0.015 200.0 0.25\n";
+        const std::string pipe =
+            "PIPE 1 " + std::to_string(type) + " 1.0 2.0 0.01 0.015 200.0 0.25\n";
         const int result = read(replaced(street, "PIPE 1 3 1.0 2.0 0.01 0.015 200.0 0.25\n", pipe));
         if (type >= 1 && type <= 3) {
             EXPECT_EQ(result, 0) << type << out;
@@ -196,23 +199,27 @@ TEST_F(SuperlinkFile, SectionTypesOneToThreeOnly) {
 TEST_F(SuperlinkFile, GroundLessThanTwoMetresAboveTheInvertWarns) {
     const std::string node = "NODE 2 104.5 99.5 0.75 3 20.0 20.0 2 1";
     ASSERT_EQ(read(replaced(street, node, "NODE 2 102.5 101.0 0.75 3 20.0 20.0 2 1")), 0);
-    EXPECT_EQ(out, "Warning: ground elevation less than 2.0m above node bottom. superlink 1, node 2\n"
-                   "Finished reading gridpipe file.\n");
+    EXPECT_EQ(out,
+              "Warning: ground elevation less than 2.0m above node bottom. superlink 1, node 2\n"
+              "Finished reading gridpipe file.\n");
     ASSERT_EQ(read(replaced(street, node, "NODE 2 103.0 101.0 0.75 3 20.0 20.0 2 1")), 0);
     EXPECT_EQ(out, "Finished reading gridpipe file.\n");
     ASSERT_EQ(read(replaced(street, "SJUNC 2 104.0 99.0", "SJUNC 2 100.9 99.0")), 0);
-    EXPECT_EQ(out, "Warning: ground elevation less than 2.0m above node bottom. superjunction 2\n"
-                   "Finished reading gridpipe file.\n");
+    EXPECT_EQ(out,
+              "Warning: ground elevation less than 2.0m above node bottom. superjunction 2\n"
+              "Finished reading gridpipe file.\n");
 }
 
 TEST_F(SuperlinkFile, GridPipeHeaderLines) {
     EXPECT_EQ(read(street, "GRIDPIPEFILE\nCELLIJ 3 2\n"), -9);
-    EXPECT_EQ(out, "The second card in the grid-pipe file must be PIPECELLS\n"
-                   "File format error, program terminating.\n");
+    EXPECT_EQ(out,
+              "The second card in the grid-pipe file must be PIPECELLS\n"
+              "File format error, program terminating.\n");
     for (const char *count : {"PIPECELLS 0\n", "PIPECELLS\n", "PIPECELLS -3\n"}) {
         EXPECT_EQ(read(street, std::string("GRIDPIPEFILE\n") + count), -9) << count;
-        EXPECT_EQ(out, "The number of PIPECELLS in the gridpipe (.gpi) file\n"
-                       "must be greater than 0.  File format error, program terminating\n");
+        EXPECT_EQ(out,
+                  "The number of PIPECELLS in the gridpipe (.gpi) file\n"
+                  "must be greater than 0.  File format error, program terminating\n");
     }
 }
 
@@ -231,31 +238,41 @@ TEST_F(SuperlinkFile, RefusedInputsNameTheFileAndLine) {
         bool grid;
         std::string message;
     } rows[] = {
-        {"SJUNC 3 103.0", "SJUNC 4 103.0", false, net + ", line 4: super-junction 4 lies outside 1 to 3."},
-        {"SJUNC 3 103.0", "SJUNC 2 103.0", false, net + ", line 4: super-junction 2 is given twice."},
+        {"SJUNC 3 103.0", "SJUNC 4 103.0", false,
+         net + ", line 4: super-junction 4 lies outside 1 to 3."},
+        {"SJUNC 3 103.0", "SJUNC 2 103.0", false,
+         net + ", line 4: super-junction 2 is given twice."},
         {"SJUNC 2 104.0 99.0 1.5 0", "SJUNC 2 104.0 99.0 1.5 0.5", false,
          net + ", line 3: the numbers of the SJUNC card cannot be read."},
-        {"CONNECT 2 2 3", "CONNECT 3 2 3", false, net + ", line 7: superlink 3 lies outside 1 to 2."},
+        {"CONNECT 2 2 3", "CONNECT 3 2 3", false,
+         net + ", line 7: superlink 3 lies outside 1 to 2."},
         {"CONNECT 2 2 3", "CONNECT 2 2 0", false,
          net + ", line 7: super-junction 0 at an end of superlink 2 lies outside 1 to 3."},
-        {"CONNECT 2 2 3", "CONNECT 2 2", false, net + ", line 7: the numbers of the CONNECT card cannot be read."},
+        {"CONNECT 2 2 3", "CONNECT 2 2", false,
+         net + ", line 7: the numbers of the CONNECT card cannot be read."},
         {"SLINK 2 1", "SLINK 0 1", false, net + ", line 15: superlink 0 lies outside 1 to 2."},
-        {"SLINK 2 1", "SLINK 2 0", false, net + ", line 15: superlink 2 has 0 pipes; it needs at least 1."},
-        {"NODE 3 104.0", "NODE 4 104.0", false, net + ", line 12: node 4 of superlink 1 lies outside 1 to 3."},
-        {"PIPE 2 1", "PIPE 3 1", false, net + ", line 14: pipe 3 of superlink 1 lies outside 1 to 2."},
+        {"SLINK 2 1", "SLINK 2 0", false,
+         net + ", line 15: superlink 2 has 0 pipes; it needs at least 1."},
+        {"NODE 3 104.0", "NODE 4 104.0", false,
+         net + ", line 12: node 4 of superlink 1 lies outside 1 to 3."},
+        {"PIPE 2 1", "PIPE 3 1", false,
+         net + ", line 14: pipe 3 of superlink 1 lies outside 1 to 2."},
         {"PIPE 2 1 0.6", "PIPE 2 1 0.0", false,
          net + ", line 14: pipe 2 of superlink 1 needs a diameter, length and Manning n above 0."},
         {"0.013 100.0 0.0\nSLINK", "0.0 100.0 0.0\nSLINK", false,
          net + ", line 14: pipe 2 of superlink 1 needs a diameter, length and Manning n above 0."},
         {"0.015 200.0", "0.015 -200.0", false,
-         net + ", line 18: pipe 1 of superlink 2 needs a diameter, length and Manning n above 0 and a "
+         net + ", line 18: pipe 1 of superlink 2 needs a diameter, length and Manning n above 0 "
+               "and a "
                "width above 0."},
         {"1.0 2.0 0.01", "1.0 0.0 0.01", false,
-         net + ", line 18: pipe 1 of superlink 2 needs a diameter, length and Manning n above 0 and a "
+         net + ", line 18: pipe 1 of superlink 2 needs a diameter, length and Manning n above 0 "
+               "and a "
                "width above 0."},
         {"PIPE 1 1 0.6 0.0 0.005", "PIPE 1 1 0.6m 0.0 0.005", false,
          net + ", line 13: the numbers of the PIPE card cannot be read."},
-        {"200.0 0.25", "200.0 nan", false, net + ", line 18: the numbers of the PIPE card cannot be read."},
+        {"200.0 0.25", "200.0 nan", false,
+         net + ", line 18: the numbers of the PIPE card cannot be read."},
         // Pipe 2 missing: the SLINK line after pipe 1 ends the block and is read.
         {"PIPE 2 1 0.6 0.0 0.005 0.013 100.0 0.0\n", "", false,
          net + ": pipe 2 of superlink 1 has no PIPE card."},
@@ -265,30 +282,46 @@ TEST_F(SuperlinkFile, RefusedInputsNameTheFileAndLine) {
          "PIPE 1 1 0.6 0.0 0.005 0.013 100.0 0.0\nPIPE 2 1 0.6 0.0 0.005 0.013 100.0 0.0\n"
          "NODE 3 104.0 99.0 0.5 0 30.0 20.0 3 1\n",
          false, net + ": node 3 of superlink 1 has no NODE card."},
-        {"SLINK 2 1\n", "SLINK 1 1\n", false, net + ", line 15: superlink 1 has a second SLINK card."},
-        {"CONNECT 2 2 3", "CONNECT 1 2 3", false, net + ", line 7: superlink 1 is connected twice."},
+        {"SLINK 2 1\n", "SLINK 1 1\n", false,
+         net + ", line 15: superlink 1 has a second SLINK card."},
+        {"CONNECT 2 2 3", "CONNECT 1 2 3", false,
+         net + ", line 7: superlink 1 is connected twice."},
         // Card words of the network file are matched with regard to case.
         {"SJUNC 3", "sjunc 3", false,
          net + ", line 7: super-junction 3 at an end of superlink 2 lies outside 1 to 2."},
         // The grid-pipe file.
-        {"PIPECELLS 2", "PIPECELLS 1", true, gpi + ", line 8: more NUMPIPES cards than its 1 PIPECELLS."},
+        {"PIPECELLS 2", "PIPECELLS 1", true,
+         gpi + ", line 8: more NUMPIPES cards than its 1 PIPECELLS."},
         {"SPIPE 1 3 1.0", "SPIPE 1 3 1.0\nCELLIJ 4 4", true,
          gpi + ", line 10: more CELLIJ cards than its 2 PIPECELLS."},
-        {"NUMPIPES 1", "NUMPIPES 1\nNUMPIPES 1", true, gpi + ", line 9: more NUMPIPES cards than its 2 PIPECELLS."},
-        {"NUMPIPES 1", "NUMPIPES -1", true, gpi + ", line 8: NUMPIPES -1 of grid-pipe cell 2 is negative."},
-        {"NUMPIPES 1", "NUMPIPES one", true, gpi + ", line 8: the number of the NUMPIPES card cannot be read."},
-        {"NumPipes 2", "NumPipes 1", true, gpi + ", line 6: grid-pipe cell 1 has more SPIPE cards than its NUMPIPES 1."},
+        {"NUMPIPES 1", "NUMPIPES 1\nNUMPIPES 1", true,
+         gpi + ", line 9: more NUMPIPES cards than its 2 PIPECELLS."},
+        {"NUMPIPES 1", "NUMPIPES -1", true,
+         gpi + ", line 8: NUMPIPES -1 of grid-pipe cell 2 is negative."},
+        {"NUMPIPES 1", "NUMPIPES one", true,
+         gpi + ", line 8: the number of the NUMPIPES card cannot be read."},
+        {"NumPipes 2", "NumPipes 1", true,
+         gpi + ", line 6: grid-pipe cell 1 has more SPIPE cards than its NUMPIPES 1."},
         {"cellij 3 2\n", "SPIPE 1 1 1.0\ncellij 3 2\n", true,
          gpi + ", line 3: an SPIPE card comes before any CELLIJ card."},
-        {"SPIPE 2 1 0.75", "SPIPE 0 1 0.75", true, gpi + ", line 5: superlink 0 lies outside 1 to 2."},
-        {"SPIPE 2 1 0.75", "SPIPE 2 0 0.75", true, gpi + ", line 5: node 0 of superlink 2 lies outside 1 to 2."},
-        {"SPIPE 1 3 1.0", "SPIPE 1 4 1.0", true, gpi + ", line 9: node 4 of superlink 1 lies outside 1 to 3."},
-        {"SPIPE 2 1 0.75", "SPIPE 2 1 3/4", true, gpi + ", line 5: the numbers of the SPIPE card cannot be read."},
-        {"cellij 3 2", "cellij 3", true, gpi + ", line 3: the numbers of the CELLIJ card cannot be read."},
-        // (1, 2) is column 0 of the grid, (2, 4) the hole at row 3, column 1, (3, 5) below the grid.
-        {"cellij 3 2", "cellij 1 2", true, gpi + ", line 3: CELLIJ 1 2 is not a cell of the watershed."},
-        {"CellIJ 4 4", "CellIJ 2 4", true, gpi + ", line 7: CELLIJ 2 4 is not a cell of the watershed."},
-        {"CellIJ 4 4", "CellIJ 3 5", true, gpi + ", line 7: CELLIJ 3 5 is not a cell of the watershed."},
+        {"SPIPE 2 1 0.75", "SPIPE 0 1 0.75", true,
+         gpi + ", line 5: superlink 0 lies outside 1 to 2."},
+        {"SPIPE 2 1 0.75", "SPIPE 2 0 0.75", true,
+         gpi + ", line 5: node 0 of superlink 2 lies outside 1 to 2."},
+        {"SPIPE 1 3 1.0", "SPIPE 1 4 1.0", true,
+         gpi + ", line 9: node 4 of superlink 1 lies outside 1 to 3."},
+        {"SPIPE 2 1 0.75", "SPIPE 2 1 3/4", true,
+         gpi + ", line 5: the numbers of the SPIPE card cannot be read."},
+        {"cellij 3 2", "cellij 3", true,
+         gpi + ", line 3: the numbers of the CELLIJ card cannot be read."},
+        // (1, 2) is column 0 of the grid, (2, 4) the hole at row 3, column 1, (3, 5) below the
+        // grid.
+        {"cellij 3 2", "cellij 1 2", true,
+         gpi + ", line 3: CELLIJ 1 2 is not a cell of the watershed."},
+        {"CellIJ 4 4", "CellIJ 2 4", true,
+         gpi + ", line 7: CELLIJ 2 4 is not a cell of the watershed."},
+        {"CellIJ 4 4", "CellIJ 3 5", true,
+         gpi + ", line 7: CELLIJ 3 5 is not a cell of the watershed."},
     };
     for (const row &r : rows) {
         const int result = r.grid ? read(street, replaced(street_cells, r.from, r.to))
@@ -305,9 +338,14 @@ TEST(GridPipeCard, FirstWordInAnyCaseIsTakenOffTheLine) {
         int id;
         const char *rest;
     } rows[] = {
-        {"PIPECELLS 4", 0, " 4"},       {" \t cellij 1 2", 1, " 1 2"}, {"NumPipes\t3", 2, "\t3"},
-        {"SPIPE 1 2 0.5", 3, " 1 2 0.5"}, {"SPIPES 1", 4, " 1"},      {"", 4, ""},
-        {"   ", 4, ""},                   {"cell ij 1 2", 4, " ij 1 2"},
+        {"PIPECELLS 4", 0, " 4"},
+        {" \t cellij 1 2", 1, " 1 2"},
+        {"NumPipes\t3", 2, "\t3"},
+        {"SPIPE 1 2 0.5", 3, " 1 2 0.5"},
+        {"SPIPES 1", 4, " 1"},
+        {"", 4, ""},
+        {"   ", 4, ""},
+        {"cell ij 1 2", 4, " ij 1 2"},
     };
     for (const row &r : rows) {
         std::string line = r.line;
