@@ -346,6 +346,21 @@ TEST_F(PipeNetwork, LargestAcceptedNetworkPlacesEveryJunctionAndNode) {
     EXPECT_EQ(s.superlink_node_gnum[50][1000], 5);
 }
 
+TEST_F(PipeNetwork, ExchangeArraysReachEveryPipeNodeAndJunction) {
+    // Two junctions, three superlinks of four pipes, one of them a tile drain.
+    std::string text = pipe_network_text(2, 3, 4);
+    text.replace(text.rfind("0.013 10.0 0.0\n"), 15, "0.013 10.0 0.5\n");
+    ASSERT_EQ(read_network(text), 0);
+    ASSERT_EQ(s.superlinks.tile_drain, 1);
+    EXPECT_EQ(place(), 0);
+    EXPECT_EQ(s.superlink_tile_flow.rows(), 6u);  // nodes 0..N + 2
+    EXPECT_EQ(s.superlink_tile_flow.cols(), 4u);  // superlinks 0..L + 1
+    EXPECT_EQ(s.flow_to_superlink.rows(), 4u);
+    EXPECT_EQ(s.flow_to_superlink.cols(), 3u);    // the larger of J and L
+    EXPECT_EQ(s.tile_cell_flow.last(), 9u);
+    EXPECT_EQ(s.superlink_node_gnum[4][3], 5);
+}
+
 TEST_F(PipeNetwork, OneMoreOfAnyLimitStopsWithItsCode) {
     pipe_network(1001, 1, 1);
     EXPECT_EQ(place(), 99);
