@@ -11,6 +11,7 @@
 
 #include "model/arrays.h"
 #include "model/card_records.h"
+#include "model/file_opener.h"
 #include "model/channel/channel_network.h"
 #include "model/pipes/superlink_network.h"
 
@@ -41,10 +42,7 @@ struct owned_file {
     owned_file(const owned_file &) = delete;
     owned_file &operator=(const owned_file &) = delete;
     ~owned_file() { close(); }
-    void close() {
-        if (file) std::fclose(file);
-        file = nullptr;
-    }
+    void close() { close_run_file(file); }
 };
 
 // One sediment size class of the run (the SEDIMENTS table of the mapping-table

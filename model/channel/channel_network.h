@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/arrays.h"
+#include "model/file_opener.h"
 
 struct time_series;
 struct elevation_series;
@@ -192,10 +193,7 @@ struct channel_file_slot {
     channel_file_slot(const channel_file_slot &) = delete;
     channel_file_slot &operator=(const channel_file_slot &) = delete;
     ~channel_file_slot() { close(); }
-    void close() {
-        if (file) std::fclose(file);
-        file = nullptr;
-    }
+    void close() { close_run_file(file); }
 };
 
 // Per-node working arrays of the routing and the other arrays that the channel

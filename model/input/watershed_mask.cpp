@@ -113,6 +113,18 @@ void read_watershed_mask(model_state &s) {
                   none.doubles1, none.doubles2, none.ints, s.grid_rows, s.grid_cols);
     // A mask that could not be read leaves nothing to number: the run stops.
     if (error_record.fatal) return;
+    // A mask value is 0 (outside) or a positive integer (inside).
+    for (int i = 1; i <= s.grid_rows && i <= s.header_rows; ++i) {
+        for (int j = 1; j <= s.grid_cols && j <= s.header_cols; ++j) {
+            const int v = cell_at(s.cell_number_grid, s.grid_rows, s.grid_cols, i, j);
+            if (v >= 0) continue;
+            std::printf("Error: map %s, row %d, column %d: the watershed mask value %d is "
+                        "negative; only 0 and positive integers are allowed\n",
+                        s.mask_name.c_str(), i, j, v);
+            raise_printed_error();
+            return;
+        }
+    }
     if (s.header_rows <= 0 || s.header_cols <= 0) {
         std::printf("\nThe WATERSHED_MASK header gives %d rows and %d columns.  Both must be\n"
                     "above zero.  KORVA terminating.\n\n",

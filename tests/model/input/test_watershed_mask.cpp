@@ -154,6 +154,31 @@ TEST_F(WatershedInput, ZeroGridSizeIsRefused) {
     EXPECT_NE(out.find("must be above zero"), std::string::npos);
 }
 
+TEST_F(WatershedInput, MaskValuesMustBeZeroOrPositiveIntegers) {
+    struct bad_mask {
+        const char *values;
+        const char *message;
+    };
+    const bad_mask cases[] = {
+        {"1 1\n-1 1\n",
+         "Error: map basin.mask, row 2, column 1: the watershed mask value -1 is negative; only 0 "
+         "and positive integers are allowed\n"},
+        {"1 0\n1 12345678901234567890\n",
+         "Error: unreadable value at row 2, column 2 of map: basin.mask\n"},
+        {"1 0.5\n1 1\n", "Error: unreadable value at row 1, column 2 of map: basin.mask\n"},
+    };
+    for (const bad_mask &c : cases) {
+        reset_process_globals();
+        grid(2, 2, 10.0);
+        if (s.mask_file) std::fclose(s.mask_file);
+        mask(map_text(20, 0, 20, 0, 2, 2, c.values));
+        const std::string out = printed([&] { read_watershed_mask(s); });
+        EXPECT_EQ(error_record.fatal, 1) << c.values;
+        EXPECT_EQ(out, std::string(c.message) + "\n") << c.values;
+        EXPECT_EQ(s.cell_count, 0) << c.values;
+    }
+}
+
 TEST_F(WatershedInput, UnreadableMaskStopsTheDriver) {
     grid(2, 2, 10.0);
     s.cell_number_grid.release();
