@@ -221,9 +221,9 @@ void compute_evapotranspiration(model_state &s) {
             albedo = s.albedo[i];
         else if (snow && s.snow_store[i] >= x)
             albedo = 0.5;
-        double diffuse_beam = beam_factor;
-        if (penman && s.transmission_coeff[i] != 0.0) diffuse_beam *= s.transmission_coeff[i];
-        const double rns = net_shortwave(sun, s.x_slope[i], s.y_slope[i], diffuse_beam,
+        double beam = beam_factor;
+        if (penman && s.transmission_coeff[i] != 0.0) beam *= s.transmission_coeff[i];
+        const double rns = net_shortwave(sun, s.x_slope[i], s.y_slope[i], beam,
                                          r.global_radiation, albedo);
 
         double ts = air.ta_k;

@@ -172,6 +172,14 @@ TEST(EtHour, PenmanMonteithHourAgreesWithAHandEvaluation) {
     s->transmission_coeff[1] = 0.0;
     compute_evapotranspiration(*s);
     EXPECT_NEAR(s->potential_et[1], 4.239270744293029e-06, 1e-12);
+    // A humid noon with short grass: the form gives a negative rate, set to 0
+    // (hand value -0.0928 mm/h).
+    s->vegetation_height[1] = 0.12;
+    s->canopy_resistance[1] = 70.0;
+    set_hour(*s, 13, 25.0, 40.0, 1000.0, 3.0, 2.0, 100.0);
+    compute_evapotranspiration(*s);
+    EXPECT_EQ(s->potential_et[1], 0.0);
+    EXPECT_NEAR(s->surface_temperature[1], 306.12483685246417, 1e-6);
 }
 
 TEST(EtHour, BelowTheHorizonThereIsNoShortwave) {

@@ -95,6 +95,27 @@ TEST_F(HmetFileTest, QarMissingValuesTakeTheLastValidOnes) {
     EXPECT_EQ(s_.hmet_repair_count, 7);
 }
 
+TEST_F(HmetFileTest, EachRunReadsItsWeatherAfresh) {
+    // The last valid values belong to the run: a second run (a new run state, as
+    // in a calibration series) whose first humidity is missing does not take the
+    // first run's value.
+    open(qar, "2001 3 1 12 29.00 40 3 8 50 300.0 400.0\n");
+    ASSERT_EQ(call(1), 0);
+    ASSERT_EQ(call(0), 11);
+    dir_.dir().write("second.hmt", "2001 3 1 12 29.00 999 3 8 50 999999 400.0\n");
+    model_state second;
+    second.hydromet_file = std::fopen("second.hmt", "r");
+    second.hmet_qar = 1;
+    second.quiet = 1;
+    ASSERT_EQ(scan_hmet_file(second, 1), 0);
+    ASSERT_EQ(scan_hmet_file(second, 0), 11);
+    EXPECT_EQ(second.hmet_hour.relative_humidity, 0.0);
+    EXPECT_EQ(second.hmet_hour.direct_radiation, 0.0);
+    EXPECT_EQ(second.hmet_repair_count, 2);
+    std::fclose(second.hydromet_file);
+    second.hydromet_file = nullptr;
+}
+
 TEST_F(HmetFileTest, QarScanCountsRecordsAndRefusesAShortOne) {
     const std::string good = "1999 12 31 22 29.9 50 5 5 40 0 0\n"
                              "1999 12 31 23 29.9 50 5 5 40 0 0\n"
