@@ -133,6 +133,7 @@ solar_hour solar_position(int doy, int hour, double latitude, double longitude, 
 energy_balance_terms energy_balance_at(const energy_balance_air &a, double rns, double ts) {
     energy_balance_terms r;
     const double es = saturation_vapour_pressure(ts - kelvin);
+    r.es = es;
     const double qs = specific_humidity(es, a.p);
     r.evaporation = qs > a.qa ? ce * a.rho * a.u * (qs - a.qa) : 0.0;
     r.le = r.evaporation * lambda * 1000.0;
@@ -246,8 +247,7 @@ void compute_evapotranspiration(model_state &s) {
             if (ra < 0.0) std::printf("%d %lf %lf\n", i, ra, air.u);
             if (std::isnan(ra)) std::printf("Ra is not a number in evapo-trans \n");
             const double rs = rs_factor * s.canopy_resistance[i];
-            const double es_ts = saturation_vapour_pressure(ts - kelvin);
-            pet = (delta * (t.le / 3.0 + t.q) + cp * air.rho * (es_ts - air.ea) / ra) /
+            pet = (delta * (t.le / 3.0 + t.q) + cp * air.rho * (t.es - air.ea) / ra) /
                   (1000.0 * lambda) / (delta + gamma * (1.0 + rs / ra));
         }
         double out = pet / 10.0;

@@ -55,6 +55,7 @@ struct energy_balance_terms {
     double f = 0.0, df = 0.0;      // residual LE + H + Q (kW/m2) and its derivative
     double evaporation = 0.0;      // kg m-2 s-1
     double le = 0.0, h = 0.0, q = 0.0;
+    double es = 0.0;               // saturation vapour pressure at the surface (kPa)
 };
 energy_balance_terms energy_balance_at(const energy_balance_air &air, double rns, double ts);
 // Surface temperature (K) that closes the balance under net shortwave rns
