@@ -15,7 +15,6 @@
 void allocate_groundwater_cell_arrays(model_state &) {}
 void allocate_sacramento_cell_arrays(model_state &) {}
 void allocate_channel_cell_arrays(model_state &) {}
-void allocate_longterm_cell_arrays(model_state &) {}
 void allocate_exchange_cell_arrays(model_state &) {}
 void allocate_lake_cell_arrays(model_state &) {}
 
