@@ -5,7 +5,6 @@
 #include "model/input/aquatic_env.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,17 +24,6 @@ constexpr int block_lines = 10;
 constexpr int line_values[block_lines] = {7, 7, 4, 4, 4, 4, 6, 6, 4, 4};
 // First record position of the pair lines 1-2, 3-4, 5-6 and 7-8, and of lines 9 and 10.
 constexpr int group_start[6] = {0, 14, 22, 30, 42, 46};
-
-// Every message of the reader goes to the nutrient log (the NTR_SUM file).
-void nutrient_log(const model_state &s, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
-void nutrient_log(const model_state &s, const char *format, ...) {
-    if (!s.nutrient_summary_file) return;
-    std::va_list args;
-    va_start(args, format);
-    std::vfprintf(s.nutrient_summary_file, format, args);
-    va_end(args);
-}
 
 bool begins_with(const std::string &line, std::string_view word) {
     return line.compare(0, word.size(), word) == 0;
@@ -91,8 +79,10 @@ bool read_id_count(std::FILE *file, const std::string &name, model_state &s) {
         if (!begins_with(line, "NUM_IDS")) continue;
         int n = 0;
         if (!parse_id(word_after_keyword(line), n) || n < 0) {
-            nutrient_log(s, "Error: NUM_IDS in the aquatic environment file %s is not a "
-                            "count of ids.\n", name.c_str());
+            echo_file(s.nutrient_summary_file,
+                      "Error: NUM_IDS in the aquatic environment file %s is not a "
+                      "count of ids.\n",
+                      name.c_str());
             raise_printed_error();
             return false;
         }
@@ -104,8 +94,8 @@ bool read_id_count(std::FILE *file, const std::string &name, model_state &s) {
 
 // Reads the ten value lines of the block of id k into its record; false (message
 // written, code 4000) when the block ends early or a value does not read.
-bool read_id_block(std::FILE *file, const std::string &first_line, int k,
-                   const std::string &name, model_state &s) {
+bool read_id_block(std::FILE *file, const std::string &first_line, int k, const std::string &name,
+                   model_state &s) {
     std::string line = first_line;
     for (int l = 1; l <= block_lines; ++l) {
         bool ok = l == 1 || read_line(line, file);
@@ -120,10 +110,11 @@ bool read_id_block(std::FILE *file, const std::string &first_line, int k,
                                       [static_cast<std::size_t>(aquatic_record_position(l, i))] = v;
         }
         if (!ok) {
-            nutrient_log(s, "Error: the block of ID %d in the aquatic environment file %s ends "
-                            "early or holds a value that is not a number (line %d of the block "
-                            "needs %d values).\n",
-                         k, name.c_str(), l, aquatic_line_value_count(l));
+            echo_file(s.nutrient_summary_file,
+                      "Error: the block of ID %d in the aquatic environment file %s ends "
+                      "early or holds a value that is not a number (line %d of the block "
+                      "needs %d values).\n",
+                      k, name.c_str(), l, aquatic_line_value_count(l));
             raise_printed_error();
             return false;
         }
@@ -168,9 +159,8 @@ void read_environment_map(model_state &s) {
     }
     array_1d<double> unused_a, unused_b;
     read_grid_map(map, env.ov_map_name, grid_map_cells_int, &s.grid_north, &s.grid_south,
-                  &s.grid_east, &s.grid_west, &s.header_rows, &s.header_cols,
-                  s.cell_number_grid, unused_a, unused_b, env.cell_env_id, s.grid_rows,
-                  s.grid_cols);
+                  &s.grid_east, &s.grid_west, &s.header_rows, &s.header_cols, s.cell_number_grid,
+                  unused_a, unused_b, env.cell_env_id, s.grid_rows, s.grid_cols);
     std::fclose(map);
     if (error_record.fatal) return;
     // An id without a record would be read outside the table.
@@ -226,28 +216,32 @@ int aquatic_record_position(int line, int i) {
     return group_start[line - 5] + i;
 }
 
+// Every message of the reader goes to the nutrient log (the NTR_SUM file).
 void read_aquatic_env_file(const std::string &file_name, model_state &s) {
     aquatic_env_params &env = s.nutrient.env;
     env = aquatic_env_params();
-    nutrient_log(s, "Opening aquatic environment file %s.\n", file_name.c_str());
+    echo_file(s.nutrient_summary_file, "Opening aquatic environment file %s.\n", file_name.c_str());
     std::FILE *file = open_run_file(file_name, "r");
     if (!file) {
-        nutrient_log(s, "Error: unable to open the aquatic environment file.\nGiven file name: "
-                        "%s.\n", file_name.c_str());
+        echo_file(s.nutrient_summary_file,
+                  "Error: unable to open the aquatic environment file.\nGiven file name: "
+                  "%s.\n",
+                  file_name.c_str());
         raise_error(76, {}, file_name);
         return;
     }
     std::string line;
     if (!read_line(line, file) || !begins_with(line, aquatic_env_header)) {
         const std::string header(aquatic_env_header);
-        nutrient_log(s, "Error: The aquatic environment file does not have the correct "
-                        "header.\nGiven file name: %s.\n Header should be: %s.",
-                     file_name.c_str(), header.c_str());
+        echo_file(s.nutrient_summary_file,
+                  "Error: The aquatic environment file does not have the correct "
+                  "header.\nGiven file name: %s.\n Header should be: %s.",
+                  file_name.c_str(), header.c_str());
         raise_error(77, header, file_name);
         std::fclose(file);
         return;
     }
-    nutrient_log(s, "Reading the aquatic environment file.\n");
+    echo_file(s.nutrient_summary_file, "Reading the aquatic environment file.\n");
     read_map_names(file, env);
     bool ok = read_id_count(file, file_name, s);
     if (ok && env.num_ids > 0 &&

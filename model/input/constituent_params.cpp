@@ -59,6 +59,25 @@ void refuse_mode(const char *name, int mode) {
     raise_printed_error();
 }
 
+// The continuous map of a parameter, opened for reading with its summary lines;
+// null after code 80. `where` is "grid" or "stream".
+std::FILE *open_constituent_map(const model_state &s, const std::string &file, const char *where,
+                                const char *name) {
+    echo_file(s.summary_file, "Opening file: %s\n", file.c_str());
+    std::FILE *map = open_run_file(file, "r");
+    if (!map) {
+        echo_file(s.summary_file,
+                  "Error opening initial condition continuous map file \nfor the %s %s "
+                  "constituent. \nGiven filename: %s\n",
+                  where, name, file.c_str());
+        raise_error(80, {}, file);
+        return nullptr;
+    }
+    echo_file(s.summary_file, "Assigning parameters from a continuous map for the constituent %s\n",
+              name);
+    return map;
+}
+
 // Overland per-cell array of parameter slot p.
 array_1d<double> &grid_target(nutrient_record &r, int p) {
     if (p < nutrient_species_count) return r.species[static_cast<std::size_t>(p)].conc;
@@ -73,7 +92,8 @@ void assign_grid_param(model_state &s, int p, const nutrient_source &src) {
     array_1d<double> &target = grid_target(s.nutrient, p);
     switch (src.kind) {
     case constituent_uniform:
-        echo_summary(s, "Assigning spatially uniform parameters for the %s constituent\n", name);
+        echo_file(s.summary_file, "Assigning spatially uniform parameters for the %s constituent\n",
+                  name);
         for (int c = 1; c <= s.cell_count; ++c) target[static_cast<std::size_t>(c)] = src.value;
         return;
     case constituent_from_table: {
@@ -87,16 +107,8 @@ void assign_grid_param(model_state &s, int p, const nutrient_source &src) {
         return;
     }
     case constituent_from_map: {
-        echo_summary(s, "Opening file: %s\n", src.file.c_str());
-        std::FILE *map = open_run_file(src.file, "r");
-        if (!map) {
-            echo_summary(s, "Error opening initial condition continuous map file \nfor the grid "
-                            "%s constituent. \nGiven filename: %s\n", name, src.file.c_str());
-            raise_error(80, {}, src.file);
-            return;
-        }
-        echo_summary(s, "Assigning parameters from a continuous map for the constituent %s\n",
-                     name);
+        std::FILE *map = open_constituent_map(s, src.file, "grid", name);
+        if (!map) return;
         array_1d<double> unused_d;
         array_1d<int> unused_i;
         read_grid_map(map, src.file, grid_map_cells_double, &s.grid_north, &s.grid_south,
@@ -146,7 +158,8 @@ void assign_stream_constituent_params(const model_state &s, int mode, const char
                                       array_2d<double> &target, int table_present) {
     switch (mode) {
     case constituent_uniform:
-        echo_summary(s, "Assigning spatially uniform parameters for the %s constituent\n", name);
+        echo_file(s.summary_file, "Assigning spatially uniform parameters for the %s constituent\n",
+                  name);
         for (int l = 1; l <= link_count; ++l) {
             const int nodes = std::min(int_at(node_count, l), static_cast<int>(target.cols()));
             for (int n = 1; n <= nodes; ++n)
@@ -162,16 +175,8 @@ void assign_stream_constituent_params(const model_state &s, int mode, const char
         raise_error(120, name);
         return;
     case constituent_from_map: {
-        echo_summary(s, "Opening file: %s\n", map_file.c_str());
-        std::FILE *map = open_run_file(map_file, "r");
-        if (!map) {
-            echo_summary(s, "Error opening initial condition continuous map file \nfor the stream "
-                            "%s constituent. \nGiven filename: %s\n", name, map_file.c_str());
-            raise_error(80, {}, map_file);
-            return;
-        }
-        echo_summary(s, "Assigning parameters from a continuous map for the constituent %s\n",
-                     name);
+        std::FILE *map = open_constituent_map(s, map_file, "stream", name);
+        if (!map) return;
         const int result = read_stream_map(map, link_count, static_cast<int>(target.cols()),
                                            node_count, {nullptr, &target});
         std::fclose(map);

@@ -71,11 +71,11 @@ void echo_console(const model_state &s, const char *format, ...) {
     va_end(args);
 }
 
-void echo_summary(const model_state &s, const char *format, ...) {
-    if (!s.summary_file) return;
+void echo_file(std::FILE *file, const char *format, ...) {
+    if (!file) return;
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(s.summary_file, format, args);
+    std::vfprintf(file, format, args);
     va_end(args);
 }
 
