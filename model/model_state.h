@@ -14,6 +14,7 @@
 #include "model/file_opener.h"
 #include "model/channel/channel_network.h"
 #include "model/pipes/superlink_network.h"
+#include "model/nutrient_state.h"
 
 struct calibration_results;
 struct point_output;
@@ -436,6 +437,11 @@ struct model_state {
     // Per-species outlet hydrograph files of the nutrient module (.conc and .mass).
     std::array<std::FILE *, nutrient_species_count> nutrient_conc_files{};
     std::array<std::FILE *, nutrient_species_count> nutrient_mass_files{};
+    // ---- nutrients ----
+    // Aquatic environment, overland species sets and stream species arrays
+    // (model/nutrient_state.h), filled when NUTRIENTS is given.
+    nutrient_record nutrient;
+    // ---- end nutrients ----
 
     // File names of the run, copied from the cards by read_run_parameters.
     std::string elevation_name, mask_name, data1_name, moisture_name, conductivity_name;

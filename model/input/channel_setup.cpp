@@ -13,11 +13,12 @@
 #include "model/channel/channel_network.h"
 #include "model/channel/channel_services.h"
 #include "model/errors.h"
-#include "model/feature_standin.h"
 #include "model/file_opener.h"
 #include "model/globals.h"
 #include "model/grid_map.h"
+#include "model/input/aquatic_env.h"
 #include "model/input/channel_file.h"
+#include "model/input/constituent_params.h"
 #include "model/input/input_readers.h"
 #include "model/line_reader.h"
 #include "model/model_state.h"
@@ -624,8 +625,10 @@ void setup_channels(model_state &s) {
     if (error_record.fatal) return;
 
     if (s.nutrients_on) {
-        report_feature_not_available("the stream nutrient set-up");
-        return;
+        setup_stream_nutrients(s);
+        if (error_record.fatal) return;
+        setup_stream_constituents(s);
+        if (error_record.fatal) return;
     }
 
     if ((exchange_on(s) || s.chan_con_trans) && !make_node_array(s, w.qriv, "qriv")) return;
