@@ -4,6 +4,7 @@
 #include "calibrator/engine/instruction_files.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -255,26 +256,46 @@ struct output_cursor {
     }
 
     // A value read is stored only when it is finite: an infinite or undefined
-    // model result fails the run instead of entering phi.
+    // model result fails the run instead of entering phi. [a, b) is its text.
     calib_status store(const instruction_step &step, control_data &cd, int value_kind, double v,
-                       const std::string &shown) {
+                       std::size_t a, std::size_t b) {
         if (!std::isfinite(v)) {
             non_finite = true;
-            return fail(step, "the model output value \"" + shown + "\" is not a finite number");
+            return fail(step, "the model output value \"" + out.substr(a, b - a) + "\" is not a finite number");
         }
         cd.observations[step.observation].model_value[value_kind] = v;
         return 0;
     }
 
+    // Converts the whole of out[a, b) as strtod would; false when it is empty or
+    // strtod would stop short of b. The common case of a plain decimal number
+    // is converted without copying the text.
+    bool convert(std::size_t a, std::size_t b, double &v) {
+        if (a >= b) return false;
+        const char *first = out.data() + a;
+        const char *last = out.data() + b;
+        if (*first == '+' && first + 1 < last && (std::isdigit(static_cast<unsigned char>(first[1])) || first[1] == '.')) {
+            ++first;
+        }
+        const std::from_chars_result r = std::from_chars(first, last, v);
+        if (r.ec == std::errc() && r.ptr == last) return true;
+        // Anything else (a range error, hexadecimal or text that does not
+        // convert) takes the library conversion, so the result is the same.
+        field.assign(out, a, b - a);
+        char *end = nullptr;
+        v = std::strtod(field.c_str(), &end);
+        return *end == '\0';
+    }
+
     // Text at `at` that converts to an infinity or a not-a-number ("inf",
-    // "-Infinity", "nan", or a number too large for a double), into `shown`.
-    bool non_finite_text(std::size_t at, std::string &shown) const {
+    // "-Infinity", "nan", or a number too large for a double); `end` is where it ends.
+    bool non_finite_text(std::size_t at, std::size_t &end) const {
         if (at >= out.size() || std::isspace(static_cast<unsigned char>(out[at]))) return false;
         const char *start = out.c_str() + at;
-        char *end = nullptr;
-        const double v = std::strtod(start, &end);
-        if (end == start || std::isfinite(v) || std::isalnum(static_cast<unsigned char>(*end))) return false;
-        shown.assign(start, static_cast<std::size_t>(end - start));
+        char *stop = nullptr;
+        const double v = std::strtod(start, &stop);
+        if (stop == start || std::isfinite(v) || std::isalnum(static_cast<unsigned char>(*stop))) return false;
+        end = at + static_cast<std::size_t>(stop - start);
         return true;
     }
 
@@ -341,32 +362,30 @@ struct output_cursor {
             std::size_t b = last;
             while (a < b && (is_blank(out[a]) || out[a] == '\r')) ++a;
             while (b > a && (is_blank(out[b - 1]) || out[b - 1] == '\r')) --b;
-            field.assign(out, a, b - a);
-            char *end = nullptr;
-            const double v = std::strtod(field.c_str(), &end);
-            if (field.empty() || *end != '\0') {
+            double v = 0.0;
+            if (!convert(a, b, v)) {
                 return fail(step, "columns " + std::to_string(step.first_column) + " to " +
-                                      std::to_string(step.last_column) + " hold \"" + field +
+                                      std::to_string(step.last_column) + " hold \"" + out.substr(a, b - a) +
                                       "\", not a number");
             }
             pos = last;
-            return store(step, cd, value_kind, v, field);
+            return store(step, cd, value_kind, v, a, b);
         }
         case step_kind::free_read: {
             while (pos < out.size() && is_blank(out[pos])) ++pos;
             const std::size_t start = pos;
             while (pos < out.size() && is_number_char(out[pos])) ++pos;
-            field.assign(out, start, pos - start);
-            char *end = nullptr;
-            const double v = std::strtod(field.c_str(), &end);
-            if (field.empty() || *end != '\0') {
-                std::string shown;
-                if (non_finite_text(start, shown)) return store(step, cd, value_kind, std::numeric_limits<double>::quiet_NaN(), shown);
-                shown = out.substr(start, 20);
+            double v = 0.0;
+            if (!convert(start, pos, v)) {
+                std::size_t shown_end = start;
+                if (non_finite_text(start, shown_end)) {
+                    return store(step, cd, value_kind, std::numeric_limits<double>::quiet_NaN(), start, shown_end);
+                }
+                std::string shown = out.substr(start, 20);
                 shown = shown.substr(0, shown.find('\n'));
                 return fail(step, "no number at \"" + trimmed(shown) + "\"");
             }
-            return store(step, cd, value_kind, v, field);
+            return store(step, cd, value_kind, v, start, pos);
         }
         }
         return 0;
