@@ -158,3 +158,28 @@ TEST(VarnockGmlReference, BoxBodFromStartOneSurvivesATrialWhoseModelOverflows) {
     // Certified residual sum of squares 1.1680088766E+03.
     EXPECT_TRUE(contains(record, "Sum of squared weighted residuals (ie phi)\t\t: 1.168009E+03")) << record;
 }
+
+TEST(VarnockGmlReference, ModelValueThatIsNotFiniteInTheInitialOrAJacobianRunEndsWithStatusOne) {
+    struct failing_model {
+        const char *awk_body;
+        const char *printed;  // the reader's message
+        bool in_jacobian;
+    };
+    // The first prints nan from the start; the second only once b1 leaves its
+    // starting value, which the first Jacobian run does.
+    const failing_model cases[] = {
+        {"printf \"nan\\n\"", "(observation o1): the model output value \"nan\" is not a finite number.\n", false},
+        {"if (v[\"b1\"] == 1) print 1.5; else print \"-inf\"",
+         "(observation o1): the model output value \"-inf\" is not a finite number.\n", true},
+    };
+    for (const failing_model &c : cases) {
+        scratch_dir d;
+        settings s;
+        write_case(d, s, {{"b1", "none", 1.0, -10.0, 10.0}}, {}, {{"o1", 2.0}}, c.awk_body);
+        auto r = d.run(VARNOCK_EXE, {"case.pst"});
+        EXPECT_EQ(r.exit_status, 1) << r.out;
+        EXPECT_TRUE(contains(r.out, c.printed)) << r.out;
+        EXPECT_FALSE(contains(r.out, "unsuccessful trial")) << r.out;
+        EXPECT_EQ(contains(r.out, "Calculating Jacobian matrix"), c.in_jacobian) << r.out;
+    }
+}
