@@ -115,7 +115,20 @@ bool read_header(number_stream &in, channel_network &net, bool short_form, doubl
     if (!in.integer(net.link_count, "the link count") ||
         !in.integer(net.max_node_count, "the maximum node count"))
         return false;
-    return check_network_size(net) && check_manning_n(n, 1);
+    if (!check_network_size(net)) return false;
+    // Counts that the rest of the file cannot hold are refused before anything
+    // is allocated: every link takes at least eleven numbers (its type,
+    // connectivity and node-count lines) and every node a line of its own.
+    const std::size_t left = in.tokens.size() - in.at;
+    if (static_cast<std::size_t>(net.link_count) > left / 11 ||
+        static_cast<std::size_t>(net.max_node_count) > left) {
+        std::printf("Error in the numeric channel input file: %d links of up to %d nodes cannot be "
+                    "described by the %zu numbers after the header.\n",
+                    net.link_count, net.max_node_count, left);
+        chan_input_stop();
+        return false;
+    }
+    return check_manning_n(n, 1);
 }
 
 bool read_links(number_stream &in, channel_network &net) {
