@@ -18,7 +18,10 @@
 calib_status run_model_command(const control_data &cd) {
     std::fflush(stdout);
     std::fflush(stderr);
-    if (std::system(nullptr) == 0) {
+    // Asking for the command interpreter starts one, so it is asked once per
+    // calibration rather than before every model run.
+    static const bool interpreter_available = std::system(nullptr) != 0;
+    if (!interpreter_available) {
         std::printf("\nCannot run the model: no command interpreter is available.\n");
         return 1;
     }
