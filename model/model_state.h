@@ -149,6 +149,7 @@ struct event_total_marks {
     double boundary_in = 0.0, boundary_out = 0.0, evaporation = 0.0, lake_rain = 0.0;
     double channel_clip = 0.0;  // water added by lifting negative channel areas
     double stream_point_source = 0.0, stream_point_sink = 0.0;
+    double surface_evaporation = 0.0;
 };
 // ---- end event ----
 
@@ -827,6 +828,9 @@ struct model_state {
     // ground index and the root-zone bottom-flux store (cm) of every cell.
     array_1d<double> potential_et, potential_et2, frozen_ground_index, root_zone_bottom_flux;
     double et_step_depth = 0.0, et_volume_total = 0.0;
+    // The part of et_volume_total taken from ponded water (m3); the rest left the
+    // soil, whose water the infiltration totals already count.
+    double surface_et_volume_total = 0.0;
     // Sums over the current hour for the meteorological lines: ET and infiltration
     // (m summed over cells), and the average soil moisture of the last hour.
     double hour_et_depth = 0.0, hour_infiltration_depth = 0.0, average_soil_moisture = 0.0;

@@ -461,8 +461,11 @@ run_balance form_run_balance(const model_state &s) {
                           s.chan.point_source_volume;
     const double stored_out = s.final_overland_volume + s.final_lake_volume +
                               s.final_channel_volume + s.final_snow_volume + lakes.final_volume;
-    const double outflow = s.interception_total + s.et_volume_total + s.global_outflow_volume +
-                           boundary_out + s.chan.point_sink_volume;
+    // Evaporation from ponded water leaves the surface; the rest of the ET left the
+    // soil and belongs to the whole-system balance only.
+    const double outflow = s.interception_total + s.surface_et_volume_total +
+                           s.global_outflow_volume + boundary_out + s.chan.point_sink_volume;
+    const double soil_et = s.et_volume_total - s.surface_et_volume_total;
     b.surface_in = stored_in + inflow + exchange_in;
     b.surface_out = stored_out + outflow + s.infiltration_volume_total + exchange_out;
     if (!(rain > 0.0))
@@ -477,7 +480,7 @@ run_balance form_run_balance(const model_state &s) {
                     s.gw_leakage_volume;
     if (soil_storage_tracked(s)) {
         b.overall_in += s.initial_soil_water_volume;
-        b.overall_out += s.final_soil_volume;
+        b.overall_out += s.final_soil_volume + soil_et;
         if (!s.groundwater_on) b.overall_out += s.percolation_volume;
     } else {
         b.overall_out += s.infiltration_volume_total;

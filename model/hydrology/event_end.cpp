@@ -137,6 +137,9 @@ void form_event_balance(model_state &s) {
     s.event_cleanup_volume = s.negative_depth_volume - s.event_marks.cleanup;
     s.event_point_inflow_volume = s.point_inflow_total1 - s.event_marks.point_inflow;
     s.event_evaporation_volume = s.et_volume_total - s.event_marks.evaporation;
+    // Only evaporation from ponded water leaves the surface balance; water the soil
+    // gave up was counted when it infiltrated.
+    const double surface_evaporation = s.surface_et_volume_total - s.event_marks.surface_evaporation;
     const double boundary_in = s.boundary_inflow - s.event_marks.boundary_in;
     const double boundary_out =
         s.boundary_outflow + s.boundary_free_outflow - s.event_marks.boundary_out;
@@ -154,7 +157,7 @@ void form_event_balance(model_state &s) {
                             s.event_point_inflow_volume + boundary_in + s.event_cleanup_volume +
                             channel_clip + s.event_stream_source_volume;
     s.mass_output_final = s.outflow_volume + s.event_interception_volume +
-                          s.event_infiltration_volume + s.event_evaporation_volume + boundary_out +
+                          s.event_infiltration_volume + surface_evaporation + boundary_out +
                           s.final_overland_volume + s.final_lake_volume + s.final_channel_volume +
                           s.final_snow_volume + s.event_stream_sink_volume;
     if (!(rain > 0.0))

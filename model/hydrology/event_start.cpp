@@ -323,6 +323,7 @@ void init_event(model_state &s) {
     s.event_marks.boundary_in = s.boundary_inflow;
     s.event_marks.boundary_out = s.boundary_outflow + s.boundary_free_outflow;
     s.event_marks.evaporation = s.et_volume_total;
+    s.event_marks.surface_evaporation = s.surface_et_volume_total;
     s.event_marks.lake_rain = s.overland_lake_rain_total;
     s.event_marks.channel_clip = s.chan.negative_area_volume;
     s.event_marks.stream_point_source = s.chan.point_source_volume;
