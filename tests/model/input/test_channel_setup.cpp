@@ -1,11 +1,14 @@
 // Tests of the channel set-up: a hand-written channel hotstart, hydrograph
 // location lists, the LINKS and NODES maps of orthogonal channels, the
 // non-orthogonal set-up with sediment and stream cells, the erosion check,
-// Sacramento weights, pipe-network outlets and channel point inputs.
+// Sacramento weights (also from the computed topographic index), pipe-network
+// outlets and channel point inputs.
+#include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "model/input/channel_setup.h"
+#include "model/input/sacramento_file.h"
 #include "model/input/input_readers.h"
 #include "support/captured_output.h"
 #include "tests/model/input/channel_test_files.h"
@@ -226,6 +229,30 @@ TEST_F(ChannelSetup, SacramentoWeightsOfOrthogonalCells) {
     EXPECT_NEAR(s.chan.sac_cell_weight[5], 0.25, 1e-12);
     EXPECT_NEAR(s.chan.sac_cell_weight[6], 0.75, 1e-12);
     EXPECT_DOUBLE_EQ(s.chan.sac_cell_weight[7], 0.0);
+    EXPECT_NEAR(s.chan.sac_weight_total, 1.0, 1e-12);
+}
+
+TEST_F(ChannelSetup, SacramentoWeightsFromTheComputedTopographicIndex) {
+    // The index of the fixture's terrain (100 + cell number, lowest at cell 1),
+    // allocated by the cell-array hook and filled by cell number; channel cells 1
+    // and 5 down the first column.
+    network();
+    s.sacramento_on = 1;
+    s.topo_index_on = 1;
+    allocate_sacramento_cell_arrays(s);
+    topodex(s.elevation, s.cell_number_grid, s.topo_index, 3, 4, 10.0);
+    ASSERT_FALSE(failed());
+    // Cell 1 gathers all 1200 m2; its mean upward slope is (0.1 + 0.4 + 5/(10 r2))/3.
+    const double slope = (0.1 + 0.4 + 5.0 / (10.0 * std::sqrt(2.0))) / 3.0;
+    EXPECT_NEAR(s.topo_index[1], std::log(1200.0 / (2.0 * 10.0 * slope)), 1e-12);
+    alloc_1d_int(s.chan.cell_link, 12);
+    s.chan.cell_link[1] = s.chan.cell_link[5] = 1;
+    compute_sacramento_weights(s);
+    ASSERT_FALSE(failed());
+    const double sum = s.topo_index[1] + s.topo_index[5];
+    EXPECT_NEAR(s.chan.sac_cell_weight[1], s.topo_index[1] / sum, 1e-12);
+    EXPECT_NEAR(s.chan.sac_cell_weight[5], s.topo_index[5] / sum, 1e-12);
+    EXPECT_EQ(s.chan.sac_channel_cells, 2);
     EXPECT_NEAR(s.chan.sac_weight_total, 1.0, 1e-12);
 }
 
