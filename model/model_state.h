@@ -761,6 +761,23 @@ struct model_state {
     std::array<int, 4> richards_layer_nodes{};  // last node of layers 1..3 (index 1..3)
     // Root-zone and column water of the initial Richards profile (cm summed over cells).
     double richards_root_zone_total = 0.0, richards_column_total = 0.0;
+    // Richards step state. Per cell: the surface state (1 flux boundary, 2 ponded
+    // head, 3 ponded and draining), the no-column flag (1: only evaporation acts),
+    // the ET flag and rate (cm/s), and the totals of evaporation, bottom flux and
+    // the water that holding moistures between residual and saturation added
+    // (negative: removed), all in m. Per node: heads and moistures at the start
+    // of the sub-step, the moisture at the start of the step, the work copy of the
+    // profile kept while it is laid above the water table, and the solver rows.
+    // The bottom boundary: 0 free drainage, 1 a fixed head at the last node.
+    array_1d<int> richards_surface_state, richards_no_column, richards_et_flag;
+    array_1d<double> richards_et_rate, richards_evaporation, richards_bottom_flux;
+    array_1d<double> richards_clip;
+    array_2d<double> richards_head_start, richards_theta_start, richards_theta_prev;
+    array_1d<double> richards_profile_head, richards_profile_theta;
+    array_1d<double> richards_sub, richards_diag, richards_super, richards_rhs;
+    array_1d<double> richards_iterate, richards_k;
+    int richards_bottom_fixed = 0;
+    double richards_clip_total = 0.0, richards_bottom_total = 0.0;  // m summed over cells
     // Hydro-meteorological record: the current hour, the records used so far, and
     // what a scan of the file finds (line count; SAMSON station and position).
     hmet_hour_record hmet_hour;

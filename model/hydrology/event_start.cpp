@@ -226,6 +226,9 @@ void check_initial_lake_levels(model_state &s) {
         }
     }
     if (s.inf_redist == 1) s.richards_soil_water_volume = s.unsaturated_storage_total;
+    // The Richards columns hold the soil water of the run's start.
+    if (s.inf_richards == 1)
+        s.initial_soil_water_volume = s.start_soil_water_volume = s.richards_soil_water_volume;
     s.total_storage = s.saturated_storage_total + s.unsaturated_storage_total;
 }
 

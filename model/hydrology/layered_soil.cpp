@@ -220,14 +220,13 @@ void set_node_from_layer(model_state &s, int i, int j, const soil_layer_record &
     s.richards_theta[i][j] = v[layer_moisture_field + l];
     s.richards_dz[i][j] = v[richards_spacing_field + l];
     s.richards_theta_wp[i][j] = v[richards_wilting_field + l];
+    s.richards_theta_fc[i][j] = v[richards_capacity_field + l];
     if (form == curve_havercamp) {
-        s.richards_theta_fc[i][j] = v[richards_capacity_field];
         s.havercamp_a[i][j] = v[havercamp_a_field + l];
         s.havercamp_b[i][j] = v[havercamp_b_field + l];
         s.havercamp_alpha[i][j] = v[havercamp_alpha_field + l];
         s.havercamp_beta[i][j] = v[havercamp_beta_field + l];
     } else {
-        s.richards_theta_fc[i][j] = v[richards_capacity_field + l];
         const double lambda = v[richards_lambda_field + l];
         const double hb = -std::fabs(v[richards_bubbling_field + l]);
         s.richards_lambda[i][j] = lambda;

@@ -16,8 +16,7 @@ inline constexpr int layer_porosity_field = 7;
 inline constexpr int layer_moisture_field = 10;
 inline constexpr int layer_depth_field = 22;
 // Further fields of a Richards soil row (layer L): residual moisture at 18 + L,
-// wilting point at 12 + L, field capacity at 15 + L (Havercamp form: field 16 for
-// every layer), pore index at 24 + L, bubbling head (cm, negative) at 27 + L, the
+// wilting point at 12 + L, field capacity at 15 + L (both forms), pore index at 24 + L, bubbling head (cm, negative) at 27 + L, the
 // Havercamp A, B, scale head and exponent at 33 + L, 36 + L, 39 + L, 42 + L, the
 // node spacing of the layer (cm) at 45 + L and the groundwater node spacing (m)
 // at 49. Layer 3's depth is at 24.

@@ -5,11 +5,6 @@
 #include "model/hydrology/soil_water_services.h"
 #include "model/model_state.h"
 
-double richards_step(model_state &, double) {
-    report_feature_not_available("Richards equation infiltration");
-    return 0.0;
-}
-
 void compute_evapotranspiration(model_state &) {
     report_feature_not_available("evapotranspiration");
 }

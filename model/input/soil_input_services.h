@@ -1,25 +1,10 @@
-// Services of the later input readers that the soil set-up and the long-term
-// meteorology piece call: the Richards soil table and the hydro-meteorological
-// file. Declared here until their readers are built.
+// Services of the later input readers that the long-term meteorology piece
+// calls: the hydro-meteorological file. Declared here until its reader is built.
 #pragma once
 
 #include <cstdio>
 
 struct model_state;
-
-// Counts that the Richards soil table gives the set-up.
-struct richards_table_counts {
-    int soil_count = 0;   // soil indexes in the table
-    int layer_count = 0;  // layers per soil
-    int node_count = 0;   // nodes of the deepest column
-};
-
-// Reads the Richards soil table from `file` (positioned at the table) into the
-// run state's soil_layers rows: form 1 Brooks and Corey, 2 Havercamp; `layered`
-// the layered-soil switch; `from_mapping_table` 1 when the file is the
-// mapping-table file after the Richards table card.
-void read_soil_table(std::FILE *file, int form, int layered, int from_mapping_table,
-                     model_state &state, richards_table_counts &counts);
 
 // The hydro-meteorological file of a long-term run (hydromet_file, format by the
 // HMET_* switches). Scan mode (scan 1): counts the records into hmet_line_count

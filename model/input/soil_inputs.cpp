@@ -19,6 +19,7 @@
 #include "model/input/input_readers.h"
 #include "model/input/mapping_tables.h"
 #include "model/input/soil_input_services.h"
+#include "model/input/soil_tables.h"
 #include "model/line_reader.h"
 
 namespace {
@@ -460,17 +461,43 @@ void read_water_table(model_state &s) {
             s.aquifer_bottom[i] = s.water_table_elevation[i] - richards_aquifer_step;
 }
 
+namespace {
+
+// Per-cell state and per-node work of the Richards step.
+bool allocate_richards_step_state(model_state &s) {
+    const int n = s.cell_count, nodes = s.richards_node_count;
+    bool ok = true;
+    for (array_1d<int> *a : {&s.richards_surface_state, &s.richards_no_column, &s.richards_et_flag})
+        ok = ok && alloc_cells(*a, n);
+    for (array_1d<double> *a : {&s.richards_et_rate, &s.richards_evaporation,
+                                &s.richards_bottom_flux, &s.richards_clip,
+                                &s.richards_last_substep})
+        ok = ok && alloc_cells(*a, n);
+    for (array_1d<double> *a : {&s.richards_profile_head, &s.richards_profile_theta,
+                                &s.richards_sub, &s.richards_diag, &s.richards_super,
+                                &s.richards_rhs, &s.richards_iterate, &s.richards_k})
+        ok = ok && alloc_cells(*a, nodes);
+    if (!ok) {
+        std::printf("Error: the Richards step state (%d cells of %d nodes) cannot be allocated.\n",
+                    n, nodes);
+        raise_printed_error();
+    }
+    return ok;
+}
+
+}  // namespace
+
 void setup_richards_soil(model_state &s) {
     if (!s.inf_richards) return;
     const int form = s.richards_c_option == 2 ? 2 : 1;
     echo_console(s, "Reading Soil Table");
     richards_table_counts counts;
     if (s.soil_layer_file) {
-        read_soil_table(s.soil_layer_file, form, s.inf_layered, 0, s, counts);
+        read_soil_table(s.soil_layer_file, s.soil_layer_name, form, 0, s, counts);
     } else if (table_in_use(s, table_slot::richards_havercamp) || table_in_use(s, table_slot::richards_brooks)) {
         std::FILE *table = open_richards_soil_table(s.mapping_table_name, form);
         if (table) {
-            read_soil_table(table, form, s.inf_layered, 1, s, counts);
+            read_soil_table(table, s.mapping_table_name, form, 1, s, counts);
             std::fclose(table);
         }
     }
@@ -510,6 +537,8 @@ void setup_richards_soil(model_state &s) {
         {&s.richards_junction_theta, "thehac"}, {&s.richards_junction_head, "BChc"},
         {&s.havercamp_a, "AHAV"},          {&s.havercamp_b, "BHAV"},
         {&s.havercamp_alpha, "ALPHA"},     {&s.havercamp_beta, "BETA"},
+        {&s.richards_head_start, "PHEAD_START"}, {&s.richards_theta_start, "THETA_START"},
+        {&s.richards_theta_prev, "THETA_PREV"},
     };
     for (const named &c : columns) {
         const bool havercamp_only = c.array == &s.havercamp_a || c.array == &s.havercamp_b ||
@@ -532,8 +561,21 @@ void setup_richards_soil(model_state &s) {
         s.richards_column_depth[i] = d;
     }
 
+    if (!allocate_richards_step_state(s)) return;
+
     echo_console(s, "Initialize Richards Params");
     initial_soil_water(s);
+
+    // Every surface starts under the flux boundary; a cell whose ground lies
+    // under the water table, or whose column has no node above its last, has no
+    // column to solve. With the water table the last node holds its head.
+    const bool table = s.water_table_on && !s.water_table_elevation.empty();
+    s.richards_bottom_fixed = table ? 1 : 0;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        s.richards_surface_state[i] = 1;
+        s.richards_no_column[i] =
+            s.richards_cell_nodes[i] < 2 || (table && s.elevation[i] <= s.water_table_elevation[i]);
+    }
 }
 
 void read_soil_layer_table(std::FILE *file, const std::string &file_name, model_state &s) {

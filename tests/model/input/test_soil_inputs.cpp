@@ -5,7 +5,9 @@
 // Richards column sizing and the bounds of a uniform initial moisture.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "model/errors.h"
@@ -13,6 +15,7 @@
 #include "model/hydrology/layered_soil.h"
 #include "model/input/input_readers.h"
 #include "model/input/soil_inputs.h"
+#include "model/input/soil_tables.h"
 #include "model/model_state.h"
 #include "model/project_file.h"
 #include "support/captured_output.h"
@@ -465,3 +468,136 @@ TEST(BoundInitialLevel, KeepsAUniformMoistureInsideItsBounds) {
 }
 
 }  // namespace
+
+namespace richards_table {
+
+// A layer line of `count` values 100 L + j (j = 1..count).
+std::string layer_line(int layer, int count) {
+    std::string line;
+    for (int j = 1; j <= count; ++j) line += std::to_string(100 * layer + j) + (j < count ? " " : "\n");
+    return line;
+}
+
+struct table_case {
+    int form, mapping;
+    std::string header;  // the lines before the first entry
+    int values;          // values per layer line
+    int layers;
+};
+
+std::FILE *file_with(const std::string &text) {
+    std::FILE *f = std::tmpfile();
+    std::fputs(text.c_str(), f);
+    std::rewind(f);
+    return f;
+}
+
+TEST(RichardsSoilTable, PlacesEveryValueOfBothFormsAndSources) {
+    const table_case cases[] = {
+        {1, 0, "2\n12\n", 9, 3},
+        {2, 0, "2\n12\n", 11, 3},
+        {1, 1, "NUM_IDS 2\nLAYERS 3\nID K PHI TR TI WP FC D LAM BP X\n", 10, 3},
+        {2, 1, "NUM_IDS 2\nLAYERS   2\nID K PHI TR TI WP FC D A B ALPHA BETA\n", 11, 2},
+    };
+    for (const table_case &c : cases) {
+        clear_error_state();
+        auto s = std::make_unique<model_state>();
+        std::string text = c.header;
+        for (int soil : {7, 150}) {
+            text += std::to_string(soil) + (c.mapping ? "     sand loam\n" : "\n");
+            text += "\n2.5 5 10 0.25\n";  // a blank line is passed over
+            for (int l = 1; l <= c.layers; ++l) text += layer_line(l, c.values);
+        }
+        std::FILE *f = file_with(text);
+        richards_table_counts counts;
+        read_soil_table(f, "soils.tab", c.form, c.mapping, *s, counts);
+        std::fclose(f);
+        ASSERT_EQ(error_record.fatal, 0) << c.form << c.mapping;
+        EXPECT_EQ(counts.soil_count, 2);
+        EXPECT_EQ(counts.layer_count, c.layers);
+        for (int soil : {7, 150}) {
+            const auto &v = s->soil_layers[static_cast<std::size_t>(soil)].values;
+            EXPECT_EQ(s->soil_row_read[static_cast<std::size_t>(soil)], 1);
+            EXPECT_EQ(v[46], 2.5);
+            EXPECT_EQ(v[47], 5.0);
+            EXPECT_EQ(v[48], 10.0);
+            EXPECT_EQ(v[49], 0.25);
+            for (int l = 1; l <= c.layers; ++l) {
+                const double b = 100.0 * l;
+                EXPECT_EQ(v[3 + l], b + 1);
+                EXPECT_EQ(v[6 + l], b + 2);
+                EXPECT_EQ(v[18 + l], b + 3);
+                EXPECT_EQ(v[9 + l], b + 4);
+                EXPECT_EQ(v[12 + l], b + 5);
+                EXPECT_EQ(v[15 + l], b + 6);
+                EXPECT_EQ(v[21 + l], b + 7);
+                if (c.form == 1) {
+                    EXPECT_EQ(v[24 + l], b + 8);
+                    EXPECT_EQ(v[27 + l], -(b + 9));
+                    EXPECT_EQ(v[30 + l], c.mapping ? b + 10 : 0.0);
+                } else {
+                    EXPECT_EQ(v[33 + l], b + 8);
+                    EXPECT_EQ(v[36 + l], b + 9);
+                    EXPECT_EQ(v[39 + l], b + 10);
+                    EXPECT_EQ(v[42 + l], b + 11);
+                }
+            }
+        }
+        EXPECT_EQ(s->soil_row_read[8], 0);
+        EXPECT_EQ(s->soil_layers[8].values[4], 0.0);
+        // Layer depths 101..307 cm at spacings 2.5, 5, 10: the deepest column;
+        // the own file's second count 12 gives at least 13 nodes.
+        const int layer_nodes = static_cast<int>(std::lround(107 / 2.5)) +
+                                (c.layers > 1 ? static_cast<int>(std::lround(207 / 5.0)) : 0) +
+                                (c.layers > 2 ? static_cast<int>(std::lround(307 / 10.0)) : 0);
+        EXPECT_EQ(counts.node_count, layer_nodes + 1);
+    }
+}
+
+TEST(RichardsSoilTable, SmallColumnsTakeTheSecondHeaderCountPlusOne) {
+    clear_error_state();
+    auto s = std::make_unique<model_state>();
+    std::FILE *f = file_with("1\n40\n3\n10 10 10 0.1\n" + std::string(3, ' ') +
+                             "1 0.4 0.05 0.2 0.1 0.2 10 0.5 20\n"
+                             "1 0.4 0.05 0.2 0.1 0.2 10 0.5 20\n"
+                             "1 0.4 0.05 0.2 0.1 0.2 10 0.5 20 99 98\n");
+    richards_table_counts counts;
+    read_soil_table(f, "soils.tab", 1, 0, *s, counts);
+    std::fclose(f);
+    ASSERT_EQ(error_record.fatal, 0);
+    EXPECT_EQ(counts.node_count, 41);
+    EXPECT_EQ(s->soil_layers[3].values[31], 0.0);  // trailing values are not read
+}
+
+TEST(RichardsSoilTable, RefusesBadIndexesLayerCountsAndValues) {
+    const std::string line9 = "1 0.4 0.05 0.2 0.1 0.2 10 0.5 20\n";
+    struct refused {
+        int mapping;
+        std::string text, message;
+    } cases[] = {
+        {0, "1\n0\n151\n1 1 1 0.1\n" + line9 + line9 + line9, "entry 1"},
+        {0, "1\n0\n0\n1 1 1 0.1\n" + line9 + line9 + line9, "soil index must run from 1 to 150"},
+        {1, "NUM_IDS 1\nLAYERS 4\nheader\n", "4 layers"},
+        {1, "NUM_IDS 1\nLAYERS 0\nheader\n", "0 layers"},
+        {0, "2\n0\n1\n1 1 1 0.1\n" + line9 + line9 + line9 + "2\n1 1 x 0.1\n",
+         "entry 2 of the Richards soil table soils.tab: value 3 of its node spacing line"},
+        {0, "1\n0\n1\n1 1 1 0.1\n" + line9 + "1 0.4 0.05 0.2\n", "value 5 of its layer 2 line"},
+        {0, "1\n0\n1\n1 1 1 0.1\n" + line9, "file ends before its layer 2 line"},
+        {0, "one\n0\n", "soil count cannot be read"},
+        {1, "NUM_IDS\n", "NUM_IDS line cannot be read"},
+        {0, "-2\n0\n", "soil count is negative"},
+    };
+    for (const refused &c : cases) {
+        clear_error_state();
+        auto s = std::make_unique<model_state>();
+        std::FILE *f = file_with(c.text);
+        richards_table_counts counts;
+        const std::string out = printed([&] { read_soil_table(f, "soils.tab", 1, c.mapping, *s, counts); });
+        std::fclose(f);
+        EXPECT_EQ(error_record.fatal, 1) << c.text;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_NE(out.find("soils.tab"), std::string::npos) << out;
+    }
+}
+
+}  // namespace richards_table

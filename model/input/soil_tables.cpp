@@ -1,0 +1,166 @@
+// Reader of the Richards soil table, in its own file or as the Richards table of
+// the mapping-table file; run by the Richards soil set-up of the soil inputs.
+#include "model/input/soil_tables.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "model/errors.h"
+#include "model/hydrology/layered_soil.h"
+#include "model/input/mapping_tables.h"
+#include "model/line_reader.h"
+#include "model/model_state.h"
+#include "model/project_file.h"
+
+namespace {
+
+// Reads the table line by line, passing over blank lines, and names the file and
+// the entry in its messages.
+struct table_lines {
+    std::FILE *file;
+    const std::string &name;
+    int entry = 0;  // 0 while the header is read
+
+    bool next(std::string &line) {
+        while (read_line(line, file)) {
+            if (line.find_first_not_of(" \t\r,") != std::string::npos) return true;
+        }
+        return false;
+    }
+
+    void refuse(const char *what) const {
+        if (entry > 0)
+            std::printf("Error: entry %d of the Richards soil table %s: %s.\n", entry,
+                        name.c_str(), what);
+        else
+            std::printf("Error: the Richards soil table %s: %s.\n", name.c_str(), what);
+        raise_printed_error();
+    }
+
+    // The first `count` numbers of the next line into values[0..count-1].
+    bool numbers(int count, double *values, const char *what) {
+        std::string line;
+        if (!next(line)) {
+            std::string text = std::string("the file ends before its ") + what;
+            refuse(text.c_str());
+            return false;
+        }
+        std::string token;
+        for (int j = 0; j < count; ++j) {
+            if (!next_token(token, line) || !whole_token_double(token, values[j])) {
+                char text[160];
+                std::snprintf(text, sizeof text, "value %d of its %s is missing or not a number",
+                              j + 1, what);
+                refuse(text);
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // An integer at the start of the next line (after an optional word).
+    bool integer(int &value, bool after_word, const char *what) {
+        std::string line, token;
+        bool ok = next(line);
+        if (ok && after_word) ok = next_token(token, line) != 0;
+        ok = ok && next_token(token, line) && whole_token_int(token, value);
+        if (!ok) {
+            std::string text = std::string("its ") + what + " cannot be read";
+            refuse(text.c_str());
+        }
+        return ok;
+    }
+};
+
+// Fields of values 1..11 of a layer line for layer offset l (0..2).
+int value_field(int form, int j, int l) {
+    static const int common[7] = {layer_conductivity_field, layer_porosity_field,
+                                  richards_residual_field,  layer_moisture_field,
+                                  richards_wilting_field,   richards_capacity_field,
+                                  layer_depth_field};
+    if (j <= 7) return common[j - 1] + l;
+    if (form == 2) {
+        static const int havercamp[4] = {havercamp_a_field, havercamp_b_field,
+                                         havercamp_alpha_field, havercamp_beta_field};
+        return havercamp[j - 8] + l;
+    }
+    // Form 1: pore index, bubbling head, and a tenth value at 31 + l.
+    static const int brooks[3] = {richards_lambda_field, richards_bubbling_field,
+                                  richards_bubbling_field + 3};
+    return brooks[j - 8] + l;
+}
+
+}  // namespace
+
+void read_soil_table(std::FILE *file, const std::string &file_name, int form,
+                     int from_mapping_table, model_state &s, richards_table_counts &counts) {
+    counts = richards_table_counts{};
+    if (!file) return;
+    table_lines in{file, file_name};
+    int soils = 0, layers = 3, second = 0;
+    if (from_mapping_table) {
+        if (!in.integer(soils, true, "NUM_IDS line")) return;
+        if (!in.integer(layers, true, "layer count line")) return;
+        if (layers < 1 || layers > 3) {
+            char text[96];
+            std::snprintf(text, sizeof text, "it gives %d layers; a soil has 1 to 3", layers);
+            in.refuse(text);
+            return;
+        }
+        skip_table_header(file);
+    } else {
+        if (!in.integer(soils, false, "soil count")) return;
+        if (!in.integer(second, false, "second count")) return;
+    }
+    if (soils < 0) {
+        in.refuse("its soil count is negative");
+        return;
+    }
+    const int values = form == 2 ? 11 : (from_mapping_table ? 10 : 9);
+    int nodes = from_mapping_table ? 0 : std::max(0, second + 1);
+    for (int e = 1; e <= soils; ++e) {
+        in.entry = e;
+        std::string line;
+        if (!in.next(line)) {
+            in.refuse("the file ends before its soil index");
+            return;
+        }
+        int k = 0;
+        bool index_read = false;
+        if (from_mapping_table) {
+            index_read = std::sscanf(line.c_str(), "%d", &k) == 1;
+        } else {
+            std::string token;
+            index_read = next_token(token, line) && whole_token_int(token, k);
+        }
+        if (!index_read || k < 1 || k >= soil_layer_rows) {
+            char text[96];
+            std::snprintf(text, sizeof text, "its soil index must run from 1 to %d",
+                          soil_layer_rows - 1);
+            in.refuse(text);
+            return;
+        }
+        soil_layer_record &row = s.soil_layers[static_cast<std::size_t>(k)];
+        double spacing[4] = {};
+        if (!in.numbers(4, spacing, "node spacing line")) return;
+        for (int j = 0; j < 4; ++j) row.values[richards_spacing_field + j] = spacing[j];
+        for (int l = 0; l < layers; ++l) {
+            double v[11] = {};
+            const char *what = l == 0 ? "layer 1 line" : (l == 1 ? "layer 2 line" : "layer 3 line");
+            if (!in.numbers(values, v, what)) return;
+            for (int j = 1; j <= values; ++j) {
+                double value = v[j - 1];
+                if (form != 2 && j == 9) value = -std::abs(value);
+                row.values[static_cast<std::size_t>(value_field(form, j, l))] = value;
+            }
+        }
+        s.soil_row_read[static_cast<std::size_t>(k)] = 1;
+        nodes = std::max(nodes, richards_column_nodes(row));
+    }
+    counts.soil_count = soils;
+    counts.layer_count = layers;
+    counts.node_count = nodes;
+}
