@@ -1,6 +1,6 @@
 // Stand-ins for the services of later features that the surface-input readers
-// call: the Sacramento parameter file and the well table. A project that needs
-// them stops with a clear message that the feature is not available.
+// call: the Sacramento parameter file. A project that needs it stops with a
+// clear message that the feature is not available.
 #include <cstdio>
 #include <string>
 
@@ -12,6 +12,3 @@ void read_sacramento_input(std::FILE *, const std::string &, model_state &) {
     report_feature_not_available("reading the Sacramento parameter file");
 }
 
-void load_table_wells(model_state &) {
-    report_feature_not_available("placing the wells of the well table");
-}
