@@ -557,11 +557,7 @@ bool exchange_with_channels(model_state &s, double dt) {
     const int result = section_table_lookup(s);
     if (failed()) return false;
     s.exchange_result = result;
-    if (s.project.non_ortho_channels) {
-        if (!exchange_non_orthogonal(s, result, dt)) return false;
-    } else {
-        exchange_orthogonal(s, result, dt);
-    }
+    if (!exchange_channel_nodes(s, result, dt)) return false;
     if (result == 1) {
         s.exchange_ended = 1;
         double step = s.gw_clock.interval * 86400.0;
@@ -583,6 +579,13 @@ bool exchange_with_channels(model_state &s, double dt) {
 }
 
 }  // namespace
+
+bool exchange_channel_nodes(model_state &s, int result, double dt) {
+    if (!covers(s.channel_seepage_volume, s.cell_count)) return true;
+    if (s.project.non_ortho_channels) return exchange_non_orthogonal(s, result, dt);
+    exchange_orthogonal(s, result, dt);
+    return true;
+}
 
 void step_groundwater(model_state &s) {
     if (s.groundwater_on != 1 || !clock_due(s, s.gw_clock)) return;
