@@ -1,6 +1,8 @@
 // The one routine through which the model opens every file named by a card:
 // quotes are removed from the name and, during a calibration series, files opened
-// for writing get the run prefix "%d_".
+// for writing get the run prefix "%d_". Every stream opened for writing is
+// remembered with its name, so that a failed write, flush or close stops the run
+// with a message naming the file.
 #pragma once
 #include <cstdio>
 #include <string>
@@ -13,3 +15,23 @@ std::string run_file_name(const std::string &name, const char *mode);
 // file; null when the name is then empty or the file cannot be opened. Prints nothing.
 std::FILE *open_run_file(std::string &name, const char *mode);
 std::FILE *open_run_file(const std::string &name, const char *mode);
+
+// Opens an output file under exactly the given name (no quotes removed, no run
+// prefix) and remembers it as open_run_file does; null on failure. Prints nothing.
+std::FILE *open_output_file(const std::string &name, const char *mode);
+
+// Closes a stream and sets it to null. For an output stream a write that failed
+// earlier, or a flush or close that fails now, prints "Error: unable to write the
+// output file <name>" (once per file), makes the run fatal and gives false.
+// Input streams are simply closed. Safe with null.
+bool close_run_file(std::FILE *&file);
+
+// True while no open output stream has had a failed write; otherwise the first
+// failed one is reported as close_run_file does and the result is false. Called
+// after every time step.
+bool output_files_written();
+
+// Number of output streams open now (for tests); forget_output_files drops the
+// list without closing anything (the process-wide reset).
+int open_output_file_count();
+void forget_output_files();

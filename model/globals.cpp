@@ -2,6 +2,8 @@
 // calls clear_run_lists after every run; tests call reset_process_globals.
 #include "model/globals.h"
 
+#include "model/file_opener.h"
+
 error_record_type error_record;
 
 std::vector<replace_param> replace_param_list;
@@ -34,4 +36,5 @@ void reset_process_globals() {
     file_prefix_on = 0;
     file_prefix_number = 0;
     parallel_layout = parallel_layout_record{};
+    forget_output_files();
 }

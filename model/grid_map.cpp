@@ -8,6 +8,7 @@
 #include "model/errors.h"
 #include "model/globals.h"
 #include "model/line_reader.h"
+#include "model/project_file.h"
 
 namespace {
 
@@ -53,6 +54,41 @@ void destination_too_small(const std::string &file_name) {
     std::printf("Error: the destination of map %s is smaller than the map\n",
                 file_name.c_str());
     raise_printed_error();
+}
+
+// A cell value that cannot be used: the map, row and column are named.
+void refuse_cell(const std::string &file_name, int row, int col, const std::string &token,
+                 const char *why) {
+    if (token.empty())
+        std::printf("Error: map %s, row %d, column %d: the value is missing\n", file_name.c_str(),
+                    row, col);
+    else
+        std::printf("Error: map %s, row %d, column %d: \"%s\" %s\n", file_name.c_str(), row, col,
+                    token.c_str(), why);
+    raise_printed_error();
+}
+
+// Takes the next word of a free-layout map off the file (blanks, tabs, line ends and
+// commas separate words); false at the end of the file.
+bool next_file_word(std::FILE *file, std::string &word) {
+    word.clear();
+    int c = std::getc(file);
+    while (c != EOF && (is_token_delimiter(static_cast<char>(c)) || c == '\r')) c = std::getc(file);
+    while (c != EOF && !is_token_delimiter(static_cast<char>(c)) && c != '\r') {
+        word.push_back(static_cast<char>(c));
+        c = std::getc(file);
+    }
+    return !word.empty();
+}
+
+// Nothing but blanks may follow the last row of a map.
+bool nothing_after_last_row(std::FILE *file, const std::string &file_name) {
+    std::string word;
+    if (!next_file_word(file, word)) return true;
+    std::printf("Error: map %s holds data after its last row: \"%s\"\n", file_name.c_str(),
+                word.c_str());
+    raise_printed_error();
+    return false;
 }
 
 // A packed destination must be allocated; the index is checked while storing.
@@ -109,9 +145,18 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
                 unexpected_end(file_name);
                 return;
             }
+            if (!line.empty() && line.back() == '\r') line.pop_back();
             for (int j = 1; j <= h.cols; ++j) {
+                // Inside the mask every value is a whole, finite number; outside it
+                // a value that is not one reads as 0.0.
                 double value = 0.0;
-                next_double(line, value);  // a missing number reads as 0.0
+                std::string token;
+                next_token(token, line);
+                const bool number = whole_token_double(token, value);
+                if (!number && mask_grid[i][j] != 0) {
+                    refuse_cell(file_name, i, j, token, "is not a finite number");
+                    return;
+                }
                 if (value != 0.0) any_nonzero = true;
                 if (mask_grid[i][j] != 0) {
                     ++packed;
@@ -123,17 +168,25 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
                     if (value == 0.0) ++zero_cells;
                 }
             }
+            std::string extra;
+            if (next_token(extra, line)) {
+                std::printf("Error: map %s, row %d holds more than %d values: \"%s\"\n",
+                            file_name.c_str(), i, h.cols, extra.c_str());
+                raise_printed_error();
+                return;
+            }
         }
+        if (!nothing_after_last_row(file, file_name)) return;
     } else if (mode == grid_map_full_int || mode == grid_map_cells_int) {
         for (int i = 1; i <= h.rows; ++i) {
             for (int j = 1; j <= h.cols; ++j) {
                 int value = 0;
-                const int got = std::fscanf(file, "%d", &value);
-                if (got == EOF) {
+                std::string word;
+                if (!next_file_word(file, word)) {
                     unexpected_end(file_name);
                     return;
                 }
-                if (got != 1) {
+                if (!whole_token_int(word, value)) {
                     std::printf("Error: unreadable value at row %d, column %d of map: %s\n", i,
                                 j, file_name.c_str());
                     raise_printed_error();
@@ -152,6 +205,7 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
                 }
             }
         }
+        if (!nothing_after_last_row(file, file_name)) return;
     } else {
         std::printf("Error: unknown read mode %d for map: %s\n", mode, file_name.c_str());
         raise_printed_error();

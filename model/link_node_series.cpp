@@ -8,6 +8,7 @@
 
 #include "model/dataset_writer.h"
 #include "model/errors.h"
+#include "model/file_opener.h"
 #include "model/globals.h"
 #include "model/map_writers.h"
 #include "model/model_state.h"
@@ -71,7 +72,7 @@ int linknode_output_times(const model_state &s) { return s.total_time / linknode
 
 void open_linknode_series_file(model_state &s, std::FILE *&slot, const std::string &name,
                                int kind, int links) {
-    slot = name.empty() ? nullptr : std::fopen(name.c_str(), "w");
+    slot = open_output_file(name, "w");
     if (!slot) {
         raise_error(59, {}, name);
         return;

@@ -51,7 +51,7 @@ bool write_per_time_map(model_state &s, const char *directory, const char *stem,
     if (!s.quiet) std::printf("opening file %s\n", name.c_str());
     // A name inside a directory carries the run prefix already; the others take it
     // from the file opener.
-    std::FILE *f = directory ? std::fopen(name.c_str(), "w") : open_run_file(name, "w");
+    std::FILE *f = directory ? open_output_file(name, "w") : open_run_file(name, "w");
     if (!f) {
         std::printf("Can't open %s map for writing: %s\n", what, name.c_str());
         raise_printed_error();
@@ -59,8 +59,7 @@ bool write_per_time_map(model_state &s, const char *directory, const char *stem,
     }
     write_ascii_grid_map(f, s.grid_rows, s.grid_cols, s.cell_number_grid, values, s.grid_north,
                          s.grid_south, s.grid_east, s.grid_west, s.cell_size);
-    std::fclose(f);
-    return true;
+    return close_run_file(f);
 }
 
 bool groundwater_output_on(const model_state &s) {

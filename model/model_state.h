@@ -11,7 +11,9 @@
 
 #include "model/arrays.h"
 #include "model/card_records.h"
+#include "model/file_opener.h"
 #include "model/channel/channel_network.h"
+#include "model/pipes/superlink_network.h"
 
 struct calibration_results;
 struct point_output;
@@ -40,10 +42,7 @@ struct owned_file {
     owned_file(const owned_file &) = delete;
     owned_file &operator=(const owned_file &) = delete;
     ~owned_file() { close(); }
-    void close() {
-        if (file) std::fclose(file);
-        file = nullptr;
-    }
+    void close() { close_run_file(file); }
 };
 
 // One sediment size class of the run (the SEDIMENTS table of the mapping-table
@@ -232,6 +231,30 @@ struct hmet_hour_record {
     double direct_radiation = 0.0, global_radiation = 0.0, sky_cover = 0.0;
     double air_temperature = 0.0, relative_humidity = 0.0, pressure = 0.0, wind_speed = 0.0;
     int missing_count = 0;
+};
+// What the hydro-meteorological reader keeps between calls: the last valid value
+// of every field (per hour of the day, index 0..23, where the format has hours),
+// the records read, the SAMSON call counter, and the Surface Airways day (values
+// per element at index hour + 1) with the line of the next day held back.
+struct hmet_held_line {
+    int present = 0;
+    int element = 0;  // 0 DR, 1 GR, 2 PR, 3 RH, 4 TM, 5 TS, 6 WI
+    int year = 0, month = 0, day = 0, count = 0;
+    std::array<double, 25> values{};  // a TS value of -1 keeps the hour's value
+    std::array<int, 25> extra{};      // TS hundreds part, WI direction
+};
+struct hmet_reader_state {
+    int records_read = 0;
+    double pressure = 0.0, humidity = 0.0, sky_cover = 0.0, wind = 0.0, temperature = 0.0;
+    std::array<double, 24> direct{}, global{}, hour_temperature{}, hour_humidity{};
+    int samson_calls = 0, samson_headers_skipped = 0;
+    std::array<std::array<double, 25>, 7> day_values{};
+    std::array<int, 25> sky_hundreds{}, wind_direction{};
+    int last_sky_hundreds = 0, direct_present = 0, global_present = 0;
+    hmet_held_line held;
+    std::string pending;  // QAR: the rest of the line after the last record
+    int wanted_started = 0;
+    std::array<int, 4> wanted{};  // year, month, day, hour of the next record
 };
 // The soil-moisture accounting basin: capacities and rates, the five contents
 // (mm), the running balance residual, the step's channel inflow (mm) and pbase.
@@ -574,8 +597,8 @@ struct model_state {
     // Tile drains of the pipe network.
     array_1d<int> junction_cell;              // per super-junction
     array_2d<int> superlink_node_gnum;        // [node][superlink]: cell of each pipe node
-    array_2d<double> flow_to_superlink;       // [node][junction]
-    array_2d<double> superlink_tile_flow;     // [max nodes + 1][superlinks] with tile-drain flow
+    array_2d<double> flow_to_superlink;       // [node][junction or superlink]; row 0 junctions
+    array_2d<double> superlink_tile_flow;     // [max pipes + 2][superlinks + 1] with tile-drain flow
     array_1d<double> tile_cell_flow, tile_cell_flow_total;  // per cell, with tile-drain flow
     // Overland flow dikes and their low spots.
     array_1d<int> dike_code;                  // per cell: bits 1 top, 2 right, 4 bottom, 8 left
@@ -794,6 +817,15 @@ struct model_state {
     int hmet_record_count = 0, hmet_line_count = 0;
     std::string hmet_station;
     double hmet_latitude = 0.0, hmet_longitude = 0.0;
+    hmet_reader_state hmet_reader;
+    // Per cell: surface temperature (K) and ground heat flux (kW/m2) of the
+    // energy balance, evaporated ponding (cm). Run totals (m summed over cells):
+    // infiltration taken into the root zone, ET of saturated-flagged cells.
+    array_1d<double> surface_temperature, ground_heat_flux, ponded_evaporation;
+    double root_zone_infiltration_total = 0.0, flagged_cell_et_total = 0.0;
+    // Snowmelt constants: latent heat of fusion (cal/g) and the outgoing longwave
+    // term of a melting snow surface (cal/cm2/h).
+    double snow_fusion_heat = 80.0, snow_longwave_out = 27.0;
     // Evapotranspiration: the two potential rates of every cell (cm/s), the ET of
     // the last step (m summed over cells) and its volume total (m3); the frozen-
     // ground index and the root-zone bottom-flux store (cm) of every cell.

@@ -25,7 +25,142 @@ struct card_records {
     project_params &p;
     grid_params &g;
     rain_params &r;
+    std::string word;  // the card word of the line being read, as written
 };
+
+// The values a numeric card allows: low and high (each open or closed).
+struct value_range {
+    double low = -HUGE_VAL;
+    double high = HUGE_VAL;
+    bool low_open = false;  // low itself is not allowed
+    const char *text = nullptr;  // how the message states the range
+};
+
+constexpr value_range any_value{};
+constexpr value_range not_negative{0.0, HUGE_VAL, false, "0 or more"};
+constexpr value_range positive{0.0, HUGE_VAL, true, "more than 0"};
+constexpr value_range fraction{0.0, 1.0, false, "0 to 1"};
+constexpr value_range at_least_one{1.0, HUGE_VAL, false, "1 or more"};
+
+// The range of an integer or real card whose meaning bounds it; any finite value
+// (any integer) for the others.
+value_range card_range(card_id id) {
+    switch (id) {
+    case card_id::rows:
+    case card_id::cols:
+    case card_id::outrow:
+    case card_id::outcol:
+    case card_id::richards_iter_max: return at_least_one;
+    case card_id::tot_time:
+    case card_id::map_freq:
+    case card_id::map_type:
+    case card_id::rain_duration:
+    case card_id::rain_intensity:
+    case card_id::event_min_q:
+    case card_id::soil_moist_depth:
+    case card_id::top_layer_depth:
+    case card_id::sand_size:
+    case card_id::silt_size:
+    case card_id::clay_size:
+    case card_id::retention:
+    case card_id::gw_unif_hycond:
+    case card_id::st_time_step: return not_negative;
+    case card_id::gridsize:
+    case card_id::timestep:
+    case card_id::manning_n:
+    case card_id::richards_dtheta_max:
+    case card_id::max_courant_number: return positive;
+    case card_id::sed_porosity:
+    case card_id::unif_area_reduction:
+    case card_id::single_unsat_sat:
+    case card_id::gw_unif_porosity: return fraction;
+    // An outlet slope of 0 or less keeps its own refusal; a slope steeper than
+    // 10 (84 degrees) is no outlet of a grid cell.
+    case card_id::outslope: return {-HUGE_VAL, 10.0, false, "at most 10"};
+    case card_id::latitude: return {-90.0, 90.0, false, "-90 to 90"};
+    case card_id::longitude: return {-360.0, 360.0, false, "-360 to 360"};
+    case card_id::gmt: return {-24.0, 24.0, false, "-24 to 24"};
+    default: return any_value;
+    }
+}
+
+bool in_range(double v, const value_range &range) {
+    const bool above_low = range.low_open ? v > range.low : v >= range.low;
+    return above_low && v <= range.high;
+}
+
+// Refusals of a numeric card value; each prints its message and ends the reading.
+bool refuse_missing(const card_records &c) {
+    std::printf("Error: card %s has no value\n", c.word.c_str());
+    raise_printed_error();
+    return false;
+}
+
+bool refuse_value(const card_records &c, const std::string &token, const char *why) {
+    std::printf("Error: card %s: the value \"%s\" %s\n", c.word.c_str(), token.c_str(), why);
+    raise_printed_error();
+    return false;
+}
+
+bool refuse_range(const card_records &c, const std::string &token, const char *range) {
+    std::printf("Error: card %s: the value \"%s\" lies outside its range (%s)\n", c.word.c_str(),
+                token.c_str(), range);
+    raise_printed_error();
+    return false;
+}
+
+// Reads one integer value of a card: the whole token, fitting an int, in range.
+// A card whose number may be left out: 1 read, 0 none given (nothing stored),
+// -1 refused.
+int optional_card_int(std::string &line, card_records &c, int &value, const value_range &range) {
+    std::string token;
+    if (!next_token(token, line)) return 0;
+    int v = 0;
+    if (!whole_token_int(token, v)) {
+        refuse_value(c, token, "is not an integer");
+        return -1;
+    }
+    if (!in_range(v, range)) {
+        refuse_range(c, token, range.text);
+        return -1;
+    }
+    value = v;
+    return 1;
+}
+
+bool card_int(std::string &line, card_records &c, int &value, const value_range &range) {
+    const int got = optional_card_int(line, c, value, range);
+    return got == 0 ? refuse_missing(c) : got == 1;
+}
+
+// Reads one real value of a card: the whole token, finite, in range.
+bool card_real(std::string &line, card_records &c, double &value, const value_range &range) {
+    std::string token;
+    if (!next_token(token, line)) return refuse_missing(c);
+    double v = 0.0;
+    if (!whole_token_double(token, v)) return refuse_value(c, token, "is not a finite number");
+    if (!in_range(v, range)) return refuse_range(c, token, range.text);
+    value = v;
+    return true;
+}
+
+bool is_leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// Reads a calendar date (year 1 to 9999, month, day of that month).
+bool card_date(std::string &line, card_records &c, int &year, int &month, int &day) {
+    static const int month_days[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (!card_int(line, c, year, {1.0, 9999.0, false, "1 to 9999"})) return false;
+    if (!card_int(line, c, month, {1.0, 12.0, false, "1 to 12"})) return false;
+    const int last = month_days[month] + (month == 2 && is_leap_year(year) ? 1 : 0);
+    const std::string text = "1 to " + std::to_string(last);
+    return card_int(line, c, day, {1.0, static_cast<double>(last), false, text.c_str()});
+}
+
+// Reads a time of day (hour 0 to 23, minute 0 to 59).
+bool card_clock(std::string &line, card_records &c, int &hour, int &minute) {
+    return card_int(line, c, hour, {0.0, 23.0, false, "0 to 23"}) &&
+           card_int(line, c, minute, {0.0, 59.0, false, "0 to 59"});
+}
 
 int *flag_field(card_id id, card_records &c) {
     project_params &p = c.p;
@@ -388,26 +523,21 @@ bool read_special_card(card_id id, std::string &line, card_records &c) {
     double real = 0.0;
     switch (id) {
     case card_id::units:
-        next_int(line, p.units_flag);
+        if (!card_int(line, c, p.units_flag, any_value)) return false;
         std::printf("Units flag = %d\n", p.units_flag);
         return true;
     case card_id::start_date:
-        next_int(line, g.start_year);
-        next_int(line, g.start_month);
-        next_int(line, g.start_day);
+        if (!card_date(line, c, g.start_year, g.start_month, g.start_day)) return false;
         g.start_date_given = 1;
         return true;
     case card_id::start_time:
-        next_int(line, g.start_hour);
-        next_int(line, g.start_minute);
+        if (!card_clock(line, c, g.start_hour, g.start_minute)) return false;
         g.start_time_given = 1;
         return true;
     case card_id::end_time:
-        next_int(line, g.end_year);
-        next_int(line, g.end_month);
-        next_int(line, g.end_day);
-        next_int(line, g.end_hour);
-        next_int(line, g.end_minute);
+        if (!card_date(line, c, g.end_year, g.end_month, g.end_day) ||
+            !card_clock(line, c, g.end_hour, g.end_minute))
+            return false;
         g.end_time_given = 1;
         return true;
     case card_id::reten_depth:
@@ -435,8 +565,7 @@ bool read_special_card(card_id id, std::string &line, card_records &c) {
         return true;
     case card_id::soil_erosion:
         p.soil_erosion = 1;
-        if (next_int(line, number)) p.soil_erosion_value = number;
-        return true;
+        return optional_card_int(line, c, p.soil_erosion_value, any_value) >= 0;
     case card_id::richards_k_option:
         next_token(token, line);
         token = lower_prefix(token, 5);
@@ -469,13 +598,12 @@ bool read_special_card(card_id id, std::string &line, card_records &c) {
         }
         return true;
     case card_id::hxt_event_num:
-        p.hxt_event_num = next_int(line, number) ? number : -1;
+        p.hxt_event_num = -1;
         p.hxt_event_given = 1;
-        return true;
+        return optional_card_int(line, c, p.hxt_event_num, any_value) >= 0;
     case card_id::flush_buffer:
         p.flush_buffer = 1;
-        next_int(line, p.flush_interval);
-        return true;
+        return optional_card_int(line, c, p.flush_interval, not_negative) >= 0;
     case card_id::time_series_file:
         next_token(token, line);
         read_time_series_file(token);
@@ -489,7 +617,7 @@ bool read_special_card(card_id id, std::string &line, card_records &c) {
         read_replace_params(token);
         return true;
     case card_id::replace_line:
-        next_int(line, number);
+        if (!card_int(line, c, number, any_value)) return false;
         replace_line_index = number - 1;
         return true;
     case card_id::replace_vals:
@@ -526,39 +654,39 @@ bool read_special_card(card_id id, std::string &line, card_records &c) {
         p.nutrient_cards = std::make_unique<nutrient_card_record>();
         return true;
     case card_id::alpha:
-        next_double(line, real);
+        if (!card_real(line, c, real, any_value)) return false;
         std::printf("Alpha = %lf\n", real);
         return true;
     case card_id::beta:
-        next_double(line, real);
+        if (!card_real(line, c, real, any_value)) return false;
         std::printf("Beta = %lf\n", real);
         return true;
     case card_id::theta:
-        next_double(line, real);
+        if (!card_real(line, c, real, any_value)) return false;
         std::printf("Theta = %lf\n", real);
         return true;
     case card_id::channel_gridsize:
-        next_double(line, real);
+        if (!card_real(line, c, real, any_value)) return false;
         std::printf("Channel grid size = %lf\n", real);
         return true;
     case card_id::channel_deltat:
-        next_int(line, number);
+        if (!card_int(line, c, number, any_value)) return false;
         std::printf("Channel time step = %d\n", number);
         return true;
     case card_id::drain_time:
-        next_int(line, number);
+        if (!card_int(line, c, number, any_value)) return false;
         std::printf("Drainage time = %d\n", number);
         return true;
     case card_id::q_min:
-        next_double(line, real);
+        if (!card_real(line, c, real, any_value)) return false;
         std::printf("Minimum channel flow = %lf\n", real);
         return true;
     case card_id::n_links:
-        next_int(line, number);
+        if (!card_int(line, c, number, any_value)) return false;
         std::printf("Number of links = %d\n", number);
         return true;
     case card_id::max_nodes:
-        next_int(line, number);
+        if (!card_int(line, c, number, any_value)) return false;
         std::printf("Number of nodes = %d\n", number);
         return true;
     default:
@@ -581,12 +709,9 @@ bool apply_card(card_id id, std::string &line, card_records &c) {
         c.p.storage_capacity.given = 1;
         return true;
     }
-    if (int *value = int_field(id, c)) {
-        next_int(line, *value);
-        return true;
-    }
+    if (int *value = int_field(id, c)) return card_int(line, c, *value, card_range(id));
     if (real_target t = real_field(id, c); t.value) {
-        next_double(line, *t.value);
+        if (!card_real(line, c, *t.value, card_range(id))) return false;
         if (t.given) *t.given = 1;
         return true;
     }
@@ -690,8 +815,10 @@ void read_project_file(const std::string &file_name, project_params &project, gr
     init_rain_params(rain);
     set_project_defaults(project, grid, rain);
 
-    card_records records{project, grid, rain};
+    card_records records{project, grid, rain, {}};
     while (read_line(line, file)) {
+        std::string word_line = line;
+        next_token(records.word, word_line);
         const card_id id = card_lookup(line);
         if (!apply_card(id, line, records)) break;
     }

@@ -46,7 +46,7 @@ bool open_point_row(std::FILE *&slot, std::string &name, int code, const std::st
 // any quotes and never take the run prefix of a calibration series.
 bool open_plain_row(std::FILE *&slot, const std::string &name, const char *label) {
     if (slot) return true;
-    slot = name.empty() ? nullptr : std::fopen(name.c_str(), "w");
+    slot = open_output_file(name, "w");
     if (slot) return true;
     raise_error(4, label, name);
     return false;
@@ -364,10 +364,7 @@ void for_each_slot(State &s, F &&f) {
     }
 }
 
-void close_slot(std::FILE *&slot) {
-    if (slot) std::fclose(slot);
-    slot = nullptr;
-}
+void close_slot(std::FILE *&slot) { close_run_file(slot); }
 
 }  // namespace
 

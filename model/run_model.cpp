@@ -12,6 +12,7 @@
 #include "model/calibration/calibration_services.h"
 #include "model/channel/channel_services.h"
 #include "model/errors.h"
+#include "model/file_opener.h"
 #include "model/globals.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/input/input_services.h"
@@ -121,6 +122,7 @@ bool run_time_loop(model_state &s, std::span<const time_step_piece> pieces) {
             piece.run(s);
             if (!step_passed()) return false;
         }
+        if (!output_files_written()) return false;  // a full disk ends the run
     } while (s.keep_running && error_record.code == 0);
     return error_record.code == 0;
 }
@@ -249,6 +251,7 @@ int run_model(const std::string &project_file, calibration_results *results) {
     std::fflush(stdout);
     std::fflush(stderr);
     state.reset();
+    forget_output_files();  // every output stream of the run is closed by now
     record_run_time((processor_milliseconds() - start_ms) / 1000.0);
     return error_record.code;
 }

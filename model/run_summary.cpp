@@ -348,12 +348,18 @@ void write_zep_file(model_state &s) {
     std::FILE *out = outlet && points_ok ? open_run_file(s.zep_hydro_name, "w") : nullptr;
     if (!outlet || !points_ok || !out) {
         std::printf("\n\nError: Unable to open files to write the ZEP hydrograph file.\n Write aborted.\n");
+        // Without its inputs the file is skipped; a file that cannot be written
+        // fails the run.
+        if (outlet && points_ok) {
+            std::printf("Error: unable to write the output file %s\n", s.zep_hydro_name.c_str());
+            raise_printed_error();
+        }
     } else {
         write_zep_hydrograph_file(points, outlet, out, s.packed_date, s.packed_time,
                                   s.hydrograph_interval_steps, s.outlet_line_count,
                                   s.hyd_location_count);
     }
-    if (out) std::fclose(out);
+    close_run_file(out);
     if (points) std::fclose(points);
     if (outlet) std::fclose(outlet);
 }
@@ -397,7 +403,7 @@ void write_channel_sediment_state(model_state &s) {
         }
         std::fprintf(f, "\n");
     }
-    std::fclose(f);
+    close_run_file(f);
 }
 
 // Steps 10 and 11; false when the report must end at once.
@@ -411,8 +417,7 @@ bool write_groundwater_hotstart(model_state &s) {
     }
     write_drelm_map(f, s.grid_rows, s.grid_cols, s.grid_north, s.grid_south, s.grid_east,
                     s.grid_west, s.cell_number_grid, cell_span(s.water_table_elevation));
-    std::fclose(f);
-    return true;
+    return close_run_file(f);
 }
 
 bool write_satsource_file(model_state &s) {
@@ -425,8 +430,7 @@ bool write_satsource_file(model_state &s) {
     }
     write_satsource_map(f, s.grid_rows, s.grid_cols, s.grid_north, s.grid_south, s.grid_east,
                         s.grid_west, s.cell_number_grid, s.saturated_source);
-    std::fclose(f);
-    return true;
+    return close_run_file(f);
 }
 
 void write_overland_hotstart(model_state &s) {
@@ -439,7 +443,7 @@ void write_overland_hotstart(model_state &s) {
     }
     write_drelm_map(f, s.grid_rows, s.grid_cols, s.grid_north, s.grid_south, s.grid_east,
                     s.grid_west, s.cell_number_grid, cell_span(s.depth));
-    std::fclose(f);
+    close_run_file(f);
 }
 
 }  // namespace
@@ -603,14 +607,8 @@ void write_run_summary(model_state &s) {
 
     if (s.zep_hydro_on) write_zep_file(s);
 
-    if (s.outlet_inflow_file) {
-        std::fclose(s.outlet_inflow_file);
-        s.outlet_inflow_file = nullptr;
-    }
-    if (s.ov_hotstart_file) {
-        std::fclose(s.ov_hotstart_file);
-        s.ov_hotstart_file = nullptr;
-    }
+    close_run_file(s.outlet_inflow_file);
+    close_run_file(s.ov_hotstart_file);
 
     if (s.project.write_ov_hotstart.given) write_overland_hotstart(s);
 

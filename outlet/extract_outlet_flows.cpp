@@ -39,13 +39,53 @@ bool parse_number(const std::string &word, double &value) {
     return end != begin && *end == '\0' && errno != ERANGE && std::isfinite(value);
 }
 
+// Reads the hydrograph one line at a time: every line that is not blank holds
+// exactly a time and a discharge.
+struct hydrograph_reader {
+    std::istream &in;
+    long line_number = 0;
+
+    explicit hydrograph_reader(std::istream &s) : in(s) {}
+
+    // 1 with the discharge of the next line, 0 at the end of the file, -1 with a
+    // message for a line that is not two numbers.
+    int next(double &discharge, std::string &message) {
+        std::string line;
+        while (std::getline(in, line)) {
+            ++line_number;
+            std::istringstream words(line);
+            std::string word[3];
+            int count = 0;
+            while (count < 3 && words >> word[count]) ++count;
+            if (count == 0) continue;
+            const std::string where =
+                std::string(hydrograph_file_name) + ": line " + std::to_string(line_number) + ": ";
+            double value[2] = {0.0, 0.0};
+            for (int i = 0; i < count && i < 2; ++i) {
+                if (!parse_number(word[i], value[i])) {
+                    message = where + "\"" + word[i] + "\" is not a number";
+                    return -1;
+                }
+            }
+            if (count != 2) {
+                message = where + (count == 1 ? "holds one value" : "holds more than two values") +
+                          "; each line holds a time and a discharge";
+                return -1;
+            }
+            discharge = value[1];
+            return 1;
+        }
+        return 0;
+    }
+};
+
 }  // namespace
 
 int pair_outlet_flows(std::istream &hydrograph, std::istream &dates, std::FILE *out,
                       std::string &message) {
-    word_reader hyd(hydrograph);
     word_reader dat(dates);
-    std::string date_word, time_word, word;
+    hydrograph_reader hyd(hydrograph);
+    std::string date_word, time_word;
     long pairs = 0;
     while (dat.next(date_word)) {
         if (!dat.next(time_word)) {
@@ -53,22 +93,17 @@ int pair_outlet_flows(std::istream &hydrograph, std::istream &dates, std::FILE *
                       ": date \"" + date_word + "\" has no time word";
             return 1;
         }
-        double value[2] = {0.0, 0.0};  // time (dropped) and discharge
-        for (double &v : value) {
-            if (!hyd.next(word)) {
-                message = std::string(hydrograph_file_name) + ": ends after line " +
-                          std::to_string(hyd.line_number) + "; no discharge for date " +
-                          date_word + " " + time_word;
-                return 1;
-            }
-            if (!parse_number(word, v)) {
-                message = std::string(hydrograph_file_name) + ": line " +
-                          std::to_string(hyd.line_number) + ": \"" + word + "\" is not a number";
-                return 1;
-            }
+        double discharge = 0.0;
+        const int got = hyd.next(discharge, message);
+        if (got < 0) return 1;
+        if (got == 0) {
+            message = std::string(hydrograph_file_name) + ": ends after line " +
+                      std::to_string(hyd.line_number) + "; no discharge for date " + date_word +
+                      " " + time_word;
+            return 1;
         }
         std::fprintf(out, "sim_flows   %s     %s     %16.8lf\n", date_word.c_str(), time_word.c_str(),
-                     value[1]);
+                     discharge);
         ++pairs;
     }
     if (pairs == 0) {
@@ -96,7 +131,8 @@ int extract_outlet_flows(std::FILE *err) {
     }
     std::string message;
     int status = pair_outlet_flows(hydrograph, dates, out, message);
-    if (std::fclose(out) != 0 && status == 0) {
+    const bool write_failed = std::ferror(out) != 0;
+    if ((std::fclose(out) != 0 || write_failed) && status == 0) {
         message = std::string("cannot write ") + sim_flows_file_name;
         status = 1;
     }

@@ -236,11 +236,14 @@ void check_simulation_end(model_state &s) {
     }
     if (!s.event_active || !(s.precip_state == 0 || s.precip_state == 3)) return;
 
+    // Once the weather of the last event has ended, an event that its discharge
+    // cannot end ends the run: nothing would drive it any more.
+    const bool weather_over = last && s.hydromet_clock.next == hydromet_end_marker;
     if (last) {
         const double surface = surface_water_volume(s);
         if (s.event_rain_volume > 0.0 &&
             surface - s.event_start_surface_volume >= 0.05 * s.event_rain_volume &&
-            !s.water_table_on && !s.sacramento_on) {
+            !s.water_table_on && !s.sacramento_on && !weather_over) {
             s.keep_running = 1;
             return;
         }
@@ -253,7 +256,7 @@ void check_simulation_end(model_state &s) {
             return;
         }
         if (last && !s.quiet) std::printf("simulation ended normally at point 1\n");
-    } else {
+    } else if (!weather_over) {
         return;  // no channels and no peak yet: the event goes on
     }
     s.event_active = 0;

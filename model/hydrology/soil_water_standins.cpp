@@ -5,24 +5,6 @@
 #include "model/hydrology/soil_water_services.h"
 #include "model/model_state.h"
 
-void compute_evapotranspiration(model_state &) {
-    report_feature_not_available("evapotranspiration");
-}
-
-double soil_et_withdrawal(model_state &, double) {
-    report_feature_not_available("evapotranspiration from the root zone");
-    return 0.0;
-}
-
-int snowmelt_energy_balance(model_state &, double, int) {
-    report_feature_not_available("snowmelt");
-    return 0;
-}
-
-void decay_cell_store(model_state &) {
-    report_feature_not_available("the frozen-ground index");
-}
-
 void lake_step(model_state &) { report_feature_not_available("evaporation from channel lakes"); }
 
 void sacramento_step(sacramento_basin &, double &, double, double &extra) {

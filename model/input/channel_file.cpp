@@ -18,6 +18,7 @@
 #include "model/input/grid_stream.h"
 #include "model/line_reader.h"
 #include "model/model_state.h"
+#include "model/project_file.h"
 #include "model/series.h"
 
 namespace {
@@ -119,6 +120,8 @@ struct card_reader {
     std::string line;
     int link = 0;  // current link
     int node = 0;  // current node
+    int card = 0;  // code of the card being read
+    int node_link = 0;  // the link of the current node
     int structure = 0;
     // Counters of the sizing pass.
     int trapezoid_links = 0, breakpoint_links = 0, lake_links = 0, structure_links = 0;
@@ -130,15 +133,35 @@ struct card_reader {
     std::vector<char> has_erosion;            // per link, a MAX_EROSION card was met
     std::vector<int> first_mark, last_mark;   // per link, first and last NPAIRS node
     std::vector<int> table_base;              // per link, first table number - 1
+    std::vector<int> last_node_card;          // per link, the highest NODE card met
 
     card_reader(model_state &state, std::FILE *f) : s(state), net(state.channels), file(f) {}
 
     bool fatal() const { return error_record.fatal != 0; }
 
+    // The card code of the current line (the word is taken off the line).
+    int card_code() {
+        card = chan_card_code(line);
+        return card;
+    }
+    // A value of the current card that is missing or unusable: the card is named
+    // with its link and node, and the reading stops.
+    void refuse_value(const std::string &token, const char *why) {
+        std::string where = "the " + card_name(card) + " card";
+        if (link > 0) where += " of link " + std::to_string(link);
+        if (link > 0 && node > 0 && node_link == link) where += ", node " + std::to_string(node);
+        if (token.empty())
+            std::printf("Error in the channel input file: %s has no value.\n", where.c_str());
+        else
+            std::printf("Error in the channel input file: %s: \"%s\" %s.\n", where.c_str(),
+                        token.c_str(), why);
+        chan_input_stop();
+    }
+
     // LINK n: the current link, checked against the link count.
     bool take_link() {
-        int v = 0;
-        next_int(line, v);
+        const int v = take_int();
+        if (fatal()) return false;
         if (v < 1 || v > net.link_count) {
             value_outside(chan_card::link, v, 1, net.link_count);
             return false;
@@ -148,14 +171,15 @@ struct card_reader {
     }
     // NODE k: the current node, checked against the current link's node count.
     bool take_node() {
-        int v = 0;
-        next_int(line, v);
+        const int v = take_int();
+        if (fatal()) return false;
         const int high = link > 0 ? net.node_count[link] : net.max_node_count;
         if (v < 1 || v > high) {
             value_outside(chan_card::node, v, 1, high);
             return false;
         }
         node = v;
+        node_link = link;
         return true;
     }
     bool need_link(int code) {
@@ -175,16 +199,22 @@ struct card_reader {
         }
         return true;
     }
+    // The next value of the card as a whole, finite number (0 after a refusal).
     double take_double() {
+        std::string token;
         double v = 0.0;
-        next_double(line, v);
+        if (fatal()) return 0.0;
+        if (!next_token(token, line) || !whole_token_double(token, v)) {
+            refuse_value(token, "is not a finite number");
+            return 0.0;
+        }
         return v;
     }
     // A per-link value card: the card's number stored for the current link.
     bool take_link_value(int code, array_1d<double> &field) {
         if (!need_link(code)) return false;
         field[link] = take_double();
-        return true;
+        return !fatal();
     }
     // The node a point source or pump card feeds: node 1 of a lake link, else
     // the current node.
@@ -195,17 +225,24 @@ struct card_reader {
         at = lake_link ? 1 : node;
         return true;
     }
+    // The next value of the card as a whole integer (0 after a refusal).
     int take_int() {
+        std::string token;
         int v = 0;
-        next_int(line, v);
+        if (fatal()) return 0;
+        if (!next_token(token, line) || !whole_token_int(token, v)) {
+            refuse_value(token, "is not an integer");
+            return 0;
+        }
         return v;
     }
     void rewind_file() {
         std::rewind(file);
-        link = node = structure = 0;
+        link = node = node_link = structure = 0;
     }
 
     bool header_pass();
+    bool counts_fit_the_file();
     bool sizing_pass();
     bool sizing_checks();
     bool table_pass();
@@ -227,7 +264,7 @@ bool card_reader::header_pass() {
             premature_end_of_header();
             return false;
         }
-        switch (chan_card_code(line)) {
+        switch (card_code()) {
         case chan_card::alpha: net.alpha = take_double(); ++found; break;
         case chan_card::beta: net.beta = take_double(); ++found; break;
         case chan_card::theta: net.theta = take_double(); ++found; break;
@@ -235,8 +272,34 @@ bool card_reader::header_pass() {
         case chan_card::maxnodes: net.max_node_count = take_int(); ++found; break;
         default: break;
         }
+        if (fatal()) return false;
     }
-    return check_network_size(net);
+    return check_network_size(net) && counts_fit_the_file();
+}
+
+// A count larger than the file can hold is refused before anything is sized by
+// it: every link takes at least its LINK and CONNECT cards (8 bytes or more) and
+// every node of the longest link at least a NODE card (4 bytes or more).
+bool card_reader::counts_fit_the_file() {
+    const long here = std::ftell(file);
+    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0) return true;
+    const long bytes = std::ftell(file);
+    std::fseek(file, here, SEEK_SET);
+    if (bytes < 0) return true;
+    const struct {
+        const char *card;
+        int count;
+        long per_item;
+    } counts[2] = {{"LINKS", net.link_count, 8}, {"MAXNODES", net.max_node_count, 4}};
+    for (const auto &c : counts) {
+        if (c.count <= bytes / c.per_item) continue;
+        std::printf("Error in the channel input file: %s %d is more than a file of %ld bytes "
+                    "can hold.\n",
+                    c.card, c.count, bytes);
+        chan_input_stop();
+        return false;
+    }
+    return true;
 }
 
 // ---- sizing ----
@@ -246,7 +309,7 @@ bool card_reader::sizing_pass() {
     xsec_count.assign(links, 0);
     has_erosion.assign(links, 0);
     while (read_line(line, file)) {
-        const int code = chan_card_code(line);
+        const int code = card_code();
         switch (code) {
         case chan_card::link:
             if (!take_link()) return false;
@@ -257,6 +320,7 @@ bool card_reader::sizing_pass() {
         case chan_card::nodes: {
             if (!need_link(code)) return false;
             const int v = take_int();
+            if (fatal()) return false;
             if (v < 1 || v > net.max_node_count) {
                 value_outside(code, v, 1, net.max_node_count);
                 return false;
@@ -267,7 +331,7 @@ bool card_reader::sizing_pass() {
         case chan_card::mannings_n: {
             if (!need_link(code)) return false;
             const double v = take_double();
-            if (!check_manning_n(v, link)) return false;
+            if (fatal() || !check_manning_n(v, link)) return false;
             net.manning_n[link] = v;
             break;
         }
@@ -357,6 +421,7 @@ bool card_reader::sizing_pass() {
         case chan_card::connect: {
             ++connect_cards;
             const int l = take_int(), ds = take_int(), n = take_int();
+            if (fatal()) return false;
             if (l < 1 || l > net.link_count) {
                 value_outside(code, l, 1, net.link_count);
                 return false;
@@ -380,6 +445,7 @@ bool card_reader::sizing_pass() {
         }
         default: break;
         }
+        if (fatal()) return false;
     }
     net.structure_count = structure_elements;
     net.lake_loss = mlake ? 1 : 0;
@@ -489,7 +555,7 @@ bool card_reader::table_pass() {
     if (any) {
         rewind_file();
         while (read_line(line, file)) {
-            const int code = chan_card_code(line);
+            const int code = card_code();
             if (code == chan_card::link) {
                 if (!take_link()) return false;
             } else if (code == chan_card::node) {
@@ -534,9 +600,10 @@ bool card_reader::connectivity_pass() {
             chan_input_stop();
             return false;
         }
-        if (chan_card_code(line) != chan_card::connect) continue;
+        if (card_code() != chan_card::connect) continue;
         ++found;
         const int l = take_int(), ds = take_int(), n = take_int();
+        if (fatal()) return false;
         if (l < 1 || l > net.link_count) {
             value_outside(chan_card::connect, l, 1, net.link_count);
             return false;
@@ -552,6 +619,7 @@ bool card_reader::connectivity_pass() {
         net.us_count[l] = n;
         for (int k = 1; k <= n; ++k) {
             const int u = take_int();
+            if (fatal()) return false;
             if (u < 1 || u > net.link_count) {
                 std::printf("Error in the channel input file: CONNECT %d names upstream link %d, "
                             "outside 1 to %d.\n",
@@ -577,6 +645,7 @@ bool card_reader::detail_structure_card(int code) {
     }
     hydraulic_structure &h = net.structures[static_cast<std::size_t>(structure)];
     const double v = take_double();
+    if (fatal()) return false;
     switch (code) {
     case chan_card::length:
     case chan_card::crest_length: h.length = v; break;
@@ -604,14 +673,17 @@ bool card_reader::detail_structure_card(int code) {
 
 bool card_reader::detail_pass() {
     structure = 0;
+    last_node_card.assign(static_cast<std::size_t>(net.link_count) + 1, 0);
     while (read_line(line, file)) {
-        const int code = chan_card_code(line);
+        const int code = card_code();
         switch (code) {
         case chan_card::link:
             if (!take_link()) return false;
             break;
         case chan_card::node:
             if (!need_link(code) || !take_node()) return false;
+            last_node_card[static_cast<std::size_t>(link)] =
+                std::max(last_node_card[static_cast<std::size_t>(link)], node);
             break;
         case chan_card::elev:
         case chan_card::bottom_width:
@@ -735,6 +807,17 @@ bool card_reader::detail_pass() {
         }
         if (fatal()) return false;
     }
+    // Every node of a routed link has its NODE card; fewer means the file ends
+    // inside the link or lost some of it.
+    for (int l = 1; l <= net.link_count; ++l) {
+        const int last = last_node_card[static_cast<std::size_t>(l)];
+        if (!is_routed_card_type(net.link_type[l]) || last >= net.node_count[l]) continue;
+        std::printf("Error in the channel input file: link %d has %d nodes (NODES card), but "
+                    "the file gives NODE cards only up to node %d.\n",
+                    l, net.node_count[l], last);
+        chan_input_stop();
+        return false;
+    }
     return true;
 }
 
@@ -827,7 +910,7 @@ bool card_reader::breakpoint_pass() {
     };
     rewind_file();
     while (read_line(line, file)) {
-        const int code = chan_card_code(line);
+        const int code = card_code();
         if (code == chan_card::link) {
             if (link > 0 && incomplete(link)) {
                 fewer_x1(link);
@@ -848,6 +931,7 @@ bool card_reader::breakpoint_pass() {
                 return false;
             }
             const int n = take_int();
+            if (fatal()) return false;
             if (n < 2) {
                 std::printf("\n\nError: NPAIRS %d for table %d in link %d: a cross-section needs "
                             "at least 2 pairs.\n",
@@ -870,6 +954,7 @@ bool card_reader::breakpoint_pass() {
         } else if (code == chan_card::num_interp) {
             if (!mine.empty() && !done[static_cast<std::size_t>(link)])
                 mine.back().ninterp = take_int();
+            if (fatal()) return false;
         } else if (code == chan_card::x1) {
             if (done[static_cast<std::size_t>(link)] || mine.empty() || !incomplete(link)) {
                 std::printf("\n\nError: There are more X1 cards than the NPAIRS card specifies "
@@ -881,6 +966,7 @@ bool card_reader::breakpoint_pass() {
             breakpoint_section &sec = mine.back();
             sec.x.push_back(take_double());
             sec.y.push_back(take_double());
+            if (fatal()) return false;
             const bool complete = static_cast<int>(sec.x.size()) - 1 == sec.npairs;
             if (complete &&
                 static_cast<int>(mine.size()) == xsec_count[static_cast<std::size_t>(link)]) {
@@ -917,7 +1003,7 @@ bool card_reader::lake_pass() {
         return &net.lakes[static_cast<std::size_t>(net.link_lake[link])];
     };
     while (read_line(line, file)) {
-        const int code = chan_card_code(line);
+        const int code = card_code();
         switch (code) {
         case chan_card::link:
             if (!take_link()) return false;
@@ -950,6 +1036,7 @@ bool card_reader::lake_pass() {
         case chan_card::numpts: {
             if (!(lake = current_lake(code))) return false;
             const int n = take_int();
+            if (fatal()) return false;
             if (n < 0) {
                 value_outside(code, n, 0, max_lake_search);
                 return false;
@@ -991,6 +1078,7 @@ bool card_reader::lake_pass() {
         }
         default: break;
         }
+        if (fatal()) return false;
     }
     return set_lake_state();
 }
@@ -1267,6 +1355,12 @@ int read_chan_input(std::FILE *file, model_state &state) {
     std::rewind(file);
     std::string first;
     read_line(first, file);
+    if (std::ferror(file)) {
+        std::printf("Error: cannot read the channel input file %s\n",
+                    state.channel_input_name.c_str());
+        chan_input_stop();
+        return 0;
+    }
     std::size_t i = 0;
     while (i < first.size() && (first[i] == ' ' || first[i] == '\t')) ++i;
     std::size_t j = i;
@@ -1274,6 +1368,16 @@ int read_chan_input(std::FILE *file, model_state &state) {
     const std::string word = lower(first.substr(i, j - i));
     bool ok = false;
     if (word.compare(0, 10, "korva_chan") == 0 && word.size() >= 10) {
+        if (!first.empty() && first.back() == '\r') {
+            // Card words and values would carry the carriage returns.
+            std::printf("Error: the channel input file %s does not appear to be a valid KORVA "
+                        "channel file: its lines end in carriage returns\n",
+                        state.channel_input_name.c_str());
+            std::printf("Perhaps you Should Issue a 'dos2unix' Command if you are on a Unix "
+                        "machine?\n");
+            chan_input_stop();
+            return 0;
+        }
         ok = read_card_form(file, state);
     } else {
         std::rewind(file);

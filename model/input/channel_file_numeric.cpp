@@ -4,6 +4,7 @@
 #include "model/input/channel_file_numeric.h"
 
 #include <cerrno>
+#include <cmath>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -54,8 +55,9 @@ struct number_stream {
         std::string t;
         if (!next(t, what)) return false;
         char *end = nullptr;
+        errno = 0;
         v = std::strtod(t.c_str(), &end);
-        if (end == t.c_str() || *end != '\0') {
+        if (end == t.c_str() || *end != '\0' || errno == ERANGE || !std::isfinite(v)) {
             std::printf("Error in the numeric channel input file: \"%s\" is not a number (%s).\n",
                         t.c_str(), what);
             chan_input_stop();
@@ -115,7 +117,26 @@ bool read_header(number_stream &in, channel_network &net, bool short_form, doubl
     if (!in.integer(net.link_count, "the link count") ||
         !in.integer(net.max_node_count, "the maximum node count"))
         return false;
-    return check_network_size(net) && check_manning_n(n, 1);
+    if (!check_network_size(net) || !check_manning_n(n, 1)) return false;
+    // Counts larger than the rest of the file can hold are refused before anything
+    // is sized by them: a link takes at least eight numbers (its type and
+    // connectivity lines), a node after the first at least two.
+    const std::size_t left = in.tokens.size() - in.at;
+    const struct {
+        const char *what;
+        int count;
+        std::size_t fits;
+    } counts[2] = {{"the link count", net.link_count, left / 8},
+                   {"the maximum node count", net.max_node_count, left / 2 + 1}};
+    for (const auto &c : counts) {
+        if (static_cast<std::size_t>(c.count) <= c.fits) continue;
+        std::printf("Error in the numeric channel input file: %s %d is more than the %zu numbers "
+                    "after it can hold.\n",
+                    c.what, c.count, left);
+        chan_input_stop();
+        return false;
+    }
+    return true;
 }
 
 bool read_links(number_stream &in, channel_network &net) {
@@ -173,52 +194,55 @@ bool read_node_line(number_stream &in, channel_network &net, int l, int n, bool 
     const int type = net.link_type[l];
     double skip = 0.0, v[6] = {0, 0, 0, 0, 0, 0};
     int table = 0;
+    const std::string where = "node " + std::to_string(n) + " of link " + std::to_string(l);
+    const std::string value_name = "a node value of " + where;
+    const char *value_what = value_name.c_str();
     auto reals = [&](int count) {
         for (int i = 0; i < count; ++i)
-            if (!in.real(v[i], "a node value")) return false;
+            if (!in.real(v[i], value_what)) return false;
         return true;
     };
     switch (type) {
     case 1:
     case 2:
     case 3:
-        if (!in.real(skip, "a node line") || !reals(4)) return false;
+        if (!in.real(skip, value_what) || !reals(4)) return false;
         net.bottom[n][l] = v[0], net.bankfull_dep[n][l] = v[1], net.sslope[n][l] = v[2];
         net.bel[n][l] = v[3];
         return true;
     case 9:
-        if (!in.real(skip, "a node line") || !reals(5)) return false;
+        if (!in.real(skip, value_what) || !reals(5)) return false;
         net.bottom[n][l] = v[0], net.bankfull_dep[n][l] = v[1], net.sslope[n][l] = v[2];
         net.sslope2[n][l] = v[3], net.bel[n][l] = v[4];
         return true;
     case 10:
-        if (!in.real(skip, "a node line") || !reals(6)) return false;
+        if (!in.real(skip, value_what) || !reals(6)) return false;
         net.bottom[n][l] = v[0], net.bankfull_dep[n][l] = v[1], net.sslope[n][l] = v[2];
         net.slot_wid[n][l] = v[3], net.slot_dep[n][l] = v[4];
         net.bel[n][l] = v[5] - v[4];
         return true;
     case 30:
-        if (!in.real(skip, "a node line") || !reals(5)) return false;
+        if (!in.real(skip, value_what) || !reals(5)) return false;
         net.bottom[n][l] = v[0], net.bankfull_dep[n][l] = v[1], net.sslope[n][l] = v[2];
         net.max_eros[n][l] = v[3], net.bel[n][l] = v[4];
         return true;
     case 12:
-        if (!in.real(skip, "a node line") || !reals(exchange ? 6 : 4)) return false;
+        if (!in.real(skip, value_what) || !reals(exchange ? 6 : 4)) return false;
         net.bottom[n][l] = v[0], net.bankfull_dep[n][l] = v[1], net.sslope[n][l] = v[2];
         net.bel[n][l] = v[3];
         if (exchange) net.Krb[n][l] = v[4], net.Mrb[n][l] = v[5];
         return true;
     case 8:
-        if (!in.integer(table, "a table number") || !reals(1)) return false;
+        if (!in.integer(table, value_what) || !reals(1)) return false;
         net.table_num[n][l] = table, net.bel[n][l] = v[0];
         return true;
     case 11:
-        if (!in.integer(table, "a table number") || !reals(3)) return false;
+        if (!in.integer(table, value_what) || !reals(3)) return false;
         net.table_num[n][l] = table, net.slot_wid[n][l] = v[0], net.slot_dep[n][l] = v[1];
         net.bel[n][l] = v[2] - v[1];
         return true;
     case 13:
-        if (!in.integer(table, "a table number") || !reals(exchange ? 3 : 1)) return false;
+        if (!in.integer(table, value_what) || !reals(exchange ? 3 : 1)) return false;
         net.table_num[n][l] = table, net.bel[n][l] = v[0];
         if (exchange) net.Krb[n][l] = v[1], net.Mrb[n][l] = v[2];
         return true;

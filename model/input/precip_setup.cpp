@@ -97,6 +97,7 @@ bool count_events(model_state &s) {
             continue;
         }
         if (result == precip_format_error) return false;
+        if (std::ferror(s.precip_file)) break;  // reported below
         if (result == precip_early_end) {
             const precip_date last = dates.empty() ? precip_date{} : dates.back();
             std::printf("Unexpected end of file in rain gage data file.\n");
@@ -108,6 +109,17 @@ bool count_events(model_state &s) {
         }
         break;  // no further event
     }
+    if (std::ferror(s.precip_file)) {
+        std::printf("Error: cannot read the precipitation file %s\n", s.precip_name.c_str());
+        raise_printed_error();
+        return false;
+    }
+    if (count == 0) {
+        std::printf("Error: the precipitation file %s holds no event that can be read.\n",
+                    s.precip_name.c_str());
+        raise_printed_error();
+        return false;
+    }
     if (!s.quiet) std::printf("End of precipitation input file reached.\n");
     if (s.long_term) {
         std::printf("Precip. file contains %d events\n", count);
@@ -116,12 +128,6 @@ bool count_events(model_state &s) {
         std::printf("because LONG_TERM project file card not set in project file.\n");
     } else {
         std::printf("Precip. file contains %d events.\n", count);
-    }
-    if (count == 0) {
-        std::printf("Error: the precipitation file %s holds no event that can be read.\n",
-                    s.precip_name.c_str());
-        raise_printed_error();
-        return false;
     }
     s.event_count = count;
     s.event_start_dates = std::move(dates);
@@ -137,7 +143,7 @@ bool write_hxt_summary(model_state &s, std::FILE *summary) {
         calendar_date(s.event_start_times[static_cast<std::size_t>(k)], y, mo, d, h, mi, sec);
         std::fprintf(summary, "%4d %2d %2d %2d %2d\n", y, mo, d, h, mi);
     }
-    std::fclose(summary);
+    if (!close_run_file(summary)) return false;
     std::printf("KORVA wrote precipitation data event summary to file: exchange/HXT_PRECIP.SUM\n");
     std::printf("No simulations performed.  KORVA terminated.\n\n");
     raise_printed_error();
@@ -157,7 +163,7 @@ bool scan_precipitation_file(model_state &s) {
     }
     const bool counted = count_events(s);
     if (!counted) {
-        if (summary) std::fclose(summary);
+        close_run_file(summary);
         return false;
     }
     if (!s.long_term && !s.hxt_on) s.event_count = 1;

@@ -4,6 +4,7 @@
 // the overland boundary table. Called by read_input_data, in that order.
 #include "model/input/watershed_mask.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -112,6 +113,18 @@ void read_watershed_mask(model_state &s) {
                   none.doubles1, none.doubles2, none.ints, s.grid_rows, s.grid_cols);
     // A mask that could not be read leaves nothing to number: the run stops.
     if (error_record.fatal) return;
+    // A mask value is 0 (outside) or a positive integer (inside).
+    for (int i = 1; i <= s.grid_rows && i <= s.header_rows; ++i) {
+        for (int j = 1; j <= s.grid_cols && j <= s.header_cols; ++j) {
+            const int v = cell_at(s.cell_number_grid, s.grid_rows, s.grid_cols, i, j);
+            if (v >= 0) continue;
+            std::printf("Error: map %s, row %d, column %d: the watershed mask value %d is "
+                        "negative; only 0 and positive integers are allowed\n",
+                        s.mask_name.c_str(), i, j, v);
+            raise_printed_error();
+            return;
+        }
+    }
     if (s.header_rows <= 0 || s.header_cols <= 0) {
         std::printf("\nThe WATERSHED_MASK header gives %d rows and %d columns.  Both must be\n"
                     "above zero.  KORVA terminating.\n\n",
@@ -173,7 +186,7 @@ void place_tile_drain_network(model_state &s) {
 
     const int junctions = p.num_junctions, links = p.num_superlinks, nodes = p.max_slink_pipes;
     if (p.tile_drain) {
-        alloc_2d_double(s.superlink_tile_flow, nodes + 1, links, "superlink_tile_flow");
+        alloc_2d_double(s.superlink_tile_flow, nodes + 2, links + 1, "superlink_tile_flow");
         alloc_1d_double(s.tile_cell_flow, s.cell_count);
         alloc_1d_double(s.tile_cell_flow_total, s.cell_count);
     }
@@ -195,7 +208,8 @@ void place_tile_drain_network(model_state &s) {
     alloc_1d_int(s.junction_cell, junctions);
     if (alloc_2d_int(s.superlink_node_gnum, nodes, links) != 0)
         print_allocation_failure("superlink_node_gnum");
-    alloc_2d_double(s.flow_to_superlink, nodes, junctions, "flow_to_superlink");
+    // Row 0 holds the super-junctions, rows 1.. the pipe nodes of each superlink.
+    alloc_2d_double(s.flow_to_superlink, nodes, std::max(junctions, links), "flow_to_superlink");
 
     for (int k = 1; k <= junctions; ++k) {
         int row = p.junction_row[k], col = p.junction_col[k];

@@ -52,3 +52,13 @@ TEST(OutletProgram, ShortHydrographFailsAfterWrittenLines) {
               "sim_flows   a     b           1.00000000\n"
               "sim_flows   c     d           2.00000000\n");
 }
+
+TEST(OutletProgram, HydrographLineWithOnlyATimeIsRefused) {
+    scratch_dir d;
+    d.write("kestrup_cal_1982.otl", "0 1\n15\n30 3\n");
+    d.write("dates_for_sim_outlet_hydrograph.txt", "a b\nc d\n");
+    auto r = d.run(OUTLET_EXE);
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_NE(r.err.find("main: kestrup_cal_1982.otl: line 2: holds one value"), std::string::npos)
+        << r.err;
+}

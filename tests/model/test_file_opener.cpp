@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
+#include "model/errors.h"
 #include "model/file_opener.h"
 #include "model/globals.h"
 #include "tests/model/framework_test_support.h"
@@ -84,6 +86,52 @@ TEST_F(FileOpener, CalibrationSeriesPrefixesFilesOpenedForWriting) {
     // A long name is never cut.
     const std::string long_name(200, 'n');
     EXPECT_EQ(run_file_name(long_name, "w"), "12_" + long_name);
+}
+
+// The output layer: a stream whose writes fail is reported once, by name, and
+// the run becomes fatal; an input stream or a sound output closes quietly.
+TEST_F(FileOpener, FailedWritesAreReportedOnceNamingTheFile) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+    std::FILE *good = open_run_file(std::string("good.txt"), "w");
+    std::FILE *full = open_output_file("/dev/full", "w");
+    dir_.dir().write("input.dat", "input\n");
+    std::FILE *in = open_run_file(std::string("input.dat"), "r");
+    ASSERT_NE(good, nullptr);
+    ASSERT_NE(full, nullptr);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(open_output_file_count(), 2);
+    std::fputs("kept\n", good);
+    EXPECT_TRUE(output_files_written());  // nothing has reached the device yet
+
+    // More than a buffer's worth reaches the device and fails there.
+    const std::string block(1 << 16, 'x');
+    std::fputs(block.c_str(), full);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(output_files_written());
+    EXPECT_FALSE(output_files_written());
+    EXPECT_FALSE(close_run_file(full));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "Error: unable to write the output file /dev/full\n\n");
+    EXPECT_EQ(full, nullptr);
+    EXPECT_EQ(error_record.fatal, 1);
+
+    EXPECT_TRUE(close_run_file(good));
+    EXPECT_TRUE(close_run_file(in));
+    EXPECT_TRUE(close_run_file(in));  // null: nothing to do
+    EXPECT_EQ(open_output_file_count(), 0);
+    EXPECT_EQ(dir_.dir().read("good.txt"), "kept\n");
+}
+
+TEST_F(FileOpener, WriteThatFailsOnlyAtTheCloseIsCaught) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+    std::FILE *full = open_output_file("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    std::fputs("a short summary\n", full);  // stays in the buffer until the close
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(close_run_file(full));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Error: unable to write the output file /dev/full\n\n");
+    EXPECT_EQ(error_record.fatal, 1);
 }
 
 }  // namespace

@@ -106,12 +106,63 @@ TEST_F(GridMapTest, IntegerCellModePacksMaskCells) {
     EXPECT_EQ(r.out, "");
 }
 
-TEST_F(GridMapTest, ShortRowLineGivesZerosCountedAsZeroCells) {
-    // Row 2 has only one number: (2,2) reads 0.0 and is a mask cell.
-    const auto r = read(header(2, 3) + "1 2 3\n4\n", grid_map_cells_double);
+TEST_F(GridMapTest, ShortRowOutsideTheMaskReadsZeroThere) {
+    // Row 2 ends after (2,2); (2,3) lies outside the mask, (2,2) reads 0.
+    const auto r = read(header(2, 3) + "1 2 3\n0\t0\r\n", grid_map_cells_double);
     EXPECT_EQ(error_record.fatal, 0);
     EXPECT_DOUBLE_EQ(first[3], 0.0);
     EXPECT_EQ(r.out, "Warning: Map contains 1 cells with zero values. Map: map.asc\n");
+}
+
+TEST_F(GridMapTest, BrokenRealValuesAreRefusedNamingMapRowAndColumn) {
+    struct bad_map {
+        const char *values;
+        const char *message;
+    };
+    const bad_map cases[] = {
+        {"1 2 3\n4\n", "Error: map map.asc, row 2, column 2: the value is missing"},
+        {"abc 2 3\n4 5 6\n", "Error: map map.asc, row 1, column 1: \"abc\" is not a finite number"},
+        {"1 2 nan\n4 5 6\n", "Error: map map.asc, row 1, column 3: \"nan\" is not a finite number"},
+        {"1 2 3\n4 inf 6\n", "Error: map map.asc, row 2, column 2: \"inf\" is not a finite number"},
+        {"1 2 3\n4 1e999 6\n", "Error: map map.asc, row 2, column 2: \"1e999\" is not a finite number"},
+        {"1.5x 2 3\n4 5 6\n", "Error: map map.asc, row 1, column 1: \"1.5x\" is not a finite number"},
+        {"1 2 3 4\n4 5 6\n", "Error: map map.asc, row 1 holds more than 3 values: \"4\""},
+        {"1 2 3\n4 5 6\n7 8 9\n", "Error: map map.asc holds data after its last row: \"7\""},
+    };
+    for (const bad_map &c : cases) {
+        const auto r = read(header(2, 3) + c.values, grid_map_cells_double);
+        EXPECT_EQ(r.out, std::string(c.message) + "\n\n") << c.values;
+        EXPECT_EQ(error_record.fatal, 1) << c.values;
+        reset_process_globals();
+    }
+    // Outside the mask a word that is no number reads as 0 (a no-data mark).
+    const auto r = read(header(2, 3) + "1 x 3\n* 5 -\n\n  \n", grid_map_cells_double);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_DOUBLE_EQ(first[3], 5.0);
+}
+
+TEST_F(GridMapTest, BrokenIntegerValuesAreRefused) {
+    struct bad_map {
+        const char *values;
+        int mode;
+        const char *message;
+    };
+    const bad_map cases[] = {
+        {"0 1 12345678901234567890\n0 1 0\n", grid_map_full_int,
+         "Error: unreadable value at row 1, column 3 of map: map.asc"},
+        {"0 1 1.5\n0 1 0\n", grid_map_full_int,
+         "Error: unreadable value at row 1, column 3 of map: map.asc"},
+        {"0 1 0\n0 1 0 7\n", grid_map_full_int,
+         "Error: map map.asc holds data after its last row: \"7\""},
+        {"1 2 3\n4 5 6\n\n9\n", grid_map_cells_int,
+         "Error: map map.asc holds data after its last row: \"9\""},
+    };
+    for (const bad_map &c : cases) {
+        const auto r = read(header(2, 3) + c.values, c.mode);
+        EXPECT_EQ(r.out, std::string(c.message) + "\n\n") << c.values;
+        EXPECT_EQ(error_record.fatal, 1) << c.values;
+        reset_process_globals();
+    }
 }
 
 TEST_F(GridMapTest, AllZeroMapGivesBothWarnings) {

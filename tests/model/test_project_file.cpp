@@ -219,12 +219,79 @@ TEST_F(ProjectFile, CardGivenTwiceKeepsTheLastValue) {
     EXPECT_EQ(g.channel_scheme, channel_explicit);
 }
 
-TEST_F(ProjectFile, MissingValuesLeaveZeroOrEmpty) {
-    read("KORVAPROJECT\nROWS\nGRIDSIZE\nSUMMARY\n");
-    EXPECT_EQ(g.rows, 0);
-    EXPECT_DOUBLE_EQ(g.gridsize, 0.0);
+TEST_F(ProjectFile, MissingNameLeavesItEmpty) {
+    read("KORVAPROJECT\nSUMMARY\n");
     EXPECT_EQ(p.summary.name, "");
     EXPECT_EQ(p.summary.given, 1);
+    EXPECT_EQ(error_record.fatal, 0);
+}
+
+TEST_F(ProjectFile, BrokenNumbersAreRefusedNamingCardAndValue) {
+    struct bad_card {
+        const char *line;
+        const char *message;
+    };
+    const bad_card cases[] = {
+        {"TOT_TIME", "Error: card TOT_TIME has no value"},
+        {"ROWS", "Error: card ROWS has no value"},
+        {"GRIDSIZE  \t", "Error: card GRIDSIZE has no value"},
+        {"START_TIME 14", "Error: card START_TIME has no value"},
+        {"ROWS 12345678901234567890", "Error: card ROWS: the value \"12345678901234567890\" is not an integer"},
+        {"ROWS 2.5", "Error: card ROWS: the value \"2.5\" is not an integer"},
+        {"ROWS 0", "Error: card ROWS: the value \"0\" lies outside its range (1 or more)"},
+        {"COLS -3", "Error: card COLS: the value \"-3\" lies outside its range (1 or more)"},
+        {"TOT_TIME 60abc", "Error: card TOT_TIME: the value \"60abc\" is not an integer"},
+        {"START_DATE 12345678901234567890 7 12",
+         "Error: card START_DATE: the value \"12345678901234567890\" is not an integer"},
+        {"START_DATE NaN 7 12", "Error: card START_DATE: the value \"NaN\" is not an integer"},
+        {"START_DATE 2021 13 1", "Error: card START_DATE: the value \"13\" lies outside its range (1 to 12)"},
+        {"START_DATE 2021 2 29", "Error: card START_DATE: the value \"29\" lies outside its range (1 to 28)"},
+        {"START_DATE 2100 2 29", "Error: card START_DATE: the value \"29\" lies outside its range (1 to 28)"},
+        {"START_DATE 2021 4 31", "Error: card START_DATE: the value \"31\" lies outside its range (1 to 30)"},
+        {"START_DATE 0 1 1", "Error: card START_DATE: the value \"0\" lies outside its range (1 to 9999)"},
+        {"START_TIME 14 12345678901234567890",
+         "Error: card START_TIME: the value \"12345678901234567890\" is not an integer"},
+        {"START_TIME 24 0", "Error: card START_TIME: the value \"24\" lies outside its range (0 to 23)"},
+        {"START_TIME 14 60", "Error: card START_TIME: the value \"60\" lies outside its range (0 to 59)"},
+        {"END_TIME 2021 7 12 14", "Error: card END_TIME has no value"},
+        {"END_TIME 2021 7 32 14 0", "Error: card END_TIME: the value \"32\" lies outside its range (1 to 31)"},
+        {"OUTSLOPE NaN", "Error: card OUTSLOPE: the value \"NaN\" is not a finite number"},
+        {"OUTSLOPE inf", "Error: card OUTSLOPE: the value \"inf\" is not a finite number"},
+        {"OUTSLOPE 1.2e19", "Error: card OUTSLOPE: the value \"1.2e19\" lies outside its range (at most 10)"},
+        {"HYD_FREQ inf", "Error: card HYD_FREQ: the value \"inf\" is not a finite number"},
+        {"HYD_FREQ 1e999", "Error: card HYD_FREQ: the value \"1e999\" is not a finite number"},
+        {"TIMESTEP 0", "Error: card TIMESTEP: the value \"0\" lies outside its range (more than 0)"},
+        {"TIMESTEP 30s", "Error: card TIMESTEP: the value \"30s\" is not a finite number"},
+        {"MANNING_N -0.03", "Error: card MANNING_N: the value \"-0.03\" lies outside its range (more than 0)"},
+        {"LATITUDE 91", "Error: card LATITUDE: the value \"91\" lies outside its range (-90 to 90)"},
+        {"ALPHA x", "Error: card ALPHA: the value \"x\" is not a finite number"},
+        {"N_LINKS", "Error: card N_LINKS has no value"},
+        {"UNITS one", "Error: card UNITS: the value \"one\" is not an integer"},
+        {"FLUSH_BUFFER -1", "Error: card FLUSH_BUFFER: the value \"-1\" lies outside its range (0 or more)"},
+        {"SOIL_EROSION 1e3", "Error: card SOIL_EROSION: the value \"1e3\" is not an integer"},
+        {"REPLACE_LINE", "Error: card REPLACE_LINE has no value"},
+    };
+    for (const bad_card &c : cases) {
+        g.cols = 0;
+        const std::string out = read(std::string("KORVAPROJECT\n") + c.line + "\nCOLS 7\n");
+        EXPECT_EQ(out, std::string(c.message) + "\n\n") << c.line;
+        EXPECT_EQ(error_record.fatal, 1) << c.line;
+        EXPECT_EQ(g.cols, 0) << c.line;  // the reading ended at the refused card
+        reset_process_globals();
+    }
+}
+
+TEST_F(ProjectFile, NumbersAtTheEdgesOfTheirRangesAreRead) {
+    read("KORVAPROJECT\nSTART_DATE 2024 2 29\nSTART_TIME 23 59\nEND_TIME 2000 2 29 0 0\n"
+         "ROWS 2147483647\nOUTSLOPE 10\nTOT_TIME 0\nLATITUDE -90\nHXT_EVENT_NUM\n");
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_EQ(g.start_day, 29);
+    EXPECT_EQ(g.start_minute, 59);
+    EXPECT_EQ(g.end_day, 29);
+    EXPECT_EQ(g.rows, 2147483647);
+    EXPECT_DOUBLE_EQ(g.outslope, 10.0);
+    EXPECT_DOUBLE_EQ(g.latitude, -90.0);
+    EXPECT_EQ(p.hxt_event_num, -1);
 }
 
 TEST_F(ProjectFile, CommentsAndEmptyLinesAreSkippedSilently) {

@@ -55,13 +55,36 @@ TEST(PairOutletFlows, LongerHydrographSurplusIgnored) {
     EXPECT_EQ(p.text, "sim_flows   a     b           5.00000000\n");
 }
 
-TEST(PairOutletFlows, PairsArePositionalNotLineBound) {
-    // Pairs may be spread over lines in any whitespace layout.
-    auto p = run_pairing("0\n-1.5e2 1 2.0\n", "a\tb c\nd");
+TEST(PairOutletFlows, DateWordsArePositionalHydrographLinesHoldTwoNumbers) {
+    // Date words may be spread over lines; blank hydrograph lines are skipped.
+    auto p = run_pairing("0 1\n\n  \t\n-1.5e2\t2.0\n", "a\tb c\nd");
     EXPECT_EQ(p.status, 0);
     EXPECT_EQ(p.text,
-              "sim_flows   a     b        -150.00000000\n"
+              "sim_flows   a     b           1.00000000\n"
               "sim_flows   c     d           2.00000000\n");
+}
+
+TEST(PairOutletFlows, HydrographLineWithoutExactlyTwoNumbersNamesTheLine) {
+    struct bad_case {
+        const char *hydrograph;
+        const char *line;     // the line the message names
+        const char *written;  // the lines written before the refusal
+    };
+    const bad_case cases[] = {
+        {"0 1\n15\n30 3\n", "line 2: holds one value", "sim_flows   a     b           1.00000000\n"},
+        {"0\n-1.5e2 1 2.0\n", "line 1: holds one value", ""},
+        {"0 1 2\n", "line 1: holds more than two values", ""},
+        {"0 1\n\n15 2 x\n", "line 3: holds more than two values",
+         "sim_flows   a     b           1.00000000\n"},
+        {"abc\n", "line 1: \"abc\" is not a number", ""},
+    };
+    for (const bad_case &c : cases) {
+        auto p = run_pairing(c.hydrograph, "a b\nc d\ne f\n");
+        EXPECT_EQ(p.status, 1) << c.hydrograph;
+        EXPECT_EQ(p.text, c.written) << c.hydrograph;
+        EXPECT_NE(p.message.find(std::string("kestrup_cal_1982.otl: ") + c.line), std::string::npos)
+            << p.message;
+    }
 }
 
 TEST(PairOutletFlows, ShortHydrographStopsWithMessageKeepingWrittenLines) {

@@ -316,6 +316,26 @@ TEST_F(LongTermEnd, ChannelsStillFlowingKeepTheEventGoing) {
     EXPECT_EQ(s.keep_running, 0);
 }
 
+TEST_F(LongTermEnd, EndOfTheWeatherEndsALastEventWithoutPeakOrDraining) {
+    // No peak and no channels: the event goes on while there is weather ...
+    s.peak_outlet_discharge = 0.01;
+    check_simulation_end(s);
+    EXPECT_EQ(s.keep_running, 1);
+    EXPECT_EQ(s.event_active, 1);
+    // ... and ends once the weather has run out (end marker on the clock).
+    s.hydromet_clock.next = -10.0;
+    check_simulation_end(s);
+    EXPECT_EQ(s.keep_running, 0);
+    EXPECT_EQ(s.event_active, 0);
+    // Water still on the surface no longer holds it either.
+    s.keep_running = s.event_active = 1;
+    s.peak_outlet_discharge = 1.0;
+    s.event_rain_volume = 100.0;
+    s.depth[1] = 0.06;
+    printed([&] { check_simulation_end(s); });
+    EXPECT_EQ(s.keep_running, 0);
+}
+
 TEST_F(LongTermEnd, RainingOrInactiveEventsDoNotEnd) {
     s.peak_outlet_discharge = 1.0;
     s.precip_state = 1;

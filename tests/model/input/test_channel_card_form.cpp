@@ -170,7 +170,7 @@ std::string fan_in(int upstream) {
     t += "\n";
     for (int l = 1; l <= links; ++l)
         t += "LINK " + std::to_string(l) +
-             "\nNODES 2\nDX 5\nTRAPEZOID\nMANNINGS_N 0.03\nNODE 1\nXSEC\nBOTTOM_WIDTH 1\n";
+             "\nNODES 2\nDX 5\nTRAPEZOID\nMANNINGS_N 0.03\nNODE 1\nXSEC\nBOTTOM_WIDTH 1\nNODE 2\n";
     return t;
 }
 
@@ -212,6 +212,80 @@ TEST_F(CardForm, RefusedNumbersNameTheCardAndValue) {
         EXPECT_TRUE(failed()) << c.to;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.to << "\n" << out;
     }
+}
+
+TEST_F(CardForm, BrokenValuesNameLinkNodeAndCard) {
+    struct refusal {
+        const char *from, *to, *message;
+    } cases[] = {
+        {"ALPHA 1.0\n", "ALPHA x\n", "the ALPHA card: \"x\" is not a finite number."},
+        {"BETA 1.0\n", "BETA nan\n", "the BETA card: \"nan\" is not a finite number."},
+        {"THETA 1.0\n", "THETA\n", "the THETA card has no value."},
+        {"LINKS 2\n", "LINKS 2x\n", "the LINKS card: \"2x\" is not an integer."},
+        {"CONNECT 1 2 0\n", "CONNECT 1 2\n", "the CONNECT card has no value."},
+        {"ELEV 9.8\n", "ELEV abc\n", "the ELEV card of link 1, node 2: \"abc\" is not a finite number."},
+        {"ELEV 9.2\n", "ELEV 1e999\n",
+         "the ELEV card of link 2, node 2: \"1e999\" is not a finite number."},
+        {"BANKFULL_DEPTH 1.5\n", "BANKFULL_DEPTH\n",
+         "the BANKFULL_DEPTH card of link 1, node 2 has no value."},
+        {"BOTTOM_WIDTH 2.0\n", "BOTTOM_WIDTH inf\n",
+         "the BOTTOM_WIDTH card of link 2, node 1: \"inf\" is not a finite number."},
+        {"LINK 2\nDX 10.0\nNODES 3\nTRAPEZOID\nMANNINGS_N 0.01\n",
+         "LINK 2\nDX 10.0\nNODES 3\nTRAPEZOID\nMANNINGS_N -inf\n",
+         "the MANNINGS_N card of link 2: \"-inf\" is not a finite number."},
+        {"NODE 3\nELEV 9.6\n", "NODE three\nELEV 9.6\n",
+         "the NODE card of link 1, node 2: \"three\" is not an integer."},
+        {"LINKS 2\n", "LINKS 2000000000\n", "LINKS 2000000000 is more than a file of"},
+        {"MAXNODES 4\n", "MAXNODES 12345678\n", "MAXNODES 12345678 is more than a file of"},
+    };
+    for (const refusal &c : cases) {
+        reset_process_globals();
+        model_state fresh;
+        fresh.quiet = 1;
+        std::FILE *f = file("case.dat", edited(c.from, c.to));
+        const std::string out = printed([&] { read_chan_input(f, fresh); });
+        EXPECT_TRUE(failed()) << c.to;
+        EXPECT_NE(out.find("Error in the channel input file: " + std::string(c.message)),
+                  std::string::npos)
+            << c.to << "\n" << out;
+    }
+}
+
+TEST_F(CardForm, FileEndingInsideALinkIsRefused) {
+    // Link 2 declares three nodes; the file ends after the cards of node 2.
+    std::string t = two_link_card_file();
+    t.erase(t.find("NODE 3\nELEV 9.0\n"));
+    const std::string out = read(t);
+    EXPECT_TRUE(failed());
+    EXPECT_NE(out.find("Error in the channel input file: link 2 has 3 nodes (NODES card), but the "
+                       "file gives NODE cards only up to node 2."),
+              std::string::npos)
+        << out;
+}
+
+TEST_F(CardForm, CarriageReturnsAndDirectoriesGetAClearMessage) {
+    std::string t = two_link_card_file();
+    for (std::size_t at = t.find('\n'); at != std::string::npos; at = t.find('\n', at + 2))
+        t.insert(at, "\r");
+    s.channel_input_name = "dos.chn";
+    std::string out = read(t);
+    EXPECT_TRUE(failed());
+    EXPECT_EQ(out,
+              "Error: the channel input file dos.chn does not appear to be a valid KORVA channel "
+              "file: its lines end in carriage returns\n"
+              "Perhaps you Should Issue a 'dos2unix' Command if you are on a Unix machine?\n\n");
+
+    reset_process_globals();
+    model_state other;
+    other.quiet = 1;
+    other.channel_input_name = "folder.chn";
+    std::filesystem::create_directory(dir.path() / "folder.chn");
+    std::FILE *f = std::fopen(path("folder.chn").c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    opened.push_back(f);
+    out = printed([&] { read_chan_input(f, other); });
+    EXPECT_TRUE(failed());
+    EXPECT_EQ(out, "Error: cannot read the channel input file folder.chn\n\n");
 }
 
 TEST_F(CardForm, LinkWithoutTypeIsRefused) {

@@ -157,6 +157,14 @@ TEST_F(NumericForm, RefusedInputs) {
         {"1 1 0\n", "1 5 0\n", "link 1 has type 5"},
         {"20.0 2.0 1.0 0.5 9.0\n", "20.0 2.0 1.0 0.5\n", "the file ends before a node value"},
         {"10.0 3.0 1.5 1.0 9.8\n", "10.0 3.0 abc 1.0 9.8\n", "\"abc\" is not a number"},
+        {"10.0 3.0 1.5 1.0 9.8\n", "10.0 3.0 1.5 nan 9.8\n",
+         "\"nan\" is not a number (a node value of node 2 of link 1)"},
+        {"10.0 3.0 1.5 1.0 9.8\n", "10.0 3.0 1.5 1.0 inf\n",
+         "\"inf\" is not a number (a node value of node 2 of link 1)"},
+        {"20.0 2.0 1.0 0.5 9.0\n", "20.0 2.0 1e999 0.5 9.0\n",
+         "\"1e999\" is not a number (a node value of node 3 of link 2)"},
+        {"2 4\n", "2000000000 4\n", "the link count 2000000000 is more than the"},
+        {"2 4\n", "2 400\n", "the maximum node count 400 is more than the"},
     };
     for (const refusal &c : cases) {
         reset_process_globals();
@@ -169,6 +177,19 @@ TEST_F(NumericForm, RefusedInputs) {
         EXPECT_TRUE(failed()) << c.to;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.to << "\n" << out;
     }
+}
+
+TEST_F(NumericForm, ShortFileWithHugeCountsIsRefusedAtOnce) {
+    // 84 bytes of numbers whose counts would ask for gigabytes.
+    std::string t = "1 1 1 10 1 0.03 0\n2000000000 2000000000\n1 1 0 1 2 0 0 0 0\n";
+    t += std::string(84 - t.size() - 1, '7') + "\n";
+    ASSERT_EQ(t.size(), 84u);
+    const std::string out = read(t);
+    EXPECT_TRUE(failed());
+    EXPECT_NE(out.find("Error in the numeric channel input file: the link count 2000000000 is "
+                       "more than the 10 numbers after it can hold."),
+              std::string::npos)
+        << out;
 }
 
 }  // namespace

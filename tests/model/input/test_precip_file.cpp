@@ -3,6 +3,8 @@
 // accumulation checks, radar files in inches, the event scan and the clocks.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -446,6 +448,39 @@ TEST_F(PrecipFileTest, SetupRefusesAFileWithoutEvents) {
     EXPECT_NE(out.find("holds no event"), std::string::npos);
     std::fclose(s.precip_file);
     s.precip_file = nullptr;
+}
+
+TEST_F(PrecipFileTest, EmptyGarbageOrUnreadableFileIsNamedInTheFirstMessage) {
+    struct bad_file {
+        const char *name;
+        const char *text;  // null: a directory
+        const char *first_line;
+    };
+    const bad_file cases[] = {
+        {"empty.gag", "", "Error: the precipitation file empty.gag holds no event that can be read."},
+        {"junk.gag", "hello world\n\x01\x02 3 4\n",
+         "Error: the precipitation file junk.gag holds no event that can be read."},
+        {"folder.gag", nullptr, "Error: cannot read the precipitation file folder.gag"},
+    };
+    for (const bad_file &c : cases) {
+        reset_process_globals();
+        model_state s;
+        if (c.text)
+            dir_.dir().write(c.name, c.text);
+        else
+            std::filesystem::create_directory(c.name);
+        s.gauge_file_on = 1;
+        s.precip_name = c.name;
+        s.precip_file = std::fopen(c.name, "r");
+        ASSERT_NE(s.precip_file, nullptr) << c.name;
+        const std::string out = capture_stdout([&] { setup_precipitation(s); });
+        EXPECT_EQ(error_record.fatal, 1) << c.name;
+        // Nothing blames another card before the message that names the file.
+        EXPECT_EQ(out, std::string("using precipitation data from file: ") + c.name + "\n" +
+                           c.first_line + "\n\n");
+        std::fclose(s.precip_file);
+        s.precip_file = nullptr;
+    }
 }
 
 TEST_F(PrecipFileTest, UniformRainClocks) {

@@ -1,0 +1,159 @@
+// Evapotranspiration taken from ponded water and the one- or two-layer root zone
+// of the redistribution scheme, with gravity drainage of the root zone into its
+// bottom-flux store. Called by the evapotranspiration piece at its interval.
+#include <cmath>
+#include <cstdio>
+
+#include "model/errors.h"
+#include "model/hydrology/evapotranspiration.h"
+#include "model/hydrology/soil_water_services.h"
+#include "model/input/surface_inputs.h"
+#include "model/model_state.h"
+
+namespace {
+
+constexpr double tiny = 1e-16;
+
+// Share of the demand that a layer can give: between wilting point and field
+// capacity (default), or the fraction of field capacity above residual moisture
+// (Deardorff).
+double stress_factor(bool deardorff, double w, double fc, double wp, double res) {
+    double f = 0.0;
+    if (deardorff) {
+        if (w > res) f = fc > 0.0 ? w / fc : 1.0;
+    } else if (w >= fc) {
+        f = 1.0;
+    } else if (w > wp) {
+        f = (w - wp) / (fc - wp);
+    }
+    return f > 1.0 ? 1.0 : f;
+}
+
+// Gravity drainage (cm) of dt seconds at moisture m.
+double drainage(double m, double ks, double res, double phi, double pore_index, double dt) {
+    const double se = (m - res) / (phi - res);
+    return ks * std::pow(se, 2.0 + 3.0 / pore_index) * dt * 100.0;
+}
+
+}  // namespace
+
+double soil_et_withdrawal(model_state &s, double dt) {
+    const int n = s.cell_count;
+    if (!ensure_cell_array(s.ponded_evaporation, n) || !ensure_cell_array(s.root_zone_bottom_flux, n)) {
+        print_allocation_failure("root_zone_bottom_flux");
+        raise_printed_error();
+        return 0.0;
+    }
+    const double top = s.top_layer_depth_cm;
+    const bool deardorff = s.et_deardorff != 0;
+    const bool have_pet = !s.potential_et.empty();
+    const bool have_snow = !s.snow_store.empty();
+    double removed = 0.0;
+
+    for (int i = 1; i <= n; ++i) {
+        if (lake_or_channel_cell(s, i)) continue;
+        const double depth = s.root_zone_depth[i];
+        const bool two = depth > top;
+        const double l1 = two ? top : depth, l2 = two ? depth - top : 0.0;
+        const double phi = s.soil_porosity[i], res = s.soil_residual[i];
+        const double fc = s.soil_sixth[i], wp = s.wilting_point[i];
+        const double win = s.step_infiltration_depth[i] * 100.0;
+        double &wu = s.root_upper_water[i];
+        double &wl = s.root_lower_water[i];
+        double &bottom = s.root_zone_bottom_flux[i];
+
+        // Demand of the step, first from ponded water.
+        double demand = 0.0;
+        const bool snow_lying = s.snow_flag && have_snow && !(s.snow_store[i] < tiny);
+        if (s.long_term && have_pet && s.rain_rate[i] <= tiny && !snow_lying) {
+            const double e = s.potential_et[i] * dt;
+            const double p = s.depth[i] * 100.0;
+            if (p > 1e-14) {
+                const double taken = e <= p ? e : p;
+                s.depth[i] = e <= p ? s.depth[i] - e / 100.0 : 0.0;
+                s.ponded_evaporation[i] += taken;
+                removed += taken / 100.0;
+                demand = e - taken;
+            } else {
+                demand = e;
+            }
+        }
+
+        double et1 = 0.0, et2 = 0.0;
+        if (demand > tiny) {
+            double f1 = 1.0, f2 = two ? 1.0 : 0.0;
+            if (!(depth < tiny)) {
+                f1 = stress_factor(deardorff, wu, l1 * fc, l1 * wp, l1 * res);
+                f2 = two ? stress_factor(deardorff, wl, l2 * fc, l2 * wp, l2 * res) : 0.0;
+                if (two) {
+                    f1 *= l1 / depth;
+                    f2 *= l2 / depth;
+                }
+            }
+            et1 = f1 * demand;
+            et2 = f2 * demand;
+            // Neither layer gives water below its residual moisture; the upper one
+            // may use the step's infiltration. A reduction stops at no ET.
+            const double x = l1 * res - (wu - et1);
+            if (x > 0.0 && x > win) et1 = std::fmax(0.0, et1 - (x - win));
+            const double y = l2 * res - (wl - et2);
+            if (two && y > 0.0) et2 = std::fmax(0.0, et2 - y);
+            removed += (et1 + et2) / 100.0;
+        }
+
+        if (s.saturated_cell[i] == 1) {
+            bottom -= et1 + et2;
+            s.flagged_cell_et_total += (et1 + et2) / 100.0;
+            continue;
+        }
+        if (depth < tiny) {
+            s.saturated_cell[i] = 1;
+            bottom -= et1 + et2;
+            s.flagged_cell_et_total += (et1 + et2) / 100.0;
+            bottom += win;
+        } else {
+            const double ks = s.soil_ksat[i], lam = s.soil_pore_index[i];
+            const double s1 = wu / l1;
+            double d1 = 0.0;
+            if (s1 >= phi)
+                d1 = win;
+            else if (s1 > fc)
+                d1 = drainage(s1, ks, res, phi, lam, dt);
+            double d2 = 0.0;
+            if (two) {
+                const double s2 = wl / l2;
+                if (s2 >= phi)
+                    d2 = d1;
+                else if (s2 > fc)
+                    d2 = drainage(s2, ks, res, phi, lam, dt);
+            }
+            // Storages kept between residual and saturation; the difference drains.
+            wu = win + wu - d1 - et1;
+            const double m1 = wu / l1;
+            if (m1 > phi) {
+                d1 += (m1 - phi) * l1;
+                wu = l1 * phi;
+            } else if (m1 < res) {
+                d1 -= (res - m1) * l1;
+                wu = l1 * res;
+            }
+            s.root_zone_water[i] = wu;
+            if (two) {
+                wl = d1 + wl - d2 - et2;
+                const double m2 = wl / l2;
+                if (m2 > phi) {
+                    wl = l2 * phi;
+                    d2 += (m2 - phi) * l2;
+                } else if (m2 < res) {
+                    d2 -= (res - m2) * l2;
+                    wl = l2 * res;
+                }
+                s.root_zone_water[i] += wl;
+            }
+            bottom += two ? d2 : d1;
+        }
+        s.root_zone_infiltration_total += win / 100.0;
+        s.step_infiltration_depth[i] = 0.0;
+    }
+    return removed;
+}

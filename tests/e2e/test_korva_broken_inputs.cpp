@@ -1,0 +1,75 @@
+// Runs korva on a small uniform-rain event with one input broken at a time: a
+// project-file number, a grid map cell and the precipitation file. Each run must
+// end with status 1 and the message that names the broken input.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/run_program.h"
+
+using testsupport::scratch_dir;
+
+namespace {
+
+const std::string head = "north: 90\nsouth: 0\neast: 90\nwest: 0\nrows: 3\ncols: 3\n";
+
+const std::string good_project =
+    "KORVAPROJECT\n"
+    "WATERSHED_MASK basin.mask\n"
+    "ELEVATION basin.elv\n"
+    "SUMMARY run.sum\n"
+    "OUTLET_HYDRO run.otl\n"
+    "ROWS 3\nCOLS 3\nGRIDSIZE 30\nTOT_TIME 60\n"
+    "START_DATE 2020 6 1\nSTART_TIME 12 0\nTIMESTEP 30\nHYD_FREQ 5\nMAP_FREQ 15\n"
+    "OVERTYPE explicit\n"
+    "OUTROW 3\nOUTCOL 2\nOUTSLOPE 0.001\nMANNING_N 0.035\n"
+    "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 30\n";
+
+struct broken_input {
+    const char *what;
+    const char *from, *to;  // an edit of the project file (from empty: none)
+    const char *file, *text;  // a file written over the good one (file empty: none)
+    const char *message;
+};
+
+const broken_input cases[] = {
+    {"slope not a number", "OUTSLOPE 0.001", "OUTSLOPE NaN", "", "",
+     "Error: card OUTSLOPE: the value \"NaN\" is not a finite number\n"},
+    {"time overflowing an integer", "START_TIME 12 0", "START_TIME 14 12345678901234567890", "",
+     "", "Error: card START_TIME: the value \"12345678901234567890\" is not an integer\n"},
+    {"total time without a value", "TOT_TIME 60", "TOT_TIME", "", "",
+     "Error: card TOT_TIME has no value\n"},
+    {"elevation cell that is text", "", "", "basin.elv", "3 3 3\n2 abc 2\n1 1 1\n",
+     "Error: map basin.elv, row 2, column 2: \"abc\" is not a finite number\n"},
+    {"mask value of twenty digits", "", "", "basin.mask", "1 1 1\n1 1 1\n1 1 99999999999999999999\n",
+     "Error: unreadable value at row 3, column 3 of map: basin.mask\n"},
+    {"empty precipitation file", "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 30\n",
+     "PRECIP_FILE rain.gag\n", "rain.gag", "",
+     "Error: the precipitation file rain.gag holds no event that can be read.\n"},
+};
+
+TEST(KorvaBrokenInputs, EachBrokenInputEndsTheRunWithStatusOneAndItsMessage) {
+    {
+        scratch_dir d;
+        d.write("basin.mask", head + "1 1 1\n1 1 1\n1 1 1\n");
+        d.write("basin.elv", head + "3 3 3\n2 2 2\n1 1 1\n");
+        d.write("basin.prj", good_project);
+        const auto r = d.run(KORVA_EXE, {"basin.prj"});
+        ASSERT_EQ(r.exit_status, 0) << r.out;  // the unbroken run ends normally
+    }
+    for (const broken_input &c : cases) {
+        scratch_dir d;
+        d.write("basin.mask", head + "1 1 1\n1 1 1\n1 1 1\n");
+        d.write("basin.elv", head + "3 3 3\n2 2 2\n1 1 1\n");
+        std::string project = good_project;
+        if (*c.from) project.replace(project.find(c.from), std::string(c.from).size(), c.to);
+        d.write("basin.prj", project);
+        const std::string file = c.file;
+        if (!file.empty()) d.write(file, (file == "rain.gag" ? "" : head) + c.text);
+        const auto r = d.run(KORVA_EXE, {"basin.prj"});
+        EXPECT_EQ(r.exit_status, 1) << c.what << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.message), std::string::npos) << c.what << "\n" << r.out;
+    }
+}
+
+}  // namespace

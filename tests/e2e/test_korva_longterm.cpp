@@ -1,0 +1,82 @@
+// End-to-end run of the bundled long-term example (examples/longterm): thirty
+// hours of QAR weather over a five-cell cross with one storm; the run ends at the
+// end of its weather, its summary names the data period and the repaired point,
+// and its hourly meteorological lines follow the sun and the storm.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e/valley_example.h"
+#include "support/run_program.h"
+
+namespace {
+
+std::filesystem::path longterm_dir() {
+    return std::filesystem::path(TEST_DATA_DIR).parent_path().parent_path() / "examples" / "longterm";
+}
+
+struct met_line {
+    int month = 0, day = 0, hour = 0;
+    double moisture = 0.0, pet = 0.0, aet = 0.0;
+};
+
+std::vector<met_line> met_lines(const std::string &text) {
+    std::vector<met_line> lines;
+    for (const std::string &line : testsupport::split_lines(text)) {
+        met_line m;
+        int year = 0;
+        if (std::sscanf(line.c_str(), "%d/%d/%d %d:00 %lf %lf %lf", &year, &m.month, &m.day, &m.hour,
+                        &m.moisture, &m.pet, &m.aet) == 7)
+            lines.push_back(m);
+    }
+    return lines;
+}
+
+TEST(KorvaLongTerm, ExampleRunsToTheEndOfItsWeather) {
+    testsupport::scratch_dir d;
+    for (const auto &entry : std::filesystem::directory_iterator(longterm_dir()))
+        if (entry.is_regular_file())
+            d.write(entry.path().filename().string(), testsupport::read_file(entry.path()));
+    const auto r = d.run(KORVA_EXE, {"longterm.prj"});
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+    EXPECT_EQ(r.out.find("not available"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("End of hmet_QAR file encountered after 30 lines"), std::string::npos);
+
+    const std::string summary = d.read("longterm.sum");
+    EXPECT_NE(summary.find("Hydrometeorology data began on: 07/12/2021 at  1:00\n"
+                           "and ended on:                   07/13/2021 at  6:00\n"),
+              std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("data points were repaired:1\n"), std::string::npos);
+    // 12, 20 and 6 mm/h for half an hour each over 5 cells of 10^4 m2.
+    EXPECT_NEAR(valley::summary_value(summary, "volume of total rainfall:"), 950.0, 0.05);
+
+    // One line per weather hour; no evaporation before sunrise; a summer noon of
+    // 0.5 to 1.2 mm/h; the root zone dries through the morning and is wetted by
+    // the storm of 14:00 to 15:30.
+    const std::vector<met_line> met = met_lines(d.read("evap_out"));
+    ASSERT_EQ(met.size(), 30u);
+    EXPECT_EQ(met.front().hour, 1);
+    EXPECT_EQ(met.back().day, 13);
+    EXPECT_EQ(met.back().hour, 6);
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(met[static_cast<std::size_t>(k)].pet, 0.0) << k;
+    for (int k = 11; k <= 13; ++k) {
+        EXPECT_GT(met[static_cast<std::size_t>(k)].pet, 0.05) << k;
+        EXPECT_LT(met[static_cast<std::size_t>(k)].pet, 0.12) << k;
+    }
+    EXPECT_LT(met[13].moisture, met[6].moisture);  // 14:00 drier than 7:00
+    EXPECT_GT(met[15].moisture, met[13].moisture + 0.02);
+
+    // The run ends in the turn after the last record, 7:00 on 13 July (day 194).
+    const std::vector<valley::point> q = valley::hydrograph(d.read("longterm.otl"));
+    ASSERT_EQ(q.size(), 31u);
+    EXPECT_NEAR(q.back().minutes, 2021.0 + (194.0 * 1440.0 + 7.0 * 60.0) / 525600.0, 1e-8);
+    double peak = 0.0;
+    for (const valley::point &p : q) peak = p.discharge > peak ? p.discharge : peak;
+    EXPECT_GT(peak, 0.0);
+}
+
+}  // namespace
