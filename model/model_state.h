@@ -125,6 +125,15 @@ struct lowspot_record {
 struct wetland_record {
     std::array<double, 7> values{};
 };
+// One well of the WELL_TABLE: its table id (the cell number once placed on the
+// grid), kind (0 constant rate, else time series), the rate of a constant-rate
+// well (m3/s) and the time series of the others.
+struct well_record {
+    int id = 0;
+    int kind = 0;
+    double rate = 0.0;
+    int series_id = 0;
+};
 // A process clock: times of the last and the next update (Julian days) and the
 // interval between updates (days).
 struct process_clock {
@@ -150,6 +159,7 @@ struct event_total_marks {
     double channel_clip = 0.0;  // water added by lifting negative channel areas
     double stream_point_source = 0.0, stream_point_sink = 0.0;
     double surface_evaporation = 0.0;
+    double exfiltration = 0.0;  // the water-table exchange volume at the event start
 };
 // ---- end event ----
 
@@ -944,6 +954,23 @@ struct model_state {
     array_1d<double> channel_seepage_volume, lake_loss_volume, river_exchange;
     array_1d<double> surface_exchange_depth, richards_last_substep;
     array_1d<double> gw_well_rate, gw_leakage_rate_cell;
+    // Groundwater step work, sized by N once by the groundwater set-up: heads at
+    // the start of the sub-step and the Picard iterate (m), transmissivities
+    // (m2/s), the net sink (m/s, positive removes water), the five coefficients
+    // and the right-hand side; the line vectors of the solver (longest grid row or
+    // column, with the cells of the line).
+    array_1d<double> gw_substep_head, gw_iterate, gw_trans_x, gw_trans_y, gw_net_sink;
+    array_1d<double> gw_coef_up, gw_coef_left, gw_coef_diag, gw_coef_right, gw_coef_down, gw_rhs;
+    array_1d<double> gw_line_sub, gw_line_diag, gw_line_super, gw_line_rhs;
+    array_1d<int> gw_line_cells;
+    // Wells of the well table placed on their cells (id: the cell number), newest
+    // first, kept for the run.
+    std::vector<well_record> placed_wells;
+    // Run totals (m3): water the floor at bottom + 0.001 m added to the aquifer,
+    // and the water the fixed-head cells passed (storage change - net exchange -
+    // floor of each step). Picard iterations and solver sweeps of the run.
+    double gw_floor_volume = 0.0, gw_boundary_flux_volume = 0.0;
+    long long gw_picard_count = 0, gw_sweep_count = 0;
     // Exchange and storage totals (m3 unless noted): seepage into and out of the
     // channels and channel lakes (event and run), the aquifer's exchange volume,
     // percolation (event cm, volume, active cells), the soil-water and water-table

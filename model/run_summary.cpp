@@ -79,11 +79,14 @@ void write_groundwater_block(model_state &s, std::FILE *f) {
     const double recharge = s.percolation_volume;
     const double into_gw = s.soil_water_exchange_volume;
     const double exfiltration = s.water_table_exchange_volume;
-    const double inputs = recharge + into_gw + s.seepage_in_total + s.lake_in_total;
+    // The floor of the saturated thickness adds water that is booked as an input.
+    const double inputs =
+        recharge + into_gw + s.seepage_in_total + s.lake_in_total + s.gw_floor_volume;
     const double outputs = exfiltration + s.seepage_out_total + s.lake_out_total +
                            s.gw_leakage_volume + s.gw_well_volume;
-    // Flux across head boundaries is not computed; it shows up in the error.
-    const double boundary_flux = 0.0;
+    // Flux across head boundaries: what the fixed-head cells passed, the storage
+    // change of each step that its exchange terms and the floor do not account for.
+    const double boundary_flux = s.gw_boundary_flux_volume;
     const double expected = start + inputs - outputs + boundary_flux;
     const double error = percent_of(end - expected, start + inputs);
     std::fprintf(f, "GROUNDWATER CALCULATIONS \n\n");
@@ -191,7 +194,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Total recharge:", s.percolation_volume);
         volume_line(f, "Total pumping:", s.gw_well_volume);
         volume_line(f, "Downward flux from the unsaturated zone:", s.soil_water_exchange_volume);
-        volume_line(f, "Groundwater across bounds:", 0.0);
+        volume_line(f, "Groundwater across bounds:", s.gw_boundary_flux_volume);
     } else if (s.inf_redist) {
         volume_line(f, "Total recharge:", s.percolation_volume);
     }
@@ -475,7 +478,8 @@ run_balance form_run_balance(const model_state &s) {
 
     // The whole system: soil and aquifer storage join in, the moves between them
     // and the surface drop out.
-    b.overall_in = stored_in + inflow + s.initial_gw_volume;
+    b.overall_in = stored_in + inflow + s.initial_gw_volume + s.gw_boundary_flux_volume +
+                   s.gw_floor_volume;
     b.overall_out = stored_out + outflow + s.final_gw_volume + s.gw_well_volume +
                     s.gw_leakage_volume;
     if (soil_storage_tracked(s)) {

@@ -328,6 +328,7 @@ void init_event(model_state &s) {
     s.event_marks.channel_clip = s.chan.negative_area_volume;
     s.event_marks.stream_point_source = s.chan.point_source_volume;
     s.event_marks.stream_point_sink = s.chan.point_sink_volume;
+    s.event_marks.exfiltration = s.water_table_exchange_volume;
 
     // The clocks are brought to the event.
     const double now = s.now_days;
