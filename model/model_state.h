@@ -12,6 +12,7 @@
 #include "model/arrays.h"
 #include "model/card_records.h"
 #include "model/channel/channel_network.h"
+#include "model/pipes/superlink_network.h"
 
 struct calibration_results;
 struct point_output;
@@ -564,8 +565,8 @@ struct model_state {
     // Tile drains of the pipe network.
     array_1d<int> junction_cell;              // per super-junction
     array_2d<int> superlink_node_gnum;        // [node][superlink]: cell of each pipe node
-    array_2d<double> flow_to_superlink;       // [node][junction]
-    array_2d<double> superlink_tile_flow;     // [max nodes + 1][superlinks] with tile-drain flow
+    array_2d<double> flow_to_superlink;       // [node][junction or superlink]; row 0 junctions
+    array_2d<double> superlink_tile_flow;     // [max pipes + 2][superlinks + 1] with tile-drain flow
     array_1d<double> tile_cell_flow, tile_cell_flow_total;  // per cell, with tile-drain flow
     // Overland flow dikes and their low spots.
     array_1d<int> dike_code;                  // per cell: bits 1 top, 2 right, 4 bottom, 8 left

@@ -1,6 +1,7 @@
-// Records of the channel network and of the pipe network held in the run state.
-// The channel input readers and the channel set-up fill them once per run; the
-// routing, the cross-section routines and the writers read and update them.
+// Records of the channel network held in the run state (the pipe network's record
+// is in model/pipes/superlink_network.h). The channel input readers and the channel
+// set-up fill them once per run; the routing, the cross-section routines and the
+// writers read and update them.
 #pragma once
 
 #include <array>
@@ -255,25 +256,4 @@ struct channel_work {
     // Two running totals of the initial lake constituent mass, per constituent.
     array_1d<double> lake_mass_initial, lake_mass_total;
     channel_file_slot con_input, con_output;
-};
-
-struct superlink_network {
-    int num_junctions = 0;    // super-junctions
-    int num_superlinks = 0;
-    int max_slink_pipes = 0;  // largest number of nodes in one superlink
-    int tile_drain = 0;       // tile-drain flow is simulated
-    // ---- watershed ----
-    // Positions read by read_superlink_file and placed on the grid by the input
-    // driver: per super-junction 1..num_junctions its kind and grid row and
-    // column; per superlink 1..num_superlinks its node count, and per node
-    // [node][superlink] its grid row and column.
-    array_1d<int> junction_kind, junction_row, junction_col;
-    array_1d<int> link_node_count;
-    array_2d<int> node_row, node_col;
-    // ---- end watershed ----
-    // ---- channels ----
-    // Channel node and link of each outlet super-junction (kind 999), from the
-    // pipe-network file; 0 when it names none.
-    array_1d<int> junction_channel_node, junction_channel_link;
-    // ---- end channels ----
 };

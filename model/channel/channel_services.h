@@ -59,7 +59,10 @@ void cconnect(model_state &state);
 // Property tables of one break-point node.
 void xsec_property_tables(model_state &state, int extra_tables, int link, int node);
 
-// Reads the pipe network and the grid-pipe files (both stay open); 0 on success.
+// Reads the pipe network and the grid-pipe files (both open, left open) into
+// state.superlinks (model/pipes/superlink_file.cpp): 0 on success, 9 when the
+// network is too large to dimension, -1 on a pipe of an unknown section type, -9
+// on any other refused input; every message is printed before the return.
 int read_superlink_file(std::FILE *network_file, std::FILE *grid_pipe_file, model_state &state);
 
 // Water held in the routed links (m3): the flow area times the node spacing over

@@ -55,11 +55,6 @@ double overland_constituent_transport(model_state &, double) {
     return 0.0;
 }
 
-int read_superlink_file(std::FILE *, std::FILE *, model_state &) {
-    report_feature_not_available("the pipe network");
-    return -1;
-}
-
 int channel_lake_below_second_level(const model_state &) {
     report_feature_not_available("channel lakes");
     return 0;

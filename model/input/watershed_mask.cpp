@@ -4,6 +4,7 @@
 // the overland boundary table. Called by read_input_data, in that order.
 #include "model/input/watershed_mask.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -173,7 +174,7 @@ void place_tile_drain_network(model_state &s) {
 
     const int junctions = p.num_junctions, links = p.num_superlinks, nodes = p.max_slink_pipes;
     if (p.tile_drain) {
-        alloc_2d_double(s.superlink_tile_flow, nodes + 1, links, "superlink_tile_flow");
+        alloc_2d_double(s.superlink_tile_flow, nodes + 2, links + 1, "superlink_tile_flow");
         alloc_1d_double(s.tile_cell_flow, s.cell_count);
         alloc_1d_double(s.tile_cell_flow_total, s.cell_count);
     }
@@ -195,7 +196,8 @@ void place_tile_drain_network(model_state &s) {
     alloc_1d_int(s.junction_cell, junctions);
     if (alloc_2d_int(s.superlink_node_gnum, nodes, links) != 0)
         print_allocation_failure("superlink_node_gnum");
-    alloc_2d_double(s.flow_to_superlink, nodes, junctions, "flow_to_superlink");
+    // Row 0 holds the super-junctions, rows 1.. the pipe nodes of each superlink.
+    alloc_2d_double(s.flow_to_superlink, nodes, std::max(junctions, links), "flow_to_superlink");
 
     for (int k = 1; k <= junctions; ++k) {
         int row = p.junction_row[k], col = p.junction_col[k];

@@ -1,12 +1,14 @@
 // Tests of the first readers of the input driver on hand-written maps: the
 // grid-size check with its truncation, the numbering of mask cells in row order,
 // the refusal of unreadable masks and empty headers, the outlet cell, the pipe
-// network limits and positions, the dike map and the overland boundary check.
+// network limits and positions on networks read from their files, the dike map
+// and the overland boundary check.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
+#include "model/channel/channel_services.h"
 #include "model/errors.h"
 #include "model/globals.h"
 #include "model/input/input_readers.h"
@@ -254,30 +256,46 @@ TEST_F(WatershedInput, SolverWorkVectorCountsTheChannelsOfTheSameRun) {
     EXPECT_EQ(s.solver_work.last(), 2u);
 }
 
-// A pipe network as read_superlink_file leaves it: junctions on cells of a
-// 3 x 3 mask (all cells), each superlink with `nodes` nodes on cell (2, 2).
-void pipe_network(model_state &s, int junctions, int links, int nodes) {
-    superlink_network &p = s.superlinks;
-    p.num_junctions = junctions;
-    p.num_superlinks = links;
-    p.max_slink_pipes = nodes;
-    alloc_1d_int(p.junction_kind, junctions);
-    alloc_1d_int(p.junction_row, junctions);
-    alloc_1d_int(p.junction_col, junctions);
-    alloc_1d_int(p.link_node_count, links);
-    alloc_2d_int(p.node_row, nodes, links);
-    alloc_2d_int(p.node_col, nodes, links);
+std::string replaced_text(std::string text, const std::string &from, const std::string &to) {
+    const std::size_t at = text.find(from);
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+// Pipe network files for a 3 x 3 mask (all cells): junction k on row
+// 1 + (k - 1) % 3, column 1 + ((k - 1) / 3) % 3, of kind `outlet_kind` for junction
+// `outlet` (0: none) and 0 otherwise; superlink l of `pipes` pipes from junction
+// 1 + (l - 1) % J to 1 + l % J, its nodes on cell (2, 2) except node 1 of the
+// outlet's superlink, which lies on (3, 3).
+std::string pipe_network_text(int junctions, int links, int pipes, int outlet = 0,
+                              int outlet_kind = 999) {
+    std::string text = "# generated network\n";
+    char line[160];
     for (int k = 1; k <= junctions; ++k) {
-        p.junction_row[k] = 1 + (k - 1) % 3;
-        p.junction_col[k] = 1 + ((k - 1) / 3) % 3;
+        std::snprintf(line, sizeof line, "SJUNC %d 110.0 100.0 1.0 %d 0.0 0.0 %d %d\n", k,
+                      k == outlet ? outlet_kind : 0, 1 + ((k - 1) / 3) % 3, 1 + (k - 1) % 3);
+        text += line;
     }
     for (int l = 1; l <= links; ++l) {
-        p.link_node_count[l] = nodes;
-        for (int n = 1; n <= nodes; ++n) {
-            p.node_row[n][l] = 2;
-            p.node_col[n][l] = 2;
+        std::snprintf(line, sizeof line, "CONNECT %d %d %d\n", l, 1 + (l - 1) % junctions,
+                      1 + l % junctions);
+        text += line;
+    }
+    for (int l = 1; l <= links; ++l) {
+        std::snprintf(line, sizeof line, "SLINK %d %d\n", l, pipes);
+        text += line;
+        for (int n = 1; n <= pipes + 1; ++n) {
+            const int at = (l == outlet && n == 1) ? 3 : 2;
+            std::snprintf(line, sizeof line, "NODE %d 110.0 100.0 0.5 0 0.0 0.0 %d %d\n", n, at,
+                          at);
+            text += line;
+        }
+        for (int n = 1; n <= pipes; ++n) {
+            std::snprintf(line, sizeof line, "PIPE %d 1 0.5 0.0 0.01 0.013 10.0 0.0\n", n);
+            text += line;
         }
     }
+    return text;
 }
 
 class PipeNetwork : public WatershedInput {
@@ -288,6 +306,22 @@ protected:
         for (int i = 1; i <= 3; ++i)
             for (int j = 1; j <= 3; ++j) s.cell_number_grid[i][j] = 1;
         s.cell_count = number_mask_cells(s.cell_number_grid, 3, 3);
+    }
+    // Reads the network from its files, as the tile-drain reader does before it
+    // places the network; the reader's result.
+    int read_network(const std::string &text) {
+        s.storm_sewer_name = "net.dat";
+        s.grid_pipe_name = "net.gpi";
+        std::FILE *network = file(s.storm_sewer_name, text);
+        std::FILE *cells = file(s.grid_pipe_name, "GRIDPIPEFILE\nPIPECELLS 1\nCELLIJ 2 2\n");
+        int result = -100;
+        printed([&] { result = read_superlink_file(network, cells, s); });
+        std::fclose(network);
+        std::fclose(cells);
+        return result;
+    }
+    void pipe_network(int junctions, int links, int pipes, int outlet = 0) {
+        ASSERT_EQ(read_network(pipe_network_text(junctions, links, pipes, outlet)), 0);
     }
     int place() {
         printed([&] { place_tile_drain_network(s); });
@@ -303,7 +337,7 @@ protected:
 };
 
 TEST_F(PipeNetwork, LargestAcceptedNetworkPlacesEveryJunctionAndNode) {
-    pipe_network(s, 1000, 1000, 50);
+    pipe_network(1000, 1000, 50);
     EXPECT_EQ(place(), 0);
     EXPECT_EQ(error_record.fatal, 0);
     EXPECT_EQ(s.junction_cell[1], 1);     // row 1 col 1
@@ -312,48 +346,70 @@ TEST_F(PipeNetwork, LargestAcceptedNetworkPlacesEveryJunctionAndNode) {
     EXPECT_EQ(s.superlink_node_gnum[50][1000], 5);
 }
 
+TEST_F(PipeNetwork, ExchangeArraysReachEveryPipeNodeAndJunction) {
+    // Two junctions, three superlinks of four pipes, one of them a tile drain.
+    std::string text = pipe_network_text(2, 3, 4);
+    text.replace(text.rfind("0.013 10.0 0.0\n"), 15, "0.013 10.0 0.5\n");
+    ASSERT_EQ(read_network(text), 0);
+    ASSERT_EQ(s.superlinks.tile_drain, 1);
+    EXPECT_EQ(place(), 0);
+    EXPECT_EQ(s.superlink_tile_flow.rows(), 6u);  // nodes 0..N + 2
+    EXPECT_EQ(s.superlink_tile_flow.cols(), 4u);  // superlinks 0..L + 1
+    EXPECT_EQ(s.flow_to_superlink.rows(), 4u);
+    EXPECT_EQ(s.flow_to_superlink.cols(), 3u);    // the larger of J and L
+    EXPECT_EQ(s.tile_cell_flow.last(), 9u);
+    EXPECT_EQ(s.superlink_node_gnum[4][3], 5);
+}
+
 TEST_F(PipeNetwork, OneMoreOfAnyLimitStopsWithItsCode) {
-    pipe_network(s, 1001, 1, 1);
+    pipe_network(1001, 1, 1);
     EXPECT_EQ(place(), 99);
     reset_process_globals();
-    pipe_network(s, 1, 1, 51);
+    pipe_network(1, 1, 51);
     EXPECT_EQ(place(), 100);
     reset_process_globals();
-    pipe_network(s, 1, 1001, 1);
+    pipe_network(1, 1001, 1);
     EXPECT_EQ(place(), 101);
-    // The junction limit is tested first.
+    // The junction limit is tested first, then the pipe limit.
     reset_process_globals();
-    pipe_network(s, 1001, 1001, 51);
+    pipe_network(1001, 1, 51);
     EXPECT_EQ(place(), 99);
+    reset_process_globals();
+    pipe_network(1, 1001, 51);
+    EXPECT_EQ(place(), 100);
 }
 
 TEST_F(PipeNetwork, Kind999JunctionSitsOnTheFirstNodeOfItsSuperlink) {
-    pipe_network(s, 2, 2, 1);
-    s.superlinks.junction_kind[2] = 999;
-    s.superlinks.node_row[1][2] = 3;
-    s.superlinks.node_col[1][2] = 3;
+    pipe_network(2, 2, 1, 2);
     EXPECT_EQ(place(), 0);
     EXPECT_EQ(s.junction_cell[2], 9);
+    // Any other kind sits on its own position (row 2, column 1).
+    reset_process_globals();
+    ASSERT_EQ(read_network(pipe_network_text(2, 2, 1, 2, 888)), 0);
+    EXPECT_EQ(place(), 0);
+    EXPECT_EQ(s.junction_cell[2], 4);
 }
 
 TEST_F(PipeNetwork, PositionOutsideTheMaskIsAnError) {
     s.cell_number_grid[2][2] = 0;  // a hole under the pipe nodes
-    pipe_network(s, 1, 1, 1);
+    pipe_network(1, 1, 1);
     const std::string out = printed([&] { place_tile_drain_network(s); });
     EXPECT_EQ(error_record.fatal, 1);
     EXPECT_NE(out.find("node of superlink 1 of the pipe network lies at row 2 col 2"),
               std::string::npos);
     reset_process_globals();
     s.cell_number_grid[2][2] = 5;
-    pipe_network(s, 1, 1, 1);
-    s.superlinks.junction_row[1] = 4;  // beyond the grid
+    ASSERT_EQ(read_network(replaced_text(pipe_network_text(1, 1, 1), "0.0 0.0 1 1\n",
+                                         "0.0 0.0 1 4\n")),
+              0);  // junction 1 below the grid
     printed([&] { place_tile_drain_network(s); });
     EXPECT_EQ(error_record.fatal, 1);
 }
 
 TEST_F(PipeNetwork, CountsBeyondThePositionsReadAreRefused) {
-    pipe_network(s, 2, 1, 1);
-    s.superlinks.num_junctions = 3;  // one junction more than positions
+    pipe_network(2, 1, 1);
+    // A count beyond the arrays of the positions.
+    s.superlinks.num_junctions = s.superlinks.superlink_max_dim + 1;
     printed([&] { place_tile_drain_network(s); });
     EXPECT_EQ(error_record.fatal, 1);
 }
