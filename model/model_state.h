@@ -13,6 +13,7 @@
 #include "model/card_records.h"
 #include "model/channel/channel_network.h"
 #include "model/pipes/superlink_network.h"
+#include "model/pipes/superlink_step.h"
 
 struct calibration_results;
 struct point_output;
@@ -541,6 +542,7 @@ struct model_state {
     // Channel and pipe networks.
     channel_network channels;
     superlink_network superlinks;
+    superlink_step_state superlink_work;  // the pipe-network step's state and files
 
     // ---- tail fields ----
     int mask_rows = 0, mask_cols = 0;
