@@ -565,7 +565,8 @@ int superlink_step(model_state &s, double dt) {
     superlink_step_state &w = s.superlink_work;
     const bool first = p.superlink_step_count == 0;
     if (first && !create_output_files(w)) return stop_step(-9);
-    if (!state_allocated(w, p) && !allocate_superlink_step_state(w, p)) return stop_step(-1);
+    if ((first || !state_allocated(w, p)) && !allocate_superlink_step_state(w, p))
+        return stop_step(-1);
     if (first) set_initial_state(s, w);
 
     w.slink_available = w.slink_taken = 0.0;

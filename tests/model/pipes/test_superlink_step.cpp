@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "model/channel/channel_services.h"
 #include "model/errors.h"
@@ -19,6 +20,7 @@
 #include "model/hydrology/hydrology_services.h"
 #include "model/input/watershed_mask.h"
 #include "model/model_state.h"
+#include "model/run_files.h"
 #include "model/pipes/pipe_geometry.h"
 #include "model/pipes/superlink_step.h"
 #include "support/captured_output.h"
@@ -352,6 +354,227 @@ TEST_F(SuperlinkStep, OutletIntoTheChannelsKeepsItsInvertAndHandsOnItsFlow) {
     const double error = ((start + in) - (p.slink_volume_out + p.slink_volume_end)) / (start + in);
     EXPECT_LT(std::fabs(error), 0.005) << out;
     EXPECT_LT(p.slink_volume_end, 0.001 * in);
+}
+
+TEST_F(SuperlinkStep, ParallelSuperlinksAddTheirEntries) {
+    // Two equal superlinks from junction 1 (2 m2) to the outlet behave as one
+    // from a junction of 1 m2 that takes half the water.
+    const std::string one =
+        replaced(two_pipes, "SJUNC 1 105.0 100.0 1.0 5", "SJUNC 1 105.0 100.0 1.0 9");
+    std::string both = replaced(one, "SJUNC 1 105.0 100.0 1.0 9", "SJUNC 1 105.0 100.0 2.0 9");
+    both = replaced(both, "CONNECT 1 1 2\n", "CONNECT 1 1 2\nCONNECT 2 1 2\n");
+    const std::size_t block = both.find("SLINK 1 2\n");
+    std::string second = both.substr(block);
+    second.replace(0, 9, "SLINK 2 2");
+    both += second;
+    struct run {
+        std::vector<double> head, flow;
+    } runs[2];
+    for (int r = 0; r < 2; ++r) {
+        s.superlinks = superlink_network{};
+        load(r == 0 ? one : both);
+        ASSERT_EQ(s.superlinks.num_superlinks, r + 1);
+        for (int n = 0; n < 200; ++n) {
+            s.depth[cell(1, 1)] = (r + 1) * 0.01 * 10.0 / 100.0;  // 0.01 m3/s per superlink
+            s.flow_to_superlink[0][1] = 1.0;
+            ASSERT_EQ(step(10.0), 0);
+            runs[r].head.push_back(s.superlinks.junc_head[1]);
+            runs[r].flow.push_back(s.superlink_work.Q_us[1]);
+        }
+        if (r == 1) {
+            EXPECT_EQ(s.superlink_work.Q_ds[1], s.superlink_work.Q_ds[2]);
+        }
+        s.superlink_work.close_files();
+    }
+    for (std::size_t n = 0; n < runs[0].head.size(); ++n) {
+        EXPECT_NEAR(runs[1].head[n], runs[0].head[n], 1e-9) << n;
+        EXPECT_NEAR(runs[1].flow[n], runs[0].flow[n], 1e-9) << n;
+    }
+    EXPECT_GT(runs[0].head.back(), 100.01);  // the junction holds water
+}
+
+TEST_F(SuperlinkStep, OnePipeSuperlinkCarriesItsDownstreamFlow) {
+    const std::string one_pipe =
+        "SJUNC 1 105.0 100.0 1.0 9 0.0 0.0 1 1\n"
+        "SJUNC 2 104.0 99.9 1.0 999 20.0 0.0 3 1\n"
+        "CONNECT 1 1 2\n"
+        "SLINK 1 1\n"
+        "NODE 1 105.0 100.0 0.0 0 0.0 0.0 1 1\n"
+        "NODE 2 104.0 99.9 0.0 0 20.0 0.0 3 1\n"
+        "PIPE 1 1 0.6 0.0 0.001 0.013 100.0 0.0\n";
+    load(one_pipe, "GRIDPIPEFILE\nPIPECELLS 1\nCELLIJ 2 2\nNUMPIPES 1\nSPIPE 1 1 1.0\n");
+    superlink_network &p = s.superlinks;
+    const superlink_step_state &w = s.superlink_work;
+    bool differ = false;
+    for (int n = 0; n < 40; ++n) {
+        s.depth[cell(1, 1)] = 0.005;
+        s.flow_to_superlink[0][1] = 1.0;
+        const double q_us = n > 0 ? w.Q_us[1] : 0.0;
+        ASSERT_EQ(step(10.0), 0);
+        // The upstream end of an inflowing superlink stands at its junction's level.
+        if (q_us >= 0.0) {
+            EXPECT_EQ(w.us_mu[1], 1.0);
+            EXPECT_EQ(w.us_gam[1], 0.0);
+            EXPECT_NEAR(p.slink_node_depth[1][1], p.junc_head[1] - 100.0, 1e-12);
+        }
+        EXPECT_EQ(w.Q[1][1], w.Q_ds[1]);
+        differ = differ || std::fabs(w.Q_us[1] - w.Q_ds[1]) > 1e-6;
+    }
+    EXPECT_TRUE(differ);  // the filling pipe takes more than it passes on
+}
+
+TEST_F(SuperlinkStep, FirstStepCreatesTheEightFiles) {
+    load(two_pipes);
+    ASSERT_EQ(step(60.0), 0);
+    s.superlink_work.close_files();
+    for (const char *name : {"slink/head.out", "slink/flow.print", "slink/head.print",
+                             "debug/matrix.out", "debug/debug3.out", "debug/mass.out"})
+        EXPECT_EQ(dir.read(name), "") << name;
+    EXPECT_EQ(dir.read("debug/debug.out"),
+              "      us_gam  us_mu   us_kap  ds_gam   ds_mu  ds_kap  us_alpha us_beta us_chi "
+              "ds_alpha ds_beta  ds_chi Dstar\n");
+    EXPECT_EQ(dir.read("debug/debug2.out"), "  U      V       W        X       Y       Z\n");
+}
+
+TEST_F(SuperlinkStep, CalibrationRunsPutThePrefixOnTheBaseName) {
+    load(two_pipes);
+    file_prefix_on = 1;
+    file_prefix_number = 0;
+    ASSERT_EQ(step(60.0), 0);
+    EXPECT_TRUE(dir.exists("slink/0_head.out"));
+    EXPECT_TRUE(dir.exists("debug/0_mass.out"));
+    EXPECT_FALSE(dir.exists("slink/head.out"));
+    // The files close with the run's other files.
+    close_run_files(s);
+    for (std::FILE *f : s.superlink_work.files) EXPECT_EQ(f, nullptr);
+}
+
+TEST_F(SuperlinkStep, MissingDebugDirectoryStopsTheFirstStep) {
+    load(two_pipes);
+    std::filesystem::remove_all("debug");
+    ASSERT_EQ(step(60.0), -9);
+    EXPECT_EQ(out.substr(0, 38), "Can't open matrix file 'matrix.out'\n\n");
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_EQ(out.find("SUPERLINK"), std::string::npos);
+}
+
+TEST_F(SuperlinkStep, ArchSectionStopsTheStep) {
+    load(replaced(two_pipes, "PIPE 1 1 0.6 0.0", "PIPE 1 2 0.6 0.8"));
+    ASSERT_EQ(step(60.0), -1);
+    EXPECT_NE(out.find("arch culverts not yet supported in subroutine superlink_norm_calc() \n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
+// Superlink 1 of the two pipes with tile drains of conductivity 2 in pipe 2;
+// the grid-pipe cells name node 2 (pipe 2: D 0.6 m, 100 m) from cell (2, 1)
+// twice and from cell (3, 1) once.
+const std::string tile_cells =
+    "GRIDPIPEFILE\nPIPECELLS 2\n"
+    "CELLIJ 3 2\nNUMPIPES 2\nSPIPE 1 2 0.25\nSPIPE 1 2 0.5\n"
+    "CELLIJ 4 2\nNUMPIPES 1\nSPIPE 1 2 1.0\n";
+
+TEST_F(SuperlinkStep, TileDrainsTakeWaterWhereTheTableStandsAboveThePipe) {
+    load(replaced(two_pipes, "PIPE 2 1 0.6 0.0 0.001 0.013 100.0 0.0",
+                  "PIPE 2 1 0.6 0.0 0.001 0.013 100.0 2.0"),
+         tile_cells);
+    superlink_network &p = s.superlinks;
+    ASSERT_EQ(p.tile_drain, 1);
+    p.slink_node_depth[2][1] = 0.1;  // water surface 100.0
+    const int a = cell(1, 2), b = cell(1, 3);
+    const double per_metre = 0.6 * 3.14159 * 2.0 / 1000.0;
+    struct tile_case {
+        double table_a, table_b;
+        int result;
+        double flow_a, flow_b;
+    } cases[] = {
+        {100.00005, 100.00005, 1, 0.0, 0.0},            // too little head
+        {100.0002, 99.0, 1, 0.75 * 0.0002 * per_metre * 100.0, 0.0},  // both connections of a
+        {99.5, 100.5, 1, 0.0, 0.5 * per_metre * 100.0},  // nothing leaves the pipe at a
+        {100.0, 100.0, 0, 0.0, 0.0},                      // level everywhere: no exchange
+    };
+    for (const tile_case &t : cases) {
+        s.water_table_elevation[a] = t.table_a;
+        s.water_table_elevation[b] = t.table_b;
+        s.tile_cell_flow[a] = s.tile_cell_flow[b] = 0.0;
+        s.superlink_tile_flow[2][1] = 0.0;
+        p.junc_inflow[1] = 1.0;
+        p.Q_node[2][1] = 1.0;
+        EXPECT_EQ(pipe_exchange(s), t.result) << t.table_a;
+        EXPECT_EQ(p.junc_inflow[1], 0.0);
+        EXPECT_EQ(p.Q_node[2][1], 0.0);
+        EXPECT_NEAR(s.tile_cell_flow[a], t.flow_a, 1e-13) << t.table_a;
+        EXPECT_NEAR(s.tile_cell_flow[b], t.flow_b, 1e-13) << t.table_a;
+        EXPECT_NEAR(s.superlink_tile_flow[2][1], t.flow_a + t.flow_b, 1e-13) << t.table_a;
+    }
+    // No grid-pipe cells: nothing but the cleared inflows.
+    p.gpi_cell_count = 0;
+    s.superlink_tile_flow[2][1] = 7.0;
+    EXPECT_EQ(pipe_exchange(s), 0);
+    EXPECT_EQ(s.superlink_tile_flow[2][1], 7.0);
+}
+
+TEST_F(SuperlinkStep, CouplingPieceFeedsInletsSchedulesAndBooksTileVolumes) {
+    load(replaced(two_pipes, "PIPE 2 1 0.6 0.0 0.001 0.013 100.0 0.0",
+                  "PIPE 2 1 0.6 0.0 0.001 0.013 100.0 2.0"),
+         tile_cells);
+    superlink_network &p = s.superlinks;
+    s.time_tolerance_days = 1e-6;
+    s.pipe_clock = {0.0, 60.0 / 86400.0, 60.0 / 86400.0};
+    s.now_days = 60.0 / 86400.0 + 1e-8;  // within the tolerance of the scheduled time
+    s.discharge_x[cell(1, 1)] = 0.3;
+    s.discharge_y[cell(1, 1)] = -0.4;
+    s.depth[cell(1, 1)] = 0.01;
+    const int a = cell(1, 2);
+    s.water_table_elevation[a] = 100.5;
+    out = testsupport::printed([&] { step_superlink_coupling(s); });
+    ASSERT_EQ(error_record.fatal, 0) << out;
+    EXPECT_NEAR(s.flow_to_superlink[0][1], 0.5, 1e-15);
+    EXPECT_NEAR(s.depth[cell(1, 1)], 4.0 / 9.0 * 0.01, 1e-15);
+    EXPECT_EQ(p.superlink_step_count, 1);
+    EXPECT_EQ(s.pipe_clock.last, 60.0 / 86400.0);       // the scheduled time, not the clock
+    EXPECT_EQ(s.pipe_clock.next, 120.0 / 86400.0);
+    // The exchange for the next step, its rate booked as a volume over the step.
+    const double dh = 100.5 - (p.slink_node_Zinv[2][1] + p.slink_node_depth[2][1]);
+    const double rate = 0.75 * dh * 0.6 * 3.14159 * 2.0 / 1000.0 * 100.0;
+    EXPECT_EQ(p.exchange_flag, 1);
+    EXPECT_NEAR(s.superlink_tile_flow[2][1], rate, 1e-15);
+    EXPECT_EQ(s.tile_cell_flow[a], 0.0);
+    EXPECT_NEAR(s.tile_cell_flow_total[a], rate * (60.0 + 1e-8 * 86400.0), 1e-12);
+    // Not due: nothing happens.
+    s.now_days += 30.0 / 86400.0;
+    out = testsupport::printed([&] { step_superlink_coupling(s); });
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(p.superlink_step_count, 1);
+    // The tile inflow enters node 2 at the next step.
+    s.now_days = 120.0 / 86400.0;
+    out = testsupport::printed([&] { step_superlink_coupling(s); });
+    EXPECT_NEAR(s.superlink_work.slink_tile_total, rate * 60.0, 1e-12);
+    EXPECT_NE(out.find("Total tile flow taken:"), std::string::npos);
+}
+
+TEST_F(SuperlinkStep, SeriesFilesTakeNodeHeadsTileFlowsAndPipeFlows) {
+    load(two_pipes);
+    s.depth[cell(1, 1)] = 0.02;
+    s.flow_to_superlink[0][1] = 1.0;
+    ASSERT_EQ(step(60.0), 0);
+    s.pipe_head_file = std::fopen("head.txt", "w");
+    s.pipe_flow_file = std::fopen("flow.txt", "w");
+    write_pipe_series_step(s);
+    write_pipe_series_step(s);
+    std::fclose(s.pipe_head_file);
+    std::fclose(s.pipe_flow_file);
+    s.pipe_head_file = s.pipe_flow_file = nullptr;
+    const superlink_network &p = s.superlinks;
+    char line[512];
+    std::snprintf(line, sizeof line, "3   1  %6.5lf   1  %6.5lf   1  %6.5lf   \n",
+                  100.0 + p.slink_node_depth[1][1], 99.9 + p.slink_node_depth[2][1],
+                  99.8 + p.slink_node_depth[3][1]);
+    EXPECT_EQ(dir.read("head.txt"), std::string("TS    0\n") + line + "TS    1\n" + line);
+    std::snprintf(line, sizeof line, "2   1  %6.5lf   1  %6.5lf   \n", s.superlink_work.Q[1][1],
+                  s.superlink_work.Q[2][1]);
+    EXPECT_EQ(dir.read("flow.txt"), std::string("TS    0\n") + line + "TS    1\n" + line);
 }
 
 }  // namespace
