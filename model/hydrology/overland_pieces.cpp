@@ -264,10 +264,11 @@ void step_superlink_coupling(model_state &s) {
     prepare_superlink_step(s);
     superlink_step(s, dt);
     if (failed()) return;
-    // The schedule keeps its own times: the step ends at the scheduled time.
-    s.pipe_clock.last = s.pipe_clock.next;
+    // The next time counts from the clock, as every other piece's does: adding
+    // the interval to the scheduled time would drift away from the clock in
+    // Julian-day time until the pipe network is never due again.
+    take_clock_step(s, s.pipe_clock);
     ++s.superlinks.superlink_step_count;
-    s.pipe_clock.next += s.pipe_clock.interval;
     exchange_tile_drains(s, dt);
 }
 

@@ -533,8 +533,8 @@ TEST_F(SuperlinkStep, CouplingPieceFeedsInletsSchedulesAndBooksTileVolumes) {
     EXPECT_NEAR(s.flow_to_superlink[0][1], 0.5, 1e-15);
     EXPECT_NEAR(s.depth[cell(1, 1)], 4.0 / 9.0 * 0.01, 1e-15);
     EXPECT_EQ(p.superlink_step_count, 1);
-    EXPECT_EQ(s.pipe_clock.last, 60.0 / 86400.0);       // the scheduled time, not the clock
-    EXPECT_EQ(s.pipe_clock.next, 120.0 / 86400.0);
+    EXPECT_EQ(s.pipe_clock.last, s.now_days);
+    EXPECT_EQ(s.pipe_clock.next, s.now_days + 60.0 / 86400.0);
     // The exchange for the next step, its rate booked as a volume over the step.
     const double dh = 100.5 - (p.slink_node_Zinv[2][1] + p.slink_node_depth[2][1]);
     const double rate = 0.75 * dh * 0.6 * 3.14159 * 2.0 / 1000.0 * 100.0;
@@ -550,7 +550,7 @@ TEST_F(SuperlinkStep, CouplingPieceFeedsInletsSchedulesAndBooksTileVolumes) {
     // The tile inflow enters node 2 at the next step.
     s.now_days = 120.0 / 86400.0;
     out = testsupport::printed([&] { step_superlink_coupling(s); });
-    EXPECT_NEAR(s.superlink_work.slink_tile_total, rate * 60.0, 1e-12);
+    EXPECT_NEAR(s.superlink_work.slink_tile_total, rate * (60.0 - 1e-8 * 86400.0), 1e-9);
     EXPECT_NE(out.find("Total tile flow taken:"), std::string::npos);
 }
 
@@ -575,6 +575,18 @@ TEST_F(SuperlinkStep, SeriesFilesTakeNodeHeadsTileFlowsAndPipeFlows) {
     std::snprintf(line, sizeof line, "2   1  %6.5lf   1  %6.5lf   \n", s.superlink_work.Q[1][1],
                   s.superlink_work.Q[2][1]);
     EXPECT_EQ(dir.read("flow.txt"), std::string("TS    0\n") + line + "TS    1\n" + line);
+}
+
+TEST_F(SuperlinkStep, PipeClockStaysDueThroughALongRunInJulianDays) {
+    load(two_pipes);
+    const double day = 5.0 / 86400.0, start = 2459408.0;
+    s.time_tolerance_days = 1.1574074074074074e-07;  // 0.01 s
+    s.pipe_clock = {start, start + day, day};
+    for (int n = 1; n <= 3000; ++n) {
+        s.now_days = n * day + start;
+        out = testsupport::printed([&] { step_superlink_coupling(s); });
+        ASSERT_EQ(s.superlinks.superlink_step_count, n) << n;
+    }
 }
 
 }  // namespace
