@@ -151,6 +151,7 @@ struct event_total_marks {
     double boundary_in = 0.0, boundary_out = 0.0, evaporation = 0.0, lake_rain = 0.0;
     double channel_clip = 0.0;  // water added by lifting negative channel areas
     double stream_point_source = 0.0, stream_point_sink = 0.0;
+    double pipe_to_surface = 0.0, pipe_from_surface = 0.0;  // pipe-network exchange
 };
 // ---- end event ----
 

@@ -461,16 +461,14 @@ run_balance form_run_balance(const model_state &s) {
                              s.initial_channel_volume + s.initial_snow_volume + lakes.initial;
     // The pipe network lies outside these volumes: what its inlets take leaves the
     // surface, what it spills or discharges onto cells and into channels enters it.
-    const superlink_step_state &pipes = s.superlink_work;
-    const double pipe_in = s.chan.pipe_outlet_volume + pipes.slink_surcharge_total +
-                           pipes.slink_cell_outlet_total;
+    const double pipe_in = pipe_water_to_surface(s);
     const double inflow = rain + s.point_inflow_total1 + s.point_inflow_total2 + s.boundary_inflow +
                           s.negative_depth_volume + s.chan.negative_area_volume +
                           s.chan.point_source_volume + pipe_in;
     const double stored_out = s.final_overland_volume + s.final_lake_volume +
                               s.final_channel_volume + s.final_snow_volume + lakes.final_volume;
     const double outflow = s.interception_total + s.et_volume_total + s.global_outflow_volume +
-                           boundary_out + s.chan.point_sink_volume + pipes.slink_captured_total;
+                           boundary_out + s.chan.point_sink_volume + pipe_water_from_surface(s);
     b.surface_in = stored_in + inflow + exchange_in;
     b.surface_out = stored_out + outflow + s.infiltration_volume_total + exchange_out;
     if (!(rain > 0.0))

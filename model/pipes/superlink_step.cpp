@@ -558,7 +558,14 @@ double inlet_capture_volume(int t, double d, double cell_size) {
     return (static_cast<double>(t) / 9.0) * d * cell_size * cell_size;
 }
 
-void close_superlink_files(model_state &s) { s.superlink_work.close_files(); }
+double pipe_water_to_surface(const model_state &s) {
+    const superlink_step_state &w = s.superlink_work;
+    return s.chan.pipe_outlet_volume + w.slink_surcharge_total + w.slink_cell_outlet_total;
+}
+
+double pipe_water_from_surface(const model_state &s) {
+    return s.superlink_work.slink_captured_total;
+}
 
 int superlink_step(model_state &s, double dt) {
     superlink_network &p = s.superlinks;

@@ -83,5 +83,7 @@ double bounded_junction_head(double x, double invert);
 // t / 9 of the cell's water (m3).
 double inlet_capture_volume(int t, double d, double cell_size);
 
-// Closes the step's output files (end of a run).
-void close_superlink_files(model_state &state);
+// Run totals of the pipe network's exchange with the surface (m3): the water it
+// put onto the land and into the channels, and the water its inlets took.
+double pipe_water_to_surface(const model_state &state);
+double pipe_water_from_surface(const model_state &state);

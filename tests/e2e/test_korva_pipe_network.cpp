@@ -82,6 +82,7 @@ TEST(KorvaPipeNetwork, TileDrainedNetworkRunsToItsEndAndTheSurfaceBalanceCloses)
     EXPECT_NEAR(valley::summary_value(summary, "Mass balance error of surface components ="), 0.0,
                 1e-5)
         << summary;
+    EXPECT_NEAR(valley::summary_value(summary, "mass conservation error:"), 0.0, 1e-4) << summary;
 }
 
 TEST(KorvaPipeNetwork, OutletIntoTheChannelHandsItsWaterToTheChannel) {
@@ -112,6 +113,7 @@ TEST(KorvaPipeNetwork, OutletIntoTheChannelHandsItsWaterToTheChannel) {
     EXPECT_NEAR(valley::summary_value(summary, "Mass balance error of surface components ="), 0.0,
                 1e-5)
         << summary;
+    EXPECT_NEAR(valley::summary_value(summary, "mass conservation error:"), 0.0, 1e-4) << summary;
 }
 
 TEST(KorvaPipeNetwork, UnknownPipeSectionStopsTheRunWhileReading) {
