@@ -15,6 +15,7 @@
 #include "model/channel/channel_network.h"
 #include "model/pipes/superlink_network.h"
 #include "model/nutrient_state.h"
+#include "model/pipes/superlink_step.h"
 
 struct calibration_results;
 struct point_output;
@@ -160,6 +161,7 @@ struct event_total_marks {
     double stream_point_source = 0.0, stream_point_sink = 0.0;
     double surface_evaporation = 0.0;
     double exfiltration = 0.0;  // the water-table exchange volume at the event start
+    double pipe_to_surface = 0.0, pipe_from_surface = 0.0;  // pipe-network exchange
 };
 // ---- end event ----
 
@@ -580,6 +582,7 @@ struct model_state {
     // Channel and pipe networks.
     channel_network channels;
     superlink_network superlinks;
+    superlink_step_state superlink_work;  // the pipe-network step's state and files
 
     // ---- tail fields ----
     int mask_rows = 0, mask_cols = 0;

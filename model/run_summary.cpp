@@ -217,6 +217,13 @@ void write_global_balance(model_state &s, std::FILE *f) {
     volume_line(f, "Overland point sources:", s.point_inflow_total1);
     if (channels)
         volume_line(f, "Channel point sources:", s.chan.point_source_volume - s.chan.point_sink_volume);
+    if (s.storm_sewer_on) {
+        const superlink_step_state &pipes = s.superlink_work;
+        volume_line(f, "Taken by pipe inlets:", pipes.slink_captured_total);
+        volume_line(f, "Spilled from pipes onto the land:",
+                    pipes.slink_surcharge_total + pipes.slink_cell_outlet_total);
+        if (channels) volume_line(f, "Pipe outflow into channels:", s.chan.pipe_outlet_volume);
+    }
     if (s.overland_boundary_on) {
         volume_line(f, "Boundary losses:", s.boundary_outflow + s.boundary_free_outflow);
         volume_line(f, "Boundary gains:", s.boundary_inflow);
@@ -459,15 +466,19 @@ run_balance form_run_balance(const model_state &s) {
     const double exchange_out = s.seepage_in_total + s.lake_in_total;
     const double stored_in = s.initial_overland_volume + s.initial_lake_volume +
                              s.initial_channel_volume + s.initial_snow_volume + lakes.initial;
+    // The pipe network lies outside these volumes: what its inlets take leaves the
+    // surface, what it spills or discharges onto cells and into channels enters it.
+    const double pipe_in = pipe_water_to_surface(s);
     const double inflow = rain + s.point_inflow_total1 + s.point_inflow_total2 + s.boundary_inflow +
                           s.negative_depth_volume + s.chan.negative_area_volume +
-                          s.chan.point_source_volume;
+                          s.chan.point_source_volume + pipe_in;
     const double stored_out = s.final_overland_volume + s.final_lake_volume +
                               s.final_channel_volume + s.final_snow_volume + lakes.final_volume;
     // Evaporation from ponded water leaves the surface; the rest of the ET left the
     // soil and belongs to the whole-system balance only.
     const double outflow = s.interception_total + s.surface_et_volume_total +
-                           s.global_outflow_volume + boundary_out + s.chan.point_sink_volume;
+                           s.global_outflow_volume + boundary_out + s.chan.point_sink_volume +
+                           pipe_water_from_surface(s);
     const double soil_et = s.et_volume_total - s.surface_et_volume_total;
     b.surface_in = stored_in + inflow + exchange_in;
     b.surface_out = stored_out + outflow + s.infiltration_volume_total + exchange_out;

@@ -155,11 +155,13 @@ void form_event_balance(model_state &s) {
     s.mass_input_original = rain + s.event_initial_overland_volume + s.event_initial_lake_volume +
                             s.initial_channel_volume + s.event_initial_snow_volume +
                             s.event_point_inflow_volume + boundary_in + s.event_cleanup_volume +
-                            channel_clip + s.event_stream_source_volume;
+                            channel_clip + s.event_stream_source_volume +
+                            pipe_water_to_surface(s) - s.event_marks.pipe_to_surface;
     s.mass_output_final = s.outflow_volume + s.event_interception_volume +
                           s.event_infiltration_volume + surface_evaporation + boundary_out +
                           s.final_overland_volume + s.final_lake_volume + s.final_channel_volume +
-                          s.final_snow_volume + s.event_stream_sink_volume;
+                          s.final_snow_volume + s.event_stream_sink_volume +
+                          pipe_water_from_surface(s) - s.event_marks.pipe_from_surface;
     if (!(rain > 0.0))
         s.mass_conservation_error = -1.0;
     else

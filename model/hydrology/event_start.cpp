@@ -329,6 +329,8 @@ void init_event(model_state &s) {
     s.event_marks.stream_point_source = s.chan.point_source_volume;
     s.event_marks.stream_point_sink = s.chan.point_sink_volume;
     s.event_marks.exfiltration = s.water_table_exchange_volume;
+    s.event_marks.pipe_to_surface = pipe_water_to_surface(s);
+    s.event_marks.pipe_from_surface = pipe_water_from_surface(s);
 
     // The clocks are brought to the event.
     const double now = s.now_days;

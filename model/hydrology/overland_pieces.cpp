@@ -195,14 +195,83 @@ void step_overland_constituents(model_state &s) {
     s.constituent_clock.next = s.now_days + s.constituent_clock.interval;
 }
 
+namespace {
+
+// Magnitude of the overland flow of cell c (0 for a cell outside the grid).
+double cell_flow_speed(const model_state &s, int c) {
+    if (c < 1 || !covers(s.discharge_x, c) || !covers(s.discharge_y, c)) return 0.0;
+    const double qx = s.discharge_x[at(c)], qy = s.discharge_y[at(c)];
+    return std::sqrt(qx * qx + qy * qy);
+}
+
+// The inputs of a pipe-network step: the overland flow at every inlet (types 1
+// to 9), the channel level at every outlet into the channels, cleared surface
+// inflows and the smallest node depth.
+void prepare_superlink_step(model_state &s) {
+    superlink_network &p = s.superlinks;
+    const bool inlets = !s.flow_to_superlink.empty();
+    for (int j = 1; j <= p.num_junctions; ++j) {
+        const int t = p.junction_kind[at(j)];
+        if (inlets && t >= 1 && t <= 9)
+            s.flow_to_superlink[0][at(j)] = cell_flow_speed(s, int_at(s.junction_cell, j));
+    }
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)]; ++k) {
+            const int t = p.inlet_type[at(k)][at(l)];
+            if (!inlets || t < 1 || t > 9 || at(k) > s.flow_to_superlink.rows()) continue;
+            int c = 0;
+            if (!s.superlink_node_gnum.empty() && at(k) <= s.superlink_node_gnum.rows())
+                c = s.superlink_node_gnum[at(k)][at(l)];
+            s.flow_to_superlink[at(k)][at(l)] = cell_flow_speed(s, c);
+        }
+    if (channel_routing_on(s) && !s.chan.outlet_level.empty()) {
+        const channel_network &net = s.channels;
+        for (int j = 1; j <= p.num_junctions; ++j) {
+            if (p.junction_kind[at(j)] != 999) continue;
+            double level = 0.0;
+            if (node_value(net.yp, int_at(s.chan.outlet_node, j), int_at(s.chan.outlet_link, j), level))
+                s.chan.outlet_level[at(j)] = level;
+        }
+    }
+    for (int j = 1; j <= p.num_junctions; ++j) p.junc_inflow[at(j)] = 0.0;
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const int n = p.link_node_count[at(l)];
+        for (int k = 1; k <= n; ++k) p.Q_node[at(k)][at(l)] = 0.0;
+        for (int k = 1; k <= n + 1; ++k)
+            if (p.slink_node_depth[at(k)][at(l)] < 0.0001) p.slink_node_depth[at(k)][at(l)] = 0.0001;
+    }
+}
+
+// Tile-drain inflow for the next step, and the volume each cell gave to the pipes.
+void exchange_tile_drains(model_state &s, double dt) {
+    superlink_network &p = s.superlinks;
+    if (!p.tile_drain || s.superlink_tile_flow.empty()) return;
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)]; ++k) s.superlink_tile_flow[at(k)][at(l)] = 0.0;
+    p.exchange_flag = pipe_exchange(s);
+    for (int c = 1; c <= p.gpi_cell_count; ++c) {
+        if (p.gpi_npipes[at(c)] < 1) continue;
+        const int g = p.gpi_gnum[at(c)][1];
+        if (!covers(s.tile_cell_flow, g) || !covers(s.tile_cell_flow_total, g) || g < 1) continue;
+        s.tile_cell_flow_total[at(g)] += s.tile_cell_flow[at(g)] * dt;
+        s.tile_cell_flow[at(g)] = 0.0;
+    }
+}
+
+}  // namespace
+
 void step_superlink_coupling(model_state &s) {
     if (!s.storm_sewer_on || !clock_due(s, s.pipe_clock)) return;
     const double dt = clock_step_seconds(s, s.pipe_clock);
+    prepare_superlink_step(s);
     superlink_step(s, dt);
     if (failed()) return;
-    pipe_exchange(s);
-    if (failed()) return;
+    // The next time counts from the clock, as every other piece's does: adding
+    // the interval to the scheduled time would drift away from the clock in
+    // Julian-day time until the pipe network is never due again.
     take_clock_step(s, s.pipe_clock);
+    ++s.superlinks.superlink_step_count;
+    exchange_tile_drains(s, dt);
 }
 
 void update_overland_lakes(model_state &s) {

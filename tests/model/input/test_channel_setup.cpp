@@ -292,6 +292,56 @@ TEST_F(ChannelSetup, PipeOutletsTakeTheirNodeAndLink) {
     EXPECT_EQ(s.chan.outlet_link[1], 1);
 }
 
+TEST_F(ChannelSetup, PipeOutletsDrainIntoTheChannelNodeOnTheirOwnCell) {
+    network();
+    s.storm_sewer_on = 1;
+    s.grid_rows = 3;
+    s.grid_cols = 4;
+    alloc_2d_int(s.cell_number_grid, 4, 5);
+    for (int i = 1; i <= 3; ++i)
+        for (int j = 1; j <= 4; ++j) s.cell_number_grid[i][j] = (i - 1) * 4 + j;
+    // Grid row 2, column 3 (cell 7) holds node 1 of link 2.
+    grid_stream_data &g = s.channels.gst;
+    g.cell_count = 2;
+    alloc_1d_int(g.entry_count, 2);
+    alloc_2d_int(g.gst_link, 2, 1);
+    alloc_2d_int(g.gst_node, 2, 1);
+    alloc_2d_int(g.gst_gnum, 2, 1);
+    g.entry_count[1] = g.entry_count[2] = 1;
+    g.gst_gnum[1][1] = 5;
+    g.gst_link[1][1] = 1;
+    g.gst_node[1][1] = 3;
+    g.gst_gnum[2][1] = 7;
+    g.gst_link[2][1] = 2;
+    g.gst_node[2][1] = 1;
+    superlink_network &p = s.superlinks;
+    p.num_junctions = 2;
+    for (auto *a : {&p.junction_kind, &p.junction_row, &p.junction_col, &p.junction_channel_node,
+                    &p.junction_channel_link})
+        alloc_1d_int(*a, 2);
+    p.junction_kind[1] = 5;  // an inlet on a channel cell drains nowhere
+    p.junction_row[1] = 2;
+    p.junction_col[1] = 1;
+    p.junction_kind[2] = 999;
+    p.junction_row[2] = 2;
+    p.junction_col[2] = 3;
+    link_superlink_outlets(s);
+    ASSERT_FALSE(failed());
+    EXPECT_EQ(s.chan.outlet_link[2], 2);
+    EXPECT_EQ(s.chan.outlet_node[2], 1);
+    EXPECT_EQ(s.chan.outlet_link[1], 0);
+    // An outlet on a cell without a channel node stops the set-up.
+    p.junction_channel_node[2] = p.junction_channel_link[2] = 0;
+    p.junction_row[2] = 3;
+    const std::string out = printed([&] { link_superlink_outlets(s); });
+    EXPECT_TRUE(failed());
+    EXPECT_EQ(out, "Superlink outlet channel node not found, at superjunction 2\n"
+                   "Superlink outlet channel link not found, at superjunction 2\n"
+                   "Check your superlink input file to insure that superlink outlets\n"
+                   "terminate on stream arcs.\n"
+                   "\n");
+}
+
 TEST_F(ChannelSetup, ChannelPointInputsAndInitialConcentrations) {
     network();
     s.chan_con_trans = 1;
