@@ -1,6 +1,6 @@
 // Stand-ins for the values of later features that the time-series lines and the
-// event summary read (sediment, link/node and pipe series, nutrients,
-// transport summaries).
+// event summary read (pipe series, nutrients, the constituent summary); the
+// sediment summary is the sediment code's own.
 // Their features stop a run at reading time until they are built, so these are
 // reached only by a project that needs them.
 #include <cstdio>
@@ -9,12 +9,7 @@
 #include "model/event_summary.h"
 #include "model/hydrographs.h"
 #include "model/model_state.h"
-
-void write_sediment_outlet_line(model_state &, double, int) {
-    report_feature_not_available("the sediment outlet output");
-}
-
-void write_sediment_flux_line(model_state &) {}
+#include "model/sediment/sediment_outputs.h"
 
 void write_pipe_series_step(model_state &s) {
     if (s.pipe_head_file || s.pipe_tile_file || s.pipe_flow_file)
@@ -28,6 +23,9 @@ void nutrient_outlet_values(const model_state &, int, double &concentration, dou
 }
 
 void write_transport_event_summary(model_state &s) {
-    if (s.ov_con_trans_mode || s.chan_con_trans || s.erosion.soil_erosion)
-        report_feature_not_available("the constituent and sediment event summaries");
+    if (s.ov_con_trans_mode || s.chan_con_trans) {
+        report_feature_not_available("the constituent event summary");
+        return;
+    }
+    if (s.erosion.soil_erosion) write_sediment_event_summary(s, s.summary_file);
 }

@@ -32,10 +32,6 @@ void route_channel_constituents(model_state &s) {
         report_feature_not_available("channel constituent routing");
 }
 
-void channel_sediment_transport(model_state &, double, double) {
-    report_feature_not_available("channel sediment transport");
-}
-
 int superlink_step(model_state &, double) {
     report_feature_not_available("the pipe network");
     return -1;
@@ -44,10 +40,6 @@ int superlink_step(model_state &, double) {
 int pipe_exchange(model_state &) {
     report_feature_not_available("the tile-drain exchange");
     return 0;
-}
-
-void overland_erosion(model_state &, double, double, double) {
-    report_feature_not_available("overland erosion");
 }
 
 double overland_constituent_transport(model_state &, double) {

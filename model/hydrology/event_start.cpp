@@ -21,6 +21,7 @@
 #include "model/hydrology/soil_water_services.h"
 #include "model/channel/channel_services.h"
 #include "model/model_state.h"
+#include "model/sediment/sediment_outputs.h"
 
 namespace {
 
@@ -324,6 +325,7 @@ void init_event(model_state &s) {
     s.event_marks.channel_clip = s.chan.negative_area_volume;
     s.event_marks.stream_point_source = s.chan.point_source_volume;
     s.event_marks.stream_point_sink = s.chan.point_sink_volume;
+    start_sediment_event(s);
 
     // The clocks are brought to the event.
     const double now = s.now_days;

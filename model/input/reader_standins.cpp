@@ -14,7 +14,6 @@
 // that needs them, so nothing is allocated here.
 void allocate_groundwater_cell_arrays(model_state &) {}
 void allocate_sacramento_cell_arrays(model_state &) {}
-void allocate_channel_cell_arrays(model_state &) {}
 void allocate_longterm_cell_arrays(model_state &) {}
 void allocate_exchange_cell_arrays(model_state &) {}
 void allocate_lake_cell_arrays(model_state &) {}
