@@ -394,7 +394,8 @@ double yang_sand_concentration(double velocity, double slope, double ustar, doub
     const double crit = re < 70.0 ? 2.5 / (std::log10(re) - 0.06) : 2.05;
     const double v = std::fabs(velocity);
     if (v / w < crit) return 0.0;
-    const double stream = v * slope / w - crit * slope / w;
+    // crit is already the critical velocity over w: its stream-power term is crit S.
+    const double stream = v * slope / w - crit * slope;
     if (!(stream > 0.0)) return 0.0;
     const double lw = std::log10(w * d / nu), lu = std::log10(ustar / w);
     return std::pow(10.0, 5.435 - 0.286 * lw - 0.457 * lu +
