@@ -33,17 +33,19 @@ double positive_or(const array_1d<double> &a, int i, double fallback) {
 // shares, which are written first (0 for every class when there is no loose soil).
 double detach(sediment_record &r, int cell, double d, bool strictly_less) {
     const std::size_t i = at(cell);
+    const row_ref<double> dep = r.deposited[i], sus = r.suspended[i], share = r.detachment_share[i];
+    const std::size_t nc = at(r.class_count);
     double total = 0.0;
-    for (int k = 1; k <= r.class_count; ++k) total += r.deposited[i][at(k)];
-    for (int k = 1; k <= r.class_count; ++k)
-        r.detachment_share[i][at(k)] = total > 0.0 ? r.deposited[i][at(k)] / total : 0.0;
+    for (std::size_t k = 1; k <= nc; ++k) total += dep[k];
+    for (std::size_t k = 1; k <= nc; ++k) share[k] = total > 0.0 ? dep[k] / total : 0.0;
     if (!(d > 0.0) || total <= 0.0) return 0.0;
     if (strictly_less ? !(d < total) : !(d <= total)) return 0.0;
-    for (int k = 1; k <= r.class_count; ++k) {
-        const double m = d * r.detachment_share[i][at(k)];
-        r.deposited[i][at(k)] -= m;
-        r.suspended[i][at(k)] += m;
-        if (covers(r.detached_volume, k)) r.detached_volume[at(k)] += m;
+    const bool book = !r.detached_volume.empty() && r.detached_volume.last() >= nc;
+    for (std::size_t k = 1; k <= nc; ++k) {
+        const double m = d * share[k];
+        dep[k] -= m;
+        sus[k] += m;
+        if (book) r.detached_volume[k] += m;
     }
     return d;
 }
@@ -55,12 +57,26 @@ struct transfer_sink {
     array_1d<double> *outlet = nullptr;  // per class (m3), target 0 only
 };
 
-void receive(sediment_record &r, const transfer_sink &sink, int k, double m, bool deposited) {
-    if (sink.target > 0) {
-        (deposited ? r.deposited : r.suspended)[at(sink.target)][at(k)] += m;
-    } else if (sink.outlet && covers(*sink.outlet, k)) {
-        (*sink.outlet)[at(k)] += m;
+// The target's rows (or the outlet's per-class totals) that take what leaves.
+struct receiver {
+    double *suspended = nullptr, *deposited = nullptr, *outlet = nullptr;
+    void take(std::size_t k, double m, bool loose) const {
+        if (suspended)
+            (loose ? deposited : suspended)[k] += m;
+        else if (outlet)
+            outlet[k] += m;
     }
+};
+
+receiver receiver_of(sediment_record &r, const transfer_sink &sink) {
+    receiver v;
+    if (sink.target > 0) {
+        v.suspended = r.suspended[at(sink.target)].data();
+        v.deposited = r.deposited[at(sink.target)].data();
+    } else if (sink.outlet && covers(*sink.outlet, r.class_count)) {
+        v.outlet = sink.outlet->data();
+    }
+    return v;
 }
 
 // The two forms of the message of a share that is not a number.
@@ -80,54 +96,55 @@ void check_share(double share, int k, int cell, share_message form) {
 // leaving go, divided by dt, into the source's ov_qsmax row when it is kept.
 void carry(sediment_record &r, int source, const transfer_sink &sink, double capacity, double dt,
            int step, share_message nan_deposited) {
-    const std::size_t s = at(source);
-    const int nc = r.class_count;
-    const bool rates = !r.ov_qsmax.empty();
+    const std::size_t s = at(source), nc = at(r.class_count);
+    const row_ref<double> sus = r.suspended[s], dep = r.deposited[s];
+    double *rates = r.ov_qsmax.empty() ? nullptr : r.ov_qsmax[s].data();
+    const receiver to = receiver_of(r, sink);
     double ss = 0.0, sd = 0.0;
-    for (int k = 1; k <= nc; ++k) {
-        ss += r.suspended[s][at(k)];
-        sd += r.deposited[s][at(k)];
+    for (std::size_t k = 1; k <= nc; ++k) {
+        ss += sus[k];
+        sd += dep[k];
     }
     const double tc = std::fabs(capacity);
-    auto leave = [&](int k, double m) {
-        if (rates) r.ov_qsmax[s][at(k)] += m / dt;
+    auto leave = [&](std::size_t k, double m) {
+        if (rates) rates[k] += m / dt;
     };
     if (tc > ss + sd) {
-        for (int k = 1; k <= nc; ++k) {
-            const double m = r.suspended[s][at(k)] + r.deposited[s][at(k)];
-            receive(r, sink, k, m, false);
+        for (std::size_t k = 1; k <= nc; ++k) {
+            const double m = sus[k] + dep[k];
+            to.take(k, m, false);
             leave(k, m);
-            r.suspended[s][at(k)] = 0.0;
-            r.deposited[s][at(k)] = 0.0;
+            sus[k] = 0.0;
+            dep[k] = 0.0;
         }
         r.emptied_step = step;
         return;
     }
     if (tc > ss) {
-        for (int k = 1; k <= nc; ++k) {
-            const double m = r.suspended[s][at(k)];
-            receive(r, sink, k, m, false);
+        for (std::size_t k = 1; k <= nc; ++k) {
+            const double m = sus[k];
+            to.take(k, m, false);
             leave(k, m);
-            r.suspended[s][at(k)] = 0.0;
+            sus[k] = 0.0;
         }
         if (sd == 0.0) return;
-        for (int k = 1; k <= nc; ++k) {
-            const double share = r.deposited[s][at(k)] / sd;
-            check_share(share, k, source, nan_deposited);
+        for (std::size_t k = 1; k <= nc; ++k) {
+            const double share = dep[k] / sd;
+            check_share(share, static_cast<int>(k), source, nan_deposited);
             const double m = share * (tc - ss);
-            r.deposited[s][at(k)] -= m;
-            receive(r, sink, k, m, true);
+            dep[k] -= m;
+            to.take(k, m, true);
             leave(k, m);
         }
         return;
     }
     if (ss == 0.0) return;
-    for (int k = 1; k <= nc; ++k) {
-        const double share = r.suspended[s][at(k)] / ss;
-        check_share(share, k, source, share_message::pt1);
+    for (std::size_t k = 1; k <= nc; ++k) {
+        const double share = sus[k] / ss;
+        check_share(share, static_cast<int>(k), source, share_message::pt1);
         const double m = share * tc;
-        r.suspended[s][at(k)] -= m;
-        receive(r, sink, k, m, false);
+        sus[k] -= m;
+        to.take(k, m, false);
         leave(k, m);
     }
 }
@@ -135,46 +152,53 @@ void carry(sediment_record &r, int source, const transfer_sink &sink, double cap
 // Suspended soil of a cell that settles into its loose soil by the fractions of
 // the work vector.
 void settle(sediment_record &r, int cell) {
-    const std::size_t i = at(cell);
-    for (int k = 1; k <= r.class_count; ++k) {
-        const double m = r.settling_fraction[at(k)] * r.suspended[i][at(k)];
-        r.suspended[i][at(k)] -= m;
-        r.deposited[i][at(k)] += m;
+    const row_ref<double> sus = r.suspended[at(cell)], dep = r.deposited[at(cell)];
+    const double *fraction = r.settling_fraction.data();
+    for (std::size_t k = 1; k <= at(r.class_count); ++k) {
+        const double m = fraction[k] * sus[k];
+        sus[k] -= m;
+        dep[k] += m;
     }
 }
 
 void settling_fractions(sediment_record &r, double h, double v, double dx, double without_flow) {
-    for (int k = 1; k <= r.class_count; ++k)
-        r.settling_fraction[at(k)] = h > 0.0 && v > 0.0
-                                         ? 1.0 - std::exp(-r.settling_velocity[at(k)] * dx / (v * h))
-                                         : without_flow;
+    double *fraction = r.settling_fraction.data();
+    const double *w = r.settling_velocity.data();
+    const bool flowing = h > 0.0 && v > 0.0;
+    const double scale = flowing ? dx / (v * h) : 0.0;
+    for (std::size_t k = 1; k <= at(r.class_count); ++k)
+        fraction[k] = flowing ? 1.0 - std::exp(-w[k] * scale) : without_flow;
 }
 
 // One direction of the transport stage for cell i and neighbour j across their
 // face: the face's flow and slope, the upstream cell's depth and parameters.
 struct direction_arrays {
-    const array_1d<int> &neighbour;
-    const array_1d<double> &flow;   // m3/s across the face to the neighbour
-    const array_1d<double> &slope;  // ground slope towards the neighbour
-    array_1d<double> &capacity;     // per cell, of the source
-    bool settle_at_source;          // x: at the source, all settles without flow
+    const int *neighbour;
+    const double *flow;     // m3/s across the face to the neighbour
+    const double *slope;    // ground slope towards the neighbour
+    double *capacity;       // per cell, of the source
+    bool settle_at_source;  // x: at the source, all settles without flow
 };
 
-void transport_direction(model_state &st, direction_arrays &d, int method, int i, double dt,
-                         double dx) {
-    sediment_record &r = st.sediment;
-    const int j = d.neighbour[at(i)];
+// Per-cell inputs of the transport stage (entries 1..N).
+struct transport_inputs {
+    const double *depth, *a, *b, *c, *E;
+    int method;
+    int step;
+};
+
+void transport_direction(sediment_record &r, const transport_inputs &in, const direction_arrays &d,
+                         int i, double dt, double dx) {
+    const int j = d.neighbour[i];
     if (j < 1) return;
-    const double q = d.flow[at(i)];
+    const double q = d.flow[i];
     const int s = q < 0.0 ? j : i, t = q < 0.0 ? i : j;
-    const double hs = st.depth[at(s)];
-    const double S = d.slope[at(i)] - (st.depth[at(j)] - st.depth[at(i)]) / dx + 1e-20;
-    const double tc = overland_transport_capacity(
-        method, r, s, S, hs, q / dx, dt, dx, value_or(r.transport_coeff, s, 0.0),
-        value_or(r.transport_exponent, s, 0.0), value_or(r.critical_stream_power, s, 0.0),
-        value_or(r.transport_factor, s, 0.0));
-    d.capacity[at(s)] = tc;
-    carry(r, s, transfer_sink{t, nullptr}, tc, dt, st.step_number,
+    const double hs = in.depth[s];
+    const double S = d.slope[i] - (in.depth[j] - in.depth[i]) / dx + 1e-20;
+    const double tc = overland_transport_capacity(in.method, r, s, S, hs, q / dx, dt, dx, in.a[s],
+                                                  in.b[s], in.c[s], in.E[s]);
+    d.capacity[s] = tc;
+    carry(r, s, transfer_sink{t, nullptr}, tc, dt, in.step,
           d.settle_at_source ? share_message::pt1 : share_message::pt4);
     const double v = hs > 0.0 ? std::fabs(q / (hs * dx)) : 0.0;
     if (d.settle_at_source) {
@@ -240,17 +264,18 @@ void write_outputs(sediment_record &r, int cells) {
 void check_values(const sediment_record &r, int cells) {
     for (int i = 1; i <= cells; ++i) {
         const std::size_t c = at(i);
+        const row_ref<const double> sus = r.suspended[c], ero = r.eroded[c], dep = r.deposited[c];
         bool printed = false;
         for (int k = 1; k <= r.class_count; ++k) {
-            if (std::isnan(r.suspended[c][at(k)])) {
+            if (std::isnan(sus[at(k)])) {
                 std::printf("PT 3 suspended soil particle %2d=Nan at grid %d\n", k, i);
                 printed = true;
             }
-            if (std::isnan(r.eroded[c][at(k)])) {
+            if (std::isnan(ero[at(k)])) {
                 std::printf("PT 3 eroded soil particle %2d=Nan at grid %d\n", k, i);
                 printed = true;
             }
-            if (std::isnan(r.deposited[c][at(k)])) {
+            if (std::isnan(dep[at(k)])) {
                 std::printf("PT 3 deposited soil particle %2d=Nan at grid %d\n", k, i);
                 printed = true;
             }
@@ -315,12 +340,13 @@ double overland_transport_capacity(int method, const sediment_record &r, int cel
     if (method == 1) {
         double rate = 0.0;
         const double grade = std::pow(h * std::fabs(S), 1.5);
+        const row_ref<const double> fraction = r.fraction[at(cell)];
         for (int k = 1; k <= r.class_count; ++k) {
             const sediment_class &cl = r.classes[at(k)];
             const double g1 = cl.specific_gravity - 1.0;
             const double d = cl.diameter / 1000.0;
             if (g1 == 0.0 || d <= 0.0) continue;
-            rate += r.fraction[at(cell)][at(k)] * 0.05 * dx * V * V * grade /
+            rate += fraction[at(k)] * 0.05 * dx * V * V * grade /
                     (g1 * g1 * d * std::sqrt(9.81));
         }
         return rate * dt;
@@ -362,20 +388,27 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
         !covers(st.right, n) || !covers(st.down, n) || !covers(st.x_slope, n) ||
         !covers(st.y_slope, n))
         return;
+    for (const array_1d<double> *a : {&r.transport_coeff, &r.transport_exponent,
+                                      &r.critical_stream_power, &r.transport_factor})
+        if (!covers(*a, n)) return;
     if (!erosion_work_ready(st)) return;
     const int method = r.transport_option;
 
     // Detachment.
+    const double *depth = st.depth.data(), *qxs = st.discharge_x.data(), *qys = st.discharge_y.data();
+    const double *sx0 = st.x_slope.data(), *sy0 = st.y_slope.data();
+    const int *right = st.right.data(), *down = st.down.data();
+    const bool rain_given = covers(st.step_rain_rate, n);
     for (int i = 1; i <= n; ++i) {
-        const double h = st.depth[at(i)];
-        const int jx = st.right[at(i)], jy = st.down[at(i)];
-        const double sx = jx > 0 ? st.x_slope[at(i)] - (st.depth[at(jx)] - h) / dx + 1e-20 : 0.0;
-        const double sy = jy > 0 ? st.y_slope[at(i)] - (st.depth[at(jy)] - h) / dx + 1e-20 : 0.0;
+        const double h = depth[i];
+        const int jx = right[i], jy = down[i];
+        const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) / dx + 1e-20 : 0.0;
+        const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) / dx + 1e-20 : 0.0;
         const double slope = std::sqrt(sx * sx + sy * sy);
-        const double rain = value_or(st.step_rain_rate, i, 0.0);
+        const double rain = rain_given ? st.step_rain_rate[at(i)] : 0.0;
         if (rain > 0.0)
             rain_splash_detachment(r, i, rain, h, positive_or(r.splash_coeff, i, 60.0), dt, dx);
-        const double qx = st.discharge_x[at(i)], qy = st.discharge_y[at(i)];
+        const double qx = qxs[i], qy = qys[i];
         if (std::sqrt(qx * qx + qy * qy) > 0.0 && h > 0.0 && slope > 0.0) {
             const double critical = std::fmax(value_or(r.critical_shear, i, 0.0), 0.0);
             flow_detachment(r, i, h, slope, positive_or(r.detachment_coeff, i, 2e-5),
@@ -384,13 +417,16 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
     }
 
     // Transport and settling, x then y, cell by cell.
-    direction_arrays x{st.right, st.discharge_x, st.x_slope, r.x_capacity, true};
-    direction_arrays y{st.down, st.discharge_y, st.y_slope, r.y_capacity, false};
+    const transport_inputs in{depth, r.transport_coeff.data(), r.transport_exponent.data(),
+                              r.critical_stream_power.data(), r.transport_factor.data(), method,
+                              st.step_number};
+    const direction_arrays x{right, qxs, sx0, r.x_capacity.data(), true};
+    const direction_arrays y{down, qys, sy0, r.y_capacity.data(), false};
     for (int i = 1; i <= n; ++i) {
         if (!r.ov_qsmax.empty())
             for (std::size_t k = 0; k <= r.ov_qsmax.cols(); ++k) r.ov_qsmax[at(i)][k] = 0.0;
-        transport_direction(st, x, method, i, dt, dx);
-        transport_direction(st, y, method, i, dt, dx);
+        transport_direction(r, in, x, i, dt, dx);
+        transport_direction(r, in, y, i, dt, dx);
     }
     outlet_sediment(st, method, dt, dx);
 

@@ -76,7 +76,7 @@ void write_overland_blocks(const model_state &s, std::FILE *f) {
         std::fprintf(f, "     %-4s                              %10.1lf m3\n", group_names[g], moved[g]);
     std::fprintf(f, "\nOverland sediment mass-balance:\n");
     for (int g = 0; g < 3; ++g)
-        std::fprintf(f, "     %-4s mass conservation error:     %10.6lf percent\n", group_names[g],
+        std::fprintf(f, "     %-4s conservation error:          %10.6lf percent\n", group_names[g],
                      percent_error(error[g], scale[g]));
     std::fprintf(f, "Overall mass conservation error:           %10.6lf percent\n",
                  percent_error(all_error, all_scale));
