@@ -21,6 +21,7 @@
 #include "model/hydrology/soil_water_services.h"
 #include "model/channel/channel_services.h"
 #include "model/model_state.h"
+#include "model/sediment/sediment_outputs.h"
 
 namespace {
 
@@ -331,6 +332,7 @@ void init_event(model_state &s) {
     s.event_marks.exfiltration = s.water_table_exchange_volume;
     s.event_marks.pipe_to_surface = pipe_water_to_surface(s);
     s.event_marks.pipe_from_surface = pipe_water_from_surface(s);
+    start_sediment_event(s);
 
     // The clocks are brought to the event.
     const double now = s.now_days;
