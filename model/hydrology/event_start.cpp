@@ -177,6 +177,11 @@ void check_initial_lake_levels(model_state &s) {
             zero_if_held(s.step_infiltration_depth, i);
             zero_if_held(s.deep_percolation, i);
         }
+        // A Richards column starts under the flux boundary with no water evaporated.
+        if (s.inf_richards == 1) {
+            if (has(s.richards_surface_state, i)) s.richards_surface_state[i] = 1;
+            zero_if_held(s.richards_evaporation, i);
+        }
         if (s.inf_redist == 1) start_redistribution_cell(s, i);
     }
 
