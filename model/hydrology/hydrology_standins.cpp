@@ -6,17 +6,7 @@
 #include "model/hydrology/hydrology_services.h"
 #include "model/model_state.h"
 
-void exchange_plux_maps(model_state &s) {
-    if (s.project.plux.given) report_feature_not_available("the PLUX map exchange");
-}
-
 double groundwater_step(model_state &, double, double &) {
     report_feature_not_available("the groundwater solver");
     return 0.0;
-}
-
-void olake_extent(model_state &) { report_feature_not_available("overland lakes over the terrain"); }
-
-void update_lake_extent(model_state &) {
-    report_feature_not_available("the extent of channel lakes");
 }

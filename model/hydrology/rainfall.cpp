@@ -509,6 +509,9 @@ void apply_rainfall(model_state &s) {
             s.lake_update_flag = 1;
         } else if (chan_lake > 0 && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain.size()) {
             s.channel_lake_rain[static_cast<std::size_t>(chan_lake)] += volume;
+            // The rain joins the lake's water; the lake update moves its surface.
+            if (static_cast<std::size_t>(chan_lake) < s.channels.lakes.size())
+                s.channels.lakes[static_cast<std::size_t>(chan_lake)].volume += volume;
             s.channel_lake_rain_total += volume;
             s.global_rain_volume += volume;
             if (s.chan_con_trans && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain_mass.size())

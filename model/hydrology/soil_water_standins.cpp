@@ -5,8 +5,6 @@
 #include "model/hydrology/soil_water_services.h"
 #include "model/model_state.h"
 
-void lake_step(model_state &) { report_feature_not_available("evaporation from channel lakes"); }
-
 void sacramento_step(sacramento_basin &, double &, double, double &extra) {
     extra = 0.0;
     report_feature_not_available("Sacramento soil-moisture accounting");

@@ -15,8 +15,6 @@
 void allocate_groundwater_cell_arrays(model_state &) {}
 void allocate_sacramento_cell_arrays(model_state &) {}
 void allocate_channel_cell_arrays(model_state &) {}
-void allocate_exchange_cell_arrays(model_state &) {}
-void allocate_lake_cell_arrays(model_state &) {}
 
 void read_aquatic_env_file(const std::string &, model_state &) {
     report_feature_not_available("reading the aquatic environment file");
@@ -28,10 +26,4 @@ void setup_overland_nutrients(model_state &) {
 
 void assign_grid_constituent_params(model_state &) {
     report_feature_not_available("the overland constituent parameters");
-}
-
-void read_lowspot_file(std::FILE *, const std::string &, std::vector<lowspot_record> &,
-                       int &count) {
-    count = 0;
-    report_feature_not_available("reading the low-spot file");
 }
