@@ -75,6 +75,21 @@ double group_level(const array_1d<double> &level, const array_1d<int> &sum, int 
     return level[at(sum[at(g - 1)] + 1)];
 }
 
+// The level at which the lake's cells hold its volume. The group walk places
+// candidates of one group at the group's first level, and a wet candidate that
+// joins brings all its water even where it stood above the walk's level; the
+// level is set from the volume so that no water is made or lost.
+double level_holding_volume(const model_state &s, int k, double area) {
+    double ground = 0.0;
+    int cells = 0;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        if (s.overland_lake_id[at(i)] != k) continue;
+        ground += s.elevation[at(i)];
+        ++cells;
+    }
+    return (s.lakes[at(k)].volume / area + ground) / cells;
+}
+
 struct lake_call {
     model_state &s;
     overland_lake_work &w;
@@ -185,6 +200,7 @@ void raise_lake(lake_call &c) {
     }
     lake.volume += c.dv + taken;
     s.overland_lake_flow_in += c.dv + taken;
+    if (m > 1) lake.elevation = level_holding_volume(s, c.k, c.area);
 }
 
 void report_not_enough_volume(int k) {
@@ -269,8 +285,9 @@ void lower_lake(lake_call &c) {
         s.overland_lake_id[at(cell)] = 0;
         --lake.cell_count;
     }
-    lake.elevation = level;
     lake.volume += c.dv;
+    lake.elevation = level;
+    if (lake.cell_count > 0) lake.elevation = level_holding_volume(s, c.k, c.area);
 }
 
 // ---- channel-network lakes ----

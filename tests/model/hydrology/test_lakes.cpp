@@ -192,36 +192,38 @@ TEST_F(OverlandLake, SingleCandidateGivesTheLevelOfTheJoinedCells) {
 }
 
 TEST_F(OverlandLake, CandidateLevelsWithinATenthOfAMillimetreFormOneGroup) {
-    // Two candidates above a lake at 100.05 m with 30 m3: one group gives
-    // 100.1 + (30 - 5) / 300; two groups walk through the second level first.
+    // Two dry candidates at 100.1 m and 100.1 + g above a lake of one cell at
+    // 100.05 m (V1 = 5 m3), with 5.025 m3. One group (g = 0.00009): the walk puts
+    // both cells at 100.1, so the level 100.1 + 0.025 / 300 stays below the
+    // second cell, which does not join. Two groups (g = 0.00011): V2 = 5 + 2 g 100
+    // = 5.022 < 5.025, so the walk passes the second level and that cell joins.
     struct row {
-        double second;
-        int groups;
+        double gap;
+        int cells;
     };
-    for (const row r : {row{100.10009, 1}, row{100.10011, 2}}) {
+    for (const row r : {row{0.00009, 2}, row{0.00011, 3}}) {
         SetUp();
-        neighbours(100.1, r.second, 105.0, 105.0);
-        add_water(1, 30.0);
+        neighbours(100.1, 100.1 + r.gap, 105.0, 105.0);
+        add_water(1, 5.025);
         run();
-        const double one = 100.1 + 25.0 / 300.0;
-        const double v2 = 5.0 + 2.0 * (r.second - 100.1) * area;
-        const double two = r.second + (30.0 - v2) / 300.0;
-        EXPECT_NEAR(lake().elevation, r.groups == 1 ? one : two, 1e-12) << r.second;
-        EXPECT_EQ(lake().cell_count, 3);
+        EXPECT_EQ(lake().cell_count, r.cells) << r.gap;
+        // The level is the one at which the joined cells hold the lake's water.
+        EXPECT_NEAR(geometric_volume(1), 5.0 + 5.025, 1e-9) << r.gap;
         TearDown();
     }
-    // 100.00000, 100.00006 and 100.00012: the third is 0.00012 from the first
-    // level of its group, so it opens a second group. The lake stands at 99.95 m.
+    // 100.00000, 100.00006 and 100.00012 under a lake of one cell at 99.95 m with
+    // 5.04 m3: the third level lies 0.00012 from the first level of its group, so
+    // it opens a second group; V2 = 5 + 3 x 0.00012 x 100 = 5.036 < 5.04 and all
+    // three join. (Taken as one group, the walk would need 5.048 m3 for the third.)
     SetUp();
     s.elevation[at(centre)] = 99.9;
     lake().elevation = lake().initial_elevation = 99.95;
     lake().volume = 5.0;
     neighbours(100.0, 100.00006, 100.00012, 105.0);
-    add_water(1, 30.0);
+    add_water(1, 5.04);
     run();
-    const double v1 = 0.05 * area, v2 = v1 + 3.0 * 0.00012 * area;
-    EXPECT_NEAR(lake().elevation, 100.00012 + (30.0 - v2) / (4.0 * area), 1e-12);
     EXPECT_EQ(lake().cell_count, 4);
+    EXPECT_NEAR(geometric_volume(1), 10.04, 1e-9);
 }
 
 TEST_F(OverlandLake, DikesAndOtherLakesCloseSides) {
