@@ -156,6 +156,7 @@ struct project_params {
     double single_unsat_sat = 0.0;
     double gw_leakage_rate = 0.0;
     double gw_relax_coeff = 0.0;
+    int gw_relax_coeff_given = 0;
     double gw_unif_porosity = 0.0;
     int gw_unif_porosity_given = 0;
     double gw_unif_hycond = 0.0;

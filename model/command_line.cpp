@@ -135,6 +135,7 @@ int run_command(const command_line &cmd, int batch_count) {
     default:
         return 0;  // -b, -h and -s parse and do nothing
     }
-    // The run has reported its own errors; a fatal one ends the process with 1.
-    return error_record.fatal ? 1 : 0;
+    // The run has reported its own errors; a fatal one, or a calibration file that
+    // could not be written, ends the process with 1.
+    return error_record.fatal || calibration_output_failed ? 1 : 0;
 }

@@ -1,6 +1,6 @@
 // Stand-ins for the values of later features that the time-series lines and the
-// event summary read (sediment, link/node and pipe series, nutrients,
-// transport summaries).
+// event summary read (sediment, link/node series, transport
+// summaries).
 // Their features stop a run at reading time until they are built, so these are
 // reached only by a project that needs them.
 #include <cstdio>
@@ -15,17 +15,6 @@ void write_sediment_outlet_line(model_state &, double, int) {
 }
 
 void write_sediment_flux_line(model_state &) {}
-
-void write_pipe_series_step(model_state &s) {
-    if (s.pipe_head_file || s.pipe_tile_file || s.pipe_flow_file)
-        report_feature_not_available("the pipe-network series");
-}
-
-void nutrient_outlet_values(const model_state &, int, double &concentration, double &mass_flux) {
-    concentration = 0.0;
-    mass_flux = 0.0;
-    report_feature_not_available("the nutrient outlet hydrographs");
-}
 
 void write_transport_event_summary(model_state &s) {
     if (s.ov_con_trans_mode || s.chan_con_trans || s.erosion.soil_erosion)

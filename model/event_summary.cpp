@@ -122,7 +122,8 @@ void write_water_balance(const model_state &s, std::FILE *f) {
     }
     std::fprintf(f, "volume of direct evaporation:        %9.1lf\n", s.event_evaporation_volume);
     std::fprintf(f, "volume of infiltrated water:         %9.1lf\n", s.event_infiltration_volume);
-    std::fprintf(f, "volume of water exfiltrated:         %9.1lf\n", 0.0);
+    std::fprintf(f, "volume of water exfiltrated:         %9.1lf\n",
+                 s.water_table_exchange_volume - s.event_marks.exfiltration);
     std::fprintf(f, "volume of discharge:                 %9.1lf\n", s.outflow_volume);
     if (s.inf_redist)
         std::fprintf(f, "volume ground water recharge:        %9.1lf\n", s.percolation_volume);
@@ -191,8 +192,8 @@ void write_richards_block(const model_state &s, std::FILE *f) {
 void write_groundwater_block(const model_state &s, std::FILE *f) {
     std::fprintf(f, "\n \n GROUNDWATER CALCULATION SUMMARIES FOR EVENT \n \n");
     std::fprintf(f, "volume from gw to the surface:       %9.1lf\n", s.water_table_exchange_volume);
-    std::fprintf(f, "exfiltration at start of event:      %9.1lf\n", 0.0);
-    std::fprintf(f, "exfiltration over the run:           %9.1lf\n", 0.0);
+    std::fprintf(f, "exfiltration at start of event:      %9.1lf\n", s.event_marks.exfiltration);
+    std::fprintf(f, "exfiltration over the run:           %9.1lf\n", s.water_table_exchange_volume);
     std::fprintf(f, "volume from gw to unsat. zone:       %9.1lf\n", s.soil_water_exchange_volume);
     std::fprintf(f, "volume of gw recharge:               %9.1lf\n", s.percolation_volume);
     std::fprintf(f, "volume from gw to channels:          %9.1lf\n", s.seepage_out_event);

@@ -93,6 +93,18 @@ bool close_run_file(std::FILE *&file) {
     return false;
 }
 
+bool close_calibration_file(std::FILE *&file, const std::string &name) {
+    if (!file) return true;
+    const bool failed_before = std::ferror(file) != 0;
+    const bool flush_failed = std::fflush(file) != 0;
+    const bool close_failed = std::fclose(file) != 0;
+    file = nullptr;
+    if (!(failed_before || flush_failed || close_failed)) return true;
+    std::printf("Error: unable to write the output file %s\n", name.c_str());
+    calibration_output_failed = 1;
+    return false;
+}
+
 bool output_files_written() {
     for (output_stream &stream : output_streams()) {
         if (std::ferror(stream.file) != 0) {

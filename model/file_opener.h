@@ -26,6 +26,12 @@ std::FILE *open_output_file(const std::string &name, const char *mode);
 // Input streams are simply closed. Safe with null.
 bool close_run_file(std::FILE *&file);
 
+// Closes an output file that lives outside any one run (the calibration modes'
+// logs and results) and sets it to null. A failed write, flush or close prints
+// "Error: unable to write the output file <name>", sets calibration_output_failed
+// (the process then ends with status 1) and gives false. Safe with null.
+bool close_calibration_file(std::FILE *&file, const std::string &name);
+
 // True while no open output stream has had a failed write; otherwise the first
 // failed one is reported as close_run_file does and the result is false. Called
 // after every time step.

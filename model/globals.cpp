@@ -10,6 +10,8 @@ std::vector<replace_param> replace_param_list;
 int replace_params_on = 0;
 int replace_line_index = 0;
 
+int calibration_output_failed = 0;
+
 int file_prefix_on = 0;
 int file_prefix_number = 0;
 
@@ -35,6 +37,7 @@ void reset_process_globals() {
     replace_params_on = 0;
     file_prefix_on = 0;
     file_prefix_number = 0;
+    calibration_output_failed = 0;
     parallel_layout = parallel_layout_record{};
     forget_output_files();
 }

@@ -41,6 +41,10 @@ extern int replace_params_on;
 extern int replace_line_index;
 
 // Set by the calibration objective: files opened for writing are named "%d_%s".
+// Set when a calibration mode could not write one of its own files (logs, results):
+// the process then ends with status 1.
+extern int calibration_output_failed;
+
 extern int file_prefix_on;
 extern int file_prefix_number;
 

@@ -206,6 +206,23 @@ void write_outlet_inflow_row(model_state &s, double day, float discharge) {
     std::fprintf(s.outlet_inflow_file, "%-8.1lf %-7.1f\n", day, static_cast<double>(discharge));
 }
 
+void nutrient_outlet_values(const model_state &s, int k, double &concentration,
+                            double &mass_flux) {
+    concentration = 0.0;
+    mass_flux = 0.0;
+    const array_3d<double> &conc = s.nutrient.stream.conc;
+    const int link = s.channels.link_count;
+    if (conc.empty() || k < 0 || k >= nutrient_species_count || link < 1 ||
+        static_cast<std::size_t>(link) > conc.extent2())
+        return;
+    // The outlet node is the last computational node of the last link.
+    const int node = int_at(s.channels.comp_node_count, link);
+    if (node < 1 || static_cast<std::size_t>(node) > conc.extent3()) return;
+    concentration = conc[static_cast<std::size_t>(k) + 1][static_cast<std::size_t>(link)]
+                        [static_cast<std::size_t>(node)];
+    mass_flux = concentration * s.outlet_discharge;
+}
+
 void write_nutrient_hydrographs(model_state &s) {
     const nutrient_card_record *cards = s.project.nutrient_cards.get();
     if (!cards) return;

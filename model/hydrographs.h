@@ -45,7 +45,9 @@ void write_sediment_flux_line(model_state &state);
 // One step of the channel link/node series and of the pipe-network series.
 void write_channel_series_step(model_state &state);
 void write_pipe_series_step(model_state &state);
-// Outlet concentration and mass flux of nutrient species k (0..9).
+// Outlet concentration and mass flux of nutrient species k (0..9): the stream
+// concentration at the last computational node of the last link, and that times
+// the outlet discharge; both 0 without stream species arrays.
 void nutrient_outlet_values(const model_state &state, int k, double &concentration,
                             double &mass_flux);
 // Every step: adds the segment-boundary flows into the segment-flux

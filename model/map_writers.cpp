@@ -250,8 +250,22 @@ void gather_constituent_values(int kind, std::span<const double> first,
 
 void write_concentration_datasets(model_state &s) {
     if (!s.nutrients_on) return;
-    // The nutrient species keep no per-cell arrays in this build.
-    report_feature_not_available("the nutrient map output");
+    const nutrient_card_record *cards = s.project.nutrient_cards.get();
+    if (!cards) return;
+    // The three data sets of a species, in slot order, and the kind of each.
+    constexpr int slot_kinds[3] = {2, 1, 4};  // dmdt, mass, concentration
+    std::vector<double> values;
+    for (int k = 0; k < nutrient_species_count; ++k) {
+        const std::size_t i = static_cast<std::size_t>(k);
+        if (!cards->overland_output[i].on) continue;
+        const species_set &set = s.nutrient.species[i];
+        for (int e = 0; e < 3; ++e) {
+            gather_constituent_values(slot_kinds[e], cell_span(set.conc), cell_span(set.dmdt),
+                                      cell_span(set.mass), cell_span(s.depth), s.cell_size,
+                                      s.cell_count, values);
+            dataset_step(s, overland_nutrient_dataset_base + 3 * k + e, values);
+        }
+    }
 }
 
 std::string per_time_map_name(const char *directory, const char *stem, int counter) {

@@ -14,6 +14,8 @@
 #include "model/file_opener.h"
 #include "model/channel/channel_network.h"
 #include "model/pipes/superlink_network.h"
+#include "model/nutrient_state.h"
+#include "model/pipes/superlink_step.h"
 
 struct calibration_results;
 struct point_output;
@@ -124,6 +126,15 @@ struct lowspot_record {
 struct wetland_record {
     std::array<double, 7> values{};
 };
+// One well of the WELL_TABLE: its table id (the cell number once placed on the
+// grid), kind (0 constant rate, else time series), the rate of a constant-rate
+// well (m3/s) and the time series of the others.
+struct well_record {
+    int id = 0;
+    int kind = 0;
+    double rate = 0.0;
+    int series_id = 0;
+};
 // A process clock: times of the last and the next update (Julian days) and the
 // interval between updates (days).
 struct process_clock {
@@ -149,6 +160,9 @@ struct event_total_marks {
     double channel_clip = 0.0;  // water added by lifting negative channel areas
     double lake_evaporation = 0.0;  // evaporation from channel lakes
     double stream_point_source = 0.0, stream_point_sink = 0.0;
+    double surface_evaporation = 0.0;
+    double exfiltration = 0.0;  // the water-table exchange volume at the event start
+    double pipe_to_surface = 0.0, pipe_from_surface = 0.0;  // pipe-network exchange
 };
 // Work storage of the overland-lake update, for N cells and L = N / 8 list
 // entries: side masks (also the cell list of a falling lake), candidate cells
@@ -446,6 +460,11 @@ struct model_state {
     // Per-species outlet hydrograph files of the nutrient module (.conc and .mass).
     std::array<std::FILE *, nutrient_species_count> nutrient_conc_files{};
     std::array<std::FILE *, nutrient_species_count> nutrient_mass_files{};
+    // ---- nutrients ----
+    // Aquatic environment, overland species sets and stream species arrays
+    // (model/nutrient_state.h), filled when NUTRIENTS is given.
+    nutrient_record nutrient;
+    // ---- end nutrients ----
 
     // File names of the run, copied from the cards by read_run_parameters.
     std::string elevation_name, mask_name, data1_name, moisture_name, conductivity_name;
@@ -575,6 +594,7 @@ struct model_state {
     // Channel and pipe networks.
     channel_network channels;
     superlink_network superlinks;
+    superlink_step_state superlink_work;  // the pipe-network step's state and files
 
     // ---- tail fields ----
     int mask_rows = 0, mask_cols = 0;
@@ -839,6 +859,9 @@ struct model_state {
     // ground index and the root-zone bottom-flux store (cm) of every cell.
     array_1d<double> potential_et, potential_et2, frozen_ground_index, root_zone_bottom_flux;
     double et_step_depth = 0.0, et_volume_total = 0.0;
+    // The part of et_volume_total taken from ponded water (m3); the rest left the
+    // soil, whose water the infiltration totals already count.
+    double surface_et_volume_total = 0.0;
     // Sums over the current hour for the meteorological lines: ET and infiltration
     // (m summed over cells), and the average soil moisture of the last hour.
     double hour_et_depth = 0.0, hour_infiltration_depth = 0.0, average_soil_moisture = 0.0;
@@ -958,6 +981,23 @@ struct model_state {
     array_1d<double> channel_seepage_volume, lake_loss_volume, river_exchange;
     array_1d<double> surface_exchange_depth, richards_last_substep;
     array_1d<double> gw_well_rate, gw_leakage_rate_cell;
+    // Groundwater step work, sized by N once by the groundwater set-up: heads at
+    // the start of the sub-step and the Picard iterate (m), transmissivities
+    // (m2/s), the net sink (m/s, positive removes water), the five coefficients
+    // and the right-hand side; the line vectors of the solver (longest grid row or
+    // column, with the cells of the line).
+    array_1d<double> gw_substep_head, gw_iterate, gw_trans_x, gw_trans_y, gw_net_sink;
+    array_1d<double> gw_coef_up, gw_coef_left, gw_coef_diag, gw_coef_right, gw_coef_down, gw_rhs;
+    array_1d<double> gw_line_sub, gw_line_diag, gw_line_super, gw_line_rhs;
+    array_1d<int> gw_line_cells;
+    // Wells of the well table placed on their cells (id: the cell number), newest
+    // first, kept for the run.
+    std::vector<well_record> placed_wells;
+    // Run totals (m3): water the floor at bottom + 0.001 m added to the aquifer,
+    // and the water the fixed-head cells passed (storage change - net exchange -
+    // floor of each step). Picard iterations and solver sweeps of the run.
+    double gw_floor_volume = 0.0, gw_boundary_flux_volume = 0.0;
+    long long gw_picard_count = 0, gw_sweep_count = 0;
     // Exchange and storage totals (m3 unless noted): seepage into and out of the
     // channels and channel lakes (event and run), the aquifer's exchange volume,
     // percolation (event cm, volume, active cells), the soil-water and water-table

@@ -267,7 +267,7 @@ real_target real_field(card_id id, card_records &c) {
     case card_id::gw_lsor_con: return {&p.gw_lsor_con};
     case card_id::single_unsat_sat: return {&p.single_unsat_sat};
     case card_id::gw_leakage_rate: return {&p.gw_leakage_rate};
-    case card_id::gw_relax_coeff: return {&p.gw_relax_coeff};
+    case card_id::gw_relax_coeff: return {&p.gw_relax_coeff, &p.gw_relax_coeff_given};
     case card_id::gw_unif_porosity: return {&p.gw_unif_porosity, &p.gw_unif_porosity_given};
     case card_id::gw_unif_hycond: return {&p.gw_unif_hycond, &p.gw_unif_hycond_given};
     case card_id::chan_decay_coef: return {&p.chan_decay_coef};

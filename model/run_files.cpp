@@ -435,6 +435,7 @@ void close_run_files(model_state &s) {
         std::fprintf(s.nutrient_summary_file, "Closing the nutrient output files...\n");
     for_each_slot(s, close_slot);
     close_slot(s.nutrient_summary_file);
+    s.superlink_work.close_files();
 }
 
 int open_run_file_count(const model_state &s) {

@@ -154,9 +154,20 @@ void derive_groundwater(model_state &s) {
     s.gw_lsor_con = p.gw_lsor_con;
     s.single_unsat_sat = p.single_unsat_sat;
     s.gw_leakage_rate = p.gw_leakage_rate;
-    // Without a GW_RELAX_COEFF card the solver keeps its coefficient of 1.0: a
-    // coefficient of 0 would stop the relaxation from moving at all.
-    if (p.gw_relax_coeff > 0.0) s.gw_relax_coeff = p.gw_relax_coeff;
+    // Without a GW_RELAX_COEFF card the solver keeps its coefficient of 1.0. The
+    // line relaxation moves only for a coefficient above 0 and diverges from 2 on.
+    if (p.gw_relax_coeff_given) {
+        if (!(p.gw_relax_coeff > 0.0 && p.gw_relax_coeff < 2.0)) {
+            std::printf("Error: GW_RELAX_COEFF %g lies outside (0, 2): the groundwater line "
+                        "relaxation needs a coefficient above 0 and below 2.\n",
+                        p.gw_relax_coeff);
+            raise_printed_error();
+        } else {
+            s.gw_relax_coeff = p.gw_relax_coeff;
+        }
+    } else if (p.gw_relax_coeff > 0.0) {
+        s.gw_relax_coeff = p.gw_relax_coeff;
+    }
     s.gw_porosity_map_on = p.gw_porosity_map.given;
     s.gw_porosity_map_name = p.gw_porosity_map.name;
     s.gw_unif_porosity_on = p.gw_unif_porosity_given;
@@ -414,6 +425,7 @@ void read_run_parameters(const std::string &project_file, model_state &s) {
     derive_channel_settings(s);
     derive_infiltration(s);
     derive_groundwater(s);
+    if (error_record.fatal || error_record.code != 0) return;
 
     if (p.sacramento.given) {
         s.sacramento_on = 1;

@@ -79,11 +79,14 @@ void write_groundwater_block(model_state &s, std::FILE *f) {
     const double recharge = s.percolation_volume;
     const double into_gw = s.soil_water_exchange_volume;
     const double exfiltration = s.water_table_exchange_volume;
-    const double inputs = recharge + into_gw + s.seepage_in_total + s.lake_in_total;
+    // The floor of the saturated thickness adds water that is booked as an input.
+    const double inputs =
+        recharge + into_gw + s.seepage_in_total + s.lake_in_total + s.gw_floor_volume;
     const double outputs = exfiltration + s.seepage_out_total + s.lake_out_total +
                            s.gw_leakage_volume + s.gw_well_volume;
-    // Flux across head boundaries is not computed; it shows up in the error.
-    const double boundary_flux = 0.0;
+    // Flux across head boundaries: what the fixed-head cells passed, the storage
+    // change of each step that its exchange terms and the floor do not account for.
+    const double boundary_flux = s.gw_boundary_flux_volume;
     const double expected = start + inputs - outputs + boundary_flux;
     const double error = percent_of(end - expected, start + inputs);
     std::fprintf(f, "GROUNDWATER CALCULATIONS \n\n");
@@ -191,7 +194,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Total recharge:", s.percolation_volume);
         volume_line(f, "Total pumping:", s.gw_well_volume);
         volume_line(f, "Downward flux from the unsaturated zone:", s.soil_water_exchange_volume);
-        volume_line(f, "Groundwater across bounds:", 0.0);
+        volume_line(f, "Groundwater across bounds:", s.gw_boundary_flux_volume);
     } else if (s.inf_redist) {
         volume_line(f, "Total recharge:", s.percolation_volume);
     }
@@ -214,6 +217,13 @@ void write_global_balance(model_state &s, std::FILE *f) {
     volume_line(f, "Overland point sources:", s.point_inflow_total1);
     if (channels)
         volume_line(f, "Channel point sources:", s.chan.point_source_volume - s.chan.point_sink_volume);
+    if (s.storm_sewer_on) {
+        const superlink_step_state &pipes = s.superlink_work;
+        volume_line(f, "Taken by pipe inlets:", pipes.slink_captured_total);
+        volume_line(f, "Spilled from pipes onto the land:",
+                    pipes.slink_surcharge_total + pipes.slink_cell_outlet_total);
+        if (channels) volume_line(f, "Pipe outflow into channels:", s.chan.pipe_outlet_volume);
+    }
     if (s.overland_boundary_on) {
         volume_line(f, "Boundary losses:", s.boundary_outflow + s.boundary_free_outflow);
         volume_line(f, "Boundary gains:", s.boundary_inflow);
@@ -458,13 +468,20 @@ run_balance form_run_balance(const model_state &s) {
     const double exchange_out = s.seepage_in_total + s.lake_in_total;
     const double stored_in = s.initial_overland_volume + s.initial_lake_volume +
                              s.initial_channel_volume + s.initial_snow_volume + lakes.initial;
+    // The pipe network lies outside these volumes: what its inlets take leaves the
+    // surface, what it spills or discharges onto cells and into channels enters it.
+    const double pipe_in = pipe_water_to_surface(s);
     const double inflow = rain + s.point_inflow_total1 + s.point_inflow_total2 + s.boundary_inflow +
                           s.negative_depth_volume + s.chan.negative_area_volume +
-                          s.chan.point_source_volume;
+                          s.chan.point_source_volume + pipe_in;
     const double stored_out = s.final_overland_volume + s.final_lake_volume +
                               s.final_channel_volume + s.final_snow_volume + lakes.final_volume;
-    const double outflow = s.interception_total + s.et_volume_total + s.global_outflow_volume +
-                           boundary_out + s.chan.point_sink_volume;
+    // Evaporation from ponded water leaves the surface; the rest of the ET left the
+    // soil and belongs to the whole-system balance only.
+    const double outflow = s.interception_total + s.surface_et_volume_total +
+                           s.global_outflow_volume + boundary_out + s.chan.point_sink_volume +
+                           pipe_water_from_surface(s);
+    const double soil_et = s.et_volume_total - s.surface_et_volume_total;
     b.surface_in = stored_in + inflow + exchange_in;
     b.surface_out = stored_out + outflow + s.infiltration_volume_total + exchange_out;
     if (!(rain > 0.0))
@@ -474,12 +491,13 @@ run_balance form_run_balance(const model_state &s) {
 
     // The whole system: soil and aquifer storage join in, the moves between them
     // and the surface drop out.
-    b.overall_in = stored_in + inflow + s.initial_gw_volume;
+    b.overall_in = stored_in + inflow + s.initial_gw_volume + s.gw_boundary_flux_volume +
+                   s.gw_floor_volume;
     b.overall_out = stored_out + outflow + s.final_gw_volume + s.gw_well_volume +
                     s.gw_leakage_volume;
     if (soil_storage_tracked(s)) {
         b.overall_in += s.initial_soil_water_volume;
-        b.overall_out += s.final_soil_volume;
+        b.overall_out += s.final_soil_volume + soil_et;
         if (!s.groundwater_on) b.overall_out += s.percolation_volume;
     } else {
         b.overall_out += s.infiltration_volume_total;

@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdio>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 // Every step of the calibration program returns one of these: 0 success, 1 failure.
@@ -191,12 +190,39 @@ constexpr int max_instruction_files = 25;
 
 struct template_file_table {
     std::array<std::FILE *, max_template_files + 1> files{};
+    std::string text;  // the template being written, a buffer kept from run to run
+};
+
+// One instruction of an instruction file, parsed once at start-up.
+enum class instruction_step_kind {
+    line_break,   // go to the start of the next output line
+    search,       // marker text: find it and stand just after it
+    line_advance, // l<n>
+    whitespace,   // w
+    skip_chars,   // t<n>
+    fixed_read,   // [name]a:b
+    free_read,    // !name!
+};
+
+struct instruction_step {
+    instruction_step_kind kind = instruction_step_kind::line_break;
+    std::string text;     // search text or observation name as written
+    int count = 0;        // l and t counts
+    int first_column = 0; // fixed reads
+    int last_column = 0;
+    int observation = 0;  // observation number of a read
+    int target = -1;      // the read step this step leads to (for messages), -1 none
 };
 
 struct instruction_file_table {
     std::array<std::FILE *, max_instruction_files + 1> files{};
-    // Observation name -> number (the first of equal names), built once by the
-    // instruction reader so that every name is found without a search.
-    std::unordered_map<std::string, int> observation_index;
-    bool observation_index_built = false;
+    // The instructions of file k, parsed by check_instruction_files (or by the
+    // first read of a file that was not checked); parsed[k] says which are.
+    std::array<std::vector<instruction_step>, max_instruction_files + 1> steps{};
+    std::array<bool, max_instruction_files + 1> parsed{};
+    std::string output_text;  // the model output being read, kept from run to run
+    std::string field;        // the text of one value being converted
+    // Set when the last failed read met a value that is not finite: the model
+    // ran but its result is no number, which a lambda trial may survive.
+    bool non_finite_value = false;
 };

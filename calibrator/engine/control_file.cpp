@@ -113,6 +113,43 @@ struct control_reader {
         return 0;
     }
 
+    // Line number (from 1) of the text position `at`.
+    int line_of(std::size_t at) const {
+        int line = 1;
+        for (std::size_t i = 0; i < at && i < text.size(); ++i) line += text[i] == '\n' ? 1 : 0;
+        return line;
+    }
+
+    // Moves past blank lines to the start of the next line that holds a word;
+    // false at the end of the file.
+    bool skip_blank_lines() {
+        std::size_t i = pos;
+        while (i < text.size() && is_space(text[i])) {
+            if (text[i] == '\n') pos = i + 1;
+            ++i;
+        }
+        return i < text.size();
+    }
+
+    // The words of the next line that holds any, in `words`, and its number.
+    // A section header is taken as a line too, so that a missing entry is
+    // reported where it is missing rather than read from the lines below.
+    bool next_line_words(std::vector<std::string> &words, int &line) {
+        words.clear();
+        if (!skip_blank_lines()) return false;
+        line = line_of(pos);
+        const std::size_t eol = text.find('\n', pos);
+        const std::size_t stop = eol == std::string::npos ? text.size() : eol;
+        for (std::size_t i = pos; i < stop;) {
+            while (i < stop && is_space(text[i])) ++i;
+            const std::size_t start = i;
+            while (i < stop && !is_space(text[i])) ++i;
+            if (i > start) words.emplace_back(text, start, i - start);
+        }
+        pos = eol == std::string::npos ? text.size() : eol + 1;
+        return true;
+    }
+
     // Crosses a section boundary: the rest of the last value line, then the
     // header line of the next section, which must begin with "*".
     calib_status next_section(const char *name, std::string &header) {
@@ -317,16 +354,52 @@ calib_status read_observations(control_reader &r, control_data &cd) {
     });
 }
 
-// The model command is the whole line after the section header, trimmed.
+// The model command is the whole line after the section header (and any blank
+// lines), trimmed; a section header there means the command is missing.
 calib_status read_model_command(control_reader &r, control_data &cd) {
     if (r.next_section("model command line", cd.command_section_line) != 0) return 1;
+    if (!r.skip_blank_lines()) return r.fail("the model command line is missing");
+    const int line = r.line_of(r.pos);
     while (!r.at_end() && is_space(r.text[r.pos])) ++r.pos;
     const std::size_t start = r.pos;
     while (!r.at_end() && r.text[r.pos] != '\n') ++r.pos;
     std::string command = r.text.substr(start, r.pos - start);
     while (!command.empty() && is_space(command.back())) command.pop_back();
-    if (command.empty()) return r.fail("the model command line is missing");
+    if (command.front() == '*') {
+        return r.fail("line " + std::to_string(line) +
+                      " should hold the model command line but holds the section header \"" + command +
+                      "\"");
+    }
     cd.model_command = command;
+    return 0;
+}
+
+// One template or instruction line: exactly two file names on a line of their own.
+calib_status read_file_pair(control_reader &r, const std::string &what, const char *first_kind,
+                            const char *second_kind, std::string &first, std::string &second) {
+    std::vector<std::string> words;
+    int line = 0;
+    if (!r.next_line_words(words, line)) return r.fail("the file ends before " + what);
+    const std::string at = "line " + std::to_string(line) + " (" + what + ")";
+    if (words.front().front() == '*') {
+        return r.fail(at + " should name the " + first_kind + " and the " + second_kind +
+                      " but is a section header; check the file counts of the control data");
+    }
+    if (words.size() < 2) {
+        return r.fail(at + " names the " + first_kind + " \"" + words.front() + "\" but no " + second_kind);
+    }
+    if (words.size() > 2) {
+        return r.fail(at + " holds " + std::to_string(words.size()) +
+                      " words; it must name one " + first_kind + " and one " + second_kind);
+    }
+    for (const std::string &word : words) {
+        if (word.size() >= word_limit) {
+            return r.fail("the file name \"" + word.substr(0, 40) + "...\" on " + at +
+                          " is longer than 99 characters");
+        }
+    }
+    first = words[0];
+    second = words[1];
     return 0;
 }
 
@@ -335,14 +408,14 @@ calib_status read_file_pairs(control_reader &r, control_data &cd) {
     const calib_status templates = read_numbered(
         cd.templates, cd.template_count, "template line",
         [&r](template_file_data &tpl, const std::string &what) {
-            calib_status s = r.scan_word(tpl.template_name, "the template file of " + what);
-            return s ? s : r.scan_word(tpl.input_name, "the model input file of " + what);
+            return read_file_pair(r, what, "template file", "model input file", tpl.template_name,
+                                  tpl.input_name);
         });
     if (templates != 0) return templates;
     return read_numbered(cd.instruction_files, cd.instruction_count, "instruction line",
                          [&r](instruction_file_data &ins, const std::string &what) {
-        calib_status s = r.scan_word(ins.instruction_name, "the instruction file of " + what);
-        return s ? s : r.scan_word(ins.output_name, "the model output file of " + what);
+        return read_file_pair(r, what, "instruction file", "model output file", ins.instruction_name,
+                              ins.output_name);
     });
 }
 

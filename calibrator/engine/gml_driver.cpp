@@ -473,9 +473,17 @@ void lambda_search(gml_run &g) {
         report_both(g.record, "\tLambda = %E ----->\n", cd.lambda);
         report_both(g.record, "\trunning model ...\n");
         run_and_score(g, first_perturbed, true);
+        // A trial whose model gave a value that is not a finite number is an
+        // unsuccessful trial: its phi counts above every other and the search
+        // goes on. Any other failure ends the calibration.
+        const bool failed_trial = g.status != 0 && g.instructions.non_finite_value;
+        if (failed_trial) {
+            g.status = 0;
+            g.phi = std::numeric_limits<double>::infinity();
+        }
         if (g.status != 0) return;
         ++g.model_calls;
-        if (g.iteration >= 2 && cd.partial_jacobian == 1 &&
+        if (!failed_trial && g.iteration >= 2 && cd.partial_jacobian == 1 &&
             (cd.partial_jacobian_conditional == 0 ||
              (cd.partial_jacobian_conditional == 1 && cd.phi_ratio < cd.partial_jacobian_ratio))) {
             if (g.estimation()) {
@@ -495,8 +503,12 @@ void lambda_search(gml_run &g) {
             get_model_values(cd, 1, w.best_trial_model_values);
         }
         for (int j = 1; j <= w.a; ++j) w.trial_upgrades[static_cast<std::size_t>(c)][j] = w.upgrade[j];
-        report_both(g.record, "\tPhi =\t%E\t\t(%E of starting phi)\n", g.phi, g.phi / starting_phi);
-        if (!g.estimation()) {
+        if (failed_trial) {
+            report_both(g.record, "\tModel run failed: this lambda is an unsuccessful trial.\n");
+        } else {
+            report_both(g.record, "\tPhi =\t%E\t\t(%E of starting phi)\n", g.phi, g.phi / starting_phi);
+        }
+        if (!g.estimation() && !failed_trial) {
             report_both(g.record, "\tMeas. fn. =\t%E\n", g.measurement);
             report_both(g.record, "\tRegul. fn. =\t%E\n", g.regularisation);
         }

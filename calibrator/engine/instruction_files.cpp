@@ -1,12 +1,16 @@
-// The instruction interpreter. An instruction file is parsed into a list of
-// steps (checked once at start-up by calibration_main) and carried out against
-// the model output file after every model run by read_model_output_file.
+// The instruction interpreter. Each instruction file is parsed once, at start-up
+// by calibration_main, into a list of steps that read_model_output_file carries
+// out against the model output file after every model run.
 #include "calibrator/engine/instruction_files.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -14,26 +18,7 @@
 
 namespace {
 
-enum class step_kind {
-    line_break,   // go to the start of the next output line
-    search,       // marker text: find it and stand just after it
-    line_advance, // l<n>
-    whitespace,   // w
-    skip_chars,   // t<n>
-    fixed_read,   // [name]a:b
-    free_read,    // !name!
-};
-
-struct instruction_step {
-    step_kind kind = step_kind::line_break;
-    std::string text;     // search text or observation name as written
-    int count = 0;        // l and t counts
-    int first_column = 0; // fixed reads
-    int last_column = 0;
-    int observation = 0;  // observation number of a read
-    // The observation that this step leads to (the next read), for messages.
-    std::string target;
-};
+using step_kind = instruction_step_kind;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -42,31 +27,42 @@ bool is_number_char(char c) {
            c == 'E' || c == 'e';
 }
 
-// Observation names to numbers; of equal names the first is kept.
-void build_observation_index(const control_data &cd, instruction_file_table &table) {
-    table.observation_index.clear();
-    table.observation_index.reserve(static_cast<std::size_t>(cd.observation_count));
-    for (int k = 1; k <= cd.observation_count; ++k) {
-        table.observation_index.emplace(cd.observations[k].name, k);
-    }
-    table.observation_index_built = true;
+std::string lower_case(const std::string &s) {
+    std::string l = s;
+    for (char &c : l) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return l;
 }
 
-// The first observation whose name equals `name` as written, in upper case or
-// in lower case.
-int find_observation(const std::unordered_map<std::string, int> &index, const std::string &name) {
-    std::string upper = name;
-    std::string lower = name;
-    for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    int first = 0;
-    const std::string *forms[] = {&name, &upper, &lower};
-    for (const std::string *form : forms) {
-        const auto at = index.find(*form);
-        if (at != index.end() && (first == 0 || at->second < first)) first = at->second;
+// Observation names by a case-folded key, each name folded once; entries of
+// one key stand in observation order.
+struct observation_index {
+    std::vector<std::pair<std::string, int>> keys;
+
+    explicit observation_index(const control_data &cd) {
+        keys.reserve(static_cast<std::size_t>(cd.observation_count));
+        for (int k = 1; k <= cd.observation_count; ++k) keys.emplace_back(lower_case(cd.observations[k].name), k);
+        std::sort(keys.begin(), keys.end());
     }
-    return first;
-}
+
+    // The first observation whose name equals `name` as written, in upper case
+    // or in lower case (a mixed-case name of another mix does not match).
+    int find(const control_data &cd, const std::string &name) const {
+        const std::string key = lower_case(name);
+        auto at = std::lower_bound(keys.begin(), keys.end(), std::make_pair(key, 0));
+        for (; at != keys.end() && at->first == key; ++at) {
+            const std::string &candidate = cd.observations[at->second].name;
+            bool as_written = true, upper = true, lower = true;
+            for (std::size_t i = 0; i < name.size(); ++i) {
+                const auto c = static_cast<unsigned char>(name[i]);
+                as_written = as_written && candidate[i] == name[i];
+                upper = upper && candidate[i] == static_cast<char>(std::toupper(c));
+                lower = lower && candidate[i] == static_cast<char>(std::tolower(c));
+            }
+            if (as_written || upper || lower) return at->second;
+        }
+        return 0;
+    }
+};
 
 std::string trimmed(const std::string &s) {
     std::size_t a = 0;
@@ -89,7 +85,8 @@ bool whole_number(const std::string &s, int &n) {
 }
 
 struct instruction_parser {
-    const std::unordered_map<std::string, int> &observation_index;
+    const control_data &cd;
+    const observation_index &index;
     const std::string &file_name;
     const std::string &text;
     std::size_t pos = 0;
@@ -127,7 +124,7 @@ struct instruction_parser {
     }
 
     calib_status observation_of(const std::string &written, int &k) {
-        k = find_observation(observation_index, written);
+        k = index.find(cd, written);
         if (k == 0) return fail("\"" + written + "\" is not an observation of the control file");
         return 0;
     }
@@ -193,11 +190,11 @@ struct instruction_parser {
             }
             steps.push_back(step);
         }
-        // Each step names the observation it leads to, for the messages of a run.
-        std::string next = "(none after it)";
+        // Each step names the read it leads to, for the messages of a run.
+        int next = -1;
         for (std::size_t i = steps.size(); i-- > 0;) {
             if (steps[i].kind == step_kind::fixed_read || steps[i].kind == step_kind::free_read) {
-                next = steps[i].text;
+                next = static_cast<int>(i);
             }
             steps[i].target = next;
         }
@@ -205,9 +202,10 @@ struct instruction_parser {
     }
 };
 
-// Loads an instruction file through its handle, checks its header and parses it.
-calib_status load_instructions(control_data &cd, int k, instruction_file_table &table,
-                               std::vector<instruction_step> &steps) {
+// Loads an instruction file through its handle, checks its header and parses it
+// into table.steps[k].
+calib_status load_instructions(const control_data &cd, int k, const observation_index &index,
+                               instruction_file_table &table) {
     const std::string &name = cd.instruction_files[k].instruction_name;
     std::string raw;
     if (!read_open_file(table.files[k], raw)) {
@@ -233,22 +231,72 @@ calib_status load_instructions(control_data &cd, int k, instruction_file_table &
     }
     const char marker = text[4];
     const std::string body = eol == std::string::npos ? std::string() : text.substr(eol + 1);
-    if (!table.observation_index_built) build_observation_index(cd, table);
-    instruction_parser parser{table.observation_index, name, body};
-    return parser.parse(marker, steps);
+    instruction_parser parser{cd, index, name, body};
+    const calib_status status = parser.parse(marker, table.steps[k]);
+    table.parsed[k] = status == 0;
+    return status;
 }
 
 // Carries the steps out against the output text.
 struct output_cursor {
     const std::string &out;
+    const std::vector<instruction_step> &steps;
     const std::string &instruction_name;
     const std::string &output_name;
+    std::string &field;
+    bool &non_finite;
     std::size_t pos = 0;
 
     calib_status fail(const instruction_step &step, const std::string &what) const {
+        const char *target = step.target < 0 ? "(none after it)"
+                                             : steps[static_cast<std::size_t>(step.target)].text.c_str();
         std::printf("\nError reading model output file %s with instruction file %s (observation %s): %s.\n",
-                    output_name.c_str(), instruction_name.c_str(), step.target.c_str(), what.c_str());
+                    output_name.c_str(), instruction_name.c_str(), target, what.c_str());
         return 1;
+    }
+
+    // A value read is stored only when it is finite: an infinite or undefined
+    // model result fails the run instead of entering phi. [a, b) is its text.
+    calib_status store(const instruction_step &step, control_data &cd, int value_kind, double v,
+                       std::size_t a, std::size_t b) {
+        if (!std::isfinite(v)) {
+            non_finite = true;
+            return fail(step, "the model output value \"" + out.substr(a, b - a) + "\" is not a finite number");
+        }
+        cd.observations[step.observation].model_value[value_kind] = v;
+        return 0;
+    }
+
+    // Converts the whole of out[a, b) as strtod would; false when it is empty or
+    // strtod would stop short of b. The common case of a plain decimal number
+    // is converted without copying the text.
+    bool convert(std::size_t a, std::size_t b, double &v) {
+        if (a >= b) return false;
+        const char *first = out.data() + a;
+        const char *last = out.data() + b;
+        if (*first == '+' && first + 1 < last && (std::isdigit(static_cast<unsigned char>(first[1])) || first[1] == '.')) {
+            ++first;
+        }
+        const std::from_chars_result r = std::from_chars(first, last, v);
+        if (r.ec == std::errc() && r.ptr == last) return true;
+        // Anything else (a range error, hexadecimal or text that does not
+        // convert) takes the library conversion, so the result is the same.
+        field.assign(out, a, b - a);
+        char *end = nullptr;
+        v = std::strtod(field.c_str(), &end);
+        return *end == '\0';
+    }
+
+    // Text at `at` that converts to an infinity or a not-a-number ("inf",
+    // "-Infinity", "nan", or a number too large for a double); `end` is where it ends.
+    bool non_finite_text(std::size_t at, std::size_t &end) const {
+        if (at >= out.size() || std::isspace(static_cast<unsigned char>(out[at]))) return false;
+        const char *start = out.c_str() + at;
+        char *stop = nullptr;
+        const double v = std::strtod(start, &stop);
+        if (stop == start || std::isfinite(v) || std::isalnum(static_cast<unsigned char>(*stop))) return false;
+        end = at + static_cast<std::size_t>(stop - start);
+        return true;
     }
 
     std::size_t line_end(std::size_t from) const {
@@ -310,32 +358,34 @@ struct output_cursor {
             }
             std::size_t last = start_of_line + static_cast<std::size_t>(step.last_column);
             if (last > eol) last = eol;
-            const std::string field = trimmed(out.substr(first, last - first));
-            char *end = nullptr;
-            const double v = std::strtod(field.c_str(), &end);
-            if (field.empty() || *end != '\0') {
+            std::size_t a = first;
+            std::size_t b = last;
+            while (a < b && (is_blank(out[a]) || out[a] == '\r')) ++a;
+            while (b > a && (is_blank(out[b - 1]) || out[b - 1] == '\r')) --b;
+            double v = 0.0;
+            if (!convert(a, b, v)) {
                 return fail(step, "columns " + std::to_string(step.first_column) + " to " +
-                                      std::to_string(step.last_column) + " hold \"" + field +
+                                      std::to_string(step.last_column) + " hold \"" + out.substr(a, b - a) +
                                       "\", not a number");
             }
-            cd.observations[step.observation].model_value[value_kind] = v;
             pos = last;
-            return 0;
+            return store(step, cd, value_kind, v, a, b);
         }
         case step_kind::free_read: {
             while (pos < out.size() && is_blank(out[pos])) ++pos;
             const std::size_t start = pos;
             while (pos < out.size() && is_number_char(out[pos])) ++pos;
-            const std::string field = out.substr(start, pos - start);
-            char *end = nullptr;
-            const double v = std::strtod(field.c_str(), &end);
-            if (field.empty() || *end != '\0') {
+            double v = 0.0;
+            if (!convert(start, pos, v)) {
+                std::size_t shown_end = start;
+                if (non_finite_text(start, shown_end)) {
+                    return store(step, cd, value_kind, std::numeric_limits<double>::quiet_NaN(), start, shown_end);
+                }
                 std::string shown = out.substr(start, 20);
                 shown = shown.substr(0, shown.find('\n'));
                 return fail(step, "no number at \"" + trimmed(shown) + "\"");
             }
-            cd.observations[step.observation].model_value[value_kind] = v;
-            return 0;
+            return store(step, cd, value_kind, v, start, pos);
         }
         }
         return 0;
@@ -345,18 +395,34 @@ struct output_cursor {
 }  // namespace
 
 calib_status check_instruction_files(control_data &cd, instruction_file_table &table) {
-    build_observation_index(cd, table);
+    const observation_index index(cd);
     for (int k = 1; k <= cd.instruction_count; ++k) {
-        std::vector<instruction_step> steps;
-        if (load_instructions(cd, k, table, steps) != 0) return 1;
+        if (load_instructions(cd, k, index, table) != 0) return 1;
+    }
+    // An observation that no instruction reads would be scored against a value
+    // no model run wrote.
+    std::vector<bool> read(static_cast<std::size_t>(cd.observation_count) + 1, false);
+    for (int k = 1; k <= cd.instruction_count; ++k) {
+        for (const instruction_step &step : table.steps[k]) read[static_cast<std::size_t>(step.observation)] = true;
+    }
+    for (int k = 1; k <= cd.observation_count; ++k) {
+        if (!read[static_cast<std::size_t>(k)]) {
+            std::printf("\nError: observation \"%s\" of the control file is read by no instruction file.\n",
+                        cd.observations[k].name.c_str());
+            pause_for_reading();
+            return 1;
+        }
     }
     return 0;
 }
 
 calib_status read_model_output_file(control_data &cd, file_names /*names*/, int instruction_number,
                                      int value_kind, instruction_file_table &table) {
-    std::vector<instruction_step> steps;
-    if (load_instructions(cd, instruction_number, table, steps) != 0) return 1;
+    table.non_finite_value = false;
+    if (!table.parsed[instruction_number]) {
+        const observation_index index(cd);
+        if (load_instructions(cd, instruction_number, index, table) != 0) return 1;
+    }
     const instruction_file_data &ins = cd.instruction_files[instruction_number];
     std::FILE *f = std::fopen(ins.output_name.c_str(), "rb");
     if (f == nullptr) {
@@ -364,14 +430,16 @@ calib_status read_model_output_file(control_data &cd, file_names /*names*/, int 
                     ins.output_name.c_str(), ins.instruction_name.c_str());
         return 1;
     }
-    std::string out;
+    std::string &out = table.output_text;
     const bool ok = read_open_file(f, out);
     std::fclose(f);
     if (!ok) {
         std::printf("\nCannot read model output file %s.\n", ins.output_name.c_str());
         return 1;
     }
-    output_cursor cursor{out, ins.instruction_name, ins.output_name};
+    const std::vector<instruction_step> &steps = table.steps[instruction_number];
+    output_cursor cursor{out, steps, ins.instruction_name, ins.output_name, table.field,
+                         table.non_finite_value};
     for (const instruction_step &step : steps) {
         if (cursor.run(step, cd, value_kind) != 0) return 1;
     }

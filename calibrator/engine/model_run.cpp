@@ -18,7 +18,10 @@
 calib_status run_model_command(const control_data &cd) {
     std::fflush(stdout);
     std::fflush(stderr);
-    if (std::system(nullptr) == 0) {
+    // Asking for the command interpreter starts one, so it is asked once per
+    // calibration rather than before every model run.
+    static const bool interpreter_available = std::system(nullptr) != 0;
+    if (!interpreter_available) {
         std::printf("\nCannot run the model: no command interpreter is available.\n");
         return 1;
     }
@@ -59,6 +62,7 @@ calib_status run_model_once(control_data &cd, const file_names &names, int value
                             bool check_stop) {
     // A model that fails to write an output file then fails the run instead of
     // leaving the previous run's values to be read.
+    instructions.non_finite_value = false;
     calib_status status = remove_model_output_files(cd);
     for (int j = 1; j <= cd.template_count && status == 0; ++j) {
         status = write_model_input_file(cd, names, j, value_kind, templates);

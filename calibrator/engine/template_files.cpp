@@ -102,7 +102,7 @@ calib_status scan_template_files(control_data &cd, template_file_table &table) {
 calib_status write_model_input_file(control_data &cd, file_names /*names*/, int template_number,
                                     int value_kind, template_file_table &table) {
     template_file_data &tpl = cd.templates[template_number];
-    std::string text;
+    std::string &text = table.text;
     if (!read_open_file(table.files[template_number], text)) {
         std::printf("\nCannot read template file %s.\n", tpl.template_name.c_str());
         return 1;
@@ -119,13 +119,14 @@ calib_status write_model_input_file(control_data &cd, file_names /*names*/, int 
     }
     int space = 0;
     calib_status status = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] != marker) {
-            std::fputc(text[i], out);
-            continue;
-        }
+    while (i < text.size()) {
+        // The text up to the next marker goes out as it stands.
+        const std::size_t open = text.find(marker, i);
+        const std::size_t stop = open == std::string::npos ? text.size() : open;
+        std::fwrite(text.data() + i, 1, stop - i, out);
+        if (open == std::string::npos) break;
         ++space;
-        const std::size_t close = text.find(marker, i + 1);
+        const std::size_t close = text.find(marker, open + 1);
         if (space > tpl.space_count || close == std::string::npos) {
             std::printf("\nTemplate file %s has changed since it was scanned.\n",
                         tpl.template_name.c_str());
@@ -138,7 +139,7 @@ calib_status write_model_input_file(control_data &cd, file_names /*names*/, int 
                                      : p.value;
         if (p.transform == "log") v = std::pow(10.0, v);
         std::fprintf(out, "%.7E", v);
-        i = close;
+        i = close + 1;
     }
     // The final read at the end of the template leaves its preset line break.
     if (status == 0) std::fputc('\n', out);

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "model/calibration/calibration_objective.h"
+#include "model/file_opener.h"
 #include "model/line_reader.h"
 
 namespace {
@@ -56,7 +57,7 @@ montecarlo::montecarlo(int runs, const std::string &input_file) : run_count(runs
 }
 
 montecarlo::~montecarlo() {
-    if (log_file) std::fclose(log_file);
+    if (log_file) close_calibration_file(log_file, "log_file_p" + std::to_string(log_number) + ".log");
     if (observations) destroy_observation_set(*observations);
 }
 
@@ -152,7 +153,7 @@ void montecarlo::montecarlo_report_best() {
     std::fprintf(file, "%lf:  ", best_value);
     for (int i = 1; i <= n; ++i) std::fprintf(file, "%lf ", best_x[static_cast<std::size_t>(i)]);
     std::fprintf(file, "\n");
-    std::fclose(file);
+    close_calibration_file(file, "best.out");
 }
 
 int run_montecarlo_calibration(int batch_count, const std::string &input_file) {

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "model/file_opener.h"
 #include "model/line_reader.h"
 
 namespace {
@@ -168,7 +169,7 @@ double compute_hmle(int run, observation_set &set, const std::vector<double> &pe
             std::fprintf(log, "-------------------------------------------------------------------------------\n");
         }
     }
-    if (log) std::fclose(log);
+    close_calibration_file(log, run_file(run, "hmle.dat"));
     return hmle;
 }
 
@@ -249,7 +250,7 @@ void log_calibration_run(const std::vector<double> &peaks, const std::vector<dou
                      set.observed_volume[k]);
     }
     std::fprintf(log, "\n\n");
-    std::fclose(log);
+    close_calibration_file(log, run_file(run, "obs.log"));
 }
 
 void destroy_observation_set(observation_set &set) {

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "model/file_opener.h"
 #include "model/calibration/calibration_objective.h"
 #include "model/calibration/sce_optimizer.h"
 
@@ -22,7 +23,7 @@ void report_best(const sce_optimizer &opt, int runs) {
         if (file) std::fprintf(file, "%lf\n", v);
         std::printf("%lf\n", v);
     }
-    if (file) std::fclose(file);
+    close_calibration_file(file, "best.out");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "model/file_opener.h"
 #include "model/calibration/sce_optimizer.h"
 #include "model/line_reader.h"
 
@@ -105,10 +106,10 @@ void sce_free(sce_optimizer &opt) {
     opt.maxima.release();
     opt.minima.release();
     opt.means.release();
-    if (opt.report_file) std::fclose(opt.report_file);
+    close_calibration_file(opt.report_file, "sce_output.dat");
     opt.report_file = nullptr;
     opt.report_on = 0;
-    if (opt.log_file) std::fclose(opt.log_file);
+    close_calibration_file(opt.log_file, "log_file.txt");
     opt.log_file = nullptr;
     if (opt.observations) destroy_observation_set(*opt.observations);
     opt.observations.reset();

@@ -209,6 +209,8 @@ struct channel_work {
     // Water that point and time-series inflows brought to the nodes, and that
     // negative rates (point sinks) took from them (m3, run totals).
     double point_source_volume = 0.0, point_sink_volume = 0.0;
+    // Water that the pipe-network outlets handed to their channel nodes (m3, run total).
+    double pipe_outlet_volume = 0.0;
     // Volume that passed each hydrograph location 1..count during the run (m3).
     std::vector<double> hyd_point_volume;
     array_2d<int> con_vect;         // grid cell of each node

@@ -36,16 +36,6 @@ void channel_sediment_transport(model_state &, double, double) {
     report_feature_not_available("channel sediment transport");
 }
 
-int superlink_step(model_state &, double) {
-    report_feature_not_available("the pipe network");
-    return -1;
-}
-
-int pipe_exchange(model_state &) {
-    report_feature_not_available("the tile-drain exchange");
-    return 0;
-}
-
 void overland_erosion(model_state &, double, double, double) {
     report_feature_not_available("overland erosion");
 }

@@ -172,6 +172,18 @@ void lake_capture_and_release(model_state &s) {
     }
 }
 
+// The routed channel node (n, l) that the outlet of super-junction k drains into;
+// false for any other junction.
+bool pipe_outlet_node(const model_state &s, int k, int &l, int &n) {
+    const channel_work &w = s.chan;
+    if (w.outlet_flow.empty() || static_cast<std::size_t>(k) > w.outlet_flow.last()) return false;
+    l = int_at(w.outlet_link, k);
+    n = int_at(w.outlet_node, k);
+    const channel_network &net = s.channels;
+    return l >= 1 && l <= net.link_count && routed(net.link_type[l]) && n >= 1 &&
+           n <= net.comp_node_count[l];
+}
+
 // Continuity update of `area` over one sub-step h with the discharges q.
 void continuity(model_state &s, array_2d<double> &area, const array_2d<double> &q, double h) {
     channel_network &net = s.channels;
@@ -211,6 +223,11 @@ void continuity(model_state &s, array_2d<double> &area, const array_2d<double> &
             }
             area[n][l] = (V + dV) / dx;
         }
+    }
+    // Outflow of the pipe-network outlets into their channel nodes.
+    for (int k = 1; k <= s.superlinks.num_junctions; ++k) {
+        int l = 0, n = 0;
+        if (pipe_outlet_node(s, k, l, n)) area[n][l] += h * s.chan.outlet_flow[k] / net.dx[l];
     }
 }
 
@@ -294,6 +311,10 @@ void point_input_volumes(model_state &s, double h) {
     channel_work &w = s.chan;
     const bool points = !w.chan_point_Q.empty();
     const bool series = !net.stream_pointsource.empty();
+    for (int k = 1; k <= s.superlinks.num_junctions; ++k) {
+        int l = 0, n = 0;
+        if (pipe_outlet_node(s, k, l, n)) w.pipe_outlet_volume += w.outlet_flow[k] * h;
+    }
     if (!points && !series) return;
     auto book = [&w, h](double rate) {
         if (rate > 0.0)

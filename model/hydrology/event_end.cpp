@@ -143,6 +143,9 @@ void form_event_balance(model_state &s) {
     s.event_cleanup_volume = s.negative_depth_volume - s.event_marks.cleanup;
     s.event_point_inflow_volume = s.point_inflow_total1 - s.event_marks.point_inflow;
     s.event_evaporation_volume = s.et_volume_total - s.event_marks.evaporation;
+    // Only evaporation from ponded water leaves the surface balance; water the soil
+    // gave up was counted when it infiltrated.
+    const double surface_evaporation = s.surface_et_volume_total - s.event_marks.surface_evaporation;
     const double boundary_in = s.boundary_inflow - s.event_marks.boundary_in;
     const double boundary_out =
         s.boundary_outflow + s.boundary_free_outflow - s.event_marks.boundary_out;
@@ -158,11 +161,13 @@ void form_event_balance(model_state &s) {
     s.mass_input_original = rain + s.event_initial_overland_volume + s.event_initial_lake_volume +
                             s.initial_channel_volume + s.event_initial_snow_volume +
                             s.event_point_inflow_volume + boundary_in + s.event_cleanup_volume +
-                            channel_clip + s.event_stream_source_volume;
+                            channel_clip + s.event_stream_source_volume +
+                            pipe_water_to_surface(s) - s.event_marks.pipe_to_surface;
     s.mass_output_final = s.outflow_volume + s.event_interception_volume +
-                          s.event_infiltration_volume + s.event_evaporation_volume + boundary_out +
+                          s.event_infiltration_volume + surface_evaporation + boundary_out +
                           s.final_overland_volume + s.final_lake_volume + s.final_channel_volume +
-                          s.final_snow_volume + s.event_stream_sink_volume;
+                          s.final_snow_volume + s.event_stream_sink_volume +
+                          pipe_water_from_surface(s) - s.event_marks.pipe_from_surface;
     if (!(rain > 0.0))
         s.mass_conservation_error = -1.0;
     else

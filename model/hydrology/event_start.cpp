@@ -324,11 +324,15 @@ void init_event(model_state &s) {
     s.event_marks.boundary_in = s.boundary_inflow;
     s.event_marks.boundary_out = s.boundary_outflow + s.boundary_free_outflow;
     s.event_marks.evaporation = s.et_volume_total;
+    s.event_marks.surface_evaporation = s.surface_et_volume_total;
     s.event_marks.lake_rain = s.overland_lake_rain_total;
     s.event_marks.channel_clip = s.chan.negative_area_volume;
     s.event_marks.lake_evaporation = s.lake_evaporation_total;
     s.event_marks.stream_point_source = s.chan.point_source_volume;
     s.event_marks.stream_point_sink = s.chan.point_sink_volume;
+    s.event_marks.exfiltration = s.water_table_exchange_volume;
+    s.event_marks.pipe_to_surface = pipe_water_to_surface(s);
+    s.event_marks.pipe_from_surface = pipe_water_from_surface(s);
 
     // The clocks are brought to the event.
     const double now = s.now_days;

@@ -4,6 +4,7 @@
 // run_model calls each through its table of pieces; each acts when its clock is due.
 #include "model/hydrology/overland_pieces.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "model/hydrology/overland_explicit.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/soil_hydraulics.h"
+#include "model/input/surface_inputs.h"
 #include "model/model_state.h"
 
 namespace {
@@ -193,14 +195,83 @@ void step_overland_constituents(model_state &s) {
     s.constituent_clock.next = s.now_days + s.constituent_clock.interval;
 }
 
+namespace {
+
+// Magnitude of the overland flow of cell c (0 for a cell outside the grid).
+double cell_flow_speed(const model_state &s, int c) {
+    if (c < 1 || !covers(s.discharge_x, c) || !covers(s.discharge_y, c)) return 0.0;
+    const double qx = s.discharge_x[at(c)], qy = s.discharge_y[at(c)];
+    return std::sqrt(qx * qx + qy * qy);
+}
+
+// The inputs of a pipe-network step: the overland flow at every inlet (types 1
+// to 9), the channel level at every outlet into the channels, cleared surface
+// inflows and the smallest node depth.
+void prepare_superlink_step(model_state &s) {
+    superlink_network &p = s.superlinks;
+    const bool inlets = !s.flow_to_superlink.empty();
+    for (int j = 1; j <= p.num_junctions; ++j) {
+        const int t = p.junction_kind[at(j)];
+        if (inlets && t >= 1 && t <= 9)
+            s.flow_to_superlink[0][at(j)] = cell_flow_speed(s, int_at(s.junction_cell, j));
+    }
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)]; ++k) {
+            const int t = p.inlet_type[at(k)][at(l)];
+            if (!inlets || t < 1 || t > 9 || at(k) > s.flow_to_superlink.rows()) continue;
+            int c = 0;
+            if (!s.superlink_node_gnum.empty() && at(k) <= s.superlink_node_gnum.rows())
+                c = s.superlink_node_gnum[at(k)][at(l)];
+            s.flow_to_superlink[at(k)][at(l)] = cell_flow_speed(s, c);
+        }
+    if (channel_routing_on(s) && !s.chan.outlet_level.empty()) {
+        const channel_network &net = s.channels;
+        for (int j = 1; j <= p.num_junctions; ++j) {
+            if (p.junction_kind[at(j)] != 999) continue;
+            double level = 0.0;
+            if (node_value(net.yp, int_at(s.chan.outlet_node, j), int_at(s.chan.outlet_link, j), level))
+                s.chan.outlet_level[at(j)] = level;
+        }
+    }
+    for (int j = 1; j <= p.num_junctions; ++j) p.junc_inflow[at(j)] = 0.0;
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const int n = p.link_node_count[at(l)];
+        for (int k = 1; k <= n; ++k) p.Q_node[at(k)][at(l)] = 0.0;
+        for (int k = 1; k <= n + 1; ++k)
+            if (p.slink_node_depth[at(k)][at(l)] < 0.0001) p.slink_node_depth[at(k)][at(l)] = 0.0001;
+    }
+}
+
+// Tile-drain inflow for the next step, and the volume each cell gave to the pipes.
+void exchange_tile_drains(model_state &s, double dt) {
+    superlink_network &p = s.superlinks;
+    if (!p.tile_drain || s.superlink_tile_flow.empty()) return;
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)]; ++k) s.superlink_tile_flow[at(k)][at(l)] = 0.0;
+    p.exchange_flag = pipe_exchange(s);
+    for (int c = 1; c <= p.gpi_cell_count; ++c) {
+        if (p.gpi_npipes[at(c)] < 1) continue;
+        const int g = p.gpi_gnum[at(c)][1];
+        if (!covers(s.tile_cell_flow, g) || !covers(s.tile_cell_flow_total, g) || g < 1) continue;
+        s.tile_cell_flow_total[at(g)] += s.tile_cell_flow[at(g)] * dt;
+        s.tile_cell_flow[at(g)] = 0.0;
+    }
+}
+
+}  // namespace
+
 void step_superlink_coupling(model_state &s) {
     if (!s.storm_sewer_on || !clock_due(s, s.pipe_clock)) return;
     const double dt = clock_step_seconds(s, s.pipe_clock);
+    prepare_superlink_step(s);
     superlink_step(s, dt);
     if (failed()) return;
-    pipe_exchange(s);
-    if (failed()) return;
+    // The next time counts from the clock, as every other piece's does: adding
+    // the interval to the scheduled time would drift away from the clock in
+    // Julian-day time until the pipe network is never due again.
     take_clock_step(s, s.pipe_clock);
+    ++s.superlinks.superlink_step_count;
+    exchange_tile_drains(s, dt);
 }
 
 void update_overland_lakes(model_state &s) {
@@ -226,14 +297,19 @@ namespace {
 // Per-cell arrays of the groundwater piece, allocated on its first step.
 bool prepare_groundwater_arrays(model_state &s) {
     const int n = s.cell_count;
-    for (array_1d<double> *a :
-         {&s.gw_storage_coefficient, &s.water_table_start, &s.channel_seepage_volume,
-          &s.lake_loss_volume, &s.river_exchange, &s.surface_exchange_depth,
-          &s.richards_last_substep, &s.gw_well_rate, &s.gw_leakage_rate_cell}) {
-        if (!ensure_cells(*a, n)) return false;
-    }
+    if (!allocate_groundwater_work(s)) return false;
     return covers(s.water_table_elevation, n) && covers(s.aquifer_bottom, n) &&
            covers(s.gw_porosity, n) && covers(s.gw_boundary_code, n) && covers(s.elevation, n);
+}
+
+// Water of the aquifer as the balances count it: saturated thickness times
+// porosity times the cell area, over all cells (m3).
+double aquifer_volume(const model_state &s) {
+    const double area = s.cell_size * s.cell_size;
+    double v = 0.0;
+    for (int i = 1; i <= s.cell_count; ++i)
+        v += (s.water_table_elevation[at(i)] - s.aquifer_bottom[at(i)]) * s.gw_porosity[at(i)] * area;
+    return v;
 }
 
 // Rule 2: the exchange volumes of the previous step into the seepage and lake totals.
@@ -373,7 +449,7 @@ bool after_coupled_step(model_state &s, double unsat_exchange) {
             if (!first_step) s.percolation_event += perc;
             s.percolation_volume += perc / 100.0 * area;
             const int code = s.gw_boundary_code[at(i)];
-            if (code != 2 && code != 5) s.percolation_active += perc;
+            if (code != 2 && code != 5) s.percolation_active += perc / 100.0 * area;
             s.deep_percolation[at(i)] = 0.0;
         }
         if (unsat_exchange != 0.0) {
@@ -427,13 +503,131 @@ void surfacing_starts_event(model_state &s) {
     if (s.ov_con_trans_mode) s.constituent_clock = s.rain_clock;
 }
 
+bool exchanged_link(int type) {
+    return type != link_structure && type != link_taken_by_lake && type != link_lake;
+}
+
+int routed_nodes(const channel_network &net, int l) {
+    return net.comp_node_count.empty() ? net.node_count[at(l)] : net.comp_node_count[at(l)];
+}
+
+// Rule 9, orthogonal channels: each node's area takes the exchange of the step,
+// and its cell's seepage volume the water moved; a node that would lose more
+// than it holds ends empty and its cell gets only what the node held.
+void exchange_orthogonal(model_state &s, int result, double dt) {
+    const channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    if (w.con_vect.empty() || w.area.empty() || w.qriv.empty()) return;
+    for (int l = 1; l <= net.link_count; ++l) {
+        const double dx = net.dx[at(l)];
+        for (int n = 1; n <= routed_nodes(net, l); ++n) {
+            const int c = w.con_vect[at(n)][at(l)];
+            const bool cell = c >= 1 && c <= s.cell_count;
+            if (result == 1) {
+                if (cell) s.channel_seepage_volume[at(c)] = 0.0;
+                continue;
+            }
+            if (result != 2 || !(dx > 0.0)) continue;
+            const double q = w.qriv[at(n)][at(l)];
+            double v = w.area[at(n)][at(l)] * dx + q * dt * dx;
+            if (cell) s.channel_seepage_volume[at(c)] += q * dt * dx;
+            if (v <= 0.0) {
+                if (cell) s.channel_seepage_volume[at(c)] -= v;
+                v = 0.0;
+            }
+            w.area[at(n)][at(l)] = v / dx;
+        }
+    }
+}
+
+// Rule 9, channel lakes of non-orthogonal channels: each lake cell's exchange of
+// the step joins its lake loss volume.
+void exchange_lake_cells(model_state &s, double dt) {
+    const channel_network &net = s.channels;
+    if (s.channel_lake_count <= 0 || s.chan.cell_lake_exchange.empty()) return;
+    for (int k = 1; k <= net.lake_count && at(k) < net.lakes.size(); ++k) {
+        const channel_lake &lake = net.lakes[at(k)];
+        const int cells = std::min(lake.flooded_cells, lake.search_count);
+        for (int j = 1; j <= cells && at(j) < lake.search.size(); ++j) {
+            const auto rc = lake.search[at(j)];
+            const int c = s.cell_number_grid(at(rc[0]), at(rc[1]));
+            if (c < 1 || c > s.cell_count) continue;
+            s.lake_loss_volume[at(c)] += s.chan.cell_lake_exchange[at(c)] * dt * s.cell_size;
+        }
+    }
+}
+
+// Rule 9, non-orthogonal channels: node areas from the exchange of their stream
+// cells (a node that would empty takes its losing entries scaled to what it
+// holds), then the seepage of the stream cells; false after a negative area.
+bool exchange_non_orthogonal(model_state &s, int result, double dt) {
+    channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    grid_stream_data &g = net.gst;
+    exchange_lake_cells(s, dt);
+    if (result == 1) {
+        for (int i = 1; i <= s.cell_count; ++i) s.channel_seepage_volume[at(i)] = 0.0;
+        return true;
+    }
+    if (result != 2 || w.area.empty() || w.qriv.empty() || w.gst_qriv.empty() || g.entry_count.empty())
+        return true;
+    for (int l = 1; l <= net.link_count; ++l) {
+        const double dx = net.dx[at(l)];
+        for (int n = 1; n <= routed_nodes(net, l); ++n) {
+            double &a = w.area[at(n)][at(l)];
+            double &q = w.qriv[at(n)][at(l)];
+            double v = a * dx;
+            const double loss = -(dx * q * dt);
+            if (v - loss < 0.0 && q < 0.0) {
+                q = 0.0;
+                for (int i = 1; i <= g.cell_count; ++i)
+                    for (int j = 1; j <= g.entry_count[at(i)]; ++j) {
+                        if (g.gst_link[at(i)][at(j)] != l || g.gst_node[at(i)][at(j)] != n) continue;
+                        double &flux = w.gst_qriv[at(i)][at(j)];
+                        if (flux < 0.0) flux *= v / loss;
+                        q += flux * g.gst_pct[at(i)][at(j)];
+                        if (s.chan_con_trans && !w.gst_qriv_vol.empty())
+                            w.gst_qriv_vol[at(i)][at(j)] += flux * dx * g.gst_pct[at(i)][at(j)] * dt;
+                    }
+            }
+            v += q * dt * dx;
+            a = dx > 0.0 ? v / dx : a;
+            if (std::fabs(a) < 1e-15) a = 0.0;
+            if (a < 0.0) {
+                std::printf("Error undating channels for groundwater influence without routing: "
+                            "node %d link %d \n",
+                            n, l);
+                raise_printed_error();
+                return false;
+            }
+        }
+    }
+    const bool lakes = s.channel_lake_count > 0;
+    for (int i = 1; i <= g.cell_count; ++i)
+        for (int j = 1; j <= g.entry_count[at(i)]; ++j) {
+            const int l = g.gst_link[at(i)][at(j)], n = g.gst_node[at(i)][at(j)];
+            const int c = g.gst_gnum[at(i)][at(j)];
+            if (l < 1 || l > net.link_count || !exchanged_link(net.link_type[at(l)])) continue;
+            if (n < 1 || n > routed_nodes(net, l) || c < 1 || c > s.cell_count) continue;
+            if (!lakes || !in_channel_lake(s, c)) {
+                if (s.gw_boundary_code[at(c)] == 4)
+                    s.channel_seepage_volume[at(c)] +=
+                        w.gst_qriv[at(i)][at(j)] * dt * net.dx[at(l)] * g.gst_pct[at(i)][at(j)];
+            } else {
+                s.channel_seepage_volume[at(c)] = 0.0;
+            }
+        }
+    return true;
+}
+
 // Rule 9: the channel-groundwater exchange of explicit channel routing.
-bool exchange_with_channels(model_state &s) {
+bool exchange_with_channels(model_state &s, double dt) {
     if (!s.chan_explicit || !(s.stream_loss || s.lake_loss_flag) || s.exchange_ended != 0)
         return true;
     const int result = section_table_lookup(s);
     if (failed()) return false;
     s.exchange_result = result;
+    if (!exchange_channel_nodes(s, result, dt)) return false;
     if (result == 1) {
         s.exchange_ended = 1;
         double step = s.gw_clock.interval * 86400.0;
@@ -455,6 +649,13 @@ bool exchange_with_channels(model_state &s) {
 }
 
 }  // namespace
+
+bool exchange_channel_nodes(model_state &s, int result, double dt) {
+    if (!covers(s.channel_seepage_volume, s.cell_count)) return true;
+    if (s.project.non_ortho_channels) return exchange_non_orthogonal(s, result, dt);
+    exchange_orthogonal(s, result, dt);
+    return true;
+}
 
 void step_groundwater(model_state &s) {
     if (s.groundwater_on != 1 || !clock_due(s, s.gw_clock)) return;
@@ -479,9 +680,13 @@ void step_groundwater(model_state &s) {
         if (s.inf_redist && !s.inf_richards) set_storage_coefficients(s);
         for (int i = 1; i <= s.cell_count; ++i) s.water_table_start[at(i)] = s.water_table_elevation[at(i)];
         double unsat_exchange = 0.0;
+        const double stored = aquifer_volume(s), floor = s.gw_floor_volume;
         const double v = groundwater_step(s, dt, unsat_exchange);
         if (failed()) return;
         s.gw_exchange_volume += v;
+        // What the fixed-head cells passed: the storage change that neither the
+        // exchange terms nor the floor account for.
+        s.gw_boundary_flux_volume += aquifer_volume(s) - stored - v - (s.gw_floor_volume - floor);
         if (!after_coupled_step(s, unsat_exchange)) return;
     }
 
@@ -499,7 +704,7 @@ void step_groundwater(model_state &s) {
     s.total_storage = s.unsaturated_storage_total + s.saturated_storage_total;
 
     surfacing_starts_event(s);
-    if (!exchange_with_channels(s)) return;
+    if (!exchange_with_channels(s, dt)) return;
 
     s.gw_clock.last = s.now_days;
     s.gw_clock.next = s.now_days + s.gw_clock.interval;

@@ -14,6 +14,12 @@ using overland_route_fn = double (*)(model_state &, double dt);
 // other code (0 when the card is absent, 2 "ade") the ADE scheme.
 overland_route_fn choose_overland_scheme(int scheme_code);
 
+// The channel nodes and cells after a channel-groundwater exchange of result 1
+// or 2 over dt seconds: node areas take the exchange (result 2) and the cells'
+// seepage volumes the water moved; result 1 clears the seepage volumes. False
+// after a node area below 0 (non-orthogonal channels).
+bool exchange_channel_nodes(model_state &state, int result, double dt);
+
 // Rule 3 of the overland step: sets the routing switch when a cell outside the
 // lakes and channel lakes holds water and the flow-present switch when such a
 // cell has a discharge; a depth that is not a number stops the run (false).

@@ -13,12 +13,14 @@
 #include "model/channel/channel_network.h"
 #include "model/channel/channel_services.h"
 #include "model/errors.h"
-#include "model/feature_standin.h"
 #include "model/file_opener.h"
 #include "model/globals.h"
 #include "model/grid_map.h"
+#include "model/input/aquatic_env.h"
 #include "model/input/channel_file.h"
+#include "model/input/constituent_params.h"
 #include "model/input/input_readers.h"
+#include "model/input/watershed_mask.h"
 #include "model/line_reader.h"
 #include "model/model_state.h"
 
@@ -317,6 +319,28 @@ void setup_gridstream_cells(model_state &s) {
     }
 }
 
+namespace {
+
+// The channel link and node of the first grid-stream entry of the grid cell on
+// which super-junction k stands (its own row and column); 0 and 0 when that cell
+// holds no channel node.
+void channel_node_under_junction(const model_state &s, int k, int &link, int &node) {
+    const superlink_network &p = s.superlinks;
+    link = node = 0;
+    const int cell = cell_at(s.cell_number_grid, s.grid_rows, s.grid_cols,
+                             int_at(p.junction_row, k), int_at(p.junction_col, k));
+    if (cell == 0) return;
+    const grid_stream_data &g = s.channels.gst;
+    for (int i = 1; i <= g.cell_count; ++i) {
+        if (int_at(g.entry_count, i) < 1 || g.gst_gnum[i][1] != cell) continue;
+        link = g.gst_link[i][1];
+        node = g.gst_node[i][1];
+        return;
+    }
+}
+
+}  // namespace
+
 void link_superlink_outlets(model_state &s) {
     if (!s.storm_sewer_on) return;
     superlink_network &p = s.superlinks;
@@ -330,6 +354,13 @@ void link_superlink_outlets(model_state &s) {
     };
     for (int k = 1; k <= p.num_junctions; ++k) {
         if (value(p.junction_kind, k) != 999) continue;
+        // The network file names no channel node: an outlet drains into the
+        // channel node on its own grid cell.
+        if (value(p.junction_channel_node, k) == 0 && value(p.junction_channel_link, k) == 0 &&
+            !p.junction_channel_node.empty() && !p.junction_channel_link.empty() &&
+            static_cast<std::size_t>(k) <= p.junction_channel_node.last() &&
+            static_cast<std::size_t>(k) <= p.junction_channel_link.last())
+            channel_node_under_junction(s, k, p.junction_channel_link[k], p.junction_channel_node[k]);
         const int node = value(p.junction_channel_node, k);
         const int link = value(p.junction_channel_link, k);
         w.outlet_node[k] = node;
@@ -624,8 +655,10 @@ void setup_channels(model_state &s) {
     if (error_record.fatal) return;
 
     if (s.nutrients_on) {
-        report_feature_not_available("the stream nutrient set-up");
-        return;
+        setup_stream_nutrients(s);
+        if (error_record.fatal) return;
+        setup_stream_constituents(s);
+        if (error_record.fatal) return;
     }
 
     if ((exchange_on(s) || s.chan_con_trans) && !make_node_array(s, w.qriv, "qriv")) return;

@@ -56,13 +56,8 @@ int read_soil_erosion_table(model_state &state, const std::string &table_file,
                             const std::array<array_1d<double> *, 8> &targets,
                             array_2d<double> *per_sediment);
 
-// One well of the WELL_TABLE (placed on the grid by the groundwater set-up).
-struct well_record {
-    int id = 0;          // index-map value of the well
-    int kind = 0;        // 0 constant rate, else time series
-    double rate = 0.0;   // with kind 0
-    int series_id = 0;   // with kind not 0
-};
+// One well of the WELL_TABLE: well_record (model/model_state.h).
+struct well_record;
 
 // WELL_TABLE and its index map: the wells, newest row first, and the index grid
 // (0 where no well). 1 on success, 0 after an error.

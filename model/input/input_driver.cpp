@@ -71,6 +71,14 @@ void echo_console(const model_state &s, const char *format, ...) {
     va_end(args);
 }
 
+void echo_file(std::FILE *file, const char *format, ...) {
+    if (!file) return;
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(file, format, args);
+    va_end(args);
+}
+
 void allocate_cell_arrays(model_state &s) {
     const int n = s.cell_count;
     alloc_1d_double(s.depth, n);

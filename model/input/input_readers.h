@@ -21,6 +21,9 @@ void echo_input(const model_state &state, const char *format, ...)
 // A console line of a reader, under the same rule, not into the summary file.
 void echo_console(const model_state &state, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
+// A line into one open file only (nothing when it is null): the summary file or
+// the nutrient log.
+void echo_file(std::FILE *file, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // ---- watershed mask, networks and grid-wide arrays (steps 2 to 9) ----
 // WATERSHED_MASK into the cell-number grid, grid-size checks, cell numbering.

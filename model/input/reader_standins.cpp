@@ -12,18 +12,4 @@
 
 // Per-cell arrays of the later processes: their readers' stand-ins stop a run
 // that needs them, so nothing is allocated here.
-void allocate_groundwater_cell_arrays(model_state &) {}
-void allocate_sacramento_cell_arrays(model_state &) {}
 void allocate_channel_cell_arrays(model_state &) {}
-
-void read_aquatic_env_file(const std::string &, model_state &) {
-    report_feature_not_available("reading the aquatic environment file");
-}
-
-void setup_overland_nutrients(model_state &) {
-    report_feature_not_available("the overland nutrient set-up");
-}
-
-void assign_grid_constituent_params(model_state &) {
-    report_feature_not_available("the overland constituent parameters");
-}

@@ -77,6 +77,8 @@ bool link_nodes(const array_1d<int> &node_count, int l, int max_nodes, int &node
     return nodes >= 0 && nodes <= max_nodes;
 }
 
+}  // namespace
+
 int stream_map_error(int result, const std::string &map_file) {
     const int code = result == stream_map_bad_header ? 116
                      : result == stream_map_mismatch ? 117
@@ -84,8 +86,6 @@ int stream_map_error(int result, const std::string &map_file) {
     raise_error(code, {}, map_file);
     return 0;
 }
-
-}  // namespace
 
 int stream_card_id(std::string_view line) {
     for (const stream_word &w : stream_words)

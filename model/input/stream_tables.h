@@ -59,6 +59,9 @@ enum stream_map_result : int {
     stream_map_mismatch = -3,    // NLINKS or MAXNODES differs from the network's
     stream_map_bad_value = -4,
 };
+// Stores the code of a failed read_stream_map result with the map's name: 116
+// bad header, 117 NLINKS or MAXNODES mismatch, 118 otherwise. Returns 0.
+int stream_map_error(int result, const std::string &map_file);
 // Where read_stream_map puts what it reads: ids ("%d") or values ("%lf"); one
 // of the two is given, [link][node].
 struct stream_map_target {

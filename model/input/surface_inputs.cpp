@@ -4,6 +4,7 @@
 // table of the mapping-table file or a uniform card value, converted to m and s.
 #include "model/input/surface_inputs.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "model/grid_map.h"
 #include "model/input/input_readers.h"
 #include "model/input/lake_file.h"
+#include "model/input/wells.h"
 #include "model/model_state.h"
 
 namespace {
@@ -175,6 +177,36 @@ bool ensure_cell_array(array_1d<int> &values, int cell_count) {
     if (cell_count < 0) return false;
     if (!values.empty() && values.last() == static_cast<std::size_t>(cell_count)) return true;
     return alloc_1d_int(values, cell_count) == 0;
+}
+
+bool allocate_groundwater_work(model_state &s) {
+    const int n = s.cell_count;
+    if (n <= 0) {
+        std::printf("Error: Attempting to allocate array of size 0\n");
+        return false;
+    }
+    for (array_1d<double> *a :
+         {&s.gw_storage_coefficient, &s.water_table_start, &s.channel_seepage_volume,
+          &s.lake_loss_volume, &s.river_exchange, &s.surface_exchange_depth, &s.richards_last_substep,
+          &s.gw_well_rate, &s.gw_leakage_rate_cell, &s.gw_substep_head, &s.gw_iterate, &s.gw_trans_x,
+          &s.gw_trans_y, &s.gw_net_sink, &s.gw_coef_up, &s.gw_coef_left, &s.gw_coef_diag,
+          &s.gw_coef_right, &s.gw_coef_down, &s.gw_rhs}) {
+        if (!ensure_cell_array(*a, n)) return false;
+    }
+    const int rows = s.cell_number_grid.empty() ? 0 : static_cast<int>(s.cell_number_grid.rows());
+    const int cols = s.cell_number_grid.empty() ? 0 : static_cast<int>(s.cell_number_grid.cols());
+    const int line = std::max(rows, cols) + 1;
+    for (array_1d<double> *a : {&s.gw_line_sub, &s.gw_line_diag, &s.gw_line_super, &s.gw_line_rhs})
+        if (!ensure_cell_array(*a, line)) return false;
+    return ensure_cell_array(s.gw_line_cells, line);
+}
+
+void allocate_groundwater_cell_arrays(model_state &s) {
+    if (!s.groundwater_on) return;
+    if (!allocate_groundwater_work(s)) {
+        print_allocation_failure("groundwater step arrays");
+        raise_printed_error();
+    }
 }
 
 void read_groundwater_inputs(model_state &s) {

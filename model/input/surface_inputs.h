@@ -20,11 +20,13 @@ struct model_state;
 bool ensure_cell_array(array_1d<double> &values, int cell_count);
 bool ensure_cell_array(array_1d<int> &values, int cell_count);
 
+// The groundwater step's per-cell and line work arrays in the run state, sized by
+// the cell count and the longest grid row or column; made once (by the cell-array
+// hook of a groundwater run), kept for the run. False when they cannot be had.
+bool allocate_groundwater_work(model_state &state);
+
 // ---- services of later features ----
 // Sacramento parameter file (open, closed by the caller) into the basin record
 // sac_basin, with the topographic index when TOPO_INDEX is given; code 4000 on
 // failure.
 void read_sacramento_input(std::FILE *file, const std::string &file_name, model_state &state);
-// The wells of the WELL_TABLE of the mapping-table file (read_well_table) placed
-// on their cells for the groundwater solver.
-void load_table_wells(model_state &state);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -194,6 +195,23 @@ TEST(KorvaCalibration, ModesRefuseWhatCannotBeCalibrated) {
     EXPECT_NE(r.out.find("No Monte Carlo run was made: the run count is 0.\n"), std::string::npos) << r.out;
     EXPECT_FALSE(d.exists("best.out"));
     EXPECT_FALSE(d.exists("out_time.dat"));
+}
+
+// A calibration whose own files cannot be written ends with status 1 and names
+// the file: "best.out" and the run log are links to the full device.
+TEST(KorvaCalibration, UnwritableCalibrationFilesEndWithStatusOne) {
+    for (const char *name : {"best.out", "log_file_p0.log", "0_obs.log"}) {
+        scratch_dir d;
+        write_cross(d);
+        d.write("obs.dat", "1\n0.1 1 500.0 1\n");
+        d.write("mc.in", "cal.prj\nlist.txt\nobs.dat\n1\n20 50\n");
+        std::filesystem::create_symlink("/dev/full", d.path() / name);
+        const auto r = d.run(KORVA_EXE, {"-m2", "mc.in"});
+        EXPECT_EQ(r.exit_status, 1) << name << "\n" << r.out;
+        EXPECT_NE(r.out.find(std::string("Error: unable to write the output file ") + name),
+                  std::string::npos)
+            << r.out;
+    }
 }
 
 }  // namespace

@@ -319,7 +319,9 @@ TEST(VarnockCmaesFailures, ObjectiveThatIsNotANumberStopsTheSearch) {
     d.write("model.sh", "printf 'y1 nan\\ny2 5.0\\ny3 7.0\\n' > model.out\n");
     auto r = d.run(VARNOCK_EXE, {"line.pst"});
     EXPECT_EQ(r.exit_status, 1) << r.out;
-    EXPECT_TRUE(contains(r.out, "The objective function of candidate 0 is not a number")) << r.out;
+    // A model output that is not a number is a failed model run.
+    EXPECT_TRUE(contains(r.out, "(observation y1): the model output value \"nan\" is not a finite number.\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "The CMA-ES search stops in generation 1: a candidate could not be evaluated.")) << r.out;
     EXPECT_EQ(count_of(r.out, "fitness value"), 0);
     EXPECT_FALSE(d.exists("allcmaes.dat"));
 }

@@ -1,5 +1,5 @@
-// End-to-end GML estimation against certified results of two nonlinear
-// least-squares reference problems (DanWood and Rat42), each run as a real
+// End-to-end GML estimation against certified results of three nonlinear
+// least-squares reference problems (DanWood, Rat42 and BoxBOD), each run as a real
 // calibration of an awk model from the published starting values.
 #include <gtest/gtest.h>
 
@@ -125,4 +125,61 @@ TEST(VarnockGmlReference, Rat42WithOneFiniteDifferenceColumnPerIterationAndBroyd
     expect_relative(values["b1"], 7.2462237576E+01, value_tolerance, "b1");
     expect_relative(values["b2"], 2.6180768402E+00, value_tolerance, "b2");
     expect_relative(values["b3"], 6.7359200066E-02, value_tolerance, "b3");
+}
+
+TEST(VarnockGmlReference, BoxBodFromStartOneSurvivesATrialWhoseModelOverflows) {
+    // From b1 = b2 = 1 the first upgrades overshoot so far that exp(-b2 x)
+    // overflows and the model prints -inf: those lambdas are unsuccessful
+    // trials and the estimation goes on to the certified optimum.
+    scratch_dir d;
+    settings s;
+    s.max_iterations = 60;
+    s.lambda = 1.0;
+    write_case(d, s,
+               {{"b1", "none", 1.0, -1000.0, 1000.0}, {"b2", "none", 1.0, -1000.0, 1000.0}}, {},
+               {{"o1", 109.0}, {"o2", 149.0}, {"o3", 149.0}, {"o4", 191.0}, {"o5", 213.0}, {"o6", 224.0}},
+               "n = split(\"1 2 3 5 7 10\", x, \" \"); "
+               "for (i = 1; i <= n; i++) printf \"%.15g\\n\", v[\"b1\"] * (1 - exp(-v[\"b2\"] * x[i]))");
+    auto r = d.run(VARNOCK_EXE, {"case.pst"});
+    ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "is not a finite number.\n")) << r.out;
+    const std::string record = d.read("case.rec");
+    EXPECT_TRUE(contains(record, "\tModel run failed: this lambda is an unsuccessful trial.\n")) << record;
+    // The model's "-inf" never reaches the record.
+    EXPECT_FALSE(contains(record, "-inf")) << record;
+
+    auto values = model_input_values(d);
+    expect_relative(values["b1"], 2.1380940889E+02, value_tolerance, "b1");
+    expect_relative(values["b2"], 5.4723748542E-01, value_tolerance, "b2");
+    auto variance = covariance_diagonal(record);
+    ASSERT_EQ(variance.size(), 2u) << record;
+    expect_relative(std::sqrt(variance["b1"]), 1.2354515176E+01, sd_tolerance, "sd b1");
+    expect_relative(std::sqrt(variance["b2"]), 1.0455993237E-01, sd_tolerance, "sd b2");
+    // Certified residual sum of squares 1.1680088766E+03.
+    EXPECT_TRUE(contains(record, "Sum of squared weighted residuals (ie phi)\t\t: 1.168009E+03")) << record;
+}
+
+TEST(VarnockGmlReference, ModelValueThatIsNotFiniteInTheInitialOrAJacobianRunEndsWithStatusOne) {
+    struct failing_model {
+        const char *awk_body;
+        const char *printed;  // the reader's message
+        bool in_jacobian;
+    };
+    // The first prints nan from the start; the second only once b1 leaves its
+    // starting value, which the first Jacobian run does.
+    const failing_model cases[] = {
+        {"printf \"nan\\n\"", "(observation o1): the model output value \"nan\" is not a finite number.\n", false},
+        {"if (v[\"b1\"] == 1) print 1.5; else print \"-inf\"",
+         "(observation o1): the model output value \"-inf\" is not a finite number.\n", true},
+    };
+    for (const failing_model &c : cases) {
+        scratch_dir d;
+        settings s;
+        write_case(d, s, {{"b1", "none", 1.0, -10.0, 10.0}}, {}, {{"o1", 2.0}}, c.awk_body);
+        auto r = d.run(VARNOCK_EXE, {"case.pst"});
+        EXPECT_EQ(r.exit_status, 1) << r.out;
+        EXPECT_TRUE(contains(r.out, c.printed)) << r.out;
+        EXPECT_FALSE(contains(r.out, "unsuccessful trial")) << r.out;
+        EXPECT_EQ(contains(r.out, "Calculating Jacobian matrix"), c.in_jacobian) << r.out;
+    }
 }

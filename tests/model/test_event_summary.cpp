@@ -113,6 +113,19 @@ TEST_F(EventSummary, EventWithoutRainPrintsMinusOneHundredPercent) {
               std::string::npos);
 }
 
+TEST_F(EventSummary, ExfiltrationIsTheEventsShareOfTheRunTotal) {
+    // 30 m3 had gone to the surface when the event began, 75 m3 by its end.
+    s.groundwater_on = 1;
+    s.event_marks.exfiltration = 30.0;
+    s.water_table_exchange_volume = 75.0;
+    const std::string text = summary();
+    EXPECT_NE(text.find("volume of water exfiltrated:              45.0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("exfiltration at start of event:           30.0\n"
+                        "exfiltration over the run:                75.0\n"),
+              std::string::npos)
+        << text;
+}
+
 TEST_F(EventSummary, NegativeErrorHasItsOwnNote) {
     s.mass_conservation_error = -0.001;
     const std::string text = summary();

@@ -119,6 +119,36 @@ TEST_F(Hydrographs, OutletInflowRowsCarryTheDayOfYear) {
     EXPECT_EQ(contents(s.outlet_inflow_file), "100.2    3.2    \n");
 }
 
+TEST_F(Hydrographs, NutrientLinesCarryTheOutletNodeConcentrationAndMassFlux) {
+    // Two links; the outlet is computational node 3 of link 2 (node 4 bounds it).
+    s.nutrients_on = 1;
+    s.project.nutrient_cards = std::make_unique<nutrient_card_record>();
+    s.project.nutrient_cards->hydrograph_output[1].on = 1;  // NO3
+    s.channels.link_count = 2;
+    alloc_1d_int(s.channels.comp_node_count, 2);
+    s.channels.comp_node_count[2] = 3;
+    ASSERT_EQ(alloc_3d_double(s.nutrient.stream.conc, 10, 2, 4), 0);
+    s.nutrient.stream.conc[2][2][3] = 0.75;  // NO3 (species index 2) at the outlet
+    s.nutrient.stream.conc[2][2][4] = 9.0;   // the bounding point is not the outlet
+    s.nutrient.stream.conc[1][2][3] = 5.0;   // NO2
+    s.nutrient_conc_files[1] = std::tmpfile();
+    s.nutrient_mass_files[1] = std::tmpfile();
+    turn(30, 2.5);
+    EXPECT_EQ(contents(s.nutrient_conc_files[1]), "      5.00000000      0.7500\n");
+    EXPECT_EQ(contents(s.nutrient_mass_files[1]), "      5.00000000      1.8750\n");
+    double c = -1.0, m = -1.0;
+    nutrient_outlet_values(s, 0, c, m);
+    EXPECT_EQ(c, 5.0);
+    EXPECT_EQ(m, 12.5);
+    // Without stream species arrays (no channels) both are 0.
+    s.nutrient.stream.conc.release();
+    nutrient_outlet_values(s, 1, c, m);
+    EXPECT_EQ(c, 0.0);
+    EXPECT_EQ(m, 0.0);
+    for (std::FILE *f : {s.nutrient_conc_files[1], s.nutrient_mass_files[1]}) std::fclose(f);
+    s.nutrient_conc_files[1] = s.nutrient_mass_files[1] = nullptr;
+}
+
 TEST_F(Hydrographs, LakeLineHoldsLevelAndVolumeOfEachLake) {
     s.lake_output_file = std::tmpfile();
     s.overland_lake_on = s.lake_output_on = 1;

@@ -295,6 +295,52 @@ TEST(NutrientValues, GatherKindsPickTheDescribedArray) {
     EXPECT_EQ(out, (std::vector<double>{0, 1.0, 0.0}));  // 8 / (2 x 4); cell 2 is dry
 }
 
+TEST_F(MapWriters, NutrientDataSetsTakeDmdtMassAndConcentrationOfASpecies) {
+    // Species 2 (NH4) on: its slots 18, 19 and 20 get one step each per map step.
+    s.datasets_on = 1;
+    s.nutrients_on = 1;
+    s.project.nutrient_cards = std::make_unique<nutrient_card_record>();
+    s.project.nutrient_cards->overland_output[2] = {1, "nh4"};
+    fill_cells(s.depth, [](int c) { return c == 4 ? 0.0 : 0.5; });  // cell 4 is dry
+    species_set &nh4 = s.nutrient.species[2];
+    fill_cells(nh4.conc, [](int c) { return 100.0 + c; });
+    fill_cells(nh4.dmdt, [](int c) { return 0.125 * c; });
+    fill_cells(nh4.mass, [](int c) { return 25.0 * c; });
+    open_constituent_outputs(s);
+    ASSERT_EQ(error_record.code, 0);
+    s.map_interval_steps = 30;
+    s.step_number = 1;
+    s.elapsed_minutes = 2.0;
+    write_maps(s);
+    ASSERT_EQ(error_record.fatal, 0);
+    const char *names[3] = {"nh4.dmdt", "nh4.mass", "nh4.conc"};
+    for (int e = 0; e < 3; ++e) s.dataset_files[static_cast<std::size_t>(18 + e)].close();
+    for (int e = 0; e < 3; ++e) {
+        const std::string text = read_text(names[e]);
+        std::istringstream in(text.substr(text.find("TS 1 2.000000\n") + 14));
+        int status = 0;
+        for (int k = 0; k < grid_rows * grid_cols; ++k) in >> status;
+        // Values by grid position; the cells in row order.
+        std::vector<double> cells;
+        for (int i = 0; i < grid_rows; ++i)
+            for (int j = 0; j < grid_cols; ++j) {
+                double v = -1.0;
+                in >> v;
+                if (grid_mask[i][j]) cells.push_back(v);
+                else EXPECT_EQ(v, 0.0);
+            }
+        ASSERT_EQ(cells.size(), 9u) << names[e];
+        for (int c = 1; c <= 9; ++c) {
+            // concentration: mass / (depth x 100 m2) = 25 c / 50 = 0.5 c; 0 where dry.
+            const double expected = e == 0 ? 0.125 * c : e == 1 ? 25.0 * c : c == 4 ? 0.0 : 0.5 * c;
+            EXPECT_DOUBLE_EQ(cells[static_cast<std::size_t>(c - 1)], expected) << names[e] << c;
+        }
+    }
+    EXPECT_NE(read_text("nh4.conc").find("NAME OV_nh4_conc\n"), std::string::npos);
+    // Another species' slots stay closed.
+    EXPECT_EQ(s.dataset_files[12].file, nullptr);
+}
+
 // ---- write_maps: timing, names and failures ----
 
 TEST_F(MapWriters, PerTimeMapsAtSteps1_31_61WithTwoDigitCounter) {

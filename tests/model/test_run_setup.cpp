@@ -168,6 +168,20 @@ TEST_F(RunSetup, GroundwaterNeedsBothCards) {
     EXPECT_DOUBLE_EQ(state->gw_relax_coeff, 1.4);
 }
 
+TEST_F(RunSetup, RelaxationCoefficientOutsideZeroToTwoIsRefused) {
+    for (const char *value : {"0", "-0.5", "2", "2.5"}) {
+        reset_process_globals();
+        const std::string out =
+            read(rain_cards + "WATER_TABLE wt.map\nGW_SIMULATION\nGW_RELAX_COEFF " + value + "\n");
+        EXPECT_NE(out.find("lies outside (0, 2)"), std::string::npos) << value << out;
+        EXPECT_EQ(error_record.fatal, 1) << value;
+    }
+    reset_process_globals();
+    read(rain_cards + "WATER_TABLE wt.map\nGW_SIMULATION\nGW_RELAX_COEFF 1.99\n");
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_DOUBLE_EQ(state->gw_relax_coeff, 1.99);
+}
+
 TEST_F(RunSetup, RoughnessTableCountsOnlyWithoutManningN) {
     // The presence flag of a ROUGHNESS table as the mapping-table scan leaves it.
     dir.dir().write("run.prj", "KORVAPROJECT\n" + rain_cards + "MANNING_N 0.03\n");

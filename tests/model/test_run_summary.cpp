@@ -532,6 +532,24 @@ TEST_F(RunSummary, GroundwaterBlockBalancesTheAquifer) {
     EXPECT_NE(text.find("Mass Balance error =                      -1.00 %  \n"), std::string::npos);
 }
 
+TEST_F(RunSummary, HeadBoundaryFluxAndTheFloorCloseTheAquiferBalance) {
+    // 1000 m3 at the start, 1300 at the end: 200 recharge, 90 through the fixed
+    // heads, 10 added by the floor of the saturated thickness.
+    s.groundwater_on = 1;
+    s.initial_gw_volume = 1000.0;
+    s.final_gw_volume = 1300.0;
+    s.percolation_volume = 200.0;
+    s.gw_boundary_flux_volume = 90.0;
+    s.gw_floor_volume = 10.0;
+    const std::string text = report();
+    EXPECT_NE(text.find("Flux across head boundaries =             90.00 \n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Total inputs =                           210.00 \n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Mass Balance error =                       0.00 %  \n"), std::string::npos) << text;
+    char line[80];
+    std::snprintf(line, sizeof line, "%-48s%14.2lf\n", "Groundwater across bounds:", 90.0);
+    EXPECT_NE(text.find(line), std::string::npos) << text;
+}
+
 TEST_F(RunSummary, SacramentoBlockShowsStatesAsDepthAndPercent) {
     s.sacramento_on = 1;
     s.watershed_area = 2.0e6;

@@ -469,3 +469,46 @@ TEST_F(ControlFileOpening, MissingFileIsReportedOnTheErrorStream) {
     EXPECT_EQ(read_control_file(cd, 2, argv), 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Cannot open nothere.pst \n");
 }
+
+TEST(ControlFileRefusals, CommandAndFilePairLinesLackingAWordNameTheirLine) {
+    // one_group_file: line 21 holds the model command, 23 the template line and
+    // 24 the instruction line.
+    struct refused {
+        const char *from;
+        const char *to;
+        const char *expected;
+    };
+    const refused cases[] = {
+        {"model\n", "\n",
+         "line 22 should hold the model command line but holds the section header \"* model input/output\""},
+        {"in.tpl in.dat\n", "in.tpl\n",
+         "line 23 (template line 1) names the template file \"in.tpl\" but no model input file"},
+        {"out.ins out.dat\n", "out.ins\n",
+         "line 24 (instruction line 1) names the instruction file \"out.ins\" but no model output file"},
+        {"in.tpl in.dat\n", "in.tpl in.dat extra\n",
+         "line 23 (template line 1) holds 3 words; it must name one template file and one model input file"},
+        {"out.ins out.dat\n", "",
+         "line 24 (instruction line 1) should name the instruction file and the model output file but is a "
+         "section header"},
+    };
+    for (const refused &c : cases) {
+        std::string text = one_group_file(1, "k none factor 1 0 2 grp 1 0 1\n", 0, "* prior information\n");
+        text.replace(text.find(c.from), std::string(c.from).size(), c.to);
+        control_data cd;
+        std::string printed;
+        EXPECT_EQ(read_text(cd, text, printed), 1) << c.to;
+        EXPECT_NE(printed.find(c.expected), std::string::npos) << printed;
+    }
+}
+
+TEST(ControlFileLayout, FilePairsMayStandAfterBlankLines) {
+    std::string text = one_group_file(1, "k none factor 1 0 2 grp 1 0 1\n", 0, "* prior information\n");
+    text.replace(text.find("out.ins out.dat\n"), 16, "\n  \r\n  out.ins   out.dat\r\n");
+    control_data cd;
+    std::string printed;
+    ASSERT_EQ(read_text(cd, text, printed), 0) << printed;
+    EXPECT_EQ(cd.templates[1].template_name, "in.tpl");
+    EXPECT_EQ(cd.templates[1].input_name, "in.dat");
+    EXPECT_EQ(cd.instruction_files[1].instruction_name, "out.ins");
+    EXPECT_EQ(cd.instruction_files[1].output_name, "out.dat");
+}

@@ -147,8 +147,17 @@ TEST_F(Instructions, ObservationNamesMatchInEitherCase) {
 TEST_F(Instructions, EqualNamesGoToTheFirstObservation) {
     // "q" written as is matches observation 3; its upper-case form matches the
     // earlier observation 2, which wins as the first match.
+    // Observations 3 and 4 can then never be read, which the start-up check
+    // refuses; a read without that check shows where the value goes.
     add_observations({"a", "Q", "q", "q"});
-    ASSERT_EQ(run("pif $\nl1 !q! w !a!\n", "4.5 1.5\n"), 0) << printed;
+    EXPECT_EQ(run("pif $\nl1 !q! w !a!\n", "4.5 1.5\n"), 1);
+    EXPECT_NE(printed.find("Error: observation \"q\" of the control file is read by no instruction file.\n"),
+              std::string::npos)
+        << printed;
+    table.parsed = {};
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(read_model_output_file(cd, file_names{}, 1, 0, table), 0);
+    printed = testing::internal::GetCapturedStdout();
     EXPECT_DOUBLE_EQ(value(2), 4.5);
     EXPECT_DOUBLE_EQ(value(3), -999.0);
     EXPECT_DOUBLE_EQ(value(4), -999.0);
@@ -193,11 +202,14 @@ TEST_F(Instructions, ValueKindSelectsTheEntry) {
     EXPECT_DOUBLE_EQ(value(1, 1), -999.0);
 }
 
-TEST_F(Instructions, UnnamedObservationKeepsItsPreviousValue) {
+TEST_F(Instructions, ObservationThatNoInstructionReadsIsRefusedBeforeAnyRead) {
+    // A truncated instruction file would otherwise score "b" against the value
+    // of an earlier run.
     add_observations({"a", "b"});
     ASSERT_EQ(run("pif $\nl1 !a! w !b!\n", "1 2\n"), 0) << printed;
-    ASSERT_EQ(run("pif $\nl1 !a!\n", "5\n"), 0) << printed;
-    EXPECT_DOUBLE_EQ(value(1), 5.0);
+    EXPECT_EQ(run("pif $\nl1 !a!\n", "5\n"), 1);
+    EXPECT_EQ(printed, "\nError: observation \"b\" of the control file is read by no instruction file.\n");
+    EXPECT_DOUBLE_EQ(value(1), 1.0);
     EXPECT_DOUBLE_EQ(value(2), 2.0);
 }
 
@@ -230,7 +242,7 @@ struct refused_case {
 class InstructionRefusals : public Instructions, public testing::WithParamInterface<refused_case> {};
 
 TEST_P(InstructionRefusals, StopWithAMessageNamingTheFile) {
-    add_observations({"h1", "h2"});
+    add_observations({"h1"});
     const refused_case &c = GetParam();
     EXPECT_EQ(run(c.instructions, c.output), 1);
     EXPECT_NE(printed.find(c.expected), std::string::npos) << printed;
@@ -276,4 +288,42 @@ TEST_F(Instructions, MissingOutputFileIsAFailedRun) {
     printed = testing::internal::GetCapturedStdout();
     EXPECT_NE(printed.find("Cannot open model output file never_written.out"), std::string::npos)
         << printed;
+}
+
+struct non_finite_case {
+    const char *instructions;
+    const char *output;
+    const char *shown;  // the value as the message quotes it
+};
+
+class NonFiniteValues : public Instructions, public testing::WithParamInterface<non_finite_case> {};
+
+TEST_P(NonFiniteValues, FailTheRunAndAreNeverStored) {
+    add_observations({"h1", "h2"});
+    const non_finite_case &c = GetParam();
+    EXPECT_EQ(run(c.instructions, c.output), 1);
+    EXPECT_NE(printed.find(std::string("(observation h2): the model output value \"") + c.shown +
+                           "\" is not a finite number.\n"),
+              std::string::npos)
+        << printed;
+    EXPECT_TRUE(table.non_finite_value);
+    EXPECT_DOUBLE_EQ(value(1), 1.5);
+    EXPECT_DOUBLE_EQ(value(2), -999.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NonFiniteValues,
+    testing::Values(non_finite_case{"pif $\nl1 !h1! !h2!\n", "1.5 -inf\n", "-inf"},
+                    non_finite_case{"pif $\nl1 !h1! !h2!\n", "1.5 inf\n", "inf"},
+                    non_finite_case{"pif $\nl1 !h1! !h2!\n", "1.5 NaN\n", "NaN"},
+                    non_finite_case{"pif $\nl1 !h1! !h2!\n", "1.5 -Infinity 3\n", "-Infinity"},
+                    non_finite_case{"pif $\nl1 !h1! !h2!\n", "1.5 1e999\n", "1e999"},
+                    non_finite_case{"pif $\nl1 [h1]1:4 [h2]5:10\n", "1.5   nan\n", "nan"},
+                    non_finite_case{"pif $\nl1 [h1]1:4 [h2]5:10\n", "1.5 -1e400\n", "-1e400"}));
+
+TEST_F(Instructions, TextThatIsNoNumberIsNotCountedAsANonFiniteValue) {
+    add_observations({"h1"});
+    EXPECT_EQ(run("pif $\nl1 !h1!\n", "info\n"), 1);
+    EXPECT_FALSE(table.non_finite_value);
+    EXPECT_NE(printed.find("no number at \"info\""), std::string::npos) << printed;
 }

@@ -132,6 +132,29 @@ TEST(RoutingStep, LateralInflowEntersTheChannel) {
     EXPECT_NEAR(channel_volume(s) - v0, 60.0 - s.routed_outflow_volume, 1e-9);
 }
 
+TEST(RoutingStep, PipeOutletFlowEntersItsNodeAndIsBooked) {
+    clear_error_state();
+    model_state s;
+    trapezoid_link(s, 10, 100.0, 5.0, 2.0, 0.025, 0.001, 10.0, 0.3);
+    // Super-junction 2 discharges 1.5 m3/s into node 4; junction 1 is no outlet.
+    s.superlinks.num_junctions = 2;
+    alloc_1d_int(s.chan.outlet_node, 2);
+    alloc_1d_int(s.chan.outlet_link, 2);
+    alloc_1d_double(s.chan.outlet_flow, 2);
+    s.chan.outlet_node[2] = 4;
+    s.chan.outlet_link[2] = 1;
+    s.chan.outlet_flow[2] = 1.5;
+    s.chan.outlet_flow[1] = 9.0;  // no channel node: ignored
+    const double v0 = channel_volume(s);
+    double out = 0.0;
+    for (int n = 0; n < 10; ++n) {
+        ASSERT_EQ(ex_flow_route_step(s, 60.0, 0.9), 0);
+        out += s.routed_outflow_volume;
+    }
+    EXPECT_NEAR(s.chan.pipe_outlet_volume, 1.5 * 600.0, 1e-9);
+    EXPECT_NEAR(channel_volume(s) - v0, 1.5 * 600.0 - out, 1e-8);
+}
+
 TEST(RoutingStep, RefusesCourantLimitAndNegativeOutletSlope) {
     clear_error_state();
     model_state s;

@@ -215,6 +215,36 @@ TEST_F(GroundwaterPiece, StreamCellSeepageOfThePreviousStepGoesIntoTheTotals) {
     EXPECT_DOUBLE_EQ(s.seepage_out_total, 1.5);
 }
 
+TEST_F(GroundwaterPiece, OrthogonalNodeThatWouldLoseMoreThanItHoldsEndsEmpty) {
+    // Link 1 of two nodes, dx 10 m, over cells 1 and 2. Node 1 holds 0.2 m2 x 10 m
+    // = 2 m3 and would lose 3 m3 in the step; node 2 gains 0.5 m3.
+    const double dt = 60.0;
+    s.channels.link_count = 1;
+    alloc_1d_int(s.channels.node_count, 1);
+    alloc_1d_double(s.channels.dx, 1);
+    s.channels.node_count[1] = 2;
+    s.channels.dx[1] = 10.0;
+    for (auto *a : {&s.chan.area, &s.chan.qriv}) alloc_2d_double(*a, 2, 1, "node");
+    alloc_2d_int(s.chan.con_vect, 2, 1);
+    s.chan.con_vect[1][1] = 1;
+    s.chan.con_vect[2][1] = 2;
+    s.chan.area[1][1] = 0.2;
+    s.chan.area[2][1] = 0.1;
+    s.chan.qriv[1][1] = -3.0 / (dt * 10.0);
+    s.chan.qriv[2][1] = 0.5 / (dt * 10.0);
+    alloc_1d_double(s.channel_seepage_volume, 2);
+    s.channel_seepage_volume[1] = 1.0;
+    ASSERT_TRUE(exchange_channel_nodes(s, 2, dt));
+    EXPECT_EQ(s.chan.area[1][1], 0.0);
+    EXPECT_NEAR(s.channel_seepage_volume[1], 1.0 - 2.0, 1e-12);  // only the 2 m3 it held
+    EXPECT_NEAR(s.chan.area[2][1], 0.1 + 0.05, 1e-12);
+    EXPECT_NEAR(s.channel_seepage_volume[2], 0.5, 1e-12);
+    // Result 1 clears the seepage volume of every node's cell.
+    ASSERT_TRUE(exchange_channel_nodes(s, 1, dt));
+    EXPECT_EQ(s.channel_seepage_volume[1], 0.0);
+    EXPECT_EQ(s.channel_seepage_volume[2], 0.0);
+}
+
 TEST(OverlandLakePiece, RainAndOverlandInflowRaiseTheLakeAndAreCleared) {
     auto state = std::make_unique<model_state>();
     model_state &s = *state;

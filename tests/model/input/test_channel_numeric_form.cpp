@@ -152,6 +152,7 @@ TEST_F(NumericForm, RefusedInputs) {
     } cases[] = {
         {"2 4\n", "0 4\n", "LINKS must be at least 1"},
         {"2 4\n", "2 0\n", "MAXNODES must be at least 1"},
+        {"2 4\n", "333333334 4\n", "the link count 333333334 is more than the"},
         {"2 1 1\n2 0 1 1 0 0\n", "2 1 1\n2 0 1 7 0 0\n", "upstream link 7 is outside 1 to 2"},
         {"1 4\n", "1 6\n", "node count 6 is outside 1 to 4"},
         {"1 1 0\n", "1 5 0\n", "link 1 has type 5"},

@@ -1,11 +1,14 @@
 // Tests of the channel set-up: a hand-written channel hotstart, hydrograph
 // location lists, the LINKS and NODES maps of orthogonal channels, the
 // non-orthogonal set-up with sediment and stream cells, the erosion check,
-// Sacramento weights, pipe-network outlets and channel point inputs.
+// Sacramento weights (also from the computed topographic index), pipe-network
+// outlets and channel point inputs.
+#include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "model/input/channel_setup.h"
+#include "model/input/sacramento_file.h"
 #include "model/input/input_readers.h"
 #include "support/captured_output.h"
 #include "tests/model/input/channel_test_files.h"
@@ -229,6 +232,30 @@ TEST_F(ChannelSetup, SacramentoWeightsOfOrthogonalCells) {
     EXPECT_NEAR(s.chan.sac_weight_total, 1.0, 1e-12);
 }
 
+TEST_F(ChannelSetup, SacramentoWeightsFromTheComputedTopographicIndex) {
+    // The index of the fixture's terrain (100 + cell number, lowest at cell 1),
+    // allocated by the cell-array hook and filled by cell number; channel cells 1
+    // and 5 down the first column.
+    network();
+    s.sacramento_on = 1;
+    s.topo_index_on = 1;
+    allocate_sacramento_cell_arrays(s);
+    topodex(s.elevation, s.cell_number_grid, s.topo_index, 3, 4, 10.0);
+    ASSERT_FALSE(failed());
+    // Cell 1 gathers all 1200 m2; its mean upward slope is (0.1 + 0.4 + 5/(10 r2))/3.
+    const double slope = (0.1 + 0.4 + 5.0 / (10.0 * std::sqrt(2.0))) / 3.0;
+    EXPECT_NEAR(s.topo_index[1], std::log(1200.0 / (2.0 * 10.0 * slope)), 1e-12);
+    alloc_1d_int(s.chan.cell_link, 12);
+    s.chan.cell_link[1] = s.chan.cell_link[5] = 1;
+    compute_sacramento_weights(s);
+    ASSERT_FALSE(failed());
+    const double sum = s.topo_index[1] + s.topo_index[5];
+    EXPECT_NEAR(s.chan.sac_cell_weight[1], s.topo_index[1] / sum, 1e-12);
+    EXPECT_NEAR(s.chan.sac_cell_weight[5], s.topo_index[5] / sum, 1e-12);
+    EXPECT_EQ(s.chan.sac_channel_cells, 2);
+    EXPECT_NEAR(s.chan.sac_weight_total, 1.0, 1e-12);
+}
+
 TEST_F(ChannelSetup, PipeOutletWithoutItsLinkPrintsOnlyTheLinkLine) {
     network();
     s.storm_sewer_on = 1;
@@ -263,6 +290,56 @@ TEST_F(ChannelSetup, PipeOutletsTakeTheirNodeAndLink) {
     ASSERT_FALSE(failed());
     EXPECT_EQ(s.chan.outlet_node[1], 2);
     EXPECT_EQ(s.chan.outlet_link[1], 1);
+}
+
+TEST_F(ChannelSetup, PipeOutletsDrainIntoTheChannelNodeOnTheirOwnCell) {
+    network();
+    s.storm_sewer_on = 1;
+    s.grid_rows = 3;
+    s.grid_cols = 4;
+    alloc_2d_int(s.cell_number_grid, 4, 5);
+    for (int i = 1; i <= 3; ++i)
+        for (int j = 1; j <= 4; ++j) s.cell_number_grid[i][j] = (i - 1) * 4 + j;
+    // Grid row 2, column 3 (cell 7) holds node 1 of link 2.
+    grid_stream_data &g = s.channels.gst;
+    g.cell_count = 2;
+    alloc_1d_int(g.entry_count, 2);
+    alloc_2d_int(g.gst_link, 2, 1);
+    alloc_2d_int(g.gst_node, 2, 1);
+    alloc_2d_int(g.gst_gnum, 2, 1);
+    g.entry_count[1] = g.entry_count[2] = 1;
+    g.gst_gnum[1][1] = 5;
+    g.gst_link[1][1] = 1;
+    g.gst_node[1][1] = 3;
+    g.gst_gnum[2][1] = 7;
+    g.gst_link[2][1] = 2;
+    g.gst_node[2][1] = 1;
+    superlink_network &p = s.superlinks;
+    p.num_junctions = 2;
+    for (auto *a : {&p.junction_kind, &p.junction_row, &p.junction_col, &p.junction_channel_node,
+                    &p.junction_channel_link})
+        alloc_1d_int(*a, 2);
+    p.junction_kind[1] = 5;  // an inlet on a channel cell drains nowhere
+    p.junction_row[1] = 2;
+    p.junction_col[1] = 1;
+    p.junction_kind[2] = 999;
+    p.junction_row[2] = 2;
+    p.junction_col[2] = 3;
+    link_superlink_outlets(s);
+    ASSERT_FALSE(failed());
+    EXPECT_EQ(s.chan.outlet_link[2], 2);
+    EXPECT_EQ(s.chan.outlet_node[2], 1);
+    EXPECT_EQ(s.chan.outlet_link[1], 0);
+    // An outlet on a cell without a channel node stops the set-up.
+    p.junction_channel_node[2] = p.junction_channel_link[2] = 0;
+    p.junction_row[2] = 3;
+    const std::string out = printed([&] { link_superlink_outlets(s); });
+    EXPECT_TRUE(failed());
+    EXPECT_EQ(out, "Superlink outlet channel node not found, at superjunction 2\n"
+                   "Superlink outlet channel link not found, at superjunction 2\n"
+                   "Check your superlink input file to insure that superlink outlets\n"
+                   "terminate on stream arcs.\n"
+                   "\n");
 }
 
 TEST_F(ChannelSetup, ChannelPointInputsAndInitialConcentrations) {

@@ -1,0 +1,459 @@
+// One groundwater step over the grid: the vertical exchanges of each cell gathered
+// into a net sink, sub-steps chosen from the soil columns, Picard iteration around
+// the line relaxation, the floor of the saturated thickness and the river-cell
+// exchange. Called by the groundwater piece (step_groundwater) once per step.
+#include "model/hydrology/groundwater.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+
+#include "model/errors.h"
+#include "model/globals.h"
+#include "model/hydrology/hydrology_services.h"
+#include "model/hydrology/layered_soil.h"
+#include "model/hydrology/process_clocks.h"
+#include "model/hydrology/richards.h"
+#include "model/input/surface_inputs.h"
+#include "model/input/wells.h"
+#include "model/model_state.h"
+
+namespace {
+
+inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
+
+bool fixed_head(int code) { return code == 2 || code == 5; }
+
+bool failed() { return error_record.code != 0 || error_record.fatal != 0; }
+
+template <class T>
+bool covers(const array_1d<T> &a, int cells) {
+    return !a.empty() && a.last() >= at(cells);
+}
+
+// Node spacing (cm) of layer 1 of the cell's soil row.
+double layer1_spacing(const model_state &s, int i) {
+    return s.soil_layers[at(s.soil_index[at(i)])].values[richards_spacing_field];
+}
+
+// The crossing count of a coupled cell for the sub-step length dts, with its
+// storage coefficient; dts may shrink (a column of at most two nodes).
+int crossing_count(model_state &s, int i, double r, double &dts) {
+    const int k = s.richards_cell_nodes[at(i)];
+    const auto dz = s.richards_dz[at(i)];
+    const auto theta = s.richards_theta[at(i)];
+    const auto theta_s = s.richards_theta_s[at(i)];
+    const int last_node = static_cast<int>(s.richards_dz.cols());
+    double &S = s.gw_storage_coefficient[at(i)];
+    if (s.elevation[at(i)] <= s.water_table_elevation[at(i)]) {
+        S = theta_s[1];
+        return 0;
+    }
+    const int above = std::max(k - 1, 0);
+    if (k <= 2) {
+        S = theta_s[at(above)];
+        const double d = theta_s[at(above)] - theta[at(above)];
+        const double thick = dz[at(above)];
+        if (r != 0.0 && d > 0.0 && thick > 0.0 && -100.0 * r * dts / (thick * d) > thick)
+            dts = std::max(-d * thick / (100.0 * r), 1.0);
+        return 0;
+    }
+    if (r > 0.0) {
+        S = theta_s[at(above)];
+        if (k > last_node || !(dz[at(k)] > 0.0) || !(S > 0.0)) return 0;
+        const double count = 100.0 * r * dts / S / dz[at(k)];
+        return count < 1e9 ? static_cast<int>(count) : 1000000000;
+    }
+    // Rising table: the nodes the water of the sub-step fills, from the table up.
+    double w = -100.0 * r * dts;  // cm of water
+    double t_sum = 0.0, q_sum = 0.0;
+    int walked = 0, j = k - 1;
+    const double spacing = layer1_spacing(s, i);
+    while (w > 0.0) {
+        double t = j >= 1 ? dz[at(j)] : spacing;
+        const double c = j >= 1 ? theta_s[at(j)] : 1.0;
+        if (!(t > 0.0) || !(c > 0.0)) break;
+        w -= t * c;
+        if (w < 0.0) t = (t * c + w) / c;
+        t_sum += t;
+        q_sum += t * c;
+        ++walked;
+        --j;
+        if (walked >= 1000000) break;
+    }
+    if (t_sum > 0.0 && (j < 1 || t_sum > dz[at(j)]))
+        S = q_sum / t_sum;
+    else
+        S = theta_s[at(above)];
+    return walked;
+}
+
+// Sub-step pass: keeps every head as the sub-step start, sets the coupled cells'
+// storage coefficients and returns the largest crossing count; false after a
+// head that is not a number.
+bool substep_pass(model_state &s, bool coupled, double &dts, int &largest) {
+    largest = 0;
+    const double *r = s.gw_net_sink.data();
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const double h = s.water_table_elevation[at(i)];
+        s.gw_substep_head[at(i)] = h;
+        if (std::isnan(h)) {
+            std::printf("elevgw NaN in main()- point 7, grid cell %d\n", i);
+            raise_printed_error();
+            return false;
+        }
+        if (!coupled || fixed_head(s.gw_boundary_code[at(i)])) continue;
+        largest = std::max(largest, crossing_count(s, i, r[i], dts));
+    }
+    return true;
+}
+
+// Harmonic-mean coefficient between cell i and neighbour j along one direction.
+inline double face(double ti, double tj, double di, double dj) {
+    const double den = dj * ti + di * tj;
+    return den > 0.0 ? 2.0 * ti * tj / den / di : 0.0;
+}
+
+// Coefficients of one Picard iteration from the transmissivities of the iterate.
+void build_coefficients(model_state &s, double dts) {
+    const int n = s.cell_count;
+    const double *h = s.water_table_elevation.data();
+    const double *tx = s.gw_trans_x.data(), *ty = s.gw_trans_y.data();
+    const double *dx = s.gw_cell_dx.data(), *dy = s.gw_cell_dy.data();
+    const double *S = s.gw_storage_coefficient.data(), *r = s.gw_net_sink.data();
+    const int *code = s.gw_boundary_code.data();
+    const int *right = s.right.data(), *left = s.left.data(), *up = s.up.data(), *down = s.down.data();
+    double *cu = s.gw_coef_up.data(), *cl = s.gw_coef_left.data(), *cd = s.gw_coef_diag.data();
+    double *cr = s.gw_coef_right.data(), *cw = s.gw_coef_down.data(), *rhs = s.gw_rhs.data();
+    for (int i = 1; i <= n; ++i) {
+        if (fixed_head(code[i])) {
+            cu[i] = cl[i] = cr[i] = cw[i] = 0.0;
+            cd[i] = 1.0;
+            rhs[i] = h[i];
+            continue;
+        }
+        const int ju = up[i], jd = down[i], jl = left[i], jr = right[i];
+        cu[i] = ju ? face(ty[i], ty[ju], dy[i], dy[ju]) : 0.0;
+        cw[i] = jd ? face(ty[i], ty[jd], dy[i], dy[jd]) : 0.0;
+        cl[i] = jl ? face(tx[i], tx[jl], dx[i], dx[jl]) : 0.0;
+        cr[i] = jr ? face(tx[i], tx[jr], dx[i], dx[jr]) : 0.0;
+        const double store = S[i] / dts;
+        cd[i] = -(cu[i] + cl[i] + cr[i] + cw[i] + store);
+        rhs[i] = r[i] - store * h[i];
+    }
+}
+
+// River exchange of the code-2 cells over one sub-step (m3 into each total).
+void river_exchange(model_state &s, double dts) {
+    const double *h = s.water_table_elevation.data(), *b = s.aquifer_bottom.data();
+    const int *code = s.gw_boundary_code.data();
+    for (int i = 1; i <= s.cell_count; ++i) {
+        if (code[i] != 2) continue;
+        const double thick = h[i] - b[i];
+        const double dx = s.gw_cell_dx[at(i)], dy = s.gw_cell_dy[at(i)], k = s.gw_hycond[at(i)];
+        double f = 0.0;
+        for (int j : {s.up[at(i)], s.down[at(i)]})
+            if (j > 0 && code[j] != 0 && code[j] != 2) f += thick * ((h[i] - h[j]) / dy) * dx * k * dts;
+        for (int j : {s.left[at(i)], s.right[at(i)]})
+            if (j > 0 && code[j] != 0 && code[j] != 2) f += thick * ((h[i] - h[j]) / dx) * dy * k * dts;
+        s.river_exchange[at(i)] += f;
+    }
+}
+
+// The net sink of every active cell for the step (rules of the preparation); the
+// net volume the terms add over dt (m3).
+double gather_sinks(model_state &s, double dt, bool coupled) {
+    const bool wells = s.gw_wells_from_table != 0;
+    const bool lake_term = channel_routing_on(s) && s.lake_loss_flag == 1 && !s.lake_loss_volume.empty();
+    const bool seepage_term = s.chan_explicit && !s.channel_seepage_volume.empty();
+    const bool percolation = covers(s.deep_percolation, s.cell_count);
+    const bool surface = covers(s.surface_exchange_depth, s.cell_count);
+    const bool unsat = covers(s.unsat_exchange_depth, s.cell_count);
+    const bool flux = covers(s.gw_static_flux, s.cell_count);
+    const double leakage_rate = s.gw_leakage_rate / 100.0 / 3600.0;  // cm/h to m/s
+    double v = 0.0;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        s.gw_net_sink[at(i)] = 0.0;
+        if (fixed_head(s.gw_boundary_code[at(i)])) continue;
+        const double area = s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
+        double c = 0.0, sp = 0.0, e = 0.0, u = 0.0;
+        if (lake_term) {
+            c = s.lake_loss_volume[at(i)] / dt / area;
+            s.lake_loss_volume[at(i)] = 0.0;
+        }
+        if (seepage_term) {
+            sp = s.channel_seepage_volume[at(i)] / dt / area;
+            s.channel_seepage_volume[at(i)] = 0.0;
+        }
+        if (surface) {
+            e = s.surface_exchange_depth[at(i)] / 100.0 / dt;  // cm of water
+            s.surface_exchange_depth[at(i)] = 0.0;
+        }
+        if (unsat) {
+            u = s.unsat_exchange_depth[at(i)] / -100.0 / dt;
+            if (!coupled) s.unsat_exchange_depth[at(i)] = 0.0;
+        }
+        const double b0 = s.water_table_elevation[at(i)] - s.aquifer_bottom[at(i)];
+        double leak = b0 < gw_min_thickness ? 0.0 : leakage_rate;
+        s.gw_leakage_rate_cell[at(i)] = leak;
+        double &well = s.gw_well_rate[at(i)];
+        if (!wells) well = flux ? s.gw_static_flux[at(i)] : 0.0;
+        if (b0 < gw_min_thickness && well > 0.0) well = 0.0;
+        const double perc = percolation ? s.deep_percolation[at(i)] / 100.0 / dt : 0.0;
+        double r = well - perc + leak + u + e + sp + c;
+        if (b0 < gw_min_thickness && r > 0.0) r = 0.0;
+        if (b0 - r * dt < gw_min_thickness && r > 0.0) r = (b0 - gw_min_thickness) / dt;
+        s.gw_net_sink[at(i)] = r;
+        v -= r * dt * area;
+    }
+    return v;
+}
+
+// Picard iteration of one sub-step; false after a failure.
+bool picard_iteration(model_state &s, double dts, bool coupled) {
+    const int n = s.cell_count;
+    double *h = s.water_table_elevation.data();
+    double *iterate = s.gw_iterate.data();
+    const double *h0 = s.gw_substep_head.data(), *b = s.aquifer_bottom.data();
+    const double *k = s.gw_hycond.data();
+    double *tx = s.gw_trans_x.data(), *ty = s.gw_trans_y.data();
+    int counter = 1;
+    double change = 0.0;
+    do {
+        ++counter;
+        if (counter >= 50) std::printf("GW IS NOT CONVERGING \n");
+        if (counter > 1000) {
+            std::printf("Error: Non-convergence in the groundwater after 1000 tries.\n");
+            raise_printed_error();
+            return false;
+        }
+        for (int i = 1; i <= n; ++i) {
+            iterate[i] = h[i];
+            const double thick = std::max(h[i] - b[i], gw_min_thickness);
+            tx[i] = k[i] * thick;
+            ty[i] = k[i] * thick;
+            h[i] = h0[i];
+        }
+        build_coefficients(s, dts);
+        ++s.gw_picard_count;
+        const int sweeps = groundwater_solve_2d(s, s.gw_sweep_direction);
+        if (sweeps < 0) return false;
+        change = 0.0;
+        for (int i = 1; i <= n; ++i) {
+            change = std::max(change, std::fabs(h[i] - iterate[i]));
+            iterate[i] = h[i];
+        }
+        if (coupled && change > gw_picard_threshold)
+            for (int i = 1; i <= n; ++i)
+                if (!fixed_head(s.gw_boundary_code[at(i)])) layer_value_at_water_table(s, i);
+    } while (change > gw_picard_threshold);
+    return true;
+}
+
+// Heads below bottom + 0.001 m are lifted to it; the water that adds is booked,
+// and a positive sink stops for the rest of the step (its volume given back).
+void apply_floor(model_state &s, double remaining, double &v) {
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const double floor = s.aquifer_bottom[at(i)] + gw_min_thickness;
+        double &h = s.water_table_elevation[at(i)];
+        if (!(h - floor < 0.0)) continue;
+        const double area = s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
+        const double store = fixed_head(s.gw_boundary_code[at(i)]) ? s.gw_porosity[at(i)]
+                                                                   : s.gw_storage_coefficient[at(i)];
+        s.gw_floor_volume += store * (floor - h) * area;
+        h = floor;
+        double &r = s.gw_net_sink[at(i)];
+        if (r > 0.0) {
+            v += r * remaining * area;
+            r = 0.0;
+        }
+    }
+}
+
+}  // namespace
+
+int groundwater_solve_2d(model_state &s, int direction) {
+    const array_2d<int> &grid = s.cell_number_grid;
+    const int rows = static_cast<int>(grid.rows()) - 1, cols = static_cast<int>(grid.cols()) - 1;
+    double *h = s.water_table_elevation.data();
+    const double *cu = s.gw_coef_up.data(), *cl = s.gw_coef_left.data(), *cd = s.gw_coef_diag.data();
+    const double *cr = s.gw_coef_right.data(), *cw = s.gw_coef_down.data(), *rhs = s.gw_rhs.data();
+    double *sub = s.gw_line_sub.data(), *diag = s.gw_line_diag.data();
+    double *super = s.gw_line_super.data(), *line_rhs = s.gw_line_rhs.data();
+    int *cells = s.gw_line_cells.data();
+    const bool by_rows = s.gw_lsor_dir == 1;
+    const int lines = by_rows ? rows : cols, length = by_rows ? cols : rows;
+    const double omega = s.gw_relax_coeff, tolerance = s.gw_lsor_con;
+    int sweeps = 0;
+    double largest = 0.0;
+    do {
+        if (++sweeps > gw_sweep_cap) {
+            std::printf("Error: the groundwater line relaxation did not converge in %d sweeps "
+                        "(largest change %g m, tolerance %g m).\n",
+                        gw_sweep_cap, largest, tolerance);
+            raise_printed_error();
+            return -1;
+        }
+        ++s.gw_sweep_count;
+        largest = 1e-20;
+        for (int step = 1; step <= lines; ++step) {
+            const int line = direction == 1 ? step : lines + 1 - step;
+            int m = 0;
+            for (int p = 1; p <= length; ++p) {
+                const int r = by_rows ? line : p, c = by_rows ? p : line;
+                const int i = grid(at(r), at(c));
+                if (i == 0) continue;
+                ++m;
+                cells[m] = i;
+                diag[m] = cd[i];
+                if (by_rows) {
+                    sub[m] = cl[i];
+                    super[m] = cr[i];
+                    line_rhs[m] = rhs[i] - h[grid(at(r - 1), at(c))] * cu[i] - h[grid(at(r + 1), at(c))] * cw[i];
+                } else {
+                    sub[m] = cu[i];
+                    super[m] = cw[i];
+                    line_rhs[m] = rhs[i] - h[grid(at(r), at(c - 1))] * cl[i] - h[grid(at(r), at(c + 1))] * cr[i];
+                }
+            }
+            if (m < 1) continue;
+            const int bad = solve_tridiagonal(m, sub, diag, super, line_rhs);
+            if (bad != 0) {
+                std::printf("Error: the groundwater line relaxation met a singular line at grid "
+                            "cell %d.\n",
+                            cells[bad]);
+                raise_printed_error();
+                return -1;
+            }
+            for (int p = 1; p <= m; ++p) {
+                const int i = cells[p];
+                const double previous = h[i];
+                const double d = line_rhs[p] - previous;
+                if (std::isnan(d)) {
+                    std::printf("Error: the groundwater head change of grid cell %d is not a "
+                                "number.\n",
+                                i);
+                    raise_printed_error();
+                    return -1;
+                }
+                h[i] = previous + omega * d;
+                largest = std::max(largest, std::fabs(d));
+            }
+        }
+    } while (!(largest < tolerance));
+    return sweeps;
+}
+
+void layer_value_at_water_table(model_state &s, int i) {
+    const soil_layer_record &row = s.soil_layers[at(s.soil_index[at(i)])];
+    const auto &v = row.values;
+    const double ground = s.elevation[at(i)], h = s.water_table_elevation[at(i)];
+    const double t1 = v[layer_depth_field], t2 = v[layer_depth_field + 1], t3 = v[layer_depth_field + 2];
+    double spacing = s.aquifer_delta_z * 100.0;
+    if (ground - t1 / 100.0 < h)
+        spacing = v[richards_spacing_field];
+    else if (ground - (t1 + t2) / 100.0 < h)
+        spacing = v[richards_spacing_field + 1];
+    else if (ground - (t1 + t2 + t3) / 100.0 < h)
+        spacing = v[richards_spacing_field + 2];
+    const int n = s.richards_cell_nodes[at(i)];
+    const int last_node = static_cast<int>(s.richards_dz.cols());
+    const auto dz = s.richards_dz[at(i)];
+    const auto theta_s = s.richards_theta_s[at(i)];
+    const int above = std::max(n - 1, 0);
+    double &S = s.gw_storage_coefficient[at(i)];
+    const double dh = 100.0 * (h - s.gw_substep_head[at(i)]);
+    if (ground < h) {
+        S = theta_s[1];
+        return;
+    }
+    S = theta_s[at(above)];
+    if (dh == 0.0) return;
+    double t_sum = 0.0, q_sum = 0.0;
+    if (dh > 0.0) {
+        // Rising: the nodes above the table that the rise fills; above the column
+        // each step takes the top node's thickness, or layer 1's spacing when that
+        // is not positive, so that the walk always ends.
+        double rest = dh;
+        bool reached_top = false;
+        for (int j = n - 1; rest > 0.0; --j) {
+            double t = j >= 1 ? dz[at(j)] : dz[0];
+            const double c = j >= 1 ? theta_s[at(j)] : 1.0;
+            if (j < 1 && !(t > 0.0)) t = v[richards_spacing_field];
+            if (!(t > 0.0)) break;
+            if (j <= 1) reached_top = true;
+            rest -= t;
+            if (rest < 0.0) t += rest;
+            t_sum += t;
+            q_sum += c * t;
+            if (j < -1000000) break;
+        }
+        if (t_sum > 0.0 && (reached_top || dz[at(above)] < t_sum)) S = q_sum / t_sum;
+        return;
+    }
+    // Falling: the nodes below the table, down to the column's last node.
+    double rest = dh;
+    for (int j = std::max(n, 0); rest < 0.0 && j <= last_node; ++j) {
+        double t = dz[at(j)];
+        rest += t;
+        if (rest > 0.0) t -= rest;
+        t_sum += t;
+        q_sum += theta_s[at(j)] * t;
+    }
+    if (t_sum > 0.0 && 1.5 * spacing < dz[at(above)] + t_sum) S = q_sum / t_sum;
+}
+
+double groundwater_step(model_state &s, double dt, double &unsat_exchange) {
+    unsat_exchange = 0.0;
+    if (!allocate_groundwater_work(s)) {
+        raise_printed_error();
+        return 0.0;
+    }
+    const int n = s.cell_count;
+    if (!covers(s.gw_hycond, n) || !covers(s.gw_cell_dx, n) || !covers(s.gw_cell_dy, n) ||
+        !covers(s.right, n) || !covers(s.left, n) || !covers(s.up, n) || !covers(s.down, n) ||
+        !covers(s.water_table_elevation, n) || !covers(s.aquifer_bottom, n) ||
+        !covers(s.gw_boundary_code, n) || !covers(s.gw_porosity, n) || s.cell_number_grid.empty()) {
+        std::printf("Error: the groundwater step needs the conductivity, cell sizes, neighbours, "
+                    "heads, bottoms, porosity and boundary codes of every cell.\n");
+        raise_printed_error();
+        return 0.0;
+    }
+    const bool coupled = s.inf_richards != 0 && !s.richards_dz.empty() &&
+                         covers(s.richards_cell_nodes, s.cell_count);
+    if (s.gw_wells_from_table) apply_well_rates(s, s.now_days, s.cell_size);
+    double v = gather_sinks(s, dt, coupled);
+
+    double remaining = dt, dts = dt;
+    while (remaining > 0.0) {
+        int largest = 0;
+        if (!substep_pass(s, coupled, dts, largest)) return 0.0;
+        while (largest >= 3) {
+            dts *= 0.5;
+            if (!(dts > 1.0)) break;
+            if (!substep_pass(s, coupled, dts, largest)) return 0.0;
+        }
+        if (remaining - dts < 0.0) dts = remaining;
+        remaining -= dts;
+        if (!picard_iteration(s, dts, coupled)) return 0.0;
+        apply_floor(s, remaining, v);
+        if (coupled) {
+            for (int i = 1; i <= s.cell_count; ++i) {
+                if (fixed_head(s.gw_boundary_code[at(i)])) continue;
+                unsat_profile_cell(s, i);
+                if (failed()) return 0.0;
+                double &depth = s.unsat_exchange_depth[at(i)];
+                unsat_exchange += depth;
+                if (remaining > 0.0) {
+                    const double q = depth / -100.0 / remaining;
+                    s.gw_net_sink[at(i)] += q;
+                    v -= q * remaining * s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
+                    depth = 0.0;
+                }
+            }
+        }
+        river_exchange(s, dts);
+    }
+    return v;
+}

@@ -1,0 +1,30 @@
+// The saturated zone under the grid: one unconfined aquifer layer whose state is
+// the water-table elevation of every cell. The groundwater piece calls
+// groundwater_step (declared in hydrology_services.h) once per groundwater step;
+// the step solves the implicit two-dimensional flow equation by Picard iteration
+// around the line relaxation below. Lakes and tile drains read the same heads.
+#pragma once
+
+struct model_state;
+
+// Sweeps allowed to one line-relaxation solve before it is stopped as failing.
+inline constexpr int gw_sweep_cap = 10000;
+// Saturated thickness (m) below which a cell counts as dry: no leakage, no
+// extraction, transmissivity of this thickness, and the floor of every head.
+inline constexpr double gw_min_thickness = 0.001;
+// Largest head change (m) of a Picard iteration that counts as converged.
+inline constexpr double gw_picard_threshold = 0.001;
+
+// Line successive over-relaxation on the water-table elevations with the
+// coefficients gw_coef_* and gw_rhs of the run state: row sweeps when gw_lsor_dir
+// is 1, column sweeps otherwise; lines in forward order for direction 1, backward
+// otherwise. Each line's cells are solved together by the tridiagonal solver and
+// relaxed by gw_relax_coeff; the sweeps repeat until the largest change before
+// relaxation is below gw_lsor_con. Result: the sweeps made, or -1 after a failure
+// (a change that is not a number, a singular line, the sweep cap; code 4000).
+int groundwater_solve_2d(model_state &state, int direction);
+
+// Storage coefficient of a coupled cell from its soil column, for the head change
+// since the start of the sub-step (rising: the nodes the table entered; falling:
+// the nodes below it).
+void layer_value_at_water_table(model_state &state, int cell);

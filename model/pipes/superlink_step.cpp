@@ -1,0 +1,613 @@
+// One time step of the pipe network with the superlink scheme: the surface
+// exchange at the inlets, the condensation of every superlink into relations
+// between its end flows and the heads of its two super-junctions, the junction
+// system solved by LU decomposition, the back-substitution of flows and depths,
+// the outlets and the console mass-balance report. Called by the pipe-network
+// piece of the time loop at every pipe-network time.
+#include "model/pipes/superlink_step.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+#include "model/channel/channel_services.h"
+#include "model/errors.h"
+#include "model/file_opener.h"
+#include "model/model_state.h"
+#include "model/pipes/pipe_geometry.h"
+#include "model/pipes/superlink_network.h"
+
+namespace {
+
+constexpr double g = 9.81;
+constexpr double min_node_depth = 0.0001;
+
+inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
+
+struct section {
+    double A = 0.0, P = 0.0, T = 0.0;
+};
+
+section geometry(const superlink_network &p, int k, int l, double y) {
+    section s;
+    superlink_pipe_geometry(p.sec_type[at(k)][at(l)], p.diameter[at(k)][at(l)], y,
+                            p.width[at(k)][at(l)], s.A, s.P, s.T);
+    return s;
+}
+
+// File names and the messages of a file that cannot be created, in slot order.
+struct output_file {
+    const char *directory, *base, *failure;
+};
+constexpr output_file output_files[superlink_file_count] = {
+    {"slink", "head.out", "Can't open head file 'head.out'\n"},
+    {"slink", "flow.print", "Can't open file 'flow.print'\n"},
+    {"slink", "head.print", "Can't open file 'head.print'\n"},
+    {"debug", "matrix.out", "Can't open matrix file 'matrix.out'\n"},
+    {"debug", "debug.out", "Can't open debug file 'debug.out'\n"},
+    {"debug", "debug2.out", "Can't open debug2 file 'debug2.out'\n"},
+    {"debug", "debug3.out", "Can't open file 'debug3.out'\n"},
+    {"debug", "mass.out", "Can't open mass file 'mass.out'\n"},
+};
+
+// Creates the eight files; in a calibration series the run prefix goes on the
+// base name inside the directory. False after the message of the first failure.
+bool create_output_files(superlink_step_state &w) {
+    w.close_files();
+    for (int i = 0; i < superlink_file_count; ++i) {
+        const output_file &o = output_files[i];
+        const std::string name = std::string(o.directory) + "/" + run_file_name(o.base, "w");
+        std::FILE *f = std::fopen(name.c_str(), "w");
+        if (!f) {
+            std::printf("%s", o.failure);
+            return false;
+        }
+        w.files[at(i)] = f;
+    }
+    std::fprintf(w.files[debug_debug_out],
+                 "      us_gam  us_mu   us_kap  ds_gam   ds_mu  ds_kap  us_alpha us_beta us_chi "
+                 "ds_alpha ds_beta  ds_chi Dstar\n");
+    std::fprintf(w.files[debug_debug2_out], "  U      V       W        X       Y       Z\n");
+    std::fflush(w.files[debug_debug_out]);
+    std::fflush(w.files[debug_debug2_out]);
+    return true;
+}
+
+bool state_allocated(const superlink_step_state &w, const superlink_network &p) {
+    return !w.Q.empty() && w.Q.cols() >= at(p.num_superlinks) &&
+           w.Q.rows() >= at(p.max_slink_pipes + 1) && w.junctions == p.num_junctions &&
+           !w.fixed_head.empty();
+}
+
+bool cell_in(const model_state &s, int c) {
+    return c >= 1 && c <= s.cell_count && !s.depth.empty() && at(c) <= s.depth.last();
+}
+
+// Step 1.3 to 1.5: heads at the inverts, shallow still water in every pipe.
+void set_initial_state(model_state &s, superlink_step_state &w) {
+    superlink_network &p = s.superlinks;
+    w.slink_dried_cells = 0;
+    w.slink_water_added = 0;
+    w.slink_captured_total = w.slink_tile_total = w.slink_surcharge_total = 0.0;
+    w.slink_cell_outlet_total = 0.0;
+    for (int j = 1; j <= p.num_junctions; ++j) {
+        if (p.junc_fixed_head[at(j)] == 1) w.fixed_head[at(j)] = p.junc_Zinv[at(j)];
+        p.junc_inflow[at(j)] = 0.0;
+        p.junc_head[at(j)] =
+            p.junc_fixed_head[at(j)] == 1 ? w.fixed_head[at(j)] : p.junc_Zinv[at(j)];
+    }
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const int N = p.link_node_count[at(l)];
+        w.Q_us[at(l)] = w.Q_ds[at(l)] = 0.0;
+        p.slink_us_Zinv[at(l)] = p.slink_node_Zinv[1][at(l)];
+        p.slink_ds_Zinv[at(l)] = p.slink_node_Zinv[at(N + 1)][at(l)];
+        for (int k = 1; k <= N + 1; ++k) {
+            w.A[at(k)][at(l)] = w.l_veloc[at(k)][at(l)] = w.top_width[at(k)][at(l)] = 0.0;
+            w.Q[at(k)][at(l)] = 0.0;
+            p.Q_node[at(k)][at(l)] = 0.0;
+            p.slink_node_depth[at(k)][at(l)] = min_node_depth;
+            w.Cl[at(k)][at(l)] = 1.0;
+        }
+    }
+    double v = 0.0;
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const int N = p.link_node_count[at(l)];
+        for (int k = 1; k <= N; ++k) {
+            const double h0 = p.slink_node_depth[at(k)][at(l)];
+            const double h1 = p.slink_node_depth[at(k + 1)][at(l)];
+            v += geometry(p, k, l, (h0 + h1) * 0.5).A * p.dx[at(k)][at(l)] + p.As[at(k)][at(l)] * h0;
+        }
+        v += p.As[at(N + 1)][at(l)] * p.slink_node_depth[at(N + 1)][at(l)];
+    }
+    for (int j = 1; j <= p.num_junctions; ++j)
+        if (p.junc_fixed_head[at(j)] != 1)
+            v += (p.junc_head[at(j)] - p.junc_Zinv[at(j)]) * p.junc_area[at(j)];
+    p.slink_volume_start += v;
+}
+
+// Inlet capture of t / 9 of a cell's water into `inflow` (m3/s); also the
+// available and taken volumes and the dried-cell count.
+void capture(model_state &s, superlink_step_state &w, int t, int cell, double dt, double &inflow) {
+    const double area = s.cell_size * s.cell_size;
+    double &d = s.depth[at(cell)];
+    w.slink_available += d * area;
+    inflow = inlet_capture_volume(t, d, s.cell_size) / dt;
+    const double v = inflow * dt;
+    w.slink_captured_total += v;
+    w.slink_taken += v;
+    d -= v / area;
+    if (d < 0.000001) ++w.slink_dried_cells;
+}
+
+// Spill of a surcharged inlet: `excess` metres of head over `plan_area` go onto the cell.
+void spill(model_state &s, superlink_step_state &w, int cell, double excess, double plan_area,
+           double dt, double &inflow) {
+    ++w.slink_water_added;
+    inflow = -excess * plan_area / dt;
+    w.slink_surcharge_total += -inflow * dt;
+    if (cell_in(s, cell)) s.depth[at(cell)] -= inflow * dt / (s.cell_size * s.cell_size);
+}
+
+void junction_inlets(model_state &s, superlink_step_state &w, double dt) {
+    superlink_network &p = s.superlinks;
+    for (int j = 1; j <= p.num_junctions; ++j) {
+        const int t = p.junction_kind[at(j)];
+        const int cell = int_at(s.junction_cell, j);
+        double &inflow = p.junc_inflow[at(j)];
+        if (t < 1 || t > 9) {
+            inflow = 0.0;
+            continue;
+        }
+        const double H = p.junc_head[at(j)], ground = p.junc_ground_elev[at(j)];
+        if (H <= ground) {
+            if (s.flow_to_superlink[0][at(j)] > 0.0 && cell_in(s, cell))
+                capture(s, w, t, cell, dt, inflow);
+            else
+                inflow = 0.0;
+        } else {
+            spill(s, w, cell, H - ground, p.junc_area[at(j)], dt, inflow);
+        }
+    }
+}
+
+void node_inlets(model_state &s, superlink_step_state &w, double dt) {
+    superlink_network &p = s.superlinks;
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const int N = p.link_node_count[at(l)];
+        for (int k = 2; k <= N; ++k) {
+            const int t = p.inlet_type[at(k)][at(l)];
+            if (t < 0 || t > 9) continue;
+            int cell = 0;
+            if (!s.superlink_node_gnum.empty() && at(k) <= s.superlink_node_gnum.rows() &&
+                at(l) <= s.superlink_node_gnum.cols())
+                cell = s.superlink_node_gnum[at(k)][at(l)];
+            double &inflow = p.Q_node[at(k)][at(l)];
+            const double surface = p.slink_node_Zinv[at(k)][at(l)] + p.slink_node_depth[at(k)][at(l)];
+            const double ground = p.node_ground_elev[at(k)][at(l)];
+            if (surface <= ground) {
+                if (t >= 1 && std::fabs(s.flow_to_superlink[at(k)][at(l)]) > 0.0 && cell_in(s, cell))
+                    capture(s, w, t, cell, dt, inflow);
+                else
+                    inflow = 0.0;
+            } else {
+                spill(s, w, cell, surface - ground, p.As[at(k)][at(l)], dt, inflow);
+            }
+        }
+    }
+}
+
+void tile_inflow(model_state &s, superlink_step_state &w, double dt) {
+    superlink_network &p = s.superlinks;
+    if (!p.tile_drain || s.superlink_tile_flow.empty()) return;
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)]; ++k) {
+            const double q = s.superlink_tile_flow[at(k)][at(l)];
+            p.Q_node[at(k)][at(l)] += q;
+            w.slink_tile_total += q * dt;
+        }
+}
+
+// Steps 6.2 to 6.7 for superlink l: pipe state, momentum and continuity
+// coefficients and both recurrences.
+void condense_pipes(superlink_network &p, superlink_step_state &w, int l, double dt) {
+    const std::size_t L = at(l);
+    const int N = p.link_node_count[L];
+    auto h = [&](int k) { return p.slink_node_depth[at(k)][L]; };
+    for (int k = 1; k <= N + 1; ++k)
+        if (h(k) < min_node_depth) p.slink_node_depth[at(k)][L] = min_node_depth;
+
+    for (int k = 1; k <= N; ++k) {
+        const std::size_t K = at(k);
+        const double y = (h(k) + h(k + 1)) * 0.5;
+        const double D = p.diameter[K][L];
+        w.ldepth[K][L] = y;
+        section sec;
+        if (D <= y) {
+            // A full pipe: its full section with a narrow slot for the storage term.
+            sec = geometry(p, k, l, D);
+            sec.T = 0.01 * D;
+        } else {
+            sec = geometry(p, k, l, y);
+        }
+        w.A[K][L] = sec.A;
+        w.wet_per[K][L] = sec.P;
+        w.top_width[K][L] = sec.T;
+        w.l_veloc[K][L] = sec.A > 0.0 ? w.Q[K][L] / sec.A : 0.0;
+        w.hyd_R[K][L] = superlink_hydraulic_radius(sec.A, sec.P);
+        w.Ac[K][L] = sec.A;
+    }
+    w.A_us[L] = geometry(p, 1, l, h(1)).A;
+    w.A_ds[L] = geometry(p, N, l, h(N + 1)).A;
+
+    w.n_veloc[1][L] = w.l_veloc[1][L];
+    for (int k = 2; k <= N; ++k) {
+        const double Lk = p.dx[at(k)][L], Lm = p.dx[at(k - 1)][L];
+        const double sum = Lk + Lm;
+        w.n_veloc[at(k)][L] =
+            sum > 0.0 ? (w.l_veloc[at(k)][L] * Lk + w.l_veloc[at(k - 1)][L] * Lm) / sum : 0.0;
+    }
+    w.n_veloc[at(N + 1)][L] = w.l_veloc[at(N)][L];
+
+    for (int k = 1; k <= N; ++k) {
+        const std::size_t K = at(k);
+        const double vk = w.n_veloc[K][L], vn = w.n_veloc[K + 1][L];
+        const double a = vk > 0.0 ? -vk : 0.0;
+        const double c = vn < 0.0 ? vn : 0.0;
+        const double Q = w.Q[K][L], Lk = p.dx[K][L], A = w.A[K][L], n = p.M_n[K][L];
+        const double aq = std::fabs(Q);
+        const double friction_den = A * std::pow(w.hyd_R[K][L], 4.0 / 3.0);
+        const double friction = friction_den > 0.0 ? g * n * n * aq * Lk / friction_den : 0.0;
+        const double cl = w.Cl[K][L], ac = w.Ac[K][L];
+        const double loss_den = cl * cl * ac * ac;
+        const double loss = loss_den > 0.0 ? aq * A / loss_den : 0.0;
+        w.a[K][L] = a;
+        w.c[K][L] = c;
+        w.b[K][L] = Lk / dt + friction + loss - a - c;
+        w.P[K][L] = Q * Lk / dt + g * A * p.S0[K][L] * Lk;
+    }
+
+    for (int k = 1; k <= N + 1; ++k) {
+        const std::size_t K = at(k);
+        const double here = k <= N ? w.top_width[K][L] * p.dx[K][L] * 0.5 : 0.0;
+        const double before = k >= 2 ? w.top_width[K - 1][L] * p.dx[K - 1][L] * 0.5 : 0.0;
+        const double storage = here + before + p.As[K][L];
+        w.E[K][L] = storage / dt;
+        w.D[K][L] = (storage * h(k)) / dt + p.Q_node[K][L];
+    }
+
+    // Forward recurrence: Q_k = U_k h_(k+1) + V_k + W_k h_1.
+    {
+        const double gA = g * w.A[1][L];
+        const double T = w.a[1][L] + w.b[1][L] + w.c[1][L];
+        w.T[1][L] = T;
+        w.U[1][L] = (w.E[2][L] * w.c[1][L] - gA) / T;
+        w.V[1][L] = (w.P[1][L] - w.D[2][L] * w.c[1][L]) / T;
+        w.W[1][L] = gA / T;
+    }
+    for (int k = 2; k <= N; ++k) {
+        const std::size_t K = at(k);
+        const double a = w.a[K][L], b = w.b[K][L], c = w.c[K][L], gA = g * w.A[K][L];
+        const double G = (gA - w.E[K][L] * a) / (w.U[K - 1][L] - w.E[K][L]);
+        const double T = (b + a + c) - G;
+        w.T[K][L] = T;
+        w.U[K][L] = (w.E[K + 1][L] * c - gA) / T;
+        w.V[K][L] = (w.D[K][L] * a + w.P[K][L] - c * w.D[K + 1][L] - (w.V[K - 1][L] + w.D[K][L]) * G) / T;
+        w.W[K][L] = -(G / T) * w.W[K - 1][L];
+    }
+    // Backward recurrence: Q_k = X_k h_k + Y_k + Z_k h_(N+1).
+    {
+        const std::size_t K = at(N);
+        const double a = w.a[K][L], gA = g * w.A[K][L];
+        const double O = a + w.b[K][L] + w.c[K][L];
+        w.O[K][L] = O;
+        w.X[K][L] = (gA - w.E[K][L] * a) / O;
+        w.Y[K][L] = (w.D[K][L] * a + w.P[K][L]) / O;
+        w.Z[K][L] = -gA / O;
+    }
+    for (int k = N - 1; k >= 1; --k) {
+        const std::size_t K = at(k);
+        const double a = w.a[K][L], b = w.b[K][L], c = w.c[K][L], gA = g * w.A[K][L];
+        const double Kk = gA - c * w.E[K + 1][L];
+        const double M = w.X[K + 1][L] + w.E[K + 1][L];
+        const double O = b + a + c + Kk / M;
+        w.O[K][L] = O;
+        w.X[K][L] = (gA - w.E[K][L] * a) / O;
+        w.Y[K][L] = (a * w.D[K][L] + w.P[K][L] - c * w.D[K + 1][L] - Kk * (w.D[K + 1][L] - w.Y[K + 1][L]) / M) / O;
+        w.Z[K][L] = Kk * w.Z[K + 1][L] / (M * O);
+    }
+}
+
+// Normal and critical depth of flow q at pipe k; false after a stop (the
+// rectangular section's iteration warning is no stop).
+bool end_depths(const superlink_network &p, int k, int l, double q, double &yn, double &yc) {
+    const std::size_t K = at(k), L = at(l);
+    const int type = p.sec_type[K][L];
+    const double D = p.diameter[K][L], width = p.width[K][L];
+    const int normal = superlink_norm_calc(type, D, width, p.M_n[K][L], std::fabs(q),
+                                           std::fabs(p.S0[K][L]), yn);
+    if (normal != 0 && type != 3) return false;
+    return superlink_crit_calc(type, D, width, std::fabs(q), yc) == 0;
+}
+
+// Step 6.8: the end conditions of superlink l; false after a stop.
+bool end_conditions(superlink_network &p, superlink_step_state &w, int l) {
+    const std::size_t L = at(l);
+    const int N = p.link_node_count[L];
+    const double Hus = p.junc_head[at(p.slink_us_junc[L])];
+    const double Hds = p.junc_head[at(p.slink_ds_junc[L])];
+    double yn = 0.0, yc = 0.0;
+
+    const double qu = w.Q_us[L];
+    if (!end_depths(p, 1, l, qu, yn, yc)) return false;
+    if (qu >= 0.0 || yc <= Hus - p.slink_us_Zinv[L]) {
+        w.us_gam[L] = 0.0;
+        w.us_mu[L] = 1.0;
+        w.us_kap[L] = -p.slink_us_Zinv[L];
+    } else {
+        w.us_mu[L] = w.us_kap[L] = 0.0;
+        w.us_gam[L] = std::fabs(qu) < 1e-11 ? 0.0 : std::min(yc, yn) / qu;
+    }
+
+    const double qd = w.Q_ds[L];
+    if (!end_depths(p, N, l, qd, yn, yc)) return false;
+    if (qd <= 0.0 || yc <= Hds - p.slink_ds_Zinv[L]) {
+        w.ds_mu[L] = 1.0;
+        w.ds_kap[L] = -p.slink_ds_Zinv[L];
+        const double cl = w.Cl[at(N + 1)][L], ad = w.A_ds[L];
+        const double den = 2.0 * cl * cl * ad * ad * g;
+        w.ds_gam[L] = std::fabs(den) > 1e-9 ? std::fabs(qd) / den : 0.0;
+    } else {
+        w.ds_mu[L] = w.ds_kap[L] = 0.0;
+        w.ds_gam[L] = std::fabs(qd) < 1e-11 ? 0.0 : std::min(yc, yn) / qd;
+    }
+    return true;
+}
+
+// Step 6.9: the end flows as linear functions of the two heads.
+void flow_coefficients(superlink_step_state &w, int l, int N) {
+    const std::size_t L = at(l), n = at(N);
+    const double X1 = w.X[1][L], Y1 = w.Y[1][L], Z1 = w.Z[1][L];
+    const double UN = w.U[n][L], VN = w.V[n][L], WN = w.W[n][L];
+    const double gu = w.us_gam[L], mu_u = w.us_mu[L], ku = w.us_kap[L];
+    const double gd = w.ds_gam[L], mu_d = w.ds_mu[L], kd = w.ds_kap[L];
+    const double Dstar = (1.0 - X1 * gu) * (1.0 - UN * gd) - (Z1 * gd) * (WN * gu);
+    w.Dstar[L] = Dstar;
+    w.us_alpha[L] = (Z1 * gd * WN * mu_u + (1.0 - UN * gd) * X1 * mu_u) / Dstar;
+    w.us_beta[L] = (gd * Z1 * UN * mu_d + (1.0 - gd * UN) * Z1 * mu_d) / Dstar;
+    w.us_chi[L] = (gd * Z1 * (kd * UN + WN * ku + VN) + (1.0 - gd * UN) * (Z1 * kd + X1 * ku + Y1)) / Dstar;
+    w.ds_alpha[L] = (WN * X1 * gu * mu_u + (1.0 - X1 * gu) * WN * mu_u) / Dstar;
+    w.ds_beta[L] = (WN * gu * Z1 * mu_d + (1.0 - X1 * gu) * UN * mu_d) / Dstar;
+    w.ds_chi[L] = (gu * WN * (Z1 * kd + X1 * ku + Y1) + (UN * kd + WN * ku + VN) * (1.0 - X1 * gu)) / Dstar;
+}
+
+void end_flows(const superlink_network &p, superlink_step_state &w, int l) {
+    const std::size_t L = at(l);
+    const double Hus = p.junc_head[at(p.slink_us_junc[L])];
+    const double Hds = p.junc_head[at(p.slink_ds_junc[L])];
+    w.Q_us[L] = w.us_alpha[L] * Hus + w.us_beta[L] * Hds + w.us_chi[L];
+    w.Q_ds[L] = w.ds_alpha[L] * Hus + w.ds_beta[L] * Hds + w.ds_chi[L];
+}
+
+// Step 7: one continuity row per super-junction.
+void assemble_junction_system(const superlink_network &p, superlink_step_state &w, double dt) {
+    const int J = p.num_junctions;
+    for (int i = 1; i <= J; ++i)
+        for (int j = 1; j <= J; ++j) w.F[at(i)][at(j)] = 0.0;
+    for (int i = 1; i <= J; ++i) {
+        if (p.junc_fixed_head[at(i)] == 1) {
+            w.F[at(i)][at(i)] = 1.0;
+            w.rhs[at(i)] = w.fixed_head[at(i)];
+        } else {
+            const double storage = p.junc_area[at(i)] / dt;
+            w.F[at(i)][at(i)] = storage;
+            w.rhs[at(i)] = storage * p.junc_head[at(i)] + p.junc_inflow[at(i)];
+        }
+    }
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const std::size_t L = at(l);
+        const int us = p.slink_us_junc[L], ds = p.slink_ds_junc[L];
+        // Parallel superlinks add their entries.
+        if (p.junc_fixed_head[at(ds)] != 1) {
+            if (us != ds) w.F[at(ds)][at(us)] -= w.ds_alpha[L];
+            w.F[at(ds)][at(ds)] -= w.ds_beta[L];
+            w.rhs[at(ds)] += w.ds_chi[L];
+        }
+        if (us != ds && p.junc_fixed_head[at(us)] != 1) {
+            w.F[at(us)][at(ds)] += w.us_beta[L];
+            w.F[at(us)][at(us)] += w.us_alpha[L];
+            w.rhs[at(us)] -= w.us_chi[L];
+        }
+    }
+}
+
+// Step 10 for superlink l: end flows and depths from the new heads, then the
+// interior depths and flows from the recurrences.
+void back_substitute(superlink_network &p, superlink_step_state &w, int l) {
+    const std::size_t L = at(l);
+    const int N = p.link_node_count[L];
+    const double Hus = p.junc_head[at(p.slink_us_junc[L])];
+    const double Hds = p.junc_head[at(p.slink_ds_junc[L])];
+    end_flows(p, w, l);
+    double &h1 = p.slink_node_depth[1][L];
+    double &hN1 = p.slink_node_depth[at(N + 1)][L];
+    h1 = w.us_gam[L] * w.Q_us[L] + w.us_mu[L] * Hus + w.us_kap[L];
+    hN1 = w.ds_gam[L] * w.Q_ds[L] + w.ds_mu[L] * Hds + w.ds_kap[L];
+    w.Q[1][L] = w.Q_us[L];
+    w.Q[at(N)][L] = w.Q_ds[L];
+    for (int k = N; k >= 2; --k) {
+        const std::size_t K = at(k);
+        double hk = (w.Q[K][L] - w.Y[K][L] - hN1 * w.Z[K][L]) / w.X[K][L];
+        hk = bounded_node_depth(hk, p.diameter[K][L]);
+        p.slink_node_depth[K][L] = hk;
+        if (k > 2) w.Q[K - 1][L] = w.W[K - 1][L] * h1 + w.U[K - 1][L] * hk + w.V[K - 1][L];
+    }
+}
+
+// Step 11: outflow at the outlet junctions, to the channels (999) or onto the
+// junction's cell (888).
+void outlets(model_state &s, superlink_step_state &w, double dt) {
+    superlink_network &p = s.superlinks;
+    for (int j = 1; j <= p.num_junctions; ++j) p.junc_outflow[at(j)] = 0.0;
+    const double area = s.cell_size * s.cell_size;
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const int j = p.slink_ds_junc[at(l)];
+        const int kind = p.junction_kind[at(j)];
+        const double q = w.Q_ds[at(l)];
+        if (kind == 999) {
+            p.junc_outflow[at(j)] += q;
+            p.slink_volume_out += q * dt;
+        } else if (kind == 888) {
+            const int cell = int_at(s.junction_cell, j);
+            if (cell_in(s, cell)) s.depth[at(cell)] += q * dt / area;
+            p.slink_volume_out += q * dt;
+            w.slink_cell_outlet_total += q * dt;
+        }
+    }
+    // The channel step takes the outflow of the channel outlets at their nodes.
+    array_1d<double> &channel = s.chan.outlet_flow;
+    for (int j = 1; j <= p.num_junctions; ++j)
+        if (!channel.empty() && at(j) <= channel.last()) channel[at(j)] = p.junc_outflow[at(j)];
+}
+
+double network_volume(const superlink_network &p, const superlink_step_state &w) {
+    double v = 0.0;
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const std::size_t L = at(l);
+        const int N = p.link_node_count[L];
+        for (int k = 1; k <= N; ++k)
+            v += w.A[at(k)][L] * p.dx[at(k)][L] + p.As[at(k)][L] * p.slink_node_depth[at(k)][L];
+        v += p.As[at(N + 1)][L] * p.slink_node_depth[at(N + 1)][L];
+    }
+    for (int j = 1; j <= p.num_junctions; ++j)
+        if (p.junc_fixed_head[at(j)] != 1)
+            v += (p.junc_head[at(j)] - p.junc_Zinv[at(j)]) * p.junc_area[at(j)];
+    return v;
+}
+
+void report(const superlink_network &p, const superlink_step_state &w) {
+    const double out = p.slink_volume_out + w.slink_surcharge_total;
+    std::printf("SUPERLINK Mass Balance Report\n");
+    std::printf("Total Volume In: %6.2lf  Total Volume Out: %6.2f  \nOutflow Volume to surcharged "
+                "inlets: %6.2f\n",
+                p.slink_volume_in, out, w.slink_surcharge_total);
+    std::printf("Volume Start: %6.2lf  Volume End: %6.2f\n", p.slink_volume_start,
+                p.slink_volume_end);
+    if (p.slink_volume_in > 0.0) {
+        const double in = p.slink_volume_start + p.slink_volume_in;
+        std::printf("Mass Balance Error: %6.2lf%%\n", (in - (out + p.slink_volume_end)) / in * 100.0);
+    } else {
+        std::printf("Balance: cannot calculate, no water input.\n");
+    }
+    std::printf("Dried Cells: %d  Water Added: %d\n", w.slink_dried_cells, w.slink_water_added);
+    if (w.slink_available > 0.0)
+        std::printf("Available Gutter Volume Taken: %4.1f%%\n ",
+                    (1.0 - (w.slink_available - w.slink_taken) / w.slink_available) * 100.0);
+    else
+        std::printf("Available Gutter Volume Taken: none available\n");
+    std::printf("Total tile flow taken: %8.2lf\n", w.slink_tile_total);
+    std::fflush(stdout);
+}
+
+int stop_step(int result) {
+    raise_printed_error();
+    return result;
+}
+
+}  // namespace
+
+void superlink_step_state::close_files() {
+    for (std::FILE *&f : files) {
+        if (f) std::fclose(f);
+        f = nullptr;
+    }
+}
+
+bool allocate_superlink_step_state(superlink_step_state &w, const superlink_network &p) {
+    const long long rows = p.max_slink_pipes + 2, cols = p.num_superlinks + 1;
+    const long long m = std::max(p.superlink_max_dim, std::max(p.num_junctions, p.num_superlinks));
+    for (array_2d<double> *a :
+         {&w.ldepth, &w.A, &w.top_width, &w.wet_per, &w.hyd_R, &w.l_veloc, &w.Q, &w.Ac, &w.a,
+          &w.b, &w.c, &w.P, &w.T, &w.U, &w.V, &w.W, &w.O, &w.X, &w.Y, &w.Z, &w.n_veloc, &w.E,
+          &w.D, &w.Cl})
+        if (alloc_2d_double(*a, rows, cols, "superlink step state") != 0) return false;
+    for (array_1d<double> *a :
+         {&w.Q_us, &w.Q_ds, &w.A_us, &w.A_ds, &w.us_gam, &w.us_mu, &w.us_kap, &w.ds_gam,
+          &w.ds_mu, &w.ds_kap, &w.us_alpha, &w.us_beta, &w.us_chi, &w.ds_alpha, &w.ds_beta,
+          &w.ds_chi, &w.Dstar, &w.fixed_head, &w.rhs})
+        if (alloc_1d_double(*a, m) != 0) return false;
+    const int J = p.num_junctions;
+    w.F = superlink_matrix(J, J);
+    if (w.F.empty() || make_junction_solver(w.solver, J) != 0) return false;
+    w.junctions = J;
+    return true;
+}
+
+double bounded_node_depth(double h, double D) {
+    if (h > 10.0 * D || h < -10.0 * D) h = 0.0;
+    if (h <= 0.0) h = 0.0000001;
+    return h;
+}
+
+double bounded_junction_head(double x, double invert) {
+    return x - invert < -0.001 ? invert : x;
+}
+
+double inlet_capture_volume(int t, double d, double cell_size) {
+    return (static_cast<double>(t) / 9.0) * d * cell_size * cell_size;
+}
+
+double pipe_water_to_surface(const model_state &s) {
+    const superlink_step_state &w = s.superlink_work;
+    return s.chan.pipe_outlet_volume + w.slink_surcharge_total + w.slink_cell_outlet_total;
+}
+
+double pipe_water_from_surface(const model_state &s) {
+    return s.superlink_work.slink_captured_total;
+}
+
+int superlink_step(model_state &s, double dt) {
+    superlink_network &p = s.superlinks;
+    superlink_step_state &w = s.superlink_work;
+    const bool first = p.superlink_step_count == 0;
+    if (first && !create_output_files(w)) return stop_step(-9);
+    if ((first || !state_allocated(w, p)) && !allocate_superlink_step_state(w, p))
+        return stop_step(-1);
+    if (first) set_initial_state(s, w);
+
+    w.slink_available = w.slink_taken = 0.0;
+    junction_inlets(s, w, dt);
+    node_inlets(s, w, dt);
+    tile_inflow(s, w, dt);
+
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        if (p.link_node_count[at(l)] < 1) continue;
+        condense_pipes(p, w, l, dt);
+        if (!end_conditions(p, w, l)) return stop_step(-1);
+        flow_coefficients(w, l, p.link_node_count[at(l)]);
+        end_flows(p, w, l);
+    }
+
+    const int J = p.num_junctions;
+    assemble_junction_system(p, w, dt);
+    for (int i = 1; i <= J; ++i) {
+        for (int j = 1; j <= J; ++j) w.solver.a[at(i)][at(j)] = w.F[at(i)][at(j)];
+        w.solver.b[at(i)] = w.rhs[at(i)];
+    }
+    if (ludcmp(w.solver, J) != 0) return stop_step(-1);
+    ludcmp_solve(w.solver, J);
+    for (int i = 1; i <= J; ++i)
+        p.junc_head[at(i)] = bounded_junction_head(w.solver.b[at(i)], p.junc_Zinv[at(i)]);
+
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        if (p.link_node_count[at(l)] >= 1) back_substitute(p, w, l);
+    outlets(s, w, dt);
+
+    p.slink_volume_end = network_volume(p, w);
+    p.slink_volume_in = w.slink_tile_total + w.slink_captured_total;
+    report(p, w);
+    // The report waits for one key; the end of the input ends the wait.
+    std::getchar();
+    return 0;
+}

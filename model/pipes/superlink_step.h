@@ -1,0 +1,89 @@
+// Working state of the pipe-network time step (superlink_step and pipe_exchange,
+// declared in model/channel/channel_services.h): the pipe and node states, the
+// recurrence and end coefficients of every superlink, the junction system, the
+// run totals of the surface exchange and the eight output files. It lives in the
+// run state and is sized by the run's network at the first step.
+#pragma once
+
+#include <array>
+
+#include "model/arrays.h"
+#include "model/pipes/junction_solver.h"
+
+struct superlink_network;
+struct model_state;
+
+// The output files of the step, created at the first step of a run.
+enum superlink_file_slot : int {
+    slink_head_out = 0,   // "slink/head.out"
+    slink_flow_print,     // "slink/flow.print"
+    slink_head_print,     // "slink/head.print"
+    debug_matrix_out,     // "debug/matrix.out"
+    debug_debug_out,      // "debug/debug.out"
+    debug_debug2_out,     // "debug/debug2.out"
+    debug_debug3_out,     // "debug/debug3.out"
+    debug_mass_out,       // "debug/mass.out"
+    superlink_file_count
+};
+
+struct superlink_step_state {
+    superlink_step_state() = default;
+    superlink_step_state(const superlink_step_state &) = delete;
+    superlink_step_state &operator=(const superlink_step_state &) = delete;
+    ~superlink_step_state() { close_files(); }
+    void close_files();
+
+    // Per pipe k (1..N) of superlink l, [k][l]: mean depth, flow area, top width,
+    // wetted perimeter, hydraulic radius, velocity, flow, the area of the loss
+    // term, and the momentum (a, b, c, P) and recurrence coefficients.
+    array_2d<double> ldepth, A, top_width, wet_per, hyd_R, l_veloc, Q, Ac;
+    array_2d<double> a, b, c, P, T, U, V, W, O, X, Y, Z;
+    // Per node k (1..N + 1): velocity, continuity coefficients E and D, and the
+    // loss coefficient Cl.
+    array_2d<double> n_veloc, E, D, Cl;
+    // Per superlink: end flows and areas, and the end and flow coefficients.
+    array_1d<double> Q_us, Q_ds, A_us, A_ds;
+    array_1d<double> us_gam, us_mu, us_kap, ds_gam, ds_mu, ds_kap;
+    array_1d<double> us_alpha, us_beta, us_chi, ds_alpha, ds_beta, ds_chi, Dstar;
+    // Per super-junction: the fixed head and the right-hand side of its row; the
+    // junction matrix and the solver that factorises a copy of it.
+    array_1d<double> fixed_head, rhs;
+    superlink_dense_matrix F;
+    junction_solver solver;
+    int junctions = 0;  // order of F and of the solver storage
+
+    // Run totals (m3): surface water taken by inlets, tile inflow, water spilled
+    // by surcharged inlets and water that type-888 outlets put onto their cells.
+    double slink_captured_total = 0.0, slink_tile_total = 0.0, slink_surcharge_total = 0.0;
+    double slink_cell_outlet_total = 0.0;
+    int slink_dried_cells = 0, slink_water_added = 0;
+    // Surface water within reach of the inlets, and taken by them, in this step (m3).
+    double slink_available = 0.0, slink_taken = 0.0;
+
+    std::array<std::FILE *, superlink_file_count> files{};
+
+    // Pipe-network series: blocks written, node counts N + 1 and the node heads.
+    int series_blocks = 0;
+    array_1d<int> head_node_count;
+    array_2d<double> node_head;
+};
+
+// Allocates the step state for the network's dimensions (zeroed); false after
+// an allocation message.
+bool allocate_superlink_step_state(superlink_step_state &w, const superlink_network &p);
+
+// A back-substituted depth of a node of a pipe of diameter D: beyond 10 D either
+// way it is dropped to 0, and a depth that is not positive becomes 1e-7.
+double bounded_node_depth(double h, double D);
+
+// A new junction head: more than 1 mm below the invert it is raised to the invert.
+double bounded_junction_head(double x, double invert);
+
+// Surface water an inlet of type t (1..9) takes from a cell of depth d (m):
+// t / 9 of the cell's water (m3).
+double inlet_capture_volume(int t, double d, double cell_size);
+
+// Run totals of the pipe network's exchange with the surface (m3): the water it
+// put onto the land and into the channels, and the water its inlets took.
+double pipe_water_to_surface(const model_state &state);
+double pipe_water_from_surface(const model_state &state);

@@ -1,0 +1,3 @@
+jtf $
+recharge $ RCH1 $ end
+k = $k$

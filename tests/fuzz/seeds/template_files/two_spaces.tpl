@@ -1,0 +1,3 @@
+ptf #
+a = #a       # b = #b#
+again #a#
