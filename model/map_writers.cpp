@@ -178,12 +178,17 @@ void write_drelm_header(std::FILE *f, int rows, int cols, double north, double s
 }
 
 void write_drelm_map(std::FILE *f, int rows, int cols, double north, double south, double east,
-                     double west, const array_2d<int> &cells, std::span<const double> values) {
+                     double west, const array_2d<int> &cells, std::span<const double> values,
+                     bool exact_values) {
     write_drelm_header(f, rows, cols, north, south, east, west);
     for (int i = 1; i <= rows; ++i) {
         for (int j = 1; j <= cols; ++j) {
             const int c = cell_at(cells, i, j);
-            std::fprintf(f, "%lf ", c > 0 ? cell_value(values, c) : 0.0);
+            const double v = c > 0 ? cell_value(values, c) : 0.0;
+            if (exact_values)
+                std::fprintf(f, "%.17g ", v);
+            else
+                std::fprintf(f, "%lf ", v);
         }
         std::fprintf(f, "\n");
     }

@@ -27,9 +27,12 @@ void write_grid_map(std::FILE *f, int rows, int cols, double north, double south
 void write_drelm_header(std::FILE *f, int rows, int cols, double north, double south,
                         double east, double west);
 // DRELM map, the layout the grid map reader reads: six header lines ("north:" ...
-// "cols:"), then per row "%lf " per column, 0 outside the watershed.
+// "cols:"), then per row "%lf " per column, 0 outside the watershed. With
+// exact_values each value is written with 17 significant digits ("%.17g "), so
+// that reading the map back gives the same doubles.
 void write_drelm_map(std::FILE *f, int rows, int cols, double north, double south, double east,
-                     double west, const array_2d<int> &cells, std::span<const double> values);
+                     double west, const array_2d<int> &cells, std::span<const double> values,
+                     bool exact_values = false);
 
 // Per-cell values (N+1 entries) of the depth map: the overland depth, and with
 // INCLUDE_CHANNEL_DEPTH the channel depth at a cell that holds a channel node.

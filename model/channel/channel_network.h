@@ -71,6 +71,8 @@ struct channel_lake {
     double volume = 0.0, volume_old = 0.0;                // m3
     double area = 0.0;                                    // m2
     double volume_in = 0.0, volume_out = 0.0, volume_start = 0.0;
+    double taken_over = 0.0;  // water taken over from flooded cells in the last update (m3)
+    double evaporated = 0.0;  // evaporated from the lake during the run (m3)
 };
 
 // Ties of grid cells to channel nodes: per stream cell 1..cell_count a list of

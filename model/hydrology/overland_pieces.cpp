@@ -288,7 +288,8 @@ void update_overland_lakes(model_state &s) {
     }
     olake_extent(s);
     if (failed()) return;
-    for (int k = 1; k <= count; ++k) s.lakes[at(k)].rain_volume = 0.0;
+    // The step's rain and overland inflow are now in the lakes.
+    for (int k = 1; k <= count; ++k) s.lakes[at(k)].rain_volume = s.lakes[at(k)].inflow_volume = 0.0;
     s.lake_update_flag = 0;
 }
 

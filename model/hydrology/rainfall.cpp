@@ -497,6 +497,14 @@ void apply_rainfall(model_state &s) {
     for (double &v : s.channel_lake_rain) v = 0.0;
     const bool overland_lakes = s.overland_lake_on && !s.overland_lake_id.empty();
     const bool channel_lakes = channel_routing_on(s) && !s.cell_channel_lake.empty();
+    // A cell whose rain goes to its lake. Its rate is kept: a uniform rate is set
+    // once per event, and a cell that a lake takes later must still bring rain.
+    const auto lake_takes_rain = [&](std::size_t i) {
+        const int lake = overland_lakes ? s.overland_lake_id[i] : 0;
+        const int chan_lake = channel_lakes ? s.cell_channel_lake[i] : 0;
+        return (lake > 0 && static_cast<std::size_t>(lake) < s.lakes.size()) ||
+               (chan_lake > 0 && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain.size());
+    };
     for (int k = 1; k <= n; ++k) {
         const std::size_t i = static_cast<std::size_t>(k);
         const double volume = (intercept ? s.net_rain_rate[i] : s.rain_rate[i]) * dt * area *
@@ -509,15 +517,14 @@ void apply_rainfall(model_state &s) {
             s.lake_update_flag = 1;
         } else if (chan_lake > 0 && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain.size()) {
             s.channel_lake_rain[static_cast<std::size_t>(chan_lake)] += volume;
+            // The rain joins the lake's water; the lake update moves its surface.
+            if (static_cast<std::size_t>(chan_lake) < s.channels.lakes.size())
+                s.channels.lakes[static_cast<std::size_t>(chan_lake)].volume += volume;
             s.channel_lake_rain_total += volume;
             s.global_rain_volume += volume;
             if (s.chan_con_trans && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain_mass.size())
                 s.channel_lake_rain_mass[static_cast<std::size_t>(chan_lake)] += volume;
-        } else {
-            continue;
         }
-        s.rain_rate[i] = 0.0;
-        if (intercept) s.net_rain_rate[i] = 0.0;
     }
 
     // Rain on the other cells.
@@ -525,6 +532,10 @@ void apply_rainfall(model_state &s) {
     const bool freezing = s.long_term && s.hmet_hour.air_temperature < 0.0;
     for (int k = 1; k <= n; ++k) {
         const std::size_t i = static_cast<std::size_t>(k);
+        if (lake_takes_rain(i)) {
+            s.step_rain_rate[i] = 0.0;
+            continue;
+        }
         const double r = intercept ? s.net_rain_rate[i] : s.rain_rate[i];
         const double volume = r * dt * area * mm_per_hour_seconds_to_m;
         s.event_rain_volume += volume;
