@@ -172,6 +172,8 @@ struct channel_network {
     // sub-step, lake-cover fraction and held-by-lake marks of each node.
     array_2d<double> area_iter, qp_iter, qriv_old, lake_cover;
     array_2d<int> status_node;
+    // sqrt(1 + z^2) of each node's side slope z, made at the start of each step.
+    array_2d<double> side_factor;
     // ---- end routing ----
 };
 
