@@ -88,7 +88,6 @@ void sections_from(model_state &s, array_2d<double> &area,
 
 // The node arrays of the routing are [node][link]: a node's row holds every link.
 // These run over nodes 1..max_node_count of links 1..link_count in memory order.
-
 void copy_nodes(array_2d<double> &to, const array_2d<double> &from, const channel_network &net) {
     const std::size_t links = static_cast<std::size_t>(net.link_count);
     const std::size_t nodes = static_cast<std::size_t>(net.max_node_count);
