@@ -674,6 +674,10 @@ struct model_state {
     array_1d<double> depth;                   // water depth (m)
     array_1d<double> previous_depth;          // depth at the previous constituent step (m)
     array_1d<double> rain_rate;               // rainfall rate of the step
+    // Uniform rain that no cell changes (no canopy, lakes or rain maps): the rate
+    // every cell has, kept once instead of in rain_rate and step_rain_rate.
+    int rain_rate_shared = 0;
+    double shared_rain_rate = 0.0;            // mm/h
     // Neighbour cells (0 outside the mask or the grid) and bed slopes (m/m).
     array_1d<int> right, down, left, up;
     array_1d<double> x_slope, y_slope;
