@@ -140,7 +140,8 @@ void write_per_time_maps(model_state &s) {
     // per map step, as the groundwater output.
     for (const sediment_grid &g : sediment_grids) {
         std::FILE *f = (s.sediment.*g.stream).file;
-        if (sediment_grid_on(s, g) && f) append_grid(s, f, sediment_cell_totals(s, s.sediment.*g.values));
+        if (sediment_grid_on(s, g) && f)
+            append_grid(s, f, sediment_cell_totals(s, s.sediment.*g.values));
     }
     if (s.ov_con_map_on && contaminants_on(s))
         report_feature_not_available("the contaminant concentration map");

@@ -46,7 +46,8 @@ std::string uniform_index_map(const std::string &mask) {
 // The valley made an erosion project: erodible channel links, one erosion index
 // for the whole grid, two soil classes (silt and sand, half each) and the
 // sediment cards, run for `minutes` with `extra` cards added.
-void write_erosion_valley(const scratch_dir &d, const std::string &minutes, const std::string &extra) {
+void write_erosion_valley(const scratch_dir &d, const std::string &minutes,
+                          const std::string &extra) {
     valley::copy_example(d);
     std::string chn = d.read("valley.chn");
     chn = replace_all(chn, "\nTRAPEZOID\n", "\nTRAP_ERODE\n");

@@ -339,7 +339,8 @@ TEST_F(MapWriters, NutrientDataSetsTakeDmdtMassAndConcentrationOfASpecies) {
     const char *names[3] = {"nh4.dmdt", "nh4.mass", "nh4.conc"};
     for (int e = 0; e < 3; ++e) s.dataset_files[static_cast<std::size_t>(18 + e)].close();
     for (int e = 0; e < 3; ++e) {
-        const std::vector<double> cells = dataset_step_cells(read_text(names[e]), "TS 1 2.000000\n");
+        const std::vector<double> cells =
+            dataset_step_cells(read_text(names[e]), "TS 1 2.000000\n");
         ASSERT_EQ(cells.size(), 9u) << names[e];
         for (int c = 1; c <= 9; ++c) {
             // concentration: mass / (depth x 100 m2) = 25 c / 50 = 0.5 c; 0 where dry.
@@ -390,7 +391,10 @@ TEST_F(MapWriters, SedimentDataSetsTakeTheCellTotalsOfFluxAndSuspendedSoil) {
     s.dataset_files[grid_out_sediment_flux].close();
     s.dataset_files[grid_out_suspended_sediment].close();
     const std::string flux = read_text("flux.dat"), susp = read_text("susp.dat");
-    EXPECT_EQ(flux.rfind("DATASET\nOBJTYPE grid2d\nBEGSCL\nOBJID 1017\nND 12\nNC 12\nNAME sediment flux\n", 0), 0u);
+    EXPECT_EQ(flux.rfind("DATASET\nOBJTYPE grid2d\nBEGSCL\nOBJID 1017\nND 12\nNC 12\n"
+                         "NAME sediment flux\n",
+                         0),
+              0u);
     EXPECT_EQ(susp.rfind("DATASET\nOBJTYPE grid2d\nBEGSCL\nOBJID 1019\n", 0), 0u);
     EXPECT_NE(susp.find("NAME suspended sediment conc.\n"), std::string::npos);
     const std::vector<double> q = dataset_step_cells(flux, "TS 1 0.500000\n");
@@ -422,7 +426,8 @@ TEST_F(MapWriters, BinarySedimentVolumeDataSetDecodes) {
     EXPECT_DOUBLE_EQ(le_double(b, 106), 4.0);
     // Positions 1, 2 and 4 hold cells 1, 2 and 3; position 3 is outside.
     const double expected[4] = {2.875, 2.75, 0.0, 2.625};
-    for (std::size_t k = 0; k < 4; ++k) EXPECT_DOUBLE_EQ(le_double(b, 114 + 24 + 8 * k), expected[k]) << k;
+    for (std::size_t k = 0; k < 4; ++k)
+        EXPECT_DOUBLE_EQ(le_double(b, 114 + 24 + 8 * k), expected[k]) << k;
 }
 
 TEST_F(MapWriters, PerTimeModeAppendsOneSedimentGridPerMapStepToTheCardsFile) {
