@@ -56,7 +56,8 @@ void gather_constituent_values(int kind, std::span<const double> first,
 void write_concentration_datasets(model_state &state);
 
 // Opens grid output k (0..11) under its card's name into its data-set slot and
-// writes its header; a file that cannot be opened sets code 59 with the name.
+// writes its header; a file that cannot be opened sets code 59 with the name. A
+// sediment output first closes the stream the sediment inputs opened on its file.
 void open_grid_output_file(model_state &state, int k);
 // Opens data-set slot `slot` (0..55) under `name` and writes its header with the
 // table name of the slot; code 59 on failure.
