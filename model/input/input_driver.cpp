@@ -19,8 +19,11 @@ namespace {
 // Uniform rain that falls alike on every cell: no gauges, radar, canopy, overland
 // lakes, rain maps or long-term events (channel lakes are known only later).
 bool shared_rain_possible(const model_state &s) {
+    // Erosion (splash) and constituent transport (rain-borne mass) read the
+    // per-cell rates, so they keep them.
     return s.uniform_rain_on && !s.gauge_file_on && !s.inverse_distance_on && !s.interception_on &&
-           !s.overland_lake_on && !s.dis_rain_out && !s.long_term;
+           !s.overland_lake_on && !s.dis_rain_out && !s.long_term && !s.project.soil_erosion &&
+           !s.project.ov_con_trans && !s.project.chan_con_trans && !s.nutrients_on;
 }
 
 bool console_on(const model_state &s) { return !s.quiet && parallel_layout.process_rank == 0; }
