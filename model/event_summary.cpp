@@ -130,11 +130,11 @@ void write_water_balance(const model_state &s, std::FILE *f) {
     if (channels)
         std::fprintf(f, "volume of lateral inflow:            %9.1lf\n", s.lateral_inflow_volume);
     if (gw) {
-        std::fprintf(f, "volume of gw to chan:                %9.1lf\n", s.seepage_out_event);
-        std::fprintf(f, "volume of water from chan to gw:     %9.1lf\n", s.seepage_in_event);
+        std::fprintf(f, "volume of gw to chan:                %9.1lf\n", s.seepage_in_event);
+        std::fprintf(f, "volume of water from chan to gw:     %9.1lf\n", s.seepage_out_event);
         if (lakes) {
-            std::fprintf(f, "volume of gw to lakes:               %9.1lf\n", s.lake_out_event);
-            std::fprintf(f, "volume of water from lakes to gw:    %9.1lf\n", s.lake_in_event);
+            std::fprintf(f, "volume of gw to lakes:               %9.1lf\n", s.lake_in_event);
+            std::fprintf(f, "volume of water from lakes to gw:    %9.1lf\n", s.lake_out_event);
         }
     }
     if (channels) {
@@ -194,13 +194,13 @@ void write_groundwater_block(const model_state &s, std::FILE *f) {
     std::fprintf(f, "volume from gw to the surface:       %9.1lf\n", s.water_table_exchange_volume);
     std::fprintf(f, "exfiltration at start of event:      %9.1lf\n", s.event_marks.exfiltration);
     std::fprintf(f, "exfiltration over the run:           %9.1lf\n", s.water_table_exchange_volume);
-    std::fprintf(f, "volume from gw to unsat. zone:       %9.1lf\n", s.soil_water_exchange_volume);
+    std::fprintf(f, "volume from gw to unsat. zone:       %9.1lf\n", -s.soil_water_exchange_volume);
     std::fprintf(f, "volume of gw recharge:               %9.1lf\n", s.percolation_volume);
-    std::fprintf(f, "volume from gw to channels:          %9.1lf\n", s.seepage_out_event);
-    std::fprintf(f, "volume from channels to gw:          %9.1lf\n", s.seepage_in_event);
+    std::fprintf(f, "volume from gw to channels:          %9.1lf\n", s.seepage_in_event);
+    std::fprintf(f, "volume from channels to gw:          %9.1lf\n", s.seepage_out_event);
     if (lakes_run(s)) {
-        std::fprintf(f, "volume from gw to lakes:             %9.1lf\n", s.lake_out_event);
-        std::fprintf(f, "volume from lakes to gw:             %9.1lf\n", s.lake_in_event);
+        std::fprintf(f, "volume from gw to lakes:             %9.1lf\n", s.lake_in_event);
+        std::fprintf(f, "volume from lakes to gw:             %9.1lf\n", s.lake_out_event);
     }
 }
 

@@ -1037,6 +1037,10 @@ struct model_state {
     // and the water the fixed-head cells passed (storage change - net exchange -
     // floor of each step). Picard iterations and solver sweeps of the run.
     double gw_floor_volume = 0.0, gw_boundary_flux_volume = 0.0;
+    // Run total (m3) of the positive sinks that the floor held back: the cap of a
+    // sink at the saturated thickness left above the floor, and the rest of a
+    // step's sink once the floor has lifted the cell.
+    double gw_withheld_volume = 0.0;
     long long gw_picard_count = 0, gw_sweep_count = 0;
     // Exchange and storage totals (m3 unless noted): seepage into and out of the
     // channels and channel lakes (event and run), the aquifer's exchange volume,

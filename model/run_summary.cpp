@@ -74,16 +74,23 @@ bool soil_storage_tracked(const model_state &s) {
 }
 
 // ---- 1. groundwater ----
+// The aquifer's balance over the run. Positive seepage and lake volumes leave the
+// aquifer for the channels and lakes ("in" to them); the soil-water total is the
+// net water the soil gave the aquifer, and exfiltration is that same exchange
+// seen from the water table, so it is printed but not counted again. Recharge is
+// the percolation of the cells the step solves; what percolates into fixed-head
+// cells belongs to their boundary.
 void write_groundwater_block(model_state &s, std::FILE *f) {
     const double start = s.initial_gw_volume, end = s.final_gw_volume;
-    const double recharge = s.percolation_volume;
+    const double recharge = s.percolation_active;
     const double into_gw = s.soil_water_exchange_volume;
     const double exfiltration = s.water_table_exchange_volume;
-    // The floor of the saturated thickness adds water that is booked as an input.
-    const double inputs =
-        recharge + into_gw + s.seepage_in_total + s.lake_in_total + s.gw_floor_volume;
-    const double outputs = exfiltration + s.seepage_out_total + s.lake_out_total +
-                           s.gw_leakage_volume + s.gw_well_volume;
+    // The floor of the saturated thickness adds water, and keeps back the sinks it
+    // stops: both are inputs against the nominal outputs.
+    const double inputs = recharge + into_gw + s.seepage_out_total + s.lake_out_total +
+                          s.gw_floor_volume + s.gw_withheld_volume;
+    const double outputs =
+        s.seepage_in_total + s.lake_in_total + s.gw_leakage_volume + s.gw_well_volume;
     // Flux across head boundaries: what the fixed-head cells passed, the storage
     // change of each step that its exchange terms and the floor do not account for.
     const double boundary_flux = s.gw_boundary_flux_volume;
@@ -201,12 +208,12 @@ void write_global_balance(model_state &s, std::FILE *f) {
     if (channels) volume_line(f, "Lateral inflow into channels:", s.lateral_inflow_volume);
     volume_line(f, "Total discharge:", s.global_outflow_volume);
     if (gw && channels) {
-        volume_line(f, "Groundwater to rivers:", s.seepage_out_total);
-        volume_line(f, "Rivers to groundwater:", s.seepage_in_total);
+        volume_line(f, "Groundwater to rivers:", s.seepage_in_total);
+        volume_line(f, "Rivers to groundwater:", s.seepage_out_total);
     }
     if (gw && lakes_simulated(s)) {
-        volume_line(f, "Groundwater to lakes:", s.lake_out_total);
-        volume_line(f, "Lakes to groundwater:", s.lake_in_total);
+        volume_line(f, "Groundwater to lakes:", s.lake_in_total);
+        volume_line(f, "Lakes to groundwater:", s.lake_out_total);
     }
     if (perennial) {
         volume_line(f, "Flows into lakes:", lakes.in);
@@ -464,8 +471,9 @@ run_balance form_run_balance(const model_state &s) {
     const double boundary_out = s.boundary_outflow + s.boundary_free_outflow;
     // Water on and above the ground: initial storage and inflows against outflows
     // and final storage, the exchanges with the aquifer included.
-    const double exchange_in = s.seepage_out_total + s.lake_out_total + s.sac_outflow_volume;
-    const double exchange_out = s.seepage_in_total + s.lake_in_total;
+    // Positive seepage and lake volumes came from the aquifer into the channels.
+    const double exchange_in = s.seepage_in_total + s.lake_in_total + s.sac_outflow_volume;
+    const double exchange_out = s.seepage_out_total + s.lake_out_total;
     const double stored_in = s.initial_overland_volume + s.initial_lake_volume +
                              s.initial_channel_volume + s.initial_snow_volume + lakes.initial;
     // The pipe network lies outside these volumes: what its inlets take leaves the
@@ -492,7 +500,7 @@ run_balance form_run_balance(const model_state &s) {
     // The whole system: soil and aquifer storage join in, the moves between them
     // and the surface drop out.
     b.overall_in = stored_in + inflow + s.initial_gw_volume + s.gw_boundary_flux_volume +
-                   s.gw_floor_volume;
+                   s.gw_floor_volume + s.gw_withheld_volume;
     b.overall_out = stored_out + outflow + s.final_gw_volume + s.gw_well_volume +
                     s.gw_leakage_volume;
     if (soil_storage_tracked(s)) {

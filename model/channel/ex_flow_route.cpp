@@ -353,7 +353,8 @@ void lake_bookkeeping(model_state &s, double h) {
     }
 }
 
-// Seepage volumes of the sub-step per groundwater cell (positive into the aquifer).
+// Seepage volumes of the sub-step per groundwater cell (positive from the aquifer
+// into the channel, as the exchange rate).
 void seepage_volumes(model_state &s, double h) {
     channel_network &net = s.channels;
     grid_stream_data &g = net.gst;
@@ -371,7 +372,7 @@ void seepage_volumes(model_state &s, double h) {
             w.gst_qriv[i][j] = std::fabs(start) >= 1e-16 ? w.gst_qriv[i][j] * (w.qriv[n][l] / start) : 0.0;
             const double v = net.dx[l] * w.gst_qriv[i][j] * h * g.gst_pct[i][j];
             if (c >= 1 && c <= s.cell_count && !s.channel_seepage_volume.empty())
-                s.channel_seepage_volume[c] -= v;
+                s.channel_seepage_volume[c] += v;
         }
 }
 

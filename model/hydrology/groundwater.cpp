@@ -162,8 +162,10 @@ void river_exchange(model_state &s, double dts) {
 }
 
 // The net sink of every active cell for the step (rules of the preparation); the
-// net volume the terms add over dt (m3).
-double gather_sinks(model_state &s, double dt, bool coupled) {
+// net volume the terms add over dt (m3). soil_in gains the water the surface and
+// unsaturated terms move into the aquifer (m3, as given before the caps); what
+// the caps hold back of a positive sink goes into the withheld total.
+double gather_sinks(model_state &s, double dt, bool coupled, double &soil_in) {
     const bool wells = s.gw_wells_from_table != 0;
     const bool lake_term = channel_routing_on(s) && s.lake_loss_flag == 1 && !s.lake_loss_volume.empty();
     const bool seepage_term = s.chan_explicit && !s.channel_seepage_volume.empty();
@@ -201,9 +203,12 @@ double gather_sinks(model_state &s, double dt, bool coupled) {
         if (!wells) well = flux ? s.gw_static_flux[at(i)] : 0.0;
         if (b0 < gw_min_thickness && well > 0.0) well = 0.0;
         const double perc = percolation ? s.deep_percolation[at(i)] / 100.0 / dt : 0.0;
-        double r = well - perc + leak + u + e + sp + c;
+        soil_in -= (u + e) * dt * area;
+        const double nominal = well - perc + leak + u + e + sp + c;
+        double r = nominal;
         if (b0 < gw_min_thickness && r > 0.0) r = 0.0;
         if (b0 - r * dt < gw_min_thickness && r > 0.0) r = (b0 - gw_min_thickness) / dt;
+        s.gw_withheld_volume += (nominal - r) * dt * area;
         s.gw_net_sink[at(i)] = r;
         v -= r * dt * area;
     }
@@ -266,6 +271,7 @@ void apply_floor(model_state &s, double remaining, double &v) {
         double &r = s.gw_net_sink[at(i)];
         if (r > 0.0) {
             v += r * remaining * area;
+            s.gw_withheld_volume += r * remaining * area;
             r = 0.0;
         }
     }
@@ -404,8 +410,8 @@ void layer_value_at_water_table(model_state &s, int i) {
     if (t_sum > 0.0 && 1.5 * spacing < dz[at(above)] + t_sum) S = q_sum / t_sum;
 }
 
-double groundwater_step(model_state &s, double dt, double &unsat_exchange) {
-    unsat_exchange = 0.0;
+double groundwater_step(model_state &s, double dt, double &soil_in) {
+    soil_in = 0.0;
     if (!allocate_groundwater_work(s)) {
         raise_printed_error();
         return 0.0;
@@ -423,7 +429,7 @@ double groundwater_step(model_state &s, double dt, double &unsat_exchange) {
     const bool coupled = s.inf_richards != 0 && !s.richards_dz.empty() &&
                          covers(s.richards_cell_nodes, s.cell_count);
     if (s.gw_wells_from_table) apply_well_rates(s, s.now_days, s.cell_size);
-    double v = gather_sinks(s, dt, coupled);
+    double v = gather_sinks(s, dt, coupled, soil_in);
 
     double remaining = dt, dts = dt;
     while (remaining > 0.0) {
@@ -443,12 +449,14 @@ double groundwater_step(model_state &s, double dt, double &unsat_exchange) {
                 if (fixed_head(s.gw_boundary_code[at(i)])) continue;
                 unsat_profile_cell(s, i);
                 if (failed()) return 0.0;
+                // The last sub-step's exchange waits for the next step's sink.
                 double &depth = s.unsat_exchange_depth[at(i)];
-                unsat_exchange += depth;
                 if (remaining > 0.0) {
                     const double q = depth / -100.0 / remaining;
+                    const double moved = -q * remaining * s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
                     s.gw_net_sink[at(i)] += q;
-                    v -= q * remaining * s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
+                    v += moved;
+                    soil_in += moved;
                     depth = 0.0;
                 }
             }

@@ -36,8 +36,9 @@ void finish_event(model_state &state);
 
 // Grid processes that the routing pieces call.
 // One groundwater step of dt seconds; the net volume the exchange terms added to
-// the aquifer (m3). unsat_exchange receives the unsaturated exchange value (cm).
-double groundwater_step(model_state &state, double dt, double &unsat_exchange);
+// the aquifer (m3). soil_in receives the water that the surface and unsaturated
+// exchange terms moved from the soil into the aquifer over the step (m3, signed).
+double groundwater_step(model_state &state, double dt, double &soil_in);
 // Grows or shrinks every overland lake to its volume.
 void olake_extent(model_state &state);
 // Updates the extent of the channel-network lakes.

@@ -319,14 +319,19 @@ double aquifer_volume(const model_state &s) {
     return v;
 }
 
-// Rule 2: the exchange volumes of the previous step into the seepage and lake totals.
+// Rule 2: the exchange volumes of the previous step into the seepage and lake
+// totals, on every cell whose aquifer the step takes them from (all but the
+// fixed-head cells), so that the totals hold what the aquifer exchanged.
 void book_previous_exchange(model_state &s) {
-    const bool lakes = s.channel_lake_count > 0 && s.lake_loss_flag == 1;
+    const bool lakes = channel_routing_on(s) && s.lake_loss_flag == 1 && covers(s.lake_loss_volume, s.cell_count);
+    const bool seepage = covers(s.channel_seepage_volume, s.cell_count);
     for (int i = 1; i <= s.cell_count; ++i) {
-        if (s.gw_boundary_code[at(i)] == 4)
+        const int code = s.gw_boundary_code[at(i)];
+        if (code == 2 || code == 5) continue;
+        if (seepage)
             book_signed(s.channel_seepage_volume[at(i)], s.seepage_in_event, s.seepage_in_total,
                         s.seepage_out_event, s.seepage_out_total);
-        if (lakes && in_channel_lake(s, i))
+        if (lakes)
             book_signed(s.lake_loss_volume[at(i)], s.lake_in_event, s.lake_in_total, s.lake_out_event,
                         s.lake_out_total);
     }
@@ -426,9 +431,6 @@ void follow_water_table(model_state &s, int i) {
             s.root_lower_water[at(i)] = bound * (f - boundary);
         }
     }
-    const double v = s.surface_exchange_depth[at(i)] / 100.0 * s.cell_size * s.cell_size;
-    s.soil_water_exchange_volume -= v;
-    s.water_table_exchange_volume += v;
 }
 
 bool redistribution_arrays_ready(const model_state &s) {
@@ -439,7 +441,7 @@ bool redistribution_arrays_ready(const model_state &s) {
 }
 
 // Rule 6 after the coupled groundwater step; false when the run must stop.
-bool after_coupled_step(model_state &s, double unsat_exchange) {
+bool after_coupled_step(model_state &s) {
     const double area = s.cell_size * s.cell_size;
     const bool first_step = s.step_counter2 == 1;
     const bool percolation = covers(s.deep_percolation, s.cell_count);
@@ -458,10 +460,6 @@ bool after_coupled_step(model_state &s, double unsat_exchange) {
             const int code = s.gw_boundary_code[at(i)];
             if (code != 2 && code != 5) s.percolation_active += perc / 100.0 * area;
             s.deep_percolation[at(i)] = 0.0;
-        }
-        if (unsat_exchange != 0.0) {
-            s.soil_water_exchange_volume -= unsat_exchange / 100.0 * area;
-            s.water_table_exchange_volume += unsat_exchange / 100.0 * area;
         }
         return true;
     }
@@ -686,15 +684,20 @@ void step_groundwater(model_state &s) {
     if (s.inf_richards || s.inf_redist) {
         if (s.inf_redist && !s.inf_richards) set_storage_coefficients(s);
         for (int i = 1; i <= s.cell_count; ++i) s.water_table_start[at(i)] = s.water_table_elevation[at(i)];
-        double unsat_exchange = 0.0;
+        double soil_in = 0.0;
         const double stored = aquifer_volume(s), floor = s.gw_floor_volume;
-        const double v = groundwater_step(s, dt, unsat_exchange);
+        const double v = groundwater_step(s, dt, soil_in);
         if (failed()) return;
         s.gw_exchange_volume += v;
+        // The exchange with the soil, booked when the aquifer takes it: into the
+        // aquifer on the soil-water total, the same water seen from the water
+        // table (exfiltration when positive) on the other.
+        s.soil_water_exchange_volume += soil_in;
+        s.water_table_exchange_volume -= soil_in;
         // What the fixed-head cells passed: the storage change that neither the
         // exchange terms nor the floor account for.
         s.gw_boundary_flux_volume += aquifer_volume(s) - stored - v - (s.gw_floor_volume - floor);
-        if (!after_coupled_step(s, unsat_exchange)) return;
+        if (!after_coupled_step(s)) return;
     }
 
     // Rule 7: saturated storage and the reporting totals.
@@ -702,8 +705,12 @@ void step_groundwater(model_state &s) {
     for (int i = 1; i <= s.cell_count; ++i) {
         s.saturated_storage_total +=
             (s.water_table_elevation[at(i)] - s.aquifer_bottom[at(i)]) * s.gw_porosity[at(i)] * 100.0;
-        s.gw_well_volume += s.gw_well_rate[at(i)] * dt * area;
-        s.gw_leakage_volume += s.gw_leakage_rate_cell[at(i)] * dt * area;
+        // The step takes no well or leakage water from a fixed-head cell.
+        const int code = s.gw_boundary_code[at(i)];
+        if (code != 2 && code != 5) {
+            s.gw_well_volume += s.gw_well_rate[at(i)] * dt * area;
+            s.gw_leakage_volume += s.gw_leakage_rate_cell[at(i)] * dt * area;
+        }
         if (s.gw_boundary_code[at(i)] == 2) s.river_exchange_total += s.river_exchange[at(i)];
         s.river_exchange[at(i)] = 0.0;
         if (covers(s.surfacing_mark, i) && s.surfacing_mark[at(i)]) s.surfacing_flag = 1;

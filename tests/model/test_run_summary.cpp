@@ -519,7 +519,9 @@ TEST_F(RunSummary, GroundwaterBlockBalancesTheAquifer) {
     s.groundwater_on = 1;
     s.initial_gw_volume = 1000.0;
     s.final_gw_volume = 1150.0;
-    s.percolation_volume = 200.0;
+    s.percolation_active = 200.0;
+    // 30 m3 percolated into fixed-head cells: their boundary's water, not recharge.
+    s.percolation_volume = 230.0;
     s.gw_well_volume = 50.0;
     std::string text = report();
     EXPECT_EQ(text.rfind("GROUNDWATER CALCULATIONS \n\n", 0), 0u);
@@ -538,7 +540,7 @@ TEST_F(RunSummary, HeadBoundaryFluxAndTheFloorCloseTheAquiferBalance) {
     s.groundwater_on = 1;
     s.initial_gw_volume = 1000.0;
     s.final_gw_volume = 1300.0;
-    s.percolation_volume = 200.0;
+    s.percolation_active = 200.0;
     s.gw_boundary_flux_volume = 90.0;
     s.gw_floor_volume = 10.0;
     const std::string text = report();
@@ -548,6 +550,53 @@ TEST_F(RunSummary, HeadBoundaryFluxAndTheFloorCloseTheAquiferBalance) {
     char line[80];
     std::snprintf(line, sizeof line, "%-48s%14.2lf\n", "Groundwater across bounds:", 90.0);
     EXPECT_NE(text.find(line), std::string::npos) << text;
+}
+
+TEST_F(RunSummary, AquiferExchangesCountOnceWithTheSignOfTheirDirection) {
+    // 1000 m3 at the start; each case moves the aquifer by a known amount through
+    // one exchange and ends at 1000 + that amount, so the error must be 0.
+    struct exchange_case {
+        const char *what;
+        double soil_in, seepage_in, seepage_out, lake_in, lake_out, withheld, leakage, change;
+    };
+    const exchange_case cases[] = {
+        // The soil gave the aquifer 40 m3: the water table saw -40 (no exfiltration).
+        {"soil into aquifer", 40.0, 0, 0, 0, 0, 0, 0, 40.0},
+        // The aquifer gave the soil 25 m3 (exfiltration +25).
+        {"aquifer into soil", -25.0, 0, 0, 0, 0, 0, 0, -25.0},
+        // Positive seepage: 60 m3 from the aquifer into the channels, 15 back.
+        {"gaining channel", 0, 60.0, 15.0, 0, 0, 0, 0, -45.0},
+        // Lake cells: 20 m3 into the lake, 5 from it.
+        {"gaining lake", 0, 0, 0, 20.0, 5.0, 0, 0, -15.0},
+        // 30 m3 of leakage asked, 12 held back by the floor of the thickness.
+        {"floor holds a sink", 0, 0, 0, 0, 0, 12.0, 30.0, -18.0},
+    };
+    for (const exchange_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        s.groundwater_on = 1;
+        s.initial_gw_volume = 1000.0;
+        s.soil_water_exchange_volume = c.soil_in;
+        s.water_table_exchange_volume = -c.soil_in;
+        s.seepage_in_total = c.seepage_in;
+        s.seepage_out_total = c.seepage_out;
+        s.lake_in_total = c.lake_in;
+        s.lake_out_total = c.lake_out;
+        s.gw_withheld_volume = c.withheld;
+        s.gw_leakage_volume = c.leakage;
+        s.final_gw_volume = 1000.0 + c.change;
+        std::string text = report();
+        EXPECT_NE(text.find("Mass Balance error =                       0.00 %  \n"), std::string::npos) << text;
+        char line[80];
+        std::snprintf(line, sizeof line, "Exfiltration volume =            %14.2lf \n", -c.soil_in);
+        EXPECT_NE(text.find(line), std::string::npos) << text;
+        // 10 m3 more at the end than the exchanges explain: +10 / (1000 + inputs).
+        const double inputs = c.soil_in + c.seepage_out + c.lake_out + c.withheld;
+        s.final_gw_volume = 1010.0 + c.change;
+        text = report();
+        std::snprintf(line, sizeof line, "Mass Balance error =             %14.2lf %%  \n",
+                      100.0 * 10.0 / (1000.0 + inputs));
+        EXPECT_NE(text.find(line), std::string::npos) << text;
+    }
 }
 
 TEST_F(RunSummary, SacramentoBlockShowsStatesAsDepthAndPercent) {

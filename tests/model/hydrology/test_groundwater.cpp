@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "model/hydrology/groundwater.h"
@@ -227,6 +229,90 @@ TEST_F(GroundwaterStep, NetVolumeEqualsStorageChangePlusFloor) {
     EXPECT_EQ(s.gw_net_sink[7], 0.0);
     EXPECT_GT(s.gw_floor_volume, 0.0);
     EXPECT_NEAR(change, v + s.gw_floor_volume, 1e-9 * std::fabs(v));
+    // The sinks asked for less what the floor held back is what the step took.
+    double asked = 0.0;
+    for (int i = 1; i <= s.cell_count; ++i) asked += (s.gw_static_flux[at(i)] + 1e-7) * 86400.0 * 400.0;
+    EXPECT_GT(s.gw_withheld_volume, 0.0);
+    EXPECT_NEAR(v, -asked + s.gw_withheld_volume, 1e-9 * asked);
+}
+
+// Sets up a groundwater piece run of one hour ending now, redistribution coupled.
+void make_redistribution_piece(model_state &s, double limit_cm) {
+    s.groundwater_on = 1;
+    s.inf_redist = 1;
+    s.soil_moist_depth_cm = limit_cm;
+    s.time_tolerance_days = 1e-7;
+    s.now_days = 2450000.0;
+    s.gw_clock.interval = 3600.0 / 86400.0;
+    s.gw_clock.last = s.now_days - s.gw_clock.interval;
+    s.gw_clock.next = s.now_days;
+}
+
+TEST_F(GroundwaterStep, RedistributionStorageCoefficientFollowsTheDepthToTheTable) {
+    // Ground at 1000 m, limit 100 cm: the table 0.5 m down lies in the soil (its
+    // saturated moisture 0.45), 1.5 m down in the aquifer (porosity 0.25), at the
+    // surface it stores 1.0; a soil moisture of 0 falls back on the porosity.
+    make_aquifer(s, 1, 4, 10.0, 1e-6, 0.25, 999.0);
+    make_redistribution_piece(s, 100.0);
+    alloc_1d_double(s.soil_porosity, 4);
+    const double head[] = {0.0, 999.5, 998.5, 1000.0, 999.5};
+    const double soil[] = {0.0, 0.45, 0.45, 0.45, 0.0};
+    for (int i = 1; i <= 4; ++i) {
+        s.water_table_elevation[at(i)] = head[i];
+        s.soil_porosity[at(i)] = soil[i];
+    }
+    const std::string out = printed([&] { step_groundwater(s); });
+    ASSERT_EQ(error_record.fatal, 0) << out;
+    const double expected[] = {0.0, 0.45, 0.25, 1.0, 0.25};
+    for (int i = 1; i <= 4; ++i) EXPECT_DOUBLE_EQ(s.gw_storage_coefficient[at(i)], expected[i]) << i;
+    EXPECT_NE(out.find("there is a problem with groundwater storage term"), std::string::npos) << out;
+    EXPECT_EQ(s.gw_clock.last, s.now_days);
+}
+
+TEST_F(GroundwaterStep, SurfacingWithNoEventRestartsTheRainAndInfiltrationClocks) {
+    struct surfacing_case {
+        int event_active, event_start_flag;
+        bool restarts;
+    };
+    const surfacing_case cases[] = {{0, 0, true}, {1, 0, false}, {0, 1, false}};
+    for (const surfacing_case &c : cases) {
+        SCOPED_TRACE(c.event_active * 10 + c.event_start_flag);
+        auto owned = std::make_unique<model_state>();
+        model_state &m = *owned;
+        make_aquifer(m, 1, 1, 10.0, 1e-6, 0.25, 1000.2);  // the table above the ground
+        make_redistribution_piece(m, 100.0);
+        m.time_step = 30.0;
+        for (auto *a : {&m.root_zone_depth, &m.root_zone_water, &m.root_upper_water, &m.root_lower_water,
+                        &m.deep_percolation, &m.surface_exchange_factor})
+            alloc_1d_double(*a, 1);
+        alloc_1d_int(m.surfacing_mark, 1);
+        m.root_zone_depth[1] = 20.0;
+        m.root_zone_water[1] = 6.0;
+        m.event_active = c.event_active;
+        m.event_start_flag = c.event_start_flag;
+        m.rain_clock = {100.0, 101.0, 1.0};
+        m.infiltration_clock = {100.0, 101.0, 1.0};
+        const process_clock rain = m.rain_clock;
+        step_groundwater(m);
+        ASSERT_EQ(error_record.fatal, 0);
+        // The wetted zone's 6 cm go to the percolation and the zone empties.
+        EXPECT_EQ(m.surfacing_mark[1], 1);
+        EXPECT_DOUBLE_EQ(m.deep_percolation[1], 6.0);
+        EXPECT_EQ(m.root_zone_depth[1], 0.0);
+        if (c.restarts) {
+            EXPECT_EQ(m.event_start_flag, 1);
+            for (const process_clock *k : {&m.rain_clock, &m.infiltration_clock}) {
+                EXPECT_EQ(k->last, m.now_days);
+                EXPECT_DOUBLE_EQ(k->interval, 30.0 / 86400.0);
+                EXPECT_DOUBLE_EQ(k->next, m.now_days + 30.0 / 86400.0);
+            }
+            EXPECT_EQ(m.et_clock.next, m.infiltration_clock.next);
+            EXPECT_EQ(m.rain_restart_days, m.now_days);
+        } else {
+            EXPECT_EQ(m.rain_clock.next, rain.next);
+            EXPECT_EQ(m.infiltration_clock.last, rain.last);
+        }
+    }
 }
 
 TEST_F(GroundwaterStep, DryCellGetsNoLeakageNoExtractionAndTheThinTransmissivity) {
