@@ -88,6 +88,42 @@ struct sediment_record {
     owned_file suspended_file, flux_file, net_volume_file, outlet_file;
     owned_file location_in_file, location_out_file;
     double outlet_mass = 0.0;   // left by the sediment-bound constituent scheme
+    // ---- erosion and sediment transport ----
+    // Per cell and class: the detachment share of the class (its loose soil over
+    // the cell's), written by every detachment.
+    array_2d<double> detachment_share;
+    // Depth of loose soil that every cell starts with (m of soil with pores).
+    static constexpr double initial_loose_depth = 0.01;
+    // Overland erosion work, made on its first call: settling velocity and the
+    // settling fraction of the current cell per class (class_count + 1); the x
+    // and y transport capacities of the step per cell (N + 1, m3, signed); the
+    // step at which some cell's whole sediment was last carried away.
+    array_1d<double> settling_velocity, settling_fraction, x_capacity, y_capacity;
+    int emptied_step = 0;
+    // Sediment-bound scheme: mean depth of each cell over its step (N + 1, m).
+    array_1d<double> mean_depth;
+    // Per class (class_count + 1), m3 unless noted: the rate that left through
+    // the overland outlet in the last overland step (m3/s), and run totals of
+    // what left through the overland outlet, what the stream cells gave to the
+    // channels and what splash and flow lifted from the loose soil.
+    array_1d<double> outlet_rate, outlet_volume, to_channel_volume, detached_volume;
+    // The same totals and the loose and suspended soil per class at the start
+    // of the current event, so that the event summary can take its share.
+    array_1d<double> event_start_soil, event_outlet_mark, event_channel_mark, event_detached_mark;
+    // Channel outlet rates of the last channel step (m3/s): sand classes 0..S,
+    // wash classes 0..W; run totals of the sand and wash that left the outlet
+    // and that came in from the land (m3), with their event-start marks and the
+    // channel sand and wash stores at the event start.
+    array_1d<double> outlet_sand_rate, outlet_wash_rate;
+    double outlet_sand_total = 0.0, outlet_wash_total = 0.0;
+    double lateral_sand_total = 0.0, lateral_wash_total = 0.0;
+    double event_outlet_sand_mark = 0.0, event_outlet_wash_mark = 0.0;
+    double event_lateral_sand_mark = 0.0, event_lateral_wash_mark = 0.0;
+    double event_channel_sand = 0.0, event_channel_wash = 0.0;
+    // Per-cell output slots of the erodible trapezoid nodes (N + 1, m3): the
+    // node's sand store less a full layer, and its wash load.
+    array_1d<double> channel_bed_change, channel_wash_load;
+    // ---- end erosion and sediment transport ----
 };
 
 // One record of the precipitation table: a card code and a date and time.

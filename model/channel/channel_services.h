@@ -34,7 +34,7 @@ double lateral_inflow(model_state &state, double cell_size, double channel_dt);
 // exchange inside the step, else the exchange result (1 or 2); -1 after a failure.
 int ex_flow_route(model_state &state);
 
-// Wash load and bed load of the channel step.
+// Wash load and bed load of the channel step (model/sediment/channel_sediment.h).
 void channel_sediment_transport(model_state &state, double step_seconds, double cell_size);
 
 // Running maximum of the channel depths or discharges of every node.
@@ -48,7 +48,7 @@ int superlink_step(model_state &state, double dt);
 // Water between grid cells and pipe nodes; 1 when an exchange was computed.
 int pipe_exchange(model_state &state);
 
-// Overland erosion of one overland step.
+// Overland erosion of one overland step (model/sediment/overland_erosion.h).
 void overland_erosion(model_state &state, double dt, double cell_size, double viscosity);
 
 // Overland transport of the constituents for dt seconds; the mass that left

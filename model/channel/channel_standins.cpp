@@ -20,14 +20,6 @@ void route_channel_constituents(model_state &s) {
         report_feature_not_available("channel constituent routing");
 }
 
-void channel_sediment_transport(model_state &, double, double) {
-    report_feature_not_available("channel sediment transport");
-}
-
-void overland_erosion(model_state &, double, double, double) {
-    report_feature_not_available("overland erosion");
-}
-
 double overland_constituent_transport(model_state &, double) {
     report_feature_not_available("overland constituent transport");
     return 0.0;

@@ -21,6 +21,7 @@
 #include "model/hydrology/soil_water_services.h"
 #include "model/channel/channel_services.h"
 #include "model/model_state.h"
+#include "model/sediment/sediment_outputs.h"
 
 namespace {
 
@@ -175,6 +176,11 @@ void check_initial_lake_levels(model_state &s) {
             zero_if_held(s.infiltration_rate, i);
             zero_if_held(s.step_infiltration_depth, i);
             zero_if_held(s.deep_percolation, i);
+        }
+        // A Richards column starts under the flux boundary with no water evaporated.
+        if (s.inf_richards == 1) {
+            if (has(s.richards_surface_state, i)) s.richards_surface_state[i] = 1;
+            zero_if_held(s.richards_evaporation, i);
         }
         if (s.inf_redist == 1) start_redistribution_cell(s, i);
     }
@@ -331,6 +337,7 @@ void init_event(model_state &s) {
     s.event_marks.exfiltration = s.water_table_exchange_volume;
     s.event_marks.pipe_to_surface = pipe_water_to_surface(s);
     s.event_marks.pipe_from_surface = pipe_water_from_surface(s);
+    start_sediment_event(s);
 
     // The clocks are brought to the event.
     const double now = s.now_days;

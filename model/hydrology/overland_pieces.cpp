@@ -21,6 +21,7 @@
 #include "model/hydrology/soil_hydraulics.h"
 #include "model/input/surface_inputs.h"
 #include "model/model_state.h"
+#include "model/sediment/channel_sediment.h"
 
 namespace {
 
@@ -786,9 +787,11 @@ void step_channel_routing(model_state &s) {
             if (failed()) return;
         }
         track_max_erodible_levels(s);
-        if (s.chan_sediment_on) {
+        if (s.chan_sediment_on && s.erosion.soil_erosion) {
+            if (!gather_lateral_sediment(s)) return;
             channel_sediment_transport(s, dt, s.cell_size);
             if (failed()) return;
+            book_channel_sediment_step(s, dt);
         }
         if (s.groundwater_on == 0 && (s.water_table_on || s.stream_loss))
             book_seepage_without_groundwater(s);

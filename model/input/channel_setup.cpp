@@ -103,6 +103,12 @@ double topo_of(const model_state &s, int c) {
     return s.topo_index[c];
 }
 
+// The unnormalised Sacramento weight of a channel cell: its topographic index, or
+// 1 without TOPO_INDEX, so that the base flow then reaches the channels uniformly.
+double sac_weight_of(const model_state &s, int c) {
+    return s.topo_index.empty() ? 1.0 : topo_of(s, c);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -387,7 +393,7 @@ void compute_sacramento_weights(model_state &s) {
         for (int c = 1; c <= s.cell_count; ++c) {
             if (w.cell_link.empty() || w.cell_link[c] <= 0) continue;
             ++w.sac_channel_cells;
-            sum += topo_of(s, c);
+            sum += sac_weight_of(s, c);
         }
         if (sum <= 0.0) {
             sacramento_sum_stop();
@@ -395,9 +401,17 @@ void compute_sacramento_weights(model_state &s) {
         }
         for (int c = 1; c <= s.cell_count; ++c) {
             if (w.cell_link.empty() || w.cell_link[c] <= 0) continue;
-            w.sac_cell_weight[c] = topo_of(s, c) / sum;
+            w.sac_cell_weight[c] = sac_weight_of(s, c) / sum;
             w.sac_weight_total += w.sac_cell_weight[c];
         }
+        // Orthogonal channel cells are one grid-stream entry each: the entry takes
+        // its cell's weight, which is where the lateral inflow reads it.
+        grid_stream_data &g = net.gst;
+        if (!g.gst_sac_weight.empty())
+            for (int i = 1; i <= g.cell_count; ++i) {
+                const int c = g.gst_gnum[i][1];
+                g.gst_sac_weight[i][1] = c >= 1 && c <= s.cell_count ? w.sac_cell_weight[c] : 0.0;
+            }
         return;
     }
     grid_stream_data &g = net.gst;
@@ -410,7 +424,7 @@ void compute_sacramento_weights(model_state &s) {
             if (c < 1 || c > s.cell_count || seen[static_cast<std::size_t>(c)]) continue;
             seen[static_cast<std::size_t>(c)] = 1;
             ++w.sac_channel_cells;
-            w.sac_cell_weight[c] = topo_of(s, c);
+            w.sac_cell_weight[c] = sac_weight_of(s, c);
             index_sum += w.sac_cell_weight[c];
         }
     if (index_sum <= 0.0) {

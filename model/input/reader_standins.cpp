@@ -12,7 +12,6 @@
 
 // Per-cell arrays of the later processes: their readers' stand-ins stop a run
 // that needs them, so nothing is allocated here.
-void allocate_channel_cell_arrays(model_state &) {}
 void allocate_exchange_cell_arrays(model_state &) {}
 void allocate_lake_cell_arrays(model_state &) {}
 

@@ -55,10 +55,31 @@ bool allocate_sediment_arrays(model_state &s, int columns) {
         !make_grid(r.fraction, n, columns, "sed_fract") ||
         !make_grid(r.eroded, n, columns, "eroded") ||
         !make_grid(r.suspended, n, columns, "suspended") ||
-        !make_grid(r.deposited, n, columns, "deposited"))
+        !make_grid(r.deposited, n, columns, "deposited") ||
+        !make_grid(r.detachment_share, n, columns, "detachment_share"))
+        return false;
+    for (array_1d<double> *a : {&r.outlet_rate, &r.outlet_volume, &r.to_channel_volume,
+                                &r.detached_volume, &r.event_start_soil, &r.event_outlet_mark,
+                                &r.event_channel_mark, &r.event_detached_mark})
+        if (alloc_1d_double(*a, columns) != 0) return false;
+    if (alloc_1d_double(r.outlet_sand_rate, columns) != 0 ||
+        alloc_1d_double(r.outlet_wash_rate, columns) != 0)
         return false;
     return alloc_1d_double(r.total, columns) == 0 && alloc_1d_double(r.global_mass, columns) == 0 &&
            alloc_1d_double(r.global_volume, columns) == 0;
+}
+
+// Every cell starts with a layer of loose soil, split by the cell's class
+// fractions, that splash and flow can lift.
+void init_loose_soil(model_state &s) {
+    sediment_record &r = s.sediment;
+    const double layer = (1.0 - r.porosity) * sediment_record::initial_loose_depth * s.cell_size *
+                         s.cell_size;
+    for (int i = 1; i <= s.cell_count; ++i)
+        for (int k = 1; k <= r.class_count; ++k) {
+            const std::size_t c = static_cast<std::size_t>(i), j = static_cast<std::size_t>(k);
+            r.deposited[c][j] = std::max(r.fraction[c][j], 0.0) * layer;
+        }
 }
 
 // SOIL_EROSION_PROPS: eight per-cell columns, then one fraction per class, read in
@@ -203,5 +224,13 @@ void read_sediment_inputs(model_state &s) {
     }
 
     echo_input(s, "Reading soil erosion properties table from mapping table file\n");
-    read_erosion_properties(s, columns);
+    if (read_erosion_properties(s, columns)) init_loose_soil(s);
+}
+
+void allocate_channel_cell_arrays(model_state &s) {
+    if (!s.erosion.soil_erosion || !s.chan_sediment_on) return;
+    // The per-cell slots of the erodible trapezoid nodes, written by the channel step.
+    if (alloc_1d_double(s.sediment.channel_bed_change, s.cell_count) != 0 ||
+        alloc_1d_double(s.sediment.channel_wash_load, s.cell_count) != 0)
+        raise_printed_error();
 }

@@ -37,15 +37,16 @@ const char *channel_file = "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 1\
                            "BANKFULL_DEPTH 0.5\nSIDE_SLOPE 1.0\nNODE 2\nELEV 9.6\nNODE 3\n"
                            "ELEV 9.4\nNODE 4\nELEV 9.2\n";
 
-void write_project(const testsupport::scratch_dir &d, bool channel) {
+void write_project(const testsupport::scratch_dir &d, bool channel, bool topo) {
     for (const auto &entry : std::filesystem::directory_iterator(longterm_dir()))
         if (entry.is_regular_file())
             d.write(entry.path().filename().string(), testsupport::read_file(entry.path()));
     std::string project = testsupport::read_file(longterm_dir() / "longterm.prj");
     project += "SACRAMENTO longterm.sac\n";
-    // The channel cells' weights come from the topographic index.
+    // The channel cells' weights come from the topographic index, or are uniform.
+    if (topo) project += "TOPO_INDEX\n";
     if (channel)
-        project += "TOPO_INDEX\nCHAN_EXPLIC\nLINKS longterm.lnk\nNODES longterm.nod\n"
+        project += "CHAN_EXPLIC\nLINKS longterm.lnk\nNODES longterm.nod\n"
                    "CHANNEL_INPUT longterm.chn\n";
     d.write("longterm.prj", project);
     d.write("longterm.sac", sacramento_file);
@@ -61,10 +62,17 @@ double after(const std::string &text, const std::string &label, std::size_t from
 }
 
 TEST(KorvaSacramento, LongTermRunWithAChannelClosesTheBalance) {
-    for (const bool channel : {true, false}) {
-        SCOPED_TRACE(channel ? "channel and TOPO_INDEX" : "neither channel nor TOPO_INDEX");
+    const struct {
+        bool channel, topo;
+        const char *what;
+    } variants[] = {{true, true, "channel and TOPO_INDEX"},
+                    {true, false, "channel, uniform weights"},
+                    {false, false, "neither channel nor TOPO_INDEX"}};
+    for (const auto &v : variants) {
+        SCOPED_TRACE(v.what);
+        const bool channel = v.channel;
         testsupport::scratch_dir d;
-        write_project(d, channel);
+        write_project(d, channel, v.topo);
         const auto r = d.run(KORVA_EXE, {"longterm.prj"});
         ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
         EXPECT_EQ(r.out.find("not available"), std::string::npos) << r.out;
@@ -102,6 +110,12 @@ TEST(KorvaSacramento, LongTermRunWithAChannelClosesTheBalance) {
         // is still to come.
         EXPECT_GT(base_flow, 0.0);
         EXPECT_LE(base_flow, runoff / 1000.0 * 5.0e4 + 0.1);
+        // The whole base flow reaches the channel cells: it is part of the lateral
+        // inflow (up to the last channel step).
+        if (channel) {
+            const double lateral = after(summary, "volume of lateral inflow:");
+            EXPECT_GE(lateral, base_flow - 1.0) << summary;
+        }
     }
 }
 

@@ -202,11 +202,12 @@ TEST_F(ChannelSetup, SacramentoWeightsOfNonOrthogonalEntries) {
     EXPECT_NE(out.find("Sac Weights: 1.000000\n"), std::string::npos);
 }
 
-TEST_F(ChannelSetup, SacramentoWeightsNeedTopographicIndices) {
+TEST_F(ChannelSetup, SacramentoWeightsStopOnIndicesThatSumToZero) {
     s.non_ortho_channels = 1;
     s.stream_cell_file = file("chan.gst", gst_two_cells);
     network();
     s.sacramento_on = 1;
+    alloc_1d_double(s.topo_index, 12);  // TOPO_INDEX given, every index 0
     const std::string out = printed([&] { compute_sacramento_weights(s); });
     EXPECT_TRUE(failed());
     EXPECT_NE(out.find("Problem, sum of the topographic indices in all channel-containing grids "
@@ -230,6 +231,30 @@ TEST_F(ChannelSetup, SacramentoWeightsOfOrthogonalCells) {
     EXPECT_NEAR(s.chan.sac_cell_weight[6], 0.75, 1e-12);
     EXPECT_DOUBLE_EQ(s.chan.sac_cell_weight[7], 0.0);
     EXPECT_NEAR(s.chan.sac_weight_total, 1.0, 1e-12);
+}
+
+// Without TOPO_INDEX the base flow goes to the channel cells uniformly; each
+// orthogonal cell's grid-stream entry carries its cell's weight, which is what the
+// lateral inflow reads.
+TEST_F(ChannelSetup, SacramentoWeightsWithoutIndicesAreUniformAndReachTheEntries) {
+    network();
+    s.sacramento_on = 1;
+    alloc_1d_int(s.chan.cell_link, 12);
+    for (int c : {3, 5, 6, 9}) s.chan.cell_link[static_cast<std::size_t>(c)] = 1;
+    grid_stream_data &g = s.channels.gst;
+    g.cell_count = 4;
+    ASSERT_EQ(alloc_2d_int(g.gst_gnum, 4, 1), 0);
+    ASSERT_EQ(alloc_2d_double(g.gst_sac_weight, 4, 1, "gst_sac_weight"), 0);
+    int i = 0;
+    for (int c : {3, 5, 6, 9}) g.gst_gnum[static_cast<std::size_t>(++i)][1] = c;
+    compute_sacramento_weights(s);
+    ASSERT_FALSE(failed());
+    for (int k = 1; k <= 4; ++k) {
+        EXPECT_NEAR(g.gst_sac_weight[static_cast<std::size_t>(k)][1], 0.25, 1e-15) << k;
+        EXPECT_NEAR(s.chan.sac_cell_weight[static_cast<std::size_t>(g.gst_gnum[k][1])], 0.25, 1e-15);
+    }
+    EXPECT_NEAR(s.chan.sac_weight_total, 1.0, 1e-12);
+    EXPECT_EQ(s.chan.sac_channel_cells, 4);
 }
 
 TEST_F(ChannelSetup, SacramentoWeightsFromTheComputedTopographicIndex) {
