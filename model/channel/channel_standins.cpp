@@ -5,21 +5,6 @@
 #include "model/feature_standin.h"
 #include "model/model_state.h"
 
-namespace {
-bool channel_constituents_given(const model_state &s) {
-    return s.project.chan_con_trans || s.project.nutrients;
-}
-}  // namespace
-
-void step_channel_constituents(model_state &s) {
-    if (channel_constituents_given(s)) report_feature_not_available("channel constituents");
-}
-
-void route_channel_constituents(model_state &s) {
-    if (channel_constituents_given(s))
-        report_feature_not_available("channel constituent routing");
-}
-
 double overland_constituent_transport(model_state &, double) {
     report_feature_not_available("overland constituent transport");
     return 0.0;
