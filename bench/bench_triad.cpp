@@ -1,9 +1,11 @@
 // Memory bandwidth of one core by the triad a = b + s * c over arrays far larger
 // than the caches (3 x 64 MB), reported as bytes moved per second (24 per element;
-// the write-allocate read of a is not counted). The memory bound of the overland
-// kernels in bench/README.md is taken from this figure.
+// the write-allocate read of a is not counted), and the throughput of the C
+// library's pow(x, 2/3) and of sqrt over independent arguments. The memory and
+// compute bounds of the kernels in bench/README.md are taken from these figures.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -21,6 +23,37 @@ void BM_triad(benchmark::State &bench) {
     bench.SetBytesProcessed(static_cast<long long>(bench.iterations()) * static_cast<long long>(n) * 24);
 }
 BENCHMARK(BM_triad)->Arg(8 << 20)->Unit(benchmark::kMillisecond);
+
+// Hydraulic radii and depths of the kernels' range, 4096 of them (in the caches).
+std::vector<double> arguments() {
+    std::vector<double> x(4096);
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] = 0.001 + 0.00097 * static_cast<double>(i);
+    return x;
+}
+
+void BM_pow_two_thirds(benchmark::State &bench) {
+    const std::vector<double> x = arguments();
+    std::vector<double> y(x.size());
+    for (auto _ : bench) {
+        for (std::size_t i = 0; i < x.size(); ++i) y[i] = std::pow(x[i], 2.0 / 3.0);
+        benchmark::DoNotOptimize(y.data());
+        benchmark::ClobberMemory();
+    }
+    bench.SetItemsProcessed(static_cast<long long>(bench.iterations()) * static_cast<long long>(x.size()));
+}
+BENCHMARK(BM_pow_two_thirds);
+
+void BM_sqrt(benchmark::State &bench) {
+    const std::vector<double> x = arguments();
+    std::vector<double> y(x.size());
+    for (auto _ : bench) {
+        for (std::size_t i = 0; i < x.size(); ++i) y[i] = std::sqrt(x[i]);
+        benchmark::DoNotOptimize(y.data());
+        benchmark::ClobberMemory();
+    }
+    bench.SetItemsProcessed(static_cast<long long>(bench.iterations()) * static_cast<long long>(x.size()));
+}
+BENCHMARK(BM_sqrt);
 
 }  // namespace
 

@@ -4,6 +4,8 @@
 # 30 minutes, one hour simulated with 5 s steps. Builds korva optimised into
 # build/bench-release and runs in build/large_run. Usage:
 #   bench/time_large_run.sh [rows] [cols] [explicit|ade|ade-pc]
+# MINUTES (default 60) sets the simulated time; with /usr/bin/time present the
+# peak resident memory of the run is printed too.
 set -euo pipefail
 rows=${1:-1000}
 cols=${2:-1000}
@@ -65,7 +67,7 @@ COLS $cols
 GRIDSIZE $dx
 START_DATE 2021 7 12
 START_TIME 14 0
-TOT_TIME 60
+TOT_TIME ${MINUTES:-60}
 TIMESTEP 5
 HYD_FREQ 5
 MAP_FREQ 60
@@ -79,16 +81,24 @@ RAIN_DURATION 30
 QUIET
 PRJ
 
-echo "korva on $rows x $cols cells ($scheme), 720 steps:"
+steps=$((${MINUTES:-60} * 12))
+echo "korva on $rows x $cols cells ($scheme), $steps steps:"
+measure=()
+if [ -x /usr/bin/time ]; then measure=(/usr/bin/time -v -o korva.time); fi
 start=$(date +%s.%N)
-"$build/korva" large.prj </dev/null >korva.log 2>&1 || { tail -n 20 korva.log; exit 1; }
+"${measure[@]}" "$build/korva" large.prj </dev/null >korva.log 2>&1 || { tail -n 20 korva.log; exit 1; }
 end=$(date +%s.%N)
 if grep -q "is not available in this build" korva.log; then
     grep "is not available in this build" korva.log
     exit 1
 fi
-awk -v s="$start" -v e="$end" -v n=$((rows * cols)) 'BEGIN {
+awk -v s="$start" -v e="$end" -v n=$((rows * cols)) -v steps="$steps" 'BEGIN {
     t = e - s
-    printf "  wall time %.1f s, %.2f million cell steps per second\n", t, n * 720 / t / 1e6
+    printf "  wall time %.1f s, %.2f million cell steps per second\n", t, n * steps / t / 1e6
 }'
+if [ -f korva.time ]; then
+    awk -v n=$((rows * cols)) '/Maximum resident set size/ {
+        printf "  peak resident memory %.1f MB, %.1f bytes per cell\n", $NF / 1024, $NF * 1024 / n
+    }' korva.time
+fi
 grep -E "volume of total rainfall|volume of discharge|mass conservation error" large.sum | sed 's/^/  /'

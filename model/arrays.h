@@ -5,9 +5,11 @@
 #pragma once
 #include <cassert>
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // Running total of the bytes requested by the allocators; informational only.
@@ -47,6 +49,21 @@ private:
     std::size_t rows_, cols_;
 };
 
+// The blocks hold numbers, codes and pointers only. They come zeroed from calloc,
+// whose large blocks are fresh pages from the system: a page that the run never
+// writes costs no memory.
+struct zeroed_block_free {
+    void operator()(void *p) const { std::free(p); }
+};
+template <class T>
+using zeroed_block = std::unique_ptr<T[], zeroed_block_free>;
+template <class T>
+T *obtain_zeroed_block(std::size_t elements) {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_default_constructible_v<T>,
+                  "the model's arrays hold plain values");
+    return static_cast<T *>(std::calloc(elements, sizeof(T)));
+}
+
 // [0..n], one zeroed block.
 template <class T>
 class array_1d {
@@ -76,14 +93,14 @@ public:
     // Takes a zeroed block of last+1 elements; false (array empty) when it cannot be had.
     bool obtain(std::size_t last) {
         release();
-        data_.reset(new (std::nothrow) T[last + 1]());
+        data_.reset(obtain_zeroed_block<T>(last + 1));
         if (!data_) return false;
         last_ = last;
         return true;
     }
 
 private:
-    std::unique_ptr<T[]> data_;
+    zeroed_block<T> data_;
     std::size_t last_ = 0;
 };
 
@@ -119,7 +136,7 @@ public:
     // Takes a zeroed block for [0..rows][0..cols]; the product must have been checked.
     bool obtain(std::size_t rows, std::size_t cols) {
         release();
-        data_.reset(new (std::nothrow) T[(rows + 1) * (cols + 1)]());
+        data_.reset(obtain_zeroed_block<T>((rows + 1) * (cols + 1)));
         if (!data_) return false;
         rows_ = rows;
         cols_ = cols;
@@ -127,7 +144,7 @@ public:
     }
 
 private:
-    std::unique_ptr<T[]> data_;
+    zeroed_block<T> data_;
     std::size_t rows_ = 0, cols_ = 0;
 };
 
@@ -164,7 +181,7 @@ public:
     }
     bool obtain(std::size_t a, std::size_t b, std::size_t c) {
         release();
-        data_.reset(new (std::nothrow) T[(a + 1) * (b + 1) * (c + 1)]());
+        data_.reset(obtain_zeroed_block<T>((a + 1) * (b + 1) * (c + 1)));
         if (!data_) return false;
         a_ = a;
         b_ = b;
@@ -173,7 +190,7 @@ public:
     }
 
 private:
-    std::unique_ptr<T[]> data_;
+    zeroed_block<T> data_;
     std::size_t a_ = 0, b_ = 0, c_ = 0;
 };
 

@@ -144,7 +144,8 @@ void write_water_balance(const model_state &s, std::FILE *f) {
     if (lakes) {
         std::fprintf(f, "volume from lake point sources:      %9.1lf\n", 0.0);
         std::fprintf(f, "volume to lake point sinks:          %9.1lf\n", 0.0);
-        std::fprintf(f, "volume of lake evaporation:          %9.1lf\n", 0.0);
+        std::fprintf(f, "volume of lake evaporation:          %9.1lf\n",
+                     s.lake_evaporation_total - s.event_marks.lake_evaporation);
     }
     if (s.long_term && s.inf_richards)
         std::fprintf(f, "volume of total evaporation:         %9.1lf\n", s.event_evaporation_volume);

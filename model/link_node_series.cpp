@@ -38,7 +38,8 @@ void write_header_into(model_state &s, std::FILE *f, int kind, int links) {
 constexpr int opening_order[] = {
     grid_out_depth,   grid_out_discharge,         grid_out_rain,
     grid_out_infiltrated_depth, grid_out_infiltration_rate, grid_out_surface_moisture,
-    grid_out_groundwater_head,  grid_out_contaminant,       grid_out_flood_grid,
+    grid_out_groundwater_head,  grid_out_sediment_flux,     grid_out_sediment_volume,
+    grid_out_suspended_sediment, grid_out_contaminant,      grid_out_flood_grid,
 };
 
 // Extensions of a species' outputs; the overland ones are data sets in the order

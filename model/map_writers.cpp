@@ -68,6 +68,50 @@ bool groundwater_output_on(const model_state &s) {
 
 bool contaminants_on(const model_state &s) { return s.ov_con_trans_mode != 0; }
 
+// The sediment grid outputs: data-set slot, card, the sediment record's stream of
+// the card (opened with the sediment inputs) and the per-cell array whose column 0
+// holds the cell's total over the classes.
+struct sediment_grid {
+    int slot;
+    name_card project_params::*card;
+    owned_file sediment_record::*stream;
+    array_2d<double> sediment_record::*values;
+};
+constexpr sediment_grid sediment_grids[] = {
+    {grid_out_sediment_flux, &project_params::max_sed_flux, &sediment_record::flux_file,
+     &sediment_record::ov_qsmax},
+    {grid_out_sediment_volume, &project_params::net_sed_volume, &sediment_record::net_volume_file,
+     &sediment_record::ov_qsvol},
+    {grid_out_suspended_sediment, &project_params::vol_sed_susp, &sediment_record::suspended_file,
+     &sediment_record::ov_qsconc},
+};
+
+const sediment_grid *sediment_grid_of_slot(int k) {
+    for (const sediment_grid &g : sediment_grids)
+        if (g.slot == k) return &g;
+    return nullptr;
+}
+
+bool sediment_grid_on(const model_state &s, const sediment_grid &g) {
+    return s.erosion.soil_erosion != 0 && (s.project.*g.card).given != 0;
+}
+
+// Column 0 of a [cell][class] sediment array for every cell; 0 where it has no row.
+std::vector<double> sediment_cell_totals(const model_state &s, const array_2d<double> &a) {
+    std::vector<double> v(static_cast<std::size_t>(s.cell_count > 0 ? s.cell_count : 0) + 1, 0.0);
+    if (a.empty()) return v;
+    for (int c = 1; c <= s.cell_count && static_cast<std::size_t>(c) <= a.rows(); ++c)
+        v[static_cast<std::size_t>(c)] = a[static_cast<std::size_t>(c)][0];
+    return v;
+}
+
+// One ASCII grid appended to an output stream that stays open for the run.
+void append_grid(const model_state &s, std::FILE *f, std::span<const double> values) {
+    write_ascii_grid_map(f, s.grid_rows, s.grid_cols, s.cell_number_grid, values, s.grid_north,
+                         s.grid_south, s.grid_east, s.grid_west, s.cell_size);
+    std::fflush(f);
+}
+
 void write_per_time_maps(model_state &s) {
     ++s.map_file_counter;
     if (s.depth_out) {
@@ -91,11 +135,13 @@ void write_per_time_maps(model_state &s) {
                                                 cell_span(s.surface_moisture)))
         return;
     std::FILE *gw = s.dataset_files[grid_out_groundwater_head].file;
-    if (groundwater_output_on(s) && gw) {
-        write_ascii_grid_map(gw, s.grid_rows, s.grid_cols, s.cell_number_grid,
-                             cell_span(s.water_table_elevation), s.grid_north, s.grid_south,
-                             s.grid_east, s.grid_west, s.cell_size);
-        std::fflush(gw);
+    if (groundwater_output_on(s) && gw) append_grid(s, gw, cell_span(s.water_table_elevation));
+    // The sediment outputs are streams of grids under their cards' names, one grid
+    // per map step, as the groundwater output.
+    for (const sediment_grid &g : sediment_grids) {
+        std::FILE *f = (s.sediment.*g.stream).file;
+        if (sediment_grid_on(s, g) && f)
+            append_grid(s, f, sediment_cell_totals(s, s.sediment.*g.values));
     }
     if (s.ov_con_map_on && contaminants_on(s))
         report_feature_not_available("the contaminant concentration map");
@@ -119,6 +165,9 @@ void write_dataset_steps(model_state &s) {
     if (s.rate_of_infil_on)
         dataset_step(s, grid_out_infiltration_rate, cell_span(s.infiltration_rate));
     if (s.surf_moist_out) dataset_step(s, grid_out_surface_moisture, cell_span(s.surface_moisture));
+    for (const sediment_grid &g : sediment_grids)
+        if (sediment_grid_on(s, g))
+            dataset_step(s, g.slot, sediment_cell_totals(s, s.sediment.*g.values));
     if (s.ov_con_map_on && contaminants_on(s))
         report_feature_not_available("the contaminant concentration data set");
 }
@@ -136,8 +185,14 @@ bool grid_output_card(const model_state &s, int k, std::string &name) {
     case grid_out_groundwater_head: name = s.gw_output_name; return groundwater_output_on(s);
     case grid_out_contaminant: name = p.ov_con_map.name; return s.ov_con_map_on && contaminants_on(s);
     case grid_out_flood_grid: name = s.flood_grid_name; return s.flood_grid_on != 0;
-    default: name.clear(); return false;
+    default: break;
     }
+    if (const sediment_grid *g = sediment_grid_of_slot(k)) {
+        name = (p.*g->card).name;
+        return sediment_grid_on(s, *g);
+    }
+    name.clear();
+    return false;
 }
 
 }  // namespace
@@ -178,12 +233,17 @@ void write_drelm_header(std::FILE *f, int rows, int cols, double north, double s
 }
 
 void write_drelm_map(std::FILE *f, int rows, int cols, double north, double south, double east,
-                     double west, const array_2d<int> &cells, std::span<const double> values) {
+                     double west, const array_2d<int> &cells, std::span<const double> values,
+                     bool exact_values) {
     write_drelm_header(f, rows, cols, north, south, east, west);
     for (int i = 1; i <= rows; ++i) {
         for (int j = 1; j <= cols; ++j) {
             const int c = cell_at(cells, i, j);
-            std::fprintf(f, "%lf ", c > 0 ? cell_value(values, c) : 0.0);
+            const double v = c > 0 ? cell_value(values, c) : 0.0;
+            if (exact_values)
+                std::fprintf(f, "%.17g ", v);
+            else
+                std::fprintf(f, "%lf ", v);
         }
         std::fprintf(f, "\n");
     }
@@ -297,6 +357,9 @@ void open_grid_output_file(model_state &s, int k) {
         if (!f.file) raise_error(59, {}, name);
         return;
     }
+    // The sediment inputs opened the card's file as a plain stream; the data set
+    // takes the file over.
+    if (const sediment_grid *g = sediment_grid_of_slot(k)) (s.sediment.*g->stream).close();
     open_dataset_slot(s, k, name);
 }
 

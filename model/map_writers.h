@@ -27,9 +27,12 @@ void write_grid_map(std::FILE *f, int rows, int cols, double north, double south
 void write_drelm_header(std::FILE *f, int rows, int cols, double north, double south,
                         double east, double west);
 // DRELM map, the layout the grid map reader reads: six header lines ("north:" ...
-// "cols:"), then per row "%lf " per column, 0 outside the watershed.
+// "cols:"), then per row "%lf " per column, 0 outside the watershed. With
+// exact_values each value is written with 17 significant digits ("%.17g "), so
+// that reading the map back gives the same doubles.
 void write_drelm_map(std::FILE *f, int rows, int cols, double north, double south, double east,
-                     double west, const array_2d<int> &cells, std::span<const double> values);
+                     double west, const array_2d<int> &cells, std::span<const double> values,
+                     bool exact_values = false);
 
 // Per-cell values (N+1 entries) of the depth map: the overland depth, and with
 // INCLUDE_CHANNEL_DEPTH the channel depth at a cell that holds a channel node.
@@ -53,7 +56,8 @@ void gather_constituent_values(int kind, std::span<const double> first,
 void write_concentration_datasets(model_state &state);
 
 // Opens grid output k (0..11) under its card's name into its data-set slot and
-// writes its header; a file that cannot be opened sets code 59 with the name.
+// writes its header; a file that cannot be opened sets code 59 with the name. A
+// sediment output first closes the stream the sediment inputs opened on its file.
 void open_grid_output_file(model_state &state, int k);
 // Opens data-set slot `slot` (0..55) under `name` and writes its header with the
 // table name of the slot; code 59 on failure.

@@ -186,7 +186,7 @@ struct lake_record {
     double volume = 0.0;             // water volume (m3)
     int cell_count = 0;              // cells of the lake
     double rain_volume = 0.0;        // rain on the lake in the step (m3)
-    double inflow_volume = 0.0;      // accumulated inflow from overland flow (m3)
+    double inflow_volume = 0.0;      // inflow from overland flow since the last lake update (m3)
 };
 // Run totals at the start of the current event, so that the event's share can be
 // taken at its end (m3).
@@ -194,10 +194,20 @@ struct event_total_marks {
     double interception = 0.0, cleanup = 0.0, point_inflow = 0.0;
     double boundary_in = 0.0, boundary_out = 0.0, evaporation = 0.0, lake_rain = 0.0;
     double channel_clip = 0.0;  // water added by lifting negative channel areas
+    double lake_evaporation = 0.0;  // evaporation from channel lakes
     double stream_point_source = 0.0, stream_point_sink = 0.0;
     double surface_evaporation = 0.0;
     double exfiltration = 0.0;  // the water-table exchange volume at the event start
     double pipe_to_surface = 0.0, pipe_from_surface = 0.0;  // pipe-network exchange
+};
+// Work storage of the overland-lake update, for N cells and L = N / 8 list
+// entries: side masks (also the cell list of a falling lake), candidate cells
+// and levels, group counts and their running sums, and the sort keys of a
+// falling lake.
+struct overland_lake_work {
+    int cells = -1, list_size = 0;  // N and L the storage was made for
+    array_1d<int> side_mask, candidate_cell, group_count, group_sum;
+    array_1d<double> candidate_level, release_key;
 };
 // ---- end event ----
 
@@ -618,6 +628,8 @@ struct model_state {
     // MOIST, KSAT, ROUGH, POROS, EROSIVITY, CROP_FACT, NET_EROSION _TO_PLUX, then
     // MOIST, KSAT, ROUGH, EROSIVITY, CROP_FACT, ET_DEMAND _FROM_PLUX.
     std::array<int, 13> plux_map_switches{};
+    array_1d<double> plux_map_values;  // per cell: one exchange map read back
+    int plux_unused_cards_warned = 0;  // the exchange cards no map fills were named
     // Map outputs.
     int grid_map_files_on = 0, datasets_on = 0;
     int depth_out = 0, include_channel_depth = 0, dis_rain_out = 0, inf_depth_out = 0;
@@ -682,6 +694,10 @@ struct model_state {
     array_1d<double> depth;                   // water depth (m)
     array_1d<double> previous_depth;          // depth at the previous constituent step (m)
     array_1d<double> rain_rate;               // rainfall rate of the step
+    // Uniform rain that no cell changes (no canopy, lakes or rain maps): the rate
+    // every cell has, kept once instead of in rain_rate and step_rain_rate.
+    int rain_rate_shared = 0;
+    double shared_rain_rate = 0.0;            // mm/h
     // Neighbour cells (0 outside the mask or the grid) and bed slopes (m/m).
     array_1d<int> right, down, left, up;
     array_1d<double> x_slope, y_slope;
@@ -758,6 +774,12 @@ struct model_state {
     array_1d<int> overland_lake_id, overland_lake_id_copy;
     int overland_lake_count = 0, lakes_are_overland = 0;
     std::vector<lake_record> lakes;
+    // Work storage of olake_extent, made once for this run's N; the totals of
+    // flow into and from overland lakes (m3), and the volume changes that the
+    // lake update drops (below the initial level, or below 1e-10 m; m3).
+    overland_lake_work olake_work;
+    double overland_lake_flow_in = 0.0, overland_lake_flow_out = 0.0;
+    double overland_lake_dropped_volume = 0.0;
 
     // Initial state of the run (m3 unless noted).
     double initial_overland_volume = 0.0, initial_channel_volume = 0.0;
@@ -957,6 +979,12 @@ struct model_state {
     // the rain of each channel lake in the step (m3) with its rain-borne mass.
     array_1d<int> cell_channel_lake;
     int channel_lake_count = 0;
+    // Channel-lake extent: per cell the change of the last update (0, 1 taken,
+    // -1 released), the once-per-run maximum-extent warning, and the run total
+    // of evaporation from channel lakes (m3).
+    array_1d<int> lake_change_flag;
+    int lake_extent_warned = 0;
+    double lake_evaporation_total = 0.0;
     std::vector<double> channel_lake_rain, channel_lake_rain_mass;
     // Rain totals (m3): the whole run's rain, overland-lake and channel-lake rain,
     // interception and the two point-inflow totals; the sum of cell rates of the

@@ -98,6 +98,7 @@ bool set_up_run(model_state &s, const std::string &project_file, bool has_record
     convert_constituent_units(s);
     setup_start_time(s);
     if (!step_passed()) return false;
+    release_setup_arrays(s);
 
     if (!s.quiet)
         std::printf("total time to init(s): %8.1lf\n", (processor_milliseconds() - start_ms) / 1000.0);

@@ -54,14 +54,14 @@ perennial_lake_totals perennial_lakes(const model_state &s) {
     return t;
 }
 
-// Overland lakes: summed volumes and inflow from overland flow (m3).
-void overland_lake_totals(const model_state &s, double &final_volume, double &inflow) {
-    final_volume = inflow = 0.0;
+// Overland lakes: summed volumes (m3).
+double overland_lake_final_volume(const model_state &s) {
+    double volume = 0.0;
     for (int k = 1; k <= s.overland_lake_count; ++k) {
         if (static_cast<std::size_t>(k) >= s.lakes.size()) break;
-        final_volume += s.lakes[static_cast<std::size_t>(k)].volume;
-        inflow += s.lakes[static_cast<std::size_t>(k)].inflow_volume;
+        volume += s.lakes[static_cast<std::size_t>(k)].volume;
     }
+    return volume;
 }
 
 double precipitation_volume(const model_state &s) {
@@ -212,7 +212,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
     if (perennial) {
         volume_line(f, "Flows into lakes:", lakes.in);
         volume_line(f, "Flows from lakes:", lakes.out);
-        volume_line(f, "Lake evaporation:", 0.0);
+        volume_line(f, "Lake evaporation:", s.lake_evaporation_total);
     }
     if (gw) volume_line(f, "Deep recharge:", s.gw_leakage_volume);
     volume_line(f, "Overland point sources:", s.point_inflow_total1);
@@ -255,18 +255,20 @@ void write_global_balance(model_state &s, std::FILE *f) {
                      percent_of(s.final_soil_volume - expected, in));
     }
     if (s.overland_lake_on) {
-        double final_volume = 0.0, inflow = 0.0;
-        overland_lake_totals(s, final_volume, inflow);
-        volume_line(f, "Overland lake flows in m^3:", inflow + s.overland_lake_rain_total);
-        volume_line(f, "Overland lake flows out m^3:", 0.0);
+        // Flows in and out as the lake update booked them (rain, overland flow and
+        // the water of taken cells in; falls out). No process evaporates water
+        // from overland lakes, so their evaporation line stays 0.
+        volume_line(f, "Overland lake flows in m^3:", s.overland_lake_flow_in);
+        volume_line(f, "Overland lake flows out m^3:", s.overland_lake_flow_out);
         volume_line(f, "Overland lake evaporation m^3:", 0.0);
         std::fprintf(f, "Overland lake mass bal error m^3:               %14.2lf\n\n",
-                     s.initial_lake_volume + inflow + s.overland_lake_rain_total - final_volume);
+                     s.initial_lake_volume + s.overland_lake_flow_in - s.overland_lake_flow_out -
+                         overland_lake_final_volume(s));
     }
     if (perennial)
         std::fprintf(f, "Perennial lake mass bal error m^3=              %14.2lf\n\n",
                      lakes.initial + lakes.in + s.channel_lake_rain_total - lakes.out -
-                         lakes.final_volume);
+                         s.lake_evaporation_total - lakes.final_volume);
 }
 
 // ---- 5. contaminants ----

@@ -66,6 +66,21 @@ void sce_report(sce_optimizer &opt, const char *format, ...) {
     va_end(args);
 }
 
+namespace {
+
+// The per-parameter arrays of the optimiser.
+void release_sce_arrays(sce_optimizer &opt) {
+    opt.initial.release();
+    opt.lower.release();
+    opt.upper.release();
+    opt.best.release();
+    opt.maxima.release();
+    opt.minima.release();
+    opt.means.release();
+}
+
+}  // namespace
+
 void sce_init(sce_optimizer &opt) {
     // Every reference, flag, file handle and count starts cleared; files still
     // open belong to the caller's earlier use and are not closed here.
@@ -88,24 +103,12 @@ void sce_init(sce_optimizer &opt) {
     opt.data_a.clear();
     opt.data_b.clear();
     opt.data_count = 0;
-    opt.initial.release();
-    opt.lower.release();
-    opt.upper.release();
-    opt.best.release();
-    opt.maxima.release();
-    opt.minima.release();
-    opt.means.release();
+    release_sce_arrays(opt);
     opt.generator_state = 0;
 }
 
 void sce_free(sce_optimizer &opt) {
-    opt.initial.release();
-    opt.lower.release();
-    opt.upper.release();
-    opt.best.release();
-    opt.maxima.release();
-    opt.minima.release();
-    opt.means.release();
+    release_sce_arrays(opt);
     close_calibration_file(opt.report_file, "sce_output.dat");
     opt.report_file = nullptr;
     opt.report_on = 0;

@@ -71,6 +71,8 @@ struct channel_lake {
     double volume = 0.0, volume_old = 0.0;                // m3
     double area = 0.0;                                    // m2
     double volume_in = 0.0, volume_out = 0.0, volume_start = 0.0;
+    double taken_over = 0.0;  // water taken over from flooded cells in the last update (m3)
+    double evaporated = 0.0;  // evaporated from the lake during the run (m3)
 };
 
 // Ties of grid cells to channel nodes: per stream cell 1..cell_count a list of
@@ -174,6 +176,8 @@ struct channel_network {
     // sub-step, lake-cover fraction and held-by-lake marks of each node.
     array_2d<double> area_iter, qp_iter, qriv_old, lake_cover;
     array_2d<int> status_node;
+    // sqrt(1 + z^2) of each node's side slope z, made at the start of each step.
+    array_2d<double> side_factor;
     // ---- end routing ----
 };
 
@@ -199,6 +203,12 @@ struct channel_file_slot {
 // Per-node working arrays of the routing and the other arrays that the channel
 // set-up makes. Per-node arrays are [node][link]; per-constituent ones
 // [constituent][node][link]; per-lake ones [constituent][lake].
+// A flow (m3/s) that enters one routed node (link, node) from outside the network.
+struct node_inflow {
+    int link = 0, node = 0;
+    double rate = 0.0;
+};
+
 struct channel_work {
     array_2d<double> yp_max_flood, chan_depth, area, area_old, conv, dconv, stdummy, topw, qlat;
     // Water the routing step adds by lifting node areas that ended a sub-step
@@ -238,6 +248,9 @@ struct channel_work {
     // Pipe-network outlets, per super-junction.
     array_1d<int> outlet_node, outlet_link;
     array_1d<double> outlet_flow, outlet_level;
+    // The outlets of this step that reach routed nodes (refilled by every
+    // continuity update; kept so that its storage is reused).
+    std::vector<node_inflow> pipe_outlet_inflows;
 
     // Sacramento weights of the channel cells.
     array_1d<double> sac_cell_weight;  // per cell

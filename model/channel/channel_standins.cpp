@@ -9,8 +9,3 @@ double overland_constituent_transport(model_state &, double) {
     report_feature_not_available("overland constituent transport");
     return 0.0;
 }
-
-int channel_lake_below_second_level(const model_state &) {
-    report_feature_not_available("channel lakes");
-    return 0;
-}

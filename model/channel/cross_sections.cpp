@@ -503,6 +503,85 @@ void ex_section_arrays(channel_network &net, int mode, section_arrays &arrays, i
     }
 }
 
+namespace {
+
+// Column l of a [node][link] array: element n at p[n * stride].
+struct node_column {
+    double *p;
+    std::size_t stride;
+    node_column(array_2d<double> &a, int l)
+        : p(a.data() + static_cast<std::size_t>(l)), stride(a.cols() + 1) {}
+    double &operator[](int n) const { return p[static_cast<std::size_t>(n) * stride]; }
+};
+
+// Mode 1 over the nodes of one trapezoid link, the arithmetic of trapezoid_mode1,
+// in the parts asked for (conveyance_only reads the depths stored before).
+bool trapezoid_link_mode1(channel_network &net, section_arrays &a, int l, section_parts parts) {
+    const node_column A(*a.area, l), Y(*a.depth, l), H(*a.wse, l), K(*a.conv, l);
+    const node_column B(net.bottom, l), Z(net.sslope, l), E(net.bel, l);
+    const double k = net.kconv[l];
+    const int nx = net.comp_node_count[l];
+    const double *side = a.side_factor ? a.side_factor->data() + l : nullptr;
+    const std::size_t side_step = a.side_factor ? a.side_factor->cols() + 1 : 0;
+    for (int n = 1; n <= nx; ++n) {
+        const double area = A[n];
+        const double b = B[n], z = Z[n];
+        double y = 0.0;
+        if (parts == section_parts::conveyance_only) {
+            y = Y[n];
+        } else {
+            if (area < 0.0) {
+                if (!trapezoid_mode1(net, a, n, l)) return false;
+                continue;
+            }
+            if (area > 0.0) {
+                y = trapezoid_depth_from_area(b, z, area);
+                if (y < 0.0 && b <= 0.0 && z <= 0.0) {
+                    zero_width_stop(n, l);
+                    return false;
+                }
+                if (y > -0.0001 && y < 0.0) y = 0.0;
+            }
+            Y[n] = y;
+            H[n] = E[n] + y;
+            if (parts == section_parts::depth_only) continue;
+        }
+        if (y > 0.0) {
+            const double f = side ? side[static_cast<std::size_t>(n) * side_step] : std::sqrt(1.0 + z * z);
+            K[n] = conveyance_of(k, area, b + 2.0 * y * f);
+        } else {
+            K[n] = 0.0;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void ex_section_area_to_depth(channel_network &net, section_arrays &arrays, section_parts parts) {
+    section_arrays a = arrays;
+    if (!a.wse) a.wse = &net.yp;
+    int beyond = 0;
+    for (int l = 1; l <= net.link_count; ++l) {
+        const int type = net.link_type[l];
+        if (refuse_slot_type(type)) return;
+        const bool trapezoid = type == link_trapezoid || type == link_subsurface_trapezoid ||
+                               type == link_trapezoid_erode || type == link_trapezoid_erode2;
+        const bool table = type == link_breakpoint_table || type == link_breakpoint ||
+                           type == link_breakpoint_erode;
+        if (trapezoid) {
+            if (!trapezoid_link_mode1(net, a, l, parts)) return;
+            continue;
+        }
+        if (parts == section_parts::conveyance_only) continue;
+        if (!table && type != link_floodplain) continue;
+        for (int n = 1; n <= net.comp_node_count[l]; ++n) {
+            const bool ok = table ? table_mode1(net, a, n, l, beyond) : floodplain_mode1(net, a, n, l);
+            if (!ok) return;
+        }
+    }
+}
+
 void ex_section(model_state &state, int mode, int &beyond_table) {
     section_arrays a;
     a.area = &state.chan.area;

@@ -45,6 +45,9 @@ struct section_arrays {
     array_2d<double> *topw = nullptr;
     array_2d<double> *conv = nullptr;
     array_2d<double> *dconv = nullptr;
+    // sqrt(1 + z^2) of every node's side slope z when the caller keeps them
+    // (ex_section_area_to_depth only); else computed where needed.
+    const array_2d<double> *side_factor = nullptr;
 };
 
 // Mode 1: depth, water-surface elevation and conveyance of every node of every
@@ -53,6 +56,13 @@ struct section_arrays {
 // top of its property table. A stop prints its message, stores code 4000, runs the
 // reporter and ends the call.
 void ex_section_arrays(channel_network &net, int mode, section_arrays &arrays, int &beyond_table);
+
+// Mode 1 of ex_section_arrays, node for node the same, in parts: all of it; the
+// depths and water surfaces only, leaving the conveyances of trapezoid links as
+// they are (the routing's sub-steps recompute them before they are read); or
+// those conveyances only, from the depths stored by an earlier depth_only call.
+enum class section_parts { all, depth_only, conveyance_only };
+void ex_section_area_to_depth(channel_network &net, section_arrays &arrays, section_parts parts);
 
 // Builds the property rows of table t (levels 1..nlevels; level 0 stays empty) from
 // the break points x[1..npairs], y[1..npairs] and the conveyance factor k; with

@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "model/channel/channel_services.h"
 #include "model/channel/cross_sections.h"
@@ -39,6 +41,14 @@ bool prepare_work(model_state &s) {
     if (!fits(net.qp_iter, net) && !chan_make(net.qp_iter, nodes, links, "qp_iter")) return false;
     if (!fits(s.chan.area_old, net) && !chan_make(s.chan.area_old, nodes, links, "area_old")) return false;
     if (!fits(s.chan.qlat, net) && !chan_make(s.chan.qlat, nodes, links, "qlat")) return false;
+    if (!fits(net.side_factor, net) && !chan_make(net.side_factor, nodes, links, "side_factor"))
+        return false;
+    if (fits(net.sslope, net))
+        for (long long n = 1; n <= nodes; ++n) {
+            const double *z = net.sslope[static_cast<std::size_t>(n)].data();
+            double *f = net.side_factor[static_cast<std::size_t>(n)].data();
+            for (long long l = 1; l <= links; ++l) f[l] = std::sqrt(1.0 + z[l] * z[l]);
+        }
     if (exchange_in_step(s) && !fits(net.qriv_old, net) &&
         !chan_make(net.qriv_old, nodes, links, "qriv_old"))
         return false;
@@ -59,7 +69,12 @@ channel_lake *lake_of(channel_network &net, int link) {
     return &net.lakes[static_cast<std::size_t>(k)];
 }
 
-void sections_from(model_state &s, array_2d<double> &area) {
+bool same_shape(const array_2d<double> &a, const array_2d<double> &b) {
+    return a.rows() == b.rows() && a.cols() == b.cols();
+}
+
+void sections_from(model_state &s, array_2d<double> &area,
+                   section_parts parts = section_parts::all) {
     section_arrays a;
     a.area = &area;
     a.depth = &s.chan.chan_depth;
@@ -67,9 +82,35 @@ void sections_from(model_state &s, array_2d<double> &area) {
     a.topw = &s.chan.topw;
     a.conv = &s.chan.conv;
     a.dconv = &s.chan.dconv;
-    int beyond = 0;
-    ex_section_arrays(s.channels, 1, a, beyond);
+    if (same_shape(s.channels.side_factor, s.channels.sslope)) a.side_factor = &s.channels.side_factor;
+    ex_section_area_to_depth(s.channels, a, parts);
 }
+
+// The node arrays of the routing are [node][link]: a node's row holds every link.
+// These run over nodes 1..max_node_count of links 1..link_count in memory order.
+void copy_nodes(array_2d<double> &to, const array_2d<double> &from, const channel_network &net) {
+    const std::size_t links = static_cast<std::size_t>(net.link_count);
+    const std::size_t nodes = static_cast<std::size_t>(net.max_node_count);
+    if (same_shape(to, from) && to.rows() >= nodes && to.cols() == links) {
+        // Rows 1..nodes in one block; column 0 is unused in both.
+        const std::size_t w = to.cols() + 1;
+        std::memcpy(to.data() + w, from.data() + w, nodes * w * sizeof(double));
+        return;
+    }
+    for (std::size_t n = 1; n <= nodes; ++n)
+        for (std::size_t l = 1; l <= links; ++l) to[n][l] = from[n][l];
+}
+
+// f(row of a, row of b, links) for every node row 1..max_node_count.
+template <class F>
+void each_node_row(array_2d<double> &a, const array_2d<double> *b, const channel_network &net, F f) {
+    const std::size_t links = static_cast<std::size_t>(net.link_count);
+    for (std::size_t n = 1; n <= static_cast<std::size_t>(net.max_node_count); ++n)
+        f(a[n].data(), b ? (*b)[n].data() : nullptr, links);
+}
+
+// Flow depth at a node for the Courant number: the stored depth, 0 when not above 0.
+double courant_depth(double d) { return d > 0.0 ? d : 0.0; }
 
 // Lakes take over nodes whose reach they cover and give back nodes they left.
 void lake_capture_and_release(model_state &s) {
@@ -184,50 +225,98 @@ bool pipe_outlet_node(const model_state &s, int k, int &l, int &n) {
            n <= net.comp_node_count[l];
 }
 
-// Continuity update of `area` over one sub-step h with the discharges q.
-void continuity(model_state &s, array_2d<double> &area, const array_2d<double> &q, double h) {
+// What a continuity update found over the routed nodes, link by link: the first
+// area below -1e-8 (the sub-step fails), else the largest change of an area from
+// its predictor value.
+struct continuity_result {
+    bool negative = false;
+    double change = 0.0;
+};
+
+// Continuity update of `area` over one sub-step h with the discharges q. With
+// `clamp`, new areas below 0 are stored as 0 (the predictor); with `predicted`,
+// the result compares the new areas with those (the corrector).
+continuity_result continuity(model_state &s, array_2d<double> &area, const array_2d<double> &q,
+                             double h, bool clamp = false,
+                             const array_2d<double> *predicted = nullptr) {
+    continuity_result result;
     channel_network &net = s.channels;
     const int L = net.link_count;
     const bool exchange = exchange_in_step(s);
     const bool points = !s.chan.chan_point_Q.empty();
     const bool series = !net.stream_pointsource.empty();
+    // The pipe-network outlets that drain into routed channel nodes, with their flow.
+    std::vector<node_inflow> &pipes = s.chan.pipe_outlet_inflows;
+    pipes.clear();
+    for (int k = 1; k <= s.superlinks.num_junctions; ++k) {
+        int pl = 0, pn = 0;
+        if (pipe_outlet_node(s, k, pl, pn)) pipes.push_back({pl, pn, s.chan.outlet_flow[k]});
+    }
+    // A link's nodes are one column of the [node][link] arrays.
+    const std::size_t as = area.cols() + 1, qs = q.cols() + 1, ls = s.chan.qlat.cols() + 1;
     for (int l = 1; l <= L; ++l) {
         if (!routed(net.link_type[l])) continue;
         const double dx = net.dx[l];
         const int nx = net.comp_node_count[l];
+        double *ac = area.data() + l;
+        const double *qc = q.data() + l, *lc = s.chan.qlat.data() + l;
+        const bool pass_outlet = l == L && net.ds_link[l] == 0 && s.head_bound;
+        const bool plain = !points && !series && !exchange && pipes.empty();
+        const double *pc = predicted ? predicted->data() + l : nullptr;
+        const std::size_t ps = predicted ? predicted->cols() + 1 : 0;
         for (int n = 1; n <= nx; ++n) {
-            const double V = area[n][l] * dx;
-            const bool outlet = l == L && n == nx && net.ds_link[l] == 0;
+            const std::size_t k = static_cast<std::size_t>(n);
+            const double V = ac[k * as] * dx;
+            const bool outlet = n == nx && pass_outlet;
             double dV = 0.0;
             if (n == 1) {
                 double in = 0.0;
-                for (int k = 1; k <= net.us_count[l]; ++k) {
-                    const int u = net.uslinks[l][k];
+                for (int u_at = 1; u_at <= net.us_count[l]; ++u_at) {
+                    const int u = net.uslinks[l][u_at];
                     const int un = net.comp_node_count[u];
                     if (un >= 1 && net.link_type[u] != link_lake) in += q[un][u];
                 }
-                dV = h * (in + s.chan.qlat[n][l] * dx - q[1][l]);
-            } else if (!(outlet && s.head_bound)) {
-                dV = h * (s.chan.qlat[n][l] * dx + q[n - 1][l] - q[n][l]);
+                dV = h * (in + lc[k * ls] * dx - qc[k * qs]);
+            } else if (!outlet) {
+                dV = h * (lc[k * ls] * dx + qc[(k - 1) * qs] - qc[k * qs]);
             }
-            if (points && std::fabs(s.chan.chan_point_Q[n][l]) > 1e-6)
-                dV += h * s.chan.chan_point_Q[n][l];
-            if (series && net.stream_pointsource[n][l])
-                dV += h * time_series_value(net.stream_pointsource[n][l], s.now_days);
-            if (exchange) {
-                double qgw = s.chan.qriv[n][l];
-                if (V + dV + h * dx * qgw < 0.0 && qgw < 0.0)
-                    qgw = dV >= 0.0 ? -V / (dx * h) : -(V + dV) / (dx * h);
-                s.chan.qriv[n][l] = qgw;
-                if (!(outlet && s.head_bound)) dV += h * dx * qgw;
+            if (!plain) {
+                if (points && std::fabs(s.chan.chan_point_Q[n][l]) > 1e-6)
+                    dV += h * s.chan.chan_point_Q[n][l];
+                if (series && net.stream_pointsource[n][l])
+                    dV += h * time_series_value(net.stream_pointsource[n][l], s.now_days);
+                for (const node_inflow &p : pipes)
+                    if (p.link == l && p.node == n) dV += h * p.rate;
+                if (exchange) {
+                    double qgw = s.chan.qriv[n][l];
+                    if (V + dV + h * dx * qgw < 0.0 && qgw < 0.0)
+                        qgw = dV >= 0.0 ? -V / (dx * h) : -(V + dV) / (dx * h);
+                    s.chan.qriv[n][l] = qgw;
+                    if (!outlet) dV += h * dx * qgw;
+                }
             }
-            area[n][l] = (V + dV) / dx;
+            const double a = (V + dV) / dx;
+            ac[k * as] = clamp && a < 0.0 ? 0.0 : a;
+            if (pc && !result.negative) {
+                if (a < -1e-8) {
+                    result.negative = true;
+                } else {
+                    const double dif = std::fabs(a - pc[k * ps]);
+                    if (dif > result.change) result.change = dif;
+                }
+            }
         }
     }
-    // Outflow of the pipe-network outlets into their channel nodes.
-    for (int k = 1; k <= s.superlinks.num_junctions; ++k) {
-        int l = 0, n = 0;
-        if (pipe_outlet_node(s, k, l, n)) area[n][l] += h * s.chan.outlet_flow[k] / net.dx[l];
+    return result;
+}
+
+// Sets the areas below 0 to 0 at the nodes that a continuity update does not
+// write: links that are not routed, and nodes beyond a link's node count.
+void clamp_unrouted(array_2d<double> &area, const channel_network &net) {
+    for (int l = 1; l <= net.link_count; ++l) {
+        const int first = routed(net.link_type[l]) ? net.comp_node_count[l] + 1 : 1;
+        for (int n = first; n <= net.max_node_count; ++n)
+            if (area[n][l] < 0.0) area[n][l] = 0.0;
     }
 }
 
@@ -360,27 +449,57 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
     const bool exchange = exchange_in_step(s);
     if (net.lake_count > 0) lake_capture_and_release(s);
 
+    // The conveyances of trapezoid nodes that an accepted sub-step leaves are read
+    // only after the call (every sub-step recomputes them from its predictor areas
+    // before its discharges; the exchange routine may read them, so not with it).
+    // Between sub-steps they are left stale and made at the end of the call.
+    bool conveyance_stale = false;
+    auto settle_conveyance = [&] {
+        if (conveyance_stale) sections_from(s, w.area, section_parts::conveyance_only);
+        conveyance_stale = false;
+    };
+    const section_parts between = exchange ? section_parts::all : section_parts::depth_only;
+
     double remaining = dt, h = dt;
     while (dt > 1e-16 && remaining > 1e-16) {
         double cmax = 0.0;
+        const std::size_t as = w.area.cols() + 1, ys = net.yp.cols() + 1,
+                          bs = net.bel.cols() + 1, ds = w.chan_depth.cols() + 1;
         for (int l = 1; l <= L; ++l) {
             if (!routed(net.link_type[l])) continue;
+            const double *ac = w.area.data() + l, *yc = net.yp.data() + l,
+                         *bc = net.bel.data() + l, *dc = w.chan_depth.data() + l;
+            const double dx = net.dx[l];
+            // sqrt(9.81 d) h / dx rises with d: the deepest node of a link has its
+            // largest Courant number.
+            double deepest = 0.0;
             for (int n = 1; n <= net.comp_node_count[l]; ++n) {
-                if (std::isnan(w.area[n][l])) {
+                const std::size_t k = static_cast<std::size_t>(n);
+                if (std::isnan(ac[k * as])) {
                     std::printf("In ex_flow_route 1:  cross-sectional area is not a number at link "
                                 "%d node %d\n",
                                 l, n);
+                    settle_conveyance();
                     raise_printed_error();
                     return -1;
                 }
-                if (net.yp[n][l] < net.bel[n][l]) {
+                if (yc[k * ys] < bc[k * bs]) {
                     std::printf("in ex_flow_route 2, negative depth at link %d node %d\n", l, n);
                     std::printf("program stopped.\n");
+                    settle_conveyance();
                     raise_printed_error();
                     return -1;
                 }
-                const double depth = w.chan_depth[n][l] > 0.0 ? w.chan_depth[n][l] : 0.0;
-                const double c = std::sqrt(9.81 * depth) * h / net.dx[l];
+                const double depth = courant_depth(dc[k * ds]);
+                if (dx > 0.0) {
+                    if (depth > deepest) deepest = depth;
+                } else {
+                    const double c = std::sqrt(9.81 * depth) * h / dx;
+                    if (c > cmax) cmax = c;
+                }
+            }
+            if (dx > 0.0) {
+                const double c = std::sqrt(9.81 * deepest) * h / dx;
                 if (c > cmax) cmax = c;
             }
         }
@@ -389,15 +508,15 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
             result = section_table_lookup(s);
             if (error_record.fatal) return -1;
         }
-        for (int l = 1; l <= L; ++l)
-            for (int n = 1; n <= net.max_node_count; ++n) {
-                w.area_old[n][l] = w.area[n][l];
-                if (exchange) net.qriv_old[n][l] = w.qriv[n][l];
-            }
+        copy_nodes(w.area_old, w.area, net);
+        if (exchange) copy_nodes(net.qriv_old, w.qriv, net);
 
         bool accepted = false;
         for (int attempt = 0; !accepted; ++attempt) {
-            if (h < 0.001 || attempt > 64) return stop_small_step();
+            if (h < 0.001 || attempt > 64) {
+                settle_conveyance();
+                return stop_small_step();
+            }
             remaining -= h;
             if (remaining <= 0.001) {
                 h += remaining;
@@ -406,44 +525,28 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
             double change = 1.0;
             bool negative = false;
             for (int pass = 1; change > 0.01 && pass <= 2 && !negative; ++pass) {
-                for (int l = 1; l <= L; ++l)
-                    for (int n = 1; n <= net.max_node_count; ++n) {
-                        w.area[n][l] = w.area_old[n][l];
-                        net.area_iter[n][l] = w.area_old[n][l];
-                        if (exchange) w.qriv[n][l] = net.qriv_old[n][l];
-                    }
-                if (pass == 2) sections_from(s, net.area_iter);
-                continuity(s, net.area_iter, net.qp, h);
-                for (int l = 1; l <= L; ++l)
-                    for (int n = 1; n <= net.max_node_count; ++n)
-                        if (net.area_iter[n][l] < 0.0) net.area_iter[n][l] = 0.0;
+                copy_nodes(w.area, w.area_old, net);
+                copy_nodes(net.area_iter, w.area_old, net);
+                if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
+                // The second pass starts from the saved areas; their sections are not
+                // made here since the predictor below sets every value they would set.
+                continuity(s, net.area_iter, net.qp, h, true);
+                clamp_unrouted(net.area_iter, net);
                 sections_from(s, net.area_iter);
-                for (int l = 1; l <= L; ++l)
-                    for (int n = 1; n <= net.max_node_count; ++n) net.qp_iter[n][l] = net.qp[n][l];
+                conveyance_stale = false;
+                copy_nodes(net.qp_iter, net.qp, net);
                 discharge_arrays da{&w.chan_depth, &w.conv, &net.qp_iter};
                 if (channel_outlet_and_structures(s, da) != 0) return -1;
-                for (int l = 1; l <= L; ++l) {
-                    const int t = net.link_type[l];
-                    if (t == link_lake || t == link_taken_by_lake) continue;
-                    for (int n = 1; n <= net.max_node_count; ++n)
-                        net.qp[n][l] = 0.5 * (net.qp[n][l] + net.qp_iter[n][l]);
-                }
-                if (exchange)
-                    for (int l = 1; l <= L; ++l)
-                        for (int n = 1; n <= net.max_node_count; ++n) w.qriv[n][l] = net.qriv_old[n][l];
-                continuity(s, w.area, net.qp, h);
-                change = 0.0;
-                for (int l = 1; l <= L && !negative; ++l) {
-                    if (!routed(net.link_type[l])) continue;
-                    for (int n = 1; n <= net.comp_node_count[l]; ++n) {
-                        if (w.area[n][l] < -1e-8) {
-                            negative = true;
-                            break;
-                        }
-                        const double dif = std::fabs(w.area[n][l] - net.area_iter[n][l]);
-                        if (dif > change) change = dif;
+                each_node_row(net.qp, &net.qp_iter, net, [&net](double *q, const double *qi, std::size_t m) {
+                    for (std::size_t l = 1; l <= m; ++l) {
+                        const int t = net.link_type[l];
+                        if (t != link_lake && t != link_taken_by_lake) q[l] = 0.5 * (q[l] + qi[l]);
                     }
-                }
+                });
+                if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
+                const continuity_result found = continuity(s, w.area, net.qp, h, false, &net.area_iter);
+                negative = found.negative;
+                change = found.change;
             }
             if (!negative) {
                 accepted = true;
@@ -452,23 +555,28 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
             // A node ran dry: retry the sub-step at half its length.
             remaining += h;
             h *= 0.5;
-            for (int l = 1; l <= L; ++l)
-                for (int n = 1; n <= net.max_node_count; ++n) {
-                    w.area[n][l] = w.area_old[n][l];
-                    if (exchange) w.qriv[n][l] = net.qriv_old[n][l];
-                }
-            sections_from(s, w.area);
+            copy_nodes(w.area, w.area_old, net);
+            if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
+            sections_from(s, w.area, between);
+            conveyance_stale = between == section_parts::depth_only;
         }
         // An accepted sub-step can leave an area just below 0 (down to -1e-8);
         // lifting it to 0 creates water, which is booked.
-        for (int l = 1; l <= L; ++l)
+        bool below = false;
+        each_node_row(w.area, nullptr, net, [&below](double *a, const double *, std::size_t m) {
+            for (std::size_t l = 1; l <= m; ++l)
+                if (a[l] < 0.0) below = true;
+        });
+        for (int l = 1; below && l <= L; ++l)
             for (int n = 1; n <= net.max_node_count; ++n)
                 if (w.area[n][l] < 0.0) {
                     if (routed(net.link_type[l]) && n <= net.comp_node_count[l])
                         w.negative_area_volume -= w.area[n][l] * net.dx[l];
                     w.area[n][l] = 0.0;
                 }
-        sections_from(s, w.area);
+        const bool last = !(remaining > 1e-16);
+        sections_from(s, w.area, last ? section_parts::all : between);
+        conveyance_stale = !last && between == section_parts::depth_only;
         if (net.lake_count > 0) lake_bookkeeping(s, h);
         if (exchange) seepage_volumes(s, h);
         point_input_volumes(s, h);
@@ -482,9 +590,12 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
         }
         if (s.in_hyd_location_on) hydrograph_point_volumes(s, h);
     }
+    settle_conveyance();
     s.routed_outflow_volume = outlet_volume;
-    for (int l = 1; l <= L; ++l)
-        for (int n = 1; n <= net.max_node_count; ++n) w.qlat[n][l] = 0.0;
+    for (int n = 1; n <= net.max_node_count; ++n) {
+        double *q = w.qlat[static_cast<std::size_t>(n)].data();
+        for (int l = 1; l <= L; ++l) q[l] = 0.0;
+    }
     return result;
 }
 

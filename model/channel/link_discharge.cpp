@@ -172,9 +172,21 @@ void ordinary_link(model_state &s, const discharge_arrays &a, int l) {
             q[nx][l] = sl > 0.0 ? K[nx][l] * std::sqrt(sl) : 0.0;
         }
     }
-    for (int n = nx - 1; n >= 1; --n) {
-        const double sl = (node_surface(s, a, n, l) - node_surface(s, a, n + 1, l)) / net.dx[l];
-        q[n][l] = slope_flow(sl, K[n][l], K[n + 1][l]);
+    // The nodes of a link are one column of the [node][link] arrays.
+    const std::size_t step = q.cols() + 1, kstep = K.cols() + 1, bstep = net.bel.cols() + 1,
+                      ystep = a.depth->cols() + 1;
+    double *qc = q.data() + l;
+    const double *kc = K.data() + l, *bc = net.bel.data() + l, *yc = a.depth->data() + l;
+    const double dx = net.dx[l];
+    auto at = [](std::size_t n, std::size_t stride) { return n * stride; };
+    double below = bc[at(static_cast<std::size_t>(nx), bstep)] + yc[at(static_cast<std::size_t>(nx), ystep)];
+    double k_below = kc[at(static_cast<std::size_t>(nx), kstep)];
+    for (std::size_t n = static_cast<std::size_t>(nx) - 1; n >= 1; --n) {
+        const double here = bc[at(n, bstep)] + yc[at(n, ystep)];
+        const double k_here = kc[at(n, kstep)];
+        qc[at(n, step)] = slope_flow((here - below) / dx, k_here, k_below);
+        below = here;
+        k_below = k_here;
     }
 }
 

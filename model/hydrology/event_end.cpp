@@ -10,6 +10,7 @@
 #include "model/calibration/calibration_services.h"
 #include "model/channel/channel_services.h"
 #include "model/event_summary.h"
+#include "model/globals.h"
 #include "model/hydrology/event_start.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
@@ -129,7 +130,12 @@ void form_event_balance(model_state &s) {
                 gw += (s.water_table_elevation[i] - s.aquifer_bottom[i]) * s.gw_porosity[i] * area;
         }
     s.final_gw_volume = gw;
-    // Water still in the channels at the end of the event.
+    // Water still in the channels at the end of the event; the channel lakes take
+    // their extent for their final volumes first.
+    if (channel_routing_on(s) && s.channels.lake_count > 0) {
+        update_lake_extent(s);
+        if (error_record.fatal) return;
+    }
     s.final_channel_volume = channel_routing_on(s) ? channel_water_volume(s) : 0.0;
 
     // The event's share of the run totals.

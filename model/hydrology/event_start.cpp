@@ -116,12 +116,13 @@ void print_lake_level_warning(int lake, double level, int cell, double ground) {
     raise_printed_error();
 }
 
-// One exchange map of the first read: per-cell doubles into `target`.
-bool read_exchange_map(model_state &s, const std::string &name, const char *message,
+// One incoming exchange map: per-cell doubles into `target`. `pass` leads the
+// message of a file that cannot be opened (1 the first read, 2 an event's end).
+bool read_exchange_map(model_state &s, const std::string &name, int pass, const char *what,
                        array_1d<double> &target) {
     std::FILE *file = open_run_file(name, "r");
     if (!file) {
-        std::printf(message, name.c_str());
+        std::printf("%d Can't open %s exchange file %s for reading\n", pass, what, name.c_str());
         raise_printed_error();
         return false;
     }
@@ -240,17 +241,21 @@ void check_initial_lake_levels(model_state &s) {
 
 void read_plux_exchange_maps(model_state &s) {
     if (!s.hxt_on || !s.plux_on) return;
+    read_incoming_plux_maps(s, 1);
+}
+
+void read_incoming_plux_maps(model_state &s, int pass) {
     // Incoming maps: slots 7 (moisture), 8 (Ksat) and 9 (roughness) of the
     // exchange switches. The maps carry the model's own units (moisture as a
     // fraction, Ksat in m/s, Manning n), the units in which the exchange writes them.
     const int moisture = 7, ksat = 8, rough = 9;
     const std::size_t n = static_cast<std::size_t>(s.cell_count);
-    array_1d<double> values;
-    if (alloc_1d_double(values, s.cell_count) != 0) return;
+    array_1d<double> own;
+    if (s.plux_map_values.empty() && alloc_1d_double(own, s.cell_count) != 0) return;
+    array_1d<double> &values = s.plux_map_values.empty() ? own : s.plux_map_values;
 
     if (s.plux_map_switches[moisture] == 1) {
-        if (!read_exchange_map(s, s.plux_map_names[moisture],
-                               "1 Can't open soil moisture exchange file %s for reading\n", values))
+        if (!read_exchange_map(s, s.plux_map_names[moisture], pass, "soil moisture", values))
             return;
         for (std::size_t i = 1; i <= n; ++i) {
             if (has(s.initial_moisture, i)) s.initial_moisture[i] = values[i];
@@ -265,9 +270,7 @@ void read_plux_exchange_maps(model_state &s) {
         }
     }
     if (s.plux_map_switches[rough] == 1) {
-        if (!read_exchange_map(s, s.plux_map_names[rough],
-                               "1 Can't open roughness exchange file %s for reading\n", values))
-            return;
+        if (!read_exchange_map(s, s.plux_map_names[rough], pass, "roughness", values)) return;
         for (std::size_t i = 1; i <= n; ++i) {
             if (!(values[i] > 0.0)) {
                 std::printf("Overland Manning n=0 at grid cell %d.  Program terminating.\n",
@@ -279,9 +282,7 @@ void read_plux_exchange_maps(model_state &s) {
         }
     }
     if (s.plux_map_switches[ksat] == 1) {
-        if (!read_exchange_map(s, s.plux_map_names[ksat],
-                               "1 Can't open Ksat exchange file %s for reading\n", values))
-            return;
+        if (!read_exchange_map(s, s.plux_map_names[ksat], pass, "Ksat", values)) return;
         for (std::size_t i = 1; i <= n; ++i)
             if (has(s.soil_ksat, i)) s.soil_ksat[i] = values[i];
     }
@@ -332,6 +333,7 @@ void init_event(model_state &s) {
     s.event_marks.surface_evaporation = s.surface_et_volume_total;
     s.event_marks.lake_rain = s.overland_lake_rain_total;
     s.event_marks.channel_clip = s.chan.negative_area_volume;
+    s.event_marks.lake_evaporation = s.lake_evaporation_total;
     s.event_marks.stream_point_source = s.chan.point_source_volume;
     s.event_marks.stream_point_sink = s.chan.point_sink_volume;
     s.event_marks.exfiltration = s.water_table_exchange_volume;

@@ -15,3 +15,8 @@ double overland_surface_volume(const model_state &state);
 
 // Water in the overland lakes (sum of the lake volumes, m3).
 double overland_lake_volume(const model_state &state);
+
+// Reads the incoming vegetation-model exchange maps that the cards switch on (soil
+// moisture, roughness, Ksat) into the per-cell arrays; `pass` leads the message of
+// a map that cannot be opened (1 before the loop, 2 at the end of an event).
+void read_incoming_plux_maps(model_state &state, int pass);

@@ -148,9 +148,7 @@ void apply_unchecked(overland_grid &g, row_ref<const double> q, row_ref<const in
     const double area = g.dx * g.dx;
     for (int i = 1; i <= g.cells; ++i) {
         if (book_water_body(g, q, upstream, i, step)) continue;
-        const double change = net_inflow(q, upstream, i) * step / area;
-        g.dh[at(i)] = change;
-        g.h[at(i)] += change;
+        g.h[at(i)] += net_inflow(q, upstream, i) * step / area;
     }
 }
 
@@ -266,7 +264,7 @@ inline bool face_open(const base_arrays &a, int k, int i, int dike_bit) {
 int sweep_and_check(overland_grid &g, const double *from, const ade_direction &dir, double step) {
     const base_arrays a = base_arrays_of(g);
     const int *next = dir.neighbour.data(), *upstream = dir.upstream.data();
-    double *q = dir.q.data(), *h = g.h.data(), *dh = g.dh.data();
+    double *q = dir.q.data(), *h = g.h.data();
     const double area = g.dx * g.dx;
     for (int i = 1; i <= g.cells; ++i) {
         const int k = next[i];
@@ -274,7 +272,6 @@ int sweep_and_check(overland_grid &g, const double *from, const ade_direction &d
         q[i] = qi;
         const double before = from[i];
         const double change = (q[upstream[i]] - qi) * step / area;
-        dh[i] = change;
         h[i] = before + change;
         if (h[i] < 0.0) {
             if (step < smallest_substep) return 1;
@@ -327,7 +324,7 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
 double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, double dt) {
     const base_arrays a = base_arrays_of(g);
     const double area = g.dx * g.dx;
-    double *h = g.h.data(), *dh = g.dh.data();
+    double *h = g.h.data();
     double *hp = st.predictor_depth.data(), *qp = st.predictor_discharge.data();
     const ade_direction first = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
     const ade_direction second = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
@@ -346,9 +343,7 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
             const int k = next[i];
             const double corrected = face_open(a, k, i, dir->dike_bit) ? base_face(a, hp, i, k) : 0.0;
             q[i] = 0.5 * (qp[i] + corrected);
-            const double change = (q[upstream[i]] - q[i]) * dt / area;
-            dh[i] = change;
-            h[i] += change;
+            h[i] += (q[upstream[i]] - q[i]) * dt / area;
             negative |= h[i] < 0.0;
         }
     }
@@ -450,7 +445,6 @@ int ade_check_sweep(overland_grid &g, row_ref<const double> q, row_ref<const int
         if (book_water_body(g, q, upstream, i, step)) continue;
         const double before = g.h[at(i)];
         const double change = net_inflow(q, upstream, i) * step / area;
-        g.dh[at(i)] = change;
         g.h[at(i)] = before + change;
         if (g.h[at(i)] < 0.0) {
             if (step < smallest_substep) return 1;

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "model/errors.h"
+#include "model/hydrology/overland_pieces.h"
 #include "model/model_state.h"
 #include "model/series.h"
 
@@ -88,7 +89,6 @@ bool overland_grid_of(model_state &s, overland_grid &g) {
         {"retention depths", covers(s.retention_depth, n)},
         {"neighbour tables",
          covers(s.right, n) && covers(s.down, n) && covers(s.left, n) && covers(s.up, n)},
-        {"bed slopes", covers(s.x_slope, n) && covers(s.y_slope, n)},
     };
     for (const required &r : inputs) {
         if (r.present) continue;
@@ -97,7 +97,9 @@ bool overland_grid_of(model_state &s, overland_grid &g) {
         raise_printed_error();
         return false;
     }
-    if (!ensure_cells(s.depth_change, n) || !ensure_cells(s.discharge_x, n) ||
+    // The alternating-direction schemes keep no depth changes per cell.
+    const bool changes = explicit_overland_scheme(s) || !s.depth_change.empty();
+    if ((changes && !ensure_cells(s.depth_change, n)) || !ensure_cells(s.discharge_x, n) ||
         !ensure_cells(s.discharge_y, n)) {
         std::printf("Error allocating memory for variable %s\n", "overland discharges");
         raise_printed_error();
@@ -109,8 +111,11 @@ bool overland_grid_of(model_state &s, overland_grid &g) {
     g.z = const_cells_of(s.elevation);
     g.r = const_cells_of(s.retention_depth);
     g.n = const_cells_of(s.roughness);
-    g.sx = const_cells_of(s.x_slope);
-    g.sy = const_cells_of(s.y_slope);
+    // The bed slopes are kept only for the explicit scheme, which checks them.
+    if (covers(s.x_slope, n) && covers(s.y_slope, n)) {
+        g.sx = const_cells_of(s.x_slope);
+        g.sy = const_cells_of(s.y_slope);
+    }
     g.qx = cells_of(s.discharge_x);
     g.qy = cells_of(s.discharge_y);
     g.right = const_cells_of(s.right);

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "model/errors.h"
 #include "model/hydrology/overland_boundaries.h"
 #include "model/model_state.h"
 
@@ -522,5 +523,11 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
 double route_overland_explicit(model_state &s, double dt) {
     overland_grid g;
     if (!overland_grid_of(s, g)) return 0.0;
+    if (g.sx.data() == nullptr || g.sy.data() == nullptr) {
+        std::printf("Overland flow routing needs the %s of every grid cell, which are missing.\n",
+                    "bed slopes");
+        raise_printed_error();
+        return 0.0;
+    }
     return explicit_route(g, s.explicit_control, dt);
 }

@@ -124,6 +124,12 @@ overland_route_fn choose_overland_scheme(int scheme_code) {
     return route_overland_ade;
 }
 
+bool explicit_overland_scheme(const model_state &s) {
+    const overland_route_fn route =
+        s.overland_route ? s.overland_route : choose_overland_scheme(s.overland_scheme);
+    return route == route_overland_explicit;
+}
+
 bool survey_overland_cells(model_state &s) {
     s.overland_routing_switch = 0;
     s.flow_present_switch = 0;
@@ -289,7 +295,8 @@ void update_overland_lakes(model_state &s) {
     }
     olake_extent(s);
     if (failed()) return;
-    for (int k = 1; k <= count; ++k) s.lakes[at(k)].rain_volume = 0.0;
+    // The step's rain and overland inflow are now in the lakes.
+    for (int k = 1; k <= count; ++k) s.lakes[at(k)].rain_volume = s.lakes[at(k)].inflow_volume = 0.0;
     s.lake_update_flag = 0;
 }
 

@@ -13,6 +13,9 @@ using overland_route_fn = double (*)(model_state &, double dt);
 // The scheme of an OVERTYPE code: 1 explicit, 3 ADE predictor-corrector, every
 // other code (0 when the card is absent, 2 "ade") the ADE scheme.
 overland_route_fn choose_overland_scheme(int scheme_code);
+// True when the run's overland scheme (its route, else its OVERTYPE code) is the
+// explicit one, the only user of the bed slopes and the depth changes per cell.
+bool explicit_overland_scheme(const model_state &state);
 
 // The channel nodes and cells after a channel-groundwater exchange of result 1
 // or 2 over dt seconds: node areas take the exchange (result 2) and the cells'

@@ -35,6 +35,7 @@ bool reached(const model_state &s, double when) {
 }
 
 void clear_rates(model_state &s) {
+    s.shared_rain_rate = 0.0;
     for (int k = 1; k <= s.cell_count; ++k) {
         const std::size_t i = static_cast<std::size_t>(k);
         if (!s.rain_rate.empty()) s.rain_rate[i] = 0.0;
@@ -458,9 +459,12 @@ void read_radar_precip(model_state &s) {
         }
     }
     if (s.uniform_rain_on && s.precip_state == 1) {
-        ensure_cell_array(s.rain_rate, s.cell_count);
+        if (!s.rain_rate_shared) ensure_cell_array(s.rain_rate, s.cell_count);
         if (s.uniform_rain_counter == 0) {
-            for (int k = 1; k <= s.cell_count; ++k) s.rain_rate[static_cast<std::size_t>(k)] = s.rain_intensity;
+            if (s.rain_rate_shared)
+                s.shared_rain_rate = s.rain_intensity;
+            else
+                for (int k = 1; k <= s.cell_count; ++k) s.rain_rate[static_cast<std::size_t>(k)] = s.rain_intensity;
         } else if (s.uniform_rain_counter >= s.uniform_rain_steps) {
             clear_rates(s);
             s.rainborne_constituent_flag = 0;
@@ -476,10 +480,13 @@ void apply_rainfall(model_state &s) {
     const int n = s.cell_count;
     const double dx = s.cell_size;
     const double area = dx * dx;
-    ensure_cell_array(s.rain_rate, n);
-    ensure_cell_array(s.step_rain_rate, n);
+    const bool shared = s.rain_rate_shared != 0;
+    if (!shared) {
+        ensure_cell_array(s.rain_rate, n);
+        ensure_cell_array(s.step_rain_rate, n);
+    }
     ensure_cell_array(s.depth, n);
-    const bool intercept = s.interception_on != 0;
+    const bool intercept = !shared && s.interception_on != 0;
     if (intercept) {
         ensure_cell_array(s.net_rain_rate, n);
         ensure_cell_array(s.interception_store, n);
@@ -497,7 +504,15 @@ void apply_rainfall(model_state &s) {
     for (double &v : s.channel_lake_rain) v = 0.0;
     const bool overland_lakes = s.overland_lake_on && !s.overland_lake_id.empty();
     const bool channel_lakes = channel_routing_on(s) && !s.cell_channel_lake.empty();
-    for (int k = 1; k <= n; ++k) {
+    // A cell whose rain goes to its lake. Its rate is kept: a uniform rate is set
+    // once per event, and a cell that a lake takes later must still bring rain.
+    const auto lake_takes_rain = [&](std::size_t i) {
+        const int lake = overland_lakes ? s.overland_lake_id[i] : 0;
+        const int chan_lake = channel_lakes ? s.cell_channel_lake[i] : 0;
+        return (lake > 0 && static_cast<std::size_t>(lake) < s.lakes.size()) ||
+               (chan_lake > 0 && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain.size());
+    };
+    for (int k = 1; k <= n && (overland_lakes || channel_lakes); ++k) {
         const std::size_t i = static_cast<std::size_t>(k);
         const double volume = (intercept ? s.net_rain_rate[i] : s.rain_rate[i]) * dt * area *
                               mm_per_hour_seconds_to_m;
@@ -509,15 +524,14 @@ void apply_rainfall(model_state &s) {
             s.lake_update_flag = 1;
         } else if (chan_lake > 0 && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain.size()) {
             s.channel_lake_rain[static_cast<std::size_t>(chan_lake)] += volume;
+            // The rain joins the lake's water; the lake update moves its surface.
+            if (static_cast<std::size_t>(chan_lake) < s.channels.lakes.size())
+                s.channels.lakes[static_cast<std::size_t>(chan_lake)].volume += volume;
             s.channel_lake_rain_total += volume;
             s.global_rain_volume += volume;
             if (s.chan_con_trans && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain_mass.size())
                 s.channel_lake_rain_mass[static_cast<std::size_t>(chan_lake)] += volume;
-        } else {
-            continue;
         }
-        s.rain_rate[i] = 0.0;
-        if (intercept) s.net_rain_rate[i] = 0.0;
     }
 
     // Rain on the other cells.
@@ -525,12 +539,16 @@ void apply_rainfall(model_state &s) {
     const bool freezing = s.long_term && s.hmet_hour.air_temperature < 0.0;
     for (int k = 1; k <= n; ++k) {
         const std::size_t i = static_cast<std::size_t>(k);
-        const double r = intercept ? s.net_rain_rate[i] : s.rain_rate[i];
+        if ((overland_lakes || channel_lakes) && lake_takes_rain(i)) {
+            if (!shared) s.step_rain_rate[i] = 0.0;
+            continue;
+        }
+        const double r = shared ? s.shared_rain_rate : intercept ? s.net_rain_rate[i] : s.rain_rate[i];
         const double volume = r * dt * area * mm_per_hour_seconds_to_m;
         s.event_rain_volume += volume;
         s.global_rain_volume += volume;
         s.step_rate_sum += r;
-        s.step_rain_rate[i] = r;
+        if (!shared) s.step_rain_rate[i] = r;
         if (freezing) {
             ensure_cell_array(s.snow_store, n);
             s.snow_store[i] += r * dt * mm_per_hour_seconds_to_m;

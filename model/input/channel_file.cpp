@@ -1116,6 +1116,9 @@ bool card_reader::set_lake_state() {
         lk.area = lk.flooded_cells * dx * dx;
         lk.volume_in = lk.volume_out = lk.volume_start = 0.0;
     }
+    // The rain of each lake in the step, filled by the rain over the grid.
+    s.channel_lake_rain.assign(static_cast<std::size_t>(net.lake_count) + 1, 0.0);
+    s.channel_lake_rain_mass.assign(static_cast<std::size_t>(net.lake_count) + 1, 0.0);
     return true;
 }
 

@@ -7,12 +7,24 @@
 
 #include "model/errors.h"
 #include "model/globals.h"
+#include "model/hydrology/overland_pieces.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/input/input_readers.h"
 #include "model/input/input_services.h"
 #include "model/model_state.h"
 
 namespace {
+
+
+// Uniform rain that falls alike on every cell: no gauges, radar, canopy, overland
+// lakes, rain maps or long-term events (channel lakes are known only later).
+bool shared_rain_possible(const model_state &s) {
+    // Erosion (splash) and constituent transport (rain-borne mass) read the
+    // per-cell rates, so they keep them.
+    return s.uniform_rain_on && !s.gauge_file_on && !s.inverse_distance_on && !s.interception_on &&
+           !s.overland_lake_on && !s.dis_rain_out && !s.long_term && !s.project.soil_erosion &&
+           !s.project.ov_con_trans && !s.project.chan_con_trans && !s.nutrients_on;
+}
 
 bool console_on(const model_state &s) { return !s.quiet && parallel_layout.process_rank == 0; }
 
@@ -82,13 +94,18 @@ void echo_file(std::FILE *file, const char *format, ...) {
 void allocate_cell_arrays(model_state &s) {
     const int n = s.cell_count;
     alloc_1d_double(s.depth, n);
-    alloc_1d_double(s.rain_rate, n);
+    // Shared uniform rain needs no per-cell rates; the rain step makes them when
+    // the rates turn out to be needed after all.
+    if (!shared_rain_possible(s)) alloc_1d_double(s.rain_rate, n);
     alloc_1d_int(s.right, n);
     alloc_1d_int(s.down, n);
     alloc_1d_int(s.left, n);
     alloc_1d_int(s.up, n);
-    alloc_1d_double(s.x_slope, n);
-    alloc_1d_double(s.y_slope, n);
+    // The bed slopes serve the explicit scheme only.
+    if (explicit_overland_scheme(s)) {
+        alloc_1d_double(s.x_slope, n);
+        alloc_1d_double(s.y_slope, n);
+    }
     // The arrays of the processes the options switch on.
     allocate_soil_cell_arrays(s);
     allocate_groundwater_cell_arrays(s);
@@ -97,6 +114,27 @@ void allocate_cell_arrays(model_state &s) {
     allocate_longterm_cell_arrays(s);
     allocate_exchange_cell_arrays(s);
     allocate_lake_cell_arrays(s);
+}
+
+void release_setup_arrays(model_state &s) {
+    s.elevation_work.release();
+    s.data_grid.release();
+    if (!s.ov_con_trans_mode && !s.chan_con_trans) s.previous_depth.release();
+    if (!explicit_overland_scheme(s)) {
+        s.x_slope.release();
+        s.y_slope.release();
+    }
+    // Uniform rain that every cell keeps as it falls: one rate for all cells.
+    s.rain_rate_shared = shared_rain_possible(s) && s.cell_channel_lake.empty();
+    if (s.rain_rate_shared) {
+        s.shared_rain_rate = 0.0;
+        for (int k = 1; k <= s.cell_count && !s.rain_rate.empty(); ++k)
+            if (s.rain_rate[static_cast<std::size_t>(k)] != 0.0) s.rain_rate_shared = 0;
+    }
+    if (s.rain_rate_shared) {
+        s.rain_rate.release();
+        s.step_rain_rate.release();
+    }
 }
 
 void read_input_data(model_state &s) {

@@ -50,7 +50,10 @@ void allocate_sacramento_cell_arrays(model_state &state);  // Sacramento account
 void allocate_channel_cell_arrays(model_state &state);     // channel routing and channel sediment
 void allocate_longterm_cell_arrays(model_state &state);    // long-term mode
 void allocate_exchange_cell_arrays(model_state &state);    // vegetation-model exchange
-void allocate_lake_cell_arrays(model_state &state);        // overland lakes
+void allocate_lake_cell_arrays(model_state &state);        // overland and channel lakes
+// The work storage of the overland-lake update for the run's cell count (once per
+// run; nothing when it is already made for that count). 0 on success.
+int make_overland_lake_work(model_state &state);
 
 // ---- soils, stores and surfaces (steps 10 to 16) ----
 // Soil parameters; calls area reduction, ET parameters, water table, Richards soil.

@@ -20,6 +20,11 @@ void setup_precipitation(model_state &state);
 void setup_start_time(model_state &state);
 // Constituent concentrations into the units of the transport steps.
 void convert_constituent_units(model_state &state);
+// Frees the per-cell arrays that only the set-up needs (the second elevation array,
+// the "data" grid, the previous constituent depths without constituents, the bed
+// slopes without the explicit scheme) and, under uniform rain that no cell
+// changes, keeps one rain rate for all cells instead of the per-cell rates.
+void release_setup_arrays(model_state &state);
 
 // Presence flags of the table kinds that a mapping-table file holds (slots as in
 // model_state::table_present); code 64 when the file cannot be opened.

@@ -1,6 +1,8 @@
-// The lake file reader: checks the header card of the lake kind, then stores the
-// elevation and volume of every LAKE card in the record of its lake. Called by
-// read_overland_lakes (overland lakes) and by the channel set-up (channel lakes).
+// The lake and low-spot file readers. The lake file: the header card of the lake
+// kind, then the elevation and volume of every LAKE card in the record of its
+// lake (called by read_overland_lakes and by the channel set-up). The low-spot
+// file: the LOWSPOT header, then one record per SPOT card (called by the dike
+// reader of the watershed input).
 #include "model/input/lake_file.h"
 
 #include <cctype>
@@ -8,6 +10,7 @@
 #include <cstdlib>
 
 #include "model/errors.h"
+#include "model/input/input_readers.h"
 #include "model/line_reader.h"
 #include "model/model_state.h"
 
@@ -46,6 +49,14 @@ bool take_double(std::string &line, double &value) {
 
 const char *kind_word(int kind) { return kind == channel_lake_kind ? "channel" : "overland"; }
 
+// The first word of line 1 is a beginning of the card word (any case).
+bool header_card(std::FILE *file, const std::string &expected) {
+    std::string line, word;
+    if (!file || !read_line(line, file) || !next_token(word, line)) return false;
+    word = lower_case(word);
+    return word.size() <= expected.size() && expected.compare(0, word.size(), word) == 0;
+}
+
 void fail() {
     std::fprintf(stderr, "Program terminated.\n");
     raise_printed_error();
@@ -63,15 +74,10 @@ void read_lake_file(std::FILE *file, int kind, int expected_count,
                     std::vector<lake_record> &records) {
     const std::string expected =
         kind == channel_lake_kind ? "korva_channel_lake_file" : "korva_overland_lake_file";
-    std::string line, word;
-    bool header = false;
-    if (file && read_line(line, file) && next_token(word, line)) {
-        // The header word may be written shortened: any beginning of the card
-        // word is accepted.
-        word = lower_case(word);
-        header = word.size() <= expected.size() && expected.compare(0, word.size(), word) == 0;
-    }
-    if (!header) {
+    std::string line;
+    // The header word may be written shortened: any beginning of the card word is
+    // accepted.
+    if (!header_card(file, expected)) {
         std::fprintf(stderr, "The overland lake input data file doesn't start with\n");
         std::fprintf(stderr, kind == channel_lake_kind ? " KORVA_CHANNEL_LAKE_FILE card.\n"
                                                        : " KORVA_OVERLAND_LAKE_FILE card.\n");
@@ -124,4 +130,56 @@ void read_lake_file(std::FILE *file, int kind, int expected_count,
         std::fprintf(stderr, "Expected %d LAKE cards, read %d\n", expected_count, count);
         fail();
     }
+}
+
+int lowspot_card_lookup(std::string &line) {
+    std::string word;
+    if (!next_token(word, line)) return 1;
+    return lower_case(word) == "spot" ? 0 : 1;
+}
+
+void read_lowspot_file(std::FILE *file, const std::string &file_name,
+                       std::vector<lowspot_record> &spots, int &count) {
+    count = 0;
+    spots.clear();
+    if (!header_card(file, "lowspot")) {
+        std::fprintf(stderr, "The lowspot input file: %s does not start with the LOWSPOT card.\n",
+                     file_name.c_str());
+        std::fprintf(stderr, "The file format is invalid.  Program terminated.\n");
+        raise_printed_error();
+        return;
+    }
+    std::string line;
+    int found = 0;
+    while (read_line(line, file))
+        if (lowspot_card_lookup(line) == 0) ++found;
+    if (found == 0) {
+        std::fprintf(stderr, "Premature end-of-file in the lowspot input file.\n");
+        std::fprintf(stderr, "No SPOT cards encountered before end of file.\n");
+        fail();
+        return;
+    }
+
+    // Second pass: the records in file order.
+    spots.assign(static_cast<std::size_t>(found) + 1, lowspot_record{});
+    std::rewind(file);
+    read_line(line, file);
+    int i = 0;
+    while (i < found && read_line(line, file)) {
+        if (lowspot_card_lookup(line) != 0) continue;
+        ++i;
+        lowspot_record &spot = spots[static_cast<std::size_t>(i)];
+        if (!take_int(line, spot.row) || !take_int(line, spot.col) ||
+            !take_int(line, spot.direction) || !take_double(line, spot.fraction) ||
+            !take_double(line, spot.elevation)) {
+            std::fprintf(stderr,
+                         "SPOT card %d of the lowspot input file %s does not hold a row, a "
+                         "column, a direction, a fraction and an elevation.\n",
+                         i, file_name.c_str());
+            fail();
+            spots.clear();
+            return;
+        }
+    }
+    count = i;
 }

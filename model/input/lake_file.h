@@ -1,6 +1,7 @@
 // The lake file: its header card and one LAKE card per lake with the initial
 // water-surface elevation and volume. Called by the overland-lake reader and by
-// the channel set-up for channel lakes.
+// the channel set-up for channel lakes. The low-spot file's reader is declared
+// with the other readers (input_readers.h); its card look-up is here.
 #pragma once
 
 #include <cstdio>
@@ -20,3 +21,7 @@ int lake_card_lookup(std::string &line);
 // stream; every failure stores code 4000 after its message.
 void read_lake_file(std::FILE *file, int kind, int expected_count,
                     std::vector<lake_record> &records);
+
+// 0 when the line's first word is SPOT in any case, else 1; the first word is
+// removed from the line either way.
+int lowspot_card_lookup(std::string &line);

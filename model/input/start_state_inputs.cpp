@@ -151,7 +151,10 @@ void read_theta_locations(model_state &s) {
 
 void read_overland_hotstart(model_state &s) {
     const int n = s.cell_count;
-    if (s.previous_depth.empty() && alloc_1d_double(s.previous_depth, n) != 0) {
+    // The previous depths are written here only from a hotstart or a starting
+    // water surface; without either the constituent set-up makes them (zero).
+    const bool written = s.ov_hotstart_file || s.project.init_elev_head_given;
+    if (written && s.previous_depth.empty() && alloc_1d_double(s.previous_depth, n) != 0) {
         print_allocation_failure("previous_depth");
         raise_printed_error();
         return;

@@ -410,6 +410,8 @@ void read_overland_lakes(model_state &s) {
 
 void read_retention(model_state &s) {
     const int n = s.cell_count;
+    // A block made here is zeroed already; leaving it unwritten keeps it free.
+    const bool fresh = s.retention_depth.empty() || s.retention_depth.last() != static_cast<std::size_t>(n);
     if (!ensure_cell_array(s.retention_depth, n)) {
         print_allocation_failure("retention_depth");
         raise_printed_error();
@@ -434,7 +436,7 @@ void read_retention(model_state &s) {
         // the card is not a depth.
         const double depth = s.retention_value / 1000.0;
         for (int i = 1; i <= n; ++i) s.retention_depth[static_cast<std::size_t>(i)] = depth;
-    } else {
+    } else if (!fresh) {
         for (int i = 1; i <= n; ++i) s.retention_depth[static_cast<std::size_t>(i)] = 0.0;
     }
 }

@@ -144,7 +144,6 @@ double overland_soil_volume(const model_state &s, int k) {
 
 void start_sediment_event(model_state &s) {
     if (!s.erosion.soil_erosion) return;
-    check_sediment_grid_outputs(s);
     sediment_record &r = s.sediment;
     reset_erodible_beds(s);
     for (int k = 1; k <= r.class_count; ++k) {

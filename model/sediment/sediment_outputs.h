@@ -17,7 +17,3 @@ void start_sediment_event(model_state &state);
 
 // The sediment blocks of the event summary, into the summary file.
 void write_sediment_event_summary(model_state &state, std::FILE *file);
-
-// The sediment grid outputs (MAX_SED_FLUX, NET_SED_VOLUME, VOL_SED_SUSP) belong to
-// the map writers; until they write them, a project that asks for one stops.
-void check_sediment_grid_outputs(model_state &state);

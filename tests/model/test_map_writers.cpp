@@ -31,6 +31,16 @@ protected:
         frameworktest::globals_reset::SetUp();
         make_grid(s);
     }
+    // Opens the grid outputs, then writes the maps of step 1 at `minutes`.
+    void open_and_write_step_one(double minutes) {
+        open_constituent_outputs(s);
+        ASSERT_EQ(error_record.code, 0);
+        s.map_interval_steps = 30;
+        s.step_number = 1;
+        s.elapsed_minutes = minutes;
+        write_maps(s);
+        ASSERT_EQ(error_record.fatal, 0);
+    }
     frameworktest::in_scratch_dir dir;
     model_state s;
 };
@@ -42,6 +52,25 @@ std::string written(const char *name, const char *mode, F fn) {
     fn(f);
     std::fclose(f);
     return read_text(name);
+}
+
+// The values of the cells 1..9, in cell order, of the ASCII data-set step that
+// begins with `step_line`; a position outside the watershed must hold 0.
+std::vector<double> dataset_step_cells(const std::string &text, const std::string &step_line) {
+    const std::size_t at = text.find(step_line);
+    if (at == std::string::npos) return {};
+    std::istringstream in(text.substr(at + step_line.size()));
+    int status = 0;
+    for (int k = 0; k < grid_rows * grid_cols; ++k) in >> status;
+    std::vector<double> cells;
+    for (int i = 0; i < grid_rows; ++i)
+        for (int j = 0; j < grid_cols; ++j) {
+            double v = -1.0;
+            in >> v;
+            if (grid_mask[i][j]) cells.push_back(v);
+            else EXPECT_EQ(v, 0.0);
+        }
+    return cells;
 }
 
 // ---- ASCII grid, read back by a separate parser ----
@@ -306,29 +335,12 @@ TEST_F(MapWriters, NutrientDataSetsTakeDmdtMassAndConcentrationOfASpecies) {
     fill_cells(nh4.conc, [](int c) { return 100.0 + c; });
     fill_cells(nh4.dmdt, [](int c) { return 0.125 * c; });
     fill_cells(nh4.mass, [](int c) { return 25.0 * c; });
-    open_constituent_outputs(s);
-    ASSERT_EQ(error_record.code, 0);
-    s.map_interval_steps = 30;
-    s.step_number = 1;
-    s.elapsed_minutes = 2.0;
-    write_maps(s);
-    ASSERT_EQ(error_record.fatal, 0);
+    ASSERT_NO_FATAL_FAILURE(open_and_write_step_one(2.0));
     const char *names[3] = {"nh4.dmdt", "nh4.mass", "nh4.conc"};
     for (int e = 0; e < 3; ++e) s.dataset_files[static_cast<std::size_t>(18 + e)].close();
     for (int e = 0; e < 3; ++e) {
-        const std::string text = read_text(names[e]);
-        std::istringstream in(text.substr(text.find("TS 1 2.000000\n") + 14));
-        int status = 0;
-        for (int k = 0; k < grid_rows * grid_cols; ++k) in >> status;
-        // Values by grid position; the cells in row order.
-        std::vector<double> cells;
-        for (int i = 0; i < grid_rows; ++i)
-            for (int j = 0; j < grid_cols; ++j) {
-                double v = -1.0;
-                in >> v;
-                if (grid_mask[i][j]) cells.push_back(v);
-                else EXPECT_EQ(v, 0.0);
-            }
+        const std::vector<double> cells =
+            dataset_step_cells(read_text(names[e]), "TS 1 2.000000\n");
         ASSERT_EQ(cells.size(), 9u) << names[e];
         for (int c = 1; c <= 9; ++c) {
             // concentration: mass / (depth x 100 m2) = 25 c / 50 = 0.5 c; 0 where dry.
@@ -339,6 +351,109 @@ TEST_F(MapWriters, NutrientDataSetsTakeDmdtMassAndConcentrationOfASpecies) {
     EXPECT_NE(read_text("nh4.conc").find("NAME OV_nh4_conc\n"), std::string::npos);
     // Another species' slots stay closed.
     EXPECT_EQ(s.dataset_files[12].file, nullptr);
+}
+
+// ---- the sediment grid outputs ----
+
+// A run state with soil erosion on and two soil classes; the sediment inputs have
+// opened the card's file `name` as a plain stream (with text in it, so that a
+// take-over that does not truncate would show).
+void sediment_output(model_state &s, name_card &card, owned_file &stream,
+                     array_2d<double> &values, const char *name) {
+    s.erosion.soil_erosion = 1;
+    s.sediment.class_count = 2;
+    card = {name, 1};
+    stream.file = std::fopen(name, "w");
+    std::fputs("plain stream\n", stream.file);
+    values.obtain(grid_cells, 2);
+}
+
+TEST_F(MapWriters, SedimentDataSetsTakeTheCellTotalsOfFluxAndSuspendedSoil) {
+    s.datasets_on = 1;
+    sediment_record &r = s.sediment;
+    sediment_output(s, s.project.max_sed_flux, r.flux_file, r.ov_qsmax, "flux.dat");
+    sediment_output(s, s.project.vol_sed_susp, r.suspended_file, r.ov_qsconc, "susp.dat");
+    // As the erosion step leaves them: column 0 is the sum of the class columns.
+    // Flux of cell c: 1e-4 c of class 1 and 2.5e-5 of class 2 (m3/s); suspended
+    // soil: 0.5 of class 1 and 0.25 c of class 2 (m3).
+    for (int c = 1; c <= grid_cells; ++c) {
+        r.ov_qsmax[c][1] = 1e-4 * c;
+        r.ov_qsmax[c][2] = 2.5e-5;
+        r.ov_qsmax[c][0] = 1e-4 * c + 2.5e-5;
+        r.ov_qsconc[c][1] = 0.5;
+        r.ov_qsconc[c][2] = 0.25 * c;
+        r.ov_qsconc[c][0] = 0.5 + 0.25 * c;
+    }
+    ASSERT_NO_FATAL_FAILURE(open_and_write_step_one(0.5));
+    EXPECT_EQ(r.flux_file.file, nullptr);  // the data sets took the files over
+    EXPECT_EQ(r.suspended_file.file, nullptr);
+    EXPECT_EQ(s.dataset_files[grid_out_sediment_volume].file, nullptr);  // card not given
+    s.dataset_files[grid_out_sediment_flux].close();
+    s.dataset_files[grid_out_suspended_sediment].close();
+    const std::string flux = read_text("flux.dat"), susp = read_text("susp.dat");
+    EXPECT_EQ(flux.rfind("DATASET\nOBJTYPE grid2d\nBEGSCL\nOBJID 1017\nND 12\nNC 12\n"
+                         "NAME sediment flux\n",
+                         0),
+              0u);
+    EXPECT_EQ(susp.rfind("DATASET\nOBJTYPE grid2d\nBEGSCL\nOBJID 1019\n", 0), 0u);
+    EXPECT_NE(susp.find("NAME suspended sediment conc.\n"), std::string::npos);
+    const std::vector<double> q = dataset_step_cells(flux, "TS 1 0.500000\n");
+    const std::vector<double> v = dataset_step_cells(susp, "TS 1 0.500000\n");
+    ASSERT_EQ(q.size(), 9u);
+    ASSERT_EQ(v.size(), 9u);
+    // Cell 1: 1.25e-4 m3/s and 0.75 m3; cell 9: 9.25e-4 m3/s and 2.75 m3 ("%lf": 6 decimals).
+    const double flux_by_cell[9] = {0.000125, 0.000225, 0.000325, 0.000425, 0.000525,
+                                    0.000625, 0.000725, 0.000825, 0.000925};
+    const double susp_by_cell[9] = {0.75, 1.0, 1.25, 1.5, 1.75, 2.0, 2.25, 2.5, 2.75};
+    for (std::size_t c = 0; c < 9; ++c) {
+        EXPECT_NEAR(q[c], flux_by_cell[c], 5e-7) << c + 1;
+        EXPECT_DOUBLE_EQ(v[c], susp_by_cell[c]) << c + 1;
+    }
+}
+
+TEST_F(MapWriters, BinarySedimentVolumeDataSetDecodes) {
+    s.datasets_on = 1;
+    s.binary_datasets = 1;
+    sediment_record &r = s.sediment;
+    sediment_output(s, s.project.net_sed_volume, r.net_volume_file, r.ov_qsvol, "net.bin");
+    for (int c = 1; c <= grid_cells; ++c) r.ov_qsvol[c][0] = 3.0 - 0.125 * c;
+    ASSERT_NO_FATAL_FAILURE(open_and_write_step_one(4.0));
+    s.dataset_files[grid_out_sediment_volume].close();
+    const std::vector<unsigned char> b = read_bytes("net.bin");
+    ASSERT_EQ(b.size(), 100u + 14u + 10u * 12u);
+    EXPECT_EQ(le_int32(b, 36), 1018);
+    EXPECT_EQ(std::string(b.begin() + 60, b.begin() + 75), "sediment volume");
+    EXPECT_DOUBLE_EQ(le_double(b, 106), 4.0);
+    // Positions 1, 2 and 4 hold cells 1, 2 and 3; position 3 is outside.
+    const double expected[4] = {2.875, 2.75, 0.0, 2.625};
+    for (std::size_t k = 0; k < 4; ++k)
+        EXPECT_DOUBLE_EQ(le_double(b, 114 + 24 + 8 * k), expected[k]) << k;
+}
+
+TEST_F(MapWriters, PerTimeModeAppendsOneSedimentGridPerMapStepToTheCardsFile) {
+    s.grid_map_files_on = 1;
+    s.quiet = 1;
+    sediment_record &r = s.sediment;
+    sediment_output(s, s.project.net_sed_volume, r.net_volume_file, r.ov_qsvol, "net.asc");
+    open_constituent_outputs(s);
+    ASSERT_EQ(error_record.code, 0);
+    ASSERT_NE(r.net_volume_file.file, nullptr);  // no data set in this mode
+    s.map_interval_steps = 2;
+    for (s.step_number = 1; s.step_number <= 3; ++s.step_number) {
+        // Loose soil of cell c: 5.4 m3 less 0.01 c per step taken.
+        for (int c = 1; c <= grid_cells; ++c) r.ov_qsvol[c][0] = 5.4 - 0.01 * c * s.step_number;
+        write_maps(s);
+    }
+    ASSERT_EQ(error_record.fatal, 0);
+    r.net_volume_file.close();
+    const std::vector<std::string> l = testsupport::split_lines(read_text("net.asc"));
+    // The stream's earlier text stays; two grids of six header lines and three rows follow.
+    ASSERT_EQ(l.size(), 1u + 2u * 9u);
+    EXPECT_EQ(l[1], "ncols \t4");
+    EXPECT_EQ(l[7], "  5.39   5.38 -9999.99   5.37 ");                  // step 1
+    EXPECT_EQ(l[10], "ncols \t4");
+    EXPECT_EQ(l[16], "  5.37   5.34 -9999.99   5.31 ");                 // step 3
+    EXPECT_EQ(l[18], "  5.19   5.16   5.13 -9999.99 ");                 // cells 7 to 9
 }
 
 // ---- write_maps: timing, names and failures ----

@@ -245,6 +245,40 @@ TEST_F(GroundwaterPiece, OrthogonalNodeThatWouldLoseMoreThanItHoldsEndsEmpty) {
     EXPECT_EQ(s.channel_seepage_volume[2], 0.0);
 }
 
+TEST(OverlandLakePiece, RainAndOverlandInflowRaiseTheLakeAndAreCleared) {
+    auto state = std::make_unique<model_state>();
+    model_state &s = *state;
+    reset_process_globals();
+    // 20 x 20 cells of 10 m on 105 m; a lake of two cells on 100 m at 100.2 m.
+    make_grid(s, 20, 20, 10.0, [](int, int) { return 105.0; }, 0.05);
+    s.overland_lake_on = 1;
+    s.overland_lake_count = 1;
+    s.lakes.assign(2, lake_record{});
+    alloc_1d_int(s.overland_lake_id, s.cell_count);
+    alloc_1d_int(s.overland_lake_id_copy, s.cell_count);
+    for (int c : {cell(20, 5, 5), cell(20, 5, 6)}) {
+        s.elevation[at(c)] = 100.0;
+        s.overland_lake_id[at(c)] = s.overland_lake_id_copy[at(c)] = 1;
+    }
+    lake_record &lake = s.lakes[1];
+    lake.initial_elevation = lake.elevation = 100.2;
+    lake.cell_count = 2;
+    lake.volume = 999.0;  // the piece forms the volume from the map first
+    lake.rain_volume = 20.0;
+    lake.inflow_volume = 10.0;
+    s.lake_update_flag = 1;
+    update_overland_lakes(s);
+    EXPECT_EQ(error_record.code, 0);
+    // 40 m3 on the map at 100.2 m, then 30 m3 over 200 m2.
+    EXPECT_NEAR(lake.elevation, 100.2 + 30.0 / 200.0, 1e-12);
+    EXPECT_NEAR(lake.volume, 70.0, 1e-9);
+    EXPECT_NEAR(s.overland_lake_flow_in, 30.0, 1e-12);
+    EXPECT_EQ(lake.rain_volume, 0.0);
+    EXPECT_EQ(lake.inflow_volume, 0.0);
+    EXPECT_EQ(s.lake_update_flag, 0);
+    reset_process_globals();
+}
+
 TEST(ChannelPiece, ClockAdvancesByItsIntervalWithoutRouting) {
     auto state = std::make_unique<model_state>();
     model_state &s = *state;

@@ -347,7 +347,16 @@ TEST_F(RainfallTest, LakeCellsPassTheirRainToTheLake) {
     EXPECT_NEAR(s.lakes[1].rain_volume, 36.0 * 60.0 / 3.6e6 * 100.0, 1e-9);
     EXPECT_NEAR(s.overland_lake_rain_total, s.lakes[1].rain_volume, 1e-15);
     EXPECT_EQ(s.lake_update_flag, 1);
-    EXPECT_DOUBLE_EQ(s.rain_rate[2], 0.0);
+    // The lake cell keeps its rate, so a rate set once per event (uniform rain)
+    // still reaches the lake in the next step.
+    EXPECT_DOUBLE_EQ(s.rain_rate[2], 36.0);
+    EXPECT_DOUBLE_EQ(s.step_rain_rate[2], 0.0);
+    s.now_days = s.rain_clock.next = 100.0 + 60.0 / 86400.0;
+    s.rain_clock.last = 100.0;
+    apply_rainfall(s);
+    EXPECT_NEAR(s.lakes[1].rain_volume, 36.0 * 60.0 / 3.6e6 * 100.0, 1e-9);
+    EXPECT_NEAR(s.overland_lake_rain_total, 2.0 * s.lakes[1].rain_volume, 1e-12);
+    EXPECT_DOUBLE_EQ(s.depth[2], 0.0);
 }
 
 TEST_F(RainfallTest, CanopyOverALakeIsBookedOnce) {

@@ -242,6 +242,68 @@ TEST(LakeCardLookup, RemovesTheFirstWord) {
     EXPECT_TRUE(empty.empty());
 }
 
+// ---- low spots ----
+
+class LowspotFile : public SurfaceInputs {
+protected:
+    std::string read(const std::string &text) {
+        std::FILE *f = file("spots.dat", text);
+        std::string err = printed_err([&] { read_lowspot_file(f, "spots.dat", spots, count); });
+        std::fclose(f);
+        return err;
+    }
+    std::vector<lowspot_record> spots;
+    int count = -1;
+};
+
+TEST_F(LowspotFile, SpotCardsInFileOrderAndOtherLinesIgnored) {
+    read("low\nSPOT 2 3 4 0.5 101.25\nSPOTS 9 9 9 9 9\n# note\nspot 5 6 8 0.25 99.5\n");
+    EXPECT_EQ(error_record.fatal, 0);
+    ASSERT_EQ(count, 2);
+    ASSERT_EQ(spots.size(), 3u);
+    EXPECT_EQ(spots[1].row, 2);
+    EXPECT_EQ(spots[1].col, 3);
+    EXPECT_EQ(spots[1].direction, 4);
+    EXPECT_EQ(spots[1].fraction, 0.5);
+    EXPECT_EQ(spots[1].elevation, 101.25);
+    EXPECT_EQ(spots[2].row, 5);
+    EXPECT_EQ(spots[2].direction, 8);
+    EXPECT_EQ(spots[2].elevation, 99.5);
+    EXPECT_EQ(spots[2].work, 0.0);
+}
+
+TEST_F(LowspotFile, RefusedFiles) {
+    struct row {
+        const char *text, *message;
+    };
+    const row rows[] = {
+        {"LOWSPOTS\nSPOT 1 1 1 0.5 1\n",
+         "The lowspot input file: spots.dat does not start with the LOWSPOT card.\n"
+         "The file format is invalid.  Program terminated.\n"},
+        {"LOWSPOT\n# no spots\n",
+         "Premature end-of-file in the lowspot input file.\n"
+         "No SPOT cards encountered before end of file.\nProgram terminated.\n"},
+        {"LOWSPOT\nSPOT 1 1 right 0.5 1\n",
+         "SPOT card 1 of the lowspot input file spots.dat does not hold a row, a column, a "
+         "direction, a fraction and an elevation.\nProgram terminated.\n"},
+    };
+    for (const row &r : rows) {
+        reset_process_globals();
+        const std::string err = read(r.text);
+        EXPECT_NE(err.find(r.message), std::string::npos) << err;
+        EXPECT_EQ(error_record.fatal, 1) << r.text;
+        EXPECT_EQ(count, 0) << r.text;
+    }
+}
+
+TEST(LowspotCardLookup, MatchesSpotInAnyCaseAndRemovesTheWord) {
+    std::string line = "Spot 1 2";
+    EXPECT_EQ(lowspot_card_lookup(line), 0);
+    EXPECT_EQ(line.find("Spot"), std::string::npos);
+    std::string other = "SPOTS 1";
+    EXPECT_EQ(lowspot_card_lookup(other), 1);
+}
+
 // ---- groundwater ----
 
 class Groundwater : public SurfaceInputs {

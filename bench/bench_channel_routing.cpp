@@ -1,0 +1,151 @@
+// Speed of the channel routing step beside its reference copy (bench/reference)
+// on a single link of 2,000 nodes and on a binary tree of 400 links of 5 nodes,
+// both with lateral inflow at every node and a Courant limit that splits each
+// step into four sub-steps. Every iteration starts from the same state (restored
+// untimed). Reported as node sub-steps per second; after the runs the ratio
+// new / reference of each network is printed, both measured in this process.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/reference/ex_flow_route_reference.h"
+#include "model/channel/ex_flow_route.h"
+#include "tests/model/channel/routing_network.h"
+
+namespace {
+
+using route_fn = int (*)(model_state &, double, double);
+
+struct network_case {
+    const char *name;
+    void (*build)(model_state &);
+    double dt, c_lim;
+};
+
+const network_case networks[] = {
+    {"link_2000", [](model_state &s) { routing_test::trapezoid_link(s, 2000, 100.0, 5.0, 2.0, 0.03, 0.001, 300.0, 0.6); },
+     60.0, 0.4},
+    {"tree_400x5", [](model_state &s) { routing_test::tree_network(s, 400, 5, 80.0, 0.002, 0.5); },
+     60.0, 0.45},
+};
+
+// Sub-steps the routing makes from this state: the Courant split of the first
+// sub-step (the depths change too little within a step to split again).
+int substeps(const model_state &s, double dt, double c_lim) {
+    const channel_network &net = s.channels;
+    double cmax = 0.0;
+    for (int l = 1; l <= net.link_count; ++l)
+        for (int n = 1; n <= net.comp_node_count[l]; ++n)
+            cmax = std::max(cmax, std::sqrt(9.81 * std::max(s.chan.chan_depth[n][l], 0.0)) * dt / net.dx[l]);
+    return cmax >= c_lim ? static_cast<int>(cmax / c_lim + 1.0) : 1;
+}
+
+struct saved_state {
+    std::vector<double> area, depth, wse, q, conv;
+};
+
+void save(array_2d<double> &a, std::vector<double> &to) {
+    to.assign(a.data(), a.data() + (a.rows() + 1) * (a.cols() + 1));
+}
+void restore(array_2d<double> &a, const std::vector<double> &from) {
+    std::copy(from.begin(), from.end(), a.data());
+}
+
+void run_routing(benchmark::State &bench, route_fn route, const network_case &c) {
+    auto state = std::make_unique<model_state>();
+    model_state &s = *state;
+    c.build(s);
+    channel_network &net = s.channels;
+    // Warm up to a flowing state with the lateral inflow of the runs.
+    auto feed = [&] {
+        for (int l = 1; l <= net.link_count; ++l)
+            for (int n = 1; n <= net.comp_node_count[l]; ++n) s.chan.qlat[n][l] = 0.002;
+    };
+    for (int i = 0; i < 20; ++i) {
+        feed();
+        route(s, c.dt, c.c_lim);
+    }
+    saved_state start;
+    save(s.chan.area, start.area);
+    save(s.chan.chan_depth, start.depth);
+    save(net.yp, start.wse);
+    save(net.qp, start.q);
+    save(s.chan.conv, start.conv);
+    long long nodes = 0;
+    for (int l = 1; l <= net.link_count; ++l) nodes += net.comp_node_count[l];
+    const int per_step = substeps(s, c.dt, c.c_lim);
+    for (auto _ : bench) {
+        feed();
+        benchmark::DoNotOptimize(route(s, c.dt, c.c_lim));
+        bench.PauseTiming();
+        restore(s.chan.area, start.area);
+        restore(s.chan.chan_depth, start.depth);
+        restore(net.yp, start.wse);
+        restore(net.qp, start.q);
+        restore(s.chan.conv, start.conv);
+        bench.ResumeTiming();
+    }
+    bench.counters["substeps_per_step"] = per_step;
+    bench.counters["node_substeps"] = benchmark::Counter(
+        static_cast<double>(nodes * per_step) * static_cast<double>(bench.iterations()),
+        benchmark::Counter::kIsRate);
+}
+
+// Collects the rates and prints new / reference per network; with repetitions
+// the fastest run of each counts.
+class ratio_reporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs) {
+            if (run.run_type != Run::RT_Iteration) continue;
+            const auto it = run.counters.find("node_substeps");
+            if (it == run.counters.end()) continue;
+            double &best = rates_[run.benchmark_name()];
+            best = std::max(best, static_cast<double>(it->second));
+        }
+    }
+    void print_ratios() const {
+        std::printf("\nnew / reference (fastest of the repetitions, M node sub-steps/s):\n");
+        for (const auto &[name, rate] : rates_) {
+            const std::size_t p = name.find("/new");
+            if (p == std::string::npos) continue;
+            std::string ref = name;
+            ref.replace(p, 4, "/reference");
+            const auto r = rates_.find(ref);
+            if (r == rates_.end() || !(r->second > 0.0)) continue;
+            std::printf("  %-20s new %8.2f  reference %8.2f  ratio %5.2f\n", name.substr(0, p).c_str(),
+                        rate / 1e6, r->second / 1e6, rate / r->second);
+        }
+    }
+
+private:
+    std::map<std::string, double> rates_;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    for (const network_case &c : networks) {
+        for (int version = 0; version < 2; ++version) {
+            const std::string name = std::string(c.name) + (version ? "/reference" : "/new");
+            const route_fn route = version ? reference::ex_flow_route_step : ex_flow_route_step;
+            const network_case *pc = &c;
+            benchmark::RegisterBenchmark(name.c_str(), [route, pc](benchmark::State &st) {
+                run_routing(st, route, *pc);
+            })->Unit(benchmark::kMicrosecond);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    ratio_reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.print_ratios();
+    benchmark::Shutdown();
+    return 0;
+}

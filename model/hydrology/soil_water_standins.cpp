@@ -1,8 +1,0 @@
-// Stand-ins for the later soil-water and meteorology processes until they are
-// built. Each is reached only when a project switches its feature on, so it stops
-// the run with the message that the feature is not available.
-#include "model/feature_standin.h"
-#include "model/hydrology/soil_water_services.h"
-#include "model/model_state.h"
-
-void lake_step(model_state &) { report_feature_not_available("evaporation from channel lakes"); }

@@ -1,0 +1,152 @@
+// End-to-end runs of korva with lakes: an overland lake in a bowl of 400 cells
+// that takes the cells its rising water reaches, and a channel lake at the end of
+// a short channel that floods its listed cells. Checks the run's rain against the
+// hand value and the lake balances of the run report.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/run_program.h"
+
+namespace {
+
+using testsupport::scratch_dir;
+using testsupport::split_lines;
+
+double value_after(const std::string &text, const std::string &label) {
+    const std::size_t at = text.find(label);
+    if (at == std::string::npos) return std::nan("");
+    return std::strtod(text.c_str() + at + label.size(), nullptr);
+}
+
+std::string grid_map(int rows, int cols, double dx, const std::function<std::string(int, int)> &f) {
+    char head[200];
+    std::snprintf(head, sizeof head, "north: %g\nsouth: 0\neast: %g\nwest: 0\nrows: %d\ncols: %d\n",
+                  rows * dx, cols * dx, rows, cols);
+    std::string text = head;
+    for (int r = 1; r <= rows; ++r) {
+        for (int c = 1; c <= cols; ++c) text += f(r, c) + " ";
+        text += "\n";
+    }
+    return text;
+}
+
+std::string number(double v) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%.4f", v);
+    return b;
+}
+
+// Bowl: 20 x 20 cells of 10 m, ground 100 m + 0.02 m per step of Manhattan
+// distance from row 10, column 10. The lake map holds the centre and its four
+// neighbours at 100.03 m (3 + 4 x 1 = 7 m3).
+double bowl(int r, int c) { return 100.0 + 0.02 * (std::abs(r - 10) + std::abs(c - 10)); }
+
+// Water that a lake at level w holds when it covers every cell below w (m3).
+double bowl_volume(double w) {
+    double v = 0.0;
+    for (int r = 1; r <= 20; ++r)
+        for (int c = 1; c <= 20; ++c)
+            if (bowl(r, c) < w) v += (w - bowl(r, c)) * 100.0;
+    return v;
+}
+
+TEST(KorvaLakes, OverlandLakeFillsTheBowlAndItsBalanceCloses) {
+    scratch_dir d;
+    const auto one = [](int, int) { return std::string("1"); };
+    d.write("mask.asc", grid_map(20, 20, 10.0, one));
+    d.write("elev.asc", grid_map(20, 20, 10.0, [](int r, int c) { return number(bowl(r, c)); }));
+    d.write("lake.asc", grid_map(20, 20, 10.0, [](int r, int c) {
+                return std::string(std::abs(r - 10) + std::abs(c - 10) <= 1 ? "1" : "0");
+            }));
+    d.write("lakes.dat", "KORVA_OVERLAND_LAKE_FILE\nLAKE 1 100.03 0\n");
+    d.write("p.prj", "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nMANNING_N 0.05\n"
+                     "SUMMARY p.sum\nOUTLET_HYDRO p.otl\nROWS 20\nCOLS 20\nGRIDSIZE 10\nTOT_TIME 120\n"
+                     "START_DATE 2021 7 12\nSTART_TIME 14 0\nTIMESTEP 30\nHYD_FREQ 5\nMAP_FREQ 60\n"
+                     "OUTROW 20\nOUTCOL 20\nOUTSLOPE 0.01\nOVERTYPE explicit\nQUIET\n"
+                     "OVERLAND_LAKE_MAP lake.asc\nOVERLAND_LAKE_FILE lakes.dat\nLAKE_OUTPUT lake.out\n"
+                     "PRECIP_UNIF\nRAIN_INTENSITY 50\nRAIN_DURATION 60\n");
+    const auto r = d.run(KORVA_EXE, {"p.prj"});
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+    EXPECT_EQ(r.err, "");
+    const std::string summary = d.read("p.sum");
+    // 50 mm/h for an hour on 400 cells of 100 m2, the lake's cells included.
+    EXPECT_NEAR(value_after(summary, "Total precipitation:"), 2000.0, 0.01);
+
+    const double final_volume = value_after(summary, "Final overland lake volume:");
+    const double in = value_after(summary, "Overland lake flows in m^3:");
+    const double out = value_after(summary, "Overland lake flows out m^3:");
+    const double error = value_after(summary, "Overland lake mass bal error m^3:");
+    EXPECT_EQ(out, 0.0);
+    EXPECT_NEAR(7.0 + in - out - final_volume, 0.0, 0.01);
+    // Printed to 0.01 m3: the error is below the print's resolution and below
+    // 1e-6 of the lake's volume.
+    EXPECT_LE(std::fabs(error), 0.005);
+    EXPECT_NEAR(value_after(summary, "Overall mass balance error ="), 0.0, 1e-6);
+    const double surface = value_after(summary, "Final surface volume:");
+    const double discharge = value_after(summary, "Total discharge:");
+    EXPECT_NEAR(7.0 + 2000.0, final_volume + surface + discharge, 0.02);
+
+    // The lake series ends at the reported volume (its last line comes before the
+    // run's last step, which adds some tens of litres). Its level lies far above
+    // what the five cells of the map could hold, and the lake holds no more than
+    // the bowl below that level.
+    const std::vector<std::string> lines = split_lines(d.read("lake.out"));
+    ASSERT_FALSE(lines.empty());
+    double minutes = 0.0, level = 0.0, volume = 0.0;
+    ASSERT_EQ(std::sscanf(lines.back().c_str(), "%lf %lf %lf", &minutes, &level, &volume), 3);
+    EXPECT_NEAR(volume, final_volume, 0.2);
+    EXPECT_GT(volume, 10.0 * (7.0 + 5.0 * 100.0 * (level - 100.03)));
+    EXPECT_LE(volume, bowl_volume(level + 0.0005));
+    EXPECT_GE(volume, 0.95 * bowl_volume(level - 0.0005));
+}
+
+TEST(KorvaLakes, ChannelLakeTakesItsListedCellsAndItsBalanceCloses) {
+    scratch_dir d;
+    // 5 x 5 cells of 10 m draining to column 3; a channel of three computational
+    // nodes down rows 1..3 feeds a lake whose cells, in flooding order, are
+    // (5,3) 10.0 m, (4,3) 10.2 m, (5,2) and (5,4) 10.5 m, (4,2) and (4,4) 10.7 m.
+    const auto ground = [](int r, int c) { return 10.0 + 0.5 * std::abs(c - 3) + 0.2 * (5 - r); };
+    d.write("mask.asc", grid_map(5, 5, 10.0, [](int, int) { return std::string("1"); }));
+    d.write("elev.asc", grid_map(5, 5, 10.0, [&](int r, int c) { return number(ground(r, c)); }));
+    d.write("links.asc", grid_map(5, 5, 10.0, [](int r, int c) {
+                return std::string(c == 3 && r <= 3 ? "1" : "0");
+            }));
+    d.write("nodes.asc", grid_map(5, 5, 10.0, [](int r, int c) {
+                return c == 3 && r <= 3 ? std::to_string(r) : std::string("0");
+            }));
+    d.write("p.chn", "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 2\nMAXNODES 4\n"
+                     "CONNECT 1 2 0\nCONNECT 2 0 1 1\n"
+                     "LINK 1\nDX 10.0\nNODES 4\nTRAPEZOID\nMANNINGS_N 0.035\n"
+                     "NODE 1\nELEV 10.8\nXSEC\nBOTTOM_WIDTH 2.0\nBANKFULL_DEPTH 1.0\nSIDE_SLOPE 1.0\n"
+                     "NODE 2\nELEV 10.6\nNODE 3\nELEV 10.4\nNODE 4\nELEV 10.2\n"
+                     "LINK 2\nLAKE\nNODES 1\nNODE 1\nELEV 9.5\n"
+                     "MINWSE 9.9\nINITWSE 10.1\nMAXWSE 11.0\nNUMPTS 6\n5 3 4 3 5 2 5 4 4 2 4 4\n");
+    d.write("p.prj", "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nMANNING_N 0.05\n"
+                     "SUMMARY p.sum\nOUTLET_HYDRO p.otl\nROWS 5\nCOLS 5\nGRIDSIZE 10\nTOT_TIME 120\n"
+                     "START_DATE 2021 7 12\nSTART_TIME 14 0\nTIMESTEP 10\nHYD_FREQ 5\nMAP_FREQ 60\n"
+                     "OUTROW 5\nOUTCOL 3\nOUTSLOPE 0.01\nOVERTYPE explicit\nQUIET\n"
+                     "CHAN_EXPLIC\nLINKS links.asc\nNODES nodes.asc\nCHANNEL_INPUT p.chn\n"
+                     "PRECIP_UNIF\nRAIN_INTENSITY 50\nRAIN_DURATION 30\n");
+    const auto r = d.run(KORVA_EXE, {"p.prj"});
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+    EXPECT_EQ(r.err, "");
+    // The lake starts on (5,3) with 0.1 m x 100 m2 and takes (4,3), cell 18.
+    EXPECT_NE(r.out.find("Lake 1 is taking cell 18 with depth "), std::string::npos) << r.out;
+    const std::string summary = d.read("p.sum");
+    EXPECT_NEAR(value_after(summary, "Initial perennial lake volume:"), 10.0, 0.005);
+    const double final_volume = value_after(summary, "Final perennial lake volume:");
+    const double in = value_after(summary, "Flows into lakes:");
+    EXPECT_GT(in, 10.0);
+    EXPECT_EQ(value_after(summary, "Lake evaporation:"), 0.0);
+    // The level over two cells is above the ground of (4,3): at least 10.2 m.
+    EXPECT_GT(final_volume, 10.0 + 0.1 * 100.0);
+    EXPECT_LE(std::fabs(value_after(summary, "Perennial lake mass bal error m^3=")), 0.005);
+}
+
+}  // namespace
