@@ -6,6 +6,7 @@
 
 #include "model/channel/channel_services.h"
 #include "model/constituents/constituent_transport.h"
+#include "model/feature_standin.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/model_state.h"
 
@@ -49,6 +50,11 @@ void sync_constituent_slots(model_state &s) {
 
 void step_overland_constituent_sources(model_state &s) {
     if (!s.ov_con_trans_mode) return;
+    // The nutrient species are not transported yet: such a run stops here.
+    if (s.project.nutrients) {
+        report_feature_not_available("overland constituent sources of nutrients");
+        return;
+    }
     model_state::constituent_slot_clocks &sl = s.constituent_slots;
     const int nc = s.constituent_count;
     const double dx = s.cell_size;
