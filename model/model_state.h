@@ -415,6 +415,26 @@ struct model_state {
     checked_array<double> GLOBAL_GW_MASS{"GLOBAL_GW_MASS"};
     checked_array<double> GLOBAL_PRECIP_MASS{""};  // the one member without a name
     checked_array<int> constituent_type{"constituent_type"};  // integers: kind of each constituent
+    // Slots of the constituent processes (last and next times in days). The overland
+    // transport slot is constituent_clock, the channel routing slot
+    // channel_constituent_clock; sync_constituent_slots copies those into these.
+    struct constituent_slot_clocks {
+        process_clock rain, accumulation, release, loss, nutrient, outlet, exchange;
+        process_clock decay, channel_outlet, groundwater;
+    } constituent_slots;
+    int constituent_sweep_order = 1;  // 1: x pass first, 2: y pass first; flipped per step
+    // Per cell (N+1): infiltrated volume pending for the accumulation slot (m3).
+    array_1d<double> constituent_infiltration_volume;
+    // Outlet volume of the overland steps since the last outlet slot, while
+    // channel routing is off (m3).
+    double constituent_outflow_volume = 0.0;
+    // Work vectors of the pools piece and the advection step (N+1 each):
+    // concentration, mass, dispersion and source rate of one constituent; face
+    // fluxes, predicted mass and concentration, and the predictor's mass change.
+    struct overland_constituent_work {
+        array_1d<double> conc, mass, disp, rate;
+        array_1d<double> disp_flux, adv_flux, mass_star, conc_star, change;
+    } pool_work;
 
     // Precipitation card codes with their dates and times.
     std::array<precip_record, precip_record_count> precip_records{};

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "model/channel/channel_services.h"
 #include "model/dataset_writer.h"
 #include "model/errors.h"
 #include "model/globals.h"
@@ -283,6 +284,7 @@ void mass_line(std::FILE *f, const char *label, double value) {
 }
 
 void write_contaminant_block(model_state &s, std::FILE *f) {
+    finish_constituent_balances(s);
     const int count = static_cast<int>(s.OV_MASS_INIT.count());
     if (count <= 0 || !(s.ov_con_trans_mode || s.chan_con_trans)) return;
     std::fprintf(f, "\n\n *************   Overland Transport Summaries   **************** \n\n");
@@ -479,7 +481,8 @@ run_balance form_run_balance(const model_state &s) {
     // The pipe network lies outside these volumes: what its inlets take leaves the
     // surface, what it spills or discharges onto cells and into channels enters it.
     const double pipe_in = pipe_water_to_surface(s);
-    const double inflow = rain + s.point_inflow_total1 + s.point_inflow_total2 + s.boundary_inflow +
+    // The point inflows are added to both point totals; the water is counted once.
+    const double inflow = rain + s.point_inflow_total1 + s.boundary_inflow +
                           s.negative_depth_volume + s.chan.negative_area_volume +
                           s.chan.point_source_volume + pipe_in;
     const double stored_out = s.final_overland_volume + s.final_lake_volume +

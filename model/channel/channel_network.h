@@ -268,5 +268,21 @@ struct channel_work {
     array_2d<double> lake_gw_mass, lake_chan_outflow_mass, lake_chan_exchange_mass;
     // Two running totals of the initial lake constituent mass, per constituent.
     array_1d<double> lake_mass_initial, lake_mass_total;
+    // [node][link]: discharge volume through each node's downstream face since the
+    // last constituent routing (m3, added by the routing step), and the flow area
+    // at the last constituent routing.
+    array_2d<double> face_volume, wq_previous_area;
+    // Work storage of the constituent routing ([node][link]), made on its first call:
+    // accepted, predicted and iterated values, interpolated areas, source rates.
+    array_2d<double> wq_conc0, wq_mass0, wq_conc, wq_mass, wq_conc_mid, wq_area_adt, wq_delta,
+        wq_rate, wq_disp;
+    // Mass terms of the channel constituents per constituent 1..count: the step,
+    // the run and the current event; the outlet mass gathered for the next routing.
+    struct mass_terms {
+        double outlet = 0.0, exchange = 0.0, groundwater = 0.0, decay = 0.0;
+        double clipped = 0.0;  // mass added by lifting small negative node masses to 0
+    };
+    std::vector<mass_terms> wq_step, wq_run, wq_event;
+    std::vector<double> wq_outlet_pending;
     channel_file_slot con_input, con_output;
 };

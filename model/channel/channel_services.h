@@ -13,6 +13,11 @@ void step_overland_constituent_sources(model_state &state);
 void step_overland_constituent_pools(model_state &state);
 void step_channel_constituents(model_state &state);
 void route_channel_constituents(model_state &state);
+// Copies the overland transport slot into the other overland constituent slots and
+// the channel routing slot into the channel ones (model/constituents).
+void sync_constituent_slots(model_state &state);
+// Final overland masses and the overland mass balance error of every constituent.
+void finish_constituent_balances(model_state &state);
 
 // Cross-section terms of every node of every routed link: mode 1 from the node
 // areas, mode 2 from the water-surface elevations. Sets beyond_table to 1 when a

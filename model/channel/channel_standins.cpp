@@ -5,33 +5,6 @@
 #include "model/feature_standin.h"
 #include "model/model_state.h"
 
-namespace {
-bool overland_constituents_given(const model_state &s) {
-    return s.project.ov_con_trans || s.project.nutrients;
-}
-bool channel_constituents_given(const model_state &s) {
-    return s.project.chan_con_trans || s.project.nutrients;
-}
-}  // namespace
-
-void step_overland_constituent_sources(model_state &s) {
-    if (overland_constituents_given(s))
-        report_feature_not_available("overland constituent sources");
-}
-
-void step_overland_constituent_pools(model_state &s) {
-    if (overland_constituents_given(s)) report_feature_not_available("overland constituent pools");
-}
-
-void step_channel_constituents(model_state &s) {
-    if (channel_constituents_given(s)) report_feature_not_available("channel constituents");
-}
-
-void route_channel_constituents(model_state &s) {
-    if (channel_constituents_given(s))
-        report_feature_not_available("channel constituent routing");
-}
-
 double overland_constituent_transport(model_state &, double) {
     report_feature_not_available("overland constituent transport");
     return 0.0;

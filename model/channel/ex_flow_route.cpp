@@ -581,6 +581,9 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
         if (net.lake_count > 0) lake_bookkeeping(s, h);
         if (exchange) seepage_volumes(s, h);
         point_input_volumes(s, h);
+        if (!w.face_volume.empty())
+            for (int l = 1; l <= L; ++l)
+                for (int n = 1; n <= net.max_node_count; ++n) w.face_volume[n][l] += net.qp[n][l] * h;
         const int nx = net.comp_node_count[L];
         if (nx >= 1) {
             outlet_volume += net.qp[nx][L] * h;

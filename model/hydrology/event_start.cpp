@@ -350,7 +350,10 @@ void init_event(model_state &s) {
         s.infiltration_clock.next = rain.next + rain.interval;
         s.infiltration_clock.last = now;
     }
-    if (s.ov_con_trans_mode) s.constituent_clock.next = rain.next;
+    if (s.ov_con_trans_mode) {
+        s.constituent_clock.next = rain.next;
+        sync_constituent_slots(s);
+    }
     if (s.groundwater_on && rain.next + s.gw_clock.interval < s.gw_clock.next) {
         s.gw_clock.next = rain.next + s.gw_clock.interval;
         s.gw_clock.last = now;

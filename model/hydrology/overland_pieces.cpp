@@ -185,6 +185,7 @@ void step_overland_flow(model_state &s) {
         const double v = s.outlet_discharge * dt;
         s.outflow_volume += v;
         s.global_outflow_volume += v;
+        if (s.ov_con_trans_mode) s.constituent_outflow_volume += v;
     }
 
     take_clock_step(s, s.rain_clock);
@@ -505,7 +506,10 @@ void surfacing_starts_event(model_state &s) {
         s.et_clock.interval = s.infiltration_clock.interval;
         s.redist_wet_period = 0;
     }
-    if (s.ov_con_trans_mode) s.constituent_clock = s.rain_clock;
+    if (s.ov_con_trans_mode) {
+        s.constituent_clock = s.rain_clock;
+        sync_constituent_slots(s);
+    }
 }
 
 bool exchanged_link(int type) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "model/calendar.h"
+#include "model/channel/channel_services.h"
 #include "model/calibration/calibration_services.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/model_state.h"
@@ -80,6 +81,7 @@ void jump_to_next_event(model_state &s) {
     s.constituent_clock.last = rain.last;
     s.channel_constituent_clock.next = s.channel_clock.next;
     s.channel_constituent_clock.last = s.channel_clock.last;
+    sync_constituent_slots(s);
 }
 
 void print_channel_extremes(model_state &s) {

@@ -491,6 +491,9 @@ void setup_channel_constituents(model_state &s) {
         for (array_2d<double> *a : per_lake)
             if (!chan_make(*a, nc, lakes, "lake constituents")) return;
     }
+    if (!chan_make(w.face_volume, nodes, links, "face_volume") ||
+        !chan_make(w.wq_previous_area, nodes, links, "wq_previous_area"))
+        return;
     if (!chan_make(w.lake_mass_initial, nc, "lake_mass_initial") ||
         !chan_make(w.lake_mass_total, nc, "lake_mass_total"))
         return;

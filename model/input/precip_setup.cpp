@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "model/calendar.h"
+#include "model/channel/channel_services.h"
 #include "model/errors.h"
 #include "model/file_opener.h"
 #include "model/globals.h"
@@ -379,6 +380,7 @@ void setup_start_time(model_state &s) {
         s.rain_clock.last = now;
         s.infiltration_clock.last = now;
     }
+    sync_constituent_slots(s);
     // 14. The loop may start.
     s.keep_running = 1;
 }

@@ -1,0 +1,329 @@
+// Channel constituent routing: the per-node source terms drawn from their
+// accumulators, decay and groundwater exchange mass, and the routing of one
+// constituent over a channel routing interval with its own sub-steps (upwind
+// advection and dispersion, a predictor and a repeated corrector).
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "model/channel/channel_network.h"
+#include "model/constituents/channel_routing.h"
+#include "model/constituents/constituent_transport.h"
+#include "model/errors.h"
+#include "model/model_state.h"
+
+namespace {
+
+bool routed_link(int type) {
+    return type != link_weir && type != link_lake && type != link_structure &&
+           type != link_taken_by_lake;
+}
+
+int nodes_of(const channel_network &net, int l) {
+    return net.comp_node_count.empty() ? net.node_count[l] : net.comp_node_count[l];
+}
+
+bool make(array_2d<double> &a, const channel_network &net, const char *name) {
+    if (!a.empty() && a.rows() >= static_cast<std::size_t>(net.max_node_count)) return true;
+    return alloc_2d_double(a, net.max_node_count, net.link_count, name) == 0;
+}
+
+// The node downstream of the face stored at (n, l): the next node, or node 1 of
+// the first routed link downstream (a weir or structure link passes its water
+// straight on); false at the outlet and into a lake.
+bool downstream_node(const channel_network &net, int l, int n, int &dn, int &dl) {
+    if (n < nodes_of(net, l)) {
+        dn = n + 1;
+        dl = l;
+        return true;
+    }
+    int d = net.ds_link[l];
+    for (int guard = 0; d >= 1 && guard < net.link_count; ++guard) {
+        const int t = net.link_type[d];
+        if (routed_link(t)) {
+            dn = 1;
+            dl = d;
+            return true;
+        }
+        if (t == link_lake || t == link_taken_by_lake) return false;
+        d = net.ds_link[d];
+    }
+    return false;
+}
+
+}  // namespace
+
+bool prepare_channel_wq(model_state &s) {
+    const channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    for (array_2d<double> *a : {&w.wq_conc0, &w.wq_mass0, &w.wq_conc, &w.wq_mass, &w.wq_conc_mid,
+                                &w.wq_area_adt, &w.wq_delta, &w.wq_rate, &w.wq_disp, &w.face_volume,
+                                &w.wq_previous_area})
+        if (!make(*a, net, "channel constituent work")) {
+            std::printf("Error: Attempting to allocate array of size 0\n");
+            raise_printed_error();
+            return false;
+        }
+    const std::size_t nc = static_cast<std::size_t>(s.constituent_count) + 1;
+    if (w.wq_step.size() < nc) {
+        w.wq_step.resize(nc);
+        w.wq_run.resize(nc);
+        w.wq_event.resize(nc);
+        w.wq_outlet_pending.resize(nc, 0.0);
+    }
+    return true;
+}
+
+void channel_constituent_decay(model_state &s, int k, double dt) {
+    const channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    for (int l = net.link_count; l >= 1; --l) {
+        const int t = net.link_type[l];
+        if (t == link_weir || t == link_structure || t == link_taken_by_lake) continue;
+        if (t == link_lake) continue;  // lakes carry their decay in the lake terms
+        for (int n = nodes_of(net, l); n >= 1; --n) {
+            const double a = w.area[n][l], ap = w.wq_previous_area[n][l];
+            if (a < 0.0 || ap < 0.0) {
+                std::printf("area negative");
+                continue;
+            }
+            const double volume = net.dx[l] * std::min(a, ap);
+            if (volume >= 1e-16)
+                w.chan_mass[k][n][l] +=
+                    volume * w.chan_node_conc[k][n][l] * w.chan_decay_coef[k][n][l] * dt;
+            if (w.chan_mass[k][n][l] < 0.0) std::printf("decay negative");
+        }
+    }
+}
+
+void channel_gw_mass_exchange(model_state &s, int k, double dt) {
+    const channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    const grid_stream_data &g = net.gst;
+    if (s.groundwater_on) {
+        if (g.entry_count.empty() || w.gst_qriv_vol.empty()) return;
+        for (int i = 1; i <= g.cell_count; ++i)
+            for (int j = 1; j <= g.entry_count[i]; ++j) {
+                const int l = g.gst_link[i][j], n = g.gst_node[i][j], c = g.gst_gnum[i][j];
+                if (l < 1 || l > net.link_count || c < 1) continue;
+                const int t = net.link_type[l];
+                if (t == link_lake || t == link_structure || t == link_taken_by_lake) continue;
+                if (!s.gw_boundary_code.empty() && s.gw_boundary_code[c] != 4)
+                    continue;
+                // The aquifer carries no constituent: inflow brings none, outflow
+                // takes the node's concentration.
+                const double flow = w.gst_qriv_vol[i][j];
+                if (flow < 0.0) w.chan_gw_mass[k][n][l] += flow * w.chan_node_conc[k][n][l];
+            }
+        return;
+    }
+    if (w.qriv.empty()) return;
+    for (int l = 1; l <= net.link_count; ++l) {
+        const int t = net.link_type[l];
+        if (t == link_lake || t == link_structure) continue;
+        for (int n = 1; n <= nodes_of(net, l); ++n) {
+            const double q = w.qriv[n][l] * net.dx[l];  // per unit length times the spacing
+            if (q < 0.0) w.chan_gw_mass[k][n][l] += q * w.chan_node_conc[k][n][l] * dt;
+        }
+    }
+}
+
+double node_mass_sources(model_state &s, int k, int n, int l, int outlet, double dt) {
+    channel_work &w = s.chan;
+    channel_work::mass_terms &step = w.wq_step[static_cast<std::size_t>(k)];
+    const double last = s.channel_constituent_clock.last;
+    auto share = [&](double m) {
+        return pool_depth_ratio(dt, s.now_days, s.time_tolerance_days, last, m);
+    };
+    double m = w.chan_node_mass[k][n][l];
+    const double m_start = m;
+    double out = 0.0, exchange = 0.0, gw = 0.0, decay = 0.0;
+    if (outlet) {
+        double &pending = w.wq_outlet_pending[static_cast<std::size_t>(k)];
+        out = share(pending);
+        if (out > 0.0 && out > m) {
+            out = m;
+            pending = 0.0;
+        } else {
+            pending -= out;
+        }
+        m -= out;
+        step.outlet += out;
+    }
+    auto draw = [&](double &acc, double &taken, double &total) {
+        taken = share(acc);
+        if (taken < 0.0 && -taken > m) {
+            taken = -m;
+            acc = 0.0;
+        } else {
+            acc -= taken;
+        }
+        m += taken;
+        total += taken;
+    };
+    draw(w.chan_qlat_mass[k][n][l], exchange, step.exchange);
+    if (s.stream_loss) draw(w.chan_gw_mass[k][n][l], gw, step.groundwater);
+    if (s.constituent_sources_on && s.constituent_type[k] == 1) {
+        double &acc = w.chan_mass[k][n][l];
+        decay = share(acc);
+        if (decay > 0.0 && decay > m) {
+            decay = m;
+            acc = 0.0;
+        } else {
+            acc -= decay;
+        }
+        m -= decay;
+        step.decay += decay;
+    }
+    const double net_mass = exchange + gw - out - decay;
+    if (!(dt > 0.0)) return 0.0;
+    if (m_start + net_mass < 0.0) return -m_start / dt;
+    return net_mass / dt;
+}
+
+namespace {
+
+// Face fluxes of one sub-step from the concentrations c, scattered into the node
+// mass changes over the sub-step h.
+void fluxes_and_changes(model_state &s, const array_2d<double> &c, double h, double dt) {
+    const channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    array_2d<double> &delta = w.wq_delta;
+    for (int l = 1; l <= net.link_count; ++l)
+        for (int n = 1; n <= net.max_node_count; ++n) delta[n][l] = 0.0;
+    for (int l = net.link_count; l >= 1; --l) {
+        if (!routed_link(net.link_type[l])) continue;
+        for (int n = nodes_of(net, l); n >= 1; --n) {
+            int dn = 0, dl = 0;
+            if (!downstream_node(net, l, n, dn, dl)) continue;
+            const double v = w.face_volume[n][l] * h / dt;
+            double moved = 0.0;
+            if (v > 0.0) moved = c[n][l] * v;
+            else if (v < 0.0) moved = c[dn][dl] * v;
+            const double au = w.wq_area_adt[n][l], ad = w.wq_area_adt[dn][dl];
+            if (au > 0.0 && ad > 0.0) {
+                const double e = std::min(w.wq_disp[n][l] * au, w.wq_disp[dn][dl] * ad);
+                moved += (c[n][l] - c[dn][dl]) * e / net.dx[l] * h;
+            }
+            delta[n][l] -= moved;
+            delta[dn][dl] += moved;
+        }
+    }
+}
+
+// Masses and concentrations from the start masses, the changes and the sources.
+void update_nodes(model_state &s, array_2d<double> &conc, array_2d<double> &mass, double h) {
+    const channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    for (int l = 1; l <= net.link_count; ++l) {
+        if (!routed_link(net.link_type[l])) continue;
+        for (int n = 1; n <= nodes_of(net, l); ++n) {
+            const double m = w.wq_mass0[n][l] + w.wq_delta[n][l] + w.wq_rate[n][l] * h;
+            const double volume = w.wq_area_adt[n][l] * net.dx[l];
+            if (volume >= 1e-16) {
+                mass[n][l] = m;
+                conc[n][l] = m / volume;
+            } else {
+                mass[n][l] = 0.0;
+                conc[n][l] = 0.0;
+            }
+        }
+    }
+}
+
+template <class F>
+void for_routed_nodes(const channel_network &net, F &&f) {
+    for (int l = 1; l <= net.link_count; ++l) {
+        if (!routed_link(net.link_type[l])) continue;
+        for (int n = 1; n <= nodes_of(net, l); ++n) f(n, l);
+    }
+}
+
+}  // namespace
+
+int channel_wq_route(model_state &s, int k, double dt) {
+    const channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    if (!prepare_channel_wq(s)) return -1;
+    for_routed_nodes(net, [&](int n, int l) {
+        w.wq_area_adt[n][l] = w.wq_previous_area[n][l];
+        w.wq_conc0[n][l] = w.chan_node_conc[k][n][l];
+        w.wq_mass0[n][l] = w.chan_node_mass[k][n][l];
+        w.wq_disp[n][l] = w.chan_disp_coef[k][n][l];
+    });
+    double remaining = dt, h = dt;
+    int corrector_runs = 0;
+    while (remaining > 1e-16) {
+        double largest = 0.0;
+        for_routed_nodes(net, [&](int n, int l) {
+            const double v = w.wq_area_adt[n][l] * net.dx[l];
+            const double f = std::fabs(w.face_volume[n][l]) * h / dt;
+            double ratio = 0.0;
+            if (v <= 1e-6) ratio = w.area[n][l] * net.dx[l] > 1e-6 ? 5.0 : f;
+            else ratio = f / v;
+            largest = std::max(largest, ratio);
+        });
+        if (largest > 0.5 && h > 0.1) h = std::max(0.1, 0.5 / largest * h);
+        if (h > remaining) h = remaining;
+        remaining -= h;
+        for_routed_nodes(net, [&](int n, int l) {
+            w.wq_area_adt[n][l] += (w.area[n][l] - w.wq_previous_area[n][l]) * h / dt;
+        });
+        // Predictor.
+        fluxes_and_changes(s, w.wq_conc0, h, dt);
+        update_nodes(s, w.wq_conc, w.wq_mass, h);
+        // Corrector with the mean of the start and the latest concentrations.
+        for (double change = 1.0; change > 1e-6 && corrector_runs <= 100; ++corrector_runs) {
+            for_routed_nodes(net, [&](int n, int l) {
+                w.wq_conc_mid[n][l] = 0.5 * (w.wq_conc0[n][l] + w.wq_conc[n][l]);
+            });
+            const array_2d<double> &mid = w.wq_conc_mid;
+            fluxes_and_changes(s, mid, h, dt);
+            // wq_conc_mid - wq_conc0 / 2 is half the previous repetition's value.
+            update_nodes(s, w.wq_conc, w.wq_mass, h);
+            change = 0.0;
+            for_routed_nodes(net, [&](int n, int l) {
+                const double before = 2.0 * w.wq_conc_mid[n][l] - w.wq_conc0[n][l];
+                change = std::max(change, std::fabs(w.wq_conc[n][l] - before));
+                if (w.wq_conc[n][l] < -1e-16) w.wq_conc[n][l] = 0.0;
+            });
+        }
+        bool negative = false;
+        for_routed_nodes(net, [&](int n, int l) { negative |= w.wq_mass[n][l] < -1e-6; });
+        if (negative) {
+            // Retry the sub-step from the last accepted state at half its length.
+            for_routed_nodes(net, [&](int n, int l) {
+                w.wq_area_adt[n][l] -= (w.area[n][l] - w.wq_previous_area[n][l]) * h / dt;
+            });
+            remaining += h;
+            h *= 0.5;
+            if (h < 0.001) {
+                std::printf("The channel water quality routing time step is getting really small\n");
+                std::printf("less than 1/1000 of a second\n");
+                std::printf("Program stopped.\n");
+                raise_printed_error();
+                return -1;
+            }
+            continue;
+        }
+        if (corrector_runs > 100 && h > 0.1) h *= 0.5;
+        // Small negative masses left by the scheme are lifted to 0; the mass this
+        // creates is booked.
+        double &clipped = w.wq_step[static_cast<std::size_t>(k)].clipped;
+        for_routed_nodes(net, [&](int n, int l) {
+            double &m = w.wq_mass[n][l], &c = w.wq_conc[n][l];
+            if (m < -1e-16) {
+                clipped -= m;
+                m = 0.0;
+            }
+            if (c < -1e-16) c = 0.0;
+            w.wq_mass0[n][l] = m;
+            w.wq_conc0[n][l] = c;
+        });
+    }
+    for_routed_nodes(net, [&](int n, int l) {
+        w.chan_node_conc[k][n][l] = w.wq_conc0[n][l];
+        w.chan_node_mass[k][n][l] = w.wq_mass0[n][l];
+    });
+    return 0;
+}

@@ -1,0 +1,170 @@
+// The two overland constituent pieces of the time loop: the sources piece runs
+// the per-cell processes at their own slots, the pools piece transports every
+// constituent over the grid and books the step's mass balance. The run's
+// constituent balance that the summary prints is formed here too.
+#include <cmath>
+
+#include "model/channel/channel_services.h"
+#include "model/constituents/constituent_transport.h"
+#include "model/feature_standin.h"
+#include "model/hydrology/process_clocks.h"
+#include "model/model_state.h"
+
+namespace tt = transport_table;
+
+namespace {
+
+double slot_seconds(const model_state &s, const process_clock &slot) {
+    return (s.now_days - slot.last) * 86400.0;
+}
+
+void move_slot(model_state &s, process_clock &slot, double next) {
+    slot.last = s.now_days;
+    slot.next = next;
+}
+
+// Adds a step total, / 1000, to each of its run and event totals, then clears it.
+void book(checked_array<double> &step, int k, std::initializer_list<checked_array<double> *> to) {
+    const double v = step[k] / 1000.0;
+    for (checked_array<double> *t : to) (*t)[k] += v;
+    step[k] = 0.0;
+}
+
+bool stream_cell_of_channels(const model_state &s, int i) {
+    const std::size_t c = static_cast<std::size_t>(i);
+    if (s.non_ortho_channels)
+        return !s.stream_cell_id.empty() && c <= s.stream_cell_id.last() && s.stream_cell_id[c] > 0;
+    return !s.chan.cell_link.empty() && c <= s.chan.cell_link.last() && s.chan.cell_link[c] > 0;
+}
+
+}  // namespace
+
+void sync_constituent_slots(model_state &s) {
+    model_state::constituent_slot_clocks &c = s.constituent_slots;
+    for (process_clock *p :
+         {&c.rain, &c.accumulation, &c.release, &c.loss, &c.nutrient, &c.outlet, &c.exchange})
+        *p = s.constituent_clock;
+    for (process_clock *p : {&c.decay, &c.channel_outlet, &c.groundwater})
+        *p = s.channel_constituent_clock;
+}
+
+void step_overland_constituent_sources(model_state &s) {
+    if (!s.ov_con_trans_mode) return;
+    // The nutrient species are not transported yet: such a run stops here.
+    if (s.project.nutrients) {
+        report_feature_not_available("overland constituent sources of nutrients");
+        return;
+    }
+    model_state::constituent_slot_clocks &sl = s.constituent_slots;
+    const int nc = s.constituent_count;
+    const double dx = s.cell_size;
+    const double rain_next = s.rain_clock.next;
+    if (s.rainborne_constituent_flag && clock_due(s, sl.rain)) {
+        const double dt = slot_seconds(s, sl.rain);
+        for (int k = 1; k <= nc; ++k) rain_constituent_mass(s, k, dx, dt);
+        move_slot(s, sl.rain, rain_next);
+    }
+    if (clock_due(s, sl.accumulation)) {
+        for (int k = 1; k <= nc; ++k) constituent_accumulate(s, k);
+        move_slot(s, sl.accumulation, s.infiltration_clock.next);
+    }
+    if (s.constituent_sources_on) {
+        if (clock_due(s, sl.release)) {
+            const double dt = slot_seconds(s, sl.release);
+            for (int k = 1; k <= nc; ++k)
+                if (s.constituent_type[k] == 1) ov_pool_release(s, k, dx, dt);
+            move_slot(s, sl.release, rain_next);
+        }
+        if (clock_due(s, sl.loss)) {
+            const double dt = slot_seconds(s, sl.loss);
+            for (int k = 1; k <= nc; ++k)
+                if (s.constituent_type[k] == 1) ov_first_order_loss(s, k, dx, dt);
+            move_slot(s, sl.loss, rain_next);
+        }
+    }
+    if (s.project.nutrients && clock_due(s, sl.nutrient)) move_slot(s, sl.nutrient, rain_next);
+    if (!s.chan_explicit) {
+        if (clock_due(s, sl.outlet)) {
+            const int o = s.outlet_cell;
+            for (int k = 1; o >= 1 && k <= nc; ++k)
+                s.ov_exit_mass[k] +=
+                    constituent_row(s, tt::concentration, k)[o] * s.constituent_outflow_volume;
+            s.constituent_outflow_volume = 0.0;
+            move_slot(s, sl.outlet, rain_next);
+        }
+        return;
+    }
+    if (clock_due(s, sl.exchange)) {
+        for (int k = 1; k <= nc; ++k) stream_exchange_mass(s, k);
+        grid_stream_data &g = s.channels.gst;
+        for (int i = 1; !g.gst_Vlat.empty() && i <= g.cell_count; ++i)
+            for (int j = 1; j <= g.entry_count[i]; ++j) g.gst_Vlat[i][j] = 0.0;
+        move_slot(s, sl.exchange, rain_next);
+    }
+}
+
+void step_overland_constituent_pools(model_state &s) {
+    if (!s.ov_con_trans_mode || !clock_due(s, s.constituent_clock)) return;
+    const int n = s.cell_count, nc = s.constituent_count;
+    const double dt = (s.constituent_clock.next - s.constituent_clock.last) * 86400.0;
+    model_state::overland_constituent_work &w = s.pool_work;
+    for (array_1d<double> *a : {&w.conc, &w.mass, &w.disp, &w.rate})
+        if (a->empty() || a->last() < static_cast<std::size_t>(n)) alloc_1d_double(*a, n);
+    for (int k = 1; k <= nc; ++k) {
+        double *conc = constituent_row(s, tt::concentration, k);
+        double *mass = constituent_row(s, tt::mass, k);
+        const double *disp = constituent_row(s, tt::dispersion_coef, k);
+        const int type_one = s.constituent_type[k] == 1;
+        for (int i = 1; i <= n; ++i) {
+            w.conc[i] = conc[i];
+            w.mass[i] = mass[i];
+            w.disp[i] = disp[i];
+            w.rate[i] = soil_pool_transfer(s, k, i, type_one, dt);
+        }
+        overland_advection_step(s, {w.conc.data(), w.mass.data(), w.disp.data(), w.rate.data()},
+                                s.constituent_sweep_order, k, dt, s.cell_size);
+        for (int i = 1; i <= n; ++i) {
+            mass[i] = w.mass[i];
+            conc[i] = w.conc[i];
+            if (mass[i] < 0.0) {
+                mass[i] = 0.0;
+                conc[i] = 0.0;
+            }
+        }
+        if (s.chan_explicit)
+            book(s.ov_qlat_dmt, k, {&s.OV_QLAT_MASS, &s.event_ov_qlat_mass});
+        else
+            book(s.ov_out_dmt, k, {&s.OV_MASS_OUT, &s.GLOBAL_MASS_OUT, &s.event_ov_mass_out});
+        book(s.ov_point_dmt, k, {&s.OV_POINT_MASS, &s.event_ov_point_mass, &s.GLOBAL_POINT_SOURCE});
+        book(s.ov_decay_dmt, k, {&s.OV_MASS_DECAY, &s.event_ov_decay_mass, &s.GLOBAL_MASS_DECAY});
+        book(s.ov_infil_dmt, k, {&s.OV_INFIL_MASS, &s.event_ov_infil_mass});
+        book(s.ov_uptake_dmt, k, {&s.OV_UPTAKE_MASS, &s.event_ov_uptake_mass});
+        book(s.ov_precip_dmt, k, {&s.OV_PRECIP_MASS, &s.GLOBAL_PRECIP_MASS, &s.event_ov_precip_mass});
+        s.ov_out_dmt[k] = s.ov_qlat_dmt[k] = 0.0;
+    }
+    move_slot(s, s.constituent_clock, s.rain_clock.next);
+    s.constituent_sweep_order = s.constituent_sweep_order == 1 ? 2 : 1;
+    for (int i = 1; i <= n && !s.previous_depth.empty(); ++i)
+        s.previous_depth[static_cast<std::size_t>(i)] = s.depth[static_cast<std::size_t>(i)];
+}
+
+void finish_constituent_balances(model_state &s) {
+    if (!s.ov_con_trans_mode) return;
+    const bool channels = s.chan_explicit != 0;
+    for (int k = 1; k <= s.constituent_count; ++k) {
+        const double *mass = constituent_row(s, tt::mass, k);
+        const double *pool = constituent_row(s, tt::land_pool, k);
+        double water = 0.0, land = 0.0;
+        for (int i = 1; i <= s.cell_count; ++i) {
+            if (!(channels && stream_cell_of_channels(s, i))) water += mass[i];
+            land += pool[i];
+        }
+        s.OV_MASS_FINAL[k] = water / 1000.0;
+        s.OV_LAND_MASS_FINAL[k] = land / 1000.0;
+        const double in = s.OV_MASS_INIT[k] + s.OV_PRECIP_MASS[k] + s.OV_POINT_MASS[k] +
+                          s.OV_EXFIL_MASS[k] + s.OV_UPTAKE_MASS[k];
+        const double out = s.OV_MASS_OUT[k] + s.OV_QLAT_MASS[k] + s.OV_MASS_DECAY[k] +
+                           s.OV_INFIL_MASS[k] + s.OV_MASS_FINAL[k];
+        s.OV_MASS_ERROR[k] = in > 0.0 ? (in - out) / in * 100.0 : 0.0;
+    }
+}
