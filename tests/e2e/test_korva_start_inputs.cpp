@@ -9,26 +9,17 @@
 #include <cstdio>
 #include <string>
 
+#include "small_plane.h"
 #include "support/run_program.h"
 
 using testsupport::scratch_dir;
 
 namespace {
 
-constexpr int rows = 3, cols = 3;
-constexpr double dx = 10.0;
-
-template <class F>
-std::string grid(F value) {
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "north: %.1f\nsouth: 0.0\neast: %.1f\nwest: 0.0\nrows: %d\ncols: %d\n",
-                  rows * dx, cols * dx, rows, cols);
-    std::string text = line;
-    for (int r = 1; r <= rows; ++r)
-        for (int c = 1; c <= cols; ++c) text += value(r, c) + (c < cols ? " " : "\n");
-    return text;
-}
+using small_plane::cols;
+using small_plane::dx;
+using small_plane::grid;
+using small_plane::rows;
 
 std::string number(double v) {
     char text[32];
