@@ -4,7 +4,6 @@
 
 #include "fuzz_channel_state.h"
 #include "fuzz_support.h"
-#include "model/globals.h"
 #include "model/input/channel_file.h"
 #include "model/process_exit.h"
 
@@ -15,17 +14,5 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    reset_process_globals();
-    {
-        model_state state;
-        set_up_channel_state(state);
-        std::FILE *f = fuzzsupport::open_input("chan.dat", data, size);
-        try {
-            read_chan_input(f, state);
-        } catch (const fuzzsupport::exit_requested &) {
-        }
-        std::fclose(f);
-    }
-    reset_process_globals();
-    return 0;
+    return fuzz_channel_reader(data, size, [](std::FILE *f, model_state &state) { read_chan_input(f, state); });
 }
