@@ -1,6 +1,6 @@
 // Powers x^(2/3) and x^(5/3) of the Manning terms, rounded once from a value
-// accurate to about 2^-75, so that they equal the library's pow with the same
-// exponents in all but rare cases; an AVX2 path for arrays is chosen at run time.
+// accurate to about 2^-75, with std::pow's result near a rounding midpoint, so
+// that they equal std::pow bit for bit; an AVX2 path for arrays chosen at run time.
 #include "model/thirds_powers.h"
 
 #include <cmath>
@@ -32,7 +32,10 @@
 //   eta ln x needs ln x only to about 1e-6: the exponent of x plus a
 //   polynomial in the significand (2.6e-7, so 2^-75 in the result);
 // - x^(5/3) = m y in double-double with the same corrections;
-// - the high part plus the sum of the small terms is rounded once.
+// - the high part plus the sum of the small terms is rounded once; when what the
+//   rounding leaves is within a small margin of half a unit (or the result is a
+//   power of two), the argument goes to std::pow, whose own error may round such
+//   a value the other way.
 // Zero, subnormal, infinite, NaN and negative arguments, and those whose x^(5/3)
 // would leave the normal range, go to std::pow.
 
@@ -50,6 +53,14 @@ constexpr double eta_five = 2.0 / (3.0 * 9007199254740992.0);
 constexpr double ln2 = 0.6931471805599453;
 
 constexpr std::uint64_t significand_bits = 0x000FFFFFFFFFFFFFull;
+constexpr std::uint64_t exponent_bits = 0x7FF0000000000000ull;
+constexpr double ulp_of_one = 2.220446049250313e-16;  // 2^-52
+// The library's pow is within 0.5 + about 0.01 + 4e-5 |y ln x| units of the
+// exact power (its logarithm good to about 2^-68, its exponential a little over
+// half a unit); where the exact value lies closer than twice that to a midpoint,
+// its rounding is taken instead of ours (about 4 % of arguments of the kernels).
+constexpr double margin_base = 0.02;
+constexpr double margin_per_ln = 1.5e-4;
 constexpr std::uint64_t one_bits = 0x3FF0000000000000ull;
 // High word of the first guess of m^(-1/3): magic - (high word of m) / 3.
 constexpr std::uint64_t guess_magic = 0x553EF100ull;
@@ -93,6 +104,7 @@ inline bool in_range(double x, std::int64_t low, std::int64_t high) {
 struct scalar_parts {
     double hi, lo;          // x^(2/3) or x^(5/3) before scaling = hi + lo
     std::uint64_t scale_q;  // floor((biased exponent + 3) / 3)
+    double ln_x;
 };
 
 // The common work for one positive normal x; five selects x^(5/3).
@@ -134,25 +146,42 @@ struct scalar_parts {
 
     if (!five) {
         const double lo = std::fma(y0, ln_x * eta_two, -d);
-        return {y0, lo, q};
+        return {y0, lo, q, ln_x};
     }
     const double z_hi = m * y0;
     const double z_lo = std::fma(m, y0, -z_hi);
     const double a = std::fma(-m, d, z_lo);
     const double lo = std::fma(z_hi, ln_x * eta_five, a);
-    return {z_hi, lo, q};
+    return {z_hi, lo, q, ln_x};
+}
+
+// hi + lo rounded, or 0 when it lies so near the midpoint between two doubles
+// that the library's pow may round the other way (or is a power of two, where
+// the spacing of the doubles changes).
+[[gnu::always_inline]] inline double scalar_rounded(const scalar_parts &v) {
+    const double sum = v.hi + v.lo;
+    const double left = v.lo - (sum - v.hi);  // exactly hi + lo - sum
+    const double ulp = from_bits(bits_of(sum) & exponent_bits) * ulp_of_one;
+    const double margin = std::fma(std::fabs(v.ln_x), margin_per_ln, margin_base);
+    const double limit = (0.5 - margin) * ulp;
+    if (std::fabs(left) > limit || (bits_of(sum) & significand_bits) == 0) return 0.0;
+    return sum;
 }
 
 [[gnu::always_inline]] inline double scalar_two_thirds(double x) {
     if (!in_range(x, two_low, two_high)) return std::pow(x, two_thirds);
     const scalar_parts v = scalar_core(x, false);
-    return (v.hi + v.lo) * from_bits((2 * v.scale_q + 339) << 52);
+    const double sum = scalar_rounded(v);
+    if (sum == 0.0) return std::pow(x, two_thirds);
+    return sum * from_bits((2 * v.scale_q + 339) << 52);
 }
 
 [[gnu::always_inline]] inline double scalar_five_thirds(double x) {
     if (!in_range(x, five_low, five_high)) return std::pow(x, five_thirds);
     const scalar_parts v = scalar_core(x, true);
-    return (v.hi + v.lo) * from_bits((5 * v.scale_q - 687) << 52);
+    const double sum = scalar_rounded(v);
+    if (sum == 0.0) return std::pow(x, five_thirds);
+    return sum * from_bits((5 * v.scale_q - 687) << 52);
 }
 
 #ifdef THIRDS_POWERS_X86
@@ -168,7 +197,8 @@ __attribute__((target("fma"))) double five_thirds_fma(double x) { return scalar_
 
 // The bits of four x in, x^(2/3) (five false) or x^(5/3) before scaling out as
 // hi + lo, with the scale's exponent quotient q.
-THIRDS_AVX2 inline void vector_core(__m256i b, bool five, __m256d &hi, __m256d &lo, __m256i &q) {
+THIRDS_AVX2 inline void vector_core(__m256i b, bool five, __m256d &hi, __m256d &lo, __m256i &q,
+                                    __m256d &ln_out) {
     const __m256i significand = _mm256_set1_epi64x(static_cast<long long>(significand_bits));
     const __m256d vthird = _mm256_set1_pd(third);
     const __m256i e = _mm256_srli_epi64(b, 52);
@@ -216,6 +246,7 @@ THIRDS_AVX2 inline void vector_core(__m256i b, bool five, __m256d &hi, __m256d &
         _mm256_castsi256_pd(_mm256_or_si256(e, _mm256_set1_epi64x(magic_exponent_bits))),
         _mm256_set1_pd(magic_exponent));
     const __m256d ln_x = _mm256_fmadd_pd(k, _mm256_set1_pd(ln2), p);
+    ln_out = ln_x;
 
     if (!five) {
         hi = y0;
@@ -227,6 +258,26 @@ THIRDS_AVX2 inline void vector_core(__m256i b, bool five, __m256d &hi, __m256d &
     const __m256d a = _mm256_fnmadd_pd(m, d, z_lo);
     hi = z_hi;
     lo = _mm256_fmadd_pd(z_hi, _mm256_mul_pd(ln_x, _mm256_set1_pd(eta_five)), a);
+}
+
+// hi + lo rounded into sum; result the 4-bit mask of the lanes that
+// scalar_rounded would hand to the library.
+THIRDS_AVX2 inline int near_midpoint(__m256d hi, __m256d lo, __m256d ln_x, __m256d &sum) {
+    sum = _mm256_add_pd(hi, lo);
+    const __m256d left = _mm256_sub_pd(lo, _mm256_sub_pd(sum, hi));
+    const __m256i sum_bits = _mm256_castpd_si256(sum);
+    const __m256d ulp = _mm256_mul_pd(
+        _mm256_castsi256_pd(_mm256_and_si256(sum_bits, _mm256_set1_epi64x(static_cast<long long>(exponent_bits)))),
+        _mm256_set1_pd(ulp_of_one));
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d margin = _mm256_fmadd_pd(_mm256_andnot_pd(sign, ln_x), _mm256_set1_pd(margin_per_ln),
+                                           _mm256_set1_pd(margin_base));
+    const __m256d limit = _mm256_mul_pd(_mm256_sub_pd(_mm256_set1_pd(0.5), margin), ulp);
+    const __m256d near = _mm256_cmp_pd(_mm256_andnot_pd(sign, left), limit, _CMP_GT_OQ);
+    const __m256i power_of_two = _mm256_cmpeq_epi64(
+        _mm256_and_si256(sum_bits, _mm256_set1_epi64x(static_cast<long long>(significand_bits))),
+        _mm256_setzero_si256());
+    return _mm256_movemask_pd(_mm256_or_pd(near, _mm256_castsi256_pd(power_of_two)));
 }
 
 // Lanes of b outside [low, high) as signed 64-bit numbers: a 4-bit mask.
@@ -241,13 +292,14 @@ THIRDS_AVX2 void two_thirds_avx2(const double *x, double *y, std::size_t n) {
     for (; i + 4 <= n; i += 4) {
         const __m256d xv = _mm256_loadu_pd(x + i);
         const __m256i b = _mm256_castpd_si256(xv);
-        __m256d hi, lo;
+        __m256d hi, lo, ln_x;
         __m256i q;
-        vector_core(b, false, hi, lo, q);
+        vector_core(b, false, hi, lo, q, ln_x);
         const __m256i scale_bits = _mm256_slli_epi64(
             _mm256_add_epi64(_mm256_add_epi64(q, q), _mm256_set1_epi64x(339)), 52);
-        const __m256d result = _mm256_mul_pd(_mm256_add_pd(hi, lo), _mm256_castsi256_pd(scale_bits));
-        const int outside = lanes_outside(b, two_low, two_high);
+        __m256d sum;
+        const int outside = lanes_outside(b, two_low, two_high) | near_midpoint(hi, lo, ln_x, sum);
+        const __m256d result = _mm256_mul_pd(sum, _mm256_castsi256_pd(scale_bits));
         _mm256_storeu_pd(y + i, result);
         if (outside != 0) {
             alignas(32) double lanes[4];
@@ -264,13 +316,14 @@ THIRDS_AVX2 void five_thirds_avx2(const double *x, double *y, std::size_t n) {
     for (; i + 4 <= n; i += 4) {
         const __m256d xv = _mm256_loadu_pd(x + i);
         const __m256i b = _mm256_castpd_si256(xv);
-        const int outside = lanes_outside(b, five_low, five_high);
-        __m256d hi, lo;
+        __m256d hi, lo, ln_x;
         __m256i q;
-        vector_core(b, true, hi, lo, q);
+        vector_core(b, true, hi, lo, q, ln_x);
+        __m256d sum;
+        const int outside = lanes_outside(b, five_low, five_high) | near_midpoint(hi, lo, ln_x, sum);
         const __m256i q5 = _mm256_add_epi64(_mm256_slli_epi64(q, 2), q);
         const __m256i scale_bits = _mm256_slli_epi64(_mm256_sub_epi64(q5, _mm256_set1_epi64x(687)), 52);
-        const __m256d result = _mm256_mul_pd(_mm256_add_pd(hi, lo), _mm256_castsi256_pd(scale_bits));
+        const __m256d result = _mm256_mul_pd(sum, _mm256_castsi256_pd(scale_bits));
         _mm256_storeu_pd(y + i, result);
         if (outside != 0) {
             alignas(32) double lanes[4];

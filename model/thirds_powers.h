@@ -1,10 +1,10 @@
 // Powers x^(2/3) and x^(5/3) for the Manning terms of the overland and channel
 // kernels, as std::pow(x, 2.0 / 3.0) and std::pow(x, 5.0 / 3.0) compute them
-// (the exponents are the doubles nearest 2/3 and 5/3), correctly rounded but in
-// the rarest cases; where the library's pow is itself one unit off (about 0.08 %
-// of arguments with the C library of this build machine) the two differ by that
-// unit. The array forms let a kernel gather the depths of many faces and take
-// their powers in one call.
+// (the exponents are the doubles nearest 2/3 and 5/3), bit for bit: a value good
+// to about 2^-75 is rounded once, and the few arguments whose exact power lies
+// so near a midpoint between two doubles that the library's own rounding may
+// differ are handed to std::pow. The array forms let a kernel gather the depths
+// of many faces and take their powers in one call.
 #pragma once
 
 #include <cstddef>
