@@ -283,6 +283,13 @@ inline void sqrt_abs_n(const double *x, double *y, int n) {
     for (; c < n; ++c) y[c] = std::sqrt(std::fabs(x[c]));
 }
 
+#if defined(__SSE2__)
+// a where mask is set, else b.
+inline __m128d choose(__m128d mask, __m128d a, __m128d b) {
+    return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
+}
+#endif
+
 // True when the tables allow the one pass; the check and the ring of slots are
 // kept for the tables of the last call.
 bool row_tables(const overland_grid &g, explicit_step_control &c) {
@@ -352,19 +359,57 @@ inline void chunk_transfers(chunk_direction &d, const double *p, const double *o
     // last place differently).
     constexpr double celerity = 0.06 * (1.0 - 1e-9), shortage = -0.0001 + 1e-12;
     int fail = 0, nan = 0;
-    for (int c = 0; c < len; ++c) {
+    int c = 0;
+#if defined(__SSE2__)
+    const __m128d zero = _mm_setzero_pd(), sign = _mm_set1_pd(-0.0);
+    const __m128d sod = _mm_set1_pd(step_over_dx), dos = _mm_set1_pd(dx_over_step);
+    const __m128d cel = _mm_set1_pd(celerity), sho = _mm_set1_pd(shortage);
+    __m128d failing = zero, not_number = zero;
+    for (; c + 2 <= len; c += 2) {
+        const __m128d pc = _mm_loadu_pd(p + c);
+        const __m128d m = _mm_mul_pd(_mm_div_pd(_mm_load_pd(d.root + c), _mm_loadu_pd(n + c)), pc);
+        const __m128d sf = _mm_load_pd(d.sf + c);
+        const __m128d signed_m = choose(_mm_cmpge_pd(sf, zero), m, _mm_xor_pd(m, sign));
+        const __m128d flows =
+            _mm_and_pd(_mm_cmpgt_pd(pc, zero), _mm_cmpneq_pd(_mm_load_pd(d.need + c), zero));
+        __m128d q = _mm_and_pd(flows, signed_m);
+        __m128d t = _mm_mul_pd(q, sod);
+        const __m128d limit = _mm_load_pd(d.limit + c);
+        const __m128d clip = _mm_cmpgt_pd(_mm_andnot_pd(sign, t), limit);
+        const __m128d clipped = choose(_mm_cmpge_pd(t, zero), limit, _mm_xor_pd(limit, sign));
+        q = choose(clip, _mm_mul_pd(clipped, dos), q);
+        t = choose(clip, clipped, t);
+        const __m128d rest = choose(_mm_cmpgt_pd(t, zero), _mm_sub_pd(_mm_loadu_pd(own + c), t),
+                                    _mm_add_pd(_mm_load_pd(d.hk + c), t));
+        failing = _mm_or_pd(failing, _mm_cmpge_pd(_mm_andnot_pd(sign, t), cel));
+        failing = _mm_or_pd(failing, _mm_and_pd(_mm_cmpneq_pd(t, zero), _mm_cmplt_pd(rest, sho)));
+        not_number = _mm_or_pd(not_number, _mm_cmpunord_pd(t, t));
+        _mm_store_pd(d.t + c, t);
+        _mm_store_pd(d.q + c, q);
+    }
+    fail |= _mm_movemask_pd(failing);
+    nan |= _mm_movemask_pd(not_number);
+#endif
+    // Every value is computed before it is chosen, so that the compiler can turn
+    // the choices into selects (it keeps arithmetic that may raise a flag out of
+    // a conditional arm).
+    for (; c < len; ++c) {
         const double m = d.root[c] / n[c] * p[c];
+        const double minus_m = -m;
         const double sf = d.sf[c];
-        double q = p[c] > 0.0 ? (sf >= 0.0 ? m : -m) : 0.0;
-        q = d.need[c] != 0.0 ? q : 0.0;
+        const double signed_m = sf >= 0.0 ? m : minus_m;
+        const bool flows = (p[c] > 0.0) & (d.need[c] != 0.0);
+        double q = flows ? signed_m : 0.0;
         double t = q * step_over_dx;
-        const double limit = d.limit[c];
+        const double limit = d.limit[c], minus_limit = -limit;
         const bool clip = std::fabs(t) > limit;
-        const double clipped = t >= 0.0 ? limit : -limit;
-        q = clip ? clipped * dx_over_step : q;
+        const double clipped = t >= 0.0 ? limit : minus_limit;
+        const double clipped_q = clipped * dx_over_step;
+        q = clip ? clipped_q : q;
         t = clip ? clipped : t;
         // The face check: celerity, height change, and the donor's water.
-        const double rest = t > 0.0 ? own[c] - t : d.hk[c] + t;
+        const double given = own[c] - t, taken = d.hk[c] + t;
+        const double rest = t > 0.0 ? given : taken;
         fail |= (std::fabs(t) >= celerity) | ((t != 0.0) & (rest < shortage));
         nan |= t != t;
         d.t[c] = t;
@@ -403,7 +448,8 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
             const double hi = hb[c], ri = r[i], zi = z[i];
             const int kx = right[i], ky = down[i];
             const int code = dikes ? dike[i] : 0;
-            const bool open_x = kx != 0 && !(code & 2), open_y = ky != 0 && !(code & 4);
+            const bool open_x = (kx != 0) & ((code & 2) == 0);
+            const bool open_y = (ky != 0) & ((code & 4) == 0);
             const int jx = open_x ? kx : i, jy = open_y ? ky : i;
             const double hx = from[jx], hy = from[jy], zx = z[jx], zy = z[jy];
             double sx = (zi - zx) / dx - (hx - hi) * inv_dx + 1e-30;
@@ -417,18 +463,19 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
             fx.hk[c] = hx;
             fy.hk[c] = hy;
             const bool wet = !(hi < ri);
-            const bool need_x = open_x && wet, need_y = open_y && wet;
+            const bool need_x = open_x & wet, need_y = open_y & wet;
             fx.need[c] = need_x ? 1.0 : 0.0;
             fy.need[c] = need_y ? 1.0 : 0.0;
             // A face flowing away from i takes i's depth above retention, one
             // flowing toward i its neighbour's.
-            const double d_own = hi - ri;
-            const double dx_face = sx >= 0.0 ? d_own : hx - ri;
-            const double dy_face = sy >= 0.0 ? d_own : hy - ri;
+            const double d_own = hi - ri, d_x = hx - ri, d_y = hy - ri;
+            const bool away_x = sx >= 0.0, away_y = sy >= 0.0;
+            const double dx_face = away_x ? d_own : d_x;
+            const double dy_face = away_y ? d_own : d_y;
             const double first = need_x ? dx_face : dy_face;
             arg_first[c] = first > 0.0 ? first : 0.0;
             arg_y[c] = dy_face > 0.0 ? dy_face : 0.0;
-            second[c] = need_x && need_y && !(sx >= 0.0 && sy >= 0.0);
+            second[c] = need_x & need_y & !(away_x & away_y);
             own[c] = hi;
             nc[c] = n[i];
             slot[c] = open_y ? static_cast<int>(static_cast<std::size_t>(ky) & mask)
