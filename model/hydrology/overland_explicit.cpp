@@ -434,7 +434,8 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
     std::fill(ring, ring + mask + 2, 0.0);
 
     chunk_direction fx, fy;
-    alignas(32) double own[chunk_cells], nc[chunk_cells];
+    alignas(32) double own[chunk_cells], zk_x[chunk_cells], zk_y[chunk_cells];
+    alignas(32) double open_xs[chunk_cells], open_ys[chunk_cells];
     alignas(32) double arg_first[chunk_cells], arg_y[chunk_cells], arg_second[chunk_cells];
     alignas(32) double p_first[chunk_cells], p_second[chunk_cells], p_y[chunk_cells];
     alignas(32) int second[chunk_cells], slot[chunk_cells];
@@ -442,44 +443,101 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
     for (int start = 1; start <= cells; start += chunk_cells) {
         const int len = std::min(chunk_cells, cells - start + 1);
         const double *hb = from + start;
-        // Gather: the faces' depths, slopes and level gaps; the power arguments.
+        // Gather: the cell's and its neighbours' depths and elevations.
         for (int c = 0; c < len; ++c) {
             const int i = start + c;
-            const double hi = hb[c], ri = r[i], zi = z[i];
             const int kx = right[i], ky = down[i];
             const int code = dikes ? dike[i] : 0;
             const bool open_x = (kx != 0) & ((code & 2) == 0);
             const bool open_y = (ky != 0) & ((code & 4) == 0);
             const int jx = open_x ? kx : i, jy = open_y ? ky : i;
-            const double hx = from[jx], hy = from[jy], zx = z[jx], zy = z[jy];
-            double sx = (zi - zx) / dx - (hx - hi) * inv_dx + 1e-30;
-            double sy = (zi - zy) / dx - (hy - hi) * inv_dx + 1e-30;
-            sx = std::fabs(sx) < 1e-20 ? 1e-20 : sx;
-            sy = std::fabs(sy) < 1e-20 ? 1e-20 : sy;
-            fx.sf[c] = sx;
-            fy.sf[c] = sy;
-            fx.limit[c] = 0.25 * std::fabs((zi + hi) - (zx + hx));
-            fy.limit[c] = 0.25 * std::fabs((zi + hi) - (zy + hy));
-            fx.hk[c] = hx;
-            fy.hk[c] = hy;
-            const bool wet = !(hi < ri);
-            const bool need_x = open_x & wet, need_y = open_y & wet;
-            fx.need[c] = need_x ? 1.0 : 0.0;
-            fy.need[c] = need_y ? 1.0 : 0.0;
-            // A face flowing away from i takes i's depth above retention, one
-            // flowing toward i its neighbour's.
-            const double d_own = hi - ri, d_x = hx - ri, d_y = hy - ri;
-            const bool away_x = sx >= 0.0, away_y = sy >= 0.0;
-            const double dx_face = away_x ? d_own : d_x;
-            const double dy_face = away_y ? d_own : d_y;
-            const double first = need_x ? dx_face : dy_face;
-            arg_first[c] = first > 0.0 ? first : 0.0;
-            arg_y[c] = dy_face > 0.0 ? dy_face : 0.0;
-            second[c] = need_x & need_y & !(away_x & away_y);
-            own[c] = hi;
-            nc[c] = n[i];
+            fx.hk[c] = from[jx];
+            fy.hk[c] = from[jy];
+            zk_x[c] = z[jx];
+            zk_y[c] = z[jy];
+            open_xs[c] = open_x ? 1.0 : 0.0;
+            open_ys[c] = open_y ? 1.0 : 0.0;
+            own[c] = hb[c];
             slot[c] = open_y ? static_cast<int>(static_cast<std::size_t>(ky) & mask)
                              : static_cast<int>(mask + 1);
+        }
+        // The faces' slopes and level gaps, and the power arguments.
+        {
+            const double *rb = r + start, *zb = z + start;
+            int c = 0;
+#if defined(__SSE2__)
+            {
+                const __m128d zero = _mm_setzero_pd(), sign = _mm_set1_pd(-0.0);
+                const __m128d vdx = _mm_set1_pd(dx), vinv = _mm_set1_pd(inv_dx);
+                const __m128d tiny = _mm_set1_pd(1e-30), flat = _mm_set1_pd(1e-20);
+                const __m128d quarter = _mm_set1_pd(0.25), one = _mm_set1_pd(1.0);
+                for (; c + 2 <= len; c += 2) {
+                    const __m128d hi = _mm_load_pd(own + c), ri = _mm_loadu_pd(rb + c);
+                    const __m128d zi = _mm_loadu_pd(zb + c);
+                    const __m128d hx = _mm_load_pd(fx.hk + c), hy = _mm_load_pd(fy.hk + c);
+                    const __m128d zx = _mm_load_pd(zk_x + c), zy = _mm_load_pd(zk_y + c);
+                    __m128d sx = _mm_add_pd(_mm_sub_pd(_mm_div_pd(_mm_sub_pd(zi, zx), vdx),
+                                                       _mm_mul_pd(_mm_sub_pd(hx, hi), vinv)),
+                                            tiny);
+                    __m128d sy = _mm_add_pd(_mm_sub_pd(_mm_div_pd(_mm_sub_pd(zi, zy), vdx),
+                                                       _mm_mul_pd(_mm_sub_pd(hy, hi), vinv)),
+                                            tiny);
+                    sx = choose(_mm_cmplt_pd(_mm_andnot_pd(sign, sx), flat), flat, sx);
+                    sy = choose(_mm_cmplt_pd(_mm_andnot_pd(sign, sy), flat), flat, sy);
+                    _mm_store_pd(fx.sf + c, sx);
+                    _mm_store_pd(fy.sf + c, sy);
+                    const __m128d level = _mm_add_pd(zi, hi);
+                    const __m128d gap_x = _mm_sub_pd(level, _mm_add_pd(zx, hx));
+                    _mm_store_pd(fx.limit + c, _mm_mul_pd(quarter, _mm_andnot_pd(sign, gap_x)));
+                    const __m128d gap_y = _mm_sub_pd(level, _mm_add_pd(zy, hy));
+                    _mm_store_pd(fy.limit + c, _mm_mul_pd(quarter, _mm_andnot_pd(sign, gap_y)));
+                    const __m128d wet = _mm_cmpnlt_pd(hi, ri);  // !(hi < ri)
+                    const __m128d open_x = _mm_cmpneq_pd(_mm_load_pd(open_xs + c), zero);
+                    const __m128d need_x = _mm_and_pd(open_x, wet);
+                    const __m128d open_y = _mm_cmpneq_pd(_mm_load_pd(open_ys + c), zero);
+                    const __m128d need_y = _mm_and_pd(open_y, wet);
+                    _mm_store_pd(fx.need + c, _mm_and_pd(need_x, one));
+                    _mm_store_pd(fy.need + c, _mm_and_pd(need_y, one));
+                    const __m128d d_own = _mm_sub_pd(hi, ri);
+                    const __m128d away_x = _mm_cmpge_pd(sx, zero), away_y = _mm_cmpge_pd(sy, zero);
+                    const __m128d dx_face = choose(away_x, d_own, _mm_sub_pd(hx, ri));
+                    const __m128d dy_face = choose(away_y, d_own, _mm_sub_pd(hy, ri));
+                    const __m128d first = choose(need_x, dx_face, dy_face);
+                    _mm_store_pd(arg_first + c, _mm_and_pd(_mm_cmpgt_pd(first, zero), first));
+                    _mm_store_pd(arg_y + c, _mm_and_pd(_mm_cmpgt_pd(dy_face, zero), dy_face));
+                    const int two = _mm_movemask_pd(
+                        _mm_andnot_pd(_mm_and_pd(away_x, away_y), _mm_and_pd(need_x, need_y)));
+                    second[c] = two & 1;
+                    second[c + 1] = (two >> 1) & 1;
+                }
+            }
+#endif
+            for (; c < len; ++c) {
+                const double hi = own[c], ri = rb[c], zi = zb[c];
+                const double hx = fx.hk[c], hy = fy.hk[c], zx = zk_x[c], zy = zk_y[c];
+                double sx = (zi - zx) / dx - (hx - hi) * inv_dx + 1e-30;
+                double sy = (zi - zy) / dx - (hy - hi) * inv_dx + 1e-30;
+                sx = std::fabs(sx) < 1e-20 ? 1e-20 : sx;
+                sy = std::fabs(sy) < 1e-20 ? 1e-20 : sy;
+                fx.sf[c] = sx;
+                fy.sf[c] = sy;
+                fx.limit[c] = 0.25 * std::fabs((zi + hi) - (zx + hx));
+                fy.limit[c] = 0.25 * std::fabs((zi + hi) - (zy + hy));
+                const bool wet = !(hi < ri);
+                const bool need_x = (open_xs[c] != 0.0) & wet, need_y = (open_ys[c] != 0.0) & wet;
+                fx.need[c] = need_x ? 1.0 : 0.0;
+                fy.need[c] = need_y ? 1.0 : 0.0;
+                // A face flowing away from i takes i's depth above retention, one
+                // flowing toward i its neighbour's.
+                const double d_own = hi - ri, d_x = hx - ri, d_y = hy - ri;
+                const bool away_x = sx >= 0.0, away_y = sy >= 0.0;
+                const double dx_face = away_x ? d_own : d_x;
+                const double dy_face = away_y ? d_own : d_y;
+                const double first = need_x ? dx_face : dy_face;
+                arg_first[c] = first > 0.0 ? first : 0.0;
+                arg_y[c] = dy_face > 0.0 ? dy_face : 0.0;
+                second[c] = need_x & need_y & !(away_x & away_y);
+            }
         }
         // The down faces that need a power of their own, packed.
         int m = 0;
@@ -495,8 +553,8 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
         }
         sqrt_abs_n(fx.sf, fx.root, len);
         sqrt_abs_n(fy.sf, fy.root, len);
-        chunk_transfers(fx, p_first, own, nc, len, step_over_dx, dx_over_step, result);
-        chunk_transfers(fy, p_y, own, nc, len, step_over_dx, dx_over_step, result);
+        chunk_transfers(fx, p_first, own, n + start, len, step_over_dx, dx_over_step, result);
+        chunk_transfers(fy, p_y, own, n + start, len, step_over_dx, dx_over_step, result);
         // Apply: each cell's change in the order of the separate sweeps.
         for (int c = 0; c < len; ++c) {
             const int i = start + c;
