@@ -74,13 +74,17 @@ std::unique_ptr<model_state> make_grid(int side, grid_kind kind) {
             s.left[at(i)] = cell(r, c - 1);
             s.down[at(i)] = cell(r + 1, c);
             s.up[at(i)] = cell(r - 1, c);
-            s.x_slope[at(i)] = 0.01;
-            s.y_slope[at(i)] = 0.01;
             if (kind == basin) {
                 s.retention_depth[at(i)] = (r + c) % 5 == 0 ? 0.001 : 0.0;
                 s.dike_code[at(i)] = (r % 50 == 0 && c % 3 != 0) ? 4 : 0;
             }
         }
+    }
+    // The bed slopes as the set-up makes them from the elevations.
+    for (int i = 1; i <= n; ++i) {
+        const int k = s.right[at(i)], d = s.down[at(i)];
+        if (k != 0) s.x_slope[at(i)] = (s.elevation[at(i)] - s.elevation[at(k)]) / dx;
+        if (d != 0) s.y_slope[at(i)] = (s.elevation[at(i)] - s.elevation[at(d)]) / dx;
     }
     s.outlet_cell = n;
     s.outlet_slope = 0.01;

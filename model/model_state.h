@@ -221,6 +221,11 @@ struct explicit_step_control {
     int reduced_in_use = 0;     // the last call ran with a reduced step
     array_1d<double> saved_depth;        // depths at the start of the call
     array_1d<double> saved_stream[3];    // stream-cell net, inflow and outflow sums
+    // The tables last checked for the one-pass sub-steps, and the slots that carry
+    // the down faces' transfers to the next row.
+    const int *tables_right = nullptr, *tables_down = nullptr;
+    int tables_cells = 0, tables_fused = 0;
+    std::vector<double> pending;
 };
 // State of the alternating-direction schemes within one run.
 struct ade_scheme_state {

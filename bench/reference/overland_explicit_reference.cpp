@@ -429,6 +429,9 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
 double route_overland_explicit(model_state &s, double dt) {
     overland_grid g;
     if (!overland_grid_of(s, g)) return 0.0;
+    // This kernel keeps depth changes per cell in every variant.
+    if (s.depth_change.empty() && alloc_1d_double(s.depth_change, s.cell_count) != 0) return 0.0;
+    g.dh = row_ref<double>(s.depth_change.data(), s.depth_change.last());
     return explicit_route(g, s.explicit_control, dt);
 }
 

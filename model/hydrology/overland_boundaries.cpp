@@ -97,8 +97,9 @@ bool overland_grid_of(model_state &s, overland_grid &g) {
         raise_printed_error();
         return false;
     }
-    // The alternating-direction schemes keep no depth changes per cell.
-    const bool changes = explicit_overland_scheme(s) || !s.depth_change.empty();
+    // The depth changes per cell are made by the explicit scheme's variants that
+    // need them (route_overland_explicit).
+    const bool changes = !s.depth_change.empty();
     if ((changes && !ensure_cells(s.depth_change, n)) || !ensure_cells(s.discharge_x, n) ||
         !ensure_cells(s.discharge_y, n)) {
         std::printf("Error allocating memory for variable %s\n", "overland discharges");
@@ -111,7 +112,8 @@ bool overland_grid_of(model_state &s, overland_grid &g) {
     g.z = const_cells_of(s.elevation);
     g.r = const_cells_of(s.retention_depth);
     g.n = const_cells_of(s.roughness);
-    // The bed slopes are kept only for the explicit scheme, which checks them.
+    // Bed slopes kept for other processes (the overland kernels take them from
+    // the elevations).
     if (covers(s.x_slope, n) && covers(s.y_slope, n)) {
         g.sx = const_cells_of(s.x_slope);
         g.sy = const_cells_of(s.y_slope);

@@ -71,8 +71,9 @@ struct wetland_face_values {
 };
 wetland_face_values wetland_values(const overland_grid &g, int wetland);
 
-// Builds the view of the run state's overland arrays, allocating the work arrays
-// that the schemes own (depth change, discharges) when they are still empty.
+// Builds the view of the run state's overland arrays, allocating the discharges
+// when they are still empty (the explicit scheme makes the depth changes of the
+// variants that need them).
 // False, with a message and code 4000, when an input array the schemes need is
 // missing.
 bool overland_grid_of(model_state &state, overland_grid &g);

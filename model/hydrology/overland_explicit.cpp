@@ -9,9 +9,14 @@
 #include <cstddef>
 #include <cstdio>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "model/errors.h"
 #include "model/hydrology/overland_boundaries.h"
 #include "model/model_state.h"
+#include "model/thirds_powers.h"
 
 namespace {
 
@@ -28,12 +33,17 @@ struct direction {
     char name;                      // 'x' or 'y'
     int dike_bit;                   // bit of the cell's dike code that closes the face
     row_ref<const int> neighbour;
-    row_ref<const double> slope;
     row_ref<double> q;
 };
 
-direction x_direction(overland_grid &g) { return {'x', 2, g.right, g.sx, g.qx}; }
-direction y_direction(overland_grid &g) { return {'y', 4, g.down, g.sy, g.qy}; }
+direction x_direction(overland_grid &g) { return {'x', 2, g.right, g.qx}; }
+direction y_direction(overland_grid &g) { return {'y', 4, g.down, g.qy}; }
+
+// Bed slope of face i -> k, positive downhill toward k: the same division as the
+// slopes that the set-up keeps for other processes, so the values are the same.
+inline double face_bed_slope(const overland_grid &g, int i, int k) {
+    return (g.z[at(i)] - g.z[at(k)]) / g.dx;
+}
 
 // Manning unit discharge (m2/s) with sign: positive from the cell toward its
 // neighbour.
@@ -170,8 +180,9 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
 }
 
 // One sweep of the base and stream-cell variants; true when the call must
-// restart after a step reduction.
-bool sweep(explicit_call &call, const direction &dir, double step) {
+// restart after a step reduction. Without `book` the transfers are only
+// checked, not added to the depth changes.
+bool sweep(explicit_call &call, const direction &dir, double step, bool book = true) {
     overland_grid &g = call.g;
     for (int i = 1; i <= g.cells; ++i) {
         if (call.stream_variant && g.h[at(i)] < 0.0) {
@@ -185,11 +196,11 @@ bool sweep(explicit_call &call, const direction &dir, double step) {
         if (call.stream_variant && (is_stream_cell(g, i) || is_stream_cell(g, k))) {
             q = (is_stream_cell(g, i) && is_stream_cell(g, k)) ? 0.0 : stream_face(g, i, k);
         } else if (g.wetlands_on && g.wetland_id[at(i)] > 0) {
-            q = wetland_face(g, dir.slope[at(i)], i, k);
+            q = wetland_face(g, face_bed_slope(g, i, k), i, k);
         } else if (g.h[at(i)] < g.r[at(i)]) {
             q = 0.0;
         } else {
-            double sf = face_slope(g, dir.slope[at(i)], i, k);
+            double sf = face_slope(g, face_bed_slope(g, i, k), i, k);
             if (std::fabs(sf) < 1e-20) sf = 1e-20;
             const double d = (sf >= 0.0 ? g.h[at(i)] : g.h[at(k)]) - g.r[at(i)];
             q = d > 0.0 ? manning(sf, d, g.n[at(i)]) : 0.0;
@@ -202,8 +213,10 @@ bool sweep(explicit_call &call, const direction &dir, double step) {
         dir.q[at(i)] = q;
         if (dir.name == 'y' && std::isnan(transfer))
             std::printf("uh oh...   dhh[%d]: %lf\n", i, transfer);
-        g.dh[at(i)] -= transfer;
-        g.dh[at(k)] += transfer;
+        if (book) {
+            g.dh[at(i)] -= transfer;
+            g.dh[at(k)] += transfer;
+        }
         if (!call.continue_anyway && check_face(call, dir, i, k, q, step)) return true;
     }
     return false;
@@ -240,97 +253,385 @@ void apply_changes(overland_grid &g, bool skip_stream_cells) {
 }
 
 // ---- The base variant in one pass per sub-step ----
-// Over tables numbered row by row (the right neighbour of i is i + 1, the down
-// neighbour comes after i and has i as its up neighbour) both sweeps of a sub-step
-// share one pass in cell order. Each cell's depth change is summed in the order of
-// the two separate sweeps: the down sweep's transfer into a cell waits in that
-// cell's depth-change entry until the cell is reached. One d^(5/3) serves both
-// faces when both flow away from the cell, and the discharge is taken back from
-// the transfer only when the level-gap limit clips it. A sub-step in which any
-// face fails its check, or moves a transfer that is not a number, is redone by the
-// separate sweeps, which report and answer it.
+// Over tables numbered row by row (the right neighbour of i is i + 1; the down
+// neighbours lie after their cells and rise with the cell number) both sweeps of
+// a sub-step share one pass in cell order, and each cell takes its new depth as
+// soon as its own two faces are done: every face (i, k) has k > i, so no face of
+// the pass reads a depth that the pass has already changed. Each cell's change is
+// summed in the order of the two separate sweeps; the down face's transfer into a
+// cell waits in a ring of slots (a little more than one row) until the cell is
+// reached. The faces are computed in chunks of cells, gathered and tested without
+// branches, with the powers d^(5/3) of a chunk in one call: one for each cell
+// whose faces both flow away from it, one more for each face that takes the
+// neighbour's depth. The discharge is taken back from the transfer only when the
+// level-gap limit clips it. A sub-step in which a face may fail its check, or
+// moves a transfer that is not a number, is taken back (rebuilt from the saved
+// depths) and checked again by the separate sweeps, which report and answer it.
 
-bool fused_tables(const overland_grid &g) {
-    const int *right = g.right.data(), *down = g.down.data(), *up = g.up.data();
-    bool fused = true;
+constexpr int chunk_cells = 128;
+
+// y[c] = sqrt(|x[c]|) for c < n: the same correctly rounded values as std::sqrt,
+// two at a time where the processor has the instruction (std::sqrt in a loop
+// keeps the compiler from vectorising it, for the sake of errno).
+inline void sqrt_abs_n(const double *x, double *y, int n) {
+    int c = 0;
+#if defined(__SSE2__)
+    const __m128d sign = _mm_set1_pd(-0.0);
+    for (; c + 2 <= n; c += 2)
+        _mm_storeu_pd(y + c, _mm_sqrt_pd(_mm_andnot_pd(sign, _mm_loadu_pd(x + c))));
+#endif
+    for (; c < n; ++c) y[c] = std::sqrt(std::fabs(x[c]));
+}
+
+#if defined(__SSE2__)
+// a where mask is set, else b.
+inline __m128d choose(__m128d mask, __m128d a, __m128d b) {
+    return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
+}
+#endif
+
+// True when the tables allow the one pass; the check and the ring of slots are
+// kept for the tables of the last call.
+bool row_tables(const overland_grid &g, explicit_step_control &c) {
+    if (c.tables_right == g.right.data() && c.tables_down == g.down.data() &&
+        c.tables_cells == g.cells)
+        return c.tables_fused != 0;
+    const int *right = g.right.data(), *down = g.down.data();
+    bool fused = g.cells >= 1;
+    int last_down = 0, gap = 0;
     for (int i = 1; i <= g.cells; ++i) {
         const int k = down[i];
-        fused &= (right[i] == 0 || right[i] == i + 1) & (k == 0 || (k > i && k <= g.cells));
-        fused = fused && (k == 0 || up[k] == i);
+        fused &= right[i] == 0 || right[i] == i + 1;
+        if (k == 0) continue;
+        fused &= k > i && k <= g.cells && k > last_down;
+        last_down = k;
+        gap = std::max(gap, k - i);
     }
+    std::size_t ring = 1;
+    while (ring <= static_cast<std::size_t>(gap)) ring *= 2;
+    // The last slot takes the transfers of closed faces.
+    if (fused) c.pending.assign(ring + 1, 0.0);
+    c.tables_right = g.right.data();
+    c.tables_down = g.down.data();
+    c.tables_cells = g.cells;
+    c.tables_fused = fused ? 1 : 0;
     return fused;
 }
 
-// One face of the pass. Result: the transfer (m), positive from i toward k; the
-// unit discharge goes to `q`. `shared` holds d^(5/3) of cell i once computed.
-struct fused_face {
-    const double *h, *z, *r, *n;
-    double inv_dx, step_over_dx, dx_over_step;
-    bool failed = false;
-    bool not_a_number = false;
+// The variants that run the one pass: no stream cells, wetlands or lakes.
+bool one_pass_variant(const overland_grid &g, explicit_step_control &c) {
+    return !g.stream_on && !g.lakes_on && !g.wetlands_on && row_tables(g, c);
+}
 
-    inline double transfer(int i, int k, double bed_slope, double &shared, double &q) {
-        double t = 0.0;
-        q = 0.0;
-        if (!(h[i] < r[i])) {
-            double sf = bed_slope - (h[k] - h[i]) * inv_dx + 1e-30;
-            if (std::fabs(sf) < 1e-20) sf = 1e-20;
-            double p;
-            if (sf >= 0.0) {
-                const double d = h[i] - r[i];
-                if (d > 0.0 && shared < 0.0) shared = std::pow(d, five_thirds);
-                p = d > 0.0 ? shared : 0.0;
-            } else {
-                const double d = h[k] - r[i];
-                p = d > 0.0 ? std::pow(d, five_thirds) : 0.0;
-            }
-            if (p > 0.0) {
-                const double m = std::sqrt(std::fabs(sf)) / n[i] * p;
-                q = sf >= 0.0 ? m : -m;
-            }
-            t = q * step_over_dx;
-        }
-        const double limit = 0.25 * std::fabs((z[i] + h[i]) - (z[k] + h[k]));
-        if (std::fabs(t) > limit) {
-            t = t >= 0.0 ? limit : -limit;
-            q = t * dx_over_step;
-        }
-        // The face check: celerity, height change, and the donor's water.
-        const double rest = t > 0.0 ? h[i] - t : h[k] + t;
-        not_a_number |= std::isnan(t);
-        failed |= std::fabs(t) >= 0.06 || (t != 0.0 && rest < -0.0001);
-        return t;
-    }
+struct pass_arrays {
+    const double *z, *r, *n;
+    const int *right, *down, *dike;  // dike: null without dikes
+    double *qx, *qy;
+    double *ring;
+    std::size_t mask;  // ring slots 0..mask, slot mask + 1 for closed faces
+    double dx;
+    bool x_first;
 };
 
-// One sub-step of the base variant; false when a face failed its check (the
-// depth changes are then zeroed again and the discharges are to be redone).
-bool fused_substep(overland_grid &g, const explicit_call &call, bool x_first, double step) {
-    fused_face f{g.h.data(), g.z.data(), g.r.data(), g.n.data(), 1.0 / g.dx, step / g.dx,
-                 g.dx / step};
-    const int *right = g.right.data(), *down = g.down.data();
-    const int *dike = g.dikes_on ? g.dike.data() : nullptr;
-    const double *sx = g.sx.data(), *sy = g.sy.data();
-    double *qx = g.qx.data(), *qy = g.qy.data(), *dh = g.dh.data();
-    double from_left = 0.0;  // transfer of the face (i - 1, i)
-    for (int i = 1; i <= g.cells; ++i) {
-        double shared = -1.0;
-        double tx = 0.0, ty = 0.0;
-        const int kx = right[i], ky = down[i];
-        const int code = dike ? dike[i] : 0;
-        if (kx != 0 && !(code & 2)) tx = f.transfer(i, kx, sx[i], shared, qx[i]);
-        else qx[i] = 0.0;
-        if (ky != 0 && !(code & 4)) ty = f.transfer(i, ky, sy[i], shared, qy[i]);
-        else qy[i] = 0.0;
-        const double from_up = dh[i];  // the down sweep's transfer into i, waiting here
-        dh[i] = x_first ? (((0.0 + from_left) - tx) + from_up) - ty
-                        : (((0.0 + from_up) - ty) + from_left) - tx;
-        if (ky != 0) dh[ky] = ty;
-        from_left = tx;
+struct pass_result {
+    bool may_fail = false;      // a face may fail its check
+    bool not_a_number = false;  // a transfer is not a number
+};
+
+// The faces of one direction of a chunk: inputs gathered by the first loop.
+struct chunk_direction {
+    alignas(32) double sf[chunk_cells];     // friction slope
+    alignas(32) double root[chunk_cells];   // sqrt(|sf|)
+    alignas(32) double limit[chunk_cells];  // a quarter of the level gap
+    alignas(32) double hk[chunk_cells];     // the neighbour's depth
+    alignas(32) double t[chunk_cells];      // transfer (m)
+    alignas(32) double q[chunk_cells];      // unit discharge (m2/s)
+    alignas(32) double need[chunk_cells];   // 1: an open face of a wet cell
+};
+
+// Transfers and discharges of one direction of a chunk from the powers `p`; the
+// check folded into the result. Vectorisable: no branches.
+inline void chunk_transfers(chunk_direction &d, const double *p, const double *own,
+                            const double *n, int len, double step_over_dx, double dx_over_step,
+                            pass_result &result) {
+    // Conservative bounds, so that a face the separate sweeps would fail always
+    // sends the sub-step to them (they compute the discharge a few units in the
+    // last place differently).
+    constexpr double celerity = 0.06 * (1.0 - 1e-9), shortage = -0.0001 + 1e-12;
+    int fail = 0, nan = 0;
+    int c = 0;
+#if defined(__SSE2__)
+    const __m128d zero = _mm_setzero_pd(), sign = _mm_set1_pd(-0.0);
+    const __m128d sod = _mm_set1_pd(step_over_dx), dos = _mm_set1_pd(dx_over_step);
+    const __m128d cel = _mm_set1_pd(celerity), sho = _mm_set1_pd(shortage);
+    __m128d failing = zero, not_number = zero;
+    for (; c + 2 <= len; c += 2) {
+        const __m128d pc = _mm_loadu_pd(p + c);
+        const __m128d m = _mm_mul_pd(_mm_div_pd(_mm_load_pd(d.root + c), _mm_loadu_pd(n + c)), pc);
+        const __m128d sf = _mm_load_pd(d.sf + c);
+        const __m128d signed_m = choose(_mm_cmpge_pd(sf, zero), m, _mm_xor_pd(m, sign));
+        const __m128d flows =
+            _mm_and_pd(_mm_cmpgt_pd(pc, zero), _mm_cmpneq_pd(_mm_load_pd(d.need + c), zero));
+        __m128d q = _mm_and_pd(flows, signed_m);
+        __m128d t = _mm_mul_pd(q, sod);
+        const __m128d limit = _mm_load_pd(d.limit + c);
+        const __m128d clip = _mm_cmpgt_pd(_mm_andnot_pd(sign, t), limit);
+        const __m128d clipped = choose(_mm_cmpge_pd(t, zero), limit, _mm_xor_pd(limit, sign));
+        q = choose(clip, _mm_mul_pd(clipped, dos), q);
+        t = choose(clip, clipped, t);
+        const __m128d rest = choose(_mm_cmpgt_pd(t, zero), _mm_sub_pd(_mm_loadu_pd(own + c), t),
+                                    _mm_add_pd(_mm_load_pd(d.hk + c), t));
+        failing = _mm_or_pd(failing, _mm_cmpge_pd(_mm_andnot_pd(sign, t), cel));
+        failing = _mm_or_pd(failing, _mm_and_pd(_mm_cmpneq_pd(t, zero), _mm_cmplt_pd(rest, sho)));
+        not_number = _mm_or_pd(not_number, _mm_cmpunord_pd(t, t));
+        _mm_store_pd(d.t + c, t);
+        _mm_store_pd(d.q + c, q);
     }
-    if (!f.not_a_number && (!f.failed || call.continue_anyway)) return true;
-    std::fill(dh + 1, dh + g.cells + 1, 0.0);
-    return false;
+    fail |= _mm_movemask_pd(failing);
+    nan |= _mm_movemask_pd(not_number);
+#endif
+    // Every value is computed before it is chosen, so that the compiler can turn
+    // the choices into selects (it keeps arithmetic that may raise a flag out of
+    // a conditional arm).
+    for (; c < len; ++c) {
+        const double m = d.root[c] / n[c] * p[c];
+        const double minus_m = -m;
+        const double sf = d.sf[c];
+        const double signed_m = sf >= 0.0 ? m : minus_m;
+        const bool flows = (p[c] > 0.0) & (d.need[c] != 0.0);
+        double q = flows ? signed_m : 0.0;
+        double t = q * step_over_dx;
+        const double limit = d.limit[c], minus_limit = -limit;
+        const bool clip = std::fabs(t) > limit;
+        const double clipped = t >= 0.0 ? limit : minus_limit;
+        const double clipped_q = clipped * dx_over_step;
+        q = clip ? clipped_q : q;
+        t = clip ? clipped : t;
+        // The face check: celerity, height change, and the donor's water.
+        const double given = own[c] - t, taken = d.hk[c] + t;
+        const double rest = t > 0.0 ? given : taken;
+        fail |= (std::fabs(t) >= celerity) | ((t != 0.0) & (rest < shortage));
+        nan |= t != t;
+        d.t[c] = t;
+        d.q[c] = q;
+    }
+    result.may_fail |= fail != 0;
+    result.not_a_number |= nan != 0;
+}
+
+// One sub-step of `step` seconds over all cells from the depths `from` into `to`
+// (which may be `from`); the face discharges times `q_scale` into qx, qy. `save`,
+// when given, takes the depths read.
+template <bool dikes>
+pass_result one_pass(const pass_arrays &a, int cells, const double *from, double *to,
+                     double *save, double step, double q_scale) {
+    pass_result result;
+    const double dx = a.dx, inv_dx = 1.0 / dx, step_over_dx = step / dx, dx_over_step = dx / step;
+    const double *z = a.z, *r = a.r, *n = a.n;
+    const int *right = a.right, *down = a.down, *dike = a.dike;
+    double *ring = a.ring;
+    const std::size_t mask = a.mask;
+    std::fill(ring, ring + mask + 2, 0.0);
+
+    chunk_direction fx, fy;
+    alignas(32) double own[chunk_cells], zk_x[chunk_cells], zk_y[chunk_cells];
+    alignas(32) double open_xs[chunk_cells], open_ys[chunk_cells];
+    alignas(32) double arg_first[chunk_cells], arg_y[chunk_cells], arg_second[chunk_cells];
+    alignas(32) double p_first[chunk_cells], p_second[chunk_cells], p_y[chunk_cells];
+    alignas(32) int second[chunk_cells], slot[chunk_cells];
+    double from_left = 0.0;  // transfer of the face (i - 1, i)
+    for (int start = 1; start <= cells; start += chunk_cells) {
+        const int len = std::min(chunk_cells, cells - start + 1);
+        const double *hb = from + start;
+        // Gather: the cell's and its neighbours' depths and elevations.
+        for (int c = 0; c < len; ++c) {
+            const int i = start + c;
+            const int kx = right[i], ky = down[i];
+            const int code = dikes ? dike[i] : 0;
+            const bool open_x = (kx != 0) & ((code & 2) == 0);
+            const bool open_y = (ky != 0) & ((code & 4) == 0);
+            const int jx = open_x ? kx : i, jy = open_y ? ky : i;
+            fx.hk[c] = from[jx];
+            fy.hk[c] = from[jy];
+            zk_x[c] = z[jx];
+            zk_y[c] = z[jy];
+            open_xs[c] = open_x ? 1.0 : 0.0;
+            open_ys[c] = open_y ? 1.0 : 0.0;
+            own[c] = hb[c];
+            slot[c] = open_y ? static_cast<int>(static_cast<std::size_t>(ky) & mask)
+                             : static_cast<int>(mask + 1);
+        }
+        // The faces' slopes and level gaps, and the power arguments.
+        {
+            const double *rb = r + start, *zb = z + start;
+            int c = 0;
+#if defined(__SSE2__)
+            {
+                const __m128d zero = _mm_setzero_pd(), sign = _mm_set1_pd(-0.0);
+                const __m128d vdx = _mm_set1_pd(dx), vinv = _mm_set1_pd(inv_dx);
+                const __m128d tiny = _mm_set1_pd(1e-30), flat = _mm_set1_pd(1e-20);
+                const __m128d quarter = _mm_set1_pd(0.25), one = _mm_set1_pd(1.0);
+                for (; c + 2 <= len; c += 2) {
+                    const __m128d hi = _mm_load_pd(own + c), ri = _mm_loadu_pd(rb + c);
+                    const __m128d zi = _mm_loadu_pd(zb + c);
+                    const __m128d hx = _mm_load_pd(fx.hk + c), hy = _mm_load_pd(fy.hk + c);
+                    const __m128d zx = _mm_load_pd(zk_x + c), zy = _mm_load_pd(zk_y + c);
+                    __m128d sx = _mm_add_pd(_mm_sub_pd(_mm_div_pd(_mm_sub_pd(zi, zx), vdx),
+                                                       _mm_mul_pd(_mm_sub_pd(hx, hi), vinv)),
+                                            tiny);
+                    __m128d sy = _mm_add_pd(_mm_sub_pd(_mm_div_pd(_mm_sub_pd(zi, zy), vdx),
+                                                       _mm_mul_pd(_mm_sub_pd(hy, hi), vinv)),
+                                            tiny);
+                    sx = choose(_mm_cmplt_pd(_mm_andnot_pd(sign, sx), flat), flat, sx);
+                    sy = choose(_mm_cmplt_pd(_mm_andnot_pd(sign, sy), flat), flat, sy);
+                    _mm_store_pd(fx.sf + c, sx);
+                    _mm_store_pd(fy.sf + c, sy);
+                    const __m128d level = _mm_add_pd(zi, hi);
+                    const __m128d gap_x = _mm_sub_pd(level, _mm_add_pd(zx, hx));
+                    _mm_store_pd(fx.limit + c, _mm_mul_pd(quarter, _mm_andnot_pd(sign, gap_x)));
+                    const __m128d gap_y = _mm_sub_pd(level, _mm_add_pd(zy, hy));
+                    _mm_store_pd(fy.limit + c, _mm_mul_pd(quarter, _mm_andnot_pd(sign, gap_y)));
+                    const __m128d wet = _mm_cmpnlt_pd(hi, ri);  // !(hi < ri)
+                    const __m128d open_x = _mm_cmpneq_pd(_mm_load_pd(open_xs + c), zero);
+                    const __m128d need_x = _mm_and_pd(open_x, wet);
+                    const __m128d open_y = _mm_cmpneq_pd(_mm_load_pd(open_ys + c), zero);
+                    const __m128d need_y = _mm_and_pd(open_y, wet);
+                    _mm_store_pd(fx.need + c, _mm_and_pd(need_x, one));
+                    _mm_store_pd(fy.need + c, _mm_and_pd(need_y, one));
+                    const __m128d d_own = _mm_sub_pd(hi, ri);
+                    const __m128d away_x = _mm_cmpge_pd(sx, zero), away_y = _mm_cmpge_pd(sy, zero);
+                    const __m128d dx_face = choose(away_x, d_own, _mm_sub_pd(hx, ri));
+                    const __m128d dy_face = choose(away_y, d_own, _mm_sub_pd(hy, ri));
+                    const __m128d first = choose(need_x, dx_face, dy_face);
+                    _mm_store_pd(arg_first + c, _mm_and_pd(_mm_cmpgt_pd(first, zero), first));
+                    _mm_store_pd(arg_y + c, _mm_and_pd(_mm_cmpgt_pd(dy_face, zero), dy_face));
+                    const int two = _mm_movemask_pd(
+                        _mm_andnot_pd(_mm_and_pd(away_x, away_y), _mm_and_pd(need_x, need_y)));
+                    second[c] = two & 1;
+                    second[c + 1] = (two >> 1) & 1;
+                }
+            }
+#endif
+            for (; c < len; ++c) {
+                const double hi = own[c], ri = rb[c], zi = zb[c];
+                const double hx = fx.hk[c], hy = fy.hk[c], zx = zk_x[c], zy = zk_y[c];
+                double sx = (zi - zx) / dx - (hx - hi) * inv_dx + 1e-30;
+                double sy = (zi - zy) / dx - (hy - hi) * inv_dx + 1e-30;
+                sx = std::fabs(sx) < 1e-20 ? 1e-20 : sx;
+                sy = std::fabs(sy) < 1e-20 ? 1e-20 : sy;
+                fx.sf[c] = sx;
+                fy.sf[c] = sy;
+                fx.limit[c] = 0.25 * std::fabs((zi + hi) - (zx + hx));
+                fy.limit[c] = 0.25 * std::fabs((zi + hi) - (zy + hy));
+                const bool wet = !(hi < ri);
+                const bool need_x = (open_xs[c] != 0.0) & wet, need_y = (open_ys[c] != 0.0) & wet;
+                fx.need[c] = need_x ? 1.0 : 0.0;
+                fy.need[c] = need_y ? 1.0 : 0.0;
+                // A face flowing away from i takes i's depth above retention, one
+                // flowing toward i its neighbour's.
+                const double d_own = hi - ri, d_x = hx - ri, d_y = hy - ri;
+                const bool away_x = sx >= 0.0, away_y = sy >= 0.0;
+                const double dx_face = away_x ? d_own : d_x;
+                const double dy_face = away_y ? d_own : d_y;
+                const double first = need_x ? dx_face : dy_face;
+                arg_first[c] = first > 0.0 ? first : 0.0;
+                arg_y[c] = dy_face > 0.0 ? dy_face : 0.0;
+                second[c] = need_x & need_y & !(away_x & away_y);
+            }
+        }
+        // The down faces that need a power of their own, packed.
+        int m = 0;
+        for (int c = 0; c < len; ++c) {
+            arg_second[m] = arg_y[c];
+            m += second[c];
+        }
+        pow_five_thirds_n(arg_first, p_first, static_cast<std::size_t>(len));
+        pow_five_thirds_n(arg_second, p_second, static_cast<std::size_t>(m));
+        for (int c = 0, j = 0; c < len; ++c) {
+            p_y[c] = second[c] ? p_second[j] : p_first[c];
+            j += second[c];
+        }
+        sqrt_abs_n(fx.sf, fx.root, len);
+        sqrt_abs_n(fy.sf, fy.root, len);
+        chunk_transfers(fx, p_first, own, n + start, len, step_over_dx, dx_over_step, result);
+        chunk_transfers(fy, p_y, own, n + start, len, step_over_dx, dx_over_step, result);
+        // Apply: each cell's change in the order of the separate sweeps.
+        for (int c = 0; c < len; ++c) {
+            const int i = start + c;
+            const std::size_t self = static_cast<std::size_t>(i) & mask;
+            const double from_up = ring[self];  // the down sweep's transfer into i
+            ring[self] = 0.0;
+            const double tx = fx.t[c], ty = fy.t[c];
+            const double change = a.x_first ? (((0.0 + from_left) - tx) + from_up) - ty
+                                            : (((0.0 + from_up) - ty) + from_left) - tx;
+            if (save) save[i] = own[c];
+            to[i] = own[c] + change;
+            ring[slot[c]] = ty;
+            a.qx[i] = fx.q[c] * q_scale;
+            a.qy[i] = fy.q[c] * q_scale;
+            from_left = tx;
+        }
+    }
+    return result;
+}
+
+pass_result run_pass(const pass_arrays &a, int cells, const double *from, double *to,
+                     double *save, double step, double q_scale) {
+    return a.dike ? one_pass<true>(a, cells, from, to, save, step, q_scale)
+                  : one_pass<false>(a, cells, from, to, save, step, q_scale);
+}
+
+// Sub-steps of the working step until dt is covered in one pass each, redone from
+// the saved depths after every reduction. The first attempt starts from the
+// depths as they are and saves them on the way; a restart reads the saved ones.
+// The face discharges of the last sub-step are written in m3/s.
+void route_in_one_pass(explicit_call &call, double dt) {
+    overland_grid &g = call.g;
+    explicit_step_control &c = call.c;
+    const pass_arrays a{g.z.data(),  g.r.data(),  g.n.data(),
+                        g.right.data(), g.down.data(), g.dikes_on ? g.dike.data() : nullptr,
+                        g.qx.data(), g.qy.data(), c.pending.data(),
+                        c.pending.size() - 2, g.dx, c.sweep_flag == 0};
+    double *h = g.h.data(), *saved = c.saved_depth.data();
+    const int cells = g.cells;
+    for (bool first_attempt = true;; first_attempt = false) {
+        double elapsed = 0.0;
+        int done = 0;  // sub-steps of this attempt behind us
+        bool restart = false;
+        for (;;) {
+            // The last sub-step covers only what is left of dt.
+            const double step = std::min(call.work, dt - elapsed);
+            const double after = elapsed + step;
+            const bool last = std::fabs(after - dt) < 0.0001 || after > dt;
+            const double q_scale = last ? g.dx : 1.0;
+            const double *from = done == 0 && !first_attempt ? saved : h;
+            double *save = done == 0 && first_attempt ? saved : nullptr;
+            const pass_result r = run_pass(a, cells, from, h, save, step, q_scale);
+            if (r.not_a_number || (r.may_fail && !call.continue_anyway)) {
+                // Back to the depths at the start of this sub-step: the saved
+                // depths and the sub-steps before it again.
+                std::copy(saved + 1, saved + cells + 1, h + 1);
+                double e = 0.0;
+                for (int k = 0; k < done; ++k) {
+                    const double s = std::min(call.work, dt - e);
+                    run_pass(a, cells, h, h, nullptr, s, 1.0);
+                    e += s;
+                }
+                const direction first = c.sweep_flag == 0 ? x_direction(g) : y_direction(g);
+                const direction second = c.sweep_flag == 0 ? y_direction(g) : x_direction(g);
+                if (sweep(call, first, step, false) || sweep(call, second, step, false)) {
+                    restart = true;
+                    break;
+                }
+                // Answered without a reduction: the sub-step as the pass makes it.
+                run_pass(a, cells, h, h, nullptr, step, q_scale);
+            }
+            ++done;
+            elapsed = after;
+            if (last) break;
+        }
+        if (!restart) return;
+    }
 }
 
 // Base and stream-cell variants: sub-steps of the working step until dt is
@@ -338,7 +639,6 @@ bool fused_substep(overland_grid &g, const explicit_call &call, bool x_first, do
 void route_with_substeps(explicit_call &call, double dt) {
     overland_grid &g = call.g;
     explicit_step_control &c = call.c;
-    const bool use_fused = !call.stream_variant && !g.wetlands_on && fused_tables(g);
     // The first attempt starts from the depths as they are (saved at entry, with
     // the depth changes zeroed); a restart copies the saved depths back.
     for (bool first_attempt = true;; first_attempt = false) {
@@ -360,8 +660,7 @@ void route_with_substeps(explicit_call &call, double dt) {
             const double step = std::min(call.work, dt - elapsed);
             const direction first = c.sweep_flag == 0 ? x_direction(g) : y_direction(g);
             const direction second = c.sweep_flag == 0 ? y_direction(g) : x_direction(g);
-            const bool fused = use_fused && fused_substep(g, call, c.sweep_flag == 0, step);
-            if (!fused && (sweep(call, first, step) || sweep(call, second, step))) {
+            if (sweep(call, first, step) || sweep(call, second, step)) {
                 restart = true;
                 break;
             }
@@ -417,9 +716,9 @@ void lake_sweep(overland_grid &g, const direction &dir, double dt) {
             q = lake_face(g, i, k, dt);
         } else {
             if (g.wetlands_on && g.wetland_id[at(i)] > 0) {
-                q = wetland_face(g, dir.slope[at(i)], i, k);
+                q = wetland_face(g, face_bed_slope(g, i, k), i, k);
             } else {
-                double sf = face_slope(g, dir.slope[at(i)], i, k);
+                double sf = face_slope(g, face_bed_slope(g, i, k), i, k);
                 if (std::fabs(sf) < 1e-20) sf = 1e-20;
                 const int upwind = sf >= 0.0 ? i : k;
                 const double d = g.h[at(upwind)] - g.r[at(upwind)];
@@ -457,9 +756,17 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
     prepare_saved_arrays(g, c);
     if (c.saved_depth.empty() || !(dt > 0.0)) return 0.0;
 
-    // Step control at entry.
+    // Step control at entry. The one pass saves the depths on its way and writes
+    // every face discharge; the other variants start from zeroed changes.
     c.sweep_flag = (c.sweep_flag + 1) % 2;
-    for (int i = 1; i <= g.cells; ++i) {
+    const bool one_pass = one_pass_variant(g, c);
+    if (!one_pass && g.dh.data() == nullptr) {
+        std::printf("Overland flow routing needs the %s of every grid cell, which are missing.\n",
+                    "depth changes");
+        raise_printed_error();
+        return 0.0;
+    }
+    for (int i = 1; !one_pass && i <= g.cells; ++i) {
         g.dh[at(i)] = 0.0;
         g.qx[at(i)] = 0.0;
         g.qy[at(i)] = 0.0;
@@ -489,6 +796,8 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
         apply_to_land(g);
         lake_sweep(g, y_direction(g), dt);
         apply_to_land(g);
+    } else if (one_pass) {
+        route_in_one_pass(call, dt);
     } else {
         route_with_substeps(call, dt);
     }
@@ -513,7 +822,7 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
         result = q;
     }
 
-    for (int i = 1; i <= g.cells; ++i) {
+    for (int i = 1; !one_pass && i <= g.cells; ++i) {
         g.qx[at(i)] *= g.dx;
         g.qy[at(i)] *= g.dx;
     }
@@ -523,11 +832,15 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
 double route_overland_explicit(model_state &s, double dt) {
     overland_grid g;
     if (!overland_grid_of(s, g)) return 0.0;
-    if (g.sx.data() == nullptr || g.sy.data() == nullptr) {
-        std::printf("Overland flow routing needs the %s of every grid cell, which are missing.\n",
-                    "bed slopes");
-        raise_printed_error();
-        return 0.0;
+    // Only the variants with separate sweeps keep depth changes per cell.
+    if (!one_pass_variant(g, s.explicit_control)) {
+        array_1d<double> &dh = s.depth_change;
+        if ((dh.empty() || dh.last() != at(g.cells)) && alloc_1d_double(dh, g.cells) != 0) {
+            std::printf("Error allocating memory for variable %s\n", "overland depth changes");
+            raise_printed_error();
+            return 0.0;
+        }
+        g.dh = row_ref<double>(dh.data(), dh.last());
     }
     return explicit_route(g, s.explicit_control, dt);
 }

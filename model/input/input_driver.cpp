@@ -26,6 +26,13 @@ bool shared_rain_possible(const model_state &s) {
            !s.project.ov_con_trans && !s.project.chan_con_trans && !s.nutrients_on;
 }
 
+// The bed slopes per cell serve the long-term evapotranspiration (the slope of
+// each cell turns the sunshine) and erosion; the overland kernels take them from
+// the elevations.
+bool bed_slopes_needed(const model_state &s) {
+    return s.long_term || s.project.soil_erosion || s.erosion.soil_erosion;
+}
+
 bool console_on(const model_state &s) { return !s.quiet && parallel_layout.process_rank == 0; }
 
 // A fatal error, or a pending code that the reporter will make fatal.
@@ -101,8 +108,7 @@ void allocate_cell_arrays(model_state &s) {
     alloc_1d_int(s.down, n);
     alloc_1d_int(s.left, n);
     alloc_1d_int(s.up, n);
-    // The bed slopes serve the explicit scheme only.
-    if (explicit_overland_scheme(s)) {
+    if (bed_slopes_needed(s)) {
         alloc_1d_double(s.x_slope, n);
         alloc_1d_double(s.y_slope, n);
     }
@@ -120,7 +126,7 @@ void release_setup_arrays(model_state &s) {
     s.elevation_work.release();
     s.data_grid.release();
     if (!s.ov_con_trans_mode && !s.chan_con_trans) s.previous_depth.release();
-    if (!explicit_overland_scheme(s)) {
+    if (!explicit_overland_scheme(s) && !bed_slopes_needed(s)) {
         s.x_slope.release();
         s.y_slope.release();
     }

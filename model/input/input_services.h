@@ -22,7 +22,8 @@ void setup_start_time(model_state &state);
 void convert_constituent_units(model_state &state);
 // Frees the per-cell arrays that only the set-up needs (the second elevation array,
 // the "data" grid, the previous constituent depths without constituents, the bed
-// slopes without the explicit scheme) and, under uniform rain that no cell
+// slopes unless evapotranspiration, erosion or the explicit scheme keeps them)
+// and, under uniform rain that no cell
 // changes, keeps one rain rate for all cells instead of the per-cell rates.
 void release_setup_arrays(model_state &state);
 
