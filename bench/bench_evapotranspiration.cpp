@@ -112,3 +112,4 @@ BENCHMARK(bm_energy_balance)->Arg(10000)->Arg(100000)->Arg(1000000);
 BENCHMARK(bm_penman_monteith)->Arg(10000)->Arg(100000)->Arg(1000000);
 BENCHMARK(bm_root_zone)->Arg(10000)->Arg(100000)->Arg(1000000);
 BENCHMARK(bm_exp);
+BENCHMARK_MAIN();

@@ -9,10 +9,15 @@
 #include <cstddef>
 #include <cstdio>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "model/errors.h"
 #include "model/globals.h"
 #include "model/hydrology/overland_boundaries.h"
 #include "model/model_state.h"
+#include "model/thirds_powers.h"
 
 namespace {
 
@@ -216,7 +221,9 @@ row_ref<double> view(array_1d<double> &a) { return {a.data(), a.last()}; }
 // discharges can share one pass in cell order: when cell i is updated, the face
 // of its upstream neighbour is already known and no face still to come reads the
 // depth of i. The values and their order of evaluation are those of the general
-// sweep and check, so the results are the same to the last bit.
+// sweep and check, with the powers d^(2/3) of thirds_powers.h (the library's pow
+// but where that is one unit off), so the results are the same but for such
+// last-bit differences.
 
 bool base_case(const overland_grid &g) { return !g.lakes_on && !g.stream_on && !g.wetlands_on; }
 
@@ -241,45 +248,178 @@ base_arrays base_arrays_of(const overland_grid &g) {
     return {g.z.data(), g.r.data(), g.n.data(), g.dikes_on ? g.dike.data() : nullptr, g.dx};
 }
 
-// Face discharge (m3/s) from cell i toward k by the depths d: the base branch of
-// ade_sweep.
-inline double base_face(const base_arrays &a, const double *d, int i, int k) {
-    const double sf = ((a.z[i] + d[i]) - (a.z[k] + d[k])) / a.dx;
-    if (sf > 0.0) {
-        if (!(d[i] > a.r[i])) return 0.0;
-        return (1.0 / a.n[i]) * std::pow(d[i] - a.r[i], two_thirds) * std::sqrt(sf) * d[i] * a.dx;
+// Faces are computed a chunk at a time: the depths above retention of the chunk's
+// wet faces are gathered first (a closed or dry face takes 1, whose power is not
+// used), their powers taken in one array call, then the discharges formed.
+constexpr int face_chunk = 256;
+
+// What the gathering pass leaves per face of a chunk.
+struct face_terms {
+    double above[face_chunk];         // depth above retention of the upwind cell (1 if dry)
+    double slope[face_chunk];         // |sf|
+    double depth_factor[face_chunk];  // whole depth of i downhill, depth above retention uphill
+    double sign[face_chunk];          // 1 from i to k, -1 from k to i, 0 no flow
+};
+
+// Gathering of faces j0 .. len - 1 of a chunk that starts at cell `first`, one
+// face at a time. Cell element 0 of every array is present and zero, so a missing
+// neighbour (0) is read like any other before its face is set to 0.
+void gather_faces(const base_arrays &a, const double *d, const int *next, int dike_bit, int first,
+                  int j0, int len, face_terms &t) {
+    const double *z = a.z, *r = a.r;
+    for (int j = j0; j < len; ++j) {
+        const int i = first + j, k = next[i];
+        const bool open = k != 0 && !(a.dike && (a.dike[i] & dike_bit));
+        const double di = d[i], dk = d[k];
+        const double sf = ((z[i] + di) - (z[k] + dk)) / a.dx;
+        const bool downhill = sf > 0.0;
+        const double water = downhill ? di : dk;
+        const double retention = downhill ? r[i] : r[k];
+        const double above_retention = water - retention;
+        const bool wet = open && sf != 0.0 && water > retention;
+        t.above[j] = wet ? above_retention : 1.0;
+        t.slope[j] = downhill ? sf : -sf;
+        t.depth_factor[j] = downhill ? di : above_retention;
+        t.sign[j] = wet ? (downhill ? 1.0 : -1.0) : 0.0;
     }
-    if (sf == 0.0 || !(d[k] > a.r[k])) return 0.0;
-    const double above = d[k] - a.r[k];
-    return -(1.0 / a.n[i]) * std::pow(above, two_thirds) * std::sqrt(-sf) * above * a.dx;
 }
 
-inline bool face_open(const base_arrays &a, int k, int i, int dike_bit) {
-    return k != 0 && !(a.dike && (a.dike[i] & dike_bit));
+// Discharges of faces j0 .. len - 1 from the gathered terms and their powers.
+void finish_faces(const double *n, double dx, int j0, int len, const face_terms &t, double *out) {
+    for (int j = j0; j < len; ++j) {
+        const double q = ((((1.0 / n[j]) * t.above[j]) * std::sqrt(t.slope[j])) * t.depth_factor[j]) * dx;
+        out[j] = t.sign[j] != 0.0 ? t.sign[j] * q : 0.0;
+    }
+}
+
+#if defined(__x86_64__)
+// The same two passes four faces at a time in AVX2, chosen at run time. The
+// operations are those of the scalar passes lane by lane (sums, products,
+// divisions and square roots round alike in both forms; no multiply-add is
+// fused), so the discharges are the same to the last bit. Results: the number of
+// faces done, a multiple of four; the scalar passes do the rest.
+#define OVERLAND_AVX2 __attribute__((target("avx2")))
+
+// v[k] of four cell numbers (the masked form, with every lane on, starts from
+// defined zeros).
+OVERLAND_AVX2 inline __m256d gather(const double *v, __m128i k) {
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), v, k, all, 8);
+}
+
+OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, const int *next,
+                                     int dike_bit, int first, int len, face_terms &t) {
+    const __m256d dx = _mm256_set1_pd(a.dx), zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
+    const __m256d minus_one = _mm256_set1_pd(-1.0), sign_bit = _mm256_set1_pd(-0.0);
+    const __m128i no_cell = _mm_setzero_si128(), bit = _mm_set1_epi32(dike_bit);
+    int j = 0;
+    for (; j + 4 <= len; j += 4) {
+        const int i = first + j;
+        const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i *>(next + i));
+        __m128i closed = _mm_cmpeq_epi32(k, no_cell);
+        if (a.dike) {
+            const __m128i dikes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a.dike + i));
+            closed = _mm_or_si128(closed, _mm_xor_si128(_mm_cmpeq_epi32(_mm_and_si128(dikes, bit), no_cell),
+                                                        _mm_set1_epi32(-1)));
+        }
+        const __m256d open = _mm256_castsi256_pd(_mm256_xor_si256(_mm256_cvtepi32_epi64(closed),
+                                                                  _mm256_set1_epi64x(-1)));
+        const __m256d di = _mm256_loadu_pd(d + i), dk = gather(d, k);
+        const __m256d zi = _mm256_loadu_pd(a.z + i), zk = gather(a.z, k);
+        const __m256d ri = _mm256_loadu_pd(a.r + i), rk = gather(a.r, k);
+        const __m256d sf = _mm256_div_pd(_mm256_sub_pd(_mm256_add_pd(zi, di), _mm256_add_pd(zk, dk)), dx);
+        const __m256d downhill = _mm256_cmp_pd(sf, zero, _CMP_GT_OQ);
+        const __m256d water = _mm256_blendv_pd(dk, di, downhill);
+        const __m256d retention = _mm256_blendv_pd(rk, ri, downhill);
+        const __m256d above_retention = _mm256_sub_pd(water, retention);
+        const __m256d wet = _mm256_and_pd(_mm256_and_pd(open, _mm256_cmp_pd(sf, zero, _CMP_NEQ_UQ)),
+                                          _mm256_cmp_pd(water, retention, _CMP_GT_OQ));
+        _mm256_storeu_pd(t.above + j, _mm256_blendv_pd(one, above_retention, wet));
+        _mm256_storeu_pd(t.slope + j, _mm256_blendv_pd(_mm256_xor_pd(sf, sign_bit), sf, downhill));
+        _mm256_storeu_pd(t.depth_factor + j, _mm256_blendv_pd(above_retention, di, downhill));
+        _mm256_storeu_pd(t.sign + j, _mm256_and_pd(wet, _mm256_blendv_pd(minus_one, one, downhill)));
+    }
+    return j;
+}
+
+OVERLAND_AVX2 int finish_faces_avx2(const double *n, double dx, int len, const face_terms &t,
+                                     double *out) {
+    const __m256d one = _mm256_set1_pd(1.0), vdx = _mm256_set1_pd(dx), zero = _mm256_setzero_pd();
+    int j = 0;
+    for (; j + 4 <= len; j += 4) {
+        const __m256d inverse_n = _mm256_div_pd(one, _mm256_loadu_pd(n + j));
+        __m256d q = _mm256_mul_pd(inverse_n, _mm256_loadu_pd(t.above + j));
+        q = _mm256_mul_pd(q, _mm256_sqrt_pd(_mm256_loadu_pd(t.slope + j)));
+        q = _mm256_mul_pd(q, _mm256_loadu_pd(t.depth_factor + j));
+        q = _mm256_mul_pd(q, vdx);
+        const __m256d sign = _mm256_loadu_pd(t.sign + j);
+        _mm256_storeu_pd(out + j, _mm256_and_pd(_mm256_cmp_pd(sign, zero, _CMP_NEQ_UQ), _mm256_mul_pd(sign, q)));
+    }
+    return j;
+}
+
+#undef OVERLAND_AVX2
+
+bool detect_avx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}
+
+const bool faces_avx2 = detect_avx2();
+#else
+const bool faces_avx2 = false;
+#endif
+
+// Face discharges (m3/s) of cells first .. first + len - 1 toward their
+// neighbours in `next` by the depths d, into out[0 .. len): the base branch of
+// ade_sweep with the same operations in the same order (0 for a closed face).
+void base_faces(const base_arrays &a, const double *d, const int *next, int dike_bit, int first,
+                int len, double *out) {
+    face_terms t;
+    int j = 0;
+#if defined(__x86_64__)
+    if (faces_avx2) j = gather_faces_avx2(a, d, next, dike_bit, first, len, t);
+#endif
+    gather_faces(a, d, next, dike_bit, first, j, len, t);
+    pow_two_thirds_n(t.above, t.above, static_cast<std::size_t>(len));
+    j = 0;
+#if defined(__x86_64__)
+    if (faces_avx2) j = finish_faces_avx2(a.n + first, a.dx, len, t, out);
+#endif
+    finish_faces(a.n + first, a.dx, j, len, t, out);
 }
 
 // One sweep of scheme 2 from the depths `from` (the saved depths for the first
-// sweep of an attempt, else h) followed by its check, in one pass. Result as
-// ade_check_sweep.
+// sweep of an attempt, else h) followed by its check, in one pass over chunks of
+// faces. A face reads the depths of its cell and of the neighbour after it, which
+// this sweep has not yet written when the chunk's faces are computed before its
+// depths are applied. The depths and discharges are applied and checked cell by
+// cell in cell order, as before, so a failing cell stops the pass at the same
+// place with the same writes. Result as ade_check_sweep.
 int sweep_and_check(overland_grid &g, const double *from, const ade_direction &dir, double step) {
     const base_arrays a = base_arrays_of(g);
     const int *next = dir.neighbour.data(), *upstream = dir.upstream.data();
     double *q = dir.q.data(), *h = g.h.data();
     const double area = g.dx * g.dx;
-    for (int i = 1; i <= g.cells; ++i) {
-        const int k = next[i];
-        const double qi = face_open(a, k, i, dir.dike_bit) ? base_face(a, from, i, k) : 0.0;
-        q[i] = qi;
-        const double before = from[i];
-        const double change = (q[upstream[i]] - qi) * step / area;
-        h[i] = before + change;
-        if (h[i] < 0.0) {
-            if (step < smallest_substep) return 1;
-            if (h[i] <= -1e-06) return 2;
-            if (g.negative_depth_volume) *g.negative_depth_volume += -h[i] * area;
-            h[i] = 0.0;
+    double faces[face_chunk];
+    for (int first = 1; first <= g.cells; first += face_chunk) {
+        const int len = std::min(face_chunk, g.cells - first + 1);
+        base_faces(a, from, next, dir.dike_bit, first, len, faces);
+        for (int j = 0; j < len; ++j) {
+            const int i = first + j;
+            const double qi = faces[j];
+            q[i] = qi;
+            const double before = from[i];
+            const double change = (q[upstream[i]] - qi) * step / area;
+            h[i] = before + change;
+            if (h[i] < 0.0) {
+                if (step < smallest_substep) return 1;
+                if (h[i] <= -1e-06) return 2;
+                if (g.negative_depth_volume) *g.negative_depth_volume += -h[i] * area;
+                h[i] = 0.0;
+            }
+            if (std::fabs(change) > 0.5 * before && before > 0.001 && step > 0.01) return 2;
         }
-        if (std::fabs(change) > 0.5 * before && before > 0.001 && step > 0.01) return 2;
     }
     return 0;
 }
@@ -329,22 +469,26 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
     const ade_direction first = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
     const ade_direction second = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     bool negative = false;
+    double faces[face_chunk];
     for (const ade_direction *dir : {&first, &second}) {
         const int *next = dir->neighbour.data(), *upstream = dir->upstream.data();
         double *q = dir->q.data();
-        for (int i = 1; i <= g.cells; ++i) {
-            const int k = next[i];
-            qp[i] = face_open(a, k, i, dir->dike_bit) ? base_face(a, h, i, k) : 0.0;
-            hp[i] = h[i] + (qp[upstream[i]] - qp[i]) * dt / area;
+        for (int start = 1; start <= g.cells; start += face_chunk) {
+            const int len = std::min(face_chunk, g.cells - start + 1);
+            base_faces(a, h, next, dir->dike_bit, start, len, qp + start);
+            for (int i = start; i < start + len; ++i) hp[i] = h[i] + (qp[upstream[i]] - qp[i]) * dt / area;
         }
         drain_outlet(g, view(st.predictor_depth), dt);
         negative = false;
-        for (int i = 1; i <= g.cells; ++i) {
-            const int k = next[i];
-            const double corrected = face_open(a, k, i, dir->dike_bit) ? base_face(a, hp, i, k) : 0.0;
-            q[i] = 0.5 * (qp[i] + corrected);
-            h[i] += (q[upstream[i]] - q[i]) * dt / area;
-            negative |= h[i] < 0.0;
+        for (int start = 1; start <= g.cells; start += face_chunk) {
+            const int len = std::min(face_chunk, g.cells - start + 1);
+            base_faces(a, hp, next, dir->dike_bit, start, len, faces);
+            for (int j = 0; j < len; ++j) {
+                const int i = start + j;
+                q[i] = 0.5 * (qp[i] + faces[j]);
+                h[i] += (q[upstream[i]] - q[i]) * dt / area;
+                negative |= h[i] < 0.0;
+            }
         }
     }
     const double q = drain_outlet(g, g.h, dt);
