@@ -91,6 +91,10 @@ struct section_work {
     std::vector<double> x, y;             // break points
     std::vector<double> left, right;      // wet-stretch edges
     std::vector<double> moved_y;          // break points being moved by a bed update
+    // Trapezoid conveyances k A (A / P)^(2/3) gathered over the network and made
+    // in one array call: A / P (then its power), k A, and the conveyance to set.
+    std::vector<double> power_base, power_factor;
+    std::vector<double *> power_target;
 };
 
 // The channel network as read from the channel input file. Per-link arrays have
@@ -249,8 +253,11 @@ struct channel_work {
     array_1d<int> outlet_node, outlet_link;
     array_1d<double> outlet_flow, outlet_level;
     // The outlets of this step that reach routed nodes (refilled by every
-    // continuity update; kept so that its storage is reused).
+    // routing step; kept so that its storage is reused).
     std::vector<node_inflow> pipe_outlet_inflows;
+    // The routed nodes that take a point, time-series or pipe-outlet inflow in
+    // this routing step, link by link and node by node (rate unused).
+    std::vector<node_inflow> inflow_nodes;
 
     // Sacramento weights of the channel cells.
     array_1d<double> sac_cell_weight;  // per cell

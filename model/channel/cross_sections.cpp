@@ -15,6 +15,7 @@
 #include "model/errors.h"
 #include "model/globals.h"
 #include "model/model_state.h"
+#include "model/thirds_powers.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ int wet_section_at(const double *x, const double *y, int n, double e, double &ar
 
 double conveyance_of(double k, double a, double p) {
     if (a <= 0.0 || p <= 0.0) return 0.0;
-    return k * a * std::pow(a / p, 2.0 / 3.0);
+    return k * a * pow_two_thirds(a / p);
 }
 
 // Stops a call of ex_section: the message is printed by the caller.
@@ -345,8 +346,8 @@ section_props trapezoid_from_depth(double b, double z, double y, double k) {
     p.conveyance = conveyance_of(k, p.area, p.perimeter);
     if (p.perimeter > 0.0) {
         const double r = p.area / p.perimeter;
-        p.dconv = k * ((5.0 / 3.0) * std::pow(r, 2.0 / 3.0) * p.top_width -
-                       (2.0 / 3.0) * std::pow(r, 5.0 / 3.0) * 2.0 * side);
+        p.dconv = k * ((5.0 / 3.0) * pow_two_thirds(r) * p.top_width -
+                       (2.0 / 3.0) * pow_five_thirds(r) * 2.0 * side);
     }
     return p;
 }
@@ -403,11 +404,11 @@ int table_props_from_depth(const channel_network &net, int t, double y, section_
     const auto A = net.xarea[t], W = net.xtw[t], K = net.xk[t];
     if (y <= 0.0) return 0;
     if (y < dy) {
-        const double f = std::pow(y / dy, 5.0 / 3.0);
+        const double f = pow_five_thirds(y / dy);
         out.area = A[1] * f;
         out.top_width = W[1] * f;
         out.conveyance = K[1] * f;
-        out.dconv = K[1] / std::pow(dy, 5.0 / 3.0) * std::pow(y, 2.0 / 3.0);
+        out.dconv = K[1] / pow_five_thirds(dy) * pow_two_thirds(y);
         return 0;
     }
     const double top = nl * dy;
@@ -447,7 +448,7 @@ int table_depth_from_area(const channel_network &net, int t, double a, double &y
     const auto A = net.xarea[t], K = net.xk[t];
     if (a < A[1]) {
         y = A[1] > 0.0 ? dy * std::pow(a / A[1], 0.6) : 0.0;
-        k = K[1] * std::pow(y / dy, 5.0 / 3.0);
+        k = K[1] * pow_five_thirds(y / dy);
         return 0;
     }
     if (a > A[nl]) {
@@ -514,9 +515,49 @@ struct node_column {
     double &operator[](int n) const { return p[static_cast<std::size_t>(n) * stride]; }
 };
 
+// The conveyances k A (A / P)^(2/3) of trapezoid nodes, gathered over the links
+// of one mode-1 update and made with one array call for the powers. Each is the
+// product (k A) (A / P)^(2/3) that conveyance_of forms; no conveyance is read
+// before flush, which runs at the end and before any stop.
+class conveyance_batch {
+public:
+    conveyance_batch(section_work &w, std::size_t capacity) : w_(w) {
+        if (w_.power_base.size() < capacity) {
+            w_.power_base.resize(capacity);
+            w_.power_factor.resize(capacity);
+            w_.power_target.resize(capacity);
+        }
+    }
+    void add(double *target, double k, double a, double p) {
+        if (a <= 0.0 || p <= 0.0) {
+            *target = 0.0;
+            return;
+        }
+        w_.power_base[count_] = a / p;
+        w_.power_factor[count_] = k * a;
+        w_.power_target[count_] = target;
+        ++count_;
+    }
+    void flush() {
+        if (count_ == 0) return;
+        double *r = w_.power_base.data();
+        const double *f = w_.power_factor.data();
+        double *const *t = w_.power_target.data();
+        pow_two_thirds_n(r, r, count_);
+        for (std::size_t i = 0; i < count_; ++i) *t[i] = f[i] * r[i];
+        count_ = 0;
+    }
+
+private:
+    section_work &w_;
+    std::size_t count_ = 0;
+};
+
 // Mode 1 over the nodes of one trapezoid link, the arithmetic of trapezoid_mode1,
-// in the parts asked for (conveyance_only reads the depths stored before).
-bool trapezoid_link_mode1(channel_network &net, section_arrays &a, int l, section_parts parts) {
+// in the parts asked for (conveyance_only reads the depths stored before). The
+// conveyances go to the batch.
+bool trapezoid_link_mode1(channel_network &net, section_arrays &a, int l, section_parts parts,
+                          conveyance_batch &batch) {
     const node_column A(*a.area, l), Y(*a.depth, l), H(*a.wse, l), K(*a.conv, l);
     const node_column B(net.bottom, l), Z(net.sslope, l), E(net.bel, l);
     const double k = net.kconv[l];
@@ -531,12 +572,14 @@ bool trapezoid_link_mode1(channel_network &net, section_arrays &a, int l, sectio
             y = Y[n];
         } else {
             if (area < 0.0) {
+                batch.flush();
                 if (!trapezoid_mode1(net, a, n, l)) return false;
                 continue;
             }
             if (area > 0.0) {
                 y = trapezoid_depth_from_area(b, z, area);
                 if (y < 0.0 && b <= 0.0 && z <= 0.0) {
+                    batch.flush();
                     zero_width_stop(n, l);
                     return false;
                 }
@@ -548,7 +591,7 @@ bool trapezoid_link_mode1(channel_network &net, section_arrays &a, int l, sectio
         }
         if (y > 0.0) {
             const double f = side ? side[static_cast<std::size_t>(n) * side_step] : std::sqrt(1.0 + z * z);
-            K[n] = conveyance_of(k, area, b + 2.0 * y * f);
+            batch.add(&K[n], k, area, b + 2.0 * y * f);
         } else {
             K[n] = 0.0;
         }
@@ -562,24 +605,34 @@ void ex_section_area_to_depth(channel_network &net, section_arrays &arrays, sect
     section_arrays a = arrays;
     if (!a.wse) a.wse = &net.yp;
     int beyond = 0;
+    const std::size_t nodes = static_cast<std::size_t>(net.max_node_count > 0 ? net.max_node_count : 0);
+    const std::size_t links = static_cast<std::size_t>(net.link_count > 0 ? net.link_count : 0);
+    conveyance_batch batch(net.work, parts == section_parts::depth_only ? 0 : nodes * links);
     for (int l = 1; l <= net.link_count; ++l) {
         const int type = net.link_type[l];
-        if (refuse_slot_type(type)) return;
+        if (refuse_slot_type(type)) {
+            batch.flush();
+            return;
+        }
         const bool trapezoid = type == link_trapezoid || type == link_subsurface_trapezoid ||
                                type == link_trapezoid_erode || type == link_trapezoid_erode2;
         const bool table = type == link_breakpoint_table || type == link_breakpoint ||
                            type == link_breakpoint_erode;
         if (trapezoid) {
-            if (!trapezoid_link_mode1(net, a, l, parts)) return;
+            if (!trapezoid_link_mode1(net, a, l, parts, batch)) return;
             continue;
         }
         if (parts == section_parts::conveyance_only) continue;
         if (!table && type != link_floodplain) continue;
         for (int n = 1; n <= net.comp_node_count[l]; ++n) {
             const bool ok = table ? table_mode1(net, a, n, l, beyond) : floodplain_mode1(net, a, n, l);
-            if (!ok) return;
+            if (!ok) {
+                batch.flush();
+                return;
+            }
         }
     }
+    batch.flush();
 }
 
 void ex_section(model_state &state, int mode, int &beyond_table) {

@@ -101,12 +101,39 @@ void copy_nodes(array_2d<double> &to, const array_2d<double> &from, const channe
         for (std::size_t l = 1; l <= links; ++l) to[n][l] = from[n][l];
 }
 
-// f(row of a, row of b, links) for every node row 1..max_node_count.
-template <class F>
-void each_node_row(array_2d<double> &a, const array_2d<double> *b, const channel_network &net, F f) {
+// The discharges of a pass: the mean of the predictor's (qp) and the corrector's
+// (qp_iter) at every node of every link but lakes. With no lake link, rows
+// 1..max_node_count as one block: column 0 is unused and holds the same value in
+// both, which its mean keeps.
+void average_discharges(channel_network &net, bool every_link) {
     const std::size_t links = static_cast<std::size_t>(net.link_count);
-    for (std::size_t n = 1; n <= static_cast<std::size_t>(net.max_node_count); ++n)
-        f(a[n].data(), b ? (*b)[n].data() : nullptr, links);
+    const std::size_t nodes = static_cast<std::size_t>(net.max_node_count);
+    if (every_link) {
+        const std::size_t w = net.qp.cols() + 1;
+        double *q = net.qp.data() + w;
+        const double *qi = net.qp_iter.data() + w;
+        for (std::size_t i = 0; i < nodes * w; ++i) q[i] = 0.5 * (q[i] + qi[i]);
+        return;
+    }
+    for (std::size_t n = 1; n <= nodes; ++n) {
+        double *q = net.qp[n].data();
+        const double *qi = net.qp_iter[n].data();
+        for (std::size_t l = 1; l <= links; ++l) {
+            const int t = net.link_type[l];
+            if (t != link_lake && t != link_taken_by_lake) q[l] = 0.5 * (q[l] + qi[l]);
+        }
+    }
+}
+
+// Whether any area of nodes 1..max_node_count is below 0, scanned as one block of
+// rows (column 0 is unused; a value below 0 there only makes the caller look at
+// links 1..link_count, which it does node by node).
+bool any_below_zero(const array_2d<double> &area, const channel_network &net) {
+    const std::size_t w = area.cols() + 1;
+    const double *a = area.data() + w;
+    bool below = false;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(net.max_node_count) * w; ++i) below |= a[i] < 0.0;
+    return below;
 }
 
 // Flow depth at a node for the Courant number: the stored depth, 0 when not above 0.
@@ -233,9 +260,38 @@ struct continuity_result {
     double change = 0.0;
 };
 
-// Continuity update of `area` over one sub-step h with the discharges q. With
-// `clamp`, new areas below 0 are stored as 0 (the predictor); with `predicted`,
-// the result compares the new areas with those (the corrector).
+// The inflows from outside the network for the continuity updates of one routing
+// step (none of them changes within the step): the pipe-network outlets that
+// drain into routed nodes with their flow, and the routed nodes that take a point,
+// time-series or pipe-outlet inflow, link by link and node by node.
+void gather_inflows(model_state &s) {
+    channel_network &net = s.channels;
+    std::vector<node_inflow> &pipes = s.chan.pipe_outlet_inflows;
+    pipes.clear();
+    for (int k = 1; k <= s.superlinks.num_junctions; ++k) {
+        int pl = 0, pn = 0;
+        if (pipe_outlet_node(s, k, pl, pn)) pipes.push_back({pl, pn, s.chan.outlet_flow[k]});
+    }
+    std::vector<node_inflow> &at = s.chan.inflow_nodes;
+    at.clear();
+    const bool points = !s.chan.chan_point_Q.empty();
+    const bool series = !net.stream_pointsource.empty();
+    if (!points && !series && pipes.empty()) return;
+    for (int l = 1; l <= net.link_count; ++l) {
+        if (!routed(net.link_type[l])) continue;
+        for (int n = 1; n <= net.comp_node_count[l]; ++n) {
+            bool taken = (points && std::fabs(s.chan.chan_point_Q[n][l]) > 1e-6) ||
+                         (series && net.stream_pointsource[n][l]);
+            for (const node_inflow &p : pipes) taken = taken || (p.link == l && p.node == n);
+            if (taken) at.push_back({l, n, 0.0});
+        }
+    }
+}
+
+// Continuity update of `area` over one sub-step h with the discharges q, from the
+// inflows of gather_inflows. With `clamp`, new areas below 0 are stored as 0 (the
+// predictor); with `predicted`, the result compares the new areas with those (the
+// corrector).
 continuity_result continuity(model_state &s, array_2d<double> &area, const array_2d<double> &q,
                              double h, bool clamp = false,
                              const array_2d<double> *predicted = nullptr) {
@@ -245,66 +301,87 @@ continuity_result continuity(model_state &s, array_2d<double> &area, const array
     const bool exchange = exchange_in_step(s);
     const bool points = !s.chan.chan_point_Q.empty();
     const bool series = !net.stream_pointsource.empty();
-    // The pipe-network outlets that drain into routed channel nodes, with their flow.
-    std::vector<node_inflow> &pipes = s.chan.pipe_outlet_inflows;
-    pipes.clear();
-    for (int k = 1; k <= s.superlinks.num_junctions; ++k) {
-        int pl = 0, pn = 0;
-        if (pipe_outlet_node(s, k, pl, pn)) pipes.push_back({pl, pn, s.chan.outlet_flow[k]});
-    }
+    const std::vector<node_inflow> &pipes = s.chan.pipe_outlet_inflows;
+    const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
+    std::size_t next = 0;  // the first entry of `inflows` not yet reached
+    // Adds the outside inflows of node (n, l) to its change dV, in this order:
+    // point, time series, pipe outlets, then the exchange with the aquifer.
+    auto add_inflows = [&](int n, int l, double V, double dV, double dx, bool outlet) {
+        if (points && std::fabs(s.chan.chan_point_Q[n][l]) > 1e-6) dV += h * s.chan.chan_point_Q[n][l];
+        if (series && net.stream_pointsource[n][l])
+            dV += h * time_series_value(net.stream_pointsource[n][l], s.now_days);
+        for (const node_inflow &p : pipes)
+            if (p.link == l && p.node == n) dV += h * p.rate;
+        if (exchange) {
+            double qgw = s.chan.qriv[n][l];
+            if (V + dV + h * dx * qgw < 0.0 && qgw < 0.0)
+                qgw = dV >= 0.0 ? -V / (dx * h) : -(V + dV) / (dx * h);
+            s.chan.qriv[n][l] = qgw;
+            if (!outlet) dV += h * dx * qgw;
+        }
+        return dV;
+    };
     // A link's nodes are one column of the [node][link] arrays.
     const std::size_t as = area.cols() + 1, qs = q.cols() + 1, ls = s.chan.qlat.cols() + 1;
+    const std::size_t ps = predicted ? predicted->cols() + 1 : 0;
     for (int l = 1; l <= L; ++l) {
         if (!routed(net.link_type[l])) continue;
         const double dx = net.dx[l];
         const int nx = net.comp_node_count[l];
+        if (nx < 1) continue;
         double *ac = area.data() + l;
         const double *qc = q.data() + l, *lc = s.chan.qlat.data() + l;
-        const bool pass_outlet = l == L && net.ds_link[l] == 0 && s.head_bound;
-        const bool plain = !points && !series && !exchange && pipes.empty();
         const double *pc = predicted ? predicted->data() + l : nullptr;
-        const std::size_t ps = predicted ? predicted->cols() + 1 : 0;
-        for (int n = 1; n <= nx; ++n) {
-            const std::size_t k = static_cast<std::size_t>(n);
-            const double V = ac[k * as] * dx;
-            const bool outlet = n == nx && pass_outlet;
-            double dV = 0.0;
-            if (n == 1) {
-                double in = 0.0;
-                for (int u_at = 1; u_at <= net.us_count[l]; ++u_at) {
-                    const int u = net.uslinks[l][u_at];
-                    const int un = net.comp_node_count[u];
-                    if (un >= 1 && net.link_type[u] != link_lake) in += q[un][u];
-                }
-                dV = h * (in + lc[k * ls] * dx - qc[k * qs]);
-            } else if (!outlet) {
-                dV = h * (lc[k * ls] * dx + qc[(k - 1) * qs] - qc[k * qs]);
-            }
-            if (!plain) {
-                if (points && std::fabs(s.chan.chan_point_Q[n][l]) > 1e-6)
-                    dV += h * s.chan.chan_point_Q[n][l];
-                if (series && net.stream_pointsource[n][l])
-                    dV += h * time_series_value(net.stream_pointsource[n][l], s.now_days);
-                for (const node_inflow &p : pipes)
-                    if (p.link == l && p.node == n) dV += h * p.rate;
-                if (exchange) {
-                    double qgw = s.chan.qriv[n][l];
-                    if (V + dV + h * dx * qgw < 0.0 && qgw < 0.0)
-                        qgw = dV >= 0.0 ? -V / (dx * h) : -(V + dV) / (dx * h);
-                    s.chan.qriv[n][l] = qgw;
-                    if (!outlet) dV += h * dx * qgw;
-                }
-            }
+        const bool pass_outlet = l == L && net.ds_link[l] == 0 && s.head_bound;
+        while (next < inflows.size() && inflows[next].link < l) ++next;
+        // The new area of node k from its change dV: stored, and checked by the corrector.
+        auto finish = [&](std::size_t k, double V, double dV) {
             const double a = (V + dV) / dx;
             ac[k * as] = clamp && a < 0.0 ? 0.0 : a;
-            if (pc && !result.negative) {
-                if (a < -1e-8) {
-                    result.negative = true;
-                } else {
-                    const double dif = std::fabs(a - pc[k * ps]);
-                    if (dif > result.change) result.change = dif;
-                }
+            if (pc) {
+                if (a < -1e-8) result.negative = true;
+                const double dif = std::fabs(a - pc[k * ps]);
+                if (!result.negative && dif > result.change) result.change = dif;
             }
+        };
+        auto has_inflow = [&](int n) {
+            if (exchange) return true;
+            if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
+                ++next;
+                return true;
+            }
+            return false;
+        };
+        // First node: the inflow from the last nodes of the upstream links.
+        {
+            const double V = ac[as] * dx;
+            double dV = 0.0;
+            const bool outlet = nx == 1 && pass_outlet;
+            double in = 0.0;
+            for (int u_at = 1; u_at <= net.us_count[l]; ++u_at) {
+                const int u = net.uslinks[l][u_at];
+                const int un = net.comp_node_count[u];
+                if (un >= 1 && net.link_type[u] != link_lake) in += q[un][u];
+            }
+            dV = h * (in + lc[ls] * dx - qc[qs]);
+            if (has_inflow(1)) dV = add_inflows(1, l, V, dV, dx, outlet);
+            finish(1, V, dV);
+        }
+        // Inner nodes (and the last unless the outlet passes its inflow through).
+        const int last_inner = pass_outlet ? nx - 1 : nx;
+        for (int n = 2; n <= last_inner; ++n) {
+            const std::size_t k = static_cast<std::size_t>(n);
+            const double V = ac[k * as] * dx;
+            double dV = h * (lc[k * ls] * dx + qc[(k - 1) * qs] - qc[k * qs]);
+            if (has_inflow(n)) dV = add_inflows(n, l, V, dV, dx, false);
+            finish(k, V, dV);
+        }
+        if (pass_outlet && nx >= 2) {
+            const std::size_t k = static_cast<std::size_t>(nx);
+            const double V = ac[k * as] * dx;
+            double dV = 0.0;
+            if (has_inflow(nx)) dV = add_inflows(nx, l, V, dV, dx, true);
+            finish(k, V, dV);
         }
     }
     return result;
@@ -449,6 +526,10 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
     if (!prepare_work(s)) return -1;
     const bool exchange = exchange_in_step(s);
     if (net.lake_count > 0) lake_capture_and_release(s);
+    gather_inflows(s);
+    bool every_link_averaged = same_shape(net.qp, net.qp_iter);
+    for (int l = 1; l <= L && every_link_averaged; ++l)
+        every_link_averaged = net.link_type[l] != link_lake && net.link_type[l] != link_taken_by_lake;
 
     // The conveyances of trapezoid nodes that an accepted sub-step leaves are read
     // only after the call (every sub-step recomputes them from its predictor areas
@@ -526,7 +607,9 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
             double change = 1.0;
             bool negative = false;
             for (int pass = 1; change > 0.01 && pass <= 2 && !negative; ++pass) {
-                copy_nodes(w.area, w.area_old, net);
+                // Each attempt starts with the areas at the saved ones; a second pass
+                // starts from them again.
+                if (pass > 1) copy_nodes(w.area, w.area_old, net);
                 copy_nodes(net.area_iter, w.area_old, net);
                 if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
                 // The second pass starts from the saved areas; their sections are not
@@ -538,12 +621,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 copy_nodes(net.qp_iter, net.qp, net);
                 discharge_arrays da{&w.chan_depth, &w.conv, &net.qp_iter};
                 if (channel_outlet_and_structures(s, da) != 0) return -1;
-                each_node_row(net.qp, &net.qp_iter, net, [&net](double *q, const double *qi, std::size_t m) {
-                    for (std::size_t l = 1; l <= m; ++l) {
-                        const int t = net.link_type[l];
-                        if (t != link_lake && t != link_taken_by_lake) q[l] = 0.5 * (q[l] + qi[l]);
-                    }
-                });
+                average_discharges(net, every_link_averaged);
                 if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
                 const continuity_result found = continuity(s, w.area, net.qp, h, false, &net.area_iter);
                 negative = found.negative;
@@ -563,11 +641,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
         }
         // An accepted sub-step can leave an area just below 0 (down to -1e-8);
         // lifting it to 0 creates water, which is booked.
-        bool below = false;
-        each_node_row(w.area, nullptr, net, [&below](double *a, const double *, std::size_t m) {
-            for (std::size_t l = 1; l <= m; ++l)
-                if (a[l] < 0.0) below = true;
-        });
+        const bool below = any_below_zero(w.area, net);
         for (int l = 1; below && l <= L; ++l)
             for (int n = 1; n <= net.max_node_count; ++n)
                 if (w.area[n][l] < 0.0) {
