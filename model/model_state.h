@@ -16,6 +16,7 @@
 #include "model/pipes/superlink_network.h"
 #include "model/nutrient_state.h"
 #include "model/pipes/superlink_step.h"
+#include "model/sediment/sediment_bound.h"
 
 struct calibration_results;
 struct point_output;
@@ -440,6 +441,23 @@ struct model_state {
         array_1d<double> conc, mass, disp, rate;
         array_1d<double> disp_flux, adv_flux, mass_star, conc_star, change;
     } pool_work;
+    // Work of the sediment-bound overland transport, made on its first call:
+    // [species][cell] rows of face fluxes, predicted mass and concentration and
+    // the predictor's mass change, decay and uptake; the rows the sediment-bound
+    // routine writes for the particle-bound species; start and predicted depths
+    // (N+1) and three per-species totals of the step (decay, uptake, infiltration).
+    struct bound_transport_work {
+        array_2d<double> disp_flux, adv_flux, mass_star, conc_star, change, decay, uptake;
+        array_2d<double> capacity, eroded_mass, settling_rate, second_value;
+        array_1d<double> start_depth, predicted_depth;
+        array_1d<double> decay_total, uptake_total, infil_total;
+        std::vector<bound_species> species;
+    } bound_work;
+    // Constituents above this count are particle-bound, one per soil class with
+    // the species factors given here in class order; -1 (no reader sets it):
+    // every constituent is dissolved.
+    int bound_dissolved_count = -1;
+    std::vector<double> bound_species_factor;
 
     // Precipitation card codes with their dates and times.
     std::array<precip_record, precip_record_count> precip_records{};

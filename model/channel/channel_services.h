@@ -51,9 +51,16 @@ int pipe_exchange(model_state &state);
 // Overland erosion of one overland step (model/sediment/overland_erosion.h).
 void overland_erosion(model_state &state, double dt, double cell_size, double viscosity);
 
-// Overland transport of the constituents for dt seconds; the mass that left
-// through the outlet.
+// Overland transport of every constituent together (the sediment-bound scheme)
+// for dt seconds; the mass that left through the outlet (model/constituents).
 double overland_constituent_transport(model_state &state, double dt);
+// Clears the per-cell accumulators that the sediment-bound transport consumed:
+// rain and lateral masses and the infiltrated volumes.
+void clear_overland_constituent_accumulators(model_state &state);
+// Ends an overland constituent step: books the step totals of every constituent,
+// / 1000, into the overland, event and run totals and clears them, flips the
+// sweep order and copies each cell's depth into its previous depth.
+void close_overland_constituent_step(model_state &state);
 
 // Rebuilds the cross-section tables after a change of bed or roughness.
 void xsec_update(model_state &state);

@@ -6,7 +6,6 @@
 
 #include "model/channel/channel_services.h"
 #include "model/constituents/constituent_transport.h"
-#include "model/feature_standin.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/model_state.h"
 
@@ -30,13 +29,6 @@ void book(checked_array<double> &step, int k, std::initializer_list<checked_arra
     step[k] = 0.0;
 }
 
-bool stream_cell_of_channels(const model_state &s, int i) {
-    const std::size_t c = static_cast<std::size_t>(i);
-    if (s.non_ortho_channels)
-        return !s.stream_cell_id.empty() && c <= s.stream_cell_id.last() && s.stream_cell_id[c] > 0;
-    return !s.chan.cell_link.empty() && c <= s.chan.cell_link.last() && s.chan.cell_link[c] > 0;
-}
-
 }  // namespace
 
 void sync_constituent_slots(model_state &s) {
@@ -50,11 +42,6 @@ void sync_constituent_slots(model_state &s) {
 
 void step_overland_constituent_sources(model_state &s) {
     if (!s.ov_con_trans_mode) return;
-    // The nutrient species are not transported yet: such a run stops here.
-    if (s.project.nutrients) {
-        report_feature_not_available("overland constituent sources of nutrients");
-        return;
-    }
     model_state::constituent_slot_clocks &sl = s.constituent_slots;
     const int nc = s.constituent_count;
     const double dx = s.cell_size;
@@ -131,6 +118,13 @@ void step_overland_constituent_pools(model_state &s) {
                 conc[i] = 0.0;
             }
         }
+    }
+    move_slot(s, s.constituent_clock, s.rain_clock.next);
+    close_overland_constituent_step(s);
+}
+
+void close_overland_constituent_step(model_state &s) {
+    for (int k = 1; k <= s.constituent_count; ++k) {
         if (s.chan_explicit)
             book(s.ov_qlat_dmt, k, {&s.OV_QLAT_MASS, &s.event_ov_qlat_mass});
         else
@@ -142,21 +136,20 @@ void step_overland_constituent_pools(model_state &s) {
         book(s.ov_precip_dmt, k, {&s.OV_PRECIP_MASS, &s.GLOBAL_PRECIP_MASS, &s.event_ov_precip_mass});
         s.ov_out_dmt[k] = s.ov_qlat_dmt[k] = 0.0;
     }
-    move_slot(s, s.constituent_clock, s.rain_clock.next);
     s.constituent_sweep_order = s.constituent_sweep_order == 1 ? 2 : 1;
-    for (int i = 1; i <= n && !s.previous_depth.empty(); ++i)
+    for (int i = 1; i <= s.cell_count && !s.previous_depth.empty(); ++i)
         s.previous_depth[static_cast<std::size_t>(i)] = s.depth[static_cast<std::size_t>(i)];
 }
 
 void finish_constituent_balances(model_state &s) {
     if (!s.ov_con_trans_mode) return;
-    const bool channels = s.chan_explicit != 0;
     for (int k = 1; k <= s.constituent_count; ++k) {
         const double *mass = constituent_row(s, tt::mass, k);
         const double *pool = constituent_row(s, tt::land_pool, k);
         double water = 0.0, land = 0.0;
         for (int i = 1; i <= s.cell_count; ++i) {
-            if (!(channels && stream_cell_of_channels(s, i))) water += mass[i];
+            // Stream cells too: their water is overland water until it enters the channel.
+            water += mass[i];
             land += pool[i];
         }
         s.OV_MASS_FINAL[k] = water / 1000.0;

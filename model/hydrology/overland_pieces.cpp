@@ -195,10 +195,15 @@ void step_overland_flow(model_state &s) {
 }
 
 void step_overland_constituents(model_state &s) {
-    if (!s.ov_con_trans_mode1 || !clock_due(s, s.constituent_clock)) return;
+    // The sediment-bound scheme owns the overland transport slot; the pools piece
+    // later in the turn then finds it not due.
+    if (!s.ov_con_trans_mode || !s.ov_con_trans_mode1 || !clock_due(s, s.constituent_clock)) return;
     const double dt = (s.constituent_clock.next - s.constituent_clock.last) * 86400.0;
-    overland_constituent_transport(s, dt);
+    const double outlet_mass = overland_constituent_transport(s, dt);
     if (failed()) return;
+    s.sediment.outlet_mass = outlet_mass;
+    close_overland_constituent_step(s);
+    clear_overland_constituent_accumulators(s);
     s.constituent_clock.last = s.now_days;
     s.constituent_clock.next = s.now_days + s.constituent_clock.interval;
 }

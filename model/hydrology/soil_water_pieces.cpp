@@ -54,12 +54,20 @@ double mean_over_cells(const model_state &s, const array_1d<double> &values) {
 // Adds each cell's infiltration of the step to the totals.
 void book_infiltration(model_state &s) {
     const double area = cell_area(s);
+    // With overland constituents each cell's infiltrated volume waits for the
+    // constituent steps, which take the mass it carried.
+    array_1d<double> &pending = s.constituent_infiltration_volume;
+    const bool constituents = s.ov_con_trans_mode &&
+                              (pending.last() >= static_cast<std::size_t>(s.cell_count) ||
+                               alloc_1d_double(pending, s.cell_count) == 0);
     double depth = 0.0;
     for (int i = 1; i <= s.cell_count; ++i) {
         const double step = s.cumulative_infiltration[i] - s.previous_infiltration[i];
         depth += step;
         s.previous_infiltration[i] = s.cumulative_infiltration[i];
+        if (constituents) pending[i] += step * area;
     }
+    if (s.ov_con_trans_mode) s.infiltrated_constituent_mass += depth * area;
     s.infiltration_depth_total += depth;
     s.infiltration_volume_total += depth * area;
     s.event_infiltration_volume += depth * area;
