@@ -248,4 +248,31 @@ TEST(LakeConstituents, NodesALakeTakesJoinItAndNodesItGivesBackTakeItsConcentrat
     EXPECT_EQ(w.wq_previous_area[3][1], 1.5);
 }
 
+TEST(ChannelPointInputs, FileInflowsBringTheirConcentrationAndSinksTakeTheNodes) {
+    struct row {
+        double q, c_point, mass;
+    };
+    // Node 2 of link 1 holds 20 at concentration 1 (20 m3); over 10 s.
+    const row rows[] = {
+        {0.1, 3.0, 3.0},     // 1 m3 at 3
+        {-0.1, 3.0, -1.0},   // 1 m3 taken at the node's concentration
+        {-5.0, 3.0, -20.0},  // 50 m3 asked for, the node's 20 taken
+        {5e-7, 3.0, 0.0},    // below the routing's threshold of 1e-6 m3/s
+    };
+    for (const row &x : rows) {
+        model_state s;
+        make_network(s);
+        channel_work &w = s.chan;
+        ASSERT_TRUE(chan_make(w.chan_point_Q, 3, 4, "q") && chan_make(w.chan_point_conc, 1, 3, 4, "c"));
+        w.chan_point_Q[2][1] = x.q;
+        w.chan_point_conc[1][2][1] = x.c_point;
+        w.chan_node_conc[1][2][1] = 1.0;
+        w.chan_node_mass[1][2][1] = 20.0;
+        s.now_days += 10.0 / day;
+        const double rate = node_mass_sources(s, 1, 2, 1, 0, 10.0);
+        EXPECT_NEAR(rate * 10.0, x.mass, 1e-12) << x.q;
+        EXPECT_NEAR(w.wq_step[1].point, x.mass, 1e-12) << x.q;
+    }
+}
+
 }  // namespace
