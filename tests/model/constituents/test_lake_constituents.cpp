@@ -170,6 +170,21 @@ TEST(LakeConstituents, MassThroughAChannelLakeIsKeptWithItsSourcesAndSinks) {
     EXPECT_LT(std::fabs(w.wq_mass_error[1]), 1e-9);
 }
 
+TEST(LakeConstituents, AnEmptyLakeKeepsItsMassAtConcentrationZero) {
+    model_state s;
+    make_network(s);
+    channel_work &w = s.chan;
+    s.channels.lakes[1].volume = 0.0;
+    w.wq_lake_volume0[1] = 0.0;
+    w.lake_mass[1][1] = 5.0;
+    w.lake_conc[1][1] = 1.0;
+    s.now_days += 10.0 / day;
+    s.channel_clock.next = s.now_days + 10.0 / day;
+    route_channel_constituents(s);
+    EXPECT_EQ(w.lake_conc[1][1], 0.0);
+    EXPECT_EQ(w.lake_mass[1][1], 5.0);
+}
+
 TEST(LakeConstituents, LakeSourcesTakeNoMoreThanTheLakeHolds) {
     struct row {
         double exchange, decay, rate, refused;
