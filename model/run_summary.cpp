@@ -283,8 +283,56 @@ void mass_line(std::FILE *f, const char *label, double value) {
     std::fprintf(f, "%-30s%14.2lf\n", label, value);
 }
 
+// Channel and lake terms of constituent c from the run record (0 without one).
+channel_work::mass_terms channel_terms(const model_state &s, int c) {
+    const std::vector<channel_work::mass_terms> &run = s.chan.wq_run;
+    return static_cast<std::size_t>(c) < run.size() ? run[static_cast<std::size_t>(c)]
+                                                    : channel_work::mass_terms{};
+}
+
+double value_or_zero(const std::vector<double> &v, int c) {
+    return static_cast<std::size_t>(c) < v.size() ? v[static_cast<std::size_t>(c)] : 0.0;
+}
+
+void write_channel_contaminants(const model_state &s, std::FILE *f, int c) {
+    const channel_work &w = s.chan;
+    const channel_work::mass_terms r = channel_terms(s, c);
+    std::fprintf(f, "Channel Contaminant Transport Summary for Contaminant %5d \n", c);
+    std::fprintf(f, "Amounts are total for simulations in (Kg) \n \n");
+    mass_line(f, "Initial mass in channels", value_or_zero(w.wq_channel_mass_initial, c) / 1000.0);
+    mass_line(f, "Final mass in channels", value_or_zero(w.wq_channel_mass_final, c));
+    mass_line(f, "Mass from the overland", r.exchange);
+    mass_line(f, "Mass from point sources", r.point);
+    mass_line(f, "Mass from groundwater", r.groundwater);
+    mass_line(f, "Mass added by the clean-up", r.clipped);
+    mass_line(f, "Mass out of the outlet", r.outlet);
+    mass_line(f, "Mass decayed", r.decay);
+    const int lakes = w.lake_mass.empty() ? 0 : s.channels.lake_count;
+    if (lakes > 0) {
+        std::fprintf(f, "Lake Contaminant Transport Summary for Constituent %5ld \n", static_cast<long>(c));
+        mass_line(f, "Initial mass in lakes", w.lake_mass_initial.empty() ? 0.0 : w.lake_mass_initial[c]);
+        mass_line(f, "Final mass in lakes", value_or_zero(w.wq_lake_mass_final, c));
+        mass_line(f, "Mass from the channels", r.lake_in);
+        mass_line(f, "Mass to the channels", r.lake_out);
+        mass_line(f, "Mass from the overland", r.lake_overland + r.lake_exchange);
+        mass_line(f, "Mass from precipitation", r.lake_rain);
+        mass_line(f, "Mass from groundwater", r.lake_groundwater);
+        mass_line(f, "Mass decayed", r.lake_decay);
+        mass_line(f, "Mass the lakes could not give", r.lake_refused);
+        for (int j = 1; j <= lakes; ++j) {
+            std::fprintf(f, "Final Mass in lake %ld = %14.2lf \n", static_cast<long>(j),
+                         w.lake_mass[c][j] / 1000.0);
+            std::fprintf(f, "Final Conc in lake %ld = %14.2lf \n \n", static_cast<long>(j),
+                         w.lake_conc[c][j]);
+        }
+    }
+    std::fprintf(f, "Channel contam mass balance error %14.6lf percent \n\n",
+                 value_or_zero(w.wq_mass_error, c));
+}
+
 void write_contaminant_block(model_state &s, std::FILE *f) {
     finish_constituent_balances(s);
+    finish_channel_constituent_balances(s);
     const int count = static_cast<int>(s.OV_MASS_INIT.count());
     if (count <= 0 || !(s.ov_con_trans_mode || s.chan_con_trans)) return;
     std::fprintf(f, "\n\n *************   Overland Transport Summaries   **************** \n\n");
@@ -306,12 +354,7 @@ void write_contaminant_block(model_state &s, std::FILE *f) {
         std::fprintf(f, "Contam mass balance error     %14.2lf percent \n", s.OV_MASS_ERROR[c]);
     }
     std::fprintf(f, "\n\n *************   Channel Transport Summaries   **************** \n\n");
-    for (int c = 1; c <= count; ++c) {
-        std::fprintf(f, "Channel Contaminant Transport Summary for Contaminant %5d \n", c);
-        std::fprintf(f, "Amounts are total for simulations in (Kg) \n \n");
-        mass_line(f, "Mass out of the outlet", s.GLOBAL_MASS_OUT[c]);
-        mass_line(f, "Mass decayed", s.GLOBAL_MASS_DECAY[c]);
-    }
+    for (int c = 1; s.chan_con_trans && c <= count; ++c) write_channel_contaminants(s, f, c);
     std::fprintf(f, "\n\n *************   Global Transport Summaries   **************** \n\n");
     for (int c = 1; c <= count; ++c) {
         std::fprintf(f, "Contaminant Transport Global Summary for Contaminant %5d \n", c);

@@ -286,10 +286,33 @@ struct channel_work {
     // Mass terms of the channel constituents per constituent 1..count: the step,
     // the run and the current event; the outlet mass gathered for the next routing.
     struct mass_terms {
-        double outlet = 0.0, exchange = 0.0, groundwater = 0.0, decay = 0.0;
+        double outlet = 0.0, exchange = 0.0, groundwater = 0.0, decay = 0.0, point = 0.0;
         double clipped = 0.0;  // mass added by lifting small negative node masses to 0
+        // Lakes: mass from and to the channels, from the overland cells, from the
+        // lake exchange term, rain, the aquifer and point inputs, decayed, and the
+        // negative terms a lake could not give because it held less.
+        double lake_in = 0.0, lake_out = 0.0, lake_overland = 0.0, lake_exchange = 0.0;
+        double lake_rain = 0.0, lake_groundwater = 0.0, lake_point = 0.0, lake_decay = 0.0;
+        double lake_refused = 0.0;
     };
     std::vector<mass_terms> wq_step, wq_run, wq_event;
     std::vector<double> wq_outlet_pending;
+    // Mass in the routed nodes when the routing started, per constituent.
+    std::vector<double> wq_channel_mass_initial;
+    // Per lake: volume at the last constituent routing (m3), and the routing's work
+    // storage for one constituent: interpolated volume, accepted concentration and
+    // mass, source rate, and the mass that the faces of a sub-step carry into and
+    // out of the lake.
+    array_1d<double> wq_lake_volume0, wq_lake_volume, wq_lake_conc0, wq_lake_mass0, wq_lake_rate;
+    array_1d<double> wq_lake_in, wq_lake_out;
+    // Per cell: water exchanged between a channel lake and the aquifer since the
+    // last constituent exchange (m3, positive into the lake).
+    array_1d<double> lake_gw_volume;
+    // Per link: nodes open to the constituent routing at the last routing, to find
+    // the nodes a lake took over or gave back since.
+    std::vector<int> wq_open_nodes;
+    // Per constituent, for the run summary: final channel and lake masses and the
+    // balance error of the channels and lakes (masses / 1000, error in percent).
+    std::vector<double> wq_channel_mass_final, wq_lake_mass_final, wq_mass_error;
     channel_file_slot con_input, con_output;
 };

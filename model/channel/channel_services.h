@@ -18,6 +18,9 @@ void route_channel_constituents(model_state &state);
 void sync_constituent_slots(model_state &state);
 // Final overland masses and the overland mass balance error of every constituent.
 void finish_constituent_balances(model_state &state);
+// Final channel and lake masses and their balance error of every constituent, and
+// the run's final global mass (model/constituents/lake_constituents.cpp).
+void finish_channel_constituent_balances(model_state &state);
 
 // Cross-section terms of every node of every routed link: mode 1 from the node
 // areas, mode 2 from the water-surface elevations. Sets beyond_table to 1 when a

@@ -1,11 +1,12 @@
-// The two channel constituent pieces of the time loop: decay, outlet mass and
-// groundwater exchange at their slots, then the routing of every constituent
-// through the network with the step's mass terms booked into the totals.
+// The two channel constituent pieces of the time loop: decay, outlet mass,
+// groundwater exchange and the rain-borne mass of the lakes at their slots, then
+// the routing of every constituent through the network and its lakes with the
+// step's mass terms booked into the totals.
 #include "model/channel/channel_network.h"
 #include "model/channel/channel_services.h"
 #include "model/constituents/channel_routing.h"
+#include "model/constituents/lake_constituents.h"
 #include "model/errors.h"
-#include "model/feature_standin.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/model_state.h"
 
@@ -27,11 +28,27 @@ void move_slot(model_state &s, process_clock &slot) {
 
 bool ready(model_state &s) {
     if (!s.chan_con_trans || s.channels.link_count < 1 || s.chan.chan_node_conc.empty()) return false;
-    if (s.channels.lake_count > 0) {
-        report_feature_not_available("channel lake constituents");
-        return false;
-    }
     return prepare_channel_wq(s);
+}
+
+// Adds every term of a step, / 1000, to a run or event record.
+void add_terms(channel_work::mass_terms &to, const channel_work::mass_terms &st) {
+    const double f = 1.0 / 1000.0;
+    to.outlet += st.outlet * f;
+    to.exchange += st.exchange * f;
+    to.groundwater += st.groundwater * f;
+    to.decay += st.decay * f;
+    to.point += st.point * f;
+    to.clipped += st.clipped * f;
+    to.lake_in += st.lake_in * f;
+    to.lake_out += st.lake_out * f;
+    to.lake_overland += st.lake_overland * f;
+    to.lake_exchange += st.lake_exchange * f;
+    to.lake_rain += st.lake_rain * f;
+    to.lake_groundwater += st.lake_groundwater * f;
+    to.lake_point += st.lake_point * f;
+    to.lake_decay += st.lake_decay * f;
+    to.lake_refused += st.lake_refused * f;
 }
 
 }  // namespace
@@ -57,10 +74,21 @@ void step_channel_constituents(model_state &s) {
         s.constituent_outflow_volume = 0.0;
         move_slot(s, sl.channel_outlet);
     }
-    if (s.stream_loss && clock_due(s, sl.groundwater)) {
+    const bool lakes = lake_constituents_on(s);
+    const bool lake_gw = lakes && s.lake_loss_flag;
+    if ((s.stream_loss || lake_gw) && clock_due(s, sl.groundwater)) {
         const double dt = (s.now_days - sl.groundwater.last) * 86400.0;
-        for (int k = 1; k <= nc; ++k) channel_gw_mass_exchange(s, k, dt);
+        for (int k = 1; k <= nc; ++k) {
+            if (s.stream_loss) channel_gw_mass_exchange(s, k, dt);
+            if (lake_gw) lake_gw_mass_exchange(s, k);
+        }
         move_slot(s, sl.groundwater);
+    }
+    // The rain on the lakes since the last routing, if the routing is due in this
+    // turn (it moves its own slot).
+    if (lakes && clock_due(s, s.channel_constituent_clock)) {
+        for (int k = 1; k <= nc; ++k) lake_rain_mass(s, k);
+        for (double &v : s.channel_lake_rain_mass) v = 0.0;
     }
 }
 
@@ -70,28 +98,30 @@ void route_channel_constituents(model_state &s) {
     channel_work &w = s.chan;
     const double dt = (s.now_days - s.channel_constituent_clock.last) * 86400.0;
     const int L = net.link_count;
+    const bool lakes = lake_constituents_on(s);
+    if (lakes) lake_node_handover(s);
     for (int k = 1; k <= s.constituent_count; ++k) {
         for (int l = L; l >= 1; --l) {
             if (!routed_link(net.link_type[l])) continue;
             for (int n = nodes_of(net, l); n >= 1; --n)
                 w.wq_rate[n][l] = node_mass_sources(s, k, n, l, l == L && n == nodes_of(net, l), dt);
         }
+        if (lakes)
+            for (int j = 1; j <= net.lake_count; ++j)
+                w.wq_lake_rate[static_cast<std::size_t>(j)] = lake_mass_sources(s, k, j, dt);
         if (channel_wq_route(s, k, dt) != 0) return;
         channel_work::mass_terms &st = w.wq_step[static_cast<std::size_t>(k)];
-        channel_work::mass_terms &run = w.wq_run[static_cast<std::size_t>(k)];
-        channel_work::mass_terms &ev = w.wq_event[static_cast<std::size_t>(k)];
-        for (channel_work::mass_terms *t : {&run, &ev}) {
-            t->outlet += st.outlet / 1000.0;
-            t->exchange += st.exchange / 1000.0;
-            t->groundwater += st.groundwater / 1000.0;
-            t->decay += st.decay / 1000.0;
-            t->clipped += st.clipped / 1000.0;
-        }
+        add_terms(w.wq_run[static_cast<std::size_t>(k)], st);
+        add_terms(w.wq_event[static_cast<std::size_t>(k)], st);
         s.GLOBAL_MASS_OUT[k] += st.outlet / 1000.0;
-        s.GLOBAL_MASS_DECAY[k] += st.decay / 1000.0;
-        s.GLOBAL_GW_MASS[k] += st.groundwater / 1000.0;
+        s.GLOBAL_POINT_SOURCE[k] += (st.point + st.lake_point) / 1000.0;
+        s.GLOBAL_MASS_DECAY[k] += (st.decay + st.lake_decay) / 1000.0;
+        s.GLOBAL_GW_MASS[k] += (st.groundwater + st.lake_groundwater) / 1000.0;
+        s.GLOBAL_PRECIP_MASS[k] += st.lake_rain / 1000.0;
         st = channel_work::mass_terms{};
     }
+    for (int j = 1; lakes && j <= net.lake_count; ++j)
+        w.wq_lake_volume0[static_cast<std::size_t>(j)] = net.lakes[static_cast<std::size_t>(j)].volume;
     s.channel_constituent_clock.last = s.now_days;
     s.channel_constituent_clock.next = s.channel_clock.next;
     for (int l = 1; l <= L; ++l)

@@ -372,6 +372,8 @@ void setup_start_time(model_state &s) {
             s.channel_clock.next = now + s.time_step_days;
         }
     }
+    // The channel constituent slots copy the channel slot (step 13 hands it on).
+    if (s.chan_con_trans) s.channel_constituent_clock = s.channel_clock;
     // 13. Overland constituents follow the rain clock.
     s.constituent_clock = s.rain_clock;
     if (s.ov_point_source_on) {

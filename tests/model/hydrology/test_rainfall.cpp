@@ -261,6 +261,32 @@ TEST_F(RainfallTest, UniformRainVolumeIsIntensityTimesDurationTimesArea) {
     EXPECT_DOUBLE_EQ(s.rain_began_minutes, 0.0);
 }
 
+TEST_F(RainfallTest, ChannelConstituentSlotsStartWithTheChannelSlot) {
+    for (int transport : {0, 1}) {
+        model_state s;
+        set_grid(s, {"11"}, 10.0);
+        s.uniform_rain_on = 1;
+        s.rain_intensity = 10.0;
+        s.rain_duration = 10.0;
+        s.time_step = 60.0;
+        s.grid.start_year = 2010;
+        s.start_days = julian_day(2010, 6, 1, 8, 0, 0.0);
+        s.chan_con_trans = transport;
+        setup_precipitation(s);
+        setup_start_time(s);
+        ASSERT_EQ(error_record.fatal, 0);
+        // With channel transport the routing, decay, outlet and groundwater slots
+        // are due with the first channel step; without it they stay unset.
+        const double next = transport ? s.channel_clock.next : 0.0;
+        EXPECT_EQ(s.channel_constituent_clock.next, next);
+        EXPECT_EQ(s.constituent_slots.decay.next, next);
+        EXPECT_EQ(s.constituent_slots.groundwater.next, next);
+        if (transport) {
+            EXPECT_EQ(s.channel_constituent_clock.last, s.channel_clock.last);
+        }
+    }
+}
+
 TEST_F(RainfallTest, GaugeRecordsRainUntilTheLastRecord) {
     // GAGES depths of 2 mm at 10:10 and 3 mm at 10:30 for the two intervals from
     // 10:00: 12 mm/h for 10 min, then 9 mm/h for 20 min; then no rain.
