@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/channel/channel_services.h"
+#include "model/contaminant_summaries.h"
 #include "model/dataset_writer.h"
 #include "model/errors.h"
 #include "model/globals.h"
@@ -279,10 +280,6 @@ void write_global_balance(model_state &s, std::FILE *f) {
 }
 
 // ---- 5. contaminants ----
-void mass_line(std::FILE *f, const char *label, double value) {
-    std::fprintf(f, "%-30s%14.2lf\n", label, value);
-}
-
 void write_contaminant_block(model_state &s, std::FILE *f) {
     finish_constituent_balances(s);
     const int count = static_cast<int>(s.OV_MASS_INIT.count());
@@ -291,35 +288,23 @@ void write_contaminant_block(model_state &s, std::FILE *f) {
     for (int c = 1; c <= count; ++c) {
         std::fprintf(f, "Overland Contaminant Transport Summary for Contaminant %5d \n", c);
         std::fprintf(f, "Amounts are total for simulations in (Kg) \n \n");
-        mass_line(f, "Initial mass on overland", s.OV_MASS_INIT[c]);
-        mass_line(f, "Final mass on overland", s.OV_MASS_FINAL[c]);
-        mass_line(f, "Mass out of the watershed", s.OV_MASS_OUT[c]);
-        mass_line(f, "Mass into the channels", s.OV_QLAT_MASS[c]);
-        mass_line(f, "Mass decayed", s.OV_MASS_DECAY[c]);
-        mass_line(f, "Mass from point sources", s.OV_POINT_MASS[c]);
-        mass_line(f, "Mass exfiltrated", s.OV_EXFIL_MASS[c]);
-        mass_line(f, "Mass from precipitation", s.OV_PRECIP_MASS[c]);
-        mass_line(f, "Mass infiltrated", s.OV_INFIL_MASS[c]);
-        mass_line(f, "Mass taken up", s.OV_UPTAKE_MASS[c]);
-        mass_line(f, "Initial mass in land pool", s.OV_LAND_MASS_INIT[c]);
-        mass_line(f, "Final mass in land pool", s.OV_LAND_MASS_FINAL[c]);
-        std::fprintf(f, "Contam mass balance error     %14.2lf percent \n", s.OV_MASS_ERROR[c]);
+        write_overland_mass_lines(f, run_overland_account(s, c), s.OV_MASS_ERROR[c]);
     }
     std::fprintf(f, "\n\n *************   Channel Transport Summaries   **************** \n\n");
     for (int c = 1; c <= count; ++c) {
         std::fprintf(f, "Channel Contaminant Transport Summary for Contaminant %5d \n", c);
         std::fprintf(f, "Amounts are total for simulations in (Kg) \n \n");
-        mass_line(f, "Mass out of the outlet", s.GLOBAL_MASS_OUT[c]);
-        mass_line(f, "Mass decayed", s.GLOBAL_MASS_DECAY[c]);
+        write_mass_line(f, "Mass out of the outlet", s.GLOBAL_MASS_OUT[c]);
+        write_mass_line(f, "Mass decayed", s.GLOBAL_MASS_DECAY[c]);
     }
     std::fprintf(f, "\n\n *************   Global Transport Summaries   **************** \n\n");
     for (int c = 1; c <= count; ++c) {
         std::fprintf(f, "Contaminant Transport Global Summary for Contaminant %5d \n", c);
-        mass_line(f, "Initial mass", s.GLOBAL_MASS_INIT[c]);
-        mass_line(f, "Final mass", s.GLOBAL_MASS_FINAL[c]);
-        mass_line(f, "Mass from point sources", s.GLOBAL_POINT_SOURCE[c]);
-        mass_line(f, "Mass from precipitation", s.GLOBAL_PRECIP_MASS[c]);
-        mass_line(f, "Mass from groundwater", s.GLOBAL_GW_MASS[c]);
+        write_mass_line(f, "Initial mass", s.GLOBAL_MASS_INIT[c]);
+        write_mass_line(f, "Final mass", s.GLOBAL_MASS_FINAL[c]);
+        write_mass_line(f, "Mass from point sources", s.GLOBAL_POINT_SOURCE[c]);
+        write_mass_line(f, "Mass from precipitation", s.GLOBAL_PRECIP_MASS[c]);
+        write_mass_line(f, "Mass from groundwater", s.GLOBAL_GW_MASS[c]);
     }
 }
 
