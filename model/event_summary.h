@@ -10,5 +10,6 @@ struct model_state;
 // (nothing when the file is not open or the summary switch is off).
 void write_event_summary(model_state &state);
 
-// Written by the constituent and sediment code: their blocks of the summary.
+// The contaminant and sediment blocks of the summary (model/contaminant_summaries.cpp);
+// after the contaminant blocks the next event's constituent account starts.
 void write_transport_event_summary(model_state &state);

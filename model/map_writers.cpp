@@ -8,7 +8,6 @@
 
 #include "model/dataset_writer.h"
 #include "model/errors.h"
-#include "model/feature_standin.h"
 #include "model/file_opener.h"
 #include "model/globals.h"
 #include "model/line_reader.h"
@@ -67,6 +66,21 @@ bool groundwater_output_on(const model_state &s) {
 }
 
 bool contaminants_on(const model_state &s) { return s.ov_con_trans_mode != 0; }
+
+bool contaminant_map_on(const model_state &s) { return s.ov_con_map_on && contaminants_on(s); }
+
+// The contaminant concentration map: the first contaminant's concentration in each
+// cell's water (mass per m3 of water) as the overland transport holds it; 0 where
+// the table holds no such row or cell.
+std::vector<double> contaminant_map_values(const model_state &s) {
+    std::vector<double> v(static_cast<std::size_t>(s.cell_count > 0 ? s.cell_count : 0) + 1, 0.0);
+    const double_table &table = s.transport_tables[transport_table::concentration];
+    const double *conc = table_value(1, table);
+    if (!conc) return v;
+    const int cells = s.cell_count < table.columns() ? s.cell_count : table.columns();
+    for (int c = 1; c <= cells; ++c) v[static_cast<std::size_t>(c)] = conc[c];
+    return v;
+}
 
 // The sediment grid outputs: data-set slot, card, the sediment record's stream of
 // the card (opened with the sediment inputs) and the per-cell array whose column 0
@@ -143,8 +157,7 @@ void write_per_time_maps(model_state &s) {
         if (sediment_grid_on(s, g) && f)
             append_grid(s, f, sediment_cell_totals(s, s.sediment.*g.values));
     }
-    if (s.ov_con_map_on && contaminants_on(s))
-        report_feature_not_available("the contaminant concentration map");
+    if (contaminant_map_on(s)) write_per_time_map(s, nullptr, "conc", "conc", contaminant_map_values(s));
 }
 
 void dataset_step(model_state &s, int slot, std::span<const double> values) {
@@ -168,8 +181,7 @@ void write_dataset_steps(model_state &s) {
     for (const sediment_grid &g : sediment_grids)
         if (sediment_grid_on(s, g))
             dataset_step(s, g.slot, sediment_cell_totals(s, s.sediment.*g.values));
-    if (s.ov_con_map_on && contaminants_on(s))
-        report_feature_not_available("the contaminant concentration data set");
+    if (contaminant_map_on(s)) dataset_step(s, grid_out_contaminant, contaminant_map_values(s));
 }
 
 // Card name of grid output k, and whether the output is switched on.
@@ -183,7 +195,7 @@ bool grid_output_card(const model_state &s, int k, std::string &name) {
     case grid_out_infiltration_rate: name = p.rate_of_infil.name; return s.rate_of_infil_on != 0;
     case grid_out_surface_moisture: name = p.surf_moist.name; return s.surf_moist_out != 0;
     case grid_out_groundwater_head: name = s.gw_output_name; return groundwater_output_on(s);
-    case grid_out_contaminant: name = p.ov_con_map.name; return s.ov_con_map_on && contaminants_on(s);
+    case grid_out_contaminant: name = p.ov_con_map.name; return contaminant_map_on(s);
     case grid_out_flood_grid: name = s.flood_grid_name; return s.flood_grid_on != 0;
     default: break;
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/channel/channel_services.h"
+#include "model/contaminant_summaries.h"
 #include "model/dataset_writer.h"
 #include "model/errors.h"
 #include "model/globals.h"
@@ -279,10 +280,6 @@ void write_global_balance(model_state &s, std::FILE *f) {
 }
 
 // ---- 5. contaminants ----
-void mass_line(std::FILE *f, const char *label, double value) {
-    std::fprintf(f, "%-30s%14.2lf\n", label, value);
-}
-
 // Channel and lake terms of constituent c from the run record (0 without one).
 channel_work::mass_terms channel_terms(const model_state &s, int c) {
     const std::vector<channel_work::mass_terms> &run = s.chan.wq_run;
@@ -299,26 +296,26 @@ void write_channel_contaminants(const model_state &s, std::FILE *f, int c) {
     const channel_work::mass_terms r = channel_terms(s, c);
     std::fprintf(f, "Channel Contaminant Transport Summary for Contaminant %5d \n", c);
     std::fprintf(f, "Amounts are total for simulations in (Kg) \n \n");
-    mass_line(f, "Initial mass in channels", value_or_zero(w.wq_channel_mass_initial, c) / 1000.0);
-    mass_line(f, "Final mass in channels", value_or_zero(w.wq_channel_mass_final, c));
-    mass_line(f, "Mass from the overland", r.exchange);
-    mass_line(f, "Mass from point sources", r.point);
-    mass_line(f, "Mass from groundwater", r.groundwater);
-    mass_line(f, "Mass added by the clean-up", r.clipped);
-    mass_line(f, "Mass out of the outlet", r.outlet);
-    mass_line(f, "Mass decayed", r.decay);
+    write_mass_line(f, "Initial mass in channels", value_or_zero(w.wq_channel_mass_initial, c) / 1000.0);
+    write_mass_line(f, "Final mass in channels", value_or_zero(w.wq_channel_mass_final, c));
+    write_mass_line(f, "Mass from the overland", r.exchange);
+    write_mass_line(f, "Mass from point sources", r.point);
+    write_mass_line(f, "Mass from groundwater", r.groundwater);
+    write_mass_line(f, "Mass added by the clean-up", r.clipped);
+    write_mass_line(f, "Mass out of the outlet", r.outlet);
+    write_mass_line(f, "Mass decayed", r.decay);
     const int lakes = w.lake_mass.empty() ? 0 : s.channels.lake_count;
     if (lakes > 0) {
         std::fprintf(f, "Lake Contaminant Transport Summary for Constituent %5ld \n", static_cast<long>(c));
-        mass_line(f, "Initial mass in lakes", w.lake_mass_initial.empty() ? 0.0 : w.lake_mass_initial[c]);
-        mass_line(f, "Final mass in lakes", value_or_zero(w.wq_lake_mass_final, c));
-        mass_line(f, "Mass from the channels", r.lake_in);
-        mass_line(f, "Mass to the channels", r.lake_out);
-        mass_line(f, "Mass from the overland", r.lake_overland + r.lake_exchange);
-        mass_line(f, "Mass from precipitation", r.lake_rain);
-        mass_line(f, "Mass from groundwater", r.lake_groundwater);
-        mass_line(f, "Mass decayed", r.lake_decay);
-        mass_line(f, "Mass the lakes could not give", r.lake_refused);
+        write_mass_line(f, "Initial mass in lakes", w.lake_mass_initial.empty() ? 0.0 : w.lake_mass_initial[c]);
+        write_mass_line(f, "Final mass in lakes", value_or_zero(w.wq_lake_mass_final, c));
+        write_mass_line(f, "Mass from the channels", r.lake_in);
+        write_mass_line(f, "Mass to the channels", r.lake_out);
+        write_mass_line(f, "Mass from the overland", r.lake_overland + r.lake_exchange);
+        write_mass_line(f, "Mass from precipitation", r.lake_rain);
+        write_mass_line(f, "Mass from groundwater", r.lake_groundwater);
+        write_mass_line(f, "Mass decayed", r.lake_decay);
+        write_mass_line(f, "Mass the lakes could not give", r.lake_refused);
         for (int j = 1; j <= lakes; ++j) {
             std::fprintf(f, "Final Mass in lake %ld = %14.2lf \n", static_cast<long>(j),
                          w.lake_mass[c][j] / 1000.0);
@@ -339,30 +336,18 @@ void write_contaminant_block(model_state &s, std::FILE *f) {
     for (int c = 1; c <= count; ++c) {
         std::fprintf(f, "Overland Contaminant Transport Summary for Contaminant %5d \n", c);
         std::fprintf(f, "Amounts are total for simulations in (Kg) \n \n");
-        mass_line(f, "Initial mass on overland", s.OV_MASS_INIT[c]);
-        mass_line(f, "Final mass on overland", s.OV_MASS_FINAL[c]);
-        mass_line(f, "Mass out of the watershed", s.OV_MASS_OUT[c]);
-        mass_line(f, "Mass into the channels", s.OV_QLAT_MASS[c]);
-        mass_line(f, "Mass decayed", s.OV_MASS_DECAY[c]);
-        mass_line(f, "Mass from point sources", s.OV_POINT_MASS[c]);
-        mass_line(f, "Mass exfiltrated", s.OV_EXFIL_MASS[c]);
-        mass_line(f, "Mass from precipitation", s.OV_PRECIP_MASS[c]);
-        mass_line(f, "Mass infiltrated", s.OV_INFIL_MASS[c]);
-        mass_line(f, "Mass taken up", s.OV_UPTAKE_MASS[c]);
-        mass_line(f, "Initial mass in land pool", s.OV_LAND_MASS_INIT[c]);
-        mass_line(f, "Final mass in land pool", s.OV_LAND_MASS_FINAL[c]);
-        std::fprintf(f, "Contam mass balance error     %14.2lf percent \n", s.OV_MASS_ERROR[c]);
+        write_overland_mass_lines(f, run_overland_account(s, c), s.OV_MASS_ERROR[c]);
     }
     std::fprintf(f, "\n\n *************   Channel Transport Summaries   **************** \n\n");
     for (int c = 1; s.chan_con_trans && c <= count; ++c) write_channel_contaminants(s, f, c);
     std::fprintf(f, "\n\n *************   Global Transport Summaries   **************** \n\n");
     for (int c = 1; c <= count; ++c) {
         std::fprintf(f, "Contaminant Transport Global Summary for Contaminant %5d \n", c);
-        mass_line(f, "Initial mass", s.GLOBAL_MASS_INIT[c]);
-        mass_line(f, "Final mass", s.GLOBAL_MASS_FINAL[c]);
-        mass_line(f, "Mass from point sources", s.GLOBAL_POINT_SOURCE[c]);
-        mass_line(f, "Mass from precipitation", s.GLOBAL_PRECIP_MASS[c]);
-        mass_line(f, "Mass from groundwater", s.GLOBAL_GW_MASS[c]);
+        write_mass_line(f, "Initial mass", s.GLOBAL_MASS_INIT[c]);
+        write_mass_line(f, "Final mass", s.GLOBAL_MASS_FINAL[c]);
+        write_mass_line(f, "Mass from point sources", s.GLOBAL_POINT_SOURCE[c]);
+        write_mass_line(f, "Mass from precipitation", s.GLOBAL_PRECIP_MASS[c]);
+        write_mass_line(f, "Mass from groundwater", s.GLOBAL_GW_MASS[c]);
     }
 }
 

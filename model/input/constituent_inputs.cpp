@@ -41,14 +41,6 @@ double &table_cell(model_state &s, int table, int k, int i) {
     return table_value(k, s.transport_tables[static_cast<std::size_t>(table)])[i];
 }
 
-// A cell whose water the channel network holds.
-bool stream_cell(const model_state &s, int i) {
-    const std::size_t c = static_cast<std::size_t>(i);
-    if (s.non_ortho_channels)
-        return !s.stream_cell_id.empty() && c <= s.stream_cell_id.last() && s.stream_cell_id[c] > 0;
-    return !s.chan.cell_link.empty() && c <= s.chan.cell_link.last() && s.chan.cell_link[c] > 0;
-}
-
 bool allocation_failed(const char *what) {
     print_allocation_failure(what);
     raise_printed_error();
@@ -78,6 +70,13 @@ bool read_contaminant_table_values(model_state &s) {
 }
 
 }  // namespace
+
+bool constituent_stream_cell(const model_state &s, int i) {
+    const std::size_t c = static_cast<std::size_t>(i);
+    if (s.non_ortho_channels)
+        return !s.stream_cell_id.empty() && c <= s.stream_cell_id.last() && s.stream_cell_id[c] > 0;
+    return !s.chan.cell_link.empty() && c <= s.chan.cell_link.last() && s.chan.cell_link[c] > 0;
+}
 
 void allocate_constituent_arrays(int count, model_state &s, int cell_count, int) {
     if (s.previous_depth.empty() && alloc_1d_double(s.previous_depth, cell_count) != 0) {
@@ -160,7 +159,7 @@ void convert_constituent_units(model_state &s) {
                 mass = 0.0;
                 conc = 0.0;
             }
-            if (channels && stream_cell(s, i)) {
+            if (channels && constituent_stream_cell(s, i)) {
                 mass = 0.0;
                 conc = 0.0;
             } else {
@@ -169,5 +168,7 @@ void convert_constituent_units(model_state &s) {
             s.OV_LAND_MASS_INIT[k] += land / 1000.0;
             s.GLOBAL_MASS_INIT[k] += (mass + land) / 1000.0;
         }
+        s.event_ov_mass_init[k] = s.OV_MASS_INIT[k];
+        s.event_ov_land_mass[k] = s.OV_LAND_MASS_INIT[k];
     }
 }

@@ -484,6 +484,13 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
     if (!has_line) return contaminant_error(file);
     const int c = read_num_contam(file);
     if (c < 0) return contaminant_error(file);
+    // Each constituent needs a name line of three quoted fields.
+    if (!lines_can_follow(file, c, 6)) {
+        std::printf("Error: NUM_CONTAM %d in mapping table file %s is more constituents than the "
+                    "rest of the file holds\n",
+                    c, table_file.c_str());
+        return contaminant_error(file);
+    }
     tables.count = c;
     const std::size_t entries = static_cast<std::size_t>(c) + 1;
     tables.descriptions.assign(entries, std::string());

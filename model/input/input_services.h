@@ -18,8 +18,12 @@ void compute_cell_slopes(model_state &state);
 void setup_precipitation(model_state &state);
 // Start time and the process clocks.
 void setup_start_time(model_state &state);
-// Constituent concentrations into the units of the transport steps.
+// Constituent concentrations into the units of the transport steps; the initial
+// masses are also the marks from which the first event's summary starts.
 void convert_constituent_units(model_state &state);
+// Whether cell i holds a channel node, so that its water (and what the water
+// carries) is the channel network's.
+bool constituent_stream_cell(const model_state &state, int i);
 // Frees the per-cell arrays that only the set-up needs (the second elevation array,
 // the "data" grid, the previous constituent depths without constituents, the bed
 // slopes unless evapotranspiration, erosion or the explicit scheme keeps them)

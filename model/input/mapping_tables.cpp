@@ -226,15 +226,27 @@ void read_precip_conc_line(int count, checked_array<double> &target, std::FILE *
     read_line(line, file);  // the column header
 }
 
+bool lines_can_follow(std::FILE *file, long long n, long long min_chars) {
+    if (n <= 0) return true;
+    const long at = std::ftell(file);
+    if (at < 0 || std::fseek(file, 0, SEEK_END) != 0) return true;
+    const long end = std::ftell(file);
+    if (std::fseek(file, at, SEEK_SET) != 0 || end < at) return true;
+    const long long left = static_cast<long long>(end) - at;
+    // n lines of min_chars characters and n - 1 line ends.
+    return n <= (left + 1) / (min_chars + 1);
+}
+
 bool read_table_rows(std::FILE *file, int n, int value_count, const char *table,
                      const std::string &file_name, table_rows &rows) {
     rows.count = n;
     rows.value_count = value_count;
     rows.largest_id = 0;
-    rows.ids.assign(static_cast<std::size_t>(n), 0);
-    rows.values.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(value_count), 0.0);
-    allocated_bytes += rows.ids.size() * sizeof(int) + rows.values.size() * sizeof(double);
-    std::vector<double> row(static_cast<std::size_t>(value_count) + 1, 0.0);
+    // The rows are kept as they are read, so that a count larger than the file
+    // sizes nothing: such a table ends at the end of the file and is refused there.
+    rows.ids.clear();
+    rows.values.clear();
+    std::vector<double> row(static_cast<std::size_t>(value_count > 0 ? value_count : 0) + 1, 0.0);
     for (int r = 0; r < n; ++r) {
         int id = 0, bad_value = 0;
         const int result = read_table_row(id, row.data(), file, value_count, bad_value);
@@ -242,12 +254,11 @@ bool read_table_rows(std::FILE *file, int n, int value_count, const char *table,
             report_table_row_error(result, r + 1, bad_value, table, file_name);
             return false;
         }
-        rows.ids[static_cast<std::size_t>(r)] = id;
-        for (int j = 0; j < value_count; ++j)
-            rows.values[static_cast<std::size_t>(r) * static_cast<std::size_t>(value_count) +
-                        static_cast<std::size_t>(j)] = row[static_cast<std::size_t>(j)];
+        rows.ids.push_back(id);
+        rows.values.insert(rows.values.end(), row.begin(), row.begin() + (row.size() - 1));
         if (id > rows.largest_id) rows.largest_id = id;
     }
+    allocated_bytes += rows.ids.size() * sizeof(int) + rows.values.size() * sizeof(double);
     return true;
 }
 

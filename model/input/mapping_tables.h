@@ -102,6 +102,12 @@ int read_num_ids(std::FILE *file);
 int read_num_sed(std::FILE *file);
 int read_num_contam(std::FILE *file);
 
+// Whether n more lines of at least `min_chars` characters each fit in what is
+// left of the file (each but the last with its line end), so that a count read
+// from the file cannot size storage beyond the file itself. A stream whose size
+// cannot be told passes.
+bool lines_can_follow(std::FILE *file, long long n, long long min_chars);
+
 // Consumes lines up to and including the first line whose card id is 0.
 void skip_table_header(std::FILE *file);
 
@@ -134,7 +140,7 @@ struct table_rows {
 };
 // Reads n rows of `value_count` values with read_table_row; a refused row is
 // reported with report_table_row_error (code 4000) naming `table`, and false is
-// returned.
+// returned. Nothing is sized by n before its rows are read.
 bool read_table_rows(std::FILE *file, int n, int value_count, const char *table,
                      const std::string &file_name, table_rows &rows);
 

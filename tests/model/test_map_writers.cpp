@@ -15,6 +15,7 @@
 #include "model/dataset_writer.h"
 #include "model/globals.h"
 #include "model/grid_map.h"
+#include "model/input/input_readers.h"
 #include "model/map_writers.h"
 #include "model/model_state.h"
 #include "model/output_writers.h"
@@ -619,6 +620,143 @@ TEST_F(MapWriters, PerTimeModeOpensNoDataSetsButTheGroundwaterStream) {
         ++count;
     EXPECT_EQ(count, 2u);
     EXPECT_NE(gw.find(" 91.00  92.00 -9999.99  93.00 \n"), std::string::npos);
+}
+
+// ---- the contaminant concentration map and data set ----
+
+// Two contaminants on the test grid: the first holds 1 + 0.25 c in cell c (mass
+// per m3 of water), the second 100 + c; the map shows the first.
+void contaminant_grids(model_state &s, double shift = 0.0) {
+    s.ov_con_trans_mode = 1;
+    s.ov_con_map_on = 1;
+    if (s.constituent_count == 0) allocate_constituent_arrays(2, s, grid_cells, 0);
+    ASSERT_EQ(error_record.fatal, 0);
+    double *first = table_value(1, s.transport_tables[transport_table::concentration]);
+    double *second = table_value(2, s.transport_tables[transport_table::concentration]);
+    for (int c = 1; c <= grid_cells; ++c) {
+        first[c] = 1.0 + 0.25 * c + shift;
+        second[c] = 100.0 + c;
+    }
+}
+
+// The values of an ASCII grid by cell number (1..9), read with a separate parser
+// after its six header lines; a position outside must hold the no-data value.
+std::vector<double> ascii_grid_cells(const std::string &text) {
+    std::istringstream in(text);
+    std::string line;
+    for (int k = 0; k < 6; ++k) std::getline(in, line);
+    std::vector<double> cells;
+    for (int i = 0; i < grid_rows; ++i)
+        for (int j = 0; j < grid_cols; ++j) {
+            double v = 0.0;
+            if (!(in >> v)) return {};
+            if (grid_mask[i][j]) cells.push_back(v);
+            else EXPECT_EQ(v, -9999.99);
+        }
+    return cells;
+}
+
+TEST_F(MapWriters, PerTimeConcentrationMapsHoldTheFirstContaminantCellByCell) {
+    s.grid_map_files_on = 1;
+    s.map_interval_steps = 2;
+    ASSERT_NO_FATAL_FAILURE(contaminant_grids(s));
+    std::string out;
+    for (s.step_number = 1; s.step_number <= 3; ++s.step_number) {
+        if (s.step_number == 3) {
+            ASSERT_NO_FATAL_FAILURE(contaminant_grids(s, 0.5));
+        }
+        out += capture_stdout([&] { write_maps(s); });
+    }
+    ASSERT_EQ(error_record.fatal, 0);
+    EXPECT_NE(out.find("opening file conc.01\n"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists("conc.03"));
+    const std::vector<double> first = ascii_grid_cells(read_text("conc.01"));
+    const std::vector<double> second = ascii_grid_cells(read_text("conc.02"));
+    ASSERT_EQ(first.size(), 9u);
+    ASSERT_EQ(second.size(), 9u);
+    for (int c = 1; c <= 9; ++c) {
+        EXPECT_DOUBLE_EQ(first[static_cast<std::size_t>(c - 1)], 1.0 + 0.25 * c) << c;
+        EXPECT_DOUBLE_EQ(second[static_cast<std::size_t>(c - 1)], 1.5 + 0.25 * c) << c;  // step 3
+    }
+}
+
+TEST_F(MapWriters, ConcentrationDataSetStepsHoldTheFirstContaminantCellByCell) {
+    s.datasets_on = 1;
+    s.project.ov_con_map = {"conc.dat", 1};
+    ASSERT_NO_FATAL_FAILURE(contaminant_grids(s));
+    ASSERT_NO_FATAL_FAILURE(open_and_write_step_one(1.5));
+    s.step_number = 31;
+    s.elapsed_minutes = 16.5;
+    ASSERT_NO_FATAL_FAILURE(contaminant_grids(s, -1.0));
+    write_maps(s);
+    s.dataset_files[grid_out_contaminant].close();
+    ASSERT_EQ(error_record.fatal, 0);
+    const std::string text = read_text("conc.dat");
+    EXPECT_EQ(text.rfind("DATASET\nOBJTYPE grid2d\nBEGSCL\nOBJID 1020\nND 12\nNC 12\n"
+                         "NAME contaminant conc.\n",
+                         0),
+              0u);
+    const std::vector<double> first = dataset_step_cells(text, "TS 1 1.500000\n");
+    const std::vector<double> later = dataset_step_cells(text, "TS 1 16.500000\n");
+    ASSERT_EQ(first.size(), 9u);
+    ASSERT_EQ(later.size(), 9u);
+    for (int c = 1; c <= 9; ++c) {
+        EXPECT_DOUBLE_EQ(first[static_cast<std::size_t>(c - 1)], 1.0 + 0.25 * c) << c;
+        EXPECT_DOUBLE_EQ(later[static_cast<std::size_t>(c - 1)], 0.25 * c) << c;
+    }
+}
+
+TEST_F(MapWriters, NoConcentrationMapWithoutTheCardOrWithoutContaminants) {
+    s.grid_map_files_on = 1;
+    s.map_interval_steps = 1;
+    s.quiet = 1;
+    ASSERT_NO_FATAL_FAILURE(contaminant_grids(s));
+    s.ov_con_map_on = 0;
+    s.step_number = 1;
+    write_maps(s);
+    s.ov_con_map_on = 1;
+    s.ov_con_trans_mode = 0;
+    s.step_number = 2;
+    write_maps(s);
+    EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_TRUE(std::filesystem::is_empty("."));
+}
+
+TEST_F(MapWriters, ConcentrationMapThatCannotBeOpenedStopsTheRunWithItsMessage) {
+    s.grid_map_files_on = 1;
+    s.map_interval_steps = 1;
+    s.step_number = 1;
+    ASSERT_NO_FATAL_FAILURE(contaminant_grids(s));
+    std::filesystem::create_directory("conc.01");  // a directory cannot be opened for writing
+    const std::string out = capture_stdout([&] { write_maps(s); });
+    EXPECT_NE(out.find("Can't open conc map for writing: conc.01\n"), std::string::npos) << out;
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
+TEST_F(MapWriters, FailedWritesOfTheConcentrationMapAndDataSetAreReported) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+    ASSERT_NO_FATAL_FAILURE(contaminant_grids(s));
+    s.map_interval_steps = 1;
+    s.step_number = 1;
+    s.quiet = 1;
+    // Per-time map: the grid fails when its file is closed within the map step.
+    std::filesystem::create_symlink("/dev/full", "conc.01");
+    s.grid_map_files_on = 1;
+    std::string out = capture_stdout([&] { write_maps(s); });
+    EXPECT_NE(out.find("Error: unable to write the output file conc.01\n"), std::string::npos) << out;
+    EXPECT_EQ(error_record.fatal, 1);
+    // Data set: the failure shows when the stream is checked or closed.
+    reset_process_globals();
+    std::filesystem::create_symlink("/dev/full", "conc.dat");
+    s.grid_map_files_on = 0;
+    s.datasets_on = 1;
+    s.project.ov_con_map = {"conc.dat", 1};
+    open_constituent_outputs(s);
+    ASSERT_EQ(error_record.code, 0);
+    write_maps(s);
+    out = capture_stdout([&] { s.dataset_files[grid_out_contaminant].close(); });
+    EXPECT_NE(out.find("Error: unable to write the output file conc.dat\n"), std::string::npos) << out;
+    EXPECT_EQ(error_record.fatal, 1);
 }
 
 }  // namespace

@@ -207,6 +207,9 @@ TEST_F(ConstituentInputs, UnitConversionAndInitialMasses) {
     EXPECT_DOUBLE_EQ(s.OV_MASS_INIT[1], 0.02);
     EXPECT_DOUBLE_EQ(s.OV_LAND_MASS_INIT[1], 1.0);
     EXPECT_DOUBLE_EQ(s.GLOBAL_MASS_INIT[1], 1.02);
+    // The first event's summary starts from these masses.
+    EXPECT_DOUBLE_EQ(s.event_ov_mass_init[1], 0.02);
+    EXPECT_DOUBLE_EQ(s.event_ov_land_mass[1], 1.0);
 }
 
 TEST_F(ConstituentInputs, StreamCellsAddNothingToTheOverlandMass) {

@@ -12,6 +12,7 @@
 #include "model/globals.h"
 #include "model/input/index_maps.h"
 #include "model/input/mapping_tables.h"
+#include "model/line_reader.h"
 #include "model/model_state.h"
 #include "model/series.h"
 
@@ -586,6 +587,69 @@ TEST_F(MappingTableTest, ContaminantTables) {
     capture_stdout([&] { ok = read_contaminant_tables(s, "bad2.cmt", bad); });
     EXPECT_EQ(ok, 0);
     EXPECT_EQ(error_record.code, 69);
+}
+
+// Counts read from the file cannot size storage beyond what the file holds: a
+// count of more constituents than the rest of the file can carry is refused
+// before anything is allocated for it, and a count of rows sizes nothing.
+TEST_F(MappingTableTest, CountsBeyondTheRestOfTheFileAreRefused) {
+    write("two.txt", "abc\ndef");  // 7 characters: two lines of 3, the last without its end
+    std::FILE *f = std::fopen("two.txt", "r");
+    ASSERT_NE(f, nullptr);
+    EXPECT_TRUE(lines_can_follow(f, 2, 3));
+    EXPECT_FALSE(lines_can_follow(f, 3, 3));
+    EXPECT_FALSE(lines_can_follow(f, 2, 4));
+    EXPECT_TRUE(lines_can_follow(f, 0, 1000));
+    std::string line;
+    read_line(line, f);  // the position is kept: "def" is left
+    EXPECT_TRUE(lines_can_follow(f, 1, 3));
+    EXPECT_FALSE(lines_can_follow(f, 2, 2));
+    EXPECT_TRUE(read_line(line, f));
+    EXPECT_EQ(line, "def");
+    std::fclose(f);
+
+    model_state s;
+    set_grid(s, {"11"});
+    write("c.idx", index_map(1, 2, "2 1\n"));
+    const std::string head = header_line + "INDEX_MAP c.idx \"L\"\nCONTAMINANT_TRANSPORT\n";
+    struct {
+        const char *file;
+        std::string text;
+        const char *message;
+    } cases[] = {
+        {"contam.cmt", head + "NUM_CONTAM 300000000\n\"N\" \"L\" \"n.out\"\n",
+         "Error: NUM_CONTAM 300000000 in mapping table file contam.cmt is more constituents than "
+         "the rest of the file holds\n"},
+        // A count of rows far beyond the file: the table ends with the file.
+        {"ids.cmt",
+         head + "NUM_CONTAM 1\n\"N\" \"L\" \"n.out\"\nPRECIP_CONC 0.7\nNUM_IDS 2000000000\nID\n" +
+             row(1, "a", "1 2 3 4 5 6"),
+         "Error: the CONTAMINANT_TRANSPORT table in mapping table file ids.cmt ends after 1 of its "
+         "rows\n"},
+    };
+    for (const auto &k : cases) {
+        reset_process_globals();
+        write(k.file, k.text);
+        array_2d<double> first;
+        contaminant_tables tables;
+        tables.targets[0] = &first;
+        int ok = 1;
+        const std::string out = capture_stdout([&] { ok = read_contaminant_tables(s, k.file, tables); });
+        EXPECT_EQ(ok, 0) << k.file;
+        EXPECT_EQ(error_record.fatal, 1) << k.file;
+        EXPECT_NE(out.find(k.message), std::string::npos) << out;
+    }
+    // Rows that fill the file exactly, the last without its line end, are read.
+    reset_process_globals();
+    std::string exact = head + "NUM_CONTAM 1\n\"N\" \"L\" \"n.out\"\nPRECIP_CONC 0.7\nNUM_IDS 2\nID\n" +
+                        row(1, "a", "1 2 3 4 5 6") + row(2, "b", "7 8 9 10 11 12");
+    exact.pop_back();
+    write("exact.cmt", exact);
+    array_2d<double> first;
+    contaminant_tables tables;
+    tables.targets[0] = &first;
+    EXPECT_EQ(read_contaminant_tables(s, "exact.cmt", tables), 1);
+    EXPECT_DOUBLE_EQ(first[1][1], 7.0);  // cell 1 has id 2
 }
 
 TEST_F(MappingTableTest, TimeSeriesIndex) {

@@ -1,0 +1,196 @@
+// Tests of the contaminant blocks of the event summary on hand-made totals: the
+// overland block's lines and balance error worked by hand, the next event
+// starting from the masses left on the land, stream cells left out of the
+// overland mass, the channel block over the routed nodes only, the lake lines,
+// and the blocks' place in the whole event summary.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "model/contaminant_summaries.h"
+#include "model/event_summary.h"
+#include "model/globals.h"
+#include "model/input/input_readers.h"
+#include "model/model_state.h"
+#include "output_test_support.h"
+
+namespace {
+
+using outputtest::contents;
+namespace tt = transport_table;
+
+// Three cells of 10 m holding one contaminant (masses in g, totals in kg).
+class ContaminantSummary : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_process_globals();
+        s.summary_file = std::tmpfile();
+        s.cell_count = 3;
+        s.cell_size = 10.0;
+        s.ov_con_trans_mode = 1;
+        allocate_constituent_arrays(1, s, 3, 0);
+        ASSERT_EQ(error_record.fatal, 0);
+        set_cells(tt::mass, {1000.0, 2500.0, 500.0});      // 4.0 kg in the water
+        set_cells(tt::land_pool, {2000.0, 0.0, 3000.0});   // 5.0 kg in the land pool
+        s.contaminant_descriptions = {"", "nitrate"};
+        // The event: it began with 3 kg in the water and 6 kg in the pool.
+        s.event_ov_mass_init[1] = 3.0;
+        s.event_ov_land_mass[1] = 6.0;
+        s.event_ov_precip_mass[1] = 2.5;
+        s.event_ov_point_mass[1] = 0.5;
+        s.event_ov_uptake_mass[1] = 1.0;
+        s.event_ov_mass_out[1] = 1.25;
+        s.event_ov_decay_mass[1] = 0.5;
+        s.event_ov_infil_mass[1] = 1.0;
+    }
+    void TearDown() override {
+        std::fclose(s.summary_file);
+        s.summary_file = nullptr;
+        reset_process_globals();
+    }
+    void set_cells(int table, std::initializer_list<double> values) {
+        double *row = table_value(1, s.transport_tables[static_cast<std::size_t>(table)]);
+        int c = 1;
+        for (double v : values) row[c++] = v;
+    }
+    std::string blocks() {
+        write_transport_event_summary(s);
+        return contents(s.summary_file);
+    }
+    model_state s;
+};
+
+TEST_F(ContaminantSummary, OverlandBlockByHand) {
+    // In: 3 + 2.5 + 0.5 + 1.0 = 7.0 kg; out: 1.25 + 0.5 + 1.0 + 4.0 = 6.75 kg;
+    // error (7.0 - 6.75) / 7.0 = 3.571 percent.
+    EXPECT_EQ(blocks(),
+              "Overland Contaminant Transport Summary for nitrate \n"
+              "Amounts are total for simulations in (Kg) \n \n"
+              "Initial mass on overland                3.00\n"
+              "Final mass on overland                  4.00\n"
+              "Mass out of the watershed               1.25\n"
+              "Mass into the channels                  0.00\n"
+              "Mass decayed                            0.50\n"
+              "Mass from point sources                 0.50\n"
+              "Mass exfiltrated                        0.00\n"
+              "Mass from precipitation                 2.50\n"
+              "Mass infiltrated                        1.00\n"
+              "Mass taken up                           1.00\n"
+              "Initial mass in land pool               6.00\n"
+              "Final mass in land pool                 5.00\n"
+              "Contam mass balance error               3.57 percent \n");
+}
+
+TEST_F(ContaminantSummary, TheNextEventStartsFromTheMassesLeftOnTheLand) {
+    blocks();
+    EXPECT_DOUBLE_EQ(s.event_ov_mass_init[1], 4.0);
+    EXPECT_DOUBLE_EQ(s.event_ov_land_mass[1], 5.0);
+    for (checked_array<double> *t : {&s.event_ov_precip_mass, &s.event_ov_point_mass,
+                                     &s.event_ov_uptake_mass, &s.event_ov_mass_out,
+                                     &s.event_ov_decay_mass, &s.event_ov_infil_mass})
+        EXPECT_EQ((*t)[1], 0.0) << t->name();
+    // Second event: 1.5 kg of rain-borne mass, of which 0.5 kg leaves at the
+    // outlet; the water ends with 5.0 kg, so the balance closes.
+    std::fclose(s.summary_file);
+    s.summary_file = std::tmpfile();
+    s.event_ov_precip_mass[1] = 1.5;
+    s.event_ov_mass_out[1] = 0.5;
+    set_cells(tt::mass, {2000.0, 2500.0, 500.0});
+    const std::string text = blocks();
+    EXPECT_NE(text.find("Initial mass on overland                4.00\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Final mass on overland                  5.00\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Contam mass balance error               0.00 percent \n"), std::string::npos);
+    EXPECT_EQ(s.OV_MASS_OUT[1], 0.0);  // the run totals are not the event's to clear
+}
+
+TEST_F(ContaminantSummary, StreamCellsLeaveTheOverlandMassWithRoutedChannels) {
+    s.chan_explicit = 1;
+    s.chan.cell_link.obtain(3);
+    s.chan.cell_link[2] = 1;  // cell 2 holds a channel node: its 2.5 kg are the channel's
+    EXPECT_DOUBLE_EQ(overland_water_mass(s, 1), 1.5);
+    EXPECT_DOUBLE_EQ(overland_land_mass(s, 1), 5.0);  // the land pool counts everywhere
+    s.chan_explicit = 0;
+    EXPECT_DOUBLE_EQ(overland_water_mass(s, 1), 4.0);
+}
+
+TEST_F(ContaminantSummary, NoContaminantsNoLines) {
+    s.ov_con_trans_mode = 0;
+    EXPECT_EQ(blocks(), "");
+    EXPECT_DOUBLE_EQ(s.event_ov_mass_out[1], 1.25);  // untouched
+}
+
+TEST_F(ContaminantSummary, ChannelBlockCountsOnlyTheRoutedNodes) {
+    s.contaminant_descriptions.clear();  // uniform values: no description
+    s.chan_con_trans = 1;
+    outputtest::make_network(s.channels);  // link 1 trapezoid, 2 lake, 3 structure
+    s.chan.chan_node_mass.obtain(1, 3, 3);
+    for (int l = 1; l <= 3; ++l)
+        for (int n = 1; n <= 3; ++n) s.chan.chan_node_mass[1][n][l] = 1000.0 * l + 100.0 * n;
+    s.chan.wq_event.resize(2);
+    s.chan.wq_event[1] = {0.75, 3.5, -0.25, 0.125, 0.0625};  // outlet, exchange, gw, decay, clipped
+    const std::string text = blocks();
+    const std::string head = "Channel Contaminant Transport Summary for Contaminant     1 \n";
+    const std::size_t at = text.find(head);
+    ASSERT_NE(at, std::string::npos) << text;
+    EXPECT_EQ(text.find("Overland Contaminant Transport Summary for Contaminant     1 \n"), 0u);
+    // Link 1, nodes 1 and 2: 1100 + 1200 g; the lake and the structure links are not routed.
+    EXPECT_EQ(text.substr(at + head.size()),
+              "Amounts are total for event in (Kg) \n \n"
+              "Mass from the overland                  3.50\n"
+              "Mass from groundwater                  -0.25\n"
+              "Mass decayed                            0.12\n"
+              "Mass out of the outlet                  0.75\n"
+              "Mass added at negative nodes            0.06\n"
+              "Final mass in channels                  2.30\n");
+    // The channel terms start again for the next event.
+    EXPECT_EQ(s.chan.wq_event[1].exchange, 0.0);
+    EXPECT_EQ(s.chan.wq_event[1].outlet, 0.0);
+}
+
+TEST_F(ContaminantSummary, LakeBlockGivesEachLakesFinalMassAndConcentration) {
+    s.ov_con_trans_mode = 0;
+    s.chan_con_trans = 1;
+    outputtest::make_network(s.channels);
+    s.channels.lake_count = 2;
+    s.chan.lake_mass.obtain(1, 2);
+    s.chan.lake_conc.obtain(1, 2);
+    s.chan.lake_mass[1][1] = 12340.0;
+    s.chan.lake_conc[1][1] = 0.75;
+    s.chan.lake_mass[1][2] = 500.0;
+    s.chan.lake_conc[1][2] = 0.0;
+    const std::string text = blocks();
+    const std::string head = "Lake Contaminant Transport Summary for Constituent     1 \n";
+    const std::size_t at = text.find(head);
+    ASSERT_NE(at, std::string::npos) << text;
+    EXPECT_EQ(text.substr(at + head.size()),
+              "Final Mass in lake 1 =          12.34 \n"
+              "Final Conc in lake 1 =           0.75 \n \n"
+              "Final Mass in lake 2 =           0.50 \n"
+              "Final Conc in lake 2 =           0.00 \n \n");
+}
+
+TEST_F(ContaminantSummary, BlocksFollowTheWaterBalanceOfTheWholeSummary) {
+    s.uniform_rain_on = 1;
+    s.event_rain_volume = 500.0;
+    s.mass_input_original = s.mass_output_final = 500.0;
+    write_event_summary(s);
+    const std::string text = contents(s.summary_file);
+    const std::size_t error = text.find("mass conservation error:");
+    const std::size_t block = text.find("Overland Contaminant Transport Summary for nitrate \n");
+    const std::size_t warnings = text.find("\n THE FOLLOWING WARNINGS ARE GIVEN:\n");
+    ASSERT_NE(block, std::string::npos) << text;
+    EXPECT_LT(error, block);
+    EXPECT_LT(block, warnings);
+}
+
+TEST(OverlandMassAccount, ErrorIsZeroWithoutInput) {
+    overland_mass_account a;
+    a.out = 1.0;  // nothing came in: no percentage of nothing
+    EXPECT_EQ(a.error_percent(), 0.0);
+    a.initial = 4.0;
+    a.final_mass = 2.0;  // 4 in, 3 out: a quarter unaccounted
+    EXPECT_DOUBLE_EQ(a.error_percent(), 25.0);
+}
+
+}  // namespace
