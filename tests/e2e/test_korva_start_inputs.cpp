@@ -96,7 +96,7 @@ TEST(KorvaStartInputs, StreamTableSedimentAndContaminantProjectsReadTheirInputs)
         {"ST_MAPPING_TABLE st.cmt\n", "", 0},
         {"MAPPING_TABLE map.cmt\nSOIL_EROSION 1\nOUTLET_SED_FLUX sed.otl\nWATER_TEMP 20\n",
          "Reading soil erosion properties table from mapping table file", 0},
-        {"OV_CON_TRANS\n", "using uniform contaminant transport values", 1},
+        {"OV_CON_TRANS\n", "using uniform contaminant transport values", 0},
     };
     for (const auto &k : cases) {
         d.write("run.prj", project(k.cards));

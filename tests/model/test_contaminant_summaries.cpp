@@ -128,7 +128,7 @@ TEST_F(ContaminantSummary, ChannelBlockCountsOnlyTheRoutedNodes) {
     for (int l = 1; l <= 3; ++l)
         for (int n = 1; n <= 3; ++n) s.chan.chan_node_mass[1][n][l] = 1000.0 * l + 100.0 * n;
     s.chan.wq_event.resize(2);
-    s.chan.wq_event[1] = {0.75, 3.5, -0.25, 0.125, 0.0625};  // outlet, exchange, gw, decay, clipped
+    s.chan.wq_event[1] = {.outlet = 0.75, .exchange = 3.5, .groundwater = -0.25, .decay = 0.125, .clipped = 0.0625};
     const std::string text = blocks();
     const std::string head = "Channel Contaminant Transport Summary for Contaminant     1 \n";
     const std::size_t at = text.find(head);
