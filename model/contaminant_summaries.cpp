@@ -34,15 +34,6 @@ double table_mass(const model_state &s, int table, int k, bool skip_stream_cells
     return sum / 1000.0;
 }
 
-bool routed_link(int type) {
-    return type != link_weir && type != link_lake && type != link_structure &&
-           type != link_taken_by_lake;
-}
-
-int routed_nodes(const channel_network &net, int l) {
-    return net.comp_node_count.empty() ? net.node_count[at(l)] : net.comp_node_count[at(l)];
-}
-
 bool channels_carry(const model_state &s, int k) {
     const array_3d<double> &m = s.chan.chan_node_mass;
     return s.chan_con_trans && s.channels.link_count > 0 && !m.empty() && at(k) <= m.extent1();
@@ -56,7 +47,7 @@ double channel_mass(const model_state &s, int k) {
     double sum = 0.0;
     for (int l = 1; l <= net.link_count && at(l) <= m.extent3(); ++l) {
         if (!routed_link(net.link_type[at(l)])) continue;
-        for (int n = 1; n <= routed_nodes(net, l) && at(n) <= m.extent2(); ++n) sum += m[at(k)][at(n)][at(l)];
+        for (int n = 1; n <= routed_node_count(net, l) && at(n) <= m.extent2(); ++n) sum += m[at(k)][at(n)][at(l)];
     }
     return sum / 1000.0;
 }

@@ -194,6 +194,17 @@ inline int nodes_as_read(const channel_network &net, int l) {
     return int_at(net.node_count, l);
 }
 
+// Computational nodes of link l now (a lake may have taken some over).
+inline int routed_node_count(const channel_network &net, int l) {
+    return net.comp_node_count.empty() ? int_at(net.node_count, l) : int_at(net.comp_node_count, l);
+}
+
+// A link whose nodes carry water and constituents (not a weir, structure or lake).
+inline bool routed_link(int type) {
+    return type != link_weir && type != link_lake && type != link_structure &&
+           type != link_taken_by_lake;
+}
+
 // A stream that the channel set-up opens and the run state closes.
 struct channel_file_slot {
     std::FILE *file = nullptr;

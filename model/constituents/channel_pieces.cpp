@@ -12,14 +12,7 @@
 
 namespace {
 
-bool routed_link(int type) {
-    return type != link_weir && type != link_lake && type != link_structure &&
-           type != link_taken_by_lake;
-}
 
-int nodes_of(const channel_network &net, int l) {
-    return net.comp_node_count.empty() ? net.node_count[l] : net.comp_node_count[l];
-}
 
 void move_slot(model_state &s, process_clock &slot) {
     slot.last = s.now_days;
@@ -65,7 +58,7 @@ void step_channel_constituents(model_state &s) {
         move_slot(s, sl.decay);
     }
     if (clock_due(s, sl.channel_outlet)) {
-        const int L = net.link_count, last = nodes_of(net, L);
+        const int L = net.link_count, last = routed_node_count(net, L);
         const double v = s.routed_outflow_volume;
         if (v > 0.0 && last >= 1)
             for (int k = 1; k <= nc; ++k)
@@ -103,8 +96,8 @@ void route_channel_constituents(model_state &s) {
     for (int k = 1; k <= s.constituent_count; ++k) {
         for (int l = L; l >= 1; --l) {
             if (!routed_link(net.link_type[l])) continue;
-            for (int n = nodes_of(net, l); n >= 1; --n)
-                w.wq_rate[n][l] = node_mass_sources(s, k, n, l, l == L && n == nodes_of(net, l), dt);
+            for (int n = routed_node_count(net, l); n >= 1; --n)
+                w.wq_rate[n][l] = node_mass_sources(s, k, n, l, l == L && n == routed_node_count(net, l), dt);
         }
         if (lakes)
             for (int j = 1; j <= net.lake_count; ++j)

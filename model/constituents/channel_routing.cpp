@@ -16,14 +16,7 @@
 
 namespace {
 
-bool routed_link(int type) {
-    return type != link_weir && type != link_lake && type != link_structure &&
-           type != link_taken_by_lake;
-}
 
-int nodes_of(const channel_network &net, int l) {
-    return net.comp_node_count.empty() ? net.node_count[l] : net.comp_node_count[l];
-}
 
 bool make(array_2d<double> &a, const channel_network &net, const char *name) {
     if (!a.empty() && a.rows() >= static_cast<std::size_t>(net.max_node_count)) return true;
@@ -32,7 +25,7 @@ bool make(array_2d<double> &a, const channel_network &net, const char *name) {
 
 // The end downstream of the face stored at (n, l) of a routed link.
 face_end downstream_end(const channel_network &net, int l, int n) {
-    if (n < nodes_of(net, l)) {
+    if (n < routed_node_count(net, l)) {
         face_end e;
         e.n = n + 1;
         e.l = l;
@@ -123,7 +116,7 @@ void channel_constituent_decay(model_state &s, int k, double dt) {
                                            w.lake_decay_coef[k][j] * dt;
             continue;
         }
-        for (int n = nodes_of(net, l); n >= 1; --n) {
+        for (int n = routed_node_count(net, l); n >= 1; --n) {
             const double a = w.area[n][l], ap = w.wq_previous_area[n][l];
             if (a < 0.0 || ap < 0.0) {
                 std::printf("area negative");
@@ -163,7 +156,7 @@ void channel_gw_mass_exchange(model_state &s, int k, double dt) {
     for (int l = 1; l <= net.link_count; ++l) {
         const int t = net.link_type[l];
         if (t == link_lake || t == link_structure) continue;
-        for (int n = 1; n <= nodes_of(net, l); ++n) {
+        for (int n = 1; n <= routed_node_count(net, l); ++n) {
             const double q = w.qriv[n][l] * net.dx[l];  // per unit length times the spacing
             if (q < 0.0) w.chan_gw_mass[k][n][l] += q * w.chan_node_conc[k][n][l] * dt;
         }
@@ -270,7 +263,7 @@ void fluxes_and_changes(model_state &s, const array_2d<double> &c, double h, dou
     auto lake_conc = [&](int j) { return w.wq_lake_conc0[static_cast<std::size_t>(j)]; };
     for (int l = net.link_count; l >= 1; --l) {
         if (!routed_link(net.link_type[l])) continue;
-        for (int n = nodes_of(net, l); n >= 1; --n) {
+        for (int n = routed_node_count(net, l); n >= 1; --n) {
             const face_end e = downstream_end(net, l, n);
             const double fv = w.face_volume[n][l];
             const double v = fv * h / dt;
@@ -324,7 +317,7 @@ void update_nodes(model_state &s, array_2d<double> &conc, array_2d<double> &mass
     channel_work &w = s.chan;
     for (int l = 1; l <= net.link_count; ++l) {
         if (!routed_link(net.link_type[l])) continue;
-        for (int n = 1; n <= nodes_of(net, l); ++n) {
+        for (int n = 1; n <= routed_node_count(net, l); ++n) {
             const double m = w.wq_mass0[n][l] + w.wq_delta[n][l] + w.wq_rate[n][l] * h;
             const double volume = w.wq_area_adt[n][l] * net.dx[l];
             if (volume >= 1e-16) {
@@ -342,7 +335,7 @@ template <class F>
 void for_routed_nodes(const channel_network &net, F &&f) {
     for (int l = 1; l <= net.link_count; ++l) {
         if (!routed_link(net.link_type[l])) continue;
-        for (int n = 1; n <= nodes_of(net, l); ++n) f(n, l);
+        for (int n = 1; n <= routed_node_count(net, l); ++n) f(n, l);
     }
 }
 

@@ -16,14 +16,7 @@ namespace {
 
 std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
-bool routed_link(int type) {
-    return type != link_weir && type != link_lake && type != link_structure &&
-           type != link_taken_by_lake;
-}
 
-int nodes_of(const channel_network &net, int l) {
-    return net.comp_node_count.empty() ? net.node_count[l] : net.comp_node_count[l];
-}
 
 // Cell of the lake's listed position t (0 outside the watershed).
 int listed_cell(const model_state &s, const channel_lake &lake, int t) {
@@ -136,7 +129,7 @@ void lake_node_handover(model_state &s) {
     const bool first = w.wq_open_nodes.size() != at(L) + 1;
     if (first) w.wq_open_nodes.assign(at(L) + 1, 0);
     for (int l = 1; l <= L; ++l) {
-        const int now = routed_link(net.link_type[l]) ? nodes_of(net, l) : 0;
+        const int now = routed_link(net.link_type[l]) ? routed_node_count(net, l) : 0;
         int &before = w.wq_open_nodes[at(l)];
         if (first) before = now;
         if (now == before) continue;
@@ -179,7 +172,7 @@ double channel_constituent_mass(const model_state &s, int k) {
     if (w.chan_node_mass.empty()) return m;
     for (int l = 1; l <= net.link_count; ++l) {
         if (!routed_link(net.link_type[l])) continue;
-        for (int n = 1; n <= nodes_of(net, l); ++n) m += w.chan_node_mass[k][n][l];
+        for (int n = 1; n <= routed_node_count(net, l); ++n) m += w.chan_node_mass[k][n][l];
     }
     return m;
 }

@@ -521,10 +521,6 @@ bool exchanged_link(int type) {
     return type != link_structure && type != link_taken_by_lake && type != link_lake;
 }
 
-int routed_nodes(const channel_network &net, int l) {
-    return net.comp_node_count.empty() ? net.node_count[at(l)] : net.comp_node_count[at(l)];
-}
-
 // Rule 9, orthogonal channels: each node's area takes the exchange of the step,
 // and its cell's seepage volume the water moved; a node that would lose more
 // than it holds ends empty and its cell gets only what the node held.
@@ -534,7 +530,7 @@ void exchange_orthogonal(model_state &s, int result, double dt) {
     if (w.con_vect.empty() || w.area.empty() || w.qriv.empty()) return;
     for (int l = 1; l <= net.link_count; ++l) {
         const double dx = net.dx[at(l)];
-        for (int n = 1; n <= routed_nodes(net, l); ++n) {
+        for (int n = 1; n <= routed_node_count(net, l); ++n) {
             const int c = w.con_vect[at(n)][at(l)];
             const bool cell = c >= 1 && c <= s.cell_count;
             if (result == 1) {
@@ -587,7 +583,7 @@ bool exchange_non_orthogonal(model_state &s, int result, double dt) {
         return true;
     for (int l = 1; l <= net.link_count; ++l) {
         const double dx = net.dx[at(l)];
-        for (int n = 1; n <= routed_nodes(net, l); ++n) {
+        for (int n = 1; n <= routed_node_count(net, l); ++n) {
             double &a = w.area[at(n)][at(l)];
             double &q = w.qriv[at(n)][at(l)];
             double v = a * dx;
@@ -622,7 +618,7 @@ bool exchange_non_orthogonal(model_state &s, int result, double dt) {
             const int l = g.gst_link[at(i)][at(j)], n = g.gst_node[at(i)][at(j)];
             const int c = g.gst_gnum[at(i)][at(j)];
             if (l < 1 || l > net.link_count || !exchanged_link(net.link_type[at(l)])) continue;
-            if (n < 1 || n > routed_nodes(net, l) || c < 1 || c > s.cell_count) continue;
+            if (n < 1 || n > routed_node_count(net, l) || c < 1 || c > s.cell_count) continue;
             if (!lakes || !in_channel_lake(s, c)) {
                 if (s.gw_boundary_code[at(c)] == 4)
                     s.channel_seepage_volume[at(c)] +=
