@@ -8,6 +8,7 @@
 
 #include "model/event_summary.h"
 #include "model/input/input_services.h"
+#include "model/constituents/lake_constituents.h"
 #include "model/model_state.h"
 #include "model/sediment/sediment_outputs.h"
 
@@ -21,16 +22,14 @@ int summary_count(const model_state &s) {
     return s.constituent_count < held ? s.constituent_count : held;
 }
 
-// Sum of the cells of row k of a transport table, / 1000; with `skip_stream_cells`
-// the cells whose water the channel network holds are left out.
-double table_mass(const model_state &s, int table, int k, bool skip_stream_cells) {
+// Sum of the cells of row k of a transport table, / 1000.
+double table_mass(const model_state &s, int table, int k) {
     const double_table &t = s.transport_tables[at(table)];
     const double *row = table_value(k, t);
     if (!row) return 0.0;
     const int cells = s.cell_count < t.columns() ? s.cell_count : t.columns();
     double sum = 0.0;
-    for (int i = 1; i <= cells; ++i)
-        if (!(skip_stream_cells && constituent_stream_cell(s, i))) sum += row[i];
+    for (int i = 1; i <= cells; ++i) sum += row[i];
     return sum / 1000.0;
 }
 
@@ -39,28 +38,25 @@ bool channels_carry(const model_state &s, int k) {
     return s.chan_con_trans && s.channels.link_count > 0 && !m.empty() && at(k) <= m.extent1();
 }
 
-// Mass of constituent k in the routed channel nodes now (/ 1000).
-double channel_mass(const model_state &s, int k) {
-    if (!channels_carry(s, k)) return 0.0;
-    const channel_network &net = s.channels;
-    const array_3d<double> &m = s.chan.chan_node_mass;
-    double sum = 0.0;
-    for (int l = 1; l <= net.link_count && at(l) <= m.extent3(); ++l) {
-        if (!routed_link(net.link_type[at(l)])) continue;
-        for (int n = 1; n <= routed_node_count(net, l) && at(n) <= m.extent2(); ++n) sum += m[at(k)][at(n)][at(l)];
-    }
-    return sum / 1000.0;
-}
-
-channel_work::mass_terms channel_event_terms(const model_state &s, int k) {
-    const std::vector<channel_work::mass_terms> &e = s.chan.wq_event;
-    return at(k) < e.size() ? e[at(k)] : channel_work::mass_terms{};
-}
-
 bool lakes_carry(const model_state &s, int k) {
     const array_2d<double> &m = s.chan.lake_mass, &c = s.chan.lake_conc;
     return s.chan_con_trans && s.channels.lake_count > 0 && !m.empty() && !c.empty() &&
-           at(k) <= m.rows() && at(k) <= c.rows();
+           at(k) <= m.rows() && at(k) <= c.rows() && at(s.channels.lake_count) <= m.cols() &&
+           at(s.channels.lake_count) <= c.cols();
+}
+
+// Masses of constituent k now in the routed channel nodes and in the lakes (/ 1000).
+double channel_mass(const model_state &s, int k) {
+    return channels_carry(s, k) ? channel_constituent_mass(s, k) / 1000.0 : 0.0;
+}
+
+double lake_mass(const model_state &s, int k) {
+    return lakes_carry(s, k) ? lake_constituent_mass(s, k) / 1000.0 : 0.0;
+}
+
+template <class T>
+T element_or_zero(const std::vector<T> &v, int k) {
+    return k >= 0 && at(k) < v.size() ? v[at(k)] : T{};
 }
 
 void write_overland_block(model_state &s, std::FILE *f, int k, const std::string &name) {
@@ -71,26 +67,9 @@ void write_overland_block(model_state &s, std::FILE *f, int k, const std::string
 }
 
 void write_channel_block(const model_state &s, std::FILE *f, int k, const std::string &name) {
-    const channel_work::mass_terms t = channel_event_terms(s, k);
     std::fprintf(f, "Channel Contaminant Transport Summary for %s \n", name.c_str());
     std::fprintf(f, "Amounts are total for event in (Kg) \n \n");
-    write_mass_line(f, "Mass from the overland", t.exchange);
-    write_mass_line(f, "Mass from groundwater", t.groundwater);
-    write_mass_line(f, "Mass decayed", t.decay);
-    write_mass_line(f, "Mass out of the outlet", t.outlet);
-    write_mass_line(f, "Mass added at negative nodes", t.clipped);
-    write_mass_line(f, "Final mass in channels", channel_mass(s, k));
-}
-
-void write_lake_block(const model_state &s, std::FILE *f, int k) {
-    const array_2d<double> &mass = s.chan.lake_mass, &conc = s.chan.lake_conc;
-    std::fprintf(f, "Lake Contaminant Transport Summary for Constituent %5ld \n", static_cast<long>(k));
-    for (int j = 1; j <= s.channels.lake_count && at(j) <= mass.cols() && at(j) <= conc.cols(); ++j) {
-        std::fprintf(f, "Final Mass in lake %ld = %14.2lf \n", static_cast<long>(j),
-                     mass[at(k)][at(j)] / 1000.0);
-        std::fprintf(f, "Final Conc in lake %ld = %14.2lf \n \n", static_cast<long>(j),
-                     conc[at(k)][at(j)]);
-    }
+    write_channel_mass_lines(f, event_channel_account(s, k));
 }
 
 void write_contaminant_event_blocks(model_state &s, std::FILE *f) {
@@ -98,7 +77,7 @@ void write_contaminant_event_blocks(model_state &s, std::FILE *f) {
         const std::string name = contaminant_display_name(s, k);
         if (s.ov_con_trans_mode) write_overland_block(s, f, k, name);
         if (s.chan_con_trans) write_channel_block(s, f, k, name);
-        if (lakes_carry(s, k)) write_lake_block(s, f, k);
+        if (s.chan_con_trans) write_lake_mass_lines(f, s, k, event_channel_account(s, k));
     }
 }
 
@@ -165,11 +144,69 @@ overland_mass_account event_overland_account(model_state &s, int k) {
 }
 
 double overland_water_mass(const model_state &s, int k) {
-    return table_mass(s, transport_table::mass, k, s.chan_explicit != 0);
+    return table_mass(s, transport_table::mass, k);
 }
 
 double overland_land_mass(const model_state &s, int k) {
-    return table_mass(s, transport_table::land_pool, k, false);
+    return table_mass(s, transport_table::land_pool, k);
+}
+
+void write_channel_mass_lines(std::FILE *f, const channel_mass_account &a) {
+    const channel_work::mass_terms &r = a.terms;
+    write_mass_line(f, "Initial mass in channels", a.channel_initial);
+    write_mass_line(f, "Final mass in channels", a.channel_final);
+    write_mass_line(f, "Mass from the overland", r.exchange);
+    write_mass_line(f, "Mass from point sources", r.point);
+    write_mass_line(f, "Mass from groundwater", r.groundwater);
+    write_mass_line(f, "Mass added by the clean-up", r.clipped);
+    write_mass_line(f, "Mass out of the outlet", r.outlet);
+    write_mass_line(f, "Mass decayed", r.decay);
+}
+
+void write_lake_mass_lines(std::FILE *f, const model_state &s, int k, const channel_mass_account &a) {
+    if (!lakes_carry(s, k)) return;
+    const channel_work::mass_terms &r = a.terms;
+    std::fprintf(f, "Lake Contaminant Transport Summary for Constituent %5ld \n", static_cast<long>(k));
+    write_mass_line(f, "Initial mass in lakes", a.lake_initial);
+    write_mass_line(f, "Final mass in lakes", a.lake_final);
+    write_mass_line(f, "Mass from the channels", r.lake_in);
+    write_mass_line(f, "Mass to the channels", r.lake_out);
+    write_mass_line(f, "Mass from the overland", r.lake_overland + r.lake_exchange);
+    write_mass_line(f, "Mass from precipitation", r.lake_rain);
+    write_mass_line(f, "Mass from groundwater", r.lake_groundwater);
+    write_mass_line(f, "Mass decayed", r.lake_decay);
+    write_mass_line(f, "Mass the lakes could not give", r.lake_refused);
+    const array_2d<double> &mass = s.chan.lake_mass, &conc = s.chan.lake_conc;
+    for (int j = 1; j <= s.channels.lake_count; ++j) {
+        std::fprintf(f, "Final Mass in lake %ld = %14.2lf \n", static_cast<long>(j),
+                     mass[at(k)][at(j)] / 1000.0);
+        std::fprintf(f, "Final Conc in lake %ld = %14.2lf \n \n", static_cast<long>(j),
+                     conc[at(k)][at(j)]);
+    }
+}
+
+channel_mass_account run_channel_account(const model_state &s, int k) {
+    const channel_work &w = s.chan;
+    channel_mass_account a;
+    a.channel_initial = element_or_zero(w.wq_channel_mass_initial, k) / 1000.0;
+    a.channel_final = channel_mass(s, k);
+    a.lake_initial = w.lake_mass_initial.empty() || at(k) > w.lake_mass_initial.last()
+                         ? 0.0
+                         : w.lake_mass_initial[at(k)];
+    a.lake_final = lake_mass(s, k);
+    a.terms = element_or_zero(w.wq_run, k);
+    return a;
+}
+
+channel_mass_account event_channel_account(const model_state &s, int k) {
+    const channel_work &w = s.chan;
+    channel_mass_account a;
+    a.channel_initial = element_or_zero(w.wq_event_channel_initial, k);
+    a.channel_final = channel_mass(s, k);
+    a.lake_initial = element_or_zero(w.wq_event_lake_initial, k);
+    a.lake_final = lake_mass(s, k);
+    a.terms = element_or_zero(w.wq_event, k);
+    return a;
 }
 
 std::string contaminant_display_name(const model_state &s, int k) {
@@ -190,7 +227,10 @@ void start_next_constituent_event(model_state &s) {
               &s.event_ov_exfil_mass, &s.event_ov_qlat_mass, &s.event_ov_mass_out,
               &s.event_ov_point_mass, &s.event_ov_precip_mass})
             (*t)[k] = 0.0;
-        if (at(k) < s.chan.wq_event.size()) s.chan.wq_event[at(k)] = channel_work::mass_terms{};
+        channel_work &w = s.chan;
+        if (at(k) < w.wq_event.size()) w.wq_event[at(k)] = channel_work::mass_terms{};
+        if (at(k) < w.wq_event_channel_initial.size()) w.wq_event_channel_initial[at(k)] = channel_mass(s, k);
+        if (at(k) < w.wq_event_lake_initial.size()) w.wq_event_lake_initial[at(k)] = lake_mass(s, k);
     }
 }
 

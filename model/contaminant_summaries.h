@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "model/channel/channel_network.h"
+
 struct model_state;
 
 // Overland masses of one contaminant over a period, in the units of the totals
@@ -34,8 +36,27 @@ overland_mass_account run_overland_account(model_state &state, int k);
 // its start, the event totals and the masses now on the land.
 overland_mass_account event_overland_account(model_state &state, int k);
 
-// Mass of constituent k now in the overland water (cells whose water the channel
-// network holds left out while channels are routed) and in the land pool,
+// Channel and lake masses of one contaminant over a period (masses / 1000): the
+// masses at its start and now, and the mass terms booked in it.
+struct channel_mass_account {
+    double channel_initial = 0.0, channel_final = 0.0, lake_initial = 0.0, lake_final = 0.0;
+    channel_work::mass_terms terms;
+};
+
+// The eight channel mass lines of an account.
+void write_channel_mass_lines(std::FILE *f, const channel_mass_account &account);
+// With lakes carrying contaminant k: "Lake Contaminant Transport Summary for
+// Constituent %5ld \n", the nine lake mass lines of the account and each lake's
+// final mass and concentration; nothing without lakes.
+void write_lake_mass_lines(std::FILE *f, const model_state &state, int k,
+                           const channel_mass_account &account);
+
+// The run's and the current event's channel accounts of contaminant k.
+channel_mass_account run_channel_account(const model_state &state, int k);
+channel_mass_account event_channel_account(const model_state &state, int k);
+
+// Mass of constituent k now in the overland water (stream cells included: their
+// water is overland water until it enters the channel) and in the land pool,
 // per-cell masses / 1000; 0 without the constituent's rows.
 double overland_water_mass(const model_state &state, int k);
 double overland_land_mass(const model_state &state, int k);
@@ -45,5 +66,6 @@ double overland_land_mass(const model_state &state, int k);
 std::string contaminant_display_name(const model_state &state, int k);
 
 // After an event's blocks are written: the next event's account starts from the
-// masses now on the land and channels, with its event totals at 0.
+// masses now on the land, in the channels and in the lakes, with its event totals
+// at 0.
 void start_next_constituent_event(model_state &state);

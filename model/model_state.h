@@ -1097,9 +1097,12 @@ struct model_state {
     double soil_water_exchange_volume = 0.0, water_table_exchange_volume = 0.0;
     double river_exchange_total = 0.0, gw_well_volume = 0.0, gw_leakage_volume = 0.0;
     // Channel piece: lateral inflow moved into the channels (m3), the routed
-    // outflow volume of the step that ex_flow_route leaves (m3), routing calls,
-    // channel steps and the dry-spell counter of long-term runs.
+    // outflow volume of the step that ex_flow_route leaves (m3; booked and cleared
+    // by the channel piece), the outlet volume of the last channel step, kept for
+    // the channel constituents' outlet slot (m3), routing calls, channel steps and
+    // the dry-spell counter of long-term runs.
     double lateral_inflow_volume = 0.0, routed_outflow_volume = 0.0;
+    double channel_step_outlet_volume = 0.0;
     int channel_route_calls = 0, channel_step_count = 0, dry_spell_count = 0;
     // ---- end overland ----
 

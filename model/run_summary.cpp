@@ -280,51 +280,18 @@ void write_global_balance(model_state &s, std::FILE *f) {
 }
 
 // ---- 5. contaminants ----
-// Channel and lake terms of constituent c from the run record (0 without one).
-channel_work::mass_terms channel_terms(const model_state &s, int c) {
-    const std::vector<channel_work::mass_terms> &run = s.chan.wq_run;
-    return static_cast<std::size_t>(c) < run.size() ? run[static_cast<std::size_t>(c)]
-                                                    : channel_work::mass_terms{};
-}
-
 double value_or_zero(const std::vector<double> &v, int c) {
     return static_cast<std::size_t>(c) < v.size() ? v[static_cast<std::size_t>(c)] : 0.0;
 }
 
 void write_channel_contaminants(const model_state &s, std::FILE *f, int c) {
-    const channel_work &w = s.chan;
-    const channel_work::mass_terms r = channel_terms(s, c);
     std::fprintf(f, "Channel Contaminant Transport Summary for Contaminant %5d \n", c);
     std::fprintf(f, "Amounts are total for simulations in (Kg) \n \n");
-    write_mass_line(f, "Initial mass in channels", value_or_zero(w.wq_channel_mass_initial, c) / 1000.0);
-    write_mass_line(f, "Final mass in channels", value_or_zero(w.wq_channel_mass_final, c));
-    write_mass_line(f, "Mass from the overland", r.exchange);
-    write_mass_line(f, "Mass from point sources", r.point);
-    write_mass_line(f, "Mass from groundwater", r.groundwater);
-    write_mass_line(f, "Mass added by the clean-up", r.clipped);
-    write_mass_line(f, "Mass out of the outlet", r.outlet);
-    write_mass_line(f, "Mass decayed", r.decay);
-    const int lakes = w.lake_mass.empty() ? 0 : s.channels.lake_count;
-    if (lakes > 0) {
-        std::fprintf(f, "Lake Contaminant Transport Summary for Constituent %5ld \n", static_cast<long>(c));
-        write_mass_line(f, "Initial mass in lakes", w.lake_mass_initial.empty() ? 0.0 : w.lake_mass_initial[c]);
-        write_mass_line(f, "Final mass in lakes", value_or_zero(w.wq_lake_mass_final, c));
-        write_mass_line(f, "Mass from the channels", r.lake_in);
-        write_mass_line(f, "Mass to the channels", r.lake_out);
-        write_mass_line(f, "Mass from the overland", r.lake_overland + r.lake_exchange);
-        write_mass_line(f, "Mass from precipitation", r.lake_rain);
-        write_mass_line(f, "Mass from groundwater", r.lake_groundwater);
-        write_mass_line(f, "Mass decayed", r.lake_decay);
-        write_mass_line(f, "Mass the lakes could not give", r.lake_refused);
-        for (int j = 1; j <= lakes; ++j) {
-            std::fprintf(f, "Final Mass in lake %ld = %14.2lf \n", static_cast<long>(j),
-                         w.lake_mass[c][j] / 1000.0);
-            std::fprintf(f, "Final Conc in lake %ld = %14.2lf \n \n", static_cast<long>(j),
-                         w.lake_conc[c][j]);
-        }
-    }
+    const channel_mass_account a = run_channel_account(s, c);
+    write_channel_mass_lines(f, a);
+    write_lake_mass_lines(f, s, c, a);
     std::fprintf(f, "Channel contam mass balance error %14.6lf percent \n\n",
-                 value_or_zero(w.wq_mass_error, c));
+                 value_or_zero(s.chan.wq_mass_error, c));
 }
 
 void write_contaminant_block(model_state &s, std::FILE *f) {

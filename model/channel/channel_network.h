@@ -308,8 +308,11 @@ struct channel_work {
     };
     std::vector<mass_terms> wq_step, wq_run, wq_event;
     std::vector<double> wq_outlet_pending;
-    // Mass in the routed nodes when the routing started, per constituent.
+    // Mass in the routed nodes when the routing started, per constituent; the
+    // masses in the routed nodes and in the lakes when the current event began
+    // (/ 1000).
     std::vector<double> wq_channel_mass_initial;
+    std::vector<double> wq_event_channel_initial, wq_event_lake_initial;
     // Per lake: volume at the last constituent routing (m3), and the routing's work
     // storage for one constituent: interpolated volume, accepted concentration and
     // mass, source rate, and the mass that the faces of a sub-step carry into and
@@ -322,8 +325,8 @@ struct channel_work {
     // Per link: nodes open to the constituent routing at the last routing, to find
     // the nodes a lake took over or gave back since.
     std::vector<int> wq_open_nodes;
-    // Per constituent, for the run summary: final channel and lake masses and the
-    // balance error of the channels and lakes (masses / 1000, error in percent).
-    std::vector<double> wq_channel_mass_final, wq_lake_mass_final, wq_mass_error;
+    // Per constituent, for the run summary: the balance error of the channels and
+    // lakes (percent).
+    std::vector<double> wq_mass_error;
     channel_file_slot con_input, con_output;
 };

@@ -12,8 +12,6 @@
 
 namespace {
 
-
-
 void move_slot(model_state &s, process_clock &slot) {
     slot.last = s.now_days;
     slot.next = s.channel_clock.next;
@@ -59,11 +57,14 @@ void step_channel_constituents(model_state &s) {
     }
     if (clock_due(s, sl.channel_outlet)) {
         const int L = net.link_count, last = routed_node_count(net, L);
-        const double v = s.routed_outflow_volume;
+        // The channel piece has already booked and cleared the routed volume; the
+        // outlet volume of its last step is kept for this slot and taken once.
+        const double v = s.channel_step_outlet_volume;
         if (v > 0.0 && last >= 1)
             for (int k = 1; k <= nc; ++k)
                 s.chan.wq_outlet_pending[static_cast<std::size_t>(k)] +=
                     s.chan.chan_node_conc[k][last][L] * v;
+        s.channel_step_outlet_volume = 0.0;
         s.constituent_outflow_volume = 0.0;
         move_slot(s, sl.channel_outlet);
     }

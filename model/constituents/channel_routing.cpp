@@ -91,8 +91,13 @@ bool prepare_channel_wq(model_state &s) {
         w.wq_outlet_pending.resize(nc, 0.0);
         // The masses the channels and lakes begin with join the run's initial mass.
         w.wq_channel_mass_initial.assign(nc, 0.0);
+        w.wq_event_channel_initial.assign(nc, 0.0);
+        w.wq_event_lake_initial.assign(nc, 0.0);
         for (int k = 1; k < static_cast<int>(nc); ++k) {
             w.wq_channel_mass_initial[static_cast<std::size_t>(k)] = channel_constituent_mass(s, k);
+            w.wq_event_channel_initial[static_cast<std::size_t>(k)] = channel_constituent_mass(s, k) / 1000.0;
+            if (!w.lake_mass_initial.empty())
+                w.wq_event_lake_initial[static_cast<std::size_t>(k)] = w.lake_mass_initial[k];
             if (static_cast<std::size_t>(k) > s.GLOBAL_MASS_INIT.count()) continue;
             s.GLOBAL_MASS_INIT[k] += channel_constituent_mass(s, k) / 1000.0;
             if (!w.lake_mass_initial.empty()) s.GLOBAL_MASS_INIT[k] += w.lake_mass_initial[k];

@@ -6,6 +6,7 @@
 
 #include "model/channel/channel_services.h"
 #include "model/constituents/constituent_transport.h"
+#include "model/contaminant_summaries.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/model_state.h"
 
@@ -144,16 +145,8 @@ void close_overland_constituent_step(model_state &s) {
 void finish_constituent_balances(model_state &s) {
     if (!s.ov_con_trans_mode) return;
     for (int k = 1; k <= s.constituent_count; ++k) {
-        const double *mass = constituent_row(s, tt::mass, k);
-        const double *pool = constituent_row(s, tt::land_pool, k);
-        double water = 0.0, land = 0.0;
-        for (int i = 1; i <= s.cell_count; ++i) {
-            // Stream cells too: their water is overland water until it enters the channel.
-            water += mass[i];
-            land += pool[i];
-        }
-        s.OV_MASS_FINAL[k] = water / 1000.0;
-        s.OV_LAND_MASS_FINAL[k] = land / 1000.0;
+        s.OV_MASS_FINAL[k] = overland_water_mass(s, k);
+        s.OV_LAND_MASS_FINAL[k] = overland_land_mass(s, k);
         const double in = s.OV_MASS_INIT[k] + s.OV_PRECIP_MASS[k] + s.OV_POINT_MASS[k] +
                           s.OV_EXFIL_MASS[k] + s.OV_UPTAKE_MASS[k];
         const double out = s.OV_MASS_OUT[k] + s.OV_QLAT_MASS[k] + s.OV_MASS_DECAY[k] +

@@ -10,6 +10,7 @@
 #include "model/channel/channel_services.h"
 #include "model/constituents/channel_routing.h"
 #include "model/constituents/constituent_transport.h"
+#include "model/contaminant_summaries.h"
 #include "model/model_state.h"
 
 namespace {
@@ -189,22 +190,14 @@ void finish_channel_constituent_balances(model_state &s) {
     if (!s.chan_con_trans || w.wq_run.empty()) return;
     const int nc = std::min(s.constituent_count, static_cast<int>(w.wq_run.size()) - 1);
     const std::size_t size = at(nc) + 1;
-    w.wq_channel_mass_final.assign(size, 0.0);
-    w.wq_lake_mass_final.assign(size, 0.0);
     w.wq_mass_error.assign(size, 0.0);
     for (int k = 1; k <= nc; ++k) {
-        const channel_work::mass_terms &r = w.wq_run[at(k)];
-        const double channel = channel_constituent_mass(s, k) / 1000.0;
-        const double lakes = lake_constituent_mass(s, k) / 1000.0;
-        w.wq_channel_mass_final[at(k)] = channel;
-        w.wq_lake_mass_final[at(k)] = lakes;
-        const double initial = (at(k) < w.wq_channel_mass_initial.size()
-                                    ? w.wq_channel_mass_initial[at(k)] / 1000.0
-                                    : 0.0) +
-                               (w.lake_mass_initial.empty() ? 0.0 : w.lake_mass_initial[at(k)]);
-        const double in = initial + r.exchange + r.groundwater + r.point + r.clipped +
-                          r.lake_overland + r.lake_exchange + r.lake_rain + r.lake_groundwater +
-                          r.lake_point;
+        const channel_mass_account a = run_channel_account(s, k);
+        const channel_work::mass_terms &r = a.terms;
+        const double channel = a.channel_final, lakes = a.lake_final;
+        const double in = a.channel_initial + a.lake_initial + r.exchange + r.groundwater + r.point +
+                          r.clipped + r.lake_overland + r.lake_exchange + r.lake_rain +
+                          r.lake_groundwater + r.lake_point;
         const double out = r.outlet + r.decay + r.lake_decay + channel + lakes;
         w.wq_mass_error[at(k)] = in > 0.0 ? (in - out) / in * 100.0 : 0.0;
         if (at(k) <= s.GLOBAL_MASS_FINAL.count()) {

@@ -818,6 +818,7 @@ void step_channel_routing(model_state &s) {
 
     // Without explicit routing the overland step has booked the outlet flow.
     if (s.chan_explicit) {
+        s.channel_step_outlet_volume = s.routed_outflow_volume;
         s.outflow_volume += s.routed_outflow_volume;
         s.global_outflow_volume += s.routed_outflow_volume;
         s.routed_outflow_volume = 0.0;

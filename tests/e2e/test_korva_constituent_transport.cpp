@@ -2,7 +2,8 @@
 // 10 m that drains to its middle column, with and without a channel down that
 // column: a conservative tracer falls with the rain, which brings a mass known
 // by hand, and the overland balance of the run summary closes with that mass
-// either leaving through the outlet or entering the channel.
+// either leaving through the outlet or entering the channel, which carries it
+// out through its outlet.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -48,8 +49,11 @@ struct overland_block {
         taken_up, error;
 };
 
-overland_block read_block(const std::string &summary) {
-    const std::size_t at = summary.find("Overland Contaminant Transport Summary for Contaminant");
+// The overland block that follows `head`: the run summary's by default, the
+// event summary's with the contaminant's name.
+overland_block read_block(const std::string &summary,
+                          const std::string &head = "Overland Contaminant Transport Summary for Contaminant") {
+    const std::size_t at = summary.find(head);
     const std::string b = at == std::string::npos ? std::string() : summary.substr(at);
     return {value_after(b, "Initial mass on overland"), value_after(b, "Final mass on overland"),
             value_after(b, "Mass out of the watershed"), value_after(b, "Mass into the channels"),
@@ -131,11 +135,39 @@ TEST(KorvaConstituentTransport, WithAChannelTheTracerEntersTheChannelAndTheBalan
                      "CHAN_CON_TRANS\n");
     if (stopped_at_event_summary(r)) GTEST_SKIP() << "the constituent event summary is not built";
     ASSERT_EQ(r.exit_status, 0) << r.out;
-    const overland_block b = read_block(d.read("p.sum"));
+    const std::string sum = d.read("p.sum");
+    const overland_block b = read_block(sum);
     expect_closed(b);
     // With channels nothing leaves the land but through them.
     EXPECT_EQ(b.out, 0.0);
     EXPECT_GT(b.to_channels, 0.9 * rain_mass);
+    // The single event's summary gives the run's overland account.
+    const overland_block e = read_block(sum, "Overland Contaminant Transport Summary for tracer");
+    expect_closed(e);
+    EXPECT_EQ(e.final_mass, b.final_mass);
+    EXPECT_EQ(e.to_channels, b.to_channels);
+
+    // The channels pass what they receive on through the outlet: by an hour and a
+    // half after the rain nearly all of it has left, and the channel balance of
+    // the run summary closes.
+    const std::size_t at = sum.find("Channel Contaminant Transport Summary for Contaminant");
+    ASSERT_NE(at, std::string::npos) << sum;
+    const std::string c = sum.substr(at);
+    const double initial = value_after(c, "Initial mass in channels"),
+                 final_mass = value_after(c, "Final mass in channels"),
+                 from_land = value_after(c, "Mass from the overland"),
+                 out = value_after(c, "Mass out of the outlet");
+    EXPECT_NEAR(from_land, b.to_channels, 0.015);
+    EXPECT_GT(out, 0.99 * from_land);
+    EXPECT_NEAR(initial + from_land, final_mass + out, 0.015);
+    EXPECT_EQ(value_after(c, "Mass decayed"), 0.0);
+    EXPECT_EQ(value_after(c, "Mass added by the clean-up"), 0.0);
+    EXPECT_LT(std::fabs(value_after(c, "Channel contam mass balance error")), 1e-6);
+    // The event's channel block, printed with the same lines, gives the same terms.
+    const std::size_t ev = sum.find("Channel Contaminant Transport Summary for tracer");
+    ASSERT_NE(ev, std::string::npos) << sum;
+    EXPECT_EQ(value_after(sum.substr(ev), "Mass out of the outlet"), out);
+    EXPECT_EQ(value_after(sum.substr(ev), "Final mass in channels"), final_mass);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Tests of the contaminant blocks of the event summary on hand-made totals: the
 // overland block's lines and balance error worked by hand, the next event
-// starting from the masses left on the land, stream cells left out of the
+// starting from the masses left on the land, stream cells counted in the
 // overland mass, the channel block over the routed nodes only, the lake lines,
 // and the blocks' place in the whole event summary.
 #include <gtest/gtest.h>
@@ -104,14 +104,14 @@ TEST_F(ContaminantSummary, TheNextEventStartsFromTheMassesLeftOnTheLand) {
     EXPECT_EQ(s.OV_MASS_OUT[1], 0.0);  // the run totals are not the event's to clear
 }
 
-TEST_F(ContaminantSummary, StreamCellsLeaveTheOverlandMassWithRoutedChannels) {
+TEST_F(ContaminantSummary, StreamCellsCountInTheOverlandMassWithRoutedChannels) {
+    // Cell 2 holds a channel node, but its 2.5 kg are still in the overland water:
+    // only the exchange moves mass into the channel.
     s.chan_explicit = 1;
     s.chan.cell_link.obtain(3);
-    s.chan.cell_link[2] = 1;  // cell 2 holds a channel node: its 2.5 kg are the channel's
-    EXPECT_DOUBLE_EQ(overland_water_mass(s, 1), 1.5);
-    EXPECT_DOUBLE_EQ(overland_land_mass(s, 1), 5.0);  // the land pool counts everywhere
-    s.chan_explicit = 0;
+    s.chan.cell_link[2] = 1;
     EXPECT_DOUBLE_EQ(overland_water_mass(s, 1), 4.0);
+    EXPECT_DOUBLE_EQ(overland_land_mass(s, 1), 5.0);
 }
 
 TEST_F(ContaminantSummary, NoContaminantsNoLines) {
@@ -128,7 +128,10 @@ TEST_F(ContaminantSummary, ChannelBlockCountsOnlyTheRoutedNodes) {
     for (int l = 1; l <= 3; ++l)
         for (int n = 1; n <= 3; ++n) s.chan.chan_node_mass[1][n][l] = 1000.0 * l + 100.0 * n;
     s.chan.wq_event.resize(2);
-    s.chan.wq_event[1] = {.outlet = 0.75, .exchange = 3.5, .groundwater = -0.25, .decay = 0.125, .clipped = 0.0625};
+    s.chan.wq_event[1] = {.outlet = 0.75, .exchange = 3.5, .groundwater = -0.25, .decay = 0.125,
+                          .point = 0.25, .clipped = 0.0625};
+    s.chan.wq_event_channel_initial = {0.0, 1.5};
+    s.chan.wq_event_lake_initial = {0.0, 0.0};
     const std::string text = blocks();
     const std::string head = "Channel Contaminant Transport Summary for Contaminant     1 \n";
     const std::size_t at = text.find(head);
@@ -137,15 +140,19 @@ TEST_F(ContaminantSummary, ChannelBlockCountsOnlyTheRoutedNodes) {
     // Link 1, nodes 1 and 2: 1100 + 1200 g; the lake and the structure links are not routed.
     EXPECT_EQ(text.substr(at + head.size()),
               "Amounts are total for event in (Kg) \n \n"
+              "Initial mass in channels                1.50\n"
+              "Final mass in channels                  2.30\n"
               "Mass from the overland                  3.50\n"
+              "Mass from point sources                 0.25\n"
               "Mass from groundwater                  -0.25\n"
-              "Mass decayed                            0.12\n"
+              "Mass added by the clean-up              0.06\n"
               "Mass out of the outlet                  0.75\n"
-              "Mass added at negative nodes            0.06\n"
-              "Final mass in channels                  2.30\n");
-    // The channel terms start again for the next event.
+              "Mass decayed                            0.12\n");
+    // The channel terms start again for the next event, from the mass now in the
+    // routed nodes.
     EXPECT_EQ(s.chan.wq_event[1].exchange, 0.0);
     EXPECT_EQ(s.chan.wq_event[1].outlet, 0.0);
+    EXPECT_DOUBLE_EQ(s.chan.wq_event_channel_initial[1], 2.3);
 }
 
 TEST_F(ContaminantSummary, LakeBlockGivesEachLakesFinalMassAndConcentration) {
@@ -159,15 +166,31 @@ TEST_F(ContaminantSummary, LakeBlockGivesEachLakesFinalMassAndConcentration) {
     s.chan.lake_conc[1][1] = 0.75;
     s.chan.lake_mass[1][2] = 500.0;
     s.chan.lake_conc[1][2] = 0.0;
+    s.chan.wq_event.resize(2);
+    s.chan.wq_event[1] = {.lake_in = 4.0, .lake_out = 2.5, .lake_overland = 0.5, .lake_exchange = 0.25,
+                          .lake_rain = 1.0, .lake_groundwater = -0.5, .lake_decay = 0.25};
+    s.chan.wq_event_channel_initial = {0.0, 0.0};
+    s.chan.wq_event_lake_initial = {0.0, 10.34};
     const std::string text = blocks();
     const std::string head = "Lake Contaminant Transport Summary for Constituent     1 \n";
     const std::size_t at = text.find(head);
     ASSERT_NE(at, std::string::npos) << text;
+    // 10.34 + 4.0 - 2.5 + 0.75 + 1.0 - 0.5 - 0.25 = 12.84 kg: the two lakes' final mass.
     EXPECT_EQ(text.substr(at + head.size()),
+              "Initial mass in lakes                  10.34\n"
+              "Final mass in lakes                    12.84\n"
+              "Mass from the channels                  4.00\n"
+              "Mass to the channels                    2.50\n"
+              "Mass from the overland                  0.75\n"
+              "Mass from precipitation                 1.00\n"
+              "Mass from groundwater                  -0.50\n"
+              "Mass decayed                            0.25\n"
+              "Mass the lakes could not give           0.00\n"
               "Final Mass in lake 1 =          12.34 \n"
               "Final Conc in lake 1 =           0.75 \n \n"
               "Final Mass in lake 2 =           0.50 \n"
               "Final Conc in lake 2 =           0.00 \n \n");
+    EXPECT_DOUBLE_EQ(s.chan.wq_event_lake_initial[1], 12.84);
 }
 
 TEST_F(ContaminantSummary, BlocksFollowTheWaterBalanceOfTheWholeSummary) {
