@@ -57,15 +57,19 @@ void step_overland_constituent_sources(model_state &s) {
         move_slot(s, sl.accumulation, s.infiltration_clock.next);
     }
     if (s.constituent_sources_on) {
+        // The sediment-bound transport takes its uptake from the land pool and its
+        // decay itself and reads neither accumulator: under it the two processes
+        // only move their slots, or the pool would lose what nothing receives.
+        const bool accumulate = !s.ov_con_trans_mode1;
         if (clock_due(s, sl.release)) {
             const double dt = slot_seconds(s, sl.release);
-            for (int k = 1; k <= nc; ++k)
+            for (int k = 1; k <= nc && accumulate; ++k)
                 if (s.constituent_type[k] == 1) ov_pool_release(s, k, dx, dt);
             move_slot(s, sl.release, rain_next);
         }
         if (clock_due(s, sl.loss)) {
             const double dt = slot_seconds(s, sl.loss);
-            for (int k = 1; k <= nc; ++k)
+            for (int k = 1; k <= nc && accumulate; ++k)
                 if (s.constituent_type[k] == 1) ov_first_order_loss(s, k, dx, dt);
             move_slot(s, sl.loss, rain_next);
         }

@@ -272,6 +272,39 @@ TEST(OverlandConstituentPieces, OnlyTypeOneConstituentsTakeTheExchangeProcesses)
     EXPECT_EQ(s.constituent_slots.release.last, s.now_days);
 }
 
+TEST(OverlandConstituentPieces, UnderTheSedimentBoundSchemeTheLandPoolGivesOnlyWhatIsTakenUp) {
+    // One cell, 0.1 m deep, c = 1 under a saturation of 5 with 100 in the land
+    // pool: the pools scheme's release would move 4 x 1e-3 x 0.1 x 100 x 60 = 2.4
+    // out of the pool into an accumulator that the sediment-bound transport never
+    // reads. Water plus pool must stay what they were, less the booked decay.
+    model_state s;
+    make_grid(s, 1, 1, 10.0, 0.1, 1);
+    s.ov_con_trans_mode1 = 1;
+    s.constituent_sources_on = 1;
+    s.constituent_type[1] = 1;
+    cell(s, tt::saturation_conc, 1, 1) = 5.0;
+    cell(s, tt::release_rate, 1, 1) = 1e-3;
+    cell(s, tt::decay_coef, 1, 1) = 1e-4;
+    cell(s, tt::land_pool, 1, 1) = 100.0;
+    put(s, 1, 1, 1.0);
+    const double before = cell(s, tt::mass, 1, 1) + cell(s, tt::land_pool, 1, 1);
+    s.rain_clock.next = s.now_days + 60.0 / day;
+    for (process_clock *c : {&s.constituent_slots.release, &s.constituent_slots.loss, &s.constituent_clock}) {
+        c->next = s.now_days;
+        c->last = s.now_days - 60.0 / day;
+    }
+    s.constituent_clock.interval = 60.0 / day;
+    step_overland_constituent_sources(s);
+    EXPECT_EQ(s.constituent_slots.release.next, s.rain_clock.next);  // the slots still move
+    EXPECT_EQ(s.constituent_slots.loss.next, s.rain_clock.next);
+    step_overland_constituents(s);
+    EXPECT_GT(s.OV_UPTAKE_MASS[1], 0.0);
+    EXPECT_GT(s.OV_MASS_DECAY[1], 0.0);
+    const double after = cell(s, tt::mass, 1, 1) + cell(s, tt::land_pool, 1, 1);
+    EXPECT_NEAR(after + s.OV_MASS_DECAY[1] * 1000.0, before, 1e-12 * before);
+    EXPECT_NEAR(100.0 - cell(s, tt::land_pool, 1, 1), s.OV_UPTAKE_MASS[1] * 1000.0, 1e-12);
+}
+
 TEST(OverlandConstituentPieces, WithTransportOffNothingChangesNotEvenTheSlots) {
     model_state s;
     make_grid(s, 1, 2, 10.0, 0.1, 1);
