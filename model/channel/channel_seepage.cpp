@@ -30,10 +30,10 @@ int lake_cell(const model_state &s, const channel_lake &lake, int t) {
     if (t < 1 || static_cast<std::size_t>(t) >= lake.search.size() || s.cell_number_grid.empty())
         return 0;
     const auto rc = lake.search[static_cast<std::size_t>(t)];
-    if (rc[0] < 0 || rc[1] < 0 || static_cast<std::size_t>(rc[0]) > s.cell_number_grid.rows() ||
-        static_cast<std::size_t>(rc[1]) > s.cell_number_grid.cols())
-        return 0;
-    const int c = s.cell_number_grid[static_cast<std::size_t>(rc[0])][static_cast<std::size_t>(rc[1])];
+    if (rc[0] < 0 || rc[1] < 0) return 0;
+    const std::size_t row = static_cast<std::size_t>(rc[0]), col = static_cast<std::size_t>(rc[1]);
+    if (row > s.cell_number_grid.rows() || col > s.cell_number_grid.cols()) return 0;
+    const int c = s.cell_number_grid[row][col];
     return c >= 1 && c <= s.cell_count ? c : 0;
 }
 
@@ -74,13 +74,13 @@ void lake_bed_rates(model_state &s) {
         }
         // The bed conductivity is the channel file's bed conductivity of the
         // lake's link (GW_BED_CONDUCTIVITY there, or the project's K_RIVER), in
-        // cm/h like that of the channel beds; the rate per unit area (m/s) times
-        // the cell size gives the rate per metre of cell side that the exchange
-        // volumes (rate x dt x cell size) take.
+        // cm/h like that of the channel beds. The seepage per unit bed area (m/s)
+        // times the cell size is the rate that the exchange volumes (rate x dt x
+        // cell size) take.
         const int l = lake.link;
         const bool has_k = !net.Krb.empty() && l >= 1 && l <= net.link_count;
         const double K = has_k ? net.Krb[1][l] / 360000.0 : 0.0;  // m/s
-        const double factor = s.cell_size;
+        const double per_metre_of_head = K / t * s.cell_size;
         for (int j = 1; j <= lake_cells(lake); ++j) {
             const int c = lake_cell(s, lake, j);
             if (c == 0) continue;
@@ -96,9 +96,9 @@ void lake_bed_rates(model_state &s) {
                 // when it is dry over the cell); with the head at or below the
                 // bed the rate keeps its value.
                 const double level = lake.wse > bottom ? lake.wse : bottom;
-                if (H - bottom > 1e-16) r = (H - level) * K / t * factor;
+                if (H - bottom > 1e-16) r = (H - level) * per_metre_of_head;
             } else {
-                r = (H - lake.wse) * K / t * factor;
+                r = (H - lake.wse) * per_metre_of_head;
             }
         }
     }
@@ -107,7 +107,8 @@ void lake_bed_rates(model_state &s) {
 void book_lake_bed_volumes(model_state &s, double dt) {
     channel_network &net = s.channels;
     const array_1d<double> &rate = s.chan.cell_lake_exchange;
-    if (!s.lake_loss_flag || net.lake_count < 1 || !covers(rate, s.cell_count) || !(dt > 0.0)) return;
+    if (!s.lake_loss_flag || net.lake_count < 1 || !covers(rate, s.cell_count) || !(dt > 0.0))
+        return;
     const bool aquifer = s.groundwater_on != 0 && covers(s.lake_loss_volume, s.cell_count);
     const bool tracer = covers(s.chan.lake_gw_volume, s.cell_count);
     const double dx = s.cell_size;

@@ -17,8 +17,8 @@ int stream_aquifer_exchange(model_state &state);
 
 // Lake-bed rate of every cell into chan.cell_lake_exchange (m2/s: the seepage
 // per unit bed area times the cell size; positive from the aquifer into the
-// lake; 0 for cells under no losing lake). A lake whose bed thickness is not above 0 prints a message and
-// sets code 4000.
+// lake; 0 for cells under no losing lake). A lake whose bed thickness is not
+// above 0 prints a message and sets code 4000.
 void lake_bed_rates(model_state &state);
 
 // book_lake_bed_volumes, which moves the water of these rates, is one of the

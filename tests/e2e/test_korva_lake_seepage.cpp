@@ -43,13 +43,16 @@ TEST(KorvaLakeSeepage, LakeWaterThatLeavesThroughTheBedIsWhatTheAquiferGains) {
     // nodes down rows 1..3 feeds a lake that starts on (5,3) at 10.1 m and takes
     // (4,3) as it rises. The water table lies 3 m below the ground everywhere.
     const auto ground = [](int r, int c) { return 10.0 + 0.5 * std::abs(c - 3) + 0.2 * (5 - r); };
-    const auto uniform = [](const char *v) { return grid_map([v](int, int) { return std::string(v); }); };
+    const auto uniform = [](const char *v) {
+        return grid_map([v](int, int) { return std::string(v); });
+    };
     d.write("mask.asc", uniform("1"));
     d.write("elev.asc", grid_map([&](int r, int c) { return number(ground(r, c)); }));
     d.write("wt.asc", grid_map([&](int r, int c) { return number(ground(r, c) - 3.0); }));
     d.write("bot.asc", uniform("0.0"));
     d.write("bound.asc", uniform("1"));
-    d.write("links.asc", grid_map([](int r, int c) { return std::string(c == 3 && r <= 3 ? "1" : "0"); }));
+    d.write("links.asc",
+            grid_map([](int r, int c) { return std::string(c == 3 && r <= 3 ? "1" : "0"); }));
     d.write("nodes.asc", grid_map([](int r, int c) {
                 return c == 3 && r <= 3 ? std::to_string(r) : std::string("0");
             }));
@@ -62,30 +65,33 @@ TEST(KorvaLakeSeepage, LakeWaterThatLeavesThroughTheBedIsWhatTheAquiferGains) {
     d.write("res.asc", uniform("0.05"));
     d.write("pi.asc", uniform("0.3"));
     // Bed of the lake: 3.6 cm/h (1e-5 m/s) over 1 m.
-    d.write("p.chn", "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 2\nMAXNODES 4\n"
-                     "CONNECT 1 2 0\nCONNECT 2 0 1 1\n"
-                     "LINK 1\nDX 10.0\nNODES 4\nTRAPEZOID\nMANNINGS_N 0.035\n"
-                     "GW_BED_CONDUCTIVITY 0.36\nGW_BED_THICKNESS 1.0\n"
-                     "NODE 1\nELEV 10.8\nXSEC\nBOTTOM_WIDTH 2.0\nBANKFULL_DEPTH 1.0\nSIDE_SLOPE 1.0\n"
-                     "NODE 2\nELEV 10.6\nNODE 3\nELEV 10.4\nNODE 4\nELEV 10.2\n"
-                     "LINK 2\nLAKE\nNODES 1\nGW_BED_CONDUCTIVITY 3.6\nGW_BED_THICKNESS 1.0\n"
-                     "NODE 1\nELEV 9.5\nMINWSE 9.9\nINITWSE 10.1\nMAXWSE 11.0\nMLAKE 1.0\n"
-                     "NUMPTS 6\n5 3 4 3 5 2 5 4 4 2 4 4\n");
-    d.write("p.prj", "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nMANNING_N 0.05\n"
-                     "SUMMARY p.sum\nOUTLET_HYDRO p.otl\nROWS 5\nCOLS 5\nGRIDSIZE 10\nTOT_TIME 120\n"
-                     "START_DATE 2021 7 12\nSTART_TIME 14 0\nTIMESTEP 10\nHYD_FREQ 5\nMAP_FREQ 60\n"
-                     "OUTROW 5\nOUTCOL 3\nOUTSLOPE 0.01\nOVERTYPE explicit\nQUIET\n"
-                     "CHAN_EXPLIC\nLINKS links.asc\nNODES nodes.asc\nCHANNEL_INPUT p.chn\n"
-                     "PRECIP_UNIF\nRAIN_INTENSITY 50\nRAIN_DURATION 130\n"
-                     "INF_REDIST\nCONDUCTIVITY ks.asc\nCAPILLARY psi.asc\nPOROSITY phi.asc\n"
-                     "MOISTURE theta.asc\nRESIDUAL_SAT res.asc\nPORE_INDEX pi.asc\n"
-                     "SOIL_MOIST_DEPTH 100\nTOP_LAYER_DEPTH 20\n"
-                     "GW_SIMULATION\nWATER_TABLE wt.asc\nAQUIFER_BOTTOM bot.asc\nGW_BOUNDFILE bound.asc\n"
-                     "GW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nGW_LSOR_CON 1e-8\n");
+    d.write("p.chn",
+            "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 2\nMAXNODES 4\n"
+            "CONNECT 1 2 0\nCONNECT 2 0 1 1\n"
+            "LINK 1\nDX 10.0\nNODES 4\nTRAPEZOID\nMANNINGS_N 0.035\n"
+            "GW_BED_CONDUCTIVITY 0.36\nGW_BED_THICKNESS 1.0\n"
+            "NODE 1\nELEV 10.8\nXSEC\nBOTTOM_WIDTH 2.0\nBANKFULL_DEPTH 1.0\nSIDE_SLOPE 1.0\n"
+            "NODE 2\nELEV 10.6\nNODE 3\nELEV 10.4\nNODE 4\nELEV 10.2\n"
+            "LINK 2\nLAKE\nNODES 1\nGW_BED_CONDUCTIVITY 3.6\nGW_BED_THICKNESS 1.0\n"
+            "NODE 1\nELEV 9.5\nMINWSE 9.9\nINITWSE 10.1\nMAXWSE 11.0\nMLAKE 1.0\n"
+            "NUMPTS 6\n5 3 4 3 5 2 5 4 4 2 4 4\n");
+    d.write("p.prj",
+            "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nMANNING_N 0.05\n"
+            "SUMMARY p.sum\nOUTLET_HYDRO p.otl\nROWS 5\nCOLS 5\nGRIDSIZE 10\nTOT_TIME 120\n"
+            "START_DATE 2021 7 12\nSTART_TIME 14 0\nTIMESTEP 10\nHYD_FREQ 5\nMAP_FREQ 60\n"
+            "OUTROW 5\nOUTCOL 3\nOUTSLOPE 0.01\nOVERTYPE explicit\nQUIET\n"
+            "CHAN_EXPLIC\nLINKS links.asc\nNODES nodes.asc\nCHANNEL_INPUT p.chn\n"
+            "PRECIP_UNIF\nRAIN_INTENSITY 50\nRAIN_DURATION 130\n"
+            "INF_REDIST\nCONDUCTIVITY ks.asc\nCAPILLARY psi.asc\nPOROSITY phi.asc\n"
+            "MOISTURE theta.asc\nRESIDUAL_SAT res.asc\nPORE_INDEX pi.asc\n"
+            "SOIL_MOIST_DEPTH 100\nTOP_LAYER_DEPTH 20\n"
+            "GW_SIMULATION\nWATER_TABLE wt.asc\nAQUIFER_BOTTOM bot.asc\nGW_BOUNDFILE bound.asc\n"
+            "GW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nGW_LSOR_CON 1e-8\n");
     const auto r = d.run(KORVA_EXE, {"p.prj"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
     EXPECT_EQ(r.err, "");
-    EXPECT_NE(r.out.find("Simulating Lake Losses for Lake #1, Bed Thickness: 1.0 m"), std::string::npos)
+    EXPECT_NE(r.out.find("Simulating Lake Losses for Lake #1, Bed Thickness: 1.0 m"),
+              std::string::npos)
         << r.out;
     const std::string summary = d.read("p.sum");
 

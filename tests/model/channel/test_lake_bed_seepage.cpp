@@ -15,10 +15,10 @@
 
 namespace {
 
-constexpr double cell = 10.0;                  // m
-constexpr double k_bed = 3.6;                  // cm/h: 1e-5 m/s
+constexpr double cell = 10.0;                    // m
+constexpr double k_bed = 3.6;                    // cm/h: 1e-5 m/s
 constexpr double k_si = k_bed / 100.0 / 3600.0;  // m/s
-constexpr double bed = 2.0;                    // MLAKE (m)
+constexpr double bed = 2.0;                      // MLAKE (m)
 
 // A 2 x 2 grid of 10 m cells (1 2 / 3 4) with ground 100 m, one lake link whose
 // lake lists cells 1, 2, 3, 4 in that order and covers the first two, at level
@@ -73,8 +73,8 @@ TEST(LakeBedSeepage, RateFollowsTheHeadAcrossTheBed) {
     clear_error_state();
     model_state s;
     lake_over_cells(s, 101.0, 99.5);
-    s.water_table_elevation[2] = 102.5;  // the aquifer stands above the lake here
-    s.chan.cell_lake_exchange[3] = 7.0;  // listed but not flooded: a left-over rate
+    s.water_table_elevation[2] = 102.5;        // the aquifer stands above the lake here
+    s.chan.cell_lake_exchange[3] = 7.0;        // listed but not flooded: a left-over rate
     EXPECT_EQ(stream_aquifer_exchange(s), 0);  // no channel node: lakes set no result
     ASSERT_EQ(error_record.fatal, 0);
     // (H - wse) K / t x cell size: 1.5 m of head over a 2 m bed of 1e-5 m/s.
@@ -142,7 +142,8 @@ TEST(LakeBedSeepage, RefusesABedWithoutThickness) {
     EXPECT_EQ(stream_aquifer_exchange(s), 0);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(error_record.fatal, 1);
-    EXPECT_NE(out.find("The bed thickness (MLAKE) of lake 1 must be above 0 (0 m)."), std::string::npos)
+    EXPECT_NE(out.find("The bed thickness (MLAKE) of lake 1 must be above 0 (0 m)."),
+              std::string::npos)
         << out;
     clear_error_state();
 }
@@ -160,7 +161,8 @@ TEST(LakeBedSeepage, LakeAndAquiferExchangeTheSameWaterUntilTheLakeIsDry) {
     // 0.01 m x 1e-5 m/s / 0.01 m x 100 m2 x 3600 s = 3.6 m3. Without the
     // groundwater model a table below the bed moves nothing, so the draining
     // cell's table lies between the bed and the lake.
-    for (const setting &x : {setting{1, 95.0, 100.15, 2.0, 0.18}, setting{0, 100.01, 100.06, 0.01, 3.6}}) {
+    for (const setting &x :
+         {setting{1, 95.0, 100.15, 2.0, 0.18}, setting{0, 100.01, 100.06, 0.01, 3.6}}) {
         clear_error_state();
         model_state s;
         lake_over_cells(s, 100.05, x.low_head, x.gw);  // 10 m3 over two cells
