@@ -1,21 +1,158 @@
 // Seepage between channel nodes and the aquifer (per node q_gw and per entry
-// rate) through the wetted perimeter of each node's section. Called by
-// ex_flow_route and, through section_table_lookup, by the groundwater piece.
+// rate) through the wetted perimeter of each node's section, and through the
+// beds of channel lakes (per lake cell). Called by ex_flow_route and, through
+// section_table_lookup, by the groundwater piece.
 #include "model/channel/channel_seepage.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 
 #include "model/channel/channel_services.h"
 #include "model/channel/cross_sections.h"
 #include "model/errors.h"
+#include "model/globals.h"
 #include "model/model_state.h"
 
 namespace {
 bool skipped_type(int t) {
     return t == link_weir || t == link_lake || t == link_structure || t == link_taken_by_lake;
 }
+
+template <class T>
+bool covers(const array_1d<T> &a, int cells) {
+    return !a.empty() && a.last() >= static_cast<std::size_t>(cells);
+}
+
+// Grid cell of listed position t of a lake, 0 outside the watershed.
+int lake_cell(const model_state &s, const channel_lake &lake, int t) {
+    if (t < 1 || static_cast<std::size_t>(t) >= lake.search.size() || s.cell_number_grid.empty())
+        return 0;
+    const auto rc = lake.search[static_cast<std::size_t>(t)];
+    if (rc[0] < 0 || rc[1] < 0) return 0;
+    const std::size_t row = static_cast<std::size_t>(rc[0]), col = static_cast<std::size_t>(rc[1]);
+    if (row > s.cell_number_grid.rows() || col > s.cell_number_grid.cols()) return 0;
+    const int c = s.cell_number_grid[row][col];
+    return c >= 1 && c <= s.cell_count ? c : 0;
+}
+
+// The cells a lake covers now: its first flooded positions of the search list.
+int lake_cells(const channel_lake &lake) { return std::min(lake.flooded_cells, lake.search_count); }
+
+bool losing_lake(const channel_network &net, int k) {
+    return k >= 1 && k <= net.lake_count && static_cast<std::size_t>(k) < net.lakes.size() &&
+           net.lakes[static_cast<std::size_t>(k)].loss != 0;
+}
 }  // namespace
+
+void lake_bed_rates(model_state &s) {
+    channel_network &net = s.channels;
+    array_1d<double> &rate = s.chan.cell_lake_exchange;
+    if (!s.lake_loss_flag || net.lake_count < 1 || !covers(rate, s.cell_count)) return;
+    // Cells under no losing lake exchange nothing; a cell that a lake gives back
+    // starts from 0 when it is flooded again.
+    const bool mapped = covers(s.cell_channel_lake, s.cell_count);
+    for (int c = 1; c <= s.cell_count; ++c)
+        if (!mapped || !losing_lake(net, s.cell_channel_lake[c])) rate[c] = 0.0;
+    // The head of the aquifer: the groundwater model's, or without it the water
+    // table as read. Without either there is nothing to exchange with.
+    if (!covers(s.water_table_elevation, s.cell_count) || !covers(s.elevation, s.cell_count)) {
+        for (int c = 1; c <= s.cell_count; ++c) rate[c] = 0.0;
+        return;
+    }
+    const bool gw = s.groundwater_on != 0;
+    const bool coded = gw && covers(s.gw_boundary_code, s.cell_count);
+    for (int k = 1; k <= net.lake_count; ++k) {
+        if (!losing_lake(net, k)) continue;
+        const channel_lake &lake = net.lakes[static_cast<std::size_t>(k)];
+        const double t = lake.bed_thickness;  // MLAKE (m)
+        if (!(t > 0.0)) {
+            std::printf("The bed thickness (MLAKE) of lake %d must be above 0 (%g m).\n", k, t);
+            raise_printed_error();
+            return;
+        }
+        // The bed conductivity is the channel file's bed conductivity of the
+        // lake's link (GW_BED_CONDUCTIVITY there, or the project's K_RIVER), in
+        // cm/h like that of the channel beds. The seepage per unit bed area (m/s)
+        // times the cell size is the rate that the exchange volumes (rate x dt x
+        // cell size) take.
+        const int l = lake.link;
+        const bool has_k = !net.Krb.empty() && l >= 1 && l <= net.link_count;
+        const double K = has_k ? net.Krb[1][l] / 360000.0 : 0.0;  // m/s
+        const double per_metre_of_head = K / t * s.cell_size;
+        for (int j = 1; j <= lake_cells(lake); ++j) {
+            const int c = lake_cell(s, lake, j);
+            if (c == 0) continue;
+            const double H = s.water_table_elevation[c];
+            const double bottom = s.elevation[c];  // the lake bed of this cell
+            double &r = rate[c];
+            // With coded exchange only lake cells (code 7) exchange, wet or dry,
+            // as the lake constituents take mass only through those.
+            if (coded && s.gw_boundary_code[c] != 7) {
+                r = 0.0;
+            } else if (!gw || lake.wse <= bottom) {
+                // Drainage toward the aquifer head from the lake's level (its bed
+                // when it is dry over the cell); with the head at or below the
+                // bed the rate keeps its value.
+                const double level = lake.wse > bottom ? lake.wse : bottom;
+                if (H - bottom > 1e-16) r = (H - level) * per_metre_of_head;
+            } else {
+                r = (H - lake.wse) * per_metre_of_head;
+            }
+        }
+    }
+}
+
+void book_lake_bed_volumes(model_state &s, double dt) {
+    channel_network &net = s.channels;
+    const array_1d<double> &rate = s.chan.cell_lake_exchange;
+    if (!s.lake_loss_flag || net.lake_count < 1 || !covers(rate, s.cell_count) || !(dt > 0.0))
+        return;
+    const bool aquifer = s.groundwater_on != 0 && covers(s.lake_loss_volume, s.cell_count);
+    const bool tracer = covers(s.chan.lake_gw_volume, s.cell_count);
+    const double dx = s.cell_size;
+    for (int k = 1; k <= net.lake_count; ++k) {
+        if (!losing_lake(net, k)) continue;
+        channel_lake &lake = net.lakes[static_cast<std::size_t>(k)];
+        double gain = 0.0, loss = 0.0;
+        for (int j = 1; j <= lake_cells(lake); ++j) {
+            const int c = lake_cell(s, lake, j);
+            if (c == 0) continue;
+            const double v = rate[c] * dt * dx;
+            if (v > 0.0)
+                gain += v;
+            else
+                loss -= v;
+        }
+        // The beds give at most what the lake holds and gains in the step: the
+        // losses are scaled down together, so the volume moved is the volume booked.
+        const double available = std::max(lake.volume, 0.0) + gain;
+        const double scale = loss > available ? available / loss : 1.0;
+        for (int j = 1; j <= lake_cells(lake); ++j) {
+            const int c = lake_cell(s, lake, j);
+            if (c == 0) continue;
+            double v = rate[c] * dt * dx;
+            if (v < 0.0) v *= scale;
+            if (v == 0.0) continue;
+            lake.volume += v;
+            if (v > 0.0)
+                lake.volume_in += v;
+            else
+                lake.volume_out -= v;
+            if (aquifer) {
+                s.lake_loss_volume[c] += v;  // the groundwater step takes it from the aquifer
+            } else if (v > 0.0) {
+                s.lake_in_event += v;
+                s.lake_in_total += v;
+            } else {
+                s.lake_out_event -= v;
+                s.lake_out_total -= v;
+            }
+            if (tracer) s.chan.lake_gw_volume[c] += v;
+        }
+    }
+}
 
 double seepage_perimeter(model_state &s, int n, int l, double y) {
     const channel_network &net = s.channels;
@@ -41,6 +178,8 @@ int stream_aquifer_exchange(model_state &s) {
     channel_network &net = s.channels;
     channel_work &w = s.chan;
     grid_stream_data &g = net.gst;
+    lake_bed_rates(s);
+    if (error_record.fatal) return 0;
     if (!s.stream_loss || w.qriv.empty() || g.entry_count.empty() || net.Krb.empty()) return 0;
     const bool gw = s.groundwater_on != 0 && !s.water_table_elevation.empty();
     const bool coded = gw && !w.gw_code_copy.empty() && s.chan_explicit;

@@ -29,6 +29,13 @@ void ex_section(model_state &state, int mode, int &beyond_table);
 
 // Channel and lake exchange with groundwater for one step; 0, 1 or 2.
 int section_table_lookup(model_state &state);
+// Moves the lake-bed exchange of dt seconds between each losing lake and the
+// aquifer: rate x dt x cell size per lake cell into the lake's volume and its
+// in/out totals, and the same volume into the cell's lake loss volume (taken by
+// the next groundwater step) or, without the groundwater model, straight into
+// the run's lake in/out totals; also into the lake constituents' per-cell
+// volume. A lake gives at most what it holds (model/channel/channel_seepage.cpp).
+void book_lake_bed_volumes(model_state &state, double dt);
 
 // Overland-to-channel lateral inflow of one channel step; the volume moved (m3).
 double lateral_inflow(model_state &state, double cell_size, double channel_dt);

@@ -653,6 +653,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
         sections_from(s, w.area, last ? section_parts::all : between);
         conveyance_stale = !last && between == section_parts::depth_only;
         if (net.lake_count > 0) lake_bookkeeping(s, h);
+        if (exchange && net.lake_count > 0) book_lake_bed_volumes(s, h);
         if (exchange) seepage_volumes(s, h);
         point_input_volumes(s, h);
         if (!w.face_volume.empty())

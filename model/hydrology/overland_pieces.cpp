@@ -331,15 +331,20 @@ double aquifer_volume(const model_state &s) {
 void book_previous_exchange(model_state &s) {
     const bool lakes = channel_routing_on(s) && s.lake_loss_flag == 1 && covers(s.lake_loss_volume, s.cell_count);
     const bool seepage = covers(s.channel_seepage_volume, s.cell_count);
+    const bool taken = s.inf_richards || s.inf_redist;  // the aquifer step runs
     for (int i = 1; i <= s.cell_count; ++i) {
         const int code = s.gw_boundary_code[at(i)];
         if (code == 2 || code == 5) continue;
         if (seepage)
             book_signed(s.channel_seepage_volume[at(i)], s.seepage_in_event, s.seepage_in_total,
                         s.seepage_out_event, s.seepage_out_total);
-        if (lakes)
+        if (lakes) {
             book_signed(s.lake_loss_volume[at(i)], s.lake_in_event, s.lake_in_total, s.lake_out_event,
                         s.lake_out_total);
+            // Without an aquifer step to take it, the volume is cleared here so
+            // that the next step does not book it again.
+            if (!taken) s.lake_loss_volume[at(i)] = 0.0;
+        }
     }
 }
 
@@ -550,21 +555,11 @@ void exchange_orthogonal(model_state &s, int result, double dt) {
     }
 }
 
-// Rule 9, channel lakes of non-orthogonal channels: each lake cell's exchange of
-// the step joins its lake loss volume.
+// Rule 9, channel lakes of non-orthogonal channels: the lake-bed exchange of the
+// step moves between the lakes and the lake loss volumes of their cells.
 void exchange_lake_cells(model_state &s, double dt) {
-    const channel_network &net = s.channels;
-    if (s.channel_lake_count <= 0 || s.chan.cell_lake_exchange.empty()) return;
-    for (int k = 1; k <= net.lake_count && at(k) < net.lakes.size(); ++k) {
-        const channel_lake &lake = net.lakes[at(k)];
-        const int cells = std::min(lake.flooded_cells, lake.search_count);
-        for (int j = 1; j <= cells && at(j) < lake.search.size(); ++j) {
-            const auto rc = lake.search[at(j)];
-            const int c = s.cell_number_grid(at(rc[0]), at(rc[1]));
-            if (c < 1 || c > s.cell_count) continue;
-            s.lake_loss_volume[at(c)] += s.chan.cell_lake_exchange[at(c)] * dt * s.cell_size;
-        }
-    }
+    if (s.channel_lake_count <= 0) return;
+    book_lake_bed_volumes(s, dt);
 }
 
 // Rule 9, non-orthogonal channels: node areas from the exchange of their stream
