@@ -152,6 +152,31 @@ bool survey_overland_cells(model_state &s) {
     return true;
 }
 
+namespace {
+
+// Water that the overland step routed onto a channel-lake cell has reached the
+// lake: it joins the lake's volume and inflow total, and the cell holds none.
+// Without this the water would stay on the cell, counted neither as surface
+// water (lake cells are left out of it) nor as lake water.
+void move_overland_water_into_channel_lakes(model_state &s) {
+    channel_network &net = s.channels;
+    const int n = s.cell_count;
+    if (net.lake_count < 1 || !covers(s.cell_channel_lake, n) || !covers(s.depth, n)) return;
+    const double cell_area = s.cell_size * s.cell_size;
+    for (int i = 1; i <= n; ++i) {
+        const int k = s.cell_channel_lake[at(i)];
+        if (k < 1 || k > net.lake_count || at(k) >= net.lakes.size()) continue;
+        const double d = s.depth[at(i)];
+        if (!(d > 0.0)) continue;
+        channel_lake &lake = net.lakes[at(k)];
+        lake.volume += d * cell_area;
+        lake.volume_in += d * cell_area;
+        s.depth[at(i)] = 0.0;
+    }
+}
+
+}  // namespace
+
 void step_overland_flow(model_state &s) {
     if (!clock_due(s, s.rain_clock)) return;
     const double dt = clock_step_seconds(s, s.rain_clock);
@@ -176,6 +201,7 @@ void step_overland_flow(model_state &s) {
     }
 
     if (s.flood_grid_on) keep_max_depths(s);
+    if (channel) move_overland_water_into_channel_lakes(s);
 
     if (s.erosion.soil_erosion == 1 && s.project.soil_erosion == 1) {
         overland_erosion(s, dt, s.cell_size, s.sediment.viscosity);

@@ -147,6 +147,17 @@ TEST(KorvaLakes, ChannelLakeTakesItsListedCellsAndItsBalanceCloses) {
     // The level over two cells is above the ground of (4,3): at least 10.2 m.
     EXPECT_GT(final_volume, 10.0 + 0.1 * 100.0);
     EXPECT_LE(std::fabs(value_after(summary, "Perennial lake mass bal error m^3=")), 0.005);
+
+    // The overland flow reaches the lake's cells (the outlet cell among them) and
+    // joins the lake, so the water on and above the ground closes: rain and the
+    // lake's start against what the surface, channel and lake hold at the end.
+    EXPECT_NEAR(value_after(summary, "Mass balance error of surface components ="), 0.0, 0.01);
+    const double rain = value_after(summary, "Total precipitation:");
+    EXPECT_NEAR(rain, 62.5, 0.005);  // 50 mm/h for half an hour on 25 cells of 100 m2
+    const double held = value_after(summary, "Final surface volume:") +
+                        value_after(summary, "Final channel volume:") + final_volume +
+                        value_after(summary, "Total discharge:");
+    EXPECT_NEAR(10.0 + rain, held, 0.02);
 }
 
 }  // namespace
