@@ -98,13 +98,18 @@ void write_water_balance(const model_state &s, std::FILE *f) {
     const bool channels = s.chan_explicit != 0;
     const bool gw = s.groundwater_on != 0;
     std::fprintf(f, "Note: all volumes in cubic meters.\n");
-    if (lakes) std::fprintf(f, "initial volume in lakes              %9.1lf\n", s.event_initial_lake_volume);
+    if (lakes)
+        std::fprintf(f, "initial volume in lakes              %9.1lf\n",
+                     s.event_initial_lake_volume + s.event_initial_channel_lake_volume);
     std::fprintf(f, "initial volume of overland flow:     %9.1lf\n", s.event_initial_overland_volume);
     if (channels)
         std::fprintf(f, "initial volume in channels:          %9.1lf\n", s.initial_channel_volume);
     std::fprintf(f, "inital liquid-equiv. volume of snow: %9.1lf\n \n", s.event_initial_snow_volume);
+    // The rain on the lakes fell too.
+    const double lake_rain = s.overland_lake_rain_total - s.event_marks.lake_rain +
+                             s.channel_lake_rain_total - s.event_marks.channel_lake_rain;
     std::fprintf(f, "volume of total rainfall:            %9.1lf\n",
-                 s.event_rain_volume + s.event_interception_volume);
+                 s.event_rain_volume + lake_rain + s.event_interception_volume);
     std::fprintf(f, "volume of interception:              %9.1lf\n", s.event_interception_volume);
     if (s.sacramento_on) {
         const double area = s.watershed_area;
@@ -150,7 +155,9 @@ void write_water_balance(const model_state &s, std::FILE *f) {
     if (s.long_term && s.inf_richards)
         std::fprintf(f, "volume of total evaporation:         %9.1lf\n", s.event_evaporation_volume);
     std::fprintf(f, "volume from overland point sources:  %9.1lf\n", s.event_point_inflow_volume);
-    if (lakes) std::fprintf(f, "volume remaining in lakes            %9.1lf\n", s.final_lake_volume);
+    if (lakes)
+        std::fprintf(f, "volume remaining in lakes            %9.1lf\n",
+                     s.final_lake_volume + s.final_channel_lake_volume);
     std::fprintf(f, "volume remaining on surface:         %9.1lf\n", s.final_overland_volume);
     if (channels)
         std::fprintf(f, "final volume in channels (cu. m):    %9.1lf\n", s.final_channel_volume);

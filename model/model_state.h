@@ -200,6 +200,10 @@ struct event_total_marks {
     double surface_evaporation = 0.0;
     double exfiltration = 0.0;  // the water-table exchange volume at the event start
     double pipe_to_surface = 0.0, pipe_from_surface = 0.0;  // pipe-network exchange
+    double channel_lake_rain = 0.0;  // rain on the channel lakes
+    // Water from the aquifer (and the Sacramento base flow) into the channels and
+    // lakes, and from them into the aquifer.
+    double exchange_in = 0.0, exchange_out = 0.0;
 };
 // Work storage of the overland-lake update, for N cells and L = N / 8 list
 // entries: side masks (also the cell list of a falling lake), candidate cells
@@ -819,7 +823,7 @@ struct model_state {
     // as snow (m3); run totals at its start; the relative-saturation sum of the
     // redistribution moisture.
     double event_initial_overland_volume = 0.0, event_initial_lake_volume = 0.0;
-    double event_initial_snow_volume = 0.0;
+    double event_initial_channel_lake_volume = 0.0, event_initial_snow_volume = 0.0;
     event_total_marks event_marks;
     double relative_saturation_sum = 0.0;
     // Basin-averaged soil moisture (fraction) at the start and the end of the
@@ -834,6 +838,7 @@ struct model_state {
     int hmet_repair_count = 0, xsection_table_exceeded = 0;
     // Final state of the event (m3), formed by finish_event.
     double final_overland_volume = 0.0, final_channel_volume = 0.0, final_lake_volume = 0.0;
+    double final_channel_lake_volume = 0.0;
     double final_soil_volume = 0.0, final_gw_volume = 0.0, final_snow_volume = 0.0;
     // Mass balance of the event: inputs with the original storage, outputs with
     // the final storage (m3), and the relative error (-1 without rainfall).

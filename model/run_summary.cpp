@@ -15,6 +15,7 @@
 #include "model/dataset_writer.h"
 #include "model/errors.h"
 #include "model/globals.h"
+#include "model/hydrology/event_start.h"
 #include "model/file_opener.h"
 #include "model/line_reader.h"
 #include "model/link_node_series.h"
@@ -469,8 +470,8 @@ run_balance form_run_balance(const model_state &s) {
     // Water on and above the ground: initial storage and inflows against outflows
     // and final storage, the exchanges with the aquifer included.
     // Positive seepage and lake volumes came from the aquifer into the channels.
-    const double exchange_in = s.seepage_in_total + s.lake_in_total + s.sac_outflow_volume;
-    const double exchange_out = s.seepage_out_total + s.lake_out_total;
+    const double exchange_in = surface_exchange_in(s);
+    const double exchange_out = surface_exchange_out(s);
     const double stored_in = s.initial_overland_volume + s.initial_lake_volume +
                              s.initial_channel_volume + s.initial_snow_volume + lakes.initial;
     // The pipe network lies outside these volumes: what its inlets take leaves the
@@ -486,7 +487,7 @@ run_balance form_run_balance(const model_state &s) {
     // soil and belongs to the whole-system balance only.
     const double outflow = s.interception_total + s.surface_et_volume_total +
                            s.global_outflow_volume + boundary_out + s.chan.point_sink_volume +
-                           pipe_water_from_surface(s);
+                           pipe_water_from_surface(s) + s.lake_evaporation_total;
     const double soil_et = s.et_volume_total - s.surface_et_volume_total;
     b.surface_in = stored_in + inflow + exchange_in;
     b.surface_out = stored_out + outflow + s.infiltration_volume_total + exchange_out;

@@ -137,6 +137,7 @@ void form_event_balance(model_state &s) {
         if (error_record.fatal) return;
     }
     s.final_channel_volume = channel_routing_on(s) ? channel_water_volume(s) : 0.0;
+    s.final_channel_lake_volume = channel_lake_volume(s);
 
     // The event's share of the run totals.
     s.event_interception_volume = s.interception_total - s.event_marks.interception;
@@ -153,8 +154,15 @@ void form_event_balance(model_state &s) {
     // Rain that fell = rain that reached the ground or a lake + rain held on the
     // canopy. Water that the overland clean-up and the channel routing added by
     // lifting negative depths and areas to 0 counts as an input.
-    const double lake_rain = s.overland_lake_rain_total - s.event_marks.lake_rain;
+    const double lake_rain = s.overland_lake_rain_total - s.event_marks.lake_rain +
+                             s.channel_lake_rain_total - s.event_marks.channel_lake_rain;
     const double rain = s.event_rain_volume + lake_rain + s.event_interception_volume;
+    // The channel lakes hold water of the surface as the overland lakes do: they
+    // start and end with their volumes, gain and lose through their beds (with the
+    // channels' seepage and base flow) and lose what evaporates from them.
+    const double exchange_in = surface_exchange_in(s) - s.event_marks.exchange_in;
+    const double exchange_out = surface_exchange_out(s) - s.event_marks.exchange_out;
+    const double lake_evaporation = s.lake_evaporation_total - s.event_marks.lake_evaporation;
     const double channel_clip = s.chan.negative_area_volume - s.event_marks.channel_clip;
     s.event_stream_source_volume = s.chan.point_source_volume - s.event_marks.stream_point_source;
     s.event_stream_sink_volume = s.chan.point_sink_volume - s.event_marks.stream_point_sink;
@@ -162,12 +170,14 @@ void form_event_balance(model_state &s) {
                             s.initial_channel_volume + s.event_initial_snow_volume +
                             s.event_point_inflow_volume + boundary_in + s.event_cleanup_volume +
                             channel_clip + s.event_stream_source_volume +
-                            pipe_water_to_surface(s) - s.event_marks.pipe_to_surface;
+                            pipe_water_to_surface(s) - s.event_marks.pipe_to_surface +
+                            s.event_initial_channel_lake_volume + exchange_in;
     s.mass_output_final = s.outflow_volume + s.event_interception_volume +
                           s.event_infiltration_volume + surface_evaporation + boundary_out +
                           s.final_overland_volume + s.final_lake_volume + s.final_channel_volume +
                           s.final_snow_volume + s.event_stream_sink_volume +
-                          pipe_water_from_surface(s) - s.event_marks.pipe_from_surface;
+                          pipe_water_from_surface(s) - s.event_marks.pipe_from_surface +
+                          s.final_channel_lake_volume + exchange_out + lake_evaporation;
     if (!(rain > 0.0))
         s.mass_conservation_error = -1.0;
     else

@@ -160,6 +160,19 @@ double overland_lake_volume(const model_state &s) {
     return volume;
 }
 
+double channel_lake_volume(const model_state &s) {
+    double volume = 0.0;
+    for (int k = 1; k <= s.channels.lake_count && static_cast<std::size_t>(k) < s.channels.lakes.size(); ++k)
+        volume += s.channels.lakes[static_cast<std::size_t>(k)].volume;
+    return volume;
+}
+
+double surface_exchange_in(const model_state &s) {
+    return s.seepage_in_total + s.lake_in_total + s.sac_outflow_volume;
+}
+
+double surface_exchange_out(const model_state &s) { return s.seepage_out_total + s.lake_out_total; }
+
 void compute_initial_overland_volume(model_state &s) {
     s.initial_overland_volume = overland_surface_volume(s);
 }
@@ -319,6 +332,7 @@ void init_event(model_state &s) {
     }
     s.event_initial_overland_volume = overland_surface_volume(s);
     s.event_initial_lake_volume = overland_lake_volume(s);
+    s.event_initial_channel_lake_volume = channel_lake_volume(s);
     double snow = 0.0;
     for (int c = 1; c <= s.cell_count; ++c)
         if (has(s.snow_store, static_cast<std::size_t>(c))) snow += s.snow_store[static_cast<std::size_t>(c)] * area;
@@ -332,6 +346,9 @@ void init_event(model_state &s) {
     s.event_marks.evaporation = s.et_volume_total;
     s.event_marks.surface_evaporation = s.surface_et_volume_total;
     s.event_marks.lake_rain = s.overland_lake_rain_total;
+    s.event_marks.channel_lake_rain = s.channel_lake_rain_total;
+    s.event_marks.exchange_in = surface_exchange_in(s);
+    s.event_marks.exchange_out = surface_exchange_out(s);
     s.event_marks.channel_clip = s.chan.negative_area_volume;
     s.event_marks.lake_evaporation = s.lake_evaporation_total;
     s.event_marks.stream_point_source = s.chan.point_source_volume;

@@ -15,6 +15,12 @@ double overland_surface_volume(const model_state &state);
 
 // Water in the overland lakes (sum of the lake volumes, m3).
 double overland_lake_volume(const model_state &state);
+// Water in the channel lakes now (m3).
+double channel_lake_volume(const model_state &state);
+// Run totals of the water between the aquifer (and the Sacramento base flow) and
+// the channels and lakes: into them, and out of them (m3).
+double surface_exchange_in(const model_state &state);
+double surface_exchange_out(const model_state &state);
 
 // Reads the incoming vegetation-model exchange maps that the cards switch on (soil
 // moisture, roughness, Ksat) into the per-cell arrays; `pass` leads the message of

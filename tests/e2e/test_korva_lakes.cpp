@@ -158,6 +158,13 @@ TEST(KorvaLakes, ChannelLakeTakesItsListedCellsAndItsBalanceCloses) {
                         value_after(summary, "Final channel volume:") + final_volume +
                         value_after(summary, "Total discharge:");
     EXPECT_NEAR(10.0 + rain, held, 0.02);
+
+    // The single event's summary counts the channel lake as well: its start and end
+    // volumes and the rain on it, so its balance closes too.
+    EXPECT_NEAR(value_after(summary, "initial volume in lakes"), 10.0, 0.05);
+    EXPECT_NEAR(value_after(summary, "volume remaining in lakes"), final_volume, 0.05);
+    EXPECT_NEAR(value_after(summary, "volume of total rainfall:"), rain, 0.05);
+    EXPECT_NEAR(value_after(summary, "mass conservation error:"), 0.0, 0.01);
 }
 
 }  // namespace
