@@ -64,6 +64,9 @@ void overland_erosion(model_state &state, double dt, double cell_size, double vi
 // Overland transport of every constituent together (the sediment-bound scheme)
 // for dt seconds; the mass that left through the outlet (model/constituents).
 double overland_constituent_transport(model_state &state, double dt);
+// The rain-borne mass of every constituent when a rain event is in progress and
+// the rain-borne slot is due; moves the slot to the next rain time.
+void add_rainborne_constituent_mass(model_state &state);
 // Clears the per-cell accumulators that the sediment-bound transport consumed:
 // rain and lateral masses and the infiltrated volumes.
 void clear_overland_constituent_accumulators(model_state &state);

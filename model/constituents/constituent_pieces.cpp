@@ -41,17 +41,23 @@ void sync_constituent_slots(model_state &s) {
         *p = s.channel_constituent_clock;
 }
 
+void add_rainborne_constituent_mass(model_state &s) {
+    model_state::constituent_slot_clocks &sl = s.constituent_slots;
+    if (!s.rainborne_constituent_flag || !clock_due(s, sl.rain)) return;
+    const double dt = slot_seconds(s, sl.rain);
+    for (int k = 1; k <= s.constituent_count; ++k) rain_constituent_mass(s, k, s.cell_size, dt);
+    move_slot(s, sl.rain, s.rain_clock.next);
+}
+
 void step_overland_constituent_sources(model_state &s) {
     if (!s.ov_con_trans_mode) return;
     model_state::constituent_slot_clocks &sl = s.constituent_slots;
     const int nc = s.constituent_count;
     const double dx = s.cell_size;
     const double rain_next = s.rain_clock.next;
-    if (s.rainborne_constituent_flag && clock_due(s, sl.rain)) {
-        const double dt = slot_seconds(s, sl.rain);
-        for (int k = 1; k <= nc; ++k) rain_constituent_mass(s, k, dx, dt);
-        move_slot(s, sl.rain, rain_next);
-    }
+    // Under the sediment-bound scheme the overland-constituents piece has done
+    // this earlier in the turn, so the slot is no longer due.
+    add_rainborne_constituent_mass(s);
     if (clock_due(s, sl.accumulation)) {
         for (int k = 1; k <= nc; ++k) constituent_accumulate(s, k);
         move_slot(s, sl.accumulation, s.infiltration_clock.next);
@@ -98,7 +104,9 @@ void step_overland_constituent_sources(model_state &s) {
 void step_overland_constituent_pools(model_state &s) {
     if (!s.ov_con_trans_mode || !clock_due(s, s.constituent_clock)) return;
     const int n = s.cell_count, nc = s.constituent_count;
-    const double dt = (s.constituent_clock.next - s.constituent_clock.last) * 86400.0;
+    // The time since the last step (now - last), the span over which the flow
+    // moved the water that the face flows carry.
+    const double dt = slot_seconds(s, s.constituent_clock);
     model_state::overland_constituent_work &w = s.pool_work;
     for (array_1d<double> *a : {&w.conc, &w.mass, &w.disp, &w.rate})
         if (a->empty() || a->last() < static_cast<std::size_t>(n)) alloc_1d_double(*a, n);

@@ -260,7 +260,8 @@ struct transport_call {
     }
 
     // One directional pass: the predicted depths, then per species a predictor
-    // and a corrector whose mean change the cell takes.
+    // and a corrector whose mean change the cell takes; the start depths become
+    // the predicted ones.
     void pass(bool x, bool first) {
         const array_1d<int> &from = x ? s.left : s.up;
         const array_1d<int> &to = x ? s.right : s.down;
@@ -313,7 +314,10 @@ struct transport_call {
                     m = 0.0;
                 }
                 r.mass[i] = m;
-                r.conc[i] = hc > dry_depth ? m / (hc * area) : 0.0;
+                // The mass has taken the whole pass's flux change, so it sits in
+                // the water the pass leaves behind (the predicted depth), not in
+                // the mean of the depths before and after.
+                r.conc[i] = hp[i] > dry_depth ? m / (hp[i] * area) : 0.0;
                 s.ov_decay_dmt[k] += decayed;
                 w.decay_total[at(k)] += decayed;
                 if (gain > 0.0) {
@@ -333,6 +337,9 @@ struct transport_call {
                 }
             }
         }
+        // The next pass starts from the water this pass leaves: its predicted
+        // depths have taken this direction's flows.
+        for (int i = 1; i <= n; ++i) h0[i] = hp[i];
         leave_through_outlet();
     }
 

@@ -224,7 +224,16 @@ void step_overland_constituents(model_state &s) {
     // The sediment-bound scheme owns the overland transport slot; the pools piece
     // later in the turn then finds it not due.
     if (!s.ov_con_trans_mode || !s.ov_con_trans_mode1 || !clock_due(s, s.constituent_clock)) return;
-    const double dt = (s.constituent_clock.next - s.constituent_clock.last) * 86400.0;
+    // The time since the last transport, as the flow step and the rain take it
+    // (now - last): the scheduled interval (next - last) differs from it by the
+    // rounding of the clock in days, and the face flows times it would then not
+    // move the water that the flow moved.
+    const double dt = clock_step_seconds(s, s.constituent_clock);
+    // The step's rain is already in the depths that the flow has routed; its
+    // mass joins the water before the transport, so that the water the transport
+    // starts from (previous depth + the step's rain) holds the rain's mass too.
+    // Added after the transport, it would reach the water one step late.
+    add_rainborne_constituent_mass(s);
     const double outlet_mass = overland_constituent_transport(s, dt);
     if (failed()) return;
     s.sediment.outlet_mass = outlet_mass;

@@ -170,4 +170,44 @@ TEST(KorvaConstituentTransport, WithAChannelTheTracerEntersTheChannelAndTheBalan
     EXPECT_EQ(value_after(sum.substr(ev), "Final mass in channels"), final_mass);
 }
 
+// Every drop of water on the plane is rain water that brought the tracer at its
+// rain concentration, and advection of a uniform concentration cannot change it:
+// the concentration map of every minute holds exactly 100000 in every cell, both
+// while it rains and while the films drain afterwards. The maps print two
+// decimals, so each value is 100000 to 0.01 (a relative 1e-7). The transport must
+// carry the step's rain mass in the step's rain water, take the flows over the
+// same span as the flow step that moved the water, and let the second direction
+// start from the water the first one left.
+TEST(KorvaConstituentTransport, UniformRainTracerKeepsItsConcentrationInEveryWetCell) {
+    scratch_dir d;
+    const testsupport::program_result r = run_plane(d, "OV_CON_MAP conc.dat\nMAP_FREQ 1\n");
+    if (stopped_at_event_summary(r)) GTEST_SKIP() << "the constituent event summary is not built";
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+    int maps = 0, wet = 0;
+    for (int m = 1; m <= 121; ++m) {
+        char name[32];
+        std::snprintf(name, sizeof name, "conc.%02d", m);
+        if (!d.exists(name)) break;
+        ++maps;
+        const std::string text = d.read(name);
+        // The six header lines, then the 25 values.
+        std::size_t at = 0;
+        for (int line = 0; line < 6 && at != std::string::npos; ++line) at = text.find('\n', at) + 1;
+        ASSERT_NE(at, std::string::npos) << name;
+        const char *p = text.c_str() + at;
+        for (int c = 1; c <= side * side; ++c) {
+            char *end = nullptr;
+            const double v = std::strtod(p, &end);
+            ASSERT_NE(end, p) << name << " value " << c;
+            p = end;
+            if (v == 0.0) continue;  // a dry cell holds no water and no tracer
+            ++wet;
+            EXPECT_NEAR(v, 100000.0, 0.01) << name << " cell " << c;
+        }
+    }
+    // Two hours of maps, one a minute, and the plane stays wet throughout.
+    EXPECT_GE(maps, 120);
+    EXPECT_GE(wet, 120 * side * side);
+}
+
 }  // namespace
