@@ -360,6 +360,15 @@ double aquifer_volume(const model_state &s) {
     return v;
 }
 
+// Books one exchange volume into its in or out totals. The aquifer step takes
+// (and clears) the volume it books; when no aquifer step runs, the volume is
+// cleared here, so that no later step books the same water again.
+void book_exchange_volume(double &volume, bool taken, double &in_event, double &in_total,
+                          double &out_event, double &out_total) {
+    book_signed(volume, in_event, in_total, out_event, out_total);
+    if (!taken) volume = 0.0;
+}
+
 // Rule 2: the exchange volumes of the previous step into the seepage and lake
 // totals, on every cell whose aquifer the step takes them from (all but the
 // fixed-head cells), so that the totals hold what the aquifer exchanged.
@@ -371,15 +380,11 @@ void book_previous_exchange(model_state &s) {
         const int code = s.gw_boundary_code[at(i)];
         if (code == 2 || code == 5) continue;
         if (seepage)
-            book_signed(s.channel_seepage_volume[at(i)], s.seepage_in_event, s.seepage_in_total,
-                        s.seepage_out_event, s.seepage_out_total);
-        if (lakes) {
-            book_signed(s.lake_loss_volume[at(i)], s.lake_in_event, s.lake_in_total, s.lake_out_event,
-                        s.lake_out_total);
-            // Without an aquifer step to take it, the volume is cleared here so
-            // that the next step does not book it again.
-            if (!taken) s.lake_loss_volume[at(i)] = 0.0;
-        }
+            book_exchange_volume(s.channel_seepage_volume[at(i)], taken, s.seepage_in_event,
+                                 s.seepage_in_total, s.seepage_out_event, s.seepage_out_total);
+        if (lakes)
+            book_exchange_volume(s.lake_loss_volume[at(i)], taken, s.lake_in_event, s.lake_in_total,
+                                 s.lake_out_event, s.lake_out_total);
     }
 }
 

@@ -2,12 +2,14 @@
 // small tilted plane under a storm, and checks that the run summary's aquifer
 // balance closes: the soil exchange enters once (exfiltration is its negative),
 // and the volumes at the start and end differ by the inputs and the flux across
-// head boundaries.
+// head boundaries. A channel run that ends early once its rain has run off
+// still closes its event and reports its final volumes.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "small_plane.h"
@@ -121,6 +123,97 @@ TEST(GroundwaterRun, RedistributionOverADeeperTableClosesTheAquiferBalance) {
     expect_closed(b);
     EXPECT_GT(std::fabs(b.recharge), 0.1);
     EXPECT_GT(b.start, 4000.0);
+}
+
+// A 5 x 5 plane of 10 m cells draining to a channel down column 3 (two links,
+// explicit routing); a short storm, then a long dry tail, so that the run ends
+// early once the surface is dry. The table lies 1.5 m below the ground over a
+// bottom at 0 m; redistribution infiltration with the groundwater model.
+std::string five_by_five(const std::function<std::string(int, int)> &value) {
+    std::string text = "north: 50\nsouth: 0\neast: 50\nwest: 0\nrows: 5\ncols: 5\n";
+    for (int r = 1; r <= 5; ++r)
+        for (int c = 1; c <= 5; ++c) text += value(r, c) + (c < 5 ? " " : "\n");
+    return text;
+}
+
+TEST(GroundwaterRun, RunThatEndsWhenTheRainHasRunOffReportsItsFinalVolumes) {
+    scratch_dir d;
+    const auto ground = [](int r, int c) { return 10.0 + 0.5 * std::abs(c - 3) + 0.2 * (5 - r); };
+    const auto uniform = [](const char *v) {
+        return five_by_five([v](int, int) { return std::string(v); });
+    };
+    d.write("mask.asc", uniform("1"));
+    d.write("elev.asc", five_by_five([&](int r, int c) { return number(ground(r, c)); }));
+    d.write("wt.asc", five_by_five([&](int r, int c) { return number(ground(r, c) - 1.5); }));
+    d.write("bot.asc", uniform("0.0"));
+    d.write("bound.asc", uniform("1"));
+    d.write("links.asc", five_by_five([](int r, int c) {
+                return std::string(c != 3 ? "0" : r <= 3 ? "1" : "2");
+            }));
+    d.write("nodes.asc", five_by_five([](int r, int c) {
+                return c != 3 ? std::string("0") : std::to_string(r <= 3 ? r : r - 3);
+            }));
+    d.write("ks.asc", uniform("0.65"));
+    d.write("psi.asc", uniform("16.7"));
+    d.write("phi.asc", uniform("0.3"));
+    d.write("theta.asc", uniform("0.16"));
+    d.write("res.asc", uniform("0.05"));
+    d.write("pi.asc", uniform("0.3"));
+    const std::string section = "XSEC\nBOTTOM_WIDTH 2.0\nBANKFULL_DEPTH 1.0\nSIDE_SLOPE 1.0\n";
+    d.write("p.chn", "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 2\nMAXNODES 4\n"
+                     "CONNECT 1 2 0\nCONNECT 2 0 1 1\n"
+                     "LINK 1\nDX 10.0\nNODES 4\nTRAPEZOID\nMANNINGS_N 0.035\nNODE 1\nELEV 10.8\n" +
+                         section +
+                         "NODE 2\nELEV 10.6\nNODE 3\nELEV 10.4\nNODE 4\nELEV 10.2\n"
+                         "LINK 2\nDX 10.0\nNODES 3\nTRAPEZOID\nMANNINGS_N 0.035\nNODE 1\nELEV 10.2\n" +
+                         section + "NODE 2\nELEV 10.0\nNODE 3\nELEV 9.8\n");
+    d.write("p.prj",
+            "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nMANNING_N 0.05\n"
+            "SUMMARY p.sum\nOUTLET_HYDRO p.otl\nROWS 5\nCOLS 5\nGRIDSIZE 10\nTOT_TIME 600\n"
+            "START_DATE 2021 7 12\nSTART_TIME 14 0\nTIMESTEP 10\nHYD_FREQ 5\nMAP_FREQ 60\n"
+            "OUTROW 5\nOUTCOL 3\nOUTSLOPE 0.01\nOVERTYPE explicit\n"
+            "CHAN_EXPLIC\nLINKS links.asc\nNODES nodes.asc\nCHANNEL_INPUT p.chn\n"
+            "PRECIP_UNIF\nRAIN_INTENSITY 50\nRAIN_DURATION 15\n"
+            "INF_REDIST\nCONDUCTIVITY ks.asc\nCAPILLARY psi.asc\nPOROSITY phi.asc\n"
+            "MOISTURE theta.asc\nRESIDUAL_SAT res.asc\nPORE_INDEX pi.asc\n"
+            "SOIL_MOIST_DEPTH 100\nTOP_LAYER_DEPTH 20\n"
+            "GW_SIMULATION\nWATER_TABLE wt.asc\nAQUIFER_BOTTOM bot.asc\nGW_BOUNDFILE bound.asc\n"
+            "GW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nGW_LSOR_CON 1e-8\n");
+    const testsupport::program_result r = d.run(KORVA_EXE, {"p.prj"});
+    ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+    const std::string summary = d.read("p.sum");
+    ASSERT_NE(r.out.find("Rainfall for this event has ended."), std::string::npos) << r.out;
+    // The early end closes the event like the end of the simulated period.
+    const std::size_t event = summary.find("KORVA EVENT RUNOFF SIMULATION SUMMARY");
+    ASSERT_NE(event, std::string::npos) << summary;
+    EXPECT_EQ(summary.find("KORVA EVENT RUNOFF SIMULATION SUMMARY", event + 1), std::string::npos);
+    EXPECT_NEAR(summary_value(summary, "mass conservation error:"), 0.0, 1e-4);
+
+    // 50 mm/h for 15 minutes on 2500 m2; 25 cells of 100 m2 with a mean ground of
+    // 11.0 m hold 9.5 m of aquifer at porosity 0.3 above the bottom.
+    EXPECT_NEAR(summary_value(summary, "Total precipitation:"), 31.25, 0.005);
+    const std::size_t block = summary.find("GROUNDWATER CALCULATIONS \n\n");
+    ASSERT_NE(block, std::string::npos) << summary;
+    const std::string a = summary.substr(block);
+    const double start = summary_value(a, "Volume in groundwater at start =");
+    const double end = summary_value(a, "Volume in groundwater at end =");
+    EXPECT_NEAR(start, 25 * 100.0 * 9.5 * 0.3, 0.005);
+    EXPECT_NEAR(end, start + summary_value(a, "Total inputs =") +
+                         summary_value(a, "Flux across head boundaries ="),
+                0.011);
+    EXPECT_LT(std::fabs(summary_value(a, "Mass Balance error =")), 0.01);
+
+    // The run report's final volumes are the state at the early end: the
+    // aquifer's, the soil's that took the infiltration, and the channel water
+    // under a hundredth of the rain that let the run end.
+    EXPECT_NEAR(summary_value(a, "Final groundwater volume:"), end, 0.005);
+    const double soil = summary_value(a, "Final soil water volume:");
+    EXPECT_GT(soil, summary_value(a, "Initial soil water volume:") + 25.0);
+    EXPECT_LT(std::fabs(summary_value(a, "Single layer soil moisture mass balance =")), 0.05);
+    const double channel = summary_value(a, "Final channel volume:");
+    EXPECT_GT(channel, 0.0);
+    EXPECT_LT(channel, 0.01 * 31.25);
+    EXPECT_LT(std::fabs(summary_value(a, "Overall mass balance error =")), 0.01);
 }
 
 }  // namespace

@@ -215,6 +215,43 @@ TEST_F(GroundwaterPiece, StreamCellSeepageOfThePreviousStepGoesIntoTheTotals) {
     EXPECT_DOUBLE_EQ(s.seepage_out_total, 1.5);
 }
 
+TEST_F(GroundwaterPiece, ExchangeVolumesAreBookedOnceWhenNoAquiferStepTakesThem) {
+    // Green and Ampt and the layered soil run no aquifer step, so nothing else
+    // clears the volumes: three groundwater steps must book them once.
+    s.groundwater_on = 1;
+    s.stream_loss = 1;
+    s.chan_explicit = 1;
+    s.exchange_ended = 1;  // no channel-node exchange in this test
+    s.lake_loss_flag = 1;
+    s.gw_boundary_code[1] = 4;
+    s.gw_boundary_code[2] = 7;
+    alloc_1d_double(s.channel_seepage_volume, 2);
+    alloc_1d_double(s.lake_loss_volume, 2);
+    for (int scheme = 1; scheme <= 2; ++scheme) {
+        s.inf_green_ampt = scheme == 1;
+        s.inf_layered = scheme == 2;
+        s.seepage_in_total = s.seepage_out_total = s.seepage_in_event = s.seepage_out_event = 0.0;
+        s.lake_in_total = s.lake_out_total = s.lake_in_event = s.lake_out_event = 0.0;
+        s.channel_seepage_volume[1] = 2.5;
+        s.channel_seepage_volume[2] = -1.5;
+        s.lake_loss_volume[2] = -4.0;
+        for (int k = 1; k <= 3; ++k) {
+            s.gw_clock.last = s.now_days - 3600.0 / day;
+            s.gw_clock.next = s.now_days;
+            step_groundwater(s);
+            ASSERT_EQ(error_record.code, 0);
+        }
+        EXPECT_DOUBLE_EQ(s.seepage_in_total, 2.5) << "scheme " << scheme;
+        EXPECT_DOUBLE_EQ(s.seepage_in_event, 2.5) << "scheme " << scheme;
+        EXPECT_DOUBLE_EQ(s.seepage_out_total, 1.5) << "scheme " << scheme;
+        EXPECT_DOUBLE_EQ(s.lake_out_total, 4.0) << "scheme " << scheme;
+        EXPECT_EQ(s.lake_in_total, 0.0) << "scheme " << scheme;
+        EXPECT_EQ(s.channel_seepage_volume[1], 0.0);
+        EXPECT_EQ(s.channel_seepage_volume[2], 0.0);
+        EXPECT_EQ(s.lake_loss_volume[2], 0.0);
+    }
+}
+
 TEST_F(GroundwaterPiece, OrthogonalNodeThatWouldLoseMoreThanItHoldsEndsEmpty) {
     // Link 1 of two nodes, dx 10 m, over cells 1 and 2. Node 1 holds 0.2 m2 x 10 m
     // = 2 m3 and would lose 3 m3 in the step; node 2 gains 0.5 m3.
