@@ -11,11 +11,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "project_text.h"
 #include "support/run_program.h"
 
 using testsupport::scratch_dir;
 
 namespace {
+
+using project_text::value_after;
 
 constexpr int side = 5;
 constexpr double dx = 10.0;
@@ -35,13 +38,6 @@ std::string number(double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", v);
     return text;
-}
-
-// The value after the label, NAN when the label is missing.
-double value_after(const std::string &text, const std::string &label) {
-    const std::size_t at = text.find(label);
-    if (at == std::string::npos) return NAN;
-    return std::strtod(text.c_str() + at + label.size(), nullptr);
 }
 
 struct overland_block {

@@ -9,9 +9,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 
+#include "project_text.h"
 #include "small_plane.h"
 #include "support/run_program.h"
 
@@ -129,11 +129,9 @@ TEST(GroundwaterRun, RedistributionOverADeeperTableClosesTheAquiferBalance) {
 // explicit routing); a short storm, then a long dry tail, so that the run ends
 // early once the surface is dry. The table lies 1.5 m below the ground over a
 // bottom at 0 m; redistribution infiltration with the groundwater model.
-std::string five_by_five(const std::function<std::string(int, int)> &value) {
-    std::string text = "north: 50\nsouth: 0\neast: 50\nwest: 0\nrows: 5\ncols: 5\n";
-    for (int r = 1; r <= 5; ++r)
-        for (int c = 1; c <= 5; ++c) text += value(r, c) + (c < 5 ? " " : "\n");
-    return text;
+template <class F>
+std::string five_by_five(F value) {
+    return project_text::grid_of(5, 5, 10.0, value);
 }
 
 TEST(GroundwaterRun, RunThatEndsWhenTheRainHasRunOffReportsItsFinalVolumes) {

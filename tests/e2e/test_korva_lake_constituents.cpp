@@ -10,17 +10,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "project_text.h"
 #include "support/run_program.h"
 
 namespace {
 
-using testsupport::scratch_dir;
+using project_text::value_after;
 
-double value_after(const std::string &text, const std::string &label, std::size_t from = 0) {
-    const std::size_t at = text.find(label, from);
-    if (at == std::string::npos) return std::nan("");
-    return std::strtod(text.c_str() + at + label.size(), nullptr);
-}
+using testsupport::scratch_dir;
 
 std::string grid5(std::string (*value)(int, int)) {
     std::string text = "north: 50\nsouth: 0\neast: 50\nwest: 0\nrows: 5\ncols: 5\n";

@@ -7,35 +7,23 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 
+#include "project_text.h"
 #include "support/run_program.h"
 
 namespace {
 
+using project_text::number;
+using project_text::value_after;
+
+// A map of the 5 x 5 plane of 10 m cells.
+template <class F>
+std::string plane_map(F f) {
+    return project_text::grid_of(5, 5, 10.0, f);
+}
+
 using testsupport::scratch_dir;
-
-double value_after(const std::string &text, const std::string &label) {
-    const std::size_t at = text.find(label);
-    if (at == std::string::npos) return std::nan("");
-    return std::strtod(text.c_str() + at + label.size(), nullptr);
-}
-
-std::string grid_map(const std::function<std::string(int, int)> &f) {
-    std::string text = "north: 50\nsouth: 0\neast: 50\nwest: 0\nrows: 5\ncols: 5\n";
-    for (int r = 1; r <= 5; ++r) {
-        for (int c = 1; c <= 5; ++c) text += f(r, c) + " ";
-        text += "\n";
-    }
-    return text;
-}
-
-std::string number(double v) {
-    char b[32];
-    std::snprintf(b, sizeof b, "%.4f", v);
-    return b;
-}
 
 TEST(KorvaLakeSeepage, LakeWaterThatLeavesThroughTheBedIsWhatTheAquiferGains) {
     scratch_dir d;
@@ -44,16 +32,16 @@ TEST(KorvaLakeSeepage, LakeWaterThatLeavesThroughTheBedIsWhatTheAquiferGains) {
     // (4,3) as it rises. The water table lies 3 m below the ground everywhere.
     const auto ground = [](int r, int c) { return 10.0 + 0.5 * std::abs(c - 3) + 0.2 * (5 - r); };
     const auto uniform = [](const char *v) {
-        return grid_map([v](int, int) { return std::string(v); });
+        return plane_map([v](int, int) { return std::string(v); });
     };
     d.write("mask.asc", uniform("1"));
-    d.write("elev.asc", grid_map([&](int r, int c) { return number(ground(r, c)); }));
-    d.write("wt.asc", grid_map([&](int r, int c) { return number(ground(r, c) - 3.0); }));
+    d.write("elev.asc", plane_map([&](int r, int c) { return number(ground(r, c)); }));
+    d.write("wt.asc", plane_map([&](int r, int c) { return number(ground(r, c) - 3.0); }));
     d.write("bot.asc", uniform("0.0"));
     d.write("bound.asc", uniform("1"));
     d.write("links.asc",
-            grid_map([](int r, int c) { return std::string(c == 3 && r <= 3 ? "1" : "0"); }));
-    d.write("nodes.asc", grid_map([](int r, int c) {
+            plane_map([](int r, int c) { return std::string(c == 3 && r <= 3 ? "1" : "0"); }));
+    d.write("nodes.asc", plane_map([](int r, int c) {
                 return c == 3 && r <= 3 ? std::to_string(r) : std::string("0");
             }));
     // The soil's porosity equals the aquifer's, so that the aquifer stores what

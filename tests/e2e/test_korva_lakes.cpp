@@ -7,40 +7,20 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "project_text.h"
 #include "support/run_program.h"
 
 namespace {
 
+using project_text::grid_of;
+using project_text::number;
+using project_text::value_after;
+
 using testsupport::scratch_dir;
 using testsupport::split_lines;
-
-double value_after(const std::string &text, const std::string &label) {
-    const std::size_t at = text.find(label);
-    if (at == std::string::npos) return std::nan("");
-    return std::strtod(text.c_str() + at + label.size(), nullptr);
-}
-
-std::string grid_map(int rows, int cols, double dx, const std::function<std::string(int, int)> &f) {
-    char head[200];
-    std::snprintf(head, sizeof head, "north: %g\nsouth: 0\neast: %g\nwest: 0\nrows: %d\ncols: %d\n",
-                  rows * dx, cols * dx, rows, cols);
-    std::string text = head;
-    for (int r = 1; r <= rows; ++r) {
-        for (int c = 1; c <= cols; ++c) text += f(r, c) + " ";
-        text += "\n";
-    }
-    return text;
-}
-
-std::string number(double v) {
-    char b[32];
-    std::snprintf(b, sizeof b, "%.4f", v);
-    return b;
-}
 
 // Bowl: 20 x 20 cells of 10 m, ground 100 m + 0.02 m per step of Manhattan
 // distance from row 10, column 10. The lake map holds the centre and its four
@@ -59,9 +39,9 @@ double bowl_volume(double w) {
 TEST(KorvaLakes, OverlandLakeFillsTheBowlAndItsBalanceCloses) {
     scratch_dir d;
     const auto one = [](int, int) { return std::string("1"); };
-    d.write("mask.asc", grid_map(20, 20, 10.0, one));
-    d.write("elev.asc", grid_map(20, 20, 10.0, [](int r, int c) { return number(bowl(r, c)); }));
-    d.write("lake.asc", grid_map(20, 20, 10.0, [](int r, int c) {
+    d.write("mask.asc", grid_of(20, 20, 10.0, one));
+    d.write("elev.asc", grid_of(20, 20, 10.0, [](int r, int c) { return number(bowl(r, c)); }));
+    d.write("lake.asc", grid_of(20, 20, 10.0, [](int r, int c) {
                 return std::string(std::abs(r - 10) + std::abs(c - 10) <= 1 ? "1" : "0");
             }));
     d.write("lakes.dat", "KORVA_OVERLAND_LAKE_FILE\nLAKE 1 100.03 0\n");
@@ -112,12 +92,12 @@ TEST(KorvaLakes, ChannelLakeTakesItsListedCellsAndItsBalanceCloses) {
     // nodes down rows 1..3 feeds a lake whose cells, in flooding order, are
     // (5,3) 10.0 m, (4,3) 10.2 m, (5,2) and (5,4) 10.5 m, (4,2) and (4,4) 10.7 m.
     const auto ground = [](int r, int c) { return 10.0 + 0.5 * std::abs(c - 3) + 0.2 * (5 - r); };
-    d.write("mask.asc", grid_map(5, 5, 10.0, [](int, int) { return std::string("1"); }));
-    d.write("elev.asc", grid_map(5, 5, 10.0, [&](int r, int c) { return number(ground(r, c)); }));
-    d.write("links.asc", grid_map(5, 5, 10.0, [](int r, int c) {
+    d.write("mask.asc", grid_of(5, 5, 10.0, [](int, int) { return std::string("1"); }));
+    d.write("elev.asc", grid_of(5, 5, 10.0, [&](int r, int c) { return number(ground(r, c)); }));
+    d.write("links.asc", grid_of(5, 5, 10.0, [](int r, int c) {
                 return std::string(c == 3 && r <= 3 ? "1" : "0");
             }));
-    d.write("nodes.asc", grid_map(5, 5, 10.0, [](int r, int c) {
+    d.write("nodes.asc", grid_of(5, 5, 10.0, [](int r, int c) {
                 return c == 3 && r <= 3 ? std::to_string(r) : std::string("0");
             }));
     d.write("p.chn", "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 2\nMAXNODES 4\n"
