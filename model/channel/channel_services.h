@@ -67,6 +67,12 @@ double overland_constituent_transport(model_state &state, double dt);
 // The rain-borne mass of every constituent when a rain event is in progress and
 // the rain-borne slot is due; moves the slot to the next rain time.
 void add_rainborne_constituent_mass(model_state &state);
+// The mass that the water each stream cell gave to its channel nodes since the
+// last exchange carries (cell concentration, or the node's for water coming
+// back), when the exchange slot is due; moves the slot to the next rain time and
+// clears the exchanged volumes unless `keep_volumes`. True when it acted.
+bool add_stream_exchange_mass(model_state &state, bool keep_volumes);
+void clear_stream_exchange_volumes(model_state &state);
 // Clears the per-cell accumulators that the sediment-bound transport consumed:
 // rain and lateral masses and the infiltrated volumes.
 void clear_overland_constituent_accumulators(model_state &state);

@@ -49,6 +49,21 @@ void add_rainborne_constituent_mass(model_state &s) {
     move_slot(s, sl.rain, s.rain_clock.next);
 }
 
+bool add_stream_exchange_mass(model_state &s, bool keep_volumes) {
+    model_state::constituent_slot_clocks &sl = s.constituent_slots;
+    if (!s.ov_con_trans_mode || !s.chan_explicit || !clock_due(s, sl.exchange)) return false;
+    for (int k = 1; k <= s.constituent_count; ++k) stream_exchange_mass(s, k);
+    if (!keep_volumes) clear_stream_exchange_volumes(s);
+    move_slot(s, sl.exchange, s.rain_clock.next);
+    return true;
+}
+
+void clear_stream_exchange_volumes(model_state &s) {
+    grid_stream_data &g = s.channels.gst;
+    for (int i = 1; !g.gst_Vlat.empty() && i <= g.cell_count; ++i)
+        for (int j = 1; j <= g.entry_count[i]; ++j) g.gst_Vlat[i][j] = 0.0;
+}
+
 void step_overland_constituent_sources(model_state &s) {
     if (!s.ov_con_trans_mode) return;
     model_state::constituent_slot_clocks &sl = s.constituent_slots;
@@ -92,13 +107,9 @@ void step_overland_constituent_sources(model_state &s) {
         }
         return;
     }
-    if (clock_due(s, sl.exchange)) {
-        for (int k = 1; k <= nc; ++k) stream_exchange_mass(s, k);
-        grid_stream_data &g = s.channels.gst;
-        for (int i = 1; !g.gst_Vlat.empty() && i <= g.cell_count; ++i)
-            for (int j = 1; j <= g.entry_count[i]; ++j) g.gst_Vlat[i][j] = 0.0;
-        move_slot(s, sl.exchange, rain_next);
-    }
+    // Under the sediment-bound scheme the overland-constituents piece has done
+    // this earlier in the turn, so the slot is no longer due.
+    add_stream_exchange_mass(s, false);
 }
 
 void step_overland_constituent_pools(model_state &s) {

@@ -234,8 +234,13 @@ void step_overland_constituents(model_state &s) {
     // starts from (previous depth + the step's rain) holds the rain's mass too.
     // Added after the transport, it would reach the water one step late.
     add_rainborne_constituent_mass(s);
+    // Likewise the mass of the water the stream cells gave to the channels since
+    // the last transport, which takes that water off the cells' depths: both leave
+    // in the same step (the volumes are cleared once the transport has used them).
+    const bool exchanged = add_stream_exchange_mass(s, true);
     const double outlet_mass = overland_constituent_transport(s, dt);
     if (failed()) return;
+    if (exchanged) clear_stream_exchange_volumes(s);
     s.sediment.outlet_mass = outlet_mass;
     close_overland_constituent_step(s);
     clear_overland_constituent_accumulators(s);
