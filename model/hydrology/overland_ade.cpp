@@ -342,6 +342,14 @@ OVERLAND_AVX2 inline __m256d gather(const double *v, __m128i k) {
     return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), v, k, all, 8);
 }
 
+// True when the four numbers k are k0, k0 + 1, k0 + 2, k0 + 3 (neighbours along
+// a row of the grid): their values are then read by a plain load, the same values
+// as a gather's, which is slow on some processors.
+OVERLAND_AVX2 inline bool consecutive(__m128i k) {
+    const __m128i run = _mm_add_epi32(_mm_shuffle_epi32(k, 0), _mm_setr_epi32(0, 1, 2, 3));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(k, run)) == 0xffff;
+}
+
 template <bool ring>
 OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, int mask, const int *next,
                                      int dike_bit, int first, int len, face_terms &t) {
@@ -362,9 +370,19 @@ OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, int m
         const __m256d open = _mm256_castsi256_pd(_mm256_xor_si256(_mm256_cvtepi32_epi64(closed),
                                                                   _mm256_set1_epi64x(-1)));
         const __m256d di = _mm256_loadu_pd(d + depth_slot<ring>(i, mask));
-        const __m256d dk = gather(d, ring ? _mm_and_si128(_mm_sub_epi32(k, first_slot), slot_mask) : k);
-        const __m256d zi = _mm256_loadu_pd(a.z + i), zk = gather(a.z, k);
-        const __m256d ri = _mm256_loadu_pd(a.r + i), rk = gather(a.r, k);
+        const __m256d zi = _mm256_loadu_pd(a.z + i), ri = _mm256_loadu_pd(a.r + i);
+        const __m128i slots = ring ? _mm_and_si128(_mm_sub_epi32(k, first_slot), slot_mask) : k;
+        __m256d dk, zk, rk;
+        if (consecutive(k)) {
+            const int k0 = _mm_cvtsi128_si32(k);
+            dk = ring && !consecutive(slots) ? gather(d, slots) : _mm256_loadu_pd(d + depth_slot<ring>(k0, mask));
+            zk = _mm256_loadu_pd(a.z + k0);
+            rk = _mm256_loadu_pd(a.r + k0);
+        } else {
+            dk = gather(d, slots);
+            zk = gather(a.z, k);
+            rk = gather(a.r, k);
+        }
         const __m256d sf = _mm256_div_pd(_mm256_sub_pd(_mm256_add_pd(zi, di), _mm256_add_pd(zk, dk)), dx);
         const __m256d downhill = _mm256_cmp_pd(sf, zero, _CMP_GT_OQ);
         const __m256d water = _mm256_blendv_pd(dk, di, downhill);
@@ -392,6 +410,55 @@ OVERLAND_AVX2 int finish_faces_avx2(const double *n, double dx, int len, const f
         q = _mm256_mul_pd(q, vdx);
         const __m256d sign = _mm256_loadu_pd(t.sign + j);
         _mm256_storeu_pd(out + j, _mm256_and_pd(_mm256_cmp_pd(sign, zero, _CMP_NEQ_UQ), _mm256_mul_pd(sign, q)));
+    }
+    return j;
+}
+
+// The depths of cells first + j0 .. first + len - 1 as the checked sweep forms
+// them, four at a time: h = from + (q[upstream] - q) step / area, q holding the
+// discharges of the chunk, and the depths before in `save` unless it is null.
+// Stops before four cells of which one goes below zero or changes by more than
+// half its depth (the checks of sweep_and_check, which then takes those four).
+// Result: the first cell not done (relative to first).
+OVERLAND_AVX2 int checked_depths_avx2(const double *from, double *h, double *save, const double *q,
+                                       const int *upstream, int first, int j0, int len, double step,
+                                       double area) {
+    const __m256d vstep = _mm256_set1_pd(step), varea = _mm256_set1_pd(area), zero = _mm256_setzero_pd();
+    const __m256d half = _mm256_set1_pd(0.5), thousandth = _mm256_set1_pd(0.001);
+    const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffff));
+    const bool change_checked = step > 0.01;
+    int j = j0;
+    for (; j + 4 <= len; j += 4) {
+        const int i = first + j;
+        const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i *>(upstream + i));
+        const __m256d q_up = consecutive(up) ? _mm256_loadu_pd(q + _mm_cvtsi128_si32(up)) : gather(q, up);
+        const __m256d change = _mm256_div_pd(_mm256_mul_pd(_mm256_sub_pd(q_up, _mm256_loadu_pd(q + i)), vstep), varea);
+        const __m256d before = _mm256_loadu_pd(from + i);
+        const __m256d depth = _mm256_add_pd(before, change);
+        __m256d flag = _mm256_cmp_pd(depth, zero, _CMP_LT_OQ);
+        if (change_checked)
+            flag = _mm256_or_pd(flag, _mm256_and_pd(_mm256_cmp_pd(_mm256_and_pd(change, magnitude),
+                                                                  _mm256_mul_pd(half, before), _CMP_GT_OQ),
+                                                    _mm256_cmp_pd(before, thousandth, _CMP_GT_OQ)));
+        if (_mm256_movemask_pd(flag) != 0) break;
+        if (save) _mm256_storeu_pd(save + i, before);
+        _mm256_storeu_pd(h + i, depth);
+    }
+    return j;
+}
+
+// out[j] = base[j] + (q[upstream[i]] - q[i]) step / area for cells i = first + j,
+// j = 0 .. len - 1, four at a time. Result: the first j not done.
+OVERLAND_AVX2 int add_net_inflow_avx2(const double *base, double *out, const double *q, const int *upstream,
+                                       int first, int len, double step, double area) {
+    const __m256d vstep = _mm256_set1_pd(step), varea = _mm256_set1_pd(area);
+    int j = 0;
+    for (; j + 4 <= len; j += 4) {
+        const int i = first + j;
+        const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i *>(upstream + i));
+        const __m256d q_up = consecutive(up) ? _mm256_loadu_pd(q + _mm_cvtsi128_si32(up)) : gather(q, up);
+        const __m256d change = _mm256_div_pd(_mm256_mul_pd(_mm256_sub_pd(q_up, _mm256_loadu_pd(q + i)), vstep), varea);
+        _mm256_storeu_pd(out + j, _mm256_add_pd(_mm256_loadu_pd(base + j), change));
     }
     return j;
 }
@@ -429,42 +496,70 @@ void base_faces(const base_arrays &a, const double *d, int mask, const int *next
     finish_faces(a.n + first, a.dx, j, len, t, out);
 }
 
+// out[j] = base[j] + (q[upstream[i]] - q[i]) step / area for the cells i = first + j
+// of a chunk (out may be base).
+void add_net_inflow(const double *base, double *out, const double *q, const int *upstream, int first,
+                    int len, double step, double area) {
+    int j = 0;
+#if defined(__x86_64__)
+    if (faces_avx2) j = add_net_inflow_avx2(base, out, q, upstream, first, len, step, area);
+#endif
+    for (; j < len; ++j) {
+        const int i = first + j;
+        out[j] = base[j] + (q[upstream[i]] - q[i]) * step / area;
+    }
+}
+
 // One sweep of scheme 2 from the depths `from` (the saved depths for the first
 // sweep of an attempt, else h) followed by its check, in one pass over chunks of
 // faces. A face reads the depths of its cell and of the neighbour after it, which
 // this sweep has not yet written when the chunk's faces are computed before its
 // depths are applied. The depths and discharges are applied and checked cell by
 // cell in cell order, as before, so a failing cell stops the pass at the same
-// place with the same writes. Result as ade_check_sweep; `swept` gains the cells
-// updated.
-int sweep_and_check(overland_grid &g, const double *from, const ade_direction &dir, double step,
-                    long long &swept) {
+// place with the same writes. With `save` (from being h) the depths before the
+// sweep are copied there on the way, all of them also when the pass stops.
+// Result as ade_check_sweep; `swept` gains the cells updated.
+int sweep_and_check(overland_grid &g, const double *from, double *save, const ade_direction &dir,
+                    double step, long long &swept) {
     const base_arrays a = base_arrays_of(g);
     const int *next = dir.neighbour.data(), *upstream = dir.upstream.data();
     double *q = dir.q.data(), *h = g.h.data();
     const double area = g.dx * g.dx;
-    double faces[face_chunk];
-    const auto stop = [&swept](int cell, int code) {
-        swept += cell;
-        return code;
-    };
+    double kept[face_chunk];  // the discharges of the chunk before the sweep
     for (int first = 1; first <= g.cells; first += face_chunk) {
         const int len = std::min(face_chunk, g.cells - first + 1);
-        base_faces<false>(a, from, 0, next, dir.dike_bit, first, len, faces);
-        for (int j = 0; j < len; ++j) {
-            const int i = first + j;
-            const double qi = faces[j];
-            q[i] = qi;
-            const double before = from[i];
-            const double change = (q[upstream[i]] - qi) * step / area;
-            h[i] = before + change;
-            if (h[i] < 0.0) {
-                if (step < smallest_substep) return stop(i, 1);
-                if (h[i] <= -1e-06) return stop(i, 2);
-                if (g.negative_depth_volume) *g.negative_depth_volume += -h[i] * area;
-                h[i] = 0.0;
+        std::copy(q + first, q + first + len, kept);
+        base_faces<false>(a, from, 0, next, dir.dike_bit, first, len, q + first);
+        // A failing cell stops the pass with the discharges after it as they were.
+        const auto stop = [&](int i, int code) {
+            std::copy(kept + (i - first) + 1, kept + len, q + i + 1);
+            if (save) std::copy(h + i + 1, h + g.cells + 1, save + i + 1);
+            swept += i;
+            return code;
+        };
+        int j = 0;
+        while (j < len) {
+            int end = len;  // the cells up to here in the order and form of the scalar loop
+#if defined(__x86_64__)
+            if (faces_avx2) {
+                j = checked_depths_avx2(from, h, save, q, upstream, first, j, len, step, area);
+                end = std::min(len, j + 4);
             }
-            if (std::fabs(change) > 0.5 * before && before > 0.001 && step > 0.01) return stop(i, 2);
+#endif
+            for (; j < end; ++j) {
+                const int i = first + j;
+                const double before = from[i];
+                if (save) save[i] = before;
+                const double change = (q[upstream[i]] - q[i]) * step / area;
+                h[i] = before + change;
+                if (h[i] < 0.0) {
+                    if (step < smallest_substep) return stop(i, 1);
+                    if (h[i] <= -1e-06) return stop(i, 2);
+                    if (g.negative_depth_volume) *g.negative_depth_volume += -h[i] * area;
+                    h[i] = 0.0;
+                }
+                if (std::fabs(change) > 0.5 * before && before > 0.001 && step > 0.01) return stop(i, 2);
+            }
         }
     }
     swept += g.cells;
@@ -472,16 +567,17 @@ int sweep_and_check(overland_grid &g, const double *from, const ade_direction &d
 }
 
 // Scheme 2 in the base case: as route_substeps, each sweep with its check in one
-// pass; an attempt starts from the saved depths without copying them back first.
+// pass; the first sweep of a call saves the depths on its way, and a later
+// attempt starts from the saved depths without copying them back first.
 double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
     double *saved = st.saved_depth.data();
-    std::copy(g.h.data() + 1, g.h.data() + g.cells + 1, saved + 1);
+    bool first_attempt = true;
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     const ade_direction second = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
     double sub = dt;
     for (;;) {
         if (sub < smallest_substep) {
-            std::copy(saved + 1, saved + g.cells + 1, g.h.data() + 1);
+            if (!first_attempt) std::copy(saved + 1, saved + g.cells + 1, g.h.data() + 1);
             std::printf("The ADE overland routing time step is getting really small\n");
             std::printf("less than 1/100 of a second\n");
             std::printf("Reduce the model time step by a factor of 2 and try again.\n");
@@ -490,12 +586,15 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
             return -1.0;
         }
         double elapsed = 0.0, outlet_sum = 0.0;
-        const double *from = saved;
+        const double *from = first_attempt ? g.h.data() : saved;
+        double *save = first_attempt ? saved : nullptr;
+        first_attempt = false;
         bool failed = false;
         while (elapsed < dt && !failed) {
-            failed = sweep_and_check(g, from, first, sub, st.swept_cells) != 0;
+            failed = sweep_and_check(g, from, save, first, sub, st.swept_cells) != 0;
             from = g.h.data();
-            failed = failed || sweep_and_check(g, from, second, sub, st.swept_cells) != 0;
+            save = nullptr;
+            failed = failed || sweep_and_check(g, from, nullptr, second, sub, st.swept_cells) != 0;
             if (failed) break;
             outlet_sum += drain_outlet(g, g.h, sub);
             elapsed += sub;
@@ -551,8 +650,7 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
             if (predicted <= g.cells) {
                 const int start = predicted, len = std::min(face_chunk, g.cells - start + 1);
                 base_faces<false>(a, h, 0, next, dike_bit, start, len, q + start);
-                for (int i = start; i < start + len; ++i)
-                    ring[depth_slot<true>(i, mask)] = h[i] + (q[upstream[i]] - q[i]) * dt / area;
+                add_net_inflow(h + start, ring + depth_slot<true>(start, mask), q, upstream, start, len, dt, area);
                 predicted = start + len;
                 if (drains && g.outlet >= start && g.outlet < predicted)
                     drain_outlet_depth(g, ring[depth_slot<true>(g.outlet, mask)], dt);
@@ -562,12 +660,10 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
                    (predicted > g.cells || corrected + face_chunk - 1 + gap < predicted)) {
                 const int start = corrected, len = std::min(face_chunk, g.cells - start + 1);
                 base_faces<true>(a, ring, mask, next, dike_bit, start, len, faces);
-                for (int j = 0; j < len; ++j) {
-                    const int i = start + j;
-                    q[i] = 0.5 * (q[i] + faces[j]);
-                    h[i] += (q[upstream[i]] - q[i]) * dt / area;
-                    negative |= h[i] < 0.0;
-                }
+                // The upstream discharge of a cell is averaged before the cell's own.
+                for (int j = 0; j < len; ++j) q[start + j] = 0.5 * (q[start + j] + faces[j]);
+                add_net_inflow(h + start, h + start, q, upstream, start, len, dt, area);
+                for (int j = 0; j < len; ++j) negative |= h[start + j] < 0.0;
                 corrected = start + len;
             }
         }
