@@ -73,7 +73,7 @@ echo "load average (1, 5, 15 min) at the start of each part:"
 sed 's/^/  /' "$logs/load.txt"
 echo
 echo "limits (bench_triad before / after; G = 2^30 bytes, M = 10^6 values):"
-for b in BM_triad/8388608 BM_pow_two_thirds BM_two_thirds_n BM_five_thirds_n BM_sqrt; do
+for b in BM_triad/8388608 BM_pow_two_thirds BM_pow_five_thirds BM_two_thirds_n BM_five_thirds_n BM_sqrt; do
     printf "  %-20s %12s / %s\n" "$b" "$(triad_line "$b" "$logs/triad_before.txt")" "$(triad_line "$b" "$logs/triad_after.txt")"
 done
 echo

@@ -401,9 +401,18 @@ OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, int m
 OVERLAND_AVX2 int finish_faces_avx2(const double *n, double dx, int len, const face_terms &t,
                                      double *out) {
     const __m256d one = _mm256_set1_pd(1.0), vdx = _mm256_set1_pd(dx), zero = _mm256_setzero_pd();
+    // 1 / n of the last four roughnesses, taken again while the same four bit
+    // patterns repeat (the same quotients; a roughness map is mostly runs of equal
+    // values).
+    __m256i last_n = _mm256_set1_epi64x(-1);
+    __m256d inverse_n = _mm256_div_pd(one, _mm256_castsi256_pd(last_n));
     int j = 0;
     for (; j + 4 <= len; j += 4) {
-        const __m256d inverse_n = _mm256_div_pd(one, _mm256_loadu_pd(n + j));
+        const __m256i roughness = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(n + j));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi64(roughness, last_n)) != -1) {
+            inverse_n = _mm256_div_pd(one, _mm256_castsi256_pd(roughness));
+            last_n = roughness;
+        }
         __m256d q = _mm256_mul_pd(inverse_n, _mm256_loadu_pd(t.above + j));
         q = _mm256_mul_pd(q, _mm256_sqrt_pd(_mm256_loadu_pd(t.slope + j)));
         q = _mm256_mul_pd(q, _mm256_loadu_pd(t.depth_factor + j));
