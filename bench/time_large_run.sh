@@ -4,8 +4,12 @@
 # 30 minutes, one hour simulated with 5 s steps. Builds korva optimised into
 # build/bench-release and runs in build/large_run. Usage:
 #   bench/time_large_run.sh [rows] [cols] [explicit|ade|ade-pc]
-# MINUTES (default 60) sets the simulated time; with /usr/bin/time present the
-# peak resident memory of the run is printed too.
+# MINUTES (default 60) sets the simulated time. Printed: the wall time and the
+# cell steps per second over it; with /usr/bin/time present also the processor
+# time (user + system) and the rate over it (the rate the kernel benchmarks
+# report), and the peak resident memory; with an ADE scheme the sweeps per step
+# from korva's log line (2 when no step was cut into sub-steps or redone) and the
+# cell sweep pairs per second of processor time, the unit of bench_overland.
 set -euo pipefail
 rows=${1:-1000}
 cols=${2:-1000}
@@ -96,7 +100,17 @@ awk -v s="$start" -v e="$end" -v n=$((rows * cols)) -v steps="$steps" 'BEGIN {
     t = e - s
     printf "  wall time %.1f s, %.2f million cell steps per second\n", t, n * steps / t / 1e6
 }'
+awk '/total time to init/ { printf "  set-up (reading the grids) %.1f s of processor time\n", $NF }' korva.log
 if [ -f korva.time ]; then
+    cpu=$(awk -F': ' '/User time \(seconds\)|System time \(seconds\)/ { t += $2 } END { printf "%.2f", t }' korva.time)
+    awk -v t="$cpu" -v n=$((rows * cols)) -v steps="$steps" 'BEGIN {
+        printf "  processor time %.1f s, %.2f million cell steps per second\n", t, n * steps / t / 1e6
+    }'
+    # korva's line: "ADE overland sweeps: S per step over N cells in C steps"
+    awk -v t="$cpu" '/^ADE overland sweeps:/ {
+        printf "  ADE sweeps %.2f per step over %d steps, %.2f million cell sweep pairs per second of processor time\n",
+               $4, $11, $4 / 2 * $8 * $11 / t / 1e6
+    }' korva.log
     awk -v n=$((rows * cols)) '/Maximum resident set size/ {
         printf "  peak resident memory %.1f MB, %.1f bytes per cell\n", $NF / 1024, $NF * 1024 / n
     }' korva.time

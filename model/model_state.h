@@ -236,8 +236,16 @@ struct explicit_step_control {
 struct ade_scheme_state {
     int sweep_order = 1;                 // 1 or 2; flipped after every call
     array_1d<double> saved_depth;        // depths at the start of the call
-    array_1d<double> predictor_depth, predictor_discharge;  // scheme 3
+    array_1d<double> predictor_depth;      // scheme 3 (in the base case a ring of slots)
+    array_1d<double> predictor_discharge;  // scheme 3 outside the base case
     array_1d<double> saved_stream[3];    // stream-cell net, inflow and outflow sums
+    // The neighbour tables last checked for the one-pass sweeps and what the check
+    // found (-1: not ordered, else the largest distance between neighbours).
+    const int *tables[4] = {nullptr, nullptr, nullptr, nullptr};
+    int tables_cells = 0, tables_gap = -1;
+    // The work of the run, for its log: calls, and cells swept (a direction of a
+    // call counts once, an attempt that stops at a failing cell the cells it updated).
+    long long calls = 0, swept_cells = 0;
 };
 // ---- end overland ----
 

@@ -15,6 +15,7 @@
 #include "model/file_opener.h"
 #include "model/globals.h"
 #include "model/hydrology/hydrology_services.h"
+#include "model/hydrology/overland_ade.h"
 #include "model/input/input_services.h"
 #include "model/model_state.h"
 #include "model/output_writers.h"
@@ -245,6 +246,7 @@ int run_model(const std::string &project_file, calibration_results *results) {
         write_run_summary(s);
         if (error_record.code > 0) report_error();
     }
+    print_ade_work(s);
 
     // The one clean-up of every run.
     close_output_files(s);

@@ -157,22 +157,27 @@ void apply_unchecked(overland_grid &g, row_ref<const double> q, row_ref<const in
     }
 }
 
-// The outlet drain for `step` seconds, never more than the water present;
-// result the discharge (m3/s).
-double drain_outlet(overland_grid &g, row_ref<double> depth, double step) {
-    if (g.channel_explicit || g.outlet <= 0) return 0.0;
+// The outlet drain for `step` seconds from `depth`, the outlet cell's depth,
+// never more than the water present; result the discharge (m3/s).
+double drain_outlet_depth(overland_grid &g, double &depth, double step) {
     const std::size_t o = at(g.outlet);
-    const double d = depth[o];
+    const double d = depth;
     if (!(d > 0.0) || !(g.outlet_slope > 0.0)) return 0.0;
     const double area = g.dx * g.dx;
     const double q = std::pow(d, five_thirds) * (1.0 / g.n[o]) * std::sqrt(g.outlet_slope) * g.dx;
     const double loss = q * step / area;
     if (loss <= d) {
-        depth[o] -= loss;
+        depth -= loss;
         return q;
     }
-    depth[o] = 0.0;
+    depth = 0.0;
     return d * area / step;
+}
+
+// The outlet drain of the depths `depth` (see drain_outlet_depth).
+double drain_outlet(overland_grid &g, row_ref<double> depth, double step) {
+    if (g.channel_explicit || g.outlet <= 0) return 0.0;
+    return drain_outlet_depth(g, depth[at(g.outlet)], step);
 }
 
 // After a pass without checks: a depth a little below zero is lifted to zero
@@ -227,14 +232,33 @@ row_ref<double> view(array_1d<double> &a) { return {a.data(), a.last()}; }
 
 bool base_case(const overland_grid &g) { return !g.lakes_on && !g.stream_on && !g.wetlands_on; }
 
-bool ordered_tables(const overland_grid &g) {
+// -1 unless the tables are ordered (each cell's neighbour in a direction comes
+// after it, its upstream neighbour before it); else the largest distance in cell
+// numbers between a cell and a neighbour (about a row over tables numbered row by
+// row).
+int ordered_tables_gap(const overland_grid &g) {
     const int *right = g.right.data(), *down = g.down.data();
     const int *left = g.left.data(), *up = g.up.data();
     bool ordered = true;
-    for (int i = 1; i <= g.cells; ++i)
+    int gap = 0;
+    for (int i = 1; i <= g.cells; ++i) {
         ordered &= (right[i] == 0 || right[i] > i) & (down[i] == 0 || down[i] > i) & (left[i] < i) &
                    (up[i] < i);
-    return ordered;
+        gap = std::max({gap, right[i] - i, down[i] - i, up[i] == 0 ? 0 : i - up[i],
+                        left[i] == 0 ? 0 : i - left[i]});
+    }
+    return ordered ? gap : -1;
+}
+
+// ordered_tables_gap, checked again only for other tables.
+int checked_tables_gap(const overland_grid &g, ade_scheme_state &st) {
+    const int *tables[4] = {g.right.data(), g.down.data(), g.left.data(), g.up.data()};
+    if (!std::equal(tables, tables + 4, st.tables) || st.tables_cells != g.cells) {
+        st.tables_gap = ordered_tables_gap(g);
+        std::copy(tables, tables + 4, st.tables);
+        st.tables_cells = g.cells;
+    }
+    return st.tables_gap;
 }
 
 // Arrays of the base face, as raw pointers for the hot loops.
@@ -264,16 +288,24 @@ struct face_terms {
     double sign[face_chunk];          // 1 from i to k, -1 from k to i, 0 no flow
 };
 
+// Where the depth of cell i lies in the depths a face pass reads: element i of an
+// array of every cell, or slot (i - 1) & mask of a ring of mask + 1 slots (a power
+// of two, a multiple of face_chunk) that holds a window of cells. A chunk of faces
+// starts at a cell 1 + m face_chunk, so its cells lie in consecutive slots.
+template <bool ring> inline int depth_slot(int i, int mask) { return ring ? (i - 1) & mask : i; }
+
 // Gathering of faces j0 .. len - 1 of a chunk that starts at cell `first`, one
-// face at a time. Cell element 0 of every array is present and zero, so a missing
-// neighbour (0) is read like any other before its face is set to 0.
-void gather_faces(const base_arrays &a, const double *d, const int *next, int dike_bit, int first,
-                  int j0, int len, face_terms &t) {
+// face at a time, with the depths d (see depth_slot). Cell element 0 of every
+// array is present, so a missing neighbour (0) is read like any other before its
+// face is set to 0 (its values are not used).
+template <bool ring>
+void gather_faces(const base_arrays &a, const double *d, int mask, const int *next, int dike_bit,
+                  int first, int j0, int len, face_terms &t) {
     const double *z = a.z, *r = a.r;
     for (int j = j0; j < len; ++j) {
         const int i = first + j, k = next[i];
         const bool open = k != 0 && !(a.dike && (a.dike[i] & dike_bit));
-        const double di = d[i], dk = d[k];
+        const double di = d[depth_slot<ring>(i, mask)], dk = d[depth_slot<ring>(k, mask)];
         const double sf = ((z[i] + di) - (z[k] + dk)) / a.dx;
         const bool downhill = sf > 0.0;
         const double water = downhill ? di : dk;
@@ -310,8 +342,18 @@ OVERLAND_AVX2 inline __m256d gather(const double *v, __m128i k) {
     return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), v, k, all, 8);
 }
 
-OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, const int *next,
+// True when the four numbers k are k0, k0 + 1, k0 + 2, k0 + 3 (neighbours along
+// a row of the grid): their values are then read by a plain load, the same values
+// as a gather's, which is slow on some processors.
+OVERLAND_AVX2 inline bool consecutive(__m128i k) {
+    const __m128i run = _mm_add_epi32(_mm_shuffle_epi32(k, 0), _mm_setr_epi32(0, 1, 2, 3));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(k, run)) == 0xffff;
+}
+
+template <bool ring>
+OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, int mask, const int *next,
                                      int dike_bit, int first, int len, face_terms &t) {
+    const __m128i first_slot = _mm_set1_epi32(1), slot_mask = _mm_set1_epi32(mask);
     const __m256d dx = _mm256_set1_pd(a.dx), zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
     const __m256d minus_one = _mm256_set1_pd(-1.0), sign_bit = _mm256_set1_pd(-0.0);
     const __m128i no_cell = _mm_setzero_si128(), bit = _mm_set1_epi32(dike_bit);
@@ -327,9 +369,20 @@ OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, const
         }
         const __m256d open = _mm256_castsi256_pd(_mm256_xor_si256(_mm256_cvtepi32_epi64(closed),
                                                                   _mm256_set1_epi64x(-1)));
-        const __m256d di = _mm256_loadu_pd(d + i), dk = gather(d, k);
-        const __m256d zi = _mm256_loadu_pd(a.z + i), zk = gather(a.z, k);
-        const __m256d ri = _mm256_loadu_pd(a.r + i), rk = gather(a.r, k);
+        const __m256d di = _mm256_loadu_pd(d + depth_slot<ring>(i, mask));
+        const __m256d zi = _mm256_loadu_pd(a.z + i), ri = _mm256_loadu_pd(a.r + i);
+        const __m128i slots = ring ? _mm_and_si128(_mm_sub_epi32(k, first_slot), slot_mask) : k;
+        __m256d dk, zk, rk;
+        if (consecutive(k)) {
+            const int k0 = _mm_cvtsi128_si32(k);
+            dk = ring && !consecutive(slots) ? gather(d, slots) : _mm256_loadu_pd(d + depth_slot<ring>(k0, mask));
+            zk = _mm256_loadu_pd(a.z + k0);
+            rk = _mm256_loadu_pd(a.r + k0);
+        } else {
+            dk = gather(d, slots);
+            zk = gather(a.z, k);
+            rk = gather(a.r, k);
+        }
         const __m256d sf = _mm256_div_pd(_mm256_sub_pd(_mm256_add_pd(zi, di), _mm256_add_pd(zk, dk)), dx);
         const __m256d downhill = _mm256_cmp_pd(sf, zero, _CMP_GT_OQ);
         const __m256d water = _mm256_blendv_pd(dk, di, downhill);
@@ -348,15 +401,73 @@ OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, const
 OVERLAND_AVX2 int finish_faces_avx2(const double *n, double dx, int len, const face_terms &t,
                                      double *out) {
     const __m256d one = _mm256_set1_pd(1.0), vdx = _mm256_set1_pd(dx), zero = _mm256_setzero_pd();
+    // 1 / n of the last four roughnesses, taken again while the same four bit
+    // patterns repeat (the same quotients; a roughness map is mostly runs of equal
+    // values).
+    __m256i last_n = _mm256_set1_epi64x(-1);
+    __m256d inverse_n = _mm256_div_pd(one, _mm256_castsi256_pd(last_n));
     int j = 0;
     for (; j + 4 <= len; j += 4) {
-        const __m256d inverse_n = _mm256_div_pd(one, _mm256_loadu_pd(n + j));
+        const __m256i roughness = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(n + j));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi64(roughness, last_n)) != -1) {
+            inverse_n = _mm256_div_pd(one, _mm256_castsi256_pd(roughness));
+            last_n = roughness;
+        }
         __m256d q = _mm256_mul_pd(inverse_n, _mm256_loadu_pd(t.above + j));
         q = _mm256_mul_pd(q, _mm256_sqrt_pd(_mm256_loadu_pd(t.slope + j)));
         q = _mm256_mul_pd(q, _mm256_loadu_pd(t.depth_factor + j));
         q = _mm256_mul_pd(q, vdx);
         const __m256d sign = _mm256_loadu_pd(t.sign + j);
         _mm256_storeu_pd(out + j, _mm256_and_pd(_mm256_cmp_pd(sign, zero, _CMP_NEQ_UQ), _mm256_mul_pd(sign, q)));
+    }
+    return j;
+}
+
+// The depths of cells first + j0 .. first + len - 1 as the checked sweep forms
+// them, four at a time: h = from + (q[upstream] - q) step / area, q holding the
+// discharges of the chunk, and the depths before in `save` unless it is null.
+// Stops before four cells of which one goes below zero or changes by more than
+// half its depth (the checks of sweep_and_check, which then takes those four).
+// Result: the first cell not done (relative to first).
+OVERLAND_AVX2 int checked_depths_avx2(const double *from, double *h, double *save, const double *q,
+                                       const int *upstream, int first, int j0, int len, double step,
+                                       double area) {
+    const __m256d vstep = _mm256_set1_pd(step), varea = _mm256_set1_pd(area), zero = _mm256_setzero_pd();
+    const __m256d half = _mm256_set1_pd(0.5), thousandth = _mm256_set1_pd(0.001);
+    const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffff));
+    const bool change_checked = step > 0.01;
+    int j = j0;
+    for (; j + 4 <= len; j += 4) {
+        const int i = first + j;
+        const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i *>(upstream + i));
+        const __m256d q_up = consecutive(up) ? _mm256_loadu_pd(q + _mm_cvtsi128_si32(up)) : gather(q, up);
+        const __m256d change = _mm256_div_pd(_mm256_mul_pd(_mm256_sub_pd(q_up, _mm256_loadu_pd(q + i)), vstep), varea);
+        const __m256d before = _mm256_loadu_pd(from + i);
+        const __m256d depth = _mm256_add_pd(before, change);
+        __m256d flag = _mm256_cmp_pd(depth, zero, _CMP_LT_OQ);
+        if (change_checked)
+            flag = _mm256_or_pd(flag, _mm256_and_pd(_mm256_cmp_pd(_mm256_and_pd(change, magnitude),
+                                                                  _mm256_mul_pd(half, before), _CMP_GT_OQ),
+                                                    _mm256_cmp_pd(before, thousandth, _CMP_GT_OQ)));
+        if (_mm256_movemask_pd(flag) != 0) break;
+        if (save) _mm256_storeu_pd(save + i, before);
+        _mm256_storeu_pd(h + i, depth);
+    }
+    return j;
+}
+
+// out[j] = base[j] + (q[upstream[i]] - q[i]) step / area for cells i = first + j,
+// j = 0 .. len - 1, four at a time. Result: the first j not done.
+OVERLAND_AVX2 int add_net_inflow_avx2(const double *base, double *out, const double *q, const int *upstream,
+                                       int first, int len, double step, double area) {
+    const __m256d vstep = _mm256_set1_pd(step), varea = _mm256_set1_pd(area);
+    int j = 0;
+    for (; j + 4 <= len; j += 4) {
+        const int i = first + j;
+        const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i *>(upstream + i));
+        const __m256d q_up = consecutive(up) ? _mm256_loadu_pd(q + _mm_cvtsi128_si32(up)) : gather(q, up);
+        const __m256d change = _mm256_div_pd(_mm256_mul_pd(_mm256_sub_pd(q_up, _mm256_loadu_pd(q + i)), vstep), varea);
+        _mm256_storeu_pd(out + j, _mm256_add_pd(_mm256_loadu_pd(base + j), change));
     }
     return j;
 }
@@ -374,16 +485,18 @@ const bool faces_avx2 = false;
 #endif
 
 // Face discharges (m3/s) of cells first .. first + len - 1 toward their
-// neighbours in `next` by the depths d, into out[0 .. len): the base branch of
-// ade_sweep with the same operations in the same order (0 for a closed face).
-void base_faces(const base_arrays &a, const double *d, const int *next, int dike_bit, int first,
-                int len, double *out) {
+// neighbours in `next` by the depths d (see depth_slot), into out[0 .. len): the
+// base branch of ade_sweep with the same operations in the same order (0 for a
+// closed face).
+template <bool ring>
+void base_faces(const base_arrays &a, const double *d, int mask, const int *next, int dike_bit,
+                int first, int len, double *out) {
     face_terms t;
     int j = 0;
 #if defined(__x86_64__)
-    if (faces_avx2) j = gather_faces_avx2(a, d, next, dike_bit, first, len, t);
+    if (faces_avx2) j = gather_faces_avx2<ring>(a, d, mask, next, dike_bit, first, len, t);
 #endif
-    gather_faces(a, d, next, dike_bit, first, j, len, t);
+    gather_faces<ring>(a, d, mask, next, dike_bit, first, j, len, t);
     pow_two_thirds_n(t.above, t.above, static_cast<std::size_t>(len));
     j = 0;
 #if defined(__x86_64__)
@@ -392,52 +505,88 @@ void base_faces(const base_arrays &a, const double *d, const int *next, int dike
     finish_faces(a.n + first, a.dx, j, len, t, out);
 }
 
+// out[j] = base[j] + (q[upstream[i]] - q[i]) step / area for the cells i = first + j
+// of a chunk (out may be base).
+void add_net_inflow(const double *base, double *out, const double *q, const int *upstream, int first,
+                    int len, double step, double area) {
+    int j = 0;
+#if defined(__x86_64__)
+    if (faces_avx2) j = add_net_inflow_avx2(base, out, q, upstream, first, len, step, area);
+#endif
+    for (; j < len; ++j) {
+        const int i = first + j;
+        out[j] = base[j] + (q[upstream[i]] - q[i]) * step / area;
+    }
+}
+
 // One sweep of scheme 2 from the depths `from` (the saved depths for the first
 // sweep of an attempt, else h) followed by its check, in one pass over chunks of
 // faces. A face reads the depths of its cell and of the neighbour after it, which
 // this sweep has not yet written when the chunk's faces are computed before its
 // depths are applied. The depths and discharges are applied and checked cell by
 // cell in cell order, as before, so a failing cell stops the pass at the same
-// place with the same writes. Result as ade_check_sweep.
-int sweep_and_check(overland_grid &g, const double *from, const ade_direction &dir, double step) {
+// place with the same writes. With `save` (from being h) the depths before the
+// sweep are copied there on the way, all of them also when the pass stops.
+// Result as ade_check_sweep; `swept` gains the cells updated.
+int sweep_and_check(overland_grid &g, const double *from, double *save, const ade_direction &dir,
+                    double step, long long &swept) {
     const base_arrays a = base_arrays_of(g);
     const int *next = dir.neighbour.data(), *upstream = dir.upstream.data();
     double *q = dir.q.data(), *h = g.h.data();
     const double area = g.dx * g.dx;
-    double faces[face_chunk];
+    double kept[face_chunk];  // the discharges of the chunk before the sweep
     for (int first = 1; first <= g.cells; first += face_chunk) {
         const int len = std::min(face_chunk, g.cells - first + 1);
-        base_faces(a, from, next, dir.dike_bit, first, len, faces);
-        for (int j = 0; j < len; ++j) {
-            const int i = first + j;
-            const double qi = faces[j];
-            q[i] = qi;
-            const double before = from[i];
-            const double change = (q[upstream[i]] - qi) * step / area;
-            h[i] = before + change;
-            if (h[i] < 0.0) {
-                if (step < smallest_substep) return 1;
-                if (h[i] <= -1e-06) return 2;
-                if (g.negative_depth_volume) *g.negative_depth_volume += -h[i] * area;
-                h[i] = 0.0;
+        std::copy(q + first, q + first + len, kept);
+        base_faces<false>(a, from, 0, next, dir.dike_bit, first, len, q + first);
+        // A failing cell stops the pass with the discharges after it as they were.
+        const auto stop = [&](int i, int code) {
+            std::copy(kept + (i - first) + 1, kept + len, q + i + 1);
+            if (save) std::copy(h + i + 1, h + g.cells + 1, save + i + 1);
+            swept += i;
+            return code;
+        };
+        int j = 0;
+        while (j < len) {
+            int end = len;  // the cells up to here in the order and form of the scalar loop
+#if defined(__x86_64__)
+            if (faces_avx2) {
+                j = checked_depths_avx2(from, h, save, q, upstream, first, j, len, step, area);
+                end = std::min(len, j + 4);
             }
-            if (std::fabs(change) > 0.5 * before && before > 0.001 && step > 0.01) return 2;
+#endif
+            for (; j < end; ++j) {
+                const int i = first + j;
+                const double before = from[i];
+                if (save) save[i] = before;
+                const double change = (q[upstream[i]] - q[i]) * step / area;
+                h[i] = before + change;
+                if (h[i] < 0.0) {
+                    if (step < smallest_substep) return stop(i, 1);
+                    if (h[i] <= -1e-06) return stop(i, 2);
+                    if (g.negative_depth_volume) *g.negative_depth_volume += -h[i] * area;
+                    h[i] = 0.0;
+                }
+                if (std::fabs(change) > 0.5 * before && before > 0.001 && step > 0.01) return stop(i, 2);
+            }
         }
     }
+    swept += g.cells;
     return 0;
 }
 
 // Scheme 2 in the base case: as route_substeps, each sweep with its check in one
-// pass; an attempt starts from the saved depths without copying them back first.
+// pass; the first sweep of a call saves the depths on its way, and a later
+// attempt starts from the saved depths without copying them back first.
 double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
     double *saved = st.saved_depth.data();
-    std::copy(g.h.data() + 1, g.h.data() + g.cells + 1, saved + 1);
+    bool first_attempt = true;
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     const ade_direction second = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
     double sub = dt;
     for (;;) {
         if (sub < smallest_substep) {
-            std::copy(saved + 1, saved + g.cells + 1, g.h.data() + 1);
+            if (!first_attempt) std::copy(saved + 1, saved + g.cells + 1, g.h.data() + 1);
             std::printf("The ADE overland routing time step is getting really small\n");
             std::printf("less than 1/100 of a second\n");
             std::printf("Reduce the model time step by a factor of 2 and try again.\n");
@@ -446,12 +595,15 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
             return -1.0;
         }
         double elapsed = 0.0, outlet_sum = 0.0;
-        const double *from = saved;
+        const double *from = first_attempt ? g.h.data() : saved;
+        double *save = first_attempt ? saved : nullptr;
+        first_attempt = false;
         bool failed = false;
         while (elapsed < dt && !failed) {
-            failed = sweep_and_check(g, from, first, sub) != 0;
+            failed = sweep_and_check(g, from, save, first, sub, st.swept_cells) != 0;
             from = g.h.data();
-            failed = failed || sweep_and_check(g, from, second, sub) != 0;
+            save = nullptr;
+            failed = failed || sweep_and_check(g, from, nullptr, second, sub, st.swept_cells) != 0;
             if (failed) break;
             outlet_sum += drain_outlet(g, g.h, sub);
             elapsed += sub;
@@ -461,38 +613,70 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
     }
 }
 
-// Scheme 3 in the base case: per direction one pass for the predictor (face
-// discharges kept as the predictor discharges, predicted depths) and one for the
-// corrector (averaged discharges applied to h).
-double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, double dt) {
+// Slots of the ring of predicted depths for tables whose neighbours lie at most
+// `gap` cells apart (see route_predictor_corrector_base).
+int predictor_slots(int gap) {
+    int slots = face_chunk;
+    while (slots < gap + 3 * face_chunk) slots *= 2;
+    return slots;
+}
+
+// Scheme 3 in the base case: per direction the predictor (face discharges from h,
+// predicted depths) and the corrector (the face discharges of the predicted
+// depths averaged with the predictor's and applied to h) in one pass over chunks
+// of cells, the corrector a little more than `gap` cells behind the predictor.
+// The values and their order are those of a whole predictor pass followed by a
+// whole corrector pass:
+// - the predictor discharges are kept in the direction's discharge array; the
+//   corrector reads that of cell i just before it writes the averaged one there,
+//   and that of the upstream cell (before i) after it has written the averaged
+//   one there; the predictor reads the discharge of the upstream cell before the
+//   corrector reaches it. Element 0, the face of a missing upstream cell, is never
+//   written and stays 0.
+// - the predictor reads depths of h the corrector has not yet reached, and the
+//   corrector of a chunk waits until every depth its faces read is predicted (the
+//   outlet's drained as soon as it is).
+// - the predicted depths live in a ring of slots (st.predictor_depth) that holds
+//   every cell from the corrector's chunk up to the last predicted one.
+double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, double dt, int gap) {
     const base_arrays a = base_arrays_of(g);
     const double area = g.dx * g.dx;
     double *h = g.h.data();
-    double *hp = st.predictor_depth.data(), *qp = st.predictor_discharge.data();
+    double *ring = st.predictor_depth.data();
+    const int mask = predictor_slots(gap) - 1;
     const ade_direction first = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
     const ade_direction second = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
+    const bool drains = !g.channel_explicit && g.outlet > 0;
     bool negative = false;
     double faces[face_chunk];
     for (const ade_direction *dir : {&first, &second}) {
         const int *next = dir->neighbour.data(), *upstream = dir->upstream.data();
+        const int dike_bit = dir->dike_bit;
         double *q = dir->q.data();
-        for (int start = 1; start <= g.cells; start += face_chunk) {
-            const int len = std::min(face_chunk, g.cells - start + 1);
-            base_faces(a, h, next, dir->dike_bit, start, len, qp + start);
-            for (int i = start; i < start + len; ++i) hp[i] = h[i] + (qp[upstream[i]] - qp[i]) * dt / area;
-        }
-        drain_outlet(g, view(st.predictor_depth), dt);
         negative = false;
-        for (int start = 1; start <= g.cells; start += face_chunk) {
-            const int len = std::min(face_chunk, g.cells - start + 1);
-            base_faces(a, hp, next, dir->dike_bit, start, len, faces);
-            for (int j = 0; j < len; ++j) {
-                const int i = start + j;
-                q[i] = 0.5 * (qp[i] + faces[j]);
-                h[i] += (q[upstream[i]] - q[i]) * dt / area;
-                negative |= h[i] < 0.0;
+        int predicted = 1, corrected = 1;  // the first cells not yet predicted, corrected
+        while (corrected <= g.cells) {
+            if (predicted <= g.cells) {
+                const int start = predicted, len = std::min(face_chunk, g.cells - start + 1);
+                base_faces<false>(a, h, 0, next, dike_bit, start, len, q + start);
+                add_net_inflow(h + start, ring + depth_slot<true>(start, mask), q, upstream, start, len, dt, area);
+                predicted = start + len;
+                if (drains && g.outlet >= start && g.outlet < predicted)
+                    drain_outlet_depth(g, ring[depth_slot<true>(g.outlet, mask)], dt);
+            }
+            // Every corrector chunk whose faces read only predicted depths.
+            while (corrected <= g.cells &&
+                   (predicted > g.cells || corrected + face_chunk - 1 + gap < predicted)) {
+                const int start = corrected, len = std::min(face_chunk, g.cells - start + 1);
+                base_faces<true>(a, ring, mask, next, dike_bit, start, len, faces);
+                // The upstream discharge of a cell is averaged before the cell's own.
+                for (int j = 0; j < len; ++j) q[start + j] = 0.5 * (q[start + j] + faces[j]);
+                add_net_inflow(h + start, h + start, q, upstream, start, len, dt, area);
+                for (int j = 0; j < len; ++j) negative |= h[start + j] < 0.0;
+                corrected = start + len;
             }
         }
+        st.swept_cells += g.cells;
     }
     const double q = drain_outlet(g, g.h, dt);
     return !negative || depths_sound(g) ? q : -1.0;
@@ -524,6 +708,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         while (elapsed < dt) {
             for (const ade_direction *dir : {&first, &second}) {
                 ade_sweep(g, view(g.h), *dir, sub);
+                st.swept_cells += g.cells;
                 if (ade_check_sweep(g, view(dir->q), dir->upstream, sub) != 0) {
                     failed = true;
                     break;
@@ -545,6 +730,7 @@ double route_lake_pass(overland_grid &g, ade_scheme_state &st, double dt) {
     for (const ade_direction *dir : {&first, &second}) {
         ade_sweep(g, view(g.h), *dir, dt);
         apply_unchecked(g, view(dir->q), dir->upstream, dt);
+        st.swept_cells += g.cells;
     }
     const double q = drain_outlet(g, g.h, dt);
     return depths_sound(g) ? q : -1.0;
@@ -570,9 +756,16 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
         ade_sweep(g, view(hp), *dir, dt);
         for (int i = 1; i <= g.cells; ++i) dir->q[at(i)] = 0.5 * (qp[at(i)] + dir->q[at(i)]);
         apply_unchecked(g, view(dir->q), dir->upstream, dt);
+        st.swept_cells += g.cells;
     }
     const double q = drain_outlet(g, g.h, dt);
     return depths_sound(g) ? q : -1.0;
+}
+
+// Makes `a` hold elements 0 .. n unless it does; false when it cannot.
+bool has_cells(array_1d<double> &a, int n) {
+    if (a.empty() || a.last() != at(n)) alloc_1d_double(a, n);
+    return !a.empty();
 }
 
 }  // namespace
@@ -606,25 +799,23 @@ int ade_check_sweep(overland_grid &g, row_ref<const double> q, row_ref<const int
 
 double ade_route(overland_grid &g, ade_scheme_state &st, int scheme, double dt) {
     if (!(dt > 0.0)) return 0.0;
-    if (st.saved_depth.empty() || st.saved_depth.last() != at(g.cells))
-        alloc_1d_double(st.saved_depth, g.cells);
     if (g.stream_on) {
         for (auto &a : st.saved_stream)
             if (a.empty() || a.last() != at(g.stream_count)) alloc_1d_double(a, g.stream_count);
     }
-    if (st.saved_depth.empty()) return 0.0;
-
-    if (scheme == 3) {
-        if (st.predictor_depth.empty() || st.predictor_depth.last() != at(g.cells))
-            alloc_1d_double(st.predictor_depth, g.cells);
-        if (st.predictor_discharge.empty() || st.predictor_discharge.last() != at(g.cells))
-            alloc_1d_double(st.predictor_discharge, g.cells);
-        if (st.predictor_depth.empty() || st.predictor_discharge.empty()) return 0.0;
-    }
-    const bool base = base_case(g) && ordered_tables(g);
+    const int gap = base_case(g) ? checked_tables_gap(g, st) : -1;
+    const bool base = gap >= 0;
+    // Scheme 2 keeps the depths at the start of the call; scheme 3 its predicted
+    // depths (in the base case a ring of slots) and, outside the base case, its
+    // predictor discharges.
+    if (scheme != 3 && !has_cells(st.saved_depth, g.cells)) return 0.0;
+    if (scheme == 3 && !has_cells(st.predictor_depth, base ? predictor_slots(gap) - 1 : g.cells))
+        return 0.0;
+    if (scheme == 3 && !base && !has_cells(st.predictor_discharge, g.cells)) return 0.0;
+    ++st.calls;
     double result;
     if (scheme == 3)
-        result = base ? route_predictor_corrector_base(g, st, dt) : route_predictor_corrector(g, st, dt);
+        result = base ? route_predictor_corrector_base(g, st, dt, gap) : route_predictor_corrector(g, st, dt);
     else if (g.lakes_on) result = route_lake_pass(g, st, dt);
     else result = base ? route_substeps_base(g, st, dt) : route_substeps(g, st, dt);
     if (result < 0.0) return result;
@@ -643,4 +834,13 @@ double route_overland_ade_pc(model_state &s, double dt) {
     overland_grid g;
     if (!overland_grid_of(s, g)) return 0.0;
     return ade_route(g, s.ade_state, 3, dt);
+}
+
+void print_ade_work(const model_state &s) {
+    const ade_scheme_state &st = s.ade_state;
+    if (st.calls == 0 || s.quiet || s.calibration_run || s.cell_count < 1) return;
+    const double per_step =
+        static_cast<double>(st.swept_cells) / (static_cast<double>(st.calls) * s.cell_count);
+    std::printf("ADE overland sweeps: %.2f per step over %d cells in %lld steps\n", per_step,
+                s.cell_count, st.calls);
 }

@@ -31,3 +31,8 @@ double ade_route(overland_grid &g, ade_scheme_state &state, int scheme, double d
 // The schemes on the run state's arrays (the signature every scheme shares).
 double route_overland_ade(model_state &state, double dt);     // scheme 2
 double route_overland_ade_pc(model_state &state, double dt);  // scheme 3
+
+// The run log's line on the work of a run with an ADE scheme: sweeps per step
+// (2 when no step was cut into sub-steps or redone). Nothing for a run with
+// another scheme, under SUPER_QUIET or in a calibration.
+void print_ade_work(const model_state &state);
