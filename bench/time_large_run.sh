@@ -17,7 +17,7 @@ scheme=${3:-ade}
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="${KORVA_BUILD:-$top/build/bench-release}"
 run="${KORVA_RUN:-$top/build/large_run}"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_TESTS=OFF >/dev/null
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_TESTS=OFF -DKORVA_WORK_COUNTS=ON >/dev/null
 if ! cmake --build "$build" --target korva >"$build/build.log" 2>&1; then
     echo "building korva failed; the last lines of $build/build.log:"
     tail -n 20 "$build/build.log"

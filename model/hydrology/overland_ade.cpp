@@ -836,11 +836,13 @@ double route_overland_ade_pc(model_state &s, double dt) {
     return ade_route(g, s.ade_state, 3, dt);
 }
 
-void print_ade_work(const model_state &s) {
+void print_ade_work([[maybe_unused]] const model_state &s) {
+#ifdef KORVA_WORK_COUNTS
     const ade_scheme_state &st = s.ade_state;
     if (st.calls == 0 || s.quiet || s.calibration_run || s.cell_count < 1) return;
     const double per_step =
         static_cast<double>(st.swept_cells) / (static_cast<double>(st.calls) * s.cell_count);
     std::printf("ADE overland sweeps: %.2f per step over %d cells in %lld steps\n", per_step,
                 s.cell_count, st.calls);
+#endif
 }

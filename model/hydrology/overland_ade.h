@@ -32,7 +32,8 @@ double ade_route(overland_grid &g, ade_scheme_state &state, int scheme, double d
 double route_overland_ade(model_state &state, double dt);     // scheme 2
 double route_overland_ade_pc(model_state &state, double dt);  // scheme 3
 
-// The run log's line on the work of a run with an ADE scheme: sweeps per step
-// (2 when no step was cut into sub-steps or redone). Nothing for a run with
-// another scheme, under SUPER_QUIET or in a calibration.
+// In a build with KORVA_WORK_COUNTS (the benchmarks' whole runs), the run log's
+// line on the work of a run with an ADE scheme: sweeps per step (2 when no step
+// was cut into sub-steps or redone). Nothing for a run with another scheme,
+// under SUPER_QUIET, in a calibration or in other builds.
 void print_ade_work(const model_state &state);
