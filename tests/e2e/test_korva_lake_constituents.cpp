@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "channel_lake_plane.h"
 #include "project_text.h"
 #include "support/run_program.h"
 
@@ -19,37 +20,11 @@ using project_text::value_after;
 
 using testsupport::scratch_dir;
 
-std::string grid5(std::string (*value)(int, int)) {
-    std::string text = "north: 50\nsouth: 0\neast: 50\nwest: 0\nrows: 5\ncols: 5\n";
-    for (int r = 1; r <= 5; ++r)
-        for (int c = 1; c <= 5; ++c) text += value(r, c) + (c < 5 ? " " : "\n");
-    return text;
-}
-
-std::string one(int, int) { return "1"; }
-std::string ground(int r, int c) {
-    char b[32];
-    std::snprintf(b, sizeof b, "%.4f", 10.0 + 0.5 * std::abs(c - 3) + 0.2 * (5 - r));
-    return b;
-}
-std::string links(int r, int c) { return c == 3 && r <= 3 ? "1" : "0"; }
-std::string nodes(int r, int c) { return c == 3 && r <= 3 ? std::to_string(r) : "0"; }
-
 // The plane of 10 m cells draining to column 3; a channel of three computational
 // nodes down rows 1..3 into a lake on (5,3) at 10.1 m (10 m3) that floods its
 // listed cells; 50 mm/h of rain for 30 minutes, two hours in all.
 void write_project(const scratch_dir &d, const std::string &extra) {
-    d.write("mask.asc", grid5(one));
-    d.write("elev.asc", grid5(ground));
-    d.write("links.asc", grid5(links));
-    d.write("nodes.asc", grid5(nodes));
-    d.write("p.chn", "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 2\nMAXNODES 4\n"
-                     "CONNECT 1 2 0\nCONNECT 2 0 1 1\n"
-                     "LINK 1\nDX 10.0\nNODES 4\nTRAPEZOID\nMANNINGS_N 0.035\n"
-                     "NODE 1\nELEV 10.8\nXSEC\nBOTTOM_WIDTH 2.0\nBANKFULL_DEPTH 1.0\nSIDE_SLOPE 1.0\n"
-                     "NODE 2\nELEV 10.6\nNODE 3\nELEV 10.4\nNODE 4\nELEV 10.2\n"
-                     "LINK 2\nLAKE\nNODES 1\nNODE 1\nELEV 9.5\n"
-                     "MINWSE 9.9\nINITWSE 10.1\nMAXWSE 11.0\nNUMPTS 6\n5 3 4 3 5 2 5 4 4 2 4 4\n");
+    channel_lake_plane::write(d);
     d.write("p.prj", "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nMANNING_N 0.05\n"
                      "OUTLET_HYDRO p.otl\nROWS 5\nCOLS 5\nGRIDSIZE 10\nTOT_TIME 120\n"
                      "START_DATE 2021 7 12\nSTART_TIME 14 0\nTIMESTEP 10\nHYD_FREQ 5\nMAP_FREQ 60\n"
@@ -67,24 +42,13 @@ TEST(KorvaLakeConstituents, ChannelLakeProjectWithChannelTransportRunsToItsEnd) 
     const auto r = d.run(KORVA_EXE, {"p.prj"});
     EXPECT_EQ(r.err, "");
     EXPECT_NE(r.out.find("Lake 1 is taking cell 18 with depth "), std::string::npos) << r.out;
-    // The constituent event summary comes with other work: until it is in this
-    // build the run stops there, after its whole time loop, and nowhere earlier.
-    const std::string summary_missing =
-        "Error: the constituent event summary is not available in this build.";
-    if (r.out.find(summary_missing) != std::string::npos) {
-        EXPECT_EQ(r.exit_status, 1);
-        EXPECT_EQ(r.out.find("not available"), r.out.find(summary_missing) + summary_missing.find("not available")) << r.out;
-        EXPECT_NE(d.read("p.sum").find("Running...."), std::string::npos);
-        EXPECT_NE(d.read("p.otl"), "");
-        return;
-    }
     ASSERT_EQ(r.exit_status, 0) << r.out;
     EXPECT_EQ(r.out.find("not available"), std::string::npos) << r.out;
 }
 
 TEST(KorvaLakeConstituents, TracerBalanceOfChannelsAndLakeCloses) {
     scratch_dir d;
-    d.write("c.idx", grid5(one));
+    d.write("c.idx", channel_lake_plane::map([](int, int) { return std::string("1"); }));
     std::string id = "1";
     id.resize(86, ' ');
     d.write("p.cmt", "KORVA_INDEX_MAP_TABLES\nINDEX_MAP c.idx \"L\"\nCONTAMINANT_TRANSPORT\n"
@@ -92,10 +56,6 @@ TEST(KorvaLakeConstituents, TracerBalanceOfChannelsAndLakeCloses) {
                          id + "0 0 0 0 0 0\n");
     write_project(d, "SUMMARY p.sum\nMAPPING_TABLE p.cmt\nOV_CON_TRANS\n");
     const auto r = d.run(KORVA_EXE, {"p.prj"});
-    // The overland half of the transport and its event summary come with other
-    // work; until both are in this build the run stops at the first of them.
-    if (r.out.find("is not available in this build") != std::string::npos)
-        GTEST_SKIP() << "needs the overland constituent transport and the constituent event summary";
     ASSERT_EQ(r.exit_status, 0) << r.out;
     EXPECT_EQ(r.err, "");
     // The run's own transport summaries (the event summary before them has blocks

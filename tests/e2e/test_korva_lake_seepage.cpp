@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "channel_lake_plane.h"
 #include "project_text.h"
 #include "support/run_program.h"
 
@@ -17,12 +18,6 @@ namespace {
 using project_text::number;
 using project_text::value_after;
 
-// A map of the 5 x 5 plane of 10 m cells.
-template <class F>
-std::string plane_map(F f) {
-    return project_text::grid_of(5, 5, 10.0, f);
-}
-
 using testsupport::scratch_dir;
 
 TEST(KorvaLakeSeepage, LakeWaterThatLeavesThroughTheBedIsWhatTheAquiferGains) {
@@ -30,20 +25,14 @@ TEST(KorvaLakeSeepage, LakeWaterThatLeavesThroughTheBedIsWhatTheAquiferGains) {
     // 5 x 5 cells of 10 m draining to column 3; a channel of three computational
     // nodes down rows 1..3 feeds a lake that starts on (5,3) at 10.1 m and takes
     // (4,3) as it rises. The water table lies 3 m below the ground everywhere.
-    const auto ground = [](int r, int c) { return 10.0 + 0.5 * std::abs(c - 3) + 0.2 * (5 - r); };
+    using channel_lake_plane::ground;
+    using channel_lake_plane::map;
     const auto uniform = [](const char *v) {
-        return plane_map([v](int, int) { return std::string(v); });
+        return map([v](int, int) { return std::string(v); });
     };
-    d.write("mask.asc", uniform("1"));
-    d.write("elev.asc", plane_map([&](int r, int c) { return number(ground(r, c)); }));
-    d.write("wt.asc", plane_map([&](int r, int c) { return number(ground(r, c) - 3.0); }));
+    d.write("wt.asc", map([&](int r, int c) { return number(ground(r, c) - 3.0); }));
     d.write("bot.asc", uniform("0.0"));
     d.write("bound.asc", uniform("1"));
-    d.write("links.asc",
-            plane_map([](int r, int c) { return std::string(c == 3 && r <= 3 ? "1" : "0"); }));
-    d.write("nodes.asc", plane_map([](int r, int c) {
-                return c == 3 && r <= 3 ? std::to_string(r) : std::string("0");
-            }));
     // The soil's porosity equals the aquifer's, so that the aquifer stores what
     // it takes at one porosity whatever the depth of its table.
     d.write("ks.asc", uniform("0.65"));
@@ -53,16 +42,8 @@ TEST(KorvaLakeSeepage, LakeWaterThatLeavesThroughTheBedIsWhatTheAquiferGains) {
     d.write("res.asc", uniform("0.05"));
     d.write("pi.asc", uniform("0.3"));
     // Bed of the lake: 3.6 cm/h (1e-5 m/s) over 1 m.
-    d.write("p.chn",
-            "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 2\nMAXNODES 4\n"
-            "CONNECT 1 2 0\nCONNECT 2 0 1 1\n"
-            "LINK 1\nDX 10.0\nNODES 4\nTRAPEZOID\nMANNINGS_N 0.035\n"
-            "GW_BED_CONDUCTIVITY 0.36\nGW_BED_THICKNESS 1.0\n"
-            "NODE 1\nELEV 10.8\nXSEC\nBOTTOM_WIDTH 2.0\nBANKFULL_DEPTH 1.0\nSIDE_SLOPE 1.0\n"
-            "NODE 2\nELEV 10.6\nNODE 3\nELEV 10.4\nNODE 4\nELEV 10.2\n"
-            "LINK 2\nLAKE\nNODES 1\nGW_BED_CONDUCTIVITY 3.6\nGW_BED_THICKNESS 1.0\n"
-            "NODE 1\nELEV 9.5\nMINWSE 9.9\nINITWSE 10.1\nMAXWSE 11.0\nMLAKE 1.0\n"
-            "NUMPTS 6\n5 3 4 3 5 2 5 4 4 2 4 4\n");
+    channel_lake_plane::write(d, "GW_BED_CONDUCTIVITY 0.36\nGW_BED_THICKNESS 1.0\n",
+                              "GW_BED_CONDUCTIVITY 3.6\nGW_BED_THICKNESS 1.0\nMLAKE 1.0\n");
     d.write("p.prj",
             "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nMANNING_N 0.05\n"
             "SUMMARY p.sum\nOUTLET_HYDRO p.otl\nROWS 5\nCOLS 5\nGRIDSIZE 10\nTOT_TIME 120\n"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "channel_lake_plane.h"
 #include "project_text.h"
 #include "support/run_program.h"
 
@@ -91,22 +92,7 @@ TEST(KorvaLakes, ChannelLakeTakesItsListedCellsAndItsBalanceCloses) {
     // 5 x 5 cells of 10 m draining to column 3; a channel of three computational
     // nodes down rows 1..3 feeds a lake whose cells, in flooding order, are
     // (5,3) 10.0 m, (4,3) 10.2 m, (5,2) and (5,4) 10.5 m, (4,2) and (4,4) 10.7 m.
-    const auto ground = [](int r, int c) { return 10.0 + 0.5 * std::abs(c - 3) + 0.2 * (5 - r); };
-    d.write("mask.asc", grid_of(5, 5, 10.0, [](int, int) { return std::string("1"); }));
-    d.write("elev.asc", grid_of(5, 5, 10.0, [&](int r, int c) { return number(ground(r, c)); }));
-    d.write("links.asc", grid_of(5, 5, 10.0, [](int r, int c) {
-                return std::string(c == 3 && r <= 3 ? "1" : "0");
-            }));
-    d.write("nodes.asc", grid_of(5, 5, 10.0, [](int r, int c) {
-                return c == 3 && r <= 3 ? std::to_string(r) : std::string("0");
-            }));
-    d.write("p.chn", "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 2\nMAXNODES 4\n"
-                     "CONNECT 1 2 0\nCONNECT 2 0 1 1\n"
-                     "LINK 1\nDX 10.0\nNODES 4\nTRAPEZOID\nMANNINGS_N 0.035\n"
-                     "NODE 1\nELEV 10.8\nXSEC\nBOTTOM_WIDTH 2.0\nBANKFULL_DEPTH 1.0\nSIDE_SLOPE 1.0\n"
-                     "NODE 2\nELEV 10.6\nNODE 3\nELEV 10.4\nNODE 4\nELEV 10.2\n"
-                     "LINK 2\nLAKE\nNODES 1\nNODE 1\nELEV 9.5\n"
-                     "MINWSE 9.9\nINITWSE 10.1\nMAXWSE 11.0\nNUMPTS 6\n5 3 4 3 5 2 5 4 4 2 4 4\n");
+    channel_lake_plane::write(d);
     d.write("p.prj", "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nMANNING_N 0.05\n"
                      "SUMMARY p.sum\nOUTLET_HYDRO p.otl\nROWS 5\nCOLS 5\nGRIDSIZE 10\nTOT_TIME 120\n"
                      "START_DATE 2021 7 12\nSTART_TIME 14 0\nTIMESTEP 10\nHYD_FREQ 5\nMAP_FREQ 60\n"
