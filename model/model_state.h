@@ -791,6 +791,10 @@ struct model_state {
     // Overland surface inputs, per cell (N+1 entries): Manning n, retention depth
     // (m), interception storage capacity (mm) and interception coefficient.
     array_1d<double> roughness, retention_depth;
+    // Retention that is the same for every cell (the RETENTION card, or none at
+    // all) is kept as this one depth (m) and retention_depth stays empty.
+    bool retention_uniform = false;
+    double retention_uniform_depth = 0.0;
     array_1d<double> interception_capacity, interception_coefficient;
     // Groundwater inputs: boundary code, static flux (m/s), hydraulic conductivity
     // (m/s) with its copy, porosity with its copy, the two cell-size arrays (m).

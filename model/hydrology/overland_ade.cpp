@@ -80,7 +80,7 @@ double ade_water_body_face(const overland_grid &g, row_ref<const double> depth, 
     const double dx = g.dx;
     double q;
     if (toward_body > 0.0) {
-        const double d = depth[at(land)] - g.r[at(land)];
+        const double d = depth[at(land)] - retention_at(g, land);
         if (!(d > 0.0)) return 0.0;
         q = std::sqrt(toward_body) / g.n[at(land)] * std::pow(d, five_thirds) * dx;
         if (is_lake_cell(g, body) && dt > 0.0) q = std::min(q, d * dx * dx / dt);
@@ -108,13 +108,13 @@ void ade_sweep(overland_grid &g, row_ref<const double> depth, const ade_directio
             } else if (g.wetlands_on && (g.wetland_id[at(i)] > 0 || g.wetland_id[at(k)] > 0)) {
                 q = ade_wetland_face(g, depth, i, k, sf);
             } else if (sf > 0.0) {
-                const double d = depth[at(i)] - g.r[at(i)];
-                if (depth[at(i)] > g.r[at(i)])
+                const double d = depth[at(i)] - retention_at(g, i);
+                if (depth[at(i)] > retention_at(g, i))
                     q = (1.0 / g.n[at(i)]) * std::pow(d, two_thirds) * std::sqrt(sf) * depth[at(i)] *
                         g.dx;
             } else {
-                const double d = depth[at(k)] - g.r[at(k)];
-                if (depth[at(k)] > g.r[at(k)])
+                const double d = depth[at(k)] - retention_at(g, k);
+                if (depth[at(k)] > retention_at(g, k))
                     q = -(1.0 / g.n[at(i)]) * std::pow(d, two_thirds) * std::sqrt(-sf) * d * g.dx;
             }
         }
@@ -263,13 +263,15 @@ int checked_tables_gap(const overland_grid &g, ade_scheme_state &st) {
 
 // Arrays of the base face, as raw pointers for the hot loops.
 struct base_arrays {
-    const double *z, *r, *n;
+    const double *z, *r, *n;  // r: null when every cell has retention r_uniform
     const int *dike;
     double dx;
+    double r_uniform;
 };
 
 base_arrays base_arrays_of(const overland_grid &g) {
-    return {g.z.data(), g.r.data(), g.n.data(), g.dikes_on ? g.dike.data() : nullptr, g.dx};
+    return {g.z.data(), g.r.data(), g.n.data(), g.dikes_on ? g.dike.data() : nullptr, g.dx,
+            g.r_uniform};
 }
 
 // Faces are computed a chunk at a time: the depths above retention of the chunk's
@@ -309,7 +311,7 @@ void gather_faces(const base_arrays &a, const double *d, int mask, const int *ne
         const double sf = ((z[i] + di) - (z[k] + dk)) / a.dx;
         const bool downhill = sf > 0.0;
         const double water = downhill ? di : dk;
-        const double retention = downhill ? r[i] : r[k];
+        const double retention = r ? (downhill ? r[i] : r[k]) : a.r_uniform;
         const double above_retention = water - retention;
         const bool wet = open && sf != 0.0 && water > retention;
         t.above[j] = wet ? above_retention : dry_filler;
@@ -357,6 +359,7 @@ OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, int m
     const __m256d dx = _mm256_set1_pd(a.dx), zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
     const __m256d minus_one = _mm256_set1_pd(-1.0), sign_bit = _mm256_set1_pd(-0.0);
     const __m128i no_cell = _mm_setzero_si128(), bit = _mm_set1_epi32(dike_bit);
+    const __m256d r_uniform = _mm256_set1_pd(a.r_uniform);
     int j = 0;
     for (; j + 4 <= len; j += 4) {
         const int i = first + j;
@@ -370,18 +373,19 @@ OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, int m
         const __m256d open = _mm256_castsi256_pd(_mm256_xor_si256(_mm256_cvtepi32_epi64(closed),
                                                                   _mm256_set1_epi64x(-1)));
         const __m256d di = _mm256_loadu_pd(d + depth_slot<ring>(i, mask));
-        const __m256d zi = _mm256_loadu_pd(a.z + i), ri = _mm256_loadu_pd(a.r + i);
+        const __m256d zi = _mm256_loadu_pd(a.z + i);
+        const __m256d ri = a.r ? _mm256_loadu_pd(a.r + i) : r_uniform;
         const __m128i slots = ring ? _mm_and_si128(_mm_sub_epi32(k, first_slot), slot_mask) : k;
         __m256d dk, zk, rk;
         if (consecutive(k)) {
             const int k0 = _mm_cvtsi128_si32(k);
             dk = ring && !consecutive(slots) ? gather(d, slots) : _mm256_loadu_pd(d + depth_slot<ring>(k0, mask));
             zk = _mm256_loadu_pd(a.z + k0);
-            rk = _mm256_loadu_pd(a.r + k0);
+            rk = a.r ? _mm256_loadu_pd(a.r + k0) : r_uniform;
         } else {
             dk = gather(d, slots);
             zk = gather(a.z, k);
-            rk = gather(a.r, k);
+            rk = a.r ? gather(a.r, k) : r_uniform;
         }
         const __m256d sf = _mm256_div_pd(_mm256_sub_pd(_mm256_add_pd(zi, di), _mm256_add_pd(zk, dk)), dx);
         const __m256d downhill = _mm256_cmp_pd(sf, zero, _CMP_GT_OQ);

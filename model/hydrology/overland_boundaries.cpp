@@ -86,7 +86,7 @@ bool overland_grid_of(model_state &s, overland_grid &g) {
         {"depths", covers(s.depth, n)},
         {"elevations", covers(s.elevation, n)},
         {"roughness values", covers(s.roughness, n)},
-        {"retention depths", covers(s.retention_depth, n)},
+        {"retention depths", s.retention_uniform || covers(s.retention_depth, n)},
         {"neighbour tables",
          covers(s.right, n) && covers(s.down, n) && covers(s.left, n) && covers(s.up, n)},
     };
@@ -110,7 +110,10 @@ bool overland_grid_of(model_state &s, overland_grid &g) {
     g.h = cells_of(s.depth);
     g.dh = cells_of(s.depth_change);
     g.z = const_cells_of(s.elevation);
-    g.r = const_cells_of(s.retention_depth);
+    if (s.retention_uniform)
+        g.r_uniform = s.retention_uniform_depth;
+    else
+        g.r = const_cells_of(s.retention_depth);
     g.n = const_cells_of(s.roughness);
     // Bed slopes kept for other processes (the overland kernels take them from
     // the elevations).

@@ -22,7 +22,8 @@ struct overland_grid {
     row_ref<double> h{nullptr, 0};       // depth (m)
     row_ref<double> dh{nullptr, 0};      // depth change of one sweep pair (m)
     row_ref<const double> z{nullptr, 0}; // ground elevation (m)
-    row_ref<const double> r{nullptr, 0}; // retention depth (m)
+    row_ref<const double> r{nullptr, 0}; // retention depth (m); empty when uniform
+    double r_uniform = 0.0;              // the retention depth of every cell when r is empty
     row_ref<const double> n{nullptr, 0}; // Manning roughness
     row_ref<const double> sx{nullptr, 0}, sy{nullptr, 0};  // bed slopes to the right and down
     row_ref<double> qx{nullptr, 0}, qy{nullptr, 0};        // discharge across the right and down faces
@@ -84,6 +85,10 @@ inline bool is_lake_cell(const overland_grid &g, int cell) {
 }
 inline bool is_stream_cell(const overland_grid &g, int cell) {
     return g.stream_on && g.stream_id[static_cast<std::size_t>(cell)] > 0;
+}
+// Retention depth of a cell (m): the cell's own, or the one depth of every cell.
+inline double retention_at(const overland_grid &g, int cell) {
+    return g.r.data() ? g.r[static_cast<std::size_t>(cell)] : g.r_uniform;
 }
 // Water-surface elevation of a lake cell's lake.
 double lake_level(const overland_grid &g, int cell);

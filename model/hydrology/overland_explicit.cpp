@@ -71,7 +71,7 @@ double wetland_face(const overland_grid &g, double bed_slope, int i, int k) {
     } else if (sf >= 0.0) {
         d = g.h[at(i)] - w.layer_depth;
     } else {
-        d = k_wetland ? g.h[at(k)] - w.layer_depth : g.h[at(k)] - g.r[at(k)];
+        d = k_wetland ? g.h[at(k)] - w.layer_depth : g.h[at(k)] - retention_at(g, k);
     }
     if (d <= 0.0) {
         if (sf >= 0.0) return sf * g.h[at(i)] * w.seepage;
@@ -100,7 +100,7 @@ double stream_face(const overland_grid &g, int i, int k) {
     const double water = g.stream_level[at(g.stream_id[at(stream)])];
     double sf = (land_level - water) / g.dx;  // positive from land to stream
     if (std::fabs(sf) < 1e-20) return 0.0;
-    const double depth = sf > 0.0 ? g.h[at(land)] - g.r[at(land)] : water - g.z[at(land)];
+    const double depth = sf > 0.0 ? g.h[at(land)] - retention_at(g, land) : water - g.z[at(land)];
     if (!(depth > 0.0)) return 0.0;
     double q = manning(sf, depth, g.n[at(land)]);  // land -> stream positive
     return i_stream ? -q : q;
@@ -197,12 +197,12 @@ bool sweep(explicit_call &call, const direction &dir, double step, bool book = t
             q = (is_stream_cell(g, i) && is_stream_cell(g, k)) ? 0.0 : stream_face(g, i, k);
         } else if (g.wetlands_on && g.wetland_id[at(i)] > 0) {
             q = wetland_face(g, face_bed_slope(g, i, k), i, k);
-        } else if (g.h[at(i)] < g.r[at(i)]) {
+        } else if (g.h[at(i)] < retention_at(g, i)) {
             q = 0.0;
         } else {
             double sf = face_slope(g, face_bed_slope(g, i, k), i, k);
             if (std::fabs(sf) < 1e-20) sf = 1e-20;
-            const double d = (sf >= 0.0 ? g.h[at(i)] : g.h[at(k)]) - g.r[at(i)];
+            const double d = (sf >= 0.0 ? g.h[at(i)] : g.h[at(k)]) - retention_at(g, i);
             q = d > 0.0 ? manning(sf, d, g.n[at(i)]) : 0.0;
         }
         double transfer = q * step / g.dx;
@@ -324,12 +324,13 @@ bool one_pass_variant(const overland_grid &g, explicit_step_control &c) {
 }
 
 struct pass_arrays {
-    const double *z, *r, *n;
+    const double *z, *r, *n;  // r: null when every cell has retention r_uniform
     const int *right, *down, *dike;  // dike: null without dikes
     double *qx, *qy;
     double *ring;
     std::size_t mask;  // ring slots 0..mask, slot mask + 1 for closed faces
     double dx;
+    double r_uniform;
     bool x_first;
 };
 
@@ -432,6 +433,9 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
     double *ring = a.ring;
     const std::size_t mask = a.mask;
     std::fill(ring, ring + mask + 2, 0.0);
+    // Without a retention map every chunk reads this block of the one depth.
+    alignas(32) double uniform_r[chunk_cells];
+    if (!r) std::fill(uniform_r, uniform_r + chunk_cells, a.r_uniform);
 
     chunk_direction fx, fy;
     alignas(32) double own[chunk_cells], zk_x[chunk_cells], zk_y[chunk_cells];
@@ -463,7 +467,7 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
         }
         // The faces' slopes and level gaps, and the power arguments.
         {
-            const double *rb = r + start, *zb = z + start;
+            const double *rb = r ? r + start : uniform_r, *zb = z + start;
             int c = 0;
 #if defined(__SSE2__)
             {
@@ -591,7 +595,7 @@ void route_in_one_pass(explicit_call &call, double dt) {
     const pass_arrays a{g.z.data(),  g.r.data(),  g.n.data(),
                         g.right.data(), g.down.data(), g.dikes_on ? g.dike.data() : nullptr,
                         g.qx.data(), g.qy.data(), c.pending.data(),
-                        c.pending.size() - 2, g.dx, c.sweep_flag == 0};
+                        c.pending.size() - 2, g.dx, g.r_uniform, c.sweep_flag == 0};
     double *h = g.h.data(), *saved = c.saved_depth.data();
     const int cells = g.cells;
     for (bool first_attempt = true;; first_attempt = false) {
@@ -684,7 +688,7 @@ double lake_face(overland_grid &g, int i, int k, double dt) {
     const int lake = i_lake ? i : k;
     double sf = (g.z[at(land)] + g.h[at(land)] - lake_level(g, lake)) / g.dx + 1e-20;
     if (std::fabs(sf) < 1e-20) sf = 1e-20;
-    const double depth = g.h[at(land)] - g.r[at(land)];
+    const double depth = g.h[at(land)] - retention_at(g, land);
     if (sf <= 0.0 || !(depth > 0.0)) return 0.0;
     double q;
     if (g.wetlands_on && g.wetland_id[at(land)] > 0) {
@@ -721,7 +725,7 @@ void lake_sweep(overland_grid &g, const direction &dir, double dt) {
                 double sf = face_slope(g, face_bed_slope(g, i, k), i, k);
                 if (std::fabs(sf) < 1e-20) sf = 1e-20;
                 const int upwind = sf >= 0.0 ? i : k;
-                const double d = g.h[at(upwind)] - g.r[at(upwind)];
+                const double d = g.h[at(upwind)] - retention_at(g, upwind);
                 q = d > 0.0 ? manning(sf, d, g.n[at(i)]) : 0.0;
             }
             const double transfer = limit_to_level_gap(g, i, k, q * dt / g.dx);

@@ -410,35 +410,35 @@ void read_overland_lakes(model_state &s) {
 
 void read_retention(model_state &s) {
     const int n = s.cell_count;
-    // A block made here is zeroed already; leaving it unwritten keeps it free.
-    const bool fresh = s.retention_depth.empty() || s.retention_depth.last() != static_cast<std::size_t>(n);
+    if (!s.project.reten_depth.given) {
+        // One depth for every cell: no per-cell array (a run reads none).
+        // The switch of the RETENTION card decides; the value handed over without
+        // the card is not a depth.
+        s.retention_depth.release();
+        s.retention_uniform = true;
+        s.retention_uniform_depth = s.retention_on ? s.retention_value / 1000.0 : 0.0;
+        return;
+    }
+    s.retention_uniform = false;
+    s.retention_uniform_depth = 0.0;
     if (!ensure_cell_array(s.retention_depth, n)) {
         print_allocation_failure("retention_depth");
         raise_printed_error();
         return;
     }
-    if (s.project.reten_depth.given) {
-        if (s.retention_file) {
-            echo_input(s, "reading retention storage map from file: %s\n", s.retention_name.c_str());
-            read_cell_doubles(s, s.retention_file, s.retention_name, s.retention_depth);
-            close_slot(s.retention_file);
-        } else {
-            echo_input(s, "reading retention storage table and map from master table file\n");
-            if (s.mapping_table_on && s.table_present[table_slot::retention])
-                read_index_map_table(s, s.mapping_table_name, table_retention,
-                                     {&s.retention_depth, nullptr, nullptr, nullptr, nullptr,
-                                      nullptr});
-        }
-        if (failed()) return;
-        for (int i = 1; i <= n; ++i) s.retention_depth[static_cast<std::size_t>(i)] /= 1000.0;
-    } else if (s.retention_on) {
-        // The switch of the RETENTION card decides; the value handed over without
-        // the card is not a depth.
-        const double depth = s.retention_value / 1000.0;
-        for (int i = 1; i <= n; ++i) s.retention_depth[static_cast<std::size_t>(i)] = depth;
-    } else if (!fresh) {
-        for (int i = 1; i <= n; ++i) s.retention_depth[static_cast<std::size_t>(i)] = 0.0;
+    if (s.retention_file) {
+        echo_input(s, "reading retention storage map from file: %s\n", s.retention_name.c_str());
+        read_cell_doubles(s, s.retention_file, s.retention_name, s.retention_depth);
+        close_slot(s.retention_file);
+    } else {
+        echo_input(s, "reading retention storage table and map from master table file\n");
+        if (s.mapping_table_on && s.table_present[table_slot::retention])
+            read_index_map_table(s, s.mapping_table_name, table_retention,
+                                 {&s.retention_depth, nullptr, nullptr, nullptr, nullptr,
+                                  nullptr});
     }
+    if (failed()) return;
+    for (int i = 1; i <= n; ++i) s.retention_depth[static_cast<std::size_t>(i)] /= 1000.0;
 }
 
 void read_roughness(model_state &s) {

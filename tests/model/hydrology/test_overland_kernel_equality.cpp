@@ -2,6 +2,8 @@
 // (bench/reference): on random wet, dry and mixed grids with holes in the mask,
 // dikes, retention, stream cells and wetlands, 100 steps of each scheme give the
 // same depths and face discharges within 1e-12 relative (or 1e-15 m absolute).
+// Grids with one retention depth for every cell hand it to the kernels as that
+// one depth (no per-cell array) and to the references as an array.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -29,6 +31,7 @@ struct grid_case {
     wetness water;
     bool holes, dikes, streams, wetlands;
     double dt;
+    double uniform_retention = -1.0;  // m; below zero: retention varies per cell
 };
 
 // The inputs every copy shares.
@@ -82,6 +85,7 @@ fixed_inputs random_inputs(const grid_case &gc, unsigned seed) {
             // A rough tilted plane with pits: faces run both ways.
             f.z[k] = 100.0 - 0.08 * r - 0.05 * c + 0.12 * u(rng);
             f.r[k] = u(rng) < 0.3 ? 0.004 * u(rng) : 0.0;
+            if (gc.uniform_retention >= 0.0) f.r[k] = gc.uniform_retention;
             f.n[k] = 0.02 + 0.1 * u(rng);
             f.right[k] = number[size_t(r)][size_t(c) + 1];
             f.left[k] = number[size_t(r)][size_t(c) - 1];
@@ -129,7 +133,9 @@ moving_state start_state(const fixed_inputs &f) {
     return m;
 }
 
-overland_grid grid_of(const fixed_inputs &f, moving_state &m, const grid_case &gc) {
+// `scalar_retention`: a uniform retention goes to the grid as its one depth.
+overland_grid grid_of(const fixed_inputs &f, moving_state &m, const grid_case &gc,
+                      bool scalar_retention = false) {
     overland_grid g;
     g.cells = f.cells;
     g.dx = f.dx;
@@ -138,7 +144,10 @@ overland_grid grid_of(const fixed_inputs &f, moving_state &m, const grid_case &g
     g.qx = view(m.qx);
     g.qy = view(m.qy);
     g.z = cview(f.z);
-    g.r = cview(f.r);
+    if (scalar_retention && gc.uniform_retention >= 0.0)
+        g.r_uniform = gc.uniform_retention;
+    else
+        g.r = cview(f.r);
     g.n = cview(f.n);
     g.sx = cview(f.sx);
     g.sy = cview(f.sy);
@@ -189,6 +198,11 @@ const grid_case cases[] = {
     {"mixed, long steps", wetness::mixed, true, false, false, false, 30.0},
     {"mixed with stream cells", wetness::mixed, true, true, true, false, 2.0},
     {"mixed with wetlands", wetness::mixed, true, true, false, true, 2.0},
+    {"wet, one retention depth", wetness::wet, false, false, false, false, 2.0, 0.002},
+    {"mixed with holes and dikes, one retention depth", wetness::mixed, true, true, false, false, 2.0, 0.003},
+    {"mixed with stream cells, one retention depth", wetness::mixed, true, true, true, false, 2.0, 0.002},
+    {"mixed with wetlands, one retention depth", wetness::mixed, true, true, false, true, 2.0, 0.002},
+    {"mixed, no retention", wetness::mixed, true, false, false, false, 2.0, 0.0},
 };
 
 TEST(OverlandKernelEquality, EverySchemeMatchesItsReferenceOverHundredSteps) {
@@ -197,7 +211,7 @@ TEST(OverlandKernelEquality, EverySchemeMatchesItsReferenceOverHundredSteps) {
         for (int scheme = 1; scheme <= 3; ++scheme) {
             const fixed_inputs f = random_inputs(gc, seed++);
             moving_state now = start_state(f), before = start_state(f);
-            overland_grid g_now = grid_of(f, now, gc), g_before = grid_of(f, before, gc);
+            overland_grid g_now = grid_of(f, now, gc, true), g_before = grid_of(f, before, gc);
             // The predictor-corrector has no step control: it keeps to short steps.
             const double dt = scheme == 3 ? std::fmin(gc.dt, 2.0) : gc.dt;
             for (int step = 0; step < 100; ++step) {

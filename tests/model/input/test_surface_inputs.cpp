@@ -96,29 +96,34 @@ TEST_F(SurfaceInputs, MappedManningOfZeroNamesTheFirstBadCell) {
 
 // ---- retention ----
 
-TEST_F(SurfaceInputs, UniformRetentionIsConvertedFromMillimetres) {
-    s.retention_on = 1;
-    s.retention_value = 5.0;
-    read_retention(s);
-    for (int i = 1; i <= 5; ++i) EXPECT_DOUBLE_EQ(s.retention_depth[i], 0.005);
-}
-
-TEST_F(SurfaceInputs, NoRetentionCardGivesNoRetention) {
+// Without a retention map the run keeps one depth for every cell and no array.
+TEST_F(SurfaceInputs, RetentionWithoutAMapIsOneDepth) {
     // Without the card the set-up hands the reader 1.0; that is not a depth.
-    s.retention_on = 0;
-    s.retention_value = 1.0;
-    read_retention(s);
-    EXPECT_EQ(error_record.fatal, 0);
-    ASSERT_EQ(s.retention_depth.last(), 5u);
-    for (int i = 1; i <= 5; ++i) EXPECT_EQ(s.retention_depth[i], 0.0);
+    const struct {
+        int card;
+        double value, depth;
+    } cases[] = {{1, 5.0, 0.005}, {1, 0.0, 0.0}, {0, 1.0, 0.0}};
+    for (const auto &c : cases) {
+        s.retention_on = c.card;
+        s.retention_value = c.value;
+        read_retention(s);
+        EXPECT_EQ(error_record.fatal, 0);
+        EXPECT_TRUE(s.retention_uniform);
+        EXPECT_DOUBLE_EQ(s.retention_uniform_depth, c.depth) << "card " << c.card << ", " << c.value;
+        EXPECT_TRUE(s.retention_depth.empty());
+    }
 }
 
 TEST_F(SurfaceInputs, RetentionMapIsConvertedFromMillimetres) {
     s.project.reten_depth.given = 1;
     s.retention_name = "r.map";
     s.retention_file = file("r.map", map_text(2, 3, "1 2 99\n3 4 5\n"));
+    // A run before it in the same process had one depth for every cell.
+    s.retention_uniform = true;
+    s.retention_uniform_depth = 0.005;
     read_retention(s);
     EXPECT_EQ(error_record.fatal, 0);
+    EXPECT_FALSE(s.retention_uniform);
     for (int i = 1; i <= 5; ++i) EXPECT_DOUBLE_EQ(s.retention_depth[i], i / 1000.0);
 }
 
