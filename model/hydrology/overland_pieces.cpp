@@ -137,18 +137,27 @@ bool survey_overland_cells(model_state &s) {
     if (!covers(s.depth, n)) return true;
     const bool flows = covers(s.discharge_x, n) && covers(s.discharge_y, n);
     const bool channel = channel_routing_on(s);
+    const bool lakes = s.overland_lake_on || channel;
+    const double *depth = s.depth.data();
+    const double *qx = flows ? s.discharge_x.data() : nullptr;
+    const double *qy = flows ? s.discharge_y.data() : nullptr;
+    // Every depth is checked for NaN; the discharges only until one flows.
+    bool water = false, flow = false;
     for (int i = 1; i <= n; ++i) {
-        if (in_overland_lake(s, i) || (channel && in_channel_lake(s, i))) continue;
-        const double d = s.depth[at(i)];
+        if (lakes && (in_overland_lake(s, i) || (channel && in_channel_lake(s, i)))) continue;
+        const double d = depth[i];
         if (std::isnan(d)) {
+            s.overland_routing_switch = water ? 1 : 0;
+            s.flow_present_switch = flow ? 1 : 0;
             std::printf("h NaN in main()- point 3, grid cell %d\n", i);
             raise_printed_error();
             return false;
         }
-        if (d > 1e-16) s.overland_routing_switch = 1;
-        if (flows && (std::fabs(s.discharge_x[at(i)]) > 1e-16 || std::fabs(s.discharge_y[at(i)]) > 1e-16))
-            s.flow_present_switch = 1;
+        water |= d > 1e-16;
+        if (flows && !flow) flow = std::fabs(qx[i]) > 1e-16 || std::fabs(qy[i]) > 1e-16;
     }
+    s.overland_routing_switch = water ? 1 : 0;
+    s.flow_present_switch = flow ? 1 : 0;
     return true;
 }
 

@@ -534,20 +534,29 @@ void apply_rainfall(model_state &s) {
         }
     }
 
-    // Rain on the other cells.
-    s.step_rate_sum = 0.0;
+    // Rain on the other cells. The sums are kept in locals (the same additions
+    // in the same order) so that the loop does not store them for every cell.
+    double event_volume = s.event_rain_volume, global_volume = s.global_rain_volume;
+    double rate_sum = 0.0;
+    const auto keep_sums = [&] {
+        s.event_rain_volume = event_volume;
+        s.global_rain_volume = global_volume;
+        s.step_rate_sum = rate_sum;
+    };
     const bool freezing = s.long_term && s.hmet_hour.air_temperature < 0.0;
+    double *depth = s.depth.data();
+    const double shared_rate = s.shared_rain_rate;
     for (int k = 1; k <= n; ++k) {
         const std::size_t i = static_cast<std::size_t>(k);
         if ((overland_lakes || channel_lakes) && lake_takes_rain(i)) {
             if (!shared) s.step_rain_rate[i] = 0.0;
             continue;
         }
-        const double r = shared ? s.shared_rain_rate : intercept ? s.net_rain_rate[i] : s.rain_rate[i];
+        const double r = shared ? shared_rate : intercept ? s.net_rain_rate[i] : s.rain_rate[i];
         const double volume = r * dt * area * mm_per_hour_seconds_to_m;
-        s.event_rain_volume += volume;
-        s.global_rain_volume += volume;
-        s.step_rate_sum += r;
+        event_volume += volume;
+        global_volume += volume;
+        rate_sum += r;
         if (!shared) s.step_rain_rate[i] = r;
         if (freezing) {
             ensure_cell_array(s.snow_store, n);
@@ -555,13 +564,15 @@ void apply_rainfall(model_state &s) {
             s.snow_flag = 1;
             continue;
         }
-        s.depth[i] += r * dt * mm_per_hour_seconds_to_m;
-        if (std::isnan(s.depth[i])) {
+        depth[i] += r * dt * mm_per_hour_seconds_to_m;
+        if (std::isnan(depth[i])) {
+            keep_sums();
             std::printf("h NaN in main()- point 1, grid cell %d\n", k);
             raise_printed_error();
             return;
         }
     }
+    keep_sums();
     if (s.step_rate_sum > 0.0) {
         if (s.rain_steps_with_rain == 0) s.rain_began_minutes = s.elapsed_minutes;
         s.rain_steps_with_rain += 1;
