@@ -577,8 +577,10 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
 
 // Scheme 2 in the base case: as route_substeps, each sweep with its check in one
 // pass; the first sweep of a call saves the depths on its way, and a later
-// attempt starts from the saved depths without copying them back first.
+// attempt starts from the saved depths without copying them back first. Lifted
+// negative depths are booked for the accepted attempt only.
 double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
+    const double booked = g.negative_depth_volume ? *g.negative_depth_volume : 0.0;
     double *saved = st.saved_depth.data();
     bool first_attempt = true;
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
@@ -587,6 +589,7 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
     for (;;) {
         if (sub < smallest_substep) {
             if (!first_attempt) std::copy(saved + 1, saved + g.cells + 1, g.h.data() + 1);
+            if (g.negative_depth_volume) *g.negative_depth_volume = booked;
             std::printf("The ADE overland routing time step is getting really small\n");
             std::printf("less than 1/100 of a second\n");
             std::printf("Reduce the model time step by a factor of 2 and try again.\n");
@@ -594,6 +597,7 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
             raise_printed_error();
             return -1.0;
         }
+        if (g.negative_depth_volume) *g.negative_depth_volume = booked;
         double elapsed = 0.0, outlet_sum = 0.0;
         const double *from = first_attempt ? g.h.data() : saved;
         double *save = first_attempt ? saved : nullptr;
@@ -683,8 +687,10 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
 }
 
 // Scheme 2 with sub-steps: the whole step is redone from the saved depths with
-// half the sub-step whenever a sweep fails its check.
+// half the sub-step whenever a sweep fails its check. Lifted negative depths are
+// booked for the accepted attempt only.
 double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
+    const double booked = g.negative_depth_volume ? *g.negative_depth_volume : 0.0;
     for (int i = 1; i <= g.cells; ++i) st.saved_depth[at(i)] = g.h[at(i)];
     if (g.stream_on) save_stream_sums(g, st);
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
@@ -694,6 +700,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         if (sub < smallest_substep) {
             for (int i = 1; i <= g.cells; ++i) g.h[at(i)] = st.saved_depth[at(i)];
             if (g.stream_on) restore_stream_sums(g, st);
+            if (g.negative_depth_volume) *g.negative_depth_volume = booked;
             std::printf("The ADE overland routing time step is getting really small\n");
             std::printf("less than 1/100 of a second\n");
             std::printf("Reduce the model time step by a factor of 2 and try again.\n");
@@ -703,6 +710,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         }
         for (int i = 1; i <= g.cells; ++i) g.h[at(i)] = st.saved_depth[at(i)];
         if (g.stream_on) restore_stream_sums(g, st);
+        if (g.negative_depth_volume) *g.negative_depth_volume = booked;
         double elapsed = 0.0, outlet_sum = 0.0;
         bool failed = false;
         while (elapsed < dt) {
