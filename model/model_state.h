@@ -244,8 +244,24 @@ struct ade_scheme_state {
     const int *tables[4] = {nullptr, nullptr, nullptr, nullptr};
     int tables_cells = 0, tables_gap = -1;
     // The work of the run, for its log: calls, and cells swept (a direction of a
-    // call counts once, an attempt that stops at a failing cell the cells it updated).
-    long long calls = 0, swept_cells = 0;
+    // call counts once, an attempt that stops at a failing cell the cells it updated,
+    // a patch of cells below the cells it updated), and the attempts skipped.
+    long long calls = 0, swept_cells = 0, skipped_attempts = 0;
+    // Scheme 2 in the base case: the cells that failed their check in recent
+    // calls (most recent first), and the work arrays of the patch of cells around
+    // them on which an attempt is first simulated, so that one bound to fail is
+    // not run over the whole grid. False in `attempt_shortcut` runs every attempt
+    // in full (the results are the same).
+    static constexpr int max_suspects = 4;
+    bool attempt_shortcut = true;
+    int suspects[max_suspects] = {0, 0, 0, 0};
+    int suspect_count = 0;
+    int patch_cells = 0;  // cells of the patch built last (0: none)
+    array_1d<int> patch_cell;        // the patch's cells in increasing order
+    array_1d<int> patch_link[4];     // per table (right, down, left, up): patch index, 0 none, -1 outside
+    array_1d<int> patch_exact;       // per patch cell: its depth is the one the full sweeps form
+    array_1d<int> patch_known;       // per patch cell: its face of the sweep is the full sweep's
+    array_1d<double> patch_depth, patch_face;
 };
 // ---- end overland ----
 

@@ -531,9 +531,10 @@ void add_net_inflow(const double *base, double *out, const double *q, const int 
 // cell in cell order, as before, so a failing cell stops the pass at the same
 // place with the same writes. With `save` (from being h) the depths before the
 // sweep are copied there on the way, all of them also when the pass stops.
-// Result as ade_check_sweep; `swept` gains the cells updated.
+// Result as ade_check_sweep; `swept` gains the cells updated; `failed_cell` is
+// the cell that stopped the pass, if one did.
 int sweep_and_check(overland_grid &g, const double *from, double *save, const ade_direction &dir,
-                    double step, long long &swept) {
+                    double step, long long &swept, int &failed_cell) {
     const base_arrays a = base_arrays_of(g);
     const int *next = dir.neighbour.data(), *upstream = dir.upstream.data();
     double *q = dir.q.data(), *h = g.h.data();
@@ -548,6 +549,7 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
             std::copy(kept + (i - first) + 1, kept + len, q + i + 1);
             if (save) std::copy(h + i + 1, h + g.cells + 1, save + i + 1);
             swept += i;
+            failed_cell = i;
             return code;
         };
         int j = 0;
@@ -579,18 +581,187 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
     return 0;
 }
 
+// ---- Attempts proved to fail on a patch of cells ----
+// Within one sweep every face discharge comes from the depths before the sweep,
+// so the new depth of a cell, and whether it fails its check, depends only on the
+// depths before the sweep of the cell and of its two neighbours in the sweep's
+// direction. An attempt of scheme 2 can then be followed exactly on a small patch
+// of cells: a cell's depth stays the one the full sweeps form for as long as its
+// neighbours' do, so the exact part of the patch loses a row of cells at its border
+// per down sweep and a column per right sweep (a missing neighbour, off the grid,
+// never spoils it). When a cell of the exact part fails, the full attempt at that
+// sub-step would fail too (at that cell or at one before it), so it is skipped and
+// the sub-step halved at once. The patch surrounds the cells that failed in recent
+// calls; attempts that are not proved to fail run in full with every check, so
+// the results are those of running every attempt.
+
+constexpr int patch_radius = 8;  // cells each way from a suspect
+constexpr int patch_side = 2 * patch_radius + 1;
+constexpr int patch_capacity = ade_scheme_state::max_suspects * patch_side * patch_side;
+constexpr int outside_patch = -1;
+
+// Makes `a` hold elements 0 .. n unless it does; false when it cannot.
+bool has_cells(array_1d<double> &a, int n) {
+    if (a.empty() || a.last() != at(n)) alloc_1d_double(a, n);
+    return !a.empty();
+}
+
+// Puts `cell` first among the suspects (the last one drops out when the list is full).
+void remember_suspect(ade_scheme_state &st, int cell) {
+    int *s = st.suspects;
+    int *found = std::find(s, s + st.suspect_count, cell);
+    if (found == s + st.suspect_count) {
+        if (st.suspect_count < ade_scheme_state::max_suspects) ++st.suspect_count;
+        found = s + st.suspect_count - 1;
+    }
+    std::copy_backward(s, found, found + 1);
+    s[0] = cell;
+    st.patch_cells = 0;  // the patch is built again for the new list
+}
+
+// A base face exactly as base_faces forms it (gather_faces, the power of
+// thirds_powers.h, finish_faces), for cell i and its neighbour k (not 0) with
+// depths di and dk.
+inline double patch_face(const base_arrays &a, int i, int k, double di, double dk, int dike_bit) {
+    const bool open = !(a.dike && (a.dike[i] & dike_bit));
+    const double sf = ((a.z[i] + di) - (a.z[k] + dk)) / a.dx;
+    const bool downhill = sf > 0.0;
+    const double water = downhill ? di : dk;
+    const double retention = downhill ? a.r[i] : a.r[k];
+    const double above_retention = water - retention;
+    if (!(open && sf != 0.0 && water > retention)) return 0.0;
+    const double slope = downhill ? sf : -sf;
+    const double depth_factor = downhill ? di : above_retention;
+    const double q =
+        ((((1.0 / a.n[i]) * pow_two_thirds(above_retention)) * std::sqrt(slope)) * depth_factor) * a.dx;
+    return (downhill ? 1.0 : -1.0) * q;
+}
+
+// Index of `cell` among the patch's sorted cells 1 .. count, else outside_patch.
+int patch_index(const int *cells, int count, int cell) {
+    const int *found = std::lower_bound(cells + 1, cells + count + 1, cell);
+    return found != cells + count + 1 && *found == cell ? static_cast<int>(found - cells) : outside_patch;
+}
+
+// Builds the patch around the suspects: for each, the cells reached by up to
+// patch_radius steps up or down and then up to patch_radius steps left or right
+// (fewer at the edges of the grid). False when the work arrays cannot be had.
+bool build_patch(const overland_grid &g, ade_scheme_state &st) {
+    array_1d<int> *ints[] = {&st.patch_cell,    &st.patch_exact,   &st.patch_known,  &st.patch_link[0],
+                             &st.patch_link[1], &st.patch_link[2], &st.patch_link[3]};
+    for (array_1d<int> *a : ints) {
+        if (a->empty()) alloc_1d_int(*a, patch_capacity);
+        if (a->empty()) return false;
+    }
+    if (!has_cells(st.patch_depth, patch_capacity) || !has_cells(st.patch_face, patch_capacity)) return false;
+    const int *right = g.right.data(), *down = g.down.data(), *left = g.left.data(), *up = g.up.data();
+    int *cells = st.patch_cell.data();
+    int count = 0;
+    const auto add_row = [&](int c) {
+        cells[++count] = c;
+        for (int k = left[c], m = 0; k != 0 && m < patch_radius; k = left[k], ++m) cells[++count] = k;
+        for (int k = right[c], m = 0; k != 0 && m < patch_radius; k = right[k], ++m) cells[++count] = k;
+    };
+    for (int s = 0; s < st.suspect_count; ++s) {
+        const int c = st.suspects[s];
+        if (c < 1 || c > g.cells) continue;
+        add_row(c);
+        for (int k = up[c], m = 0; k != 0 && m < patch_radius; k = up[k], ++m) add_row(k);
+        for (int k = down[c], m = 0; k != 0 && m < patch_radius; k = down[k], ++m) add_row(k);
+    }
+    std::sort(cells + 1, cells + count + 1);
+    count = static_cast<int>(std::unique(cells + 1, cells + count + 1) - cells) - 1;
+    const int *tables[4] = {right, down, left, up};
+    for (int t = 0; t < 4; ++t) {
+        int *link = st.patch_link[t].data();
+        link[0] = 0;
+        for (int p = 1; p <= count; ++p) {
+            const int k = tables[t][cells[p]];
+            link[p] = k == 0 ? 0 : patch_index(cells, count, k);
+        }
+    }
+    st.patch_cells = count;
+    return true;
+}
+
+// Follows the attempt at sub-step `sub` from the depths `from` on the patch, with
+// the arithmetic and checks of sweep_and_check and the outlet drain, for as long as
+// part of the patch stays exact. True when a cell of the exact part fails: the
+// full attempt would fail.
+bool patch_attempt_fails(overland_grid &g, ade_scheme_state &st, const double *from, bool down_first,
+                         double sub, double dt) {
+    const base_arrays a = base_arrays_of(g);
+    const int count = st.patch_cells;
+    const int *cells = st.patch_cell.data();
+    int *exact = st.patch_exact.data(), *known = st.patch_known.data();
+    double *d = st.patch_depth.data(), *q = st.patch_face.data();
+    const double area = g.dx * g.dx;
+    const int outlet = !g.channel_explicit && g.outlet > 0 ? patch_index(cells, count, g.outlet) : outside_patch;
+    for (int p = 1; p <= count; ++p) {
+        d[p] = from[cells[p]];
+        exact[p] = 1;
+    }
+    exact[0] = known[0] = 1;  // a missing neighbour, whose face is closed
+    q[0] = 0.0;
+    // Per direction: the neighbour's and the upstream neighbour's table, the dike bit.
+    const int down_tables[2] = {1, 3}, right_tables[2] = {0, 2};
+    const int *order[2] = {down_first ? down_tables : right_tables, down_first ? right_tables : down_tables};
+    double elapsed = 0.0;
+    while (elapsed < dt) {
+        for (const int *tables : order) {
+            const int *next = st.patch_link[tables[0]].data(), *upstream = st.patch_link[tables[1]].data();
+            const int dike_bit = tables[0] == 1 ? 4 : 2;
+            // A face is known when its two cells are exact; its value goes in q.
+            for (int p = 1; p <= count; ++p) {
+                const int k = next[p];
+                known[p] = exact[p] && k != outside_patch && exact[k];
+                if (known[p]) q[p] = k == 0 ? 0.0 : patch_face(a, cells[p], cells[k], d[p], d[k], dike_bit);
+            }
+            // A depth stays exact when both faces of the cell are known.
+            int updated = 0;
+            for (int p = 1; p <= count; ++p) {
+                const int u = upstream[p];
+                if (!known[p] || u == outside_patch || !known[u]) {
+                    exact[p] = 0;
+                    continue;
+                }
+                ++updated;
+                const double before = d[p];
+                const double change = (q[u] - q[p]) * sub / area;
+                double h = before + change;
+                if (h < 0.0) {
+                    if (sub < smallest_substep || h <= -1e-06) return true;
+                    h = 0.0;
+                }
+                if (std::fabs(change) > 0.5 * before && before > 0.001 && sub > 0.01) return true;
+                d[p] = h;
+            }
+            st.swept_cells += updated;
+            if (updated == 0) return false;
+        }
+        if (outlet != outside_patch && exact[outlet]) drain_outlet_depth(g, d[outlet], sub);
+        elapsed += sub;
+    }
+    return false;
+}
+
 // Scheme 2 in the base case: as route_substeps, each sweep with its check in one
 // pass; the first sweep of a call saves the depths on its way, and a later
-// attempt starts from the saved depths without copying them back first.
+// attempt starts from the saved depths without copying them back first. An
+// attempt that the patch of suspect cells proves to fail is not run. Lifted
+// negative depths are booked for the accepted attempt only.
 double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
+    const double booked = g.negative_depth_volume ? *g.negative_depth_volume : 0.0;
     double *saved = st.saved_depth.data();
     bool first_attempt = true;
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     const ade_direction second = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
+    bool patch_ready = false;
     double sub = dt;
     for (;;) {
         if (sub < smallest_substep) {
             if (!first_attempt) std::copy(saved + 1, saved + g.cells + 1, g.h.data() + 1);
+            if (g.negative_depth_volume) *g.negative_depth_volume = booked;
             std::printf("The ADE overland routing time step is getting really small\n");
             std::printf("less than 1/100 of a second\n");
             std::printf("Reduce the model time step by a factor of 2 and try again.\n");
@@ -598,21 +769,34 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
             raise_printed_error();
             return -1.0;
         }
+        if (st.attempt_shortcut && st.suspect_count > 0) {
+            if (!patch_ready || st.patch_cells == 0) patch_ready = build_patch(g, st);
+            // Worth it only where the patch is small beside the grid.
+            if (patch_ready && st.patch_cells <= g.cells / 4 &&
+                patch_attempt_fails(g, st, first_attempt ? g.h.data() : saved, st.sweep_order == 2, sub, dt)) {
+                ++st.skipped_attempts;
+                sub *= 0.5;
+                continue;
+            }
+        }
+        if (g.negative_depth_volume) *g.negative_depth_volume = booked;
         double elapsed = 0.0, outlet_sum = 0.0;
         const double *from = first_attempt ? g.h.data() : saved;
         double *save = first_attempt ? saved : nullptr;
         first_attempt = false;
         bool failed = false;
+        int failed_cell = 0;
         while (elapsed < dt && !failed) {
-            failed = sweep_and_check(g, from, save, first, sub, st.swept_cells) != 0;
+            failed = sweep_and_check(g, from, save, first, sub, st.swept_cells, failed_cell) != 0;
             from = g.h.data();
             save = nullptr;
-            failed = failed || sweep_and_check(g, from, nullptr, second, sub, st.swept_cells) != 0;
+            failed = failed || sweep_and_check(g, from, nullptr, second, sub, st.swept_cells, failed_cell) != 0;
             if (failed) break;
             outlet_sum += drain_outlet(g, g.h, sub);
             elapsed += sub;
         }
         if (!failed) return outlet_sum * sub / dt;
+        remember_suspect(st, failed_cell);
         sub *= 0.5;
     }
 }
@@ -687,8 +871,10 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
 }
 
 // Scheme 2 with sub-steps: the whole step is redone from the saved depths with
-// half the sub-step whenever a sweep fails its check.
+// half the sub-step whenever a sweep fails its check. Lifted negative depths are
+// booked for the accepted attempt only.
 double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
+    const double booked = g.negative_depth_volume ? *g.negative_depth_volume : 0.0;
     for (int i = 1; i <= g.cells; ++i) st.saved_depth[at(i)] = g.h[at(i)];
     if (g.stream_on) save_stream_sums(g, st);
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
@@ -698,6 +884,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         if (sub < smallest_substep) {
             for (int i = 1; i <= g.cells; ++i) g.h[at(i)] = st.saved_depth[at(i)];
             if (g.stream_on) restore_stream_sums(g, st);
+            if (g.negative_depth_volume) *g.negative_depth_volume = booked;
             std::printf("The ADE overland routing time step is getting really small\n");
             std::printf("less than 1/100 of a second\n");
             std::printf("Reduce the model time step by a factor of 2 and try again.\n");
@@ -707,6 +894,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         }
         for (int i = 1; i <= g.cells; ++i) g.h[at(i)] = st.saved_depth[at(i)];
         if (g.stream_on) restore_stream_sums(g, st);
+        if (g.negative_depth_volume) *g.negative_depth_volume = booked;
         double elapsed = 0.0, outlet_sum = 0.0;
         bool failed = false;
         while (elapsed < dt) {
@@ -764,12 +952,6 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
     }
     const double q = drain_outlet(g, g.h, dt);
     return depths_sound(g) ? q : -1.0;
-}
-
-// Makes `a` hold elements 0 .. n unless it does; false when it cannot.
-bool has_cells(array_1d<double> &a, int n) {
-    if (a.empty() || a.last() != at(n)) alloc_1d_double(a, n);
-    return !a.empty();
 }
 
 }  // namespace

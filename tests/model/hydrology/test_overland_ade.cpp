@@ -125,6 +125,42 @@ TEST_F(OverlandAde, SubStepHalvesUntilTheSweepsPassAndTheWaterBalances) {
     for (int i = 1; i <= 3; ++i) EXPECT_GE(s.depth[at(i)], 0.0);
 }
 
+TEST_F(OverlandAde, WaterLiftedInAFailedAttemptIsNotBooked) {
+    // One row: a thin film on the steep, smooth cell 1 drains to just below zero in
+    // the full step (lifted, 5e-7 m), then cell 3 gains 0.8 of its depth and fails
+    // the check. Over two half steps nothing goes below zero, so the call books no
+    // lifted water and its balance closes without it.
+    make_grid(s, 1, 3, 10.0, [](int, int c) { return c == 1 ? 20.0 : (c == 2 ? 9.0 : 8.9); }, 0.05);
+    s.roughness[1] = 0.001;
+    const double d1 = 0.0005, d2 = 0.0434, d3 = 0.002;
+    const auto start = [&] {
+        s.depth[1] = d1;
+        s.depth[2] = d2;
+        s.depth[3] = d3;
+    };
+    const double sf = ((20.0 + d1) - (9.0 + d2)) / 10.0;
+    const double q1 = (1 / 0.001) * std::pow(d1, 2.0 / 3.0) * std::sqrt(sf) * d1 * 10.0;
+    const double dt = (d1 + 5e-7) * 100.0 / q1;
+    // The full step alone: cell 1 is lifted (and booked), then the sweep fails at cell 3.
+    start();
+    overland_grid g = grid();
+    ade_sweep_b(g, depths(), dt);
+    EXPECT_EQ(ade_check_sweep(g, {s.discharge_x.data(), s.discharge_x.last()}, {s.left.data(), s.left.last()}, dt),
+              2);
+    EXPECT_EQ(s.depth[1], 0.0);
+    EXPECT_NEAR(s.negative_depth_volume, 5e-7 * 100.0, 1e-9);
+    // The call: the failed full step's lifting is not booked.
+    start();
+    s.negative_depth_volume = 0.0;
+    const double before = grid_volume(s);
+    const double q = route_overland_ade(s, dt);
+    EXPECT_EQ(error_record.code, 0);
+    EXPECT_GT(s.ade_state.swept_cells, 2 * 3);  // the step was redone
+    EXPECT_GT(s.depth[1], 0.0);
+    EXPECT_EQ(s.negative_depth_volume, 0.0);
+    EXPECT_NEAR(grid_volume(s) + q * dt, before, 1e-13 * before);
+}
+
 TEST_F(OverlandAde, SubStepBelowAThousandthOfASecondStopsTheRun) {
     // A failing sweep at every step length: halving from 1 s reaches 0.0009765625 s.
     make_grid(s, 1, 2, 10.0, [](int, int c) { return c == 1 ? 100.0 : 0.0; }, 0.001);
