@@ -627,7 +627,7 @@ inline double patch_face(const base_arrays &a, int i, int k, double di, double d
     const double sf = ((a.z[i] + di) - (a.z[k] + dk)) / a.dx;
     const bool downhill = sf > 0.0;
     const double water = downhill ? di : dk;
-    const double retention = downhill ? a.r[i] : a.r[k];
+    const double retention = a.r ? (downhill ? a.r[i] : a.r[k]) : a.r_uniform;
     const double above_retention = water - retention;
     if (!(open && sf != 0.0 && water > retention)) return 0.0;
     const double slope = downhill ? sf : -sf;
