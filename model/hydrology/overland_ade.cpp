@@ -529,7 +529,7 @@ void add_net_inflow(const double *base, double *out, const double *q, const int 
 // this sweep has not yet written when the chunk's faces are computed before its
 // depths are applied. The depths and discharges are applied and checked cell by
 // cell in cell order, as before, so a failing cell stops the pass at the same
-// place with the same writes. With `save` (from being h) the depths before the
+// place with the same depths. With `save` (from being h) the depths before the
 // sweep are copied there on the way, all of them also when the pass stops.
 // Result as ade_check_sweep; `swept` gains the cells updated; `failed_cell` is
 // the cell that stopped the pass, if one did.
@@ -539,14 +539,13 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
     const int *next = dir.neighbour.data(), *upstream = dir.upstream.data();
     double *q = dir.q.data(), *h = g.h.data();
     const double area = g.dx * g.dx;
-    double kept[face_chunk];  // the discharges of the chunk before the sweep
     for (int first = 1; first <= g.cells; first += face_chunk) {
         const int len = std::min(face_chunk, g.cells - first + 1);
-        std::copy(q + first, q + first + len, kept);
         base_faces<false>(a, from, 0, next, dir.dike_bit, first, len, q + first);
-        // A failing cell stops the pass with the discharges after it as they were.
+        // A failing cell stops the pass. The discharges of the rest of its chunk
+        // are this sweep's: the attempt is thrown away and the next one forms
+        // every discharge before it reads it.
         const auto stop = [&](int i, int code) {
-            std::copy(kept + (i - first) + 1, kept + len, q + i + 1);
             if (save) std::copy(h + i + 1, h + g.cells + 1, save + i + 1);
             swept += i;
             failed_cell = i;
