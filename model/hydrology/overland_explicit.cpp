@@ -270,9 +270,6 @@ void apply_changes(overland_grid &g, bool skip_stream_cells) {
 // depths) and checked again by the separate sweeps, which report and answer it.
 
 constexpr int chunk_cells = explicit_chunk_cells;
-// The chunk loops four cells at a time (overland_explicit_chunks.cpp) where the
-// processor has AVX2.
-const bool chunks_avx2 = explicit_chunks_avx2();
 
 // y[c] = sqrt(|x[c]|) for c < n: the same correctly rounded values as std::sqrt,
 // two at a time where the processor has the instruction (std::sqrt in a loop
@@ -430,7 +427,9 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
     std::fill(ring, ring + mask + 2, 0.0);
 
     const explicit_chunk_inputs in{from, z, right, down, dike, mask, cells, dx, inv_dx};
-    const bool vector = chunks_avx2;
+    // The chunk loops four cells at a time (overland_explicit_chunks.cpp) where
+    // the processor has AVX2.
+    const bool vector = explicit_chunks_avx2();
     explicit_chunk k;
     chunk_direction &fx = k.fx, &fy = k.fy;
     double *own = k.own, *arg_first = k.arg_first, *arg_y = k.arg_y;

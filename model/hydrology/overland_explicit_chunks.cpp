@@ -38,9 +38,23 @@ EXPLICIT_AVX2 inline __m256d wide(__m128i m) { return _mm256_castsi256_pd(_mm256
 
 }  // namespace
 
-bool explicit_chunks_avx2() {
+namespace {
+
+bool detect_avx2() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") != 0;
+}
+
+const bool has_avx2 = detect_avx2();
+bool use_avx2 = has_avx2;
+
+}  // namespace
+
+bool explicit_chunks_avx2() { return use_avx2; }
+
+bool explicit_chunks_use_avx2(bool on) {
+    use_avx2 = on && has_avx2;
+    return use_avx2;
 }
 
 EXPLICIT_AVX2 int explicit_faces_avx2(const explicit_chunk_inputs &a, const double *rb, int start,
@@ -227,6 +241,7 @@ EXPLICIT_AVX2 void explicit_apply_avx2(const explicit_chunk &k, int start, int l
 #else
 
 bool explicit_chunks_avx2() { return false; }
+bool explicit_chunks_use_avx2(bool) { return false; }
 int explicit_faces_avx2(const explicit_chunk_inputs &, const double *, int, int, explicit_chunk &) { return 0; }
 void explicit_transfers_avx2(explicit_chunk_direction &, const double *, const double *, const double *, int,
                              double, double, bool &, bool &) {}

@@ -40,8 +40,12 @@ struct explicit_chunk {
                                                            // reaches one of them
 };
 
-// True when the processor runs the loops below.
+// True when the one pass runs the loops below: the processor has AVX2 and they
+// are not switched off.
 bool explicit_chunks_avx2();
+// Switches the loops below on (where the processor has AVX2) or off, so that the
+// two paths can be compared; result: whether they are now in use.
+bool explicit_chunks_use_avx2(bool on);
 
 // Gathers, slopes, level gaps and power arguments of cells start + c for c from 0
 // in steps of four while the four and the next cell exist and c + 4 <= len; rb is
