@@ -442,9 +442,9 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
     for (int start = 1; start <= cells; start += chunk_cells) {
         const int len = std::min(chunk_cells, cells - start + 1);
         const double *hb = from + start;
-        const double *rb = r + start, *zb = z + start;
-        // The cells that the four-at-a-time loop gathers and prepares.
-        const int prepared = vector ? explicit_faces_avx2(in, rb, start, len, k) : 0;
+        // The cells that the four-at-a-time loop gathers and prepares (with
+        // their slopes and power arguments): whole fours whose next cell exists.
+        const int prepared = vector ? std::min(len, cells - start) & ~3 : 0;
         // Gather: the cell's and its neighbours' depths and elevations.
         for (int c = prepared; c < len; ++c) {
             const int i = start + c;
@@ -465,7 +465,10 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
         }
         // The faces' slopes and level gaps, and the power arguments.
         {
-            int c = prepared;
+            const double *rb = r + start, *zb = z + start;
+            int c = 0;
+            // The four-at-a-time loop first, where it runs.
+            if (prepared > 0) c = explicit_faces_avx2(in, rb, start, prepared, k);
 #if defined(__SSE2__)
             {
                 const __m128d zero = _mm_setzero_pd(), sign = _mm_set1_pd(-0.0);

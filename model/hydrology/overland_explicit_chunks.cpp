@@ -67,10 +67,8 @@ EXPLICIT_AVX2 int explicit_faces_avx2(const explicit_chunk_inputs &a, const doub
     const __m128i none = _mm_setzero_si128(), lanes = _mm_setr_epi32(0, 1, 2, 3);
     const __m128i closed_slot = _mm_set1_epi32(static_cast<int>(a.mask + 1));
     const __m128i slot_mask = _mm_set1_epi32(static_cast<int>(a.mask));
-    // The next cell's depth and elevation are read with the four: it must exist.
-    const int groups_end = std::min(len, a.cells - start) & ~3;
     int c = 0;
-    for (; c < groups_end; c += 4) {
+    for (; c + 4 <= len; c += 4) {
         const int i = start + c;
         const __m128i kx = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a.right + i));
         const __m128i ky = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a.down + i));

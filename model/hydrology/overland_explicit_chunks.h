@@ -47,9 +47,9 @@ bool explicit_chunks_avx2();
 // two paths can be compared; result: whether they are now in use.
 bool explicit_chunks_use_avx2(bool on);
 
-// Gathers, slopes, level gaps and power arguments of cells start + c for c from 0
-// in steps of four while the four and the next cell exist and c + 4 <= len; rb is
-// the retention of cell start. Result: the cells done.
+// Gathers, slopes, level gaps and power arguments of cells start + c for c < len,
+// a multiple of four; cell start + len must exist (its depth and elevation are
+// read with the last four). rb is the retention of cell start. Result: len.
 int explicit_faces_avx2(const explicit_chunk_inputs &a, const double *rb, int start, int len,
                         explicit_chunk &k);
 
