@@ -426,7 +426,7 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
     const std::size_t mask = a.mask;
     std::fill(ring, ring + mask + 2, 0.0);
 
-    const explicit_chunk_inputs in{from, z, right, down, dike, mask, cells, dx, inv_dx};
+    const explicit_chunk_inputs in{from, z, right, down, dike, mask, dx, inv_dx};
     // The chunk loops four cells at a time (overland_explicit_chunks.cpp) where
     // the processor has AVX2.
     const bool vector = explicit_chunks_avx2();

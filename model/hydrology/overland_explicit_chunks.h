@@ -24,7 +24,6 @@ struct explicit_chunk_inputs {
     const double *z;
     const int *right, *down, *dike;  // dike: null without dikes
     std::size_t mask;                // ring slots 0..mask, slot mask + 1 for closed faces
-    int cells;
     double dx, inv_dx;
 };
 
