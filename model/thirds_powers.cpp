@@ -99,6 +99,29 @@ inline bool in_range(double x, std::int64_t low, std::int64_t high) {
     return b >= low && b < high;
 }
 
+// The library's power for the arguments handed to it. `repeat_pow` keeps the
+// last argument and its result, so that a run of equal arguments (the depths of a
+// plane under uniform rain, whose powers may all lie near a midpoint) makes one
+// call: the same function of the same bits, so the same result.
+struct plain_pow {
+    double e;
+    double operator()(double x) const { return std::pow(x, e); }
+};
+
+struct repeat_pow {
+    double e;
+    std::uint64_t last_bits = one_bits;  // 1^e = 1 exactly
+    double last = 1.0;
+    double operator()(double x) {
+        const std::uint64_t b = bits_of(x);
+        if (b != last_bits) {
+            last = std::pow(x, e);
+            last_bits = b;
+        }
+        return last;
+    }
+};
+
 // ---- Scalar path: the operations of the vector path one lane at a time ----
 
 struct scalar_parts {
@@ -168,19 +191,21 @@ struct scalar_parts {
     return sum;
 }
 
-[[gnu::always_inline]] inline double scalar_two_thirds(double x) {
-    if (!in_range(x, two_low, two_high)) return std::pow(x, two_thirds);
+template <class Library = plain_pow>
+[[gnu::always_inline]] inline double scalar_two_thirds(double x, Library &&library = {two_thirds}) {
+    if (!in_range(x, two_low, two_high)) return library(x);
     const scalar_parts v = scalar_core(x, false);
     const double sum = scalar_rounded(v);
-    if (sum == 0.0) return std::pow(x, two_thirds);
+    if (sum == 0.0) return library(x);
     return sum * from_bits((2 * v.scale_q + 339) << 52);
 }
 
-[[gnu::always_inline]] inline double scalar_five_thirds(double x) {
-    if (!in_range(x, five_low, five_high)) return std::pow(x, five_thirds);
+template <class Library = plain_pow>
+[[gnu::always_inline]] inline double scalar_five_thirds(double x, Library &&library = {five_thirds}) {
+    if (!in_range(x, five_low, five_high)) return library(x);
     const scalar_parts v = scalar_core(x, true);
     const double sum = scalar_rounded(v);
-    if (sum == 0.0) return std::pow(x, five_thirds);
+    if (sum == 0.0) return library(x);
     return sum * from_bits((5 * v.scale_q - 687) << 52);
 }
 
@@ -190,6 +215,12 @@ struct scalar_parts {
 // instruction rather than a library call.
 __attribute__((target("fma"))) double two_thirds_fma(double x) { return scalar_two_thirds(x); }
 __attribute__((target("fma"))) double five_thirds_fma(double x) { return scalar_five_thirds(x); }
+__attribute__((target("fma"))) double two_thirds_fma(double x, repeat_pow &library) {
+    return scalar_two_thirds(x, library);
+}
+__attribute__((target("fma"))) double five_thirds_fma(double x, repeat_pow &library) {
+    return scalar_five_thirds(x, library);
+}
 
 // ---- Vector path: four lanes in AVX2 with fma ----
 
@@ -288,6 +319,7 @@ THIRDS_AVX2 inline int lanes_outside(__m256i b, std::int64_t low, std::int64_t h
 }
 
 THIRDS_AVX2 void two_thirds_avx2(const double *x, double *y, std::size_t n) {
+    repeat_pow library{two_thirds};
     std::size_t i = 0;
     for (; i + 4 <= n; i += 4) {
         const __m256d xv = _mm256_loadu_pd(x + i);
@@ -305,13 +337,14 @@ THIRDS_AVX2 void two_thirds_avx2(const double *x, double *y, std::size_t n) {
             alignas(32) double lanes[4];
             _mm256_store_pd(lanes, xv);
             for (int l = 0; l < 4; ++l)
-                if (outside & (1 << l)) y[i + static_cast<std::size_t>(l)] = std::pow(lanes[l], two_thirds);
+                if (outside & (1 << l)) y[i + static_cast<std::size_t>(l)] = library(lanes[l]);
         }
     }
-    for (; i < n; ++i) y[i] = two_thirds_fma(x[i]);
+    for (; i < n; ++i) y[i] = two_thirds_fma(x[i], library);
 }
 
 THIRDS_AVX2 void five_thirds_avx2(const double *x, double *y, std::size_t n) {
+    repeat_pow library{five_thirds};
     std::size_t i = 0;
     for (; i + 4 <= n; i += 4) {
         const __m256d xv = _mm256_loadu_pd(x + i);
@@ -329,10 +362,10 @@ THIRDS_AVX2 void five_thirds_avx2(const double *x, double *y, std::size_t n) {
             alignas(32) double lanes[4];
             _mm256_store_pd(lanes, xv);
             for (int l = 0; l < 4; ++l)
-                if (outside & (1 << l)) y[i + static_cast<std::size_t>(l)] = std::pow(lanes[l], five_thirds);
+                if (outside & (1 << l)) y[i + static_cast<std::size_t>(l)] = library(lanes[l]);
         }
     }
-    for (; i < n; ++i) y[i] = five_thirds_fma(x[i]);
+    for (; i < n; ++i) y[i] = five_thirds_fma(x[i], library);
 }
 
 #undef THIRDS_AVX2
@@ -357,11 +390,13 @@ double pow_two_thirds_portable(double x) { return scalar_two_thirds(x); }
 double pow_five_thirds_portable(double x) { return scalar_five_thirds(x); }
 
 void pow_two_thirds_n_portable(const double *x, double *y, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) y[i] = scalar_two_thirds(x[i]);
+    repeat_pow library{two_thirds};
+    for (std::size_t i = 0; i < n; ++i) y[i] = scalar_two_thirds(x[i], library);
 }
 
 void pow_five_thirds_n_portable(const double *x, double *y, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) y[i] = scalar_five_thirds(x[i]);
+    repeat_pow library{five_thirds};
+    for (std::size_t i = 0; i < n; ++i) y[i] = scalar_five_thirds(x[i], library);
 }
 
 #ifdef THIRDS_POWERS_X86

@@ -15,6 +15,7 @@
 
 #include "model/errors.h"
 #include "model/hydrology/overland_boundaries.h"
+#include "model/hydrology/overland_explicit_chunks.h"
 #include "model/model_state.h"
 #include "model/thirds_powers.h"
 
@@ -268,7 +269,7 @@ void apply_changes(overland_grid &g, bool skip_stream_cells) {
 // moves a transfer that is not a number, is taken back (rebuilt from the saved
 // depths) and checked again by the separate sweeps, which report and answer it.
 
-constexpr int chunk_cells = 128;
+constexpr int chunk_cells = explicit_chunk_cells;
 
 // y[c] = sqrt(|x[c]|) for c < n: the same correctly rounded values as std::sqrt,
 // two at a time where the processor has the instruction (std::sqrt in a loop
@@ -339,28 +340,20 @@ struct pass_result {
     bool not_a_number = false;  // a transfer is not a number
 };
 
-// The faces of one direction of a chunk: inputs gathered by the first loop.
-struct chunk_direction {
-    alignas(32) double sf[chunk_cells];     // friction slope
-    alignas(32) double root[chunk_cells];   // sqrt(|sf|)
-    alignas(32) double limit[chunk_cells];  // a quarter of the level gap
-    alignas(32) double hk[chunk_cells];     // the neighbour's depth
-    alignas(32) double t[chunk_cells];      // transfer (m)
-    alignas(32) double q[chunk_cells];      // unit discharge (m2/s)
-    alignas(32) double need[chunk_cells];   // 1: an open face of a wet cell
-};
+using chunk_direction = explicit_chunk_direction;
 
-// Transfers and discharges of one direction of a chunk from the powers `p`; the
-// check folded into the result. Vectorisable: no branches.
+// Transfers and discharges of one direction of a chunk from the powers `p`, from
+// cell `first` (even) on; the check folded into the result. Vectorisable: no
+// branches.
 inline void chunk_transfers(chunk_direction &d, const double *p, const double *own,
-                            const double *n, int len, double step_over_dx, double dx_over_step,
-                            pass_result &result) {
+                            const double *n, int first, int len, double step_over_dx,
+                            double dx_over_step, pass_result &result) {
     // Conservative bounds, so that a face the separate sweeps would fail always
     // sends the sub-step to them (they compute the discharge a few units in the
     // last place differently).
     constexpr double celerity = 0.06 * (1.0 - 1e-9), shortage = -0.0001 + 1e-12;
     int fail = 0, nan = 0;
-    int c = 0;
+    int c = first;
 #if defined(__SSE2__)
     const __m128d zero = _mm_setzero_pd(), sign = _mm_set1_pd(-0.0);
     const __m128d sod = _mm_set1_pd(step_over_dx), dos = _mm_set1_pd(dx_over_step);
@@ -437,18 +430,27 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
     alignas(32) double uniform_r[chunk_cells];
     if (!r) std::fill(uniform_r, uniform_r + chunk_cells, a.r_uniform);
 
-    chunk_direction fx, fy;
-    alignas(32) double own[chunk_cells], zk_x[chunk_cells], zk_y[chunk_cells];
+    const explicit_chunk_inputs in{from, z, right, down, dike, mask, dx, inv_dx};
+    // The chunk loops four cells at a time (overland_explicit_chunks.cpp) where
+    // the processor has AVX2.
+    const bool vector = explicit_chunks_avx2();
+    explicit_chunk k;
+    chunk_direction &fx = k.fx, &fy = k.fy;
+    double *own = k.own, *arg_first = k.arg_first, *arg_y = k.arg_y;
+    int *second = k.second, *slot = k.slot;
+    alignas(32) double zk_x[chunk_cells], zk_y[chunk_cells];
     alignas(32) double open_xs[chunk_cells], open_ys[chunk_cells];
-    alignas(32) double arg_first[chunk_cells], arg_y[chunk_cells], arg_second[chunk_cells];
+    alignas(32) double arg_second[chunk_cells];
     alignas(32) double p_first[chunk_cells], p_second[chunk_cells], p_y[chunk_cells];
-    alignas(32) int second[chunk_cells], slot[chunk_cells];
     double from_left = 0.0;  // transfer of the face (i - 1, i)
     for (int start = 1; start <= cells; start += chunk_cells) {
         const int len = std::min(chunk_cells, cells - start + 1);
         const double *hb = from + start;
+        // The cells that the four-at-a-time loop gathers and prepares (with
+        // their slopes and power arguments): whole fours whose next cell exists.
+        const int prepared = vector ? std::min(len, cells - start) & ~3 : 0;
         // Gather: the cell's and its neighbours' depths and elevations.
-        for (int c = 0; c < len; ++c) {
+        for (int c = prepared; c < len; ++c) {
             const int i = start + c;
             const int kx = right[i], ky = down[i];
             const int code = dikes ? dike[i] : 0;
@@ -469,6 +471,8 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
         {
             const double *rb = r ? r + start : uniform_r, *zb = z + start;
             int c = 0;
+            // The four-at-a-time loop first, where it runs.
+            if (prepared > 0) c = explicit_faces_avx2(in, rb, start, prepared, k);
 #if defined(__SSE2__)
             {
                 const __m128d zero = _mm_setzero_pd(), sign = _mm_set1_pd(-0.0);
@@ -550,15 +554,31 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
             m += second[c];
         }
         pow_five_thirds_n(arg_first, p_first, static_cast<std::size_t>(len));
-        pow_five_thirds_n(arg_second, p_second, static_cast<std::size_t>(m));
-        for (int c = 0, j = 0; c < len; ++c) {
-            p_y[c] = second[c] ? p_second[j] : p_first[c];
-            j += second[c];
+        const double *py = p_first;  // the down faces' powers
+        if (m > 0) {
+            pow_five_thirds_n(arg_second, p_second, static_cast<std::size_t>(m));
+            for (int c = 0, j = 0; c < len; ++c) {
+                p_y[c] = second[c] ? p_second[j] : p_first[c];
+                j += second[c];
+            }
+            py = p_y;
         }
-        sqrt_abs_n(fx.sf, fx.root, len);
-        sqrt_abs_n(fy.sf, fy.root, len);
-        chunk_transfers(fx, p_first, own, n + start, len, step_over_dx, dx_over_step, result);
-        chunk_transfers(fy, p_y, own, n + start, len, step_over_dx, dx_over_step, result);
+        const int fours = vector ? len & ~3 : 0;
+        if (vector) {
+            explicit_transfers_avx2(fx, p_first, own, n + start, fours, step_over_dx, dx_over_step,
+                                    result.may_fail, result.not_a_number);
+            explicit_transfers_avx2(fy, py, own, n + start, fours, step_over_dx, dx_over_step,
+                                    result.may_fail, result.not_a_number);
+        }
+        sqrt_abs_n(fx.sf + fours, fx.root + fours, len - fours);
+        sqrt_abs_n(fy.sf + fours, fy.root + fours, len - fours);
+        chunk_transfers(fx, p_first, own, n + start, fours, len, step_over_dx, dx_over_step, result);
+        chunk_transfers(fy, py, own, n + start, fours, len, step_over_dx, dx_over_step, result);
+        if (vector) {
+            explicit_apply_avx2(k, start, len, prepared, ring, mask, to, save, a.qx, a.qy, q_scale,
+                                a.x_first, from_left);
+            continue;
+        }
         // Apply: each cell's change in the order of the separate sweeps.
         for (int c = 0; c < len; ++c) {
             const int i = start + c;

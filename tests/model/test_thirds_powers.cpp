@@ -1,7 +1,7 @@
 // The powers x^(2/3) and x^(5/3): equal to the library's pow bit for bit over a
 // million arguments, the library's value where it is not the nearest double
 // (values to 25 digits), exact cubes as the rounded exponents give them, special
-// arguments as pow gives them, vector and scalar paths alike.
+// and repeated arguments as pow gives them, vector and scalar paths alike.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -111,6 +111,43 @@ TEST(ThirdsPowers, NearAMidpointTheLibrarysRoundingIsKept) {
         if (t.five) pow_five_thirds_n(four, vector_form, 4);
         else pow_two_thirds_n(four, vector_form, 4);
         for (double v : vector_form) EXPECT_EQ(bits(v), bits(lib)) << t.x;
+    }
+}
+
+// Runs of equal arguments among those handed to the library (near a midpoint,
+// zero, negative, NaN, the wet plane's depth 0.005, 1 first), interleaved with
+// others and across the vector tails: every value by every array form equals
+// std::pow bit for bit, so a result kept for a repeated argument is never that
+// of another argument.
+TEST(ThirdsPowers, RepeatedArgumentsAsPowGivesThem) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double a = 0.6681567379193161, b = 0.07842024535152503;  // near a midpoint for 2/3
+    const double c = 2.826741591467193, d = 0.7654820544163311;    // near a midpoint for 5/3
+    const std::vector<double> runs[] = {
+        {1.0, 1.0, a, a, a, a, a, b, b, a, 1.0, a},
+        {c, c, c, c, c, d, d, d, c, c, 0.5, c, d, c},
+        {0.005, 0.005, 0.005, 0.005, 0.005, 0.005, 0.005, 0.0051, 0.005, 0.005, 0.005},
+        {0.0, 0.0, -0.0, -0.0, 0.0, -1.0, -1.0, -8.0, -1.0, nan, nan, 0.0, 1e-310, 1e-310, 0.0},
+        {a, c, a, c, b, d, b, d, a, a, c, c, 1.0, 0.0, a, c},
+    };
+    for (const std::vector<double> &run : runs) {
+        for (std::size_t len = 1; len <= run.size(); ++len) {
+            std::vector<double> v2(len), v5(len), s2(len), s5(len);
+            std::vector<double> in_place(run.begin(), run.begin() + static_cast<long>(len));
+            pow_two_thirds_n(run.data(), v2.data(), len);
+            pow_five_thirds_n(run.data(), v5.data(), len);
+            pow_two_thirds_n_portable(run.data(), s2.data(), len);
+            pow_five_thirds_n_portable(run.data(), s5.data(), len);
+            pow_five_thirds_n(in_place.data(), in_place.data(), len);
+            for (std::size_t i = 0; i < len; ++i) {
+                const double x = run[i], e2 = std::pow(x, two), e5 = std::pow(x, five);
+                EXPECT_TRUE(same_bits(v2[i], e2)) << len << " " << i << " " << x;
+                EXPECT_TRUE(same_bits(v5[i], e5)) << len << " " << i << " " << x;
+                EXPECT_TRUE(same_bits(s2[i], e2)) << len << " " << i << " " << x;
+                EXPECT_TRUE(same_bits(s5[i], e5)) << len << " " << i << " " << x;
+                EXPECT_TRUE(same_bits(in_place[i], e5)) << len << " " << i << " " << x;
+            }
+        }
     }
 }
 
