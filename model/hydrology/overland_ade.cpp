@@ -16,6 +16,7 @@
 #include "model/errors.h"
 #include "model/globals.h"
 #include "model/hydrology/overland_boundaries.h"
+#include "model/input/surface_inputs.h"
 #include "model/model_state.h"
 #include "model/thirds_powers.h"
 
@@ -599,12 +600,6 @@ constexpr int patch_side = 2 * patch_radius + 1;
 constexpr int patch_capacity = ade_scheme_state::max_suspects * patch_side * patch_side;
 constexpr int outside_patch = -1;
 
-// Makes `a` hold elements 0 .. n unless it does; false when it cannot.
-bool has_cells(array_1d<double> &a, int n) {
-    if (a.empty() || a.last() != at(n)) alloc_1d_double(a, n);
-    return !a.empty();
-}
-
 // Puts `cell` first among the suspects (the last one drops out when the list is full).
 void remember_suspect(ade_scheme_state &st, int cell) {
     int *s = st.suspects;
@@ -648,11 +643,10 @@ int patch_index(const int *cells, int count, int cell) {
 bool build_patch(const overland_grid &g, ade_scheme_state &st) {
     array_1d<int> *ints[] = {&st.patch_cell,    &st.patch_exact,   &st.patch_known,  &st.patch_link[0],
                              &st.patch_link[1], &st.patch_link[2], &st.patch_link[3]};
-    for (array_1d<int> *a : ints) {
-        if (a->empty()) alloc_1d_int(*a, patch_capacity);
-        if (a->empty()) return false;
-    }
-    if (!has_cells(st.patch_depth, patch_capacity) || !has_cells(st.patch_face, patch_capacity)) return false;
+    for (array_1d<int> *a : ints)
+        if (!ensure_cell_array(*a, patch_capacity)) return false;
+    if (!ensure_cell_array(st.patch_depth, patch_capacity) || !ensure_cell_array(st.patch_face, patch_capacity))
+        return false;
     const int *right = g.right.data(), *down = g.down.data(), *left = g.left.data(), *up = g.up.data();
     int *cells = st.patch_cell.data();
     int count = 0;
@@ -993,10 +987,10 @@ double ade_route(overland_grid &g, ade_scheme_state &st, int scheme, double dt) 
     // Scheme 2 keeps the depths at the start of the call; scheme 3 its predicted
     // depths (in the base case a ring of slots) and, outside the base case, its
     // predictor discharges.
-    if (scheme != 3 && !has_cells(st.saved_depth, g.cells)) return 0.0;
-    if (scheme == 3 && !has_cells(st.predictor_depth, base ? predictor_slots(gap) - 1 : g.cells))
+    if (scheme != 3 && !ensure_cell_array(st.saved_depth, g.cells)) return 0.0;
+    if (scheme == 3 && !ensure_cell_array(st.predictor_depth, base ? predictor_slots(gap) - 1 : g.cells))
         return 0.0;
-    if (scheme == 3 && !base && !has_cells(st.predictor_discharge, g.cells)) return 0.0;
+    if (scheme == 3 && !base && !ensure_cell_array(st.predictor_discharge, g.cells)) return 0.0;
     ++st.calls;
     double result;
     if (scheme == 3)

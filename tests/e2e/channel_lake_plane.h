@@ -39,4 +39,25 @@ inline void write(const testsupport::scratch_dir &d, const std::string &channel_
                      "NUMPTS 6\n5 3 4 3 5 2 5 4 4 2 4 4\n");
 }
 
+// Redistribution infiltration over the groundwater model on the plane: writes
+// wt.asc (the table `table_depth` m below the ground), bot.asc (0 m), bound.asc
+// and the soil maps, and returns the project cards that name them.
+inline std::string write_soil_and_aquifer(const testsupport::scratch_dir &d, double table_depth) {
+    const auto uniform = [](const char *v) { return map([v](int, int) { return std::string(v); }); };
+    d.write("wt.asc", map([&](int r, int c) { return project_text::number(ground(r, c) - table_depth); }));
+    d.write("bot.asc", uniform("0.0"));
+    d.write("bound.asc", uniform("1"));
+    d.write("ks.asc", uniform("0.65"));
+    d.write("psi.asc", uniform("16.7"));
+    d.write("phi.asc", uniform("0.3"));
+    d.write("theta.asc", uniform("0.16"));
+    d.write("res.asc", uniform("0.05"));
+    d.write("pi.asc", uniform("0.3"));
+    return "INF_REDIST\nCONDUCTIVITY ks.asc\nCAPILLARY psi.asc\nPOROSITY phi.asc\n"
+           "MOISTURE theta.asc\nRESIDUAL_SAT res.asc\nPORE_INDEX pi.asc\n"
+           "SOIL_MOIST_DEPTH 100\nTOP_LAYER_DEPTH 20\n"
+           "GW_SIMULATION\nWATER_TABLE wt.asc\nAQUIFER_BOTTOM bot.asc\nGW_BOUNDFILE bound.asc\n"
+           "GW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nGW_LSOR_CON 1e-8\n";
+}
+
 }  // namespace channel_lake_plane

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "channel_lake_plane.h"
 #include "project_text.h"
 #include "small_plane.h"
 #include "support/run_program.h"
@@ -129,34 +130,18 @@ TEST(GroundwaterRun, RedistributionOverADeeperTableClosesTheAquiferBalance) {
 // explicit routing); a short storm, then a long dry tail, so that the run ends
 // early once the surface is dry. The table lies 1.5 m below the ground over a
 // bottom at 0 m; redistribution infiltration with the groundwater model.
-template <class F>
-std::string five_by_five(F value) {
-    return project_text::grid_of(5, 5, 10.0, value);
-}
-
 TEST(GroundwaterRun, RunThatEndsWhenTheRainHasRunOffReportsItsFinalVolumes) {
     scratch_dir d;
-    const auto ground = [](int r, int c) { return 10.0 + 0.5 * std::abs(c - 3) + 0.2 * (5 - r); };
-    const auto uniform = [](const char *v) {
-        return five_by_five([v](int, int) { return std::string(v); });
-    };
-    d.write("mask.asc", uniform("1"));
-    d.write("elev.asc", five_by_five([&](int r, int c) { return number(ground(r, c)); }));
-    d.write("wt.asc", five_by_five([&](int r, int c) { return number(ground(r, c) - 1.5); }));
-    d.write("bot.asc", uniform("0.0"));
-    d.write("bound.asc", uniform("1"));
-    d.write("links.asc", five_by_five([](int r, int c) {
+    using channel_lake_plane::map;
+    d.write("mask.asc", map([](int, int) { return std::string("1"); }));
+    d.write("elev.asc", map([](int r, int c) { return number(channel_lake_plane::ground(r, c)); }));
+    const std::string soil_and_aquifer = channel_lake_plane::write_soil_and_aquifer(d, 1.5);
+    d.write("links.asc", map([](int r, int c) {
                 return std::string(c != 3 ? "0" : r <= 3 ? "1" : "2");
             }));
-    d.write("nodes.asc", five_by_five([](int r, int c) {
+    d.write("nodes.asc", map([](int r, int c) {
                 return c != 3 ? std::string("0") : std::to_string(r <= 3 ? r : r - 3);
             }));
-    d.write("ks.asc", uniform("0.65"));
-    d.write("psi.asc", uniform("16.7"));
-    d.write("phi.asc", uniform("0.3"));
-    d.write("theta.asc", uniform("0.16"));
-    d.write("res.asc", uniform("0.05"));
-    d.write("pi.asc", uniform("0.3"));
     const std::string section = "XSEC\nBOTTOM_WIDTH 2.0\nBANKFULL_DEPTH 1.0\nSIDE_SLOPE 1.0\n";
     d.write("p.chn", "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 2\nMAXNODES 4\n"
                      "CONNECT 1 2 0\nCONNECT 2 0 1 1\n"
@@ -171,12 +156,8 @@ TEST(GroundwaterRun, RunThatEndsWhenTheRainHasRunOffReportsItsFinalVolumes) {
             "START_DATE 2021 7 12\nSTART_TIME 14 0\nTIMESTEP 10\nHYD_FREQ 5\nMAP_FREQ 60\n"
             "OUTROW 5\nOUTCOL 3\nOUTSLOPE 0.01\nOVERTYPE explicit\n"
             "CHAN_EXPLIC\nLINKS links.asc\nNODES nodes.asc\nCHANNEL_INPUT p.chn\n"
-            "PRECIP_UNIF\nRAIN_INTENSITY 50\nRAIN_DURATION 15\n"
-            "INF_REDIST\nCONDUCTIVITY ks.asc\nCAPILLARY psi.asc\nPOROSITY phi.asc\n"
-            "MOISTURE theta.asc\nRESIDUAL_SAT res.asc\nPORE_INDEX pi.asc\n"
-            "SOIL_MOIST_DEPTH 100\nTOP_LAYER_DEPTH 20\n"
-            "GW_SIMULATION\nWATER_TABLE wt.asc\nAQUIFER_BOTTOM bot.asc\nGW_BOUNDFILE bound.asc\n"
-            "GW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nGW_LSOR_CON 1e-8\n");
+            "PRECIP_UNIF\nRAIN_INTENSITY 50\nRAIN_DURATION 15\n" +
+                soil_and_aquifer);
     const testsupport::program_result r = d.run(KORVA_EXE, {"p.prj"});
     ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
     const std::string summary = d.read("p.sum");

@@ -25,22 +25,9 @@ TEST(KorvaLakeSeepage, LakeWaterThatLeavesThroughTheBedIsWhatTheAquiferGains) {
     // 5 x 5 cells of 10 m draining to column 3; a channel of three computational
     // nodes down rows 1..3 feeds a lake that starts on (5,3) at 10.1 m and takes
     // (4,3) as it rises. The water table lies 3 m below the ground everywhere.
-    using channel_lake_plane::ground;
-    using channel_lake_plane::map;
-    const auto uniform = [](const char *v) {
-        return map([v](int, int) { return std::string(v); });
-    };
-    d.write("wt.asc", map([&](int r, int c) { return number(ground(r, c) - 3.0); }));
-    d.write("bot.asc", uniform("0.0"));
-    d.write("bound.asc", uniform("1"));
     // The soil's porosity equals the aquifer's, so that the aquifer stores what
     // it takes at one porosity whatever the depth of its table.
-    d.write("ks.asc", uniform("0.65"));
-    d.write("psi.asc", uniform("16.7"));
-    d.write("phi.asc", uniform("0.3"));
-    d.write("theta.asc", uniform("0.16"));
-    d.write("res.asc", uniform("0.05"));
-    d.write("pi.asc", uniform("0.3"));
+    const std::string soil_and_aquifer = channel_lake_plane::write_soil_and_aquifer(d, 3.0);
     // Bed of the lake: 3.6 cm/h (1e-5 m/s) over 1 m.
     channel_lake_plane::write(d, "GW_BED_CONDUCTIVITY 0.36\nGW_BED_THICKNESS 1.0\n",
                               "GW_BED_CONDUCTIVITY 3.6\nGW_BED_THICKNESS 1.0\nMLAKE 1.0\n");
@@ -50,12 +37,8 @@ TEST(KorvaLakeSeepage, LakeWaterThatLeavesThroughTheBedIsWhatTheAquiferGains) {
             "START_DATE 2021 7 12\nSTART_TIME 14 0\nTIMESTEP 10\nHYD_FREQ 5\nMAP_FREQ 60\n"
             "OUTROW 5\nOUTCOL 3\nOUTSLOPE 0.01\nOVERTYPE explicit\nQUIET\n"
             "CHAN_EXPLIC\nLINKS links.asc\nNODES nodes.asc\nCHANNEL_INPUT p.chn\n"
-            "PRECIP_UNIF\nRAIN_INTENSITY 50\nRAIN_DURATION 130\n"
-            "INF_REDIST\nCONDUCTIVITY ks.asc\nCAPILLARY psi.asc\nPOROSITY phi.asc\n"
-            "MOISTURE theta.asc\nRESIDUAL_SAT res.asc\nPORE_INDEX pi.asc\n"
-            "SOIL_MOIST_DEPTH 100\nTOP_LAYER_DEPTH 20\n"
-            "GW_SIMULATION\nWATER_TABLE wt.asc\nAQUIFER_BOTTOM bot.asc\nGW_BOUNDFILE bound.asc\n"
-            "GW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nGW_LSOR_CON 1e-8\n");
+            "PRECIP_UNIF\nRAIN_INTENSITY 50\nRAIN_DURATION 130\n" +
+                soil_and_aquifer);
     const auto r = d.run(KORVA_EXE, {"p.prj"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
     EXPECT_EQ(r.err, "");
