@@ -40,4 +40,5 @@ echo "Channel depths and discharges per node (every 5 minutes): $run/valley.cdp,
 echo "Event summary with the water balance: $run/valley.sum"
 grep -E "^(volume of total rainfall|volume of discharge|volume remaining on surface|final volume in channels|mass conservation error)" \
     "$run/valley.sum" | sed 's/^/  /'
+echo "Largest overland depth of every cell (data set): $run/valley_max_depth.dat"
 echo "Console log: $run/korva.log"
