@@ -3,14 +3,8 @@
 # outputs are. Usage: run.sh [folder of korva] [work folder]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(cd "${1:-$here/../../build/release}" && pwd)
-work=${2:-$here/../../build/examples/aquifer_well}
-rm -rf "$work"
-mkdir -p "$work"
-cp "$here"/* "$work"/
-rm -f "$work/README.md" "$work/run.sh"
-cd "$work"
-"$bin/korva" aquifer_well.prj </dev/null >korva.log 2>&1 || { tail -n 20 korva.log; exit 1; }
+. "$here/../../scripts/example_folder.sh"
+korva aquifer_well.prj </dev/null >korva.log 2>&1 || { tail -n 20 korva.log; exit 1; }
 echo "Water levels of the well's cell and of a cell 60 m east (minutes, m): $work/well_levels.txt"
 tail -n 1 well_levels.txt | sed 's/^/  at the end: /'
 echo "Water-table maps every 6 hours: $work/water_table"

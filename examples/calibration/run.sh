@@ -5,15 +5,7 @@
 # Usage: run.sh [folder of korva, varnock and main] [work folder]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(cd "${1:-$here/../../build/release}" && pwd)
-work=${2:-$here/../../build/examples/calibration}
-rm -rf "$work"
-mkdir -p "$work"
-cp "$here"/* "$work"/
-rm -f "$work/README.md" "$work/run.sh"
-cd "$work"
-PATH="$bin:$PATH"
-export PATH
+. "$here/../../scripts/example_folder.sh"
 
 echo "varnock: Gauss-Marquardt-Levenberg estimation of n and ks (plane.pst)"
 varnock plane.pst </dev/null >varnock.log 2>&1 || { tail -n 20 varnock.log; exit 1; }

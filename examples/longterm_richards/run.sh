@@ -3,14 +3,8 @@
 # outputs are. Usage: run.sh [folder of korva] [work folder]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(cd "${1:-$here/../../build/release}" && pwd)
-work=${2:-$here/../../build/examples/longterm_richards}
-rm -rf "$work"
-mkdir -p "$work"
-cp "$here"/* "$work"/
-rm -f "$work/README.md" "$work/run.sh"
-cd "$work"
-"$bin/korva" longterm_richards.prj </dev/null >korva.log 2>&1 || { tail -n 20 korva.log; exit 1; }
+. "$here/../../scripts/example_folder.sh"
+korva longterm_richards.prj </dev/null >korva.log 2>&1 || { tail -n 20 korva.log; exit 1; }
 grep -E "^End of hmet_QAR" korva.log | sed 's/^/  /'
 echo "Outlet hydrograph (decimal years, m3/s): $work/longterm_richards.otl"
 echo "Hourly soil water and evapotranspiration: $work/evap_out"
