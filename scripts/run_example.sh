@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# Builds the programs (optimised) into build/release and runs korva on the bundled
-# example project examples/valley in build/example: one storm over a synthetic
-# valley whose runoff a channel down the valley axis carries to the outlet.
-# Prints where the outlet hydrograph, the channel series and the event summary are.
+# Builds the three programs (optimised) into build/release and runs an example.
+# Without an argument: korva on the bundled example project examples/valley in
+# build/example, one storm over a synthetic valley whose runoff a channel down the
+# valley axis carries to the outlet; prints where the outlet hydrograph, the
+# channel series and the event summary are. With the name of a worked example
+# (longterm_richards, aquifer_well, calibration): that example's run.sh, in
+# build/examples/<name>.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build/release"
 run="$top/build/example"
 jobs=$(nproc 2>/dev/null || echo 4)
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$jobs" --target korva
+cmake --build "$build" -j "$jobs" --target korva varnock main
+if [ $# -gt 0 ] && [ "$1" != valley ]; then
+    if [ ! -f "$top/examples/$1/run.sh" ]; then
+        echo "No worked example named $1; the examples are: valley longterm_richards aquifer_well calibration"
+        exit 1
+    fi
+    exec sh "$top/examples/$1/run.sh" "$build" "$top/build/examples/$1"
+fi
 rm -rf "$run"
 mkdir -p "$run"
 cp "$top"/examples/valley/valley.* "$run"/
@@ -30,4 +40,5 @@ echo "Channel depths and discharges per node (every 5 minutes): $run/valley.cdp,
 echo "Event summary with the water balance: $run/valley.sum"
 grep -E "^(volume of total rainfall|volume of discharge|volume remaining on surface|final volume in channels|mass conservation error)" \
     "$run/valley.sum" | sed 's/^/  /'
+echo "Largest overland depth of every cell (data set): $run/valley_max_depth.dat"
 echo "Console log: $run/korva.log"
