@@ -45,7 +45,9 @@ calib_status allocate_gml_workspace(gml_workspace &w, const control_data &cd, gm
     w.trial_model_values = dmatrix(1, o1, 1, w.l);
     w.best_trial_model_values = dvector(1, o1);
     w.best_model_values = dvector(1, o1);
-    if (cd.max_iterations >= 1) w.phi_history = dvector(1, cd.max_iterations);
+    // The history grows with the iterations made, so a large iteration limit
+    // costs nothing until it is reached.
+    if (cd.max_iterations >= 1) extend_dvector(w.phi_history, 1, cd.max_iterations);
     w.covariance = dmatrix(1, a1, 1, a1);
     w.correlation_input = dmatrix(1, a1, 1, a1);
     w.correlation = dmatrix(1, a1, 1, a1);

@@ -36,7 +36,7 @@ struct gml_workspace {
     double_matrix trial_model_values;  // O x L
     double_vector best_trial_model_values;  // 1..O
     double_vector best_model_values;  // 1..O
-    double_vector phi_history;      // 1..max_iterations (empty when below 1)
+    double_vector phi_history;      // 1..iterations made so far, at most max_iterations (empty when below 1)
     double_matrix covariance;       // A x A
     double_matrix correlation_input;
     double_matrix correlation;

@@ -3,7 +3,9 @@
 // failure paths and the second program argument.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "test_varnock_gml_support.h"
 
@@ -122,4 +124,52 @@ TEST(VarnockGmlRestart, OtherSecondArgumentMakesAnInitialRun) {
     EXPECT_FALSE(contains(record, "RESTART"));
     EXPECT_TRUE(contains(record, "INITIAL CONDITIONS:"));
     EXPECT_NEAR(model_input_values(d)["b1"], 72.462237576, 1e-3);
+}
+
+// A refused restart changes no file: after a stopped run (its restart file
+// replaced by each broken form) and after a finished one (no restart file
+// left), "/r" ends with status 1 and its message, and the parameter value,
+// matrix, record and sensitivity files keep every byte.
+TEST(VarnockGmlRestart, RefusedRestartChangesNoResultFile) {
+    scratch_dir d;
+    write_rat42(d);
+    d.write("stop_at", "12\n");
+    ASSERT_EQ(d.run(VARNOCK_EXE, {"case.pst"}).exit_status, 0);
+    const std::string good = d.read("case.rst");
+    // Line 23 is phi (4 settings, 2 x 9 Jacobian rows, the iteration number).
+    std::string nan_phi = good;
+    std::size_t at = 0;
+    for (int line = 0; line < 4 + 18 + 1; ++line) at = nan_phi.find('\n', at) + 1;
+    nan_phi.replace(at, nan_phi.find('\n', at) - at, "nan");
+    struct refusal {
+        const char *restart;  // nullptr: no restart file
+        const char *message;
+    };
+    const std::string half = good.substr(0, good.size() / 2);
+    const refusal cases[] = {
+        {nullptr, "Error opening the restart file."},
+        {half.c_str(), "The restart file case.rst cannot be used: an element of the best Jacobian"},
+        {nan_phi.c_str(), "The restart file case.rst cannot be used: phi is missing or not a valid number"},
+        {"", "The restart file case.rst cannot be used: the partial Jacobian switch"},
+    };
+    const char *kept[] = {"case.par", "case.mtt", "case.rec", "case.sen"};
+    for (int finished = 0; finished <= 1; ++finished) {
+        std::vector<std::string> before;
+        for (const char *name : kept) before.push_back(d.read(name));
+        ASSERT_FALSE(before[0].empty());
+        for (const refusal &c : cases) {
+            if (finished && c.restart != nullptr) continue;
+            std::remove((d.path() / "case.rst").c_str());
+            if (c.restart != nullptr) d.write("case.rst", c.restart);
+            const auto r = d.run(VARNOCK_EXE, {"case.pst", "/r"});
+            EXPECT_EQ(r.exit_status, 1) << c.message;
+            EXPECT_TRUE(contains(r.out, c.message)) << r.out;
+            for (std::size_t k = 0; k < before.size(); ++k) EXPECT_EQ(d.read(kept[k]), before[k]) << kept[k];
+        }
+        if (finished) break;
+        // The stopped run is resumed to its end, which removes the restart file.
+        d.write("case.rst", good);
+        ASSERT_EQ(d.run(VARNOCK_EXE, {"case.pst", "/r"}).exit_status, 0);
+        ASSERT_FALSE(d.exists("case.rst"));
+    }
 }
