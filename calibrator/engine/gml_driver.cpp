@@ -496,6 +496,7 @@ void lambda_search(gml_run &g) {
             }
         }
         ++c;
+        ensure_trial_store(w, c);
         w.trial_phis[c] = g.phi;
         w.trial_lambdas[c] = cd.lambda;
         for (int k = 1; k <= cd.observation_count; ++k) {
