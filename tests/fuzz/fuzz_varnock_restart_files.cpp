@@ -1,8 +1,13 @@
 // Fuzz harness of varnock's restart file and the CMA-ES parameter file: the
 // input is read as the restart file of an estimation and of a regularisation
 // run of the straight-line case of tests/data/varnock_line (two adjustable
-// parameters, three observations, at most 10 iterations), and as "initials.par".
+// parameters, three observations, at most 10 iterations), and as "initials.par"
+// of a CMA-ES run of that problem (its settings record is removed after each input).
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -60,6 +65,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     set_nr_exit_handler(fuzzsupport::throw_exit);
     set_cmaes_exit_handler(fuzzsupport::throw_exit);
     set_reading_pause_ms(0);
+    // The CMA-ES reader writes its settings record and messages into the working directory.
+    if (chdir(fuzzsupport::scratch_dir().c_str()) != 0) std::abort();
     return 0;
 }
 
@@ -75,10 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     } catch (const fuzzsupport::exit_requested &) {
     }
     readpara_t sp;
+    const control_data cd = restart_problem();
     try {
-        readpara_ReadFromFile(sp, names.restart_name.c_str());
+        readpara_readpara_t(sp, 0, 0, nullptr, nullptr, 0, names.restart_name.c_str(), &cd);
     } catch (const fuzzsupport::exit_requested &) {
     }
     readpara_release(sp);
+    std::remove("actparcmaes.par");
+    std::remove("errcmaes.err");
     return 0;
 }
