@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -216,74 +216,53 @@ TEST(KorvaCalibration, UnwritableCalibrationFilesEndWithStatusOne) {
 }
 
 // Every input that -c or -m cannot use, and an output file that cannot be
-// created (a folder in its place), ends with the message naming the file or
-// line and status 1; a CRLF SCE input, observation file and list give the
-// search of the LF ones.
+// created (a folder in its place), ends with a message naming it and status 1;
+// CRLF SCE input, observation and list files give the search of LF ones.
 TEST(KorvaCalibration, UnusableInputsEndWithStatusOne) {
     const std::string sce = "cal.prj\nlist.txt\nobs.dat\n6 3 0.001 2 7 0 1\n0 0 0 0 0 0\n30 20 50\n";
-    const std::string mc = "cal.prj\nlist.txt\nobs.dat\n1\n20 50\n";
-    struct refusal {
-        const char *option, *file, *text, *message;
-    };
-    const refusal cases[] = {
-        {"-c", "", "", "Can't open SCE input file sce.in"},
+    const std::string mc = "cal.prj\nlist.txt\nobs.dat\n1\n20 50\n", head = "cal.prj\nlist.txt\nobs.dat\n";
+    const char *cases[][4] = {  // option, file ("-": removed, "/": a folder), its text, message
+        {"-c", "sce.in", "-", "Can't open SCE input file sce.in"},
         {"-c", "sce.in", "", "The first line must have 7 parameters."},
-        {"-c", "sce.in", "cal.prj\nlist.txt\nobs.dat\n6 3 0.001 2 7 0 1\n0 0 0 0 0 0\n30 nan 50\n",
-         "a bound of parameter 1 is not a finite number"},
+        {"-c", "sce.in", "x\ny\nz\n6 3 1e-3 2 7 0 1\n0 0 0 0 0 0\n30 nan 50\n", "bound of parameter 1 is not a finite"},
         {"-c", "obs.dat", "2\n1 1 100 1\n", "unable to open the observation file"},
         {"-c", "obs.dat", "1\n1 1 inf 1\n", "line 2 of the observation file obs.dat holds a value that is not a finite"},
-        {"-c", "list.txt", "", "the replacement parameter list file list.txt cannot be read"},
-        {"-c", "sce_output.dat/", "", "Can't open output file sce_output.dat"},
-        {"-m3", "", "", "unable to open the Monte Carlo input file mc.in"},
+        {"-c", "list.txt", "-", "the replacement parameter list file list.txt cannot be read"},
+        {"-c", "sce_output.dat", "/", "Can't open output file sce_output.dat"},
+        {"-m3", "mc.in", "-", "unable to open the Monte Carlo input file mc.in"},
         {"-m3", "mc.in", "", "gives 0 parameters on line 4"},
-        {"-m3", "mc.in", "cal.prj\nlist.txt\nobs.dat\n999999999\n20 50\n",
-         "line 6 of the Monte Carlo input file mc.in is missing; it must hold the lower and upper bound "
-         "of parameter 2 of 999999999"},
-        {"-m3", "mc.in", "cal.prj\nlist.txt\nobs.dat\n1\n-inf 50\n", "holds a bound that is not a finite number"},
+        {"-m3", "mc.in", "x\ny\nz\n999999999\n20 50\n", "line 6 of the Monte Carlo input file mc.in is missing"},
+        {"-m3", "mc.in", "x\ny\nz\n1\n-inf 50\n", "line 5 of the Monte Carlo input file mc.in holds a bound that"},
         {"-m3", "obs.dat", "x\n", "unable to open the observation file"},
-        {"-m0", "", "x", "No Monte Carlo run was made: the run count is 0."},
-        {"-m3", "log_file_p0.log/", "", "unable to create the output file log_file_p0.log"},
+        {"-m0", "obs.dat", "1\n0.1 1 500.0 1\n", "No Monte Carlo run was made: the run count is 0."},
+        {"-m3", "log_file_p0.log", "/", "unable to create the output file log_file_p0.log"},
     };
-    for (const refusal &c : cases) {
+    for (const auto &c : cases) {
         scratch_dir d;
         write_cross(d);
         d.write("obs.dat", "1\n0.1 1 500.0 1\n");
-        const bool sce_mode = c.option[1] == 'c';
-        const std::string input = sce_mode ? "sce.in" : "mc.in";
-        if (*c.file == '\0') {
-            if (*c.text != '\0') d.write(input, sce_mode ? sce : mc);
-        } else if (c.file[std::strlen(c.file) - 1] == '/') {
-            d.write(input, sce_mode ? sce : mc);
-            std::filesystem::create_directory(d.path() / std::string(c.file));
-        } else {
-            if (std::string(c.file) != input) d.write(input, sce_mode ? sce : mc);
-            std::remove((d.path() / c.file).c_str());
-            if (*c.text != '\0' || std::string(c.file) != "list.txt") d.write(c.file, c.text);
-        }
-        const auto r = d.run(KORVA_EXE, {c.option, input});
-        EXPECT_EQ(r.exit_status, 1) << c.message << "\n" << r.out;
-        EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
-        EXPECT_FALSE(d.exists("best.out")) << c.message;
+        const std::string input = c[0][1] == 'c' ? "sce.in" : "mc.in", text = c[2];
+        d.write(input, c[0][1] == 'c' ? sce : mc);
+        std::filesystem::remove(d.path() / c[1]);
+        if (text == "/") std::filesystem::create_directory(d.path() / c[1]);
+        if (text != "-" && text != "/") d.write(c[1], text.rfind("x\ny\nz\n", 0) == 0 ? head + text.substr(6) : text);
+        const auto r = d.run(KORVA_EXE, {c[0], input});
+        EXPECT_EQ(r.exit_status, 1) << c[3] << "\n" << r.out;
+        EXPECT_NE(r.out.find(c[3]), std::string::npos) << r.out;
+        EXPECT_FALSE(d.exists("best.out")) << c[3];
     }
-
     std::string logs[2];
-    for (int crlf = 0; crlf <= 1; ++crlf) {
+    for (const std::string end : {"\n", "\r\n"}) {
         scratch_dir d;
         write_cross(d);
-        auto ends = [crlf](std::string text) {
-            for (std::size_t at = 0; crlf && (at = text.find('\n', at)) != std::string::npos; at += 2)
-                text.insert(at, "\r");
-            return text;
-        };
+        auto ends = [&end](const std::string &text) { return std::regex_replace(text, std::regex("\n"), end); };
         d.write("list.txt", ends("1\n[RAIN] \"%lf\"\n"));
         d.write("obs.dat", ends("1\n0.1 1 500.0 1\n"));
         d.write("sce.in", ends(sce));
-        const auto r = d.run(KORVA_EXE, {"-c", "sce.in"});
-        EXPECT_EQ(r.exit_status, 0) << r.out;
-        logs[crlf] = d.read("log_file.txt");
+        EXPECT_EQ(d.run(KORVA_EXE, {"-c", "sce.in"}).exit_status, 0);
+        logs[end.size() - 1] = d.read("log_file.txt");
     }
     EXPECT_FALSE(logs[0].empty());
     EXPECT_EQ(logs[1], logs[0]);
 }
-
 }  // namespace

@@ -64,29 +64,22 @@ TEST(OutletProgram, HydrographLineWithOnlyATimeIsRefused) {
 }
 
 // Numbers that are not finite are refused with the file and line; CRLF inputs
-// give the lines of the LF ones.
+// give the lines of LF ones.
 TEST(OutletProgram, NonFiniteValuesAreRefusedAndCrlfReadsAsLf) {
-    struct input_case {
-        const char *hydrograph, *dates, *message;  // message nullptr: the LF result
-    };
-    const input_case cases[] = {
+    const char *cases[][3] = {  // hydrograph, dates, message ("": the lines of a b / c d)
         {"0 1\n15 nan\n", "a b\nc d\n", "main: kestrup_cal_1982.otl: line 2: \"nan\" is not a number"},
         {"0 1\ninf 2\n", "a b\nc d\n", "main: kestrup_cal_1982.otl: line 2: \"inf\" is not a number"},
         {"0 1\n15 -1e999\n", "a b\nc d\n", "main: kestrup_cal_1982.otl: line 2: \"-1e999\" is not a number"},
         {"0 1\n", "\n\n", "main: dates_for_sim_outlet_hydrograph.txt: holds no date and time pair"},
-        {"0 1\r\n15 2\r\n", "a b\r\nc d\r\n", nullptr},
-    };
-    for (const input_case &c : cases) {
+        {"0 1\r\n15 2\r\n", "a b\r\nc d\r\n", ""}};
+    for (const auto &c : cases) {
         scratch_dir d;
-        d.write("kestrup_cal_1982.otl", c.hydrograph);
-        d.write("dates_for_sim_outlet_hydrograph.txt", c.dates);
+        d.write("kestrup_cal_1982.otl", c[0]);
+        d.write("dates_for_sim_outlet_hydrograph.txt", c[1]);
         auto r = d.run(OUTLET_EXE);
-        EXPECT_EQ(r.exit_status, c.message ? 1 : 0) << c.hydrograph;
-        if (c.message) {
-            EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        } else {
-            EXPECT_EQ(d.read("sim_flows_ssf.txt"),
-                      "sim_flows   a     b           1.00000000\nsim_flows   c     d           2.00000000\n");
-        }
+        EXPECT_EQ(r.exit_status, *c[2] ? 1 : 0) << c[0];
+        EXPECT_NE(r.err.find(c[2]), std::string::npos) << r.err;
+        const std::string lf_lines = "sim_flows   a     b           1.00000000\nsim_flows   c     d           2.00000000\n";
+        EXPECT_EQ(d.read("sim_flows_ssf.txt") == lf_lines, !*c[2]) << c[0];
     }
 }
