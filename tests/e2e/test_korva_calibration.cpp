@@ -225,15 +225,12 @@ TEST(KorvaCalibration, UnusableInputsEndWithStatusOne) {
         {"-c", "sce.in", "-", "Can't open SCE input file sce.in"},
         {"-c", "sce.in", "", "The first line must have 7 parameters."},
         {"-c", "sce.in", "x\ny\nz\n6 3 1e-3 2 7 0 1\n0 0 0 0 0 0\n30 nan 50\n", "bound of parameter 1 is not a finite"},
-        {"-c", "obs.dat", "2\n1 1 100 1\n", "unable to open the observation file"},
         {"-c", "obs.dat", "1\n1 1 inf 1\n", "line 2 of the observation file obs.dat holds a value that is not a finite"},
         {"-c", "list.txt", "-", "the replacement parameter list file list.txt cannot be read"},
         {"-c", "sce_output.dat", "/", "Can't open output file sce_output.dat"},
         {"-m3", "mc.in", "-", "unable to open the Monte Carlo input file mc.in"},
-        {"-m3", "mc.in", "", "gives 0 parameters on line 4"},
         {"-m3", "mc.in", "x\ny\nz\n999999999\n20 50\n", "line 6 of the Monte Carlo input file mc.in is missing"},
         {"-m3", "mc.in", "x\ny\nz\n1\n-inf 50\n", "line 5 of the Monte Carlo input file mc.in holds a bound that"},
-        {"-m3", "obs.dat", "x\n", "unable to open the observation file"},
         {"-m0", "obs.dat", "1\n0.1 1 500.0 1\n", "No Monte Carlo run was made: the run count is 0."},
         {"-m3", "log_file_p0.log", "/", "unable to create the output file log_file_p0.log"},
     };
@@ -254,15 +251,14 @@ TEST(KorvaCalibration, UnusableInputsEndWithStatusOne) {
     std::string logs[2];
     for (const std::string end : {"\n", "\r\n"}) {
         scratch_dir d;
-        write_cross(d);
+        write_cross(d);  // the project file keeps LF
         auto ends = [&end](const std::string &text) { return std::regex_replace(text, std::regex("\n"), end); };
-        d.write("list.txt", ends("1\n[RAIN] \"%lf\"\n"));
-        d.write("obs.dat", ends("1\n0.1 1 500.0 1\n"));
-        d.write("sce.in", ends(sce));
+        for (const auto &[name, text] : {std::pair<const char *, std::string>{"list.txt", "1\n[RAIN] \"%lf\"\n"},
+                                         {"obs.dat", "1\n0.1 1 500.0 1\n"}, {"sce.in", sce}})
+            d.write(name, ends(text));
         EXPECT_EQ(d.run(KORVA_EXE, {"-c", "sce.in"}).exit_status, 0);
         logs[end.size() - 1] = d.read("log_file.txt");
     }
-    EXPECT_FALSE(logs[0].empty());
-    EXPECT_EQ(logs[1], logs[0]);
+    EXPECT_TRUE(!logs[0].empty() && logs[1] == logs[0]) << logs[0] << "\n" << logs[1];
 }
 }  // namespace
