@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Times one GML estimation iteration of varnock on a trivial model (a shell
-# script that copies a prepared output file) and compares it with the time of
-# the same number of bare model runs, so that the difference is varnock's own
-# work: writing templates, reading instructions and the linear algebra. A
-# single model run of the same problem (max_iterations 0) is timed as well, so
-# that the start-up (control file, instruction parsing, records) can be taken
-# out: per_run_ms is (own work of the estimation - own work of the single run)
-# / (model runs - 1). Each time is the least of REPEAT runs (default 3).
+# varnock's own processor time per model run of a GML estimation on a trivial
+# model (a shell script that copies a prepared output file and counts its runs).
+# Only varnock's own time is measured (bench/own_cpu_time reads the run time of
+# the varnock process, not of the model runs it starts), so the model's cost and
+# the machine's load do not enter. One estimation (an initial run, n Jacobian
+# runs, the lambda trials and the final run) and one single model run of the
+# same problem (max_iterations 0) are timed; the model's own count gives the
+# runs each made, and per_run_ms = (own time of the estimation - own time of the
+# single run) / (runs of the estimation - runs of the single run): templates,
+# instruction files and linear algebra per run, start-up taken out. Each time is
+# the least of REPEAT runs (default 3).
 # Usage: bench/bench_calibration_overhead.sh [parameter counts...] (default 10 100 1000)
 #        VARNOCK=/path/to/varnock bench/... times that program instead of building one.
 set -euo pipefail
@@ -16,6 +19,9 @@ observations=${OBSERVATIONS:-10000}
 repeat=${REPEAT:-3}
 counts=("$@")
 [ ${#counts[@]} -eq 0 ] && counts=(10 100 1000)
+mkdir -p "$build"
+own_cpu_time="$build/own_cpu_time"
+c++ -O2 -std=c++20 "$top/bench/own_cpu_time.cpp" -o "$own_cpu_time"
 
 if [ -n "${VARNOCK:-}" ]; then
     varnock=$VARNOCK
@@ -25,20 +31,19 @@ else
     varnock="$build/varnock"
 fi
 
-now() { date +%s.%N; }
-# The least wall time in seconds of `repeat` runs of the command.
-least() {
-    local best="" start end t
+# The least own processor time in seconds of `repeat` runs of varnock; the
+# model runs of the last one are left counted in runs.log.
+least_own() {
+    local best="" t
     for ((i = 1; i <= repeat; i++)); do
-        start=$(now); "$@" > /dev/null < /dev/null; end=$(now)
-        t=$(echo "$end - $start" | bc -l)
+        rm -f runs.log
+        t=$("$own_cpu_time" "$varnock" "$@" < /dev/null)
         if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
     done
     echo "$best"
 }
-bare_runs() { for ((r = 1; r <= $1; r++)); do sh -c "sh model.sh"; done; }
 
-printf "%-11s %-13s %-11s %-12s %-14s %-12s %-12s %-12s\n" parameters observations model_runs total_s bare_runs_s varnock_s single_own_s per_run_ms
+printf "%-11s %-13s %-11s %-12s %-12s %-14s %-12s\n" parameters observations model_runs own_cpu_s single_runs single_own_s per_run_ms
 for n in "${counts[@]}"; do
     work=$(mktemp -d)
     (
@@ -48,7 +53,7 @@ for n in "${counts[@]}"; do
         # Instructions and the prepared output: one observation per line.
         { echo "pif $"; for ((k = 1; k <= observations; k++)); do echo "l1 !o$k!"; done; } > model.ins
         awk -v m="$observations" 'BEGIN {for (k = 1; k <= m; k++) printf "%.6f\n", 1 + k / m}' > base.out
-        printf 'cat model.in > /dev/null\ncp base.out model.out\n' > model.sh
+        printf 'cat model.in > /dev/null\ncp base.out model.out\necho run >> runs.log\n' > model.sh
         {
             echo "pcf"; echo "* control data"; echo "norestart estimation"
             echo "$n $observations 1 0 1"; echo "1 1 single point 1 0 0"
@@ -64,18 +69,13 @@ for n in "${counts[@]}"; do
             echo "* prior information"
         } > case.pst
         sed 's/^none 1 0.01 3 3 0.01 3$/none 0 0.01 3 3 0.01 3/' case.pst > single.pst
-        # Initial run, n Jacobian runs, one lambda trial and the final run.
-        runs=$((n + 3))
-        total=$(least "$varnock" case.pst)
-        echo "p1 1.0" > model.in
-        bare=$(least bare_runs "$runs")
-        own=$(echo "$total - $bare" | bc -l)
-        single=$(least "$varnock" single.pst)
-        bare_single=$(least bare_runs 1)
-        single_own=$(echo "$single - $bare_single" | bc -l)
-        per_run=$(echo "1000 * ($own - $single_own) / ($runs - 1)" | bc -l)
-        printf "%-11d %-13d %-11d %-12.3f %-14.3f %-12.3f %-12.3f %-12.2f\n" "$n" "$observations" "$runs" \
-            "$total" "$bare" "$own" "$single_own" "$per_run"
+        own=$(least_own case.pst)
+        runs=$(wc -l < runs.log)
+        single_own=$(least_own single.pst)
+        single_runs=$(wc -l < runs.log)
+        per_run=$(echo "1000 * ($own - $single_own) / ($runs - $single_runs)" | bc -l)
+        printf "%-11d %-13d %-11d %-12.4f %-12d %-14.4f %-12.4f\n" "$n" "$observations" "$runs" \
+            "$own" "$single_runs" "$single_own" "$per_run"
     )
     rm -rf "$work"
 done

@@ -124,10 +124,10 @@ int run_command(const command_line &cmd, int batch_count) {
         run_model(cmd.path, nullptr);
         break;
     case mode_sce:
-        run_sce_calibration(cmd.path);
+        if (run_sce_calibration(cmd.path) == 0) error_record.fatal = 1;
         break;
     case mode_montecarlo:
-        run_montecarlo_calibration(batch_count, cmd.path);
+        if (run_montecarlo_calibration(batch_count, cmd.path) == 0) error_record.fatal = 1;
         break;
     case mode_version:
         print_banner();
@@ -135,7 +135,8 @@ int run_command(const command_line &cmd, int batch_count) {
     default:
         return 0;  // -b, -h and -s parse and do nothing
     }
-    // The run has reported its own errors; a fatal one, or a calibration file that
-    // could not be written, ends the process with 1.
+    // The run has reported its own errors; a fatal one, a calibration that could
+    // not be made, or a calibration file that could not be written, ends the
+    // process with 1.
     return error_record.fatal || calibration_output_failed ? 1 : 0;
 }

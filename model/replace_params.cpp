@@ -181,6 +181,7 @@ int read_replace_params(const std::string &list_file_name) {
             std::fclose(file);
             return -1;
         }
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // CRLF line end
         replace_param param;
         if (parse_replace_param_line(line, param) == 0) replace_param_list.push_back(param);
     }

@@ -47,15 +47,26 @@ calib_status open_output(std::FILE *&f, const std::string &name, const char *how
     return 0;
 }
 
+// A restart keeps what the files hold: the record and sensitivity files are
+// appended to, and the parameter value file keeps the best values of the
+// interrupted run until the driver rewrites it (to its new length).
 calib_status open_output_files(int argc, char *argv[], const file_names &names, output_files &out) {
     const bool restart = argc >= 3 && std::strcmp(argv[2], "/r") == 0;
     const char *append_or_write = restart ? "a" : "w";
+    auto open_kept = [restart](std::FILE *&f, const std::string &name) {
+        f = restart ? std::fopen(name.c_str(), "r+") : nullptr;
+        return f != nullptr ? 0 : open_output(f, name, "w");
+    };
     calib_status s = 0;
     s = s ? s : open_output(out.record, names.record_name, append_or_write);
     s = s ? s : open_output(out.sensitivity, names.sensitivity_name, append_or_write);
-    s = s ? s : open_output(out.matrix, names.matrix_name, "w");
-    s = s ? s : open_output(out.parameter_values, names.parameter_value_name, "w");
+    s = s ? s : open_kept(out.matrix, names.matrix_name);
+    s = s ? s : open_kept(out.parameter_values, names.parameter_value_name);
     return s;
+}
+
+bool gml_mode_name(const std::string &mode) {
+    return mode == "estimation" || mode == "regularization" || mode == "regularisation";
 }
 
 calib_status run_cmaes_passes(int argc, char *argv[], control_data &cd, const file_names &names,
@@ -95,13 +106,9 @@ calib_status dispatch(int argc, char *argv[], control_data &cd, const file_names
                                    out.parameter_values, templates, instructions);
     }
     if (mode == "regularization" || mode == "regularisation") {
-        if (cd.prior_count > 0) {
-            return optimise_regularisation(argc, argv, cd, names, out.record, out.sensitivity,
-                                           out.matrix, out.parameter_values, templates,
-                                           instructions);
-        }
-        std::printf("\nAt least one piece of prior information must be specified to run in regularization mode.\n");
-        return 1;
+        // Prior information is checked before the output files are opened.
+        return optimise_regularisation(argc, argv, cd, names, out.record, out.sensitivity,
+                                       out.matrix, out.parameter_values, templates, instructions);
     }
     if (mode == "cmaes" || mode == "cmaesrbf") {
         return run_cmaes_passes(argc, argv, cd, names, out, templates, instructions);
@@ -176,6 +183,7 @@ calib_status calibration_main(int argc, char *argv[]) {
     if (status == 0) status = count_parameter_kinds(cd);
     if (status == 0) status = set_tie_ratios(cd);
     if (status == 0) status = FilesNamesForWrite(argv, names);
+    if (status == 0 && gml_mode_name(cd.mode)) status = check_gml_start(argc, argv, cd, names);
     if (status == 0) status = open_output_files(argc, argv, names, out);
     if (status == 0) status = dispatch(argc, argv, cd, names, out, templates, instructions);
 

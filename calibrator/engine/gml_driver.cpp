@@ -322,7 +322,10 @@ bool iteration_top(gml_run &g) {
     cd.phi_ratio = g.previous_phi != 0.0 ? g.phi / g.previous_phi
                                          : std::numeric_limits<double>::infinity();
     g.previous_phi = g.phi;
-    if (cd.max_iterations >= 1) g.w.phi_history[g.iteration] = g.phi;
+    if (cd.max_iterations >= 1) {
+        extend_dvector(g.w.phi_history, g.iteration, cd.max_iterations);
+        g.w.phi_history[g.iteration] = g.phi;
+    }
 
     if (g.phi < g.best_phi) {
         g.best_phi = g.phi;
@@ -493,6 +496,7 @@ void lambda_search(gml_run &g) {
             }
         }
         ++c;
+        ensure_trial_store(w, c);
         w.trial_phis[c] = g.phi;
         w.trial_lambdas[c] = cd.lambda;
         for (int k = 1; k <= cd.observation_count; ++k) {
@@ -608,8 +612,19 @@ void completion(gml_run &g) {
     }
 }
 
-calib_status run_gml(gml_run &g, gml_mode mode) {
-    control_data &cd = g.cd;
+gml_mode mode_of(const control_data &cd) {
+    return cd.mode == "regularization" || cd.mode == "regularisation" ? gml_mode::regularisation
+                                                                       : gml_mode::estimation;
+}
+
+// The refusals that need no model run: regularisation without prior
+// information, a restart without iterations to resume, and the settings check.
+calib_status start_checks(gml_run &g) {
+    const control_data &cd = g.cd;
+    if (mode_of(cd) == gml_mode::regularisation && cd.prior_count < 1) {
+        std::printf("\nAt least one piece of prior information must be specified to run in regularization mode.\n");
+        return 1;
+    }
     g.restart = g.argc >= 3 && std::strcmp(g.argv[2], "/r") == 0;
     if (g.restart && cd.max_iterations <= 0) {
         std::FILE *f = std::fopen(g.names.restart_name.c_str(), "rb");
@@ -624,7 +639,12 @@ calib_status run_gml(gml_run &g, gml_mode mode) {
                     cd.max_iterations);
         return 1;
     }
-    g.status = check_settings(cd);
+    return check_settings(cd);
+}
+
+calib_status run_gml(gml_run &g, gml_mode mode) {
+    control_data &cd = g.cd;
+    g.status = start_checks(g);
     if (g.status != 0) return g.status;
     set_up(g, mode);
     if (g.status == 0 && !g.restart) initial_run(g);
@@ -647,6 +667,28 @@ calib_status run_gml(gml_run &g, gml_mode mode) {
 }
 
 }  // namespace
+
+calib_status check_gml_start(int argc, char *argv[], const control_data &cd,
+                             const file_names &names) {
+    const gml_mode mode = mode_of(cd);
+    // The restart file is read into a copy of the problem and scratch arrays:
+    // the driver reads it again once the output files are open.
+    control_data scratch = cd;
+    template_file_table no_templates;
+    instruction_file_table no_instructions;
+    gml_run g(argc, argv, scratch, names, nullptr, nullptr, nullptr, no_templates, no_instructions);
+    g.status = start_checks(g);
+    if (g.status == 0 && g.restart) {
+        set_up(g, mode);
+        if (g.status == 0) {
+            restart_state s = restart_places(g);
+            g.status = mode == gml_mode::estimation ? read_restart_file(s, scratch, names)
+                                                    : read_restart_file_regularised(s, scratch, names);
+        }
+        free_gml_workspace(g.w);
+    }
+    return g.status;
+}
 
 calib_status optimise_estimation(int argc, char *argv[], control_data &cd, file_names names,
                                  std::FILE *record, std::FILE *sensitivity, std::FILE * /*matrix*/,

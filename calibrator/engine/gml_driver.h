@@ -5,6 +5,14 @@
 
 #include "calibrator/engine/control_data.h"
 
+// The refusals of the GML drivers that need neither a model run nor an output
+// file: the settings, regularisation without prior information, and for "/r" a
+// restart file that is missing or does not fit the problem (read into scratch
+// storage). Called before the output files are opened, so that a refused run
+// changes no file. Status 1 after the message.
+calib_status check_gml_start(int argc, char *argv[], const control_data &cd,
+                             const file_names &names);
+
 // GML parameter estimation: an initial model run (none when restarting with
 // "/r"), then per iteration a finite-difference Jacobian and a search over
 // Marquardt lambdas, and at the end a last run with the best parameters, the

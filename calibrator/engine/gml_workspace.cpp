@@ -38,20 +38,36 @@ calib_status allocate_gml_workspace(gml_workspace &w, const control_data &cd, gm
     w.best_values.assign(static_cast<std::size_t>(w.n) + 1, 0.0);
     w.base_values = dvector(1, a1);
     w.upgrade = dvector(1, a1);
-    w.trial_upgrades.assign(static_cast<std::size_t>(w.l) + 1, double_vector{});
-    for (int c = 1; c <= w.l; ++c) w.trial_upgrades[static_cast<std::size_t>(c)] = dvector(1, a1);
-    w.trial_phis = dvector(1, w.l);
-    w.trial_lambdas = dvector(1, w.l);
-    w.trial_model_values = dmatrix(1, o1, 1, w.l);
+    ensure_trial_store(w, 1);
     w.best_trial_model_values = dvector(1, o1);
     w.best_model_values = dvector(1, o1);
-    if (cd.max_iterations >= 1) w.phi_history = dvector(1, cd.max_iterations);
+    // The history grows with the iterations made, so a large iteration limit
+    // costs nothing until it is reached.
+    if (cd.max_iterations >= 1) extend_dvector(w.phi_history, 1, cd.max_iterations);
     w.covariance = dmatrix(1, a1, 1, a1);
     w.correlation_input = dmatrix(1, a1, 1, a1);
     w.correlation = dmatrix(1, a1, 1, a1);
     w.eigenvectors = dmatrix(1, a1, 1, a1);
     w.eigenvalues = dvector(1, a1);
     return 0;
+}
+
+void ensure_trial_store(gml_workspace &w, int c) {
+    if (w.trial_phis.block != nullptr && c <= w.trial_phis.high) return;
+    const int held = w.trial_phis.block != nullptr ? w.trial_phis.high : 0;
+    extend_dvector(w.trial_phis, c, w.l);
+    const int high = w.trial_phis.high;
+    extend_dvector(w.trial_lambdas, high, high);
+    const int a1 = at_least_one(w.a);
+    const int o1 = at_least_one(w.o);
+    double_matrix values = dmatrix(1, o1, 1, high);
+    for (int k = 1; k <= o1 && held > 0; ++k) {
+        for (int t = 1; t <= held; ++t) values(k, t) = w.trial_model_values(k, t);
+    }
+    free_dmatrix(w.trial_model_values, 1, o1, 1, held);
+    w.trial_model_values = values;
+    if (w.trial_upgrades.empty()) w.trial_upgrades.emplace_back();
+    while (static_cast<int>(w.trial_upgrades.size()) <= high) w.trial_upgrades.push_back(dvector(1, a1));
 }
 
 void free_gml_workspace(gml_workspace &w) {

@@ -30,13 +30,14 @@ struct gml_workspace {
     std::vector<double> best_values;  // 1..N
     double_vector base_values;      // 1..A
     double_vector upgrade;          // 1..A
-    std::vector<double_vector> trial_upgrades;  // 1..L, each 1..A
-    double_vector trial_phis;       // 1..L
-    double_vector trial_lambdas;    // 1..L
-    double_matrix trial_model_values;  // O x L
+    // The lambda-trial store, grown by ensure_trial_store up to L trials.
+    std::vector<double_vector> trial_upgrades;  // 1..trials held, each 1..A
+    double_vector trial_phis;       // 1..trials held
+    double_vector trial_lambdas;    // 1..trials held
+    double_matrix trial_model_values;  // O x trials held
     double_vector best_trial_model_values;  // 1..O
     double_vector best_model_values;  // 1..O
-    double_vector phi_history;      // 1..max_iterations (empty when below 1)
+    double_vector phi_history;      // 1..iterations made so far, at most max_iterations (empty when below 1)
     double_matrix covariance;       // A x A
     double_matrix correlation_input;
     double_matrix correlation;
@@ -48,6 +49,11 @@ struct gml_workspace {
 // out-of-memory report) when a trial upgrade vector cannot be had.
 calib_status allocate_gml_workspace(gml_workspace &w, const control_data &cd, gml_mode mode);
 void free_gml_workspace(gml_workspace &w);
+
+// Grows the lambda-trial store (upgrades, phis, lambdas, model values) to hold
+// trial c, at most lambda_limit trials: a large limit costs nothing until the
+// trials are made.
+void ensure_trial_store(gml_workspace &w, int c);
 
 // Fills the prior rows of both Jacobians (estimation) and the prior matrix
 // from the prior terms, and the weights.

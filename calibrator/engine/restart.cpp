@@ -3,6 +3,7 @@
 // the first iteration when varnock is started with "/r".
 #include "calibrator/engine/restart.h"
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -24,8 +25,10 @@ void put_jacobian(std::FILE *f, const double_matrix &j, int rows, int columns) {
 
 calib_status write_restart(const restart_state &s, const control_data &cd, const file_names &names,
                            bool estimation) {
-    std::remove(names.restart_name.c_str());
-    std::FILE *f = std::fopen(names.restart_name.c_str(), "wb");
+    // Written beside the old file and renamed over it, so that a failed write
+    // leaves the previous restart file in place.
+    const std::string fresh = names.restart_name + ".new";
+    std::FILE *f = std::fopen(fresh.c_str(), "wb");
     if (f == nullptr) {
         std::printf("\nCannot create the restart file %s.\n", names.restart_name.c_str());
         return 1;
@@ -63,7 +66,8 @@ calib_status write_restart(const restart_state &s, const control_data &cd, const
     for (int c = 1; c <= a; ++c) put_real(f, (*s.base_values)[c]);
     put_int(f, *s.model_calls);
     const bool failed = std::ferror(f) != 0;
-    if (std::fclose(f) != 0 || failed) {
+    if (std::fclose(f) != 0 || failed || std::rename(fresh.c_str(), names.restart_name.c_str()) != 0) {
+        std::remove(fresh.c_str());
         std::printf("\nCannot write the restart file %s.\n", names.restart_name.c_str());
         return 1;
     }
@@ -77,10 +81,13 @@ struct restart_reader {
     std::string item;  // what the next read is, for the message
     bool ok = true;
 
-    bool real(double &v, const char *what) {
+    // Phis and relative changes may be infinite (a failed trial, a change from
+    // 0); no item may be not a number, and every other item is finite.
+    bool real(double &v, const char *what, bool infinite_allowed = false) {
         if (!ok) return false;
         item = what;
-        if (std::fscanf(f, "%lf", &v) != 1) ok = false;
+        if (std::fscanf(f, "%lf", &v) != 1 || std::isnan(v) || (!infinite_allowed && std::isinf(v)))
+            ok = false;
         return ok;
     }
     bool integer(int &v, const char *what) {
@@ -96,7 +103,7 @@ struct restart_reader {
         return ok;
     }
     calib_status fail() const {
-        std::printf("\nThe restart file %s cannot be used: %s is missing or not a number.\n",
+        std::printf("\nThe restart file %s cannot be used: %s is missing or not a valid number.\n",
                     name.c_str(), item.c_str());
         std::printf("It must be written by a run of the same control file.\n");
         return 1;
@@ -147,21 +154,22 @@ calib_status read_restart(restart_state &s, control_data &cd, const file_names &
                     names.restart_name.c_str(), k, cd.max_iterations);
         return 1;
     }
-    r.real(*s.phi, "phi");
-    for (int i = 1; i <= k && r.ok; ++i) r.real((*s.phi_history)[i], "an entry of the phi history");
+    if (r.ok) extend_dvector(*s.phi_history, k, cd.max_iterations);
+    r.real(*s.phi, "phi", true);
+    for (int i = 1; i <= k && r.ok; ++i) r.real((*s.phi_history)[i], "an entry of the phi history", true);
     for (int p = 1; p <= cd.parameter_count && r.ok; ++p) r.real((*s.best_values)[p], "a best parameter value");
     for (int o = 1; o <= cd.observation_count && r.ok; ++o) r.real((*s.best_model_values)[o], "a best model value");
-    r.real(*s.best_phi, "the best phi");
+    r.real(*s.best_phi, "the best phi", true);
     r.integer(*s.best_iteration, "the best iteration");
     r.integer(*s.switched, "the switched flag");
     for (int o = 1; o <= cd.observation_count && r.ok; ++o) r.real(cd.observations[o].model_value[0], "a model value");
     for (int o = 1; o <= cd.observation_count && r.ok; ++o) r.real(cd.observations[o].model_value[1], "a trial model value");
     for (int p = 1; p <= cd.parameter_count && r.ok; ++p) r.real(cd.parameters[p].value, "a parameter value");
-    for (int g = 1; g <= cd.observation_group_count && r.ok; ++g) r.real(cd.observation_groups[g].group_phi, "a group share of phi");
+    for (int g = 1; g <= cd.observation_group_count && r.ok; ++g) r.real(cd.observation_groups[g].group_phi, "a group share of phi", true);
     r.real(cd.lambda, "lambda");
-    r.real(*s.largest_relative_change, "the largest relative change");
+    r.real(*s.largest_relative_change, "the largest relative change", true);
     r.integer(*s.small_change_count, "the small-change counter");
-    r.real(*s.last_relative_change, "the last relative change");
+    r.real(*s.last_relative_change, "the last relative change", true);
     for (int c = 1; c <= a && r.ok; ++c) r.real((*s.base_values)[c], "a base value");
     r.integer(*s.model_calls, "the model-call counter");
     std::fclose(f);

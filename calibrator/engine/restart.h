@@ -13,7 +13,7 @@ struct restart_state {
     double_matrix *best_jacobian = nullptr;  // same shape
     int *iteration = nullptr;
     double *phi = nullptr;
-    double_vector *phi_history = nullptr;    // 1..max_iterations
+    double_vector *phi_history = nullptr;    // 1..k, grown by the reader to the file's k
     std::vector<double> *best_values = nullptr;  // 1..parameter_count
     double_vector *best_model_values = nullptr;  // 1..observation_count
     double *best_phi = nullptr;

@@ -29,10 +29,12 @@ using objective_fn = double (*)(const std::string &replace_list_file,
                                 const std::string &project_file, const double *x,
                                 observation_set &observations, int n);
 
-// "-c": SCE-UA calibration with the given SCE input file.
-void run_sce_calibration(const std::string &input_file);
+// "-c": SCE-UA calibration with the given SCE input file; 1 after the search
+// and its report, 0 when no search could be made (the message is printed).
+int run_sce_calibration(const std::string &input_file);
 
-// "-m": Monte Carlo calibration with batch_count runs; 1 after a report, else 0.
+// "-m": Monte Carlo calibration with batch_count runs; 1 after a report, else 0
+// (the message is printed).
 int run_montecarlo_calibration(int batch_count, const std::string &input_file);
 
 // Runs the whole model for the candidate x[1..n] and scores it.

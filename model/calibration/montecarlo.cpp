@@ -3,12 +3,15 @@
 // the best set on the console and in "best.out". Called by the "-m" entry.
 #include "model/calibration/montecarlo.h"
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
 #include "model/calibration/calibration_objective.h"
 #include "model/file_opener.h"
+#include "model/globals.h"
 #include "model/line_reader.h"
 
 namespace {
@@ -19,6 +22,7 @@ constexpr std::size_t file_name_limit = 199;
 bool read_file_name(std::FILE *input, std::string &name, int line_number) {
     std::string line;
     read_line(line, input);
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // CRLF line end
     next_token(name, line);
     if (name.size() <= file_name_limit) return true;
     std::printf("Error: the file name on line %d of the Monte Carlo input file is longer than "
@@ -42,18 +46,25 @@ montecarlo::montecarlo(int runs, const std::string &input_file) : run_count(runs
     std::srand(static_cast<unsigned>((static_cast<unsigned long long>(layout->process_rank) + now) &
                                      0xffffffffULL));
     log_number = layout->log_file_number;
-    if (!layout->suppress_output) {
-        char name[64];
-        std::snprintf(name, sizeof name, "log_file_p%d.log", log_number);
-        log_file = std::fopen(name, "w");
-        active = 1;
-    } else {
-        active = 0;
-    }
+    // The observations are read first: a log of runs that will not be made is
+    // not opened (nor emptied).
     if (input_valid) alloc_1d_double(best_x, n);
     observations.reset(new (std::nothrow) observation_set);
     observations_read =
         observations && input_valid && read_observation_file(*observations, observation_file) == 1;
+    if (!layout->suppress_output) {
+        char name[64];
+        std::snprintf(name, sizeof name, "log_file_p%d.log", log_number);
+        const bool runs_follow = input_valid && observations_read && run_count > 0;
+        log_file = runs_follow ? std::fopen(name, "w") : nullptr;
+        active = 1;
+        if (!log_file && runs_follow) {
+            std::printf("Error: unable to create the output file %s\n", name);
+            input_valid = 0;
+        }
+    } else {
+        active = 0;
+    }
 }
 
 montecarlo::~montecarlo() {
@@ -64,7 +75,10 @@ montecarlo::~montecarlo() {
 void montecarlo::montecarlo_read_input(const std::string &input_file) {
     input_valid = 0;
     std::FILE *input = std::fopen(input_file.c_str(), "r");
-    if (!input) return;
+    if (!input) {
+        std::printf("Error: unable to open the Monte Carlo input file %s\n", input_file.c_str());
+        return;
+    }
     const bool names_ok = read_file_name(input, project_file, 1) &
                           read_file_name(input, replace_list_file, 2) &
                           read_file_name(input, observation_file, 3);
@@ -73,25 +87,45 @@ void montecarlo::montecarlo_read_input(const std::string &input_file) {
     next_int(line, n);
     if (!names_ok || n < 1) {
         if (names_ok)
-            std::printf("Error: the Monte Carlo input file gives %d parameters; at least one is "
-                        "needed.\n",
-                        n);
+            std::printf("Error: the Monte Carlo input file %s gives %d parameters on line 4; at "
+                        "least one is needed.\n",
+                        input_file.c_str(), n);
         n = 0;
         std::fclose(input);
         return;
     }
-    if (alloc_1d_double(lower, n) != 0 || alloc_1d_double(upper, n) != 0 ||
-        alloc_1d_double(x, n) != 0) {
-        n = 0;
-        std::fclose(input);
-        return;
-    }
+    // The bound lines are taken first, so that a count beyond the file sizes nothing.
+    std::vector<std::array<double, 2>> bounds;
     for (int i = 1; i <= n; ++i) {
-        read_line(line, input);
-        next_double(line, lower[static_cast<std::size_t>(i)]);
-        next_double(line, upper[static_cast<std::size_t>(i)]);
+        std::array<double, 2> pair{};
+        const bool read = read_line(line, input) != 0;
+        if (read) {
+            next_double(line, pair[0]);
+            next_double(line, pair[1]);
+        }
+        if (!read || !std::isfinite(pair[0]) || !std::isfinite(pair[1])) {
+            std::printf("Error: line %d of the Monte Carlo input file %s %s; it must hold the lower and "
+                        "upper bound of parameter %d of %d.\n",
+                        4 + i, input_file.c_str(), read ? "holds a bound that is not a finite number" : "is missing",
+                        i, n);
+            n = 0;
+            std::fclose(input);
+            return;
+        }
+        bounds.push_back(pair);
     }
     std::fclose(input);
+    if (alloc_1d_double(lower, n) != 0 || alloc_1d_double(upper, n) != 0 ||
+        alloc_1d_double(x, n) != 0) {
+        std::printf("Error: unable to allocate the %d parameters of the Monte Carlo input file %s\n", n,
+                    input_file.c_str());
+        n = 0;
+        return;
+    }
+    for (std::size_t k = 1; k <= bounds.size(); ++k) {
+        lower[k] = bounds[k - 1][0];
+        upper[k] = bounds[k - 1][1];
+    }
     input_valid = 1;
 }
 
@@ -123,7 +157,9 @@ int montecarlo::montecarlo_run() {
         montecarlo_draw();
         const double f = objective(replace_list_file, project_file, x.data(), *observations, n);
         montecarlo_log_run(f);
-        if (r == 1 || f < best_value) {
+        // A score that is not a number counts as the worst: it is kept only
+        // until a run scores a number.
+        if (r == 1 || f < best_value || (std::isnan(best_value) && !std::isnan(f))) {
             best_value = f;
             for (int i = 1; i <= n; ++i) best_x[static_cast<std::size_t>(i)] = x[static_cast<std::size_t>(i)];
         }
@@ -147,7 +183,9 @@ void montecarlo::montecarlo_report_best() {
     std::printf("\n");
     std::FILE *file = std::fopen("best.out", "w");
     if (!file) {
+        // The results are lost with the console: the run ends with status 1.
         std::printf("Warning: Unable to open the best.out file. Only printing results to stdout.\n");
+        calibration_output_failed = 1;
         return;
     }
     std::fprintf(file, "%lf:  ", best_value);

@@ -76,6 +76,13 @@ int read_observation_file(observation_set &set, const std::string &file_name) {
         }
         std::array<double, 4> row{};
         for (double &v : row) next_double(line, v);
+        if (!std::all_of(row.begin(), row.end(), [](double v) { return std::isfinite(v); })) {
+            std::printf("Error: line %d of the observation file %s holds a value that is not a "
+                        "finite number.\n",
+                        i + 1, file_name.c_str());
+            std::fclose(file);
+            return -1;
+        }
         if ((weighted(row[1]) && !(row[0] > 0.0) && !refuse_unweighted_value(i, "peak", row[0])) ||
             (weighted(row[3]) && !(row[2] > 0.0) && !refuse_unweighted_value(i, "volume", row[2]))) {
             std::fclose(file);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/file_opener.h"
+#include "model/globals.h"
 #include "model/calibration/calibration_objective.h"
 #include "model/calibration/sce_optimizer.h"
 
@@ -16,6 +17,11 @@ void report_best(const sce_optimizer &opt, int runs) {
     std::vector<double> best(static_cast<std::size_t>(opt.n) + 1, 0.0);
     sce_best_point(opt, best.data());
     std::FILE *file = std::fopen("best.out", "w");
+    // The console lines stand, but the results file is missing: status 1.
+    if (!file) {
+        std::printf("Error: unable to create the output file best.out\n");
+        calibration_output_failed = 1;
+    }
     std::printf("The best results of the SCE calibration after %d runs:\n", runs);
     if (file) std::fprintf(file, "The best results of the SCE calibration %d runs:\n", runs);
     for (int j = 1; j <= opt.n; ++j) {
@@ -28,11 +34,11 @@ void report_best(const sce_optimizer &opt, int runs) {
 
 }  // namespace
 
-void run_sce_calibration(const std::string &input_file) {
+int run_sce_calibration(const std::string &input_file) {
     std::unique_ptr<sce_optimizer> holder(new (std::nothrow) sce_optimizer);
     if (!holder) {
         std::printf("Error: unable to create the SCE-UA optimiser.\n");
-        return;
+        return 0;
     }
     sce_optimizer &opt = *holder;
     sce_init(opt);
@@ -52,11 +58,11 @@ void run_sce_calibration(const std::string &input_file) {
         std::printf("Error: unable to open the observation file for reading or problem while "
                     "reading it.\n");
         sce_free(opt);
-        return;
+        return 0;
     }
     if (opt.input_valid && check_calibration_start(*opt.observations, opt.replace_list_file) != 0) {
         sce_free(opt);
-        return;
+        return 0;
     }
 
     opt.calibration_objective = calibration_objective;
@@ -66,4 +72,5 @@ void run_sce_calibration(const std::string &input_file) {
     else
         report_best(opt, runs);
     sce_free(opt);
+    return runs > 0 ? 1 : 0;
 }

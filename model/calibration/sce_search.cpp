@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/calibration/sce_optimizer.h"
+#include "model/globals.h"
 #include "model/calibration/sce_random.h"
 
 namespace {
@@ -44,6 +45,7 @@ void log_evaluation(sce_optimizer &opt, int count, double criterion, const doubl
         opt.log_file = std::fopen("log_file.txt", "w");
         if (!opt.log_file) {
             std::printf("Error: unable to open the log file.\n");
+            calibration_output_failed = 1;
             opt.log_off = 1;
             return;
         }

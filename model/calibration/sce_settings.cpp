@@ -2,6 +2,7 @@
 // input file, the settings check with its warnings, and the data form that the
 // partition balancing sets up without files. Called by the "-c" entry and by the
 // partition balancing before a search.
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +38,7 @@ bool parameter_count_ok(int n) {
 bool read_file_name(std::FILE *input, std::string &name, int line_number) {
     std::string line;
     read_line(line, input);
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // CRLF line end
     next_token(name, line);
     if (name.size() <= file_name_limit) return true;
     std::printf("Error: the file name on line %d of the SCE input file is longer than %zu "
@@ -140,10 +142,20 @@ int SCEIN(sce_optimizer &opt, std::FILE *input) {
     }
     if (!parameter_count_ok(opt.n)) return -1;
     if (!size_parameter_arrays(opt)) return -1;
+    if (!std::isfinite(opt.min_change)) {
+        std::printf("Error in your input file. The change limit of the first line is not a finite number.\n");
+        return -1;
+    }
     for (int i = 1; i <= opt.n; ++i) {
         const std::size_t k = static_cast<std::size_t>(i);
         if (std::fscanf(input, "%lf %lf %lf", &opt.initial[k], &opt.lower[k], &opt.upper[k]) < 3) {
             // A short triple keeps 0 for what is missing; the bounds check refuses it.
+        }
+        if (!std::isfinite(opt.initial[k]) || !std::isfinite(opt.lower[k]) || !std::isfinite(opt.upper[k])) {
+            std::printf("Error in your input file. The initial value or a bound of parameter %d is "
+                        "not a finite number.\n",
+                        i);
+            return -1;
         }
     }
     if (opt.seed == 0) opt.seed = 3737;
@@ -226,15 +238,17 @@ int sce_check_settings(sce_optimizer &opt) {
 }
 
 void sce_read_input(sce_optimizer &opt, std::FILE *input) {
+    // The input is read before the report file is opened, so that a refused
+    // input leaves the report of an earlier search in place.
+    if (SCEIN(opt, input) == -1) {
+        opt.input_valid = 0;
+        return;
+    }
     opt.report_on = 1;
     opt.report_file = std::fopen("sce_output.dat", "w");
     if (!opt.report_file) {
         std::printf("Can't open output file %s\n", "sce_output.dat");
         opt.report_on = 0;
-        opt.input_valid = 0;
-        return;
-    }
-    if (SCEIN(opt, input) == -1) {
         opt.input_valid = 0;
         return;
     }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -214,4 +215,50 @@ TEST(KorvaCalibration, UnwritableCalibrationFilesEndWithStatusOne) {
     }
 }
 
+// Every input that -c or -m cannot use, and an output file that cannot be
+// created (a folder in its place), ends with a message naming it and status 1;
+// CRLF SCE input, observation and list files give the search of LF ones.
+TEST(KorvaCalibration, UnusableInputsEndWithStatusOne) {
+    const std::string sce = "cal.prj\nlist.txt\nobs.dat\n6 3 0.001 2 7 0 1\n0 0 0 0 0 0\n30 20 50\n";
+    const std::string mc = "cal.prj\nlist.txt\nobs.dat\n1\n20 50\n", head = "cal.prj\nlist.txt\nobs.dat\n";
+    const char *cases[][4] = {  // option, file ("-": removed, "/": a folder), its text, message
+        {"-c", "sce.in", "-", "Can't open SCE input file sce.in"},
+        {"-c", "sce.in", "", "The first line must have 7 parameters."},
+        {"-c", "sce.in", "x\ny\nz\n6 3 1e-3 2 7 0 1\n0 0 0 0 0 0\n30 nan 50\n", "bound of parameter 1 is not a finite"},
+        {"-c", "obs.dat", "1\n1 1 inf 1\n", "line 2 of the observation file obs.dat holds a value that is not a finite"},
+        {"-c", "list.txt", "-", "the replacement parameter list file list.txt cannot be read"},
+        {"-c", "sce_output.dat", "/", "Can't open output file sce_output.dat"},
+        {"-m3", "mc.in", "-", "unable to open the Monte Carlo input file mc.in"},
+        {"-m3", "mc.in", "x\ny\nz\n999999999\n20 50\n", "line 6 of the Monte Carlo input file mc.in is missing"},
+        {"-m3", "mc.in", "x\ny\nz\n1\n-inf 50\n", "line 5 of the Monte Carlo input file mc.in holds a bound that"},
+        {"-m0", "obs.dat", "1\n0.1 1 500.0 1\n", "No Monte Carlo run was made: the run count is 0."},
+        {"-m3", "log_file_p0.log", "/", "unable to create the output file log_file_p0.log"},
+    };
+    for (const auto &c : cases) {
+        scratch_dir d;
+        write_cross(d);
+        d.write("obs.dat", "1\n0.1 1 500.0 1\n");
+        const std::string input = c[0][1] == 'c' ? "sce.in" : "mc.in", text = c[2];
+        d.write(input, c[0][1] == 'c' ? sce : mc);
+        std::filesystem::remove(d.path() / c[1]);
+        if (text == "/") std::filesystem::create_directory(d.path() / c[1]);
+        if (text != "-" && text != "/") d.write(c[1], text.rfind("x\ny\nz\n", 0) == 0 ? head + text.substr(6) : text);
+        const auto r = d.run(KORVA_EXE, {c[0], input});
+        EXPECT_EQ(r.exit_status, 1) << c[3] << "\n" << r.out;
+        EXPECT_NE(r.out.find(c[3]), std::string::npos) << r.out;
+        EXPECT_FALSE(d.exists("best.out")) << c[3];
+    }
+    std::string logs[2];
+    for (const std::string end : {"\n", "\r\n"}) {
+        scratch_dir d;
+        write_cross(d);  // the project file keeps LF
+        auto ends = [&end](const std::string &text) { return std::regex_replace(text, std::regex("\n"), end); };
+        for (const auto &[name, text] : {std::pair<const char *, std::string>{"list.txt", "1\n[RAIN] \"%lf\"\n"},
+                                         {"obs.dat", "1\n0.1 1 500.0 1\n"}, {"sce.in", sce}})
+            d.write(name, ends(text));
+        EXPECT_EQ(d.run(KORVA_EXE, {"-c", "sce.in"}).exit_status, 0);
+        logs[end.size() - 1] = d.read("log_file.txt");
+    }
+    EXPECT_TRUE(!logs[0].empty() && logs[1] == logs[0]) << logs[0] << "\n" << logs[1];
+}
 }  // namespace

@@ -62,3 +62,22 @@ TEST(OutletProgram, HydrographLineWithOnlyATimeIsRefused) {
     EXPECT_NE(r.err.find("main: kestrup_cal_1982.otl: line 2: holds one value"), std::string::npos)
         << r.err;
 }
+
+// Numbers that are not finite are refused with the file and line; CRLF inputs
+// give the lines of LF ones.
+TEST(OutletProgram, NonFiniteValuesAreRefusedAndCrlfReadsAsLf) {
+    const char *cases[][3] = {  // hydrograph, dates, message ("": the lines of a b / c d)
+        {"0 1\n15 nan\n", "a b\nc d\n", "main: kestrup_cal_1982.otl: line 2: \"nan\" is not a number"},
+        {"0 1\ninf 2\n", "a b\nc d\n", "main: kestrup_cal_1982.otl: line 2: \"inf\" is not a number"},
+        {"0 1\n", "\n\n", "main: dates_for_sim_outlet_hydrograph.txt: holds no date and time pair"},
+        {"0 1\r\n15 2\r\n", "a b\r\nc d\r\n", ""}};
+    for (const auto &c : cases) {
+        scratch_dir d;
+        d.write("kestrup_cal_1982.otl", c[0]);
+        d.write("dates_for_sim_outlet_hydrograph.txt", c[1]);
+        auto r = d.run(OUTLET_EXE);
+        EXPECT_TRUE(r.exit_status == (*c[2] ? 1 : 0) && r.err.find(c[2]) != std::string::npos) << r.err;
+        EXPECT_EQ(d.read("sim_flows_ssf.txt") == "sim_flows   a     b           1.00000000\n"
+                                                 "sim_flows   c     d           2.00000000\n", !*c[2]);
+    }
+}

@@ -3,7 +3,10 @@
 // failure paths and the second program argument.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "test_varnock_gml_support.h"
 
@@ -122,4 +125,39 @@ TEST(VarnockGmlRestart, OtherSecondArgumentMakesAnInitialRun) {
     EXPECT_FALSE(contains(record, "RESTART"));
     EXPECT_TRUE(contains(record, "INITIAL CONDITIONS:"));
     EXPECT_NEAR(model_input_values(d)["b1"], 72.462237576, 1e-3);
+}
+
+// A refused restart changes no file: after a stopped run (its restart file
+// replaced by each broken form) and after a finished one (no restart file
+// left), "/r" ends with status 1 and its message, and the parameter value,
+// matrix, record and sensitivity files keep every byte.
+TEST(VarnockGmlRestart, RefusedRestartChangesNoResultFile) {
+    scratch_dir d;
+    write_rat42(d);
+    d.write("stop_at", "12\n");
+    ASSERT_EQ(d.run(VARNOCK_EXE, {"case.pst"}).exit_status, 0);
+    const std::string good = d.read("case.rst"), half = good.substr(0, good.size() / 2);
+    const std::size_t ratio = good.find('\n', good.find('\n') + 1) + 1;  // line 3: the partial Jacobian ratio
+    const std::string nan_ratio = good.substr(0, ratio) + "nan" + good.substr(good.find('\n', ratio));
+    const std::pair<const std::string *, const char *> cases[] = {
+        {nullptr, "Error opening the restart file."},
+        {&half, "The restart file case.rst cannot be used: an element of the best Jacobian"},
+        {&nan_ratio, "case.rst cannot be used: the partial Jacobian ratio is missing or not a valid number"}};
+    const char *kept[] = {"case.par", "case.mtt", "case.rec", "case.sen"};
+    for (int finished = 0; finished <= 1; ++finished) {
+        std::vector<std::string> before;
+        for (const char *name : kept) before.push_back(d.read(name));
+        EXPECT_FALSE(before[0].empty());
+        for (const auto &[restart, message] : cases) {
+            if (finished && restart != nullptr) continue;
+            std::remove((d.path() / "case.rst").c_str());
+            if (restart != nullptr) d.write("case.rst", *restart);
+            const auto r = d.run(VARNOCK_EXE, {"case.pst", "/r"});
+            EXPECT_TRUE(r.exit_status == 1 && contains(r.out, message)) << message << "\n" << r.out;
+            for (std::size_t k = 0; k < before.size(); ++k) EXPECT_EQ(d.read(kept[k]), before[k]) << kept[k];
+        }
+        if (finished) break;
+        d.write("case.rst", good);  // resumed to its end, which removes the restart file
+        ASSERT_EQ(d.run(VARNOCK_EXE, {"case.pst", "/r"}).exit_status, 0);
+    }
 }

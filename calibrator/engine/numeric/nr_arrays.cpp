@@ -137,3 +137,16 @@ void free_ivector(int_vector &v, int low, int /*high*/) { release_vector(v, low)
 void free_dmatrix(double_matrix &m, int row_low, int /*row_high*/, int col_low, int /*col_high*/) {
     release_matrix(m, row_low, col_low);
 }
+
+void extend_dvector(double_vector &v, int high, int cap) {
+    if (v.block != nullptr && high <= v.high) return;
+    const int low = v.block != nullptr ? v.low : 1;
+    const long long length = v.block != nullptr ? range_length(v.low, v.high) : 0;
+    const long long doubled = static_cast<long long>(low) + 2 * length + 15;
+    const long long wanted = doubled > high ? doubled : high;
+    const int new_high = static_cast<int>(wanted < cap ? wanted : (cap > high ? cap : high));
+    double_vector grown = dvector(low, new_high);
+    for (int i = low; v.block != nullptr && i <= v.high; ++i) grown[i] = v[i];
+    if (v.block != nullptr) release_vector(v, low);
+    v = grown;
+}

@@ -91,3 +91,8 @@ double_matrix dmatrix(int row_low, int row_high, int col_low, int col_high);
 void free_dvector(double_vector &v, int low, int high);
 void free_ivector(int_vector &v, int low, int high);
 void free_dmatrix(double_matrix &m, int row_low, int row_high, int col_low, int col_high);
+
+// Grows `v` (kept from its low index, values kept, new elements zero) so that it
+// reaches at least `high`: to twice its length, or more when needed, never past
+// `cap`. A vector that already reaches `high` is left as it is.
+void extend_dvector(double_vector &v, int high, int cap);

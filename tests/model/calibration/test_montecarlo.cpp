@@ -73,6 +73,18 @@ TEST_F(MonteCarlo, DrawsStayInsideTheBoundsAndTiesKeepTheEarlierSet) {
     EXPECT_EQ(log[3], line);
 }
 
+// A first run scoring nan gives way to the first number: nan is the worst score.
+TEST_F(MonteCarlo, NotANumberScoresWorst) {
+    in_scratch_dir here;
+    write_inputs(here, "basin.prj\nlist.txt\nobs.dat\n1\n0 1\n");
+    seen.clear();
+    scores = {std::nan(""), 7.0, std::nan(""), 4.0};
+    montecarlo sampler(4, "mc.in");
+    sampler.objective = recording_objective;
+    capture_stdout([&] { sampler.montecarlo_run(); });
+    EXPECT_TRUE(sampler.best_value == 4.0 && sampler.best_x[1] == seen.at(3)[1]) << sampler.best_value;
+}
+
 TEST_F(MonteCarlo, RefusalsMakeNoRun) {
     struct refusal {
         const char *mc;
@@ -82,7 +94,7 @@ TEST_F(MonteCarlo, RefusalsMakeNoRun) {
     };
     const refusal cases[] = {
         {"basin.prj\nlist.txt\nobs.dat\n0\n", "1\n5 1 100 1\n", 3,
-         "Error: the Monte Carlo input file gives 0 parameters; at least one is needed.\n"},
+         "Error: the Monte Carlo input file mc.in gives 0 parameters on line 4; at least one is needed.\n"},
         {"basin.prj\nlist.txt\nmissing.dat\n1\n0 1\n", "", 3,
          "Error: unable to open the observation file for reading or problem while reading it.\n"},
         {"basin.prj\nlist.txt\nobs.dat\n1\n0 1\n", "1\n5 0 100 0\n", 3,
@@ -114,7 +126,7 @@ TEST_F(MonteCarlo, RefusalsMakeNoRun) {
     int result = -1;
     const std::string out = capture_stdout([&] { result = run_montecarlo_calibration(3, "absent.in"); });
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(out, "");
+    EXPECT_EQ(out, "Error: unable to open the Monte Carlo input file absent.in\n");
     EXPECT_FALSE(here.dir().exists("best.out"));
 }
 
