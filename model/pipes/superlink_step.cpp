@@ -552,7 +552,7 @@ static int solve_junction_system(superlink_network &p, superlink_step_state &w) 
     const int J = p.num_junctions;
     junction_sparse &F = w.system;
     for (int i = 1; i <= J; ++i) F.rhs[at(i)] = w.rhs[at(i)];
-    const int sparse = solve_junction_sparse(F);
+    const int sparse = w.dense_only ? 1 : solve_junction_sparse(F);
     if (sparse < 0) return -1;
     if (sparse == 0) {
         for (int i = 1; i <= J; ++i)

@@ -53,6 +53,7 @@ struct superlink_step_state {
     junction_sparse system;
     junction_solver solver;
     int junctions = 0;  // order of the junction system
+    bool dense_only = false;  // solve every step densely (comparison runs)
 
     // Run totals (m3): surface water taken by inlets, tile inflow, water spilled
     // by surcharged inlets and water that type-888 outlets put onto their cells.
