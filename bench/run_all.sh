@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every figure of the performance targets in one session: builds the benchmarks
 # (Release, its own build directory), then runs bench_triad, bench_overland,
-# bench_channel_routing, the whole runs of time_large_run.sh and the 1-minute
+# bench_channel_routing, bench_pipe_network, the whole runs of time_large_run.sh and the 1-minute
 # memory runs, bench_triad again, and prints one table of every new / reference
 # ratio against its target, the whole runs against their kernels (per step and
 # per sweep pair) and the peak memory per cell, with the load average of the
@@ -57,6 +57,7 @@ part run_ade_pc large "$pc_minutes" "$side" "$side" ade-pc
 for scheme in ade ade-pc explicit; do
     part "memory_$scheme" large 1 "$side" "$side" "$scheme"
 done
+part pipes "$bench/bench_pipe_network" --benchmark_color=false
 part triad_after "$bench/bench_triad" --benchmark_color=false
 echo "end: $(date +%T), load average $(cut -d' ' -f1-3 /proc/loadavg)" >>"$logs/load.txt"
 
@@ -121,5 +122,17 @@ for scheme in ade ade-pc explicit; do
         printf "  %-9s %7s MB %7s bytes per cell %s\n", s, $4, $6, ($6 <= 80 ? "met" : "NOT MET")
     }' "$logs/memory_$scheme.txt"
 done
+echo
+echo "pipe-network step against its junctions (target: at most 2.2 per doubling from 50 to 400):"
+awk '/^step time/ { on = 1; next }
+     on && NF > 1 {
+         worst = 0
+         for (i = 2; i <= NF; ++i)
+             if ($i ~ /^J=/ && (i + 2 <= NF) && $(i + 2) ~ /^\(x/ && substr($i, 3) + 0 <= 400) {
+                 f = substr($(i + 2), 3) + 0
+                 if (f > worst) worst = f
+             }
+         printf "  %s  worst factor to 400: %.2f %s\n", $0, worst, ($1 == "pipe_step/sparse:" ? (worst <= 2.2 ? "met" : "NOT MET") : "")
+     }' "$logs/pipes.txt"
 echo
 echo "full outputs: $logs"

@@ -8,15 +8,14 @@
 #include <limits>
 #include <new>
 
-namespace {
-
-// The three lines of a solver failure, on the error stream.
-void solver_message(const char *text) {
+void junction_solver_message(const char *text) {
     std::fprintf(stderr, "Numerical Recipes run-time error...\n");
     std::fprintf(stderr, "%s\n", text);
     std::fprintf(stderr, "...now exiting to system...\n");
     std::fflush(stderr);
 }
+
+namespace {
 
 // A zeroed 1-based vector of n elements, or an empty one after `failure`.
 template <class T>
@@ -25,7 +24,7 @@ array_1d<T> vector_of(long long n, const char *failure) {
     const auto last = static_cast<unsigned long long>(n);
     if (n < 0 || last >= std::numeric_limits<std::size_t>::max() / sizeof(T) ||
         !v.obtain(static_cast<std::size_t>(last))) {
-        solver_message(failure);
+        junction_solver_message(failure);
         return v;
     }
     allocated_bytes += (static_cast<std::size_t>(last) + 1) * sizeof(T);
@@ -46,25 +45,25 @@ superlink_dense_matrix superlink_matrix(long long nrow, long long ncol) {
     superlink_dense_matrix m;
     constexpr std::size_t most = std::numeric_limits<std::size_t>::max();
     if (nrow < 0 || static_cast<unsigned long long>(nrow) >= most / sizeof(double *)) {
-        solver_message("allocation failure 1 in matrix()");
+        junction_solver_message("allocation failure 1 in matrix()");
         return m;
     }
     const auto rows = static_cast<std::size_t>(nrow);
     m.rows_.reset(new (std::nothrow) double *[rows + 1]());
     if (!m.rows_) {
-        solver_message("allocation failure 1 in matrix()");
+        junction_solver_message("allocation failure 1 in matrix()");
         return m;
     }
     const auto cols = static_cast<std::size_t>(ncol < 0 ? 0 : ncol);
     if (ncol < 0 || (cols != 0 && rows > (most / sizeof(double) - 1) / cols)) {
         m.rows_.reset();
-        solver_message("allocation failure 2 in matrix()");
+        junction_solver_message("allocation failure 2 in matrix()");
         return m;
     }
     m.block_.reset(new (std::nothrow) double[rows * cols + 1]());
     if (!m.block_) {
         m.rows_.reset();  // the row table goes with the block
-        solver_message("allocation failure 2 in matrix()");
+        junction_solver_message("allocation failure 2 in matrix()");
         return m;
     }
     allocated_bytes += (rows + 1) * sizeof(double *) + (rows * cols + 1) * sizeof(double);
@@ -96,7 +95,7 @@ int ludcmp(junction_solver &solver, int n) {
         double big = 0.0;
         for (int j = 1; j <= n; ++j) big = std::fmax(big, std::fabs(a[i][j]));
         if (big == 0.0) {
-            solver_message("Singular matrix in routine ludcmp");
+            junction_solver_message("Singular matrix in routine ludcmp");
             return -1;
         }
         scale[i] = 1.0 / big;

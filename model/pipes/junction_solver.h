@@ -33,6 +33,9 @@ private:
     std::size_t nrow_ = 0, ncol_ = 0;
 };
 
+// The three lines of a solver failure (text in the middle), on the error stream.
+void junction_solver_message(const char *text);
+
 // Vector of n doubles, 1..n, zeroed; empty after "allocation failure in vector()".
 array_1d<double> superlink_vector(long long n);
 // Vector of n ints, 1..n, zeroed; empty after "allocation failure in ivector()".

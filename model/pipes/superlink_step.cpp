@@ -393,15 +393,15 @@ void end_flows(const superlink_network &p, superlink_step_state &w, int l) {
 // Step 7: one continuity row per super-junction.
 void assemble_junction_system(const superlink_network &p, superlink_step_state &w, double dt) {
     const int J = p.num_junctions;
-    for (int i = 1; i <= J; ++i)
-        for (int j = 1; j <= J; ++j) w.F[at(i)][at(j)] = 0.0;
+    junction_sparse &F = w.system;
+    clear_junction_system(F);
     for (int i = 1; i <= J; ++i) {
         if (p.junc_fixed_head[at(i)] == 1) {
-            w.F[at(i)][at(i)] = 1.0;
+            add_junction_entry(F, i, i, 1.0);
             w.rhs[at(i)] = w.fixed_head[at(i)];
         } else {
             const double storage = p.junc_area[at(i)] / dt;
-            w.F[at(i)][at(i)] = storage;
+            add_junction_entry(F, i, i, storage);
             w.rhs[at(i)] = storage * p.junc_head[at(i)] + p.junc_inflow[at(i)];
         }
     }
@@ -410,13 +410,13 @@ void assemble_junction_system(const superlink_network &p, superlink_step_state &
         const int us = p.slink_us_junc[L], ds = p.slink_ds_junc[L];
         // Parallel superlinks add their entries.
         if (p.junc_fixed_head[at(ds)] != 1) {
-            if (us != ds) w.F[at(ds)][at(us)] -= w.ds_alpha[L];
-            w.F[at(ds)][at(ds)] -= w.ds_beta[L];
+            if (us != ds) add_junction_entry(F, ds, us, -w.ds_alpha[L]);
+            add_junction_entry(F, ds, ds, -w.ds_beta[L]);
             w.rhs[at(ds)] += w.ds_chi[L];
         }
         if (us != ds && p.junc_fixed_head[at(us)] != 1) {
-            w.F[at(us)][at(ds)] += w.us_beta[L];
-            w.F[at(us)][at(us)] += w.us_alpha[L];
+            add_junction_entry(F, us, ds, w.us_beta[L]);
+            add_junction_entry(F, us, us, w.us_alpha[L]);
             w.rhs[at(us)] -= w.us_chi[L];
         }
     }
@@ -538,10 +538,37 @@ bool allocate_superlink_step_state(superlink_step_state &w, const superlink_netw
           &w.ds_chi, &w.Dstar, &w.fixed_head, &w.rhs})
         if (alloc_1d_double(*a, m) != 0) return false;
     const int J = p.num_junctions;
-    w.F = superlink_matrix(J, J);
-    if (w.F.empty() || make_junction_solver(w.solver, J) != 0) return false;
+    lay_junction_pattern(w.system, J, p.slink_us_junc.data(), p.slink_ds_junc.data(),
+                         p.num_superlinks);
+    w.solver = junction_solver{};
     w.junctions = J;
     return true;
+}
+
+// Solves the assembled junction system into the junction heads: sparse, or
+// densely when the sparse factorisation meets a small pivot. 0, or -1 after
+// the singular-matrix or an allocation message.
+static int solve_junction_system(superlink_network &p, superlink_step_state &w) {
+    const int J = p.num_junctions;
+    junction_sparse &F = w.system;
+    for (int i = 1; i <= J; ++i) F.rhs[at(i)] = w.rhs[at(i)];
+    const int sparse = w.dense_only ? 1 : solve_junction_sparse(F);
+    if (sparse < 0) return -1;
+    if (sparse == 0) {
+        for (int i = 1; i <= J; ++i)
+            p.junc_head[at(i)] = bounded_junction_head(F.rhs[at(i)], p.junc_Zinv[at(i)]);
+        return 0;
+    }
+    if (w.solver.a.empty() && make_junction_solver(w.solver, J) != 0) return -1;
+    for (int i = 1; i <= J; ++i) {
+        for (int j = 1; j <= J; ++j) w.solver.a[at(i)][at(j)] = junction_entry(F, i, j);
+        w.solver.b[at(i)] = w.rhs[at(i)];
+    }
+    if (ludcmp(w.solver, J) != 0) return -1;
+    ludcmp_solve(w.solver, J);
+    for (int i = 1; i <= J; ++i)
+        p.junc_head[at(i)] = bounded_junction_head(w.solver.b[at(i)], p.junc_Zinv[at(i)]);
+    return 0;
 }
 
 double bounded_node_depth(double h, double D) {
@@ -589,16 +616,8 @@ int superlink_step(model_state &s, double dt) {
         end_flows(p, w, l);
     }
 
-    const int J = p.num_junctions;
     assemble_junction_system(p, w, dt);
-    for (int i = 1; i <= J; ++i) {
-        for (int j = 1; j <= J; ++j) w.solver.a[at(i)][at(j)] = w.F[at(i)][at(j)];
-        w.solver.b[at(i)] = w.rhs[at(i)];
-    }
-    if (ludcmp(w.solver, J) != 0) return stop_step(-1);
-    ludcmp_solve(w.solver, J);
-    for (int i = 1; i <= J; ++i)
-        p.junc_head[at(i)] = bounded_junction_head(w.solver.b[at(i)], p.junc_Zinv[at(i)]);
+    if (solve_junction_system(p, w) != 0) return stop_step(-1);
 
     for (int l = 1; l <= p.num_superlinks; ++l)
         if (p.link_node_count[at(l)] >= 1) back_substitute(p, w, l);
@@ -606,8 +625,7 @@ int superlink_step(model_state &s, double dt) {
 
     p.slink_volume_end = network_volume(p, w);
     p.slink_volume_in = w.slink_tile_total + w.slink_captured_total;
+    // The report is printed and the run goes on: a run never waits for a key.
     report(p, w);
-    // The report waits for one key; the end of the input ends the wait.
-    std::getchar();
     return 0;
 }

@@ -9,6 +9,7 @@
 
 #include "model/arrays.h"
 #include "model/pipes/junction_solver.h"
+#include "model/pipes/junction_sparse.h"
 
 struct superlink_network;
 struct model_state;
@@ -46,11 +47,13 @@ struct superlink_step_state {
     array_1d<double> us_gam, us_mu, us_kap, ds_gam, ds_mu, ds_kap;
     array_1d<double> us_alpha, us_beta, us_chi, ds_alpha, ds_beta, ds_chi, Dstar;
     // Per super-junction: the fixed head and the right-hand side of its row; the
-    // junction matrix and the solver that factorises a copy of it.
+    // sparse junction system, and the dense solver that takes a step whose
+    // sparse factorisation meets a small pivot (storage made on first need).
     array_1d<double> fixed_head, rhs;
-    superlink_dense_matrix F;
+    junction_sparse system;
     junction_solver solver;
-    int junctions = 0;  // order of F and of the solver storage
+    int junctions = 0;  // order of the junction system
+    bool dense_only = false;  // solve every step densely (comparison runs)
 
     // Run totals (m3): surface water taken by inlets, tile inflow, water spilled
     // by surcharged inlets and water that type-888 outlets put onto their cells.
