@@ -953,6 +953,12 @@ struct model_state {
     array_1d<double> richards_profile_head, richards_profile_theta;
     array_1d<double> richards_sub, richards_diag, richards_super, richards_rhs;
     array_1d<double> richards_iterate, richards_k;
+    // Per node of the column being stepped: 1 / dz and 1 / the distance to the
+    // node above (formed once per column and step).
+    array_1d<double> richards_inv_dz, richards_inv_ddn;
+    // The conductivities and capacities of the column being stepped at the start
+    // of its sub-step, put back when an attempt is refused.
+    array_1d<double> richards_kr_start, richards_capacity_start;
     int richards_bottom_fixed = 0;
     double richards_clip_total = 0.0, richards_bottom_total = 0.0;  // m summed over cells
     // Hydro-meteorological record: the current hour, the records used so far, and

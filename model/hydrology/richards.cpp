@@ -79,6 +79,7 @@ void column_functions(model_state &s, int i, int form) {
 struct column {
     int n = 0;
     double *h, *theta, *kr, *cap, *dz, *ks, *ts, *tr, *source, *flux, *h_start, *theta_start;
+    double *inv_dz, *inv_ddn;  // 1 / dz and 1 / the distance to the node above
 };
 
 column column_of(model_state &s, int i) {
@@ -96,6 +97,12 @@ column column_of(model_state &s, int i) {
     c.flux = s.richards_flux[i].data();
     c.h_start = s.richards_head_start[i].data();
     c.theta_start = s.richards_theta_start[i].data();
+    c.inv_dz = s.richards_inv_dz.data();
+    c.inv_ddn = s.richards_inv_ddn.data();
+    for (int j = 1; j <= c.n; ++j) {
+        c.inv_dz[j] = 1.0 / c.dz[j];
+        c.inv_ddn[j] = 1.0 / (0.5 * (c.dz[j - 1] + c.dz[j]));
+    }
     return c;
 }
 
@@ -135,6 +142,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
     double *sup = s.richards_super.data(), *rhs = s.richards_rhs.data();
     double *iterate = s.richards_iterate.data(), *kk = s.richards_k.data();
     const bool dry = s_cm <= dry_surface;
+    const double inverse_step = 1.0 / step;
 
     // Boundary: the surface head (ponded states) or the top source (flux state).
     for (int j = 1; j <= n; ++j) c.source[j] = 0.0;
@@ -165,15 +173,15 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
         bool resolved = false;
         for (;;) {
             for (int j = 1; j <= rows; ++j) {
-                const double ddn = 0.5 * (c.dz[j - 1] + c.dz[j]);
-                const double dup = 0.5 * (c.dz[j + 1] + c.dz[j]);
                 const double capj = j == 1 ? top_cap : c.cap[j];
-                const double cj = capj / step;
-                sub[j] = -kk[j] / (c.dz[j] * ddn);
-                sup[j] = -kk[j + 1] / (c.dz[j] * dup);
-                diag[j] = kk[j] / (c.dz[j] * ddn) + cj + kk[j + 1] / (c.dz[j] * dup);
-                rhs[j] = kk[j] / c.dz[j] + cj * iterate[j] - kk[j + 1] / c.dz[j] + c.source[j] -
-                         (c.theta[j] - c.theta_start[j]) / step;
+                const double cj = capj * inverse_step;
+                const double down = kk[j] * (c.inv_dz[j] * c.inv_ddn[j]);
+                const double up = kk[j + 1] * (c.inv_dz[j] * c.inv_ddn[j + 1]);
+                sub[j] = -down;
+                sup[j] = -up;
+                diag[j] = down + cj + up;
+                rhs[j] = kk[j] * c.inv_dz[j] + cj * iterate[j] - kk[j + 1] * c.inv_dz[j] +
+                         c.source[j] - (c.theta[j] - c.theta_start[j]) * inverse_step;
             }
             rhs[1] -= sub[1] * c.h[0];
             if (k.fixed_bottom) {
@@ -211,8 +219,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
         for (int j = 1; j <= n; ++j) {
             const double above = j == 1 ? c.h[0] : rhs[j - 1];
             const double here = j == n ? h_bottom : rhs[j];
-            const double ddn = 0.5 * (c.dz[j - 1] + c.dz[j]);
-            c.flux[j] = kk[j] - (here - above) * kk[j] / ddn;
+            c.flux[j] = kk[j] - (here - above) * kk[j] * c.inv_ddn[j];
         }
         if (state != 1 && c.flux[1] * step > s_cm && c.flux[1] > 0.0)
             return attempt_result::pond_empties;
@@ -222,7 +229,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
         out.clip = 0.0;
         for (int j = 1; j <= rows; ++j) {
             const double dtheta =
-                ((c.flux[j] - c.flux[j + 1]) / c.dz[j] + c.source[j]) * step;
+                ((c.flux[j] - c.flux[j + 1]) * c.inv_dz[j] + c.source[j]) * step;
             out.largest_dtheta = std::max(out.largest_dtheta, std::fabs(dtheta));
             const double wet = c.theta_start[j] + dtheta;
             // Under the flux boundary more water than the top node holds ponds it.
@@ -253,14 +260,28 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
             }
             out.clip += (theta - wet) * c.dz[j];
             c.theta[j] = theta;
-            if (from_head) c.h[j] = head;
-            else head_from_moisture(s, i, j, k.form);
+            // Brooks and Corey nodes take their conductivity and capacity here,
+            // with the head (one power for the three on the power law).
+            if (from_head) {
+                c.h[j] = head;
+                if (k.form != curve_havercamp) bc_node_functions(s, i, j);
+            } else if (k.form != curve_havercamp) {
+                bc_node_from_moisture(s, i, j);
+            } else {
+                head_from_moisture(s, i, j, k.form);
+            }
         }
         if (!k.fixed_bottom) {  // free drainage: the last node copies its upper neighbour
             c.h[n] = c.h[rows];
             c.theta[n] = c.theta[rows];
         }
-        column_functions(s, i, k.form);
+        if (k.form == curve_havercamp) {
+            column_functions(s, i, k.form);
+        } else {
+            bc_node_functions(s, i, n);
+            c.kr[0] = c.kr[1];
+            c.cap[0] = c.cap[1];
+        }
         if (change * 100.0 <= converged_percent || iteration >= cap) break;
     }
     out.taken = state == 1 ? s_cm : c.flux[1] * step;
@@ -269,19 +290,24 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
     return attempt_result::accepted;
 }
 
-void save_start(const column &c) {
+void save_start(model_state &s, const column &c) {
     for (int j = 0; j <= c.n; ++j) {
         c.h_start[j] = c.h[j];
         c.theta_start[j] = c.theta[j];
+        s.richards_kr_start[j] = c.kr[j];
+        s.richards_capacity_start[j] = c.cap[j];
     }
 }
 
-void restore_start(model_state &s, int i, const column &c, int form) {
+// The column as it was at the start of the sub-step, with the conductivities and
+// capacities of those heads.
+void restore_start(model_state &s, const column &c) {
     for (int j = 0; j <= c.n; ++j) {
         c.h[j] = c.h_start[j];
         c.theta[j] = c.theta_start[j];
+        c.kr[j] = s.richards_kr_start[j];
+        c.cap[j] = s.richards_capacity_start[j];
     }
-    column_functions(s, i, form);
 }
 
 bool skipped(const model_state &s, int i) {
@@ -333,14 +359,14 @@ bool richards_cell(model_state &s, int i, const settings &k, double hours, cell_
         const double planned = step;
         const bool last = step > remaining || remaining - step < remainder_tolerance;
         if (last) step = remaining;
-        save_start(c);
+        save_start(s, c);
         const int state_before = state;
         bool switched = false;
         substep_outcome out;
         for (;;) {
             const attempt_result r = attempt_substep(s, i, c, k, state, s_cm, et, step, out);
             if (r == attempt_result::accepted) break;
-            restore_start(s, i, c, k.form);
+            restore_start(s, c);
             if (r == attempt_result::pond_empties && !switched) {
                 state = 1;  // the pond runs dry within the sub-step: take all of it
                 switched = true;
@@ -396,15 +422,19 @@ int solve_tridiagonal(int n, const double *sub, double *diag, const double *supe
     };
     double scale = diag[1];
     if (!sound(diag[1], scale) || diag[1] == 0.0) return 1;
+    // Each pivot is inverted once; diag keeps the inverses for the back
+    // substitution, which then multiplies.
+    diag[1] = 1.0 / diag[1];
     for (int j = 2; j <= n; ++j) {
         scale = diag[j];
-        const double factor = sub[j] / diag[j - 1];
-        diag[j] -= factor * super[j - 1];
+        const double factor = sub[j] * diag[j - 1];
+        diag[j] -= (sub[j] * super[j - 1]) * diag[j - 1];  // the product first: off the chain
         rhs[j] -= factor * rhs[j - 1];
         if (!sound(diag[j], scale) || diag[j] == 0.0) return j;
+        diag[j] = 1.0 / diag[j];
     }
-    rhs[n] /= diag[n];
-    for (int j = n - 1; j >= 1; --j) rhs[j] = (rhs[j] - super[j] * rhs[j + 1]) / diag[j];
+    rhs[n] *= diag[n];
+    for (int j = n - 1; j >= 1; --j) rhs[j] = (rhs[j] - super[j] * rhs[j + 1]) * diag[j];
     return 0;
 }
 

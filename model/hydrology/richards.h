@@ -9,7 +9,8 @@ struct model_state;
 
 // Thomas algorithm on rows 1..n of 1-based arrays (entry 0 unused): forward
 // elimination from row 2, then back substitution from row n. The solution
-// replaces rhs; diag is overwritten; sub[1] and super[n] are not read. Result 0,
+// replaces rhs; diag is overwritten (by the pivots' inverses); sub[1] and super[n] are
+// not read. Result 0,
 // or the row whose pivot is zero, not a number, or below 1e-13 of its row's
 // diagonal (the solution is then unusable).
 int solve_tridiagonal(int n, const double *sub, double *diag, const double *super, double *rhs);

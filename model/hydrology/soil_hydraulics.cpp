@@ -19,10 +19,27 @@ double saturation(double theta, double theta_s, double theta_r) {
     return std::clamp((theta - theta_r) / span, 0.0, 1.0);
 }
 
-// Parabola factor c of the junction region: Se = 1 - (c h)^2.
-double parabola_factor(const brooks_corey_curve &c) {
-    const double sc = junction_saturation(c.lambda);
-    return std::sqrt(1.0 - sc) / (c.hb * std::pow(sc, -1.0 / c.lambda));
+// What the powers of one Brooks and Corey curve need besides the head: the
+// junction saturation Sc, Sc^(-1/lambda), the junction head hb Sc^(-1/lambda)
+// and the parabola factor c of Se = 1 - (c h)^2. The nodes of one layer share
+// their curve, so the last curve's constants are kept and formed again only
+// when the bubbling head or the pore index changes.
+struct curve_constants {
+    double hb = 0.0, lambda = 0.0;
+    double sc = 1.0, sc_power = 1.0, junction = 0.0, parabola = 0.0;
+};
+
+const curve_constants &constants_of(const brooks_corey_curve &c) {
+    thread_local curve_constants k{0.0, 0.0, 1.0, 1.0, 0.0, 0.0};
+    if (c.hb != k.hb || c.lambda != k.lambda) {
+        k.hb = c.hb;
+        k.lambda = c.lambda;
+        k.sc = junction_saturation(c.lambda);
+        k.sc_power = c.lambda > 0.0 ? std::pow(k.sc, -1.0 / c.lambda) : 1.0;
+        k.junction = c.lambda > 0.0 ? c.hb * k.sc_power : c.hb;
+        k.parabola = std::sqrt(1.0 - k.sc) / k.junction;
+    }
+    return k;
 }
 
 brooks_corey_curve node_curve(const model_state &s, int cell, int node) {
@@ -32,6 +49,14 @@ brooks_corey_curve node_curve(const model_state &s, int cell, int node) {
     c.hb = s.richards_bubbling[cell][node];
     c.lambda = s.richards_lambda[cell][node];
     return c;
+}
+
+// Power-law relative conductivity ratio^-(3 lambda + 2) and capacity from
+// p = ratio^-(lambda + 1), ratio = head / hb: one power serves both.
+void power_law_functions(double ratio, double p, const brooks_corey_curve &c, double &kr,
+                         double &capacity) {
+    kr = p * p * p * ratio;
+    capacity = -p * (c.theta_s - c.theta_r) * c.lambda / c.hb;
 }
 
 }  // namespace
@@ -52,18 +77,17 @@ double junction_head(double hb, double lambda) {
 double bc_moisture_from_head(double head, const brooks_corey_curve &c) {
     if (head >= 0.0 || !(c.lambda > 0.0) || c.hb == 0.0) return c.theta_s;
     const double span = c.theta_s - c.theta_r;
-    if (head <= junction_head(c.hb, c.lambda))
-        return c.theta_r + span * std::pow(c.hb / head, c.lambda);
-    const double ch = parabola_factor(c) * head;
+    const curve_constants &k = constants_of(c);
+    if (head <= k.junction) return c.theta_r + span * std::pow(c.hb / head, c.lambda);
+    const double ch = k.parabola * head;
     return c.theta_r + span * (1.0 - ch * ch);
 }
 
 double bc_head_from_moisture(double theta, const brooks_corey_curve &c) {
     const double se = saturation(theta, c.theta_s, c.theta_r);
     if (se >= 1.0 || !(c.lambda > 0.0)) return 0.0;
-    const double sc = junction_saturation(c.lambda);
-    if (se > sc)
-        return c.hb * std::sqrt(1.0 - se) * std::pow(sc, -1.0 / c.lambda) / std::sqrt(1.0 - sc);
+    const curve_constants &k = constants_of(c);
+    if (se > k.sc) return c.hb * std::sqrt(1.0 - se) * k.sc_power / std::sqrt(1.0 - k.sc);
     return c.hb / std::pow(std::max(se, smallest_saturation), 1.0 / c.lambda);
 }
 
@@ -74,17 +98,15 @@ void bc_conductivity_capacity(double head, const brooks_corey_curve &c, double &
         capacity = 0.0;
         return;
     }
-    const double span = c.theta_s - c.theta_r;
-    if (head <= junction_head(c.hb, c.lambda)) {
+    const curve_constants &k = constants_of(c);
+    if (head <= k.junction) {
         const double ratio = head / c.hb;
-        kr = std::pow(ratio, -(3.0 * c.lambda + 2.0));
-        capacity = -std::pow(ratio, -(c.lambda + 1.0)) * span * c.lambda / c.hb;
+        power_law_functions(ratio, std::pow(ratio, -(c.lambda + 1.0)), c, kr, capacity);
         return;
     }
     const double se = saturation(bc_moisture_from_head(head, c), c.theta_s, c.theta_r);
     kr = std::pow(se, 3.0 + 2.0 / c.lambda);
-    const double f = parabola_factor(c);
-    capacity = -2.0 * span * f * f * head;
+    capacity = -2.0 * (c.theta_s - c.theta_r) * k.parabola * k.parabola * head;
 }
 
 double havercamp_moisture_from_head(double head, double theta_s, double theta_r, double hb,
@@ -132,4 +154,39 @@ void soil_hydraulic_properties(model_state &s, int cell) {
         s.richards_kr[cell][0] = s.richards_kr[cell][1];
         s.richards_capacity[cell][0] = s.richards_capacity[cell][1];
     }
+}
+
+void bc_node_functions(model_state &s, int cell, int node) {
+    bc_conductivity_capacity(s.richards_head[cell][node], node_curve(s, cell, node),
+                             s.richards_kr[cell][node], s.richards_capacity[cell][node]);
+}
+
+void bc_node_from_moisture(model_state &s, int cell, int node) {
+    const brooks_corey_curve c = node_curve(s, cell, node);
+    double &head = s.richards_head[cell][node];
+    const double se = saturation(s.richards_theta[cell][node], c.theta_s, c.theta_r);
+    if (se >= 1.0 || !(c.lambda > 0.0) || c.hb == 0.0 || se > constants_of(c).sc) {
+        head = bc_head_from_moisture(s.richards_theta[cell][node], c);
+        bc_node_functions(s, cell, node);
+        return;
+    }
+    // On the power law q = Se^(1/lambda) gives the head hb / q and, as q^lambda
+    // = Se, the conductivity's and capacity's power ratio^-(lambda + 1) = Se q.
+    // Below a wetting front the nodes of a layer keep one moisture, so the last
+    // power is kept with its arguments.
+    thread_local double last_se = -1.0, last_lambda = 0.0, last_q = 0.0;
+    const double clamped = std::max(se, smallest_saturation);
+    if (clamped != last_se || c.lambda != last_lambda) {
+        last_q = std::pow(clamped, 1.0 / c.lambda);
+        last_se = clamped;
+        last_lambda = c.lambda;
+    }
+    const double q = last_q;
+    head = c.hb / q;
+    if (!(head <= constants_of(c).junction)) {  // rounded across the junction
+        bc_node_functions(s, cell, node);
+        return;
+    }
+    power_law_functions(head / c.hb, clamped * q, c, s.richards_kr[cell][node],
+                        s.richards_capacity[cell][node]);
 }

@@ -41,3 +41,8 @@ void moisture_from_head(model_state &state, int cell, int node, int form);
 // Brooks and Corey relative conductivity and capacity of the nodes of a cell's
 // column (its richards_cell_nodes nodes); entry 0 copies entry 1.
 void soil_hydraulic_properties(model_state &state, int cell);
+// Brooks and Corey relative conductivity and capacity of one node from its head;
+// and its head, conductivity and capacity from its moisture at once (one power
+// on the power law).
+void bc_node_functions(model_state &state, int cell, int node);
+void bc_node_from_moisture(model_state &state, int cell, int node);

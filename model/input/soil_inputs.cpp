@@ -475,7 +475,9 @@ bool allocate_richards_step_state(model_state &s) {
         ok = ok && alloc_cells(*a, n);
     for (array_1d<double> *a : {&s.richards_profile_head, &s.richards_profile_theta,
                                 &s.richards_sub, &s.richards_diag, &s.richards_super,
-                                &s.richards_rhs, &s.richards_iterate, &s.richards_k})
+                                &s.richards_rhs, &s.richards_iterate, &s.richards_k,
+                                &s.richards_inv_dz, &s.richards_inv_ddn,
+                                &s.richards_kr_start, &s.richards_capacity_start})
         ok = ok && alloc_cells(*a, nodes);
     if (!ok) {
         std::printf("Error: the Richards step state (%d cells of %d nodes) cannot be allocated.\n",

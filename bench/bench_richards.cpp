@@ -1,0 +1,72 @@
+// Speed of the Richards step beside its reference copy (bench/reference) on a
+// 100 x 100 plane of three-layer Brooks and Corey columns, half of them under a
+// pond: each iteration is one 1-minute step from the same state (restored
+// untimed). Reported as column-steps per second; after the runs the ratio new /
+// reference is printed, both measured in this process.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "bench/reference/richards_reference.h"
+#include "model/hydrology/richards.h"
+#include "model/hydrology/soil_water_services.h"
+#include "tests/model/hydrology/richards_plane.h"
+
+namespace {
+
+void run_step(benchmark::State &bench, double (*step)(model_state &, double)) {
+    auto s = richards_plane::plane(10000, curve_brooks_corey, 5u, false);
+    const richards_plane::saved start = richards_plane::keep(*s);
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(step(*s, 60.0));
+        bench.PauseTiming();
+        richards_plane::put_back(*s, start);
+        bench.ResumeTiming();
+    }
+    bench.counters["column_steps"] = benchmark::Counter(
+        static_cast<double>(s->cell_count) * static_cast<double>(bench.iterations()),
+        benchmark::Counter::kIsRate);
+}
+
+class ratio_reporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs) {
+            if (run.run_type != Run::RT_Iteration) continue;
+            const auto it = run.counters.find("column_steps");
+            if (it == run.counters.end()) continue;
+            double &best = rates_[run.benchmark_name()];
+            best = std::max(best, static_cast<double>(it->second));
+        }
+    }
+    void print_ratio() const {
+        const auto n = rates_.find("richards/new"), r = rates_.find("richards/reference");
+        if (n == rates_.end() || r == rates_.end() || !(r->second > 0.0)) return;
+        std::printf("\nnew / reference (fastest of the repetitions, M column-steps/s):\n");
+        std::printf("  %-20s new %8.4f  reference %8.4f  ratio %5.2f\n", "richards/100x100", n->second / 1e6,
+                    r->second / 1e6, n->second / r->second);
+    }
+
+private:
+    std::map<std::string, double> rates_;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    benchmark::RegisterBenchmark("richards/new", [](benchmark::State &st) { run_step(st, richards_step); })
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("richards/reference",
+                                 [](benchmark::State &st) { run_step(st, reference::richards_step); })
+        ->Unit(benchmark::kMillisecond);
+    benchmark::Initialize(&argc, argv);
+    ratio_reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.print_ratio();
+    benchmark::Shutdown();
+    return 0;
+}
