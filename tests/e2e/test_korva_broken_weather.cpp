@@ -1,8 +1,7 @@
 // Runs the bundled long-term example with its weather and time inputs broken one
-// at a time (QAR, SAMSON and Surface Airways files, the time step, a time-series
-// file): each run must end with status 1 and the message that names the input.
-// Then the example with every input file in CR LF line ends must give the outputs
-// of the LF files byte for byte.
+// at a time (QAR, SAMSON and Surface Airways files, rain gauges, time step, time
+// series): each run ends with status 1 and the message naming the input. With
+// every input file in CR LF line ends it gives the outputs of LF byte for byte.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -62,8 +61,6 @@ const broken_weather cases[] = {
      "longterm.qar, line 1: the pressure nan is not a finite number\n"},
     {"QAR radiation infinite", "", "", "longterm.qar", "2021 7 12 1 29.92 80 3 3 57 0.0 inf\n",
      "line 1: the global radiation inf is not a finite number\n"},
-    {"QAR humidity above 100", "", "", "longterm.qar", "2021 7 12 1 29.92 180 3 3 57 0.0 0.0\n",
-     "line 1: the relative humidity 180 is outside 0 to 100\n"},
     {"empty Surface Airways file", "HMET_QAR longterm.qar", "HMET_SURFAWAYS air.txt", "air.txt", "",
      "Error: hydro-meteorological file air.txt holds no weather record\n"},
     {"Surface Airways date that jumps centuries", "HMET_QAR longterm.qar",
@@ -78,6 +75,9 @@ const broken_weather cases[] = {
     {"SAMSON temperature not a number", "HMET_QAR longterm.qar", "HMET_SAMSON sam.txt", "sam.txt",
      samson_nan_temperature.c_str(),
      "sam.txt, line 3: the temperature nan is not a finite number\n"},
+    {"rain gauge coordinate not a number", "", "", "longterm.gag",
+     "EVENT storm\nNRGAG 1\nNRPDS 1\nCOORD nan 150\nRATES 2021 7 12 14 00 12.0\n",
+     "The coordinates of gage 1 of the event entitled:\n   storm\ncannot be read"},
     {"time step that overflows the clock", "TIMESTEP 60", "TIMESTEP 1e308", "", "",
      "Error: card TIMESTEP: the value \"1e308\" lies outside its range (more than 0, at most "
      "86400)\n"},
