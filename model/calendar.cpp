@@ -3,6 +3,12 @@
 // set-up, the clock, the precipitation and the time-series readers.
 #include "model/calendar.h"
 
+int days_in_month(int year, int month) {
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
 double julian_day(int year, int month, int day, int hour, int minute, double second) {
     const double s = hour * 3600.0 + minute * 60.0 + second;
     const long long a = month < 3 ? 1 : 0;

@@ -71,11 +71,9 @@ const char *date_field_out_of_range(bool relative, int year, int month, int day,
         if (day < 0 || hour < 0 || minute < 0) return "day, hour or minute";
         return nullptr;
     }
-    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (year < 1 || year > 9999) return "year";
     if (month < 1 || month > 12) return "month";
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (day < 1 || day > days[month - 1] + (month == 2 && leap ? 1 : 0)) return "day";
+    if (day < 1 || day > days_in_month(year, month)) return "day";
     if (hour < 0 || hour > 24) return "hour";
     if (minute < 0 || minute > 59) return "minute";
     return nullptr;

@@ -34,12 +34,6 @@ double celsius_of_fahrenheit(double f) { return (f - 32.0) * fahrenheit_factor; 
 
 void reset_reader(model_state &s) { s.hmet_reader = hmet_reader_state{}; }
 
-int days_in_month(int year, int month) {
-    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : days[month - 1];
-}
-
 // A date of a year of four digits, a month of 1..12, a day of that month and an
 // hour of 0..24 (24 rolls to 0 of the next day); any other is refused.
 bool date_in_range(const model_state &s, int year, int month, int day, int hour, int line) {
