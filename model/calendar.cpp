@@ -3,6 +3,12 @@
 // set-up, the clock, the precipitation and the time-series readers.
 #include "model/calendar.h"
 
+int days_in_month(int year, int month) {
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
 double julian_day(int year, int month, int day, int hour, int minute, double second) {
     const double s = hour * 3600.0 + minute * 60.0 + second;
     const long long a = month < 3 ? 1 : 0;
@@ -17,7 +23,11 @@ double julian_day(int year, int month, int day, int hour, int minute, double sec
 
 void calendar_date(double jd, int &year, int &month, int &day, int &hour, int &minute,
                    double &second) {
-    const double v = jd + 1.1574074074074074e-7;  // a hundredth of a second
+    // Days beyond about a million years either side (or not a number) are held at
+    // that bound, so that the integer parts below cannot overflow.
+    constexpr double jd_bound = 4.0e8;
+    const double held = jd >= -jd_bound && jd <= jd_bound ? jd : jd > 0.0 ? jd_bound : -jd_bound;
+    const double v = held + 1.1574074074074074e-7;  // a hundredth of a second
     long long j = static_cast<long long>(v);
     double f = v - static_cast<double>(j);
     if (f >= 0.5) {

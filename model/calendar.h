@@ -3,6 +3,9 @@
 // time-series readers.
 #pragma once
 
+// Days of a month (1 to 12) of a year of the Gregorian calendar.
+int days_in_month(int year, int month);
+
 // Julian day of a Gregorian date and time of day.
 double julian_day(int year, int month, int day, int hour, int minute, double second);
 

@@ -1,4 +1,4 @@
-// Line reader and tokenizer: whole lines with the line feed cut and replacement
+// Line reader and tokenizer: whole lines with the line end (LF or CR LF) cut and replacement
 // tags substituted while switched on; tokens, numbers and the second word of a
 // card line. Called by the project-file reader and every input reader.
 #include "model/line_reader.h"
@@ -27,6 +27,9 @@ int read_raw_line(std::string &line, std::FILE *file) {
         line.clear();
         return 0;
     }
+    // A line that ends in carriage return and line feed reads as one that ends in
+    // a line feed alone.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     return 1;
 }
 

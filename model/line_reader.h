@@ -10,9 +10,10 @@
 // whatever their length, so this is only a guide for fixed-width formats.
 inline constexpr std::size_t line_buffer_size = 20000;
 
-// Reads one whole line (however long), removes a final line feed and, while
-// replace_params_on is set, substitutes replacement tags. 1 when a line was read,
-// 0 at end of file or on a read error (line is then empty).
+// Reads one whole line (however long), removes a final line feed (and a carriage
+// return before it) and, while replace_params_on is set, substitutes replacement
+// tags. 1 when a line was read, 0 at end of file or on a read error (line is then
+// empty).
 int read_line(std::string &line, std::FILE *file);
 
 // As read_line without tag substitution.

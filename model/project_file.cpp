@@ -65,8 +65,10 @@ value_range card_range(card_id id) {
     case card_id::retention:
     case card_id::gw_unif_hycond:
     case card_id::st_time_step: return not_negative;
+    // A time step of more than a day leaves nothing for the model to resolve and
+    // would carry the clock past the dates the calendar can hold.
+    case card_id::timestep: return {0.0, 86400.0, true, "more than 0, at most 86400"};
     case card_id::gridsize:
-    case card_id::timestep:
     case card_id::manning_n:
     case card_id::richards_dtheta_max:
     case card_id::max_courant_number: return positive;

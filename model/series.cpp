@@ -4,9 +4,13 @@
 #include "model/series.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <utility>
 
@@ -33,6 +37,47 @@ bool is_blank(const std::string &line) {
 }
 
 void printed_failure() { raise_printed_error(); }
+
+// The leading numbers of a record line, as "%d" and "%lf" read them (text after
+// the last is ignored); false when one is missing, an integer does not fit in
+// 32 bits or a real is not finite.
+bool record_numbers(const std::string &line, std::initializer_list<int *> ints,
+                    std::initializer_list<double *> reals) {
+    const char *p = line.c_str();
+    char *end = nullptr;
+    for (int *v : ints) {
+        errno = 0;
+        const long long x = std::strtoll(p, &end, 10);
+        if (end == p || errno == ERANGE || x < INT_MIN || x > INT_MAX) return false;
+        *v = static_cast<int>(x);
+        p = end;
+    }
+    for (double *v : reals) {
+        *v = std::strtod(p, &end);
+        if (end == p || !std::isfinite(*v)) return false;
+        p = end;
+    }
+    return true;
+}
+
+// The first field of a record date outside what it means, or nullptr. Absolute
+// times are calendar dates of years 1 to 9999 (hour 24 is midnight of the next
+// day); relative times count days, hours and minutes from 0.
+const char *date_field_out_of_range(bool relative, int year, int month, int day, int hour,
+                                    int minute) {
+    if (relative) {
+        if (year < 0 || year > 9999) return "year";
+        if (month < 0 || month > 12) return "month";
+        if (day < 0 || hour < 0 || minute < 0) return "day, hour or minute";
+        return nullptr;
+    }
+    if (year < 1 || year > 9999) return "year";
+    if (month < 1 || month > 12) return "month";
+    if (day < 1 || day > days_in_month(year, month)) return "day";
+    if (hour < 0 || hour > 24) return "hour";
+    if (minute < 0 || minute > 59) return "minute";
+    return nullptr;
+}
 
 // Skips lines up to the one that begins with `start`; false at end of file.
 bool find_block(std::FILE *file, const char *start) {
@@ -104,10 +149,18 @@ int read_time_series(std::FILE *file, const std::string &file_name) {
         ++record;
         int year = 0, month = 0, day = 0, hour = 0, minute = 0;
         double value = 0.0;
-        if (std::sscanf(line.c_str(), "%d %d %d %d %d %lf", &year, &month, &day, &hour, &minute,
-                        &value) != 6) {
+        if (!record_numbers(line, {&year, &month, &day, &hour, &minute}, {&value})) {
             std::printf("Error: unable to read record %d of time series [%s] in file %s\n",
                         record, ts->name.c_str(), file_name.c_str());
+            printed_failure();
+            return 0;
+        }
+        if (const char *field =
+                date_field_out_of_range(ts->relative, year, month, day, hour, minute)) {
+            std::printf("Error: record %d of time series [%s] in file %s: the %s of the date "
+                        "%d %d %d %d %d is out of range\n",
+                        record, ts->name.c_str(), file_name.c_str(), field, year, month, day, hour,
+                        minute);
             printed_failure();
             return 0;
         }
@@ -155,7 +208,7 @@ int read_elevation_series(std::FILE *file, const std::string &file_name) {
         if (is_blank(line)) continue;
         ++record;
         double x = 0.0, y = 0.0;
-        if (std::sscanf(line.c_str(), "%lf %lf", &x, &y) != 2) {
+        if (!record_numbers(line, {}, {&x, &y})) {
             std::printf("Error: unable to read record %d of elevation series [%s] in file %s\n",
                         record, es->name.c_str(), file_name.c_str());
             printed_failure();

@@ -1371,16 +1371,6 @@ int read_chan_input(std::FILE *file, model_state &state) {
     const std::string word = lower(first.substr(i, j - i));
     bool ok = false;
     if (word.compare(0, 10, "korva_chan") == 0 && word.size() >= 10) {
-        if (!first.empty() && first.back() == '\r') {
-            // Card words and values would carry the carriage returns.
-            std::printf("Error: the channel input file %s does not appear to be a valid KORVA "
-                        "channel file: its lines end in carriage returns\n",
-                        state.channel_input_name.c_str());
-            std::printf("Perhaps you Should Issue a 'dos2unix' Command if you are on a Unix "
-                        "machine?\n");
-            chan_input_stop();
-            return 0;
-        }
         ok = read_card_form(file, state);
     } else {
         std::rewind(file);

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 
+#include "model/calendar.h"
 #include "model/errors.h"
 #include "model/globals.h"
 #include "model/input/input_readers.h"
@@ -32,22 +34,94 @@ double celsius_of_fahrenheit(double f) { return (f - 32.0) * fahrenheit_factor; 
 
 void reset_reader(model_state &s) { s.hmet_reader = hmet_reader_state{}; }
 
-// A month outside 1..12 or an hour outside 0..24 (24 rolls to 0 of the next day)
-// is refused.
-bool date_in_range(const model_state &s, int month, int hour, int line) {
-    if (month < 1 || month > 12) {
-        std::printf("Error: hydro-meteorological file %s, line %d: month %d is outside 1 to 12\n",
-                    s.hydromet_name.c_str(), line, month);
-        raise_printed_error();
-        return false;
+// A date of a year of four digits, a month of 1..12, a day of that month and an
+// hour of 0..24 (24 rolls to 0 of the next day); any other is refused.
+bool date_in_range(const model_state &s, int year, int month, int day, int hour, int line) {
+    const char *field = nullptr;
+    int value = 0, high = 0;
+    const char *low = "1";
+    if (year < 1 || year > 9999) {
+        field = "year", value = year, high = 9999;
+    } else if (month < 1 || month > 12) {
+        field = "month", value = month, high = 12;
+    } else if (day < 1 || day > days_in_month(year, month)) {
+        field = "day", value = day, high = days_in_month(year, month);
+    } else if (hour < 0 || hour > 24) {
+        field = "hour", value = hour, high = 23, low = "0";
+    } else {
+        return true;
     }
-    if (hour < 0 || hour > 24) {
-        std::printf("Error: hydro-meteorological file %s, line %d: hour %d is outside 0 to 23\n",
-                    s.hydromet_name.c_str(), line, hour);
+    std::printf("Error: hydro-meteorological file %s, line %d: %s %d is outside %s to %d\n",
+                s.hydromet_name.c_str(), line, field, value, low, high);
+    raise_printed_error();
+    return false;
+}
+
+// The values a weather field can take: low..high, low itself excluded when open.
+struct field_range {
+    double low, high;
+    bool low_open;
+    const char *text;
+};
+constexpr field_range per_cent{0.0, 100.0, false, "0 to 100"};
+constexpr field_range tenths{0.0, 10.0, false, "0 to 10"};
+constexpr field_range not_negative{0.0, HUGE_VAL, false, "0 or more"};
+constexpr field_range positive{0.0, HUGE_VAL, true, "more than 0"};
+constexpr field_range fahrenheit{-459.67, HUGE_VAL, false, "-459.67 (absolute zero) or more"};
+constexpr field_range celsius{-273.15, HUGE_VAL, false, "-273.15 (absolute zero) or more"};
+
+// One field of a record: its value, whether it holds the missing-value code,
+// and its range.
+struct field_check {
+    const char *name;
+    double value;
+    bool missing;
+    field_range range;
+};
+
+// A value that is not finite, or (unless missing) one outside its range, is refused.
+bool fields_in_range(const model_state &s, int line, std::initializer_list<field_check> fields) {
+    for (const field_check &f : fields) {
+        const double v = f.value;
+        const field_range &r = f.range;
+        if (!std::isfinite(v)) {
+            std::printf("Error: hydro-meteorological file %s, line %d: the %s %g is not a finite "
+                        "number\n",
+                        s.hydromet_name.c_str(), line, f.name, v);
+        } else if (f.missing || ((r.low_open ? v > r.low : v >= r.low) && v <= r.high)) {
+            continue;
+        } else {
+            std::printf("Error: hydro-meteorological file %s, line %d: the %s %g is outside %s\n",
+                        s.hydromet_name.c_str(), line, f.name, v, r.text);
+        }
         raise_printed_error();
         return false;
     }
     return true;
+}
+
+// The hourly records follow one another in time: one at or before the record
+// before it (whose Julian day `previous` holds; 0 before the first) is refused.
+bool after_previous(const model_state &s, std::array<int, 4> date, double &previous, int line) {
+    roll_hour_24(date);
+    const double jd = julian_day(date[0], date[1], date[2], date[3], 0, 0.0);
+    if (jd > previous) {
+        previous = jd;
+        return true;
+    }
+    std::printf("Error: hydro-meteorological file %s, line %d: the hour %04d-%02d-%02d %02d:00 "
+                "does not come after the hour of the record before\n",
+                s.hydromet_name.c_str(), line, date[0], date[1], date[2], date[3]);
+    raise_printed_error();
+    return false;
+}
+
+// A file without a single weather record would end the run before its first step.
+int no_records(const model_state &s) {
+    std::printf("Error: hydro-meteorological file %s holds no weather record\n",
+                s.hydromet_name.c_str());
+    raise_printed_error();
+    return -1;
 }
 
 // ---------------------------------------------------------------- fixed columns
@@ -145,31 +219,53 @@ int read_qar_record(model_state &s, qar_record &r) {
     return qar_field_count;
 }
 
-void qar_format_error(int line, int fields) {
+void qar_format_error(const model_state &s, int line, int fields) {
     std::printf("Error: Problem encountered in hmet_QAR file, line %d, near parameter %d\n\n", line,
                 fields + 1);
     std::printf(" Format:\n1   2   3   4    5     6           7        8         9    10        11  \n"
                 "Yr  Mo  Day Hr  Press. RelHumidity SkyCover WindSpeed Temp DirectRad GlobalRad\n"
                 "int int int int float  int         int      int       int  float     float\n\n");
+    std::printf("Error: hydro-meteorological file %s, line %d: a record needs 11 fields\n",
+                s.hydromet_name.c_str(), line);
     raise_printed_error();
+}
+
+// The date and every field of a record within what it means (missing codes aside).
+bool qar_record_ok(const model_state &s, const qar_record &r, int line) {
+    const auto radiation_missing = [](double v) { return std::isfinite(v) && v > 9999.9; };
+    return date_in_range(s, r.year, r.month, r.day, r.hour, line) &&
+           fields_in_range(
+               s, line,
+               {{"pressure", r.pressure, r.pressure == 999.0, positive},
+                {"relative humidity", static_cast<double>(r.humidity), r.humidity == 999, per_cent},
+                {"sky cover", static_cast<double>(r.sky), r.sky == 999, tenths},
+                {"wind speed", static_cast<double>(r.wind), r.wind == 999, not_negative},
+                {"temperature", static_cast<double>(r.temperature), r.temperature == 999,
+                 fahrenheit},
+                {"direct radiation", r.direct, radiation_missing(r.direct), not_negative},
+                {"global radiation", r.global, radiation_missing(r.global), not_negative}});
 }
 
 int scan_qar(model_state &s) {
     int lines = 0;
+    double previous = 0.0;
     qar_record r;
     for (;;) {
         const int n = read_qar_record(s, r);
         if (n == -1) break;
         if (n < qar_field_count) {
-            qar_format_error(lines + 1, n);
+            qar_format_error(s, lines + 1, n);
             return -1;
         }
-        if (!date_in_range(s, r.month, r.hour, lines + 1)) return -1;
+        if (!qar_record_ok(s, r, lines + 1) ||
+            !after_previous(s, {r.year, r.month, r.day, r.hour}, previous, lines + 1))
+            return -1;
         ++lines;
         if (lines == 1) s.hmet_first = {r.year, r.month, r.day, r.hour};
         s.hmet_last = {r.year, r.month, r.day, r.hour};
     }
     echo_console(s, "End of hmet_QAR file encountered after %d lines\n", lines);
+    if (lines == 0) return no_records(s);
     s.hmet_line_count = lines;
     std::rewind(s.hydromet_file);
     return 0;
@@ -191,11 +287,11 @@ int read_qar(model_state &s) {
     const int n = read_qar_record(s, r);
     if (n == -1) return -1;
     if (n < qar_field_count) {
-        qar_format_error(m.records_read + 1, n);
+        qar_format_error(s, m.records_read + 1, n);
         return -1;
     }
     ++m.records_read;
-    if (!date_in_range(s, r.month, r.hour, m.records_read)) return -1;
+    if (!qar_record_ok(s, r, m.records_read)) return -1;
     std::array<int, 4> date{r.year, r.month, r.day, r.hour};
     roll_hour_24(date);
     const std::size_t h = static_cast<std::size_t>(date[3]);
@@ -228,15 +324,45 @@ int read_qar(model_state &s) {
 
 // --------------------------------------------------------------------- SAMSON
 
-// Date of an hourly SAMSON line with the year and hour-24 rules.
-bool samson_date(const model_state &s, column_cutter &c, std::array<int, 4> &date) {
+// One hourly SAMSON line cut into its fields.
+struct samson_line {
+    std::array<int, 4> date{};
+    int direct = 0, global = 0, sky = 0, humidity = 0, pressure = 0;
+    double temperature = 0.0, wind = 0.0;
+};
+
+// Cuts an hourly line into its fields, the date with the year and hour-24 rules;
+// a field outside what it means is refused. False after an error (reported).
+bool cut_samson_line(const model_state &s, const std::string &text, int number, samson_line &l) {
+    column_cutter c{s, text, number};
     int year = c.integer(2, 3);
     const int month = c.integer(5, 6), day = c.integer(8, 9), hour = c.integer(11, 12);
+    l.direct = c.integer(34, 37);
+    l.global = c.integer(42, 45);
+    l.sky = c.integer(50, 51);
+    l.temperature = c.real(56, 60);
+    l.humidity = c.integer(68, 70);
+    l.pressure = c.integer(72, 75);
+    l.wind = c.real(80, 85);
     if (!c.ok) return false;
+    constexpr field_range two_digits{0.0, 99.0, false, "0 to 99"};
+    if (!fields_in_range(s, number, {{"year", static_cast<double>(year), false, two_digits}}))
+        return false;
     if (year < 100) year += 1900;
-    if (!date_in_range(s, month, hour, c.line_number)) return false;
-    date = {year, month, day, hour};
-    roll_hour_24(date);
+    if (!date_in_range(s, year, month, day, hour, number)) return false;
+    const double w = std::trunc(l.wind);
+    if (!fields_in_range(
+            s, number,
+            {{"direct radiation", static_cast<double>(l.direct), l.direct == 9999, not_negative},
+             {"global radiation", static_cast<double>(l.global), l.global == 9999, not_negative},
+             {"sky cover", static_cast<double>(l.sky), l.sky == 99, tenths},
+             {"temperature", l.temperature, std::trunc(10.0 * l.temperature) == 9999.0, celsius},
+             {"relative humidity", static_cast<double>(l.humidity), l.humidity == 999, per_cent},
+             {"pressure", static_cast<double>(l.pressure), l.pressure == 9999, positive},
+             {"wind speed", l.wind, w == 99.0 || w == 9999.0, not_negative}}))
+        return false;
+    l.date = {year, month, day, hour};
+    roll_hour_24(l.date);
     return true;
 }
 
@@ -255,6 +381,15 @@ int scan_samson(model_state &s) {
     const int lat_deg = header.integer(40, 41), lat_min = header.integer(43, 44);
     const int lon_deg = header.integer(48, 50), lon_min = header.integer(52, 53);
     if (!header.ok) return -1;
+    constexpr field_range minutes{0.0, 59.0, false, "0 to 59"};
+    constexpr field_range latitude{0.0, 90.0, false, "0 to 90"};
+    constexpr field_range longitude{0.0, 180.0, false, "0 to 180"};
+    if (!fields_in_range(s, 1,
+                         {{"latitude degrees", static_cast<double>(lat_deg), false, latitude},
+                          {"latitude minutes", static_cast<double>(lat_min), false, minutes},
+                          {"longitude degrees", static_cast<double>(lon_deg), false, longitude},
+                          {"longitude minutes", static_cast<double>(lon_min), false, minutes}}))
+        return -1;
     s.hmet_station = station;
     s.hmet_latitude = lat_deg + lat_min / 60.0;
     s.hmet_longitude = lon_deg + lon_min / 60.0;
@@ -263,16 +398,19 @@ int scan_samson(model_state &s) {
 
     // Every read counts, also the one that meets the end of the file.
     int reads = 0;
+    double previous = 0.0;
     for (;;) {
         ++reads;
         if (!read_line(line, s.hydromet_file)) break;
         ++line_number;
-        column_cutter c{s, line, line_number};
-        std::array<int, 4> date{};
-        if (!samson_date(s, c, date)) return -1;
-        if (reads == 1) s.hmet_first = date;
-        s.hmet_last = date;
+        samson_line l;
+        if (!cut_samson_line(s, line, line_number, l) ||
+            !after_previous(s, l.date, previous, line_number))
+            return -1;
+        if (reads == 1) s.hmet_first = l.date;
+        s.hmet_last = l.date;
     }
+    if (reads == 1) return no_records(s);
     s.hmet_line_count = reads;
     s.hmet_reader.samson_headers_skipped = 0;
     s.hmet_reader.samson_calls = 0;
@@ -291,14 +429,12 @@ int read_samson(model_state &s) {
     if (++m.samson_calls >= s.hmet_line_count) return -1;
     if (!read_line(line, s.hydromet_file)) return -1;
     ++m.records_read;
-    column_cutter c{s, line, m.records_read + 2};
-    std::array<int, 4> date{};
-    if (!samson_date(s, c, date)) return -1;
-    const int direct = c.integer(34, 37), global = c.integer(42, 45), sky = c.integer(50, 51);
-    const double temperature = c.real(56, 60);
-    const int humidity = c.integer(68, 70), pressure = c.integer(72, 75);
-    const double wind = c.real(80, 85);
-    if (!c.ok) return -1;
+    samson_line l;
+    if (!cut_samson_line(s, line, m.records_read + 2, l)) return -1;
+    const std::array<int, 4> &date = l.date;
+    const int direct = l.direct, global = l.global, sky = l.sky, humidity = l.humidity;
+    const int pressure = l.pressure;
+    const double temperature = l.temperature, wind = l.wind;
     const std::size_t h = static_cast<std::size_t>(date[3]);
 
     // Temperature is kept as tenths and wind as hundredths, both truncated.
@@ -361,11 +497,36 @@ bool ncdc_header(const model_state &s, column_cutter &c, hmet_held_line &l) {
         raise_printed_error();
         return false;
     }
-    return date_in_range(s, l.month, 0, c.line_number);
+    return date_in_range(s, l.year, l.month, l.day, 0, c.line_number);
 }
 
 // Columns of the value of hour k - 1 (k = 1..24).
 int value_first_column(int k) { return 31 + 12 * (k - 1) + 5; }
+
+// The raw values 1..count of a line of a known element, each within what its
+// element means unless it holds the missing-value code; false after an error.
+bool ncdc_raw_values(const model_state &s, column_cutter &c, const hmet_held_line &l,
+                     std::array<int, 25> &raw) {
+    static const char *names[ncdc_elements] = {"direct radiation", "global radiation", "pressure",
+                                               "relative humidity", "temperature", "sky cover",
+                                               "wind"};
+    static const field_range ranges[ncdc_elements] = {not_negative, not_negative, positive,
+                                                      per_cent,     fahrenheit,   not_negative,
+                                                      not_negative};
+    const std::size_t e = static_cast<std::size_t>(l.element);
+    for (int k = 1; k <= l.count; ++k) {
+        const int v = c.integer(value_first_column(k), value_first_column(k) + 4);
+        if (!c.ok) return false;
+        const bool missing = l.element == ts   ? v / 100 == 999
+                             : l.element == wi ? v % 1000 == 999
+                                               : v == 99999;
+        if (!fields_in_range(s, c.line_number,
+                             {{names[e], static_cast<double>(v), missing, ranges[e]}}))
+            return false;
+        raw[static_cast<std::size_t>(k)] = v;
+    }
+    return true;
+}
 
 // Reads and cuts the next line, replacing missing values; false at the end of
 // the file or after an error (error_record then fatal).
@@ -378,10 +539,11 @@ bool read_ncdc_line(model_state &s, hmet_held_line &l, int &missing) {
         column_cutter c{s, line, m.records_read};
         if (!ncdc_header(s, c, l)) return false;
         if (l.element >= 0) {
+            std::array<int, 25> raws{};
+            if (!ncdc_raw_values(s, c, l, raws)) return false;
             for (int k = 1; k <= l.count; ++k) {
-                const int raw = c.integer(value_first_column(k), value_first_column(k) + 4);
-                if (!c.ok) return false;
                 const std::size_t kk = static_cast<std::size_t>(k), h = kk - 1;
+                const int raw = raws[kk];
                 double &v = l.values[kk];
                 switch (l.element) {
                 case dr: v = repaired(raw == 99999, raw, m.direct[h], missing); break;
@@ -431,10 +593,26 @@ bool same_day(const hmet_held_line &l, const std::array<int, 4> &d) {
     return l.year == d[0] && l.month == d[1] && l.day == d[2];
 }
 
+// The record mode loads the days one after the other as the clock reaches them:
+// the lines of a day stand together and each new day is the day after the last.
+bool next_day_follows(const model_state &s, const hmet_held_line &previous,
+                      const hmet_held_line &l, int line) {
+    const double gap = julian_day(l.year, l.month, l.day, 0, 0, 0.0) -
+                       julian_day(previous.year, previous.month, previous.day, 0, 0, 0.0);
+    if (gap == 1.0) return true;
+    std::printf("Error: hydro-meteorological file %s, line %d: the day %04d-%02d-%02d does not "
+                "follow the day %04d-%02d-%02d of the line before (the lines of a day stand "
+                "together and the days follow one another)\n",
+                s.hydromet_name.c_str(), line, l.year, l.month, l.day, previous.year,
+                previous.month, previous.day);
+    raise_printed_error();
+    return false;
+}
+
 int scan_ncdc(model_state &s) {
     std::array<int, ncdc_elements> days{};
     std::string line;
-    long lines = 0;
+    long lines = 0, known_lines = 0;
     int records = 0;
     hmet_held_line previous;
     for (;;) {
@@ -448,18 +626,27 @@ int scan_ncdc(model_state &s) {
         column_cutter c{s, line, static_cast<int>(lines)};
         hmet_held_line l;
         if (!ncdc_header(s, c, l)) return -1;
+        std::array<int, 25> raws{};
+        if (l.element >= 0 && !ncdc_raw_values(s, c, l, raws)) return -1;
         if (l.count > 0) {
             std::string last_value;
             if (!c.text(value_first_column(l.count), value_first_column(l.count) + 4, last_value))
                 return -1;
         }
         if (lines == 1) s.hmet_first = {l.year, l.month, l.day, 0};
+        if (lines > 1 && !same_day(previous, {l.year, l.month, l.day, 0}) &&
+            !next_day_follows(s, previous, l, static_cast<int>(lines)))
+            return -1;
         if (lines == 1 || !same_day(previous, {l.year, l.month, l.day, 0})) records += 24;
         s.hmet_last = {l.year, l.month, l.day, 23};
         previous = l;
-        if (l.element >= 0) ++days[static_cast<std::size_t>(l.element)];
+        if (l.element >= 0) {
+            ++days[static_cast<std::size_t>(l.element)];
+            ++known_lines;
+        }
     }
     echo_console(s, "End of hmet_NCDC file encountered after %ld lines\n", lines);
+    if (known_lines == 0) return no_records(s);
     echo_console(s, "DRAD GRAD PRES RHUM TMPD TSKC WIND\n");
     echo_console(s, " %d  %d  %d  %d  %d  %d  %d\n", days[dr], days[gr], days[pr], days[rh],
                  days[tm], days[ts], days[wi]);

@@ -111,9 +111,9 @@ TEST(KorvaProgram, SingleOptionWordIsTheProjectFile) {
     EXPECT_TRUE(d.exists("out_time.dat"));
 }
 
-TEST(KorvaProgram, HeaderWithCarriageReturnIsRefused) {
+TEST(KorvaProgram, WrongHeaderIsRefused) {
     scratch_dir d;
-    d.write("dos.prj", "KORVAPROJECT\r\nROWS 3\r\n");
+    d.write("dos.prj", "KORVA PROJECT\r\nROWS 3\r\n");
     auto r = d.run(KORVA_EXE, {"dos.prj"});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.err,

@@ -159,11 +159,13 @@ TEST_F(LineReader, ReadsWholeLinesOfAnyLength) {
     EXPECT_EQ(read_line(line, nullptr), 0);
 }
 
-TEST_F(LineReader, CarriageReturnIsKept) {
-    temp_file file("KORVAPROJECT\r\n");
+TEST_F(LineReader, CarriageReturnBeforeTheLineFeedIsRemoved) {
+    temp_file file("KORVAPROJECT\r\nA\rB\r\n");
     std::string line;
     ASSERT_EQ(read_line(line, file.f), 1);
-    EXPECT_EQ(line, "KORVAPROJECT\r");
+    EXPECT_EQ(line, "KORVAPROJECT");
+    ASSERT_EQ(read_line(line, file.f), 1);
+    EXPECT_EQ(line, "A\rB");
 }
 
 TEST_F(LineReader, SubstitutesTagsOnlyWhileSwitchedOn) {

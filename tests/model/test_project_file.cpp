@@ -61,10 +61,13 @@ TEST_F(ProjectFile, AcceptsBothHeaders) {
     EXPECT_EQ(error_record.fatal, 0);
 }
 
-TEST_F(ProjectFile, HeaderWithCarriageReturnIsRefusedWithTheHint) {
+TEST_F(ProjectFile, CarriageReturnsReadAsLineFeedsAndAWrongHeaderIsRefusedWithTheHint) {
+    read("KORVAPROJECT\r\nROWS 12\r\n");
+    EXPECT_EQ(g.rows, 12);
+    EXPECT_EQ(error_record.fatal, 0);
     g.rows = 99;
     const int before = open_descriptor_count();
-    const std::string out = read("KORVAPROJECT\r\nROWS 12\r\n");
+    const std::string out = read("KORVA PROJECT\r\nROWS 12\r\n");
     EXPECT_EQ(err,
               "File Does not Appear to be a Valid KORVA/TULM2D Project file\n"
               "Perhaps you Should Issue a 'dos2unix' Command if you are on a Unix machine?\n"
@@ -260,7 +263,8 @@ TEST_F(ProjectFile, BrokenNumbersAreRefusedNamingCardAndValue) {
         {"OUTSLOPE 1.2e19", "Error: card OUTSLOPE: the value \"1.2e19\" lies outside its range (at most 10)"},
         {"HYD_FREQ inf", "Error: card HYD_FREQ: the value \"inf\" is not a finite number"},
         {"HYD_FREQ 1e999", "Error: card HYD_FREQ: the value \"1e999\" is not a finite number"},
-        {"TIMESTEP 0", "Error: card TIMESTEP: the value \"0\" lies outside its range (more than 0)"},
+        {"TIMESTEP 0",
+         "Error: card TIMESTEP: the value \"0\" lies outside its range (more than 0, at most 86400)"},
         {"TIMESTEP 30s", "Error: card TIMESTEP: the value \"30s\" is not a finite number"},
         {"MANNING_N -0.03", "Error: card MANNING_N: the value \"-0.03\" lies outside its range (more than 0)"},
         {"LATITUDE 91", "Error: card LATITUDE: the value \"91\" lies outside its range (-90 to 90)"},

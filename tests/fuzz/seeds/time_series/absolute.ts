@@ -1,0 +1,6 @@
+KORVA_TS
+release_flow
+ABSOLUTE
+2004 3 5 0 0 1.5
+2004 3 6 0 0 2.5
+END_TS

@@ -1,0 +1,6 @@
+KORVA_ES
+rating
+100.0 0.0
+101.5 2.5
+103 9
+END_ES
