@@ -88,7 +88,8 @@ void write_event_figures(const model_state &s, std::FILE *f) {
         std::fprintf(f, "date/time of peak discharge:              %d/%d/%d  %d:%2.2d:%2.2d\n", p[1],
                      p[2], p[0], p[3], p[4], p[5]);
     }
-    std::fprintf(f, "Event peak discharge (cubic meters per second):  %9.1lf\n\n",
+    // Four decimals: the peaks of small basins are hundredths of a cubic metre.
+    std::fprintf(f, "Event peak discharge (cubic meters per second):  %9.4lf\n\n",
                  s.peak_outlet_discharge);
 }
 
@@ -184,11 +185,11 @@ void write_richards_block(const model_state &s, std::FILE *f) {
     std::fprintf(f, "initial soil water volume:           %9.1lf\n", s.start_soil_water_volume);
     std::fprintf(f, "final soil water volume:             %9.1lf\n", s.final_soil_volume);
     std::fprintf(f, "volume of infiltration:              %9.1lf\n", s.event_infiltration_volume);
-    std::fprintf(f, "volume of evaporation from soil:     %9.1lf\n", s.event_evaporation_volume);
+    std::fprintf(f, "volume of evaporation from soil:     %9.1lf\n", s.event_column_et_volume);
     std::fprintf(f, "net volume of infiltration:          %9.1lf\n",
-                 s.event_infiltration_volume - s.event_evaporation_volume);
+                 s.event_infiltration_volume - s.event_column_et_volume);
     const double gained = s.final_soil_volume - s.start_soil_water_volume;
-    const double net = s.event_infiltration_volume - s.event_evaporation_volume;
+    const double net = s.event_infiltration_volume - s.event_column_et_volume;
     const double error = net != 0.0 ? (gained - net) / net * 100.0 : 0.0;
     std::fprintf(f, "Richard equation mass balance error         %5.4lf percent\n", error);
     std::fprintf(f, "Number of cells at start of event   %12d\n", s.cell_count);

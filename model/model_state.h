@@ -204,6 +204,7 @@ struct event_total_marks {
     // Water from the aquifer (and the Sacramento base flow) into the channels and
     // lakes, and from them into the aquifer.
     double exchange_in = 0.0, exchange_out = 0.0;
+    double column_et = 0.0;  // the ET taken out of the Richards columns
 };
 // Work storage of the overland-lake update, for N cells and L = N / 8 list
 // entries: side masks (also the cell list of a falling lake), candidate cells
@@ -860,6 +861,7 @@ struct model_state {
     // Event volumes taken from run totals at the end of the event (m3).
     double event_interception_volume = 0.0, event_cleanup_volume = 0.0;
     double event_point_inflow_volume = 0.0, event_evaporation_volume = 0.0;
+    double event_column_et_volume = 0.0;  // the event's share of richards_et_volume
     double event_stream_source_volume = 0.0, event_stream_sink_volume = 0.0;  // channel point inputs
     // Set by the hydro-meteorological reader (repaired data points) and by channel
     // routing (a depth went beyond its cross-section look-up table).
@@ -955,6 +957,9 @@ struct model_state {
     array_1d<double> richards_iterate, richards_k;
     int richards_bottom_fixed = 0;
     double richards_clip_total = 0.0, richards_bottom_total = 0.0;  // m summed over cells
+    // The water evapotranspiration took out of the columns (m3, the run's total);
+    // ponded water that evaporated is in surface_et_volume_total.
+    double richards_et_volume = 0.0;
     // Hydro-meteorological record: the current hour, the records used so far, and
     // what a scan of the file finds (line count; SAMSON station and position).
     hmet_hour_record hmet_hour;
