@@ -205,6 +205,8 @@ struct event_total_marks {
     // lakes, and from them into the aquifer.
     double exchange_in = 0.0, exchange_out = 0.0;
     double column_et = 0.0;  // the ET taken out of the Richards columns
+    // Sacramento: its storage, ET and input (mm) and its base flow (m3).
+    double sac_storage = 0.0, sac_aet = 0.0, sac_inflow = 0.0, sac_outflow = 0.0;
 };
 // Work storage of the overland-lake update, for N cells and L = N / 8 list
 // entries: side masks (also the cell list of a falling lake), candidate cells
@@ -350,6 +352,10 @@ struct sacramento_basin {
     double uztwc = 0.0, uzfwc = 0.0, lztwc = 0.0, lzfsc = 0.0, lzfpc = 0.0;
     double balance_residual = 0.0, channel_inflow = 0.0, pbase = 0.0;
 };
+// Water held by the five contents of a basin (mm).
+inline double sacramento_storage(const sacramento_basin &b) {
+    return b.uztwc + b.uzfwc + b.lztwc + b.lzfsc + b.lzfpc;
+}
 // ---- end soils ----
 
 // Slots of model_state::table_present that the readers and the set-up consult.
@@ -995,6 +1001,8 @@ struct model_state {
     double sac_inflow_total = 0.0, sac_pet_total = 0.0, sac_aet_total = 0.0;
     double sac_runoff_total = 0.0, sac_extra_total = 0.0;
     double sac_last_runoff_rate = 0.0, sac_discharge = 0.0, sac_outflow_volume = 0.0;
+    // The Sacramento water that the lateral inflow put into the channels (m3).
+    double sac_channel_volume = 0.0;
     // ---- end soils ----
 
     // ---- precip ----

@@ -151,7 +151,7 @@ void write_sacramento_block(model_state &s, std::FILE *f) {
     std::fprintf(f, "Final state variable values:\n");
     write_sac_states(f, final_states, capacities);
 
-    const double final_storage = b.uztwc + b.uzfwc + b.lztwc + b.lzfpc + b.lzfsc;
+    const double final_storage = sacramento_storage(b);
     const double residual = s.sac_initial_storage + s.sac_inflow_total - s.sac_aet_total -
                             s.sac_runoff_total - s.sac_extra_total - final_storage;
     const double mm[8] = {s.sac_initial_storage, s.sac_inflow_total, s.sac_pet_total,
@@ -252,14 +252,18 @@ void write_global_balance(model_state &s, std::FILE *f) {
                      balance.overall_error);
     if (s.sacramento_on) {
         std::fprintf(f, "*overall mass balance error will not be zero when using the Sacramento\n");
-        std::fprintf(f, " model: the water that it hands to the channels comes from its own\n");
-        std::fprintf(f, " subsurface stores, which are not part of the volumes above.  Use the\n");
-        std::fprintf(f, " internal SAC-SMA mass conservation check above for the soil water and\n");
-        std::fprintf(f, " the surface components error for the water on the ground.\n");
+        std::fprintf(f, " model unless its subsurface stores are counted: the overall error\n");
+        std::fprintf(f, " above counts their storage, the ET they lose and their runoff that\n");
+        std::fprintf(f, " has not reached a channel.  The internal SAC-SMA mass conservation\n");
+        std::fprintf(f, " check above is the balance of the stores themselves.\n");
     }
     if (s.inf_redist) {
-        const double in = s.initial_soil_water_volume + s.infiltration_volume_total;
-        const double expected = in - s.et_volume_total - s.percolation_volume;
+        // Only the ET that left the soil; ponded water evaporated from the surface.
+        // With soil-moisture accounting the infiltrated water went to its stores.
+        const double in = s.initial_soil_water_volume +
+                          (s.sacramento_on ? 0.0 : s.infiltration_volume_total);
+        const double soil_et = s.et_volume_total - s.surface_et_volume_total;
+        const double expected = in - soil_et - s.percolation_volume;
         std::fprintf(f, "Single layer soil moisture mass balance =       %19.6lf percent \n\n",
                      percent_of(s.final_soil_volume - expected, in));
     }
@@ -506,8 +510,20 @@ run_balance form_run_balance(const model_state &s) {
         b.overall_in += s.initial_soil_water_volume;
         b.overall_out += s.final_soil_volume + soil_et;
         if (!s.groundwater_on) b.overall_out += s.percolation_volume;
-    } else {
+    } else if (!s.sacramento_on) {
         b.overall_out += s.infiltration_volume_total;
+    }
+    if (s.sacramento_on) {
+        // The basin's stores hold the infiltrated water: their storage, their ET,
+        // the runoff that has not reached a channel (in transit, or gone where
+        // there are none) and the infiltration not yet handed to them.
+        const double m3 = s.watershed_area / 1000.0;
+        b.overall_in += s.sac_initial_storage * m3;
+        b.overall_out += (sacramento_storage(s.sac_basin) + s.sac_aet_total + s.sac_runoff_total) *
+                             m3 -
+                         s.sac_channel_volume;
+        b.overall_out += s.infiltration_volume_total -
+                         (s.sac_first_call ? 0.0 : s.sac_infiltration_used);
     }
     b.overall_error = percent_of(b.overall_out - b.overall_in, b.overall_in);
     return b;

@@ -195,7 +195,7 @@ double channel_lake_volume(const model_state &s) {
 }
 
 double surface_exchange_in(const model_state &s) {
-    return s.seepage_in_total + s.lake_in_total + s.sac_outflow_volume;
+    return s.seepage_in_total + s.lake_in_total + s.sac_channel_volume;
 }
 
 double surface_exchange_out(const model_state &s) { return s.seepage_out_total + s.lake_out_total; }
@@ -385,6 +385,10 @@ void init_event(model_state &s) {
     s.event_marks.boundary_out = s.boundary_outflow + s.boundary_free_outflow;
     s.event_marks.evaporation = s.et_volume_total;
     s.event_marks.column_et = s.richards_et_volume;
+    s.event_marks.sac_storage = sacramento_storage(s.sac_basin);
+    s.event_marks.sac_aet = s.sac_aet_total;
+    s.event_marks.sac_inflow = s.sac_inflow_total;
+    s.event_marks.sac_outflow = s.sac_outflow_volume;
     s.event_marks.surface_evaporation = s.surface_et_volume_total;
     s.event_marks.lake_rain = s.overland_lake_rain_total;
     s.event_marks.channel_lake_rain = s.channel_lake_rain_total;

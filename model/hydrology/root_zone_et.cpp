@@ -95,6 +95,13 @@ double soil_et_withdrawal(model_state &s, double dt) {
             }
         }
 
+        // With soil-moisture accounting the infiltrated water and the soil's ET
+        // belong to the Sacramento stores; the root zone keeps its water.
+        if (s.sacramento_on) {
+            s.step_infiltration_depth[i] = 0.0;
+            continue;
+        }
+
         double et1 = 0.0, et2 = 0.0;
         if (demand > tiny) {
             double f1 = 1.0, f2 = two ? 1.0 : 0.0;
