@@ -845,6 +845,7 @@ struct model_state {
 
     // Initial state of the run (m3 unless noted).
     double initial_overland_volume = 0.0, initial_channel_volume = 0.0;
+    double run_initial_channel_volume = 0.0;  // before the time loop (m3)
     double initial_snow_volume = 0.0;
     double initial_soil_water_volume = 0.0, start_soil_water_volume = 0.0;
     double initial_gw_volume = 0.0, initial_lake_volume = 0.0;

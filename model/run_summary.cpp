@@ -15,6 +15,7 @@
 #include "model/dataset_writer.h"
 #include "model/errors.h"
 #include "model/globals.h"
+#include "model/hydrology/event_end.h"
 #include "model/hydrology/event_start.h"
 #include "model/file_opener.h"
 #include "model/line_reader.h"
@@ -180,7 +181,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
     std::fprintf(f, "GLOBAL MASS BALANCE CALCULATIONS \n");
     std::fprintf(f, "All volumes are in cubic meters \n \n");
     volume_line(f, "Initial surface volume:", s.initial_overland_volume);
-    if (channels) volume_line(f, "Initial channel volume:", s.initial_channel_volume);
+    if (channels) volume_line(f, "Initial channel volume:", s.run_initial_channel_volume);
     if (s.inf_green_ampt || s.inf_layered)
         volume_line(f, "Initial soil volume over the G&A depth:", s.initial_soil_water_volume);
     if (s.inf_redist || s.inf_richards) volume_line(f, "Initial soil water volume:", s.initial_soil_water_volume);
@@ -477,7 +478,7 @@ run_balance form_run_balance(const model_state &s) {
     const double exchange_in = surface_exchange_in(s);
     const double exchange_out = surface_exchange_out(s);
     const double stored_in = s.initial_overland_volume + s.initial_lake_volume +
-                             s.initial_channel_volume + s.initial_snow_volume + lakes.initial;
+                             s.run_initial_channel_volume + s.initial_snow_volume + lakes.initial;
     // The pipe network lies outside these volumes: what its inlets take leaves the
     // surface, what it spills or discharges onto cells and into channels enters it.
     const double pipe_in = pipe_water_to_surface(s);
@@ -609,6 +610,12 @@ void write_zep_hydrograph_file(std::FILE *points, std::FILE *outlet, std::FILE *
 }
 
 void write_run_summary(model_state &s) {
+    // A long-term run goes on after its last event closed: its balances take the
+    // storages of its end.
+    if (s.long_term) {
+        form_final_volumes(s);
+        if (error_record.fatal) return;
+    }
     std::FILE *f = s.summary_file;
     if (f) {
         if (s.groundwater_on) write_groundwater_block(s, f);

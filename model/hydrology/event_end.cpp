@@ -106,7 +106,7 @@ void fill_calibration_record(model_state &s) {
 
 }  // namespace
 
-void form_event_balance(model_state &s) {
+void form_final_volumes(model_state &s) {
     const double area = s.cell_size * s.cell_size;
     s.final_overland_volume = overland_surface_volume(s);
     s.final_lake_volume = overland_lake_volume(s);
@@ -132,6 +132,11 @@ void form_event_balance(model_state &s) {
     }
     s.final_channel_volume = channel_routing_on(s) ? channel_water_volume(s) : 0.0;
     s.final_channel_lake_volume = channel_lake_volume(s);
+}
+
+void form_event_balance(model_state &s) {
+    form_final_volumes(s);
+    if (error_record.fatal) return;
 
     // The event's share of the run totals.
     s.event_interception_volume = s.interception_total - s.event_marks.interception;

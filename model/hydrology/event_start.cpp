@@ -202,6 +202,8 @@ double surface_exchange_out(const model_state &s) { return s.seepage_out_total +
 
 void compute_initial_overland_volume(model_state &s) {
     s.initial_overland_volume = overland_surface_volume(s);
+    // The channels' water at the run's start; each event takes its own later.
+    s.run_initial_channel_volume = channel_routing_on(s) ? channel_water_volume(s) : 0.0;
 }
 
 void check_initial_lake_levels(model_state &s) {
@@ -490,6 +492,8 @@ void init_event(model_state &s) {
     }
     // The water in the channels when the event begins, for the event balance.
     if (channel_routing_on(s)) s.initial_channel_volume = channel_water_volume(s);
+    // An event of the first turn starts the run: its areas are now formed.
+    if (s.clock_calls <= 1) s.run_initial_channel_volume = s.initial_channel_volume;
 }
 
 void read_initial_channel_depths(model_state &s) {
