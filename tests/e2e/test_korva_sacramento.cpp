@@ -116,8 +116,7 @@ TEST(KorvaSacramento, LongTermRunWithAChannelClosesTheBalance) {
             const double lateral = after(summary, "volume of lateral inflow:");
             EXPECT_GE(lateral, base_flow - 1.0) << summary;
         }
-        // The infiltrated water is the stores' input, counted once: the event's line
-        // is the block's input in m3, and the event and run balances close.
+        // Infiltration is the stores' input, counted once; the balances close.
         const std::size_t m3 = summary.find("expressed as volumes (m^3)");
         EXPECT_NEAR(after(summary, "volume of infil water SAC recieves:"),
                     after(summary, "Input rainfall (mm):", m3), 0.05);

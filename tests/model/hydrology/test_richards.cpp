@@ -225,8 +225,7 @@ TEST(RichardsStep, EvaporationFromADrySurfaceAndFromANoColumnCell) {
     expect_conserved(b);
     EXPECT_NEAR(b.storage, -0.01 - b.bottom + b.clip, 1e-12);
 
-    // Without a column only the ponded water evaporates, never below 0; that is
-    // the surface's evaporation, not the column's.
+    // Without a column only the ponded water evaporates (the surface's ET), never below 0.
     s->richards_no_column[1] = 1;
     s->depth[1] = 0.00004;  // 0.004 cm
     richards_step(*s, 3600.0);
