@@ -88,7 +88,8 @@ void write_event_figures(const model_state &s, std::FILE *f) {
         std::fprintf(f, "date/time of peak discharge:              %d/%d/%d  %d:%2.2d:%2.2d\n", p[1],
                      p[2], p[0], p[3], p[4], p[5]);
     }
-    std::fprintf(f, "Event peak discharge (cubic meters per second):  %9.1lf\n\n",
+    // Four decimals: the peaks of small basins are hundredths of a cubic metre.
+    std::fprintf(f, "Event peak discharge (cubic meters per second):  %9.4lf\n\n",
                  s.peak_outlet_discharge);
 }
 
@@ -112,20 +113,22 @@ void write_water_balance(const model_state &s, std::FILE *f) {
                  s.event_rain_volume + lake_rain + s.event_interception_volume);
     std::fprintf(f, "volume of interception:              %9.1lf\n", s.event_interception_volume);
     if (s.sacramento_on) {
-        const double area = s.watershed_area;
-        const sacramento_basin &b = s.sac_basin;
-        const double start = s.sacramento_start_totals[0] + s.sacramento_start_totals[1] +
-                             s.sacramento_start_totals[2] + s.sacramento_start_totals[3] +
-                             s.sacramento_start_totals[4];
-        const double end = b.uztwc + b.uzfwc + b.lztwc + b.lzfpc + b.lzfsc;
-        std::fprintf(f, "volume of base flow from Sacramento:   %9.1lf\n", s.sac_outflow_volume);
-        std::fprintf(f, "volume of subsurface at event start:   %11.1lf\n", start / 1000.0 * area);
-        std::fprintf(f, "volume of subsurface at event end:     %11.1lf\n", end / 1000.0 * area);
-        std::fprintf(f, "volume of et removed water:            %9.1lf\n", s.sac_aet_total / 1000.0 * area);
+        // The event's share of the basin's totals; depths (mm) over the watershed.
+        const double m3 = s.watershed_area / 1000.0;
+        const event_total_marks &m = s.event_marks;
+        std::fprintf(f, "volume of base flow from Sacramento:   %9.1lf\n",
+                     s.sac_outflow_volume - m.sac_outflow);
+        std::fprintf(f, "volume of subsurface at event start:   %11.1lf\n", m.sac_storage * m3);
+        std::fprintf(f, "volume of subsurface at event end:     %11.1lf\n",
+                     sacramento_storage(s.sac_basin) * m3);
+        std::fprintf(f, "volume of et removed water:            %9.1lf\n",
+                     (s.sac_aet_total - m.sac_aet) * m3);
         std::fprintf(f, "volume of infil water SAC recieves:    %9.1lf\n",
-                     s.sac_infiltration_used / 1000.0 * area);
+                     (s.sac_inflow_total - m.sac_inflow) * m3);
     }
-    std::fprintf(f, "volume of direct evaporation:        %9.1lf\n", s.event_evaporation_volume);
+    // Direct evaporation: ponded water that evaporated; the total adds the soil's ET.
+    std::fprintf(f, "volume of direct evaporation:        %9.1lf\n",
+                 s.surface_et_volume_total - s.event_marks.surface_evaporation);
     std::fprintf(f, "volume of infiltrated water:         %9.1lf\n", s.event_infiltration_volume);
     std::fprintf(f, "volume of water exfiltrated:         %9.1lf\n",
                  s.water_table_exchange_volume - s.event_marks.exfiltration);
@@ -184,11 +187,11 @@ void write_richards_block(const model_state &s, std::FILE *f) {
     std::fprintf(f, "initial soil water volume:           %9.1lf\n", s.start_soil_water_volume);
     std::fprintf(f, "final soil water volume:             %9.1lf\n", s.final_soil_volume);
     std::fprintf(f, "volume of infiltration:              %9.1lf\n", s.event_infiltration_volume);
-    std::fprintf(f, "volume of evaporation from soil:     %9.1lf\n", s.event_evaporation_volume);
+    std::fprintf(f, "volume of evaporation from soil:     %9.1lf\n", s.event_column_et_volume);
     std::fprintf(f, "net volume of infiltration:          %9.1lf\n",
-                 s.event_infiltration_volume - s.event_evaporation_volume);
+                 s.event_infiltration_volume - s.event_column_et_volume);
     const double gained = s.final_soil_volume - s.start_soil_water_volume;
-    const double net = s.event_infiltration_volume - s.event_evaporation_volume;
+    const double net = s.event_infiltration_volume - s.event_column_et_volume;
     const double error = net != 0.0 ? (gained - net) / net * 100.0 : 0.0;
     std::fprintf(f, "Richard equation mass balance error         %5.4lf percent\n", error);
     std::fprintf(f, "Number of cells at start of event   %12d\n", s.cell_count);

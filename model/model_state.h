@@ -204,6 +204,9 @@ struct event_total_marks {
     // Water from the aquifer (and the Sacramento base flow) into the channels and
     // lakes, and from them into the aquifer.
     double exchange_in = 0.0, exchange_out = 0.0;
+    double column_et = 0.0;  // the ET taken out of the Richards columns
+    // Sacramento: its storage, ET and input (mm) and its base flow (m3).
+    double sac_storage = 0.0, sac_aet = 0.0, sac_inflow = 0.0, sac_outflow = 0.0;
 };
 // Work storage of the overland-lake update, for N cells and L = N / 8 list
 // entries: side masks (also the cell list of a falling lake), candidate cells
@@ -349,6 +352,10 @@ struct sacramento_basin {
     double uztwc = 0.0, uzfwc = 0.0, lztwc = 0.0, lzfsc = 0.0, lzfpc = 0.0;
     double balance_residual = 0.0, channel_inflow = 0.0, pbase = 0.0;
 };
+// Water held by the five contents of a basin (mm).
+inline double sacramento_storage(const sacramento_basin &b) {
+    return b.uztwc + b.uzfwc + b.lztwc + b.lzfsc + b.lzfpc;
+}
 // ---- end soils ----
 
 // Slots of model_state::table_present that the readers and the set-up consult.
@@ -838,6 +845,7 @@ struct model_state {
 
     // Initial state of the run (m3 unless noted).
     double initial_overland_volume = 0.0, initial_channel_volume = 0.0;
+    double run_initial_channel_volume = 0.0;  // before the time loop (m3)
     double initial_snow_volume = 0.0;
     double initial_soil_water_volume = 0.0, start_soil_water_volume = 0.0;
     double initial_gw_volume = 0.0, initial_lake_volume = 0.0;
@@ -860,6 +868,7 @@ struct model_state {
     // Event volumes taken from run totals at the end of the event (m3).
     double event_interception_volume = 0.0, event_cleanup_volume = 0.0;
     double event_point_inflow_volume = 0.0, event_evaporation_volume = 0.0;
+    double event_column_et_volume = 0.0;  // the event's share of richards_et_volume
     double event_stream_source_volume = 0.0, event_stream_sink_volume = 0.0;  // channel point inputs
     // Set by the hydro-meteorological reader (repaired data points) and by channel
     // routing (a depth went beyond its cross-section look-up table).
@@ -961,6 +970,9 @@ struct model_state {
     array_1d<double> richards_kr_start, richards_capacity_start;
     int richards_bottom_fixed = 0;
     double richards_clip_total = 0.0, richards_bottom_total = 0.0;  // m summed over cells
+    // The water evapotranspiration took out of the columns (m3, the run's total);
+    // ponded water that evaporated is in surface_et_volume_total.
+    double richards_et_volume = 0.0;
     // Hydro-meteorological record: the current hour, the records used so far, and
     // what a scan of the file finds (line count; SAMSON station and position).
     hmet_hour_record hmet_hour;
@@ -996,6 +1008,8 @@ struct model_state {
     double sac_inflow_total = 0.0, sac_pet_total = 0.0, sac_aet_total = 0.0;
     double sac_runoff_total = 0.0, sac_extra_total = 0.0;
     double sac_last_runoff_rate = 0.0, sac_discharge = 0.0, sac_outflow_volume = 0.0;
+    // The Sacramento water that the lateral inflow put into the channels (m3).
+    double sac_channel_volume = 0.0;
     // ---- end soils ----
 
     // ---- precip ----

@@ -54,9 +54,9 @@ bool open_plain_row(std::FILE *&slot, const std::string &name, const char *label
 
 void write_evap_header(model_state &s) {
     std::fprintf(s.evap_out_file,
-                 "year/month/day hour avgsomo avgsomoL1 avgsomoL2 avg_pot  avgetrate  avgfav  "
-                 "avgbottomfav  CFGI temp(C)");
-    if (s.inf_redist) std::fprintf(s.evap_out_file, "avg_somo_L1  avg_somo_L2");
+                 "year/month/day hour avgsomo avg_pot  avgetrate  avgfav  avgbottomfav  CFGI "
+                 "temp(C)");
+    if (s.inf_redist) std::fprintf(s.evap_out_file, "  avg_somo_L1  avg_somo_L2");
     std::fprintf(s.evap_out_file, "\n");
 }
 

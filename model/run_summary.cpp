@@ -15,6 +15,7 @@
 #include "model/dataset_writer.h"
 #include "model/errors.h"
 #include "model/globals.h"
+#include "model/hydrology/event_end.h"
 #include "model/hydrology/event_start.h"
 #include "model/file_opener.h"
 #include "model/line_reader.h"
@@ -151,7 +152,7 @@ void write_sacramento_block(model_state &s, std::FILE *f) {
     std::fprintf(f, "Final state variable values:\n");
     write_sac_states(f, final_states, capacities);
 
-    const double final_storage = b.uztwc + b.uzfwc + b.lztwc + b.lzfpc + b.lzfsc;
+    const double final_storage = sacramento_storage(b);
     const double residual = s.sac_initial_storage + s.sac_inflow_total - s.sac_aet_total -
                             s.sac_runoff_total - s.sac_extra_total - final_storage;
     const double mm[8] = {s.sac_initial_storage, s.sac_inflow_total, s.sac_pet_total,
@@ -180,7 +181,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
     std::fprintf(f, "GLOBAL MASS BALANCE CALCULATIONS \n");
     std::fprintf(f, "All volumes are in cubic meters \n \n");
     volume_line(f, "Initial surface volume:", s.initial_overland_volume);
-    if (channels) volume_line(f, "Initial channel volume:", s.initial_channel_volume);
+    if (channels) volume_line(f, "Initial channel volume:", s.run_initial_channel_volume);
     if (s.inf_green_ampt || s.inf_layered)
         volume_line(f, "Initial soil volume over the G&A depth:", s.initial_soil_water_volume);
     if (s.inf_redist || s.inf_richards) volume_line(f, "Initial soil water volume:", s.initial_soil_water_volume);
@@ -252,14 +253,18 @@ void write_global_balance(model_state &s, std::FILE *f) {
                      balance.overall_error);
     if (s.sacramento_on) {
         std::fprintf(f, "*overall mass balance error will not be zero when using the Sacramento\n");
-        std::fprintf(f, " model: the water that it hands to the channels comes from its own\n");
-        std::fprintf(f, " subsurface stores, which are not part of the volumes above.  Use the\n");
-        std::fprintf(f, " internal SAC-SMA mass conservation check above for the soil water and\n");
-        std::fprintf(f, " the surface components error for the water on the ground.\n");
+        std::fprintf(f, " model unless its subsurface stores are counted: the overall error\n");
+        std::fprintf(f, " above counts their storage, the ET they lose and their runoff that\n");
+        std::fprintf(f, " has not reached a channel.  The internal SAC-SMA mass conservation\n");
+        std::fprintf(f, " check above is the balance of the stores themselves.\n");
     }
     if (s.inf_redist) {
-        const double in = s.initial_soil_water_volume + s.infiltration_volume_total;
-        const double expected = in - s.et_volume_total - s.percolation_volume;
+        // Only the ET that left the soil; ponded water evaporated from the surface.
+        // With soil-moisture accounting the infiltrated water went to its stores.
+        const double in = s.initial_soil_water_volume +
+                          (s.sacramento_on ? 0.0 : s.infiltration_volume_total);
+        const double soil_et = s.et_volume_total - s.surface_et_volume_total;
+        const double expected = in - soil_et - s.percolation_volume;
         std::fprintf(f, "Single layer soil moisture mass balance =       %19.6lf percent \n\n",
                      percent_of(s.final_soil_volume - expected, in));
     }
@@ -473,7 +478,7 @@ run_balance form_run_balance(const model_state &s) {
     const double exchange_in = surface_exchange_in(s);
     const double exchange_out = surface_exchange_out(s);
     const double stored_in = s.initial_overland_volume + s.initial_lake_volume +
-                             s.initial_channel_volume + s.initial_snow_volume + lakes.initial;
+                             s.run_initial_channel_volume + s.initial_snow_volume + lakes.initial;
     // The pipe network lies outside these volumes: what its inlets take leaves the
     // surface, what it spills or discharges onto cells and into channels enters it.
     const double pipe_in = pipe_water_to_surface(s);
@@ -506,8 +511,20 @@ run_balance form_run_balance(const model_state &s) {
         b.overall_in += s.initial_soil_water_volume;
         b.overall_out += s.final_soil_volume + soil_et;
         if (!s.groundwater_on) b.overall_out += s.percolation_volume;
-    } else {
+    } else if (!s.sacramento_on) {
         b.overall_out += s.infiltration_volume_total;
+    }
+    if (s.sacramento_on) {
+        // The basin's stores hold the infiltrated water: their storage, their ET,
+        // the runoff that has not reached a channel (in transit, or gone where
+        // there are none) and the infiltration not yet handed to them.
+        const double m3 = s.watershed_area / 1000.0;
+        b.overall_in += s.sac_initial_storage * m3;
+        b.overall_out += (sacramento_storage(s.sac_basin) + s.sac_aet_total + s.sac_runoff_total) *
+                             m3 -
+                         s.sac_channel_volume;
+        b.overall_out += s.infiltration_volume_total -
+                         (s.sac_first_call ? 0.0 : s.sac_infiltration_used);
     }
     b.overall_error = percent_of(b.overall_out - b.overall_in, b.overall_in);
     return b;
@@ -593,6 +610,12 @@ void write_zep_hydrograph_file(std::FILE *points, std::FILE *outlet, std::FILE *
 }
 
 void write_run_summary(model_state &s) {
+    // A long-term run goes on after its last event closed: its balances take the
+    // storages of its end.
+    if (s.long_term) {
+        form_final_volumes(s);
+        if (error_record.fatal) return;
+    }
     std::FILE *f = s.summary_file;
     if (f) {
         if (s.groundwater_on) write_groundwater_block(s, f);

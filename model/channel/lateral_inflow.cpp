@@ -69,6 +69,7 @@ double lateral_inflow_step(model_state &s, double cell_size, double dt) {
                 const double qp = g.gst_sac_weight[i][j] * s.sac_discharge;
                 w.qlat[n][l] += qp / dx;
                 total += qp * dt;
+                s.sac_channel_volume += qp * dt;
             }
             double &h = s.depth[c];
             const double bank = net.bel[n][l] + net.bankfull_dep[n][l];

@@ -10,6 +10,16 @@ struct model_state;
 // (channel routing on); the root-zone, snow and frozen-ground processes skip them.
 bool lake_or_channel_cell(const model_state &state, int cell);
 
+// Share of the demand that soil water w can give, w between wilting point wp and
+// field capacity fc (default), or w over fc above the residual res (Deardorff);
+// at most 1. Depths or moistures, all alike.
+double et_stress_factor(bool deardorff, double w, double fc, double wp, double res);
+
+// The root-zone withdrawal of the Richards columns for the coming step: each
+// cell's ET flag and rate (cm/s) from the potential ET in a long-term run, when
+// the cell has no rain, no snow and is no lake or channel cell; flag 0 otherwise.
+void set_richards_et_demand(model_state &state);
+
 // Saturation vapour pressure (kPa) at t degrees Celsius.
 double saturation_vapour_pressure(double t);
 // Slope of the saturation vapour pressure curve (kPa/degree C) at t degrees Celsius.

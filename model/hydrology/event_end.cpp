@@ -14,6 +14,7 @@
 #include "model/hydrology/event_start.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
+#include "model/hydrology/soil_water_pieces.h"
 #include "model/model_state.h"
 
 namespace {
@@ -22,13 +23,6 @@ namespace {
 constexpr double calibration_cfs_factor = 35.32;
 
 bool has(const array_1d<double> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
-
-double mean_moisture(const model_state &s) {
-    if (s.moisture_state.empty() || s.cell_count < 1) return 0.0;
-    double sum = 0.0;
-    for (int c = 1; c <= s.cell_count; ++c) sum += s.moisture_state[static_cast<std::size_t>(c)];
-    return sum / static_cast<double>(s.cell_count);
-}
 
 // Water held in the soil at the end of the event (m3), per infiltration scheme.
 double final_soil_water(const model_state &s) {
@@ -112,7 +106,7 @@ void fill_calibration_record(model_state &s) {
 
 }  // namespace
 
-void form_event_balance(model_state &s) {
+void form_final_volumes(model_state &s) {
     const double area = s.cell_size * s.cell_size;
     s.final_overland_volume = overland_surface_volume(s);
     s.final_lake_volume = overland_lake_volume(s);
@@ -138,12 +132,18 @@ void form_event_balance(model_state &s) {
     }
     s.final_channel_volume = channel_routing_on(s) ? channel_water_volume(s) : 0.0;
     s.final_channel_lake_volume = channel_lake_volume(s);
+}
+
+void form_event_balance(model_state &s) {
+    form_final_volumes(s);
+    if (error_record.fatal) return;
 
     // The event's share of the run totals.
     s.event_interception_volume = s.interception_total - s.event_marks.interception;
     s.event_cleanup_volume = s.negative_depth_volume - s.event_marks.cleanup;
     s.event_point_inflow_volume = s.point_inflow_total1 - s.event_marks.point_inflow;
     s.event_evaporation_volume = s.et_volume_total - s.event_marks.evaporation;
+    s.event_column_et_volume = s.richards_et_volume - s.event_marks.column_et;
     // Only evaporation from ponded water leaves the surface balance; water the soil
     // gave up was counted when it infiltrated.
     const double surface_evaporation = s.surface_et_volume_total - s.event_marks.surface_evaporation;
@@ -183,7 +183,7 @@ void form_event_balance(model_state &s) {
     else
         s.mass_conservation_error =
             (s.mass_output_final - s.mass_input_original) / s.mass_input_original;
-    if (s.long_term) s.event_final_soil_moisture = mean_moisture(s);
+    if (s.long_term) s.event_final_soil_moisture = basin_soil_moisture(s);
 }
 
 void finish_event(model_state &s) {

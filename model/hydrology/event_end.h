@@ -6,6 +6,11 @@
 
 struct model_state;
 
+// The storages as they stand now (overland, lakes, channels, snow, soil,
+// groundwater) into the final volumes; also taken when a long-term run ends
+// after its last event.
+void form_final_volumes(model_state &state);
+
 // The final storages of the event (overland, lakes, snow, soil, groundwater) and
 // its mass balance: inputs with the original storage, outputs with the final
 // storage, and the relative error (-1 without rainfall). Part of finish_event.

@@ -18,6 +18,9 @@
 #include "model/line_reader.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
+#include "model/hydrology/richards.h"
+#include "model/hydrology/evapotranspiration.h"
+#include "model/hydrology/soil_water_pieces.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/channel/channel_services.h"
 #include "model/model_state.h"
@@ -135,6 +138,30 @@ bool read_exchange_map(model_state &s, const std::string &name, int pass, const 
     return error_record.fatal == 0;
 }
 
+// The run's totals when a long-term Richards event begins (m3).
+void write_event_start_totals(const model_state &s) {
+    std::FILE *f = s.summary_file;
+    if (!f) return;
+    const double area = s.cell_size * s.cell_size;
+    std::fprintf(f, "Total evaporation at beginning of event %lf \n", s.et_volume_total);
+    std::fprintf(f, "Total direct evaporation at beginning of event %lf \n",
+                 s.surface_et_volume_total);
+    std::fprintf(f, "Total flux from unsat to gw at beginning of event %lf \n",
+                 s.richards_bottom_total * area);
+    std::fprintf(f, "Total trickery into gw at beginning of event %lf \n",
+                 s.soil_water_exchange_volume);
+    std::fprintf(f, "Total infiltration into soil %lf \n", s.infiltration_volume_total);
+    std::fprintf(f, "Total groundwater recharge %lf \n", s.percolation_volume);
+}
+
+// Water in the Richards columns (m3).
+double column_water_volume(const model_state &s) {
+    if (s.richards_cell_nodes.empty() || s.richards_theta.empty()) return 0.0;
+    double cm = 0.0;
+    for (int c = 1; c <= s.cell_count; ++c) cm += richards_column_water(s, c);
+    return cm / 100.0 * s.cell_size * s.cell_size;
+}
+
 }  // namespace
 
 double overland_surface_volume(const model_state &s) {
@@ -168,13 +195,15 @@ double channel_lake_volume(const model_state &s) {
 }
 
 double surface_exchange_in(const model_state &s) {
-    return s.seepage_in_total + s.lake_in_total + s.sac_outflow_volume;
+    return s.seepage_in_total + s.lake_in_total + s.sac_channel_volume;
 }
 
 double surface_exchange_out(const model_state &s) { return s.seepage_out_total + s.lake_out_total; }
 
 void compute_initial_overland_volume(model_state &s) {
     s.initial_overland_volume = overland_surface_volume(s);
+    // The channels' water at the run's start; each event takes its own later.
+    s.run_initial_channel_volume = channel_routing_on(s) ? channel_water_volume(s) : 0.0;
 }
 
 void check_initial_lake_levels(model_state &s) {
@@ -309,9 +338,19 @@ void init_event(model_state &s) {
     s.event_start_flag = 1;
     const double dry_seconds = (s.now_days - s.infiltration_clock.last) * 86400.0;
     if (s.long_term && s.inf_richards && s.clock_calls > 1) {
+        set_richards_et_demand(s);
+        if (error_record.fatal) return;
         richards_step(s, dry_seconds);
         if (error_record.fatal) return;
+        // The dry period is stepped once: its infiltration belongs to the run
+        // before the event, and the infiltration clock starts from now.
+        book_infiltration(s);
+        s.infiltration_clock.last = s.now_days;
+        write_event_start_totals(s);
     }
+    // The soil as the event finds it.
+    if (s.long_term) s.event_initial_soil_moisture = basin_soil_moisture(s);
+    if (s.inf_richards) s.start_soil_water_volume = column_water_volume(s);
 
     // 3. The event's own records and totals start again; run totals are marked so
     // that the event's share can be taken at its end.
@@ -325,6 +364,9 @@ void init_event(model_state &s) {
     s.event_infiltration_volume = 0.0;
     s.outflow_volume = 0.0;
     s.peak_outlet_discharge = 0.0;
+    // Until a discharge is tracked the peak is the event's start.
+    s.peak_time_days = s.now_days;
+    s.peak_calendar = {s.year, s.month, s.day, s.hour, s.minute, s.second_int};
     if (s.calibration_run && s.in_hyd_location_on && s.calib_results) {
         // The running peak and volume of every hydrograph location start again.
         std::fill(s.calib_results->location_peak.begin(), s.calib_results->location_peak.end(), 0.0);
@@ -344,6 +386,11 @@ void init_event(model_state &s) {
     s.event_marks.boundary_in = s.boundary_inflow;
     s.event_marks.boundary_out = s.boundary_outflow + s.boundary_free_outflow;
     s.event_marks.evaporation = s.et_volume_total;
+    s.event_marks.column_et = s.richards_et_volume;
+    s.event_marks.sac_storage = sacramento_storage(s.sac_basin);
+    s.event_marks.sac_aet = s.sac_aet_total;
+    s.event_marks.sac_inflow = s.sac_inflow_total;
+    s.event_marks.sac_outflow = s.sac_outflow_volume;
     s.event_marks.surface_evaporation = s.surface_et_volume_total;
     s.event_marks.lake_rain = s.overland_lake_rain_total;
     s.event_marks.channel_lake_rain = s.channel_lake_rain_total;
@@ -445,6 +492,8 @@ void init_event(model_state &s) {
     }
     // The water in the channels when the event begins, for the event balance.
     if (channel_routing_on(s)) s.initial_channel_volume = channel_water_volume(s);
+    // An event of the first turn starts the run: its areas are now formed.
+    if (s.clock_calls <= 1) s.run_initial_channel_volume = s.initial_channel_volume;
 }
 
 void read_initial_channel_depths(model_state &s) {

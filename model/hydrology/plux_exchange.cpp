@@ -14,6 +14,7 @@
 #include "model/globals.h"
 #include "model/hydrology/event_start.h"
 #include "model/hydrology/hydrology_services.h"
+#include "model/hydrology/soil_water_pieces.h"
 #include "model/map_writers.h"
 #include "model/model_state.h"
 
@@ -28,14 +29,12 @@ const char *const unused_cards[] = {"EROSIVITY_TO_PLUX",   "CROP_FACT_TO_PLUX",
                                     "NET_EROSION_TO_PLUX", "EROSIVITY_FROM_PLUX",
                                     "CROP_FACT_FROM_PLUX", "ET_DEMAND_FROM_PLUX"};
 
-// The soil moisture the model holds, as a fraction: with Green and Ampt the
-// moisture its deficit was formed from, otherwise the moisture state.
+// The soil moisture the model holds now, as a fraction, by the scheme in force:
+// the root zone of redistribution or of the Richards columns, otherwise the
+// moisture Green and Ampt started from.
 std::vector<double> moisture_values(const model_state &s) {
-    const array_1d<double> &source = s.inf_green_ampt ? s.initial_moisture : s.moisture_state;
     std::vector<double> v(static_cast<std::size_t>(s.cell_count > 0 ? s.cell_count : 0) + 1, 0.0);
-    for (int c = 1; c <= s.cell_count; ++c)
-        if (!source.empty() && static_cast<std::size_t>(c) <= source.last())
-            v[static_cast<std::size_t>(c)] = source[static_cast<std::size_t>(c)];
+    for (int c = 1; c <= s.cell_count; ++c) v[static_cast<std::size_t>(c)] = cell_soil_moisture(s, c);
     return v;
 }
 

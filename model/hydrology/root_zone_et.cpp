@@ -14,10 +14,15 @@ namespace {
 
 constexpr double tiny = 1e-16;
 
-// Share of the demand that a layer can give: between wilting point and field
-// capacity (default), or the fraction of field capacity above residual moisture
-// (Deardorff).
-double stress_factor(bool deardorff, double w, double fc, double wp, double res) {
+// Gravity drainage (cm) of dt seconds at moisture m.
+double drainage(double m, double ks, double res, double phi, double pore_index, double dt) {
+    const double se = (m - res) / (phi - res);
+    return ks * std::pow(se, 2.0 + 3.0 / pore_index) * dt * 100.0;
+}
+
+}  // namespace
+
+double et_stress_factor(bool deardorff, double w, double fc, double wp, double res) {
     double f = 0.0;
     if (deardorff) {
         if (w > res) f = fc > 0.0 ? w / fc : 1.0;
@@ -29,13 +34,23 @@ double stress_factor(bool deardorff, double w, double fc, double wp, double res)
     return f > 1.0 ? 1.0 : f;
 }
 
-// Gravity drainage (cm) of dt seconds at moisture m.
-double drainage(double m, double ks, double res, double phi, double pore_index, double dt) {
-    const double se = (m - res) / (phi - res);
-    return ks * std::pow(se, 2.0 + 3.0 / pore_index) * dt * 100.0;
+void set_richards_et_demand(model_state &s) {
+    const int n = s.cell_count;
+    if (!ensure_cell_array(s.richards_et_rate, n) || !ensure_cell_array(s.richards_et_flag, n)) {
+        print_allocation_failure("richards_et_rate");
+        raise_printed_error();
+        return;
+    }
+    const bool have_pet = s.long_term && !s.potential_et.empty();
+    const bool have_snow = s.snow_flag && !s.snow_store.empty();
+    for (int i = 1; i <= n; ++i) {
+        const bool snow_lying = have_snow && !(s.snow_store[i] < tiny);
+        const bool on = have_pet && !(s.rain_rate[i] > tiny) && !snow_lying &&
+                        !lake_or_channel_cell(s, i);
+        s.richards_et_flag[i] = on ? 1 : 0;
+        s.richards_et_rate[i] = on ? s.potential_et[i] : 0.0;
+    }
 }
-
-}  // namespace
 
 double soil_et_withdrawal(model_state &s, double dt) {
     const int n = s.cell_count;
@@ -80,12 +95,19 @@ double soil_et_withdrawal(model_state &s, double dt) {
             }
         }
 
+        // With soil-moisture accounting the infiltrated water and the soil's ET
+        // belong to the Sacramento stores; the root zone keeps its water.
+        if (s.sacramento_on) {
+            s.step_infiltration_depth[i] = 0.0;
+            continue;
+        }
+
         double et1 = 0.0, et2 = 0.0;
         if (demand > tiny) {
             double f1 = 1.0, f2 = two ? 1.0 : 0.0;
             if (!(depth < tiny)) {
-                f1 = stress_factor(deardorff, wu, l1 * fc, l1 * wp, l1 * res);
-                f2 = two ? stress_factor(deardorff, wl, l2 * fc, l2 * wp, l2 * res) : 0.0;
+                f1 = et_stress_factor(deardorff, wu, l1 * fc, l1 * wp, l1 * res);
+                f2 = two ? et_stress_factor(deardorff, wl, l2 * fc, l2 * wp, l2 * res) : 0.0;
                 if (two) {
                     f1 *= l1 / depth;
                     f2 *= l2 / depth;

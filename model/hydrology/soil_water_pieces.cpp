@@ -9,6 +9,7 @@
 
 #include "model/errors.h"
 #include "model/globals.h"
+#include "model/hydrology/evapotranspiration.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/hydrology/process_clocks.h"
@@ -51,6 +52,8 @@ double mean_over_cells(const model_state &s, const array_1d<double> &values) {
     return sum / s.cell_count;
 }
 
+}  // namespace
+
 // Adds each cell's infiltration of the step to the totals.
 void book_infiltration(model_state &s) {
     const double area = cell_area(s);
@@ -74,8 +77,6 @@ void book_infiltration(model_state &s) {
     s.hour_infiltration_depth += depth;
 }
 
-}  // namespace
-
 infiltration_kernels choose_infiltration_kernels(const model_state &s) {
     infiltration_kernels k;
     if (s.inf_redist) {
@@ -93,7 +94,18 @@ double cell_soil_moisture(const model_state &s, int cell) {
         return d > 0.0 ? s.root_zone_water[cell] / d : s.soil_porosity[cell];
     }
     if (s.inf_richards && !s.root_zone_moisture.empty()) return s.root_zone_moisture[cell];
+    // Green and Ampt keeps the moisture its deficit was formed from; the layered
+    // soil its initial moisture.
+    const array_1d<double> &kept = s.inf_green_ampt ? s.initial_moisture : s.moisture_state;
+    if (!kept.empty() && static_cast<std::size_t>(cell) <= kept.last()) return kept[cell];
     return 0.0;
+}
+
+double basin_soil_moisture(const model_state &s) {
+    if (s.cell_count < 1) return 0.0;
+    double sum = 0.0;
+    for (int i = 1; i <= s.cell_count; ++i) sum += cell_soil_moisture(s, i);
+    return sum / s.cell_count;
 }
 
 void step_infiltration(model_state &s) {
@@ -108,6 +120,8 @@ void step_infiltration(model_state &s) {
         if (fatal()) return;
     }
     if (!s.inf_redist && s.inf_richards) {
+        if (s.long_term) set_richards_et_demand(s);
+        if (fatal()) return;
         richards_step(s, dt);
         if (fatal()) return;
     }

@@ -20,5 +20,14 @@ infiltration_kernels choose_infiltration_kernels(const model_state &state);
 
 // Soil moisture of a cell for the hourly lines: the root-zone water over its depth
 // (redistribution; porosity when the root zone has no depth), the root-zone
-// moisture of the Richards column, or 0.
+// moisture of the Richards column, the moisture Green and Ampt started from, or
+// the moisture state of the layered soil.
 double cell_soil_moisture(const model_state &state, int cell);
+
+// Adds each cell's infiltration since the last booking (cumulative minus
+// previous infiltration) to the run, event and hour totals.
+void book_infiltration(model_state &state);
+
+// The basin average of cell_soil_moisture (fraction): the soil water content of
+// the scheme in force as it stands now.
+double basin_soil_moisture(const model_state &state);

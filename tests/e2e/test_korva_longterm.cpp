@@ -4,6 +4,7 @@
 // and its hourly meteorological lines follow the sun and the storm.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -72,6 +73,14 @@ TEST(KorvaLongTerm, ExampleRunsToTheEndOfItsWeather) {
     }
     EXPECT_LT(met[13].moisture, met[6].moisture);  // 14:00 drier than 7:00
     EXPECT_GT(met[15].moisture, met[13].moisture + 0.02);
+
+    // Soil water contents: the root zone at 14:00, the one left in 5 x 0.4 m of cells.
+    EXPECT_NEAR(valley::summary_value(summary, "initial basin-averaged soil water content:"),
+                100.0 * met[13].moisture, 0.006);
+    EXPECT_NEAR(valley::summary_value(summary, "final basin-averaged soil water content:"),
+                valley::summary_value(summary, "Final soil water volume:") / 200.0, 0.006);
+    EXPECT_LT(std::fabs(valley::summary_value(summary, "Single layer soil moisture mass balance =")),
+              0.01);
 
     // The run ends in the turn after the last record, 7:00 on 13 July (day 194).
     const std::vector<valley::point> q = valley::hydrograph(d.read("longterm.otl"));

@@ -1,12 +1,16 @@
 // Runs korva with Richards infiltration on a small tilted plane of dry loam under
 // a storm that ponds it, and checks the Richards balance of the event summary
-// (water infiltrated = water gained by the columns) and the event water balance.
+// (water infiltrated = water gained by the columns) and the event water balance;
+// then four summer days of a long-term run whose columns dry by evapotranspiration.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <array>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "small_plane.h"
 #include "support/run_program.h"
@@ -58,6 +62,50 @@ TEST(RichardsRun, ColumnsTakeTheInfiltratedWaterAndTheEventBalances) {
     const double rain = summary_value(summary, "volume of total rainfall:");
     EXPECT_NEAR(rain, 0.04 * 0.5 * rows * cols * dx * dx, 0.1);
     EXPECT_LT(std::fabs(summary_value(summary, "mass conservation error:")), 1e-3) << summary;
+}
+
+// Four summer days, storms on days 1 and 3, Deardorff ET from 30 cm root zones.
+TEST(RichardsRun, LongTermColumnsDryByTheEvapotranspirationTheyGive) {
+    scratch_dir d;
+    for (const auto &f : std::filesystem::directory_iterator(
+             std::filesystem::path(TEST_DATA_DIR) / "richards_longterm"))
+        d.write(f.path().filename().string(), testsupport::read_file(f.path()));
+    ASSERT_EQ(d.run(KORVA_EXE, {"run.prj"}).exit_status, 0);
+    const std::string sum = d.read("run.sum");
+
+    // Hourly moisture, PET, AET (cm/h): on the dry day 2 the soil gives water and dries.
+    std::vector<std::array<double, 3>> hr;
+    for (const std::string &line : testsupport::split_lines(d.read("evap_out"))) {
+        std::array<double, 3> v{};
+        if (std::sscanf(line.c_str(), "%*d/%*d/%*d %*d:00 %lf %lf %lf", &v[0], &v[1], &v[2]) == 3)
+            hr.push_back(v);
+    }
+    ASSERT_EQ(hr.size(), 96u);
+    for (std::size_t k = 33; k <= 41; ++k) {
+        EXPECT_GT(hr[k][2], 0.2 * hr[k][1]) << k;
+        EXPECT_LE(hr[k][2], hr[k - 1][1] + 1e-6) << k;  // the ET of the last hour's demand
+        EXPECT_LT(hr[k][0], hr[k - 1][0]) << k;
+    }
+    // The soil water fell by the ET taken less the water infiltrated (0.1 %).
+    const double initial = summary_value(sum, "Initial soil water volume:");
+    const double in = summary_value(sum, "Total infiltration:"), et = summary_value(sum, "Total evaporation:");
+    EXPECT_NEAR(summary_value(sum, "Final soil water volume:"), initial + in - et, 1e-3 * initial);
+    // Each event: six lines of totals, the moisture found (at 14:00), balances within 1 %.
+    std::size_t at = 0;
+    for (std::size_t event = 0; event < 2; ++event, ++at) {
+        for (const char *line : {"Total evaporation at", "Total direct evaporation at",
+                                 "Total flux from unsat to gw at", "Total trickery into gw at",
+                                 "Total infiltration into soil", "Total groundwater recharge"})
+            ASSERT_NE(at = sum.find(line, at), std::string::npos) << line;
+        const std::string ev = sum.substr(at, sum.find("FOLLOWING WARNINGS", at) - at);
+        EXPECT_NEAR(summary_value(ev, "initial basin-averaged soil water content:"),
+                    100.0 * hr[14 + 48 * event][0], 0.006);
+        EXPECT_GT(summary_value(ev, "volume of evaporation from soil:"), 1.0);
+        for (const char *error : {"mass conservation error:", "Richard equation mass balance error"})
+            EXPECT_LT(std::fabs(summary_value(ev, error)), 1.0) << error;
+    }
+    for (const char *error : {"surface components =", "Overall mass balance error ="})
+        EXPECT_LT(std::fabs(summary_value(sum, error)), 1.0) << error;
 }
 
 }  // namespace

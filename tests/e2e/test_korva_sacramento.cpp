@@ -116,6 +116,14 @@ TEST(KorvaSacramento, LongTermRunWithAChannelClosesTheBalance) {
             const double lateral = after(summary, "volume of lateral inflow:");
             EXPECT_GE(lateral, base_flow - 1.0) << summary;
         }
+        // Infiltration is the stores' input, counted once; the balances close.
+        const std::size_t m3 = summary.find("expressed as volumes (m^3)");
+        EXPECT_NEAR(after(summary, "volume of infil water SAC recieves:"),
+                    after(summary, "Input rainfall (mm):", m3), 0.05);
+        for (const char *error : {"mass conservation error:", "surface components =",
+                                  "Overall mass balance error =",
+                                  "Single layer soil moisture mass balance ="})
+            EXPECT_LT(std::fabs(after(summary, error)), 0.1) << error << summary;
     }
 }
 

@@ -66,7 +66,7 @@ TEST_F(EventSummary, WholeTextOfAUniformRainEvent) {
         "number of timesteps with rain:             180\n"
         "elapsed time when rain began:               0.00\n \n"
         "date/time of peak discharge:              6/15/1999  9:05:00\n"
-        "Event peak discharge (cubic meters per second):        0.1\n\n"
+        "Event peak discharge (cubic meters per second):     0.1234\n\n"
         "Note: all volumes in cubic meters.\n"
         "initial volume of overland flow:           0.0\n"
         "inital liquid-equiv. volume of snow:       0.0\n \n"

@@ -194,8 +194,8 @@ TEST_F(RunFiles, EvaporationOutputHeader) {
     ASSERT_EQ(error_record.fatal, 0);
     close_run_files(s);
     EXPECT_EQ(dir.dir().read("evap_out"),
-              "year/month/day hour avgsomo avgsomoL1 avgsomoL2 avg_pot  avgetrate  avgfav  "
-              "avgbottomfav  CFGI temp(C)avg_somo_L1  avg_somo_L2\n");
+              "year/month/day hour avgsomo avg_pot  avgetrate  avgfav  avgbottomfav  CFGI "
+              "temp(C)  avg_somo_L1  avg_somo_L2\n");
 
     reset_process_globals();
     model_state r;
@@ -209,8 +209,8 @@ TEST_F(RunFiles, EvaporationOutputHeader) {
     ASSERT_EQ(error_record.fatal, 0);
     close_run_files(r);
     EXPECT_EQ(dir.dir().read("evap_out"),
-              "year/month/day hour avgsomo avgsomoL1 avgsomoL2 avg_pot  avgetrate  avgfav  "
-              "avgbottomfav  CFGI temp(C)\n");
+              "year/month/day hour avgsomo avg_pot  avgetrate  avgfav  avgbottomfav  CFGI "
+              "temp(C)\n");
 }
 
 TEST_F(RunFiles, GreenAmptParameterMaps) {

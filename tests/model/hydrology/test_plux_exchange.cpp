@@ -164,4 +164,19 @@ TEST_F(PluxExchange, CardsOfMapsThatNoProcessFillsAreNamed) {
     EXPECT_EQ(error_record.fatal, 0);
 }
 
+TEST_F(PluxExchange, OutgoingMoistureIsTheRootZoneAfterRain) {
+    // 40 cm root zones at the initial moisture, rain put 2 cm into cell 1: W / D returns.
+    s.inf_redist = 1;
+    for (auto *a : {&s.root_zone_depth, &s.root_zone_water}) alloc_1d_double(*a, s.cell_count);
+    std::vector<double> expected = values_of(s, s.initial_moisture);
+    expected[0] += 0.05;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        s.root_zone_depth[at(i)] = 40.0;
+        s.root_zone_water[at(i)] = 40.0 * expected[static_cast<std::size_t>(i - 1)];
+    }
+    printed([&] { exchange_plux_maps(s); });
+    for (int i = 1; i <= s.cell_count; ++i)
+        EXPECT_NEAR(s.moisture_state[at(i)], expected[static_cast<std::size_t>(i - 1)], 1e-15) << i;
+}
+
 }  // namespace

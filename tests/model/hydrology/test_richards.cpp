@@ -214,7 +214,8 @@ TEST(RichardsStep, RelativeMoistureAboveEightyThreePercentIsSkipped) {
 }
 
 TEST(RichardsStep, EvaporationFromADrySurfaceAndFromANoColumnCell) {
-    auto s = sand_column(sand_table(10.0, 1.0, 0.15));
+    // Moister than field capacity (0.15): the root zone gives the whole demand.
+    auto s = sand_column(sand_table(10.0, 1.0, 0.20));
     s->richards_et_flag[1] = 1;
     s->richards_et_rate[1] = 0.01 / 3600.0;  // 0.01 cm/h
     const double water0 = richards_column_water(*s, 1);
@@ -224,12 +225,13 @@ TEST(RichardsStep, EvaporationFromADrySurfaceAndFromANoColumnCell) {
     expect_conserved(b);
     EXPECT_NEAR(b.storage, -0.01 - b.bottom + b.clip, 1e-12);
 
-    // Without a column only the ponded water loses the evaporation, never below 0.
+    // Without a column only the ponded water evaporates (the surface's ET), never below 0.
     s->richards_no_column[1] = 1;
     s->depth[1] = 0.00004;  // 0.004 cm
     richards_step(*s, 3600.0);
     EXPECT_EQ(s->depth[1], 0.0);
-    EXPECT_NEAR(s->richards_evaporation[1] * 100.0, 0.014, 1e-12);
+    EXPECT_NEAR(s->richards_evaporation[1] * 100.0, 0.01, 1e-12);
+    EXPECT_NEAR(s->surface_et_volume_total, 0.00004 * s->cell_size * s->cell_size, 1e-12);
 }
 
 TEST(RichardsStep, AColumnThatCannotBeSolvedStopsTheRunNamingTheCell) {
