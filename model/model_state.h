@@ -358,7 +358,8 @@ struct sacramento_basin {
 namespace table_slot {
 inline constexpr int roughness = 0, interception = 1, retention = 2, green_ampt = 3;
 inline constexpr int initial_moisture = 4, richards_havercamp = 5, richards_brooks = 6;
-inline constexpr int evapotranspiration = 7, overland_boundary = 12, groundwater = 14;
+inline constexpr int evapotranspiration = 7, overland_boundary = 12, well_table = 13;
+inline constexpr int groundwater = 14;
 inline constexpr int area_reduction = 15;
 }  // namespace table_slot
 

@@ -525,10 +525,10 @@ void unsat_profile_cell(model_state &s, int i) {
         s.richards_profile_theta[j] = s.richards_theta[i][j];
     }
     const int n = lay_column_to_table(s, i);
-    // Nodes that existed keep their state; new ones take the hydrostatic head,
-    // and the bottom node the head of the table.
-    if (n > 0) hydrostatic_nodes(s, i, old_nodes + 1, form);
-    for (int j = 1; j <= std::min(old_nodes, n - 1); ++j) {
+    // Nodes that lay above the old bottom node keep their state; the others take
+    // the hydrostatic head, and the bottom node the head of the table.
+    if (n > 0) hydrostatic_nodes(s, i, std::max(old_nodes, 1), form);
+    for (int j = 1; j <= std::min(old_nodes - 1, n - 1); ++j) {
         s.richards_head[i][j] = s.richards_profile_head[j];
         s.richards_theta[i][j] = s.richards_profile_theta[j];
     }

@@ -22,7 +22,7 @@ double richards_column_water(const model_state &state, int cell);
 // get an exchange depth of 0. A cell whose water table is at or above the ground
 // becomes one saturated node of the layer-1 spacing with head 0.5 dz + (water
 // table - ground) x 100 (cm), no-column flag set. Otherwise the column is laid
-// as lay_column_to_table says; nodes above the bottom node that existed keep
+// as lay_column_to_table says; nodes above the old bottom node keep
 // their heads and moistures, new ones take the hydrostatic head (water table -
 // node centre) x 100 and its moisture, the bottom node head 0. unsat_exchange_depth[cell] becomes the
 // column water before minus after (cm; positive: water the column gave up).
