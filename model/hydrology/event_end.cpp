@@ -106,7 +106,8 @@ double final_soil_water(const model_state &s) {
                           s.richards_dz[i][static_cast<std::size_t>(n)] / 100.0 * area;
             // Water a column gave up (or took) at its last re-laying, which the
             // aquifer takes at its next step.
-            if (s.groundwater_on && has(s.unsat_exchange_depth, i)) volume += s.unsat_exchange_depth[i] / 100.0 * area;
+            if (s.groundwater_on && has(s.unsat_exchange_depth, i))
+                volume += s.unsat_exchange_depth[i] / 100.0 * area;
         } else if (s.inf_green_ampt || s.inf_layered) {
             if (has(s.cumulative_infiltration, i)) volume += s.cumulative_infiltration[i] * area;
         }
