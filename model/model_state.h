@@ -207,6 +207,9 @@ struct event_total_marks {
     double column_et = 0.0;  // the ET taken out of the Richards columns
     // Sacramento: its storage, ET and input (mm) and its base flow (m3).
     double sac_storage = 0.0, sac_aet = 0.0, sac_inflow = 0.0, sac_outflow = 0.0;
+    // The Richards columns' bottom flux and clip (m summed over cells) and their
+    // exchange with the aquifer (m3).
+    double richards_bottom = 0.0, richards_clip = 0.0, richards_exchange = 0.0;
 };
 // Work storage of the overland-lake update, for N cells and L = N / 8 list
 // entries: side masks (also the cell list of a falling lake), candidate cells
@@ -362,7 +365,8 @@ inline double sacramento_storage(const sacramento_basin &b) {
 namespace table_slot {
 inline constexpr int roughness = 0, interception = 1, retention = 2, green_ampt = 3;
 inline constexpr int initial_moisture = 4, richards_havercamp = 5, richards_brooks = 6;
-inline constexpr int evapotranspiration = 7, overland_boundary = 12, groundwater = 14;
+inline constexpr int evapotranspiration = 7, overland_boundary = 12, well_table = 13;
+inline constexpr int groundwater = 14;
 inline constexpr int area_reduction = 15;
 }  // namespace table_slot
 
@@ -1130,9 +1134,14 @@ struct model_state {
     // first, kept for the run.
     std::vector<well_record> placed_wells;
     // Run totals (m3): water the floor at bottom + 0.001 m added to the aquifer,
-    // and the water the fixed-head cells passed (storage change - net exchange -
-    // floor of each step). Picard iterations and solver sweeps of the run.
+    // and the water the fixed-head cells (codes 2 and 5) passed to their solved
+    // neighbours through the faces of the solve. Picard iterations and solver
+    // sweeps of the run.
     double gw_floor_volume = 0.0, gw_boundary_flux_volume = 0.0;
+    // The aquifer's water (m3): the start volume (saturated thickness x porosity)
+    // plus every head change times the storage coefficient that the solve used
+    // for it, so that the printed volumes store water as the solve does.
+    double gw_stored_volume = 0.0;
     // Run total (m3) of the positive sinks that the floor held back: the cap of a
     // sink at the saturated thickness left above the floor, and the rest of a
     // step's sink once the floor has lifted the cell.

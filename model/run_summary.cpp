@@ -510,7 +510,12 @@ run_balance form_run_balance(const model_state &s) {
     if (soil_storage_tracked(s)) {
         b.overall_in += s.initial_soil_water_volume;
         b.overall_out += s.final_soil_volume + soil_et;
-        if (!s.groundwater_on) b.overall_out += s.percolation_volume;
+        // Percolation leaves the model without the aquifer; with it, what
+        // percolates into fixed-head cells leaves through their boundary.
+        b.overall_out += s.groundwater_on ? s.percolation_volume - s.percolation_active
+                                          : s.percolation_volume;
+        // Water the Richards columns' moisture limits added (negative: removed).
+        if (s.inf_richards) b.overall_in += s.richards_clip_total * s.cell_size * s.cell_size;
     } else if (!s.sacramento_on) {
         b.overall_out += s.infiltration_volume_total;
     }

@@ -16,6 +16,9 @@
 #include "model/model_state.h"
 
 namespace {
+// Bed conductivities are read in cm/h; every seepage rate takes them in m/s.
+double bed_conductivity_m_per_s(double cm_per_hour) { return cm_per_hour / 100.0 / 3600.0; }
+
 bool skipped_type(int t) {
     return t == link_weir || t == link_lake || t == link_structure || t == link_taken_by_lake;
 }
@@ -79,7 +82,7 @@ void lake_bed_rates(model_state &s) {
         // cell size) take.
         const int l = lake.link;
         const bool has_k = !net.Krb.empty() && l >= 1 && l <= net.link_count;
-        const double K = has_k ? net.Krb[1][l] / 360000.0 : 0.0;  // m/s
+        const double K = has_k ? bed_conductivity_m_per_s(net.Krb[1][l]) : 0.0;
         const double per_metre_of_head = K / t * s.cell_size;
         for (int j = 1; j <= lake_cells(lake); ++j) {
             const int c = lake_cell(s, lake, j);
@@ -226,10 +229,12 @@ int stream_aquifer_exchange(model_state &s) {
             if (coded && has_cell && w.gw_code_copy[c] != 4) {
                 rate = 0.0;
             } else {
-                const double K = net.Krb[n][l] / 3600.0;
+                // Seepage per unit length (m2/s): under a unit gradient to a deep
+                // table, or through the bed of thickness tb (m) from the head above it.
+                const double K = bed_conductivity_m_per_s(net.Krb[n][l]);
                 const double tb = net.Mrb[n][l];
                 if (!gw || H <= bed) {
-                    rate = depth > 1e-6 ? K / (-100.0) * P : 0.0;
+                    rate = depth > 1e-6 ? -K * P : 0.0;
                 } else if (!(tb > 0.0)) {
                     std::printf("The river bed thickness at link %d node %d must be above 0 "
                                 "(%g m).\n",

@@ -24,27 +24,6 @@ constexpr double calibration_cfs_factor = 35.32;
 
 bool has(const array_1d<double> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
 
-// Water held in the soil at the end of the event (m3), per infiltration scheme.
-double final_soil_water(const model_state &s) {
-    const double area = s.cell_size * s.cell_size;
-    double volume = 0.0;
-    for (int c = 1; c <= s.cell_count; ++c) {
-        const std::size_t i = static_cast<std::size_t>(c);
-        if (s.inf_redist) {
-            if (has(s.root_zone_water, i)) volume += s.root_zone_water[i] / 100.0 * area;
-        } else if (s.inf_richards) {
-            if (s.richards_cell_nodes.empty() || s.richards_theta.empty() || s.richards_dz.empty())
-                continue;
-            for (int n = 1; n <= s.richards_cell_nodes[i] - 1; ++n)
-                volume += s.richards_theta[i][static_cast<std::size_t>(n)] *
-                          s.richards_dz[i][static_cast<std::size_t>(n)] / 100.0 * area;
-        } else if (s.inf_green_ampt || s.inf_layered) {
-            if (has(s.cumulative_infiltration, i)) volume += s.cumulative_infiltration[i] * area;
-        }
-    }
-    return volume;
-}
-
 void soil_checks(model_state &s) {
     if (s.inf_richards && !s.richards_cell_nodes.empty()) {
         int unsaturated = 0;
@@ -106,6 +85,30 @@ void fill_calibration_record(model_state &s) {
 
 }  // namespace
 
+double final_soil_water(const model_state &s) {
+    const double area = s.cell_size * s.cell_size;
+    double volume = 0.0;
+    for (int c = 1; c <= s.cell_count; ++c) {
+        const std::size_t i = static_cast<std::size_t>(c);
+        if (s.inf_redist) {
+            if (has(s.root_zone_water, i)) volume += s.root_zone_water[i] / 100.0 * area;
+        } else if (s.inf_richards) {
+            if (s.richards_cell_nodes.empty() || s.richards_theta.empty() || s.richards_dz.empty())
+                continue;
+            for (int n = 1; n <= s.richards_cell_nodes[i] - 1; ++n)
+                volume += s.richards_theta[i][static_cast<std::size_t>(n)] *
+                          s.richards_dz[i][static_cast<std::size_t>(n)] / 100.0 * area;
+            // Water a column gave up (or took) at its last re-laying, which the
+            // aquifer takes at its next step.
+            if (s.groundwater_on && has(s.unsat_exchange_depth, i))
+                volume += s.unsat_exchange_depth[i] / 100.0 * area;
+        } else if (s.inf_green_ampt || s.inf_layered) {
+            if (has(s.cumulative_infiltration, i)) volume += s.cumulative_infiltration[i] * area;
+        }
+    }
+    return volume;
+}
+
 void form_final_volumes(model_state &s) {
     const double area = s.cell_size * s.cell_size;
     s.final_overland_volume = overland_surface_volume(s);
@@ -116,14 +119,8 @@ void form_final_volumes(model_state &s) {
             snow += s.snow_store[static_cast<std::size_t>(c)] * area;
     s.final_snow_volume = snow;
     s.final_soil_volume = final_soil_water(s);
-    double gw = 0.0;
-    if (s.groundwater_on)
-        for (int c = 1; c <= s.cell_count; ++c) {
-            const std::size_t i = static_cast<std::size_t>(c);
-            if (has(s.water_table_elevation, i) && has(s.aquifer_bottom, i) && has(s.gw_porosity, i))
-                gw += (s.water_table_elevation[i] - s.aquifer_bottom[i]) * s.gw_porosity[i] * area;
-        }
-    s.final_gw_volume = gw;
+    // The aquifer's water as its solve stored it.
+    s.final_gw_volume = s.groundwater_on ? s.gw_stored_volume : 0.0;
     // Water still in the channels at the end of the event; the channel lakes take
     // their extent for their final volumes first.
     if (channel_routing_on(s) && s.channels.lake_count > 0) {

@@ -16,6 +16,7 @@
 #include "model/file_opener.h"
 #include "model/grid_map.h"
 #include "model/line_reader.h"
+#include "model/hydrology/event_end.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/richards.h"
@@ -274,6 +275,7 @@ void check_initial_lake_levels(model_state &s) {
             }
         }
     }
+    s.gw_stored_volume = s.initial_gw_volume;
     if (s.inf_redist == 1) s.richards_soil_water_volume = s.unsaturated_storage_total;
     // The Richards columns hold the soil water of the run's start.
     if (s.inf_richards == 1)
@@ -403,6 +405,13 @@ void init_event(model_state &s) {
     s.event_marks.exfiltration = s.water_table_exchange_volume;
     s.event_marks.pipe_to_surface = pipe_water_to_surface(s);
     s.event_marks.pipe_from_surface = pipe_water_from_surface(s);
+    if (s.inf_richards) {
+        // The event's Richards balance starts from the soil water after the dry spell.
+        s.start_soil_water_volume = final_soil_water(s);
+        s.event_marks.richards_bottom = s.richards_bottom_total;
+        s.event_marks.richards_clip = s.richards_clip_total;
+        s.event_marks.richards_exchange = s.soil_water_exchange_volume;
+    }
     start_sediment_event(s);
 
     // The clocks are brought to the event.

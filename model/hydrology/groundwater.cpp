@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <utility>
 
 #include "model/errors.h"
 #include "model/globals.h"
@@ -256,6 +257,41 @@ bool picard_iteration(model_state &s, double dts, bool coupled) {
     return true;
 }
 
+// Water the fixed-head cells passed to their solved neighbours over the sub-step
+// (m3): the solve's face coefficients times the head differences it ended with.
+double boundary_flux(const model_state &s, double dts) {
+    const double *h = s.water_table_elevation.data();
+    const int *code = s.gw_boundary_code.data();
+    double f = 0.0;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        if (fixed_head(code[i])) continue;
+        const double area = s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
+        const std::pair<int, double> faces[] = {{s.up[at(i)], s.gw_coef_up[at(i)]},
+                                                {s.down[at(i)], s.gw_coef_down[at(i)]},
+                                                {s.left[at(i)], s.gw_coef_left[at(i)]},
+                                                {s.right[at(i)], s.gw_coef_right[at(i)]}};
+        for (const auto &[j, c] : faces)
+            if (j > 0 && fixed_head(code[j])) f += c * (h[j] - h[i]) * dts * area;
+    }
+    return f;
+}
+
+// Storage coefficient of a cell's head change: the solve's, and the aquifer
+// porosity for the fixed-head cells that only the floor moves.
+double storage_of(const model_state &s, int i) {
+    return fixed_head(s.gw_boundary_code[at(i)]) ? s.gw_porosity[at(i)]
+                                                 : s.gw_storage_coefficient[at(i)];
+}
+
+// The sub-step's head changes into the aquifer's stored volume (m3).
+void store_head_changes(model_state &s) {
+    double v = 0.0;
+    for (int i = 1; i <= s.cell_count; ++i)
+        v += storage_of(s, i) * (s.water_table_elevation[at(i)] - s.gw_substep_head[at(i)]) *
+             s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
+    s.gw_stored_volume += v;
+}
+
 // Heads below bottom + 0.001 m are lifted to it; the water that adds is booked,
 // and a positive sink stops for the rest of the step (its volume given back).
 void apply_floor(model_state &s, double remaining, double &v) {
@@ -264,9 +300,7 @@ void apply_floor(model_state &s, double remaining, double &v) {
         double &h = s.water_table_elevation[at(i)];
         if (!(h - floor < 0.0)) continue;
         const double area = s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
-        const double store = fixed_head(s.gw_boundary_code[at(i)]) ? s.gw_porosity[at(i)]
-                                                                   : s.gw_storage_coefficient[at(i)];
-        s.gw_floor_volume += store * (floor - h) * area;
+        s.gw_floor_volume += storage_of(s, i) * (floor - h) * area;
         h = floor;
         double &r = s.gw_net_sink[at(i)];
         if (r > 0.0) {
@@ -398,9 +432,10 @@ void layer_value_at_water_table(model_state &s, int i) {
         if (t_sum > 0.0 && (reached_top || dz[at(above)] < t_sum)) S = q_sum / t_sum;
         return;
     }
-    // Falling: the nodes below the table, down to the column's last node.
+    // Falling: the column ends at the table, so the walk stops at its last node;
+    // entries past it hold no node of the column.
     double rest = dh;
-    for (int j = std::max(n, 0); rest < 0.0 && j <= last_node; ++j) {
+    for (int j = std::max(n, 0); rest < 0.0 && j <= std::min(n, last_node); ++j) {
         double t = dz[at(j)];
         rest += t;
         if (rest > 0.0) t -= rest;
@@ -443,7 +478,9 @@ double groundwater_step(model_state &s, double dt, double &soil_in) {
         if (remaining - dts < 0.0) dts = remaining;
         remaining -= dts;
         if (!picard_iteration(s, dts, coupled)) return 0.0;
+        s.gw_boundary_flux_volume += boundary_flux(s, dts);
         apply_floor(s, remaining, v);
+        store_head_changes(s);
         if (coupled) {
             for (int i = 1; i <= s.cell_count; ++i) {
                 if (fixed_head(s.gw_boundary_code[at(i)])) continue;

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "model/errors.h"
+#include "model/hydrology/richards.h"
 #include "model/hydrology/soil_hydraulics.h"
 
 namespace {
@@ -236,37 +237,6 @@ void set_node_from_layer(model_state &s, int i, int j, const soil_layer_record &
     }
 }
 
-// Lays the nodes of a cell whose ground lies above the water table: hydrostatic
-// heads above it, the node that reaches it cut there, saturated groundwater
-// nodes below it.
-void lay_nodes_to_water_table(model_state &s, int i, int nodes, double spacing_gw_cm,
-                              int form) {
-    const double ground = s.elevation[i];
-    const double table = s.water_table_elevation[i];
-    double depth_cm = 0.0;
-    bool reached = false;
-    for (int j = 1; j <= nodes; ++j) {
-        double &dz = s.richards_dz[i][j];
-        if (reached) {
-            if (spacing_gw_cm > 0.0) dz = spacing_gw_cm;
-            s.richards_head[i][j] = (table - ground) * 100.0 + depth_cm + 0.5 * dz;
-            s.richards_theta[i][j] = s.richards_theta_s[i][j];
-            depth_cm += dz;
-            continue;
-        }
-        double bottom = ground - (depth_cm + dz) / 100.0;
-        if (bottom <= table) {
-            const double overshoot = (table - bottom) * 100.0;
-            if (overshoot > 1e-05) dz -= overshoot;
-            bottom = table;
-            reached = true;
-        }
-        s.richards_head[i][j] = (table - bottom) * 100.0 - 0.5 * dz;
-        moisture_from_head(s, i, j, form);
-        depth_cm += dz;
-    }
-}
-
 }  // namespace
 
 void initial_soil_water(model_state &s) {
@@ -299,19 +269,12 @@ void initial_soil_water(model_state &s) {
                 interface_conductivity(s.richards_dz[i][above], s.richards_ks[i][above],
                                        s.richards_dz[i][boundary], s.richards_ks[i][boundary]);
         }
+        s.richards_cell_nodes[i] = nodes;
         if (water_table && nodes >= 1) {
-            const double ground = s.elevation[i];
-            const double table = s.water_table_elevation[i];
-            if (ground <= table) {
-                // The ground is under water: one saturated node and the bottom node.
-                nodes = std::min(2, nodes);
-                for (int j = 1; j <= nodes; ++j) {
-                    s.richards_head[i][j] = 0.5 * s.richards_dz[i][1] + (table - ground) * 100.0;
-                    s.richards_theta[i][j] = s.richards_theta_s[i][j];
-                }
-            } else {
-                lay_nodes_to_water_table(s, i, nodes, v[richards_gw_spacing_field] * 100.0, form);
-            }
+            // The column ends at the water table, in hydrostatic equilibrium with it.
+            const int laid = lay_column_to_table(s, i);
+            if (laid > 0) hydrostatic_nodes(s, i, 1, form);
+            nodes = std::max(laid, 1);
         }
         s.richards_cell_nodes[i] = nodes;
         if (form == curve_havercamp)

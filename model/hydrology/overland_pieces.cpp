@@ -364,16 +364,6 @@ bool prepare_groundwater_arrays(model_state &s) {
            covers(s.gw_porosity, n) && covers(s.gw_boundary_code, n) && covers(s.elevation, n);
 }
 
-// Water of the aquifer as the balances count it: saturated thickness times
-// porosity times the cell area, over all cells (m3).
-double aquifer_volume(const model_state &s) {
-    const double area = s.cell_size * s.cell_size;
-    double v = 0.0;
-    for (int i = 1; i <= s.cell_count; ++i)
-        v += (s.water_table_elevation[at(i)] - s.aquifer_bottom[at(i)]) * s.gw_porosity[at(i)] * area;
-    return v;
-}
-
 // Books one exchange volume into its in or out totals. The aquifer step takes
 // (and clears) the volume it books; when no aquifer step runs, the volume is
 // cleared here, so that no later step books the same water again.
@@ -739,7 +729,6 @@ void step_groundwater(model_state &s) {
         if (s.inf_redist && !s.inf_richards) set_storage_coefficients(s);
         for (int i = 1; i <= s.cell_count; ++i) s.water_table_start[at(i)] = s.water_table_elevation[at(i)];
         double soil_in = 0.0;
-        const double stored = aquifer_volume(s), floor = s.gw_floor_volume;
         const double v = groundwater_step(s, dt, soil_in);
         if (failed()) return;
         s.gw_exchange_volume += v;
@@ -748,9 +737,6 @@ void step_groundwater(model_state &s) {
         // table (exfiltration when positive) on the other.
         s.soil_water_exchange_volume += soil_in;
         s.water_table_exchange_volume -= soil_in;
-        // What the fixed-head cells passed: the storage change that neither the
-        // exchange terms nor the floor account for.
-        s.gw_boundary_flux_volume += aquifer_volume(s) - stored - v - (s.gw_floor_volume - floor);
         if (!after_coupled_step(s)) return;
     }
 

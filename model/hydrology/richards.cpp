@@ -486,6 +486,10 @@ double richards_step(model_state &s, double dt) {
     const settings k = settings_of(s);
     const double hours = dt / 3600.0;
     const double area = s.cell_size * s.cell_size;
+    // What leaves a column through its bottom recharges the aquifer when the
+    // groundwater model runs, and leaves the model as percolation otherwise.
+    const bool to_aquifer = s.groundwater_on && !s.deep_percolation.empty() &&
+                            s.deep_percolation.last() >= static_cast<std::size_t>(s.cell_count);
     double added = 0.0;
     for (int i = 1; i <= s.cell_count; ++i) {
         if (skipped(s, i)) continue;
@@ -497,6 +501,10 @@ double richards_step(model_state &s, double dt) {
         s.richards_bottom_flux[i] += t.bottom / 100.0;
         s.richards_clip[i] += t.clip / 100.0;
         s.richards_bottom_total += t.bottom / 100.0;
+        if (to_aquifer)
+            s.deep_percolation[i] += t.bottom;
+        else
+            s.percolation_volume += t.bottom / 100.0 * area;
         s.richards_clip_total += t.clip / 100.0;
         // The ET that left the columns, and that of ponded water, which left the surface.
         s.richards_et_volume += t.evaporated / 100.0 * area;
@@ -508,21 +516,24 @@ double richards_step(model_state &s, double dt) {
     return added;
 }
 
-void unsat_profile_cell(model_state &s, int i) {
-    const int code = s.gw_boundary_code.empty() ? 0 : s.gw_boundary_code[i];
-    if (code == 2 || code == 5) {
-        s.unsat_exchange_depth[i] = 0.0;
-        return;
+void hydrostatic_nodes(model_state &s, int i, int from, int form) {
+    const int n = s.richards_cell_nodes[i];
+    const double depth = (s.elevation[i] - s.water_table_elevation[i]) * 100.0;
+    double centre = 0.0;
+    for (int j = 1; j <= n; ++j) {
+        const double dz = s.richards_dz[i][j];
+        centre += j == n ? 0.0 : 0.5 * dz;
+        if (j >= from || j == n) {
+            s.richards_head[i][j] = j == n ? 0.0 : -(depth - centre);
+            moisture_from_head(s, i, j, form);
+        }
+        centre += j == n ? 0.0 : 0.5 * dz;
     }
-    const int form = s.richards_c_option == curve_havercamp ? curve_havercamp : curve_brooks_corey;
+}
+
+int lay_column_to_table(model_state &s, int i) {
     const soil_layer_record &row = s.soil_layers[static_cast<std::size_t>(s.soil_index[i])];
     const auto &v = row.values;
-    const int old_nodes = s.richards_cell_nodes[i];
-    const double before = richards_column_water(s, i);
-    for (int j = 0; j <= old_nodes; ++j) {
-        s.richards_profile_head[j] = s.richards_head[i][j];
-        s.richards_profile_theta[j] = s.richards_theta[i][j];
-    }
     const double ground = s.elevation[i], table = s.water_table_elevation[i];
     const bool flag_saturated = !s.saturated_cell.empty();
     if (table >= ground) {
@@ -531,47 +542,64 @@ void unsat_profile_cell(model_state &s, int i) {
         s.richards_dz[i][1] = dz;
         s.richards_head[i][1] = 0.5 * dz + (table - ground) * 100.0;
         s.richards_theta[i][1] = s.richards_theta_s[i][1];
-        s.richards_no_column[i] = 1;
+        if (!s.richards_no_column.empty()) s.richards_no_column[i] = 1;
         if (flag_saturated) s.saturated_cell[i] = 1;
-    } else {
-        // Nodes keep the layout of the set-up (each layer's nodes at its spacing),
-        // down to the water table; the deepest node the soil has reaches it.
-        const std::array<int, 4> counts = richards_layer_node_counts(row);
-        const int most = std::max(1, std::min(richards_column_nodes(row),
-                                              static_cast<int>(s.richards_head.cols())));
-        const double depth = (ground - table) * 100.0;
-        double top = 0.0;
-        int n = 0;
-        while (top < depth && n < most) {
-            ++n;
-            const int layer = n <= counts[1] ? 1 : (n <= counts[1] + counts[2] ? 2 : 3);
-            const double spacing = v[richards_spacing_field + layer - 1];
-            double dz = spacing;
-            if (top + dz >= depth || n == most) dz = depth - top;
-            if (dz < spacing / 10000.0 && n > 1) {
-                --n;  // too thin: merged with the node above
-                s.richards_dz[i][n] += dz;
-                top = depth;
-                break;
-            }
-            s.richards_dz[i][n] = dz;
-            top += dz;
+        return 0;
+    }
+    // Nodes 1..n-1 fill the soil from the surface to the water table at each
+    // layer's spacing; node n, the bottom node, has its centre at the table.
+    const std::array<int, 4> counts = richards_layer_node_counts(row);
+    const int most = std::max(2, std::min(richards_column_nodes(row),
+                                          static_cast<int>(s.richards_head.cols())));
+    const double depth = (ground - table) * 100.0;
+    const auto spacing_of = [&](int node) {
+        const int layer = node <= counts[1] ? 1 : (node <= counts[1] + counts[2] ? 2 : 3);
+        return v[richards_spacing_field + layer - 1];
+    };
+    double top = 0.0;
+    int n = 0;
+    while (top < depth && n < most - 1) {
+        ++n;
+        const double spacing = spacing_of(n);
+        double dz = spacing;
+        if (top + dz >= depth || n == most - 1) dz = depth - top;
+        if (dz < spacing / 10000.0 && n > 1) {
+            --n;  // too thin: merged with the node above
+            s.richards_dz[i][n] += dz;
+            top = depth;
+            break;
         }
-        s.richards_cell_nodes[i] = n;
-        double centre_top = 0.0;
-        for (int j = 1; j <= n; ++j) {
-            const double dz = s.richards_dz[i][j];
-            if (j > old_nodes) {
-                s.richards_head[i][j] = -(depth - (centre_top + 0.5 * dz));
-                moisture_from_head(s, i, j, form);
-            } else {
-                s.richards_head[i][j] = s.richards_profile_head[j];
-                s.richards_theta[i][j] = s.richards_profile_theta[j];
-            }
-            centre_top += dz;
-        }
-        s.richards_no_column[i] = 0;
-        if (flag_saturated) s.saturated_cell[i] = 0;
+        s.richards_dz[i][n] = dz;
+        top += dz;
+    }
+    ++n;
+    s.richards_dz[i][n] = spacing_of(n);
+    s.richards_cell_nodes[i] = n;
+    if (!s.richards_no_column.empty()) s.richards_no_column[i] = 0;
+    if (flag_saturated) s.saturated_cell[i] = 0;
+    return n;
+}
+
+void unsat_profile_cell(model_state &s, int i) {
+    const int code = s.gw_boundary_code.empty() ? 0 : s.gw_boundary_code[i];
+    if (code == 2 || code == 5) {
+        s.unsat_exchange_depth[i] = 0.0;
+        return;
+    }
+    const int form = s.richards_c_option == curve_havercamp ? curve_havercamp : curve_brooks_corey;
+    const int old_nodes = s.richards_cell_nodes[i];
+    const double before = richards_column_water(s, i);
+    for (int j = 0; j <= old_nodes; ++j) {
+        s.richards_profile_head[j] = s.richards_head[i][j];
+        s.richards_profile_theta[j] = s.richards_theta[i][j];
+    }
+    const int n = lay_column_to_table(s, i);
+    // Nodes that lay above the old bottom node keep their state; the others take
+    // the hydrostatic head, and the bottom node the head of the table.
+    if (n > 0) hydrostatic_nodes(s, i, std::max(old_nodes, 1), form);
+    for (int j = 1; j <= std::min(old_nodes - 1, n - 1); ++j) {
+        s.richards_head[i][j] = s.richards_profile_head[j];
+        s.richards_theta[i][j] = s.richards_profile_theta[j];
     }
     column_functions(s, i, form);
     s.unsat_exchange_depth[i] = before - richards_column_water(s, i);

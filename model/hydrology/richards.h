@@ -22,11 +22,21 @@ double richards_column_water(const model_state &state, int cell);
 // groundwater coupling. Cells of groundwater boundary code 2 or 5 are left and
 // get an exchange depth of 0. A cell whose water table is at or above the ground
 // becomes one saturated node of the layer-1 spacing with head 0.5 dz + (water
-// table - ground) x 100 (cm), no-column flag set. Otherwise nodes of each layer's
-// spacing reach down to the water table, the node there cut at it and merged with
-// the node above when thinner than its spacing / 10000; nodes that existed keep
-// their heads and moistures, new nodes take the hydrostatic head (water table -
-// node centre) x 100 and its moisture. unsat_exchange_depth[cell] becomes the
+// table - ground) x 100 (cm), no-column flag set. Otherwise the column is laid
+// as lay_column_to_table says; nodes above the old bottom node keep
+// their heads and moistures, new ones take the hydrostatic head (water table -
+// node centre) x 100 and its moisture, the bottom node head 0. unsat_exchange_depth[cell] becomes the
 // column water before minus after (cm; positive: water the column gave up).
 void unsat_profile_above_water_table(model_state &state);
 void unsat_profile_cell(model_state &state, int cell);
+
+// Lays cell `cell`'s column down to its water table (the node layout only) and
+// returns the node count n: nodes 1..n-1 fill the soil from the surface to the
+// table at each layer's spacing, node n (the bottom node, of its layer's
+// spacing) has its centre at the table. 0 when the water table is at or above
+// the ground (one saturated node, no-column flag).
+int lay_column_to_table(model_state &state, int cell);
+// Heads of a column laid to its water table: nodes from `from` on take the
+// hydrostatic head (water table - node centre) x 100 (cm) and its moisture,
+// the bottom node head 0.
+void hydrostatic_nodes(model_state &state, int cell, int from, int form);

@@ -155,8 +155,23 @@ void read_gw_output_locations(model_state &s) {
 }
 
 // A groundwater value that neither a map, the table nor a uniform card gives
-// would come from the Richards soil columns; without them there is nothing to
-// take it from.
+// comes from each cell's Richards column, at its bottom node (the soil at the
+// water table): `node_values` is the column array (KS or THETAS). False when no
+// columns were set up.
+bool take_from_richards_columns(model_state &s, const array_2d<double> &node_values,
+                                array_1d<double> &out) {
+    if (!s.inf_richards || node_values.empty() || s.richards_cell_nodes.empty() ||
+        s.richards_cell_nodes.last() < static_cast<std::size_t>(s.cell_count))
+        return false;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const std::size_t k = static_cast<std::size_t>(i);
+        const std::size_t node = static_cast<std::size_t>(std::max(s.richards_cell_nodes[k], 1));
+        out[k] = node_values[k][std::min(node, node_values.cols())];
+    }
+    return true;
+}
+
+// Without Richards soil columns there is nothing to take a missing value from.
 void report_missing_gw_value(const char *quantity, const char *map_card, const char *unif_card) {
     std::printf("Error: the groundwater %s is not given: use %s, %s or a GROUNDWATER table\n"
                 "in the mapping-table file (no Richards soil columns were read to take it "
@@ -228,6 +243,13 @@ void read_groundwater_inputs(model_state &s) {
     if (failed()) return;
 
     const bool wells_from_table = s.project.use_wells != 0;
+    if (!wells_from_table && s.mapping_table_on && s.table_present[table_slot::well_table]) {
+        std::printf("Error: the mapping table %s holds a WELL_TABLE, but the project file has no\n"
+                    "USE_WELLS card to switch the wells on: add USE_WELLS, or remove the table.\n",
+                    s.mapping_table_name.c_str());
+        raise_printed_error();
+        return;
+    }
     if (!wells_from_table) {
         s.gw_static_flux_count = 0;
         s.gw_dynamic_well_count = 0;
@@ -267,7 +289,7 @@ void read_groundwater_inputs(model_state &s) {
         table_read = true;
     } else if (s.gw_unif_hycond_on) {
         for (int i = 1; i <= n; ++i) s.gw_hycond[static_cast<std::size_t>(i)] = s.gw_unif_hycond;
-    } else {
+    } else if (!take_from_richards_columns(s, s.richards_ks, s.gw_hycond)) {
         report_missing_gw_value("hydraulic conductivity", "GW_HYCOND_MAP", "GW_UNIF_HYCOND");
         return;
     }
@@ -285,7 +307,7 @@ void read_groundwater_inputs(model_state &s) {
     } else if (s.gw_unif_porosity_on) {
         for (int i = 1; i <= n; ++i)
             s.gw_porosity[static_cast<std::size_t>(i)] = s.gw_unif_porosity;
-    } else {
+    } else if (!take_from_richards_columns(s, s.richards_theta_s, s.gw_porosity)) {
         report_missing_gw_value("porosity", "GW_POROSITY_MAP", "GW_UNIF_POROSITY");
         return;
     }

@@ -6,6 +6,7 @@
 // still closes its event and reports its final volumes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -40,12 +41,15 @@ double summary_value(const std::string &summary, const std::string &label) {
 
 struct aquifer_block {
     double start, end, into_gw, exfiltration, recharge, inputs, bounds, error;
+    double soil_start, richards_error, overall_error;
 };
 
 // Runs the plane with the infiltration cards given and the table `table_depth`
 // m (plus 0.05 m per column to the east) below the ground, and reads the aquifer
-// block of the run summary.
-aquifer_block run_plane(const std::string &infiltration, double table_depth, double step_of_depth) {
+// block of the run summary. `east_code` is the boundary code of the east column.
+aquifer_block run_plane(const std::string &infiltration, double table_depth, double step_of_depth,
+                        const std::string &gw_cards = "GW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\n",
+                        int east_code = 1) {
     scratch_dir d;
     d.write("mask.map", grid([](int, int) { return std::string("1"); }));
     d.write("elev.map", grid([](int r, int) { return number(100.0 - 0.02 * r * dx); }));
@@ -53,7 +57,7 @@ aquifer_block run_plane(const std::string &infiltration, double table_depth, dou
                 return number(100.0 - 0.02 * r * dx - table_depth - step_of_depth * c);
             }));
     d.write("bot.map", grid([](int, int) { return std::string("80.0"); }));
-    d.write("bound.map", grid([](int, int) { return std::string("1"); }));
+    d.write("bound.map", grid([&](int, int c) { return std::to_string(c == cols ? east_code : 1); }));
     d.write("man.map", grid([](int, int) { return std::string("0.05"); }));
     d.write("soil.map", grid([](int, int) { return std::string("1"); }));
     for (const char *name : {"ks", "psi", "phi", "theta", "res", "pi"}) {
@@ -75,7 +79,7 @@ aquifer_block run_plane(const std::string &infiltration, double table_depth, dou
             "MAP_FREQ 60\nOUTROW 3\nOUTCOL 2\nOUTSLOPE 0.02\nOVERTYPE explicit\nPRECIP_UNIF\n"
             "RAIN_INTENSITY 40\nRAIN_DURATION 30\n" + infiltration +
             "GW_SIMULATION\nWATER_TABLE wt.map\nAQUIFER_BOTTOM bot.map\nGW_BOUNDFILE bound.map\n"
-            "GW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nGW_LSOR_CON 1e-8\n");
+            + gw_cards + "GW_TIMESTEP 60\nGW_LSOR_CON 1e-8\n");
     const testsupport::program_result r = d.run(KORVA_EXE, {"run.prj"});
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
     const std::string summary = d.read("run.sum");
@@ -89,7 +93,10 @@ aquifer_block run_plane(const std::string &infiltration, double table_depth, dou
             summary_value(a, "Recharge volume ="),
             summary_value(a, "Total inputs ="),
             summary_value(a, "Flux across head boundaries ="),
-            summary_value(a, "Mass Balance error =")};
+            summary_value(a, "Mass Balance error ="),
+            summary_value(summary, "Initial soil water volume:"),
+            summary_value(summary, "Richard equation mass balance error"),
+            summary_value(summary, "Overall mass balance error =")};
 }
 
 // The printed lines close among themselves and the error is below 0.01 percent;
@@ -102,16 +109,29 @@ void expect_closed(const aquifer_block &b) {
     EXPECT_NEAR(b.end, b.start + b.inputs + b.bounds, 0.05);
 }
 
-TEST(GroundwaterRun, RichardsColumnsFeedAShallowTableAndTheAquiferBalanceCloses) {
-    // The table 0.20 to 0.30 m below the ground: the wetting front reaches it.
-    const aquifer_block b = run_plane("INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP soil.map\n"
-                                      "SOIL_LAYER_INPUT_FILE soil.tab\nSOIL_MOIST_DEPTH 10\n"
-                                      "AQUIFER_DELTA_Z 0.1\n",
-                                      0.15, 0.05);
-    expect_closed(b);
-    // The columns gave the table water: an input, and no exfiltration.
-    EXPECT_GT(b.into_gw, 10.0);
-    EXPECT_GT(b.end, b.start + 10.0);
+// Richards columns over a table 0.20 to 0.30 m down: no head cells, a fixed-head east
+// column over a conductive aquifer, and the conductivity and porosity from the columns.
+TEST(GroundwaterRun, RichardsColumnsEndAtTheTableAndEveryBalanceCloses) {
+    const std::string richards = "INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP soil.map\n"
+                                 "SOIL_LAYER_INPUT_FILE soil.tab\nSOIL_MOIST_DEPTH 10\nAQUIFER_DELTA_Z 0.1\n";
+    const aquifer_block plain = run_plane(richards, 0.15, 0.05);
+    const aquifer_block fixed = run_plane(richards, 0.15, 0.05, "GW_UNIF_HYCOND 3000\nGW_UNIF_POROSITY 0.3\n", 5);
+    const aquifer_block cards = run_plane(richards, 0.15, 0.05, "GW_UNIF_HYCOND 1.3\nGW_UNIF_POROSITY 0.43\n");
+    const aquifer_block columns = run_plane(richards, 0.15, 0.05, "");
+    for (const aquifer_block *b : {&plain, &fixed, &cards}) {
+        if (b != &fixed) expect_closed(*b);  // by the fixed-head cells the floor adds inputs
+        EXPECT_LT(std::fabs(b->error), 0.01);
+        EXPECT_LE(b->soil_start, 0.43 * rows * cols * dx * dx * 0.25);  // theta_s x the soil above the table
+        EXPECT_LT(std::max(std::fabs(b->richards_error), std::fabs(b->overall_error)), 1.0);
+    }
+    // No head cells: nothing crosses a head boundary; the aquifer gains what reached the table.
+    EXPECT_NEAR(plain.bounds, 0.0, 0.01);
+    EXPECT_GT(plain.into_gw + plain.recharge, 10.0);
+    EXPECT_LE(plain.end - plain.start, plain.into_gw + plain.recharge + 0.01);
+    // The fixed-head column drains its neighbours (the balance closes on what its faces passed).
+    EXPECT_LT(fixed.bounds, -1.0);
+    // The columns' KS 1.3 cm/h and THETAS 0.43 act as the equal uniform cards.
+    EXPECT_EQ(columns.end, cards.end);
 }
 
 TEST(GroundwaterRun, RedistributionOverADeeperTableClosesTheAquiferBalance) {

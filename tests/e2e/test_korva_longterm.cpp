@@ -91,4 +91,41 @@ TEST(KorvaLongTerm, ExampleRunsToTheEndOfItsWeather) {
     EXPECT_GT(peak, 0.0);
 }
 
+// The example over Richards columns on an aquifer 1 m down (Richards lays its
+// bottom 0.1 m under the table), two storms.
+TEST(KorvaLongTerm, RichardsOverAnAquiferBalancesEachEvent) {
+    testsupport::scratch_dir d;
+    for (const auto &entry : std::filesystem::directory_iterator(longterm_dir()))
+        d.write(entry.path().filename().string(), testsupport::read_file(entry.path()));
+    const std::string head = "north: 300\nsouth: 0\neast: 300\nwest: 0\nrows: 3\ncols: 3\n", layer = "1.3 0.43 0.03 0.2 0.05 0.2 20 0.25 11.1\n";
+    d.write("wt.map", head + "9.4 9.2 9.4\n9.2 9.0 9.2\n9.4 8.8 9.4\n");
+    d.write("soil.tab", "1\n0\n1\n2 4 5 0.1\n" + layer + layer + layer);
+    d.write("longterm.gag", "EVENT a\nNRGAG 1\nNRPDS 2\nCOORD 150 150\nRATES 2021 7 12 14 00 20.0\nRATES 2021 7 12 15 00 0.0\n"
+                            "EVENT b\nNRGAG 1\nNRPDS 2\nCOORD 150 150\nRATES 2021 7 12 22 00 15.0\nRATES 2021 7 12 23 00 0.0\n");
+    std::string prj = d.read("longterm.prj");
+    prj.replace(prj.find("INF_REDIST"), prj.find("QUIET") - prj.find("INF_REDIST"),
+                "INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP longterm.mask\nSOIL_LAYER_INPUT_FILE soil.tab\n"
+                "SOIL_MOIST_DEPTH 40\nAQUIFER_DELTA_Z 0.1\nGW_SIMULATION\nWATER_TABLE wt.map\nAQUIFER_BOTTOM longterm.elv\n"
+                "GW_BOUNDFILE longterm.mask\nGW_TIMESTEP 600\nPRECIP_FILE longterm.gag\nRAIN_THIESSEN\n");
+    d.write("longterm.prj", prj);
+    ASSERT_EQ(d.run(KORVA_EXE, {"longterm.prj"}).exit_status, 0);
+    const std::string sum = d.read("longterm.sum"), block = "Richard's EQ. Computations";
+    const std::size_t second = sum.find(block, sum.find(block) + 1);
+    ASSERT_NE(second, std::string::npos) << sum;
+    using valley::summary_value;
+    double event_losses = 0.0;  // the soil's losses over the two events
+    for (const std::string &e : {sum, sum.substr(second)}) {
+        EXPECT_LT(std::fabs(summary_value(e, "Richard equation mass balance error")), 1.0);
+        for (const char *label : {"volume through the column bottoms:", "volume from soil to groundwater:"})
+            event_losses += summary_value(e, label);
+    }
+    for (const char *label : {"Mass Balance error =", "Overall mass balance error ="})
+        EXPECT_LT(std::fabs(summary_value(sum, label)), 1.0) << label;
+    // The run's losses less the events' and those before the first event (no rain there) are the dry spell's.
+    const double run_losses = summary_value(sum, "Downward flux from the unsaturated zone:") + summary_value(sum, "Total recharge:");
+    const double before = summary_value(sum, "Initial soil water volume:") - summary_value(sum, "initial soil water volume:");
+    EXPECT_NEAR(summary_value(sum.substr(second), "initial soil water volume:"),
+                summary_value(sum, "final soil water volume:") - (run_losses - event_losses - before), 0.4);
+}
+
 }  // namespace

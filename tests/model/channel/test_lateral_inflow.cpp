@@ -191,8 +191,9 @@ TEST(ChannelSeepage, WaterTableAboveTheSurfaceFeedsTheChannel) {
     }
     s.water_table_elevation[2] = 11.5;  // 1 m above the water surface
     EXPECT_EQ(stream_aquifer_exchange(s), 1);
-    // (H - wse) K / t P, wetted to the water table: P = 4 + 2 * 1.5.
-    EXPECT_NEAR(s.chan.qriv[2][1], 1.0 * (0.001 / 2.0) * 7.0, 1e-15);
+    // (H - wse) K / t P in m2/s, wetted to the water table: P = 4 + 2 * 1.5 m,
+    // K = 3.6 cm/h = 1e-5 m/s, t = 2 m.
+    EXPECT_NEAR(s.chan.qriv[2][1], 1.0 * (1e-5 / 2.0) * 7.0, 1e-17);
     EXPECT_LT(s.chan.qriv[1][1], 0.0);
 }
 

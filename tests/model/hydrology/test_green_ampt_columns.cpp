@@ -173,7 +173,7 @@ TEST(InitialSoilWater, GroundUnderTheWaterTableIsOneSaturatedNode) {
     s->elevation[1] = 100.0;
     s->water_table_elevation[1] = 100.3;
     initial_soil_water(*s);
-    EXPECT_EQ(s->richards_cell_nodes[1], 2);
+    EXPECT_EQ(s->richards_cell_nodes[1], 1);
     EXPECT_NEAR(s->richards_head[1][1], 0.5 * 2.0 + 30.0, 1e-9);
     EXPECT_EQ(s->richards_theta[1][1], 0.45);
     EXPECT_EQ(s->richards_kr[1][1], 1.0);
@@ -193,9 +193,10 @@ TEST(InitialSoilWater, HydrostaticHeadsAboveTheWaterTable) {
     // Node 8 (14-16 cm) is cut at the table to 1 cm.
     EXPECT_NEAR(s->richards_dz[1][8], 1.0, 1e-9);
     EXPECT_NEAR(s->richards_head[1][8], -0.5, 1e-9);
-    // Below the table the nodes are saturated.
+    // The column ends with its bottom node, saturated, centred at the table.
+    EXPECT_EQ(s->richards_cell_nodes[1], 9);
     EXPECT_EQ(s->richards_theta[1][9], 0.45);
-    EXPECT_GT(s->richards_head[1][9], 0.0);
+    EXPECT_EQ(s->richards_head[1][9], 0.0);
     brooks_corey_curve c{0.45, 0.05, -25.0, 0.4};
     EXPECT_NEAR(s->richards_theta[1][1], bc_moisture_from_head(-14.0, c), 1e-12);
 }

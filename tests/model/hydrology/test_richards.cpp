@@ -320,10 +320,10 @@ TEST(UnsatProfile, WaterTableInLayerTwoAndAboveTheGround) {
     ASSERT_EQ(s->richards_cell_nodes[1], 5 + 5 + 6 + 1);
     const double h3 = s->richards_head[1][3];
     // Water table 22.0002 cm down: 5 nodes of 2 cm, 3 of 4 cm, and a 0.0002 cm
-    // rest thinner than 4 / 10000 merged into the node above.
+    // rest thinner than 4 / 10000 merged into the node above; the bottom node.
     s->water_table_elevation[1] = 100.0 - 0.220002;
     unsat_profile_cell(*s, 1);
-    ASSERT_EQ(s->richards_cell_nodes[1], 8);
+    ASSERT_EQ(s->richards_cell_nodes[1], 9);
     for (int j = 1; j <= 5; ++j) EXPECT_EQ(s->richards_dz[1][j], 2.0);
     EXPECT_EQ(s->richards_dz[1][6], 4.0);
     EXPECT_NEAR(s->richards_dz[1][8], 4.0002, 1e-9);
@@ -334,7 +334,7 @@ TEST(UnsatProfile, WaterTableInLayerTwoAndAboveTheGround) {
     const double before = richards_column_water(*s, 1);
     s->water_table_elevation[1] = 99.6;
     unsat_profile_cell(*s, 1);
-    ASSERT_EQ(s->richards_cell_nodes[1], 12);  // 10 + 20 cm, then 10 cm of layer 3
+    ASSERT_EQ(s->richards_cell_nodes[1], 13);  // 10 + 20 cm, 10 cm of layer 3, bottom
     EXPECT_NEAR(s->richards_dz[1][8], 4.0, 1e-12);
     EXPECT_NEAR(s->richards_dz[1][12], 5.0, 1e-12);
     EXPECT_NEAR(s->richards_head[1][9], -(40.0 - 24.0), 1e-9);

@@ -394,6 +394,14 @@ TEST_F(Groundwater, PorosityWithNoSourceIsAnError) {
     EXPECT_EQ(error_record.fatal, 1);
 }
 
+TEST_F(Groundwater, WellTableWithoutUseWellsIsRefused) {
+    s.gw_boundary_file = file("bound.map", map_text(2, 3, "1 1 0\n1 1 1\n"));
+    s.mapping_table_on = s.table_present[table_slot::well_table] = 1;
+    const std::string out = printed([&] { read_groundwater_inputs(s); });
+    EXPECT_NE(out.find("holds a WELL_TABLE, but the project file has no\nUSE_WELLS card"), std::string::npos);
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
 TEST_F(Groundwater, OutputLocationsAreRead) {
     s.gw_boundary_file = file("bound.map", map_text(2, 3, "1 1 0\n1 1 1\n"));
     s.gw_unif_hycond_on = s.gw_unif_porosity_on = 1;
