@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "model/errors.h"
+#include "model/hydrology/evapotranspiration.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/hydrology/soil_hydraulics.h"
 #include "model/hydrology/soil_water_services.h"
@@ -239,7 +240,7 @@ column column_of(model_state &s, int i) {
 enum class attempt_result { accepted, failed, pond_empties, too_long };
 
 struct substep_outcome {
-    double taken = 0.0, evaporated = 0.0, bottom = 0.0, clip = 0.0;  // cm
+    double taken = 0.0, evaporated = 0.0, bottom = 0.0, clip = 0.0;  // cm; evaporated from the soil
     double largest_dtheta = smallest_dtheta;
 };
 
@@ -261,8 +262,40 @@ void interface_conductivities(const column &c, int state, const settings &k, dou
     }
 }
 
+// Evapotranspiration of one sub-step from the root-zone nodes (nodes down to
+// the root depth, the one crossing it included, at least the top node): each
+// node gives the soil demand (cm/h) in proportion to its share of the root zone
+// and its stress factor at the sub-step start, never more than half the water it
+// holds above its lowest moisture. The withdrawal joins the node sources; the
+// depth taken (cm) is returned.
+double root_zone_withdrawal(const model_state &s, int i, const column &c, double demand,
+                            double step) {
+    if (!(demand > 0.0) || c.n < 2) return 0.0;
+    const double root_cm =
+        s.richards_column_depth.empty() ? 0.0 : s.richards_column_depth[i] * 100.0;
+    int last = 1;
+    double depth = c.dz[1];
+    while (last < c.n - 1 && depth < root_cm) depth += c.dz[++last];
+    if (!(depth > 0.0)) return 0.0;
+    const bool deardorff = s.et_deardorff != 0;
+    double taken = 0.0;
+    for (int j = 1; j <= last; ++j) {
+        const double theta = c.theta_start[j];
+        const double f = et_stress_factor(deardorff, theta, s.richards_theta_fc[i][j],
+                                          s.richards_theta_wp[i][j], c.tr[j]);
+        const double low = c.tr[j] + residual_margin * (c.ts[j] - c.tr[j]);
+        const double room = std::max(0.0, 0.5 * (theta - low) * c.dz[j] / step);
+        const double sink = std::min(demand * f * c.dz[j] / depth, room);  // cm/h
+        if (!(sink > 0.0)) continue;
+        c.source[j] -= sink / c.dz[j];
+        taken += sink * step;
+    }
+    return taken;
+}
+
 // One sub-step of cell i's column under the surface state, with surface water
-// s_cm. On acceptance the column holds the new heads and moistures.
+// s_cm and the soil's ET demand et (cm/h). On acceptance the column holds the new
+// heads and moistures.
 attempt_result attempt_substep(model_state &s, int i, const column &c, const settings &k,
                                int state, double s_cm, double et, double step,
                                substep_outcome &out) {
@@ -280,7 +313,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
     } else {
         c.h[0] = (!dry || c.h_start[1] >= 0.0) ? s_cm - 0.5 * c.dz[1] : -0.5 * c.dz[1];
     }
-    if (dry) c.source[1] -= et / c.dz[1];
+    const double withdrawn = dry ? root_zone_withdrawal(s, i, c, et, step) : 0.0;
     const int cap = state == 1 ? k.iter_max : std::min(k.iter_max, ponded_iteration_cap);
 
     for (int iteration = 1;; ++iteration) {
@@ -400,7 +433,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
         if (change * 100.0 <= converged_percent || iteration >= cap) break;
     }
     out.taken = state == 1 ? s_cm : c.flux[1] * step;
-    out.evaporated = dry ? et * step : 0.0;
+    out.evaporated = withdrawn;
     out.bottom = c.flux[n] * step;
     return attempt_result::accepted;
 }
@@ -440,24 +473,27 @@ void update_root_zone(model_state &s, int i, const column &c) {
 
 struct cell_totals {
     double taken = 0.0, evaporated = 0.0, bottom = 0.0, clip = 0.0;  // cm
+    double pond_evaporated = 0.0;                                     // cm
 };
 
 // Cell i over `hours`; false when the run must stop.
 bool richards_cell(model_state &s, int i, const settings &k, double hours, cell_totals &t) {
     column c = column_of(s, i);
     double s_cm = s.depth[i] * 100.0;
-    const double et =
+    // The ET demand (cm/h) takes ponded water first; the soil gives the rest.
+    const double demand =
         !s.richards_et_flag.empty() && s.richards_et_flag[i] ? s.richards_et_rate[i] * 3600.0 : 0.0;
+    const double pond = std::min(s_cm, demand * hours);
+    s_cm -= pond;
+    t.pond_evaporated += pond;
+    const double et = s_cm <= dry_surface ? std::max(0.0, demand - pond / hours) : 0.0;
     for (int j = 0; j <= c.n; ++j) s.richards_theta_prev[i][j] = c.theta[j];
 
     double step = s.richards_last_substep[i];
     if (!(step > 0.0) || step > hours) step = hours;
     if (step > ponded_step_limit && c.h[0] > 0.0) step = ponded_step;
 
-    if (s.richards_no_column[i] || c.n < 2) {
-        const double lost = std::min(s_cm, et * hours);
-        s_cm -= lost;
-        t.evaporated += lost;
+    if (s.richards_no_column[i] || c.n < 2) {  // only the ponded water evaporates
         s.depth[i] = s_cm / 100.0;
         return true;
     }
@@ -556,6 +592,10 @@ double richards_step(model_state &s, double dt) {
     const settings k = settings_of(s);
     const double hours = dt / 3600.0;
     const double area = s.cell_size * s.cell_size;
+    // What leaves a column through its bottom recharges the aquifer when the
+    // groundwater model runs, and leaves the model as percolation otherwise.
+    const bool to_aquifer = s.groundwater_on && !s.deep_percolation.empty() &&
+                            s.deep_percolation.last() >= static_cast<std::size_t>(s.cell_count);
     double added = 0.0;
     for (int i = 1; i <= s.cell_count; ++i) {
         if (skipped(s, i)) continue;
@@ -567,9 +607,16 @@ double richards_step(model_state &s, double dt) {
         s.richards_bottom_flux[i] += t.bottom / 100.0;
         s.richards_clip[i] += t.clip / 100.0;
         s.richards_bottom_total += t.bottom / 100.0;
+        if (to_aquifer)
+            s.deep_percolation[i] += t.bottom;
+        else
+            s.percolation_volume += t.bottom / 100.0 * area;
         s.richards_clip_total += t.clip / 100.0;
-        s.et_volume_total += t.evaporated / 100.0 * area;
-        s.hour_et_depth += t.evaporated / 100.0;
+        // The ET that left the columns, and that of ponded water, which left the surface.
+        s.richards_et_volume += t.evaporated / 100.0 * area;
+        s.surface_et_volume_total += t.pond_evaporated / 100.0 * area;
+        s.et_volume_total += (t.evaporated + t.pond_evaporated) / 100.0 * area;
+        s.hour_et_depth += (t.evaporated + t.pond_evaporated) / 100.0;
         added += t.taken / 100.0;
     }
     return added;

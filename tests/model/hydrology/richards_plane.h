@@ -1,7 +1,7 @@
 // Planes of Richards columns for the step's equality test and benchmark: each
 // cell takes one of four random soils of three layers (Brooks and Corey or
 // Havercamp curves, 10 to 30 cm layers at 1 to 3 cm nodes) and a random start:
-// a dry top or a pond of up to 2 cm. The state of every array the step changes
+// a dry top or a pond of up to 2 cm; every third cell has an ET demand. The state of every array the step changes
 // can be kept and put back.
 #pragma once
 
@@ -64,6 +64,11 @@ inline std::unique_ptr<model_state> plane(int cells, int form, unsigned seed, bo
     setup_richards_soil(*s);
     std::fclose(s->soil_layer_file);
     s->soil_layer_file = nullptr;
+    // Every third cell has an ET demand of 0.02 cm/h from its top node.
+    for (int i = 2; i <= cells && !s->richards_et_flag.empty(); i += 3) {
+        s->richards_et_flag[i] = 1;
+        s->richards_et_rate[i] = 0.02 / 100.0 / 3600.0;
+    }
     return s;
 }
 
