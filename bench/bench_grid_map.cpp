@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <unistd.h>
 
+#include "bench/bench_ratios.h"
 #include "bench/reference/grid_map_reference.h"
 #include "model/globals.h"
 #include "model/grid_map.h"
@@ -70,37 +70,6 @@ void run_read(benchmark::State &bench, reader_fn read, const std::string &path, 
         benchmark::Counter::kIsRate);
 }
 
-// Collects the rates and prints new / reference per map (fastest repetition).
-class ratio_reporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.run_type != Run::RT_Iteration) continue;
-            const auto it = run.counters.find("cells");
-            if (it == run.counters.end()) continue;
-            double &best = rates_[run.benchmark_name()];
-            best = std::max(best, static_cast<double>(it->second));
-        }
-    }
-    void print_ratios() const {
-        std::printf("\nnew / reference (fastest of the repetitions, M cells/s):\n");
-        for (const auto &[name, rate] : rates_) {
-            const std::size_t p = name.find("/new");
-            if (p == std::string::npos) continue;
-            std::string ref = name;
-            ref.replace(p, 4, "/reference");
-            const auto r = rates_.find(ref);
-            if (r == rates_.end() || !(r->second > 0.0)) continue;
-            std::printf("  %-20s new %8.2f  reference %8.2f  ratio %5.2f\n", name.substr(0, p).c_str(),
-                        rate / 1e6, r->second / 1e6, rate / r->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> rates_;
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -118,7 +87,7 @@ int main(int argc, char **argv) {
         }
     }
     benchmark::Initialize(&argc, argv);
-    ratio_reporter reporter;
+    ratio_reporter reporter("cells", "M cells/s", false);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.print_ratios();
     benchmark::Shutdown();

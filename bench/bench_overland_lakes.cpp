@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 
+#include "bench/bench_ratios.h"
 #include "bench/reference/olake_extent_reference.h"
 #include "model/arrays.h"
 #include "model/globals.h"
@@ -89,37 +89,6 @@ void run_lakes(benchmark::State &bench, update_fn extent, int side) {
         2.0 * side * side * static_cast<double>(bench.iterations()), benchmark::Counter::kIsRate);
 }
 
-class ratio_reporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.run_type != Run::RT_Iteration) continue;
-            const auto it = run.counters.find("cells");
-            if (it == run.counters.end()) continue;
-            double &best = rates_[run.benchmark_name()];
-            best = std::max(best, static_cast<double>(it->second));
-        }
-    }
-    void print_ratios() const {
-        std::printf("\nnew / reference (fastest of the repetitions, M cells/s of updates; ns per cell):\n");
-        for (const auto &[name, rate] : rates_) {
-            const std::size_t p = name.find("/new");
-            if (p == std::string::npos) continue;
-            std::string ref = name;
-            ref.replace(p, 4, "/reference");
-            const auto r = rates_.find(ref);
-            if (r == rates_.end() || !(r->second > 0.0)) continue;
-            std::printf("  %-20s new %8.2f  reference %8.2f  ratio %6.2f  ns per cell %6.2f / %8.2f\n",
-                        name.substr(0, p).c_str(), rate / 1e6, r->second / 1e6, rate / r->second,
-                        1e9 / rate, 1e9 / r->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> rates_;
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -135,7 +104,7 @@ int main(int argc, char **argv) {
         }
     }
     benchmark::Initialize(&argc, argv);
-    ratio_reporter reporter;
+    ratio_reporter reporter("cells", "M cells/s of updates", true);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.print_ratios();
     benchmark::Shutdown();
