@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Every figure of the performance targets in one session: builds the benchmarks
 # (Release, its own build directory), then runs bench_triad, bench_overland,
-# bench_channel_routing, bench_pipe_network, the whole runs of time_large_run.sh and the 1-minute
-# memory runs, bench_triad again, and prints one table of every new / reference
+# bench_channel_routing, the whole runs of time_large_run.sh and the 1-minute
+# memory runs, bench_grid_map, bench_overland_lakes, the erosion runs of
+# time_erosion_run.sh, the 1-minute memory run of a groundwater run with
+# redistribution on GW_SIDE x GW_SIDE cells (default 400), bench_pipe_network,
+# bench_richards, bench_triad again, and prints one table of every new / reference
 # ratio against its target, the whole runs against their kernels (per step and
 # per sweep pair) and the peak memory per cell, with the load average of the
 # machine before and after each part. Usage:
@@ -57,7 +60,17 @@ part run_ade_pc large "$pc_minutes" "$side" "$side" ade-pc
 for scheme in ade ade-pc explicit; do
     part "memory_$scheme" large 1 "$side" "$side" "$scheme"
 done
+gw_side=${GW_SIDE:-400}
+part memory_groundwater env GROUNDWATER=redist MINUTES=1 KORVA_BUILD="$build" KORVA_RUN="$build/large_run" \
+    "$top/bench/time_large_run.sh" "$gw_side" "$gw_side" explicit
+part grid_map "$bench/bench_grid_map" --benchmark_color=false --benchmark_repetitions="$reps" \
+    --benchmark_enable_random_interleaving=true
+part overland_lakes "$bench/bench_overland_lakes" --benchmark_color=false --benchmark_repetitions="$reps" \
+    --benchmark_enable_random_interleaving=true
+part erosion env KORVA_BUILD="$build" KORVA_RUN="$build/erosion_run" "$top/bench/time_erosion_run.sh"
 part pipes "$bench/bench_pipe_network" --benchmark_color=false
+part richards "$bench/bench_richards" --benchmark_color=false --benchmark_repetitions="$reps" \
+    --benchmark_enable_random_interleaving=true
 part triad_after "$bench/bench_triad" --benchmark_color=false
 echo "end: $(date +%T), load average $(cut -d' ' -f1-3 /proc/loadavg)" >>"$logs/load.txt"
 
@@ -122,6 +135,20 @@ for scheme in ade ade-pc explicit; do
         printf "  %-9s %7s MB %7s bytes per cell %s\n", s, $4, $6, ($6 <= 80 ? "met" : "NOT MET")
     }' "$logs/memory_$scheme.txt"
 done
+awk -v n=$((gw_side * gw_side)) '/peak resident memory/ {
+    printf "  %-9s %7s MB %7s bytes per cell %s\n", "gw redist", $4, $6, ($6 <= 250 ? "(target <= 250: met)" : "(target <= 250: NOT MET)")
+}' "$logs/memory_groundwater.txt"
+echo
+echo "grid maps of 2000 x 2000, new / reference (fastest of $reps interleaved repetitions, M cells/s; target >= 4):"
+awk '/^new \/ reference/ { on = 1; next }
+     on && NF == 7 { printf "  %-22s %9s %9s %7s %s\n", $1, $3, $5, $7, ($7 >= 4 ? "met" : "NOT MET") }' "$logs/grid_map.txt"
+echo
+echo "overland lakes, new / reference (fastest of $reps interleaved repetitions, M cells/s; ns per cell new / reference;"
+echo "target: the new time per cell flat from 16 to 256 lakes):"
+awk '/^new \/ reference/ { on = 1; next } on && NF >= 11 { print "  " $0 }' "$logs/overland_lakes.txt"
+echo
+echo "erosion (time_erosion_run.sh):"
+tail -n +2 "$logs/erosion.txt"
 echo
 echo "pipe-network step against its junctions (target: at most 2.2 per doubling from 50 to 400):"
 awk '/^step time/ { on = 1; next }
@@ -134,5 +161,9 @@ awk '/^step time/ { on = 1; next }
              }
          printf "  %s  worst factor to 400: %.2f %s\n", $0, worst, ($1 == "pipe_step/sparse:" ? (worst <= 2.2 ? "met" : "NOT MET") : "")
      }' "$logs/pipes.txt"
+echo
+echo "Richards step, new / reference (fastest of $reps interleaved repetitions, M column-steps/s; target >= 2):"
+awk '/^new \/ reference/ { on = 1; next }
+     on && NF == 7 { printf "  %-22s %9s %9s %7s %s\n", $1, $3, $5, $7, ($7 >= 2 ? "met" : "NOT MET") }' "$logs/richards.txt"
 echo
 echo "full outputs: $logs"

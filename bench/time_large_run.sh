@@ -4,7 +4,10 @@
 # 30 minutes, one hour simulated with 5 s steps. Builds korva optimised into
 # build/bench-release and runs in build/large_run. Usage:
 #   bench/time_large_run.sh [rows] [cols] [explicit|ade|ade-pc]
-# MINUTES (default 60) sets the simulated time. Printed: the wall time and the
+# MINUTES (default 60) sets the simulated time. GROUNDWATER=redist adds
+# redistribution infiltration (uniform loam maps) over the groundwater model (the
+# table 1 m below the ground over a bottom at 80 m, every cell an active cell,
+# one aquifer step a minute). Printed: the wall time and the
 # cell steps per second over it; with /usr/bin/time present also the processor
 # time (user + system) and the rate over it (the rate the kernel benchmarks
 # report), and the peak resident memory; with an ADE scheme the sweeps per step
@@ -37,7 +40,8 @@ header() {
     echo "cols: $cols"
 }
 # kind: mask (every cell inside), elevation (1 percent down to the last row,
-# 0.5 percent toward the middle column) or roughness.
+# 0.5 percent toward the middle column), table (1 m below the elevation),
+# roughness, or a number (that value everywhere).
 grid() {
     awk -v rows="$rows" -v cols="$cols" -v dx="$dx" -v kind="$1" 'BEGIN {
         mid = int((cols + 1) / 2)
@@ -46,9 +50,10 @@ grid() {
             for (c = 1; c <= cols; c++) {
                 side = c - mid; if (side < 0) side = -side
                 if (kind == "mask") value = "1"
-                else if (kind == "elevation")
-                    value = sprintf("%.3f", 100.0 + 0.01 * (rows - r) * dx + 0.005 * side * dx)
-                else value = "0.05"
+                else if (kind == "elevation" || kind == "table")
+                    value = sprintf("%.3f", 100.0 + 0.01 * (rows - r) * dx + 0.005 * side * dx - (kind == "table"))
+                else if (kind == "roughness") value = "0.05"
+                else value = kind
                 line = line (c > 1 ? " " : "") value
             }
             print line
@@ -58,6 +63,32 @@ grid() {
 { header; grid mask; } > large.mask
 { header; grid elevation; } > large.elv
 { header; grid roughness; } > large.man
+gw_cards=""
+if [ "${GROUNDWATER:-}" = redist ]; then
+    { header; grid table; } > large.wt
+    { header; grid 80.0; } > large.bot
+    { header; grid 1; } > large.bnd
+    for pair in ks:0.65 psi:16.7 phi:0.5 theta:0.16 res:0.05 pi:0.3; do
+        { header; grid "${pair#*:}"; } > "large.${pair%%:*}"
+    done
+    gw_cards="INF_REDIST
+CONDUCTIVITY large.ks
+CAPILLARY large.psi
+POROSITY large.phi
+MOISTURE large.theta
+RESIDUAL_SAT large.res
+PORE_INDEX large.pi
+SOIL_MOIST_DEPTH 100
+TOP_LAYER_DEPTH 20
+GW_SIMULATION
+WATER_TABLE large.wt
+AQUIFER_BOTTOM large.bot
+GW_BOUNDFILE large.bnd
+GW_UNIF_HYCOND 5
+GW_UNIF_POROSITY 0.3
+GW_TIMESTEP 60
+GW_LSOR_CON 1e-8"
+fi
 
 cat > large.prj <<PRJ
 KORVAPROJECT
@@ -83,6 +114,7 @@ PRECIP_UNIF
 RAIN_INTENSITY 30
 RAIN_DURATION 30
 QUIET
+$gw_cards
 PRJ
 
 steps=$((${MINUTES:-60} * 12))

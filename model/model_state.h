@@ -219,6 +219,9 @@ struct overland_lake_work {
     int cells = -1, list_size = 0;  // N and L the storage was made for
     array_1d<int> side_mask, candidate_cell, group_count, group_sum;
     array_1d<double> candidate_level, release_key;
+    // Each lake's cells in cell order (member_cells from index 0, lake k's from
+    // member_start[k]), the fill cursors, and the cells a rising lake joins.
+    array_1d<int> member_start, member_next, member_cells, joined;
 };
 // ---- end event ----
 

@@ -75,18 +75,39 @@ double group_level(const array_1d<double> &level, const array_1d<int> &sum, int 
     return level[at(sum[at(g - 1)] + 1)];
 }
 
+// The cells of lake k in cell order: its listed cells (those it held when the
+// update began) merged with the cells it has joined since (ascending), the ones
+// that left it skipped. Calls visit(cell) for each.
+struct lake_cells {
+    const int *listed;
+    int listed_count;
+    const int *joined;
+    int joined_count;
+};
+
+template <class visit_fn>
+void for_each_lake_cell(const model_state &s, int k, const lake_cells &cells, visit_fn visit) {
+    int a = 0, b = 0;
+    while (a < cells.listed_count || b < cells.joined_count) {
+        const bool from_listed =
+            b >= cells.joined_count || (a < cells.listed_count && cells.listed[a] < cells.joined[b]);
+        const int i = from_listed ? cells.listed[a++] : cells.joined[b++];
+        if (s.overland_lake_id[at(i)] == k) visit(i);
+    }
+}
+
 // The level at which the lake's cells hold its volume. The group walk places
 // candidates of one group at the group's first level, and a wet candidate that
 // joins brings all its water even where it stood above the walk's level; the
-// level is set from the volume so that no water is made or lost.
-double level_holding_volume(const model_state &s, int k, double area) {
+// level is set from the volume so that no water is made or lost. The ground is
+// summed in cell order.
+double level_holding_volume(const model_state &s, int k, double area, const lake_cells &members) {
     double ground = 0.0;
     int cells = 0;
-    for (int i = 1; i <= s.cell_count; ++i) {
-        if (s.overland_lake_id[at(i)] != k) continue;
+    for_each_lake_cell(s, k, members, [&](int i) {
         ground += s.elevation[at(i)];
         ++cells;
-    }
+    });
     return (s.lakes[at(k)].volume / area + ground) / cells;
 }
 
@@ -96,11 +117,13 @@ struct lake_call {
     int k;          // lake number
     double area;    // of one cell (m2)
     double dv, h;   // volume change of the step (m3), trial level (m)
+    lake_cells members;
 };
 
 void join_lake(lake_call &c, int cell, double &taken) {
     model_state &s = c.s;
     s.overland_lake_id[at(cell)] = c.k;
+    c.w.joined[at(c.members.joined_count++)] = cell;
     ++s.lakes[at(c.k)].cell_count;
     taken += s.depth[at(cell)] * c.area;
     s.depth[at(cell)] = 0.0;
@@ -111,27 +134,21 @@ void raise_lake(lake_call &c) {
     model_state &s = c.s;
     overland_lake_work &w = c.w;
     lake_record &lake = s.lakes[at(c.k)];
-    const int n = s.cell_count, cells = lake.cell_count, limit = w.list_size;
+    const int cells = lake.cell_count, limit = w.list_size;
     const bool dikes = s.dike_on && !s.dike_code.empty();
 
-    // R1. Open sides of the lake's cells: towards a cell of no lake, unless the
-    // cell's own dike closes the side.
-    for (int i = 1; i <= n; ++i) {
-        int mask = 0;
-        if (s.overland_lake_id[at(i)] == c.k) {
-            for (int side : sides) {
-                const int nb = neighbour(s, i, side);
-                if (nb > 0 && s.overland_lake_id[at(nb)] == 0) mask |= side;
-            }
-            if (dikes && s.dike_code[at(i)] != 0) mask &= ~s.dike_code[at(i)];
-        }
-        w.side_mask[at(i)] = mask;
-    }
-
-    // R2. Candidates: neighbours through open sides whose level lies below h.
+    // R1 and R2, over the lake's own cells in cell order. Open sides: towards a
+    // cell of no lake, unless the cell's own dike closes the side. Candidates:
+    // neighbours through open sides whose level lies below h.
     int m = 0;
-    for (int i = 1; i <= n; ++i) {
-        const int mask = w.side_mask[at(i)];
+    for (int e = 0; e < c.members.listed_count; ++e) {
+        const int i = c.members.listed[e];
+        int mask = 0;
+        for (int side : sides) {
+            const int nb = neighbour(s, i, side);
+            if (nb > 0 && s.overland_lake_id[at(nb)] == 0) mask |= side;
+        }
+        if (dikes && s.dike_code[at(i)] != 0) mask &= ~s.dike_code[at(i)];
         if (mask < 1 || mask > 15) continue;
         for (int side : sides) {
             if (!(mask & side)) continue;
@@ -200,7 +217,10 @@ void raise_lake(lake_call &c) {
     }
     lake.volume += c.dv + taken;
     s.overland_lake_flow_in += c.dv + taken;
-    if (m > 1) lake.elevation = level_holding_volume(s, c.k, c.area);
+    if (m > 1) {
+        std::sort(w.joined.data(), w.joined.data() + c.members.joined_count);
+        lake.elevation = level_holding_volume(s, c.k, c.area, c.members);
+    }
 }
 
 void report_not_enough_volume(int k) {
@@ -214,16 +234,15 @@ void lower_lake(lake_call &c) {
     model_state &s = c.s;
     overland_lake_work &w = c.w;
     lake_record &lake = s.lakes[at(c.k)];
-    const int n = s.cell_count, cells = lake.cell_count;
+    const int cells = lake.cell_count;
     s.overland_lake_flow_out -= c.dv;
 
     // F2. A lake may fall only while it holds cells beyond its initial map.
     int gained = 0, emerging = 0;
-    for (int i = 1; i <= n; ++i) {
-        if (s.overland_lake_id[at(i)] != c.k) continue;
+    for_each_lake_cell(s, c.k, c.members, [&](int i) {
         if (s.overland_lake_id_copy[at(i)] <= 0) ++gained;
         if (s.elevation[at(i)] > c.h) ++emerging;
-    }
+    });
     if (gained == 0) {
         std::printf("Lake %d is being drained below its' original elevation.  This is not\n", c.k);
         std::printf("allowed.  Re-size your initial lake. Program stopped.\n");
@@ -239,12 +258,12 @@ void lower_lake(lake_call &c) {
 
     // F4. Gained cells, highest ground first, at most L - 1 of them.
     int count = 0;
-    for (int i = 1; i <= n; ++i) {
-        if (s.overland_lake_id[at(i)] != c.k || s.overland_lake_id_copy[at(i)] > 0) continue;
+    for_each_lake_cell(s, c.k, c.members, [&](int i) {
+        if (s.overland_lake_id_copy[at(i)] > 0) return;
         ++count;
         w.side_mask[at(count)] = i;
         w.release_key[at(count)] = c.h - s.elevation[at(i)];
-    }
+    });
     if (count > 1) sort2(w.release_key, w.side_mask, count);
     const int m = std::min(count, w.list_size - 1);
     if (m < 1) {
@@ -287,7 +306,30 @@ void lower_lake(lake_call &c) {
     }
     lake.volume += c.dv;
     lake.elevation = level;
-    if (lake.cell_count > 0) lake.elevation = level_holding_volume(s, c.k, c.area);
+    if (lake.cell_count > 0) lake.elevation = level_holding_volume(s, c.k, c.area, c.members);
+}
+
+// Lists every lake's cells in cell order (a counting sort by lake number), so that
+// each lake visits its own cells only: lake k's are member_cells[member_start[k]]
+// up to member_start[k + 1] - 1. Made at each update; a lake changes only its own
+// cells and cells of no lake, so the lists of the lakes still to come stay right.
+bool list_lake_cells(model_state &s, overland_lake_work &w) {
+    const int n = s.cell_count, lakes = s.overland_lake_count;
+    if (w.member_start.empty() || w.member_start.last() != at(lakes + 1)) {
+        if (alloc_1d_int(w.member_start, lakes + 1) != 0 || alloc_1d_int(w.member_next, lakes + 1) != 0)
+            return false;
+    }
+    int *start = w.member_start.data(), *next = w.member_next.data();
+    std::fill(start, start + lakes + 2, 0);
+    const int *id = s.overland_lake_id.data();
+    for (int i = 1; i <= n; ++i)
+        if (id[i] >= 1 && id[i] <= lakes) ++start[id[i] + 1];
+    for (int k = 1; k <= lakes + 1; ++k) start[k] += start[k - 1];
+    std::copy(start, start + lakes + 2, next);
+    int *cells = w.member_cells.data();
+    for (int i = 1; i <= n; ++i)
+        if (id[i] >= 1 && id[i] <= lakes) cells[next[id[i]]++] = i;
+    return true;
 }
 
 // ---- channel-network lakes ----
@@ -511,6 +553,8 @@ void olake_extent(model_state &s) {
         s.lakes.size() <= at(s.overland_lake_count))
         return;
     if (make_overland_lake_work(s) != 0) return;
+    overland_lake_work &w = s.olake_work;
+    if (!list_lake_cells(s, w)) return;
     const double area = s.cell_size * s.cell_size;
     for (int k = 1; k <= s.overland_lake_count; ++k) {
         lake_record &lake = s.lakes[at(k)];
@@ -530,7 +574,10 @@ void olake_extent(model_state &s) {
             s.overland_lake_dropped_volume += dv;
             continue;
         }
-        lake_call call{s, s.olake_work, k, area, dv, h};
+        const int first = w.member_start[at(k)];
+        const lake_cells members{w.member_cells.data() + first, w.member_start[at(k + 1)] - first,
+                                 w.joined.data(), 0};
+        lake_call call{s, w, k, area, dv, h, members};
         if (dh > 0.0)
             raise_lake(call);
         else

@@ -106,6 +106,9 @@ void carry(sediment_record &r, int source, const transfer_sink &sink, double cap
         sd += dep[k];
     }
     const double tc = std::fabs(capacity);
+    // No capacity: with finite suspended soil present nothing would move (every
+    // share of 0 is 0).
+    if (tc == 0.0 && ss > 0.0 && sd >= 0.0 && std::isfinite(ss)) return;
     auto leave = [&](std::size_t k, double m) {
         if (rates) rates[k] += m / dt;
     };
@@ -161,13 +164,19 @@ void settle(sediment_record &r, int cell) {
     }
 }
 
+// Below this argument exp(x) < 2^-54, so that 1 - exp(x) rounds to 1 exactly:
+// the fraction is 1 without forming exp, which would underflow on nearly dry cells.
+constexpr double all_settles_below = -40.0;
+
 void settling_fractions(sediment_record &r, double h, double v, double dx, double without_flow) {
     double *fraction = r.settling_fraction.data();
     const double *w = r.settling_velocity.data();
     const bool flowing = h > 0.0 && v > 0.0;
     const double scale = flowing ? dx / (v * h) : 0.0;
-    for (std::size_t k = 1; k <= at(r.class_count); ++k)
-        fraction[k] = flowing ? 1.0 - std::exp(-w[k] * scale) : without_flow;
+    for (std::size_t k = 1; k <= at(r.class_count); ++k) {
+        const double x = -w[k] * scale;
+        fraction[k] = flowing ? (x < all_settles_below ? 1.0 : 1.0 - std::exp(x)) : without_flow;
+    }
 }
 
 // One direction of the transport stage for cell i and neighbour j across their
@@ -194,9 +203,14 @@ void transport_direction(sediment_record &r, const transport_inputs &in, const d
     const double q = d.flow[i];
     const int s = q < 0.0 ? j : i, t = q < 0.0 ? i : j;
     const double hs = in.depth[s];
-    const double S = d.slope[i] - (in.depth[j] - in.depth[i]) / dx + 1e-20;
-    const double tc = overland_transport_capacity(in.method, r, s, S, hs, q / dx, dt, dx, in.a[s],
-                                                  in.b[s], in.c[s], in.E[s]);
+    // The capacity of a still or dry face is 0 before its slope is needed.
+    const double unit_q = q / dx;
+    double tc = 0.0;
+    if (!(std::fabs(unit_q) < 1e-6 || hs <= 1e-16)) {
+        const double S = d.slope[i] - (in.depth[j] - in.depth[i]) / dx + 1e-20;
+        tc = overland_transport_capacity(in.method, r, s, S, hs, unit_q, dt, dx, in.a[s], in.b[s],
+                                         in.c[s], in.E[s]);
+    }
     d.capacity[s] = tc;
     carry(r, s, transfer_sink{t, nullptr}, tc, dt, in.step,
           d.settle_at_source ? share_message::pt1 : share_message::pt4);
@@ -322,10 +336,46 @@ void splash_coefficients(double i, double &alpha, double &beta) {
     }
 }
 
-double splash_damping(double i, double h) {
-    const double dm = 0.00124 * std::pow(i, 0.182);
-    return h > dm ? std::exp(1.0 - h / dm) : 1.0;
+namespace {
+
+// exp(1 - h / dm) for h > dm, 0 where it would underflow to 0 (below -746), else 1.
+double damping(double dm, double h) {
+    if (!(h > dm)) return 1.0;
+    const double x = 1.0 - h / dm;
+    return x < -746.0 ? 0.0 : std::exp(x);
 }
+
+// The powers of one rain intensity that splash needs (formed once for a run of
+// cells with the same rate).
+struct splash_powers {
+    double rain = 0.0;         // mm/h, > 0
+    double alpha = 0.0, beta = 0.0;
+    double drop = 0.0;         // median drop diameter D_m (m)
+    double intensity = 0.0;    // i^beta
+};
+
+splash_powers powers_of(double i) {
+    splash_powers p;
+    p.rain = i;
+    splash_coefficients(i, p.alpha, p.beta);
+    p.drop = 0.00124 * std::pow(i, 0.182);
+    p.intensity = std::pow(i, p.beta);
+    return p;
+}
+
+double splash_detachment(sediment_record &r, int cell, const splash_powers &p, double h,
+                         double splash_coeff, double dt, double dx) {
+    const double d = damping(p.drop, h) * splash_coeff * p.alpha * p.intensity * dt * dx * dx /
+                     sediment_density;
+    return detach(r, cell, d, false);
+}
+
+// x^B; B = 1 (the default exponent) gives x itself, as the library's pow does.
+double power_of(double x, double B) { return B == 1.0 ? x : std::pow(x, B); }
+
+}  // namespace
+
+double splash_damping(double i, double h) { return damping(0.00124 * std::pow(i, 0.182), h); }
 
 double overland_transport_capacity(int method, const sediment_record &r, int cell, double S,
                                    double h, double q, double dt, double dx, double a, double b,
@@ -366,17 +416,13 @@ double overland_transport_capacity(int method, const sediment_record &r, int cel
 double rain_splash_detachment(sediment_record &r, int cell, double i, double h, double splash_coeff,
                               double dt, double dx) {
     if (!(i > 0.0)) return 0.0;
-    double alpha = 0.0, beta = 0.0;
-    splash_coefficients(i, alpha, beta);
-    const double d = splash_damping(i, h) * splash_coeff * alpha * std::pow(i, beta) * dt * dx * dx /
-                     sediment_density;
-    return detach(r, cell, d, false);
+    return splash_detachment(r, cell, powers_of(i), h, splash_coeff, dt, dx);
 }
 
 double flow_detachment(sediment_record &r, int cell, double h, double S, double A, double B,
                        double /*critical*/, double dt, double dx) {
     if (!(h > 0.0) || !(S > 0.0)) return 0.0;
-    const double d = A * std::pow(unit_weight_water * h * S, B) * dt * dx * dx / sediment_density;
+    const double d = A * power_of(unit_weight_water * h * S, B) * dt * dx * dx / sediment_density;
     return detach(r, cell, d, true);
 }
 
@@ -399,17 +445,22 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
     const double *sx0 = st.x_slope.data(), *sy0 = st.y_slope.data();
     const int *right = st.right.data(), *down = st.down.data();
     const bool rain_given = covers(st.step_rain_rate, n);
+    splash_powers powers;  // of the last rate met; uniform rain forms them once
     for (int i = 1; i <= n; ++i) {
         const double h = depth[i];
+        const double rain = rain_given ? st.step_rain_rate[at(i)] : 0.0;
+        if (rain > 0.0) {
+            if (rain != powers.rain) powers = powers_of(rain);
+            splash_detachment(r, i, powers, h, positive_or(r.splash_coeff, i, 60.0), dt, dx);
+        }
+        // Flow detachment where water flows (the slopes only there).
+        const double qx = qxs[i], qy = qys[i];
+        if (!(qx * qx + qy * qy > 0.0 && h > 0.0)) continue;
         const int jx = right[i], jy = down[i];
         const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) / dx + 1e-20 : 0.0;
         const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) / dx + 1e-20 : 0.0;
         const double slope = std::sqrt(sx * sx + sy * sy);
-        const double rain = rain_given ? st.step_rain_rate[at(i)] : 0.0;
-        if (rain > 0.0)
-            rain_splash_detachment(r, i, rain, h, positive_or(r.splash_coeff, i, 60.0), dt, dx);
-        const double qx = qxs[i], qy = qys[i];
-        if (std::sqrt(qx * qx + qy * qy) > 0.0 && h > 0.0 && slope > 0.0) {
+        if (slope > 0.0) {
             const double critical = std::fmax(value_or(r.critical_shear, i, 0.0), 0.0);
             flow_detachment(r, i, h, slope, positive_or(r.detachment_coeff, i, 2e-5),
                             positive_or(r.shear_exponent, i, 1.0), critical, dt, dx);

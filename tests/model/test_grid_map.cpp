@@ -1,11 +1,16 @@
 // Tests of the grid map reader on hand-written maps in each read mode: packing by
 // mask cell, the size checks (made before any value is stored), malformed headers,
-// short files and the zero-value warnings.
+// short files and rows, the zero-value warnings; and equality with the reader it
+// replaced on generated maps.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 
+#include "bench/reference/grid_map_reference.h"
 #include "model/globals.h"
 #include "model/grid_map.h"
 #include "support/run_program.h"
@@ -106,12 +111,11 @@ TEST_F(GridMapTest, IntegerCellModePacksMaskCells) {
     EXPECT_EQ(r.out, "");
 }
 
-TEST_F(GridMapTest, ShortRowOutsideTheMaskReadsZeroThere) {
-    // Row 2 ends after (2,2); (2,3) lies outside the mask, (2,2) reads 0.
+TEST_F(GridMapTest, ShortRowIsRefusedEvenOutsideTheMask) {
+    // Row 2 ends after (2,2); (2,3) lies outside the mask but is missing all the same.
     const auto r = read(header(2, 3) + "1 2 3\n0\t0\r\n", grid_map_cells_double);
-    EXPECT_EQ(error_record.fatal, 0);
-    EXPECT_DOUBLE_EQ(first[3], 0.0);
-    EXPECT_EQ(r.out, "Warning: Map contains 1 cells with zero values. Map: map.asc\n");
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_EQ(r.out, "Error: map map.asc, row 2, column 3: the value is missing\n\n");
 }
 
 TEST_F(GridMapTest, BrokenRealValuesAreRefusedNamingMapRowAndColumn) {
@@ -124,6 +128,10 @@ TEST_F(GridMapTest, BrokenRealValuesAreRefusedNamingMapRowAndColumn) {
         {"abc 2 3\n4 5 6\n", "Error: map map.asc, row 1, column 1: \"abc\" is not a finite number"},
         {"1 2 nan\n4 5 6\n", "Error: map map.asc, row 1, column 3: \"nan\" is not a finite number"},
         {"1 2 3\n4 inf 6\n", "Error: map map.asc, row 2, column 2: \"inf\" is not a finite number"},
+        // Outside the mask too: (1,2) and (2,1).
+        {"1 nan 3\n4 5 6\n", "Error: map map.asc, row 1, column 2: \"nan\" is not a finite number"},
+        {"1 2 3\n-Infinity 5 6\n", "Error: map map.asc, row 2, column 1: \"-Infinity\" is not a finite number"},
+        {"1 2 3\n1e400 5 6\n", "Error: map map.asc, row 2, column 1: \"1e400\" is not a finite number"},
         {"1 2 3\n4 1e999 6\n", "Error: map map.asc, row 2, column 2: \"1e999\" is not a finite number"},
         {"1.5x 2 3\n4 5 6\n", "Error: map map.asc, row 1, column 1: \"1.5x\" is not a finite number"},
         {"1 2 3 4\n4 5 6\n", "Error: map map.asc, row 1 holds more than 3 values: \"4\""},
@@ -242,3 +250,71 @@ TEST_F(GridMapTest, PackedDestinationTooSmallIsRefused) {
 }
 
 }  // namespace
+
+// The reader gives the values of the reader it replaced, bit for bit, on generated
+// maps of every number form (and its messages on the same maps).
+TEST(GridMapEquality, SameBitsAsTheReferenceReader) {
+    const char *forms[] = {"%.17g", "%.3f", "%g", "%+.6e", "%.0f", "%a", "\"%.9g\""};
+    std::mt19937_64 random(43);
+    const int rows = 37, cols = 53;
+    for (int trial = 0; trial < 24; ++trial) {
+        const int mode = 1 + trial % 4;
+        const bool reals = mode == grid_map_cells_double || mode == grid_map_cells_double2;
+        std::string text = "north: 1\nsouth: 0\neast: 1\nwest: 0\nrows: 37\ncols: 53\n";
+        array_2d<int> mask[2];
+        array_1d<double> first[2], second[2];
+        array_1d<int> ints[2];
+        for (int k = 0; k < 2; ++k) {
+            alloc_2d_int(mask[k], rows, cols);
+            alloc_1d_double(first[k], rows * cols);
+            alloc_1d_double(second[k], rows * cols);
+            alloc_1d_int(ints[k], rows * cols);
+        }
+        for (int r = 1; r <= rows; ++r) {
+            for (int c = 1; c <= cols; ++c) {
+                const bool inside = random() % 5 != 0;
+                mask[0][r][c] = mask[1][r][c] = inside;
+                char word[64];
+                const double x = std::ldexp(static_cast<double>(random() % 2000001) - 1e6,
+                                            static_cast<int>(random() % 60) - 40);
+                const long long v = static_cast<long long>(random() % 200001) - 100000;
+                if (!reals)
+                    std::snprintf(word, sizeof word, v < 0 || random() % 7 ? "%lld" : "+%lld", v);
+                else if (!inside && random() % 4 == 0)
+                    std::snprintf(word, sizeof word, "%s", random() % 2 ? "*" : "1e-320");
+                else
+                    std::snprintf(word, sizeof word, forms[random() % 7], random() % 9 ? x : 0.0);
+                text += word;
+                text += c < cols ? (random() % 3 ? " " : ",\t") : (reals ? "\r\n" : " ");
+            }
+        }
+        testsupport::scratch_dir dir;
+        dir.write("map.asc", text);
+        std::string out[2];
+        int fatal[2];
+        for (int k = 0; k < 2; ++k) {
+            reset_process_globals();
+            std::FILE *f = std::fopen((dir.path() / "map.asc").string().c_str(), "r");
+            ASSERT_NE(f, nullptr);
+            double corner[4];
+            int size[2];
+            testing::internal::CaptureStdout();
+            (k == 0 ? read_grid_map : reference::read_grid_map)(
+                f, "map.asc", mode, &corner[0], &corner[1], &corner[2], &corner[3], &size[0],
+                &size[1], mask[k], first[k], second[k], ints[k], rows, cols);
+            out[k] = testing::internal::GetCapturedStdout();
+            fatal[k] = error_record.fatal;
+            std::fclose(f);
+        }
+        EXPECT_EQ(fatal[0], 0) << out[0];
+        EXPECT_EQ(out[0], out[1]);
+        const std::size_t cells = static_cast<std::size_t>(rows * cols + 1);
+        EXPECT_EQ(std::memcmp(first[0].data(), first[1].data(), cells * sizeof(double)), 0);
+        EXPECT_EQ(std::memcmp(second[0].data(), second[1].data(), cells * sizeof(double)), 0);
+        EXPECT_EQ(std::memcmp(ints[0].data(), ints[1].data(), cells * sizeof(int)), 0);
+        EXPECT_EQ(std::memcmp(mask[0].data(), mask[1].data(),
+                              static_cast<std::size_t>((rows + 1) * (cols + 1)) * sizeof(int)),
+                  0);
+    }
+    reset_process_globals();
+}
