@@ -5,11 +5,14 @@
 #include "model/run_files.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "model/errors.h"
 #include "model/file_opener.h"
 #include "model/globals.h"
+#include "model/line_reader.h"
 #include "model/input/input_services.h"
 #include "model/model_state.h"
 
@@ -368,6 +371,38 @@ void close_slot(std::FILE *&slot) { close_run_file(slot); }
 
 }  // namespace
 
+namespace {
+
+// The folder that an output written during or after the run goes into must
+// exist when the run is set up, so that the run is refused before its first step
+// rather than stopped in the middle with its summary cut short.
+bool output_folder_exists(const char *card, const std::string &file) {
+    const std::size_t slash = file.rfind('/');
+    if (slash == std::string::npos || slash == 0) return true;
+    const std::string folder = file.substr(0, slash);
+    std::error_code error;
+    if (std::filesystem::is_directory(folder, error)) return true;
+    std::printf("Error: card %s: the folder %s for its output file %s does not exist.\n", card,
+                folder.c_str(), file.c_str());
+    raise_printed_error();
+    return false;
+}
+
+bool check_output_folders(const model_state &s) {
+    // Per-time depth maps go into the folder "depth".
+    if (s.grid_map_files_on && s.depth_out && !output_folder_exists("DEPTH", "depth/depth.01"))
+        return false;
+    const project_params &p = s.project;
+    if (p.write_ov_hotstart.given) {
+        std::string name = p.write_ov_hotstart.name;
+        strip_quotes(name);
+        if (!output_folder_exists("WRITE_OV_HOTSTART", run_file_name(name, "w"))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void open_project_files(model_state &s) {
     if (open_row(s.mask_file, s.mask_name, "r", "watershed mask") == row_result::failed) return;
     if (open_row(s.elevation_file, s.elevation_name, "r", "elevation data") == row_result::failed)
@@ -380,7 +415,8 @@ void open_project_files(model_state &s) {
     if (!open_soil_rows(s)) return;
     if (!open_parameter_rows(s)) return;
     if (!open_network_rows(s)) return;
-    open_output_rows(s);
+    if (!open_output_rows(s)) return;
+    check_output_folders(s);
 }
 
 void open_nutrient_hydrograph_files(model_state &s) {

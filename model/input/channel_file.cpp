@@ -1037,8 +1037,9 @@ bool card_reader::lake_pass() {
             if (!(lake = current_lake(code))) return false;
             const int n = take_int();
             if (fatal()) return false;
-            if (n < 0) {
-                value_outside(code, n, 0, max_lake_search);
+            // Each search cell is a cell of the watershed, so no lake has more.
+            if (n < 0 || n > s.cell_count) {
+                value_outside(code, n, 0, s.cell_count);
                 return false;
             }
             const int lake_number = net.link_lake[link];

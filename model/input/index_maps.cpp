@@ -4,6 +4,7 @@
 // parameter-group readers of the input stage (soils, surfaces, constituents).
 #include "model/input/index_maps.h"
 
+#include <cmath>
 #include <algorithm>
 #include <cstdlib>
 
@@ -255,6 +256,15 @@ int read_sediment_tables(const std::string &table_file, array_1d<double> &first_
         std::fclose(file);
         return 1;
     }
+    // A column header, then one row per class whose values begin at column 45.
+    if (!lines_can_follow(file, static_cast<long long>(m) + 1, 45)) {
+        std::printf("Error: NUM_SED %d of the SEDIMENTS table in mapping table file %s is more "
+                    "classes than the rest of the file holds\n",
+                    m, table_file.c_str());
+        std::fclose(file);
+        raise_printed_error();
+        return 0;
+    }
     count = m;
     if (alloc_1d_double(first_values, m) != 0 || alloc_1d_double(second_values, m) != 0) {
         std::fclose(file);
@@ -276,7 +286,7 @@ int read_sediment_tables(const std::string &table_file, array_1d<double> &first_
             if (ok) {
                 a = std::strtod(t1.c_str(), &e1);
                 b = std::strtod(t2.c_str(), &e2);
-                ok = e1 != t1.c_str() && e2 != t2.c_str();
+                ok = e1 != t1.c_str() && e2 != t2.c_str() && std::isfinite(a) && std::isfinite(b);
             }
         }
         if (!ok) {
@@ -538,12 +548,14 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
         }
         tables.index_files[ii] = entry->file;
 
-        if (read_line(line, file) && index_map_card_id(line) == card_precip_conc) {
-            double value = 0.0;
-            if (std::sscanf(line.c_str(), "%*s %lf", &value) == 1) state.precip_conc[i] = value;
-        } else {
+        // PRECIP_CONC and one finite number, or the run stops.
+        double value = 0.0;
+        if (!read_line(line, file) || index_map_card_id(line) != card_precip_conc ||
+            std::sscanf(line.c_str(), "%*s %lf", &value) != 1 || !std::isfinite(value)) {
             std::printf("Error in reading the precip concentration of constituent #%d\n", i);
+            return contaminant_error(file);
         }
+        state.precip_conc[i] = value;
 
         const int n = read_num_ids(file);
         if (n <= 0) continue;

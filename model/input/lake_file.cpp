@@ -5,6 +5,7 @@
 // reader of the watershed input).
 #include "model/input/lake_file.h"
 
+#include <cmath>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -42,7 +43,7 @@ bool take_double(std::string &line, double &value) {
     errno = 0;
     char *end = nullptr;
     const double v = std::strtod(token.c_str(), &end);
-    if (end == token.c_str() || *end != '\0' || errno == ERANGE) return false;
+    if (end == token.c_str() || *end != '\0' || errno == ERANGE || !std::isfinite(v)) return false;
     value = v;
     return true;
 }
