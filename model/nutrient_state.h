@@ -20,8 +20,7 @@ inline constexpr int aquatic_record_size = 50;
 struct aquatic_env_params {
     std::string ov_map_name, st_map_name;  // OV_MAP, ST_MAP (empty when not given)
     int num_ids = 0;                       // NUM_IDS
-    // [id 0..largest id of the ID lines and the cells][position 0..49]; row 0
-    // unused; empty while no id is used.
+    // [id 0..num_ids][position 0..49]; row 0 unused; empty while NUM_IDS is 0.
     array_2d<double> records;
     array_1d<int> cell_env_id;                // per cell (N+1): environment id of the cell
 };

@@ -14,7 +14,8 @@ shift || true
 jobs=${FUZZ_JOBS:-1}
 harnesses=("$@")
 [ ${#harnesses[@]} -eq 0 ] && harnesses=(project_file grid_map precip_file channel_cards channel_numeric lake_files
-    constituent_inputs control_file template_files instruction_files)
+    constituent_inputs control_file template_files instruction_files soil_tables pipe_files
+    mapping_inputs)
 clangxx=${CLANGXX:-$(command -v clang++ || true)}
 if [ -z "$clangxx" ]; then
     echo "fuzz.sh: clang++ is needed for the fuzz harnesses" >&2

@@ -87,6 +87,20 @@ bool read_id_count(std::FILE *file, const std::string &name, model_state &s) {
             raise_printed_error();
             return false;
         }
+        // Every id is given by an ID line or used by a cell of the OV_MAP grid, so no
+        // more can be needed; a larger count would size the records from one number.
+        const long at = std::ftell(file);
+        int id_lines = 0;
+        while (read_line(line, file)) id_lines += begins_with(line, "ID") ? 1 : 0;
+        if (at < 0 || std::fseek(file, at, SEEK_SET) != 0) id_lines = 0;
+        if (n > std::max(id_lines, s.cell_count)) {
+            echo_file(s.nutrient_summary_file,
+                      "Error: NUM_IDS %d in the aquatic environment file %s is more ids than "
+                      "its %d ID lines and the %d cells of the watershed can use.\n",
+                      n, name.c_str(), id_lines, s.cell_count);
+            raise_printed_error();
+            return false;
+        }
         s.nutrient.env.num_ids = n;
         return true;
     }
@@ -119,27 +133,6 @@ bool read_id_block(std::FILE *file, const std::string &first_line, int k, const 
             raise_printed_error();
             return false;
         }
-    }
-    return true;
-}
-
-// The largest id of the file's ID lines (the file is rewound); false, with code
-// 78, for an id outside 1 to NUM_IDS.
-bool largest_block_id(std::FILE *file, int num_ids, int &largest) {
-    std::rewind(file);
-    largest = 0;
-    std::string line;
-    while (read_line(line, file)) {
-        if (!begins_with(line, "ID")) continue;
-        int k = 0;
-        if (!parse_id(word_after_keyword(line), k)) k = 0;
-        if (k < 1 || k > num_ids) {
-            error_record.int1 = k;
-            error_record.int2 = num_ids;
-            raise_error(78);
-            return false;
-        }
-        largest = std::max(largest, k);
     }
     return true;
 }
@@ -266,28 +259,15 @@ void read_aquatic_env_file(const std::string &file_name, model_state &s) {
     echo_file(s.nutrient_summary_file, "Reading the aquatic environment file.\n");
     read_map_names(file, env);
     bool ok = read_id_count(file, file_name, s);
-    // The records are made for the ids that the ID lines and the cells use, so that
-    // a NUM_IDS far above them sizes nothing; every id stays checked against it.
-    int largest = 0;
-    ok = ok && largest_block_id(file, env.num_ids, largest);
-    if (ok) read_environment_map(s);
-    ok = ok && !error_record.fatal;
-    for (int c = 1; ok && c <= s.cell_count; ++c)
-        largest = std::max(largest, env.cell_env_id[static_cast<std::size_t>(c)]);
-    if (ok && largest > 0 &&
-        alloc_2d_double(env.records, largest, aquatic_record_size - 1,
+    if (ok && env.num_ids > 0 &&
+        alloc_2d_double(env.records, env.num_ids, aquatic_record_size - 1,
                         "aquatic environment records") != 0) {
         raise_printed_error();
         ok = false;
     }
-    if (ok) {
-        std::rewind(file);
-        std::string skipped;
-        while (read_line(skipped, file) && !begins_with(skipped, "NUM_IDS")) {
-        }
-    }
     ok = ok && read_id_blocks(file, file_name, s);
     std::fclose(file);
+    if (ok) read_environment_map(s);
 }
 
 int alloc_species_set(species_set &set, int n) {

@@ -256,8 +256,8 @@ int read_sediment_tables(const std::string &table_file, array_1d<double> &first_
         std::fclose(file);
         return 1;
     }
-    // A column header, then one row per class whose values begin at column 45.
-    if (!lines_can_follow(file, static_cast<long long>(m) + 1, 45)) {
+    // One row per class whose values begin at column 45 (after a column header).
+    if (!lines_can_follow(file, m, 45)) {
         std::printf("Error: NUM_SED %d of the SEDIMENTS table in mapping table file %s is more "
                     "classes than the rest of the file holds\n",
                     m, table_file.c_str());

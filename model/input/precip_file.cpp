@@ -173,7 +173,7 @@ int read_coordinates(std::FILE *file, precip_event &event) {
         double x = 0.0, y = 0.0;
         const int got = std::fscanf(file, "%lf %lf", &x, &y);
         if (got == EOF) return precip_early_end;
-        if (got != 2) {
+        if (got != 2 || !std::isfinite(x) || !std::isfinite(y)) {
             std::printf("\nThe coordinates of gage %d of the event entitled:\n   %s\n", g,
                         event.title.c_str());
             std::printf("cannot be read.  Check rainfall input file format.\n");

@@ -3,6 +3,7 @@
 // values. Called by the precipitation file reader, the set-up and the pieces.
 #include "model/input/radar_precip.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -28,7 +29,7 @@ bool header_value(std::FILE *file, double &value) {
     if (!next_token(token, line)) return false;
     char *end = nullptr;
     value = std::strtod(token.c_str(), &end);
-    return end != token.c_str();
+    return end != token.c_str() && std::isfinite(value);
 }
 
 bool read_header(std::FILE *file, radar_header &h) {
@@ -142,7 +143,7 @@ int read_radar_values(radar_grid &radar, const std::string &file_name) {
     for (int r = 0; r < h.rows; ++r) {
         for (int c = 0; c < h.cols; ++c, ++k) {
             double v = 0.0;
-            if (std::fscanf(file, "%lf", &v) != 1) {
+            if (std::fscanf(file, "%lf", &v) != 1 || std::isnan(v) || v == HUGE_VAL) {
                 std::fclose(file);
                 std::printf("Error: value %d of row %d of radar file %s cannot be read\n", c + 1,
                             r + 1, file_name.c_str());
