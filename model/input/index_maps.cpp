@@ -26,7 +26,8 @@ bool read_header(std::FILE *file, double &north, double &south, double &east, do
     if (std::fscanf(file, "%5s %lf", label, &west) != 2) return false;
     if (std::fscanf(file, "%5s %d", label, &rows) != 2) return false;
     if (std::fscanf(file, "%5s %d", label, &cols) != 2) return false;
-    return true;
+    return std::isfinite(north) && std::isfinite(south) && std::isfinite(east) &&
+           std::isfinite(west);
 }
 
 bool allocate_index_grid(array_2d<int> &grid, int rows, int cols) {
@@ -98,6 +99,9 @@ bool open_and_read_table(model_state &s, const std::string &table_file, int tabl
     }
     if (n <= 0) {
         std::fclose(file);
+        std::printf("Error: the %s table of mapping table file %s is missing, names no INDEX_MAP "
+                    "line, or has no NUM_IDS above 0.\n",
+                    table_card_word(table_id), table_file.c_str());
         raise_error(66);
         return false;
     }
@@ -491,9 +495,17 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
     }
     while (has_line && index_map_card_id(line) != card_contaminant_transport)
         has_line = read_line(line, file);
-    if (!has_line) return contaminant_error(file);
+    if (!has_line) {
+        std::printf("Error: mapping table file %s has no CONTAMINANT_TRANSPORT card\n",
+                    table_file.c_str());
+        return contaminant_error(file);
+    }
     const int c = read_num_contam(file);
-    if (c < 0) return contaminant_error(file);
+    if (c < 0) {
+        std::printf("Error: NUM_CONTAM %d in mapping table file %s is negative\n", c,
+                    table_file.c_str());
+        return contaminant_error(file);
+    }
     // Each constituent needs a name line of three quoted fields.
     if (!lines_can_follow(file, c, 6)) {
         std::printf("Error: NUM_CONTAM %d in mapping table file %s is more constituents than the "

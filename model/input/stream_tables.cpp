@@ -209,6 +209,9 @@ int read_stream_index_map_tables(const std::string &file_name, int kind,
     const int n = open_stream_index_map_table(file, kind, map_file) ? read_stream_num_ids(file) : 0;
     if (n <= 0) {
         std::fclose(file);
+        std::printf("Error: the %s table of stream mapping table file %s is missing, names no "
+                    "ST_INDEX_MAP line, or has no NUM_IDS above 0.\n",
+                    stream_card_word(kind), file_name.c_str());
         raise_error(66);
         return 0;
     }

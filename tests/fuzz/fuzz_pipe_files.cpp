@@ -9,6 +9,7 @@
 #include "model/globals.h"
 #include "model/input/watershed_mask.h"
 #include "model/model_state.h"
+#include "model/channel/channel_services.h"
 #include "model/pipes/superlink_file.h"
 #include "model/process_exit.h"
 
