@@ -4,8 +4,9 @@
 // parameter-group readers of the input stage (soils, surfaces, constituents).
 #include "model/input/index_maps.h"
 
-#include <cmath>
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 
 #include "model/errors.h"
@@ -360,6 +361,15 @@ int read_well_table(model_state &state, const std::string &table_file,
     for (int r = 0; r < t.rows.count; ++r) {
         const double first = t.rows.values[static_cast<std::size_t>(r) * 3];
         const double second = t.rows.values[static_cast<std::size_t>(r) * 3 + 1];
+        // The kind and the time-series id are whole numbers of an int's range.
+        const double whole = first == 0.0 ? first : second;
+        if (!(std::fabs(first) <= INT_MAX) || !(std::fabs(whole) <= INT_MAX)) {
+            std::printf("Error: row %d of the WELL_TABLE table in mapping table file %s gives a "
+                        "well kind or time-series id beyond the range of an integer\n",
+                        r + 1, table_file.c_str());
+            raise_printed_error();
+            return 0;
+        }
         well_record w;
         w.id = t.rows.ids[static_cast<std::size_t>(r)];
         w.kind = static_cast<int>(first);

@@ -5,9 +5,9 @@
 // reader of the watershed input).
 #include "model/input/lake_file.h"
 
-#include <cmath>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 
 #include "model/errors.h"

@@ -4,9 +4,9 @@
 // table readers (index_maps.cpp), the run set-up and the soil readers.
 #include "model/input/mapping_tables.h"
 
-#include <cmath>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 
 #include "model/errors.h"
