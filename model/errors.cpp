@@ -417,3 +417,13 @@ void clear_error_state() {
     error_record.code = 0;
     error_record.fatal = 0;
 }
+
+void raise_open_error(std::string_view label, const std::string &name, const char *card) {
+    // Without a name the file's place in the message says which card gives it.
+    if (!name.empty())
+        raise_error(4, label, name);
+    else if (card)
+        raise_error(4, label, std::string("none given; the card ") + card + " names it");
+    else
+        raise_error(4, label, "none given in the project file");
+}

@@ -2,6 +2,7 @@
 // (and the names and numbers its message needs) and returns; the run driver, or
 // the routine itself for code 4000, calls report_error to print the message.
 #pragma once
+#include <string>
 #include <string_view>
 
 // One process-wide record; the instance `error_record` lives in model/globals.
@@ -30,6 +31,11 @@ void set_error_text2(std::string_view text);
 
 // Stores a code with fatal = 1, optionally with the two texts; does not print.
 void raise_error(int code, std::string_view text1 = {}, std::string_view text2 = {});
+
+// A file of kind `label` that cannot be opened: code 4 with the label and the
+// name; when no name was given, the name's place says that the card `card` (when
+// known) gives it.
+void raise_open_error(std::string_view label, const std::string &name, const char *card);
 
 // For a routine that has printed its own message: code 4000, fatal, report_error.
 void raise_printed_error();

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 
 #include "model/globals.h"
@@ -125,7 +126,11 @@ int next_double(std::string &line, double &value) {
     if (only_white_space(token)) return 0;
     char *end = nullptr;
     const double v = std::strtod(token.c_str(), &end);
-    if (end != token.c_str()) value = v;  // a token that is not a number leaves 0.0
+    if (end == token.c_str()) return 1;  // a token that is not a number leaves 0.0
+    // nan, inf and numbers past the range of a double are no number at all: the
+    // token is taken and the caller is told that no value was read.
+    if (!std::isfinite(v)) return 0;
+    value = v;
     return 1;
 }
 

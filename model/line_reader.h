@@ -33,7 +33,8 @@ void strip_quotes(std::string &text);
 int next_token(std::string &destination, std::string &line);
 
 // Next plain token converted as "%lf" / "%d"; the destination starts at 0. 1 when
-// a token was taken (also one that is not a number), 0 when no token is left.
+// a token was taken (also one that is not a number), 0 when no token is left and
+// when next_double's token is nan, inf or out of range (taken, value left 0).
 int next_double(std::string &line, double &value);
 int next_int(std::string &line, int &value);
 

@@ -1,6 +1,7 @@
 // Entry of korva, the watershed model: announces itself, parses the command line
 // and runs one simulation, a calibration mode, or prints the banner or usage.
 #include <cstdio>
+#include <new>
 
 #include "model/command_line.h"
 #include "model/process_exit.h"
@@ -10,8 +11,15 @@ int main(int argc, char **argv) {
     std::fflush(stdout);
 
     command_line cmd;
-    const int batch_count = parse_command_line(cmd, argc, argv);
     int status = 0;
-    if (batch_count != -1) status = run_command(cmd, batch_count);
+    // The readers bound every size by what their file holds; an allocation that the
+    // system still refuses ends the run with a message instead of an abort.
+    try {
+        const int batch_count = parse_command_line(cmd, argc, argv);
+        if (batch_count != -1) status = run_command(cmd, batch_count);
+    } catch (const std::bad_alloc &) {
+        std::printf("Error: the run needs more memory than the system can give; it stops.\n");
+        status = 1;
+    }
     end_process(status);
 }

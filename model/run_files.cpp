@@ -5,11 +5,16 @@
 #include "model/run_files.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
 
 #include "model/errors.h"
 #include "model/file_opener.h"
 #include "model/globals.h"
+#include "model/line_reader.h"
 #include "model/input/input_services.h"
 #include "model/model_state.h"
 
@@ -18,16 +23,43 @@ namespace {
 // Result of one row of the table.
 enum class row_result { opened, skipped, failed };
 
+// The project card that names the file of a row, by the row's label.
+const char *card_of_label(std::string_view label) {
+    static constexpr std::pair<std::string_view, const char *> cards[] = {
+        {"watershed mask", "WATERSHED_MASK"},     {"elevation data", "ELEVATION"},
+        {"output summary", "SUMMARY"},            {"output hydrograph", "OUTLET_HYDRO"},
+        {"soil type", "SOIL_TYPE_MAP"},           {"multi-layer soil table", "SOIL_LAYER_INPUT_FILE"},
+        {"water table", "WATER_TABLE"},           {"aquifer bottom", "AQUIFER_BOTTOM"},
+        {"groundwater boundary", "GW_BOUNDFILE"}, {"groundwater hycond", "GW_HYCOND_MAP"},
+        {"groundwater porosity", "GW_POROSITY_MAP"}, {"well location", "OUT_WELL_LOCATION"},
+        {"well level output", "GW_WELL_LEVEL"},   {"soil moisture", "MOISTURE"},
+        {"Ks", "CONDUCTIVITY"},                   {"Hc", "CAPILLARY"},
+        {"soil porosity", "POROSITY"},            {"pore dist. index", "PORE_INDEX"},
+        {"residual saturation", "RESIDUAL_SAT"},  {"albedo", "ALBEDO"},
+        {"channel link", "LINKS"},                {"channel node", "NODES"},
+        {"channel input", "CHANNEL_INPUT"},       {"grid-stream connectivity", "STREAM_CELL"},
+        {"retention depth", "RETEN_DEPTH"},       {"Manning roughness", "ROUGHNESS"},
+        {"raingage data", "PRECIP_FILE"},         {"overland lake map", "OVERLAND_LAKE_MAP"},
+        {"overland lake data", "OVERLAND_LAKE_FILE"},
+        {"interception storage", "STORAGE_CAPACITY"},
+        {"interception coeff.", "INTERCEPTION_COEFF"},
+    };
+    for (const auto &[l, card] : cards)
+        if (l == label) return card;
+    return nullptr;
+}
+
 // Opens one row into its slot. A slot that already holds a stream (a file that two
 // rows name) is not opened again. A failure is code 4 with the label and the name,
-// unless `exempt`, when the slot stays empty and the pass goes on.
+// unless `exempt`, when the slot stays empty and the pass goes on. A row that the
+// run needs but whose card is missing (no name) says which card to give.
 row_result open_row(std::FILE *&slot, std::string &name, const char *mode, const char *label,
                     bool exempt = false) {
     if (slot) return row_result::opened;
     slot = open_run_file(name, mode);
     if (slot) return row_result::opened;
     if (exempt) return row_result::skipped;
-    raise_error(4, label, name);
+    raise_open_error(label, name, card_of_label(label));
     return row_result::failed;
 }
 
@@ -368,6 +400,42 @@ void close_slot(std::FILE *&slot) { close_run_file(slot); }
 
 }  // namespace
 
+namespace {
+
+// The folder that an output written during or after the run goes into must
+// exist when the run is set up, so that the run is refused before its first step
+// rather than stopped in the middle with its summary cut short.
+bool output_folder_exists(const char *card, const std::string &file) {
+    const std::size_t slash = file.rfind('/');
+    if (slash == std::string::npos || slash == 0) return true;
+    const std::string folder = file.substr(0, slash);
+    std::error_code error;
+    if (std::filesystem::is_directory(folder, error)) return true;
+    std::printf("Error: card %s: the folder %s for its output file %s does not exist.\n", card,
+                folder.c_str(), file.c_str());
+    raise_printed_error();
+    return false;
+}
+
+bool check_output_folders(const model_state &s) {
+    // Per-time depth maps go into the folder "depth".
+    if (s.grid_map_files_on && s.depth_out && !output_folder_exists("DEPTH", "depth/depth.01"))
+        return false;
+    // The pipe network writes its series into the folders slink and debug.
+    if (s.storm_sewer_on && (!output_folder_exists("STORM_SEWER", "slink/head.out") ||
+                             !output_folder_exists("STORM_SEWER", "debug/matrix.out")))
+        return false;
+    const project_params &p = s.project;
+    if (p.write_ov_hotstart.given) {
+        std::string name = p.write_ov_hotstart.name;
+        strip_quotes(name);
+        if (!output_folder_exists("WRITE_OV_HOTSTART", run_file_name(name, "w"))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void open_project_files(model_state &s) {
     if (open_row(s.mask_file, s.mask_name, "r", "watershed mask") == row_result::failed) return;
     if (open_row(s.elevation_file, s.elevation_name, "r", "elevation data") == row_result::failed)
@@ -380,7 +448,8 @@ void open_project_files(model_state &s) {
     if (!open_soil_rows(s)) return;
     if (!open_parameter_rows(s)) return;
     if (!open_network_rows(s)) return;
-    open_output_rows(s);
+    if (!open_output_rows(s)) return;
+    check_output_folders(s);
 }
 
 void open_nutrient_hydrograph_files(model_state &s) {

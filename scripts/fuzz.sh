@@ -15,7 +15,7 @@ jobs=${FUZZ_JOBS:-1}
 harnesses=("$@")
 [ ${#harnesses[@]} -eq 0 ] && harnesses=(project_file grid_map precip_file channel_cards channel_numeric lake_files
     constituent_inputs hmet_files time_series control_file template_files instruction_files
-    korva_calibration_inputs varnock_restart_files outlet_inputs)
+    korva_calibration_inputs varnock_restart_files outlet_inputs soil_tables pipe_files mapping_inputs)
 clangxx=${CLANGXX:-$(command -v clang++ || true)}
 if [ -z "$clangxx" ]; then
     echo "fuzz.sh: clang++ is needed for the fuzz harnesses" >&2

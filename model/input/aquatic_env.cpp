@@ -4,6 +4,7 @@
 // channel set-up; and the display names of the species.
 #include "model/input/aquatic_env.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -83,6 +84,20 @@ bool read_id_count(std::FILE *file, const std::string &name, model_state &s) {
                       "Error: NUM_IDS in the aquatic environment file %s is not a "
                       "count of ids.\n",
                       name.c_str());
+            raise_printed_error();
+            return false;
+        }
+        // Every id is given by an ID line or used by a cell of the OV_MAP grid, so no
+        // more can be needed; a larger count would size the records from one number.
+        const long at = std::ftell(file);
+        int id_lines = 0;
+        while (read_line(line, file)) id_lines += begins_with(line, "ID") ? 1 : 0;
+        if (at < 0 || std::fseek(file, at, SEEK_SET) != 0) id_lines = 0;
+        if (n > std::max(id_lines, s.cell_count)) {
+            echo_file(s.nutrient_summary_file,
+                      "Error: NUM_IDS %d in the aquatic environment file %s is more ids than "
+                      "its %d ID lines and the %d cells of the watershed can use.\n",
+                      n, name.c_str(), id_lines, s.cell_count);
             raise_printed_error();
             return false;
         }

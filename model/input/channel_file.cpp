@@ -16,6 +16,7 @@
 #include "model/input/breakpoint_tables.h"
 #include "model/input/channel_file_numeric.h"
 #include "model/input/grid_stream.h"
+#include "model/input/mapping_tables.h"
 #include "model/line_reader.h"
 #include "model/model_state.h"
 #include "model/project_file.h"
@@ -1039,6 +1040,15 @@ bool card_reader::lake_pass() {
             if (fatal()) return false;
             if (n < 0) {
                 value_outside(code, n, 0, max_lake_search);
+                return false;
+            }
+            // A search cell takes at least "r c" and a delimiter, so the rest of the
+            // file bounds the count before anything is sized by it.
+            if (!lines_can_follow(file, n, 3)) {
+                std::printf("Error in the channel input file: NUMPTS %d of lake link %d is more "
+                            "search cells than the rest of the file holds.\n",
+                            n, link);
+                chan_input_stop();
                 return false;
             }
             const int lake_number = net.link_lake[link];

@@ -164,6 +164,14 @@ void read_channel_hotstart(model_state &s) {
         int link = 0, node = 0;
         double depth = 0.0, q = 0.0;
         if (std::sscanf(line.c_str(), "%d %d %lf %lf", &link, &node, &depth, &q) != 4) continue;
+        if (!std::isfinite(depth) || !std::isfinite(q)) {
+            std::printf("Error: the channel hotstart file %s gives link %d, node %d a depth or "
+                        "discharge that is not a finite number.\n",
+                        s.read_chan_hotstart_name.c_str(), link, node);
+            std::fclose(f);
+            chan_input_stop();
+            return;
+        }
         if (link < 1 || link > net.link_count || node < 1 || node > net.comp_node_count[link])
             continue;
         net.yp[node][link] = net.bel[node][link] + depth;
@@ -517,7 +525,7 @@ void setup_channel_constituents(model_state &s) {
         for (int p = 1; p <= count; ++p) {
             int node = 0, link = 0;
             double q = 0.0;
-            if (std::fscanf(f, "%d %d %lf\n", &node, &link, &q) != 3) {
+            if (std::fscanf(f, "%d %d %lf\n", &node, &link, &q) != 3 || !std::isfinite(q)) {
                 end_of_list(s.chan_con_input_name);
                 return;
             }
@@ -525,7 +533,7 @@ void setup_channel_constituents(model_state &s) {
             w.chan_point_Q[node][link] = q;
             for (int k = 1; k <= nc; ++k) {
                 double c = 0.0;
-                if (std::fscanf(f, "%lf", &c) != 1) {
+                if (std::fscanf(f, "%lf", &c) != 1 || !std::isfinite(c)) {
                     end_of_list(s.chan_con_input_name);
                     return;
                 }

@@ -65,12 +65,22 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
         chan_input_stop();
         return;
     }
+    // Each stream cell is a cell of the watershed.
+    if (cells > s.cell_count) {
+        std::printf("STREAMCELLS %d in the grid-stream file is more than the %d cells of the "
+                    "watershed.\n",
+                    cells, s.cell_count);
+        format_error_stop();
+        return;
+    }
     g.cell_count = cells;
     if (!chan_make(g.entry_count, cells, "gst_numnodes")) return;
     // First read: the entry count of every stream cell, in order.
-    int counted = 0;
+    int counted = 0, linknode_cards = 0;
     while (read_line(line, file)) {
-        if (chan_card_code(line) != chan_card::numnodes) continue;
+        const int card = chan_card_code(line);
+        linknode_cards += card == chan_card::linknode;
+        if (card != chan_card::numnodes) continue;
         int k = 0;
         next_int(line, k);
         if (++counted > cells) {
@@ -87,6 +97,14 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
         }
         g.entry_count[counted] = k;
         g.max_entries = std::max(g.max_entries, k);
+    }
+    // Every entry needs its LINKNODE card.
+    if (g.max_entries > linknode_cards) {
+        std::printf("A NUMNODES of %d in the grid-stream file is more than its %d LINKNODE "
+                    "cards.\n",
+                    g.max_entries, linknode_cards);
+        format_error_stop();
+        return;
     }
     const long long rows = cells, cols = g.max_entries;
     if (!chan_make(g.gst_link, rows, cols, "gst_link") ||
@@ -126,7 +144,12 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
             double frac = 0.0;
             next_int(line, l);
             next_int(line, n);
-            next_double(line, frac);
+            if (!next_double(line, frac)) {
+                std::printf("The share of a LINKNODE card in the grid-stream file is missing or "
+                            "not a finite number.\n");
+                format_error_stop();
+                return;
+            }
             if (cell < 1) {
                 std::printf("A LINKNODE card in the grid-stream file comes before any CELLIJ "
                             "card.\n");

@@ -5,6 +5,8 @@
 #include "model/input/index_maps.h"
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 
 #include "model/errors.h"
@@ -25,7 +27,8 @@ bool read_header(std::FILE *file, double &north, double &south, double &east, do
     if (std::fscanf(file, "%5s %lf", label, &west) != 2) return false;
     if (std::fscanf(file, "%5s %d", label, &rows) != 2) return false;
     if (std::fscanf(file, "%5s %d", label, &cols) != 2) return false;
-    return true;
+    return std::isfinite(north) && std::isfinite(south) && std::isfinite(east) &&
+           std::isfinite(west);
 }
 
 bool allocate_index_grid(array_2d<int> &grid, int rows, int cols) {
@@ -97,6 +100,9 @@ bool open_and_read_table(model_state &s, const std::string &table_file, int tabl
     }
     if (n <= 0) {
         std::fclose(file);
+        std::printf("Error: the %s table of mapping table file %s is missing, names no INDEX_MAP "
+                    "line, or has no NUM_IDS above 0.\n",
+                    table_card_word(table_id), table_file.c_str());
         raise_error(66);
         return false;
     }
@@ -255,6 +261,15 @@ int read_sediment_tables(const std::string &table_file, array_1d<double> &first_
         std::fclose(file);
         return 1;
     }
+    // One row per class whose values begin at column 45 (after a column header).
+    if (!lines_can_follow(file, m, 45)) {
+        std::printf("Error: NUM_SED %d of the SEDIMENTS table in mapping table file %s is more "
+                    "classes than the rest of the file holds\n",
+                    m, table_file.c_str());
+        std::fclose(file);
+        raise_printed_error();
+        return 0;
+    }
     count = m;
     if (alloc_1d_double(first_values, m) != 0 || alloc_1d_double(second_values, m) != 0) {
         std::fclose(file);
@@ -276,7 +291,7 @@ int read_sediment_tables(const std::string &table_file, array_1d<double> &first_
             if (ok) {
                 a = std::strtod(t1.c_str(), &e1);
                 b = std::strtod(t2.c_str(), &e2);
-                ok = e1 != t1.c_str() && e2 != t2.c_str();
+                ok = e1 != t1.c_str() && e2 != t2.c_str() && std::isfinite(a) && std::isfinite(b);
             }
         }
         if (!ok) {
@@ -346,6 +361,15 @@ int read_well_table(model_state &state, const std::string &table_file,
     for (int r = 0; r < t.rows.count; ++r) {
         const double first = t.rows.values[static_cast<std::size_t>(r) * 3];
         const double second = t.rows.values[static_cast<std::size_t>(r) * 3 + 1];
+        // The kind and the time-series id are whole numbers of an int's range.
+        const double whole = first == 0.0 ? first : second;
+        if (!(std::fabs(first) <= INT_MAX) || !(std::fabs(whole) <= INT_MAX)) {
+            std::printf("Error: row %d of the WELL_TABLE table in mapping table file %s gives a "
+                        "well kind or time-series id beyond the range of an integer\n",
+                        r + 1, table_file.c_str());
+            raise_printed_error();
+            return 0;
+        }
         well_record w;
         w.id = t.rows.ids[static_cast<std::size_t>(r)];
         w.kind = static_cast<int>(first);
@@ -481,9 +505,17 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
     }
     while (has_line && index_map_card_id(line) != card_contaminant_transport)
         has_line = read_line(line, file);
-    if (!has_line) return contaminant_error(file);
+    if (!has_line) {
+        std::printf("Error: mapping table file %s has no CONTAMINANT_TRANSPORT card\n",
+                    table_file.c_str());
+        return contaminant_error(file);
+    }
     const int c = read_num_contam(file);
-    if (c < 0) return contaminant_error(file);
+    if (c < 0) {
+        std::printf("Error: NUM_CONTAM %d in mapping table file %s is negative\n", c,
+                    table_file.c_str());
+        return contaminant_error(file);
+    }
     // Each constituent needs a name line of three quoted fields.
     if (!lines_can_follow(file, c, 6)) {
         std::printf("Error: NUM_CONTAM %d in mapping table file %s is more constituents than the "
@@ -538,12 +570,14 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
         }
         tables.index_files[ii] = entry->file;
 
-        if (read_line(line, file) && index_map_card_id(line) == card_precip_conc) {
-            double value = 0.0;
-            if (std::sscanf(line.c_str(), "%*s %lf", &value) == 1) state.precip_conc[i] = value;
-        } else {
+        // PRECIP_CONC and one finite number, or the run stops.
+        double value = 0.0;
+        if (!read_line(line, file) || index_map_card_id(line) != card_precip_conc ||
+            std::sscanf(line.c_str(), "%*s %lf", &value) != 1 || !std::isfinite(value)) {
             std::printf("Error in reading the precip concentration of constituent #%d\n", i);
+            return contaminant_error(file);
         }
+        state.precip_conc[i] = value;
 
         const int n = read_num_ids(file);
         if (n <= 0) continue;

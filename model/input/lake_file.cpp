@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 
 #include "model/errors.h"
@@ -42,7 +43,7 @@ bool take_double(std::string &line, double &value) {
     errno = 0;
     char *end = nullptr;
     const double v = std::strtod(token.c_str(), &end);
-    if (end == token.c_str() || *end != '\0' || errno == ERANGE) return false;
+    if (end == token.c_str() || *end != '\0' || errno == ERANGE || !std::isfinite(v)) return false;
     value = v;
     return true;
 }

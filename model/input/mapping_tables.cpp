@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 
 #include "model/errors.h"
@@ -73,12 +74,12 @@ int read_count_line(std::FILE *file, int card) {
     return count_of_line(line);
 }
 
-// A "%lf" token: at least one character must convert.
+// A "%lf" token: at least one character must convert, to a finite number.
 bool parse_number(const std::string &token, double &value) {
     if (token.empty()) return false;
     char *end = nullptr;
     const double v = std::strtod(token.c_str(), &end);
-    if (end == token.c_str()) return false;
+    if (end == token.c_str() || !std::isfinite(v)) return false;
     value = v;
     return true;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "model/errors.h"
+#include "model/line_reader.h"
 #include "model/globals.h"
 #include "model/file_opener.h"
 #include "model/input/index_maps.h"
@@ -23,13 +24,16 @@ constexpr double viscosity_coefficients[10] = {
 // The sediment arrays are sized for at least four classes.
 constexpr int min_class_columns = 4;
 
-// Opens one sediment file into its slot; code 4 with its kind when it fails.
+// Opens one sediment file into its slot; code 4 with its kind (or the card that
+// should name it) when it fails.
 bool open_sediment_file(owned_file &slot, const std::string &name, const char *mode,
-                        const char *kind) {
+                        const char *kind, const char *card) {
     slot.close();
     slot.file = open_run_file(name, mode);
     if (slot.file) return true;
-    raise_error(4, kind, name);
+    std::string bare = name;
+    strip_quotes(bare);
+    raise_open_error(kind, bare, card);
     return false;
 }
 
@@ -156,22 +160,22 @@ void open_sediment_outputs(model_state &s) {
     const project_params &p = s.project;
     sediment_record &r = s.sediment;
     if (p.vol_sed_susp.given &&
-        !open_sediment_file(r.suspended_file, p.vol_sed_susp.name, "w", "output suspended sediment"))
+        !open_sediment_file(r.suspended_file, p.vol_sed_susp.name, "w", "output suspended sediment", "VOL_SED_SUSP"))
         return;
     if (p.max_sed_flux.given &&
-        !open_sediment_file(r.flux_file, p.max_sed_flux.name, "w", "output sediment flux"))
+        !open_sediment_file(r.flux_file, p.max_sed_flux.name, "w", "output sediment flux", "MAX_SED_FLUX"))
         return;
     if (p.net_sed_volume.given &&
-        !open_sediment_file(r.net_volume_file, p.net_sed_volume.name, "w", "net sediment volume"))
+        !open_sediment_file(r.net_volume_file, p.net_sed_volume.name, "w", "net sediment volume", "NET_SED_VOLUME"))
         return;
     if (!open_sediment_file(r.outlet_file, p.outlet_sed_flux.name, "w",
-                            "outlet sediment hydrograph"))
+                            "outlet sediment hydrograph", "OUTLET_SED_FLUX"))
         return;
     if (!s.chan_sediment_on || !p.in_sed_loc.given) return;
     if (!open_sediment_file(r.location_in_file, p.in_sed_loc.name, "r",
-                            "input sed. hydrograph locations") ||
+                            "input sed. hydrograph locations", "IN_SED_LOC") ||
         !open_sediment_file(r.location_out_file, p.out_sed_loc.name, "w",
-                            "output sed. hydrograph locations"))
+                            "output sed. hydrograph locations", "OUT_SED_LOC"))
         return;
     // The channel set-up reads the list and echoes it; the record keeps the files.
     s.chan.sed_location_file = r.location_in_file.file;

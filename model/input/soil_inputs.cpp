@@ -167,7 +167,7 @@ struct token_reader {
 bool token_double(const std::string &token, double &value) {
     char *end = nullptr;
     const double v = std::strtod(token.c_str(), &end);
-    if (end == token.c_str() || *end != '\0') return false;
+    if (end == token.c_str() || *end != '\0' || !std::isfinite(v)) return false;
     value = v;
     return true;
 }

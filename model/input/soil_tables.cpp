@@ -75,6 +75,29 @@ struct table_lines {
     }
 };
 
+// Nodes of one soil column at most: a 10 m column at 1 mm spacing. The columns of
+// every cell are sized by the deepest, so a larger count sizes no real soil.
+constexpr int largest_column_nodes = 10000;
+
+// False, after its message, when a layer's depth over its node spacing asks for
+// more nodes than a column may hold.
+bool layer_nodes_bounded(table_lines &in, const soil_layer_record &row) {
+    double nodes = 0.0;
+    for (int l = 0; l < 3; ++l) {
+        const double depth = row.values[layer_depth_field + l];
+        const double dz = row.values[richards_spacing_field + l];
+        if (depth > 0.0 && dz > 0.0) nodes += depth / dz;
+    }
+    if (nodes < largest_column_nodes) return true;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "its layer depths over their node spacings give %.0f nodes; a column has at "
+                  "most %d",
+                  nodes, largest_column_nodes);
+    in.refuse(text);
+    return false;
+}
+
 // Fields of values 1..11 of a layer line for layer offset l (0..2).
 int value_field(int form, int j, int l) {
     static const int common[7] = {layer_conductivity_field, layer_porosity_field,
@@ -119,6 +142,13 @@ void read_soil_table(std::FILE *file, const std::string &file_name, int form,
         in.refuse("its soil count is negative");
         return;
     }
+    if (second >= largest_column_nodes) {
+        char text[96];
+        std::snprintf(text, sizeof text, "its second count %d is above %d", second,
+                      largest_column_nodes - 1);
+        in.refuse(text);
+        return;
+    }
     const int values = form == 2 ? 11 : (from_mapping_table ? 10 : 9);
     int nodes = from_mapping_table ? 0 : std::max(0, second + 1);
     for (int e = 1; e <= soils; ++e) {
@@ -157,6 +187,7 @@ void read_soil_table(std::FILE *file, const std::string &file_name, int form,
                 row.values[static_cast<std::size_t>(value_field(form, j, l))] = value;
             }
         }
+        if (!layer_nodes_bounded(in, row)) return;
         s.soil_row_read[static_cast<std::size_t>(k)] = 1;
         nodes = std::max(nodes, richards_column_nodes(row));
     }

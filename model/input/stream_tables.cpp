@@ -4,6 +4,8 @@
 // constituent set-up (tables).
 #include "model/input/stream_tables.h"
 
+#include <cmath>
+#include <cstdarg>
 #include <cstdlib>
 #include <vector>
 
@@ -55,7 +57,7 @@ bool parse_int(const std::string &token, int &value) {
 }
 
 bool parse_real(const std::string &token, double &value) {
-    return std::sscanf(token.c_str(), "%lf", &value) == 1;
+    return std::sscanf(token.c_str(), "%lf", &value) == 1 && std::isfinite(value);
 }
 
 // A header line "WORD count" of a stream map file.
@@ -207,6 +209,9 @@ int read_stream_index_map_tables(const std::string &file_name, int kind,
     const int n = open_stream_index_map_table(file, kind, map_file) ? read_stream_num_ids(file) : 0;
     if (n <= 0) {
         std::fclose(file);
+        std::printf("Error: the %s table of stream mapping table file %s is missing, names no "
+                    "ST_INDEX_MAP line, or has no NUM_IDS above 0.\n",
+                    stream_card_word(kind), file_name.c_str());
         raise_error(66);
         return 0;
     }
@@ -253,11 +258,73 @@ int read_stream_index_map_tables(const std::string &file_name, int kind,
     return 1;
 }
 
+namespace {
+
+// "Error: the stream mapping table file <name>: <text>\n", code 4000; false.
+[[gnu::format(printf, 2, 3)]] bool refuse_stream_tables(const std::string &file_name,
+                                                        const char *format, ...) {
+    std::printf("Error: the stream mapping table file %s: ", file_name.c_str());
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::printf("\n");
+    raise_printed_error();
+    return false;
+}
+
+// Reads every table of the file once, as the overland mapping-table file is read
+// at set-up: the header, each table's stream index map (named and present), its
+// NUM_IDS and as many rows as NUM_IDS gives. False after the message.
+bool stream_tables_sound(std::FILE *file, const std::string &file_name) {
+    std::rewind(file);
+    index_map_list list;
+    std::string line;
+    int has_line = 0;
+    if (!read_map_list_run(file, stream_table_header, "ST_INDEX", list, line, has_line))
+        return refuse_stream_tables(file_name, "it does not begin with %s.",
+                                    std::string(stream_table_header).c_str());
+    for (; has_line; has_line = read_line(line, file)) {
+        const int kind = stream_card_id(line);
+        if (stream_table_value_count(kind) == 0) continue;
+        const char *word = stream_card_word(kind);
+        const std::string map_name = table_card_name(line);
+        const index_map_entry *entry = index_map_find(list, map_name);
+        if (!entry)
+            return refuse_stream_tables(file_name,
+                                        "the %s table names the stream index map %s, which no "
+                                        "ST_INDEX_MAP line gives.",
+                                        word, map_name.c_str());
+        std::FILE *map = open_run_file(entry->file, "r");
+        if (!map) {
+            raise_error(115, {}, entry->file);
+            return false;
+        }
+        std::fclose(map);
+        const int n = read_stream_num_ids(file);
+        if (n <= 0)
+            return refuse_stream_tables(file_name,
+                                        "the %s table has no NUM_IDS line with a count above 0.",
+                                        word);
+        skip_table_header(file);
+        table_rows rows;
+        if (!read_table_rows(file, n, stream_table_value_count(kind), word, file_name, rows))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void scan_stream_index_map_tables(const std::string &file_name,
                                   std::array<int, 6> &stream_table_present) {
     std::FILE *file = open_run_file(file_name, "r");
     if (!file) {
         raise_error(64, {}, file_name);
+        return;
+    }
+    if (!stream_tables_sound(file, file_name)) {
+        std::fclose(file);
         return;
     }
     static constexpr int slot_kinds[6] = {stream_card_roughness, stream_card_qvl_n,

@@ -94,7 +94,7 @@ void read_static_flux_table(model_state &s) {
     for (int k = 1; k <= count; ++k) {
         int row = 0, col = 0;
         double flux = 0.0;
-        if (std::fscanf(table, "%d %d %lf \n", &row, &col, &flux) != 3) {
+        if (std::fscanf(table, "%d %d %lf \n", &row, &col, &flux) != 3 || !std::isfinite(flux)) {
             std::printf("Error: entry %d of the static flux table file %s is missing or "
                         "unreadable.\n",
                         k, s.gw_fluxboundtable_name.c_str());

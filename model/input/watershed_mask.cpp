@@ -153,13 +153,13 @@ void read_tile_drain_network(model_state &s) {
     if (!s.storm_sewer_on) return;
     std::FILE *network = open_run_file(s.storm_sewer_name, "r");
     if (!network) {
-        raise_error(4, "tile drain grid pipe", s.storm_sewer_name);
+        raise_open_error("tile drain grid pipe", s.storm_sewer_name, "STORM_SEWER");
         return;
     }
     std::FILE *grid_pipe = open_run_file(s.grid_pipe_name, "r");
     if (!grid_pipe) {
         std::fclose(network);
-        raise_error(4, "tile drain grid pipe", s.grid_pipe_name);
+        raise_open_error("tile drain grid pipe", s.grid_pipe_name, "GRID_PIPE");
         return;
     }
     const int result = read_superlink_file(network, grid_pipe, s);

@@ -28,6 +28,12 @@ constexpr int too_large = 9;      // the network cannot be dimensioned
 constexpr int bad_section = -1;   // a pipe of an unknown section type
 constexpr int format_error = -9;  // any other refused input
 constexpr int largest_dimension = 2000;
+// Ground and invert elevations (m) lie within this distance of the datum, and a
+// pipe's diameter, width and length (m) within these sizes: larger numbers are no
+// network on the land surface, and the head iterations would walk them for minutes.
+constexpr double largest_elevation = 10000.0;
+constexpr double largest_pipe_size = 100.0;
+constexpr double largest_pipe_length = 100000.0;
 
 // ---------------------------------------------------------------------------
 // Numbers and words.
@@ -247,6 +253,10 @@ int read_sjunc(network_pass &r, const std::vector<std::string_view> &words) {
     if (!read_numbers(words, "idddiddii", v))
         return r.refuse_here("the numbers of the SJUNC card cannot be read.");
     const int j = v.i[0];
+    if (std::abs(v.d[0]) > largest_elevation || std::abs(v.d[1]) > largest_elevation)
+        return refuse("pipe network file", r.name, r.line,
+                      "super-junction %d has an elevation beyond %g m of the datum.", j,
+                      largest_elevation);
     if (j < 1 || j > p.num_junctions)
         return refuse("pipe network file", r.name, r.line,
                       "super-junction %d lies outside 1 to %d.", j, p.num_junctions);
@@ -320,6 +330,10 @@ int read_node(network_pass &r, const std::vector<std::string_view> &words, int l
     if (!read_numbers(words, "idddiddii", v))
         return r.refuse_here("the numbers of the NODE card cannot be read.");
     const int k = v.i[0], last = p.link_node_count[l] + 1;
+    if (std::abs(v.d[0]) > largest_elevation || std::abs(v.d[1]) > largest_elevation)
+        return refuse("pipe network file", r.name, r.line,
+                      "node %d of superlink %d has an elevation beyond %g m of the datum.", k, l,
+                      largest_elevation);
     if (k < 1 || k > last)
         return refuse("pipe network file", r.name, r.line,
                       "node %d of superlink %d lies outside 1 to %d.", k, l, last);
@@ -359,6 +373,10 @@ int read_pipe(network_pass &r, const std::vector<std::string_view> &words, int l
                       "pipe %d of superlink %d needs a diameter, length and Manning n above 0"
                       "%s.",
                       k, l, type != 1 ? " and a width above 0" : "");
+    if (D > largest_pipe_size || w > largest_pipe_size || length > largest_pipe_length)
+        return refuse("pipe network file", r.name, r.line,
+                      "pipe %d of superlink %d is larger than %g m across or %g m long.", k, l,
+                      largest_pipe_size, largest_pipe_length);
     r.pipe_seen[static_cast<std::size_t>(l)][static_cast<std::size_t>(k)] = 1;
     p.sec_type[k][l] = type;
     p.diameter[k][l] = D;
@@ -471,8 +489,7 @@ int read_grid_pipe(std::FILE *file, model_state &s) {
     if (!read_line(line, file) || !next_token(first, line) ||
         first.compare(0, 12, "GRIDPIPEFILE") != 0) {
         std::printf("The gridpipe file format is invalid\n");
-        std::printf("Finished reading gridpipe file.\n");
-        return read_ok;
+        return refuse(kind, name, 1, "it does not begin with GRIDPIPEFILE.");
     }
     if (!read_line(line, file) || gridpipe_card_id(line) != 0) {
         std::printf("The second card in the grid-pipe file must be PIPECELLS\n");
@@ -486,6 +503,20 @@ int read_grid_pipe(std::FILE *file, model_state &s) {
         std::printf("must be greater than 0.  File format error, program terminating\n");
         return format_error;
     }
+    // Every cell needs its CELLIJ card and every connection its SPIPE card, so the
+    // counts of those cards bound what the file's numbers may size.
+    const long at_cells = std::ftell(file);
+    int cellij_cards = 0, spipe_cards = 0;
+    while (read_line(line, file)) {
+        const int card = gridpipe_card_id(line);
+        cellij_cards += card == 1;
+        spipe_cards += card == 3;
+    }
+    if (at_cells < 0 || std::fseek(file, at_cells, SEEK_SET) != 0)
+        return refuse(kind, name, 0, "the file cannot be read a second time.");
+    if (cells > cellij_cards)
+        return refuse(kind, name, 2, "PIPECELLS %d, but the file holds %d CELLIJ cards.", cells,
+                      cellij_cards);
     p.gpi_cell_count = cells;
     if (!make(p.gpi_npipes, cells, "gpi_npipes")) return too_large;
 
@@ -502,6 +533,10 @@ int read_grid_pipe(std::FILE *file, model_state &s) {
         if (m < 0)
             return refuse(kind, name, number, "NUMPIPES %d of grid-pipe cell %d is negative.", m,
                           counted);
+        if (m > spipe_cards)
+            return refuse(kind, name, number,
+                          "NUMPIPES %d of grid-pipe cell %d, but the file holds %d SPIPE cards.",
+                          m, counted, spipe_cards);
         p.gpi_npipes[counted] = m;
         p.gpi_max_pipes = std::max(p.gpi_max_pipes, m);
     }

@@ -118,14 +118,17 @@ TEST(KorvaOutputs, PerTimeDepthMapsGoIntoTheDepthDirectory) {
     EXPECT_FALSE(d.exists("depth.txt"));
 }
 
-TEST(KorvaOutputs, MissingDepthDirectoryStopsTheRun) {
+TEST(KorvaOutputs, MissingDepthDirectoryRefusesTheRunAtSetUp) {
     scratch_dir d;
     write_grids(d);
     d.write("basin.prj", project("MAP_TYPE 0\nDEPTH depth.txt\n"));
     const auto r = d.run(KORVA_EXE, {"basin.prj"});
     EXPECT_EQ(r.exit_status, 1);
-    EXPECT_NE(r.out.find("Can't open depth map for writing: depth/depth.01\n"), std::string::npos)
+    EXPECT_NE(r.out.find("Error: card DEPTH: the folder depth for its output file depth/depth.01 "
+                         "does not exist.\n"),
+              std::string::npos)
         << r.out;
+    EXPECT_EQ(r.out.find("Running...."), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -42,54 +42,20 @@ void make_grid(model_state &s) {
     for (int c = 1; c <= 5; ++c) s.depth[static_cast<std::size_t>(c)] = 0.1 * (c - 1);
 }
 
-// The working directory of the fuzzer, where its findings are written.
-std::string &start_dir() {
-    static std::string dir;
-    return dir;
-}
-
-// Each input is read inside the scratch directory, as the names inside a
-// mapping-table file are relative to the working directory; the fuzzer's own
-// files stay where it was started.
-struct in_scratch {
-    in_scratch() {
-        if (chdir(fuzzsupport::scratch_dir().c_str()) != 0) std::abort();
-    }
-    ~in_scratch() {
-        if (chdir(start_dir().c_str()) != 0) std::abort();
-    }
-};
-
 }  // namespace
 
-// A finding is written while the input's directory is the scratch directory, so
-// the fuzzer is told to write findings into the directory it was started in.
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     fuzzsupport::silence_stdout();
     set_process_exit_handler(fuzzsupport::throw_exit);
-    start_dir() = std::filesystem::current_path().string();
+    fuzzsupport::keep_findings_in_start_dir(argc, argv);
     write_index_maps();
-    static std::vector<std::string> words;
-    static std::vector<char *> args;
-    bool prefixed = false;
-    for (int i = 0; i < *argc; ++i) {
-        const std::string w = (*argv)[i];
-        prefixed = prefixed || w.rfind("-artifact_prefix=", 0) == 0 ||
-                   w.rfind("-exact_artifact_path=", 0) == 0;
-        words.push_back(w);
-    }
-    if (!prefixed) words.insert(words.begin() + 1, "-artifact_prefix=" + start_dir() + "/");
-    for (std::string &w : words) args.push_back(w.data());
-    args.push_back(nullptr);
-    *argc = static_cast<int>(words.size());
-    *argv = args.data();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     reset_process_globals();
     fuzzsupport::write_scratch("table.cmt", data, size);
-    const in_scratch here;
+    const fuzzsupport::in_scratch here;
     try {
         model_state s;
         make_grid(s);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace fuzzsupport {
 
@@ -72,6 +73,44 @@ inline std::FILE *open_input(const std::string &name, const std::uint8_t *data, 
 inline void silence_stdout() {
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
     remove_scratch_dir_at_exit();
+}
+
+// The working directory of the fuzzer, where its findings are written.
+inline std::string &start_dir() {
+    static std::string dir;
+    return dir;
+}
+
+// Each input is read inside the scratch directory, as the names inside a file
+// (index maps of a mapping table) are relative to the working directory; the
+// fuzzer's own files stay where it was started.
+struct in_scratch {
+    in_scratch() {
+        if (chdir(scratch_dir().c_str()) != 0) std::abort();
+    }
+    ~in_scratch() {
+        if (chdir(start_dir().c_str()) != 0) std::abort();
+    }
+};
+
+// A finding is written while the input's directory is the scratch directory, so
+// the fuzzer is told to write findings into the directory it was started in.
+inline void keep_findings_in_start_dir(int *argc, char ***argv) {
+    start_dir() = std::filesystem::current_path().string();
+    static std::vector<std::string> words;
+    static std::vector<char *> args;
+    bool prefixed = false;
+    for (int i = 0; i < *argc; ++i) {
+        const std::string w = (*argv)[i];
+        prefixed = prefixed || w.rfind("-artifact_prefix=", 0) == 0 ||
+                   w.rfind("-exact_artifact_path=", 0) == 0;
+        words.push_back(w);
+    }
+    if (!prefixed) words.insert(words.begin() + 1, "-artifact_prefix=" + start_dir() + "/");
+    for (std::string &w : words) args.push_back(w.data());
+    args.push_back(nullptr);
+    *argc = static_cast<int>(words.size());
+    *argv = args.data();
 }
 
 }  // namespace fuzzsupport

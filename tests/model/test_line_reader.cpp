@@ -98,6 +98,7 @@ TEST_F(LineReader, NumbersFromTheFrontOfTheLine) {
     const std::vector<drow> double_rows = {
         {"3.5e2,x", 1, 350.0, "x"}, {"-0.25 1", 1, -0.25, "1"}, {"1e-5", 1, 1e-5, ""},
         {"abc 2", 1, 0.0, "2"},     {"7.5kg", 1, 7.5, ""},     {"   ", 0, 0.0, "   "},
+        {"nan 2", 0, 0.0, "2"},     {"-inf,3", 0, 0.0, "3"},   {"1e999", 0, 0.0, ""},
     };
     for (const auto &r : double_rows) {
         std::string line = r.line;

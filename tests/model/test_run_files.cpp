@@ -372,6 +372,7 @@ TEST_F(RunFiles, OutputFilesOfACalibrationSeriesTakeTheRunPrefix) {
     s.storm_sewer_on = 1;
     s.project.pipe_head.given = 1;
     s.pipe_head_name = "head.out";
+    for (const char *folder : {"slink/.keep", "debug/.keep"}) dir.dir().write(folder, "");
     open();
     EXPECT_EQ(error_record.fatal, 0);
     EXPECT_TRUE(dir.dir().exists("0_summary.txt"));

@@ -441,6 +441,14 @@ TEST_F(CardForm, LakeSearchCellOutsideTheGridIsRefused) {
               std::string::npos);
 }
 
+TEST_F(CardForm, LakeSearchCountBeyondTheFileIsRefused) {
+    const std::string out = read(lake_file("INITWSE 105.0\nNUMPTS 1000000000\n1 1 1 2\n"));
+    EXPECT_TRUE(failed());
+    EXPECT_NE(out.find("NUMPTS 1000000000 of lake link 2 is more search cells than the rest"),
+              std::string::npos)
+        << out;
+}
+
 TEST_F(CardForm, PointSourceNeedsItsSeries) {
     const std::string out = read(edited("NODE 3\nELEV 9.0\n", "NODE 3\nELEV 9.0\nPOINTSOURCE inflow\n"));
     EXPECT_TRUE(failed());

@@ -151,18 +151,26 @@ TEST_F(StreamTables, UnreadableRowFollowsTheRowRules) {
 }
 
 TEST_F(StreamTables, ScanFlagsEachKindWithAReadableMap) {
-    write("st.cmt", header + "ST_INDEX_MAP ids.smp \"s\"\nST_INDEX_MAP gone.smp \"g\"\n" +
-                        "ROUGHNESS \"s\"\nNUM_IDS 1\nID\n" + row(1, "0.03") +
-                        "QVL_OTH \"s\"\nNUM_IDS 1\nID\n" + row(1, "1 2 3") +
-                        "QVL_C \"g\"\nNUM_IDS 1\nID\n" + row(1, "1 2") +
-                        "QVL_P \"unknown\"\nNUM_IDS 1\nID\n" + row(1, "1 2 3"));
+    const std::string sound = header + "ST_INDEX_MAP ids.smp \"s\"\nST_INDEX_MAP gone.smp \"g\"\n" +
+                              "ROUGHNESS \"s\"\nNUM_IDS 1\nID\n" + row(1, "0.03") +
+                              "QVL_OTH \"s\"\nNUM_IDS 1\nID\n" + row(1, "1 2 3");
+    write("st.cmt", sound);
     write("ids.smp", "STREAM_MAP\nNLINKS 2\nMAXNODES 3\n1 1 1\n1 1\n");
     std::array<int, 6> flags{9, 9, 9, 9, 9, 9};
     scan_stream_index_map_tables("st.cmt", flags);
     EXPECT_EQ(error_record.code, 0);
-    // ROUGHNESS, QVL_N, QVL_P (names no map), QVL_OTH, QVL_C (map missing), sixth.
+    // ROUGHNESS, QVL_N, QVL_P, QVL_OTH, QVL_C, sixth.
     const std::array<int, 6> expect{1, 0, 0, 1, 0, 0};
     EXPECT_EQ(flags, expect);
+    // A table whose stream map is missing, or which names no ST_INDEX_MAP line,
+    // refuses the file while it is scanned.
+    write("st.cmt", sound + "QVL_C \"g\"\nNUM_IDS 1\nID\n" + row(1, "1 2"));
+    capture_stdout([&] { scan_stream_index_map_tables("st.cmt", flags); });
+    EXPECT_EQ(error_record.code, 115);
+    reset_process_globals();
+    write("st.cmt", sound + "QVL_P \"unknown\"\nNUM_IDS 1\nID\n" + row(1, "1 2 3"));
+    capture_stdout([&] { scan_stream_index_map_tables("st.cmt", flags); });
+    EXPECT_EQ(error_record.fatal, 1);
 
     scan_stream_index_map_tables("none.cmt", flags);
     EXPECT_EQ(error_record.code, 64);

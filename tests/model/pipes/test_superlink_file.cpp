@@ -168,11 +168,13 @@ TEST_F(SuperlinkFile, LinesAreReadWholeInsideAnSlinkBlock) {
 }
 
 TEST_F(SuperlinkFile, JunctionsOnlyAndAGridPipeFileWithoutItsHeader) {
+    // The network is read; the grid-pipe file without its header is refused.
     ASSERT_EQ(
         read("SJUNC 1 105.0 100.0 1.5 5 10.0 20.0 1 1\n\nSJUNC 2 104.0 99.0 1.5 0 30.0 20.0 3 1\n",
              "gridpipefile\nPIPECELLS 1\n"),
-        0);
-    EXPECT_EQ(out, "The gridpipe file format is invalid\nFinished reading gridpipe file.\n");
+        -9);
+    EXPECT_EQ(out, "The gridpipe file format is invalid\nError in the grid-pipe file street.gpi, "
+                   "line 1: it does not begin with GRIDPIPEFILE.\n");
     EXPECT_EQ(s.superlinks.num_junctions, 2);
     EXPECT_EQ(s.superlinks.num_superlinks, 0);
     EXPECT_EQ(s.superlinks.superlink_max_dim, 4);
