@@ -134,6 +134,12 @@ int next_double(std::string &line, double &value) {
     return 1;
 }
 
+bool next_finite_or_missing(std::string &line, double &value) {
+    std::string probe = line, token;
+    const bool token_there = take_plain_token(probe, token) && !only_white_space(token);
+    return next_double(line, value) != 0 || !token_there;
+}
+
 int next_int(std::string &line, int &value) {
     value = 0;
     std::string token;

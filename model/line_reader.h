@@ -32,6 +32,10 @@ void strip_quotes(std::string &text);
 // was taken, 0 (destination empty) when none is left.
 int next_token(std::string &destination, std::string &line);
 
+// next_double for readers whose missing values read as 0: false only when a
+// token was taken that gave no value (nan, inf or out of range).
+bool next_finite_or_missing(std::string &line, double &value);
+
 // Next plain token converted as "%lf" / "%d"; the destination starts at 0. 1 when
 // a token was taken (also one that is not a number), 0 when no token is left and
 // when next_double's token is nan, inf or out of range (taken, value left 0).

@@ -75,8 +75,9 @@ int read_observation_file(observation_set &set, const std::string &file_name) {
             return -1;
         }
         std::array<double, 4> row{};
-        for (double &v : row) next_double(line, v);
-        if (!std::all_of(row.begin(), row.end(), [](double v) { return std::isfinite(v); })) {
+        bool all = true;  // a missing value reads 0; nan or infinity gives none
+        for (double &v : row) all = next_finite_or_missing(line, v) && all;
+        if (!all || !std::all_of(row.begin(), row.end(), [](double v) { return std::isfinite(v); })) {
             std::printf("Error: line %d of the observation file %s holds a value that is not a "
                         "finite number.\n",
                         i + 1, file_name.c_str());
