@@ -194,6 +194,12 @@ void transport_direction(sediment_record &r, const transport_inputs &in, const d
     const double q = d.flow[i];
     const int s = q < 0.0 ? j : i, t = q < 0.0 ? i : j;
     const double hs = in.depth[s];
+    // The slope that drives the flow across this face: the ground slope of the
+    // face from i to j plus the fall of the water depth from i to j, the water
+    // surface slope the detachment takes. The capacity uses its magnitude, so it
+    // serves either flow direction; the source's own ground slope would belong
+    // to its other face when the water runs from j to i, and a depth rising
+    // towards the target must lessen the slope, not steepen it.
     const double S = d.slope[i] - (in.depth[j] - in.depth[i]) / dx + 1e-20;
     const double tc = overland_transport_capacity(in.method, r, s, S, hs, q / dx, dt, dx, in.a[s],
                                                   in.b[s], in.c[s], in.E[s]);
