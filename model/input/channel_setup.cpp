@@ -555,6 +555,7 @@ void setup_channel_constituents(model_state &s) {
             for (int n = 1; n <= net.comp_node_count[l]; ++n) {
                 w.chan_decay_coef[k][n][l] = s.chan_decay_coef / 86400.0;
                 w.chan_disp_coef[k][n][l] = s.chan_disp_coef;
+                if (w.area[n][l] > 1e-16) w.chan_node_conc[k][n][l] = s.init_chan_conc;
             }
         }
     }
