@@ -312,6 +312,8 @@ struct channel_work {
     // masses in the routed nodes and in the lakes when the current event began
     // (/ 1000).
     std::vector<double> wq_channel_mass_initial;
+    // Set once the wet nodes have taken the initial concentration (first event).
+    bool initial_concentration_set = false;
     std::vector<double> wq_event_channel_initial, wq_event_lake_initial;
     // Per lake: volume at the last constituent routing (m3), and the routing's work
     // storage for one constituent: interpolated volume, accepted concentration and

@@ -390,8 +390,16 @@ int channel_wq_route(model_state &s, int k, double dt) {
         // Predictor.
         fluxes_and_changes(s, w.wq_conc0, h, dt);
         update_nodes(s, w.wq_conc, w.wq_mass, h);
-        // Corrector with the mean of the start and the latest concentrations.
-        for (double change = 1.0; change > 1e-6 && corrector_runs <= 100; ++corrector_runs) {
+        for_routed_nodes(net, [&](int n, int l) {
+            if (w.wq_mass[n][l] < -1e-16) w.wq_mass[n][l] = 0.0;
+            if (w.wq_conc[n][l] < -1e-16) w.wq_conc[n][l] = 0.0;
+        });
+        // Corrector with the mean of the start and the latest concentrations:
+        // at least once in every sub-step, repeated while the concentrations
+        // still move and the call has run it no more than 100 times.
+        double change = 1.0;
+        for (bool once = false; !once || (change > 1e-6 && corrector_runs <= 100);
+             once = true, ++corrector_runs) {
             for_routed_nodes(net, [&](int n, int l) {
                 w.wq_conc_mid[n][l] = 0.5 * (w.wq_conc0[n][l] + w.wq_conc[n][l]);
             });

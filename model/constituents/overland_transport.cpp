@@ -136,9 +136,11 @@ struct transport_call {
             species_rows r = rows_of(s, k);
             if (s.chan_explicit) {
                 double *lateral = constituent_row(s, tt::lateral_mass, k);
+                // A positive accumulator went into the channel; a negative one
+                // is mass the channel gave back with its water, which the cell takes.
                 for (int i = 1; i <= n; ++i) {
                     const double taken = std::min(lateral[i], std::max(r.mass[i], 0.0));
-                    if (!(taken > 0.0)) continue;
+                    if (!(taken > 0.0 || taken < 0.0)) continue;
                     r.mass[i] -= taken;
                     s.ov_qlat_dmt[k] += taken;
                 }
@@ -282,8 +284,10 @@ struct transport_call {
             double *dm = w.change[at(k)].data(), *dk = w.decay[at(k)].data();
             double *up = w.uptake[at(k)].data();
             face_fluxes(x, k, r.conc, h0, r.disp);
+            // Each of the two passes takes half the step's decay (and settling),
+            // so that a step of both passes decays the water as exp(-k dt).
             for (int i = 1; i <= n; ++i) {
-                dk[i] = decay_rate(r, sp, i) * std::max(r.mass[i], 0.0) * dt;
+                dk[i] = decay_rate(r, sp, i) * std::max(r.mass[i], 0.0) * dt * 0.5;
                 dm[i] = face_change(x, k, i) - dk[i];
                 ms[i] = r.mass[i] + dm[i];
                 up[i] = 0.0;
@@ -297,7 +301,7 @@ struct transport_call {
             }
             face_fluxes(x, k, cs, hp, r.disp);
             for (int i = 1; i <= n; ++i) {
-                const double decay_c = decay_rate(r, sp, i) * std::max(ms[i], 0.0) * dt;
+                const double decay_c = decay_rate(r, sp, i) * std::max(ms[i], 0.0) * dt * 0.5;
                 const double change = 0.5 * (dm[i] + face_change(x, k, i) - decay_c);
                 const double hc = 0.5 * (h0[i] + hp[i]);
                 double gain = 0.0;

@@ -500,9 +500,34 @@ void init_event(model_state &s) {
                                 node, link, net.link_type[static_cast<std::size_t>(link)]);
     }
     // The water in the channels when the event begins, for the event balance.
-    if (channel_routing_on(s)) s.initial_channel_volume = channel_water_volume(s);
+    if (channel_routing_on(s)) {
+        s.initial_channel_volume = channel_water_volume(s);
+        start_channel_constituents(s);
+    }
     // An event of the first turn starts the run: its areas are now formed.
     if (s.clock_calls <= 1) s.run_initial_channel_volume = s.initial_channel_volume;
+}
+
+void start_channel_constituents(model_state &s) {
+    channel_work &w = s.chan;
+    const channel_network &net = s.channels;
+    if (!s.chan_con_trans || w.chan_node_mass.empty() || w.wq_previous_area.empty()) return;
+    const bool first = !w.initial_concentration_set;
+    w.initial_concentration_set = true;
+    const int nc = std::min(s.constituent_count, static_cast<int>(w.chan_node_mass.extent1()));
+    for (int l = 1; l <= net.link_count; ++l) {
+        if (!routed_link(net.link_type[static_cast<std::size_t>(l)])) continue;
+        for (int n = 1; n <= routed_node_count(net, l); ++n) {
+            const double a = w.area[static_cast<std::size_t>(n)][static_cast<std::size_t>(l)];
+            // The transport's water starts where the flow's does.
+            w.wq_previous_area[static_cast<std::size_t>(n)][static_cast<std::size_t>(l)] = a;
+            if (!first || !(a > 1e-16)) continue;
+            for (int k = 1; k <= nc; ++k) {
+                w.chan_node_conc[k][n][l] = s.init_chan_conc;
+                w.chan_node_mass[k][n][l] = s.init_chan_conc * a * net.dx[static_cast<std::size_t>(l)];
+            }
+        }
+    }
 }
 
 void read_initial_channel_depths(model_state &s) {

@@ -26,3 +26,8 @@ double surface_exchange_out(const model_state &state);
 // moisture, roughness, Ksat) into the per-cell arrays; `pass` leads the message of
 // a map that cannot be opened (1 before the loop, 2 at the end of an event).
 void read_incoming_plux_maps(model_state &state, int pass);
+
+// At the event start, once the channel areas are known: the constituent
+// routing's previous areas take them, and at the first event of a run every wet
+// node takes the initial channel concentration and its mass.
+void start_channel_constituents(model_state &state);

@@ -85,13 +85,25 @@ bool cell_in(const model_state &s, int c) {
     return c >= 1 && c <= s.cell_count && !s.depth.empty() && at(c) <= s.depth.last();
 }
 
+// The water in the network: what every node holds and the junctions above
+// their inverts.
+double network_volume(const superlink_network &p, const superlink_step_state &w) {
+    double v = 0.0;
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)] + 1; ++k) v += w.held_water[at(k)][at(l)];
+    for (int j = 1; j <= p.num_junctions; ++j)
+        if (p.junc_fixed_head[at(j)] != 1)
+            v += (p.junc_head[at(j)] - p.junc_Zinv[at(j)]) * p.junc_area[at(j)];
+    return v;
+}
+
 // Step 1.3 to 1.5: heads at the inverts, shallow still water in every pipe.
 void set_initial_state(model_state &s, superlink_step_state &w) {
     superlink_network &p = s.superlinks;
     w.slink_dried_cells = 0;
     w.slink_water_added = 0;
     w.slink_captured_total = w.slink_tile_total = w.slink_surcharge_total = 0.0;
-    w.slink_cell_outlet_total = 0.0;
+    w.slink_cell_outlet_total = w.slink_outlet_supply_total = w.slink_bound_total = 0.0;
     for (int j = 1; j <= p.num_junctions; ++j) {
         if (p.junc_fixed_head[at(j)] == 1) w.fixed_head[at(j)] = p.junc_Zinv[at(j)];
         p.junc_inflow[at(j)] = 0.0;
@@ -111,20 +123,12 @@ void set_initial_state(model_state &s, superlink_step_state &w) {
             w.Cl[at(k)][at(l)] = 1.0;
         }
     }
-    double v = 0.0;
-    for (int l = 1; l <= p.num_superlinks; ++l) {
-        const int N = p.link_node_count[at(l)];
-        for (int k = 1; k <= N; ++k) {
-            const double h0 = p.slink_node_depth[at(k)][at(l)];
-            const double h1 = p.slink_node_depth[at(k + 1)][at(l)];
-            v += geometry(p, k, l, (h0 + h1) * 0.5).A * p.dx[at(k)][at(l)] + p.As[at(k)][at(l)] * h0;
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)] + 1; ++k) {
+            w.held_water[at(k)][at(l)] = node_water(p, k, l);
+            w.end_depth[at(k)][at(l)] = p.slink_node_depth[at(k)][at(l)];
         }
-        v += p.As[at(N + 1)][at(l)] * p.slink_node_depth[at(N + 1)][at(l)];
-    }
-    for (int j = 1; j <= p.num_junctions; ++j)
-        if (p.junc_fixed_head[at(j)] != 1)
-            v += (p.junc_head[at(j)] - p.junc_Zinv[at(j)]) * p.junc_area[at(j)];
-    p.slink_volume_start += v;
+    p.slink_volume_start += network_volume(p, w);
 }
 
 // Inlet capture of t / 9 of a cell's water into `inflow` (m3/s); also the
@@ -275,16 +279,24 @@ void condense_pipes(superlink_network &p, superlink_step_state &w, int l, double
         const double storage = here + before + p.As[K][L];
         w.E[K][L] = storage / dt;
         w.D[K][L] = (storage * h(k)) / dt + p.Q_node[K][L];
+        // A depth raised to the floor since the last step put water in the node.
+        const double raised = storage * (h(k) - w.end_depth[K][L]);
+        w.held_water[K][L] += raised;
+        w.slink_bound_total += raised;
+        w.end_depth[K][L] = h(k);
     }
 
-    // Forward recurrence: Q_k = U_k h_(k+1) + V_k + W_k h_1.
+    // Forward recurrence: Q_k = U_k h_(k+1) + V_k + W_k h_1. The upwind term
+    // of pipe 1 takes the flow into node 1 from its junction, Q_1 + E_1 h_1 -
+    // D_1, as the backward recurrence does, so that both recurrences keep the
+    // water of the end nodes and describe one system.
     {
-        const double gA = g * w.A[1][L];
-        const double T = w.a[1][L] + w.b[1][L] + w.c[1][L];
+        const double a = w.a[1][L], c = w.c[1][L], gA = g * w.A[1][L];
+        const double T = a + w.b[1][L] + c;
         w.T[1][L] = T;
-        w.U[1][L] = (w.E[2][L] * w.c[1][L] - gA) / T;
-        w.V[1][L] = (w.P[1][L] - w.D[2][L] * w.c[1][L]) / T;
-        w.W[1][L] = gA / T;
+        w.U[1][L] = (w.E[2][L] * c - gA) / T;
+        w.V[1][L] = (w.P[1][L] - w.D[2][L] * c + w.D[1][L] * a) / T;
+        w.W[1][L] = (gA - w.E[1][L] * a) / T;
     }
     for (int k = 2; k <= N; ++k) {
         const std::size_t K = at(k);
@@ -296,15 +308,17 @@ void condense_pipes(superlink_network &p, superlink_step_state &w, int l, double
         w.V[K][L] = (w.D[K][L] * a + w.P[K][L] - c * w.D[K + 1][L] - (w.V[K - 1][L] + w.D[K][L]) * G) / T;
         w.W[K][L] = -(G / T) * w.W[K - 1][L];
     }
-    // Backward recurrence: Q_k = X_k h_k + Y_k + Z_k h_(N+1).
+    // Backward recurrence: Q_k = X_k h_k + Y_k + Z_k h_(N+1). Likewise the
+    // upwind term of pipe N takes the flow out of node N + 1 into its junction,
+    // Q_N - E_(N+1) h_(N+1) + D_(N+1).
     {
         const std::size_t K = at(N);
-        const double a = w.a[K][L], gA = g * w.A[K][L];
-        const double O = a + w.b[K][L] + w.c[K][L];
+        const double a = w.a[K][L], c = w.c[K][L], gA = g * w.A[K][L];
+        const double O = a + w.b[K][L] + c;
         w.O[K][L] = O;
         w.X[K][L] = (gA - w.E[K][L] * a) / O;
-        w.Y[K][L] = (w.D[K][L] * a + w.P[K][L]) / O;
-        w.Z[K][L] = -gA / O;
+        w.Y[K][L] = (w.D[K][L] * a + w.P[K][L] - c * w.D[K + 1][L]) / O;
+        w.Z[K][L] = (w.E[K + 1][L] * c - gA) / O;
     }
     for (int k = N - 1; k >= 1; --k) {
         const std::size_t K = at(k);
@@ -390,7 +404,29 @@ void end_flows(const superlink_network &p, superlink_step_state &w, int l) {
     w.Q_ds[L] = w.ds_alpha[L] * Hus + w.ds_beta[L] * Hds + w.ds_chi[L];
 }
 
-// Step 7: one continuity row per super-junction.
+// The flows between superlink l's end nodes and its junctions as linear
+// functions of the two heads, flow = alpha H_us + beta H_ds + chi. The end nodes
+// keep water like the interior ones: node 1 is fed by its junction with
+// Q_us + (E_1 h_1 - D_1), node N + 1 gives its junction Q_ds - (E_(N+1) h_(N+1) -
+// D_(N+1)), and each end depth follows from its end condition. Without these
+// terms the water the end nodes store would enter no continuity equation.
+struct junction_flow {
+    double us_alpha, us_beta, us_chi, ds_alpha, ds_beta, ds_chi;
+};
+junction_flow junction_flows(const superlink_network &p, const superlink_step_state &w, int l) {
+    const std::size_t L = at(l), last = at(p.link_node_count[L] + 1);
+    const double Eu = w.E[1][L], Du = w.D[1][L], Ed = w.E[last][L], Dd = w.D[last][L];
+    const double fu = 1.0 + Eu * w.us_gam[L], fd = 1.0 - Ed * w.ds_gam[L];
+    return {fu * w.us_alpha[L] + Eu * w.us_mu[L],
+            fu * w.us_beta[L],
+            fu * w.us_chi[L] + Eu * w.us_kap[L] - Du,
+            fd * w.ds_alpha[L],
+            fd * w.ds_beta[L] - Ed * w.ds_mu[L],
+            fd * w.ds_chi[L] - Ed * w.ds_kap[L] + Dd};
+}
+
+// Step 7: one continuity row per super-junction, with the flows between the
+// junctions and the end nodes of their superlinks.
 void assemble_junction_system(const superlink_network &p, superlink_step_state &w, double dt) {
     const int J = p.num_junctions;
     junction_sparse &F = w.system;
@@ -408,23 +444,24 @@ void assemble_junction_system(const superlink_network &p, superlink_step_state &
     for (int l = 1; l <= p.num_superlinks; ++l) {
         const std::size_t L = at(l);
         const int us = p.slink_us_junc[L], ds = p.slink_ds_junc[L];
+        const junction_flow f = junction_flows(p, w, l);
         // Parallel superlinks add their entries.
         if (p.junc_fixed_head[at(ds)] != 1) {
-            if (us != ds) add_junction_entry(F, ds, us, -w.ds_alpha[L]);
-            add_junction_entry(F, ds, ds, -w.ds_beta[L]);
-            w.rhs[at(ds)] += w.ds_chi[L];
+            if (us != ds) add_junction_entry(F, ds, us, -f.ds_alpha);
+            add_junction_entry(F, ds, ds, -f.ds_beta);
+            w.rhs[at(ds)] += f.ds_chi;
         }
         if (us != ds && p.junc_fixed_head[at(us)] != 1) {
-            add_junction_entry(F, us, ds, w.us_beta[L]);
-            add_junction_entry(F, us, us, w.us_alpha[L]);
-            w.rhs[at(us)] -= w.us_chi[L];
+            add_junction_entry(F, us, ds, f.us_beta);
+            add_junction_entry(F, us, us, f.us_alpha);
+            w.rhs[at(us)] -= f.us_chi;
         }
     }
 }
 
 // Step 10 for superlink l: end flows and depths from the new heads, then the
 // interior depths and flows from the recurrences.
-void back_substitute(superlink_network &p, superlink_step_state &w, int l) {
+void back_substitute(superlink_network &p, superlink_step_state &w, int l, double dt) {
     const std::size_t L = at(l);
     const int N = p.link_node_count[L];
     const double Hus = p.junc_head[at(p.slink_us_junc[L])];
@@ -436,12 +473,31 @@ void back_substitute(superlink_network &p, superlink_step_state &w, int l) {
     hN1 = w.ds_gam[L] * w.Q_ds[L] + w.ds_mu[L] * Hds + w.ds_kap[L];
     w.Q[1][L] = w.Q_us[L];
     w.Q[at(N)][L] = w.Q_ds[L];
+    const std::size_t last = at(N + 1);
+    w.us_junction_flow[L] = w.Q_us[L] + w.E[1][L] * h1 - w.D[1][L];
+    w.ds_junction_flow[L] = w.Q_ds[L] - (w.E[last][L] * hN1 - w.D[last][L]);
     for (int k = N; k >= 2; --k) {
         const std::size_t K = at(k);
-        double hk = (w.Q[K][L] - w.Y[K][L] - hN1 * w.Z[K][L]) / w.X[K][L];
-        hk = bounded_node_depth(hk, p.diameter[K][L]);
+        const double computed = (w.Q[K][L] - w.Y[K][L] - hN1 * w.Z[K][L]) / w.X[K][L];
+        const double hk = bounded_node_depth(computed, p.diameter[K][L]);
+        // The bound of a depth adds (or takes) the water of the difference, less
+        // what the flow of the pipe above, formed from the bounded depth, takes.
+        const double taken = k > 2 ? w.U[K - 1][L] : 0.0;
+        w.slink_bound_total += (w.E[K][L] - taken) * dt * (hk - computed);
         p.slink_node_depth[K][L] = hk;
         if (k > 2) w.Q[K - 1][L] = w.W[K - 1][L] * h1 + w.U[K - 1][L] * hk + w.V[K - 1][L];
+    }
+}
+
+// The water every node of superlink l holds after the step, as its continuity
+// stores it: its storage width over the step times its change of depth.
+void keep_node_water(const superlink_network &p, superlink_step_state &w, int l, double dt) {
+    const std::size_t L = at(l);
+    for (int k = 1; k <= p.link_node_count[L] + 1; ++k) {
+        const std::size_t K = at(k);
+        const double h = p.slink_node_depth[K][L];
+        w.held_water[K][L] += w.E[K][L] * dt * (h - w.end_depth[K][L]);
+        w.end_depth[K][L] = h;
     }
 }
 
@@ -454,7 +510,14 @@ void outlets(model_state &s, superlink_step_state &w, double dt) {
     for (int l = 1; l <= p.num_superlinks; ++l) {
         const int j = p.slink_ds_junc[at(l)];
         const int kind = p.junction_kind[at(j)];
-        const double q = w.Q_ds[at(l)];
+        double q = w.ds_junction_flow[at(l)];
+        // An outlet keeps its level: water its end node draws back (a node
+        // filling faster than its pipe feeds it) comes from that level, not
+        // from the channel or the cell, and is booked as water the outlets gave.
+        if ((kind == 999 || kind == 888) && q < 0.0) {
+            w.slink_outlet_supply_total -= q * dt;
+            q = 0.0;
+        }
         if (kind == 999) {
             p.junc_outflow[at(j)] += q;
             p.slink_volume_out += q * dt;
@@ -471,21 +534,6 @@ void outlets(model_state &s, superlink_step_state &w, double dt) {
         if (!channel.empty() && at(j) <= channel.last()) channel[at(j)] = p.junc_outflow[at(j)];
 }
 
-double network_volume(const superlink_network &p, const superlink_step_state &w) {
-    double v = 0.0;
-    for (int l = 1; l <= p.num_superlinks; ++l) {
-        const std::size_t L = at(l);
-        const int N = p.link_node_count[L];
-        for (int k = 1; k <= N; ++k)
-            v += w.A[at(k)][L] * p.dx[at(k)][L] + p.As[at(k)][L] * p.slink_node_depth[at(k)][L];
-        v += p.As[at(N + 1)][L] * p.slink_node_depth[at(N + 1)][L];
-    }
-    for (int j = 1; j <= p.num_junctions; ++j)
-        if (p.junc_fixed_head[at(j)] != 1)
-            v += (p.junc_head[at(j)] - p.junc_Zinv[at(j)]) * p.junc_area[at(j)];
-    return v;
-}
-
 void report(const superlink_network &p, const superlink_step_state &w) {
     const double out = p.slink_volume_out + w.slink_surcharge_total;
     std::printf("SUPERLINK Mass Balance Report\n");
@@ -495,7 +543,10 @@ void report(const superlink_network &p, const superlink_step_state &w) {
     std::printf("Volume Start: %6.2lf  Volume End: %6.2f\n", p.slink_volume_start,
                 p.slink_volume_end);
     if (p.slink_volume_in > 0.0) {
-        const double in = p.slink_volume_start + p.slink_volume_in;
+        // The water the outlets gave back to their end nodes and the water the
+        // depth bounds added count with what came in.
+        const double in = p.slink_volume_start + p.slink_volume_in + w.slink_outlet_supply_total +
+                          w.slink_bound_total;
         std::printf("Mass Balance Error: %6.2lf%%\n", (in - (out + p.slink_volume_end)) / in * 100.0);
     } else {
         std::printf("Balance: cannot calculate, no water input.\n");
@@ -530,12 +581,12 @@ bool allocate_superlink_step_state(superlink_step_state &w, const superlink_netw
     for (array_2d<double> *a :
          {&w.ldepth, &w.A, &w.top_width, &w.wet_per, &w.hyd_R, &w.l_veloc, &w.Q, &w.Ac, &w.a,
           &w.b, &w.c, &w.P, &w.T, &w.U, &w.V, &w.W, &w.O, &w.X, &w.Y, &w.Z, &w.n_veloc, &w.E,
-          &w.D, &w.Cl})
+          &w.D, &w.Cl, &w.held_water, &w.end_depth})
         if (alloc_2d_double(*a, rows, cols, "superlink step state") != 0) return false;
     for (array_1d<double> *a :
          {&w.Q_us, &w.Q_ds, &w.A_us, &w.A_ds, &w.us_gam, &w.us_mu, &w.us_kap, &w.ds_gam,
           &w.ds_mu, &w.ds_kap, &w.us_alpha, &w.us_beta, &w.us_chi, &w.ds_alpha, &w.ds_beta,
-          &w.ds_chi, &w.Dstar, &w.fixed_head, &w.rhs})
+          &w.ds_chi, &w.Dstar, &w.us_junction_flow, &w.ds_junction_flow, &w.fixed_head, &w.rhs})
         if (alloc_1d_double(*a, m) != 0) return false;
     const int J = p.num_junctions;
     lay_junction_pattern(w.system, J, p.slink_us_junc.data(), p.slink_ds_junc.data(),
@@ -543,6 +594,16 @@ bool allocate_superlink_step_state(superlink_step_state &w, const superlink_netw
     w.solver = junction_solver{};
     w.junctions = J;
     return true;
+}
+
+// The solved heads x[1..J] as the junction heads, held at their inverts; the
+// water a held head adds is booked.
+static void take_junction_heads(superlink_network &p, superlink_step_state &w, const double *x) {
+    for (int i = 1; i <= p.num_junctions; ++i) {
+        p.junc_head[at(i)] = bounded_junction_head(x[i], p.junc_Zinv[at(i)]);
+        if (p.junc_fixed_head[at(i)] != 1)
+            w.slink_bound_total += (p.junc_head[at(i)] - x[i]) * p.junc_area[at(i)];
+    }
 }
 
 // Solves the assembled junction system into the junction heads: sparse, or
@@ -555,8 +616,7 @@ static int solve_junction_system(superlink_network &p, superlink_step_state &w) 
     const int sparse = w.dense_only ? 1 : solve_junction_sparse(F);
     if (sparse < 0) return -1;
     if (sparse == 0) {
-        for (int i = 1; i <= J; ++i)
-            p.junc_head[at(i)] = bounded_junction_head(F.rhs[at(i)], p.junc_Zinv[at(i)]);
+        take_junction_heads(p, w, F.rhs.data());
         return 0;
     }
     if (w.solver.a.empty() && make_junction_solver(w.solver, J) != 0) return -1;
@@ -566,9 +626,29 @@ static int solve_junction_system(superlink_network &p, superlink_step_state &w) 
     }
     if (ludcmp(w.solver, J) != 0) return -1;
     ludcmp_solve(w.solver, J);
-    for (int i = 1; i <= J; ++i)
-        p.junc_head[at(i)] = bounded_junction_head(w.solver.b[at(i)], p.junc_Zinv[at(i)]);
+    take_junction_heads(p, w, w.solver.b.data());
     return 0;
+}
+
+namespace {
+
+// Water in pipe k of superlink l at its mean depth (m3).
+double pipe_water(const superlink_network &p, int k, int l) {
+    const std::size_t K = at(k), L = at(l);
+    const double y = (p.slink_node_depth[K][L] + p.slink_node_depth[K + 1][L]) * 0.5;
+    const double D = p.diameter[K][L];
+    const double slot = y > D ? 0.01 * D * (y - D) : 0.0;
+    return (geometry(p, k, l, std::min(y, D)).A + slot) * p.dx[K][L];
+}
+
+}  // namespace
+
+double node_water(const superlink_network &p, int k, int l) {
+    const int N = p.link_node_count[at(l)];
+    double v = p.As[at(k)][at(l)] * p.slink_node_depth[at(k)][at(l)];
+    if (k <= N) v += 0.5 * pipe_water(p, k, l);
+    if (k >= 2) v += 0.5 * pipe_water(p, k - 1, l);
+    return v;
 }
 
 double bounded_node_depth(double h, double D) {
@@ -620,7 +700,10 @@ int superlink_step(model_state &s, double dt) {
     if (solve_junction_system(p, w) != 0) return stop_step(-1);
 
     for (int l = 1; l <= p.num_superlinks; ++l)
-        if (p.link_node_count[at(l)] >= 1) back_substitute(p, w, l);
+        if (p.link_node_count[at(l)] >= 1) {
+            back_substitute(p, w, l, dt);
+            keep_node_water(p, w, l, dt);
+        }
     outlets(s, w, dt);
 
     p.slink_volume_end = network_volume(p, w);

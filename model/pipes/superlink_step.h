@@ -46,6 +46,15 @@ struct superlink_step_state {
     array_1d<double> Q_us, Q_ds, A_us, A_ds;
     array_1d<double> us_gam, us_mu, us_kap, ds_gam, ds_mu, ds_kap;
     array_1d<double> us_alpha, us_beta, us_chi, ds_alpha, ds_beta, ds_chi, Dstar;
+    // Per superlink, the flows between its end nodes and its super-junctions
+    // (m3/s): what leaves the upstream junction into node 1 and what node N + 1
+    // gives the downstream junction. They differ from Q_us and Q_ds by the water
+    // the two end nodes store in the step.
+    array_1d<double> us_junction_flow, ds_junction_flow;
+    // Per node k (1..N + 1): the water it holds (m3), set from the geometry of
+    // its pipes at the first step and changed by what its continuity stores,
+    // and its depth at the end of the last step.
+    array_2d<double> held_water, end_depth;
     // Per super-junction: the fixed head and the right-hand side of its row; the
     // sparse junction system, and the dense solver that takes a step whose
     // sparse factorisation meets a small pivot (storage made on first need).
@@ -59,6 +68,13 @@ struct superlink_step_state {
     // by surcharged inlets and water that type-888 outlets put onto their cells.
     double slink_captured_total = 0.0, slink_tile_total = 0.0, slink_surcharge_total = 0.0;
     double slink_cell_outlet_total = 0.0;
+    // Water outlet junctions gave back to their end nodes (m3), which the
+    // balance counts with the volume in: an outlet hands its channel or cell no
+    // negative flow.
+    double slink_outlet_supply_total = 0.0;
+    // Water the depth floor and the bounds of node depths and junction heads
+    // added (m3, signed), which the balance counts with the volume in.
+    double slink_bound_total = 0.0;
     int slink_dried_cells = 0, slink_water_added = 0;
     // Surface water within reach of the inlets, and taken by them, in this step (m3).
     double slink_available = 0.0, slink_taken = 0.0;
@@ -75,6 +91,11 @@ struct superlink_step_state {
 // an allocation message.
 bool allocate_superlink_step_state(superlink_step_state &w, const superlink_network &p);
 
+// The water of node k of superlink l (m3): its plan area times its depth and half
+// of each pipe beside it. A pipe holds its section at its mean depth; a
+// surcharged one its full section and, above its crown, the narrow slot the
+// step's storage term gives it.
+double node_water(const superlink_network &p, int k, int l);
 // A back-substituted depth of a node of a pipe of diameter D: beyond 10 D either
 // way it is dropped to 0, and a depth that is not positive becomes 1e-7.
 double bounded_node_depth(double h, double D);

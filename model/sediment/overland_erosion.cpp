@@ -203,6 +203,12 @@ void transport_direction(sediment_record &r, const transport_inputs &in, const d
     const double q = d.flow[i];
     const int s = q < 0.0 ? j : i, t = q < 0.0 ? i : j;
     const double hs = in.depth[s];
+    // The slope that drives the flow across this face: the ground slope of the
+    // face from i to j plus the fall of the water depth from i to j, the water
+    // surface slope the detachment takes. The capacity uses its magnitude, so it
+    // serves either flow direction; the source's own ground slope would belong
+    // to its other face when the water runs from j to i, and a depth rising
+    // towards the target must lessen the slope, not steepen it.
     // The capacity of a still or dry face is 0 before its slope is needed.
     const double unit_q = q / dx;
     double tc = 0.0;

@@ -34,6 +34,16 @@ void write_project(const scratch_dir &d, const std::string &extra) {
                      "CHAN_CON_TRANS\nINIT_CHAN_CONC 1000\nCHAN_DECAY_COEF 10\n" + extra);
 }
 
+// A mapping table of one tracer over the whole plane with rain of `rain` per m3.
+void write_tracer_table(const scratch_dir &d, const char *rain) {
+    d.write("c.idx", channel_lake_plane::map([](int, int) { return std::string("1"); }));
+    std::string id = "1";
+    id.resize(86, ' ');
+    d.write("p.cmt", std::string("KORVA_INDEX_MAP_TABLES\nINDEX_MAP c.idx \"L\"\nCONTAMINANT_TRANSPORT\n"
+                                 "NUM_CONTAM 1\n\"Tracer\" \"L\" \"tracer.out\"\nPRECIP_CONC ") +
+                         rain + "\nNUM_IDS 1\nID\n" + id + "0 0 0 0 0 0\n");
+}
+
 TEST(KorvaLakeConstituents, ChannelLakeProjectWithChannelTransportRunsToItsEnd) {
     // Channel transport alone names no constituent: the lake project runs through
     // the channel constituent pieces to the end of its event.
@@ -48,12 +58,7 @@ TEST(KorvaLakeConstituents, ChannelLakeProjectWithChannelTransportRunsToItsEnd) 
 
 TEST(KorvaLakeConstituents, TracerBalanceOfChannelsAndLakeCloses) {
     scratch_dir d;
-    d.write("c.idx", channel_lake_plane::map([](int, int) { return std::string("1"); }));
-    std::string id = "1";
-    id.resize(86, ' ');
-    d.write("p.cmt", "KORVA_INDEX_MAP_TABLES\nINDEX_MAP c.idx \"L\"\nCONTAMINANT_TRANSPORT\n"
-                     "NUM_CONTAM 1\n\"Tracer\" \"L\" \"tracer.out\"\nPRECIP_CONC 500\nNUM_IDS 1\nID\n" +
-                         id + "0 0 0 0 0 0\n");
+    write_tracer_table(d, "500");
     write_project(d, "SUMMARY p.sum\nMAPPING_TABLE p.cmt\nOV_CON_TRANS\n");
     const auto r = d.run(KORVA_EXE, {"p.prj"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
@@ -96,6 +101,25 @@ TEST(KorvaLakeConstituents, TracerBalanceOfChannelsAndLakeCloses) {
     const std::size_t ov = sum.find("Overland Contaminant Transport Summary");
     EXPECT_NEAR(value_after(sum, "Mass from precipitation", global),
                 value_after(sum, "Mass from precipitation", ov) + rain, 0.015);
+}
+
+TEST(KorvaLakeConstituents, ChannelWaterStartsWithItsInitialConcentrationAndDecays) {
+    // A trace of rain; the channel starts 1 m deep at 100 per m3, decaying at 24 per day.
+    scratch_dir d;
+    d.write("depth.txt", "11.8\n11.6\n11.4\n11.2\n");
+    write_tracer_table(d, "0");
+    write_project(d, "SUMMARY p.sum\nMAPPING_TABLE p.cmt\nOV_CON_TRANS\nINITIAL_DEPTH depth.txt\n"
+                     "RAIN_INTENSITY 1e-9\nTOT_TIME 10\nINIT_CHAN_CONC 100\nCHAN_DECAY_COEF 24\n");
+    ASSERT_EQ(d.run(KORVA_EXE, {"p.prj"}).exit_status, 0);
+    const std::string sum = d.read("p.sum");
+    // Initial mass = 100 x the channel water (kg), in the event's and the run's summary.
+    const std::size_t run = sum.rfind("Channel Contaminant Transport Summary for");
+    for (std::size_t at : {sum.find("Channel Contaminant Transport Summary for"), run})
+        EXPECT_NEAR(value_after(sum, "Initial mass in channels", at),
+                    0.1 * value_after(sum, "Initial channel volume:"), 0.006) << sum;
+    // Water of one age: after 10 minutes the channel holds 100 exp(-k t) per m3.
+    const double c = 100.0 * std::exp(-24.0 / 86400.0 * 600.0), m = value_after(sum, "Final mass in channels", run);
+    EXPECT_NEAR(1000.0 * m / value_after(sum, "Final channel volume:"), c, 0.01 * c);
 }
 
 }  // namespace

@@ -381,8 +381,27 @@ TEST(SedimentBoundTransport, DecayAndACellDryAtTheStartAreBookedNotLost) {
     EXPECT_GE(s.ov_infil_dmt[1], 7.0);
     EXPECT_GT(s.ov_decay_dmt[1], 0.0);
     EXPECT_NEAR(total_mass(s, 1) + s.ov_decay_dmt[1] + s.ov_infil_dmt[1], before, 1e-12 * before);
-    // First-order decay over 2 x 10 s at 1e-3/s takes close to 2 percent of the 50.
-    EXPECT_NEAR(s.ov_decay_dmt[1], 50.0 * (1.0 - std::exp(-0.02)), 0.01);
+    // First-order decay over the step of 10 s at 1e-3/s takes close to 1 percent of the 50.
+    EXPECT_NEAR(s.ov_decay_dmt[1], 50.0 * (1.0 - std::exp(-0.01)), 0.01);
+}
+
+TEST(SedimentBoundTransport, StillCellDecaysAsTheExponentialAndTakesBackChannelMass) {
+    model_state s;
+    make_grid(s, 1, 1, 10.0, 0.1, 1);
+    put(s, 1, 1, 5.0);
+    cell(s, tt::decay_coef, 1, 1) = 1e-3;
+    for (int step = 1; step <= 360; ++step) {
+        overland_constituent_transport(s, 10.0);
+        const double exact = 50.0 * std::exp(-1e-3 * 10.0 * step);
+        ASSERT_NEAR(cell(s, tt::mass, 1, 1), exact, 1e-3 * exact) << step;
+    }
+    const double before = cell(s, tt::mass, 1, 1);  // the channel gives 3 back
+    cell(s, tt::decay_coef, 1, 1) = 0.0;
+    s.chan_explicit = 1;
+    cell(s, tt::lateral_mass, 1, 1) = -3.0;
+    overland_constituent_transport(s, 10.0);
+    EXPECT_NEAR(cell(s, tt::mass, 1, 1), before + 3.0, 1e-12);
+    EXPECT_NEAR(s.ov_qlat_dmt[1], -3.0, 1e-12);
 }
 
 TEST(SedimentBoundTransport, ParticleBoundSpeciesSettlesIntoTheLooseSoil) {
@@ -410,7 +429,7 @@ TEST(SedimentBoundTransport, ParticleBoundSpeciesSettlesIntoTheLooseSoil) {
     const double settled = r.deposited[1][1] * 998200.0;
     EXPECT_NEAR(settled, s.ov_decay_dmt[2], 1e-9);
     EXPECT_NEAR(cell(s, tt::mass, 2, 1) + settled, 998.2, 1e-9);
-    EXPECT_NEAR(settled / 998.2, 1.0 - std::exp(-0.02248 * 20.0), 0.02);
+    EXPECT_NEAR(settled / 998.2, 1.0 - std::exp(-0.02248 * 10.0), 0.02);
 }
 
 TEST(SedimentBoundTransport, PieceBooksFlipsCopiesTheDepthAndKeepsTheSlot) {
