@@ -113,8 +113,10 @@ void infiltrate_green_ampt_redist(model_state &s, double dt) {
     if (!(dt > 0.0)) return;
     const bool reduce = area_reduction_in_force(s);
     const int call = s.redist_call_count;
+    // No run fills a relative soil moisture unless given one: empty, no cell is skipped for it.
+    const double *relative = s.relative_soil_moisture.empty() ? nullptr : s.relative_soil_moisture.data();
     for (int i = 1; i <= s.cell_count; ++i) {
-        if (lake_cell(s, i) || s.relative_soil_moisture[i] > 83.0 || stream_cell(s, i))
+        if (lake_cell(s, i) || (relative && relative[i] > 83.0) || stream_cell(s, i))
             continue;
         const double ks = s.soil_ksat[i];
         const double psi = s.soil_capillary[i];
