@@ -193,9 +193,10 @@ void allocate_soil_cell_arrays(model_state &s) {
          {&s.soil_ksat, &s.soil_capillary, &s.soil_porosity, &s.soil_pore_index, &s.soil_residual,
           &s.albedo, &s.vegetation_height, &s.transmission_coeff,
           &s.canopy_resistance, &s.wilting_point, &s.initial_moisture, &s.moisture_state,
-          &s.cumulative_infiltration, &s.previous_infiltration, &s.infiltration_rate,
-          &s.step_infiltration_depth, &s.deep_percolation})
+          &s.cumulative_infiltration, &s.previous_infiltration, &s.step_infiltration_depth,
+          &s.deep_percolation})
         alloc_cells(*a, n);
+    if (s.rate_of_infil_on) alloc_cells(s.infiltration_rate, n);  // read by its map only
     alloc_cells(s.soil_index, n);
     if (s.project.area_reduction.given) alloc_cells(s.area_reduction, n);
     if (s.inf_redist) {

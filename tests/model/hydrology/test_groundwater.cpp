@@ -339,6 +339,29 @@ TEST_F(GroundwaterStep, DryCellGetsNoLeakageNoExtractionAndTheThinTransmissivity
     EXPECT_NEAR(s.gw_floor_volume, 2 * 0.2 * 0.0005 * 100.0, 1e-12);
 }
 
+TEST_F(GroundwaterStep, WorkArraysOnlyWhereTheOptionsInForceUseThem) {
+    struct option_case {
+        int redist, channels;
+        double leakage;
+        int wells;
+    };
+    for (const option_case &c : {option_case{1, 0, 0.0, 0}, option_case{0, 1, 3.6, 1}}) {
+        model_state m;
+        make_grid(m, 2, 2, 10.0, [](int, int) { return 1000.0; }, 0.04);
+        m.inf_redist = c.redist;
+        m.chan_explicit = c.channels;
+        m.gw_leakage_rate = c.leakage;
+        m.gw_wells_from_table = c.wells;
+        ASSERT_TRUE(allocate_groundwater_work(m));
+        EXPECT_EQ(m.surface_exchange_depth.empty(), c.redist == 0);
+        EXPECT_EQ(m.channel_seepage_volume.empty(), c.channels == 0);
+        EXPECT_EQ(m.lake_loss_volume.empty(), c.channels == 0);
+        EXPECT_EQ(m.gw_leakage_rate_cell.empty(), c.leakage == 0.0);
+        EXPECT_EQ(m.gw_well_rate.empty(), c.wells == 0);
+        EXPECT_TRUE(m.river_exchange.empty());  // made by the step at its first river cell
+    }
+}
+
 TEST_F(GroundwaterStep, RiverCellExchangeWithItsActiveNeighbours) {
     // Row of three: a river cell (code 2) at 6 m between an active cell at 5 m and
     // an inactive one (code 0). F = b (h_i - h_j) / dx dx K dts.
