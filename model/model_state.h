@@ -926,17 +926,18 @@ struct model_state {
     // soil moisture (percent), the hiatus state (0, 1, 2), the calls in which the
     // cell first ponded in the event, last ponded and began redistributing, the
     // saturated-cell flag (shared with the root-zone withdrawal), and the call
-    // counter (raised by step_infiltration before each call).
+    // counter (raised by step_infiltration before each call). The state and the
+    // flag are one byte each.
     array_1d<double> surface_moisture, surface_moisture_prev, redist_hiatus_depth;
     array_1d<double> relative_soil_moisture;
-    array_1d<int> redist_state, first_ponding_call, last_ponded_call, redist_event_call;
-    array_1d<int> saturated_cell;
+    array_1d<int> first_ponding_call, last_ponded_call, redist_event_call;
+    array_1d<unsigned char> redist_state, saturated_cell;
     int redist_call_count = 0;
     int redist_wet_period = 0;  // wet-period flag of the redistribution scheme
     // Root zone of the redistribution scheme (cm): wetted depth, its water and the
     // upper- and lower-layer parts; the surfacing mark and surface-exchange factor.
     array_1d<double> root_zone_depth, root_zone_water, root_upper_water, root_lower_water;
-    array_1d<int> surfacing_mark;
+    array_1d<unsigned char> surfacing_mark;  // one byte per cell
     array_1d<double> surface_exchange_factor;
     int surfacing_flag = 0;
     // Richards soil columns [cell][node] with their allocation labels.

@@ -139,7 +139,7 @@ void infiltrate_green_ampt_redist(model_state &s, double dt) {
         double &h = s.depth[i];
         double &f_cum = s.cumulative_infiltration[i];
         double &x_hiatus = s.redist_hiatus_depth[i];
-        int &state = s.redist_state[i];
+        unsigned char &state = s.redist_state[i];
         const double f_before = f_cum;
         const double w = std::max(h, 0.0);
         const double capacity = reduce ? ks * s.area_reduction[i] : ks;

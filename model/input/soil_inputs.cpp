@@ -150,6 +150,7 @@ void read_soil_map(model_state &s) {
 
 bool alloc_cells(array_1d<double> &a, int n) { return alloc_1d_double(a, n) == 0; }
 bool alloc_cells(array_1d<int> &a, int n) { return alloc_1d_int(a, n) == 0; }
+bool alloc_cells(array_1d<unsigned char> &a, int n) { return alloc_1d_byte(a, n) == 0; }
 
 // Reads one whitespace token of the soil table; false at its end.
 struct token_reader {
@@ -205,8 +206,9 @@ void allocate_soil_cell_arrays(model_state &s) {
               &s.root_zone_depth, &s.root_zone_water, &s.root_upper_water, &s.root_lower_water,
               &s.surface_exchange_factor})
             alloc_cells(*a, n);
-        for (array_1d<int> *a : {&s.redist_state, &s.first_ponding_call, &s.last_ponded_call,
-                                 &s.redist_event_call, &s.saturated_cell, &s.surfacing_mark})
+        for (array_1d<int> *a : {&s.first_ponding_call, &s.last_ponded_call, &s.redist_event_call})
+            alloc_cells(*a, n);
+        for (array_1d<unsigned char> *a : {&s.redist_state, &s.saturated_cell, &s.surfacing_mark})
             alloc_cells(*a, n);
     }
     if (s.inf_richards) {

@@ -292,7 +292,7 @@ TEST_F(GroundwaterStep, SurfacingWithNoEventRestartsTheRainAndInfiltrationClocks
         for (auto *a : {&m.root_zone_depth, &m.root_zone_water, &m.root_upper_water, &m.root_lower_water,
                         &m.deep_percolation, &m.surface_exchange_factor})
             alloc_1d_double(*a, 1);
-        alloc_1d_int(m.surfacing_mark, 1);
+        alloc_1d_byte(m.surfacing_mark, 1);
         m.root_zone_depth[1] = 20.0;
         m.root_zone_water[1] = 6.0;
         m.event_active = c.event_active;
