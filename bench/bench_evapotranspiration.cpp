@@ -32,7 +32,7 @@ std::unique_ptr<model_state> weather_grid(int n, int penman) {
           &s.wilting_point, &s.soil_ksat, &s.soil_pore_index, &s.root_zone_depth, &s.root_zone_water,
           &s.root_upper_water, &s.root_lower_water, &s.step_infiltration_depth})
         alloc_1d_double(*a, n);
-    alloc_1d_int(s.saturated_cell, n);
+    alloc_1d_byte(s.saturated_cell, n);
     for (int i = 1; i <= n; ++i) {
         const auto k = static_cast<std::size_t>(i);
         s.x_slope[k] = 0.01 * (i % 7);

@@ -111,6 +111,7 @@ void print_bad_range_message() { std::printf("Error: bad range addressed in arra
 
 int alloc_1d_double(array_1d<double> &out, long long n) { return alloc_1d(out, n); }
 int alloc_1d_int(array_1d<int> &out, long long n) { return alloc_1d(out, n); }
+int alloc_1d_byte(array_1d<unsigned char> &out, long long n) { return alloc_1d(out, n); }
 
 int alloc_2d_double(array_2d<double> &out, long long r, long long c, const std::string &name) {
     if (name.compare(0, 3, "Mrb") == 0) {

@@ -210,6 +210,7 @@ void print_allocation_failure(const char *name); // "Error allocating memory for
 
 int alloc_1d_double(array_1d<double> &out, long long n);
 int alloc_1d_int(array_1d<int> &out, long long n);
+int alloc_1d_byte(array_1d<unsigned char> &out, long long n);
 int alloc_2d_double(array_2d<double> &out, long long r, long long c, const std::string &name);
 int alloc_2d_double_verbose(array_2d<double> &out, long long r, long long c, int verbose);
 int alloc_2d_int(array_2d<int> &out, long long r, long long c);

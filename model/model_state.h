@@ -826,11 +826,11 @@ struct model_state {
     bool retention_uniform = false;
     double retention_uniform_depth = 0.0;
     array_1d<double> interception_capacity, interception_coefficient;
-    // Groundwater inputs: boundary code, static flux (m/s), hydraulic conductivity
-    // (m/s) with its copy, porosity with its copy, the two cell-size arrays (m).
+    // Groundwater inputs: boundary code, static flux (m/s; made only when a static
+    // flux is read), hydraulic conductivity (m/s) and porosity. Every aquifer cell
+    // is a grid cell of cell_size on each side.
     array_1d<int> gw_boundary_code;
-    array_1d<double> gw_static_flux, gw_hycond, gw_hycond_copy, gw_porosity, gw_porosity_copy;
-    array_1d<double> gw_cell_dx, gw_cell_dy;
+    array_1d<double> gw_static_flux, gw_hycond, gw_porosity;
     int gw_static_flux_count = 0, gw_dynamic_well_count = 0, gw_wells_from_table = 0;
     // Groundwater level output locations (rows and columns, 1..count).
     int gw_output_location_count = 0;
@@ -926,17 +926,18 @@ struct model_state {
     // soil moisture (percent), the hiatus state (0, 1, 2), the calls in which the
     // cell first ponded in the event, last ponded and began redistributing, the
     // saturated-cell flag (shared with the root-zone withdrawal), and the call
-    // counter (raised by step_infiltration before each call).
+    // counter (raised by step_infiltration before each call). The state and the
+    // flag are one byte each.
     array_1d<double> surface_moisture, surface_moisture_prev, redist_hiatus_depth;
     array_1d<double> relative_soil_moisture;
-    array_1d<int> redist_state, first_ponding_call, last_ponded_call, redist_event_call;
-    array_1d<int> saturated_cell;
+    array_1d<int> first_ponding_call, last_ponded_call, redist_event_call;
+    array_1d<unsigned char> redist_state, saturated_cell;
     int redist_call_count = 0;
     int redist_wet_period = 0;  // wet-period flag of the redistribution scheme
     // Root zone of the redistribution scheme (cm): wetted depth, its water and the
     // upper- and lower-layer parts; the surfacing mark and surface-exchange factor.
     array_1d<double> root_zone_depth, root_zone_water, root_upper_water, root_lower_water;
-    array_1d<int> surfacing_mark;
+    array_1d<unsigned char> surfacing_mark;  // one byte per cell
     array_1d<double> surface_exchange_factor;
     int surfacing_flag = 0;
     // Richards soil columns [cell][node] with their allocation labels.
@@ -1114,23 +1115,26 @@ struct model_state {
     // input, the time the rain clock was last restarted (days).
     int gw_sweep_direction = 1, exchange_result = 0, exchange_ended = 0, lake_loss_flag = 0;
     double rain_restart_days = 0.0;
-    // Per cell (N+1 entries, allocated on the first groundwater step): storage
-    // coefficient, water table at the start of the step (m), channel seepage and
-    // lake loss volumes (m3, positive into the aquifer; filled by the channel
-    // routing), the river exchange value (m3), the surface exchange depth of the
-    // redistribution scheme (cm), the last Richards sub-step (h), and the well and
-    // leakage rates that the groundwater solver leaves (m/s).
-    array_1d<double> gw_storage_coefficient, water_table_start;
+    // Per cell (N+1 entries, made by the groundwater set-up, each only where the
+    // options in force use it; empty otherwise): storage coefficient; channel seepage and lake loss
+    // volumes (m3, positive into the aquifer; filled by explicit channel routing);
+    // the river exchange value (m3; made when a river cell, code 2, is first met);
+    // the surface exchange depth of the redistribution scheme (cm); the last
+    // Richards sub-step (h); the well rates (wells or static fluxes) and leakage
+    // rates (a leakage rate given) that the groundwater solver leaves (m/s).
+    array_1d<double> gw_storage_coefficient;
     array_1d<double> channel_seepage_volume, lake_loss_volume, river_exchange;
     array_1d<double> surface_exchange_depth, richards_last_substep;
     array_1d<double> gw_well_rate, gw_leakage_rate_cell;
     // Groundwater step work, sized by N once by the groundwater set-up: heads at
-    // the start of the sub-step and the Picard iterate (m), transmissivities
-    // (m2/s), the net sink (m/s, positive removes water), the five coefficients
-    // and the right-hand side; the line vectors of the solver (longest grid row or
-    // column, with the cells of the line).
-    array_1d<double> gw_substep_head, gw_iterate, gw_trans_x, gw_trans_y, gw_net_sink;
-    array_1d<double> gw_coef_up, gw_coef_left, gw_coef_diag, gw_coef_right, gw_coef_down, gw_rhs;
+    // the start of the sub-step (with redistribution and no Richards columns the
+    // step is one sub-step: the heads at its start) and the Picard iterate (m), the net sink (m/s,
+    // positive removes water), the coefficients of each cell's right and down
+    // faces (shared with the neighbour across them), the diagonal and the
+    // right-hand side; the line vectors of the solver (longest grid row or column, with the cells of
+    // the line). The transmissivities are formed from the iterate where needed.
+    array_1d<double> gw_substep_head, gw_iterate, gw_net_sink;
+    array_1d<double> gw_coef_diag, gw_coef_right, gw_coef_down, gw_rhs;
     array_1d<double> gw_line_sub, gw_line_diag, gw_line_super, gw_line_rhs;
     array_1d<int> gw_line_cells;
     // Wells of the well table placed on their cells (id: the cell number), newest

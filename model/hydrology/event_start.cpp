@@ -31,6 +31,7 @@ namespace {
 
 bool has(const array_1d<double> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
 bool has(const array_1d<int> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
+bool has(const array_1d<unsigned char> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
 
 bool any_infiltration(const model_state &s) {
     return s.inf_richards || s.inf_redist || s.inf_layered || s.inf_green_ampt;
@@ -69,6 +70,9 @@ void zero_if_held(array_1d<double> &a, std::size_t i) {
     if (has(a, i)) a[i] = 0.0;
 }
 void zero_if_held(array_1d<int> &a, std::size_t i) {
+    if (has(a, i)) a[i] = 0;
+}
+void zero_if_held(array_1d<unsigned char> &a, std::size_t i) {
     if (has(a, i)) a[i] = 0;
 }
 

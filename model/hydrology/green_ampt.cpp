@@ -56,10 +56,12 @@ double green_ampt_capacity(double k, double drive, double f_cum, double dt) {
 void infiltrate_green_ampt(model_state &s, double dt) {
     if (!(dt > 0.0)) return;  // no time has passed: nothing can infiltrate
     const bool reduce = area_reduction_in_force(s);
+    // The rate (cm/h) is kept only for its map output.
+    double *rate = s.infiltration_rate.empty() ? nullptr : s.infiltration_rate.data();
     for (int i = 1; i <= s.cell_count; ++i) {
         double &h = s.depth[i];
         if (h < dry_depth) {
-            s.infiltration_rate[i] = 0.0;
+            if (rate) rate[i] = 0.0;
             continue;
         }
         double &f_cum = s.cumulative_infiltration[i];
@@ -76,7 +78,7 @@ void infiltrate_green_ampt(model_state &s, double dt) {
             h = 0.0;
         }
         f_cum += f * dt;
-        s.infiltration_rate[i] = f * to_cm_per_hour;
+        if (rate) rate[i] = f * to_cm_per_hour;
     }
 }
 
@@ -113,8 +115,12 @@ void infiltrate_green_ampt_redist(model_state &s, double dt) {
     if (!(dt > 0.0)) return;
     const bool reduce = area_reduction_in_force(s);
     const int call = s.redist_call_count;
+    // The rate (cm/h) is kept only for its map output.
+    double *rate = s.infiltration_rate.empty() ? nullptr : s.infiltration_rate.data();
+    // No run fills a relative soil moisture unless given one: empty, no cell is skipped for it.
+    const double *relative = s.relative_soil_moisture.empty() ? nullptr : s.relative_soil_moisture.data();
     for (int i = 1; i <= s.cell_count; ++i) {
-        if (lake_cell(s, i) || s.relative_soil_moisture[i] > 83.0 || stream_cell(s, i))
+        if (lake_cell(s, i) || (relative && relative[i] > 83.0) || stream_cell(s, i))
             continue;
         const double ks = s.soil_ksat[i];
         const double psi = s.soil_capillary[i];
@@ -133,7 +139,7 @@ void infiltrate_green_ampt_redist(model_state &s, double dt) {
         double &h = s.depth[i];
         double &f_cum = s.cumulative_infiltration[i];
         double &x_hiatus = s.redist_hiatus_depth[i];
-        int &state = s.redist_state[i];
+        unsigned char &state = s.redist_state[i];
         const double f_before = f_cum;
         const double w = std::max(h, 0.0);
         const double capacity = reduce ? ks * s.area_reduction[i] : ks;
@@ -183,7 +189,7 @@ void infiltrate_green_ampt_redist(model_state &s, double dt) {
                     }
                 }
             }
-            s.infiltration_rate[i] = f * to_cm_per_hour;
+            if (rate) rate[i] = f * to_cm_per_hour;
             f_cum += f * dt;
             theta_prev = state == 2 ? phi : theta0;
         } else {
@@ -202,7 +208,7 @@ void infiltrate_green_ampt_redist(model_state &s, double dt) {
             }
             f_cum += w;
             x_hiatus = f_cum;
-            s.infiltration_rate[i] = r * to_cm_per_hour;
+            if (rate) rate[i] = r * to_cm_per_hour;
             if (theta0 != theta_i)
                 theta0 = redistribute_surface_moisture(theta0, theta_i, theta_r, phi, lambda, ks,
                                                        psi, f_cum, r, dt);

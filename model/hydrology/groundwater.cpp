@@ -116,43 +116,54 @@ inline double face(double ti, double tj, double di, double dj) {
     return den > 0.0 ? 2.0 * ti * tj / den / di : 0.0;
 }
 
-// Coefficients of one Picard iteration from the transmissivities of the iterate.
+// Coefficients of one Picard iteration from the transmissivities of the iterate
+// (the same in both directions: conductivity times the saturated thickness).
+// Each face's coefficient is formed once, at the cell left of or above it: the
+// harmonic mean is symmetric, so this is the value either cell would form.
 void build_coefficients(model_state &s, double dts) {
     const int n = s.cell_count;
     const double *h = s.water_table_elevation.data();
-    const double *tx = s.gw_trans_x.data(), *ty = s.gw_trans_y.data();
-    const double *dx = s.gw_cell_dx.data(), *dy = s.gw_cell_dy.data();
+    const double *it = s.gw_iterate.data(), *b = s.aquifer_bottom.data(), *k = s.gw_hycond.data();
+    const auto t = [it, b, k](int j) { return k[j] * std::max(it[j] - b[j], gw_min_thickness); };
+    const double d = s.cell_size;
     const double *S = s.gw_storage_coefficient.data(), *r = s.gw_net_sink.data();
     const int *code = s.gw_boundary_code.data();
     const int *right = s.right.data(), *left = s.left.data(), *up = s.up.data(), *down = s.down.data();
-    double *cu = s.gw_coef_up.data(), *cl = s.gw_coef_left.data(), *cd = s.gw_coef_diag.data();
-    double *cr = s.gw_coef_right.data(), *cw = s.gw_coef_down.data(), *rhs = s.gw_rhs.data();
+    double *cd = s.gw_coef_diag.data(), *rhs = s.gw_rhs.data();
+    double *cr = s.gw_coef_right.data(), *cw = s.gw_coef_down.data();
+    for (int i = 1; i <= n; ++i) {
+        const int jd = down[i], jr = right[i];
+        const double ti = t(i);
+        cw[i] = jd ? face(ti, t(jd), d, d) : 0.0;
+        cr[i] = jr ? face(ti, t(jr), d, d) : 0.0;
+    }
+    // Entry 0 of the face arrays is 0: the face toward no neighbour.
     for (int i = 1; i <= n; ++i) {
         if (fixed_head(code[i])) {
-            cu[i] = cl[i] = cr[i] = cw[i] = 0.0;
             cd[i] = 1.0;
             rhs[i] = h[i];
             continue;
         }
-        const int ju = up[i], jd = down[i], jl = left[i], jr = right[i];
-        cu[i] = ju ? face(ty[i], ty[ju], dy[i], dy[ju]) : 0.0;
-        cw[i] = jd ? face(ty[i], ty[jd], dy[i], dy[jd]) : 0.0;
-        cl[i] = jl ? face(tx[i], tx[jl], dx[i], dx[jl]) : 0.0;
-        cr[i] = jr ? face(tx[i], tx[jr], dx[i], dx[jr]) : 0.0;
         const double store = S[i] / dts;
-        cd[i] = -(cu[i] + cl[i] + cr[i] + cw[i] + store);
+        cd[i] = -(cw[up[i]] + cr[left[i]] + cr[i] + cw[i] + store);
         rhs[i] = r[i] - store * h[i];
     }
 }
 
-// River exchange of the code-2 cells over one sub-step (m3 into each total).
-void river_exchange(model_state &s, double dts) {
+// River exchange of the code-2 cells over one sub-step (m3 into each total); the
+// totals are made when the first river cell is met. False when they cannot be.
+bool river_exchange(model_state &s, double dts) {
     const double *h = s.water_table_elevation.data(), *b = s.aquifer_bottom.data();
     const int *code = s.gw_boundary_code.data();
     for (int i = 1; i <= s.cell_count; ++i) {
         if (code[i] != 2) continue;
+        if (s.river_exchange.empty() && !ensure_cell_array(s.river_exchange, s.cell_count)) {
+            print_allocation_failure("groundwater river exchange");
+            raise_printed_error();
+            return false;
+        }
         const double thick = h[i] - b[i];
-        const double dx = s.gw_cell_dx[at(i)], dy = s.gw_cell_dy[at(i)], k = s.gw_hycond[at(i)];
+        const double dx = s.cell_size, dy = s.cell_size, k = s.gw_hycond[at(i)];
         double f = 0.0;
         for (int j : {s.up[at(i)], s.down[at(i)]})
             if (j > 0 && code[j] != 0 && code[j] != 2) f += thick * ((h[i] - h[j]) / dy) * dx * k * dts;
@@ -160,6 +171,7 @@ void river_exchange(model_state &s, double dts) {
             if (j > 0 && code[j] != 0 && code[j] != 2) f += thick * ((h[i] - h[j]) / dx) * dy * k * dts;
         s.river_exchange[at(i)] += f;
     }
+    return true;
 }
 
 // The net sink of every active cell for the step (rules of the preparation); the
@@ -175,11 +187,13 @@ double gather_sinks(model_state &s, double dt, bool coupled, double &soil_in) {
     const bool unsat = covers(s.unsat_exchange_depth, s.cell_count);
     const bool flux = covers(s.gw_static_flux, s.cell_count);
     const double leakage_rate = s.gw_leakage_rate / 100.0 / 3600.0;  // cm/h to m/s
+    double *leak_cell = s.gw_leakage_rate_cell.empty() ? nullptr : s.gw_leakage_rate_cell.data();
+    double *well_cell = s.gw_well_rate.empty() ? nullptr : s.gw_well_rate.data();
+    const double area = s.cell_size * s.cell_size;
     double v = 0.0;
     for (int i = 1; i <= s.cell_count; ++i) {
         s.gw_net_sink[at(i)] = 0.0;
         if (fixed_head(s.gw_boundary_code[at(i)])) continue;
-        const double area = s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
         double c = 0.0, sp = 0.0, e = 0.0, u = 0.0;
         if (lake_term) {
             c = s.lake_loss_volume[at(i)] / dt / area;
@@ -199,10 +213,11 @@ double gather_sinks(model_state &s, double dt, bool coupled, double &soil_in) {
         }
         const double b0 = s.water_table_elevation[at(i)] - s.aquifer_bottom[at(i)];
         double leak = b0 < gw_min_thickness ? 0.0 : leakage_rate;
-        s.gw_leakage_rate_cell[at(i)] = leak;
-        double &well = s.gw_well_rate[at(i)];
-        if (!wells) well = flux ? s.gw_static_flux[at(i)] : 0.0;
+        if (leak_cell) leak_cell[i] = leak;
+        // Without wells or static fluxes the rate is 0 and no array holds it.
+        double well = wells ? well_cell[i] : (flux ? s.gw_static_flux[at(i)] : 0.0);
         if (b0 < gw_min_thickness && well > 0.0) well = 0.0;
+        if (well_cell) well_cell[i] = well;
         const double perc = percolation ? s.deep_percolation[at(i)] / 100.0 / dt : 0.0;
         soil_in -= (u + e) * dt * area;
         const double nominal = well - perc + leak + u + e + sp + c;
@@ -221,9 +236,7 @@ bool picard_iteration(model_state &s, double dts, bool coupled) {
     const int n = s.cell_count;
     double *h = s.water_table_elevation.data();
     double *iterate = s.gw_iterate.data();
-    const double *h0 = s.gw_substep_head.data(), *b = s.aquifer_bottom.data();
-    const double *k = s.gw_hycond.data();
-    double *tx = s.gw_trans_x.data(), *ty = s.gw_trans_y.data();
+    const double *h0 = s.gw_substep_head.data();
     int counter = 1;
     double change = 0.0;
     do {
@@ -236,9 +249,6 @@ bool picard_iteration(model_state &s, double dts, bool coupled) {
         }
         for (int i = 1; i <= n; ++i) {
             iterate[i] = h[i];
-            const double thick = std::max(h[i] - b[i], gw_min_thickness);
-            tx[i] = k[i] * thick;
-            ty[i] = k[i] * thick;
             h[i] = h0[i];
         }
         build_coefficients(s, dts);
@@ -262,13 +272,14 @@ bool picard_iteration(model_state &s, double dts, bool coupled) {
 double boundary_flux(const model_state &s, double dts) {
     const double *h = s.water_table_elevation.data();
     const int *code = s.gw_boundary_code.data();
+    const double area = s.cell_size * s.cell_size;
     double f = 0.0;
     for (int i = 1; i <= s.cell_count; ++i) {
         if (fixed_head(code[i])) continue;
-        const double area = s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
-        const std::pair<int, double> faces[] = {{s.up[at(i)], s.gw_coef_up[at(i)]},
+        const int ju = s.up[at(i)], jl = s.left[at(i)];
+        const std::pair<int, double> faces[] = {{ju, s.gw_coef_down[at(ju)]},
                                                 {s.down[at(i)], s.gw_coef_down[at(i)]},
-                                                {s.left[at(i)], s.gw_coef_left[at(i)]},
+                                                {jl, s.gw_coef_right[at(jl)]},
                                                 {s.right[at(i)], s.gw_coef_right[at(i)]}};
         for (const auto &[j, c] : faces)
             if (j > 0 && fixed_head(code[j])) f += c * (h[j] - h[i]) * dts * area;
@@ -288,7 +299,7 @@ void store_head_changes(model_state &s) {
     double v = 0.0;
     for (int i = 1; i <= s.cell_count; ++i)
         v += storage_of(s, i) * (s.water_table_elevation[at(i)] - s.gw_substep_head[at(i)]) *
-             s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
+             s.cell_size * s.cell_size;
     s.gw_stored_volume += v;
 }
 
@@ -299,7 +310,7 @@ void apply_floor(model_state &s, double remaining, double &v) {
         const double floor = s.aquifer_bottom[at(i)] + gw_min_thickness;
         double &h = s.water_table_elevation[at(i)];
         if (!(h - floor < 0.0)) continue;
-        const double area = s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
+        const double area = s.cell_size * s.cell_size;
         s.gw_floor_volume += storage_of(s, i) * (floor - h) * area;
         h = floor;
         double &r = s.gw_net_sink[at(i)];
@@ -317,8 +328,9 @@ int groundwater_solve_2d(model_state &s, int direction) {
     const array_2d<int> &grid = s.cell_number_grid;
     const int rows = static_cast<int>(grid.rows()) - 1, cols = static_cast<int>(grid.cols()) - 1;
     double *h = s.water_table_elevation.data();
-    const double *cu = s.gw_coef_up.data(), *cl = s.gw_coef_left.data(), *cd = s.gw_coef_diag.data();
-    const double *cr = s.gw_coef_right.data(), *cw = s.gw_coef_down.data(), *rhs = s.gw_rhs.data();
+    const double *cd = s.gw_coef_diag.data(), *rhs = s.gw_rhs.data();
+    const double *fr = s.gw_coef_right.data(), *fd = s.gw_coef_down.data();
+    const int *code = s.gw_boundary_code.data();
     double *sub = s.gw_line_sub.data(), *diag = s.gw_line_diag.data();
     double *super = s.gw_line_super.data(), *line_rhs = s.gw_line_rhs.data();
     int *cells = s.gw_line_cells.data();
@@ -347,14 +359,20 @@ int groundwater_solve_2d(model_state &s, int direction) {
                 ++m;
                 cells[m] = i;
                 diag[m] = cd[i];
+                // The four faces of the cell; a fixed-head cell takes none.
+                const int iu = grid(at(r - 1), at(c)), id = grid(at(r + 1), at(c));
+                const int il = grid(at(r), at(c - 1)), ir = grid(at(r), at(c + 1));
+                const bool fixed = fixed_head(code[i]);
+                const double cu = fixed ? 0.0 : fd[iu], cw = fixed ? 0.0 : fd[i];
+                const double cl = fixed ? 0.0 : fr[il], cr = fixed ? 0.0 : fr[i];
                 if (by_rows) {
-                    sub[m] = cl[i];
-                    super[m] = cr[i];
-                    line_rhs[m] = rhs[i] - h[grid(at(r - 1), at(c))] * cu[i] - h[grid(at(r + 1), at(c))] * cw[i];
+                    sub[m] = cl;
+                    super[m] = cr;
+                    line_rhs[m] = rhs[i] - h[iu] * cu - h[id] * cw;
                 } else {
-                    sub[m] = cu[i];
-                    super[m] = cw[i];
-                    line_rhs[m] = rhs[i] - h[grid(at(r), at(c - 1))] * cl[i] - h[grid(at(r), at(c + 1))] * cr[i];
+                    sub[m] = cu;
+                    super[m] = cw;
+                    line_rhs[m] = rhs[i] - h[il] * cl - h[ir] * cr;
                 }
             }
             if (m < 1) continue;
@@ -452,8 +470,7 @@ double groundwater_step(model_state &s, double dt, double &soil_in) {
         return 0.0;
     }
     const int n = s.cell_count;
-    if (!covers(s.gw_hycond, n) || !covers(s.gw_cell_dx, n) || !covers(s.gw_cell_dy, n) ||
-        !covers(s.right, n) || !covers(s.left, n) || !covers(s.up, n) || !covers(s.down, n) ||
+    if (!covers(s.gw_hycond, n) || !covers(s.right, n) || !covers(s.left, n) || !covers(s.up, n) || !covers(s.down, n) ||
         !covers(s.water_table_elevation, n) || !covers(s.aquifer_bottom, n) ||
         !covers(s.gw_boundary_code, n) || !covers(s.gw_porosity, n) || s.cell_number_grid.empty()) {
         std::printf("Error: the groundwater step needs the conductivity, cell sizes, neighbours, "
@@ -490,7 +507,7 @@ double groundwater_step(model_state &s, double dt, double &soil_in) {
                 double &depth = s.unsat_exchange_depth[at(i)];
                 if (remaining > 0.0) {
                     const double q = depth / -100.0 / remaining;
-                    const double moved = -q * remaining * s.gw_cell_dx[at(i)] * s.gw_cell_dy[at(i)];
+                    const double moved = -q * remaining * s.cell_size * s.cell_size;
                     s.gw_net_sink[at(i)] += q;
                     v += moved;
                     soil_in += moved;
@@ -498,7 +515,7 @@ double groundwater_step(model_state &s, double dt, double &soil_in) {
                 }
             }
         }
-        river_exchange(s, dts);
+        if (!river_exchange(s, dts)) return 0.0;
     }
     return v;
 }

@@ -16,7 +16,10 @@ inline constexpr double gw_min_thickness = 0.001;
 inline constexpr double gw_picard_threshold = 0.001;
 
 // Line successive over-relaxation on the water-table elevations with the
-// coefficients gw_coef_* and gw_rhs of the run state: row sweeps when gw_lsor_dir
+// coefficients of the run state: gw_coef_right and gw_coef_down, each face's
+// coefficient stored once at the cell left of or above it (the face is the same
+// seen from both cells; a fixed-head cell, code 2 or 5, takes none), the
+// diagonal gw_coef_diag and gw_rhs: row sweeps when gw_lsor_dir
 // is 1, column sweeps otherwise; lines in forward order for direction 1, backward
 // otherwise. Each line's cells are solved together by the tridiagonal solver and
 // relaxed by gw_relax_coeff; the sweeps repeat until the largest change before

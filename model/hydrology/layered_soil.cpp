@@ -104,10 +104,12 @@ bool layered_green_ampt_depth(double f_cm, double s_cm, double k, double t, doub
 void infiltrate_layered_soil(model_state &s, double dt) {
     if (!(dt > 0.0)) return;
     const double t = dt / 3600.0;
+    // The rate (cm/h) is kept only for its map output.
+    double *rate = s.infiltration_rate.empty() ? nullptr : s.infiltration_rate.data();
     for (int i = 1; i <= s.cell_count; ++i) {
         double &h = s.depth[i];
         if (h < dry_depth) {
-            s.infiltration_rate[i] = 0.0;
+            if (rate) rate[i] = 0.0;
             continue;
         }
         const int soil = s.soil_index[i];
@@ -136,7 +138,7 @@ void infiltrate_layered_soil(model_state &s, double dt) {
             h = (h_cm - taken) / 100.0;
         }
         s.cumulative_infiltration[i] = (f_cm + taken) / 100.0;
-        s.infiltration_rate[i] = taken / t;
+        if (rate) rate[i] = taken / t;
     }
 }
 

@@ -440,7 +440,7 @@ void wet_slab(model_state &s, int i, double from, double to, double moisture) {
 // Rules 6a to 6e for one cell: the redistribution state follows the new water table.
 void follow_water_table(model_state &s, int i) {
     const double limit = s.soil_moist_depth_cm, boundary = s.top_layer_depth_cm;
-    double rise = s.water_table_elevation[at(i)] - s.water_table_start[at(i)];
+    double rise = s.water_table_elevation[at(i)] - s.gw_substep_head[at(i)];
     const double depth = (s.elevation[at(i)] - s.water_table_elevation[at(i)]) * 100.0;
     double &f = s.root_zone_depth[at(i)];
     double &w = s.root_zone_water[at(i)];
@@ -727,7 +727,10 @@ void step_groundwater(model_state &s) {
 
     if (s.inf_richards || s.inf_redist) {
         if (s.inf_redist && !s.inf_richards) set_storage_coefficients(s);
-        for (int i = 1; i <= s.cell_count; ++i) s.water_table_start[at(i)] = s.water_table_elevation[at(i)];
+        // The heads at the start of the step: without Richards columns the step is
+        // one sub-step, whose start heads the solve keeps for the rules after it.
+        if (s.inf_redist && !s.inf_richards)
+            for (int i = 1; i <= s.cell_count; ++i) s.gw_substep_head[at(i)] = s.water_table_elevation[at(i)];
         double soil_in = 0.0;
         const double v = groundwater_step(s, dt, soil_in);
         if (failed()) return;
@@ -740,19 +743,25 @@ void step_groundwater(model_state &s) {
         if (!after_coupled_step(s)) return;
     }
 
-    // Rule 7: saturated storage and the reporting totals.
+    // Rule 7: saturated storage and the reporting totals. Well, leakage and river
+    // arrays that the options in force do not make hold no water to book.
     s.saturated_storage_total = 0.0;
+    const double *well = s.gw_well_rate.empty() ? nullptr : s.gw_well_rate.data();
+    const double *leak = s.gw_leakage_rate_cell.empty() ? nullptr : s.gw_leakage_rate_cell.data();
+    double *river = s.river_exchange.empty() ? nullptr : s.river_exchange.data();
     for (int i = 1; i <= s.cell_count; ++i) {
         s.saturated_storage_total +=
             (s.water_table_elevation[at(i)] - s.aquifer_bottom[at(i)]) * s.gw_porosity[at(i)] * 100.0;
         // The step takes no well or leakage water from a fixed-head cell.
         const int code = s.gw_boundary_code[at(i)];
         if (code != 2 && code != 5) {
-            s.gw_well_volume += s.gw_well_rate[at(i)] * dt * area;
-            s.gw_leakage_volume += s.gw_leakage_rate_cell[at(i)] * dt * area;
+            if (well) s.gw_well_volume += well[i] * dt * area;
+            if (leak) s.gw_leakage_volume += leak[i] * dt * area;
         }
-        if (s.gw_boundary_code[at(i)] == 2) s.river_exchange_total += s.river_exchange[at(i)];
-        s.river_exchange[at(i)] = 0.0;
+        if (river) {
+            if (code == 2) s.river_exchange_total += river[i];
+            river[i] = 0.0;
+        }
         if (covers(s.surfacing_mark, i) && s.surfacing_mark[at(i)]) s.surfacing_flag = 1;
     }
     s.total_storage = s.unsaturated_storage_total + s.saturated_storage_total;

@@ -496,7 +496,7 @@ double richards_step(model_state &s, double dt) {
         cell_totals t;
         if (!richards_cell(s, i, k, hours, t)) return added;
         s.cumulative_infiltration[i] += t.taken / 100.0;
-        s.infiltration_rate[i] = t.taken / hours;
+        if (!s.infiltration_rate.empty()) s.infiltration_rate[i] = t.taken / hours;  // its map only
         s.richards_evaporation[i] += t.evaporated / 100.0;
         s.richards_bottom_flux[i] += t.bottom / 100.0;
         s.richards_clip[i] += t.clip / 100.0;

@@ -54,7 +54,9 @@ void set_richards_et_demand(model_state &s) {
 
 double soil_et_withdrawal(model_state &s, double dt) {
     const int n = s.cell_count;
-    if (!ensure_cell_array(s.ponded_evaporation, n) || !ensure_cell_array(s.root_zone_bottom_flux, n)) {
+    // The bottom flux is summed for the hourly lines of long-term runs only.
+    if (!ensure_cell_array(s.ponded_evaporation, n) ||
+        (s.long_term && !ensure_cell_array(s.root_zone_bottom_flux, n))) {
         print_allocation_failure("root_zone_bottom_flux");
         raise_printed_error();
         return 0.0;
@@ -63,6 +65,10 @@ double soil_et_withdrawal(model_state &s, double dt) {
     const bool deardorff = s.et_deardorff != 0;
     const bool have_pet = !s.potential_et.empty();
     const bool have_snow = !s.snow_store.empty();
+    // Field capacity only where a table gave it (0 otherwise); the wilting point
+    // is read only for a cell with a demand, so that a run without ET leaves it untouched.
+    double *bottom_flux = s.root_zone_bottom_flux.empty() ? nullptr : s.root_zone_bottom_flux.data();
+    const double *field_capacity = s.soil_sixth.empty() ? nullptr : s.soil_sixth.data();
     double removed = 0.0;
 
     for (int i = 1; i <= n; ++i) {
@@ -71,11 +77,12 @@ double soil_et_withdrawal(model_state &s, double dt) {
         const bool two = depth > top;
         const double l1 = two ? top : depth, l2 = two ? depth - top : 0.0;
         const double phi = s.soil_porosity[i], res = s.soil_residual[i];
-        const double fc = s.soil_sixth[i], wp = s.wilting_point[i];
+        const double fc = field_capacity ? field_capacity[i] : 0.0;
         const double win = s.step_infiltration_depth[i] * 100.0;
         double &wu = s.root_upper_water[i];
         double &wl = s.root_lower_water[i];
-        double &bottom = s.root_zone_bottom_flux[i];
+        double unsummed = 0.0;
+        double &bottom = bottom_flux ? bottom_flux[i] : unsummed;
 
         // Demand of the step, first from ponded water.
         double demand = 0.0;
@@ -104,6 +111,7 @@ double soil_et_withdrawal(model_state &s, double dt) {
 
         double et1 = 0.0, et2 = 0.0;
         if (demand > tiny) {
+            const double wp = s.wilting_point[i];
             double f1 = 1.0, f2 = two ? 1.0 : 0.0;
             if (!(depth < tiny)) {
                 f1 = et_stress_factor(deardorff, wu, l1 * fc, l1 * wp, l1 * res);

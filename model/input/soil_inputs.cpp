@@ -150,6 +150,7 @@ void read_soil_map(model_state &s) {
 
 bool alloc_cells(array_1d<double> &a, int n) { return alloc_1d_double(a, n) == 0; }
 bool alloc_cells(array_1d<int> &a, int n) { return alloc_1d_int(a, n) == 0; }
+bool alloc_cells(array_1d<unsigned char> &a, int n) { return alloc_1d_byte(a, n) == 0; }
 
 // Reads one whitespace token of the soil table; false at its end.
 struct token_reader {
@@ -191,21 +192,23 @@ void allocate_soil_cell_arrays(model_state &s) {
     const int n = s.cell_count;
     for (array_1d<double> *a :
          {&s.soil_ksat, &s.soil_capillary, &s.soil_porosity, &s.soil_pore_index, &s.soil_residual,
-          &s.soil_sixth, &s.albedo, &s.vegetation_height, &s.transmission_coeff,
+          &s.albedo, &s.vegetation_height, &s.transmission_coeff,
           &s.canopy_resistance, &s.wilting_point, &s.initial_moisture, &s.moisture_state,
-          &s.cumulative_infiltration, &s.previous_infiltration, &s.infiltration_rate,
-          &s.step_infiltration_depth, &s.deep_percolation, &s.relative_soil_moisture})
+          &s.cumulative_infiltration, &s.previous_infiltration, &s.step_infiltration_depth,
+          &s.deep_percolation})
         alloc_cells(*a, n);
+    if (s.rate_of_infil_on) alloc_cells(s.infiltration_rate, n);  // read by its map only
     alloc_cells(s.soil_index, n);
     if (s.project.area_reduction.given) alloc_cells(s.area_reduction, n);
     if (s.inf_redist) {
         for (array_1d<double> *a :
              {&s.surface_moisture, &s.surface_moisture_prev, &s.redist_hiatus_depth,
               &s.root_zone_depth, &s.root_zone_water, &s.root_upper_water, &s.root_lower_water,
-              &s.surface_exchange_factor, &s.root_zone_bottom_flux})
+              &s.surface_exchange_factor})
             alloc_cells(*a, n);
-        for (array_1d<int> *a : {&s.redist_state, &s.first_ponding_call, &s.last_ponded_call,
-                                 &s.redist_event_call, &s.saturated_cell, &s.surfacing_mark})
+        for (array_1d<int> *a : {&s.first_ponding_call, &s.last_ponded_call, &s.redist_event_call})
+            alloc_cells(*a, n);
+        for (array_1d<unsigned char> *a : {&s.redist_state, &s.saturated_cell, &s.surfacing_mark})
             alloc_cells(*a, n);
     }
     if (s.inf_richards) {
@@ -228,7 +231,14 @@ void read_soil_parameters(model_state &s) {
     read_area_reduction(s);
     if (fatal()) return;
 
+    // The sixth value (the field capacity of the root zone) comes only from the
+    // table; without it the array stays empty and its readers take 0.
     const bool ga_table = table_in_use(s, table_slot::green_ampt);
+    if (ga_table && !alloc_cells(s.soil_sixth, s.cell_count)) {
+        print_allocation_failure("soil_sixth");
+        raise_printed_error();
+        return;
+    }
     if (ga_table &&
         !read_table(s, card_green_ampt_infiltration,
                     {&s.soil_ksat, &s.soil_capillary, &s.soil_porosity, &s.soil_pore_index,
@@ -448,7 +458,8 @@ void read_water_table(model_state &s) {
     read_cell_map(s, s.water_table_file, s.water_table_name, s.water_table_elevation);
     close_slot(s.water_table_file);
     if (fatal()) return;
-    if (!alloc_cells(s.unsat_exchange_depth, s.cell_count)) return;
+    // The soil-aquifer exchange depth is left by the Richards columns only.
+    if (s.inf_richards && !alloc_cells(s.unsat_exchange_depth, s.cell_count)) return;
     if (s.aquifer_bottom.empty() && !alloc_cells(s.aquifer_bottom, s.cell_count)) return;
     if (s.groundwater_on && s.aquifer_bottom_file) {
         echo_input(s, "reading aquifer bottom map from file: %s\n", s.aquifer_bottom_name.c_str());

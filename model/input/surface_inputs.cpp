@@ -201,13 +201,27 @@ bool allocate_groundwater_work(model_state &s) {
         return false;
     }
     for (array_1d<double> *a :
-         {&s.gw_storage_coefficient, &s.water_table_start, &s.channel_seepage_volume,
-          &s.lake_loss_volume, &s.river_exchange, &s.surface_exchange_depth, &s.richards_last_substep,
-          &s.gw_well_rate, &s.gw_leakage_rate_cell, &s.gw_substep_head, &s.gw_iterate, &s.gw_trans_x,
-          &s.gw_trans_y, &s.gw_net_sink, &s.gw_coef_up, &s.gw_coef_left, &s.gw_coef_diag,
-          &s.gw_coef_right, &s.gw_coef_down, &s.gw_rhs}) {
+         {&s.gw_storage_coefficient, &s.gw_substep_head, &s.gw_iterate, &s.gw_net_sink,
+          &s.gw_coef_diag, &s.gw_coef_right, &s.gw_coef_down, &s.gw_rhs}) {
         if (!ensure_cell_array(*a, n)) return false;
     }
+    // The arrays of the options in force only: the others stay empty (no page of
+    // them is touched) and their readers test for that. The well rates stand for
+    // the wells of the table and for the static fluxes; the river exchange is made
+    // when the step first meets a river cell.
+    const struct {
+        array_1d<double> *values;
+        bool needed;
+    } optional[] = {
+        {&s.surface_exchange_depth, s.inf_redist != 0},
+        {&s.richards_last_substep, s.inf_richards != 0},
+        {&s.channel_seepage_volume, s.chan_explicit != 0},
+        {&s.lake_loss_volume, s.chan_explicit != 0},
+        {&s.gw_well_rate, s.gw_wells_from_table != 0 || !s.gw_static_flux.empty()},
+        {&s.gw_leakage_rate_cell, s.gw_leakage_rate != 0.0},
+    };
+    for (const auto &a : optional)
+        if (a.needed && !ensure_cell_array(*a.values, n)) return false;
     const int rows = s.cell_number_grid.empty() ? 0 : static_cast<int>(s.cell_number_grid.rows());
     const int cols = s.cell_number_grid.empty() ? 0 : static_cast<int>(s.cell_number_grid.cols());
     const int line = std::max(rows, cols) + 1;
@@ -227,10 +241,8 @@ void allocate_groundwater_cell_arrays(model_state &s) {
 void read_groundwater_inputs(model_state &s) {
     if (!s.groundwater_on) return;
     const int n = s.cell_count;
-    if (!ensure_cell_array(s.gw_boundary_code, n) || !ensure_cell_array(s.gw_static_flux, n) ||
-        !ensure_cell_array(s.gw_hycond, n) || !ensure_cell_array(s.gw_hycond_copy, n) ||
-        !ensure_cell_array(s.gw_porosity, n) || !ensure_cell_array(s.gw_porosity_copy, n) ||
-        !ensure_cell_array(s.gw_cell_dx, n) || !ensure_cell_array(s.gw_cell_dy, n)) {
+    if (!ensure_cell_array(s.gw_boundary_code, n) || !ensure_cell_array(s.gw_hycond, n) ||
+        !ensure_cell_array(s.gw_porosity, n)) {
         print_allocation_failure("groundwater cell arrays");
         raise_printed_error();
         return;
@@ -259,6 +271,11 @@ void read_groundwater_inputs(model_state &s) {
             if (code == 3) ++s.gw_dynamic_well_count;
         }
         if (s.gw_static_flux_count > 0 || s.gw_fluxboundtable_on) {
+            if (!ensure_cell_array(s.gw_static_flux, n)) {
+                print_allocation_failure("groundwater static fluxes");
+                raise_printed_error();
+                return;
+            }
             read_static_flux_table(s);
             if (failed()) return;
         }
@@ -315,10 +332,6 @@ void read_groundwater_inputs(model_state &s) {
     for (int i = 1; i <= n; ++i) {
         const std::size_t k = static_cast<std::size_t>(i);
         s.gw_hycond[k] = s.gw_hycond[k] / 100.0 / 3600.0;  // cm/h to m/s
-        s.gw_hycond_copy[k] = s.gw_hycond[k];
-        s.gw_cell_dx[k] = s.cell_size;
-        s.gw_cell_dy[k] = s.cell_size;
-        s.gw_porosity_copy[k] = s.gw_porosity[k];
     }
 
     if (s.gw_well_level_on && s.well_location_file) read_gw_output_locations(s);

@@ -33,6 +33,7 @@ inline std::unique_ptr<model_state> make_state(int cells, int scheme) {
     s->inf_richards = scheme == 4;
     s->quiet = 1;
     alloc_1d_double(s->depth, cells);
+    s->rate_of_infil_on = 1;  // the infiltration rates kept, as for their map
     allocate_soil_cell_arrays(*s);
     return s;
 }

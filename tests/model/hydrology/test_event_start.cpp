@@ -94,9 +94,9 @@ protected:
                         &s.root_lower_water, &s.moisture_state, &s.soil_porosity,
                         &s.water_table_elevation, &s.unsat_exchange_depth, &s.redist_hiatus_depth})
             alloc_1d_double(*a, 4);
-        for (auto *a : {&s.surfacing_mark, &s.redist_state, &s.first_ponding_call,
-                        &s.last_ponded_call, &s.redist_event_call})
+        for (auto *a : {&s.first_ponding_call, &s.last_ponded_call, &s.redist_event_call})
             alloc_1d_int(*a, 4);
+        for (auto *a : {&s.surfacing_mark, &s.redist_state}) alloc_1d_byte(*a, 4);
         for (int i = 1; i <= 4; ++i) {
             s.moisture_state[i] = 0.25;
             s.soil_porosity[i] = 0.45;

@@ -149,6 +149,8 @@ std::unique_ptr<model_state> root_zone_state(int cells, double d) {
     s->top_layer_depth_cm = 10.0;
     alloc_1d_double(s->potential_et, cells);
     alloc_1d_double(s->rain_rate, cells);
+    alloc_1d_double(s->soil_sixth, cells);  // a table's field capacity
+    alloc_1d_double(s->root_zone_bottom_flux, cells);  // made with the long-term inputs
     for (int i = 1; i <= cells; ++i) {
         s->soil_porosity[i] = 0.45;
         s->soil_residual[i] = 0.05;

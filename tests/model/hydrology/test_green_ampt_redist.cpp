@@ -128,6 +128,7 @@ TEST(GreenAmptRedistribution, RenewedRainStartsASecondFront) {
 
 TEST(GreenAmptRedistribution, SkipsWetLakeAndSaturatedCells) {
     auto s = silt_loam(4);
+    alloc_1d_double(s->relative_soil_moisture, 4);
     s->relative_soil_moisture[1] = 84.0;
     s->relative_soil_moisture[2] = 83.0;
     s->overland_lake_on = 1;

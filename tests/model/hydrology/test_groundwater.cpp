@@ -4,9 +4,11 @@
 // floor of the saturated thickness, the river-cell exchange and the wells.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/hydrology/groundwater.h"
@@ -26,7 +28,7 @@ void make_aquifer(model_state &s, int rows, int cols, double dx, double k, doubl
     make_grid(s, rows, cols, dx, [](int, int) { return 1000.0; }, 0.04);
     const int n = rows * cols;
     for (auto *a : {&s.water_table_elevation, &s.aquifer_bottom, &s.gw_porosity, &s.gw_hycond,
-                    &s.gw_cell_dx, &s.gw_cell_dy, &s.gw_static_flux})
+                    &s.gw_static_flux})
         alloc_1d_double(*a, n);
     alloc_1d_int(s.gw_boundary_code, n);
     ASSERT_TRUE(allocate_groundwater_work(s));
@@ -35,7 +37,6 @@ void make_aquifer(model_state &s, int rows, int cols, double dx, double k, doubl
         s.gw_porosity[at(i)] = storage;
         s.gw_storage_coefficient[at(i)] = storage;
         s.gw_hycond[at(i)] = k;
-        s.gw_cell_dx[at(i)] = s.gw_cell_dy[at(i)] = dx;
         s.gw_boundary_code[at(i)] = 1;
     }
     s.gw_lsor_dir = 1;
@@ -118,17 +119,25 @@ TEST_F(GroundwaterStep, StepInHeadSpreadsAsTheErrorFunction) {
     }
 }
 
+// The four face coefficients of cell i (up, down, left, right): each face is
+// stored once, at the cell above or left of it; a fixed-head cell has none.
+std::array<std::pair<int, double>, 4> cell_faces(const model_state &s, int i) {
+    const bool fixed = s.gw_boundary_code[at(i)] == 5;
+    const int ju = s.up[at(i)], jl = s.left[at(i)];
+    const auto c = [fixed](double v) { return fixed ? 0.0 : v; };
+    return {{{ju, c(s.gw_coef_down[at(ju)])},
+             {s.down[at(i)], c(s.gw_coef_down[at(i)])},
+             {jl, c(s.gw_coef_right[at(jl)])},
+             {s.right[at(i)], c(s.gw_coef_right[at(i)])}}};
+}
+
 // Dense Gaussian elimination of the five-point system of the solver.
 std::vector<double> dense_solve(const model_state &s) {
     const int n = s.cell_count;
     std::vector<std::vector<double>> a(at(n + 1), std::vector<double>(at(n + 2), 0.0));
     for (int i = 1; i <= n; ++i) {
         a[at(i)][at(i)] = s.gw_coef_diag[at(i)];
-        const std::pair<int, double> links[] = {{s.up[at(i)], s.gw_coef_up[at(i)]},
-                                                {s.down[at(i)], s.gw_coef_down[at(i)]},
-                                                {s.left[at(i)], s.gw_coef_left[at(i)]},
-                                                {s.right[at(i)], s.gw_coef_right[at(i)]}};
-        for (const auto &l : links)
+        for (const auto &l : cell_faces(s, i))
             if (l.first) a[at(i)][at(l.first)] += l.second;
         a[at(i)][at(n + 1)] = s.gw_rhs[at(i)];
     }
@@ -148,20 +157,18 @@ std::vector<double> dense_solve(const model_state &s) {
 
 TEST_F(GroundwaterStep, LineRelaxationMatchesADenseSolveInEveryKindAndDirection) {
     make_aquifer(s, 3, 4, 10.0, 1e-4, 0.2, 0.0);
-    // Unequal coefficients, a fixed-head row (diagonal 1, right-hand side its head).
+    // Unequal face coefficients, a fixed-head row (diagonal 1, right-hand side its head).
     for (int i = 1; i <= s.cell_count; ++i) {
-        s.gw_coef_up[at(i)] = s.up[at(i)] ? 0.3 + 0.01 * i : 0.0;
         s.gw_coef_down[at(i)] = s.down[at(i)] ? 0.2 + 0.02 * i : 0.0;
-        s.gw_coef_left[at(i)] = s.left[at(i)] ? 0.5 - 0.01 * i : 0.0;
-        s.gw_coef_right[at(i)] = s.right[at(i)] ? 0.4 : 0.0;
-        s.gw_coef_diag[at(i)] = -(s.gw_coef_up[at(i)] + s.gw_coef_down[at(i)] + s.gw_coef_left[at(i)] +
-                                  s.gw_coef_right[at(i)] + 0.05 * i);
-        s.gw_rhs[at(i)] = -0.7 * i + 1.0;
+        s.gw_coef_right[at(i)] = s.right[at(i)] ? 0.5 - 0.03 * i : 0.0;
     }
-    for (int i : {1, 2}) {
-        s.gw_coef_up[at(i)] = s.gw_coef_down[at(i)] = s.gw_coef_left[at(i)] = s.gw_coef_right[at(i)] = 0.0;
-        s.gw_coef_diag[at(i)] = 1.0;
-        s.gw_rhs[at(i)] = 4.0 + i;
+    for (int i : {1, 2}) s.gw_boundary_code[at(i)] = 5;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        double sum = 0.05 * i;
+        for (const auto &f : cell_faces(s, i)) sum += f.second;
+        const bool fixed = s.gw_boundary_code[at(i)] == 5;
+        s.gw_coef_diag[at(i)] = fixed ? 1.0 : -sum;
+        s.gw_rhs[at(i)] = fixed ? 4.0 + i : -0.7 * i + 1.0;
     }
     const std::vector<double> exact = dense_solve(s);
     for (int kind : {1, 2})
@@ -285,7 +292,7 @@ TEST_F(GroundwaterStep, SurfacingWithNoEventRestartsTheRainAndInfiltrationClocks
         for (auto *a : {&m.root_zone_depth, &m.root_zone_water, &m.root_upper_water, &m.root_lower_water,
                         &m.deep_percolation, &m.surface_exchange_factor})
             alloc_1d_double(*a, 1);
-        alloc_1d_int(m.surfacing_mark, 1);
+        alloc_1d_byte(m.surfacing_mark, 1);
         m.root_zone_depth[1] = 20.0;
         m.root_zone_water[1] = 6.0;
         m.event_active = c.event_active;
@@ -325,10 +332,34 @@ TEST_F(GroundwaterStep, DryCellGetsNoLeakageNoExtractionAndTheThinTransmissivity
     EXPECT_EQ(s.gw_well_rate[1], 0.0);
     EXPECT_EQ(s.gw_net_sink[1], 0.0);
     EXPECT_EQ(v, 0.0);
-    EXPECT_DOUBLE_EQ(s.gw_trans_x[1], 1e-4 * 0.001);
+    // Face coefficient of two equal transmissivities T over 10 m cells: T / 100.
+    EXPECT_DOUBLE_EQ(s.gw_coef_right[1], 1e-4 * 0.001 / 100.0);
     // Both heads are lifted to the floor, and the water it took is booked.
     EXPECT_DOUBLE_EQ(s.water_table_elevation[1], 0.001);
     EXPECT_NEAR(s.gw_floor_volume, 2 * 0.2 * 0.0005 * 100.0, 1e-12);
+}
+
+TEST_F(GroundwaterStep, WorkArraysOnlyWhereTheOptionsInForceUseThem) {
+    struct option_case {
+        int redist, channels;
+        double leakage;
+        int wells;
+    };
+    for (const option_case &c : {option_case{1, 0, 0.0, 0}, option_case{0, 1, 3.6, 1}}) {
+        model_state m;
+        make_grid(m, 2, 2, 10.0, [](int, int) { return 1000.0; }, 0.04);
+        m.inf_redist = c.redist;
+        m.chan_explicit = c.channels;
+        m.gw_leakage_rate = c.leakage;
+        m.gw_wells_from_table = c.wells;
+        ASSERT_TRUE(allocate_groundwater_work(m));
+        EXPECT_EQ(m.surface_exchange_depth.empty(), c.redist == 0);
+        EXPECT_EQ(m.channel_seepage_volume.empty(), c.channels == 0);
+        EXPECT_EQ(m.lake_loss_volume.empty(), c.channels == 0);
+        EXPECT_EQ(m.gw_leakage_rate_cell.empty(), c.leakage == 0.0);
+        EXPECT_EQ(m.gw_well_rate.empty(), c.wells == 0);
+        EXPECT_TRUE(m.river_exchange.empty());  // made by the step at its first river cell
+    }
 }
 
 TEST_F(GroundwaterStep, RiverCellExchangeWithItsActiveNeighbours) {

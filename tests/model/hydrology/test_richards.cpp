@@ -200,6 +200,7 @@ TEST(RichardsStep, BrooksCoreyColumnWithFixedBottomConserves) {
 TEST(RichardsStep, RelativeMoistureAboveEightyThreePercentIsSkipped) {
     for (const double relative : {83.0, 83.1}) {
         auto s = sand_column(sand_table(10.0, 1.0, 0.10));
+        alloc_1d_double(s->relative_soil_moisture, s->cell_count);
         s->relative_soil_moisture[1] = relative;
         s->depth[1] = 0.001;
         richards_step(*s, 60.0);

@@ -337,10 +337,7 @@ TEST_F(Groundwater, StaticFluxAndConductivityAreConverted) {
     EXPECT_DOUBLE_EQ(s.gw_static_flux[1], 0.0);
     for (int i = 1; i <= 5; ++i) {
         EXPECT_NEAR(s.gw_hycond[i], 1.0e-4, 1e-18);
-        EXPECT_DOUBLE_EQ(s.gw_hycond_copy[i], s.gw_hycond[i]);
-        EXPECT_DOUBLE_EQ(s.gw_porosity_copy[i], 0.3);
-        EXPECT_DOUBLE_EQ(s.gw_cell_dx[i], 10.0);
-        EXPECT_DOUBLE_EQ(s.gw_cell_dy[i], 10.0);
+        EXPECT_DOUBLE_EQ(s.gw_porosity[i], 0.3);
     }
 }
 
