@@ -109,7 +109,8 @@ TEST(KorvaCalibration, MonteCarloRunsEqualSeparateRuns) {
         std::snprintf(value, sizeof value, "%lf", rain[static_cast<std::size_t>(k)]);
         const std::vector<double> pv = separate_run(value, hydrograph);
         EXPECT_EQ(peaks[static_cast<std::size_t>(2 * k)], peaks[static_cast<std::size_t>(2 * k + 1)]);
-        EXPECT_NEAR(peaks[static_cast<std::size_t>(2 * k)], pv[0], 5e-4) << "run " << k + 1;
+        // The log prints four decimals, the separate run three: half a unit of each.
+        EXPECT_NEAR(peaks[static_cast<std::size_t>(2 * k)], pv[0], 5.5e-4 + 1e-12) << "run " << k + 1;
         EXPECT_NEAR(volumes[static_cast<std::size_t>(2 * k)], pv[1], 0.05) << "run " << k + 1;
         // The last run's outputs are the ones left, under the prefix.
         if (k == 2) {
