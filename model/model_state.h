@@ -240,6 +240,11 @@ struct explicit_step_control {
     const int *tables_right = nullptr, *tables_down = nullptr;
     int tables_cells = 0, tables_fused = 0;
     std::vector<double> pending;
+    // With overland constituents: the volume each face moved over the call's
+    // sub-steps (m3) and their count. When the step was divided, the faces hand
+    // on the step's mean discharge (volume / step), the one that moved the water.
+    int keep_step_flows = 0, substeps = 0;
+    array_1d<double> step_volume_x, step_volume_y;
 };
 // State of the alternating-direction schemes within one run.
 struct ade_scheme_state {

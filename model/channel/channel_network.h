@@ -290,6 +290,10 @@ struct channel_work {
     // last constituent routing (m3, added by the routing step), and the flow area
     // at the last constituent routing.
     array_2d<double> face_volume, wq_previous_area;
+    // [stream cell][entry]: water the stream cells gave to the nodes since the last
+    // constituent routing (m3, added by the lateral inflow), which the routing gives
+    // its mass in the step that brought it. Made only with overland constituents.
+    array_2d<double> wq_exchange_volume;
     // Work storage of the constituent routing ([node][link]), made on its first call:
     // accepted, predicted and iterated values, interpolated areas, source rates.
     array_2d<double> wq_conc0, wq_mass0, wq_conc, wq_mass, wq_conc_mid, wq_area_adt, wq_delta,

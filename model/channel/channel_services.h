@@ -73,6 +73,10 @@ void add_rainborne_constituent_mass(model_state &state);
 // clears the exchanged volumes unless `keep_volumes`. True when it acted.
 bool add_stream_exchange_mass(model_state &state, bool keep_volumes);
 void clear_stream_exchange_volumes(model_state &state);
+// The mass of the water the stream cells gave to the nodes since the last channel
+// constituent routing: into the nodes' lateral mass for this routing and into the
+// cells' lateral accumulators for their next transport.
+void channel_exchange_mass(model_state &state);
 // Clears the per-cell accumulators that the sediment-bound transport consumed:
 // rain and lateral masses and the infiltrated volumes.
 void clear_overland_constituent_accumulators(model_state &state);

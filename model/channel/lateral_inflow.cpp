@@ -132,6 +132,7 @@ double lateral_inflow_step(model_state &s, double cell_size, double dt) {
             w.qlat[n][l] += q / dx;
             total += q * dt;
             if (!g.gst_Vlat.empty()) g.gst_Vlat[i][j] += q * dt;
+            if (!w.wq_exchange_volume.empty()) w.wq_exchange_volume[i][j] += q * dt;
         }
     }
     return total;

@@ -94,6 +94,7 @@ void route_channel_constituents(model_state &s) {
     const int L = net.link_count;
     const bool lakes = lake_constituents_on(s);
     if (lakes) lake_node_handover(s);
+    channel_exchange_mass(s);
     for (int k = 1; k <= s.constituent_count; ++k) {
         for (int l = L; l >= 1; --l) {
             if (!routed_link(net.link_type[l])) continue;

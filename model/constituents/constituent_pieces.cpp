@@ -52,10 +52,26 @@ void add_rainborne_constituent_mass(model_state &s) {
 bool add_stream_exchange_mass(model_state &s, bool keep_volumes) {
     model_state::constituent_slot_clocks &sl = s.constituent_slots;
     if (!s.ov_con_trans_mode || !s.chan_explicit || !clock_due(s, sl.exchange)) return false;
-    for (int k = 1; k <= s.constituent_count; ++k) stream_exchange_mass(s, k);
+    // With channel constituents the routing gives the exchanged water its mass in
+    // the step that moved it; what a routing that was not due left is given here,
+    // so that the cells lose it with its water.
+    if (s.chan.wq_exchange_volume.empty())
+        for (int k = 1; k <= s.constituent_count; ++k)
+            stream_exchange_mass(s, k, s.channels.gst.gst_Vlat);
+    else
+        channel_exchange_mass(s);
     if (!keep_volumes) clear_stream_exchange_volumes(s);
     move_slot(s, sl.exchange, s.rain_clock.next);
     return true;
+}
+
+void channel_exchange_mass(model_state &s) {
+    array_2d<double> &v = s.chan.wq_exchange_volume;
+    if (v.empty()) return;
+    for (int k = 1; k <= s.constituent_count; ++k) stream_exchange_mass(s, k, v);
+    const grid_stream_data &g = s.channels.gst;
+    for (int i = 1; i <= g.cell_count; ++i)
+        for (int j = 1; j <= g.entry_count[i]; ++j) v[i][j] = 0.0;
 }
 
 void clear_stream_exchange_volumes(model_state &s) {

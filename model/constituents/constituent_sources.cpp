@@ -76,11 +76,11 @@ void ov_first_order_loss(model_state &s, int k, double dx, double dt) {
     }
 }
 
-void stream_exchange_mass(model_state &s, int k) {
+void stream_exchange_mass(model_state &s, int k, const array_2d<double> &volumes) {
     const channel_network &net = s.channels;
     const grid_stream_data &g = net.gst;
     channel_work &w = s.chan;
-    if (g.entry_count.empty() || g.gst_Vlat.empty()) return;
+    if (g.entry_count.empty() || volumes.empty()) return;
     // Without channel constituents the mass only leaves the cells.
     const bool nodes = !w.chan_node_conc.empty() && k <= static_cast<int>(w.chan_node_conc.extent1());
     const double *conc = constituent_row(s, tt::concentration, k);
@@ -91,7 +91,7 @@ void stream_exchange_mass(model_state &s, int k) {
             if (l < 1 || l > net.link_count || c < 1 || c > s.cell_count) continue;
             const int type = net.link_type[l];
             if (type == link_lake || type == link_structure || type == link_taken_by_lake) continue;
-            const double v = g.gst_Vlat[i][j];
+            const double v = volumes[i][j];
             const double node_conc = nodes ? w.chan_node_conc[k][n][l] : 0.0;
             const double m = v >= 0.0 ? v * conc[c] : v * node_conc;
             if (nodes) w.chan_qlat_mass[k][n][l] += m;

@@ -3,6 +3,8 @@
 // constituent time-step pieces call (the pieces are in channel_services.h).
 #pragma once
 
+#include "model/arrays.h"
+
 struct model_state;
 
 // ---- sources and sinks (constituent_sources.cpp) ----
@@ -14,7 +16,7 @@ void ov_pool_release(model_state &state, int k, double dx, double dt);
 void ov_first_order_loss(model_state &state, int k, double dx, double dt);
 // Mass of constituent k carried with the water exchanged between stream cells and
 // their channel nodes since the last exchange.
-void stream_exchange_mass(model_state &state, int k);
+void stream_exchange_mass(model_state &state, int k, const array_2d<double> &volumes);
 
 // ---- overland transport (overland_advection.cpp) ----
 // Interval share of an accumulated amount m: a * m / (b - c) when the step a is

@@ -253,6 +253,24 @@ void apply_changes(overland_grid &g, bool skip_stream_cells) {
     }
 }
 
+// A finished sub-step of `step` seconds into the step's face volumes; qx and qy
+// hold q_scale times the face discharges in m3/s.
+void add_face_volumes(overland_grid &g, explicit_step_control &c, double step, double q_scale) {
+    if (!c.keep_step_flows) return;
+    const double f = step * q_scale;
+    for (int i = 1; i <= g.cells; ++i) {
+        c.step_volume_x[at(i)] += g.qx[at(i)] * f;
+        c.step_volume_y[at(i)] += g.qy[at(i)] * f;
+    }
+    ++c.substeps;
+}
+
+void clear_face_volumes(overland_grid &g, explicit_step_control &c) {
+    if (!c.keep_step_flows) return;
+    for (int i = 1; i <= g.cells; ++i) c.step_volume_x[at(i)] = c.step_volume_y[at(i)] = 0.0;
+    c.substeps = 0;
+}
+
 // ---- The base variant in one pass per sub-step ----
 // Over tables numbered row by row (the right neighbour of i is i + 1; the down
 // neighbours lie after their cells and rise with the cell number) both sweeps of
@@ -619,6 +637,7 @@ void route_in_one_pass(explicit_call &call, double dt) {
     double *h = g.h.data(), *saved = c.saved_depth.data();
     const int cells = g.cells;
     for (bool first_attempt = true;; first_attempt = false) {
+        clear_face_volumes(g, c);
         double elapsed = 0.0;
         int done = 0;  // sub-steps of this attempt behind us
         bool restart = false;
@@ -650,6 +669,7 @@ void route_in_one_pass(explicit_call &call, double dt) {
                 // Answered without a reduction: the sub-step as the pass makes it.
                 run_pass(a, cells, h, h, nullptr, step, q_scale);
             }
+            add_face_volumes(g, c, step, last ? 1.0 : g.dx);
             ++done;
             elapsed = after;
             if (last) break;
@@ -677,6 +697,7 @@ void route_with_substeps(explicit_call &call, double dt) {
                 g.stream_out[at(s)] = c.saved_stream[2][at(s)];
             }
         }
+        clear_face_volumes(g, c);
         double elapsed = 0.0;
         bool restart = false;
         for (;;) {
@@ -690,6 +711,7 @@ void route_with_substeps(explicit_call &call, double dt) {
             }
             if (call.stream_variant) book_stream_faces(g, step);
             apply_changes(g, call.stream_variant);
+            add_face_volumes(g, c, step, g.dx);
             elapsed += step;
             if (std::fabs(elapsed - dt) < 0.0001 || elapsed > dt) break;
         }
@@ -772,6 +794,11 @@ void prepare_saved_arrays(overland_grid &g, explicit_step_control &c) {
         for (auto &a : c.saved_stream)
             if (a.empty() || a.last() != at(g.stream_count)) alloc_1d_double(a, g.stream_count);
     }
+    // Without its volumes (a failed allocation) the step hands on the last sub-step's flows.
+    for (array_1d<double> *a : {&c.step_volume_x, &c.step_volume_y})
+        if (c.keep_step_flows && (a->empty() || a->last() != at(g.cells)) &&
+            alloc_1d_double(*a, g.cells) != 0)
+            c.keep_step_flows = 0;
 }
 
 }  // namespace
@@ -815,6 +842,7 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
         }
     }
 
+    c.substeps = 0;
     if (g.lakes_on && !g.stream_on) {
         lake_sweep(g, x_direction(g), dt);
         apply_to_land(g);
@@ -850,6 +878,12 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
         g.qx[at(i)] *= g.dx;
         g.qy[at(i)] *= g.dx;
     }
+    // A divided step hands on each face's mean discharge over the step: the last
+    // sub-step's would not carry the water the step moved.
+    for (int i = 1; c.keep_step_flows && c.substeps > 1 && i <= g.cells; ++i) {
+        g.qx[at(i)] = c.step_volume_x[at(i)] / dt;
+        g.qy[at(i)] = c.step_volume_y[at(i)] / dt;
+    }
     return result;
 }
 
@@ -866,5 +900,6 @@ double route_overland_explicit(model_state &s, double dt) {
         }
         g.dh = row_ref<double>(dh.data(), dh.last());
     }
+    s.explicit_control.keep_step_flows = s.ov_con_trans_mode != 0;
     return explicit_route(g, s.explicit_control, dt);
 }

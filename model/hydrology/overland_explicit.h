@@ -9,7 +9,8 @@ struct explicit_step_control;  // held in the run state
 
 // One call of the scheme for dt seconds over the grid. Result: the overland
 // outlet discharge (m3/s), or 0.0 when explicit channel routing takes the outlet.
-// On return the face discharges are in m3/s.
+// On return the face discharges are in m3/s: the last sub-step's, or with
+// keep_step_flows the mean over a divided step.
 double explicit_route(overland_grid &g, explicit_step_control &control, double dt);
 
 // The scheme on the run state's arrays (the signature every scheme shares).

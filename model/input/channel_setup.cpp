@@ -502,6 +502,10 @@ void setup_channel_constituents(model_state &s) {
     if (!chan_make(w.face_volume, nodes, links, "face_volume") ||
         !chan_make(w.wq_previous_area, nodes, links, "wq_previous_area"))
         return;
+    const grid_stream_data &g = net.gst;
+    if (s.ov_con_trans_mode && s.chan_explicit && g.cell_count > 0 &&
+        !chan_make(w.wq_exchange_volume, g.cell_count, g.max_entries, "wq_exchange_volume"))
+        return;
     if (!chan_make(w.lake_mass_initial, nc, "lake_mass_initial") ||
         !chan_make(w.lake_mass_total, nc, "lake_mass_total"))
         return;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "project_text.h"
@@ -186,10 +187,13 @@ TEST(KorvaConstituentTransport, WithAChannelTheTracerEntersTheChannelAndTheBalan
 // decimals, so each value is 100000 to 0.01 (a relative 1e-7). The transport must
 // carry the step's rain mass in the step's rain water, take the flows over the
 // same span as the flow step that moved the water, and let the second direction
-// start from the water the first one left.
-TEST(KorvaConstituentTransport, UniformRainTracerKeepsItsConcentrationInEveryWetCell) {
+// start from the water the first one left. So must a channel node's series, and a
+// flow step divided into sub-steps (60 s under 200 mm/h) hands on its mean flows.
+void expect_rain_concentration(const std::string &extra, double tolerance) {
+    SCOPED_TRACE(extra);
     scratch_dir d;
-    const testsupport::program_result r = run_plane(d, "OV_CON_MAP conc.dat\nMAP_FREQ 1\n");
+    d.write("loc.txt", "5\n1 1\n1 2\n1 3\n1 4\n1 5\n");
+    const testsupport::program_result r = run_plane(d, "OV_CON_MAP conc.dat\nMAP_FREQ 1\n" + extra);
     ASSERT_EQ(r.exit_status, 0) << r.out;
     int maps = 0, wet = 0;
     for (int m = 1; m <= 121; ++m) {
@@ -210,12 +214,27 @@ TEST(KorvaConstituentTransport, UniformRainTracerKeepsItsConcentrationInEveryWet
             p = end;
             if (v == 0.0) continue;  // a dry cell holds no water and no tracer
             ++wet;
-            EXPECT_NEAR(v, 100000.0, 0.01) << name << " cell " << c;
+            EXPECT_NEAR(v, 100000.0, tolerance) << name << " cell " << c;
         }
     }
     // Two hours of maps, one a minute, and the plane stays wet throughout.
     EXPECT_GE(maps, 120);
     EXPECT_GE(wet, 120 * side * side);
+    if (!d.exists("c.txt")) return;
+    std::istringstream in(d.read("c.txt"));  // minute, then the five nodes, wet after the start
+    int values = 0;
+    for (double minute = 0.0, v = 0.0; in >> minute;)
+        for (int n = 1; n <= 5 && in >> v; ++n, ++values)
+            EXPECT_NEAR(minute > 0.0 ? v : 1e5, 1e5, tolerance) << minute << " node " << n;
+    EXPECT_EQ(values, 5 * 25);
+}
+
+TEST(KorvaConstituentTransport, UniformRainTracerKeepsItsConcentrationInEveryWetCellAndNode) {
+    expect_rain_concentration("", 0.01);
+    expect_rain_concentration("CHAN_EXPLIC\nLINKS links.asc\nNODES nodes.asc\nCHANNEL_INPUT p.chn\n"
+                              "CHAN_CON_TRANS\nIN_HYD_LOCATION loc.txt\nOUT_HYD_LOCATION q.txt\n"
+                              "OUT_CON_LOCATION c.txt\n", 0.1);
+    expect_rain_concentration("TIMESTEP 60\nRAIN_INTENSITY 200\nOUTSLOPE 0.001\n", 0.01);
 }
 
 }  // namespace
