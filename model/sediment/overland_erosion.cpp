@@ -7,6 +7,10 @@
 #include <cstddef>
 #include <cstdio>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "model/channel/channel_services.h"
 #include "model/model_state.h"
 
@@ -23,10 +27,6 @@ bool make_work(array_1d<double> &a, int n) { return covers(a, n) || alloc_1d_dou
 
 double value_or(const array_1d<double> &a, int i, double fallback) {
     return covers(a, i) ? a[at(i)] : fallback;
-}
-double positive_or(const array_1d<double> &a, int i, double fallback) {
-    const double v = value_or(a, i, 0.0);
-    return v > 0.0 ? v : fallback;
 }
 
 // Moves volume d from the loose soil of a cell into suspension by the detachment
@@ -50,34 +50,20 @@ double detach(sediment_record &r, int cell, double d, bool strictly_less) {
     return d;
 }
 
-// Where the soil that leaves a source goes: a target cell, or (target 0) out of
-// the grid through the outlet, booked per class.
-struct transfer_sink {
-    int target = 0;
-    array_1d<double> *outlet = nullptr;  // per class (m3), target 0 only
+// Where the soil that leaves a source goes: the suspended (or, for loose soil,
+// the loose) row of a target cell.
+struct cell_sink {
+    double *suspended, *deposited;
+    void take(std::size_t k, double m, bool loose) const { (loose ? deposited : suspended)[k] += m; }
 };
 
-// The target's rows (or the outlet's per-class totals) that take what leaves.
-struct receiver {
-    double *suspended = nullptr, *deposited = nullptr, *outlet = nullptr;
-    void take(std::size_t k, double m, bool loose) const {
-        if (suspended)
-            (loose ? deposited : suspended)[k] += m;
-        else if (outlet)
-            outlet[k] += m;
+// Or out of the grid through the outlet, booked per class (nullptr: nowhere).
+struct outlet_sink {
+    double *outlet;
+    void take(std::size_t k, double m, bool) const {
+        if (outlet) outlet[k] += m;
     }
 };
-
-receiver receiver_of(sediment_record &r, const transfer_sink &sink) {
-    receiver v;
-    if (sink.target > 0) {
-        v.suspended = r.suspended[at(sink.target)].data();
-        v.deposited = r.deposited[at(sink.target)].data();
-    } else if (sink.outlet && covers(*sink.outlet, r.class_count)) {
-        v.outlet = sink.outlet->data();
-    }
-    return v;
-}
 
 // The two forms of the message of a share that is not a number.
 enum class share_message { pt1, pt4 };
@@ -94,12 +80,11 @@ void check_share(double share, int k, int cell, share_message form) {
 // Carries up to |capacity| m3 from the source: suspended soil first, then loose
 // soil; a capacity above all of it empties the source (step recorded). Amounts
 // leaving go, divided by dt, into the source's ov_qsmax row when it is kept.
-void carry(sediment_record &r, int source, const transfer_sink &sink, double capacity, double dt,
-           int step, share_message nan_deposited) {
+template <class Sink>
+void carry(sediment_record &r, int source, const Sink &to, double capacity, double dt, int step,
+           share_message nan_deposited) {
     const std::size_t s = at(source), nc = at(r.class_count);
-    const row_ref<double> sus = r.suspended[s], dep = r.deposited[s];
-    double *rates = r.ov_qsmax.empty() ? nullptr : r.ov_qsmax[s].data();
-    const receiver to = receiver_of(r, sink);
+    double *sus = r.suspended[s].data(), *dep = r.deposited[s].data();
     double ss = 0.0, sd = 0.0;
     for (std::size_t k = 1; k <= nc; ++k) {
         ss += sus[k];
@@ -109,7 +94,8 @@ void carry(sediment_record &r, int source, const transfer_sink &sink, double cap
     // No capacity: with finite suspended soil present nothing would move (every
     // share of 0 is 0).
     if (tc == 0.0 && ss > 0.0 && sd >= 0.0 && std::isfinite(ss)) return;
-    auto leave = [&](std::size_t k, double m) {
+    double *rates = r.ov_qsmax.empty() ? nullptr : r.ov_qsmax[s].data();
+    auto leave = [rates, dt](std::size_t k, double m) {
         if (rates) rates[k] += m / dt;
     };
     if (tc > ss + sd) {
@@ -152,75 +138,94 @@ void carry(sediment_record &r, int source, const transfer_sink &sink, double cap
     }
 }
 
-// Suspended soil of a cell that settles into its loose soil by the fractions of
-// the work vector.
-void settle(sediment_record &r, int cell) {
-    const row_ref<double> sus = r.suspended[at(cell)], dep = r.deposited[at(cell)];
-    const double *fraction = r.settling_fraction.data();
-    for (std::size_t k = 1; k <= at(r.class_count); ++k) {
-        const double m = fraction[k] * sus[k];
-        sus[k] -= m;
-        dep[k] += m;
-    }
-}
-
 // Below this argument exp(x) < 2^-54, so that 1 - exp(x) rounds to 1 exactly:
 // the fraction is 1 without forming exp, which would underflow on nearly dry cells.
 constexpr double all_settles_below = -40.0;
 
-void settling_fractions(sediment_record &r, double h, double v, double dx, double without_flow) {
-    double *fraction = r.settling_fraction.data();
-    const double *w = r.settling_velocity.data();
-    const bool flowing = h > 0.0 && v > 0.0;
-    const double scale = flowing ? dx / (v * h) : 0.0;
-    for (std::size_t k = 1; k <= at(r.class_count); ++k) {
-        const double x = -w[k] * scale;
-        fraction[k] = flowing ? (x < all_settles_below ? 1.0 : 1.0 - std::exp(x)) : without_flow;
-    }
+// The square root of x >= 0, correctly rounded as std::sqrt, by the processor's
+// instruction: the compiler may otherwise call the library for errno's sake.
+inline double root(double x) {
+#if defined(__SSE2__)
+    return _mm_cvtsd_f64(_mm_sqrt_sd(_mm_setzero_pd(), _mm_set_sd(x)));
+#else
+    return std::sqrt(x);
+#endif
 }
 
-// One direction of the transport stage for cell i and neighbour j across their
-// face: the face's flow and slope, the upstream cell's depth and parameters.
-struct direction_arrays {
-    const int *neighbour;
-    const double *flow;     // m3/s across the face to the neighbour
-    const double *slope;    // ground slope towards the neighbour
-    double *capacity;       // per cell, of the source
-    bool settle_at_source;  // x: at the source, all settles without flow
-};
+// x^1.5 as x sqrt(x): within an ulp of the library's pow, at the cost of a sqrt.
+inline double pow_three_halves(double x) { return x * root(x); }
 
-// Per-cell inputs of the transport stage (entries 1..N).
-struct transport_inputs {
+// 0.05 / ((G - 1)^2 d sqrt(g)) of a class in the first transport formula; 0 for
+// a class without weight in water or without a diameter (it carries nothing).
+double grade_coefficient(const sediment_class &cl) {
+    const double g1 = cl.specific_gravity - 1.0;
+    const double d = cl.diameter / 1000.0;
+    if (g1 == 0.0 || d <= 0.0) return 0.0;
+    return 0.05 / (g1 * g1 * d * std::sqrt(9.81));
+}
+
+// What every face of one step's transport stage shares, formed once per step.
+struct transport_step {
+    sediment_record &r;
     const double *depth, *a, *b, *c, *E;
-    int method;
-    int step;
+    const double *fall;          // settling velocity per class (m/s)
+    const double *grade_coeff;   // first formula: grade_coefficient dx dt per class
+    double dt, dx;
+    int method, nc, step;
 };
 
-void transport_direction(sediment_record &r, const transport_inputs &in, const direction_arrays &d,
-                         int i, double dt, double dx) {
-    const int j = d.neighbour[i];
-    if (j < 1) return;
-    const double q = d.flow[i];
+// The first formula's capacity of a face from source cell s (depth h, unit
+// discharge q > 1e-6 in magnitude, friction slope S): the classes' rates
+// sum_k f_k 0.05 dx V^2 (h S)^1.5 / ((G-1)^2 d sqrt(g)) dt, with the class
+// terms dx dt / ... formed once per step.
+inline double first_formula_capacity(const transport_step &ts, int s, double S, double h, double q) {
+    const double V = q / h;
+    const double vs = std::fabs(V * S);
+    if (ts.c[s] > vs || vs <= 0.0) return 0.0;
+    const double *fraction = ts.r.fraction[at(s)].data();
+    double weight = 0.0;
+    for (int k = 1; k <= ts.nc; ++k)
+        if (ts.grade_coeff[k] != 0.0) weight += fraction[k] * ts.grade_coeff[k];
+    return V * V * pow_three_halves(h * std::fabs(S)) * weight;
+}
+
+// One face of the transport stage: cell i and its neighbour j (x: right, y:
+// down), q the flow across the face (m3/s, positive towards j), bed_slope the
+// ground slope towards j. The upstream cell is the source: its capacity is
+// stored and its soil carried to the other cell; then suspended soil settles,
+// in the x stage at the source (all of it when nothing flows), in the y stage
+// at the target (none of it when nothing flows).
+template <bool x_stage>
+void transport_face(const transport_step &ts, int i, int j, double q, double bed_slope,
+                    double *capacity) {
+    sediment_record &r = ts.r;
     const int s = q < 0.0 ? j : i, t = q < 0.0 ? i : j;
-    const double hs = in.depth[s];
+    const double hs = ts.depth[s];
+    const double dx = ts.dx;
     // The capacity of a still or dry face is 0 before its slope is needed.
     const double unit_q = q / dx;
     double tc = 0.0;
     if (!(std::fabs(unit_q) < 1e-6 || hs <= 1e-16)) {
-        const double S = d.slope[i] - (in.depth[j] - in.depth[i]) / dx + 1e-20;
-        tc = overland_transport_capacity(in.method, r, s, S, hs, unit_q, dt, dx, in.a[s], in.b[s],
-                                         in.c[s], in.E[s]);
+        const double S = bed_slope - (ts.depth[j] - ts.depth[i]) / dx + 1e-20;
+        tc = ts.method == 1 ? first_formula_capacity(ts, s, S, hs, unit_q)
+                            : overland_transport_capacity(ts.method, r, s, S, hs, unit_q, ts.dt, dx,
+                                                          ts.a[s], ts.b[s], ts.c[s], ts.E[s]);
     }
-    d.capacity[s] = tc;
-    carry(r, s, transfer_sink{t, nullptr}, tc, dt, in.step,
-          d.settle_at_source ? share_message::pt1 : share_message::pt4);
+    capacity[s] = tc;
+    carry(r, s, cell_sink{r.suspended[at(t)].data(), r.deposited[at(t)].data()}, tc, ts.dt, ts.step,
+          x_stage ? share_message::pt1 : share_message::pt4);
     const double v = hs > 0.0 ? std::fabs(q / (hs * dx)) : 0.0;
-    if (d.settle_at_source) {
-        settling_fractions(r, hs, v, dx, 1.0);
-        settle(r, s);
-    } else {
-        settling_fractions(r, hs, v, dx, 0.0);
-        settle(r, t);
+    const bool flowing = hs > 0.0 && v > 0.0;
+    const double still = x_stage ? 1.0 : 0.0;  // the fraction that settles when nothing flows
+    const std::size_t at_cell = at(x_stage ? s : t);
+    double *sus = r.suspended[at_cell].data(), *dep = r.deposited[at_cell].data();
+    const double scale = flowing ? dx / (v * hs) : 0.0;
+    for (int k = 1; k <= ts.nc; ++k) {
+        const double x = -ts.fall[k] * scale;
+        const double f = !flowing ? still : x < all_settles_below ? 1.0 : 1.0 - std::exp(x);
+        const double m = f * sus[k];
+        sus[k] -= m;
+        dep[k] += m;
     }
 }
 
@@ -238,7 +243,8 @@ void outlet_sediment(model_state &st, int method, double dt, double dx) {
         value_or(r.critical_stream_power, o, 0.0), value_or(r.transport_factor, o, 0.0));
     if (!(q > 0.0) || tc == 0.0) return;
     array_1d<double> &step_out = r.outlet_rate;  // holds the volumes until divided below
-    carry(r, o, transfer_sink{0, &step_out}, tc, dt, st.step_number, share_message::pt1);
+    carry(r, o, outlet_sink{covers(step_out, r.class_count) ? step_out.data() : nullptr}, tc, dt,
+          st.step_number, share_message::pt1);
     for (int k = 1; k <= r.class_count; ++k) {
         r.outlet_volume[at(k)] += step_out[at(k)];
         step_out[at(k)] /= dt;
@@ -302,8 +308,8 @@ bool erosion_work_ready(model_state &st) {
     sediment_record &r = st.sediment;
     const int n = st.cell_count, nc = r.class_count;
     if (!make_work(r.x_capacity, n) || !make_work(r.y_capacity, n)) return false;
-    if (covers(r.settling_velocity, nc) && covers(r.settling_fraction, nc)) return true;
-    if (!make_work(r.settling_velocity, nc) || !make_work(r.settling_fraction, nc)) return false;
+    if (covers(r.settling_velocity, nc) && covers(r.grade_coefficient, nc)) return true;
+    if (!make_work(r.settling_velocity, nc) || !make_work(r.grade_coefficient, nc)) return false;
     for (int k = 1; k <= nc; ++k) {
         const double d = r.classes[at(k)].diameter / 1000.0;
         r.settling_velocity[at(k)] = grain_fall_velocity(d, 16.1865, r.viscosity > 0.0 ? r.viscosity : 1e-6);
@@ -388,18 +394,13 @@ double overland_transport_capacity(int method, const sediment_record &r, int cel
     const double tau = unit_weight_water * h * std::fabs(S);
     const double omega = tau * std::fabs(V);
     if (method == 1) {
-        double rate = 0.0;
-        const double grade = std::pow(h * std::fabs(S), 1.5);
         const row_ref<const double> fraction = r.fraction[at(cell)];
+        double weight = 0.0;
         for (int k = 1; k <= r.class_count; ++k) {
-            const sediment_class &cl = r.classes[at(k)];
-            const double g1 = cl.specific_gravity - 1.0;
-            const double d = cl.diameter / 1000.0;
-            if (g1 == 0.0 || d <= 0.0) continue;
-            rate += fraction[at(k)] * 0.05 * dx * V * V * grade /
-                    (g1 * g1 * d * std::sqrt(9.81));
+            const double g = grade_coefficient(r.classes[at(k)]);
+            if (g != 0.0) weight += fraction[at(k)] * g;
         }
-        return rate * dt;
+        return V * V * pow_three_halves(h * std::fabs(S)) * weight * dx * dt;
     }
     double rate = 1.0;
     switch (method) {
@@ -444,14 +445,20 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
     const double *depth = st.depth.data(), *qxs = st.discharge_x.data(), *qys = st.discharge_y.data();
     const double *sx0 = st.x_slope.data(), *sy0 = st.y_slope.data();
     const int *right = st.right.data(), *down = st.down.data();
-    const bool rain_given = covers(st.step_rain_rate, n);
+    const double *rain_rate = covers(st.step_rain_rate, n) ? st.step_rain_rate.data() : nullptr;
+    const double *splash = covers(r.splash_coeff, n) ? r.splash_coeff.data() : nullptr;
+    const double *detach_coeff = covers(r.detachment_coeff, n) ? r.detachment_coeff.data() : nullptr;
+    const double *shear_exp = covers(r.shear_exponent, n) ? r.shear_exponent.data() : nullptr;
+    auto positive = [](const double *a, int i, double fallback) {
+        return a && a[i] > 0.0 ? a[i] : fallback;
+    };
     splash_powers powers;  // of the last rate met; uniform rain forms them once
     for (int i = 1; i <= n; ++i) {
         const double h = depth[i];
-        const double rain = rain_given ? st.step_rain_rate[at(i)] : 0.0;
+        const double rain = rain_rate ? rain_rate[i] : 0.0;
         if (rain > 0.0) {
             if (rain != powers.rain) powers = powers_of(rain);
-            splash_detachment(r, i, powers, h, positive_or(r.splash_coeff, i, 60.0), dt, dx);
+            splash_detachment(r, i, powers, h, positive(splash, i, 60.0), dt, dx);
         }
         // Flow detachment where water flows (the slopes only there).
         const double qx = qxs[i], qy = qys[i];
@@ -459,25 +466,34 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
         const int jx = right[i], jy = down[i];
         const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) / dx + 1e-20 : 0.0;
         const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) / dx + 1e-20 : 0.0;
-        const double slope = std::sqrt(sx * sx + sy * sy);
-        if (slope > 0.0) {
-            const double critical = std::fmax(value_or(r.critical_shear, i, 0.0), 0.0);
-            flow_detachment(r, i, h, slope, positive_or(r.detachment_coeff, i, 2e-5),
-                            positive_or(r.shear_exponent, i, 1.0), critical, dt, dx);
-        }
+        const double slope = root(sx * sx + sy * sy);
+        if (slope > 0.0)
+            flow_detachment(r, i, h, slope, positive(detach_coeff, i, 2e-5),
+                            positive(shear_exp, i, 1.0), 0.0, dt, dx);
     }
 
     // Transport and settling, x then y, cell by cell.
-    const transport_inputs in{depth, r.transport_coeff.data(), r.transport_exponent.data(),
-                              r.critical_stream_power.data(), r.transport_factor.data(), method,
-                              st.step_number};
-    const direction_arrays x{right, qxs, sx0, r.x_capacity.data(), true};
-    const direction_arrays y{down, qys, sy0, r.y_capacity.data(), false};
+    double *grade = r.grade_coefficient.data();
+    for (int k = 1; k <= nc; ++k) grade[k] = grade_coefficient(r.classes[at(k)]) * dx * dt;
+    const transport_step ts{r,
+                            depth,
+                            r.transport_coeff.data(),
+                            r.transport_exponent.data(),
+                            r.critical_stream_power.data(),
+                            r.transport_factor.data(),
+                            r.settling_velocity.data(),
+                            grade,
+                            dt,
+                            dx,
+                            method,
+                            nc,
+                            st.step_number};
+    double *x_capacity = r.x_capacity.data(), *y_capacity = r.y_capacity.data();
     for (int i = 1; i <= n; ++i) {
         if (!r.ov_qsmax.empty())
             for (std::size_t k = 0; k <= r.ov_qsmax.cols(); ++k) r.ov_qsmax[at(i)][k] = 0.0;
-        transport_direction(r, in, x, i, dt, dx);
-        transport_direction(r, in, y, i, dt, dx);
+        if (right[i] > 0) transport_face<true>(ts, i, right[i], qxs[i], sx0[i], x_capacity);
+        if (down[i] > 0) transport_face<false>(ts, i, down[i], qys[i], sy0[i], y_capacity);
     }
     outlet_sediment(st, method, dt, dx);
 
