@@ -37,7 +37,10 @@ double detach(sediment_record &r, int cell, double d, bool strictly_less) {
     const std::size_t nc = at(r.class_count);
     double total = 0.0;
     for (std::size_t k = 1; k <= nc; ++k) total += dep[k];
-    for (std::size_t k = 1; k <= nc; ++k) share[k] = total > 0.0 ? dep[k] / total : 0.0;
+    // One division for all classes, unless the reciprocal of a tiny total overflows.
+    const double per_total = total > 1e-300 ? 1.0 / total : 0.0;
+    for (std::size_t k = 1; k <= nc; ++k)
+        share[k] = !(total > 0.0) ? 0.0 : per_total > 0.0 ? dep[k] * per_total : dep[k] / total;
     if (!(d > 0.0) || total <= 0.0) return 0.0;
     if (strictly_less ? !(d < total) : !(d <= total)) return 0.0;
     const bool book = !r.detached_volume.empty() && r.detached_volume.last() >= nc;
@@ -117,6 +120,16 @@ void carry(sediment_record &r, int source, const Sink &to, double capacity, doub
             sus[k] = 0.0;
         }
         if (sd == 0.0) return;
+        if (std::isfinite(sd)) {  // every share is a number: one division for all classes
+            const double part = (tc - ss) / sd;
+            for (std::size_t k = 1; k <= nc; ++k) {
+                const double m = dep[k] * part;
+                dep[k] -= m;
+                to.take(k, m, true);
+                leave(k, m);
+            }
+            return;
+        }
         for (std::size_t k = 1; k <= nc; ++k) {
             const double share = dep[k] / sd;
             check_share(share, static_cast<int>(k), source, nan_deposited);
@@ -128,6 +141,16 @@ void carry(sediment_record &r, int source, const Sink &to, double capacity, doub
         return;
     }
     if (ss == 0.0) return;
+    if (std::isfinite(ss)) {
+        const double part = tc / ss;
+        for (std::size_t k = 1; k <= nc; ++k) {
+            const double m = sus[k] * part;
+            sus[k] -= m;
+            to.take(k, m, false);
+            leave(k, m);
+        }
+        return;
+    }
     for (std::size_t k = 1; k <= nc; ++k) {
         const double share = sus[k] / ss;
         check_share(share, static_cast<int>(k), source, share_message::pt1);
@@ -170,7 +193,7 @@ struct transport_step {
     const double *depth, *a, *b, *c, *E;
     const double *fall;          // settling velocity per class (m/s)
     const double *grade_coeff;   // first formula: grade_coefficient dx dt per class
-    double dt, dx;
+    double dt, dx, per_dx, dx2;  // per_dx = 1 / dx, dx2 = dx^2
     int method, nc, step;
 };
 
@@ -201,25 +224,25 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
     sediment_record &r = ts.r;
     const int s = q < 0.0 ? j : i, t = q < 0.0 ? i : j;
     const double hs = ts.depth[s];
-    const double dx = ts.dx;
     // The capacity of a still or dry face is 0 before its slope is needed.
-    const double unit_q = q / dx;
+    const double unit_q = q * ts.per_dx;
     double tc = 0.0;
     if (!(std::fabs(unit_q) < 1e-6 || hs <= 1e-16)) {
-        const double S = bed_slope - (ts.depth[j] - ts.depth[i]) / dx + 1e-20;
+        const double S = bed_slope - (ts.depth[j] - ts.depth[i]) * ts.per_dx + 1e-20;
         tc = ts.method == 1 ? first_formula_capacity(ts, s, S, hs, unit_q)
-                            : overland_transport_capacity(ts.method, r, s, S, hs, unit_q, ts.dt, dx,
-                                                          ts.a[s], ts.b[s], ts.c[s], ts.E[s]);
+                            : overland_transport_capacity(ts.method, r, s, S, hs, unit_q, ts.dt,
+                                                          ts.dx, ts.a[s], ts.b[s], ts.c[s], ts.E[s]);
     }
     capacity[s] = tc;
     carry(r, s, cell_sink{r.suspended[at(t)].data(), r.deposited[at(t)].data()}, tc, ts.dt, ts.step,
           x_stage ? share_message::pt1 : share_message::pt4);
-    const double v = hs > 0.0 ? std::fabs(q / (hs * dx)) : 0.0;
-    const bool flowing = hs > 0.0 && v > 0.0;
+    // Settling over the cell's length at the speed v = |q| / (h dx): the class
+    // with fall velocity w settles by 1 - exp(-w dx / (v h)) = 1 - exp(-w dx^2 / |q|).
+    const bool flowing = hs > 0.0 && q != 0.0;
     const double still = x_stage ? 1.0 : 0.0;  // the fraction that settles when nothing flows
     const std::size_t at_cell = at(x_stage ? s : t);
     double *sus = r.suspended[at_cell].data(), *dep = r.deposited[at_cell].data();
-    const double scale = flowing ? dx / (v * hs) : 0.0;
+    const double scale = flowing ? ts.dx2 / std::fabs(q) : 0.0;
     for (int k = 1; k <= ts.nc; ++k) {
         const double x = -ts.fall[k] * scale;
         const double f = !flowing ? still : x < all_settles_below ? 1.0 : 1.0 - std::exp(x);
@@ -281,7 +304,29 @@ void write_outputs(sediment_record &r, int cells) {
     }
 }
 
+// Whether any of v[0..n) is not a number (two at a time where the processor can).
+bool holds_nan(const double *v, std::size_t n) {
+    std::size_t j = 0;
+#if defined(__SSE2__)
+    __m128d unordered = _mm_setzero_pd();
+    for (; j + 2 <= n; j += 2) {
+        const __m128d x = _mm_loadu_pd(v + j);
+        unordered = _mm_or_pd(unordered, _mm_cmpunord_pd(x, x));
+    }
+    if (_mm_movemask_pd(unordered) != 0) return true;
+#endif
+    for (; j < n; ++j)
+        if (std::isnan(v[j])) return true;
+    return false;
+}
+
 void check_values(const sediment_record &r, int cells) {
+    // One pass over the three blocks finds whether any value is not a number;
+    // only then are the cells looked at one by one.
+    bool any = false;
+    for (const array_2d<double> *a : {&r.suspended, &r.eroded, &r.deposited})
+        if (!a->empty()) any = any || holds_nan(a->data(), (a->rows() + 1) * (a->cols() + 1));
+    if (!any) return;
     for (int i = 1; i <= cells; ++i) {
         const std::size_t c = at(i);
         const row_ref<const double> sus = r.suspended[c], ero = r.eroded[c], dep = r.deposited[c];
@@ -379,6 +424,13 @@ double splash_detachment(sediment_record &r, int cell, const splash_powers &p, d
 // x^B; B = 1 (the default exponent) gives x itself, as the library's pow does.
 double power_of(double x, double B) { return B == 1.0 ? x : std::pow(x, B); }
 
+// Flow detachment (see flow_detachment) with volume = dt dx^2 / 2645.23.
+double detach_by_flow(sediment_record &r, int cell, double h, double S, double A, double B,
+                      double volume) {
+    if (!(h > 0.0) || !(S > 0.0)) return 0.0;
+    return detach(r, cell, A * power_of(unit_weight_water * h * S, B) * volume, true);
+}
+
 }  // namespace
 
 double splash_damping(double i, double h) { return damping(0.00124 * std::pow(i, 0.182), h); }
@@ -422,9 +474,7 @@ double rain_splash_detachment(sediment_record &r, int cell, double i, double h, 
 
 double flow_detachment(sediment_record &r, int cell, double h, double S, double A, double B,
                        double /*critical*/, double dt, double dx) {
-    if (!(h > 0.0) || !(S > 0.0)) return 0.0;
-    const double d = A * power_of(unit_weight_water * h * S, B) * dt * dx * dx / sediment_density;
-    return detach(r, cell, d, true);
+    return detach_by_flow(r, cell, h, S, A, B, dt * dx * dx / sediment_density);
 }
 
 void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*/) {
@@ -452,6 +502,7 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
     auto positive = [](const double *a, int i, double fallback) {
         return a && a[i] > 0.0 ? a[i] : fallback;
     };
+    const double per_dx = 1.0 / dx, volume = dt * dx * dx / sediment_density;
     splash_powers powers;  // of the last rate met; uniform rain forms them once
     for (int i = 1; i <= n; ++i) {
         const double h = depth[i];
@@ -464,12 +515,12 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
         const double qx = qxs[i], qy = qys[i];
         if (!(qx * qx + qy * qy > 0.0 && h > 0.0)) continue;
         const int jx = right[i], jy = down[i];
-        const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) / dx + 1e-20 : 0.0;
-        const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) / dx + 1e-20 : 0.0;
-        const double slope = root(sx * sx + sy * sy);
-        if (slope > 0.0)
-            flow_detachment(r, i, h, slope, positive(detach_coeff, i, 2e-5),
-                            positive(shear_exp, i, 1.0), 0.0, dt, dx);
+        const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) * per_dx + 1e-20 : 0.0;
+        const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) * per_dx + 1e-20 : 0.0;
+        const double slope2 = sx * sx + sy * sy;  // the slope is positive where this is
+        if (slope2 > 0.0)
+            detach_by_flow(r, i, h, root(slope2), positive(detach_coeff, i, 2e-5),
+                           positive(shear_exp, i, 1.0), volume);
     }
 
     // Transport and settling, x then y, cell by cell.
@@ -485,6 +536,8 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
                             grade,
                             dt,
                             dx,
+                            per_dx,
+                            dx * dx,
                             method,
                             nc,
                             st.step_number};
