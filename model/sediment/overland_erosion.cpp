@@ -31,12 +31,12 @@ double value_or(const array_1d<double> &a, int i, double fallback) {
 
 // Moves volume d from the loose soil of a cell into suspension by the detachment
 // shares, which are written first (0 for every class when there is no loose soil).
-double detach(sediment_record &r, int cell, double d, bool strictly_less) {
+[[gnu::always_inline]] inline double detach(sediment_record &r, int cell, double d, bool strictly_less) {
     const std::size_t i = at(cell);
     const row_ref<double> dep = r.deposited[i], sus = r.suspended[i], share = r.detachment_share[i];
     const std::size_t nc = at(r.class_count);
-    double total = 0.0;
-    for (std::size_t k = 1; k <= nc; ++k) total += dep[k];
+    double total = dep[1];
+    for (std::size_t k = 2; k <= nc; ++k) total += dep[k];
     // One division for all classes, unless the reciprocal of a tiny total overflows.
     const double per_total = total > 1e-300 ? 1.0 / total : 0.0;
     for (std::size_t k = 1; k <= nc; ++k)
@@ -84,12 +84,12 @@ void check_share(double share, int k, int cell, share_message form) {
 // soil; a capacity above all of it empties the source (step recorded). Amounts
 // leaving go, divided by dt, into the source's ov_qsmax row when it is kept.
 template <class Sink>
-void carry(sediment_record &r, int source, const Sink &to, double capacity, double dt, int step,
+[[gnu::always_inline]] inline void carry(sediment_record &r, int source, const Sink &to, double capacity, double dt, int step,
            share_message nan_deposited) {
     const std::size_t s = at(source), nc = at(r.class_count);
     double *sus = r.suspended[s].data(), *dep = r.deposited[s].data();
-    double ss = 0.0, sd = 0.0;
-    for (std::size_t k = 1; k <= nc; ++k) {
+    double ss = sus[1], sd = dep[1];
+    for (std::size_t k = 2; k <= nc; ++k) {
         ss += sus[k];
         sd += dep[k];
     }
@@ -244,6 +244,7 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
     double *sus = r.suspended[at_cell].data(), *dep = r.deposited[at_cell].data();
     const double scale = flowing ? ts.dx2 / std::fabs(q) : 0.0;
     for (int k = 1; k <= ts.nc; ++k) {
+        if (sus[k] == 0.0) continue;  // nothing to settle (a source that the flow emptied)
         const double x = -ts.fall[k] * scale;
         const double f = !flowing ? still : x < all_settles_below ? 1.0 : 1.0 - std::exp(x);
         const double m = f * sus[k];
