@@ -3,6 +3,7 @@
 // x and y neighbours with settling, the outlet's share, outputs and checks.
 #include "model/sediment/overland_erosion.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -198,11 +199,12 @@ struct transport_step {
 };
 
 // The first formula's capacity of a face from source cell s (depth h, unit
-// discharge q > 1e-6 in magnitude, friction slope S): the classes' rates
-// sum_k f_k 0.05 dx V^2 (h S)^1.5 / ((G-1)^2 d sqrt(g)) dt, with the class
-// terms dx dt / ... formed once per step.
-inline double first_formula_capacity(const transport_step &ts, int s, double S, double h, double q) {
-    const double V = q / h;
+// discharge q > 1e-6 in magnitude, friction slope S, per_h = 1 / h): the
+// classes' rates sum_k f_k 0.05 dx V^2 (h S)^1.5 / ((G-1)^2 d sqrt(g)) dt, with
+// the class terms dx dt / ... formed once per step.
+inline double first_formula_capacity(const transport_step &ts, int s, double S, double h, double q,
+                                     double per_h) {
+    const double V = q * per_h;
     const double vs = std::fabs(V * S);
     if (ts.c[s] > vs || vs <= 0.0) return 0.0;
     const double *fraction = ts.r.fraction[at(s)].data();
@@ -224,12 +226,18 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
     sediment_record &r = ts.r;
     const int s = q < 0.0 ? j : i, t = q < 0.0 ? i : j;
     const double hs = ts.depth[s];
+    // 1 / h (for the speed) and 1 / |q| (for settling) from one division, unless
+    // the product is too small for its reciprocal.
+    const double aq = std::fabs(q), hq = hs * aq;
+    const bool one_division = hq > 1e-200;
+    const double per_hq = one_division ? 1.0 / hq : 0.0;
     // The capacity of a still or dry face is 0 before its slope is needed.
     const double unit_q = q * ts.per_dx;
     double tc = 0.0;
     if (!(std::fabs(unit_q) < 1e-6 || hs <= 1e-16)) {
         const double S = bed_slope - (ts.depth[j] - ts.depth[i]) * ts.per_dx + 1e-20;
-        tc = ts.method == 1 ? first_formula_capacity(ts, s, S, hs, unit_q)
+        const double per_h = one_division ? aq * per_hq : 1.0 / hs;
+        tc = ts.method == 1 ? first_formula_capacity(ts, s, S, hs, unit_q, per_h)
                             : overland_transport_capacity(ts.method, r, s, S, hs, unit_q, ts.dt,
                                                           ts.dx, ts.a[s], ts.b[s], ts.c[s], ts.E[s]);
     }
@@ -242,7 +250,7 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
     const double still = x_stage ? 1.0 : 0.0;  // the fraction that settles when nothing flows
     const std::size_t at_cell = at(x_stage ? s : t);
     double *sus = r.suspended[at_cell].data(), *dep = r.deposited[at_cell].data();
-    const double scale = flowing ? ts.dx2 / std::fabs(q) : 0.0;
+    const double scale = !flowing ? 0.0 : one_division ? ts.dx2 * (hs * per_hq) : ts.dx2 / aq;
     for (int k = 1; k <= ts.nc; ++k) {
         if (sus[k] == 0.0) continue;  // nothing to settle (a source that the flow emptied)
         const double x = -ts.fall[k] * scale;
@@ -492,7 +500,7 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
     if (!erosion_work_ready(st)) return;
     const int method = r.transport_option;
 
-    // Detachment.
+    // Detachment of one cell by splash and flow.
     const double *depth = st.depth.data(), *qxs = st.discharge_x.data(), *qys = st.discharge_y.data();
     const double *sx0 = st.x_slope.data(), *sy0 = st.y_slope.data();
     const int *right = st.right.data(), *down = st.down.data();
@@ -505,7 +513,7 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
     };
     const double per_dx = 1.0 / dx, volume = dt * dx * dx / sediment_density;
     splash_powers powers;  // of the last rate met; uniform rain forms them once
-    for (int i = 1; i <= n; ++i) {
+    auto detach_cell = [&](int i) {
         const double h = depth[i];
         const double rain = rain_rate ? rain_rate[i] : 0.0;
         if (rain > 0.0) {
@@ -514,7 +522,7 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
         }
         // Flow detachment where water flows (the slopes only there).
         const double qx = qxs[i], qy = qys[i];
-        if (!(qx * qx + qy * qy > 0.0 && h > 0.0)) continue;
+        if (!(qx * qx + qy * qy > 0.0 && h > 0.0)) return;
         const int jx = right[i], jy = down[i];
         const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) * per_dx + 1e-20 : 0.0;
         const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) * per_dx + 1e-20 : 0.0;
@@ -522,9 +530,12 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
         if (slope2 > 0.0)
             detach_by_flow(r, i, h, root(slope2), positive(detach_coeff, i, 2e-5),
                            positive(shear_exp, i, 1.0), volume);
-    }
+    };
 
-    // Transport and settling, x then y, cell by cell.
+    // Transport and settling, x then y, cell by cell. Every cell is detached, in
+    // cell order, just before the first face that reaches it: the same soil as
+    // detaching all cells first, with the independent work of detachment beside
+    // the chain of the transport from cell to cell.
     double *grade = r.grade_coefficient.data();
     for (int k = 1; k <= nc; ++k) grade[k] = grade_coefficient(r.classes[at(k)]) * dx * dt;
     const transport_step ts{r,
@@ -543,7 +554,10 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
                             nc,
                             st.step_number};
     double *x_capacity = r.x_capacity.data(), *y_capacity = r.y_capacity.data();
+    int detached = 0;  // cells 1..detached are detached
     for (int i = 1; i <= n; ++i) {
+        const int reach = std::min(std::max({i, right[i], down[i]}), n);
+        while (detached < reach) detach_cell(++detached);
         if (!r.ov_qsmax.empty())
             for (std::size_t k = 0; k <= r.ov_qsmax.cols(); ++k) r.ov_qsmax[at(i)][k] = 0.0;
         if (right[i] > 0) transport_face<true>(ts, i, right[i], qxs[i], sx0[i], x_capacity);
