@@ -32,12 +32,13 @@ double value_or(const array_1d<double> &a, int i, double fallback) {
 
 // Moves volume d from the loose soil of a cell into suspension by the detachment
 // shares, which are written first (0 for every class when there is no loose soil).
-[[gnu::always_inline]] inline double detach(sediment_record &r, int cell, double d, bool strictly_less) {
+[[gnu::always_inline]] inline double detach(sediment_record &r, int cell, double d,
+                                           bool strictly_less) {
     const std::size_t i = at(cell);
     const row_ref<double> dep = r.deposited[i], sus = r.suspended[i], share = r.detachment_share[i];
     const std::size_t nc = at(r.class_count);
-    double total = dep[1];
-    for (std::size_t k = 2; k <= nc; ++k) total += dep[k];
+    double total = 0.0;
+    for (std::size_t k = 1; k <= nc; ++k) total += dep[k];
     // One division for all classes, unless the reciprocal of a tiny total overflows.
     const double per_total = total > 1e-300 ? 1.0 / total : 0.0;
     for (std::size_t k = 1; k <= nc; ++k)
@@ -85,11 +86,12 @@ void check_share(double share, int k, int cell, share_message form) {
 // soil; a capacity above all of it empties the source (step recorded). Amounts
 // leaving go, divided by dt, into the source's ov_qsmax row when it is kept.
 template <class Sink>
-[[gnu::always_inline]] inline void carry(sediment_record &r, int source, const Sink &to, double capacity, double dt, int step,
-           share_message nan_deposited) {
+[[gnu::always_inline]] inline void carry(sediment_record &r, int source, const Sink &to,
+                                         double capacity, double dt, int step,
+                                         share_message nan_deposited) {
     const std::size_t s = at(source), nc = at(r.class_count);
     double *sus = r.suspended[s].data(), *dep = r.deposited[s].data();
-    double ss = sus[1], sd = dep[1];
+    double ss = sus[1], sd = dep[1];  // (a record has at least one class here)
     for (std::size_t k = 2; k <= nc; ++k) {
         ss += sus[k];
         sd += dep[k];
@@ -101,6 +103,29 @@ template <class Sink>
     double *rates = r.ov_qsmax.empty() ? nullptr : r.ov_qsmax[s].data();
     auto leave = [rates, dt](std::size_t k, double m) {
         if (rates) rates[k] += m / dt;
+    };
+    // Moves `amount` of the soil in `from` (its classes sum to `sum`) by the
+    // classes' shares: one division for all classes where the sum is finite,
+    // otherwise share by share with the message of a share that is not a number.
+    auto move_shares = [&](double *from, double amount, double sum, bool loose, share_message form) {
+        if (std::isfinite(sum)) {
+            const double part = amount / sum;
+            for (std::size_t k = 1; k <= nc; ++k) {
+                const double m = from[k] * part;
+                from[k] -= m;
+                to.take(k, m, loose);
+                leave(k, m);
+            }
+            return;
+        }
+        for (std::size_t k = 1; k <= nc; ++k) {
+            const double share = from[k] / sum;
+            check_share(share, static_cast<int>(k), source, form);
+            const double m = share * amount;
+            from[k] -= m;
+            to.take(k, m, loose);
+            leave(k, m);
+        }
     };
     if (tc > ss + sd) {
         for (std::size_t k = 1; k <= nc; ++k) {
@@ -121,45 +146,11 @@ template <class Sink>
             sus[k] = 0.0;
         }
         if (sd == 0.0) return;
-        if (std::isfinite(sd)) {  // every share is a number: one division for all classes
-            const double part = (tc - ss) / sd;
-            for (std::size_t k = 1; k <= nc; ++k) {
-                const double m = dep[k] * part;
-                dep[k] -= m;
-                to.take(k, m, true);
-                leave(k, m);
-            }
-            return;
-        }
-        for (std::size_t k = 1; k <= nc; ++k) {
-            const double share = dep[k] / sd;
-            check_share(share, static_cast<int>(k), source, nan_deposited);
-            const double m = share * (tc - ss);
-            dep[k] -= m;
-            to.take(k, m, true);
-            leave(k, m);
-        }
+        move_shares(dep, tc - ss, sd, true, nan_deposited);
         return;
     }
     if (ss == 0.0) return;
-    if (std::isfinite(ss)) {
-        const double part = tc / ss;
-        for (std::size_t k = 1; k <= nc; ++k) {
-            const double m = sus[k] * part;
-            sus[k] -= m;
-            to.take(k, m, false);
-            leave(k, m);
-        }
-        return;
-    }
-    for (std::size_t k = 1; k <= nc; ++k) {
-        const double share = sus[k] / ss;
-        check_share(share, static_cast<int>(k), source, share_message::pt1);
-        const double m = share * tc;
-        sus[k] -= m;
-        to.take(k, m, false);
-        leave(k, m);
-    }
+    move_shares(sus, tc, ss, false, share_message::pt1);
 }
 
 // Below this argument exp(x) < 2^-54, so that 1 - exp(x) rounds to 1 exactly:
