@@ -41,18 +41,21 @@ double value_or(const array_1d<double> &a, int i, double fallback) {
     for (std::size_t k = 1; k <= nc; ++k) total += dep[k];
     // One division for all classes, unless the reciprocal of a tiny total overflows.
     const double per_total = total > 1e-300 ? 1.0 / total : 0.0;
-    for (std::size_t k = 1; k <= nc; ++k)
-        share[k] = !(total > 0.0) ? 0.0 : per_total > 0.0 ? dep[k] * per_total : dep[k] / total;
-    if (!(d > 0.0) || total <= 0.0) return 0.0;
-    if (strictly_less ? !(d < total) : !(d <= total)) return 0.0;
-    const bool book = !r.detached_volume.empty() && r.detached_volume.last() >= nc;
+    const bool moves = d > 0.0 && total > 0.0 && (strictly_less ? d < total : d <= total);
+    double *booked = moves && !r.detached_volume.empty() && r.detached_volume.last() >= nc
+                         ? r.detached_volume.data()
+                         : nullptr;
+    // Each share is written and used in one pass (not read back from the row).
     for (std::size_t k = 1; k <= nc; ++k) {
-        const double m = d * share[k];
+        const double sh = !(total > 0.0) ? 0.0 : per_total > 0.0 ? dep[k] * per_total : dep[k] / total;
+        share[k] = sh;
+        if (!moves) continue;
+        const double m = d * sh;
         dep[k] -= m;
         sus[k] += m;
-        if (book) r.detached_volume[k] += m;
+        if (booked) booked[k] += m;
     }
-    return d;
+    return moves ? d : 0.0;
 }
 
 // Where the soil that leaves a source goes: the suspended (or, for loose soil,
