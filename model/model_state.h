@@ -95,11 +95,12 @@ struct sediment_record {
     array_2d<double> detachment_share;
     // Depth of loose soil that every cell starts with (m of soil with pores).
     static constexpr double initial_loose_depth = 0.01;
-    // Overland erosion work, made on its first call: settling velocity and the
-    // settling fraction of the current cell per class (class_count + 1); the x
-    // and y transport capacities of the step per cell (N + 1, m3, signed); the
-    // step at which some cell's whole sediment was last carried away.
-    array_1d<double> settling_velocity, settling_fraction, x_capacity, y_capacity;
+    // Overland erosion work, made on its first call: per class (class_count + 1)
+    // the settling velocity and the class term of the first transport formula
+    // (formed each step); the x and y transport capacities of the step per cell
+    // (N + 1, m3, signed); the step at which some cell's whole sediment was last
+    // carried away.
+    array_1d<double> settling_velocity, grade_coefficient, x_capacity, y_capacity;
     int emptied_step = 0;
     // Sediment-bound scheme: mean depth of each cell over its step (N + 1, m).
     array_1d<double> mean_depth;

@@ -3,9 +3,14 @@
 // x and y neighbours with settling, the outlet's share, outputs and checks.
 #include "model/sediment/overland_erosion.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "model/channel/channel_services.h"
 #include "model/model_state.h"
@@ -24,60 +29,49 @@ bool make_work(array_1d<double> &a, int n) { return covers(a, n) || alloc_1d_dou
 double value_or(const array_1d<double> &a, int i, double fallback) {
     return covers(a, i) ? a[at(i)] : fallback;
 }
-double positive_or(const array_1d<double> &a, int i, double fallback) {
-    const double v = value_or(a, i, 0.0);
-    return v > 0.0 ? v : fallback;
-}
 
 // Moves volume d from the loose soil of a cell into suspension by the detachment
 // shares, which are written first (0 for every class when there is no loose soil).
-double detach(sediment_record &r, int cell, double d, bool strictly_less) {
+[[gnu::always_inline]] inline double detach(sediment_record &r, int cell, double d,
+                                           bool strictly_less) {
     const std::size_t i = at(cell);
     const row_ref<double> dep = r.deposited[i], sus = r.suspended[i], share = r.detachment_share[i];
     const std::size_t nc = at(r.class_count);
     double total = 0.0;
     for (std::size_t k = 1; k <= nc; ++k) total += dep[k];
-    for (std::size_t k = 1; k <= nc; ++k) share[k] = total > 0.0 ? dep[k] / total : 0.0;
-    if (!(d > 0.0) || total <= 0.0) return 0.0;
-    if (strictly_less ? !(d < total) : !(d <= total)) return 0.0;
-    const bool book = !r.detached_volume.empty() && r.detached_volume.last() >= nc;
+    // One division for all classes, unless the reciprocal of a tiny total overflows.
+    const double per_total = total > 1e-300 ? 1.0 / total : 0.0;
+    const bool moves = d > 0.0 && total > 0.0 && (strictly_less ? d < total : d <= total);
+    double *booked = moves && !r.detached_volume.empty() && r.detached_volume.last() >= nc
+                         ? r.detached_volume.data()
+                         : nullptr;
+    // Each share is written and used in one pass (not read back from the row).
     for (std::size_t k = 1; k <= nc; ++k) {
-        const double m = d * share[k];
+        const double sh = !(total > 0.0) ? 0.0 : per_total > 0.0 ? dep[k] * per_total : dep[k] / total;
+        share[k] = sh;
+        if (!moves) continue;
+        const double m = d * sh;
         dep[k] -= m;
         sus[k] += m;
-        if (book) r.detached_volume[k] += m;
+        if (booked) booked[k] += m;
     }
-    return d;
+    return moves ? d : 0.0;
 }
 
-// Where the soil that leaves a source goes: a target cell, or (target 0) out of
-// the grid through the outlet, booked per class.
-struct transfer_sink {
-    int target = 0;
-    array_1d<double> *outlet = nullptr;  // per class (m3), target 0 only
+// Where the soil that leaves a source goes: the suspended (or, for loose soil,
+// the loose) row of a target cell.
+struct cell_sink {
+    double *suspended, *deposited;
+    void take(std::size_t k, double m, bool loose) const { (loose ? deposited : suspended)[k] += m; }
 };
 
-// The target's rows (or the outlet's per-class totals) that take what leaves.
-struct receiver {
-    double *suspended = nullptr, *deposited = nullptr, *outlet = nullptr;
-    void take(std::size_t k, double m, bool loose) const {
-        if (suspended)
-            (loose ? deposited : suspended)[k] += m;
-        else if (outlet)
-            outlet[k] += m;
+// Or out of the grid through the outlet, booked per class (nullptr: nowhere).
+struct outlet_sink {
+    double *outlet;
+    void take(std::size_t k, double m, bool) const {
+        if (outlet) outlet[k] += m;
     }
 };
-
-receiver receiver_of(sediment_record &r, const transfer_sink &sink) {
-    receiver v;
-    if (sink.target > 0) {
-        v.suspended = r.suspended[at(sink.target)].data();
-        v.deposited = r.deposited[at(sink.target)].data();
-    } else if (sink.outlet && covers(*sink.outlet, r.class_count)) {
-        v.outlet = sink.outlet->data();
-    }
-    return v;
-}
 
 // The two forms of the message of a share that is not a number.
 enum class share_message { pt1, pt4 };
@@ -94,14 +88,14 @@ void check_share(double share, int k, int cell, share_message form) {
 // Carries up to |capacity| m3 from the source: suspended soil first, then loose
 // soil; a capacity above all of it empties the source (step recorded). Amounts
 // leaving go, divided by dt, into the source's ov_qsmax row when it is kept.
-void carry(sediment_record &r, int source, const transfer_sink &sink, double capacity, double dt,
-           int step, share_message nan_deposited) {
+template <class Sink>
+[[gnu::always_inline]] inline void carry(sediment_record &r, int source, const Sink &to,
+                                         double capacity, double dt, int step,
+                                         share_message nan_deposited) {
     const std::size_t s = at(source), nc = at(r.class_count);
-    const row_ref<double> sus = r.suspended[s], dep = r.deposited[s];
-    double *rates = r.ov_qsmax.empty() ? nullptr : r.ov_qsmax[s].data();
-    const receiver to = receiver_of(r, sink);
-    double ss = 0.0, sd = 0.0;
-    for (std::size_t k = 1; k <= nc; ++k) {
+    double *sus = r.suspended[s].data(), *dep = r.deposited[s].data();
+    double ss = sus[1], sd = dep[1];  // (a record has at least one class here)
+    for (std::size_t k = 2; k <= nc; ++k) {
         ss += sus[k];
         sd += dep[k];
     }
@@ -109,8 +103,32 @@ void carry(sediment_record &r, int source, const transfer_sink &sink, double cap
     // No capacity: with finite suspended soil present nothing would move (every
     // share of 0 is 0).
     if (tc == 0.0 && ss > 0.0 && sd >= 0.0 && std::isfinite(ss)) return;
-    auto leave = [&](std::size_t k, double m) {
+    double *rates = r.ov_qsmax.empty() ? nullptr : r.ov_qsmax[s].data();
+    auto leave = [rates, dt](std::size_t k, double m) {
         if (rates) rates[k] += m / dt;
+    };
+    // Moves `amount` of the soil in `from` (its classes sum to `sum`) by the
+    // classes' shares: one division for all classes where the sum is finite,
+    // otherwise share by share with the message of a share that is not a number.
+    auto move_shares = [&](double *from, double amount, double sum, bool loose, share_message form) {
+        if (std::isfinite(sum)) {
+            const double part = amount / sum;
+            for (std::size_t k = 1; k <= nc; ++k) {
+                const double m = from[k] * part;
+                from[k] -= m;
+                to.take(k, m, loose);
+                leave(k, m);
+            }
+            return;
+        }
+        for (std::size_t k = 1; k <= nc; ++k) {
+            const double share = from[k] / sum;
+            check_share(share, static_cast<int>(k), source, form);
+            const double m = share * amount;
+            from[k] -= m;
+            to.take(k, m, loose);
+            leave(k, m);
+        }
     };
     if (tc > ss + sd) {
         for (std::size_t k = 1; k <= nc; ++k) {
@@ -131,102 +149,115 @@ void carry(sediment_record &r, int source, const transfer_sink &sink, double cap
             sus[k] = 0.0;
         }
         if (sd == 0.0) return;
-        for (std::size_t k = 1; k <= nc; ++k) {
-            const double share = dep[k] / sd;
-            check_share(share, static_cast<int>(k), source, nan_deposited);
-            const double m = share * (tc - ss);
-            dep[k] -= m;
-            to.take(k, m, true);
-            leave(k, m);
-        }
+        move_shares(dep, tc - ss, sd, true, nan_deposited);
         return;
     }
     if (ss == 0.0) return;
-    for (std::size_t k = 1; k <= nc; ++k) {
-        const double share = sus[k] / ss;
-        check_share(share, static_cast<int>(k), source, share_message::pt1);
-        const double m = share * tc;
-        sus[k] -= m;
-        to.take(k, m, false);
-        leave(k, m);
-    }
-}
-
-// Suspended soil of a cell that settles into its loose soil by the fractions of
-// the work vector.
-void settle(sediment_record &r, int cell) {
-    const row_ref<double> sus = r.suspended[at(cell)], dep = r.deposited[at(cell)];
-    const double *fraction = r.settling_fraction.data();
-    for (std::size_t k = 1; k <= at(r.class_count); ++k) {
-        const double m = fraction[k] * sus[k];
-        sus[k] -= m;
-        dep[k] += m;
-    }
+    move_shares(sus, tc, ss, false, share_message::pt1);
 }
 
 // Below this argument exp(x) < 2^-54, so that 1 - exp(x) rounds to 1 exactly:
 // the fraction is 1 without forming exp, which would underflow on nearly dry cells.
 constexpr double all_settles_below = -40.0;
 
-void settling_fractions(sediment_record &r, double h, double v, double dx, double without_flow) {
-    double *fraction = r.settling_fraction.data();
-    const double *w = r.settling_velocity.data();
-    const bool flowing = h > 0.0 && v > 0.0;
-    const double scale = flowing ? dx / (v * h) : 0.0;
-    for (std::size_t k = 1; k <= at(r.class_count); ++k) {
-        const double x = -w[k] * scale;
-        fraction[k] = flowing ? (x < all_settles_below ? 1.0 : 1.0 - std::exp(x)) : without_flow;
-    }
+// The square root of x >= 0, correctly rounded as std::sqrt, by the processor's
+// instruction: the compiler may otherwise call the library for errno's sake.
+inline double root(double x) {
+#if defined(__SSE2__)
+    return _mm_cvtsd_f64(_mm_sqrt_sd(_mm_setzero_pd(), _mm_set_sd(x)));
+#else
+    return std::sqrt(x);
+#endif
 }
 
-// One direction of the transport stage for cell i and neighbour j across their
-// face: the face's flow and slope, the upstream cell's depth and parameters.
-struct direction_arrays {
-    const int *neighbour;
-    const double *flow;     // m3/s across the face to the neighbour
-    const double *slope;    // ground slope towards the neighbour
-    double *capacity;       // per cell, of the source
-    bool settle_at_source;  // x: at the source, all settles without flow
-};
+// x^1.5 as x sqrt(x): within an ulp of the library's pow, at the cost of a sqrt.
+inline double pow_three_halves(double x) { return x * root(x); }
 
-// Per-cell inputs of the transport stage (entries 1..N).
-struct transport_inputs {
+// 0.05 / ((G - 1)^2 d sqrt(g)) of a class in the first transport formula; 0 for
+// a class without weight in water or without a diameter (it carries nothing).
+double grade_coefficient(const sediment_class &cl) {
+    const double g1 = cl.specific_gravity - 1.0;
+    const double d = cl.diameter / 1000.0;
+    if (g1 == 0.0 || d <= 0.0) return 0.0;
+    return 0.05 / (g1 * g1 * d * std::sqrt(9.81));
+}
+
+// What every face of one step's transport stage shares, formed once per step.
+struct transport_step {
+    sediment_record &r;
     const double *depth, *a, *b, *c, *E;
-    int method;
-    int step;
+    const double *fall;          // settling velocity per class (m/s)
+    const double *grade_coeff;   // first formula: grade_coefficient dx dt per class
+    double dt, dx, per_dx, dx2;  // per_dx = 1 / dx, dx2 = dx^2
+    int method, nc, step;
 };
 
-void transport_direction(sediment_record &r, const transport_inputs &in, const direction_arrays &d,
-                         int i, double dt, double dx) {
-    const int j = d.neighbour[i];
-    if (j < 1) return;
-    const double q = d.flow[i];
+// The first formula's capacity of a face from source cell s (depth h, unit
+// discharge q > 1e-6 in magnitude, friction slope S, per_h = 1 / h): the
+// classes' rates sum_k f_k 0.05 dx V^2 (h S)^1.5 / ((G-1)^2 d sqrt(g)) dt, with
+// the class terms dx dt / ... formed once per step.
+inline double first_formula_capacity(const transport_step &ts, int s, double S, double h, double q,
+                                     double per_h) {
+    const double V = q * per_h;
+    const double vs = std::fabs(V * S);
+    if (ts.c[s] > vs || vs <= 0.0) return 0.0;
+    const double *fraction = ts.r.fraction[at(s)].data();
+    double weight = 0.0;
+    for (int k = 1; k <= ts.nc; ++k)
+        if (ts.grade_coeff[k] != 0.0) weight += fraction[k] * ts.grade_coeff[k];
+    return V * V * pow_three_halves(h * std::fabs(S)) * weight;
+}
+
+// One face of the transport stage: cell i and its neighbour j (x: right, y:
+// down), q the flow across the face (m3/s, positive towards j), bed_slope the
+// ground slope towards j. The upstream cell is the source: its capacity is
+// stored and its soil carried to the other cell; then suspended soil settles,
+// in the x stage at the source (all of it when nothing flows), in the y stage
+// at the target (none of it when nothing flows).
+template <bool x_stage>
+void transport_face(const transport_step &ts, int i, int j, double q, double bed_slope,
+                    double *capacity) {
+    sediment_record &r = ts.r;
     const int s = q < 0.0 ? j : i, t = q < 0.0 ? i : j;
-    const double hs = in.depth[s];
-    // The slope that drives the flow across this face: the ground slope of the
-    // face from i to j plus the fall of the water depth from i to j, the water
-    // surface slope the detachment takes. The capacity uses its magnitude, so it
-    // serves either flow direction; the source's own ground slope would belong
-    // to its other face when the water runs from j to i, and a depth rising
-    // towards the target must lessen the slope, not steepen it.
+    const double hs = ts.depth[s];
+    // 1 / h (for the speed) and 1 / |q| (for settling) from one division, unless
+    // the product is too small for its reciprocal.
+    const double aq = std::fabs(q), hq = hs * aq;
+    const bool one_division = hq > 1e-200;
+    const double per_hq = one_division ? 1.0 / hq : 0.0;
     // The capacity of a still or dry face is 0 before its slope is needed.
-    const double unit_q = q / dx;
+    const double unit_q = q * ts.per_dx;
     double tc = 0.0;
     if (!(std::fabs(unit_q) < 1e-6 || hs <= 1e-16)) {
-        const double S = d.slope[i] - (in.depth[j] - in.depth[i]) / dx + 1e-20;
-        tc = overland_transport_capacity(in.method, r, s, S, hs, unit_q, dt, dx, in.a[s], in.b[s],
-                                         in.c[s], in.E[s]);
+        // The slope that drives the flow across this face: the ground slope of the
+        // face from i to j plus the fall of the water depth from i to j, the water
+        // surface slope the detachment takes. The capacity uses its magnitude, so it
+        // serves either flow direction; the source's own ground slope would belong
+        // to its other face when the water runs from j to i, and a depth rising
+        // towards the target must lessen the slope, not steepen it.
+        const double S = bed_slope - (ts.depth[j] - ts.depth[i]) * ts.per_dx + 1e-20;
+        const double per_h = one_division ? aq * per_hq : 1.0 / hs;
+        tc = ts.method == 1 ? first_formula_capacity(ts, s, S, hs, unit_q, per_h)
+                            : overland_transport_capacity(ts.method, r, s, S, hs, unit_q, ts.dt,
+                                                          ts.dx, ts.a[s], ts.b[s], ts.c[s], ts.E[s]);
     }
-    d.capacity[s] = tc;
-    carry(r, s, transfer_sink{t, nullptr}, tc, dt, in.step,
-          d.settle_at_source ? share_message::pt1 : share_message::pt4);
-    const double v = hs > 0.0 ? std::fabs(q / (hs * dx)) : 0.0;
-    if (d.settle_at_source) {
-        settling_fractions(r, hs, v, dx, 1.0);
-        settle(r, s);
-    } else {
-        settling_fractions(r, hs, v, dx, 0.0);
-        settle(r, t);
+    capacity[s] = tc;
+    carry(r, s, cell_sink{r.suspended[at(t)].data(), r.deposited[at(t)].data()}, tc, ts.dt, ts.step,
+          x_stage ? share_message::pt1 : share_message::pt4);
+    // Settling over the cell's length at the speed v = |q| / (h dx): the class
+    // with fall velocity w settles by 1 - exp(-w dx / (v h)) = 1 - exp(-w dx^2 / |q|).
+    const bool flowing = hs > 0.0 && q != 0.0;
+    const double still = x_stage ? 1.0 : 0.0;  // the fraction that settles when nothing flows
+    const std::size_t at_cell = at(x_stage ? s : t);
+    double *sus = r.suspended[at_cell].data(), *dep = r.deposited[at_cell].data();
+    const double scale = !flowing ? 0.0 : one_division ? ts.dx2 * (hs * per_hq) : ts.dx2 / aq;
+    for (int k = 1; k <= ts.nc; ++k) {
+        if (sus[k] == 0.0) continue;  // nothing to settle (a source that the flow emptied)
+        const double x = -ts.fall[k] * scale;
+        const double f = !flowing ? still : x < all_settles_below ? 1.0 : 1.0 - std::exp(x);
+        const double m = f * sus[k];
+        sus[k] -= m;
+        dep[k] += m;
     }
 }
 
@@ -244,7 +275,8 @@ void outlet_sediment(model_state &st, int method, double dt, double dx) {
         value_or(r.critical_stream_power, o, 0.0), value_or(r.transport_factor, o, 0.0));
     if (!(q > 0.0) || tc == 0.0) return;
     array_1d<double> &step_out = r.outlet_rate;  // holds the volumes until divided below
-    carry(r, o, transfer_sink{0, &step_out}, tc, dt, st.step_number, share_message::pt1);
+    carry(r, o, outlet_sink{covers(step_out, r.class_count) ? step_out.data() : nullptr}, tc, dt,
+          st.step_number, share_message::pt1);
     for (int k = 1; k <= r.class_count; ++k) {
         r.outlet_volume[at(k)] += step_out[at(k)];
         step_out[at(k)] /= dt;
@@ -281,7 +313,29 @@ void write_outputs(sediment_record &r, int cells) {
     }
 }
 
+// Whether any of v[0..n) is not a number (two at a time where the processor can).
+bool holds_nan(const double *v, std::size_t n) {
+    std::size_t j = 0;
+#if defined(__SSE2__)
+    __m128d unordered = _mm_setzero_pd();
+    for (; j + 2 <= n; j += 2) {
+        const __m128d x = _mm_loadu_pd(v + j);
+        unordered = _mm_or_pd(unordered, _mm_cmpunord_pd(x, x));
+    }
+    if (_mm_movemask_pd(unordered) != 0) return true;
+#endif
+    for (; j < n; ++j)
+        if (std::isnan(v[j])) return true;
+    return false;
+}
+
 void check_values(const sediment_record &r, int cells) {
+    // One pass over the three blocks finds whether any value is not a number;
+    // only then are the cells looked at one by one.
+    bool any = false;
+    for (const array_2d<double> *a : {&r.suspended, &r.eroded, &r.deposited})
+        if (!a->empty()) any = any || holds_nan(a->data(), (a->rows() + 1) * (a->cols() + 1));
+    if (!any) return;
     for (int i = 1; i <= cells; ++i) {
         const std::size_t c = at(i);
         const row_ref<const double> sus = r.suspended[c], ero = r.eroded[c], dep = r.deposited[c];
@@ -308,8 +362,8 @@ bool erosion_work_ready(model_state &st) {
     sediment_record &r = st.sediment;
     const int n = st.cell_count, nc = r.class_count;
     if (!make_work(r.x_capacity, n) || !make_work(r.y_capacity, n)) return false;
-    if (covers(r.settling_velocity, nc) && covers(r.settling_fraction, nc)) return true;
-    if (!make_work(r.settling_velocity, nc) || !make_work(r.settling_fraction, nc)) return false;
+    if (covers(r.settling_velocity, nc) && covers(r.grade_coefficient, nc)) return true;
+    if (!make_work(r.settling_velocity, nc) || !make_work(r.grade_coefficient, nc)) return false;
     for (int k = 1; k <= nc; ++k) {
         const double d = r.classes[at(k)].diameter / 1000.0;
         r.settling_velocity[at(k)] = grain_fall_velocity(d, 16.1865, r.viscosity > 0.0 ? r.viscosity : 1e-6);
@@ -379,6 +433,13 @@ double splash_detachment(sediment_record &r, int cell, const splash_powers &p, d
 // x^B; B = 1 (the default exponent) gives x itself, as the library's pow does.
 double power_of(double x, double B) { return B == 1.0 ? x : std::pow(x, B); }
 
+// Flow detachment (see flow_detachment) with volume = dt dx^2 / 2645.23.
+double detach_by_flow(sediment_record &r, int cell, double h, double S, double A, double B,
+                      double volume) {
+    if (!(h > 0.0) || !(S > 0.0)) return 0.0;
+    return detach(r, cell, A * power_of(unit_weight_water * h * S, B) * volume, true);
+}
+
 }  // namespace
 
 double splash_damping(double i, double h) { return damping(0.00124 * std::pow(i, 0.182), h); }
@@ -394,18 +455,13 @@ double overland_transport_capacity(int method, const sediment_record &r, int cel
     const double tau = unit_weight_water * h * std::fabs(S);
     const double omega = tau * std::fabs(V);
     if (method == 1) {
-        double rate = 0.0;
-        const double grade = std::pow(h * std::fabs(S), 1.5);
         const row_ref<const double> fraction = r.fraction[at(cell)];
+        double weight = 0.0;
         for (int k = 1; k <= r.class_count; ++k) {
-            const sediment_class &cl = r.classes[at(k)];
-            const double g1 = cl.specific_gravity - 1.0;
-            const double d = cl.diameter / 1000.0;
-            if (g1 == 0.0 || d <= 0.0) continue;
-            rate += fraction[at(k)] * 0.05 * dx * V * V * grade /
-                    (g1 * g1 * d * std::sqrt(9.81));
+            const double g = grade_coefficient(r.classes[at(k)]);
+            if (g != 0.0) weight += fraction[at(k)] * g;
         }
-        return rate * dt;
+        return V * V * pow_three_halves(h * std::fabs(S)) * weight * dx * dt;
     }
     double rate = 1.0;
     switch (method) {
@@ -427,9 +483,7 @@ double rain_splash_detachment(sediment_record &r, int cell, double i, double h, 
 
 double flow_detachment(sediment_record &r, int cell, double h, double S, double A, double B,
                        double /*critical*/, double dt, double dx) {
-    if (!(h > 0.0) || !(S > 0.0)) return 0.0;
-    const double d = A * power_of(unit_weight_water * h * S, B) * dt * dx * dx / sediment_density;
-    return detach(r, cell, d, true);
+    return detach_by_flow(r, cell, h, S, A, B, dt * dx * dx / sediment_density);
 }
 
 void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*/) {
@@ -446,44 +500,68 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
     if (!erosion_work_ready(st)) return;
     const int method = r.transport_option;
 
-    // Detachment.
+    // Detachment of one cell by splash and flow.
     const double *depth = st.depth.data(), *qxs = st.discharge_x.data(), *qys = st.discharge_y.data();
     const double *sx0 = st.x_slope.data(), *sy0 = st.y_slope.data();
     const int *right = st.right.data(), *down = st.down.data();
-    const bool rain_given = covers(st.step_rain_rate, n);
+    const double *rain_rate = covers(st.step_rain_rate, n) ? st.step_rain_rate.data() : nullptr;
+    const double *splash = covers(r.splash_coeff, n) ? r.splash_coeff.data() : nullptr;
+    const double *detach_coeff = covers(r.detachment_coeff, n) ? r.detachment_coeff.data() : nullptr;
+    const double *shear_exp = covers(r.shear_exponent, n) ? r.shear_exponent.data() : nullptr;
+    auto positive = [](const double *a, int i, double fallback) {
+        return a && a[i] > 0.0 ? a[i] : fallback;
+    };
+    const double per_dx = 1.0 / dx, volume = dt * dx * dx / sediment_density;
     splash_powers powers;  // of the last rate met; uniform rain forms them once
-    for (int i = 1; i <= n; ++i) {
+    auto detach_cell = [&](int i) {
         const double h = depth[i];
-        const double rain = rain_given ? st.step_rain_rate[at(i)] : 0.0;
+        const double rain = rain_rate ? rain_rate[i] : 0.0;
         if (rain > 0.0) {
             if (rain != powers.rain) powers = powers_of(rain);
-            splash_detachment(r, i, powers, h, positive_or(r.splash_coeff, i, 60.0), dt, dx);
+            splash_detachment(r, i, powers, h, positive(splash, i, 60.0), dt, dx);
         }
         // Flow detachment where water flows (the slopes only there).
         const double qx = qxs[i], qy = qys[i];
-        if (!(qx * qx + qy * qy > 0.0 && h > 0.0)) continue;
+        if (!(qx * qx + qy * qy > 0.0 && h > 0.0)) return;
         const int jx = right[i], jy = down[i];
-        const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) / dx + 1e-20 : 0.0;
-        const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) / dx + 1e-20 : 0.0;
-        const double slope = std::sqrt(sx * sx + sy * sy);
-        if (slope > 0.0) {
-            const double critical = std::fmax(value_or(r.critical_shear, i, 0.0), 0.0);
-            flow_detachment(r, i, h, slope, positive_or(r.detachment_coeff, i, 2e-5),
-                            positive_or(r.shear_exponent, i, 1.0), critical, dt, dx);
-        }
-    }
+        const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) * per_dx + 1e-20 : 0.0;
+        const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) * per_dx + 1e-20 : 0.0;
+        const double slope2 = sx * sx + sy * sy;  // the slope is positive where this is
+        if (slope2 > 0.0)
+            detach_by_flow(r, i, h, root(slope2), positive(detach_coeff, i, 2e-5),
+                           positive(shear_exp, i, 1.0), volume);
+    };
 
-    // Transport and settling, x then y, cell by cell.
-    const transport_inputs in{depth, r.transport_coeff.data(), r.transport_exponent.data(),
-                              r.critical_stream_power.data(), r.transport_factor.data(), method,
-                              st.step_number};
-    const direction_arrays x{right, qxs, sx0, r.x_capacity.data(), true};
-    const direction_arrays y{down, qys, sy0, r.y_capacity.data(), false};
+    // Transport and settling, x then y, cell by cell. Every cell is detached, in
+    // cell order, just before the first face that reaches it: the same soil as
+    // detaching all cells first, with the independent work of detachment beside
+    // the chain of the transport from cell to cell.
+    double *grade = r.grade_coefficient.data();
+    for (int k = 1; k <= nc; ++k) grade[k] = grade_coefficient(r.classes[at(k)]) * dx * dt;
+    const transport_step ts{r,
+                            depth,
+                            r.transport_coeff.data(),
+                            r.transport_exponent.data(),
+                            r.critical_stream_power.data(),
+                            r.transport_factor.data(),
+                            r.settling_velocity.data(),
+                            grade,
+                            dt,
+                            dx,
+                            per_dx,
+                            dx * dx,
+                            method,
+                            nc,
+                            st.step_number};
+    double *x_capacity = r.x_capacity.data(), *y_capacity = r.y_capacity.data();
+    int detached = 0;  // cells 1..detached are detached
     for (int i = 1; i <= n; ++i) {
+        const int reach = std::min(std::max({i, right[i], down[i]}), n);
+        while (detached < reach) detach_cell(++detached);
         if (!r.ov_qsmax.empty())
             for (std::size_t k = 0; k <= r.ov_qsmax.cols(); ++k) r.ov_qsmax[at(i)][k] = 0.0;
-        transport_direction(r, in, x, i, dt, dx);
-        transport_direction(r, in, y, i, dt, dx);
+        if (right[i] > 0) transport_face<true>(ts, i, right[i], qxs[i], sx0[i], x_capacity);
+        if (down[i] > 0) transport_face<false>(ts, i, down[i], qys[i], sy0[i], y_capacity);
     }
     outlet_sediment(st, method, dt, dx);
 
