@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_ratios.h"
 #include "bench/reference/ex_flow_route_reference.h"
 #include "model/channel/ex_flow_route.h"
 #include "tests/model/channel/routing_network.h"
@@ -97,38 +98,6 @@ void run_routing(benchmark::State &bench, route_fn route, const network_case &c)
         benchmark::Counter::kIsRate);
 }
 
-// Collects the rates and prints new / reference per network; with repetitions
-// the fastest run of each counts.
-class ratio_reporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.run_type != Run::RT_Iteration) continue;
-            const auto it = run.counters.find("node_substeps");
-            if (it == run.counters.end()) continue;
-            double &best = rates_[run.benchmark_name()];
-            best = std::max(best, static_cast<double>(it->second));
-        }
-    }
-    void print_ratios() const {
-        std::printf("\nnew / reference (fastest of the repetitions, M node sub-steps/s):\n");
-        for (const auto &[name, rate] : rates_) {
-            const std::size_t p = name.find("/new");
-            if (p == std::string::npos) continue;
-            std::string ref = name;
-            ref.replace(p, 4, "/reference");
-            const auto r = rates_.find(ref);
-            if (r == rates_.end() || !(r->second > 0.0)) continue;
-            std::printf("  %-20s new %8.2f  reference %8.2f  ratio %5.2f\n", name.substr(0, p).c_str(),
-                        rate / 1e6, r->second / 1e6, rate / r->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> rates_;
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -143,7 +112,7 @@ int main(int argc, char **argv) {
         }
     }
     benchmark::Initialize(&argc, argv);
-    ratio_reporter reporter;
+    ratio_reporter reporter("node_substeps", "M node sub-steps/s", false);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.print_ratios();
     benchmark::Shutdown();

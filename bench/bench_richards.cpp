@@ -5,11 +5,8 @@
 // reference is printed, both measured in this process.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <map>
-#include <string>
 
+#include "bench/bench_ratios.h"
 #include "bench/reference/richards_reference.h"
 #include "model/hydrology/richards.h"
 #include "model/hydrology/soil_water_services.h"
@@ -31,30 +28,6 @@ void run_step(benchmark::State &bench, double (*step)(model_state &, double)) {
         benchmark::Counter::kIsRate);
 }
 
-class ratio_reporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.run_type != Run::RT_Iteration) continue;
-            const auto it = run.counters.find("column_steps");
-            if (it == run.counters.end()) continue;
-            double &best = rates_[run.benchmark_name()];
-            best = std::max(best, static_cast<double>(it->second));
-        }
-    }
-    void print_ratio() const {
-        const auto n = rates_.find("richards/new"), r = rates_.find("richards/reference");
-        if (n == rates_.end() || r == rates_.end() || !(r->second > 0.0)) return;
-        std::printf("\nnew / reference (fastest of the repetitions, M column-steps/s):\n");
-        std::printf("  %-20s new %8.4f  reference %8.4f  ratio %5.2f\n", "richards/100x100", n->second / 1e6,
-                    r->second / 1e6, n->second / r->second);
-    }
-
-private:
-    std::map<std::string, double> rates_;
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -64,9 +37,9 @@ int main(int argc, char **argv) {
                                  [](benchmark::State &st) { run_step(st, reference::richards_step); })
         ->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
-    ratio_reporter reporter;
+    ratio_reporter reporter("column_steps", "M column-steps/s", false);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.print_ratio();
+    reporter.print_ratios();
     benchmark::Shutdown();
     return 0;
 }
