@@ -71,6 +71,14 @@ double node_moisture(const model_state &s, int i, int j, double h, int form) {
     return bc_moisture_from_head(h, c);
 }
 
+// Nodes a and b of cell i on one Brooks and Corey curve.
+bool same_curve(const model_state &s, int i, int a, int b) {
+    return s.richards_theta_s[i][a] == s.richards_theta_s[i][b] &&
+           s.richards_theta_r[i][a] == s.richards_theta_r[i][b] &&
+           s.richards_bubbling[i][a] == s.richards_bubbling[i][b] &&
+           s.richards_lambda[i][a] == s.richards_lambda[i][b];
+}
+
 void column_functions(model_state &s, int i, int form) {
     if (form == curve_havercamp) soil_column_helper(s, i);
     else soil_hydraulic_properties(s, i);
@@ -311,7 +319,14 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
         if (k.form == curve_havercamp) {
             column_functions(s, i, k.form);
         } else {
-            bc_node_functions(s, i, n);
+            // A draining last node of its upper neighbour's soil has its
+            // conductivity and capacity too.
+            if (!k.fixed_bottom && same_curve(s, i, n, rows)) {
+                c.kr[n] = c.kr[rows];
+                c.cap[n] = c.cap[rows];
+            } else {
+                bc_node_functions(s, i, n);
+            }
             c.kr[0] = c.kr[1];
             c.cap[0] = c.cap[1];
         }
