@@ -476,14 +476,23 @@ void back_substitute(superlink_network &p, superlink_step_state &w, int l, doubl
     const std::size_t last = at(N + 1);
     w.us_junction_flow[L] = w.Q_us[L] + w.E[1][L] * h1 - w.D[1][L];
     w.ds_junction_flow[L] = w.Q_ds[L] - (w.E[last][L] * hN1 - w.D[last][L]);
+    // A bounded depth moves the depths and flows above it off the solution of
+    // the pipes' equations. `shift` is how far the flow of the pipe below node k
+    // is off it, so the node's depth departs from its solution by
+    // hk - (computed - shift / X_k). The node then holds E_k times that
+    // departure more, passes `shift` more downstream and takes U_(k-1) times the
+    // departure more from the pipe above (whose flow is formed from hk): the
+    // water the bound adds at the node, and the shift of the next node up.
+    // Pipe 1 keeps its end flow.
+    double shift = 0.0;
     for (int k = N; k >= 2; --k) {
         const std::size_t K = at(k);
         const double computed = (w.Q[K][L] - w.Y[K][L] - hN1 * w.Z[K][L]) / w.X[K][L];
         const double hk = bounded_node_depth(computed, p.diameter[K][L]);
-        // The bound of a depth adds (or takes) the water of the difference, less
-        // what the flow of the pipe above, formed from the bounded depth, takes.
+        const double departure = hk - computed + shift / w.X[K][L];
         const double taken = k > 2 ? w.U[K - 1][L] : 0.0;
-        w.slink_bound_total += (w.E[K][L] - taken) * dt * (hk - computed);
+        w.slink_bound_total += ((w.E[K][L] - taken) * departure + shift) * dt;
+        shift = taken * departure;
         p.slink_node_depth[K][L] = hk;
         if (k > 2) w.Q[K - 1][L] = w.W[K - 1][L] * h1 + w.U[K - 1][L] * hk + w.V[K - 1][L];
     }
