@@ -152,7 +152,7 @@ tail -n +2 "$logs/erosion.txt"
 echo
 echo "pipe-network step against its junctions (target: at most 2.2 per doubling from 50 to 400):"
 awk '/^step time/ { on = 1; next }
-     on && NF > 1 {
+     on && $1 ~ /^pipe_step.*:$/ {
          worst = 0
          for (i = 2; i <= NF; ++i)
              if ($i ~ /^J=/ && (i + 2 <= NF) && $(i + 2) ~ /^\(x/ && substr($i, 3) + 0 <= 400) {
