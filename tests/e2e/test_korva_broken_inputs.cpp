@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "broken_case.h"
 #include "support/run_program.h"
 
 using testsupport::scratch_dir;
@@ -25,14 +26,7 @@ const std::string good_project =
     "OUTROW 3\nOUTCOL 2\nOUTSLOPE 0.001\nMANNING_N 0.035\n"
     "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 30\n";
 
-struct broken_input {
-    const char *what;
-    const char *from, *to;  // an edit of the project file (from empty: none)
-    const char *file, *text;  // a file written over the good one (file empty: none)
-    const char *message;
-};
-
-const broken_input cases[] = {
+const broken_case cases[] = {
     {"slope not a number", "OUTSLOPE 0.001", "OUTSLOPE NaN", "", "",
      "Error: card OUTSLOPE: the value \"NaN\" is not a finite number\n"},
     {"time overflowing an integer", "START_TIME 12 0", "START_TIME 14 12345678901234567890", "",
@@ -57,18 +51,13 @@ TEST(KorvaBrokenInputs, EachBrokenInputEndsTheRunWithStatusOneAndItsMessage) {
         const auto r = d.run(KORVA_EXE, {"basin.prj"});
         ASSERT_EQ(r.exit_status, 0) << r.out;  // the unbroken run ends normally
     }
-    for (const broken_input &c : cases) {
+    for (const broken_case &c : cases) {
         scratch_dir d;
         d.write("basin.mask", head + "1 1 1\n1 1 1\n1 1 1\n");
         d.write("basin.elv", head + "3 3 3\n2 2 2\n1 1 1\n");
-        std::string project = good_project;
-        if (*c.from) project.replace(project.find(c.from), std::string(c.from).size(), c.to);
-        d.write("basin.prj", project);
         const std::string file = c.file;
         if (!file.empty()) d.write(file, (file == "rain.gag" ? "" : head) + c.text);
-        const auto r = d.run(KORVA_EXE, {"basin.prj"});
-        EXPECT_EQ(r.exit_status, 1) << c.what << "\n" << r.out;
-        EXPECT_NE(r.out.find(c.message), std::string::npos) << c.what << "\n" << r.out;
+        expect_refused(d, "basin.prj", good_project, c);
     }
 }
 

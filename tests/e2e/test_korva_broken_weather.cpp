@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "broken_case.h"
 #include "support/run_program.h"
 
 using testsupport::scratch_dir;
@@ -40,14 +41,7 @@ const std::string samson_nan_temperature =
     samson_header + " 21  7 12  1                      120     340     4      nan        60  990"
                     "       3.0\n";
 
-struct broken_weather {
-    const char *what;
-    const char *from, *to;    // an edit of the project file (from empty: none)
-    const char *file, *text;  // a file written over or beside the example's (file empty: none)
-    const char *message;
-};
-
-const broken_weather cases[] = {
+const broken_case cases[] = {
     {"empty QAR file", "", "", "longterm.qar", "",
      "Error: hydro-meteorological file longterm.qar holds no weather record\n"},
     {"QAR year that overflows the packed date", "", "", "longterm.qar",
@@ -91,16 +85,11 @@ const broken_weather cases[] = {
 };
 
 TEST(KorvaBrokenWeather, EachBrokenInputEndsTheRunWithStatusOneAndItsMessage) {
-    for (const broken_weather &c : cases) {
+    for (const broken_case &c : cases) {
         scratch_dir d;
         copy_example(d);
-        std::string project = d.read("longterm.prj");
-        if (*c.from) project.replace(project.find(c.from), std::string(c.from).size(), c.to);
-        d.write("longterm.prj", project);
         if (*c.file) d.write(c.file, c.text);
-        const auto r = d.run(KORVA_EXE, {"longterm.prj"});
-        EXPECT_EQ(r.exit_status, 1) << c.what << "\n" << r.out;
-        EXPECT_NE(r.out.find(c.message), std::string::npos) << c.what << "\n" << r.out;
+        expect_refused(d, "longterm.prj", d.read("longterm.prj"), c);
     }
 }
 
