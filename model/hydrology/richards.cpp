@@ -15,6 +15,7 @@
 #include "model/hydrology/soil_hydraulics.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/model_state.h"
+#include "model/positive_powers.h"
 
 namespace {
 
@@ -182,6 +183,9 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
     double *sub = s.richards_sub.data(), *diag = s.richards_diag.data();
     double *sup = s.richards_super.data(), *rhs = s.richards_rhs.data();
     double *iterate = s.richards_iterate.data(), *kk = s.richards_k.data();
+    int *power_node = s.richards_power_node.data();
+    double *power_base = s.richards_power_base.data(), *power = s.richards_power.data();
+    double *power_exponent = s.richards_power_exponent.data();
     const bool dry = s_cm <= dry_surface;
     const double inverse_step = 1.0 / step;
 
@@ -266,6 +270,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
             return attempt_result::pond_empties;
 
         double change = 0.0;
+        int powers = 0;
         out.largest_dtheta = smallest_dtheta;
         out.clip = 0.0;
         for (int j = 1; j <= rows; ++j) {
@@ -302,16 +307,23 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
             out.clip += (theta - wet) * c.dz[j];
             c.theta[j] = theta;
             // Brooks and Corey nodes take their conductivity and capacity here,
-            // with the head (one power for the three on the power law).
+            // with the head; those on the power law are gathered and take theirs
+            // from one power each, formed for all of them below.
             if (from_head) {
                 c.h[j] = head;
                 if (k.form != curve_havercamp) bc_node_functions(s, i, j);
-            } else if (k.form != curve_havercamp) {
-                bc_node_from_moisture(s, i, j);
+            } else if (k.form == curve_havercamp) {
+                head_from_moisture(s, i, j, k.form);
+            } else if (bc_power_law_base(s, i, j, power_base[powers], power_exponent[powers])) {
+                power_node[powers++] = j;
             } else {
                 head_from_moisture(s, i, j, k.form);
+                bc_node_functions(s, i, j);
             }
         }
+        positive_powers(power_base, power_exponent, power, powers);
+        for (int m = 0; m < powers; ++m)
+            bc_node_from_power(s, i, power_node[m], power_base[m], power[m]);
         if (!k.fixed_bottom) {  // free drainage: the last node copies its upper neighbour
             c.h[n] = c.h[rows];
             c.theta[n] = c.theta[rows];

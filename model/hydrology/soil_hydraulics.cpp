@@ -161,32 +161,31 @@ void bc_node_functions(model_state &s, int cell, int node) {
                              s.richards_kr[cell][node], s.richards_capacity[cell][node]);
 }
 
-void bc_node_from_moisture(model_state &s, int cell, int node) {
-    const brooks_corey_curve c = node_curve(s, cell, node);
-    double &head = s.richards_head[cell][node];
-    const double se = saturation(s.richards_theta[cell][node], c.theta_s, c.theta_r);
-    if (se >= 1.0 || !(c.lambda > 0.0) || c.hb == 0.0 || se > constants_of(c).sc) {
-        head = bc_head_from_moisture(s.richards_theta[cell][node], c);
-        bc_node_functions(s, cell, node);
-        return;
-    }
+bool bc_power_law_base(const model_state &s, int cell, int node, double &base,
+                       double &exponent) {
+    const double lambda = s.richards_lambda[cell][node], hb = s.richards_bubbling[cell][node];
+    const double se = saturation(s.richards_theta[cell][node], s.richards_theta_s[cell][node],
+                                 s.richards_theta_r[cell][node]);
+    if (se >= 1.0 || !(lambda > 0.0) || hb == 0.0) return false;
+    brooks_corey_curve c;
+    c.hb = hb;
+    c.lambda = lambda;
+    if (se > constants_of(c).sc) return false;
+    base = std::max(se, smallest_saturation);
+    exponent = 1.0 / lambda;
+    return true;
+}
+
+void bc_node_from_power(model_state &s, int cell, int node, double base, double q) {
     // On the power law q = Se^(1/lambda) gives the head hb / q and, as q^lambda
     // = Se, the conductivity's and capacity's power ratio^-(lambda + 1) = Se q.
-    // Below a wetting front the nodes of a layer keep one moisture, so the last
-    // power is kept with its arguments.
-    thread_local double last_se = -1.0, last_lambda = 0.0, last_q = 0.0;
-    const double clamped = std::max(se, smallest_saturation);
-    if (clamped != last_se || c.lambda != last_lambda) {
-        last_q = std::pow(clamped, 1.0 / c.lambda);
-        last_se = clamped;
-        last_lambda = c.lambda;
-    }
-    const double q = last_q;
+    const brooks_corey_curve c = node_curve(s, cell, node);
+    double &head = s.richards_head[cell][node];
     head = c.hb / q;
     if (!(head <= constants_of(c).junction)) {  // rounded across the junction
         bc_node_functions(s, cell, node);
         return;
     }
-    power_law_functions(head / c.hb, clamped * q, c, s.richards_kr[cell][node],
+    power_law_functions(head / c.hb, base * q, c, s.richards_kr[cell][node],
                         s.richards_capacity[cell][node]);
 }

@@ -41,8 +41,13 @@ void moisture_from_head(model_state &state, int cell, int node, int form);
 // Brooks and Corey relative conductivity and capacity of the nodes of a cell's
 // column (its richards_cell_nodes nodes); entry 0 copies entry 1.
 void soil_hydraulic_properties(model_state &state, int cell);
-// Brooks and Corey relative conductivity and capacity of one node from its head;
-// and its head, conductivity and capacity from its moisture at once (one power
-// on the power law).
+// Brooks and Corey relative conductivity and capacity of one node from its head.
 void bc_node_functions(model_state &state, int cell, int node);
-void bc_node_from_moisture(model_state &state, int cell, int node);
+// A node whose moisture lies on the power law of its Brooks and Corey curve:
+// true, with the base Se (held at 1e-6 and above) and the exponent 1 / lambda
+// whose power q gives its head, conductivity and capacity at once. False for a
+// saturated node or one in the parabolic junction.
+bool bc_power_law_base(const model_state &state, int cell, int node, double &base,
+                       double &exponent);
+// Head, conductivity and capacity of such a node from q = base^(1 / lambda).
+void bc_node_from_power(model_state &state, int cell, int node, double base, double q);
