@@ -235,7 +235,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
                 diag[rows] += sup[rows];
             }
             sup[rows] = 0.0;
-            if (solve_tridiagonal(rows, sub, diag, sup, rhs) != 0) return attempt_result::failed;
+            if (solve_column(rows, sub, diag, sup, rhs) != 0) return attempt_result::failed;
             for (int j = 1; j <= rows; ++j) {
                 const double x = rhs[j];
                 if (std::isnan(x) || !std::isfinite(x)) return attempt_result::failed;
@@ -498,6 +498,43 @@ int solve_tridiagonal(int n, const double *sub, double *diag, const double *supe
     }
     rhs[n] *= diag[n];
     for (int j = n - 1; j >= 1; --j) rhs[j] = (rhs[j] - super[j] * rhs[j + 1]) * diag[j];
+    return 0;
+}
+
+// Both ends towards the middle row m: the two chains of pivots, each a division
+// per row, run side by side, so the solve waits for about half as many divisions
+// in turn. Each pivot is inverted once and checked as solve_tridiagonal checks it.
+int solve_column(int n, const double *sub, double *diag, const double *super, double *rhs) {
+    if (n < 3) return solve_tridiagonal(n, sub, diag, super, rhs);
+    const auto invert = [&](int j, double pivot) {
+        const bool sound = std::isfinite(pivot) && pivot != 0.0 &&
+                           std::fabs(pivot) > pivot_fraction * std::fabs(diag[j]);
+        diag[j] = 1.0 / pivot;
+        return sound;
+    };
+    const int m = (n + 1) / 2;
+    // Rows above m are eliminated downward, rows below it upward.
+    int bad = invert(1, diag[1]) ? (invert(n, diag[n]) ? 0 : n) : 1;
+    for (int a = 2, b = n - 1; bad == 0 && (a < m || b > m); ++a, --b) {
+        if (a < m) {
+            rhs[a] -= (sub[a] * diag[a - 1]) * rhs[a - 1];
+            if (!invert(a, diag[a] - (sub[a] * super[a - 1]) * diag[a - 1])) bad = a;
+        }
+        if (b > m) {
+            rhs[b] -= (super[b] * diag[b + 1]) * rhs[b + 1];
+            if (!invert(b, diag[b] - (super[b] * sub[b + 1]) * diag[b + 1])) bad = b;
+        }
+    }
+    if (bad != 0) return bad;
+    rhs[m] -= (sub[m] * diag[m - 1]) * rhs[m - 1] + (super[m] * diag[m + 1]) * rhs[m + 1];
+    if (!invert(m, diag[m] - (sub[m] * super[m - 1]) * diag[m - 1] -
+                       (super[m] * sub[m + 1]) * diag[m + 1]))
+        return m;
+    rhs[m] *= diag[m];
+    for (int a = m - 1, b = m + 1; b <= n; --a, ++b) {  // n - m >= m - 1 rows below
+        if (a >= 1) rhs[a] = (rhs[a] - super[a] * rhs[a + 1]) * diag[a];
+        rhs[b] = (rhs[b] - sub[b] * rhs[b - 1]) * diag[b];
+    }
     return 0;
 }
 

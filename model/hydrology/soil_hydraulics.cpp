@@ -21,24 +21,28 @@ double saturation(double theta, double theta_s, double theta_r) {
 
 // What the powers of one Brooks and Corey curve need besides the head: the
 // junction saturation Sc, Sc^(-1/lambda), the junction head hb Sc^(-1/lambda)
-// and the parabola factor c of Se = 1 - (c h)^2. The nodes of one layer share
-// their curve, so the last curve's constants are kept and formed again only
-// when the bubbling head or the pore index changes.
+// and the parabola factor c of Se = 1 - (c h)^2. A column passes over its
+// layers' curves again and again, so the constants of the last few curves are
+// kept and formed again only for a bubbling head and pore index not among them.
 struct curve_constants {
     double hb = 0.0, lambda = 0.0;
     double sc = 1.0, sc_power = 1.0, junction = 0.0, parabola = 0.0;
 };
+constexpr int kept_curves = 8;
 
 const curve_constants &constants_of(const brooks_corey_curve &c) {
-    thread_local curve_constants k{0.0, 0.0, 1.0, 1.0, 0.0, 0.0};
-    if (c.hb != k.hb || c.lambda != k.lambda) {
-        k.hb = c.hb;
-        k.lambda = c.lambda;
-        k.sc = junction_saturation(c.lambda);
-        k.sc_power = c.lambda > 0.0 ? std::pow(k.sc, -1.0 / c.lambda) : 1.0;
-        k.junction = c.lambda > 0.0 ? c.hb * k.sc_power : c.hb;
-        k.parabola = std::sqrt(1.0 - k.sc) / k.junction;
-    }
+    thread_local curve_constants kept[kept_curves];
+    thread_local int next = 0;
+    for (const curve_constants &k : kept)
+        if (c.hb == k.hb && c.lambda == k.lambda) return k;
+    curve_constants &k = kept[next];
+    next = (next + 1) % kept_curves;
+    k.hb = c.hb;
+    k.lambda = c.lambda;
+    k.sc = junction_saturation(c.lambda);
+    k.sc_power = c.lambda > 0.0 ? std::pow(k.sc, -1.0 / c.lambda) : 1.0;
+    k.junction = c.lambda > 0.0 ? c.hb * k.sc_power : c.hb;
+    k.parabola = std::sqrt(1.0 - k.sc) / k.junction;
     return k;
 }
 
