@@ -90,9 +90,10 @@ struct column {
     int n = 0;
     double *h, *theta, *kr, *cap, *dz, *ks, *ts, *tr, *source, *flux, *h_start, *theta_start;
     double *inv_dz, *inv_ddn;  // 1 / dz and 1 / the distance to the node above
+    bc_column_limits curves;   // Brooks and Corey columns only
 };
 
-column column_of(model_state &s, int i) {
+column column_of(model_state &s, int i, int form) {
     column c;
     c.n = s.richards_cell_nodes[i];
     c.h = s.richards_head[i].data();
@@ -113,6 +114,9 @@ column column_of(model_state &s, int i) {
         c.inv_dz[j] = 1.0 / c.dz[j];
         c.inv_ddn[j] = 1.0 / (0.5 * (c.dz[j - 1] + c.dz[j]));
     }
+    c.curves = {s.richards_curve_exponent.data(), s.richards_curve_sc.data(),
+                s.richards_curve_junction.data()};
+    if (form != curve_havercamp) bc_limits_of_column(s, i, c.n, c.curves);
     return c;
 }
 
@@ -314,7 +318,9 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
                 if (k.form != curve_havercamp) bc_node_functions(s, i, j);
             } else if (k.form == curve_havercamp) {
                 head_from_moisture(s, i, j, k.form);
-            } else if (bc_power_law_base(s, i, j, power_base[powers], power_exponent[powers])) {
+            } else if (bc_power_law_base(theta, c.ts[j], c.tr[j], c.curves.sc[j],
+                                         power_base[powers])) {
+                power_exponent[powers] = c.curves.exponent[j];
                 power_node[powers++] = j;
             } else {
                 head_from_moisture(s, i, j, k.form);
@@ -322,8 +328,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
             }
         }
         positive_powers(power_base, power_exponent, power, powers);
-        for (int m = 0; m < powers; ++m)
-            bc_node_from_power(s, i, power_node[m], power_base[m], power[m]);
+        bc_power_law_nodes(s, i, c.curves.junction, power_node, power_base, power, powers);
         if (!k.fixed_bottom) {  // free drainage: the last node copies its upper neighbour
             c.h[n] = c.h[rows];
             c.theta[n] = c.theta[rows];
@@ -395,7 +400,7 @@ struct cell_totals {
 
 // Cell i over `hours`; false when the run must stop.
 bool richards_cell(model_state &s, int i, const settings &k, double hours, cell_totals &t) {
-    column c = column_of(s, i);
+    column c = column_of(s, i, k.form);
     double s_cm = s.depth[i] * 100.0;
     // The ET demand (cm/h) takes ponded water first; the soil gives the rest.
     const double demand =

@@ -490,7 +490,8 @@ bool allocate_richards_step_state(model_state &s) {
                                 &s.richards_inv_dz, &s.richards_inv_ddn,
                                 &s.richards_kr_start, &s.richards_capacity_start,
                                 &s.richards_power_base, &s.richards_power_exponent,
-                                &s.richards_power})
+                                &s.richards_power, &s.richards_curve_exponent,
+                                &s.richards_curve_sc, &s.richards_curve_junction})
         ok = ok && alloc_cells(*a, nodes);
     ok = ok && alloc_cells(s.richards_power_node, nodes);
     if (!ok) {
