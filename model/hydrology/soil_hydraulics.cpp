@@ -159,6 +159,12 @@ void bc_node_functions(model_state &s, int cell, int node) {
 void bc_limits_of_column(const model_state &s, int cell, int nodes, const bc_column_limits &l) {
     const double *hb = s.richards_bubbling[cell].data(), *lambda = s.richards_lambda[cell].data();
     for (int j = 1; j <= nodes; ++j) {
+        if (j > 1 && hb[j] == hb[j - 1] && lambda[j] == lambda[j - 1]) {  // the layer goes on
+            l.exponent[j] = l.exponent[j - 1];
+            l.sc[j] = l.sc[j - 1];
+            l.junction[j] = l.junction[j - 1];
+            continue;
+        }
         brooks_corey_curve c;
         c.hb = hb[j];
         c.lambda = lambda[j];
