@@ -982,6 +982,14 @@ struct model_state {
     // The conductivities and capacities of the column being stepped at the start
     // of its sub-step, put back when an attempt is refused.
     array_1d<double> richards_kr_start, richards_capacity_start;
+    // The nodes of the column being stepped whose moisture lies on the power law
+    // of their curve, gathered so that their powers are formed in one loop: the
+    // node, the base, the exponent and the power.
+    array_1d<int> richards_power_node;
+    array_1d<double> richards_power_base, richards_power_exponent, richards_power;
+    // Per node of the column being stepped: the exponent 1 / lambda, junction
+    // saturation and junction head of its Brooks and Corey curve.
+    array_1d<double> richards_curve_exponent, richards_curve_sc, richards_curve_junction;
     int richards_bottom_fixed = 0;
     double richards_clip_total = 0.0, richards_bottom_total = 0.0;  // m summed over cells
     // The water evapotranspiration took out of the columns (m3, the run's total);

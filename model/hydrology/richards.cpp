@@ -15,6 +15,7 @@
 #include "model/hydrology/soil_hydraulics.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/model_state.h"
+#include "model/positive_powers.h"
 
 namespace {
 
@@ -89,9 +90,10 @@ struct column {
     int n = 0;
     double *h, *theta, *kr, *cap, *dz, *ks, *ts, *tr, *source, *flux, *h_start, *theta_start;
     double *inv_dz, *inv_ddn;  // 1 / dz and 1 / the distance to the node above
+    bc_column_limits curves;   // Brooks and Corey columns only
 };
 
-column column_of(model_state &s, int i) {
+column column_of(model_state &s, int i, int form) {
     column c;
     c.n = s.richards_cell_nodes[i];
     c.h = s.richards_head[i].data();
@@ -112,6 +114,9 @@ column column_of(model_state &s, int i) {
         c.inv_dz[j] = 1.0 / c.dz[j];
         c.inv_ddn[j] = 1.0 / (0.5 * (c.dz[j - 1] + c.dz[j]));
     }
+    c.curves = {s.richards_curve_exponent.data(), s.richards_curve_sc.data(),
+                s.richards_curve_junction.data()};
+    if (form != curve_havercamp) bc_limits_of_column(s, i, c.n, c.curves);
     return c;
 }
 
@@ -182,6 +187,9 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
     double *sub = s.richards_sub.data(), *diag = s.richards_diag.data();
     double *sup = s.richards_super.data(), *rhs = s.richards_rhs.data();
     double *iterate = s.richards_iterate.data(), *kk = s.richards_k.data();
+    int *power_node = s.richards_power_node.data();
+    double *power_base = s.richards_power_base.data(), *power = s.richards_power.data();
+    double *power_exponent = s.richards_power_exponent.data();
     const bool dry = s_cm <= dry_surface;
     const double inverse_step = 1.0 / step;
 
@@ -231,7 +239,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
                 diag[rows] += sup[rows];
             }
             sup[rows] = 0.0;
-            if (solve_tridiagonal(rows, sub, diag, sup, rhs) != 0) return attempt_result::failed;
+            if (solve_column(rows, sub, diag, sup, rhs) != 0) return attempt_result::failed;
             for (int j = 1; j <= rows; ++j) {
                 const double x = rhs[j];
                 if (std::isnan(x) || !std::isfinite(x)) return attempt_result::failed;
@@ -266,6 +274,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
             return attempt_result::pond_empties;
 
         double change = 0.0;
+        int powers = 0;
         out.largest_dtheta = smallest_dtheta;
         out.clip = 0.0;
         for (int j = 1; j <= rows; ++j) {
@@ -302,16 +311,24 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
             out.clip += (theta - wet) * c.dz[j];
             c.theta[j] = theta;
             // Brooks and Corey nodes take their conductivity and capacity here,
-            // with the head (one power for the three on the power law).
+            // with the head; those on the power law are gathered and take theirs
+            // from one power each, formed for all of them below.
             if (from_head) {
                 c.h[j] = head;
                 if (k.form != curve_havercamp) bc_node_functions(s, i, j);
-            } else if (k.form != curve_havercamp) {
-                bc_node_from_moisture(s, i, j);
+            } else if (k.form == curve_havercamp) {
+                head_from_moisture(s, i, j, k.form);
+            } else if (bc_power_law_base(theta, c.ts[j], c.tr[j], c.curves.sc[j],
+                                         power_base[powers])) {
+                power_exponent[powers] = c.curves.exponent[j];
+                power_node[powers++] = j;
             } else {
                 head_from_moisture(s, i, j, k.form);
+                bc_node_functions(s, i, j);
             }
         }
+        positive_powers(power_base, power_exponent, power, powers);
+        bc_power_law_nodes(s, i, c.curves.junction, power_node, power_base, power, powers);
         if (!k.fixed_bottom) {  // free drainage: the last node copies its upper neighbour
             c.h[n] = c.h[rows];
             c.theta[n] = c.theta[rows];
@@ -383,7 +400,7 @@ struct cell_totals {
 
 // Cell i over `hours`; false when the run must stop.
 bool richards_cell(model_state &s, int i, const settings &k, double hours, cell_totals &t) {
-    column c = column_of(s, i);
+    column c = column_of(s, i, k.form);
     double s_cm = s.depth[i] * 100.0;
     // The ET demand (cm/h) takes ponded water first; the soil gives the rest.
     const double demand =
@@ -486,6 +503,43 @@ int solve_tridiagonal(int n, const double *sub, double *diag, const double *supe
     }
     rhs[n] *= diag[n];
     for (int j = n - 1; j >= 1; --j) rhs[j] = (rhs[j] - super[j] * rhs[j + 1]) * diag[j];
+    return 0;
+}
+
+// Both ends towards the middle row m: the two chains of pivots, each a division
+// per row, run side by side, so the solve waits for about half as many divisions
+// in turn. Each pivot is inverted once and checked as solve_tridiagonal checks it.
+int solve_column(int n, const double *sub, double *diag, const double *super, double *rhs) {
+    if (n < 3) return solve_tridiagonal(n, sub, diag, super, rhs);
+    const auto invert = [&](int j, double pivot) {
+        const bool sound = std::isfinite(pivot) && pivot != 0.0 &&
+                           std::fabs(pivot) > pivot_fraction * std::fabs(diag[j]);
+        diag[j] = 1.0 / pivot;
+        return sound;
+    };
+    const int m = (n + 1) / 2;
+    // Rows above m are eliminated downward, rows below it upward.
+    int bad = invert(1, diag[1]) ? (invert(n, diag[n]) ? 0 : n) : 1;
+    for (int a = 2, b = n - 1; bad == 0 && (a < m || b > m); ++a, --b) {
+        if (a < m) {
+            rhs[a] -= (sub[a] * diag[a - 1]) * rhs[a - 1];
+            if (!invert(a, diag[a] - (sub[a] * super[a - 1]) * diag[a - 1])) bad = a;
+        }
+        if (b > m) {
+            rhs[b] -= (super[b] * diag[b + 1]) * rhs[b + 1];
+            if (!invert(b, diag[b] - (super[b] * sub[b + 1]) * diag[b + 1])) bad = b;
+        }
+    }
+    if (bad != 0) return bad;
+    rhs[m] -= (sub[m] * diag[m - 1]) * rhs[m - 1] + (super[m] * diag[m + 1]) * rhs[m + 1];
+    if (!invert(m, diag[m] - (sub[m] * super[m - 1]) * diag[m - 1] -
+                       (super[m] * sub[m + 1]) * diag[m + 1]))
+        return m;
+    rhs[m] *= diag[m];
+    for (int a = m - 1, b = m + 1; b <= n; --a, ++b) {  // n - m >= m - 1 rows below
+        if (a >= 1) rhs[a] = (rhs[a] - super[a] * rhs[a + 1]) * diag[a];
+        rhs[b] = (rhs[b] - sub[b] * rhs[b - 1]) * diag[b];
+    }
     return 0;
 }
 

@@ -14,6 +14,10 @@ struct model_state;
 // or the row whose pivot is zero, not a number, or below 1e-13 of its row's
 // diagonal (the solution is then unusable).
 int solve_tridiagonal(int n, const double *sub, double *diag, const double *super, double *rhs);
+// The same system eliminated from both ends at once towards the middle row (two
+// chains of divisions side by side; the Richards columns use it). The same
+// arguments and checks; result 0 or the row of a pivot that fails.
+int solve_column(int n, const double *sub, double *diag, const double *super, double *rhs);
 
 // Water of cell `cell`'s column: moisture times thickness over nodes 1..n-1 (cm).
 double richards_column_water(const model_state &state, int cell);

@@ -10,35 +10,30 @@
 
 namespace {
 
-// Saturations this close to 0 are held there so that heads stay finite.
-constexpr double smallest_saturation = 1e-6;
-
-double saturation(double theta, double theta_s, double theta_r) {
-    const double span = theta_s - theta_r;
-    if (!(span > 0.0)) return 1.0;
-    return std::clamp((theta - theta_r) / span, 0.0, 1.0);
-}
-
 // What the powers of one Brooks and Corey curve need besides the head: the
 // junction saturation Sc, Sc^(-1/lambda), the junction head hb Sc^(-1/lambda)
-// and the parabola factor c of Se = 1 - (c h)^2. The nodes of one layer share
-// their curve, so the last curve's constants are kept and formed again only
-// when the bubbling head or the pore index changes.
+// and the parabola factor c of Se = 1 - (c h)^2. A column passes over its
+// layers' curves again and again, so the constants of the last few curves are
+// kept and formed again only for a bubbling head and pore index not among them.
 struct curve_constants {
     double hb = 0.0, lambda = 0.0;
     double sc = 1.0, sc_power = 1.0, junction = 0.0, parabola = 0.0;
 };
+constexpr int kept_curves = 8;
 
 const curve_constants &constants_of(const brooks_corey_curve &c) {
-    thread_local curve_constants k{0.0, 0.0, 1.0, 1.0, 0.0, 0.0};
-    if (c.hb != k.hb || c.lambda != k.lambda) {
-        k.hb = c.hb;
-        k.lambda = c.lambda;
-        k.sc = junction_saturation(c.lambda);
-        k.sc_power = c.lambda > 0.0 ? std::pow(k.sc, -1.0 / c.lambda) : 1.0;
-        k.junction = c.lambda > 0.0 ? c.hb * k.sc_power : c.hb;
-        k.parabola = std::sqrt(1.0 - k.sc) / k.junction;
-    }
+    thread_local curve_constants kept[kept_curves];
+    thread_local int next = 0;
+    for (const curve_constants &k : kept)
+        if (c.hb == k.hb && c.lambda == k.lambda) return k;
+    curve_constants &k = kept[next];
+    next = (next + 1) % kept_curves;
+    k.hb = c.hb;
+    k.lambda = c.lambda;
+    k.sc = junction_saturation(c.lambda);
+    k.sc_power = c.lambda > 0.0 ? std::pow(k.sc, -1.0 / c.lambda) : 1.0;
+    k.junction = c.lambda > 0.0 ? c.hb * k.sc_power : c.hb;
+    k.parabola = std::sqrt(1.0 - k.sc) / k.junction;
     return k;
 }
 
@@ -84,7 +79,7 @@ double bc_moisture_from_head(double head, const brooks_corey_curve &c) {
 }
 
 double bc_head_from_moisture(double theta, const brooks_corey_curve &c) {
-    const double se = saturation(theta, c.theta_s, c.theta_r);
+    const double se = relative_saturation(theta, c.theta_s, c.theta_r);
     if (se >= 1.0 || !(c.lambda > 0.0)) return 0.0;
     const curve_constants &k = constants_of(c);
     if (se > k.sc) return c.hb * std::sqrt(1.0 - se) * k.sc_power / std::sqrt(1.0 - k.sc);
@@ -104,7 +99,7 @@ void bc_conductivity_capacity(double head, const brooks_corey_curve &c, double &
         power_law_functions(ratio, std::pow(ratio, -(c.lambda + 1.0)), c, kr, capacity);
         return;
     }
-    const double se = saturation(bc_moisture_from_head(head, c), c.theta_s, c.theta_r);
+    const double se = relative_saturation(bc_moisture_from_head(head, c), c.theta_s, c.theta_r);
     kr = std::pow(se, 3.0 + 2.0 / c.lambda);
     capacity = -2.0 * (c.theta_s - c.theta_r) * k.parabola * k.parabola * head;
 }
@@ -117,7 +112,7 @@ double havercamp_moisture_from_head(double head, double theta_s, double theta_r,
 
 double havercamp_head_from_moisture(double theta, double theta_s, double theta_r, double hb,
                                     double n) {
-    const double se = saturation(theta, theta_s, theta_r);
+    const double se = relative_saturation(theta, theta_s, theta_r);
     if (se >= 1.0 || !(n > 0.0)) return 0.0;
     return -hb * std::pow(1.0 / std::max(se, smallest_saturation) - 1.0, 1.0 / n);
 }
@@ -161,32 +156,39 @@ void bc_node_functions(model_state &s, int cell, int node) {
                              s.richards_kr[cell][node], s.richards_capacity[cell][node]);
 }
 
-void bc_node_from_moisture(model_state &s, int cell, int node) {
-    const brooks_corey_curve c = node_curve(s, cell, node);
-    double &head = s.richards_head[cell][node];
-    const double se = saturation(s.richards_theta[cell][node], c.theta_s, c.theta_r);
-    if (se >= 1.0 || !(c.lambda > 0.0) || c.hb == 0.0 || se > constants_of(c).sc) {
-        head = bc_head_from_moisture(s.richards_theta[cell][node], c);
-        bc_node_functions(s, cell, node);
-        return;
+void bc_limits_of_column(const model_state &s, int cell, int nodes, const bc_column_limits &l) {
+    const double *hb = s.richards_bubbling[cell].data(), *lambda = s.richards_lambda[cell].data();
+    for (int j = 1; j <= nodes; ++j) {
+        if (j > 1 && hb[j] == hb[j - 1] && lambda[j] == lambda[j - 1]) {  // the layer goes on
+            l.exponent[j] = l.exponent[j - 1];
+            l.sc[j] = l.sc[j - 1];
+            l.junction[j] = l.junction[j - 1];
+            continue;
+        }
+        brooks_corey_curve c;
+        c.hb = hb[j];
+        c.lambda = lambda[j];
+        const curve_constants &k = constants_of(c);
+        const bool power_law = lambda[j] > 0.0 && hb[j] != 0.0;
+        l.exponent[j] = power_law ? 1.0 / lambda[j] : 0.0;
+        l.sc[j] = power_law ? k.sc : -1.0;
+        l.junction[j] = k.junction;
     }
-    // On the power law q = Se^(1/lambda) gives the head hb / q and, as q^lambda
-    // = Se, the conductivity's and capacity's power ratio^-(lambda + 1) = Se q.
-    // Below a wetting front the nodes of a layer keep one moisture, so the last
-    // power is kept with its arguments.
-    thread_local double last_se = -1.0, last_lambda = 0.0, last_q = 0.0;
-    const double clamped = std::max(se, smallest_saturation);
-    if (clamped != last_se || c.lambda != last_lambda) {
-        last_q = std::pow(clamped, 1.0 / c.lambda);
-        last_se = clamped;
-        last_lambda = c.lambda;
+}
+
+void bc_power_law_nodes(model_state &s, int cell, const double *junction, const int *node,
+                        const double *base, const double *q, int count) {
+    double *head = s.richards_head[cell].data(), *kr = s.richards_kr[cell].data();
+    double *capacity = s.richards_capacity[cell].data();
+    for (int m = 0; m < count; ++m) {
+        const int j = node[m];
+        const brooks_corey_curve c = node_curve(s, cell, j);
+        // On the power law q = Se^(1/lambda) gives the head hb / q and, as q^lambda
+        // = Se, the conductivity's and capacity's power ratio^-(lambda + 1) = Se q.
+        head[j] = c.hb / q[m];
+        if (!(head[j] <= junction[j]))  // rounded across the junction
+            bc_conductivity_capacity(head[j], c, kr[j], capacity[j]);
+        else
+            power_law_functions(head[j] / c.hb, base[m] * q[m], c, kr[j], capacity[j]);
     }
-    const double q = last_q;
-    head = c.hb / q;
-    if (!(head <= constants_of(c).junction)) {  // rounded across the junction
-        bc_node_functions(s, cell, node);
-        return;
-    }
-    power_law_functions(head / c.hb, clamped * q, c, s.richards_kr[cell][node],
-                        s.richards_capacity[cell][node]);
 }

@@ -41,8 +41,43 @@ void moisture_from_head(model_state &state, int cell, int node, int form);
 // Brooks and Corey relative conductivity and capacity of the nodes of a cell's
 // column (its richards_cell_nodes nodes); entry 0 copies entry 1.
 void soil_hydraulic_properties(model_state &state, int cell);
-// Brooks and Corey relative conductivity and capacity of one node from its head;
-// and its head, conductivity and capacity from its moisture at once (one power
-// on the power law).
+// Brooks and Corey relative conductivity and capacity of one node from its head.
 void bc_node_functions(model_state &state, int cell, int node);
-void bc_node_from_moisture(model_state &state, int cell, int node);
+
+// Saturations this close to 0 are held there so that heads stay finite.
+inline constexpr double smallest_saturation = 1e-6;
+
+// Effective saturation (theta - theta_r) / (theta_s - theta_r) within [0, 1];
+// 1 for a curve without span.
+inline double relative_saturation(double theta, double theta_s, double theta_r) {
+    const double span = theta_s - theta_r;
+    if (!(span > 0.0)) return 1.0;
+    const double se = (theta - theta_r) / span;
+    return se < 0.0 ? 0.0 : (se > 1.0 ? 1.0 : se);
+}
+
+// What the nodes of a column on the power law of their Brooks and Corey curves
+// need, per node 1..nodes: the exponent 1 / lambda, the junction saturation Sc
+// (-1 for a curve without a power law: lambda not positive or hb zero) and the
+// junction head. Formed once per column and step.
+struct bc_column_limits {
+    double *exponent, *sc, *junction;
+};
+void bc_limits_of_column(const model_state &state, int cell, int nodes,
+                         const bc_column_limits &limits);
+
+// True when a node of moisture theta lies on the power law of its curve (Sc as
+// above), with base its saturation held at 1e-6 and above: q = base^(1 / lambda)
+// then gives its head, conductivity and capacity at once.
+inline bool bc_power_law_base(double theta, double theta_s, double theta_r, double sc,
+                              double &base) {
+    const double se = relative_saturation(theta, theta_s, theta_r);
+    if (se >= 1.0 || se > sc) return false;
+    base = se < smallest_saturation ? smallest_saturation : se;
+    return true;
+}
+
+// Head, conductivity and capacity of the nodes node[0..count-1] of a column,
+// each on the power law, from base[m] and q[m] = base[m]^(1 / lambda).
+void bc_power_law_nodes(model_state &state, int cell, const double *junction, const int *node,
+                        const double *base, const double *q, int count);

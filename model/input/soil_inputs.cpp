@@ -488,8 +488,12 @@ bool allocate_richards_step_state(model_state &s) {
                                 &s.richards_sub, &s.richards_diag, &s.richards_super,
                                 &s.richards_rhs, &s.richards_iterate, &s.richards_k,
                                 &s.richards_inv_dz, &s.richards_inv_ddn,
-                                &s.richards_kr_start, &s.richards_capacity_start})
+                                &s.richards_kr_start, &s.richards_capacity_start,
+                                &s.richards_power_base, &s.richards_power_exponent,
+                                &s.richards_power, &s.richards_curve_exponent,
+                                &s.richards_curve_sc, &s.richards_curve_junction})
         ok = ok && alloc_cells(*a, nodes);
+    ok = ok && alloc_cells(s.richards_power_node, nodes);
     if (!ok) {
         std::printf("Error: the Richards step state (%d cells of %d nodes) cannot be allocated.\n",
                     n, nodes);
