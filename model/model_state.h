@@ -941,10 +941,10 @@ struct model_state {
     int redist_call_count = 0;
     int redist_wet_period = 0;  // wet-period flag of the redistribution scheme
     // Root zone of the redistribution scheme (cm): wetted depth, its water and the
-    // upper- and lower-layer parts; the surfacing mark and surface-exchange factor.
+    // upper- and lower-layer parts; the surfacing mark (surface_exchange_factor
+    // below forms the exchange factor of a cell where it is used).
     array_1d<double> root_zone_depth, root_zone_water, root_upper_water, root_lower_water;
     array_1d<unsigned char> surfacing_mark;  // one byte per cell
-    array_1d<double> surface_exchange_factor;
     int surfacing_flag = 0;
     // Richards soil columns [cell][node] with their allocation labels.
     array_2d<double> richards_head, richards_kr, richards_theta, richards_capacity;  // PHEAD KHEAD THETA WATCAP
@@ -1136,11 +1136,12 @@ struct model_state {
     // the start of the sub-step (with redistribution and no Richards columns the
     // step is one sub-step: the heads at its start) and the Picard iterate (m), the net sink (m/s,
     // positive removes water), the coefficients of each cell's right and down
-    // faces (shared with the neighbour across them), the diagonal and the
-    // right-hand side; the line vectors of the solver (longest grid row or column, with the cells of
-    // the line). The transmissivities are formed from the iterate where needed.
+    // faces (shared with the neighbour across them); the line vectors of the
+    // solver (longest grid row or column, with the cells of the line). The
+    // transmissivities are formed from the iterate where needed, the diagonal and
+    // right-hand side of a cell by the solver for its line.
     array_1d<double> gw_substep_head, gw_iterate, gw_net_sink;
-    array_1d<double> gw_coef_diag, gw_coef_right, gw_coef_down, gw_rhs;
+    array_1d<double> gw_coef_right, gw_coef_down;
     array_1d<double> gw_line_sub, gw_line_diag, gw_line_super, gw_line_rhs;
     array_1d<int> gw_line_cells;
     // Wells of the well table placed on their cells (id: the cell number), newest
@@ -1217,6 +1218,13 @@ struct model_state {
     int channel_series_blocks = 0;
     // ---- end channel-run ----
 };
+
+// The yield factor of the unsaturated-saturated exchange of cell i: its aquifer
+// porosity times the run's single_unsat_sat, 0 without the aquifer.
+inline double surface_exchange_factor(const model_state &s, std::size_t i) {
+    if (!s.groundwater_on || s.gw_porosity.empty() || i > s.gw_porosity.last()) return 0.0;
+    return s.gw_porosity[i] * s.single_unsat_sat;
+}
 
 // Zeroes an erosion record (the model_state constructor then sets its fifth integer).
 void init_location_record(erosion_record &e);

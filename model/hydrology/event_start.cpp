@@ -104,9 +104,6 @@ void start_redistribution_cell(model_state &s, std::size_t i) {
             }
         }
     }
-    // The run-wide yield factor of the unsaturated-saturated exchange.
-    if (s.groundwater_on && has(s.surface_exchange_factor, i) && has(s.gw_porosity, i))
-        s.surface_exchange_factor[i] = s.gw_porosity[i] * s.single_unsat_sat;
     const double theta = s.moisture_state[i];
     const double boundary = s.top_layer_depth_cm;
     const double w = theta * f;
@@ -262,10 +259,9 @@ void check_initial_lake_levels(model_state &s) {
         if (s.inf_redist == 1 && has(s.root_zone_water, i) && has(s.root_zone_depth, i)) {
             const double w = s.root_zone_water[i] / 100.0;
             double storage = w;
-            if (s.groundwater_on && has(s.surface_exchange_factor, i) &&
-                s.root_zone_depth[i] / 100.0 <= depth_to_water)
+            if (s.groundwater_on && s.root_zone_depth[i] / 100.0 <= depth_to_water)
                 storage = w + (depth_to_water - s.root_zone_depth[i] / 100.0) *
-                                  s.surface_exchange_factor[i];
+                                  surface_exchange_factor(s, i);
             s.unsaturated_storage_total += storage * area;
         }
         if (s.inf_richards == 1 && has(s.richards_cell_nodes, i) && !s.richards_theta.empty() &&

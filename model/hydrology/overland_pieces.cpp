@@ -453,7 +453,7 @@ void follow_water_table(model_state &s, int i) {
                 wet_slab(s, i, f0, limit, below);
                 rise += (limit - f0) / 100.0;
             }
-            s.surface_exchange_depth[at(i)] += s.surface_exchange_factor[at(i)] * rise * 100.0;
+            s.surface_exchange_depth[at(i)] += surface_exchange_factor(s, at(i)) * rise * 100.0;
         } else {
             f = depth;
             if (rise < 1e-16) wet_slab(s, i, f0, depth, below);
@@ -492,7 +492,7 @@ bool redistribution_arrays_ready(const model_state &s) {
     const int n = s.cell_count;
     return covers(s.root_zone_depth, n) && covers(s.root_zone_water, n) &&
            covers(s.root_upper_water, n) && covers(s.root_lower_water, n) &&
-           covers(s.deep_percolation, n) && covers(s.surface_exchange_factor, n);
+           covers(s.deep_percolation, n);
 }
 
 // Rule 6 after the coupled groundwater step; false when the run must stop.

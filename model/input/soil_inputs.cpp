@@ -203,8 +203,7 @@ void allocate_soil_cell_arrays(model_state &s) {
     if (s.inf_redist) {
         for (array_1d<double> *a :
              {&s.surface_moisture, &s.surface_moisture_prev, &s.redist_hiatus_depth,
-              &s.root_zone_depth, &s.root_zone_water, &s.root_upper_water, &s.root_lower_water,
-              &s.surface_exchange_factor})
+              &s.root_zone_depth, &s.root_zone_water, &s.root_upper_water, &s.root_lower_water})
             alloc_cells(*a, n);
         for (array_1d<int> *a : {&s.first_ponding_call, &s.last_ponded_call, &s.redist_event_call})
             alloc_cells(*a, n);

@@ -202,7 +202,7 @@ bool allocate_groundwater_work(model_state &s) {
     }
     for (array_1d<double> *a :
          {&s.gw_storage_coefficient, &s.gw_substep_head, &s.gw_iterate, &s.gw_net_sink,
-          &s.gw_coef_diag, &s.gw_coef_right, &s.gw_coef_down, &s.gw_rhs}) {
+          &s.gw_coef_right, &s.gw_coef_down}) {
         if (!ensure_cell_array(*a, n)) return false;
     }
     // The arrays of the options in force only: the others stay empty (no page of
