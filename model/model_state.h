@@ -11,6 +11,7 @@
 
 #include "model/arrays.h"
 #include "model/card_records.h"
+#include "model/cell_map.h"
 #include "model/file_opener.h"
 #include "model/channel/channel_network.h"
 #include "model/pipes/superlink_network.h"
@@ -833,10 +834,12 @@ struct model_state {
     double retention_uniform_depth = 0.0;
     array_1d<double> interception_capacity, interception_coefficient;
     // Groundwater inputs: boundary code, static flux (m/s; made only when a static
-    // flux is read), hydraulic conductivity (m/s) and porosity. Every aquifer cell
-    // is a grid cell of cell_size on each side.
+    // flux is read), hydraulic conductivity (m/s) and porosity (coded by their
+    // distinct values once read). Every aquifer cell is a grid cell of cell_size on
+    // each side.
     array_1d<int> gw_boundary_code;
-    array_1d<double> gw_static_flux, gw_hycond, gw_porosity;
+    array_1d<double> gw_static_flux;
+    cell_map gw_hycond, gw_porosity;
     int gw_static_flux_count = 0, gw_dynamic_well_count = 0, gw_wells_from_table = 0;
     // Groundwater level output locations (rows and columns, 1..count).
     int gw_output_location_count = 0;
@@ -899,10 +902,11 @@ struct model_state {
     // ---- end event ----
 
     // ---- soils ----
-    // Soil parameters per cell (N+1 entries), converted to metres and seconds.
-    array_1d<double> soil_ksat;        // saturated hydraulic conductivity (m/s)
-    array_1d<double> soil_capillary;   // wetting-front capillary head (m)
-    array_1d<double> soil_porosity, soil_pore_index, soil_residual;
+    // Soil parameters per cell (N+1 entries), converted to metres and seconds, and
+    // coded by their distinct values once read.
+    cell_map soil_ksat;        // saturated hydraulic conductivity (m/s)
+    cell_map soil_capillary;   // wetting-front capillary head (m)
+    cell_map soil_porosity, soil_pore_index, soil_residual;
     array_1d<double> soil_sixth;       // sixth GREEN_AMPT_INFILTRATION value, as read
     array_1d<int> soil_index;          // soil class of each cell (rows of soil_layers)
     std::array<int, soil_layer_rows> soil_row_read{};  // 1 for rows filled by a soil table

@@ -32,6 +32,7 @@ namespace {
 bool has(const array_1d<double> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
 bool has(const array_1d<int> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
 bool has(const array_1d<unsigned char> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
+bool has(const cell_map &a, std::size_t i) { return !a.empty() && i <= a.last(); }
 
 bool any_infiltration(const model_state &s) {
     return s.inf_richards || s.inf_redist || s.inf_layered || s.inf_green_ampt;
@@ -328,7 +329,7 @@ void read_incoming_plux_maps(model_state &s, int pass) {
     if (s.plux_map_switches[ksat] == 1) {
         if (!read_exchange_map(s, s.plux_map_names[ksat], pass, "Ksat", values)) return;
         for (std::size_t i = 1; i <= n; ++i)
-            if (has(s.soil_ksat, i)) s.soil_ksat[i] = values[i];
+            if (has(s.soil_ksat, i)) s.soil_ksat.full()[i] = values[i];
     }
 }
 

@@ -28,8 +28,8 @@ bool fixed_head(int code) { return code == 2 || code == 5; }
 
 bool failed() { return error_record.code != 0 || error_record.fatal != 0; }
 
-template <class T>
-bool covers(const array_1d<T> &a, int cells) {
+template <class A>
+bool covers(const A &a, int cells) {
     return !a.empty() && a.last() >= at(cells);
 }
 
@@ -123,8 +123,9 @@ inline double face(double ti, double tj, double di, double dj) {
 // would form. Entry 0 of the face arrays is 0: the face toward no neighbour.
 void build_coefficients(model_state &s) {
     const int n = s.cell_count;
-    const double *it = s.gw_iterate.data(), *b = s.aquifer_bottom.data(), *k = s.gw_hycond.data();
-    const auto t = [it, b, k](int j) { return k[j] * std::max(it[j] - b[j], gw_min_thickness); };
+    const double *it = s.gw_iterate.data(), *b = s.aquifer_bottom.data();
+    const cell_map &k = s.gw_hycond;
+    const auto t = [it, b, &k](int j) { return k[at(j)] * std::max(it[j] - b[j], gw_min_thickness); };
     const double d = s.cell_size;
     const int *right = s.right.data(), *down = s.down.data();
     double *cr = s.gw_coef_right.data(), *cw = s.gw_coef_down.data();

@@ -27,8 +27,8 @@ namespace {
 
 inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
-template <class T>
-bool covers(const array_1d<T> &a, int cells) {
+template <class A>
+bool covers(const A &a, int cells) {
     return !a.empty() && a.last() >= at(cells);
 }
 

@@ -107,7 +107,7 @@ bool fill_from_soil_rows(model_state &s, array_1d<double> &target, int field, do
 // Values that the Green and Ampt kernels cannot use stop the run with the cell named.
 bool check_green_ampt_values(model_state &s) {
     for (int i = 1; i <= s.cell_count; ++i) {
-        const double k = s.soil_ksat[i], p = s.soil_capillary[i], phi = s.soil_porosity[i];
+        const double k = s.soil_ksat.full()[i], p = s.soil_capillary.full()[i], phi = s.soil_porosity.full()[i];
         const char *what = nullptr;
         double value = 0.0;
         if (!(k >= 0.0)) what = "saturated hydraulic conductivity", value = k;
@@ -191,7 +191,7 @@ void allocate_soil_cell_arrays(model_state &s) {
     if (!infiltration_scheme_on(s)) return;
     const int n = s.cell_count;
     for (array_1d<double> *a :
-         {&s.soil_ksat, &s.soil_capillary, &s.soil_porosity, &s.soil_pore_index, &s.soil_residual,
+         {&s.soil_ksat.full(), &s.soil_capillary.full(), &s.soil_porosity.full(), &s.soil_pore_index.full(), &s.soil_residual.full(),
           &s.albedo, &s.vegetation_height, &s.transmission_coeff,
           &s.canopy_resistance, &s.wilting_point, &s.initial_moisture, &s.moisture_state,
           &s.cumulative_infiltration, &s.previous_infiltration, &s.step_infiltration_depth,
@@ -240,8 +240,8 @@ void read_soil_parameters(model_state &s) {
     }
     if (ga_table &&
         !read_table(s, card_green_ampt_infiltration,
-                    {&s.soil_ksat, &s.soil_capillary, &s.soil_porosity, &s.soil_pore_index,
-                     &s.soil_residual, &s.soil_sixth}))
+                    {&s.soil_ksat.full(), &s.soil_capillary.full(), &s.soil_porosity.full(), &s.soil_pore_index.full(),
+                     &s.soil_residual.full(), &s.soil_sixth}))
         return;
 
     if (!s.conductivity_file && s.soil_type_file) {
@@ -250,22 +250,22 @@ void read_soil_parameters(model_state &s) {
     }
 
     if (s.conductivity_on) {
-        echo_table_or_map(s, s.conductivity_file, s.conductivity_name, s.soil_ksat,
+        echo_table_or_map(s, s.conductivity_file, s.conductivity_name, s.soil_ksat.full(),
                           "reading saturated hydraulic conductivity map from file: %s\n",
                           "reading saturated hydraulic conductivity table and map from the "
                           "master table file\n");
         if (fatal()) return;
-        scale_cells(s, s.soil_ksat, cm_per_hour_to_m_per_s);
+        scale_cells(s, s.soil_ksat.full(), cm_per_hour_to_m_per_s);
     }
     if (s.capillary_on) {
-        echo_table_or_map(s, s.capillary_file, s.capillary_name, s.soil_capillary,
+        echo_table_or_map(s, s.capillary_file, s.capillary_name, s.soil_capillary.full(),
                           "reading capillary drive map from file: %s\n",
                           "reading capillary drive map from the master table file\n");
         if (fatal()) return;
-        scale_cells(s, s.soil_capillary, cm_to_m);
+        scale_cells(s, s.soil_capillary.full(), cm_to_m);
     }
     if (s.porosity_on) {
-        echo_table_or_map(s, s.porosity_file, s.porosity_name, s.soil_porosity,
+        echo_table_or_map(s, s.porosity_file, s.porosity_name, s.soil_porosity.full(),
                           "reading porosity map from file: %s\n",
                           "reading porosity table and map from the master table file\n");
         if (fatal()) return;
@@ -279,7 +279,7 @@ void read_soil_parameters(model_state &s) {
             raise_printed_error();
             return;
         }
-        echo_table_or_map(s, s.pore_index_file, s.pore_index_name, s.soil_pore_index,
+        echo_table_or_map(s, s.pore_index_file, s.pore_index_name, s.soil_pore_index.full(),
                           "reading pore distribution index map from file: %s\n",
                           "reading pore distribution index map from master table file\n");
         if (fatal()) return;
@@ -288,7 +288,7 @@ void read_soil_parameters(model_state &s) {
             raise_printed_error();
             return;
         }
-        echo_table_or_map(s, s.residual_sat_file, s.residual_sat_name, s.soil_residual,
+        echo_table_or_map(s, s.residual_sat_file, s.residual_sat_name, s.soil_residual.full(),
                           "reading residual saturation map from file: %s\n",
                           "reading residual saturation map from the master table file\n");
         if (fatal()) return;
@@ -298,15 +298,15 @@ void read_soil_parameters(model_state &s) {
     // soil table by soil index.
     if (s.inf_green_ampt || s.inf_redist) {
         if (!s.conductivity_on &&
-            !fill_from_soil_rows(s, s.soil_ksat, layer_conductivity_field, cm_per_hour_to_m_per_s,
+            !fill_from_soil_rows(s, s.soil_ksat.full(), layer_conductivity_field, cm_per_hour_to_m_per_s,
                                  "saturated hydraulic conductivity", "CONDUCTIVITY"))
             return;
         if (!s.capillary_on &&
-            !fill_from_soil_rows(s, s.soil_capillary, layer_capillary_field, cm_to_m,
+            !fill_from_soil_rows(s, s.soil_capillary.full(), layer_capillary_field, cm_to_m,
                                  "capillary head", "CAPILLARY"))
             return;
         if (!s.porosity_on &&
-            !fill_from_soil_rows(s, s.soil_porosity, layer_porosity_field, 1.0, "porosity",
+            !fill_from_soil_rows(s, s.soil_porosity.full(), layer_porosity_field, 1.0, "porosity",
                                  "POROSITY"))
             return;
         if (!check_green_ampt_values(s)) return;
@@ -329,11 +329,11 @@ void read_soil_parameters(model_state &s) {
                 s.soil_layers[static_cast<std::size_t>(k)].values[richards_residual_field];
         }
         bound_initial_level(s.cell_count, s.initial_moisture, upper.data(), lower.data(),
-                            s.soil_index, s.soil_residual, s.soil_porosity,
+                            s.soil_index, s.soil_residual.full(), s.soil_porosity.full(),
                             s.porosity_on ? 1 : 0, s.uniform_moisture);
         for (int i = 1; i <= s.cell_count; ++i)
             s.moisture_state[i] = s.inf_green_ampt
-                                      ? std::max(0.0, s.soil_porosity[i] - s.initial_moisture[i])
+                                      ? std::max(0.0, s.soil_porosity.full()[i] - s.initial_moisture[i])
                                       : s.initial_moisture[i];
     }
 }
@@ -427,7 +427,7 @@ void read_et_parameters(model_state &s) {
 
     if (s.inf_green_ampt) {
         for (int i = 1; i <= s.cell_count; ++i) {
-            double deficit = s.soil_porosity[i] - s.initial_moisture[i];
+            double deficit = s.soil_porosity.full()[i] - s.initial_moisture[i];
             if (deficit < 0.0) {
                 std::printf("Warning: initial water content > phi at grid %d\n", i);
                 deficit = 0.0;
