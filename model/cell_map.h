@@ -18,6 +18,7 @@ public:
     }
     bool empty() const { return coded_ ? false : full_.empty(); }
     std::size_t last() const { return coded_ ? last_ : full_.last(); }
+    bool coded() const { return coded_; }
     // The values as one array, for the readers that fill the map and any later
     // writer; a coded map is expanded again first (false when that fails).
     array_1d<double> &full();

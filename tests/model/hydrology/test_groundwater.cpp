@@ -27,16 +27,16 @@ using namespace overlandtest;
 void make_aquifer(model_state &s, int rows, int cols, double dx, double k, double storage, double h0) {
     make_grid(s, rows, cols, dx, [](int, int) { return 1000.0; }, 0.04);
     const int n = rows * cols;
-    for (auto *a : {&s.water_table_elevation, &s.aquifer_bottom, &s.gw_porosity, &s.gw_hycond,
+    for (auto *a : {&s.water_table_elevation, &s.aquifer_bottom, &s.gw_porosity.full(), &s.gw_hycond.full(),
                     &s.gw_static_flux})
         alloc_1d_double(*a, n);
     alloc_1d_int(s.gw_boundary_code, n);
     ASSERT_TRUE(allocate_groundwater_work(s));
     for (int i = 1; i <= n; ++i) {
         s.water_table_elevation[at(i)] = h0;
-        s.gw_porosity[at(i)] = storage;
+        s.gw_porosity.full()[at(i)] = storage;
         s.gw_storage_coefficient[at(i)] = storage;
-        s.gw_hycond[at(i)] = k;
+        s.gw_hycond.full()[at(i)] = k;
         s.gw_boundary_code[at(i)] = 1;
     }
     s.gw_lsor_dir = 1;
@@ -217,7 +217,7 @@ TEST_F(GroundwaterStep, NetVolumeEqualsStorageChangePlusFloor) {
     s.gw_lsor_con = 1e-13;
     s.gw_leakage_rate = 0.036;  // cm/h: 1e-7 m/s
     for (int i = 1; i <= s.cell_count; ++i) {
-        s.gw_hycond[at(i)] = 1e-4 * (1 + i % 3);
+        s.gw_hycond.full()[at(i)] = 1e-4 * (1 + i % 3);
         s.gw_storage_coefficient[at(i)] = 0.1 + 0.01 * i;
         s.water_table_elevation[at(i)] = 2.0 + 0.1 * i;
         s.gw_static_flux[at(i)] = -2e-7;
@@ -267,12 +267,12 @@ TEST_F(GroundwaterStep, RedistributionStorageCoefficientFollowsTheDepthToTheTabl
     // surface it stores 1.0; a soil moisture of 0 falls back on the porosity.
     make_aquifer(s, 1, 4, 10.0, 1e-6, 0.25, 999.0);
     make_redistribution_piece(s, 100.0);
-    alloc_1d_double(s.soil_porosity, 4);
+    alloc_1d_double(s.soil_porosity.full(), 4);
     const double head[] = {0.0, 999.5, 998.5, 1000.0, 999.5};
     const double soil[] = {0.0, 0.45, 0.45, 0.45, 0.0};
     for (int i = 1; i <= 4; ++i) {
         s.water_table_elevation[at(i)] = head[i];
-        s.soil_porosity[at(i)] = soil[i];
+        s.soil_porosity.full()[at(i)] = soil[i];
     }
     const std::string out = printed([&] { step_groundwater(s); });
     ASSERT_EQ(error_record.fatal, 0) << out;
