@@ -916,7 +916,8 @@ struct model_state {
     array_1d<double> wilting_point;
     // Initial soil moisture as read, and the moisture state of the scheme (Green and
     // Ampt: the moisture deficit; redistribution and layered soil: the initial moisture).
-    array_1d<double> initial_moisture, moisture_state;
+    cell_map initial_moisture;  // coded by its distinct values once read
+    array_1d<double> moisture_state;
     // A uniform initial moisture for every cell (no card sets it in this system).
     int uniform_moisture_on = 0;
     double uniform_moisture = 0.0;

@@ -303,7 +303,7 @@ void read_incoming_plux_maps(model_state &s, int pass) {
         if (!read_exchange_map(s, s.plux_map_names[moisture], pass, "soil moisture", values))
             return;
         for (std::size_t i = 1; i <= n; ++i) {
-            if (has(s.initial_moisture, i)) s.initial_moisture[i] = values[i];
+            if (has(s.initial_moisture, i)) s.initial_moisture.full()[i] = values[i];
             if (!has(s.moisture_state, i)) continue;
             if (s.inf_green_ampt) {
                 // The Green and Ampt state is the moisture deficit.

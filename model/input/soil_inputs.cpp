@@ -193,7 +193,7 @@ void allocate_soil_cell_arrays(model_state &s) {
     for (array_1d<double> *a :
          {&s.soil_ksat.full(), &s.soil_capillary.full(), &s.soil_porosity.full(), &s.soil_pore_index.full(), &s.soil_residual.full(),
           &s.albedo, &s.vegetation_height, &s.transmission_coeff,
-          &s.canopy_resistance, &s.wilting_point, &s.initial_moisture, &s.moisture_state,
+          &s.canopy_resistance, &s.wilting_point, &s.initial_moisture.full(), &s.moisture_state,
           &s.cumulative_infiltration, &s.previous_infiltration, &s.step_infiltration_depth,
           &s.deep_percolation})
         alloc_cells(*a, n);
@@ -328,13 +328,13 @@ void read_soil_parameters(model_state &s) {
             lower[static_cast<std::size_t>(k)] =
                 s.soil_layers[static_cast<std::size_t>(k)].values[richards_residual_field];
         }
-        bound_initial_level(s.cell_count, s.initial_moisture, upper.data(), lower.data(),
+        bound_initial_level(s.cell_count, s.initial_moisture.full(), upper.data(), lower.data(),
                             s.soil_index, s.soil_residual.full(), s.soil_porosity.full(),
                             s.porosity_on ? 1 : 0, s.uniform_moisture);
         for (int i = 1; i <= s.cell_count; ++i)
             s.moisture_state[i] = s.inf_green_ampt
-                                      ? std::max(0.0, s.soil_porosity.full()[i] - s.initial_moisture[i])
-                                      : s.initial_moisture[i];
+                                      ? std::max(0.0, s.soil_porosity.full()[i] - s.initial_moisture.full()[i])
+                                      : s.initial_moisture.full()[i];
     }
 }
 
@@ -413,21 +413,21 @@ void read_et_parameters(model_state &s) {
     }
 
     if (s.initial_moisture_on) {
-        echo_table_or_map(s, s.moisture_file, s.moisture_name, s.initial_moisture,
+        echo_table_or_map(s, s.moisture_file, s.moisture_name, s.initial_moisture.full(),
                           "reading soil moisture map from file: %s\n",
                           "reading soil moisture table and map from the master table file\n");
         if (fatal()) return;
     }
     if (table_in_use(s, table_slot::initial_moisture) &&
-        !read_table(s, card_green_ampt_initial_moisture, {&s.initial_moisture}))
+        !read_table(s, card_green_ampt_initial_moisture, {&s.initial_moisture.full()}))
         return;
 
     if (s.inf_redist)
-        for (int i = 1; i <= s.cell_count; ++i) s.moisture_state[i] = s.initial_moisture[i];
+        for (int i = 1; i <= s.cell_count; ++i) s.moisture_state[i] = s.initial_moisture.full()[i];
 
     if (s.inf_green_ampt) {
         for (int i = 1; i <= s.cell_count; ++i) {
-            double deficit = s.soil_porosity.full()[i] - s.initial_moisture[i];
+            double deficit = s.soil_porosity.full()[i] - s.initial_moisture.full()[i];
             if (deficit < 0.0) {
                 std::printf("Warning: initial water content > phi at grid %d\n", i);
                 deficit = 0.0;
@@ -446,7 +446,7 @@ void read_et_parameters(model_state &s) {
         read_soil_layer_table(s.soil_layer_file, s.soil_layer_name, s);
         if (fatal()) return;
         if (!check_soil_indexes(s, "multi-layer soil infiltration")) return;
-        for (int i = 1; i <= s.cell_count; ++i) s.moisture_state[i] = s.initial_moisture[i];
+        for (int i = 1; i <= s.cell_count; ++i) s.moisture_state[i] = s.initial_moisture.full()[i];
     }
 }
 

@@ -44,7 +44,7 @@ inline void set_soil(model_state &s, double ks_cm_h, double psi_cm, double phi, 
         s.soil_ksat.full()[i] = cm_h_to_m_s(ks_cm_h);
         s.soil_capillary.full()[i] = psi_cm / 100.0;
         s.soil_porosity.full()[i] = phi;
-        s.initial_moisture[i] = theta_i;
+        s.initial_moisture.full()[i] = theta_i;
         s.moisture_state[i] = s.inf_green_ampt ? phi - theta_i : theta_i;
     }
 }
