@@ -28,8 +28,9 @@ std::unique_ptr<model_state> weather_grid(int n, int penman) {
     s.top_layer_depth_cm = 10.0;
     for (array_1d<double> *a :
          {&s.depth, &s.x_slope, &s.y_slope, &s.albedo, &s.vegetation_height, &s.transmission_coeff,
-          &s.canopy_resistance, &s.rain_rate, &s.soil_porosity.full(), &s.soil_residual.full(), &s.soil_sixth,
-          &s.wilting_point, &s.soil_ksat.full(), &s.soil_pore_index.full(), &s.root_zone_depth, &s.root_zone_water,
+          &s.canopy_resistance, &s.rain_rate, &s.soil_porosity.full(), &s.soil_residual.full(),
+          &s.soil_sixth, &s.wilting_point, &s.soil_ksat.full(), &s.soil_pore_index.full(),
+          &s.root_zone_depth, &s.root_zone_water,
           &s.root_upper_water, &s.root_lower_water, &s.step_infiltration_depth})
         alloc_1d_double(*a, n);
     alloc_1d_byte(s.saturated_cell, n);

@@ -922,7 +922,8 @@ struct model_state {
     int uniform_moisture_on = 0;
     double uniform_moisture = 0.0;
     // Water table and aquifer bottom elevations (m); the unsaturated exchange depth.
-    array_1d<double> water_table_elevation, aquifer_bottom, unsat_exchange_depth;
+    array_1d<double> water_table_elevation, unsat_exchange_depth;
+    cell_map aquifer_bottom;  // coded by its distinct values once read
     // Infiltration state of every cell: cumulative depth F (m), F at the last step's
     // totals, the rate (cm/h), the infiltration of the step (m, read and cleared by
     // the root-zone withdrawal) and the deep percolation (m).

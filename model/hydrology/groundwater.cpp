@@ -123,9 +123,12 @@ inline double face(double ti, double tj, double di, double dj) {
 // would form. Entry 0 of the face arrays is 0: the face toward no neighbour.
 void build_coefficients(model_state &s) {
     const int n = s.cell_count;
-    const double *it = s.gw_iterate.data(), *b = s.aquifer_bottom.data();
+    const double *it = s.gw_iterate.data();
+    const cell_map &b = s.aquifer_bottom;
     const cell_map &k = s.gw_hycond;
-    const auto t = [it, b, &k](int j) { return k[at(j)] * std::max(it[j] - b[j], gw_min_thickness); };
+    const auto t = [it, &b, &k](int j) {
+        return k[at(j)] * std::max(it[j] - b[at(j)], gw_min_thickness);
+    };
     const double d = s.cell_size;
     const int *right = s.right.data(), *down = s.down.data();
     double *cr = s.gw_coef_right.data(), *cw = s.gw_coef_down.data();
@@ -140,7 +143,8 @@ void build_coefficients(model_state &s) {
 // River exchange of the code-2 cells over one sub-step (m3 into each total); the
 // totals are made when the first river cell is met. False when they cannot be.
 bool river_exchange(model_state &s, double dts) {
-    const double *h = s.water_table_elevation.data(), *b = s.aquifer_bottom.data();
+    const double *h = s.water_table_elevation.data();
+    const cell_map &b = s.aquifer_bottom;
     const int *code = s.gw_boundary_code.data();
     for (int i = 1; i <= s.cell_count; ++i) {
         if (code[i] != 2) continue;

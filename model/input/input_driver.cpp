@@ -180,7 +180,8 @@ void read_input_data(model_state &s) {
     }
     // The soil and aquifer maps are read: each is held by its distinct values.
     for (cell_map *m : {&s.soil_ksat, &s.soil_capillary, &s.soil_porosity, &s.soil_pore_index,
-                        &s.soil_residual, &s.initial_moisture, &s.gw_hycond, &s.gw_porosity})
+                        &s.soil_residual, &s.initial_moisture, &s.aquifer_bottom, &s.gw_hycond,
+                        &s.gw_porosity})
         if (!m->compress()) {
             print_allocation_failure("soil and aquifer maps");
             raise_printed_error();

@@ -107,7 +107,7 @@ bool fill_from_soil_rows(model_state &s, array_1d<double> &target, int field, do
 // Values that the Green and Ampt kernels cannot use stop the run with the cell named.
 bool check_green_ampt_values(model_state &s) {
     for (int i = 1; i <= s.cell_count; ++i) {
-        const double k = s.soil_ksat.full()[i], p = s.soil_capillary.full()[i], phi = s.soil_porosity.full()[i];
+        const double k = s.soil_ksat[i], p = s.soil_capillary[i], phi = s.soil_porosity[i];
         const char *what = nullptr;
         double value = 0.0;
         if (!(k >= 0.0)) what = "saturated hydraulic conductivity", value = k;
@@ -191,7 +191,8 @@ void allocate_soil_cell_arrays(model_state &s) {
     if (!infiltration_scheme_on(s)) return;
     const int n = s.cell_count;
     for (array_1d<double> *a :
-         {&s.soil_ksat.full(), &s.soil_capillary.full(), &s.soil_porosity.full(), &s.soil_pore_index.full(), &s.soil_residual.full(),
+         {&s.soil_ksat.full(), &s.soil_capillary.full(), &s.soil_porosity.full(),
+          &s.soil_pore_index.full(), &s.soil_residual.full(),
           &s.albedo, &s.vegetation_height, &s.transmission_coeff,
           &s.canopy_resistance, &s.wilting_point, &s.initial_moisture.full(), &s.moisture_state,
           &s.cumulative_infiltration, &s.previous_infiltration, &s.step_infiltration_depth,
@@ -240,7 +241,8 @@ void read_soil_parameters(model_state &s) {
     }
     if (ga_table &&
         !read_table(s, card_green_ampt_infiltration,
-                    {&s.soil_ksat.full(), &s.soil_capillary.full(), &s.soil_porosity.full(), &s.soil_pore_index.full(),
+                    {&s.soil_ksat.full(), &s.soil_capillary.full(), &s.soil_porosity.full(),
+                     &s.soil_pore_index.full(),
                      &s.soil_residual.full(), &s.soil_sixth}))
         return;
 
@@ -333,7 +335,7 @@ void read_soil_parameters(model_state &s) {
                             s.porosity_on ? 1 : 0, s.uniform_moisture);
         for (int i = 1; i <= s.cell_count; ++i)
             s.moisture_state[i] = s.inf_green_ampt
-                                      ? std::max(0.0, s.soil_porosity.full()[i] - s.initial_moisture.full()[i])
+                                      ? std::max(0.0, s.soil_porosity[i] - s.initial_moisture[i])
                                       : s.initial_moisture.full()[i];
     }
 }
@@ -459,16 +461,16 @@ void read_water_table(model_state &s) {
     if (fatal()) return;
     // The soil-aquifer exchange depth is left by the Richards columns only.
     if (s.inf_richards && !alloc_cells(s.unsat_exchange_depth, s.cell_count)) return;
-    if (s.aquifer_bottom.empty() && !alloc_cells(s.aquifer_bottom, s.cell_count)) return;
+    if (s.aquifer_bottom.empty() && !alloc_cells(s.aquifer_bottom.full(), s.cell_count)) return;
     if (s.groundwater_on && s.aquifer_bottom_file) {
         echo_input(s, "reading aquifer bottom map from file: %s\n", s.aquifer_bottom_name.c_str());
-        read_cell_map(s, s.aquifer_bottom_file, s.aquifer_bottom_name, s.aquifer_bottom);
+        read_cell_map(s, s.aquifer_bottom_file, s.aquifer_bottom_name, s.aquifer_bottom.full());
         close_slot(s.aquifer_bottom_file);
         if (fatal()) return;
     }
     if (s.inf_richards)
         for (int i = 1; i <= s.cell_count; ++i)
-            s.aquifer_bottom[i] = s.water_table_elevation[i] - richards_aquifer_step;
+            s.aquifer_bottom.full()[i] = s.water_table_elevation[i] - richards_aquifer_step;
 }
 
 namespace {

@@ -302,7 +302,8 @@ void read_groundwater_inputs(model_state &s) {
                         "table file\n");
         summary_line(s, "reading hyd. cond. map from the master table file\n");
         read_index_map_table(s, s.mapping_table_name, table_groundwater,
-                             {&s.gw_hycond.full(), &s.gw_porosity.full(), nullptr, nullptr, nullptr, nullptr});
+                             {&s.gw_hycond.full(), &s.gw_porosity.full(), nullptr, nullptr, nullptr,
+                              nullptr});
         table_read = true;
     } else if (s.gw_unif_hycond_on) {
         for (int i = 1; i <= n; ++i) s.gw_hycond.full()[static_cast<std::size_t>(i)] = s.gw_unif_hycond;

@@ -206,7 +206,8 @@ TEST_F(InitEvent, LongTermRunKeepsTheEndOfItsRecord) {
 TEST_F(InitEvent, RedistributionMoistureIsKeptInsideItsBounds) {
     s.long_term = 1;
     s.inf_redist = 1;
-    for (auto *a : {&s.moisture_state, &s.soil_residual.full(), &s.soil_porosity.full()}) alloc_1d_double(*a, 4);
+    for (auto *a : {&s.moisture_state, &s.soil_residual.full(), &s.soil_porosity.full()})
+        alloc_1d_double(*a, 4);
     for (int i = 1; i <= 4; ++i) {
         s.soil_residual.full()[i] = 0.05;
         s.soil_porosity.full()[i] = 0.45;

@@ -27,8 +27,8 @@ using namespace overlandtest;
 void make_aquifer(model_state &s, int rows, int cols, double dx, double k, double storage, double h0) {
     make_grid(s, rows, cols, dx, [](int, int) { return 1000.0; }, 0.04);
     const int n = rows * cols;
-    for (auto *a : {&s.water_table_elevation, &s.aquifer_bottom, &s.gw_porosity.full(), &s.gw_hycond.full(),
-                    &s.gw_static_flux})
+    for (auto *a : {&s.water_table_elevation, &s.aquifer_bottom.full(), &s.gw_porosity.full(),
+                    &s.gw_hycond.full(), &s.gw_static_flux})
         alloc_1d_double(*a, n);
     alloc_1d_int(s.gw_boundary_code, n);
     ASSERT_TRUE(allocate_groundwater_work(s));
@@ -224,7 +224,7 @@ TEST_F(GroundwaterStep, NetVolumeEqualsStorageChangePlusFloor) {
     }
     s.gw_static_flux[7] = 5e-4;  // extracts far more than the cell can give
     // A thin corner cell above its neighbours drains below its bottom: the floor.
-    s.aquifer_bottom[20] = 3.95;
+    s.aquifer_bottom.full()[20] = 3.95;
     s.water_table_elevation[20] = 3.96;
     s.gw_static_flux[20] = 0.0;
     std::vector<double> before(at(s.cell_count + 1));
