@@ -1128,7 +1128,9 @@ struct model_state {
     int gw_sweep_direction = 1, exchange_result = 0, exchange_ended = 0, lake_loss_flag = 0;
     double rain_restart_days = 0.0;
     // Per cell (N+1 entries, made by the groundwater set-up, each only where the
-    // options in force use it; empty otherwise): storage coefficient; channel seepage and lake loss
+    // options in force use it; empty otherwise): storage coefficient (a
+    // redistribution run without soil columns forms it from the start heads);
+    // channel seepage and lake loss
     // volumes (m3, positive into the aquifer; filled by explicit channel routing);
     // the river exchange value (m3; made when a river cell, code 2, is first met);
     // the surface exchange depth of the redistribution scheme (cm); the last

@@ -110,6 +110,14 @@ bool substep_pass(model_state &s, bool coupled, double &dts, int &largest) {
     return true;
 }
 
+// Storage coefficient of cell i in the sub-step: held per cell where the soil
+// columns (or a caller) set it, formed from the start heads in a redistribution run.
+double storage_at(const model_state &s, int i) {
+    if (!s.gw_storage_coefficient.empty()) return s.gw_storage_coefficient[at(i)];
+    bool problem = false;
+    return redistribution_storage(s, i, s.gw_substep_head[at(i)], problem);
+}
+
 // Harmonic-mean coefficient between cell i and neighbour j along one direction.
 inline double face(double ti, double tj, double di, double dj) {
     const double den = dj * ti + di * tj;
@@ -281,8 +289,7 @@ double boundary_flux(const model_state &s, double dts) {
 // Storage coefficient of a cell's head change: the solve's, and the aquifer
 // porosity for the fixed-head cells that only the floor moves.
 double storage_of(const model_state &s, int i) {
-    return fixed_head(s.gw_boundary_code[at(i)]) ? s.gw_porosity[at(i)]
-                                                 : s.gw_storage_coefficient[at(i)];
+    return fixed_head(s.gw_boundary_code[at(i)]) ? s.gw_porosity[at(i)] : storage_at(s, i);
 }
 
 // The sub-step's head changes into the aquifer's stored volume (m3).
@@ -315,12 +322,25 @@ void apply_floor(model_state &s, double remaining, double &v) {
 
 }  // namespace
 
+double redistribution_storage(const model_state &s, int i, double table, bool &problem) {
+    const double d = s.elevation[at(i)] - table;
+    double sc = 1.0;
+    if (d > 0.0) {
+        const bool saturated_known = covers(s.soil_porosity, s.cell_count);
+        sc = d > s.soil_moist_depth_cm / 100.0
+                 ? s.gw_porosity[at(i)]
+                 : (saturated_known ? s.soil_porosity[at(i)] : s.gw_porosity[at(i)]);
+    }
+    problem = sc <= 0.0;
+    return problem ? s.gw_porosity[at(i)] : sc;
+}
+
 int groundwater_solve_2d(model_state &s, int direction, double dts) {
     const array_2d<int> &grid = s.cell_number_grid;
     const int rows = static_cast<int>(grid.rows()) - 1, cols = static_cast<int>(grid.cols()) - 1;
     double *h = s.water_table_elevation.data();
     const double *h0 = s.gw_substep_head.data();
-    const double *S = s.gw_storage_coefficient.data(), *sink = s.gw_net_sink.data();
+    const double *sink = s.gw_net_sink.data();
     const int *up = s.up.data(), *left = s.left.data();
     const double *fr = s.gw_coef_right.data(), *fd = s.gw_coef_down.data();
     const int *code = s.gw_boundary_code.data();
@@ -358,7 +378,7 @@ int groundwater_solve_2d(model_state &s, int direction, double dts) {
                 double rhs_i = h0[i];
                 diag[m] = 1.0;
                 if (!fixed) {
-                    const double store = S[i] / dts;
+                    const double store = storage_at(s, i) / dts;
                     diag[m] = -(fd[up[i]] + fr[left[i]] + fr[i] + fd[i] + store);
                     rhs_i = sink[i] - store * h0[i];
                 }

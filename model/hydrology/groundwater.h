@@ -29,6 +29,12 @@ inline constexpr double gw_picard_threshold = 0.001;
 // (a change that is not a number, a singular line, the sweep cap; code 4000).
 int groundwater_solve_2d(model_state &state, int direction, double dts);
 
+// Storage coefficient of cell i of a redistribution run for a water table at
+// `table` (m): 1 at or above the ground, the soil's saturated moisture within the
+// soil-moisture depth, the aquifer porosity below it; `problem` is set when the
+// value was not positive and the aquifer porosity stands in for it.
+double redistribution_storage(const model_state &state, int cell, double table, bool &problem);
+
 // Storage coefficient of a coupled cell from its soil column, for the head change
 // since the start of the sub-step (rising: the nodes the table entered; falling:
 // the nodes below it).

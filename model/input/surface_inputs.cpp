@@ -201,8 +201,7 @@ bool allocate_groundwater_work(model_state &s) {
         return false;
     }
     for (array_1d<double> *a :
-         {&s.gw_storage_coefficient, &s.gw_substep_head, &s.gw_iterate, &s.gw_net_sink,
-          &s.gw_coef_right, &s.gw_coef_down}) {
+         {&s.gw_substep_head, &s.gw_iterate, &s.gw_net_sink, &s.gw_coef_right, &s.gw_coef_down}) {
         if (!ensure_cell_array(*a, n)) return false;
     }
     // The arrays of the options in force only: the others stay empty (no page of
@@ -213,6 +212,9 @@ bool allocate_groundwater_work(model_state &s) {
         array_1d<double> *values;
         bool needed;
     } optional[] = {
+        // A redistribution run without soil columns forms the storage coefficients
+        // from the start heads.
+        {&s.gw_storage_coefficient, !s.inf_redist || s.inf_richards},
         {&s.surface_exchange_depth, s.inf_redist != 0},
         {&s.richards_last_substep, s.inf_richards != 0},
         {&s.channel_seepage_volume, s.chan_explicit != 0},
