@@ -28,8 +28,9 @@ std::unique_ptr<model_state> weather_grid(int n, int penman) {
     s.top_layer_depth_cm = 10.0;
     for (array_1d<double> *a :
          {&s.depth, &s.x_slope, &s.y_slope, &s.albedo, &s.vegetation_height, &s.transmission_coeff,
-          &s.canopy_resistance, &s.rain_rate, &s.soil_porosity, &s.soil_residual, &s.soil_sixth,
-          &s.wilting_point, &s.soil_ksat, &s.soil_pore_index, &s.root_zone_depth, &s.root_zone_water,
+          &s.canopy_resistance, &s.rain_rate, &s.soil_porosity.full(), &s.soil_residual.full(),
+          &s.soil_sixth, &s.wilting_point, &s.soil_ksat.full(), &s.soil_pore_index.full(),
+          &s.root_zone_depth, &s.root_zone_water,
           &s.root_upper_water, &s.root_lower_water, &s.step_infiltration_depth})
         alloc_1d_double(*a, n);
     alloc_1d_byte(s.saturated_cell, n);
@@ -41,12 +42,12 @@ std::unique_ptr<model_state> weather_grid(int n, int penman) {
         s.vegetation_height[k] = 0.3;
         s.transmission_coeff[k] = 0.5;
         s.canopy_resistance[k] = 70.0;
-        s.soil_porosity[k] = 0.45;
-        s.soil_residual[k] = 0.05;
+        s.soil_porosity.full()[k] = 0.45;
+        s.soil_residual.full()[k] = 0.05;
         s.soil_sixth[k] = 0.3;
         s.wilting_point[k] = 0.1;
-        s.soil_ksat[k] = 1.0 / 360000.0;
-        s.soil_pore_index[k] = 0.5;
+        s.soil_ksat.full()[k] = 1.0 / 360000.0;
+        s.soil_pore_index.full()[k] = 0.5;
         s.root_zone_depth[k] = 40.0;
         s.root_upper_water[k] = 3.5;
         s.root_lower_water[k] = 10.0;

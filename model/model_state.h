@@ -11,6 +11,7 @@
 
 #include "model/arrays.h"
 #include "model/card_records.h"
+#include "model/cell_map.h"
 #include "model/file_opener.h"
 #include "model/channel/channel_network.h"
 #include "model/pipes/superlink_network.h"
@@ -833,10 +834,12 @@ struct model_state {
     double retention_uniform_depth = 0.0;
     array_1d<double> interception_capacity, interception_coefficient;
     // Groundwater inputs: boundary code, static flux (m/s; made only when a static
-    // flux is read), hydraulic conductivity (m/s) and porosity. Every aquifer cell
-    // is a grid cell of cell_size on each side.
+    // flux is read), hydraulic conductivity (m/s) and porosity (coded by their
+    // distinct values once read). Every aquifer cell is a grid cell of cell_size on
+    // each side.
     array_1d<int> gw_boundary_code;
-    array_1d<double> gw_static_flux, gw_hycond, gw_porosity;
+    array_1d<double> gw_static_flux;
+    cell_map gw_hycond, gw_porosity;
     int gw_static_flux_count = 0, gw_dynamic_well_count = 0, gw_wells_from_table = 0;
     // Groundwater level output locations (rows and columns, 1..count).
     int gw_output_location_count = 0;
@@ -899,10 +902,11 @@ struct model_state {
     // ---- end event ----
 
     // ---- soils ----
-    // Soil parameters per cell (N+1 entries), converted to metres and seconds.
-    array_1d<double> soil_ksat;        // saturated hydraulic conductivity (m/s)
-    array_1d<double> soil_capillary;   // wetting-front capillary head (m)
-    array_1d<double> soil_porosity, soil_pore_index, soil_residual;
+    // Soil parameters per cell (N+1 entries), converted to metres and seconds, and
+    // coded by their distinct values once read.
+    cell_map soil_ksat;        // saturated hydraulic conductivity (m/s)
+    cell_map soil_capillary;   // wetting-front capillary head (m)
+    cell_map soil_porosity, soil_pore_index, soil_residual;
     array_1d<double> soil_sixth;       // sixth GREEN_AMPT_INFILTRATION value, as read
     array_1d<int> soil_index;          // soil class of each cell (rows of soil_layers)
     std::array<int, soil_layer_rows> soil_row_read{};  // 1 for rows filled by a soil table
@@ -912,12 +916,14 @@ struct model_state {
     array_1d<double> wilting_point;
     // Initial soil moisture as read, and the moisture state of the scheme (Green and
     // Ampt: the moisture deficit; redistribution and layered soil: the initial moisture).
-    array_1d<double> initial_moisture, moisture_state;
+    cell_map initial_moisture;  // coded by its distinct values once read
+    array_1d<double> moisture_state;
     // A uniform initial moisture for every cell (no card sets it in this system).
     int uniform_moisture_on = 0;
     double uniform_moisture = 0.0;
     // Water table and aquifer bottom elevations (m); the unsaturated exchange depth.
-    array_1d<double> water_table_elevation, aquifer_bottom, unsat_exchange_depth;
+    array_1d<double> water_table_elevation, unsat_exchange_depth;
+    cell_map aquifer_bottom;  // coded by its distinct values once read
     // Infiltration state of every cell: cumulative depth F (m), F at the last step's
     // totals, the rate (cm/h), the infiltration of the step (m, read and cleared by
     // the root-zone withdrawal) and the deep percolation (m).
@@ -941,10 +947,10 @@ struct model_state {
     int redist_call_count = 0;
     int redist_wet_period = 0;  // wet-period flag of the redistribution scheme
     // Root zone of the redistribution scheme (cm): wetted depth, its water and the
-    // upper- and lower-layer parts; the surfacing mark and surface-exchange factor.
+    // upper- and lower-layer parts; the surfacing mark (surface_exchange_factor
+    // below forms the exchange factor of a cell where it is used).
     array_1d<double> root_zone_depth, root_zone_water, root_upper_water, root_lower_water;
     array_1d<unsigned char> surfacing_mark;  // one byte per cell
-    array_1d<double> surface_exchange_factor;
     int surfacing_flag = 0;
     // Richards soil columns [cell][node] with their allocation labels.
     array_2d<double> richards_head, richards_kr, richards_theta, richards_capacity;  // PHEAD KHEAD THETA WATCAP
@@ -1130,7 +1136,9 @@ struct model_state {
     int gw_sweep_direction = 1, exchange_result = 0, exchange_ended = 0, lake_loss_flag = 0;
     double rain_restart_days = 0.0;
     // Per cell (N+1 entries, made by the groundwater set-up, each only where the
-    // options in force use it; empty otherwise): storage coefficient; channel seepage and lake loss
+    // options in force use it; empty otherwise): storage coefficient (a
+    // redistribution run without soil columns forms it from the start heads);
+    // channel seepage and lake loss
     // volumes (m3, positive into the aquifer; filled by explicit channel routing);
     // the river exchange value (m3; made when a river cell, code 2, is first met);
     // the surface exchange depth of the redistribution scheme (cm); the last
@@ -1144,11 +1152,12 @@ struct model_state {
     // the start of the sub-step (with redistribution and no Richards columns the
     // step is one sub-step: the heads at its start) and the Picard iterate (m), the net sink (m/s,
     // positive removes water), the coefficients of each cell's right and down
-    // faces (shared with the neighbour across them), the diagonal and the
-    // right-hand side; the line vectors of the solver (longest grid row or column, with the cells of
-    // the line). The transmissivities are formed from the iterate where needed.
+    // faces (shared with the neighbour across them); the line vectors of the
+    // solver (longest grid row or column, with the cells of the line). The
+    // transmissivities are formed from the iterate where needed, the diagonal and
+    // right-hand side of a cell by the solver for its line.
     array_1d<double> gw_substep_head, gw_iterate, gw_net_sink;
-    array_1d<double> gw_coef_diag, gw_coef_right, gw_coef_down, gw_rhs;
+    array_1d<double> gw_coef_right, gw_coef_down;
     array_1d<double> gw_line_sub, gw_line_diag, gw_line_super, gw_line_rhs;
     array_1d<int> gw_line_cells;
     // Wells of the well table placed on their cells (id: the cell number), newest
@@ -1225,6 +1234,13 @@ struct model_state {
     int channel_series_blocks = 0;
     // ---- end channel-run ----
 };
+
+// The yield factor of the unsaturated-saturated exchange of cell i: its aquifer
+// porosity times the run's single_unsat_sat, 0 without the aquifer.
+inline double surface_exchange_factor(const model_state &s, std::size_t i) {
+    if (!s.groundwater_on || s.gw_porosity.empty() || i > s.gw_porosity.last()) return 0.0;
+    return s.gw_porosity[i] * s.single_unsat_sat;
+}
 
 // Zeroes an erosion record (the model_state constructor then sets its fifth integer).
 void init_location_record(erosion_record &e);

@@ -32,6 +32,7 @@ namespace {
 bool has(const array_1d<double> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
 bool has(const array_1d<int> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
 bool has(const array_1d<unsigned char> &a, std::size_t i) { return !a.empty() && i <= a.last(); }
+bool has(const cell_map &a, std::size_t i) { return !a.empty() && i <= a.last(); }
 
 bool any_infiltration(const model_state &s) {
     return s.inf_richards || s.inf_redist || s.inf_layered || s.inf_green_ampt;
@@ -104,9 +105,6 @@ void start_redistribution_cell(model_state &s, std::size_t i) {
             }
         }
     }
-    // The run-wide yield factor of the unsaturated-saturated exchange.
-    if (s.groundwater_on && has(s.surface_exchange_factor, i) && has(s.gw_porosity, i))
-        s.surface_exchange_factor[i] = s.gw_porosity[i] * s.single_unsat_sat;
     const double theta = s.moisture_state[i];
     const double boundary = s.top_layer_depth_cm;
     const double w = theta * f;
@@ -262,10 +260,9 @@ void check_initial_lake_levels(model_state &s) {
         if (s.inf_redist == 1 && has(s.root_zone_water, i) && has(s.root_zone_depth, i)) {
             const double w = s.root_zone_water[i] / 100.0;
             double storage = w;
-            if (s.groundwater_on && has(s.surface_exchange_factor, i) &&
-                s.root_zone_depth[i] / 100.0 <= depth_to_water)
+            if (s.groundwater_on && s.root_zone_depth[i] / 100.0 <= depth_to_water)
                 storage = w + (depth_to_water - s.root_zone_depth[i] / 100.0) *
-                                  s.surface_exchange_factor[i];
+                                  surface_exchange_factor(s, i);
             s.unsaturated_storage_total += storage * area;
         }
         if (s.inf_richards == 1 && has(s.richards_cell_nodes, i) && !s.richards_theta.empty() &&
@@ -306,7 +303,7 @@ void read_incoming_plux_maps(model_state &s, int pass) {
         if (!read_exchange_map(s, s.plux_map_names[moisture], pass, "soil moisture", values))
             return;
         for (std::size_t i = 1; i <= n; ++i) {
-            if (has(s.initial_moisture, i)) s.initial_moisture[i] = values[i];
+            if (has(s.initial_moisture, i)) s.initial_moisture.full()[i] = values[i];
             if (!has(s.moisture_state, i)) continue;
             if (s.inf_green_ampt) {
                 // The Green and Ampt state is the moisture deficit.
@@ -332,7 +329,7 @@ void read_incoming_plux_maps(model_state &s, int pass) {
     if (s.plux_map_switches[ksat] == 1) {
         if (!read_exchange_map(s, s.plux_map_names[ksat], pass, "Ksat", values)) return;
         for (std::size_t i = 1; i <= n; ++i)
-            if (has(s.soil_ksat, i)) s.soil_ksat[i] = values[i];
+            if (has(s.soil_ksat, i)) s.soil_ksat.full()[i] = values[i];
     }
 }
 

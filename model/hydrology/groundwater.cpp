@@ -28,8 +28,8 @@ bool fixed_head(int code) { return code == 2 || code == 5; }
 
 bool failed() { return error_record.code != 0 || error_record.fatal != 0; }
 
-template <class T>
-bool covers(const array_1d<T> &a, int cells) {
+template <class A>
+bool covers(const A &a, int cells) {
     return !a.empty() && a.last() >= at(cells);
 }
 
@@ -110,26 +110,35 @@ bool substep_pass(model_state &s, bool coupled, double &dts, int &largest) {
     return true;
 }
 
+// Storage coefficient of cell i in the sub-step: held per cell where the soil
+// columns (or a caller) set it, formed from the start heads in a redistribution run.
+double storage_at(const model_state &s, int i) {
+    if (!s.gw_storage_coefficient.empty()) return s.gw_storage_coefficient[at(i)];
+    bool problem = false;
+    return redistribution_storage(s, i, s.gw_substep_head[at(i)], problem);
+}
+
 // Harmonic-mean coefficient between cell i and neighbour j along one direction.
 inline double face(double ti, double tj, double di, double dj) {
     const double den = dj * ti + di * tj;
     return den > 0.0 ? 2.0 * ti * tj / den / di : 0.0;
 }
 
-// Coefficients of one Picard iteration from the transmissivities of the iterate
-// (the same in both directions: conductivity times the saturated thickness).
-// Each face's coefficient is formed once, at the cell left of or above it: the
-// harmonic mean is symmetric, so this is the value either cell would form.
-void build_coefficients(model_state &s, double dts) {
+// Face coefficients of one Picard iteration from the transmissivities of the
+// iterate (the same in both directions: conductivity times the saturated
+// thickness). Each face's coefficient is formed once, at the cell left of or
+// above it: the harmonic mean is symmetric, so this is the value either cell
+// would form. Entry 0 of the face arrays is 0: the face toward no neighbour.
+void build_coefficients(model_state &s) {
     const int n = s.cell_count;
-    const double *h = s.water_table_elevation.data();
-    const double *it = s.gw_iterate.data(), *b = s.aquifer_bottom.data(), *k = s.gw_hycond.data();
-    const auto t = [it, b, k](int j) { return k[j] * std::max(it[j] - b[j], gw_min_thickness); };
+    const double *it = s.gw_iterate.data();
+    const cell_map &b = s.aquifer_bottom;
+    const cell_map &k = s.gw_hycond;
+    const auto t = [it, &b, &k](int j) {
+        return k[at(j)] * std::max(it[j] - b[at(j)], gw_min_thickness);
+    };
     const double d = s.cell_size;
-    const double *S = s.gw_storage_coefficient.data(), *r = s.gw_net_sink.data();
-    const int *code = s.gw_boundary_code.data();
-    const int *right = s.right.data(), *left = s.left.data(), *up = s.up.data(), *down = s.down.data();
-    double *cd = s.gw_coef_diag.data(), *rhs = s.gw_rhs.data();
+    const int *right = s.right.data(), *down = s.down.data();
     double *cr = s.gw_coef_right.data(), *cw = s.gw_coef_down.data();
     for (int i = 1; i <= n; ++i) {
         const int jd = down[i], jr = right[i];
@@ -137,23 +146,13 @@ void build_coefficients(model_state &s, double dts) {
         cw[i] = jd ? face(ti, t(jd), d, d) : 0.0;
         cr[i] = jr ? face(ti, t(jr), d, d) : 0.0;
     }
-    // Entry 0 of the face arrays is 0: the face toward no neighbour.
-    for (int i = 1; i <= n; ++i) {
-        if (fixed_head(code[i])) {
-            cd[i] = 1.0;
-            rhs[i] = h[i];
-            continue;
-        }
-        const double store = S[i] / dts;
-        cd[i] = -(cw[up[i]] + cr[left[i]] + cr[i] + cw[i] + store);
-        rhs[i] = r[i] - store * h[i];
-    }
 }
 
 // River exchange of the code-2 cells over one sub-step (m3 into each total); the
 // totals are made when the first river cell is met. False when they cannot be.
 bool river_exchange(model_state &s, double dts) {
-    const double *h = s.water_table_elevation.data(), *b = s.aquifer_bottom.data();
+    const double *h = s.water_table_elevation.data();
+    const cell_map &b = s.aquifer_bottom;
     const int *code = s.gw_boundary_code.data();
     for (int i = 1; i <= s.cell_count; ++i) {
         if (code[i] != 2) continue;
@@ -251,9 +250,9 @@ bool picard_iteration(model_state &s, double dts, bool coupled) {
             iterate[i] = h[i];
             h[i] = h0[i];
         }
-        build_coefficients(s, dts);
+        build_coefficients(s);
         ++s.gw_picard_count;
-        const int sweeps = groundwater_solve_2d(s, s.gw_sweep_direction);
+        const int sweeps = groundwater_solve_2d(s, s.gw_sweep_direction, dts);
         if (sweeps < 0) return false;
         change = 0.0;
         for (int i = 1; i <= n; ++i) {
@@ -290,8 +289,7 @@ double boundary_flux(const model_state &s, double dts) {
 // Storage coefficient of a cell's head change: the solve's, and the aquifer
 // porosity for the fixed-head cells that only the floor moves.
 double storage_of(const model_state &s, int i) {
-    return fixed_head(s.gw_boundary_code[at(i)]) ? s.gw_porosity[at(i)]
-                                                 : s.gw_storage_coefficient[at(i)];
+    return fixed_head(s.gw_boundary_code[at(i)]) ? s.gw_porosity[at(i)] : storage_at(s, i);
 }
 
 // The sub-step's head changes into the aquifer's stored volume (m3).
@@ -324,11 +322,26 @@ void apply_floor(model_state &s, double remaining, double &v) {
 
 }  // namespace
 
-int groundwater_solve_2d(model_state &s, int direction) {
+double redistribution_storage(const model_state &s, int i, double table, bool &problem) {
+    const double d = s.elevation[at(i)] - table;
+    double sc = 1.0;
+    if (d > 0.0) {
+        const bool saturated_known = covers(s.soil_porosity, s.cell_count);
+        sc = d > s.soil_moist_depth_cm / 100.0
+                 ? s.gw_porosity[at(i)]
+                 : (saturated_known ? s.soil_porosity[at(i)] : s.gw_porosity[at(i)]);
+    }
+    problem = sc <= 0.0;
+    return problem ? s.gw_porosity[at(i)] : sc;
+}
+
+int groundwater_solve_2d(model_state &s, int direction, double dts) {
     const array_2d<int> &grid = s.cell_number_grid;
     const int rows = static_cast<int>(grid.rows()) - 1, cols = static_cast<int>(grid.cols()) - 1;
     double *h = s.water_table_elevation.data();
-    const double *cd = s.gw_coef_diag.data(), *rhs = s.gw_rhs.data();
+    const double *h0 = s.gw_substep_head.data();
+    const double *sink = s.gw_net_sink.data();
+    const int *up = s.up.data(), *left = s.left.data();
     const double *fr = s.gw_coef_right.data(), *fd = s.gw_coef_down.data();
     const int *code = s.gw_boundary_code.data();
     double *sub = s.gw_line_sub.data(), *diag = s.gw_line_diag.data();
@@ -358,21 +371,30 @@ int groundwater_solve_2d(model_state &s, int direction) {
                 if (i == 0) continue;
                 ++m;
                 cells[m] = i;
-                diag[m] = cd[i];
+                // The cell's diagonal and right side, formed here for its line: a
+                // fixed head holds its start value, a solved cell adds its storage
+                // over the sub-step to its faces.
+                const bool fixed = fixed_head(code[i]);
+                double rhs_i = h0[i];
+                diag[m] = 1.0;
+                if (!fixed) {
+                    const double store = storage_at(s, i) / dts;
+                    diag[m] = -(fd[up[i]] + fr[left[i]] + fr[i] + fd[i] + store);
+                    rhs_i = sink[i] - store * h0[i];
+                }
                 // The four faces of the cell; a fixed-head cell takes none.
                 const int iu = grid(at(r - 1), at(c)), id = grid(at(r + 1), at(c));
                 const int il = grid(at(r), at(c - 1)), ir = grid(at(r), at(c + 1));
-                const bool fixed = fixed_head(code[i]);
                 const double cu = fixed ? 0.0 : fd[iu], cw = fixed ? 0.0 : fd[i];
                 const double cl = fixed ? 0.0 : fr[il], cr = fixed ? 0.0 : fr[i];
                 if (by_rows) {
                     sub[m] = cl;
                     super[m] = cr;
-                    line_rhs[m] = rhs[i] - h[iu] * cu - h[id] * cw;
+                    line_rhs[m] = rhs_i - h[iu] * cu - h[id] * cw;
                 } else {
                     sub[m] = cu;
                     super[m] = cw;
-                    line_rhs[m] = rhs[i] - h[il] * cl - h[ir] * cr;
+                    line_rhs[m] = rhs_i - h[il] * cl - h[ir] * cr;
                 }
             }
             if (m < 1) continue;

@@ -15,17 +15,25 @@ inline constexpr double gw_min_thickness = 0.001;
 // Largest head change (m) of a Picard iteration that counts as converged.
 inline constexpr double gw_picard_threshold = 0.001;
 
-// Line successive over-relaxation on the water-table elevations with the
-// coefficients of the run state: gw_coef_right and gw_coef_down, each face's
-// coefficient stored once at the cell left of or above it (the face is the same
-// seen from both cells; a fixed-head cell, code 2 or 5, takes none), the
-// diagonal gw_coef_diag and gw_rhs: row sweeps when gw_lsor_dir
+// Line successive over-relaxation on the water-table elevations over a sub-step
+// of dts seconds with the coefficients of the run state: gw_coef_right and
+// gw_coef_down, each face's coefficient stored once at the cell left of or above
+// it (the face is the same seen from both cells; a fixed-head cell, code 2 or 5,
+// takes none); each line forms its cells' diagonals and right sides from the
+// faces, the storage coefficients, the net sinks and the sub-step's start heads
+// gw_substep_head (a fixed-head cell holds its start head): row sweeps when gw_lsor_dir
 // is 1, column sweeps otherwise; lines in forward order for direction 1, backward
 // otherwise. Each line's cells are solved together by the tridiagonal solver and
 // relaxed by gw_relax_coeff; the sweeps repeat until the largest change before
 // relaxation is below gw_lsor_con. Result: the sweeps made, or -1 after a failure
 // (a change that is not a number, a singular line, the sweep cap; code 4000).
-int groundwater_solve_2d(model_state &state, int direction);
+int groundwater_solve_2d(model_state &state, int direction, double dts);
+
+// Storage coefficient of cell i of a redistribution run for a water table at
+// `table` (m): 1 at or above the ground, the soil's saturated moisture within the
+// soil-moisture depth, the aquifer porosity below it; `problem` is set when the
+// value was not positive and the aquifer porosity stands in for it.
+double redistribution_storage(const model_state &state, int cell, double table, bool &problem);
 
 // Storage coefficient of a coupled cell from its soil column, for the head change
 // since the start of the sub-step (rising: the nodes the table entered; falling:

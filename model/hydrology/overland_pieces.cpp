@@ -12,6 +12,7 @@
 #include "model/channel/channel_services.h"
 #include "model/errors.h"
 #include "model/globals.h"
+#include "model/hydrology/groundwater.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/hydrology/overland_ade.h"
@@ -27,8 +28,8 @@ namespace {
 
 inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
-template <class T>
-bool covers(const array_1d<T> &a, int cells) {
+template <class A>
+bool covers(const A &a, int cells) {
     return !a.empty() && a.last() >= at(cells);
 }
 
@@ -405,22 +406,16 @@ double richards_unsaturated_storage(const model_state &s) {
     return total;
 }
 
-// Rule 4: storage coefficient of each cell for the redistribution-coupled step.
+// Rule 4: storage coefficient of each cell for the redistribution-coupled step,
+// kept where the run holds them (the step otherwise forms them from its start
+// heads, which are these water tables).
 void set_storage_coefficients(model_state &s) {
-    const double limit_m = s.soil_moist_depth_cm / 100.0;
-    const bool saturated_known = covers(s.soil_porosity, s.cell_count);
+    const bool held = covers(s.gw_storage_coefficient, s.cell_count);
     for (int i = 1; i <= s.cell_count; ++i) {
-        const double d = s.elevation[at(i)] - s.water_table_elevation[at(i)];
-        double sc = 1.0;
-        if (d > 0.0) {
-            sc = d > limit_m ? s.gw_porosity[at(i)]
-                             : (saturated_known ? s.soil_porosity[at(i)] : s.gw_porosity[at(i)]);
-        }
-        if (sc <= 0.0) {
-            sc = s.gw_porosity[at(i)];
-            std::printf("there is a problem with groundwater storage term");
-        }
-        s.gw_storage_coefficient[at(i)] = sc;
+        bool problem = false;
+        const double sc = redistribution_storage(s, i, s.water_table_elevation[at(i)], problem);
+        if (problem) std::printf("there is a problem with groundwater storage term");
+        if (held) s.gw_storage_coefficient[at(i)] = sc;
     }
 }
 
@@ -453,7 +448,7 @@ void follow_water_table(model_state &s, int i) {
                 wet_slab(s, i, f0, limit, below);
                 rise += (limit - f0) / 100.0;
             }
-            s.surface_exchange_depth[at(i)] += s.surface_exchange_factor[at(i)] * rise * 100.0;
+            s.surface_exchange_depth[at(i)] += surface_exchange_factor(s, at(i)) * rise * 100.0;
         } else {
             f = depth;
             if (rise < 1e-16) wet_slab(s, i, f0, depth, below);
@@ -492,7 +487,7 @@ bool redistribution_arrays_ready(const model_state &s) {
     const int n = s.cell_count;
     return covers(s.root_zone_depth, n) && covers(s.root_zone_water, n) &&
            covers(s.root_upper_water, n) && covers(s.root_lower_water, n) &&
-           covers(s.deep_percolation, n) && covers(s.surface_exchange_factor, n);
+           covers(s.deep_percolation, n);
 }
 
 // Rule 6 after the coupled groundwater step; false when the run must stop.

@@ -38,7 +38,8 @@ std::vector<double> moisture_values(const model_state &s) {
     return v;
 }
 
-std::vector<double> cell_values(const model_state &s, const array_1d<double> &a) {
+template <class A>
+std::vector<double> cell_values(const model_state &s, const A &a) {
     std::vector<double> v(static_cast<std::size_t>(s.cell_count > 0 ? s.cell_count : 0) + 1, 0.0);
     for (int c = 1; c <= s.cell_count; ++c)
         if (!a.empty() && static_cast<std::size_t>(c) <= a.last())

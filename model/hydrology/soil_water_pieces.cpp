@@ -96,9 +96,10 @@ double cell_soil_moisture(const model_state &s, int cell) {
     if (s.inf_richards && !s.root_zone_moisture.empty()) return s.root_zone_moisture[cell];
     // Green and Ampt keeps the moisture its deficit was formed from; the layered
     // soil its initial moisture.
-    const array_1d<double> &kept = s.inf_green_ampt ? s.initial_moisture : s.moisture_state;
-    if (!kept.empty() && static_cast<std::size_t>(cell) <= kept.last()) return kept[cell];
-    return 0.0;
+    const auto held = [cell](const auto &kept) {
+        return !kept.empty() && static_cast<std::size_t>(cell) <= kept.last() ? kept[cell] : 0.0;
+    };
+    return s.inf_green_ampt ? held(s.initial_moisture) : held(s.moisture_state);
 }
 
 double basin_soil_moisture(const model_state &s) {

@@ -178,6 +178,15 @@ void read_input_data(model_state &s) {
         reader(s);
         if (fatal()) return;
     }
+    // The soil and aquifer maps are read: each is held by its distinct values.
+    for (cell_map *m : {&s.soil_ksat, &s.soil_capillary, &s.soil_porosity, &s.soil_pore_index,
+                        &s.soil_residual, &s.initial_moisture, &s.aquifer_bottom, &s.gw_hycond,
+                        &s.gw_porosity})
+        if (!m->compress()) {
+            print_allocation_failure("soil and aquifer maps");
+            raise_printed_error();
+            return;
+        }
 
     // Step 20.
     if (s.chan_sediment_on) s.chan_sediment_setup = 1;

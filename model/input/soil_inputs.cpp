@@ -191,9 +191,10 @@ void allocate_soil_cell_arrays(model_state &s) {
     if (!infiltration_scheme_on(s)) return;
     const int n = s.cell_count;
     for (array_1d<double> *a :
-         {&s.soil_ksat, &s.soil_capillary, &s.soil_porosity, &s.soil_pore_index, &s.soil_residual,
+         {&s.soil_ksat.full(), &s.soil_capillary.full(), &s.soil_porosity.full(),
+          &s.soil_pore_index.full(), &s.soil_residual.full(),
           &s.albedo, &s.vegetation_height, &s.transmission_coeff,
-          &s.canopy_resistance, &s.wilting_point, &s.initial_moisture, &s.moisture_state,
+          &s.canopy_resistance, &s.wilting_point, &s.initial_moisture.full(), &s.moisture_state,
           &s.cumulative_infiltration, &s.previous_infiltration, &s.step_infiltration_depth,
           &s.deep_percolation})
         alloc_cells(*a, n);
@@ -203,8 +204,7 @@ void allocate_soil_cell_arrays(model_state &s) {
     if (s.inf_redist) {
         for (array_1d<double> *a :
              {&s.surface_moisture, &s.surface_moisture_prev, &s.redist_hiatus_depth,
-              &s.root_zone_depth, &s.root_zone_water, &s.root_upper_water, &s.root_lower_water,
-              &s.surface_exchange_factor})
+              &s.root_zone_depth, &s.root_zone_water, &s.root_upper_water, &s.root_lower_water})
             alloc_cells(*a, n);
         for (array_1d<int> *a : {&s.first_ponding_call, &s.last_ponded_call, &s.redist_event_call})
             alloc_cells(*a, n);
@@ -241,8 +241,9 @@ void read_soil_parameters(model_state &s) {
     }
     if (ga_table &&
         !read_table(s, card_green_ampt_infiltration,
-                    {&s.soil_ksat, &s.soil_capillary, &s.soil_porosity, &s.soil_pore_index,
-                     &s.soil_residual, &s.soil_sixth}))
+                    {&s.soil_ksat.full(), &s.soil_capillary.full(), &s.soil_porosity.full(),
+                     &s.soil_pore_index.full(),
+                     &s.soil_residual.full(), &s.soil_sixth}))
         return;
 
     if (!s.conductivity_file && s.soil_type_file) {
@@ -251,22 +252,22 @@ void read_soil_parameters(model_state &s) {
     }
 
     if (s.conductivity_on) {
-        echo_table_or_map(s, s.conductivity_file, s.conductivity_name, s.soil_ksat,
+        echo_table_or_map(s, s.conductivity_file, s.conductivity_name, s.soil_ksat.full(),
                           "reading saturated hydraulic conductivity map from file: %s\n",
                           "reading saturated hydraulic conductivity table and map from the "
                           "master table file\n");
         if (fatal()) return;
-        scale_cells(s, s.soil_ksat, cm_per_hour_to_m_per_s);
+        scale_cells(s, s.soil_ksat.full(), cm_per_hour_to_m_per_s);
     }
     if (s.capillary_on) {
-        echo_table_or_map(s, s.capillary_file, s.capillary_name, s.soil_capillary,
+        echo_table_or_map(s, s.capillary_file, s.capillary_name, s.soil_capillary.full(),
                           "reading capillary drive map from file: %s\n",
                           "reading capillary drive map from the master table file\n");
         if (fatal()) return;
-        scale_cells(s, s.soil_capillary, cm_to_m);
+        scale_cells(s, s.soil_capillary.full(), cm_to_m);
     }
     if (s.porosity_on) {
-        echo_table_or_map(s, s.porosity_file, s.porosity_name, s.soil_porosity,
+        echo_table_or_map(s, s.porosity_file, s.porosity_name, s.soil_porosity.full(),
                           "reading porosity map from file: %s\n",
                           "reading porosity table and map from the master table file\n");
         if (fatal()) return;
@@ -280,7 +281,7 @@ void read_soil_parameters(model_state &s) {
             raise_printed_error();
             return;
         }
-        echo_table_or_map(s, s.pore_index_file, s.pore_index_name, s.soil_pore_index,
+        echo_table_or_map(s, s.pore_index_file, s.pore_index_name, s.soil_pore_index.full(),
                           "reading pore distribution index map from file: %s\n",
                           "reading pore distribution index map from master table file\n");
         if (fatal()) return;
@@ -289,7 +290,7 @@ void read_soil_parameters(model_state &s) {
             raise_printed_error();
             return;
         }
-        echo_table_or_map(s, s.residual_sat_file, s.residual_sat_name, s.soil_residual,
+        echo_table_or_map(s, s.residual_sat_file, s.residual_sat_name, s.soil_residual.full(),
                           "reading residual saturation map from file: %s\n",
                           "reading residual saturation map from the master table file\n");
         if (fatal()) return;
@@ -299,15 +300,15 @@ void read_soil_parameters(model_state &s) {
     // soil table by soil index.
     if (s.inf_green_ampt || s.inf_redist) {
         if (!s.conductivity_on &&
-            !fill_from_soil_rows(s, s.soil_ksat, layer_conductivity_field, cm_per_hour_to_m_per_s,
+            !fill_from_soil_rows(s, s.soil_ksat.full(), layer_conductivity_field, cm_per_hour_to_m_per_s,
                                  "saturated hydraulic conductivity", "CONDUCTIVITY"))
             return;
         if (!s.capillary_on &&
-            !fill_from_soil_rows(s, s.soil_capillary, layer_capillary_field, cm_to_m,
+            !fill_from_soil_rows(s, s.soil_capillary.full(), layer_capillary_field, cm_to_m,
                                  "capillary head", "CAPILLARY"))
             return;
         if (!s.porosity_on &&
-            !fill_from_soil_rows(s, s.soil_porosity, layer_porosity_field, 1.0, "porosity",
+            !fill_from_soil_rows(s, s.soil_porosity.full(), layer_porosity_field, 1.0, "porosity",
                                  "POROSITY"))
             return;
         if (!check_green_ampt_values(s)) return;
@@ -329,13 +330,13 @@ void read_soil_parameters(model_state &s) {
             lower[static_cast<std::size_t>(k)] =
                 s.soil_layers[static_cast<std::size_t>(k)].values[richards_residual_field];
         }
-        bound_initial_level(s.cell_count, s.initial_moisture, upper.data(), lower.data(),
-                            s.soil_index, s.soil_residual, s.soil_porosity,
+        bound_initial_level(s.cell_count, s.initial_moisture.full(), upper.data(), lower.data(),
+                            s.soil_index, s.soil_residual.full(), s.soil_porosity.full(),
                             s.porosity_on ? 1 : 0, s.uniform_moisture);
         for (int i = 1; i <= s.cell_count; ++i)
             s.moisture_state[i] = s.inf_green_ampt
                                       ? std::max(0.0, s.soil_porosity[i] - s.initial_moisture[i])
-                                      : s.initial_moisture[i];
+                                      : s.initial_moisture.full()[i];
     }
 }
 
@@ -414,21 +415,21 @@ void read_et_parameters(model_state &s) {
     }
 
     if (s.initial_moisture_on) {
-        echo_table_or_map(s, s.moisture_file, s.moisture_name, s.initial_moisture,
+        echo_table_or_map(s, s.moisture_file, s.moisture_name, s.initial_moisture.full(),
                           "reading soil moisture map from file: %s\n",
                           "reading soil moisture table and map from the master table file\n");
         if (fatal()) return;
     }
     if (table_in_use(s, table_slot::initial_moisture) &&
-        !read_table(s, card_green_ampt_initial_moisture, {&s.initial_moisture}))
+        !read_table(s, card_green_ampt_initial_moisture, {&s.initial_moisture.full()}))
         return;
 
     if (s.inf_redist)
-        for (int i = 1; i <= s.cell_count; ++i) s.moisture_state[i] = s.initial_moisture[i];
+        for (int i = 1; i <= s.cell_count; ++i) s.moisture_state[i] = s.initial_moisture.full()[i];
 
     if (s.inf_green_ampt) {
         for (int i = 1; i <= s.cell_count; ++i) {
-            double deficit = s.soil_porosity[i] - s.initial_moisture[i];
+            double deficit = s.soil_porosity.full()[i] - s.initial_moisture.full()[i];
             if (deficit < 0.0) {
                 std::printf("Warning: initial water content > phi at grid %d\n", i);
                 deficit = 0.0;
@@ -447,7 +448,7 @@ void read_et_parameters(model_state &s) {
         read_soil_layer_table(s.soil_layer_file, s.soil_layer_name, s);
         if (fatal()) return;
         if (!check_soil_indexes(s, "multi-layer soil infiltration")) return;
-        for (int i = 1; i <= s.cell_count; ++i) s.moisture_state[i] = s.initial_moisture[i];
+        for (int i = 1; i <= s.cell_count; ++i) s.moisture_state[i] = s.initial_moisture.full()[i];
     }
 }
 
@@ -460,16 +461,16 @@ void read_water_table(model_state &s) {
     if (fatal()) return;
     // The soil-aquifer exchange depth is left by the Richards columns only.
     if (s.inf_richards && !alloc_cells(s.unsat_exchange_depth, s.cell_count)) return;
-    if (s.aquifer_bottom.empty() && !alloc_cells(s.aquifer_bottom, s.cell_count)) return;
+    if (s.aquifer_bottom.empty() && !alloc_cells(s.aquifer_bottom.full(), s.cell_count)) return;
     if (s.groundwater_on && s.aquifer_bottom_file) {
         echo_input(s, "reading aquifer bottom map from file: %s\n", s.aquifer_bottom_name.c_str());
-        read_cell_map(s, s.aquifer_bottom_file, s.aquifer_bottom_name, s.aquifer_bottom);
+        read_cell_map(s, s.aquifer_bottom_file, s.aquifer_bottom_name, s.aquifer_bottom.full());
         close_slot(s.aquifer_bottom_file);
         if (fatal()) return;
     }
     if (s.inf_richards)
         for (int i = 1; i <= s.cell_count; ++i)
-            s.aquifer_bottom[i] = s.water_table_elevation[i] - richards_aquifer_step;
+            s.aquifer_bottom.full()[i] = s.water_table_elevation[i] - richards_aquifer_step;
 }
 
 namespace {

@@ -201,8 +201,7 @@ bool allocate_groundwater_work(model_state &s) {
         return false;
     }
     for (array_1d<double> *a :
-         {&s.gw_storage_coefficient, &s.gw_substep_head, &s.gw_iterate, &s.gw_net_sink,
-          &s.gw_coef_diag, &s.gw_coef_right, &s.gw_coef_down, &s.gw_rhs}) {
+         {&s.gw_substep_head, &s.gw_iterate, &s.gw_net_sink, &s.gw_coef_right, &s.gw_coef_down}) {
         if (!ensure_cell_array(*a, n)) return false;
     }
     // The arrays of the options in force only: the others stay empty (no page of
@@ -213,6 +212,9 @@ bool allocate_groundwater_work(model_state &s) {
         array_1d<double> *values;
         bool needed;
     } optional[] = {
+        // A redistribution run without soil columns forms the storage coefficients
+        // from the start heads.
+        {&s.gw_storage_coefficient, !s.inf_redist || s.inf_richards},
         {&s.surface_exchange_depth, s.inf_redist != 0},
         {&s.richards_last_substep, s.inf_richards != 0},
         {&s.channel_seepage_volume, s.chan_explicit != 0},
@@ -241,8 +243,8 @@ void allocate_groundwater_cell_arrays(model_state &s) {
 void read_groundwater_inputs(model_state &s) {
     if (!s.groundwater_on) return;
     const int n = s.cell_count;
-    if (!ensure_cell_array(s.gw_boundary_code, n) || !ensure_cell_array(s.gw_hycond, n) ||
-        !ensure_cell_array(s.gw_porosity, n)) {
+    if (!ensure_cell_array(s.gw_boundary_code, n) || !ensure_cell_array(s.gw_hycond.full(), n) ||
+        !ensure_cell_array(s.gw_porosity.full(), n)) {
         print_allocation_failure("groundwater cell arrays");
         raise_printed_error();
         return;
@@ -295,18 +297,19 @@ void read_groundwater_inputs(model_state &s) {
         echo_console(s, "reading ground water hydraulic conductivity map from file: %s\n",
                      s.gw_hycond_map_name.c_str());
         summary_line(s, "reading hyd. cond. map from file: %s\n", s.gw_hycond_map_name.c_str());
-        read_cell_doubles(s, s.gw_hycond_file, s.gw_hycond_map_name, s.gw_hycond);
+        read_cell_doubles(s, s.gw_hycond_file, s.gw_hycond_map_name, s.gw_hycond.full());
         close_slot(s.gw_hycond_file);
     } else if (table) {
         echo_console(s, "reading ground water hydraulic conductivity map from the master "
                         "table file\n");
         summary_line(s, "reading hyd. cond. map from the master table file\n");
         read_index_map_table(s, s.mapping_table_name, table_groundwater,
-                             {&s.gw_hycond, &s.gw_porosity, nullptr, nullptr, nullptr, nullptr});
+                             {&s.gw_hycond.full(), &s.gw_porosity.full(), nullptr, nullptr, nullptr,
+                              nullptr});
         table_read = true;
     } else if (s.gw_unif_hycond_on) {
-        for (int i = 1; i <= n; ++i) s.gw_hycond[static_cast<std::size_t>(i)] = s.gw_unif_hycond;
-    } else if (!take_from_richards_columns(s, s.richards_ks, s.gw_hycond)) {
+        for (int i = 1; i <= n; ++i) s.gw_hycond.full()[static_cast<std::size_t>(i)] = s.gw_unif_hycond;
+    } else if (!take_from_richards_columns(s, s.richards_ks, s.gw_hycond.full())) {
         report_missing_gw_value("hydraulic conductivity", "GW_HYCOND_MAP", "GW_UNIF_HYCOND");
         return;
     }
@@ -315,7 +318,7 @@ void read_groundwater_inputs(model_state &s) {
     if (s.gw_porosity_map_on) {
         echo_input(s, "reading ground water porosity map from file: %s\n",
                    s.gw_porosity_map_name.c_str());
-        read_cell_doubles(s, s.gw_porosity_file, s.gw_porosity_map_name, s.gw_porosity);
+        read_cell_doubles(s, s.gw_porosity_file, s.gw_porosity_map_name, s.gw_porosity.full());
         close_slot(s.gw_porosity_file);
         if (failed()) return;
     } else if (table_read) {
@@ -323,15 +326,15 @@ void read_groundwater_inputs(model_state &s) {
         summary_line(s, "reading porosity map from the master table file\n");
     } else if (s.gw_unif_porosity_on) {
         for (int i = 1; i <= n; ++i)
-            s.gw_porosity[static_cast<std::size_t>(i)] = s.gw_unif_porosity;
-    } else if (!take_from_richards_columns(s, s.richards_theta_s, s.gw_porosity)) {
+            s.gw_porosity.full()[static_cast<std::size_t>(i)] = s.gw_unif_porosity;
+    } else if (!take_from_richards_columns(s, s.richards_theta_s, s.gw_porosity.full())) {
         report_missing_gw_value("porosity", "GW_POROSITY_MAP", "GW_UNIF_POROSITY");
         return;
     }
 
     for (int i = 1; i <= n; ++i) {
         const std::size_t k = static_cast<std::size_t>(i);
-        s.gw_hycond[k] = s.gw_hycond[k] / 100.0 / 3600.0;  // cm/h to m/s
+        s.gw_hycond.full()[k] = s.gw_hycond.full()[k] / 100.0 / 3600.0;  // cm/h to m/s
     }
 
     if (s.gw_well_level_on && s.well_location_file) read_gw_output_locations(s);

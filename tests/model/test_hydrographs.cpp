@@ -220,7 +220,7 @@ TEST_F(Hydrographs, ThetaLocationLineInEachLayout) {
     alloc_1d_double(s.root_zone_water, 2);
     alloc_1d_double(s.root_upper_water, 2);
     alloc_1d_double(s.root_lower_water, 2);
-    alloc_1d_double(s.soil_porosity, 2);
+    alloc_1d_double(s.soil_porosity.full(), 2);
     s.root_zone_depth[2] = 30.0;
     s.root_upper_water[2] = 6.0;   // 6 / 20
     s.root_lower_water[2] = 2.5;   // 2.5 / 10

@@ -41,10 +41,10 @@ inline std::unique_ptr<model_state> make_state(int cells, int scheme) {
 // Uniform Green and Ampt soil: Ks (cm/h), suction (cm), porosity and initial moisture.
 inline void set_soil(model_state &s, double ks_cm_h, double psi_cm, double phi, double theta_i) {
     for (int i = 1; i <= s.cell_count; ++i) {
-        s.soil_ksat[i] = cm_h_to_m_s(ks_cm_h);
-        s.soil_capillary[i] = psi_cm / 100.0;
-        s.soil_porosity[i] = phi;
-        s.initial_moisture[i] = theta_i;
+        s.soil_ksat.full()[i] = cm_h_to_m_s(ks_cm_h);
+        s.soil_capillary.full()[i] = psi_cm / 100.0;
+        s.soil_porosity.full()[i] = phi;
+        s.initial_moisture.full()[i] = theta_i;
         s.moisture_state[i] = s.inf_green_ampt ? phi - theta_i : theta_i;
     }
 }

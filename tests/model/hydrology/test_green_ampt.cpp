@@ -108,7 +108,7 @@ TEST(GreenAmptKernel, ZeroStepChangesNothing) {
 TEST(GreenAmptKernel, ImpossibleRateStopsTheRunNamingTheCell) {
     auto s = make_state(2, 1);
     set_soil(*s, 1.0, 10.0, 0.4, 0.2);
-    s->soil_ksat[2] = -1e-5;  // no rate can be formed
+    s->soil_ksat.full()[2] = -1e-5;  // no rate can be formed
     s->depth[1] = s->depth[2] = 0.01;
     testing::internal::CaptureStdout();
     infiltrate_green_ampt(*s, 60.0);

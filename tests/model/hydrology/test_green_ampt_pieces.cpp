@@ -88,8 +88,8 @@ TEST(InfiltrationPiece, KernelsOfTheSettings) {
 TEST(InfiltrationPiece, RedistributionCountsItsCallsAndSkipsADrySpell) {
     auto s = make_state(1, 2);
     set_soil(*s, silt_ks_cm_h, silt_psi_cm, 0.5, 0.2);
-    s->soil_residual[1] = 0.05;
-    s->soil_pore_index[1] = 0.3;
+    s->soil_residual.full()[1] = 0.05;
+    s->soil_pore_index.full()[1] = 0.3;
     s->event_number = 1;
     s->event_start_times = {0.0, 5.0, 9.0};
     s->rain_clock.interval = 60.0 / day;
@@ -135,7 +135,7 @@ TEST(SoilWaterPieces, SoilMoistureOfACell) {
     auto s = make_state(2, 2);
     s->root_zone_depth[1] = 40.0;
     s->root_zone_water[1] = 10.0;
-    s->soil_porosity[2] = 0.42;
+    s->soil_porosity.full()[2] = 0.42;
     EXPECT_DOUBLE_EQ(cell_soil_moisture(*s, 1), 0.25);
     EXPECT_DOUBLE_EQ(cell_soil_moisture(*s, 2), 0.42);  // no root zone: saturated cell
 }
@@ -152,12 +152,12 @@ std::unique_ptr<model_state> root_zone_state(int cells, double d) {
     alloc_1d_double(s->soil_sixth, cells);  // a table's field capacity
     alloc_1d_double(s->root_zone_bottom_flux, cells);  // made with the long-term inputs
     for (int i = 1; i <= cells; ++i) {
-        s->soil_porosity[i] = 0.45;
-        s->soil_residual[i] = 0.05;
+        s->soil_porosity.full()[i] = 0.45;
+        s->soil_residual.full()[i] = 0.05;
         s->soil_sixth[i] = 0.3;  // field capacity
         s->wilting_point[i] = 0.1;
-        s->soil_ksat[i] = cm_h_to_m_s(1.0);
-        s->soil_pore_index[i] = 0.5;
+        s->soil_ksat.full()[i] = cm_h_to_m_s(1.0);
+        s->soil_pore_index.full()[i] = 0.5;
         s->root_zone_depth[i] = d;
         s->potential_et[i] = 1e-5;
     }

@@ -19,8 +19,8 @@ std::unique_ptr<model_state> silt_loam(int cells) {
     auto s = make_state(cells, 2);
     set_soil(*s, silt_ks_cm_h, silt_psi_cm, phi, theta_i);
     for (int i = 1; i <= cells; ++i) {
-        s->soil_residual[i] = theta_r;
-        s->soil_pore_index[i] = lambda;
+        s->soil_residual.full()[i] = theta_r;
+        s->soil_pore_index.full()[i] = lambda;
     }
     return s;
 }

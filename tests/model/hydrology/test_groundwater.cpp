@@ -27,16 +27,16 @@ using namespace overlandtest;
 void make_aquifer(model_state &s, int rows, int cols, double dx, double k, double storage, double h0) {
     make_grid(s, rows, cols, dx, [](int, int) { return 1000.0; }, 0.04);
     const int n = rows * cols;
-    for (auto *a : {&s.water_table_elevation, &s.aquifer_bottom, &s.gw_porosity, &s.gw_hycond,
-                    &s.gw_static_flux})
+    for (auto *a : {&s.water_table_elevation, &s.aquifer_bottom.full(), &s.gw_porosity.full(),
+                    &s.gw_hycond.full(), &s.gw_static_flux})
         alloc_1d_double(*a, n);
     alloc_1d_int(s.gw_boundary_code, n);
     ASSERT_TRUE(allocate_groundwater_work(s));
     for (int i = 1; i <= n; ++i) {
         s.water_table_elevation[at(i)] = h0;
-        s.gw_porosity[at(i)] = storage;
+        s.gw_porosity.full()[at(i)] = storage;
         s.gw_storage_coefficient[at(i)] = storage;
-        s.gw_hycond[at(i)] = k;
+        s.gw_hycond.full()[at(i)] = k;
         s.gw_boundary_code[at(i)] = 1;
     }
     s.gw_lsor_dir = 1;
@@ -131,15 +131,22 @@ std::array<std::pair<int, double>, 4> cell_faces(const model_state &s, int i) {
              {s.right[at(i)], c(s.gw_coef_right[at(i)])}}};
 }
 
-// Dense Gaussian elimination of the five-point system of the solver.
+// Dense Gaussian elimination of the five-point system of the solver over a
+// sub-step of 1 s: a solved cell's storage joins its diagonal, its sink less its
+// stored start head its right side; a fixed head keeps its start value.
 std::vector<double> dense_solve(const model_state &s) {
     const int n = s.cell_count;
     std::vector<std::vector<double>> a(at(n + 1), std::vector<double>(at(n + 2), 0.0));
     for (int i = 1; i <= n; ++i) {
-        a[at(i)][at(i)] = s.gw_coef_diag[at(i)];
-        for (const auto &l : cell_faces(s, i))
+        const bool fixed = s.gw_boundary_code[at(i)] == 5;
+        const double S = s.gw_storage_coefficient[at(i)], h0 = s.gw_substep_head[at(i)];
+        double sum = S;
+        for (const auto &l : cell_faces(s, i)) {
             if (l.first) a[at(i)][at(l.first)] += l.second;
-        a[at(i)][at(n + 1)] = s.gw_rhs[at(i)];
+            sum += l.second;
+        }
+        a[at(i)][at(i)] = fixed ? 1.0 : -sum;
+        a[at(i)][at(n + 1)] = fixed ? h0 : s.gw_net_sink[at(i)] - S * h0;
     }
     for (int p = 1; p <= n; ++p)
         for (int r = p + 1; r <= n; ++r) {
@@ -164,11 +171,9 @@ TEST_F(GroundwaterStep, LineRelaxationMatchesADenseSolveInEveryKindAndDirection)
     }
     for (int i : {1, 2}) s.gw_boundary_code[at(i)] = 5;
     for (int i = 1; i <= s.cell_count; ++i) {
-        double sum = 0.05 * i;
-        for (const auto &f : cell_faces(s, i)) sum += f.second;
-        const bool fixed = s.gw_boundary_code[at(i)] == 5;
-        s.gw_coef_diag[at(i)] = fixed ? 1.0 : -sum;
-        s.gw_rhs[at(i)] = fixed ? 4.0 + i : -0.7 * i + 1.0;
+        s.gw_storage_coefficient[at(i)] = 0.05 * i;
+        s.gw_substep_head[at(i)] = i <= 2 ? 4.0 + i : 0.1 * i;
+        s.gw_net_sink[at(i)] = -0.7 * i + 1.0;
     }
     const std::vector<double> exact = dense_solve(s);
     for (int kind : {1, 2})
@@ -177,7 +182,7 @@ TEST_F(GroundwaterStep, LineRelaxationMatchesADenseSolveInEveryKindAndDirection)
             s.gw_lsor_dir = kind;
             s.gw_relax_coeff = 1.2;
             s.gw_lsor_con = 1e-12;
-            const int sweeps = groundwater_solve_2d(s, direction);
+            const int sweeps = groundwater_solve_2d(s, direction, 1.0);
             ASSERT_GT(sweeps, 1);
             for (int i = 1; i <= s.cell_count; ++i)
                 EXPECT_NEAR(s.water_table_elevation[at(i)], exact[at(i)], 1e-9)
@@ -187,20 +192,21 @@ TEST_F(GroundwaterStep, LineRelaxationMatchesADenseSolveInEveryKindAndDirection)
 
 TEST_F(GroundwaterStep, SweepCapAndNonNumbersStopTheSolver) {
     make_aquifer(s, 2, 2, 10.0, 1e-4, 0.2, 5.0);
+    // No faces: each cell's diagonal is its storage -1, its right side its sink -1.
     for (int i = 1; i <= 4; ++i) {
-        s.gw_coef_diag[at(i)] = -1.0;
-        s.gw_rhs[at(i)] = -1.0;
+        s.gw_storage_coefficient[at(i)] = 1.0;
+        s.gw_net_sink[at(i)] = -1.0;
     }
-    s.gw_rhs[3] = std::nan("");
-    const std::string out = printed([&] { EXPECT_EQ(groundwater_solve_2d(s, 1), -1); });
+    s.gw_net_sink[3] = std::nan("");
+    const std::string out = printed([&] { EXPECT_EQ(groundwater_solve_2d(s, 1, 1.0), -1); });
     EXPECT_NE(out.find("grid cell 3 is not a number"), std::string::npos) << out;
     EXPECT_EQ(error_record.fatal, 1);
     reset_process_globals();
     // Over-relaxation at 2 never settles a diagonal system: the cap stops it.
-    s.gw_rhs[3] = -1.0;
+    s.gw_net_sink[3] = -1.0;
     s.gw_relax_coeff = 2.0;
     s.gw_lsor_con = 1e-30;
-    const std::string capped = printed([&] { EXPECT_EQ(groundwater_solve_2d(s, 1), -1); });
+    const std::string capped = printed([&] { EXPECT_EQ(groundwater_solve_2d(s, 1, 1.0), -1); });
     EXPECT_NE(capped.find("did not converge in 10000 sweeps"), std::string::npos) << capped;
 }
 
@@ -211,14 +217,14 @@ TEST_F(GroundwaterStep, NetVolumeEqualsStorageChangePlusFloor) {
     s.gw_lsor_con = 1e-13;
     s.gw_leakage_rate = 0.036;  // cm/h: 1e-7 m/s
     for (int i = 1; i <= s.cell_count; ++i) {
-        s.gw_hycond[at(i)] = 1e-4 * (1 + i % 3);
+        s.gw_hycond.full()[at(i)] = 1e-4 * (1 + i % 3);
         s.gw_storage_coefficient[at(i)] = 0.1 + 0.01 * i;
         s.water_table_elevation[at(i)] = 2.0 + 0.1 * i;
         s.gw_static_flux[at(i)] = -2e-7;
     }
     s.gw_static_flux[7] = 5e-4;  // extracts far more than the cell can give
     // A thin corner cell above its neighbours drains below its bottom: the floor.
-    s.aquifer_bottom[20] = 3.95;
+    s.aquifer_bottom.full()[20] = 3.95;
     s.water_table_elevation[20] = 3.96;
     s.gw_static_flux[20] = 0.0;
     std::vector<double> before(at(s.cell_count + 1));
@@ -261,12 +267,12 @@ TEST_F(GroundwaterStep, RedistributionStorageCoefficientFollowsTheDepthToTheTabl
     // surface it stores 1.0; a soil moisture of 0 falls back on the porosity.
     make_aquifer(s, 1, 4, 10.0, 1e-6, 0.25, 999.0);
     make_redistribution_piece(s, 100.0);
-    alloc_1d_double(s.soil_porosity, 4);
+    alloc_1d_double(s.soil_porosity.full(), 4);
     const double head[] = {0.0, 999.5, 998.5, 1000.0, 999.5};
     const double soil[] = {0.0, 0.45, 0.45, 0.45, 0.0};
     for (int i = 1; i <= 4; ++i) {
         s.water_table_elevation[at(i)] = head[i];
-        s.soil_porosity[at(i)] = soil[i];
+        s.soil_porosity.full()[at(i)] = soil[i];
     }
     const std::string out = printed([&] { step_groundwater(s); });
     ASSERT_EQ(error_record.fatal, 0) << out;
@@ -290,7 +296,7 @@ TEST_F(GroundwaterStep, SurfacingWithNoEventRestartsTheRainAndInfiltrationClocks
         make_redistribution_piece(m, 100.0);
         m.time_step = 30.0;
         for (auto *a : {&m.root_zone_depth, &m.root_zone_water, &m.root_upper_water, &m.root_lower_water,
-                        &m.deep_percolation, &m.surface_exchange_factor})
+                        &m.deep_percolation})
             alloc_1d_double(*a, 1);
         alloc_1d_byte(m.surfacing_mark, 1);
         m.root_zone_depth[1] = 20.0;

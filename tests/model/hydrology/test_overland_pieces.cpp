@@ -170,12 +170,13 @@ protected:
         s.gw_clock.interval = 3600.0 / day;
         s.gw_clock.last = s.now_days - 3600.0 / day;
         s.gw_clock.next = s.now_days;
-        for (auto *a : {&s.water_table_elevation, &s.aquifer_bottom, &s.gw_porosity}) alloc_1d_double(*a, 2);
+        for (auto *a : {&s.water_table_elevation, &s.aquifer_bottom.full(), &s.gw_porosity.full()})
+            alloc_1d_double(*a, 2);
         alloc_1d_int(s.gw_boundary_code, 2);
         for (int i = 1; i <= 2; ++i) {
             s.water_table_elevation[at(i)] = 8.0;
-            s.aquifer_bottom[at(i)] = 3.0;
-            s.gw_porosity[at(i)] = 0.3;
+            s.aquifer_bottom.full()[at(i)] = 3.0;
+            s.gw_porosity.full()[at(i)] = 0.3;
         }
     }
 };
