@@ -187,7 +187,7 @@ struct transport_step {
     sediment_record &r;
     const double *depth, *a, *b, *c, *E;
     const double *fall;          // settling velocity per class (m/s)
-    const double *grade_coeff;   // first formula: grade_coefficient dx dt per class
+    const double *weight;        // first formula: the cell's transport_weight
     double dt, dx, per_dx, dx2;  // per_dx = 1 / dx, dx2 = dx^2
     int method, nc, step;
 };
@@ -195,17 +195,13 @@ struct transport_step {
 // The first formula's capacity of a face from source cell s (depth h, unit
 // discharge q > 1e-6 in magnitude, friction slope S, per_h = 1 / h): the
 // classes' rates sum_k f_k 0.05 dx V^2 (h S)^1.5 / ((G-1)^2 d sqrt(g)) dt, with
-// the class terms dx dt / ... formed once per step.
+// the weighted class terms dx dt sum_k f_k / ... of the cell formed beforehand.
 inline double first_formula_capacity(const transport_step &ts, int s, double S, double h, double q,
                                      double per_h) {
     const double V = q * per_h;
     const double vs = std::fabs(V * S);
     if (ts.c[s] > vs || vs <= 0.0) return 0.0;
-    const double *fraction = ts.r.fraction[at(s)].data();
-    double weight = 0.0;
-    for (int k = 1; k <= ts.nc; ++k)
-        if (ts.grade_coeff[k] != 0.0) weight += fraction[k] * ts.grade_coeff[k];
-    return V * V * pow_three_halves(h * std::fabs(S)) * weight;
+    return V * V * pow_three_halves(h * std::fabs(S)) * ts.weight[s];
 }
 
 // One face of the transport stage: cell i and its neighbour j (x: right, y:
@@ -313,16 +309,21 @@ void write_outputs(sediment_record &r, int cells) {
     }
 }
 
-// Whether any of v[0..n) is not a number (two at a time where the processor can).
+// Whether any of v[0..n) is not a number (eight at a time in four independent
+// lanes where the processor can, so that the test is not one long chain of ors).
 bool holds_nan(const double *v, std::size_t n) {
     std::size_t j = 0;
 #if defined(__SSE2__)
-    __m128d unordered = _mm_setzero_pd();
-    for (; j + 2 <= n; j += 2) {
-        const __m128d x = _mm_loadu_pd(v + j);
-        unordered = _mm_or_pd(unordered, _mm_cmpunord_pd(x, x));
+    __m128d u0 = _mm_setzero_pd(), u1 = u0, u2 = u0, u3 = u0;
+    for (; j + 8 <= n; j += 8) {
+        const __m128d x0 = _mm_loadu_pd(v + j), x1 = _mm_loadu_pd(v + j + 2);
+        const __m128d x2 = _mm_loadu_pd(v + j + 4), x3 = _mm_loadu_pd(v + j + 6);
+        u0 = _mm_or_pd(u0, _mm_cmpunord_pd(x0, x0));
+        u1 = _mm_or_pd(u1, _mm_cmpunord_pd(x1, x1));
+        u2 = _mm_or_pd(u2, _mm_cmpunord_pd(x2, x2));
+        u3 = _mm_or_pd(u3, _mm_cmpunord_pd(x3, x3));
     }
-    if (_mm_movemask_pd(unordered) != 0) return true;
+    if (_mm_movemask_pd(_mm_or_pd(_mm_or_pd(u0, u1), _mm_or_pd(u2, u3))) != 0) return true;
 #endif
     for (; j < n; ++j)
         if (std::isnan(v[j])) return true;
@@ -358,10 +359,32 @@ void check_values(const sediment_record &r, int cells) {
     }
 }
 
-bool erosion_work_ready(model_state &st) {
+// The first formula's per-cell weights sum_k f_k g_k dx dt (g_k the class's
+// grade_coefficient), formed when dx or dt is not the pair they were formed with.
+bool transport_weights_ready(sediment_record &r, int n, double dt, double dx) {
+    if (covers(r.transport_weight, n) && r.weight_dx == dx && r.weight_dt == dt) return true;
+    if (!make_work(r.transport_weight, n) || !make_work(r.grade_coefficient, r.class_count))
+        return false;
+    const int nc = r.class_count;
+    double *grade = r.grade_coefficient.data();
+    for (int k = 1; k <= nc; ++k) grade[k] = grade_coefficient(r.classes[at(k)]) * dx * dt;
+    for (int i = 1; i <= n; ++i) {
+        const double *fraction = r.fraction[at(i)].data();
+        double weight = 0.0;
+        for (int k = 1; k <= nc; ++k)
+            if (grade[k] != 0.0) weight += fraction[k] * grade[k];
+        r.transport_weight[at(i)] = weight;
+    }
+    r.weight_dx = dx;
+    r.weight_dt = dt;
+    return true;
+}
+
+bool erosion_work_ready(model_state &st, double dt, double dx) {
     sediment_record &r = st.sediment;
     const int n = st.cell_count, nc = r.class_count;
     if (!make_work(r.x_capacity, n) || !make_work(r.y_capacity, n)) return false;
+    if (r.transport_option == 1 && !transport_weights_ready(r, n, dt, dx)) return false;
     if (covers(r.settling_velocity, nc) && covers(r.grade_coefficient, nc)) return true;
     if (!make_work(r.settling_velocity, nc) || !make_work(r.grade_coefficient, nc)) return false;
     for (int k = 1; k <= nc; ++k) {
@@ -497,7 +520,7 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
     for (const array_1d<double> *a : {&r.transport_coeff, &r.transport_exponent,
                                       &r.critical_stream_power, &r.transport_factor})
         if (!covers(*a, n)) return;
-    if (!erosion_work_ready(st)) return;
+    if (!erosion_work_ready(st, dt, dx)) return;
     const int method = r.transport_option;
 
     // Detachment of one cell by splash and flow.
@@ -526,18 +549,21 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
         const int jx = right[i], jy = down[i];
         const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) * per_dx + 1e-20 : 0.0;
         const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) * per_dx + 1e-20 : 0.0;
-        const double slope2 = sx * sx + sy * sy;  // the slope is positive where this is
+        // The slope root(slope2) is positive where slope2 is, and h > 0 here: the
+        // volume of detach_by_flow without its tests.
+        const double slope2 = sx * sx + sy * sy;
         if (slope2 > 0.0)
-            detach_by_flow(r, i, h, root(slope2), positive(detach_coeff, i, 2e-5),
-                           positive(shear_exp, i, 1.0), volume);
+            detach(r, i,
+                   positive(detach_coeff, i, 2e-5) *
+                       power_of(unit_weight_water * h * root(slope2), positive(shear_exp, i, 1.0)) *
+                       volume,
+                   true);
     };
 
     // Transport and settling, x then y, cell by cell. Every cell is detached, in
     // cell order, just before the first face that reaches it: the same soil as
     // detaching all cells first, with the independent work of detachment beside
     // the chain of the transport from cell to cell.
-    double *grade = r.grade_coefficient.data();
-    for (int k = 1; k <= nc; ++k) grade[k] = grade_coefficient(r.classes[at(k)]) * dx * dt;
     const transport_step ts{r,
                             depth,
                             r.transport_coeff.data(),
@@ -545,7 +571,7 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
                             r.critical_stream_power.data(),
                             r.transport_factor.data(),
                             r.settling_velocity.data(),
-                            grade,
+                            r.transport_weight.empty() ? nullptr : r.transport_weight.data(),
                             dt,
                             dx,
                             per_dx,
