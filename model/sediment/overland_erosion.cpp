@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -30,13 +31,21 @@ double value_or(const array_1d<double> &a, int i, double fallback) {
     return covers(a, i) ? a[at(i)] : fallback;
 }
 
+// The number of soil classes: NC when it is fixed at compile time (so that the
+// class loops of the per-cell work unroll), else the record's count (NC = 0).
+template <int NC>
+inline std::size_t classes_of(const sediment_record &r) {
+    return NC > 0 ? static_cast<std::size_t>(NC) : at(r.class_count);
+}
+
 // Moves volume d from the loose soil of a cell into suspension by the detachment
 // shares, which are written first (0 for every class when there is no loose soil).
+template <int NC = 0>
 [[gnu::always_inline]] inline double detach(sediment_record &r, int cell, double d,
                                            bool strictly_less) {
     const std::size_t i = at(cell);
     const row_ref<double> dep = r.deposited[i], sus = r.suspended[i], share = r.detachment_share[i];
-    const std::size_t nc = at(r.class_count);
+    const std::size_t nc = classes_of<NC>(r);
     double total = 0.0;
     for (std::size_t k = 1; k <= nc; ++k) total += dep[k];
     // One division for all classes, unless the reciprocal of a tiny total overflows.
@@ -88,11 +97,11 @@ void check_share(double share, int k, int cell, share_message form) {
 // Carries up to |capacity| m3 from the source: suspended soil first, then loose
 // soil; a capacity above all of it empties the source (step recorded). Amounts
 // leaving go, divided by dt, into the source's ov_qsmax row when it is kept.
-template <class Sink>
+template <int NC, class Sink>
 [[gnu::always_inline]] inline void carry(sediment_record &r, int source, const Sink &to,
                                          double capacity, double dt, int step,
                                          share_message nan_deposited) {
-    const std::size_t s = at(source), nc = at(r.class_count);
+    const std::size_t s = at(source), nc = classes_of<NC>(r);
     double *sus = r.suspended[s].data(), *dep = r.deposited[s].data();
     double ss = sus[1], sd = dep[1];  // (a record has at least one class here)
     for (std::size_t k = 2; k <= nc; ++k) {
@@ -210,7 +219,7 @@ inline double first_formula_capacity(const transport_step &ts, int s, double S, 
 // stored and its soil carried to the other cell; then suspended soil settles,
 // in the x stage at the source (all of it when nothing flows), in the y stage
 // at the target (none of it when nothing flows).
-template <bool x_stage>
+template <bool x_stage, int NC>
 void transport_face(const transport_step &ts, int i, int j, double q, double bed_slope,
                     double *capacity) {
     sediment_record &r = ts.r;
@@ -238,8 +247,8 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
                                                           ts.dx, ts.a[s], ts.b[s], ts.c[s], ts.E[s]);
     }
     capacity[s] = tc;
-    carry(r, s, cell_sink{r.suspended[at(t)].data(), r.deposited[at(t)].data()}, tc, ts.dt, ts.step,
-          x_stage ? share_message::pt1 : share_message::pt4);
+    carry<NC>(r, s, cell_sink{r.suspended[at(t)].data(), r.deposited[at(t)].data()}, tc, ts.dt,
+              ts.step, x_stage ? share_message::pt1 : share_message::pt4);
     // Settling over the cell's length at the speed v = |q| / (h dx): the class
     // with fall velocity w settles by 1 - exp(-w dx / (v h)) = 1 - exp(-w dx^2 / |q|).
     const bool flowing = hs > 0.0 && q != 0.0;
@@ -247,7 +256,8 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
     const std::size_t at_cell = at(x_stage ? s : t);
     double *sus = r.suspended[at_cell].data(), *dep = r.deposited[at_cell].data();
     const double scale = !flowing ? 0.0 : one_division ? ts.dx2 * (hs * per_hq) : ts.dx2 / aq;
-    for (int k = 1; k <= ts.nc; ++k) {
+    const std::size_t nc = classes_of<NC>(r);
+    for (std::size_t k = 1; k <= nc; ++k) {
         if (sus[k] == 0.0) continue;  // nothing to settle (a source that the flow emptied)
         const double x = -ts.fall[k] * scale;
         const double f = !flowing ? still : x < all_settles_below ? 1.0 : 1.0 - std::exp(x);
@@ -271,7 +281,7 @@ void outlet_sediment(model_state &st, int method, double dt, double dx) {
         value_or(r.critical_stream_power, o, 0.0), value_or(r.transport_factor, o, 0.0));
     if (!(q > 0.0) || tc == 0.0) return;
     array_1d<double> &step_out = r.outlet_rate;  // holds the volumes until divided below
-    carry(r, o, outlet_sink{covers(step_out, r.class_count) ? step_out.data() : nullptr}, tc, dt,
+    carry<0>(r, o, outlet_sink{covers(step_out, r.class_count) ? step_out.data() : nullptr}, tc, dt,
           st.step_number, share_message::pt1);
     for (int k = 1; k <= r.class_count; ++k) {
         r.outlet_volume[at(k)] += step_out[at(k)];
@@ -523,7 +533,6 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
     if (!erosion_work_ready(st, dt, dx)) return;
     const int method = r.transport_option;
 
-    // Detachment of one cell by splash and flow.
     const double *depth = st.depth.data(), *qxs = st.discharge_x.data(), *qys = st.discharge_y.data();
     const double *sx0 = st.x_slope.data(), *sy0 = st.y_slope.data();
     const int *right = st.right.data(), *down = st.down.data();
@@ -535,35 +544,6 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
         return a && a[i] > 0.0 ? a[i] : fallback;
     };
     const double per_dx = 1.0 / dx, volume = dt * dx * dx / sediment_density;
-    splash_powers powers;  // of the last rate met; uniform rain forms them once
-    auto detach_cell = [&](int i) {
-        const double h = depth[i];
-        const double rain = rain_rate ? rain_rate[i] : 0.0;
-        if (rain > 0.0) {
-            if (rain != powers.rain) powers = powers_of(rain);
-            splash_detachment(r, i, powers, h, positive(splash, i, 60.0), dt, dx);
-        }
-        // Flow detachment where water flows (the slopes only there).
-        const double qx = qxs[i], qy = qys[i];
-        if (!(qx * qx + qy * qy > 0.0 && h > 0.0)) return;
-        const int jx = right[i], jy = down[i];
-        const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) * per_dx + 1e-20 : 0.0;
-        const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) * per_dx + 1e-20 : 0.0;
-        // The slope root(slope2) is positive where slope2 is, and h > 0 here: the
-        // volume of detach_by_flow without its tests.
-        const double slope2 = sx * sx + sy * sy;
-        if (slope2 > 0.0)
-            detach(r, i,
-                   positive(detach_coeff, i, 2e-5) *
-                       power_of(unit_weight_water * h * root(slope2), positive(shear_exp, i, 1.0)) *
-                       volume,
-                   true);
-    };
-
-    // Transport and settling, x then y, cell by cell. Every cell is detached, in
-    // cell order, just before the first face that reaches it: the same soil as
-    // detaching all cells first, with the independent work of detachment beside
-    // the chain of the transport from cell to cell.
     const transport_step ts{r,
                             depth,
                             r.transport_coeff.data(),
@@ -580,14 +560,54 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
                             nc,
                             st.step_number};
     double *x_capacity = r.x_capacity.data(), *y_capacity = r.y_capacity.data();
-    int detached = 0;  // cells 1..detached are detached
-    for (int i = 1; i <= n; ++i) {
-        const int reach = std::min(std::max({i, right[i], down[i]}), n);
-        while (detached < reach) detach_cell(++detached);
-        if (!r.ov_qsmax.empty())
-            for (std::size_t k = 0; k <= r.ov_qsmax.cols(); ++k) r.ov_qsmax[at(i)][k] = 0.0;
-        if (right[i] > 0) transport_face<true>(ts, i, right[i], qxs[i], sx0[i], x_capacity);
-        if (down[i] > 0) transport_face<false>(ts, i, down[i], qys[i], sy0[i], y_capacity);
+
+    // The sweep over the cells with NC soil classes (0: any number).
+    auto sweep = [&]<int NC>(std::integral_constant<int, NC>) {
+        splash_powers powers;  // of the last rate met; uniform rain forms them once
+        auto detach_cell = [&](int i) {
+            const double h = depth[i];
+            const double rain = rain_rate ? rain_rate[i] : 0.0;
+            if (rain > 0.0) {
+                if (rain != powers.rain) powers = powers_of(rain);
+                splash_detachment(r, i, powers, h, positive(splash, i, 60.0), dt, dx);
+            }
+            // Flow detachment where water flows (the slopes only there).
+            const double qx = qxs[i], qy = qys[i];
+            if (!(qx * qx + qy * qy > 0.0 && h > 0.0)) return;
+            const int jx = right[i], jy = down[i];
+            const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) * per_dx + 1e-20 : 0.0;
+            const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) * per_dx + 1e-20 : 0.0;
+            // The slope root(slope2) is positive where slope2 is, and h > 0 here: the
+            // volume of detach_by_flow without its tests.
+            const double slope2 = sx * sx + sy * sy;
+            if (slope2 > 0.0)
+                detach<NC>(r, i,
+                           positive(detach_coeff, i, 2e-5) *
+                               power_of(unit_weight_water * h * root(slope2),
+                                        positive(shear_exp, i, 1.0)) *
+                               volume,
+                           true);
+        };
+        // Transport and settling, x then y, cell by cell. Every cell is detached,
+        // in cell order, just before the first face that reaches it: the same soil
+        // as detaching all cells first, with the independent work of detachment
+        // beside the chain of the transport from cell to cell.
+        int detached = 0;  // cells 1..detached are detached
+        for (int i = 1; i <= n; ++i) {
+            const int reach = std::min(std::max({i, right[i], down[i]}), n);
+            while (detached < reach) detach_cell(++detached);
+            if (!r.ov_qsmax.empty())
+                for (std::size_t k = 0; k <= r.ov_qsmax.cols(); ++k) r.ov_qsmax[at(i)][k] = 0.0;
+            if (right[i] > 0) transport_face<true, NC>(ts, i, right[i], qxs[i], sx0[i], x_capacity);
+            if (down[i] > 0) transport_face<false, NC>(ts, i, down[i], qys[i], sy0[i], y_capacity);
+        }
+    };
+    // Two and three classes are the common cases; their class loops unroll.
+    switch (nc) {
+    case 1: sweep(std::integral_constant<int, 1>{}); break;
+    case 2: sweep(std::integral_constant<int, 2>{}); break;
+    case 3: sweep(std::integral_constant<int, 3>{}); break;
+    default: sweep(std::integral_constant<int, 0>{}); break;
     }
     outlet_sediment(st, method, dt, dx);
 
