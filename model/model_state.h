@@ -104,9 +104,11 @@ struct sediment_record {
     int emptied_step = 0;
     // Per cell (N + 1) the first transport formula's sum of the class fractions
     // times the class terms, which depends only on the cell and on dx and dt:
-    // formed again when the step or the cell size differs from the pair below.
-    array_1d<double> transport_weight;
-    double weight_dx = 0.0, weight_dt = 0.0;
+    // kept for the last two pairs of dx and dt met (a run's steps may alternate
+    // between two lengths), formed again for a pair met for the first time.
+    array_1d<double> transport_weight[2];
+    double weight_dx[2] = {0.0, 0.0}, weight_dt[2] = {0.0, 0.0};
+    int weight_next = 0;  // the set that the next new pair replaces
     // Sediment-bound scheme: mean depth of each cell over its step (N + 1, m).
     array_1d<double> mean_depth;
     // Per class (class_count + 1), m3 unless noted: the rate that left through

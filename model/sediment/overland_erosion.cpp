@@ -370,31 +370,36 @@ void check_values(const sediment_record &r, int cells) {
 }
 
 // The first formula's per-cell weights sum_k f_k g_k dx dt (g_k the class's
-// grade_coefficient), formed when dx or dt is not the pair they were formed with.
-bool transport_weights_ready(sediment_record &r, int n, double dt, double dx) {
-    if (covers(r.transport_weight, n) && r.weight_dx == dx && r.weight_dt == dt) return true;
-    if (!make_work(r.transport_weight, n) || !make_work(r.grade_coefficient, r.class_count))
-        return false;
+// grade_coefficient) for dx and dt: one of the two sets kept, formed when
+// neither was formed with this dx and dt; nullptr when memory runs out.
+const double *transport_weights(sediment_record &r, int n, double dt, double dx) {
+    for (int set = 0; set < 2; ++set)
+        if (covers(r.transport_weight[set], n) && r.weight_dx[set] == dx && r.weight_dt[set] == dt)
+            return r.transport_weight[set].data();
+    const int set = r.weight_next;
+    if (!make_work(r.transport_weight[set], n) || !make_work(r.grade_coefficient, r.class_count))
+        return nullptr;
     const int nc = r.class_count;
     double *grade = r.grade_coefficient.data();
     for (int k = 1; k <= nc; ++k) grade[k] = grade_coefficient(r.classes[at(k)]) * dx * dt;
+    double *weight = r.transport_weight[set].data();
     for (int i = 1; i <= n; ++i) {
         const double *fraction = r.fraction[at(i)].data();
-        double weight = 0.0;
+        double w = 0.0;
         for (int k = 1; k <= nc; ++k)
-            if (grade[k] != 0.0) weight += fraction[k] * grade[k];
-        r.transport_weight[at(i)] = weight;
+            if (grade[k] != 0.0) w += fraction[k] * grade[k];
+        weight[i] = w;
     }
-    r.weight_dx = dx;
-    r.weight_dt = dt;
-    return true;
+    r.weight_dx[set] = dx;
+    r.weight_dt[set] = dt;
+    r.weight_next = 1 - set;
+    return weight;
 }
 
-bool erosion_work_ready(model_state &st, double dt, double dx) {
+bool erosion_work_ready(model_state &st) {
     sediment_record &r = st.sediment;
     const int n = st.cell_count, nc = r.class_count;
     if (!make_work(r.x_capacity, n) || !make_work(r.y_capacity, n)) return false;
-    if (r.transport_option == 1 && !transport_weights_ready(r, n, dt, dx)) return false;
     if (covers(r.settling_velocity, nc) && covers(r.grade_coefficient, nc)) return true;
     if (!make_work(r.settling_velocity, nc) || !make_work(r.grade_coefficient, nc)) return false;
     for (int k = 1; k <= nc; ++k) {
@@ -530,8 +535,10 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
     for (const array_1d<double> *a : {&r.transport_coeff, &r.transport_exponent,
                                       &r.critical_stream_power, &r.transport_factor})
         if (!covers(*a, n)) return;
-    if (!erosion_work_ready(st, dt, dx)) return;
+    if (!erosion_work_ready(st)) return;
     const int method = r.transport_option;
+    const double *weight = method == 1 ? transport_weights(r, n, dt, dx) : nullptr;
+    if (method == 1 && !weight) return;
 
     const double *depth = st.depth.data(), *qxs = st.discharge_x.data(), *qys = st.discharge_y.data();
     const double *sx0 = st.x_slope.data(), *sy0 = st.y_slope.data();
@@ -551,7 +558,7 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
                             r.critical_stream_power.data(),
                             r.transport_factor.data(),
                             r.settling_velocity.data(),
-                            r.transport_weight.empty() ? nullptr : r.transport_weight.data(),
+                            weight,
                             dt,
                             dx,
                             per_dx,
