@@ -319,21 +319,20 @@ void write_outputs(sediment_record &r, int cells) {
     }
 }
 
-// Whether any of v[0..n) is not a number (eight at a time in four independent
-// lanes where the processor can, so that the test is not one long chain of ors).
+// Whether any of v[0..n) is not a number: eight at a time in two independent
+// lanes where the processor can, so that the test is not one long chain of ors;
+// an unordered comparison of two values is true when either is not a number.
 bool holds_nan(const double *v, std::size_t n) {
     std::size_t j = 0;
 #if defined(__SSE2__)
-    __m128d u0 = _mm_setzero_pd(), u1 = u0, u2 = u0, u3 = u0;
+    __m128d u0 = _mm_setzero_pd(), u1 = u0;
     for (; j + 8 <= n; j += 8) {
         const __m128d x0 = _mm_loadu_pd(v + j), x1 = _mm_loadu_pd(v + j + 2);
         const __m128d x2 = _mm_loadu_pd(v + j + 4), x3 = _mm_loadu_pd(v + j + 6);
-        u0 = _mm_or_pd(u0, _mm_cmpunord_pd(x0, x0));
-        u1 = _mm_or_pd(u1, _mm_cmpunord_pd(x1, x1));
-        u2 = _mm_or_pd(u2, _mm_cmpunord_pd(x2, x2));
-        u3 = _mm_or_pd(u3, _mm_cmpunord_pd(x3, x3));
+        u0 = _mm_or_pd(u0, _mm_cmpunord_pd(x0, x1));
+        u1 = _mm_or_pd(u1, _mm_cmpunord_pd(x2, x3));
     }
-    if (_mm_movemask_pd(_mm_or_pd(_mm_or_pd(u0, u1), _mm_or_pd(u2, u3))) != 0) return true;
+    if (_mm_movemask_pd(_mm_or_pd(u0, u1)) != 0) return true;
 #endif
     for (; j < n; ++j)
         if (std::isnan(v[j])) return true;
