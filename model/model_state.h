@@ -109,6 +109,9 @@ struct sediment_record {
     array_1d<double> transport_weight[2];
     double weight_dx[2] = {0.0, 0.0}, weight_dt[2] = {0.0, 0.0};
     int weight_next = 0;  // the set that the next new pair replaces
+    // Overland erosion work per cell, formed every step: the square roots (3N + 3)
+    // and reciprocals (2N + 2) of the faces' terms that depend on the water alone.
+    array_1d<double> face_roots, face_reciprocals;
     // Sediment-bound scheme: mean depth of each cell over its step (N + 1, m).
     array_1d<double> mean_depth;
     // Per class (class_count + 1), m3 unless noted: the rate that left through

@@ -12,6 +12,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "model/channel/channel_services.h"
 #include "model/model_state.h"
@@ -182,6 +185,53 @@ inline double root(double x) {
 // x^1.5 as x sqrt(x): within an ulp of the library's pow, at the cost of a sqrt.
 inline double pow_three_halves(double x) { return x * root(x); }
 
+// The square roots and the reciprocals of v[0..n) in place, four or two at a
+// time where the processor can: the same correctly rounded values as one at a
+// time. The first j values are done when the four-wide form has run.
+#if defined(__x86_64__)
+bool detect_avx() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx") != 0;
+}
+const bool has_avx = detect_avx();
+
+__attribute__((target("avx"))) std::size_t roots_by_four(double *v, std::size_t n) {
+    std::size_t j = 0;
+    for (; j + 4 <= n; j += 4) _mm256_storeu_pd(v + j, _mm256_sqrt_pd(_mm256_loadu_pd(v + j)));
+    return j;
+}
+
+__attribute__((target("avx"))) std::size_t reciprocals_by_four(double *v, std::size_t n) {
+    std::size_t j = 0;
+    const __m256d one = _mm256_set1_pd(1.0);
+    for (; j + 4 <= n; j += 4) _mm256_storeu_pd(v + j, _mm256_div_pd(one, _mm256_loadu_pd(v + j)));
+    return j;
+}
+#endif
+
+void roots_in_place(double *v, std::size_t n) {
+    std::size_t j = 0;
+#if defined(__x86_64__)
+    if (has_avx) j = roots_by_four(v, n);
+#endif
+#if defined(__SSE2__)
+    for (; j + 2 <= n; j += 2) _mm_storeu_pd(v + j, _mm_sqrt_pd(_mm_loadu_pd(v + j)));
+#endif
+    for (; j < n; ++j) v[j] = root(v[j]);
+}
+
+void reciprocals_in_place(double *v, std::size_t n) {
+    std::size_t j = 0;
+#if defined(__x86_64__)
+    if (has_avx) j = reciprocals_by_four(v, n);
+#endif
+#if defined(__SSE2__)
+    const __m128d one = _mm_set1_pd(1.0);
+    for (; j + 2 <= n; j += 2) _mm_storeu_pd(v + j, _mm_div_pd(one, _mm_loadu_pd(v + j)));
+#endif
+    for (; j < n; ++j) v[j] = 1.0 / v[j];
+}
+
 // 0.05 / ((G - 1)^2 d sqrt(g)) of a class in the first transport formula; 0 for
 // a class without weight in water or without a diameter (it carries nothing).
 double grade_coefficient(const sediment_class &cl) {
@@ -197,6 +247,11 @@ struct transport_step {
     const double *depth, *a, *b, *c, *E;
     const double *fall;          // settling velocity per class (m/s)
     const double *weight;        // first formula: the cell's transport_weight
+    // Per cell i, formed before the sweep (see water_terms): at 3i, 3i + 1 the
+    // roots of h|S| of the x and y faces (h the source's depth), at 3i + 2 the
+    // root of the squared slope of flow detachment; at 2i, 2i + 1 the
+    // reciprocals of h|q| of the x and y faces.
+    const double *roots, *per_hq;
     double dt, dx, per_dx, dx2;  // per_dx = 1 / dx, dx2 = dx^2
     int method, nc, step;
 };
@@ -206,11 +261,11 @@ struct transport_step {
 // classes' rates sum_k f_k 0.05 dx V^2 (h S)^1.5 / ((G-1)^2 d sqrt(g)) dt, with
 // the weighted class terms dx dt sum_k f_k / ... of the cell formed beforehand.
 inline double first_formula_capacity(const transport_step &ts, int s, double S, double h, double q,
-                                     double per_h) {
+                                     double per_h, double root_hS) {
     const double V = q * per_h;
     const double vs = std::fabs(V * S);
     if (ts.c[s] > vs || vs <= 0.0) return 0.0;
-    return V * V * pow_three_halves(h * std::fabs(S)) * ts.weight[s];
+    return V * V * (h * std::fabs(S) * root_hS) * ts.weight[s];  // (h S)^1.5
 }
 
 // One face of the transport stage: cell i and its neighbour j (x: right, y:
@@ -229,7 +284,7 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
     // the product is too small for its reciprocal.
     const double aq = std::fabs(q), hq = hs * aq;
     const bool one_division = hq > 1e-200;
-    const double per_hq = one_division ? 1.0 / hq : 0.0;
+    const double per_hq = one_division ? ts.per_hq[2 * i + (x_stage ? 0 : 1)] : 0.0;
     // The capacity of a still or dry face is 0 before its slope is needed.
     const double unit_q = q * ts.per_dx;
     double tc = 0.0;
@@ -242,7 +297,8 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
         // towards the target must lessen the slope, not steepen it.
         const double S = bed_slope - (ts.depth[j] - ts.depth[i]) * ts.per_dx + 1e-20;
         const double per_h = one_division ? aq * per_hq : 1.0 / hs;
-        tc = ts.method == 1 ? first_formula_capacity(ts, s, S, hs, unit_q, per_h)
+        tc = ts.method == 1 ? first_formula_capacity(ts, s, S, hs, unit_q, per_h,
+                                                                ts.roots[3 * i + (x_stage ? 0 : 1)])
                             : overland_transport_capacity(ts.method, r, s, S, hs, unit_q, ts.dt,
                                                           ts.dx, ts.a[s], ts.b[s], ts.c[s], ts.E[s]);
     }
@@ -395,10 +451,43 @@ const double *transport_weights(sediment_record &r, int n, double dt, double dx)
     return weight;
 }
 
+// The roots and reciprocals of the step that depend on the water alone (see
+// transport_step): their arguments formed cell by cell, then the roots and
+// reciprocals two at a time, apart from the sweep's chain of carries.
+void water_terms(const model_state &st, double per_dx, double *roots, double *per_hq) {
+    const int n = st.cell_count;
+    const double *depth = st.depth.data(), *sx0 = st.x_slope.data(), *sy0 = st.y_slope.data();
+    const double *qxs = st.discharge_x.data(), *qys = st.discharge_y.data();
+    const int *right = st.right.data(), *down = st.down.data();
+    // h |S| and h |q| of the face to neighbour j with slope S and flow q (positive
+    // towards j); h is the depth of the upstream cell.
+    auto face = [&](int i, int j, double S, double q, double *root_arg, double *hq) {
+        const double hs = depth[q < 0.0 ? j : i];
+        *root_arg = j > 0 ? hs * std::fabs(S) : 0.0;
+        *hq = j > 0 ? hs * std::fabs(q) : 1.0;
+    };
+    for (int i = 1; i <= n; ++i) {
+        const double h = depth[i];
+        const int jx = right[i], jy = down[i];
+        // The slopes of the faces (ground plus the fall of the water depth): the
+        // same expressions as transport_face's and flow detachment's.
+        const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) * per_dx + 1e-20 : 0.0;
+        const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) * per_dx + 1e-20 : 0.0;
+        double *rt = roots + 3 * at(i), *hq = per_hq + 2 * at(i);
+        face(i, jx, sx, qxs[i], rt, hq);
+        face(i, jy, sy, qys[i], rt + 1, hq + 1);
+        rt[2] = sx * sx + sy * sy;
+    }
+    roots_in_place(roots + 3, 3 * at(n));
+    reciprocals_in_place(per_hq + 2, 2 * at(n));
+}
+
 bool erosion_work_ready(model_state &st) {
     sediment_record &r = st.sediment;
     const int n = st.cell_count, nc = r.class_count;
-    if (!make_work(r.x_capacity, n) || !make_work(r.y_capacity, n)) return false;
+    if (!make_work(r.x_capacity, n) || !make_work(r.y_capacity, n) ||
+        !make_work(r.face_roots, 3 * n + 2) || !make_work(r.face_reciprocals, 2 * n + 1))
+        return false;
     if (covers(r.settling_velocity, nc) && covers(r.grade_coefficient, nc)) return true;
     if (!make_work(r.settling_velocity, nc) || !make_work(r.grade_coefficient, nc)) return false;
     for (int k = 1; k <= nc; ++k) {
@@ -558,6 +647,8 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
                             r.transport_factor.data(),
                             r.settling_velocity.data(),
                             weight,
+                            r.face_roots.data(),
+                            r.face_reciprocals.data(),
                             dt,
                             dx,
                             per_dx,
@@ -566,6 +657,8 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
                             nc,
                             st.step_number};
     double *x_capacity = r.x_capacity.data(), *y_capacity = r.y_capacity.data();
+    const double *roots = r.face_roots.data();
+    water_terms(st, per_dx, r.face_roots.data(), r.face_reciprocals.data());
 
     // The sweep over the cells with NC soil classes (0: any number).
     auto sweep = [&]<int NC>(std::integral_constant<int, NC>) {
@@ -580,16 +673,12 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
             // Flow detachment where water flows (the slopes only there).
             const double qx = qxs[i], qy = qys[i];
             if (!(qx * qx + qy * qy > 0.0 && h > 0.0)) return;
-            const int jx = right[i], jy = down[i];
-            const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) * per_dx + 1e-20 : 0.0;
-            const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) * per_dx + 1e-20 : 0.0;
-            // The slope root(slope2) is positive where slope2 is, and h > 0 here: the
-            // volume of detach_by_flow without its tests.
-            const double slope2 = sx * sx + sy * sy;
-            if (slope2 > 0.0)
+            // The slope (the root of sx^2 + sy^2) is positive where its square is,
+            // and h > 0 here: the volume of detach_by_flow without its tests.
+            if (roots[3 * i + 2] > 0.0)
                 detach<NC>(r, i,
                            positive(detach_coeff, i, 2e-5) *
-                               power_of(unit_weight_water * h * root(slope2),
+                               power_of(unit_weight_water * h * roots[3 * i + 2],
                                         positive(shear_exp, i, 1.0)) *
                                volume,
                            true);
