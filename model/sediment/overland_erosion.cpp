@@ -185,9 +185,9 @@ inline double root(double x) {
 // x^1.5 as x sqrt(x): within an ulp of the library's pow, at the cost of a sqrt.
 inline double pow_three_halves(double x) { return x * root(x); }
 
-// The square roots and the reciprocals of v[0..n) in place, four or two at a
-// time where the processor can: the same correctly rounded values as one at a
-// time. The first j values are done when the four-wide form has run.
+// The square roots of v[0..nv) and the reciprocals of w[0..nw), in place, four
+// or two at a time where the processor can: the same correctly rounded values
+// as one at a time. The four-wide form sets how many of each it has done.
 #if defined(__x86_64__)
 bool detect_avx() {
     __builtin_cpu_init();
@@ -195,41 +195,29 @@ bool detect_avx() {
 }
 const bool has_avx = detect_avx();
 
-__attribute__((target("avx"))) std::size_t roots_by_four(double *v, std::size_t n) {
-    std::size_t j = 0;
-    for (; j + 4 <= n; j += 4) _mm256_storeu_pd(v + j, _mm256_sqrt_pd(_mm256_loadu_pd(v + j)));
-    return j;
-}
-
-__attribute__((target("avx"))) std::size_t reciprocals_by_four(double *v, std::size_t n) {
-    std::size_t j = 0;
+__attribute__((target("avx"))) void roots_and_reciprocals_by_four(double *v, std::size_t nv,
+                                                                  double *w, std::size_t nw,
+                                                                  std::size_t &jv, std::size_t &jw) {
+    for (jv = 0; jv + 4 <= nv; jv += 4)
+        _mm256_storeu_pd(v + jv, _mm256_sqrt_pd(_mm256_loadu_pd(v + jv)));
     const __m256d one = _mm256_set1_pd(1.0);
-    for (; j + 4 <= n; j += 4) _mm256_storeu_pd(v + j, _mm256_div_pd(one, _mm256_loadu_pd(v + j)));
-    return j;
+    for (jw = 0; jw + 4 <= nw; jw += 4)
+        _mm256_storeu_pd(w + jw, _mm256_div_pd(one, _mm256_loadu_pd(w + jw)));
 }
 #endif
 
-void roots_in_place(double *v, std::size_t n) {
-    std::size_t j = 0;
+void roots_and_reciprocals(double *v, std::size_t nv, double *w, std::size_t nw) {
+    std::size_t jv = 0, jw = 0;
 #if defined(__x86_64__)
-    if (has_avx) j = roots_by_four(v, n);
+    if (has_avx) roots_and_reciprocals_by_four(v, nv, w, nw, jv, jw);
 #endif
 #if defined(__SSE2__)
-    for (; j + 2 <= n; j += 2) _mm_storeu_pd(v + j, _mm_sqrt_pd(_mm_loadu_pd(v + j)));
-#endif
-    for (; j < n; ++j) v[j] = root(v[j]);
-}
-
-void reciprocals_in_place(double *v, std::size_t n) {
-    std::size_t j = 0;
-#if defined(__x86_64__)
-    if (has_avx) j = reciprocals_by_four(v, n);
-#endif
-#if defined(__SSE2__)
+    for (; jv + 2 <= nv; jv += 2) _mm_storeu_pd(v + jv, _mm_sqrt_pd(_mm_loadu_pd(v + jv)));
     const __m128d one = _mm_set1_pd(1.0);
-    for (; j + 2 <= n; j += 2) _mm_storeu_pd(v + j, _mm_div_pd(one, _mm_loadu_pd(v + j)));
+    for (; jw + 2 <= nw; jw += 2) _mm_storeu_pd(w + jw, _mm_div_pd(one, _mm_loadu_pd(w + jw)));
 #endif
-    for (; j < n; ++j) v[j] = 1.0 / v[j];
+    for (; jv < nv; ++jv) v[jv] = root(v[jv]);
+    for (; jw < nw; ++jw) w[jw] = 1.0 / w[jw];
 }
 
 // 0.05 / ((G - 1)^2 d sqrt(g)) of a class in the first transport formula; 0 for
@@ -478,8 +466,7 @@ void water_terms(const model_state &st, double per_dx, double *roots, double *pe
         face(i, jy, sy, qys[i], rt + 1, hq + 1);
         rt[2] = sx * sx + sy * sy;
     }
-    roots_in_place(roots + 3, 3 * at(n));
-    reciprocals_in_place(per_hq + 2, 2 * at(n));
+    roots_and_reciprocals(roots + 3, 3 * at(n), per_hq + 2, 2 * at(n));
 }
 
 bool erosion_work_ready(model_state &st) {
