@@ -103,6 +103,16 @@ struct sediment_record {
     // carried away.
     array_1d<double> settling_velocity, grade_coefficient, x_capacity, y_capacity;
     int emptied_step = 0;
+    // Per cell (N + 1) the first transport formula's sum of the class fractions
+    // times the class terms, which depends only on the cell and on dx and dt:
+    // kept for the last two pairs of dx and dt met (a run's steps may alternate
+    // between two lengths), formed again for a pair met for the first time.
+    array_1d<double> transport_weight[2];
+    double weight_dx[2] = {0.0, 0.0}, weight_dt[2] = {0.0, 0.0};
+    int weight_next = 0;  // the set that the next new pair replaces
+    // Overland erosion work per cell, formed every step: the square roots (3N + 3)
+    // and reciprocals (2N + 2) of the faces' terms that depend on the water alone.
+    array_1d<double> face_roots, face_reciprocals;
     // Sediment-bound scheme: mean depth of each cell over its step (N + 1, m).
     array_1d<double> mean_depth;
     // Per class (class_count + 1), m3 unless noted: the rate that left through

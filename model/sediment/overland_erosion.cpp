@@ -7,9 +7,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 #include "model/channel/channel_services.h"
@@ -30,13 +34,21 @@ double value_or(const array_1d<double> &a, int i, double fallback) {
     return covers(a, i) ? a[at(i)] : fallback;
 }
 
+// The number of soil classes: NC when it is fixed at compile time (so that the
+// class loops of the per-cell work unroll), else the record's count (NC = 0).
+template <int NC>
+inline std::size_t classes_of(const sediment_record &r) {
+    return NC > 0 ? static_cast<std::size_t>(NC) : at(r.class_count);
+}
+
 // Moves volume d from the loose soil of a cell into suspension by the detachment
 // shares, which are written first (0 for every class when there is no loose soil).
+template <int NC = 0>
 [[gnu::always_inline]] inline double detach(sediment_record &r, int cell, double d,
                                            bool strictly_less) {
     const std::size_t i = at(cell);
     const row_ref<double> dep = r.deposited[i], sus = r.suspended[i], share = r.detachment_share[i];
-    const std::size_t nc = at(r.class_count);
+    const std::size_t nc = classes_of<NC>(r);
     double total = 0.0;
     for (std::size_t k = 1; k <= nc; ++k) total += dep[k];
     // One division for all classes, unless the reciprocal of a tiny total overflows.
@@ -88,11 +100,11 @@ void check_share(double share, int k, int cell, share_message form) {
 // Carries up to |capacity| m3 from the source: suspended soil first, then loose
 // soil; a capacity above all of it empties the source (step recorded). Amounts
 // leaving go, divided by dt, into the source's ov_qsmax row when it is kept.
-template <class Sink>
+template <int NC, class Sink>
 [[gnu::always_inline]] inline void carry(sediment_record &r, int source, const Sink &to,
                                          double capacity, double dt, int step,
                                          share_message nan_deposited) {
-    const std::size_t s = at(source), nc = at(r.class_count);
+    const std::size_t s = at(source), nc = classes_of<NC>(r);
     double *sus = r.suspended[s].data(), *dep = r.deposited[s].data();
     double ss = sus[1], sd = dep[1];  // (a record has at least one class here)
     for (std::size_t k = 2; k <= nc; ++k) {
@@ -173,6 +185,41 @@ inline double root(double x) {
 // x^1.5 as x sqrt(x): within an ulp of the library's pow, at the cost of a sqrt.
 inline double pow_three_halves(double x) { return x * root(x); }
 
+// The square roots of v[0..nv) and the reciprocals of w[0..nw), in place, four
+// or two at a time where the processor can: the same correctly rounded values
+// as one at a time. The four-wide form sets how many of each it has done.
+#if defined(__x86_64__)
+bool detect_avx() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx") != 0;
+}
+const bool has_avx = detect_avx();
+
+__attribute__((target("avx"))) void roots_and_reciprocals_by_four(double *v, std::size_t nv,
+                                                                  double *w, std::size_t nw,
+                                                                  std::size_t &jv, std::size_t &jw) {
+    for (jv = 0; jv + 4 <= nv; jv += 4)
+        _mm256_storeu_pd(v + jv, _mm256_sqrt_pd(_mm256_loadu_pd(v + jv)));
+    const __m256d one = _mm256_set1_pd(1.0);
+    for (jw = 0; jw + 4 <= nw; jw += 4)
+        _mm256_storeu_pd(w + jw, _mm256_div_pd(one, _mm256_loadu_pd(w + jw)));
+}
+#endif
+
+void roots_and_reciprocals(double *v, std::size_t nv, double *w, std::size_t nw) {
+    std::size_t jv = 0, jw = 0;
+#if defined(__x86_64__)
+    if (has_avx) roots_and_reciprocals_by_four(v, nv, w, nw, jv, jw);
+#endif
+#if defined(__SSE2__)
+    for (; jv + 2 <= nv; jv += 2) _mm_storeu_pd(v + jv, _mm_sqrt_pd(_mm_loadu_pd(v + jv)));
+    const __m128d one = _mm_set1_pd(1.0);
+    for (; jw + 2 <= nw; jw += 2) _mm_storeu_pd(w + jw, _mm_div_pd(one, _mm_loadu_pd(w + jw)));
+#endif
+    for (; jv < nv; ++jv) v[jv] = root(v[jv]);
+    for (; jw < nw; ++jw) w[jw] = 1.0 / w[jw];
+}
+
 // 0.05 / ((G - 1)^2 d sqrt(g)) of a class in the first transport formula; 0 for
 // a class without weight in water or without a diameter (it carries nothing).
 double grade_coefficient(const sediment_class &cl) {
@@ -187,7 +234,12 @@ struct transport_step {
     sediment_record &r;
     const double *depth, *a, *b, *c, *E;
     const double *fall;          // settling velocity per class (m/s)
-    const double *grade_coeff;   // first formula: grade_coefficient dx dt per class
+    const double *weight;        // first formula: the cell's transport_weight
+    // Per cell i, formed before the sweep (see water_terms): at 3i, 3i + 1 the
+    // roots of h|S| of the x and y faces (h the source's depth), at 3i + 2 the
+    // root of the squared slope of flow detachment; at 2i, 2i + 1 the
+    // reciprocals of h|q| of the x and y faces.
+    const double *roots, *per_hq;
     double dt, dx, per_dx, dx2;  // per_dx = 1 / dx, dx2 = dx^2
     int method, nc, step;
 };
@@ -195,17 +247,13 @@ struct transport_step {
 // The first formula's capacity of a face from source cell s (depth h, unit
 // discharge q > 1e-6 in magnitude, friction slope S, per_h = 1 / h): the
 // classes' rates sum_k f_k 0.05 dx V^2 (h S)^1.5 / ((G-1)^2 d sqrt(g)) dt, with
-// the class terms dx dt / ... formed once per step.
+// the weighted class terms dx dt sum_k f_k / ... of the cell formed beforehand.
 inline double first_formula_capacity(const transport_step &ts, int s, double S, double h, double q,
-                                     double per_h) {
+                                     double per_h, double root_hS) {
     const double V = q * per_h;
     const double vs = std::fabs(V * S);
     if (ts.c[s] > vs || vs <= 0.0) return 0.0;
-    const double *fraction = ts.r.fraction[at(s)].data();
-    double weight = 0.0;
-    for (int k = 1; k <= ts.nc; ++k)
-        if (ts.grade_coeff[k] != 0.0) weight += fraction[k] * ts.grade_coeff[k];
-    return V * V * pow_three_halves(h * std::fabs(S)) * weight;
+    return V * V * (h * std::fabs(S) * root_hS) * ts.weight[s];  // (h S)^1.5
 }
 
 // One face of the transport stage: cell i and its neighbour j (x: right, y:
@@ -214,7 +262,7 @@ inline double first_formula_capacity(const transport_step &ts, int s, double S, 
 // stored and its soil carried to the other cell; then suspended soil settles,
 // in the x stage at the source (all of it when nothing flows), in the y stage
 // at the target (none of it when nothing flows).
-template <bool x_stage>
+template <bool x_stage, int NC>
 void transport_face(const transport_step &ts, int i, int j, double q, double bed_slope,
                     double *capacity) {
     sediment_record &r = ts.r;
@@ -224,7 +272,7 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
     // the product is too small for its reciprocal.
     const double aq = std::fabs(q), hq = hs * aq;
     const bool one_division = hq > 1e-200;
-    const double per_hq = one_division ? 1.0 / hq : 0.0;
+    const double per_hq = one_division ? ts.per_hq[2 * i + (x_stage ? 0 : 1)] : 0.0;
     // The capacity of a still or dry face is 0 before its slope is needed.
     const double unit_q = q * ts.per_dx;
     double tc = 0.0;
@@ -237,13 +285,14 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
         // towards the target must lessen the slope, not steepen it.
         const double S = bed_slope - (ts.depth[j] - ts.depth[i]) * ts.per_dx + 1e-20;
         const double per_h = one_division ? aq * per_hq : 1.0 / hs;
-        tc = ts.method == 1 ? first_formula_capacity(ts, s, S, hs, unit_q, per_h)
+        tc = ts.method == 1 ? first_formula_capacity(ts, s, S, hs, unit_q, per_h,
+                                                                ts.roots[3 * i + (x_stage ? 0 : 1)])
                             : overland_transport_capacity(ts.method, r, s, S, hs, unit_q, ts.dt,
                                                           ts.dx, ts.a[s], ts.b[s], ts.c[s], ts.E[s]);
     }
     capacity[s] = tc;
-    carry(r, s, cell_sink{r.suspended[at(t)].data(), r.deposited[at(t)].data()}, tc, ts.dt, ts.step,
-          x_stage ? share_message::pt1 : share_message::pt4);
+    carry<NC>(r, s, cell_sink{r.suspended[at(t)].data(), r.deposited[at(t)].data()}, tc, ts.dt,
+              ts.step, x_stage ? share_message::pt1 : share_message::pt4);
     // Settling over the cell's length at the speed v = |q| / (h dx): the class
     // with fall velocity w settles by 1 - exp(-w dx / (v h)) = 1 - exp(-w dx^2 / |q|).
     const bool flowing = hs > 0.0 && q != 0.0;
@@ -251,7 +300,8 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
     const std::size_t at_cell = at(x_stage ? s : t);
     double *sus = r.suspended[at_cell].data(), *dep = r.deposited[at_cell].data();
     const double scale = !flowing ? 0.0 : one_division ? ts.dx2 * (hs * per_hq) : ts.dx2 / aq;
-    for (int k = 1; k <= ts.nc; ++k) {
+    const std::size_t nc = classes_of<NC>(r);
+    for (std::size_t k = 1; k <= nc; ++k) {
         if (sus[k] == 0.0) continue;  // nothing to settle (a source that the flow emptied)
         const double x = -ts.fall[k] * scale;
         const double f = !flowing ? still : x < all_settles_below ? 1.0 : 1.0 - std::exp(x);
@@ -275,7 +325,7 @@ void outlet_sediment(model_state &st, int method, double dt, double dx) {
         value_or(r.critical_stream_power, o, 0.0), value_or(r.transport_factor, o, 0.0));
     if (!(q > 0.0) || tc == 0.0) return;
     array_1d<double> &step_out = r.outlet_rate;  // holds the volumes until divided below
-    carry(r, o, outlet_sink{covers(step_out, r.class_count) ? step_out.data() : nullptr}, tc, dt,
+    carry<0>(r, o, outlet_sink{covers(step_out, r.class_count) ? step_out.data() : nullptr}, tc, dt,
           st.step_number, share_message::pt1);
     for (int k = 1; k <= r.class_count; ++k) {
         r.outlet_volume[at(k)] += step_out[at(k)];
@@ -313,16 +363,20 @@ void write_outputs(sediment_record &r, int cells) {
     }
 }
 
-// Whether any of v[0..n) is not a number (two at a time where the processor can).
+// Whether any of v[0..n) is not a number: eight at a time in two independent
+// lanes where the processor can, so that the test is not one long chain of ors;
+// an unordered comparison of two values is true when either is not a number.
 bool holds_nan(const double *v, std::size_t n) {
     std::size_t j = 0;
 #if defined(__SSE2__)
-    __m128d unordered = _mm_setzero_pd();
-    for (; j + 2 <= n; j += 2) {
-        const __m128d x = _mm_loadu_pd(v + j);
-        unordered = _mm_or_pd(unordered, _mm_cmpunord_pd(x, x));
+    __m128d u0 = _mm_setzero_pd(), u1 = u0;
+    for (; j + 8 <= n; j += 8) {
+        const __m128d x0 = _mm_loadu_pd(v + j), x1 = _mm_loadu_pd(v + j + 2);
+        const __m128d x2 = _mm_loadu_pd(v + j + 4), x3 = _mm_loadu_pd(v + j + 6);
+        u0 = _mm_or_pd(u0, _mm_cmpunord_pd(x0, x1));
+        u1 = _mm_or_pd(u1, _mm_cmpunord_pd(x2, x3));
     }
-    if (_mm_movemask_pd(unordered) != 0) return true;
+    if (_mm_movemask_pd(_mm_or_pd(u0, u1)) != 0) return true;
 #endif
     for (; j < n; ++j)
         if (std::isnan(v[j])) return true;
@@ -358,10 +412,69 @@ void check_values(const sediment_record &r, int cells) {
     }
 }
 
+// The first formula's per-cell weights sum_k f_k g_k dx dt (g_k the class's
+// grade_coefficient) for dx and dt: one of the two sets kept, formed when
+// neither was formed with this dx and dt; nullptr when memory runs out.
+const double *transport_weights(sediment_record &r, int n, double dt, double dx) {
+    for (int set = 0; set < 2; ++set)
+        if (covers(r.transport_weight[set], n) && r.weight_dx[set] == dx && r.weight_dt[set] == dt)
+            return r.transport_weight[set].data();
+    const int set = r.weight_next;
+    if (!make_work(r.transport_weight[set], n) || !make_work(r.grade_coefficient, r.class_count))
+        return nullptr;
+    const int nc = r.class_count;
+    double *grade = r.grade_coefficient.data();
+    for (int k = 1; k <= nc; ++k) grade[k] = grade_coefficient(r.classes[at(k)]) * dx * dt;
+    double *weight = r.transport_weight[set].data();
+    for (int i = 1; i <= n; ++i) {
+        const double *fraction = r.fraction[at(i)].data();
+        double w = 0.0;
+        for (int k = 1; k <= nc; ++k)
+            if (grade[k] != 0.0) w += fraction[k] * grade[k];
+        weight[i] = w;
+    }
+    r.weight_dx[set] = dx;
+    r.weight_dt[set] = dt;
+    r.weight_next = 1 - set;
+    return weight;
+}
+
+// The roots and reciprocals of the step that depend on the water alone (see
+// transport_step): their arguments formed cell by cell, then the roots and
+// reciprocals two at a time, apart from the sweep's chain of carries.
+void water_terms(const model_state &st, double per_dx, double *roots, double *per_hq) {
+    const int n = st.cell_count;
+    const double *depth = st.depth.data(), *sx0 = st.x_slope.data(), *sy0 = st.y_slope.data();
+    const double *qxs = st.discharge_x.data(), *qys = st.discharge_y.data();
+    const int *right = st.right.data(), *down = st.down.data();
+    // h |S| and h |q| of the face to neighbour j with slope S and flow q (positive
+    // towards j); h is the depth of the upstream cell.
+    auto face = [&](int i, int j, double S, double q, double *root_arg, double *hq) {
+        const double hs = depth[q < 0.0 ? j : i];
+        *root_arg = j > 0 ? hs * std::fabs(S) : 0.0;
+        *hq = j > 0 ? hs * std::fabs(q) : 1.0;
+    };
+    for (int i = 1; i <= n; ++i) {
+        const double h = depth[i];
+        const int jx = right[i], jy = down[i];
+        // The slopes of the faces (ground plus the fall of the water depth): the
+        // same expressions as transport_face's and flow detachment's.
+        const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) * per_dx + 1e-20 : 0.0;
+        const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) * per_dx + 1e-20 : 0.0;
+        double *rt = roots + 3 * at(i), *hq = per_hq + 2 * at(i);
+        face(i, jx, sx, qxs[i], rt, hq);
+        face(i, jy, sy, qys[i], rt + 1, hq + 1);
+        rt[2] = sx * sx + sy * sy;
+    }
+    roots_and_reciprocals(roots + 3, 3 * at(n), per_hq + 2, 2 * at(n));
+}
+
 bool erosion_work_ready(model_state &st) {
     sediment_record &r = st.sediment;
     const int n = st.cell_count, nc = r.class_count;
-    if (!make_work(r.x_capacity, n) || !make_work(r.y_capacity, n)) return false;
+    if (!make_work(r.x_capacity, n) || !make_work(r.y_capacity, n) ||
+        !make_work(r.face_roots, 3 * n + 2) || !make_work(r.face_reciprocals, 2 * n + 1))
+        return false;
     if (covers(r.settling_velocity, nc) && covers(r.grade_coefficient, nc)) return true;
     if (!make_work(r.settling_velocity, nc) || !make_work(r.grade_coefficient, nc)) return false;
     for (int k = 1; k <= nc; ++k) {
@@ -499,8 +612,9 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
         if (!covers(*a, n)) return;
     if (!erosion_work_ready(st)) return;
     const int method = r.transport_option;
+    const double *weight = method == 1 ? transport_weights(r, n, dt, dx) : nullptr;
+    if (method == 1 && !weight) return;
 
-    // Detachment of one cell by splash and flow.
     const double *depth = st.depth.data(), *qxs = st.discharge_x.data(), *qys = st.discharge_y.data();
     const double *sx0 = st.x_slope.data(), *sy0 = st.y_slope.data();
     const int *right = st.right.data(), *down = st.down.data();
@@ -512,32 +626,6 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
         return a && a[i] > 0.0 ? a[i] : fallback;
     };
     const double per_dx = 1.0 / dx, volume = dt * dx * dx / sediment_density;
-    splash_powers powers;  // of the last rate met; uniform rain forms them once
-    auto detach_cell = [&](int i) {
-        const double h = depth[i];
-        const double rain = rain_rate ? rain_rate[i] : 0.0;
-        if (rain > 0.0) {
-            if (rain != powers.rain) powers = powers_of(rain);
-            splash_detachment(r, i, powers, h, positive(splash, i, 60.0), dt, dx);
-        }
-        // Flow detachment where water flows (the slopes only there).
-        const double qx = qxs[i], qy = qys[i];
-        if (!(qx * qx + qy * qy > 0.0 && h > 0.0)) return;
-        const int jx = right[i], jy = down[i];
-        const double sx = jx > 0 ? sx0[i] - (depth[jx] - h) * per_dx + 1e-20 : 0.0;
-        const double sy = jy > 0 ? sy0[i] - (depth[jy] - h) * per_dx + 1e-20 : 0.0;
-        const double slope2 = sx * sx + sy * sy;  // the slope is positive where this is
-        if (slope2 > 0.0)
-            detach_by_flow(r, i, h, root(slope2), positive(detach_coeff, i, 2e-5),
-                           positive(shear_exp, i, 1.0), volume);
-    };
-
-    // Transport and settling, x then y, cell by cell. Every cell is detached, in
-    // cell order, just before the first face that reaches it: the same soil as
-    // detaching all cells first, with the independent work of detachment beside
-    // the chain of the transport from cell to cell.
-    double *grade = r.grade_coefficient.data();
-    for (int k = 1; k <= nc; ++k) grade[k] = grade_coefficient(r.classes[at(k)]) * dx * dt;
     const transport_step ts{r,
                             depth,
                             r.transport_coeff.data(),
@@ -545,7 +633,9 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
                             r.critical_stream_power.data(),
                             r.transport_factor.data(),
                             r.settling_velocity.data(),
-                            grade,
+                            weight,
+                            r.face_roots.data(),
+                            r.face_reciprocals.data(),
                             dt,
                             dx,
                             per_dx,
@@ -554,14 +644,52 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
                             nc,
                             st.step_number};
     double *x_capacity = r.x_capacity.data(), *y_capacity = r.y_capacity.data();
-    int detached = 0;  // cells 1..detached are detached
-    for (int i = 1; i <= n; ++i) {
-        const int reach = std::min(std::max({i, right[i], down[i]}), n);
-        while (detached < reach) detach_cell(++detached);
-        if (!r.ov_qsmax.empty())
-            for (std::size_t k = 0; k <= r.ov_qsmax.cols(); ++k) r.ov_qsmax[at(i)][k] = 0.0;
-        if (right[i] > 0) transport_face<true>(ts, i, right[i], qxs[i], sx0[i], x_capacity);
-        if (down[i] > 0) transport_face<false>(ts, i, down[i], qys[i], sy0[i], y_capacity);
+    const double *roots = r.face_roots.data();
+    water_terms(st, per_dx, r.face_roots.data(), r.face_reciprocals.data());
+
+    // The sweep over the cells with NC soil classes (0: any number).
+    auto sweep = [&]<int NC>(std::integral_constant<int, NC>) {
+        splash_powers powers;  // of the last rate met; uniform rain forms them once
+        auto detach_cell = [&](int i) {
+            const double h = depth[i];
+            const double rain = rain_rate ? rain_rate[i] : 0.0;
+            if (rain > 0.0) {
+                if (rain != powers.rain) powers = powers_of(rain);
+                splash_detachment(r, i, powers, h, positive(splash, i, 60.0), dt, dx);
+            }
+            // Flow detachment where water flows (the slopes only there).
+            const double qx = qxs[i], qy = qys[i];
+            if (!(qx * qx + qy * qy > 0.0 && h > 0.0)) return;
+            // The slope (the root of sx^2 + sy^2) is positive where its square is,
+            // and h > 0 here: the volume of detach_by_flow without its tests.
+            if (roots[3 * i + 2] > 0.0)
+                detach<NC>(r, i,
+                           positive(detach_coeff, i, 2e-5) *
+                               power_of(unit_weight_water * h * roots[3 * i + 2],
+                                        positive(shear_exp, i, 1.0)) *
+                               volume,
+                           true);
+        };
+        // Transport and settling, x then y, cell by cell. Every cell is detached,
+        // in cell order, just before the first face that reaches it: the same soil
+        // as detaching all cells first, with the independent work of detachment
+        // beside the chain of the transport from cell to cell.
+        int detached = 0;  // cells 1..detached are detached
+        for (int i = 1; i <= n; ++i) {
+            const int reach = std::min(std::max({i, right[i], down[i]}), n);
+            while (detached < reach) detach_cell(++detached);
+            if (!r.ov_qsmax.empty())
+                for (std::size_t k = 0; k <= r.ov_qsmax.cols(); ++k) r.ov_qsmax[at(i)][k] = 0.0;
+            if (right[i] > 0) transport_face<true, NC>(ts, i, right[i], qxs[i], sx0[i], x_capacity);
+            if (down[i] > 0) transport_face<false, NC>(ts, i, down[i], qys[i], sy0[i], y_capacity);
+        }
+    };
+    // Two and three classes are the common cases; their class loops unroll.
+    switch (nc) {
+    case 1: sweep(std::integral_constant<int, 1>{}); break;
+    case 2: sweep(std::integral_constant<int, 2>{}); break;
+    case 3: sweep(std::integral_constant<int, 3>{}); break;
+    default: sweep(std::integral_constant<int, 0>{}); break;
     }
     outlet_sediment(st, method, dt, dx);
 
