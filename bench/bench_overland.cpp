@@ -52,7 +52,7 @@ std::unique_ptr<model_state> make_grid(int side, grid_kind kind) {
             if (kind != basin || in_basin(r, c, side)) s.cell_number_grid(at(r), at(c)) = ++n;
     s.cell_count = n;
     s.cell_size = dx;
-    for (auto *a : {&s.depth, &s.elevation, &s.roughness, &s.retention_depth, &s.x_slope, &s.y_slope})
+    for (auto *a : {&s.depth, &s.elevation, &s.roughness.full(), &s.retention_depth, &s.x_slope, &s.y_slope})
         alloc_1d_double(*a, n);
     for (auto *a : {&s.right, &s.down, &s.left, &s.up}) alloc_1d_int(*a, n);
     if (kind == basin) {
@@ -68,7 +68,7 @@ std::unique_ptr<model_state> make_grid(int side, grid_kind kind) {
             const int i = cell(r, c);
             if (i == 0) continue;
             s.elevation[at(i)] = 1000.0 - 0.1 * (r + c);
-            s.roughness[at(i)] = 0.05;
+            s.roughness.full()[at(i)] = 0.05;
             s.depth[at(i)] = kind == front && r > side / 2 ? 0.0 : 0.005;
             s.right[at(i)] = cell(r, c + 1);
             s.left[at(i)] = cell(r, c - 1);

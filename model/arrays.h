@@ -4,6 +4,7 @@
 // Every reader and process allocates through these.
 #pragma once
 #include <cassert>
+#include <cstring>
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
@@ -397,6 +398,13 @@ double *table_value(int i, const double_table &table);
 // Adds n owned rows of columns+1 doubles (the column count is taken from
 // `columns` by the first growth that gives one; -1 gives none).
 int resize_row_table(double_table &table, int columns, long long n);
+// Sets x to v only when the bits differ: a per-cell value that a step resets or
+// adds nothing to leaves its page untouched, so that an array such a run never
+// changes stays out of resident memory.
+inline void store_if_changed(double &x, double v) {
+    if (std::memcmp(&x, &v, sizeof v) != 0) x = v;
+}
+
 // As resize_row_table, then elements 1..columns of every new row set to value.
 int grow_double_matrix(double_table &table, int columns, long long n, double value);
 // Adds exactly ten rows that point at the caller's rows given[1] .. given[10].

@@ -16,6 +16,7 @@ std::uint64_t bits_of(double v) {
 }  // namespace
 
 array_1d<double> &cell_map::full() {
+    too_many_ = false;  // the caller may change the values
     if (!coded_) return full_;
     array_1d<double> values;
     if (values.obtain(last_)) {
@@ -29,7 +30,7 @@ array_1d<double> &cell_map::full() {
 }
 
 bool cell_map::compress() {
-    if (coded_ || full_.empty()) return true;
+    if (coded_ || too_many_ || full_.empty()) return true;
     // The distinct values by bit pattern (so -0.0 and each NaN keep their own),
     // in the order first met; more than 256 leave the map as it is.
     std::vector<std::uint64_t> seen;
@@ -41,12 +42,21 @@ bool cell_map::compress() {
         hit = 0;
         while (hit < seen.size() && seen[hit] != b) ++hit;
         if (hit == seen.size()) {
-            if (seen.size() == 256) return true;
+            if (seen.size() == 256) {
+                too_many_ = true;
+                return true;
+            }
             seen.push_back(b);
         }
     }
     array_1d<unsigned char> codes;
-    if (seen.size() > 1) {
+    // One value over the cells 1..n: no codes; entry 0 keeps its own value.
+    const std::uint64_t cells_value = bits_of(full_[n > 0 ? 1 : 0]);
+    bool one_value = true;
+    for (std::size_t i = 1; i <= n && one_value; ++i) one_value = bits_of(full_[i]) == cells_value;
+    if (one_value) {
+        seen = {cells_value, bits_of(full_[0])};
+    } else {
         if (!codes.obtain(n)) return false;
         hit = 0;
         for (std::size_t i = 0; i <= n; ++i) {

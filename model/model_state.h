@@ -27,6 +27,9 @@ struct soil_layer_record {
     std::array<double, 50> values{};
 };
 inline constexpr int soil_layer_rows = 151;  // rows 0 to 150
+// Bits of model_state::redist_marks: the cell ponded in the redistribution's last
+// call; the cell has begun redistributing in this event.
+inline constexpr unsigned char redist_mark_ponded = 1, redist_mark_redistributed = 2;
 
 // Soil-erosion switch, sediment counts and sediment file names.
 struct erosion_record {
@@ -837,7 +840,8 @@ struct model_state {
     // ---- event ----
     // Overland surface inputs, per cell (N+1 entries): Manning n, retention depth
     // (m), interception storage capacity (mm) and interception coefficient.
-    array_1d<double> roughness, retention_depth;
+    cell_map roughness;  // coded by its distinct values once read
+    array_1d<double> retention_depth;
     // Retention that is the same for every cell (the RETENTION card, or none at
     // all) is kept as this one depth (m) and retention_depth stays empty.
     bool retention_uniform = false;
@@ -927,7 +931,7 @@ struct model_state {
     // Initial soil moisture as read, and the moisture state of the scheme (Green and
     // Ampt: the moisture deficit; redistribution and layered soil: the initial moisture).
     cell_map initial_moisture;  // coded by its distinct values once read
-    array_1d<double> moisture_state;
+    cell_map moisture_state;  // coded by its distinct values once read
     // A uniform initial moisture for every cell (no card sets it in this system).
     int uniform_moisture_on = 0;
     double uniform_moisture = 0.0;
@@ -945,15 +949,15 @@ struct model_state {
     double event_infiltration_volume = 0.0, infiltrated_constituent_mass = 0.0;
     // Redistribution kernel: surface moisture theta0 and its previous value, the
     // cumulative infiltration X at the start of the last hiatus (m), the relative
-    // soil moisture (percent), the hiatus state (0, 1, 2), the calls in which the
-    // cell first ponded in the event, last ponded and began redistributing, the
-    // saturated-cell flag (shared with the root-zone withdrawal), and the call
-    // counter (raised by step_infiltration before each call). The state and the
-    // flag are one byte each.
+    // soil moisture (percent), the hiatus state (0, 1, 2), the call in which the
+    // cell first ponded in the event, the marks (redist_mark_*: ponded in the last
+    // call, has redistributed in the event), the saturated-cell flag (shared with
+    // the root-zone withdrawal), and the call counter (raised by step_infiltration
+    // before each call). The state, the marks and the flag are one byte each.
     array_1d<double> surface_moisture, surface_moisture_prev, redist_hiatus_depth;
     array_1d<double> relative_soil_moisture;
-    array_1d<int> first_ponding_call, last_ponded_call, redist_event_call;
-    array_1d<unsigned char> redist_state, saturated_cell;
+    array_1d<int> first_ponding_call;
+    array_1d<unsigned char> redist_state, redist_marks, saturated_cell;
     int redist_call_count = 0;
     int redist_wet_period = 0;  // wet-period flag of the redistribution scheme
     // Root zone of the redistribution scheme (cm): wetted depth, its water and the

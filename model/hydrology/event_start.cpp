@@ -82,8 +82,7 @@ void zero_if_held(array_1d<unsigned char> &a, std::size_t i) {
 void start_redistribution_cell(model_state &s, std::size_t i) {
     zero_if_held(s.redist_state, i);
     zero_if_held(s.first_ponding_call, i);
-    zero_if_held(s.last_ponded_call, i);
-    zero_if_held(s.redist_event_call, i);
+    zero_if_held(s.redist_marks, i);
     zero_if_held(s.redist_hiatus_depth, i);
     zero_if_held(s.surfacing_mark, i);
     if (!has(s.root_zone_depth, i) || !has(s.moisture_state, i)) return;
@@ -97,7 +96,7 @@ void start_redistribution_cell(model_state &s, std::size_t i) {
             if (d < limit / 100.0) f = d * 100.0;
         } else {
             // Water table at or above the ground: saturated from the surface.
-            if (has(s.soil_porosity, i)) s.moisture_state[i] = s.soil_porosity[i];
+            if (has(s.soil_porosity, i)) s.moisture_state.full()[i] = s.soil_porosity[i];
             f = 0.0;
             if (!channel_lake_cell(s, i)) {
                 if (has(s.surfacing_mark, i)) s.surfacing_mark[i] = 1;
@@ -308,9 +307,9 @@ void read_incoming_plux_maps(model_state &s, int pass) {
             if (s.inf_green_ampt) {
                 // The Green and Ampt state is the moisture deficit.
                 const double porosity = has(s.soil_porosity, i) ? s.soil_porosity[i] : values[i];
-                s.moisture_state[i] = porosity > values[i] ? porosity - values[i] : 0.0;
+                s.moisture_state.full()[i] = porosity > values[i] ? porosity - values[i] : 0.0;
             } else {
-                s.moisture_state[i] = values[i];
+                s.moisture_state.full()[i] = values[i];
             }
         }
     }
@@ -323,7 +322,7 @@ void read_incoming_plux_maps(model_state &s, int pass) {
                 raise_printed_error();
                 return;
             }
-            if (has(s.roughness, i)) s.roughness[i] = values[i];
+            if (has(s.roughness, i)) s.roughness.full()[i] = values[i];
         }
     }
     if (s.plux_map_switches[ksat] == 1) {
@@ -459,7 +458,8 @@ void init_event(model_state &s) {
             const std::size_t i = static_cast<std::size_t>(c);
             if (!has(s.moisture_state, i) || !has(s.soil_residual, i) || !has(s.soil_porosity, i))
                 continue;
-            double &theta = s.moisture_state[i];
+            // Held by code until a value must change.
+            double theta = s.moisture_state[i];
             const double thr = s.soil_residual[i], phi = s.soil_porosity[i];
             if (!(theta > thr)) {
                 std::printf("cell: %d  thi: %lf  thr: %lf   phi: %lf\n", c, theta, thr, phi);
@@ -474,6 +474,7 @@ void init_event(model_state &s) {
                             "%d, decreasing it to %lf\n",
                             c, theta);
             }
+            if (theta != s.moisture_state[i]) s.moisture_state.full()[i] = theta;
             const double relative = theta / phi;
             if (std::isnan(relative))
                 std::printf("bad initial value of soil moisture cell %d\n", c);

@@ -112,7 +112,13 @@ double redistribute_surface_moisture(double theta0, double theta_i, double theta
 }
 
 void infiltrate_green_ampt_redist(model_state &s, double dt) {
-    if (!(dt > 0.0)) return;
+    if (!(dt > 0.0)) {
+        // No cell ponds in this call.
+        for (int i = 1; i <= s.cell_count; ++i)
+            if (s.redist_marks[i] & redist_mark_ponded)
+                s.redist_marks[i] &= static_cast<unsigned char>(~redist_mark_ponded);
+        return;
+    }
     const bool reduce = area_reduction_in_force(s);
     const int call = s.redist_call_count;
     // The rate (cm/h) is kept only for its map output.
@@ -120,6 +126,11 @@ void infiltrate_green_ampt_redist(model_state &s, double dt) {
     // No run fills a relative soil moisture unless given one: empty, no cell is skipped for it.
     const double *relative = s.relative_soil_moisture.empty() ? nullptr : s.relative_soil_moisture.data();
     for (int i = 1; i <= s.cell_count; ++i) {
+        // The ponded mark is of the call before; set again below if the cell ponds now.
+        unsigned char &marks = s.redist_marks[i];
+        const bool just_ponded = (marks & redist_mark_ponded) != 0;
+        if (just_ponded) marks &= static_cast<unsigned char>(~redist_mark_ponded);
+        const bool redistributed = (marks & redist_mark_redistributed) != 0;
         if (lake_cell(s, i) || (relative && relative[i] > 83.0) || stream_cell(s, i))
             continue;
         const double ks = s.soil_ksat[i];
@@ -144,11 +155,10 @@ void infiltrate_green_ampt_redist(model_state &s, double dt) {
         const double w = std::max(h, 0.0);
         const double capacity = reduce ? ks * s.area_reduction[i] : ks;
         const double r = w / dt;
-        const bool just_ponded = s.last_ponded_call[i] > 0 && s.last_ponded_call[i] == call - 1;
 
         if (w > 0.0 && (r >= capacity || just_ponded)) {
             // Rain or ponding: a new wetting front, possibly under an older profile.
-            if (s.redist_event_call[i] != 0 && state != 1) {
+            if (redistributed && state != 1) {
                 const double new_front = (f_cum - x_hiatus) / std::max(phi - theta0, 1e-20);
                 const double old_front = x_hiatus / std::max(theta0, 1e-20);
                 state = new_front < old_front ? 2 : 1;
@@ -160,22 +170,22 @@ void infiltrate_green_ampt_redist(model_state &s, double dt) {
             // a saturated surface (ponding at the Mein-Larson depth); afterwards the
             // drive follows the surface moisture.
             const bool first_wetting =
-                s.first_ponding_call[i] == 0 && s.redist_event_call[i] == 0;
+                s.first_ponding_call[i] == 0 && !redistributed;
             const double drive_moisture = first_wetting ? phi : theta0;
             double f =
                 green_ampt_capacity(capacity, psi * (drive_moisture - theta_i) + f_cum, f_cum, dt);
             if (!rate_is_sound(f, i, "Green and Ampt with redistribution")) return;
             if (r > f) {
                 h -= f * dt;
-                s.last_ponded_call[i] = call;
+                marks |= redist_mark_ponded;
                 if (s.first_ponding_call[i] == 0) {
                     s.first_ponding_call[i] = call;
-                    if (s.redist_event_call[i] == 0) theta0 = phi;
+                    if (!redistributed) theta0 = phi;
                 }
             } else {
                 f = r;
                 h = 0.0;
-                if (s.first_ponding_call[i] == 0 && s.redist_event_call[i] == 0) {
+                if (s.first_ponding_call[i] == 0 && !redistributed) {
                     // The surface wets toward saturation over the time to ponding.
                     const double excess_rate = r - ks;
                     const double t_pond = excess_rate < 1e-06
@@ -213,7 +223,7 @@ void infiltrate_green_ampt_redist(model_state &s, double dt) {
                 theta0 = redistribute_surface_moisture(theta0, theta_i, theta_r, phi, lambda, ks,
                                                        psi, f_cum, r, dt);
             theta0 = std::clamp(theta0, theta_i, std::max(theta_i, phi));
-            if (f_cum > 0.0) s.redist_event_call[i] = call;
+            if (f_cum > 0.0) marks |= redist_mark_redistributed;
             h = 0.0;
         }
         if (f_cum < 0.0) {

@@ -204,7 +204,7 @@ double gather_sinks(model_state &s, double dt, bool coupled, double &soil_in) {
         }
         if (surface) {
             e = s.surface_exchange_depth[at(i)] / 100.0 / dt;  // cm of water
-            s.surface_exchange_depth[at(i)] = 0.0;
+            store_if_changed(s.surface_exchange_depth[at(i)], 0.0);
         }
         if (unsat) {
             u = s.unsat_exchange_depth[at(i)] / -100.0 / dt;

@@ -83,13 +83,13 @@ double ade_water_body_face(const overland_grid &g, row_ref<const double> depth, 
     if (toward_body > 0.0) {
         const double d = depth[at(land)] - retention_at(g, land);
         if (!(d > 0.0)) return 0.0;
-        q = std::sqrt(toward_body) / g.n[at(land)] * std::pow(d, five_thirds) * dx;
+        q = std::sqrt(toward_body) / roughness_at(g, land) * std::pow(d, five_thirds) * dx;
         if (is_lake_cell(g, body) && dt > 0.0) q = std::min(q, d * dx * dx / dt);
     } else {
         if (is_lake_cell(g, body)) return 0.0;
         const double d = cell_level(g, depth, body) - g.z[at(land)];
         if (!(d > 0.0)) return 0.0;
-        q = -std::sqrt(-toward_body) / g.n[at(land)] * std::pow(d, five_thirds) * dx;
+        q = -std::sqrt(-toward_body) / roughness_at(g, land) * std::pow(d, five_thirds) * dx;
     }
     return i_body ? -q : q;
 }
@@ -111,12 +111,12 @@ void ade_sweep(overland_grid &g, row_ref<const double> depth, const ade_directio
             } else if (sf > 0.0) {
                 const double d = depth[at(i)] - retention_at(g, i);
                 if (depth[at(i)] > retention_at(g, i))
-                    q = (1.0 / g.n[at(i)]) * std::pow(d, two_thirds) * std::sqrt(sf) * depth[at(i)] *
+                    q = (1.0 / roughness_at(g, i)) * std::pow(d, two_thirds) * std::sqrt(sf) * depth[at(i)] *
                         g.dx;
             } else {
                 const double d = depth[at(k)] - retention_at(g, k);
                 if (depth[at(k)] > retention_at(g, k))
-                    q = -(1.0 / g.n[at(i)]) * std::pow(d, two_thirds) * std::sqrt(-sf) * d * g.dx;
+                    q = -(1.0 / roughness_at(g, i)) * std::pow(d, two_thirds) * std::sqrt(-sf) * d * g.dx;
             }
         }
         dir.q[at(i)] = q;
@@ -165,7 +165,7 @@ double drain_outlet_depth(overland_grid &g, double &depth, double step) {
     const double d = depth;
     if (!(d > 0.0) || !(g.outlet_slope > 0.0)) return 0.0;
     const double area = g.dx * g.dx;
-    const double q = std::pow(d, five_thirds) * (1.0 / g.n[o]) * std::sqrt(g.outlet_slope) * g.dx;
+    const double q = std::pow(d, five_thirds) * (1.0 / roughness_at(g, o)) * std::sqrt(g.outlet_slope) * g.dx;
     const double loss = q * step / area;
     if (loss <= d) {
         depth -= loss;
@@ -264,15 +264,15 @@ int checked_tables_gap(const overland_grid &g, ade_scheme_state &st) {
 
 // Arrays of the base face, as raw pointers for the hot loops.
 struct base_arrays {
-    const double *z, *r, *n;  // r: null when every cell has retention r_uniform
+    const double *z, *r, *n;  // r, n: null when every cell has retention r_uniform, roughness n_uniform
     const int *dike;
     double dx;
-    double r_uniform;
+    double r_uniform, n_uniform;
 };
 
 base_arrays base_arrays_of(const overland_grid &g) {
     return {g.z.data(), g.r.data(), g.n.data(), g.dikes_on ? g.dike.data() : nullptr, g.dx,
-            g.r_uniform};
+            g.r_uniform, g.n_uniform};
 }
 
 // Faces are computed a chunk at a time: the depths above retention of the chunk's
@@ -503,11 +503,15 @@ void base_faces(const base_arrays &a, const double *d, int mask, const int *next
 #endif
     gather_faces<ring>(a, d, mask, next, dike_bit, first, j, len, t);
     pow_two_thirds_n(t.above, t.above, static_cast<std::size_t>(len));
+    // A uniform roughness is read from a block of its value.
+    alignas(32) double uniform_n[face_chunk];
+    if (!a.n) std::fill(uniform_n, uniform_n + len, a.n_uniform);
+    const double *n = a.n ? a.n + first : uniform_n;
     j = 0;
 #if defined(__x86_64__)
-    if (faces_avx2) j = finish_faces_avx2(a.n + first, a.dx, len, t, out);
+    if (faces_avx2) j = finish_faces_avx2(n, a.dx, len, t, out);
 #endif
-    finish_faces(a.n + first, a.dx, j, len, t, out);
+    finish_faces(n, a.dx, j, len, t, out);
 }
 
 // out[j] = base[j] + (q[upstream[i]] - q[i]) step / area for the cells i = first + j
@@ -627,7 +631,7 @@ inline double patch_face(const base_arrays &a, int i, int k, double di, double d
     const double slope = downhill ? sf : -sf;
     const double depth_factor = downhill ? di : above_retention;
     const double q =
-        ((((1.0 / a.n[i]) * pow_two_thirds(above_retention)) * std::sqrt(slope)) * depth_factor) * a.dx;
+        ((((1.0 / (a.n ? a.n[i] : a.n_uniform)) * pow_two_thirds(above_retention)) * std::sqrt(slope)) * depth_factor) * a.dx;
     return (downhill ? 1.0 : -1.0) * q;
 }
 

@@ -85,7 +85,7 @@ bool overland_grid_of(model_state &s, overland_grid &g) {
     const required inputs[] = {
         {"depths", covers(s.depth, n)},
         {"elevations", covers(s.elevation, n)},
-        {"roughness values", covers(s.roughness, n)},
+        {"roughness values", !s.roughness.empty() && s.roughness.last() >= at(n)},
         {"retention depths", s.retention_uniform || covers(s.retention_depth, n)},
         {"neighbour tables",
          covers(s.right, n) && covers(s.down, n) && covers(s.left, n) && covers(s.up, n)},
@@ -106,6 +106,17 @@ bool overland_grid_of(model_state &s, overland_grid &g) {
         raise_printed_error();
         return false;
     }
+    // A uniform roughness goes to the kernels as its value; a map of several
+    // values as the array they read.
+    const double *one_roughness = s.roughness.uniform_value();
+    if (one_roughness)
+        g.n_uniform = *one_roughness;
+    else if (s.roughness.full().empty()) {
+        std::printf("Error allocating memory for variable %s\n", "roughness values");
+        raise_printed_error();
+        return false;
+    } else
+        g.n = const_cells_of(s.roughness.full());
 
     g.h = cells_of(s.depth);
     g.dh = cells_of(s.depth_change);
@@ -114,7 +125,6 @@ bool overland_grid_of(model_state &s, overland_grid &g) {
         g.r_uniform = s.retention_uniform_depth;
     else
         g.r = const_cells_of(s.retention_depth);
-    g.n = const_cells_of(s.roughness);
     // Bed slopes kept for other processes (the overland kernels take them from
     // the elevations).
     if (covers(s.x_slope, n) && covers(s.y_slope, n)) {
@@ -248,7 +258,7 @@ void overland_boundary_flux(const overland_grid &g, row_ref<const int> type,
             if (open_sides == 0 || !(h > 0.0) || !(value[at(i)] > 0.0)) continue;
             // Each open side loses one Manning outflow over the step.
             const double per_side =
-                (std::sqrt(value[at(i)]) * std::pow(h, 1.666667) * g.dx / g.n[at(i)]) * dt / area;
+                (std::sqrt(value[at(i)]) * std::pow(h, 1.666667) * g.dx / roughness_at(g, i)) * dt / area;
             const double loss = open_sides * per_side;
             if (loss > h) {
                 step.free_outflow += h * area;

@@ -24,7 +24,8 @@ struct overland_grid {
     row_ref<const double> z{nullptr, 0}; // ground elevation (m)
     row_ref<const double> r{nullptr, 0}; // retention depth (m); empty when uniform
     double r_uniform = 0.0;              // the retention depth of every cell when r is empty
-    row_ref<const double> n{nullptr, 0}; // Manning roughness
+    row_ref<const double> n{nullptr, 0}; // Manning roughness; empty when uniform
+    double n_uniform = 0.0;              // the roughness of every cell when n is empty
     row_ref<const double> sx{nullptr, 0}, sy{nullptr, 0};  // bed slopes to the right and down
     row_ref<double> qx{nullptr, 0}, qy{nullptr, 0};        // discharge across the right and down faces
     row_ref<const int> right{nullptr, 0}, down{nullptr, 0};
@@ -89,6 +90,10 @@ inline bool is_stream_cell(const overland_grid &g, int cell) {
 // Retention depth of a cell (m): the cell's own, or the one depth of every cell.
 inline double retention_at(const overland_grid &g, int cell) {
     return g.r.data() ? g.r[static_cast<std::size_t>(cell)] : g.r_uniform;
+}
+// Manning roughness of a cell: the cell's own, or the one roughness of every cell.
+inline double roughness_at(const overland_grid &g, int cell) {
+    return g.n.data() ? g.n[static_cast<std::size_t>(cell)] : g.n_uniform;
 }
 // Water-surface elevation of a lake cell's lake.
 double lake_level(const overland_grid &g, int cell);

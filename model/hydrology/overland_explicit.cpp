@@ -78,7 +78,7 @@ double wetland_face(const overland_grid &g, double bed_slope, int i, int k) {
         if (sf >= 0.0) return sf * g.h[at(i)] * w.seepage;
         return k_wetland ? sf * g.h[at(k)] * w.seepage : 0.0;
     }
-    if (!k_wetland) return manning(sf, d, g.n[at(k)]);
+    if (!k_wetland) return manning(sf, d, roughness_at(g, k));
     const double seep = w.layer_depth * sf * w.seepage;
     const double above = (sf >= 0.0 ? g.h[at(i)] : g.h[at(k)]) - w.layer_depth;
     const double qm = manning(sf, above, w.roughness);
@@ -103,7 +103,7 @@ double stream_face(const overland_grid &g, int i, int k) {
     if (std::fabs(sf) < 1e-20) return 0.0;
     const double depth = sf > 0.0 ? g.h[at(land)] - retention_at(g, land) : water - g.z[at(land)];
     if (!(depth > 0.0)) return 0.0;
-    double q = manning(sf, depth, g.n[at(land)]);  // land -> stream positive
+    double q = manning(sf, depth, roughness_at(g, land));  // land -> stream positive
     return i_stream ? -q : q;
 }
 
@@ -204,7 +204,7 @@ bool sweep(explicit_call &call, const direction &dir, double step, bool book = t
             double sf = face_slope(g, face_bed_slope(g, i, k), i, k);
             if (std::fabs(sf) < 1e-20) sf = 1e-20;
             const double d = (sf >= 0.0 ? g.h[at(i)] : g.h[at(k)]) - retention_at(g, i);
-            q = d > 0.0 ? manning(sf, d, g.n[at(i)]) : 0.0;
+            q = d > 0.0 ? manning(sf, d, roughness_at(g, i)) : 0.0;
         }
         double transfer = q * step / g.dx;
         if (!(call.stream_variant && (is_stream_cell(g, i) || is_stream_cell(g, k)))) {
@@ -343,13 +343,13 @@ bool one_pass_variant(const overland_grid &g, explicit_step_control &c) {
 }
 
 struct pass_arrays {
-    const double *z, *r, *n;  // r: null when every cell has retention r_uniform
+    const double *z, *r, *n;  // r, n: null when every cell has retention r_uniform, roughness n_uniform
     const int *right, *down, *dike;  // dike: null without dikes
     double *qx, *qy;
     double *ring;
     std::size_t mask;  // ring slots 0..mask, slot mask + 1 for closed faces
     double dx;
-    double r_uniform;
+    double r_uniform, n_uniform;
     bool x_first;
 };
 
@@ -447,6 +447,9 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
     // Without a retention map every chunk reads this block of the one depth.
     alignas(32) double uniform_r[chunk_cells];
     if (!r) std::fill(uniform_r, uniform_r + chunk_cells, a.r_uniform);
+    // Likewise the roughness.
+    alignas(32) double uniform_n[chunk_cells];
+    if (!n) std::fill(uniform_n, uniform_n + chunk_cells, a.n_uniform);
 
     const explicit_chunk_inputs in{from, z, right, down, dike, mask, dx, inv_dx};
     // The chunk loops four cells at a time (overland_explicit_chunks.cpp) where
@@ -582,16 +585,17 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
             py = p_y;
         }
         const int fours = vector ? len & ~3 : 0;
+        const double *nb = n ? n + start : uniform_n;
         if (vector) {
-            explicit_transfers_avx2(fx, p_first, own, n + start, fours, step_over_dx, dx_over_step,
+            explicit_transfers_avx2(fx, p_first, own, nb, fours, step_over_dx, dx_over_step,
                                     result.may_fail, result.not_a_number);
-            explicit_transfers_avx2(fy, py, own, n + start, fours, step_over_dx, dx_over_step,
+            explicit_transfers_avx2(fy, py, own, nb, fours, step_over_dx, dx_over_step,
                                     result.may_fail, result.not_a_number);
         }
         sqrt_abs_n(fx.sf + fours, fx.root + fours, len - fours);
         sqrt_abs_n(fy.sf + fours, fy.root + fours, len - fours);
-        chunk_transfers(fx, p_first, own, n + start, fours, len, step_over_dx, dx_over_step, result);
-        chunk_transfers(fy, py, own, n + start, fours, len, step_over_dx, dx_over_step, result);
+        chunk_transfers(fx, p_first, own, nb, fours, len, step_over_dx, dx_over_step, result);
+        chunk_transfers(fy, py, own, nb, fours, len, step_over_dx, dx_over_step, result);
         if (vector) {
             explicit_apply_avx2(k, start, len, prepared, ring, mask, to, save, a.qx, a.qy, q_scale,
                                 a.x_first, from_left);
@@ -633,7 +637,7 @@ void route_in_one_pass(explicit_call &call, double dt) {
     const pass_arrays a{g.z.data(),  g.r.data(),  g.n.data(),
                         g.right.data(), g.down.data(), g.dikes_on ? g.dike.data() : nullptr,
                         g.qx.data(), g.qy.data(), c.pending.data(),
-                        c.pending.size() - 2, g.dx, g.r_uniform, c.sweep_flag == 0};
+                        c.pending.size() - 2, g.dx, g.r_uniform, g.n_uniform, c.sweep_flag == 0};
     double *h = g.h.data(), *saved = c.saved_depth.data();
     const int cells = g.cells;
     for (bool first_attempt = true;; first_attempt = false) {
@@ -739,7 +743,7 @@ double lake_face(overland_grid &g, int i, int k, double dt) {
         q = above > 0.0 ? manning(sf, above, w.roughness) + w.layer_depth * sf * w.seepage
                         : sf * g.h[at(land)] * w.seepage;
     } else {
-        q = manning(sf, depth, g.n[at(land)]);
+        q = manning(sf, depth, roughness_at(g, land));
     }
     double transfer = std::min(q * dt / g.dx, depth);  // depth leaving the land cell
     if (!(transfer > 0.0)) return 0.0;
@@ -768,7 +772,7 @@ void lake_sweep(overland_grid &g, const direction &dir, double dt) {
                 if (std::fabs(sf) < 1e-20) sf = 1e-20;
                 const int upwind = sf >= 0.0 ? i : k;
                 const double d = g.h[at(upwind)] - retention_at(g, upwind);
-                q = d > 0.0 ? manning(sf, d, g.n[at(i)]) : 0.0;
+                q = d > 0.0 ? manning(sf, d, roughness_at(g, i)) : 0.0;
             }
             const double transfer = limit_to_level_gap(g, i, k, q * dt / g.dx);
             q = transfer * g.dx / dt;
@@ -862,7 +866,7 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
         const double depth = g.h[o];
         double q = 0.0;
         if (depth > 0.0 && g.outlet_slope > 0.0)
-            q = g.dx * std::sqrt(g.outlet_slope) * std::pow(depth, outlet_exponent) / g.n[o];
+            q = g.dx * std::sqrt(g.outlet_slope) * std::pow(depth, outlet_exponent) / roughness_at(g, o);
         // The drain never takes more than the water present.
         const double available = depth > 0.0 ? depth * g.dx * g.dx / dt : 0.0;
         if (q >= available) {

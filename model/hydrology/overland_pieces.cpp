@@ -429,7 +429,7 @@ void wet_slab(model_state &s, int i, double from, double to, double moisture) {
     s.root_zone_water[at(i)] += water;
     s.root_upper_water[at(i)] += upper * moisture;
     s.root_lower_water[at(i)] += lower * moisture;
-    s.deep_percolation[at(i)] -= water;
+    store_if_changed(s.deep_percolation[at(i)], s.deep_percolation[at(i)] - water);
 }
 
 // Rules 6a to 6e for one cell: the redistribution state follows the new water table.
@@ -448,7 +448,8 @@ void follow_water_table(model_state &s, int i) {
                 wet_slab(s, i, f0, limit, below);
                 rise += (limit - f0) / 100.0;
             }
-            s.surface_exchange_depth[at(i)] += surface_exchange_factor(s, at(i)) * rise * 100.0;
+            store_if_changed(s.surface_exchange_depth[at(i)],
+                             s.surface_exchange_depth[at(i)] + surface_exchange_factor(s, at(i)) * rise * 100.0);
         } else {
             f = depth;
             if (rise < 1e-16) wet_slab(s, i, f0, depth, below);
@@ -462,7 +463,7 @@ void follow_water_table(model_state &s, int i) {
             if (covers(s.surfacing_mark, i)) s.surfacing_mark[at(i)] = 1;
             s.surfacing_flag = 1;
         }
-        s.deep_percolation[at(i)] += w;
+        store_if_changed(s.deep_percolation[at(i)], s.deep_percolation[at(i)] + w);
         f = w = 0.0;
         s.root_upper_water[at(i)] = s.root_lower_water[at(i)] = 0.0;
     }
@@ -471,7 +472,7 @@ void follow_water_table(model_state &s, int i) {
         const double low = covers(s.soil_residual, i) ? s.soil_residual[at(i)] : 0.0;
         const double high = covers(s.soil_porosity, i) ? s.soil_porosity[at(i)] : 1.0;
         const double bound = mean < low ? low : (mean > high ? high : mean);
-        s.deep_percolation[at(i)] += (mean - bound) * f;
+        store_if_changed(s.deep_percolation[at(i)], s.deep_percolation[at(i)] + (mean - bound) * f);
         w = f * bound;
         if (f <= boundary) {
             s.root_upper_water[at(i)] = w;
@@ -521,13 +522,13 @@ bool after_coupled_step(model_state &s) {
         if (code == 2) {
             s.percolation_event += perc;
         } else {
-            if (covers(s.surfacing_mark, i)) s.surfacing_mark[at(i)] = 0;
-            s.surface_exchange_depth[at(i)] = 0.0;
+            if (covers(s.surfacing_mark, i) && s.surfacing_mark[at(i)] != 0) s.surfacing_mark[at(i)] = 0;
+            store_if_changed(s.surface_exchange_depth[at(i)], 0.0);
             if (!first_step) s.percolation_event += perc;
             if (code != 5) s.percolation_active += perc / 100.0 * area;
             s.percolation_volume += perc / 100.0 * area;
         }
-        s.deep_percolation[at(i)] = 0.0;
+        store_if_changed(s.deep_percolation[at(i)], 0.0);
         if (code == 2 || code == 5) continue;
         if (std::isnan(s.water_table_elevation[at(i)])) {
             std::printf("elevgw NaN in main()- point 6, grid cell %d\n", i);

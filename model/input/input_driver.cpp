@@ -178,12 +178,12 @@ void read_input_data(model_state &s) {
         reader(s);
         if (fatal()) return;
     }
-    // The soil and aquifer maps are read: each is held by its distinct values.
+    // The input maps are read: each is held by its distinct values.
     for (cell_map *m : {&s.soil_ksat, &s.soil_capillary, &s.soil_porosity, &s.soil_pore_index,
-                        &s.soil_residual, &s.initial_moisture, &s.aquifer_bottom, &s.gw_hycond,
-                        &s.gw_porosity})
+                        &s.soil_residual, &s.initial_moisture, &s.moisture_state,
+                        &s.aquifer_bottom, &s.gw_hycond, &s.gw_porosity, &s.roughness})
         if (!m->compress()) {
-            print_allocation_failure("soil and aquifer maps");
+            print_allocation_failure("soil, aquifer and roughness maps");
             raise_printed_error();
             return;
         }

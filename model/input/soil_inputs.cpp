@@ -194,7 +194,7 @@ void allocate_soil_cell_arrays(model_state &s) {
          {&s.soil_ksat.full(), &s.soil_capillary.full(), &s.soil_porosity.full(),
           &s.soil_pore_index.full(), &s.soil_residual.full(),
           &s.albedo, &s.vegetation_height, &s.transmission_coeff,
-          &s.canopy_resistance, &s.wilting_point, &s.initial_moisture.full(), &s.moisture_state,
+          &s.canopy_resistance, &s.wilting_point, &s.initial_moisture.full(), &s.moisture_state.full(),
           &s.cumulative_infiltration, &s.previous_infiltration, &s.step_infiltration_depth,
           &s.deep_percolation})
         alloc_cells(*a, n);
@@ -206,9 +206,9 @@ void allocate_soil_cell_arrays(model_state &s) {
              {&s.surface_moisture, &s.surface_moisture_prev, &s.redist_hiatus_depth,
               &s.root_zone_depth, &s.root_zone_water, &s.root_upper_water, &s.root_lower_water})
             alloc_cells(*a, n);
-        for (array_1d<int> *a : {&s.first_ponding_call, &s.last_ponded_call, &s.redist_event_call})
-            alloc_cells(*a, n);
-        for (array_1d<unsigned char> *a : {&s.redist_state, &s.saturated_cell, &s.surfacing_mark})
+        alloc_cells(s.first_ponding_call, n);
+        for (array_1d<unsigned char> *a :
+             {&s.redist_state, &s.redist_marks, &s.saturated_cell, &s.surfacing_mark})
             alloc_cells(*a, n);
     }
     if (s.inf_richards) {
@@ -334,7 +334,7 @@ void read_soil_parameters(model_state &s) {
                             s.soil_index, s.soil_residual.full(), s.soil_porosity.full(),
                             s.porosity_on ? 1 : 0, s.uniform_moisture);
         for (int i = 1; i <= s.cell_count; ++i)
-            s.moisture_state[i] = s.inf_green_ampt
+            s.moisture_state.full()[i] = s.inf_green_ampt
                                       ? std::max(0.0, s.soil_porosity[i] - s.initial_moisture[i])
                                       : s.initial_moisture.full()[i];
     }
@@ -425,7 +425,7 @@ void read_et_parameters(model_state &s) {
         return;
 
     if (s.inf_redist)
-        for (int i = 1; i <= s.cell_count; ++i) s.moisture_state[i] = s.initial_moisture.full()[i];
+        for (int i = 1; i <= s.cell_count; ++i) s.moisture_state.full()[i] = s.initial_moisture.full()[i];
 
     if (s.inf_green_ampt) {
         for (int i = 1; i <= s.cell_count; ++i) {
@@ -434,7 +434,7 @@ void read_et_parameters(model_state &s) {
                 std::printf("Warning: initial water content > phi at grid %d\n", i);
                 deficit = 0.0;
             }
-            s.moisture_state[i] = deficit;
+            s.moisture_state.full()[i] = deficit;
         }
     }
 
@@ -448,7 +448,7 @@ void read_et_parameters(model_state &s) {
         read_soil_layer_table(s.soil_layer_file, s.soil_layer_name, s);
         if (fatal()) return;
         if (!check_soil_indexes(s, "multi-layer soil infiltration")) return;
-        for (int i = 1; i <= s.cell_count; ++i) s.moisture_state[i] = s.initial_moisture.full()[i];
+        for (int i = 1; i <= s.cell_count; ++i) s.moisture_state.full()[i] = s.initial_moisture.full()[i];
     }
 }
 

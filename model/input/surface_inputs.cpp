@@ -481,7 +481,7 @@ void read_retention(model_state &s) {
 
 void read_roughness(model_state &s) {
     const int n = s.cell_count;
-    if (!ensure_cell_array(s.roughness, n)) {
+    if (!ensure_cell_array(s.roughness.full(), n)) {
         print_allocation_failure("roughness");
         raise_printed_error();
         return;
@@ -494,18 +494,18 @@ void read_roughness(model_state &s) {
             raise_printed_error();
             return;
         }
-        for (int i = 1; i <= n; ++i) s.roughness[static_cast<std::size_t>(i)] = s.manning_n;
+        for (int i = 1; i <= n; ++i) s.roughness.full()[static_cast<std::size_t>(i)] = s.manning_n;
         return;
     }
     if (s.roughness_file) {
         echo_input(s, "reading roughness map from file: %s\n", s.roughness_name.c_str());
-        read_cell_doubles(s, s.roughness_file, s.roughness_name, s.roughness);
+        read_cell_doubles(s, s.roughness_file, s.roughness_name, s.roughness.full());
         close_slot(s.roughness_file);
     } else {
         echo_input(s, "reading roughness table and map from master table file\n");
         if (s.mapping_table_on && s.table_present[table_slot::roughness])
             read_index_map_table(s, s.mapping_table_name, table_roughness,
-                                 {&s.roughness, nullptr, nullptr, nullptr, nullptr, nullptr});
+                                 {&s.roughness.full(), nullptr, nullptr, nullptr, nullptr, nullptr});
     }
     if (failed()) return;
     for (int i = 1; i <= n; ++i) {

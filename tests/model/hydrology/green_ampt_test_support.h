@@ -45,7 +45,7 @@ inline void set_soil(model_state &s, double ks_cm_h, double psi_cm, double phi, 
         s.soil_capillary.full()[i] = psi_cm / 100.0;
         s.soil_porosity.full()[i] = phi;
         s.initial_moisture.full()[i] = theta_i;
-        s.moisture_state[i] = s.inf_green_ampt ? phi - theta_i : theta_i;
+        s.moisture_state.full()[i] = s.inf_green_ampt ? phi - theta_i : theta_i;
     }
 }
 

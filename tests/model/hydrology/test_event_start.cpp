@@ -91,14 +91,13 @@ protected:
         s.soil_moist_depth_cm = 100.0;
         s.top_layer_depth_cm = 20.0;
         for (auto *a : {&s.root_zone_depth, &s.root_zone_water, &s.root_upper_water,
-                        &s.root_lower_water, &s.moisture_state, &s.soil_porosity.full(),
+                        &s.root_lower_water, &s.moisture_state.full(), &s.soil_porosity.full(),
                         &s.water_table_elevation, &s.unsat_exchange_depth, &s.redist_hiatus_depth})
             alloc_1d_double(*a, 4);
-        for (auto *a : {&s.first_ponding_call, &s.last_ponded_call, &s.redist_event_call})
-            alloc_1d_int(*a, 4);
-        for (auto *a : {&s.surfacing_mark, &s.redist_state}) alloc_1d_byte(*a, 4);
+        alloc_1d_int(s.first_ponding_call, 4);
+        for (auto *a : {&s.surfacing_mark, &s.redist_state, &s.redist_marks}) alloc_1d_byte(*a, 4);
         for (int i = 1; i <= 4; ++i) {
-            s.moisture_state[i] = 0.25;
+            s.moisture_state.full()[i] = 0.25;
             s.soil_porosity.full()[i] = 0.45;
             s.redist_state[i] = 2;
         }
@@ -206,15 +205,15 @@ TEST_F(InitEvent, LongTermRunKeepsTheEndOfItsRecord) {
 TEST_F(InitEvent, RedistributionMoistureIsKeptInsideItsBounds) {
     s.long_term = 1;
     s.inf_redist = 1;
-    for (auto *a : {&s.moisture_state, &s.soil_residual.full(), &s.soil_porosity.full()})
+    for (auto *a : {&s.moisture_state.full(), &s.soil_residual.full(), &s.soil_porosity.full()})
         alloc_1d_double(*a, 4);
     for (int i = 1; i <= 4; ++i) {
         s.soil_residual.full()[i] = 0.05;
         s.soil_porosity.full()[i] = 0.45;
-        s.moisture_state[i] = 0.2;
+        s.moisture_state.full()[i] = 0.2;
     }
-    s.moisture_state[1] = 0.05;  // equal to thr
-    s.moisture_state[2] = 0.45;  // equal to phi
+    s.moisture_state.full()[1] = 0.05;  // equal to thr
+    s.moisture_state.full()[2] = 0.45;  // equal to phi
     const std::string out = printed([&] { init_event(s); });
     EXPECT_DOUBLE_EQ(s.moisture_state[1], 0.06);
     EXPECT_DOUBLE_EQ(s.moisture_state[2], 0.44);

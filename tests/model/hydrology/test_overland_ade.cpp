@@ -131,7 +131,7 @@ TEST_F(OverlandAde, WaterLiftedInAFailedAttemptIsNotBooked) {
     // the check. Over two half steps nothing goes below zero, so the call books no
     // lifted water and its balance closes without it.
     make_grid(s, 1, 3, 10.0, [](int, int c) { return c == 1 ? 20.0 : (c == 2 ? 9.0 : 8.9); }, 0.05);
-    s.roughness[1] = 0.001;
+    s.roughness.full()[1] = 0.001;
     const double d1 = 0.0005, d2 = 0.0434, d3 = 0.002;
     const auto start = [&] {
         s.depth[1] = d1;

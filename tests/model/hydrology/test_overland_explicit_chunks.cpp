@@ -52,7 +52,7 @@ void make_case(model_state &s, const grid_case &gc) {
                 s.cell_number_grid(at(r), at(c)) = ++n;
     s.cell_count = n;
     s.cell_size = dx;
-    for (auto *a : {&s.depth, &s.elevation, &s.roughness, &s.retention_depth, &s.x_slope, &s.y_slope})
+    for (auto *a : {&s.depth, &s.elevation, &s.roughness.full(), &s.retention_depth, &s.x_slope, &s.y_slope})
         alloc_1d_double(*a, n);
     for (auto *a : {&s.right, &s.down, &s.left, &s.up}) alloc_1d_int(*a, n);
     if (gc.dikes) {
@@ -68,7 +68,7 @@ void make_case(model_state &s, const grid_case &gc) {
             const int i = cell(r, c);
             if (i == 0) continue;
             s.elevation[at(i)] = 100.0 - 0.05 * r - 0.03 * c + 0.02 * ((r * 3 + c * 7) % 5);
-            s.roughness[at(i)] = 0.03 + 0.01 * (i % 3);
+            s.roughness.full()[at(i)] = 0.03 + 0.01 * (i % 3);
             s.retention_depth[at(i)] = i % 4 == 0 ? 0.002 : 0.0;
             s.depth[at(i)] = i % 9 == 0 ? 0.0 : gc.depth * (0.2 + 0.1 * (i % 8));
             s.right[at(i)] = cell(r, c + 1);

@@ -33,7 +33,7 @@ inline void make_grid(model_state &s, int rows, int cols, double dx,
     s.grid_rows = s.mask_rows = rows;
     s.grid_cols = s.mask_cols = cols;
     alloc_2d_int(s.cell_number_grid, rows + 1, cols + 1);
-    for (auto *a : {&s.depth, &s.elevation, &s.roughness, &s.retention_depth, &s.x_slope, &s.y_slope})
+    for (auto *a : {&s.depth, &s.elevation, &s.roughness.full(), &s.retention_depth, &s.x_slope, &s.y_slope})
         alloc_1d_double(*a, n);
     for (auto *a : {&s.right, &s.down, &s.left, &s.up}) alloc_1d_int(*a, n);
     for (int r = 1; r <= rows; ++r) {
@@ -41,7 +41,7 @@ inline void make_grid(model_state &s, int rows, int cols, double dx,
             const int i = cell(cols, r, c);
             s.cell_number_grid(at(r), at(c)) = i;
             s.elevation[at(i)] = z(r, c);
-            s.roughness[at(i)] = roughness;
+            s.roughness.full()[at(i)] = roughness;
             s.retention_depth[at(i)] = retention;
             s.right[at(i)] = c < cols ? cell(cols, r, c + 1) : 0;
             s.left[at(i)] = c > 1 ? cell(cols, r, c - 1) : 0;

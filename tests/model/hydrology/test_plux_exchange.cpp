@@ -30,14 +30,14 @@ protected:
         s.grid_east = 30.0;
         s.grid_west = 0.0;
         for (auto *a :
-             {&s.soil_ksat.full(), &s.soil_porosity.full(), &s.moisture_state, &s.initial_moisture.full()})
+             {&s.soil_ksat.full(), &s.soil_porosity.full(), &s.moisture_state.full(), &s.initial_moisture.full()})
             alloc_1d_double(*a, s.cell_count);
         for (int i = 1; i <= s.cell_count; ++i) {
-            s.roughness[at(i)] = 0.03 + i / 7.0 * 1e-3;
+            s.roughness.full()[at(i)] = 0.03 + i / 7.0 * 1e-3;
             s.soil_ksat.full()[at(i)] = 2.5e-6 / 3.0 * i;
             s.soil_porosity.full()[at(i)] = 0.4 + 0.1 / 3.0;
             s.initial_moisture.full()[at(i)] = 0.1 + 0.2 / i;
-            s.moisture_state[at(i)] = 0.15 + 1.0 / (3.0 * i);
+            s.moisture_state.full()[at(i)] = 0.15 + 1.0 / (3.0 * i);
         }
         s.hxt_on = s.hxt_event_on = s.plux_on = 1;
         s.plux_exchange_name = "exchange/plux.ctl";
@@ -80,7 +80,7 @@ TEST_F(PluxExchange, RoundTripWithoutTheVegetationModelChangesNothing) {
         s.inf_green_ampt = green_ampt;
         if (green_ampt)
             for (int i = 1; i <= s.cell_count; ++i)
-                s.moisture_state[at(i)] = s.soil_porosity.full()[at(i)] - s.initial_moisture[at(i)];
+                s.moisture_state.full()[at(i)] = s.soil_porosity.full()[at(i)] - s.initial_moisture[at(i)];
         const auto rough = values_of(s, s.roughness), ksat = values_of(s, s.soil_ksat);
         const auto theta = values_of(s, s.moisture_state), initial = values_of(s, s.initial_moisture);
         const std::string out = printed([&] { exchange_plux_maps(s); });
