@@ -5,7 +5,8 @@
 # memory runs, bench_grid_map, bench_overland_lakes, the erosion runs of
 # time_erosion_run.sh, the 1-minute memory run of a groundwater run with
 # redistribution on GW_SIDE x GW_SIDE cells (default 400), bench_pipe_network,
-# bench_richards, bench_triad again, and prints one table of every new / reference
+# bench_richards, bench_calibration_overhead.sh (10 and 100 parameters),
+# bench_triad again, and prints one table of every new / reference
 # ratio against its target, the whole runs against their kernels (per step and
 # per sweep pair) and the peak memory per cell, with the load average of the
 # machine before and after each part. Usage:
@@ -71,6 +72,7 @@ part erosion env KORVA_BUILD="$build" KORVA_RUN="$build/erosion_run" "$top/bench
 part pipes "$bench/bench_pipe_network" --benchmark_color=false
 part richards "$bench/bench_richards" --benchmark_color=false --benchmark_repetitions="$reps" \
     --benchmark_enable_random_interleaving=true
+part calibration env VARNOCK="$build/varnock" REPEAT=3 "$top/bench/bench_calibration_overhead.sh" 10 100
 part triad_after "$bench/bench_triad" --benchmark_color=false
 echo "end: $(date +%T), load average $(cut -d' ' -f1-3 /proc/loadavg)" >>"$logs/load.txt"
 
@@ -165,5 +167,9 @@ echo
 echo "Richards step, new / reference (fastest of $reps interleaved repetitions, M column-steps/s; target >= 2):"
 awk '/^new \/ reference/ { on = 1; next }
      on && NF == 7 { printf "  %-22s %9s %9s %7s %s\n", $1, $3, $5, $7, ($7 >= 2 ? "met" : "NOT MET") }' "$logs/richards.txt"
+echo
+echo "varnock's own processor time per model run of a GML estimation (bench_calibration_overhead.sh,"
+echo "least of 3; measured in nanoseconds, printed to 0.1 microseconds; target: resolves 0.1 ms per run):"
+sed 's/^/  /' "$logs/calibration.txt"
 echo
 echo "full outputs: $logs"
