@@ -6,9 +6,9 @@
 #include <cmath>
 #include <memory>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 #include "model/hydrology/soil_water_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

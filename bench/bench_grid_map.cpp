@@ -14,8 +14,8 @@
 
 #include "bench/bench_ratios.h"
 #include "bench/reference/grid_map_reference.h"
-#include "model/globals.h"
-#include "model/grid_map.h"
+#include "model/core/globals.h"
+#include "model/core/grid_map.h"
 
 namespace {
 

@@ -17,11 +17,11 @@
 
 #include "bench/reference/overland_ade_reference.h"
 #include "bench/reference/overland_explicit_reference.h"
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 #include "model/hydrology/overland_ade.h"
 #include "model/hydrology/overland_explicit.h"
 #include "model/hydrology/overland_pieces.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

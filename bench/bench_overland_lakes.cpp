@@ -16,10 +16,10 @@
 
 #include "bench/bench_ratios.h"
 #include "bench/reference/olake_extent_reference.h"
-#include "model/arrays.h"
-#include "model/globals.h"
+#include "model/core/arrays.h"
+#include "model/core/globals.h"
 #include "model/hydrology/hydrology_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "tests/model/pipes/pipe_tree.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // than the caches (3 x 64 MB), reported as bytes moved per second (24 per element;
 // the write-allocate read of a is not counted), and the throughput of the C
 // library's pow(x, 2/3), pow(x, 5/3) and sqrt over independent arguments beside
-// the model's own powers (model/thirds_powers.h: the array forms, the single
+// the model's own powers (model/core/thirds_powers.h: the array forms, the single
 // forms, and the portable scalar path of the array forms). The memory and compute
 // bounds of the kernels in bench/README.md are taken from these figures.
 #include <benchmark/benchmark.h>
@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "model/thirds_powers.h"
+#include "model/core/thirds_powers.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 # Checks that the card reference of the user guide names every card word of korva's
-# card table (model/card_table.cpp), written in capitals between backquotes.
+# card table (model/project/card_table.cpp), written in capitals between backquotes.
 file(READ ${CARD_TABLE} table)
 file(READ ${REFERENCE} reference)
 string(REGEX MATCHALL "{\"[a-z0-9_]+\", card_id::" entries "${table}")

@@ -4,10 +4,10 @@
 
 #include <cstddef>
 
-#include "model/errors.h"
-#include "model/globals.h"
-#include "model/line_reader.h"
-#include "model/project_file.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
+#include "model/core/line_reader.h"
+#include "model/project/project_file.h"
 
 namespace {
 

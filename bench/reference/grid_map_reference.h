@@ -1,12 +1,12 @@
 // The grid map reader as it stood before it read its lines in blocks and parsed
-// numbers in place (same interface as model/grid_map.h, in namespace reference).
+// numbers in place (same interface as model/core/grid_map.h, in namespace reference).
 // For the equality tests and the benchmarks only.
 #pragma once
 #include <cstdio>
 #include <string>
 
-#include "model/arrays.h"
-#include "model/grid_map.h"
+#include "model/core/arrays.h"
+#include "model/core/grid_map.h"
 
 namespace reference {
 

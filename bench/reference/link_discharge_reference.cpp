@@ -11,10 +11,10 @@
 #include <cstdio>
 
 #include "model/channel/structures.h"
-#include "model/errors.h"
-#include "model/globals.h"
-#include "model/model_state.h"
-#include "model/series.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
+#include "model/core/model_state.h"
+#include "model/core/series.h"
 
 namespace reference {
 

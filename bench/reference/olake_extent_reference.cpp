@@ -8,11 +8,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/lakes.h"
 #include "model/input/input_readers.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace reference {
 

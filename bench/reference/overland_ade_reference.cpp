@@ -11,10 +11,10 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/overland_boundaries.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "bench/reference/overland_ade_reference.h"
 
 namespace reference {

@@ -3,7 +3,7 @@
 // namespace reference). For the equality tests and the benchmarks only.
 #pragma once
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 struct overland_grid;

@@ -12,7 +12,7 @@
 #include <cstdio>
 
 #include "model/hydrology/overland_boundaries.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "bench/reference/overland_explicit_reference.h"
 
 namespace reference {

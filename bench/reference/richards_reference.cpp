@@ -9,12 +9,12 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/hydrology/evapotranspiration.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/hydrology/soil_hydraulics.h"
 #include "model/hydrology/soil_water_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace reference {
 

@@ -11,10 +11,10 @@
 #include <memory>
 #include <new>
 
-#include "model/globals.h"
-#include "model/model_state.h"
-#include "model/replace_params.h"
-#include "model/run_model.h"
+#include "model/core/globals.h"
+#include "model/core/model_state.h"
+#include "model/core/replace_params.h"
+#include "model/project/run_model.h"
 
 namespace {
 

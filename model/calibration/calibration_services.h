@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 struct observation_set;

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "model/calibration/calibration_objective.h"
-#include "model/file_opener.h"
-#include "model/globals.h"
-#include "model/line_reader.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
+#include "model/core/line_reader.h"
 
 namespace {
 

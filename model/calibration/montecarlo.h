@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 #include "model/calibration/calibration_services.h"
 #include "model/calibration/observations.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 
 class montecarlo {
 public:

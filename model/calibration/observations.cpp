@@ -9,8 +9,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/file_opener.h"
-#include "model/line_reader.h"
+#include "model/core/file_opener.h"
+#include "model/core/line_reader.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 // A peak or volume takes part in the statistics when its weight is above this.
 inline constexpr double observation_weight_threshold = 1e-6;

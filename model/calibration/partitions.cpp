@@ -12,7 +12,7 @@
 
 #include "model/calibration/calibration_services.h"
 #include "model/calibration/sce_optimizer.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <new>
 #include <vector>
 
-#include "model/file_opener.h"
-#include "model/globals.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
 #include "model/calibration/calibration_objective.h"
 #include "model/calibration/sce_optimizer.h"
 

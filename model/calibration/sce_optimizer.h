@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 #include "model/calibration/calibration_services.h"
 #include "model/calibration/observations.h"
 

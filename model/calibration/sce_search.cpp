@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "model/calibration/sce_optimizer.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/calibration/sce_random.h"
 
 namespace {

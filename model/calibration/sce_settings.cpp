@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "model/file_opener.h"
+#include "model/core/file_opener.h"
 #include "model/calibration/sce_optimizer.h"
-#include "model/line_reader.h"
+#include "model/core/line_reader.h"
 
 namespace {
 

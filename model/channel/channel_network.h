@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "model/arrays.h"
-#include "model/file_opener.h"
+#include "model/core/arrays.h"
+#include "model/core/file_opener.h"
 
 struct time_series;
 struct elevation_series;

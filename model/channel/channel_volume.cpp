@@ -3,7 +3,7 @@
 // and by the event balance at the end of an event.
 #include "model/channel/channel_services.h"
 #include "model/channel/channel_network.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 double channel_water_volume(const model_state &s) {
     const channel_network &net = s.channels;

@@ -12,10 +12,10 @@
 
 #include "model/channel/channel_network.h"
 #include "model/channel/channel_services.h"
-#include "model/errors.h"
-#include "model/globals.h"
-#include "model/model_state.h"
-#include "model/thirds_powers.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
+#include "model/core/model_state.h"
+#include "model/core/thirds_powers.h"
 
 namespace {
 

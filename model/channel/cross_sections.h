@@ -5,7 +5,7 @@
 // initial channel state, the groundwater step and the channel routing.
 #pragma once
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 struct channel_network;

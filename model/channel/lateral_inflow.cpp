@@ -8,8 +8,8 @@
 
 #include "model/channel/channel_services.h"
 #include "model/channel/cross_sections.h"
-#include "model/errors.h"
-#include "model/model_state.h"
+#include "model/core/errors.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // running maximum of a node quantity. Called by the channel piece and set-up.
 #pragma once
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 

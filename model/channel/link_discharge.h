@@ -3,7 +3,7 @@
 // structure links and the outlet boundary. Called by ex_flow_route every pass.
 #pragma once
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 
 #include "model/channel/channel_network.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 
 namespace {
 constexpr double two_g = 19.62;

@@ -6,9 +6,9 @@
 #include "model/channel/channel_services.h"
 #include "model/constituents/channel_routing.h"
 #include "model/constituents/lake_constituents.h"
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/hydrology/process_clocks.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

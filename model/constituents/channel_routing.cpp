@@ -10,9 +10,9 @@
 #include "model/constituents/channel_routing.h"
 #include "model/constituents/constituent_transport.h"
 #include "model/constituents/lake_constituents.h"
-#include "model/errors.h"
-#include "model/model_state.h"
-#include "model/series.h"
+#include "model/core/errors.h"
+#include "model/core/model_state.h"
+#include "model/core/series.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include "model/channel/channel_services.h"
 #include "model/constituents/constituent_transport.h"
-#include "model/contaminant_summaries.h"
+#include "model/output/contaminant_summaries.h"
 #include "model/hydrology/process_clocks.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace tt = transport_table;
 

@@ -3,7 +3,7 @@
 // constituent time-step pieces call (the pieces are in channel_services.h).
 #pragma once
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 

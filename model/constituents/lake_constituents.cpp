@@ -10,8 +10,8 @@
 #include "model/channel/channel_services.h"
 #include "model/constituents/channel_routing.h"
 #include "model/constituents/constituent_transport.h"
-#include "model/contaminant_summaries.h"
-#include "model/model_state.h"
+#include "model/output/contaminant_summaries.h"
+#include "model/core/model_state.h"
 
 namespace {
 

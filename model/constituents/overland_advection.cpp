@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "model/constituents/constituent_transport.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace tt = transport_table;
 

@@ -9,8 +9,8 @@
 
 #include "model/channel/channel_services.h"
 #include "model/constituents/constituent_transport.h"
-#include "model/errors.h"
-#include "model/model_state.h"
+#include "model/core/errors.h"
+#include "model/core/model_state.h"
 #include "model/sediment/sediment_bound.h"
 
 namespace tt = transport_table;

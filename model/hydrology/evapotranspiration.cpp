@@ -8,11 +8,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/input/surface_inputs.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -9,13 +9,13 @@
 
 #include "model/calibration/calibration_services.h"
 #include "model/channel/channel_services.h"
-#include "model/event_summary.h"
-#include "model/globals.h"
+#include "model/output/event_summary.h"
+#include "model/core/globals.h"
 #include "model/hydrology/event_start.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/soil_water_pieces.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <string>
 
 #include "model/calibration/calibration_services.h"
-#include "model/errors.h"
-#include "model/globals.h"
-#include "model/file_opener.h"
-#include "model/grid_map.h"
-#include "model/line_reader.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
+#include "model/core/file_opener.h"
+#include "model/core/grid_map.h"
+#include "model/core/line_reader.h"
 #include "model/hydrology/event_end.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
@@ -24,7 +24,7 @@
 #include "model/hydrology/soil_water_pieces.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/channel/channel_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "model/sediment/sediment_outputs.h"
 
 namespace {

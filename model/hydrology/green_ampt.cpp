@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/errors.h"
-#include "model/model_state.h"
+#include "model/core/errors.h"
+#include "model/core/model_state.h"
 
 namespace {
 

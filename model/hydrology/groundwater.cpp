@@ -10,15 +10,15 @@
 #include <cstdio>
 #include <utility>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/richards.h"
 #include "model/input/surface_inputs.h"
 #include "model/input/wells.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 
 #include "model/channel/channel_network.h"
 #include "model/channel/channel_services.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/input/input_readers.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // hydrology_services.h and soil_water_services.h; this header adds the helpers.
 #pragma once
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/hydrology/richards.h"
 #include "model/hydrology/soil_hydraulics.h"
 

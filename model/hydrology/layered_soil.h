@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 // Fields of a soil_layer_record row (layer L = 1, 2, 3): capillary head (cm) at
 // L - 1, conductivity (cm/h) at 3 + L, porosity at 6 + L, initial moisture at

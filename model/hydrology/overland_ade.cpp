@@ -13,12 +13,12 @@
 #include <immintrin.h>
 #endif
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/overland_boundaries.h"
 #include "model/input/surface_inputs.h"
-#include "model/model_state.h"
-#include "model/thirds_powers.h"
+#include "model/core/model_state.h"
+#include "model/core/thirds_powers.h"
 
 namespace {
 

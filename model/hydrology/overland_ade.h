@@ -3,7 +3,7 @@
 // discharges from the water-surface slope. Called by step_overland_flow.
 #pragma once
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 struct overland_grid;

@@ -9,10 +9,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/hydrology/overland_pieces.h"
-#include "model/model_state.h"
-#include "model/series.h"
+#include "model/core/model_state.h"
+#include "model/core/series.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 struct lowspot_record;

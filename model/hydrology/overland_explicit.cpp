@@ -13,11 +13,11 @@
 #include <emmintrin.h>
 #endif
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/hydrology/overland_boundaries.h"
 #include "model/hydrology/overland_explicit_chunks.h"
-#include "model/model_state.h"
-#include "model/thirds_powers.h"
+#include "model/core/model_state.h"
+#include "model/core/thirds_powers.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <cstdio>
 
 #include "model/channel/channel_services.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/groundwater.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/layered_soil.h"
@@ -21,7 +21,7 @@
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/soil_hydraulics.h"
 #include "model/input/surface_inputs.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "model/sediment/channel_sediment.h"
 
 namespace {

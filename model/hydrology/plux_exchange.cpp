@@ -6,17 +6,17 @@
 #include <span>
 #include <vector>
 
-#include "model/calendar.h"
+#include "model/core/calendar.h"
 #include "model/channel/channel_services.h"
-#include "model/dataset_writer.h"
-#include "model/errors.h"
-#include "model/file_opener.h"
-#include "model/globals.h"
+#include "model/output/dataset_writer.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
 #include "model/hydrology/event_start.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/soil_water_pieces.h"
-#include "model/map_writers.h"
-#include "model/model_state.h"
+#include "model/output/map_writers.h"
+#include "model/core/model_state.h"
 
 namespace {
 

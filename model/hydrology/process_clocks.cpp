@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/calendar.h"
+#include "model/core/calendar.h"
 #include "model/channel/channel_services.h"
 #include "model/calibration/calibration_services.h"
 #include "model/hydrology/hydrology_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

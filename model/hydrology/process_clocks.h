@@ -4,7 +4,7 @@
 // tests and advances its own clock through the helpers here.
 #pragma once
 
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 // True when the clock is due in this turn: |next - now| < the clock tolerance
 // (a time that is not a number is never due).

@@ -7,15 +7,15 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/calendar.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/calendar.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/input/precip_file.h"
 #include "model/input/radar_precip.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

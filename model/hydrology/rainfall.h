@@ -4,7 +4,7 @@
 // point inflows. The pieces themselves are declared in hydrology_services.h.
 #pragma once
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 struct precip_event;

@@ -9,13 +9,13 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/hydrology/evapotranspiration.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/hydrology/soil_hydraulics.h"
 #include "model/hydrology/soil_water_services.h"
-#include "model/model_state.h"
-#include "model/positive_powers.h"
+#include "model/core/model_state.h"
+#include "model/core/positive_powers.h"
 
 namespace {
 

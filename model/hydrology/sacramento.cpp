@@ -7,10 +7,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/hydrology/sacramento.h"
 #include "model/hydrology/soil_water_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "model/hydrology/evapotranspiration.h"
 #include "model/hydrology/soil_water_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 int snowmelt_energy_balance(model_state &s, double dt, int rain_heat) {
     if (s.snow_store.empty()) return 0;

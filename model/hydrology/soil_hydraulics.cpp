@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/evapotranspiration.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/layered_soil.h"

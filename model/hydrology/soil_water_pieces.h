@@ -6,7 +6,7 @@
 #pragma once
 
 #include "model/hydrology/green_ampt.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 // The kernels that the infiltration settings choose, in the order they run:
 // redistribution alone, or Green and Ampt and then the layered soil kernel. The

@@ -10,14 +10,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "model/errors.h"
-#include "model/file_opener.h"
-#include "model/globals.h"
-#include "model/grid_map.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
+#include "model/core/grid_map.h"
 #include "model/input/input_readers.h"
 #include "model/input/input_services.h"
-#include "model/line_reader.h"
-#include "model/model_state.h"
+#include "model/core/line_reader.h"
+#include "model/core/model_state.h"
 
 namespace {
 

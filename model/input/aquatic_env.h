@@ -7,7 +7,7 @@
 
 #include <string_view>
 
-#include "model/nutrient_state.h"
+#include "model/core/nutrient_state.h"
 
 struct model_state;
 

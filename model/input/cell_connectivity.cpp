@@ -5,11 +5,11 @@
 
 #include <cstdio>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/input/input_services.h"
 #include "model/input/watershed_mask.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

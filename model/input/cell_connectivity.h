@@ -4,7 +4,7 @@
 // (both declared in input_services.h).
 #pragma once
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 

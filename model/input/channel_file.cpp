@@ -11,16 +11,16 @@
 #include <vector>
 
 #include "model/channel/channel_network.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/input/breakpoint_tables.h"
 #include "model/input/channel_file_numeric.h"
 #include "model/input/grid_stream.h"
 #include "model/input/mapping_tables.h"
-#include "model/line_reader.h"
-#include "model/model_state.h"
-#include "model/project_file.h"
-#include "model/series.h"
+#include "model/core/line_reader.h"
+#include "model/core/model_state.h"
+#include "model/project/project_file.h"
+#include "model/core/series.h"
 
 namespace {
 

@@ -12,17 +12,17 @@
 
 #include "model/channel/channel_network.h"
 #include "model/channel/channel_services.h"
-#include "model/errors.h"
-#include "model/file_opener.h"
-#include "model/globals.h"
-#include "model/grid_map.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
+#include "model/core/grid_map.h"
 #include "model/input/aquatic_env.h"
 #include "model/input/channel_file.h"
 #include "model/input/constituent_params.h"
 #include "model/input/input_readers.h"
 #include "model/input/watershed_mask.h"
-#include "model/line_reader.h"
-#include "model/model_state.h"
+#include "model/core/line_reader.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -8,15 +8,15 @@
 #include <array>
 #include <cstdio>
 
-#include "model/errors.h"
-#include "model/file_opener.h"
-#include "model/globals.h"
-#include "model/grid_map.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
+#include "model/core/grid_map.h"
 #include "model/input/input_readers.h"
 #include "model/input/input_services.h"
 #include "model/input/mapping_tables.h"
 #include "model/input/stream_tables.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 

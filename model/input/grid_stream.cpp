@@ -9,11 +9,11 @@
 #include <string>
 
 #include "model/channel/channel_network.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/input/channel_file.h"
-#include "model/line_reader.h"
-#include "model/model_state.h"
+#include "model/core/line_reader.h"
+#include "model/core/model_state.h"
 
 namespace {
 

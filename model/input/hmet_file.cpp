@@ -9,15 +9,15 @@
 #include <initializer_list>
 #include <string>
 
-#include "model/calendar.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/calendar.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/input/input_readers.h"
 #include "model/input/precip_setup.h"
 #include "model/input/soil_input_services.h"
 #include "model/input/surface_inputs.h"
-#include "model/line_reader.h"
-#include "model/model_state.h"
+#include "model/core/line_reader.h"
+#include "model/core/model_state.h"
 
 namespace {
 

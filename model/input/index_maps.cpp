@@ -9,12 +9,12 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "model/errors.h"
-#include "model/file_opener.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
 #include "model/input/mapping_tables.h"
-#include "model/line_reader.h"
-#include "model/model_state.h"
+#include "model/core/line_reader.h"
+#include "model/core/model_state.h"
 
 namespace {
 

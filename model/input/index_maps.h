@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 struct wetland_record;
@@ -56,7 +56,7 @@ int read_soil_erosion_table(model_state &state, const std::string &table_file,
                             const std::array<array_1d<double> *, 8> &targets,
                             array_2d<double> *per_sediment);
 
-// One well of the WELL_TABLE: well_record (model/model_state.h).
+// One well of the WELL_TABLE: well_record (model/core/model_state.h).
 struct well_record;
 
 // WELL_TABLE and its index map: the wells, newest row first, and the index grid

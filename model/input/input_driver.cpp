@@ -5,13 +5,13 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/overland_pieces.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/input/input_readers.h"
 #include "model/input/input_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 struct lowspot_record;

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "model/input/input_readers.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 int make_overland_lake_work(model_state &s) {
     overland_lake_work &w = s.olake_work;

@@ -10,10 +10,10 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/input/input_readers.h"
-#include "model/line_reader.h"
-#include "model/model_state.h"
+#include "model/core/line_reader.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "model/errors.h"
-#include "model/file_opener.h"
-#include "model/globals.h"
-#include "model/line_reader.h"
-#include "model/series.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
+#include "model/core/line_reader.h"
+#include "model/core/series.h"
 
 namespace {
 

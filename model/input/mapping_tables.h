@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 // Card ids of the mapping-table file.
 enum index_map_card : int {

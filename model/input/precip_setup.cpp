@@ -7,18 +7,18 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/calendar.h"
+#include "model/core/calendar.h"
 #include "model/channel/channel_services.h"
-#include "model/errors.h"
-#include "model/file_opener.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/input/input_readers.h"
 #include "model/input/input_services.h"
 #include "model/input/precip_file.h"
 #include "model/input/radar_precip.h"
 #include "model/input/soil_input_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

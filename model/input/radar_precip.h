@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 struct radar_grid;

@@ -10,13 +10,13 @@
 #include <string>
 #include <utility>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/input/input_readers.h"
 #include "model/input/surface_inputs.h"
-#include "model/line_reader.h"
-#include "model/model_state.h"
-#include "model/project_file.h"
+#include "model/core/line_reader.h"
+#include "model/core/model_state.h"
+#include "model/project/project_file.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <array>
 #include <cstdio>
 
-#include "model/errors.h"
-#include "model/line_reader.h"
-#include "model/globals.h"
-#include "model/file_opener.h"
+#include "model/core/errors.h"
+#include "model/core/line_reader.h"
+#include "model/core/globals.h"
+#include "model/core/file_opener.h"
 #include "model/input/index_maps.h"
 #include "model/input/input_readers.h"
 

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 // Temperatures outside which the viscosity polynomial does not hold (deg C).
 inline constexpr double viscosity_fit_low = 0.0, viscosity_fit_high = 40.0;

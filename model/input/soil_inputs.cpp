@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "model/errors.h"
-#include "model/file_opener.h"
-#include "model/globals.h"
-#include "model/grid_map.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
+#include "model/core/grid_map.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/input/input_readers.h"
 #include "model/input/mapping_tables.h"
 #include "model/input/soil_input_services.h"
 #include "model/input/soil_tables.h"
-#include "model/line_reader.h"
+#include "model/core/line_reader.h"
 
 namespace {
 

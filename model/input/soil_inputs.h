@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "model/arrays.h"
-#include "model/model_state.h"
+#include "model/core/arrays.h"
+#include "model/core/model_state.h"
 
 // read_soil_parameters, read_area_reduction, read_et_parameters, read_water_table
 // and setup_richards_soil take the run state (declared in input_readers.h where the

@@ -8,12 +8,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/input/mapping_tables.h"
-#include "model/line_reader.h"
-#include "model/model_state.h"
-#include "model/project_file.h"
+#include "model/core/line_reader.h"
+#include "model/core/model_state.h"
+#include "model/project/project_file.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <string>
 
-#include "model/errors.h"
-#include "model/globals.h"
-#include "model/grid_map.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
+#include "model/core/grid_map.h"
 #include "model/input/input_readers.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "model/errors.h"
-#include "model/globals.h"
-#include "model/file_opener.h"
-#include "model/line_reader.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
+#include "model/core/file_opener.h"
+#include "model/core/line_reader.h"
 
 namespace {
 

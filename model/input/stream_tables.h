@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 #include "model/input/mapping_tables.h"
 
 // Card ids of the stream mapping-table file (the values-per-row kinds 1..6).

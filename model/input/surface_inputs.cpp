@@ -9,14 +9,14 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "model/errors.h"
-#include "model/file_opener.h"
-#include "model/globals.h"
-#include "model/grid_map.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
+#include "model/core/grid_map.h"
 #include "model/input/input_readers.h"
 #include "model/input/lake_file.h"
 #include "model/input/wells.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/input/sacramento_file.h"
 
 namespace {

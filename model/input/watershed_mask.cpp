@@ -11,13 +11,13 @@
 
 #include "model/calibration/calibration_services.h"
 #include "model/channel/channel_services.h"
-#include "model/errors.h"
-#include "model/file_opener.h"
-#include "model/globals.h"
-#include "model/grid_map.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
+#include "model/core/grid_map.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/input/input_readers.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

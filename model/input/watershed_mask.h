@@ -4,7 +4,7 @@
 // The pieces below are their arithmetic, shared with the tests.
 #pragma once
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 

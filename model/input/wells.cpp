@@ -5,12 +5,12 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/input/index_maps.h"
 #include "model/input/surface_inputs.h"
-#include "model/model_state.h"
-#include "model/series.h"
+#include "model/core/model_state.h"
+#include "model/core/series.h"
 
 void load_table_wells(model_state &s) {
     std::vector<well_record> table;

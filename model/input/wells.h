@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 struct well_record;

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 // A 1-based nrow x ncol matrix of doubles: a table of row starts over one data
 // block of nrow * ncol + 1 doubles, element [r][c] (c = 1..ncol) at

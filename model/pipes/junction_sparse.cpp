@@ -10,7 +10,7 @@
 #include <set>
 #include <utility>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 #include "model/pipes/junction_solver.h"
 
 namespace {

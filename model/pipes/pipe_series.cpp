@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "model/hydrographs.h"
-#include "model/link_node_series.h"
-#include "model/model_state.h"
+#include "model/output/hydrographs.h"
+#include "model/output/link_node_series.h"
+#include "model/core/model_state.h"
 
 namespace {
 

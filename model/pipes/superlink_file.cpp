@@ -18,8 +18,8 @@
 
 #include "model/channel/channel_services.h"
 #include "model/input/watershed_mask.h"
-#include "model/line_reader.h"
-#include "model/model_state.h"
+#include "model/core/line_reader.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // tile-drain exchange read and update it.
 #pragma once
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 // Superlink l runs from super-junction slink_us_junc[l] to slink_ds_junc[l]; it
 // has N = link_node_count[l] pipes 1..N and N + 1 nodes 1..N + 1, pipe k joining

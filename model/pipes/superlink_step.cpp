@@ -13,9 +13,9 @@
 #include <string>
 
 #include "model/channel/channel_services.h"
-#include "model/errors.h"
-#include "model/file_opener.h"
-#include "model/model_state.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
+#include "model/core/model_state.h"
 #include "model/pipes/pipe_geometry.h"
 #include "model/pipes/superlink_network.h"
 

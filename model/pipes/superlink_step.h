@@ -7,7 +7,7 @@
 
 #include <array>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 #include "model/pipes/junction_solver.h"
 #include "model/pipes/junction_sparse.h"
 

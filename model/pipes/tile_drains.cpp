@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "model/channel/channel_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #endif
 
 #include "model/channel/channel_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 // sediment-bound constituent scheme shares the helpers below.
 #pragma once
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 
 struct model_state;
 struct sediment_record;

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "model/sediment/overland_erosion.h"
 
 namespace {

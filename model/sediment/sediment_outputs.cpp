@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstddef>
 
-#include "model/hydrographs.h"
-#include "model/model_state.h"
+#include "model/output/hydrographs.h"
+#include "model/core/model_state.h"
 #include "model/sediment/channel_sediment.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Sediment outputs and bookkeeping of the events: the outlet sediment line and
 // the sediment hydrograph line of every hydrograph step (write_time_series), the
 // event-start marks (init_event) and the sediment half of the event summary.
-// The outlet and flux line writers are declared in model/hydrographs.h.
+// The outlet and flux line writers are declared in model/output/hydrographs.h.
 #pragma once
 
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include "fuzz_channel_state.h"
 #include "fuzz_support.h"
 #include "model/input/channel_file.h"
-#include "model/process_exit.h"
+#include "model/core/process_exit.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzzsupport::silence_stdout();

@@ -6,9 +6,9 @@
 #include <cstdio>
 
 #include "fuzz_support.h"
-#include "model/arrays.h"
-#include "model/globals.h"
-#include "model/model_state.h"
+#include "model/core/arrays.h"
+#include "model/core/globals.h"
+#include "model/core/model_state.h"
 
 inline void set_up_channel_state(model_state &s) {
     s.grid_rows = 3;

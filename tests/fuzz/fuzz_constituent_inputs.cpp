@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/input/input_readers.h"
 #include "model/input/input_services.h"
-#include "model/model_state.h"
-#include "model/process_exit.h"
+#include "model/core/model_state.h"
+#include "model/core/process_exit.h"
 
 namespace {
 

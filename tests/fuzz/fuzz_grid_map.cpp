@@ -7,10 +7,10 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "model/arrays.h"
-#include "model/globals.h"
-#include "model/grid_map.h"
-#include "model/process_exit.h"
+#include "model/core/arrays.h"
+#include "model/core/globals.h"
+#include "model/core/grid_map.h"
+#include "model/core/process_exit.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <cstdlib>
 
 #include "fuzz_support.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/input/soil_input_services.h"
-#include "model/model_state.h"
-#include "model/process_exit.h"
+#include "model/core/model_state.h"
+#include "model/core/process_exit.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzzsupport::silence_stdout();

@@ -11,8 +11,8 @@
 #include "model/calibration/montecarlo.h"
 #include "model/calibration/observations.h"
 #include "model/calibration/sce_optimizer.h"
-#include "model/globals.h"
-#include "model/replace_params.h"
+#include "model/core/globals.h"
+#include "model/core/replace_params.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzzsupport::silence_stdout();

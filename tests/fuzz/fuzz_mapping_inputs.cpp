@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/input/index_maps.h"
 #include "model/input/input_readers.h"
 #include "model/input/stream_tables.h"
-#include "model/model_state.h"
-#include "model/process_exit.h"
+#include "model/core/model_state.h"
+#include "model/core/process_exit.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/input/watershed_mask.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "model/channel/channel_services.h"
 #include "model/pipes/superlink_file.h"
-#include "model/process_exit.h"
+#include "model/core/process_exit.h"
 
 namespace {
 

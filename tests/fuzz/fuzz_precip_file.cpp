@@ -3,10 +3,10 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/input/precip_file.h"
-#include "model/model_state.h"
-#include "model/process_exit.h"
+#include "model/core/model_state.h"
+#include "model/core/process_exit.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzzsupport::silence_stdout();

@@ -2,10 +2,10 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
-#include "model/card_records.h"
-#include "model/globals.h"
-#include "model/process_exit.h"
-#include "model/project_file.h"
+#include "model/project/card_records.h"
+#include "model/core/globals.h"
+#include "model/core/process_exit.h"
+#include "model/project/project_file.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzzsupport::silence_stdout();

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "model/globals.h"
-#include "model/process_exit.h"
-#include "model/series.h"
+#include "model/core/globals.h"
+#include "model/core/process_exit.h"
+#include "model/core/series.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzzsupport::silence_stdout();

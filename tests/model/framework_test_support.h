@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "support/captured_output.h"
 #include "support/run_program.h"
 

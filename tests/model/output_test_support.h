@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "model/grid_map.h"
-#include "model/model_state.h"
+#include "model/core/grid_map.h"
+#include "model/core/model_state.h"
 
 namespace outputtest {
 

@@ -5,8 +5,8 @@
 #include <climits>
 #include <string>
 
-#include "model/arrays.h"
-#include "model/globals.h"
+#include "model/core/arrays.h"
+#include "model/core/globals.h"
 #include "tests/model/framework_test_support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "model/calendar.h"
+#include "model/core/calendar.h"
 
 namespace {
 

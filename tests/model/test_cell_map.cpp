@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "model/cell_map.h"
+#include "model/core/cell_map.h"
 
 TEST(CellMap, CodedValuesAreTheFilledBits) {
     const struct {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "model/channel/channel_network.h"
-#include "model/hydrographs.h"
-#include "model/model_state.h"
+#include "model/output/hydrographs.h"
+#include "model/core/model_state.h"
 #include "support/run_program.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "model/command_line.h"
+#include "model/project/command_line.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <string>
 
-#include "model/contaminant_summaries.h"
-#include "model/event_summary.h"
-#include "model/globals.h"
+#include "model/output/contaminant_summaries.h"
+#include "model/output/event_summary.h"
+#include "model/core/globals.h"
 #include "model/input/input_readers.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "output_test_support.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "tests/model/framework_test_support.h"
 
 namespace {

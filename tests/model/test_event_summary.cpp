@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <string>
 
-#include "model/calendar.h"
-#include "model/event_summary.h"
-#include "model/globals.h"
-#include "model/model_state.h"
+#include "model/core/calendar.h"
+#include "model/output/event_summary.h"
+#include "model/core/globals.h"
+#include "model/core/model_state.h"
 #include "output_test_support.h"
 
 namespace {

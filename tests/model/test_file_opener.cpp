@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
-#include "model/errors.h"
-#include "model/file_opener.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
+#include "model/core/globals.h"
 #include "tests/model/framework_test_support.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // full reset restores, so that a series of runs starts like separate processes.
 #include <gtest/gtest.h>
 
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "tests/model/framework_test_support.h"
 
 namespace {

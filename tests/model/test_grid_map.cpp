@@ -11,8 +11,8 @@
 #include <string>
 
 #include "bench/reference/grid_map_reference.h"
-#include "model/globals.h"
-#include "model/grid_map.h"
+#include "model/core/globals.h"
+#include "model/core/grid_map.h"
 #include "support/run_program.h"
 
 namespace {

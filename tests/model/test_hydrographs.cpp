@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <string>
 
-#include "model/calendar.h"
-#include "model/globals.h"
-#include "model/hydrographs.h"
-#include "model/model_state.h"
-#include "model/output_writers.h"
+#include "model/core/calendar.h"
+#include "model/core/globals.h"
+#include "model/output/hydrographs.h"
+#include "model/core/model_state.h"
+#include "model/output/output_writers.h"
 #include "model/input/input_readers.h"
-#include "model/point_output.h"
+#include "model/output/point_output.h"
 #include "output_test_support.h"
 #include "support/run_program.h"
 

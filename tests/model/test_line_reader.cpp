@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "model/globals.h"
-#include "model/line_reader.h"
+#include "model/core/globals.h"
+#include "model/core/line_reader.h"
 #include "tests/model/framework_test_support.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "framework_test_support.h"
-#include "model/globals.h"
-#include "model/link_node_series.h"
-#include "model/model_state.h"
-#include "model/output_writers.h"
+#include "model/core/globals.h"
+#include "model/output/link_node_series.h"
+#include "model/core/model_state.h"
+#include "model/output/output_writers.h"
 #include "output_test_support.h"
 
 namespace {

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "framework_test_support.h"
-#include "model/dataset_writer.h"
-#include "model/globals.h"
-#include "model/grid_map.h"
+#include "model/output/dataset_writer.h"
+#include "model/core/globals.h"
+#include "model/core/grid_map.h"
 #include "model/input/input_readers.h"
-#include "model/map_writers.h"
-#include "model/model_state.h"
-#include "model/output_writers.h"
+#include "model/output/map_writers.h"
+#include "model/core/model_state.h"
+#include "model/output/output_writers.h"
 #include "output_test_support.h"
 
 namespace {

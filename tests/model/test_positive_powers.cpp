@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "model/positive_powers.h"
+#include "model/core/positive_powers.h"
 
 TEST(PositivePowers, AgreeWithPowWithinTheStatedUnits) {
     std::mt19937_64 rng(3);

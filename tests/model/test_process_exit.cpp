@@ -2,7 +2,7 @@
 // handler lets a test catch the exit.
 #include <gtest/gtest.h>
 
-#include "model/process_exit.h"
+#include "model/core/process_exit.h"
 
 namespace {
 

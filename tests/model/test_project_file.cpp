@@ -8,10 +8,10 @@
 #include <string>
 #include <utility>
 
-#include "model/card_table.h"
-#include "model/globals.h"
-#include "model/project_file.h"
-#include "model/series.h"
+#include "model/project/card_table.h"
+#include "model/core/globals.h"
+#include "model/project/project_file.h"
+#include "model/core/series.h"
 #include "support/run_program.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "model/globals.h"
-#include "model/replace_params.h"
+#include "model/core/globals.h"
+#include "model/core/replace_params.h"
 #include "tests/model/framework_test_support.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "model/errors.h"
-#include "model/globals.h"
-#include "model/model_state.h"
-#include "model/run_model.h"
-#include "model/series.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
+#include "model/core/model_state.h"
+#include "model/project/run_model.h"
+#include "model/core/series.h"
 #include "support/run_program.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "framework_test_support.h"
-#include "model/calendar.h"
-#include "model/globals.h"
-#include "model/model_state.h"
-#include "model/run_files.h"
-#include "model/run_setup.h"
+#include "model/core/calendar.h"
+#include "model/core/globals.h"
+#include "model/core/model_state.h"
+#include "model/project/run_files.h"
+#include "model/project/run_setup.h"
 
 namespace {
 

@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "framework_test_support.h"
-#include "model/dataset_writer.h"
-#include "model/globals.h"
-#include "model/grid_map.h"
+#include "model/output/dataset_writer.h"
+#include "model/core/globals.h"
+#include "model/core/grid_map.h"
 #include "model/input/channel_setup.h"
-#include "model/link_node_series.h"
-#include "model/model_state.h"
-#include "model/output_writers.h"
-#include "model/run_summary.h"
+#include "model/output/link_node_series.h"
+#include "model/core/model_state.h"
+#include "model/output/output_writers.h"
+#include "model/output/run_summary.h"
 #include "output_test_support.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <cmath>
 #include <string>
 
-#include "model/calendar.h"
-#include "model/globals.h"
-#include "model/line_reader.h"
-#include "model/series.h"
+#include "model/core/calendar.h"
+#include "model/core/globals.h"
+#include "model/core/line_reader.h"
+#include "model/core/series.h"
 #include "support/run_program.h"
 
 namespace {

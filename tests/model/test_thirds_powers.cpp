@@ -13,7 +13,7 @@
 #include <random>
 #include <vector>
 
-#include "model/thirds_powers.h"
+#include "model/core/thirds_powers.h"
 
 namespace {
 

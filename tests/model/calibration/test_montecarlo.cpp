@@ -13,7 +13,7 @@
 #include "model/calibration/montecarlo.h"
 #include "model/framework_test_support.h"
 #include "model/hydrology/hydrology_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "model/channel/channel_network.h"
 #include "model/channel/channel_services.h"
 #include "model/input/channel_file.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace routing_test {
 

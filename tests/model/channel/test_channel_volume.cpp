@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "model/channel/channel_services.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "routing_network.h"
 
 namespace {

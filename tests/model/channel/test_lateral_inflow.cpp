@@ -6,8 +6,8 @@
 
 #include "model/channel/channel_seepage.h"
 #include "model/channel/lateral_inflow.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "routing_network.h"
 
 namespace {

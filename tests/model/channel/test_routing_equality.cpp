@@ -12,8 +12,8 @@
 
 #include "bench/reference/ex_flow_route_reference.h"
 #include "model/channel/ex_flow_route.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "routing_network.h"
 
 namespace {

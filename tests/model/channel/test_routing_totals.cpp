@@ -7,8 +7,8 @@
 
 #include "model/channel/ex_flow_route.h"
 #include "model/channel/lateral_inflow.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "routing_network.h"
 
 namespace {

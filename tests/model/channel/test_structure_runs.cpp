@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "model/errors.h"
-#include "model/globals.h"
-#include "model/run_model.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
+#include "model/project/run_model.h"
 #include "tests/support/run_program.h"
 
 namespace {

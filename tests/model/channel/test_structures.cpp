@@ -7,8 +7,8 @@
 #include "model/channel/channel_network.h"
 #include "model/channel/link_discharge.h"
 #include "model/channel/structures.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "model/constituents/channel_routing.h"
 #include "model/input/channel_file.h"
 #include "model/input/input_readers.h"
-#include "model/globals.h"
-#include "model/model_state.h"
+#include "model/core/globals.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include "model/channel/channel_services.h"
 #include "model/constituents/channel_routing.h"
 #include "model/constituents/lake_constituents.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/input/channel_file.h"
 #include "model/input/input_readers.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

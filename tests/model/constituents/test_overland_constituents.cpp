@@ -10,7 +10,7 @@
 #include "model/constituents/constituent_transport.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/input/input_readers.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <string>
 
 #include "model/framework_test_support.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/hydrology/evapotranspiration.h"
 #include "model/hydrology/soil_water_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

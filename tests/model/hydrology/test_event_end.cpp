@@ -8,10 +8,10 @@
 #include <string>
 
 #include "model/calibration/calibration_services.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/hydrology/event_end.h"
 #include "model/hydrology/hydrology_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "tests/model/output_test_support.h"
 
 namespace {

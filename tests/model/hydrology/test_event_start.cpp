@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <string>
 
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/hydrology/event_start.h"
 #include "model/hydrology/hydrology_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "support/captured_output.h"
 #include "support/run_program.h"
 

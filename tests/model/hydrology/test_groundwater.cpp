@@ -15,7 +15,7 @@
 #include "model/hydrology/hydrology_services.h"
 #include "model/input/surface_inputs.h"
 #include "model/input/wells.h"
-#include "model/series.h"
+#include "model/core/series.h"
 #include "test_overland_grid.h"
 
 namespace {

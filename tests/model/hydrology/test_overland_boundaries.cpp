@@ -6,10 +6,10 @@
 #include <cmath>
 #include <memory>
 
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/hydrology/overland_boundaries.h"
 #include "model/hydrology/overland_explicit.h"
-#include "model/series.h"
+#include "model/core/series.h"
 #include "test_overland_grid.h"
 
 namespace {

@@ -10,11 +10,11 @@
 #include <cstring>
 #include <memory>
 
-#include "model/arrays.h"
-#include "model/globals.h"
+#include "model/core/arrays.h"
+#include "model/core/globals.h"
 #include "model/hydrology/overland_explicit.h"
 #include "model/hydrology/overland_explicit_chunks.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

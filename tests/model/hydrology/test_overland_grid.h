@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "model/globals.h"
-#include "model/model_state.h"
+#include "model/core/globals.h"
+#include "model/core/model_state.h"
 #include "support/captured_output.h"
 
 namespace overlandtest {

@@ -13,12 +13,12 @@
 
 #include "bench/reference/overland_ade_reference.h"
 #include "bench/reference/overland_explicit_reference.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/overland_ade.h"
 #include "model/hydrology/overland_boundaries.h"
 #include "model/hydrology/overland_explicit.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

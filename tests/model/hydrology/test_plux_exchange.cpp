@@ -7,7 +7,7 @@
 #include <cmath>
 #include <string>
 
-#include "model/calendar.h"
+#include "model/core/calendar.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/framework_test_support.h"
 #include "test_overland_grid.h"

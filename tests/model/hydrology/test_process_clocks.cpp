@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "model/calendar.h"
+#include "model/core/calendar.h"
 #include "model/calibration/calibration_services.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
-#include "model/model_state.h"
-#include "model/run_model.h"
+#include "model/core/model_state.h"
+#include "model/project/run_model.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "bench/reference/richards_reference.h"
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/hydrology/richards.h"
 #include "model/hydrology/soil_water_services.h"
 #include "tests/model/hydrology/richards_plane.h"

@@ -11,13 +11,13 @@
 #include <random>
 #include <string>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/sacramento.h"
 #include "model/hydrology/soil_water_services.h"
-#include "model/model_state.h"
-#include "model/output_writers.h"
+#include "model/core/model_state.h"
+#include "model/output/output_writers.h"
 #include "model/output_test_support.h"
 #include "support/run_program.h"
 

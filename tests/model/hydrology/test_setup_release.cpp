@@ -6,14 +6,14 @@
 
 #include <cstddef>
 
-#include "model/calendar.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/calendar.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/rainfall.h"
 #include "model/input/input_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -10,12 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 #include "model/channel/channel_network.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/input/channel_file.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "support/captured_output.h"
 #include "support/run_program.h"
 

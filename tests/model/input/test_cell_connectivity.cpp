@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/input/cell_connectivity.h"
 #include "model/input/input_services.h"
 #include "model/input/watershed_mask.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

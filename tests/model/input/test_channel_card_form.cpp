@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "model/series.h"
+#include "model/core/series.h"
 #include "tests/model/input/channel_test_files.h"
 
 namespace {

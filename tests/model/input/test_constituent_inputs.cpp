@@ -9,13 +9,13 @@
 #include <cstdio>
 #include <string>
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/framework_test_support.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/input/input_readers.h"
 #include "model/input/input_services.h"
 #include "model/input/sediment_inputs.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "support/captured_output.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "model/framework_test_support.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/input/soil_input_services.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/framework_test_support.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/input/index_maps.h"
 #include "model/input/mapping_tables.h"
-#include "model/line_reader.h"
-#include "model/model_state.h"
-#include "model/series.h"
+#include "model/core/line_reader.h"
+#include "model/core/model_state.h"
+#include "model/core/series.h"
 
 namespace {
 

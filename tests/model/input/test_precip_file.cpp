@@ -9,15 +9,15 @@
 #include <cstdio>
 #include <string>
 
-#include "model/calendar.h"
-#include "model/errors.h"
+#include "model/core/calendar.h"
+#include "model/core/errors.h"
 #include "model/framework_test_support.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/input/input_services.h"
 #include "model/input/precip_file.h"
 #include "model/input/precip_setup.h"
 #include "model/input/radar_precip.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace {
 

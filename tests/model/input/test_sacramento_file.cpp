@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/input/input_readers.h"
 #include "model/input/sacramento_file.h"
 #include "model/input/surface_inputs.h"
-#include "model/line_reader.h"
-#include "model/model_state.h"
+#include "model/core/line_reader.h"
+#include "model/core/model_state.h"
 #include "support/captured_output.h"
 #include "support/run_program.h"
 

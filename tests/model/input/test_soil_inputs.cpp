@@ -10,14 +10,14 @@
 #include <memory>
 #include <string>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/input/input_readers.h"
 #include "model/input/soil_inputs.h"
 #include "model/input/soil_tables.h"
-#include "model/model_state.h"
-#include "model/project_file.h"
+#include "model/core/model_state.h"
+#include "model/project/project_file.h"
 #include "support/captured_output.h"
 #include "support/run_program.h"
 

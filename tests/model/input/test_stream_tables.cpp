@@ -6,9 +6,9 @@
 #include <array>
 #include <string>
 
-#include "model/errors.h"
+#include "model/core/errors.h"
 #include "model/framework_test_support.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/input/stream_tables.h"
 
 namespace {

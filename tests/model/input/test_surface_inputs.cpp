@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <string>
 
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/input/input_readers.h"
 #include "model/input/lake_file.h"
 #include "model/input/surface_inputs.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "support/captured_output.h"
 #include "support/run_program.h"
 

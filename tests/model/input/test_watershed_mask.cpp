@@ -9,12 +9,12 @@
 #include <string>
 
 #include "model/channel/channel_services.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/input/input_readers.h"
 #include "model/input/input_services.h"
 #include "model/input/watershed_mask.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "support/run_program.h"
 #include "tests/model/input/channel_test_files.h"
 

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <string>
 
-#include "model/arrays.h"
+#include "model/core/arrays.h"
 #include "model/input/watershed_mask.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "model/channel/channel_services.h"
 #include "model/pipes/superlink_step.h"
 

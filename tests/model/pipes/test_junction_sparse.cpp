@@ -10,8 +10,8 @@
 
 #include "model/pipes/junction_solver.h"
 #include "model/pipes/junction_sparse.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/pipes/pipe_tree.h"
 #include "support/run_program.h"
 #include "support/captured_output.h"

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "model/channel/channel_services.h"
-#include "model/globals.h"
+#include "model/core/globals.h"
 #include "model/input/watershed_mask.h"
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 #include "model/pipes/superlink_file.h"
 #include "support/captured_output.h"
 #include "support/run_program.h"

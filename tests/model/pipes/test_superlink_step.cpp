@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "model/channel/channel_services.h"
-#include "model/errors.h"
-#include "model/globals.h"
-#include "model/hydrographs.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
+#include "model/output/hydrographs.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/input/watershed_mask.h"
-#include "model/model_state.h"
-#include "model/run_files.h"
+#include "model/core/model_state.h"
+#include "model/project/run_files.h"
 #include "model/pipes/pipe_geometry.h"
 #include "model/pipes/superlink_step.h"
 #include "support/captured_output.h"

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "model/model_state.h"
+#include "model/core/model_state.h"
 
 namespace sediment_test {
 

@@ -6,9 +6,9 @@
 
 #include <cmath>
 
-#include "model/arrays.h"
-#include "model/errors.h"
-#include "model/globals.h"
+#include "model/core/arrays.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
 #include "model/sediment/channel_sediment.h"
 #include "tests/model/channel/routing_network.h"
 #include "tests/model/sediment/sediment_test_support.h"

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
-#include "model/errors.h"
-#include "model/globals.h"
-#include "model/hydrographs.h"
+#include "model/core/errors.h"
+#include "model/core/globals.h"
+#include "model/output/hydrographs.h"
 #include "model/sediment/channel_sediment.h"
 #include "model/sediment/sediment_outputs.h"
 #include "tests/model/channel/routing_network.h"

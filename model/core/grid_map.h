@@ -1,0 +1,31 @@
+// The one reader of the model's text grid maps (six header lines, then the values
+// row by row): fills a whole integer grid or the cells inside the watershed mask,
+// packed by cell number. Called by the input readers and the map exchange.
+#pragma once
+#include <cstdio>
+#include <string>
+
+#include "model/core/arrays.h"
+
+// Read modes of read_grid_map.
+enum grid_map_mode : int {
+    grid_map_cells_double = 1,   // reals, one row a line, into the first per-cell array
+    grid_map_full_int = 2,       // integers, free layout, into the whole integer grid
+    grid_map_cells_double2 = 3,  // reals, one row a line, into the second per-cell array
+    grid_map_cells_int = 4,      // integers, free layout, into the per-cell integer array
+};
+
+// Reads one grid map from `file` (opened and closed by the caller). The corner
+// coordinates and the header's rows and cols are written through their pointers.
+// In mode 2 `mask_grid` is the destination ([1..rows][1..cols]); in the other modes
+// it selects the mask cells (non-zero entries) whose values are stored, the k-th
+// mask cell in row order at index k of the mode's per-cell array. Arrays that the
+// mode does not use may be empty. The header's size is checked against the
+// expected size before any value is stored; a header that does not parse, a size
+// that differs, an end of file inside the values or a destination too small for
+// the map print a message, store code 4000 (72 to 74 for the size) and report it.
+void read_grid_map(std::FILE *file, const std::string &file_name, int mode, double *north,
+                   double *south, double *east, double *west, int *rows, int *cols,
+                   array_2d<int> &mask_grid, array_1d<double> &first_values,
+                   array_1d<double> &second_values, array_1d<int> &cell_ints,
+                   int expected_rows, int expected_cols);

@@ -1,0 +1,244 @@
+// Contaminant blocks of the summary file: the overland mass account that the
+// event summary and the end-of-run report share, and the constituent half of the
+// event summary (overland, channel and lake blocks per contaminant), written by
+// write_event_summary at the end of every event.
+#include "model/output/contaminant_summaries.h"
+
+#include <cstddef>
+
+#include "model/output/event_summary.h"
+#include "model/input/input_services.h"
+#include "model/constituents/lake_constituents.h"
+#include "model/core/model_state.h"
+#include "model/sediment/sediment_outputs.h"
+
+namespace {
+
+inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
+
+// Constituents whose rows and totals exist.
+int summary_count(const model_state &s) {
+    const int held = static_cast<int>(s.event_ov_mass_init.count());
+    return s.constituent_count < held ? s.constituent_count : held;
+}
+
+// Sum of the cells of row k of a transport table, / 1000.
+double table_mass(const model_state &s, int table, int k) {
+    const double_table &t = s.transport_tables[at(table)];
+    const double *row = table_value(k, t);
+    if (!row) return 0.0;
+    const int cells = s.cell_count < t.columns() ? s.cell_count : t.columns();
+    double sum = 0.0;
+    for (int i = 1; i <= cells; ++i) sum += row[i];
+    return sum / 1000.0;
+}
+
+bool channels_carry(const model_state &s, int k) {
+    const array_3d<double> &m = s.chan.chan_node_mass;
+    return s.chan_con_trans && s.channels.link_count > 0 && !m.empty() && at(k) <= m.extent1();
+}
+
+bool lakes_carry(const model_state &s, int k) {
+    const array_2d<double> &m = s.chan.lake_mass, &c = s.chan.lake_conc;
+    return s.chan_con_trans && s.channels.lake_count > 0 && !m.empty() && !c.empty() &&
+           at(k) <= m.rows() && at(k) <= c.rows() && at(s.channels.lake_count) <= m.cols() &&
+           at(s.channels.lake_count) <= c.cols();
+}
+
+// Masses of constituent k now in the routed channel nodes and in the lakes (/ 1000).
+double channel_mass(const model_state &s, int k) {
+    return channels_carry(s, k) ? channel_constituent_mass(s, k) / 1000.0 : 0.0;
+}
+
+double lake_mass(const model_state &s, int k) {
+    return lakes_carry(s, k) ? lake_constituent_mass(s, k) / 1000.0 : 0.0;
+}
+
+template <class T>
+T element_or_zero(const std::vector<T> &v, int k) {
+    return k >= 0 && at(k) < v.size() ? v[at(k)] : T{};
+}
+
+void write_overland_block(model_state &s, std::FILE *f, int k, const std::string &name) {
+    std::fprintf(f, "Overland Contaminant Transport Summary for %s \n", name.c_str());
+    std::fprintf(f, "Amounts are total for simulations in (Kg) \n \n");
+    const overland_mass_account a = event_overland_account(s, k);
+    write_overland_mass_lines(f, a, a.error_percent());
+}
+
+void write_channel_block(const model_state &s, std::FILE *f, int k, const std::string &name) {
+    std::fprintf(f, "Channel Contaminant Transport Summary for %s \n", name.c_str());
+    std::fprintf(f, "Amounts are total for event in (Kg) \n \n");
+    write_channel_mass_lines(f, event_channel_account(s, k));
+}
+
+void write_contaminant_event_blocks(model_state &s, std::FILE *f) {
+    for (int k = 1; k <= summary_count(s); ++k) {
+        const std::string name = contaminant_display_name(s, k);
+        if (s.ov_con_trans_mode) write_overland_block(s, f, k, name);
+        if (s.chan_con_trans) write_channel_block(s, f, k, name);
+        if (s.chan_con_trans) write_lake_mass_lines(f, s, k, event_channel_account(s, k));
+    }
+}
+
+}  // namespace
+
+double overland_mass_account::error_percent() const {
+    const double in = initial + precipitation + point + exfiltrated + taken_up;
+    const double gone = out + to_channels + decayed + infiltrated + final_mass;
+    return in > 0.0 ? (in - gone) / in * 100.0 : 0.0;
+}
+
+void write_mass_line(std::FILE *f, const char *label, double value) {
+    std::fprintf(f, "%-30s%14.2lf\n", label, value);
+}
+
+void write_overland_mass_lines(std::FILE *f, const overland_mass_account &a, double error_percent) {
+    write_mass_line(f, "Initial mass on overland", a.initial);
+    write_mass_line(f, "Final mass on overland", a.final_mass);
+    write_mass_line(f, "Mass out of the watershed", a.out);
+    write_mass_line(f, "Mass into the channels", a.to_channels);
+    write_mass_line(f, "Mass decayed", a.decayed);
+    write_mass_line(f, "Mass from point sources", a.point);
+    write_mass_line(f, "Mass exfiltrated", a.exfiltrated);
+    write_mass_line(f, "Mass from precipitation", a.precipitation);
+    write_mass_line(f, "Mass infiltrated", a.infiltrated);
+    write_mass_line(f, "Mass taken up", a.taken_up);
+    write_mass_line(f, "Initial mass in land pool", a.land_initial);
+    write_mass_line(f, "Final mass in land pool", a.land_final);
+    std::fprintf(f, "Contam mass balance error     %14.2lf percent \n", error_percent);
+}
+
+overland_mass_account run_overland_account(model_state &s, int k) {
+    overland_mass_account a;
+    a.initial = s.OV_MASS_INIT[k];
+    a.final_mass = s.OV_MASS_FINAL[k];
+    a.out = s.OV_MASS_OUT[k];
+    a.to_channels = s.OV_QLAT_MASS[k];
+    a.decayed = s.OV_MASS_DECAY[k];
+    a.point = s.OV_POINT_MASS[k];
+    a.exfiltrated = s.OV_EXFIL_MASS[k];
+    a.precipitation = s.OV_PRECIP_MASS[k];
+    a.infiltrated = s.OV_INFIL_MASS[k];
+    a.taken_up = s.OV_UPTAKE_MASS[k];
+    a.land_initial = s.OV_LAND_MASS_INIT[k];
+    a.land_final = s.OV_LAND_MASS_FINAL[k];
+    return a;
+}
+
+overland_mass_account event_overland_account(model_state &s, int k) {
+    overland_mass_account a;
+    a.initial = s.event_ov_mass_init[k];
+    a.final_mass = overland_water_mass(s, k);
+    a.out = s.event_ov_mass_out[k];
+    a.to_channels = s.event_ov_qlat_mass[k];
+    a.decayed = s.event_ov_decay_mass[k];
+    a.point = s.event_ov_point_mass[k];
+    a.exfiltrated = s.event_ov_exfil_mass[k];
+    a.precipitation = s.event_ov_precip_mass[k];
+    a.infiltrated = s.event_ov_infil_mass[k];
+    a.taken_up = s.event_ov_uptake_mass[k];
+    a.land_initial = s.event_ov_land_mass[k];
+    a.land_final = overland_land_mass(s, k);
+    return a;
+}
+
+double overland_water_mass(const model_state &s, int k) {
+    return table_mass(s, transport_table::mass, k);
+}
+
+double overland_land_mass(const model_state &s, int k) {
+    return table_mass(s, transport_table::land_pool, k);
+}
+
+void write_channel_mass_lines(std::FILE *f, const channel_mass_account &a) {
+    const channel_work::mass_terms &r = a.terms;
+    write_mass_line(f, "Initial mass in channels", a.channel_initial);
+    write_mass_line(f, "Final mass in channels", a.channel_final);
+    write_mass_line(f, "Mass from the overland", r.exchange);
+    write_mass_line(f, "Mass from point sources", r.point);
+    write_mass_line(f, "Mass from groundwater", r.groundwater);
+    write_mass_line(f, "Mass added by the clean-up", r.clipped);
+    write_mass_line(f, "Mass out of the outlet", r.outlet);
+    write_mass_line(f, "Mass decayed", r.decay);
+}
+
+void write_lake_mass_lines(std::FILE *f, const model_state &s, int k, const channel_mass_account &a) {
+    if (!lakes_carry(s, k)) return;
+    const channel_work::mass_terms &r = a.terms;
+    std::fprintf(f, "Lake Contaminant Transport Summary for Constituent %5ld \n", static_cast<long>(k));
+    write_mass_line(f, "Initial mass in lakes", a.lake_initial);
+    write_mass_line(f, "Final mass in lakes", a.lake_final);
+    write_mass_line(f, "Mass from the channels", r.lake_in);
+    write_mass_line(f, "Mass to the channels", r.lake_out);
+    write_mass_line(f, "Mass from the overland", r.lake_overland + r.lake_exchange);
+    write_mass_line(f, "Mass from precipitation", r.lake_rain);
+    write_mass_line(f, "Mass from groundwater", r.lake_groundwater);
+    write_mass_line(f, "Mass decayed", r.lake_decay);
+    write_mass_line(f, "Mass the lakes could not give", r.lake_refused);
+    const array_2d<double> &mass = s.chan.lake_mass, &conc = s.chan.lake_conc;
+    for (int j = 1; j <= s.channels.lake_count; ++j) {
+        std::fprintf(f, "Final Mass in lake %ld = %14.2lf \n", static_cast<long>(j),
+                     mass[at(k)][at(j)] / 1000.0);
+        std::fprintf(f, "Final Conc in lake %ld = %14.2lf \n \n", static_cast<long>(j),
+                     conc[at(k)][at(j)]);
+    }
+}
+
+channel_mass_account run_channel_account(const model_state &s, int k) {
+    const channel_work &w = s.chan;
+    channel_mass_account a;
+    a.channel_initial = element_or_zero(w.wq_channel_mass_initial, k) / 1000.0;
+    a.channel_final = channel_mass(s, k);
+    a.lake_initial = w.lake_mass_initial.empty() || at(k) > w.lake_mass_initial.last()
+                         ? 0.0
+                         : w.lake_mass_initial[at(k)];
+    a.lake_final = lake_mass(s, k);
+    a.terms = element_or_zero(w.wq_run, k);
+    return a;
+}
+
+channel_mass_account event_channel_account(const model_state &s, int k) {
+    const channel_work &w = s.chan;
+    channel_mass_account a;
+    a.channel_initial = element_or_zero(w.wq_event_channel_initial, k);
+    a.channel_final = channel_mass(s, k);
+    a.lake_initial = element_or_zero(w.wq_event_lake_initial, k);
+    a.lake_final = lake_mass(s, k);
+    a.terms = element_or_zero(w.wq_event, k);
+    return a;
+}
+
+std::string contaminant_display_name(const model_state &s, int k) {
+    if (k >= 1 && at(k) < s.contaminant_descriptions.size() &&
+        !s.contaminant_descriptions[at(k)].empty())
+        return s.contaminant_descriptions[at(k)];
+    char name[32];
+    std::snprintf(name, sizeof name, "Contaminant %5d", k);
+    return name;
+}
+
+void start_next_constituent_event(model_state &s) {
+    for (int k = 1; k <= summary_count(s); ++k) {
+        s.event_ov_mass_init[k] = overland_water_mass(s, k);
+        s.event_ov_land_mass[k] = overland_land_mass(s, k);
+        for (checked_array<double> *t :
+             {&s.event_ov_decay_mass, &s.event_ov_uptake_mass, &s.event_ov_infil_mass,
+              &s.event_ov_exfil_mass, &s.event_ov_qlat_mass, &s.event_ov_mass_out,
+              &s.event_ov_point_mass, &s.event_ov_precip_mass})
+            (*t)[k] = 0.0;
+        channel_work &w = s.chan;
+        if (at(k) < w.wq_event.size()) w.wq_event[at(k)] = channel_work::mass_terms{};
+        if (at(k) < w.wq_event_channel_initial.size()) w.wq_event_channel_initial[at(k)] = channel_mass(s, k);
+        if (at(k) < w.wq_event_lake_initial.size()) w.wq_event_lake_initial[at(k)] = lake_mass(s, k);
+    }
+}
+
+void write_transport_event_summary(model_state &s) {
+    std::FILE *f = s.summary_file;
+    if (f && (s.ov_con_trans_mode || s.chan_con_trans)) {
+        write_contaminant_event_blocks(s, f);
+        start_next_constituent_event(s);
+    }
+    if (s.erosion.soil_erosion) write_sediment_event_summary(s, f);
+}

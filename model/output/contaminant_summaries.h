@@ -1,0 +1,71 @@
+// Contaminant blocks of the summary file: the overland mass account of one
+// contaminant, which the event summary and the end-of-run report print alike,
+// and the constituent half of the event summary (write_transport_event_summary,
+// declared in model/output/event_summary.h), which finish_event reaches at each event end.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "model/channel/channel_network.h"
+
+struct model_state;
+
+// Overland masses of one contaminant over a period, in the units of the totals
+// (the per-cell masses / 1000).
+struct overland_mass_account {
+    double initial = 0.0, final_mass = 0.0, out = 0.0, to_channels = 0.0, decayed = 0.0;
+    double point = 0.0, exfiltrated = 0.0, precipitation = 0.0, infiltrated = 0.0;
+    double taken_up = 0.0, land_initial = 0.0, land_final = 0.0;
+    // (in - out) / in x 100 with in = initial + precipitation + point sources +
+    // exfiltration + uptake and out = outlet + channels + decay + infiltration +
+    // final mass; 0 when nothing came in.
+    double error_percent() const;
+};
+
+// One mass line: the label padded to 30 columns, then "%14.2lf".
+void write_mass_line(std::FILE *f, const char *label, double value);
+// The twelve overland mass lines of an account, then
+// "Contam mass balance error     %14.2lf percent \n" with `error_percent`.
+void write_overland_mass_lines(std::FILE *f, const overland_mass_account &account,
+                               double error_percent);
+
+// The run's account of contaminant k, from the run totals.
+overland_mass_account run_overland_account(model_state &state, int k);
+// The account of contaminant k since the current event began: the marks taken at
+// its start, the event totals and the masses now on the land.
+overland_mass_account event_overland_account(model_state &state, int k);
+
+// Channel and lake masses of one contaminant over a period (masses / 1000): the
+// masses at its start and now, and the mass terms booked in it.
+struct channel_mass_account {
+    double channel_initial = 0.0, channel_final = 0.0, lake_initial = 0.0, lake_final = 0.0;
+    channel_work::mass_terms terms;
+};
+
+// The eight channel mass lines of an account.
+void write_channel_mass_lines(std::FILE *f, const channel_mass_account &account);
+// With lakes carrying contaminant k: "Lake Contaminant Transport Summary for
+// Constituent %5ld \n", the nine lake mass lines of the account and each lake's
+// final mass and concentration; nothing without lakes.
+void write_lake_mass_lines(std::FILE *f, const model_state &state, int k,
+                           const channel_mass_account &account);
+
+// The run's and the current event's channel accounts of contaminant k.
+channel_mass_account run_channel_account(const model_state &state, int k);
+channel_mass_account event_channel_account(const model_state &state, int k);
+
+// Mass of constituent k now in the overland water (stream cells included: their
+// water is overland water until it enters the channel) and in the land pool,
+// per-cell masses / 1000; 0 without the constituent's rows.
+double overland_water_mass(const model_state &state, int k);
+double overland_land_mass(const model_state &state, int k);
+
+// Name of contaminant k in the event summary: the description of its table row,
+// else "Contaminant" and its number ("Contaminant %5d").
+std::string contaminant_display_name(const model_state &state, int k);
+
+// After an event's blocks are written: the next event's account starts from the
+// masses now on the land, in the channels and in the lakes, with its event totals
+// at 0.
+void start_next_constituent_event(model_state &state);
