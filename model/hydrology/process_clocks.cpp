@@ -150,8 +150,6 @@ int day_of_year(int year, int month, int day, std::array<int, 13> &days_in_month
     return total;
 }
 
-bool channel_routing_on(const model_state &s) { return s.chan_explicit != 0; }
-
 void advance_clock(model_state &s) {
     if (s.clock_calls != 0) {
         ++s.step_number;

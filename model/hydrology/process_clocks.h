@@ -5,6 +5,7 @@
 #pragma once
 
 #include "model/core/model_state.h"
+#include "model/core/run_options.h"
 
 // True when the clock is due in this turn: |next - now| < the clock tolerance
 // (a time that is not a number is never due).
@@ -23,7 +24,3 @@ bool is_leap_year(int year);
 // Day of the year of a date; rewrites the February entry of days_in_month
 // (index 1..12) for the year when February is summed.
 int day_of_year(int year, int month, int day, std::array<int, 13> &days_in_month);
-
-// Channel routing is on (the explicit scheme; the other schemes are refused by
-// the option checks).
-bool channel_routing_on(const model_state &state);

@@ -7,11 +7,11 @@
 
 #include "model/core/errors.h"
 #include "model/core/globals.h"
-#include "model/hydrology/process_clocks.h"
 #include "model/input/index_maps.h"
 #include "model/input/input_readers.h"
 #include "model/input/input_services.h"
 #include "model/core/model_state.h"
+#include "model/core/run_options.h"
 
 namespace {
 

@@ -7,11 +7,10 @@
 
 #include "model/core/errors.h"
 #include "model/core/globals.h"
-#include "model/hydrology/overland_pieces.h"
-#include "model/hydrology/process_clocks.h"
 #include "model/input/input_readers.h"
 #include "model/input/input_services.h"
 #include "model/core/model_state.h"
+#include "model/core/run_options.h"
 
 namespace {
 
@@ -126,7 +125,7 @@ void release_setup_arrays(model_state &s) {
     s.elevation_work.release();
     s.data_grid.release();
     if (!s.ov_con_trans_mode && !s.chan_con_trans) s.previous_depth.release();
-    if (!explicit_overland_scheme(s) && !bed_slopes_needed(s)) {
+    if (!explicit_overland_code(s) && !bed_slopes_needed(s)) {
         s.x_slope.release();
         s.y_slope.release();
     }

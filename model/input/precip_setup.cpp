@@ -12,7 +12,6 @@
 #include "model/core/errors.h"
 #include "model/core/file_opener.h"
 #include "model/core/globals.h"
-#include "model/hydrology/process_clocks.h"
 #include "model/input/input_readers.h"
 #include "model/input/input_services.h"
 #include "model/input/precip_file.h"

@@ -15,9 +15,9 @@
 #include "model/core/file_opener.h"
 #include "model/core/globals.h"
 #include "model/core/grid_map.h"
-#include "model/hydrology/process_clocks.h"
 #include "model/input/input_readers.h"
 #include "model/core/model_state.h"
+#include "model/core/run_options.h"
 
 namespace {
 
