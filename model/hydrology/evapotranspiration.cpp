@@ -11,7 +11,7 @@
 #include "model/core/errors.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/soil_water_services.h"
-#include "model/input/surface_inputs.h"
+#include "model/core/cell_arrays.h"
 #include "model/core/model_state.h"
 
 namespace {

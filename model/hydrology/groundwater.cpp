@@ -16,7 +16,7 @@
 #include "model/hydrology/layered_soil.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/richards.h"
-#include "model/input/surface_inputs.h"
+#include "model/core/cell_arrays.h"
 #include "model/input/wells.h"
 #include "model/core/model_state.h"
 

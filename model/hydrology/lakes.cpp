@@ -15,7 +15,7 @@
 #include "model/core/globals.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/soil_water_services.h"
-#include "model/input/input_readers.h"
+#include "model/core/cell_arrays.h"
 #include "model/core/model_state.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "model/core/errors.h"
 #include "model/core/globals.h"
 #include "model/hydrology/overland_boundaries.h"
-#include "model/input/surface_inputs.h"
+#include "model/core/cell_arrays.h"
 #include "model/core/model_state.h"
 #include "model/core/thirds_powers.h"
 

@@ -20,7 +20,7 @@
 #include "model/hydrology/overland_explicit.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/soil_hydraulics.h"
-#include "model/input/surface_inputs.h"
+#include "model/core/cell_arrays.h"
 #include "model/core/model_state.h"
 #include "model/sediment/channel_sediment.h"
 

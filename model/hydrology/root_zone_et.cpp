@@ -7,7 +7,7 @@
 #include "model/core/errors.h"
 #include "model/hydrology/evapotranspiration.h"
 #include "model/hydrology/soil_water_services.h"
-#include "model/input/surface_inputs.h"
+#include "model/core/cell_arrays.h"
 #include "model/core/model_state.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/core/arrays.h"
+#include "model/core/cell_arrays.h"
 
 struct model_state;
 struct lowspot_record;
@@ -51,9 +52,8 @@ void allocate_channel_cell_arrays(model_state &state);     // channel routing an
 void allocate_longterm_cell_arrays(model_state &state);    // long-term mode
 void allocate_exchange_cell_arrays(model_state &state);    // vegetation-model exchange
 void allocate_lake_cell_arrays(model_state &state);        // overland and channel lakes
-// The work storage of the overland-lake update for the run's cell count (once per
-// run; nothing when it is already made for that count). 0 on success.
-int make_overland_lake_work(model_state &state);
+// (The overland-lake update's work storage, which the lake hook makes, is
+// declared in model/core/cell_arrays.h.)
 
 // ---- soils, stores and surfaces (steps 10 to 16) ----
 // Soil parameters; calls area reduction, ET parameters, water table, Richards soil.

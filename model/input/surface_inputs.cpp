@@ -182,56 +182,6 @@ void report_missing_gw_value(const char *quantity, const char *map_card, const c
 
 }  // namespace
 
-bool ensure_cell_array(array_1d<double> &values, int cell_count) {
-    if (cell_count < 0) return false;
-    if (!values.empty() && values.last() == static_cast<std::size_t>(cell_count)) return true;
-    return alloc_1d_double(values, cell_count) == 0;
-}
-
-bool ensure_cell_array(array_1d<int> &values, int cell_count) {
-    if (cell_count < 0) return false;
-    if (!values.empty() && values.last() == static_cast<std::size_t>(cell_count)) return true;
-    return alloc_1d_int(values, cell_count) == 0;
-}
-
-bool allocate_groundwater_work(model_state &s) {
-    const int n = s.cell_count;
-    if (n <= 0) {
-        std::printf("Error: Attempting to allocate array of size 0\n");
-        return false;
-    }
-    for (array_1d<double> *a :
-         {&s.gw_substep_head, &s.gw_iterate, &s.gw_net_sink, &s.gw_coef_right, &s.gw_coef_down}) {
-        if (!ensure_cell_array(*a, n)) return false;
-    }
-    // The arrays of the options in force only: the others stay empty (no page of
-    // them is touched) and their readers test for that. The well rates stand for
-    // the wells of the table and for the static fluxes; the river exchange is made
-    // when the step first meets a river cell.
-    const struct {
-        array_1d<double> *values;
-        bool needed;
-    } optional[] = {
-        // A redistribution run without soil columns forms the storage coefficients
-        // from the start heads.
-        {&s.gw_storage_coefficient, !s.inf_redist || s.inf_richards},
-        {&s.surface_exchange_depth, s.inf_redist != 0},
-        {&s.richards_last_substep, s.inf_richards != 0},
-        {&s.channel_seepage_volume, s.chan_explicit != 0},
-        {&s.lake_loss_volume, s.chan_explicit != 0},
-        {&s.gw_well_rate, s.gw_wells_from_table != 0 || !s.gw_static_flux.empty()},
-        {&s.gw_leakage_rate_cell, s.gw_leakage_rate != 0.0},
-    };
-    for (const auto &a : optional)
-        if (a.needed && !ensure_cell_array(*a.values, n)) return false;
-    const int rows = s.cell_number_grid.empty() ? 0 : static_cast<int>(s.cell_number_grid.rows());
-    const int cols = s.cell_number_grid.empty() ? 0 : static_cast<int>(s.cell_number_grid.cols());
-    const int line = std::max(rows, cols) + 1;
-    for (array_1d<double> *a : {&s.gw_line_sub, &s.gw_line_diag, &s.gw_line_super, &s.gw_line_rhs})
-        if (!ensure_cell_array(*a, line)) return false;
-    return ensure_cell_array(s.gw_line_cells, line);
-}
-
 void allocate_groundwater_cell_arrays(model_state &s) {
     if (!s.groundwater_on) return;
     if (!allocate_groundwater_work(s)) {

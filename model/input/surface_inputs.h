@@ -8,6 +8,7 @@
 #include <string>
 
 #include "model/core/arrays.h"
+#include "model/core/cell_arrays.h"
 
 struct model_state;
 
@@ -15,15 +16,8 @@ struct model_state;
 // read_groundwater_inputs, open_sacramento_input, read_interception,
 // read_overland_lakes, read_retention, read_roughness.
 
-// Makes a per-cell array hold N+1 zeroed entries unless it already does; false
-// (with the allocator's message) when it cannot be had.
-bool ensure_cell_array(array_1d<double> &values, int cell_count);
-bool ensure_cell_array(array_1d<int> &values, int cell_count);
-
-// The groundwater step's per-cell and line work arrays in the run state, sized by
-// the cell count and the longest grid row or column; made once (by the cell-array
-// hook of a groundwater run), kept for the run. False when they cannot be had.
-bool allocate_groundwater_work(model_state &state);
+// The per-cell array guard and the groundwater work arrays that the readers use
+// are declared in model/core/cell_arrays.h.
 
 // ---- services of later features ----
 // Sacramento parameter file (open, closed by the caller) into the basin record
