@@ -180,23 +180,6 @@ void soil_column_helper(model_state &s, int i) {
                      s.havercamp_a[i].data(), s.havercamp_b[i].data(), nodes);
 }
 
-std::array<int, 4> richards_layer_node_counts(const soil_layer_record &row) {
-    std::array<int, 4> counts{};
-    for (int layer = 1; layer <= 3; ++layer) {
-        const double depth = row.values[layer_depth_field + layer - 1];
-        const double dz = row.values[richards_spacing_field + layer - 1];
-        if (depth > 0.0 && dz > 0.0)
-            counts[layer] = std::max(1, static_cast<int>(std::lround(depth / dz)));
-    }
-    return counts;
-}
-
-int richards_column_nodes(const soil_layer_record &row) {
-    const std::array<int, 4> counts = richards_layer_node_counts(row);
-    const int layers = counts[1] + counts[2] + counts[3];
-    return layers > 0 ? layers + 1 : 0;
-}
-
 namespace {
 
 // Layer (1..3) of node j for the layer node counts.

@@ -15,6 +15,7 @@
 #include "model/core/file_opener.h"
 #include "model/core/globals.h"
 #include "model/core/grid_map.h"
+#include "model/core/soil_rows.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/input/input_readers.h"
 #include "model/input/mapping_tables.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "model/core/errors.h"
-#include "model/hydrology/layered_soil.h"
+#include "model/core/soil_rows.h"
 #include "model/input/mapping_tables.h"
 #include "model/core/line_reader.h"
 #include "model/core/model_state.h"
