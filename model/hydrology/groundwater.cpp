@@ -17,8 +17,8 @@
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/richards.h"
 #include "model/core/cell_arrays.h"
-#include "model/input/wells.h"
 #include "model/core/model_state.h"
+#include "model/core/series.h"
 
 namespace {
 
@@ -540,4 +540,12 @@ double groundwater_step(model_state &s, double dt, double &soil_in) {
         if (!river_exchange(s, dts)) return 0.0;
     }
     return v;
+}
+
+void apply_well_rates(model_state &s, double now, double dx) {
+    const double area = dx * dx;
+    for (const well_record &w : s.placed_wells) {
+        const double q = w.kind == 0 ? w.rate : time_series_value_by_id(w.series_id, now);
+        s.gw_well_rate[static_cast<std::size_t>(w.id)] = q / area;
+    }
 }

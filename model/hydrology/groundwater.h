@@ -39,3 +39,7 @@ double redistribution_storage(const model_state &state, int cell, double table, 
 // since the start of the sub-step (rising: the nodes the table entered; falling:
 // the nodes below it).
 void layer_value_at_water_table(model_state &state, int cell);
+
+// Rate of every placed well's cell (m/s; positive extracts): the constant rate or
+// the series value at `now` (days), over dx x dx. Other cells keep their rate.
+void apply_well_rates(model_state &state, double now, double dx);

@@ -10,7 +10,6 @@
 #include "model/input/index_maps.h"
 #include "model/input/surface_inputs.h"
 #include "model/core/model_state.h"
-#include "model/core/series.h"
 
 void load_table_wells(model_state &s) {
     std::vector<well_record> table;
@@ -56,12 +55,4 @@ void place_wells(model_state &s, std::vector<well_record> &table, const array_2d
             find_well(s, table, id, cell, r, c);
         }
     table.clear();
-}
-
-void apply_well_rates(model_state &s, double now, double dx) {
-    const double area = dx * dx;
-    for (const well_record &w : s.placed_wells) {
-        const double q = w.kind == 0 ? w.rate : time_series_value_by_id(w.series_id, now);
-        s.gw_well_rate[static_cast<std::size_t>(w.id)] = q / area;
-    }
 }

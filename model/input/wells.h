@@ -1,6 +1,7 @@
 // Wells of the well table: placed on their cells once while the groundwater
 // inputs are read (load_table_wells, place_wells, find_well), and turned into
-// per-cell extraction rates at every groundwater step (apply_well_rates).
+// per-cell extraction rates at every groundwater step (apply_well_rates, in the
+// groundwater step's own file).
 #pragma once
 
 #include <vector>
@@ -23,7 +24,3 @@ void find_well(model_state &state, const std::vector<well_record> &table, int id
 // Every non-zero id of the well index map, rows and then columns, goes through
 // find_well (an error does not stop the scan); the table list is emptied.
 void place_wells(model_state &state, std::vector<well_record> &table, const array_2d<int> &index_grid);
-
-// Rate of every placed well's cell (m/s; positive extracts): the constant rate or
-// the series value at `now` (days), over dx x dx. Other cells keep their rate.
-void apply_well_rates(model_state &state, double now, double dx);
