@@ -12,7 +12,7 @@
 #include "model/core/errors.h"
 #include "model/hydrology/evapotranspiration.h"
 #include "model/hydrology/layered_soil.h"
-#include "model/hydrology/soil_hydraulics.h"
+#include "model/core/soil_hydraulics.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/core/model_state.h"
 

@@ -16,7 +16,6 @@
 #include "model/core/errors.h"
 #include "model/core/globals.h"
 #include "model/core/line_reader.h"
-#include "model/project/project_file.h"
 #include "model/core/replace_params.h"
 
 namespace {

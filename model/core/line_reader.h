@@ -45,3 +45,8 @@ int next_int(std::string &line, int &value);
 // Index of the first character of the line's second word (delimiters blank, tab,
 // line feed); for a one-word line the index of its last character; 0 when empty.
 std::size_t skip_first_word(std::string_view line);
+
+// True when the whole token converts to a number (value set); a token such as
+// "2004_no3.map" is not a number.
+bool whole_token_double(const std::string &token, double &value);
+bool whole_token_int(const std::string &token, int &value);

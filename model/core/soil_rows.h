@@ -1,6 +1,8 @@
 // The layout of a soil row (soil_layer_record) of the soil and Richards tables and
 // the node counts of the column a row gives: what the soil readers size the
-// columns by and what the infiltration and Richards set-up fill them from.
+// columns by and what the infiltration and Richards set-up fill them from; and the
+// layout of a column down to its water table, which the set-up and the groundwater
+// coupling both make.
 #pragma once
 
 #include <array>
@@ -37,3 +39,14 @@ inline constexpr int richards_gw_spacing_field = 49;
 std::array<int, 4> richards_layer_node_counts(const soil_layer_record &row);
 // Nodes of the column of a row: the layers' nodes and one bottom node.
 int richards_column_nodes(const soil_layer_record &row);
+
+// Lays cell `cell`'s column down to its water table (the node layout only) and
+// returns the node count n: nodes 1..n-1 fill the soil from the surface to the
+// table at each layer's spacing, node n (the bottom node, of its layer's
+// spacing) has its centre at the table. 0 when the water table is at or above
+// the ground (one saturated node, no-column flag).
+int lay_column_to_table(model_state &state, int cell);
+// Heads of a column laid to its water table: nodes from `from` on take the
+// hydrostatic head (water table - node centre) x 100 (cm) and its moisture,
+// the bottom node head 0.
+void hydrostatic_nodes(model_state &state, int cell, int from, int form);

@@ -19,7 +19,7 @@
 #include "model/hydrology/overland_boundaries.h"
 #include "model/hydrology/overland_explicit.h"
 #include "model/hydrology/process_clocks.h"
-#include "model/hydrology/soil_hydraulics.h"
+#include "model/core/soil_hydraulics.h"
 #include "model/core/cell_arrays.h"
 #include "model/core/model_state.h"
 #include "model/sediment/channel_sediment.h"

@@ -5,7 +5,7 @@
 // and the event start find it.
 #pragma once
 
-struct model_state;
+#include "model/core/soil_rows.h"
 
 // Thomas algorithm on rows 1..n of 1-based arrays (entry 0 unused): forward
 // elimination from row 2, then back substitution from row n. The solution
@@ -33,14 +33,3 @@ double richards_column_water(const model_state &state, int cell);
 // column water before minus after (cm; positive: water the column gave up).
 void unsat_profile_above_water_table(model_state &state);
 void unsat_profile_cell(model_state &state, int cell);
-
-// Lays cell `cell`'s column down to its water table (the node layout only) and
-// returns the node count n: nodes 1..n-1 fill the soil from the surface to the
-// table at each layer's spacing, node n (the bottom node, of its layer's
-// spacing) has its centre at the table. 0 when the water table is at or above
-// the ground (one saturated node, no-column flag).
-int lay_column_to_table(model_state &state, int cell);
-// Heads of a column laid to its water table: nodes from `from` on take the
-// hydrostatic head (water table - node centre) x 100 (cm) and its moisture,
-// the bottom node head 0.
-void hydrostatic_nodes(model_state &state, int cell, int from, int form);

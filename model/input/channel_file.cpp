@@ -19,7 +19,6 @@
 #include "model/input/mapping_tables.h"
 #include "model/core/line_reader.h"
 #include "model/core/model_state.h"
-#include "model/project/project_file.h"
 #include "model/core/series.h"
 
 namespace {

@@ -16,7 +16,6 @@
 #include "model/input/surface_inputs.h"
 #include "model/core/line_reader.h"
 #include "model/core/model_state.h"
-#include "model/project/project_file.h"
 
 namespace {
 

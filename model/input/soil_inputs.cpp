@@ -16,7 +16,6 @@
 #include "model/core/globals.h"
 #include "model/core/grid_map.h"
 #include "model/core/soil_rows.h"
-#include "model/hydrology/layered_soil.h"
 #include "model/input/input_readers.h"
 #include "model/input/mapping_tables.h"
 #include "model/input/soil_input_services.h"

@@ -38,3 +38,7 @@ void bound_initial_level(int cells, array_1d<double> &out, const double *class_u
                          const double *class_lower, const array_1d<int> &soil_class,
                          const array_1d<double> &cell_lower, const array_1d<double> &cell_upper,
                          int mode, double value);
+
+// Sets up every Richards cell's column from its soil row and prints the initial
+// water of the root zone and the column (m3) into the summary file.
+void initial_soil_water(model_state &state);

@@ -739,27 +739,6 @@ bool is_project_header(const std::string &line) {
 
 }  // namespace
 
-bool whole_token_double(const std::string &token, double &value) {
-    if (token.empty() || std::isspace(static_cast<unsigned char>(token[0]))) return false;
-    errno = 0;
-    char *end = nullptr;
-    const double v = std::strtod(token.c_str(), &end);
-    if (end != token.c_str() + token.size() || !std::isfinite(v) || errno == ERANGE) return false;
-    value = v;
-    return true;
-}
-
-bool whole_token_int(const std::string &token, int &value) {
-    if (token.empty() || std::isspace(static_cast<unsigned char>(token[0]))) return false;
-    errno = 0;
-    char *end = nullptr;
-    const long v = std::strtol(token.c_str(), &end, 10);
-    if (end != token.c_str() + token.size() || errno == ERANGE || v < INT_MIN || v > INT_MAX)
-        return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
 void set_project_defaults(project_params &p, grid_params &g, rain_params &r) {
     p.k_river = 0.0;
     p.m_river = 1.0;

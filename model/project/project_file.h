@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "model/core/line_reader.h"
 #include "model/project/card_records.h"
 
 // Reads the project file. A missing file sets the project-file-missing flag of
@@ -14,7 +15,3 @@ void read_project_file(const std::string &file_name, project_params &project, gr
 // The card defaults set before the cards are read (after the records are reset).
 void set_project_defaults(project_params &project, grid_params &grid, rain_params &rain);
 
-// True when the whole token converts to a number (value set); a token such as
-// "2004_no3.map" is not a number.
-bool whole_token_double(const std::string &token, double &value);
-bool whole_token_int(const std::string &token, int &value);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "model/hydrology/soil_hydraulics.h"
+#include "model/core/soil_hydraulics.h"
 #include "model/input/soil_inputs.h"
 #include "tests/model/hydrology/green_ampt_test_support.h"
 

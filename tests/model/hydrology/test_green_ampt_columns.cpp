@@ -9,7 +9,8 @@
 #include <string>
 
 #include "model/hydrology/layered_soil.h"
-#include "model/hydrology/soil_hydraulics.h"
+#include "model/input/soil_inputs.h"
+#include "model/core/soil_hydraulics.h"
 #include "tests/model/hydrology/green_ampt_test_support.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "model/hydrology/layered_soil.h"
 #include "model/hydrology/richards.h"
-#include "model/hydrology/soil_hydraulics.h"
+#include "model/core/soil_hydraulics.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/input/soil_inputs.h"
 #include "tests/model/hydrology/green_ampt_test_support.h"

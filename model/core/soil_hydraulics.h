@@ -1,7 +1,8 @@
 // Soil hydraulic functions of the Richards columns: moisture from head and head
 // from moisture (Brooks and Corey with its parabolic junction near saturation, or
-// Havercamp), and the Brooks and Corey conductivity and capacity along a column.
-// Used by the initial soil water and the Richards and groundwater code.
+// Havercamp), and the conductivity and capacity along a column by either curve.
+// The soil set-up lays the columns' start state with them; the Richards and
+// groundwater steps move it.
 #pragma once
 
 struct model_state;
@@ -81,3 +82,14 @@ inline bool bc_power_law_base(double theta, double theta_s, double theta_r, doub
 // each on the power law, from base[m] and q[m] = base[m]^(1 / lambda).
 void bc_power_law_nodes(model_state &state, int cell, const double *junction, const int *node,
                         const double *base, const double *q, int count);
+
+// Havercamp functions along one column, nodes 1..nodes (row pointers indexed from
+// 0): a node with head >= 0 is saturated (kr 1, capacity 0, moisture theta_s);
+// otherwise kr = A / (A + |h|^B) and capacity = n (theta_s - theta_r) x^(n-1) /
+// (hb (x^n + 1)^2), x = |h| / hb. Entry 0 of kr and capacity copies entry 1.
+void havercamp_column(const double *head, double *kr, double *theta, double *capacity,
+                      const double *theta_s, const double *theta_r, const double *hb,
+                      const double *n, const double *a, const double *b, int nodes);
+// The Havercamp functions of cell `cell`'s Richards column in the run state
+// (its richards_cell_nodes nodes).
+void soil_column_helper(model_state &state, int cell);

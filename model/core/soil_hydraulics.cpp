@@ -1,7 +1,7 @@
 // Soil hydraulic functions of the Richards columns (Brooks and Corey with its
-// parabolic junction, Havercamp), called by the initial soil water of the Richards
-// set-up and by the Richards and groundwater steps.
-#include "model/hydrology/soil_hydraulics.h"
+// parabolic junction, Havercamp), called by the soil set-up that lays the Richards
+// columns and by the Richards and groundwater steps.
+#include "model/core/soil_hydraulics.h"
 
 #include <algorithm>
 #include <cmath>
@@ -191,4 +191,42 @@ void bc_power_law_nodes(model_state &s, int cell, const double *junction, const 
         else
             power_law_functions(head[j] / c.hb, base[m] * q[m], c, kr[j], capacity[j]);
     }
+}
+
+void havercamp_column(const double *head, double *kr, double *theta, double *capacity,
+                      const double *theta_s, const double *theta_r, const double *hb,
+                      const double *n, const double *a, const double *b, int nodes) {
+    for (int j = 1; j <= nodes; ++j) {
+        if (head[j] >= 0.0) {
+            kr[j] = 1.0;
+            capacity[j] = 0.0;
+            theta[j] = theta_s[j];
+            continue;
+        }
+        const double suction = std::fabs(head[j]);
+        const double ab = a[j] + std::pow(suction, b[j]);
+        kr[j] = ab > 0.0 ? a[j] / ab : 0.0;
+        if (hb[j] > 0.0) {
+            const double x = suction / hb[j];
+            const double xn = std::pow(x, n[j]);
+            capacity[j] = n[j] * (theta_s[j] - theta_r[j]) * std::pow(x, n[j] - 1.0) /
+                          (hb[j] * (xn + 1.0) * (xn + 1.0));
+        } else {
+            capacity[j] = 0.0;
+        }
+    }
+    if (nodes >= 1) {
+        kr[0] = kr[1];
+        capacity[0] = capacity[1];
+    }
+}
+
+void soil_column_helper(model_state &s, int i) {
+    const int nodes = s.richards_cell_nodes.empty() ? s.richards_node_count
+                                                    : s.richards_cell_nodes[i];
+    havercamp_column(s.richards_head[i].data(), s.richards_kr[i].data(),
+                     s.richards_theta[i].data(), s.richards_capacity[i].data(),
+                     s.richards_theta_s[i].data(), s.richards_theta_r[i].data(),
+                     s.havercamp_alpha[i].data(), s.havercamp_beta[i].data(),
+                     s.havercamp_a[i].data(), s.havercamp_b[i].data(), nodes);
 }
