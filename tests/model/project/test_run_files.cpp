@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "framework_test_support.h"
+#include "tests/model/framework_test_support.h"
 #include "model/core/globals.h"
 #include "model/core/model_state.h"
 #include "model/project/run_files.h"

@@ -13,7 +13,7 @@
 #include "model/core/globals.h"
 #include "model/input/input_readers.h"
 #include "model/core/model_state.h"
-#include "output_test_support.h"
+#include "tests/model/output_test_support.h"
 
 namespace {
 

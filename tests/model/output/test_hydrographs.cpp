@@ -14,7 +14,7 @@
 #include "model/output/output_writers.h"
 #include "model/input/input_readers.h"
 #include "model/output/point_output.h"
-#include "output_test_support.h"
+#include "tests/model/output_test_support.h"
 #include "support/run_program.h"
 
 namespace {

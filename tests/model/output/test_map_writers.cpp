@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "framework_test_support.h"
+#include "tests/model/framework_test_support.h"
 #include "model/output/dataset_writer.h"
 #include "model/core/globals.h"
 #include "model/core/grid_map.h"
@@ -19,7 +19,7 @@
 #include "model/output/map_writers.h"
 #include "model/core/model_state.h"
 #include "model/output/output_writers.h"
-#include "output_test_support.h"
+#include "tests/model/output_test_support.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "framework_test_support.h"
+#include "tests/model/framework_test_support.h"
 #include "model/output/dataset_writer.h"
 #include "model/core/globals.h"
 #include "model/core/grid_map.h"
@@ -19,7 +19,7 @@
 #include "model/core/model_state.h"
 #include "model/output/output_writers.h"
 #include "model/output/run_summary.h"
-#include "output_test_support.h"
+#include "tests/model/output_test_support.h"
 
 namespace {
 

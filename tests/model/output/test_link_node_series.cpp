@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "framework_test_support.h"
+#include "tests/model/framework_test_support.h"
 #include "model/core/globals.h"
 #include "model/output/link_node_series.h"
 #include "model/core/model_state.h"
 #include "model/output/output_writers.h"
-#include "output_test_support.h"
+#include "tests/model/output_test_support.h"
 
 namespace {
 

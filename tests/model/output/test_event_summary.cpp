@@ -10,7 +10,7 @@
 #include "model/output/event_summary.h"
 #include "model/core/globals.h"
 #include "model/core/model_state.h"
-#include "output_test_support.h"
+#include "tests/model/output_test_support.h"
 
 namespace {
 
