@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "model/core/run_options.h"
+
 struct model_state;
 
 // Time-step pieces of the constituents (pieces 14, 15, 20 and 21 of a turn).
@@ -13,9 +15,6 @@ void step_overland_constituent_sources(model_state &state);
 void step_overland_constituent_pools(model_state &state);
 void step_channel_constituents(model_state &state);
 void route_channel_constituents(model_state &state);
-// Copies the overland transport slot into the other overland constituent slots and
-// the channel routing slot into the channel ones (model/constituents).
-void sync_constituent_slots(model_state &state);
 // Final overland masses and the overland mass balance error of every constituent.
 void finish_constituent_balances(model_state &state);
 // Final channel and lake masses and their balance error of every constituent, and

@@ -32,15 +32,6 @@ void book(checked_array<double> &step, int k, std::initializer_list<checked_arra
 
 }  // namespace
 
-void sync_constituent_slots(model_state &s) {
-    model_state::constituent_slot_clocks &c = s.constituent_slots;
-    for (process_clock *p :
-         {&c.rain, &c.accumulation, &c.release, &c.loss, &c.nutrient, &c.outlet, &c.exchange})
-        *p = s.constituent_clock;
-    for (process_clock *p : {&c.decay, &c.channel_outlet, &c.groundwater})
-        *p = s.channel_constituent_clock;
-}
-
 void add_rainborne_constituent_mass(model_state &s) {
     model_state::constituent_slot_clocks &sl = s.constituent_slots;
     if (!s.rainborne_constituent_flag || !clock_due(s, sl.rain)) return;

@@ -204,7 +204,5 @@ void read_input_data(model_state &s) {
     setup_channels(s);
     if (fatal()) return;
     allocate_solver_work(s);
-
-    // Step 25.
-    if (s.hyd_location_count > 0 && s.q7_fluxes_on) create_point_output(s);
+    // Step 25, the point-output file, is made by the run set-up (create_point_outputs).
 }

@@ -83,9 +83,6 @@ void allocate_constituent_arrays(int count, model_state &state, int cell_count, 
 // ---- channels and point output (steps 24 and 25) ----
 // Channel input file and its set-up; nothing without a channel input.
 void setup_channels(model_state &state);
-// Creates and opens the segment-flux point output when the hydrograph-location
-// record asks for it.
-void create_point_output(model_state &state);
 
 // ---- shared table and list readers ----
 // Generic mapping-table reader: table `table_id` of the mapping-table file and

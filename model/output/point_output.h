@@ -1,6 +1,6 @@
 // The segment-flux output of the water-quality exchange (Q7_FLUXES): flows across
 // the boundaries of the segments of a segment map, averaged over each hydrograph
-// interval. Created by the input driver, fed every step and written by the
+// interval. Created by the run set-up once the inputs are read, fed every step and written by the
 // time-series writer, freed by the run's clean-up (free_point_output).
 #pragma once
 
@@ -26,3 +26,7 @@ struct point_output {
 // Reads the segment map and the link/node-to-segment file, opens the flux file
 // with its header. Codes 96 (warning: no segments), 97 and 98 (fatal).
 void open_point_output(point_output &output, model_state &state);
+
+// Creates and opens the segment-flux point output when the hydrograph-location
+// record asks for it.
+void create_point_output(model_state &state);

@@ -18,12 +18,19 @@
 #include "model/hydrology/overland_ade.h"
 #include "model/input/input_services.h"
 #include "model/core/model_state.h"
+#include "model/output/point_output.h"
 #include "model/output/output_writers.h"
 #include "model/project/run_files.h"
 #include "model/project/run_setup.h"
 #include "model/core/series.h"
 
 namespace {
+
+// The point-output file of the hydrograph locations (Q7 fluxes), made once the
+// inputs are read.
+void create_point_outputs(model_state &s) {
+    if (s.hyd_location_count > 0 && s.q7_fluxes_on) create_point_output(s);
+}
 
 // The fixed sequence of one turn of the time loop. A process joins the run by its
 // entry here; each piece decides for itself whether its clock is due.
@@ -82,7 +89,7 @@ bool set_up_run(model_state &s, const std::string &project_file, bool has_record
 
     // Inputs, connectivity, precipitation and initial conditions, each tested.
     void (*const tested_steps[])(model_state &) = {
-        read_input_data,         open_constituent_outputs, write_linknode_headers,
+        read_input_data,         create_point_outputs,     open_constituent_outputs, write_linknode_headers,
         build_cell_connectivity, compute_cell_slopes,      setup_precipitation,
         check_initial_lake_levels, read_initial_channel_depths,
     };
