@@ -493,7 +493,7 @@ double next_step_target(gml_run &g, int c, double starting_phi) {
 }
 
 // After keeping trial n: a shortened step lets the next iteration's steps grow
-// to twice its length, a whole Marquardt step lifts the limit.
+// to four times its length, a whole Marquardt step lifts the limit.
 void keep_step_limit(gml_run &g, int n, double fraction) {
     const gml_workspace &w = g.w;
     g.step_limit = fraction < 1.0 ? 4.0 * predicted_change_size(w.jacobian, w.weights, w.rows, w.a,

@@ -85,7 +85,7 @@ std::string b_name(std::size_t i, char letter = 'b') {
 const char *const problem_names[] = {
     "Misra1a", "Chwirut2", "DanWood", "Misra1b", "Lanczos3", "ENSO", "MGH09", "Thurber",
     "BoxBOD", "Rat42", "MGH10", "Eckerle4", "Rat43", "MGH17", "Lanczos1", "Lanczos2",
-    "Misra1c", "Misra1d", "Roszman1", "Nelson"};
+    "Misra1c", "Misra1d", "Roszman1", "Nelson", "Chwirut1"};
 
 // The model: awk reads the parameter values from model.in and prints one value
 // per line of x.dat; every run leaves a line in runs.log.
