@@ -222,6 +222,7 @@ struct event_total_marks {
     double column_et = 0.0;  // the ET taken out of the Richards columns
     // Sacramento: its storage, ET and input (mm) and its base flow (m3).
     double sac_storage = 0.0, sac_aet = 0.0, sac_inflow = 0.0, sac_outflow = 0.0;
+    double sac_channel = 0.0;  // Sacramento water that entered the channels (m3)
     // The Richards columns' bottom flux and clip (m summed over cells) and their
     // exchange with the aquifer (m3).
     double richards_bottom = 0.0, richards_clip = 0.0, richards_exchange = 0.0;
