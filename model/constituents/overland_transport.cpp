@@ -405,6 +405,7 @@ double overland_constituent_transport(model_state &s, double dt) {
     call.pass(x_first, true);
     call.pass(!x_first, false);
     call.final_concentrations();
+    for (int k = 1; k <= dissolved; ++k) move_lake_cell_mass(s, k);
     return call.outlet_mass;
 }
 

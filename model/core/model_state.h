@@ -474,6 +474,11 @@ struct model_state {
     checked_array<double> ov_decay_dmt{"ov_decay_dmt"}, ov_infil_dmt{"ov_infil_dmt"};
     checked_array<double> ov_qlat_dmt{"ov_qlat_dmt"}, ov_uptake_dmt{"ov_uptake_dmt"};
     checked_array<double> ov_precip_dmt{"ov_precip_dmt"};
+    // Mass the overland water carried into the lakes: step, run and event totals.
+    checked_array<double> ov_lake_dmt{"ov_lake_dmt"}, OV_LAKE_MASS{"OV_LAKE_MASS"};
+    checked_array<double> event_ov_lake_mass{"event_ov_lake_mass"};
+    // Dissolved mass held by each overland lake (g), [constituent][lake].
+    array_2d<double> overland_lake_mass;
     checked_array<double> ov_exit_mass{"ov_exit_mass"};
     checked_array<double> GLOBAL_MASS_CON_ERROR{"GLOBAL_MASS_CON_ERROR"};
     checked_array<double> GLOBAL_MASS_DECAY{"GLOBAL_MASS_DECAY"};

@@ -394,6 +394,11 @@ void take_cell_mass(model_state &s, int k, int cell) {
         double *m = mass.row(q);
         if (m && cell <= mass.columns()) {
             w.lake_ov_inflow_mass[at(q)][at(k)] += m[cell];
+            // The mass leaves the overland water for the lake.
+            if (at(q) <= s.OV_LAKE_MASS.count() && at(q) <= s.event_ov_lake_mass.count()) {
+                s.OV_LAKE_MASS[q] += m[cell] / 1000.0;
+                s.event_ov_lake_mass[q] += m[cell] / 1000.0;
+            }
             m[cell] = 0.0;
         }
         double *cc = conc.row(q);
