@@ -248,3 +248,26 @@ double overland_lake_constituent_mass(const model_state &s, int k) {
     for (int j = 1; j <= s.overland_lake_count && at(j) <= m.cols(); ++j) total += m[at(k)][at(j)];
     return total;
 }
+
+void release_lake_mass(model_state &s, int k) {
+    const array_2d<double> &held = s.overland_lake_mass;
+    const bool lakes = !held.empty() && at(k) <= held.rows() && !s.overland_lake_id.empty();
+    double *mass = constituent_row(s, transport_table::mass, k);
+    for (int w = 1; w <= s.lowspot_count && at(w) < s.lowspots.size(); ++w) {
+        lowspot_record &rec = s.lowspots[at(w)];
+        if (!(rec.lake_release > 0.0)) continue;
+        const int from = rec.release_lake_cell, to = rec.release_cell;
+        const bool cells = from >= 1 && from <= s.cell_count && to >= 1 && to <= s.cell_count;
+        const int lake = lakes && cells ? s.overland_lake_id[at(from)] : 0;
+        if (lake >= 1 && lake <= s.overland_lake_count && at(lake) <= held.cols()) {
+            // The lake's volume does not yet count this step's outflow.
+            double &m = s.overland_lake_mass[at(k)][at(lake)];
+            const double volume = s.lakes[at(lake)].volume;
+            const double given = volume > 0.0 ? std::min(m, m * rec.lake_release / volume) : m;
+            m -= given;
+            mass[to] += given;
+            s.ov_from_lake_dmt[k] += given;
+        }
+        if (k == s.constituent_count) rec.lake_release = 0.0;
+    }
+}

@@ -173,6 +173,10 @@ struct lowspot_record {
     double fraction = 0.0;    // of the grid size
     double elevation = 0.0;   // m
     double work = 0.0;        // working value, reset by the low-spot validation
+    // Water an overland lake gave over the spot to a land cell since the constituent
+    // transport last took its mass (m3), and the two cells it last went between.
+    double lake_release = 0.0;
+    int release_lake_cell = 0, release_cell = 0;
 };
 // Seven values of one wetland (filled by read_wetland_table).
 struct wetland_record {
@@ -477,6 +481,9 @@ struct model_state {
     // Mass the overland water carried into the lakes: step, run and event totals.
     checked_array<double> ov_lake_dmt{"ov_lake_dmt"}, OV_LAKE_MASS{"OV_LAKE_MASS"};
     checked_array<double> event_ov_lake_mass{"event_ov_lake_mass"};
+    // Mass the overland lakes gave back with their water over low spots.
+    checked_array<double> ov_from_lake_dmt{"ov_from_lake_dmt"}, OV_FROM_LAKE_MASS{"OV_FROM_LAKE_MASS"};
+    checked_array<double> event_ov_from_lake_mass{"event_ov_from_lake_mass"};
     // Dissolved mass held by each overland lake (g), [constituent][lake].
     array_2d<double> overland_lake_mass;
     checked_array<double> ov_exit_mass{"ov_exit_mass"};

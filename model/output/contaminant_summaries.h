@@ -20,7 +20,7 @@ struct overland_mass_account {
     // Lakes simulated: the mass the overland water carried into them, and the
     // mass the overland lakes hold now.
     bool lakes = false, overland_lakes = false;
-    double to_lakes = 0.0, overland_lake_mass = 0.0;
+    double to_lakes = 0.0, from_lakes = 0.0, overland_lake_mass = 0.0;
     // (in - out) / in x 100 with in = initial + precipitation + point sources +
     // exfiltration + uptake and out = outlet + channels + decay + infiltration +
     // final mass; 0 when nothing came in.
