@@ -37,6 +37,15 @@ double bowl_volume(double w) {
     return v;
 }
 
+// A tracer in the rain at 1000 g/m3 (1 kg per m3) over the cells of mask.asc.
+void write_tracer(const scratch_dir &d) {
+    std::string id = "1";
+    id.resize(86, ' ');
+    d.write("p.cmt", "KORVA_INDEX_MAP_TABLES\nINDEX_MAP mask.asc \"L\"\nCONTAMINANT_TRANSPORT\n"
+                     "NUM_CONTAM 1\n\"Tracer\" \"L\" \"tracer.out\"\nPRECIP_CONC 1000\nNUM_IDS 1\nID\n" +
+                         id + "0 0 0 0 0 0\n");
+}
+
 TEST(KorvaLakes, OverlandLakeFillsTheBowlAndItsBalanceCloses) {
     scratch_dir d;
     const auto one = [](int, int) { return std::string("1"); };
@@ -46,12 +55,7 @@ TEST(KorvaLakes, OverlandLakeFillsTheBowlAndItsBalanceCloses) {
                 return std::string(std::abs(r - 10) + std::abs(c - 10) <= 1 ? "1" : "0");
             }));
     d.write("lakes.dat", "KORVA_OVERLAND_LAKE_FILE\nLAKE 1 100.03 0\n");
-    // A tracer in the rain at 1000 g/m3 (1 kg per m3).
-    std::string id = "1";
-    id.resize(86, ' ');
-    d.write("p.cmt", "KORVA_INDEX_MAP_TABLES\nINDEX_MAP mask.asc \"L\"\nCONTAMINANT_TRANSPORT\n"
-                     "NUM_CONTAM 1\n\"Tracer\" \"L\" \"tracer.out\"\nPRECIP_CONC 1000\nNUM_IDS 1\nID\n" +
-                         id + "0 0 0 0 0 0\n");
+    write_tracer(d);
     d.write("p.prj", "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nMANNING_N 0.05\n"
                      "MAPPING_TABLE p.cmt\nOV_CON_TRANS\n"
                      "SUMMARY p.sum\nOUTLET_HYDRO p.otl\nROWS 20\nCOLS 20\nGRIDSIZE 10\nTOT_TIME 120\n"
@@ -185,7 +189,8 @@ TEST(KorvaLakes, OverlandLakeAboveAWeirFallsToItsCrest) {
                      "TIMESTEP 5\nHYD_FREQ 5\nMAP_FREQ 60\nOUTROW 1\nOUTCOL 5\nOUTSLOPE 0.01\n"
                      "OVERTYPE explicit\nQUIET\nOVERLAND_LAKE_MAP lake.asc\nOVERLAND_LAKE_FILE lakes.dat\n"
                      "DIKE_MAP dike.asc\nLOWSPOT_FILE spots.dat\nPRECIP_UNIF\nRAIN_INTENSITY 10\n"
-                     "RAIN_DURATION 10\n");
+                     "RAIN_DURATION 10\nMAPPING_TABLE p.cmt\nOV_CON_TRANS\n");
+    write_tracer(d);
     const auto r = d.run(KORVA_EXE, {"p.prj"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
     const std::string summary = d.read("p.sum");
@@ -200,6 +205,15 @@ TEST(KorvaLakes, OverlandLakeAboveAWeirFallsToItsCrest) {
                 lake + value_after(summary, "Final surface volume:") +
                     value_after(summary, "Total discharge:"), 0.03);
     EXPECT_LT(std::fabs(value_after(summary, "mass conservation error:")), 0.5);
+    // The rain's tracer on the lake leaves it with its water, at the lake's
+    // concentration (at most the mass into the lake over its volume).
+    const std::size_t ov = summary.rfind("Overland Contaminant Transport Summary");
+    const auto mass = [&](const char *label) { return value_after(summary, label, ov); };
+    const double into = mass("Mass into the lakes"), from = mass("Mass from the overland lakes");
+    EXPECT_GT(from, 0.0);
+    EXPECT_LE(from, into * (200.0 - lake) / lake + 0.005);
+    EXPECT_NEAR(mass("Final mass in overland lakes"), into - from, 0.015);
+    EXPECT_NEAR(rain + from, mass("Final mass on overland") + mass("Mass out of the watershed") + into, 0.02);
 }
 
 }  // namespace

@@ -137,65 +137,46 @@ TEST(KorvaSacramento, LongTermRunWithAChannelClosesTheBalance) {
     }
 }
 
-// The soil scheme's cards in place of the example's redistribution cards; Green
-// and Ampt runs as one event of ten hours on the example's storm.
-void use_scheme(const testsupport::scratch_dir &d, const std::string &scheme) {
-    std::string p = d.read("longterm.prj");
-    const std::string redist = "INF_REDIST\nSOIL_MOIST_DEPTH 0.4\nTOP_LAYER_DEPTH 0.1\n";
-    const std::size_t at = p.find(redist);
-    ASSERT_NE(at, std::string::npos);
-    p.replace(at, redist.size(), scheme);
-    if (scheme.rfind("GREEN_AMPT", 0) == 0) {
-        for (const char *card : {"LONG_TERM\n", "HMET_QAR longterm.qar\n", "ET_CALC_DEARDORFF\n"})
-            p.erase(p.find(card), std::string(card).size());
-        p += "TOT_TIME 600\n";
-    }
-    d.write("longterm.prj", p);
-    // Three 10 cm Brooks-Corey layers of one soil.
-    const char *layer = "0.5 0.43 0.03 0.15 0.05 0.20 10 0.25 11.1\n";
-    d.write("soil.tab", std::string("1\n0\n1\n1 2 2 0.1\n") + layer + layer + layer);
-}
-
+// Under each soil scheme the whole system without a channel closes: surface, the
+// scheme's soil as printed and the stores against evaporation, the stores' ET,
+// the outlet and the stores' runoff (no channel takes it). Green and Ampt runs as
+// one event of ten hours on the example's storm; Richards on three 10 cm layers.
 TEST(KorvaSacramento, TheStoresOwnTheInfiltratedWaterUnderEveryScheme) {
-    // The whole system without a channel: surface, the scheme's soil as printed,
-    // the Sacramento stores; out go evaporation, the stores' ET, the outlet and the
-    // stores' runoff (no channel takes it). Each infiltrated m3 is counted once.
-    const struct {
-        const char *scheme;
-    } variants[] = {{"INF_REDIST\nSOIL_MOIST_DEPTH 0.4\nTOP_LAYER_DEPTH 0.1\n"},
-                    {"GREEN_AMPT\n"},
-                    {"INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP longterm.idx\n"
-                     "SOIL_LAYER_INPUT_FILE soil.tab\nSOIL_MOIST_DEPTH 0.3\n"}};
-    for (const auto &v : variants) {
-        SCOPED_TRACE(v.scheme);
+    const std::string redist = "INF_REDIST\nSOIL_MOIST_DEPTH 0.4\nTOP_LAYER_DEPTH 0.1\n";
+    for (const std::string &scheme :
+         {redist, std::string("GREEN_AMPT\nTOT_TIME 600\n"),
+          std::string("INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP longterm.idx\n"
+                      "SOIL_LAYER_INPUT_FILE soil.tab\nSOIL_MOIST_DEPTH 0.3\n")}) {
+        SCOPED_TRACE(scheme);
         testsupport::scratch_dir d;
         write_project(d, false, false);
-        use_scheme(d, v.scheme);
+        std::string p = d.read("longterm.prj");
+        p.replace(p.find(redist), redist.size(), scheme);
+        if (scheme[0] == 'G')
+            for (const char *card : {"LONG_TERM\n", "HMET_QAR longterm.qar\n", "ET_CALC_DEARDORFF\n"})
+                p.erase(p.find(card), std::string(card).size());
+        d.write("longterm.prj", p);
+        const std::string layer = "0.5 0.43 0.03 0.15 0.05 0.20 10 0.25 11.1\n";
+        d.write("soil.tab", "1\n0\n1\n1 2 2 0.1\n" + layer + layer + layer);
         const auto r = d.run(KORVA_EXE, {"longterm.prj"});
         ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
         const std::string sum = d.read("longterm.sum");
         const std::size_t g = sum.find("GLOBAL MASS BALANCE"), m3 = sum.find("(m^3)");
-        ASSERT_NE(g, std::string::npos);
         ASSERT_NE(m3, std::string::npos);
         const auto line = [&](const char *label, std::size_t from) {
             const double x = after(sum, label, from);
             return std::isnan(x) ? 0.0 : x;
         };
-        const double rain = line("Total precipitation:", g);
+        const double rain = line("Total precipitation:", g), aet = line("AET calculated by Sacramento (m3):", m3);
         EXPECT_NEAR(rain, 950.0, 0.01);  // the storm's 19 mm on 5 cells of 10^4 m2
         EXPECT_NEAR(line("Input rainfall (m3):", m3), line("Total infiltration:", g), 0.01);
-        const double in = rain + line("Initial surface volume:", g) +
-                          line("Initial soil water volume:", g) +
-                          line("Initial subsurface storage (m3):", m3);
+        const double in = rain + line("Initial soil water volume:", g) + line("Initial subsurface storage (m3):", m3);
         const double out = line("Final surface volume:", g) + line("Final soil water volume:", g) +
-                           line("Final volume of subsurface water (m3):", m3) +
-                           line("Total evaporation:", g) + line("AET calculated by Sacramento (m3):", m3) +
-                           line("Total discharge:", g) + line("Subsurface runoff (m3):", m3);
+                           line("Final volume of subsurface water (m3):", m3) + line("Total evaporation:", g) +
+                           aet + line("Total discharge:", g) + line("Subsurface runoff (m3):", m3);
         EXPECT_NEAR(in, out, 0.05) << sum;
         EXPECT_LT(std::fabs(line("Overall mass balance error =", g)), 0.01);
-        // The stores' ET stays within the potential.
-        EXPECT_LE(line("AET calculated by Sacramento (m3):", m3) + line("Total evaporation:", g),
-                  line("PET calculated by KORVA (m3):", m3) + 0.01);
+        EXPECT_LE(aet + line("Total evaporation:", g), line("PET calculated by KORVA (m3):", m3) + 0.01);
     }
 }
 
