@@ -101,9 +101,7 @@ TEST(KorvaLakeConstituents, TracerBalanceOfChannelsAndLakeCloses) {
     const std::size_t ov = sum.find("Overland Contaminant Transport Summary");
     EXPECT_NEAR(value_after(sum, "Mass from precipitation", global),
                 value_after(sum, "Mass from precipitation", ov) + rain, 0.015);
-    // The overland water's mass reaches the channel or the lake; none infiltrates
-    // where no water does, and the run's final mass is what the land, the channel
-    // and the lake hold.
+    // The overland water's mass reaches the channel or the lake, none infiltrates.
     const auto land = [&](const char *label) { return value_after(sum, label, ov); };
     EXPECT_EQ(land("Mass infiltrated"), 0.0);
     EXPECT_NEAR(land("Mass into the lakes"), lake("Mass from the overland"), 0.005);
