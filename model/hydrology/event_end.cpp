@@ -190,6 +190,7 @@ void finish_event(model_state &s) {
     if (s.overland_lake_on && s.channel_lake_count > 0)
         std::printf("You are simulating overland lakes and perennial lakes, not recommended "
                     "presently. Contact your KORVA developer for further advice\n\n");
+    hand_pending_infiltration_to_sacramento(s);
     form_event_balance(s);
     soil_checks(s);
     write_event_summary(s);

@@ -398,6 +398,10 @@ void init_event(model_state &s) {
     s.event_marks.channel_lake_rain = s.channel_lake_rain_total;
     s.event_marks.exchange_in = surface_exchange_in(s);
     s.event_marks.exchange_out = surface_exchange_out(s);
+    s.event_marks.sac_channel = s.sac_channel_volume;
+    // The aquifer's exchanges with channels and lakes are counted per event as well.
+    s.seepage_in_event = s.seepage_out_event = 0.0;
+    s.lake_in_event = s.lake_out_event = 0.0;
     s.event_marks.channel_clip = s.chan.negative_area_volume;
     s.event_marks.lake_evaporation = s.lake_evaporation_total;
     s.event_marks.stream_point_source = s.chan.point_source_volume;

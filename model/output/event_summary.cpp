@@ -116,8 +116,9 @@ void write_water_balance(const model_state &s, std::FILE *f) {
         // The event's share of the basin's totals; depths (mm) over the watershed.
         const double m3 = s.watershed_area / 1000.0;
         const event_total_marks &m = s.event_marks;
+        // The base flow that entered the channels in the event.
         std::fprintf(f, "volume of base flow from Sacramento:   %9.1lf\n",
-                     s.sac_outflow_volume - m.sac_outflow);
+                     s.sac_channel_volume - m.sac_channel);
         std::fprintf(f, "volume of subsurface at event start:   %11.1lf\n", m.sac_storage * m3);
         std::fprintf(f, "volume of subsurface at event end:     %11.1lf\n",
                      sacramento_storage(s.sac_basin) * m3);
@@ -210,6 +211,9 @@ void write_richards_block(const model_state &s, std::FILE *f) {
     std::fprintf(f, "Number of cells at start of event   %12d\n", s.cell_count);
     std::fprintf(f, "Number of cells at end of event     %12d\n", s.cell_count);
     std::fprintf(f, "net volume of infiltration is infiltration minus evaporation\n");
+    if (s.sacramento_on)
+        std::fprintf(f, "With Sacramento accounting the columns only set the infiltration:\n"
+                        "the infiltrated water belongs to the Sacramento stores.\n");
 }
 
 void write_groundwater_block(const model_state &s, std::FILE *f) {

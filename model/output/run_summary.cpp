@@ -73,7 +73,11 @@ double precipitation_volume(const model_state &s) {
 
 // Soil storage is part of the state with these schemes, so infiltration is an
 // internal move in the overall balance.
+// With soil-moisture accounting the Green and Ampt front, the layered soil and the
+// Richards columns only decide what infiltrates: the accounting's stores own that
+// water (the redistribution root zone keeps the water it had).
 bool soil_storage_tracked(const model_state &s) {
+    if (s.sacramento_on) return s.inf_redist != 0;
     return s.inf_green_ampt || s.inf_redist || s.inf_layered || s.inf_richards;
 }
 
@@ -125,7 +129,7 @@ void write_sac_states(std::FILE *f, const double contents[5], const double capac
     std::fprintf(f, "lzfsc:  %10.3lf mm, %8.2lf%%\n", contents[4], percent_of(contents[4], capacities[4]));
 }
 
-void write_sac_fluxes(std::FILE *f, const double v[8]) {
+void write_sac_fluxes_mm(std::FILE *f, const double v[8]) {
     std::fprintf(f, "Initial subsurface storage(mm):        %10.3lf\n", v[0]);
     std::fprintf(f, "Input rainfall (mm):                   %10.3lf\n", v[1]);
     std::fprintf(f, "PET calculated by KORVA (mm):          %10.3lf\n", v[2]);
@@ -134,6 +138,18 @@ void write_sac_fluxes(std::FILE *f, const double v[8]) {
     std::fprintf(f, "Recharge to deep g.w. (mm):            %10.3lf\n", v[5]);
     std::fprintf(f, "Final volume of subsurface water (mm): %10.3lf\n", v[6]);
     std::fprintf(f, "Residual (neg. means mass created (mm):%10.3lf\n", v[7]);
+}
+
+// The same figures as volumes over the watershed.
+void write_sac_fluxes_m3(std::FILE *f, const double v[8]) {
+    std::fprintf(f, "Initial subsurface storage (m3):       %10.3lf\n", v[0]);
+    std::fprintf(f, "Input rainfall (m3):                   %10.3lf\n", v[1]);
+    std::fprintf(f, "PET calculated by KORVA (m3):          %10.3lf\n", v[2]);
+    std::fprintf(f, "AET calculated by Sacramento (m3):     %10.3lf\n", v[3]);
+    std::fprintf(f, "Subsurface runoff (m3):                %10.3lf\n", v[4]);
+    std::fprintf(f, "Recharge to deep g.w. (m3):            %10.3lf\n", v[5]);
+    std::fprintf(f, "Final volume of subsurface water (m3): %10.3lf\n", v[6]);
+    std::fprintf(f, "Residual (neg. means mass created (m3):%10.3lf\n", v[7]);
 }
 
 void write_sacramento_block(model_state &s, std::FILE *f) {
@@ -159,13 +175,13 @@ void write_sacramento_block(model_state &s, std::FILE *f) {
                           s.sac_aet_total,       s.sac_runoff_total, s.sac_extra_total,
                           final_storage,         residual};
     std::fprintf(f, "\nMass Balance Information:\n\n");
-    write_sac_fluxes(f, mm);
+    write_sac_fluxes_mm(f, mm);
     std::fprintf(f, "Sacramento simulation total residual water balance: %18.16f mm\n",
                  b.balance_residual);
     std::fprintf(f, "\nSacramento storages and fluxes expressed as volumes (m^3):\n");
     double m3[8];
     for (int i = 0; i < 8; ++i) m3[i] = mm[i] / 1000.0 * s.watershed_area;
-    write_sac_fluxes(f, m3);
+    write_sac_fluxes_m3(f, m3);
 }
 
 // ---- 4. global mass balance ----
@@ -181,10 +197,12 @@ void write_global_balance(model_state &s, std::FILE *f) {
     std::fprintf(f, "GLOBAL MASS BALANCE CALCULATIONS \n");
     std::fprintf(f, "All volumes are in cubic meters \n \n");
     volume_line(f, "Initial surface volume:", s.initial_overland_volume);
+    if (s.overland_lake_on) volume_line(f, "Initial overland lake volume:", s.initial_lake_volume);
     if (channels) volume_line(f, "Initial channel volume:", s.run_initial_channel_volume);
-    if (s.inf_green_ampt || s.inf_layered)
+    if (soils && (s.inf_green_ampt || s.inf_layered))
         volume_line(f, "Initial soil volume over the G&A depth:", s.initial_soil_water_volume);
-    if (s.inf_redist || s.inf_richards) volume_line(f, "Initial soil water volume:", s.initial_soil_water_volume);
+    if (soils && (s.inf_redist || s.inf_richards))
+        volume_line(f, "Initial soil water volume:", s.initial_soil_water_volume);
     if (gw) volume_line(f, "Initial groundwater volume:", s.initial_gw_volume);
     if (perennial) volume_line(f, "Initial perennial lake volume:", lakes.initial);
 
@@ -528,8 +546,7 @@ run_balance form_run_balance(const model_state &s) {
         b.overall_out += (sacramento_storage(s.sac_basin) + s.sac_aet_total + s.sac_runoff_total) *
                              m3 -
                          s.sac_channel_volume;
-        b.overall_out += s.infiltration_volume_total -
-                         (s.sac_first_call ? 0.0 : s.sac_infiltration_used);
+        b.overall_out += s.infiltration_volume_total - s.sac_infiltration_used;
     }
     b.overall_error = percent_of(b.overall_out - b.overall_in, b.overall_in);
     return b;

@@ -615,7 +615,7 @@ TEST_F(RunSummary, SacramentoBlockShowsStatesAsDepthAndPercent) {
     EXPECT_NE(text.find("uzfwc:       0.000 mm,     0.00%\n"), std::string::npos);  // no capacity
     // Residual: 10 + 20 - 25 = 5 mm, and 5 mm over 2 km2 are 10000 m3.
     EXPECT_NE(text.find("Residual (neg. means mass created (mm):     5.000\n"), std::string::npos);
-    EXPECT_NE(text.find("Residual (neg. means mass created (mm): 10000.000\n"), std::string::npos);
+    EXPECT_NE(text.find("Residual (neg. means mass created (m3): 10000.000\n"), std::string::npos);
     EXPECT_NE(text.find("*overall mass balance error will not be zero when using the Sacramento\n"),
               std::string::npos);
 }
