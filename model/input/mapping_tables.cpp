@@ -395,7 +395,7 @@ void scan_index_map_tables(const std::string &file_name, std::array<int, 21> &ta
         } else {
             table_present[static_cast<std::size_t>(slot)] =
                 zarn_mode ? 0 : table_with_map_present(file, slot_ids[slot], file_name);
-            if (error_record.code != 0) break;
+            if (error_record.fatal) break;
         }
     }
     if (zarn_mode)

@@ -77,8 +77,9 @@ TEST(KorvaUserReports, EachRunSaysWhatWentWrongAndWhere) {
              write_cross(d, "GREEN_AMPT\n");
              std::filesystem::remove(d.path() / "soil.idx");
          },
-         1, {"unable to open the index map soil.idx, named by an INDEX_MAP line of mapping table file a.cmt"},
-         {}, "card MOISTURE"},
+         1, {"unable to open the index map soil.idx, named by an INDEX_MAP line of mapping table file a.cmt "
+             "for its GREEN_AMPT_INFILTRATION table\n"},
+         {}, "INITIAL_SOIL_MOISTURE table"},  // one refusal, not one per table
         {"a NUM_IDS that is no number names the table and its file",
          [](const scratch_dir &d) {
              write_cross(d, "GREEN_AMPT\n");
