@@ -41,9 +41,10 @@ void write_header_into(model_state &s, std::FILE *f, int kind, int links, int ti
                           minute, times_width);
 }
 
+// Digits of a count of 0 or more.
 int decimal_width(int n) {
-    int width = n < 0 ? 2 : 1;
-    for (n = n < 0 ? -(n / 10) : n / 10; n > 0; n /= 10) ++width;
+    int width = 1;
+    for (n /= 10; n > 0; n /= 10) ++width;
     return width;
 }
 
