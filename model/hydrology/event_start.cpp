@@ -364,6 +364,10 @@ void init_event(model_state &s) {
     }
     s.event_rain_volume = 0.0;
     s.event_infiltration_volume = 0.0;
+    // The rain steps and the time rain began are the event's own (the time as
+    // minutes from the start of the run).
+    s.rain_steps_with_rain = 0;
+    s.rain_began_minutes = 0.0;
     s.outflow_volume = 0.0;
     s.peak_outlet_discharge = 0.0;
     // Until a discharge is tracked the peak is the event's start.

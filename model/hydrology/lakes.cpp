@@ -470,6 +470,7 @@ bool take_cells(model_state &s, int k, double &dv, double &area, double &wse, in
             std::printf("The last grid cell coordinates defined in your input file are: [%d][%d] \n",
                         rc[0], rc[1]);
             s.lake_extent_warned = 1;
+            count_warning();
         }
         // A lake without cells has no surface: it must take its first cell.
         if (area > 0.0 && dv / area < d + 1e-07) {

@@ -6,8 +6,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "model/core/calendar.h"
+#include "model/core/globals.h"
 #include "model/core/model_state.h"
 
 namespace {
@@ -255,6 +257,14 @@ void write_warnings(const model_state &s, std::FILE *f) {
         any = true;
         std::fprintf(f, "-Depths exceeded the range of look-up table X-section data.\n");
         std::fprintf(f, " This is usually a source of error, particularly near hydrograph peaks.\n");
+    }
+    if (warning_tally.count > 0) {
+        any = true;
+        std::fprintf(f, "-The run printed %d warning%s on the console; read %s in the console\n",
+                     warning_tally.count, warning_tally.count == 1 ? "" : "s",
+                     warning_tally.count == 1 ? "it" : "them");
+        std::fprintf(f, " output before using these results.\n");
+        for (const std::string &note : warning_tally.notes) std::fprintf(f, " %s\n", note.c_str());
     }
     if (!any) std::fprintf(f, "No Warnings.\n");
 }

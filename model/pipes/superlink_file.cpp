@@ -18,6 +18,7 @@
 
 #include "model/channel/channel_services.h"
 #include "model/input/watershed_mask.h"
+#include "model/core/errors.h"
 #include "model/core/line_reader.h"
 #include "model/core/model_state.h"
 
@@ -272,9 +273,11 @@ int read_sjunc(network_pass &r, const std::vector<std::string_view> &words) {
     p.junction_col[j] = v.i[2];
     p.junction_row[j] = v.i[3];
     p.junc_fixed_head[j] = v.i[1] > 10 ? 1 : 0;
-    if (v.d[1] + 2.0 > v.d[0])
+    if (v.d[1] + 2.0 > v.d[0]) {
         std::printf(
             "Warning: ground elevation less than 2.0m above node bottom. superjunction %d\n", j);
+        count_warning();
+    }
     return read_ok;
 }
 
@@ -346,10 +349,12 @@ int read_node(network_pass &r, const std::vector<std::string_view> &words, int l
     p.node_ycoord[k][l] = v.d[4];
     p.node_col[k][l] = v.i[2];
     p.node_row[k][l] = v.i[3];
-    if (v.d[1] + 2.0 > v.d[0])
+    if (v.d[1] + 2.0 > v.d[0]) {
         std::printf(
             "Warning: ground elevation less than 2.0m above node bottom. superlink %d, node %d\n",
             l, k);
+        count_warning();
+    }
     return read_ok;
 }
 

@@ -461,7 +461,8 @@ void read_run_parameters(const std::string &project_file, model_state &s) {
     s.end_check_value = 0.0;
 
     s.quiet = p.super_quiet;
-    if (console_on(s)) std::printf("finished reading project file\n");
+    // A run of a calibration series keeps the console for the series' progress lines.
+    if (console_on(s) && !s.calib_results) std::printf("finished reading project file\n");
 }
 
 namespace {
