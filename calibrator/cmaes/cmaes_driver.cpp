@@ -449,6 +449,9 @@ calib_status run_cmaes(int /*argc*/, char * /*argv*/[], control_data &cd, file_n
             break;
         }
         cmaes_UpdateDistribution(evo, fitness);
+        // The evaluation count (of the MaxFunEvals test and the reports) is
+        // the number of model runs: a predicted candidate is not evaluated.
+        evo.countevals = static_cast<double>(ctx.runs);
         record_best_ever(ctx, evo);
         cmaes_ReadSignals(evo, "signals.par");
         std::fflush(stdout);
