@@ -481,12 +481,24 @@ calib_status run_cmaes(int /*argc*/, char * /*argv*/[], control_data &cd, file_n
     }
 
     std::printf("Stop:\n%s\n", stop_text.c_str());
-    cmaes_AppendToFile(evo, "all", "allcmaes.dat");
+    // The search's report joins allcmaes.dat; a failed write ends with status 1.
+    calib_status status = 0;
+    std::FILE *all = std::fopen("allcmaes.dat", "a");
+    if (all != nullptr) {
+        cmaes_WriteToFilePtr(evo, "all", all);
+        if (std::ferror(all)) status = 1;
+        if (std::fclose(all) != 0) status = 1;
+    }
+    if (all == nullptr || status != 0) std::printf("\nCannot write output file allcmaes.dat.\n");
     cmaes_Release(evo);
     const int next_free = with_surrogate ? archive.next_free : 1;
     if (with_surrogate) rbf_archive_release(archive);
     std::fprintf(calls, "%d\t%d\n", next_free, generation);
     std::fprintf(calls, "Stop:\n%s\n", stop_text.c_str());
-    std::fclose(calls);
-    return 0;
+    const bool calls_written = !std::ferror(calls);
+    if (std::fclose(calls) != 0 || !calls_written) {
+        std::printf("\nCannot write output file cmaes_calls3j.prn.\n");
+        status = 1;
+    }
+    return all == nullptr ? 1 : status;
 }

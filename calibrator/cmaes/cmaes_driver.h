@@ -16,8 +16,8 @@
 // and the search goes on. Returns 0 after the search has stopped by one of the
 // optimiser's stop tests, or 1 when no candidate of a generation could be
 // evaluated, a candidate cannot be drawn inside the bounds, a parameter's bounds
-// leave it no room, there is no adjustable parameter or the run log cannot be
-// opened.
+// leave it no room, there is no adjustable parameter, or the run log or the
+// report file allcmaes.dat cannot be opened or written.
 calib_status run_cmaes(int argc, char *argv[], control_data &cd, file_names names,
                        std::FILE *record, std::FILE *sensitivity, std::FILE *matrix,
                        std::FILE *parameter_values, template_file_table &templates,

@@ -360,16 +360,38 @@ TEST(VarnockCmaesFailures, NoCandidateEvaluatedEndsTheSearchWithoutABestValue) {
     EXPECT_EQ(d.read("test.prn"), "an earlier search\n");
 }
 
-TEST(VarnockCmaesFailures, EqualBoundsAreRefusedBeforeAnyRun) {
-    scratch_dir d;
-    cmaes_case(d, "cmaes");
-    d.write("line.pst", replaced(d.read("line.pst"), "b none relative 2.0 -10.0 10.0", "b none relative 2.0 2.0 2.0"));
-    auto r = d.run(VARNOCK_EXE, {"line.pst"});
-    EXPECT_EQ(r.exit_status, 1) << r.out;
-    EXPECT_TRUE(contains(r.out, "Parameter \"b\" has equal bounds (2 and 2): the CMA-ES methods cannot draw it; "
-                                "make it \"fixed\" or widen its bounds.")) << r.out;
-    EXPECT_FALSE(d.exists("model.in"));  // no model run was made
-    EXPECT_FALSE(contains(d.read("test.prn"), "0.000000"));
+TEST(VarnockCmaesFailures, StartsThatLeaveNoRoomOrOverflowAreRefusedBeforeAnyRun) {
+    // Each refusal names what to change, ends with status 1 before any model
+    // run, and leaves an earlier test.prn as it was.
+    struct row {
+        const char *bounds_b;      // bounds of b in the control file
+        const char *parameters;    // initials.par
+        const char *message;
+    };
+    const row rows[] = {
+        {"2.0 2.0", fixed_seed_parameters,
+         "Parameter \"b\" has equal bounds (2 and 2): the CMA-ES methods cannot draw it; make it \"fixed\" "
+         "or widen its bounds."},
+        {"-10.0 10.0", " N 2\n seed 4711\n initialStandardDeviations 2\n 1e308 1e308\n",
+         "initials.par line 3: value 1 of initialStandardDeviations is 1e+308; a standard deviation must be "
+         "above 0 and at most 1e100."},
+        {"-10.0 10.0", " N 2\n seed 4711\n initialStandardDeviations 2\n 0.5 -1\n",
+         "value 2 of initialStandardDeviations is -1; a standard deviation must be above 0"},
+        {"-10.0 10.0", " N 2\n seed 4711\n initialX 2\n 1 -1e200\n",
+         "initials.par line 3: value 2 of initialX is -1e+200; a value must be at most 1e100 in magnitude."},
+    };
+    for (const row &t : rows) {
+        scratch_dir d;
+        cmaes_case(d, "cmaes", t.parameters);
+        d.write("line.pst", replaced(d.read("line.pst"), "b none relative 2.0 -10.0 10.0",
+                                     std::string("b none relative 2.0 ") + t.bounds_b));
+        d.write("test.prn", "an earlier search\n");
+        auto r = d.run(VARNOCK_EXE, {"line.pst"});
+        EXPECT_EQ(r.exit_status, 1) << r.out;
+        EXPECT_TRUE(contains(r.out, t.message)) << t.message << "\n" << r.out;
+        EXPECT_FALSE(d.exists("model.in"));  // no model run was made
+        EXPECT_EQ(d.read("test.prn"), "an earlier search\n");
+    }
 }
 
 TEST(VarnockCmaes, ReportsOnlyValuesAModelRunReturned) {
