@@ -265,15 +265,13 @@ void read_from_file(readpara_t &sp, const char *file_name, int forced_N) {
                 // A start or a spread beyond this magnitude overflows the
                 // covariance matrix and the sampling.
                 const double v = values[uz(i)];
-                const bool spread = std::strcmp(key.word, "initialStandardDeviations") == 0;
-                if (!(std::fabs(v) <= 1e100) || (spread && !(v > 0.0))) {
+                if (!(std::fabs(v) <= 1e100)) {
                     char shown[40];
                     std::snprintf(shown, sizeof shown, "%g", v);
                     const std::string where = std::string(name) + " line " + std::to_string(l + 1) + ": value " +
                                               std::to_string(i + 1) + " of " + key.word + " is " + shown;
-                    std::printf("\nError in the parameter file %s; %s.\n", where.c_str(),
-                                spread ? "a standard deviation must be above 0 and at most 1e100"
-                                       : "a value must be at most 1e100 in magnitude");
+                    std::printf("\nError in the parameter file %s; a value must be at most 1e100 in magnitude.\n",
+                                where.c_str());
                     cmaes_fatal("readpara_ReadFromFile(): ", where.c_str());
                 }
             }
