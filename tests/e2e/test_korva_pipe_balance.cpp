@@ -5,8 +5,9 @@
 // balance of the printed figures: the network gives back no more than it took
 // and never holds less than nothing, and the surface and overall balances,
 // summed by hand from every store and flow the summary prints, close to 0.1 %
-// of the rain and equal the printed errors. A structure link of three nodes is
-// refused; tile drains take their water from the aquifer (unit tests).
+// of the rain and equal the printed errors. Tile drains under the aquifer
+// example take their water from the aquifer, whose balance closes by hand; a
+// structure link of three nodes is refused.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,6 +17,7 @@
 
 #include "project_text.h"
 #include "support/run_program.h"
+#include "valley_example.h"
 
 using testsupport::scratch_dir;
 
@@ -262,6 +264,61 @@ const pipe_case cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Networks, PipeBalance, ::testing::ValuesIn(cases),
                          [](const auto &param) { return std::string(param.param.name); });
+
+// The aquifer example with a superlink of two tile drains (conductivity 0.5)
+// under row 5; its middle node, `invert` m high, drains the centre cell.
+testsupport::program_result run_tile_drains(const scratch_dir &d, double invert) {
+    const auto example = valley::example_dir().parent_path() / "aquifer_well";
+    for (const auto &entry : std::filesystem::directory_iterator(example))
+        if (entry.is_regular_file())
+            d.write(entry.path().filename().string(), testsupport::read_file(entry.path()));
+    char net[640];
+    std::snprintf(net, sizeof net,
+                  "SJUNC 1 19.6 %.1f 1.0 0 90.0 150.0 5 2\nSJUNC 2 18.4 %.1f 1.0 888 90.0 30.0 5 8\n"
+                  "CONNECT 1 1 2\nSLINK 1 2\nNODE 1 19.6 %.1f 0.5 0 90.0 150.0 5 2\n"
+                  "NODE 2 19.0 %.1f 0.5 0 90.0 90.0 5 5\nNODE 3 18.4 %.1f 0.5 0 90.0 30.0 5 8\n"
+                  "PIPE 1 1 0.3 0.0 0.005 0.013 60.0 0.5\nPIPE 2 1 0.3 0.0 0.005 0.013 60.0 0.5\n",
+                  invert + 0.3, invert - 0.3, invert + 0.3, invert, invert - 0.3);
+    d.write("plain.net", net);
+    d.write("plain.gpi", "GRIDPIPEFILE\nPIPECELLS 1\nCELLIJ 6 6\nNUMPIPES 1\nSPIPE 1 2 1.0\n");
+    d.write("slink/.keep", "");
+    d.write("debug/.keep", "");
+    d.write("aquifer_well.prj",
+            d.read("aquifer_well.prj") + "STORM_SEWER plain.net\nGRID_PIPE plain.gpi\n");
+    return d.run(KORVA_EXE, {"aquifer_well.prj"});
+}
+
+TEST(KorvaTileDrains, DrainsTakeTheirWaterFromTheAquiferAndNoneAboveTheTable) {
+    // The water table stands 2 m below the ground of 19 m at the centre cell.
+    for (const double invert : {15.7, 17.5}) {
+        scratch_dir d;
+        const auto r = run_tile_drains(d, invert);
+        ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+        const std::string sum = d.read("aquifer_well.sum");
+        const double tile = last_report(r.out, "Total tile flow taken:");
+        const double rain = project_text::value_after(sum, "volume of total rainfall:");
+        if (invert > 17.0) {
+            EXPECT_EQ(tile, 0.0);
+        } else {
+            EXPECT_GT(tile, 50.0);
+        }
+        EXPECT_NEAR(project_text::value_after(sum, "Taken by tile drains ="), tile, 0.01);
+        EXPECT_NEAR(line(sum, "Tile drains, aquifer to pipes:"), tile, 0.01);
+        // The aquifer: it ends with its start, what it gained, less what the well
+        // and the drains took.
+        const double start = project_text::value_after(sum, "Volume in groundwater at start =");
+        const double end = project_text::value_after(sum, "Volume in groundwater at end =");
+        const double gained = project_text::value_after(sum, "Total inputs =");
+        const double pumped = project_text::value_after(sum, "Pumping volume =");
+        EXPECT_NEAR(end, start + gained - pumped - tile, 0.001 * rain) << sum;
+        // The pipes, without inlets, passed on what the drains gave them.
+        const double out = last_report(r.out, "Total Volume Out:");
+        const double held = last_report(r.out, "Volume End:");
+        EXPECT_NEAR(last_report(r.out, "Total Volume In:"), tile, 0.01);
+        EXPECT_NEAR(out + held, tile, 0.01);
+        EXPECT_NEAR(line(sum, "Spilled from pipes onto the land:"), out, 0.01);
+    }
+}
 
 TEST(KorvaStructureLink, ThreeNodesAreRefusedNamingTheLinkAndTheCard) {
     scratch_dir d;
