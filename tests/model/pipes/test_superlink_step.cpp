@@ -342,8 +342,7 @@ TEST_F(SuperlinkStep, OutletIntoTheChannelsKeepsItsInvertAndHandsOnItsFlow) {
         EXPECT_EQ(s.chan.outlet_flow[2], p.junc_outflow[2]);
         EXPECT_EQ(w.Q[1][1], w.Q_us[1]);
         EXPECT_EQ(w.Q[2][1], w.Q_ds[1]);
-        // Junction 1 keeps what it takes less what leaves into node 1, up to
-        // the step's scaling of the depths to the network's ledger.
+        // Junction 1 keeps what it takes less what leaves into node 1 (up to the ledger's scaling).
         if (n > 0 && p.junc_head[1] > p.junc_Zinv[1]) {
             EXPECT_NEAR(p.junc_head[1] - h0, (p.junc_inflow[1] - w.us_junction_flow[1]) * dt, 0.01) << n;
         }
@@ -352,8 +351,7 @@ TEST_F(SuperlinkStep, OutletIntoTheChannelsKeepsItsInvertAndHandsOnItsFlow) {
     }
     EXPECT_NEAR(p.slink_volume_out, out_volume, 1e-12);
     EXPECT_NEAR(p.slink_volume_in, 0.01 * dt * 600, 1e-9);
-    // Drained, the depth floor of 0.1 mm would add a trace of water at every
-    // step; the network keeps to what it took and adds nothing.
+    // Drained, the depth floor of 0.1 mm adds no water: the network keeps its ledger.
     const double in = p.slink_volume_in;
     EXPECT_NEAR(s.superlink_work.slink_bound_total, 0.0, 1e-9 * in);
     EXPECT_NEAR(p.slink_volume_start + in, p.slink_volume_out + p.slink_volume_end, 1e-9 * in) << out;
@@ -534,14 +532,6 @@ TEST_F(SuperlinkStep, CouplingPieceFeedsInletsSchedulesAndBooksTileVolumes) {
     s.depth[cell(1, 1)] = 0.01;
     const int a = cell(1, 2);
     s.water_table_elevation[a] = 100.5;
-    // The aquifer the drain takes from: porosity 0.25, bottom at 90 m.
-    s.groundwater_on = 1;
-    alloc_1d_double(s.gw_porosity.full(), s.cell_count);
-    alloc_1d_double(s.aquifer_bottom.full(), s.cell_count);
-    for (int i = 1; i <= s.cell_count; ++i) {
-        s.gw_porosity.full()[i] = 0.25;
-        s.aquifer_bottom.full()[i] = 90.0;
-    }
     out = testsupport::printed([&] { step_superlink_coupling(s); });
     ASSERT_EQ(error_record.fatal, 0) << out;
     EXPECT_NEAR(s.flow_to_superlink[0][1], 0.5, 1e-15);
@@ -564,12 +554,8 @@ TEST_F(SuperlinkStep, CouplingPieceFeedsInletsSchedulesAndBooksTileVolumes) {
     // The tile inflow enters node 2 at the next step.
     s.now_days = 120.0 / 86400.0;
     out = testsupport::printed([&] { step_superlink_coupling(s); });
-    // ... from the aquifer of its cell: the table drops by volume / (porosity x area).
-    const double taken = rate * (60.0 - 1e-8 * 86400.0);
-    EXPECT_NEAR(s.superlink_work.slink_tile_total, taken, 1e-9);
-    EXPECT_NEAR(s.tile_cell_flow_total[a], taken, 1e-9);
-    EXPECT_NEAR(s.gw_tile_volume, taken, 1e-9);
-    EXPECT_NEAR(s.water_table_elevation[a], 100.5 - taken / (0.25 * 100.0), 1e-12);
+    // ... when an aquifer gives it: without the groundwater model none.
+    EXPECT_EQ(s.superlink_work.slink_tile_total, 0.0);
     EXPECT_NE(out.find("Total tile flow taken:"), std::string::npos);
 }
 
