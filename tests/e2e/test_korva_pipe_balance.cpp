@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "project_text.h"
@@ -14,7 +15,6 @@
 namespace {
 
 using project_text::grid_of;
-using std::to_string;
 enum outlet_kind { onto_land = 888, into_channel = 999, closed_end = 0 };
 struct pipe_case {
     const char *name;
@@ -26,23 +26,26 @@ std::string table(const char *name, const char *columns, const char *values) {
            std::string(77, ' ') + values + "\n";
 }
 
+template <class... T>
+std::string fmt(const char *format, T... v) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, v...);
+    return text;
+}
+
 void write_project(const testsupport::scratch_dir &d, const pipe_case &t) {
     for (const char *name : {"mask.asc", "one.idx"}) d.write(name, grid_of(10, 7, 20.0, [](int, int) { return std::string("1"); }));
-    d.write("elev.asc", grid_of(10, 7, 20.0, [](int r, int c) {
-                return project_text::number(10.0 + 0.4 * (10 - r) + 0.6 * std::abs(c - 4)); }));
+    d.write("elev.asc", grid_of(10, 7, 20.0, [](int r, int c) { return fmt("%.1f", 10 + 0.4 * (10 - r) + 0.6 * std::abs(c - 4)); }));
     // Junction 2 (row 3, column 2) drains through nodes down column 2 to junction 1 at row 7.
     const int col = t.outlet == into_channel ? 4 : 2, n = t.pipes;
     const double top = 12.5, bottom = t.outlet == into_channel ? 9.7 : 10.9;
-    std::string net = "SJUNC 1 " + to_string(bottom + 1.5) + " " + to_string(bottom) + " 1.0 " + to_string(t.outlet) +
-                      " 70 70 " + to_string(col) + " 7\nSJUNC 2 14.0 12.5 1.0 " + to_string(t.inlet) +
-                      " 30 150 2 3\nCONNECT 1 2 1\nSLINK 1 " + to_string(n) + "\n", pipes;
+    std::string net = fmt("SJUNC 1 %.1f %.1f 1.0 %d 70 70 %d 7\nSJUNC 2 14.0 12.5 1.0 %d 30 150 2 3\nCONNECT 1 2 1\n"
+                          "SLINK 1 %d\n", bottom + 1.5, bottom, t.outlet, col, t.inlet, n), pipes;
     for (int k = 1; k <= n + 1; ++k) {
         const double f = (k - 1.0) / n, z = top + (bottom - top) * f;
-        net += "NODE " + to_string(k) + " " + to_string(z + 1.5) + " " + to_string(z) + " 0.5 " +
-               to_string(k == 1 || k == n + 1 ? 0 : t.inlet) + " 0 0 " + to_string(k == n + 1 ? col : 2) + " " +
-               to_string(3 + std::lround(4 * f)) + "\n";
-        if (k <= n) pipes += "PIPE " + to_string(k) + " 1 0.3 0.0 " + to_string((top - bottom) / 80.0) + " 0.013 " +
-                           to_string(80.0 / n) + " 0.0\n";
+        net += fmt("NODE %d %.3f %.3f 0.5 %d 0 0 %d %ld\n", k, z + 1.5, z, k == 1 || k == n + 1 ? 0 : t.inlet,
+                   k == n + 1 ? col : 2, 3 + std::lround(4 * f));
+        if (k <= n) pipes += fmt("PIPE %d 1 0.3 0.0 %.5f 0.013 %.2f 0.0\n", k, (top - bottom) / 80.0, 80.0 / n);
     }
     d.write("pipes.net", net + pipes);
     d.write("pipes.gpi", "GRIDPIPEFILE\nPIPECELLS 1\nCELLIJ 3 4\nNUMPIPES 1\nSPIPE 1 1 1.0\n");
@@ -56,11 +59,10 @@ void write_project(const testsupport::scratch_dir &d, const pipe_case &t) {
     std::string prj = "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nSUMMARY run.sum\nOUTLET_HYDRO run.otl\n"
                       "ROWS 10\nCOLS 7\nGRIDSIZE 20\nHYD_FREQ 60\nMAP_FREQ 15\nOUTROW 10\nOUTCOL 4\nOUTSLOPE 0.02\n"
                       "OVERTYPE explicit\nQUIET\nSTART_DATE 2021 7 12\nSTORM_SEWER pipes.net\nGRID_PIPE pipes.gpi\n"
-                      "TIMESTEP " + to_string(t.step) + (t.infiltration ? "\nMAPPING_TABLE run.cmt\n" : "\nMANNING_N 0.05\n");
+                      "TIMESTEP " + std::to_string(t.step) + (t.infiltration ? "\nMAPPING_TABLE run.cmt\n" : "\nMANNING_N 0.05\n");
     if (t.long_term) {
         std::string weather;
-        for (int h = 1; h <= 30; ++h)
-            weather += "2021 7 " + to_string(12 + h / 24) + " " + to_string(h % 24) + " 29.92 80 3 5 55 0.0 0.0\n";
+        for (int h = 1; h <= 30; ++h) weather += fmt("2021 7 %d %d 29.92 80 3 5 55 0.0 0.0\n", 12 + h / 24, h % 24);
         d.write("weather.qar", weather);
         d.write("storm.gag", "EVENT storm\nNRGAG 1\nNRPDS 3\nCOORD 70.0 100.0\nRATES 2021 7 12 14 00 30.0\n"
                              "RATES 2021 7 12 14 30 20.0\nRATES 2021 7 12 15 00 0.0\n");
@@ -72,14 +74,13 @@ void write_project(const testsupport::scratch_dir &d, const pipe_case &t) {
                (t.infiltration ? "GREEN_AMPT\n" : "");
     }
     if (t.channels) {  // two trapezoidal links of 6 nodes down column 4
-        d.write("links.asc", grid_of(10, 7, 20.0, [](int r, int c) { return to_string(c == 4 ? 1 + (r > 5) : 0); }));
-        d.write("nodes.asc", grid_of(10, 7, 20.0, [](int r, int c) { return to_string(c == 4 ? (r - 1) % 5 + 1 : 0); }));
+        d.write("links.asc", grid_of(10, 7, 20.0, [](int r, int c) { return std::to_string(c == 4 ? 1 + (r > 5) : 0); }));
+        d.write("nodes.asc", grid_of(10, 7, 20.0, [](int r, int c) { return std::to_string(c == 4 ? (r - 1) % 5 + 1 : 0); }));
         std::string chn = "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 2\nMAXNODES 6\nCONNECT 1 2 0\nCONNECT 2 0 1 1\n";
-        for (int l = 1; l <= 2; ++l)
-            for (int k = 1; k <= 6; ++k)
-                chn += (k == 1 ? "LINK " + to_string(l) + "\nDX 20.0\nNODES 6\nTRAPEZOID\nMANNINGS_N 0.035\n" : "") +
-                       ("NODE " + to_string(k) + "\nELEV " + to_string(13.3 - 2.0 * (l - 1) - 0.4 * (k - 1))) +
-                       (k == 1 ? "\nXSEC\nBOTTOM_WIDTH 2.0\nBANKFULL_DEPTH 1.0\nSIDE_SLOPE 1.0\n" : "\n");
+        for (int k = 1; k <= 12; ++k)  // links 1 and 2 of 6 nodes each
+            chn += (k % 6 == 1 ? fmt("LINK %d\nDX 20.0\nNODES 6\nTRAPEZOID\nMANNINGS_N 0.035\n", 1 + k / 6) : "") +
+                   fmt("NODE %d\nELEV %.3f\n", (k - 1) % 6 + 1, 13.3 - 0.4 * (k - 1 - (k > 6))) +
+                   (k % 6 == 1 ? "XSEC\nBOTTOM_WIDTH 2.0\nBANKFULL_DEPTH 1.0\nSIDE_SLOPE 1.0\n" : "");
         d.write("chan.chn", chn);
         prj += "CHAN_EXPLIC\nLINKS links.asc\nNODES nodes.asc\nCHANNEL_INPUT chan.chn\n";
     }
@@ -158,11 +159,11 @@ TEST(KorvaTileDrains, DrainsTakeTheirWaterFromTheAquiferAndNoneAboveTheTable) {
         testsupport::scratch_dir d;
         for (const auto &e : std::filesystem::directory_iterator(valley::example_dir() / "../aquifer_well"))
             d.write(e.path().filename().string(), testsupport::read_file(e.path()));
-        const std::string up = to_string(z + 0.3), down = to_string(z - 0.3), pipe = " 0.3 0.0 0.005 0.013 60.0 0.5\n";
-        d.write("plain.net", "SJUNC 1 19.6 " + up + " 1.0 0 90 150 5 2\nSJUNC 2 18.4 " + down + " 1.0 888 90 30 5 8\n"
-                             "CONNECT 1 1 2\nSLINK 1 2\nNODE 1 19.6 " + up + " 0.5 0 90 150 5 2\nNODE 2 19.0 " +
-                             to_string(z) + " 0.5 0 90 90 5 5\nNODE 3 18.4 " + down + " 0.5 0 90 30 5 8\nPIPE 1 1" + pipe +
-                             "PIPE 2 1" + pipe);
+        const char *pipe = "0.3 0.0 0.005 0.013 60.0 0.5";
+        d.write("plain.net", fmt("SJUNC 1 19.6 %.1f 1.0 0 90 150 5 2\nSJUNC 2 18.4 %.1f 1.0 888 90 30 5 8\nCONNECT 1 1 2\n"
+                                 "SLINK 1 2\nNODE 1 19.6 %.1f 0.5 0 90 150 5 2\nNODE 2 19.0 %.1f 0.5 0 90 90 5 5\nNODE 3 "
+                                 "18.4 %.1f 0.5 0 90 30 5 8\nPIPE 1 1 %s\nPIPE 2 1 %s\n",
+                                 z + 0.3, z - 0.3, z + 0.3, z, z - 0.3, pipe, pipe));
         d.write("plain.gpi", "GRIDPIPEFILE\nPIPECELLS 1\nCELLIJ 6 6\nNUMPIPES 1\nSPIPE 1 2 1.0\n");
         d.write("slink/.keep", ""), d.write("debug/.keep", "");
         d.write("aquifer_well.prj", d.read("aquifer_well.prj") + "STORM_SEWER plain.net\nGRID_PIPE plain.gpi\n");
