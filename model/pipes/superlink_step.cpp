@@ -117,6 +117,11 @@ double network_water(const superlink_network &p, double f) {
 // factor so that the network holds `target` m3 (regula falsi, at most 100
 // trials); returns the water it then holds.
 double hold_water(superlink_network &p, double target) {
+    // A network with no depth anywhere has nothing to scale: its water starts at the depth floor.
+    if (target > 0.0 && !(network_water(p, 1.0) > 0.0))
+        for (int l = 1; l <= p.num_superlinks; ++l)
+            for (int k = 1; k <= p.link_node_count[at(l)] + 1; ++k)
+                p.slink_node_depth[at(k)][at(l)] = std::max(p.slink_node_depth[at(k)][at(l)], min_node_depth);
     const double now = network_water(p, 1.0);
     const double tolerance = 1e-13 * std::max(target, 1.0);
     if (std::fabs(now - target) <= tolerance) return now;
