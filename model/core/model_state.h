@@ -1206,6 +1206,8 @@ struct model_state {
     // sink at the saturated thickness left above the floor, and the rest of a
     // step's sink once the floor has lifted the cell.
     double gw_withheld_volume = 0.0;
+    // Run total (m3) that tile drains took from the aquifer into the pipes.
+    double gw_tile_volume = 0.0;
     long long gw_picard_count = 0, gw_sweep_count = 0;
     // Exchange and storage totals (m3 unless noted): seepage into and out of the
     // channels and channel lakes (event and run), the aquifer's exchange volume,

@@ -305,8 +305,9 @@ void prepare_superlink_step(model_state &s) {
     }
 }
 
-// Tile-drain inflow for the next step, and the volume each cell gave to the pipes.
-void exchange_tile_drains(model_state &s, double dt) {
+// Tile-drain rates for the next step, which takes the water from the cells'
+// aquifer and books the volume each cell gave to the pipes.
+void exchange_tile_drains(model_state &s) {
     superlink_network &p = s.superlinks;
     if (!p.tile_drain || s.superlink_tile_flow.empty()) return;
     for (int l = 1; l <= p.num_superlinks; ++l)
@@ -315,9 +316,7 @@ void exchange_tile_drains(model_state &s, double dt) {
     for (int c = 1; c <= p.gpi_cell_count; ++c) {
         if (p.gpi_npipes[at(c)] < 1) continue;
         const int g = p.gpi_gnum[at(c)][1];
-        if (!covers(s.tile_cell_flow, g) || !covers(s.tile_cell_flow_total, g) || g < 1) continue;
-        s.tile_cell_flow_total[at(g)] += s.tile_cell_flow[at(g)] * dt;
-        s.tile_cell_flow[at(g)] = 0.0;
+        if (covers(s.tile_cell_flow, g) && g >= 1) s.tile_cell_flow[at(g)] = 0.0;
     }
 }
 
@@ -334,7 +333,7 @@ void step_superlink_coupling(model_state &s) {
     // Julian-day time until the pipe network is never due again.
     take_clock_step(s, s.pipe_clock);
     ++s.superlinks.superlink_step_count;
-    exchange_tile_drains(s, dt);
+    exchange_tile_drains(s);
 }
 
 void update_overland_lakes(model_state &s) {

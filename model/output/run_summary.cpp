@@ -97,8 +97,8 @@ void write_groundwater_block(model_state &s, std::FILE *f) {
     // stops: both are inputs against the nominal outputs.
     const double inputs = recharge + into_gw + s.seepage_out_total + s.lake_out_total +
                           s.gw_floor_volume + s.gw_withheld_volume;
-    const double outputs =
-        s.seepage_in_total + s.lake_in_total + s.gw_leakage_volume + s.gw_well_volume;
+    const double outputs = s.seepage_in_total + s.lake_in_total + s.gw_leakage_volume +
+                           s.gw_well_volume + s.gw_tile_volume;
     // Flux across head boundaries: what the fixed-head cells passed, the storage
     // change of each step that its exchange terms and the floor do not account for.
     const double boundary_flux = s.gw_boundary_flux_volume;
@@ -114,6 +114,8 @@ void write_groundwater_block(model_state &s, std::FILE *f) {
     std::fprintf(f, "Flux across head boundaries =    %14.2lf \n", boundary_flux);
     std::fprintf(f, "Leakage to deep aquifer =        %14.2lf \n", s.gw_leakage_volume);
     std::fprintf(f, "Pumping volume =                 %14.2lf \n", s.gw_well_volume);
+    if (s.storm_sewer_on && s.superlinks.tile_drain)
+        std::fprintf(f, "Taken by tile drains =           %14.2lf \n", s.gw_tile_volume);
     std::fprintf(f, "Mass Balance error =             %14.2lf %%  \n", error);
     std::fprintf(f, "If you have any head boundaries \n");
     std::fprintf(f, "Mass balance errors are likely due to flux across boundary \n");
@@ -205,6 +207,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Initial soil water volume:", s.initial_soil_water_volume);
     if (gw) volume_line(f, "Initial groundwater volume:", s.initial_gw_volume);
     if (perennial) volume_line(f, "Initial perennial lake volume:", lakes.initial);
+    if (s.storm_sewer_on) volume_line(f, "Initial pipe network volume:", s.superlinks.slink_volume_start);
 
     volume_line(f, "Final surface volume:", s.final_overland_volume);
     if (s.overland_lake_on) volume_line(f, "Final overland lake volume:", s.final_lake_volume);
@@ -213,6 +216,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
     if (gw) volume_line(f, "Final groundwater volume:", s.final_gw_volume);
     volume_line(f, "Final snow volume:", s.final_snow_volume);
     if (perennial) volume_line(f, "Final perennial lake volume:", lakes.final_volume);
+    if (s.storm_sewer_on) volume_line(f, "Final pipe network volume:", s.superlinks.slink_volume_end);
 
     volume_line(f, "Total precipitation:", precipitation_volume(s));
     if (s.interception_on) volume_line(f, "Total interception:", s.interception_total);
@@ -252,6 +256,8 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Spilled from pipes onto the land:",
                     pipes.slink_surcharge_total + pipes.slink_cell_outlet_total);
         if (channels) volume_line(f, "Pipe outflow into channels:", s.chan.pipe_outlet_volume);
+        if (s.superlinks.tile_drain) volume_line(f, "Tile drains, aquifer to pipes:", s.gw_tile_volume);
+        volume_line(f, "Water added by the pipe depth bounds:", pipes.slink_bound_total);
     }
     if (s.overland_boundary_on) {
         volume_line(f, "Boundary losses:", s.boundary_outflow + s.boundary_free_outflow);
@@ -519,12 +525,16 @@ run_balance form_run_balance(const model_state &s) {
     else
         b.surface_error = percent_of(b.surface_out - b.surface_in, b.surface_in);
 
-    // The whole system: soil and aquifer storage join in, the moves between them
-    // and the surface drop out.
-    b.overall_in = stored_in + inflow + s.initial_gw_volume + s.gw_boundary_flux_volume +
-                   s.gw_floor_volume + s.gw_withheld_volume;
-    b.overall_out = stored_out + outflow + s.final_gw_volume + s.gw_well_volume +
-                    s.gw_leakage_volume;
+    // The whole system: soil, aquifer and pipe-network storage join in, the moves
+    // between them and the surface drop out. Tile drains move water from the
+    // aquifer into the pipes; water the pipes' depth bounds added is no input
+    // and shows in the error.
+    const double pipe_start = s.storm_sewer_on ? s.superlinks.slink_volume_start : 0.0;
+    const double pipe_end = s.storm_sewer_on ? s.superlinks.slink_volume_end : 0.0;
+    b.overall_in = stored_in + inflow - pipe_in + pipe_start + s.initial_gw_volume +
+                   s.gw_boundary_flux_volume + s.gw_floor_volume + s.gw_withheld_volume;
+    b.overall_out = stored_out + outflow - pipe_water_from_surface(s) + pipe_end +
+                    s.final_gw_volume + s.gw_well_volume + s.gw_leakage_volume;
     if (soil_storage_tracked(s)) {
         b.overall_in += s.initial_soil_water_volume;
         b.overall_out += s.final_soil_volume + soil_et;

@@ -547,7 +547,8 @@ int read_grid_pipe(std::FILE *file, model_state &s) {
     }
     const long long cols = std::max(p.gpi_max_pipes, 1);
     if (!make(p.gpi_link, cells, cols, "gpi_link") || !make(p.gpi_node, cells, cols, "gpi_node") ||
-        !make(p.gpi_gnum, cells, cols, "gpi_gnum") || !make(p.gpi_pct, cells, cols, "gpi_pct"))
+        !make(p.gpi_gnum, cells, cols, "gpi_gnum") || !make(p.gpi_pct, cells, cols, "gpi_pct") ||
+        !make(p.gpi_rate, cells, cols, "gpi_rate"))
         return too_large;
 
     // Reading pass: the cells and their connections.
