@@ -127,6 +127,24 @@ void wet_slab(model_state &s, int i, double from, double to, double moisture) {
     store_if_changed(s.deep_percolation[at(i)], s.deep_percolation[at(i)] - water);
 }
 
+// Rule 6a's exchange of a cell whose table lies below the root zone: for every
+// metre the table rose (or the root zone grew down into the soil above it) the
+// aquifer gives the soil its porosity times the run's unsat-sat factor, and takes
+// as much back for every metre it fell. The root zone is the soil store on the
+// other side, as a Richards column is: it takes (or gives) the water at once,
+// within what it can hold between its residual and saturated moisture, and the
+// aquifer gives (or takes) the same at its next step.
+void exchange_with_root_zone(model_state &s, int i, double rise) {
+    const double f = s.root_zone_depth[at(i)];
+    double &w = s.root_zone_water[at(i)];
+    const double low = covers(s.soil_residual, i) ? s.soil_residual[at(i)] * f : 0.0;
+    const double high = covers(s.soil_porosity, i) ? s.soil_porosity[at(i)] * f : f;
+    double x = surface_exchange_factor(s, at(i)) * rise * 100.0;  // cm into the soil
+    x = std::clamp(x, std::min(0.0, low - w), std::max(0.0, high - w));
+    w += x;
+    store_if_changed(s.surface_exchange_depth[at(i)], s.surface_exchange_depth[at(i)] + x);
+}
+
 // Rules 6a to 6e for one cell: the redistribution state follows the new water table.
 void follow_water_table(model_state &s, int i) {
     const double limit = s.soil_moist_depth_cm, boundary = s.top_layer_depth_cm;
@@ -143,8 +161,7 @@ void follow_water_table(model_state &s, int i) {
                 wet_slab(s, i, f0, limit, below);
                 rise += (limit - f0) / 100.0;
             }
-            store_if_changed(s.surface_exchange_depth[at(i)],
-                             s.surface_exchange_depth[at(i)] + surface_exchange_factor(s, at(i)) * rise * 100.0);
+            exchange_with_root_zone(s, i, rise);
         } else {
             f = depth;
             if (rise < 1e-16) wet_slab(s, i, f0, depth, below);
@@ -186,11 +203,27 @@ bool redistribution_arrays_ready(const model_state &s) {
            covers(s.deep_percolation, n);
 }
 
-// Rule 6 after the coupled groundwater step; false when the run must stop.
-bool after_coupled_step(model_state &s) {
+// The deep percolation of every cell since the last step (cm) into the
+// percolation totals, and cleared: the aquifer has taken it on every cell but the
+// fixed-head ones, whose boundary passes it on.
+void book_percolation(model_state &s) {
+    if (!covers(s.deep_percolation, s.cell_count)) return;
     const double area = s.cell_size * s.cell_size;
     const bool first_step = s.step_counter2 == 1;
-    const bool percolation = covers(s.deep_percolation, s.cell_count);
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const double perc = s.deep_percolation[at(i)];
+        if (perc == 0.0) continue;
+        if (!first_step) s.percolation_event += perc;
+        s.percolation_volume += perc / 100.0 * area;
+        const int code = s.gw_boundary_code[at(i)];
+        if (code != 2 && code != 5) s.percolation_active += perc / 100.0 * area;
+        s.deep_percolation[at(i)] = 0.0;
+    }
+}
+
+// Rule 6 after the coupled groundwater step; false when the run must stop.
+bool after_coupled_step(model_state &s) {
+    book_percolation(s);
     if (s.inf_richards) {
         s.gw_sweep_direction = s.gw_sweep_direction == 1 ? 2 : 1;
         for (int i = 1; i <= s.cell_count; ++i) {
@@ -199,13 +232,6 @@ bool after_coupled_step(model_state &s) {
             if (s.richards_c_option == 1) soil_hydraulic_properties(s, i);
             else soil_column_helper(s, i);
             if (failed()) return false;
-            if (!percolation) continue;
-            const double perc = s.deep_percolation[at(i)];
-            if (!first_step) s.percolation_event += perc;
-            s.percolation_volume += perc / 100.0 * area;
-            const int code = s.gw_boundary_code[at(i)];
-            if (code != 2 && code != 5) s.percolation_active += perc / 100.0 * area;
-            s.deep_percolation[at(i)] = 0.0;
         }
         return true;
     }
@@ -213,18 +239,9 @@ bool after_coupled_step(model_state &s) {
     s.surfacing_flag = 0;
     for (int i = 1; i <= s.cell_count; ++i) {
         const int code = s.gw_boundary_code[at(i)];
-        const double perc = s.deep_percolation[at(i)];
-        if (code == 2) {
-            s.percolation_event += perc;
-        } else {
-            if (covers(s.surfacing_mark, i) && s.surfacing_mark[at(i)] != 0) s.surfacing_mark[at(i)] = 0;
-            store_if_changed(s.surface_exchange_depth[at(i)], 0.0);
-            if (!first_step) s.percolation_event += perc;
-            if (code != 5) s.percolation_active += perc / 100.0 * area;
-            s.percolation_volume += perc / 100.0 * area;
-        }
-        store_if_changed(s.deep_percolation[at(i)], 0.0);
         if (code == 2 || code == 5) continue;
+        if (covers(s.surfacing_mark, i) && s.surfacing_mark[at(i)] != 0) s.surfacing_mark[at(i)] = 0;
+        store_if_changed(s.surface_exchange_depth[at(i)], 0.0);
         if (std::isnan(s.water_table_elevation[at(i)])) {
             std::printf("elevgw NaN in main()- point 6, grid cell %d\n", i);
             raise_printed_error();
@@ -406,7 +423,6 @@ void step_groundwater(model_state &s) {
         return;
     }
     const double dt = (s.gw_clock.next - s.gw_clock.last) * 86400.0;
-    const double area = s.cell_size * s.cell_size;
     s.surfacing_flag = 0;
     s.unsaturated_storage_total = 0.0;
 
@@ -434,21 +450,15 @@ void step_groundwater(model_state &s) {
         if (!after_coupled_step(s)) return;
     }
 
-    // Rule 7: saturated storage and the reporting totals. Well, leakage and river
-    // arrays that the options in force do not make hold no water to book.
+    // Rule 7: saturated storage and the reporting totals (the step has booked the
+    // well and leakage volumes it took, sub-step by sub-step). A river array that
+    // the options in force do not make holds no water to book.
     s.saturated_storage_total = 0.0;
-    const double *well = s.gw_well_rate.empty() ? nullptr : s.gw_well_rate.data();
-    const double *leak = s.gw_leakage_rate_cell.empty() ? nullptr : s.gw_leakage_rate_cell.data();
     double *river = s.river_exchange.empty() ? nullptr : s.river_exchange.data();
     for (int i = 1; i <= s.cell_count; ++i) {
         s.saturated_storage_total +=
             (s.water_table_elevation[at(i)] - s.aquifer_bottom[at(i)]) * s.gw_porosity[at(i)] * 100.0;
-        // The step takes no well or leakage water from a fixed-head cell.
         const int code = s.gw_boundary_code[at(i)];
-        if (code != 2 && code != 5) {
-            if (well) s.gw_well_volume += well[i] * dt * area;
-            if (leak) s.gw_leakage_volume += leak[i] * dt * area;
-        }
         if (river) {
             if (code == 2) s.river_exchange_total += river[i];
             river[i] = 0.0;
