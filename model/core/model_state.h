@@ -230,6 +230,8 @@ struct event_total_marks {
     // The Richards columns' bottom flux and clip (m summed over cells) and their
     // exchange with the aquifer (m3).
     double richards_bottom = 0.0, richards_clip = 0.0, richards_exchange = 0.0;
+    // The percolation below the soil and the soil's exchange with the aquifer (m3).
+    double recharge = 0.0, soil_exchange = 0.0;
 };
 // Work storage of the overland-lake update, for N cells and L = N / 8 list
 // entries: side masks (also the cell list of a falling lake), candidate cells
@@ -1208,6 +1210,8 @@ struct model_state {
     double gw_withheld_volume = 0.0;
     // Run total (m3) that tile drains took from the aquifer into the pipes.
     double gw_tile_volume = 0.0;
+    // The first cell whose well met the aquifer floor (0: none), for the warnings.
+    int gw_dry_well_cell = 0;
     long long gw_picard_count = 0, gw_sweep_count = 0;
     // Exchange and storage totals (m3 unless noted): seepage into and out of the
     // channels and channel lakes (event and run), the aquifer's exchange volume,

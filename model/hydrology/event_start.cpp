@@ -411,6 +411,8 @@ void init_event(model_state &s) {
     s.event_marks.stream_point_source = s.chan.point_source_volume;
     s.event_marks.stream_point_sink = s.chan.point_sink_volume;
     s.event_marks.exfiltration = s.water_table_exchange_volume;
+    s.event_marks.recharge = s.percolation_volume;
+    s.event_marks.soil_exchange = s.soil_water_exchange_volume;
     s.event_marks.pipe_to_surface = pipe_water_to_surface(s);
     s.event_marks.pipe_from_surface = pipe_water_from_surface(s);
     if (s.inf_richards) {

@@ -232,6 +232,9 @@ void step_longterm_hydromet(model_state &s) {
     }
     s.hour_et_depth = 0.0;
     s.hour_infiltration_depth = 0.0;
+    // The bottom flux of the root zone is summed over one hour of lines.
+    for (int i = 1; i <= s.cell_count && !s.root_zone_bottom_flux.empty(); ++i)
+        s.root_zone_bottom_flux[i] = 0.0;
 
     ++s.hmet_record_count;
     take_clock_step(s, s.hydromet_clock);

@@ -137,7 +137,8 @@ void write_water_balance(const model_state &s, std::FILE *f) {
                  s.water_table_exchange_volume - s.event_marks.exfiltration);
     std::fprintf(f, "volume of discharge:                 %9.1lf\n", s.outflow_volume);
     if (s.inf_redist)
-        std::fprintf(f, "volume ground water recharge:        %9.1lf\n", s.percolation_volume);
+        std::fprintf(f, "volume ground water recharge:        %9.1lf\n",
+                     s.percolation_volume - s.event_marks.recharge);
     if (channels)
         std::fprintf(f, "volume of lateral inflow:            %9.1lf\n", s.lateral_inflow_volume);
     if (gw) {
@@ -223,8 +224,10 @@ void write_groundwater_block(const model_state &s, std::FILE *f) {
     std::fprintf(f, "volume from gw to the surface:       %9.1lf\n", s.water_table_exchange_volume);
     std::fprintf(f, "exfiltration at start of event:      %9.1lf\n", s.event_marks.exfiltration);
     std::fprintf(f, "exfiltration over the run:           %9.1lf\n", s.water_table_exchange_volume);
-    std::fprintf(f, "volume from gw to unsat. zone:       %9.1lf\n", -s.soil_water_exchange_volume);
-    std::fprintf(f, "volume of gw recharge:               %9.1lf\n", s.percolation_volume);
+    std::fprintf(f, "volume from gw to unsat. zone:       %9.1lf\n",
+                 -(s.soil_water_exchange_volume - s.event_marks.soil_exchange));
+    std::fprintf(f, "volume of gw recharge:               %9.1lf\n",
+                 s.percolation_volume - s.event_marks.recharge);
     std::fprintf(f, "volume from gw to channels:          %9.1lf\n", s.seepage_in_event);
     std::fprintf(f, "volume from channels to gw:          %9.1lf\n", s.seepage_out_event);
     if (lakes_run(s)) {
@@ -265,6 +268,13 @@ void write_warnings(const model_state &s, std::FILE *f) {
                      warning_tally.count == 1 ? "it" : "them");
         std::fprintf(f, " output before using these results.\n");
         for (const std::string &note : warning_tally.notes) std::fprintf(f, " %s\n", note.c_str());
+    }
+    if (s.gw_dry_well_cell != 0) {
+        any = true;
+        std::fprintf(f, "-The well of grid cell %d has drawn the aquifer down to its floor, 0.001 m\n",
+                     s.gw_dry_well_cell);
+        std::fprintf(f, " above the aquifer bottom, and pumps less than its rate; the pumping volume\n");
+        std::fprintf(f, " of the run summary is what it took.\n");
     }
     if (!any) std::fprintf(f, "No Warnings.\n");
 }

@@ -67,6 +67,10 @@ double overland_lake_final_volume(const model_state &s) {
     return volume;
 }
 
+// Water the floor of the aquifer's saturated thickness added (m3): heads lifted
+// to it beyond what their sinks could not take, and the exchange sinks it held back.
+double gw_floor_added(const model_state &s) { return s.gw_floor_volume + s.gw_withheld_volume; }
+
 double precipitation_volume(const model_state &s) {
     return s.global_rain_volume + s.overland_lake_rain_total + s.interception_total;
 }
@@ -87,23 +91,24 @@ bool soil_storage_tracked(const model_state &s) {
 // net water the soil gave the aquifer, and exfiltration is that same exchange
 // seen from the water table, so it is printed but not counted again. Recharge is
 // the percolation of the cells the step solves; what percolates into fixed-head
-// cells belongs to their boundary.
+// cells belongs to their boundary. Pumping and leakage are what the wells and the
+// leakage took; the water the floor of the saturated thickness added (heads
+// lifted to it beyond what a sink could not take, and exchange sinks it held
+// back) is a line of its own.
 void write_groundwater_block(model_state &s, std::FILE *f) {
     const double start = s.initial_gw_volume, end = s.final_gw_volume;
     const double recharge = s.percolation_active;
     const double into_gw = s.soil_water_exchange_volume;
     const double exfiltration = s.water_table_exchange_volume;
-    // The floor of the saturated thickness adds water, and keeps back the sinks it
-    // stops: both are inputs against the nominal outputs.
-    const double inputs = recharge + into_gw + s.seepage_out_total + s.lake_out_total +
-                          s.gw_floor_volume + s.gw_withheld_volume;
+    const double inputs = recharge + into_gw + s.seepage_out_total + s.lake_out_total;
+    const double floor_added = gw_floor_added(s);
     const double outputs = s.seepage_in_total + s.lake_in_total + s.gw_leakage_volume +
                            s.gw_well_volume + s.gw_tile_volume;
     // Flux across head boundaries: what the fixed-head cells passed, the storage
     // change of each step that its exchange terms and the floor do not account for.
     const double boundary_flux = s.gw_boundary_flux_volume;
-    const double expected = start + inputs - outputs + boundary_flux;
-    const double error = percent_of(end - expected, start + inputs);
+    const double expected = start + inputs + floor_added - outputs + boundary_flux;
+    const double error = percent_of(end - expected, start + inputs + floor_added);
     std::fprintf(f, "GROUNDWATER CALCULATIONS \n\n");
     std::fprintf(f, "Volume in groundwater at start = %14.2lf \n", start);
     std::fprintf(f, "Volume in groundwater at end =   %14.2lf \n", end);
@@ -112,6 +117,7 @@ void write_groundwater_block(model_state &s, std::FILE *f) {
     std::fprintf(f, "Recharge volume =                %14.2lf \n", recharge);
     std::fprintf(f, "Total inputs =                   %14.2lf \n", inputs);
     std::fprintf(f, "Flux across head boundaries =    %14.2lf \n", boundary_flux);
+    std::fprintf(f, "Added by the aquifer floor =     %14.2lf \n", floor_added);
     std::fprintf(f, "Leakage to deep aquifer =        %14.2lf \n", s.gw_leakage_volume);
     std::fprintf(f, "Pumping volume =                 %14.2lf \n", s.gw_well_volume);
     if (s.storm_sewer_on && s.superlinks.tile_drain)
@@ -264,6 +270,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Boundary gains:", s.boundary_inflow);
     }
     volume_line(f, "Water added by the overland clean-up:", s.negative_depth_volume);
+    if (gw) volume_line(f, "Water added by the aquifer floor:", gw_floor_added(s));
     if (channels)
         volume_line(f, "Water added by lifting channel areas:", s.chan.negative_area_volume);
 
@@ -288,7 +295,9 @@ void write_global_balance(model_state &s, std::FILE *f) {
         const double in = s.initial_soil_water_volume +
                           (s.sacramento_on ? 0.0 : s.infiltration_volume_total);
         const double soil_et = s.et_volume_total - s.surface_et_volume_total;
-        const double expected = in - soil_et - s.percolation_volume;
+        // With the aquifer the root zone also gave it the exchange as the table moved.
+        const double to_aquifer = s.groundwater_on ? s.soil_water_exchange_volume : 0.0;
+        const double expected = in - soil_et - s.percolation_volume - to_aquifer;
         std::fprintf(f, "Single layer soil moisture mass balance =       %19.6lf percent \n\n",
                      percent_of(s.final_soil_volume - expected, in));
     }
@@ -532,7 +541,7 @@ run_balance form_run_balance(const model_state &s) {
     const double pipe_start = s.storm_sewer_on ? s.superlinks.slink_volume_start : 0.0;
     const double pipe_end = s.storm_sewer_on ? s.superlinks.slink_volume_end : 0.0;
     b.overall_in = stored_in + inflow - pipe_in + pipe_start + s.initial_gw_volume +
-                   s.gw_boundary_flux_volume + s.gw_floor_volume + s.gw_withheld_volume;
+                   s.gw_boundary_flux_volume + gw_floor_added(s);
     b.overall_out = stored_out + outflow - pipe_water_from_surface(s) + pipe_end +
                     s.final_gw_volume + s.gw_well_volume + s.gw_leakage_volume;
     if (soil_storage_tracked(s)) {
