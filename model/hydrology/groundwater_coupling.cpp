@@ -17,40 +17,13 @@
 #include "model/core/soil_hydraulics.h"
 #include "model/hydrology/groundwater.h"
 #include "model/hydrology/hydrology_services.h"
+#include "model/hydrology/piece_cells.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/hydrology/process_clocks.h"
 
 namespace {
 
-inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
-
-template <class A>
-bool covers(const A &a, int cells) {
-    return !a.empty() && a.last() >= at(cells);
-}
-
-bool failed() { return error_record.code != 0 || error_record.fatal != 0; }
-
-bool in_overland_lake(const model_state &s, int i) {
-    return s.overland_lake_on && covers(s.overland_lake_id, i) && s.overland_lake_id[at(i)] > 0;
-}
-bool in_channel_lake(const model_state &s, int i) {
-    return covers(s.cell_channel_lake, i) && s.cell_channel_lake[at(i)] > 0;
-}
-
-// Volume (m3, signed) into a pair of in/out totals: positive adds to both inflow
-// totals, negative adds its magnitude to both outflow totals.
-void book_signed(double v, double &in_event, double &in_total, double &out_event,
-                 double &out_total) {
-    if (v >= 0.0) {
-        in_event += v;
-        in_total += v;
-    } else {
-        out_event += -v;
-        out_total += -v;
-    }
-}
-
+using namespace piece_cells;
 
 // Per-cell arrays of the groundwater piece, allocated on its first step.
 bool prepare_groundwater_arrays(model_state &s) {

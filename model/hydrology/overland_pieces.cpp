@@ -14,6 +14,7 @@
 #include "model/core/globals.h"
 #include "model/hydrology/groundwater.h"
 #include "model/hydrology/hydrology_services.h"
+#include "model/hydrology/piece_cells.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/hydrology/overland_ade.h"
 #include "model/hydrology/overland_boundaries.h"
@@ -26,12 +27,7 @@
 
 namespace {
 
-inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
-
-template <class A>
-bool covers(const A &a, int cells) {
-    return !a.empty() && a.last() >= at(cells);
-}
+using namespace piece_cells;
 
 // A per-cell array of the pieces, allocated zeroed on first use.
 bool ensure_cells(array_1d<double> &a, int cells) {
@@ -39,27 +35,6 @@ bool ensure_cells(array_1d<double> &a, int cells) {
     return alloc_1d_double(a, cells) == 0;
 }
 
-bool failed() { return error_record.code != 0 || error_record.fatal != 0; }
-
-bool in_overland_lake(const model_state &s, int i) {
-    return s.overland_lake_on && covers(s.overland_lake_id, i) && s.overland_lake_id[at(i)] > 0;
-}
-bool in_channel_lake(const model_state &s, int i) {
-    return covers(s.cell_channel_lake, i) && s.cell_channel_lake[at(i)] > 0;
-}
-
-// Volume (m3, signed) into a pair of in/out totals: positive adds to both inflow
-// totals, negative adds its magnitude to both outflow totals.
-void book_signed(double v, double &in_event, double &in_total, double &out_event,
-                 double &out_total) {
-    if (v >= 0.0) {
-        in_event += v;
-        in_total += v;
-    } else {
-        out_event += -v;
-        out_total += -v;
-    }
-}
 
 // The overland boundary cells for the step, with the totals of the run state.
 bool apply_overland_boundaries(model_state &s, double dt) {

@@ -85,6 +85,12 @@ bool cell_in(const model_state &s, int c) {
     return c >= 1 && c <= s.cell_count && !s.depth.empty() && at(c) <= s.depth.last();
 }
 
+// The grid cell of node k of superlink l, 0 when the map does not hold it.
+int node_cell(const model_state &s, int k, int l) {
+    const auto &map = s.superlink_node_gnum;
+    return !map.empty() && at(k) <= map.rows() && at(l) <= map.cols() ? map[at(k)][at(l)] : 0;
+}
+
 // The water in the network (m3) with every node depth and every junction's
 // depth over its invert taken f times: its pipes at their mean depths (a full
 // one with the narrow slot above its crown), the plan areas of its nodes and
@@ -250,10 +256,7 @@ void node_inlets(model_state &s, superlink_step_state &w, double dt) {
         for (int k = 2; k <= N; ++k) {
             const int t = p.inlet_type[at(k)][at(l)];
             if (t < 0 || t > 9) continue;
-            int cell = 0;
-            if (!s.superlink_node_gnum.empty() && at(k) <= s.superlink_node_gnum.rows() &&
-                at(l) <= s.superlink_node_gnum.cols())
-                cell = s.superlink_node_gnum[at(k)][at(l)];
+            const int cell = node_cell(s, k, l);
             double &inflow = p.Q_node[at(k)][at(l)];
             const double surface = p.slink_node_Zinv[at(k)][at(l)] + p.slink_node_depth[at(k)][at(l)];
             const double ground = p.node_ground_elev[at(k)][at(l)];
@@ -295,10 +298,7 @@ void spill_onto_cells(model_state &s, superlink_step_state &w, double dt) {
         for (int k = 2; k <= p.link_node_count[at(l)]; ++k) {
             const int t = p.inlet_type[at(k)][at(l)];
             if (t < 0 || t > 9) continue;
-            int cell = 0;
-            if (!s.superlink_node_gnum.empty() && at(k) <= s.superlink_node_gnum.rows() &&
-                at(l) <= s.superlink_node_gnum.cols())
-                cell = s.superlink_node_gnum[at(k)][at(l)];
+            const int cell = node_cell(s, k, l);
             pour(cell, p.Q_node[at(k)][at(l)]);
         }
 }
