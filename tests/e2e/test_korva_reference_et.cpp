@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "e2e/project_text.h"
 #include "support/run_program.h"
 
 namespace {
@@ -135,7 +137,10 @@ std::string weather_file(layout f, bool given, int sky) {
 }
 
 // Runs the bundled example with the weather and method; PET (mm/h) of hours 0..72.
-std::vector<double> hourly_pet(layout f, bool given, int sky, bool penman, double albedo) {
+// `extra` cards and files (name, text) join the project; the summary goes to *summary.
+std::vector<double> hourly_pet(layout f, bool given, int sky, bool penman, double albedo,
+                               const std::vector<std::pair<std::string, std::string>> &extra = {},
+                               std::string *summary = nullptr) {
     testsupport::scratch_dir d;
     const auto dir = std::filesystem::path(TEST_DATA_DIR).parent_path().parent_path() / "examples" / "longterm";
     for (const auto &entry : std::filesystem::directory_iterator(dir))
@@ -147,11 +152,16 @@ std::vector<double> hourly_pet(layout f, bool given, int sky, bool penman, doubl
     char et[64];
     std::snprintf(et, sizeof et, "%.2f 0.12 0.12 1.0 50", albedo);
     cmt.replace(cmt.find("0.2 0.12 0.3 0.5 70"), 19, et);
+    for (const auto &[name, text] : extra) {
+        if (name.empty()) prj += text;
+        else d.write(name, text);
+    }
     d.write("longterm.prj", prj);
     d.write("longterm.cmt", cmt);
     d.write("weather.txt", weather_file(f, given, sky));
     const auto r = d.run(KORVA_EXE, {"longterm.prj"});
     EXPECT_EQ(r.exit_status, 0) << r.out;
+    if (summary) *summary = d.read("longterm.sum");
     std::vector<double> pet(73, -1.0);
     for (const std::string &line : testsupport::split_lines(d.read("evap_out"))) {
         int y = 0, m = 0, day = 0, h = 0;
@@ -221,5 +231,30 @@ TEST(ReferenceEt, BareSoilAndSkyCoverInEveryLayout) {
         EXPECT_NEAR(cut.back(), cut.front(), 0.03) << f;
     }
     std::printf("bare soil %.3f of ET0; overcast/clear %.3f %.3f %.3f\n", bare, cut[0], cut[1], cut[2]);
+}
+
+// Two storms of 10 mm/h for an hour, a day apart, on a canopy of 2 mm and 0.2 given
+// by the two maps alone: each catches 2 + 0.2 x 8 = 3.6 mm on 5 ha (180 m3), as the
+// day between dries the canopy; what it caught evaporated or is still held.
+TEST(ReferenceEt, CanopyDriesBetweenStorms) {
+    const std::string grid = "north: 300\nsouth: 0\neast: 300\nwest: 0\nrows: 3\ncols: 3\n";
+    std::string rain;
+    for (const char *day : {"12", "13"})
+        rain += std::string("EVENT s\nNRGAG 1\nNRPDS 2\nCOORD 150 150\nRATES 2021 7 ") + day + " 10 00 10.0\nRATES 2021 7 " +
+                day + " 11 00 0.0\n";
+    std::string summary;
+    hourly_pet(qar, true, -1, false, 0.15,
+               {{"cap.map", grid + "2 2 2\n2 2 2\n2 2 2\n"}, {"coef.map", grid + "0.2 0.2 0.2\n0.2 0.2 0.2\n0.2 0.2 0.2\n"},
+                {"longterm.gag", rain}, {"", "STORAGE_CAPACITY cap.map\nINTERCEPTION_COEFF coef.map\n"}},
+               &summary);
+    const std::size_t second = summary.find("SUMMARY- EVENT 2");
+    ASSERT_NE(second, std::string::npos) << summary;
+    const double first_catch = project_text::value_after(summary, "volume of interception:");
+    EXPECT_NEAR(first_catch, 180.0, 0.05);
+    EXPECT_NEAR(project_text::value_after(summary, "volume of interception:", second), first_catch, 0.01 * first_catch);
+    const double evaporated = project_text::value_after(summary, "Interception evaporated:");
+    EXPECT_GT(evaporated, 180.0);
+    EXPECT_NEAR(evaporated + project_text::value_after(summary, "Interception left on the canopy:"),
+                project_text::value_after(summary, "Total interception:"), 0.02);
 }
 }  // namespace
