@@ -63,7 +63,9 @@ std::unique_ptr<model_state> weather_grid(int n, int penman) {
     h.pressure = 1000.0;
     h.wind_speed = 3.0;
     h.sky_cover = 2.0;
-    h.global_radiation = 100.0;
+    // A measured global radiation, turned onto each cell's slope.
+    h.global_radiation = 800.0;
+    h.global_given = 1;
     return state;
 }
 

@@ -348,7 +348,10 @@ struct radar_grid {
 // (radiation W/m2, sky cover, deg C, percent, millibars, m/s).
 struct hmet_hour_record {
     int year = 0, month = 0, day = 0, hour = 0;
+    // Sky cover in tenths (0..10) in every format. The global radiation (W/m2 on
+    // the horizontal) counts only when the record gives it (global_given 1).
     double direct_radiation = 0.0, global_radiation = 0.0, sky_cover = 0.0;
+    int global_given = 0;
     double air_temperature = 0.0, relative_humidity = 0.0, pressure = 0.0, wind_speed = 0.0;
     int missing_count = 0;
 };
@@ -367,6 +370,7 @@ struct hmet_reader_state {
     int records_read = 0;
     double pressure = 0.0, humidity = 0.0, sky_cover = 0.0, wind = 0.0, temperature = 0.0;
     std::array<double, 24> direct{}, global{}, hour_temperature{}, hour_humidity{};
+    std::array<int, 24> global_seen{};  // a valid global radiation of that hour was read
     int samson_calls = 0, samson_headers_skipped = 0;
     std::array<std::array<double, 25>, 7> day_values{};
     std::array<int, 25> sky_hundreds{}, wind_direction{};
@@ -1124,6 +1128,8 @@ struct model_state {
     // step (mm/h); rain steps with rain and the minute the rain began.
     double global_rain_volume = 0.0, overland_lake_rain_total = 0.0;
     double channel_lake_rain_total = 0.0, interception_total = 0.0;
+    // Intercepted water evaporated from the canopy stores in long-term runs (m3).
+    double interception_evaporation_total = 0.0;
     double point_inflow_total1 = 0.0, point_inflow_total2 = 0.0;
     double step_rate_sum = 0.0;
     int rain_steps_with_rain = 0;

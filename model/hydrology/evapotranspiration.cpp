@@ -47,18 +47,28 @@ double seasonal_factor(int month, double latitude) {
 
 double specific_humidity(double e, double p) { return 0.622 * e / (p - 0.378 * e); }
 
-// Net shortwave (W/m2) of a cell with slopes sx, sy under the hour's sun.
-double net_shortwave(const solar_hour &sun, double sx, double sy, double beam_factor,
-                     double diffuse, double albedo) {
-    if (!(sun.altitude_deg > 0.0)) return 0.0;
+// Shortwave reaching a cell with slopes sx, sy (W/m2, before the albedo). A record
+// that gives the global radiation g on the horizontal is used as measured (its
+// clouds are in it): on a slope it is turned by cos(theta) / sin(altitude) and
+// held below the beam at normal incidence; before sunrise by the model's clock it
+// counts as sky light, cos^2(beta / 2) g. Without it the model's clear-sky beam
+// `beam_factor` (already cut by the clouds) falls on the slope.
+double incoming_shortwave(const solar_hour &sun, double sx, double sy, double beam_factor,
+                          bool given, double g, double normal_limit) {
+    const bool flat = sx == 0.0 && sy == 0.0;
+    if (given && flat) return g;
     const double beta = std::atan(std::sqrt(sx * sx + sy * sy));
+    if (!(sun.altitude_deg > 0.0)) {
+        const double c = std::cos(beta / 2.0);
+        return given ? g * c * c : 0.0;
+    }
     const double gamma = sx == 0.0 ? 0.0 : pi / 2.0 - std::atan(-sy / sx);
-    const double cos_theta = std::cos(beta) * sun.sin_altitude +
-                             std::sin(beta) * sun.cos_altitude * std::cos(sun.azimuth - gamma);
-    double beam = beam_factor * cos_theta;
-    if (beam < 0.0) beam = 0.0;
-    const double c = std::cos(beta / 2.0);
-    return (beam + diffuse * c * c) * (1.0 - albedo);
+    double cos_theta = std::cos(beta) * sun.sin_altitude +
+                       std::sin(beta) * sun.cos_altitude * std::cos(sun.azimuth - gamma);
+    if (cos_theta < 0.0) cos_theta = 0.0;
+    if (!given) return beam_factor * cos_theta;
+    const double s = g * cos_theta / sun.sin_altitude;
+    return s < normal_limit ? s : normal_limit;
 }
 
 }  // namespace
@@ -194,8 +204,10 @@ void compute_evapotranspiration(model_state &s) {
     }
     const solar_hour sun = solar_position(doy, r.hour, s.latitude, s.longitude, s.gmt_offset);
     const double kc = 1.0 + 0.17 * c * c;
-    const double beam_factor = solar_constant * sun.distance_factor *
-                               std::exp(-2.0 * sun.extinction * sun.air_mass) * (1.0 - (1.0 - cloud_k) * c);
+    const double extraterrestrial = solar_constant * sun.distance_factor;
+    const double beam_factor = extraterrestrial * std::exp(-2.0 * sun.extinction * sun.air_mass) *
+                               (1.0 - (1.0 - cloud_k) * c);
+    const bool given = r.global_given != 0;
 
     // The record holds millibars; the air-density, humidity and psychrometric
     // formulas are written for kPa.
@@ -203,13 +215,19 @@ void compute_evapotranspiration(model_state &s) {
     air.ta_k = ta + kelvin;
     air.p = r.pressure / 10.0;
     air.u = r.wind_speed < 1.0 ? 1.0 : r.wind_speed;
-    air.ea = saturation_vapour_pressure(ta) * rh;
-    air.longwave_in = (0.74 + 0.0049 * 10.0 * air.ea) * kc * sigma * air.ta_k * air.ta_k * air.ta_k * air.ta_k;
+    const double es_air = saturation_vapour_pressure(ta);
+    air.ea = es_air * rh;
+    const double ta4 = air.ta_k * air.ta_k * air.ta_k * air.ta_k;
+    air.longwave_in = (0.74 + 0.0049 * 10.0 * air.ea) * kc * sigma * ta4;
     air.rho = air_density(air.p, ta);
     air.qa = specific_humidity(air.ea, air.p);
     const double delta = vapour_pressure_slope(ta);
     const double gamma = psychrometric_constant(air.p, lambda);
     const double rs_factor = hourly_rs_factor[static_cast<std::size_t>(r.hour)] * fs;
+    // Net longwave at the air temperature (kW/m2), and the drying power of the
+    // air, for the combination equation.
+    const double longwave_net = (air.longwave_in - sigma * ta4) / 1000.0;
+    const double aerodynamic = cp * air.rho * (es_air - air.ea);
     const bool penman = s.et_penman != 0;
     const bool reduce = s.project.area_reduction.given && !s.area_reduction.empty();
     const bool snow = s.snow_flag && !s.snow_store.empty();
@@ -222,10 +240,10 @@ void compute_evapotranspiration(model_state &s) {
             albedo = s.albedo[i];
         else if (snow && s.snow_store[i] >= x)
             albedo = 0.5;
-        double beam = beam_factor;
-        if (penman && s.transmission_coeff[i] != 0.0) beam *= s.transmission_coeff[i];
-        const double rns = net_shortwave(sun, s.x_slope[i], s.y_slope[i], beam,
-                                         r.global_radiation, albedo);
+        double shortwave = incoming_shortwave(sun, s.x_slope[i], s.y_slope[i], beam_factor, given,
+                                              r.global_radiation, extraterrestrial);
+        if (penman && s.transmission_coeff[i] != 0.0) shortwave *= s.transmission_coeff[i];
+        const double rns = shortwave * (1.0 - albedo);
 
         double ts = air.ta_k;
         energy_balance_terms t;
@@ -247,8 +265,12 @@ void compute_evapotranspiration(model_state &s) {
             if (ra < 0.0) std::printf("%d %lf %lf\n", i, ra, air.u);
             if (std::isnan(ra)) std::printf("Ra is not a number in evapo-trans \n");
             const double rs = rs_factor * s.canopy_resistance[i];
-            pet = (delta * (t.le / 3.0 + t.q) + cp * air.rho * (t.es - air.ea) / ra) /
-                  (1000.0 * lambda) / (delta + gamma * (1.0 + rs / ra));
+            // Available energy: net radiation less the heat that goes into the
+            // ground, a tenth of it by day and half of it by night.
+            const double rn = rns / 1000.0 + longwave_net;
+            const double available = rn - (rn > 0.0 ? 0.1 : 0.5) * rn;
+            pet = (delta * available + aerodynamic / ra) / (1000.0 * lambda) /
+                  (delta + gamma * (1.0 + rs / ra));
         }
         double out = pet / 10.0;
         if (reduce) out *= s.area_reduction[i];

@@ -13,6 +13,7 @@
 #include "model/channel/channel_services.h"
 #include "model/core/errors.h"
 #include "model/core/globals.h"
+#include "model/hydrology/evapotranspiration.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/core/cell_arrays.h"
@@ -645,7 +646,7 @@ void lake_step(model_state &s) {
     channel_network &net = s.channels;
     const hmet_hour_record &r = s.hmet_hour;
     const double t = r.air_temperature;
-    const double es = 6.11 * std::exp(17.3 * t / (t + 273.3));
+    const double es = 10.0 * saturation_vapour_pressure(t);  // mb
     const double wind = r.wind_speed * 0.001 * 86400.0;  // km per day
     for (int k = 1; k <= net.lake_count && at(k) < net.lakes.size(); ++k) {
         channel_lake &lake = net.lakes[at(k)];

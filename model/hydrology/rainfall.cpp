@@ -339,6 +339,26 @@ void canopy_interception(int cell_count, int month, double latitude, const array
     }
 }
 
+void evaporate_interception(model_state &s, double seconds) {
+    const int n = s.cell_count;
+    if (!s.interception_on || !s.long_term || !(seconds > 0.0) || s.potential_et.empty() ||
+        s.interception_store.empty() || s.interception_store.last() < static_cast<std::size_t>(n))
+        return;
+    const double area_m2 = s.cell_size * s.cell_size;
+    const bool have_rain = !s.rain_rate.empty();
+    for (int k = 1; k <= n; ++k) {
+        const std::size_t i = static_cast<std::size_t>(k);
+        double &store = s.interception_store[i];
+        if (!(store > 0.0) || (have_rain && s.rain_rate[i] > 1e-16)) continue;
+        const double demand = s.potential_et[i] * seconds * 10.0;  // mm
+        const double taken = demand < store ? demand : store;
+        store -= taken;
+        s.potential_et[i] -= taken / 10.0 / seconds;
+        if (s.potential_et[i] < 0.0) s.potential_et[i] = 0.0;
+        s.interception_evaporation_total += taken * area_m2 / 1000.0;
+    }
+}
+
 void track_max_grid(int n, const array_1d<double> &value, array_1d<double> &max) {
     for (int i = 1; i <= n; ++i)
         if (max[static_cast<std::size_t>(i)] < value[static_cast<std::size_t>(i)])

@@ -53,5 +53,11 @@ void canopy_interception(int cell_count, int month, double latitude,
                          int channel_routing, const array_1d<int> &cell_channel_lake,
                          double dt, double dx);
 
+// Evaporation from the canopy stores over the coming `seconds` of a long-term
+// run: each store not under rain gives up to the cell's potential ET, which the
+// soil then no longer sees (potential_et keeps the demand left; potential_et2 the
+// full rate). The water is added to the interception evaporation total (m3).
+void evaporate_interception(model_state &state, double seconds);
+
 // max[i] = value[i] where max[i] < value[i], i = 1..n.
 void track_max_grid(int n, const array_1d<double> &value, array_1d<double> &max);

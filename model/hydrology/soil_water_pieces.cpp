@@ -13,6 +13,7 @@
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/layered_soil.h"
 #include "model/hydrology/process_clocks.h"
+#include "model/hydrology/rainfall.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/input/soil_input_services.h"
 
@@ -177,6 +178,8 @@ void step_longterm_hydromet(model_state &s) {
 
     compute_evapotranspiration(s);
     if (fatal()) return;
+    // The canopy's intercepted water goes first; the soil sees what demand is left.
+    evaporate_interception(s, s.hydromet_clock.interval * 86400.0);
     if (s.channels.lake_count > 0) {
         lake_step(s);
         if (fatal()) return;
@@ -196,7 +199,7 @@ void step_longterm_hydromet(model_state &s) {
     // from the depths summed over the hour's steps.
     const double hours = dt > 0.0 ? dt / 3600.0 : 1.0;
     const double cells = s.cell_count > 0 ? s.cell_count : 1.0;
-    const double pet = mean_over_cells(s, s.potential_et) * 3600.0;
+    const double pet = mean_over_cells(s, s.potential_et2) * 3600.0;
     const double aet = s.hour_et_depth * 100.0 / cells / hours;
     const double infil = s.hour_infiltration_depth * 100.0 / cells / hours;
     const double bottom = mean_over_cells(s, s.root_zone_bottom_flux) / hours;

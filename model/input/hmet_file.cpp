@@ -305,6 +305,7 @@ int read_qar(model_state &s) {
     const double temperature = repaired(r.temperature == 999, r.temperature, m.temperature, missing);
     const double direct = repaired(r.direct > 9999.9, r.direct, m.direct[h], missing);
     const double global = repaired(r.global > 9999.9, r.global, m.global[h], missing);
+    if (!(r.global > 9999.9)) m.global_seen[h] = 1;
 
     out.year = date[0];
     out.month = date[1];
@@ -312,11 +313,12 @@ int read_qar(model_state &s) {
     out.hour = date[3];
     out.pressure = pressure * inches_hg_to_mbar;
     out.relative_humidity = humidity;
-    out.sky_cover = sky / 10.0;
+    out.sky_cover = sky;
     out.wind_speed = wind * knots_to_m_s;
     out.air_temperature = celsius_of_fahrenheit(temperature);
     out.direct_radiation = direct;
     out.global_radiation = global;
+    out.global_given = m.global_seen[h];
     out.missing_count = missing;
     s.hmet_repair_count += missing;
     return qar_field_count;
@@ -442,6 +444,8 @@ int read_samson(model_state &s) {
     hmet_hour_record &out = s.hmet_hour;
     out.direct_radiation = repaired(direct == 9999, direct, m.direct[h], missing);
     out.global_radiation = repaired(global == 9999, global, m.global[h], missing);
+    if (global != 9999) m.global_seen[h] = 1;
+    out.global_given = m.global_seen[h];
     out.sky_cover = repaired(sky == 99, sky, m.sky_cover, missing);
     const double t10 = std::trunc(10.0 * temperature);
     if (t10 == 9999.0) {
@@ -547,7 +551,10 @@ bool read_ncdc_line(model_state &s, hmet_held_line &l, int &missing) {
                 double &v = l.values[kk];
                 switch (l.element) {
                 case dr: v = repaired(raw == 99999, raw, m.direct[h], missing); break;
-                case gr: v = repaired(raw == 99999, raw, m.global[h], missing); break;
+                case gr:
+                    v = repaired(raw == 99999, raw, m.global[h], missing);
+                    if (raw != 99999) m.global_seen[h] = 1;
+                    break;
                 case pr: v = repaired(raw == 99999, raw, m.pressure, missing); break;
                 case rh: v = repaired(raw == 99999, raw, m.hour_humidity[h], missing); break;
                 case tm: v = repaired(raw == 99999, raw, m.hour_temperature[h], missing); break;
@@ -727,6 +734,7 @@ int read_ncdc(model_state &s) {
     out.hour = want[3];
     out.direct_radiation = m.direct_present ? m.day_values[dr][k] / 10.0 : 0.0;
     out.global_radiation = m.global_present ? m.day_values[gr][k] / 10.0 : 0.0;
+    out.global_given = m.global_present && m.global_seen[k - 1] ? 1 : 0;
     out.pressure = m.day_values[pr][k] * thousandths_hg_to_mbar;
     out.relative_humidity = m.day_values[rh][k];
     out.air_temperature = celsius_of_fahrenheit(m.day_values[tm][k]);

@@ -225,7 +225,16 @@ void write_global_balance(model_state &s, std::FILE *f) {
     if (s.storm_sewer_on) volume_line(f, "Final pipe network volume:", s.superlinks.slink_volume_end);
 
     volume_line(f, "Total precipitation:", precipitation_volume(s));
-    if (s.interception_on) volume_line(f, "Total interception:", s.interception_total);
+    if (s.interception_on) {
+        // The canopy gives its water back only by evaporation: what it caught is
+        // what evaporated plus what it still holds.
+        double held = 0.0;
+        if (!s.interception_store.empty())
+            for (std::size_t i = 1; i <= s.interception_store.last(); ++i) held += s.interception_store[i];
+        volume_line(f, "Total interception:", s.interception_total);
+        volume_line(f, "Interception evaporated:", s.interception_evaporation_total);
+        volume_line(f, "Interception left on the canopy:", held * s.cell_size * s.cell_size / 1000.0);
+    }
     volume_line(f, "Total infiltration:", s.infiltration_volume_total);
     volume_line(f, "Total evaporation:", s.et_volume_total);
     if (gw) {

@@ -39,7 +39,8 @@ void copy_plain_settings(model_state &s) {
 
 void copy_switches(model_state &s) {
     const project_params &p = s.project;
-    s.interception_on = p.interception;
+    // Either interception map switches interception on, as the INTERCEPTION card does.
+    s.interception_on = p.interception || p.storage_capacity.given || p.interception_coeff.given;
     s.dike_on = p.dike_map.given;
     s.dike_name = p.dike_map.name;
     s.lowspot_on = p.lowspot_file.given;

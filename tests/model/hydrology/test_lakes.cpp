@@ -659,10 +659,10 @@ TEST_F(ChannelLake, ReachingAnotherLakesCellStopsTheRun) {
 }
 
 TEST_F(ChannelLake, HourlyEvaporationByHand) {
-    // 20 C, 50 % humidity, 2 m/s: es = 6.11 exp(17.3 x 20 / 293.3) = 19.877855 hPa,
-    // wind 172.8 km/day. A lake of 1 km2 (x^-0.05 = 1) loses
-    // 0.000169 x 172.8 x 0.5 x 19.877855 / 24 x 1e6 / 100 = 120.936868 m3; a lake of
-    // 100 m2 counts as 0.0005 km2 in the size factor.
+    // 20 C, 50 % humidity, 2 m/s: es = 0.6108 exp(17.27 x 20 / 257.3) kPa =
+    // 23.382813 hPa (FAO-56 table 2.3: 2.338 kPa), wind 172.8 km/day. A lake of
+    // 1 km2 (x^-0.05 = 1) loses 0.000169 x 172.8 x 0.5 x 23.382813 / 24 x 1e6 / 100
+    // = 142.261033 m3; a lake of 100 m2 counts as 0.0005 km2 in the size factor.
     s.hmet_hour.air_temperature = 20.0;
     s.hmet_hour.relative_humidity = 50.0;
     s.hmet_hour.wind_speed = 2.0;
@@ -671,12 +671,12 @@ TEST_F(ChannelLake, HourlyEvaporationByHand) {
     add_lake({{8, 1}}, {100.0});
     take_first(2, 100.05);  // 100 m2 holding 5 m3
     printed([&] { lake_step(s); });
-    EXPECT_NEAR(5000.0 - lake(1).volume, 120.93686790869448, 1e-9);
-    EXPECT_NEAR(lake(1).evaporated, 120.93686790869448, 1e-9);
-    const double small = std::pow(0.0005, -0.05) * 0.000169 * 172.8 * 0.5 * 19.87785468584722 / 24.0 *
+    EXPECT_NEAR(5000.0 - lake(1).volume, 142.2610325232258, 1e-9);
+    EXPECT_NEAR(lake(1).evaporated, 142.2610325232258, 1e-9);
+    const double small = std::pow(0.0005, -0.05) * 0.000169 * 172.8 * 0.5 * 23.382812709274457 / 24.0 *
                          100.0 / 100.0;
     EXPECT_NEAR(5.0 - lake(2).volume, small, 1e-12);
-    EXPECT_NEAR(s.lake_evaporation_total, 120.93686790869448 + small, 1e-9);
+    EXPECT_NEAR(s.lake_evaporation_total, 142.2610325232258 + small, 1e-9);
     // The extent follows the smaller volume at once.
     EXPECT_NEAR(lake(2).wse, 100.05 - small / 100.0, 1e-12);
 }

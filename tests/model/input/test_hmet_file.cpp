@@ -59,7 +59,7 @@ TEST_F(HmetFileTest, QarConvertsToSiUnits) {
     EXPECT_NEAR(h.pressure, 1013.25, 1e-9);
     EXPECT_NEAR(h.air_temperature, 0.0, 1e-12);
     EXPECT_NEAR(h.wind_speed, 5.14444, 1e-12);
-    EXPECT_NEAR(h.sky_cover, 0.5, 1e-12);
+    EXPECT_EQ(h.sky_cover, 5.0);  // tenths in every layout
     EXPECT_EQ(h.relative_humidity, 50.0);
     EXPECT_EQ(h.direct_radiation, 100.0);
     EXPECT_EQ(h.global_radiation, 200.0);
@@ -88,10 +88,11 @@ TEST_F(HmetFileTest, QarMissingValuesTakeTheLastValidOnes) {
     EXPECT_NEAR(h.wind_speed, 8 * 0.514444, 1e-12);
     ASSERT_EQ(call(0), 11);
     EXPECT_EQ(h.missing_count, 4);
-    EXPECT_NEAR(h.sky_cover, 0.3, 1e-12);
+    EXPECT_EQ(h.sky_cover, 3.0);
     EXPECT_NEAR(h.air_temperature, 10.0, 1e-9);
     EXPECT_EQ(h.direct_radiation, 300.0);
     EXPECT_EQ(h.global_radiation, 400.0);
+    EXPECT_EQ(h.global_given, 1);  // a valid value of that hour was read before
     EXPECT_EQ(s_.hmet_repair_count, 7);
 }
 
