@@ -44,8 +44,8 @@ void clear_scored_calibration_runs() { scored_runs = 0; }
 
 bool calibration_has_scored_runs(int scored) {
     if (scored > 0) return true;
-    std::printf("Error: no model run of the calibration ended normally (see the errors above); "
-                "the calibration has no result.\n");
+    std::printf("Error: no model run of the calibration ended normally with a finite score (see "
+                "the messages above); the calibration has no result.\n");
     return false;
 }
 

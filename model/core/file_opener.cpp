@@ -354,6 +354,13 @@ bool finish_output_files(output_scope scope, bool keep) {
             rest.push_back(s);
             continue;
         }
+        // The files of a good run in a calibration series wait for the end of the
+        // calibration: a failed calibration keeps the earlier ones too.
+        if (keep && !s.reported && scope == output_scope::run && file_prefix_on && !s.staged.empty()) {
+            s.scope = output_scope::calibration;
+            rest.push_back(s);
+            continue;
+        }
         if (keep && !s.reported) {
             std::error_code error;
             // The result keeps the permissions of the file it replaces.

@@ -25,7 +25,7 @@ import subprocess, sys, tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 VALUES = ["0", "-1", "1e308", "-1e308", "1e-320", "nan", "inf", "2147483648", "abc"]
-LOGS = {"out_time.dat", ".korva-run.lock", ".run.log"}  # appended by every run
+LOGS = {"out_time.dat", ".korva-run.lock", "0_hmle.dat", "0_obs.log"}  # appended by every run
 NUMBER = re.compile(r"(?<![\w.\[])[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?(?![\w.\]])")
 NONFINITE = re.compile(rb"(?<![a-zA-Z_])-?(?:nan|inf)(?![a-zA-Z_])", re.I)
 LINES_PER_FILE, TOKENS_PER_LINE = 8, 3
