@@ -3,10 +3,13 @@
 #include "outlet/extract_outlet_flows.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 namespace {
 
@@ -124,7 +127,17 @@ int extract_outlet_flows(std::FILE *err) {
         std::fprintf(err, "main: cannot open %s for reading\n", dates_file_name);
         return 1;
     }
-    std::FILE *out = std::fopen(sim_flows_file_name, "w");
+    // The lines are written beside the result and take its name only when all are
+    // written: a refused or failed run leaves the earlier result as it was.
+    // A device (or a link to one) is written in place; a link to a file is followed.
+    std::error_code error;
+    std::string target = sim_flows_file_name;
+    const std::filesystem::file_status st = std::filesystem::status(target, error);
+    const bool in_place = std::filesystem::exists(st) && !std::filesystem::is_regular_file(st);
+    if (!in_place && std::filesystem::is_symlink(std::filesystem::symlink_status(target, error)))
+        target = std::filesystem::weakly_canonical(target, error).string();
+    const std::string staged = in_place ? target : target + ".part";
+    std::FILE *out = std::fopen(staged.c_str(), "w");
     if (out == nullptr) {
         std::fprintf(err, "main: cannot open %s for writing\n", sim_flows_file_name);
         return 1;
@@ -136,6 +149,13 @@ int extract_outlet_flows(std::FILE *err) {
         message = std::string("cannot write ") + sim_flows_file_name;
         status = 1;
     }
-    if (status != 0) std::fprintf(err, "main: %s\n", message.c_str());
+    if (status == 0 && !in_place && std::rename(staged.c_str(), target.c_str()) != 0) {
+        message = std::string("cannot write ") + sim_flows_file_name;
+        status = 1;
+    }
+    if (status != 0) {
+        if (!in_place) std::remove(staged.c_str());
+        std::fprintf(err, "main: %s\n", message.c_str());
+    }
     return status;
 }

@@ -34,7 +34,20 @@ int rounded_int(double v) {
     return static_cast<int>(r);
 }
 
+int scored_runs = 0;
+
 }  // namespace
+
+int scored_calibration_runs() { return scored_runs; }
+
+void clear_scored_calibration_runs() { scored_runs = 0; }
+
+bool calibration_has_scored_runs(int scored) {
+    if (scored > 0) return true;
+    std::printf("Error: no model run of the calibration ended normally with a finite score (see "
+                "the messages above); the calibration has no result.\n");
+    return false;
+}
 
 int check_calibration_start(const observation_set &observations, const std::string &replace_list_file) {
     if (weighted_point_count(observations) == 0) {
@@ -87,10 +100,15 @@ double calibration_objective(const std::string &replace_list_file, const std::st
                     have, observations.observation_count, failed_run_score);
         return failed_run_score;
     }
+    if (error_record.fatal != 0) {  // values up to the error are not the run's result
+        std::printf("Warning: the run ended with an error; it scores %g.\n", failed_run_score);
+        return failed_run_score;
+    }
     log_calibration_run(record.peaks, record.volumes, observations, run, n, x);
     const double value = compute_hmle(run, observations, record.peaks, record.volumes);
     record.peaks = {};
     record.volumes = {};
+    if (std::isfinite(value)) ++scored_runs;
     return value;
 }
 

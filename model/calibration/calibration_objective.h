@@ -16,6 +16,15 @@ inline constexpr double failed_run_score = 1e30;
 // and -1, before any run is made.
 int check_calibration_start(const observation_set &observations, const std::string &replace_list_file);
 
+// Runs of the calibration objective that ended normally and were scored; a
+// calibration in which none was has no result. Cleared when a calibration starts.
+int scored_calibration_runs();
+void clear_scored_calibration_runs();
+
+// Prints the refusal of a calibration none of whose `scored` runs was scored;
+// false then, true otherwise.
+bool calibration_has_scored_runs(int scored);
+
 // Gives the first min(list entries, n) replacement entries the values x[1..]; an
 // integer-format entry takes x rounded. Warns when the counts differ.
 void set_replacement_values(const double *x, int n);

@@ -56,7 +56,7 @@ montecarlo::montecarlo(int runs, const std::string &input_file) : run_count(runs
         char name[64];
         std::snprintf(name, sizeof name, "log_file_p%d.log", log_number);
         const bool runs_follow = input_valid && observations_read && run_count > 0;
-        log_file = runs_follow ? std::fopen(name, "w") : nullptr;
+        log_file = runs_follow ? open_calibration_file(name) : nullptr;
         active = 1;
         if (!log_file && runs_follow) {
             std::printf("Error: unable to create the output file %s\n", name);
@@ -152,10 +152,12 @@ int montecarlo::montecarlo_run() {
         return 0;
     }
     if (check_calibration_start(*observations, replace_list_file) != 0) return 0;
+    int scored = 0;
     for (int r = 1; r <= run_count; ++r) {
         montecarlo_draw();
         const double f = objective(replace_list_file, project_file, x.data(), *observations, n);
         montecarlo_log_run(f);
+        scored += std::isfinite(f) && f < failed_run_score;
         // A score that is not a number counts as the worst: it is kept only
         // until a run scores a number.
         if (r == 1 || f < best_value || (std::isnan(best_value) && !std::isnan(f))) {
@@ -163,7 +165,7 @@ int montecarlo::montecarlo_run() {
             for (int i = 1; i <= n; ++i) best_x[static_cast<std::size_t>(i)] = x[static_cast<std::size_t>(i)];
         }
     }
-    return 1;
+    return calibration_has_scored_runs(scored) ? 1 : 0;
 }
 
 void montecarlo::montecarlo_log_run(double value) {
@@ -180,7 +182,7 @@ void montecarlo::montecarlo_report_best() {
     std::printf("\n\nBest objective function value: %lf\nParameters:\n ", best_value);
     for (int i = 1; i <= n; ++i) std::printf("%lf ", best_x[static_cast<std::size_t>(i)]);
     std::printf("\n");
-    std::FILE *file = std::fopen("best.out", "w");
+    std::FILE *file = open_calibration_file("best.out");
     if (!file) {
         // The results are lost with the console: the run ends with status 1.
         std::printf("Warning: Unable to open the best.out file. Only printing results to stdout.\n");

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -48,10 +49,16 @@ void insert_ordered(std::vector<registry_entry> &list, double value, std::size_t
     list.insert(at, registry_entry{value, run});
 }
 
-bool refuse_unweighted_value(int i, const char *kind, double value) {
+// Largest observed peak (m3/s or cfs) and event volume (m3 or ft3) that an event
+// can have: above the largest floods known. Beyond them the score's squares
+// overflow.
+constexpr double largest_observed_peak = 1e9;
+constexpr double largest_observed_volume = 1e15;
+
+bool refuse_unweighted_value(int i, const char *kind, double value, const std::string &file_name) {
     std::printf("Error: observation %d has a weighted %s of %lf; a weighted observed value "
-                "must be above 0.\n",
-                i, kind, value);
+                "must be above 0 (line %d of the observation file %s).\n",
+                i, kind, value, i + 1, file_name.c_str());
     return false;
 }
 
@@ -59,11 +66,17 @@ bool refuse_unweighted_value(int i, const char *kind, double value) {
 
 int read_observation_file(observation_set &set, const std::string &file_name) {
     std::FILE *file = std::fopen(file_name.c_str(), "r");
-    if (!file) return -1;
+    if (!file) {
+        if (!file_name.empty()) std::printf("Error: unable to open the observation file %s\n", file_name.c_str());
+        return -1;
+    }
     std::string line;
     int n = 0;
     if (read_line(line, file)) next_int(line, n);
-    if (n < 1) {
+    if (n < 1 || n == INT_MAX) {
+        std::printf("Error: line 1 of the observation file %s must hold the number of events "
+                    "(1 or more).\n",
+                    file_name.c_str());
         std::fclose(file);
         return -1;
     }
@@ -71,12 +84,19 @@ int read_observation_file(observation_set &set, const std::string &file_name) {
     std::vector<std::array<double, 4>> rows;
     for (int i = 1; i <= n; ++i) {
         if (!read_line(line, file)) {
+            std::printf("Error: the observation file %s ends before event %d of %d.\n",
+                        file_name.c_str(), i, n);
             std::fclose(file);
             return -1;
         }
         std::array<double, 4> row{};
-        bool all = true;  // a missing value reads 0; nan or infinity gives none
-        for (double &v : row) all = next_finite_or_missing(line, v) && all;
+        // A missing value reads 0; text, nan or infinity is no value.
+        bool all = true;
+        std::string token;
+        for (double &v : row) {
+            next_token(token, line);
+            if (!token.empty()) all = whole_token_double(token, v) && all;
+        }
         if (!all || !std::all_of(row.begin(), row.end(), [](double v) { return std::isfinite(v); })) {
             std::printf("Error: line %d of the observation file %s holds a value that is not a "
                         "finite number.\n",
@@ -84,8 +104,15 @@ int read_observation_file(observation_set &set, const std::string &file_name) {
             std::fclose(file);
             return -1;
         }
-        if ((weighted(row[1]) && !(row[0] > 0.0) && !refuse_unweighted_value(i, "peak", row[0])) ||
-            (weighted(row[3]) && !(row[2] > 0.0) && !refuse_unweighted_value(i, "volume", row[2]))) {
+        if (std::fabs(row[0]) > largest_observed_peak || std::fabs(row[2]) > largest_observed_volume) {
+            std::printf("Error: line %d of the observation file %s holds a peak beyond %g or a "
+                        "volume beyond %g, larger than any event.\n",
+                        i + 1, file_name.c_str(), largest_observed_peak, largest_observed_volume);
+            std::fclose(file);
+            return -1;
+        }
+        if ((weighted(row[1]) && !(row[0] > 0.0) && !refuse_unweighted_value(i, "peak", row[0], file_name)) ||
+            (weighted(row[3]) && !(row[2] > 0.0) && !refuse_unweighted_value(i, "volume", row[2], file_name))) {
             std::fclose(file);
             return -1;
         }

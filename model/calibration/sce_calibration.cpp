@@ -18,7 +18,7 @@ namespace {
 void report_best(const sce_optimizer &opt, int runs) {
     std::vector<double> best(static_cast<std::size_t>(opt.n) + 1, 0.0);
     sce_best_point(opt, best.data());
-    std::FILE *file = std::fopen("best.out", "w");
+    std::FILE *file = open_calibration_file("best.out");
     // The console lines stand, but the results file is missing: status 1.
     if (!file) {
         std::printf("Error: unable to create the output file best.out\n");
@@ -84,11 +84,13 @@ int run_sce_calibration(const std::string &input_file) {
     }
 
     opt.calibration_objective = calibration_objective;
+    clear_scored_calibration_runs();
     const int runs = SCEUA(opt);
+    const bool scored = runs > 0 && calibration_has_scored_runs(scored_calibration_runs());
     if (runs <= 0)
         std::printf("Error: unable to successfully run the SCE method\n");
-    else
+    else if (scored)
         report_best(opt, runs);
     sce_free(opt);
-    return runs > 0 ? 1 : 0;
+    return scored ? 1 : 0;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/calibration/sce_optimizer.h"
+#include "model/core/file_opener.h"
 #include "model/core/globals.h"
 #include "model/calibration/sce_random.h"
 
@@ -42,7 +43,7 @@ double *row(std::vector<double> &points, int n, int i) {
 void log_evaluation(sce_optimizer &opt, int count, double criterion, const double *x) {
     if (!opt.calibration || opt.log_off) return;
     if (!opt.log_file) {
-        opt.log_file = std::fopen("log_file.txt", "w");
+        opt.log_file = open_calibration_file("log_file.txt");
         if (!opt.log_file) {
             std::printf("Error: unable to open the log file.\n");
             calibration_output_failed = 1;

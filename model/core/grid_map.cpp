@@ -340,7 +340,7 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
             }
             if (replace_params_on) {
                 substituted.assign(line);
-                replace_in_line(substituted);
+                if (!replace_in_line(substituted)) refuse_unmatched_tag(file_name);
                 line = substituted;
             }
             if (!line.empty() && line.back() == '\r') line.remove_suffix(1);

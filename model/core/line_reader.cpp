@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "model/core/file_opener.h"
 #include "model/core/globals.h"
 #include "model/core/replace_params.h"
 
@@ -36,7 +37,7 @@ int read_raw_line(std::string &line, std::FILE *file) {
 
 int read_line(std::string &line, std::FILE *file) {
     if (!read_raw_line(line, file)) return 0;
-    if (replace_params_on) replace_in_line(line);
+    if (replace_params_on && !replace_in_line(line)) refuse_unmatched_tag(input_file_name(file));
     return 1;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "model/core/file_opener.h"
+
 namespace {
 process_exit_handler exit_handler = nullptr;
 }
@@ -12,6 +14,7 @@ process_exit_handler exit_handler = nullptr;
 void set_process_exit_handler(process_exit_handler handler) { exit_handler = handler; }
 
 void end_process(int status) {
+    abandon_output_files();  // a result that was not finished is not kept
     std::fflush(stdout);
     std::fflush(stderr);
     if (exit_handler) exit_handler(status);

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "model/core/errors.h"
 #include "model/core/file_opener.h"
 #include "model/core/globals.h"
 #include "model/core/line_reader.h"
@@ -49,14 +50,14 @@ bool read_list_count(std::FILE *file, int &count) {
     bool digits = false;
     while (c != EOF && std::isdigit(c)) {
         digits = true;
-        if (value < INT_MAX) value = value * 10 + (c - '0');
+        if (value <= INT_MAX) value = value * 10 + (c - '0');
         c = std::getc(file);
     }
-    if (!digits) return false;
+    // A count that no int holds, or a negative one, is not a count of lines.
+    if (!digits || negative || value > INT_MAX) return false;
     while (c != EOF && std::isspace(c)) c = std::getc(file);
     if (c != EOF) std::ungetc(c, file);
-    if (value > INT_MAX) value = INT_MAX;
-    count = static_cast<int>(negative ? -value : value);
+    count = static_cast<int>(value);
     return true;
 }
 
@@ -164,11 +165,15 @@ int read_replace_params(const std::string &list_file_name) {
     std::FILE *file = open_run_file(list_file_name, "r");
     if (file == nullptr) {
         std::printf("Error: unable to open the replace parameter file.\n");
+        std::printf("The replacement parameter list file is %s.\n", list_file_name.c_str());
         return -1;
     }
     int count = 0;
     if (!read_list_count(file, count)) {
         std::printf("Error: unable to read the number of parameters in the parameter list file\n");
+        std::printf("Line 1 of the replacement parameter list file %s must hold a count from 0 "
+                    "to %d.\n",
+                    list_file_name.c_str(), INT_MAX);
         std::fclose(file);
         return -1;
     }
@@ -178,6 +183,7 @@ int read_replace_params(const std::string &list_file_name) {
             std::printf("Error: unexpected end of parameter list file after %d parameters. "
                         "Expecting %d\n",
                         i, count);
+            std::printf("The replacement parameter list file is %s.\n", list_file_name.c_str());
             std::fclose(file);
             return -1;
         }
@@ -234,10 +240,24 @@ int read_replace_values_line(std::string line) {
     return found;
 }
 
-void replace_in_line(std::string &line) {
+bool replace_in_line(std::string &line) {
+    bool matched = true;
     for (std::size_t i = 0; i < line.size(); ++i) {
         if (line[i] != '[') continue;
-        if (!replace_one_tag(line, i))
+        if (!replace_one_tag(line, i)) {
             std::printf("Error: unable to match replace pair: %s\n", line.c_str());
+            matched = false;
+        }
     }
+    return matched;
+}
+
+void refuse_unmatched_tag(const std::string &file_name) {
+    std::printf("Error: the line above (from %s) holds a tag that the replacement parameter "
+                "list does not give; the run stops.\n",
+                file_name.c_str());
+    if (error_record.code == 0)
+        raise_printed_error();
+    else
+        error_record.fatal = 1;
 }

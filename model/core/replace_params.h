@@ -45,5 +45,10 @@ int read_replace_vals(const std::string &value_file_name);
 // of entries that found a value on the line.
 int read_replace_values_line(std::string line);
 
-// Substitutes every bracketed tag of the line by its entry's value.
-void replace_in_line(std::string &line);
+// Substitutes every bracketed tag of the line by its entry's value; false when a
+// '[' matched no entry (the message is printed, the text stays in the line).
+bool replace_in_line(std::string &line);
+
+// A line of `file_name` held a tag that matched no entry: names the file and
+// makes the run fail (it ends at its next step test).
+void refuse_unmatched_tag(const std::string &file_name);

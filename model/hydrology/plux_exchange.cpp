@@ -50,7 +50,7 @@ std::vector<double> cell_values(const model_state &s, const A &a) {
 // Writes one outgoing map; false after a failure (message printed, run fatal).
 bool write_map(model_state &s, int slot, const char *what, std::span<const double> values) {
     const std::string &name = s.plux_map_names[static_cast<std::size_t>(slot)];
-    std::FILE *f = open_run_file(name, "w");
+    std::FILE *f = open_exchange_file(name, "w");
     if (!f) {
         std::printf("Can't open %s exchange file %s for writing\n", what, name.c_str());
         raise_printed_error();
@@ -77,7 +77,7 @@ bool write_outgoing_maps(model_state &s) {
 // The control file: "999 999" after the last event, otherwise the day of the year
 // at the event's end and the whole days since the start of the run.
 void write_control_file(model_state &s) {
-    std::FILE *f = open_run_file(s.plux_exchange_name, "w");
+    std::FILE *f = open_exchange_file(s.plux_exchange_name, "w");
     if (!f) {
         std::printf("unable to open plux exchange file for writing\n");
         return;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "model/core/errors.h"
 #include "model/core/globals.h"
@@ -90,10 +91,17 @@ void echo_console(const model_state &s, const char *format, ...) {
 }
 
 void echo_file(std::FILE *file, const char *format, ...) {
-    if (!file) return;
+    // An error that stops the run also goes to the console: the summary of a
+    // failed run does not replace the earlier one, so it would be seen nowhere.
+    const bool error = std::strncmp(format, "Error", 5) == 0;
+    if (!file && !error) return;
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(file, format, args);
+    std::va_list copy;
+    va_copy(copy, args);
+    if (file) std::vfprintf(file, format, args);
+    if (error) std::vprintf(format, copy);
+    va_end(copy);
     va_end(args);
 }
 

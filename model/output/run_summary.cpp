@@ -395,7 +395,7 @@ std::FILE *reopen_for_reading(std::FILE *written, const std::string &card_name) 
     strip_quotes(name);
     if (name.empty()) return nullptr;
     // The file carries the run prefix it was written with.
-    return std::fopen(run_file_name(name, "w").c_str(), "r");
+    return std::fopen(output_file_path(run_file_name(name, "w")).c_str(), "r");
 }
 
 void write_zep_file(model_state &s) {

@@ -59,7 +59,7 @@ bool create_output_files(superlink_step_state &w) {
     for (int i = 0; i < superlink_file_count; ++i) {
         const output_file &o = output_files[i];
         const std::string name = std::string(o.directory) + "/" + run_file_name(o.base, "w");
-        std::FILE *f = std::fopen(name.c_str(), "w");
+        std::FILE *f = open_output_file(name, "w");
         if (!f) {
             std::printf("%s", o.failure);
             return false;
@@ -682,10 +682,7 @@ int stop_step(int result) {
 }  // namespace
 
 void superlink_step_state::close_files() {
-    for (std::FILE *&f : files) {
-        if (f) std::fclose(f);
-        f = nullptr;
-    }
+    for (std::FILE *&f : files) close_run_file(f);
 }
 
 bool allocate_superlink_step_state(superlink_step_state &w, const superlink_network &p) {

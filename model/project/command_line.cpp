@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "model/calibration/calibration_services.h"
+#include "model/core/file_opener.h"
 #include "model/core/globals.h"
 #include "model/project/run_model.h"
 
@@ -119,15 +120,16 @@ int parse_command_line(command_line &cmd, int argc, const char *const *argv) {
 }
 
 int run_command(const command_line &cmd, int batch_count) {
+    bool calibration_failed = false;
     switch (cmd.mode) {
     case mode_single_run:
         run_model(cmd.path, nullptr);
         break;
     case mode_sce:
-        if (run_sce_calibration(cmd.path) == 0) error_record.fatal = 1;
+        calibration_failed = run_sce_calibration(cmd.path) == 0;
         break;
     case mode_montecarlo:
-        if (run_montecarlo_calibration(batch_count, cmd.path) == 0) error_record.fatal = 1;
+        calibration_failed = run_montecarlo_calibration(batch_count, cmd.path) == 0;
         break;
     case mode_version:
         print_banner();
@@ -136,7 +138,12 @@ int run_command(const command_line &cmd, int batch_count) {
         return 0;  // -b, -h and -s parse and do nothing
     }
     // The run has reported its own errors; a fatal one, a calibration that could
-    // not be made, or a calibration file that could not be written, ends the
-    // process with 1.
-    return error_record.fatal || calibration_output_failed ? 1 : 0;
+    // not be made (a failed run within one is scored, not fatal), or a calibration
+    // file that could not be written, ends the process with 1. A calibration's
+    // files replace the earlier ones only when it succeeded.
+    const bool calibrating = cmd.mode == mode_sce || cmd.mode == mode_montecarlo;
+    const bool failed = (calibrating ? calibration_failed : error_record.fatal != 0) ||
+                        calibration_output_failed;
+    if (!finish_output_files(output_scope::calibration, !failed)) return 1;
+    return failed ? 1 : 0;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "model/core/file_opener.h"
 #include "model/project/command_line.h"
 #include "model/core/process_exit.h"
 
@@ -12,6 +13,7 @@ int main(int argc, char **argv) {
 
     command_line cmd;
     int status = 0;
+    stage_result_files(true);  // a refused or failed run keeps the results on disk
     // The readers bound every size by what their file holds; an allocation that the
     // system still refuses ends the run with a message instead of an abort.
     try {

@@ -617,16 +617,18 @@ bool read_special_card(card_id id, std::string &line, card_records &c) {
         return true;
     case card_id::replace_params:
         next_token(token, line);
-        read_replace_params(token);
-        return true;
+        if (read_replace_params(token) == 0) return true;
+        raise_printed_error();  // a run without its list would read its tags as text
+        return false;
     case card_id::replace_line:
         if (!card_int(line, c, number, any_value)) return false;
         replace_line_index = number - 1;
         return true;
     case card_id::replace_vals:
         next_token(token, line);
-        read_replace_vals(token);
-        return true;
+        if (read_replace_vals(token) == 0) return true;
+        raise_printed_error();
+        return false;
     case card_id::calib_comp_data:
         next_token(token, line);
         if (begins_with(token, "DAILY")) {

@@ -260,21 +260,25 @@ int run_model(const std::string &project_file, calibration_results *results) {
     }
     s.project_file_name = project_file;
 
+    bool completed = false;
     if (set_up_run(s, project_file, results != nullptr, start_ms) &&
         run_time_loop(s, time_step_sequence())) {
         write_run_summary(s);
         if (error_record.code > 0) report_error();
+        completed = true;
     }
     print_ade_work(s);
 
-    // The one clean-up of every run.
+    // The one clean-up of every run. Its results replace those of an earlier run
+    // only when it ended normally; a run stopped before its end is a failed one.
     finish_linknode_headers(s);
     close_output_files(s);
     free_model_memory(s);
     std::fflush(stdout);
     std::fflush(stderr);
     state.reset();
-    forget_output_files();  // every output stream of the run is closed by now
+    if (!completed) error_record.fatal = 1;
+    if (!finish_output_files(output_scope::run, error_record.fatal == 0)) error_record.fatal = 1;
     record_run_time((processor_milliseconds() - start_ms) / 1000.0);
     return error_record.code;
 }

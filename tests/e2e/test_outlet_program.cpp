@@ -41,16 +41,17 @@ TEST(OutletProgram, MissingInputsNameTheFile) {
     EXPECT_NE(r.err.find("dates_for_sim_outlet_hydrograph.txt"), std::string::npos);
 }
 
-TEST(OutletProgram, ShortHydrographFailsAfterWrittenLines) {
+// A run that fails keeps the result of the earlier one as it was.
+TEST(OutletProgram, ShortHydrographFailsAndKeepsTheEarlierResult) {
     scratch_dir d;
     d.write("kestrup_cal_1982.otl", "0 1\n15 2\n");
     d.write("dates_for_sim_outlet_hydrograph.txt", "a b\nc d\ne f\n");
+    d.write("sim_flows_ssf.txt", "earlier\n");
     auto r = d.run(OUTLET_EXE);
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_NE(r.err.find("kestrup_cal_1982.otl"), std::string::npos);
-    EXPECT_EQ(d.read("sim_flows_ssf.txt"),
-              "sim_flows   a     b           1.00000000\n"
-              "sim_flows   c     d           2.00000000\n");
+    EXPECT_EQ(d.read("sim_flows_ssf.txt"), "earlier\n");
+    EXPECT_FALSE(d.exists("sim_flows_ssf.txt.part"));
 }
 
 TEST(OutletProgram, HydrographLineWithOnlyATimeIsRefused) {

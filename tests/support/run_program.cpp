@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -65,8 +66,33 @@ std::vector<std::string> split_lines(const std::string &text) {
     return lines;
 }
 
+namespace {
+
+// With KORVA_PROJECT_EXPORT set to a folder, every project that a test runs korva
+// on is copied there once (by content) with its arguments in ".korva_args", for
+// the broken-input campaign of tests/campaign.
+void export_project(const fs::path &dir, const std::string &exe, const std::vector<std::string> &args) {
+    const char *to = std::getenv("KORVA_PROJECT_EXPORT");
+    if (to == nullptr || *to == '\0' || fs::path(exe).filename() != "korva" || args.empty()) return;
+    std::error_code ec;
+    std::string all;
+    for (const auto &a : args) all += a + "\n";
+    const std::string arg_text = all;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        if (it->is_regular_file(ec)) all += it->path().string().substr(dir.string().size()) + read_file(it->path());
+    const fs::path dest = fs::path(to) / ("p" + std::to_string(std::hash<std::string>{}(all)));
+    if (fs::exists(dest, ec)) return;
+    fs::create_directories(dest, ec);
+    fs::copy(dir, dest, fs::copy_options::recursive, ec);
+    std::ofstream(dest / ".korva_args") << arg_text;
+}
+
+}  // namespace
+
 program_result scratch_dir::run(const std::string &exe, const std::vector<std::string> &args,
                                 unsigned cpu_seconds) const {
+    export_project(dir_, exe, args);
     fs::path out_path = dir_ / ".stdout.capture";
     fs::path err_path = dir_ / ".stderr.capture";
     pid_t pid = fork();

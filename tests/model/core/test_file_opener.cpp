@@ -122,6 +122,36 @@ TEST_F(FileOpener, FailedWritesAreReportedOnceNamingTheFile) {
     EXPECT_EQ(dir_.dir().read("good.txt"), "kept\n");
 }
 
+// A result replaces the earlier one only at the normal end of its run; a failed
+// run leaves it byte for byte and removes what it staged. A calibration's file
+// outlives the runs of the calibration.
+TEST_F(FileOpener, ResultsReplaceTheEarlierOnesOnlyAtTheNormalEnd) {
+    stage_result_files(true);
+    struct row {
+        bool keep;
+        const char *after;
+    };
+    for (const row r : {row{false, "earlier\n"}, row{true, "new\n"}}) {
+        dir_.dir().write("run.otl", "earlier\n");
+        std::FILE *f = open_run_file(std::string("run.otl"), "w");
+        std::FILE *best = open_calibration_file("best.out");
+        ASSERT_NE(f, nullptr);
+        ASSERT_NE(best, nullptr);
+        std::fputs("new\n", f);
+        EXPECT_TRUE(close_run_file(f));
+        EXPECT_EQ(dir_.dir().read("run.otl"), "earlier\n");
+        EXPECT_EQ(output_file_path("run.otl"), "run.otl.part");
+        EXPECT_TRUE(finish_output_files(output_scope::run, r.keep));
+        EXPECT_EQ(dir_.dir().read("run.otl"), r.after);
+        EXPECT_FALSE(dir_.dir().exists("run.otl.part"));
+        EXPECT_TRUE(dir_.dir().exists("best.out.part"));  // not the run's
+        EXPECT_TRUE(close_calibration_file(best, "best.out"));
+        EXPECT_TRUE(finish_output_files(output_scope::calibration, false));
+        EXPECT_FALSE(dir_.dir().exists("best.out"));
+        EXPECT_FALSE(dir_.dir().exists("best.out.part"));
+    }
+}
+
 TEST_F(FileOpener, WriteThatFailsOnlyAtTheCloseIsCaught) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
     std::FILE *full = open_output_file("/dev/full", "w");

@@ -149,18 +149,39 @@ TEST_F(ReplaceFiles, ReadsTheListFile) {
     EXPECT_EQ(replace_param_list[2].tag, "[M]");
 }
 
-TEST_F(ReplaceFiles, ListFileFailures) {
-    EXPECT_EQ(capture_stdout([] { EXPECT_EQ(read_replace_params("missing.lst"), -1); }),
-              "Error: unable to open the replace parameter file.\n");
-    dir_.dir().write("nocount.lst", "[A] \"%d\"\n");
-    EXPECT_EQ(capture_stdout([] { EXPECT_EQ(read_replace_params("nocount.lst"), -1); }),
-              "Error: unable to read the number of parameters in the parameter list file\n");
-    dir_.dir().write("short.lst", "3\n[A] \"%d\"\n[B] \"%d\"\n");
-    EXPECT_EQ(capture_stdout([] { EXPECT_EQ(read_replace_params("short.lst"), -1); }),
-              "Error: unexpected end of parameter list file after 2 parameters. Expecting 3\n");
-    dir_.dir().write("empty.lst", "2\n");
-    EXPECT_EQ(capture_stdout([] { EXPECT_EQ(read_replace_params("empty.lst"), -1); }),
-              "Error: unexpected end of parameter list file after 0 parameters. Expecting 2\n");
+TEST_F(ReplaceFiles, ListFileFailuresNameTheFile) {
+    const std::string no_count =
+        "Error: unable to read the number of parameters in the parameter list file\n"
+        "Line 1 of the replacement parameter list file %s must hold a count from 0 to 2147483647.\n";
+    struct row {
+        const char *file, *text;  // text null: the file is missing
+        std::string out;
+    };
+    const row rows[] = {
+        {"missing.lst", nullptr,
+         "Error: unable to open the replace parameter file.\n"
+         "The replacement parameter list file is missing.lst.\n"},
+        {"nocount.lst", "[A] \"%d\"\n", ""},
+        {"huge.lst", "2147483648\n[A] \"%d\"\n", ""},
+        {"negative.lst", "-1\n", ""},
+        {"short.lst", "3\n[A] \"%d\"\n[B] \"%d\"\n",
+         "Error: unexpected end of parameter list file after 2 parameters. Expecting 3\n"
+         "The replacement parameter list file is short.lst.\n"},
+        {"empty.lst", "2\n",
+         "Error: unexpected end of parameter list file after 0 parameters. Expecting 2\n"
+         "The replacement parameter list file is empty.lst.\n"},
+    };
+    for (const row &r : rows) {
+        if (r.text) dir_.dir().write(r.file, r.text);
+        std::string expected = r.out;
+        if (expected.empty()) {
+            expected.resize(no_count.size() + 32);
+            expected.resize(static_cast<std::size_t>(
+                std::snprintf(expected.data(), expected.size(), no_count.c_str(), r.file)));
+        }
+        EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(read_replace_params(r.file), -1); }), expected)
+            << r.file;
+    }
 }
 
 TEST_F(ReplaceFiles, ValueFileLineSelection) {
