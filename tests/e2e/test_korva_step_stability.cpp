@@ -1,0 +1,181 @@
+// Explicit schemes at the steps users choose: a wide mild channel under a steady
+// inflow holds the Manning normal depth at every node, and a small flood wave on a
+// long channel arrives when the linear diffusive-wave (Hayami) solution says.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/project_text.h"
+#include "support/run_program.h"
+
+namespace {
+
+using testsupport::scratch_dir;
+using testsupport::split_lines;
+
+// A straight rectangular channel of `cells` nodes along a 1-row strip of cells of
+// size dx (plus its end node), Manning n, bed slope s0, width b, fed at node 1 by
+// the time series `inflow` (lines "yyyy m d h min value"), explicit routing at
+// `step` seconds for `minutes`; depths and outlet discharge every minute.
+struct strip_channel {
+    int cells;
+    double dx, b, n, s0;
+};
+
+void write_channel(const scratch_dir &dir, const strip_channel &c, const std::string &inflow, int step,
+                   int minutes) {
+    const double top = 100.0 + c.s0 * c.dx * c.cells;
+    auto row = [&](auto value) { return project_text::grid_of(1, c.cells, c.dx, value); };
+    dir.write("st.msk", row([](int, int) { return std::string("1"); }));
+    dir.write("st.lnk", row([](int, int) { return std::string("1"); }));
+    dir.write("st.nod", row([](int, int k) { return std::to_string(k); }));
+    dir.write("st.ele", row([&](int, int k) { return project_text::number(top + 10.0 - c.s0 * c.dx * (k - 0.5)); }));
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 1\nMAXNODES %d\nCONNECT 1 0 0\n"
+                  "LINK 1\nNODES %d\nDX %.1f\nMANNINGS_N %.4f\nTRAPEZOID\n",
+                  c.cells + 1, c.cells + 1, c.dx, c.n);
+    std::string chn = line;
+    for (int k = 1; k <= c.cells + 1; ++k) {
+        chn += "NODE " + std::to_string(k) + "\n";
+        if (k == 1) {
+            std::snprintf(line, sizeof line,
+                          "XSEC\nBOTTOM_WIDTH %.1f\nBANKFULL_DEPTH 10.0\nSIDE_SLOPE 0.0\nPOINTSOURCE inflow\n", c.b);
+            chn += line;
+        }
+        chn += "ELEV " + project_text::number(top - c.s0 * c.dx * (k - 1)) + "\n";
+    }
+    dir.write("st.chn", chn);
+    dir.write("inflow.ts", "KORVA_TS\ninflow\nABSOLUTE\n" + inflow + "END_TS\n");
+    char prj[1024];
+    std::snprintf(prj, sizeof prj,
+                  "KORVAPROJECT\nWATERSHED_MASK st.msk\nELEVATION st.ele\nSUMMARY st.sum\nOUTLET_HYDRO st.otl\n"
+                  "SIG_OUTLET_HYDRO st.sig\nROWS 1\nCOLS %d\nGRIDSIZE %.1f\nTIMESTEP %d\nST_TIME_STEP %d\n"
+                  "TOT_TIME %d\nHYD_FREQ 1.0\nMAP_FREQ 100000\nMAP_TYPE 3\nOUTROW 1\nOUTCOL %d\nOUTSLOPE %.5f\n"
+                  "MANNING_N 0.035\nPRECIP_UNIF\nRAIN_INTENSITY 0.0001\nRAIN_DURATION 1\nSTART_DATE 2000 1 1\n"
+                  "START_TIME 0 0\nOVERTYPE explicit\nCHAN_EXPLIC\nTIME_SERIES_FILE inflow.ts\nLINKS st.lnk\n"
+                  "NODES st.nod\nCHANNEL_INPUT st.chn\nCHAN_DEPTH st.dep\nQUIET\n",
+                  c.cells, c.dx, step, step, minutes, c.cells, c.s0);
+    dir.write("project.prj", prj);
+}
+
+// Manning discharge of the rectangular channel at depth y, and the normal depth of q.
+double manning(const strip_channel &c, double y) {
+    const double a = c.b * y, r = a / (c.b + 2.0 * y);
+    return a * std::pow(r, 2.0 / 3.0) * std::sqrt(c.s0) / c.n;
+}
+double normal_depth(const strip_channel &c, double q) {
+    double lo = 0.0, hi = 20.0;
+    for (int i = 0; i < 200; ++i) (manning(c, 0.5 * (lo + hi)) < q ? lo : hi) = 0.5 * (lo + hi);
+    return 0.5 * (lo + hi);
+}
+
+// Node depths of the depth series, block by block (one block a minute).
+std::vector<std::vector<double>> depth_blocks(const std::string &text) {
+    std::vector<std::vector<double>> blocks;
+    bool in_block = false;
+    for (const std::string &l : split_lines(text)) {
+        if (l.rfind("TS ", 0) == 0) {
+            in_block = true;
+            continue;
+        }
+        if (!in_block || l.empty()) continue;
+        std::istringstream in(l);
+        int count = 0;
+        in >> count;
+        std::vector<double> y;
+        for (int k = 0; k < count; ++k) {
+            int flag = 0;
+            double v = 0.0;
+            in >> flag >> v;
+            y.push_back(v);
+        }
+        blocks.push_back(y);
+        in_block = false;
+    }
+    return blocks;
+}
+
+// Outlet discharge by minute from the "minute  value" lines.
+std::vector<double> outlet_series(const std::string &text) {
+    std::vector<double> q;
+    for (const std::string &l : split_lines(text)) {
+        double t = 0.0, v = 0.0;
+        if (std::sscanf(l.c_str(), "%lf %lf", &t, &v) == 2) q.push_back(v);
+    }
+    return q;
+}
+
+// 100 m3/s into a channel 40 m wide at slope 0.0004, nodes 100 m apart: the explicit
+// diffusive wave's diffusion number at the Courant-limited sub-step is about 0.8.
+TEST(ChannelStepStability, WideMildChannelHoldsNormalDepthAtEveryNode) {
+    const strip_channel c{40, 100.0, 40.0, 0.03, 0.0004};
+    const double yn = normal_depth(c, 100.0);
+    EXPECT_NEAR(yn, 2.3089, 1e-4);
+    for (int step : {5, 30}) {
+        SCOPED_TRACE(step);
+        scratch_dir dir;
+        write_channel(dir, c, "1999 12 31 0 0 100.0\n2000 1 3 0 0 100.0\n", step, 240);
+        const auto r = dir.run(KORVA_EXE, {"project.prj"}, 120);
+        ASSERT_EQ(r.exit_status, 0) << r.out;
+        const auto blocks = depth_blocks(dir.read("st.dep"));
+        ASSERT_GE(blocks.size(), 240u);
+        double worst = 0.0;
+        for (std::size_t b = 180; b < blocks.size(); ++b)
+            for (double y : blocks[b]) worst = std::max(worst, std::fabs(y - yn) / yn);
+        EXPECT_LT(worst, 0.01);
+        const auto q = outlet_series(dir.read("st.sig"));
+        ASSERT_GE(q.size(), 240u);
+        for (std::size_t m = 180; m < q.size(); ++m) EXPECT_NEAR(q[m], 100.0, 1.0) << m;
+    }
+}
+
+// A wave of 100 -> 120 -> 100 m3/s over 2 h on a channel 40 km long: the outlet peak
+// comes when the linear diffusive wave about 110 m3/s (celerity dQ/dA, diffusivity
+// Q / (2 T S0)) carries the inflow there, within 3 % of the travel time, and rises
+// as far (within 10 %).
+TEST(ChannelStepStability, FloodWaveTravelsAtItsKinematicCelerity) {
+    const strip_channel c{80, 500.0, 40.0, 0.03, 0.0004};
+    const double length = 80 * 500.0, q0 = 110.0, y0 = normal_depth(c, q0);
+    const double celerity = (manning(c, y0 + 1e-4) - manning(c, y0 - 1e-4)) / (2e-4 * c.b);
+    const double diffusivity = q0 / (2.0 * c.b * c.s0);
+    // Inflow above the base by minute from the start; the pulse peaks at 11 h.
+    auto pulse = [](double minute) {
+        const double t = std::fabs(minute - 660.0);
+        return t < 60.0 ? 20.0 * (1.0 - t / 60.0) : 0.0;
+    };
+    // Hayami: the response at distance x to a unit inflow at the upstream end.
+    auto kernel = [&](double t) {
+        return t <= 0.0 ? 0.0
+                        : length / (2.0 * std::sqrt(M_PI * diffusivity * t * t * t)) *
+                              std::exp(-std::pow(length - celerity * t, 2) / (4.0 * diffusivity * t));
+    };
+    double peak_minute = 0.0, peak = 0.0;
+    for (double m = 600.0; m <= 1200.0; m += 1.0) {
+        double v = 0.0;
+        for (double tau = 600.0; tau <= 720.0; tau += 0.25) v += pulse(tau) * kernel((m - tau) * 60.0) * 15.0;
+        if (v > peak) peak = v, peak_minute = m;
+    }
+    const double hayami = peak_minute - 660.0;
+    ASSERT_GT(hayami, 300.0);
+    scratch_dir dir;
+    write_channel(dir, c,
+                  "1999 12 31 0 0 100.0\n2000 1 1 10 0 100.0\n2000 1 1 11 0 120.0\n2000 1 1 12 0 100.0\n"
+                  "2000 1 3 0 0 100.0\n",
+                  30, 1200);
+    const auto r = dir.run(KORVA_EXE, {"project.prj"}, 120);
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+    const auto q = outlet_series(dir.read("st.sig"));
+    ASSERT_GE(q.size(), 1200u);
+    std::size_t at = 600;
+    for (std::size_t m = 600; m < q.size(); ++m)
+        if (q[m] > q[at]) at = m;
+    EXPECT_NEAR(q[at] - 100.0, peak, 0.1 * peak);
+    EXPECT_NEAR(static_cast<double>(at) - 660.0, hayami, 0.03 * hayami);
+}
+
+}  // namespace
