@@ -24,6 +24,7 @@ namespace {
 constexpr double two_thirds = 2.0 / 3.0;
 constexpr double five_thirds = 5.0 / 3.0;
 constexpr double smallest_substep = 0.001;  // s
+constexpr double ade_max_courant = 0.5;
 
 inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
@@ -216,6 +217,25 @@ void restore_stream_sums(overland_grid &g, ade_scheme_state &st) {
 row_ref<const double> view(row_ref<double> a) { return {a.data(), a.last()}; }
 row_ref<double> view(array_1d<double> &a) { return {a.data(), a.last()}; }
 
+// The first sub-step of scheme 2: the step, halved until no face's Courant number
+// (kinematic celerity 5/3 |q| / d of the donor cell's depth d, from the face
+// discharges of the last step, times sub-step / dx) reaches ade_max_courant.
+double first_substep(overland_grid &g, double dt) {
+    double fastest = 0.0;  // the largest 5/3 |q| / d (m2/s)
+    for (const ade_direction &dir : {down_direction(g), right_direction(g)})
+        for (int i = 1; i <= g.cells; ++i) {
+            const double q = dir.q[at(i)];
+            const int k = dir.neighbour[at(i)];
+            if (k == 0 || q == 0.0) continue;
+            const double d = q > 0.0 ? g.h[at(i)] : g.h[at(k)];
+            if (d > 0.0 && five_thirds * std::fabs(q) > fastest * d) fastest = five_thirds * std::fabs(q) / d;
+        }
+    // The face discharges are in m3/s: per unit width they are q / dx.
+    double sub = dt;
+    while (fastest * sub >= ade_max_courant * g.dx * g.dx && sub >= 2.0 * smallest_substep) sub *= 0.5;
+    return sub;
+}
+
 // Scheme 2 with sub-steps: the whole step is redone from the saved depths with
 // half the sub-step whenever a sweep fails its check.
 double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
@@ -223,7 +243,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
     if (g.stream_on) save_stream_sums(g, st);
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     const ade_direction second = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
-    double sub = dt;
+    double sub = first_substep(g, dt);
     for (;;) {
         if (sub < smallest_substep) {
             for (int i = 1; i <= g.cells; ++i) g.h[at(i)] = st.saved_depth[at(i)];

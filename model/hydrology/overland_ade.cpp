@@ -25,6 +25,7 @@ namespace {
 constexpr double two_thirds = 2.0 / 3.0;
 constexpr double five_thirds = 5.0 / 3.0;
 constexpr double smallest_substep = 0.001;  // s
+constexpr double ade_max_courant = 0.5;
 
 inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
@@ -585,6 +586,25 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
     return 0;
 }
 
+// The first sub-step of scheme 2: the step, halved until no face's Courant number
+// (kinematic celerity 5/3 |q| / d of the donor cell's depth d, from the face
+// discharges of the last step, times sub-step / dx) reaches ade_max_courant.
+double first_substep(overland_grid &g, double dt) {
+    double fastest = 0.0;  // the largest 5/3 |q| / d (m2/s)
+    for (const ade_direction &dir : {down_direction(g), right_direction(g)})
+        for (int i = 1; i <= g.cells; ++i) {
+            const double q = dir.q[at(i)];
+            const int k = dir.neighbour[at(i)];
+            if (k == 0 || q == 0.0) continue;
+            const double d = q > 0.0 ? g.h[at(i)] : g.h[at(k)];
+            if (d > 0.0 && five_thirds * std::fabs(q) > fastest * d) fastest = five_thirds * std::fabs(q) / d;
+        }
+    // The face discharges are in m3/s: per unit width they are q / dx.
+    double sub = dt;
+    while (fastest * sub >= ade_max_courant * g.dx * g.dx && sub >= 2.0 * smallest_substep) sub *= 0.5;
+    return sub;
+}
+
 // ---- Attempts proved to fail on a patch of cells ----
 // Within one sweep every face discharge comes from the depths before the sweep,
 // so the new depth of a cell, and whether it fails its check, depends only on the
@@ -754,7 +774,7 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     const ade_direction second = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
     bool patch_ready = false;
-    double sub = dt;
+    double sub = first_substep(g, dt);
     for (;;) {
         if (sub < smallest_substep) {
             if (!first_attempt) std::copy(saved + 1, saved + g.cells + 1, g.h.data() + 1);
@@ -876,7 +896,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
     if (g.stream_on) save_stream_sums(g, st);
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     const ade_direction second = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
-    double sub = dt;
+    double sub = first_substep(g, dt);
     for (;;) {
         if (sub < smallest_substep) {
             for (int i = 1; i <= g.cells; ++i) g.h[at(i)] = st.saved_depth[at(i)];
