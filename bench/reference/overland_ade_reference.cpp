@@ -123,6 +123,28 @@ void ade_sweep(overland_grid &g, row_ref<const double> depth, const ade_directio
     }
 }
 
+// A face never moves more than a quarter of the water-surface difference `gap` of
+// its two cells in one (sub-)step: the explicit diffusive wave is unstable beyond
+// that (its diffusivity grows without bound as the slope goes to zero), and a
+// still pool would keep a two-step cycle instead of levelling.
+inline double gap_limited(double q, double gap, double area, double step) {
+    const double limit = 0.25 * std::fabs(gap) * area / step;
+    return q > limit ? limit : (q < -limit ? -limit : q);
+}
+
+// gap_limited over the faces of one direction formed from `depth` by ade_sweep;
+// faces of lakes and streams keep their own rules.
+void limit_faces_to_level_gaps(overland_grid &g, row_ref<const double> depth, const ade_direction &dir,
+                               double step) {
+    const double area = g.dx * g.dx;
+    for (int i = 1; i <= g.cells; ++i) {
+        const int k = dir.neighbour[at(i)];
+        if (k == 0 || dir.q[at(i)] == 0.0) continue;
+        if (is_lake_cell(g, i) || is_stream_cell(g, i) || is_lake_cell(g, k) || is_stream_cell(g, k)) continue;
+        dir.q[at(i)] = gap_limited(dir.q[at(i)], (g.z[at(i)] + depth[at(i)]) - (g.z[at(k)] + depth[at(k)]), area, step);
+    }
+}
+
 // Net inflow (m3/s) of cell i through its upstream face and its own face.
 inline double net_inflow(row_ref<const double> q, row_ref<const int> upstream, int i) {
     return q[at(upstream[at(i)])] - q[at(i)];
@@ -262,6 +284,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         while (elapsed < dt) {
             for (const ade_direction *dir : {&first, &second}) {
                 ade_sweep(g, view(g.h), *dir, sub);
+                limit_faces_to_level_gaps(g, view(g.h), *dir, sub);
                 if (ade_check_sweep(g, view(dir->q), dir->upstream, sub) != 0) {
                     failed = true;
                     break;
@@ -304,6 +327,7 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
     const ade_direction second = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     for (const ade_direction *dir : {&first, &second}) {
         ade_sweep(g, view(g.h), *dir, dt);
+        limit_faces_to_level_gaps(g, view(g.h), *dir, dt);
         for (int i = 1; i <= g.cells; ++i) {
             const bool body = is_lake_cell(g, i) || is_stream_cell(g, i);
             hp[at(i)] = g.h[at(i)] + (body ? 0.0 : net_inflow(view(dir->q), dir->upstream, i) * dt / area);
@@ -311,6 +335,7 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
         drain_outlet(g, hp, dt);
         for (int i = 1; i <= g.cells; ++i) qp[at(i)] = dir->q[at(i)];
         ade_sweep(g, view(hp), *dir, dt);
+        limit_faces_to_level_gaps(g, view(hp), *dir, dt);
         for (int i = 1; i <= g.cells; ++i) dir->q[at(i)] = 0.5 * (qp[at(i)] + dir->q[at(i)]);
         apply_unchecked(g, view(dir->q), dir->upstream, dt);
     }

@@ -124,6 +124,28 @@ void ade_sweep(overland_grid &g, row_ref<const double> depth, const ade_directio
     }
 }
 
+// A face never moves more than a quarter of the water-surface difference `gap` of
+// its two cells in one (sub-)step: the explicit diffusive wave is unstable beyond
+// that (its diffusivity grows without bound as the slope goes to zero), and a
+// still pool would keep a two-step cycle instead of levelling.
+inline double gap_limited(double q, double gap, double area, double step) {
+    const double limit = 0.25 * std::fabs(gap) * area / step;
+    return q > limit ? limit : (q < -limit ? -limit : q);
+}
+
+// gap_limited over the faces of one direction formed from `depth` by ade_sweep;
+// faces of lakes and streams keep their own rules.
+void limit_faces_to_level_gaps(overland_grid &g, row_ref<const double> depth, const ade_direction &dir,
+                               double step) {
+    const double area = g.dx * g.dx;
+    for (int i = 1; i <= g.cells; ++i) {
+        const int k = dir.neighbour[at(i)];
+        if (k == 0 || dir.q[at(i)] == 0.0) continue;
+        if (is_lake_cell(g, i) || is_stream_cell(g, i) || is_lake_cell(g, k) || is_stream_cell(g, k)) continue;
+        dir.q[at(i)] = gap_limited(dir.q[at(i)], (g.z[at(i)] + depth[at(i)]) - (g.z[at(k)] + depth[at(k)]), area, step);
+    }
+}
+
 // Net inflow (m3/s) of cell i through its upstream face and its own face.
 inline double net_inflow(row_ref<const double> q, row_ref<const int> upstream, int i) {
     return q[at(upstream[at(i)])] - q[at(i)];
@@ -548,6 +570,10 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
     for (int first = 1; first <= g.cells; first += face_chunk) {
         const int len = std::min(face_chunk, g.cells - first + 1);
         base_faces<false>(a, from, 0, next, dir.dike_bit, first, len, q + first);
+        for (int j = 0; j < len; ++j) {
+            const int i = first + j, k = next[i];
+            if (k != 0 && q[i] != 0.0) q[i] = gap_limited(q[i], (a.z[i] + from[i]) - (a.z[k] + from[k]), area, step);
+        }
         // A failing cell stops the pass. The discharges of the rest of its chunk
         // are this sweep's: the attempt is thrown away and the next one forms
         // every discharge before it reads it.
@@ -639,8 +665,9 @@ void remember_suspect(ade_scheme_state &st, int cell) {
 
 // A base face exactly as base_faces forms it (gather_faces, the power of
 // thirds_powers.h, finish_faces), for cell i and its neighbour k (not 0) with
-// depths di and dk.
-inline double patch_face(const base_arrays &a, int i, int k, double di, double dk, int dike_bit) {
+// depths di and dk, limited to the level gap over the sub-step as sweep_and_check
+// limits it.
+inline double patch_face(const base_arrays &a, int i, int k, double di, double dk, int dike_bit, double sub) {
     const bool open = !(a.dike && (a.dike[i] & dike_bit));
     const double sf = ((a.z[i] + di) - (a.z[k] + dk)) / a.dx;
     const bool downhill = sf > 0.0;
@@ -652,7 +679,7 @@ inline double patch_face(const base_arrays &a, int i, int k, double di, double d
     const double depth_factor = downhill ? di : above_retention;
     const double q =
         ((((1.0 / (a.n ? a.n[i] : a.n_uniform)) * pow_two_thirds(above_retention)) * std::sqrt(slope)) * depth_factor) * a.dx;
-    return (downhill ? 1.0 : -1.0) * q;
+    return gap_limited((downhill ? 1.0 : -1.0) * q, (a.z[i] + di) - (a.z[k] + dk), a.dx * a.dx, sub);
 }
 
 // Index of `cell` among the patch's sorted cells 1 .. count, else outside_patch.
@@ -732,7 +759,7 @@ bool patch_attempt_fails(overland_grid &g, ade_scheme_state &st, const double *f
             for (int p = 1; p <= count; ++p) {
                 const int k = next[p];
                 known[p] = exact[p] && k != outside_patch && exact[k];
-                if (known[p]) q[p] = k == 0 ? 0.0 : patch_face(a, cells[p], cells[k], d[p], d[k], dike_bit);
+                if (known[p]) q[p] = k == 0 ? 0.0 : patch_face(a, cells[p], cells[k], d[p], d[k], dike_bit, sub);
             }
             // A depth stays exact when both faces of the cell are known.
             int updated = 0;
@@ -864,6 +891,10 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
             if (predicted <= g.cells) {
                 const int start = predicted, len = std::min(face_chunk, g.cells - start + 1);
                 base_faces<false>(a, h, 0, next, dike_bit, start, len, q + start);
+                for (int j = 0; j < len; ++j) {
+                    const int i = start + j, k = next[i];
+                    if (k != 0 && q[i] != 0.0) q[i] = gap_limited(q[i], (a.z[i] + h[i]) - (a.z[k] + h[k]), area, dt);
+                }
                 add_net_inflow(h + start, ring + depth_slot<true>(start, mask), q, upstream, start, len, dt, area);
                 predicted = start + len;
                 if (drains && g.outlet >= start && g.outlet < predicted)
@@ -874,6 +905,14 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
                    (predicted > g.cells || corrected + face_chunk - 1 + gap < predicted)) {
                 const int start = corrected, len = std::min(face_chunk, g.cells - start + 1);
                 base_faces<true>(a, ring, mask, next, dike_bit, start, len, faces);
+                for (int j = 0; j < len; ++j) {
+                    const int i = start + j, k = next[i];
+                    if (k != 0 && faces[j] != 0.0)
+                        faces[j] = gap_limited(faces[j],
+                                               (a.z[i] + ring[depth_slot<true>(i, mask)]) -
+                                                   (a.z[k] + ring[depth_slot<true>(k, mask)]),
+                                               area, dt);
+                }
                 // The upstream discharge of a cell is averaged before the cell's own.
                 for (int j = 0; j < len; ++j) q[start + j] = 0.5 * (q[start + j] + faces[j]);
                 add_net_inflow(h + start, h + start, q, upstream, start, len, dt, area);
@@ -917,6 +956,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         while (elapsed < dt) {
             for (const ade_direction *dir : {&first, &second}) {
                 ade_sweep(g, view(g.h), *dir, sub);
+                limit_faces_to_level_gaps(g, view(g.h), *dir, sub);
                 st.swept_cells += g.cells;
                 if (ade_check_sweep(g, view(dir->q), dir->upstream, sub) != 0) {
                     failed = true;
@@ -956,6 +996,7 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
     const ade_direction second = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     for (const ade_direction *dir : {&first, &second}) {
         ade_sweep(g, view(g.h), *dir, dt);
+        limit_faces_to_level_gaps(g, view(g.h), *dir, dt);
         for (int i = 1; i <= g.cells; ++i) {
             const bool body = is_lake_cell(g, i) || is_stream_cell(g, i);
             hp[at(i)] = g.h[at(i)] + (body ? 0.0 : net_inflow(view(dir->q), dir->upstream, i) * dt / area);
@@ -963,6 +1004,7 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
         drain_outlet(g, hp, dt);
         for (int i = 1; i <= g.cells; ++i) qp[at(i)] = dir->q[at(i)];
         ade_sweep(g, view(hp), *dir, dt);
+        limit_faces_to_level_gaps(g, view(hp), *dir, dt);
         for (int i = 1; i <= g.cells; ++i) dir->q[at(i)] = 0.5 * (qp[at(i)] + dir->q[at(i)]);
         apply_unchecked(g, view(dir->q), dir->upstream, dt);
         st.swept_cells += g.cells;

@@ -1,11 +1,14 @@
 // Explicit schemes at the steps users choose: a wide mild channel under a steady
 // inflow holds the Manning normal depth at every node, a small flood wave on a
-// long channel arrives when the linear diffusive-wave (Hayami) solution says, and
-// a plane's outflow at long overland steps follows the kinematic-wave solution.
+// long channel arrives when the linear diffusive-wave (Hayami) solution says, a
+// plane's outflow at long overland steps follows the kinematic-wave solution, and
+// rain on a closed bowl settles into a level pool.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -233,6 +236,75 @@ TEST(OverlandStepStability, LongStepsStayOnTheKinematicSolution) {
                 << "minute " << m;
         }
     }
+}
+
+// Rain (36 mm/h for 1 h) on a closed paraboloid bowl of 21 x 21 cells of 10 m,
+// z = 50 + 0.0002 r^2, beside a one-cell outlet island: after 10 h the pool is
+// level at the height whose storage holds the rain, under both ADE schemes at 5 s
+// and 1 s steps, and no depth was ever below zero.
+TEST(OverlandStepStability, StillPoolLevelsUnderTheAdeSchemes) {
+    auto ground = [](int r, int c) {
+        const double x = 10.0 * (c - 11), y = 10.0 * (r - 11);
+        return c <= 21 ? 50.0 + 0.0002 * (x * x + y * y) : 40.0;
+    };
+    // The level pool: the level whose storage over the bowl equals the rain on it.
+    const double rain = 441 * 100.0 * 0.036;
+    double lo = 50.0, hi = 52.0;
+    for (int k = 0; k < 100; ++k) {
+        const double h = 0.5 * (lo + hi);
+        double v = 0.0;
+        for (int r = 1; r <= 21; ++r)
+            for (int c = 1; c <= 21; ++c) v += std::max(0.0, h - ground(r, c)) * 100.0;
+        (v < rain ? lo : hi) = h;
+    }
+    const double level = 0.5 * (lo + hi);
+    EXPECT_NEAR(level, 50.4481, 1e-4);
+    for (const char *scheme : {"ade", "ade-pc"})
+        for (int step : {5, 1}) {
+            SCOPED_TRACE(std::string(scheme) + " " + std::to_string(step));
+            scratch_dir dir;
+            dir.write("bw.msk", project_text::grid_of(21, 23, 10.0, [](int r, int c) {
+                          return std::string(c <= 21 || (r == 21 && c == 23) ? "1" : "0");
+                      }));
+            dir.write("bw.ele", project_text::grid_of(21, 23, 10.0, [&](int r, int c) {
+                          return project_text::number(ground(r, c));
+                      }));
+            char prj[1024];
+            std::snprintf(prj, sizeof prj,
+                          "KORVAPROJECT\nWATERSHED_MASK bw.msk\nELEVATION bw.ele\nMANNING_N 0.05\nSUMMARY bw.sum\n"
+                          "OUTLET_HYDRO bw.otl\nROWS 21\nCOLS 23\nGRIDSIZE 10.0\nTIMESTEP %d\nTOT_TIME 600\n"
+                          "HYD_FREQ 10.0\nMAP_FREQ 60\nMAP_TYPE 1\nDEPTH bw.dep\nOUTROW 21\nOUTCOL 23\n"
+                          "OUTSLOPE 0.01\nPRECIP_UNIF\nRAIN_INTENSITY 36\nRAIN_DURATION 60\nSTART_DATE 2000 1 1\n"
+                          "START_TIME 0 0\nOVERTYPE %s\nQUIET\n",
+                          step, scheme);
+            dir.write("project.prj", prj);
+            const auto run = dir.run(KORVA_EXE, {"project.prj"}, 120);
+            ASSERT_EQ(run.exit_status, 0) << run.out;
+            // Each block: a value per grid cell twice, the second the depths.
+            std::vector<double> depth;
+            double lowest = 0.0;
+            int blocks = 0;
+            for (const std::string &l : split_lines(dir.read("bw.dep"))) {
+                if (l.rfind("TS ", 0) == 0) {
+                    depth.clear();
+                    ++blocks;
+                } else if (blocks > 0 && !l.empty() && l != "ENDDS") {
+                    depth.push_back(std::atof(l.c_str()));
+                    if (depth.size() > 483) lowest = std::min(lowest, depth.back());
+                }
+            }
+            ASSERT_EQ(depth.size(), 966u);
+            EXPECT_GE(blocks, 10);
+            EXPECT_GE(lowest, 0.0);
+            int pool = 0;
+            for (int r = 1; r <= 21; ++r)
+                for (int c = 1; c <= 21; ++c)
+                    if (ground(r, c) < level) {
+                        ++pool;
+                        EXPECT_NEAR(ground(r, c) + depth[483 + (r - 1) * 23 + c - 1], level, 0.002) << r << " " << c;
+                    }
+            EXPECT_EQ(pool, 69);
+        }
 }
 
 }  // namespace
