@@ -124,11 +124,12 @@ void ade_sweep(overland_grid &g, row_ref<const double> depth, const ade_directio
 }
 
 // A face never moves more than a quarter of the water-surface difference `gap` of
-// its two cells in one (sub-)step: the explicit diffusive wave is unstable beyond
+// its two cells in one (sub-)step (factor: gap_factor of the cell area and step): the explicit diffusive wave is unstable beyond
 // that (its diffusivity grows without bound as the slope goes to zero), and a
 // still pool would keep a two-step cycle instead of levelling.
-inline double gap_limited(double q, double gap, double area, double step) {
-    const double limit = 0.25 * std::fabs(gap) * area / step;
+inline double gap_factor(double area, double step) { return 0.25 * area / step; }
+inline double gap_limited(double q, double gap, double factor) {
+    const double limit = std::fabs(gap) * factor;
     return q > limit ? limit : (q < -limit ? -limit : q);
 }
 
@@ -136,12 +137,12 @@ inline double gap_limited(double q, double gap, double area, double step) {
 // faces of lakes and streams keep their own rules.
 void limit_faces_to_level_gaps(overland_grid &g, row_ref<const double> depth, const ade_direction &dir,
                                double step) {
-    const double area = g.dx * g.dx;
+    const double factor = gap_factor(g.dx * g.dx, step);
     for (int i = 1; i <= g.cells; ++i) {
         const int k = dir.neighbour[at(i)];
         if (k == 0 || dir.q[at(i)] == 0.0) continue;
         if (is_lake_cell(g, i) || is_stream_cell(g, i) || is_lake_cell(g, k) || is_stream_cell(g, k)) continue;
-        dir.q[at(i)] = gap_limited(dir.q[at(i)], (g.z[at(i)] + depth[at(i)]) - (g.z[at(k)] + depth[at(k)]), area, step);
+        dir.q[at(i)] = gap_limited(dir.q[at(i)], (g.z[at(i)] + depth[at(i)]) - (g.z[at(k)] + depth[at(k)]), factor);
     }
 }
 

@@ -125,11 +125,12 @@ void ade_sweep(overland_grid &g, row_ref<const double> depth, const ade_directio
 }
 
 // A face never moves more than a quarter of the water-surface difference `gap` of
-// its two cells in one (sub-)step: the explicit diffusive wave is unstable beyond
+// its two cells in one (sub-)step (factor: gap_factor of the cell area and step): the explicit diffusive wave is unstable beyond
 // that (its diffusivity grows without bound as the slope goes to zero), and a
 // still pool would keep a two-step cycle instead of levelling.
-inline double gap_limited(double q, double gap, double area, double step) {
-    const double limit = 0.25 * std::fabs(gap) * area / step;
+inline double gap_factor(double area, double step) { return 0.25 * area / step; }
+inline double gap_limited(double q, double gap, double factor) {
+    const double limit = std::fabs(gap) * factor;
     return q > limit ? limit : (q < -limit ? -limit : q);
 }
 
@@ -137,12 +138,12 @@ inline double gap_limited(double q, double gap, double area, double step) {
 // faces of lakes and streams keep their own rules.
 void limit_faces_to_level_gaps(overland_grid &g, row_ref<const double> depth, const ade_direction &dir,
                                double step) {
-    const double area = g.dx * g.dx;
+    const double factor = gap_factor(g.dx * g.dx, step);
     for (int i = 1; i <= g.cells; ++i) {
         const int k = dir.neighbour[at(i)];
         if (k == 0 || dir.q[at(i)] == 0.0) continue;
         if (is_lake_cell(g, i) || is_stream_cell(g, i) || is_lake_cell(g, k) || is_stream_cell(g, k)) continue;
-        dir.q[at(i)] = gap_limited(dir.q[at(i)], (g.z[at(i)] + depth[at(i)]) - (g.z[at(k)] + depth[at(k)]), area, step);
+        dir.q[at(i)] = gap_limited(dir.q[at(i)], (g.z[at(i)] + depth[at(i)]) - (g.z[at(k)] + depth[at(k)]), factor);
     }
 }
 
@@ -566,13 +567,13 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
     const base_arrays a = base_arrays_of(g);
     const int *next = dir.neighbour.data(), *upstream = dir.upstream.data();
     double *q = dir.q.data(), *h = g.h.data();
-    const double area = g.dx * g.dx;
+    const double area = g.dx * g.dx, factor = gap_factor(area, step);
     for (int first = 1; first <= g.cells; first += face_chunk) {
         const int len = std::min(face_chunk, g.cells - first + 1);
         base_faces<false>(a, from, 0, next, dir.dike_bit, first, len, q + first);
         for (int j = 0; j < len; ++j) {
             const int i = first + j, k = next[i];
-            if (k != 0 && q[i] != 0.0) q[i] = gap_limited(q[i], (a.z[i] + from[i]) - (a.z[k] + from[k]), area, step);
+            if (k != 0 && q[i] != 0.0) q[i] = gap_limited(q[i], (a.z[i] + from[i]) - (a.z[k] + from[k]), factor);
         }
         // A failing cell stops the pass. The discharges of the rest of its chunk
         // are this sweep's: the attempt is thrown away and the next one forms
@@ -679,7 +680,7 @@ inline double patch_face(const base_arrays &a, int i, int k, double di, double d
     const double depth_factor = downhill ? di : above_retention;
     const double q =
         ((((1.0 / (a.n ? a.n[i] : a.n_uniform)) * pow_two_thirds(above_retention)) * std::sqrt(slope)) * depth_factor) * a.dx;
-    return gap_limited((downhill ? 1.0 : -1.0) * q, (a.z[i] + di) - (a.z[k] + dk), a.dx * a.dx, sub);
+    return gap_limited((downhill ? 1.0 : -1.0) * q, (a.z[i] + di) - (a.z[k] + dk), gap_factor(a.dx * a.dx, sub));
 }
 
 // Index of `cell` among the patch's sorted cells 1 .. count, else outside_patch.
@@ -872,7 +873,7 @@ int predictor_slots(int gap) {
 //   every cell from the corrector's chunk up to the last predicted one.
 double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, double dt, int gap) {
     const base_arrays a = base_arrays_of(g);
-    const double area = g.dx * g.dx;
+    const double area = g.dx * g.dx, factor = gap_factor(area, dt);
     double *h = g.h.data();
     double *ring = st.predictor_depth.data();
     const int mask = predictor_slots(gap) - 1;
@@ -893,7 +894,7 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
                 base_faces<false>(a, h, 0, next, dike_bit, start, len, q + start);
                 for (int j = 0; j < len; ++j) {
                     const int i = start + j, k = next[i];
-                    if (k != 0 && q[i] != 0.0) q[i] = gap_limited(q[i], (a.z[i] + h[i]) - (a.z[k] + h[k]), area, dt);
+                    if (k != 0 && q[i] != 0.0) q[i] = gap_limited(q[i], (a.z[i] + h[i]) - (a.z[k] + h[k]), factor);
                 }
                 add_net_inflow(h + start, ring + depth_slot<true>(start, mask), q, upstream, start, len, dt, area);
                 predicted = start + len;
@@ -911,7 +912,7 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
                         faces[j] = gap_limited(faces[j],
                                                (a.z[i] + ring[depth_slot<true>(i, mask)]) -
                                                    (a.z[k] + ring[depth_slot<true>(k, mask)]),
-                                               area, dt);
+                                               factor);
                 }
                 // The upstream discharge of a cell is averaged before the cell's own.
                 for (int j = 0; j < len; ++j) q[start + j] = 0.5 * (q[start + j] + faces[j]);
