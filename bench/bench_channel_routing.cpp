@@ -1,7 +1,8 @@
 // Speed of the channel routing step beside its reference copy (bench/reference)
 // on a single link of 2,000 nodes and on a binary tree of 400 links of 5 nodes,
 // both with lateral inflow at every node and a Courant limit that splits each
-// step into four sub-steps. Every iteration starts from the same state (restored
+// step into several sub-steps (the tree's outlet links, by their diffusion number,
+// into more). Every iteration starts from the same state (restored
 // untimed). Reported as node sub-steps per second; after the runs the ratio
 // new / reference of each network is printed, both measured in this process.
 #include <benchmark/benchmark.h>
@@ -36,15 +37,25 @@ const network_case networks[] = {
      60.0, 0.45},
 };
 
-// Sub-steps the routing makes from this state: the Courant split of the first
-// sub-step (the depths change too little within a step to split again).
+// Sub-steps the routing makes from this state: the split of the first sub-step by
+// its Courant and diffusion numbers (the depths change too little within a step to
+// split again).
 int substeps(const model_state &s, double dt, double c_lim) {
     const channel_network &net = s.channels;
-    double cmax = 0.0;
+    const channel_work &w = s.chan;
+    double cmax = 0.0, dmax = 0.0;
     for (int l = 1; l <= net.link_count; ++l)
-        for (int n = 1; n <= net.comp_node_count[l]; ++n)
-            cmax = std::max(cmax, std::sqrt(9.81 * std::max(s.chan.chan_depth[n][l], 0.0)) * dt / net.dx[l]);
-    return cmax >= c_lim ? static_cast<int>(cmax / c_lim + 1.0) : 1;
+        for (int n = 1; n <= net.comp_node_count[l]; ++n) {
+            cmax = std::max(cmax, std::sqrt(9.81 * std::max(w.chan_depth[n][l], 0.0)) * dt / net.dx[l]);
+            if (n == net.comp_node_count[l] || !(w.area[n][l] > 0.0 && w.chan_depth[n][l] > 0.0)) continue;
+            const double t = w.area[n][l] / w.chan_depth[n][l];
+            const double slope = std::max({std::fabs(net.yp[n][l] - net.yp[n + 1][l]),
+                                           std::fabs(net.bel[n][l] - net.bel[n + 1][l]), 1e-5 * net.dx[l]}) /
+                                 net.dx[l];
+            dmax = std::max(dmax, std::fabs(net.qp[n][l]) / (2.0 * t * slope) * dt / (net.dx[l] * net.dx[l]));
+        }
+    const double split = std::max(cmax / c_lim, dmax / 0.5);
+    return split >= 1.0 ? static_cast<int>(split + 1.0) : 1;
 }
 
 struct saved_state {

@@ -7,6 +7,7 @@
 // Called once per channel step by step_channel_routing.
 #include "bench/reference/ex_flow_route_reference.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -346,7 +347,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
 
     double remaining = dt, h = dt;
     while (dt > 1e-16 && remaining > 1e-16) {
-        double cmax = 0.0;
+        double cmax = 0.0, dmax = 0.0;
         for (int l = 1; l <= L; ++l) {
             if (!routed(net.link_type[l])) continue;
             for (int n = 1; n <= net.comp_node_count[l]; ++n) {
@@ -367,8 +368,27 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 const double c = std::sqrt(9.81 * depth) * h / net.dx[l];
                 if (c > cmax) cmax = c;
             }
+            // Diffusion number D h / dx^2 of each face, D = |Q| / (2 T S), T = area / depth
+            // of the upstream node (of the downstream one when that is dry), S the larger
+            // of the bed and water-surface slopes, not below 1e-5.
+            for (int n = 1; n < net.comp_node_count[l] && net.dx[l] > 0.0; ++n) {
+                auto width = [&](int k) {
+                    return w.area[k][l] > 0.0 && w.chan_depth[k][l] > 0.0 ? w.area[k][l] / w.chan_depth[k][l]
+                                                                          : 0.0;
+                };
+                const double t = width(n) > 0.0 ? width(n) : width(n + 1);
+                const double slope = std::max({std::fabs(net.yp[n][l] - net.yp[n + 1][l]),
+                                               std::fabs(net.bel[n][l] - net.bel[n + 1][l]), 1e-5 * net.dx[l]}) /
+                                     net.dx[l];
+                const double q = std::fabs(net.qp[n][l]);
+                if (t > 0.0 && q > 0.0) {
+                    const double d = q / (2.0 * t * slope) * h / (net.dx[l] * net.dx[l]);
+                    if (d > dmax) dmax = d;
+                }
+            }
         }
-        if (cmax >= c_lim) h /= static_cast<int>(cmax / c_lim + 1.0);
+        const double split = std::max(cmax / c_lim, dmax / 0.5);
+        if (split >= 1.0) h /= static_cast<int>(split + 1.0);
         if (exchange) {
             result = section_table_lookup(s);
             if (error_record.fatal) return -1;

@@ -24,6 +24,7 @@ namespace {
 constexpr double two_thirds = 2.0 / 3.0;
 constexpr double five_thirds = 5.0 / 3.0;
 constexpr double smallest_substep = 0.001;  // s
+constexpr double ade_max_courant = 0.5;
 
 inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
@@ -122,6 +123,29 @@ void ade_sweep(overland_grid &g, row_ref<const double> depth, const ade_directio
     }
 }
 
+// A face never moves more than a quarter of the water-surface difference `gap` of
+// its two cells in one (sub-)step (factor: gap_factor of the cell area and step): the explicit diffusive wave is unstable beyond
+// that (its diffusivity grows without bound as the slope goes to zero), and a
+// still pool would keep a two-step cycle instead of levelling.
+inline double gap_factor(double area, double step) { return 0.25 * area / step; }
+inline double gap_limited(double q, double gap, double factor) {
+    const double limit = std::fabs(gap) * factor;
+    return q > limit ? limit : (q < -limit ? -limit : q);
+}
+
+// gap_limited over the faces of one direction formed from `depth` by ade_sweep;
+// faces of lakes and streams keep their own rules.
+void limit_faces_to_level_gaps(overland_grid &g, row_ref<const double> depth, const ade_direction &dir,
+                               double step) {
+    const double factor = gap_factor(g.dx * g.dx, step);
+    for (int i = 1; i <= g.cells; ++i) {
+        const int k = dir.neighbour[at(i)];
+        if (k == 0 || dir.q[at(i)] == 0.0) continue;
+        if (is_lake_cell(g, i) || is_stream_cell(g, i) || is_lake_cell(g, k) || is_stream_cell(g, k)) continue;
+        dir.q[at(i)] = gap_limited(dir.q[at(i)], (g.z[at(i)] + depth[at(i)]) - (g.z[at(k)] + depth[at(k)]), factor);
+    }
+}
+
 // Net inflow (m3/s) of cell i through its upstream face and its own face.
 inline double net_inflow(row_ref<const double> q, row_ref<const int> upstream, int i) {
     return q[at(upstream[at(i)])] - q[at(i)];
@@ -216,6 +240,25 @@ void restore_stream_sums(overland_grid &g, ade_scheme_state &st) {
 row_ref<const double> view(row_ref<double> a) { return {a.data(), a.last()}; }
 row_ref<double> view(array_1d<double> &a) { return {a.data(), a.last()}; }
 
+// The first sub-step of scheme 2: the step, halved until no face's Courant number
+// (kinematic celerity 5/3 |q| / d of the donor cell's depth d, from the face
+// discharges of the last step, times sub-step / dx) reaches ade_max_courant.
+double first_substep(overland_grid &g, double dt) {
+    double fastest = 0.0;  // the largest 5/3 |q| / d (m2/s)
+    for (const ade_direction &dir : {down_direction(g), right_direction(g)})
+        for (int i = 1; i <= g.cells; ++i) {
+            const double q = dir.q[at(i)];
+            const int k = dir.neighbour[at(i)];
+            if (k == 0 || q == 0.0) continue;
+            const double d = q > 0.0 ? g.h[at(i)] : g.h[at(k)];
+            if (d > 0.0 && five_thirds * std::fabs(q) > fastest * d) fastest = five_thirds * std::fabs(q) / d;
+        }
+    // The face discharges are in m3/s: per unit width they are q / dx.
+    double sub = dt;
+    while (fastest * sub >= ade_max_courant * g.dx * g.dx && sub >= 2.0 * smallest_substep) sub *= 0.5;
+    return sub;
+}
+
 // Scheme 2 with sub-steps: the whole step is redone from the saved depths with
 // half the sub-step whenever a sweep fails its check.
 double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
@@ -223,7 +266,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
     if (g.stream_on) save_stream_sums(g, st);
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     const ade_direction second = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
-    double sub = dt;
+    double sub = first_substep(g, dt);
     for (;;) {
         if (sub < smallest_substep) {
             for (int i = 1; i <= g.cells; ++i) g.h[at(i)] = st.saved_depth[at(i)];
@@ -242,6 +285,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         while (elapsed < dt) {
             for (const ade_direction *dir : {&first, &second}) {
                 ade_sweep(g, view(g.h), *dir, sub);
+                limit_faces_to_level_gaps(g, view(g.h), *dir, sub);
                 if (ade_check_sweep(g, view(dir->q), dir->upstream, sub) != 0) {
                     failed = true;
                     break;
@@ -284,6 +328,7 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
     const ade_direction second = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     for (const ade_direction *dir : {&first, &second}) {
         ade_sweep(g, view(g.h), *dir, dt);
+        limit_faces_to_level_gaps(g, view(g.h), *dir, dt);
         for (int i = 1; i <= g.cells; ++i) {
             const bool body = is_lake_cell(g, i) || is_stream_cell(g, i);
             hp[at(i)] = g.h[at(i)] + (body ? 0.0 : net_inflow(view(dir->q), dir->upstream, i) * dt / area);
@@ -291,6 +336,7 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
         drain_outlet(g, hp, dt);
         for (int i = 1; i <= g.cells; ++i) qp[at(i)] = dir->q[at(i)];
         ade_sweep(g, view(hp), *dir, dt);
+        limit_faces_to_level_gaps(g, view(hp), *dir, dt);
         for (int i = 1; i <= g.cells; ++i) dir->q[at(i)] = 0.5 * (qp[at(i)] + dir->q[at(i)]);
         apply_unchecked(g, view(dir->q), dir->upstream, dt);
     }

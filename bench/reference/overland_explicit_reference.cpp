@@ -3,7 +3,7 @@
 // compare the restructured kernel with it. Not linked into the programs.
 // Explicit overland flow scheme: for every cell the unit discharge across its
 // right and down faces by Manning's law, with a step control that divides the
-// step by 3 when a face fails the celerity, height or depth check. Called by
+// step by 3 when a face fails the celerity (Courant number), height or depth check. Called by
 // step_overland_flow for scheme 1 (through route_overland_explicit).
 
 #include <algorithm>
@@ -24,6 +24,7 @@ constexpr double outlet_exponent = 1.666667;
 constexpr double smallest_step = 0.005;   // s: no reduction below this step
 constexpr int max_reductions = 5;         // per call
 constexpr int calls_with_reduced_step = 4;
+constexpr double max_face_courant = 1.0;  // the celerity check's limit
 
 inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
@@ -125,21 +126,27 @@ struct explicit_call {
 bool check_face(explicit_call &call, const direction &dir, int i, int k, double q,
                 double step) {
     overland_grid &g = call.g;
-    const double u = std::fabs(q / g.dx * step);
     const double big_h = q * step / g.dx;
+    // The celerity check: the face's Courant number, the kinematic celerity
+    // 5/3 |q| / d of the donor cell's depth d times step / dx, below its limit, and
+    // the depth moved across the face below 6 cm (where the level-gap limit would
+    // otherwise hold back the flow of a long step).
+    const double donor_depth = big_h > 0.0 ? g.h[at(i)] : g.h[at(k)];
+    const bool stream_face_here = call.stream_variant && (is_stream_cell(g, i) || is_stream_cell(g, k));
+    const double u = big_h != 0.0 && donor_depth > 0.0 && !stream_face_here
+                         ? five_thirds * std::fabs(big_h) / donor_depth
+                         : 0.0;
+    // The donor must hold the water it gives; that is checked first, since a face
+    // that would empty its donor also fails the Courant number.
     int kind = 0;
-    double rest = 0.0;
-    int donor = i;
-    if (u >= 0.06) {
+    const int donor = big_h > 0.0 ? i : k;
+    const double rest = big_h > 0.0 ? g.h[at(i)] - big_h : g.h[at(k)] + big_h;
+    if (big_h != 0.0 && rest < -0.0001 && !is_stream_cell(g, donor))
+        kind = 3;
+    else if (u >= max_face_courant || std::fabs(big_h) >= 0.06)
         kind = 1;
-    } else if (std::fabs(big_h) > 0.1) {
+    else if (std::fabs(big_h) > 0.1)
         kind = 2;
-    } else if (big_h != 0.0) {
-        // The donor must hold the water it gives.
-        donor = big_h > 0.0 ? i : k;
-        rest = big_h > 0.0 ? g.h[at(i)] - big_h : g.h[at(k)] + big_h;
-        if (rest < -0.0001 && !is_stream_cell(g, donor)) kind = 3;
-    }
     if (kind == 0) return false;
 
     if (!g.quiet) {

@@ -4,6 +4,7 @@
 // Called once per channel step by step_channel_routing.
 #include "model/channel/ex_flow_route.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -138,6 +139,47 @@ bool any_below_zero(const array_2d<double> &area, const channel_network &net) {
 
 // Flow depth at a node for the Courant number: the stored depth, 0 when not above 0.
 double courant_depth(double d) { return d > 0.0 ? d : 0.0; }
+
+// The explicit diffusive wave is stable while its diffusion number D h / dx^2
+// stays below 1/2, D = |Q| / (2 T S) the wave's diffusivity (Q the face discharge,
+// T the top width, S the slope of the face: the larger of the bed slope and the
+// water-surface slope). On a flat bed a still reach has S -> 0 and Q -> 0
+// together; S is not taken below diffusion_slope_floor there, so a flat pool does
+// not call for an endless split of the step.
+constexpr double diffusion_limit = 0.5;
+constexpr double diffusion_slope_floor = 1e-5;
+
+// The largest D / dx^2 (1/s) over the faces between the routed nodes of link l.
+// The width for the diffusivity is area / depth of the face's upper node (of its
+// lower node when that one is dry): the mean width of the wet section, the top
+// width of a rectangle and below it for sections that widen upwards, so the
+// diffusivity is never taken too small. Without a division per face: the largest
+// |Q| depth / (area drop) is kept as a fraction.
+double link_diffusion_rate(const model_state &s, int l) {
+    const channel_network &net = s.channels;
+    const channel_work &w = s.chan;
+    const double dx = net.dx[l];
+    const int nx = net.comp_node_count[l];
+    if (!(dx > 0.0) || nx < 2) return 0.0;
+    const std::size_t as = w.area.cols() + 1, ys = net.yp.cols() + 1, ds = w.chan_depth.cols() + 1,
+                      qs = net.qp.cols() + 1, bs = net.bel.cols() + 1;
+    const double *ac = w.area.data() + l, *yc = net.yp.data() + l, *dc = w.chan_depth.data() + l,
+                 *qc = net.qp.data() + l, *bc = net.bel.data() + l;
+    const double floor_drop = diffusion_slope_floor * dx;
+    double top = 0.0, bottom = 1.0;  // the largest |Q| depth / (area drop) = top / bottom
+    for (std::size_t k = 1; k < static_cast<std::size_t>(nx); ++k) {
+        std::size_t at = k;
+        if (!(ac[k * as] > 0.0 && dc[k * ds] > 0.0)) at = k + 1;
+        const double a = ac[at * as], d = dc[at * ds];
+        if (!(a > 0.0 && d > 0.0)) continue;
+        const double drop = std::max({std::fabs(yc[k * ys] - yc[(k + 1) * ys]),
+                                      std::fabs(bc[k * bs] - bc[(k + 1) * bs]), floor_drop});
+        const double num = std::fabs(qc[k * qs]) * d, den = a * drop;
+        if (num * bottom > top * den) top = num, bottom = den;
+    }
+    // D / dx^2 = |Q| / (2 T (drop / dx) dx^2) = |Q| / (2 T drop dx)
+    return top / (bottom * 2.0 * dx);
+}
 
 // Lakes take over nodes whose reach they cover and give back nodes they left.
 void lake_capture_and_release(model_state &s) {
@@ -544,7 +586,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
 
     double remaining = dt, h = dt;
     while (dt > 1e-16 && remaining > 1e-16) {
-        double cmax = 0.0;
+        double cmax = 0.0, dmax = 0.0;
         const std::size_t as = w.area.cols() + 1, ys = net.yp.cols() + 1,
                           bs = net.bel.cols() + 1, ds = w.chan_depth.cols() + 1;
         for (int l = 1; l <= L; ++l) {
@@ -584,8 +626,13 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 const double c = std::sqrt(9.81 * deepest) * h / dx;
                 if (c > cmax) cmax = c;
             }
+            const double d = link_diffusion_rate(s, l);
+            if (d > dmax) dmax = d;
         }
-        if (cmax >= c_lim) h /= static_cast<int>(cmax / c_lim + 1.0);
+        // The sub-step is split so that both the gravity-wave Courant number and the
+        // diffusion number stay below their limits.
+        const double split = std::max(cmax / c_lim, dmax * h / diffusion_limit);
+        if (split >= 1.0) h /= static_cast<int>(split + 1.0);
         if (exchange) {
             result = section_table_lookup(s);
             if (error_record.fatal) return -1;

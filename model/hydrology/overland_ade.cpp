@@ -25,6 +25,7 @@ namespace {
 constexpr double two_thirds = 2.0 / 3.0;
 constexpr double five_thirds = 5.0 / 3.0;
 constexpr double smallest_substep = 0.001;  // s
+constexpr double ade_max_courant = 0.5;
 
 inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
@@ -120,6 +121,29 @@ void ade_sweep(overland_grid &g, row_ref<const double> depth, const ade_directio
             }
         }
         dir.q[at(i)] = q;
+    }
+}
+
+// A face never moves more than a quarter of the water-surface difference `gap` of
+// its two cells in one (sub-)step (factor: gap_factor of the cell area and step): the explicit diffusive wave is unstable beyond
+// that (its diffusivity grows without bound as the slope goes to zero), and a
+// still pool would keep a two-step cycle instead of levelling.
+inline double gap_factor(double area, double step) { return 0.25 * area / step; }
+inline double gap_limited(double q, double gap, double factor) {
+    const double limit = std::fabs(gap) * factor;
+    return q > limit ? limit : (q < -limit ? -limit : q);
+}
+
+// gap_limited over the faces of one direction formed from `depth` by ade_sweep;
+// faces of lakes and streams keep their own rules.
+void limit_faces_to_level_gaps(overland_grid &g, row_ref<const double> depth, const ade_direction &dir,
+                               double step) {
+    const double factor = gap_factor(g.dx * g.dx, step);
+    for (int i = 1; i <= g.cells; ++i) {
+        const int k = dir.neighbour[at(i)];
+        if (k == 0 || dir.q[at(i)] == 0.0) continue;
+        if (is_lake_cell(g, i) || is_stream_cell(g, i) || is_lake_cell(g, k) || is_stream_cell(g, k)) continue;
+        dir.q[at(i)] = gap_limited(dir.q[at(i)], (g.z[at(i)] + depth[at(i)]) - (g.z[at(k)] + depth[at(k)]), factor);
     }
 }
 
@@ -543,10 +567,14 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
     const base_arrays a = base_arrays_of(g);
     const int *next = dir.neighbour.data(), *upstream = dir.upstream.data();
     double *q = dir.q.data(), *h = g.h.data();
-    const double area = g.dx * g.dx;
+    const double area = g.dx * g.dx, factor = gap_factor(area, step);
     for (int first = 1; first <= g.cells; first += face_chunk) {
         const int len = std::min(face_chunk, g.cells - first + 1);
         base_faces<false>(a, from, 0, next, dir.dike_bit, first, len, q + first);
+        for (int j = 0; j < len; ++j) {
+            const int i = first + j, k = next[i];
+            if (k != 0 && q[i] != 0.0) q[i] = gap_limited(q[i], (a.z[i] + from[i]) - (a.z[k] + from[k]), factor);
+        }
         // A failing cell stops the pass. The discharges of the rest of its chunk
         // are this sweep's: the attempt is thrown away and the next one forms
         // every discharge before it reads it.
@@ -585,6 +613,25 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
     return 0;
 }
 
+// The first sub-step of scheme 2: the step, halved until no face's Courant number
+// (kinematic celerity 5/3 |q| / d of the donor cell's depth d, from the face
+// discharges of the last step, times sub-step / dx) reaches ade_max_courant.
+double first_substep(overland_grid &g, double dt) {
+    double fastest = 0.0;  // the largest 5/3 |q| / d (m2/s)
+    for (const ade_direction &dir : {down_direction(g), right_direction(g)})
+        for (int i = 1; i <= g.cells; ++i) {
+            const double q = dir.q[at(i)];
+            const int k = dir.neighbour[at(i)];
+            if (k == 0 || q == 0.0) continue;
+            const double d = q > 0.0 ? g.h[at(i)] : g.h[at(k)];
+            if (d > 0.0 && five_thirds * std::fabs(q) > fastest * d) fastest = five_thirds * std::fabs(q) / d;
+        }
+    // The face discharges are in m3/s: per unit width they are q / dx.
+    double sub = dt;
+    while (fastest * sub >= ade_max_courant * g.dx * g.dx && sub >= 2.0 * smallest_substep) sub *= 0.5;
+    return sub;
+}
+
 // ---- Attempts proved to fail on a patch of cells ----
 // Within one sweep every face discharge comes from the depths before the sweep,
 // so the new depth of a cell, and whether it fails its check, depends only on the
@@ -619,8 +666,9 @@ void remember_suspect(ade_scheme_state &st, int cell) {
 
 // A base face exactly as base_faces forms it (gather_faces, the power of
 // thirds_powers.h, finish_faces), for cell i and its neighbour k (not 0) with
-// depths di and dk.
-inline double patch_face(const base_arrays &a, int i, int k, double di, double dk, int dike_bit) {
+// depths di and dk, limited to the level gap over the sub-step as sweep_and_check
+// limits it.
+inline double patch_face(const base_arrays &a, int i, int k, double di, double dk, int dike_bit, double sub) {
     const bool open = !(a.dike && (a.dike[i] & dike_bit));
     const double sf = ((a.z[i] + di) - (a.z[k] + dk)) / a.dx;
     const bool downhill = sf > 0.0;
@@ -632,7 +680,7 @@ inline double patch_face(const base_arrays &a, int i, int k, double di, double d
     const double depth_factor = downhill ? di : above_retention;
     const double q =
         ((((1.0 / (a.n ? a.n[i] : a.n_uniform)) * pow_two_thirds(above_retention)) * std::sqrt(slope)) * depth_factor) * a.dx;
-    return (downhill ? 1.0 : -1.0) * q;
+    return gap_limited((downhill ? 1.0 : -1.0) * q, (a.z[i] + di) - (a.z[k] + dk), gap_factor(a.dx * a.dx, sub));
 }
 
 // Index of `cell` among the patch's sorted cells 1 .. count, else outside_patch.
@@ -712,7 +760,7 @@ bool patch_attempt_fails(overland_grid &g, ade_scheme_state &st, const double *f
             for (int p = 1; p <= count; ++p) {
                 const int k = next[p];
                 known[p] = exact[p] && k != outside_patch && exact[k];
-                if (known[p]) q[p] = k == 0 ? 0.0 : patch_face(a, cells[p], cells[k], d[p], d[k], dike_bit);
+                if (known[p]) q[p] = k == 0 ? 0.0 : patch_face(a, cells[p], cells[k], d[p], d[k], dike_bit, sub);
             }
             // A depth stays exact when both faces of the cell are known.
             int updated = 0;
@@ -754,7 +802,7 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     const ade_direction second = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
     bool patch_ready = false;
-    double sub = dt;
+    double sub = first_substep(g, dt);
     for (;;) {
         if (sub < smallest_substep) {
             if (!first_attempt) std::copy(saved + 1, saved + g.cells + 1, g.h.data() + 1);
@@ -825,7 +873,7 @@ int predictor_slots(int gap) {
 //   every cell from the corrector's chunk up to the last predicted one.
 double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, double dt, int gap) {
     const base_arrays a = base_arrays_of(g);
-    const double area = g.dx * g.dx;
+    const double area = g.dx * g.dx, factor = gap_factor(area, dt);
     double *h = g.h.data();
     double *ring = st.predictor_depth.data();
     const int mask = predictor_slots(gap) - 1;
@@ -844,6 +892,10 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
             if (predicted <= g.cells) {
                 const int start = predicted, len = std::min(face_chunk, g.cells - start + 1);
                 base_faces<false>(a, h, 0, next, dike_bit, start, len, q + start);
+                for (int j = 0; j < len; ++j) {
+                    const int i = start + j, k = next[i];
+                    if (k != 0 && q[i] != 0.0) q[i] = gap_limited(q[i], (a.z[i] + h[i]) - (a.z[k] + h[k]), factor);
+                }
                 add_net_inflow(h + start, ring + depth_slot<true>(start, mask), q, upstream, start, len, dt, area);
                 predicted = start + len;
                 if (drains && g.outlet >= start && g.outlet < predicted)
@@ -854,6 +906,14 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
                    (predicted > g.cells || corrected + face_chunk - 1 + gap < predicted)) {
                 const int start = corrected, len = std::min(face_chunk, g.cells - start + 1);
                 base_faces<true>(a, ring, mask, next, dike_bit, start, len, faces);
+                for (int j = 0; j < len; ++j) {
+                    const int i = start + j, k = next[i];
+                    if (k != 0 && faces[j] != 0.0)
+                        faces[j] = gap_limited(faces[j],
+                                               (a.z[i] + ring[depth_slot<true>(i, mask)]) -
+                                                   (a.z[k] + ring[depth_slot<true>(k, mask)]),
+                                               factor);
+                }
                 // The upstream discharge of a cell is averaged before the cell's own.
                 for (int j = 0; j < len; ++j) q[start + j] = 0.5 * (q[start + j] + faces[j]);
                 add_net_inflow(h + start, h + start, q, upstream, start, len, dt, area);
@@ -876,7 +936,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
     if (g.stream_on) save_stream_sums(g, st);
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     const ade_direction second = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
-    double sub = dt;
+    double sub = first_substep(g, dt);
     for (;;) {
         if (sub < smallest_substep) {
             for (int i = 1; i <= g.cells; ++i) g.h[at(i)] = st.saved_depth[at(i)];
@@ -897,6 +957,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         while (elapsed < dt) {
             for (const ade_direction *dir : {&first, &second}) {
                 ade_sweep(g, view(g.h), *dir, sub);
+                limit_faces_to_level_gaps(g, view(g.h), *dir, sub);
                 st.swept_cells += g.cells;
                 if (ade_check_sweep(g, view(dir->q), dir->upstream, sub) != 0) {
                     failed = true;
@@ -936,6 +997,7 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
     const ade_direction second = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     for (const ade_direction *dir : {&first, &second}) {
         ade_sweep(g, view(g.h), *dir, dt);
+        limit_faces_to_level_gaps(g, view(g.h), *dir, dt);
         for (int i = 1; i <= g.cells; ++i) {
             const bool body = is_lake_cell(g, i) || is_stream_cell(g, i);
             hp[at(i)] = g.h[at(i)] + (body ? 0.0 : net_inflow(view(dir->q), dir->upstream, i) * dt / area);
@@ -943,6 +1005,7 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
         drain_outlet(g, hp, dt);
         for (int i = 1; i <= g.cells; ++i) qp[at(i)] = dir->q[at(i)];
         ade_sweep(g, view(hp), *dir, dt);
+        limit_faces_to_level_gaps(g, view(hp), *dir, dt);
         for (int i = 1; i <= g.cells; ++i) dir->q[at(i)] = 0.5 * (qp[at(i)] + dir->q[at(i)]);
         apply_unchecked(g, view(dir->q), dir->upstream, dt);
         st.swept_cells += g.cells;

@@ -1,6 +1,6 @@
 // Explicit overland flow scheme: for every cell the unit discharge across its
 // right and down faces by Manning's law, with a step control that divides the
-// step by 3 when a face fails the celerity, height or depth check. Called by
+// step by 3 when a face fails the celerity (Courant number), height or depth check. Called by
 // step_overland_flow for scheme 1 (through route_overland_explicit).
 #include "model/hydrology/overland_explicit.h"
 
@@ -26,6 +26,7 @@ constexpr double outlet_exponent = 1.666667;
 constexpr double smallest_step = 0.005;   // s: no reduction below this step
 constexpr int max_reductions = 5;         // per call
 constexpr int calls_with_reduced_step = 4;
+constexpr double max_face_courant = explicit_max_face_courant;
 
 inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
@@ -132,21 +133,27 @@ struct explicit_call {
 bool check_face(explicit_call &call, const direction &dir, int i, int k, double q,
                 double step) {
     overland_grid &g = call.g;
-    const double u = std::fabs(q / g.dx * step);
     const double big_h = q * step / g.dx;
+    // The celerity check: the face's Courant number, the kinematic celerity
+    // 5/3 |q| / d of the donor cell's depth d times step / dx, below its limit, and
+    // the depth moved across the face below 6 cm (where the level-gap limit would
+    // otherwise hold back the flow of a long step).
+    const double donor_depth = big_h > 0.0 ? g.h[at(i)] : g.h[at(k)];
+    const bool stream_face_here = call.stream_variant && (is_stream_cell(g, i) || is_stream_cell(g, k));
+    const double u = big_h != 0.0 && donor_depth > 0.0 && !stream_face_here
+                         ? five_thirds * std::fabs(big_h) / donor_depth
+                         : 0.0;
+    // The donor must hold the water it gives; that is checked first, since a face
+    // that would empty its donor also fails the Courant number.
     int kind = 0;
-    double rest = 0.0;
-    int donor = i;
-    if (u >= 0.06) {
+    const int donor = big_h > 0.0 ? i : k;
+    const double rest = big_h > 0.0 ? g.h[at(i)] - big_h : g.h[at(k)] + big_h;
+    if (big_h != 0.0 && rest < -0.0001 && !is_stream_cell(g, donor))
+        kind = 3;
+    else if (u >= max_face_courant || std::fabs(big_h) >= 0.06)
         kind = 1;
-    } else if (std::fabs(big_h) > 0.1) {
+    else if (std::fabs(big_h) > 0.1)
         kind = 2;
-    } else if (big_h != 0.0) {
-        // The donor must hold the water it gives.
-        donor = big_h > 0.0 ? i : k;
-        rest = big_h > 0.0 ? g.h[at(i)] - big_h : g.h[at(k)] + big_h;
-        if (rest < -0.0001 && !is_stream_cell(g, donor)) kind = 3;
-    }
     if (kind == 0) return false;
 
     if (!g.quiet) {
@@ -369,13 +376,14 @@ inline void chunk_transfers(chunk_direction &d, const double *p, const double *o
     // Conservative bounds, so that a face the separate sweeps would fail always
     // sends the sub-step to them (they compute the discharge a few units in the
     // last place differently).
-    constexpr double celerity = 0.06 * (1.0 - 1e-9), shortage = -0.0001 + 1e-12;
+    constexpr double celerity = five_thirds / max_face_courant * (1.0 + 1e-9), shortage = -0.0001 + 1e-12;
+    constexpr double moved = 0.06 * (1.0 - 1e-9);
     int fail = 0, nan = 0;
     int c = first;
 #if defined(__SSE2__)
     const __m128d zero = _mm_setzero_pd(), sign = _mm_set1_pd(-0.0);
     const __m128d sod = _mm_set1_pd(step_over_dx), dos = _mm_set1_pd(dx_over_step);
-    const __m128d cel = _mm_set1_pd(celerity), sho = _mm_set1_pd(shortage);
+    const __m128d cel = _mm_set1_pd(celerity), sho = _mm_set1_pd(shortage), hei = _mm_set1_pd(moved);
     __m128d failing = zero, not_number = zero;
     for (; c + 2 <= len; c += 2) {
         const __m128d pc = _mm_loadu_pd(p + c);
@@ -393,7 +401,11 @@ inline void chunk_transfers(chunk_direction &d, const double *p, const double *o
         t = choose(clip, clipped, t);
         const __m128d rest = choose(_mm_cmpgt_pd(t, zero), _mm_sub_pd(_mm_loadu_pd(own + c), t),
                                     _mm_add_pd(_mm_load_pd(d.hk + c), t));
-        failing = _mm_or_pd(failing, _mm_cmpge_pd(_mm_andnot_pd(sign, t), cel));
+        // Courant number 5/3 |t| / (donor depth) at or above the limit.
+        const __m128d donor = choose(_mm_cmpgt_pd(t, zero), _mm_loadu_pd(own + c), _mm_load_pd(d.hk + c));
+        failing = _mm_or_pd(failing, _mm_and_pd(_mm_cmpneq_pd(t, zero),
+                                                _mm_cmpge_pd(_mm_mul_pd(_mm_andnot_pd(sign, t), cel), donor)));
+        failing = _mm_or_pd(failing, _mm_cmpge_pd(_mm_andnot_pd(sign, t), hei));
         failing = _mm_or_pd(failing, _mm_and_pd(_mm_cmpneq_pd(t, zero), _mm_cmplt_pd(rest, sho)));
         not_number = _mm_or_pd(not_number, _mm_cmpunord_pd(t, t));
         _mm_store_pd(d.t + c, t);
@@ -419,10 +431,12 @@ inline void chunk_transfers(chunk_direction &d, const double *p, const double *o
         const double clipped_q = clipped * dx_over_step;
         q = clip ? clipped_q : q;
         t = clip ? clipped : t;
-        // The face check: celerity, height change, and the donor's water.
+        // The face check: Courant number, height change, and the donor's water.
         const double given = own[c] - t, taken = d.hk[c] + t;
         const double rest = t > 0.0 ? given : taken;
-        fail |= (std::fabs(t) >= celerity) | ((t != 0.0) & (rest < shortage));
+        const double donor = t > 0.0 ? own[c] : d.hk[c];
+        fail |= ((t != 0.0) & (std::fabs(t) * celerity >= donor)) | (std::fabs(t) >= moved) |
+                ((t != 0.0) & (rest < shortage));
         nan |= t != t;
         d.t[c] = t;
         d.q[c] = q;

@@ -149,10 +149,11 @@ EXPLICIT_AVX2 void explicit_transfers_avx2(explicit_chunk_direction &d, const do
                                            double step_over_dx, double dx_over_step, bool &fail,
                                            bool &nan) {
     // The bounds of the two-at-a-time loop (see chunk_transfers).
-    constexpr double celerity = 0.06 * (1.0 - 1e-9), shortage = -0.0001 + 1e-12;
+    constexpr double celerity = 5.0 / 3.0 / explicit_max_face_courant * (1.0 + 1e-9), shortage = -0.0001 + 1e-12;
     const __m256d zero = _mm256_setzero_pd(), sign = _mm256_set1_pd(-0.0);
     const __m256d sod = _mm256_set1_pd(step_over_dx), dos = _mm256_set1_pd(dx_over_step);
-    const __m256d cel = _mm256_set1_pd(celerity), sho = _mm256_set1_pd(shortage);
+    const __m256d cel = _mm256_set1_pd(celerity), sho = _mm256_set1_pd(shortage),
+                  hei = _mm256_set1_pd(0.06 * (1.0 - 1e-9));
     __m256d failing = zero, not_number = zero;
     for (int c = 0; c + 4 <= len; c += 4) {
         const __m256d sf = _mm256_load_pd(d.sf + c);
@@ -171,7 +172,12 @@ EXPLICIT_AVX2 void explicit_transfers_avx2(explicit_chunk_direction &d, const do
         t = choose(clip, clipped, t);
         const __m256d rest = choose(_mm256_cmp_pd(t, zero, _CMP_GT_OS), _mm256_sub_pd(_mm256_loadu_pd(own + c), t),
                                     _mm256_add_pd(_mm256_load_pd(d.hk + c), t));
-        failing = _mm256_or_pd(failing, _mm256_cmp_pd(_mm256_andnot_pd(sign, t), cel, _CMP_GE_OS));
+        const __m256d donor = choose(_mm256_cmp_pd(t, zero, _CMP_GT_OS), _mm256_loadu_pd(own + c),
+                                     _mm256_load_pd(d.hk + c));
+        failing = _mm256_or_pd(failing, _mm256_and_pd(_mm256_cmp_pd(t, zero, _CMP_NEQ_UQ),
+                                                      _mm256_cmp_pd(_mm256_mul_pd(_mm256_andnot_pd(sign, t), cel),
+                                                                    donor, _CMP_GE_OS)));
+        failing = _mm256_or_pd(failing, _mm256_cmp_pd(_mm256_andnot_pd(sign, t), hei, _CMP_GE_OS));
         failing = _mm256_or_pd(failing, _mm256_and_pd(_mm256_cmp_pd(t, zero, _CMP_NEQ_UQ),
                                                       _mm256_cmp_pd(rest, sho, _CMP_LT_OS)));
         not_number = _mm256_or_pd(not_number, _mm256_cmp_pd(t, t, _CMP_UNORD_Q));

@@ -6,6 +6,9 @@
 #include <cstddef>
 
 constexpr int explicit_chunk_cells = 128;
+// A face whose Courant number (kinematic celerity 5/3 |q| / d of the donor's depth,
+// times step / dx) reaches this fails the celerity check and the step is cut.
+constexpr double explicit_max_face_courant = 1.0;
 
 // The faces of one direction of a chunk.
 struct explicit_chunk_direction {

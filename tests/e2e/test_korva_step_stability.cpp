@@ -1,0 +1,155 @@
+// Long steps against outside truths: Manning normal depth, Hayami's diffusive wave,
+// the kinematic plane and a level pool.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include "e2e/project_text.h"
+#include "support/run_program.h"
+
+namespace {
+using namespace testsupport;
+using namespace project_text;
+const std::string one = "1";
+std::string project(const std::string &cards) {
+    return "KORVAPROJECT\nSUMMARY g.sum\nOUTLET_HYDRO g.otl\nSIG_OUTLET_HYDRO g.sig\nHYD_FREQ 1.0\n"
+           "START_DATE 2000 1 1\nSTART_TIME 0 0\nPRECIP_UNIF\nQUIET\nWATERSHED_MASK g.msk\nELEVATION g.ele\n" + cards;
+}
+std::vector<double> run_outlet(const scratch_dir &dir) {
+    const auto r = dir.run(KORVA_EXE, {"project.prj"}, 120);
+    EXPECT_EQ(r.exit_status, 0) << r.out;
+    std::vector<double> q;  // outlet m3/s by minute
+    double t = 0.0, v = 0.0;
+    for (const std::string &l : split_lines(dir.read("g.sig")))
+        if (std::sscanf(l.c_str(), "%lf %lf", &t, &v) == 2) q.push_back(v);
+    return q;
+}
+
+// A rectangular channel 40 m wide, n 0.03, slope 0.0004, one node per cell of a strip, fed at node 1.
+constexpr double b = 40.0, n = 0.03, s0 = 0.0004;
+void write_channel(const scratch_dir &dir, int cells, double dx, const std::string &inflow, int step, int minutes) {
+    auto bed = [&](int k) { return 100.0 + s0 * dx * (cells + 1 - k); };
+    for (const char *f : {"g.msk", "g.lnk"}) dir.write(f, grid_of(1, cells, dx, [](int, int) { return one; }));
+    dir.write("g.nod", grid_of(1, cells, dx, [](int, int k) { return std::to_string(k); }));
+    dir.write("g.ele", grid_of(1, cells, dx, [&](int, int k) { return number(bed(k) + 10.0); }));
+    const std::string nodes = std::to_string(cells + 1);
+    std::string chn = "KORVA_CHAN\nALPHA 1\nBETA 1\nTHETA 1\nLINKS 1\nMAXNODES " + nodes + "\nCONNECT 1 0 0\nLINK 1\nNODES " +
+                      nodes + "\nDX " + number(dx) + "\nMANNINGS_N 0.03\nTRAPEZOID\n";
+    for (int k = 1; k <= cells + 1; ++k)
+        chn += "NODE " + std::to_string(k) + "\n" +
+               (k == 1 ? "XSEC\nBOTTOM_WIDTH 40\nBANKFULL_DEPTH 10\nSIDE_SLOPE 0\nPOINTSOURCE inflow\n" : "") +
+               "ELEV " + number(bed(k)) + "\n";
+    dir.write("g.chn", chn);
+    dir.write("inflow.ts", "KORVA_TS\ninflow\nABSOLUTE\n1999 12 31 0 0 100\n" + inflow + "2000 1 3 0 0 100\nEND_TS\n");
+    const std::string c = std::to_string(cells), t = std::to_string(step);
+    dir.write("project.prj", project("ROWS 1\nCOLS " + c + "\nGRIDSIZE " + number(dx) + "\nTIMESTEP " + t + "\nST_TIME_STEP " + t +
+                                     "\nTOT_TIME " + std::to_string(minutes) + "\nMAP_FREQ 100000\nMAP_TYPE 3\nOUTROW 1\nOUTCOL " + c +
+                                     "\nOUTSLOPE 0.0004\nMANNING_N 0.035\nRAIN_INTENSITY 0.0001\nRAIN_DURATION 1\nOVERTYPE explicit\n"
+                                     "CHAN_EXPLIC\nTIME_SERIES_FILE inflow.ts\nLINKS g.lnk\nNODES g.nod\nCHANNEL_INPUT g.chn\nCHAN_DEPTH g.dep\n"));
+}
+double manning(double y) { return b * y * std::pow(b * y / (b + 2.0 * y), 2.0 / 3.0) * std::sqrt(s0) / n; }
+double normal_depth(double q, double lo = 0.0, double hi = 20.0) {
+    for (int i = 0; i < 200; ++i) (manning(0.5 * (lo + hi)) < q ? lo : hi) = 0.5 * (lo + hi);
+    return lo;
+}
+std::string scheme_cards(const std::string &s) {  // "scheme step"
+    return "OVERTYPE " + s.substr(0, s.find(' ')) + "\nTIMESTEP" + s.substr(s.find(' ')) + "\n";
+}
+
+// 100 m3/s, nodes 100 m apart (diffusion number about 0.8 at the Courant-limited sub-step): normal
+// depth at every node; a wave of 100 -> 120 -> 100 m3/s over 2 h into 40 km of channel: the outlet
+// peak comes and rises as the inflow convolved with Hayami's kernel about 110 m3/s says.
+TEST(ChannelStepStability, WideMildChannelHoldsNormalDepthAndAFloodWaveItsCelerity) {
+    const double yn = normal_depth(100.0);
+    EXPECT_NEAR(yn, 2.3089, 1e-4);
+    for (int step : {5, 30}) {
+        scratch_dir dir;
+        write_channel(dir, 40, 100.0, "", step, 240);
+        const auto q = run_outlet(dir);
+        ASSERT_GE(q.size(), 240u);
+        for (std::size_t m = 180; m < q.size(); ++m) EXPECT_NEAR(q[m], 100.0, 1.0) << step << " " << m;
+        int block = 0, count = 0, flag = 0; double y = 0.0;
+        for (const std::string &l : split_lines(dir.read("g.dep"))) {
+            block += l.rfind("TS ", 0) == 0;
+            std::istringstream in(l);
+            if (block <= 180 || l.rfind("TS ", 0) == 0 || !(in >> count)) continue;
+            while (in >> flag >> y) EXPECT_NEAR(y, yn, 0.01 * yn) << step << " " << block;
+        }
+        EXPECT_GE(block, 240);
+    }
+    const double length = 40000.0, y0 = normal_depth(110.0);
+    const double c = (manning(y0 + 1e-4) - manning(y0 - 1e-4)) / (2e-4 * b), d = 110.0 / (2.0 * b * s0);  // dQ/dA, Q/(2 T S0)
+    auto kernel = [&](double t) { return length / (2.0 * std::sqrt(M_PI * d * t * t * t)) * std::exp(-std::pow(length - c * t, 2) / (4.0 * d * t)); };
+    double hayami = 0.0, peak = 0.0;  // minutes after the inflow's peak at 660, m3/s above the base
+    for (double m = 661.0, v = 0.0; m <= 1200.0; m += 1.0, v = 0.0) {
+        for (double tau = 600.0; tau <= 720.0; tau += 0.25) v += (20.0 - std::fabs(tau - 660.0) / 3.0) * kernel((m - tau) * 60.0) * 15.0;
+        if (v > peak) peak = v, hayami = m - 660.0;
+    }
+    scratch_dir dir;
+    write_channel(dir, 80, 500.0, "2000 1 1 10 0 100\n2000 1 1 11 0 120\n2000 1 1 12 0 100\n", 30, 1200);
+    const auto q = run_outlet(dir);
+    ASSERT_GE(q.size(), 1200u);
+    const auto at = std::max_element(q.begin() + 600, q.end()) - q.begin();
+    EXPECT_NEAR(q[at] - 100.0, peak, 0.1 * peak);
+    EXPECT_NEAR(at - 660.0, hayami, 0.03 * hayami);
+}
+
+// A plane 1000 m long (100 cells of 10 m), slope 0.01, n 0.05, 50 mm/h for 2 h at Courant numbers 1.37
+// (explicit, 30 s) and 0.91 (ADE, 20 s): within 2 % (equilibrium), 5 % (limbs) of the kinematic solution.
+TEST(OverlandStepStability, LongStepsStayOnTheKinematicSolution) {
+    const double l = 1000.0, w = 10.0, a = std::sqrt(0.01) / 0.05, i = 0.05 / 3600.0, tr = 7200.0, m = 5.0 / 3.0;
+    const double qe = i * l * w, te = std::pow(l / (a * std::pow(i, m - 1.0)), 1.0 / m);
+    auto kinematic = [&](double t) {
+        if (t <= tr) return t <= te ? w * a * std::pow(i * t, m) : qe;
+        double lo = 0.0, hi = i * l;  // the falling limb by its characteristic
+        for (int k = 0; k < 100; ++k) ((l - (lo + hi) / (2 * i)) / (a * m * std::pow((lo + hi) / (2 * a), 0.4)) > t - tr ? lo : hi) = 0.5 * (lo + hi);
+        return w * lo;
+    };
+    for (const char *scheme : {"explicit 30", "ade 20"}) {
+        scratch_dir dir;
+        dir.write("g.msk", grid_of(1, 100, 10.0, [](int, int) { return one; }));
+        dir.write("g.ele", grid_of(1, 100, 10.0, [](int, int k) { return number(20.0 - 0.1 * k); }));
+        dir.write("project.prj", project("MANNING_N 0.05\nROWS 1\nCOLS 100\nGRIDSIZE 10.0\nTOT_TIME 240\nMAP_FREQ 60\nMAP_TYPE 3\n"
+                                         "OUTROW 1\nOUTCOL 100\nOUTSLOPE 0.01\nRAIN_INTENSITY 50\nRAIN_DURATION 120\n" + scheme_cards(scheme)));
+        const auto q = run_outlet(dir);
+        ASSERT_GE(q.size(), 240u);
+        for (std::size_t k = 1; k < q.size(); ++k) {
+            const double t = 60.0 * k, off = std::fabs(q[k] - kinematic(t)) / qe;
+            EXPECT_TRUE(std::fabs(t - te) <= 300.0 || off < (t >= 1.5 * te && t < tr ? 0.02 : 0.05)) << scheme << " " << k << " " << off;
+        }
+    }
+}
+
+// 36 mm/h for 1 h on a closed bowl of 21 x 21 cells of 10 m, z = 50 + 0.0002 r^2, beside an outlet island:
+// after 10 h the pool is level where its storage holds the rain, and no depth was ever below zero.
+TEST(OverlandStepStability, StillPoolLevelsUnderTheAdeSchemes) {
+    auto ground = [](int r, int c) { return c <= 21 ? 50.0 + 0.02 * ((c - 11) * (c - 11) + (r - 11) * (r - 11)) : 40.0; };
+    double lo = 50.0, hi = 52.0;  // the level pool
+    for (double k = 0.0, v = 0.0; k < 100.0; k += 1.0, v = 0.0) {
+        for (int j = 0; j < 441; ++j) v += std::max(0.0, 0.5 * (lo + hi) - ground(j / 21 + 1, j % 21 + 1)) * 100.0;
+        (v < 441 * 100.0 * 0.036 ? lo : hi) = 0.5 * (lo + hi);
+    }
+    EXPECT_NEAR(lo, 50.4481, 1e-4);
+    for (const char *scheme : {"ade 5", "ade 1", "ade-pc 5", "ade-pc 1"}) {
+        scratch_dir dir;
+        dir.write("g.msk", grid_of(21, 23, 10.0, [](int r, int c) { return c <= 21 || (r == 21 && c == 23) ? one : "0"; }));
+        dir.write("g.ele", grid_of(21, 23, 10.0, [&](int r, int c) { return number(ground(r, c)); }));
+        dir.write("project.prj", project("MANNING_N 0.05\nROWS 21\nCOLS 23\nGRIDSIZE 10.0\nTOT_TIME 600\nMAP_FREQ 60\nMAP_TYPE 1\n"
+                                         "DEPTH g.dep\nOUTROW 21\nOUTCOL 23\nOUTSLOPE 0.01\nRAIN_INTENSITY 36\nRAIN_DURATION 60\n" +
+                                         scheme_cards(scheme)));
+        run_outlet(dir);
+        std::vector<double> v;  // a block: a value per grid cell twice, the second the depths
+        double lowest = 0.0;
+        for (const std::string &l : split_lines(dir.read("g.dep")))
+            if (l.rfind("TS ", 0) == 0) v.clear();
+            else if (!l.empty() && (std::isdigit(static_cast<unsigned char>(l[0])) || l[0] == '-'))
+                v.push_back(std::atof(l.c_str())), lowest = std::min(lowest, v.back());
+        ASSERT_EQ(v.size(), 966u) << scheme;
+        EXPECT_GE(lowest, 0.0) << scheme;
+        for (int j = 0; j < 441; ++j)  // a pool cell's water surface, cell j of the bowl
+            EXPECT_TRUE(ground(j / 21 + 1, j % 21 + 1) >= lo || std::fabs(ground(j / 21 + 1, j % 21 + 1) + v[483 + j / 21 * 23 + j % 21] - lo) < 0.002) << scheme << " " << j;
+    }
+}
+
+}  // namespace
