@@ -2,6 +2,7 @@
 #include "support/run_program.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,7 +65,8 @@ std::vector<std::string> split_lines(const std::string &text) {
     return lines;
 }
 
-program_result scratch_dir::run(const std::string &exe, const std::vector<std::string> &args) const {
+program_result scratch_dir::run(const std::string &exe, const std::vector<std::string> &args,
+                                unsigned cpu_seconds) const {
     fs::path out_path = dir_ / ".stdout.capture";
     fs::path err_path = dir_ / ".stderr.capture";
     pid_t pid = fork();
@@ -78,6 +80,10 @@ program_result scratch_dir::run(const std::string &exe, const std::vector<std::s
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        if (cpu_seconds > 0) {
+            const rlimit limit{cpu_seconds, cpu_seconds + 1};
+            setrlimit(RLIMIT_CPU, &limit);
+        }
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(exe.c_str()));
         for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));

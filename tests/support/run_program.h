@@ -30,8 +30,10 @@ public:
     bool exists(const std::string &name) const;
     std::string read(const std::string &name) const;
 
-    // Runs exe with args in this directory; standard input is /dev/null.
-    program_result run(const std::string &exe, const std::vector<std::string> &args = {}) const;
+    // Runs exe with args in this directory; standard input is /dev/null. A run past
+    // cpu_seconds of processor time (when not 0) is killed (status 128 + SIGXCPU).
+    program_result run(const std::string &exe, const std::vector<std::string> &args = {},
+                       unsigned cpu_seconds = 0) const;
 
 private:
     std::filesystem::path dir_;
