@@ -1115,6 +1115,9 @@ struct model_state {
     double rain_began_minutes = 0.0;
     // Snow is lying on some cell (long-term runs).
     int snow_flag = 0;
+    // Seconds of the current hour whose snow melt the rain piece has done; the
+    // hourly piece melts the rest of the hour.
+    double rain_melt_seconds = 0.0;
     // Set by rain on an overland lake (and by the overland step); read by the
     // lake update.
     int lake_update_flag = 0;

@@ -227,7 +227,13 @@ void check_simulation_end(model_state &s) {
         }
         return;
     }
-    // 3. and 4. Long-term and HXT runs: the end of an event by its discharge.
+    // 3. A long-term run never goes past its weather: the event in progress ends
+    // with it, so that its summary and the run report are written.
+    if (s.long_term && s.hydromet_clock.next == hydromet_end_marker) {
+        end_simulation(s);
+        return;
+    }
+    // 4. Long-term and HXT runs: the end of an event by its discharge.
     const double threshold = s.event_min_q < 0.00001 ? 0.05 : s.event_min_q;
     const bool last = on_last_event(s);
     if (!(s.outlet_discharge < threshold)) {
@@ -264,6 +270,8 @@ void check_simulation_end(model_state &s) {
     s.event_active = 0;
     s.end_of_run = 1;
     s.end_of_event = 1;
-    if (last) s.keep_running = 0;
+    // Snow left on the ground after the last event melts through the rest of the
+    // weather, which then ends the run.
+    if (last && !s.snow_flag) s.keep_running = 0;
     jump_to_next_event(s);
 }

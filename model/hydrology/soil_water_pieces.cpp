@@ -146,7 +146,7 @@ void step_longterm_hydromet(model_state &s) {
 
     if (scan_hmet_file(s, 0) == -1) {
         if (fatal()) return;
-        if (s.event_active && s.event_number >= s.event_count) {
+        if (s.event_active) {
             s.hydromet_clock.next = hydromet_end_marker;
         } else {
             std::printf("End of meteorology data reached.  KORVA terminated\n");
@@ -183,8 +183,12 @@ void step_longterm_hydromet(model_state &s) {
     }
     decay_cell_store(s);
     if (fatal()) return;
-    if (s.snow_flag && !s.event_active) {
-        s.snow_flag = snowmelt_energy_balance(s, dt, 0);
+    // Snow melts in every hour, event or not: the part of the hour that the rain
+    // piece did not already melt through.
+    const double dry_seconds = dt - s.rain_melt_seconds;
+    s.rain_melt_seconds = 0.0;
+    if (s.snow_flag && dry_seconds > 0.0) {
+        s.snow_flag = snowmelt_energy_balance(s, dry_seconds, 0);
         if (fatal()) return;
     }
 

@@ -374,14 +374,12 @@ TEST_F(LongTermEnd, StatefulProcessesKeepTheirClocks) {
 }
 
 TEST_F(LongTermEnd, EndOfTheMeteorologicalDataEndsTheRun) {
-    s.outlet_discharge = 1.0;  // not below the threshold
+    s.outlet_discharge = 1.0;  // not below the threshold: the event is still on
     s.hydromet_clock.next = -10.0;
     check_simulation_end(s);
-    EXPECT_EQ(s.keep_running, 1);  // neither water table nor Sacramento
-    s.water_table_on = 1;
-    check_simulation_end(s);
-    EXPECT_EQ(s.keep_running, 0);
+    EXPECT_EQ(s.keep_running, 0);  // with no water table or Sacramento either
     EXPECT_EQ(s.end_of_run, 1);
+    EXPECT_EQ(s.end_of_event, 1);
 }
 
 }  // namespace
