@@ -26,7 +26,7 @@ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C
     -DKORVA_TESTS=OFF -DKORVA_FUZZ=ON >/dev/null
 targets=()
 for h in "${harnesses[@]}"; do targets+=("fuzz_$h"); done
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target "${targets[@]}" >/dev/null
+cmake --build "$build" -j "${KORVA_JOBS:-$(nproc 2>/dev/null || echo 2)}" --target "${targets[@]}" >/dev/null
 
 # The real input files of the examples and tests/data that each harness reads.
 example_seeds() {

@@ -4,18 +4,20 @@
 # build/example, one storm over a synthetic valley whose runoff a channel down the
 # valley axis carries to the outlet; prints where the outlet hydrograph, the
 # channel series and the event summary are. With the name of a worked example
-# (longterm_richards, aquifer_well, calibration): that example's run.sh, in
+# (longterm, longterm_richards, aquifer_well, calibration, outlet): that example's run.sh, in
 # build/examples/<name>.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build/release"
 run="$top/build/example"
-jobs=$(nproc 2>/dev/null || echo 4)
+# Parallel jobs: KORVA_JOBS when set (a machine shared with others), else every core.
+jobs=${KORVA_JOBS:-$(nproc 2>/dev/null || echo 4)}
+case $jobs in ''|*[!0-9]*|0) echo "KORVA_JOBS must be a whole number of 1 or more, not '$jobs'"; exit 1 ;; esac
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$jobs" --target korva varnock main
 if [ $# -gt 0 ] && [ "$1" != valley ]; then
     if [ ! -f "$top/examples/$1/run.sh" ]; then
-        echo "No worked example named $1; the examples are: valley longterm_richards aquifer_well calibration"
+        echo "No worked example named $1; the examples are: valley longterm longterm_richards aquifer_well calibration outlet"
         exit 1
     fi
     exec sh "$top/examples/$1/run.sh" "$build" "$top/build/examples/$1"

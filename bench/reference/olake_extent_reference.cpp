@@ -294,22 +294,28 @@ void olake_extent(model_state &s) {
         if (lake.cell_count < 1) continue;
         const double dh = dv / (lake.cell_count * area);
         const double h = lake.elevation + dh;
-        if (h < lake.initial_elevation) {
-            // The lake never falls below its initial level; the change it cannot
-            // make is booked.
-            lake.elevation = lake.initial_elevation;
-            s.overland_lake_dropped_volume += dv;
-            continue;
-        }
         if (std::fabs(dh) < 1e-10) {
             s.overland_lake_dropped_volume += dv;
             continue;
         }
         lake_call call{s, s.olake_work, k, area, dv, h};
-        if (dh > 0.0)
+        bool gained = false;
+        for (int i = 1; i <= s.cell_count; ++i)
+            if (s.overland_lake_id[at(i)] == k && s.overland_lake_id_copy[at(i)] <= 0) gained = true;
+        if (dh > 0.0) {
             raise_lake(call);
-        else
+        } else if (h < lake.initial_elevation && !gained) {
+            // Below the initial level on its initial cells: the surface falls.
+            if (lake.volume + dv < 0.0) {
+                report_not_enough_volume(k);
+                return;
+            }
+            s.overland_lake_flow_out -= dv;
+            lake.volume += dv;
+            lake.elevation = h;
+        } else {
             lower_lake(call);
+        }
         if (failed()) return;
     }
 }

@@ -18,6 +18,22 @@ std::size_t uz(int i) { return static_cast<std::size_t>(i); }
 
 double best_fitness(const cmaes_t &t) { return t.rgFuncValue[uz(t.index[0])]; }
 
+// Rank (into t.index) of the best member whose fitness the objective function
+// returned, or -1 when no member of the last generation has one.
+int best_evaluated_rank(const cmaes_t &t) {
+    for (int r = 0; r < t.sp.lambda; ++r) {
+        if (t.evaluated[uz(t.index[uz(r)])] != 0) return r;
+    }
+    return -1;
+}
+
+// The lowest returned function value of the last generation (its best
+// fitness when none was returned).
+double best_evaluated_fitness(const cmaes_t &t) {
+    const int r = best_evaluated_rank(t);
+    return r < 0 ? best_fitness(t) : t.rgFuncValue[uz(t.index[uz(r)])];
+}
+
 // One point of the current distribution: x = xmean + sigma B D z, z standard normal.
 void sample_into(cmaes_t &t, double *x) {
     const int N = t.sp.N;
@@ -148,6 +164,8 @@ double *cmaes_Start(cmaes_t &t, int dimension, const double *xstart, const doubl
     t.xbestever = zeros(N + 2);
     t.population.assign(uz(lam), zeros(N + 1));
     t.index.assign(uz(lam), 0);
+    t.evaluated.assign(uz(lam), 1);
+    t.has_bestever = 0;
     for (int i = 0; i < lam; ++i) {
         t.index[uz(i)] = i;
     }
@@ -287,10 +305,12 @@ const double *cmaes_UpdateDistribution(cmaes_t &t, const double *fitness) {
     for (std::size_t i = t.funcValueHistory.size(); i-- > 1;) {
         t.funcValueHistory[i] = t.funcValueHistory[i - 1];
     }
-    t.funcValueHistory[0] = best_fitness(t);
+    t.funcValueHistory[0] = best_evaluated_fitness(t);
 
-    const cmaes_vector &best = t.population[uz(t.index[0])];
-    if (best[uz(N)] < t.xbestever[uz(N)] || t.gen == 1) {
+    const int best_rank = best_evaluated_rank(t);
+    const cmaes_vector &best = t.population[uz(t.index[uz(best_rank < 0 ? 0 : best_rank)])];
+    if (best_rank >= 0 && (best[uz(N)] < t.xbestever[uz(N)] || !t.has_bestever)) {
+        t.has_bestever = 1;
         for (int i = 0; i <= N; ++i) {
             t.xbestever[uz(i)] = best[uz(i)];
         }
@@ -352,18 +372,19 @@ const char *cmaes_Test(cmaes_t &t) {
     std::string &text = t.sTestOutString;
     text.clear();
 
-    if ((t.gen > 1 || t.state > 1) && sp.stopFitnessSet == 1 && best_fitness(t) <= sp.stopFitness) {
+    if ((t.gen > 1 || t.state > 1) && sp.stopFitnessSet == 1 && best_evaluated_fitness(t) <= sp.stopFitness) {
         append_reason(text, cmaes_format("Fitness: function value %7.2e <= stopFitness (%7.2e)\n",
-                                         best_fitness(t), sp.stopFitness));
+                                         best_evaluated_fitness(t), sp.stopFitness));
     }
 
     const int history = static_cast<int>(t.funcValueHistory.size());
     if (t.gen > 0) {
-        double hi = t.rgFuncValue[0];
-        double lo = t.rgFuncValue[0];
-        for (double f : t.rgFuncValue) {
-            hi = std::max(hi, f);
-            lo = std::min(lo, f);
+        double hi = best_evaluated_fitness(t);
+        double lo = hi;
+        for (std::size_t i = 0; i < t.rgFuncValue.size(); ++i) {
+            if (t.evaluated[i] == 0) continue;
+            hi = std::max(hi, t.rgFuncValue[i]);
+            lo = std::min(lo, t.rgFuncValue[i]);
         }
         const int used = static_cast<int>(std::min<double>(t.gen, history));
         for (int i = 0; i < used; ++i) {
@@ -455,7 +476,7 @@ double cmaes_Get(const cmaes_t &t, const char *key) {
     }
     if (is("eval", 4)) return t.countevals;
     if (is("fctvalue", 6) || is("funcvalue", 6) || is("funvalue", 6) || is("fitness", 3)) {
-        return best_fitness(t);
+        return best_evaluated_fitness(t);
     }
     if (is("fbestever", 7)) return t.xbestever[uz(N)];
     if (is("generation", 3) || is("iteration", 4)) return t.gen;

@@ -130,6 +130,13 @@ struct cmaes_t {
     cmaes_vector rgD;    // square roots of the eigenvalues
     cmaes_vector rgpc, rgps, rgxold, rgout, rgBDz, rgdTmp;
     cmaes_vector rgFuncValue;    // fitness of the last generation as handed in
+    // Per member: 1 when the caller's fitness is a value the objective function
+    // returned, 0 when it only stands in for one (a surrogate prediction, the
+    // rank given to a failed evaluation). The stop tests on function values and
+    // the best-ever record use only returned values; all 1 unless the caller
+    // says otherwise.
+    std::vector<char> evaluated;
+    short has_bestever = 0;  // xbestever holds a returned value
     cmaes_vector publicFitness;  // filled by the caller
     double gen = 0;
     double countevals = 0;

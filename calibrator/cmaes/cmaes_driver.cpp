@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,8 @@ namespace {
 
 std::size_t uz(int i) { return static_cast<std::size_t>(i); }
 
-// Everything one evaluation needs besides the candidate.
+// Everything one evaluation needs besides the candidate, and the record of
+// what the model runs returned.
 struct evaluation_context {
     control_data &cd;
     const file_names &names;
@@ -26,6 +28,12 @@ struct evaluation_context {
     instruction_file_table &instructions;
     double *fitness;         // the optimiser's public fitness array
     rbf_archive *archive;    // null for "cmaes"
+    long runs = 0;           // model runs made
+    long failed_runs = 0;    // runs that returned no function value
+    double best_phi = std::numeric_limits<double>::quiet_NaN();  // lowest returned phi
+    std::vector<double> best_x;  // its candidate
+    long best_run = 0;           // and the run that returned it
+    std::vector<char> failed;    // per candidate of the generation
 };
 
 // Puts the coordinates into the adjustable parameters, in table order, and
@@ -40,31 +48,67 @@ void set_parameter_values(control_data &cd, const double *x) {
     if (cd.tied_count > 0) recompute_tied_values(cd);
 }
 
-// One model run for candidate c; its phi becomes the candidate's fitness and,
-// with an archive, a new archive point. A failed run or a phi that is not a
-// number gives status 1 and leaves the fitness untouched.
-calib_status evaluate_candidate(evaluation_context &ctx, const cmaes_t &evo, int c) {
+// One model run for candidate c; its phi becomes the candidate's fitness, a
+// returned value of the optimiser and, with an archive, an archive point. A run
+// that fails or gives a phi that is not finite marks the candidate as failed;
+// returns false then.
+bool evaluate_candidate(evaluation_context &ctx, cmaes_t &evo, int c) {
     const double *x = evo.population[uz(c)].data();
     set_parameter_values(ctx.cd, x);
+    ++ctx.runs;
     calib_status status = run_model_once(ctx.cd, ctx.names, base_values, ctx.templates,
                                          ctx.instructions, false);
-    if (status != 0) return status;
     double phi = 0.0;
-    status = measurement_phi(ctx.cd, base_values, phi);
-    if (status != 0) return status;
-    if (!std::isfinite(phi)) {
-        std::printf("\nThe objective function of candidate %d is not a number (%g).\n", c, phi);
-        return 1;
+    if (status == 0) status = measurement_phi(ctx.cd, base_values, phi);
+    if (status == 0 && !std::isfinite(phi)) {
+        std::printf("\nThe objective function of candidate %d is not finite (%g).\n", c, phi);
+        status = 1;
+    }
+    if (status != 0) {
+        std::printf("Candidate %d (model run %ld) has no function value; it ranks last in its generation.\n",
+                    c, ctx.runs);
+        ctx.failed[uz(c)] = 1;
+        ++ctx.failed_runs;
+        return false;
     }
     std::printf("For i = %d, fitness value = %lf\n", c, phi);
     ctx.fitness[c] = phi;
-    if (ctx.archive != nullptr && !rbf_archive_add(*ctx.archive, x, phi) &&
-        !ctx.archive->full_reported) {
-        std::printf("\nThe archive of evaluated points is full (%d points); later points are not added.\n",
-                    rbf_archive_limit);
-        ctx.archive->full_reported = true;
+    evo.evaluated[uz(c)] = 1;
+    if (!(phi >= ctx.best_phi)) {
+        ctx.best_phi = phi;
+        ctx.best_x.assign(x, x + ctx.cd.adjustable_count);
+        ctx.best_run = ctx.runs;
     }
-    return 0;
+    if (ctx.archive != nullptr) rbf_archive_add(*ctx.archive, x, phi);
+    return true;
+}
+
+// Gives each failed candidate of the generation the worst fitness of the
+// others, so that it ranks last and the search goes on. False when no
+// candidate of the generation has a fitness.
+bool rank_failed_last(evaluation_context &ctx, int popsize) {
+    double worst = 0.0;
+    bool any = false;
+    for (int c = 0; c < popsize; ++c) {
+        if (ctx.failed[uz(c)] != 0) continue;
+        if (!any || ctx.fitness[c] > worst) worst = ctx.fitness[c];
+        any = true;
+    }
+    for (int c = 0; c < popsize && any; ++c) {
+        if (ctx.failed[uz(c)] != 0) ctx.fitness[c] = worst;
+    }
+    return any;
+}
+
+// The optimiser's best-ever record follows the lowest phi a model run
+// returned, with the number of that run.
+void record_best_ever(const evaluation_context &ctx, cmaes_t &evo) {
+    const int N = ctx.cd.adjustable_count;
+    if (ctx.best_run == 0) return;
+    for (int k = 0; k < N; ++k) evo.xbestever[uz(k)] = ctx.best_x[uz(k)];
+    evo.xbestever[uz(N)] = ctx.best_phi;
+    evo.xbestever[uz(N + 1)] = static_cast<double>(ctx.best_run);
+    evo.has_bestever = 1;
 }
 
 // Draws candidate c again while it lies outside the bounds, at most
@@ -140,10 +184,9 @@ void write_surrogate_test_files(const rbf_archive &a, const cmaes_t &evo) {
 
 // One generation of "cmaesrbf" from an archive of at least the screening count:
 // ranks the candidates by prediction, evaluates them in rank order in batches,
-// gives the others their predicted fitness, and adapts the first batch size b.
-// Status 1 when a model run fails.
-calib_status screen_generation(evaluation_context &ctx, const cmaes_t &evo, int generation, int E,
-                               int &b) {
+// gives the others their predicted fitness (not a returned value), and adapts
+// the first batch size b.
+void screen_generation(evaluation_context &ctx, cmaes_t &evo, int generation, int E, int &b) {
     rbf_archive &a = *ctx.archive;
     const int popsize = a.popsize;
     const int half = static_cast<int>(popsize * 0.5);
@@ -161,8 +204,7 @@ calib_status screen_generation(evaluation_context &ctx, const cmaes_t &evo, int 
         ++passes;
         for (int r = start; r < end; ++r) {
             const int c = a.ranking[r + 1] - 1;
-            const calib_status run = evaluate_candidate(ctx, evo, c);
-            if (run != 0) return run;
+            (void)evaluate_candidate(ctx, evo, c);
             a.evaluated[++a.evaluated_count] = c;
         }
         for (int c = 0; c < popsize; ++c) {
@@ -182,7 +224,6 @@ calib_status screen_generation(evaluation_context &ctx, const cmaes_t &evo, int 
     }
     a.evaluated_count = 0;
     b = cmaes_next_batch_size(b, E, passes, popsize);
-    return 0;
 }
 
 }  // namespace
@@ -242,12 +283,30 @@ void rbf_archive_release(rbf_archive &a) {
     a.evaluated_count = 0;
 }
 
-bool rbf_archive_add(rbf_archive &a, const double *x, double fitness) {
-    if (a.next_free > rbf_archive_limit) return false;
-    for (int k = 1; k <= a.dimension; ++k) a.points(a.next_free, k) = x[k - 1];
-    a.fitness[a.next_free] = fitness;
-    ++a.next_free;
-    return true;
+int rbf_archive_add(rbf_archive &a, const double *x, double fitness) {
+    int row = a.next_free;
+    if (row > rbf_archive_limit) {
+        // Full: the point farthest from the new one gives way, so the local
+        // fits around the search keep drawing on its latest points.
+        double farthest = -1.0;
+        for (int j = 1; j <= rbf_archive_limit; ++j) {
+            double d = 0.0;
+            for (int k = 1; k <= a.dimension; ++k) {
+                const double e = a.points(j, k) - x[k - 1];
+                d += e * e;
+            }
+            if (d > farthest) {
+                farthest = d;
+                row = j;
+            }
+        }
+        ++a.replaced;
+    } else {
+        ++a.next_free;
+    }
+    for (int k = 1; k <= a.dimension; ++k) a.points(row, k) = x[k - 1];
+    a.fitness[row] = fitness;
+    return row;
 }
 
 calib_status rbf_archive_predict(rbf_archive &a, const double *x, const control_data &cd,
@@ -273,9 +332,8 @@ calib_status rbf_archive_predict(rbf_archive &a, const double *x, const control_
     }
     for (int k = 1; k <= N; ++k) a.work[k] = x[k - 1];
     const calib_status status = rbf_fit(a.nearest, a.nearest_fitness, a.coefficients, L, cd);
-    if (status == 0) {
-        prediction = rbf_evaluate(a.coefficients, a.nearest, a.work, L, cd);
-    } else {
+    if (status == 0) prediction = rbf_evaluate(a.coefficients, a.nearest, a.work, L, cd);
+    if (status != 0 || !std::isfinite(prediction)) {
         // No regular fit through these points: the nearest evaluated point's
         // fitness is the best guess, never the zero of empty coefficients.
         prediction = a.nearest_fitness[1];
@@ -303,12 +361,25 @@ calib_status run_cmaes(int /*argc*/, char * /*argv*/[], control_data &cd, file_n
                        std::FILE * /*record*/, std::FILE * /*sensitivity*/, std::FILE * /*matrix*/,
                        std::FILE * /*parameter_values*/, template_file_table &templates,
                        instruction_file_table &instructions, double &best_fitness) {
-    best_fitness = 0.0;
+    best_fitness = std::numeric_limits<double>::quiet_NaN();
     const bool with_surrogate = cd.mode == "cmaesrbf";
     const int N = cd.adjustable_count;
     if (N < 1) {
         std::printf("\nThe CMA-ES methods need at least one adjustable parameter.\n");
         return 1;
+    }
+    // A candidate is drawn from a continuous distribution until it lies inside
+    // the bounds, which needs room between them.
+    for (int p = 1; p <= cd.parameter_count; ++p) {
+        int kind = 0;
+        parameter_kind(cd, p, kind);
+        const parameter_data &par = cd.parameters[p];
+        if (kind == 0 && !(par.lower_bound < par.upper_bound)) {
+            std::printf("\nParameter \"%s\" has equal bounds (%g and %g): the CMA-ES methods cannot draw it; "
+                        "make it \"fixed\" or widen its bounds.\n",
+                        par.name.c_str(), par.lower_bound, par.upper_bound);
+            return 1;
+        }
     }
     std::FILE *calls = std::fopen("cmaes_calls3j.prn", "a");
     if (calls == nullptr) {
@@ -339,9 +410,11 @@ calib_status run_cmaes(int /*argc*/, char * /*argv*/[], control_data &cd, file_n
     const int threshold = rbf_centre_count(N);
     int generation = 1;
     evaluation_context ctx{cd, names, templates, instructions, fitness,
-                           with_surrogate ? &archive : nullptr};
+                           with_surrogate ? &archive : nullptr, 0, 0,
+                           std::numeric_limits<double>::quiet_NaN(), {}, 0, {}};
+    ctx.failed.assign(uz(popsize), 0);
 
-    bool failed = false;
+    const char *failure = nullptr;
     std::string stop_text;
     for (;;) {
         const char *stop = cmaes_Test(evo);
@@ -354,26 +427,52 @@ calib_status run_cmaes(int /*argc*/, char * /*argv*/[], control_data &cd, file_n
             archive.evaluated_count = 0;
         }
         cmaes_SamplePopulation(evo);
+        for (int c = 0; c < popsize; ++c) {
+            evo.evaluated[uz(c)] = 0;
+            ctx.failed[uz(c)] = 0;
+        }
         std::printf("\n");
-        for (int c = 0; c < popsize && !failed; ++c) failed = draw_inside_bounds(evo, cd, c) != 0;
-        if (failed) break;
+        bool drawn = true;
+        for (int c = 0; c < popsize && drawn; ++c) drawn = draw_inside_bounds(evo, cd, c) == 0;
+        if (!drawn) {
+            failure = "a candidate could not be drawn inside the bounds";
+            break;
+        }
         std::printf("\n");
         if (with_surrogate && rbf_archive_size(archive) >= threshold) {
-            failed = screen_generation(ctx, evo, generation, E, b) != 0;
+            screen_generation(ctx, evo, generation, E, b);
         } else {
-            for (int c = 0; c < lambda && !failed; ++c) failed = evaluate_candidate(ctx, evo, c) != 0;
+            for (int c = 0; c < lambda; ++c) (void)evaluate_candidate(ctx, evo, c);
         }
-        if (failed) break;
+        if (!rank_failed_last(ctx, popsize)) {
+            failure = "no candidate of the generation could be evaluated";
+            break;
+        }
         cmaes_UpdateDistribution(evo, fitness);
+        // The evaluation count (of the MaxFunEvals test and the reports) is
+        // the number of model runs: a predicted candidate is not evaluated.
+        evo.countevals = static_cast<double>(ctx.runs);
+        record_best_ever(ctx, evo);
         cmaes_ReadSignals(evo, "signals.par");
         std::fflush(stdout);
         ++generation;
     }
 
-    if (failed) {
-        std::printf("\nThe CMA-ES search stops in generation %d: a candidate could not be evaluated.\n",
-                    generation);
-        if (generation > 1) best_fitness = cmaes_Get(evo, "fitness");
+    best_fitness = ctx.best_phi;
+    if (ctx.failed_runs > 0) {
+        std::printf("\n%ld of %ld model runs gave no function value; those candidates ranked last.\n",
+                    ctx.failed_runs, ctx.runs);
+    }
+    if (ctx.best_run > 0) {
+        std::printf("The lowest objective function a model run returned is %g (model run %ld of %ld).\n",
+                    ctx.best_phi, ctx.best_run, ctx.runs);
+    }
+    if (with_surrogate && archive.replaced > 0) {
+        std::printf("The archive of evaluated points was full (%d points); %ld points took the place of the "
+                    "farthest.\n", rbf_archive_limit, archive.replaced);
+    }
+    if (failure != nullptr) {
+        std::printf("\nThe CMA-ES search stops in generation %d: %s.\n", generation, failure);
         cmaes_Release(evo);
         if (with_surrogate) rbf_archive_release(archive);
         std::fclose(calls);
@@ -382,13 +481,24 @@ calib_status run_cmaes(int /*argc*/, char * /*argv*/[], control_data &cd, file_n
     }
 
     std::printf("Stop:\n%s\n", stop_text.c_str());
-    best_fitness = cmaes_Get(evo, "fitness");
-    cmaes_AppendToFile(evo, "all", "allcmaes.dat");
+    // The search's report joins allcmaes.dat; a failed write ends with status 1.
+    calib_status status = 0;
+    std::FILE *all = std::fopen("allcmaes.dat", "a");
+    if (all != nullptr) {
+        cmaes_WriteToFilePtr(evo, "all", all);
+        if (std::ferror(all)) status = 1;
+        if (std::fclose(all) != 0) status = 1;
+    }
+    if (all == nullptr || status != 0) std::printf("\nCannot write output file allcmaes.dat.\n");
     cmaes_Release(evo);
     const int next_free = with_surrogate ? archive.next_free : 1;
     if (with_surrogate) rbf_archive_release(archive);
     std::fprintf(calls, "%d\t%d\n", next_free, generation);
     std::fprintf(calls, "Stop:\n%s\n", stop_text.c_str());
-    std::fclose(calls);
-    return 0;
+    const bool calls_written = !std::ferror(calls);
+    if (std::fclose(calls) != 0 || !calls_written) {
+        std::printf("\nCannot write output file cmaes_calls3j.prn.\n");
+        status = 1;
+    }
+    return all == nullptr ? 1 : status;
 }

@@ -10,11 +10,14 @@
 
 // Runs the whole optimisation of MODE "cmaes" or "cmaesrbf". The record,
 // sensitivity, matrix and parameter value files are not used. `best_fitness`
-// receives the best fitness of the last generation. Returns 0 after the search
-// has stopped by one of the optimiser's stop tests, or 1 when a model run fails
-// (or gives a phi that is not a number), a candidate cannot be drawn inside the
-// bounds, there is no adjustable parameter or the run log cannot be opened; the
-// search stops at the first such failure.
+// receives the lowest phi a model run returned (NaN when none returned one);
+// a surrogate prediction is never reported. A candidate whose model run fails
+// (or gives a phi that is not finite) takes the worst fitness of its generation
+// and the search goes on. Returns 0 after the search has stopped by one of the
+// optimiser's stop tests, or 1 when no candidate of a generation could be
+// evaluated, a candidate cannot be drawn inside the bounds, a parameter's bounds
+// leave it no room, there is no adjustable parameter, or the run log or the
+// report file allcmaes.dat cannot be opened or written.
 calib_status run_cmaes(int argc, char *argv[], control_data &cd, file_names names,
                        std::FILE *record, std::FILE *sensitivity, std::FILE *matrix,
                        std::FILE *parameter_values, template_file_table &templates,
@@ -32,7 +35,8 @@ inline constexpr int cmaes_resample_limit = 100000;
 // Archive of evaluated points and the surrogate screening of "cmaesrbf".
 // ---------------------------------------------------------------------------
 
-// Most points the archive holds; later evaluations are not added.
+// Most points the archive holds; past it each new point takes the place of the
+// point farthest from it.
 inline constexpr int rbf_archive_limit = 5000;
 
 struct rbf_archive {
@@ -41,7 +45,7 @@ struct rbf_archive {
     double_matrix points;     // rows 1..5000, columns 1..dimension (+1 unused)
     double_vector fitness;    // 1..5000
     int next_free = 1;        // the archive holds next_free - 1 points
-    bool full_reported = false;
+    long replaced = 0;        // points that took the place of another
     double_vector coefficients;  // 1..dimension + 5001
     double_vector work;          // 1..dimension: the point being predicted
     double_vector predictions;   // entry c + 1 for candidate c
@@ -62,9 +66,9 @@ struct rbf_archive {
 void rbf_archive_create(rbf_archive &a, int dimension, int popsize);
 void rbf_archive_release(rbf_archive &a);
 inline int rbf_archive_size(const rbf_archive &a) { return a.next_free - 1; }
-// Stores one evaluated point (dimension coordinates) and its fitness; returns
-// false, and stores nothing, when the archive is full.
-bool rbf_archive_add(rbf_archive &a, const double *x, double fitness);
+// Stores one evaluated point (dimension coordinates) and its fitness; when the
+// archive is full it replaces the point farthest from x. Returns the row used.
+int rbf_archive_add(rbf_archive &a, const double *x, double fitness);
 
 // Surrogate prediction at x (dimension coordinates): the cubic RBF fitted
 // through the min(rbf_centre_count(dimension), size) archive points nearest to

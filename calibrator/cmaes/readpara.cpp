@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -261,6 +262,18 @@ void read_from_file(readpara_t &sp, const char *file_name, int forced_N) {
                                 "   Remove all comments between numbers.");
                 }
                 q = end;
+                // A start or a spread beyond this magnitude overflows the
+                // covariance matrix and the sampling.
+                const double v = values[uz(i)];
+                if (!(std::fabs(v) <= 1e100)) {
+                    char shown[40];
+                    std::snprintf(shown, sizeof shown, "%g", v);
+                    const std::string where = std::string(name) + " line " + std::to_string(l + 1) + ": value " +
+                                              std::to_string(i + 1) + " of " + key.word + " is " + shown;
+                    std::printf("\nError in the parameter file %s; a value must be at most 1e100 in magnitude.\n",
+                                where.c_str());
+                    cmaes_fatal("readpara_ReadFromFile(): ", where.c_str());
+                }
             }
             for (int i = n; i < N; ++i) {
                 values[uz(i)] = values[uz(i % n)];

@@ -3,6 +3,7 @@
 // calibration problem to the handler of the MODE.
 #include "calibrator/engine/calibration_main.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,6 +13,7 @@
 #include "calibrator/engine/gml_driver.h"
 #include "calibrator/engine/instruction_files.h"
 #include "calibrator/engine/model_run.h"
+#include "calibrator/engine/result_files.h"
 #include "calibrator/engine/start_up_services.h"
 #include "calibrator/engine/template_files.h"
 
@@ -29,40 +31,23 @@ struct output_files {
     std::FILE *matrix = nullptr;
     std::FILE *parameter_values = nullptr;
 
-    void close_all() {
-        for (std::FILE **f : {&record, &sensitivity, &matrix, &parameter_values}) {
-            if (*f != nullptr) std::fclose(*f);
-            *f = nullptr;
-        }
-    }
 };
 
-calib_status open_output(std::FILE *&f, const std::string &name, const char *how) {
-    f = std::fopen(name.c_str(), how);
-    if (f == nullptr) {
-        std::printf("\nCannot open output file %s for writing.\n", name.c_str());
+// A restart keeps what the files hold: the record and sensitivity files are
+// appended to, and the parameter value file keeps the best values of the
+// interrupted run until the driver rewrites it (to its new length). Every file
+// is written under a temporary name until the run ends with success.
+calib_status open_output_files(int argc, char *argv[], const file_names &names, output_files &out) {
+    const bool restart = argc >= 3 && std::strcmp(argv[2], "/r") == 0;
+    out.record = result_file_open(names.record_name, restart, true);
+    if (out.record != nullptr) out.sensitivity = result_file_open(names.sensitivity_name, restart, true);
+    if (out.sensitivity != nullptr) out.matrix = result_file_open(names.matrix_name, restart, false);
+    if (out.matrix != nullptr) out.parameter_values = result_file_open(names.parameter_value_name, restart, false);
+    if (out.parameter_values == nullptr) {
         pause_for_reading();
         return 1;
     }
     return 0;
-}
-
-// A restart keeps what the files hold: the record and sensitivity files are
-// appended to, and the parameter value file keeps the best values of the
-// interrupted run until the driver rewrites it (to its new length).
-calib_status open_output_files(int argc, char *argv[], const file_names &names, output_files &out) {
-    const bool restart = argc >= 3 && std::strcmp(argv[2], "/r") == 0;
-    const char *append_or_write = restart ? "a" : "w";
-    auto open_kept = [restart](std::FILE *&f, const std::string &name) {
-        f = restart ? std::fopen(name.c_str(), "r+") : nullptr;
-        return f != nullptr ? 0 : open_output(f, name, "w");
-    };
-    calib_status s = 0;
-    s = s ? s : open_output(out.record, names.record_name, append_or_write);
-    s = s ? s : open_output(out.sensitivity, names.sensitivity_name, append_or_write);
-    s = s ? s : open_kept(out.matrix, names.matrix_name);
-    s = s ? s : open_kept(out.parameter_values, names.parameter_value_name);
-    return s;
 }
 
 bool gml_mode_name(const std::string &mode) {
@@ -72,24 +57,29 @@ bool gml_mode_name(const std::string &mode) {
 calib_status run_cmaes_passes(int argc, char *argv[], control_data &cd, const file_names &names,
                               output_files &out, template_file_table &templates,
                               instruction_file_table &instructions) {
-    std::FILE *test = std::fopen("test.prn", "w");
-    if (test == nullptr) {
-        std::printf("\nCannot open output file test.prn for writing.\n");
-        return 1;
-    }
+    std::FILE *test = result_file_open("test.prn", false, false);
+    if (test == nullptr) return 1;
     // One pass; the average line covers every pass made.
     const int passes = 1;
     double sum_of_best = 0.0;
+    int valued = 0;
     calib_status status = 0;
     for (int pass = 1; pass <= passes; ++pass) {
         double best = 0.0;
         status = run_cmaes(argc, argv, cd, names, out.record, out.sensitivity, out.matrix,
                            out.parameter_values, templates, instructions, best);
-        std::fprintf(test, "The best function value for iteration %d is %lf\n", pass, best);
-        sum_of_best += best;
+        // Only a value a model run returned is reported.
+        if (std::isfinite(best)) {
+            std::fprintf(test, "The best function value for iteration %d is %lf\n", pass, best);
+            sum_of_best += best;
+            ++valued;
+        } else {
+            std::fprintf(test, "No model run of iteration %d returned a function value.\n", pass);
+        }
     }
-    std::fprintf(test, "\nThe average of all the best function values is %lf", sum_of_best / passes);
-    std::fclose(test);
+    if (valued > 0) {
+        std::fprintf(test, "\nThe average of all the best function values is %lf", sum_of_best / valued);
+    }
     return status;
 }
 
@@ -184,12 +174,14 @@ calib_status calibration_main(int argc, char *argv[]) {
     if (status == 0) status = set_tie_ratios(cd);
     if (status == 0) status = FilesNamesForWrite(argv, names);
     if (status == 0 && gml_mode_name(cd.mode)) status = check_gml_start(argc, argv, cd, names);
+    result_files_guard_exits();
     if (status == 0) status = open_output_files(argc, argv, names, out);
     if (status == 0) status = dispatch(argc, argv, cd, names, out, templates, instructions);
 
     close_template_files(cd, templates);
     close_instruction_files(cd, instructions);
-    out.close_all();
+    if (result_files_finish(status == 0) != 0) status = 1;
+    result_files_restore_exits();
     std::fflush(stdout);
     return status;
 }

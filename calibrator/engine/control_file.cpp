@@ -113,6 +113,19 @@ struct control_reader {
         return 0;
     }
 
+    // A measured value, prior value or weight enters phi squared and multiplied:
+    // beyond this magnitude phi would not be a finite number.
+    static constexpr double largest_magnitude = 1.0e50;
+
+    // Refuses a value read just now whose magnitude is beyond largest_magnitude.
+    calib_status check_magnitude(double v, const std::string &what) const {
+        if (std::fabs(v) <= largest_magnitude) return 0;
+        char shown[40];
+        std::snprintf(shown, sizeof shown, "%g", v);
+        return fail(what + " (line " + std::to_string(line_of(pos)) + ") is " + shown +
+                    "; values beyond 1e50 in magnitude would make phi infinite");
+    }
+
     // Line number (from 1) of the text position `at`.
     int line_of(std::size_t at) const {
         int line = 1;
@@ -349,6 +362,8 @@ calib_status read_observations(control_reader &r, control_data &cd) {
         s = s ? s : r.scan_word(obs.name, "the name of " + what);
         s = s ? s : r.scan_double(obs.measured, "the measured value of " + what);
         s = s ? s : r.scan_double(obs.weight, "the weight of " + what);
+        s = s ? s : r.check_magnitude(obs.measured, "the measured value of " + what);
+        s = s ? s : r.check_magnitude(obs.weight, "the weight of " + what);
         s = s ? s : r.scan_word(obs.group, "the group of " + what);
         return s;
     });
@@ -419,25 +434,52 @@ calib_status read_file_pairs(control_reader &r, control_data &cd) {
     });
 }
 
-// The parameter word of a prior term: log(NAME) stands for NAME.
+// The parameter word of a prior term: NAME, or log(NAME) for the base-10
+// logarithm of the parameter; `logged` says which.
 calib_status prior_term_name(control_reader &r, const std::string &word, std::string &name,
-                             const std::string &what) {
-    const std::size_t log_at = word.find("log(");
-    if (log_at == std::string::npos) {
+                             bool &logged, const std::string &what) {
+    logged = word.compare(0, 4, "log(") == 0;
+    if (!logged) {
+        if (word.find('(') != std::string::npos || word.find(')') != std::string::npos) {
+            return r.fail("the parameter \"" + word + "\" of " + what +
+                          " is neither NAME nor of the form log(NAME)");
+        }
         name = word;
         return 0;
     }
-    const std::size_t close = word.find(')', log_at + 4);
-    if (close == std::string::npos || close == log_at + 4) {
+    if (word.size() < 6 || word.back() != ')' || word.find(')') != word.size() - 1) {
         return r.fail("the parameter \"" + word + "\" of " + what + " is not of the form log(NAME)");
     }
-    name = word.substr(log_at + 4, close - log_at - 4);
+    name = word.substr(4, word.size() - 5);
     return 0;
 }
 
-calib_status read_prior_line(control_reader &r, prior_information_data &prior,
-                             const std::string &what) {
+// A prior equation is linear in the values the estimation adjusts: the base-10
+// logarithm of a log-transformed parameter and the value of any other. A term
+// that says otherwise cannot be honoured and is refused with its line.
+calib_status check_prior_term(control_reader &r, const control_data &cd, const std::string &name,
+                              bool logged, int line, const std::string &term) {
+    for (int p = 1; p <= cd.parameter_count; ++p) {
+        const parameter_data &par = cd.parameters[p];
+        if (par.name != name) continue;
+        const bool log_parameter = par.transform == "log";
+        if (logged == log_parameter) return 0;
+        if (log_parameter) {
+            return r.fail(term + " (" + r.file_name + " line " + std::to_string(line) + ") reads \"" + name + "\", but " +
+                          name + " is log-transformed and its prior information applies to its "
+                          "logarithm: write \"log(" + name + ")\" and a value in log10 units");
+        }
+        return r.fail(term + " (" + r.file_name + " line " + std::to_string(line) + ") reads \"log(" + name + ")\", but " +
+                      name + " is not log-transformed and its prior information applies to its "
+                      "value: write \"" + name + "\", or give " + name + " the transform \"log\"");
+    }
+    return 0;  // an unknown name is refused when the estimation is set up
+}
+
+calib_status read_prior_line(control_reader &r, const control_data &cd,
+                             prior_information_data &prior, const std::string &what) {
     while (!r.at_end() && is_space(r.text[r.pos])) ++r.pos;
+    const int line = r.line_of(r.pos);
     const std::size_t line_end = r.text.find('\n', r.pos);
     const std::size_t stop = line_end == std::string::npos ? r.text.size() : line_end;
     int stars = 0;
@@ -470,7 +512,9 @@ calib_status read_prior_line(control_reader &r, prior_information_data &prior,
         }
         std::string word;
         if (r.scan_word(word, "the parameter of " + term) != 0) return 1;
-        if (prior_term_name(r, word, prior.term_parameters[t], what) != 0) return 1;
+        bool logged = false;
+        if (prior_term_name(r, word, prior.term_parameters[t], logged, what) != 0) return 1;
+        if (check_prior_term(r, cd, prior.term_parameters[t], logged, line, term) != 0) return 1;
         if (r.scan_word(operator_word, "the sign after " + term) != 0) return 1;
         const bool last = t == stars;
         if (last ? operator_word != "=" : operator_word != "+" && operator_word != "-") {
@@ -481,6 +525,8 @@ calib_status read_prior_line(control_reader &r, prior_information_data &prior,
     calib_status s = 0;
     s = s ? s : r.scan_double(prior.prior_value, "the value of " + what);
     s = s ? s : r.scan_double(prior.weight, "the weight of " + what);
+    s = s ? s : r.check_magnitude(prior.prior_value, "the value of " + what);
+    s = s ? s : r.check_magnitude(prior.weight, "the weight of " + what);
     s = s ? s : r.scan_word(prior.group, "the group of " + what);
     if (s != 0) return s;
     r.finish_line();
@@ -502,10 +548,21 @@ calib_status read_prior_and_regularisation(control_reader &r, control_data &cd) 
     if (r.read_header(cd.prior_section_line) != 0) return 1;
     const calib_status priors = read_numbered(
         cd.prior_information, cd.prior_count, "prior information line",
-        [&r](prior_information_data &prior, const std::string &what) {
-            return read_prior_line(r, prior, what);
+        [&r, &cd](prior_information_data &prior, const std::string &what) {
+            return read_prior_line(r, cd, prior, what);
         });
     if (priors != 0) return priors;
+    // Phi's measurement and prior shares are kept by group: a group holds
+    // observations or prior information, never both.
+    for (int k = 1; k <= cd.prior_count; ++k) {
+        const prior_information_data &prior = cd.prior_information[k];
+        for (int i = 1; i <= cd.observation_count; ++i) {
+            if (cd.observations[i].group != prior.group) continue;
+            return r.fail("prior information " + std::to_string(k) + " (\"" + prior.label +
+                          "\") is in the group \"" + prior.group + "\", which holds the observation \"" +
+                          cd.observations[i].name + "\"; give prior information a group of its own");
+        }
+    }
     r.section = "regularisation";
     if (r.at_end() && !regularising) return 0;
     if (r.read_header(cd.regularisation_section_line) != 0) return 1;

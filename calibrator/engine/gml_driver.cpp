@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "calibrator/engine/bounds.h"
 #include "calibrator/engine/gml_workspace.h"
@@ -65,6 +66,12 @@ struct gml_run {
     double best_phi = 0.0;
     double largest_relative_change = 0.0;
     double last_relative_change = 0.0;
+    bool no_lower_phi = false;  // no lambda trial of the last iteration lowered phi
+    double lambda_reached = 0.0;
+    double predicted_reduction = 0.0;  // of phi by the first trial's upgrade, from the linear model
+    // The longest step (as predicted model change) of the next iteration's
+    // trials, after an iteration that kept a shortened step; 0: none.
+    double step_limit = 0.0;
 
     bool estimation() const { return w.mode == gml_mode::estimation; }
 };
@@ -270,8 +277,8 @@ void final_run(gml_run &g) {
         std::fprintf(g.record, "\n");
         std::fprintf(g.record, "\n");
     } else if (g.all_at_limits == 0) {
-        std::fprintf(g.record, "Optimization complete: Maximum number of optimization iterations completed.\n");
-        std::fprintf(g.record, "Total Model Calls:\t%d\n", g.model_calls);
+        report_both(g.record, "Optimization complete: Maximum number of optimization iterations completed.\n");
+        report_both(g.record, "Total Model Calls:\t%d\n", g.model_calls);
         std::fprintf(g.record, "\n");
         closing_lines(g.record);
         std::fprintf(g.record, "\n");
@@ -400,8 +407,10 @@ void record_values(gml_run &g) {
     std::fprintf(g.record, "\n");
 }
 
-// Accepting trial n of the lambda search (a to d).
-void accept_trial(gml_run &g, int n, int c, double first_lambda, double &previous_lambda) {
+// Accepting trial n of the lambda search (a to d). `next_lambda`, when above
+// 0, is the first lambda of the next iteration.
+void accept_trial(gml_run &g, int n, int c, double first_lambda, double &previous_lambda,
+                  double next_lambda) {
     control_data &cd = g.cd;
     const bool worse = g.previous_phi < g.w.trial_phis[n];
     if (g.iteration == 1 && worse && g.has_switch == 1) {
@@ -429,7 +438,9 @@ void accept_trial(gml_run &g, int n, int c, double first_lambda, double &previou
             }
         }
         rescore(g, first_perturbed);
-        if (g.reversal == 1) {
+        if (next_lambda > 0.0) {
+            cd.lambda = next_lambda;
+        } else if (g.reversal == 1) {
             cd.lambda = g.w.trial_lambdas[n];
         } else {
             adjust_lambda(first_lambda, previous_lambda, g.reversal, g.phi, g.w.trial_phis, c, cd);
@@ -439,19 +450,80 @@ void accept_trial(gml_run &g, int n, int c, double first_lambda, double &previou
     record_values(g);
 }
 
-// Steps 20 to 26: the lambda trials of one iteration.
+// The step of the trial just set up (value - base value of every adjustable
+// parameter that is not frozen at a bound) shortened along its direction to a
+// predicted model change of at most `target`; returns the fraction kept.
+double shorten_step(gml_run &g, double target) {
+    control_data &cd = g.cd;
+    gml_workspace &w = g.w;
+    double_vector step = dvector(1, w.a);
+    for (int j = 1; j <= w.a; ++j) {
+        const parameter_data &par = cd.parameters[w.adjustable[j]];
+        step[j] = par.frozen != 0 ? 0.0 : par.value - w.base_values[j];
+    }
+    const double size = predicted_change_size(w.jacobian, w.weights, w.rows, w.a, step);
+    double fraction = 1.0;
+    if (target > 0.0 && size > target) {
+        fraction = target / size;
+        for (int j = 1; j <= w.a; ++j) {
+            parameter_data &par = cd.parameters[w.adjustable[j]];
+            if (par.frozen != 0) continue;
+            par.value = w.base_values[j] + fraction * step[j];
+            w.upgrade[j] = par.value - w.base_values[j];
+        }
+        recompute_tied_values(cd);
+    }
+    free_dvector(step, 1, w.a);
+    return fraction;
+}
+
+// The longest predicted model change of the next, shortened trial, from the
+// trials so far: a fraction of the shortest of them, chosen from the phi it gave.
+double next_step_target(gml_run &g, int c, double starting_phi) {
+    gml_workspace &w = g.w;
+    double target = 0.0;
+    for (int t = 1; t <= c; ++t) {
+        const double_vector &u = w.trial_upgrades[static_cast<std::size_t>(t)];
+        const double size = predicted_change_size(w.jacobian, w.weights, w.rows, w.a, u);
+        const double fraction =
+            shortened_step_fraction(w.jacobian, w.weights, g.cd, w.a, u, starting_phi, w.trial_phis[t]);
+        if (t == 1 || fraction * size < target) target = fraction * size;
+    }
+    return target;
+}
+
+// After keeping trial n: a shortened step lets the next iteration's steps grow
+// to four times its length, a whole Marquardt step lifts the limit.
+void keep_step_limit(gml_run &g, int n, double fraction) {
+    const gml_workspace &w = g.w;
+    g.step_limit = fraction < 1.0 ? 4.0 * predicted_change_size(w.jacobian, w.weights, w.rows, w.a,
+                                                               w.trial_upgrades[static_cast<std::size_t>(n)])
+                                  : 0.0;
+}
+
+// Steps 20 to 26: the lambda trials of one iteration. A trial is kept only
+// when it lowers the iteration's starting phi. When the search ends on a trial
+// that does not, or its first trials do not lower phi, or a model run gives a
+// value that is not a finite number, the remaining trials of the iteration
+// raise lambda and shorten the step along its direction; when none lowers phi
+// the iteration ends where it started and `no_lower_phi` is set.
 void lambda_search(gml_run &g) {
     control_data &cd = g.cd;
     gml_workspace &w = g.w;
     int c = 0;
     const double first_lambda = cd.lambda;
     double previous_lambda = cd.lambda;
+    double highest_lambda = cd.lambda;
     double best_trial_phi = g.phi;
     get_model_values(cd, 0, w.best_trial_model_values);
     const double starting_phi = g.phi;
     bool accepted = false;
+    bool shortening = false;
+    double target = g.step_limit;
+    std::vector<double> fractions(1, 1.0);
 
     while (g.status == 0 && c < w.l) {
+        if (shortening) cd.lambda = highest_lambda * cd.lambda_factor;
         if (cd.frozen_for_upgrade_count == 0) {
             if (g.estimation()) {
                 upgrade_vector(w.jacobian, w.prior, w.weights, cd, w.upgrade);
@@ -472,13 +544,18 @@ void lambda_search(gml_run &g) {
             g.all_at_limits = 1;
             return;
         }
+        if (c == 0) {
+            g.predicted_reduction = predicted_phi_reduction(w.jacobian, w.weights, cd, w.a, w.upgrade);
+        }
+        const double fraction = target > 0.0 ? shorten_step(g, target) : 1.0;
         report_both(g.record, "\n");
         report_both(g.record, "\tLambda = %E ----->\n", cd.lambda);
+        if (fraction < 1.0) report_both(g.record, "\tstep shortened to %E of its length\n", fraction);
         report_both(g.record, "\trunning model ...\n");
         run_and_score(g, first_perturbed, true);
         // A trial whose model gave a value that is not a finite number is an
-        // unsuccessful trial: its phi counts above every other and the search
-        // goes on. Any other failure ends the calibration.
+        // unsuccessful trial: its phi counts above every other. Any other
+        // failure ends the calibration.
         const bool failed_trial = g.status != 0 && g.instructions.non_finite_value;
         if (failed_trial) {
             g.status = 0;
@@ -499,6 +576,7 @@ void lambda_search(gml_run &g) {
         ensure_trial_store(w, c);
         w.trial_phis[c] = g.phi;
         w.trial_lambdas[c] = cd.lambda;
+        if (cd.lambda > highest_lambda) highest_lambda = cd.lambda;
         for (int k = 1; k <= cd.observation_count; ++k) {
             w.trial_model_values(k, c) = cd.observations[k].model_value[1];
         }
@@ -507,6 +585,7 @@ void lambda_search(gml_run &g) {
             get_model_values(cd, 1, w.best_trial_model_values);
         }
         for (int j = 1; j <= w.a; ++j) w.trial_upgrades[static_cast<std::size_t>(c)][j] = w.upgrade[j];
+        fractions.push_back(fraction);
         if (failed_trial) {
             report_both(g.record, "\tModel run failed: this lambda is an unsuccessful trial.\n");
         } else {
@@ -519,9 +598,26 @@ void lambda_search(gml_run &g) {
         report_both(g.record, "\n");
 
         int chosen = 0;
-        test_lambda_termination(g.record, g.previous_phi, c, w.trial_phis, cd, chosen);
-        if (chosen != 0) {
-            accept_trial(g, chosen, c, first_lambda, previous_lambda);
+        if (shortening || failed_trial) {
+            if (g.phi < starting_phi) {
+                report_both(g.record, "No more lambdas: phi is lower than starting phi\n\n");
+                accept_trial(g, c, c, first_lambda, previous_lambda, cd.lambda);
+                keep_step_limit(g, c, fractions[static_cast<std::size_t>(c)]);
+                accepted = true;
+                break;
+            }
+        } else {
+            // The third trial, when the search turned upward from the first
+            // lambda, lies next to the first trial, not the second.
+            const int neighbour = c == 3 && g.reversal == 1 ? 1 : 0;
+            test_lambda_termination(g.record, g.previous_phi, c, w.trial_phis, cd, chosen, neighbour);
+        }
+        if (chosen != 0 && w.trial_phis[chosen] < starting_phi) {
+            // The next iteration starts from the lambda that did best, and
+            // below it when the search was still going down.
+            const double next = g.reversal == 1 || chosen != c ? w.trial_lambdas[chosen] : 0.0;
+            accept_trial(g, chosen, c, first_lambda, previous_lambda, next);
+            keep_step_limit(g, chosen, fractions[static_cast<std::size_t>(chosen)]);
             accepted = true;
             break;
         }
@@ -532,17 +628,35 @@ void lambda_search(gml_run &g) {
             if (par.lower_bound < par.value) par.at_lower_bound = 0;
         }
         recompute_tied_values(cd);
-        adjust_lambda(first_lambda, previous_lambda, g.reversal, g.phi, w.trial_phis, c, cd);
+        // Once a trial fails to lower phi with none before it lower, a smaller
+        // lambda (a longer step) cannot help.
+        if (chosen != 0 || failed_trial || shortening || !(best_trial_phi < starting_phi)) {
+            // An upgrade that promised next to nothing and did not deliver it:
+            // the start of the iteration is a minimum, and shorter steps would
+            // only repeat it.
+            if (!(best_trial_phi < starting_phi) &&
+                g.predicted_reduction <= cd.phi_reduction_stop * starting_phi) {
+                break;
+            }
+            if (!shortening && c < w.l) {
+                report_both(g.record, "\tNo trial lowers phi: lambda is raised and the step shortened.\n");
+            }
+            shortening = true;
+            target = next_step_target(g, c, starting_phi);
+        } else {
+            adjust_lambda(first_lambda, previous_lambda, g.reversal, g.phi, w.trial_phis, c, cd);
+        }
     }
     if (!accepted && g.status == 0) {
-        // No trial could be chosen (every phi above 1e30 or not a number): the
-        // iteration ends where it started.
+        // No trial lowered phi: the iteration ends where it started.
         back_to_base(g);
         for (int k = 1; k <= cd.observation_count; ++k) {
             cd.observations[k].model_value[1] = cd.observations[k].model_value[0];
         }
         rescore(g, base_values);
         g.reversal = 0;
+        g.no_lower_phi = true;
+        g.lambda_reached = highest_lambda;
     }
 }
 
@@ -654,6 +768,18 @@ calib_status run_gml(gml_run &g, gml_mode mode) {
             if (!iteration_top(g)) break;
             jacobian_step(g);
             if (g.status == 0 && cd.max_iterations >= 1) lambda_search(g);
+            if (g.status == 0 && g.no_lower_phi) {
+                g.no_lower_phi = false;
+                if (g.has_switch == 0 || g.switched == 1) {
+                    report_no_lower_phi(g.record, g.iteration, g.lambda_reached, g.best_iteration == 0,
+                                        g.predicted_reduction / g.phi, cd, g.model_calls);
+                    final_run_after_stop(g);
+                    break;
+                }
+                // Forward differences may be what keeps phi from falling: the
+                // next iteration takes three-point derivatives from here.
+                g.switched = 1;
+            }
             if (g.status == 0) after_search(g);
         } while (g.status == 0 && !g.finished && cd.max_iterations != -1 &&
                  g.iteration <= cd.max_iterations);

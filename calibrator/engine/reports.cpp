@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "calibrator/engine/result_files.h"
 #include "calibrator/engine/start_up_services.h"
 
 namespace {
@@ -250,12 +251,16 @@ std::string parameter_value_text(double native) {
 void write_parameter_value_file(std::FILE *parameter_values, const control_data &cd,
                                 const std::vector<double> &values) {
     if (parameter_values == nullptr) return;
+    // Rewinding clears the stream's error flag: a failed earlier write is noted first.
+    if (std::ferror(parameter_values)) result_file_write_failed(parameter_values);
     std::rewind(parameter_values);
     for (int p = 1; p <= cd.parameter_count; ++p) {
         const std::string text = parameter_value_text(native_value(cd.parameters[p], values[p]));
         std::fprintf(parameter_values, "%s\n", text.c_str());
     }
-    std::fflush(parameter_values);
+    if (std::fflush(parameter_values) != 0 || std::ferror(parameter_values)) {
+        result_file_write_failed(parameter_values);
+    }
     // A shorter rewrite must not leave the tail of the previous one behind.
     const long end = std::ftell(parameter_values);
     if (end >= 0 && ftruncate(fileno(parameter_values), static_cast<off_t>(end)) != 0) {

@@ -171,7 +171,7 @@ void write_optimisation_results(std::FILE *record, double phi, const double_matr
         std::fprintf(record, "\n\n\n");
     } else {
         double t = 0.0;
-        student_t_two_sided_95(cd.observation_count + cd.prior_count - cd.adjustable_count, t);
+        student_t_two_sided_95(weighted_count(cd) - cd.adjustable_count, t);
         std::fprintf(record, "Parameter        Estimated         95 percent confidence limits\n");
         std::fprintf(record, "                 value             lower limit       upper limit\n");
         for (int j = 1; j <= n; ++j) {

@@ -14,6 +14,8 @@ namespace {
 // with identical effect on every observation).
 constexpr double singular_pivot = 1.0e-12;
 
+}  // namespace
+
 // Number of observations and prior equations whose weight is above 0.
 int weighted_count(const control_data &cd) {
     int count = 0;
@@ -29,6 +31,8 @@ int weighted_count(const control_data &cd) {
     }
     return count;
 }
+
+namespace {
 
 // total += factor J' Q J for a rows x a_count matrix J and the diagonal weight
 // matrix Q held as its diagonal q[1..rows]. The products are summed over the

@@ -15,6 +15,10 @@ enum covariance_outcome {
     covariance_no_degrees_of_freedom = 2,
 };
 
+// The number of observations and prior equations of weight above 0: m of the
+// error variance phi / (m - A), and m - A the degrees of freedom of its Student t.
+int weighted_count(const control_data &cd);
+
 // Covariance (A x A) = phi / (m - A) times the inverse of J' Q J, with J the
 // (O + R) x A Jacobian (observation rows, then prior rows), Q the diagonal
 // weight matrix given by its diagonal (1..O + R, the squared weights) and m the number of observations and prior equations of weight

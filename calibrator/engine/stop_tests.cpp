@@ -72,8 +72,9 @@ int lowest_trial(const double_vector &trial_phis, int c) {
 
 calib_status test_lambda_termination(std::FILE *record, double starting_phi, int c,
                                      const double_vector &trial_phis, const control_data &cd,
-                                     int &chosen) {
+                                     int &chosen, int neighbour) {
     chosen = 0;
+    const int before = neighbour > 0 ? neighbour : c - 1;
     if (c == cd.lambda_limit) {
         report_both(record, "No more lambdas: allowed lambdas per iteration =  %d\n\n", cd.lambda_limit);
         chosen = lowest_trial(trial_phis, c);
@@ -87,13 +88,13 @@ calib_status test_lambda_termination(std::FILE *record, double starting_phi, int
             return 0;
         }
     }
-    if (c >= 2 && trial_phis[c - 1] < trial_phis[c]) {
+    if (c >= 2 && trial_phis[before] < trial_phis[c]) {
         if (c == 2) return 0;
         report_both(record, "No more lambdas: phi rising\n\n");
         chosen = lowest_trial(trial_phis, c);
         return 0;
     }
-    if (c >= 2 && 1.0 - trial_phis[c] / trial_phis[c - 1] <= cd.phi_reduction_lambda) {
+    if (c >= 2 && 1.0 - trial_phis[c] / trial_phis[before] <= cd.phi_reduction_lambda) {
         report_both(record, "No more lambdas: relative phi reduction between lambdas less than %lf\n\n",
                     cd.phi_reduction_lambda);
         chosen = lowest_trial(trial_phis, c);
@@ -154,4 +155,24 @@ calib_status adjustable_position(const control_data &cd, int parameter, const in
         }
     }
     return 0;
+}
+
+void report_no_lower_phi(std::FILE *record, int k, double lambda, bool at_start,
+                         double predicted_reduction, const control_data &cd, int model_calls) {
+    if (predicted_reduction <= cd.phi_reduction_stop) {
+        // The Marquardt upgrade itself promised almost nothing: a minimum.
+        report_both(record, "Optimization complete: no lower phi could be found in iteration %d, and the\n", k);
+        report_both(record, "                       upgrade predicted a relative phi reduction of only %E.\n",
+                    predicted_reduction);
+    } else {
+        report_both(record, "Optimization stopped: no lower phi could be found in iteration %d\n", k);
+        report_both(record, "                      (lambda raised to %E, the step shortened along its direction).\n",
+                    lambda);
+        if (at_start) {
+            report_both(record, "                      The parameters are still at their starting values.\n");
+        } else {
+            report_both(record, "                      The parameters are those of the lowest phi found.\n");
+        }
+    }
+    report_both(record, "Total Model Calls:\t%d\n", model_calls);
 }

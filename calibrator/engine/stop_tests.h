@@ -17,10 +17,12 @@ calib_status test_termination(std::FILE *record, int k, int b, int small_change_
 
 // After trial c of a lambda search: `chosen` receives the trial to keep, or 0
 // when the search should try another lambda. The reason goes to the screen and
-// the run record.
+// the run record. Trial c is compared with `neighbour`, the trial of the lambda
+// next to its own on the side the search came from (0: trial c - 1; after the
+// search turned upward from the first lambda, trial 1).
 calib_status test_lambda_termination(std::FILE *record, double starting_phi, int c,
                                      const double_vector &trial_phis, const control_data &cd,
-                                     int &chosen);
+                                     int &chosen, int neighbour = 0);
 
 // Chooses the next lambda (cd.lambda) from the trial just made; keeps the
 // previous lambda and may set the reversal flag.
@@ -34,3 +36,11 @@ calib_status list_adjustable_parameters(const control_data &cd, int_vector &list
 // the parameter is not adjustable.
 calib_status adjustable_position(const control_data &cd, int parameter, const int_vector &list,
                                  int &position);
+
+// The stop when no lambda trial of iteration k lowered phi, on the screen and
+// in the run record: a minimum when the first upgrade predicted a relative phi
+// reduction (`predicted_reduction`) of at most phi_reduction_stop; otherwise
+// the lambda the search reached and whether the parameters are still at their
+// starting values.
+void report_no_lower_phi(std::FILE *record, int k, double lambda, bool at_start,
+                         double predicted_reduction, const control_data &cd, int model_calls);

@@ -323,3 +323,43 @@ calib_status broyden_update_regularised(const control_data &cd, double_matrix &j
     rank_one_update(jacobian, o, n, s, change);
     return 0;
 }
+
+double predicted_change_size(const double_matrix &jacobian, const double_vector &weights, int rows,
+                             int n, const double_vector &step) {
+    double sum = 0.0;
+    for (int k = 1; k <= rows; ++k) {
+        double d = 0.0;
+        for (int a = 1; a <= n; ++a) d += jacobian(k, a) * step[a];
+        sum += weights[k] * d * d;
+    }
+    return std::sqrt(sum);
+}
+
+double shortened_step_fraction(const double_matrix &jacobian, const double_vector &weights,
+                               const control_data &cd, int n, const double_vector &step,
+                               double starting_phi, double step_phi) {
+    if (!std::isfinite(step_phi)) return 0.25;
+    // Slope of phi at the start along the step: -2 (J step)' Q r, over the observations.
+    double slope = 0.0;
+    for (int k = 1; k <= cd.observation_count; ++k) {
+        double d = 0.0;
+        for (int a = 1; a <= n; ++a) d += jacobian(k, a) * step[a];
+        slope -= 2.0 * weights[k] * (cd.observations[k].measured - cd.observations[k].model_value[0]) * d;
+    }
+    const double curvature = step_phi - starting_phi - slope;
+    double fraction = 0.5;
+    if (slope < 0.0 && curvature > 0.0) fraction = -slope / (2.0 * curvature);
+    return fraction < 0.1 ? 0.1 : (fraction > 0.5 ? 0.5 : fraction);
+}
+
+double predicted_phi_reduction(const double_matrix &jacobian, const double_vector &weights,
+                               const control_data &cd, int n, const double_vector &step) {
+    double reduction = 0.0;
+    for (int k = 1; k <= cd.observation_count; ++k) {
+        double d = 0.0;
+        for (int a = 1; a <= n; ++a) d += jacobian(k, a) * step[a];
+        const double r = cd.observations[k].measured - cd.observations[k].model_value[0];
+        reduction += weights[k] * (r * r - (r - d) * (r - d));
+    }
+    return reduction;
+}

@@ -56,3 +56,20 @@ calib_status upgrade_vector_subset_regularised(const double_matrix &reduced_jaco
                                                double_vector &reduced_upgrade, int o, int r,
                                                int b, int c, const double_vector &values);
 calib_status broyden_update_regularised(const control_data &cd, double_matrix &jacobian);
+
+// Shortening a step along its direction. `step`(j) is the change of adjustable
+// parameter j; rows 1..`rows` of J are weighted by `weights`.
+// The size of the step as the weighted length of the model change it predicts, |W^1/2 J step|.
+double predicted_change_size(const double_matrix &jacobian, const double_vector &weights, int rows,
+                             int n, const double_vector &step);
+// The fraction of `step` at which phi is lowest on the parabola through the
+// iteration's starting phi, its slope along the step (from J and the residuals
+// of value kind 0) and the phi the whole step gave, kept within 0.1 to 0.5;
+// 0.25 when the whole step gave no finite phi.
+double shortened_step_fraction(const double_matrix &jacobian, const double_vector &weights,
+                               const control_data &cd, int n, const double_vector &step,
+                               double starting_phi, double step_phi);
+// The fall of the observations' share of phi that the linear model J predicts
+// for `step` from the model values of kind 0.
+double predicted_phi_reduction(const double_matrix &jacobian, const double_vector &weights,
+                               const control_data &cd, int n, const double_vector &step);

@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "model/core/file_opener.h"
 #include "model/core/globals.h"
+#include "model/core/replace_params.h"
 #include "model/calibration/calibration_objective.h"
 #include "model/calibration/sce_optimizer.h"
 
@@ -24,6 +26,22 @@ void report_best(const sce_optimizer &opt, int runs) {
     }
     std::printf("The best results of the SCE calibration after %d runs:\n", runs);
     if (file) std::fprintf(file, "The best results of the SCE calibration %d runs:\n", runs);
+    // A line naming the parameters in the order of the values: the tags of the list.
+    replace_param_list.clear();
+    const bool named = read_replace_params(opt.replace_list_file) == 0;
+    std::string names = "parameters:";
+    for (int j = 1; j <= opt.n; ++j) {
+        const std::size_t k = static_cast<std::size_t>(j - 1);
+        char unnamed[16];
+        std::snprintf(unnamed, sizeof unnamed, " p%d", j);
+        if (named && k < replace_param_list.size())
+            names.append(" ").append(replace_param_list[k].tag);
+        else
+            names.append(unnamed);
+    }
+    replace_param_list.clear();
+    if (file) std::fprintf(file, "%s\n", names.c_str());
+    std::printf("%s\n", names.c_str());
     for (int j = 1; j <= opt.n; ++j) {
         const double v = best[static_cast<std::size_t>(j)];
         if (file) std::fprintf(file, "%lf\n", v);

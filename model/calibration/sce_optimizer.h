@@ -55,6 +55,7 @@ struct sce_optimizer {
     std::unique_ptr<observation_set> observations;
     array_1d<double> maxima, minima, means;  // per-parameter population statistics
     int generator_state = 0;
+    double best_criterion = 0.0;  // smallest criterion evaluated so far (after the first)
 };
 
 void sce_init(sce_optimizer &opt);

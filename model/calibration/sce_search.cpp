@@ -56,6 +56,17 @@ void log_evaluation(sce_optimizer &opt, int count, double criterion, const doubl
     std::fflush(opt.log_file);
 }
 
+// One console line per model run of a calibration: the run, the limit of the
+// search, its objective and the best so far (none when the project has QUIET).
+void print_progress(sce_optimizer &opt, int count, double criterion) {
+    if (!opt.calibration) return;
+    if (count == 1 || criterion < opt.best_criterion) opt.best_criterion = criterion;
+    if (calibration_run_quiet) return;
+    std::printf("run %d (the search stops after %d trials): objective %.6g, best so far %.6g\n",
+                count, opt.max_trials, criterion, opt.best_criterion);
+    std::fflush(stdout);
+}
+
 // The criterion of a point: the absolute value of the objective, +infinity when
 // that is not a number (so that such a point sorts last).
 double evaluate(sce_optimizer &opt, sce_work &w, const double *x) {
@@ -67,6 +78,7 @@ double evaluate(sce_optimizer &opt, sce_work &w, const double *x) {
     double criterion = std::fabs(f);
     if (std::isnan(criterion)) criterion = HUGE_VAL;
     log_evaluation(opt, w.evaluations, criterion, x);
+    print_progress(opt, w.evaluations, criterion);
     ++w.evaluations;
     return criterion;
 }

@@ -152,6 +152,7 @@ void cconnect(model_state &s) {
             const int c = g.gst_gnum[i][j];
             if (c > s.cell_count || c < 0) {
                 std::printf("Warning in cconnect, vect>GNUM\n");
+                count_warning();
                 continue;  // no such cell: nothing to connect
             }
             if (c == 0 || static_cast<std::size_t>(c) > w.cell_link.last()) continue;

@@ -6,6 +6,7 @@
 
 #include "model/channel/channel_services.h"
 #include "model/constituents/constituent_transport.h"
+#include "model/constituents/lake_constituents.h"
 #include "model/output/contaminant_summaries.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/core/model_state.h"
@@ -133,6 +134,7 @@ void step_overland_constituent_pools(model_state &s) {
         double *mass = constituent_row(s, tt::mass, k);
         const double *disp = constituent_row(s, tt::dispersion_coef, k);
         const int type_one = s.constituent_type[k] == 1;
+        release_lake_mass(s, k);
         for (int i = 1; i <= n; ++i) {
             w.conc[i] = conc[i];
             w.mass[i] = mass[i];
@@ -149,6 +151,7 @@ void step_overland_constituent_pools(model_state &s) {
                 conc[i] = 0.0;
             }
         }
+        move_lake_cell_mass(s, k);
     }
     move_slot(s, s.constituent_clock, s.rain_clock.next);
     close_overland_constituent_step(s);
@@ -163,6 +166,8 @@ void close_overland_constituent_step(model_state &s) {
         book(s.ov_point_dmt, k, {&s.OV_POINT_MASS, &s.event_ov_point_mass, &s.GLOBAL_POINT_SOURCE});
         book(s.ov_decay_dmt, k, {&s.OV_MASS_DECAY, &s.event_ov_decay_mass, &s.GLOBAL_MASS_DECAY});
         book(s.ov_infil_dmt, k, {&s.OV_INFIL_MASS, &s.event_ov_infil_mass});
+        book(s.ov_lake_dmt, k, {&s.OV_LAKE_MASS, &s.event_ov_lake_mass});
+        book(s.ov_from_lake_dmt, k, {&s.OV_FROM_LAKE_MASS, &s.event_ov_from_lake_mass});
         book(s.ov_uptake_dmt, k, {&s.OV_UPTAKE_MASS, &s.event_ov_uptake_mass});
         book(s.ov_precip_dmt, k, {&s.OV_PRECIP_MASS, &s.GLOBAL_PRECIP_MASS, &s.event_ov_precip_mass});
         s.ov_out_dmt[k] = s.ov_qlat_dmt[k] = 0.0;
@@ -178,9 +183,13 @@ void finish_constituent_balances(model_state &s) {
         s.OV_MASS_FINAL[k] = overland_water_mass(s, k);
         s.OV_LAND_MASS_FINAL[k] = overland_land_mass(s, k);
         const double in = s.OV_MASS_INIT[k] + s.OV_PRECIP_MASS[k] + s.OV_POINT_MASS[k] +
-                          s.OV_EXFIL_MASS[k] + s.OV_UPTAKE_MASS[k];
+                          s.OV_EXFIL_MASS[k] + s.OV_UPTAKE_MASS[k] + s.OV_FROM_LAKE_MASS[k];
         const double out = s.OV_MASS_OUT[k] + s.OV_QLAT_MASS[k] + s.OV_MASS_DECAY[k] +
-                           s.OV_INFIL_MASS[k] + s.OV_MASS_FINAL[k];
+                           s.OV_INFIL_MASS[k] + s.OV_LAKE_MASS[k] + s.OV_MASS_FINAL[k];
         s.OV_MASS_ERROR[k] = in > 0.0 ? (in - out) / in * 100.0 : 0.0;
+        // What the land and the overland lakes hold; the channel balance adds
+        // the channels and their lakes.
+        s.GLOBAL_MASS_FINAL[k] = s.OV_MASS_FINAL[k] + s.OV_LAND_MASS_FINAL[k] +
+                                 overland_lake_constituent_mass(s, k) / 1000.0;
     }
 }

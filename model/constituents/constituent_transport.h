@@ -37,6 +37,15 @@ struct overland_constituent_vectors {
 void overland_advection_step(model_state &state, overland_constituent_vectors v, int sweep,
                              int k, double dt, double dx);
 
+// The dissolved mass of constituent k on the cells of the lakes (overland and
+// channel lakes) joins those lakes, with the water the flow gave them: it leaves
+// the overland water as mass into the lakes. Called after each overland transport.
+void move_lake_cell_mass(model_state &state, int k);
+// The mass of constituent k that the water an overland lake gave over its low spots
+// carried (at the lake's concentration) joins the land cells that took the water.
+// Called before each overland transport; the last constituent clears the volumes.
+void release_lake_mass(model_state &state, int k);
+
 // Lake of cell i while lakes carry constituents, else 0.
 int constituent_lake_of_cell(const model_state &state, int i);
 // Per-cell row of transport table `table` for constituent k (entries 1..N).

@@ -203,8 +203,71 @@ void finish_channel_constituent_balances(model_state &s) {
         if (at(k) <= s.GLOBAL_MASS_FINAL.count()) {
             double overland = 0.0;
             if (s.ov_con_trans_mode && at(k) <= s.OV_MASS_FINAL.count())
-                overland = s.OV_MASS_FINAL[k] + s.OV_LAND_MASS_FINAL[k];
+                overland = s.OV_MASS_FINAL[k] + s.OV_LAND_MASS_FINAL[k] +
+                           overland_lake_constituent_mass(s, k) / 1000.0;
             s.GLOBAL_MASS_FINAL[k] = overland + channel + lakes;
         }
+    }
+}
+
+void move_lake_cell_mass(model_state &s, int k) {
+    const int n = s.cell_count;
+    const bool overland_lakes = s.overland_lake_on && s.overland_lake_count > 0 &&
+                                !s.overland_lake_id.empty() && s.overland_lake_id.last() >= at(n);
+    const bool channel_lakes = s.channels.lake_count > 0 && !s.cell_channel_lake.empty() &&
+                               s.cell_channel_lake.last() >= at(n);
+    if (!overland_lakes && !channel_lakes) return;
+    if (overland_lakes && (s.overland_lake_mass.empty() || s.overland_lake_mass.rows() < at(k)) &&
+        alloc_2d_double(s.overland_lake_mass, s.constituent_count, s.overland_lake_count,
+                        "overland_lake_mass") != 0)
+        return;
+    double *mass = constituent_row(s, transport_table::mass, k);
+    double *conc = constituent_row(s, transport_table::concentration, k);
+    array_2d<double> &into_channel_lake = s.chan.lake_ov_inflow_mass;
+    for (int i = 1; i <= n; ++i) {
+        const int ol = overland_lakes ? s.overland_lake_id[at(i)] : 0;
+        const int cl = channel_lakes ? s.cell_channel_lake[at(i)] : 0;
+        if ((ol < 1 || ol > s.overland_lake_count) && (cl < 1 || cl > s.channels.lake_count))
+            continue;
+        const double m = mass[i];
+        mass[i] = conc[i] = 0.0;
+        if (!(m > 0.0)) continue;
+        if (ol >= 1 && ol <= s.overland_lake_count)
+            s.overland_lake_mass[at(k)][at(ol)] += m;
+        else if (!into_channel_lake.empty() && at(k) <= into_channel_lake.rows() &&
+                 at(cl) <= into_channel_lake.cols())
+            into_channel_lake[at(k)][at(cl)] += m;
+        s.ov_lake_dmt[k] += m;
+    }
+}
+
+double overland_lake_constituent_mass(const model_state &s, int k) {
+    const array_2d<double> &m = s.overland_lake_mass;
+    if (m.empty() || at(k) > m.rows()) return 0.0;
+    double total = 0.0;
+    for (int j = 1; j <= s.overland_lake_count && at(j) <= m.cols(); ++j) total += m[at(k)][at(j)];
+    return total;
+}
+
+void release_lake_mass(model_state &s, int k) {
+    const array_2d<double> &held = s.overland_lake_mass;
+    const bool lakes = !held.empty() && at(k) <= held.rows() && !s.overland_lake_id.empty();
+    double *mass = constituent_row(s, transport_table::mass, k);
+    for (int w = 1; w <= s.lowspot_count && at(w) < s.lowspots.size(); ++w) {
+        lowspot_record &rec = s.lowspots[at(w)];
+        if (!(rec.lake_release > 0.0)) continue;
+        const int from = rec.release_lake_cell, to = rec.release_cell;
+        const bool cells = from >= 1 && from <= s.cell_count && to >= 1 && to <= s.cell_count;
+        const int lake = lakes && cells ? s.overland_lake_id[at(from)] : 0;
+        if (lake >= 1 && lake <= s.overland_lake_count && at(lake) <= held.cols()) {
+            // The lake's volume does not yet count this step's outflow.
+            double &m = s.overland_lake_mass[at(k)][at(lake)];
+            const double volume = s.lakes[at(lake)].volume;
+            const double given = volume > 0.0 ? std::min(m, m * rec.lake_release / volume) : m;
+            m -= given;
+            mass[to] += given;
+            s.ov_from_lake_dmt[k] += given;
+        }
+        if (k == s.constituent_count) rec.lake_release = 0.0;
     }
 }

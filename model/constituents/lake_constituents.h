@@ -30,3 +30,6 @@ void lake_node_handover(model_state &state);
 // Channel and lake masses now (before /1000), per constituent k.
 double channel_constituent_mass(const model_state &state, int k);
 double lake_constituent_mass(const model_state &state, int k);
+
+// Mass of constituent k held by the overland lakes (g).
+double overland_lake_constituent_mass(const model_state &state, int k);

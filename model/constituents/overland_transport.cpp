@@ -398,6 +398,7 @@ double overland_constituent_transport(model_state &s, double dt) {
     const int dissolved = set_bound_species(s);
     const double dx = s.cell_size;
     const double outflow = s.chan_explicit ? 0.0 : s.constituent_outflow_volume;
+    for (int k = 1; k <= nc; ++k) release_lake_mass(s, k);
     transport_call call{s, w, n, nc, dissolved, dt, dx, dx * dx, outflow};
     call.take_losses();
     call.sediment_bound_step(call.start_state());
@@ -405,6 +406,7 @@ double overland_constituent_transport(model_state &s, double dt) {
     call.pass(x_first, true);
     call.pass(!x_first, false);
     call.final_concentrations();
+    for (int k = 1; k <= dissolved; ++k) move_lake_cell_mass(s, k);
     return call.outlet_mass;
 }
 

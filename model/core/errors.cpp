@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "model/core/globals.h"
 
@@ -387,7 +388,10 @@ void report_error() {
         std::printf("\n");
         error_record.fatal = 1;
         if (code <= 130) print_message(code);
-        if (is_warning_code(code)) error_record.fatal = 0;
+        if (is_warning_code(code)) {
+            error_record.fatal = 0;
+            count_warning();
+        }
     }
     error_record.code = 0;
 }
@@ -416,6 +420,15 @@ void raise_printed_error() {
 void clear_error_state() {
     error_record.code = 0;
     error_record.fatal = 0;
+    warning_tally = warning_tally_type{};
+}
+
+void count_warning() { ++warning_tally.count; }
+
+void count_warning(std::string note) {
+    ++warning_tally.count;
+    // A long list of the same kind helps nobody; the count still says how many.
+    if (warning_tally.notes.size() < 20) warning_tally.notes.push_back(std::move(note));
 }
 
 void raise_open_error(std::string_view label, const std::string &name, const char *card) {

@@ -4,6 +4,7 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <vector>
 
 // One process-wide record; the instance `error_record` lives in model/globals.
 struct error_record_type {
@@ -42,3 +43,15 @@ void raise_printed_error();
 
 // Clears code and fatal flag, as the run driver does when a run begins.
 void clear_error_state();
+
+// The warnings a run has printed, for the warning report of its summary: how many,
+// and the lines the report repeats (unknown cards with the nearest known one).
+// The instance `warning_tally` lives in model/globals; emptied when a run begins.
+struct warning_tally_type {
+    int count = 0;
+    std::vector<std::string> notes;
+};
+
+// Counts one printed warning; with a note, the report repeats that line.
+void count_warning();
+void count_warning(std::string note);

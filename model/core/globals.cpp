@@ -5,12 +5,14 @@
 #include "model/core/file_opener.h"
 
 error_record_type error_record;
+warning_tally_type warning_tally;
 
 std::vector<replace_param> replace_param_list;
 int replace_params_on = 0;
 int replace_line_index = 0;
 
 int calibration_output_failed = 0;
+int calibration_run_quiet = 0;
 
 int file_prefix_on = 0;
 int file_prefix_number = 0;
@@ -34,10 +36,12 @@ void clear_run_lists() {
 void reset_process_globals() {
     clear_run_lists();
     error_record = error_record_type{};
+    warning_tally = warning_tally_type{};
     replace_params_on = 0;
     file_prefix_on = 0;
     file_prefix_number = 0;
     calibration_output_failed = 0;
+    calibration_run_quiet = 0;
     parallel_layout = parallel_layout_record{};
     forget_output_files();
 }

@@ -32,6 +32,7 @@ struct parallel_layout_record {
 };
 
 extern error_record_type error_record;
+extern warning_tally_type warning_tally;
 
 // Replacement tags in reading order; emptied at the end of every run.
 extern std::vector<replace_param> replace_param_list;
@@ -44,6 +45,9 @@ extern int replace_line_index;
 // Set when a calibration mode could not write one of its own files (logs, results):
 // the process then ends with status 1.
 extern int calibration_output_failed;
+// Set by each run of a calibration series: its project has the QUIET card, which
+// also silences the calibration's progress line of the run.
+extern int calibration_run_quiet;
 
 extern int file_prefix_on;
 extern int file_prefix_number;

@@ -49,12 +49,17 @@ bool size_matches(const std::string &file_name, int rows, int cols, int expected
         std::printf("Incorrect number of rows in map: %s\n", file_name.c_str());
     else
         std::printf("Incorrect number of columns in map: %s\n", file_name.c_str());
+    print_map_size_found(file_name, rows, cols, expected_rows, expected_cols);
     raise_printed_error();
     return false;
 }
 
-void unexpected_end(const std::string &file_name) {
+// The file ends inside the values: how far it got against what the header promises.
+void unexpected_end(const std::string &file_name, int row, int rows, int cols) {
     std::printf("Unexpected end of file in file: %s\n", file_name.c_str());
+    std::printf("  map %s: the file ends in row %d; its header gives %d rows (ROWS) of %d "
+                "values (COLS)\n",
+                file_name.c_str(), row, rows, cols);
     raise_printed_error();
 }
 
@@ -274,6 +279,13 @@ bool mask_holds(const array_2d<int> &mask, int rows, int cols) {
 
 }  // namespace
 
+void print_map_size_found(const std::string &file_name, int rows, int cols, int expected_rows,
+                          int expected_cols) {
+    std::printf("  map %s: its header gives %d rows (ROWS) and %d columns (COLS); %d rows and "
+                "%d columns expected\n",
+                file_name.c_str(), rows, cols, expected_rows, expected_cols);
+}
+
 void read_grid_map(std::FILE *file, const std::string &file_name, int mode, double *north,
                    double *south, double *east, double *west, int *rows, int *cols,
                    array_2d<int> &mask_grid, array_1d<double> &first_values,
@@ -286,6 +298,7 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
         if (rows) *rows = 0;
         if (cols) *cols = 0;
         std::printf("Error: unable to read the header of map: %s\n", file_name.c_str());
+        std::printf("  map %s must begin with %s\n", file_name.c_str(), grid_map_header_layout);
         raise_printed_error();
         return;
     }
@@ -301,6 +314,7 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
     if (!size_matches(file_name, h.rows, h.cols, expected_rows, expected_cols)) return;
     if (h.rows <= 0 || h.cols <= 0) {
         std::printf("Warning: Map contains only zero values. Map: %s\n", file_name.c_str());
+        count_warning();
         return;
     }
     if (!mask_holds(mask_grid, h.rows, h.cols)) {
@@ -321,7 +335,7 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
         for (int i = 1; i <= h.rows; ++i) {
             std::string_view line;
             if (!in.line(line)) {
-                unexpected_end(file_name);
+                unexpected_end(file_name, i, h.rows, h.cols);
                 return;
             }
             if (replace_params_on) {
@@ -340,7 +354,13 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
                 std::string_view token;
                 double value = 0.0;
                 const row_token kind = take_row_token(line, at, token);
-                if (kind == row_token::none || (kind == row_token::empty_quoted && inside)) {
+                if (kind == row_token::none) {
+                    std::printf("Error: map %s, row %d has %d values, COLS is %d\n",
+                                file_name.c_str(), i, j - 1, h.cols);
+                    raise_printed_error();
+                    return;
+                }
+                if (kind == row_token::empty_quoted && inside) {
                     refuse_cell(file_name, i, j, "", "");
                     return;
                 }
@@ -380,7 +400,7 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
                 std::string_view word;
                 const word_reader::word_kind kind = words.next(word, value);
                 if (kind == word_reader::word_kind::none) {
-                    unexpected_end(file_name);
+                    unexpected_end(file_name, i, h.rows, h.cols);
                     return;
                 }
                 if (kind == word_reader::word_kind::other && !whole_token_int(std::string(word), value)) {
@@ -409,9 +429,13 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
         return;
     }
 
-    if (!any_nonzero)
+    if (!any_nonzero) {
         std::printf("Warning: Map contains only zero values. Map: %s\n", file_name.c_str());
-    if (zero_cells >= 1)
+        count_warning();
+    }
+    if (zero_cells >= 1) {
         std::printf("Warning: Map contains %d cells with zero values. Map: %s\n", zero_cells,
                     file_name.c_str());
+        count_warning();
+    }
 }

@@ -29,3 +29,12 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
                    array_2d<int> &mask_grid, array_1d<double> &first_values,
                    array_1d<double> &second_values, array_1d<int> &cell_ints,
                    int expected_rows, int expected_cols);
+
+// The second line of a size refusal: what the header gives against what the model's
+// grid (the watershed mask's) holds, naming the map.
+void print_map_size_found(const std::string &file_name, int rows, int cols, int expected_rows,
+                          int expected_cols);
+
+// What a map's first six lines must be, for the refusal of a header that does not read.
+inline constexpr const char *grid_map_header_layout =
+    "six lines of a word and a number: north, south, east, west, rows, cols";

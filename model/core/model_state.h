@@ -173,6 +173,10 @@ struct lowspot_record {
     double fraction = 0.0;    // of the grid size
     double elevation = 0.0;   // m
     double work = 0.0;        // working value, reset by the low-spot validation
+    // Water an overland lake gave over the spot to a land cell since the constituent
+    // transport last took its mass (m3), and the two cells it last went between.
+    double lake_release = 0.0;
+    int release_lake_cell = 0, release_cell = 0;
 };
 // Seven values of one wetland (filled by read_wetland_table).
 struct wetland_record {
@@ -222,9 +226,12 @@ struct event_total_marks {
     double column_et = 0.0;  // the ET taken out of the Richards columns
     // Sacramento: its storage, ET and input (mm) and its base flow (m3).
     double sac_storage = 0.0, sac_aet = 0.0, sac_inflow = 0.0, sac_outflow = 0.0;
+    double sac_channel = 0.0;  // Sacramento water that entered the channels (m3)
     // The Richards columns' bottom flux and clip (m summed over cells) and their
     // exchange with the aquifer (m3).
     double richards_bottom = 0.0, richards_clip = 0.0, richards_exchange = 0.0;
+    // The percolation below the soil and the soil's exchange with the aquifer (m3).
+    double recharge = 0.0, soil_exchange = 0.0;
 };
 // Work storage of the overland-lake update, for N cells and L = N / 8 list
 // entries: side masks (also the cell list of a falling lake), candidate cells
@@ -473,6 +480,14 @@ struct model_state {
     checked_array<double> ov_decay_dmt{"ov_decay_dmt"}, ov_infil_dmt{"ov_infil_dmt"};
     checked_array<double> ov_qlat_dmt{"ov_qlat_dmt"}, ov_uptake_dmt{"ov_uptake_dmt"};
     checked_array<double> ov_precip_dmt{"ov_precip_dmt"};
+    // Mass the overland water carried into the lakes: step, run and event totals.
+    checked_array<double> ov_lake_dmt{"ov_lake_dmt"}, OV_LAKE_MASS{"OV_LAKE_MASS"};
+    checked_array<double> event_ov_lake_mass{"event_ov_lake_mass"};
+    // Mass the overland lakes gave back with their water over low spots.
+    checked_array<double> ov_from_lake_dmt{"ov_from_lake_dmt"}, OV_FROM_LAKE_MASS{"OV_FROM_LAKE_MASS"};
+    checked_array<double> event_ov_from_lake_mass{"event_ov_from_lake_mass"};
+    // Dissolved mass held by each overland lake (g), [constituent][lake].
+    array_2d<double> overland_lake_mass;
     checked_array<double> ov_exit_mass{"ov_exit_mass"};
     checked_array<double> GLOBAL_MASS_CON_ERROR{"GLOBAL_MASS_CON_ERROR"};
     checked_array<double> GLOBAL_MASS_DECAY{"GLOBAL_MASS_DECAY"};
@@ -1193,6 +1208,10 @@ struct model_state {
     // sink at the saturated thickness left above the floor, and the rest of a
     // step's sink once the floor has lifted the cell.
     double gw_withheld_volume = 0.0;
+    // Run total (m3) that tile drains took from the aquifer into the pipes.
+    double gw_tile_volume = 0.0;
+    // The first cell whose well met the aquifer floor (0: none), for the warnings.
+    int gw_dry_well_cell = 0;
     long long gw_picard_count = 0, gw_sweep_count = 0;
     // Exchange and storage totals (m3 unless noted): seepage into and out of the
     // channels and channel lakes (event and run), the aquifer's exchange volume,

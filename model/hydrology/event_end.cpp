@@ -90,6 +90,15 @@ double final_soil_water(const model_state &s) {
     double volume = 0.0;
     for (int c = 1; c <= s.cell_count; ++c) {
         const std::size_t i = static_cast<std::size_t>(c);
+        // Water on its way between the soil and the aquifer, which the aquifer
+        // takes (or gives) at its next step, is still the soil's: what left the
+        // root zone or a column downward, less what the root zone took from the
+        // aquifer as the table moved.
+        if (s.groundwater_on && (s.inf_redist || s.inf_richards)) {
+            if (has(s.deep_percolation, i)) volume += s.deep_percolation[i] / 100.0 * area;
+            if (s.inf_redist && has(s.surface_exchange_depth, i))
+                volume -= s.surface_exchange_depth[i] / 100.0 * area;
+        }
         if (s.inf_redist) {
             if (has(s.root_zone_water, i)) volume += s.root_zone_water[i] / 100.0 * area;
         } else if (s.inf_richards) {
@@ -190,6 +199,7 @@ void finish_event(model_state &s) {
     if (s.overland_lake_on && s.channel_lake_count > 0)
         std::printf("You are simulating overland lakes and perennial lakes, not recommended "
                     "presently. Contact your KORVA developer for further advice\n\n");
+    hand_pending_infiltration_to_sacramento(s);
     form_event_balance(s);
     soil_checks(s);
     write_event_summary(s);

@@ -364,6 +364,10 @@ void init_event(model_state &s) {
     }
     s.event_rain_volume = 0.0;
     s.event_infiltration_volume = 0.0;
+    // The rain steps and the time rain began are the event's own (the time as
+    // minutes from the start of the run).
+    s.rain_steps_with_rain = 0;
+    s.rain_began_minutes = 0.0;
     s.outflow_volume = 0.0;
     s.peak_outlet_discharge = 0.0;
     // Until a discharge is tracked the peak is the event's start.
@@ -398,11 +402,17 @@ void init_event(model_state &s) {
     s.event_marks.channel_lake_rain = s.channel_lake_rain_total;
     s.event_marks.exchange_in = surface_exchange_in(s);
     s.event_marks.exchange_out = surface_exchange_out(s);
+    s.event_marks.sac_channel = s.sac_channel_volume;
+    // The aquifer's exchanges with channels and lakes are counted per event as well.
+    s.seepage_in_event = s.seepage_out_event = 0.0;
+    s.lake_in_event = s.lake_out_event = 0.0;
     s.event_marks.channel_clip = s.chan.negative_area_volume;
     s.event_marks.lake_evaporation = s.lake_evaporation_total;
     s.event_marks.stream_point_source = s.chan.point_source_volume;
     s.event_marks.stream_point_sink = s.chan.point_sink_volume;
     s.event_marks.exfiltration = s.water_table_exchange_volume;
+    s.event_marks.recharge = s.percolation_volume;
+    s.event_marks.soil_exchange = s.soil_water_exchange_volume;
     s.event_marks.pipe_to_surface = pipe_water_to_surface(s);
     s.event_marks.pipe_from_surface = pipe_water_from_surface(s);
     if (s.inf_richards) {

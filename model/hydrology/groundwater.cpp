@@ -173,10 +173,41 @@ bool river_exchange(model_state &s, double dts) {
     return true;
 }
 
+// A well whose cell the aquifer floor has reached pumps less than its rate: said
+// once a run on the console, and in the event summaries' warnings.
+void note_dry_well(model_state &s, int i) {
+    if (s.gw_dry_well_cell != 0) return;
+    s.gw_dry_well_cell = i;
+    std::printf("Warning: the well of grid cell %d has drawn the aquifer down to its floor, "
+                "0.001 m above the aquifer bottom (%.3f m%s); it pumps less than its rate.\n",
+                i, s.aquifer_bottom[at(i)],
+                s.inf_richards ? ", 0.1 m below the initial water table under INF_RICHARDS" : "");
+}
+
+// What a cap keeps back of a cell's positive sink (m/s) comes off its well first,
+// then its leakage: neither takes water the aquifer does not hold. The rest of it
+// is the part of the exchange sinks (soil, channels, lakes) the aquifer could not
+// give; returned, to be booked as water the floor added.
+double hold_back(double reduction, double &well, double &leak) {
+    if (well > 0.0) {
+        const double w = std::min(well, reduction);
+        well -= w;
+        reduction -= w;
+    }
+    if (leak > 0.0) {
+        const double l = std::min(leak, reduction);
+        leak -= l;
+        reduction -= l;
+    }
+    return reduction;
+}
+
 // The net sink of every active cell for the step (rules of the preparation); the
 // net volume the terms add over dt (m3). soil_in gains the water the surface and
-// unsaturated terms move into the aquifer (m3, as given before the caps); what
-// the caps hold back of a positive sink goes into the withheld total.
+// unsaturated terms move into the aquifer (m3, as given before the caps). The
+// well and leakage rates of the cells are left as the step takes them, after
+// the caps; what the caps hold back of the exchange sinks goes into the
+// withheld total.
 double gather_sinks(model_state &s, double dt, bool coupled, double &soil_in) {
     const bool wells = s.gw_wells_from_table != 0;
     const bool lake_term = channel_routing_on(s) && s.lake_loss_flag == 1 && !s.lake_loss_volume.empty();
@@ -212,18 +243,25 @@ double gather_sinks(model_state &s, double dt, bool coupled, double &soil_in) {
         }
         const double b0 = s.water_table_elevation[at(i)] - s.aquifer_bottom[at(i)];
         double leak = b0 < gw_min_thickness ? 0.0 : leakage_rate;
-        if (leak_cell) leak_cell[i] = leak;
         // Without wells or static fluxes the rate is 0 and no array holds it.
         double well = wells ? well_cell[i] : (flux ? s.gw_static_flux[at(i)] : 0.0);
-        if (b0 < gw_min_thickness && well > 0.0) well = 0.0;
-        if (well_cell) well_cell[i] = well;
+        if (b0 < gw_min_thickness && well > 0.0) {
+            well = 0.0;
+            if (wells) note_dry_well(s, i);
+        }
         const double perc = percolation ? s.deep_percolation[at(i)] / 100.0 / dt : 0.0;
         soil_in -= (u + e) * dt * area;
         const double nominal = well - perc + leak + u + e + sp + c;
         double r = nominal;
         if (b0 < gw_min_thickness && r > 0.0) r = 0.0;
         if (b0 - r * dt < gw_min_thickness && r > 0.0) r = (b0 - gw_min_thickness) / dt;
-        s.gw_withheld_volume += (nominal - r) * dt * area;
+        if (r < nominal) {
+            const double pumped = well;
+            s.gw_withheld_volume += hold_back(nominal - r, well, leak) * dt * area;
+            if (wells && well < pumped) note_dry_well(s, i);
+        }
+        if (leak_cell) leak_cell[i] = leak;
+        if (well_cell) well_cell[i] = well;
         s.gw_net_sink[at(i)] = r;
         v -= r * dt * area;
     }
@@ -301,22 +339,64 @@ void store_head_changes(model_state &s) {
     s.gw_stored_volume += v;
 }
 
-// Heads below bottom + 0.001 m are lifted to it; the water that adds is booked,
-// and a positive sink stops for the rest of the step (its volume given back).
-void apply_floor(model_state &s, double remaining, double &v) {
+// The well and leakage volumes (m3) of the sub-step, at the rates the step
+// takes (positive out of the aquifer; a negative well rate injects).
+void book_extractions(model_state &s, double dts) {
+    const double area = s.cell_size * s.cell_size;
+    const double *well = s.gw_well_rate.empty() ? nullptr : s.gw_well_rate.data();
+    const double *leak = s.gw_leakage_rate_cell.empty() ? nullptr : s.gw_leakage_rate_cell.data();
+    if (!well && !leak) return;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        if (fixed_head(s.gw_boundary_code[at(i)])) continue;
+        if (well) s.gw_well_volume += well[i] * dts * area;
+        if (leak) s.gw_leakage_volume += leak[i] * dts * area;
+    }
+}
+
+// Heads below bottom + 0.001 m are lifted to it. The water that adds is first
+// what the cell's positive sink could not take in the sub-step of dts seconds:
+// the well and the leakage gave that much less (their volumes are booked less);
+// the rest of the lift is water the floor added. A positive sink then stops for
+// the remaining time: the well and the leakage pump no more, an inflow among the
+// other terms goes on, and what the exchange sinks would still have taken is
+// held back (its volume given back to the net volume v).
+void apply_floor(model_state &s, double dts, double remaining, double &v) {
+    const double area = s.cell_size * s.cell_size;
     for (int i = 1; i <= s.cell_count; ++i) {
         const double floor = s.aquifer_bottom[at(i)] + gw_min_thickness;
         double &h = s.water_table_elevation[at(i)];
         if (!(h - floor < 0.0)) continue;
-        const double area = s.cell_size * s.cell_size;
-        s.gw_floor_volume += storage_of(s, i) * (floor - h) * area;
+        double lift = storage_of(s, i) * (floor - h) * area;
         h = floor;
         double &r = s.gw_net_sink[at(i)];
-        if (r > 0.0) {
-            v += r * remaining * area;
-            s.gw_withheld_volume += r * remaining * area;
-            r = 0.0;
+        if (!(r > 0.0)) {
+            s.gw_floor_volume += lift;
+            continue;
         }
+        double unused = 0.0;
+        double &well = s.gw_well_rate.empty() ? unused : s.gw_well_rate[at(i)];
+        double &leak = s.gw_leakage_rate_cell.empty() ? unused : s.gw_leakage_rate_cell[at(i)];
+        const double rest = r - std::max(well, 0.0) - std::max(leak, 0.0);
+        if (well > 0.0) {
+            const double short_well = std::min(lift, well * dts * area);
+            s.gw_well_volume -= short_well;
+            v += short_well;
+            lift -= short_well;
+            if (s.gw_wells_from_table) note_dry_well(s, i);
+        }
+        if (leak > 0.0) {
+            const double short_leak = std::min(lift, leak * dts * area);
+            s.gw_leakage_volume -= short_leak;
+            v += short_leak;
+            lift -= short_leak;
+        }
+        s.gw_floor_volume += lift;
+        if (well > 0.0) well = 0.0;
+        if (leak > 0.0) leak = 0.0;
+        const double kept = std::min(rest, 0.0);
+        if (rest > 0.0) s.gw_withheld_volume += rest * remaining * area;
+        v += (r - kept) * remaining * area;
+        r = kept;
     }
 }
 
@@ -518,7 +598,8 @@ double groundwater_step(model_state &s, double dt, double &soil_in) {
         remaining -= dts;
         if (!picard_iteration(s, dts, coupled)) return 0.0;
         s.gw_boundary_flux_volume += boundary_flux(s, dts);
-        apply_floor(s, remaining, v);
+        book_extractions(s, dts);
+        apply_floor(s, dts, remaining, v);
         store_head_changes(s);
         if (coupled) {
             for (int i = 1; i <= s.cell_count; ++i) {

@@ -309,6 +309,29 @@ void lower_lake(lake_call &c) {
     if (lake.cell_count > 0) lake.elevation = level_holding_volume(s, c.k, c.area, c.members);
 }
 
+bool holds_gained_cells(const model_state &s, int k, const lake_cells &members) {
+    bool gained = false;
+    for_each_lake_cell(s, k, members, [&](int i) {
+        if (s.overland_lake_id_copy[at(i)] <= 0) gained = true;
+    });
+    return gained;
+}
+
+// A lake on its initial cells whose outflow takes it below its initial level: the
+// surface falls over those cells by the volume that left, which the outflow took
+// from the lake (holding the level would make that water anew). It cannot give
+// more than it holds.
+void fall_below_initial_level(lake_call &c) {
+    lake_record &lake = c.s.lakes[at(c.k)];
+    if (lake.volume + c.dv < 0.0) {
+        report_not_enough_volume(c.k);
+        return;
+    }
+    c.s.overland_lake_flow_out -= c.dv;
+    lake.volume += c.dv;
+    lake.elevation = c.h;
+}
+
 // Lists every lake's cells in cell order (a counting sort by lake number), so that
 // each lake visits its own cells only: lake k's are member_cells[member_start[k]]
 // up to member_start[k + 1] - 1. Made at each update; a lake changes only its own
@@ -371,6 +394,11 @@ void take_cell_mass(model_state &s, int k, int cell) {
         double *m = mass.row(q);
         if (m && cell <= mass.columns()) {
             w.lake_ov_inflow_mass[at(q)][at(k)] += m[cell];
+            // The mass leaves the overland water for the lake.
+            if (at(q) <= s.OV_LAKE_MASS.count() && at(q) <= s.event_ov_lake_mass.count()) {
+                s.OV_LAKE_MASS[q] += m[cell] / 1000.0;
+                s.event_ov_lake_mass[q] += m[cell] / 1000.0;
+            }
             m[cell] = 0.0;
         }
         double *cc = conc.row(q);
@@ -442,6 +470,7 @@ bool take_cells(model_state &s, int k, double &dv, double &area, double &wse, in
             std::printf("The last grid cell coordinates defined in your input file are: [%d][%d] \n",
                         rc[0], rc[1]);
             s.lake_extent_warned = 1;
+            count_warning();
         }
         // A lake without cells has no surface: it must take its first cell.
         if (area > 0.0 && dv / area < d + 1e-07) {
@@ -563,13 +592,6 @@ void olake_extent(model_state &s) {
         if (lake.cell_count < 1) continue;
         const double dh = dv / (lake.cell_count * area);
         const double h = lake.elevation + dh;
-        if (h < lake.initial_elevation) {
-            // The lake never falls below its initial level; the change it cannot
-            // make is booked.
-            lake.elevation = lake.initial_elevation;
-            s.overland_lake_dropped_volume += dv;
-            continue;
-        }
         if (std::fabs(dh) < 1e-10) {
             s.overland_lake_dropped_volume += dv;
             continue;
@@ -580,6 +602,8 @@ void olake_extent(model_state &s) {
         lake_call call{s, w, k, area, dv, h, members};
         if (dh > 0.0)
             raise_lake(call);
+        else if (h < lake.initial_elevation && !holds_gained_cells(s, k, members))
+            fall_below_initial_level(call);
         else
             lower_lake(call);
         if (failed()) return;

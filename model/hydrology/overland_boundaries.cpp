@@ -228,6 +228,11 @@ void weir_flux(overland_grid &g, double dt) {
         rec.work = transfer * area / dt;
         if (is_lake_cell(g, donor)) add_lake_inflow(g, donor, -transfer * area);
         else g.h[at(donor)] -= transfer;
+        if (is_lake_cell(g, donor) && !is_lake_cell(g, receiver)) {
+            rec.lake_release += transfer * area;
+            rec.release_lake_cell = donor;
+            rec.release_cell = receiver;
+        }
         if (is_lake_cell(g, receiver)) add_lake_inflow(g, receiver, transfer * area);
         else g.h[at(receiver)] += transfer;
     }

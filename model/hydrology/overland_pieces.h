@@ -1,7 +1,8 @@
 // The routing pieces of a turn (step_overland_flow, step_overland_constituents,
-// step_superlink_coupling, step_groundwater, update_overland_lakes,
-// step_channel_routing; declared in hydrology_services.h) and the helpers they
-// share. run_model calls the pieces through its table of pieces.
+// step_superlink_coupling, update_overland_lakes, step_channel_routing; declared
+// in hydrology_services.h) and the helpers they share; the groundwater piece has
+// its own file (groundwater_coupling.cpp). run_model calls the pieces through its
+// table of pieces.
 #pragma once
 
 struct model_state;
@@ -16,12 +17,6 @@ overland_route_fn choose_overland_scheme(int scheme_code);
 // True when the run's overland scheme (its route, else its OVERTYPE code) is the
 // explicit one, the only user of the bed slopes and the depth changes per cell.
 bool explicit_overland_scheme(const model_state &state);
-
-// The channel nodes and cells after a channel-groundwater exchange of result 1
-// or 2 over dt seconds: node areas take the exchange (result 2) and the cells'
-// seepage volumes the water moved; result 1 clears the seepage volumes. False
-// after a node area below 0 (non-orthogonal channels).
-bool exchange_channel_nodes(model_state &state, int result, double dt);
 
 // Rule 3 of the overland step: sets the routing switch when a cell outside the
 // lakes and channel lakes holds water and the flow-present switch when such a

@@ -120,9 +120,11 @@ void update_cross_sections(model_state &s) {
 
 void warn_unused_cards(const model_state &s) {
     for (std::size_t k = 0; k < std::size(unused_slots); ++k)
-        if (s.plux_map_switches[static_cast<std::size_t>(unused_slots[k])] == 1)
+        if (s.plux_map_switches[static_cast<std::size_t>(unused_slots[k])] == 1) {
             std::printf("Warning: the %s card is read, but no map of that kind is exchanged.\n",
                         unused_cards[k]);
+            count_warning();
+        }
 }
 
 }  // namespace

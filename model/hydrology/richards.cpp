@@ -559,6 +559,7 @@ double richards_step(model_state &s, double dt) {
     // groundwater model runs, and leaves the model as percolation otherwise.
     const bool to_aquifer = s.groundwater_on && !s.deep_percolation.empty() &&
                             s.deep_percolation.last() >= static_cast<std::size_t>(s.cell_count);
+    const bool sacramento = s.sacramento_on != 0;
     double added = 0.0;
     for (int i = 1; i <= s.cell_count; ++i) {
         if (skipped(s, i)) continue;
@@ -572,13 +573,15 @@ double richards_step(model_state &s, double dt) {
         s.richards_bottom_total += t.bottom / 100.0;
         if (to_aquifer)
             s.deep_percolation[i] += t.bottom;
-        else
+        else if (!sacramento)
             s.percolation_volume += t.bottom / 100.0 * area;
         s.richards_clip_total += t.clip / 100.0;
         // The ET that left the columns, and that of ponded water, which left the surface.
         s.richards_et_volume += t.evaporated / 100.0 * area;
+        // With soil-moisture accounting the columns only decide what infiltrates;
+        // the soil's ET and what drains below are the accounting's.
         s.surface_et_volume_total += t.pond_evaporated / 100.0 * area;
-        s.et_volume_total += (t.evaporated + t.pond_evaporated) / 100.0 * area;
+        s.et_volume_total += ((sacramento ? 0.0 : t.evaporated) + t.pond_evaporated) / 100.0 * area;
         s.hour_et_depth += (t.evaporated + t.pond_evaporated) / 100.0;
         added += t.taken / 100.0;
     }

@@ -68,6 +68,12 @@ double soil_et_withdrawal(model_state &s, double dt) {
     // Field capacity only where a table gave it (0 otherwise); the wilting point
     // is read only for a cell with a demand, so that a run without ET leaves it untouched.
     double *bottom_flux = s.root_zone_bottom_flux.empty() ? nullptr : s.root_zone_bottom_flux.data();
+    // What leaves the root zone downward (cm; negative: what the soil below gives
+    // up for the ET of a flagged cell) recharges the aquifer at its next step when
+    // the groundwater model runs, and leaves the model as percolation otherwise.
+    const bool to_aquifer = s.groundwater_on && !s.deep_percolation.empty() &&
+                            s.deep_percolation.last() >= static_cast<std::size_t>(n);
+    const double area = s.cell_size * s.cell_size;
     const double *field_capacity = s.soil_sixth.empty() ? nullptr : s.soil_sixth.data();
     double removed = 0.0;
 
@@ -83,6 +89,13 @@ double soil_et_withdrawal(model_state &s, double dt) {
         double &wl = s.root_lower_water[i];
         double unsummed = 0.0;
         double &bottom = bottom_flux ? bottom_flux[i] : unsummed;
+        const auto drain = [&](double cm) {
+            bottom += cm;
+            if (to_aquifer)
+                s.deep_percolation[i] += cm;
+            else
+                s.percolation_volume += cm / 100.0 * area;
+        };
 
         // Demand of the step, first from ponded water.
         double demand = 0.0;
@@ -133,15 +146,15 @@ double soil_et_withdrawal(model_state &s, double dt) {
         }
 
         if (s.saturated_cell[i] == 1) {
-            bottom -= et1 + et2;
+            drain(-(et1 + et2));
             s.flagged_cell_et_total += (et1 + et2) / 100.0;
             continue;
         }
         if (depth < tiny) {
             s.saturated_cell[i] = 1;
-            bottom -= et1 + et2;
+            drain(-(et1 + et2));
             s.flagged_cell_et_total += (et1 + et2) / 100.0;
-            bottom += win;
+            drain(win);
         } else {
             const double ks = s.soil_ksat[i], lam = s.soil_pore_index[i];
             const double s1 = wu / l1;
@@ -181,7 +194,7 @@ double soil_et_withdrawal(model_state &s, double dt) {
                 }
                 s.root_zone_water[i] += wl;
             }
-            bottom += two ? d2 : d1;
+            drain(two ? d2 : d1);
         }
         s.root_zone_infiltration_total += win / 100.0;
         s.step_infiltration_depth[i] = 0.0;

@@ -232,30 +232,64 @@ void step_longterm_hydromet(model_state &s) {
     }
     s.hour_et_depth = 0.0;
     s.hour_infiltration_depth = 0.0;
+    // The bottom flux of the root zone is summed over one hour of lines.
+    for (int i = 1; i <= s.cell_count && !s.root_zone_bottom_flux.empty(); ++i)
+        s.root_zone_bottom_flux[i] = 0.0;
 
     ++s.hmet_record_count;
     take_clock_step(s, s.hydromet_clock);
 }
 
+namespace {
+
+// The basin's start: its storage and lower-zone drainage potential. The run's
+// infiltration from its first step on is the stores' input.
+void start_sacramento(model_state &s) {
+    if (!s.sac_first_call) return;
+    sacramento_basin &b = s.sac_basin;
+    s.sac_initial_storage = sacramento_storage(b);
+    b.pbase = b.lzpk * b.lzfpm + b.lzsk * b.lzfsm;
+    s.sac_first_call = 0;
+}
+
+// The infiltration since the stores last took it, in mm over the basin.
+double sacramento_pending_input(model_state &s) {
+    const double area = s.watershed_area;
+    const double inflow =
+        area > 0.0 ? (s.infiltration_volume_total - s.sac_infiltration_used) / area * 1000.0 : 0.0;
+    s.sac_infiltration_used = s.infiltration_volume_total;
+    s.sac_inflow_total += inflow;
+    return inflow;
+}
+
+}  // namespace
+
+void hand_pending_infiltration_to_sacramento(model_state &s) {
+    if (!s.sacramento_on) return;
+    start_sacramento(s);
+    const double p = sacramento_pending_input(s);
+    if (!(p > 0.0)) return;
+    // No time passes: the water fills the upper tension water, then the upper free
+    // water; what neither holds runs off.
+    sacramento_basin &b = s.sac_basin;
+    const double tension = std::fmin(p, std::fmax(0.0, b.uztwm - b.uztwc));
+    b.uztwc += tension;
+    const double free_water = std::fmin(p - tension, std::fmax(0.0, b.uzfwm - b.uzfwc));
+    b.uzfwc += free_water;
+    s.sac_runoff_total += p - tension - free_water;
+}
+
 void step_sacramento(model_state &s) {
     if (!s.sacramento_on || !clock_due(s, s.sacramento_clock)) return;
     sacramento_basin &b = s.sac_basin;
-    if (s.sac_first_call) {
-        s.sac_initial_storage = b.uztwc + b.uzfwc + b.lztwc + b.lzfsc + b.lzfpc;
-        b.pbase = b.lzpk * b.lzfpm + b.lzsk * b.lzfsm;
-        s.sac_infiltration_used = s.infiltration_volume_total;
-        s.sac_first_call = 0;
-    }
+    start_sacramento(s);
     const double dt = take_clock_step(s, s.sacramento_clock);
 
     // Demand: the potential ET of the hour (cm) in mm. Supply: the water that
     // infiltrated over the basin since the last step, in mm.
     double demand = mean_over_cells(s, s.potential_et) * 3600.0 * 10.0;
     const double area = s.watershed_area;
-    const double inflow =
-        area > 0.0 ? (s.infiltration_volume_total - s.sac_infiltration_used) / area * 1000.0 : 0.0;
-    s.sac_infiltration_used = s.infiltration_volume_total;
-    s.sac_inflow_total += inflow;
+    const double inflow = sacramento_pending_input(s);
     s.sac_pet_total += demand;
     double extra = 0.0;
     sacramento_step(b, demand, inflow, extra);

@@ -31,3 +31,7 @@ void book_infiltration(model_state &state);
 // The basin average of cell_soil_moisture (fraction): the soil water content of
 // the scheme in force as it stands now.
 double basin_soil_moisture(const model_state &state);
+
+// Hands the infiltration that the soil-moisture accounting has not yet taken to its
+// stores at once (the end of an event), so that every infiltrated m3 reaches them.
+void hand_pending_infiltration_to_sacramento(model_state &state);

@@ -130,6 +130,7 @@ struct card_reader {
     int max_lake_search = 0, connect_cards = 0, pointsources = 0, pumps = 0;
     bool mlake = false;
     std::vector<int> xsec_count;              // per link, break-point sections counted
+    std::vector<int> nodes_card;              // per link, the value of its NODES card (0: none)
     std::vector<char> has_erosion;            // per link, a MAX_EROSION card was met
     std::vector<int> first_mark, last_mark;   // per link, first and last NPAIRS node
     std::vector<int> table_base;              // per link, first table number - 1
@@ -307,6 +308,7 @@ bool card_reader::counts_fit_the_file() {
 bool card_reader::sizing_pass() {
     const std::size_t links = static_cast<std::size_t>(net.link_count) + 1;
     xsec_count.assign(links, 0);
+    nodes_card.assign(links, 0);
     has_erosion.assign(links, 0);
     while (read_line(line, file)) {
         const int code = card_code();
@@ -326,6 +328,7 @@ bool card_reader::sizing_pass() {
                 return false;
             }
             net.node_count[link] = v;
+            nodes_card[static_cast<std::size_t>(link)] = v;
             break;
         }
         case chan_card::mannings_n: {
@@ -522,6 +525,17 @@ bool card_reader::sizing_checks() {
         const int type = net.link_type[l];
         if (type == 0) {
             std::printf("Error in the channel input file: link %d has no link type card.\n", l);
+            chan_input_stop();
+            return false;
+        }
+        // A structure or weir link joins the last node of the link above to the
+        // first of the link below through its two nodes; more or fewer would
+        // leave its flow behind.
+        const int given = nodes_card[static_cast<std::size_t>(l)];
+        if ((type == link_structure || type == link_weir) && given != 0 && given != 2) {
+            std::printf("Error in the channel input file: link %d is a %s link and has 2 nodes, "
+                        "but its NODES card gives %d.\n",
+                        l, type == link_structure ? "STRUCTURE" : "weir", given);
             chan_input_stop();
             return false;
         }

@@ -634,10 +634,26 @@ void check_channel_limits(model_state &s) {
         if (t == link_weir || t == link_lake || t == link_structure) continue;
         for (int n = 1; n <= net.comp_node_count[l]; ++n) {
             if (net.Mrb[n][l] > 0.0) continue;
+            // M_RIVER / K_RIVER fill in only when no link of the channel file has its
+            // own bed cards: the advice names the card that helps in each case.
             std::printf("Error: the river bed thickness at link %d node %d is %g m; the "
-                        "channel-aquifer\nexchange needs a thickness above 0 (GW_BED_THICKNESS "
-                        "or M_RIVER).\n",
+                        "channel-aquifer\nexchange needs a thickness above 0.\n",
                         l, n, net.Mrb[n][l]);
+            bool cards_on_links = false;
+            for (int k = 1; !net.link_mrb.empty() && k <= net.link_count &&
+                            static_cast<std::size_t>(k) <= net.link_mrb.last();
+                 ++k)
+                cards_on_links = cards_on_links || net.link_mrb[k] > 0.0;
+            if (cards_on_links)
+                std::printf("Add GW_BED_THICKNESS (and GW_BED_CONDUCTIVITY) to link %d in the "
+                            "channel input file %s:\nonce one link there carries them, every "
+                            "link needs its own, and the project cards\nM_RIVER and K_RIVER are "
+                            "not used.\n",
+                            l, s.channel_input_name.c_str());
+            else
+                std::printf("Give M_RIVER a thickness above 0 in the project file, or "
+                            "GW_BED_THICKNESS to link %d\nin the channel input file %s.\n",
+                            l, s.channel_input_name.c_str());
             chan_input_stop();
             return;
         }

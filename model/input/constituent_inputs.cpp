@@ -32,7 +32,9 @@ void for_each_total(model_state &s, F &&f) {
           &s.ov_uptake_dmt,        &s.ov_precip_dmt,        &s.ov_exit_mass,
           &s.GLOBAL_MASS_CON_ERROR, &s.GLOBAL_MASS_DECAY,   &s.GLOBAL_MASS_INIT,
           &s.GLOBAL_MASS_FINAL,    &s.GLOBAL_POINT_SOURCE,  &s.GLOBAL_MASS_OUT,
-          &s.GLOBAL_GW_MASS,       &s.GLOBAL_PRECIP_MASS})
+          &s.GLOBAL_GW_MASS,       &s.GLOBAL_PRECIP_MASS,   &s.ov_lake_dmt,
+          &s.OV_LAKE_MASS,         &s.event_ov_lake_mass,   &s.ov_from_lake_dmt,
+          &s.OV_FROM_LAKE_MASS,    &s.event_ov_from_lake_mass})
         f(*a);
 }
 

@@ -17,8 +17,9 @@
 
 namespace {
 
-void format_error_stop() {
+void format_error_stop(const model_state &s) {
     std::printf("File format error, program terminating.\n");
+    std::printf("  (grid-stream file %s, card STREAM_CELL)\n", s.stream_cell_name.c_str());
     chan_input_stop();
 }
 
@@ -48,13 +49,13 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
     if (read_line(line, file)) next_token(first, line);
     if (first.compare(0, 14, "GRIDSTREAMFILE") != 0 || first.size() < 14) {
         std::printf("The first line of the grid-stream file must be GRIDSTREAMFILE\n");
-        format_error_stop();
+        format_error_stop(s);
         return;
     }
     // Line 2: the number of stream cells.
     if (!read_line(line, file) || chan_card_code(line) != chan_card::streamcells) {
         std::printf("The second card in the grid-stream file must be STREAMCELLS\n");
-        format_error_stop();
+        format_error_stop(s);
         return;
     }
     int cells = 0;
@@ -62,6 +63,7 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
     if (cells <= 0) {
         std::printf("The number of STREAMCELLS in the grid-stream (.gst) file\n");
         std::printf("must be greater than 0.  File format error, program terminating\n");
+        std::printf("  (grid-stream file %s, card STREAM_CELL)\n", s.stream_cell_name.c_str());
         chan_input_stop();
         return;
     }
@@ -70,7 +72,7 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
         std::printf("STREAMCELLS %d in the grid-stream file is more than the %d cells of the "
                     "watershed.\n",
                     cells, s.cell_count);
-        format_error_stop();
+        format_error_stop(s);
         return;
     }
     g.cell_count = cells;
@@ -86,13 +88,13 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
         if (++counted > cells) {
             std::printf("The grid-stream file has more NUMNODES cards than its %d STREAMCELLS.\n",
                         cells);
-            format_error_stop();
+            format_error_stop(s);
             return;
         }
         if (k < 0) {
             std::printf("NUMNODES %d of stream cell %d in the grid-stream file is negative.\n", k,
                         counted);
-            format_error_stop();
+            format_error_stop(s);
             return;
         }
         g.entry_count[counted] = k;
@@ -103,7 +105,7 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
         std::printf("A NUMNODES of %d in the grid-stream file is more than its %d LINKNODE "
                     "cards.\n",
                     g.max_entries, linknode_cards);
-        format_error_stop();
+        format_error_stop(s);
         return;
     }
     const long long rows = cells, cols = g.max_entries;
@@ -127,7 +129,7 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
                 std::printf("The grid-stream file has more CELLIJ cards than its %d "
                             "STREAMCELLS.\n",
                             cells);
-                format_error_stop();
+                format_error_stop(s);
                 return;
             }
             gnum = cell_at(s, r, c);
@@ -135,7 +137,7 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
                 std::printf("CELLIJ %d %d in the grid-stream file is not a cell of the "
                             "watershed.\n",
                             r, c);
-                format_error_stop();
+                format_error_stop(s);
                 return;
             }
             entry = 0;
@@ -147,27 +149,27 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
             if (!next_double(line, frac)) {
                 std::printf("The share of a LINKNODE card in the grid-stream file is missing or "
                             "not a finite number.\n");
-                format_error_stop();
+                format_error_stop(s);
                 return;
             }
             if (cell < 1) {
                 std::printf("A LINKNODE card in the grid-stream file comes before any CELLIJ "
                             "card.\n");
-                format_error_stop();
+                format_error_stop(s);
                 return;
             }
             if (++entry > g.entry_count[cell]) {
                 std::printf("Stream cell %d in the grid-stream file has more LINKNODE cards than "
                             "its NUMNODES %d.\n",
                             cell, g.entry_count[cell]);
-                format_error_stop();
+                format_error_stop(s);
                 return;
             }
             if (l < 1 || l > net.link_count || n < 1 || n > net.node_count[l]) {
                 std::printf("LINKNODE %d %d of stream cell %d in the grid-stream file is not a "
                             "node of the channel network.\n",
                             l, n, cell);
-                format_error_stop();
+                format_error_stop(s);
                 return;
             }
             g.gst_link[cell][entry] = l;

@@ -12,6 +12,7 @@
 #include "model/core/errors.h"
 #include "model/core/file_opener.h"
 #include "model/core/globals.h"
+#include "model/core/grid_map.h"
 #include "model/input/mapping_tables.h"
 #include "model/core/line_reader.h"
 #include "model/core/model_state.h"
@@ -86,6 +87,8 @@ bool open_and_read_table(model_state &s, const std::string &table_file, int tabl
         const int num_sed = read_num_sed(file);
         if (num_sed != sediment_count) {
             std::fclose(file);
+            std::printf("Error: mapping table file %s: NUM_SED of its SOIL_EROSION_PROPS table\n",
+                        table_file.c_str());
             error_record.int1 = sediment_count;
             error_record.int2 = num_sed;
             raise_error(91);
@@ -143,6 +146,7 @@ int read_index_map_grid(std::FILE *file, const std::string &file_name,
     int map_rows = 0, map_cols = 0;
     if (!file || !read_header(file, north, south, east, west, map_rows, map_cols)) {
         std::printf("Error: unable to read the header of index map: %s\n", file_name.c_str());
+        std::printf("  map %s must begin with %s\n", file_name.c_str(), grid_map_header_layout);
         raise_printed_error();
         return 0;
     }
@@ -150,6 +154,8 @@ int read_index_map_grid(std::FILE *file, const std::string &file_name,
     if (header.south) *header.south = south;
     if (header.east) *header.east = east;
     if (header.west) *header.west = west;
+    if (map_rows != rows || map_cols != cols)
+        print_map_size_found(file_name, map_rows, map_cols, rows, cols);
     if (map_rows != rows && map_cols != cols) {
         raise_error(72, {}, file_name);
         return 0;
@@ -177,6 +183,9 @@ int read_index_map_grid(std::FILE *file, const std::string &file_name,
             const int got = std::fscanf(file, "%d", &value);
             if (got == EOF) {
                 std::printf("Unexpected end of file in file: %s\n", file_name.c_str());
+                std::printf("  map %s: the file ends in row %d; its header gives %d rows (ROWS) "
+                            "of %d values (COLS)\n",
+                            file_name.c_str(), i, rows, cols);
                 raise_printed_error();
                 return 0;
             }
@@ -189,9 +198,9 @@ int read_index_map_grid(std::FILE *file, const std::string &file_name,
             if (cell_grid[i][j] == 0) continue;  // outside the watershed: ignored
             const int lowest = zero_allowed ? 0 : 1;
             if (value < lowest) {
-                std::printf("Error: index ID %d below %d at a watershed cell; every watershed "
-                            "cell needs an id that its table gives\n",
-                            value, lowest);
+                std::printf("Error: index map %s: index ID %d below %d at a watershed cell; "
+                            "every watershed cell needs an id that its table gives\n",
+                            file_name.c_str(), value, lowest);
             }
             if (value < lowest || value > largest_id) {
                 error_record.int1 = i;
@@ -408,6 +417,8 @@ int read_wetland_table(model_state &state, const std::string &table_file,
             if (t.index_grid[i][j] > largest) largest = t.index_grid[i][j];
     // The limit is tested before any table is sized by the largest id.
     if (largest > max_wetland_id) {
+        std::printf("Error: wetland index map %s of mapping table file %s holds id %d\n",
+                    t.map_file.c_str(), table_file.c_str(), largest);
         raise_error(68);
         return 0;
     }
@@ -422,6 +433,9 @@ int read_wetland_table(model_state &state, const std::string &table_file,
     if (distinct != t.rows.count) {
         error_record.int1 = distinct;
         error_record.int2 = t.rows.count;
+        std::printf("Error: wetland index map %s against the WETLAND_PROPERTIES table of mapping "
+                    "table file %s\n",
+                    t.map_file.c_str(), table_file.c_str());
         raise_error(67);
         return 0;
     }
@@ -575,6 +589,8 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
         if (!read_line(line, file) || index_map_card_id(line) != card_precip_conc ||
             std::sscanf(line.c_str(), "%*s %lf", &value) != 1 || !std::isfinite(value)) {
             std::printf("Error in reading the precip concentration of constituent #%d\n", i);
+            std::printf("  (the PRECIP_CONC line after its name line in mapping table file %s)\n",
+                        table_file.c_str());
             return contaminant_error(file);
         }
         state.precip_conc[i] = value;

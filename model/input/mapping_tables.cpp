@@ -94,6 +94,23 @@ bool next_row_token(const std::string &line, std::size_t &pos, std::string &toke
     return true;
 }
 
+// A row whose values were written a few characters too far left: the word that
+// holds characters 86 and 87 is a number, which reading from 87 would cut (1.09
+// read as 09). Such a row is refused rather than misread.
+bool number_across_value_column(const std::string &line) {
+    const std::size_t first = table_row_value_column - 1;  // character 87
+    if (line.size() <= first || is_token_delimiter(line[first]) ||
+        is_token_delimiter(line[first - 1]))
+        return false;
+    std::size_t start = first - 1, end = first;
+    while (start > table_row_id_width && !is_token_delimiter(line[start - 1])) --start;
+    while (end < line.size() && !is_token_delimiter(line[end])) ++end;
+    const std::string word = line.substr(start, end - start);
+    char *stop = nullptr;
+    std::strtod(word.c_str(), &stop);
+    return stop == word.c_str() + word.size();
+}
+
 // Searches the open file from its current position for a line of card `id`;
 // true when found (the line is then consumed).
 bool search_card(std::FILE *file, int id) {
@@ -110,11 +127,19 @@ bool header_line_ok(std::FILE *file) {
 }
 
 // Presence of a table that names an index map: found, and its map can be opened.
-int table_with_map_present(std::FILE *file, int id) {
+// A table whose index map cannot be opened is refused, naming the map and where
+// the mapping table names it (the run would otherwise look for other inputs).
+int table_with_map_present(std::FILE *file, int id, const std::string &table_file) {
     std::string map_file;
     if (!open_index_map_table(file, id, map_file)) return 0;
     std::FILE *map = open_run_file(map_file, "r");
-    if (!map) return 0;
+    if (!map) {
+        std::printf("Error: unable to open the index map %s, named by an INDEX_MAP line of "
+                    "mapping table file %s for its %s table\n",
+                    map_file.c_str(), table_file.c_str(), table_card_word(id));
+        raise_printed_error();
+        return 0;
+    }
     std::fclose(map);
     return 1;
 }
@@ -274,6 +299,7 @@ int read_table_row(int &id, double *values, std::FILE *file, int count, int &bad
     if (count <= 0) return table_row_ok;
     if (line.size() < table_row_value_column) return table_row_too_short;
     std::size_t pos = table_row_value_column - 1;
+    if (number_across_value_column(line)) return table_row_values_early;
     std::string token;
     for (int j = 0; j < count; ++j) {
         if (!next_row_token(line, pos, token) || !parse_number(token, values[j])) {
@@ -299,6 +325,12 @@ void report_table_row_error(int result, int row, int bad_value, const char *tabl
     case table_row_too_short:
         std::printf("Error: row %d of the %s table in mapping table file %s ends before column "
                     "87, where its values begin\n",
+                    row, table, file_name.c_str());
+        break;
+    case table_row_values_early:
+        std::printf("Error: row %d of the %s table in mapping table file %s: a number runs "
+                    "across characters 86 and 87; the values begin at character 87 (the "
+                    "description fills characters 7 to 86, and character 86 must be blank)\n",
                     row, table, file_name.c_str());
         break;
     default:
@@ -362,7 +394,8 @@ void scan_index_map_tables(const std::string &file_name, std::array<int, 21> &ta
             table_present[10] = search_card(file, card_contaminant_transport);
         } else {
             table_present[static_cast<std::size_t>(slot)] =
-                table_with_map_present(file, slot_ids[slot]);
+                zarn_mode ? 0 : table_with_map_present(file, slot_ids[slot], file_name);
+            if (error_record.fatal) break;
         }
     }
     if (zarn_mode)

@@ -123,6 +123,7 @@ enum table_row_result : int {
     table_row_bad_id = -1,      // columns 1-6 hold no integer, or it is below 1
     table_row_too_short = -2,   // the line ends before the value column
     table_row_bad_value = -3,   // a value is missing or is not a number
+    table_row_values_early = -4,  // a number runs from the description into the value column
 };
 
 // Reads one row: the id from characters 1-6, `count` values from character 87 on

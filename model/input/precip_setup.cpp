@@ -74,9 +74,13 @@ bool open_calibration_output(model_state &s) {
     }
     alloc_1d_double(s.optim_values1, 100);
     alloc_1d_double(s.optim_values2, 100);
-    if (!s.quiet) std::fprintf(stderr, "writing output for optimization to file %s\n", name.c_str());
+    // The name as written, with the run number of a calibration series before it.
+    const std::string written = run_file_name(name, "w");
+    if (!s.quiet)
+        std::fprintf(stderr, "writing output for optimization to file %s\n", written.c_str());
     if (s.summary_file)
-        std::fprintf(s.summary_file, "writing output for optimization to file %s\n", name.c_str());
+        std::fprintf(s.summary_file, "writing output for optimization to file %s\n",
+                     written.c_str());
     return true;
 }
 

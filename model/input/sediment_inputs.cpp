@@ -125,6 +125,7 @@ double usable_water_temperature(double celsius, const model_state &s) {
                      "Warning: water temperature %.2lf C is above %.0lf C, the range of the "
                      "viscosity of water; %.0lf C is used.\n",
                      celsius, viscosity_fit_high, viscosity_fit_high);
+        count_warning();
         return viscosity_fit_high;
     }
     return celsius;

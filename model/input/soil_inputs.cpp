@@ -432,6 +432,7 @@ void read_et_parameters(model_state &s) {
             double deficit = s.soil_porosity.full()[i] - s.initial_moisture.full()[i];
             if (deficit < 0.0) {
                 std::printf("Warning: initial water content > phi at grid %d\n", i);
+                count_warning();
                 deficit = 0.0;
             }
             s.moisture_state.full()[i] = deficit;

@@ -84,8 +84,8 @@ void write_contaminant_event_blocks(model_state &s, std::FILE *f) {
 }  // namespace
 
 double overland_mass_account::error_percent() const {
-    const double in = initial + precipitation + point + exfiltrated + taken_up;
-    const double gone = out + to_channels + decayed + infiltrated + final_mass;
+    const double in = initial + precipitation + point + exfiltrated + taken_up + from_lakes;
+    const double gone = out + to_channels + to_lakes + decayed + infiltrated + final_mass;
     return in > 0.0 ? (in - gone) / in * 100.0 : 0.0;
 }
 
@@ -98,6 +98,7 @@ void write_overland_mass_lines(std::FILE *f, const overland_mass_account &a, dou
     write_mass_line(f, "Final mass on overland", a.final_mass);
     write_mass_line(f, "Mass out of the watershed", a.out);
     write_mass_line(f, "Mass into the channels", a.to_channels);
+    if (a.lakes) write_mass_line(f, "Mass into the lakes", a.to_lakes);
     write_mass_line(f, "Mass decayed", a.decayed);
     write_mass_line(f, "Mass from point sources", a.point);
     write_mass_line(f, "Mass exfiltrated", a.exfiltrated);
@@ -106,8 +107,25 @@ void write_overland_mass_lines(std::FILE *f, const overland_mass_account &a, dou
     write_mass_line(f, "Mass taken up", a.taken_up);
     write_mass_line(f, "Initial mass in land pool", a.land_initial);
     write_mass_line(f, "Final mass in land pool", a.land_final);
+    if (a.overland_lakes) {
+        write_mass_line(f, "Mass from the overland lakes", a.from_lakes);
+        write_mass_line(f, "Final mass in overland lakes", a.overland_lake_mass);
+    }
     std::fprintf(f, "Contam mass balance error     %14.2lf percent \n", error_percent);
 }
+
+namespace {
+
+void add_lake_terms(const model_state &s, int k, double to_lakes, double from_lakes,
+                    overland_mass_account &a) {
+    a.from_lakes = from_lakes;
+    a.overland_lakes = s.overland_lake_on && s.overland_lake_count > 0;
+    a.lakes = a.overland_lakes || s.channels.lake_count > 0;
+    a.to_lakes = to_lakes;
+    a.overland_lake_mass = overland_lake_constituent_mass(s, k) / 1000.0;
+}
+
+}  // namespace
 
 overland_mass_account run_overland_account(model_state &s, int k) {
     overland_mass_account a;
@@ -123,6 +141,7 @@ overland_mass_account run_overland_account(model_state &s, int k) {
     a.taken_up = s.OV_UPTAKE_MASS[k];
     a.land_initial = s.OV_LAND_MASS_INIT[k];
     a.land_final = s.OV_LAND_MASS_FINAL[k];
+    add_lake_terms(s, k, s.OV_LAKE_MASS[k], s.OV_FROM_LAKE_MASS[k], a);
     return a;
 }
 
@@ -140,6 +159,7 @@ overland_mass_account event_overland_account(model_state &s, int k) {
     a.taken_up = s.event_ov_uptake_mass[k];
     a.land_initial = s.event_ov_land_mass[k];
     a.land_final = overland_land_mass(s, k);
+    add_lake_terms(s, k, s.event_ov_lake_mass[k], s.event_ov_from_lake_mass[k], a);
     return a;
 }
 
@@ -223,7 +243,8 @@ void start_next_constituent_event(model_state &s) {
         s.event_ov_mass_init[k] = overland_water_mass(s, k);
         s.event_ov_land_mass[k] = overland_land_mass(s, k);
         for (checked_array<double> *t :
-             {&s.event_ov_decay_mass, &s.event_ov_uptake_mass, &s.event_ov_infil_mass,
+             {&s.event_ov_decay_mass, &s.event_ov_uptake_mass, &s.event_ov_infil_mass, &s.event_ov_lake_mass,
+              &s.event_ov_from_lake_mass,
               &s.event_ov_exfil_mass, &s.event_ov_qlat_mass, &s.event_ov_mass_out,
               &s.event_ov_point_mass, &s.event_ov_precip_mass})
             (*t)[k] = 0.0;

@@ -17,6 +17,10 @@ struct overland_mass_account {
     double initial = 0.0, final_mass = 0.0, out = 0.0, to_channels = 0.0, decayed = 0.0;
     double point = 0.0, exfiltrated = 0.0, precipitation = 0.0, infiltrated = 0.0;
     double taken_up = 0.0, land_initial = 0.0, land_final = 0.0;
+    // Lakes simulated: the mass the overland water carried into them, and the
+    // mass the overland lakes hold now.
+    bool lakes = false, overland_lakes = false;
+    double to_lakes = 0.0, from_lakes = 0.0, overland_lake_mass = 0.0;
     // (in - out) / in x 100 with in = initial + precipitation + point sources +
     // exfiltration + uptake and out = outlet + channels + decay + infiltration +
     // final mass; 0 when nothing came in.

@@ -6,8 +6,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "model/core/calendar.h"
+#include "model/core/globals.h"
 #include "model/core/model_state.h"
 
 namespace {
@@ -116,8 +118,9 @@ void write_water_balance(const model_state &s, std::FILE *f) {
         // The event's share of the basin's totals; depths (mm) over the watershed.
         const double m3 = s.watershed_area / 1000.0;
         const event_total_marks &m = s.event_marks;
+        // The base flow that entered the channels in the event.
         std::fprintf(f, "volume of base flow from Sacramento:   %9.1lf\n",
-                     s.sac_outflow_volume - m.sac_outflow);
+                     s.sac_channel_volume - m.sac_channel);
         std::fprintf(f, "volume of subsurface at event start:   %11.1lf\n", m.sac_storage * m3);
         std::fprintf(f, "volume of subsurface at event end:     %11.1lf\n",
                      sacramento_storage(s.sac_basin) * m3);
@@ -134,7 +137,8 @@ void write_water_balance(const model_state &s, std::FILE *f) {
                  s.water_table_exchange_volume - s.event_marks.exfiltration);
     std::fprintf(f, "volume of discharge:                 %9.1lf\n", s.outflow_volume);
     if (s.inf_redist)
-        std::fprintf(f, "volume ground water recharge:        %9.1lf\n", s.percolation_volume);
+        std::fprintf(f, "volume ground water recharge:        %9.1lf\n",
+                     s.percolation_volume - s.event_marks.recharge);
     if (channels)
         std::fprintf(f, "volume of lateral inflow:            %9.1lf\n", s.lateral_inflow_volume);
     if (gw) {
@@ -210,6 +214,9 @@ void write_richards_block(const model_state &s, std::FILE *f) {
     std::fprintf(f, "Number of cells at start of event   %12d\n", s.cell_count);
     std::fprintf(f, "Number of cells at end of event     %12d\n", s.cell_count);
     std::fprintf(f, "net volume of infiltration is infiltration minus evaporation\n");
+    if (s.sacramento_on)
+        std::fprintf(f, "With Sacramento accounting the columns only set the infiltration:\n"
+                        "the infiltrated water belongs to the Sacramento stores.\n");
 }
 
 void write_groundwater_block(const model_state &s, std::FILE *f) {
@@ -217,8 +224,10 @@ void write_groundwater_block(const model_state &s, std::FILE *f) {
     std::fprintf(f, "volume from gw to the surface:       %9.1lf\n", s.water_table_exchange_volume);
     std::fprintf(f, "exfiltration at start of event:      %9.1lf\n", s.event_marks.exfiltration);
     std::fprintf(f, "exfiltration over the run:           %9.1lf\n", s.water_table_exchange_volume);
-    std::fprintf(f, "volume from gw to unsat. zone:       %9.1lf\n", -s.soil_water_exchange_volume);
-    std::fprintf(f, "volume of gw recharge:               %9.1lf\n", s.percolation_volume);
+    std::fprintf(f, "volume from gw to unsat. zone:       %9.1lf\n",
+                 -(s.soil_water_exchange_volume - s.event_marks.soil_exchange));
+    std::fprintf(f, "volume of gw recharge:               %9.1lf\n",
+                 s.percolation_volume - s.event_marks.recharge);
     std::fprintf(f, "volume from gw to channels:          %9.1lf\n", s.seepage_in_event);
     std::fprintf(f, "volume from channels to gw:          %9.1lf\n", s.seepage_out_event);
     if (lakes_run(s)) {
@@ -251,6 +260,21 @@ void write_warnings(const model_state &s, std::FILE *f) {
         any = true;
         std::fprintf(f, "-Depths exceeded the range of look-up table X-section data.\n");
         std::fprintf(f, " This is usually a source of error, particularly near hydrograph peaks.\n");
+    }
+    if (warning_tally.count > 0) {
+        any = true;
+        std::fprintf(f, "-The run printed %d warning%s on the console; read %s in the console\n",
+                     warning_tally.count, warning_tally.count == 1 ? "" : "s",
+                     warning_tally.count == 1 ? "it" : "them");
+        std::fprintf(f, " output before using these results.\n");
+        for (const std::string &note : warning_tally.notes) std::fprintf(f, " %s\n", note.c_str());
+    }
+    if (s.gw_dry_well_cell != 0) {
+        any = true;
+        std::fprintf(f, "-The well of grid cell %d has drawn the aquifer down to its floor, 0.001 m\n",
+                     s.gw_dry_well_cell);
+        std::fprintf(f, " above the aquifer bottom, and pumps less than its rate; the pumping volume\n");
+        std::fprintf(f, " of the run summary is what it took.\n");
     }
     if (!any) std::fprintf(f, "No Warnings.\n");
 }

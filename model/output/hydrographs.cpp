@@ -84,6 +84,12 @@ void write_lake_line(model_state &s) {
         const lake_record &lake = s.lakes[static_cast<std::size_t>(k)];
         std::fprintf(f, "%9.3lf  %9.3lf ", lake.elevation, lake.volume);
     }
+    // Then each lake of the channel network, in its own numbering.
+    const channel_network &net = s.channels;
+    for (int k = 1; k <= net.lake_count && static_cast<std::size_t>(k) < net.lakes.size(); ++k) {
+        const channel_lake &lake = net.lakes[static_cast<std::size_t>(k)];
+        std::fprintf(f, "%9.3lf  %9.3lf ", lake.wse, lake.volume);
+    }
     std::fprintf(f, "\n");
 }
 
@@ -264,7 +270,8 @@ void write_time_series(model_state &s) {
         write_theta_location_values(s, s.theta_location_out_file);
     }
     if (s.gw_well_level_on && s.well_level_file) write_well_levels(s);
-    if (s.overland_lake_on && s.lake_output_on && s.lake_output_file) write_lake_line(s);
+    if ((s.overland_lake_on || s.channels.lake_count > 0) && s.lake_output_on && s.lake_output_file)
+        write_lake_line(s);
     // The per-link sediment flux file is the sediment code's own stream.
     if (s.erosion.soil_erosion) write_sediment_flux_line(s);
 

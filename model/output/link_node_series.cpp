@@ -7,6 +7,7 @@
 #include <array>
 
 #include "model/output/dataset_writer.h"
+#include "model/core/calendar.h"
 #include "model/core/errors.h"
 #include "model/core/file_opener.h"
 #include "model/core/globals.h"
@@ -27,11 +28,38 @@ const std::array<const char *, 16> titles = {{
 
 constexpr const char *no_value = "0  -999.999   ";
 
-void write_header_into(model_state &s, std::FILE *f, int kind, int links) {
+// The header gives the time of the first step: the start of the run as set up
+// (with a rain file, its first record, whatever START_DATE / START_TIME say).
+void write_header_into(model_state &s, std::FILE *f, int kind, int links, int times = -1,
+                       int times_width = 0) {
     if (!f) return;
-    const grid_params &g = s.grid;
-    write_linknode_header(f, kind, links, linknode_time_step(s), linknode_output_times(s),
-                          g.start_day, g.start_month, g.start_year, g.start_hour, g.start_minute);
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    double second = 0.0;
+    calendar_date(s.start_days, year, month, day, hour, minute, second);
+    write_linknode_header(f, kind, links, linknode_time_step(s),
+                          times < 0 ? linknode_output_times(s) : times, day, month, year, hour,
+                          minute, times_width);
+}
+
+// Digits of a count of 0 or more.
+int decimal_width(int n) {
+    int width = 1;
+    for (n /= 10; n > 0; n /= 10) ++width;
+    return width;
+}
+
+// NUM_TS written again in place, as wide as the first header's (blanks after it).
+void rewrite_header(model_state &s, std::FILE *f, const std::string &name, int kind, int links,
+                    int written, int planned) {
+    // A file without its header (a run refused before its start) is left alone.
+    if (!f || std::fflush(f) != 0 || std::ftell(f) <= 0 || std::fseek(f, 0, SEEK_SET) != 0)
+        return;
+    write_header_into(s, f, kind, links, written, decimal_width(planned));
+    if (std::fflush(f) != 0 || std::fseek(f, 0, SEEK_END) != 0) {
+        std::printf("Error: unable to write the header of the series file %s again\n",
+                    name.c_str());
+        raise_printed_error();
+    }
 }
 
 // Grid outputs in the order they are opened.
@@ -54,11 +82,11 @@ const char *linknode_title(int kind) {
 }
 
 void write_linknode_header(std::FILE *f, int kind, int links, int time_step, int times, int day,
-                           int month, int year, int hour, int minute) {
+                           int month, int year, int hour, int minute, int times_width) {
     if (const char *title = linknode_title(kind)) std::fprintf(f, "%s\n", title);
     std::fprintf(f, "NUM_LINKS     %d\n", links);
     std::fprintf(f, "TIME_STEP     %d\n", time_step);
-    std::fprintf(f, "NUM_TS        %d\n", times);
+    std::fprintf(f, "NUM_TS        %-*d\n", times_width, times);
     std::fprintf(f, "START_TIME    %2d %2d %4d %2d %2d %2d\n", day, month, year, hour, minute, 0);
 }
 
@@ -71,14 +99,13 @@ int linknode_time_step(const model_state &s) {
 
 int linknode_output_times(const model_state &s) { return s.total_time / linknode_time_step(s); }
 
-void open_linknode_series_file(model_state &s, std::FILE *&slot, const std::string &name,
-                               int kind, int links) {
+void open_linknode_series_file(model_state &, std::FILE *&slot, const std::string &name, int,
+                               int) {
     slot = open_output_file(name, "w");
     if (!slot) {
         raise_error(59, {}, name);
         return;
     }
-    write_header_into(s, slot, kind, links);
 }
 
 void write_linknode_step(std::FILE *f, int counter, const channel_network &net,
@@ -157,6 +184,22 @@ void write_linknode_headers(model_state &s) {
         write_header_into(s, s.pipe_head_file, linknode_superlink_head, pipes);
         write_header_into(s, s.pipe_tile_file, linknode_superlink_tile_flow, pipes);
     }
+    for (int k = 0; k < nutrient_species_count; ++k)
+        for (owned_file &slot : s.species_series_files[static_cast<std::size_t>(k)])
+            write_header_into(s, slot.file, linknode_first_species + k, links);
+}
+
+void finish_linknode_headers(model_state &s) {
+    if (!s.chan_explicit) return;
+    // Blocks TS 0 (the start) to TS NUM_TS: a full run writes NUM_TS + 1 of them.
+    const int planned = linknode_output_times(s);
+    const int written = s.channel_series_blocks - 1;
+    if (written < 0 || written >= planned) return;
+    const int links = s.channels.link_count;
+    rewrite_header(s, s.chan_depth_out_file, s.chan_depth_name, linknode_stream_depth, links,
+                   written, planned);
+    rewrite_header(s, s.chan_discharge_out_file, s.chan_discharge_name, linknode_stream_flow,
+                   links, written, planned);
 }
 
 void open_species_output_files(model_state &s) {

@@ -29,9 +29,10 @@ enum linknode_kind : int {
 const char *linknode_title(int kind);
 
 // The header: the title line (none for a kind outside 0..15), NUM_LINKS,
-// TIME_STEP, NUM_TS and START_TIME (day, month, year, hour, minute, 0).
+// TIME_STEP, NUM_TS and START_TIME (day, month, year, hour, minute, 0). NUM_TS is
+// padded with blanks to `times_width` characters (a header written again in place).
 void write_linknode_header(std::FILE *f, int kind, int links, int time_step, int times, int day,
-                           int month, int year, int hour, int minute);
+                           int month, int year, int hour, int minute, int times_width = 0);
 
 // Header values of a run: the output time step in whole minutes (at least 1) and
 // the number of output times in the simulated period.
@@ -39,8 +40,8 @@ int linknode_time_step(const model_state &state);
 int linknode_output_times(const model_state &state);
 
 // Opens `name` "w" with the plain library call (no quote removal, no run prefix)
-// into `slot` and writes the header of `kind` with `links` links. A file that
-// cannot be opened sets code 59 with its name.
+// into `slot`; write_linknode_headers writes its header of `kind` once the start of
+// the run is known. A file that cannot be opened sets code 59 with its name.
 void open_linknode_series_file(model_state &state, std::FILE *&slot, const std::string &name,
                                int kind, int links);
 
@@ -68,3 +69,9 @@ void write_linknode_step_simple(std::FILE *f, int counter, int links,
 // Opens the overland nutrient data sets and the channel nutrient series of every
 // species whose output is on (NUTRIENTS).
 void open_species_output_files(model_state &state);
+
+// At the end of a run that wrote fewer channel series steps than their headers
+// promise (an early end), NUM_TS of the depth and discharge series is written
+// again in place with the number of its last block (TS 0 is the start, so a
+// series of NUM_TS steps holds NUM_TS + 1 blocks).
+void finish_linknode_headers(model_state &state);

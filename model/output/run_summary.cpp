@@ -67,13 +67,21 @@ double overland_lake_final_volume(const model_state &s) {
     return volume;
 }
 
+// Water the floor of the aquifer's saturated thickness added (m3): heads lifted
+// to it beyond what their sinks could not take, and the exchange sinks it held back.
+double gw_floor_added(const model_state &s) { return s.gw_floor_volume + s.gw_withheld_volume; }
+
 double precipitation_volume(const model_state &s) {
     return s.global_rain_volume + s.overland_lake_rain_total + s.interception_total;
 }
 
 // Soil storage is part of the state with these schemes, so infiltration is an
 // internal move in the overall balance.
+// With soil-moisture accounting the Green and Ampt front, the layered soil and the
+// Richards columns only decide what infiltrates: the accounting's stores own that
+// water (the redistribution root zone keeps the water it had).
 bool soil_storage_tracked(const model_state &s) {
+    if (s.sacramento_on) return s.inf_redist != 0;
     return s.inf_green_ampt || s.inf_redist || s.inf_layered || s.inf_richards;
 }
 
@@ -83,23 +91,24 @@ bool soil_storage_tracked(const model_state &s) {
 // net water the soil gave the aquifer, and exfiltration is that same exchange
 // seen from the water table, so it is printed but not counted again. Recharge is
 // the percolation of the cells the step solves; what percolates into fixed-head
-// cells belongs to their boundary.
+// cells belongs to their boundary. Pumping and leakage are what the wells and the
+// leakage took; the water the floor of the saturated thickness added (heads
+// lifted to it beyond what a sink could not take, and exchange sinks it held
+// back) is a line of its own.
 void write_groundwater_block(model_state &s, std::FILE *f) {
     const double start = s.initial_gw_volume, end = s.final_gw_volume;
     const double recharge = s.percolation_active;
     const double into_gw = s.soil_water_exchange_volume;
     const double exfiltration = s.water_table_exchange_volume;
-    // The floor of the saturated thickness adds water, and keeps back the sinks it
-    // stops: both are inputs against the nominal outputs.
-    const double inputs = recharge + into_gw + s.seepage_out_total + s.lake_out_total +
-                          s.gw_floor_volume + s.gw_withheld_volume;
-    const double outputs =
-        s.seepage_in_total + s.lake_in_total + s.gw_leakage_volume + s.gw_well_volume;
+    const double inputs = recharge + into_gw + s.seepage_out_total + s.lake_out_total;
+    const double floor_added = gw_floor_added(s);
+    const double outputs = s.seepage_in_total + s.lake_in_total + s.gw_leakage_volume +
+                           s.gw_well_volume + s.gw_tile_volume;
     // Flux across head boundaries: what the fixed-head cells passed, the storage
     // change of each step that its exchange terms and the floor do not account for.
     const double boundary_flux = s.gw_boundary_flux_volume;
-    const double expected = start + inputs - outputs + boundary_flux;
-    const double error = percent_of(end - expected, start + inputs);
+    const double expected = start + inputs + floor_added - outputs + boundary_flux;
+    const double error = percent_of(end - expected, start + inputs + floor_added);
     std::fprintf(f, "GROUNDWATER CALCULATIONS \n\n");
     std::fprintf(f, "Volume in groundwater at start = %14.2lf \n", start);
     std::fprintf(f, "Volume in groundwater at end =   %14.2lf \n", end);
@@ -108,8 +117,11 @@ void write_groundwater_block(model_state &s, std::FILE *f) {
     std::fprintf(f, "Recharge volume =                %14.2lf \n", recharge);
     std::fprintf(f, "Total inputs =                   %14.2lf \n", inputs);
     std::fprintf(f, "Flux across head boundaries =    %14.2lf \n", boundary_flux);
+    std::fprintf(f, "Added by the aquifer floor =     %14.2lf \n", floor_added);
     std::fprintf(f, "Leakage to deep aquifer =        %14.2lf \n", s.gw_leakage_volume);
     std::fprintf(f, "Pumping volume =                 %14.2lf \n", s.gw_well_volume);
+    if (s.storm_sewer_on && s.superlinks.tile_drain)
+        std::fprintf(f, "Taken by tile drains =           %14.2lf \n", s.gw_tile_volume);
     std::fprintf(f, "Mass Balance error =             %14.2lf %%  \n", error);
     std::fprintf(f, "If you have any head boundaries \n");
     std::fprintf(f, "Mass balance errors are likely due to flux across boundary \n");
@@ -125,7 +137,7 @@ void write_sac_states(std::FILE *f, const double contents[5], const double capac
     std::fprintf(f, "lzfsc:  %10.3lf mm, %8.2lf%%\n", contents[4], percent_of(contents[4], capacities[4]));
 }
 
-void write_sac_fluxes(std::FILE *f, const double v[8]) {
+void write_sac_fluxes_mm(std::FILE *f, const double v[8]) {
     std::fprintf(f, "Initial subsurface storage(mm):        %10.3lf\n", v[0]);
     std::fprintf(f, "Input rainfall (mm):                   %10.3lf\n", v[1]);
     std::fprintf(f, "PET calculated by KORVA (mm):          %10.3lf\n", v[2]);
@@ -134,6 +146,18 @@ void write_sac_fluxes(std::FILE *f, const double v[8]) {
     std::fprintf(f, "Recharge to deep g.w. (mm):            %10.3lf\n", v[5]);
     std::fprintf(f, "Final volume of subsurface water (mm): %10.3lf\n", v[6]);
     std::fprintf(f, "Residual (neg. means mass created (mm):%10.3lf\n", v[7]);
+}
+
+// The same figures as volumes over the watershed.
+void write_sac_fluxes_m3(std::FILE *f, const double v[8]) {
+    std::fprintf(f, "Initial subsurface storage (m3):       %10.3lf\n", v[0]);
+    std::fprintf(f, "Input rainfall (m3):                   %10.3lf\n", v[1]);
+    std::fprintf(f, "PET calculated by KORVA (m3):          %10.3lf\n", v[2]);
+    std::fprintf(f, "AET calculated by Sacramento (m3):     %10.3lf\n", v[3]);
+    std::fprintf(f, "Subsurface runoff (m3):                %10.3lf\n", v[4]);
+    std::fprintf(f, "Recharge to deep g.w. (m3):            %10.3lf\n", v[5]);
+    std::fprintf(f, "Final volume of subsurface water (m3): %10.3lf\n", v[6]);
+    std::fprintf(f, "Residual (neg. means mass created (m3):%10.3lf\n", v[7]);
 }
 
 void write_sacramento_block(model_state &s, std::FILE *f) {
@@ -159,13 +183,13 @@ void write_sacramento_block(model_state &s, std::FILE *f) {
                           s.sac_aet_total,       s.sac_runoff_total, s.sac_extra_total,
                           final_storage,         residual};
     std::fprintf(f, "\nMass Balance Information:\n\n");
-    write_sac_fluxes(f, mm);
+    write_sac_fluxes_mm(f, mm);
     std::fprintf(f, "Sacramento simulation total residual water balance: %18.16f mm\n",
                  b.balance_residual);
     std::fprintf(f, "\nSacramento storages and fluxes expressed as volumes (m^3):\n");
     double m3[8];
     for (int i = 0; i < 8; ++i) m3[i] = mm[i] / 1000.0 * s.watershed_area;
-    write_sac_fluxes(f, m3);
+    write_sac_fluxes_m3(f, m3);
 }
 
 // ---- 4. global mass balance ----
@@ -181,12 +205,15 @@ void write_global_balance(model_state &s, std::FILE *f) {
     std::fprintf(f, "GLOBAL MASS BALANCE CALCULATIONS \n");
     std::fprintf(f, "All volumes are in cubic meters \n \n");
     volume_line(f, "Initial surface volume:", s.initial_overland_volume);
+    if (s.overland_lake_on) volume_line(f, "Initial overland lake volume:", s.initial_lake_volume);
     if (channels) volume_line(f, "Initial channel volume:", s.run_initial_channel_volume);
-    if (s.inf_green_ampt || s.inf_layered)
+    if (soils && (s.inf_green_ampt || s.inf_layered))
         volume_line(f, "Initial soil volume over the G&A depth:", s.initial_soil_water_volume);
-    if (s.inf_redist || s.inf_richards) volume_line(f, "Initial soil water volume:", s.initial_soil_water_volume);
+    if (soils && (s.inf_redist || s.inf_richards))
+        volume_line(f, "Initial soil water volume:", s.initial_soil_water_volume);
     if (gw) volume_line(f, "Initial groundwater volume:", s.initial_gw_volume);
     if (perennial) volume_line(f, "Initial perennial lake volume:", lakes.initial);
+    if (s.storm_sewer_on) volume_line(f, "Initial pipe network volume:", s.superlinks.slink_volume_start);
 
     volume_line(f, "Final surface volume:", s.final_overland_volume);
     if (s.overland_lake_on) volume_line(f, "Final overland lake volume:", s.final_lake_volume);
@@ -195,6 +222,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
     if (gw) volume_line(f, "Final groundwater volume:", s.final_gw_volume);
     volume_line(f, "Final snow volume:", s.final_snow_volume);
     if (perennial) volume_line(f, "Final perennial lake volume:", lakes.final_volume);
+    if (s.storm_sewer_on) volume_line(f, "Final pipe network volume:", s.superlinks.slink_volume_end);
 
     volume_line(f, "Total precipitation:", precipitation_volume(s));
     if (s.interception_on) volume_line(f, "Total interception:", s.interception_total);
@@ -234,12 +262,15 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Spilled from pipes onto the land:",
                     pipes.slink_surcharge_total + pipes.slink_cell_outlet_total);
         if (channels) volume_line(f, "Pipe outflow into channels:", s.chan.pipe_outlet_volume);
+        if (s.superlinks.tile_drain) volume_line(f, "Tile drains, aquifer to pipes:", s.gw_tile_volume);
+        volume_line(f, "Water added by the pipe depth bounds:", pipes.slink_bound_total);
     }
     if (s.overland_boundary_on) {
         volume_line(f, "Boundary losses:", s.boundary_outflow + s.boundary_free_outflow);
         volume_line(f, "Boundary gains:", s.boundary_inflow);
     }
     volume_line(f, "Water added by the overland clean-up:", s.negative_depth_volume);
+    if (gw) volume_line(f, "Water added by the aquifer floor:", gw_floor_added(s));
     if (channels)
         volume_line(f, "Water added by lifting channel areas:", s.chan.negative_area_volume);
 
@@ -264,7 +295,9 @@ void write_global_balance(model_state &s, std::FILE *f) {
         const double in = s.initial_soil_water_volume +
                           (s.sacramento_on ? 0.0 : s.infiltration_volume_total);
         const double soil_et = s.et_volume_total - s.surface_et_volume_total;
-        const double expected = in - soil_et - s.percolation_volume;
+        // With the aquifer the root zone also gave it the exchange as the table moved.
+        const double to_aquifer = s.groundwater_on ? s.soil_water_exchange_volume : 0.0;
+        const double expected = in - soil_et - s.percolation_volume - to_aquifer;
         std::fprintf(f, "Single layer soil moisture mass balance =       %19.6lf percent \n\n",
                      percent_of(s.final_soil_volume - expected, in));
     }
@@ -501,12 +534,16 @@ run_balance form_run_balance(const model_state &s) {
     else
         b.surface_error = percent_of(b.surface_out - b.surface_in, b.surface_in);
 
-    // The whole system: soil and aquifer storage join in, the moves between them
-    // and the surface drop out.
-    b.overall_in = stored_in + inflow + s.initial_gw_volume + s.gw_boundary_flux_volume +
-                   s.gw_floor_volume + s.gw_withheld_volume;
-    b.overall_out = stored_out + outflow + s.final_gw_volume + s.gw_well_volume +
-                    s.gw_leakage_volume;
+    // The whole system: soil, aquifer and pipe-network storage join in, the moves
+    // between them and the surface drop out. Tile drains move water from the
+    // aquifer into the pipes; water the pipes' depth bounds added is no input
+    // and shows in the error.
+    const double pipe_start = s.storm_sewer_on ? s.superlinks.slink_volume_start : 0.0;
+    const double pipe_end = s.storm_sewer_on ? s.superlinks.slink_volume_end : 0.0;
+    b.overall_in = stored_in + inflow - pipe_in + pipe_start + s.initial_gw_volume +
+                   s.gw_boundary_flux_volume + gw_floor_added(s);
+    b.overall_out = stored_out + outflow - pipe_water_from_surface(s) + pipe_end +
+                    s.final_gw_volume + s.gw_well_volume + s.gw_leakage_volume;
     if (soil_storage_tracked(s)) {
         b.overall_in += s.initial_soil_water_volume;
         b.overall_out += s.final_soil_volume + soil_et;
@@ -528,8 +565,7 @@ run_balance form_run_balance(const model_state &s) {
         b.overall_out += (sacramento_storage(s.sac_basin) + s.sac_aet_total + s.sac_runoff_total) *
                              m3 -
                          s.sac_channel_volume;
-        b.overall_out += s.infiltration_volume_total -
-                         (s.sac_first_call ? 0.0 : s.sac_infiltration_used);
+        b.overall_out += s.infiltration_volume_total - s.sac_infiltration_used;
     }
     b.overall_error = percent_of(b.overall_out - b.overall_in, b.overall_in);
     return b;

@@ -18,6 +18,7 @@
 
 #include "model/channel/channel_services.h"
 #include "model/input/watershed_mask.h"
+#include "model/core/errors.h"
 #include "model/core/line_reader.h"
 #include "model/core/model_state.h"
 
@@ -272,9 +273,11 @@ int read_sjunc(network_pass &r, const std::vector<std::string_view> &words) {
     p.junction_col[j] = v.i[2];
     p.junction_row[j] = v.i[3];
     p.junc_fixed_head[j] = v.i[1] > 10 ? 1 : 0;
-    if (v.d[1] + 2.0 > v.d[0])
+    if (v.d[1] + 2.0 > v.d[0]) {
         std::printf(
             "Warning: ground elevation less than 2.0m above node bottom. superjunction %d\n", j);
+        count_warning();
+    }
     return read_ok;
 }
 
@@ -346,10 +349,12 @@ int read_node(network_pass &r, const std::vector<std::string_view> &words, int l
     p.node_ycoord[k][l] = v.d[4];
     p.node_col[k][l] = v.i[2];
     p.node_row[k][l] = v.i[3];
-    if (v.d[1] + 2.0 > v.d[0])
+    if (v.d[1] + 2.0 > v.d[0]) {
         std::printf(
             "Warning: ground elevation less than 2.0m above node bottom. superlink %d, node %d\n",
             l, k);
+        count_warning();
+    }
     return read_ok;
 }
 
@@ -542,7 +547,8 @@ int read_grid_pipe(std::FILE *file, model_state &s) {
     }
     const long long cols = std::max(p.gpi_max_pipes, 1);
     if (!make(p.gpi_link, cells, cols, "gpi_link") || !make(p.gpi_node, cells, cols, "gpi_node") ||
-        !make(p.gpi_gnum, cells, cols, "gpi_gnum") || !make(p.gpi_pct, cells, cols, "gpi_pct"))
+        !make(p.gpi_gnum, cells, cols, "gpi_gnum") || !make(p.gpi_pct, cells, cols, "gpi_pct") ||
+        !make(p.gpi_rate, cells, cols, "gpi_rate"))
         return too_large;
 
     // Reading pass: the cells and their connections.

@@ -79,6 +79,8 @@ struct superlink_network {
     array_1d<int> gpi_npipes;
     array_2d<int> gpi_link, gpi_node, gpi_gnum;  // [cell][connection]
     array_2d<double> gpi_pct;                    // [cell][connection], fraction
+    // [cell][connection]: the tile-drain rate the last exchange found (m3/s).
+    array_2d<double> gpi_rate;
     // ---- end grid-pipe file ----
 
     // ---- step ----

@@ -85,15 +85,85 @@ bool cell_in(const model_state &s, int c) {
     return c >= 1 && c <= s.cell_count && !s.depth.empty() && at(c) <= s.depth.last();
 }
 
-// The water in the network: what every node holds and the junctions above
-// their inverts.
-double network_volume(const superlink_network &p, const superlink_step_state &w) {
+// The water in the network (m3) with every node depth and every junction's
+// depth over its invert taken f times: its pipes at their mean depths (a full
+// one with the narrow slot above its crown), the plan areas of its nodes and
+// of its junctions that are not fixed heads.
+double network_water(const superlink_network &p, double f) {
     double v = 0.0;
-    for (int l = 1; l <= p.num_superlinks; ++l)
-        for (int k = 1; k <= p.link_node_count[at(l)] + 1; ++k) v += w.held_water[at(k)][at(l)];
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const std::size_t L = at(l);
+        const int N = p.link_node_count[L];
+        double below = 0.0;  // the scaled depth of node k - 1
+        for (int k = 1; k <= N + 1; ++k) {
+            const std::size_t K = at(k);
+            const double h = f * std::max(p.slink_node_depth[K][L], 0.0);
+            v += p.As[K][L] * h;
+            if (k >= 2) {
+                const double y = 0.5 * (below + h), D = p.diameter[K - 1][L];
+                const double slot = y > D ? 0.01 * D * (y - D) : 0.0;
+                v += (geometry(p, k - 1, l, std::min(y, D)).A + slot) * p.dx[K - 1][L];
+            }
+            below = h;
+        }
+    }
     for (int j = 1; j <= p.num_junctions; ++j)
         if (p.junc_fixed_head[at(j)] != 1)
-            v += (p.junc_head[at(j)] - p.junc_Zinv[at(j)]) * p.junc_area[at(j)];
+            v += f * std::max(p.junc_head[at(j)] - p.junc_Zinv[at(j)], 0.0) * p.junc_area[at(j)];
+    return v;
+}
+
+// Scales every node depth and every junction's depth over its invert by one
+// factor so that the network holds `target` m3 (regula falsi, at most 100
+// trials); returns the water it then holds.
+double hold_water(superlink_network &p, double target) {
+    // A network with no depth anywhere has nothing to scale: its water starts at the depth floor.
+    if (target > 0.0 && !(network_water(p, 1.0) > 0.0))
+        for (int l = 1; l <= p.num_superlinks; ++l)
+            for (int k = 1; k <= p.link_node_count[at(l)] + 1; ++k)
+                p.slink_node_depth[at(k)][at(l)] = std::max(p.slink_node_depth[at(k)][at(l)], min_node_depth);
+    const double now = network_water(p, 1.0);
+    const double tolerance = 1e-13 * std::max(target, 1.0);
+    if (std::fabs(now - target) <= tolerance) return now;
+    double f = 0.0, v = 0.0;
+    if (target > 0.0) {
+        double lo = 0.0, v_lo = 0.0, hi = 1.0, v_hi = now;
+        for (int i = 0; i < 60 && v_hi < target; ++i) {
+            lo = hi;
+            v_lo = v_hi;
+            hi *= 2.0;
+            v_hi = network_water(p, hi);
+        }
+        f = hi;
+        v = v_hi;
+        int side = 0;  // the Illinois rule halves the weight of an end kept twice
+        for (int i = 0; i < 100 && v_hi >= target && std::fabs(v - target) > tolerance; ++i) {
+            f = (lo * (v_hi - target) + hi * (target - v_lo)) / (v_hi - v_lo);
+            if (!(f > lo && f < hi)) f = 0.5 * (lo + hi);
+            v = network_water(p, f);
+            if (v < target) {
+                lo = f;
+                v_lo = v;
+                if (side == -1) v_hi = target + 0.5 * (v_hi - target);
+                side = -1;
+            } else {
+                hi = f;
+                v_hi = v;
+                if (side == 1) v_lo = target - 0.5 * (target - v_lo);
+                side = 1;
+            }
+        }
+    }
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)] + 1; ++k) {
+            double &h = p.slink_node_depth[at(k)][at(l)];
+            h = f * std::max(h, 0.0);
+        }
+    for (int j = 1; j <= p.num_junctions; ++j)
+        if (p.junc_fixed_head[at(j)] != 1) {
+            double &H = p.junc_head[at(j)];
+            H = p.junc_Zinv[at(j)] + f * std::max(H - p.junc_Zinv[at(j)], 0.0);
+        }
     return v;
 }
 
@@ -103,7 +173,7 @@ void set_initial_state(model_state &s, superlink_step_state &w) {
     w.slink_dried_cells = 0;
     w.slink_water_added = 0;
     w.slink_captured_total = w.slink_tile_total = w.slink_surcharge_total = 0.0;
-    w.slink_cell_outlet_total = w.slink_outlet_supply_total = w.slink_bound_total = 0.0;
+    w.slink_cell_outlet_total = w.slink_bound_total = 0.0;
     for (int j = 1; j <= p.num_junctions; ++j) {
         if (p.junc_fixed_head[at(j)] == 1) w.fixed_head[at(j)] = p.junc_Zinv[at(j)];
         p.junc_inflow[at(j)] = 0.0;
@@ -123,12 +193,8 @@ void set_initial_state(model_state &s, superlink_step_state &w) {
             w.Cl[at(k)][at(l)] = 1.0;
         }
     }
-    for (int l = 1; l <= p.num_superlinks; ++l)
-        for (int k = 1; k <= p.link_node_count[at(l)] + 1; ++k) {
-            w.held_water[at(k)][at(l)] = node_water(p, k, l);
-            w.end_depth[at(k)][at(l)] = p.slink_node_depth[at(k)][at(l)];
-        }
-    p.slink_volume_start += network_volume(p, w);
+    w.held = network_water(p, 1.0);
+    p.slink_volume_start += w.held;
 }
 
 // Inlet capture of t / 9 of a cell's water into `inflow` (m3/s); also the
@@ -145,13 +211,12 @@ void capture(model_state &s, superlink_step_state &w, int t, int cell, double dt
     if (d < 0.000001) ++w.slink_dried_cells;
 }
 
-// Spill of a surcharged inlet: `excess` metres of head over `plan_area` go onto the cell.
-void spill(model_state &s, superlink_step_state &w, int cell, double excess, double plan_area,
-           double dt, double &inflow) {
+// Spill of a surcharged inlet: `excess` metres of head over `plan_area` leave it
+// as a negative inflow; spill_onto_cells puts the water onto its cell.
+void spill(superlink_step_state &w, double excess, double plan_area, double dt, double &inflow) {
     ++w.slink_water_added;
     inflow = -excess * plan_area / dt;
-    w.slink_surcharge_total += -inflow * dt;
-    if (cell_in(s, cell)) s.depth[at(cell)] -= inflow * dt / (s.cell_size * s.cell_size);
+    w.slink_spilled += -inflow * dt;
 }
 
 void junction_inlets(model_state &s, superlink_step_state &w, double dt) {
@@ -160,18 +225,20 @@ void junction_inlets(model_state &s, superlink_step_state &w, double dt) {
         const int t = p.junction_kind[at(j)];
         const int cell = int_at(s.junction_cell, j);
         double &inflow = p.junc_inflow[at(j)];
-        if (t < 1 || t > 9) {
+        // A junction that is no fixed head spills when its head stands above
+        // the ground, as a node does; types 1 to 9 also take surface water.
+        if (t < 0 || t > 9 || p.junc_fixed_head[at(j)] == 1) {
             inflow = 0.0;
             continue;
         }
         const double H = p.junc_head[at(j)], ground = p.junc_ground_elev[at(j)];
         if (H <= ground) {
-            if (s.flow_to_superlink[0][at(j)] > 0.0 && cell_in(s, cell))
+            if (t >= 1 && s.flow_to_superlink[0][at(j)] > 0.0 && cell_in(s, cell))
                 capture(s, w, t, cell, dt, inflow);
             else
                 inflow = 0.0;
         } else {
-            spill(s, w, cell, H - ground, p.junc_area[at(j)], dt, inflow);
+            spill(w, H - ground, p.junc_area[at(j)], dt, inflow);
         }
     }
 }
@@ -196,20 +263,83 @@ void node_inlets(model_state &s, superlink_step_state &w, double dt) {
                 else
                     inflow = 0.0;
             } else {
-                spill(s, w, cell, surface - ground, p.As[at(k)][at(l)], dt, inflow);
+                spill(w, surface - ground, p.As[at(k)][at(l)], dt, inflow);
             }
         }
     }
 }
 
+// The spills of this step go onto their cells. The network gives no more than
+// it holds with what its inlets took in the step: when the surcharged heads ask
+// for more, every spill gives its share of that.
+void spill_onto_cells(model_state &s, superlink_step_state &w, double dt) {
+    if (!(w.slink_spilled > 0.0)) return;
+    superlink_network &p = s.superlinks;
+    const double available = std::max(w.held + w.slink_taken, 0.0);
+    const double share = w.slink_spilled > available ? available / w.slink_spilled : 1.0;
+    const double area = s.cell_size * s.cell_size;
+    auto pour = [&](int cell, double &inflow) {
+        if (!(inflow < 0.0)) return;
+        if (!cell_in(s, cell)) {
+            inflow = 0.0;
+            return;
+        }
+        inflow *= share;
+        const double v = -inflow * dt;
+        w.slink_surcharge_total += v;
+        w.spilled_step += v;
+        s.depth[at(cell)] += v / area;
+    };
+    for (int j = 1; j <= p.num_junctions; ++j) pour(int_at(s.junction_cell, j), p.junc_inflow[at(j)]);
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 2; k <= p.link_node_count[at(l)]; ++k) {
+            const int t = p.inlet_type[at(k)][at(l)];
+            if (t < 0 || t > 9) continue;
+            int cell = 0;
+            if (!s.superlink_node_gnum.empty() && at(k) <= s.superlink_node_gnum.rows() &&
+                at(l) <= s.superlink_node_gnum.cols())
+                cell = s.superlink_node_gnum[at(k)][at(l)];
+            pour(cell, p.Q_node[at(k)][at(l)]);
+        }
+}
+
+// Tile inflow: the rate of every grid-pipe connection that the last exchange
+// found is taken from the aquifer of its cell in this step, which lowers the
+// cell's water table. A cell gives no more than its saturated water above the
+// pipe's water surface (and the aquifer's floor); a fixed-head cell, like a
+// run without an aquifer, gives none.
 void tile_inflow(model_state &s, superlink_step_state &w, double dt) {
     superlink_network &p = s.superlinks;
-    if (!p.tile_drain || s.superlink_tile_flow.empty()) return;
-    for (int l = 1; l <= p.num_superlinks; ++l)
-        for (int k = 1; k <= p.link_node_count[at(l)]; ++k) {
-            const double q = s.superlink_tile_flow[at(k)][at(l)];
-            p.Q_node[at(k)][at(l)] += q;
-            w.slink_tile_total += q * dt;
+    if (!p.tile_drain || p.gpi_rate.empty() || s.groundwater_on != 1) return;
+    if (s.water_table_elevation.empty() || s.gw_porosity.empty() || s.aquifer_bottom.empty())
+        return;
+    const double area = s.cell_size * s.cell_size;
+    for (int c = 1; c <= p.gpi_cell_count; ++c)
+        for (int i = 1; i <= p.gpi_npipes[at(c)]; ++i) {
+            const double rate = p.gpi_rate[at(c)][at(i)];
+            const int cell = p.gpi_gnum[at(c)][at(i)], l = p.gpi_link[at(c)][at(i)];
+            const int k = p.gpi_node[at(c)][at(i)];
+            if (!(rate > 0.0) || cell < 1 || at(cell) > s.water_table_elevation.last() ||
+                at(cell) > s.gw_porosity.last() || at(cell) > s.aquifer_bottom.last())
+                continue;
+            if (!s.gw_boundary_code.empty() && at(cell) <= s.gw_boundary_code.last()) {
+                const int code = s.gw_boundary_code[at(cell)];
+                if (code == 2 || code == 5) continue;
+            }
+            double &table = s.water_table_elevation[at(cell)];
+            const double surface = p.slink_node_Zinv[at(k)][at(l)] + p.slink_node_depth[at(k)][at(l)];
+            const double floor = std::max(surface, s.aquifer_bottom[at(cell)] + 0.001);
+            const double store = s.gw_porosity[at(cell)] * area;
+            const double v = std::min(rate * dt, std::max(table - floor, 0.0) * store);
+            if (!(v > 0.0)) continue;
+            table -= v / store;
+            s.gw_stored_volume -= v;
+            s.gw_tile_volume += v;
+            if (!s.tile_cell_flow_total.empty() && at(cell) <= s.tile_cell_flow_total.last())
+                s.tile_cell_flow_total[at(cell)] += v;
+            p.Q_node[at(k)][at(l)] += v / dt;
+            w.slink_tile_total += v;
+            w.tile_step += v;
         }
 }
 
@@ -279,11 +409,6 @@ void condense_pipes(superlink_network &p, superlink_step_state &w, int l, double
         const double storage = here + before + p.As[K][L];
         w.E[K][L] = storage / dt;
         w.D[K][L] = (storage * h(k)) / dt + p.Q_node[K][L];
-        // A depth raised to the floor since the last step put water in the node.
-        const double raised = storage * (h(k) - w.end_depth[K][L]);
-        w.held_water[K][L] += raised;
-        w.slink_bound_total += raised;
-        w.end_depth[K][L] = h(k);
     }
 
     // Forward recurrence: Q_k = U_k h_(k+1) + V_k + W_k h_1. The upwind term
@@ -461,7 +586,7 @@ void assemble_junction_system(const superlink_network &p, superlink_step_state &
 
 // Step 10 for superlink l: end flows and depths from the new heads, then the
 // interior depths and flows from the recurrences.
-void back_substitute(superlink_network &p, superlink_step_state &w, int l, double dt) {
+void back_substitute(superlink_network &p, superlink_step_state &w, int l) {
     const std::size_t L = at(l);
     const int N = p.link_node_count[L];
     const double Hus = p.junc_head[at(p.slink_us_junc[L])];
@@ -476,64 +601,45 @@ void back_substitute(superlink_network &p, superlink_step_state &w, int l, doubl
     const std::size_t last = at(N + 1);
     w.us_junction_flow[L] = w.Q_us[L] + w.E[1][L] * h1 - w.D[1][L];
     w.ds_junction_flow[L] = w.Q_ds[L] - (w.E[last][L] * hN1 - w.D[last][L]);
-    // A bounded depth moves the depths and flows above it off the solution of
-    // the pipes' equations. `shift` is how far the flow of the pipe below node k
-    // is off it, so the node's depth departs from its solution by
-    // hk - (computed - shift / X_k). The node then holds E_k times that
-    // departure more, passes `shift` more downstream and takes U_(k-1) times the
-    // departure more from the pipe above (whose flow is formed from hk): the
-    // water the bound adds at the node, and the shift of the next node up.
-    // Pipe 1 keeps its end flow.
-    double shift = 0.0;
+    // Bounded depths may leave the network holding other water than its
+    // ledger; the step's end makes the two agree (hold_water).
     for (int k = N; k >= 2; --k) {
         const std::size_t K = at(k);
         const double computed = (w.Q[K][L] - w.Y[K][L] - hN1 * w.Z[K][L]) / w.X[K][L];
         const double hk = bounded_node_depth(computed, p.diameter[K][L]);
-        const double departure = hk - computed + shift / w.X[K][L];
-        const double taken = k > 2 ? w.U[K - 1][L] : 0.0;
-        w.slink_bound_total += ((w.E[K][L] - taken) * departure + shift) * dt;
-        shift = taken * departure;
         p.slink_node_depth[K][L] = hk;
         if (k > 2) w.Q[K - 1][L] = w.W[K - 1][L] * h1 + w.U[K - 1][L] * hk + w.V[K - 1][L];
     }
 }
 
-// The water every node of superlink l holds after the step, as its continuity
-// stores it: its storage width over the step times its change of depth.
-void keep_node_water(const superlink_network &p, superlink_step_state &w, int l, double dt) {
-    const std::size_t L = at(l);
-    for (int k = 1; k <= p.link_node_count[L] + 1; ++k) {
-        const std::size_t K = at(k);
-        const double h = p.slink_node_depth[K][L];
-        w.held_water[K][L] += w.E[K][L] * dt * (h - w.end_depth[K][L]);
-        w.end_depth[K][L] = h;
-    }
-}
-
 // Step 11: outflow at the outlet junctions, to the channels (999) or onto the
-// junction's cell (888).
-void outlets(model_state &s, superlink_step_state &w, double dt) {
+// junction's cell (888). An outlet hands on what its end node gives it and
+// draws nothing back from its channel or cell; all outlets together hand on
+// no more than the network held at the step's start with what it took and
+// kept in the step (when the solution asks for more, each gives its share).
+void outlets(model_state &s, superlink_step_state &w, double dt, double available) {
     superlink_network &p = s.superlinks;
     for (int j = 1; j <= p.num_junctions; ++j) p.junc_outflow[at(j)] = 0.0;
     const double area = s.cell_size * s.cell_size;
-    for (int l = 1; l <= p.num_superlinks; ++l) {
+    auto offered = [&](int l) {
         const int j = p.slink_ds_junc[at(l)];
         const int kind = p.junction_kind[at(j)];
-        double q = w.ds_junction_flow[at(l)];
-        // An outlet keeps its level: water its end node draws back (a node
-        // filling faster than its pipe feeds it) comes from that level, not
-        // from the channel or the cell, and is booked as water the outlets gave.
-        if ((kind == 999 || kind == 888) && q < 0.0) {
-            w.slink_outlet_supply_total -= q * dt;
-            q = 0.0;
-        }
-        if (kind == 999) {
+        if (kind == 888 && !cell_in(s, int_at(s.junction_cell, j))) return 0.0;
+        return kind == 999 || kind == 888 ? std::max(w.ds_junction_flow[at(l)], 0.0) : 0.0;
+    };
+    double asked = 0.0;
+    for (int l = 1; l <= p.num_superlinks; ++l) asked += offered(l) * dt;
+    const double share = asked > available ? std::max(available, 0.0) / asked : 1.0;
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const int j = p.slink_ds_junc[at(l)];
+        const double q = offered(l) * share;
+        if (!(q > 0.0)) continue;
+        w.out_step += q * dt;
+        p.slink_volume_out += q * dt;
+        if (p.junction_kind[at(j)] == 999) {
             p.junc_outflow[at(j)] += q;
-            p.slink_volume_out += q * dt;
-        } else if (kind == 888) {
-            const int cell = int_at(s.junction_cell, j);
-            if (cell_in(s, cell)) s.depth[at(cell)] += q * dt / area;
-            p.slink_volume_out += q * dt;
+        } else {
+            s.depth[at(int_at(s.junction_cell, j))] += q * dt / area;
             w.slink_cell_outlet_total += q * dt;
         }
     }
@@ -552,10 +658,8 @@ void report(const superlink_network &p, const superlink_step_state &w) {
     std::printf("Volume Start: %6.2lf  Volume End: %6.2f\n", p.slink_volume_start,
                 p.slink_volume_end);
     if (p.slink_volume_in > 0.0) {
-        // The water the outlets gave back to their end nodes and the water the
-        // depth bounds added count with what came in.
-        const double in = p.slink_volume_start + p.slink_volume_in + w.slink_outlet_supply_total +
-                          w.slink_bound_total;
+        // Water the bounds added (slink_bound_total) is no input: it shows here.
+        const double in = p.slink_volume_start + p.slink_volume_in;
         std::printf("Mass Balance Error: %6.2lf%%\n", (in - (out + p.slink_volume_end)) / in * 100.0);
     } else {
         std::printf("Balance: cannot calculate, no water input.\n");
@@ -590,7 +694,7 @@ bool allocate_superlink_step_state(superlink_step_state &w, const superlink_netw
     for (array_2d<double> *a :
          {&w.ldepth, &w.A, &w.top_width, &w.wet_per, &w.hyd_R, &w.l_veloc, &w.Q, &w.Ac, &w.a,
           &w.b, &w.c, &w.P, &w.T, &w.U, &w.V, &w.W, &w.O, &w.X, &w.Y, &w.Z, &w.n_veloc, &w.E,
-          &w.D, &w.Cl, &w.held_water, &w.end_depth})
+          &w.D, &w.Cl})
         if (alloc_2d_double(*a, rows, cols, "superlink step state") != 0) return false;
     for (array_1d<double> *a :
          {&w.Q_us, &w.Q_ds, &w.A_us, &w.A_ds, &w.us_gam, &w.us_mu, &w.us_kap, &w.ds_gam,
@@ -606,13 +710,10 @@ bool allocate_superlink_step_state(superlink_step_state &w, const superlink_netw
 }
 
 // The solved heads x[1..J] as the junction heads, held at their inverts; the
-// water a held head adds is booked.
-static void take_junction_heads(superlink_network &p, superlink_step_state &w, const double *x) {
-    for (int i = 1; i <= p.num_junctions; ++i) {
+// end of the step keeps the network's water to its ledger.
+static void take_junction_heads(superlink_network &p, const double *x) {
+    for (int i = 1; i <= p.num_junctions; ++i)
         p.junc_head[at(i)] = bounded_junction_head(x[i], p.junc_Zinv[at(i)]);
-        if (p.junc_fixed_head[at(i)] != 1)
-            w.slink_bound_total += (p.junc_head[at(i)] - x[i]) * p.junc_area[at(i)];
-    }
 }
 
 // Solves the assembled junction system into the junction heads: sparse, or
@@ -625,7 +726,7 @@ static int solve_junction_system(superlink_network &p, superlink_step_state &w) 
     const int sparse = w.dense_only ? 1 : solve_junction_sparse(F);
     if (sparse < 0) return -1;
     if (sparse == 0) {
-        take_junction_heads(p, w, F.rhs.data());
+        take_junction_heads(p, F.rhs.data());
         return 0;
     }
     if (w.solver.a.empty() && make_junction_solver(w.solver, J) != 0) return -1;
@@ -635,29 +736,8 @@ static int solve_junction_system(superlink_network &p, superlink_step_state &w) 
     }
     if (ludcmp(w.solver, J) != 0) return -1;
     ludcmp_solve(w.solver, J);
-    take_junction_heads(p, w, w.solver.b.data());
+    take_junction_heads(p, w.solver.b.data());
     return 0;
-}
-
-namespace {
-
-// Water in pipe k of superlink l at its mean depth (m3).
-double pipe_water(const superlink_network &p, int k, int l) {
-    const std::size_t K = at(k), L = at(l);
-    const double y = (p.slink_node_depth[K][L] + p.slink_node_depth[K + 1][L]) * 0.5;
-    const double D = p.diameter[K][L];
-    const double slot = y > D ? 0.01 * D * (y - D) : 0.0;
-    return (geometry(p, k, l, std::min(y, D)).A + slot) * p.dx[K][L];
-}
-
-}  // namespace
-
-double node_water(const superlink_network &p, int k, int l) {
-    const int N = p.link_node_count[at(l)];
-    double v = p.As[at(k)][at(l)] * p.slink_node_depth[at(k)][at(l)];
-    if (k <= N) v += 0.5 * pipe_water(p, k, l);
-    if (k >= 2) v += 0.5 * pipe_water(p, k - 1, l);
-    return v;
 }
 
 double bounded_node_depth(double h, double D) {
@@ -693,8 +773,10 @@ int superlink_step(model_state &s, double dt) {
     if (first) set_initial_state(s, w);
 
     w.slink_available = w.slink_taken = 0.0;
+    w.slink_spilled = w.spilled_step = w.tile_step = w.out_step = 0.0;
     junction_inlets(s, w, dt);
     node_inlets(s, w, dt);
+    spill_onto_cells(s, w, dt);
     tile_inflow(s, w, dt);
 
     for (int l = 1; l <= p.num_superlinks; ++l) {
@@ -709,13 +791,21 @@ int superlink_step(model_state &s, double dt) {
     if (solve_junction_system(p, w) != 0) return stop_step(-1);
 
     for (int l = 1; l <= p.num_superlinks; ++l)
-        if (p.link_node_count[at(l)] >= 1) {
-            back_substitute(p, w, l, dt);
-            keep_node_water(p, w, l, dt);
-        }
-    outlets(s, w, dt);
+        if (p.link_node_count[at(l)] >= 1) back_substitute(p, w, l);
 
-    p.slink_volume_end = network_volume(p, w);
+    // The network's ledger: it held `held` at the step's start, took and kept
+    // this step's inflows less its spills and hands on at most that. What
+    // stays is what its nodes and junctions hold: their depths are scaled to
+    // it (the floors and bounds of the depths and the solution's own storage
+    // terms would otherwise keep other water than the network was given).
+    // Water the scaling cannot place is booked as added by the bounds.
+    const double available = w.held + w.slink_taken + w.tile_step - w.spilled_step;
+    outlets(s, w, dt, available);
+    const double target = std::max(available - w.out_step, 0.0);
+    const double kept = hold_water(p, target);
+    w.slink_bound_total += kept - available + w.out_step;
+    w.held = kept;
+    p.slink_volume_end = kept;
     p.slink_volume_in = w.slink_tile_total + w.slink_captured_total;
     // The report is printed and the run goes on: a run never waits for a key.
     report(p, w);

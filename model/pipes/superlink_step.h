@@ -51,10 +51,6 @@ struct superlink_step_state {
     // gives the downstream junction. They differ from Q_us and Q_ds by the water
     // the two end nodes store in the step.
     array_1d<double> us_junction_flow, ds_junction_flow;
-    // Per node k (1..N + 1): the water it holds (m3), set from the geometry of
-    // its pipes at the first step and changed by what its continuity stores,
-    // and its depth at the end of the last step.
-    array_2d<double> held_water, end_depth;
     // Per super-junction: the fixed head and the right-hand side of its row; the
     // sparse junction system, and the dense solver that takes a step whose
     // sparse factorisation meets a small pivot (storage made on first need).
@@ -64,17 +60,21 @@ struct superlink_step_state {
     int junctions = 0;  // order of the junction system
     bool dense_only = false;  // solve every step densely (comparison runs)
 
-    // Run totals (m3): surface water taken by inlets, tile inflow, water spilled
-    // by surcharged inlets and water that type-888 outlets put onto their cells.
+    // Run totals (m3): surface water taken by inlets, tile inflow taken from the
+    // aquifer, water spilled by surcharged inlets and water that type-888
+    // outlets put onto their cells.
     double slink_captured_total = 0.0, slink_tile_total = 0.0, slink_surcharge_total = 0.0;
     double slink_cell_outlet_total = 0.0;
-    // Water outlet junctions gave back to their end nodes (m3), which the
-    // balance counts with the volume in: an outlet hands its channel or cell no
-    // negative flow.
-    double slink_outlet_supply_total = 0.0;
-    // Water the depth floor and the bounds of node depths and junction heads
-    // added (m3, signed), which the balance counts with the volume in.
+    // Water (m3, signed) that the depth floor and the bounds of node depths and
+    // junction heads added and that the ledger could not take back: no input,
+    // it shows in the balances. 0 unless the depths cannot hold the ledger.
     double slink_bound_total = 0.0;
+    // The ledger (m3): the water the network was given less what it gave, which
+    // its nodes and junctions hold at the end of every step.
+    double held = 0.0;
+    // This step (m3): the spills the surcharged heads ask for, the spills,
+    // tile inflow and outflow that took place.
+    double slink_spilled = 0.0, spilled_step = 0.0, tile_step = 0.0, out_step = 0.0;
     int slink_dried_cells = 0, slink_water_added = 0;
     // Surface water within reach of the inlets, and taken by them, in this step (m3).
     double slink_available = 0.0, slink_taken = 0.0;
@@ -91,11 +91,6 @@ struct superlink_step_state {
 // an allocation message.
 bool allocate_superlink_step_state(superlink_step_state &w, const superlink_network &p);
 
-// The water of node k of superlink l (m3): its plan area times its depth and half
-// of each pipe beside it. A pipe holds its section at its mean depth; a
-// surcharged one its full section and, above its crown, the narrow slot the
-// step's storage term gives it.
-double node_water(const superlink_network &p, int k, int l);
 // A back-substituted depth of a node of a pipe of diameter D: beyond 10 D either
 // way it is dropped to 0, and a depth that is not positive becomes 1e-7.
 double bounded_node_depth(double h, double D);

@@ -1,7 +1,8 @@
 // Tile-drain exchange between grid cells and pipe nodes: where a cell's water
 // table stands above the water surface of a connected pipe node, groundwater
 // enters the pipe. Called by the pipe-network piece of the time loop after every
-// pipe-network step; the inflows enter the nodes at the next step.
+// pipe-network step; the next step takes the water from the cells' aquifer and
+// puts it into the nodes.
 #include <cstddef>
 
 #include "model/channel/channel_services.h"
@@ -21,6 +22,8 @@ int pipe_exchange(model_state &s) {
     for (int l = 1; l <= p.num_superlinks; ++l)
         for (int k = 1; k <= p.link_node_count[at(l)]; ++k) p.Q_node[at(k)][at(l)] = 0.0;
     if (p.gpi_cell_count < 1) return 0;
+    for (int c = 1; c <= p.gpi_cell_count; ++c)
+        for (int i = 1; i <= p.gpi_npipes[at(c)]; ++i) p.gpi_rate[at(c)][at(i)] = 0.0;
 
     // Head of the water table of cell g over the water surface of node k of superlink l.
     auto head_over = [&](int g, int k, int l) {
@@ -48,6 +51,8 @@ int pipe_exchange(model_state &s) {
     for (int l = 1; l <= p.num_superlinks; ++l)
         for (int k = 1; k <= p.link_node_count[at(l)]; ++k) s.superlink_tile_flow[at(k)][at(l)] = 0.0;
 
+    // Each connection's rate is kept for the next step, which takes that water
+    // from the connection's cell.
     for (int c = 1; c <= p.gpi_cell_count; ++c)
         for (int i = 1; i <= p.gpi_npipes[at(c)]; ++i) {
             const int g = p.gpi_gnum[at(c)][at(i)], l = p.gpi_link[at(c)][at(i)];
@@ -58,6 +63,7 @@ int pipe_exchange(model_state &s) {
             const double D = p.diameter[at(k)][at(l)], L = p.dx[at(k)][at(l)];
             const double K = p.superlink_pipe_conductivity[at(k)][at(l)];
             const double q = p.gpi_pct[at(c)][at(i)] * (dh * (D * 3.14159 * K / 1000.0));
+            p.gpi_rate[at(c)][at(i)] = q * L;
             if (!s.tile_cell_flow.empty() && at(g) <= s.tile_cell_flow.last())
                 s.tile_cell_flow[at(g)] += q * L;
             s.superlink_tile_flow[at(k)][at(l)] += q * L;

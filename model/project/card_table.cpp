@@ -2,9 +2,13 @@
 // by read_project_file for every line after the header.
 #include "model/project/card_table.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <iterator>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "model/core/globals.h"
 
@@ -357,6 +361,41 @@ const card_word card_table[] = {
 
 bool is_word_end(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
+// Edits (insert, delete, replace, swap of two neighbours) that turn a into b.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size(), m = b.size();
+    std::vector<std::size_t> d((n + 1) * (m + 1));
+    auto at = [m, &d](std::size_t i, std::size_t j) -> std::size_t & { return d[i * (m + 1) + j]; };
+    for (std::size_t i = 0; i <= n; ++i) at(i, 0) = i;
+    for (std::size_t j = 0; j <= m; ++j) at(0, j) = j;
+    for (std::size_t i = 1; i <= n; ++i) {
+        for (std::size_t j = 1; j <= m; ++j) {
+            const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            std::size_t best = std::min({at(i - 1, j) + 1, at(i, j - 1) + 1, at(i - 1, j - 1) + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                best = std::min(best, at(i - 2, j - 2) + 1);
+            at(i, j) = best;
+        }
+    }
+    return at(n, m);
+}
+
+// The known card nearest to an unknown word, upper case; empty when none is close
+// (at most two edits, and fewer than a third of the word's letters).
+std::string nearest_card(const std::string &word) {
+    std::string best;
+    std::size_t best_distance = 3;
+    for (const card_word &entry : card_table) {
+        const std::size_t d = edit_distance(word, entry.word);
+        if (d < best_distance && 3 * d < word.size()) {
+            best_distance = d;
+            best = entry.word;
+        }
+    }
+    for (char &c : best) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return best;
+}
+
 }  // namespace
 
 int str_equal(const std::string &a, const std::string &b) { return a == b ? 1 : 0; }
@@ -380,7 +419,15 @@ card_id card_lookup(std::string &line) {
     for (const card_word &entry : card_table) {
         if (str_equal(word, entry.word)) return entry.id;
     }
-    if (parallel_layout.process_rank == 0)
+    // An unknown card may be a misspelt one that changes the run: the warning names
+    // the nearest known card, and the summary's warning report repeats it.
+    const std::string nearest = nearest_card(word);
+    std::string note = "unknown card in the project file: " + word;
+    if (parallel_layout.process_rank == 0) {
         std::printf("Warning: unknown card found in the project file: %s\n", word.c_str());
+        if (!nearest.empty()) std::printf("  did you mean %s?\n", nearest.c_str());
+    }
+    if (!nearest.empty()) note += " (did you mean " + nearest + "?)";
+    count_warning(std::move(note));
     return card_id::ignored;
 }

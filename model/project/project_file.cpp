@@ -550,6 +550,7 @@ bool read_special_card(card_id id, std::string &line, card_records &c) {
                         "<filename>-or-\nRETENTION <value>  -or-\nRETEN_DEPTH \n  Using %lf for "
                         "the uniform retention depth\n\n",
                         real);
+            count_warning();
             p.retention = real;
             p.retention_given = 1;
         } else {

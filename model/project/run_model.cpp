@@ -18,6 +18,7 @@
 #include "model/hydrology/overland_ade.h"
 #include "model/input/input_services.h"
 #include "model/core/model_state.h"
+#include "model/output/link_node_series.h"
 #include "model/output/point_output.h"
 #include "model/output/output_writers.h"
 #include "model/project/run_files.h"
@@ -77,7 +78,13 @@ bool set_up_run(model_state &s, const std::string &project_file, bool has_record
     if (!step_passed()) return false;
     // read_run_parameters sets calibration_run from the OPTIMIZE card, which a
     // calibration project need not carry.
-    if (has_record) s.calibration_run = 1;
+    // A run of a calibration series keeps the console for the series' progress
+    // lines: its own lines go to its summary file (errors are still printed).
+    if (has_record) {
+        s.calibration_run = 1;
+        calibration_run_quiet = s.quiet || s.grid.quiet;
+        s.quiet = 1;
+    }
 
     check_project_options(s);
     if (!step_passed()) return false;
@@ -89,7 +96,7 @@ bool set_up_run(model_state &s, const std::string &project_file, bool has_record
 
     // Inputs, connectivity, precipitation and initial conditions, each tested.
     void (*const tested_steps[])(model_state &) = {
-        read_input_data,         create_point_outputs,     open_constituent_outputs, write_linknode_headers,
+        read_input_data,         create_point_outputs,     open_constituent_outputs,
         build_cell_connectivity, compute_cell_slopes,      setup_precipitation,
         check_initial_lake_levels, read_initial_channel_depths,
     };
@@ -105,6 +112,9 @@ bool set_up_run(model_state &s, const std::string &project_file, bool has_record
     compute_initial_overland_volume(s);
     convert_constituent_units(s);
     setup_start_time(s);
+    if (!step_passed()) return false;
+    // The series headers give the start that the set-up has just fixed.
+    write_linknode_headers(s);
     if (!step_passed()) return false;
     release_setup_arrays(s);
 
@@ -166,8 +176,10 @@ void setup_time_steps(model_state &s) {
     double map_minutes = g.map_freq;
     if (g.map_freq == 0) {
         map_minutes = 360.0;
-        if (!s.quiet && parallel_layout.process_rank == 0)
+        if (!s.quiet && parallel_layout.process_rank == 0) {
             std::printf("Warning: Write solution time step not specified, defaulting to 6 hours.\n");
+            count_warning();
+        }
     }
     s.map_interval_steps = output_interval_steps(map_minutes, s.time_step);
 
@@ -224,7 +236,7 @@ void record_run_time(double seconds) {
     } else {
         std::printf("Warning: unable to open out_time.dat to record the run time.\n");
     }
-    std::printf("Run time: %6.2lf(s) \n", seconds);
+    if (!file_prefix_on) std::printf("Run time: %6.2lf(s) \n", seconds);
     std::fflush(stdout);
     if (times) std::fclose(times);
 }
@@ -256,6 +268,7 @@ int run_model(const std::string &project_file, calibration_results *results) {
     print_ade_work(s);
 
     // The one clean-up of every run.
+    finish_linknode_headers(s);
     close_output_files(s);
     free_model_memory(s);
     std::fflush(stdout);

@@ -461,7 +461,8 @@ void read_run_parameters(const std::string &project_file, model_state &s) {
     s.end_check_value = 0.0;
 
     s.quiet = p.super_quiet;
-    if (console_on(s)) std::printf("finished reading project file\n");
+    // A run of a calibration series keeps the console for the series' progress lines.
+    if (console_on(s) && !s.calib_results) std::printf("finished reading project file\n");
 }
 
 namespace {
@@ -529,6 +530,19 @@ void check_project_options(model_state &s) {
 
     const bool gw = s.groundwater_on != 0;
     const bool gw_table = s.table_present[table_slot::groundwater] != 0;
+    // The aquifer exchanges its water with the soil of the redistribution root zone
+    // or of the Richards columns; under any other scheme it would never be solved.
+    if (gw && !s.inf_redist && !s.inf_richards) {
+        const char *given = s.inf_green_ampt ? "GREEN_AMPT"
+                            : s.inf_layered  ? "INF_LAYERED_SOIL"
+                                             : "no infiltration card";
+        std::printf("Error: GW_SIMULATION needs the infiltration card INF_REDIST (Green and Ampt "
+                    "with redistribution) or INF_RICHARDS (Richards' equation); the project "
+                    "gives %s.\n",
+                    given);
+        raise_printed_error();
+        return;
+    }
     if (gw && s.gw_porosity_map_on && s.gw_unif_porosity_on) {
         raise_error(38);
         return;

@@ -46,11 +46,11 @@ const std::string env = "AQUATIC_ENV_QVL10\nOV_MAP e.idx\nST_MAP none\nNUM_IDS 1
 const char *pipes = "STORM_SEWER p.net\nGRID_PIPE p.gpi\n";
 const char *tables = "MAPPING_TABLE m.cmt\nSOIL_EROSION 1\nOUTLET_SED_FLUX sed.otl\nWATER_TEMP 20\n"
                      "OV_CON_TRANS\n";
-const std::string wells = std::string(tables) + "GW_SIMULATION\nWATER_TABLE wt.map\n"
-                          "AQUIFER_BOTTOM bot.map\nGW_BOUNDFILE e.idx\nGW_UNIF_HYCOND 5\n"
-                          "GW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nUSE_WELLS\n";
 const char *soil = "INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP e.idx\n"
                    "SOIL_LAYER_INPUT_FILE soil.tab\nSOIL_MOIST_DEPTH 10\n";
+const std::string wells = std::string(tables) + soil + "AQUIFER_DELTA_Z 0.1\nGW_SIMULATION\n"
+                          "WATER_TABLE wt.map\nAQUIFER_BOTTOM bot.map\nGW_BOUNDFILE e.idx\n"
+                          "GW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nUSE_WELLS\n";
 const char *nutrients = "NUTRIENTS\nAQ_ENV env.aq\nNTR_SUM ntr.sum\n";
 const char *lakes = "OVERLAND_LAKE_MAP e.idx\nOVERLAND_LAKE_FILE lakes.dat\n";
 

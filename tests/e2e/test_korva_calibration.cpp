@@ -137,6 +137,10 @@ TEST(KorvaCalibration, SceUaRunsEqualSeparateRunsAndReportTheBest) {
     d.write("obs.dat", obs);
     // 12 trials, 2 complexes of 3 points (defaults for one parameter), seed 7.
     d.write("sce.in", "cal.prj\nlist.txt\nobs.dat\n12 3 0.001 2 7 0 1\n0 0 0 0 0 0\n30 20 50\n");
+    // Without QUIET, to see the progress lines (QUIET leaves them out too).
+    std::string project = d.read("cal.prj");
+    project.erase(project.find("QUIET\n"), 6);
+    d.write("cal.prj", project);
     const auto r = d.run(KORVA_EXE, {"-c", "sce.in"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
 
@@ -153,11 +157,22 @@ TEST(KorvaCalibration, SceUaRunsEqualSeparateRunsAndReportTheBest) {
         rains.push_back(last_rain);
     }
     const std::vector<std::string> best = split_lines(d.read("best.out"));
-    ASSERT_EQ(best.size(), 2u);
+    ASSERT_EQ(best.size(), 3u);
     EXPECT_EQ(best[0], "The best results of the SCE calibration " + std::to_string(log.size() + 1) + " runs:");
-    const double best_rain = std::strtod(best[1].c_str(), nullptr);
+    EXPECT_EQ(best[1], "parameters: [RAIN]");  // the tags of the list, in order
+    const double best_rain = std::strtod(best[2].c_str(), nullptr);
     const auto at = std::find(rains.begin(), rains.end(), best_rain);
-    ASSERT_NE(at, rains.end()) << best[1];
+    ASSERT_NE(at, rains.end()) << best[2];
+    // The console: one progress line per model run, none of the runs' own lines;
+    // the last says the log's best score (three decimals there).
+    std::vector<std::string> progress;
+    for (const std::string &line : split_lines(r.out))
+        if (line.rfind("run ", 0) == 0) progress.push_back(line);
+    ASSERT_EQ(progress.size(), log.size()) << r.out;
+    EXPECT_EQ(progress[0].rfind("run 1 (the search stops after 12 trials): objective ", 0), 0u);
+    EXPECT_EQ(r.out.find("Run time:"), std::string::npos);
+    const std::string &last = progress.back();
+    EXPECT_NEAR(std::strtod(last.c_str() + last.find("best so far ") + 12, nullptr), best_score, 5e-4);
     EXPECT_EQ(scores[static_cast<std::size_t>(at - rains.begin())], best_score);
     EXPECT_NE(r.out.find("The best results of the SCE calibration after "), std::string::npos);
 
@@ -174,6 +189,12 @@ TEST(KorvaCalibration, SceUaRunsEqualSeparateRunsAndReportTheBest) {
     separate_run(value, hydrograph);
     EXPECT_EQ(d.read("0_p.otl"), hydrograph);
     EXPECT_TRUE(d.exists("0_korva_optim.out"));
+    EXPECT_NE(d.read("0_p.sum").find("writing output for optimization to file 0_korva_optim.out\n"),
+              std::string::npos);
+
+    // With QUIET the same search prints no progress line.
+    d.write("cal.prj", project + "QUIET\n");
+    EXPECT_EQ(d.run(KORVA_EXE, {"-c", "sce.in"}).out.find("\nrun "), std::string::npos);
 }
 
 TEST(KorvaCalibration, ModesRefuseWhatCannotBeCalibrated) {

@@ -101,6 +101,15 @@ TEST(KorvaLakeConstituents, TracerBalanceOfChannelsAndLakeCloses) {
     const std::size_t ov = sum.find("Overland Contaminant Transport Summary");
     EXPECT_NEAR(value_after(sum, "Mass from precipitation", global),
                 value_after(sum, "Mass from precipitation", ov) + rain, 0.015);
+    // The overland water's mass reaches the channel or the lake, none infiltrates.
+    const auto land = [&](const char *label) { return value_after(sum, label, ov); };
+    EXPECT_EQ(land("Mass infiltrated"), 0.0);
+    EXPECT_NEAR(land("Mass into the lakes"), lake("Mass from the overland"), 0.005);
+    EXPECT_NEAR(land("Mass into the channels"), channel("Mass from the overland"), 0.005);
+    EXPECT_NEAR(land("Mass from precipitation"), land("Final mass on overland") +
+                    land("Mass into the channels") + land("Mass into the lakes"), 0.015);
+    EXPECT_NEAR(value_after(sum, "Final mass", global), land("Final mass on overland") +
+                    channel("Final mass in channels") + lake("Final mass in lakes"), 0.015);
 }
 
 TEST(KorvaLakeConstituents, ChannelWaterStartsWithItsInitialConcentrationAndDecays) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "channel_lake_plane.h"
@@ -37,6 +38,15 @@ double bowl_volume(double w) {
     return v;
 }
 
+// A tracer in the rain at 1000 g/m3 (1 kg per m3) over the cells of mask.asc.
+void write_tracer(const scratch_dir &d) {
+    std::string id = "1";
+    id.resize(86, ' ');
+    d.write("p.cmt", "KORVA_INDEX_MAP_TABLES\nINDEX_MAP mask.asc \"L\"\nCONTAMINANT_TRANSPORT\n"
+                     "NUM_CONTAM 1\n\"Tracer\" \"L\" \"tracer.out\"\nPRECIP_CONC 1000\nNUM_IDS 1\nID\n" +
+                         id + "0 0 0 0 0 0\n");
+}
+
 TEST(KorvaLakes, OverlandLakeFillsTheBowlAndItsBalanceCloses) {
     scratch_dir d;
     const auto one = [](int, int) { return std::string("1"); };
@@ -46,7 +56,9 @@ TEST(KorvaLakes, OverlandLakeFillsTheBowlAndItsBalanceCloses) {
                 return std::string(std::abs(r - 10) + std::abs(c - 10) <= 1 ? "1" : "0");
             }));
     d.write("lakes.dat", "KORVA_OVERLAND_LAKE_FILE\nLAKE 1 100.03 0\n");
+    write_tracer(d);
     d.write("p.prj", "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nMANNING_N 0.05\n"
+                     "MAPPING_TABLE p.cmt\nOV_CON_TRANS\n"
                      "SUMMARY p.sum\nOUTLET_HYDRO p.otl\nROWS 20\nCOLS 20\nGRIDSIZE 10\nTOT_TIME 120\n"
                      "START_DATE 2021 7 12\nSTART_TIME 14 0\nTIMESTEP 30\nHYD_FREQ 5\nMAP_FREQ 60\n"
                      "OUTROW 20\nOUTCOL 20\nOUTSLOPE 0.01\nOVERTYPE explicit\nQUIET\n"
@@ -71,6 +83,7 @@ TEST(KorvaLakes, OverlandLakeFillsTheBowlAndItsBalanceCloses) {
     EXPECT_NEAR(value_after(summary, "Overall mass balance error ="), 0.0, 1e-6);
     const double surface = value_after(summary, "Final surface volume:");
     const double discharge = value_after(summary, "Total discharge:");
+    EXPECT_NEAR(value_after(summary, "Initial overland lake volume:"), 7.0, 0.005);
     EXPECT_NEAR(7.0 + 2000.0, final_volume + surface + discharge, 0.02);
 
     // The lake series ends at the reported volume (its last line comes before the
@@ -85,6 +98,15 @@ TEST(KorvaLakes, OverlandLakeFillsTheBowlAndItsBalanceCloses) {
     EXPECT_GT(volume, 10.0 * (7.0 + 5.0 * 100.0 * (level - 100.03)));
     EXPECT_LE(volume, bowl_volume(level + 0.0005));
     EXPECT_GE(volume, 0.95 * bowl_volume(level - 0.0005));
+    // The tracer follows the rain into the lake; the final masses count the lake.
+    const std::size_t ov = summary.rfind("Overland Contaminant Transport Summary");
+    const auto mass = [&](const char *label) { return value_after(summary, label, ov); };
+    const double into_lake = mass("Mass into the lakes"), land = mass("Final mass on overland");
+    EXPECT_EQ(mass("Mass infiltrated"), 0.0);
+    EXPECT_NEAR(into_lake, mass("Final mass in overland lakes"), 0.005);
+    EXPECT_NEAR(into_lake, in, 0.01);  // the water the lake took, at 1 kg per m3
+    EXPECT_NEAR(2000.0, land + mass("Mass out of the watershed") + into_lake, 0.02);
+    EXPECT_NEAR(value_after(summary, "Final mass", summary.find("Global Summary", ov)), land + into_lake, 0.015);
 }
 
 TEST(KorvaLakes, ChannelLakeTakesItsListedCellsAndItsBalanceCloses) {
@@ -98,7 +120,7 @@ TEST(KorvaLakes, ChannelLakeTakesItsListedCellsAndItsBalanceCloses) {
                      "START_DATE 2021 7 12\nSTART_TIME 14 0\nTIMESTEP 10\nHYD_FREQ 5\nMAP_FREQ 60\n"
                      "OUTROW 5\nOUTCOL 3\nOUTSLOPE 0.01\nOVERTYPE explicit\nQUIET\n"
                      "CHAN_EXPLIC\nLINKS links.asc\nNODES nodes.asc\nCHANNEL_INPUT p.chn\n"
-                     "PRECIP_UNIF\nRAIN_INTENSITY 50\nRAIN_DURATION 30\n");
+                     "PRECIP_UNIF\nRAIN_INTENSITY 50\nRAIN_DURATION 30\nLAKE_OUTPUT lake.out\n");
     const auto r = d.run(KORVA_EXE, {"p.prj"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
     EXPECT_EQ(r.err, "");
@@ -131,6 +153,53 @@ TEST(KorvaLakes, ChannelLakeTakesItsListedCellsAndItsBalanceCloses) {
     EXPECT_NEAR(value_after(summary, "volume remaining in lakes"), final_volume, 0.05);
     EXPECT_NEAR(value_after(summary, "volume of total rainfall:"), rain, 0.05);
     EXPECT_NEAR(value_after(summary, "mass conservation error:"), 0.0, 0.01);
+    // The lake series: one line every 5 minutes from 0 to 120, the first after one
+    // step of rain on the lake's cell (50 mm/h x 10 s x 100 m2 = 0.0139 m3).
+    const std::vector<std::string> lines = split_lines(d.read("lake.out"));
+    ASSERT_EQ(lines.size(), 25u);
+    double minutes = 0.0, level = 0.0, volume = 0.0;
+    ASSERT_EQ(std::sscanf(lines.front().c_str(), "%lf %lf %lf", &minutes, &level, &volume), 3);
+    EXPECT_NEAR(volume, 10.0139, 0.0005);
+}
+
+TEST(KorvaLakes, OverlandLakeAboveAWeirFallsToItsCrest) {
+    // A strip of five 10 m cells: a lake on cells 1-2 (ground 99 m, level 100 m, 200 m3)
+    // behind a dike whose low spot (crest 99.95 m) pours onto cell 3, which drains to the
+    // outlet. The lake gives the 10 m3 above the crest and falls with them.
+    scratch_dir d;
+    for (const auto &[name, row] : {std::pair<const char *, const char *>{"mask.asc", "1 1 1 1 1"},
+                                    {"elev.asc", "99.0 99.0 99.9 99.8 99.7"},
+                                    {"lake.asc", "1 1 0 0 0"}, {"dike.asc", "0 2 8 0 0"}})
+        d.write(name, std::string("north: 10.0\nsouth: 0.0\neast: 50.0\nwest: 0.0\nrows: 1\ncols: 5\n") + row + "\n");
+    d.write("lakes.dat", "KORVA_OVERLAND_LAKE_FILE\nLAKE 1 100.0 0\n");
+    d.write("spots.dat", "LOWSPOT\nSPOT 1 2 2 0.5 99.95\n");
+    d.write("p.prj", "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nMANNING_N 0.05\n"
+                     "SUMMARY p.sum\nOUTLET_HYDRO p.otl\nROWS 1\nCOLS 5\nGRIDSIZE 10\nTOT_TIME 120\n"
+                     "START_DATE 2021 7 12\nSTART_TIME 14 0\nTIMESTEP 5\nHYD_FREQ 5\nMAP_FREQ 60\n"
+                     "OUTROW 1\nOUTCOL 5\nOUTSLOPE 0.01\nOVERTYPE explicit\nQUIET\nOVERLAND_LAKE_MAP lake.asc\n"
+                     "OVERLAND_LAKE_FILE lakes.dat\nDIKE_MAP dike.asc\nLOWSPOT_FILE spots.dat\nPRECIP_UNIF\n"
+                     "RAIN_INTENSITY 10\nRAIN_DURATION 10\nMAPPING_TABLE p.cmt\nOV_CON_TRANS\n");
+    write_tracer(d);
+    const auto r = d.run(KORVA_EXE, {"p.prj"});
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+    const std::string summary = d.read("p.sum");
+    const double rain = value_after(summary, "Total precipitation:");
+    EXPECT_NEAR(rain, 500.0 * 0.01 / 6.0, 0.005);  // 10 mm/h for 10 minutes on 500 m2
+    const double lake = value_after(summary, "Final overland lake volume:");
+    EXPECT_GE(lake, 190.0 - 0.05);
+    EXPECT_LT(lake, 199.0);
+    EXPECT_NEAR(value_after(summary, "Initial overland lake volume:") + rain,
+                lake + value_after(summary, "Final surface volume:") + value_after(summary, "Total discharge:"),
+                0.03);
+    // The rain's tracer on the lake leaves it with its water, at the lake's
+    // concentration (at most the mass into the lake over its volume).
+    const std::size_t ov = summary.rfind("Overland Contaminant Transport Summary");
+    const auto mass = [&](const char *label) { return value_after(summary, label, ov); };
+    const double into = mass("Mass into the lakes"), from = mass("Mass from the overland lakes");
+    EXPECT_GT(from, 0.0);
+    EXPECT_LE(from, into * (200.0 - lake) / lake + 0.005);
+    EXPECT_NEAR(mass("Final mass in overland lakes"), into - from, 0.015);
+    EXPECT_NEAR(rain + from, mass("Final mass on overland") + mass("Mass out of the watershed") + into, 0.02);
 }
 
 }  // namespace

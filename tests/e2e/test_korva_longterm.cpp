@@ -91,6 +91,28 @@ TEST(KorvaLongTerm, ExampleRunsToTheEndOfItsWeather) {
     EXPECT_GT(peak, 0.0);
 }
 
+// Each event of the summary counts its own rain steps and says when its own rain
+// began, in minutes from the start of the run (1:00): the example's storm moved to
+// 14:00-15:00 and a second one at 22:00-22:30, at 60-second steps.
+TEST(KorvaLongTerm, EachEventCountsItsOwnRainSteps) {
+    testsupport::scratch_dir d;
+    for (const auto &entry : std::filesystem::directory_iterator(longterm_dir()))
+        if (entry.is_regular_file())
+            d.write(entry.path().filename().string(), testsupport::read_file(entry.path()));
+    d.write("longterm.gag", "EVENT a\nNRGAG 1\nNRPDS 2\nCOORD 150 150\nRATES 2021 7 12 14 00 20.0\n"
+                            "RATES 2021 7 12 15 00 0.0\nEVENT b\nNRGAG 1\nNRPDS 2\nCOORD 150 150\n"
+                            "RATES 2021 7 12 22 00 15.0\nRATES 2021 7 12 22 30 0.0\n");
+    ASSERT_EQ(d.run(KORVA_EXE, {"longterm.prj"}).exit_status, 0);
+    const std::string sum = d.read("longterm.sum");
+    const std::size_t second = sum.find("SIMULATION SUMMARY- EVENT 2");
+    ASSERT_NE(second, std::string::npos) << sum;
+    using valley::summary_value;
+    EXPECT_EQ(summary_value(sum, "number of timesteps with rain:"), 60.0);
+    EXPECT_EQ(summary_value(sum, "elapsed time when rain began:"), 780.0);
+    EXPECT_EQ(summary_value(sum.substr(second), "number of timesteps with rain:"), 30.0);
+    EXPECT_EQ(summary_value(sum.substr(second), "elapsed time when rain began:"), 1260.0);
+}
+
 // The example over Richards columns on an aquifer 1 m down (Richards lays its
 // bottom 0.1 m under the table), two storms.
 TEST(KorvaLongTerm, RichardsOverAnAquiferBalancesEachEvent) {

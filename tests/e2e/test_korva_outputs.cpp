@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,6 +35,11 @@ void write_grids(const scratch_dir &d) {
     const std::string head = "north: 90\nsouth: 0\neast: 90\nwest: 0\nrows: 3\ncols: 3\n";
     d.write("basin.mask", head + "1 1 1\n1 1 1\n1 1 1\n");
     d.write("basin.elv", head + "3 3 3\n2 2 2\n1 1 1\n");
+}
+
+double project_value(const std::string &text, const std::string &label) {
+    const std::size_t at = text.find(label);
+    return at == std::string::npos ? -1.0 : std::strtod(text.c_str() + at + label.size(), nullptr);
 }
 
 std::int32_t le_int32(const std::string &b, std::size_t at) {
@@ -116,6 +122,25 @@ TEST(KorvaOutputs, PerTimeDepthMapsGoIntoTheDepthDirectory) {
     }
     EXPECT_FALSE(d.exists("depth/depth.06"));
     EXPECT_FALSE(d.exists("depth.txt"));
+}
+
+// The restart the guide gives: WRITE_OV_HOTSTART's file is read back by
+// OV_INIT_DEPTH with the water it held; a DEPTH map (a GIS grid) is refused.
+TEST(KorvaOutputs, HotstartFileRestartsWithItsWaterAndDepthMapsAreNotHotstarts) {
+    scratch_dir d;
+    write_grids(d);
+    d.write("depth/keep", "");
+    d.write("basin.prj", project("MAP_TYPE 0\nDEPTH depth.txt\nWRITE_OV_HOTSTART ov.hot\n"));
+    ASSERT_EQ(d.run(KORVA_EXE, {"basin.prj"}).exit_status, 0);
+    const double left = project_value(d.read("run.sum"), "volume remaining on surface:");
+    ASSERT_GT(left, 0.1);
+    d.write("again.prj", project("OV_INIT_DEPTH ov.hot\n"));
+    ASSERT_EQ(d.run(KORVA_EXE, {"again.prj"}).exit_status, 0);
+    EXPECT_NEAR(project_value(d.read("run.sum"), "initial volume of overland flow:"), left, 0.05);
+    d.write("maps.prj", project("OV_INIT_DEPTH depth/depth.03\n"));
+    const auto r = d.run(KORVA_EXE, {"maps.prj"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_NE(r.out.find("Error: unable to read the header of map: depth/depth.03\n"), std::string::npos) << r.out;
 }
 
 TEST(KorvaOutputs, MissingDepthDirectoryRefusesTheRunAtSetUp) {

@@ -1,10 +1,14 @@
 // End-to-end tests of varnock runs that fail part way: a GML estimation whose
 // model output cannot be read, or a control file that is refused, ends with
-// status 1 after its message and leaves the error stream clean.
+// status 1 after its message and leaves the error stream clean and the result
+// files of an earlier run as they were (full and read-only disks included).
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/run_program.h"
 #include "varnock_case.h"
@@ -120,5 +124,82 @@ TEST(VarnockRefusedControlFile, PriorInformationNeedsAKnownGroupAndKnownParamete
         EXPECT_EQ(r.exit_status, 1) << r.out;
         EXPECT_TRUE(contains(r.out, "Prior information \"pi1\" names \"c\", which is not a parameter.")) << r.out;
         EXPECT_FALSE(d.exists("model.in"));
+    }
+}
+
+namespace {
+
+// A tmpfs of `kib` KiB mounted on `dir` while the object lives; mounted() is
+// false where the test may not mount one.
+struct small_disk {
+    std::string dir;
+    bool ok = false;
+    small_disk(const std::string &where, int kib) : dir(where) {
+        std::filesystem::create_directories(dir);
+        const std::string command = "mount -t tmpfs -o size=" + std::to_string(kib) + "k tmpfs '" + dir + "' 2>/dev/null";
+        ok = std::system(command.c_str()) == 0;
+    }
+    ~small_disk() {
+        if (ok) (void)std::system(("umount '" + dir + "' 2>/dev/null").c_str());
+    }
+    bool remount_read_only() const {
+        return std::system(("mount -o remount,ro '" + dir + "' 2>/dev/null").c_str()) == 0;
+    }
+};
+
+}  // namespace
+
+TEST(VarnockFailedRunKeepsEarlierResults, EveryFailureLeavesTheResultFilesAsTheyWere) {
+    // A good estimation writes its results; then each way of failing runs
+    // again in the same folder and must end with status 1, a message naming
+    // what failed, and the earlier record, sensitivity, matrix and parameter
+    // value files unchanged, with no temporary file left behind.
+    struct row {
+        const char *what;
+        const char *message;
+        int disk;  // 0: plain folder, 1: full small disk, 2: read-only small disk
+    };
+    const row rows[] = {
+        {"model fails on its first run", "the model run failed", 0},
+        {"observation 1e308", "the measured value of observation 2 (line 21) is 1e+308", 0},
+        {"weight 1e308", "the weight of observation 2 (line 21) is 1e+308", 0},
+        {"full disk", "Cannot write output file line.rec (", 1},
+        {"read-only folder", "Cannot open output file line.rec for writing.\n(", 2},
+    };
+    const char *results[] = {"line.rec", "line.sen", "line.mtt", "line.par"};
+    for (const row &t : rows) {
+        scratch_dir d;
+        const std::string folder = (d.path() / "disk").string();
+        small_disk disk(folder, 64);
+        if (t.disk != 0 && !disk.ok) {
+            std::printf("skipped \"%s\": no tmpfs can be mounted here\n", t.what);
+            continue;
+        }
+        std::filesystem::create_directories(folder);
+        std::string control = replaced(line_case(d), "none 0 0.01", "none 10 0.01");
+        for (const char *f : {"model.tpl", "model.ins", "model.sh"}) d.write(std::string("disk/") + f, d.read(f));
+        d.write("disk/line.pst", control);
+        const std::string run = std::string("cd disk && '") + VARNOCK_EXE + "' line.pst < /dev/null";
+        ASSERT_EQ(d.run("/bin/sh", {"-c", run}).exit_status, 0) << t.what;
+        std::vector<std::string> before;
+        for (const char *f : results) before.push_back(d.read(std::string("disk/") + f));
+        ASSERT_FALSE(before[0].empty());
+        if (t.what == std::string("model fails on its first run")) d.write("disk/model.sh", "exit 3\n");
+        if (t.what == std::string("observation 1e308")) d.write("disk/line.pst", replaced(control, "y2 5.0 1.0", "y2 1e308 1.0"));
+        if (t.what == std::string("weight 1e308")) d.write("disk/line.pst", replaced(control, "y2 5.0 1.0", "y2 5.0 1e308"));
+        if (t.disk == 1) {
+            // Fill the disk: the model's files keep their pages, new result files find none.
+            (void)std::system(("dd if=/dev/zero of='" + folder + "/filler' bs=1k count=128 2>/dev/null").c_str());
+        }
+        if (t.disk == 2) {
+            ASSERT_TRUE(disk.remount_read_only());
+        }
+        auto r = d.run("/bin/sh", {"-c", run});
+        EXPECT_EQ(r.exit_status, 1) << t.what << r.out;
+        EXPECT_TRUE(contains(r.out, t.message)) << t.what << "\n" << r.out;
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            EXPECT_EQ(d.read(std::string("disk/") + results[i]), before[i]) << t.what << " " << results[i];
+            EXPECT_FALSE(d.exists(std::string("disk/") + results[i] + ".new")) << t.what << " " << results[i];
+        }
     }
 }

@@ -79,8 +79,11 @@ TEST(VarnockGmlBounds, TiedParameterFollowsItsParent) {
     const double b = (5 * szy - sz * sy) / (5 * szz - sz * sz);
     const double a = (sy - b * sz) / 5;
     auto values = model_input_values(d);
-    EXPECT_NEAR(values["a"], a, 1e-6 * std::fabs(a) + 1e-7);
-    EXPECT_NEAR(values["b"], b, 1e-6 * std::fabs(b));
+    // The run stops once an upgrade predicts a relative phi reduction below
+    // 1e-10 and no trial lowers phi: the values are then within a few parts
+    // in a million.
+    EXPECT_NEAR(values["a"], a, 5e-6 * std::fabs(a) + 1e-7);
+    EXPECT_NEAR(values["b"], b, 5e-6 * std::fabs(b));
     EXPECT_NEAR(values["c"], 0.5 * values["b"], 1e-7 * std::fabs(b));
     // The results section lists the tied parameter with its value.
     const std::string record = d.read("case.rec");

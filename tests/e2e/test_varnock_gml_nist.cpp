@@ -127,10 +127,10 @@ TEST(VarnockGmlReference, Rat42WithOneFiniteDifferenceColumnPerIterationAndBroyd
     expect_relative(values["b3"], 6.7359200066E-02, value_tolerance, "b3");
 }
 
-TEST(VarnockGmlReference, BoxBodFromStartOneSurvivesATrialWhoseModelOverflows) {
-    // From b1 = b2 = 1 the first upgrades overshoot so far that exp(-b2 x)
-    // overflows and the model prints -inf: those lambdas are unsuccessful
-    // trials and the estimation goes on to the certified optimum.
+TEST(VarnockGmlReference, BoxBodFromStartOneReachesTheOptimumPastAnOvershootingUpgrade) {
+    // From b1 = b2 = 1 the first upgrade overshoots by some hundred orders of
+    // magnitude in phi (longer ones make exp(-b2 x) overflow): the step is
+    // shortened and the estimation goes on to the certified optimum.
     scratch_dir d;
     settings s;
     s.max_iterations = 60;
@@ -142,11 +142,8 @@ TEST(VarnockGmlReference, BoxBodFromStartOneSurvivesATrialWhoseModelOverflows) {
                "for (i = 1; i <= n; i++) printf \"%.15g\\n\", v[\"b1\"] * (1 - exp(-v[\"b2\"] * x[i]))");
     auto r = d.run(VARNOCK_EXE, {"case.pst"});
     ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
-    EXPECT_TRUE(contains(r.out, "is not a finite number.\n")) << r.out;
     const std::string record = d.read("case.rec");
-    EXPECT_TRUE(contains(record, "\tModel run failed: this lambda is an unsuccessful trial.\n")) << record;
-    // The model's "-inf" never reaches the record.
-    EXPECT_FALSE(contains(record, "-inf")) << record;
+    EXPECT_TRUE(contains(record, "\tNo trial lowers phi: lambda is raised and the step shortened.\n")) << record;
 
     auto values = model_input_values(d);
     expect_relative(values["b1"], 2.1380940889E+02, value_tolerance, "b1");

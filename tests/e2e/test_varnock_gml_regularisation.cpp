@@ -195,3 +195,95 @@ TEST(VarnockGmlRegularisation, SlashRWithoutRestartFileFails) {
         << r.out;
     EXPECT_FALSE(d.exists("model.in"));
 }
+
+TEST(VarnockGmlRegularisation, PriorInformationNeedsAGroupOfItsOwn) {
+    // A prior equation in the observations' group would move their share of phi
+    // into the regularisation part: the file is refused, naming both.
+    scratch_dir d;
+    write_regularised_case(d, quick_settings(), 2.0);
+    d.write("case.pst", replaced(d.read("case.pst"), "= 0 1.5 regul\n", "= 0 1.5 obsgrp\n"));
+    auto r = d.run(VARNOCK_EXE, {"case.pst"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_TRUE(contains(r.out, "prior information 1 (\"pa\") is in the group \"obsgrp\", which holds "
+                                "the observation \"y1\"")) << r.out;
+    EXPECT_FALSE(d.exists("case.rec"));
+}
+
+TEST(VarnockGmlRegularisation, PriorTermIsReadAsWritten) {
+    // Estimation of y = a + b x with the prior "1.0 * WORD = 0.3" of weight 100
+    // on b. A word that matches b's transform is honoured: on the value, the
+    // answer is the least-squares solution of the observation rows plus the row
+    // 100 (b - 0.3); on the logarithm, b comes near 10^0.3. A word that does not
+    // match is refused with its line.
+    struct row {
+        const char *transform, *word;
+        double expected_b;  // 0: refused
+    };
+    // Closed form of the linear case: normal equations of the weighted rows.
+    double s0 = 0, sx = 0, sxx = 0, sy = 0, sxy = 0;
+    for (std::size_t i = 0; i < line_data.size(); ++i) {
+        const double x = static_cast<double>(i + 1), w2 = line_data[i].weight * line_data[i].weight;
+        s0 += w2, sx += w2 * x, sxx += w2 * x * x, sy += w2 * line_data[i].measured;
+        sxy += w2 * x * line_data[i].measured;
+    }
+    const double n22 = sxx + 1e4, r2 = sxy + 1e4 * 0.3;
+    const double b_linear = (s0 * r2 - sx * sy) / (s0 * n22 - sx * sx);
+    const row rows[] = {{"none", "b", b_linear}, {"log", "log(b)", std::pow(10.0, 0.3)},
+                        {"none", "log(b)", 0.0}, {"log", "b", 0.0}};
+    for (const row &t : rows) {
+        scratch_dir d;
+        const std::vector<parameter> pars = {{"a", "none", 1.0, -100.0, 100.0},
+                                             {"b", t.transform, 1.0, 0.01, 100.0}};
+        write_case(d, quick_settings(), pars, {}, line_data, line_model);
+        std::string control = control_file(quick_settings(), pars, {}, line_data);
+        control = replaced(control, "2 4 1 0 1\n", "2 4 1 1 2\n");
+        control = replaced(control, "obsgrp\n* observation data", "obsgrp\nregul\n* observation data");
+        control += std::string("pb 1.0 * ") + t.word + " = 0.3 100.0 regul\n";
+        d.write("case.pst", control);
+        auto r = d.run(VARNOCK_EXE, {"case.pst"});
+        const std::string what = std::string(t.transform) + " " + t.word;
+        if (t.expected_b == 0.0) {
+            EXPECT_EQ(r.exit_status, 1) << what;
+            EXPECT_TRUE(contains(r.out, "term 1 of prior information line 1 (case.pst line 31) reads \"" +
+                                            std::string(t.word) + "\"")) << what << r.out;
+            continue;
+        }
+        ASSERT_EQ(r.exit_status, 0) << what << r.out;
+        EXPECT_NEAR(model_input_values(d)["b"], t.expected_b, 0.01 * t.expected_b) << what;
+        if (t.transform == std::string("none")) {
+            EXPECT_NEAR(model_input_values(d)["b"], t.expected_b, 1e-5);
+        }
+    }
+}
+
+TEST(VarnockGmlRegularisation, ConfidenceLimitsTakeTheVarianceDegreesOfFreedom) {
+    // Six observations of y = a + b x, two of weight 0: the variance of the
+    // estimates is phi / (4 - 2), so the 95 % limits take t(2) = 4.303, not
+    // the t(4) = 2.776 of all observations. Truth: the ordinary least-squares
+    // fit of the four weighted points, by hand below.
+    const std::vector<observation> obs = {{"y1", 3.1, 1.0}, {"y2", 4.9, 0.0}, {"y3", 7.2, 1.0},
+                                          {"y4", 8.8, 1.0}, {"y5", 0.0, 0.0}, {"y6", 13.3, 1.0}};
+    const char *model = "for (x = 1; x <= 6; x++) printf \"%.15g\\n\", v[\"a\"] + v[\"b\"] * x";
+    scratch_dir d;
+    write_case(d, quick_settings(), {{"a", "none", 1.0, -100.0, 100.0}, {"b", "none", 1.0, -100.0, 100.0}},
+               {}, obs, model);
+    auto r = d.run(VARNOCK_EXE, {"case.pst"});
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+    // x = 1, 3, 4, 6: sx = 14, sxx = 62, n = 4; y = 3.1, 7.2, 8.8, 13.3.
+    const double xs[] = {1, 3, 4, 6}, ys[] = {3.1, 7.2, 8.8, 13.3};
+    double sx = 0, sxx = 0, sy = 0, sxy = 0;
+    for (int i = 0; i < 4; ++i) sx += xs[i], sxx += xs[i] * xs[i], sy += ys[i], sxy += xs[i] * ys[i];
+    const double det = 4 * sxx - sx * sx;
+    const double b = (4 * sxy - sx * sy) / det, a = (sy - b * sx) / 4;
+    double phi = 0;
+    for (int i = 0; i < 4; ++i) phi += (ys[i] - a - b * xs[i]) * (ys[i] - a - b * xs[i]);
+    const double half_a = 4.303 * std::sqrt(phi / 2 * sxx / det);
+    const std::string record = d.read("case.rec");
+    const std::size_t at = record.find("\na    ", record.find("95 percent confidence limits"));
+    ASSERT_NE(at, std::string::npos) << record;
+    double value = 0, lower = 0, upper = 0;
+    ASSERT_EQ(std::sscanf(record.c_str() + at, " a %lf %lf %lf", &value, &lower, &upper), 3);
+    EXPECT_NEAR(value, a, 2e-6);
+    EXPECT_NEAR(lower, a - half_a, 2e-6);
+    EXPECT_NEAR(upper, a + half_a, 2e-6);
+}

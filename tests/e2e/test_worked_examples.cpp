@@ -3,6 +3,7 @@
 // synthetic observations were made from.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <sstream>
@@ -68,6 +69,17 @@ TEST(WorkedExamples, AquiferWellPumpsItsRateAndTheAquiferBalances) {
     EXPECT_GT(well0 - well, 10.0 * (east0 - east));
 }
 
+TEST(WorkedExamples, OutletRunsAsItsReadmeSays) {
+    example_run outlet;
+    run_example(outlet, "outlet");
+    ASSERT_EQ(outlet.r.exit_status, 0) << outlet.r.out << outlet.r.err;
+    const std::string flows = outlet.read("sim_flows_ssf.txt");
+    EXPECT_EQ(std::count(flows.begin(), flows.end(), '\n'), 97);
+    EXPECT_EQ(flows.rfind("sim_flows   1982-05-14     00:00           0.50800600\n", 0), 0u);
+    // The peak of 25.4 m3/s at 420 minutes goes with the 29th date, 07:00.
+    EXPECT_NE(flows.find("sim_flows   1982-05-14     07:00          25.40000000\n"), std::string::npos) << flows;
+}
+
 TEST(WorkedExamples, CalibrationRecoversManningNAndKs) {
     example_run e;
     run_example(e, "calibration");
@@ -80,6 +92,8 @@ TEST(WorkedExamples, CalibrationRecoversManningNAndKs) {
     std::istringstream best(e.read("best.out"));
     std::string heading;
     std::getline(best, heading);
+    std::getline(best, heading);
+    EXPECT_EQ(heading, "parameters: [N] [KS]");
     best >> n >> ks;
     EXPECT_NEAR(n, 0.05, 0.0035);
     EXPECT_NEAR(ks, 0.4, 0.02);

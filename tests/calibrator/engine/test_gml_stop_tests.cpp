@@ -124,6 +124,13 @@ TEST(GmlLambdaTermination, RisingPhiGoesOnAfterTwoTrialsThenTakesTheLowest) {
     EXPECT_EQ(chosen, 2);
     EXPECT_EQ(file_text(record), "No more lambdas: phi rising\n\n");
     std::fclose(record);
+    // Lambdas 10, 5, 20: after the turn the third trial is compared with the
+    // first (lambda 10), its neighbour, not with the second.
+    history turned({0.8, 0.9, 0.85});
+    test_lambda_termination(nullptr, 1.0, 3, turned.v, p.cd, chosen);
+    EXPECT_EQ(chosen, 0);
+    test_lambda_termination(nullptr, 1.0, 3, turned.v, p.cd, chosen, 1);
+    EXPECT_EQ(chosen, 1);
 }
 
 TEST(GmlLambdaTermination, SmallReductionBetweenLambdasTakesTheLastOfEqualLowest) {

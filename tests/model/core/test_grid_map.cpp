@@ -115,7 +115,7 @@ TEST_F(GridMapTest, ShortRowIsRefusedEvenOutsideTheMask) {
     // Row 2 ends after (2,2); (2,3) lies outside the mask but is missing all the same.
     const auto r = read(header(2, 3) + "1 2 3\n0\t0\r\n", grid_map_cells_double);
     EXPECT_EQ(error_record.fatal, 1);
-    EXPECT_EQ(r.out, "Error: map map.asc, row 2, column 3: the value is missing\n\n");
+    EXPECT_EQ(r.out, "Error: map map.asc, row 2 has 2 values, COLS is 3\n\n");
 }
 
 TEST_F(GridMapTest, BrokenRealValuesAreRefusedNamingMapRowAndColumn) {
@@ -124,7 +124,7 @@ TEST_F(GridMapTest, BrokenRealValuesAreRefusedNamingMapRowAndColumn) {
         const char *message;
     };
     const bad_map cases[] = {
-        {"1 2 3\n4\n", "Error: map map.asc, row 2, column 2: the value is missing"},
+        {"1 2 3\n4\n", "Error: map map.asc, row 2 has 1 values, COLS is 3"},
         {"abc 2 3\n4 5 6\n", "Error: map map.asc, row 1, column 1: \"abc\" is not a finite number"},
         {"1 2 nan\n4 5 6\n", "Error: map map.asc, row 1, column 3: \"nan\" is not a finite number"},
         {"1 2 3\n4 inf 6\n", "Error: map map.asc, row 2, column 2: \"inf\" is not a finite number"},
@@ -192,7 +192,8 @@ TEST_F(GridMapTest, OversizedHeaderIsRefusedBeforeAnyValueIsStored) {
     EXPECT_EQ(error_record.fatal, 1);
     EXPECT_EQ(error_record.code, 0);  // reported
     EXPECT_EQ(r.rows, 3);
-    EXPECT_EQ(r.out, "Incorrect number of rows in map: map.asc\n\n");
+    EXPECT_EQ(r.out, "Incorrect number of rows in map: map.asc\n  map map.asc: its header gives 3 rows "
+                     "(ROWS) and 3 columns (COLS); 2 rows and 3 columns expected\n\n");
     // Nothing was written into the grid.
     EXPECT_EQ(mask[1][1], 1);
     EXPECT_EQ(mask[1][2], 0);
@@ -201,13 +202,15 @@ TEST_F(GridMapTest, OversizedHeaderIsRefusedBeforeAnyValueIsStored) {
 
 TEST_F(GridMapTest, UndersizedMapNamesTheWrongDimension) {
     auto r = read(header(2, 2) + "1 2\n3 4\n", grid_map_cells_double);
-    EXPECT_EQ(r.out, "Incorrect number of columns in map: map.asc\n\n");
+    EXPECT_EQ(r.out, "Incorrect number of columns in map: map.asc\n  map map.asc: its header gives 2 rows "
+                     "(ROWS) and 2 columns (COLS); 2 rows and 3 columns expected\n\n");
     EXPECT_EQ(error_record.fatal, 1);
     EXPECT_DOUBLE_EQ(first[1], 0.0);
 
     reset_process_globals();
     r = read(header(1, 2) + "1 2\n", grid_map_cells_double);
-    EXPECT_EQ(r.out, "Incorrect number of rows and columns in map: map.asc\n\n");
+    EXPECT_EQ(r.out, "Incorrect number of rows and columns in map: map.asc\n  map map.asc: its header "
+                     "gives 1 rows (ROWS) and 2 columns (COLS); 2 rows and 3 columns expected\n\n");
     EXPECT_EQ(error_record.fatal, 1);
 }
 
@@ -218,20 +221,23 @@ TEST_F(GridMapTest, MalformedHeaderIsAnErrorNotAStaleSize) {
     EXPECT_EQ(error_record.fatal, 1);
     EXPECT_EQ(r.rows, 0);
     EXPECT_EQ(r.cols, 0);
-    EXPECT_EQ(r.out, "Error: unable to read the header of map: map.asc\n\n");
+    EXPECT_EQ(r.out, "Error: unable to read the header of map: map.asc\n  map map.asc must begin with six "
+                     "lines of a word and a number: north, south, east, west, rows, cols\n\n");
     EXPECT_DOUBLE_EQ(first[1], 0.0);
 }
 
 TEST_F(GridMapTest, EndOfFileInsideTheValues) {
     auto r = read(header(2, 3) + "1 2 3\n", grid_map_cells_double);
-    EXPECT_EQ(r.out, "Unexpected end of file in file: map.asc\n\n");
+    EXPECT_EQ(r.out, "Unexpected end of file in file: map.asc\n  map map.asc: the file ends in row 2; "
+                     "its header gives 2 rows (ROWS) of 3 values (COLS)\n\n");
     EXPECT_EQ(error_record.fatal, 1);
     EXPECT_DOUBLE_EQ(first[1], 1.0);  // what was stored so far stays
     EXPECT_DOUBLE_EQ(first[2], 3.0);
 
     reset_process_globals();
     r = read(header(2, 3) + "1 2 3 4\n", grid_map_full_int);
-    EXPECT_EQ(r.out, "Unexpected end of file in file: map.asc\n\n");
+    EXPECT_EQ(r.out, "Unexpected end of file in file: map.asc\n  map map.asc: the file ends in row 2; "
+                     "its header gives 2 rows (ROWS) of 3 values (COLS)\n\n");
     EXPECT_EQ(error_record.fatal, 1);
 }
 
@@ -247,6 +253,27 @@ TEST_F(GridMapTest, PackedDestinationTooSmallIsRefused) {
     EXPECT_EQ(error_record.fatal, 1);
     EXPECT_EQ(r.out, "Error: the destination of map map.asc is smaller than the map\n\n");
     EXPECT_DOUBLE_EQ(first[2], 3.0);
+}
+
+// Every line the reader prints about a map, refusal or warning, names the map:
+// broken maps of each kind in every read mode.
+TEST_F(GridMapTest, EveryMessageNamesTheMap) {
+    const std::string broken[] = {
+        "", "ncols 3\nnrows 2\nxllcenter 1\nyllcenter 1\ncellsize 1\nNODATA_value -9\n",
+        header(3, 3) + "1 2 3\n4 5 6\n7 8 9\n", header(2, 2) + "1 2\n3 4\n", header(2, 3) + "1 2 3\n",
+        header(2, 3) + "1 2 3\n4 5\n", header(2, 3) + "1 2 3\n4 5 6 7\n", header(2, 3) + "1 x 3\n4 nan 6\n",
+        header(2, 3) + "1 2 3\n4 5 6\n7\n", header(2, 3) + "0 0 0\n0 0 0\n",
+    };
+    for (const int mode : {grid_map_cells_double, grid_map_cells_double2, grid_map_full_int,
+                           grid_map_cells_int}) {
+        for (const std::string &text : broken) {
+            reset_process_globals();
+            const auto r = read(text, mode);
+            ASSERT_NE(r.out, "") << mode << "\n" << text;
+            for (const std::string &line : testsupport::split_lines(r.out))
+                EXPECT_TRUE(line.empty() || line.find("map.asc") != std::string::npos) << line;
+        }
+    }
 }
 
 }  // namespace

@@ -264,27 +264,35 @@ TEST_F(OverlandLake, DikesAndOtherLakesCloseSides) {
     EXPECT_NEAR(s.lakes[1].elevation, 100.05 + 20.0 / area, 1e-12);
 }
 
-TEST_F(OverlandLake, LevelFloorAndTinyChangesAreBooked) {
+TEST_F(OverlandLake, FallBelowInitialLevelAndTinyChangesAreBooked) {
     neighbours(100.1, 105.0, 105.0, 105.0);
-    // Below the initial level: the level stays, the change is booked as dropped.
+    // 3 m3 leave a lake of one 100 m2 cell standing at its initial level: it falls
+    // 0.03 m and books the outflow (holding the level would make 3 m3 of water).
     add_water(1, -3.0);
     const double before = lake().volume;
     run();
-    EXPECT_EQ(lake().elevation, 100.05);
-    EXPECT_EQ(lake().volume, before);
+    EXPECT_NEAR(lake().elevation, 100.02, 1e-12);
+    EXPECT_NEAR(lake().volume, before - 3.0, 1e-12);
     EXPECT_EQ(lake().cell_count, 1);
-    EXPECT_EQ(s.overland_lake_flow_out, 0.0);
-    EXPECT_EQ(s.overland_lake_dropped_volume, -3.0);
+    EXPECT_EQ(s.overland_lake_flow_out, 3.0);
+    EXPECT_EQ(s.overland_lake_dropped_volume, 0.0);
+    // It cannot give more than the 2 m3 it still holds.
+    add_water(1, -2.5);
+    const std::string out = printed([&] { run(); });
+    EXPECT_NE(out.find("Not enough volume in lake 1 to satisfy drainage demand.\n"), std::string::npos);
+    EXPECT_EQ(error_record.fatal, 1);
+    reset_process_globals();
 
     // With 1 m cells a volume of 1e-10 m3 on one cell is a rise of exactly
     // 1e-10 m, which is made; half of it is not.
     make_grid(s, rows, cols, 1.0, [](int, int) { return 105.0; }, 0.05);
     s.elevation[at(centre)] = 100.0;
     s.olake_work = overland_lake_work{};
+    lake().elevation = 100.05;
     add_water(1, 0.5e-10);
     run();
     EXPECT_EQ(lake().elevation, 100.05);
-    EXPECT_EQ(s.overland_lake_dropped_volume, -3.0 + 0.5e-10);
+    EXPECT_EQ(s.overland_lake_dropped_volume, 0.5e-10);
     add_water(1, 1e-10);
     run();
     EXPECT_EQ(lake().elevation, 100.05 + 1e-10);
@@ -448,7 +456,7 @@ TEST(OverlandLakeEquality, SameExtentsAsTheReferenceUpdate) {
                     if (m.overland_lake_id[at(i)] != 0) continue;
                     m.overland_lake_id[at(i)] = m.overland_lake_id_copy[at(i)] = k;
                     ++lake.cell_count;
-                    lake.elevation = std::max(lake.elevation, m.elevation[at(i)] + 0.05);
+                    lake.elevation = std::max(lake.elevation, m.elevation[at(i)] + 1.0);
                 }
                 lake.initial_elevation = lake.elevation;
             }

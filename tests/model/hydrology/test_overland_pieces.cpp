@@ -10,6 +10,7 @@
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/overland_ade.h"
 #include "model/hydrology/overland_explicit.h"
+#include "model/hydrology/groundwater_coupling.h"
 #include "model/hydrology/overland_pieces.h"
 #include "test_overland_grid.h"
 

@@ -202,6 +202,8 @@ TEST_F(CardForm, RefusedNumbersNameTheCardAndValue) {
         {"CONNECT 2 0 1 1\n", "CONNECT 2 0 1 7\n", "CONNECT 2 names upstream link 7"},
         {"CONNECT 1 2 0\n", "CONNECT 1 5 0\n", "names downstream link 5"},
         {"NODES 3\n", "NODES 1\n", "link 2 needs a NODES card of at least 2"},
+        {"NODES 3\nTRAPEZOID\n", "STRUCTURE\nNODES 3\n",
+         "link 2 is a STRUCTURE link and has 2 nodes, but its NODES card gives 3.\n"},
     };
     for (const refusal &c : cases) {
         reset_process_globals();

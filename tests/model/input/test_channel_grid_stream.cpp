@@ -81,11 +81,14 @@ TEST_F(GridStream, RefusedFiles) {
         {"GRIDSTREAMFILE\nSTREAMCELLS 1\nNUMNODES 1\nLINKNODE 1 1 1\n",
          "comes before any CELLIJ card"},
     };
+    s.stream_cell_name = "chan.gst";
     for (const refusal &c : cases) {
         reset_process_globals();
         const std::string out = load(c.text);
         EXPECT_TRUE(failed()) << c.text;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.text << "\n" << out;
+        // Every refusal names the file and its card.
+        EXPECT_NE(out.find("chan.gst"), std::string::npos) << out;
     }
 }
 

@@ -365,10 +365,17 @@ TEST_F(MappingTableTest, ScanFlagsTheTablesPresent) {
                          "QVL_OTH \"Land use\"\nGROUNDWATER \"nowhere\"\n" +
                          "CONTAMINANT_TRANSPORT\n");
     std::array<int, 21> present{};
+    // A table whose index map cannot be opened is refused, naming both files.
+    EXPECT_EQ(capture_stdout([&] { scan_index_map_tables("map.cmt", present, 0); }),
+              "Error: unable to open the index map soil.idx, named by an INDEX_MAP line of mapping "
+              "table file map.cmt for its INTERCEPTION table\n\n");
+    EXPECT_EQ(error_record.fatal, 1);
+    reset_process_globals();
+    write("soil.idx", index_map(1, 1, "1\n"));
     EXPECT_EQ(capture_stdout([&] { scan_index_map_tables("map.cmt", present, 0); }), "");
     std::array<int, 21> expected{};
     expected[0] = 1;   // ROUGHNESS
-    expected[1] = 0;   // INTERCEPTION: soil.idx cannot be opened
+    expected[1] = 1;   // INTERCEPTION
     expected[8] = 1;   // SEDIMENTS
     expected[10] = 1;  // CONTAMINANT_TRANSPORT
     expected[13] = 1;  // WELL_TABLE
@@ -675,4 +682,34 @@ TEST_F(MappingTableTest, TimeSeriesIndex) {
     EXPECT_EQ(ok, 0);
     EXPECT_EQ(error_record.fatal, 1);
     EXPECT_NE(out.find("outflow"), std::string::npos);
+}
+
+// Each refused row names its table, its row and the mapping table file; a row whose
+// number runs across characters 86 and 87 is refused rather than read from its middle.
+TEST_F(MappingTableTest, EveryRefusedRowNamesTheFile) {
+    std::string early = row(1, "loam", "1.09 11.0");
+    early.erase(84, 2);  // the values now begin at character 85
+    const struct {
+        std::string rows, message;
+    } cases[] = {
+        {row(1, "loam", "0.4 11.0") + "x", "row 2 of the ROUGHNESS table in mapping table file t.cmt has no id"},
+        {row(1, "loam", "0.4 11.0") + "2     short\n", "row 2 of the ROUGHNESS table in mapping table file t.cmt ends before column 87"},
+        {row(1, "loam", "0.4 abc"), "row 1 of the ROUGHNESS table in mapping table file t.cmt: value 2 is missing"},
+        {early, "row 1 of the ROUGHNESS table in mapping table file t.cmt: a number runs across characters 86 and 87"},
+        {row(1, "loam", "0.4 11.0"), "the ROUGHNESS table in mapping table file t.cmt ends after 1 of its rows"},
+        // A description that ends in character 85 with character 86 blank is read.
+        {row(1, std::string(77, 'd') + " 3", "0.4 11.0") + row(2, "loam", "1 2"), ""},
+    };
+    for (const auto &c : cases) {
+        reset_process_globals();
+        write("t.cmt", c.rows);
+        std::FILE *f = std::fopen("t.cmt", "r");
+        ASSERT_NE(f, nullptr);
+        table_rows rows;
+        const std::string out = capture_stdout([&] { read_table_rows(f, 2, 2, "ROUGHNESS", "t.cmt", rows); });
+        std::fclose(f);
+        EXPECT_TRUE(c.message.empty() ? out.empty() : out.find(c.message) != std::string::npos) << out;
+        EXPECT_EQ(error_record.fatal, c.message.empty() ? 0 : 1) << out;
+        EXPECT_EQ(c.message.empty() ? rows.values[1] : 11.0, 11.0);  // read from character 87
+    }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/model/framework_test_support.h"
+#include "model/core/calendar.h"
 #include "model/core/globals.h"
 #include "model/output/link_node_series.h"
 #include "model/core/model_state.h"
@@ -180,11 +181,9 @@ TEST_F(LinkNodeSeries, HeadersGoIntoTheOpenChannelFilesButNotVelocity) {
     s.time_step = 60.0;
     s.hydrograph_interval_steps = 15;
     s.total_time = 600;
-    s.grid.start_year = 2010;
-    s.grid.start_month = 12;
-    s.grid.start_day = 31;
-    s.grid.start_hour = 23;
-    s.grid.start_minute = 5;
+    // The header gives the run's start as set up (not the START_TIME card's).
+    s.grid.start_hour = 7;
+    s.start_days = julian_day(2010, 12, 31, 23, 5, 0.0);
     s.chan_explicit = 1;
     s.chan_depth_out_file = std::fopen("depth.lnd", "w");
     s.chan_velocity_out_file = std::fopen("vel.lnd", "w");
@@ -228,7 +227,8 @@ TEST_F(LinkNodeSeries, SeriesFileOpensPlainAndAFailureIsReported) {
     open_linknode_series_file(s, slot, "no2.conc", linknode_first_species, 5);
     ASSERT_NE(slot, nullptr);
     std::fclose(slot);
-    EXPECT_EQ(read_text("no2.conc").rfind("KORVA_LINKNODE_NO2\nNUM_LINKS     5\n", 0), 0u);
+    // Its header waits for write_linknode_headers, once the start of the run is set.
+    EXPECT_EQ(read_text("no2.conc"), "");
     EXPECT_EQ(error_record.code, 0);
     open_linknode_series_file(s, slot, "missing_dir/no3.conc", linknode_first_species + 1, 5);
     EXPECT_EQ(slot, nullptr);
@@ -246,6 +246,7 @@ TEST_F(LinkNodeSeries, NutrientSpeciesOutputsOpenUnderTheirNames) {
     s.nutrient_summary_file = std::fopen("ntr.sum", "w");
     s.datasets_on = 1;
     open_constituent_outputs(s);
+    write_linknode_headers(s);
     std::fclose(s.nutrient_summary_file);
     s.nutrient_summary_file = nullptr;
     ASSERT_EQ(error_record.code, 0);

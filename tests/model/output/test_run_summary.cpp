@@ -545,7 +545,8 @@ TEST_F(RunSummary, HeadBoundaryFluxAndTheFloorCloseTheAquiferBalance) {
     s.gw_floor_volume = 10.0;
     const std::string text = report();
     EXPECT_NE(text.find("Flux across head boundaries =             90.00 \n"), std::string::npos) << text;
-    EXPECT_NE(text.find("Total inputs =                           210.00 \n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Total inputs =                           200.00 \n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Added by the aquifer floor =              10.00 \n"), std::string::npos) << text;
     EXPECT_NE(text.find("Mass Balance error =                       0.00 %  \n"), std::string::npos) << text;
     char line[80];
     std::snprintf(line, sizeof line, "%-48s%14.2lf\n", "Groundwater across bounds:", 90.0);
@@ -615,7 +616,7 @@ TEST_F(RunSummary, SacramentoBlockShowsStatesAsDepthAndPercent) {
     EXPECT_NE(text.find("uzfwc:       0.000 mm,     0.00%\n"), std::string::npos);  // no capacity
     // Residual: 10 + 20 - 25 = 5 mm, and 5 mm over 2 km2 are 10000 m3.
     EXPECT_NE(text.find("Residual (neg. means mass created (mm):     5.000\n"), std::string::npos);
-    EXPECT_NE(text.find("Residual (neg. means mass created (mm): 10000.000\n"), std::string::npos);
+    EXPECT_NE(text.find("Residual (neg. means mass created (m3): 10000.000\n"), std::string::npos);
     EXPECT_NE(text.find("*overall mass balance error will not be zero when using the Sacramento\n"),
               std::string::npos);
 }

@@ -336,7 +336,7 @@ TEST_F(RunSetup, ErosionSetsChannelSedimentOnlyWithExplicitChannels) {
 }
 
 TEST_F(RunSetup, GroundwaterCardPairs) {
-    const std::string gw = rain_cards + "WATER_TABLE w.map\nGW_SIMULATION\n";
+    const std::string gw = rain_cards + "INF_REDIST\nWATER_TABLE w.map\nGW_SIMULATION\n";
     EXPECT_EQ(check(gw + "GW_POROSITY_MAP p.map\nGW_UNIF_POROSITY 0.3\n"), 38);
     reset_process_globals();
     EXPECT_EQ(check(gw + "GW_UNIF_POROSITY 0.3\nGW_HYCOND_MAP k.map\nGW_UNIF_HYCOND 1\n"), 40);
@@ -346,7 +346,7 @@ TEST_F(RunSetup, GroundwaterCardPairs) {
 
 TEST_F(RunSetup, PorosityWarningIsReportedAtOnceAndTheChecksGoOn) {
     const int code = check(rain_cards +
-                           "WATER_TABLE w.map\nGW_SIMULATION\nGW_HYCOND_MAP k.map\n"
+                           "INF_REDIST\nWATER_TABLE w.map\nGW_SIMULATION\nGW_HYCOND_MAP k.map\n"
                            "GW_UNIF_HYCOND 1\n");
     EXPECT_EQ(code, 40);
     EXPECT_EQ(console.rfind("\nWarning: You have specified neither spatially-varied, uniform, or "
@@ -358,7 +358,7 @@ TEST_F(RunSetup, PorosityWarningIsReportedAtOnceAndTheChecksGoOn) {
 TEST_F(RunSetup, ConductivityWarningEndsTheChecks) {
     // Warning 41 is stored for the driver; the Sacramento card is then not refused.
     const int code = check(rain_cards +
-                           "WATER_TABLE w.map\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\n"
+                           "INF_REDIST\nWATER_TABLE w.map\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\n"
                            "SACRAMENTO sac.dat\n");
     EXPECT_EQ(code, 41);
     EXPECT_EQ(error_record.fatal, 0);
@@ -366,7 +366,7 @@ TEST_F(RunSetup, ConductivityWarningEndsTheChecks) {
 }
 
 TEST_F(RunSetup, GroundwaterTableSilencesBothWarnings) {
-    read(rain_cards + "WATER_TABLE w.map\nGW_SIMULATION\nSACRAMENTO sac.dat\n");
+    read(rain_cards + "INF_REDIST\nWATER_TABLE w.map\nGW_SIMULATION\nSACRAMENTO sac.dat\n");
     state->table_present[14] = 1;  // a GROUNDWATER table in the mapping-table file
     console = capture_stdout([&] { check_project_options(*state); });
     EXPECT_EQ(error_record.code, 42);
@@ -383,7 +383,7 @@ TEST_F(RunSetup, ExchangeChecks) {
               "KORVA will share data with PLUX through file: exchange/share.txt\n"
               "This is an event call of KORVA by HXT, hxt_event_num=-1\n");
     reset_process_globals();
-    EXPECT_EQ(check(rain_cards + "HXT\nPLUX share.txt\nHXT_EVENT_NUM 3\nWATER_TABLE w\n"
+    EXPECT_EQ(check(rain_cards + "HXT\nPLUX share.txt\nHXT_EVENT_NUM 3\nWATER_TABLE w\nINF_REDIST\n"
                                  "GW_SIMULATION\nGW_UNIF_POROSITY 0.3\nGW_UNIF_HYCOND 1\n"),
               45);
     reset_process_globals();
