@@ -196,17 +196,18 @@ void write_project(const scratch_dir &d, const combination &c) {
     d.write("run.cmt", cmt);
 }
 
-// "label: value" lines of the summary's global block (from its heading to the
-// overall error), in order.
-std::vector<std::pair<std::string, double>> global_lines(const std::string &summary) {
-    std::vector<std::pair<std::string, double>> out;
-    const std::size_t start = summary.find("GLOBAL MASS BALANCE CALCULATIONS");
-    if (start == std::string::npos) return out;
-    std::istringstream in(summary.substr(start));
+// "label: value" lines of `text` from the line holding `from` to the line holding
+// `to` (or the first blank line), in order.
+void block_lines(const std::string &text, const std::string &from, const std::string &to,
+                 std::vector<std::pair<std::string, double>> &out) {
+    const std::size_t start = text.find(from);
+    if (start == std::string::npos) return;
+    std::istringstream in(text.substr(start));
     std::string line;
+    std::getline(in, line);
     while (std::getline(in, line)) {
+        if (to.empty() ? line.empty() : line.find(to) != std::string::npos) break;
         const std::size_t colon = line.find(':');
-        if (line.find("Overall mass balance error") != std::string::npos) break;
         if (colon == std::string::npos || line.find('=') != std::string::npos) continue;
         std::string label = line.substr(0, colon);
         while (!label.empty() && label.back() == ' ') label.pop_back();
@@ -214,6 +215,14 @@ std::vector<std::pair<std::string, double>> global_lines(const std::string &summ
         const double v = std::strtod(line.c_str() + colon + 1, &end);
         if (end != line.c_str() + colon + 1) out.emplace_back(label, v);
     }
+}
+
+// The lines of the summary's global block (from its heading to the overall
+// error), then those of the soil-moisture accounting stores in cubic metres.
+std::vector<std::pair<std::string, double>> global_lines(const std::string &summary) {
+    std::vector<std::pair<std::string, double>> out;
+    block_lines(summary, "GLOBAL MASS BALANCE CALCULATIONS", "Overall mass balance error", out);
+    if (!out.empty()) block_lines(summary, "fluxes expressed as volumes (m^3):", "", out);
     return out;
 }
 
@@ -247,6 +256,7 @@ const std::map<std::string, int> &global_roles() {
         {"Final snow volume", -1},
         {"Final perennial lake volume", -1},
         {"Final pipe network volume", -1},
+        {"Final Sacramento runoff in transit", -1},
         {"Lake evaporation", -1},
         {"Total evaporation", -1},
         {"Total discharge", -1},
@@ -267,6 +277,16 @@ const std::map<std::string, int> &global_roles() {
         {"Taken by pipe inlets", 0},
         {"Spilled from pipes onto the land", 0},
         {"Pipe outflow into channels", 0},
+        // The soil-moisture accounting stores hold the infiltrated water; their
+        // runoff reaches the channels or the outlet and shows in the discharge.
+        {"Initial subsurface storage (m3)", 1},
+        {"Input rainfall (m3)", 0},
+        {"PET calculated by KORVA (m3)", 0},
+        {"AET calculated by Sacramento (m3)", -1},
+        {"Subsurface runoff (m3)", 0},
+        {"Recharge to deep g.w. (m3)", -1},
+        {"Final volume of subsurface water (m3)", -1},
+        {"Residual (neg. means mass created (m3)", 0},
     };
     return roles;
 }
