@@ -110,20 +110,6 @@ TEST(KorvaSacramento, LongTermRunWithAChannelClosesTheBalance) {
         // channels; the discharge is the mean of two steps, so the last half step
         // is still to come.
         EXPECT_LE(base_flow, runoff / 1000.0 * 5.0e4 + 0.1);
-        // The stores' runoff is in the channels, the discharge or still in transit:
-        // the whole system closes by hand over the printed lines.
-        const std::size_t g = summary.find("GLOBAL MASS BALANCE"), m3 = summary.find("(m^3)");
-        const auto line = [&](const char *l, std::size_t at) { return std::fmax(0.0, after(summary, l, at)); };
-        EXPECT_GE(after(summary, "Final Sacramento runoff in transit:", g), 0.0);
-        EXPECT_NEAR(line("Total precipitation:", g) + line("Initial soil water volume:", g) +
-                        line("Initial subsurface storage (m3):", m3),
-                    line("Final surface volume:", g) + line("Final channel volume:", g) +
-                        line("Final soil water volume:", g) + line("Total evaporation:", g) +
-                        line("Total discharge:", g) + line("Final Sacramento runoff in transit:", g) +
-                        line("AET calculated by Sacramento (m3):", m3) +
-                        line("Final volume of subsurface water (m3):", m3),
-                    0.05)
-            << summary.substr(g);
         // The whole base flow reaches the channel cells: it is part of the lateral
         // inflow (up to the last channel step).
         if (channel) {
@@ -134,6 +120,7 @@ TEST(KorvaSacramento, LongTermRunWithAChannelClosesTheBalance) {
                             after(summary, "initial volume in channels:"), 0.2);
         }
         // Infiltration is the stores' input, counted once; the balances close.
+        const std::size_t m3 = summary.find("expressed as volumes (m^3)");
         EXPECT_NEAR(after(summary, "volume of infil water SAC recieves:"),
                     after(summary, "Input rainfall (m3):", m3), 0.05);
         for (const char *error : {"mass conservation error:", "surface components =",
@@ -144,7 +131,7 @@ TEST(KorvaSacramento, LongTermRunWithAChannelClosesTheBalance) {
 }
 
 // Each scheme's whole system without a channel (surface, soil as printed, stores; the
-// stores' runoff leaves at the outlet or is still in transit) closes. Green and Ampt runs as a 10 h event.
+// stores' runoff leaves at the outlet or is in transit) closes. Green and Ampt runs as a 10 h event.
 TEST(KorvaSacramento, TheStoresOwnTheInfiltratedWaterUnderEveryScheme) {
     const std::string redist = "INF_REDIST\nSOIL_MOIST_DEPTH 0.4\nTOP_LAYER_DEPTH 0.1\n";
     for (const std::string &scheme :
