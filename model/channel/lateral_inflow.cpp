@@ -53,23 +53,42 @@ double lateral_inflow_step(model_state &s, double cell_size, double dt) {
     if (net.link_count < 1 || w.qlat.empty() || g.entry_count.empty() || !(dt > 0.0)) return 0.0;
     const double cell_area = cell_size * cell_size;
     const bool lakes = net.lake_count > 0 && !s.cell_channel_lake.empty();
-    // Sacramento base flow enters at every entry in proportion to its weight.
+    // The entries that take lateral inflow.
+    auto takes = [&](int i, int j) {
+        const int l = g.gst_link[i][j], n = g.gst_node[i][j], c = g.gst_gnum[i][j];
+        if (l < 1 || l > net.link_count || n < 1 || n > net.max_node_count) return false;
+        if (c < 1 || c > s.cell_count || skipped_type(net.link_type[l])) return false;
+        return !(lakes && (s.cell_channel_lake[c] >= 1 || n > net.comp_node_count[l]));
+    };
+    // Sacramento base flow enters at every entry that takes inflow in proportion
+    // to its weight; the channels take no more than the stores have given off.
     const bool points = s.sacramento_on && !g.gst_sac_weight.empty();
+    auto sac_weight = [&](int i, int j) {
+        return static_cast<std::size_t>(i) <= g.gst_sac_weight.rows() &&
+                       static_cast<std::size_t>(j) <= g.gst_sac_weight.cols()
+                   ? g.gst_sac_weight[i][j]
+                   : 0.0;
+    };
+    double weights = 0.0;
+    for (int i = 1; points && i <= g.cell_count; ++i)
+        for (int j = 1; j <= g.entry_count[i]; ++j)
+            if (takes(i, j)) weights += sac_weight(i, j);
+    const double due = points && weights > 0.0 ? s.sac_discharge * dt : 0.0;
+    double taken = std::fmax(0.0, std::fmin(due, s.sac_owed_volume));
+    const double share = due > 0.0 ? taken / due / weights : 0.0;
+    s.sac_owed_volume -= taken;
     double total = 0.0;
     for (int i = 1; i <= g.cell_count; ++i) {
         for (int j = 1; j <= g.entry_count[i]; ++j) {
+            if (!takes(i, j)) continue;
             const int l = g.gst_link[i][j], n = g.gst_node[i][j], c = g.gst_gnum[i][j];
-            if (l < 1 || l > net.link_count || n < 1 || n > net.max_node_count) continue;
-            if (c < 1 || c > s.cell_count) continue;
-            if (skipped_type(net.link_type[l])) continue;
-            if (lakes && (s.cell_channel_lake[c] >= 1 || n > net.comp_node_count[l])) continue;
             const double dx = net.dx[l], f = g.gst_pct[i][j];
-            if (points && static_cast<std::size_t>(i) <= g.gst_sac_weight.rows() &&
-                static_cast<std::size_t>(j) <= g.gst_sac_weight.cols()) {
-                const double qp = g.gst_sac_weight[i][j] * s.sac_discharge;
+            if (due > 0.0) {
+                const double qp = sac_weight(i, j) * s.sac_discharge * share;
                 w.qlat[n][l] += qp / dx;
                 total += qp * dt;
                 s.sac_channel_volume += qp * dt;
+                taken -= qp * dt;
             }
             double &h = s.depth[c];
             const double bank = net.bel[n][l] + net.bankfull_dep[n][l];
@@ -135,6 +154,8 @@ double lateral_inflow_step(model_state &s, double cell_size, double dt) {
             if (!w.wq_exchange_volume.empty()) w.wq_exchange_volume[i][j] += q * dt;
         }
     }
+    // What entries that take no lateral inflow would have had stays owed.
+    if (taken > 0.0) s.sac_owed_volume += taken;
     return total;
 }
 

@@ -1069,8 +1069,10 @@ struct model_state {
     double sac_inflow_total = 0.0, sac_pet_total = 0.0, sac_aet_total = 0.0;
     double sac_runoff_total = 0.0, sac_extra_total = 0.0;
     double sac_last_runoff_rate = 0.0, sac_discharge = 0.0, sac_outflow_volume = 0.0;
-    // The Sacramento water that the lateral inflow put into the channels (m3).
-    double sac_channel_volume = 0.0;
+    // The Sacramento water that reached the channels, or the outlet where no
+    // channel takes it (m3), and the runoff the stores gave off that has not got
+    // there yet (m3).
+    double sac_channel_volume = 0.0, sac_owed_volume = 0.0;
     // ---- end soils ----
 
     // ---- precip ----

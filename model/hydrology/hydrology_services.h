@@ -34,6 +34,10 @@ void check_simulation_end(model_state &state);
 void exchange_plux_maps(model_state &state);
 void finish_event(model_state &state);
 
+// Takes up to `wanted` m3 of the Sacramento runoff that has not yet reached a
+// channel or the outlet; returns the volume taken.
+double take_sacramento_runoff(model_state &state, double wanted);
+
 // Grid processes that the routing pieces call.
 // One groundwater step of dt seconds; the net volume the exchange terms added to
 // the aquifer (m3). soil_in receives the water that the surface and unsaturated

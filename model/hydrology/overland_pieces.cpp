@@ -192,6 +192,12 @@ void step_overland_flow(model_state &s) {
         overland_erosion(s, dt, s.cell_size, s.sediment.viscosity);
         if (failed()) return;
     }
+    if (!channel && s.sacramento_on) {
+        // Without channels the base flow of the stores leaves at the outlet.
+        const double base = take_sacramento_runoff(s, s.sac_discharge * dt);
+        s.sac_channel_volume += base;
+        if (dt > 0.0) s.outlet_discharge += base / dt;
+    }
     if (!channel) {
         const double v = s.outlet_discharge * dt;
         s.outflow_volume += v;

@@ -280,6 +280,13 @@ void hand_pending_infiltration_to_sacramento(model_state &s) {
     const double free_water = std::fmin(p - tension, std::fmax(0.0, b.uzfwm - b.uzfwc));
     b.uzfwc += free_water;
     s.sac_runoff_total += p - tension - free_water;
+    s.sac_owed_volume += (p - tension - free_water) * s.watershed_area / 1000.0;
+}
+
+double take_sacramento_runoff(model_state &s, double wanted) {
+    const double taken = std::fmax(0.0, std::fmin(wanted, s.sac_owed_volume));
+    s.sac_owed_volume -= taken;
+    return taken;
 }
 
 void step_sacramento(model_state &s) {
@@ -302,9 +309,18 @@ void step_sacramento(model_state &s) {
     s.sac_extra_total += extra;
 
     // Discharge to the channels: the mean of this and the last step's runoff rate.
+    // That rule keeps half of the last step's runoff in transit; runoff beyond it
+    // (given off while no channel took water, between events or at an event's end)
+    // follows over the coming step.
     const double hours = dt > 0.0 ? dt / 3600.0 : 1.0;
     const double rate = b.channel_inflow / hours;  // mm/h
-    s.sac_discharge = 0.5 * (rate + s.sac_last_runoff_rate) * area / 3.6e6;
+    const double in_transit =
+        (0.5 * s.sac_last_runoff_rate * hours + b.channel_inflow) * area / 1000.0;
+    s.sac_owed_volume += b.channel_inflow * area / 1000.0;
+    const double next_step = s.sacramento_clock.interval * 86400.0;
+    const double backlog = std::fmax(0.0, s.sac_owed_volume - in_transit);
+    s.sac_discharge = 0.5 * (rate + s.sac_last_runoff_rate) * area / 3.6e6 +
+                      (next_step > 0.0 ? backlog / next_step : 0.0);
     s.sac_last_runoff_rate = rate;
     s.sac_outflow_volume += s.sac_discharge * dt;
     b.channel_inflow = 0.0;

@@ -223,6 +223,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
     volume_line(f, "Final snow volume:", s.final_snow_volume);
     if (perennial) volume_line(f, "Final perennial lake volume:", lakes.final_volume);
     if (s.storm_sewer_on) volume_line(f, "Final pipe network volume:", s.superlinks.slink_volume_end);
+    if (s.sacramento_on) volume_line(f, "Final Sacramento runoff in transit:", s.sac_owed_volume);
 
     volume_line(f, "Total precipitation:", precipitation_volume(s));
     if (s.interception_on) {
@@ -294,9 +295,9 @@ void write_global_balance(model_state &s, std::FILE *f) {
     if (s.sacramento_on) {
         std::fprintf(f, "*overall mass balance error will not be zero when using the Sacramento\n");
         std::fprintf(f, " model unless its subsurface stores are counted: the overall error\n");
-        std::fprintf(f, " above counts their storage, the ET they lose and their runoff that\n");
-        std::fprintf(f, " has not reached a channel.  The internal SAC-SMA mass conservation\n");
-        std::fprintf(f, " check above is the balance of the stores themselves.\n");
+        std::fprintf(f, " above counts their storage and the ET and deep recharge they lose;\n");
+        std::fprintf(f, " their runoff is in the discharge or still in transit.  The internal\n");
+        std::fprintf(f, " SAC-SMA mass conservation check above is the balance of the stores.\n");
     }
     if (s.inf_redist) {
         // Only the ET that left the soil; ponded water evaporated from the surface.
@@ -566,14 +567,13 @@ run_balance form_run_balance(const model_state &s) {
         b.overall_out += s.infiltration_volume_total;
     }
     if (s.sacramento_on) {
-        // The basin's stores hold the infiltrated water: their storage, their ET,
-        // the runoff that has not reached a channel (in transit, or gone where
-        // there are none) and the infiltration not yet handed to them.
+        // The basin's stores hold the infiltrated water: their storage, the ET and
+        // deep recharge they lose, and the infiltration not yet handed to them.
+        // Their runoff is in the channels or the discharge, or still in transit.
         const double m3 = s.watershed_area / 1000.0;
         b.overall_in += s.sac_initial_storage * m3;
-        b.overall_out += (sacramento_storage(s.sac_basin) + s.sac_aet_total + s.sac_runoff_total) *
-                             m3 -
-                         s.sac_channel_volume;
+        b.overall_out += (sacramento_storage(s.sac_basin) + s.sac_aet_total + s.sac_extra_total) * m3 +
+                         s.sac_owed_volume;
         b.overall_out += s.infiltration_volume_total - s.sac_infiltration_used;
     }
     b.overall_error = percent_of(b.overall_out - b.overall_in, b.overall_in);

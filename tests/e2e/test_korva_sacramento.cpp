@@ -89,7 +89,7 @@ TEST(KorvaSacramento, LongTermRunWithAChannelClosesTheBalance) {
         EXPECT_LT(std::fabs(residual), 1e-6);
         const double base_flow = after(summary, "volume of base flow from Sacramento:");
         ASSERT_FALSE(std::isnan(base_flow)) << summary;
-        EXPECT_EQ(base_flow > 0.0, channel);  // what entered the channels: none without one
+        EXPECT_GT(base_flow, 0.0);  // into the channels, or at the outlet without one
 
         // The block's own balance in mm: start + rain - AET - runoff = final.
         const double start = after(summary, "Initial subsurface storage(mm):");
@@ -131,7 +131,7 @@ TEST(KorvaSacramento, LongTermRunWithAChannelClosesTheBalance) {
 }
 
 // Each scheme's whole system without a channel (surface, soil as printed, stores; the
-// stores' runoff reaches no channel) closes. Green and Ampt runs as a 10 h event.
+// stores' runoff leaves at the outlet or is in transit) closes. Green and Ampt runs as a 10 h event.
 TEST(KorvaSacramento, TheStoresOwnTheInfiltratedWaterUnderEveryScheme) {
     const std::string redist = "INF_REDIST\nSOIL_MOIST_DEPTH 0.4\nTOP_LAYER_DEPTH 0.1\n";
     for (const std::string &scheme :
@@ -161,7 +161,7 @@ TEST(KorvaSacramento, TheStoresOwnTheInfiltratedWaterUnderEveryScheme) {
         const double in = rain + line("Initial soil water volume:", g) + line("Initial subsurface storage (m3):", m3);
         const double out = line("Final surface volume:", g) + line("Final soil water volume:", g) +
                            line("Final volume of subsurface water (m3):", m3) + line("Total evaporation:", g) +
-                           aet + line("Total discharge:", g) + line("Subsurface runoff (m3):", m3);
+                           aet + line("Total discharge:", g) + line("Final Sacramento runoff in transit:", g);
         EXPECT_NEAR(in, out, 0.05) << sum;
         EXPECT_LT(std::fabs(after(sum, "Overall mass balance error =", g)), 0.01);
         EXPECT_LE(aet + line("Total evaporation:", g), line("PET calculated by KORVA (m3):", m3) + 0.01);

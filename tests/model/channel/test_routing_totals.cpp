@@ -139,12 +139,19 @@ TEST(RoutingTotals, BaseFlowEntersAtEveryEntryByItsWeight) {
     g.gst_sac_weight[1][1] = 0.25;
     g.gst_sac_weight[2][1] = 0.75;
     s.sac_discharge = 2.0;  // m3/s; the cells are dry
+    s.sac_owed_volume = 150.0;  // m3 the stores have given off
     s.sacramento_on = 1;
     const double moved = lateral_inflow(s, 10.0, 60.0);
     EXPECT_NEAR(moved, 2.0 * 60.0, 1e-12);
     EXPECT_NEAR(s.chan.qlat[1][1], 0.5 / 100.0, 1e-15);
     EXPECT_NEAR(s.chan.qlat[2][1], 1.5 / 100.0, 1e-15);
     EXPECT_DOUBLE_EQ(s.depth[1], 0.0);
+    EXPECT_NEAR(s.sac_owed_volume, 30.0, 1e-12);
+    // The next minute only the 30 m3 still owed arrive, in the same shares.
+    s.chan.qlat[1][1] = s.chan.qlat[2][1] = 0.0;
+    EXPECT_NEAR(lateral_inflow(s, 10.0, 60.0), 30.0, 1e-12);
+    EXPECT_NEAR(s.chan.qlat[2][1], 0.75 * 30.0 / 60.0 / 100.0, 1e-15);
+    EXPECT_NEAR(s.sac_channel_volume, 150.0, 1e-12);
 
     s.sacramento_on = 0;
     s.chan.qlat[1][1] = s.chan.qlat[2][1] = 0.0;
