@@ -290,7 +290,7 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
                    double *south, double *east, double *west, int *rows, int *cols,
                    array_2d<int> &mask_grid, array_1d<double> &first_values,
                    array_1d<double> &second_values, array_1d<int> &cell_ints,
-                   int expected_rows, int expected_cols) {
+                   int expected_rows, int expected_cols, const value_bounds *range) {
     map_header h;
     const bool header_ok = file && read_header(file, h);
     if (!header_ok) {
@@ -371,6 +371,11 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
                         refuse_cell(file_name, i, j, std::string(token), "is not a finite number");
                         return;
                     }
+                }
+                if (inside && range && !within_bounds(value, *range)) {
+                    const std::string why = std::string("lies outside ") + range->text;
+                    refuse_cell(file_name, i, j, std::string(token), why.c_str());
+                    return;
                 }
                 if (value != 0.0) any_nonzero = true;
                 if (inside) {

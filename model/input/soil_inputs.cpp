@@ -38,12 +38,12 @@ bool table_in_use(const model_state &s, int slot) {
 
 // A per-cell double map of the open file into target.
 void read_cell_map(model_state &s, std::FILE *file, const std::string &name,
-                   array_1d<double> &target) {
+                   array_1d<double> &target, const value_bounds *range = nullptr) {
     array_1d<double> unused_doubles;
     array_1d<int> unused_ints;
     read_grid_map(file, name, grid_map_cells_double, &s.grid_north, &s.grid_south, &s.grid_east,
                   &s.grid_west, &s.header_rows, &s.header_cols, s.cell_number_grid, target,
-                  unused_doubles, unused_ints, s.grid_rows, s.grid_cols);
+                  unused_doubles, unused_ints, s.grid_rows, s.grid_cols, range);
 }
 
 void close_slot(std::FILE *&slot) {
@@ -123,10 +123,11 @@ bool check_green_ampt_values(model_state &s) {
 }
 
 void echo_table_or_map(model_state &s, std::FILE *file, const std::string &name,
-                       array_1d<double> &target, const char *map_line, const char *table_line) {
+                       array_1d<double> &target, const char *map_line, const char *table_line,
+                       const value_bounds *range = nullptr) {
     if (file) {
         echo_input(s, map_line, name.c_str());
-        read_cell_map(s, file, name, target);
+        read_cell_map(s, file, name, target, range);
     } else {
         echo_input(s, "%s", table_line);
     }
@@ -417,7 +418,8 @@ void read_et_parameters(model_state &s) {
     if (s.initial_moisture_on) {
         echo_table_or_map(s, s.moisture_file, s.moisture_name, s.initial_moisture.full(),
                           "reading soil moisture map from file: %s\n",
-                          "reading soil moisture table and map from the master table file\n");
+                          "reading soil moisture table and map from the master table file\n",
+                          &bounds::moisture);
         if (fatal()) return;
     }
     if (table_in_use(s, table_slot::initial_moisture) &&
@@ -457,7 +459,8 @@ void read_water_table(model_state &s) {
     if (!s.water_table_on || !s.water_table_file) return;
     echo_input(s, "reading water table map from file: %s\n", s.water_table_name.c_str());
     if (!alloc_cells(s.water_table_elevation, s.cell_count)) return;
-    read_cell_map(s, s.water_table_file, s.water_table_name, s.water_table_elevation);
+    read_cell_map(s, s.water_table_file, s.water_table_name, s.water_table_elevation,
+                  &bounds::elevation);
     close_slot(s.water_table_file);
     if (fatal()) return;
     // The soil-aquifer exchange depth is left by the Richards columns only.
@@ -465,7 +468,8 @@ void read_water_table(model_state &s) {
     if (s.aquifer_bottom.empty() && !alloc_cells(s.aquifer_bottom.full(), s.cell_count)) return;
     if (s.groundwater_on && s.aquifer_bottom_file) {
         echo_input(s, "reading aquifer bottom map from file: %s\n", s.aquifer_bottom_name.c_str());
-        read_cell_map(s, s.aquifer_bottom_file, s.aquifer_bottom_name, s.aquifer_bottom.full());
+        read_cell_map(s, s.aquifer_bottom_file, s.aquifer_bottom_name, s.aquifer_bottom.full(),
+                      &bounds::elevation);
         close_slot(s.aquifer_bottom_file);
         if (fatal()) return;
     }

@@ -166,7 +166,7 @@ void read_overland_hotstart(model_state &s) {
         read_grid_map(s.ov_hotstart_file, s.ov_init_depth_name, grid_map_cells_double,
                       &s.grid_north, &s.grid_south, &s.grid_east, &s.grid_west, &s.header_rows,
                       &s.header_cols, s.cell_number_grid, s.depth, unused_d, unused_i,
-                      s.grid_rows, s.grid_cols);
+                      s.grid_rows, s.grid_cols, &bounds::depth);
         if (error_record.fatal) return;
         for (int i = 1; i <= n; ++i) {
             if (!(s.depth[i] >= 0.0)) {  // also NaN

@@ -42,12 +42,13 @@ void close_slot(std::FILE *&file) {
 
 // Per-cell doubles of a grid map (mode 1) into `target`.
 void read_cell_doubles(model_state &s, std::FILE *file, const std::string &name,
-                       array_1d<double> &target) {
+                       array_1d<double> &target, const value_bounds *range = nullptr) {
     array_1d<double> unused_d;
     array_1d<int> unused_i;
     read_grid_map(file, name, grid_map_cells_double, &s.grid_north, &s.grid_south,
                   &s.grid_east, &s.grid_west, &s.header_rows, &s.header_cols,
-                  s.cell_number_grid, target, unused_d, unused_i, s.grid_rows, s.grid_cols);
+                  s.cell_number_grid, target, unused_d, unused_i, s.grid_rows, s.grid_cols,
+                  range);
 }
 
 // Per-cell integers of a grid map (mode 4) into `target`.
@@ -449,7 +450,8 @@ void read_roughness(model_state &s) {
     }
     if (s.roughness_file) {
         echo_input(s, "reading roughness map from file: %s\n", s.roughness_name.c_str());
-        read_cell_doubles(s, s.roughness_file, s.roughness_name, s.roughness.full());
+        read_cell_doubles(s, s.roughness_file, s.roughness_name, s.roughness.full(),
+                          &bounds::manning_n);
         close_slot(s.roughness_file);
     } else {
         echo_input(s, "reading roughness table and map from master table file\n");
