@@ -290,7 +290,17 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
                    double *south, double *east, double *west, int *rows, int *cols,
                    array_2d<int> &mask_grid, array_1d<double> &first_values,
                    array_1d<double> &second_values, array_1d<int> &cell_ints,
-                   int expected_rows, int expected_cols, const value_bounds *range) {
+                   int expected_rows, int expected_cols) {
+    read_grid_map_within(file, file_name, mode, north, south, east, west, rows, cols, mask_grid,
+                         first_values, second_values, cell_ints, expected_rows, expected_cols,
+                         nullptr);
+}
+
+void read_grid_map_within(std::FILE *file, const std::string &file_name, int mode, double *north,
+                          double *south, double *east, double *west, int *rows, int *cols,
+                          array_2d<int> &mask_grid, array_1d<double> &first_values,
+                          array_1d<double> &second_values, array_1d<int> &cell_ints,
+                          int expected_rows, int expected_cols, const value_bounds *range) {
     map_header h;
     const bool header_ok = file && read_header(file, h);
     if (!header_ok) {

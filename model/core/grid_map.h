@@ -25,12 +25,18 @@ enum grid_map_mode : int {
 // expected size before any value is stored; a header that does not parse, a size
 // that differs, an end of file inside the values or a destination too small for
 // the map print a message, store code 4000 (72 to 74 for the size) and report it.
-// With `range` given, a real value inside the mask outside it is refused the same way.
 void read_grid_map(std::FILE *file, const std::string &file_name, int mode, double *north,
                    double *south, double *east, double *west, int *rows, int *cols,
                    array_2d<int> &mask_grid, array_1d<double> &first_values,
                    array_1d<double> &second_values, array_1d<int> &cell_ints,
-                   int expected_rows, int expected_cols, const value_bounds *range = nullptr);
+                   int expected_rows, int expected_cols);
+// The same for a map of one physical quantity: with `range` given, a real value
+// inside the mask that lies outside it is refused, naming its row and column.
+void read_grid_map_within(std::FILE *file, const std::string &file_name, int mode, double *north,
+                          double *south, double *east, double *west, int *rows, int *cols,
+                          array_2d<int> &mask_grid, array_1d<double> &first_values,
+                          array_1d<double> &second_values, array_1d<int> &cell_ints,
+                          int expected_rows, int expected_cols, const value_bounds *range);
 
 // The second line of a size refusal: what the header gives against what the model's
 // grid (the watershed mask's) holds, naming the map.

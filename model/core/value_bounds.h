@@ -16,6 +16,10 @@ namespace bounds {
 inline constexpr value_bounds elevation{-11000.0, 9000.0, "-11000 to 9000 m"};
 // Water standing on a cell, in a channel or in a column's node spacing.
 inline constexpr value_bounds depth{0.0, 1000.0, "0 to 1000 m"};
+// A soil layer's depth or node spacing, a bubbling head (cm).
+inline constexpr value_bounds depth_cm{0.0, 100000.0, "0 to 100000 cm"};
+// A saturated hydraulic conductivity (cm/h): above that of clean gravel.
+inline constexpr value_bounds conductivity_cm_h{0.0, 100000.0, "0 to 100000 cm/h"};
 // Volumetric soil moisture.
 inline constexpr value_bounds moisture{0.0, 1.0, "0 to 1"};
 // Manning's n of a surface or channel.

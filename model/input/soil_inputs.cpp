@@ -41,7 +41,7 @@ void read_cell_map(model_state &s, std::FILE *file, const std::string &name,
                    array_1d<double> &target, const value_bounds *range = nullptr) {
     array_1d<double> unused_doubles;
     array_1d<int> unused_ints;
-    read_grid_map(file, name, grid_map_cells_double, &s.grid_north, &s.grid_south, &s.grid_east,
+    read_grid_map_within(file, name, grid_map_cells_double, &s.grid_north, &s.grid_south, &s.grid_east,
                   &s.grid_west, &s.header_rows, &s.header_cols, s.cell_number_grid, target,
                   unused_doubles, unused_ints, s.grid_rows, s.grid_cols, range);
 }
@@ -525,6 +525,9 @@ void setup_richards_soil(model_state &s) {
         }
     }
     if (fatal()) return;
+    if (!soil_values_bounded(s, s.soil_layer_file ? s.soil_layer_name : s.mapping_table_name,
+                             form, counts.layer_count))
+        return;
     std::printf("   Done\n");
     s.richards_soil_count = counts.soil_count;
     s.richards_layer_count = counts.layer_count;
