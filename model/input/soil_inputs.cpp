@@ -415,6 +415,16 @@ void read_et_parameters(model_state &s) {
         }
     }
 
+    // Green and Ampt starts from the soil's initial water content: without a map or
+    // a table of it every cell would silently start bone dry.
+    if (s.inf_green_ampt && !s.moisture_file && !s.uniform_moisture_on &&
+        !table_in_use(s, table_slot::initial_moisture)) {
+        std::printf("Error: GREEN_AMPT needs the initial soil moisture: a MOISTURE map or the "
+                    "initial-moisture table of the mapping table%s%s\n",
+                    s.mapping_table_name.empty() ? "" : " ", s.mapping_table_name.c_str());
+        raise_printed_error();
+        return;
+    }
     if (s.initial_moisture_on) {
         echo_table_or_map(s, s.moisture_file, s.moisture_name, s.initial_moisture.full(),
                           "reading soil moisture map from file: %s\n",
