@@ -552,9 +552,10 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
         return contaminant_error(file);
     }
     const int c = read_num_contam(file);
-    if (c < 0) {
-        std::printf("Error: NUM_CONTAM %d in mapping table file %s is negative\n", c,
-                    table_file.c_str());
+    if (c <= 0) {
+        std::printf("Error: NUM_CONTAM %d in mapping table file %s names no contaminant; the "
+                    "CONTAMINANT_TRANSPORT table needs 1 or more\n",
+                    c, table_file.c_str());
         return contaminant_error(file);
     }
     // Each constituent needs a name line of three quoted fields.
