@@ -109,7 +109,7 @@ void montecarlo::montecarlo_read_input(const std::string &input_file) {
             std::printf("Error: line %d of the Monte Carlo input file %s %s; it must hold the lower and "
                         "upper bound of parameter %d of %d.\n",
                         4 + i, input_file.c_str(),
-                        read ? "lacks a bound or holds one that is not a finite number"
+                        read ? "holds a bound that is not a finite number, or one bound only"
                              : "is missing",
                         i, n);
             n = 0;
