@@ -122,6 +122,50 @@ bool check_green_ampt_values(model_state &s) {
     return true;
 }
 
+// Every soil and plant value of every cell, from a map or the mapping table, lies
+// within what its quantity can be; false after the refusal naming the cell, the
+// value and where it came from.
+bool soil_cells_bounded(model_state &s) {
+    const value_bounds fraction{0.0, 1.0, "0 to 1"};
+    const value_bounds ksat{0.0, bounds::conductivity_cm_h.high / 360000.0, "0 to 100000 cm/h"};
+    const value_bounds head{0.0, bounds::depth_cm.high / 100.0, "0 to 100000 cm"};
+    const value_bounds height{0.0, 200.0, "0 to 200 m"};
+    struct checked {
+        const char *what;
+        double value;
+        const value_bounds &range;
+        const std::string &map;
+    };
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const std::size_t k = static_cast<std::size_t>(i);
+        auto at = [&](const cell_map &m) { return m.empty() || m.last() < k ? 0.0 : m[k]; };
+        auto at1 = [&](const array_1d<double> &a) { return a.empty() || a.last() < k ? 0.0 : a[k]; };
+        // Ks and the capillary head are m/s and m only for the Green and Ampt kernels.
+        const bool ga = s.inf_green_ampt || s.inf_redist;
+        const checked values[] = {
+            {"initial soil moisture", at(s.initial_moisture), fraction, s.moisture_name},
+            {"residual water content", at(s.soil_residual), fraction, s.residual_sat_name},
+            {"saturated hydraulic conductivity", ga ? at(s.soil_ksat) : 0.0, ksat,
+             s.conductivity_name},
+            {"capillary head", ga ? at(s.soil_capillary) : 0.0, head, s.capillary_name},
+            {"albedo", at1(s.albedo), fraction, s.albedo_name},
+            {"wilting point", at1(s.wilting_point), fraction, s.wilting_point_name},
+            {"vegetation height", at1(s.vegetation_height), height, s.vheight_name},
+            {"transmission coefficient", at1(s.transmission_coeff), fraction, s.tcoeff_name},
+        };
+        for (const checked &c : values) {
+            if (within_bounds(c.value, c.range)) continue;
+            const bool mapped = !c.map.empty();
+            std::printf("Error: the %s of grid cell %d is %g, outside %s (from %s %s)\n", c.what,
+                        i, c.value, c.range.text, mapped ? "map" : "mapping table file",
+                        mapped ? c.map.c_str() : s.mapping_table_name.c_str());
+            raise_printed_error();
+            return false;
+        }
+    }
+    return true;
+}
+
 void echo_table_or_map(model_state &s, std::FILE *file, const std::string &name,
                        array_1d<double> &target, const char *map_line, const char *table_line,
                        const value_bounds *range = nullptr) {
@@ -339,6 +383,7 @@ void read_soil_parameters(model_state &s) {
                                       ? std::max(0.0, s.soil_porosity[i] - s.initial_moisture[i])
                                       : s.initial_moisture.full()[i];
     }
+    soil_cells_bounded(s);
 }
 
 void read_area_reduction(model_state &s) {
