@@ -34,7 +34,9 @@ bool read_header(std::FILE *file, map_header &h) {
     if (std::fscanf(file, "%5s %lf\n", label, &h.west) != 2) return false;
     if (std::fscanf(file, "%5s %d\n", label, &h.rows) != 2) return false;
     if (std::fscanf(file, "%5s %d\n", label, &h.cols) != 2) return false;
-    return true;
+    // The corners are copied into the headers of the maps the run writes.
+    return std::isfinite(h.north) && std::isfinite(h.south) && std::isfinite(h.east) &&
+           std::isfinite(h.west);
 }
 
 // The size check: message and code 4000 when the header's size is not the model's.

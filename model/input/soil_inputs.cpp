@@ -41,9 +41,10 @@ void read_cell_map(model_state &s, std::FILE *file, const std::string &name,
                    array_1d<double> &target, const value_bounds *range = nullptr) {
     array_1d<double> unused_doubles;
     array_1d<int> unused_ints;
-    read_grid_map_within(file, name, grid_map_cells_double, &s.grid_north, &s.grid_south, &s.grid_east,
-                  &s.grid_west, &s.header_rows, &s.header_cols, s.cell_number_grid, target,
-                  unused_doubles, unused_ints, s.grid_rows, s.grid_cols, range);
+    read_grid_map_within(file, name, grid_map_cells_double, &s.grid_north, &s.grid_south,
+                         &s.grid_east, &s.grid_west, &s.header_rows, &s.header_cols,
+                         s.cell_number_grid, target, unused_doubles, unused_ints, s.grid_rows,
+                         s.grid_cols, range);
 }
 
 void close_slot(std::FILE *&slot) {

@@ -170,10 +170,10 @@ void read_overland_hotstart(model_state &s) {
         echo_input(s, "reading overland hotstart map from file: %s\n", s.ov_init_depth_name.c_str());
         array_1d<double> unused_d;
         array_1d<int> unused_i;
-        read_grid_map_within(s.ov_hotstart_file, s.ov_init_depth_name, grid_map_cells_double,
+        read_grid_map(s.ov_hotstart_file, s.ov_init_depth_name, grid_map_cells_double,
                       &s.grid_north, &s.grid_south, &s.grid_east, &s.grid_west, &s.header_rows,
                       &s.header_cols, s.cell_number_grid, s.depth, unused_d, unused_i,
-                      s.grid_rows, s.grid_cols, nullptr);
+                      s.grid_rows, s.grid_cols);
         if (error_record.fatal) return;
         for (int i = 1; i <= n; ++i) {
             if (!within_bounds(s.depth[i], bounds::depth)) {  // also NaN
