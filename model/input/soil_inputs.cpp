@@ -117,6 +117,14 @@ bool check_green_ampt_values(model_state &s) {
         if (!what) continue;
         std::printf("Error: the %s of grid cell %d is %g; it must be %s.\n", what, i, value,
                     what[0] == 'p' ? "above 0 and at most 1" : "a number of at least 0");
+        const std::string &map = what[0] == 's'   ? s.conductivity_name
+                                 : what[0] == 'c' ? s.capillary_name
+                                                  : s.porosity_name;
+        const bool table = map.empty() && s.mapping_table_on;
+        std::printf("  (from %s %s)\n", !map.empty() ? "map" : table ? "mapping table file" : "soil table",
+                    !map.empty() ? map.c_str()
+                    : table      ? s.mapping_table_name.c_str()
+                                 : s.soil_layer_name.c_str());
         raise_printed_error();
         return false;
     }

@@ -145,6 +145,17 @@ bool soil_values_bounded(const model_state &s, const std::string &file_name, int
         if (!s.soil_row_read[k]) continue;
         for (int l = 0; l < layers; ++l) {
             const char *what = l == 0 ? "layer 1 line" : (l == 1 ? "layer 2 line" : "layer 3 line");
+            // A soil holds more water saturated than at its residual content.
+            const auto &v = s.soil_layers[k].values;
+            const double saturated = v[static_cast<std::size_t>(value_field(form, 2, l))];
+            const double residual = v[static_cast<std::size_t>(value_field(form, 3, l))];
+            if (!(saturated > residual)) {
+                std::printf("Error: soil %d of the Richards soil table %s: the saturated water "
+                            "content %g of its %s is not above its residual content %g.\n",
+                            static_cast<int>(k), file_name.c_str(), saturated, what, residual);
+                raise_printed_error();
+                return false;
+            }
             for (int j = 1; j <= 9; ++j) {
                 const double value =
                     s.soil_layers[k].values[static_cast<std::size_t>(value_field(form, j, l))];
