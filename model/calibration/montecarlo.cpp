@@ -99,13 +99,18 @@ void montecarlo::montecarlo_read_input(const std::string &input_file) {
     for (int i = 1; i <= n; ++i) {
         std::array<double, 2> pair{};
         const bool read = read_line(line, input) != 0;
-        // A missing bound reads 0; nan or infinity gives none.
-        const bool both = read && next_finite_or_missing(line, pair[0]) && next_finite_or_missing(line, pair[1]);
-        if (!both || !std::isfinite(pair[0]) || !std::isfinite(pair[1])) {
+        // Both bounds must be given, each a whole finite number.
+        std::string token;
+        bool both = read;
+        for (double &bound : pair)
+            both = both && next_token(token, line) && whole_token_double(token, bound) &&
+                   std::isfinite(bound);
+        if (!both) {
             std::printf("Error: line %d of the Monte Carlo input file %s %s; it must hold the lower and "
                         "upper bound of parameter %d of %d.\n",
                         4 + i, input_file.c_str(),
-                        read ? "holds a bound that is not a finite number" : "is missing",
+                        read ? "holds a bound that is not a finite number, or one bound only"
+                             : "is missing",
                         i, n);
             n = 0;
             std::fclose(input);

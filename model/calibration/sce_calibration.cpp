@@ -67,6 +67,7 @@ int run_sce_calibration(const std::string &input_file) {
         std::printf("Can't open SCE input file %s\n", input_file.c_str());
         opt.input_valid = 0;
     } else {
+        opt.input_file = input_file;
         sce_read_input(opt, input);
         std::fclose(input);
     }

@@ -27,6 +27,7 @@ struct sce_optimizer {
     std::FILE *log_file = nullptr;     // "log_file.txt", opened on first use
     int log_off = 0;                   // 1 after the log could not be opened
     std::string project_file;
+    std::string input_file;  // the SCE input file, for the messages that refuse it
     std::string replace_list_file;
     std::string observation_file;
     int report_on = 0;

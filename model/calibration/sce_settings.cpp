@@ -91,6 +91,7 @@ void sce_init(sce_optimizer &opt) {
     opt.observations.reset();
     opt.log_off = 0;
     opt.project_file.clear();
+    opt.input_file.clear();
     opt.replace_list_file.clear();
     opt.observation_file.clear();
     opt.report_on = 0;
@@ -127,12 +128,28 @@ int SCEIN(sce_optimizer &opt, std::FILE *input) {
                               read_file_name(input, opt.observation_file, 3);
         if (!names_ok) return -1;
     }
-    const int got = std::fscanf(input, "%d %d %lf %d %d %d %d", &opt.max_trials, &opt.kstop,
-                                &opt.min_change, &opt.complex_count, &opt.seed,
-                                &opt.use_options, &opt.n);
-    if (got < 7) {
-        std::printf("Error in your input file. The first line must have 7 parameters.\n");
-        return -1;
+    // The first line: six integers and the change limit, each a whole token (an
+    // integer beyond an int's range is refused, not wrapped).
+    int *const integers[7] = {&opt.max_trials, &opt.kstop,       nullptr, &opt.complex_count,
+                              &opt.seed,       &opt.use_options, &opt.n};
+    if (opt.input_file.empty()) opt.input_file = input_file_name(input);
+    const std::string file_name = opt.input_file;
+    for (int k = 0; k < 7; ++k) {
+        char token[64] = {};
+        if (std::fscanf(input, "%63s", token) != 1) {
+            std::printf("Error in your input file. The first line must have 7 parameters.\n");
+            std::printf("  (file %s)\n", file_name.c_str());
+            return -1;
+        }
+        const bool whole = integers[k] ? whole_token_int(token, *integers[k])
+                                       : whole_token_double(token, opt.min_change);
+        if (!whole) {
+            std::printf("Error in your input file %s: value %d of the first line, \"%s\", is not "
+                        "%s.\n",
+                        file_name.c_str(), k + 1, token,
+                        integers[k] ? "a whole number within an integer's range" : "a number");
+            return -1;
+        }
     }
     // The option line is always read; it counts only with use_options 1.
     if (std::fscanf(input, "%d %d %d %d %d %d", &opt.complex_size, &opt.subcomplex_size,
@@ -144,6 +161,7 @@ int SCEIN(sce_optimizer &opt, std::FILE *input) {
     if (!size_parameter_arrays(opt)) return -1;
     if (!std::isfinite(opt.min_change)) {
         std::printf("Error in your input file. The change limit of the first line is not a finite number.\n");
+        std::printf("  (file %s)\n", file_name.c_str());
         return -1;
     }
     for (int i = 1; i <= opt.n; ++i) {
@@ -155,6 +173,7 @@ int SCEIN(sce_optimizer &opt, std::FILE *input) {
             std::printf("Error in your input file. The initial value or a bound of parameter %d is "
                         "not a finite number.\n",
                         i);
+            std::printf("  (file %s, parameter line %d)\n", file_name.c_str(), i);
             return -1;
         }
     }
@@ -185,6 +204,7 @@ int sce_check_settings(sce_optimizer &opt) {
         if (!(opt.lower[k] < opt.upper[k])) {
             sce_report_both(opt, " **ERROR** THE LOWER BOUND %lf OF PARAMETER %d IS NOT BELOW ITS UPPER BOUND %lf\n",
                             opt.lower[k], i, opt.upper[k]);
+            if (!opt.input_file.empty()) std::printf("  (file %s)\n", opt.input_file.c_str());
             return -1;
         }
     }
@@ -266,6 +286,7 @@ void sce_setup(sce_optimizer &opt, int n, int seed, double min_change, const dou
     opt.use_options = 0;
     opt.calibration = 0;
     opt.project_file.clear();
+    opt.input_file.clear();
     opt.replace_list_file.clear();
     opt.observation_file.clear();
     opt.input_valid = 0;

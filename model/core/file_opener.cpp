@@ -216,7 +216,16 @@ std::FILE *open_staged(const std::string &name, const char *mode, output_scope s
 
 std::FILE *open_for(const std::string &name, const char *mode, output_scope scope) {
     if (mode[0] == 'w' && staging_on) return open_staged(name, mode, scope);
-    return remember(std::fopen(name.c_str(), mode), name, mode);
+    std::FILE *file = std::fopen(name.c_str(), mode);
+    // A folder opens for reading but holds no input: it is a file that cannot be
+    // opened, for every reader alike.
+    struct stat info {};
+    if (file && mode[0] == 'r' && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fclose(file);
+        errno = EISDIR;
+        return nullptr;
+    }
+    return remember(file, name, mode);
 }
 
 // Prints the failure of one output file once; the run becomes fatal (or, for a
@@ -266,6 +275,20 @@ std::string run_file_name(const std::string &name, const char *mode) {
     if (file_prefix_on && mode != nullptr && mode[0] == 'w')
         return std::to_string(file_prefix_number) + "_" + name;  // "%d_%s"
     return name;
+}
+
+long long bytes_left(std::FILE *file) {
+    struct stat info {};
+    if (!file || fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    const long at = std::ftell(file);
+    if (at < 0) return -1;
+    return static_cast<long long>(info.st_size) - at;
+}
+
+bool count_fits(std::FILE *file, long long count, long long entry_bytes) {
+    const long long left = bytes_left(file);
+    if (left < 0 || count <= 0) return true;
+    return count <= (left + 1) / entry_bytes;
 }
 
 std::FILE *open_run_file(std::string &name, const char *mode) {

@@ -56,6 +56,13 @@ std::string output_file_path(const std::string &name);
 // ("an input file" for a stream it did not open).
 std::string input_file_name(const std::FILE *file);
 
+// Bytes from the stream's position to the end of its file: what the rest of an
+// input can hold, to bound a count that a file gives before its entries. -1 when
+// the stream is no regular file (a pipe or a device: no bound).
+long long bytes_left(std::FILE *file);
+// Whether `count` entries of at least `entry_bytes` bytes each (their separators
+// included; the last may lack its own) fit in the rest of the stream's file.
+bool count_fits(std::FILE *file, long long count, long long entry_bytes);
 // Closes a stream and sets it to null. For an output stream a write that failed
 // earlier, or a flush or close that fails now, prints "Error: unable to write the
 // output file <name>" (once per file), makes the run fatal and gives false.

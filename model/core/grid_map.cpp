@@ -34,7 +34,9 @@ bool read_header(std::FILE *file, map_header &h) {
     if (std::fscanf(file, "%5s %lf\n", label, &h.west) != 2) return false;
     if (std::fscanf(file, "%5s %d\n", label, &h.rows) != 2) return false;
     if (std::fscanf(file, "%5s %d\n", label, &h.cols) != 2) return false;
-    return true;
+    // The corners are copied into the headers of the maps the run writes.
+    return std::isfinite(h.north) && std::isfinite(h.south) && std::isfinite(h.east) &&
+           std::isfinite(h.west);
 }
 
 // The size check: message and code 4000 when the header's size is not the model's.
@@ -291,6 +293,16 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
                    array_2d<int> &mask_grid, array_1d<double> &first_values,
                    array_1d<double> &second_values, array_1d<int> &cell_ints,
                    int expected_rows, int expected_cols) {
+    read_grid_map_within(file, file_name, mode, north, south, east, west, rows, cols, mask_grid,
+                         first_values, second_values, cell_ints, expected_rows, expected_cols,
+                         nullptr);
+}
+
+void read_grid_map_within(std::FILE *file, const std::string &file_name, int mode, double *north,
+                          double *south, double *east, double *west, int *rows, int *cols,
+                          array_2d<int> &mask_grid, array_1d<double> &first_values,
+                          array_1d<double> &second_values, array_1d<int> &cell_ints,
+                          int expected_rows, int expected_cols, const value_bounds *range) {
     map_header h;
     const bool header_ok = file && read_header(file, h);
     if (!header_ok) {
@@ -371,6 +383,11 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
                         refuse_cell(file_name, i, j, std::string(token), "is not a finite number");
                         return;
                     }
+                }
+                if (inside && range && !within_bounds(value, *range)) {
+                    const std::string why = std::string("lies outside ") + range->text;
+                    refuse_cell(file_name, i, j, std::string(token), why.c_str());
+                    return;
                 }
                 if (value != 0.0) any_nonzero = true;
                 if (inside) {

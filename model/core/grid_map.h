@@ -6,6 +6,7 @@
 #include <string>
 
 #include "model/core/arrays.h"
+#include "model/core/value_bounds.h"
 
 // Read modes of read_grid_map.
 enum grid_map_mode : int {
@@ -29,6 +30,13 @@ void read_grid_map(std::FILE *file, const std::string &file_name, int mode, doub
                    array_2d<int> &mask_grid, array_1d<double> &first_values,
                    array_1d<double> &second_values, array_1d<int> &cell_ints,
                    int expected_rows, int expected_cols);
+// The same for a map of one physical quantity: with `range` given, a real value
+// inside the mask that lies outside it is refused, naming its row and column.
+void read_grid_map_within(std::FILE *file, const std::string &file_name, int mode, double *north,
+                          double *south, double *east, double *west, int *rows, int *cols,
+                          array_2d<int> &mask_grid, array_1d<double> &first_values,
+                          array_1d<double> &second_values, array_1d<int> &cell_ints,
+                          int expected_rows, int expected_cols, const value_bounds *range);
 
 // The second line of a size refusal: what the header gives against what the model's
 // grid (the watershed mask's) holds, naming the map.

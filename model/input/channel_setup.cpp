@@ -5,6 +5,7 @@
 // read_input_data calls setup_channels once per run.
 #include "model/input/channel_setup.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -160,10 +161,29 @@ void read_channel_hotstart(model_state &s) {
     }
     channel_network &net = s.channels;
     std::string line;
+    int line_number = 0;
     while (read_line(line, f)) {
+        ++line_number;
         int link = 0, node = 0;
         double depth = 0.0, q = 0.0;
-        if (std::sscanf(line.c_str(), "%d %d %lf %lf", &link, &node, &depth, &q) != 4) continue;
+        // Every line the run wrote is "link node depth discharge"; a blank or short
+        // record is passed over, but a line of other text (or of bytes that are no
+        // text) is no channel state.
+        if (line.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+        const bool text = std::all_of(line.begin(), line.end(), [](char ch) {
+            const unsigned char u = static_cast<unsigned char>(ch);
+            return (u >= 0x20 && u < 0x7f) || u == '\t' || u == '\r' || u == '\n';
+        });
+        const int fields = std::sscanf(line.c_str(), "%d %d %lf %lf", &link, &node, &depth, &q);
+        if (text && fields >= 1 && fields < 4) continue;
+        if (!text || fields != 4) {
+            std::printf("Error: line %d of the channel hotstart file %s is not a line of link, "
+                        "node, depth and discharge.\n",
+                        line_number, s.read_chan_hotstart_name.c_str());
+            std::fclose(f);
+            chan_input_stop();
+            return;
+        }
         if (!std::isfinite(depth) || !std::isfinite(q)) {
             std::printf("Error: the channel hotstart file %s gives link %d, node %d a depth or "
                         "discharge that is not a finite number.\n",

@@ -23,6 +23,14 @@ void format_error_stop(const model_state &s) {
     chan_input_stop();
 }
 
+// The next two tokens of a card, each a whole integer ("1e308" or "2.5" is none).
+bool whole_ints(std::string &line, int &a, int &b) {
+    std::string token;
+    a = b = 0;
+    if (!next_token(token, line) || !whole_token_int(token, a)) return false;
+    return next_token(token, line) && whole_token_int(token, b);
+}
+
 // Cell number at grid row r, column c; 0 outside the grid or the mask.
 int cell_at(const model_state &s, int r, int c) {
     if (r < 1 || c < 1 || r > s.grid_rows || c > s.grid_cols || s.cell_number_grid.empty() ||
@@ -123,8 +131,12 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
         const int code = chan_card_code(line);
         if (code == chan_card::cellij) {
             int r = 0, c = 0;
-            next_int(line, r);
-            next_int(line, c);
+            if (!whole_ints(line, r, c)) {
+                std::printf("A CELLIJ card in the grid-stream file needs a row and a column, "
+                            "each a whole number.\n");
+                format_error_stop(s);
+                return;
+            }
             if (++cell > cells) {
                 std::printf("The grid-stream file has more CELLIJ cards than its %d "
                             "STREAMCELLS.\n",
@@ -144,8 +156,12 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
         } else if (code == chan_card::linknode) {
             int l = 0, n = 0;
             double frac = 0.0;
-            next_int(line, l);
-            next_int(line, n);
+            if (!whole_ints(line, l, n)) {
+                std::printf("A LINKNODE card in the grid-stream file needs a link and a node, "
+                            "each a whole number.\n");
+                format_error_stop(s);
+                return;
+            }
             if (!next_double(line, frac)) {
                 std::printf("The share of a LINKNODE card in the grid-stream file is missing or "
                             "not a finite number.\n");

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "model/core/value_bounds.h"
 #include "model/core/errors.h"
 #include "model/core/file_opener.h"
 #include "model/core/globals.h"
@@ -359,6 +360,31 @@ int read_soil_erosion_table(model_state &state, const std::string &table_file,
     return 1;
 }
 
+// A well's rate, or every value of its pumping series, must be a rate a well can
+// pump; false after the refusal naming the table's row (and the series).
+static bool well_rates_bounded(const std::string &table_file, int row, double kind, double second) {
+    const time_series *series = nullptr;
+    if (kind == 0.0 && within_bounds(second, bounds::pumping)) return true;
+    if (kind != 0.0) {
+        for (const auto &entry : time_series_id_list)
+            if (entry.id == static_cast<int>(second)) series = entry.series;
+        if (!series) return true;  // an unknown id keeps its own refusal when looked up
+        bool inside = true;
+        for (double v : series->values) inside = inside && within_bounds(v, bounds::pumping);
+        if (inside) return true;
+    }
+    if (series)
+        std::printf("Error: row %d of the WELL_TABLE table in mapping table file %s: a value of "
+                    "its pumping series \"%s\" lies outside %s\n",
+                    row, table_file.c_str(), series->name.c_str(), bounds::pumping.text);
+    else
+        std::printf("Error: row %d of the WELL_TABLE table in mapping table file %s: the rate %g "
+                    "lies outside %s\n",
+                    row, table_file.c_str(), second, bounds::pumping.text);
+    raise_printed_error();
+    return false;
+}
+
 int read_well_table(model_state &state, const std::string &table_file,
                     std::vector<well_record> &wells, array_2d<int> &index_grid) {
     ensure_time_series_index(state, table_file);
@@ -379,6 +405,7 @@ int read_well_table(model_state &state, const std::string &table_file,
             raise_printed_error();
             return 0;
         }
+        if (!well_rates_bounded(table_file, r + 1, first, second)) return 0;
         well_record w;
         w.id = t.rows.ids[static_cast<std::size_t>(r)];
         w.kind = static_cast<int>(first);
@@ -525,9 +552,10 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
         return contaminant_error(file);
     }
     const int c = read_num_contam(file);
-    if (c < 0) {
-        std::printf("Error: NUM_CONTAM %d in mapping table file %s is negative\n", c,
-                    table_file.c_str());
+    if (c <= 0) {
+        std::printf("Error: NUM_CONTAM %d in mapping table file %s names no contaminant; the "
+                    "CONTAMINANT_TRANSPORT table needs 1 or more\n",
+                    c, table_file.c_str());
         return contaminant_error(file);
     }
     // Each constituent needs a name line of three quoted fields.

@@ -14,6 +14,7 @@
 #include "model/input/input_readers.h"
 #include "model/core/line_reader.h"
 #include "model/core/model_state.h"
+#include "model/core/value_bounds.h"
 
 namespace {
 
@@ -48,6 +49,11 @@ bool take_double(std::string &line, double &value) {
     return true;
 }
 
+// " name" of the file for the messages, nothing when the caller gave none.
+std::string named(const std::string &file_name) {
+    return file_name.empty() ? std::string() : " " + file_name;
+}
+
 const char *kind_word(int kind) { return kind == channel_lake_kind ? "channel" : "overland"; }
 
 // The first word of line 1 is a beginning of the card word (any case).
@@ -72,14 +78,15 @@ int lake_card_lookup(std::string &line) {
 }
 
 void read_lake_file(std::FILE *file, int kind, int expected_count,
-                    std::vector<lake_record> &records) {
+                    std::vector<lake_record> &records, const std::string &file_name) {
     const std::string expected =
         kind == channel_lake_kind ? "korva_channel_lake_file" : "korva_overland_lake_file";
     std::string line;
     // The header word may be written shortened: any beginning of the card word is
     // accepted.
     if (!header_card(file, expected)) {
-        std::fprintf(stderr, "The overland lake input data file doesn't start with\n");
+        std::fprintf(stderr, "The overland lake input data file%s doesn't start with\n",
+                     named(file_name).c_str());
         std::fprintf(stderr, kind == channel_lake_kind ? " KORVA_CHANNEL_LAKE_FILE card.\n"
                                                        : " KORVA_OVERLAND_LAKE_FILE card.\n");
         std::fprintf(stderr, "The file format is invalid.  Program terminated.\n");
@@ -99,6 +106,15 @@ void read_lake_file(std::FILE *file, int kind, int expected_count,
                          "LAKE card %d of the %s lake input data file does not hold a lake "
                          "number, an elevation and a volume.\n",
                          count, kind_word(kind));
+            fail();
+            return;
+        }
+        if (!within_bounds(elevation, bounds::elevation)) {
+            std::fprintf(stderr,
+                         "LAKE card %d of the %s lake input data file%s: the elevation %g lies "
+                         "outside %s.\n",
+                         count, kind_word(kind), named(file_name).c_str(), elevation,
+                         bounds::elevation.text);
             fail();
             return;
         }

@@ -18,9 +18,10 @@ int lake_card_lookup(std::string &line);
 
 // Reads the open lake file of the given kind into records 1..expected_count
 // (records must hold expected_count + 1 entries). Messages go to the error
-// stream; every failure stores code 4000 after its message.
+// stream, naming `file_name` where given; every failure stores code 4000 after its
+// message. A lake level outside the elevations a surface can have is refused.
 void read_lake_file(std::FILE *file, int kind, int expected_count,
-                    std::vector<lake_record> &records);
+                    std::vector<lake_record> &records, const std::string &file_name = "");
 
 // 0 when the line's first word is SPOT in any case, else 1; the first word is
 // removed from the line either way.

@@ -355,8 +355,8 @@ void setup_start_time(model_state &s) {
     }
     s.end_of_event = 0;
 
-    // 11. Uniform rain needs its start date.
-    if (uniform && s.grid.start_year == 0) {
+    // 11. Uniform rain needs its start date and time: both cards.
+    if (uniform && (s.grid.start_year == 0 || !s.grid.start_time_given)) {
         std::printf("You did not specify the starting date and time in the\n");
         std::printf("project file.  You must do this for simulations with\n");
         std::printf("uniform precipitation using the START_DATE and START_TIME\n");

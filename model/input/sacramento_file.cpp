@@ -63,6 +63,13 @@ double &parameter_field(sacramento_basin &b, int card) {
     }
 }
 
+constexpr double sacramento_capacity_limit = 10000.0;  // mm
+
+// " name" of the file for the messages, nothing when the caller gave none.
+std::string named(const std::string &file_name) {
+    return file_name.empty() ? std::string() : " " + file_name;
+}
+
 void stop(const char *last_line) {
     std::fprintf(stderr, "%s", last_line);
     raise_printed_error();
@@ -76,17 +83,18 @@ void clamp_to_unit(double &value, double high, double low, const char *name) {
     std::fprintf(stderr, "WARNING:%s changed!\n", name);
 }
 
-// The accounting step divides by every capacity: each must be above 0.0.
-bool capacities_positive(const sacramento_basin &b) {
+// The accounting step divides by every capacity: each must be above 0.0, and none
+// holds more than a soil column of 10 m of water.
+bool capacities_bounded(const sacramento_basin &b, const std::string &file_name) {
     const std::array<std::pair<const char *, double>, 5> capacities = {
         {{"UZTWM", b.uztwm}, {"UZFWM", b.uzfwm}, {"LZTWM", b.lztwm}, {"LZFSM", b.lzfsm},
          {"LZFPM", b.lzfpm}}};
     for (const auto &[name, value] : capacities) {
-        if (value > 0.0) continue;
+        if (value > 0.0 && value <= sacramento_capacity_limit) continue;
         std::fprintf(stderr,
-                     "Error in the Sacramento parameter file: the capacity %s is %f; every "
-                     "capacity must be above 0.0.\n",
-                     name, value);
+                     "Error in the Sacramento parameter file%s: the capacity %s is %g; every "
+                     "capacity must be above 0.0 and at most %g mm.\n",
+                     named(file_name).c_str(), name, value, sacramento_capacity_limit);
         stop("Program terminated in read_sacramento_input.\n");
         return false;
     }
@@ -104,14 +112,16 @@ int sacramento_card_lookup(std::string &line) {
     return sac_card_other;
 }
 
-void read_sacramento_basin(std::FILE *file, sacramento_basin &b, int &num_basins) {
+void read_sacramento_basin(std::FILE *file, sacramento_basin &b, int &num_basins,
+                           const std::string &file_name) {
     num_basins = 1;
     std::string line, word;
     const std::string header = "korva_sacramento";
     const bool header_found = file && read_line(line, file) && next_token(word, line) &&
                               lower_case(word).compare(0, header.size(), header) == 0;
     if (!header_found) {
-        std::fprintf(stderr, "The specified Sacramento model input parameter file does not\n");
+        std::fprintf(stderr, "The specified Sacramento model input parameter file%s does not\n",
+                     named(file_name).c_str());
         std::fprintf(stderr, "have the proper header: KORVA_SACRAMENTO \n");
         stop("Program terminated in read_sacramento\n");
         return;
@@ -121,7 +131,8 @@ void read_sacramento_basin(std::FILE *file, sacramento_basin &b, int &num_basins
     int parameters = 0;
     while (parameters < parameter_cards) {
         if (!read_line(line, file)) {
-            std::fprintf(stderr, "Premature end-of-file in the Sacramento parameter input file.\n");
+            std::fprintf(stderr, "Premature end-of-file in the Sacramento parameter input file%s.\n",
+                         named(file_name).c_str());
             std::fprintf(stderr,
                          "The channel input file does not contain all the required parameters.\n");
             std::fprintf(stderr, "The file should contain 21 parameters.  Only %d parameters read.\n",
@@ -132,7 +143,8 @@ void read_sacramento_basin(std::FILE *file, sacramento_basin &b, int &num_basins
         const int card = sacramento_card_lookup(line);
         if (card == sac_card_header || card == sac_card_other) continue;
         if (seen[static_cast<std::size_t>(card)]++) {
-            std::fprintf(stderr, "Duplicate cards read in Sacramento parameter file.\n");
+            std::fprintf(stderr, "Duplicate cards read in Sacramento parameter file%s.\n",
+                         named(file_name).c_str());
             std::fprintf(stderr, "There should be only 21 different cards in the file\n");
             std::fprintf(stderr, "with no duplicates.\n");
             stop("Program terminated in read_sacramento\n");
@@ -146,9 +158,9 @@ void read_sacramento_basin(std::FILE *file, sacramento_basin &b, int &num_basins
         const bool counted = card == sac_card_num_basins || card == sac_card_basin;
         if (counted ? !whole_token_int(token, count) : !whole_token_double(token, value)) {
             std::fprintf(stderr,
-                         "Error in the Sacramento parameter file: the %s card needs a %s value, "
-                         "not \"%s\".\n",
-                         upper_case(card_words[static_cast<std::size_t>(card)]).c_str(),
+                         "Error in the Sacramento parameter file%s: the %s card needs a %s "
+                         "value, not \"%s\".\n",
+                         named(file_name).c_str(), upper_case(card_words[static_cast<std::size_t>(card)]).c_str(),
                          counted ? "whole-number" : "numeric", token.c_str());
             stop("Program terminated in read_sacramento_input.\n");
             return;
@@ -158,7 +170,7 @@ void read_sacramento_basin(std::FILE *file, sacramento_basin &b, int &num_basins
         parameter_field(b, card) = value;
         ++parameters;
     }
-    if (!capacities_positive(b)) return;
+    if (!capacities_bounded(b, file_name)) return;
 
     clamp_to_unit(b.uztwc, 0.99, 0.01, "uztwc");
     clamp_to_unit(b.uzfwc, 0.99, 0.01, "uzfwc");
@@ -182,9 +194,9 @@ void read_sacramento_basin(std::FILE *file, sacramento_basin &b, int &num_basins
     b.pbase = b.lzpk * b.lzfpm + b.lzsk * b.lzfsm;
 }
 
-void read_sacramento_input(std::FILE *file, const std::string &, model_state &s) {
+void read_sacramento_input(std::FILE *file, const std::string &file_name, model_state &s) {
     int num_basins = 1;
-    read_sacramento_basin(file, s.sac_basin, num_basins);
+    read_sacramento_basin(file, s.sac_basin, num_basins, file_name);
     if (error_record.fatal) return;
     if (num_basins > 1)
         std::fprintf(stderr,

@@ -32,8 +32,10 @@ int sacramento_card_lookup(std::string &line);
 // Reads the open parameter file into `basin`: header, the 17 parameter cards
 // (each once), the clamps of contents and rates with their warnings and the start
 // contents as depths (mm). num_basins receives the NUM_BASINS value (1 without
-// the card). Messages go to the error stream; a failure stores code 4000.
-void read_sacramento_basin(std::FILE *file, sacramento_basin &basin, int &num_basins);
+// the card). Messages go to the error stream, naming `file_name`; a failure
+// stores code 4000. A capacity must lie above 0 and at most 10000 mm.
+void read_sacramento_basin(std::FILE *file, sacramento_basin &basin, int &num_basins,
+                           const std::string &file_name = "");
 
 // The topographic index of every position of a grid of rows x cols cells of size
 // dx, on work grids [0..rows][0..cols]: elev holds the elevations, topo is -1.0 at

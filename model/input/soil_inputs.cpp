@@ -38,12 +38,13 @@ bool table_in_use(const model_state &s, int slot) {
 
 // A per-cell double map of the open file into target.
 void read_cell_map(model_state &s, std::FILE *file, const std::string &name,
-                   array_1d<double> &target) {
+                   array_1d<double> &target, const value_bounds *range = nullptr) {
     array_1d<double> unused_doubles;
     array_1d<int> unused_ints;
-    read_grid_map(file, name, grid_map_cells_double, &s.grid_north, &s.grid_south, &s.grid_east,
-                  &s.grid_west, &s.header_rows, &s.header_cols, s.cell_number_grid, target,
-                  unused_doubles, unused_ints, s.grid_rows, s.grid_cols);
+    read_grid_map_within(file, name, grid_map_cells_double, &s.grid_north, &s.grid_south,
+                         &s.grid_east, &s.grid_west, &s.header_rows, &s.header_cols,
+                         s.cell_number_grid, target, unused_doubles, unused_ints, s.grid_rows,
+                         s.grid_cols, range);
 }
 
 void close_slot(std::FILE *&slot) {
@@ -116,17 +117,70 @@ bool check_green_ampt_values(model_state &s) {
         if (!what) continue;
         std::printf("Error: the %s of grid cell %d is %g; it must be %s.\n", what, i, value,
                     what[0] == 'p' ? "above 0 and at most 1" : "a number of at least 0");
+        const std::string &map = what[0] == 's'   ? s.conductivity_name
+                                 : what[0] == 'c' ? s.capillary_name
+                                                  : s.porosity_name;
+        const bool table = map.empty() && s.mapping_table_on;
+        std::printf("  (from %s %s)\n", !map.empty() ? "map" : table ? "mapping table file" : "soil table",
+                    !map.empty() ? map.c_str()
+                    : table      ? s.mapping_table_name.c_str()
+                                 : s.soil_layer_name.c_str());
         raise_printed_error();
         return false;
     }
     return true;
 }
 
+// Every soil and plant value of every cell, from a map or the mapping table, lies
+// within what its quantity can be; false after the refusal naming the cell, the
+// value and where it came from.
+bool soil_cells_bounded(model_state &s) {
+    const value_bounds fraction{0.0, 1.0, "0 to 1"};
+    const value_bounds ksat{0.0, bounds::conductivity_cm_h.high / 360000.0, "0 to 100000 cm/h"};
+    const value_bounds head{0.0, bounds::depth_cm.high / 100.0, "0 to 100000 cm"};
+    const value_bounds height{0.0, 200.0, "0 to 200 m"};
+    struct checked {
+        const char *what;
+        double value;
+        const value_bounds &range;
+        const std::string &map;
+    };
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const std::size_t k = static_cast<std::size_t>(i);
+        auto at = [&](const cell_map &m) { return m.empty() || m.last() < k ? 0.0 : m[k]; };
+        auto at1 = [&](const array_1d<double> &a) { return a.empty() || a.last() < k ? 0.0 : a[k]; };
+        // Ks and the capillary head are m/s and m only for the Green and Ampt kernels.
+        const bool ga = s.inf_green_ampt || s.inf_redist;
+        const checked values[] = {
+            {"initial soil moisture", at(s.initial_moisture), fraction, s.moisture_name},
+            {"residual water content", at(s.soil_residual), fraction, s.residual_sat_name},
+            {"saturated hydraulic conductivity", ga ? at(s.soil_ksat) : 0.0, ksat,
+             s.conductivity_name},
+            {"capillary head", ga ? at(s.soil_capillary) : 0.0, head, s.capillary_name},
+            {"albedo", at1(s.albedo), fraction, s.albedo_name},
+            {"wilting point", at1(s.wilting_point), fraction, s.wilting_point_name},
+            {"vegetation height", at1(s.vegetation_height), height, s.vheight_name},
+            {"transmission coefficient", at1(s.transmission_coeff), fraction, s.tcoeff_name},
+        };
+        for (const checked &c : values) {
+            if (within_bounds(c.value, c.range)) continue;
+            const bool mapped = !c.map.empty();
+            std::printf("Error: the %s of grid cell %d is %g, outside %s (from %s %s)\n", c.what,
+                        i, c.value, c.range.text, mapped ? "map" : "mapping table file",
+                        mapped ? c.map.c_str() : s.mapping_table_name.c_str());
+            raise_printed_error();
+            return false;
+        }
+    }
+    return true;
+}
+
 void echo_table_or_map(model_state &s, std::FILE *file, const std::string &name,
-                       array_1d<double> &target, const char *map_line, const char *table_line) {
+                       array_1d<double> &target, const char *map_line, const char *table_line,
+                       const value_bounds *range = nullptr) {
     if (file) {
         echo_input(s, map_line, name.c_str());
-        read_cell_map(s, file, name, target);
+        read_cell_map(s, file, name, target, range);
     } else {
         echo_input(s, "%s", table_line);
     }
@@ -338,6 +392,7 @@ void read_soil_parameters(model_state &s) {
                                       ? std::max(0.0, s.soil_porosity[i] - s.initial_moisture[i])
                                       : s.initial_moisture.full()[i];
     }
+    soil_cells_bounded(s);
 }
 
 void read_area_reduction(model_state &s) {
@@ -414,10 +469,21 @@ void read_et_parameters(model_state &s) {
         }
     }
 
+    // Green and Ampt starts from the soil's initial water content: without a map or
+    // a table of it every cell would silently start bone dry.
+    if (s.inf_green_ampt && !s.moisture_file && !s.uniform_moisture_on &&
+        !table_in_use(s, table_slot::initial_moisture)) {
+        std::printf("Error: GREEN_AMPT needs the initial soil moisture: a MOISTURE map or the "
+                    "initial-moisture table of the mapping table%s%s\n",
+                    s.mapping_table_name.empty() ? "" : " ", s.mapping_table_name.c_str());
+        raise_printed_error();
+        return;
+    }
     if (s.initial_moisture_on) {
         echo_table_or_map(s, s.moisture_file, s.moisture_name, s.initial_moisture.full(),
                           "reading soil moisture map from file: %s\n",
-                          "reading soil moisture table and map from the master table file\n");
+                          "reading soil moisture table and map from the master table file\n",
+                          &bounds::moisture);
         if (fatal()) return;
     }
     if (table_in_use(s, table_slot::initial_moisture) &&
@@ -457,7 +523,8 @@ void read_water_table(model_state &s) {
     if (!s.water_table_on || !s.water_table_file) return;
     echo_input(s, "reading water table map from file: %s\n", s.water_table_name.c_str());
     if (!alloc_cells(s.water_table_elevation, s.cell_count)) return;
-    read_cell_map(s, s.water_table_file, s.water_table_name, s.water_table_elevation);
+    read_cell_map(s, s.water_table_file, s.water_table_name, s.water_table_elevation,
+                  &bounds::elevation);
     close_slot(s.water_table_file);
     if (fatal()) return;
     // The soil-aquifer exchange depth is left by the Richards columns only.
@@ -465,7 +532,8 @@ void read_water_table(model_state &s) {
     if (s.aquifer_bottom.empty() && !alloc_cells(s.aquifer_bottom.full(), s.cell_count)) return;
     if (s.groundwater_on && s.aquifer_bottom_file) {
         echo_input(s, "reading aquifer bottom map from file: %s\n", s.aquifer_bottom_name.c_str());
-        read_cell_map(s, s.aquifer_bottom_file, s.aquifer_bottom_name, s.aquifer_bottom.full());
+        read_cell_map(s, s.aquifer_bottom_file, s.aquifer_bottom_name, s.aquifer_bottom.full(),
+                      &bounds::elevation);
         close_slot(s.aquifer_bottom_file);
         if (fatal()) return;
     }
@@ -521,6 +589,9 @@ void setup_richards_soil(model_state &s) {
         }
     }
     if (fatal()) return;
+    if (!soil_values_bounded(s, s.soil_layer_file ? s.soil_layer_name : s.mapping_table_name,
+                             form, counts.layer_count))
+        return;
     std::printf("   Done\n");
     s.richards_soil_count = counts.soil_count;
     s.richards_layer_count = counts.layer_count;

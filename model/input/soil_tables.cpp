@@ -10,6 +10,7 @@
 
 #include "model/core/errors.h"
 #include "model/core/soil_rows.h"
+#include "model/core/value_bounds.h"
 #include "model/input/mapping_tables.h"
 #include "model/core/line_reader.h"
 #include "model/core/model_state.h"
@@ -97,6 +98,27 @@ bool layer_nodes_bounded(table_lines &in, const soil_layer_record &row) {
     return false;
 }
 
+// What a value of a layer line (1..11) or of the spacing line (1..4) can be; null
+// where the table's form gives the value no physical range.
+const value_bounds *layer_value_bounds(int form, int j) {
+    if (j == 1) return &bounds::conductivity_cm_h;
+    if (j <= 6) return &bounds::moisture;
+    if (j == 7) return &bounds::depth_cm;
+    if (form != 2 && j == 9) return &bounds::depth_cm;  // the bubbling head, either sign
+    return nullptr;
+}
+
+// False, after its message, when value j of a line lies outside its range.
+bool value_within(table_lines &in, const char *what, int j, double value,
+                  const value_bounds *range) {
+    if (!range || within_bounds(value, *range)) return true;
+    char text[200];
+    std::snprintf(text, sizeof text, "value %d of its %s, %g, lies outside %s", j, what, value,
+                  range->text);
+    in.refuse(text);
+    return false;
+}
+
 // Fields of values 1..11 of a layer line for layer offset l (0..2).
 int value_field(int form, int j, int l) {
     static const int common[7] = {layer_conductivity_field, layer_porosity_field,
@@ -116,6 +138,40 @@ int value_field(int form, int j, int l) {
 }
 
 }  // namespace
+
+bool soil_values_bounded(const model_state &s, const std::string &file_name, int form,
+                         int layers) {
+    for (std::size_t k = 0; k < s.soil_layers.size(); ++k) {
+        if (!s.soil_row_read[k]) continue;
+        for (int l = 0; l < layers; ++l) {
+            const char *what = l == 0 ? "layer 1 line" : (l == 1 ? "layer 2 line" : "layer 3 line");
+            // A soil holds more water saturated than at its residual content.
+            const auto &v = s.soil_layers[k].values;
+            const double saturated = v[static_cast<std::size_t>(value_field(form, 2, l))];
+            const double residual = v[static_cast<std::size_t>(value_field(form, 3, l))];
+            if (!(saturated > residual)) {
+                std::printf("Error: soil %d of the Richards soil table %s: the saturated water "
+                            "content %g of its %s is not above its residual content %g.\n",
+                            static_cast<int>(k), file_name.c_str(), saturated, what, residual);
+                raise_printed_error();
+                return false;
+            }
+            for (int j = 1; j <= 9; ++j) {
+                const double value =
+                    s.soil_layers[k].values[static_cast<std::size_t>(value_field(form, j, l))];
+                const double plain = form != 2 && j == 9 ? std::abs(value) : value;
+                const value_bounds *range = layer_value_bounds(form, j);
+                if (!range || within_bounds(plain, *range)) continue;
+                std::printf("Error: soil %d of the Richards soil table %s: value %d of its %s, "
+                            "%g, lies outside %s.\n",
+                            static_cast<int>(k), file_name.c_str(), j, what, plain, range->text);
+                raise_printed_error();
+                return false;
+            }
+        }
+    }
+    return true;
+}
 
 void read_soil_table(std::FILE *file, const std::string &file_name, int form,
                      int from_mapping_table, model_state &s, richards_table_counts &counts) {
@@ -175,7 +231,12 @@ void read_soil_table(std::FILE *file, const std::string &file_name, int form,
         soil_layer_record &row = s.soil_layers[static_cast<std::size_t>(k)];
         double spacing[4] = {};
         if (!in.numbers(4, spacing, "node spacing line")) return;
-        for (int j = 0; j < 4; ++j) row.values[richards_spacing_field + j] = spacing[j];
+        for (int j = 0; j < 4; ++j) {
+            if (!value_within(in, "node spacing line", j + 1, spacing[j],
+                              j < 3 ? &bounds::depth_cm : &bounds::depth))
+                return;
+            row.values[richards_spacing_field + j] = spacing[j];
+        }
         for (int l = 0; l < layers; ++l) {
             double v[11] = {};
             const char *what = l == 0 ? "layer 1 line" : (l == 1 ? "layer 2 line" : "layer 3 line");

@@ -34,3 +34,9 @@ struct richards_table_counts {
 // and stores code 4000.
 void read_soil_table(std::FILE *file, const std::string &file_name, int form,
                      int from_mapping_table, model_state &state, richards_table_counts &counts);
+
+// After the table is read: every value of a soil that has a physical range (the
+// conductivity, the water contents, the layer depth and the bubbling head) lies
+// in it; false after the refusal naming the file, the soil and the layer line.
+bool soil_values_bounded(const model_state &s, const std::string &file_name, int form,
+                         int layers);

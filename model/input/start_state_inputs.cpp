@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "model/core/file_opener.h"
 #include "model/core/errors.h"
 #include "model/core/globals.h"
 #include "model/core/grid_map.h"
@@ -137,9 +138,15 @@ void read_theta_locations(model_state &s) {
         location_read_failed(f, name, "count", 0);
         return;
     }
-    if (count < 0 || largest < 0) {
+    // Each location takes at least two characters ("r c" and its separator), and
+    // no location has more depths than a column has nodes.
+    const bool too_deep = s.richards_node_count > 0 && largest > s.richards_node_count;
+    if (count < 0 || largest < 0 || !count_fits(f, count, 2) || too_deep) {
         std::printf("Error: file %s gives %d soil-moisture locations of at most %d depths\n",
                     name.c_str(), count, largest);
+        std::printf("  (counts of 0 or more: no more locations than its lines hold, no more "
+                    "depths than a soil column has nodes, %d)\n",
+                    s.richards_node_count);
         raise_printed_error();
         return;
     }
@@ -169,10 +176,10 @@ void read_overland_hotstart(model_state &s) {
                       s.grid_rows, s.grid_cols);
         if (error_record.fatal) return;
         for (int i = 1; i <= n; ++i) {
-            if (!(s.depth[i] >= 0.0)) {  // also NaN
+            if (!within_bounds(s.depth[i], bounds::depth)) {  // also NaN
                 std::printf("Error: overland hotstart map %s gives depth %g at grid cell %d; "
-                            "depths must be 0 or more\n",
-                            s.ov_init_depth_name.c_str(), s.depth[i], i);
+                            "depths must be 0 or more, at most %g m\n",
+                            s.ov_init_depth_name.c_str(), s.depth[i], i, bounds::depth.high);
                 raise_printed_error();
                 return;
             }

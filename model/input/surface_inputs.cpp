@@ -42,12 +42,13 @@ void close_slot(std::FILE *&file) {
 
 // Per-cell doubles of a grid map (mode 1) into `target`.
 void read_cell_doubles(model_state &s, std::FILE *file, const std::string &name,
-                       array_1d<double> &target) {
+                       array_1d<double> &target, const value_bounds *range = nullptr) {
     array_1d<double> unused_d;
     array_1d<int> unused_i;
-    read_grid_map(file, name, grid_map_cells_double, &s.grid_north, &s.grid_south,
-                  &s.grid_east, &s.grid_west, &s.header_rows, &s.header_cols,
-                  s.cell_number_grid, target, unused_d, unused_i, s.grid_rows, s.grid_cols);
+    read_grid_map_within(file, name, grid_map_cells_double, &s.grid_north, &s.grid_south,
+                         &s.grid_east, &s.grid_west, &s.header_rows, &s.header_cols,
+                         s.cell_number_grid, target, unused_d, unused_i, s.grid_rows,
+                         s.grid_cols, range);
 }
 
 // Per-cell integers of a grid map (mode 4) into `target`.
@@ -124,6 +125,14 @@ void read_gw_output_locations(model_state &s) {
         std::printf("Error: the well location file %s does not begin with a count of "
                     "locations.\n",
                     s.out_well_location_name.c_str());
+        raise_printed_error();
+        return;
+    }
+    // Each location takes at least two characters ("r c" and its separator).
+    if (!count_fits(file, count, 2)) {
+        std::printf("Error: the well location file %s gives %d locations, more than its lines "
+                    "hold.\n",
+                    s.out_well_location_name.c_str(), count);
         raise_printed_error();
         return;
     }
@@ -366,7 +375,8 @@ void read_overland_lakes(model_state &s) {
     s.overland_lake_count = count;
     s.lakes.assign(static_cast<std::size_t>(count) + 1, lake_record{});
     s.lakes_are_overland = 1;
-    read_lake_file(s.overland_lake_data_file, overland_lake_kind, count, s.lakes);
+    read_lake_file(s.overland_lake_data_file, overland_lake_kind, count, s.lakes,
+                   s.overland_lake_file_name);
     close_slot(s.overland_lake_data_file);
     if (failed()) return;
 
@@ -462,6 +472,17 @@ void read_roughness(model_state &s) {
         // Not above zero, or not a number: the overland flow would divide by it.
         if (!(s.roughness[static_cast<std::size_t>(i)] > 0.0)) {
             std::printf("Overland Manning n=0 at grid cell %d.  Program terminating.\n", i);
+            raise_printed_error();
+            return;
+        }
+        if (!within_bounds(s.roughness[static_cast<std::size_t>(i)], bounds::manning_n)) {
+            std::printf("Error: the Manning n %g of grid cell %d (ROUGHNESS %s) lies outside "
+                        "%s\n",
+                        s.roughness[static_cast<std::size_t>(i)], i,
+                        s.roughness_map_on && !s.roughness_name.empty()
+                            ? s.roughness_name.c_str()
+                            : s.mapping_table_name.c_str(),
+                        bounds::manning_n.text);
             raise_printed_error();
             return;
         }

@@ -241,10 +241,10 @@ void place_tile_drain_network(model_state &s) {
 void read_elevation(model_state &s) {
     echo_input(s, "reading elevation map from file: %s\n", s.elevation_name.c_str());
     unused_targets none;
-    read_grid_map(s.elevation_file, s.elevation_name, grid_map_cells_double, &s.grid_north,
-                  &s.grid_south, &s.grid_east, &s.grid_west, &s.header_rows, &s.header_cols,
-                  s.cell_number_grid, s.elevation, none.doubles2, none.ints, s.grid_rows,
-                  s.grid_cols);
+    read_grid_map_within(s.elevation_file, s.elevation_name, grid_map_cells_double,
+                         &s.grid_north, &s.grid_south, &s.grid_east, &s.grid_west,
+                         &s.header_rows, &s.header_cols, s.cell_number_grid, s.elevation,
+                         none.doubles2, none.ints, s.grid_rows, s.grid_cols, &bounds::elevation);
     if (error_record.fatal) return;
 
     // The search covers the project's grid, whatever size a map header gives.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "model/core/value_bounds.h"
 #include "model/project/card_table.h"
 #include "model/core/errors.h"
 #include "model/core/file_opener.h"
@@ -55,7 +56,6 @@ value_range card_range(card_id id) {
     case card_id::map_freq:
     case card_id::map_type:
     case card_id::rain_duration:
-    case card_id::rain_intensity:
     case card_id::event_min_q:
     case card_id::soil_moist_depth:
     case card_id::top_layer_depth:
@@ -79,6 +79,8 @@ value_range card_range(card_id id) {
     // An outlet slope of 0 or less keeps its own refusal; a slope steeper than
     // 10 (84 degrees) is no outlet of a grid cell.
     case card_id::outslope: return {-HUGE_VAL, 10.0, false, "at most 10"};
+    case card_id::rain_intensity:
+        return {bounds::rain_mm_h.low, bounds::rain_mm_h.high, false, bounds::rain_mm_h.text};
     case card_id::latitude: return {-90.0, 90.0, false, "-90 to 90"};
     case card_id::longitude: return {-360.0, 360.0, false, "-360 to 360"};
     case card_id::gmt: return {-24.0, 24.0, false, "-24 to 24"};

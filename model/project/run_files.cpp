@@ -161,6 +161,14 @@ bool open_soil_rows(model_state &s) {
 bool open_parameter_rows(model_state &s) {
     const project_params &p = s.project;
     if (s.inf_green_ampt || s.inf_redist) {
+        if (!p.moisture.given && s.mapping_table_on &&
+            s.table_present[table_slot::initial_moisture] == 0) {
+            // The open below fails with the file's label; this names the table's file.
+            std::printf("Error: no initial soil moisture: mapping table file %s has no "
+                        "GREEN_AMPT_INITIAL_SOIL_MOISTURE table, and no MOISTURE card names a "
+                        "map.\n",
+                        s.mapping_table_name.c_str());
+        }
         if ((p.moisture.given || s.mapping_table_on) &&
             open_row(s.moisture_file, s.moisture_name, "r", "soil moisture",
                      s.table_present[table_slot::initial_moisture] != 0) == row_result::failed)

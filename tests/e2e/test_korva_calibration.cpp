@@ -253,6 +253,7 @@ TEST(KorvaCalibration, UnusableInputsEndWithStatusOne) {
         {"-m3", "mc.in", "-", "unable to open the Monte Carlo input file mc.in"},
         {"-m3", "mc.in", "x\ny\nz\n999999999\n20 50\n", "line 6 of the Monte Carlo input file mc.in is missing"},
         {"-m3", "mc.in", "x\ny\nz\n1\n-inf 50\n", "line 5 of the Monte Carlo input file mc.in holds a bound that"},
+        {"-m3", "mc.in", "x\ny\nz\n1\n20\n", "line 5 of the Monte Carlo input file mc.in holds a bound that"},
         {"-m0", "obs.dat", "1\n0.1 1 500.0 1\n", "No Monte Carlo run was made: the run count is 0."},
         {"-m3", "log_file_p0.log", "/", "unable to create the output file log_file_p0.log"},
     };

@@ -34,6 +34,7 @@ void uniform_rain_grid(model_state &s, int overland_scheme) {
     s.rain_duration = 7.0;    // minutes
     s.time_step = 60.0;
     s.grid.start_year = 2012;
+    s.grid.start_time_given = 1;
     s.start_days = julian_day(2012, 5, 3, 6, 0, 0.0);
     setup_precipitation(s);
     setup_start_time(s);

@@ -490,6 +490,7 @@ TEST_F(PrecipFileTest, UniformRainClocks) {
     s.rain_duration = 30.0;  // minutes
     s.time_step = 60.0;
     s.grid.start_year = 2010;
+    s.grid.start_time_given = 1;
     s.start_days = julian_day(2010, 6, 1, 8, 0, 0.0);
     setup_precipitation(s);
     setup_start_time(s);

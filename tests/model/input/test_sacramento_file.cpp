@@ -136,7 +136,7 @@ TEST_F(SacramentoFile, OutOfRangeValuesAreClampedWithWarnings) {
 TEST_F(SacramentoFile, SecondCardOfAKindStopsTheRun) {
     const std::string err = read("KORVA_SACRAMENTO\nUZK 0.2\n" + file_text(valid_cards(), ""));
     EXPECT_EQ(error_record.fatal, 1);
-    EXPECT_EQ(err, "Duplicate cards read in Sacramento parameter file.\n"
+    EXPECT_EQ(err, "Duplicate cards read in Sacramento parameter file sac.txt.\n"
                    "There should be only 21 different cards in the file\n"
                    "with no duplicates.\n"
                    "Program terminated in read_sacramento\n");
@@ -148,7 +148,7 @@ TEST_F(SacramentoFile, MissingCardIsAPrematureEnd) {
     cards["NUM_BASINS"] = "1";  // not a parameter card
     const std::string err = read(file_text(cards));
     EXPECT_EQ(error_record.fatal, 1);
-    EXPECT_EQ(err, "Premature end-of-file in the Sacramento parameter input file.\n"
+    EXPECT_EQ(err, "Premature end-of-file in the Sacramento parameter input file sac.txt.\n"
                    "The channel input file does not contain all the required parameters.\n"
                    "The file should contain 21 parameters.  Only 16 parameters read.\n"
                    "Program terminated in read_sacramento_input.\n");
@@ -159,15 +159,15 @@ TEST_F(SacramentoFile, HeaderIsRequired) {
         reset_process_globals();
         const std::string err = read(text);
         EXPECT_EQ(error_record.fatal, 1);
-        EXPECT_EQ(err, "The specified Sacramento model input parameter file does not\n"
+        EXPECT_EQ(err, "The specified Sacramento model input parameter file sac.txt does not\n"
                        "have the proper header: KORVA_SACRAMENTO \n"
                        "Program terminated in read_sacramento\n");
     }
 }
 
-TEST_F(SacramentoFile, CapacitiesMustBePositive) {
+TEST_F(SacramentoFile, CapacitiesMustBePositiveAndBounded) {
     for (const char *card : {"UZTWM", "UZFWM", "LZTWM", "LZFSM", "LZFPM"}) {
-        for (const char *value : {"0", "-5"}) {
+        for (const char *value : {"0", "-5", "1e308"}) {
             reset_process_globals();
             auto cards = valid_cards();
             cards[card] = value;

@@ -155,6 +155,8 @@ TEST_F(SoilInputs, GreenAmptTableFillsTheSixColumns) {
                              table_row(1, "3.6 25 0.4 0.3 0.05 7") +
                              table_row(2, "0.36 10 0.5 0.2 0.06 8"));
     allocate_soil_cell_arrays(s);
+    s.initial_moisture_on = 1;
+    s.moisture_file = cells_map("m.map", "0", "0", "0");
     const std::string out = printed([&] { read_soil_parameters(s); });
     ASSERT_EQ(error_record.fatal, 0) << out;
     EXPECT_NEAR(s.soil_ksat[1], 1.0e-5, 1e-20);
@@ -188,6 +190,8 @@ TEST_F(SoilInputs, ParametersFromTheSoilRowsBySoilIndex) {
         v[layer_porosity_field] = 0.1 * k;
         s.soil_row_read[static_cast<std::size_t>(k)] = 1;
     }
+    s.initial_moisture_on = 1;
+    s.moisture_file = cells_map("m.map", "0", "0", "0");
     read_soil_parameters(s);
     ASSERT_EQ(error_record.fatal, 0);
     EXPECT_EQ(s.soil_index[1], 4);
@@ -196,7 +200,7 @@ TEST_F(SoilInputs, ParametersFromTheSoilRowsBySoilIndex) {
     EXPECT_NEAR(s.soil_ksat[3], 2.0e-5, 1e-20);
     EXPECT_NEAR(s.soil_capillary[1], 0.40, 1e-15);
     EXPECT_NEAR(s.soil_porosity[3], 0.5, 1e-15);
-    EXPECT_NEAR(s.moisture_state[3], 0.5, 1e-15);  // no initial moisture given
+    EXPECT_NEAR(s.moisture_state[3], 0.5, 1e-15);  // dry soil: the deficit is the porosity
 }
 
 TEST_F(SoilInputs, AreaReductionWithoutFileOrTableIsOne) {

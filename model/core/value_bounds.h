@@ -1,0 +1,33 @@
+// What a measured quantity can physically be: one range per kind of quantity,
+// shared by every reader that takes such a value from a file or a card. A value
+// outside its range is refused with the file and line (or card) that gives it.
+#pragma once
+
+struct value_bounds {
+    double low, high;
+    const char *text;  // the range as the refusal states it
+};
+
+inline bool within_bounds(double v, const value_bounds &b) { return v >= b.low && v <= b.high; }
+
+namespace bounds {
+// Ground, water-table, aquifer-bottom and lake-surface elevations: from the
+// deepest ocean floor to above the highest summit.
+inline constexpr value_bounds elevation{-11000.0, 9000.0, "-11000 to 9000 m"};
+// Water standing on a cell, in a channel or in a column's node spacing.
+inline constexpr value_bounds depth{0.0, 1000.0, "0 to 1000 m"};
+// A soil layer's depth or node spacing, a bubbling head (cm).
+inline constexpr value_bounds depth_cm{0.0, 100000.0, "0 to 100000 cm"};
+// A saturated hydraulic conductivity (cm/h): above that of clean gravel.
+inline constexpr value_bounds conductivity_cm_h{0.0, 100000.0, "0 to 100000 cm/h"};
+// Volumetric soil moisture.
+inline constexpr value_bounds moisture{0.0, 1.0, "0 to 1"};
+// Manning's n of a surface or channel.
+inline constexpr value_bounds manning_n{0.0, 100.0, "0 to 100"};
+// Storage capacities and rates of the soil-moisture accounting (mm, mm/day).
+inline constexpr value_bounds storage_mm{-100000.0, 100000.0, "-100000 to 100000 mm"};
+// A well's pumping rate (m3/s; either sign).
+inline constexpr value_bounds pumping{-1000.0, 1000.0, "-1000 to 1000 m3/s"};
+// A rain rate (mm/h): above the largest intensities ever measured.
+inline constexpr value_bounds rain_mm_h{0.0, 2000.0, "0 to 2000 mm/h"};
+}  // namespace bounds
