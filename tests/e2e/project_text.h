@@ -37,4 +37,16 @@ inline double value_after(const std::string &text, const std::string &label, std
     return std::strtod(text.c_str() + at + label.size(), nullptr);
 }
 
+// text with its first `from` replaced by `to`.
+inline std::string with(std::string text, const std::string &from, const std::string &to) {
+    return text.replace(text.find(from), from.size(), to);
+}
+
+// A mapping-table row: the id, then the values from character 87.
+inline std::string row(const char *id, const std::string &values) {
+    std::string line = id;
+    line.resize(86, ' ');
+    return line + values + "\n";
+}
+
 }  // namespace project_text

@@ -14,16 +14,8 @@ using testsupport::scratch_dir;
 
 namespace {
 
-// text with its first `from` replaced by `to`.
-std::string with(std::string text, const std::string &from, const std::string &to) {
-    return text.replace(text.find(from), from.size(), to);
-}
-
-std::string row(const char *id, const std::string &values) {
-    std::string line = id;
-    line.resize(86, ' ');
-    return line + values + "\n";
-}
+using project_text::row;
+using project_text::with;
 
 const std::string ones = small_plane::grid([](int, int) { return std::string("1"); });
 const std::string net = "SJUNC 1 105 100 1 5 5 25 1 1\nSJUNC 2 104 99 1 0 25 5 3 3\n"

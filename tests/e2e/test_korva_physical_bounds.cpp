@@ -14,15 +14,8 @@ using testsupport::scratch_dir;
 
 namespace {
 
-std::string with(std::string text, const std::string &from, const std::string &to) {
-    return text.replace(text.find(from), from.size(), to);
-}
-
-std::string row(const char *id, const std::string &values) {
-    std::string line = id;
-    line.resize(86, ' ');
-    return line + values + "\n";
-}
+using project_text::row;
+using project_text::with;
 
 // The grid's text with cell (1, 2) set to `value` and every other cell to `rest`.
 std::string one_cell(const std::string &rest, const std::string &value) {
