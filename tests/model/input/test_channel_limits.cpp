@@ -98,9 +98,9 @@ TEST_F(ChannelLimits, PositiveBedThicknessEverywhereIsAccepted) {
     EXPECT_DOUBLE_EQ(s.channels.Mrb[2][1], 0.25);
 }
 
-TEST_F(ChannelLimits, WeirCrestBelowTheBedAboveItIsRefused) {
+TEST_F(ChannelLimits, WeirCrestOrCulvertInvertBelowTheBedAboveItIsRefused) {
     // The node above the structure is node 2 of link 1, bed (4 + 3) / 2 = 3.5.
-    const std::string culvert = "STRUCTTYPE ROUND_CULVERT\nLENGTH 10\nUPINVERT 3.0\n"
+    const std::string culvert = "STRUCTTYPE ROUND_CULVERT\nLENGTH 10\nUPINVERT 3.5\n"
                                 "DOWNINVERT 2.9\nDIAMETER 0.5\n";
     read(structure_network("NUMSTRUCTS 2\n" + culvert +
                            "STRUCTTYPE WEIR\nCREST_LENGTH 4\nCREST_LOW_ELEV 3.2\n"));
@@ -113,8 +113,21 @@ TEST_F(ChannelLimits, WeirCrestBelowTheBedAboveItIsRefused) {
                        "last node (node 2) of upstream link 1."),
               std::string::npos)
         << out;
-    // A culvert invert below that bed is the culvert's own business: only the
-    // weir is refused. A crest level with the bed, or above it, is accepted.
+    // A culvert inlet 0.05 m below that bed would draw the node below empty.
+    reset_process_globals();
+    model_state low;
+    low.quiet = 1;
+    std::string inlet = culvert;
+    std::FILE *low_file = file("low.dat", structure_network("NUMSTRUCTS 1\n" + inlet.replace(inlet.find("3.5"), 3, "3.45")));
+    printed([&] { read_chan_input(low_file, low); });
+    const std::string refused = printed([&] { check_channel_limits(low); });
+    EXPECT_TRUE(failed());
+    EXPECT_NE(refused.find("the culvert of structure link 2 (structure 1) has its upstream invert "
+                           "(UPINVERT) at 3.4500,\nbelow the bed elevation 3.5000 of the last node "
+                           "(node 2) of upstream link 1."),
+              std::string::npos)
+        << refused;
+    // An inlet or crest level with the bed, or above it, is accepted.
     for (const char *crest : {"3.5", "3.8"}) {
         reset_process_globals();
         model_state fresh;
