@@ -144,7 +144,7 @@ double courant_depth(double d) { return d > 0.0 ? d : 0.0; }
 // stays below 1/2, D = |Q| / (2 T S) the wave's diffusivity (Q the face discharge,
 // T the top width, S the water-surface slope of the face that drives Q: dQ/dS =
 // Q / (2 S)). The bed slope does not enter: behind a weir or in any backwater the
-// surface slope is a small part of the bed slope and D as many times larger, and a
+// surface slope is a small fraction of the bed slope and D as many times larger, and a
 // sub-step sized by the bed slope lets an odd-even mode of the node levels grow
 // there. A still reach has S -> 0 and Q -> 0 together; S is not taken below
 // diffusion_slope_floor there, so a pool does not call for an endless split of
