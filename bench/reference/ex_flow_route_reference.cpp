@@ -369,17 +369,15 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 if (c > cmax) cmax = c;
             }
             // Diffusion number D h / dx^2 of each face, D = |Q| / (2 T S), T = area / depth
-            // of the upstream node (of the downstream one when that is dry), S the larger
-            // of the bed and water-surface slopes, not below 1e-5.
+            // of the upstream node (of the downstream one when that is dry), S the
+            // water-surface slope, not below 1e-5.
             for (int n = 1; n < net.comp_node_count[l] && net.dx[l] > 0.0; ++n) {
                 auto width = [&](int k) {
                     return w.area[k][l] > 0.0 && w.chan_depth[k][l] > 0.0 ? w.area[k][l] / w.chan_depth[k][l]
                                                                           : 0.0;
                 };
                 const double t = width(n) > 0.0 ? width(n) : width(n + 1);
-                const double slope = std::max({std::fabs(net.yp[n][l] - net.yp[n + 1][l]),
-                                               std::fabs(net.bel[n][l] - net.bel[n + 1][l]), 1e-5 * net.dx[l]}) /
-                                     net.dx[l];
+                const double slope = std::max(std::fabs(net.yp[n][l] - net.yp[n + 1][l]), 1e-5 * net.dx[l]) / net.dx[l];
                 const double q = std::fabs(net.qp[n][l]);
                 if (t > 0.0 && q > 0.0) {
                     const double d = q / (2.0 * t * slope) * h / (net.dx[l] * net.dx[l]);

@@ -142,10 +142,13 @@ double courant_depth(double d) { return d > 0.0 ? d : 0.0; }
 
 // The explicit diffusive wave is stable while its diffusion number D h / dx^2
 // stays below 1/2, D = |Q| / (2 T S) the wave's diffusivity (Q the face discharge,
-// T the top width, S the slope of the face: the larger of the bed slope and the
-// water-surface slope). On a flat bed a still reach has S -> 0 and Q -> 0
-// together; S is not taken below diffusion_slope_floor there, so a flat pool does
-// not call for an endless split of the step.
+// T the top width, S the water-surface slope of the face that drives Q: dQ/dS =
+// Q / (2 S)). The bed slope does not enter: behind a weir or in any backwater the
+// surface slope is a small fraction of the bed slope and D as many times larger, and a
+// sub-step sized by the bed slope lets an odd-even mode of the node levels grow
+// there. A still reach has S -> 0 and Q -> 0 together; S is not taken below
+// diffusion_slope_floor there, so a pool does not call for an endless split of
+// the step.
 constexpr double diffusion_limit = 0.5;
 constexpr double diffusion_slope_floor = 1e-5;
 
@@ -162,9 +165,9 @@ double link_diffusion_rate(const model_state &s, int l) {
     const int nx = net.comp_node_count[l];
     if (!(dx > 0.0) || nx < 2) return 0.0;
     const std::size_t as = w.area.cols() + 1, ys = net.yp.cols() + 1, ds = w.chan_depth.cols() + 1,
-                      qs = net.qp.cols() + 1, bs = net.bel.cols() + 1;
+                      qs = net.qp.cols() + 1;
     const double *ac = w.area.data() + l, *yc = net.yp.data() + l, *dc = w.chan_depth.data() + l,
-                 *qc = net.qp.data() + l, *bc = net.bel.data() + l;
+                 *qc = net.qp.data() + l;
     const double floor_drop = diffusion_slope_floor * dx;
     double top = 0.0, bottom = 1.0;  // the largest |Q| depth / (area drop) = top / bottom
     for (std::size_t k = 1; k < static_cast<std::size_t>(nx); ++k) {
@@ -172,8 +175,7 @@ double link_diffusion_rate(const model_state &s, int l) {
         if (!(ac[k * as] > 0.0 && dc[k * ds] > 0.0)) at = k + 1;
         const double a = ac[at * as], d = dc[at * ds];
         if (!(a > 0.0 && d > 0.0)) continue;
-        const double drop = std::max({std::fabs(yc[k * ys] - yc[(k + 1) * ys]),
-                                      std::fabs(bc[k * bs] - bc[(k + 1) * bs]), floor_drop});
+        const double drop = std::max(std::fabs(yc[k * ys] - yc[(k + 1) * ys]), floor_drop);
         const double num = std::fabs(qc[k * qs]) * d, den = a * drop;
         if (num * bottom > top * den) top = num, bottom = den;
     }

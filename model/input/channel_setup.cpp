@@ -597,8 +597,8 @@ namespace {
 
 // Structure links the routing cannot carry: one without a link below it passes
 // nothing (its downstream surface would be its upstream one), and a weir element
-// whose crest lies below the bed of the node above it drains that node below
-// empty. Both are refused here, before the run.
+// whose crest or a culvert whose upstream invert lies below the bed of the node
+// above it drains that node below empty. All are refused here, before the run.
 bool structure_links_ok(const model_state &s) {
     const channel_network &net = s.channels;
     for (int l = 1; l <= net.link_count; ++l) {
@@ -623,12 +623,22 @@ bool structure_links_ok(const model_state &s) {
         for (int k = net.first_struct[l]; k <= net.last_struct[l]; ++k) {
             if (k < 1 || k > net.structure_count) continue;
             const hydraulic_structure &e = net.structures[static_cast<std::size_t>(k)];
-            if (e.type != 1 || !(e.upstream_invert < bed)) continue;
-            std::printf("Error: the weir of structure link %d (structure %d) has its crest "
-                        "(CREST_LOW_ELEV) at %.4f,\nbelow the bed elevation %.4f of the last "
-                        "node (node %d) of upstream link %d.\nThe weir crest must not lie "
-                        "below that bed; edit the crest elevation of link %d.\n",
-                        l, k, e.upstream_invert, bed, un, u, l);
+            if (!(e.upstream_invert < bed)) continue;
+            if (e.type == 1) {
+                std::printf("Error: the weir of structure link %d (structure %d) has its crest "
+                            "(CREST_LOW_ELEV) at %.4f,\nbelow the bed elevation %.4f of the last "
+                            "node (node %d) of upstream link %d.\nThe weir crest must not lie "
+                            "below that bed; edit the crest elevation of link %d.\n",
+                            l, k, e.upstream_invert, bed, un, u, l);
+            } else if (e.type >= 3 && e.type <= 5) {
+                std::printf("Error: the culvert of structure link %d (structure %d) has its "
+                            "upstream invert (UPINVERT) at %.4f,\nbelow the bed elevation %.4f of "
+                            "the last node (node %d) of upstream link %d.\nThe upstream invert "
+                            "must not lie below that bed; edit the invert of link %d.\n",
+                            l, k, e.upstream_invert, bed, un, u, l);
+            } else {
+                continue;
+            }
             chan_input_stop();
             return false;
         }

@@ -98,9 +98,9 @@ TEST_F(ChannelLimits, PositiveBedThicknessEverywhereIsAccepted) {
     EXPECT_DOUBLE_EQ(s.channels.Mrb[2][1], 0.25);
 }
 
-TEST_F(ChannelLimits, WeirCrestBelowTheBedAboveItIsRefused) {
+TEST_F(ChannelLimits, WeirCrestOrCulvertInvertBelowTheBedAboveItIsRefused) {
     // The node above the structure is node 2 of link 1, bed (4 + 3) / 2 = 3.5.
-    const std::string culvert = "STRUCTTYPE ROUND_CULVERT\nLENGTH 10\nUPINVERT 3.0\n"
+    const std::string culvert = "STRUCTTYPE ROUND_CULVERT\nLENGTH 10\nUPINVERT 3.5\n"
                                 "DOWNINVERT 2.9\nDIAMETER 0.5\n";
     read(structure_network("NUMSTRUCTS 2\n" + culvert +
                            "STRUCTTYPE WEIR\nCREST_LENGTH 4\nCREST_LOW_ELEV 3.2\n"));
@@ -113,20 +113,25 @@ TEST_F(ChannelLimits, WeirCrestBelowTheBedAboveItIsRefused) {
                        "last node (node 2) of upstream link 1."),
               std::string::npos)
         << out;
-    // A culvert invert below that bed is the culvert's own business: only the
-    // weir is refused. A crest level with the bed, or above it, is accepted.
-    for (const char *crest : {"3.5", "3.8"}) {
+    // A crest or culvert inlet level with the bed, or above it, is accepted; an inlet
+    // 0.05 m below it (it would draw the node below empty) is refused.
+    for (const char *crest : {"3.5", "3.8", "3.45"}) {
         reset_process_globals();
         model_state fresh;
         fresh.quiet = 1;
-        std::FILE *f = file(std::string("crest") + crest + ".dat",
-                            structure_network("NUMSTRUCTS 2\n" + culvert +
-                                              "STRUCTTYPE WEIR\nCREST_LENGTH 4\n"
-                                              "CREST_LOW_ELEV " + crest + "\n"));
+        std::string elements = "NUMSTRUCTS 2\n" + culvert + "STRUCTTYPE WEIR\nCREST_LENGTH 4\nCREST_LOW_ELEV 3.5\n";
+        const std::string key = std::string(crest) == "3.8" ? "ELEV 3.5" : "INVERT 3.5";
+        elements.replace(elements.find(key) + key.size() - 3, 3, crest);
+        std::FILE *f = file(std::string("crest") + crest + ".dat", structure_network(elements));
         printed([&] { read_chan_input(f, fresh); });
         ASSERT_FALSE(failed()) << crest;
-        check_channel_limits(fresh);
-        EXPECT_FALSE(failed()) << crest;
+        const std::string refused = printed([&] { check_channel_limits(fresh); });
+        EXPECT_EQ(failed(), std::string(crest) == "3.45") << crest;
+        if (failed()) {
+            EXPECT_NE(refused.find("the culvert of structure link 2 (structure 1) has its upstream invert (UPINVERT) at "
+                                   "3.4500,\nbelow the bed elevation 3.5000 of the last node (node 2) of upstream link 1."),
+                      std::string::npos) << refused;
+        }
     }
 }
 
