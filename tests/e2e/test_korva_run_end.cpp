@@ -6,10 +6,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 
 #include "e2e/project_text.h"
+#include "e2e/valley_example.h"
 #include "support/run_program.h"
 
 namespace {
@@ -67,6 +69,76 @@ TEST(KorvaRunEnd, SnowMeltsByTheEnergyBalanceThroughAThaw) {
     EXPECT_NEAR(snow_left, (snowfall - melted) / 1000.0 * area, 0.02 * melted / 1000.0 * area);
     EXPECT_NEAR(project_text::value_after(summary, "Total precipitation:"), snowfall / 1000.0 * area, 0.01);
     EXPECT_NEAR(project_text::value_after(summary, "Overall mass balance error ="), 0.0, 0.01);
+}
+
+
+// Three storms on the bundled long-term cross (5 cells of 100 m), dry spells
+// between them and weather until 7/15 0:00. Each event ends when its outflow,
+// having reached EVENT_MIN_Q, falls below it; the third is the last, so the run
+// ends in the first turn after its rain (19:00) whose outflow is below the
+// threshold (the surface then holds less than 5 % of the storm, which would
+// otherwise keep the last event going), a day and a half before its weather ends.
+TEST(KorvaRunEnd, ThreeEventsEndWhereTheLastOutflowFallsBelowTheThreshold) {
+    scratch_dir d;
+    const std::filesystem::path example =
+        std::filesystem::path(TEST_DATA_DIR).parent_path().parent_path() / "examples" / "longterm";
+    for (const auto &entry : std::filesystem::directory_iterator(example))
+        if (entry.is_regular_file())
+            d.write(entry.path().filename().string(), testsupport::read_file(entry.path()));
+    std::string weather = d.read("longterm.qar");  // 7/12 1:00 to 7/13 6:00
+    for (int hour = 7; hour <= 42; ++hour)
+        weather += "2021 7 " + std::to_string(hour > 24 ? 14 : 13) + " " +
+                   std::to_string(hour > 24 ? hour - 24 : hour) + " 29.85 80 6 3 60 0.0 0.0\n";
+    d.write("longterm.qar", weather);
+    const double threshold = 0.002;
+    std::string prj = d.read("longterm.prj");
+    prj.replace(prj.find("HYD_FREQ 60"), 11, "HYD_FREQ 1");
+    d.write("longterm.prj", prj + "EVENT_MIN_Q 0.002\n");
+    struct storm {
+        int hour, minutes;
+        double mm_h;
+    };
+    const storm storms[] = {{3, 60, 20.0}, {10, 30, 30.0}, {18, 60, 20.0}};
+    std::string gauge;
+    for (const storm &s : storms)
+        gauge += "EVENT s\nNRGAG 1\nNRPDS 2\nCOORD 150 150\nRATES 2021 7 12 " + std::to_string(s.hour) +
+                 " 00 " + std::to_string(s.mm_h) + "\nRATES 2021 7 12 " +
+                 std::to_string(s.hour + s.minutes / 60) + " " + std::to_string(s.minutes % 60) + " 0.0\n";
+    d.write("longterm.gag", gauge);
+    const testsupport::program_result r = d.run(KORVA_EXE, {"longterm.prj"}, 60);
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+
+    const std::string summary = d.read("longterm.sum");
+    EXPECT_EQ(count_of(summary, "LONG-TERM RUNOFF SIMULATION SUMMARY- EVENT"), 3) << summary;
+    std::size_t at = 0;
+    for (int e = 1; e <= 3; ++e) {
+        at = summary.find("SIMULATION SUMMARY- EVENT " + std::to_string(e), at);
+        ASSERT_NE(at, std::string::npos) << e;
+        const std::string part = summary.substr(at);
+        const storm &s = storms[e - 1];
+        // Minutes from the start of the weather (1:00), steps of 60 s, 5 x 10^4 m2.
+        EXPECT_EQ(valley::summary_value(part, "elapsed time when rain began:"), (s.hour - 1) * 60.0) << e;
+        EXPECT_EQ(valley::summary_value(part, "number of timesteps with rain:"), s.minutes) << e;
+        const double rain = s.mm_h / 1000.0 * s.minutes / 60.0 * 5.0e4;
+        EXPECT_NEAR(valley::summary_value(part, "volume of total rainfall:"), rain, 0.05) << e;
+        EXPECT_GE(valley::summary_value(part, "Event peak discharge (cubic meters per second):"), threshold);
+        if (e == 3) {
+            EXPECT_LT(valley::summary_value(part, "volume remaining on surface:"), 0.05 * rain);
+        }
+    }
+
+    // Decimal years of 365 days, 7/12 is day 193: minutes from 7/12 1:00.
+    const std::vector<valley::point> q = valley::hydrograph(d.read("longterm.otl"));
+    ASSERT_FALSE(q.empty());
+    auto minutes = [](const valley::point &p) { return ((p.minutes - 2021.0) * 365.0 - 193.0) * 1440.0 - 60.0; };
+    std::size_t first_below = q.size();
+    for (std::size_t k = 0; k < q.size() && first_below == q.size(); ++k)
+        if (minutes(q[k]) > 18 * 60.0 + 0.5 && q[k].discharge < threshold) first_below = k;
+    ASSERT_LT(first_below, q.size());
+    EXPECT_EQ(first_below + 1, q.size()) << "ends at " << minutes(q.back()) << " min, expected "
+                                         << minutes(q[first_below]);
+    EXPECT_GT(minutes(q.back()), 18 * 60.0);
+    EXPECT_LT(minutes(q.back()), 20 * 60.0);
 }
 
 }  // namespace
