@@ -313,6 +313,7 @@ struct face_terms {
     double slope[face_chunk];         // |sf|
     double depth_factor[face_chunk];  // whole depth of i downhill, depth above retention uphill
     double sign[face_chunk];          // 1 from i to k, -1 from k to i, 0 no flow
+    double gap[face_chunk];           // water surface of i less that of k
 };
 
 // Where the depth of cell i lies in the depths a face pass reads: element i of an
@@ -333,7 +334,9 @@ void gather_faces(const base_arrays &a, const double *d, int mask, const int *ne
         const int i = first + j, k = next[i];
         const bool open = k != 0 && !(a.dike && (a.dike[i] & dike_bit));
         const double di = d[depth_slot<ring>(i, mask)], dk = d[depth_slot<ring>(k, mask)];
-        const double sf = ((z[i] + di) - (z[k] + dk)) / a.dx;
+        const double gap = (z[i] + di) - (z[k] + dk);
+        const double sf = gap / a.dx;
+        t.gap[j] = gap;
         const bool downhill = sf > 0.0;
         const double water = downhill ? di : dk;
         const double retention = r ? (downhill ? r[i] : r[k]) : a.r_uniform;
@@ -346,11 +349,13 @@ void gather_faces(const base_arrays &a, const double *d, int mask, const int *ne
     }
 }
 
-// Discharges of faces j0 .. len - 1 from the gathered terms and their powers.
-void finish_faces(const double *n, double dx, int j0, int len, const face_terms &t, double *out) {
+// Discharges of faces j0 .. len - 1 from the gathered terms and their powers,
+// each held to its level gap by `factor` (see gap_limited).
+void finish_faces(const double *n, double dx, int j0, int len, const face_terms &t, double factor,
+                  double *out) {
     for (int j = j0; j < len; ++j) {
         const double q = ((((1.0 / n[j]) * t.above[j]) * std::sqrt(t.slope[j])) * t.depth_factor[j]) * dx;
-        out[j] = t.sign[j] != 0.0 ? t.sign[j] * q : 0.0;
+        out[j] = gap_limited(t.sign[j] != 0.0 ? t.sign[j] * q : 0.0, t.gap[j], factor);
     }
 }
 
@@ -412,7 +417,9 @@ OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, int m
             zk = gather(a.z, k);
             rk = a.r ? gather(a.r, k) : r_uniform;
         }
-        const __m256d sf = _mm256_div_pd(_mm256_sub_pd(_mm256_add_pd(zi, di), _mm256_add_pd(zk, dk)), dx);
+        const __m256d gap = _mm256_sub_pd(_mm256_add_pd(zi, di), _mm256_add_pd(zk, dk));
+        _mm256_storeu_pd(t.gap + j, gap);
+        const __m256d sf = _mm256_div_pd(gap, dx);
         const __m256d downhill = _mm256_cmp_pd(sf, zero, _CMP_GT_OQ);
         const __m256d water = _mm256_blendv_pd(dk, di, downhill);
         const __m256d retention = _mm256_blendv_pd(rk, ri, downhill);
@@ -428,8 +435,9 @@ OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, int m
 }
 
 OVERLAND_AVX2 int finish_faces_avx2(const double *n, double dx, int len, const face_terms &t,
-                                     double *out) {
+                                     double factor, double *out) {
     const __m256d one = _mm256_set1_pd(1.0), vdx = _mm256_set1_pd(dx), zero = _mm256_setzero_pd();
+    const __m256d vfactor = _mm256_set1_pd(factor), sign_bit = _mm256_set1_pd(-0.0);
     // 1 / n of the last four roughnesses, taken again while the same four bit
     // patterns repeat (the same quotients; a roughness map is mostly runs of equal
     // values).
@@ -447,7 +455,12 @@ OVERLAND_AVX2 int finish_faces_avx2(const double *n, double dx, int len, const f
         q = _mm256_mul_pd(q, _mm256_loadu_pd(t.depth_factor + j));
         q = _mm256_mul_pd(q, vdx);
         const __m256d sign = _mm256_loadu_pd(t.sign + j);
-        _mm256_storeu_pd(out + j, _mm256_and_pd(_mm256_cmp_pd(sign, zero, _CMP_NEQ_UQ), _mm256_mul_pd(sign, q)));
+        const __m256d flow = _mm256_and_pd(_mm256_cmp_pd(sign, zero, _CMP_NEQ_UQ), _mm256_mul_pd(sign, q));
+        // gap_limited lane by lane.
+        const __m256d limit = _mm256_mul_pd(_mm256_andnot_pd(sign_bit, _mm256_loadu_pd(t.gap + j)), vfactor);
+        const __m256d low = _mm256_xor_pd(limit, sign_bit);
+        const __m256d held = _mm256_blendv_pd(flow, low, _mm256_cmp_pd(flow, low, _CMP_LT_OQ));
+        _mm256_storeu_pd(out + j, _mm256_blendv_pd(held, limit, _mm256_cmp_pd(flow, limit, _CMP_GT_OQ)));
     }
     return j;
 }
@@ -516,10 +529,10 @@ const bool faces_avx2 = false;
 // Face discharges (m3/s) of cells first .. first + len - 1 toward their
 // neighbours in `next` by the depths d (see depth_slot), into out[0 .. len): the
 // base branch of ade_sweep with the same operations in the same order (0 for a
-// closed face).
+// closed face), each held to its level gap by `factor` (see gap_limited).
 template <bool ring>
 void base_faces(const base_arrays &a, const double *d, int mask, const int *next, int dike_bit,
-                int first, int len, double *out) {
+                int first, int len, double factor, double *out) {
     face_terms t;
     int j = 0;
 #if defined(__x86_64__)
@@ -533,9 +546,9 @@ void base_faces(const base_arrays &a, const double *d, int mask, const int *next
     const double *n = a.n ? a.n + first : uniform_n;
     j = 0;
 #if defined(__x86_64__)
-    if (faces_avx2) j = finish_faces_avx2(n, a.dx, len, t, out);
+    if (faces_avx2) j = finish_faces_avx2(n, a.dx, len, t, factor, out);
 #endif
-    finish_faces(n, a.dx, j, len, t, out);
+    finish_faces(n, a.dx, j, len, t, factor, out);
 }
 
 // out[j] = base[j] + (q[upstream[i]] - q[i]) step / area for the cells i = first + j
@@ -570,11 +583,7 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
     const double area = g.dx * g.dx, factor = gap_factor(area, step);
     for (int first = 1; first <= g.cells; first += face_chunk) {
         const int len = std::min(face_chunk, g.cells - first + 1);
-        base_faces<false>(a, from, 0, next, dir.dike_bit, first, len, q + first);
-        for (int j = 0; j < len; ++j) {
-            const int i = first + j, k = next[i];
-            if (k != 0 && q[i] != 0.0) q[i] = gap_limited(q[i], (a.z[i] + from[i]) - (a.z[k] + from[k]), factor);
-        }
+        base_faces<false>(a, from, 0, next, dir.dike_bit, first, len, factor, q + first);
         // A failing cell stops the pass. The discharges of the rest of its chunk
         // are this sweep's: the attempt is thrown away and the next one forms
         // every discharge before it reads it.
@@ -618,14 +627,19 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
 // discharges of the last step, times sub-step / dx) reaches ade_max_courant.
 double first_substep(overland_grid &g, double dt) {
     double fastest = 0.0;  // the largest 5/3 |q| / d (m2/s)
-    for (const ade_direction &dir : {down_direction(g), right_direction(g)})
+    const double *h = g.h.data();
+    for (const ade_direction &dir : {down_direction(g), right_direction(g)}) {
+        const double *flow = dir.q.data();
+        const int *next = dir.neighbour.data();
+        // Without branches (a missing neighbour is cell 0, whose depth is read and
+        // not used): the donor's depth and the face's celerity, 0 where there is none.
         for (int i = 1; i <= g.cells; ++i) {
-            const double q = dir.q[at(i)];
-            const int k = dir.neighbour[at(i)];
-            if (k == 0 || q == 0.0) continue;
-            const double d = q > 0.0 ? g.h[at(i)] : g.h[at(k)];
-            if (d > 0.0 && five_thirds * std::fabs(q) > fastest * d) fastest = five_thirds * std::fabs(q) / d;
+            const double q = flow[i];
+            const double d = q > 0.0 ? h[i] : h[next[i]];
+            const double c = next[i] != 0 && d > 0.0 ? five_thirds * std::fabs(q) / d : 0.0;
+            fastest = c > fastest ? c : fastest;
         }
+    }
     // The face discharges are in m3/s: per unit width they are q / dx.
     double sub = dt;
     while (fastest * sub >= ade_max_courant * g.dx * g.dx && sub >= 2.0 * smallest_substep) sub *= 0.5;
@@ -891,11 +905,7 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
         while (corrected <= g.cells) {
             if (predicted <= g.cells) {
                 const int start = predicted, len = std::min(face_chunk, g.cells - start + 1);
-                base_faces<false>(a, h, 0, next, dike_bit, start, len, q + start);
-                for (int j = 0; j < len; ++j) {
-                    const int i = start + j, k = next[i];
-                    if (k != 0 && q[i] != 0.0) q[i] = gap_limited(q[i], (a.z[i] + h[i]) - (a.z[k] + h[k]), factor);
-                }
+                base_faces<false>(a, h, 0, next, dike_bit, start, len, factor, q + start);
                 add_net_inflow(h + start, ring + depth_slot<true>(start, mask), q, upstream, start, len, dt, area);
                 predicted = start + len;
                 if (drains && g.outlet >= start && g.outlet < predicted)
@@ -905,15 +915,7 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
             while (corrected <= g.cells &&
                    (predicted > g.cells || corrected + face_chunk - 1 + gap < predicted)) {
                 const int start = corrected, len = std::min(face_chunk, g.cells - start + 1);
-                base_faces<true>(a, ring, mask, next, dike_bit, start, len, faces);
-                for (int j = 0; j < len; ++j) {
-                    const int i = start + j, k = next[i];
-                    if (k != 0 && faces[j] != 0.0)
-                        faces[j] = gap_limited(faces[j],
-                                               (a.z[i] + ring[depth_slot<true>(i, mask)]) -
-                                                   (a.z[k] + ring[depth_slot<true>(k, mask)]),
-                                               factor);
-                }
+                base_faces<true>(a, ring, mask, next, dike_bit, start, len, factor, faces);
                 // The upstream discharge of a cell is averaged before the cell's own.
                 for (int j = 0; j < len; ++j) q[start + j] = 0.5 * (q[start + j] + faces[j]);
                 add_net_inflow(h + start, h + start, q, upstream, start, len, dt, area);
