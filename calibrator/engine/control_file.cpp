@@ -248,6 +248,9 @@ calib_status read_control_values(control_reader &r, control_data &cd) {
     s = s ? s : r.scan_double(cd.control_double_a, value(39, "control_double_a"));
     if (s != 0) return s;
     if (cd.max_iterations < -1) return r.fail("max_iterations must be -1, 0 or above");
+    // The Marquardt lambda is added to the diagonal of the normal matrix: below 0
+    // it can take away the matrix's positive definiteness.
+    if (!(cd.lambda >= 0.0)) return r.fail("lambda (value 15) must be 0 or more");
     if (cd.partial_jacobian != 0 && cd.partial_jacobian != 1) {
         return r.fail("partial_jacobian must be 0 or 1");
     }
