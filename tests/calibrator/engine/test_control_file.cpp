@@ -316,6 +316,15 @@ TEST(ControlFileRefusals, StartingLambdaBelowZeroIsRefused) {
     }
 }
 
+TEST(ControlFileRefusals, LambdaFactorWithoutAFiniteInverseIsRefused) {
+    std::string text = line_model_control();
+    text.replace(text.find("5.0 2.0 0.3 0.03 10"), 7, "5.0 1e-320");
+    control_data cd;
+    std::string printed;
+    EXPECT_EQ(read_text(cd, text, printed), 1);
+    EXPECT_NE(printed.find("lambda_factor (value 16) is too small to divide by"), std::string::npos) << printed;
+}
+
 TEST(ControlFileRefusals, CountLargerThanTheLinesPresent) {
     std::string text = line_model_control();
     text.replace(text.find("2 3 1 0 1"), 9, "2 4 1 0 1");
