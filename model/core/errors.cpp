@@ -259,6 +259,7 @@ void print_message(int code) {
         break;
     case 69:
         std::printf("Error reading the contaminant transport tables in the mapping table file.\n");
+        if (error_record.text2[0] != '\0') std::printf("  (mapping table file %s)\n", error_record.text2);
         break;
     case 71:
         std::printf("Index ID exceeds table limit, file: %s [row %d:col %d]\n", error_record.text2, error_record.int1, error_record.int2);

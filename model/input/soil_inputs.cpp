@@ -720,13 +720,25 @@ void read_soil_layer_table(std::FILE *file, const std::string &file_name, model_
             raise_printed_error();
             return;
         }
+        // What each value of a layer line can be: Ks (cm/h), capillary head (cm),
+        // porosity, initial moisture, layer depth (cm).
+        static const value_bounds *const ranges[5] = {&bounds::conductivity_cm_h, &bounds::depth_cm,
+                                                      &bounds::moisture, &bounds::moisture,
+                                                      &bounds::depth_cm};
         soil_layer_record &row = s.soil_layers[static_cast<std::size_t>(k)];
         for (int layer = 0; layer < 3; ++layer)
             for (int v = 0; v < (layer < 2 ? 5 : 4); ++v) {
                 if (!in.next(token)) return;
                 double value = 0.0;
-                if (token_double(token, value))
-                    row.values[static_cast<std::size_t>(layer_fields[layer][v])] = value;
+                if (!token_double(token, value)) continue;
+                if (!within_bounds(value, *ranges[v])) {
+                    std::printf("Error: soil %d of the multi-layer soil table %s: value %d of its "
+                                "layer %d line, %g, lies outside %s.\n",
+                                k, file_name.c_str(), v + 1, layer + 1, value, ranges[v]->text);
+                    raise_printed_error();
+                    return;
+                }
+                row.values[static_cast<std::size_t>(layer_fields[layer][v])] = value;
             }
         s.soil_row_read[static_cast<std::size_t>(k)] = 1;
     }

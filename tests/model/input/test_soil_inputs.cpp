@@ -355,6 +355,18 @@ TEST_F(SoilInputs, SoilIndexOutsideTheTableIsRefused) {
     EXPECT_NE(out.find("soil index 151"), std::string::npos) << out;
 }
 
+TEST_F(SoilInputs, LayerValueBeyondItsQuantityIsRefused) {
+    // Ks, capillary head, porosity, moisture, depth of layer 2: porosity 1e308.
+    std::FILE *f = file("bad.tab", "1 0\n3\n1 1 0.4 0.2 5\n1 1 1e308 0.2 5\n1 1 0.4 0.2\n");
+    const std::string out = printed([&] { read_soil_layer_table(f, "bad.tab", s); });
+    std::fclose(f);
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_NE(out.find("soil 3 of the multi-layer soil table bad.tab: value 3 of its layer 2 line, "
+                       "1e+308, lies outside 0 to 1"),
+              std::string::npos)
+        << out;
+}
+
 TEST_F(SoilInputs, LayeredSchemeReadsTheTableAndChecksEveryCell) {
     s.inf_layered = 1;
     allocate_soil_cell_arrays(s);
