@@ -281,6 +281,7 @@ void print_message(int code) {
         break;
     case 78:
         std::printf("Error: An index [%d] in the aquatic environment table is greater than the\nnumber of IDs specified [%d]\n", error_record.int1, error_record.int2);
+        if (error_record.text2[0] != '\0') std::printf("  (file %s)\n", error_record.text2);
         break;
     case 79:
         std::printf("Error: The NUTRIENTS card in the project file must be specified before the %s card\n", error_record.text1);

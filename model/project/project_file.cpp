@@ -64,6 +64,14 @@ value_range card_range(card_id id) {
     case card_id::clay_size:
     case card_id::retention:
     case card_id::gw_unif_hycond:
+    // Decay, dispersion and uptake take mass away or spread it; below 0 they
+    // would create it. A concentration is not below 0.
+    case card_id::chan_decay_coef:
+    case card_id::chan_disp_coef:
+    case card_id::init_chan_conc:
+    case card_id::ov_decay_coef:
+    case card_id::ov_disp_coef:
+    case card_id::ov_uptake_rate:
     case card_id::st_time_step: return not_negative;
     // A time step of more than a day leaves nothing for the model to resolve and
     // would carry the clock past the dates the calendar can hold.
