@@ -83,6 +83,7 @@ const bound_case cases[] = {
     {"OVERLAND_LAKE_MAP e.idx\nOVERLAND_LAKE_FILE lakes.dat\n", "", "", "lakes.dat",
      "KORVA_OVERLAND_LAKE_FILE\nLAKE 1 1e308 0\n", "lakes.dat: the elevation 1e+308 lies outside"},
     {ga + "MOISTURE e.idx\n", "", "", "", "", ""},
+    {"TOP_LAYER_DEPTH 0\n", "", "", "", "", "card TOP_LAYER_DEPTH: the value \"0\" lies outside its range (more than 0)"},
     {"OV_CON_TRANS\nOV_DECAY_COEF -1e308\n", "", "", "", "", "card OV_DECAY_COEF: the value \"-1e308\" lies outside its range (0 or more)"},
     {ga, "", "", "", "", "GREEN_AMPT needs the initial soil moisture"},
     {redist_mapped, "", "", "m.cmt", ga_table("0.2", "0.3"), ""},
