@@ -102,7 +102,8 @@ int pair_outlet_flows(std::istream &hydrograph, std::istream &dates, std::FILE *
         if (got == 0) {
             message = std::string(hydrograph_file_name) + ": ends after line " +
                       std::to_string(hyd.line_number) + "; no discharge for date " + date_word +
-                      " " + time_word;
+                      " " + time_word + " (" + dates_file_name + ": line " +
+                      std::to_string(dat.line_number) + ")";
             return 1;
         }
         std::fprintf(out, "sim_flows   %s     %s     %16.8lf\n", date_word.c_str(), time_word.c_str(),

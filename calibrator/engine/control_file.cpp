@@ -248,6 +248,13 @@ calib_status read_control_values(control_reader &r, control_data &cd) {
     s = s ? s : r.scan_double(cd.control_double_a, value(39, "control_double_a"));
     if (s != 0) return s;
     if (cd.max_iterations < -1) return r.fail("max_iterations must be -1, 0 or above");
+    // The Marquardt lambda is added to the diagonal of the normal matrix: below 0
+    // it can take away the matrix's positive definiteness.
+    if (!(cd.lambda >= 0.0)) return r.fail("lambda (value 15) must be 0 or more");
+    // Lambda is divided by the factor: one so small that its inverse overflows
+    // would make the next lambda infinite.
+    if (cd.lambda_factor > 0.0 && !std::isfinite(1.0 / cd.lambda_factor))
+        return r.fail("lambda_factor (value 16) is too small to divide by");
     if (cd.partial_jacobian != 0 && cd.partial_jacobian != 1) {
         return r.fail("partial_jacobian must be 0 or 1");
     }

@@ -753,7 +753,9 @@ calib_status start_checks(gml_run &g) {
                     cd.max_iterations);
         return 1;
     }
-    return check_settings(cd);
+    const calib_status settings = check_settings(cd);
+    if (settings != 0 && g.argc >= 2) std::printf("  (control file %s)\n", g.argv[1]);
+    return settings;
 }
 
 calib_status run_gml(gml_run &g, gml_mode mode) {

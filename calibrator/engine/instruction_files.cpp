@@ -409,6 +409,10 @@ calib_status check_instruction_files(control_data &cd, instruction_file_table &t
         if (!read[static_cast<std::size_t>(k)]) {
             std::printf("\nError: observation \"%s\" of the control file is read by no instruction file.\n",
                         cd.observations[k].name.c_str());
+            std::printf("  (instruction files:");
+            for (int f = 1; f <= cd.instruction_count; ++f)
+                std::printf(" %s", cd.instruction_files[static_cast<std::size_t>(f)].instruction_name.c_str());
+            std::printf(")\n");
             pause_for_reading();
             return 1;
         }

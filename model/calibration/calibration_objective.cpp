@@ -42,17 +42,21 @@ int scored_calibration_runs() { return scored_runs; }
 
 void clear_scored_calibration_runs() { scored_runs = 0; }
 
-bool calibration_has_scored_runs(int scored) {
+bool calibration_has_scored_runs(int scored, const std::string &input_file) {
     if (scored > 0) return true;
     std::printf("Error: no model run of the calibration ended normally with a finite score (see "
                 "the messages above); the calibration has no result.\n");
+    std::printf("  (calibration input file %s: check its parameter ranges and the files it names)\n",
+                input_file.c_str());
     return false;
 }
 
-int check_calibration_start(const observation_set &observations, const std::string &replace_list_file) {
+int check_calibration_start(const observation_set &observations, const std::string &observation_file,
+                            const std::string &replace_list_file) {
     if (weighted_point_count(observations) == 0) {
-        std::printf("Error: the observation file holds no peak or volume with a weight above "
-                    "1e-6; no calibration run is made.\n");
+        std::printf("Error: the observation file %s holds no peak or volume with a weight above "
+                    "1e-6; no calibration run is made.\n",
+                    observation_file.c_str());
         return -1;
     }
     const int read = read_replace_params(replace_list_file);
@@ -90,7 +94,12 @@ double calibration_objective(const std::string &replace_list_file, const std::st
     set_replacement_values(x, n);
     replace_params_on = 1;
 
+    last_input_echo.clear();
     run_model(project_file, &record);
+    // The run's own lines went to its summary: a failed run names where it stopped.
+    if (error_record.fatal != 0)
+        std::printf("  (model run of the project file %s%s%s)\n", project_file.c_str(),
+                    last_input_echo.empty() ? "" : ", its last input step: ", last_input_echo.c_str());
 
     const int run = parallel_layout.process_rank;
     const long long have = recorded_values(record);

@@ -14,7 +14,8 @@ inline constexpr double failed_run_score = 1e30;
 // 0 when a calibration may start: the observations hold a weighted point and the
 // replacement list file can be read (the list is emptied again); else a message
 // and -1, before any run is made.
-int check_calibration_start(const observation_set &observations, const std::string &replace_list_file);
+int check_calibration_start(const observation_set &observations, const std::string &observation_file,
+                            const std::string &replace_list_file);
 
 // Runs of the calibration objective that ended normally and were scored; a
 // calibration in which none was has no result. Cleared when a calibration starts.
@@ -23,7 +24,7 @@ void clear_scored_calibration_runs();
 
 // Prints the refusal of a calibration none of whose `scored` runs was scored;
 // false then, true otherwise.
-bool calibration_has_scored_runs(int scored);
+bool calibration_has_scored_runs(int scored, const std::string &input_file);
 
 // Gives the first min(list entries, n) replacement entries the values x[1..]; an
 // integer-format entry takes x rounded. Warns when the counts differ.

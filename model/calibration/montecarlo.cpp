@@ -74,6 +74,7 @@ montecarlo::~montecarlo() {
 
 void montecarlo::montecarlo_read_input(const std::string &input_file) {
     input_valid = 0;
+    input_name = input_file;
     std::FILE *input = std::fopen(input_file.c_str(), "r");
     if (!input) {
         std::printf("Error: unable to open the Monte Carlo input file %s\n", input_file.c_str());
@@ -112,6 +113,15 @@ void montecarlo::montecarlo_read_input(const std::string &input_file) {
                         read ? "holds a bound that is not a finite number, or one bound only"
                              : "is missing",
                         i, n);
+            n = 0;
+            std::fclose(input);
+            return;
+        }
+        // Equal bounds fix the parameter; crossed ones give no range to draw from.
+        if (pair[1] < pair[0]) {
+            std::printf("Error: line %d of the Monte Carlo input file %s gives the upper bound %g "
+                        "below the lower bound %g of parameter %d.\n",
+                        4 + i, input_file.c_str(), pair[1], pair[0], i);
             n = 0;
             std::fclose(input);
             return;
@@ -156,7 +166,7 @@ int montecarlo::montecarlo_run() {
         std::printf("No Monte Carlo run was made: the run count is %d.\n", run_count);
         return 0;
     }
-    if (check_calibration_start(*observations, replace_list_file) != 0) return 0;
+    if (check_calibration_start(*observations, observation_file, replace_list_file) != 0) return 0;
     int scored = 0;
     for (int r = 1; r <= run_count; ++r) {
         montecarlo_draw();
@@ -170,7 +180,7 @@ int montecarlo::montecarlo_run() {
             for (int i = 1; i <= n; ++i) best_x[static_cast<std::size_t>(i)] = x[static_cast<std::size_t>(i)];
         }
     }
-    return calibration_has_scored_runs(scored) ? 1 : 0;
+    return calibration_has_scored_runs(scored, input_name) ? 1 : 0;
 }
 
 void montecarlo::montecarlo_log_run(double value) {

@@ -35,6 +35,7 @@ public:
     std::unique_ptr<observation_set> observations;
     int observations_read = 0;         // 1 when the observation file was read
     std::FILE *log_file = nullptr;
+    std::string input_name;  // the Monte Carlo input file, named by the messages
     std::string project_file;
     std::string replace_list_file;
     std::string observation_file;

@@ -79,7 +79,8 @@ int run_sce_calibration(const std::string &input_file) {
         sce_free(opt);
         return 0;
     }
-    if (opt.input_valid && check_calibration_start(*opt.observations, opt.replace_list_file) != 0) {
+    if (opt.input_valid && check_calibration_start(*opt.observations, opt.observation_file,
+                                                  opt.replace_list_file) != 0) {
         sce_free(opt);
         return 0;
     }
@@ -87,9 +88,10 @@ int run_sce_calibration(const std::string &input_file) {
     opt.calibration_objective = calibration_objective;
     clear_scored_calibration_runs();
     const int runs = SCEUA(opt);
-    const bool scored = runs > 0 && calibration_has_scored_runs(scored_calibration_runs());
+    const bool scored = runs > 0 && calibration_has_scored_runs(scored_calibration_runs(), input_file);
     if (runs <= 0)
-        std::printf("Error: unable to successfully run the SCE method\n");
+        std::printf("Error: unable to successfully run the SCE method\n  (SCE input file %s)\n",
+                    input_file.c_str());
     else if (scored)
         report_best(opt, runs);
     sce_free(opt);

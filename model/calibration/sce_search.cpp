@@ -310,6 +310,9 @@ int SCEUA(sce_optimizer &opt) {
     }
     if (opt.max_trials < points) {
         std::printf("Error: maximum number of function calls less than the number of points\n");
+        if (!opt.input_file.empty())
+            std::printf("  (file %s: %d calls on the first line, %d points)\n", opt.input_file.c_str(),
+                        opt.max_trials, points);
         return -1;
     }
 

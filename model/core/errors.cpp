@@ -259,6 +259,7 @@ void print_message(int code) {
         break;
     case 69:
         std::printf("Error reading the contaminant transport tables in the mapping table file.\n");
+        if (error_record.text2[0] != '\0') std::printf("  (mapping table file %s)\n", error_record.text2);
         break;
     case 71:
         std::printf("Index ID exceeds table limit, file: %s [row %d:col %d]\n", error_record.text2, error_record.int1, error_record.int2);
@@ -280,6 +281,7 @@ void print_message(int code) {
         break;
     case 78:
         std::printf("Error: An index [%d] in the aquatic environment table is greater than the\nnumber of IDs specified [%d]\n", error_record.int1, error_record.int2);
+        if (error_record.text2[0] != '\0') std::printf("  (file %s)\n", error_record.text2);
         break;
     case 79:
         std::printf("Error: The NUTRIENTS card in the project file must be specified before the %s card\n", error_record.text1);

@@ -13,6 +13,7 @@ int replace_line_index = 0;
 
 int calibration_output_failed = 0;
 int calibration_run_quiet = 0;
+std::string last_input_echo;
 
 int file_prefix_on = 0;
 int file_prefix_number = 0;
@@ -28,6 +29,7 @@ void clear_run_lists() {
     // Every list that a run fills is emptied here so that the next run in the same
     // process starts as a separate process would. Add new lists to this block.
     std::vector<replace_param>().swap(replace_param_list);
+    clear_replace_list_files();
     replace_line_index = 0;
     free_time_series();
     free_series_lists();
@@ -42,6 +44,7 @@ void reset_process_globals() {
     file_prefix_number = 0;
     calibration_output_failed = 0;
     calibration_run_quiet = 0;
+    last_input_echo.clear();
     parallel_layout = parallel_layout_record{};
     forget_output_files();
 }

@@ -3,6 +3,7 @@
 // grid-decomposition record, with the resets used between runs and by tests.
 #pragma once
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "model/core/arrays.h"
@@ -48,6 +49,11 @@ extern int calibration_output_failed;
 // Set by each run of a calibration series: its project has the QUIET card, which
 // also silences the calibration's progress line of the run.
 extern int calibration_run_quiet;
+
+// The last "reading ... from file" line of the run that is going, for the
+// calibration modes, whose runs keep such lines off the console: a failed run
+// names the input it stopped at. Emptied when a run begins.
+extern std::string last_input_echo;
 
 extern int file_prefix_on;
 extern int file_prefix_number;

@@ -63,6 +63,9 @@ bool read_list_count(std::FILE *file, int &count) {
 
 // Puts the value of the first entry whose whole tag starts at `pos`; false when
 // no entry matches.
+// The list files read for the run going, for the messages that name them.
+std::string list_files_read;
+
 bool replace_one_tag(std::string &line, std::size_t pos) {
     for (const replace_param &param : replace_param_list) {
         const std::size_t len = param.tag.size();
@@ -189,9 +192,15 @@ int read_replace_params(const std::string &list_file_name) {
         }
         if (!line.empty() && line.back() == '\r') line.pop_back();  // CRLF line end
         replace_param param;
-        if (parse_replace_param_line(line, param) == 0) replace_param_list.push_back(param);
+        if (parse_replace_param_line(line, param) == 0)
+            replace_param_list.push_back(param);
+        else
+            std::printf("  (line %d of the replacement parameter list file %s)\n", i + 2,
+                        list_file_name.c_str());
     }
     std::fclose(file);
+    if (list_files_read.find(list_file_name) == std::string::npos)
+        list_files_read += (list_files_read.empty() ? "" : ", ") + list_file_name;
     return 0;
 }
 
@@ -252,10 +261,12 @@ bool replace_in_line(std::string &line) {
     return matched;
 }
 
+void clear_replace_list_files() { list_files_read.clear(); }
+
 void refuse_unmatched_tag(const std::string &file_name) {
     std::printf("Error: the line above (from %s) holds a tag that the replacement parameter "
-                "list does not give; the run stops.\n",
-                file_name.c_str());
+                "list%s%s does not give; the run stops.\n",
+                file_name.c_str(), list_files_read.empty() ? "" : " file ", list_files_read.c_str());
     if (error_record.code == 0)
         raise_printed_error();
     else

@@ -52,3 +52,6 @@ bool replace_in_line(std::string &line);
 // A line of `file_name` held a tag that matched no entry: names the file and
 // makes the run fail (it ends at its next step test).
 void refuse_unmatched_tag(const std::string &file_name);
+
+// Forgets the list files read (named by the message above); with the list itself.
+void clear_replace_list_files();

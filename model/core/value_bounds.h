@@ -22,6 +22,13 @@ inline constexpr value_bounds depth_cm{0.0, 100000.0, "0 to 100000 cm"};
 inline constexpr value_bounds conductivity_cm_h{0.0, 100000.0, "0 to 100000 cm/h"};
 // Volumetric soil moisture.
 inline constexpr value_bounds moisture{0.0, 1.0, "0 to 1"};
+// The pore-size distribution index of the soil-water retention curve: measured
+// soils lie near 0.1 (clays) to 0.7 (sands); it divides the exponents of the
+// conductivity and retention curves, so it cannot be 0.
+inline constexpr value_bounds pore_index{0.01, 10.0, "0.01 to 10"};
+// A canopy (stomatal) resistance (s/m): 0 for wet leaves, a few thousand with the
+// stomata shut.
+inline constexpr value_bounds canopy_resistance{0.0, 100000.0, "0 to 100000 s/m"};
 // Manning's n of a surface or channel.
 inline constexpr value_bounds manning_n{0.0, 100.0, "0 to 100"};
 // Storage capacities and rates of the soil-moisture accounting (mm, mm/day).

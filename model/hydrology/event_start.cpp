@@ -16,6 +16,7 @@
 #include "model/core/file_opener.h"
 #include "model/core/grid_map.h"
 #include "model/core/line_reader.h"
+#include "model/core/value_bounds.h"
 #include "model/hydrology/event_end.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
@@ -563,6 +564,14 @@ void read_initial_channel_depths(model_state &s) {
                 std::printf("Error: the initial channel depth file %s has no water-surface "
                             "elevation for node %d of link %d.\n",
                             s.project.initial_depth.name.c_str(), node, link);
+                std::fclose(file);
+                raise_printed_error();
+                return;
+            }
+            if (!within_bounds(level, bounds::elevation)) {
+                std::printf("Error: the initial channel depth file %s gives the water-surface "
+                            "elevation %g for node %d of link %d, outside %s.\n",
+                            s.project.initial_depth.name.c_str(), level, node, link, bounds::elevation.text);
                 std::fclose(file);
                 raise_printed_error();
                 return;

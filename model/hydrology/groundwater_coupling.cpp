@@ -202,7 +202,8 @@ bool after_coupled_step(model_state &s) {
         for (int i = 1; i <= s.cell_count; ++i) {
             if (s.richards_last_substep[at(i)] > 1.0 / 360.0)
                 s.richards_last_substep[at(i)] = 0.002777777777777778;
-            if (s.richards_c_option == 1) soil_hydraulic_properties(s, i);
+            // Without the card the columns were set up with the Brooks and Corey curves.
+            if (s.richards_c_option != 2) soil_hydraulic_properties(s, i);
             else soil_column_helper(s, i);
             if (failed()) return false;
         }

@@ -85,7 +85,9 @@ bool map_radar_event(model_state &s) {
     }
     if (s.radar.cell_map.size() != static_cast<std::size_t>(s.cell_count) + 1)
         init_radar_grid(s.radar, s);
-    return map_radar_to_cells(s.radar, s.cell_number_grid) == 0;
+    if (map_radar_to_cells(s.radar, s.cell_number_grid) == 0) return true;
+    std::printf("  (radar file %s: a cell of the watershed lies outside its grid)\n", first.c_str());
+    return false;
 }
 
 // Steps 9 to 11 of the event read: date check, rates and the gauge map.

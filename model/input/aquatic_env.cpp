@@ -146,9 +146,9 @@ bool read_id_blocks(std::FILE *file, const std::string &name, model_state &s) {
         int k = 0;
         if (!parse_id(word_after_keyword(line), k)) k = 0;
         if (k < 1 || k > num_ids) {
+            raise_error(78, {}, name);
             error_record.int1 = k;
             error_record.int2 = num_ids;
-            raise_error(78);
             return false;
         }
         if (!read_line(line, file)) line.clear();
@@ -182,9 +182,9 @@ void read_environment_map(model_state &s) {
     for (int c = 1; c <= s.cell_count; ++c) {
         const int id = env.cell_env_id[static_cast<std::size_t>(c)];
         if (id < 0 || id > env.num_ids) {
+            raise_error(78, {}, env.ov_map_name);
             error_record.int1 = id;
             error_record.int2 = env.num_ids;
-            raise_error(78);
             return;
         }
     }

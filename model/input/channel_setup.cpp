@@ -40,7 +40,8 @@ void end_of_list(const std::string &name) {
 }
 
 // A (link, node) of a location list, checked against the network.
-bool location_ok(const model_state &s, int link, int node, const char *what) {
+bool location_ok(const model_state &s, int link, int node, const char *what,
+                 const std::string &file_name) {
     const channel_network &net = s.channels;
     // Only computational nodes carry a state; the last point of a routed link only
     // bounds its last node.
@@ -48,6 +49,7 @@ bool location_ok(const model_state &s, int link, int node, const char *what) {
         return true;
     std::printf("Error: the %s at link %d, node %d is not a node of the channel network.\n", what,
                 link, node);
+    std::printf("  (file %s)\n", file_name.c_str());
     chan_input_stop();
     return false;
 }
@@ -222,7 +224,7 @@ void read_hydrograph_locations(model_state &s) {
             end_of_list(s.in_hyd_location_name);
             return;
         }
-        if (!location_ok(s, link, node, "hydrograph location")) return;
+        if (!location_ok(s, link, node, "hydrograph location", s.in_hyd_location_name)) return;
         s.hyd_location_link[static_cast<std::size_t>(k)] = link;
         s.hyd_location_node[static_cast<std::size_t>(k)] = node;
     }
@@ -247,7 +249,7 @@ void read_sed_hydrograph_locations(model_state &s) {
             end_of_list(name);
             return;
         }
-        if (!location_ok(s, link, node, "sediment hydrograph location")) return;
+        if (!location_ok(s, link, node, "sediment hydrograph location", name)) return;
         w.sed_location_link[static_cast<std::size_t>(k)] = link;
         w.sed_location_node[static_cast<std::size_t>(k)] = node;
     }
@@ -553,7 +555,7 @@ void setup_channel_constituents(model_state &s) {
                 end_of_list(s.chan_con_input_name);
                 return;
             }
-            if (!location_ok(s, link, node, "channel point input")) return;
+            if (!location_ok(s, link, node, "channel point input", s.chan_con_input_name)) return;
             w.chan_point_Q[node][link] = q;
             for (int k = 1; k <= nc; ++k) {
                 double c = 0.0;

@@ -117,6 +117,19 @@ void read_contaminant_inputs(model_state &s) {
         return;
     }
     echo_input(s, "using uniform contaminant transport values\n");
+    // A mapping table without the contaminant table may be an oversight: the run
+    // goes on with the project's uniform values, and says which.
+    if (s.mapping_table_on) {
+        char note[400];
+        std::snprintf(note, sizeof note,
+                      "Warning: mapping table file %s holds no CONTAMINANT_TRANSPORT table; "
+                      "OV_CON_TRANS uses the uniform values OV_DECAY_COEF %g, OV_DISP_COEF %g, "
+                      "OV_MASS_LOAD %g, OV_UPTAKE_RATE %g for one contaminant.",
+                      s.mapping_table_name.c_str(), s.ov_decay_coef, s.ov_disp_coef,
+                      s.ov_mass_load, s.ov_uptake_rate);
+        if (parallel_layout.process_rank == 0) std::printf("%s\n", note);
+        count_warning(note);
+    }
     // Without a table the project's cards give one contaminant.
     allocate_constituent_arrays(1, s, s.cell_count, 0);
     if (error_record.fatal) return;

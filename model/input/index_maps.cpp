@@ -519,9 +519,9 @@ int read_wetland_table(model_state &state, const std::string &table_file,
 namespace {
 
 // The contaminant reader's code 69 with an explanation printed first.
-int contaminant_error(std::FILE *file) {
+int contaminant_error(std::FILE *file, const std::string &table_file) {
     if (file) std::fclose(file);
-    raise_error(69);
+    raise_error(69, {}, table_file);
     return 0;
 }
 
@@ -542,28 +542,28 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
     {
         std::printf("Error: mapping table file %s does not begin with KORVA_INDEX_MAP_TABLES\n",
                     table_file.c_str());
-        return contaminant_error(file);
+        return contaminant_error(file, table_file);
     }
     while (has_line && index_map_card_id(line) != card_contaminant_transport)
         has_line = read_line(line, file);
     if (!has_line) {
         std::printf("Error: mapping table file %s has no CONTAMINANT_TRANSPORT card\n",
                     table_file.c_str());
-        return contaminant_error(file);
+        return contaminant_error(file, table_file);
     }
     const int c = read_num_contam(file);
     if (c <= 0) {
         std::printf("Error: NUM_CONTAM %d in mapping table file %s names no contaminant; the "
                     "CONTAMINANT_TRANSPORT table needs 1 or more\n",
                     c, table_file.c_str());
-        return contaminant_error(file);
+        return contaminant_error(file, table_file);
     }
     // Each constituent needs a name line of three quoted fields.
     if (!lines_can_follow(file, c, 6)) {
         std::printf("Error: NUM_CONTAM %d in mapping table file %s is more constituents than the "
                     "rest of the file holds\n",
                     c, table_file.c_str());
-        return contaminant_error(file);
+        return contaminant_error(file, table_file);
     }
     tables.count = c;
     const std::size_t entries = static_cast<std::size_t>(c) + 1;
@@ -588,13 +588,13 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
             std::printf("Error: the name line of constituent %d is missing in mapping table file "
                         "%s\n",
                         i, table_file.c_str());
-            return contaminant_error(file);
+            return contaminant_error(file, table_file);
         }
         if (std::count(line.begin(), line.end(), '"') < 6) {
             std::printf("Error: the name line of constituent %d in mapping table file %s needs "
                         "three double-quoted fields\n",
                         i, table_file.c_str());
-            return contaminant_error(file);
+            return contaminant_error(file, table_file);
         }
         std::string rest = line, description, map_name, output;
         take_quoted_field(rest, description);
@@ -608,7 +608,7 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
         if (!entry) {
             std::printf("Error: the index map %s of constituent %d matches no INDEX_MAP line\n",
                         map_name.c_str(), i);
-            return contaminant_error(file);
+            return contaminant_error(file, table_file);
         }
         tables.index_files[ii] = entry->file;
 
@@ -619,7 +619,7 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
             std::printf("Error in reading the precip concentration of constituent #%d\n", i);
             std::printf("  (the PRECIP_CONC line after its name line in mapping table file %s)\n",
                         table_file.c_str());
-            return contaminant_error(file);
+            return contaminant_error(file, table_file);
         }
         state.precip_conc[i] = value;
 

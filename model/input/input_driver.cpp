@@ -70,6 +70,14 @@ void read_nutrient_inputs(model_state &s) {
 
 void echo_input(const model_state &s, const char *format, ...) {
     std::va_list args;
+    char line[512];
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (std::strstr(line, "file") != nullptr) {
+        last_input_echo = line;
+        while (!last_input_echo.empty() && last_input_echo.back() == '\n') last_input_echo.pop_back();
+    }
     if (console_on(s)) {
         va_start(args, format);
         std::vprintf(format, args);

@@ -103,9 +103,9 @@ void read_lake_file(std::FILE *file, int kind, int expected_count,
         if (!take_int(line, lake) || !take_double(line, elevation) ||
             !take_double(line, volume)) {
             std::fprintf(stderr,
-                         "LAKE card %d of the %s lake input data file does not hold a lake "
+                         "LAKE card %d of the %s lake input data file%s does not hold a lake "
                          "number, an elevation and a volume.\n",
-                         count, kind_word(kind));
+                         count, kind_word(kind), named(file_name).c_str());
             fail();
             return;
         }
@@ -122,9 +122,9 @@ void read_lake_file(std::FILE *file, int kind, int expected_count,
         if (lake < 1 || lake > expected_count ||
             static_cast<std::size_t>(lake) >= records.size()) {
             std::fprintf(stderr,
-                         "LAKE card %d of the %s lake input data file names lake %d; the lakes "
+                         "LAKE card %d of the %s lake input data file%s names lake %d; the lakes "
                          "are numbered 1 to %d.\n",
-                         count, kind_word(kind), lake, expected_count);
+                         count, kind_word(kind), named(file_name).c_str(), lake, expected_count);
             fail();
             return;
         }
@@ -135,15 +135,15 @@ void read_lake_file(std::FILE *file, int kind, int expected_count,
     }
 
     if (count == 0) {
-        std::fprintf(stderr, "Premature end-of-file in the %s lake input data file.\n",
-                     kind_word(kind));
+        std::fprintf(stderr, "Premature end-of-file in the %s lake input data file%s.\n",
+                     kind_word(kind), named(file_name).c_str());
         std::fprintf(stderr, "No LAKE cards encountered before end of file.\n");
         fail();
         return;
     }
     if (count != expected_count) {
-        std::fprintf(stderr, "Incorrect number of LAKE cards in the %s lake input data file.\n",
-                     kind_word(kind));
+        std::fprintf(stderr, "Incorrect number of LAKE cards in the %s lake input data file%s.\n",
+                     kind_word(kind), named(file_name).c_str());
         std::fprintf(stderr, "Expected %d LAKE cards, read %d\n", expected_count, count);
         fail();
     }

@@ -73,6 +73,14 @@ int cell_soil_index(const model_state &s, int cell) {
     return s.soil_index.empty() ? 0 : s.soil_index[cell];
 }
 
+// The files that give the soil rows, after a refusal of a cell without one.
+void name_soil_sources(const model_state &s) {
+    if (s.mapping_table_on && !s.mapping_table_name.empty())
+        std::printf("  (mapping table file %s)\n", s.mapping_table_name.c_str());
+    if (!s.soil_layer_name.empty()) std::printf("  (soil table file %s)\n", s.soil_layer_name.c_str());
+    if (!s.soil_type_name.empty()) std::printf("  (soil map %s)\n", s.soil_type_name.c_str());
+}
+
 // Every cell's soil index must name a row that a soil table filled.
 bool check_soil_indexes(const model_state &s, const char *scheme) {
     for (int i = 1; i <= s.cell_count; ++i) {
@@ -80,6 +88,7 @@ bool check_soil_indexes(const model_state &s, const char *scheme) {
         std::printf("Error: grid cell %d has soil index %d, which is not a soil of the soil "
                     "table\n       (soil indexes 1 to %d as read) needed by %s.\n",
                     i, cell_soil_index(s, i), soil_layer_rows - 1, scheme);
+        name_soil_sources(s);
         raise_printed_error();
         return false;
     }
@@ -97,6 +106,7 @@ bool fill_from_soil_rows(model_state &s, array_1d<double> &target, int field, do
                         "GREEN_AMPT_INFILTRATION table\n       are not given, and its soil "
                         "index %d is not a soil of the soil table.\n",
                         what, i, card, cell_soil_index(s, i));
+            name_soil_sources(s);
             raise_printed_error();
             return false;
         }
@@ -139,6 +149,7 @@ bool soil_cells_bounded(model_state &s) {
     const value_bounds ksat{0.0, bounds::conductivity_cm_h.high / 360000.0, "0 to 100000 cm/h"};
     const value_bounds head{0.0, bounds::depth_cm.high / 100.0, "0 to 100000 cm"};
     const value_bounds height{0.0, 200.0, "0 to 200 m"};
+    const std::string no_map;
     struct checked {
         const char *what;
         double value;
@@ -161,6 +172,12 @@ bool soil_cells_bounded(model_state &s) {
             {"wilting point", at1(s.wilting_point), fraction, s.wilting_point_name},
             {"vegetation height", at1(s.vegetation_height), height, s.vheight_name},
             {"transmission coefficient", at1(s.transmission_coeff), fraction, s.tcoeff_name},
+            {"canopy resistance", at1(s.canopy_resistance), bounds::canopy_resistance, s.canopy_name},
+            // The field capacity comes from the Green and Ampt table only.
+            {"field capacity", at1(s.soil_sixth), fraction, no_map},
+            // The pore index counts only for the redistribution, which needs it.
+            {"pore distribution index", s.inf_redist ? at(s.soil_pore_index) : 1.0,
+             bounds::pore_index, s.pore_index_name},
         };
         for (const checked &c : values) {
             if (within_bounds(c.value, c.range)) continue;
@@ -332,6 +349,9 @@ void read_soil_parameters(model_state &s) {
             std::fprintf(stderr,
                          "For infiltration redistribution, pore index map must be specified\n");
             std::fprintf(stderr, "Program stopped.\n");
+            if (s.mapping_table_on)
+                std::fprintf(stderr, "  (mapping table file %s holds no GREEN_AMPT_INFILTRATION table)\n",
+                             s.mapping_table_name.c_str());
             raise_printed_error();
             return;
         }
@@ -700,13 +720,25 @@ void read_soil_layer_table(std::FILE *file, const std::string &file_name, model_
             raise_printed_error();
             return;
         }
+        // What each value of a layer line can be: Ks (cm/h), capillary head (cm),
+        // porosity, initial moisture, layer depth (cm).
+        static const value_bounds *const ranges[5] = {&bounds::conductivity_cm_h, &bounds::depth_cm,
+                                                      &bounds::moisture, &bounds::moisture,
+                                                      &bounds::depth_cm};
         soil_layer_record &row = s.soil_layers[static_cast<std::size_t>(k)];
         for (int layer = 0; layer < 3; ++layer)
             for (int v = 0; v < (layer < 2 ? 5 : 4); ++v) {
                 if (!in.next(token)) return;
                 double value = 0.0;
-                if (token_double(token, value))
-                    row.values[static_cast<std::size_t>(layer_fields[layer][v])] = value;
+                if (!token_double(token, value)) continue;
+                if (!within_bounds(value, *ranges[v])) {
+                    std::printf("Error: soil %d of the multi-layer soil table %s: value %d of its "
+                                "layer %d line, %g, lies outside %s.\n",
+                                k, file_name.c_str(), v + 1, layer + 1, value, ranges[v]->text);
+                    raise_printed_error();
+                    return;
+                }
+                row.values[static_cast<std::size_t>(layer_fields[layer][v])] = value;
             }
         s.soil_row_read[static_cast<std::size_t>(k)] = 1;
     }

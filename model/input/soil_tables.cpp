@@ -104,6 +104,7 @@ const value_bounds *layer_value_bounds(int form, int j) {
     if (j == 1) return &bounds::conductivity_cm_h;
     if (j <= 6) return &bounds::moisture;
     if (j == 7) return &bounds::depth_cm;
+    if (form != 2 && j == 8) return &bounds::pore_index;
     if (form != 2 && j == 9) return &bounds::depth_cm;  // the bubbling head, either sign
     return nullptr;
 }

@@ -399,6 +399,8 @@ void read_overland_lakes(model_state &s) {
                         "not\n",
                         r.initial_elevation);
             std::printf("physically realistic.  Check your lake map.  Program terminated.\n");
+            std::printf("  (lake map %s, grid cell %d at %g; lake file %s)\n",
+                        s.overland_lake_map_name.c_str(), i, ground, s.overland_lake_file_name.c_str());
             raise_printed_error();
             return;
         }
@@ -451,6 +453,9 @@ void read_roughness(model_state &s) {
             std::printf("\nInvalid spatially uniform overland flow Manning n value=%lf\n",
                         s.manning_n);
             std::printf("KORVA exiting.\n");
+            std::printf("  (card MANNING_N of the project file %s%s%s)\n", s.project_file_name.c_str(),
+                        s.mapping_table_on ? "; mapping table file " : "",
+                        s.mapping_table_on ? (s.mapping_table_name + " holds no ROUGHNESS table").c_str() : "");
             raise_printed_error();
             return;
         }
@@ -472,6 +477,9 @@ void read_roughness(model_state &s) {
         // Not above zero, or not a number: the overland flow would divide by it.
         if (!(s.roughness[static_cast<std::size_t>(i)] > 0.0)) {
             std::printf("Overland Manning n=0 at grid cell %d.  Program terminating.\n", i);
+            std::printf("  (ROUGHNESS %s)\n", s.roughness_map_on && !s.roughness_name.empty()
+                                                  ? s.roughness_name.c_str()
+                                                  : s.mapping_table_name.c_str());
             raise_printed_error();
             return;
         }

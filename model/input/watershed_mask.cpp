@@ -32,7 +32,8 @@ struct unused_targets {
 // Grid-size check of one direction; prints the four lines and stops when it fails.
 bool check_grid_size(const model_state &s, double extent, int count, const char *direction) {
     if (grid_size_agrees(s.cell_size, extent, count)) return true;
-    if (console_on(s)) {
+    // An error, printed in a quiet run too.
+    if (parallel_layout.process_rank == 0) {
         std::printf("\nThe grid size specified in the project file: %7.4f m differs from\n",
                     s.cell_size);
         std::printf("the %s dimension of the raster grid cells %7.4f m as calculated\n",

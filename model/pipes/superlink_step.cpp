@@ -785,7 +785,12 @@ int superlink_step(model_state &s, double dt) {
     }
 
     assemble_junction_system(p, w, dt);
-    if (solve_junction_system(p, w) != 0) return stop_step(-1);
+    if (solve_junction_system(p, w) != 0) {
+        // The junction system has no solution for the network as given.
+        std::fprintf(stderr, "  (pipe network of the files %s and %s, time step %d)\n",
+                     s.storm_sewer_name.c_str(), s.grid_pipe_name.c_str(), p.superlink_step_count + 1);
+        return stop_step(-1);
+    }
 
     for (int l = 1; l <= p.num_superlinks; ++l)
         if (p.link_node_count[at(l)] >= 1) back_substitute(p, w, l);

@@ -58,16 +58,25 @@ value_range card_range(card_id id) {
     case card_id::rain_duration:
     case card_id::event_min_q:
     case card_id::soil_moist_depth:
-    case card_id::top_layer_depth:
     case card_id::sand_size:
     case card_id::silt_size:
     case card_id::clay_size:
     case card_id::retention:
     case card_id::gw_unif_hycond:
+    // Decay, dispersion and uptake take mass away or spread it; below 0 they
+    // would create it. A concentration is not below 0.
+    case card_id::chan_decay_coef:
+    case card_id::chan_disp_coef:
+    case card_id::init_chan_conc:
+    case card_id::ov_decay_coef:
+    case card_id::ov_disp_coef:
+    case card_id::ov_uptake_rate:
     case card_id::st_time_step: return not_negative;
     // A time step of more than a day leaves nothing for the model to resolve and
     // would carry the clock past the dates the calendar can hold.
     case card_id::timestep: return {0.0, 86400.0, true, "more than 0, at most 86400"};
+    // The upper layer of the root zone divides its water by its depth.
+    case card_id::top_layer_depth:
     case card_id::gridsize:
     case card_id::manning_n:
     case card_id::richards_dtheta_max:

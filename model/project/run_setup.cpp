@@ -525,6 +525,15 @@ int first_failed_check(model_state &s) {
 void check_project_options(model_state &s) {
     const int code = first_failed_check(s);
     if (code != 0) {
+        // The evapotranspiration values come from the project's cards or from the
+        // mapping table: where they were looked for is said before the message.
+        if (code >= 21 && code <= 25) {
+            std::printf("\nThe project file %s gives no map of these values", s.project_file_name.c_str());
+            if (s.mapping_table_on)
+                std::printf(", and its mapping table file %s no EVAPOTRANSPIRATION table",
+                            s.mapping_table_name.c_str());
+            std::printf(".\n");
+        }
         raise_error(code);
         return;
     }

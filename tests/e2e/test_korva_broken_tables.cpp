@@ -90,7 +90,7 @@ const broken_table cases[] = {
      "NUM_IDS 999999999 in the aquatic environment file env.aq is more ids than its 1 ID lines"},
     {lakes, "", "", ""},
     {lakes, "lakes.dat", "KORVA_OVERLAND_LAKE_FILE\nLAKE 1 nan 0\n",
-     "LAKE card 1 of the overland lake input data file does not hold"},
+     "LAKE card 1 of the overland lake input data file lakes.dat does not hold"},
     {"DEPTH depth\nMAP_TYPE 0\nMAP_FREQ 5\n", "", "",
      "Error: card DEPTH: the folder depth for its output file depth/depth.01 does not exist."},
 };

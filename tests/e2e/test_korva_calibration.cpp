@@ -203,7 +203,7 @@ TEST(KorvaCalibration, ModesRefuseWhatCannotBeCalibrated) {
     d.write("obs.dat", "1\n1 0 100 0\n");
     d.write("sce.in", "cal.prj\nlist.txt\nobs.dat\n12 3 0.001 2 7 0 1\n0 0 0 0 0 0\n30 20 50\n");
     auto r = d.run(KORVA_EXE, {"-c", "sce.in"});
-    EXPECT_NE(r.out.find("Error: the observation file holds no peak or volume with a weight above 1e-6; "
+    EXPECT_NE(r.out.find("Error: the observation file obs.dat holds no peak or volume with a weight above 1e-6; "
                          "no calibration run is made.\n"),
               std::string::npos)
         << r.out;

@@ -132,6 +132,10 @@ TEST(GroundwaterRun, RichardsColumnsEndAtTheTableAndEveryBalanceCloses) {
     EXPECT_LT(fixed.bounds, -1.0);
     // The columns' KS 1.3 cm/h and THETAS 0.43 act as the equal uniform cards.
     EXPECT_EQ(columns.end, cards.end);
+    // Without RICHARDS_C_OPTION the columns take the Brooks and Corey curves throughout.
+    std::string no_option = richards;
+    no_option.erase(no_option.find("RICHARDS_C_OPTION brooks\n"), 25);
+    EXPECT_EQ(run_plane(no_option, 0.15, 0.05).end, plain.end);
 }
 
 TEST(GroundwaterRun, RedistributionOverADeeperTableClosesTheAquiferBalance) {

@@ -35,6 +35,14 @@ const std::string wells = "MAPPING_TABLE m.cmt\nINF_RICHARDS\nRICHARDS_C_OPTION 
                           "AQUIFER_BOTTOM bot.map\nGW_BOUNDFILE e.idx\nGW_UNIF_HYCOND 5\n"
                           "GW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nUSE_WELLS\n";
 const std::string ga = "GREEN_AMPT\nCONDUCTIVITY e.idx\nCAPILLARY e.idx\nPOROSITY e.idx\n";
+// A Green and Ampt table of one soil: Ks, head, porosity, pore index, residual, field capacity.
+std::string ga_table(const std::string &pore_index, const std::string &field_capacity) {
+    return "KORVA_INDEX_MAP_TABLES\nINDEX_MAP e.idx \"E\"\nGREEN_AMPT_INFILTRATION \"E\"\nNUM_IDS 1\nID\n" +
+           row("1", "1 10 0.4 " + pore_index + " 0.05 " + field_capacity) +
+           "GREEN_AMPT_INITIAL_SOIL_MOISTURE \"E\"\nNUM_IDS 1\nID\n" + row("1", "0.2");
+}
+const std::string ga_mapped = "MAPPING_TABLE m.cmt\nGREEN_AMPT\n";
+const std::string redist_mapped = "MAPPING_TABLE m.cmt\nINF_REDIST\n";
 
 struct bound_case {
     std::string cards;       // added to the project
@@ -75,7 +83,18 @@ const bound_case cases[] = {
     {"OVERLAND_LAKE_MAP e.idx\nOVERLAND_LAKE_FILE lakes.dat\n", "", "", "lakes.dat",
      "KORVA_OVERLAND_LAKE_FILE\nLAKE 1 1e308 0\n", "lakes.dat: the elevation 1e+308 lies outside"},
     {ga + "MOISTURE e.idx\n", "", "", "", "", ""},
+    {"TOP_LAYER_DEPTH 0\n", "", "", "", "", "card TOP_LAYER_DEPTH: the value \"0\" lies outside its range (more than 0)"},
+    {"OV_CON_TRANS\nOV_DECAY_COEF -1e308\n", "", "", "", "", "card OV_DECAY_COEF: the value \"-1e308\" lies outside its range (0 or more)"},
     {ga, "", "", "", "", "GREEN_AMPT needs the initial soil moisture"},
+    {redist_mapped, "", "", "m.cmt", ga_table("0.2", "0.3"), ""},
+    {ga_mapped, "", "", "m.cmt", ga_table("0.2", "1e308"),
+     "the field capacity of grid cell 1 is 1e+308, outside 0 to 1 (from mapping table file m.cmt)"},
+    {ga_mapped, "", "", "m.cmt", ga_table("0.2", "-1"), "the field capacity of grid cell 1 is -1"},
+    {redist_mapped, "", "", "m.cmt", ga_table("0", "0.3"),
+     "the pore distribution index of grid cell 1 is 0, outside 0.01 to 10 (from mapping table file m.cmt)"},
+    {redist_mapped, "", "", "m.cmt", ga_table("1e308", "0.3"), "the pore distribution index of grid cell 1 is 1e+308"},
+    {wells, "", "", "soil.tab", with(soil_table, "0.2 10 0.25", "0.2 10 -1"),
+     "soil 1 of the Richards soil table soil.tab: value 8 of its layer 1 line, -1, lies outside 0.01 to 10"},
 };
 
 TEST(KorvaPhysicalBounds, ValuesBeyondTheirQuantityEndTheRunAtSetUpNamingTheFileOrCard) {

@@ -97,6 +97,9 @@ TEST(KorvaStartInputs, StreamTableSedimentAndContaminantProjectsReadTheirInputs)
         {"MAPPING_TABLE map.cmt\nSOIL_EROSION 1\nOUTLET_SED_FLUX sed.otl\nWATER_TEMP 20\n",
          "Reading soil erosion properties table from mapping table file", 0},
         {"OV_CON_TRANS\n", "using uniform contaminant transport values", 0},
+        {"MAPPING_TABLE map.cmt\nOV_CON_TRANS\nOV_DECAY_COEF 0.1\n",
+         "map.cmt holds no CONTAMINANT_TRANSPORT table; OV_CON_TRANS uses the uniform values "
+         "OV_DECAY_COEF 0.1, OV_DISP_COEF 0, OV_MASS_LOAD 0, OV_UPTAKE_RATE 0", 0},
     };
     for (const auto &k : cases) {
         d.write("run.prj", project(k.cards));

@@ -304,6 +304,27 @@ TEST(ControlFileRefusals, PartialJacobianSwitchesMustBeZeroOrOne) {
     EXPECT_NE(printed.find("partial_jacobian must be 0 or 1"), std::string::npos) << printed;
 }
 
+TEST(ControlFileRefusals, StartingLambdaBelowZeroIsRefused) {
+    for (const char *lambda : {"-1", "-1e308", "-1e-320"}) {
+        std::string text = line_model_control();
+        text.replace(text.find("5.0 2.0 0.3 0.03 10"), 3, lambda);
+        control_data cd;
+        std::string printed;
+        EXPECT_EQ(read_text(cd, text, printed), 1) << lambda;
+        EXPECT_NE(printed.find("lambda (value 15) must be 0 or more"), std::string::npos)
+            << printed;
+    }
+}
+
+TEST(ControlFileRefusals, LambdaFactorWithoutAFiniteInverseIsRefused) {
+    std::string text = line_model_control();
+    text.replace(text.find("5.0 2.0 0.3 0.03 10"), 7, "5.0 1e-320");
+    control_data cd;
+    std::string printed;
+    EXPECT_EQ(read_text(cd, text, printed), 1);
+    EXPECT_NE(printed.find("lambda_factor (value 16) is too small to divide by"), std::string::npos) << printed;
+}
+
 TEST(ControlFileRefusals, CountLargerThanTheLinesPresent) {
     std::string text = line_model_control();
     text.replace(text.find("2 3 1 0 1"), 9, "2 4 1 0 1");

@@ -208,7 +208,8 @@ TEST_F(Instructions, ObservationThatNoInstructionReadsIsRefusedBeforeAnyRead) {
     add_observations({"a", "b"});
     ASSERT_EQ(run("pif $\nl1 !a! w !b!\n", "1 2\n"), 0) << printed;
     EXPECT_EQ(run("pif $\nl1 !a!\n", "5\n"), 1);
-    EXPECT_EQ(printed, "\nError: observation \"b\" of the control file is read by no instruction file.\n");
+    EXPECT_EQ(printed, "\nError: observation \"b\" of the control file is read by no instruction file.\n"
+                       "  (instruction files: model.ins)\n");
     EXPECT_DOUBLE_EQ(value(1), 1.0);
     EXPECT_DOUBLE_EQ(value(2), 2.0);
 }

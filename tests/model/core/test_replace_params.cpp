@@ -138,7 +138,8 @@ TEST_F(ReplaceFiles, ReadsTheListFile) {
     dir_.dir().write("params.lst", "3\n[KS1] \"%4.2lf\"\nbad line\n[N] \"%d\"\n");
     std::string out;
     out = capture_stdout([] { EXPECT_EQ(read_replace_params("params.lst"), 0); });
-    EXPECT_EQ(out, "Error: Improperly formatted line in the replacement parameter file\nline:bad line\n");
+    EXPECT_EQ(out, "Error: Improperly formatted line in the replacement parameter file\nline:bad line\n"
+                   "  (line 3 of the replacement parameter list file params.lst)\n");
     ASSERT_EQ(replace_param_list.size(), 2u);
     EXPECT_EQ(replace_param_list[0].tag, "[KS1]");
     EXPECT_EQ(replace_param_list[1].tag, "[N]");

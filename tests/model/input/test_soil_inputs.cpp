@@ -152,8 +152,8 @@ TEST_F(SoilInputs, GreenAmptTableFillsTheSixColumns) {
     dir.write("map.cmt", "KORVA_INDEX_MAP_TABLES\nINDEX_MAP \"" + path("soils.idx") +
                              "\" \"Soils\"\nGREEN_AMPT_INFILTRATION \"Soils\"\nNUM_IDS 2\n"
                              "ID DESCRIPTION KS PSI PHI LAMBDA THR SIX\n" +
-                             table_row(1, "3.6 25 0.4 0.3 0.05 7") +
-                             table_row(2, "0.36 10 0.5 0.2 0.06 8"));
+                             table_row(1, "3.6 25 0.4 0.3 0.05 0.27") +
+                             table_row(2, "0.36 10 0.5 0.2 0.06 0.28"));
     allocate_soil_cell_arrays(s);
     s.initial_moisture_on = 1;
     s.moisture_file = cells_map("m.map", "0", "0", "0");
@@ -165,7 +165,7 @@ TEST_F(SoilInputs, GreenAmptTableFillsTheSixColumns) {
     EXPECT_DOUBLE_EQ(s.soil_porosity[3], 0.4);
     EXPECT_DOUBLE_EQ(s.soil_pore_index[2], 0.2);
     EXPECT_DOUBLE_EQ(s.soil_residual[1], 0.05);
-    EXPECT_DOUBLE_EQ(s.soil_sixth[2], 8.0);
+    EXPECT_DOUBLE_EQ(s.soil_sixth[2], 0.28);
 }
 
 TEST_F(SoilInputs, ParameterWithoutMapOrTableNeedsASoilRow) {
@@ -353,6 +353,18 @@ TEST_F(SoilInputs, SoilIndexOutsideTheTableIsRefused) {
     std::fclose(f);
     EXPECT_EQ(error_record.fatal, 1);
     EXPECT_NE(out.find("soil index 151"), std::string::npos) << out;
+}
+
+TEST_F(SoilInputs, LayerValueBeyondItsQuantityIsRefused) {
+    // Ks, capillary head, porosity, moisture, depth of layer 2: porosity 1e308.
+    std::FILE *f = file("bad.tab", "1 0\n3\n1 1 0.4 0.2 5\n1 1 1e308 0.2 5\n1 1 0.4 0.2\n");
+    const std::string out = printed([&] { read_soil_layer_table(f, "bad.tab", s); });
+    std::fclose(f);
+    EXPECT_EQ(error_record.fatal, 1);
+    EXPECT_NE(out.find("soil 3 of the multi-layer soil table bad.tab: value 3 of its layer 2 line, "
+                       "1e+308, lies outside 0 to 1"),
+              std::string::npos)
+        << out;
 }
 
 TEST_F(SoilInputs, LayeredSchemeReadsTheTableAndChecksEveryCell) {
