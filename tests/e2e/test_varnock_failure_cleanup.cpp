@@ -82,6 +82,32 @@ TEST(VarnockRefusedControlFile, ObservationOutsideEveryGroupIsRefusedBeforeAnIte
     EXPECT_FALSE(d.exists("model.in"));
 }
 
+// Increment settings the Jacobian cannot use are refused, naming the group.
+TEST(VarnockRefusedControlFile, UnusableIncrementSettingsAreRefusedBeforeAnyRun) {
+    const struct {
+        const char *group_line;
+        const char *message;
+    } rows[] = {
+        {"grp percent 0.01 0.0 switch 2.0 parabolic",
+         "Parameter group \"grp\": the increment type \"percent\" is neither \"relative\" nor \"absolute\"."},
+        {"grp relative 0.0 0.0 switch 2.0 parabolic",
+         "Parameter group \"grp\": the derivative increment (0) and its multiplier (2) must be above 0\n"
+         "and the lower bound of the increment (0) not below 0."},
+        {"grp absolute 0.01 -1.0 always_2 0.0 parabolic",
+         "and the lower bound of the increment (-1) not below 0."},
+        {"grp relative 0.01 0.0 always_3 0.0 parabolic", "its multiplier (0) must be above 0"},
+    };
+    for (const auto &row : rows) {
+        scratch_dir d;
+        d.write("line.pst", replaced(iterating_case(d), "grp relative 0.01 0.0 switch 2.0 parabolic",
+                                     row.group_line));
+        auto r = d.run(VARNOCK_EXE, {"line.pst"});
+        EXPECT_EQ(r.exit_status, 1) << r.out;
+        EXPECT_TRUE(contains(r.out, row.message)) << r.out;
+        EXPECT_FALSE(d.exists("model.in"));
+    }
+}
+
 namespace {
 
 // The iterating line case with one prior equation `prior` (label pi1).
