@@ -50,6 +50,9 @@ struct parameter_data {
     int frozen = 0;
     int frozen_for_upgrade = 0;
     double composite_sensitivity = 0.0;
+    // Decimals of the "%.*E" number its template spaces receive: 7, or more
+    // where every space of the parameter is wide enough for them (at most 16).
+    int written_decimals = 7;
 };
 
 struct observation_group_data {

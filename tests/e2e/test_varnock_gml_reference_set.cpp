@@ -98,7 +98,10 @@ outcome run_case(const reference_problem &p, int start, const std::string &progr
     }
     std::vector<observation> obs;
     for (std::size_t k = 0; k < p.y.size(); ++k) obs.push_back({indexed('o', k + 1), p.y[k]});
+    // Central derivatives with a relative increment of 0.001: the model prints
+    // 17 digits and reads the 17 that its wide template spaces hold.
     settings s;
+    s.increment = 0.001;
     s.max_iterations = 200;
     s.phi_reduction_stop = 1e-9;
     s.relative_change_stop = 1e-9;

@@ -246,6 +246,20 @@ TEST_F(GmlJacobianRuns, TwoPointDerivativesOfALinearModelAreExact) {
     }
 }
 
+// The model reads b with 7 decimals: 2.00000004 goes out as 2.0000000 and
+// b + 6e-8 as 2.0000001, so the slope b x needs the written change 1e-7 (not
+// 6e-8, which would give 5 x / 3).
+TEST_F(GmlJacobianRuns, DerivativesDivideByTheChangeTheModelReceived) {
+    set_up_case("always_2", "outside_pts", 3.0, -10.0, 10.0);
+    cd.parameter_groups[1].increment_type = "absolute";
+    cd.parameter_groups[1].increment = 6e-8;
+    cd.parameters[2].value = 2.00000004;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(jacobian_of(), 0);
+    testing::internal::GetCapturedStdout();
+    for (int k = 1; k <= 3; ++k) EXPECT_NEAR(jacobian(k, 2), k, 1e-5 * k);
+}
+
 TEST_F(GmlJacobianRuns, TiedParameterIsWrittenWithItsPerturbedParent) {
     set_up_case("always_2", "outside_pts", 3.0, -10.0, 10.0);
     testing::internal::CaptureStdout();
