@@ -19,11 +19,11 @@ enum value_kind_code { base_values = 0, first_perturbed = 1, second_perturbed = 
 
 struct parameter_group_data {
     std::string group_name;
-    std::string increment_type;        // not used
-    double increment = 0.0;            // not used
-    double increment_lower_bound = 0.0;  // not used
+    std::string increment_type;        // "relative" or "absolute"
+    double increment = 0.0;            // derivative increment: fraction or amount
+    double increment_lower_bound = 0.0;  // the smallest increment, native units
     std::string derivative_form;       // "always_2", "always_3" or "switch"
-    double increment_multiplier = 0.0;  // not used
+    double increment_multiplier = 0.0;  // times the increment for three-point derivatives
     std::string derivative_method;     // "outside_pts", "parabolic" or "best_fit"
 };
 

@@ -98,8 +98,7 @@ outcome run_case(const reference_problem &p, int start, const std::string &progr
     }
     std::vector<observation> obs;
     for (std::size_t k = 0; k < p.y.size(); ++k) obs.push_back({indexed('o', k + 1), p.y[k]});
-    // Central derivatives with a relative increment of 0.001: the model prints
-    // 17 digits and reads the 17 that its wide template spaces hold.
+    // Central derivatives of 0.001 (relative): the model reads and prints 17 digits.
     settings s;
     s.increment = 0.001;
     s.max_iterations = 200;

@@ -80,41 +80,24 @@ TEST(GmlPerturbation, ThreePointPairs) {
     EXPECT_DOUBLE_EQ(p2, 0.98);
 }
 
-// The group's increment settings, worked by hand: a relative increment scales
-// the native value, an absolute one does not, the lower bound is a floor, the
-// multiplier applies to three-point derivatives only.
+// The group's increment settings, worked by hand: {type, increment, lower
+// bound, multiplier, value, log?, points, increment expected}.
 TEST(GmlPerturbation, IncrementFollowsTheGroupSettings) {
-    struct row {
-        const char *type;
-        double increment, lower, multiplier;
-        double value;
-        const char *transform;
-        int points;
-        double expected;
-    } const rows[] = {
-        {"relative", 0.001, 0.0, 2.0, 250.0, "none", 2, 0.25},
-        {"relative", 0.001, 0.0, 2.0, -250.0, "none", 3, 0.5},
-        {"relative", 0.001, 0.3, 2.0, 250.0, "none", 2, 0.3},
-        {"relative", 0.001, 0.0, 2.0, 0.0, "none", 2, 0.001},
-        {"relative", 0.001, 0.0, 1.0, 3.0, "log", 3, 1.0},  // native 1000
-        {"absolute", 0.05, 0.0, 3.0, 250.0, "none", 2, 0.05},
-        {"absolute", 0.05, 0.0, 3.0, 250.0, "none", 3, 0.15},
-        {"absolute", 0.05, 0.2, 1.0, 1e-9, "none", 2, 0.2},
+    const struct { const char *type; double inc, lower, mult, value; bool log; int points; double h; } rows[] = {
+        {"relative", 1e-3, 0.0, 2.0, 250.0, false, 2, 0.25}, {"relative", 1e-3, 0.0, 2.0, -250.0, false, 3, 0.5},
+        {"relative", 1e-3, 0.3, 2.0, 250.0, false, 2, 0.3},  {"relative", 1e-3, 0.0, 2.0, 0.0, false, 2, 1e-3},
+        {"relative", 1e-3, 0.0, 1.0, 3.0, true, 3, 1.0},     {"absolute", 0.05, 0.0, 3.0, 250.0, false, 3, 0.15},
+        {"absolute", 0.05, 0.2, 1.0, 1e-9, false, 2, 0.2},
     };
-    for (const row &r : rows) {
+    for (const auto &r : rows) {
         problem pr;
-        parameter_group_data &g = pr.cd.parameter_groups[1];
-        g.increment_type = r.type;
-        g.increment = r.increment;
-        g.increment_lower_bound = r.lower;
-        g.increment_multiplier = r.multiplier;
-        parameter_data p = param(r.value, -1e9, 1e9, r.transform);
+        pr.cd.parameter_groups[1] = {"grp", r.type, r.inc, r.lower, "always_2", r.mult, "outside_pts"};
+        parameter_data p = param(r.value, -1e9, 1e9, r.log ? "log" : "none");
         p.group = "grp";
-        EXPECT_NEAR(derivative_increment(pr.cd, p, r.points), r.expected, 1e-12 * r.expected)
-            << r.type << " " << r.value << " " << r.points;
+        EXPECT_NEAR(derivative_increment(pr.cd, p, r.points), r.h, 1e-12 * r.h) << r.type << " " << r.value;
     }
-    // A log parameter steps on its native value: 1000 + 1 and 1000 - 1; a
-    // step down past 0 halves the native value instead.
+    // A log parameter steps on its native value (1000 + 1, 1000 - 1); a step
+    // down past 0 halves the native value instead.
     double p1 = 0.0, p2 = 0.0;
     three_point_perturbations(param(3.0, 0.0, 4.0, "log"), 1.0, p1, p2);
     EXPECT_DOUBLE_EQ(p1, std::log10(1001.0));
@@ -251,8 +234,7 @@ TEST_F(GmlJacobianRuns, TwoPointDerivativesOfALinearModelAreExact) {
 // 6e-8, which would give 5 x / 3).
 TEST_F(GmlJacobianRuns, DerivativesDivideByTheChangeTheModelReceived) {
     set_up_case("always_2", "outside_pts", 3.0, -10.0, 10.0);
-    cd.parameter_groups[1].increment_type = "absolute";
-    cd.parameter_groups[1].increment = 6e-8;
+    cd.parameter_groups[1] = {"grp", "absolute", 6e-8, 0.0, "always_2", 1.0, "outside_pts"};
     cd.parameters[2].value = 2.00000004;
     testing::internal::CaptureStdout();
     EXPECT_EQ(jacobian_of(), 0);
