@@ -19,11 +19,11 @@ enum value_kind_code { base_values = 0, first_perturbed = 1, second_perturbed = 
 
 struct parameter_group_data {
     std::string group_name;
-    std::string increment_type;        // "relative" or "absolute"
-    double increment = 0.0;            // derivative increment: fraction or amount
-    double increment_lower_bound = 0.0;  // the smallest increment, native units
+    std::string increment_type;        // not used
+    double increment = 0.0;            // not used
+    double increment_lower_bound = 0.0;  // not used
     std::string derivative_form;       // "always_2", "always_3" or "switch"
-    double increment_multiplier = 0.0;  // times the increment for three-point derivatives
+    double increment_multiplier = 0.0;  // not used
     std::string derivative_method;     // "outside_pts", "parabolic" or "best_fit"
 };
 
@@ -50,9 +50,6 @@ struct parameter_data {
     int frozen = 0;
     int frozen_for_upgrade = 0;
     double composite_sensitivity = 0.0;
-    // Decimals of the "%.*E" number its template spaces receive: 7, or more
-    // where every space of the parameter is wide enough for them (at most 16).
-    int written_decimals = 7;
 };
 
 struct observation_group_data {

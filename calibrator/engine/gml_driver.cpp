@@ -127,27 +127,6 @@ bool is_observation_group(const control_data &cd, const std::string &name) {
     return false;
 }
 
-// The increment settings of a group that holds an adjustable parameter.
-calib_status check_increment_settings(const parameter_group_data &grp) {
-    if (grp.increment_type != "relative" && grp.increment_type != "absolute") {
-        std::printf("\nParameter group \"%s\": the increment type \"%s\" is neither \"relative\" nor \"absolute\".\n",
-                    grp.group_name.c_str(), grp.increment_type.c_str());
-        return 1;
-    }
-    // The multiplier matters only where three-point derivatives are taken.
-    const bool multiplier_used = grp.derivative_form != "always_2";
-    if (!(grp.increment > 0.0) || !(grp.increment_lower_bound >= 0.0) ||
-        !std::isfinite(grp.increment) || !std::isfinite(grp.increment_lower_bound) ||
-        (multiplier_used && !(grp.increment_multiplier > 0.0 && std::isfinite(grp.increment_multiplier)))) {
-        std::printf("\nParameter group \"%s\": the derivative increment (%g) and its multiplier (%g) must be above 0\n"
-                    "and the lower bound of the increment (%g) not below 0.\n",
-                    grp.group_name.c_str(), grp.increment, grp.increment_multiplier,
-                    grp.increment_lower_bound);
-        return 1;
-    }
-    return 0;
-}
-
 // Settings that an iteration cannot do without; refused before any model run.
 calib_status check_settings(const control_data &cd) {
     if (cd.max_iterations == 0) return 0;
@@ -171,9 +150,6 @@ calib_status check_settings(const control_data &cd) {
         if (!found) {
             std::printf("\nParameter \"%s\" names the group \"%s\", which is not a parameter group.\n",
                         cd.parameters[p].name.c_str(), cd.parameters[p].group.c_str());
-            return 1;
-        }
-        if (check_increment_settings(cd.parameter_groups[parameter_group_index(cd, cd.parameters[p])]) != 0) {
             return 1;
         }
     }

@@ -17,28 +17,25 @@ namespace {
 
 bool is_log(const parameter_data &p) { return p.transform == "log"; }
 
-// The stored value `steps` increments h (native units) away from the stored
-// value v; for "log" parameters the step is taken on the native value, and a
-// step down that would reach 0 or below divides the native value by 1 - steps.
-double step_from(const parameter_data &p, double h, double steps) {
-    if (!is_log(p)) return p.value + steps * h;
-    const double n = std::pow(10.0, p.value);
-    const double moved = n + steps * h;
-    return std::log10(moved > 0.0 ? moved : n / (1.0 - steps));
-}
-
-// The increment of 1 % of the native value (1 % absolute at 0), used when no
-// group settings apply.
-double default_increment(const parameter_data &p) {
-    const double n = is_log(p) ? std::pow(10.0, p.value) : p.value;
-    return n != 0.0 ? 0.01 * std::fabs(n) : 0.01;
+// One step of `fraction` of |v| up (sign +1) or down (-1) from the stored value
+// v; for "log" parameters the step is taken on the native value. `zero_step`
+// is the stored result when the value is 0 (natively below 1e-8 for "log").
+double step_from(const parameter_data &p, double fraction, int sign, double zero_step) {
+    const double v = p.value;
+    if (!is_log(p)) {
+        if (v == 0.0) return zero_step;
+        return v + sign * fraction * std::fabs(v);
+    }
+    const double n = std::pow(10.0, v);
+    if (std::fabs(n) < 1e-8) return zero_step;
+    return std::log10(n + sign * fraction * std::fabs(n));
 }
 
 // The stored value as the model input file carries it: the model sees the
 // written number, so differences are taken between written values.
 double as_written(const parameter_data &p, double stored) {
-    if (!is_log(p)) return value_as_written(stored, p.written_decimals);
-    return std::log10(value_as_written(std::pow(10.0, stored), p.written_decimals));
+    if (!is_log(p)) return value_as_written(stored);
+    return std::log10(value_as_written(std::pow(10.0, stored)));
 }
 
 double clamp_to_bounds(const parameter_data &p, double x) {
@@ -116,61 +113,36 @@ int derivative_points(const control_data &cd, const parameter_data &p, int switc
     return 0;
 }
 
-double derivative_increment(const control_data &cd, const parameter_data &p, int points) {
-    const int g = parameter_group_index(cd, p);
-    if (g == 0) return default_increment(p);
-    const parameter_group_data &grp = cd.parameter_groups[g];
-    const bool absolute = grp.increment_type == "absolute";
-    if (!(grp.increment > 0.0) || (!absolute && grp.increment_type != "relative")) {
-        return default_increment(p);
-    }
-    const double n = is_log(p) ? std::pow(10.0, p.value) : p.value;
-    double h = absolute ? grp.increment : grp.increment * std::fabs(n);
-    if (h < grp.increment_lower_bound) h = grp.increment_lower_bound;
-    // A relative increment of a parameter at 0 with no lower bound: the
-    // increment itself, as an absolute one.
-    if (!(h > 0.0)) h = grp.increment;
-    if (points == 3 && grp.increment_multiplier > 0.0) h *= grp.increment_multiplier;
-    return h;
-}
-
 double two_point_perturbation(const parameter_data &p) {
-    return two_point_perturbation(p, default_increment(p));
-}
-
-double two_point_perturbation(const parameter_data &p, double h) {
     double p1 = 0.0;
     if (p.at_upper_bound != 0) {
-        p1 = step_from(p, h, -1.0);
+        p1 = step_from(p, 0.01, -1, is_log(p) ? -std::log10(0.01) : -0.01);
         if (p.lower_bound > p1) p1 = p.lower_bound;
     } else {
-        p1 = step_from(p, h, +1.0);
-        if (p.upper_bound < p1) p1 = step_from(p, h, -1.0);
+        p1 = step_from(p, 0.01, +1, is_log(p) ? std::log10(0.01) : 0.01);
+        if (p.upper_bound < p1) p1 = step_from(p, 0.01, -1, is_log(p) ? -std::log10(0.01) : -0.01);
     }
     return clamp_to_bounds(p, p1);
 }
 
 void three_point_perturbations(const parameter_data &p, double &p1, double &p2) {
-    three_point_perturbations(p, default_increment(p), p1, p2);
-}
-
-void three_point_perturbations(const parameter_data &p, double h, double &p1, double &p2) {
+    const bool lg = is_log(p);
     if (p.at_upper_bound == 1) {
-        p1 = step_from(p, h, -1.0);
-        p2 = step_from(p, h, -2.0);
+        p1 = step_from(p, 0.01, -1, lg ? -std::log10(0.01) : -0.01);
+        p2 = step_from(p, 0.02, -1, lg ? -std::log10(0.02) : -0.02);
     } else if (p.at_lower_bound == 1) {
-        p1 = step_from(p, h, +1.0);
-        p2 = step_from(p, h, +2.0);
+        p1 = step_from(p, 0.01, +1, lg ? std::log10(0.01) : 0.01);
+        p2 = step_from(p, 0.02, +1, lg ? std::log10(0.02) : 0.02);
     } else {
-        p1 = step_from(p, h, +1.0);
-        p2 = step_from(p, h, -1.0);
+        p1 = step_from(p, 0.01, +1, lg ? std::log10(0.01) : 0.01);
+        p2 = step_from(p, 0.01, -1, lg ? -std::log10(0.01) : -0.01);
         if (p.upper_bound < p1) {
-            p1 = step_from(p, h, -1.0);
-            p2 = step_from(p, h, -2.0);
+            p1 = step_from(p, 0.01, -1, lg ? -std::log10(0.01) : -0.01);
+            p2 = step_from(p, 0.02, -1, lg ? -std::log10(0.02) : -0.02);
         }
         if (p.lower_bound > p2) {
-            p2 = step_from(p, h, +1.0);
-            p1 = step_from(p, h, +2.0);
+            p2 = step_from(p, 0.01, +1, lg ? std::log10(0.01) : 0.01);
+            p1 = step_from(p, 0.02, +1, lg ? std::log10(0.02) : 0.02);
         }
     }
     p1 = clamp_to_bounds(p, p1);
@@ -262,7 +234,7 @@ calib_status calculate_jacobian(control_data &cd, const int_vector &adjustable,
             for (int q = 1; q <= cd.parameter_count; ++q) {
                 cd.parameters[q].perturbed_value_1 = cd.parameters[q].value;
             }
-            const double p1 = two_point_perturbation(par, derivative_increment(cd, par, 2));
+            const double p1 = two_point_perturbation(par);
             par.perturbed_value_1 = p1;
             perturb_tied(cd, i, p1, 1);
             one_run(first_perturbed);
@@ -294,7 +266,7 @@ calib_status calculate_jacobian(control_data &cd, const int_vector &adjustable,
         }
         double p1 = 0.0;
         double p2 = 0.0;
-        three_point_perturbations(par, derivative_increment(cd, par, 3), p1, p2);
+        three_point_perturbations(par, p1, p2);
         par.perturbed_value_1 = p1;
         par.perturbed_value_2 = p2;
         perturb_tied(cd, i, p1, 1);

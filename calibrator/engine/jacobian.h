@@ -15,19 +15,10 @@ int derivative_points(const control_data &cd, const parameter_data &p, int switc
 // Index of the first parameter group named by the parameter's `group`; 0 when none.
 int parameter_group_index(const control_data &cd, const parameter_data &p);
 
-// The derivative increment of a parameter in native units, from its group:
-// "relative" (increment x |native value|) or "absolute" (the increment), raised
-// to the group's lower bound, times the group's multiplier for three-point
-// derivatives (`points` 3). Without usable group settings: 1 % of the value.
-double derivative_increment(const control_data &cd, const parameter_data &p, int points);
-
 // Perturbed stored value of a two-point derivative, and the two values of a
-// three-point derivative, one (or two) increments h from the value; without h,
-// 1 % of the value. The results always lie within the parameter's bounds.
+// three-point derivative. The results always lie within the parameter's bounds.
 double two_point_perturbation(const parameter_data &p);
-double two_point_perturbation(const parameter_data &p, double h);
 void three_point_perturbations(const parameter_data &p, double &p1, double &p2);
-void three_point_perturbations(const parameter_data &p, double h, double &p1, double &p2);
 
 // True when this iteration perturbs only a rotating subset of the columns.
 bool partial_jacobian_applies(const control_data &cd, int iteration);

@@ -59,8 +59,6 @@ int find_parameter(const control_data &cd, const std::string &name) {
 }  // namespace
 
 calib_status scan_template_files(control_data &cd, template_file_table &table) {
-    // Decimals by the narrowest space of each parameter; 0 until one is met.
-    for (int p = 1; p <= cd.parameter_count; ++p) cd.parameters[p].written_decimals = 0;
     for (int j = 1; j <= cd.template_count; ++j) {
         template_file_data &tpl = cd.templates[j];
         std::string text;
@@ -97,23 +95,14 @@ calib_status scan_template_files(control_data &cd, template_file_table &table) {
                                                      "\", which is not a parameter of the control file.");
             }
             tpl.space_parameters[k] = p;
-            // A space of w characters (markers included) holds "-d.dddE+dd"
-            // with w - 7 decimals.
-            const int width = static_cast<int>(close - open) + 2;
-            const int decimals = width - 7 < 7 ? 7 : (width - 7 > 16 ? 16 : width - 7);
-            int &kept = cd.parameters[p].written_decimals;
-            if (kept == 0 || decimals < kept) kept = decimals;
         }
-    }
-    for (int p = 1; p <= cd.parameter_count; ++p) {
-        if (cd.parameters[p].written_decimals == 0) cd.parameters[p].written_decimals = 7;
     }
     return 0;
 }
 
-double value_as_written(double v, int decimals) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*E", decimals, v);
+double value_as_written(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.7E", v);
     return std::strtod(text, nullptr);
 }
 
@@ -156,7 +145,7 @@ calib_status write_model_input_file(control_data &cd, file_names /*names*/, int 
                    : value_kind == 2 ? p.perturbed_value_2
                                      : p.value;
         if (p.transform == "log") v = std::pow(10.0, v);
-        std::fprintf(out, "%.*E", p.written_decimals, v);
+        std::fprintf(out, "%.7E", v);
         i = close + 1;
     }
     // The final read at the end of the template leaves its preset line break.

@@ -13,6 +13,6 @@ calib_status scan_template_files(control_data &cd, template_file_table &table);
 calib_status write_model_input_file(control_data &cd, file_names names, int template_number,
                                     int value_kind, template_file_table &table);
 
-// The number a model input file receives for the native value v, written
-// with `decimals` decimals in "%E" form, read back.
-double value_as_written(double v, int decimals);
+// The number a model input file receives for the native value v ("%.7E"),
+// read back: the value the model works with.
+double value_as_written(double v);

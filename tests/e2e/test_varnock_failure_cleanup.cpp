@@ -82,21 +82,6 @@ TEST(VarnockRefusedControlFile, ObservationOutsideEveryGroupIsRefusedBeforeAnIte
     EXPECT_FALSE(d.exists("model.in"));
 }
 
-// Increment settings the Jacobian cannot use are refused, naming the group.
-TEST(VarnockRefusedControlFile, UnusableIncrementSettingsAreRefusedBeforeAnyRun) {
-    for (const char *row : {"percent 0.01 0.0 switch 2.0|increment type \"percent\" is neither",
-                            "relative 0.01 -1.0 switch 0.0|derivative increment (0.01) and its multiplier (0) must be above 0\n"
-                            "and the lower bound of the increment (-1) not below 0."}) {
-        const std::string text(row);
-        scratch_dir d;
-        d.write("line.pst", replaced(iterating_case(d), "relative 0.01 0.0 switch 2.0", text.substr(0, text.find('|'))));
-        auto r = d.run(VARNOCK_EXE, {"line.pst"});
-        EXPECT_EQ(r.exit_status, 1) << r.out;
-        EXPECT_TRUE(contains(r.out, "Parameter group \"grp\": the " + text.substr(text.find('|') + 1))) << r.out;
-        EXPECT_FALSE(d.exists("model.in"));
-    }
-}
-
 namespace {
 
 // The iterating line case with one prior equation `prior` (label pi1).

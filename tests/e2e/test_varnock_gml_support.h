@@ -46,9 +46,6 @@ struct settings {
     int partial_jacobian_conditional = 0;
     double partial_jacobian_ratio = 0.5;
     int partial_jacobian_columns = 2;
-    std::string increment_type = "relative";
-    double increment = 0.01;
-    double increment_multiplier = 1.0;
     std::string derivative_form = "always_3";
     std::string derivative_method = "outside_pts";
 };
@@ -79,8 +76,7 @@ inline std::string control_file(const settings &s, const std::vector<parameter> 
       << s.partial_jacobian << " " << s.partial_jacobian_conditional << " "
       << number(s.partial_jacobian_ratio) << " " << s.partial_jacobian_columns << " 0.0\n"
       << "* parameter groups\n"
-      << "grp " << s.increment_type << " " << number(s.increment) << " 0.0 " << s.derivative_form << " "
-      << number(s.increment_multiplier) << " " << s.derivative_method << "\n"
+      << "grp relative 0.01 0.0 " << s.derivative_form << " 2.0 " << s.derivative_method << "\n"
       << "* parameter data\n";
     for (const parameter &p : pars) {
         c << p.name << " " << p.transform << " relative " << number(p.value) << " " << number(p.lower)

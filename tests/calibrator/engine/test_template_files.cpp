@@ -123,18 +123,6 @@ TEST_F(Templates, SpaceWidthPlaysNoPart) {
     EXPECT_EQ(read("model.in"), "1.2345679E+05|1.2345679E+05\n\n");
 }
 
-// A space of w characters (markers included) wider than 14 holds w - 7
-// decimals, up to 16 (17 digits give a double back exactly); a parameter takes
-// the decimals of its narrowest space everywhere (18 characters: 11).
-TEST_F(Templates, WideSpacesCarryMoreDigits) {
-    add_parameter("a", 0.1);
-    add_parameter("b", -2.0 / 3.0);
-    ASSERT_EQ(scan("ptf #\n#a                              #\n#b               #|#b                  #\n"), 0);
-    ASSERT_EQ(write_input(0), 0);
-    EXPECT_EQ(read("model.in"), "1.0000000000000001E-01\n-6.66666666667E-01|-6.66666666667E-01\n\n");
-    EXPECT_EQ(value_as_written(-2.0 / 3.0, cd.parameters[2].written_decimals), -0.666666666667);
-}
-
 TEST_F(Templates, FourMarkersGiveTwoSpacesNamingTheSameParameter) {
     add_parameter("a", 1.0);
     add_parameter("b", 2.0);
