@@ -11,6 +11,7 @@
 #include "calibrator/engine/model_run.h"
 #include "calibrator/engine/start_up_services.h"
 #include "calibrator/engine/stop_tests.h"
+#include "calibrator/engine/template_files.h"
 
 namespace {
 
@@ -28,6 +29,13 @@ double step_from(const parameter_data &p, double fraction, int sign, double zero
     const double n = std::pow(10.0, v);
     if (std::fabs(n) < 1e-8) return zero_step;
     return std::log10(n + sign * fraction * std::fabs(n));
+}
+
+// The stored value as the model input file carries it: the model sees the
+// written number, so differences are taken between written values.
+double as_written(const parameter_data &p, double stored) {
+    if (!is_log(p)) return value_as_written(stored);
+    return std::log10(value_as_written(std::pow(10.0, stored)));
 }
 
 double clamp_to_bounds(const parameter_data &p, double x) {
@@ -231,10 +239,12 @@ calib_status calculate_jacobian(control_data &cd, const int_vector &adjustable,
             perturb_tied(cd, i, p1, 1);
             one_run(first_perturbed);
             if (status != 0) break;
-            if (p1 == x0) {
+            const double x0w = as_written(par, x0);
+            const double p1w = as_written(par, p1);
+            if (p1w == x0w) {
                 zero_column(cd, jacobian, column, par);
             } else {
-                fill_column(cd, jacobian, column, 2, method, x0, p1, 0.0);
+                fill_column(cd, jacobian, column, 2, method, x0w, p1w, 0.0);
             }
             continue;
         }
@@ -264,12 +274,15 @@ calib_status calculate_jacobian(control_data &cd, const int_vector &adjustable,
         one_run(first_perturbed);
         if (status == 0) one_run(second_perturbed);
         if (status != 0) break;
-        const bool degenerate = method == "outside_pts" ? p1 == p2
-                                                        : (p1 == p2 || p1 == x0 || p2 == x0);
+        const double x0w = as_written(par, x0);
+        const double p1w = as_written(par, p1);
+        const double p2w = as_written(par, p2);
+        const bool degenerate = method == "outside_pts" ? p1w == p2w
+                                                        : (p1w == p2w || p1w == x0w || p2w == x0w);
         if (degenerate) {
             zero_column(cd, jacobian, column, par);
         } else {
-            fill_column(cd, jacobian, column, 3, method, x0, p1, p2);
+            fill_column(cd, jacobian, column, 3, method, x0w, p1w, p2w);
         }
     }
     std::printf("\n\n");

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "calibrator/engine/start_up_services.h"
@@ -97,6 +98,12 @@ calib_status scan_template_files(control_data &cd, template_file_table &table) {
         }
     }
     return 0;
+}
+
+double value_as_written(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.7E", v);
+    return std::strtod(text, nullptr);
 }
 
 calib_status write_model_input_file(control_data &cd, file_names /*names*/, int template_number,

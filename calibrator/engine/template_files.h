@@ -12,3 +12,7 @@ calib_status scan_template_files(control_data &cd, template_file_table &table);
 // values of `value_kind`; status 1 when the input file cannot be written.
 calib_status write_model_input_file(control_data &cd, file_names names, int template_number,
                                     int value_kind, template_file_table &table);
+
+// The number a model input file receives for the native value v ("%.7E"),
+// read back: the value the model works with.
+double value_as_written(double v);

@@ -202,6 +202,18 @@ TEST_F(GmlJacobianRuns, TwoPointDerivativesOfALinearModelAreExact) {
     }
 }
 
+// The model reads b with 8 digits: 2.0000000496 goes out as 2.0000000E+00 and
+// its 1 % step 2.0200000501 as 2.0200001E+00, so the slope x needs the written
+// change 0.0200001 (the unrounded 0.0200000005 would give x times 1.000005).
+TEST_F(GmlJacobianRuns, DerivativesDivideByTheChangeTheModelReceived) {
+    set_up_case("always_2", "outside_pts", 3.0, -10.0, 10.0);
+    cd.parameters[2].value = 2.0000000496;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(jacobian_of(), 0);
+    testing::internal::GetCapturedStdout();
+    for (int k = 1; k <= 3; ++k) EXPECT_NEAR(jacobian(k, 2), k, 1e-9 * k);
+}
+
 TEST_F(GmlJacobianRuns, TiedParameterIsWrittenWithItsPerturbedParent) {
     set_up_case("always_2", "outside_pts", 3.0, -10.0, 10.0);
     testing::internal::CaptureStdout();
