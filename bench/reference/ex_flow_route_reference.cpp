@@ -502,6 +502,20 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                     for (int n = 1; n <= net.max_node_count; ++n)
                         if (net.area_iter[n][l] < 0.0) net.area_iter[n][l] = 0.0;
                 sections_from(s, net.area_iter);
+                // The Courant number at the depths of the nodes the predictor fills.
+                double filling = 0.0;
+                for (int l = 1; l <= L; ++l) {
+                    if (!routed(net.link_type[l]) || !(net.dx[l] > 0.0)) continue;
+                    for (int n = 1; n <= net.comp_node_count[l]; ++n) {
+                        if (!(net.area_iter[n][l] > 2.0 * w.area_old[n][l])) continue;
+                        const double d = w.chan_depth[n][l] > 0.0 ? w.chan_depth[n][l] : 0.0;
+                        filling = std::max(filling, std::sqrt(9.81 * d) * h / net.dx[l]);
+                    }
+                }
+                if (filling > c_lim) {
+                    negative = true;
+                    break;
+                }
                 for (int l = 1; l <= L; ++l)
                     for (int n = 1; n <= net.max_node_count; ++n) net.qp_iter[n][l] = net.qp[n][l];
                 discharge_arrays da{&w.chan_depth, &w.conv, &net.qp_iter};

@@ -143,6 +143,29 @@ bool any_below_zero(const array_2d<double> &area, const channel_network &net) {
 // Flow depth at a node for the Courant number: the stored depth, 0 when not above 0.
 double courant_depth(double d) { return d > 0.0 ? d : 0.0; }
 
+// The largest gravity-wave Courant number sqrt(9.81 d) h / dx, at the depths d of
+// the predictor of a sub-step h, over the routed nodes whose area the predictor more
+// than doubles: the Courant number at the start of the sub-step knows only the
+// depths it starts from, none at a dry node that an inflow is about to fill, while
+// a node that keeps most of its water is held by that check already.
+double filling_courant(const model_state &s, double h) {
+    const channel_network &net = s.channels;
+    const std::size_t ds = s.chan.chan_depth.cols() + 1, as = net.area_iter.cols() + 1,
+                      os = s.chan.area_old.cols() + 1;
+    double largest = 0.0;
+    for (int l = 1; l <= net.link_count; ++l) {
+        const double dx = net.dx[l];
+        if (!routed(net.link_type[l]) || !(dx > 0.0)) continue;
+        const double *dc = s.chan.chan_depth.data() + l, *ac = net.area_iter.data() + l,
+                     *oc = s.chan.area_old.data() + l;
+        double deepest = 0.0;
+        for (std::size_t k = 1; k <= static_cast<std::size_t>(net.comp_node_count[l]); ++k)
+            if (ac[k * as] > 2.0 * oc[k * os]) deepest = std::max(deepest, courant_depth(dc[k * ds]));
+        largest = std::max(largest, std::sqrt(9.81 * deepest) * h / dx);
+    }
+    return largest;
+}
+
 // The explicit diffusive wave is stable while its diffusion number D h / dx^2
 // stays below 1/2, D = |Q| / (2 T S) the wave's diffusivity (Q the face discharge,
 // T the top width, S the water-surface slope of the face that drives Q: dQ/dS =
@@ -755,6 +778,10 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 clamp_unrouted(net.area_iter, net);
                 sections_from(s, net.area_iter);
                 conveyance_stale = false;
+                if (filling_courant(s, h) > c_lim) {
+                    negative = true;
+                    break;
+                }
                 copy_nodes(net.qp_iter, net.qp, net);
                 discharge_arrays da{&w.chan_depth, &w.conv, &net.qp_iter};
                 if (channel_outlet_and_structures(s, da) != 0) return -1;
@@ -768,7 +795,8 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 accepted = true;
                 break;
             }
-            // A node ran dry: retry the sub-step at half its length.
+            // A node ran dry, or the depths the sub-step brings exceed the Courant
+            // limit: retry the sub-step at half its length.
             remaining += h;
             h *= 0.5;
             copy_nodes(w.area, w.area_old, net);
