@@ -187,7 +187,9 @@ TEST(ChannelStepStability, DryChannelFedAtItsHeadFillsToNormalDepthAndBalances) 
         const auto depths = split_lines(dir.read("g.hd"));  // the front rises to normal depth, never above it
         double minute = 0.0, y = 0.0;
         for (const std::string &l : depths)
-            if (std::sscanf(l.c_str(), "%lf %lf", &minute, &y) == 2) EXPECT_LT(y, 1.01 * lo) << tag << " " << minute;
+            if (std::sscanf(l.c_str(), "%lf %lf", &minute, &y) == 2) {
+                EXPECT_LT(y, 1.01 * lo) << tag << " " << minute;
+            }
         ASSERT_EQ(std::sscanf(depths.back().c_str(), "%lf %lf", &minute, &y), 2) << tag;
         EXPECT_NEAR(y, lo, 0.02 * lo) << tag << " " << minute;
         const std::string sum = dir.read("g.sum");
