@@ -391,7 +391,9 @@ void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<doubl
     array_2d<double> &share = net.outflow_share;
     const int L = net.link_count;
     std::size_t next = 0;
-    auto routed_node = [&net](int l) { return l >= 1 && routed(net.link_type[l]) && net.comp_node_count[l] >= 1; };
+    auto routed_node = [&net](int l) {
+        return l >= 1 && routed(net.link_type[l]) && net.comp_node_count[l] >= 1;
+    };
     auto pass_outlet_of = [&](int l) { return l == L && net.ds_link[l] == 0 && s.head_bound; };
     for (int l = 1; l <= L; ++l) {
         if (!routed_node(l)) continue;
@@ -418,9 +420,12 @@ void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<doubl
     // discharge with the node's lateral and aquifer inflows, so it drops with it.
     int feed_n = 0, feed_l = 0;
     if (pass_outlet_of(L) && routed_node(L)) {
-        feed_n = net.comp_node_count[L] - 1, feed_l = L;
-        if (feed_n < 1 && net.us_count[L] >= 1 && routed_node(net.uslinks[L][1]))
-            feed_l = net.uslinks[L][1], feed_n = net.comp_node_count[feed_l];
+        feed_n = net.comp_node_count[L] - 1;
+        feed_l = L;
+        if (feed_n < 1 && net.us_count[L] >= 1 && routed_node(net.uslinks[L][1])) {
+            feed_l = net.uslinks[L][1];
+            feed_n = net.comp_node_count[feed_l];
+        }
     }
     const double feed_before = feed_n >= 1 ? q[feed_n][feed_l] : 0.0;
     for (int l = 1; l <= L; ++l) {
