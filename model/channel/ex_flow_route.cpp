@@ -360,7 +360,7 @@ void gather_inflows(model_state &s) {
 
 // The rate (m3/s) that reaches routed node (n, l) from outside the network by
 // point, time-series and pipe-outlet inflows; `next` walks the entries of
-// inflow_nodes in link and node order.
+// inflow_nodes in link and node order and is left at the entry of (n, l).
 double outside_rate(const model_state &s, int n, int l, std::size_t &next) {
     const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
     while (next < inflows.size() &&
@@ -389,37 +389,55 @@ double outside_rate(const model_state &s, int n, int l, std::size_t &next) {
 void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<double> &q, double h) {
     channel_network &net = s.channels;
     array_2d<double> &share = net.outflow_share;
+    const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
     const int L = net.link_count;
     std::size_t next = 0;
     auto routed_node = [&net](int l) {
         return l >= 1 && routed(net.link_type[l]) && net.comp_node_count[l] >= 1;
     };
-    auto pass_outlet_of = [&](int l) { return l == L && net.ds_link[l] == 0 && s.head_bound; };
+    const bool through = L >= 1 && net.ds_link[L] == 0 && s.head_bound;
+    // A link's nodes are one column of the [node][link] arrays.
+    const std::size_t qs = q.cols() + 1, as = area.cols() + 1, ls = s.chan.qlat.cols() + 1,
+                      ss = share.cols() + 1;
+    bool limited = false;
     for (int l = 1; l <= L; ++l) {
         if (!routed_node(l)) continue;
         const int nx = net.comp_node_count[l], d = net.ds_link[l];
-        const bool through = pass_outlet_of(l);
+        const bool own_outlet = through && l == L;
         const bool last_face = routed_node(d) || (l == L && d == 0 && !through);
         const double dx = net.dx[l];
-        for (int n = 1; n <= nx; ++n) {
-            double out = 0.0;
-            if (n < nx || last_face) out += std::max(q[n][l], 0.0);
-            if (n > 1)
-                out += std::max(-q[n - 1][l], 0.0);
-            else
-                for (int k = 1; k <= net.us_count[l]; ++k) {
-                    const int u = net.uslinks[l][k];
-                    if (routed_node(u)) out += std::max(-q[net.comp_node_count[u]][u], 0.0);
-                }
-            const double gain = s.chan.qlat[n][l] * dx + outside_rate(s, n, l, next);
-            const double held = std::max(area[n][l] * dx, 0.0) + h * std::max(gain, 0.0);
-            share[n][l] = (through && n == nx) || !(out * h > held) ? 1.0 : held / (out * h);
+        const double *qc = q.data() + l, *ac = area.data() + l, *lc = s.chan.qlat.data() + l;
+        double *sc = share.data() + l;
+        // What runs back out of node 1 into the links above it.
+        double back = 0.0;
+        for (int k = 1; k <= net.us_count[l]; ++k) {
+            const int u = net.uslinks[l][k];
+            if (routed_node(u)) back += std::max(-q[net.comp_node_count[u]][u], 0.0);
+        }
+        while (next < inflows.size() && inflows[next].link < l) ++next;
+        for (std::size_t k = 1; k <= static_cast<std::size_t>(nx); ++k) {
+            const int n = static_cast<int>(k);
+            double out = k > 1 ? std::max(-qc[(k - 1) * qs], 0.0) : back;
+            if (n < nx || last_face) out += std::max(qc[k * qs], 0.0);
+            double gain = lc[k * ls] * dx;
+            if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
+                gain += outside_rate(s, n, l, next);
+                ++next;
+            }
+            const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(gain, 0.0);
+            if (out * h > held && !(own_outlet && n == nx)) {
+                sc[k * ss] = held / (out * h);
+                limited = true;
+            } else {
+                sc[k * ss] = 1.0;
+            }
         }
     }
+    if (!limited) return;
     // The face that feeds a pass-through outlet node: its outflow is that face's
     // discharge with the node's lateral and aquifer inflows, so it drops with it.
     int feed_n = 0, feed_l = 0;
-    if (pass_outlet_of(L) && routed_node(L)) {
+    if (through && routed_node(L)) {
         feed_n = net.comp_node_count[L] - 1;
         feed_l = L;
         if (feed_n < 1 && net.us_count[L] >= 1 && routed_node(net.uslinks[L][1])) {
@@ -431,11 +449,13 @@ void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<doubl
     for (int l = 1; l <= L; ++l) {
         if (!routed_node(l)) continue;
         const int nx = net.comp_node_count[l], d = net.ds_link[l];
-        for (int n = 1; n < nx; ++n)
-            q[n][l] *= q[n][l] > 0.0 ? share[n][l] : share[n + 1][l];
+        double *qc = q.data() + l;
+        const double *sc = share.data() + l;
+        for (std::size_t k = 1; k < static_cast<std::size_t>(nx); ++k)
+            qc[k * qs] *= qc[k * qs] > 0.0 ? sc[k * ss] : sc[(k + 1) * ss];
         if (routed_node(d))
             q[nx][l] *= q[nx][l] > 0.0 ? share[nx][l] : share[1][d];
-        else if (l == L && d == 0 && !pass_outlet_of(l) && q[nx][l] > 0.0)
+        else if (l == L && d == 0 && !through && q[nx][l] > 0.0)
             q[nx][l] *= share[nx][l];
     }
     if (feed_n >= 1) q[net.comp_node_count[L]][L] += q[feed_n][feed_l] - feed_before;
