@@ -43,6 +43,9 @@ bool prepare_work(model_state &s) {
     const long long nodes = net.max_node_count, links = net.link_count;
     if (!fits(net.area_iter, net) && !chan_make(net.area_iter, nodes, links, "area_iter")) return false;
     if (!fits(net.qp_iter, net) && !chan_make(net.qp_iter, nodes, links, "qp_iter")) return false;
+    if (!fits(net.qp_start, net) && !chan_make(net.qp_start, nodes, links, "qp_start")) return false;
+    if (!fits(net.outflow_share, net) && !chan_make(net.outflow_share, nodes, links, "outflow_share"))
+        return false;
     if (!fits(s.chan.area_old, net) && !chan_make(s.chan.area_old, nodes, links, "area_old")) return false;
     if (!fits(s.chan.qlat, net) && !chan_make(s.chan.qlat, nodes, links, "qlat")) return false;
     if (exchange_in_step(s) && !fits(net.qriv_old, net) &&
@@ -178,10 +181,82 @@ void lake_capture_and_release(model_state &s) {
     }
 }
 
+bool routed_node(const channel_network &net, int l) {
+    return l >= 1 && routed(net.link_type[l]) && net.comp_node_count[l] >= 1;
+}
+
+// No face takes more out of a node over h than the node holds plus its outside
+// inflows over h; the reduced discharge is what the fed node receives.
+void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<double> &q, double h) {
+    channel_network &net = s.channels;
+    array_2d<double> &share = net.outflow_share;
+    const int L = net.link_count;
+    const bool through = L >= 1 && net.ds_link[L] == 0 && s.head_bound;
+    for (int l = 1; l <= L; ++l) {
+        if (!routed_node(net, l)) continue;
+        const int nx = net.comp_node_count[l], d = net.ds_link[l];
+        for (int n = 1; n <= nx; ++n) {
+            double out = 0.0;
+            if (n < nx || routed_node(net, d) || (l == L && d == 0 && !through))
+                out += std::max(q[n][l], 0.0);
+            if (n > 1) {
+                out += std::max(-q[n - 1][l], 0.0);
+            } else {
+                for (int k = 1; k <= net.us_count[l]; ++k) {
+                    const int u = net.uslinks[l][k];
+                    if (routed_node(net, u)) out += std::max(-q[net.comp_node_count[u]][u], 0.0);
+                }
+            }
+            double outside = 0.0;
+            if (!s.chan.chan_point_Q.empty() && std::fabs(s.chan.chan_point_Q[n][l]) > 1e-6)
+                outside += s.chan.chan_point_Q[n][l];
+            if (!net.stream_pointsource.empty() && net.stream_pointsource[n][l])
+                outside += time_series_value(net.stream_pointsource[n][l], s.now_days);
+            const double gain = s.chan.qlat[n][l] * net.dx[l] + outside;
+            const double held = std::max(area[n][l] * net.dx[l], 0.0) + h * std::max(gain, 0.0);
+            if ((through && l == L && n == nx) || out * h <= held)
+                share[n][l] = 1.0;
+            else
+                share[n][l] = held / (out * h);
+        }
+    }
+    int feed_n = 0, feed_l = 0;
+    if (through && routed_node(net, L)) {
+        feed_n = net.comp_node_count[L] - 1;
+        feed_l = L;
+        if (feed_n < 1 && net.us_count[L] >= 1 && routed_node(net, net.uslinks[L][1])) {
+            feed_l = net.uslinks[L][1];
+            feed_n = net.comp_node_count[feed_l];
+        }
+    }
+    const double feed_before = feed_n >= 1 ? q[feed_n][feed_l] : 0.0;
+    for (int l = 1; l <= L; ++l) {
+        if (!routed_node(net, l)) continue;
+        const int nx = net.comp_node_count[l], d = net.ds_link[l];
+        for (int n = 1; n <= nx; ++n) {
+            if (n < nx) {
+                if (q[n][l] > 0.0)
+                    q[n][l] *= share[n][l];
+                else
+                    q[n][l] *= share[n + 1][l];
+            } else if (routed_node(net, d)) {
+                if (q[n][l] > 0.0)
+                    q[n][l] *= share[n][l];
+                else
+                    q[n][l] *= share[1][d];
+            } else if (l == L && d == 0 && !through && q[n][l] > 0.0) {
+                q[n][l] *= share[n][l];
+            }
+        }
+    }
+    if (feed_n >= 1) q[net.comp_node_count[L]][L] += q[feed_n][feed_l] - feed_before;
+}
+
 // Continuity update of `area` over one sub-step h with the discharges q.
-void continuity(model_state &s, array_2d<double> &area, const array_2d<double> &q, double h) {
+void continuity(model_state &s, array_2d<double> &area, array_2d<double> &q, double h) {
     channel_network &net = s.channels;
     const int L = net.link_count;
+    limit_outflows(s, area, q, h);
     const bool exchange = exchange_in_step(s);
     const bool points = !s.chan.chan_point_Q.empty();
     const bool series = !net.stream_pointsource.empty();
@@ -400,6 +475,13 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
         bool accepted = false;
         for (int attempt = 0; !accepted; ++attempt) {
             if (h < 0.001 || attempt > 64) return stop_small_step();
+            for (int l = 1; l <= L; ++l)
+                for (int n = 1; n <= net.max_node_count; ++n) {
+                    if (attempt == 0)
+                        net.qp_start[n][l] = net.qp[n][l];
+                    else
+                        net.qp[n][l] = net.qp_start[n][l];
+                }
             remaining -= h;
             if (remaining <= 0.001) {
                 h += remaining;
@@ -420,6 +502,20 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                     for (int n = 1; n <= net.max_node_count; ++n)
                         if (net.area_iter[n][l] < 0.0) net.area_iter[n][l] = 0.0;
                 sections_from(s, net.area_iter);
+                // The Courant number at the depths of the nodes the predictor fills.
+                double filling = 0.0;
+                for (int l = 1; l <= L; ++l) {
+                    if (!routed(net.link_type[l]) || !(net.dx[l] > 0.0)) continue;
+                    for (int n = 1; n <= net.comp_node_count[l]; ++n) {
+                        if (!(net.area_iter[n][l] > 2.0 * w.area_old[n][l])) continue;
+                        const double d = w.chan_depth[n][l] > 0.0 ? w.chan_depth[n][l] : 0.0;
+                        filling = std::max(filling, std::sqrt(9.81 * d) * h / net.dx[l]);
+                    }
+                }
+                if (filling > c_lim) {
+                    negative = true;
+                    break;
+                }
                 for (int l = 1; l <= L; ++l)
                     for (int n = 1; n <= net.max_node_count; ++n) net.qp_iter[n][l] = net.qp[n][l];
                 discharge_arrays da{&w.chan_depth, &w.conv, &net.qp_iter};
@@ -438,7 +534,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 for (int l = 1; l <= L && !negative; ++l) {
                     if (!routed(net.link_type[l])) continue;
                     for (int n = 1; n <= net.comp_node_count[l]; ++n) {
-                        if (w.area[n][l] < -1e-8) {
+                        if (!(w.area[n][l] >= -1e-8)) {
                             negative = true;
                             break;
                         }

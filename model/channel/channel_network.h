@@ -177,8 +177,10 @@ struct channel_network {
     // ---- routing ----
     // Work arrays of the routing step ([node][link]), sized from this network on
     // its first step: predictor areas and discharges, exchange at the start of a
-    // sub-step, lake-cover fraction and held-by-lake marks of each node.
-    array_2d<double> area_iter, qp_iter, qriv_old, lake_cover;
+    // sub-step, lake-cover fraction and held-by-lake marks of each node, the
+    // discharges a sub-step starts from, and the share of its outflows that each
+    // node can supply over a sub-step.
+    array_2d<double> area_iter, qp_iter, qriv_old, lake_cover, qp_start, outflow_share;
     array_2d<int> status_node;
     // sqrt(1 + z^2) of each node's side slope z, made at the start of each step.
     array_2d<double> side_factor;

@@ -40,6 +40,9 @@ bool prepare_work(model_state &s) {
     const long long nodes = net.max_node_count, links = net.link_count;
     if (!fits(net.area_iter, net) && !chan_make(net.area_iter, nodes, links, "area_iter")) return false;
     if (!fits(net.qp_iter, net) && !chan_make(net.qp_iter, nodes, links, "qp_iter")) return false;
+    if (!fits(net.qp_start, net) && !chan_make(net.qp_start, nodes, links, "qp_start")) return false;
+    if (!fits(net.outflow_share, net) && !chan_make(net.outflow_share, nodes, links, "outflow_share"))
+        return false;
     if (!fits(s.chan.area_old, net) && !chan_make(s.chan.area_old, nodes, links, "area_old")) return false;
     if (!fits(s.chan.qlat, net) && !chan_make(s.chan.qlat, nodes, links, "qlat")) return false;
     if (!fits(net.side_factor, net) && !chan_make(net.side_factor, nodes, links, "side_factor"))
@@ -139,6 +142,29 @@ bool any_below_zero(const array_2d<double> &area, const channel_network &net) {
 
 // Flow depth at a node for the Courant number: the stored depth, 0 when not above 0.
 double courant_depth(double d) { return d > 0.0 ? d : 0.0; }
+
+// The largest gravity-wave Courant number sqrt(9.81 d) h / dx, at the depths d of
+// the predictor of a sub-step h, over the routed nodes whose area the predictor more
+// than doubles: the Courant number at the start of the sub-step knows only the
+// depths it starts from, none at a dry node that an inflow is about to fill, while
+// a node that keeps most of its water is held by that check already.
+double filling_courant(const model_state &s, double h) {
+    const channel_network &net = s.channels;
+    const std::size_t ds = s.chan.chan_depth.cols() + 1, as = net.area_iter.cols() + 1,
+                      os = s.chan.area_old.cols() + 1;
+    double largest = 0.0;
+    for (int l = 1; l <= net.link_count; ++l) {
+        const double dx = net.dx[l];
+        if (!routed(net.link_type[l]) || !(dx > 0.0)) continue;
+        const double *dc = s.chan.chan_depth.data() + l, *ac = net.area_iter.data() + l,
+                     *oc = s.chan.area_old.data() + l;
+        double deepest = 0.0;
+        for (std::size_t k = 1; k <= static_cast<std::size_t>(net.comp_node_count[l]); ++k)
+            if (ac[k * as] > 2.0 * oc[k * os]) deepest = std::max(deepest, courant_depth(dc[k * ds]));
+        largest = std::max(largest, std::sqrt(9.81 * deepest) * h / dx);
+    }
+    return largest;
+}
 
 // The explicit diffusive wave is stable while its diffusion number D h / dx^2
 // stays below 1/2, D = |Q| / (2 T S) the wave's diffusivity (Q the face discharge,
@@ -297,8 +323,8 @@ bool pipe_outlet_node(const model_state &s, int k, int &l, int &n) {
 }
 
 // What a continuity update found over the routed nodes, link by link: the first
-// area below -1e-8 (the sub-step fails), else the largest change of an area from
-// its predictor value.
+// area below -1e-8 or not a number (the sub-step fails), else the largest change
+// of an area from its predictor value.
 struct continuity_result {
     bool negative = false;
     double change = 0.0;
@@ -332,14 +358,118 @@ void gather_inflows(model_state &s) {
     }
 }
 
+// The rate (m3/s) that reaches routed node (n, l) from outside the network by
+// point, time-series and pipe-outlet inflows; `next` walks the entries of
+// inflow_nodes in link and node order and is left at the entry of (n, l).
+double outside_rate(const model_state &s, int n, int l, std::size_t &next) {
+    const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
+    while (next < inflows.size() &&
+           (inflows[next].link < l || (inflows[next].link == l && inflows[next].node < n)))
+        ++next;
+    if (next >= inflows.size() || inflows[next].link != l || inflows[next].node != n) return 0.0;
+    double rate = 0.0;
+    if (!s.chan.chan_point_Q.empty() && std::fabs(s.chan.chan_point_Q[n][l]) > 1e-6)
+        rate += s.chan.chan_point_Q[n][l];
+    if (!s.channels.stream_pointsource.empty() && s.channels.stream_pointsource[n][l])
+        rate += time_series_value(s.channels.stream_pointsource[n][l], s.now_days);
+    for (const node_inflow &p : s.chan.pipe_outlet_inflows)
+        if (p.link == l && p.node == n) rate += p.rate;
+    return rate;
+}
+
+// No face takes more out of a node over the sub-step h than the node holds at its
+// start (areas `area`) plus what reaches it from outside the network over h. A
+// node whose outflows (downstream faces with flow leaving it, upstream faces with
+// flow running back) would take more has them all scaled down by the share it can
+// supply, and each face passes its reduced discharge on to the node it feeds: what
+// is held back stays in the node it would have left. A dry node thus gives
+// nothing, whatever discharge its neighbours' levels ask of it. Faces from and to
+// lakes, weirs and structures are left as they are. With a pass-through outlet the
+// outlet discharge drops by what its feeding face was reduced.
+void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<double> &q, double h) {
+    channel_network &net = s.channels;
+    array_2d<double> &share = net.outflow_share;
+    const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
+    const int L = net.link_count;
+    std::size_t next = 0;
+    auto routed_node = [&net](int l) {
+        return l >= 1 && routed(net.link_type[l]) && net.comp_node_count[l] >= 1;
+    };
+    const bool through = L >= 1 && net.ds_link[L] == 0 && s.head_bound;
+    // A link's nodes are one column of the [node][link] arrays.
+    const std::size_t qs = q.cols() + 1, as = area.cols() + 1, ls = s.chan.qlat.cols() + 1,
+                      ss = share.cols() + 1;
+    bool limited = false;
+    for (int l = 1; l <= L; ++l) {
+        if (!routed_node(l)) continue;
+        const int nx = net.comp_node_count[l], d = net.ds_link[l];
+        const bool own_outlet = through && l == L;
+        const bool last_face = routed_node(d) || (l == L && d == 0 && !through);
+        const double dx = net.dx[l];
+        const double *qc = q.data() + l, *ac = area.data() + l, *lc = s.chan.qlat.data() + l;
+        double *sc = share.data() + l;
+        // What runs back out of node 1 into the links above it.
+        double back = 0.0;
+        for (int k = 1; k <= net.us_count[l]; ++k) {
+            const int u = net.uslinks[l][k];
+            if (routed_node(u)) back += std::max(-q[net.comp_node_count[u]][u], 0.0);
+        }
+        while (next < inflows.size() && inflows[next].link < l) ++next;
+        for (std::size_t k = 1; k <= static_cast<std::size_t>(nx); ++k) {
+            const int n = static_cast<int>(k);
+            double out = k > 1 ? std::max(-qc[(k - 1) * qs], 0.0) : back;
+            if (n < nx || last_face) out += std::max(qc[k * qs], 0.0);
+            double gain = lc[k * ls] * dx;
+            if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
+                gain += outside_rate(s, n, l, next);
+                ++next;
+            }
+            const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(gain, 0.0);
+            if (out * h > held && !(own_outlet && n == nx)) {
+                sc[k * ss] = held / (out * h);
+                limited = true;
+            } else {
+                sc[k * ss] = 1.0;
+            }
+        }
+    }
+    if (!limited) return;
+    // The face that feeds a pass-through outlet node: its outflow is that face's
+    // discharge with the node's lateral and aquifer inflows, so it drops with it.
+    int feed_n = 0, feed_l = 0;
+    if (through && routed_node(L)) {
+        feed_n = net.comp_node_count[L] - 1;
+        feed_l = L;
+        if (feed_n < 1 && net.us_count[L] >= 1 && routed_node(net.uslinks[L][1])) {
+            feed_l = net.uslinks[L][1];
+            feed_n = net.comp_node_count[feed_l];
+        }
+    }
+    const double feed_before = feed_n >= 1 ? q[feed_n][feed_l] : 0.0;
+    for (int l = 1; l <= L; ++l) {
+        if (!routed_node(l)) continue;
+        const int nx = net.comp_node_count[l], d = net.ds_link[l];
+        double *qc = q.data() + l;
+        const double *sc = share.data() + l;
+        for (std::size_t k = 1; k < static_cast<std::size_t>(nx); ++k)
+            qc[k * qs] *= qc[k * qs] > 0.0 ? sc[k * ss] : sc[(k + 1) * ss];
+        if (routed_node(d))
+            q[nx][l] *= q[nx][l] > 0.0 ? share[nx][l] : share[1][d];
+        else if (l == L && d == 0 && !through && q[nx][l] > 0.0)
+            q[nx][l] *= share[nx][l];
+    }
+    if (feed_n >= 1) q[net.comp_node_count[L]][L] += q[feed_n][feed_l] - feed_before;
+}
+
 // Continuity update of `area` over one sub-step h with the discharges q, from the
-// inflows of gather_inflows. With `clamp`, new areas below 0 are stored as 0 (the
-// predictor); with `predicted`, the result compares the new areas with those (the
-// corrector).
-continuity_result continuity(model_state &s, array_2d<double> &area, const array_2d<double> &q,
-                             double h, bool clamp = false,
-                             const array_2d<double> *predicted = nullptr) {
+// inflows of gather_inflows; q is first limited to what the nodes can supply
+// (limit_outflows) and keeps the discharges the update used. With `clamp`, new
+// areas below 0 are stored as 0 (the predictor); with `predicted`, the result
+// compares the new areas with those (the corrector).
+continuity_result continuity(model_state &s, array_2d<double> &area, array_2d<double> &q, double h,
+                             bool clamp = false, const array_2d<double> *predicted = nullptr) {
     continuity_result result;
+    limit_outflows(s, area, q, h);
     channel_network &net = s.channels;
     const int L = net.link_count;
     const bool exchange = exchange_in_step(s);
@@ -383,7 +513,8 @@ continuity_result continuity(model_state &s, array_2d<double> &area, const array
             const double a = (V + dV) / dx;
             ac[k * as] = clamp && a < 0.0 ? 0.0 : a;
             if (pc) {
-                if (a < -1e-8) result.negative = true;
+                // An area that is not a number fails the sub-step like one below 0.
+                if (!(a >= -1e-8)) result.negative = true;
                 const double dif = std::fabs(a - pc[k * ps]);
                 if (!result.negative && dif > result.change) result.change = dif;
             }
@@ -648,6 +779,11 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 settle_conveyance();
                 return stop_small_step();
             }
+            // A retry starts again from the discharges of the sub-step's start.
+            if (attempt == 0)
+                copy_nodes(net.qp_start, net.qp, net);
+            else
+                copy_nodes(net.qp, net.qp_start, net);
             remaining -= h;
             if (remaining <= 0.001) {
                 h += remaining;
@@ -667,6 +803,10 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 clamp_unrouted(net.area_iter, net);
                 sections_from(s, net.area_iter);
                 conveyance_stale = false;
+                if (filling_courant(s, h) > c_lim) {
+                    negative = true;
+                    break;
+                }
                 copy_nodes(net.qp_iter, net.qp, net);
                 discharge_arrays da{&w.chan_depth, &w.conv, &net.qp_iter};
                 if (channel_outlet_and_structures(s, da) != 0) return -1;
@@ -680,7 +820,8 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 accepted = true;
                 break;
             }
-            // A node ran dry: retry the sub-step at half its length.
+            // A node ran dry, or the depths the sub-step brings exceed the Courant
+            // limit: retry the sub-step at half its length.
             remaining += h;
             h *= 0.5;
             copy_nodes(w.area, w.area_old, net);

@@ -79,6 +79,28 @@ TEST(RoutingStep, HalvedSubStepsKeepVolume) {
     EXPECT_LT(channel_volume(s), v0);
 }
 
+// Shallow steep trees of 15 links (draining to an outlet on its slope, or one that
+// passes its inflow through) fed at a leaf, under a Courant limit so large that
+// faces ask for more than their nodes hold: no area falls below 0, no water is
+// made by lifting beyond rounding, and the network's volume changes by inflow less outflow.
+TEST(RoutingStep, TreesAskedForMoreThanTheyHoldKeepVolume) {
+    for (const int head_bound : {0, 1}) {
+        clear_error_state();
+        model_state s;
+        routing_test::tree_network(s, 15, 5, 10.0, 0.01, 0.05);
+        s.head_bound = head_bound;
+        const double v0 = channel_volume(s);
+        run_totals t;
+        ASSERT_TRUE(route_for(s, 1200.0, 60.0, 50.0, [](double now) { return now < 300.0 ? 2.0 : 0.0; }, t));
+        EXPECT_EQ(error_record.fatal, 0);
+        for (int l = 1; l <= 15; ++l)
+            for (int k = 1; k <= 5; ++k) EXPECT_GE(s.chan.area[k][l], 0.0) << head_bound << " " << l << " " << k;
+        EXPECT_LT(s.chan.negative_area_volume, 1e-12 * v0) << head_bound;  // rounding at most
+        EXPECT_NEAR(channel_volume(s) - v0, t.inflow - t.outflow, 1e-9 * (v0 + t.inflow)) << head_bound;
+        EXPECT_GT(t.outflow, 0.2 * v0) << head_bound;
+    }
+}
+
 TEST(RoutingStep, WaveTravelsAtFiveThirdsOfVelocity) {
     clear_error_state();
     model_state s;
