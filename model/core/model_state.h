@@ -16,6 +16,7 @@
 #include "model/channel/channel_network.h"
 #include "model/pipes/superlink_network.h"
 #include "model/core/nutrient_state.h"
+#include "model/core/water_ledger.h"
 #include "model/pipes/superlink_step.h"
 #include "model/sediment/sediment_bound.h"
 
@@ -409,6 +410,9 @@ struct model_state {
     ~model_state();
     model_state(const model_state &) = delete;
     model_state &operator=(const model_state &) = delete;
+
+    // Every volume that moved between two stores or across the model's bounds.
+    water_ledger water;
 
     // ---- working fields (0, none or empty unless a default is given) ----
     std::FILE *summary_file = nullptr;
