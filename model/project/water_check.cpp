@@ -1,0 +1,91 @@
+// Store volumes from the state and the per-piece comparison with the water ledger.
+// run_time_loop calls it after each piece in the debug and sanitizer builds.
+#include "model/project/water_check.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "model/channel/channel_services.h"
+#include "model/core/errors.h"
+#include "model/core/model_state.h"
+#include "model/hydrology/event_end.h"
+#include "model/hydrology/event_start.h"
+#include "model/hydrology/hydrology_services.h"
+
+namespace {
+
+using n = ledger_node;
+
+// The stores every posting of which is made; the others are not compared yet.
+constexpr std::array<ledger_node, 2> checked_stores = {n::snow, n::canopy};
+
+double cell_sum(const model_state &s, const array_1d<double> &a) {
+    double sum = 0.0;
+    if (a.empty()) return 0.0;
+    for (int c = 1; c <= s.cell_count && static_cast<std::size_t>(c) <= a.last(); ++c)
+        sum += a[static_cast<std::size_t>(c)];
+    return sum;
+}
+
+// The soil store of the scheme the run uses.
+ledger_node soil_store_of(const model_state &s) {
+    if (s.inf_redist) return n::root_zone;
+    if (s.inf_richards) return n::soil_columns;
+    return n::front_soil;
+}
+
+// The relative part of a break beyond rounding, and its absolute part (m3).
+constexpr double relative_rounding = 1e-9;
+constexpr double absolute_rounding = 1e-9;
+
+}  // namespace
+
+double store_volume(const model_state &s, ledger_node store) {
+    const double area = s.cell_size * s.cell_size;
+    switch (store) {
+        case n::surface: return overland_surface_volume(s);
+        case n::overland_lakes: return overland_lake_volume(s);
+        case n::channels: return channel_routing_on(s) ? channel_water_volume(s) : 0.0;
+        case n::channel_lakes: return channel_lake_volume(s);
+        case n::snow: return cell_sum(s, s.snow_store) * area;
+        case n::canopy: return cell_sum(s, s.interception_store) * area / 1000.0;
+        case n::front_soil:
+        case n::root_zone:
+        case n::soil_columns:
+            return soil_store_of(s) == store ? final_soil_water(s) : 0.0;
+        case n::aquifer: return s.groundwater_on ? s.gw_stored_volume : 0.0;
+        case n::pipes: return s.storm_sewer_on ? s.superlinks.slink_volume_end : 0.0;
+        case n::sacramento:
+            return s.sacramento_on ? sacramento_storage(s.sac_basin) * s.watershed_area / 1000.0 : 0.0;
+        case n::sacramento_transit: return s.sacramento_on ? s.sac_owed_volume : 0.0;
+        default: return 0.0;
+    }
+}
+
+void start_water_check(const model_state &s, water_check &check) {
+    for (ledger_node store : checked_stores) {
+        const std::size_t k = static_cast<std::size_t>(store);
+        check.volume[k] = store_volume(s, store);
+        check.posted[k] = s.water.net_into(store);
+    }
+}
+
+bool check_water_after(const model_state &s, water_check &check, const char *piece) {
+    for (ledger_node store : checked_stores) {
+        const std::size_t k = static_cast<std::size_t>(store);
+        const double volume = store_volume(s, store);
+        const double posted = s.water.net_into(store);
+        const double flow = posted - check.posted[k];
+        const double difference = volume - check.volume[k] - flow;
+        const double scale = std::fabs(volume) + std::fabs(check.volume[k]) + std::fabs(flow);
+        check.volume[k] = volume;
+        check.posted[k] = posted;
+        if (std::fabs(difference) <= relative_rounding * scale + absolute_rounding) continue;
+        std::printf("Error: the water of the %s changed by %.6f m3 more than was posted in the "
+                    "time-step piece %s.\n",
+                    ledger_node_name(store), difference, piece);
+        raise_printed_error();
+        return false;
+    }
+    return true;
+}
