@@ -1294,3 +1294,15 @@ inline double surface_exchange_factor(const model_state &s, std::size_t i) {
 void init_location_record(erosion_record &e);
 // Zeroes one soil table row.
 void init_soil_layer_record(soil_layer_record &r);
+
+// The ledger's soil store of the run's infiltration scheme.
+inline ledger_node soil_store_of(const model_state &s) {
+    if (s.inf_redist) return ledger_node::root_zone;
+    if (s.inf_richards) return ledger_node::soil_columns;
+    return ledger_node::front_soil;
+}
+// The store that infiltrated water enters: the Sacramento stores own it when they
+// run, else the soil of the scheme.
+inline ledger_node infiltration_store_of(const model_state &s) {
+    return s.sacramento_on ? ledger_node::sacramento : soil_store_of(s);
+}

@@ -196,6 +196,7 @@ void step_overland_flow(model_state &s) {
         // Without channels the base flow of the stores leaves at the outlet.
         const double base = take_sacramento_runoff(s, s.sac_discharge * dt);
         s.sac_channel_volume += base;
+        s.water.move(ledger_node::sacramento_transit, ledger_node::outlet, base);
         if (dt > 0.0) s.outlet_discharge += base / dt;
     }
     if (!channel) {

@@ -17,7 +17,7 @@ namespace {
 using n = ledger_node;
 
 // The stores every posting of which is made; the others are not compared yet.
-constexpr std::array<ledger_node, 2> checked_stores = {n::snow, n::canopy};
+constexpr std::array<ledger_node, 4> checked_stores = {n::snow, n::canopy, n::sacramento, n::sacramento_transit};
 
 double cell_sum(const model_state &s, const array_1d<double> &a) {
     double sum = 0.0;
@@ -25,13 +25,6 @@ double cell_sum(const model_state &s, const array_1d<double> &a) {
     for (int c = 1; c <= s.cell_count && static_cast<std::size_t>(c) <= a.last(); ++c)
         sum += a[static_cast<std::size_t>(c)];
     return sum;
-}
-
-// The soil store of the scheme the run uses.
-ledger_node soil_store_of(const model_state &s) {
-    if (s.inf_redist) return n::root_zone;
-    if (s.inf_richards) return n::soil_columns;
-    return n::front_soil;
 }
 
 // The relative part of a break beyond rounding, and its absolute part (m3).
@@ -56,7 +49,10 @@ double store_volume(const model_state &s, ledger_node store) {
         case n::aquifer: return s.groundwater_on ? s.gw_stored_volume : 0.0;
         case n::pipes: return s.storm_sewer_on ? s.superlinks.slink_volume_end : 0.0;
         case n::sacramento:
-            return s.sacramento_on ? sacramento_storage(s.sac_basin) * s.watershed_area / 1000.0 : 0.0;
+            // The stores, and the infiltration they have not yet taken in.
+            return s.sacramento_on ? sacramento_storage(s.sac_basin) * s.watershed_area / 1000.0 +
+                                         s.infiltration_volume_total - s.sac_infiltration_used
+                                   : 0.0;
         case n::sacramento_transit: return s.sacramento_on ? s.sac_owed_volume : 0.0;
         default: return 0.0;
     }
