@@ -307,9 +307,15 @@ void exchange_tile_drains(model_state &s) {
 void step_superlink_coupling(model_state &s) {
     if (!s.storm_sewer_on || !clock_due(s, s.pipe_clock)) return;
     const double dt = clock_step_seconds(s, s.pipe_clock);
+    // The depth floors that the first step lays add to what the network held.
+    const bool first = s.superlinks.superlink_step_count == 0;
+    const double before = first ? pipe_network_water(s) : 0.0;
     prepare_superlink_step(s);
     superlink_step(s, dt);
     if (failed()) return;
+    if (first)
+        s.water.move(ledger_node::pipe_depth_bounds, ledger_node::pipes,
+                     s.superlinks.slink_volume_start - before);
     // The next time counts from the clock, as every other piece's does: adding
     // the interval to the scheduled time would drift away from the clock in
     // Julian-day time until the pipe network is never due again.

@@ -11,13 +11,14 @@
 #include "model/hydrology/event_end.h"
 #include "model/hydrology/event_start.h"
 #include "model/hydrology/hydrology_services.h"
+#include "model/pipes/superlink_step.h"
 
 namespace {
 
 using n = ledger_node;
 
 // The stores every posting of which is made; the others are not compared yet.
-constexpr std::array<ledger_node, 4> checked_stores = {n::snow, n::canopy, n::sacramento, n::sacramento_transit};
+constexpr std::array<ledger_node, 5> checked_stores = {n::snow, n::canopy, n::sacramento, n::sacramento_transit, n::pipes};
 
 double cell_sum(const model_state &s, const array_1d<double> &a) {
     double sum = 0.0;
@@ -47,7 +48,7 @@ double store_volume(const model_state &s, ledger_node store) {
         case n::soil_columns:
             return soil_store_of(s) == store ? final_soil_water(s) : 0.0;
         case n::aquifer: return s.groundwater_on ? s.gw_stored_volume : 0.0;
-        case n::pipes: return s.storm_sewer_on ? s.superlinks.slink_volume_end : 0.0;
+        case n::pipes: return s.storm_sewer_on ? pipe_network_water(s) : 0.0;
         case n::sacramento:
             // The stores, and the infiltration they have not yet taken in.
             return s.sacramento_on ? sacramento_storage(s.sac_basin) * s.watershed_area / 1000.0 +
