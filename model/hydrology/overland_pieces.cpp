@@ -13,6 +13,7 @@
 #include "model/core/errors.h"
 #include "model/core/globals.h"
 #include "model/hydrology/groundwater.h"
+#include "model/hydrology/groundwater_coupling.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/piece_cells.h"
 #include "model/hydrology/layered_soil.h"
@@ -402,6 +403,7 @@ void step_channel_routing(model_state &s) {
     const double since = s.now_days - s.channel_clock.last;
     const double dt = since > 1e-06 ? since * 86400.0 : s.channel_step_seconds;
 
+    const pending_aquifer_exchange exchanged = pending_exchange_of(s);
     if (s.chan_explicit || s.chan_mesh) {
         s.lateral_inflow_volume += lateral_inflow(s, s.cell_size, dt);
         if (failed()) return;
@@ -428,6 +430,8 @@ void step_channel_routing(model_state &s) {
             if (failed()) return;
         }
     }
+
+    post_aquifer_exchange(s, exchanged);
 
     // Without explicit routing the overland step has booked the outlet flow.
     if (s.chan_explicit) {

@@ -10,6 +10,7 @@
 #include "model/core/model_state.h"
 #include "model/hydrology/event_end.h"
 #include "model/hydrology/event_start.h"
+#include "model/hydrology/groundwater_coupling.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/pipes/superlink_step.h"
 
@@ -18,7 +19,7 @@ namespace {
 using n = ledger_node;
 
 // The stores every posting of which is made; the others are not compared yet.
-constexpr std::array<ledger_node, 5> checked_stores = {n::snow, n::canopy, n::sacramento, n::sacramento_transit, n::pipes};
+constexpr std::array<ledger_node, 6> checked_stores = {n::snow, n::canopy, n::sacramento, n::sacramento_transit, n::pipes, n::aquifer};
 
 double cell_sum(const model_state &s, const array_1d<double> &a) {
     double sum = 0.0;
@@ -47,7 +48,12 @@ double store_volume(const model_state &s, ledger_node store) {
         case n::root_zone:
         case n::soil_columns:
             return soil_store_of(s) == store ? final_soil_water(s) : 0.0;
-        case n::aquifer: return s.groundwater_on ? s.gw_stored_volume : 0.0;
+        case n::aquifer: {
+            // Less what the channels and lakes have taken and the aquifer gives at its next step.
+            if (!s.groundwater_on) return 0.0;
+            const pending_aquifer_exchange p = pending_exchange_of(s);
+            return s.gw_stored_volume - p.seepage - p.lake;
+        }
         case n::pipes: return s.storm_sewer_on ? pipe_network_water(s) : 0.0;
         case n::sacramento:
             // The stores, and the infiltration they have not yet taken in.
