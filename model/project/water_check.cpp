@@ -19,7 +19,7 @@ namespace {
 using n = ledger_node;
 
 // The stores every posting of which is made; the others are not compared yet.
-constexpr std::array<ledger_node, 6> checked_stores = {n::snow, n::canopy, n::sacramento, n::sacramento_transit, n::pipes, n::aquifer};
+constexpr std::array<ledger_node, 9> checked_stores = {n::snow, n::canopy, n::sacramento, n::sacramento_transit, n::pipes, n::aquifer, n::front_soil, n::root_zone, n::soil_columns};
 
 double cell_sum(const model_state &s, const array_1d<double> &a) {
     double sum = 0.0;
@@ -47,7 +47,11 @@ double store_volume(const model_state &s, ledger_node store) {
         case n::front_soil:
         case n::root_zone:
         case n::soil_columns:
-            return soil_store_of(s) == store ? final_soil_water(s) : 0.0;
+            // With soil-moisture accounting the stores own the infiltrated water.
+            // The root zone takes the infiltration of its steps at its ET step.
+            if (soil_store_of(s) != store || s.sacramento_on) return 0.0;
+            return final_soil_water(s) +
+                   (s.inf_redist ? cell_sum(s, s.step_infiltration_depth) * area : 0.0);
         case n::aquifer: {
             // Less what the channels and lakes have taken and the aquifer gives at its next step.
             if (!s.groundwater_on) return 0.0;
