@@ -157,7 +157,9 @@ double lateral_inflow_step(model_state &s, double cell_size, double dt) {
     }
     // What entries that take no lateral inflow would have had stays owed.
     if (taken > 0.0) s.sac_owed_volume += taken;
-    if (due > 0.0) s.water.move(ledger_node::sacramento_transit, ledger_node::channels, due_taken - taken);
+    const double delivered = due > 0.0 ? due_taken - taken : 0.0;
+    s.water.move(ledger_node::sacramento_transit, ledger_node::channels, delivered);
+    s.water.move(ledger_node::surface, ledger_node::channels, total - delivered);
     return total;
 }
 

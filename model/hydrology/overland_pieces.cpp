@@ -149,6 +149,7 @@ void move_overland_water_into_channel_lakes(model_state &s) {
     const int n = s.cell_count;
     if (net.lake_count < 1 || !covers(s.cell_channel_lake, n) || !covers(s.depth, n)) return;
     const double cell_area = s.cell_size * s.cell_size;
+    double moved = 0.0;
     for (int i = 1; i <= n; ++i) {
         const int k = s.cell_channel_lake[at(i)];
         if (k < 1 || k > net.lake_count || at(k) >= net.lakes.size()) continue;
@@ -157,14 +158,43 @@ void move_overland_water_into_channel_lakes(model_state &s) {
         channel_lake &lake = net.lakes[at(k)];
         lake.volume += d * cell_area;
         lake.volume_in += d * cell_area;
+        moved += d * cell_area;
         s.depth[at(i)] = 0.0;
     }
+    s.water.move(ledger_node::surface, ledger_node::channel_lakes, moved);
+}
+
+// The overland lakes' inflow from the flow, not yet in their volumes (m3).
+double overland_lake_inflow(const model_state &s) {
+    double v = 0.0;
+    for (const lake_record &lake : s.lakes) v += lake.inflow_volume;
+    return v;
 }
 
 }  // namespace
 
+namespace {
+void route_overland_step(model_state &s);
+}  // namespace
+
+// The flow's exchanges across the grid's boundary, its clean-up of negative
+// depths and its inflow to the overland lakes, posted from the step's totals.
 void step_overland_flow(model_state &s) {
     if (!clock_due(s, s.rain_clock)) return;
+    const double inflow = s.boundary_inflow, outflow = s.boundary_outflow + s.boundary_free_outflow;
+    const double cleanup = s.negative_depth_volume, to_lakes = overland_lake_inflow(s);
+    route_overland_step(s);
+    water_ledger &w = s.water;
+    w.move(ledger_node::overland_boundary, ledger_node::surface, s.boundary_inflow - inflow);
+    w.move(ledger_node::surface, ledger_node::overland_boundary,
+           s.boundary_outflow + s.boundary_free_outflow - outflow);
+    w.move(ledger_node::overland_cleanup, ledger_node::surface, s.negative_depth_volume - cleanup);
+    w.move(ledger_node::surface, ledger_node::overland_lakes, overland_lake_inflow(s) - to_lakes);
+}
+
+namespace {
+
+void route_overland_step(model_state &s) {
     const double dt = clock_step_seconds(s, s.rain_clock);
     s.overland_routing_switch = 0;
     s.flow_present_switch = 0;
@@ -193,9 +223,10 @@ void step_overland_flow(model_state &s) {
         overland_erosion(s, dt, s.cell_size, s.sediment.viscosity);
         if (failed()) return;
     }
+    double base = 0.0;  // the Sacramento runoff that left with the outlet flow
     if (!channel && s.sacramento_on) {
         // Without channels the base flow of the stores leaves at the outlet.
-        const double base = take_sacramento_runoff(s, s.sac_discharge * dt);
+        base = take_sacramento_runoff(s, s.sac_discharge * dt);
         s.sac_channel_volume += base;
         s.water.move(ledger_node::sacramento_transit, ledger_node::outlet, base);
         if (dt > 0.0) s.outlet_discharge += base / dt;
@@ -205,6 +236,7 @@ void step_overland_flow(model_state &s) {
         s.outflow_volume += v;
         s.global_outflow_volume += v;
         if (s.ov_con_trans_mode) s.constituent_outflow_volume += v;
+        s.water.move(ledger_node::surface, ledger_node::outlet, v - base);
     }
 
     take_clock_step(s, s.rain_clock);
@@ -212,6 +244,8 @@ void step_overland_flow(model_state &s) {
     if (!survey_overland_cells(s)) return;
     after_rain(s);
 }
+
+}  // namespace
 
 void step_overland_constituents(model_state &s) {
     // The sediment-bound scheme owns the overland transport slot; the pools piece
