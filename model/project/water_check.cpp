@@ -19,7 +19,7 @@ namespace {
 using n = ledger_node;
 
 // The stores every posting of which is made; the others are not compared yet.
-constexpr std::array<ledger_node, 10> checked_stores = {n::snow, n::canopy, n::sacramento, n::sacramento_transit, n::pipes, n::aquifer, n::front_soil, n::root_zone, n::soil_columns, n::surface};
+constexpr std::array<ledger_node, 11> checked_stores = {n::snow, n::canopy, n::sacramento, n::sacramento_transit, n::pipes, n::aquifer, n::front_soil, n::root_zone, n::soil_columns, n::surface, n::overland_lakes};
 
 double cell_sum(const model_state &s, const array_1d<double> &a) {
     double sum = 0.0;
@@ -39,7 +39,14 @@ double store_volume(const model_state &s, ledger_node store) {
     const double area = s.cell_size * s.cell_size;
     switch (store) {
         case n::surface: return overland_surface_volume(s);
-        case n::overland_lakes: return overland_lake_volume(s);
+        case n::overland_lakes: {
+            // With the rain and inflow that the next lake update takes in.
+            double pending = 0.0;
+            for (int k = 1; k <= s.overland_lake_count && static_cast<std::size_t>(k) < s.lakes.size(); ++k)
+                pending += s.lakes[static_cast<std::size_t>(k)].rain_volume +
+                           s.lakes[static_cast<std::size_t>(k)].inflow_volume;
+            return overland_lake_volume(s) + pending;
+        }
         case n::channels: return channel_routing_on(s) ? channel_water_volume(s) : 0.0;
         case n::channel_lakes: return channel_lake_volume(s);
         case n::snow: return cell_sum(s, s.snow_store) * area;
