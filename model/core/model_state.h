@@ -212,8 +212,8 @@ struct lake_record {
 // Run totals at the start of the current event, so that the event's share can be
 // taken at its end (m3).
 struct event_total_marks {
-    double interception = 0.0, cleanup = 0.0, point_inflow = 0.0;
-    double boundary_in = 0.0, boundary_out = 0.0, evaporation = 0.0, lake_rain = 0.0;
+    ledger_totals water;  // the water ledger's flows
+    double evaporation = 0.0, lake_rain = 0.0;
     double channel_clip = 0.0;  // water added by lifting negative channel areas
     double lake_evaporation = 0.0;  // evaporation from channel lakes
     double stream_point_source = 0.0, stream_point_sink = 0.0;
