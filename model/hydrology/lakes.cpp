@@ -657,6 +657,8 @@ void lake_step(model_state &s) {
         if (x < 0.0005) x = 0.0005;
         const double e = std::pow(x, -0.05) * 0.000169 * wind * (1.0 - r.relative_humidity / 100.0) *
                          es / 24.0 * a / 100.0;
+        const double taken = e < lake.volume ? e : lake.volume;
+        s.water.move(ledger_node::channel_lakes, ledger_node::atmosphere, taken);
         if (e < lake.volume) {
             lake.volume -= e;
             lake.evaporated += e;

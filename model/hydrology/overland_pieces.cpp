@@ -438,6 +438,8 @@ void step_channel_routing(model_state &s) {
     const double dt = since > 1e-06 ? since * 86400.0 : s.channel_step_seconds;
 
     const pending_aquifer_exchange exchanged = pending_exchange_of(s);
+    const double sources = s.chan.point_source_volume, sinks = s.chan.point_sink_volume;
+    const double lifted = s.chan.negative_area_volume;
     if (s.chan_explicit || s.chan_mesh) {
         s.lateral_inflow_volume += lateral_inflow(s, s.cell_size, dt);
         if (failed()) return;
@@ -466,6 +468,11 @@ void step_channel_routing(model_state &s) {
     }
 
     post_aquifer_exchange(s, exchanged);
+    water_ledger &w = s.water;
+    w.move(ledger_node::point_sources, ledger_node::channels, s.chan.point_source_volume - sources);
+    w.move(ledger_node::channels, ledger_node::point_sources, s.chan.point_sink_volume - sinks);
+    w.move(ledger_node::channel_floor, ledger_node::channels, s.chan.negative_area_volume - lifted);
+    if (s.chan_explicit) w.move(ledger_node::channels, ledger_node::outlet, s.routed_outflow_volume);
 
     // Without explicit routing the overland step has booked the outlet flow.
     if (s.chan_explicit) {

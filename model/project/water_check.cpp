@@ -47,7 +47,10 @@ double store_volume(const model_state &s, ledger_node store) {
                            s.lakes[static_cast<std::size_t>(k)].inflow_volume;
             return overland_lake_volume(s) + pending;
         }
-        case n::channels: return channel_routing_on(s) ? channel_water_volume(s) : 0.0;
+        case n::channels:
+            // With what the pipe outlets have handed over and the channel step not yet taken.
+            return (channel_routing_on(s) ? channel_water_volume(s) : 0.0) +
+                   s.water.moved(n::pipes, n::channels) - s.chan.pipe_outlet_volume;
         case n::channel_lakes: return channel_lake_volume(s);
         case n::snow: return cell_sum(s, s.snow_store) * area;
         case n::canopy: return cell_sum(s, s.interception_store) * area / 1000.0;
