@@ -77,6 +77,7 @@ double lateral_inflow_step(model_state &s, double cell_size, double dt) {
     double taken = std::fmax(0.0, std::fmin(due, s.sac_owed_volume));
     const double share = due > 0.0 ? taken / due / weights : 0.0;
     s.sac_owed_volume -= taken;
+    const double due_taken = taken;
     double total = 0.0;
     for (int i = 1; i <= g.cell_count; ++i) {
         for (int j = 1; j <= g.entry_count[i]; ++j) {
@@ -156,6 +157,9 @@ double lateral_inflow_step(model_state &s, double cell_size, double dt) {
     }
     // What entries that take no lateral inflow would have had stays owed.
     if (taken > 0.0) s.sac_owed_volume += taken;
+    const double delivered = due > 0.0 ? due_taken - taken : 0.0;
+    s.water.move(ledger_node::sacramento_transit, ledger_node::channels, delivered);
+    s.water.move(ledger_node::surface, ledger_node::channels, total - delivered);
     return total;
 }
 

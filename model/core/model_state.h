@@ -16,6 +16,7 @@
 #include "model/channel/channel_network.h"
 #include "model/pipes/superlink_network.h"
 #include "model/core/nutrient_state.h"
+#include "model/core/water_ledger.h"
 #include "model/pipes/superlink_step.h"
 #include "model/sediment/sediment_bound.h"
 
@@ -211,8 +212,8 @@ struct lake_record {
 // Run totals at the start of the current event, so that the event's share can be
 // taken at its end (m3).
 struct event_total_marks {
-    double interception = 0.0, cleanup = 0.0, point_inflow = 0.0;
-    double boundary_in = 0.0, boundary_out = 0.0, evaporation = 0.0, lake_rain = 0.0;
+    ledger_totals water;  // the water ledger's flows
+    double evaporation = 0.0, lake_rain = 0.0;
     double channel_clip = 0.0;  // water added by lifting negative channel areas
     double lake_evaporation = 0.0;  // evaporation from channel lakes
     double stream_point_source = 0.0, stream_point_sink = 0.0;
@@ -409,6 +410,9 @@ struct model_state {
     ~model_state();
     model_state(const model_state &) = delete;
     model_state &operator=(const model_state &) = delete;
+
+    // Every volume that moved between two stores or across the model's bounds.
+    water_ledger water;
 
     // ---- working fields (0, none or empty unless a default is given) ----
     std::FILE *summary_file = nullptr;
@@ -1290,3 +1294,15 @@ inline double surface_exchange_factor(const model_state &s, std::size_t i) {
 void init_location_record(erosion_record &e);
 // Zeroes one soil table row.
 void init_soil_layer_record(soil_layer_record &r);
+
+// The ledger's soil store of the run's infiltration scheme.
+inline ledger_node soil_store_of(const model_state &s) {
+    if (s.inf_redist) return ledger_node::root_zone;
+    if (s.inf_richards) return ledger_node::soil_columns;
+    return ledger_node::front_soil;
+}
+// The store that infiltrated water enters: the Sacramento stores own it when they
+// run, else the soil of the scheme.
+inline ledger_node infiltration_store_of(const model_state &s) {
+    return s.sacramento_on ? ledger_node::sacramento : soil_store_of(s);
+}

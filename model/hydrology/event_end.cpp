@@ -145,17 +145,19 @@ void form_event_balance(model_state &s) {
     if (error_record.fatal) return;
 
     // The event's share of the run totals.
-    s.event_interception_volume = s.interception_total - s.event_marks.interception;
-    s.event_cleanup_volume = s.negative_depth_volume - s.event_marks.cleanup;
-    s.event_point_inflow_volume = s.point_inflow_total1 - s.event_marks.point_inflow;
+    using n = ledger_node;
+    const water_ledger &w = s.water;
+    const ledger_totals &mark = s.event_marks.water;
+    s.event_interception_volume = w.moved_since(mark, n::atmosphere, n::canopy);
+    s.event_cleanup_volume = w.net_since(mark, n::overland_cleanup, n::surface);
+    s.event_point_inflow_volume = w.moved_since(mark, n::point_sources, n::surface);
     s.event_evaporation_volume = s.et_volume_total - s.event_marks.evaporation;
     s.event_column_et_volume = s.richards_et_volume - s.event_marks.column_et;
     // Only evaporation from ponded water leaves the surface balance; water the soil
     // gave up was counted when it infiltrated.
     const double surface_evaporation = s.surface_et_volume_total - s.event_marks.surface_evaporation;
-    const double boundary_in = s.boundary_inflow - s.event_marks.boundary_in;
-    const double boundary_out =
-        s.boundary_outflow + s.boundary_free_outflow - s.event_marks.boundary_out;
+    const double boundary_in = w.moved_since(mark, n::overland_boundary, n::surface);
+    const double boundary_out = w.moved_since(mark, n::surface, n::overland_boundary);
 
     // Rain that fell = rain that reached the ground or a lake + rain held on the
     // canopy. Water that the overland clean-up and the channel routing added by

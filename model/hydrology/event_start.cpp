@@ -387,11 +387,7 @@ void init_event(model_state &s) {
         if (has(s.snow_store, static_cast<std::size_t>(c))) snow += s.snow_store[static_cast<std::size_t>(c)] * area;
     s.event_initial_snow_volume = snow;
     s.event_start_surface_volume = s.event_initial_overland_volume + s.event_initial_lake_volume;
-    s.event_marks.interception = s.interception_total;
-    s.event_marks.cleanup = s.negative_depth_volume;
-    s.event_marks.point_inflow = s.point_inflow_total1;
-    s.event_marks.boundary_in = s.boundary_inflow;
-    s.event_marks.boundary_out = s.boundary_outflow + s.boundary_free_outflow;
+    s.event_marks.water = s.water.mark();
     s.event_marks.evaporation = s.et_volume_total;
     s.event_marks.column_et = s.richards_et_volume;
     s.event_marks.sac_storage = sacramento_storage(s.sac_basin);

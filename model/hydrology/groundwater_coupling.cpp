@@ -388,6 +388,32 @@ bool exchange_channel_nodes(model_state &s, int result, double dt) {
     return true;
 }
 
+pending_aquifer_exchange pending_exchange_of(const model_state &s) {
+    pending_aquifer_exchange p;
+    if (s.groundwater_on != 1 || !covers(s.gw_boundary_code, s.cell_count)) return p;
+    const bool seepage = covers(s.channel_seepage_volume, s.cell_count);
+    const bool lakes = covers(s.lake_loss_volume, s.cell_count);
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const double v = (seepage ? s.channel_seepage_volume[at(i)] : 0.0);
+        const double l = (lakes ? s.lake_loss_volume[at(i)] : 0.0);
+        const int code = s.gw_boundary_code[at(i)];
+        if (code == 2 || code == 5) {
+            p.fixed_head += v + l;
+        } else {
+            p.seepage += v;
+            p.lake += l;
+        }
+    }
+    return p;
+}
+
+void post_aquifer_exchange(model_state &s, const pending_aquifer_exchange &before) {
+    const pending_aquifer_exchange now = pending_exchange_of(s);
+    s.water.move(ledger_node::aquifer, ledger_node::channels, now.seepage - before.seepage);
+    s.water.move(ledger_node::aquifer, ledger_node::channel_lakes, now.lake - before.lake);
+    s.water.move(ledger_node::head_boundaries, ledger_node::channels, now.fixed_head - before.fixed_head);
+}
+
 void step_groundwater(model_state &s) {
     if (s.groundwater_on != 1 || !clock_due(s, s.gw_clock)) return;
     if (!prepare_groundwater_arrays(s)) {
@@ -399,6 +425,10 @@ void step_groundwater(model_state &s) {
     const double dt = (s.gw_clock.next - s.gw_clock.last) * 86400.0;
     s.surfacing_flag = 0;
     s.unsaturated_storage_total = 0.0;
+    const double recharged = s.percolation_volume, active = s.percolation_active;
+    const double soil_given = s.soil_water_exchange_volume, pumped = s.gw_well_volume;
+    const double leaked = s.gw_leakage_volume, lifted = s.gw_floor_volume + s.gw_withheld_volume;
+    const double across = s.gw_boundary_flux_volume;
 
     if (s.stream_loss) book_previous_exchange(s);
     if (s.inf_richards) {
@@ -422,6 +452,19 @@ void step_groundwater(model_state &s) {
         s.soil_water_exchange_volume += soil_in;
         s.water_table_exchange_volume -= soil_in;
         if (!after_coupled_step(s)) return;
+        // What the aquifer took from the soil and gave its wells, the deep aquifer
+        // and its head boundaries, and what its floor added.
+        water_ledger &w = s.water;
+        const ledger_node soil = soil_store_of(s);
+        w.move(soil, ledger_node::aquifer,
+               s.percolation_active - active + s.soil_water_exchange_volume - soil_given);
+        w.move(soil, ledger_node::head_boundaries,
+               s.percolation_volume - recharged - (s.percolation_active - active));
+        w.move(ledger_node::aquifer, ledger_node::wells, s.gw_well_volume - pumped);
+        w.move(ledger_node::aquifer, ledger_node::deep_aquifer, s.gw_leakage_volume - leaked);
+        w.move(ledger_node::aquifer_floor, ledger_node::aquifer,
+               s.gw_floor_volume + s.gw_withheld_volume - lifted);
+        w.move(ledger_node::head_boundaries, ledger_node::aquifer, s.gw_boundary_flux_volume - across);
     }
 
     // Rule 7: saturated storage and the reporting totals (the step has booked the
@@ -442,7 +485,9 @@ void step_groundwater(model_state &s) {
     s.total_storage = s.unsaturated_storage_total + s.saturated_storage_total;
 
     surfacing_starts_event(s);
+    const pending_aquifer_exchange before = pending_exchange_of(s);
     if (!exchange_with_channels(s, dt)) return;
+    post_aquifer_exchange(s, before);
 
     s.gw_clock.last = s.now_days;
     s.gw_clock.next = s.now_days + s.gw_clock.interval;

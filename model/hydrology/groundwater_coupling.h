@@ -9,3 +9,13 @@ struct model_state;
 // seepage volumes the water moved; result 1 clears the seepage volumes. False
 // after a node area below 0 (non-orthogonal channels).
 bool exchange_channel_nodes(model_state &state, int result, double dt);
+
+// The exchange of the channels and channel lakes with the aquifer that has moved
+// their water and that the aquifer takes at its next step (m3; positive from the
+// aquifer), on the cells the aquifer solves and on its fixed-head cells.
+struct pending_aquifer_exchange {
+    double seepage = 0.0, lake = 0.0, fixed_head = 0.0;
+};
+pending_aquifer_exchange pending_exchange_of(const model_state &state);
+// Posts what the channels and lakes exchanged since `before` was taken.
+void post_aquifer_exchange(model_state &state, const pending_aquifer_exchange &before);

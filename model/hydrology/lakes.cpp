@@ -127,6 +127,7 @@ void join_lake(lake_call &c, int cell, double &taken) {
     c.w.joined[at(c.members.joined_count++)] = cell;
     ++s.lakes[at(c.k)].cell_count;
     taken += s.depth[at(cell)] * c.area;
+    s.water.move(ledger_node::surface, ledger_node::overland_lakes, s.depth[at(cell)] * c.area);
     s.depth[at(cell)] = 0.0;
 }
 
@@ -495,6 +496,7 @@ bool take_cells(model_state &s, int k, double &dv, double &area, double &wse, in
         const double depth = s.depth[at(c)];
         if (depth > 0.0) {
             const double water = depth * cell_area;
+            s.water.move(ledger_node::surface, ledger_node::channel_lakes, water);
             lake.volume += water;
             lake.volume_in += water;
             dv += water;
@@ -655,6 +657,8 @@ void lake_step(model_state &s) {
         if (x < 0.0005) x = 0.0005;
         const double e = std::pow(x, -0.05) * 0.000169 * wind * (1.0 - r.relative_humidity / 100.0) *
                          es / 24.0 * a / 100.0;
+        const double taken = e < lake.volume ? e : lake.volume;
+        s.water.move(ledger_node::channel_lakes, ledger_node::atmosphere, taken);
         if (e < lake.volume) {
             lake.volume -= e;
             lake.evaporated += e;

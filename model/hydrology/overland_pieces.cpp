@@ -13,6 +13,7 @@
 #include "model/core/errors.h"
 #include "model/core/globals.h"
 #include "model/hydrology/groundwater.h"
+#include "model/hydrology/groundwater_coupling.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/piece_cells.h"
 #include "model/hydrology/layered_soil.h"
@@ -148,6 +149,7 @@ void move_overland_water_into_channel_lakes(model_state &s) {
     const int n = s.cell_count;
     if (net.lake_count < 1 || !covers(s.cell_channel_lake, n) || !covers(s.depth, n)) return;
     const double cell_area = s.cell_size * s.cell_size;
+    double moved = 0.0;
     for (int i = 1; i <= n; ++i) {
         const int k = s.cell_channel_lake[at(i)];
         if (k < 1 || k > net.lake_count || at(k) >= net.lakes.size()) continue;
@@ -156,14 +158,43 @@ void move_overland_water_into_channel_lakes(model_state &s) {
         channel_lake &lake = net.lakes[at(k)];
         lake.volume += d * cell_area;
         lake.volume_in += d * cell_area;
+        moved += d * cell_area;
         s.depth[at(i)] = 0.0;
     }
+    s.water.move(ledger_node::surface, ledger_node::channel_lakes, moved);
+}
+
+// The overland lakes' inflow from the flow, not yet in their volumes (m3).
+double overland_lake_inflow(const model_state &s) {
+    double v = 0.0;
+    for (const lake_record &lake : s.lakes) v += lake.inflow_volume;
+    return v;
 }
 
 }  // namespace
 
+namespace {
+void route_overland_step(model_state &s);
+}  // namespace
+
+// The flow's exchanges across the grid's boundary, its clean-up of negative
+// depths and its inflow to the overland lakes, posted from the step's totals.
 void step_overland_flow(model_state &s) {
     if (!clock_due(s, s.rain_clock)) return;
+    const double inflow = s.boundary_inflow, outflow = s.boundary_outflow + s.boundary_free_outflow;
+    const double cleanup = s.negative_depth_volume, to_lakes = overland_lake_inflow(s);
+    route_overland_step(s);
+    water_ledger &w = s.water;
+    w.move(ledger_node::overland_boundary, ledger_node::surface, s.boundary_inflow - inflow);
+    w.move(ledger_node::surface, ledger_node::overland_boundary,
+           s.boundary_outflow + s.boundary_free_outflow - outflow);
+    w.move(ledger_node::overland_cleanup, ledger_node::surface, s.negative_depth_volume - cleanup);
+    w.move(ledger_node::surface, ledger_node::overland_lakes, overland_lake_inflow(s) - to_lakes);
+}
+
+namespace {
+
+void route_overland_step(model_state &s) {
     const double dt = clock_step_seconds(s, s.rain_clock);
     s.overland_routing_switch = 0;
     s.flow_present_switch = 0;
@@ -192,10 +223,12 @@ void step_overland_flow(model_state &s) {
         overland_erosion(s, dt, s.cell_size, s.sediment.viscosity);
         if (failed()) return;
     }
+    double base = 0.0;  // the Sacramento runoff that left with the outlet flow
     if (!channel && s.sacramento_on) {
         // Without channels the base flow of the stores leaves at the outlet.
-        const double base = take_sacramento_runoff(s, s.sac_discharge * dt);
+        base = take_sacramento_runoff(s, s.sac_discharge * dt);
         s.sac_channel_volume += base;
+        s.water.move(ledger_node::sacramento_transit, ledger_node::outlet, base);
         if (dt > 0.0) s.outlet_discharge += base / dt;
     }
     if (!channel) {
@@ -203,6 +236,7 @@ void step_overland_flow(model_state &s) {
         s.outflow_volume += v;
         s.global_outflow_volume += v;
         if (s.ov_con_trans_mode) s.constituent_outflow_volume += v;
+        s.water.move(ledger_node::surface, ledger_node::outlet, v - base);
     }
 
     take_clock_step(s, s.rain_clock);
@@ -210,6 +244,8 @@ void step_overland_flow(model_state &s) {
     if (!survey_overland_cells(s)) return;
     after_rain(s);
 }
+
+}  // namespace
 
 void step_overland_constituents(model_state &s) {
     // The sediment-bound scheme owns the overland transport slot; the pools piece
@@ -306,9 +342,15 @@ void exchange_tile_drains(model_state &s) {
 void step_superlink_coupling(model_state &s) {
     if (!s.storm_sewer_on || !clock_due(s, s.pipe_clock)) return;
     const double dt = clock_step_seconds(s, s.pipe_clock);
+    // The depth floors that the first step lays add to what the network held.
+    const bool first = s.superlinks.superlink_step_count == 0;
+    const double before = first ? pipe_network_water(s) : 0.0;
     prepare_superlink_step(s);
     superlink_step(s, dt);
     if (failed()) return;
+    if (first)
+        s.water.move(ledger_node::pipe_depth_bounds, ledger_node::pipes,
+                     s.superlinks.slink_volume_start - before);
     // The next time counts from the clock, as every other piece's does: adding
     // the interval to the scheduled time would drift away from the clock in
     // Julian-day time until the pipe network is never due again.
@@ -395,6 +437,9 @@ void step_channel_routing(model_state &s) {
     const double since = s.now_days - s.channel_clock.last;
     const double dt = since > 1e-06 ? since * 86400.0 : s.channel_step_seconds;
 
+    const pending_aquifer_exchange exchanged = pending_exchange_of(s);
+    const double sources = s.chan.point_source_volume, sinks = s.chan.point_sink_volume;
+    const double lifted = s.chan.negative_area_volume;
     if (s.chan_explicit || s.chan_mesh) {
         s.lateral_inflow_volume += lateral_inflow(s, s.cell_size, dt);
         if (failed()) return;
@@ -421,6 +466,13 @@ void step_channel_routing(model_state &s) {
             if (failed()) return;
         }
     }
+
+    post_aquifer_exchange(s, exchanged);
+    water_ledger &w = s.water;
+    w.move(ledger_node::point_sources, ledger_node::channels, s.chan.point_source_volume - sources);
+    w.move(ledger_node::channels, ledger_node::point_sources, s.chan.point_sink_volume - sinks);
+    w.move(ledger_node::channel_floor, ledger_node::channels, s.chan.negative_area_volume - lifted);
+    if (s.chan_explicit) w.move(ledger_node::channels, ledger_node::outlet, s.routed_outflow_volume);
 
     // Without explicit routing the overland step has booked the outlet flow.
     if (s.chan_explicit) {

@@ -348,6 +348,7 @@ void evaporate_interception(model_state &s, double seconds) {
         return;
     const double area_m2 = s.cell_size * s.cell_size;
     const bool have_rain = !s.rain_rate.empty();
+    double evaporated = 0.0;  // mm summed over the cells
     for (int k = 1; k <= n; ++k) {
         const std::size_t i = static_cast<std::size_t>(k);
         double &store = s.interception_store[i];
@@ -358,7 +359,9 @@ void evaporate_interception(model_state &s, double seconds) {
         s.potential_et[i] -= taken / 10.0 / seconds;
         if (s.potential_et[i] < 0.0) s.potential_et[i] = 0.0;
         s.interception_evaporation_total += taken * area_m2 / 1000.0;
+        evaporated += taken;
     }
+    s.water.move(ledger_node::canopy, ledger_node::atmosphere, evaporated * area_m2 / 1000.0);
 }
 
 void track_max_grid(int n, const array_1d<double> &value, array_1d<double> &max) {
@@ -514,10 +517,12 @@ void apply_rainfall(model_state &s) {
         ensure_cell_array(s.interception_store, n);
         ensure_cell_array(s.interception_capacity, n);
         ensure_cell_array(s.interception_coefficient, n);
+        const double caught_before = s.interception_total;
         canopy_interception(n, s.month, s.latitude, s.rain_rate, s.net_rain_rate,
                             s.interception_store, s.interception_capacity,
                             s.interception_coefficient, &s.interception_total,
                             channel_routing_on(s), s.cell_channel_lake, dt, dx);
+        s.water.move(ledger_node::atmosphere, ledger_node::canopy, s.interception_total - caught_before);
     }
 
     // Rain on lakes goes to the lakes: the rain that passed the canopy, so that
@@ -534,6 +539,7 @@ void apply_rainfall(model_state &s) {
         return (lake > 0 && static_cast<std::size_t>(lake) < s.lakes.size()) ||
                (chan_lake > 0 && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain.size());
     };
+    double overland_lake_rain = 0.0, channel_lake_rain = 0.0;
     for (int k = 1; k <= n && (overland_lakes || channel_lakes); ++k) {
         const std::size_t i = static_cast<std::size_t>(k);
         const double volume = (intercept ? s.net_rain_rate[i] : s.rain_rate[i]) * dt * area *
@@ -543,6 +549,7 @@ void apply_rainfall(model_state &s) {
         if (lake > 0 && static_cast<std::size_t>(lake) < s.lakes.size()) {
             s.lakes[static_cast<std::size_t>(lake)].rain_volume += volume;
             s.overland_lake_rain_total += volume;
+            overland_lake_rain += volume;
             s.lake_update_flag = 1;
         } else if (chan_lake > 0 && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain.size()) {
             s.channel_lake_rain[static_cast<std::size_t>(chan_lake)] += volume;
@@ -550,20 +557,27 @@ void apply_rainfall(model_state &s) {
             if (static_cast<std::size_t>(chan_lake) < s.channels.lakes.size())
                 s.channels.lakes[static_cast<std::size_t>(chan_lake)].volume += volume;
             s.channel_lake_rain_total += volume;
+            channel_lake_rain += volume;
             s.global_rain_volume += volume;
             if (s.chan_con_trans && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain_mass.size())
                 s.channel_lake_rain_mass[static_cast<std::size_t>(chan_lake)] += volume;
         }
     }
 
+    s.water.move(ledger_node::atmosphere, ledger_node::overland_lakes, overland_lake_rain);
+    s.water.move(ledger_node::atmosphere, ledger_node::channel_lakes, channel_lake_rain);
+
     // Rain on the other cells. The sums are kept in locals (the same additions
     // in the same order) so that the loop does not store them for every cell.
     double event_volume = s.event_rain_volume, global_volume = s.global_rain_volume;
     double rate_sum = 0.0;
+    double snowfall = 0.0, on_ground = 0.0;  // m summed over the cells
     const auto keep_sums = [&] {
         s.event_rain_volume = event_volume;
         s.global_rain_volume = global_volume;
         s.step_rate_sum = rate_sum;
+        s.water.move(ledger_node::atmosphere, ledger_node::snow, snowfall * area);
+        s.water.move(ledger_node::atmosphere, ledger_node::surface, on_ground * area);
     };
     const bool freezing = s.long_term && s.hmet_hour.air_temperature < 0.0;
     double *depth = s.depth.data();
@@ -583,10 +597,12 @@ void apply_rainfall(model_state &s) {
         if (freezing) {
             ensure_cell_array(s.snow_store, n);
             s.snow_store[i] += r * dt * mm_per_hour_seconds_to_m;
+            snowfall += r * dt * mm_per_hour_seconds_to_m;
             s.snow_flag = 1;
             continue;
         }
         depth[i] += r * dt * mm_per_hour_seconds_to_m;
+        on_ground += r * dt * mm_per_hour_seconds_to_m;
         if (std::isnan(depth[i])) {
             keep_sums();
             std::printf("h NaN in main()- point 1, grid cell %d\n", k);
@@ -611,12 +627,15 @@ void apply_point_inflows(model_state &s) {
     const double dt = (s.now_days - s.constituent_clock.last) * seconds_per_day;
     const double area = s.cell_size * s.cell_size;
     if (!(area > 0.0)) return;
+    double inflow = 0.0;
     for (int k = 1; k <= s.cell_count && static_cast<std::size_t>(k) <= s.point_inflow.last(); ++k) {
         const double q = s.point_inflow[static_cast<std::size_t>(k)];
         s.depth[static_cast<std::size_t>(k)] += q * dt / area;
         s.point_inflow_total1 += q * dt;
         s.point_inflow_total2 += q * dt;
+        inflow += q * dt;
     }
+    s.water.move(ledger_node::point_sources, ledger_node::surface, inflow);
     // Overland flow and infiltration act in the next turn.
     const double rain_next = s.now_days + s.rain_clock.interval;
     if (rain_next < s.rain_clock.next) s.rain_clock.next = rain_next;

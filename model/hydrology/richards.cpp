@@ -561,10 +561,29 @@ double richards_step(model_state &s, double dt) {
                             s.deep_percolation.last() >= static_cast<std::size_t>(s.cell_count);
     const bool sacramento = s.sacramento_on != 0;
     double added = 0.0;
+    // cm summed over the cells, posted once the columns have stepped.
+    double evaporated = 0.0, pond_evaporated = 0.0, drained_out = 0.0, clipped = 0.0;
+    const auto post = [&] {
+        water_ledger &w = s.water;
+        w.move(ledger_node::soil_columns, ledger_node::atmosphere, evaporated / 100.0 * area);
+        w.move(ledger_node::surface, ledger_node::atmosphere, pond_evaporated / 100.0 * area);
+        w.move(ledger_node::soil_columns, ledger_node::deep_aquifer, drained_out / 100.0 * area);
+        w.move(ledger_node::column_limits, ledger_node::soil_columns, clipped / 100.0 * area);
+    };
     for (int i = 1; i <= s.cell_count; ++i) {
         if (skipped(s, i)) continue;
         cell_totals t;
-        if (!richards_cell(s, i, k, hours, t)) return added;
+        if (!richards_cell(s, i, k, hours, t)) {
+            post();
+            return added;
+        }
+        // With soil-moisture accounting the columns are no store of their own.
+        if (!sacramento) {
+            evaporated += t.evaporated;
+            clipped += t.clip;
+        }
+        pond_evaporated += t.pond_evaporated;
+        if (!to_aquifer && !sacramento) drained_out += t.bottom;
         s.cumulative_infiltration[i] += t.taken / 100.0;
         if (!s.infiltration_rate.empty()) s.infiltration_rate[i] = t.taken / hours;  // its map only
         s.richards_evaporation[i] += t.evaporated / 100.0;
@@ -585,6 +604,7 @@ double richards_step(model_state &s, double dt) {
         s.hour_et_depth += (t.evaporated + t.pond_evaporated) / 100.0;
         added += t.taken / 100.0;
     }
+    post();
     return added;
 }
 

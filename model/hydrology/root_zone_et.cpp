@@ -76,6 +76,9 @@ double soil_et_withdrawal(model_state &s, double dt) {
     const double area = s.cell_size * s.cell_size;
     const double *field_capacity = s.soil_sixth.empty() ? nullptr : s.soil_sixth.data();
     double removed = 0.0;
+    // cm summed over the cells: evaporated from the ponds and from the root zone,
+    // and drained below the model (negative: drawn from below for the ET).
+    double pond_evaporated = 0.0, soil_evaporated = 0.0, drained_out = 0.0;
 
     for (int i = 1; i <= n; ++i) {
         if (lake_or_channel_cell(s, i)) continue;
@@ -91,10 +94,12 @@ double soil_et_withdrawal(model_state &s, double dt) {
         double &bottom = bottom_flux ? bottom_flux[i] : unsummed;
         const auto drain = [&](double cm) {
             bottom += cm;
-            if (to_aquifer)
+            if (to_aquifer) {
                 s.deep_percolation[i] += cm;
-            else
+            } else {
                 s.percolation_volume += cm / 100.0 * area;
+                drained_out += cm;
+            }
         };
 
         // Demand of the step, first from ponded water.
@@ -108,6 +113,7 @@ double soil_et_withdrawal(model_state &s, double dt) {
                 s.depth[i] = e <= p ? s.depth[i] - e / 100.0 : 0.0;
                 s.ponded_evaporation[i] += taken;
                 s.surface_et_volume_total += taken / 100.0 * s.cell_size * s.cell_size;
+                pond_evaporated += taken;
                 removed += taken / 100.0;
                 demand = e - taken;
             } else {
@@ -143,6 +149,7 @@ double soil_et_withdrawal(model_state &s, double dt) {
             const double y = l2 * res - (wl - et2);
             if (two && y > 0.0) et2 = std::fmax(0.0, et2 - y);
             removed += (et1 + et2) / 100.0;
+            soil_evaporated += et1 + et2;
         }
 
         if (s.saturated_cell[i] == 1) {
@@ -199,5 +206,9 @@ double soil_et_withdrawal(model_state &s, double dt) {
         s.root_zone_infiltration_total += win / 100.0;
         s.step_infiltration_depth[i] = 0.0;
     }
+    water_ledger &w = s.water;
+    w.move(ledger_node::surface, ledger_node::atmosphere, pond_evaporated / 100.0 * area);
+    w.move(ledger_node::root_zone, ledger_node::atmosphere, soil_evaporated / 100.0 * area);
+    w.move(ledger_node::root_zone, ledger_node::deep_aquifer, drained_out / 100.0 * area);
     return removed;
 }

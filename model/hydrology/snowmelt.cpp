@@ -23,6 +23,7 @@ int snowmelt_energy_balance(model_state &s, double dt, int rain_heat) {
     const double melt_factor = dt / 360000.0 / s.snow_fusion_heat;
 
     int snow_left = 0;
+    double melted = 0.0;  // m summed over the cells
     for (int i = 1; i <= s.cell_count; ++i) {
         double &snow = s.snow_store[i];
         if (!(snow > 0.0) || lake_or_channel_cell(s, i)) continue;
@@ -33,8 +34,10 @@ int snowmelt_energy_balance(model_state &s, double dt, int rain_heat) {
         if (melt > snow) melt = snow;
         snow -= melt;
         s.depth[i] += melt;
+        melted += melt;
         if (snow > 0.0) snow_left = 1;
     }
+    s.water.move(ledger_node::snow, ledger_node::surface, melted * s.cell_size * s.cell_size);
     return snow_left;
 }
 

@@ -74,6 +74,7 @@ void book_infiltration(model_state &s) {
     if (s.ov_con_trans_mode) s.infiltrated_constituent_mass += depth * area;
     s.infiltration_depth_total += depth;
     s.infiltration_volume_total += depth * area;
+    s.water.move(ledger_node::surface, infiltration_store_of(s), depth * area);
     s.event_infiltration_volume += depth * area;
     s.hour_infiltration_depth += depth;
 }
@@ -281,6 +282,8 @@ void hand_pending_infiltration_to_sacramento(model_state &s) {
     b.uzfwc += free_water;
     s.sac_runoff_total += p - tension - free_water;
     s.sac_owed_volume += (p - tension - free_water) * s.watershed_area / 1000.0;
+    s.water.move(ledger_node::sacramento, ledger_node::sacramento_transit,
+                 (p - tension - free_water) * s.watershed_area / 1000.0);
 }
 
 double take_sacramento_runoff(model_state &s, double wanted) {
@@ -307,6 +310,10 @@ void step_sacramento(model_state &s) {
     s.sac_aet_total += demand;
     s.sac_runoff_total += b.channel_inflow;
     s.sac_extra_total += extra;
+    s.water.move(ledger_node::sacramento, ledger_node::atmosphere, demand * area / 1000.0);
+    s.water.move(ledger_node::sacramento, ledger_node::deep_aquifer, extra * area / 1000.0);
+    s.water.move(ledger_node::sacramento, ledger_node::sacramento_transit,
+                 b.channel_inflow * area / 1000.0);
 
     // Discharge to the channels: the mean of this and the last step's runoff rate.
     // That rule keeps half of the last step's runoff in transit; runoff beyond it

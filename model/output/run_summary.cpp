@@ -67,13 +67,30 @@ double overland_lake_final_volume(const model_state &s) {
     return volume;
 }
 
+using ln = ledger_node;
+
 // Water the floor of the aquifer's saturated thickness added (m3): heads lifted
 // to it beyond what their sinks could not take, and the exchange sinks it held back.
-double gw_floor_added(const model_state &s) { return s.gw_floor_volume + s.gw_withheld_volume; }
+double gw_floor_added(const model_state &s) { return s.water.net(ln::aquifer_floor, ln::aquifer); }
 
+// Rain and snowfall: on the ground and the snow, on the canopy and on the lakes.
 double precipitation_volume(const model_state &s) {
-    return s.global_rain_volume + s.overland_lake_rain_total + s.interception_total;
+    const water_ledger &w = s.water;
+    return w.moved(ln::atmosphere, ln::surface) + w.moved(ln::atmosphere, ln::snow) +
+           w.moved(ln::atmosphere, ln::channel_lakes) + w.moved(ln::atmosphere, ln::overland_lakes) +
+           w.moved(ln::atmosphere, ln::canopy);
 }
+
+// Flows of the ledger that the balances print (m3).
+double pumped(const model_state &s) { return s.water.net(ln::aquifer, ln::wells); }
+double leaked(const model_state &s) { return s.water.net(ln::aquifer, ln::deep_aquifer); }
+double across_head_bounds(const model_state &s) { return s.water.net(ln::head_boundaries, ln::aquifer); }
+double tile_drained(const model_state &s) { return s.water.moved(ln::aquifer, ln::pipes); }
+double caught(const model_state &s) { return s.water.moved(ln::atmosphere, ln::canopy); }
+double point_inflow(const model_state &s) { return s.water.moved(ln::point_sources, ln::surface); }
+double boundary_gain(const model_state &s) { return s.water.moved(ln::overland_boundary, ln::surface); }
+double boundary_loss(const model_state &s) { return s.water.moved(ln::surface, ln::overland_boundary); }
+double cleanup_added(const model_state &s) { return s.water.net(ln::overland_cleanup, ln::surface); }
 
 // Soil storage is part of the state with these schemes, so infiltration is an
 // internal move in the overall balance.
@@ -102,11 +119,10 @@ void write_groundwater_block(model_state &s, std::FILE *f) {
     const double exfiltration = s.water_table_exchange_volume;
     const double inputs = recharge + into_gw + s.seepage_out_total + s.lake_out_total;
     const double floor_added = gw_floor_added(s);
-    const double outputs = s.seepage_in_total + s.lake_in_total + s.gw_leakage_volume +
-                           s.gw_well_volume + s.gw_tile_volume;
+    const double outputs = s.seepage_in_total + s.lake_in_total + leaked(s) + pumped(s) + tile_drained(s);
     // Flux across head boundaries: what the fixed-head cells passed, the storage
     // change of each step that its exchange terms and the floor do not account for.
-    const double boundary_flux = s.gw_boundary_flux_volume;
+    const double boundary_flux = across_head_bounds(s);
     const double expected = start + inputs + floor_added - outputs + boundary_flux;
     const double error = percent_of(end - expected, start + inputs + floor_added);
     std::fprintf(f, "GROUNDWATER CALCULATIONS \n\n");
@@ -118,10 +134,10 @@ void write_groundwater_block(model_state &s, std::FILE *f) {
     std::fprintf(f, "Total inputs =                   %14.2lf \n", inputs);
     std::fprintf(f, "Flux across head boundaries =    %14.2lf \n", boundary_flux);
     std::fprintf(f, "Added by the aquifer floor =     %14.2lf \n", floor_added);
-    std::fprintf(f, "Leakage to deep aquifer =        %14.2lf \n", s.gw_leakage_volume);
-    std::fprintf(f, "Pumping volume =                 %14.2lf \n", s.gw_well_volume);
+    std::fprintf(f, "Leakage to deep aquifer =        %14.2lf \n", leaked(s));
+    std::fprintf(f, "Pumping volume =                 %14.2lf \n", pumped(s));
     if (s.storm_sewer_on && s.superlinks.tile_drain)
-        std::fprintf(f, "Taken by tile drains =           %14.2lf \n", s.gw_tile_volume);
+        std::fprintf(f, "Taken by tile drains =           %14.2lf \n", tile_drained(s));
     std::fprintf(f, "Mass Balance error =             %14.2lf %%  \n", error);
     std::fprintf(f, "If you have any head boundaries \n");
     std::fprintf(f, "Mass balance errors are likely due to flux across boundary \n");
@@ -232,8 +248,8 @@ void write_global_balance(model_state &s, std::FILE *f) {
         double held = 0.0;
         if (!s.interception_store.empty())
             for (std::size_t i = 1; i <= s.interception_store.last(); ++i) held += s.interception_store[i];
-        volume_line(f, "Total interception:", s.interception_total);
-        volume_line(f, "Interception evaporated:", s.interception_evaporation_total);
+        volume_line(f, "Total interception:", caught(s));
+        volume_line(f, "Interception evaporated:", s.water.moved(ln::canopy, ln::atmosphere));
         volume_line(f, "Interception left on the canopy:", held * s.cell_size * s.cell_size / 1000.0);
     }
     volume_line(f, "Total infiltration:", s.infiltration_volume_total);
@@ -241,9 +257,9 @@ void write_global_balance(model_state &s, std::FILE *f) {
     if (gw) {
         volume_line(f, "Total exfiltration:", s.water_table_exchange_volume);
         volume_line(f, "Total recharge:", s.percolation_volume);
-        volume_line(f, "Total pumping:", s.gw_well_volume);
+        volume_line(f, "Total pumping:", pumped(s));
         volume_line(f, "Downward flux from the unsaturated zone:", s.soil_water_exchange_volume);
-        volume_line(f, "Groundwater across bounds:", s.gw_boundary_flux_volume);
+        volume_line(f, "Groundwater across bounds:", across_head_bounds(s));
     } else if (s.inf_redist) {
         volume_line(f, "Total recharge:", s.percolation_volume);
     }
@@ -262,24 +278,23 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Flows from lakes:", lakes.out);
         volume_line(f, "Lake evaporation:", s.lake_evaporation_total);
     }
-    if (gw) volume_line(f, "Deep recharge:", s.gw_leakage_volume);
-    volume_line(f, "Overland point sources:", s.point_inflow_total1);
+    if (gw) volume_line(f, "Deep recharge:", leaked(s));
+    volume_line(f, "Overland point sources:", point_inflow(s));
     if (channels)
         volume_line(f, "Channel point sources:", s.chan.point_source_volume - s.chan.point_sink_volume);
     if (s.storm_sewer_on) {
         const superlink_step_state &pipes = s.superlink_work;
-        volume_line(f, "Taken by pipe inlets:", pipes.slink_captured_total);
-        volume_line(f, "Spilled from pipes onto the land:",
-                    pipes.slink_surcharge_total + pipes.slink_cell_outlet_total);
+        volume_line(f, "Taken by pipe inlets:", s.water.moved(ln::surface, ln::pipes));
+        volume_line(f, "Spilled from pipes onto the land:", s.water.moved(ln::pipes, ln::surface));
         if (channels) volume_line(f, "Pipe outflow into channels:", s.chan.pipe_outlet_volume);
-        if (s.superlinks.tile_drain) volume_line(f, "Tile drains, aquifer to pipes:", s.gw_tile_volume);
+        if (s.superlinks.tile_drain) volume_line(f, "Tile drains, aquifer to pipes:", tile_drained(s));
         volume_line(f, "Water added by the pipe depth bounds:", pipes.slink_bound_total);
     }
     if (s.overland_boundary_on) {
-        volume_line(f, "Boundary losses:", s.boundary_outflow + s.boundary_free_outflow);
-        volume_line(f, "Boundary gains:", s.boundary_inflow);
+        volume_line(f, "Boundary losses:", boundary_loss(s));
+        volume_line(f, "Boundary gains:", boundary_gain(s));
     }
-    volume_line(f, "Water added by the overland clean-up:", s.negative_depth_volume);
+    volume_line(f, "Water added by the overland clean-up:", cleanup_added(s));
     if (gw) volume_line(f, "Water added by the aquifer floor:", gw_floor_added(s));
     if (channels)
         volume_line(f, "Water added by lifting channel areas:", s.chan.negative_area_volume);
@@ -514,7 +529,7 @@ run_balance form_run_balance(const model_state &s) {
     run_balance b;
     const perennial_lake_totals lakes = perennial_lakes(s);
     const double rain = precipitation_volume(s);
-    const double boundary_out = s.boundary_outflow + s.boundary_free_outflow;
+    const double boundary_out = boundary_loss(s);
     // Water on and above the ground: initial storage and inflows against outflows
     // and final storage, the exchanges with the aquifer included.
     // Positive seepage and lake volumes came from the aquifer into the channels.
@@ -526,14 +541,14 @@ run_balance form_run_balance(const model_state &s) {
     // surface, what it spills or discharges onto cells and into channels enters it.
     const double pipe_in = pipe_water_to_surface(s);
     // The point inflows are added to both point totals; the water is counted once.
-    const double inflow = rain + s.point_inflow_total1 + s.boundary_inflow +
-                          s.negative_depth_volume + s.chan.negative_area_volume +
+    const double inflow = rain + point_inflow(s) + boundary_gain(s) +
+                          cleanup_added(s) + s.chan.negative_area_volume +
                           s.chan.point_source_volume + pipe_in;
     const double stored_out = s.final_overland_volume + s.final_lake_volume +
                               s.final_channel_volume + s.final_snow_volume + lakes.final_volume;
     // Evaporation from ponded water leaves the surface; the rest of the ET left the
     // soil and belongs to the whole-system balance only.
-    const double outflow = s.interception_total + s.surface_et_volume_total +
+    const double outflow = caught(s) + s.surface_et_volume_total +
                            s.global_outflow_volume + boundary_out + s.chan.point_sink_volume +
                            pipe_water_from_surface(s) + s.lake_evaporation_total;
     const double soil_et = s.et_volume_total - s.surface_et_volume_total;
@@ -551,9 +566,9 @@ run_balance form_run_balance(const model_state &s) {
     const double pipe_start = s.storm_sewer_on ? s.superlinks.slink_volume_start : 0.0;
     const double pipe_end = s.storm_sewer_on ? s.superlinks.slink_volume_end : 0.0;
     b.overall_in = stored_in + inflow - pipe_in + pipe_start + s.initial_gw_volume +
-                   s.gw_boundary_flux_volume + gw_floor_added(s);
+                   across_head_bounds(s) + gw_floor_added(s);
     b.overall_out = stored_out + outflow - pipe_water_from_surface(s) + pipe_end +
-                    s.final_gw_volume + s.gw_well_volume + s.gw_leakage_volume;
+                    s.final_gw_volume + pumped(s) + leaked(s);
     if (soil_storage_tracked(s)) {
         b.overall_in += s.initial_soil_water_volume;
         b.overall_out += s.final_soil_volume + soil_et;

@@ -760,6 +760,11 @@ double pipe_water_from_surface(const model_state &s) {
     return s.superlink_work.slink_captured_total;
 }
 
+double pipe_network_water(const model_state &s) {
+    const superlink_network &p = s.superlinks;
+    return p.superlink_step_count > 0 ? p.slink_volume_end : network_water(p, 1.0);
+}
+
 int superlink_step(model_state &s, double dt) {
     superlink_network &p = s.superlinks;
     superlink_step_state &w = s.superlink_work;
@@ -802,10 +807,18 @@ int superlink_step(model_state &s, double dt) {
     // terms would otherwise keep other water than the network was given).
     // Water the scaling cannot place is booked as added by the bounds.
     const double available = w.held + w.slink_taken + w.tile_step - w.spilled_step;
+    const double onto_cells = w.slink_cell_outlet_total;
     outlets(s, w, dt, available);
     const double target = std::max(available - w.out_step, 0.0);
     const double kept = hold_water(p, target);
     w.slink_bound_total += kept - available + w.out_step;
+    water_ledger &ledger = s.water;
+    ledger.move(ledger_node::surface, ledger_node::pipes, w.slink_taken);
+    ledger.move(ledger_node::pipes, ledger_node::surface, w.spilled_step);
+    ledger.move(ledger_node::aquifer, ledger_node::pipes, w.tile_step);
+    ledger.move(ledger_node::pipes, ledger_node::surface, w.slink_cell_outlet_total - onto_cells);
+    ledger.move(ledger_node::pipes, ledger_node::channels, w.out_step - (w.slink_cell_outlet_total - onto_cells));
+    ledger.move(ledger_node::pipe_depth_bounds, ledger_node::pipes, kept - available + w.out_step);
     w.held = kept;
     p.slink_volume_end = kept;
     p.slink_volume_in = w.slink_tile_total + w.slink_captured_total;

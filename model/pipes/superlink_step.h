@@ -106,3 +106,6 @@ double inlet_capture_volume(int t, double d, double cell_size);
 // put onto the land and into the channels, and the water its inlets took.
 double pipe_water_to_surface(const model_state &state);
 double pipe_water_from_surface(const model_state &state);
+// The water the network holds now (m3): its own ledger's after a step, its
+// nodes' and junctions' before the first.
+double pipe_network_water(const model_state &state);

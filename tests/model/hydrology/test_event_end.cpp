@@ -56,8 +56,9 @@ TEST_F(EventEnd, InterceptionAndInfiltrationCloseTheBalance) {
     // 10 m3 fell: 1 m3 stayed on the canopy (interception is a run total that was
     // 4 m3 when the event began), 9 m3 reached the ground; 3 m3 infiltrated, 2 m3
     // left, 4 m3 remain on the surface (0.01 m on each cell).
-    s.event_marks.interception = 4.0;
-    s.interception_total = 5.0;
+    s.water.move(ledger_node::atmosphere, ledger_node::canopy, 4.0);
+    s.event_marks.water = s.water.mark();
+    s.water.move(ledger_node::atmosphere, ledger_node::canopy, 1.0);
     s.event_rain_volume = 9.0;
     s.event_infiltration_volume = 3.0;
     s.outflow_volume = 2.0;
@@ -90,7 +91,7 @@ TEST_F(EventEnd, LiftedChannelAreasCountAsAnInputOfTheEvent) {
 TEST_F(EventEnd, CleanUpWaterCountsAsAnInput) {
     // 1 m3 added by lifting negative depths; 101 m3 leave.
     s.event_rain_volume = 100.0;
-    s.negative_depth_volume = 1.0;
+    s.water.move(ledger_node::overland_cleanup, ledger_node::surface, 1.0);
     s.outflow_volume = 101.0;
     form_event_balance(s);
     EXPECT_DOUBLE_EQ(s.event_cleanup_volume, 1.0);

@@ -149,7 +149,7 @@ protected:
         s.event_rain_volume = 77.0;
         s.outflow_volume = 5.0;
         s.peak_outlet_discharge = 3.0;
-        s.interception_total = 12.0;
+        s.water.move(ledger_node::atmosphere, ledger_node::canopy, 12.0);
         for (int i = 1; i <= 4; ++i) s.depth[i] = 0.1;
     }
 };
@@ -173,7 +173,7 @@ TEST_F(InitEvent, ResetsTheEventAndMarksTheRunTotals) {
     EXPECT_EQ(s.peak_outlet_discharge, 0.0);
     EXPECT_DOUBLE_EQ(s.event_initial_overland_volume, 40.0);
     EXPECT_DOUBLE_EQ(s.event_start_surface_volume, 40.0);
-    EXPECT_DOUBLE_EQ(s.event_marks.interception, 12.0);
+    EXPECT_DOUBLE_EQ(s.water.moved_since(s.event_marks.water, ledger_node::atmosphere, ledger_node::canopy), 0.0);
 }
 
 TEST_F(InitEvent, ClocksAreBroughtToTheEvent) {

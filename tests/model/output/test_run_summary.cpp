@@ -456,7 +456,7 @@ TEST_F(RunSummary, CalibrationLineCarriesTheNextEventAndThePeak) {
 
 TEST_F(RunSummary, BalanceOfAClosedRunHasNoError) {
     // Rain 1000 m3: 600 leave at the outlet, 300 infiltrate, 100 stay on the ground.
-    s.global_rain_volume = 1000.0;
+    s.water.move(ledger_node::atmosphere, ledger_node::surface, 1000.0);
     s.global_outflow_volume = 600.0;
     s.infiltration_volume_total = 300.0;
     s.final_overland_volume = 100.0;
@@ -486,7 +486,7 @@ TEST_F(RunSummary, BalanceOfAClosedRunHasNoError) {
 TEST_F(RunSummary, WaterAddedByLiftingChannelAreasIsAnInflow) {
     // 1000 m3 of rain and 4 m3 made by the channel routing all leave at the outlet.
     s.chan_explicit = 1;
-    s.global_rain_volume = 1000.0;
+    s.water.move(ledger_node::atmosphere, ledger_node::surface, 1000.0);
     s.chan.negative_area_volume = 4.0;
     s.global_outflow_volume = 1004.0;
     const run_balance b = form_run_balance(s);
@@ -503,9 +503,9 @@ TEST_F(RunSummary, RunWithoutRainHasASurfaceErrorOfMinusOneHundred) {
 }
 
 TEST_F(RunSummary, InterceptionAndLakeRainCountAsPrecipitation) {
-    s.global_rain_volume = 700.0;
-    s.interception_total = 200.0;
-    s.overland_lake_rain_total = 100.0;
+    s.water.move(ledger_node::atmosphere, ledger_node::surface, 700.0);
+    s.water.move(ledger_node::atmosphere, ledger_node::canopy, 200.0);
+    s.water.move(ledger_node::atmosphere, ledger_node::overland_lakes, 100.0);
     s.initial_lake_volume = 10.0;
     s.final_lake_volume = 110.0;
     s.global_outflow_volume = 700.0;
@@ -522,7 +522,7 @@ TEST_F(RunSummary, GroundwaterBlockBalancesTheAquifer) {
     s.percolation_active = 200.0;
     // 30 m3 percolated into fixed-head cells: their boundary's water, not recharge.
     s.percolation_volume = 230.0;
-    s.gw_well_volume = 50.0;
+    s.water.move(ledger_node::aquifer, ledger_node::wells, 50.0);
     std::string text = report();
     EXPECT_EQ(text.rfind("GROUNDWATER CALCULATIONS \n\n", 0), 0u);
     EXPECT_NE(text.find("Sat/unsat. trickery (into gw) =            0.00 \n"), std::string::npos);
@@ -541,8 +541,8 @@ TEST_F(RunSummary, HeadBoundaryFluxAndTheFloorCloseTheAquiferBalance) {
     s.initial_gw_volume = 1000.0;
     s.final_gw_volume = 1300.0;
     s.percolation_active = 200.0;
-    s.gw_boundary_flux_volume = 90.0;
-    s.gw_floor_volume = 10.0;
+    s.water.move(ledger_node::head_boundaries, ledger_node::aquifer, 90.0);
+    s.water.move(ledger_node::aquifer_floor, ledger_node::aquifer, 10.0);
     const std::string text = report();
     EXPECT_NE(text.find("Flux across head boundaries =             90.00 \n"), std::string::npos) << text;
     EXPECT_NE(text.find("Total inputs =                           200.00 \n"), std::string::npos) << text;
@@ -582,8 +582,8 @@ TEST_F(RunSummary, AquiferExchangesCountOnceWithTheSignOfTheirDirection) {
         s.seepage_out_total = c.seepage_out;
         s.lake_in_total = c.lake_in;
         s.lake_out_total = c.lake_out;
-        s.gw_withheld_volume = c.withheld;
-        s.gw_leakage_volume = c.leakage;
+        s.water.move(ledger_node::aquifer_floor, ledger_node::aquifer, c.withheld);
+        s.water.move(ledger_node::aquifer, ledger_node::deep_aquifer, c.leakage);
         s.final_gw_volume = 1000.0 + c.change;
         std::string text = report();
         EXPECT_NE(text.find("Mass Balance error =                       0.00 %  \n"), std::string::npos) << text;

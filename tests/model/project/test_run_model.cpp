@@ -13,6 +13,7 @@
 #include "model/core/globals.h"
 #include "model/core/model_state.h"
 #include "model/project/run_model.h"
+#include "model/project/water_check.h"
 #include "model/core/series.h"
 #include "support/run_program.h"
 
@@ -212,6 +213,33 @@ TEST_F(TimeLoop, UnreportedCodeEndsTheLoopAfterTheTurn) {
     s.keep_running = 1;
     EXPECT_FALSE(run_time_loop(s, pieces));
     EXPECT_EQ(calls, (std::vector<std::string>{"negative", "b"}));
+}
+
+// Two cells of 10 m: a piece whose canopy catches 2 mm on both and posts it, then
+// a piece that takes 1 mm from cell 2 without posting where it went. The check
+// stops the first turn at that piece, naming the canopy and the 0.1 m3.
+void piece_rain_posted(model_state &s) {
+    for (std::size_t c = 1; c <= 2; ++c) s.interception_store[c] += 2.0;
+    s.water.move(ledger_node::atmosphere, ledger_node::canopy, 0.4);
+}
+void piece_unposted_loss(model_state &s) { s.interception_store[2] -= 1.0; }
+
+TEST_F(TimeLoop, WaterMovedWithoutAPostingStopsTheFirstTurnAtItsPiece) {
+    if (!water_check_built) GTEST_SKIP() << "the ledger check is built in debug builds only";
+    s.cell_count = 2;
+    s.cell_size = 10.0;
+    ASSERT_TRUE(s.interception_store.obtain(2));
+    s.interception_store[1] = 0.5;
+    const time_step_piece pieces[] = {{"rain", piece_rain_posted}, {"leak", piece_unposted_loss},
+                                      {"a", piece_a}, {"last", piece_last}};
+    turns_left = 3;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(run_time_loop(s, pieces));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(calls, std::vector<std::string>{});
+    EXPECT_NE(out.find("canopy changed by -0.100000 m3"), std::string::npos) << out;
+    EXPECT_NE(out.find("piece leak."), std::string::npos) << out;
+    EXPECT_EQ(error_record.fatal, 1);
 }
 
 TEST(TimeStepSequence, TheTwentySevenPiecesInTheirOrder) {

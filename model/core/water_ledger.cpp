@@ -1,0 +1,32 @@
+// The water ledger's names and its sums over a node's flows; the postings
+// themselves are inline in the header, as every time-step piece makes them.
+#include "model/core/water_ledger.h"
+
+namespace {
+
+constexpr std::array<const char *, ledger_node_count> node_names = {
+    "surface",           "overland lakes",     "channels",          "channel lakes",
+    "snow",              "canopy",             "wetting-front soil", "root zone",
+    "Richards columns",  "aquifer",            "pipe network",      "Sacramento stores",
+    "Sacramento runoff in transit",
+    "atmosphere",        "point sources",      "outlet",            "overland boundary",
+    "deep aquifer",      "wells",              "head boundaries",   "overland clean-up",
+    "aquifer floor",     "channel area floor", "pipe depth bounds", "Richards content limits",
+};
+
+}  // namespace
+
+const char *ledger_node_name(ledger_node node) {
+    const std::size_t k = static_cast<std::size_t>(node);
+    return k < ledger_node_count ? node_names[k] : "unknown";
+}
+
+double water_ledger::net_into(ledger_node node) const {
+    const std::size_t k = static_cast<std::size_t>(node);
+    double in = 0.0, out = 0.0;
+    for (std::size_t other = 0; other < ledger_node_count; ++other) {
+        in += totals_.moved[other * ledger_node_count + k];
+        out += totals_.moved[k * ledger_node_count + other];
+    }
+    return in - out;
+}

@@ -1,0 +1,108 @@
+// Store volumes from the state and the per-piece comparison with the water ledger.
+// run_time_loop calls it after each piece in the debug and sanitizer builds.
+#include "model/project/water_check.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "model/channel/channel_services.h"
+#include "model/core/errors.h"
+#include "model/core/model_state.h"
+#include "model/hydrology/event_end.h"
+#include "model/hydrology/event_start.h"
+#include "model/hydrology/groundwater_coupling.h"
+#include "model/hydrology/hydrology_services.h"
+#include "model/pipes/superlink_step.h"
+
+namespace {
+
+using n = ledger_node;
+
+// The stores every posting of which is made; the others are not compared yet.
+constexpr std::array<ledger_node, 11> checked_stores = {n::snow, n::canopy, n::sacramento, n::sacramento_transit, n::pipes, n::aquifer, n::front_soil, n::root_zone, n::soil_columns, n::surface, n::overland_lakes};
+
+double cell_sum(const model_state &s, const array_1d<double> &a) {
+    double sum = 0.0;
+    if (a.empty()) return 0.0;
+    for (int c = 1; c <= s.cell_count && static_cast<std::size_t>(c) <= a.last(); ++c)
+        sum += a[static_cast<std::size_t>(c)];
+    return sum;
+}
+
+// The relative part of a break beyond rounding, and its absolute part (m3).
+constexpr double relative_rounding = 1e-9;
+constexpr double absolute_rounding = 1e-9;
+
+}  // namespace
+
+double store_volume(const model_state &s, ledger_node store) {
+    const double area = s.cell_size * s.cell_size;
+    switch (store) {
+        case n::surface: return overland_surface_volume(s);
+        case n::overland_lakes: {
+            // With the rain and inflow that the next lake update takes in.
+            double pending = 0.0;
+            for (int k = 1; k <= s.overland_lake_count && static_cast<std::size_t>(k) < s.lakes.size(); ++k)
+                pending += s.lakes[static_cast<std::size_t>(k)].rain_volume +
+                           s.lakes[static_cast<std::size_t>(k)].inflow_volume;
+            return overland_lake_volume(s) + pending;
+        }
+        case n::channels:
+            // With what the pipe outlets have handed over and the channel step not yet taken.
+            return (channel_routing_on(s) ? channel_water_volume(s) : 0.0) +
+                   s.water.moved(n::pipes, n::channels) - s.chan.pipe_outlet_volume;
+        case n::channel_lakes: return channel_lake_volume(s);
+        case n::snow: return cell_sum(s, s.snow_store) * area;
+        case n::canopy: return cell_sum(s, s.interception_store) * area / 1000.0;
+        case n::front_soil:
+        case n::root_zone:
+        case n::soil_columns:
+            // With soil-moisture accounting the stores own the infiltrated water.
+            // The root zone takes the infiltration of its steps at its ET step.
+            if (soil_store_of(s) != store || s.sacramento_on) return 0.0;
+            return final_soil_water(s) +
+                   (s.inf_redist ? cell_sum(s, s.step_infiltration_depth) * area : 0.0);
+        case n::aquifer: {
+            // Less what the channels and lakes have taken and the aquifer gives at its next step.
+            if (!s.groundwater_on) return 0.0;
+            const pending_aquifer_exchange p = pending_exchange_of(s);
+            return s.gw_stored_volume - p.seepage - p.lake;
+        }
+        case n::pipes: return s.storm_sewer_on ? pipe_network_water(s) : 0.0;
+        case n::sacramento:
+            // The stores, and the infiltration they have not yet taken in.
+            return s.sacramento_on ? sacramento_storage(s.sac_basin) * s.watershed_area / 1000.0 +
+                                         s.infiltration_volume_total - s.sac_infiltration_used
+                                   : 0.0;
+        case n::sacramento_transit: return s.sacramento_on ? s.sac_owed_volume : 0.0;
+        default: return 0.0;
+    }
+}
+
+void start_water_check(const model_state &s, water_check &check) {
+    for (ledger_node store : checked_stores) {
+        const std::size_t k = static_cast<std::size_t>(store);
+        check.volume[k] = store_volume(s, store);
+        check.posted[k] = s.water.net_into(store);
+    }
+}
+
+bool check_water_after(const model_state &s, water_check &check, const char *piece) {
+    for (ledger_node store : checked_stores) {
+        const std::size_t k = static_cast<std::size_t>(store);
+        const double volume = store_volume(s, store);
+        const double posted = s.water.net_into(store);
+        const double flow = posted - check.posted[k];
+        const double difference = volume - check.volume[k] - flow;
+        const double scale = std::fabs(volume) + std::fabs(check.volume[k]) + std::fabs(flow);
+        check.volume[k] = volume;
+        check.posted[k] = posted;
+        if (std::fabs(difference) <= relative_rounding * scale + absolute_rounding) continue;
+        std::printf("Error: the water of the %s changed by %.6f m3 more than was posted in the "
+                    "time-step piece %s.\n",
+                    ledger_node_name(store), difference, piece);
+        raise_printed_error();
+        return false;
+    }
+    return true;
+}
