@@ -413,6 +413,10 @@ struct model_state {
 
     // Every volume that moved between two stores or across the model's bounds.
     water_ledger water;
+    // The same for the mass of each constituent (kg), one ledger each, from index 1.
+    std::vector<water_ledger> constituent_mass;
+    // Each constituent ledger's totals when the current event began.
+    std::vector<ledger_totals> constituent_event_marks;
 
     // ---- working fields (0, none or empty unless a default is given) ----
     std::FILE *summary_file = nullptr;

@@ -105,6 +105,8 @@ void allocate_constituent_arrays(int count, model_state &s, int cell_count, int)
             return;
         }
     }
+    if (s.constituent_mass.size() < static_cast<std::size_t>(count) + 1)
+        s.constituent_mass.resize(static_cast<std::size_t>(count) + 1);
     if (count > s.constituent_count) s.constituent_count = count;
 }
 
