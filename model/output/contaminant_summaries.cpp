@@ -130,14 +130,16 @@ void add_lake_terms(const model_state &s, int k, double to_lakes, double from_la
 
 namespace {
 
-// The flows of constituent k's ledger over the run, or since an event's mark.
+// The flows of constituent k's ledger over the run, or since an event's mark: net
+// from one node to another (a step that moved mass back counts against the flow,
+// as its step total did), or one way only for the pair that keeps both ways apart.
 struct mass_flows {
     const water_ledger &ledger;
     const ledger_totals *since = nullptr;
-    double operator()(ledger_node from, ledger_node to) const {
+    double one_way(ledger_node from, ledger_node to) const {
         return since ? ledger.moved_since(*since, from, to) : ledger.moved(from, to);
     }
-    double net(ledger_node from, ledger_node to) const { return (*this)(from, to) - (*this)(to, from); }
+    double operator()(ledger_node from, ledger_node to) const { return one_way(from, to) - one_way(to, from); }
 };
 
 const ledger_totals *event_mark(const model_state &s, int k) {
@@ -152,14 +154,14 @@ void add_overland_flows(const model_state &s, int k, const mass_flows &m, overla
     a.to_channels = m(n::surface, n::cells_to_channels) + m(n::surface, n::channels);
     a.decayed = m(n::surface, n::transformation);
     a.point = m(n::point_sources, n::surface);
-    a.exfiltrated = m(constituent_soil_node(s), n::surface);
+    a.exfiltrated = m.one_way(constituent_soil_node(s), n::surface);
     a.precipitation = m(n::atmosphere, n::surface);
-    a.infiltrated = m(n::surface, constituent_soil_node(s));
+    a.infiltrated = m.one_way(n::surface, constituent_soil_node(s));
     a.taken_up = m(n::land_pool, n::surface);
     add_lake_terms(s, k,
-                   m(n::surface, n::overland_lakes) + m(n::surface, n::cells_to_lakes) +
+                   m.one_way(n::surface, n::overland_lakes) + m(n::surface, n::cells_to_lakes) +
                        m(n::surface, n::channel_lakes),
-                   m(n::overland_lakes, n::surface), a);
+                   m.one_way(n::overland_lakes, n::surface), a);
 }
 
 // The channel and lake terms of an account from the ledger's flows.
@@ -167,17 +169,17 @@ channel_work::mass_terms channel_terms(const mass_flows &m) {
     using n = ledger_node;
     channel_work::mass_terms r;
     r.exchange = m(n::cells_to_channels, n::channels);
-    r.groundwater = m.net(n::aquifer, n::channels);
+    r.groundwater = m(n::aquifer, n::channels);
     r.point = m(n::point_sources, n::channels);
     r.clipped = m(n::mass_cleanup, n::channels);
     r.outlet = m(n::channels, n::outlet);
     r.decay = m(n::channels, n::transformation);
-    r.lake_in = m(n::channels, n::channel_lakes);
-    r.lake_out = m(n::channel_lakes, n::channels);
-    r.lake_overland = m.net(n::cells_to_lakes, n::channel_lakes);
-    r.lake_exchange = m.net(n::cells_to_channels, n::channel_lakes);
+    r.lake_in = m.one_way(n::channels, n::channel_lakes);
+    r.lake_out = m.one_way(n::channel_lakes, n::channels);
+    r.lake_overland = m(n::cells_to_lakes, n::channel_lakes);
+    r.lake_exchange = m(n::cells_to_channels, n::channel_lakes);
     r.lake_rain = m(n::atmosphere, n::channel_lakes);
-    r.lake_groundwater = m.net(n::aquifer, n::channel_lakes);
+    r.lake_groundwater = m(n::aquifer, n::channel_lakes);
     r.lake_point = m(n::point_sources, n::channel_lakes);
     r.lake_decay = m(n::channel_lakes, n::transformation);
     r.lake_refused = m(n::mass_cleanup, n::cells_to_lakes);
@@ -213,7 +215,7 @@ mass_sources_account global_mass_sources(const model_state &s, int k) {
     a.point = m(n::point_sources, n::surface) + m(n::point_sources, n::channels) +
               m(n::point_sources, n::channel_lakes);
     a.precipitation = m(n::atmosphere, n::surface) + m(n::atmosphere, n::channel_lakes);
-    a.groundwater = m.net(n::aquifer, n::channels) + m.net(n::aquifer, n::channel_lakes);
+    a.groundwater = m(n::aquifer, n::channels) + m(n::aquifer, n::channel_lakes);
     return a;
 }
 
