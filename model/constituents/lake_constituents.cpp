@@ -188,8 +188,8 @@ double lake_constituent_mass(const model_state &s, int k) {
 
 void finish_channel_constituent_balances(model_state &s) {
     channel_work &w = s.chan;
-    if (!s.chan_con_trans || w.wq_run.empty()) return;
-    const int nc = std::min(s.constituent_count, static_cast<int>(w.wq_run.size()) - 1);
+    if (!s.chan_con_trans || w.wq_step.empty()) return;
+    const int nc = std::min(s.constituent_count, static_cast<int>(w.wq_step.size()) - 1);
     const std::size_t size = at(nc) + 1;
     w.wq_mass_error.assign(size, 0.0);
     for (int k = 1; k <= nc; ++k) {
