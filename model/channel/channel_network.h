@@ -312,7 +312,8 @@ struct channel_work {
         double lake_rain = 0.0, lake_groundwater = 0.0, lake_point = 0.0, lake_decay = 0.0;
         double lake_refused = 0.0;
     };
-    std::vector<mass_terms> wq_step, wq_run, wq_event;
+    // What one routing moved, per constituent (g); posted to its ledger at the end.
+    std::vector<mass_terms> wq_step;
     std::vector<double> wq_outlet_pending;
     // Mass in the routed nodes when the routing started, per constituent; the
     // masses in the routed nodes and in the lakes when the current event began

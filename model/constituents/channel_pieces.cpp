@@ -6,6 +6,7 @@
 #include "model/channel/channel_services.h"
 #include "model/constituents/channel_routing.h"
 #include "model/constituents/lake_constituents.h"
+#include "model/core/mass_ledger.h"
 #include "model/core/errors.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/core/model_state.h"
@@ -22,24 +23,24 @@ bool ready(model_state &s) {
     return prepare_channel_wq(s);
 }
 
-// Adds every term of a step, / 1000, to a run or event record.
-void add_terms(channel_work::mass_terms &to, const channel_work::mass_terms &st) {
-    const double f = 1.0 / 1000.0;
-    to.outlet += st.outlet * f;
-    to.exchange += st.exchange * f;
-    to.groundwater += st.groundwater * f;
-    to.decay += st.decay * f;
-    to.point += st.point * f;
-    to.clipped += st.clipped * f;
-    to.lake_in += st.lake_in * f;
-    to.lake_out += st.lake_out * f;
-    to.lake_overland += st.lake_overland * f;
-    to.lake_exchange += st.lake_exchange * f;
-    to.lake_rain += st.lake_rain * f;
-    to.lake_groundwater += st.lake_groundwater * f;
-    to.lake_point += st.lake_point * f;
-    to.lake_decay += st.lake_decay * f;
-    to.lake_refused += st.lake_refused * f;
+// Posts every term of a step (g) to the ledger of constituent k.
+void post_terms(model_state &s, int k, const channel_work::mass_terms &st) {
+    using n = ledger_node;
+    post_mass(s, k, n::cells_to_channels, n::channels, st.exchange);
+    post_mass(s, k, n::aquifer, n::channels, st.groundwater);
+    post_mass(s, k, n::point_sources, n::channels, st.point);
+    post_mass(s, k, n::mass_cleanup, n::channels, st.clipped);
+    post_mass(s, k, n::channels, n::outlet, st.outlet);
+    post_mass(s, k, n::channels, n::transformation, st.decay);
+    post_mass(s, k, n::channels, n::channel_lakes, st.lake_in);
+    post_mass(s, k, n::channel_lakes, n::channels, st.lake_out);
+    post_mass(s, k, n::cells_to_lakes, n::channel_lakes, st.lake_overland);
+    post_mass(s, k, n::cells_to_channels, n::channel_lakes, st.lake_exchange);
+    post_mass(s, k, n::atmosphere, n::channel_lakes, st.lake_rain);
+    post_mass(s, k, n::aquifer, n::channel_lakes, st.lake_groundwater);
+    post_mass(s, k, n::point_sources, n::channel_lakes, st.lake_point);
+    post_mass(s, k, n::channel_lakes, n::transformation, st.lake_decay);
+    post_mass(s, k, n::mass_cleanup, n::cells_to_lakes, st.lake_refused);
 }
 
 }  // namespace
@@ -106,13 +107,7 @@ void route_channel_constituents(model_state &s) {
                 w.wq_lake_rate[static_cast<std::size_t>(j)] = lake_mass_sources(s, k, j, dt);
         if (channel_wq_route(s, k, dt) != 0) return;
         channel_work::mass_terms &st = w.wq_step[static_cast<std::size_t>(k)];
-        add_terms(w.wq_run[static_cast<std::size_t>(k)], st);
-        add_terms(w.wq_event[static_cast<std::size_t>(k)], st);
-        s.GLOBAL_MASS_OUT[k] += st.outlet / 1000.0;
-        s.GLOBAL_POINT_SOURCE[k] += (st.point + st.lake_point) / 1000.0;
-        s.GLOBAL_MASS_DECAY[k] += (st.decay + st.lake_decay) / 1000.0;
-        s.GLOBAL_GW_MASS[k] += (st.groundwater + st.lake_groundwater) / 1000.0;
-        s.GLOBAL_PRECIP_MASS[k] += st.lake_rain / 1000.0;
+        post_terms(s, k, st);
         st = channel_work::mass_terms{};
     }
     for (int j = 1; lakes && j <= net.lake_count; ++j)

@@ -86,8 +86,6 @@ bool prepare_channel_wq(model_state &s) {
     const std::size_t nc = static_cast<std::size_t>(s.constituent_count) + 1;
     if (w.wq_step.size() < nc) {
         w.wq_step.resize(nc);
-        w.wq_run.resize(nc);
-        w.wq_event.resize(nc);
         w.wq_outlet_pending.resize(nc, 0.0);
         // The masses the channels and lakes begin with join the run's initial mass.
         w.wq_channel_mass_initial.assign(nc, 0.0);

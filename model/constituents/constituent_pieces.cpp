@@ -7,6 +7,7 @@
 #include "model/channel/channel_services.h"
 #include "model/constituents/constituent_transport.h"
 #include "model/constituents/lake_constituents.h"
+#include "model/core/mass_ledger.h"
 #include "model/output/contaminant_summaries.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/core/model_state.h"
@@ -24,10 +25,9 @@ void move_slot(model_state &s, process_clock &slot, double next) {
     slot.next = next;
 }
 
-// Adds a step total, / 1000, to each of its run and event totals, then clears it.
-void book(checked_array<double> &step, int k, std::initializer_list<checked_array<double> *> to) {
-    const double v = step[k] / 1000.0;
-    for (checked_array<double> *t : to) (*t)[k] += v;
+// Posts a step total (g) of constituent k to its ledger, then clears it.
+void post(model_state &s, checked_array<double> &step, int k, ledger_node from, ledger_node to) {
+    post_mass(s, k, from, to, step[k]);
     step[k] = 0.0;
 }
 
@@ -143,14 +143,17 @@ void step_overland_constituent_pools(model_state &s) {
         }
         overland_advection_step(s, {w.conc.data(), w.mass.data(), w.disp.data(), w.rate.data()},
                                 s.constituent_sweep_order, k, dt, s.cell_size);
+        double lifted = 0.0;
         for (int i = 1; i <= n; ++i) {
             mass[i] = w.mass[i];
             conc[i] = w.conc[i];
             if (mass[i] < 0.0) {
+                lifted -= mass[i];
                 mass[i] = 0.0;
                 conc[i] = 0.0;
             }
         }
+        post_mass(s, k, ledger_node::mass_cleanup, ledger_node::surface, lifted);
         move_lake_cell_mass(s, k);
     }
     move_slot(s, s.constituent_clock, s.rain_clock.next);
@@ -158,18 +161,19 @@ void step_overland_constituent_pools(model_state &s) {
 }
 
 void close_overland_constituent_step(model_state &s) {
+    using n = ledger_node;
+    const n soil = constituent_soil_node(s);
     for (int k = 1; k <= s.constituent_count; ++k) {
         if (s.chan_explicit)
-            book(s.ov_qlat_dmt, k, {&s.OV_QLAT_MASS, &s.event_ov_qlat_mass});
+            post(s, s.ov_qlat_dmt, k, n::surface, constituent_channel_inflow_node(s));
         else
-            book(s.ov_out_dmt, k, {&s.OV_MASS_OUT, &s.GLOBAL_MASS_OUT, &s.event_ov_mass_out});
-        book(s.ov_point_dmt, k, {&s.OV_POINT_MASS, &s.event_ov_point_mass, &s.GLOBAL_POINT_SOURCE});
-        book(s.ov_decay_dmt, k, {&s.OV_MASS_DECAY, &s.event_ov_decay_mass, &s.GLOBAL_MASS_DECAY});
-        book(s.ov_infil_dmt, k, {&s.OV_INFIL_MASS, &s.event_ov_infil_mass});
-        book(s.ov_lake_dmt, k, {&s.OV_LAKE_MASS, &s.event_ov_lake_mass});
-        book(s.ov_from_lake_dmt, k, {&s.OV_FROM_LAKE_MASS, &s.event_ov_from_lake_mass});
-        book(s.ov_uptake_dmt, k, {&s.OV_UPTAKE_MASS, &s.event_ov_uptake_mass});
-        book(s.ov_precip_dmt, k, {&s.OV_PRECIP_MASS, &s.GLOBAL_PRECIP_MASS, &s.event_ov_precip_mass});
+            post(s, s.ov_out_dmt, k, n::surface, n::outlet);
+        post(s, s.ov_point_dmt, k, n::point_sources, n::surface);
+        post(s, s.ov_decay_dmt, k, n::surface, n::transformation);
+        post(s, s.ov_infil_dmt, k, n::surface, soil);
+        post(s, s.ov_from_lake_dmt, k, n::overland_lakes, n::surface);
+        post(s, s.ov_uptake_dmt, k, n::land_pool, n::surface);
+        post(s, s.ov_precip_dmt, k, n::atmosphere, n::surface);
         s.ov_out_dmt[k] = s.ov_qlat_dmt[k] = 0.0;
     }
     s.constituent_sweep_order = s.constituent_sweep_order == 1 ? 2 : 1;
@@ -182,11 +186,7 @@ void finish_constituent_balances(model_state &s) {
     for (int k = 1; k <= s.constituent_count; ++k) {
         s.OV_MASS_FINAL[k] = overland_water_mass(s, k);
         s.OV_LAND_MASS_FINAL[k] = overland_land_mass(s, k);
-        const double in = s.OV_MASS_INIT[k] + s.OV_PRECIP_MASS[k] + s.OV_POINT_MASS[k] +
-                          s.OV_EXFIL_MASS[k] + s.OV_UPTAKE_MASS[k] + s.OV_FROM_LAKE_MASS[k];
-        const double out = s.OV_MASS_OUT[k] + s.OV_QLAT_MASS[k] + s.OV_MASS_DECAY[k] +
-                           s.OV_INFIL_MASS[k] + s.OV_LAKE_MASS[k] + s.OV_MASS_FINAL[k];
-        s.OV_MASS_ERROR[k] = in > 0.0 ? (in - out) / in * 100.0 : 0.0;
+        s.OV_MASS_ERROR[k] = run_overland_account(s, k).error_percent();
         // What the land and the overland lakes hold; the channel balance adds
         // the channels and their lakes.
         s.GLOBAL_MASS_FINAL[k] = s.OV_MASS_FINAL[k] + s.OV_LAND_MASS_FINAL[k] +

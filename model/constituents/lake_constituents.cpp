@@ -3,6 +3,7 @@
 // exchange with the aquifer, rain-borne mass, the lake update of each accepted
 // sub-step, and the channel and lake balances of the run summary.
 #include "model/constituents/lake_constituents.h"
+#include "model/core/mass_ledger.h"
 
 #include <algorithm>
 
@@ -187,8 +188,8 @@ double lake_constituent_mass(const model_state &s, int k) {
 
 void finish_channel_constituent_balances(model_state &s) {
     channel_work &w = s.chan;
-    if (!s.chan_con_trans || w.wq_run.empty()) return;
-    const int nc = std::min(s.constituent_count, static_cast<int>(w.wq_run.size()) - 1);
+    if (!s.chan_con_trans || w.wq_step.empty()) return;
+    const int nc = std::min(s.constituent_count, static_cast<int>(w.wq_step.size()) - 1);
     const std::size_t size = at(nc) + 1;
     w.wq_mass_error.assign(size, 0.0);
     for (int k = 1; k <= nc; ++k) {
@@ -224,6 +225,7 @@ void move_lake_cell_mass(model_state &s, int k) {
     double *mass = constituent_row(s, transport_table::mass, k);
     double *conc = constituent_row(s, transport_table::concentration, k);
     array_2d<double> &into_channel_lake = s.chan.lake_ov_inflow_mass;
+    double to_overland_lakes = 0.0, on_way_to_lakes = 0.0, to_channel_lakes = 0.0;
     for (int i = 1; i <= n; ++i) {
         const int ol = overland_lakes ? s.overland_lake_id[at(i)] : 0;
         const int cl = channel_lakes ? s.cell_channel_lake[at(i)] : 0;
@@ -232,13 +234,20 @@ void move_lake_cell_mass(model_state &s, int k) {
         const double m = mass[i];
         mass[i] = conc[i] = 0.0;
         if (!(m > 0.0)) continue;
-        if (ol >= 1 && ol <= s.overland_lake_count)
+        if (ol >= 1 && ol <= s.overland_lake_count) {
             s.overland_lake_mass[at(k)][at(ol)] += m;
-        else if (!into_channel_lake.empty() && at(k) <= into_channel_lake.rows() &&
-                 at(cl) <= into_channel_lake.cols())
+            to_overland_lakes += m;
+        } else if (!into_channel_lake.empty() && at(k) <= into_channel_lake.rows() &&
+                   at(cl) <= into_channel_lake.cols()) {
             into_channel_lake[at(k)][at(cl)] += m;
-        s.ov_lake_dmt[k] += m;
+            on_way_to_lakes += m;
+        } else {
+            to_channel_lakes += m;  // lakes that keep no account of it
+        }
     }
+    post_mass(s, k, ledger_node::surface, ledger_node::overland_lakes, to_overland_lakes);
+    post_mass(s, k, ledger_node::surface, ledger_node::cells_to_lakes, on_way_to_lakes);
+    post_mass(s, k, ledger_node::surface, ledger_node::channel_lakes, to_channel_lakes);
 }
 
 double overland_lake_constituent_mass(const model_state &s, int k) {

@@ -10,6 +10,7 @@
 #include "model/channel/channel_services.h"
 #include "model/constituents/constituent_transport.h"
 #include "model/core/errors.h"
+#include "model/core/mass_ledger.h"
 #include "model/core/model_state.h"
 #include "model/sediment/sediment_bound.h"
 
@@ -142,6 +143,7 @@ struct transport_call {
                     const double taken = std::min(lateral[i], std::max(r.mass[i], 0.0));
                     if (!(taken > 0.0 || taken < 0.0)) continue;
                     r.mass[i] -= taken;
+                    lateral[i] -= taken;
                     s.ov_qlat_dmt[k] += taken;
                 }
             }
@@ -177,20 +179,26 @@ struct transport_call {
             species_rows r = rows_of(s, k);
             const double *rain_mass = constituent_row(s, tt::rain_mass, k);
             const bound_species *sp = bound(k);
+            double lifted = 0.0;  // negative masses lifted to 0
             for (int i = 1; i <= n; ++i) {
                 // The sources piece has put the rain-borne mass into the water.
                 s.ov_precip_dmt[k] += rain_mass[i];
                 const double h = w.start_depth[at(i)];
                 if (h <= dry_depth) {
                     if (sp) {
+                        // The particles settle where the water left them, as
+                        // settling in the water is booked.
                         sed.deposited[at(i)][at(sp->soil_class)] += bound_volume(*sp, std::max(r.mass[i], 0.0));
                         sed.suspended[at(i)][at(sp->soil_class)] = 0.0;
+                        if (r.mass[i] > 0.0) s.ov_decay_dmt[k] += r.mass[i];
                     } else if (r.mass[i] > 0.0) {
                         s.ov_infil_dmt[k] += r.mass[i];
                         w.infil_total[at(k)] += r.mass[i];
                     }
+                    if (r.mass[i] < 0.0) lifted -= r.mass[i];
                     r.mass[i] = r.conc[i] = 0.0;
                 } else if (r.mass[i] < 0.0) {
+                    lifted -= r.mass[i];
                     r.mass[i] = r.conc[i] = 0.0;
                 } else {
                     r.conc[i] = r.mass[i] / (h * area);
@@ -198,6 +206,7 @@ struct transport_call {
                 if (sp && sed.deposited[at(i)][at(sp->soil_class)] > 0.0)
                     stores += sed.deposited[at(i)][at(sp->soil_class)];
             }
+            post_mass(s, k, ledger_node::mass_cleanup, ledger_node::surface, lifted);
         }
         return stores;
     }
@@ -412,10 +421,19 @@ double overland_constituent_transport(model_state &s, double dt) {
 
 void clear_overland_constituent_accumulators(model_state &s) {
     const int n = s.cell_count;
+    // What a cell owed the channels beyond the mass it held, the channel nodes
+    // have already taken: that mass is made here, and booked so.
+    const bool owed = constituent_channel_inflow_node(s) == ledger_node::cells_to_channels;
     for (int k = 1; k <= s.constituent_count; ++k)
         for (int table : {tt::rain_mass, tt::lateral_mass}) {
             double *row = constituent_row(s, table, k);
-            for (int i = 1; i <= n; ++i) row[i] = 0.0;
+            double left = 0.0;
+            for (int i = 1; i <= n; ++i) {
+                left += row[i];
+                row[i] = 0.0;
+            }
+            if (owed && table == tt::lateral_mass)
+                post_mass(s, k, ledger_node::mass_cleanup, ledger_node::cells_to_channels, left);
         }
     array_1d<double> &v = s.constituent_infiltration_volume;
     for (int i = 1; !v.empty() && i <= n && at(i) <= v.last(); ++i) v[at(i)] = 0.0;

@@ -413,6 +413,10 @@ struct model_state {
 
     // Every volume that moved between two stores or across the model's bounds.
     water_ledger water;
+    // The same for the mass of each constituent (kg), one ledger each, from index 1.
+    std::vector<water_ledger> constituent_mass;
+    // Each constituent ledger's totals when the current event began.
+    std::vector<ledger_totals> constituent_event_marks;
 
     // ---- working fields (0, none or empty unless a default is given) ----
     std::FILE *summary_file = nullptr;
@@ -467,44 +471,28 @@ struct model_state {
 
     // Per-constituent overland mass-balance tables (index = constituent number).
     checked_array<double> precip_conc{"precip_conc"};
+    // The masses the overland water and its land pool began the run and the
+    // current event with, and held at its end (kg); the flows are in the
+    // constituent ledgers (constituent_mass).
     checked_array<double> OV_MASS_INIT{"OV_MASS_INIT"}, OV_MASS_FINAL{"OV_MASS_FINAL"};
-    checked_array<double> OV_MASS_OUT{"OV_MASS_OUT"}, OV_QLAT_MASS{"OV_QLAT_MASS"};
-    checked_array<double> OV_MASS_DECAY{"OV_MASS_DECAY"}, OV_POINT_MASS{"OV_POINT_MASS"};
-    checked_array<double> OV_EXFIL_MASS{"OV_EXFIL_MASS"}, OV_PRECIP_MASS{"OV_PRECIP_MASS"};
-    checked_array<double> OV_INFIL_MASS{"OV_INFIL_MASS"}, OV_MASS_ERROR{"OV_MASS_ERROR"};
+    checked_array<double> OV_MASS_ERROR{"OV_MASS_ERROR"};
     checked_array<double> OV_LAND_MASS{"OV_LAND_MASS"}, OV_LAND_MASS_INIT{"OV_LAND_MASS_INIT"};
-    checked_array<double> OV_LAND_MASS_FINAL{"OV_LAND_MASS_FINAL"}, OV_UPTAKE_MASS{"OV_UPTAKE_MASS"};
+    checked_array<double> OV_LAND_MASS_FINAL{"OV_LAND_MASS_FINAL"};
     checked_array<double> event_ov_mass_init{"event_ov_mass_init"};
-    checked_array<double> event_ov_decay_mass{"event_ov_decay_mass"};
-    checked_array<double> event_ov_uptake_mass{"event_ov_uptake_mass"};
-    checked_array<double> event_ov_infil_mass{"event_ov_infil_mass"};
-    checked_array<double> event_ov_exfil_mass{"event_ov_exfil_mass"};
-    checked_array<double> event_ov_qlat_mass{"event_ov_qlat_mass"};
-    checked_array<double> event_ov_mass_out{"event_ov_mass_out"};
-    checked_array<double> event_ov_point_mass{"event_ov_point_mass"};
-    checked_array<double> event_ov_precip_mass{"event_ov_precip_mass"};
     checked_array<double> event_ov_land_mass{"event_ov_land_mass"};
+    // What one constituent step moved (g), posted to the ledger when the step closes.
     checked_array<double> ov_out_dmt{"ov_out_dmt"}, ov_point_dmt{"ov_point_dmt"};
     checked_array<double> ov_decay_dmt{"ov_decay_dmt"}, ov_infil_dmt{"ov_infil_dmt"};
     checked_array<double> ov_qlat_dmt{"ov_qlat_dmt"}, ov_uptake_dmt{"ov_uptake_dmt"};
     checked_array<double> ov_precip_dmt{"ov_precip_dmt"};
-    // Mass the overland water carried into the lakes: step, run and event totals.
-    checked_array<double> ov_lake_dmt{"ov_lake_dmt"}, OV_LAKE_MASS{"OV_LAKE_MASS"};
-    checked_array<double> event_ov_lake_mass{"event_ov_lake_mass"};
-    // Mass the overland lakes gave back with their water over low spots.
-    checked_array<double> ov_from_lake_dmt{"ov_from_lake_dmt"}, OV_FROM_LAKE_MASS{"OV_FROM_LAKE_MASS"};
-    checked_array<double> event_ov_from_lake_mass{"event_ov_from_lake_mass"};
+    // Mass the overland lakes gave back with their water over low spots in the step.
+    checked_array<double> ov_from_lake_dmt{"ov_from_lake_dmt"};
     // Dissolved mass held by each overland lake (g), [constituent][lake].
     array_2d<double> overland_lake_mass;
     checked_array<double> ov_exit_mass{"ov_exit_mass"};
     checked_array<double> GLOBAL_MASS_CON_ERROR{"GLOBAL_MASS_CON_ERROR"};
-    checked_array<double> GLOBAL_MASS_DECAY{"GLOBAL_MASS_DECAY"};
     checked_array<double> GLOBAL_MASS_INIT{"GLOBAL_MASS_INIT"};
     checked_array<double> GLOBAL_MASS_FINAL{"GLOBAL_MASS_FINAL"};
-    checked_array<double> GLOBAL_POINT_SOURCE{"GLOBAL_POINT_SOURCE"};
-    checked_array<double> GLOBAL_MASS_OUT{"GLOBAL_MASS_OUT"};
-    checked_array<double> GLOBAL_GW_MASS{"GLOBAL_GW_MASS"};
-    checked_array<double> GLOBAL_PRECIP_MASS{""};  // the one member without a name
     checked_array<int> constituent_type{"constituent_type"};  // integers: kind of each constituent
     // Slots of the constituent processes (last and next times in days). The overland
     // transport slot is constituent_clock, the channel routing slot

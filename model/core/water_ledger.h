@@ -39,16 +39,25 @@ enum class ledger_node : unsigned char {
     channel_floor,      // negative channel areas lifted to 0
     pipe_depth_bounds,  // pipe depths and heads held within their bounds
     column_limits,      // Richards contents held within their limits
+    // the constituents' own nodes (their ledgers also use the stores and the
+    // outside above: the soil stores take infiltrated mass, the aquifer exchanges
+    // mass with the channels and lakes)
+    land_pool,          // store: constituent held on the land, released or not yet taken up
+    cells_to_channels,  // store: mass the stream cells gave that the channel nodes have not yet taken
+    cells_to_lakes,     // store: mass the lake cells gave that the channel lakes have not yet taken
+    transformation,     // decay and transformation
+    mass_cleanup,       // negative constituent masses lifted to 0
 };
 
-inline constexpr std::size_t ledger_node_count = static_cast<std::size_t>(ledger_node::column_limits) + 1;
+inline constexpr std::size_t ledger_node_count = static_cast<std::size_t>(ledger_node::mass_cleanup) + 1;
 inline constexpr std::size_t ledger_store_count = static_cast<std::size_t>(ledger_node::sacramento_transit) + 1;
 
 // The name a message and a summary give a node ("surface", "aquifer", ...).
 const char *ledger_node_name(ledger_node node);
 
 inline constexpr bool is_ledger_store(ledger_node node) {
-    return static_cast<std::size_t>(node) < ledger_store_count;
+    return static_cast<std::size_t>(node) < ledger_store_count || node == ledger_node::land_pool ||
+           node == ledger_node::cells_to_channels || node == ledger_node::cells_to_lakes;
 }
 
 // Every total kept by a ledger, per (from, to); an event keeps a copy at its start

@@ -25,6 +25,7 @@
 #include "model/hydrology/soil_water_pieces.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/channel/channel_services.h"
+#include "model/core/mass_ledger.h"
 #include "model/core/model_state.h"
 #include "model/sediment/sediment_outputs.h"
 
@@ -524,6 +525,7 @@ void start_channel_constituents(model_state &s) {
     const bool first = !w.initial_concentration_set;
     w.initial_concentration_set = true;
     const int nc = std::min(s.constituent_count, static_cast<int>(w.chan_node_mass.extent1()));
+    double given = 0.0;  // the channels' initial mass of each constituent (g)
     for (int l = 1; l <= net.link_count; ++l) {
         if (!routed_link(net.link_type[static_cast<std::size_t>(l)])) continue;
         for (int n = 1; n <= routed_node_count(net, l); ++n) {
@@ -535,8 +537,11 @@ void start_channel_constituents(model_state &s) {
                 w.chan_node_conc[k][n][l] = s.init_chan_conc;
                 w.chan_node_mass[k][n][l] = s.init_chan_conc * a * net.dx[static_cast<std::size_t>(l)];
             }
+            given += s.init_chan_conc * a * net.dx[static_cast<std::size_t>(l)];
         }
     }
+    // The same mass in every constituent: the store's start, not a flow into it.
+    for (int k = 1; first && k <= nc; ++k) mass_ledger(s, k).set_start(ledger_node::channels, given / 1000.0);
 }
 
 void read_initial_channel_depths(model_state &s) {

@@ -17,6 +17,7 @@
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/core/cell_arrays.h"
+#include "model/core/mass_ledger.h"
 #include "model/core/model_state.h"
 
 namespace {
@@ -397,10 +398,7 @@ void take_cell_mass(model_state &s, int k, int cell) {
         if (m && cell <= mass.columns()) {
             w.lake_ov_inflow_mass[at(q)][at(k)] += m[cell];
             // The mass leaves the overland water for the lake.
-            if (at(q) <= s.OV_LAKE_MASS.count() && at(q) <= s.event_ov_lake_mass.count()) {
-                s.OV_LAKE_MASS[q] += m[cell] / 1000.0;
-                s.event_ov_lake_mass[q] += m[cell] / 1000.0;
-            }
+            post_mass(s, q, ledger_node::surface, ledger_node::cells_to_lakes, m[cell]);
             m[cell] = 0.0;
         }
         double *cc = conc.row(q);

@@ -20,21 +20,12 @@ template <class F>
 void for_each_total(model_state &s, F &&f) {
     for (checked_array<double> *a :
          {&s.precip_conc,          &s.OV_MASS_INIT,         &s.OV_MASS_FINAL,
-          &s.OV_MASS_OUT,          &s.OV_QLAT_MASS,         &s.OV_MASS_DECAY,
-          &s.OV_POINT_MASS,        &s.OV_EXFIL_MASS,        &s.OV_PRECIP_MASS,
-          &s.OV_INFIL_MASS,        &s.OV_MASS_ERROR,        &s.OV_LAND_MASS,
-          &s.OV_LAND_MASS_INIT,    &s.OV_LAND_MASS_FINAL,   &s.OV_UPTAKE_MASS,
-          &s.event_ov_mass_init,   &s.event_ov_decay_mass,  &s.event_ov_uptake_mass,
-          &s.event_ov_infil_mass,  &s.event_ov_exfil_mass,  &s.event_ov_qlat_mass,
-          &s.event_ov_mass_out,    &s.event_ov_point_mass,  &s.event_ov_precip_mass,
-          &s.event_ov_land_mass,   &s.ov_out_dmt,           &s.ov_point_dmt,
-          &s.ov_decay_dmt,         &s.ov_infil_dmt,         &s.ov_qlat_dmt,
-          &s.ov_uptake_dmt,        &s.ov_precip_dmt,        &s.ov_exit_mass,
-          &s.GLOBAL_MASS_CON_ERROR, &s.GLOBAL_MASS_DECAY,   &s.GLOBAL_MASS_INIT,
-          &s.GLOBAL_MASS_FINAL,    &s.GLOBAL_POINT_SOURCE,  &s.GLOBAL_MASS_OUT,
-          &s.GLOBAL_GW_MASS,       &s.GLOBAL_PRECIP_MASS,   &s.ov_lake_dmt,
-          &s.OV_LAKE_MASS,         &s.event_ov_lake_mass,   &s.ov_from_lake_dmt,
-          &s.OV_FROM_LAKE_MASS,    &s.event_ov_from_lake_mass})
+          &s.OV_MASS_ERROR,        &s.OV_LAND_MASS,         &s.OV_LAND_MASS_INIT,
+          &s.OV_LAND_MASS_FINAL,   &s.event_ov_mass_init,   &s.event_ov_land_mass,
+          &s.ov_out_dmt,           &s.ov_point_dmt,         &s.ov_decay_dmt,
+          &s.ov_infil_dmt,         &s.ov_qlat_dmt,          &s.ov_uptake_dmt,
+          &s.ov_precip_dmt,        &s.ov_exit_mass,         &s.GLOBAL_MASS_CON_ERROR,
+          &s.GLOBAL_MASS_INIT,     &s.GLOBAL_MASS_FINAL,    &s.ov_from_lake_dmt})
         f(*a);
 }
 
@@ -105,6 +96,8 @@ void allocate_constituent_arrays(int count, model_state &s, int cell_count, int)
             return;
         }
     }
+    if (s.constituent_mass.size() < static_cast<std::size_t>(count) + 1)
+        s.constituent_mass.resize(static_cast<std::size_t>(count) + 1);
     if (count > s.constituent_count) s.constituent_count = count;
 }
 

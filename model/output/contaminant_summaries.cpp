@@ -9,6 +9,7 @@
 #include "model/output/event_summary.h"
 #include "model/input/input_services.h"
 #include "model/constituents/lake_constituents.h"
+#include "model/core/mass_ledger.h"
 #include "model/core/model_state.h"
 #include "model/sediment/sediment_outputs.h"
 
@@ -127,21 +128,73 @@ void add_lake_terms(const model_state &s, int k, double to_lakes, double from_la
 
 }  // namespace
 
+namespace {
+
+// The flows of constituent k's ledger over the run, or since an event's mark: net
+// from one node to another (a step that moved mass back counts against the flow,
+// as its step total did), or one way only for the pair that keeps both ways apart.
+struct mass_flows {
+    const water_ledger &ledger;
+    const ledger_totals *since = nullptr;
+    double one_way(ledger_node from, ledger_node to) const {
+        return since ? ledger.moved_since(*since, from, to) : ledger.moved(from, to);
+    }
+    double operator()(ledger_node from, ledger_node to) const { return one_way(from, to) - one_way(to, from); }
+};
+
+const ledger_totals *event_mark(const model_state &s, int k) {
+    static const ledger_totals none;
+    return at(k) < s.constituent_event_marks.size() ? &s.constituent_event_marks[at(k)] : &none;
+}
+
+// The overland terms of an account from the ledger's flows.
+void add_overland_flows(const model_state &s, int k, const mass_flows &m, overland_mass_account &a) {
+    using n = ledger_node;
+    a.out = m(n::surface, n::outlet);
+    a.to_channels = m(n::surface, n::cells_to_channels) + m(n::surface, n::channels);
+    a.decayed = m(n::surface, n::transformation);
+    a.point = m(n::point_sources, n::surface);
+    a.exfiltrated = m.one_way(constituent_soil_node(s), n::surface);
+    a.precipitation = m(n::atmosphere, n::surface);
+    a.infiltrated = m.one_way(n::surface, constituent_soil_node(s));
+    a.taken_up = m(n::land_pool, n::surface);
+    add_lake_terms(s, k,
+                   m.one_way(n::surface, n::overland_lakes) + m(n::surface, n::cells_to_lakes) +
+                       m(n::surface, n::channel_lakes),
+                   m.one_way(n::overland_lakes, n::surface), a);
+}
+
+// The channel and lake terms of an account from the ledger's flows.
+channel_work::mass_terms channel_terms(const mass_flows &m) {
+    using n = ledger_node;
+    channel_work::mass_terms r;
+    r.exchange = m(n::cells_to_channels, n::channels);
+    r.groundwater = m(n::aquifer, n::channels);
+    r.point = m(n::point_sources, n::channels);
+    r.clipped = m(n::mass_cleanup, n::channels);
+    r.outlet = m(n::channels, n::outlet);
+    r.decay = m(n::channels, n::transformation);
+    r.lake_in = m.one_way(n::channels, n::channel_lakes);
+    r.lake_out = m.one_way(n::channel_lakes, n::channels);
+    r.lake_overland = m(n::cells_to_lakes, n::channel_lakes);
+    r.lake_exchange = m(n::cells_to_channels, n::channel_lakes);
+    r.lake_rain = m(n::atmosphere, n::channel_lakes);
+    r.lake_groundwater = m(n::aquifer, n::channel_lakes);
+    r.lake_point = m(n::point_sources, n::channel_lakes);
+    r.lake_decay = m(n::channel_lakes, n::transformation);
+    r.lake_refused = m(n::mass_cleanup, n::cells_to_lakes);
+    return r;
+}
+
+}  // namespace
+
 overland_mass_account run_overland_account(model_state &s, int k) {
     overland_mass_account a;
     a.initial = s.OV_MASS_INIT[k];
     a.final_mass = s.OV_MASS_FINAL[k];
-    a.out = s.OV_MASS_OUT[k];
-    a.to_channels = s.OV_QLAT_MASS[k];
-    a.decayed = s.OV_MASS_DECAY[k];
-    a.point = s.OV_POINT_MASS[k];
-    a.exfiltrated = s.OV_EXFIL_MASS[k];
-    a.precipitation = s.OV_PRECIP_MASS[k];
-    a.infiltrated = s.OV_INFIL_MASS[k];
-    a.taken_up = s.OV_UPTAKE_MASS[k];
     a.land_initial = s.OV_LAND_MASS_INIT[k];
     a.land_final = s.OV_LAND_MASS_FINAL[k];
-    add_lake_terms(s, k, s.OV_LAKE_MASS[k], s.OV_FROM_LAKE_MASS[k], a);
+    add_overland_flows(s, k, mass_flows{mass_ledger(s, k)}, a);
     return a;
 }
 
@@ -149,17 +202,20 @@ overland_mass_account event_overland_account(model_state &s, int k) {
     overland_mass_account a;
     a.initial = s.event_ov_mass_init[k];
     a.final_mass = overland_water_mass(s, k);
-    a.out = s.event_ov_mass_out[k];
-    a.to_channels = s.event_ov_qlat_mass[k];
-    a.decayed = s.event_ov_decay_mass[k];
-    a.point = s.event_ov_point_mass[k];
-    a.exfiltrated = s.event_ov_exfil_mass[k];
-    a.precipitation = s.event_ov_precip_mass[k];
-    a.infiltrated = s.event_ov_infil_mass[k];
-    a.taken_up = s.event_ov_uptake_mass[k];
     a.land_initial = s.event_ov_land_mass[k];
     a.land_final = overland_land_mass(s, k);
-    add_lake_terms(s, k, s.event_ov_lake_mass[k], s.event_ov_from_lake_mass[k], a);
+    add_overland_flows(s, k, mass_flows{mass_ledger(s, k), event_mark(s, k)}, a);
+    return a;
+}
+
+mass_sources_account global_mass_sources(const model_state &s, int k) {
+    using n = ledger_node;
+    const mass_flows m{mass_ledger(s, k)};
+    mass_sources_account a;
+    a.point = m(n::point_sources, n::surface) + m(n::point_sources, n::channels) +
+              m(n::point_sources, n::channel_lakes);
+    a.precipitation = m(n::atmosphere, n::surface) + m(n::atmosphere, n::channel_lakes);
+    a.groundwater = m(n::aquifer, n::channels) + m(n::aquifer, n::channel_lakes);
     return a;
 }
 
@@ -214,7 +270,7 @@ channel_mass_account run_channel_account(const model_state &s, int k) {
                          ? 0.0
                          : w.lake_mass_initial[at(k)];
     a.lake_final = lake_mass(s, k);
-    a.terms = element_or_zero(w.wq_run, k);
+    a.terms = channel_terms(mass_flows{mass_ledger(s, k)});
     return a;
 }
 
@@ -225,7 +281,7 @@ channel_mass_account event_channel_account(const model_state &s, int k) {
     a.channel_final = channel_mass(s, k);
     a.lake_initial = element_or_zero(w.wq_event_lake_initial, k);
     a.lake_final = lake_mass(s, k);
-    a.terms = element_or_zero(w.wq_event, k);
+    a.terms = channel_terms(mass_flows{mass_ledger(s, k), event_mark(s, k)});
     return a;
 }
 
@@ -242,14 +298,9 @@ void start_next_constituent_event(model_state &s) {
     for (int k = 1; k <= summary_count(s); ++k) {
         s.event_ov_mass_init[k] = overland_water_mass(s, k);
         s.event_ov_land_mass[k] = overland_land_mass(s, k);
-        for (checked_array<double> *t :
-             {&s.event_ov_decay_mass, &s.event_ov_uptake_mass, &s.event_ov_infil_mass, &s.event_ov_lake_mass,
-              &s.event_ov_from_lake_mass,
-              &s.event_ov_exfil_mass, &s.event_ov_qlat_mass, &s.event_ov_mass_out,
-              &s.event_ov_point_mass, &s.event_ov_precip_mass})
-            (*t)[k] = 0.0;
+        if (s.constituent_event_marks.size() <= at(k)) s.constituent_event_marks.resize(at(k) + 1);
+        s.constituent_event_marks[at(k)] = mass_ledger(s, k).mark();
         channel_work &w = s.chan;
-        if (at(k) < w.wq_event.size()) w.wq_event[at(k)] = channel_work::mass_terms{};
         if (at(k) < w.wq_event_channel_initial.size()) w.wq_event_channel_initial[at(k)] = channel_mass(s, k);
         if (at(k) < w.wq_event_lake_initial.size()) w.wq_event_lake_initial[at(k)] = lake_mass(s, k);
     }

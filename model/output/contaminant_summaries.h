@@ -40,6 +40,13 @@ overland_mass_account run_overland_account(model_state &state, int k);
 // its start, the event totals and the masses now on the land.
 overland_mass_account event_overland_account(model_state &state, int k);
 
+// The mass of contaminant k the whole model took in over the run, from its ledger:
+// from point sources, from precipitation and (net) from the aquifer.
+struct mass_sources_account {
+    double point = 0.0, precipitation = 0.0, groundwater = 0.0;
+};
+mass_sources_account global_mass_sources(const model_state &state, int k);
+
 // Channel and lake masses of one contaminant over a period (masses / 1000): the
 // masses at its start and now, and the mass terms booked in it.
 struct channel_mass_account {

@@ -376,9 +376,10 @@ void write_contaminant_block(model_state &s, std::FILE *f) {
         std::fprintf(f, "Contaminant Transport Global Summary for Contaminant %5d \n", c);
         write_mass_line(f, "Initial mass", s.GLOBAL_MASS_INIT[c]);
         write_mass_line(f, "Final mass", s.GLOBAL_MASS_FINAL[c]);
-        write_mass_line(f, "Mass from point sources", s.GLOBAL_POINT_SOURCE[c]);
-        write_mass_line(f, "Mass from precipitation", s.GLOBAL_PRECIP_MASS[c]);
-        write_mass_line(f, "Mass from groundwater", s.GLOBAL_GW_MASS[c]);
+        const mass_sources_account m = global_mass_sources(s, c);
+        write_mass_line(f, "Mass from point sources", m.point);
+        write_mass_line(f, "Mass from precipitation", m.precipitation);
+        write_mass_line(f, "Mass from groundwater", m.groundwater);
     }
 }
 

@@ -70,8 +70,7 @@ TEST(ModelState, MemberTablesAreEmptyAndNamed) {
     EXPECT_EQ(s.OV_MASS_INIT.name(), "OV_MASS_INIT");
     EXPECT_EQ(s.event_ov_land_mass.name(), "event_ov_land_mass");
     EXPECT_EQ(s.ov_precip_dmt.name(), "ov_precip_dmt");
-    EXPECT_EQ(s.GLOBAL_GW_MASS.name(), "GLOBAL_GW_MASS");
-    EXPECT_EQ(s.GLOBAL_PRECIP_MASS.name(), "");
+    EXPECT_EQ(s.GLOBAL_MASS_FINAL.name(), "GLOBAL_MASS_FINAL");
     EXPECT_EQ(s.constituent_type.name(), "constituent_type");
     EXPECT_TRUE(s.constituent_type.empty());
     for (const double_table &t : s.transport_tables) {
@@ -82,23 +81,23 @@ TEST(ModelState, MemberTablesAreEmptyAndNamed) {
 
 TEST(ModelState, OutOfRangeAccessIsReportedOncePerMemberAtDestruction) {
     auto s = std::make_unique<model_state>();
-    ASSERT_EQ(grow_double_array(s->OV_MASS_OUT, 3, 1.5), 0);
+    ASSERT_EQ(grow_double_array(s->OV_MASS_INIT, 3, 1.5), 0);
     ASSERT_EQ(grow_int_array_fill(s->constituent_type, 3, 2), 0);
-    ASSERT_EQ(grow_double_array(s->GLOBAL_MASS_OUT, 3, 0.0), 0);
+    ASSERT_EQ(grow_double_array(s->GLOBAL_MASS_INIT, 3, 0.0), 0);
     for (int i = 1; i <= 3; ++i) {
-        EXPECT_DOUBLE_EQ(s->OV_MASS_OUT[i], 1.5);
+        EXPECT_DOUBLE_EQ(s->OV_MASS_INIT[i], 1.5);
         EXPECT_EQ(s->constituent_type[i], 2);
-        s->GLOBAL_MASS_OUT[i] = i;
+        s->GLOBAL_MASS_INIT[i] = i;
     }
-    EXPECT_FALSE(s->OV_MASS_OUT.bad_range());
-    EXPECT_FALSE(s->GLOBAL_MASS_OUT.bad_range());
-    s->OV_MASS_OUT[0] = 7.0;      // below the range
+    EXPECT_FALSE(s->OV_MASS_INIT.bad_range());
+    EXPECT_FALSE(s->GLOBAL_MASS_INIT.bad_range());
+    s->OV_MASS_INIT[0] = 7.0;      // below the range
     s->constituent_type[4] = 9;   // above the range
     s->constituent_type[-1] = 9;  // a second bad access of the same member
-    EXPECT_TRUE(s->OV_MASS_OUT.bad_range());
+    EXPECT_TRUE(s->OV_MASS_INIT.bad_range());
     EXPECT_TRUE(s->constituent_type.bad_range());
-    EXPECT_FALSE(s->GLOBAL_MASS_OUT.bad_range());
-    EXPECT_DOUBLE_EQ(s->OV_MASS_OUT[1], 1.5);  // the array itself is untouched
+    EXPECT_FALSE(s->GLOBAL_MASS_INIT.bad_range());
+    EXPECT_DOUBLE_EQ(s->OV_MASS_INIT[1], 1.5);  // the array itself is untouched
 
     testing::internal::CaptureStdout();
     s.reset();

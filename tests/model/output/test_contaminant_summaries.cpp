@@ -12,12 +12,14 @@
 #include "model/output/event_summary.h"
 #include "model/core/globals.h"
 #include "model/input/input_readers.h"
+#include "model/core/mass_ledger.h"
 #include "model/core/model_state.h"
 #include "tests/model/output_test_support.h"
 
 namespace {
 
 using outputtest::contents;
+using nd = ledger_node;
 namespace tt = transport_table;
 
 // Three cells of 10 m holding one contaminant (masses in g, totals in kg).
@@ -37,13 +39,15 @@ protected:
         // The event: it began with 3 kg in the water and 6 kg in the pool.
         s.event_ov_mass_init[1] = 3.0;
         s.event_ov_land_mass[1] = 6.0;
-        s.event_ov_precip_mass[1] = 2.5;
-        s.event_ov_point_mass[1] = 0.5;
-        s.event_ov_uptake_mass[1] = 1.0;
-        s.event_ov_mass_out[1] = 1.25;
-        s.event_ov_decay_mass[1] = 0.5;
-        s.event_ov_infil_mass[1] = 1.0;
+        post(nd::atmosphere, nd::surface, 2.5);
+        post(nd::point_sources, nd::surface, 0.5);
+        post(nd::land_pool, nd::surface, 1.0);
+        post(nd::surface, nd::outlet, 1.25);
+        post(nd::surface, nd::transformation, 0.5);
+        post(nd::surface, constituent_soil_node(s), 1.0);
     }
+    // kg of constituent 1 moved from one node of its ledger to another
+    void post(ledger_node from, ledger_node to, double kg) { mass_ledger(s, 1).move(from, to, kg); }
     void TearDown() override {
         std::fclose(s.summary_file);
         s.summary_file = nullptr;
@@ -86,22 +90,21 @@ TEST_F(ContaminantSummary, TheNextEventStartsFromTheMassesLeftOnTheLand) {
     blocks();
     EXPECT_DOUBLE_EQ(s.event_ov_mass_init[1], 4.0);
     EXPECT_DOUBLE_EQ(s.event_ov_land_mass[1], 5.0);
-    for (checked_array<double> *t : {&s.event_ov_precip_mass, &s.event_ov_point_mass,
-                                     &s.event_ov_uptake_mass, &s.event_ov_mass_out,
-                                     &s.event_ov_decay_mass, &s.event_ov_infil_mass})
-        EXPECT_EQ((*t)[1], 0.0) << t->name();
+    const overland_mass_account a = event_overland_account(s, 1);
+    for (double flow : {a.precipitation, a.point, a.taken_up, a.out, a.decayed, a.infiltrated})
+        EXPECT_EQ(flow, 0.0);
     // Second event: 1.5 kg of rain-borne mass, of which 0.5 kg leaves at the
     // outlet; the water ends with 5.0 kg, so the balance closes.
     std::fclose(s.summary_file);
     s.summary_file = std::tmpfile();
-    s.event_ov_precip_mass[1] = 1.5;
-    s.event_ov_mass_out[1] = 0.5;
+    post(nd::atmosphere, nd::surface, 1.5);
+    post(nd::surface, nd::outlet, 0.5);
     set_cells(tt::mass, {2000.0, 2500.0, 500.0});
     const std::string text = blocks();
     EXPECT_NE(text.find("Initial mass on overland                4.00\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Final mass on overland                  5.00\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Contam mass balance error               0.00 percent \n"), std::string::npos);
-    EXPECT_EQ(s.OV_MASS_OUT[1], 0.0);  // the run totals are not the event's to clear
+    EXPECT_EQ(mass_ledger(s, 1).moved(nd::surface, nd::outlet), 1.75);  // the run keeps both events
 }
 
 TEST_F(ContaminantSummary, StreamCellsCountInTheOverlandMassWithRoutedChannels) {
@@ -117,7 +120,7 @@ TEST_F(ContaminantSummary, StreamCellsCountInTheOverlandMassWithRoutedChannels) 
 TEST_F(ContaminantSummary, NoContaminantsNoLines) {
     s.ov_con_trans_mode = 0;
     EXPECT_EQ(blocks(), "");
-    EXPECT_DOUBLE_EQ(s.event_ov_mass_out[1], 1.25);  // untouched
+    EXPECT_DOUBLE_EQ(event_overland_account(s, 1).out, 1.25);  // the event goes on
 }
 
 TEST_F(ContaminantSummary, ChannelBlockCountsOnlyTheRoutedNodes) {
@@ -127,9 +130,12 @@ TEST_F(ContaminantSummary, ChannelBlockCountsOnlyTheRoutedNodes) {
     s.chan.chan_node_mass.obtain(1, 3, 3);
     for (int l = 1; l <= 3; ++l)
         for (int n = 1; n <= 3; ++n) s.chan.chan_node_mass[1][n][l] = 1000.0 * l + 100.0 * n;
-    s.chan.wq_event.resize(2);
-    s.chan.wq_event[1] = {.outlet = 0.75, .exchange = 3.5, .groundwater = -0.25, .decay = 0.125,
-                          .point = 0.25, .clipped = 0.0625};
+    post(nd::channels, nd::outlet, 0.75);
+    post(nd::cells_to_channels, nd::channels, 3.5);
+    post(nd::aquifer, nd::channels, -0.25);
+    post(nd::channels, nd::transformation, 0.125);
+    post(nd::point_sources, nd::channels, 0.25);
+    post(nd::mass_cleanup, nd::channels, 0.0625);
     s.chan.wq_event_channel_initial = {0.0, 1.5};
     s.chan.wq_event_lake_initial = {0.0, 0.0};
     const std::string text = blocks();
@@ -150,8 +156,8 @@ TEST_F(ContaminantSummary, ChannelBlockCountsOnlyTheRoutedNodes) {
               "Mass decayed                            0.12\n");
     // The channel terms start again for the next event, from the mass now in the
     // routed nodes.
-    EXPECT_EQ(s.chan.wq_event[1].exchange, 0.0);
-    EXPECT_EQ(s.chan.wq_event[1].outlet, 0.0);
+    EXPECT_EQ(event_channel_account(s, 1).terms.exchange, 0.0);
+    EXPECT_EQ(event_channel_account(s, 1).terms.outlet, 0.0);
     EXPECT_DOUBLE_EQ(s.chan.wq_event_channel_initial[1], 2.3);
 }
 
@@ -166,9 +172,13 @@ TEST_F(ContaminantSummary, LakeBlockGivesEachLakesFinalMassAndConcentration) {
     s.chan.lake_conc[1][1] = 0.75;
     s.chan.lake_mass[1][2] = 500.0;
     s.chan.lake_conc[1][2] = 0.0;
-    s.chan.wq_event.resize(2);
-    s.chan.wq_event[1] = {.lake_in = 4.0, .lake_out = 2.5, .lake_overland = 0.5, .lake_exchange = 0.25,
-                          .lake_rain = 1.0, .lake_groundwater = -0.5, .lake_decay = 0.25};
+    post(nd::channels, nd::channel_lakes, 4.0);
+    post(nd::channel_lakes, nd::channels, 2.5);
+    post(nd::cells_to_lakes, nd::channel_lakes, 0.5);
+    post(nd::cells_to_channels, nd::channel_lakes, 0.25);
+    post(nd::atmosphere, nd::channel_lakes, 1.0);
+    post(nd::aquifer, nd::channel_lakes, -0.5);
+    post(nd::channel_lakes, nd::transformation, 0.25);
     s.chan.wq_event_channel_initial = {0.0, 0.0};
     s.chan.wq_event_lake_initial = {0.0, 10.34};
     const std::string text = blocks();

@@ -11,7 +11,9 @@
 
 #include "model/core/errors.h"
 #include "model/core/globals.h"
+#include "model/core/mass_ledger.h"
 #include "model/core/model_state.h"
+#include "model/input/input_readers.h"
 #include "model/project/run_model.h"
 #include "model/project/water_check.h"
 #include "model/core/series.h"
@@ -238,6 +240,44 @@ TEST_F(TimeLoop, WaterMovedWithoutAPostingStopsTheFirstTurnAtItsPiece) {
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(calls, std::vector<std::string>{});
     EXPECT_NE(out.find("canopy changed by -0.100000 m3"), std::string::npos) << out;
+    EXPECT_NE(out.find("piece leak."), std::string::npos) << out;
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
+// One constituent on two cells: a piece whose rain brings 3 g to each and posts
+// it, then a piece that moves 1 g of cell 2 into the land pool and posts it, then
+// one that takes 2 g from the land pool without posting where it went. The check
+// stops the first turn at that piece, naming the constituent, the land pool and
+// the 0.002 kg.
+void piece_tracer_rain(model_state &s) {
+    double *mass = table_value(1, s.transport_tables[transport_table::mass]);
+    for (int c = 1; c <= 2; ++c) mass[c] += 3.0;
+    post_mass(s, 1, ledger_node::atmosphere, ledger_node::surface, 6.0);
+}
+void piece_tracer_to_pool(model_state &s) {
+    table_value(1, s.transport_tables[transport_table::mass])[2] -= 1.0;
+    table_value(1, s.transport_tables[transport_table::land_pool])[2] += 1.0;
+    post_mass(s, 1, ledger_node::surface, ledger_node::land_pool, 1.0);
+}
+void piece_tracer_leak(model_state &s) { table_value(1, s.transport_tables[transport_table::land_pool])[1] -= 2.0; }
+
+TEST_F(TimeLoop, ConstituentMassMovedWithoutAPostingStopsTheFirstTurnAtItsPiece) {
+    if (!water_check_built) GTEST_SKIP() << "the ledger check is built in debug builds only";
+    s.cell_count = 2;
+    s.cell_size = 10.0;
+    s.ov_con_trans_mode = 1;
+    allocate_constituent_arrays(1, s, 2, 0);
+    ASSERT_EQ(s.constituent_count, 1);
+    table_value(1, s.transport_tables[transport_table::land_pool])[1] = 5.0;
+    const time_step_piece pieces[] = {{"rain", piece_tracer_rain}, {"pool", piece_tracer_to_pool},
+                                      {"leak", piece_tracer_leak}, {"a", piece_a}, {"last", piece_last}};
+    turns_left = 3;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(run_time_loop(s, pieces));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(calls, std::vector<std::string>{});
+    EXPECT_NE(out.find("mass of Contaminant     1 in the land pool changed by -0.002000 kg"), std::string::npos)
+        << out;
     EXPECT_NE(out.find("piece leak."), std::string::npos) << out;
     EXPECT_EQ(error_record.fatal, 1);
 }
