@@ -100,9 +100,14 @@ calib_status scan_template_files(control_data &cd, template_file_table &table) {
     return 0;
 }
 
+namespace {
+// Every parameter value goes into a model input file in this one form.
+int format_value(char (&text)[32], double v) { return std::snprintf(text, sizeof text, "%.7E", v); }
+}  // namespace
+
 double value_as_written(double v) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.7E", v);
+    format_value(text, v);
     return std::strtod(text, nullptr);
 }
 
@@ -145,7 +150,8 @@ calib_status write_model_input_file(control_data &cd, file_names /*names*/, int 
                    : value_kind == 2 ? p.perturbed_value_2
                                      : p.value;
         if (p.transform == "log") v = std::pow(10.0, v);
-        std::fprintf(out, "%.7E", v);
+        char number[32];
+        std::fwrite(number, 1, static_cast<std::size_t>(format_value(number, v)), out);
         i = close + 1;
     }
     // The final read at the end of the template leaves its preset line break.

@@ -304,25 +304,23 @@ TEST(ControlFileRefusals, PartialJacobianSwitchesMustBeZeroOrOne) {
     EXPECT_NE(printed.find("partial_jacobian must be 0 or 1"), std::string::npos) << printed;
 }
 
-TEST(ControlFileRefusals, StartingLambdaBelowZeroIsRefused) {
-    for (const char *lambda : {"-1", "-1e308", "-1e-320"}) {
+TEST(ControlFileRefusals, LambdaSettingsThatCannotBeUsedAreRefused) {
+    const struct {
+        const char *settings, *message;
+    } cases[] = {
+        {"-1 2.0", "lambda (value 15) must be 0 or more"},
+        {"-1e308 2.0", "lambda (value 15) must be 0 or more"},
+        {"-1e-320 2.0", "lambda (value 15) must be 0 or more"},
+        {"5.0 1e-320", "lambda_factor (value 16) is too small to divide by"},
+    };
+    for (const auto &c : cases) {
         std::string text = line_model_control();
-        text.replace(text.find("5.0 2.0 0.3 0.03 10"), 3, lambda);
+        text.replace(text.find("5.0 2.0 0.3 0.03 10"), 7, c.settings);
         control_data cd;
         std::string printed;
-        EXPECT_EQ(read_text(cd, text, printed), 1) << lambda;
-        EXPECT_NE(printed.find("lambda (value 15) must be 0 or more"), std::string::npos)
-            << printed;
+        EXPECT_EQ(read_text(cd, text, printed), 1) << c.settings;
+        EXPECT_NE(printed.find(c.message), std::string::npos) << c.settings << "\n" << printed;
     }
-}
-
-TEST(ControlFileRefusals, LambdaFactorWithoutAFiniteInverseIsRefused) {
-    std::string text = line_model_control();
-    text.replace(text.find("5.0 2.0 0.3 0.03 10"), 7, "5.0 1e-320");
-    control_data cd;
-    std::string printed;
-    EXPECT_EQ(read_text(cd, text, printed), 1);
-    EXPECT_NE(printed.find("lambda_factor (value 16) is too small to divide by"), std::string::npos) << printed;
 }
 
 TEST(ControlFileRefusals, CountLargerThanTheLinesPresent) {
