@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "test_varnock_gml_support.h"
@@ -63,13 +64,15 @@ const char *const problem_names[] = {
     "Misra1c", "Misra1d", "Roszman1", "Nelson", "Chwirut1"};
 
 // The model: awk takes the parameter values of model.in as variables and
-// prints one value per line of x.dat; every run leaves a line in runs.log.
+// prints one value per line of x.dat; every run leaves a line in runs.log and
+// its input, on one line, in inputs.log.
 void write_model(const scratch_dir &d, const reference_problem &p) {
     d.write("model.awk", "function atan(v) { return atan2(v, 1) }\n"
                          "BEGIN { pi = atan2(0, -1); print \"run\" >> \"runs.log\" }\n"
                          "{ x = $1 + 0; x2 = $2 + 0; printf \"%.17e\\n\", " + p.model + " }\n");
     d.write("x.dat", p.x_table);
-    d.write("model.sh", "awk $(awk 'NF > 1 { printf \"-v %s=%s \", $1, $2 }' model.in) -f model.awk x.dat > model.out\n");
+    d.write("model.sh", "awk $(awk 'NF > 1 { printf \"-v %s=%s \", $1, $2 }' model.in) -f model.awk x.dat > model.out\n"
+                        "tr '\\n' ' ' < model.in >> inputs.log; echo >> inputs.log\n");
 }
 
 struct outcome {
@@ -80,6 +83,7 @@ struct outcome {
     double lowest_lre = 99.0;  // log relative error of the worst parameter
     std::string stop;          // the first line of the stop message
     bool stop_on_screen = false;
+    int repeated_inputs = 0;   // runs before the final one whose input an earlier run had
 };
 
 double number_after(const std::string &text, const std::string &label) {
@@ -113,6 +117,13 @@ outcome run_case(const reference_problem &p, int start, const std::string &progr
     const auto r = d.run(program, {"case.pst"});
     o.status = r.exit_status;
     o.runs = count_of(d.read("runs.log"), "run\n");
+    std::istringstream inputs(d.read("inputs.log"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(inputs, line);) lines.push_back(line);
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        if (!seen.insert(lines[i]).second) ++o.repeated_inputs;
+    }
     const std::string record = d.read("case.rec");
     o.starting_phi = number_after(record, "Sum of squared weighted residuals = ");
     o.final_phi = number_after(record, "Sum of squared weighted residuals (ie phi)\t\t: ");
@@ -189,6 +200,18 @@ TEST(VarnockGmlReferenceSet, SampleEndsBelowItsStartAndSaysWhy) {
         EXPECT_EQ(o.stop.rfind(c.stop, 0), 0u) << o.stop;
         EXPECT_TRUE(o.stop_on_screen) << o.stop;
     }
+}
+
+// Eckerle4 from its second start ends on a search whose shortened steps no
+// longer change any parameter value as the model reads it: those trials take
+// the outputs of the iteration's start, so no model run repeats an input
+// before the final run (which repeats the best one).
+TEST(VarnockGmlReferenceSet, NoRunRepeatsAnInputBeforeTheFinalRun) {
+    const outcome o = run_case(read_problem("Eckerle4"), 1, VARNOCK_EXE);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.stop.rfind("Optimization stopped: no lower phi could be found", 0), 0u) << o.stop;
+    EXPECT_EQ(o.repeated_inputs, 0);
+    EXPECT_GT(o.runs, 0);
 }
 
 // A model that gives "nan" a little away from its starting value: every trial
