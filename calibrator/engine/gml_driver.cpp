@@ -531,8 +531,9 @@ void lambda_search(gml_run &g) {
     bool shortening = false;
     double target = g.step_limit;
     std::vector<double> fractions(1, 1.0);
-    // The model outputs of the iteration's start belong to these input values.
-    const std::vector<double> start_written = values_as_written(cd);
+    // The input values of the iteration's start (entry 0) and of every trial
+    // (entry c), as written: the model outputs of each belong to them.
+    std::vector<std::vector<double>> inputs(1, values_as_written(cd));
 
     while (g.status == 0 && c < w.l) {
         if (shortening) cd.lambda = highest_lambda * cd.lambda_factor;
@@ -563,16 +564,29 @@ void lambda_search(gml_run &g) {
         report_both(g.record, "\n");
         report_both(g.record, "\tLambda = %E ----->\n", cd.lambda);
         if (fraction < 1.0) report_both(g.record, "\tstep shortened to %E of its length\n", fraction);
-        // A step too short to change any value as written leaves the model
-        // outputs of the iteration's start: they are taken without a run.
-        const bool unchanged = values_as_written(cd) == start_written;
+        // A trial whose values as written are those of the iteration's start,
+        // or of an earlier trial whose run gave numbers, takes that run's model
+        // outputs: running the model again would give them once more.
+        inputs.push_back(values_as_written(cd));
+        int same = 0;
+        while (same <= c && (inputs[static_cast<std::size_t>(same)] != inputs.back() ||
+                             (same > 0 && !std::isfinite(w.trial_phis[same])))) {
+            ++same;
+        }
+        const bool unchanged = same <= c;
         if (unchanged) {
-            report_both(g.record, "\tno model run: the step changes no parameter value as written\n");
+            if (same == 0) {
+                report_both(g.record, "\tno model run: the parameter values as written are those of the start\n");
+            } else {
+                report_both(g.record, "\tno model run: the parameter values as written are those of lambda %E\n",
+                            w.trial_lambdas[same]);
+            }
             for (int p = 1; p <= cd.parameter_count; ++p) {
                 cd.parameters[p].perturbed_value_1 = cd.parameters[p].value;
             }
             for (int k = 1; k <= cd.observation_count; ++k) {
-                cd.observations[k].model_value[1] = cd.observations[k].model_value[0];
+                cd.observations[k].model_value[1] = same == 0 ? cd.observations[k].model_value[0]
+                                                              : w.trial_model_values(k, same);
             }
             rescore(g, first_perturbed);
         } else {
