@@ -20,6 +20,7 @@
 #include "calibrator/engine/start_up_services.h"
 #include "calibrator/engine/statistics.h"
 #include "calibrator/engine/stop_tests.h"
+#include "calibrator/engine/template_files.h"
 #include "calibrator/engine/upgrade.h"
 
 namespace {
@@ -501,6 +502,15 @@ void keep_step_limit(gml_run &g, int n, double fraction) {
                                   : 0.0;
 }
 
+// Every parameter's value as the model input file carries it (1-based).
+std::vector<double> values_as_written(const control_data &cd) {
+    std::vector<double> written(static_cast<std::size_t>(cd.parameter_count) + 1, 0.0);
+    for (int p = 1; p <= cd.parameter_count; ++p) {
+        written[static_cast<std::size_t>(p)] = value_as_written(native_value(cd.parameters[p], cd.parameters[p].value));
+    }
+    return written;
+}
+
 // Steps 20 to 26: the lambda trials of one iteration. A trial is kept only
 // when it lowers the iteration's starting phi. When the search ends on a trial
 // that does not, or its first trials do not lower phi, or a model run gives a
@@ -521,6 +531,9 @@ void lambda_search(gml_run &g) {
     bool shortening = false;
     double target = g.step_limit;
     std::vector<double> fractions(1, 1.0);
+    // The input values of the iteration's start (entry 0) and of every trial
+    // (entry c), as written: the model outputs of each belong to them.
+    std::vector<std::vector<double>> inputs(1, values_as_written(cd));
 
     while (g.status == 0 && c < w.l) {
         if (shortening) cd.lambda = highest_lambda * cd.lambda_factor;
@@ -551,8 +564,35 @@ void lambda_search(gml_run &g) {
         report_both(g.record, "\n");
         report_both(g.record, "\tLambda = %E ----->\n", cd.lambda);
         if (fraction < 1.0) report_both(g.record, "\tstep shortened to %E of its length\n", fraction);
-        report_both(g.record, "\trunning model ...\n");
-        run_and_score(g, first_perturbed, true);
+        // A trial whose values as written are those of the iteration's start,
+        // or of an earlier trial whose run gave numbers, takes that run's model
+        // outputs: running the model again would give them once more.
+        inputs.push_back(values_as_written(cd));
+        int same = 0;
+        while (same <= c && (inputs[static_cast<std::size_t>(same)] != inputs.back() ||
+                             (same > 0 && !std::isfinite(w.trial_phis[same])))) {
+            ++same;
+        }
+        const bool unchanged = same <= c;
+        if (unchanged) {
+            if (same == 0) {
+                report_both(g.record, "\tno model run: the parameter values as written are those of the start\n");
+            } else {
+                report_both(g.record, "\tno model run: the parameter values as written are those of lambda %E\n",
+                            w.trial_lambdas[same]);
+            }
+            for (int p = 1; p <= cd.parameter_count; ++p) {
+                cd.parameters[p].perturbed_value_1 = cd.parameters[p].value;
+            }
+            for (int k = 1; k <= cd.observation_count; ++k) {
+                cd.observations[k].model_value[1] = same == 0 ? cd.observations[k].model_value[0]
+                                                              : w.trial_model_values(k, same);
+            }
+            rescore(g, first_perturbed);
+        } else {
+            report_both(g.record, "\trunning model ...\n");
+            run_and_score(g, first_perturbed, true);
+        }
         // A trial whose model gave a value that is not a finite number is an
         // unsuccessful trial: its phi counts above every other. Any other
         // failure ends the calibration.
@@ -562,7 +602,7 @@ void lambda_search(gml_run &g) {
             g.phi = std::numeric_limits<double>::infinity();
         }
         if (g.status != 0) return;
-        ++g.model_calls;
+        if (!unchanged) ++g.model_calls;
         if (!failed_trial && g.iteration >= 2 && cd.partial_jacobian == 1 &&
             (cd.partial_jacobian_conditional == 0 ||
              (cd.partial_jacobian_conditional == 1 && cd.phi_ratio < cd.partial_jacobian_ratio))) {

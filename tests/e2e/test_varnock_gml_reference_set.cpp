@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "test_varnock_gml_support.h"
@@ -63,13 +64,15 @@ const char *const problem_names[] = {
     "Misra1c", "Misra1d", "Roszman1", "Nelson", "Chwirut1"};
 
 // The model: awk takes the parameter values of model.in as variables and
-// prints one value per line of x.dat; every run leaves a line in runs.log.
+// prints one value per line of x.dat; every run leaves a line in runs.log and
+// its input, on one line, in inputs.log.
 void write_model(const scratch_dir &d, const reference_problem &p) {
     d.write("model.awk", "function atan(v) { return atan2(v, 1) }\n"
                          "BEGIN { pi = atan2(0, -1); print \"run\" >> \"runs.log\" }\n"
                          "{ x = $1 + 0; x2 = $2 + 0; printf \"%.17e\\n\", " + p.model + " }\n");
     d.write("x.dat", p.x_table);
-    d.write("model.sh", "awk $(awk 'NF > 1 { printf \"-v %s=%s \", $1, $2 }' model.in) -f model.awk x.dat > model.out\n");
+    d.write("model.sh", "awk $(awk 'NF > 1 { printf \"-v %s=%s \", $1, $2 }' model.in) -f model.awk x.dat > model.out\n"
+                        "tr '\\n' ' ' < model.in >> inputs.log; echo >> inputs.log\n");
 }
 
 struct outcome {
@@ -80,6 +83,7 @@ struct outcome {
     double lowest_lre = 99.0;  // log relative error of the worst parameter
     std::string stop;          // the first line of the stop message
     bool stop_on_screen = false;
+    int repeated_inputs = 0;   // runs before the final one whose input an earlier run had
 };
 
 double number_after(const std::string &text, const std::string &label) {
@@ -113,6 +117,9 @@ outcome run_case(const reference_problem &p, int start, const std::string &progr
     const auto r = d.run(program, {"case.pst"});
     o.status = r.exit_status;
     o.runs = count_of(d.read("runs.log"), "run\n");
+    std::istringstream inputs(d.read("inputs.log"));
+    std::set<std::string> seen;
+    for (std::string in; std::getline(inputs, in) && inputs.peek() != EOF;) o.repeated_inputs += seen.insert(in).second ? 0 : 1;
     const std::string record = d.read("case.rec");
     o.starting_phi = number_after(record, "Sum of squared weighted residuals = ");
     o.final_phi = number_after(record, "Sum of squared weighted residuals (ie phi)\t\t: ");
@@ -163,9 +170,11 @@ TEST(VarnockGmlReferenceSet, DataGiveTheCertifiedResidualSumOfSquares) {
 }
 
 // A sample of the set: an upgrade that would go uphill (BoxBOD from 2), trials
-// whose model overflows (MGH17 from 1, which ends in a local minimum), and
-// problems that end on each kind of stop. None ends above its starting phi,
-// and the stop is on the screen as in the record.
+// whose model overflows (MGH17 from 1, which ends in a local minimum), a search
+// whose shortened steps end too short to change a value the model reads
+// (Eckerle4 from 2), and problems that end on each kind of stop. None ends
+// above its starting phi, the stop is on the screen as in the record, and no
+// run repeats the input of an earlier one (the final run repeats the best).
 TEST(VarnockGmlReferenceSet, SampleEndsBelowItsStartAndSaysWhy) {
     struct sample_case {
         const char *name;
@@ -179,6 +188,7 @@ TEST(VarnockGmlReferenceSet, SampleEndsBelowItsStartAndSaysWhy) {
         {"Misra1a", 1, true, "Optimization complete: "},
         {"Rat42", 1, true, "Optimization complete: "},
         {"DanWood", 0, true, "Optimization complete: "},
+        {"Eckerle4", 1, false, "Optimization stopped: no lower phi could be found"},
     };
     for (const sample_case &c : sample) {
         const outcome o = run_case(read_problem(c.name), c.start, VARNOCK_EXE);
@@ -188,6 +198,7 @@ TEST(VarnockGmlReferenceSet, SampleEndsBelowItsStartAndSaysWhy) {
         EXPECT_LT(o.final_phi, o.starting_phi);
         EXPECT_EQ(o.stop.rfind(c.stop, 0), 0u) << o.stop;
         EXPECT_TRUE(o.stop_on_screen) << o.stop;
+        EXPECT_EQ(o.repeated_inputs, 0);
     }
 }
 
