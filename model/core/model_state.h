@@ -117,6 +117,10 @@ struct sediment_record {
     // Overland erosion work per cell, formed every step: the square roots (3N + 3)
     // and reciprocals (2N + 2) of the faces' terms that depend on the water alone.
     array_1d<double> face_roots, face_reciprocals;
+    // Per class (class_count + 1, m3), what one overland erosion step moved, for
+    // its postings: detached and swept from the loose soil into suspension, settled
+    // back, and taken through the outlet from the suspended and from the loose soil.
+    array_1d<double> step_detached, step_lifted, step_settled, step_out_suspended, step_out_loose;
     // Sediment-bound scheme: mean depth of each cell over its step (N + 1, m).
     array_1d<double> mean_depth;
     // Per class (class_count + 1), m3 unless noted: the rate that left through
@@ -417,6 +421,11 @@ struct model_state {
     std::vector<water_ledger> constituent_mass;
     // Each constituent ledger's totals when the current event began.
     std::vector<ledger_totals> constituent_event_marks;
+    // The sediment of each soil class (m3 of solids), one ledger each from index 1;
+    // index 0 keeps the channel bed material, which has no class. With their
+    // totals when the current event began.
+    std::vector<water_ledger> sediment_volume;
+    std::vector<ledger_totals> sediment_event_marks;
 
     // ---- working fields (0, none or empty unless a default is given) ----
     std::FILE *summary_file = nullptr;
