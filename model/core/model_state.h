@@ -125,21 +125,17 @@ struct sediment_record {
     array_1d<double> mean_depth;
     // Per class (class_count + 1), m3 unless noted: the rate that left through
     // the overland outlet in the last overland step (m3/s), and run totals of
-    // what left through the overland outlet, what the stream cells gave to the
-    // channels and what splash and flow lifted from the loose soil.
-    array_1d<double> outlet_rate, outlet_volume, to_channel_volume, detached_volume;
-    // The same totals and the loose and suspended soil per class at the start
-    // of the current event, so that the event summary can take its share.
-    array_1d<double> event_start_soil, event_outlet_mark, event_channel_mark, event_detached_mark;
+    // what left through the overland outlet and what splash and flow lifted from
+    // the loose soil. (The balances take their flows from the sediment ledgers.)
+    array_1d<double> outlet_rate, outlet_volume, detached_volume;
+    // The loose and suspended soil per class, and the detached total, at the
+    // start of the current event, so that the event summary can take its share.
+    array_1d<double> event_start_soil, event_detached_mark;
     // Channel outlet rates of the last channel step (m3/s): sand classes 0..S,
     // wash classes 0..W; run totals of the sand and wash that left the outlet
-    // and that came in from the land (m3), with their event-start marks and the
-    // channel sand and wash stores at the event start.
+    // (m3), and the channel sand and wash stores at the event start.
     array_1d<double> outlet_sand_rate, outlet_wash_rate;
     double outlet_sand_total = 0.0, outlet_wash_total = 0.0;
-    double lateral_sand_total = 0.0, lateral_wash_total = 0.0;
-    double event_outlet_sand_mark = 0.0, event_outlet_wash_mark = 0.0;
-    double event_lateral_sand_mark = 0.0, event_lateral_wash_mark = 0.0;
     double event_channel_sand = 0.0, event_channel_wash = 0.0;
     // Per-cell output slots of the erodible trapezoid nodes (N + 1, m3): the
     // node's sand store less a full layer, and its wash load.

@@ -436,11 +436,6 @@ bool gather_lateral_sediment(model_state &s) {
                 moved[at(k)] += m;
                 cw.qlat_sed[at(n)][at(l)][at(k)] += m;
                 cw.qlat_tot_sed[at(n)][at(l)][at(k)] += m;
-                if (!r.to_channel_volume.empty()) r.to_channel_volume[at(k)] += m;
-                if (k <= r.wash_count)
-                    r.lateral_wash_total += m;
-                else
-                    r.lateral_sand_total += m;
             }
         }
     }
