@@ -13,7 +13,8 @@ namespace {
 
 using n = ledger_node;
 
-constexpr std::array<ledger_node, 4> sediment_stores = {n::surface, n::loose_soil, n::channels, n::channel_bed};
+constexpr std::array<ledger_node, 4> sediment_stores = {n::surface, n::loose_soil, n::channels,
+                                                        n::channel_bed};
 
 inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
@@ -31,7 +32,8 @@ double node_sum(const model_state &s, const array_3d<double> &a, int j) {
     if (a.empty() || j < 0 || at(j) > a.extent3()) return 0.0;
     double v = 0.0;
     for (int l = 1; l <= net.link_count && at(l) <= a.extent2(); ++l)
-        for (int nd = 1; nd <= net.comp_node_count[at(l)] && at(nd) <= a.extent1(); ++nd) v += a[at(nd)][at(l)][at(j)];
+        for (int nd = 1; nd <= net.comp_node_count[at(l)] && at(nd) <= a.extent1(); ++nd)
+            v += a[at(nd)][at(l)][at(j)];
     return v;
 }
 
@@ -73,7 +75,8 @@ double store_sediment(const model_state &s, int k, ledger_node store) {
         case n::surface: return column_sum(r.suspended, s.cell_count, k);
         case n::loose_soil: return column_sum(r.deposited, s.cell_count, k);
         case n::channels:
-            return k <= r.wash_count ? node_sum(s, cw.ch_wash_vol, k) : node_sum(s, cw.ch_sand_vol, k - r.wash_count);
+            return k <= r.wash_count ? node_sum(s, cw.ch_wash_vol, k)
+                                     : node_sum(s, cw.ch_sand_vol, k - r.wash_count);
         default: return 0.0;
     }
 }

@@ -439,7 +439,8 @@ bool gather_lateral_sediment(model_state &s) {
             }
         }
     }
-    for (int k = 1; k <= nc; ++k) post_sediment(s, k, ledger_node::surface, ledger_node::channels, moved[at(k)]);
+    for (int k = 1; k <= nc; ++k)
+        post_sediment(s, k, ledger_node::surface, ledger_node::channels, moved[at(k)]);
     return true;
 }
 
@@ -544,7 +545,8 @@ void book_channel_sediment_step(model_state &s, double step_seconds) {
         using n = ledger_node;
         post_sediment(s, 0, n::channel_bed, n::outlet, r.outlet_sand_rate[0] * step_seconds);
         for (int k = 1; k <= r.sand_count; ++k)
-            post_sediment(s, r.wash_count + k, n::channels, n::outlet, r.outlet_sand_rate[at(k)] * step_seconds);
+            post_sediment(s, r.wash_count + k, n::channels, n::outlet,
+                          r.outlet_sand_rate[at(k)] * step_seconds);
         for (int k = 1; k <= r.wash_count; ++k)
             post_sediment(s, k, n::channels, n::outlet, r.outlet_wash_rate[at(k)] * step_seconds);
     }

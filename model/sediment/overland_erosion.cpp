@@ -58,8 +58,8 @@ template <int NC = 0>
     double *booked = moves && !r.detached_volume.empty() && r.detached_volume.last() >= nc
                          ? r.detached_volume.data()
                          : nullptr;
-    double *step = moves && !r.step_detached.empty() && r.step_detached.last() >= nc ? r.step_detached.data()
-                                                                                   : nullptr;
+    double *step =
+        moves && !r.step_detached.empty() && r.step_detached.last() >= nc ? r.step_detached.data() : nullptr;
     // Each share is written and used in one pass (not read back from the row).
     for (std::size_t k = 1; k <= nc; ++k) {
         const double sh = !(total > 0.0) ? 0.0 : per_total > 0.0 ? dep[k] * per_total : dep[k] / total;
@@ -83,7 +83,7 @@ struct cell_sink {
     void lift(std::size_t k, double m) const { lifted[k] += m; }
 };
 
-// Or out of the grid through the outlet, booked per class (nullptr: nowhere).
+// Or out of the grid through the outlet, booked per class.
 struct outlet_sink {
     double *outlet;
     void take(std::size_t k, double m, bool) const {
@@ -300,8 +300,8 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
                                                           ts.dx, ts.a[s], ts.b[s], ts.c[s], ts.E[s]);
     }
     capacity[s] = tc;
-    carry<NC>(r, s, cell_sink{r.suspended[at(t)].data(), r.deposited[at(t)].data(), r.step_lifted.data()}, tc, ts.dt,
-              ts.step, x_stage ? share_message::pt1 : share_message::pt4);
+    const cell_sink target{r.suspended[at(t)].data(), r.deposited[at(t)].data(), r.step_lifted.data()};
+    carry<NC>(r, s, target, tc, ts.dt, ts.step, x_stage ? share_message::pt1 : share_message::pt4);
     // Settling over the cell's length at the speed v = |q| / (h dx): the class
     // with fall velocity w settles by 1 - exp(-w dx / (v h)) = 1 - exp(-w dx^2 / |q|).
     const bool flowing = hs > 0.0 && q != 0.0;
