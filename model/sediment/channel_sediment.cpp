@@ -417,7 +417,6 @@ bool gather_lateral_sediment(model_state &s) {
         for (int n = 1; n <= net.max_node_count; ++n)
             for (int k = 1; k <= nc; ++k) cw.qlat_sed[at(n)][at(l)][at(k)] = 0.0;
     if (g.entry_count.empty() || r.suspended.empty()) return true;
-    std::vector<double> moved(at(nc) + 1, 0.0);  // per class, for the ledgers
     for (int i = 1; i <= g.cell_count; ++i) {
         for (int j = 1; j <= g.entry_count[at(i)]; ++j) {
             const int l = g.gst_link[at(i)][at(j)], n = g.gst_node[at(i)][at(j)];
@@ -433,14 +432,14 @@ bool gather_lateral_sediment(model_state &s) {
                     return false;
                 }
                 r.suspended[at(c)][at(k)] -= m;
-                moved[at(k)] += m;
+                // Posted share by share (the stream cells are few), so that the
+                // ledger's total is the sum of the shares in cell order.
+                post_sediment(s, k, ledger_node::surface, ledger_node::channels, m);
                 cw.qlat_sed[at(n)][at(l)][at(k)] += m;
                 cw.qlat_tot_sed[at(n)][at(l)][at(k)] += m;
             }
         }
     }
-    for (int k = 1; k <= nc; ++k)
-        post_sediment(s, k, ledger_node::surface, ledger_node::channels, moved[at(k)]);
     return true;
 }
 
