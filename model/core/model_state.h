@@ -117,25 +117,25 @@ struct sediment_record {
     // Overland erosion work per cell, formed every step: the square roots (3N + 3)
     // and reciprocals (2N + 2) of the faces' terms that depend on the water alone.
     array_1d<double> face_roots, face_reciprocals;
+    // Per class (class_count + 1, m3), what one overland erosion step moved, for
+    // its postings: detached and swept from the loose soil into suspension, settled
+    // back, and taken through the outlet from the suspended and from the loose soil.
+    array_1d<double> step_detached, step_lifted, step_settled, step_out_suspended, step_out_loose;
     // Sediment-bound scheme: mean depth of each cell over its step (N + 1, m).
     array_1d<double> mean_depth;
     // Per class (class_count + 1), m3 unless noted: the rate that left through
     // the overland outlet in the last overland step (m3/s), and run totals of
-    // what left through the overland outlet, what the stream cells gave to the
-    // channels and what splash and flow lifted from the loose soil.
-    array_1d<double> outlet_rate, outlet_volume, to_channel_volume, detached_volume;
-    // The same totals and the loose and suspended soil per class at the start
-    // of the current event, so that the event summary can take its share.
-    array_1d<double> event_start_soil, event_outlet_mark, event_channel_mark, event_detached_mark;
+    // what left through the overland outlet and what splash and flow lifted from
+    // the loose soil. (The balances take their flows from the sediment ledgers.)
+    array_1d<double> outlet_rate, outlet_volume, detached_volume;
+    // The loose and suspended soil per class, and the detached total, at the
+    // start of the current event, so that the event summary can take its share.
+    array_1d<double> event_start_soil, event_detached_mark;
     // Channel outlet rates of the last channel step (m3/s): sand classes 0..S,
     // wash classes 0..W; run totals of the sand and wash that left the outlet
-    // and that came in from the land (m3), with their event-start marks and the
-    // channel sand and wash stores at the event start.
+    // (m3), and the channel sand and wash stores at the event start.
     array_1d<double> outlet_sand_rate, outlet_wash_rate;
     double outlet_sand_total = 0.0, outlet_wash_total = 0.0;
-    double lateral_sand_total = 0.0, lateral_wash_total = 0.0;
-    double event_outlet_sand_mark = 0.0, event_outlet_wash_mark = 0.0;
-    double event_lateral_sand_mark = 0.0, event_lateral_wash_mark = 0.0;
     double event_channel_sand = 0.0, event_channel_wash = 0.0;
     // Per-cell output slots of the erodible trapezoid nodes (N + 1, m3): the
     // node's sand store less a full layer, and its wash load.
@@ -417,6 +417,11 @@ struct model_state {
     std::vector<water_ledger> constituent_mass;
     // Each constituent ledger's totals when the current event began.
     std::vector<ledger_totals> constituent_event_marks;
+    // The sediment of each soil class (m3 of solids), one ledger each from index 1;
+    // index 0 keeps the channel bed material, which has no class. With their
+    // totals when the current event began.
+    std::vector<water_ledger> sediment_volume;
+    std::vector<ledger_totals> sediment_event_marks;
 
     // ---- working fields (0, none or empty unless a default is given) ----
     std::FILE *summary_file = nullptr;

@@ -14,6 +14,7 @@ constexpr std::array<const char *, ledger_node_count> node_names = {
     "aquifer floor",     "channel area floor", "pipe depth bounds", "Richards content limits",
     "land pool",         "mass from the cells to the channels", "mass from the cells to the lakes",
     "decay",             "mass clean-up",
+    "loose soil",        "channel bed",        "parent soil",
 };
 
 }  // namespace

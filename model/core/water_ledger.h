@@ -47,9 +47,15 @@ enum class ledger_node : unsigned char {
     cells_to_lakes,     // store: mass the lake cells gave that the channel lakes have not yet taken
     transformation,     // decay and transformation
     mass_cleanup,       // negative constituent masses lifted to 0
+    // the sediment ledgers' own nodes (they also use "surface" for the soil
+    // suspended in the overland water, "channels" for the classes the channel
+    // nodes carry, "outlet", and "mass_cleanup" for negative volumes lifted to 0)
+    loose_soil,         // store: loose soil lying on the cells
+    channel_bed,        // store: channel bed material beyond the sand classes
+    parent_soil,        // the soil below the loose layer that erosion cuts into
 };
 
-inline constexpr std::size_t ledger_node_count = static_cast<std::size_t>(ledger_node::mass_cleanup) + 1;
+inline constexpr std::size_t ledger_node_count = static_cast<std::size_t>(ledger_node::parent_soil) + 1;
 inline constexpr std::size_t ledger_store_count = static_cast<std::size_t>(ledger_node::sacramento_transit) + 1;
 
 // The name a message and a summary give a node ("surface", "aquifer", ...).
@@ -57,7 +63,8 @@ const char *ledger_node_name(ledger_node node);
 
 inline constexpr bool is_ledger_store(ledger_node node) {
     return static_cast<std::size_t>(node) < ledger_store_count || node == ledger_node::land_pool ||
-           node == ledger_node::cells_to_channels || node == ledger_node::cells_to_lakes;
+           node == ledger_node::cells_to_channels || node == ledger_node::cells_to_lakes ||
+           node == ledger_node::loose_soil || node == ledger_node::channel_bed;
 }
 
 // Every total kept by a ledger, per (from, to); an event keeps a copy at its start
@@ -66,7 +73,8 @@ struct ledger_totals {
     std::array<double, ledger_node_count * ledger_node_count> moved{};
 };
 
-// One ledger: of water in m3, or of a constituent's mass in kg (a ledger each).
+// One ledger: of water in m3, of a constituent's mass in kg, or of the sediment of
+// one soil class in m3 of solids (a ledger each).
 class water_ledger {
 public:
     // `volume` moved from `from` to `to`. A negative volume moved the other way and

@@ -62,9 +62,8 @@ bool allocate_sediment_arrays(model_state &s, int columns) {
         !make_grid(r.deposited, n, columns, "deposited") ||
         !make_grid(r.detachment_share, n, columns, "detachment_share"))
         return false;
-    for (array_1d<double> *a : {&r.outlet_rate, &r.outlet_volume, &r.to_channel_volume,
-                                &r.detached_volume, &r.event_start_soil, &r.event_outlet_mark,
-                                &r.event_channel_mark, &r.event_detached_mark})
+    for (array_1d<double> *a : {&r.outlet_rate, &r.outlet_volume, &r.detached_volume,
+                                &r.event_start_soil, &r.event_detached_mark})
         if (alloc_1d_double(*a, columns) != 0) return false;
     if (alloc_1d_double(r.outlet_sand_rate, columns) != 0 ||
         alloc_1d_double(r.outlet_wash_rate, columns) != 0)

@@ -24,6 +24,7 @@
 #include "model/project/run_files.h"
 #include "model/project/run_setup.h"
 #include "model/project/mass_check.h"
+#include "model/project/sediment_check.h"
 #include "model/project/water_check.h"
 #include "model/core/series.h"
 
@@ -140,14 +141,17 @@ std::span<const time_step_piece> time_step_sequence() { return turn_pieces; }
 bool run_time_loop(model_state &s, std::span<const time_step_piece> pieces) {
     water_check check;
     mass_check masses;
+    sediment_check sediment;
     if (water_check_built) start_water_check(s, check);
     if (water_check_built) start_mass_check(s, masses);
+    if (water_check_built) start_sediment_check(s, sediment);
     do {
         for (const time_step_piece &piece : pieces) {
             piece.run(s);
             if (!step_passed()) return false;
             if (water_check_built && !check_water_after(s, check, piece.name)) return false;
             if (water_check_built && !check_mass_after(s, masses, piece.name)) return false;
+            if (water_check_built && !check_sediment_after(s, sediment, piece.name)) return false;
         }
         if (!output_files_written()) return false;  // a full disk ends the run
     } while (s.keep_running && error_record.code == 0);

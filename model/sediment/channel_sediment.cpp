@@ -8,11 +8,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <vector>
 
 #include "model/channel/channel_services.h"
 #include "model/channel/cross_sections.h"
 #include "model/core/errors.h"
 #include "model/core/model_state.h"
+#include "model/core/sediment_ledger.h"
 
 namespace {
 
@@ -243,6 +245,8 @@ bool sand_node(sand_context &c, int n, int l) {
             return false;
         }
         r.outlet_sand_rate[0] += (va - moved) / c.T;
+        // A store below 0 is lifted to 0 as it empties.
+        post_sediment(s, 0, ledger_node::mass_cleanup, ledger_node::channel_bed, va - from[0]);
         from[0] = 0.0;
         rows.set(rows.own, 0, va / c.T);
         return true;
@@ -428,13 +432,11 @@ bool gather_lateral_sediment(model_state &s) {
                     return false;
                 }
                 r.suspended[at(c)][at(k)] -= m;
+                // Posted share by share (the stream cells are few), so that the
+                // ledger's total is the sum of the shares in cell order.
+                post_sediment(s, k, ledger_node::surface, ledger_node::channels, m);
                 cw.qlat_sed[at(n)][at(l)][at(k)] += m;
                 cw.qlat_tot_sed[at(n)][at(l)][at(k)] += m;
-                if (!r.to_channel_volume.empty()) r.to_channel_volume[at(k)] += m;
-                if (k <= r.wash_count)
-                    r.lateral_wash_total += m;
-                else
-                    r.lateral_sand_total += m;
             }
         }
     }
@@ -488,6 +490,7 @@ void channel_sediment_transport(model_state &s, double T, double cell_size) {
             for (int n = 1; n <= nodes_of(net, l); ++n) update_bed_level(s, n, l, cell_size);
 
     // Step 4: wash on dry nodes settles into the bed; lateral wash joins the rest.
+    std::vector<double> settled(at(std::max(W, 0)) + 1, 0.0);  // per wash class, for the ledgers
     for (int l = 1; l <= net.link_count; ++l) {
         if (!erodible(net.link_type[at(l)])) continue;
         for (int n = 1; n <= nodes_of(net, l); ++n) {
@@ -499,6 +502,7 @@ void channel_sediment_transport(model_state &s, double T, double cell_size) {
                 if (dry) {
                     // The lateral wash of a dry node settles with the rest.
                     sand[0] += wash[at(k)] + lateral;
+                    settled[at(k)] += wash[at(k)] + lateral;
                     wash[at(k)] = 0.0;
                 } else {
                     wash[at(k)] += lateral;
@@ -506,6 +510,11 @@ void channel_sediment_transport(model_state &s, double T, double cell_size) {
             }
             if (dry) wash[0] = 0.0;
         }
+    }
+    // The settled wash leaves its class for the bed material (ledger 0).
+    for (int k = 1; k <= W; ++k) {
+        post_sediment(s, k, ledger_node::channels, ledger_node::channel_bed, settled[at(k)]);
+        post_sediment(s, 0, ledger_node::channels, ledger_node::channel_bed, settled[at(k)]);
     }
 
     // Step 5: wash routing.
@@ -531,6 +540,14 @@ void book_channel_sediment_step(model_state &s, double step_seconds) {
         // beyond its classes: it left too.
         for (int k = 0; k <= r.sand_count; ++k) r.outlet_sand_total += r.outlet_sand_rate[at(k)] * step_seconds;
         for (int k = 1; k <= r.wash_count; ++k) r.outlet_wash_total += r.outlet_wash_rate[at(k)] * step_seconds;
+        // Sand class k is class wash_count + k of the ledgers; element 0 is the bed material.
+        using n = ledger_node;
+        post_sediment(s, 0, n::channel_bed, n::outlet, r.outlet_sand_rate[0] * step_seconds);
+        for (int k = 1; k <= r.sand_count; ++k)
+            post_sediment(s, r.wash_count + k, n::channels, n::outlet,
+                          r.outlet_sand_rate[at(k)] * step_seconds);
+        for (int k = 1; k <= r.wash_count; ++k)
+            post_sediment(s, k, n::channels, n::outlet, r.outlet_wash_rate[at(k)] * step_seconds);
     }
     if (r.channel_bed_change.empty() || cw.con_vect.empty()) return;
     const double p = r.porosity;

@@ -18,6 +18,7 @@
 
 #include "model/channel/channel_services.h"
 #include "model/core/model_state.h"
+#include "model/core/sediment_ledger.h"
 
 namespace {
 
@@ -57,6 +58,8 @@ template <int NC = 0>
     double *booked = moves && !r.detached_volume.empty() && r.detached_volume.last() >= nc
                          ? r.detached_volume.data()
                          : nullptr;
+    double *step =
+        moves && !r.step_detached.empty() && r.step_detached.last() >= nc ? r.step_detached.data() : nullptr;
     // Each share is written and used in one pass (not read back from the row).
     for (std::size_t k = 1; k <= nc; ++k) {
         const double sh = !(total > 0.0) ? 0.0 : per_total > 0.0 ? dep[k] * per_total : dep[k] / total;
@@ -66,23 +69,27 @@ template <int NC = 0>
         dep[k] -= m;
         sus[k] += m;
         if (booked) booked[k] += m;
+        if (step) step[k] += m;
     }
     return moves ? d : 0.0;
 }
 
 // Where the soil that leaves a source goes: the suspended (or, for loose soil,
-// the loose) row of a target cell.
+// the loose) row of a target cell. Loose soil that a flow able to carry all of
+// the source's soil sweeps into the target's water is counted in `lifted`.
 struct cell_sink {
-    double *suspended, *deposited;
+    double *suspended, *deposited, *lifted;
     void take(std::size_t k, double m, bool loose) const { (loose ? deposited : suspended)[k] += m; }
+    void lift(std::size_t k, double m) const { lifted[k] += m; }
 };
 
-// Or out of the grid through the outlet, booked per class (nullptr: nowhere).
+// Or out of the grid through the outlet, booked per class.
 struct outlet_sink {
     double *outlet;
     void take(std::size_t k, double m, bool) const {
         if (outlet) outlet[k] += m;
     }
+    void lift(std::size_t, double) const {}
 };
 
 // The two forms of the message of a share that is not a number.
@@ -145,6 +152,7 @@ template <int NC, class Sink>
     if (tc > ss + sd) {
         for (std::size_t k = 1; k <= nc; ++k) {
             const double m = sus[k] + dep[k];
+            to.lift(k, dep[k]);
             to.take(k, m, false);
             leave(k, m);
             sus[k] = 0.0;
@@ -240,6 +248,7 @@ struct transport_step {
     // root of the squared slope of flow detachment; at 2i, 2i + 1 the
     // reciprocals of h|q| of the x and y faces.
     const double *roots, *per_hq;
+    double *settled;  // per class: suspended soil that settled into the loose soil (m3)
     double dt, dx, per_dx, dx2;  // per_dx = 1 / dx, dx2 = dx^2
     int method, nc, step;
 };
@@ -291,8 +300,8 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
                                                           ts.dx, ts.a[s], ts.b[s], ts.c[s], ts.E[s]);
     }
     capacity[s] = tc;
-    carry<NC>(r, s, cell_sink{r.suspended[at(t)].data(), r.deposited[at(t)].data()}, tc, ts.dt,
-              ts.step, x_stage ? share_message::pt1 : share_message::pt4);
+    const cell_sink target{r.suspended[at(t)].data(), r.deposited[at(t)].data(), r.step_lifted.data()};
+    carry<NC>(r, s, target, tc, ts.dt, ts.step, x_stage ? share_message::pt1 : share_message::pt4);
     // Settling over the cell's length at the speed v = |q| / (h dx): the class
     // with fall velocity w settles by 1 - exp(-w dx / (v h)) = 1 - exp(-w dx^2 / |q|).
     const bool flowing = hs > 0.0 && q != 0.0;
@@ -308,6 +317,7 @@ void transport_face(const transport_step &ts, int i, int j, double q, double bed
         const double m = f * sus[k];
         sus[k] -= m;
         dep[k] += m;
+        ts.settled[k] += m;
     }
 }
 
@@ -325,9 +335,17 @@ void outlet_sediment(model_state &st, int method, double dt, double dx) {
         value_or(r.critical_stream_power, o, 0.0), value_or(r.transport_factor, o, 0.0));
     if (!(q > 0.0) || tc == 0.0) return;
     array_1d<double> &step_out = r.outlet_rate;  // holds the volumes until divided below
-    carry<0>(r, o, outlet_sink{covers(step_out, r.class_count) ? step_out.data() : nullptr}, tc, dt,
-          st.step_number, share_message::pt1);
+    if (!covers(step_out, r.class_count)) return;
+    const row_ref<double> sus = r.suspended[at(o)], dep = r.deposited[at(o)];
     for (int k = 1; k <= r.class_count; ++k) {
+        r.step_out_suspended[at(k)] = sus[at(k)];
+        r.step_out_loose[at(k)] = dep[at(k)];
+    }
+    carry<0>(r, o, outlet_sink{step_out.data()}, tc, dt, st.step_number, share_message::pt1);
+    for (int k = 1; k <= r.class_count; ++k) {
+        // What left came from the cell's water and from its loose soil.
+        r.step_out_suspended[at(k)] -= sus[at(k)];
+        r.step_out_loose[at(k)] -= dep[at(k)];
         r.outlet_volume[at(k)] += step_out[at(k)];
         step_out[at(k)] /= dt;
     }
@@ -469,12 +487,30 @@ void water_terms(const model_state &st, double per_dx, double *roots, double *pe
     roots_and_reciprocals(roots + 3, 3 * at(n), per_hq + 2, 2 * at(n));
 }
 
+// The step's moves into each class's ledger.
+void post_overland_step(model_state &st) {
+    const sediment_record &r = st.sediment;
+    using n = ledger_node;
+    for (int k = 1; k <= r.class_count; ++k) {
+        const std::size_t c = at(k);
+        post_sediment(st, k, n::loose_soil, n::surface, r.step_detached[c] + r.step_lifted[c]);
+        post_sediment(st, k, n::surface, n::loose_soil, r.step_settled[c]);
+        post_sediment(st, k, n::surface, n::outlet, r.step_out_suspended[c]);
+        post_sediment(st, k, n::loose_soil, n::outlet, r.step_out_loose[c]);
+    }
+}
+
 bool erosion_work_ready(model_state &st) {
     sediment_record &r = st.sediment;
     const int n = st.cell_count, nc = r.class_count;
     if (!make_work(r.x_capacity, n) || !make_work(r.y_capacity, n) ||
         !make_work(r.face_roots, 3 * n + 2) || !make_work(r.face_reciprocals, 2 * n + 1))
         return false;
+    for (array_1d<double> *a : {&r.step_detached, &r.step_lifted, &r.step_settled, &r.step_out_suspended,
+                                &r.step_out_loose}) {
+        if (!make_work(*a, nc)) return false;
+        for (int k = 0; k <= nc; ++k) (*a)[at(k)] = 0.0;
+    }
     if (covers(r.settling_velocity, nc) && covers(r.grade_coefficient, nc)) return true;
     if (!make_work(r.settling_velocity, nc) || !make_work(r.grade_coefficient, nc)) return false;
     for (int k = 1; k <= nc; ++k) {
@@ -636,6 +672,7 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
                             weight,
                             r.face_roots.data(),
                             r.face_reciprocals.data(),
+                            r.step_settled.data(),
                             dt,
                             dx,
                             per_dx,
@@ -692,6 +729,7 @@ void overland_erosion(model_state &st, double dt, double dx, double /*viscosity*
     default: sweep(std::integral_constant<int, 0>{}); break;
     }
     outlet_sediment(st, method, dt, dx);
+    post_overland_step(st);
 
     if (!r.ov_qsmax.empty() || !r.ov_qsvol.empty() || !r.ov_qsconc.empty()) write_outputs(r, n);
     check_values(r, n);

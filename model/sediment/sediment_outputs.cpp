@@ -8,6 +8,7 @@
 
 #include "model/output/hydrographs.h"
 #include "model/core/model_state.h"
+#include "model/core/sediment_ledger.h"
 #include "model/sediment/channel_sediment.h"
 
 namespace {
@@ -36,7 +37,9 @@ int size_group(const sediment_record &r, int k) {
     return 1;
 }
 
-// The event's share of the overland class k.
+using n = ledger_node;
+
+// The event's share of the overland class k: its flows from the class's ledger.
 struct class_balance {
     double initial = 0.0, detached = 0.0, deposited = 0.0, suspended = 0.0;
     double outlet = 0.0, to_channel = 0.0;
@@ -48,8 +51,9 @@ class_balance overland_balance(const model_state &s, int k) {
     class_balance b;
     b.initial = element(r.event_start_soil, k);
     b.detached = element(r.detached_volume, k) - element(r.event_detached_mark, k);
-    b.outlet = element(r.outlet_volume, k) - element(r.event_outlet_mark, k);
-    b.to_channel = element(r.to_channel_volume, k) - element(r.event_channel_mark, k);
+    b.outlet = sediment_moved_in_event(s, k, n::surface, n::outlet) +
+               sediment_moved_in_event(s, k, n::loose_soil, n::outlet);
+    b.to_channel = sediment_moved_in_event(s, k, n::surface, n::channels);
     for (int i = 1; i <= s.cell_count; ++i) {
         b.deposited += r.deposited[at(i)][at(k)];
         b.suspended += r.suspended[at(i)][at(k)];
@@ -96,10 +100,16 @@ void write_overland_blocks(const model_state &s, std::FILE *f) {
 
 void write_channel_blocks(const model_state &s, std::FILE *f) {
     const sediment_record &r = s.sediment;
-    const double sand_in = r.lateral_sand_total - r.event_lateral_sand_mark;
-    const double wash_in = r.lateral_wash_total - r.event_lateral_wash_mark;
-    const double sand_out = r.outlet_sand_total - r.event_outlet_sand_mark;
-    const double wash_out = r.outlet_wash_total - r.event_outlet_wash_mark;
+    // The wash classes come first, then the sand classes; the bed material beyond
+    // the sand classes (ledger 0) leaves with the sand.
+    double sand_in = 0.0, wash_in = 0.0, wash_out = 0.0;
+    double sand_out = sediment_moved_in_event(s, 0, n::channel_bed, n::outlet);
+    for (int k = 1; k <= r.class_count; ++k) {
+        const double in = sediment_moved_in_event(s, k, n::surface, n::channels);
+        const double out = sediment_moved_in_event(s, k, n::channels, n::outlet);
+        (k <= r.wash_count ? wash_in : sand_in) += in;
+        (k <= r.wash_count ? wash_out : sand_out) += out;
+    }
     const double sand_now = channel_sand_store(s), wash_now = channel_wash_store(s);
     std::fprintf(f, "Channel sediment routing mass quantities:\n");
     std::fprintf(f, "     initial sand in the channel beds:   %14.4lf m3\n", r.event_channel_sand);
@@ -149,14 +159,10 @@ void start_sediment_event(model_state &s) {
     for (int k = 1; k <= r.class_count; ++k) {
         if (at(k) > r.event_start_soil.last() || r.event_start_soil.empty()) break;
         r.event_start_soil[at(k)] = overland_soil_volume(s, k);
-        r.event_outlet_mark[at(k)] = element(r.outlet_volume, k);
-        r.event_channel_mark[at(k)] = element(r.to_channel_volume, k);
         r.event_detached_mark[at(k)] = element(r.detached_volume, k);
     }
-    r.event_outlet_sand_mark = r.outlet_sand_total;
-    r.event_outlet_wash_mark = r.outlet_wash_total;
-    r.event_lateral_sand_mark = r.lateral_sand_total;
-    r.event_lateral_wash_mark = r.lateral_wash_total;
+    s.sediment_event_marks.resize(at(r.class_count) + 1);
+    for (int k = 0; k <= r.class_count; ++k) s.sediment_event_marks[at(k)] = sediment_ledger(s, k).mark();
     r.event_channel_sand = channel_sand_store(s);
     r.event_channel_wash = channel_wash_store(s);
 }

@@ -12,12 +12,15 @@
 #include "model/core/errors.h"
 #include "model/core/globals.h"
 #include "model/core/mass_ledger.h"
+#include "model/core/sediment_ledger.h"
 #include "model/core/model_state.h"
 #include "model/input/input_readers.h"
 #include "model/project/run_model.h"
 #include "model/project/water_check.h"
+#include "model/channel/channel_services.h"
 #include "model/core/series.h"
 #include "support/run_program.h"
+#include "tests/model/sediment/sediment_test_support.h"
 
 namespace {
 
@@ -277,6 +280,69 @@ TEST_F(TimeLoop, ConstituentMassMovedWithoutAPostingStopsTheFirstTurnAtItsPiece)
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(calls, std::vector<std::string>{});
     EXPECT_NE(out.find("mass of Contaminant     1 in the land pool changed by -0.002000 kg"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("piece leak."), std::string::npos) << out;
+    EXPECT_EQ(error_record.fatal, 1);
+}
+
+// A rained-on row of six 10 m cells with three soil classes (two silts and a
+// sand), draining through cell 6: the real overland erosion piece detaches,
+// carries, settles and lets soil out at the outlet. Over 30 turns every move is
+// posted, and what the stores lost is what the ledgers took out at the outlet.
+// A piece that then carries 0.01 m3 of the sand's loose soil off cell 6 without
+// posting stops the first turn there, naming the class, the store and the volume.
+void piece_erosion(model_state &s) {
+    ++s.step_number;
+    overland_erosion(s, 5.0, 10.0, 1e-6);
+}
+void piece_sand_carried_off(model_state &s) { s.sediment.deposited[6][3] -= 0.01; }
+
+class SedimentTimeLoop : public TimeLoop {
+protected:
+    void SetUp() override {
+        TimeLoop::SetUp();
+        sediment_test::make_row(s, 6, 10.0, 0.02, 0.004, 0.002);
+        sediment_test::make_record(s, {0.01, 0.05, 0.3}, {2.65, 2.65, 2.65}, {0.3, 0.3, 0.4}, 0.0625, 0.5);
+        s.erosion.soil_erosion = 1;
+        s.sediment.transport_option = 2;
+        for (std::size_t i = 1; i <= 6; ++i) {
+            s.sediment.transport_factor[i] = 1.0;
+            s.step_rain_rate[i] = 40.0;
+        }
+        s.outlet_cell = 6;
+        s.outlet_slope = 0.02;
+        s.outlet_discharge = 0.002;
+    }
+};
+
+TEST_F(SedimentTimeLoop, TheErosionPiecePostsEveryMoveOfTheSoil) {
+    if (!water_check_built) GTEST_SKIP() << "the ledger check is built in debug builds only";
+    const double before = sediment_test::soil_total(s);
+    const time_step_piece pieces[] = {{"erosion", piece_erosion}, {"last", piece_last}};
+    turns_left = 30;
+    EXPECT_TRUE(run_time_loop(s, pieces));
+    double out = 0.0, detached = 0.0;
+    for (int k = 1; k <= 3; ++k) {
+        out += sediment_ledger(s, k).moved(ledger_node::surface, ledger_node::outlet) +
+               sediment_ledger(s, k).moved(ledger_node::loose_soil, ledger_node::outlet);
+        detached += sediment_ledger(s, k).moved(ledger_node::loose_soil, ledger_node::surface);
+    }
+    EXPECT_GT(detached, 0.0);
+    EXPECT_GT(out, 0.0);
+    EXPECT_NEAR(before - sediment_test::soil_total(s), out, 1e-12 * before);
+}
+
+TEST_F(SedimentTimeLoop, SedimentMovedWithoutAPostingStopsTheFirstTurnAtItsPiece) {
+    if (!water_check_built) GTEST_SKIP() << "the ledger check is built in debug builds only";
+    const time_step_piece pieces[] = {{"erosion", piece_erosion}, {"leak", piece_sand_carried_off},
+                                      {"a", piece_a}, {"last", piece_last}};
+    turns_left = 3;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(run_time_loop(s, pieces));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(calls, std::vector<std::string>{});
+    EXPECT_NE(out.find("sediment of class 3 (sand) in the loose soil changed by -1.000000e-02 m3"),
+              std::string::npos)
         << out;
     EXPECT_NE(out.find("piece leak."), std::string::npos) << out;
     EXPECT_EQ(error_record.fatal, 1);

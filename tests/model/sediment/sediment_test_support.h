@@ -32,8 +32,7 @@ inline void make_record(model_state &s, const std::vector<double> &diameters,
                                 &r.transport_coeff, &r.transport_exponent, &r.critical_stream_power,
                                 &r.transport_factor})
         alloc_1d_double(*a, n);
-    for (array_1d<double> *a : {&r.outlet_rate, &r.outlet_volume, &r.to_channel_volume, &r.detached_volume,
-                                &r.event_start_soil, &r.event_outlet_mark, &r.event_channel_mark,
+    for (array_1d<double> *a : {&r.outlet_rate, &r.outlet_volume, &r.detached_volume, &r.event_start_soil,
                                 &r.event_detached_mark, &r.outlet_sand_rate, &r.outlet_wash_rate})
         alloc_1d_double(*a, nc);
     for (int i = 1; i <= n; ++i)
