@@ -867,7 +867,7 @@ void copy_links(array_2d<double> &to, const array_2d<double> &from, const std::v
 // The level of every link for the short sub-step h, from the links' demands at the
 // sub-step `before` (the larger of their Courant and diffusion numbers over their
 // limits); the levels are shifted so the finest is 0. Returns the top level that
-// fits in `remaining` (0: no cycle).
+// fits in `remaining` (0: no cycle, every level 0).
 int assign_levels(model_state &s, const std::vector<double> &demand, double before, double h,
                   double remaining) {
     channel_network &net = s.channels;
@@ -895,7 +895,11 @@ int assign_levels(model_state &s, const std::vector<double> &demand, double befo
     }
     top -= low;
     while (top > 0 && h * static_cast<double>(1 << top) > remaining + 1e-9) --top;
-    if (top < 1) return 0;
+    auto none = [&level] {
+        std::fill(level.begin(), level.end(), 0);
+        return 0;
+    };
+    if (top < 1) return none();
     // A cycle is taken only where it saves at least half the node updates of
     // every link at the short sub-step.
     double local_updates = 0.0, all_updates = 0.0;
@@ -904,7 +908,7 @@ int assign_levels(model_state &s, const std::vector<double> &demand, double befo
         local_updates += net.comp_node_count[l] * static_cast<double>(1 << (top - q));
         all_updates += net.comp_node_count[l] * static_cast<double>(1 << top);
     }
-    if (local_updates > 0.5 * all_updates) return 0;
+    if (local_updates > 0.5 * all_updates) return none();
     if (net.level_links.size() < static_cast<std::size_t>(deepest_level) + 1)
         net.level_links.resize(static_cast<std::size_t>(deepest_level) + 1);
     for (std::vector<int> &links : net.level_links) links.clear();
