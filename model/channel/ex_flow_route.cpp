@@ -524,7 +524,64 @@ void limit_level_outflows(model_state &s, const array_2d<double> &area, array_2d
 // nothing, whatever discharge its neighbours' levels ask of it. Faces from and to
 // lakes, weirs and structures are left as they are. With a pass-through outlet the
 // outlet discharge drops by what its feeding face was reduced.
+// Whether limit_outflows finds any node short (the same test, node by node),
+// without making the shares: most sub-steps have none. The inner nodes of a link
+// without outside inflows go without a branch.
+bool any_node_short(const model_state &s, const array_2d<double> &area, const array_2d<double> &q, double h) {
+    const channel_network &net = s.channels;
+    const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
+    const int L = net.link_count;
+    std::size_t next = 0;
+    auto routed_node = [&net](int l) {
+        return l >= 1 && routed(net.link_type[l]) && net.comp_node_count[l] >= 1;
+    };
+    const bool through = L >= 1 && net.ds_link[L] == 0 && s.head_bound;
+    const std::size_t qs = q.cols() + 1, as = area.cols() + 1, ls = s.chan.qlat.cols() + 1;
+    bool short_node = false;
+    for (int l = 1; l <= L; ++l) {
+        if (!routed_node(l)) continue;
+        const int nx = net.comp_node_count[l], d = net.ds_link[l];
+        const bool own_outlet = through && l == L;
+        const bool last_face = routed_node(d) || (l == L && d == 0 && !through);
+        const double dx = net.dx[l];
+        const double *qc = q.data() + l, *ac = area.data() + l, *lc = s.chan.qlat.data() + l;
+        double back = 0.0;
+        for (int k = 1; k <= net.us_count[l]; ++k) {
+            const int u = net.uslinks[l][k];
+            if (routed_node(u)) back += std::max(-q[net.comp_node_count[u]][u], 0.0);
+        }
+        while (next < inflows.size() && inflows[next].link < l) ++next;
+        const bool plain = next >= inflows.size() || inflows[next].link != l;
+        auto node_short = [&](std::size_t k) {
+            const int n = static_cast<int>(k);
+            double out = k > 1 ? std::max(-qc[(k - 1) * qs], 0.0) : back;
+            if (n < nx || last_face) out += std::max(qc[k * qs], 0.0);
+            double gain = lc[k * ls] * dx;
+            if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
+                gain += outside_rate(s, n, l, next);
+                ++next;
+            }
+            const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(gain, 0.0);
+            return out * h > held && !(own_outlet && n == nx);
+        };
+        const std::size_t last = static_cast<std::size_t>(nx);
+        if (!plain || last < 3) {
+            for (std::size_t k = 1; k <= last; ++k) short_node |= node_short(k);
+            continue;
+        }
+        short_node |= node_short(1);
+        for (std::size_t k = 2; k < last; ++k) {
+            const double out = std::max(-qc[(k - 1) * qs], 0.0) + std::max(qc[k * qs], 0.0);
+            const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(lc[k * ls] * dx, 0.0);
+            short_node |= out * h > held;
+        }
+        short_node |= node_short(last);
+    }
+    return short_node;
+}
+
 void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<double> &q, double h) {
+    if (!any_node_short(s, area, q, h)) return;
     channel_network &net = s.channels;
     array_2d<double> &share = net.outflow_share;
     const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
