@@ -229,20 +229,40 @@ double link_throughflow_rate(const model_state &s, int l) {
     return top;
 }
 
-// D / dx^2 (1/s) of the join between the last node of link l and the first node
-// of the link d below it, as link_diffusion_rate over the mean of their spacings.
-double join_diffusion_rate(const model_state &s, int l, int d) {
+// The diffusion rate D / dx^2 (1/s) of a face from the conveyance K of its nodes
+// rather than from the discharge it last carried: Q = K sqrt(S) gives
+// dQ/dS = K / (2 sqrt(S)), so D / dx^2 = K / (2 T sqrt(S) dx^2), large where the
+// surface is flat whatever the discharge of the last sub-step (which may pass
+// through 0 there). For the levels of local sub-steps: a link keeps its level
+// through a cycle. T as in link_diffusion_rate, from node (n, l) or (m, k) when
+// that one is dry; `dx` the face's length.
+double face_stiffness(const model_state &s, int n, int l, int m, int k, double dx) {
     const channel_network &net = s.channels;
     const channel_work &w = s.chan;
-    const int nx = net.comp_node_count[l];
-    const double dx = 0.5 * (net.dx[l] + net.dx[d]);
-    if (nx < 1 || net.comp_node_count[d] < 1 || !(dx > 0.0)) return 0.0;
-    int an = nx, al = l;
-    if (!(w.area[nx][l] > 0.0 && w.chan_depth[nx][l] > 0.0)) an = 1, al = d;
+    int an = n, al = l;
+    if (!(w.area[n][l] > 0.0 && w.chan_depth[n][l] > 0.0)) an = m, al = k;
     const double a = w.area[an][al], depth = w.chan_depth[an][al];
-    if (!(a > 0.0 && depth > 0.0)) return 0.0;
-    const double drop = std::max(std::fabs(net.yp[nx][l] - net.yp[1][d]), diffusion_slope_floor * dx);
-    return std::fabs(net.qp[nx][l]) * depth / (a * drop * 2.0 * dx);
+    if (!(a > 0.0 && depth > 0.0) || !(dx > 0.0)) return 0.0;
+    const double slope = std::max(std::fabs(net.yp[n][l] - net.yp[m][k]) / dx, diffusion_slope_floor);
+    const double K = std::max(w.conv[n][l], w.conv[m][k]);
+    return K * depth / (2.0 * a * std::sqrt(slope) * dx * dx);
+}
+
+// The largest face_stiffness over the faces between the nodes of link l.
+double link_stiffness(const model_state &s, int l) {
+    const channel_network &net = s.channels;
+    double top = 0.0;
+    for (int n = 1; n < net.comp_node_count[l]; ++n) top = std::max(top, face_stiffness(s, n, l, n + 1, l, net.dx[l]));
+    return top;
+}
+
+// face_stiffness of the join between the last node of link l and the first node
+// of the link d below it, over the mean of their spacings.
+double join_diffusion_rate(const model_state &s, int l, int d) {
+    const channel_network &net = s.channels;
+    const int nx = net.comp_node_count[l];
+    if (nx < 1 || net.comp_node_count[d] < 1) return 0.0;
+    return face_stiffness(s, nx, l, 1, d, 0.5 * (net.dx[l] + net.dx[d]));
 }
 
 // Lakes take over nodes whose reach they cover and give back nodes they left.
@@ -892,6 +912,9 @@ void point_input_volumes(model_state &s, double h) {
 // every link.
 
 constexpr int deepest_level = 7;
+// A link keeps its level through a whole cycle while the depths and slopes move:
+// a longer sub-step than the shortest is taken only at half its limits.
+constexpr double coarse_margin = 1.0;
 
 bool local_type(int t) {
     return t == link_trapezoid || t == link_subsurface_trapezoid || t == link_breakpoint ||
@@ -933,7 +956,7 @@ int assign_levels(model_state &s, const std::vector<double> &demand, double befo
     level.assign(static_cast<std::size_t>(L) + 1, 0);
     auto level_for = [](double x) {
         int q = 0;
-        while (q < deepest_level && x * static_cast<double>(2 << q) < 1.0) ++q;
+        while (q < deepest_level && x * static_cast<double>(2 << q) < coarse_margin) ++q;
         return q;
     };
     const double scale = h / before;
@@ -942,8 +965,10 @@ int assign_levels(model_state &s, const std::vector<double> &demand, double befo
         const int d = net.ds_link[l];
         if (d < 1) continue;
         const int j = level_for(join_diffusion_rate(s, l, d) * h / diffusion_limit);
+        // The nodes on both sides take the join's volume at their own sub-steps.
         int &lu = level[static_cast<std::size_t>(l)], &ld = level[static_cast<std::size_t>(d)];
-        if (std::min(lu, ld) > j) (lu < ld ? lu : ld) = j;
+        lu = std::min(lu, j);
+        ld = std::min(ld, j);
     }
     int low = deepest_level, top = 0;
     for (int l = 1; l <= L; ++l) {
@@ -966,8 +991,9 @@ int assign_levels(model_state &s, const std::vector<double> &demand, double befo
         all_updates += net.comp_node_count[l] * static_cast<double>(1 << top);
     }
     if (local_updates > 0.5 * all_updates) return none();
-    if (net.level_links.size() < static_cast<std::size_t>(deepest_level) + 1)
-        net.level_links.resize(static_cast<std::size_t>(deepest_level) + 1);
+    // One list more: the links of a level beside finer ones (level_step).
+    if (net.level_links.size() < static_cast<std::size_t>(deepest_level) + 2)
+        net.level_links.resize(static_cast<std::size_t>(deepest_level) + 2);
     for (std::vector<int> &links : net.level_links) links.clear();
     for (int l = 1; l <= L; ++l) {
         int &q = level[static_cast<std::size_t>(l)];
@@ -1042,7 +1068,18 @@ int level_step(model_state &s, int at, double hq, double c_lim) {
     }
     if (negative) return 0;
     // A coarser link's conveyances serve the joins of the finer links beside it.
-    sections_from(s, w.area, at > 0 ? section_parts::all : section_parts::depth_only, &links);
+    sections_from(s, w.area, section_parts::depth_only, &links);
+    if (at > 0) {
+        std::vector<int> &beside = net.level_links[static_cast<std::size_t>(deepest_level) + 1];
+        beside.clear();
+        for (const int l : links) {
+            bool finer = net.ds_link[l] >= 1 && net.link_level[static_cast<std::size_t>(net.ds_link[l])] < at;
+            for (int k = 1; k <= net.us_count[l]; ++k)
+                finer = finer || net.link_level[static_cast<std::size_t>(net.uslinks[l][k])] < at;
+            if (finer) beside.push_back(l);
+        }
+        if (!beside.empty()) sections_from(s, w.area, section_parts::conveyance_only, &beside);
+    }
     // The volume through every face this level made; the joins to coarser links
     // keep theirs for the coarser side, the fixed ones start again.
     for (const int l : links) {
@@ -1139,6 +1176,8 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
     std::vector<double> demand(local ? static_cast<std::size_t>(L) + 1 : 0, 0.0);
     double remaining = dt, h = dt;
     while (dt > 1e-16 && remaining > 1e-16) {
+        // The levels of local sub-steps read the conveyances of the areas now.
+        if (local) settle_conveyance();
         double cmax = 0.0, dmax = 0.0;
         const std::size_t as = w.area.cols() + 1, ys = net.yp.cols() + 1,
                           bs = net.bel.cols() + 1, ds = w.chan_depth.cols() + 1;
@@ -1184,7 +1223,8 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
             if (d > dmax) dmax = d;
             if (local)
                 demand[static_cast<std::size_t>(l)] =
-                    std::max({c / c_lim, d * h / diffusion_limit, link_throughflow_rate(s, l) * h});
+                    std::max({c / c_lim, std::max(d, link_stiffness(s, l)) * h / diffusion_limit,
+                              link_throughflow_rate(s, l) * h});
         }
         // The sub-step is split so that both the gravity-wave Courant number and the
         // diffusion number stay below their limits.
