@@ -184,6 +184,19 @@ struct channel_network {
     array_2d<int> status_node;
     // sqrt(1 + z^2) of each node's side slope z, made at the start of each step.
     array_2d<double> side_factor;
+    // Local sub-steps (links that allow longer sub-steps than the network's
+    // shortest take them): each link's level (its sub-step is the shortest one
+    // times 2^level), the volume through the join below each link since its coarser
+    // side last stepped, the links of each level, and the areas and discharges at
+    // the start of a cycle of sub-steps with the volume through every node's face
+    // over the cycle ([node][link]).
+    std::vector<int> link_level;
+    std::vector<double> join_volume;
+    std::vector<std::vector<int>> level_links;
+    array_2d<double> area_cycle, qp_cycle, face_sum;
+    // Every link takes the network's shortest sub-step (comparisons with the
+    // routing's reference copy).
+    bool one_sub_step_for_all = false;
     // ---- end routing ----
 };
 

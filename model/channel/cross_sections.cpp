@@ -608,7 +608,9 @@ void ex_section_area_to_depth(channel_network &net, section_arrays &arrays, sect
     const std::size_t nodes = static_cast<std::size_t>(net.max_node_count > 0 ? net.max_node_count : 0);
     const std::size_t links = static_cast<std::size_t>(net.link_count > 0 ? net.link_count : 0);
     conveyance_batch batch(net.work, parts == section_parts::depth_only ? 0 : nodes * links);
-    for (int l = 1; l <= net.link_count; ++l) {
+    const int count = a.links ? static_cast<int>(a.links->size()) : net.link_count;
+    for (int i = 1; i <= count; ++i) {
+        const int l = a.links ? (*a.links)[static_cast<std::size_t>(i - 1)] : i;
         const int type = net.link_type[l];
         if (refuse_slot_type(type)) {
             batch.flush();

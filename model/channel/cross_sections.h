@@ -5,6 +5,8 @@
 // initial channel state, the groundwater step and the channel routing.
 #pragma once
 
+#include <vector>
+
 #include "model/core/arrays.h"
 
 struct model_state;
@@ -48,6 +50,8 @@ struct section_arrays {
     // sqrt(1 + z^2) of every node's side slope z when the caller keeps them
     // (ex_section_area_to_depth only); else computed where needed.
     const array_2d<double> *side_factor = nullptr;
+    // The links to handle (ex_section_area_to_depth only); every link when not given.
+    const std::vector<int> *links = nullptr;
 };
 
 // Mode 1: depth, water-surface elevation and conveyance of every node of every

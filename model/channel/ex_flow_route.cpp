@@ -78,7 +78,8 @@ bool same_shape(const array_2d<double> &a, const array_2d<double> &b) {
 }
 
 void sections_from(model_state &s, array_2d<double> &area,
-                   section_parts parts = section_parts::all) {
+                   section_parts parts = section_parts::all,
+                   const std::vector<int> *links = nullptr) {
     section_arrays a;
     a.area = &area;
     a.depth = &s.chan.chan_depth;
@@ -87,6 +88,7 @@ void sections_from(model_state &s, array_2d<double> &area,
     a.conv = &s.chan.conv;
     a.dconv = &s.chan.dconv;
     if (same_shape(s.channels.side_factor, s.channels.sslope)) a.side_factor = &s.channels.side_factor;
+    a.links = links;
     ex_section_area_to_depth(s.channels, a, parts);
 }
 
@@ -148,12 +150,14 @@ double courant_depth(double d) { return d > 0.0 ? d : 0.0; }
 // than doubles: the Courant number at the start of the sub-step knows only the
 // depths it starts from, none at a dry node that an inflow is about to fill, while
 // a node that keeps most of its water is held by that check already.
-double filling_courant(const model_state &s, double h) {
+double filling_courant(const model_state &s, double h, const std::vector<int> *links = nullptr) {
     const channel_network &net = s.channels;
     const std::size_t ds = s.chan.chan_depth.cols() + 1, as = net.area_iter.cols() + 1,
                       os = s.chan.area_old.cols() + 1;
     double largest = 0.0;
-    for (int l = 1; l <= net.link_count; ++l) {
+    const int count = links ? static_cast<int>(links->size()) : net.link_count;
+    for (int i = 1; i <= count; ++i) {
+        const int l = links ? (*links)[static_cast<std::size_t>(i - 1)] : i;
         const double dx = net.dx[l];
         if (!routed(net.link_type[l]) || !(dx > 0.0)) continue;
         const double *dc = s.chan.chan_depth.data() + l, *ac = net.area_iter.data() + l,
@@ -207,6 +211,58 @@ double link_diffusion_rate(const model_state &s, int l) {
     }
     // D / dx^2 = |Q| / (2 T (drop / dx) dx^2) = |Q| / (2 T drop dx)
     return top / (bottom * 2.0 * dx);
+}
+
+// The largest share of its water that a node of link l passes on per second,
+// |Q| / (A dx) at its faces: a link taking sub-steps of its own keeps this below 1
+// per sub-step, so a wave is not held back by the outflow limit of its nodes
+// whatever the Courant limit.
+double link_throughflow_rate(const model_state &s, int l) {
+    const channel_network &net = s.channels;
+    const int nx = net.comp_node_count[l];
+    const double dx = net.dx[l];
+    double top = 0.0;
+    for (int n = 1; n <= nx; ++n) {
+        const double a = s.chan.area[n][l] * dx, q = std::fabs(net.qp[n][l]);
+        if (q > top * a) top = a > 0.0 ? q / a : 1e300;
+    }
+    return top;
+}
+
+// The diffusion rate D / dx^2 (1/s) of a face from the conveyance K of its nodes
+// rather than from the discharge it last carried: Q = K sqrt(S) gives
+// dQ/dS = K / (2 sqrt(S)), so D / dx^2 = K / (2 T sqrt(S) dx^2), large where the
+// surface is flat whatever the discharge of the last sub-step (which may pass
+// through 0 there). For the levels of local sub-steps: a link keeps its level
+// through a cycle. T as in link_diffusion_rate, from node (n, l) or (m, k) when
+// that one is dry; `dx` the face's length.
+double face_stiffness(const model_state &s, int n, int l, int m, int k, double dx) {
+    const channel_network &net = s.channels;
+    const channel_work &w = s.chan;
+    int an = n, al = l;
+    if (!(w.area[n][l] > 0.0 && w.chan_depth[n][l] > 0.0)) an = m, al = k;
+    const double a = w.area[an][al], depth = w.chan_depth[an][al];
+    if (!(a > 0.0 && depth > 0.0) || !(dx > 0.0)) return 0.0;
+    const double slope = std::max(std::fabs(net.yp[n][l] - net.yp[m][k]) / dx, diffusion_slope_floor);
+    const double K = std::max(w.conv[n][l], w.conv[m][k]);
+    return K * depth / (2.0 * a * std::sqrt(slope) * dx * dx);
+}
+
+// The largest face_stiffness over the faces between the nodes of link l.
+double link_stiffness(const model_state &s, int l) {
+    const channel_network &net = s.channels;
+    double top = 0.0;
+    for (int n = 1; n < net.comp_node_count[l]; ++n) top = std::max(top, face_stiffness(s, n, l, n + 1, l, net.dx[l]));
+    return top;
+}
+
+// face_stiffness of the join between the last node of link l and the first node
+// of the link d below it, over the mean of their spacings.
+double join_diffusion_rate(const model_state &s, int l, int d) {
+    const channel_network &net = s.channels;
+    const int nx = net.comp_node_count[l];
+    if (nx < 1 || net.comp_node_count[d] < 1) return 0.0;
+    return face_stiffness(s, nx, l, 1, d, 0.5 * (net.dx[l] + net.dx[d]));
 }
 
 // Lakes take over nodes whose reach they cover and give back nodes they left.
@@ -377,6 +433,108 @@ double outside_rate(const model_state &s, int n, int l, std::size_t &next) {
     return rate;
 }
 
+// One level of a cycle of local sub-steps (see local_cycle): the links that step
+// (in link order) and the level of every link. The join below link u lies between
+// u and its downstream link; it is stepped with the finer of the two, so a link of
+// this level takes the joins to finer links as fixed (their volume has passed
+// already) and makes the joins to coarser ones, whose nodes hold still meanwhile.
+struct level_view {
+    const std::vector<int> *links = nullptr;
+    const std::vector<int> *level = nullptr;
+    int at = 0;
+    bool active(int l) const { return (*level)[static_cast<std::size_t>(l)] == at; }
+    // The level that steps the join below link u (u's own with no link below).
+    int join_level(const channel_network &net, int u) const {
+        const int d = net.ds_link[u];
+        const int lu = (*level)[static_cast<std::size_t>(u)];
+        return d >= 1 ? std::min(lu, (*level)[static_cast<std::size_t>(d)]) : lu;
+    }
+    bool fixed(const channel_network &net, int u) const { return join_level(net, u) < at; }
+};
+
+// limit_outflows over the links of one level: the faces it makes are limited as
+// there; a fixed join's outflow is taken from what its node holds first, and a
+// join's flow out of a node of a coarser link is not limited here (that node is
+// checked when its own link steps).
+void limit_level_outflows(model_state &s, const array_2d<double> &area, array_2d<double> &q, double h,
+                          const level_view &v) {
+    channel_network &net = s.channels;
+    array_2d<double> &share = net.outflow_share;
+    const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
+    const int L = net.link_count;
+    std::size_t next = 0;
+    const bool through = L >= 1 && net.ds_link[L] == 0 && s.head_bound;
+    const std::size_t qs = q.cols() + 1, as = area.cols() + 1, ls = s.chan.qlat.cols() + 1,
+                      ss = share.cols() + 1;
+    bool limited = false;
+    for (const int l : *v.links) {
+        const int nx = net.comp_node_count[l], d = net.ds_link[l];
+        const bool own_outlet = through && l == L;
+        const bool last_face = d >= 1 || (l == L && !through);
+        const bool last_fixed = d >= 1 && v.fixed(net, l);
+        const double dx = net.dx[l];
+        const double *qc = q.data() + l, *ac = area.data() + l, *lc = s.chan.qlat.data() + l;
+        double *sc = share.data() + l;
+        double back = 0.0, back_fixed = 0.0;
+        for (int k = 1; k <= net.us_count[l]; ++k) {
+            const int u = net.uslinks[l][k];
+            const double o = std::max(-q[net.comp_node_count[u]][u], 0.0);
+            if (v.fixed(net, u))
+                back_fixed += o;
+            else
+                back += o;
+        }
+        while (next < inflows.size() && inflows[next].link < l) ++next;
+        for (std::size_t k = 1; k <= static_cast<std::size_t>(nx); ++k) {
+            const int n = static_cast<int>(k);
+            double out = k > 1 ? std::max(-qc[(k - 1) * qs], 0.0) : back;
+            double kept = k > 1 ? 0.0 : back_fixed;
+            if (n < nx || last_face) {
+                const double o = std::max(qc[k * qs], 0.0);
+                if (n == nx && last_fixed)
+                    kept += o;
+                else
+                    out += o;
+            }
+            double gain = lc[k * ls] * dx;
+            if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
+                gain += outside_rate(s, n, l, next);
+                ++next;
+            }
+            const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(gain, 0.0) - h * kept;
+            if (out * h > held && !(own_outlet && n == nx)) {
+                sc[k * ss] = held > 0.0 ? held / (out * h) : 0.0;
+                limited = true;
+            } else {
+                sc[k * ss] = 1.0;
+            }
+        }
+    }
+    if (!limited) return;
+    const bool feeds = through && v.active(L) && net.comp_node_count[L] >= 2;
+    const int feed_n = feeds ? net.comp_node_count[L] - 1 : 0;
+    const double feed_before = feeds ? q[feed_n][L] : 0.0;
+    for (const int l : *v.links) {
+        const int nx = net.comp_node_count[l], d = net.ds_link[l];
+        double *qc = q.data() + l;
+        const double *sc = share.data() + l;
+        for (std::size_t k = 1; k < static_cast<std::size_t>(nx); ++k)
+            qc[k * qs] *= qc[k * qs] > 0.0 ? sc[k * ss] : sc[(k + 1) * ss];
+        if (d >= 1) {
+            if (!v.fixed(net, l))
+                q[nx][l] *= q[nx][l] > 0.0 ? share[nx][l] : (v.active(d) ? share[1][d] : 1.0);
+        } else if (l == L && !through && q[nx][l] > 0.0) {
+            q[nx][l] *= share[nx][l];
+        }
+        for (int k = 1; k <= net.us_count[l]; ++k) {
+            const int u = net.uslinks[l][k];
+            const int un = net.comp_node_count[u];
+            if (!v.active(u) && !v.fixed(net, u) && q[un][u] < 0.0) q[un][u] *= share[1][l];
+        }
+    }
+    if (feeds) q[net.comp_node_count[L]][L] += q[feed_n][L] - feed_before;
+}
+
 // No face takes more out of a node over the sub-step h than the node holds at its
 // start (areas `area`) plus what reaches it from outside the network over h. A
 // node whose outflows (downstream faces with flow leaving it, upstream faces with
@@ -386,7 +544,64 @@ double outside_rate(const model_state &s, int n, int l, std::size_t &next) {
 // nothing, whatever discharge its neighbours' levels ask of it. Faces from and to
 // lakes, weirs and structures are left as they are. With a pass-through outlet the
 // outlet discharge drops by what its feeding face was reduced.
+// Whether limit_outflows finds any node short (the same test, node by node),
+// without making the shares: most sub-steps have none. The inner nodes of a link
+// without outside inflows go without a branch.
+bool any_node_short(const model_state &s, const array_2d<double> &area, const array_2d<double> &q, double h) {
+    const channel_network &net = s.channels;
+    const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
+    const int L = net.link_count;
+    std::size_t next = 0;
+    auto routed_node = [&net](int l) {
+        return l >= 1 && routed(net.link_type[l]) && net.comp_node_count[l] >= 1;
+    };
+    const bool through = L >= 1 && net.ds_link[L] == 0 && s.head_bound;
+    const std::size_t qs = q.cols() + 1, as = area.cols() + 1, ls = s.chan.qlat.cols() + 1;
+    bool short_node = false;
+    for (int l = 1; l <= L; ++l) {
+        if (!routed_node(l)) continue;
+        const int nx = net.comp_node_count[l], d = net.ds_link[l];
+        const bool own_outlet = through && l == L;
+        const bool last_face = routed_node(d) || (l == L && d == 0 && !through);
+        const double dx = net.dx[l];
+        const double *qc = q.data() + l, *ac = area.data() + l, *lc = s.chan.qlat.data() + l;
+        double back = 0.0;
+        for (int k = 1; k <= net.us_count[l]; ++k) {
+            const int u = net.uslinks[l][k];
+            if (routed_node(u)) back += std::max(-q[net.comp_node_count[u]][u], 0.0);
+        }
+        while (next < inflows.size() && inflows[next].link < l) ++next;
+        const bool plain = next >= inflows.size() || inflows[next].link != l;
+        auto node_short = [&](std::size_t k) {
+            const int n = static_cast<int>(k);
+            double out = k > 1 ? std::max(-qc[(k - 1) * qs], 0.0) : back;
+            if (n < nx || last_face) out += std::max(qc[k * qs], 0.0);
+            double gain = lc[k * ls] * dx;
+            if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
+                gain += outside_rate(s, n, l, next);
+                ++next;
+            }
+            const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(gain, 0.0);
+            return out * h > held && !(own_outlet && n == nx);
+        };
+        const std::size_t last = static_cast<std::size_t>(nx);
+        if (!plain || last < 3) {
+            for (std::size_t k = 1; k <= last; ++k) short_node |= node_short(k);
+            continue;
+        }
+        short_node |= node_short(1);
+        for (std::size_t k = 2; k < last; ++k) {
+            const double out = std::max(-qc[(k - 1) * qs], 0.0) + std::max(qc[k * qs], 0.0);
+            const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(lc[k * ls] * dx, 0.0);
+            short_node |= out * h > held;
+        }
+        short_node |= node_short(last);
+    }
+    return short_node;
+}
+
 void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<double> &q, double h) {
+    if (!any_node_short(s, area, q, h)) return;
     channel_network &net = s.channels;
     array_2d<double> &share = net.outflow_share;
     const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
@@ -463,13 +678,18 @@ void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<doubl
 
 // Continuity update of `area` over one sub-step h with the discharges q, from the
 // inflows of gather_inflows; q is first limited to what the nodes can supply
-// (limit_outflows) and keeps the discharges the update used. With `clamp`, new
+// (limit_outflows) and keeps the discharges the update used. With `v`, only the
+// links of that level are updated. With `clamp`, new
 // areas below 0 are stored as 0 (the predictor); with `predicted`, the result
 // compares the new areas with those (the corrector).
 continuity_result continuity(model_state &s, array_2d<double> &area, array_2d<double> &q, double h,
-                             bool clamp = false, const array_2d<double> *predicted = nullptr) {
+                             bool clamp = false, const array_2d<double> *predicted = nullptr,
+                             const level_view *v = nullptr) {
     continuity_result result;
-    limit_outflows(s, area, q, h);
+    if (v)
+        limit_level_outflows(s, area, q, h, *v);
+    else
+        limit_outflows(s, area, q, h);
     channel_network &net = s.channels;
     const int L = net.link_count;
     const bool exchange = exchange_in_step(s);
@@ -498,7 +718,9 @@ continuity_result continuity(model_state &s, array_2d<double> &area, array_2d<do
     // A link's nodes are one column of the [node][link] arrays.
     const std::size_t as = area.cols() + 1, qs = q.cols() + 1, ls = s.chan.qlat.cols() + 1;
     const std::size_t ps = predicted ? predicted->cols() + 1 : 0;
-    for (int l = 1; l <= L; ++l) {
+    const int count = v ? static_cast<int>(v->links->size()) : L;
+    for (int i = 1; i <= count; ++i) {
+        const int l = v ? (*v->links)[static_cast<std::size_t>(i - 1)] : i;
         if (!routed(net.link_type[l])) continue;
         const double dx = net.dx[l];
         const int nx = net.comp_node_count[l];
@@ -628,8 +850,10 @@ void seepage_volumes(model_state &s, double h) {
         }
 }
 
-// Each hydrograph location (link, node) adds its discharge over the sub-step.
-void hydrograph_point_volumes(model_state &s, double h) {
+// Each hydrograph location (link, node) adds the volume through its node over the
+// sub-step, volume_of(n, l).
+template <class F>
+void hydrograph_point_volumes(model_state &s, F volume_of) {
     const channel_network &net = s.channels;
     std::vector<double> &volume = s.chan.hyd_point_volume;
     const int count = s.hyd_location_count;
@@ -641,7 +865,7 @@ void hydrograph_point_volumes(model_state &s, double h) {
         if (i >= s.hyd_location_link.size() || i >= s.hyd_location_node.size()) break;
         const int l = s.hyd_location_link[i], n = s.hyd_location_node[i];
         if (l < 1 || l > net.link_count || n < 1 || n > net.max_node_count) continue;
-        volume[i] += net.qp[n][l] * h;
+        volume[i] += volume_of(n, l);
     }
 }
 
@@ -672,6 +896,237 @@ void point_input_volumes(model_state &s, double h) {
                 book(time_series_value(net.stream_pointsource[n][l], s.now_days));
         }
     }
+}
+
+// ---- local sub-steps ----
+// Where some links need much shorter sub-steps than others (the deep, mild reaches
+// near the outlet of a large network by their diffusion number), each link takes
+// the shortest sub-step h times 2^level, the largest power of two its own Courant
+// and diffusion numbers (and those of the joins at its ends) allow. A cycle of
+// 2^top short sub-steps steps every link: after each short sub-step, the levels
+// whose sub-steps end there step, finest first. A join between two levels is made
+// by the finer side, the coarser link's node holding its level meanwhile; the
+// coarser side then takes the volume that passed the join over its own sub-step,
+// so what leaves one link enters the other. A node that would run dry or fill
+// beyond the Courant limit sends the whole cycle back to one short sub-step of
+// every link.
+
+constexpr int deepest_level = 7;
+// A link keeps its level through a whole cycle while the depths and slopes move:
+// a longer sub-step than the shortest is taken only at half its limits.
+constexpr double coarse_margin = 1.0;
+
+bool local_type(int t) {
+    return t == link_trapezoid || t == link_subsurface_trapezoid || t == link_breakpoint ||
+           t == link_breakpoint_erode || t == link_trapezoid_erode || t == link_breakpoint_table ||
+           t == link_floodplain || t == link_trapezoid_erode2;
+}
+
+// Networks of routed links only (no lake, weir or structure, no exchange with the
+// aquifer within the step) may take local sub-steps.
+bool local_steps_allowed(const model_state &s, bool exchange) {
+    const channel_network &net = s.channels;
+    const int L = net.link_count;
+    if (net.one_sub_step_for_all || exchange || net.lake_count > 0 || L < 2) return false;
+    for (int l = 1; l <= L; ++l)
+        if (!local_type(net.link_type[l]) || net.comp_node_count[l] < 1 || !(net.dx[l] > 0.0)) return false;
+    return !(s.head_bound && net.comp_node_count[L] < 2);
+}
+
+// Copies the nodes of the given links (all rows) from one [node][link] array to another.
+void copy_links(array_2d<double> &to, const array_2d<double> &from, const std::vector<int> &links,
+                const channel_network &net) {
+    const std::size_t ts = to.cols() + 1, fs = from.cols() + 1;
+    for (const int l : links) {
+        double *t = to.data() + l;
+        const double *f = from.data() + l;
+        for (std::size_t n = 1; n <= static_cast<std::size_t>(net.max_node_count); ++n) t[n * ts] = f[n * fs];
+    }
+}
+
+// The level of every link for the short sub-step h, from the links' demands at the
+// sub-step `before` (the larger of their Courant and diffusion numbers over their
+// limits); the levels are shifted so the finest is 0. Returns the top level that
+// fits in `remaining` (0: no cycle, every level 0).
+int assign_levels(model_state &s, const std::vector<double> &demand, double before, double h,
+                  double remaining) {
+    channel_network &net = s.channels;
+    const int L = net.link_count;
+    std::vector<int> &level = net.link_level;
+    level.assign(static_cast<std::size_t>(L) + 1, 0);
+    auto level_for = [](double x) {
+        int q = 0;
+        while (q < deepest_level && x * static_cast<double>(2 << q) < coarse_margin) ++q;
+        return q;
+    };
+    const double scale = h / before;
+    for (int l = 1; l <= L; ++l) level[static_cast<std::size_t>(l)] = level_for(demand[static_cast<std::size_t>(l)] * scale);
+    for (int l = 1; l <= L; ++l) {
+        const int d = net.ds_link[l];
+        if (d < 1) continue;
+        const int j = level_for(join_diffusion_rate(s, l, d) * h / diffusion_limit);
+        // The nodes on both sides take the join's volume at their own sub-steps.
+        int &lu = level[static_cast<std::size_t>(l)], &ld = level[static_cast<std::size_t>(d)];
+        lu = std::min(lu, j);
+        ld = std::min(ld, j);
+    }
+    int low = deepest_level, top = 0;
+    for (int l = 1; l <= L; ++l) {
+        low = std::min(low, level[static_cast<std::size_t>(l)]);
+        top = std::max(top, level[static_cast<std::size_t>(l)]);
+    }
+    top -= low;
+    while (top > 0 && h * static_cast<double>(1 << top) > remaining + 1e-9) --top;
+    auto none = [&level] {
+        std::fill(level.begin(), level.end(), 0);
+        return 0;
+    };
+    if (top < 1) return none();
+    // A cycle is taken only where it saves at least half the node updates of
+    // every link at the short sub-step.
+    double local_updates = 0.0, all_updates = 0.0;
+    for (int l = 1; l <= L; ++l) {
+        const int q = std::min(level[static_cast<std::size_t>(l)] - low, top);
+        local_updates += net.comp_node_count[l] * static_cast<double>(1 << (top - q));
+        all_updates += net.comp_node_count[l] * static_cast<double>(1 << top);
+    }
+    if (local_updates > 0.5 * all_updates) return none();
+    // One list more: the links of a level beside finer ones (level_step).
+    if (net.level_links.size() < static_cast<std::size_t>(deepest_level) + 2)
+        net.level_links.resize(static_cast<std::size_t>(deepest_level) + 2);
+    for (std::vector<int> &links : net.level_links) links.clear();
+    for (int l = 1; l <= L; ++l) {
+        int &q = level[static_cast<std::size_t>(l)];
+        q = std::min(q - low, top);
+        net.level_links[static_cast<std::size_t>(q)].push_back(l);
+    }
+    return top;
+}
+
+// One sub-step hq of the links of level `at` within a cycle: 1 when taken, 0 when
+// a node ran dry or filled beyond the Courant limit, -1 after a fatal error.
+int level_step(model_state &s, int at, double hq, double c_lim) {
+    channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    const std::vector<int> &links = net.level_links[static_cast<std::size_t>(at)];
+    const level_view v{&links, &net.link_level, at};
+    std::vector<double> &passed = net.join_volume;
+    // Each join of this level's links to a finer link carries the mean discharge
+    // of the finer side's sub-steps.
+    for (const int l : links) {
+        if (net.ds_link[l] >= 1 && v.fixed(net, l))
+            net.qp[net.comp_node_count[l]][l] = passed[static_cast<std::size_t>(l)] / hq;
+        for (int k = 1; k <= net.us_count[l]; ++k) {
+            const int u = net.uslinks[l][k];
+            if (v.fixed(net, u)) net.qp[net.comp_node_count[u]][u] = passed[static_cast<std::size_t>(u)] / hq;
+        }
+    }
+    // Calls f(n, u) for each join above a link of this level from a coarser link.
+    auto coarser_above = [&](auto f) {
+        for (const int l : links)
+            for (int k = 1; k <= net.us_count[l]; ++k) {
+                const int u = net.uslinks[l][k];
+                if (!v.active(u) && !v.fixed(net, u)) f(net.comp_node_count[u], u);
+            }
+    };
+    auto fixed_joins = [&](auto f) {
+        for (const int l : links) {
+            if (net.ds_link[l] >= 1 && v.fixed(net, l)) f(net.comp_node_count[l], l);
+            for (int k = 1; k <= net.us_count[l]; ++k) {
+                const int u = net.uslinks[l][k];
+                if (v.fixed(net, u)) f(net.comp_node_count[u], u);
+            }
+        }
+    };
+    copy_links(w.area_old, w.area, links, net);
+    double change = 1.0;
+    bool negative = false;
+    for (int pass = 1; change > 0.01 && pass <= 2 && !negative; ++pass) {
+        if (pass > 1) copy_links(w.area, w.area_old, links, net);
+        copy_links(net.area_iter, w.area_old, links, net);
+        continuity(s, net.area_iter, net.qp, hq, true, nullptr, &v);
+        sections_from(s, net.area_iter, section_parts::all, &links);
+        if (filling_courant(s, hq, &links) > c_lim) return 0;
+        copy_links(net.qp_iter, net.qp, links, net);
+        coarser_above([&net](int n, int u) { net.qp_iter[n][u] = net.qp[n][u]; });
+        const discharge_arrays da{&w.chan_depth, &w.conv, &net.qp_iter};
+        for (const int l : links)
+            if (routed_link_discharges(s, da, l) != 0) return -1;
+        coarser_above([&s, &da](int, int u) { join_discharge(s, da, u); });
+        fixed_joins([&net](int n, int u) { net.qp_iter[n][u] = net.qp[n][u]; });
+        const std::size_t qs = net.qp.cols() + 1, is = net.qp_iter.cols() + 1;
+        for (const int l : links) {
+            double *q = net.qp.data() + l;
+            const double *qi = net.qp_iter.data() + l;
+            for (std::size_t n = 1; n <= static_cast<std::size_t>(net.max_node_count); ++n)
+                q[n * qs] = 0.5 * (q[n * qs] + qi[n * is]);
+        }
+        coarser_above([&net](int n, int u) { net.qp[n][u] = 0.5 * (net.qp[n][u] + net.qp_iter[n][u]); });
+        const continuity_result found = continuity(s, w.area, net.qp, hq, false, &net.area_iter, &v);
+        negative = found.negative;
+        change = found.change;
+    }
+    if (negative) return 0;
+    // A coarser link's conveyances serve the joins of the finer links beside it.
+    sections_from(s, w.area, section_parts::depth_only, &links);
+    if (at > 0) {
+        std::vector<int> &beside = net.level_links[static_cast<std::size_t>(deepest_level) + 1];
+        beside.clear();
+        for (const int l : links) {
+            bool finer = net.ds_link[l] >= 1 && net.link_level[static_cast<std::size_t>(net.ds_link[l])] < at;
+            for (int k = 1; k <= net.us_count[l]; ++k)
+                finer = finer || net.link_level[static_cast<std::size_t>(net.uslinks[l][k])] < at;
+            if (finer) beside.push_back(l);
+        }
+        if (!beside.empty()) sections_from(s, w.area, section_parts::conveyance_only, &beside);
+    }
+    // The volume through every face this level made; the joins to coarser links
+    // keep theirs for the coarser side, the fixed ones start again.
+    for (const int l : links) {
+        const int nx = net.comp_node_count[l], d = net.ds_link[l];
+        for (int n = 1; n < nx; ++n) net.face_sum[n][l] += net.qp[n][l] * hq;
+        if (d < 1 || !v.fixed(net, l)) net.face_sum[nx][l] += net.qp[nx][l] * hq;
+        if (d >= 1 && v.fixed(net, l)) passed[static_cast<std::size_t>(l)] = 0.0;
+        if (d >= 1 && !v.fixed(net, l) && !v.active(d)) passed[static_cast<std::size_t>(l)] += net.qp[nx][l] * hq;
+        for (int k = 1; k <= net.us_count[l]; ++k) {
+            const int u = net.uslinks[l][k];
+            if (v.fixed(net, u)) passed[static_cast<std::size_t>(u)] = 0.0;
+        }
+    }
+    coarser_above([&net, &passed, hq](int n, int u) {
+        net.face_sum[n][u] += net.qp[n][u] * hq;
+        passed[static_cast<std::size_t>(u)] += net.qp[n][u] * hq;
+    });
+    return 1;
+}
+
+// A cycle of 2^top short sub-steps h of every link at its level: 1 when taken, 0
+// when a level step failed (the network is back at the cycle's start), -1 after a
+// fatal error.
+int local_cycle(model_state &s, double h, int top, double c_lim) {
+    channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    const long long nodes = net.max_node_count, L = net.link_count;
+    for (array_2d<double> *a : {&net.area_cycle, &net.qp_cycle, &net.face_sum})
+        if (!fits(*a, net) && !chan_make(*a, nodes, L, "local sub-steps")) return -1;
+    copy_nodes(net.area_cycle, w.area, net);
+    copy_nodes(net.qp_cycle, net.qp, net);
+    const std::size_t width = net.face_sum.cols() + 1;
+    std::fill(net.face_sum.data(), net.face_sum.data() + width * (static_cast<std::size_t>(nodes) + 1), 0.0);
+    net.join_volume.assign(static_cast<std::size_t>(L) + 1, 0.0);
+    for (int k = 1; k <= (1 << top); ++k)
+        for (int q = 0; q <= top && k % (1 << q) == 0; ++q) {
+            if (net.level_links[static_cast<std::size_t>(q)].empty()) continue;
+            const int r = level_step(s, q, h * static_cast<double>(1 << q), c_lim);
+            if (r == 1) continue;
+            if (r == 0) {
+                copy_nodes(w.area, net.area_cycle, net);
+                copy_nodes(net.qp, net.qp_cycle, net);
+                sections_from(s, w.area);
+            }
+            return r;
+        }
+    return 1;
 }
 
 int stop_small_step() {
@@ -717,8 +1172,12 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
     };
     const section_parts between = exchange ? section_parts::all : section_parts::depth_only;
 
+    const bool local = local_steps_allowed(s, exchange);
+    std::vector<double> demand(local ? static_cast<std::size_t>(L) + 1 : 0, 0.0);
     double remaining = dt, h = dt;
     while (dt > 1e-16 && remaining > 1e-16) {
+        // The levels of local sub-steps read the conveyances of the areas now.
+        if (local) settle_conveyance();
         double cmax = 0.0, dmax = 0.0;
         const std::size_t as = w.area.cols() + 1, ys = net.yp.cols() + 1,
                           bs = net.bel.cols() + 1, ds = w.chan_depth.cols() + 1;
@@ -755,79 +1214,111 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                     if (c > cmax) cmax = c;
                 }
             }
+            double c = 0.0;
             if (dx > 0.0) {
-                const double c = std::sqrt(9.81 * deepest) * h / dx;
+                c = std::sqrt(9.81 * deepest) * h / dx;
                 if (c > cmax) cmax = c;
             }
             const double d = link_diffusion_rate(s, l);
             if (d > dmax) dmax = d;
+            if (local)
+                demand[static_cast<std::size_t>(l)] =
+                    std::max({c / c_lim, std::max(d, link_stiffness(s, l)) * h / diffusion_limit,
+                              link_throughflow_rate(s, l) * h});
         }
         // The sub-step is split so that both the gravity-wave Courant number and the
         // diffusion number stay below their limits.
         const double split = std::max(cmax / c_lim, dmax * h / diffusion_limit);
+        const double before = h;
         if (split >= 1.0) h /= static_cast<int>(split + 1.0);
-        if (exchange) {
-            result = section_table_lookup(s);
-            if (error_record.fatal) return -1;
+        // Links that allow longer sub-steps take them (see local_cycle); a cycle
+        // that fails leaves one short sub-step of every link to the step below.
+        bool cycle = false;
+        double span = h;
+        const int top = local ? assign_levels(s, demand, before, h, remaining) : 0;
+        if (top > 0) {
+            const double count = static_cast<double>(1 << top);
+            double hc = h;
+            span = h * count;
+            if (remaining - span <= 0.001) {
+                hc = remaining / count;
+                span = remaining;
+            }
+            settle_conveyance();
+            const int r = local_cycle(s, hc, top, c_lim);
+            if (r < 0) return -1;
+            cycle = r == 1;
+            if (cycle) {
+                remaining = span < remaining ? remaining - span : 0.0;
+            } else {
+                span = h;
+            }
         }
-        copy_nodes(w.area_old, w.area, net);
-        if (exchange) copy_nodes(net.qriv_old, w.qriv, net);
+        if (!cycle) {
+            if (exchange) {
+                result = section_table_lookup(s);
+                if (error_record.fatal) return -1;
+            }
+            copy_nodes(w.area_old, w.area, net);
+            if (exchange) copy_nodes(net.qriv_old, w.qriv, net);
 
-        bool accepted = false;
-        for (int attempt = 0; !accepted; ++attempt) {
-            if (h < 0.001 || attempt > 64) {
-                settle_conveyance();
-                return stop_small_step();
-            }
-            // A retry starts again from the discharges of the sub-step's start.
-            if (attempt == 0)
-                copy_nodes(net.qp_start, net.qp, net);
-            else
-                copy_nodes(net.qp, net.qp_start, net);
-            remaining -= h;
-            if (remaining <= 0.001) {
-                h += remaining;
-                remaining = 0.0;
-            }
-            double change = 1.0;
-            bool negative = false;
-            for (int pass = 1; change > 0.01 && pass <= 2 && !negative; ++pass) {
-                // Each attempt starts with the areas at the saved ones; a second pass
-                // starts from them again.
-                if (pass > 1) copy_nodes(w.area, w.area_old, net);
-                copy_nodes(net.area_iter, w.area_old, net);
-                if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
-                // The second pass starts from the saved areas; their sections are not
-                // made here since the predictor below sets every value they would set.
-                continuity(s, net.area_iter, net.qp, h, true);
-                clamp_unrouted(net.area_iter, net);
-                sections_from(s, net.area_iter);
-                conveyance_stale = false;
-                if (filling_courant(s, h) > c_lim) {
-                    negative = true;
+            bool accepted = false;
+            for (int attempt = 0; !accepted; ++attempt) {
+                if (h < 0.001 || attempt > 64) {
+                    settle_conveyance();
+                    return stop_small_step();
+                }
+                // A retry starts again from the discharges of the sub-step's start.
+                if (attempt == 0)
+                    copy_nodes(net.qp_start, net.qp, net);
+                else
+                    copy_nodes(net.qp, net.qp_start, net);
+                remaining -= h;
+                if (remaining <= 0.001) {
+                    h += remaining;
+                    remaining = 0.0;
+                }
+                double change = 1.0;
+                bool negative = false;
+                for (int pass = 1; change > 0.01 && pass <= 2 && !negative; ++pass) {
+                    // Each attempt starts with the areas at the saved ones; a second pass
+                    // starts from them again.
+                    if (pass > 1) copy_nodes(w.area, w.area_old, net);
+                    copy_nodes(net.area_iter, w.area_old, net);
+                    if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
+                    // The second pass starts from the saved areas; their sections are not
+                    // made here since the predictor below sets every value they would set.
+                    continuity(s, net.area_iter, net.qp, h, true);
+                    clamp_unrouted(net.area_iter, net);
+                    sections_from(s, net.area_iter);
+                    conveyance_stale = false;
+                    if (filling_courant(s, h) > c_lim) {
+                        negative = true;
+                        break;
+                    }
+                    copy_nodes(net.qp_iter, net.qp, net);
+                    discharge_arrays da{&w.chan_depth, &w.conv, &net.qp_iter};
+                    if (channel_outlet_and_structures(s, da) != 0) return -1;
+                    average_discharges(net, every_link_averaged);
+                    if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
+                    const continuity_result found = continuity(s, w.area, net.qp, h, false, &net.area_iter);
+                    negative = found.negative;
+                    change = found.change;
+                }
+                if (!negative) {
+                    accepted = true;
                     break;
                 }
-                copy_nodes(net.qp_iter, net.qp, net);
-                discharge_arrays da{&w.chan_depth, &w.conv, &net.qp_iter};
-                if (channel_outlet_and_structures(s, da) != 0) return -1;
-                average_discharges(net, every_link_averaged);
+                // A node ran dry, or the depths the sub-step brings exceed the Courant
+                // limit: retry the sub-step at half its length.
+                remaining += h;
+                h *= 0.5;
+                copy_nodes(w.area, w.area_old, net);
                 if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
-                const continuity_result found = continuity(s, w.area, net.qp, h, false, &net.area_iter);
-                negative = found.negative;
-                change = found.change;
+                sections_from(s, w.area, between);
+                conveyance_stale = between == section_parts::depth_only;
             }
-            if (!negative) {
-                accepted = true;
-                break;
-            }
-            // A node ran dry, or the depths the sub-step brings exceed the Courant
-            // limit: retry the sub-step at half its length.
-            remaining += h;
-            h *= 0.5;
-            copy_nodes(w.area, w.area_old, net);
-            if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
-            sections_from(s, w.area, between);
-            conveyance_stale = between == section_parts::depth_only;
+            span = h;
         }
         // An accepted sub-step can leave an area just below 0 (down to -1e-8);
         // lifting it to 0 creates water, which is booked.
@@ -842,19 +1333,23 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
         const bool last = !(remaining > 1e-16);
         sections_from(s, w.area, last ? section_parts::all : between);
         conveyance_stale = !last && between == section_parts::depth_only;
-        if (net.lake_count > 0) lake_bookkeeping(s, h);
-        if (exchange && net.lake_count > 0) book_lake_bed_volumes(s, h);
-        if (exchange) seepage_volumes(s, h);
-        point_input_volumes(s, h);
+        if (net.lake_count > 0) lake_bookkeeping(s, span);
+        if (exchange && net.lake_count > 0) book_lake_bed_volumes(s, span);
+        if (exchange) seepage_volumes(s, span);
+        point_input_volumes(s, span);
+        // The volume through each face: over a cycle, what its sub-steps passed.
+        auto face_volume_of = [&net, cycle, span](int n, int l) {
+            return cycle && n <= net.comp_node_count[l] ? net.face_sum[n][l] : net.qp[n][l] * span;
+        };
         if (!w.face_volume.empty())
             for (int l = 1; l <= L; ++l)
-                for (int n = 1; n <= net.max_node_count; ++n) w.face_volume[n][l] += net.qp[n][l] * h;
+                for (int n = 1; n <= net.max_node_count; ++n) w.face_volume[n][l] += face_volume_of(n, l);
         const int nx = net.comp_node_count[L];
         if (nx >= 1) {
-            outlet_volume += net.qp[nx][L] * h;
+            outlet_volume += face_volume_of(nx, L);
             s.outlet_discharge = net.qp[nx][L];
         }
-        if (s.in_hyd_location_on) hydrograph_point_volumes(s, h);
+        if (s.in_hyd_location_on) hydrograph_point_volumes(s, face_volume_of);
     }
     settle_conveyance();
     s.routed_outflow_volume = outlet_volume;

@@ -152,7 +152,8 @@ int outlet_node(model_state &s, const discharge_arrays &a, int l) {
     return 0;
 }
 
-void ordinary_link(model_state &s, const discharge_arrays &a, int l) {
+// The discharge from the last node of link l into the link or lake below it.
+void join_flow(model_state &s, const discharge_arrays &a, int l) {
     const channel_network &net = s.channels;
     array_2d<double> &q = *a.q;
     const array_2d<double> &K = *a.conv;
@@ -172,6 +173,15 @@ void ordinary_link(model_state &s, const discharge_arrays &a, int l) {
             q[nx][l] = sl > 0.0 ? K[nx][l] * std::sqrt(sl) : 0.0;
         }
     }
+}
+
+void ordinary_link(model_state &s, const discharge_arrays &a, int l) {
+    const channel_network &net = s.channels;
+    array_2d<double> &q = *a.q;
+    const array_2d<double> &K = *a.conv;
+    const int nx = net.comp_node_count[l];
+    if (nx < 1) return;
+    join_flow(s, a, l);
     // The nodes of a link are one column of the [node][link] arrays.
     const std::size_t step = q.cols() + 1, kstep = K.cols() + 1, bstep = net.bel.cols() + 1,
                       ystep = a.depth->cols() + 1;
@@ -226,5 +236,13 @@ int channel_outlet_and_structures(model_state &s, const discharge_arrays &a) {
         ordinary_link(s, a, l);
         if (net.ds_link[l] == 0 && l == last && outlet_node(s, a, l) != 0) return -1;
     }
+    return 0;
+}
+
+void join_discharge(model_state &state, const discharge_arrays &a, int l) { join_flow(state, a, l); }
+
+int routed_link_discharges(model_state &state, const discharge_arrays &a, int l) {
+    ordinary_link(state, a, l);
+    if (state.channels.ds_link[l] == 0 && l == state.channels.link_count) return outlet_node(state, a, l);
     return 0;
 }

@@ -22,3 +22,10 @@ double weir_link_flow(double hu, double hd, double c, double cf, double w, doubl
 // Discharge of every node of every link. 0, or -1 after a fatal error (message
 // printed, code 4000).
 int channel_outlet_and_structures(model_state &state, const discharge_arrays &a);
+
+// The discharges of the nodes of routed link l alone (and of the outlet when l is
+// the last link): what channel_outlet_and_structures makes for that link. 0, or -1
+// after a fatal error.
+int routed_link_discharges(model_state &state, const discharge_arrays &a, int l);
+// The discharge from the last node of link l into the link or lake below it alone.
+void join_discharge(model_state &state, const discharge_arrays &a, int l);
