@@ -11,7 +11,8 @@ constexpr std::array<const char *, ledger_node_count> node_names = {
     "Sacramento runoff in transit",
     "atmosphere",        "point sources",      "outlet",            "overland boundary",
     "deep aquifer",      "wells",              "head boundaries",   "overland clean-up",
-    "aquifer floor",     "channel area floor", "pipe depth bounds", "Richards content limits",
+    "aquifer floor",     "channel area floor", "pipe depth bounds", "pipe start floors",
+    "Richards content limits",
     "land pool",         "mass from the cells to the channels", "mass from the cells to the lakes",
     "decay",             "mass clean-up",
 };
