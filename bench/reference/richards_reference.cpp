@@ -612,10 +612,8 @@ double richards_step(model_state &s, double dt) {
         else
             s.percolation_volume += t.bottom / 100.0 * area;
         s.richards_clip_total += t.clip / 100.0;
-        // The ET that left the columns, and that of ponded water, which left the surface.
+        // The ET that left the columns.
         s.richards_et_volume += t.evaporated / 100.0 * area;
-        s.surface_et_volume_total += t.pond_evaporated / 100.0 * area;
-        s.et_volume_total += (t.evaporated + t.pond_evaporated) / 100.0 * area;
         s.hour_et_depth += (t.evaporated + t.pond_evaporated) / 100.0;
         added += t.taken / 100.0;
     }

@@ -213,20 +213,16 @@ struct lake_record {
 // taken at its end (m3).
 struct event_total_marks {
     ledger_totals water;  // the water ledger's flows
-    double evaporation = 0.0, lake_rain = 0.0;
     double channel_clip = 0.0;  // water added by lifting negative channel areas
-    double lake_evaporation = 0.0;  // evaporation from channel lakes
     double stream_point_source = 0.0, stream_point_sink = 0.0;
-    double surface_evaporation = 0.0;
     double exfiltration = 0.0;  // the water-table exchange volume at the event start
     double pipe_to_surface = 0.0, pipe_from_surface = 0.0;  // pipe-network exchange
-    double channel_lake_rain = 0.0;  // rain on the channel lakes
     // Water from the aquifer (and the Sacramento base flow) into the channels and
     // lakes, and from them into the aquifer.
     double exchange_in = 0.0, exchange_out = 0.0;
     double column_et = 0.0;  // the ET taken out of the Richards columns
     // Sacramento: its storage, ET and input (mm) and its base flow (m3).
-    double sac_storage = 0.0, sac_aet = 0.0, sac_inflow = 0.0, sac_outflow = 0.0;
+    double sac_storage = 0.0, sac_pending = 0.0, sac_outflow = 0.0;
     double sac_channel = 0.0;  // Sacramento water that entered the channels (m3)
     // The Richards columns' bottom flux and clip (m summed over cells) and their
     // exchange with the aquifer (m3).
@@ -778,7 +774,7 @@ struct model_state {
     array_2d<int> superlink_node_gnum;        // [node][superlink]: cell of each pipe node
     array_2d<double> flow_to_superlink;       // [node][junction or superlink]; row 0 junctions
     array_2d<double> superlink_tile_flow;     // [max pipes + 2][superlinks + 1] with tile-drain flow
-    array_1d<double> tile_cell_flow, tile_cell_flow_total;  // per cell, with tile-drain flow
+    array_1d<double> tile_cell_flow;  // per cell, with tile-drain flow
     // Overland flow dikes and their low spots.
     array_1d<int> dike_code;                  // per cell: bits 1 top, 2 right, 4 bottom, 8 left
     std::vector<lowspot_record> lowspots;     // 1..lowspot_count
@@ -913,7 +909,7 @@ struct model_state {
     double event_initial_soil_moisture = 0.0, event_final_soil_moisture = 0.0;
     // Event volumes taken from run totals at the end of the event (m3).
     double event_interception_volume = 0.0, event_cleanup_volume = 0.0;
-    double event_point_inflow_volume = 0.0, event_evaporation_volume = 0.0;
+    double event_point_inflow_volume = 0.0;
     double event_column_et_volume = 0.0;  // the event's share of richards_et_volume
     double event_stream_source_volume = 0.0, event_stream_sink_volume = 0.0;  // channel point inputs
     // Set by the hydro-meteorological reader (repaired data points) and by channel
@@ -959,10 +955,11 @@ struct model_state {
     // the root-zone withdrawal) and the deep percolation (m).
     array_1d<double> cumulative_infiltration, previous_infiltration, infiltration_rate;
     array_1d<double> step_infiltration_depth, deep_percolation;
-    // Infiltration totals: depth summed over cells (m) and volume (m3), for the
-    // run and for the current event; constituent mass carried into the soil.
+    // Infiltration totals: depth summed over cells (m) and volume (m3) over the
+    // run (the Sacramento stores take theirs from it); constituent mass carried
+    // into the soil.
     double infiltration_depth_total = 0.0, infiltration_volume_total = 0.0;
-    double event_infiltration_volume = 0.0, infiltrated_constituent_mass = 0.0;
+    double infiltrated_constituent_mass = 0.0;
     // Redistribution kernel: surface moisture theta0 and its previous value, the
     // cumulative infiltration X at the start of the last hiatus (m), the relative
     // soil moisture (percent), the hiatus state (0, 1, 2), the call in which the
@@ -1029,7 +1026,7 @@ struct model_state {
     int richards_bottom_fixed = 0;
     double richards_clip_total = 0.0, richards_bottom_total = 0.0;  // m summed over cells
     // The water evapotranspiration took out of the columns (m3, the run's total);
-    // ponded water that evaporated is in surface_et_volume_total.
+    // ponded water that evaporated left the surface.
     double richards_et_volume = 0.0;
     // Hydro-meteorological record: the current hour, the records used so far, and
     // what a scan of the file finds (line count; SAMSON station and position).
@@ -1047,24 +1044,21 @@ struct model_state {
     // term of a melting snow surface (cal/cm2/h).
     double snow_fusion_heat = 80.0, snow_longwave_out = 27.0;
     // Evapotranspiration: the two potential rates of every cell (cm/s), the ET of
-    // the last step (m summed over cells) and its volume total (m3); the frozen-
-    // ground index and the root-zone bottom-flux store (cm) of every cell.
+    // the last step (m summed over cells); the frozen-ground index and the
+    // root-zone bottom-flux store (cm) of every cell.
     array_1d<double> potential_et, potential_et2, frozen_ground_index, root_zone_bottom_flux;
-    double et_step_depth = 0.0, et_volume_total = 0.0;
-    // The part of et_volume_total taken from ponded water (m3); the rest left the
-    // soil, whose water the infiltration totals already count.
-    double surface_et_volume_total = 0.0;
+    double et_step_depth = 0.0;
     // Sums over the current hour for the meteorological lines: ET and infiltration
     // (m summed over cells), and the average soil moisture of the last hour.
     double hour_et_depth = 0.0, hour_infiltration_depth = 0.0, average_soil_moisture = 0.0;
     // Soil-moisture accounting: the basin, its first-call flag, the initial total
-    // storage (mm), the inflow and the totals of the basin (mm unless noted), the
-    // runoff rate of the last step (mm/h) and the discharge to the channels (m3/s).
+    // storage (mm), the infiltration volume the stores have taken in (m3), the
+    // potential ET over the run (mm), the runoff rate of the last step (mm/h) and
+    // the discharge to the channels (m3/s).
     sacramento_basin sac_basin;
     int sac_first_call = 1;
     double sac_initial_storage = 0.0, sac_infiltration_used = 0.0;
-    double sac_inflow_total = 0.0, sac_pet_total = 0.0, sac_aet_total = 0.0;
-    double sac_runoff_total = 0.0, sac_extra_total = 0.0;
+    double sac_pet_total = 0.0;
     double sac_last_runoff_rate = 0.0, sac_discharge = 0.0, sac_outflow_volume = 0.0;
     // The Sacramento water that reached the channels, or the outlet where no
     // channel takes it (m3), and the runoff the stores gave off that has not got
@@ -1116,17 +1110,14 @@ struct model_state {
     array_1d<int> cell_channel_lake;
     int channel_lake_count = 0;
     // Channel-lake extent: per cell the change of the last update (0, 1 taken,
-    // -1 released), the once-per-run maximum-extent warning, and the run total
-    // of evaporation from channel lakes (m3).
+    // -1 released) and the once-per-run maximum-extent warning.
     array_1d<int> lake_change_flag;
     int lake_extent_warned = 0;
-    double lake_evaporation_total = 0.0;
     std::vector<double> channel_lake_rain, channel_lake_rain_mass;
-    // Rain totals (m3): the whole run's rain, overland-lake and channel-lake rain,
-    // interception and the two point-inflow totals; the sum of cell rates of the
-    // step (mm/h); rain steps with rain and the minute the rain began.
-    double global_rain_volume = 0.0, overland_lake_rain_total = 0.0;
-    double channel_lake_rain_total = 0.0, interception_total = 0.0;
+    // Rain totals (m3): the whole run's rain, interception and the two
+    // point-inflow totals; the sum of cell rates of the step (mm/h); rain steps
+    // with rain and the minute the rain began.
+    double global_rain_volume = 0.0, interception_total = 0.0;
     // Intercepted water evaporated from the canopy stores in long-term runs (m3).
     double interception_evaporation_total = 0.0;
     double point_inflow_total1 = 0.0, point_inflow_total2 = 0.0;
@@ -1154,11 +1145,11 @@ struct model_state {
     explicit_step_control explicit_control;
     ade_scheme_state ade_state;
     // Volumes of the overland step (m3): water added by lifting negative depths to
-    // zero; moved by the boundary cells; the outlet volume of the event and the
-    // run's outflow total; the overland inflow into channel lakes.
+    // zero; moved by the boundary cells; the outlet volume of the event (the
+    // calibration's); the overland inflow into channel lakes.
     double negative_depth_volume = 0.0;
     double boundary_free_outflow = 0.0, boundary_inflow = 0.0, boundary_outflow = 0.0;
-    double outflow_volume = 0.0, global_outflow_volume = 0.0;
+    double outflow_volume = 0.0;
     // Stream-cell coupling with non-orthogonal channels, filled by the channel
     // set-up: the stream-cell number of each cell (0 on land) and per stream cell
     // (1..count) its water surface (m) and the exchange sums of the overland step
@@ -1234,7 +1225,7 @@ struct model_state {
     // by the channel piece), the outlet volume of the last channel step, kept for
     // the channel constituents' outlet slot (m3), routing calls, channel steps and
     // the dry-spell counter of long-term runs.
-    double lateral_inflow_volume = 0.0, routed_outflow_volume = 0.0;
+    double routed_outflow_volume = 0.0;
     double channel_step_outlet_volume = 0.0;
     int channel_route_calls = 0, channel_step_count = 0, dry_spell_count = 0;
     // ---- end overland ----
@@ -1298,4 +1289,8 @@ inline ledger_node soil_store_of(const model_state &s) {
 // run, else the soil of the scheme.
 inline ledger_node infiltration_store_of(const model_state &s) {
     return s.sacramento_on ? ledger_node::sacramento : soil_store_of(s);
+}
+// The infiltration (m3) the Sacramento stores have not yet taken in: theirs, waiting.
+inline double sacramento_pending_volume(const model_state &s) {
+    return s.infiltration_volume_total - s.sac_infiltration_used;
 }

@@ -38,6 +38,7 @@ enum class ledger_node : unsigned char {
     aquifer_floor,      // heads lifted to the floor of the saturated thickness
     channel_floor,      // negative channel areas lifted to 0
     pipe_depth_bounds,  // pipe depths and heads held within their bounds
+    pipe_start_floor,   // the depth floors the pipe network starts from (its start volume)
     column_limits,      // Richards contents held within their limits
     // the constituents' own nodes (their ledgers also use the stores and the
     // outside above: the soil stores take infiltrated mass, the aquifer exchanges

@@ -16,6 +16,7 @@
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/soil_water_pieces.h"
 #include "model/core/model_state.h"
+#include "model/core/water_flows.h"
 
 namespace {
 
@@ -151,26 +152,25 @@ void form_event_balance(model_state &s) {
     s.event_interception_volume = w.moved_since(mark, n::atmosphere, n::canopy);
     s.event_cleanup_volume = w.net_since(mark, n::overland_cleanup, n::surface);
     s.event_point_inflow_volume = w.moved_since(mark, n::point_sources, n::surface);
-    s.event_evaporation_volume = s.et_volume_total - s.event_marks.evaporation;
     s.event_column_et_volume = s.richards_et_volume - s.event_marks.column_et;
+    const water_flows event(w, mark);
     // Only evaporation from ponded water leaves the surface balance; water the soil
     // gave up was counted when it infiltrated.
-    const double surface_evaporation = s.surface_et_volume_total - s.event_marks.surface_evaporation;
+    const double surface_evaporation = event.surface_evaporation();
     const double boundary_in = w.moved_since(mark, n::overland_boundary, n::surface);
     const double boundary_out = w.moved_since(mark, n::surface, n::overland_boundary);
 
     // Rain that fell = rain that reached the ground or a lake + rain held on the
     // canopy. Water that the overland clean-up and the channel routing added by
     // lifting negative depths and areas to 0 counts as an input.
-    const double lake_rain = s.overland_lake_rain_total - s.event_marks.lake_rain +
-                             s.channel_lake_rain_total - s.event_marks.channel_lake_rain;
+    const double lake_rain = event.overland_lake_rain() + event.channel_lake_rain();
     const double rain = s.event_rain_volume + lake_rain + s.event_interception_volume;
     // The channel lakes hold water of the surface as the overland lakes do: they
     // start and end with their volumes, gain and lose through their beds (with the
     // channels' seepage and base flow) and lose what evaporates from them.
     const double exchange_in = surface_exchange_in(s) - s.event_marks.exchange_in;
     const double exchange_out = surface_exchange_out(s) - s.event_marks.exchange_out;
-    const double lake_evaporation = s.lake_evaporation_total - s.event_marks.lake_evaporation;
+    const double lake_evaporation = event.lake_evaporation();
     const double channel_clip = s.chan.negative_area_volume - s.event_marks.channel_clip;
     s.event_stream_source_volume = s.chan.point_source_volume - s.event_marks.stream_point_source;
     s.event_stream_sink_volume = s.chan.point_sink_volume - s.event_marks.stream_point_sink;
@@ -180,8 +180,8 @@ void form_event_balance(model_state &s) {
                             channel_clip + s.event_stream_source_volume +
                             pipe_water_to_surface(s) - s.event_marks.pipe_to_surface +
                             s.event_initial_channel_lake_volume + exchange_in;
-    s.mass_output_final = s.outflow_volume + s.event_interception_volume +
-                          s.event_infiltration_volume + surface_evaporation + boundary_out +
+    s.mass_output_final = event.discharge() + s.event_interception_volume +
+                          event.infiltration() + surface_evaporation + boundary_out +
                           s.final_overland_volume + s.final_lake_volume + s.final_channel_volume +
                           s.final_snow_volume + s.event_stream_sink_volume +
                           pipe_water_from_surface(s) - s.event_marks.pipe_from_surface +

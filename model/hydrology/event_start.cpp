@@ -17,6 +17,7 @@
 #include "model/core/grid_map.h"
 #include "model/core/line_reader.h"
 #include "model/core/value_bounds.h"
+#include "model/core/water_flows.h"
 #include "model/hydrology/event_end.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
@@ -147,14 +148,15 @@ void write_event_start_totals(const model_state &s) {
     std::FILE *f = s.summary_file;
     if (!f) return;
     const double area = s.cell_size * s.cell_size;
-    std::fprintf(f, "Total evaporation at beginning of event %lf \n", s.et_volume_total);
+    const water_flows run(s.water);
+    std::fprintf(f, "Total evaporation at beginning of event %lf \n", run.evaporation());
     std::fprintf(f, "Total direct evaporation at beginning of event %lf \n",
-                 s.surface_et_volume_total);
+                 run.surface_evaporation());
     std::fprintf(f, "Total flux from unsat to gw at beginning of event %lf \n",
                  s.richards_bottom_total * area);
     std::fprintf(f, "Total trickery into gw at beginning of event %lf \n",
                  s.soil_water_exchange_volume);
-    std::fprintf(f, "Total infiltration into soil %lf \n", s.infiltration_volume_total);
+    std::fprintf(f, "Total infiltration into soil %lf \n", run.infiltration());
     std::fprintf(f, "Total groundwater recharge %lf \n", s.percolation_volume);
 }
 
@@ -365,7 +367,6 @@ void init_event(model_state &s) {
         zero_if_held(s.step_infiltration_depth, i);
     }
     s.event_rain_volume = 0.0;
-    s.event_infiltration_volume = 0.0;
     // The rain steps and the time rain began are the event's own (the time as
     // minutes from the start of the run).
     s.rain_steps_with_rain = 0;
@@ -389,15 +390,10 @@ void init_event(model_state &s) {
     s.event_initial_snow_volume = snow;
     s.event_start_surface_volume = s.event_initial_overland_volume + s.event_initial_lake_volume;
     s.event_marks.water = s.water.mark();
-    s.event_marks.evaporation = s.et_volume_total;
     s.event_marks.column_et = s.richards_et_volume;
     s.event_marks.sac_storage = sacramento_storage(s.sac_basin);
-    s.event_marks.sac_aet = s.sac_aet_total;
-    s.event_marks.sac_inflow = s.sac_inflow_total;
+    s.event_marks.sac_pending = sacramento_pending_volume(s);
     s.event_marks.sac_outflow = s.sac_outflow_volume;
-    s.event_marks.surface_evaporation = s.surface_et_volume_total;
-    s.event_marks.lake_rain = s.overland_lake_rain_total;
-    s.event_marks.channel_lake_rain = s.channel_lake_rain_total;
     s.event_marks.exchange_in = surface_exchange_in(s);
     s.event_marks.exchange_out = surface_exchange_out(s);
     s.event_marks.sac_channel = s.sac_channel_volume;
@@ -405,7 +401,6 @@ void init_event(model_state &s) {
     s.seepage_in_event = s.seepage_out_event = 0.0;
     s.lake_in_event = s.lake_out_event = 0.0;
     s.event_marks.channel_clip = s.chan.negative_area_volume;
-    s.event_marks.lake_evaporation = s.lake_evaporation_total;
     s.event_marks.stream_point_source = s.chan.point_source_volume;
     s.event_marks.stream_point_sink = s.chan.point_sink_volume;
     s.event_marks.exfiltration = s.water_table_exchange_volume;

@@ -660,10 +660,8 @@ void lake_step(model_state &s) {
         if (e < lake.volume) {
             lake.volume -= e;
             lake.evaporated += e;
-            s.lake_evaporation_total += e;
         } else {
             lake.evaporated += lake.volume;
-            s.lake_evaporation_total += lake.volume;
             lake.volume = 0.0;
         }
     }

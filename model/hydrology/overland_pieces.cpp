@@ -234,7 +234,6 @@ void route_overland_step(model_state &s) {
     if (!channel) {
         const double v = s.outlet_discharge * dt;
         s.outflow_volume += v;
-        s.global_outflow_volume += v;
         if (s.ov_con_trans_mode) s.constituent_outflow_volume += v;
         s.water.move(ledger_node::surface, ledger_node::outlet, v - base);
     }
@@ -349,7 +348,7 @@ void step_superlink_coupling(model_state &s) {
     superlink_step(s, dt);
     if (failed()) return;
     if (first)
-        s.water.move(ledger_node::pipe_depth_bounds, ledger_node::pipes,
+        s.water.move(ledger_node::pipe_start_floor, ledger_node::pipes,
                      s.superlinks.slink_volume_start - before);
     // The next time counts from the clock, as every other piece's does: adding
     // the interval to the scheduled time would drift away from the clock in
@@ -441,7 +440,7 @@ void step_channel_routing(model_state &s) {
     const double sources = s.chan.point_source_volume, sinks = s.chan.point_sink_volume;
     const double lifted = s.chan.negative_area_volume;
     if (s.chan_explicit || s.chan_mesh) {
-        s.lateral_inflow_volume += lateral_inflow(s, s.cell_size, dt);
+        lateral_inflow(s, s.cell_size, dt);
         if (failed()) return;
         if (s.channel_lake_count > 0) {
             update_lake_extent(s);
@@ -478,7 +477,6 @@ void step_channel_routing(model_state &s) {
     if (s.chan_explicit) {
         s.channel_step_outlet_volume = s.routed_outflow_volume;
         s.outflow_volume += s.routed_outflow_volume;
-        s.global_outflow_volume += s.routed_outflow_volume;
         s.routed_outflow_volume = 0.0;
     }
     s.channel_clock.last = s.now_days;

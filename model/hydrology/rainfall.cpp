@@ -548,7 +548,6 @@ void apply_rainfall(model_state &s) {
         const int chan_lake = channel_lakes ? s.cell_channel_lake[i] : 0;
         if (lake > 0 && static_cast<std::size_t>(lake) < s.lakes.size()) {
             s.lakes[static_cast<std::size_t>(lake)].rain_volume += volume;
-            s.overland_lake_rain_total += volume;
             overland_lake_rain += volume;
             s.lake_update_flag = 1;
         } else if (chan_lake > 0 && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain.size()) {
@@ -556,7 +555,6 @@ void apply_rainfall(model_state &s) {
             // The rain joins the lake's water; the lake update moves its surface.
             if (static_cast<std::size_t>(chan_lake) < s.channels.lakes.size())
                 s.channels.lakes[static_cast<std::size_t>(chan_lake)].volume += volume;
-            s.channel_lake_rain_total += volume;
             channel_lake_rain += volume;
             s.global_rain_volume += volume;
             if (s.chan_con_trans && static_cast<std::size_t>(chan_lake) < s.channel_lake_rain_mass.size())

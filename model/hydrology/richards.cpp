@@ -599,8 +599,6 @@ double richards_step(model_state &s, double dt) {
         s.richards_et_volume += t.evaporated / 100.0 * area;
         // With soil-moisture accounting the columns only decide what infiltrates;
         // the soil's ET and what drains below are the accounting's.
-        s.surface_et_volume_total += t.pond_evaporated / 100.0 * area;
-        s.et_volume_total += ((sacramento ? 0.0 : t.evaporated) + t.pond_evaporated) / 100.0 * area;
         s.hour_et_depth += (t.evaporated + t.pond_evaporated) / 100.0;
         added += t.taken / 100.0;
     }

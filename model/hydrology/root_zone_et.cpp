@@ -112,7 +112,6 @@ double soil_et_withdrawal(model_state &s, double dt) {
                 const double taken = e <= p ? e : p;
                 s.depth[i] = e <= p ? s.depth[i] - e / 100.0 : 0.0;
                 s.ponded_evaporation[i] += taken;
-                s.surface_et_volume_total += taken / 100.0 * s.cell_size * s.cell_size;
                 pond_evaporated += taken;
                 removed += taken / 100.0;
                 demand = e - taken;

@@ -75,7 +75,6 @@ void book_infiltration(model_state &s) {
     s.infiltration_depth_total += depth;
     s.infiltration_volume_total += depth * area;
     s.water.move(ledger_node::surface, infiltration_store_of(s), depth * area);
-    s.event_infiltration_volume += depth * area;
     s.hour_infiltration_depth += depth;
 }
 
@@ -262,7 +261,6 @@ double sacramento_pending_input(model_state &s) {
     const double inflow =
         area > 0.0 ? (s.infiltration_volume_total - s.sac_infiltration_used) / area * 1000.0 : 0.0;
     s.sac_infiltration_used = s.infiltration_volume_total;
-    s.sac_inflow_total += inflow;
     return inflow;
 }
 
@@ -280,7 +278,6 @@ void hand_pending_infiltration_to_sacramento(model_state &s) {
     b.uztwc += tension;
     const double free_water = std::fmin(p - tension, std::fmax(0.0, b.uzfwm - b.uzfwc));
     b.uzfwc += free_water;
-    s.sac_runoff_total += p - tension - free_water;
     s.sac_owed_volume += (p - tension - free_water) * s.watershed_area / 1000.0;
     s.water.move(ledger_node::sacramento, ledger_node::sacramento_transit,
                  (p - tension - free_water) * s.watershed_area / 1000.0);
@@ -307,9 +304,6 @@ void step_sacramento(model_state &s) {
     double extra = 0.0;
     sacramento_step(b, demand, inflow, extra);
     if (fatal()) return;
-    s.sac_aet_total += demand;
-    s.sac_runoff_total += b.channel_inflow;
-    s.sac_extra_total += extra;
     s.water.move(ledger_node::sacramento, ledger_node::atmosphere, demand * area / 1000.0);
     s.water.move(ledger_node::sacramento, ledger_node::deep_aquifer, extra * area / 1000.0);
     s.water.move(ledger_node::sacramento, ledger_node::sacramento_transit,
@@ -339,7 +333,6 @@ void step_evapotranspiration(model_state &s) {
     const double removed = soil_et_withdrawal(s, dt);
     if (fatal()) return;
     s.et_step_depth = removed;
-    s.et_volume_total += removed * cell_area(s);
     s.hour_et_depth += removed;
     take_clock_step(s, s.et_clock);
 }

@@ -189,7 +189,6 @@ void place_tile_drain_network(model_state &s) {
     if (p.tile_drain) {
         alloc_2d_double(s.superlink_tile_flow, nodes + 2, links + 1, "superlink_tile_flow");
         alloc_1d_double(s.tile_cell_flow, s.cell_count);
-        alloc_1d_double(s.tile_cell_flow_total, s.cell_count);
     }
     if (console_on(s))
         std::printf("read superlink pipe file, %d junctions, %d links\n", junctions, links);

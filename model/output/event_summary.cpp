@@ -11,6 +11,7 @@
 #include "model/core/calendar.h"
 #include "model/core/globals.h"
 #include "model/core/model_state.h"
+#include "model/core/water_flows.h"
 
 namespace {
 
@@ -108,9 +109,10 @@ void write_water_balance(const model_state &s, std::FILE *f) {
     if (channels)
         std::fprintf(f, "initial volume in channels:          %9.1lf\n", s.initial_channel_volume);
     std::fprintf(f, "inital liquid-equiv. volume of snow: %9.1lf\n \n", s.event_initial_snow_volume);
+    // The event's flows: the ledger's since the event's start.
+    const water_flows event(s.water, s.event_marks.water);
     // The rain on the lakes fell too.
-    const double lake_rain = s.overland_lake_rain_total - s.event_marks.lake_rain +
-                             s.channel_lake_rain_total - s.event_marks.channel_lake_rain;
+    const double lake_rain = event.overland_lake_rain() + event.channel_lake_rain();
     std::fprintf(f, "volume of total rainfall:            %9.1lf\n",
                  s.event_rain_volume + lake_rain + s.event_interception_volume);
     std::fprintf(f, "volume of interception:              %9.1lf\n", s.event_interception_volume);
@@ -125,22 +127,26 @@ void write_water_balance(const model_state &s, std::FILE *f) {
         std::fprintf(f, "volume of subsurface at event end:     %11.1lf\n",
                      sacramento_storage(s.sac_basin) * m3);
         std::fprintf(f, "volume of et removed water:            %9.1lf\n",
-                     (s.sac_aet_total - m.sac_aet) * m3);
+                     event.moved(ledger_node::sacramento, ledger_node::atmosphere));
+        // What they took in: the event's infiltration and what waited at its
+        // start, less what still waits.
         std::fprintf(f, "volume of infil water SAC recieves:    %9.1lf\n",
-                     (s.sac_inflow_total - m.sac_inflow) * m3);
+                     event.net(ledger_node::surface, ledger_node::sacramento) + m.sac_pending -
+                         sacramento_pending_volume(s));
     }
     // Direct evaporation: ponded water that evaporated; the total adds the soil's ET.
     std::fprintf(f, "volume of direct evaporation:        %9.1lf\n",
-                 s.surface_et_volume_total - s.event_marks.surface_evaporation);
-    std::fprintf(f, "volume of infiltrated water:         %9.1lf\n", s.event_infiltration_volume);
+                 event.surface_evaporation());
+    std::fprintf(f, "volume of infiltrated water:         %9.1lf\n", event.infiltration());
     std::fprintf(f, "volume of water exfiltrated:         %9.1lf\n",
                  s.water_table_exchange_volume - s.event_marks.exfiltration);
-    std::fprintf(f, "volume of discharge:                 %9.1lf\n", s.outflow_volume);
+    std::fprintf(f, "volume of discharge:                 %9.1lf\n", event.discharge());
     if (s.inf_redist)
         std::fprintf(f, "volume ground water recharge:        %9.1lf\n",
                      s.percolation_volume - s.event_marks.recharge);
     if (channels)
-        std::fprintf(f, "volume of lateral inflow:            %9.1lf\n", s.lateral_inflow_volume);
+        std::fprintf(f, "volume of lateral inflow:            %9.1lf\n",
+                     water_flows(s.water).lateral_inflow());
     if (gw) {
         std::fprintf(f, "volume of gw to chan:                %9.1lf\n", s.seepage_in_event);
         std::fprintf(f, "volume of water from chan to gw:     %9.1lf\n", s.seepage_out_event);
@@ -157,10 +163,10 @@ void write_water_balance(const model_state &s, std::FILE *f) {
         std::fprintf(f, "volume from lake point sources:      %9.1lf\n", 0.0);
         std::fprintf(f, "volume to lake point sinks:          %9.1lf\n", 0.0);
         std::fprintf(f, "volume of lake evaporation:          %9.1lf\n",
-                     s.lake_evaporation_total - s.event_marks.lake_evaporation);
+                     event.lake_evaporation());
     }
     if (s.long_term && s.inf_richards)
-        std::fprintf(f, "volume of total evaporation:         %9.1lf\n", s.event_evaporation_volume);
+        std::fprintf(f, "volume of total evaporation:         %9.1lf\n", event.evaporation());
     std::fprintf(f, "volume from overland point sources:  %9.1lf\n", s.event_point_inflow_volume);
     if (lakes)
         std::fprintf(f, "volume remaining in lakes            %9.1lf\n",
@@ -174,7 +180,8 @@ void write_water_balance(const model_state &s, std::FILE *f) {
 void write_mass_error(const model_state &s, std::FILE *f) {
     if (s.final_snow_volume > 0.0)
         std::fprintf(f, "********WARNING - YOU HAVE SNOW ACCUMULATION !!!!!!!!!!!!!!!!\n");
-    const double error = s.mass_conservation_error;
+    // As printed: a percentage below the printing resolution shows as 0.
+    const double error = error_as_printed(s.mass_conservation_error, 8);
     std::fprintf(f, "mass conservation error:             %9.6lf percent\n", error * 100.0);
     if (error >= 0.0 || error == -1.0)
         std::fprintf(f, "Note: positive mass conservation error indicates mass was created.\n");
@@ -187,13 +194,14 @@ void write_mass_error(const model_state &s, std::FILE *f) {
 }
 
 void write_richards_block(const model_state &s, std::FILE *f) {
+    const double infiltrated = water_flows(s.water, s.event_marks.water).infiltration();
     std::fprintf(f, "\n \n Richard's EQ. Computations \n \n");
     std::fprintf(f, "initial soil water volume:           %9.1lf\n", s.start_soil_water_volume);
     std::fprintf(f, "final soil water volume:             %9.1lf\n", s.final_soil_volume);
-    std::fprintf(f, "volume of infiltration:              %9.1lf\n", s.event_infiltration_volume);
+    std::fprintf(f, "volume of infiltration:              %9.1lf\n", infiltrated);
     std::fprintf(f, "volume of evaporation from soil:     %9.1lf\n", s.event_column_et_volume);
     std::fprintf(f, "net volume of infiltration:          %9.1lf\n",
-                 s.event_infiltration_volume - s.event_column_et_volume);
+                 infiltrated - s.event_column_et_volume);
     // Every way water enters or leaves the columns: infiltration, the ET the soil
     // gave up (evaporation from ponded water never entered it), the flux through
     // the column bottoms, the water the moisture limits added (negative: removed)
@@ -207,8 +215,8 @@ void write_richards_block(const model_state &s, std::FILE *f) {
     std::fprintf(f, "volume from soil to groundwater:     %9.1lf\n", to_aquifer);
     std::fprintf(f, "volume added by the moisture limits: %9.1lf\n", clip);
     const double gained = s.final_soil_volume - s.start_soil_water_volume;
-    const double expected = s.event_infiltration_volume - soil_et - bottom + clip - to_aquifer;
-    const double whole = s.start_soil_water_volume + s.event_infiltration_volume;
+    const double expected = infiltrated - soil_et - bottom + clip - to_aquifer;
+    const double whole = s.start_soil_water_volume + infiltrated;
     const double error = whole != 0.0 ? (gained - expected) / whole * 100.0 : 0.0;
     std::fprintf(f, "Richard equation mass balance error         %5.4lf percent\n", error);
     std::fprintf(f, "Number of cells at start of event   %12d\n", s.cell_count);

@@ -22,6 +22,7 @@
 #include "model/output/link_node_series.h"
 #include "model/output/map_writers.h"
 #include "model/core/model_state.h"
+#include "model/core/water_flows.h"
 #include "model/output/output_writers.h"
 
 namespace {
@@ -138,7 +139,7 @@ void write_groundwater_block(model_state &s, std::FILE *f) {
     std::fprintf(f, "Pumping volume =                 %14.2lf \n", pumped(s));
     if (s.storm_sewer_on && s.superlinks.tile_drain)
         std::fprintf(f, "Taken by tile drains =           %14.2lf \n", tile_drained(s));
-    std::fprintf(f, "Mass Balance error =             %14.2lf %%  \n", error);
+    std::fprintf(f, "Mass Balance error =             %14.2lf %%  \n", error_as_printed(error, 2));
     std::fprintf(f, "If you have any head boundaries \n");
     std::fprintf(f, "Mass balance errors are likely due to flux across boundary \n");
     std::fprintf(f, "Which is not exactly calculated \n");
@@ -192,19 +193,29 @@ void write_sacramento_block(model_state &s, std::FILE *f) {
     std::fprintf(f, "Final state variable values:\n");
     write_sac_states(f, final_states, capacities);
 
+    // The stores' flows over the run, in mm over the watershed: what they took of
+    // the infiltration (the rest still waits for them), their ET, the runoff they
+    // gave off and their deep recharge.
+    const double per_m3 = s.watershed_area > 0.0 ? 1000.0 / s.watershed_area : 0.0;
+    const water_ledger &w = s.water;
+    const double inflow = (w.net(ln::surface, ln::sacramento) - sacramento_pending_volume(s)) * per_m3;
+    const double aet = w.moved(ln::sacramento, ln::atmosphere) * per_m3;
+    const double runoff = w.moved(ln::sacramento, ln::sacramento_transit) * per_m3;
+    const double extra = w.moved(ln::sacramento, ln::deep_aquifer) * per_m3;
     const double final_storage = sacramento_storage(b);
-    const double residual = s.sac_initial_storage + s.sac_inflow_total - s.sac_aet_total -
-                            s.sac_runoff_total - s.sac_extra_total - final_storage;
-    const double mm[8] = {s.sac_initial_storage, s.sac_inflow_total, s.sac_pet_total,
-                          s.sac_aet_total,       s.sac_runoff_total, s.sac_extra_total,
-                          final_storage,         residual};
+    const double residual = s.sac_initial_storage + inflow - aet - runoff - extra - final_storage;
+    double mm[8] = {s.sac_initial_storage, inflow, s.sac_pet_total, aet, runoff, extra,
+                    final_storage, residual};
+    double m3[8];
+    for (int i = 0; i < 8; ++i) m3[i] = mm[i] / 1000.0 * s.watershed_area;
+    // A residual below the last printed digit is rounding of the sums.
+    mm[7] = error_as_printed(mm[7], 3);
+    m3[7] = error_as_printed(m3[7], 3);
     std::fprintf(f, "\nMass Balance Information:\n\n");
     write_sac_fluxes_mm(f, mm);
     std::fprintf(f, "Sacramento simulation total residual water balance: %18.16f mm\n",
                  b.balance_residual);
     std::fprintf(f, "\nSacramento storages and fluxes expressed as volumes (m^3):\n");
-    double m3[8];
-    for (int i = 0; i < 8; ++i) m3[i] = mm[i] / 1000.0 * s.watershed_area;
     write_sac_fluxes_m3(f, m3);
 }
 
@@ -252,8 +263,9 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Interception evaporated:", s.water.moved(ln::canopy, ln::atmosphere));
         volume_line(f, "Interception left on the canopy:", held * s.cell_size * s.cell_size / 1000.0);
     }
-    volume_line(f, "Total infiltration:", s.infiltration_volume_total);
-    volume_line(f, "Total evaporation:", s.et_volume_total);
+    const water_flows run(s.water);
+    volume_line(f, "Total infiltration:", run.infiltration());
+    volume_line(f, "Total evaporation:", run.evaporation());
     if (gw) {
         volume_line(f, "Total exfiltration:", s.water_table_exchange_volume);
         volume_line(f, "Total recharge:", s.percolation_volume);
@@ -263,8 +275,8 @@ void write_global_balance(model_state &s, std::FILE *f) {
     } else if (s.inf_redist) {
         volume_line(f, "Total recharge:", s.percolation_volume);
     }
-    if (channels) volume_line(f, "Lateral inflow into channels:", s.lateral_inflow_volume);
-    volume_line(f, "Total discharge:", s.global_outflow_volume);
+    if (channels) volume_line(f, "Lateral inflow into channels:", run.lateral_inflow());
+    volume_line(f, "Total discharge:", run.discharge());
     if (gw && channels) {
         volume_line(f, "Groundwater to rivers:", s.seepage_in_total);
         volume_line(f, "Rivers to groundwater:", s.seepage_out_total);
@@ -276,19 +288,19 @@ void write_global_balance(model_state &s, std::FILE *f) {
     if (perennial) {
         volume_line(f, "Flows into lakes:", lakes.in);
         volume_line(f, "Flows from lakes:", lakes.out);
-        volume_line(f, "Lake evaporation:", s.lake_evaporation_total);
+        volume_line(f, "Lake evaporation:", run.lake_evaporation());
     }
     if (gw) volume_line(f, "Deep recharge:", leaked(s));
     volume_line(f, "Overland point sources:", point_inflow(s));
     if (channels)
         volume_line(f, "Channel point sources:", s.chan.point_source_volume - s.chan.point_sink_volume);
     if (s.storm_sewer_on) {
-        const superlink_step_state &pipes = s.superlink_work;
         volume_line(f, "Taken by pipe inlets:", s.water.moved(ln::surface, ln::pipes));
         volume_line(f, "Spilled from pipes onto the land:", s.water.moved(ln::pipes, ln::surface));
         if (channels) volume_line(f, "Pipe outflow into channels:", s.chan.pipe_outlet_volume);
         if (s.superlinks.tile_drain) volume_line(f, "Tile drains, aquifer to pipes:", tile_drained(s));
-        volume_line(f, "Water added by the pipe depth bounds:", pipes.slink_bound_total);
+        // The floors the network started from are in its initial volume.
+        volume_line(f, "Water added by the pipe depth bounds:", s.water.net(ln::pipe_depth_bounds, ln::pipes));
     }
     if (s.overland_boundary_on) {
         volume_line(f, "Boundary losses:", boundary_loss(s));
@@ -300,13 +312,13 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Water added by lifting channel areas:", s.chan.negative_area_volume);
 
     std::fprintf(f, "Mass balance error of surface components =             %10.6lf percent\n\n",
-                 balance.surface_error);
+                 error_as_printed(balance.surface_error, 6));
     if (gw)
         std::fprintf(f, "Overall mass balance error =                        %14.6lf percent\n \n",
-                     balance.overall_error);
+                     error_as_printed(balance.overall_error, 6));
     else
         std::fprintf(f, "Overall mass balance error =                    %10.6lf percent\n \n",
-                     balance.overall_error);
+                     error_as_printed(balance.overall_error, 6));
     if (s.sacramento_on) {
         std::fprintf(f, "*overall mass balance error will not be zero when using the Sacramento\n");
         std::fprintf(f, " model unless its subsurface stores are counted: the overall error\n");
@@ -317,14 +329,13 @@ void write_global_balance(model_state &s, std::FILE *f) {
     if (s.inf_redist) {
         // Only the ET that left the soil; ponded water evaporated from the surface.
         // With soil-moisture accounting the infiltrated water went to its stores.
-        const double in = s.initial_soil_water_volume +
-                          (s.sacramento_on ? 0.0 : s.infiltration_volume_total);
-        const double soil_et = s.et_volume_total - s.surface_et_volume_total;
+        const double in = s.initial_soil_water_volume + (s.sacramento_on ? 0.0 : run.infiltration());
+        const double soil_et = run.soil_evaporation();
         // With the aquifer the root zone also gave it the exchange as the table moved.
         const double to_aquifer = s.groundwater_on ? s.soil_water_exchange_volume : 0.0;
         const double expected = in - soil_et - s.percolation_volume - to_aquifer;
         std::fprintf(f, "Single layer soil moisture mass balance =       %19.6lf percent \n\n",
-                     percent_of(s.final_soil_volume - expected, in));
+                     error_as_printed(percent_of(s.final_soil_volume - expected, in), 6));
     }
     if (s.overland_lake_on) {
         // Flows in and out as the lake update booked them (rain, overland flow and
@@ -334,13 +345,13 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Overland lake flows out m^3:", s.overland_lake_flow_out);
         volume_line(f, "Overland lake evaporation m^3:", 0.0);
         std::fprintf(f, "Overland lake mass bal error m^3:               %14.2lf\n\n",
-                     s.initial_lake_volume + s.overland_lake_flow_in - s.overland_lake_flow_out -
-                         overland_lake_final_volume(s));
+                     error_as_printed(s.initial_lake_volume + s.overland_lake_flow_in -
+                                          s.overland_lake_flow_out - overland_lake_final_volume(s), 2));
     }
     if (perennial)
         std::fprintf(f, "Perennial lake mass bal error m^3=              %14.2lf\n\n",
-                     lakes.initial + lakes.in + s.channel_lake_rain_total - lakes.out -
-                         s.lake_evaporation_total - lakes.final_volume);
+                     error_as_printed(lakes.initial + lakes.in + run.channel_lake_rain() - lakes.out -
+                                          run.lake_evaporation() - lakes.final_volume, 2));
 }
 
 // ---- 5. contaminants ----
@@ -549,12 +560,13 @@ run_balance form_run_balance(const model_state &s) {
                               s.final_channel_volume + s.final_snow_volume + lakes.final_volume;
     // Evaporation from ponded water leaves the surface; the rest of the ET left the
     // soil and belongs to the whole-system balance only.
-    const double outflow = caught(s) + s.surface_et_volume_total +
-                           s.global_outflow_volume + boundary_out + s.chan.point_sink_volume +
-                           pipe_water_from_surface(s) + s.lake_evaporation_total;
-    const double soil_et = s.et_volume_total - s.surface_et_volume_total;
+    const water_flows run(s.water);
+    const double outflow = caught(s) + run.surface_evaporation() + run.discharge() + boundary_out +
+                           s.chan.point_sink_volume + pipe_water_from_surface(s) +
+                           run.lake_evaporation();
+    const double soil_et = run.soil_evaporation();
     b.surface_in = stored_in + inflow + exchange_in;
-    b.surface_out = stored_out + outflow + s.infiltration_volume_total + exchange_out;
+    b.surface_out = stored_out + outflow + run.infiltration() + exchange_out;
     if (!(rain > 0.0))
         b.surface_error = -100.0;
     else
@@ -580,7 +592,7 @@ run_balance form_run_balance(const model_state &s) {
         // Water the Richards columns' moisture limits added (negative: removed).
         if (s.inf_richards) b.overall_in += s.richards_clip_total * s.cell_size * s.cell_size;
     } else if (!s.sacramento_on) {
-        b.overall_out += s.infiltration_volume_total;
+        b.overall_out += run.infiltration();
     }
     if (s.sacramento_on) {
         // The basin's stores hold the infiltrated water: their storage, the ET and
@@ -588,9 +600,9 @@ run_balance form_run_balance(const model_state &s) {
         // Their runoff is in the channels or the discharge, or still in transit.
         const double m3 = s.watershed_area / 1000.0;
         b.overall_in += s.sac_initial_storage * m3;
-        b.overall_out += (sacramento_storage(s.sac_basin) + s.sac_aet_total + s.sac_extra_total) * m3 +
-                         s.sac_owed_volume;
-        b.overall_out += s.infiltration_volume_total - s.sac_infiltration_used;
+        b.overall_out += sacramento_storage(s.sac_basin) * m3 + s.water.moved(ln::sacramento, ln::atmosphere) +
+                         s.water.moved(ln::sacramento, ln::deep_aquifer) + s.sac_owed_volume;
+        b.overall_out += sacramento_pending_volume(s);
     }
     b.overall_error = percent_of(b.overall_out - b.overall_in, b.overall_in);
     return b;
@@ -686,14 +698,8 @@ void write_run_summary(model_state &s) {
     if (f) {
         if (s.groundwater_on) write_groundwater_block(s, f);
         if (s.sacramento_on) write_sacramento_block(s, f);
-        if (s.storm_sewer_on) {
-            double pipe_volume = 0.0;
-            for (int c = 1; c <= s.cell_count; ++c)
-                if (!s.tile_cell_flow_total.empty() &&
-                    static_cast<std::size_t>(c) <= s.tile_cell_flow_total.last())
-                    pipe_volume += s.tile_cell_flow_total[static_cast<std::size_t>(c)];
-            std::fprintf(f, "Volume from superlink=     %10.2f\n", pipe_volume);
-        }
+        // What the tile drains took from the aquifer into the pipes.
+        if (s.storm_sewer_on) std::fprintf(f, "Volume from superlink=     %10.2f\n", tile_drained(s));
         write_global_balance(s, f);
         write_contaminant_block(s, f);
         std::fflush(f);

@@ -97,7 +97,7 @@ struct superlink_network {
     array_2d<double> Q_node;                        // [node][superlink] lateral inflow (m3/s)
     // The cells of the junctions and nodes, the overland flow at the inlets and
     // the tile-drain flows are run-state arrays placed by the tile-drain reader:
-    // junction_cell, superlink_node_gnum, flow_to_superlink, superlink_tile_flow,
-    // tile_cell_flow and tile_cell_flow_total.
+    // junction_cell, superlink_node_gnum, flow_to_superlink, superlink_tile_flow
+    // and tile_cell_flow.
     // ---- end step ----
 };

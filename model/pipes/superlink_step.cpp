@@ -179,7 +179,7 @@ void set_initial_state(model_state &s, superlink_step_state &w) {
     w.slink_dried_cells = 0;
     w.slink_water_added = 0;
     w.slink_captured_total = w.slink_tile_total = w.slink_surcharge_total = 0.0;
-    w.slink_cell_outlet_total = w.slink_bound_total = 0.0;
+    w.slink_cell_outlet_total = 0.0;
     for (int j = 1; j <= p.num_junctions; ++j) {
         if (p.junc_fixed_head[at(j)] == 1) w.fixed_head[at(j)] = p.junc_Zinv[at(j)];
         p.junc_inflow[at(j)] = 0.0;
@@ -335,8 +335,6 @@ void tile_inflow(model_state &s, superlink_step_state &w, double dt) {
             table -= v / store;
             s.gw_stored_volume -= v;
             s.gw_tile_volume += v;
-            if (!s.tile_cell_flow_total.empty() && at(cell) <= s.tile_cell_flow_total.last())
-                s.tile_cell_flow_total[at(cell)] += v;
             p.Q_node[at(k)][at(l)] += v / dt;
             w.slink_tile_total += v;
             w.tile_step += v;
@@ -658,7 +656,7 @@ void report(const superlink_network &p, const superlink_step_state &w) {
     std::printf("Volume Start: %6.2lf  Volume End: %6.2f\n", p.slink_volume_start,
                 p.slink_volume_end);
     if (p.slink_volume_in > 0.0) {
-        // Water the bounds added (slink_bound_total) is no input: it shows here.
+        // Water the bounds added (the ledger's from the pipe depth bounds) is no input: it shows here.
         const double in = p.slink_volume_start + p.slink_volume_in;
         std::printf("Mass Balance Error: %6.2lf%%\n", (in - (out + p.slink_volume_end)) / in * 100.0);
     } else {
@@ -811,7 +809,6 @@ int superlink_step(model_state &s, double dt) {
     outlets(s, w, dt, available);
     const double target = std::max(available - w.out_step, 0.0);
     const double kept = hold_water(p, target);
-    w.slink_bound_total += kept - available + w.out_step;
     water_ledger &ledger = s.water;
     ledger.move(ledger_node::surface, ledger_node::pipes, w.slink_taken);
     ledger.move(ledger_node::pipes, ledger_node::surface, w.spilled_step);

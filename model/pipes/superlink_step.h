@@ -65,10 +65,6 @@ struct superlink_step_state {
     // outlets put onto their cells.
     double slink_captured_total = 0.0, slink_tile_total = 0.0, slink_surcharge_total = 0.0;
     double slink_cell_outlet_total = 0.0;
-    // Water (m3, signed) that the depth floor and the bounds of node depths and
-    // junction heads added and that the ledger could not take back: no input,
-    // it shows in the balances. 0 unless the depths cannot hold the ledger.
-    double slink_bound_total = 0.0;
     // The ledger (m3): the water the network was given less what it gave, which
     // its nodes and junctions hold at the end of every step.
     double held = 0.0;

@@ -72,7 +72,7 @@ double store_volume(const model_state &s, ledger_node store) {
         case n::sacramento:
             // The stores, and the infiltration they have not yet taken in.
             return s.sacramento_on ? sacramento_storage(s.sac_basin) * s.watershed_area / 1000.0 +
-                                         s.infiltration_volume_total - s.sac_infiltration_used
+                                         sacramento_pending_volume(s)
                                    : 0.0;
         case n::sacramento_transit: return s.sacramento_on ? s.sac_owed_volume : 0.0;
         default: return 0.0;

@@ -63,7 +63,7 @@ TEST_F(OverlandPieces, DueStepRoutesBooksTheOutflowOnceAndAdvancesTheClock) {
     EXPECT_GT(s.outlet_discharge, 0.0);
     EXPECT_NEAR(dt, 30.0, 1e-5);
     EXPECT_NEAR(s.outflow_volume, s.outlet_discharge * dt, 1e-12);
-    EXPECT_NEAR(s.global_outflow_volume, s.outflow_volume, 1e-15);
+    EXPECT_NEAR(s.water.net(ledger_node::surface, ledger_node::outlet), s.outflow_volume, 1e-15);
     EXPECT_NEAR(grid_volume(s) + s.outflow_volume - s.negative_depth_volume, before, 1e-12);
     EXPECT_EQ(s.rain_clock.last, s.now_days);
     EXPECT_EQ(s.rain_clock.next, s.now_days + 30.0 / day);

@@ -373,7 +373,7 @@ TEST_F(RainfallTest, LakeCellsPassTheirRainToTheLake) {
     EXPECT_NEAR(s.depth[1], 36.0 * 60.0 / 3.6e6, 1e-11);
     EXPECT_DOUBLE_EQ(s.depth[2], 0.0);
     EXPECT_NEAR(s.lakes[1].rain_volume, 36.0 * 60.0 / 3.6e6 * 100.0, 1e-9);
-    EXPECT_NEAR(s.overland_lake_rain_total, s.lakes[1].rain_volume, 1e-15);
+    EXPECT_NEAR(s.water.moved(ledger_node::atmosphere, ledger_node::overland_lakes), s.lakes[1].rain_volume, 1e-15);
     EXPECT_EQ(s.lake_update_flag, 1);
     // The lake cell keeps its rate, so a rate set once per event (uniform rain)
     // still reaches the lake in the next step.
@@ -383,7 +383,7 @@ TEST_F(RainfallTest, LakeCellsPassTheirRainToTheLake) {
     s.rain_clock.last = 100.0;
     apply_rainfall(s);
     EXPECT_NEAR(s.lakes[1].rain_volume, 36.0 * 60.0 / 3.6e6 * 100.0, 1e-9);
-    EXPECT_NEAR(s.overland_lake_rain_total, 2.0 * s.lakes[1].rain_volume, 1e-12);
+    EXPECT_NEAR(s.water.moved(ledger_node::atmosphere, ledger_node::overland_lakes), 2.0 * s.lakes[1].rain_volume, 1e-12);
     EXPECT_DOUBLE_EQ(s.depth[2], 0.0);
 }
 
@@ -409,7 +409,7 @@ TEST_F(RainfallTest, CanopyOverALakeIsBookedOnce) {
     // 0.5 mm caught, 0.5 mm to the lake: together the 1 mm that fell on 100 m2.
     EXPECT_NEAR(s.interception_total, 0.05, 1e-12);
     EXPECT_NEAR(s.lakes[1].rain_volume, 0.05, 1e-9);
-    EXPECT_NEAR(s.interception_total + s.overland_lake_rain_total, 0.1, 1e-9);
+    EXPECT_NEAR(s.interception_total + s.water.moved(ledger_node::atmosphere, ledger_node::overland_lakes), 0.1, 1e-9);
 }
 
 TEST_F(RainfallTest, NotANumberDepthStopsTheRun) {

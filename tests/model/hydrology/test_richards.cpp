@@ -233,7 +233,7 @@ TEST(RichardsStep, EvaporationFromADrySurfaceAndFromANoColumnCell) {
     richards_step(*s, 3600.0);
     EXPECT_EQ(s->depth[1], 0.0);
     EXPECT_NEAR(s->richards_evaporation[1] * 100.0, 0.01, 1e-12);
-    EXPECT_NEAR(s->surface_et_volume_total, 0.00004 * s->cell_size * s->cell_size, 1e-12);
+    EXPECT_NEAR(s->water.net(ledger_node::surface, ledger_node::atmosphere), 0.00004 * s->cell_size * s->cell_size, 1e-12);
 }
 
 TEST(RichardsStep, AColumnThatCannotBeSolvedStopsTheRunNamingTheCell) {

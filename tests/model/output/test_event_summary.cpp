@@ -33,7 +33,7 @@ protected:
         s.peak_calendar = {1999, 6, 15, 9, 5, 0};
         s.peak_outlet_discharge = 0.1234;
         s.event_rain_volume = 500.0;
-        s.outflow_volume = 400.0;
+        s.water.move(ledger_node::surface, ledger_node::outlet, 400.0);
         s.final_overland_volume = 100.0;
         s.mass_input_original = 500.0;
         s.mass_output_final = 500.0;
@@ -122,6 +122,32 @@ TEST_F(EventSummary, ExfiltrationIsTheEventsShareOfTheRunTotal) {
     EXPECT_NE(text.find("volume of water exfiltrated:              45.0\n"), std::string::npos) << text;
     EXPECT_NE(text.find("exfiltration at start of event:           30.0\n"
                         "exfiltration over the run:                75.0\n"),
+              std::string::npos)
+        << text;
+}
+
+TEST_F(EventSummary, FlowsAreTheLedgersSinceTheEventBeganAndARoundingErrorHasNoSign) {
+    // Before the event: the 400 m3 of the set-up left, 60 evaporated, 90 infiltrated.
+    using n = ledger_node;
+    s.water.move(n::surface, n::atmosphere, 60.0);
+    s.water.move(n::surface, n::front_soil, 90.0);
+    s.event_marks.water = s.water.mark();
+    // In it: 500 of rain, 7 evaporate, 40 infiltrate, 353 leave.
+    const struct { n from, to; double volume; } flows[] = {{n::atmosphere, n::surface, 500.0},
+                                                           {n::surface, n::atmosphere, 7.0},
+                                                           {n::surface, n::front_soil, 40.0},
+                                                           {n::surface, n::outlet, 353.0}};
+    for (const auto &f : flows) s.water.move(f.from, f.to, f.volume);
+    s.mass_conservation_error = -1e-12;
+    const std::string text = summary();
+    EXPECT_NE(text.find("volume of direct evaporation:              7.0\n"
+                        "volume of infiltrated water:              40.0\n"
+                        "volume of water exfiltrated:               0.0\n"
+                        "volume of discharge:                     353.0\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("mass conservation error:              0.000000 percent\n"
+                        "Note: positive mass conservation error indicates mass was created.\n"),
               std::string::npos)
         << text;
 }

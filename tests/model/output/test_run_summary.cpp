@@ -457,8 +457,8 @@ TEST_F(RunSummary, CalibrationLineCarriesTheNextEventAndThePeak) {
 TEST_F(RunSummary, BalanceOfAClosedRunHasNoError) {
     // Rain 1000 m3: 600 leave at the outlet, 300 infiltrate, 100 stay on the ground.
     s.water.move(ledger_node::atmosphere, ledger_node::surface, 1000.0);
-    s.global_outflow_volume = 600.0;
-    s.infiltration_volume_total = 300.0;
+    s.water.move(ledger_node::surface, ledger_node::outlet, 600.0);
+    s.water.move(ledger_node::surface, ledger_node::front_soil, 300.0);
     s.final_overland_volume = 100.0;
     run_balance b = form_run_balance(s);
     EXPECT_DOUBLE_EQ(b.surface_in, 1000.0);
@@ -471,7 +471,7 @@ TEST_F(RunSummary, BalanceOfAClosedRunHasNoError) {
     b = form_run_balance(s);
     EXPECT_DOUBLE_EQ(b.overall_error, 0.0);
     // 20 m3 too much at the outlet is 2 percent created.
-    s.global_outflow_volume = 620.0;
+    s.water.move(ledger_node::surface, ledger_node::outlet, 20.0);
     b = form_run_balance(s);
     EXPECT_NEAR(b.surface_error, 2.0, 1e-12);
     const std::string text = report();
@@ -483,12 +483,42 @@ TEST_F(RunSummary, BalanceOfAClosedRunHasNoError) {
               std::string::npos);
 }
 
+TEST_F(RunSummary, GlobalLinesAreTheLedgersFlowsAndAnErrorBelowTheLastDigitHasNoSign) {
+    // 1000 m3 of rain: 30 evaporate, 200 infiltrate, 400 reach the channels, which
+    // pass 380 to the outlet and the surface 20 more; 350 stay on the ground
+    // (less 1e-9: rounding), 20 in the channels. The pipes start from 5 m3 of
+    // depth floors (their initial volume) and their bounds add 2 in the run.
+    using n = ledger_node;
+    s.chan_explicit = 1;
+    s.storm_sewer_on = 1;
+    const struct { n from, to; double volume; } flows[] = {
+        {n::atmosphere, n::surface, 1000.0}, {n::surface, n::atmosphere, 30.0},
+        {n::surface, n::front_soil, 200.0},  {n::surface, n::channels, 400.0},
+        {n::channels, n::outlet, 380.0},     {n::surface, n::outlet, 20.0},
+        {n::pipe_start_floor, n::pipes, 5.0}, {n::pipe_depth_bounds, n::pipes, 2.0}};
+    for (const auto &f : flows) s.water.move(f.from, f.to, f.volume);
+    s.final_overland_volume = 350.0 - 1e-9;
+    s.final_channel_volume = 20.0;
+    s.superlinks.slink_volume_start = 5.0;
+    s.superlinks.slink_volume_end = 7.0;
+    const std::string text = report();
+    for (const char *line : {"Total infiltration:                                     200.00\n",
+                             "Total evaporation:                                       30.00\n",
+                             "Lateral inflow into channels:                           400.00\n",
+                             "Total discharge:                                        400.00\n",
+                             "Water added by the pipe depth bounds:                     2.00\n",
+                             "Mass balance error of surface components =               0.000000 percent\n",
+                             // The 2 m3 the bounds added show: (1007 - 1005) / 1005.
+                             "Overall mass balance error =                      0.199005 percent\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
+}
+
 TEST_F(RunSummary, WaterAddedByLiftingChannelAreasIsAnInflow) {
     // 1000 m3 of rain and 4 m3 made by the channel routing all leave at the outlet.
     s.chan_explicit = 1;
     s.water.move(ledger_node::atmosphere, ledger_node::surface, 1000.0);
     s.chan.negative_area_volume = 4.0;
-    s.global_outflow_volume = 1004.0;
+    s.water.move(ledger_node::channels, ledger_node::outlet, 1004.0);
     const run_balance b = form_run_balance(s);
     EXPECT_DOUBLE_EQ(b.surface_in, 1004.0);
     EXPECT_DOUBLE_EQ(b.surface_error, 0.0);
@@ -508,7 +538,7 @@ TEST_F(RunSummary, InterceptionAndLakeRainCountAsPrecipitation) {
     s.water.move(ledger_node::atmosphere, ledger_node::overland_lakes, 100.0);
     s.initial_lake_volume = 10.0;
     s.final_lake_volume = 110.0;
-    s.global_outflow_volume = 700.0;
+    s.water.move(ledger_node::surface, ledger_node::outlet, 700.0);
     const run_balance b = form_run_balance(s);
     EXPECT_DOUBLE_EQ(b.surface_in, 1010.0);
     EXPECT_DOUBLE_EQ(b.surface_out, 1010.0);
@@ -607,7 +637,8 @@ TEST_F(RunSummary, SacramentoBlockShowsStatesAsDepthAndPercent) {
     s.sac_basin.uztwc = 25.0;
     s.sacramento_start_totals = {10.0, 0.0, 0.0, 0.0, 0.0};
     s.sac_initial_storage = 10.0;
-    s.sac_inflow_total = 20.0;
+    s.water.move(ledger_node::surface, ledger_node::sacramento, 20.0 / 1000.0 * 2.0e6);  // 20 mm taken in
+    s.infiltration_volume_total = s.sac_infiltration_used = 40000.0;
     const std::string text = report();
     EXPECT_NE(text.find("Initial state variable values:\nuztwc:      10.000 mm,    20.00%\n"),
               std::string::npos);

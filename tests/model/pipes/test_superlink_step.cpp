@@ -103,7 +103,6 @@ protected:
         if (p.tile_drain) {
             alloc_2d_double(s.superlink_tile_flow, M + 2, L + 1, "superlink_tile_flow");
             alloc_1d_double(s.tile_cell_flow, s.cell_count);
-            alloc_1d_double(s.tile_cell_flow_total, s.cell_count);
         }
         for (auto *a : {&s.depth, &s.discharge_x, &s.discharge_y, &s.water_table_elevation})
             alloc_1d_double(*a, s.cell_count);
@@ -353,7 +352,7 @@ TEST_F(SuperlinkStep, OutletIntoTheChannelsKeepsItsInvertAndHandsOnItsFlow) {
     EXPECT_NEAR(p.slink_volume_in, 0.01 * dt * 600, 1e-9);
     // Drained, the depth floor of 0.1 mm adds no water: the network keeps its ledger.
     const double in = p.slink_volume_in;
-    EXPECT_NEAR(s.superlink_work.slink_bound_total, 0.0, 1e-9 * in);
+    EXPECT_NEAR(s.water.net(ledger_node::pipe_depth_bounds, ledger_node::pipes), 0.0, 1e-9 * in);
     EXPECT_NEAR(p.slink_volume_start + in, p.slink_volume_out + p.slink_volume_end, 1e-9 * in) << out;
     EXPECT_LT(p.slink_volume_end, 0.001 * in);
 }
@@ -545,7 +544,7 @@ TEST_F(SuperlinkStep, CouplingPieceFeedsInletsSchedulesAndBooksTileVolumes) {
     EXPECT_EQ(p.exchange_flag, 1);
     EXPECT_NEAR(s.superlink_tile_flow[2][1], rate, 1e-15);
     EXPECT_EQ(s.tile_cell_flow[a], 0.0);
-    EXPECT_EQ(s.tile_cell_flow_total[a], 0.0);
+    EXPECT_EQ(s.water.moved(ledger_node::aquifer, ledger_node::pipes), 0.0);
     // Not due: nothing happens.
     s.now_days += 30.0 / 86400.0;
     out = testsupport::printed([&] { step_superlink_coupling(s); });
@@ -603,7 +602,6 @@ TEST_P(FillingLine, KeepsItsWaterForEveryPipeCount) {
     const int N = GetParam();
     load(uniform_pipe(N, 1.0, 0.013, 0.001, 2000.0 / N, 999));
     superlink_network &p = s.superlinks;
-    const superlink_step_state &w = s.superlink_work;
     alloc_1d_double(s.chan.outlet_flow, 2);
     double to_channel = 0.0, in = 0.0, error = 0.0;
     for (int n = 0; n < 600; ++n) {
@@ -612,7 +610,7 @@ TEST_P(FillingLine, KeepsItsWaterForEveryPipeCount) {
         ASSERT_EQ(step(30.0), 0) << n << out;
         to_channel += s.chan.outlet_flow[2] * 30.0;
         // In: the inlet; the depth bounds add nothing.
-        in = p.slink_volume_in + w.slink_bound_total;
+        in = p.slink_volume_in + s.water.net(ledger_node::pipe_depth_bounds, ledger_node::pipes);
         const double e = p.slink_volume_start + in - p.slink_volume_out - p.slink_volume_end;
         EXPECT_LE(std::fabs(e - error), 1e-9 * in) << n;  // per step
         error = e;
@@ -620,7 +618,7 @@ TEST_P(FillingLine, KeepsItsWaterForEveryPipeCount) {
     EXPECT_NEAR(p.slink_volume_in, 0.3 * 30.0 * 550.5, 1e-9 * in);
     EXPECT_NEAR(error, 0.0, 1e-6 * in);
     EXPECT_NEAR(to_channel, p.slink_volume_out, 1e-9 * in);
-    EXPECT_NEAR(w.slink_bound_total, 0.0, 1e-9 * in);
+    EXPECT_NEAR(s.water.net(ledger_node::pipe_depth_bounds, ledger_node::pipes), 0.0, 1e-9 * in);
 }
 
 INSTANTIATE_TEST_SUITE_P(PipeCounts, FillingLine, ::testing::Values(1, 2, 5, 50));

@@ -1,0 +1,58 @@
+// The flows the balances print, read from the water ledger: over the whole run,
+// or since a mark (the start of an event). A flow that may run both ways is the
+// net of its postings, in the direction its name gives.
+#pragma once
+
+#include "model/core/water_ledger.h"
+
+// The ledger's totals before anything moved: flows since it are the run's.
+inline const ledger_totals ledger_run_start{};
+
+class water_flows {
+public:
+    explicit water_flows(const water_ledger &ledger, const ledger_totals &since = ledger_run_start)
+        : w_(ledger), since_(since) {}
+
+    double net(ledger_node from, ledger_node to) const { return w_.net_since(since_, from, to); }
+    double moved(ledger_node from, ledger_node to) const { return w_.moved_since(since_, from, to); }
+
+    // Through the outlet: the surface flow, the channels' and the Sacramento
+    // runoff that left without channels.
+    double discharge() const {
+        return net(n::surface, n::outlet) + net(n::channels, n::outlet) + net(n::sacramento_transit, n::outlet);
+    }
+    // Into the channels from the cells beside them, the Sacramento runoff they carry included.
+    double lateral_inflow() const {
+        return net(n::surface, n::channels) + net(n::sacramento_transit, n::channels);
+    }
+    // Evaporation of ponded water, and the ET that left the soil schemes' stores
+    // (the Sacramento stores keep their own). Rain comes the other way: these
+    // are the flows to the atmosphere alone.
+    double surface_evaporation() const { return moved(n::surface, n::atmosphere); }
+    double soil_evaporation() const {
+        return moved(n::root_zone, n::atmosphere) + moved(n::soil_columns, n::atmosphere);
+    }
+    double evaporation() const { return surface_evaporation() + soil_evaporation(); }
+    // From the surface into whichever store takes infiltrated water.
+    double infiltration() const {
+        return net(n::surface, n::front_soil) + net(n::surface, n::root_zone) +
+               net(n::surface, n::soil_columns) + net(n::surface, n::sacramento);
+    }
+    // The channel lakes' evaporation, and the rain that fell on either kind of lake.
+    double lake_evaporation() const { return moved(n::channel_lakes, n::atmosphere); }
+    double channel_lake_rain() const { return moved(n::atmosphere, n::channel_lakes); }
+    double overland_lake_rain() const { return moved(n::atmosphere, n::overland_lakes); }
+
+private:
+    using n = ledger_node;
+    const water_ledger &w_;
+    const ledger_totals &since_;
+};
+
+// A balance error as printed with `decimals` decimals: an error below the
+// printing resolution is rounding of the sums and shows as 0, never as -0.
+inline double error_as_printed(double error, int decimals) {
+    double resolution = 0.5;
+    for (int k = 0; k < decimals; ++k) resolution /= 10.0;
+    return error > -resolution && error < resolution ? 0.0 : error;
+}
