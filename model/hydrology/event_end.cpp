@@ -12,6 +12,7 @@
 #include "model/output/event_summary.h"
 #include "model/core/globals.h"
 #include "model/hydrology/event_start.h"
+#include "model/hydrology/groundwater_coupling.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/soil_water_pieces.h"
@@ -128,7 +129,9 @@ void form_final_volumes(model_state &s) {
             snow += s.snow_store[static_cast<std::size_t>(c)] * area;
     s.final_snow_volume = snow;
     s.final_soil_volume = final_soil_water(s);
-    // The aquifer's water as its solve stored it.
+    // The aquifer's water as its solve stored it, less what the channels and
+    // lakes took from it after its last step when the run ends here.
+    if (!s.keep_running) settle_aquifer_exchange(s);
     s.final_gw_volume = s.groundwater_on ? s.gw_stored_volume : 0.0;
     // Water still in the channels at the end of the event; the channel lakes take
     // their extent for their final volumes first.
