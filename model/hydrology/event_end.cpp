@@ -4,14 +4,17 @@
 // flag is set); read_precip_event calls it to close a long-term event.
 #include "model/hydrology/event_end.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "model/calibration/calibration_services.h"
 #include "model/channel/channel_services.h"
 #include "model/output/event_summary.h"
 #include "model/core/globals.h"
 #include "model/hydrology/event_start.h"
+#include "model/hydrology/groundwater_coupling.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/soil_water_pieces.h"
@@ -88,6 +91,19 @@ void fill_calibration_record(model_state &s) {
 
 double final_soil_water(const model_state &s) {
     const double area = s.cell_size * s.cell_size;
+    // The cell arrays are read through pointers (null where the run holds no such
+    // array): the debug builds' water check forms this volume after every piece.
+    const auto cells = [&s](const array_1d<double> &a) {
+        return a.empty() ? std::make_pair(static_cast<const double *>(nullptr), std::size_t{0})
+                         : std::make_pair(a.data(), a.last());
+    };
+    const auto [perc, perc_n] = cells(s.deep_percolation);
+    const auto [exch, exch_n] = cells(s.surface_exchange_depth);
+    const auto [root, root_n] = cells(s.root_zone_water);
+    const auto [unsat, unsat_n] = cells(s.unsat_exchange_depth);
+    const auto [f_cum, f_cum_n] = cells(s.cumulative_infiltration);
+    const bool to_aquifer = s.groundwater_on && (s.inf_redist || s.inf_richards);
+    const bool columns = !s.richards_cell_nodes.empty() && !s.richards_theta.empty() && !s.richards_dz.empty();
     double volume = 0.0;
     for (int c = 1; c <= s.cell_count; ++c) {
         const std::size_t i = static_cast<std::size_t>(c);
@@ -95,25 +111,23 @@ double final_soil_water(const model_state &s) {
         // takes (or gives) at its next step, is still the soil's: what left the
         // root zone or a column downward, less what the root zone took from the
         // aquifer as the table moved.
-        if (s.groundwater_on && (s.inf_redist || s.inf_richards)) {
-            if (has(s.deep_percolation, i)) volume += s.deep_percolation[i] / 100.0 * area;
-            if (s.inf_redist && has(s.surface_exchange_depth, i))
-                volume -= s.surface_exchange_depth[i] / 100.0 * area;
+        if (to_aquifer) {
+            if (perc && i <= perc_n) volume += perc[i] / 100.0 * area;
+            if (s.inf_redist && exch && i <= exch_n) volume -= exch[i] / 100.0 * area;
         }
         if (s.inf_redist) {
-            if (has(s.root_zone_water, i)) volume += s.root_zone_water[i] / 100.0 * area;
+            if (root && i <= root_n) volume += root[i] / 100.0 * area;
         } else if (s.inf_richards) {
-            if (s.richards_cell_nodes.empty() || s.richards_theta.empty() || s.richards_dz.empty())
-                continue;
-            for (int n = 1; n <= s.richards_cell_nodes[i] - 1; ++n)
-                volume += s.richards_theta[i][static_cast<std::size_t>(n)] *
-                          s.richards_dz[i][static_cast<std::size_t>(n)] / 100.0 * area;
+            if (!columns || i > s.richards_theta.rows() || i > s.richards_dz.rows()) continue;
+            const double *theta = s.richards_theta[i].data(), *dz = s.richards_dz[i].data();
+            const int top = std::min(s.richards_cell_nodes[i] - 1,
+                                     static_cast<int>(std::min(s.richards_theta.cols(), s.richards_dz.cols())));
+            for (int n = 1; n <= top; ++n) volume += theta[n] * dz[n] / 100.0 * area;
             // Water a column gave up (or took) at its last re-laying, which the
             // aquifer takes at its next step.
-            if (s.groundwater_on && has(s.unsat_exchange_depth, i))
-                volume += s.unsat_exchange_depth[i] / 100.0 * area;
+            if (s.groundwater_on && unsat && i <= unsat_n) volume += unsat[i] / 100.0 * area;
         } else if (s.inf_green_ampt || s.inf_layered) {
-            if (has(s.cumulative_infiltration, i)) volume += s.cumulative_infiltration[i] * area;
+            if (f_cum && i <= f_cum_n) volume += f_cum[i] * area;
         }
     }
     return volume;
@@ -129,7 +143,9 @@ void form_final_volumes(model_state &s) {
             snow += s.snow_store[static_cast<std::size_t>(c)] * area;
     s.final_snow_volume = snow;
     s.final_soil_volume = final_soil_water(s);
-    // The aquifer's water as its solve stored it.
+    // The aquifer's water as its solve stored it, less what the channels and
+    // lakes took from it after its last step when the run ends here.
+    if (!s.keep_running) settle_aquifer_exchange(s);
     s.final_gw_volume = s.groundwater_on ? s.gw_stored_volume : 0.0;
     // Water still in the channels at the end of the event; the channel lakes take
     // their extent for their final volumes first.

@@ -174,6 +174,14 @@ double overland_surface_volume(const model_state &s) {
     const double area = s.cell_size * s.cell_size;
     double volume = 0.0;
     if (s.depth.empty()) return 0.0;
+    // Without lakes over the cells, a plain sum through a pointer: the debug
+    // builds' water check forms this volume after every time-step piece.
+    if (!s.overland_lake_on && !(channel_routing_on(s) && s.channel_lake_count > 0)) {
+        const double *depth = s.depth.data();
+        const std::size_t n = std::min(static_cast<std::size_t>(std::max(s.cell_count, 0)), s.depth.last());
+        for (std::size_t i = 1; i <= n; ++i) volume += depth[i] * area;
+        return volume;
+    }
     for (int c = 1; c <= s.cell_count; ++c) {
         const std::size_t i = static_cast<std::size_t>(c);
         if (s.overland_lake_on) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <utility>
 
 #include "model/channel/channel_services.h"
 #include "model/core/cell_arrays.h"
@@ -42,11 +43,16 @@ void book_exchange_volume(double &volume, bool taken, double &in_event, double &
     if (!taken) volume = 0.0;
 }
 
+// Whether the lake beds' exchange volumes are booked and taken by the aquifer.
+bool lake_exchange_on(const model_state &s) {
+    return channel_routing_on(s) && s.lake_loss_flag == 1 && covers(s.lake_loss_volume, s.cell_count);
+}
+
 // Rule 2: the exchange volumes of the previous step into the seepage and lake
 // totals, on every cell whose aquifer the step takes them from (all but the
 // fixed-head cells), so that the totals hold what the aquifer exchanged.
 void book_previous_exchange(model_state &s) {
-    const bool lakes = channel_routing_on(s) && s.lake_loss_flag == 1 && covers(s.lake_loss_volume, s.cell_count);
+    const bool lakes = lake_exchange_on(s);
     const bool seepage = covers(s.channel_seepage_volume, s.cell_count);
     const bool taken = s.inf_richards || s.inf_redist;  // the aquifer step runs
     for (int i = 1; i <= s.cell_count; ++i) {
@@ -405,6 +411,23 @@ pending_aquifer_exchange pending_exchange_of(const model_state &s) {
         }
     }
     return p;
+}
+
+void settle_aquifer_exchange(model_state &s) {
+    if (s.groundwater_on != 1 || !(s.inf_richards || s.inf_redist) ||
+        !covers(s.gw_boundary_code, s.cell_count))
+        return;
+    book_previous_exchange(s);
+    const bool lakes = lake_exchange_on(s);
+    const bool seepage = covers(s.channel_seepage_volume, s.cell_count);
+    double given = 0.0;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const int code = s.gw_boundary_code[at(i)];
+        if (code == 2 || code == 5) continue;
+        if (seepage) given += std::exchange(s.channel_seepage_volume[at(i)], 0.0);
+        if (lakes) given += std::exchange(s.lake_loss_volume[at(i)], 0.0);
+    }
+    s.gw_stored_volume -= given;
 }
 
 void post_aquifer_exchange(model_state &s, const pending_aquifer_exchange &before) {

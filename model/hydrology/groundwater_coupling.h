@@ -19,3 +19,8 @@ struct pending_aquifer_exchange {
 pending_aquifer_exchange pending_exchange_of(const model_state &state);
 // Posts what the channels and lakes exchanged since `before` was taken.
 void post_aquifer_exchange(model_state &state, const pending_aquifer_exchange &before);
+
+// At the end of the run the aquifer gives (or takes) what the channels and lakes
+// have exchanged with it since its last step, which its next step would have
+// taken: the volumes go into the exchange totals and out of its stored water.
+void settle_aquifer_exchange(model_state &state);

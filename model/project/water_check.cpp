@@ -2,6 +2,7 @@
 // run_time_loop calls it after each piece in the debug and sanitizer builds.
 #include "model/project/water_check.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -23,10 +24,28 @@ constexpr std::array<ledger_node, 11> checked_stores = {n::snow, n::canopy, n::s
 
 double cell_sum(const model_state &s, const array_1d<double> &a) {
     double sum = 0.0;
-    if (a.empty()) return 0.0;
-    for (int c = 1; c <= s.cell_count && static_cast<std::size_t>(c) <= a.last(); ++c)
-        sum += a[static_cast<std::size_t>(c)];
+    if (a.empty() || s.cell_count < 1) return 0.0;
+    const std::size_t last = std::min(static_cast<std::size_t>(s.cell_count), a.last());
+    const double *v = a.data();
+    for (std::size_t c = 1; c <= last; ++c) sum += v[c];
     return sum;
+}
+
+// Whether a store can hold water in this run: those of the schemes the run's
+// settings leave off stay empty (their volume is 0 and nothing posts to them),
+// and the check leaves them out.
+bool store_in_run(const model_state &s, ledger_node store) {
+    switch (store) {
+        case n::overland_lakes: return s.overland_lake_on != 0;
+        case n::front_soil:
+        case n::root_zone:
+        case n::soil_columns: return !s.sacramento_on && soil_store_of(s) == store;
+        case n::aquifer: return s.groundwater_on != 0;
+        case n::pipes: return s.storm_sewer_on != 0;
+        case n::sacramento:
+        case n::sacramento_transit: return s.sacramento_on != 0;
+        default: return true;
+    }
 }
 
 // The relative part of a break beyond rounding, and its absolute part (m3).
@@ -80,7 +99,10 @@ double store_volume(const model_state &s, ledger_node store) {
 }
 
 void start_water_check(const model_state &s, water_check &check) {
+    check.store_count = 0;
     for (ledger_node store : checked_stores) {
+        if (!store_in_run(s, store)) continue;
+        check.stores[check.store_count++] = store;
         const std::size_t k = static_cast<std::size_t>(store);
         check.volume[k] = store_volume(s, store);
         check.posted[k] = s.water.net_into(store);
@@ -88,7 +110,8 @@ void start_water_check(const model_state &s, water_check &check) {
 }
 
 bool check_water_after(const model_state &s, water_check &check, const char *piece) {
-    for (ledger_node store : checked_stores) {
+    for (std::size_t j = 0; j < check.store_count; ++j) {
+        const ledger_node store = check.stores[j];
         const std::size_t k = static_cast<std::size_t>(store);
         const double volume = store_volume(s, store);
         const double posted = s.water.net_into(store);

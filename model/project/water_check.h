@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 #include "model/core/water_ledger.h"
 
@@ -16,9 +17,12 @@ inline constexpr bool water_check_built = false;
 inline constexpr bool water_check_built = true;
 #endif
 
-// The stores' volumes (m3) and the ledger's net into each, as the last piece left them.
+// The stores' volumes (m3) and the ledger's net into each, as the last piece left
+// them, and the stores the run's settings can fill (the first store_count of stores).
 struct water_check {
     std::array<double, ledger_store_count> volume{}, posted{};
+    std::array<ledger_node, ledger_store_count> stores{};
+    std::size_t store_count = 0;
 };
 
 // The volume of one store as the state holds it now (m3).

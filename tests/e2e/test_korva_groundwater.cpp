@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "channel_lake_plane.h"
@@ -217,6 +218,57 @@ TEST(GroundwaterRun, RunThatEndsWhenTheRainHasRunOffReportsItsFinalVolumes) {
     EXPECT_GT(channel, 0.0);
     EXPECT_LT(channel, 0.01 * 31.25);
     EXPECT_LT(std::fabs(summary_value(a, "Overall mass balance error =")), 0.01);
+}
+
+// A stream fed by its aquifer (stream cells, table 0.2 m above the channel bed;
+// 40 mm/h for 30 min on 70 cells of 400 m2). The run ends with the channel's last
+// inflow not yet taken from the aquifer; by hand every printed store and flow closes.
+TEST(GroundwaterRun, StreamFedByTheAquiferClosesAtTheRunEnd) {
+    scratch_dir d;
+    d.copy_case("combination_valley");
+    const std::string head = "north: 200.0\nsouth: 0.0\neast: 140.0\nwest: 0.0\nrows: 10\ncols: 7\n";
+    std::istringstream ground(d.read("elev.asc"));
+    std::string line, wt = head;
+    double z = 0.0;
+    for (int k = 0; k < 6; ++k) std::getline(ground, line);
+    for (int k = 0; k < 70 && ground >> z; ++k) wt += number(z - (k % 7 == 3 ? 0.1 : 0.5)) + (k % 7 == 6 ? "\n" : " ");
+    d.write("wt.asc", wt);
+    std::string codes = head;
+    while (codes.size() < head.size() + 140) codes += "1 1 1 4 1 1 1\n";
+    d.write("bound.asc", codes);
+    const auto table = [](const std::string &name, const std::string &columns, const std::string &values) {
+        return name + " \"All\"\nNUM_IDS 1\nID DESCRIPTION " + columns + "\n1     row" + std::string(77, ' ') +
+               values + "\n";
+    };
+    d.write("run.cmt", "KORVA_INDEX_MAP_TABLES\nINDEX_MAP \"one.idx\" \"All\"\n" + table("ROUGHNESS", "MANNING_N", "0.05") +
+                           table("GREEN_AMPT_INFILTRATION", "KS PSI POROSITY PORE_INDEX RESIDUAL FIELD_CAPACITY",
+                                 "0.5 10.0 0.45 0.25 0.03 0.25") +
+                           table("GREEN_AMPT_INITIAL_SOIL_MOISTURE", "MOISTURE", "0.20"));
+    d.write("run.prj",
+            "KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nMAPPING_TABLE run.cmt\nSUMMARY run.sum\n"
+            "OUTLET_HYDRO run.otl\nROWS 10\nCOLS 7\nGRIDSIZE 20\nTIMESTEP 5\nHYD_FREQ 1\nMAP_FREQ 15\nOUTROW 10\n"
+            "OUTCOL 4\nOUTSLOPE 0.02\nQUIET\nOVERTYPE explicit\nSTART_DATE 2021 7 12\nSTART_TIME 14 0\n"
+            "TOT_TIME 180\nPRECIP_UNIF\nRAIN_INTENSITY 40\nRAIN_DURATION 30\nINF_REDIST\nSOIL_MOIST_DEPTH 1.0\n"
+            "TOP_LAYER_DEPTH 0.1\nCHAN_EXPLIC\nLINKS links.asc\nNODES nodes.asc\nCHANNEL_INPUT chan.chn\n"
+            "K_RIVER 20\nM_RIVER 0.5\nGW_SIMULATION\nWATER_TABLE wt.asc\nAQUIFER_BOTTOM bot.asc\n"
+            "GW_BOUNDFILE bound.asc\nGW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nGW_LSOR_CON 1e-8\n");
+    const testsupport::program_result p = d.run(KORVA_EXE, {"run.prj"}, 300);
+    ASSERT_EQ(p.exit_status, 0) << p.out << p.err;
+    const std::string summary = d.read("run.sum"), g = summary.substr(summary.find("GLOBAL MASS BALANCE"));
+    auto v = [&](const char *label) { return summary_value(g, label); };
+    const double rain = v("Total precipitation:"), gained = v("Groundwater to rivers:");
+    EXPECT_NEAR(rain, 560.0, 0.005);
+    EXPECT_GT(gained, 100.0);
+    EXPECT_NEAR(v("Initial soil water volume:") + v("Initial groundwater volume:") + rain,
+                v("Final surface volume:") + v("Final channel volume:") + v("Final soil water volume:") +
+                    v("Final groundwater volume:") + v("Total discharge:"),
+                0.02);
+    // The rain and the stream's gain went into the soil, the outlet, or are still there.
+    EXPECT_NEAR(rain + gained,
+                v("Final surface volume:") + v("Final channel volume:") + v("Total infiltration:") + v("Total discharge:"),
+                0.02);
+    EXPECT_NEAR(summary_value(summary, "Volume in groundwater at end ="), v("Final groundwater volume:"), 0.005);
+    EXPECT_LT(std::fabs(summary_value(summary, "Mass Balance error =")), 0.005);
 }
 
 }  // namespace
