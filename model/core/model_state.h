@@ -137,6 +137,8 @@ struct sediment_record {
     double event_outlet_sand_mark = 0.0, event_outlet_wash_mark = 0.0;
     double event_lateral_sand_mark = 0.0, event_lateral_wash_mark = 0.0;
     double event_channel_sand = 0.0, event_channel_wash = 0.0;
+    // Wash that settled into the sand of dry nodes (m3), run total and event mark.
+    double wash_settled_total = 0.0, event_wash_settled_mark = 0.0;
     // Per-cell output slots of the erodible trapezoid nodes (N + 1, m3): the
     // node's sand store less a full layer, and its wash load.
     array_1d<double> channel_bed_change, channel_wash_load;

@@ -499,6 +499,7 @@ void channel_sediment_transport(model_state &s, double T, double cell_size) {
                 if (dry) {
                     // The lateral wash of a dry node settles with the rest.
                     sand[0] += wash[at(k)] + lateral;
+                    r.wash_settled_total += wash[at(k)] + lateral;
                     wash[at(k)] = 0.0;
                 } else {
                     wash[at(k)] += lateral;

@@ -110,10 +110,10 @@ void write_channel_blocks(const model_state &s, std::FILE *f) {
     std::fprintf(f, "     wash load from the land:            %14.4lf m3\n", wash_in);
     std::fprintf(f, "     final wash load in the channels:    %14.4lf m3\n", wash_now);
     std::fprintf(f, "     wash load out at the outlet:        %14.4lf m3\n", wash_out);
-    // Wash that settles on a dry bed joins the sand store, so the total is the
-    // balance that must close.
-    const double sand_error = r.event_channel_sand + sand_in - sand_now - sand_out;
-    const double wash_error = r.event_channel_wash + wash_in - wash_now - wash_out;
+    // Wash that settles on a dry bed leaves the wash load for the sand store.
+    const double settled = r.wash_settled_total - r.event_wash_settled_mark;
+    const double sand_error = r.event_channel_sand + sand_in + settled - sand_now - sand_out;
+    const double wash_error = r.event_channel_wash + wash_in - settled - wash_now - wash_out;
     std::fprintf(f, "\nChannel sediment mass-balance:\n");
     std::fprintf(f, "     sand mass conservation error:       %10.6lf percent\n",
                  percent_error(sand_error, r.event_channel_sand + sand_in));
@@ -157,6 +157,7 @@ void start_sediment_event(model_state &s) {
     r.event_outlet_wash_mark = r.outlet_wash_total;
     r.event_lateral_sand_mark = r.lateral_sand_total;
     r.event_lateral_wash_mark = r.lateral_wash_total;
+    r.event_wash_settled_mark = r.wash_settled_total;
     r.event_channel_sand = channel_sand_store(s);
     r.event_channel_wash = channel_wash_store(s);
 }
