@@ -449,8 +449,12 @@ void init_event(model_state &s) {
     if (channel_routing_on(s)) {
         s.channel_step_seconds = rain.interval * 86400.0;
         s.channel_clock.interval = rain.interval;
-        s.channel_clock.next = rain.next;
-        s.channel_clock.last = rain.last;
+        // Channels whose clock was last brought up to now (the start of the run, or
+        // of the first event) hold their initial state now: their first step ends
+        // one interval later, never before the clock's own start.
+        const bool fresh = s.channel_clock.last > now - s.time_tolerance_days;
+        s.channel_clock.next = fresh ? now + rain.interval : rain.next;
+        s.channel_clock.last = fresh ? now : rain.last;
     }
 
     // 4. Messages and the end of an event simulation: TOT_TIME minutes after the

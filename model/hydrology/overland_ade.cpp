@@ -514,6 +514,44 @@ OVERLAND_AVX2 int add_net_inflow_avx2(const double *base, double *out, const dou
     return j;
 }
 
+// Raises `top` to the celerities 5/3 |q| / d of four faces (see first_substep)
+// that exceed it, lane by lane, with the scalar loop's operations (the same
+// quotients; 0 where a face has no neighbour or no water).
+OVERLAND_AVX2 inline __m256d raise_to_celerities(__m256d top, const double *flow, const double *h,
+                                                  const int *next, int i) {
+    const __m256d zero = _mm256_setzero_pd(), rate = _mm256_set1_pd(five_thirds);
+    const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffff));
+    const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i *>(next + i));
+    const __m256d q = _mm256_loadu_pd(flow + i);
+    const __m256d hk = consecutive(k) ? _mm256_loadu_pd(h + _mm_cvtsi128_si32(k)) : gather(h, k);
+    const __m256d d = _mm256_blendv_pd(hk, _mm256_loadu_pd(h + i), _mm256_cmp_pd(q, zero, _CMP_GT_OQ));
+    const __m256d open = _mm256_castsi256_pd(
+        _mm256_xor_si256(_mm256_cvtepi32_epi64(_mm_cmpeq_epi32(k, _mm_setzero_si128())), _mm256_set1_epi64x(-1)));
+    const __m256d use = _mm256_and_pd(open, _mm256_cmp_pd(d, zero, _CMP_GT_OQ));
+    const __m256d c = _mm256_and_pd(use, _mm256_div_pd(_mm256_mul_pd(rate, _mm256_and_pd(q, magnitude)), d));
+    return _mm256_blendv_pd(top, c, _mm256_cmp_pd(c, top, _CMP_GT_OQ));
+}
+
+// The largest celerity of the faces of cells 1 .. the largest multiple of four not
+// above `cells` in both directions, in one pass over the depths, four cells at a
+// time. The largest of the same values whatever the order, a value that is not a
+// number never taken. Result: the number of cells done; `fastest` holds their
+// largest celerity, else 0.
+OVERLAND_AVX2 int fastest_celerity_avx2(const double *down_q, const int *down, const double *right_q,
+                                         const int *right, const double *h, int cells, double &fastest) {
+    __m256d top = _mm256_setzero_pd();
+    int i = 1;
+    for (; i + 3 <= cells; i += 4) {
+        top = raise_to_celerities(top, down_q, h, down, i);
+        top = raise_to_celerities(top, right_q, h, right, i);
+    }
+    alignas(32) double lanes[4];
+    _mm256_store_pd(lanes, top);
+    fastest = 0.0;
+    for (double c : lanes) fastest = c > fastest ? c : fastest;
+    return i - 1;
+}
+
 #undef OVERLAND_AVX2
 
 bool detect_avx2() {
@@ -628,12 +666,16 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
 double first_substep(overland_grid &g, double dt) {
     double fastest = 0.0;  // the largest 5/3 |q| / d (m2/s)
     const double *h = g.h.data();
+    int done = 0;
+#if defined(__x86_64__)
+    if (faces_avx2) done = fastest_celerity_avx2(g.qy.data(), g.down.data(), g.qx.data(), g.right.data(), h, g.cells, fastest);
+#endif
     for (const ade_direction &dir : {down_direction(g), right_direction(g)}) {
         const double *flow = dir.q.data();
         const int *next = dir.neighbour.data();
         // Without branches (a missing neighbour is cell 0, whose depth is read and
         // not used): the donor's depth and the face's celerity, 0 where there is none.
-        for (int i = 1; i <= g.cells; ++i) {
+        for (int i = done + 1; i <= g.cells; ++i) {
             const double q = flow[i];
             const double d = q > 0.0 ? h[i] : h[next[i]];
             const double c = next[i] != 0 && d > 0.0 ? five_thirds * std::fabs(q) / d : 0.0;

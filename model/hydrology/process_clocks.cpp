@@ -220,8 +220,10 @@ void check_simulation_end(model_state &s) {
     // 2. One event: the simulated period, or the overland step's early end once
     // the rain has run off (it stops the run in this turn). Either end closes
     // the event, so that its final volumes are formed and its summary written.
+    // The turn at the end time (within the clock tolerance) is the last one, so that
+    // the run covers TOT_TIME and not a step more.
     if (!s.long_term && !s.hxt_event_on) {
-        if (s.simulation_end_time < s.now_days || !s.keep_running) {
+        if (s.simulation_end_time < s.now_days + s.time_tolerance_days || !s.keep_running) {
             s.keep_running = 0;
             s.end_of_event = 1;
         }

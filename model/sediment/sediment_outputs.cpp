@@ -102,13 +102,15 @@ void write_channel_blocks(const model_state &s, std::FILE *f) {
     const sediment_record &r = s.sediment;
     // The wash classes come first, then the sand classes; the bed material beyond
     // the sand classes (ledger 0) leaves with the sand.
-    double sand_in = 0.0, wash_in = 0.0, wash_out = 0.0;
+    double sand_in = 0.0, wash_in = 0.0, wash_out = 0.0, settled = 0.0;
     double sand_out = sediment_moved_in_event(s, 0, n::channel_bed, n::outlet);
     for (int k = 1; k <= r.class_count; ++k) {
         const double in = sediment_moved_in_event(s, k, n::surface, n::channels);
         const double out = sediment_moved_in_event(s, k, n::channels, n::outlet);
         (k <= r.wash_count ? wash_in : sand_in) += in;
         (k <= r.wash_count ? wash_out : sand_out) += out;
+        // Wash that settles on a dry bed leaves the wash load for the sand store.
+        if (k <= r.wash_count) settled += sediment_moved_in_event(s, k, n::channels, n::channel_bed);
     }
     const double sand_now = channel_sand_store(s), wash_now = channel_wash_store(s);
     std::fprintf(f, "Channel sediment routing mass quantities:\n");
@@ -120,10 +122,8 @@ void write_channel_blocks(const model_state &s, std::FILE *f) {
     std::fprintf(f, "     wash load from the land:            %14.4lf m3\n", wash_in);
     std::fprintf(f, "     final wash load in the channels:    %14.4lf m3\n", wash_now);
     std::fprintf(f, "     wash load out at the outlet:        %14.4lf m3\n", wash_out);
-    // Wash that settles on a dry bed joins the sand store, so the total is the
-    // balance that must close.
-    const double sand_error = r.event_channel_sand + sand_in - sand_now - sand_out;
-    const double wash_error = r.event_channel_wash + wash_in - wash_now - wash_out;
+    const double sand_error = r.event_channel_sand + sand_in + settled - sand_now - sand_out;
+    const double wash_error = r.event_channel_wash + wash_in - settled - wash_now - wash_out;
     std::fprintf(f, "\nChannel sediment mass-balance:\n");
     std::fprintf(f, "     sand mass conservation error:       %10.6lf percent\n",
                  percent_error(sand_error, r.event_channel_sand + sand_in));

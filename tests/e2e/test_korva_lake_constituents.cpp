@@ -128,7 +128,9 @@ TEST(KorvaLakeConstituents, ChannelWaterStartsWithItsInitialConcentrationAndDeca
                     0.1 * value_after(sum, "Initial channel volume:"), 0.006) << sum;
     // Water of one age: after 10 minutes the channel holds 100 exp(-k t) per m3.
     const double c = 100.0 * std::exp(-24.0 / 86400.0 * 600.0), m = value_after(sum, "Final mass in channels", run);
-    EXPECT_NEAR(1000.0 * m / value_after(sum, "Final channel volume:"), c, 0.01 * c);
+    // The summary prints the mass to 0.01 kg: that rounding is allowed beside 1 %.
+    const double v = value_after(sum, "Final channel volume:");
+    EXPECT_NEAR(1000.0 * m / v, c, 0.01 * c + 1000.0 * 0.005 / v);
 }
 
 }  // namespace

@@ -57,9 +57,10 @@ TEST(KorvaOutputs, BinaryDepthDataSetZepFileAndHotstart) {
     const auto r = d.run(KORVA_EXE, {"basin.prj"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
 
-    // Map steps 1, 31, 61, 91 and 121 (a map interval of 30 steps of 30 s).
+    // Map steps 1, 31, 61 and 91 (a map interval of 30 steps of 30 s; the run's
+    // last turn is step 120, at its end time).
     const std::string bin = d.read("depth.bin");
-    const std::size_t cells = 9, steps = 5;
+    const std::size_t cells = 9, steps = 4;
     ASSERT_EQ(bin.size(), 100 + steps * (14 + 10 * cells) + 4);
     EXPECT_EQ(le_int32(bin, 0), 3000);
     EXPECT_EQ(le_int32(bin, 36), 1010);
@@ -114,13 +115,13 @@ TEST(KorvaOutputs, PerTimeDepthMapsGoIntoTheDepthDirectory) {
     const auto r = d.run(KORVA_EXE, {"basin.prj"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
     EXPECT_NE(r.out.find("opening file depth/depth.01\n"), std::string::npos);
-    for (const char *name : {"depth/depth.01", "depth/depth.05"}) {
+    for (const char *name : {"depth/depth.01", "depth/depth.04"}) {
         const std::vector<std::string> l = split_lines(d.read(name));
         ASSERT_EQ(l.size(), 9u) << name;
         EXPECT_EQ(l[0], "ncols \t3");
         EXPECT_EQ(l[5], "NODATA_value -9999.99");
     }
-    EXPECT_FALSE(d.exists("depth/depth.06"));
+    EXPECT_FALSE(d.exists("depth/depth.05"));
     EXPECT_FALSE(d.exists("depth.txt"));
 }
 

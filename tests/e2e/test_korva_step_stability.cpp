@@ -135,7 +135,8 @@ TEST(ChannelStepStability, BackwaterAboveAWeirFollowsTheWeirLawAndAStandardStep)
             dir.write("project.prj", project("ROWS 1\nCOLS 20\nGRIDSIZE 100\nTIMESTEP " + t + "\nST_TIME_STEP " + t + "\nTOT_TIME 720\n"
                                              "MAP_FREQ 6000\nMAP_TYPE 3\nOUTROW 1\nOUTCOL 20\nOUTSLOPE 0.001\nMANNING_N 0.035\nRAIN_INTENSITY 0.0001\n"
                                              "RAIN_DURATION 1\nOVERTYPE explicit\nCHAN_EXPLIC\nTIME_SERIES_FILE inflow.ts\nLINKS g.lnk\nNODES g.nod\n"
-                                             "CHANNEL_INPUT g.chn\nIN_HYD_LOCATION hyd.loc\nOUT_HYD_LOCATION g.hq\nOUT_DEP_LOCATION g.hd\n"));
+                                             "CHANNEL_INPUT g.chn\nIN_HYD_LOCATION hyd.loc\nOUT_HYD_LOCATION g.hq\nOUT_DEP_LOCATION g.hd\n"
+                                         "CHAN_DEPTH g.dep\n"));
             ASSERT_GE(run_outlet(dir).size(), 720u);
             const auto flows = split_lines(dir.read("g.hq")), depths = split_lines(dir.read("g.hd"));
             int rows = 0;
@@ -180,7 +181,8 @@ TEST(ChannelStepStability, DryChannelFedAtItsHeadFillsToNormalDepthAndBalances) 
         dir.write("project.prj", project("ROWS 1\nCOLS 20\nGRIDSIZE " + number(c.dx) + "\nTIMESTEP " + t + "\nST_TIME_STEP " + t + "\nTOT_TIME 120\n"
                                          "MAP_FREQ 6000\nMAP_TYPE 3\nOUTROW 1\nOUTCOL 20\nOUTSLOPE 0.001\nMANNING_N 0.035\nRAIN_INTENSITY 0.0001\n"
                                          "RAIN_DURATION 1\nOVERTYPE explicit\nCHAN_EXPLIC\nTIME_SERIES_FILE inflow.ts\nLINKS g.lnk\nNODES g.nod\n"
-                                         "CHANNEL_INPUT g.chn\nIN_HYD_LOCATION hyd.loc\nOUT_HYD_LOCATION g.hq\nOUT_DEP_LOCATION g.hd\n"));
+                                         "CHANNEL_INPUT g.chn\nIN_HYD_LOCATION hyd.loc\nOUT_HYD_LOCATION g.hq\nOUT_DEP_LOCATION g.hd\n"
+                                         "CHAN_DEPTH g.dep\n"));
         const auto q = run_outlet(dir);
         ASSERT_GE(q.size(), 120u) << tag;
         for (std::size_t m = 100; m < q.size(); ++m) EXPECT_NEAR(q[m], c.q, 0.01 * c.q) << tag << " " << m;
@@ -198,6 +200,14 @@ TEST(ChannelStepStability, DryChannelFedAtItsHeadFillsToNormalDepthAndBalances) 
         EXPECT_NEAR(held, 20.0 * c.dx * 10.0 * lo, 0.02 * held) << tag;
         EXPECT_NEAR(in, out + held + value_after(sum, "Final surface volume:"), 0.02 + 1e-7 * in) << tag;
         EXPECT_LT(value_after(sum, "Water added by lifting channel areas:"), 0.005) << tag;
+        // The run lasts TOT_TIME: the source gave Q x 7200 s; step 0 shows the dry start.
+        EXPECT_NEAR(value_after(sum, "Channel point sources:"), c.q * 7200.0, 0.01) << tag;
+        const std::string dep = dir.read("g.dep");
+        std::istringstream step0(dep.substr(dep.find("TS    0\n") + 8));
+        int count = 0, flag = 0;
+        double d0 = 0.0;
+        ASSERT_TRUE(step0 >> count) << tag;
+        for (int k = 0; k < count && step0 >> flag >> d0; ++k) EXPECT_EQ(d0, 0.0) << tag << " node " << k + 1;
     }
 }
 

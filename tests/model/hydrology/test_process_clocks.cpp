@@ -247,12 +247,12 @@ TEST_F(Clocks, StopTimeEndsTheRun) {
     EXPECT_EQ(s.event_active, 0);
 }
 
-TEST_F(Clocks, EventRunEndsAfterItsEndTime) {
+TEST_F(Clocks, EventRunEndsInTheTurnAtItsEndTime) {
     s.keep_running = 1;
-    s.simulation_end_time = s.now_days;
+    s.simulation_end_time = s.now_days + 30.0 / 86400.0;  // one 30 s turn ahead
     check_simulation_end(s);
-    EXPECT_EQ(s.keep_running, 1);  // not before now
-    s.now_days += 1e-6;
+    EXPECT_EQ(s.keep_running, 1);
+    s.now_days = s.simulation_end_time - 0.5 * s.time_tolerance_days;  // a rounded turn time
     check_simulation_end(s);
     EXPECT_EQ(s.keep_running, 0);
     EXPECT_EQ(s.end_of_event, 1);
