@@ -255,6 +255,7 @@ void lake_capture_and_release(model_state &s) {
             if (lake) {
                 lake->volume += v;
                 lake->volume_in += v;
+                s.chan.to_lakes_volume += v;
             }
             s.chan.area[n][l] = 0.0;
             net.qp[n][l] = 0.0;
@@ -301,6 +302,7 @@ void lake_capture_and_release(model_state &s) {
             if (lake) {
                 lake->volume -= v;
                 lake->volume_out += v;
+                s.chan.to_lakes_volume -= v;
             }
             std::printf("node released:[%d][%d], elev:%.1lf, depth:%.3lf, lakeelev:%.1lf, "
                         "dslink:%d,nx: %d, nx1_og: %d\n",
@@ -590,6 +592,7 @@ void lake_bookkeeping(model_state &s, double h) {
         if (t == link_lake && net.ds_link[l] >= 1) {
             const double v = net.qp[1][net.ds_link[l]] * h;
             lake->volume -= v;
+            s.chan.to_lakes_volume -= v;
             if (net.qp[1][net.ds_link[l]] <= 0.0)
                 lake->volume_in -= v;
             else
@@ -600,7 +603,10 @@ void lake_bookkeeping(model_state &s, double h) {
             const int ut = net.link_type[u];
             if (ut == link_taken_by_lake || (t == link_taken_by_lake && ut == link_lake)) continue;
             const int un = net.comp_node_count[u];
-            if (un >= 1) deliver_to_lake(*lake, net.qp[un][u] * h);
+            if (un >= 1) {
+                deliver_to_lake(*lake, net.qp[un][u] * h);
+                s.chan.to_lakes_volume += net.qp[un][u] * h;
+            }
         }
     }
 }
