@@ -680,6 +680,20 @@ void point_input_volumes(model_state &s, double h) {
     }
 }
 
+// With the outlet passing its inflow through, the outlet node keeps none of it:
+// what leaves is the lateral inflow of the node, the discharge of the face above
+// it and its exchange with the aquifer, as the accepted sub-step moved them. The
+// discharge of the corrector's average would carry the inflows of the sub-step
+// before, and the outlet would then give off more or less than the node took in.
+void pass_outlet_inflow(model_state &s) {
+    channel_network &net = s.channels;
+    const int L = net.link_count, nx = L >= 1 ? net.comp_node_count[L] : 0;
+    if (!s.head_bound || L < 1 || net.ds_link[L] != 0 || !routed(net.link_type[L]) || nx < 2) return;
+    double q = s.chan.qlat[nx][L] * net.dx[L] + net.qp[nx - 1][L];
+    if (exchange_in_step(s)) q += s.chan.qriv[nx][L] * net.dx[L];
+    net.qp[nx][L] = q;
+}
+
 int stop_small_step() {
     std::printf("The channel routing time step is getting really small\n");
     std::printf("less than 1/1000 of a second\n");
@@ -848,6 +862,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
         const bool last = !(remaining > 1e-16);
         sections_from(s, w.area, last ? section_parts::all : between);
         conveyance_stale = !last && between == section_parts::depth_only;
+        pass_outlet_inflow(s);
         if (net.lake_count > 0) lake_bookkeeping(s, h);
         if (exchange && net.lake_count > 0) book_lake_bed_volumes(s, h);
         if (exchange) seepage_volumes(s, h);
