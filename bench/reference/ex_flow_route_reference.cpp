@@ -567,6 +567,11 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                     w.area[n][l] = 0.0;
                 }
         sections_from(s, w.area);
+        // A pass-through outlet gives off what its node took in over the sub-step.
+        const int last_n = net.comp_node_count[L];
+        if (s.head_bound && net.ds_link[L] == 0 && routed(net.link_type[L]) && last_n >= 2)
+            net.qp[last_n][L] = w.qlat[last_n][L] * net.dx[L] + net.qp[last_n - 1][L] +
+                                (exchange ? w.qriv[last_n][L] * net.dx[L] : 0.0);
         if (net.lake_count > 0) lake_bookkeeping(s, h);
         if (exchange) seepage_volumes(s, h);
         point_input_volumes(s, h);

@@ -311,6 +311,7 @@ void lake_capture_and_release(model_state &s) {
             if (lake) {
                 lake->volume += v;
                 lake->volume_in += v;
+                s.chan.to_lakes_volume += v;
             }
             s.chan.area[n][l] = 0.0;
             net.qp[n][l] = 0.0;
@@ -357,6 +358,7 @@ void lake_capture_and_release(model_state &s) {
             if (lake) {
                 lake->volume -= v;
                 lake->volume_out += v;
+                s.chan.to_lakes_volume -= v;
             }
             std::printf("node released:[%d][%d], elev:%.1lf, depth:%.3lf, lakeelev:%.1lf, "
                         "dslink:%d,nx: %d, nx1_og: %d\n",
@@ -812,6 +814,7 @@ void lake_bookkeeping(model_state &s, double h) {
         if (t == link_lake && net.ds_link[l] >= 1) {
             const double v = net.qp[1][net.ds_link[l]] * h;
             lake->volume -= v;
+            s.chan.to_lakes_volume -= v;
             if (net.qp[1][net.ds_link[l]] <= 0.0)
                 lake->volume_in -= v;
             else
@@ -822,7 +825,10 @@ void lake_bookkeeping(model_state &s, double h) {
             const int ut = net.link_type[u];
             if (ut == link_taken_by_lake || (t == link_taken_by_lake && ut == link_lake)) continue;
             const int un = net.comp_node_count[u];
-            if (un >= 1) deliver_to_lake(*lake, net.qp[un][u] * h);
+            if (un >= 1) {
+                deliver_to_lake(*lake, net.qp[un][u] * h);
+                s.chan.to_lakes_volume += net.qp[un][u] * h;
+            }
         }
     }
 }
@@ -923,14 +929,15 @@ bool local_type(int t) {
 }
 
 // Networks of routed links only (no lake, weir or structure, no exchange with the
-// aquifer within the step) may take local sub-steps.
+// aquifer within the step, no outlet that passes its inflow through) may take
+// local sub-steps.
 bool local_steps_allowed(const model_state &s, bool exchange) {
     const channel_network &net = s.channels;
     const int L = net.link_count;
-    if (net.one_sub_step_for_all || exchange || net.lake_count > 0 || L < 2) return false;
+    if (net.one_sub_step_for_all || exchange || s.head_bound || net.lake_count > 0 || L < 2) return false;
     for (int l = 1; l <= L; ++l)
         if (!local_type(net.link_type[l]) || net.comp_node_count[l] < 1 || !(net.dx[l] > 0.0)) return false;
-    return !(s.head_bound && net.comp_node_count[L] < 2);
+    return true;
 }
 
 // Copies the nodes of the given links (all rows) from one [node][link] array to another.
@@ -1127,6 +1134,20 @@ int local_cycle(model_state &s, double h, int top, double c_lim) {
             return r;
         }
     return 1;
+}
+
+// With the outlet passing its inflow through, the outlet node keeps none of it:
+// what leaves is the lateral inflow of the node, the discharge of the face above
+// it and its exchange with the aquifer, as the accepted sub-step moved them. The
+// discharge of the corrector's average would carry the inflows of the sub-step
+// before, and the outlet would then give off more or less than the node took in.
+void pass_outlet_inflow(model_state &s) {
+    channel_network &net = s.channels;
+    const int L = net.link_count, nx = L >= 1 ? net.comp_node_count[L] : 0;
+    if (!s.head_bound || L < 1 || net.ds_link[L] != 0 || !routed(net.link_type[L]) || nx < 2) return;
+    double q = s.chan.qlat[nx][L] * net.dx[L] + net.qp[nx - 1][L];
+    if (exchange_in_step(s)) q += s.chan.qriv[nx][L] * net.dx[L];
+    net.qp[nx][L] = q;
 }
 
 int stop_small_step() {
@@ -1333,6 +1354,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
         const bool last = !(remaining > 1e-16);
         sections_from(s, w.area, last ? section_parts::all : between);
         conveyance_stale = !last && between == section_parts::depth_only;
+        pass_outlet_inflow(s);
         if (net.lake_count > 0) lake_bookkeeping(s, span);
         if (exchange && net.lake_count > 0) book_lake_bed_volumes(s, span);
         if (exchange) seepage_volumes(s, span);

@@ -552,7 +552,16 @@ void start_channel_constituents(model_state &s) {
 }
 
 void read_initial_channel_depths(model_state &s) {
-    if (!s.project.initial_depth.given) return;
+    if (!s.project.initial_depth.given) {
+        // The levels of a channel hotstart hold their water from the start: the
+        // areas are made from them here, as from the depths of a depth file.
+        if (s.read_chan_hotstart_on && channel_routing_on(s)) {
+            int beyond_table = 0;
+            ex_section(s, 2, beyond_table);
+            if (beyond_table) s.xsection_table_exceeded = 1;
+        }
+        return;
+    }
     channel_network &net = s.channels;
     std::FILE *file = open_run_file(s.project.initial_depth.name, "r");
     if (!file) {

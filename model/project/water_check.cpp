@@ -19,8 +19,11 @@ namespace {
 
 using n = ledger_node;
 
-// The stores every posting of which is made; the others are not compared yet.
-constexpr std::array<ledger_node, 11> checked_stores = {n::snow, n::canopy, n::sacramento, n::sacramento_transit, n::pipes, n::aquifer, n::front_soil, n::root_zone, n::soil_columns, n::surface, n::overland_lakes};
+// Every store of the ledger.
+constexpr std::array<ledger_node, 13> checked_stores = {
+    n::snow,    n::canopy,     n::sacramento,    n::sacramento_transit, n::pipes,
+    n::aquifer, n::front_soil, n::root_zone,     n::soil_columns,       n::surface,
+    n::overland_lakes,         n::channels,      n::channel_lakes};
 
 double cell_sum(const model_state &s, const array_1d<double> &a) {
     double sum = 0.0;

@@ -269,3 +269,22 @@ TEST(OverlandStepStability, StillPoolLevelsUnderTheAdeSchemes) {
 }
 
 }  // namespace
+
+// 20 mm/h for 40 min on 20 cells of 50 m, the outlet passing its inflow through: rain = out + held.
+TEST(ChannelStepStability, OutletThatPassesItsInflowThroughGivesOffWhatItTookIn) {
+    scratch_dir dir;
+    for (const char *f : {"g.msk", "g.lnk"}) dir.write(f, grid_of(1, 20, 50.0, [](int, int) { return one; }));
+    dir.write("g.nod", grid_of(1, 20, 50.0, [](int, int k) { return std::to_string(k); }));
+    dir.write("g.ele", grid_of(1, 20, 50.0, [](int, int k) { return number(110.475 - 0.05 * k); }));
+    std::string chn = "KORVA_CHAN\nALPHA 1\nBETA 1\nTHETA 1\nLINKS 1\nMAXNODES 21\nCONNECT 1 0 0\nLINK 1\nNODES 21\nDX 50\n"
+                      "MANNINGS_N 0.035\nTRAPEZOID\nNODE 1\nXSEC\nBOTTOM_WIDTH 2\nBANKFULL_DEPTH 1\nSIDE_SLOPE 1\n";
+    for (int k = 1; k <= 21; ++k) chn += (k > 1 ? "NODE " + std::to_string(k) + "\n" : "") + "ELEV " + number(110.05 - 0.05 * k) + "\n";
+    dir.write("g.chn", chn);
+    dir.write("project.prj", project("ROWS 1\nCOLS 20\nGRIDSIZE 50\nTIMESTEP 10\nTOT_TIME 120\nMAP_FREQ 6000\nOUTROW 1\nOUTCOL 20\nOUTSLOPE 0.001\n"
+                                     "MANNING_N 0.05\nRAIN_INTENSITY 20\nRAIN_DURATION 40\nCHAN_EXPLIC\nHEAD_BOUND\nLINKS g.lnk\nNODES g.nod\nCHANNEL_INPUT g.chn\n"));
+    run_outlet(dir);
+    const std::string sum = dir.read("g.sum");
+    const double out = value_after(sum, "Total discharge:"), held = value_after(sum, "Final channel volume:");
+    EXPECT_GT(out, 300.0);
+    EXPECT_NEAR(0.02 * 40.0 / 60.0 * 20.0 * 2500.0, out + held + value_after(sum, "Final surface volume:"), 0.02);
+}
