@@ -546,6 +546,56 @@ void limit_level_outflows(model_state &s, const array_2d<double> &area, array_2d
 // nothing, whatever discharge its neighbours' levels ask of it. Faces from and to
 // lakes, weirs and structures are left as they are. With a pass-through outlet the
 // outlet discharge drops by what its feeding face was reduced.
+bool routed_node(const channel_network &net, int l) {
+    return l >= 1 && routed(net.link_type[l]) && net.comp_node_count[l] >= 1;
+}
+
+// One routed link's nodes over a sub-step h: what each gives off through its faces
+// and what it holds plus what reaches it from outside. A link's nodes are one
+// column of the [node][link] arrays.
+struct link_supply {
+    const model_state &s;
+    const double *qc, *ac, *lc;
+    std::size_t qs, as, ls;
+    int l, nx;
+    double dx, h, back = 0.0;
+    bool own_outlet = false, last_face = false;
+
+    link_supply(const model_state &st, const array_2d<double> &area, const array_2d<double> &q, double step,
+                int link, bool through)
+        : s(st), qc(q.data() + link), ac(area.data() + link), lc(st.chan.qlat.data() + link),
+          qs(q.cols() + 1), as(area.cols() + 1), ls(st.chan.qlat.cols() + 1), l(link),
+          nx(st.channels.comp_node_count[link]), dx(st.channels.dx[link]), h(step) {
+        const channel_network &net = st.channels;
+        const int L = net.link_count, d = net.ds_link[link];
+        own_outlet = through && link == L;
+        last_face = routed_node(net, d) || (link == L && d == 0 && !through);
+        // What runs back out of node 1 into the links above it.
+        for (int k = 1; k <= net.us_count[link]; ++k) {
+            const int u = net.uslinks[link][k];
+            if (routed_node(net, u)) back += std::max(-q[net.comp_node_count[u]][u], 0.0);
+        }
+    }
+
+    // Node k's outflow (m3/s) and what it can supply over h (m3); `next` walks the
+    // outside inflows in link and node order. The node is short when out * h > held.
+    void demand(std::size_t k, std::size_t &next, double &out, double &held) const {
+        const int n = static_cast<int>(k);
+        const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
+        out = k > 1 ? std::max(-qc[(k - 1) * qs], 0.0) : back;
+        if (n < nx || last_face) out += std::max(qc[k * qs], 0.0);
+        double gain = lc[k * ls] * dx;
+        if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
+            gain += outside_rate(s, n, l, next);
+            ++next;
+        }
+        held = std::max(ac[k * as] * dx, 0.0) + h * std::max(gain, 0.0);
+    }
+    bool short_at(std::size_t k, double out, double held) const {
+        return out * h > held && !(own_outlet && static_cast<int>(k) == nx);
+    }
+};
+
 // Whether limit_outflows finds any node short (the same test, node by node),
 // without making the shares: most sub-steps have none. The inner nodes of a link
 // without outside inflows go without a branch.
@@ -554,44 +604,26 @@ bool any_node_short(const model_state &s, const array_2d<double> &area, const ar
     const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
     const int L = net.link_count;
     std::size_t next = 0;
-    auto routed_node = [&net](int l) {
-        return l >= 1 && routed(net.link_type[l]) && net.comp_node_count[l] >= 1;
-    };
     const bool through = L >= 1 && net.ds_link[L] == 0 && s.head_bound;
-    const std::size_t qs = q.cols() + 1, as = area.cols() + 1, ls = s.chan.qlat.cols() + 1;
     bool short_node = false;
     for (int l = 1; l <= L; ++l) {
-        if (!routed_node(l)) continue;
-        const int nx = net.comp_node_count[l], d = net.ds_link[l];
-        const bool own_outlet = through && l == L;
-        const bool last_face = routed_node(d) || (l == L && d == 0 && !through);
-        const double dx = net.dx[l];
-        const double *qc = q.data() + l, *ac = area.data() + l, *lc = s.chan.qlat.data() + l;
-        double back = 0.0;
-        for (int k = 1; k <= net.us_count[l]; ++k) {
-            const int u = net.uslinks[l][k];
-            if (routed_node(u)) back += std::max(-q[net.comp_node_count[u]][u], 0.0);
-        }
+        if (!routed_node(net, l)) continue;
+        const link_supply link(s, area, q, h, l, through);
         while (next < inflows.size() && inflows[next].link < l) ++next;
         const bool plain = next >= inflows.size() || inflows[next].link != l;
-        auto node_short = [&](std::size_t k) {
-            const int n = static_cast<int>(k);
-            double out = k > 1 ? std::max(-qc[(k - 1) * qs], 0.0) : back;
-            if (n < nx || last_face) out += std::max(qc[k * qs], 0.0);
-            double gain = lc[k * ls] * dx;
-            if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
-                gain += outside_rate(s, n, l, next);
-                ++next;
-            }
-            const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(gain, 0.0);
-            return out * h > held && !(own_outlet && n == nx);
+        auto node_short = [&link, &next](std::size_t k) {
+            double out = 0.0, held = 0.0;
+            link.demand(k, next, out, held);
+            return link.short_at(k, out, held);
         };
-        const std::size_t last = static_cast<std::size_t>(nx);
+        const std::size_t last = static_cast<std::size_t>(link.nx);
         if (!plain || last < 3) {
             for (std::size_t k = 1; k <= last; ++k) short_node |= node_short(k);
             continue;
         }
         short_node |= node_short(1);
+        const double *qc = link.qc, *ac = link.ac, *lc = link.lc, dx = link.dx;
+        const std::size_t qs = link.qs, as = link.as, ls = link.ls;
         for (std::size_t k = 2; k < last; ++k) {
             const double out = std::max(-qc[(k - 1) * qs], 0.0) + std::max(qc[k * qs], 0.0);
             const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(lc[k * ls] * dx, 0.0);
@@ -609,40 +641,18 @@ void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<doubl
     const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
     const int L = net.link_count;
     std::size_t next = 0;
-    auto routed_node = [&net](int l) {
-        return l >= 1 && routed(net.link_type[l]) && net.comp_node_count[l] >= 1;
-    };
     const bool through = L >= 1 && net.ds_link[L] == 0 && s.head_bound;
-    // A link's nodes are one column of the [node][link] arrays.
-    const std::size_t qs = q.cols() + 1, as = area.cols() + 1, ls = s.chan.qlat.cols() + 1,
-                      ss = share.cols() + 1;
+    const std::size_t qs = q.cols() + 1, ss = share.cols() + 1;
     bool limited = false;
     for (int l = 1; l <= L; ++l) {
-        if (!routed_node(l)) continue;
-        const int nx = net.comp_node_count[l], d = net.ds_link[l];
-        const bool own_outlet = through && l == L;
-        const bool last_face = routed_node(d) || (l == L && d == 0 && !through);
-        const double dx = net.dx[l];
-        const double *qc = q.data() + l, *ac = area.data() + l, *lc = s.chan.qlat.data() + l;
+        if (!routed_node(net, l)) continue;
+        const link_supply link(s, area, q, h, l, through);
         double *sc = share.data() + l;
-        // What runs back out of node 1 into the links above it.
-        double back = 0.0;
-        for (int k = 1; k <= net.us_count[l]; ++k) {
-            const int u = net.uslinks[l][k];
-            if (routed_node(u)) back += std::max(-q[net.comp_node_count[u]][u], 0.0);
-        }
         while (next < inflows.size() && inflows[next].link < l) ++next;
-        for (std::size_t k = 1; k <= static_cast<std::size_t>(nx); ++k) {
-            const int n = static_cast<int>(k);
-            double out = k > 1 ? std::max(-qc[(k - 1) * qs], 0.0) : back;
-            if (n < nx || last_face) out += std::max(qc[k * qs], 0.0);
-            double gain = lc[k * ls] * dx;
-            if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
-                gain += outside_rate(s, n, l, next);
-                ++next;
-            }
-            const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(gain, 0.0);
-            if (out * h > held && !(own_outlet && n == nx)) {
+        for (std::size_t k = 1; k <= static_cast<std::size_t>(link.nx); ++k) {
+            double out = 0.0, held = 0.0;
+            link.demand(k, next, out, held);
+            if (link.short_at(k, out, held)) {
                 sc[k * ss] = held / (out * h);
                 limited = true;
             } else {
@@ -654,23 +664,23 @@ void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<doubl
     // The face that feeds a pass-through outlet node: its outflow is that face's
     // discharge with the node's lateral and aquifer inflows, so it drops with it.
     int feed_n = 0, feed_l = 0;
-    if (through && routed_node(L)) {
+    if (through && routed_node(net, L)) {
         feed_n = net.comp_node_count[L] - 1;
         feed_l = L;
-        if (feed_n < 1 && net.us_count[L] >= 1 && routed_node(net.uslinks[L][1])) {
+        if (feed_n < 1 && net.us_count[L] >= 1 && routed_node(net, net.uslinks[L][1])) {
             feed_l = net.uslinks[L][1];
             feed_n = net.comp_node_count[feed_l];
         }
     }
     const double feed_before = feed_n >= 1 ? q[feed_n][feed_l] : 0.0;
     for (int l = 1; l <= L; ++l) {
-        if (!routed_node(l)) continue;
+        if (!routed_node(net, l)) continue;
         const int nx = net.comp_node_count[l], d = net.ds_link[l];
         double *qc = q.data() + l;
         const double *sc = share.data() + l;
         for (std::size_t k = 1; k < static_cast<std::size_t>(nx); ++k)
             qc[k * qs] *= qc[k * qs] > 0.0 ? sc[k * ss] : sc[(k + 1) * ss];
-        if (routed_node(d))
+        if (routed_node(net, d))
             q[nx][l] *= q[nx][l] > 0.0 ? share[nx][l] : share[1][d];
         else if (l == L && d == 0 && !through && q[nx][l] > 0.0)
             q[nx][l] *= share[nx][l];
