@@ -279,12 +279,9 @@ TEST(GroundwaterRun, StreamFedByTheAquiferClosesAtTheRunEnd) {
     EXPECT_LT(std::fabs(summary_value(summary, "Mass Balance error =")), 0.005);
 }
 
-
-// The same valley with its last link of one node at an outlet that passes its
-// inflow through (HEAD_BOUND), the stream gaining from the aquifer and losing to
-// it: the node's exchange with the aquifer leaves through the outlet, so rain and
-// the stream's net gain are what infiltrated, left, or is still on the land and
-// in the channel.
+// The same valley, its last link one node at an outlet that passes its inflow
+// through, the stream gaining from the aquifer and losing to it: rain and the
+// stream's net gain infiltrated, left, or are still on the land and in the channel.
 TEST(GroundwaterRun, OneNodeOutletLinkPassesItsAquiferExchangeThrough) {
     for (const double stream : {0.1, 1.5}) {
         SCOPED_TRACE(stream);
@@ -299,8 +296,7 @@ TEST(GroundwaterRun, OneNodeOutletLinkPassesItsAquiferExchangeThrough) {
             nodes += "0 0 0 " + std::to_string(r < 10 ? r : 1) + " 0 0 0\n";
             chn += "NODE " + std::to_string(r) + "\nELEV " + number(13.3 - 0.4 * (r - 1)) + "\n" + (r == 1 ? section : "");
         }
-        d.write("links.asc", links);
-        d.write("nodes.asc", nodes);
+        d.write("links.asc", links), d.write("nodes.asc", nodes);
         d.write("chan.chn", chn + "LINK 2\nDX 20.0\nNODES 2\nTRAPEZOID\nMANNINGS_N 0.035\nNODE 1\nELEV 9.700\n" +
                                 section + "NODE 2\nELEV 9.300\n");
         const testsupport::program_result p = d.run(KORVA_EXE, {"run.prj"}, 300);
