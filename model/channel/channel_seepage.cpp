@@ -145,12 +145,8 @@ void book_lake_bed_volumes(model_state &s, double dt) {
                 lake.volume_out -= v;
             if (aquifer) {
                 s.lake_loss_volume[c] += v;  // the groundwater step takes it from the aquifer
-            } else if (v > 0.0) {
-                s.lake_in_event += v;
-                s.lake_in_total += v;
             } else {
-                s.lake_out_event -= v;
-                s.lake_out_total -= v;
+                s.water.move(ledger_node::deep_aquifer, ledger_node::channel_lakes, v);
             }
             if (tracer) s.chan.lake_gw_volume[c] += v;
         }

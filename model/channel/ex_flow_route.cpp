@@ -772,7 +772,8 @@ continuity_result continuity(model_state &s, array_2d<double> &area, array_2d<do
                 const int un = net.comp_node_count[u];
                 if (un >= 1 && net.link_type[u] != link_lake) in += q[un][u];
             }
-            dV = h * (in + lc[ls] * dx - qc[qs]);
+            // A one-node outlet link that passes its inflow through keeps none of it.
+            if (!outlet) dV = h * (in + lc[ls] * dx - qc[qs]);
             if (has_inflow(1)) dV = add_inflows(1, l, V, dV, dx, outlet);
             finish(1, V, dV);
         }
@@ -1154,8 +1155,17 @@ int local_cycle(model_state &s, double h, int top, double c_lim) {
 void pass_outlet_inflow(model_state &s) {
     channel_network &net = s.channels;
     const int L = net.link_count, nx = L >= 1 ? net.comp_node_count[L] : 0;
-    if (!s.head_bound || L < 1 || net.ds_link[L] != 0 || !routed(net.link_type[L]) || nx < 2) return;
-    double q = s.chan.qlat[nx][L] * net.dx[L] + net.qp[nx - 1][L];
+    if (!s.head_bound || L < 1 || net.ds_link[L] != 0 || !routed(net.link_type[L]) || nx < 1) return;
+    double q = s.chan.qlat[nx][L] * net.dx[L];
+    if (nx >= 2) {
+        q += net.qp[nx - 1][L];
+    } else {
+        // A one-node link: what the last nodes of the links above gave it.
+        for (int k = 1; k <= net.us_count[L]; ++k) {
+            const int u = net.uslinks[L][k], un = net.comp_node_count[u];
+            if (un >= 1 && net.link_type[u] != link_lake) q += net.qp[un][u];
+        }
+    }
     if (exchange_in_step(s)) q += s.chan.qriv[nx][L] * net.dx[L];
     net.qp[nx][L] = q;
 }

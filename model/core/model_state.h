@@ -215,7 +215,6 @@ struct event_total_marks {
     ledger_totals water;  // the water ledger's flows
     double channel_clip = 0.0;  // water added by lifting negative channel areas
     double stream_point_source = 0.0, stream_point_sink = 0.0;
-    double exfiltration = 0.0;  // the water-table exchange volume at the event start
     double pipe_to_surface = 0.0, pipe_from_surface = 0.0;  // pipe-network exchange
     // Water from the aquifer (and the Sacramento base flow) into the channels and
     // lakes, and from them into the aquifer.
@@ -224,11 +223,8 @@ struct event_total_marks {
     // Sacramento: its storage, ET and input (mm) and its base flow (m3).
     double sac_storage = 0.0, sac_pending = 0.0, sac_outflow = 0.0;
     double sac_channel = 0.0;  // Sacramento water that entered the channels (m3)
-    // The Richards columns' bottom flux and clip (m summed over cells) and their
-    // exchange with the aquifer (m3).
-    double richards_bottom = 0.0, richards_clip = 0.0, richards_exchange = 0.0;
-    // The percolation below the soil and the soil's exchange with the aquifer (m3).
-    double recharge = 0.0, soil_exchange = 0.0;
+    // The Richards columns' bottom flux and clip (m summed over cells).
+    double richards_bottom = 0.0, richards_clip = 0.0;
 };
 // Work storage of the overland-lake update, for N cells and L = N / 8 list
 // entries: side masks (also the cell list of a falling lake), candidate cells
@@ -1209,16 +1205,10 @@ struct model_state {
     // The first cell whose well met the aquifer floor (0: none), for the warnings.
     int gw_dry_well_cell = 0;
     long long gw_picard_count = 0, gw_sweep_count = 0;
-    // Exchange and storage totals (m3 unless noted): seepage into and out of the
-    // channels and channel lakes (event and run), the aquifer's exchange volume,
-    // percolation (event cm, volume, active cells), the soil-water and water-table
-    // exchange volumes, the river exchange, the well and leakage volumes.
-    double seepage_in_event = 0.0, seepage_in_total = 0.0;
-    double seepage_out_event = 0.0, seepage_out_total = 0.0;
-    double lake_in_event = 0.0, lake_in_total = 0.0, lake_out_event = 0.0, lake_out_total = 0.0;
+    // Exchange and storage totals (m3): the aquifer's exchange volume, the river
+    // exchange, the well and leakage volumes. (The seepage, lake-bed, percolation
+    // and soil exchange volumes are in the water ledger.)
     double gw_exchange_volume = 0.0;
-    double percolation_event = 0.0, percolation_volume = 0.0, percolation_active = 0.0;
-    double soil_water_exchange_volume = 0.0, water_table_exchange_volume = 0.0;
     double river_exchange_total = 0.0, gw_well_volume = 0.0, gw_leakage_volume = 0.0;
     // Channel piece: lateral inflow moved into the channels (m3), the routed
     // outflow volume of the step that ex_flow_route leaves (m3; booked and cleared

@@ -38,6 +38,24 @@ public:
         return net(n::surface, n::front_soil) + net(n::surface, n::root_zone) +
                net(n::surface, n::soil_columns) + net(n::surface, n::sacramento);
     }
+    // What drained below the soil schemes' stores: into the aquifer's solved
+    // cells, into its fixed-head cells, or out of the model when no aquifer runs.
+    double recharge_of_aquifer() const { return from_soil(n::aquifer); }
+    double recharge() const {
+        return recharge_of_aquifer() + from_soil(n::head_boundaries) + from_soil(n::deep_aquifer);
+    }
+    // The soil's net exchange with the aquifer as the water table moved, into the aquifer.
+    double table_exchange() const { return net(n::water_table, n::aquifer); }
+    // The channels' and channel lakes' exchange with the water below them: the
+    // aquifer, or the water table when no aquifer runs (from below, and to it).
+    double seepage_in() const { return moved(n::aquifer, n::channels) + moved(n::deep_aquifer, n::channels); }
+    double seepage_out() const { return moved(n::channels, n::aquifer) + moved(n::channels, n::deep_aquifer); }
+    double lake_bed_in() const {
+        return moved(n::aquifer, n::channel_lakes) + moved(n::deep_aquifer, n::channel_lakes);
+    }
+    double lake_bed_out() const {
+        return moved(n::channel_lakes, n::aquifer) + moved(n::channel_lakes, n::deep_aquifer);
+    }
     // The channel lakes' evaporation, and the rain that fell on either kind of lake.
     double lake_evaporation() const { return moved(n::channel_lakes, n::atmosphere); }
     double channel_lake_rain() const { return moved(n::atmosphere, n::channel_lakes); }
@@ -45,6 +63,9 @@ public:
 
 private:
     using n = ledger_node;
+    double from_soil(ledger_node to) const {
+        return net(n::front_soil, to) + net(n::root_zone, to) + net(n::soil_columns, to);
+    }
     const water_ledger &w_;
     const ledger_totals &since_;
 };

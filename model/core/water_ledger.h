@@ -33,6 +33,9 @@ enum class ledger_node : unsigned char {
     deep_aquifer,       // leakage and percolation below the model
     wells,              // pumping
     head_boundaries,    // fixed-head cells of the aquifer
+    water_table,        // the moving water table: what the soil above it and the aquifer
+                        // trade as it rises and falls passes through it (posted both ways
+                        // at once), so that this exchange reads apart from the recharge
     // the guards that lift a state to its bound
     overland_cleanup,   // negative overland depths lifted to 0
     aquifer_floor,      // heads lifted to the floor of the saturated thickness

@@ -154,10 +154,9 @@ void write_event_start_totals(const model_state &s) {
                  run.surface_evaporation());
     std::fprintf(f, "Total flux from unsat to gw at beginning of event %lf \n",
                  s.richards_bottom_total * area);
-    std::fprintf(f, "Total trickery into gw at beginning of event %lf \n",
-                 s.soil_water_exchange_volume);
+    std::fprintf(f, "Total trickery into gw at beginning of event %lf \n", run.table_exchange());
     std::fprintf(f, "Total infiltration into soil %lf \n", run.infiltration());
-    std::fprintf(f, "Total groundwater recharge %lf \n", s.percolation_volume);
+    std::fprintf(f, "Total groundwater recharge %lf \n", run.recharge());
 }
 
 // Water in the Richards columns (m3).
@@ -209,10 +208,14 @@ double channel_lake_volume(const model_state &s) {
 }
 
 double surface_exchange_in(const model_state &s) {
-    return s.seepage_in_total + s.lake_in_total + s.sac_channel_volume;
+    const water_flows run(s.water);
+    return run.seepage_in() + run.lake_bed_in() + s.sac_channel_volume;
 }
 
-double surface_exchange_out(const model_state &s) { return s.seepage_out_total + s.lake_out_total; }
+double surface_exchange_out(const model_state &s) {
+    const water_flows run(s.water);
+    return run.seepage_out() + run.lake_bed_out();
+}
 
 void compute_initial_overland_volume(model_state &s) {
     s.initial_overland_volume = overland_surface_volume(s);
@@ -405,15 +408,9 @@ void init_event(model_state &s) {
     s.event_marks.exchange_in = surface_exchange_in(s);
     s.event_marks.exchange_out = surface_exchange_out(s);
     s.event_marks.sac_channel = s.sac_channel_volume;
-    // The aquifer's exchanges with channels and lakes are counted per event as well.
-    s.seepage_in_event = s.seepage_out_event = 0.0;
-    s.lake_in_event = s.lake_out_event = 0.0;
     s.event_marks.channel_clip = s.chan.negative_area_volume;
     s.event_marks.stream_point_source = s.chan.point_source_volume;
     s.event_marks.stream_point_sink = s.chan.point_sink_volume;
-    s.event_marks.exfiltration = s.water_table_exchange_volume;
-    s.event_marks.recharge = s.percolation_volume;
-    s.event_marks.soil_exchange = s.soil_water_exchange_volume;
     s.event_marks.pipe_to_surface = pipe_water_to_surface(s);
     s.event_marks.pipe_from_surface = pipe_water_from_surface(s);
     if (s.inf_richards) {
@@ -421,7 +418,6 @@ void init_event(model_state &s) {
         s.start_soil_water_volume = final_soil_water(s);
         s.event_marks.richards_bottom = s.richards_bottom_total;
         s.event_marks.richards_clip = s.richards_clip_total;
-        s.event_marks.richards_exchange = s.soil_water_exchange_volume;
     }
     start_sediment_event(s);
 

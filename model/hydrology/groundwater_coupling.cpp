@@ -34,12 +34,12 @@ bool prepare_groundwater_arrays(model_state &s) {
            covers(s.gw_porosity, n) && covers(s.gw_boundary_code, n) && covers(s.elevation, n);
 }
 
-// Books one exchange volume into its in or out totals. The aquifer step takes
-// (and clears) the volume it books; when no aquifer step runs, the volume is
-// cleared here, so that no later step books the same water again.
-void book_exchange_volume(double &volume, bool taken, double &in_event, double &in_total,
-                          double &out_event, double &out_total) {
-    book_signed(volume, in_event, in_total, out_event, out_total);
+// Posts one cell's exchange volume (positive from the aquifer) as water that
+// moved between the aquifer and `other`. The aquifer step takes (and clears) the
+// volume it posts; when no aquifer step runs, the volume is cleared here, so that
+// no later step posts the same water again.
+void post_exchange_volume(model_state &s, double &volume, bool taken, ledger_node other) {
+    s.water.move(ledger_node::aquifer, other, volume);
     if (!taken) volume = 0.0;
 }
 
@@ -48,9 +48,9 @@ bool lake_exchange_on(const model_state &s) {
     return channel_routing_on(s) && s.lake_loss_flag == 1 && covers(s.lake_loss_volume, s.cell_count);
 }
 
-// Rule 2: the exchange volumes of the previous step into the seepage and lake
-// totals, on every cell whose aquifer the step takes them from (all but the
-// fixed-head cells), so that the totals hold what the aquifer exchanged.
+// Rule 2: the exchange volumes of the previous step, cell by cell in the
+// direction each ran, on every cell whose aquifer the step takes them from (all
+// but the fixed-head cells): the aquifer gives or takes them now.
 void book_previous_exchange(model_state &s) {
     const bool lakes = lake_exchange_on(s);
     const bool seepage = covers(s.channel_seepage_volume, s.cell_count);
@@ -58,12 +58,8 @@ void book_previous_exchange(model_state &s) {
     for (int i = 1; i <= s.cell_count; ++i) {
         const int code = s.gw_boundary_code[at(i)];
         if (code == 2 || code == 5) continue;
-        if (seepage)
-            book_exchange_volume(s.channel_seepage_volume[at(i)], taken, s.seepage_in_event,
-                                 s.seepage_in_total, s.seepage_out_event, s.seepage_out_total);
-        if (lakes)
-            book_exchange_volume(s.lake_loss_volume[at(i)], taken, s.lake_in_event, s.lake_in_total,
-                                 s.lake_out_event, s.lake_out_total);
+        if (seepage) post_exchange_volume(s, s.channel_seepage_volume[at(i)], taken, ledger_node::channels);
+        if (lakes) post_exchange_volume(s, s.lake_loss_volume[at(i)], taken, ledger_node::channel_lakes);
     }
 }
 
@@ -182,20 +178,19 @@ bool redistribution_arrays_ready(const model_state &s) {
            covers(s.deep_percolation, n);
 }
 
-// The deep percolation of every cell since the last step (cm) into the
-// percolation totals, and cleared: the aquifer has taken it on every cell but the
-// fixed-head ones, whose boundary passes it on.
+// The deep percolation of every cell since the last step (cm), posted and
+// cleared: the aquifer has taken it on every cell but the fixed-head ones, whose
+// boundary passes it on.
 void book_percolation(model_state &s) {
     if (!covers(s.deep_percolation, s.cell_count)) return;
     const double area = s.cell_size * s.cell_size;
-    const bool first_step = s.step_counter2 == 1;
+    const ledger_node soil = soil_store_of(s);
     for (int i = 1; i <= s.cell_count; ++i) {
         const double perc = s.deep_percolation[at(i)];
         if (perc == 0.0) continue;
-        if (!first_step) s.percolation_event += perc;
-        s.percolation_volume += perc / 100.0 * area;
         const int code = s.gw_boundary_code[at(i)];
-        if (code != 2 && code != 5) s.percolation_active += perc / 100.0 * area;
+        const bool fixed = code == 2 || code == 5;
+        s.water.move(soil, fixed ? ledger_node::head_boundaries : ledger_node::aquifer, perc / 100.0 * area);
         s.deep_percolation[at(i)] = 0.0;
     }
 }
@@ -432,8 +427,6 @@ void settle_aquifer_exchange(model_state &s) {
 
 void post_aquifer_exchange(model_state &s, const pending_aquifer_exchange &before) {
     const pending_aquifer_exchange now = pending_exchange_of(s);
-    s.water.move(ledger_node::aquifer, ledger_node::channels, now.seepage - before.seepage);
-    s.water.move(ledger_node::aquifer, ledger_node::channel_lakes, now.lake - before.lake);
     s.water.move(ledger_node::head_boundaries, ledger_node::channels, now.fixed_head - before.fixed_head);
 }
 
@@ -448,8 +441,7 @@ void step_groundwater(model_state &s) {
     const double dt = (s.gw_clock.next - s.gw_clock.last) * 86400.0;
     s.surfacing_flag = 0;
     s.unsaturated_storage_total = 0.0;
-    const double recharged = s.percolation_volume, active = s.percolation_active;
-    const double soil_given = s.soil_water_exchange_volume, pumped = s.gw_well_volume;
+    const double pumped = s.gw_well_volume;
     const double leaked = s.gw_leakage_volume, lifted = s.gw_floor_volume + s.gw_withheld_volume;
     const double across = s.gw_boundary_flux_volume;
 
@@ -469,20 +461,16 @@ void step_groundwater(model_state &s) {
         const double v = groundwater_step(s, dt, soil_in);
         if (failed()) return;
         s.gw_exchange_volume += v;
-        // The exchange with the soil, booked when the aquifer takes it: into the
-        // aquifer on the soil-water total, the same water seen from the water
-        // table (exfiltration when positive) on the other.
-        s.soil_water_exchange_volume += soil_in;
-        s.water_table_exchange_volume -= soil_in;
-        if (!after_coupled_step(s)) return;
-        // What the aquifer took from the soil and gave its wells, the deep aquifer
-        // and its head boundaries, and what its floor added.
+        // The exchange with the soil as the table moved, posted when the aquifer
+        // takes it (positive into the aquifer); seen from the water table it is
+        // exfiltration when negative.
         water_ledger &w = s.water;
         const ledger_node soil = soil_store_of(s);
-        w.move(soil, ledger_node::aquifer,
-               s.percolation_active - active + s.soil_water_exchange_volume - soil_given);
-        w.move(soil, ledger_node::head_boundaries,
-               s.percolation_volume - recharged - (s.percolation_active - active));
+        w.move(soil, ledger_node::water_table, soil_in);
+        w.move(ledger_node::water_table, ledger_node::aquifer, soil_in);
+        // The percolation it took, and what it gave its wells, the deep aquifer and
+        // its head boundaries, and what its floor added.
+        if (!after_coupled_step(s)) return;
         w.move(ledger_node::aquifer, ledger_node::wells, s.gw_well_volume - pumped);
         w.move(ledger_node::aquifer, ledger_node::deep_aquifer, s.gw_leakage_volume - leaked);
         w.move(ledger_node::aquifer_floor, ledger_node::aquifer,

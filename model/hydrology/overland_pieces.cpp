@@ -378,18 +378,18 @@ void update_overland_lakes(model_state &s) {
 
 namespace {
 
-// Rule 9 of the channel step: seepage totals when no groundwater model takes them.
+// Rule 9 of the channel step: without a groundwater model the water table the
+// channels and lakes exchange with lies outside the model; each cell's volume
+// (positive into the channels) is posted in the direction it ran.
 void book_seepage_without_groundwater(model_state &s) {
     const int n = s.cell_count;
     const bool lakes = s.channel_lake_count > 0 && covers(s.lake_loss_volume, n);
     if (!covers(s.channel_seepage_volume, n)) return;
     for (int i = 1; i <= n; ++i) {
-        book_signed(s.channel_seepage_volume[at(i)], s.seepage_in_event, s.seepage_in_total,
-                    s.seepage_out_event, s.seepage_out_total);
+        s.water.move(ledger_node::deep_aquifer, ledger_node::channels, s.channel_seepage_volume[at(i)]);
         s.channel_seepage_volume[at(i)] = 0.0;
         if (lakes && in_channel_lake(s, i)) {
-            book_signed(s.lake_loss_volume[at(i)], s.lake_in_event, s.lake_in_total, s.lake_out_event,
-                        s.lake_out_total);
+            s.water.move(ledger_node::deep_aquifer, ledger_node::channel_lakes, s.lake_loss_volume[at(i)]);
             s.lake_loss_volume[at(i)] = 0.0;
         }
     }

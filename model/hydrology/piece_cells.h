@@ -25,17 +25,4 @@ inline bool in_channel_lake(const model_state &s, int i) {
     return covers(s.cell_channel_lake, i) && s.cell_channel_lake[at(i)] > 0;
 }
 
-// Volume (m3, signed) into a pair of in/out totals: positive adds to both inflow
-// totals, negative adds its magnitude to both outflow totals.
-inline void book_signed(double v, double &in_event, double &in_total, double &out_event,
-                        double &out_total) {
-    if (v >= 0.0) {
-        in_event += v;
-        in_total += v;
-    } else {
-        out_event += -v;
-        out_total += -v;
-    }
-}
-
 }  // namespace piece_cells

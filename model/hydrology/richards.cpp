@@ -590,10 +590,7 @@ double richards_step(model_state &s, double dt) {
         s.richards_bottom_flux[i] += t.bottom / 100.0;
         s.richards_clip[i] += t.clip / 100.0;
         s.richards_bottom_total += t.bottom / 100.0;
-        if (to_aquifer)
-            s.deep_percolation[i] += t.bottom;
-        else if (!sacramento)
-            s.percolation_volume += t.bottom / 100.0 * area;
+        if (to_aquifer) s.deep_percolation[i] += t.bottom;
         s.richards_clip_total += t.clip / 100.0;
         // The ET that left the columns, and that of ponded water, which left the surface.
         s.richards_et_volume += t.evaporated / 100.0 * area;

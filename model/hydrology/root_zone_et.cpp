@@ -94,12 +94,10 @@ double soil_et_withdrawal(model_state &s, double dt) {
         double &bottom = bottom_flux ? bottom_flux[i] : unsummed;
         const auto drain = [&](double cm) {
             bottom += cm;
-            if (to_aquifer) {
+            if (to_aquifer)
                 s.deep_percolation[i] += cm;
-            } else {
-                s.percolation_volume += cm / 100.0 * area;
+            else
                 drained_out += cm;
-            }
         };
 
         // Demand of the step, first from ponded water.

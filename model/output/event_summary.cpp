@@ -139,20 +139,23 @@ void write_water_balance(const model_state &s, std::FILE *f) {
                  event.surface_evaporation());
     std::fprintf(f, "volume of infiltrated water:         %9.1lf\n", event.infiltration());
     std::fprintf(f, "volume of water exfiltrated:         %9.1lf\n",
-                 s.water_table_exchange_volume - s.event_marks.exfiltration);
+                 event.net(ledger_node::aquifer, ledger_node::water_table));
     std::fprintf(f, "volume of discharge:                 %9.1lf\n", event.discharge());
     if (s.inf_redist)
-        std::fprintf(f, "volume ground water recharge:        %9.1lf\n",
-                     s.percolation_volume - s.event_marks.recharge);
+        std::fprintf(f, "volume ground water recharge:        %9.1lf\n", event.recharge());
     if (channels)
         std::fprintf(f, "volume of lateral inflow:            %9.1lf\n",
                      water_flows(s.water).lateral_inflow());
     if (gw) {
-        std::fprintf(f, "volume of gw to chan:                %9.1lf\n", s.seepage_in_event);
-        std::fprintf(f, "volume of water from chan to gw:     %9.1lf\n", s.seepage_out_event);
+        std::fprintf(f, "volume of gw to chan:                %9.1lf\n",
+                     event.moved(ledger_node::aquifer, ledger_node::channels));
+        std::fprintf(f, "volume of water from chan to gw:     %9.1lf\n",
+                     event.moved(ledger_node::channels, ledger_node::aquifer));
         if (lakes) {
-            std::fprintf(f, "volume of gw to lakes:               %9.1lf\n", s.lake_in_event);
-            std::fprintf(f, "volume of water from lakes to gw:    %9.1lf\n", s.lake_out_event);
+            std::fprintf(f, "volume of gw to lakes:               %9.1lf\n",
+                         event.moved(ledger_node::aquifer, ledger_node::channel_lakes));
+            std::fprintf(f, "volume of water from lakes to gw:    %9.1lf\n",
+                         event.moved(ledger_node::channel_lakes, ledger_node::aquifer));
         }
     }
     if (channels) {
@@ -210,7 +213,7 @@ void write_richards_block(const model_state &s, std::FILE *f) {
     const double soil_et = s.event_column_et_volume;
     const double bottom = (s.richards_bottom_total - s.event_marks.richards_bottom) * area;
     const double clip = (s.richards_clip_total - s.event_marks.richards_clip) * area;
-    const double to_aquifer = s.soil_water_exchange_volume - s.event_marks.richards_exchange;
+    const double to_aquifer = water_flows(s.water, s.event_marks.water).table_exchange();
     std::fprintf(f, "volume through the column bottoms:   %9.1lf\n", bottom);
     std::fprintf(f, "volume from soil to groundwater:     %9.1lf\n", to_aquifer);
     std::fprintf(f, "volume added by the moisture limits: %9.1lf\n", clip);
@@ -228,19 +231,24 @@ void write_richards_block(const model_state &s, std::FILE *f) {
 }
 
 void write_groundwater_block(const model_state &s, std::FILE *f) {
+    using n = ledger_node;
+    const water_flows run(s.water), event(s.water, s.event_marks.water);
+    // Exfiltration is the soil's exchange with the aquifer seen from the water table.
+    const double exfiltrated = run.net(n::aquifer, n::water_table);
     std::fprintf(f, "\n \n GROUNDWATER CALCULATION SUMMARIES FOR EVENT \n \n");
-    std::fprintf(f, "volume from gw to the surface:       %9.1lf\n", s.water_table_exchange_volume);
-    std::fprintf(f, "exfiltration at start of event:      %9.1lf\n", s.event_marks.exfiltration);
-    std::fprintf(f, "exfiltration over the run:           %9.1lf\n", s.water_table_exchange_volume);
-    std::fprintf(f, "volume from gw to unsat. zone:       %9.1lf\n",
-                 -(s.soil_water_exchange_volume - s.event_marks.soil_exchange));
-    std::fprintf(f, "volume of gw recharge:               %9.1lf\n",
-                 s.percolation_volume - s.event_marks.recharge);
-    std::fprintf(f, "volume from gw to channels:          %9.1lf\n", s.seepage_in_event);
-    std::fprintf(f, "volume from channels to gw:          %9.1lf\n", s.seepage_out_event);
+    std::fprintf(f, "volume from gw to the surface:       %9.1lf\n", exfiltrated);
+    std::fprintf(f, "exfiltration at start of event:      %9.1lf\n",
+                 exfiltrated - event.net(n::aquifer, n::water_table));
+    std::fprintf(f, "exfiltration over the run:           %9.1lf\n", exfiltrated);
+    std::fprintf(f, "volume from gw to unsat. zone:       %9.1lf\n", -event.table_exchange());
+    std::fprintf(f, "volume of gw recharge:               %9.1lf\n", event.recharge());
+    std::fprintf(f, "volume from gw to channels:          %9.1lf\n", event.moved(n::aquifer, n::channels));
+    std::fprintf(f, "volume from channels to gw:          %9.1lf\n", event.moved(n::channels, n::aquifer));
     if (lakes_run(s)) {
-        std::fprintf(f, "volume from gw to lakes:             %9.1lf\n", s.lake_in_event);
-        std::fprintf(f, "volume from lakes to gw:             %9.1lf\n", s.lake_out_event);
+        std::fprintf(f, "volume from gw to lakes:             %9.1lf\n",
+                     event.moved(n::aquifer, n::channel_lakes));
+        std::fprintf(f, "volume from lakes to gw:             %9.1lf\n",
+                     event.moved(n::channel_lakes, n::aquifer));
     }
 }
 

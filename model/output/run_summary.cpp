@@ -115,12 +115,16 @@ bool soil_storage_tracked(const model_state &s) {
 // back) is a line of its own.
 void write_groundwater_block(model_state &s, std::FILE *f) {
     const double start = s.initial_gw_volume, end = s.final_gw_volume;
-    const double recharge = s.percolation_active;
-    const double into_gw = s.soil_water_exchange_volume;
-    const double exfiltration = s.water_table_exchange_volume;
-    const double inputs = recharge + into_gw + s.seepage_out_total + s.lake_out_total;
+    const water_ledger &w = s.water;
+    const water_flows run(w);
+    const double recharge = run.recharge_of_aquifer();
+    const double into_gw = run.table_exchange();
+    const double exfiltration = w.net(ln::aquifer, ln::water_table);
+    const double inputs = recharge + into_gw + w.moved(ln::channels, ln::aquifer) +
+                          w.moved(ln::channel_lakes, ln::aquifer);
     const double floor_added = gw_floor_added(s);
-    const double outputs = s.seepage_in_total + s.lake_in_total + leaked(s) + pumped(s) + tile_drained(s);
+    const double outputs = w.moved(ln::aquifer, ln::channels) + w.moved(ln::aquifer, ln::channel_lakes) +
+                           leaked(s) + pumped(s) + tile_drained(s);
     // Flux across head boundaries: what the fixed-head cells passed, the storage
     // change of each step that its exchange terms and the floor do not account for.
     const double boundary_flux = across_head_bounds(s);
@@ -267,23 +271,23 @@ void write_global_balance(model_state &s, std::FILE *f) {
     volume_line(f, "Total infiltration:", run.infiltration());
     volume_line(f, "Total evaporation:", run.evaporation());
     if (gw) {
-        volume_line(f, "Total exfiltration:", s.water_table_exchange_volume);
-        volume_line(f, "Total recharge:", s.percolation_volume);
+        volume_line(f, "Total exfiltration:", s.water.net(ln::aquifer, ln::water_table));
+        volume_line(f, "Total recharge:", run.recharge());
         volume_line(f, "Total pumping:", pumped(s));
-        volume_line(f, "Downward flux from the unsaturated zone:", s.soil_water_exchange_volume);
+        volume_line(f, "Downward flux from the unsaturated zone:", run.table_exchange());
         volume_line(f, "Groundwater across bounds:", across_head_bounds(s));
     } else if (s.inf_redist) {
-        volume_line(f, "Total recharge:", s.percolation_volume);
+        volume_line(f, "Total recharge:", run.recharge());
     }
     if (channels) volume_line(f, "Lateral inflow into channels:", run.lateral_inflow());
     volume_line(f, "Total discharge:", run.discharge());
     if (gw && channels) {
-        volume_line(f, "Groundwater to rivers:", s.seepage_in_total);
-        volume_line(f, "Rivers to groundwater:", s.seepage_out_total);
+        volume_line(f, "Groundwater to rivers:", s.water.moved(ln::aquifer, ln::channels));
+        volume_line(f, "Rivers to groundwater:", s.water.moved(ln::channels, ln::aquifer));
     }
     if (gw && lakes_simulated(s)) {
-        volume_line(f, "Groundwater to lakes:", s.lake_in_total);
-        volume_line(f, "Lakes to groundwater:", s.lake_out_total);
+        volume_line(f, "Groundwater to lakes:", s.water.moved(ln::aquifer, ln::channel_lakes));
+        volume_line(f, "Lakes to groundwater:", s.water.moved(ln::channel_lakes, ln::aquifer));
     }
     if (perennial) {
         volume_line(f, "Flows into lakes:", lakes.in);
@@ -332,8 +336,8 @@ void write_global_balance(model_state &s, std::FILE *f) {
         const double in = s.initial_soil_water_volume + (s.sacramento_on ? 0.0 : run.infiltration());
         const double soil_et = run.soil_evaporation();
         // With the aquifer the root zone also gave it the exchange as the table moved.
-        const double to_aquifer = s.groundwater_on ? s.soil_water_exchange_volume : 0.0;
-        const double expected = in - soil_et - s.percolation_volume - to_aquifer;
+        const double to_aquifer = s.groundwater_on ? run.table_exchange() : 0.0;
+        const double expected = in - soil_et - run.recharge() - to_aquifer;
         std::fprintf(f, "Single layer soil moisture mass balance =       %19.6lf percent \n\n",
                      error_as_printed(percent_of(s.final_soil_volume - expected, in), 6));
     }
@@ -587,8 +591,7 @@ run_balance form_run_balance(const model_state &s) {
         b.overall_out += s.final_soil_volume + soil_et;
         // Percolation leaves the model without the aquifer; with it, what
         // percolates into fixed-head cells leaves through their boundary.
-        b.overall_out += s.groundwater_on ? s.percolation_volume - s.percolation_active
-                                          : s.percolation_volume;
+        b.overall_out += s.groundwater_on ? run.recharge() - run.recharge_of_aquifer() : run.recharge();
         // Water the Richards columns' moisture limits added (negative: removed).
         if (s.inf_richards) b.overall_in += s.richards_clip_total * s.cell_size * s.cell_size;
     } else if (!s.sacramento_on) {

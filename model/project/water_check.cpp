@@ -70,10 +70,12 @@ double store_volume(const model_state &s, ledger_node store) {
             return overland_lake_volume(s) + pending;
         }
         case n::channels:
-            // With what the pipe outlets have handed over and the channel step not yet taken.
+            // With what the pipe outlets have handed over and the channel step not yet
+            // taken, less what the aquifer has given the channels and posts at its next step.
             return (channel_routing_on(s) ? channel_water_volume(s) : 0.0) +
-                   s.water.moved(n::pipes, n::channels) - s.chan.pipe_outlet_volume;
-        case n::channel_lakes: return channel_lake_volume(s);
+                   s.water.moved(n::pipes, n::channels) - s.chan.pipe_outlet_volume -
+                   pending_exchange_of(s).seepage;
+        case n::channel_lakes: return channel_lake_volume(s) - pending_exchange_of(s).lake;
         case n::snow: return cell_sum(s, s.snow_store) * area;
         case n::canopy: return cell_sum(s, s.interception_store) * area / 1000.0;
         case n::front_soil:
@@ -84,12 +86,7 @@ double store_volume(const model_state &s, ledger_node store) {
             if (soil_store_of(s) != store || s.sacramento_on) return 0.0;
             return final_soil_water(s) +
                    (s.inf_redist ? cell_sum(s, s.step_infiltration_depth) * area : 0.0);
-        case n::aquifer: {
-            // Less what the channels and lakes have taken and the aquifer gives at its next step.
-            if (!s.groundwater_on) return 0.0;
-            const pending_aquifer_exchange p = pending_exchange_of(s);
-            return s.gw_stored_volume - p.seepage - p.lake;
-        }
+        case n::aquifer: return s.groundwater_on ? s.gw_stored_volume : 0.0;
         case n::pipes: return s.storm_sewer_on ? pipe_network_water(s) : 0.0;
         case n::sacramento:
             // The stores, and the infiltration they have not yet taken in.

@@ -220,18 +220,17 @@ TEST(GroundwaterRun, RunThatEndsWhenTheRainHasRunOffReportsItsFinalVolumes) {
     EXPECT_LT(std::fabs(summary_value(a, "Overall mass balance error =")), 0.01);
 }
 
-// A stream fed by its aquifer (stream cells, table 0.2 m above the channel bed;
-// 40 mm/h for 30 min on 70 cells of 400 m2). The run ends with the channel's last
-// inflow not yet taken from the aquifer; by hand every printed store and flow closes.
-TEST(GroundwaterRun, StreamFedByTheAquiferClosesAtTheRunEnd) {
-    scratch_dir d;
+// The combination valley (10 x 7 cells of 20 m, a channel down column 4; 40 mm/h
+// for 30 min on 70 cells of 400 m2) over redistribution and the groundwater model,
+// the table `stream` m below the stream cells' ground and `land` m below the others.
+void write_stream_valley(scratch_dir &d, double stream, double land, const std::string &cards = "") {
     d.copy_case("combination_valley");
     const std::string head = "north: 200.0\nsouth: 0.0\neast: 140.0\nwest: 0.0\nrows: 10\ncols: 7\n";
     std::istringstream ground(d.read("elev.asc"));
     std::string line, wt = head;
     double z = 0.0;
     for (int k = 0; k < 6; ++k) std::getline(ground, line);
-    for (int k = 0; k < 70 && ground >> z; ++k) wt += number(z - (k % 7 == 3 ? 0.1 : 0.5)) + (k % 7 == 6 ? "\n" : " ");
+    for (int k = 0; k < 70 && ground >> z; ++k) wt += number(z - (k % 7 == 3 ? stream : land)) + (k % 7 == 6 ? "\n" : " ");
     d.write("wt.asc", wt);
     std::string codes = head;
     while (codes.size() < head.size() + 140) codes += "1 1 1 4 1 1 1\n";
@@ -251,7 +250,16 @@ TEST(GroundwaterRun, StreamFedByTheAquiferClosesAtTheRunEnd) {
             "TOT_TIME 180\nPRECIP_UNIF\nRAIN_INTENSITY 40\nRAIN_DURATION 30\nINF_REDIST\nSOIL_MOIST_DEPTH 1.0\n"
             "TOP_LAYER_DEPTH 0.1\nCHAN_EXPLIC\nLINKS links.asc\nNODES nodes.asc\nCHANNEL_INPUT chan.chn\n"
             "K_RIVER 20\nM_RIVER 0.5\nGW_SIMULATION\nWATER_TABLE wt.asc\nAQUIFER_BOTTOM bot.asc\n"
-            "GW_BOUNDFILE bound.asc\nGW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nGW_LSOR_CON 1e-8\n");
+            "GW_BOUNDFILE bound.asc\nGW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nGW_LSOR_CON 1e-8\n" +
+                cards);
+}
+
+// A stream fed by its aquifer (stream cells, table 0.2 m above the channel bed).
+// The run ends with the channel's last inflow not yet taken from the aquifer; by
+// hand every printed store and flow closes.
+TEST(GroundwaterRun, StreamFedByTheAquiferClosesAtTheRunEnd) {
+    scratch_dir d;
+    write_stream_valley(d, 0.1, 0.5);
     const testsupport::program_result p = d.run(KORVA_EXE, {"run.prj"}, 300);
     ASSERT_EQ(p.exit_status, 0) << p.out << p.err;
     const std::string summary = d.read("run.sum"), g = summary.substr(summary.find("GLOBAL MASS BALANCE"));
@@ -269,6 +277,38 @@ TEST(GroundwaterRun, StreamFedByTheAquiferClosesAtTheRunEnd) {
                 0.02);
     EXPECT_NEAR(summary_value(summary, "Volume in groundwater at end ="), v("Final groundwater volume:"), 0.005);
     EXPECT_LT(std::fabs(summary_value(summary, "Mass Balance error =")), 0.005);
+}
+
+// The same valley, its last link one node at an outlet that passes its inflow
+// through, the stream gaining from the aquifer and losing to it: rain and the
+// stream's net gain infiltrated, left, or are still on the land and in the channel.
+TEST(GroundwaterRun, OneNodeOutletLinkPassesItsAquiferExchangeThrough) {
+    for (const double stream : {0.1, 1.5}) {
+        SCOPED_TRACE(stream);
+        scratch_dir d;
+        write_stream_valley(d, stream, stream == 0.1 ? 0.5 : 1.5, "HEAD_BOUND\nBOUND_DEPTH 0.2\n");
+        const std::string head = "north: 200.0\nsouth: 0.0\neast: 140.0\nwest: 0.0\nrows: 10\ncols: 7\n";
+        std::string links = head, nodes = head, chn = "KORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 2\n"
+            "MAXNODES 10\nCONNECT 1 2 0\nCONNECT 2 0 1 1\nLINK 1\nDX 20.0\nNODES 10\nTRAPEZOID\nMANNINGS_N 0.035\n";
+        const std::string section = "XSEC\nBOTTOM_WIDTH 2.0\nBANKFULL_DEPTH 1.0\nSIDE_SLOPE 1.0\n";
+        for (int r = 1; r <= 10; ++r) {
+            links += r < 10 ? "0 0 0 1 0 0 0\n" : "0 0 0 2 0 0 0\n";
+            nodes += "0 0 0 " + std::to_string(r < 10 ? r : 1) + " 0 0 0\n";
+            chn += "NODE " + std::to_string(r) + "\nELEV " + number(13.3 - 0.4 * (r - 1)) + "\n" + (r == 1 ? section : "");
+        }
+        d.write("links.asc", links), d.write("nodes.asc", nodes);
+        d.write("chan.chn", chn + "LINK 2\nDX 20.0\nNODES 2\nTRAPEZOID\nMANNINGS_N 0.035\nNODE 1\nELEV 9.700\n" +
+                                section + "NODE 2\nELEV 9.300\n");
+        const testsupport::program_result p = d.run(KORVA_EXE, {"run.prj"}, 300);
+        ASSERT_EQ(p.exit_status, 0) << p.out << p.err;
+        const std::string summary = d.read("run.sum"), g = summary.substr(summary.find("GLOBAL MASS BALANCE"));
+        auto v = [&](const char *label) { return summary_value(g, label); };
+        EXPECT_GT(v("Groundwater to rivers:") + v("Rivers to groundwater:"), 50.0);
+        EXPECT_NEAR(v("Total precipitation:") + v("Groundwater to rivers:") - v("Rivers to groundwater:"),
+                    v("Total infiltration:") + v("Total discharge:") + v("Final surface volume:") +
+                        v("Final channel volume:"),
+                    0.02);
+    }
 }
 
 }  // namespace

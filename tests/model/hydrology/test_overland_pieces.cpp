@@ -202,7 +202,7 @@ TEST_F(GroundwaterPiece, GreenAmptRunAdvancesTheClockAndTotalsWithoutTheSolver) 
     EXPECT_EQ(s.gw_clock.next, s.now_days + 3600.0 / day);
 }
 
-TEST_F(GroundwaterPiece, StreamCellSeepageOfThePreviousStepGoesIntoTheTotals) {
+TEST_F(GroundwaterPiece, StreamCellSeepageOfThePreviousStepIsPostedInItsDirection) {
     s.groundwater_on = 1;
     s.stream_loss = 1;
     s.gw_boundary_code[1] = 4;
@@ -211,10 +211,8 @@ TEST_F(GroundwaterPiece, StreamCellSeepageOfThePreviousStepGoesIntoTheTotals) {
     s.channel_seepage_volume[1] = 2.5;
     s.channel_seepage_volume[2] = -1.5;
     step_groundwater(s);
-    EXPECT_DOUBLE_EQ(s.seepage_in_event, 2.5);
-    EXPECT_DOUBLE_EQ(s.seepage_in_total, 2.5);
-    EXPECT_DOUBLE_EQ(s.seepage_out_event, 1.5);
-    EXPECT_DOUBLE_EQ(s.seepage_out_total, 1.5);
+    EXPECT_DOUBLE_EQ(s.water.moved(ledger_node::aquifer, ledger_node::channels), 2.5);
+    EXPECT_DOUBLE_EQ(s.water.moved(ledger_node::channels, ledger_node::aquifer), 1.5);
 }
 
 TEST_F(GroundwaterPiece, ExchangeVolumesAreBookedOnceWhenNoAquiferStepTakesThem) {
@@ -232,8 +230,7 @@ TEST_F(GroundwaterPiece, ExchangeVolumesAreBookedOnceWhenNoAquiferStepTakesThem)
     for (int scheme = 1; scheme <= 2; ++scheme) {
         s.inf_green_ampt = scheme == 1;
         s.inf_layered = scheme == 2;
-        s.seepage_in_total = s.seepage_out_total = s.seepage_in_event = s.seepage_out_event = 0.0;
-        s.lake_in_total = s.lake_out_total = s.lake_in_event = s.lake_out_event = 0.0;
+        s.water.clear();
         s.channel_seepage_volume[1] = 2.5;
         s.channel_seepage_volume[2] = -1.5;
         s.lake_loss_volume[2] = -4.0;
@@ -243,11 +240,11 @@ TEST_F(GroundwaterPiece, ExchangeVolumesAreBookedOnceWhenNoAquiferStepTakesThem)
             step_groundwater(s);
             ASSERT_EQ(error_record.code, 0);
         }
-        EXPECT_DOUBLE_EQ(s.seepage_in_total, 2.5) << "scheme " << scheme;
-        EXPECT_DOUBLE_EQ(s.seepage_in_event, 2.5) << "scheme " << scheme;
-        EXPECT_DOUBLE_EQ(s.seepage_out_total, 1.5) << "scheme " << scheme;
-        EXPECT_DOUBLE_EQ(s.lake_out_total, 4.0) << "scheme " << scheme;
-        EXPECT_EQ(s.lake_in_total, 0.0) << "scheme " << scheme;
+        const water_ledger &w = s.water;
+        EXPECT_DOUBLE_EQ(w.moved(ledger_node::aquifer, ledger_node::channels), 2.5) << "scheme " << scheme;
+        EXPECT_DOUBLE_EQ(w.moved(ledger_node::channels, ledger_node::aquifer), 1.5) << "scheme " << scheme;
+        EXPECT_DOUBLE_EQ(w.moved(ledger_node::channel_lakes, ledger_node::aquifer), 4.0) << "scheme " << scheme;
+        EXPECT_EQ(w.moved(ledger_node::aquifer, ledger_node::channel_lakes), 0.0) << "scheme " << scheme;
         EXPECT_EQ(s.channel_seepage_volume[1], 0.0);
         EXPECT_EQ(s.channel_seepage_volume[2], 0.0);
         EXPECT_EQ(s.lake_loss_volume[2], 0.0);

@@ -116,8 +116,9 @@ TEST_F(EventSummary, EventWithoutRainPrintsMinusOneHundredPercent) {
 TEST_F(EventSummary, ExfiltrationIsTheEventsShareOfTheRunTotal) {
     // 30 m3 had gone to the surface when the event began, 75 m3 by its end.
     s.groundwater_on = 1;
-    s.event_marks.exfiltration = 30.0;
-    s.water_table_exchange_volume = 75.0;
+    s.water.move(ledger_node::aquifer, ledger_node::water_table, 30.0);
+    s.event_marks.water = s.water.mark();
+    s.water.move(ledger_node::aquifer, ledger_node::water_table, 45.0);
     const std::string text = summary();
     EXPECT_NE(text.find("volume of water exfiltrated:              45.0\n"), std::string::npos) << text;
     EXPECT_NE(text.find("exfiltration at start of event:           30.0\n"
