@@ -69,10 +69,7 @@ double store_volume(const model_state &s, ledger_node store) {
                            s.lakes[static_cast<std::size_t>(k)].inflow_volume;
             return overland_lake_volume(s) + pending;
         }
-        case n::channels:
-            // With what the pipe outlets have handed over and the channel step not yet taken.
-            return (channel_routing_on(s) ? channel_water_volume(s) : 0.0) +
-                   s.water.moved(n::pipes, n::channels) - s.chan.pipe_outlet_volume;
+        case n::channels: return channel_routing_on(s) ? channel_water_volume(s) : 0.0;
         case n::channel_lakes: return channel_lake_volume(s);
         case n::snow: return cell_sum(s, s.snow_store) * area;
         case n::canopy: return cell_sum(s, s.interception_store) * area / 1000.0;
@@ -90,7 +87,11 @@ double store_volume(const model_state &s, ledger_node store) {
             const pending_aquifer_exchange p = pending_exchange_of(s);
             return s.gw_stored_volume - p.seepage - p.lake;
         }
-        case n::pipes: return s.storm_sewer_on ? pipe_network_water(s) : 0.0;
+        case n::pipes:
+            // With what the channel outlets have offered and the channel step not yet taken.
+            return s.storm_sewer_on ? pipe_network_water(s) + s.superlink_work.slink_channel_outlet_total -
+                                          s.chan.pipe_outlet_volume
+                                    : 0.0;
         case n::sacramento:
             // The stores, and the infiltration they have not yet taken in.
             return s.sacramento_on ? sacramento_storage(s.sac_basin) * s.watershed_area / 1000.0 +
