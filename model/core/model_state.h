@@ -1051,10 +1051,9 @@ struct model_state {
     double sac_initial_storage = 0.0, sac_infiltration_used = 0.0;
     double sac_pet_total = 0.0;
     double sac_last_runoff_rate = 0.0, sac_discharge = 0.0, sac_outflow_volume = 0.0;
-    // The Sacramento water that reached the channels, or the outlet where no
-    // channel takes it (m3), and the runoff the stores gave off that has not got
-    // there yet (m3).
-    double sac_channel_volume = 0.0, sac_owed_volume = 0.0;
+    // The runoff the stores gave off that has not yet reached the channels, or
+    // the outlet where no channel takes it (m3).
+    double sac_owed_volume = 0.0;
     // ---- end soils ----
 
     // ---- precip ----

@@ -61,14 +61,14 @@ public:
     }
     double overland_lake_outflow() const { return moved(n::overland_lakes, n::surface); }
     // The channel lakes' flows other than rain and evaporation: from and to the
-    // channels, the cells they take or that flow onto them, and the aquifer.
+    // channels and the aquifer, and the water of the cells they take or that
+    // flow onto them.
     double channel_lake_inflow() const {
         return moved(n::channels, n::channel_lakes) + moved(n::surface, n::channel_lakes) +
                moved(n::aquifer, n::channel_lakes);
     }
     double channel_lake_outflow() const {
-        return moved(n::channel_lakes, n::channels) + moved(n::channel_lakes, n::surface) +
-               moved(n::channel_lakes, n::aquifer);
+        return moved(n::channel_lakes, n::channels) + moved(n::channel_lakes, n::aquifer);
     }
     // The Richards columns: their ET, what drained through their bottoms out of the
     // model and what their moisture limits added (negative: removed).

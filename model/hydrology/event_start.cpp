@@ -209,7 +209,7 @@ double channel_lake_volume(const model_state &s) {
 }
 
 double surface_exchange_in(const model_state &s) {
-    return s.seepage_in_total + s.lake_in_total + s.sac_channel_volume;
+    return s.seepage_in_total + s.lake_in_total + water_flows(s.water).sacramento_base_flow();
 }
 
 double surface_exchange_out(const model_state &s) { return s.seepage_out_total + s.lake_out_total; }

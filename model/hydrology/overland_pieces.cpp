@@ -227,7 +227,6 @@ void route_overland_step(model_state &s) {
     if (!channel && s.sacramento_on) {
         // Without channels the base flow of the stores leaves at the outlet.
         base = take_sacramento_runoff(s, s.sac_discharge * dt);
-        s.sac_channel_volume += base;
         s.water.move(ledger_node::sacramento_transit, ledger_node::outlet, base);
         if (dt > 0.0) s.outlet_discharge += base / dt;
     }
