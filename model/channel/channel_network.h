@@ -249,10 +249,10 @@ struct channel_work {
     double point_source_volume = 0.0, point_sink_volume = 0.0;
     // Water that the pipe-network outlets handed to their channel nodes (m3, run total).
     double pipe_outlet_volume = 0.0;
-    // Water the routed nodes gave to the channel lakes, net of what the lakes gave
+    // Water the routed nodes gave to the channel lakes, and that the lakes gave
     // back (flow into and out of a lake, nodes a lake took over or released; m3,
-    // run total).
-    double to_lakes_volume = 0.0;
+    // run totals).
+    double to_lakes_volume = 0.0, from_lakes_volume = 0.0;
     // Volume that passed each hydrograph location 1..count during the run (m3).
     std::vector<double> hyd_point_volume;
     array_2d<int> con_vect;         // grid cell of each node

@@ -358,7 +358,7 @@ void lake_capture_and_release(model_state &s) {
             if (lake) {
                 lake->volume -= v;
                 lake->volume_out += v;
-                s.chan.to_lakes_volume -= v;
+                s.chan.from_lakes_volume += v;
             }
             std::printf("node released:[%d][%d], elev:%.1lf, depth:%.3lf, lakeelev:%.1lf, "
                         "dslink:%d,nx: %d, nx1_og: %d\n",
@@ -807,12 +807,15 @@ void clamp_unrouted(array_2d<double> &area, const channel_network &net) {
     }
 }
 
-void deliver_to_lake(channel_lake &lake, double v) {
+void deliver_to_lake(channel_work &w, channel_lake &lake, double v) {
     lake.volume += v;
-    if (v >= 0.0)
+    if (v >= 0.0) {
         lake.volume_in += v;
-    else
+        w.to_lakes_volume += v;
+    } else {
         lake.volume_out -= v;
+        w.from_lakes_volume -= v;
+    }
 }
 
 void lake_bookkeeping(model_state &s, double h) {
@@ -825,21 +828,20 @@ void lake_bookkeeping(model_state &s, double h) {
         if (t == link_lake && net.ds_link[l] >= 1) {
             const double v = net.qp[1][net.ds_link[l]] * h;
             lake->volume -= v;
-            s.chan.to_lakes_volume -= v;
-            if (net.qp[1][net.ds_link[l]] <= 0.0)
+            if (net.qp[1][net.ds_link[l]] <= 0.0) {
                 lake->volume_in -= v;
-            else
+                s.chan.to_lakes_volume -= v;
+            } else {
                 lake->volume_out += v;
+                s.chan.from_lakes_volume += v;
+            }
         }
         for (int k = 1; k <= net.us_count[l]; ++k) {
             const int u = net.uslinks[l][k];
             const int ut = net.link_type[u];
             if (ut == link_taken_by_lake || (t == link_taken_by_lake && ut == link_lake)) continue;
             const int un = net.comp_node_count[u];
-            if (un >= 1) {
-                deliver_to_lake(*lake, net.qp[un][u] * h);
-                s.chan.to_lakes_volume += net.qp[un][u] * h;
-            }
+            if (un >= 1) deliver_to_lake(s.chan, *lake, net.qp[un][u] * h);
         }
     }
 }

@@ -88,7 +88,6 @@ double lateral_inflow_step(model_state &s, double cell_size, double dt) {
                 const double qp = sac_weight(i, j) * s.sac_discharge * share;
                 w.qlat[n][l] += qp / dx;
                 total += qp * dt;
-                s.sac_channel_volume += qp * dt;
                 taken -= qp * dt;
             }
             double &h = s.depth[c];

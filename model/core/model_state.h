@@ -213,18 +213,13 @@ struct lake_record {
 // taken at its end (m3).
 struct event_total_marks {
     ledger_totals water;  // the water ledger's flows
-    double channel_clip = 0.0;  // water added by lifting negative channel areas
-    double stream_point_source = 0.0, stream_point_sink = 0.0;
-    double pipe_to_surface = 0.0, pipe_from_surface = 0.0;  // pipe-network exchange
     // Water from the aquifer (and the Sacramento base flow) into the channels and
     // lakes, and from them into the aquifer.
     double exchange_in = 0.0, exchange_out = 0.0;
-    double column_et = 0.0;  // the ET taken out of the Richards columns
-    // Sacramento: its storage, ET and input (mm) and its base flow (m3).
-    double sac_storage = 0.0, sac_pending = 0.0, sac_outflow = 0.0;
-    double sac_channel = 0.0;  // Sacramento water that entered the channels (m3)
-    // The Richards columns' bottom flux and clip (m summed over cells).
-    double richards_bottom = 0.0, richards_clip = 0.0;
+    // Sacramento: its storage (mm) and the infiltration it had not yet taken in (m3).
+    double sac_storage = 0.0, sac_pending = 0.0;
+    // The Richards columns' own totals (see richards_bottom_total).
+    double richards_bottom = 0.0, richards_clip = 0.0, column_et = 0.0;
 };
 // Work storage of the overland-lake update, for N cells and L = N / 8 list
 // entries: side masks (also the cell list of a falling lake), candidate cells
@@ -903,11 +898,6 @@ struct model_state {
     // Basin-averaged soil moisture (fraction) at the start and the end of the
     // event (long-term runs).
     double event_initial_soil_moisture = 0.0, event_final_soil_moisture = 0.0;
-    // Event volumes taken from run totals at the end of the event (m3).
-    double event_interception_volume = 0.0, event_cleanup_volume = 0.0;
-    double event_point_inflow_volume = 0.0;
-    double event_column_et_volume = 0.0;  // the event's share of richards_et_volume
-    double event_stream_source_volume = 0.0, event_stream_sink_volume = 0.0;  // channel point inputs
     // Set by the hydro-meteorological reader (repaired data points) and by channel
     // routing (a depth went beyond its cross-section look-up table).
     int hmet_repair_count = 0, xsection_table_exceeded = 0;
@@ -1020,10 +1010,11 @@ struct model_state {
     // saturation and junction head of its Brooks and Corey curve.
     array_1d<double> richards_curve_exponent, richards_curve_sc, richards_curve_junction;
     int richards_bottom_fixed = 0;
+    // The columns' own flows where the ledger does not carry them (their bottom
+    // flux into the percolation the aquifer takes later; with soil-moisture
+    // accounting, whose stores own the soil water, also their ET and limits).
     double richards_clip_total = 0.0, richards_bottom_total = 0.0;  // m summed over cells
-    // The water evapotranspiration took out of the columns (m3, the run's total);
-    // ponded water that evaporated left the surface.
-    double richards_et_volume = 0.0;
+    double richards_et_volume = 0.0;  // m3
     // Hydro-meteorological record: the current hour, the records used so far, and
     // what a scan of the file finds (line count; SAMSON station and position).
     hmet_hour_record hmet_hour;
@@ -1056,10 +1047,9 @@ struct model_state {
     double sac_initial_storage = 0.0, sac_infiltration_used = 0.0;
     double sac_pet_total = 0.0;
     double sac_last_runoff_rate = 0.0, sac_discharge = 0.0, sac_outflow_volume = 0.0;
-    // The Sacramento water that reached the channels, or the outlet where no
-    // channel takes it (m3), and the runoff the stores gave off that has not got
-    // there yet (m3).
-    double sac_channel_volume = 0.0, sac_owed_volume = 0.0;
+    // The runoff the stores gave off that has not yet reached the channels, or
+    // the outlet where no channel takes it (m3).
+    double sac_owed_volume = 0.0;
     // ---- end soils ----
 
     // ---- precip ----

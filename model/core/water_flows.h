@@ -56,6 +56,43 @@ public:
     double lake_bed_out() const {
         return moved(n::channel_lakes, n::aquifer) + moved(n::channel_lakes, n::deep_aquifer);
     }
+    // Rain and snowfall on the ground and the snow pack (not on the canopy or the lakes).
+    double ground_rain() const { return moved(n::atmosphere, n::surface) + moved(n::atmosphere, n::snow); }
+    double interception() const { return moved(n::atmosphere, n::canopy); }
+    double overland_point_inflow() const { return moved(n::point_sources, n::surface); }
+    double overland_cleanup() const { return net(n::overland_cleanup, n::surface); }
+    // The channels' point sources and sinks, and the water lifting negative areas added.
+    double channel_point_sources() const { return moved(n::point_sources, n::channels); }
+    double channel_point_sinks() const { return moved(n::channels, n::point_sources); }
+    double channel_lifting() const { return net(n::channel_floor, n::channels); }
+    // The pipe network's exchange with the water above: what its inlets took,
+    // and what it spilled or gave onto cells and into channels.
+    double into_pipes() const { return moved(n::surface, n::pipes); }
+    double out_of_pipes() const { return moved(n::pipes, n::surface) + moved(n::pipes, n::channels); }
+    // The Sacramento runoff that reached the channels or, without them, the outlet.
+    double sacramento_base_flow() const {
+        return moved(n::sacramento_transit, n::channels) + moved(n::sacramento_transit, n::outlet);
+    }
+    // The overland lakes' flows: rain and the water of the cells in, water given back out.
+    double overland_lake_inflow() const {
+        return moved(n::atmosphere, n::overland_lakes) + moved(n::surface, n::overland_lakes);
+    }
+    double overland_lake_outflow() const { return moved(n::overland_lakes, n::surface); }
+    // The channel lakes' flows other than rain and evaporation: from and to the
+    // channels and the aquifer, and the water of the cells they take or that
+    // flow onto them.
+    double channel_lake_inflow() const {
+        return moved(n::channels, n::channel_lakes) + moved(n::surface, n::channel_lakes) +
+               moved(n::aquifer, n::channel_lakes);
+    }
+    double channel_lake_outflow() const {
+        return moved(n::channel_lakes, n::channels) + moved(n::channel_lakes, n::aquifer);
+    }
+    // The Richards columns: their ET, what drained through their bottoms out of the
+    // model and what their moisture limits added (negative: removed).
+    double column_evaporation() const { return moved(n::soil_columns, n::atmosphere); }
+    double column_drainage() const { return moved(n::soil_columns, n::deep_aquifer); }
+    double column_limits() const { return net(n::column_limits, n::soil_columns); }
     // The channel lakes' evaporation, and the rain that fell on either kind of lake.
     double lake_evaporation() const { return moved(n::channel_lakes, n::atmosphere); }
     double channel_lake_rain() const { return moved(n::atmosphere, n::channel_lakes); }

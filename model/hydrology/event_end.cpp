@@ -161,14 +161,10 @@ void form_event_balance(model_state &s) {
     form_final_volumes(s);
     if (error_record.fatal) return;
 
-    // The event's share of the run totals.
+    // The event's flows: the ledger's since the event's start.
     using n = ledger_node;
     const water_ledger &w = s.water;
     const ledger_totals &mark = s.event_marks.water;
-    s.event_interception_volume = w.moved_since(mark, n::atmosphere, n::canopy);
-    s.event_cleanup_volume = w.net_since(mark, n::overland_cleanup, n::surface);
-    s.event_point_inflow_volume = w.moved_since(mark, n::point_sources, n::surface);
-    s.event_column_et_volume = s.richards_et_volume - s.event_marks.column_et;
     const water_flows event(w, mark);
     // Only evaporation from ponded water leaves the surface balance; water the soil
     // gave up was counted when it infiltrated.
@@ -179,28 +175,24 @@ void form_event_balance(model_state &s) {
     // Rain that fell = rain that reached the ground or a lake + rain held on the
     // canopy. Water that the overland clean-up and the channel routing added by
     // lifting negative depths and areas to 0 counts as an input.
-    const double lake_rain = event.overland_lake_rain() + event.channel_lake_rain();
-    const double rain = s.event_rain_volume + lake_rain + s.event_interception_volume;
+    const double interception = event.interception();
+    const double rain = event.ground_rain() + event.overland_lake_rain() + event.channel_lake_rain() +
+                        interception;
     // The channel lakes hold water of the surface as the overland lakes do: they
     // start and end with their volumes, gain and lose through their beds (with the
     // channels' seepage and base flow) and lose what evaporates from them.
     const double exchange_in = surface_exchange_in(s) - s.event_marks.exchange_in;
     const double exchange_out = surface_exchange_out(s) - s.event_marks.exchange_out;
     const double lake_evaporation = event.lake_evaporation();
-    const double channel_clip = s.chan.negative_area_volume - s.event_marks.channel_clip;
-    s.event_stream_source_volume = s.chan.point_source_volume - s.event_marks.stream_point_source;
-    s.event_stream_sink_volume = s.chan.point_sink_volume - s.event_marks.stream_point_sink;
     s.mass_input_original = rain + s.event_initial_overland_volume + s.event_initial_lake_volume +
                             s.initial_channel_volume + s.event_initial_snow_volume +
-                            s.event_point_inflow_volume + boundary_in + s.event_cleanup_volume +
-                            channel_clip + s.event_stream_source_volume +
-                            pipe_water_to_surface(s) - s.event_marks.pipe_to_surface +
-                            s.event_initial_channel_lake_volume + exchange_in;
-    s.mass_output_final = event.discharge() + s.event_interception_volume +
-                          event.infiltration() + surface_evaporation + boundary_out +
-                          s.final_overland_volume + s.final_lake_volume + s.final_channel_volume +
-                          s.final_snow_volume + s.event_stream_sink_volume +
-                          pipe_water_from_surface(s) - s.event_marks.pipe_from_surface +
+                            event.overland_point_inflow() + boundary_in + event.overland_cleanup() +
+                            event.channel_lifting() + event.channel_point_sources() +
+                            event.out_of_pipes() + s.event_initial_channel_lake_volume + exchange_in;
+    s.mass_output_final = event.discharge() + interception + event.infiltration() +
+                          surface_evaporation + boundary_out + s.final_overland_volume +
+                          s.final_lake_volume + s.final_channel_volume + s.final_snow_volume +
+                          event.channel_point_sinks() + event.into_pipes() +
                           s.final_channel_lake_volume + exchange_out + lake_evaporation;
     if (!(rain > 0.0))
         s.mass_conservation_error = -1.0;

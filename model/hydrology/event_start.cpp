@@ -209,7 +209,7 @@ double channel_lake_volume(const model_state &s) {
 
 double surface_exchange_in(const model_state &s) {
     const water_flows run(s.water);
-    return run.seepage_in() + run.lake_bed_in() + s.sac_channel_volume;
+    return run.seepage_in() + run.lake_bed_in() + run.sacramento_base_flow();
 }
 
 double surface_exchange_out(const model_state &s) {
@@ -401,23 +401,16 @@ void init_event(model_state &s) {
     s.event_initial_snow_volume = snow;
     s.event_start_surface_volume = s.event_initial_overland_volume + s.event_initial_lake_volume;
     s.event_marks.water = s.water.mark();
-    s.event_marks.column_et = s.richards_et_volume;
     s.event_marks.sac_storage = sacramento_storage(s.sac_basin);
     s.event_marks.sac_pending = sacramento_pending_volume(s);
-    s.event_marks.sac_outflow = s.sac_outflow_volume;
     s.event_marks.exchange_in = surface_exchange_in(s);
     s.event_marks.exchange_out = surface_exchange_out(s);
-    s.event_marks.sac_channel = s.sac_channel_volume;
-    s.event_marks.channel_clip = s.chan.negative_area_volume;
-    s.event_marks.stream_point_source = s.chan.point_source_volume;
-    s.event_marks.stream_point_sink = s.chan.point_sink_volume;
-    s.event_marks.pipe_to_surface = pipe_water_to_surface(s);
-    s.event_marks.pipe_from_surface = pipe_water_from_surface(s);
     if (s.inf_richards) {
         // The event's Richards balance starts from the soil water after the dry spell.
         s.start_soil_water_volume = final_soil_water(s);
         s.event_marks.richards_bottom = s.richards_bottom_total;
         s.event_marks.richards_clip = s.richards_clip_total;
+        s.event_marks.column_et = s.richards_et_volume;
     }
     start_sediment_event(s);
 

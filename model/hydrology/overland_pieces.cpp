@@ -227,7 +227,6 @@ void route_overland_step(model_state &s) {
     if (!channel && s.sacramento_on) {
         // Without channels the base flow of the stores leaves at the outlet.
         base = take_sacramento_runoff(s, s.sac_discharge * dt);
-        s.sac_channel_volume += base;
         s.water.move(ledger_node::sacramento_transit, ledger_node::outlet, base);
         if (dt > 0.0) s.outlet_discharge += base / dt;
     }
@@ -439,6 +438,7 @@ void step_channel_routing(model_state &s) {
     const pending_aquifer_exchange exchanged = pending_exchange_of(s);
     const double sources = s.chan.point_source_volume, sinks = s.chan.point_sink_volume;
     const double lifted = s.chan.negative_area_volume, to_lakes = s.chan.to_lakes_volume;
+    const double from_lakes = s.chan.from_lakes_volume, from_pipes = s.chan.pipe_outlet_volume;
     if (s.chan_explicit || s.chan_mesh) {
         lateral_inflow(s, s.cell_size, dt);
         if (failed()) return;
@@ -472,6 +472,8 @@ void step_channel_routing(model_state &s) {
     w.move(ledger_node::channels, ledger_node::point_sources, s.chan.point_sink_volume - sinks);
     w.move(ledger_node::channel_floor, ledger_node::channels, s.chan.negative_area_volume - lifted);
     w.move(ledger_node::channels, ledger_node::channel_lakes, s.chan.to_lakes_volume - to_lakes);
+    w.move(ledger_node::channel_lakes, ledger_node::channels, s.chan.from_lakes_volume - from_lakes);
+    w.move(ledger_node::pipes, ledger_node::channels, s.chan.pipe_outlet_volume - from_pipes);
     if (s.chan_explicit) w.move(ledger_node::channels, ledger_node::outlet, s.routed_outflow_volume);
 
     // Without explicit routing the overland step has booked the outlet flow.

@@ -114,15 +114,14 @@ void write_water_balance(const model_state &s, std::FILE *f) {
     // The rain on the lakes fell too.
     const double lake_rain = event.overland_lake_rain() + event.channel_lake_rain();
     std::fprintf(f, "volume of total rainfall:            %9.1lf\n",
-                 s.event_rain_volume + lake_rain + s.event_interception_volume);
-    std::fprintf(f, "volume of interception:              %9.1lf\n", s.event_interception_volume);
+                 event.ground_rain() + lake_rain + event.interception());
+    std::fprintf(f, "volume of interception:              %9.1lf\n", event.interception());
     if (s.sacramento_on) {
         // The event's share of the basin's totals; depths (mm) over the watershed.
         const double m3 = s.watershed_area / 1000.0;
         const event_total_marks &m = s.event_marks;
         // The base flow that entered the channels in the event.
-        std::fprintf(f, "volume of base flow from Sacramento:   %9.1lf\n",
-                     s.sac_channel_volume - m.sac_channel);
+        std::fprintf(f, "volume of base flow from Sacramento:   %9.1lf\n", event.sacramento_base_flow());
         std::fprintf(f, "volume of subsurface at event start:   %11.1lf\n", m.sac_storage * m3);
         std::fprintf(f, "volume of subsurface at event end:     %11.1lf\n",
                      sacramento_storage(s.sac_basin) * m3);
@@ -159,8 +158,8 @@ void write_water_balance(const model_state &s, std::FILE *f) {
         }
     }
     if (channels) {
-        std::fprintf(f, "volume from stream point sources:    %9.1lf\n", s.event_stream_source_volume);
-        std::fprintf(f, "volume to stream point sinks:        %9.1lf\n", s.event_stream_sink_volume);
+        std::fprintf(f, "volume from stream point sources:    %9.1lf\n", event.channel_point_sources());
+        std::fprintf(f, "volume to stream point sinks:        %9.1lf\n", event.channel_point_sinks());
     }
     if (lakes) {
         std::fprintf(f, "volume from lake point sources:      %9.1lf\n", 0.0);
@@ -170,7 +169,7 @@ void write_water_balance(const model_state &s, std::FILE *f) {
     }
     if (s.long_term && s.inf_richards)
         std::fprintf(f, "volume of total evaporation:         %9.1lf\n", event.evaporation());
-    std::fprintf(f, "volume from overland point sources:  %9.1lf\n", s.event_point_inflow_volume);
+    std::fprintf(f, "volume from overland point sources:  %9.1lf\n", event.overland_point_inflow());
     if (lakes)
         std::fprintf(f, "volume remaining in lakes            %9.1lf\n",
                      s.final_lake_volume + s.final_channel_lake_volume);
@@ -192,28 +191,35 @@ void write_mass_error(const model_state &s, std::FILE *f) {
         std::fprintf(f, "Note: negative mass conservation error indicates mass was gained.\n");
     std::fprintf(f, "Mass input + original mass:           %9.6lf m3\n", s.mass_input_original);
     std::fprintf(f, "Mass output + final mass:             %9.6lf m3\n", s.mass_output_final);
-    std::fprintf(f, "mass cleanup error from overland:     %9.6lf m3\n", s.event_cleanup_volume);
+    std::fprintf(f, "mass cleanup error from overland:     %9.6lf m3\n",
+                 water_flows(s.water, s.event_marks.water).overland_cleanup());
     if (error == -1.0) std::fprintf(f, "Note: no rainfall was input.\n");
 }
 
 void write_richards_block(const model_state &s, std::FILE *f) {
-    const double infiltrated = water_flows(s.water, s.event_marks.water).infiltration();
+    const water_flows event(s.water, s.event_marks.water);
+    const double infiltrated = event.infiltration();
+    // With soil-moisture accounting the columns are no store of the ledger: their
+    // own totals. Without it, their ET and limits are the ledger's flows.
+    const event_total_marks &m = s.event_marks;
+    const double area = s.cell_size * s.cell_size;
+    const bool own = s.sacramento_on != 0;
+    const double soil_et = own ? s.richards_et_volume - m.column_et : event.column_evaporation();
     std::fprintf(f, "\n \n Richard's EQ. Computations \n \n");
     std::fprintf(f, "initial soil water volume:           %9.1lf\n", s.start_soil_water_volume);
     std::fprintf(f, "final soil water volume:             %9.1lf\n", s.final_soil_volume);
     std::fprintf(f, "volume of infiltration:              %9.1lf\n", infiltrated);
-    std::fprintf(f, "volume of evaporation from soil:     %9.1lf\n", s.event_column_et_volume);
-    std::fprintf(f, "net volume of infiltration:          %9.1lf\n",
-                 infiltrated - s.event_column_et_volume);
+    std::fprintf(f, "volume of evaporation from soil:     %9.1lf\n", soil_et);
+    std::fprintf(f, "net volume of infiltration:          %9.1lf\n", infiltrated - soil_et);
     // Every way water enters or leaves the columns: infiltration, the ET the soil
     // gave up (evaporation from ponded water never entered it), the flux through
     // the column bottoms, the water the moisture limits added (negative: removed)
     // and the exchange with the aquifer as the water table moves.
-    const double area = s.cell_size * s.cell_size;
-    const double soil_et = s.event_column_et_volume;
-    const double bottom = (s.richards_bottom_total - s.event_marks.richards_bottom) * area;
-    const double clip = (s.richards_clip_total - s.event_marks.richards_clip) * area;
-    const double to_aquifer = water_flows(s.water, s.event_marks.water).table_exchange();
+    // With the aquifer the bottom flux waits in the percolation that its next step takes.
+    const double bottom = own || s.groundwater_on ? (s.richards_bottom_total - m.richards_bottom) * area
+                                                  : event.column_drainage();
+    const double clip = own ? (s.richards_clip_total - m.richards_clip) * area : event.column_limits();
+    const double to_aquifer = event.table_exchange();
     std::fprintf(f, "volume through the column bottoms:   %9.1lf\n", bottom);
     std::fprintf(f, "volume from soil to groundwater:     %9.1lf\n", to_aquifer);
     std::fprintf(f, "volume added by the moisture limits: %9.1lf\n", clip);
@@ -255,7 +261,8 @@ void write_groundwater_block(const model_state &s, std::FILE *f) {
 void write_warnings(const model_state &s, std::FILE *f) {
     std::fprintf(f, "\n THE FOLLOWING WARNINGS ARE GIVEN:\n");
     bool any = false;
-    const double rain = s.event_rain_volume + s.event_interception_volume;
+    const water_flows event(s.water, s.event_marks.water);
+    const double rain = event.ground_rain() + event.interception();
     if (s.final_overland_volume > 0.05 * rain) {
         any = true;
         std::fprintf(f, "-The volume of water remaining on the watershed surface at the end of the\n");

@@ -41,9 +41,9 @@ bool lakes_simulated(const model_state &s) {
     return s.overland_lake_on || s.channels.lake_count > 0;
 }
 
-// Channel lakes: volumes at the start and now, inflow and outflow (m3).
+// Channel lakes: volumes at the start and now (m3).
 struct perennial_lake_totals {
-    double initial = 0.0, final_volume = 0.0, in = 0.0, out = 0.0;
+    double initial = 0.0, final_volume = 0.0;
 };
 perennial_lake_totals perennial_lakes(const model_state &s) {
     perennial_lake_totals t;
@@ -52,8 +52,6 @@ perennial_lake_totals perennial_lakes(const model_state &s) {
         const channel_lake &l = s.channels.lakes[static_cast<std::size_t>(k)];
         t.initial += l.initial_volume;
         t.final_volume += l.volume;
-        t.in += l.volume_in;
-        t.out += l.volume_out;
     }
     return t;
 }
@@ -290,18 +288,18 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Lakes to groundwater:", s.water.moved(ln::channel_lakes, ln::aquifer));
     }
     if (perennial) {
-        volume_line(f, "Flows into lakes:", lakes.in);
-        volume_line(f, "Flows from lakes:", lakes.out);
+        volume_line(f, "Flows into lakes:", run.channel_lake_inflow());
+        volume_line(f, "Flows from lakes:", run.channel_lake_outflow());
         volume_line(f, "Lake evaporation:", run.lake_evaporation());
     }
     if (gw) volume_line(f, "Deep recharge:", leaked(s));
     volume_line(f, "Overland point sources:", point_inflow(s));
     if (channels)
-        volume_line(f, "Channel point sources:", s.chan.point_source_volume - s.chan.point_sink_volume);
+        volume_line(f, "Channel point sources:", run.channel_point_sources() - run.channel_point_sinks());
     if (s.storm_sewer_on) {
         volume_line(f, "Taken by pipe inlets:", s.water.moved(ln::surface, ln::pipes));
         volume_line(f, "Spilled from pipes onto the land:", s.water.moved(ln::pipes, ln::surface));
-        if (channels) volume_line(f, "Pipe outflow into channels:", s.chan.pipe_outlet_volume);
+        if (channels) volume_line(f, "Pipe outflow into channels:", s.water.moved(ln::pipes, ln::channels));
         if (s.superlinks.tile_drain) volume_line(f, "Tile drains, aquifer to pipes:", tile_drained(s));
         // The floors the network started from are in its initial volume.
         volume_line(f, "Water added by the pipe depth bounds:", s.water.net(ln::pipe_depth_bounds, ln::pipes));
@@ -313,7 +311,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
     volume_line(f, "Water added by the overland clean-up:", cleanup_added(s));
     if (gw) volume_line(f, "Water added by the aquifer floor:", gw_floor_added(s));
     if (channels)
-        volume_line(f, "Water added by lifting channel areas:", s.chan.negative_area_volume);
+        volume_line(f, "Water added by lifting channel areas:", run.channel_lifting());
 
     std::fprintf(f, "Mass balance error of surface components =             %10.6lf percent\n\n",
                  error_as_printed(balance.surface_error, 6));
@@ -342,20 +340,21 @@ void write_global_balance(model_state &s, std::FILE *f) {
                      error_as_printed(percent_of(s.final_soil_volume - expected, in), 6));
     }
     if (s.overland_lake_on) {
-        // Flows in and out as the lake update booked them (rain, overland flow and
-        // the water of taken cells in; falls out). No process evaporates water
-        // from overland lakes, so their evaporation line stays 0.
-        volume_line(f, "Overland lake flows in m^3:", s.overland_lake_flow_in);
-        volume_line(f, "Overland lake flows out m^3:", s.overland_lake_flow_out);
+        // Rain, overland flow and the water of taken cells in; water given back to
+        // the cells out. No process evaporates water from overland lakes, so their
+        // evaporation line stays 0.
+        const double in = run.overland_lake_inflow(), out = run.overland_lake_outflow();
+        volume_line(f, "Overland lake flows in m^3:", in);
+        volume_line(f, "Overland lake flows out m^3:", out);
         volume_line(f, "Overland lake evaporation m^3:", 0.0);
         std::fprintf(f, "Overland lake mass bal error m^3:               %14.2lf\n\n",
-                     error_as_printed(s.initial_lake_volume + s.overland_lake_flow_in -
-                                          s.overland_lake_flow_out - overland_lake_final_volume(s), 2));
+                     error_as_printed(s.initial_lake_volume + in - out - overland_lake_final_volume(s), 2));
     }
     if (perennial)
         std::fprintf(f, "Perennial lake mass bal error m^3=              %14.2lf\n\n",
-                     error_as_printed(lakes.initial + lakes.in + run.channel_lake_rain() - lakes.out -
-                                          run.lake_evaporation() - lakes.final_volume, 2));
+                     error_as_printed(lakes.initial + run.channel_lake_inflow() + run.channel_lake_rain() -
+                                          run.channel_lake_outflow() - run.lake_evaporation() -
+                                          lakes.final_volume, 2));
 }
 
 // ---- 5. contaminants ----
@@ -555,19 +554,16 @@ run_balance form_run_balance(const model_state &s) {
                              s.run_initial_channel_volume + s.initial_snow_volume + lakes.initial;
     // The pipe network lies outside these volumes: what its inlets take leaves the
     // surface, what it spills or discharges onto cells and into channels enters it.
-    const double pipe_in = pipe_water_to_surface(s);
-    // The point inflows are added to both point totals; the water is counted once.
-    const double inflow = rain + point_inflow(s) + boundary_gain(s) +
-                          cleanup_added(s) + s.chan.negative_area_volume +
-                          s.chan.point_source_volume + pipe_in;
+    const water_flows run(s.water);
+    const double pipe_in = run.out_of_pipes();
+    const double inflow = rain + point_inflow(s) + boundary_gain(s) + cleanup_added(s) +
+                          run.channel_lifting() + run.channel_point_sources() + pipe_in;
     const double stored_out = s.final_overland_volume + s.final_lake_volume +
                               s.final_channel_volume + s.final_snow_volume + lakes.final_volume;
     // Evaporation from ponded water leaves the surface; the rest of the ET left the
     // soil and belongs to the whole-system balance only.
-    const water_flows run(s.water);
     const double outflow = caught(s) + run.surface_evaporation() + run.discharge() + boundary_out +
-                           s.chan.point_sink_volume + pipe_water_from_surface(s) +
-                           run.lake_evaporation();
+                           run.channel_point_sinks() + run.into_pipes() + run.lake_evaporation();
     const double soil_et = run.soil_evaporation();
     b.surface_in = stored_in + inflow + exchange_in;
     b.surface_out = stored_out + outflow + run.infiltration() + exchange_out;
@@ -584,7 +580,7 @@ run_balance form_run_balance(const model_state &s) {
     const double pipe_end = s.storm_sewer_on ? s.superlinks.slink_volume_end : 0.0;
     b.overall_in = stored_in + inflow - pipe_in + pipe_start + s.initial_gw_volume +
                    across_head_bounds(s) + gw_floor_added(s);
-    b.overall_out = stored_out + outflow - pipe_water_from_surface(s) + pipe_end +
+    b.overall_out = stored_out + outflow - run.into_pipes() + pipe_end +
                     s.final_gw_volume + pumped(s) + leaked(s);
     if (soil_storage_tracked(s)) {
         b.overall_in += s.initial_soil_water_volume;
@@ -593,7 +589,7 @@ run_balance form_run_balance(const model_state &s) {
         // percolates into fixed-head cells leaves through their boundary.
         b.overall_out += s.groundwater_on ? run.recharge() - run.recharge_of_aquifer() : run.recharge();
         // Water the Richards columns' moisture limits added (negative: removed).
-        if (s.inf_richards) b.overall_in += s.richards_clip_total * s.cell_size * s.cell_size;
+        if (s.inf_richards) b.overall_in += run.column_limits();
     } else if (!s.sacramento_on) {
         b.overall_out += run.infiltration();
     }

@@ -179,7 +179,7 @@ void set_initial_state(model_state &s, superlink_step_state &w) {
     w.slink_dried_cells = 0;
     w.slink_water_added = 0;
     w.slink_captured_total = w.slink_tile_total = w.slink_surcharge_total = 0.0;
-    w.slink_cell_outlet_total = 0.0;
+    w.slink_cell_outlet_total = w.slink_channel_outlet_total = 0.0;
     for (int j = 1; j <= p.num_junctions; ++j) {
         if (p.junc_fixed_head[at(j)] == 1) w.fixed_head[at(j)] = p.junc_Zinv[at(j)];
         p.junc_inflow[at(j)] = 0.0;
@@ -636,6 +636,7 @@ void outlets(model_state &s, superlink_step_state &w, double dt, double availabl
         p.slink_volume_out += q * dt;
         if (p.junction_kind[at(j)] == 999) {
             p.junc_outflow[at(j)] += q;
+            w.slink_channel_outlet_total += q * dt;
         } else {
             s.depth[at(int_at(s.junction_cell, j))] += q * dt / area;
             w.slink_cell_outlet_total += q * dt;
@@ -749,15 +750,6 @@ double inlet_capture_volume(int t, double d, double cell_size) {
     return (static_cast<double>(t) / 9.0) * d * cell_size * cell_size;
 }
 
-double pipe_water_to_surface(const model_state &s) {
-    const superlink_step_state &w = s.superlink_work;
-    return s.chan.pipe_outlet_volume + w.slink_surcharge_total + w.slink_cell_outlet_total;
-}
-
-double pipe_water_from_surface(const model_state &s) {
-    return s.superlink_work.slink_captured_total;
-}
-
 double pipe_network_water(const model_state &s) {
     const superlink_network &p = s.superlinks;
     return p.superlink_step_count > 0 ? p.slink_volume_end : network_water(p, 1.0);
@@ -814,7 +806,6 @@ int superlink_step(model_state &s, double dt) {
     ledger.move(ledger_node::pipes, ledger_node::surface, w.spilled_step);
     ledger.move(ledger_node::aquifer, ledger_node::pipes, w.tile_step);
     ledger.move(ledger_node::pipes, ledger_node::surface, w.slink_cell_outlet_total - onto_cells);
-    ledger.move(ledger_node::pipes, ledger_node::channels, w.out_step - (w.slink_cell_outlet_total - onto_cells));
     ledger.move(ledger_node::pipe_depth_bounds, ledger_node::pipes, kept - available + w.out_step);
     w.held = kept;
     p.slink_volume_end = kept;

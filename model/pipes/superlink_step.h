@@ -61,10 +61,11 @@ struct superlink_step_state {
     bool dense_only = false;  // solve every step densely (comparison runs)
 
     // Run totals (m3): surface water taken by inlets, tile inflow taken from the
-    // aquifer, water spilled by surcharged inlets and water that type-888
-    // outlets put onto their cells.
+    // aquifer, water spilled by surcharged inlets, water that type-888 outlets
+    // put onto their cells and water that type-999 outlets offered the channels
+    // (the channel step takes it, and posts the move, at its nodes).
     double slink_captured_total = 0.0, slink_tile_total = 0.0, slink_surcharge_total = 0.0;
-    double slink_cell_outlet_total = 0.0;
+    double slink_cell_outlet_total = 0.0, slink_channel_outlet_total = 0.0;
     // The ledger (m3): the water the network was given less what it gave, which
     // its nodes and junctions hold at the end of every step.
     double held = 0.0;
@@ -98,10 +99,6 @@ double bounded_junction_head(double x, double invert);
 // t / 9 of the cell's water (m3).
 double inlet_capture_volume(int t, double d, double cell_size);
 
-// Run totals of the pipe network's exchange with the surface (m3): the water it
-// put onto the land and into the channels, and the water its inlets took.
-double pipe_water_to_surface(const model_state &state);
-double pipe_water_from_surface(const model_state &state);
 // The water the network holds now (m3): its own ledger's after a step, its
 // nodes' and junctions' before the first.
 double pipe_network_water(const model_state &state);

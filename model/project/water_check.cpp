@@ -70,11 +70,8 @@ double store_volume(const model_state &s, ledger_node store) {
             return overland_lake_volume(s) + pending;
         }
         case n::channels:
-            // With what the pipe outlets have handed over and the channel step not yet
-            // taken, less what the aquifer has given the channels and posts at its next step.
-            return (channel_routing_on(s) ? channel_water_volume(s) : 0.0) +
-                   s.water.moved(n::pipes, n::channels) - s.chan.pipe_outlet_volume -
-                   pending_exchange_of(s).seepage;
+            // Less what the aquifer has given the channels and posts at its next step.
+            return (channel_routing_on(s) ? channel_water_volume(s) : 0.0) - pending_exchange_of(s).seepage;
         case n::channel_lakes: return channel_lake_volume(s) - pending_exchange_of(s).lake;
         case n::snow: return cell_sum(s, s.snow_store) * area;
         case n::canopy: return cell_sum(s, s.interception_store) * area / 1000.0;
@@ -87,7 +84,11 @@ double store_volume(const model_state &s, ledger_node store) {
             return final_soil_water(s) +
                    (s.inf_redist ? cell_sum(s, s.step_infiltration_depth) * area : 0.0);
         case n::aquifer: return s.groundwater_on ? s.gw_stored_volume : 0.0;
-        case n::pipes: return s.storm_sewer_on ? pipe_network_water(s) : 0.0;
+        case n::pipes:
+            // With what the channel outlets have offered and the channel step not yet taken.
+            return s.storm_sewer_on ? pipe_network_water(s) + s.superlink_work.slink_channel_outlet_total -
+                                          s.chan.pipe_outlet_volume
+                                    : 0.0;
         case n::sacramento:
             // The stores, and the infiltration they have not yet taken in.
             return s.sacramento_on ? sacramento_storage(s.sac_basin) * s.watershed_area / 1000.0 +

@@ -191,6 +191,10 @@ TEST(KorvaLakes, OverlandLakeAboveAWeirFallsToItsCrest) {
     EXPECT_NEAR(value_after(summary, "Initial overland lake volume:") + rain,
                 lake + value_after(summary, "Final surface volume:") + value_after(summary, "Total discharge:"),
                 0.03);
+    // The lake's flows: the rain on its 200 m2 in (while it poured), what poured over the crest out.
+    const double in = value_after(summary, "Overland lake flows in m^3:");
+    EXPECT_NEAR(in, 200.0 * 0.01 / 6.0, 0.005);
+    EXPECT_NEAR(200.0 + in - value_after(summary, "Overland lake flows out m^3:"), lake, 0.01);
     // The rain's tracer on the lake leaves it with its water, at the lake's
     // concentration (at most the mass into the lake over its volume).
     const std::size_t ov = summary.rfind("Overland Contaminant Transport Summary");

@@ -151,7 +151,7 @@ TEST(RoutingTotals, BaseFlowEntersAtEveryEntryByItsWeight) {
     s.chan.qlat[1][1] = s.chan.qlat[2][1] = 0.0;
     EXPECT_NEAR(lateral_inflow(s, 10.0, 60.0), 30.0, 1e-12);
     EXPECT_NEAR(s.chan.qlat[2][1], 0.75 * 30.0 / 60.0 / 100.0, 1e-15);
-    EXPECT_NEAR(s.sac_channel_volume, 150.0, 1e-12);
+    EXPECT_NEAR(s.water.moved(ledger_node::sacramento_transit, ledger_node::channels), 150.0, 1e-12);
 
     s.sacramento_on = 0;
     s.chan.qlat[1][1] = s.chan.qlat[2][1] = 0.0;

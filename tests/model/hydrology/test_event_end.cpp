@@ -42,7 +42,7 @@ protected:
 TEST_F(EventEnd, BalancedEventHasNoError) {
     // 2 m3 of rain: 1.2 m3 left at the outlet and 0.002 m on each of the four
     // cells (0.8 m3) remains on the surface.
-    s.event_rain_volume = 2.0;
+    s.water.move(ledger_node::atmosphere, ledger_node::surface, 2.0);
     s.water.move(ledger_node::surface, ledger_node::outlet, 1.2);
     for (int i = 1; i <= 4; ++i) s.depth[i] = 0.002;
     form_event_balance(s);
@@ -59,18 +59,17 @@ TEST_F(EventEnd, InterceptionAndInfiltrationCloseTheBalance) {
     s.water.move(ledger_node::atmosphere, ledger_node::canopy, 4.0);
     s.event_marks.water = s.water.mark();
     s.water.move(ledger_node::atmosphere, ledger_node::canopy, 1.0);
-    s.event_rain_volume = 9.0;
+    s.water.move(ledger_node::atmosphere, ledger_node::surface, 9.0);
     s.water.move(ledger_node::surface, ledger_node::front_soil, 3.0);
     s.water.move(ledger_node::surface, ledger_node::outlet, 2.0);
     for (int i = 1; i <= 4; ++i) s.depth[i] = 0.01;
     form_event_balance(s);
-    EXPECT_DOUBLE_EQ(s.event_interception_volume, 1.0);
     EXPECT_NEAR(s.mass_input_original, 10.0, 1e-12);
     EXPECT_NEAR(s.mass_conservation_error, 0.0, 1e-12);
 }
 
 TEST_F(EventEnd, WaterMissingFromTheBalanceIsANegativeError) {
-    s.event_rain_volume = 100.0;
+    s.water.move(ledger_node::atmosphere, ledger_node::surface, 100.0);
     s.water.move(ledger_node::surface, ledger_node::outlet, 90.0);  // 10 m3 unaccounted for
     form_event_balance(s);
     EXPECT_NEAR(s.mass_conservation_error, -0.1, 1e-12);
@@ -79,9 +78,10 @@ TEST_F(EventEnd, WaterMissingFromTheBalanceIsANegativeError) {
 TEST_F(EventEnd, LiftedChannelAreasCountAsAnInputOfTheEvent) {
     // The routing had added 0.5 m3 before the event and 2.5 m3 by its end; the
     // event's 2 m3 and its 100 m3 of rain leave at the outlet.
-    s.event_marks.channel_clip = 0.5;
-    s.chan.negative_area_volume = 2.5;
-    s.event_rain_volume = 100.0;
+    s.water.move(ledger_node::channel_floor, ledger_node::channels, 0.5);
+    s.event_marks.water = s.water.mark();
+    s.water.move(ledger_node::channel_floor, ledger_node::channels, 2.0);
+    s.water.move(ledger_node::atmosphere, ledger_node::surface, 100.0);
     s.water.move(ledger_node::surface, ledger_node::outlet, 102.0);
     form_event_balance(s);
     EXPECT_NEAR(s.mass_input_original, 102.0, 1e-12);
@@ -90,11 +90,11 @@ TEST_F(EventEnd, LiftedChannelAreasCountAsAnInputOfTheEvent) {
 
 TEST_F(EventEnd, CleanUpWaterCountsAsAnInput) {
     // 1 m3 added by lifting negative depths; 101 m3 leave.
-    s.event_rain_volume = 100.0;
+    s.water.move(ledger_node::atmosphere, ledger_node::surface, 100.0);
     s.water.move(ledger_node::overland_cleanup, ledger_node::surface, 1.0);
     s.water.move(ledger_node::surface, ledger_node::outlet, 101.0);
     form_event_balance(s);
-    EXPECT_DOUBLE_EQ(s.event_cleanup_volume, 1.0);
+    EXPECT_NEAR(s.mass_input_original, 101.0, 1e-12);
     EXPECT_NEAR(s.mass_conservation_error, 0.0, 1e-12);
 }
 
@@ -111,7 +111,7 @@ TEST_F(EventEnd, FinishEventActsOnlyOnTheFlagAndWritesTheSummary) {
     finish_event(s);
     EXPECT_EQ(contents(s.summary_file), "");
     s.end_of_event = 1;
-    s.event_rain_volume = 1.0;
+    s.water.move(ledger_node::atmosphere, ledger_node::surface, 1.0);
     s.water.move(ledger_node::surface, ledger_node::outlet, 1.0);
     finish_event(s);
     EXPECT_EQ(s.end_of_event, 0);

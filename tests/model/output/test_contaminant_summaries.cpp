@@ -205,7 +205,7 @@ TEST_F(ContaminantSummary, LakeBlockGivesEachLakesFinalMassAndConcentration) {
 
 TEST_F(ContaminantSummary, BlocksFollowTheWaterBalanceOfTheWholeSummary) {
     s.uniform_rain_on = 1;
-    s.event_rain_volume = 500.0;
+    s.water.move(ledger_node::atmosphere, ledger_node::surface, 500.0);
     s.mass_input_original = s.mass_output_final = 500.0;
     write_event_summary(s);
     const std::string text = contents(s.summary_file);

@@ -32,7 +32,7 @@ protected:
         s.rain_began_minutes = 0.0;
         s.peak_calendar = {1999, 6, 15, 9, 5, 0};
         s.peak_outlet_discharge = 0.1234;
-        s.event_rain_volume = 500.0;
+        s.water.move(ledger_node::atmosphere, ledger_node::surface, 500.0);
         s.water.move(ledger_node::surface, ledger_node::outlet, 400.0);
         s.final_overland_volume = 100.0;
         s.mass_input_original = 500.0;
@@ -188,8 +188,9 @@ TEST_F(EventSummary, SurfaceWaterOfExactlyFivePercentIsNoWarning) {
 }
 
 TEST_F(EventSummary, RainfallIncludesTheInterceptedRain) {
-    s.event_rain_volume = 450.0;        // reached the ground
-    s.event_interception_volume = 50.0; // held on the canopy
+    s.event_marks.water = s.water.mark();
+    s.water.move(ledger_node::atmosphere, ledger_node::surface, 450.0);  // reached the ground
+    s.water.move(ledger_node::atmosphere, ledger_node::canopy, 50.0);    // held on the canopy
     s.interception_on = 1;
     const std::string text = summary();
     EXPECT_NE(text.find("volume of total rainfall:                500.0\n"
@@ -236,8 +237,8 @@ TEST_F(EventSummary, ChannelSectionKindsAndPointInputs) {
     ASSERT_EQ(alloc_1d_int(s.channels.link_type, 2), 0);
     s.channels.link_type[1] = 10;
     s.channels.link_type[2] = 1;
-    s.event_stream_source_volume = 3600.0;
-    s.event_stream_sink_volume = 12.5;
+    s.water.move(ledger_node::point_sources, ledger_node::channels, 3600.0);
+    s.water.move(ledger_node::channels, ledger_node::point_sources, 12.5);
     std::string text = summary();
     EXPECT_NE(text.find("Explicit diffusive-wave channel routing.\n"
                         "Trapezoidal cross-sections with Preissmann slots were simulated.\n"),

@@ -517,7 +517,7 @@ TEST_F(RunSummary, WaterAddedByLiftingChannelAreasIsAnInflow) {
     // 1000 m3 of rain and 4 m3 made by the channel routing all leave at the outlet.
     s.chan_explicit = 1;
     s.water.move(ledger_node::atmosphere, ledger_node::surface, 1000.0);
-    s.chan.negative_area_volume = 4.0;
+    s.water.move(ledger_node::channel_floor, ledger_node::channels, 4.0);
     s.water.move(ledger_node::channels, ledger_node::outlet, 1004.0);
     const run_balance b = form_run_balance(s);
     EXPECT_DOUBLE_EQ(b.surface_in, 1004.0);
