@@ -189,10 +189,12 @@ struct channel_network {
     // times 2^level), the volume through the join below each link since its coarser
     // side last stepped, the links of each level, and the areas and discharges at
     // the start of a cycle of sub-steps with the volume through every node's face
-    // over the cycle ([node][link]).
+    // over the cycle ([node][link]); the end nodes (link, node) whose sections a
+    // level's sub-step makes for the finer links beside it.
     std::vector<int> link_level;
     std::vector<double> join_volume;
     std::vector<std::vector<int>> level_links;
+    std::vector<int> end_links, end_nodes;
     array_2d<double> area_cycle, qp_cycle, face_sum;
     // Every link takes the network's shortest sub-step (comparisons with the
     // routing's reference copy).

@@ -79,7 +79,7 @@ bool same_shape(const array_2d<double> &a, const array_2d<double> &b) {
 
 void sections_from(model_state &s, array_2d<double> &area,
                    section_parts parts = section_parts::all,
-                   const std::vector<int> *links = nullptr) {
+                   const std::vector<int> *links = nullptr, const std::vector<int> *nodes = nullptr) {
     section_arrays a;
     a.area = &area;
     a.depth = &s.chan.chan_depth;
@@ -89,6 +89,7 @@ void sections_from(model_state &s, array_2d<double> &area,
     a.dconv = &s.chan.dconv;
     if (same_shape(s.channels.side_factor, s.channels.sslope)) a.side_factor = &s.channels.side_factor;
     a.links = links;
+    a.node_of = nodes;
     ex_section_area_to_depth(s.channels, a, parts);
 }
 
@@ -1084,18 +1085,25 @@ int level_step(model_state &s, int at, double hq, double c_lim) {
         change = found.change;
     }
     if (negative) return 0;
-    // A coarser link's conveyances serve the joins of the finer links beside it.
-    sections_from(s, w.area, section_parts::depth_only, &links);
+    // Until their next predictor, the sections of these links are read only where
+    // a finer link beside them makes a join: their first node for a finer link
+    // above, their last for a finer link below. Those nodes are brought up to the
+    // new areas; the others are made again by the next predictor or at the end of
+    // the cycle.
     if (at > 0) {
-        std::vector<int> &beside = net.level_links[static_cast<std::size_t>(deepest_level) + 1];
-        beside.clear();
+        std::vector<int> &ends = net.end_links, &ends_at = net.end_nodes;
+        ends.clear();
+        ends_at.clear();
         for (const int l : links) {
-            bool finer = net.ds_link[l] >= 1 && net.link_level[static_cast<std::size_t>(net.ds_link[l])] < at;
+            const int nx = net.comp_node_count[l], d = net.ds_link[l];
+            bool above = false;
             for (int k = 1; k <= net.us_count[l]; ++k)
-                finer = finer || net.link_level[static_cast<std::size_t>(net.uslinks[l][k])] < at;
-            if (finer) beside.push_back(l);
+                above = above || net.link_level[static_cast<std::size_t>(net.uslinks[l][k])] < at;
+            if (above) ends.push_back(l), ends_at.push_back(1);
+            if (d >= 1 && net.link_level[static_cast<std::size_t>(d)] < at && !(above && nx == 1))
+                ends.push_back(l), ends_at.push_back(nx);
         }
-        if (!beside.empty()) sections_from(s, w.area, section_parts::conveyance_only, &beside);
+        if (!ends.empty()) sections_from(s, w.area, section_parts::all, &ends, &ends_at);
     }
     // The volume through every face this level made; the joins to coarser links
     // keep theirs for the coarser side, the fixed ones start again.
