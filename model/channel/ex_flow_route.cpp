@@ -455,6 +455,89 @@ struct level_view {
     bool fixed(const channel_network &net, int u) const { return join_level(net, u) < at; }
 };
 
+// One link of a level over a sub-step h (see limit_level_outflows): what each node
+// gives off through its faces, what it keeps for the fixed joins it feeds, and
+// what it holds plus what reaches it from outside.
+struct level_supply {
+    const model_state &s;
+    const double *qc, *ac, *lc;
+    std::size_t qs, as, ls;
+    int l, nx;
+    double dx, h, back = 0.0, back_fixed = 0.0;
+    bool own_outlet = false, last_face = false, last_fixed = false;
+
+    level_supply(const model_state &st, const array_2d<double> &area, const array_2d<double> &q, double step,
+                 int link, bool through, const level_view &v)
+        : s(st), qc(q.data() + link), ac(area.data() + link), lc(st.chan.qlat.data() + link),
+          qs(q.cols() + 1), as(area.cols() + 1), ls(st.chan.qlat.cols() + 1), l(link),
+          nx(st.channels.comp_node_count[link]), dx(st.channels.dx[link]), h(step) {
+        const channel_network &net = st.channels;
+        const int L = net.link_count, d = net.ds_link[link];
+        own_outlet = through && link == L;
+        last_face = d >= 1 || (link == L && !through);
+        last_fixed = d >= 1 && v.fixed(net, link);
+        for (int k = 1; k <= net.us_count[link]; ++k) {
+            const int u = net.uslinks[link][k];
+            const double o = std::max(-q[net.comp_node_count[u]][u], 0.0);
+            if (v.fixed(net, u))
+                back_fixed += o;
+            else
+                back += o;
+        }
+    }
+
+    // Node k's outflow (m3/s) and what it can supply over h (m3) less what it
+    // keeps; `next` walks the outside inflows in link and node order.
+    void demand(std::size_t k, std::size_t &next, double &out, double &held) const {
+        const int n = static_cast<int>(k);
+        const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
+        out = k > 1 ? std::max(-qc[(k - 1) * qs], 0.0) : back;
+        double kept = k > 1 ? 0.0 : back_fixed;
+        if (n < nx || last_face) {
+            const double o = std::max(qc[k * qs], 0.0);
+            if (n == nx && last_fixed)
+                kept += o;
+            else
+                out += o;
+        }
+        double gain = lc[k * ls] * dx;
+        if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
+            gain += outside_rate(s, n, l, next);
+            ++next;
+        }
+        held = std::max(ac[k * as] * dx, 0.0) + h * std::max(gain, 0.0) - h * kept;
+    }
+    bool short_at(std::size_t k, double out, double held) const {
+        return out * h > held && !(own_outlet && static_cast<int>(k) == nx);
+    }
+};
+
+// Whether limit_level_outflows finds any node short, without making the shares;
+// without `inner`, the inner nodes of links with three nodes or more and no
+// outside inflow are left to the caller (continuity checks them as it updates).
+bool any_level_node_short(const model_state &s, const array_2d<double> &area, const array_2d<double> &q,
+                          double h, const level_view &v, bool inner) {
+    const channel_network &net = s.channels;
+    const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
+    const int L = net.link_count;
+    const bool through = L >= 1 && net.ds_link[L] == 0 && s.head_bound;
+    std::size_t next = 0;
+    bool short_node = false;
+    for (const int l : *v.links) {
+        const level_supply link(s, area, q, h, l, through, v);
+        while (next < inflows.size() && inflows[next].link < l) ++next;
+        const bool plain = next >= inflows.size() || inflows[next].link != l;
+        const std::size_t last = static_cast<std::size_t>(link.nx);
+        const bool ends_only = !inner && plain && last >= 3;
+        for (std::size_t k = 1; k <= last; k = ends_only && k == 1 ? last : k + 1) {
+            double out = 0.0, held = 0.0;
+            link.demand(k, next, out, held);
+            short_node |= link.short_at(k, out, held);
+        }
+    }
+    return short_node;
+}
+
 // limit_outflows over the links of one level: the faces it makes are limited as
 // there; a fixed join's outflow is taken from what its node holds first, and a
 // join's flow out of a node of a coarser link is not limited here (that node is
@@ -467,45 +550,16 @@ void limit_level_outflows(model_state &s, const array_2d<double> &area, array_2d
     const int L = net.link_count;
     std::size_t next = 0;
     const bool through = L >= 1 && net.ds_link[L] == 0 && s.head_bound;
-    const std::size_t qs = q.cols() + 1, as = area.cols() + 1, ls = s.chan.qlat.cols() + 1,
-                      ss = share.cols() + 1;
+    const std::size_t qs = q.cols() + 1, ss = share.cols() + 1;
     bool limited = false;
     for (const int l : *v.links) {
-        const int nx = net.comp_node_count[l], d = net.ds_link[l];
-        const bool own_outlet = through && l == L;
-        const bool last_face = d >= 1 || (l == L && !through);
-        const bool last_fixed = d >= 1 && v.fixed(net, l);
-        const double dx = net.dx[l];
-        const double *qc = q.data() + l, *ac = area.data() + l, *lc = s.chan.qlat.data() + l;
+        const level_supply link(s, area, q, h, l, through, v);
         double *sc = share.data() + l;
-        double back = 0.0, back_fixed = 0.0;
-        for (int k = 1; k <= net.us_count[l]; ++k) {
-            const int u = net.uslinks[l][k];
-            const double o = std::max(-q[net.comp_node_count[u]][u], 0.0);
-            if (v.fixed(net, u))
-                back_fixed += o;
-            else
-                back += o;
-        }
         while (next < inflows.size() && inflows[next].link < l) ++next;
-        for (std::size_t k = 1; k <= static_cast<std::size_t>(nx); ++k) {
-            const int n = static_cast<int>(k);
-            double out = k > 1 ? std::max(-qc[(k - 1) * qs], 0.0) : back;
-            double kept = k > 1 ? 0.0 : back_fixed;
-            if (n < nx || last_face) {
-                const double o = std::max(qc[k * qs], 0.0);
-                if (n == nx && last_fixed)
-                    kept += o;
-                else
-                    out += o;
-            }
-            double gain = lc[k * ls] * dx;
-            if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
-                gain += outside_rate(s, n, l, next);
-                ++next;
-            }
-            const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(gain, 0.0) - h * kept;
-            if (out * h > held && !(own_outlet && n == nx)) {
+        for (std::size_t k = 1; k <= static_cast<std::size_t>(link.nx); ++k) {
+            double out = 0.0, held = 0.0;
+            link.demand(k, next, out, held);
+            if (link.short_at(k, out, held)) {
                 sc[k * ss] = held > 0.0 ? held / (out * h) : 0.0;
                 limited = true;
             } else {
@@ -599,8 +653,10 @@ struct link_supply {
 
 // Whether limit_outflows finds any node short (the same test, node by node),
 // without making the shares: most sub-steps have none. The inner nodes of a link
-// without outside inflows go without a branch.
-bool any_node_short(const model_state &s, const array_2d<double> &area, const array_2d<double> &q, double h) {
+// without outside inflows go without a branch; without `inner` they are left to
+// the caller (continuity checks them as it updates).
+bool any_node_short(const model_state &s, const array_2d<double> &area, const array_2d<double> &q, double h,
+                    bool inner = true) {
     const channel_network &net = s.channels;
     const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
     const int L = net.link_count;
@@ -625,7 +681,7 @@ bool any_node_short(const model_state &s, const array_2d<double> &area, const ar
         short_node |= node_short(1);
         const double *qc = link.qc, *ac = link.ac, *lc = link.lc, dx = link.dx;
         const std::size_t qs = link.qs, as = link.as, ls = link.ls;
-        for (std::size_t k = 2; k < last; ++k) {
+        for (std::size_t k = 2; inner && k < last; ++k) {
             const double out = std::max(-qc[(k - 1) * qs], 0.0) + std::max(qc[k * qs], 0.0);
             const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(lc[k * ls] * dx, 0.0);
             short_node |= out * h > held;
@@ -689,20 +745,14 @@ void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<doubl
     if (feed_n >= 1) q[net.comp_node_count[L]][L] += q[feed_n][feed_l] - feed_before;
 }
 
-// Continuity update of `area` over one sub-step h with the discharges q, from the
-// inflows of gather_inflows; q is first limited to what the nodes can supply
-// (limit_outflows) and keeps the discharges the update used. With `v`, only the
-// links of that level are updated. With `clamp`, new
-// areas below 0 are stored as 0 (the predictor); with `predicted`, the result
-// compares the new areas with those (the corrector).
-continuity_result continuity(model_state &s, array_2d<double> &area, array_2d<double> &q, double h,
-                             bool clamp = false, const array_2d<double> *predicted = nullptr,
-                             const level_view *v = nullptr) {
+// The continuity update of `area` with the discharges q as given (see continuity).
+// With `inner_short`, the inner nodes of links of three nodes or more without
+// outside inflow are checked as the limiters check them while they are updated,
+// and it is set when one of them is short.
+continuity_result update_areas(model_state &s, array_2d<double> &area, const array_2d<double> &q, double h,
+                               bool clamp, const array_2d<double> *predicted, const level_view *v,
+                               bool *inner_short) {
     continuity_result result;
-    if (v)
-        limit_level_outflows(s, area, q, h, *v);
-    else
-        limit_outflows(s, area, q, h);
     channel_network &net = s.channels;
     const int L = net.link_count;
     const bool exchange = exchange_in_step(s);
@@ -779,12 +829,30 @@ continuity_result continuity(model_state &s, array_2d<double> &area, array_2d<do
         }
         // Inner nodes (and the last unless the outlet passes its inflow through).
         const int last_inner = pass_outlet ? nx - 1 : nx;
-        for (int n = 2; n <= last_inner; ++n) {
-            const std::size_t k = static_cast<std::size_t>(n);
-            const double V = ac[k * as] * dx;
-            double dV = h * (lc[k * ls] * dx + qc[(k - 1) * qs] - qc[k * qs]);
-            if (has_inflow(n)) dV = add_inflows(n, l, V, dV, dx, false);
-            finish(k, V, dV);
+        const bool plain = !exchange && (next >= inflows.size() || inflows[next].link != l);
+        if (inner_short && plain && nx >= 3) {
+            bool short_node = false;
+            for (std::size_t k = 2; k < static_cast<std::size_t>(nx); ++k) {
+                const double up = qc[(k - 1) * qs], down = qc[k * qs], lateral = lc[k * ls] * dx;
+                const double V = ac[k * as] * dx;
+                const double out = std::max(-up, 0.0) + std::max(down, 0.0);
+                short_node |= out * h > std::max(V, 0.0) + h * std::max(lateral, 0.0);
+                finish(k, V, h * (lateral + up - down));
+            }
+            *inner_short |= short_node;
+            if (last_inner == nx) {
+                const std::size_t k = static_cast<std::size_t>(nx);
+                const double V = ac[k * as] * dx;
+                finish(k, V, h * (lc[k * ls] * dx + qc[(k - 1) * qs] - qc[k * qs]));
+            }
+        } else {
+            for (int n = 2; n <= last_inner; ++n) {
+                const std::size_t k = static_cast<std::size_t>(n);
+                const double V = ac[k * as] * dx;
+                double dV = h * (lc[k * ls] * dx + qc[(k - 1) * qs] - qc[k * qs]);
+                if (has_inflow(n)) dV = add_inflows(n, l, V, dV, dx, false);
+                finish(k, V, dV);
+            }
         }
         if (pass_outlet && nx >= 2) {
             const std::size_t k = static_cast<std::size_t>(nx);
@@ -795,6 +863,43 @@ continuity_result continuity(model_state &s, array_2d<double> &area, array_2d<do
         }
     }
     return result;
+}
+
+// Continuity update of `area` over one sub-step h with the discharges q, from the
+// inflows of gather_inflows; q is first limited to what the nodes can supply
+// (limit_outflows) and keeps the discharges the update used. With `v`, only the
+// links of that level are updated. With `clamp`, new areas below 0 are stored as 0
+// (the predictor); with `predicted`, the result compares the new areas with those
+// (the corrector). `area` holds `start` at the nodes it updates: most sub-steps
+// have no node short of what its faces ask, so without the exchange with the
+// aquifer the update is made first with q as it is, its inner nodes checked as
+// they go; where one is short, those nodes go back to `start` and the update is
+// made again with the limited discharges, as the limiters would have had it.
+continuity_result continuity(model_state &s, array_2d<double> &area, const array_2d<double> &start,
+                             array_2d<double> &q, double h, bool clamp = false,
+                             const array_2d<double> *predicted = nullptr, const level_view *v = nullptr) {
+    if (!exchange_in_step(s)) {
+        const bool ends = v ? any_level_node_short(s, area, q, h, *v, false) : any_node_short(s, area, q, h, false);
+        if (!ends) {
+            bool inner = false;
+            const continuity_result r = update_areas(s, area, q, h, clamp, predicted, v, &inner);
+            if (!inner) return r;
+            const channel_network &net = s.channels;
+            const std::size_t as = area.cols() + 1, ss = start.cols() + 1;
+            const int count = v ? static_cast<int>(v->links->size()) : net.link_count;
+            for (int i = 1; i <= count; ++i) {
+                const int l = v ? (*v->links)[static_cast<std::size_t>(i - 1)] : i;
+                if (!routed(net.link_type[l])) continue;
+                for (std::size_t k = 1; k <= static_cast<std::size_t>(net.comp_node_count[l]); ++k)
+                    area.data()[k * as + static_cast<std::size_t>(l)] = start.data()[k * ss + static_cast<std::size_t>(l)];
+            }
+        }
+    }
+    if (v)
+        limit_level_outflows(s, area, q, h, *v);
+    else
+        limit_outflows(s, area, q, h);
+    return update_areas(s, area, q, h, clamp, predicted, v, nullptr);
 }
 
 // Sets the areas below 0 to 0 at the nodes that a continuity update does not
@@ -1062,7 +1167,7 @@ int level_step(model_state &s, int at, double hq, double c_lim) {
     for (int pass = 1; change > 0.01 && pass <= 2 && !negative; ++pass) {
         if (pass > 1) copy_links(w.area, w.area_old, links, net);
         copy_links(net.area_iter, w.area_old, links, net);
-        continuity(s, net.area_iter, net.qp, hq, true, nullptr, &v);
+        continuity(s, net.area_iter, w.area_old, net.qp, hq, true, nullptr, &v);
         sections_from(s, net.area_iter, section_parts::all, &links);
         if (filling_courant(s, hq, &links) > c_lim) return 0;
         copy_links(net.qp_iter, net.qp, links, net);
@@ -1080,7 +1185,7 @@ int level_step(model_state &s, int at, double hq, double c_lim) {
                 q[n * qs] = 0.5 * (q[n * qs] + qi[n * is]);
         }
         coarser_above([&net](int n, int u) { net.qp[n][u] = 0.5 * (net.qp[n][u] + net.qp_iter[n][u]); });
-        const continuity_result found = continuity(s, w.area, net.qp, hq, false, &net.area_iter, &v);
+        const continuity_result found = continuity(s, w.area, w.area_old, net.qp, hq, false, &net.area_iter, &v);
         negative = found.negative;
         change = found.change;
     }
@@ -1327,7 +1432,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                     if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
                     // The second pass starts from the saved areas; their sections are not
                     // made here since the predictor below sets every value they would set.
-                    continuity(s, net.area_iter, net.qp, h, true);
+                    continuity(s, net.area_iter, w.area_old, net.qp, h, true);
                     clamp_unrouted(net.area_iter, net);
                     sections_from(s, net.area_iter);
                     conveyance_stale = false;
@@ -1340,7 +1445,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                     if (channel_outlet_and_structures(s, da) != 0) return -1;
                     average_discharges(net, every_link_averaged);
                     if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
-                    const continuity_result found = continuity(s, w.area, net.qp, h, false, &net.area_iter);
+                    const continuity_result found = continuity(s, w.area, w.area_old, net.qp, h, false, &net.area_iter);
                     negative = found.negative;
                     change = found.change;
                 }
