@@ -138,9 +138,9 @@ void average_discharges(channel_network &net, bool every_link) {
 bool any_below_zero(const array_2d<double> &area, const channel_network &net) {
     const std::size_t w = area.cols() + 1;
     const double *a = area.data() + w;
-    bool below = false;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(net.max_node_count) * w; ++i) below |= a[i] < 0.0;
-    return below;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(net.max_node_count) * w; ++i)
+        if (a[i] < 0.0) return true;
+    return false;
 }
 
 // Flow depth at a node for the Courant number: the stored depth, 0 when not above 0.
@@ -212,6 +212,33 @@ double link_diffusion_rate(const model_state &s, int l) {
     }
     // D / dx^2 = |Q| / (2 T (drop / dx) dx^2) = |Q| / (2 T drop dx)
     return top / (bottom * 2.0 * dx);
+}
+
+// Whether some face of link l may have a diffusion rate (link_diffusion_rate) of
+// `rate` or more: the same faces and terms, compared with the bound instead of
+// with each other, with a margin far above their rounding. False means the
+// link's rate lies below `rate`.
+bool link_diffusion_reaches(const model_state &s, int l, double rate) {
+    const channel_network &net = s.channels;
+    const channel_work &w = s.chan;
+    const double dx = net.dx[l];
+    const int nx = net.comp_node_count[l];
+    if (!(dx > 0.0) || nx < 2) return false;
+    const std::size_t as = w.area.cols() + 1, ys = net.yp.cols() + 1, ds = w.chan_depth.cols() + 1,
+                      qs = net.qp.cols() + 1;
+    const double *ac = w.area.data() + l, *yc = net.yp.data() + l, *dc = w.chan_depth.data() + l,
+                 *qc = net.qp.data() + l;
+    const double floor_drop = diffusion_slope_floor * dx;
+    const double bound = rate * 2.0 * dx * (1.0 - 1e-9);
+    bool reaches = false;
+    for (std::size_t k = 1; k < static_cast<std::size_t>(nx); ++k) {
+        const double a0 = ac[k * as], d0 = dc[k * ds];
+        const bool wet = a0 > 0.0 && d0 > 0.0;
+        const double a = wet ? a0 : ac[(k + 1) * as], d = wet ? d0 : dc[(k + 1) * ds];
+        const double drop = std::max(std::fabs(yc[k * ys] - yc[(k + 1) * ys]), floor_drop);
+        reaches |= a > 0.0 && d > 0.0 && std::fabs(qc[k * qs]) * d >= bound * (a * drop);
+    }
+    return reaches;
 }
 
 // The largest share of its water that a node of link l passes on per second,
@@ -383,10 +410,12 @@ bool pipe_outlet_node(const model_state &s, int k, int &l, int &n) {
 
 // What a continuity update found over the routed nodes, link by link: the first
 // area below -1e-8 or not a number (the sub-step fails), else the largest change
-// of an area from its predictor value.
+// of an area from its predictor value; and whether the update more than doubled
+// the area of any node (filling_courant looks at those nodes only).
 struct continuity_result {
     bool negative = false;
     double change = 0.0;
+    bool filled = false;
 };
 
 // The inflows from outside the network for the continuity updates of one routing
@@ -782,6 +811,7 @@ continuity_result update_areas(model_state &s, array_2d<double> &area, const arr
     const std::size_t as = area.cols() + 1, qs = q.cols() + 1, ls = s.chan.qlat.cols() + 1;
     const std::size_t ps = predicted ? predicted->cols() + 1 : 0;
     const int count = v ? static_cast<int>(v->links->size()) : L;
+    bool filled = false;
     for (int i = 1; i <= count; ++i) {
         const int l = v ? (*v->links)[static_cast<std::size_t>(i - 1)] : i;
         if (!routed(net.link_type[l])) continue;
@@ -794,9 +824,11 @@ continuity_result update_areas(model_state &s, array_2d<double> &area, const arr
         const bool pass_outlet = l == L && net.ds_link[l] == 0 && s.head_bound;
         while (next < inflows.size() && inflows[next].link < l) ++next;
         // The new area of node k from its change dV: stored, and checked by the corrector.
-        auto finish = [&](std::size_t k, double V, double dV) {
+        auto finish = [&](std::size_t k, double a0, double V, double dV) {
             const double a = (V + dV) / dx;
-            ac[k * as] = clamp && a < 0.0 ? 0.0 : a;
+            const double stored = clamp && a < 0.0 ? 0.0 : a;
+            filled |= stored > 2.0 * a0;
+            ac[k * as] = stored;
             if (pc) {
                 // An area that is not a number fails the sub-step like one below 0.
                 if (!(a >= -1e-8)) result.negative = true;
@@ -814,7 +846,7 @@ continuity_result update_areas(model_state &s, array_2d<double> &area, const arr
         };
         // First node: the inflow from the last nodes of the upstream links.
         {
-            const double V = ac[as] * dx;
+            const double a0 = ac[as], V = a0 * dx;
             double dV = 0.0;
             const bool outlet = nx == 1 && pass_outlet;
             double in = 0.0;
@@ -825,43 +857,57 @@ continuity_result update_areas(model_state &s, array_2d<double> &area, const arr
             }
             dV = h * (in + lc[ls] * dx - qc[qs]);
             if (has_inflow(1)) dV = add_inflows(1, l, V, dV, dx, outlet);
-            finish(1, V, dV);
+            finish(1, a0, V, dV);
         }
         // Inner nodes (and the last unless the outlet passes its inflow through).
         const int last_inner = pass_outlet ? nx - 1 : nx;
         const bool plain = !exchange && (next >= inflows.size() || inflows[next].link != l);
-        if (inner_short && plain && nx >= 3) {
-            bool short_node = false;
-            for (std::size_t k = 2; k < static_cast<std::size_t>(nx); ++k) {
+        if (inner_short && plain && nx >= 3 && !(clamp && pc)) {
+            // Straight-line: the new areas with the checks of the limiters and of
+            // filling_courant, then the corrector's comparison in node order.
+            bool short_node = false, filled_here = false;
+            const std::size_t last = static_cast<std::size_t>(nx);
+            for (std::size_t k = 2; k < last; ++k) {
                 const double up = qc[(k - 1) * qs], down = qc[k * qs], lateral = lc[k * ls] * dx;
-                const double V = ac[k * as] * dx;
+                const double a0 = ac[k * as], V = a0 * dx;
                 const double out = std::max(-up, 0.0) + std::max(down, 0.0);
                 short_node |= out * h > std::max(V, 0.0) + h * std::max(lateral, 0.0);
-                finish(k, V, h * (lateral + up - down));
+                const double a = (V + h * (lateral + up - down)) / dx;
+                const double stored = clamp && a < 0.0 ? 0.0 : a;
+                filled_here |= stored > 2.0 * a0;
+                ac[k * as] = stored;
             }
+            for (std::size_t k = 2; pc && k < last; ++k) {
+                const double a = ac[k * as];
+                if (!(a >= -1e-8)) result.negative = true;
+                const double dif = std::fabs(a - pc[k * ps]);
+                if (!result.negative && dif > result.change) result.change = dif;
+            }
+            filled |= filled_here;
             *inner_short |= short_node;
             if (last_inner == nx) {
                 const std::size_t k = static_cast<std::size_t>(nx);
-                const double V = ac[k * as] * dx;
-                finish(k, V, h * (lc[k * ls] * dx + qc[(k - 1) * qs] - qc[k * qs]));
+                const double a0 = ac[k * as], V = a0 * dx;
+                finish(k, a0, V, h * (lc[k * ls] * dx + qc[(k - 1) * qs] - qc[k * qs]));
             }
         } else {
             for (int n = 2; n <= last_inner; ++n) {
                 const std::size_t k = static_cast<std::size_t>(n);
-                const double V = ac[k * as] * dx;
+                const double a0 = ac[k * as], V = a0 * dx;
                 double dV = h * (lc[k * ls] * dx + qc[(k - 1) * qs] - qc[k * qs]);
                 if (has_inflow(n)) dV = add_inflows(n, l, V, dV, dx, false);
-                finish(k, V, dV);
+                finish(k, a0, V, dV);
             }
         }
         if (pass_outlet && nx >= 2) {
             const std::size_t k = static_cast<std::size_t>(nx);
-            const double V = ac[k * as] * dx;
+            const double a0 = ac[k * as], V = a0 * dx;
             double dV = 0.0;
             if (has_inflow(nx)) dV = add_inflows(nx, l, V, dV, dx, true);
-            finish(k, V, dV);
+            finish(k, a0, V, dV);
         }
     }
+    result.filled = filled;
     return result;
 }
 
@@ -1010,13 +1056,12 @@ void point_input_volumes(model_state &s, double h) {
         else
             w.point_sink_volume -= rate * h;
     };
-    for (int l = 1; l <= net.link_count; ++l) {
-        if (!routed(net.link_type[l])) continue;
-        for (int n = 1; n <= net.comp_node_count[l]; ++n) {
-            if (points && std::fabs(w.chan_point_Q[n][l]) > 1e-6) book(w.chan_point_Q[n][l]);
-            if (series && net.stream_pointsource[n][l])
-                book(time_series_value(net.stream_pointsource[n][l], s.now_days));
-        }
+    // The nodes that take a point or time-series inflow, in link and node order.
+    for (const node_inflow &at : w.inflow_nodes) {
+        const int l = at.link, n = at.node;
+        if (points && std::fabs(w.chan_point_Q[n][l]) > 1e-6) book(w.chan_point_Q[n][l]);
+        if (series && net.stream_pointsource[n][l])
+            book(time_series_value(net.stream_pointsource[n][l], s.now_days));
     }
 }
 
@@ -1167,9 +1212,9 @@ int level_step(model_state &s, int at, double hq, double c_lim) {
     for (int pass = 1; change > 0.01 && pass <= 2 && !negative; ++pass) {
         if (pass > 1) copy_links(w.area, w.area_old, links, net);
         copy_links(net.area_iter, w.area_old, links, net);
-        continuity(s, net.area_iter, w.area_old, net.qp, hq, true, nullptr, &v);
+        const bool filled = continuity(s, net.area_iter, w.area_old, net.qp, hq, true, nullptr, &v).filled;
         sections_from(s, net.area_iter, section_parts::all, &links);
-        if (filling_courant(s, hq, &links) > c_lim) return 0;
+        if (filled && filling_courant(s, hq, &links) > c_lim) return 0;
         copy_links(net.qp_iter, net.qp, links, net);
         coarser_above([&net](int n, int u) { net.qp_iter[n][u] = net.qp[n][u]; });
         const discharge_arrays da{&w.chan_depth, &w.conv, &net.qp_iter};
@@ -1363,12 +1408,23 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 c = std::sqrt(9.81 * deepest) * h / dx;
                 if (c > cmax) cmax = c;
             }
+            if (!local) continue;
             const double d = link_diffusion_rate(s, l);
             if (d > dmax) dmax = d;
-            if (local)
-                demand[static_cast<std::size_t>(l)] =
-                    std::max({c / c_lim, std::max(d, link_stiffness(s, l)) * h / diffusion_limit,
-                              link_throughflow_rate(s, l) * h});
+            demand[static_cast<std::size_t>(l)] =
+                std::max({c / c_lim, std::max(d, link_stiffness(s, l)) * h / diffusion_limit,
+                          link_throughflow_rate(s, l) * h});
+        }
+        // Without local sub-steps the diffusion number matters only where it asks
+        // for more sub-steps than the Courant number, from the next whole number
+        // up: the links whose faces may reach that rate are scanned in full.
+        if (!local) {
+            const double courant = cmax / c_lim;
+            const double asks = courant >= 1.0 ? std::floor(courant) + 1.0 : 1.0;
+            const double rate = asks * diffusion_limit / h;
+            for (int l = 1; l <= L; ++l)
+                if (routed(net.link_type[l]) && link_diffusion_reaches(s, l, rate))
+                    dmax = std::max(dmax, link_diffusion_rate(s, l));
         }
         // The sub-step is split so that both the gravity-wave Courant number and the
         // diffusion number stay below their limits.
@@ -1432,11 +1488,11 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                     if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
                     // The second pass starts from the saved areas; their sections are not
                     // made here since the predictor below sets every value they would set.
-                    continuity(s, net.area_iter, w.area_old, net.qp, h, true);
+                    const bool filled = continuity(s, net.area_iter, w.area_old, net.qp, h, true).filled;
                     clamp_unrouted(net.area_iter, net);
                     sections_from(s, net.area_iter);
                     conveyance_stale = false;
-                    if (filling_courant(s, h) > c_lim) {
+                    if (filled && filling_courant(s, h) > c_lim) {
                         negative = true;
                         break;
                     }
