@@ -182,8 +182,9 @@ struct channel_network {
     // node can supply over a sub-step.
     array_2d<double> area_iter, qp_iter, qriv_old, lake_cover, qp_start, outflow_share;
     array_2d<int> status_node;
-    // sqrt(1 + z^2) of each node's side slope z, made at the start of each step.
-    array_2d<double> side_factor;
+    // sqrt(1 + z^2) of each node's side slope z, brought up to date at the start
+    // of each step, and the side slopes it was made from.
+    array_2d<double> side_factor, side_factor_slope;
     // Local sub-steps (links that allow longer sub-steps than the network's
     // shortest take them): each link's level (its sub-step is the shortest one
     // times 2^level), the volume through the join below each link since its coarser

@@ -45,13 +45,25 @@ bool prepare_work(model_state &s) {
         return false;
     if (!fits(s.chan.area_old, net) && !chan_make(s.chan.area_old, nodes, links, "area_old")) return false;
     if (!fits(s.chan.qlat, net) && !chan_make(s.chan.qlat, nodes, links, "qlat")) return false;
-    if (!fits(net.side_factor, net) && !chan_make(net.side_factor, nodes, links, "side_factor"))
-        return false;
+    // sqrt(1 + z^2) of each side slope z, made again where z is not the one it
+    // was made from.
+    bool remade = false;
+    if (!fits(net.side_factor, net) || !fits(net.side_factor_slope, net)) {
+        if (!chan_make(net.side_factor, nodes, links, "side_factor") ||
+            !chan_make(net.side_factor_slope, nodes, links, "side_factor"))
+            return false;
+        remade = true;
+    }
     if (fits(net.sslope, net))
         for (long long n = 1; n <= nodes; ++n) {
             const double *z = net.sslope[static_cast<std::size_t>(n)].data();
             double *f = net.side_factor[static_cast<std::size_t>(n)].data();
-            for (long long l = 1; l <= links; ++l) f[l] = std::sqrt(1.0 + z[l] * z[l]);
+            double *seen = net.side_factor_slope[static_cast<std::size_t>(n)].data();
+            for (long long l = 1; l <= links; ++l)
+                if (remade || !(seen[l] == z[l])) {
+                    f[l] = std::sqrt(1.0 + z[l] * z[l]);
+                    seen[l] = z[l];
+                }
         }
     if (exchange_in_step(s) && !fits(net.qriv_old, net) &&
         !chan_make(net.qriv_old, nodes, links, "qriv_old"))
@@ -1376,9 +1388,17 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                          *bc = net.bel.data() + l, *dc = w.chan_depth.data() + l;
             const double dx = net.dx[l];
             // sqrt(9.81 d) h / dx rises with d: the deepest node of a link has its
-            // largest Courant number.
+            // largest Courant number. A link without a node that stops the run is
+            // scanned without a branch; the loop below finds the node that does.
             double deepest = 0.0;
-            for (int n = 1; n <= net.comp_node_count[l]; ++n) {
+            const std::size_t nx = static_cast<std::size_t>(net.comp_node_count[l]);
+            bool stop = false;
+            for (std::size_t k = 1; dx > 0.0 && k <= nx; ++k) {
+                const double depth = courant_depth(dc[k * ds]);
+                stop |= std::isnan(ac[k * as]) | (yc[k * ys] < bc[k * bs]);
+                deepest = depth > deepest ? depth : deepest;
+            }
+            for (int n = 1; (stop || !(dx > 0.0)) && n <= net.comp_node_count[l]; ++n) {
                 const std::size_t k = static_cast<std::size_t>(n);
                 if (std::isnan(ac[k * as])) {
                     std::printf("In ex_flow_route 1:  cross-sectional area is not a number at link "
