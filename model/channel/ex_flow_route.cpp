@@ -10,6 +10,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "model/channel/channel_services.h"
 #include "model/channel/cross_sections.h"
 #include "model/channel/link_discharge.h"
@@ -879,20 +883,48 @@ continuity_result update_areas(model_state &s, array_2d<double> &area, const arr
             // filling_courant, then the corrector's comparison in node order.
             bool short_node = false, filled_here = false;
             const std::size_t last = static_cast<std::size_t>(nx);
-            for (std::size_t k = 2; k < last; ++k) {
-                const double up = qc[(k - 1) * qs], down = qc[k * qs], lateral = lc[k * ls] * dx;
-                const double a0 = ac[k * as], V = a0 * dx;
+            std::size_t m = 2;
+#if defined(__SSE2__)
+            // Two nodes at a time, the same operations (max(0, x) as std::max(x, 0.0)).
+            {
+                const __m128d zero = _mm_setzero_pd(), hv = _mm_set1_pd(h), dxv = _mm_set1_pd(dx),
+                              two = _mm_set1_pd(2.0), sign = _mm_set1_pd(-0.0);
+                const __m128d keep_below = clamp ? _mm_castsi128_pd(_mm_set1_epi64x(-1)) : zero;
+                int shorts = 0, fills = 0;
+                for (; m + 1 < last; m += 2) {
+                    const __m128d up = _mm_set_pd(qc[m * qs], qc[(m - 1) * qs]);
+                    const __m128d down = _mm_set_pd(qc[(m + 1) * qs], qc[m * qs]);
+                    const __m128d lateral = _mm_mul_pd(_mm_set_pd(lc[(m + 1) * ls], lc[m * ls]), dxv);
+                    const __m128d a0 = _mm_set_pd(ac[(m + 1) * as], ac[m * as]);
+                    const __m128d V = _mm_mul_pd(a0, dxv);
+                    const __m128d out = _mm_add_pd(_mm_max_pd(zero, _mm_xor_pd(up, sign)), _mm_max_pd(zero, down));
+                    const __m128d held = _mm_add_pd(_mm_max_pd(zero, V), _mm_mul_pd(hv, _mm_max_pd(zero, lateral)));
+                    shorts |= _mm_movemask_pd(_mm_cmpgt_pd(_mm_mul_pd(out, hv), held));
+                    const __m128d dV = _mm_mul_pd(hv, _mm_sub_pd(_mm_add_pd(lateral, up), down));
+                    const __m128d a = _mm_div_pd(_mm_add_pd(V, dV), dxv);
+                    const __m128d stored = _mm_andnot_pd(_mm_and_pd(keep_below, _mm_cmplt_pd(a, zero)), a);
+                    fills |= _mm_movemask_pd(_mm_cmpgt_pd(stored, _mm_mul_pd(two, a0)));
+                    _mm_storel_pd(&ac[m * as], stored);
+                    _mm_storeh_pd(&ac[(m + 1) * as], stored);
+                }
+                short_node = shorts != 0;
+                filled_here = fills != 0;
+            }
+#endif
+            for (; m < last; ++m) {
+                const double up = qc[(m - 1) * qs], down = qc[m * qs], lateral = lc[m * ls] * dx;
+                const double a0 = ac[m * as], V = a0 * dx;
                 const double out = std::max(-up, 0.0) + std::max(down, 0.0);
                 short_node |= out * h > std::max(V, 0.0) + h * std::max(lateral, 0.0);
                 const double a = (V + h * (lateral + up - down)) / dx;
                 const double stored = clamp && a < 0.0 ? 0.0 : a;
                 filled_here |= stored > 2.0 * a0;
-                ac[k * as] = stored;
+                ac[m * as] = stored;
             }
-            for (std::size_t k = 2; pc && k < last; ++k) {
-                const double a = ac[k * as];
+            for (m = 2; pc && m < last; ++m) {
+                const double a = ac[m * as];
                 if (!(a >= -1e-8)) result.negative = true;
-                const double dif = std::fabs(a - pc[k * ps]);
+                const double dif = std::fabs(a - pc[m * ps]);
                 if (!result.negative && dif > result.change) result.change = dif;
             }
             filled |= filled_here;
