@@ -182,17 +182,20 @@ struct channel_network {
     // node can supply over a sub-step.
     array_2d<double> area_iter, qp_iter, qriv_old, lake_cover, qp_start, outflow_share;
     array_2d<int> status_node;
-    // sqrt(1 + z^2) of each node's side slope z, made at the start of each step.
-    array_2d<double> side_factor;
+    // sqrt(1 + z^2) of each node's side slope z, brought up to date at the start
+    // of each step, and the side slopes it was made from.
+    array_2d<double> side_factor, side_factor_slope;
     // Local sub-steps (links that allow longer sub-steps than the network's
     // shortest take them): each link's level (its sub-step is the shortest one
     // times 2^level), the volume through the join below each link since its coarser
     // side last stepped, the links of each level, and the areas and discharges at
     // the start of a cycle of sub-steps with the volume through every node's face
-    // over the cycle ([node][link]).
+    // over the cycle ([node][link]); the end nodes (link, node) whose sections a
+    // level's sub-step makes for the finer links beside it.
     std::vector<int> link_level;
     std::vector<double> join_volume;
     std::vector<std::vector<int>> level_links;
+    std::vector<int> end_links, end_nodes;
     array_2d<double> area_cycle, qp_cycle, face_sum;
     // Every link takes the network's shortest sub-step (comparisons with the
     // routing's reference copy).

@@ -556,15 +556,14 @@ private:
 // Mode 1 over the nodes of one trapezoid link, the arithmetic of trapezoid_mode1,
 // in the parts asked for (conveyance_only reads the depths stored before). The
 // conveyances go to the batch.
-bool trapezoid_link_mode1(channel_network &net, section_arrays &a, int l, section_parts parts,
-                          conveyance_batch &batch) {
+bool trapezoid_link_mode1(channel_network &net, section_arrays &a, int l, int first, int last,
+                          section_parts parts, conveyance_batch &batch) {
     const node_column A(*a.area, l), Y(*a.depth, l), H(*a.wse, l), K(*a.conv, l);
     const node_column B(net.bottom, l), Z(net.sslope, l), E(net.bel, l);
     const double k = net.kconv[l];
-    const int nx = net.comp_node_count[l];
     const double *side = a.side_factor ? a.side_factor->data() + l : nullptr;
     const std::size_t side_step = a.side_factor ? a.side_factor->cols() + 1 : 0;
-    for (int n = 1; n <= nx; ++n) {
+    for (int n = first; n <= last; ++n) {
         const double area = A[n];
         const double b = B[n], z = Z[n];
         double y = 0.0;
@@ -612,6 +611,9 @@ void ex_section_area_to_depth(channel_network &net, section_arrays &arrays, sect
     for (int i = 1; i <= count; ++i) {
         const int l = a.links ? (*a.links)[static_cast<std::size_t>(i - 1)] : i;
         const int type = net.link_type[l];
+        const bool one = a.links && a.node_of;
+        const int first = one ? (*a.node_of)[static_cast<std::size_t>(i - 1)] : 1;
+        const int last = one ? first : net.comp_node_count[l];
         if (refuse_slot_type(type)) {
             batch.flush();
             return;
@@ -621,12 +623,12 @@ void ex_section_area_to_depth(channel_network &net, section_arrays &arrays, sect
         const bool table = type == link_breakpoint_table || type == link_breakpoint ||
                            type == link_breakpoint_erode;
         if (trapezoid) {
-            if (!trapezoid_link_mode1(net, a, l, parts, batch)) return;
+            if (!trapezoid_link_mode1(net, a, l, first, last, parts, batch)) return;
             continue;
         }
         if (parts == section_parts::conveyance_only) continue;
         if (!table && type != link_floodplain) continue;
-        for (int n = 1; n <= net.comp_node_count[l]; ++n) {
+        for (int n = first; n <= last; ++n) {
             const bool ok = table ? table_mode1(net, a, n, l, beyond) : floodplain_mode1(net, a, n, l);
             if (!ok) {
                 batch.flush();

@@ -52,6 +52,9 @@ struct section_arrays {
     const array_2d<double> *side_factor = nullptr;
     // The links to handle (ex_section_area_to_depth only); every link when not given.
     const std::vector<int> *links = nullptr;
+    // With links: the one node of each entry of links to handle (a link may appear
+    // more than once); every node of the link when not given.
+    const std::vector<int> *node_of = nullptr;
 };
 
 // Mode 1: depth, water-surface elevation and conveyance of every node of every

@@ -10,6 +10,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "model/channel/channel_services.h"
 #include "model/channel/cross_sections.h"
 #include "model/channel/link_discharge.h"
@@ -45,13 +49,25 @@ bool prepare_work(model_state &s) {
         return false;
     if (!fits(s.chan.area_old, net) && !chan_make(s.chan.area_old, nodes, links, "area_old")) return false;
     if (!fits(s.chan.qlat, net) && !chan_make(s.chan.qlat, nodes, links, "qlat")) return false;
-    if (!fits(net.side_factor, net) && !chan_make(net.side_factor, nodes, links, "side_factor"))
-        return false;
+    // sqrt(1 + z^2) of each side slope z, made again where z is not the one it
+    // was made from.
+    bool remade = false;
+    if (!fits(net.side_factor, net) || !fits(net.side_factor_slope, net)) {
+        if (!chan_make(net.side_factor, nodes, links, "side_factor") ||
+            !chan_make(net.side_factor_slope, nodes, links, "side_factor"))
+            return false;
+        remade = true;
+    }
     if (fits(net.sslope, net))
         for (long long n = 1; n <= nodes; ++n) {
             const double *z = net.sslope[static_cast<std::size_t>(n)].data();
             double *f = net.side_factor[static_cast<std::size_t>(n)].data();
-            for (long long l = 1; l <= links; ++l) f[l] = std::sqrt(1.0 + z[l] * z[l]);
+            double *seen = net.side_factor_slope[static_cast<std::size_t>(n)].data();
+            for (long long l = 1; l <= links; ++l)
+                if (remade || !(seen[l] == z[l])) {
+                    f[l] = std::sqrt(1.0 + z[l] * z[l]);
+                    seen[l] = z[l];
+                }
         }
     if (exchange_in_step(s) && !fits(net.qriv_old, net) &&
         !chan_make(net.qriv_old, nodes, links, "qriv_old"))
@@ -79,7 +95,7 @@ bool same_shape(const array_2d<double> &a, const array_2d<double> &b) {
 
 void sections_from(model_state &s, array_2d<double> &area,
                    section_parts parts = section_parts::all,
-                   const std::vector<int> *links = nullptr) {
+                   const std::vector<int> *links = nullptr, const std::vector<int> *nodes = nullptr) {
     section_arrays a;
     a.area = &area;
     a.depth = &s.chan.chan_depth;
@@ -89,6 +105,7 @@ void sections_from(model_state &s, array_2d<double> &area,
     a.dconv = &s.chan.dconv;
     if (same_shape(s.channels.side_factor, s.channels.sslope)) a.side_factor = &s.channels.side_factor;
     a.links = links;
+    a.node_of = nodes;
     ex_section_area_to_depth(s.channels, a, parts);
 }
 
@@ -137,9 +154,9 @@ void average_discharges(channel_network &net, bool every_link) {
 bool any_below_zero(const array_2d<double> &area, const channel_network &net) {
     const std::size_t w = area.cols() + 1;
     const double *a = area.data() + w;
-    bool below = false;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(net.max_node_count) * w; ++i) below |= a[i] < 0.0;
-    return below;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(net.max_node_count) * w; ++i)
+        if (a[i] < 0.0) return true;
+    return false;
 }
 
 // Flow depth at a node for the Courant number: the stored depth, 0 when not above 0.
@@ -211,6 +228,33 @@ double link_diffusion_rate(const model_state &s, int l) {
     }
     // D / dx^2 = |Q| / (2 T (drop / dx) dx^2) = |Q| / (2 T drop dx)
     return top / (bottom * 2.0 * dx);
+}
+
+// Whether some face of link l may have a diffusion rate (link_diffusion_rate) of
+// `rate` or more: the same faces and terms, compared with the bound instead of
+// with each other, with a margin far above their rounding. False means the
+// link's rate lies below `rate`.
+bool link_diffusion_reaches(const model_state &s, int l, double rate) {
+    const channel_network &net = s.channels;
+    const channel_work &w = s.chan;
+    const double dx = net.dx[l];
+    const int nx = net.comp_node_count[l];
+    if (!(dx > 0.0) || nx < 2) return false;
+    const std::size_t as = w.area.cols() + 1, ys = net.yp.cols() + 1, ds = w.chan_depth.cols() + 1,
+                      qs = net.qp.cols() + 1;
+    const double *ac = w.area.data() + l, *yc = net.yp.data() + l, *dc = w.chan_depth.data() + l,
+                 *qc = net.qp.data() + l;
+    const double floor_drop = diffusion_slope_floor * dx;
+    const double bound = rate * 2.0 * dx * (1.0 - 1e-9);
+    bool reaches = false;
+    for (std::size_t k = 1; k < static_cast<std::size_t>(nx); ++k) {
+        const double a0 = ac[k * as], d0 = dc[k * ds];
+        const bool wet = a0 > 0.0 && d0 > 0.0;
+        const double a = wet ? a0 : ac[(k + 1) * as], d = wet ? d0 : dc[(k + 1) * ds];
+        const double drop = std::max(std::fabs(yc[k * ys] - yc[(k + 1) * ys]), floor_drop);
+        reaches |= a > 0.0 && d > 0.0 && std::fabs(qc[k * qs]) * d >= bound * (a * drop);
+    }
+    return reaches;
 }
 
 // The largest share of its water that a node of link l passes on per second,
@@ -382,10 +426,12 @@ bool pipe_outlet_node(const model_state &s, int k, int &l, int &n) {
 
 // What a continuity update found over the routed nodes, link by link: the first
 // area below -1e-8 or not a number (the sub-step fails), else the largest change
-// of an area from its predictor value.
+// of an area from its predictor value; and whether the update more than doubled
+// the area of any node (filling_courant looks at those nodes only).
 struct continuity_result {
     bool negative = false;
     double change = 0.0;
+    bool filled = false;
 };
 
 // The inflows from outside the network for the continuity updates of one routing
@@ -454,6 +500,89 @@ struct level_view {
     bool fixed(const channel_network &net, int u) const { return join_level(net, u) < at; }
 };
 
+// One link of a level over a sub-step h (see limit_level_outflows): what each node
+// gives off through its faces, what it keeps for the fixed joins it feeds, and
+// what it holds plus what reaches it from outside.
+struct level_supply {
+    const model_state &s;
+    const double *qc, *ac, *lc;
+    std::size_t qs, as, ls;
+    int l, nx;
+    double dx, h, back = 0.0, back_fixed = 0.0;
+    bool own_outlet = false, last_face = false, last_fixed = false;
+
+    level_supply(const model_state &st, const array_2d<double> &area, const array_2d<double> &q, double step,
+                 int link, bool through, const level_view &v)
+        : s(st), qc(q.data() + link), ac(area.data() + link), lc(st.chan.qlat.data() + link),
+          qs(q.cols() + 1), as(area.cols() + 1), ls(st.chan.qlat.cols() + 1), l(link),
+          nx(st.channels.comp_node_count[link]), dx(st.channels.dx[link]), h(step) {
+        const channel_network &net = st.channels;
+        const int L = net.link_count, d = net.ds_link[link];
+        own_outlet = through && link == L;
+        last_face = d >= 1 || (link == L && !through);
+        last_fixed = d >= 1 && v.fixed(net, link);
+        for (int k = 1; k <= net.us_count[link]; ++k) {
+            const int u = net.uslinks[link][k];
+            const double o = std::max(-q[net.comp_node_count[u]][u], 0.0);
+            if (v.fixed(net, u))
+                back_fixed += o;
+            else
+                back += o;
+        }
+    }
+
+    // Node k's outflow (m3/s) and what it can supply over h (m3) less what it
+    // keeps; `next` walks the outside inflows in link and node order.
+    void demand(std::size_t k, std::size_t &next, double &out, double &held) const {
+        const int n = static_cast<int>(k);
+        const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
+        out = k > 1 ? std::max(-qc[(k - 1) * qs], 0.0) : back;
+        double kept = k > 1 ? 0.0 : back_fixed;
+        if (n < nx || last_face) {
+            const double o = std::max(qc[k * qs], 0.0);
+            if (n == nx && last_fixed)
+                kept += o;
+            else
+                out += o;
+        }
+        double gain = lc[k * ls] * dx;
+        if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
+            gain += outside_rate(s, n, l, next);
+            ++next;
+        }
+        held = std::max(ac[k * as] * dx, 0.0) + h * std::max(gain, 0.0) - h * kept;
+    }
+    bool short_at(std::size_t k, double out, double held) const {
+        return out * h > held && !(own_outlet && static_cast<int>(k) == nx);
+    }
+};
+
+// Whether limit_level_outflows finds any node short, without making the shares;
+// without `inner`, the inner nodes of links with three nodes or more and no
+// outside inflow are left to the caller (continuity checks them as it updates).
+bool any_level_node_short(const model_state &s, const array_2d<double> &area, const array_2d<double> &q,
+                          double h, const level_view &v, bool inner) {
+    const channel_network &net = s.channels;
+    const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
+    const int L = net.link_count;
+    const bool through = L >= 1 && net.ds_link[L] == 0 && s.head_bound;
+    std::size_t next = 0;
+    bool short_node = false;
+    for (const int l : *v.links) {
+        const level_supply link(s, area, q, h, l, through, v);
+        while (next < inflows.size() && inflows[next].link < l) ++next;
+        const bool plain = next >= inflows.size() || inflows[next].link != l;
+        const std::size_t last = static_cast<std::size_t>(link.nx);
+        const bool ends_only = !inner && plain && last >= 3;
+        for (std::size_t k = 1; k <= last; k = ends_only && k == 1 ? last : k + 1) {
+            double out = 0.0, held = 0.0;
+            link.demand(k, next, out, held);
+            short_node |= link.short_at(k, out, held);
+        }
+    }
+    return short_node;
+}
+
 // limit_outflows over the links of one level: the faces it makes are limited as
 // there; a fixed join's outflow is taken from what its node holds first, and a
 // join's flow out of a node of a coarser link is not limited here (that node is
@@ -466,45 +595,16 @@ void limit_level_outflows(model_state &s, const array_2d<double> &area, array_2d
     const int L = net.link_count;
     std::size_t next = 0;
     const bool through = L >= 1 && net.ds_link[L] == 0 && s.head_bound;
-    const std::size_t qs = q.cols() + 1, as = area.cols() + 1, ls = s.chan.qlat.cols() + 1,
-                      ss = share.cols() + 1;
+    const std::size_t qs = q.cols() + 1, ss = share.cols() + 1;
     bool limited = false;
     for (const int l : *v.links) {
-        const int nx = net.comp_node_count[l], d = net.ds_link[l];
-        const bool own_outlet = through && l == L;
-        const bool last_face = d >= 1 || (l == L && !through);
-        const bool last_fixed = d >= 1 && v.fixed(net, l);
-        const double dx = net.dx[l];
-        const double *qc = q.data() + l, *ac = area.data() + l, *lc = s.chan.qlat.data() + l;
+        const level_supply link(s, area, q, h, l, through, v);
         double *sc = share.data() + l;
-        double back = 0.0, back_fixed = 0.0;
-        for (int k = 1; k <= net.us_count[l]; ++k) {
-            const int u = net.uslinks[l][k];
-            const double o = std::max(-q[net.comp_node_count[u]][u], 0.0);
-            if (v.fixed(net, u))
-                back_fixed += o;
-            else
-                back += o;
-        }
         while (next < inflows.size() && inflows[next].link < l) ++next;
-        for (std::size_t k = 1; k <= static_cast<std::size_t>(nx); ++k) {
-            const int n = static_cast<int>(k);
-            double out = k > 1 ? std::max(-qc[(k - 1) * qs], 0.0) : back;
-            double kept = k > 1 ? 0.0 : back_fixed;
-            if (n < nx || last_face) {
-                const double o = std::max(qc[k * qs], 0.0);
-                if (n == nx && last_fixed)
-                    kept += o;
-                else
-                    out += o;
-            }
-            double gain = lc[k * ls] * dx;
-            if (next < inflows.size() && inflows[next].link == l && inflows[next].node == n) {
-                gain += outside_rate(s, n, l, next);
-                ++next;
-            }
-            const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(gain, 0.0) - h * kept;
-            if (out * h > held && !(own_outlet && n == nx)) {
+        for (std::size_t k = 1; k <= static_cast<std::size_t>(link.nx); ++k) {
+            double out = 0.0, held = 0.0;
+            link.demand(k, next, out, held);
+            if (link.short_at(k, out, held)) {
                 sc[k * ss] = held > 0.0 ? held / (out * h) : 0.0;
                 limited = true;
             } else {
@@ -598,8 +698,10 @@ struct link_supply {
 
 // Whether limit_outflows finds any node short (the same test, node by node),
 // without making the shares: most sub-steps have none. The inner nodes of a link
-// without outside inflows go without a branch.
-bool any_node_short(const model_state &s, const array_2d<double> &area, const array_2d<double> &q, double h) {
+// without outside inflows go without a branch; without `inner` they are left to
+// the caller (continuity checks them as it updates).
+bool any_node_short(const model_state &s, const array_2d<double> &area, const array_2d<double> &q, double h,
+                    bool inner = true) {
     const channel_network &net = s.channels;
     const std::vector<node_inflow> &inflows = s.chan.inflow_nodes;
     const int L = net.link_count;
@@ -624,7 +726,7 @@ bool any_node_short(const model_state &s, const array_2d<double> &area, const ar
         short_node |= node_short(1);
         const double *qc = link.qc, *ac = link.ac, *lc = link.lc, dx = link.dx;
         const std::size_t qs = link.qs, as = link.as, ls = link.ls;
-        for (std::size_t k = 2; k < last; ++k) {
+        for (std::size_t k = 2; inner && k < last; ++k) {
             const double out = std::max(-qc[(k - 1) * qs], 0.0) + std::max(qc[k * qs], 0.0);
             const double held = std::max(ac[k * as] * dx, 0.0) + h * std::max(lc[k * ls] * dx, 0.0);
             short_node |= out * h > held;
@@ -688,20 +790,14 @@ void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<doubl
     if (feed_n >= 1) q[net.comp_node_count[L]][L] += q[feed_n][feed_l] - feed_before;
 }
 
-// Continuity update of `area` over one sub-step h with the discharges q, from the
-// inflows of gather_inflows; q is first limited to what the nodes can supply
-// (limit_outflows) and keeps the discharges the update used. With `v`, only the
-// links of that level are updated. With `clamp`, new
-// areas below 0 are stored as 0 (the predictor); with `predicted`, the result
-// compares the new areas with those (the corrector).
-continuity_result continuity(model_state &s, array_2d<double> &area, array_2d<double> &q, double h,
-                             bool clamp = false, const array_2d<double> *predicted = nullptr,
-                             const level_view *v = nullptr) {
+// The continuity update of `area` with the discharges q as given (see continuity).
+// With `inner_short`, the inner nodes of links of three nodes or more without
+// outside inflow are checked as the limiters check them while they are updated,
+// and it is set when one of them is short.
+continuity_result update_areas(model_state &s, array_2d<double> &area, const array_2d<double> &q, double h,
+                               bool clamp, const array_2d<double> *predicted, const level_view *v,
+                               bool *inner_short) {
     continuity_result result;
-    if (v)
-        limit_level_outflows(s, area, q, h, *v);
-    else
-        limit_outflows(s, area, q, h);
     channel_network &net = s.channels;
     const int L = net.link_count;
     const bool exchange = exchange_in_step(s);
@@ -731,6 +827,7 @@ continuity_result continuity(model_state &s, array_2d<double> &area, array_2d<do
     const std::size_t as = area.cols() + 1, qs = q.cols() + 1, ls = s.chan.qlat.cols() + 1;
     const std::size_t ps = predicted ? predicted->cols() + 1 : 0;
     const int count = v ? static_cast<int>(v->links->size()) : L;
+    bool filled = false;
     for (int i = 1; i <= count; ++i) {
         const int l = v ? (*v->links)[static_cast<std::size_t>(i - 1)] : i;
         if (!routed(net.link_type[l])) continue;
@@ -743,9 +840,11 @@ continuity_result continuity(model_state &s, array_2d<double> &area, array_2d<do
         const bool pass_outlet = l == L && net.ds_link[l] == 0 && s.head_bound;
         while (next < inflows.size() && inflows[next].link < l) ++next;
         // The new area of node k from its change dV: stored, and checked by the corrector.
-        auto finish = [&](std::size_t k, double V, double dV) {
+        auto finish = [&](std::size_t k, double a0, double V, double dV) {
             const double a = (V + dV) / dx;
-            ac[k * as] = clamp && a < 0.0 ? 0.0 : a;
+            const double stored = clamp && a < 0.0 ? 0.0 : a;
+            filled |= stored > 2.0 * a0;
+            ac[k * as] = stored;
             if (pc) {
                 // An area that is not a number fails the sub-step like one below 0.
                 if (!(a >= -1e-8)) result.negative = true;
@@ -763,7 +862,7 @@ continuity_result continuity(model_state &s, array_2d<double> &area, array_2d<do
         };
         // First node: the inflow from the last nodes of the upstream links.
         {
-            const double V = ac[as] * dx;
+            const double a0 = ac[as], V = a0 * dx;
             double dV = 0.0;
             const bool outlet = nx == 1 && pass_outlet;
             double in = 0.0;
@@ -775,26 +874,123 @@ continuity_result continuity(model_state &s, array_2d<double> &area, array_2d<do
             // A one-node outlet link that passes its inflow through keeps none of it.
             if (!outlet) dV = h * (in + lc[ls] * dx - qc[qs]);
             if (has_inflow(1)) dV = add_inflows(1, l, V, dV, dx, outlet);
-            finish(1, V, dV);
+            finish(1, a0, V, dV);
         }
         // Inner nodes (and the last unless the outlet passes its inflow through).
         const int last_inner = pass_outlet ? nx - 1 : nx;
-        for (int n = 2; n <= last_inner; ++n) {
-            const std::size_t k = static_cast<std::size_t>(n);
-            const double V = ac[k * as] * dx;
-            double dV = h * (lc[k * ls] * dx + qc[(k - 1) * qs] - qc[k * qs]);
-            if (has_inflow(n)) dV = add_inflows(n, l, V, dV, dx, false);
-            finish(k, V, dV);
+        const bool plain = !exchange && (next >= inflows.size() || inflows[next].link != l);
+        if (inner_short && plain && nx >= 3 && !(clamp && pc)) {
+            // Straight-line: the new areas with the checks of the limiters and of
+            // filling_courant, then the corrector's comparison in node order.
+            bool short_node = false, filled_here = false;
+            const std::size_t last = static_cast<std::size_t>(nx);
+            std::size_t m = 2;
+#if defined(__SSE2__)
+            // Two nodes at a time, the same operations (max(0, x) as std::max(x, 0.0)).
+            {
+                const __m128d zero = _mm_setzero_pd(), hv = _mm_set1_pd(h), dxv = _mm_set1_pd(dx),
+                              two = _mm_set1_pd(2.0), sign = _mm_set1_pd(-0.0);
+                const __m128d keep_below = clamp ? _mm_castsi128_pd(_mm_set1_epi64x(-1)) : zero;
+                int shorts = 0, fills = 0;
+                for (; m + 1 < last; m += 2) {
+                    const __m128d up = _mm_set_pd(qc[m * qs], qc[(m - 1) * qs]);
+                    const __m128d down = _mm_set_pd(qc[(m + 1) * qs], qc[m * qs]);
+                    const __m128d lateral = _mm_mul_pd(_mm_set_pd(lc[(m + 1) * ls], lc[m * ls]), dxv);
+                    const __m128d a0 = _mm_set_pd(ac[(m + 1) * as], ac[m * as]);
+                    const __m128d V = _mm_mul_pd(a0, dxv);
+                    const __m128d out = _mm_add_pd(_mm_max_pd(zero, _mm_xor_pd(up, sign)), _mm_max_pd(zero, down));
+                    const __m128d held = _mm_add_pd(_mm_max_pd(zero, V), _mm_mul_pd(hv, _mm_max_pd(zero, lateral)));
+                    shorts |= _mm_movemask_pd(_mm_cmpgt_pd(_mm_mul_pd(out, hv), held));
+                    const __m128d dV = _mm_mul_pd(hv, _mm_sub_pd(_mm_add_pd(lateral, up), down));
+                    const __m128d a = _mm_div_pd(_mm_add_pd(V, dV), dxv);
+                    const __m128d stored = _mm_andnot_pd(_mm_and_pd(keep_below, _mm_cmplt_pd(a, zero)), a);
+                    fills |= _mm_movemask_pd(_mm_cmpgt_pd(stored, _mm_mul_pd(two, a0)));
+                    _mm_storel_pd(&ac[m * as], stored);
+                    _mm_storeh_pd(&ac[(m + 1) * as], stored);
+                }
+                short_node = shorts != 0;
+                filled_here = fills != 0;
+            }
+#endif
+            for (; m < last; ++m) {
+                const double up = qc[(m - 1) * qs], down = qc[m * qs], lateral = lc[m * ls] * dx;
+                const double a0 = ac[m * as], V = a0 * dx;
+                const double out = std::max(-up, 0.0) + std::max(down, 0.0);
+                short_node |= out * h > std::max(V, 0.0) + h * std::max(lateral, 0.0);
+                const double a = (V + h * (lateral + up - down)) / dx;
+                const double stored = clamp && a < 0.0 ? 0.0 : a;
+                filled_here |= stored > 2.0 * a0;
+                ac[m * as] = stored;
+            }
+            for (m = 2; pc && m < last; ++m) {
+                const double a = ac[m * as];
+                if (!(a >= -1e-8)) result.negative = true;
+                const double dif = std::fabs(a - pc[m * ps]);
+                if (!result.negative && dif > result.change) result.change = dif;
+            }
+            filled |= filled_here;
+            *inner_short |= short_node;
+            if (last_inner == nx) {
+                const std::size_t k = static_cast<std::size_t>(nx);
+                const double a0 = ac[k * as], V = a0 * dx;
+                finish(k, a0, V, h * (lc[k * ls] * dx + qc[(k - 1) * qs] - qc[k * qs]));
+            }
+        } else {
+            for (int n = 2; n <= last_inner; ++n) {
+                const std::size_t k = static_cast<std::size_t>(n);
+                const double a0 = ac[k * as], V = a0 * dx;
+                double dV = h * (lc[k * ls] * dx + qc[(k - 1) * qs] - qc[k * qs]);
+                if (has_inflow(n)) dV = add_inflows(n, l, V, dV, dx, false);
+                finish(k, a0, V, dV);
+            }
         }
         if (pass_outlet && nx >= 2) {
             const std::size_t k = static_cast<std::size_t>(nx);
-            const double V = ac[k * as] * dx;
+            const double a0 = ac[k * as], V = a0 * dx;
             double dV = 0.0;
             if (has_inflow(nx)) dV = add_inflows(nx, l, V, dV, dx, true);
-            finish(k, V, dV);
+            finish(k, a0, V, dV);
         }
     }
+    result.filled = filled;
     return result;
+}
+
+// Continuity update of `area` over one sub-step h with the discharges q, from the
+// inflows of gather_inflows; q is first limited to what the nodes can supply
+// (limit_outflows) and keeps the discharges the update used. With `v`, only the
+// links of that level are updated. With `clamp`, new areas below 0 are stored as 0
+// (the predictor); with `predicted`, the result compares the new areas with those
+// (the corrector). `area` holds `start` at the nodes it updates: most sub-steps
+// have no node short of what its faces ask, so without the exchange with the
+// aquifer the update is made first with q as it is, its inner nodes checked as
+// they go; where one is short, those nodes go back to `start` and the update is
+// made again with the limited discharges, as the limiters would have had it.
+continuity_result continuity(model_state &s, array_2d<double> &area, const array_2d<double> &start,
+                             array_2d<double> &q, double h, bool clamp = false,
+                             const array_2d<double> *predicted = nullptr, const level_view *v = nullptr) {
+    if (!exchange_in_step(s)) {
+        const bool ends = v ? any_level_node_short(s, area, q, h, *v, false) : any_node_short(s, area, q, h, false);
+        if (!ends) {
+            bool inner = false;
+            const continuity_result r = update_areas(s, area, q, h, clamp, predicted, v, &inner);
+            if (!inner) return r;
+            const channel_network &net = s.channels;
+            const std::size_t as = area.cols() + 1, ss = start.cols() + 1;
+            const int count = v ? static_cast<int>(v->links->size()) : net.link_count;
+            for (int i = 1; i <= count; ++i) {
+                const int l = v ? (*v->links)[static_cast<std::size_t>(i - 1)] : i;
+                if (!routed(net.link_type[l])) continue;
+                for (std::size_t k = 1; k <= static_cast<std::size_t>(net.comp_node_count[l]); ++k)
+                    area.data()[k * as + static_cast<std::size_t>(l)] = start.data()[k * ss + static_cast<std::size_t>(l)];
+            }
+        }
+    }
+    if (v)
+        limit_level_outflows(s, area, q, h, *v);
+    else
+        limit_outflows(s, area, q, h);
+    return update_areas(s, area, q, h, clamp, predicted, v, nullptr);
 }
 
 // Sets the areas below 0 to 0 at the nodes that a continuity update does not
@@ -907,13 +1103,12 @@ void point_input_volumes(model_state &s, double h) {
         else
             w.point_sink_volume -= rate * h;
     };
-    for (int l = 1; l <= net.link_count; ++l) {
-        if (!routed(net.link_type[l])) continue;
-        for (int n = 1; n <= net.comp_node_count[l]; ++n) {
-            if (points && std::fabs(w.chan_point_Q[n][l]) > 1e-6) book(w.chan_point_Q[n][l]);
-            if (series && net.stream_pointsource[n][l])
-                book(time_series_value(net.stream_pointsource[n][l], s.now_days));
-        }
+    // The nodes that take a point or time-series inflow, in link and node order.
+    for (const node_inflow &at : w.inflow_nodes) {
+        const int l = at.link, n = at.node;
+        if (points && std::fabs(w.chan_point_Q[n][l]) > 1e-6) book(w.chan_point_Q[n][l]);
+        if (series && net.stream_pointsource[n][l])
+            book(time_series_value(net.stream_pointsource[n][l], s.now_days));
     }
 }
 
@@ -1064,9 +1259,9 @@ int level_step(model_state &s, int at, double hq, double c_lim) {
     for (int pass = 1; change > 0.01 && pass <= 2 && !negative; ++pass) {
         if (pass > 1) copy_links(w.area, w.area_old, links, net);
         copy_links(net.area_iter, w.area_old, links, net);
-        continuity(s, net.area_iter, net.qp, hq, true, nullptr, &v);
+        const bool filled = continuity(s, net.area_iter, w.area_old, net.qp, hq, true, nullptr, &v).filled;
         sections_from(s, net.area_iter, section_parts::all, &links);
-        if (filling_courant(s, hq, &links) > c_lim) return 0;
+        if (filled && filling_courant(s, hq, &links) > c_lim) return 0;
         copy_links(net.qp_iter, net.qp, links, net);
         coarser_above([&net](int n, int u) { net.qp_iter[n][u] = net.qp[n][u]; });
         const discharge_arrays da{&w.chan_depth, &w.conv, &net.qp_iter};
@@ -1082,23 +1277,30 @@ int level_step(model_state &s, int at, double hq, double c_lim) {
                 q[n * qs] = 0.5 * (q[n * qs] + qi[n * is]);
         }
         coarser_above([&net](int n, int u) { net.qp[n][u] = 0.5 * (net.qp[n][u] + net.qp_iter[n][u]); });
-        const continuity_result found = continuity(s, w.area, net.qp, hq, false, &net.area_iter, &v);
+        const continuity_result found = continuity(s, w.area, w.area_old, net.qp, hq, false, &net.area_iter, &v);
         negative = found.negative;
         change = found.change;
     }
     if (negative) return 0;
-    // A coarser link's conveyances serve the joins of the finer links beside it.
-    sections_from(s, w.area, section_parts::depth_only, &links);
+    // Until their next predictor, the sections of these links are read only where
+    // a finer link beside them makes a join: their first node for a finer link
+    // above, their last for a finer link below. Those nodes are brought up to the
+    // new areas; the others are made again by the next predictor or at the end of
+    // the cycle.
     if (at > 0) {
-        std::vector<int> &beside = net.level_links[static_cast<std::size_t>(deepest_level) + 1];
-        beside.clear();
+        std::vector<int> &ends = net.end_links, &ends_at = net.end_nodes;
+        ends.clear();
+        ends_at.clear();
         for (const int l : links) {
-            bool finer = net.ds_link[l] >= 1 && net.link_level[static_cast<std::size_t>(net.ds_link[l])] < at;
+            const int nx = net.comp_node_count[l], d = net.ds_link[l];
+            bool above = false;
             for (int k = 1; k <= net.us_count[l]; ++k)
-                finer = finer || net.link_level[static_cast<std::size_t>(net.uslinks[l][k])] < at;
-            if (finer) beside.push_back(l);
+                above = above || net.link_level[static_cast<std::size_t>(net.uslinks[l][k])] < at;
+            if (above) ends.push_back(l), ends_at.push_back(1);
+            if (d >= 1 && net.link_level[static_cast<std::size_t>(d)] < at && !(above && nx == 1))
+                ends.push_back(l), ends_at.push_back(nx);
         }
-        if (!beside.empty()) sections_from(s, w.area, section_parts::conveyance_only, &beside);
+        if (!ends.empty()) sections_from(s, w.area, section_parts::all, &ends, &ends_at);
     }
     // The volume through every face this level made; the joins to coarser links
     // keep theirs for the coarser side, the fixed ones start again.
@@ -1230,9 +1432,17 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                          *bc = net.bel.data() + l, *dc = w.chan_depth.data() + l;
             const double dx = net.dx[l];
             // sqrt(9.81 d) h / dx rises with d: the deepest node of a link has its
-            // largest Courant number.
+            // largest Courant number. A link without a node that stops the run is
+            // scanned without a branch; the loop below finds the node that does.
             double deepest = 0.0;
-            for (int n = 1; n <= net.comp_node_count[l]; ++n) {
+            const std::size_t nx = static_cast<std::size_t>(net.comp_node_count[l]);
+            bool stop = false;
+            for (std::size_t k = 1; dx > 0.0 && k <= nx; ++k) {
+                const double depth = courant_depth(dc[k * ds]);
+                stop |= std::isnan(ac[k * as]) | (yc[k * ys] < bc[k * bs]);
+                deepest = depth > deepest ? depth : deepest;
+            }
+            for (int n = 1; (stop || !(dx > 0.0)) && n <= net.comp_node_count[l]; ++n) {
                 const std::size_t k = static_cast<std::size_t>(n);
                 if (std::isnan(ac[k * as])) {
                     std::printf("In ex_flow_route 1:  cross-sectional area is not a number at link "
@@ -1262,12 +1472,23 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 c = std::sqrt(9.81 * deepest) * h / dx;
                 if (c > cmax) cmax = c;
             }
+            if (!local) continue;
             const double d = link_diffusion_rate(s, l);
             if (d > dmax) dmax = d;
-            if (local)
-                demand[static_cast<std::size_t>(l)] =
-                    std::max({c / c_lim, std::max(d, link_stiffness(s, l)) * h / diffusion_limit,
-                              link_throughflow_rate(s, l) * h});
+            demand[static_cast<std::size_t>(l)] =
+                std::max({c / c_lim, std::max(d, link_stiffness(s, l)) * h / diffusion_limit,
+                          link_throughflow_rate(s, l) * h});
+        }
+        // Without local sub-steps the diffusion number matters only where it asks
+        // for more sub-steps than the Courant number, from the next whole number
+        // up: the links whose faces may reach that rate are scanned in full.
+        if (!local) {
+            const double courant = cmax / c_lim;
+            const double asks = courant >= 1.0 ? std::floor(courant) + 1.0 : 1.0;
+            const double rate = asks * diffusion_limit / h;
+            for (int l = 1; l <= L; ++l)
+                if (routed(net.link_type[l]) && link_diffusion_reaches(s, l, rate))
+                    dmax = std::max(dmax, link_diffusion_rate(s, l));
         }
         // The sub-step is split so that both the gravity-wave Courant number and the
         // diffusion number stay below their limits.
@@ -1331,11 +1552,11 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                     if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
                     // The second pass starts from the saved areas; their sections are not
                     // made here since the predictor below sets every value they would set.
-                    continuity(s, net.area_iter, net.qp, h, true);
+                    const bool filled = continuity(s, net.area_iter, w.area_old, net.qp, h, true).filled;
                     clamp_unrouted(net.area_iter, net);
                     sections_from(s, net.area_iter);
                     conveyance_stale = false;
-                    if (filling_courant(s, h) > c_lim) {
+                    if (filled && filling_courant(s, h) > c_lim) {
                         negative = true;
                         break;
                     }
@@ -1344,7 +1565,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                     if (channel_outlet_and_structures(s, da) != 0) return -1;
                     average_discharges(net, every_link_averaged);
                     if (exchange) copy_nodes(w.qriv, net.qriv_old, net);
-                    const continuity_result found = continuity(s, w.area, net.qp, h, false, &net.area_iter);
+                    const continuity_result found = continuity(s, w.area, w.area_old, net.qp, h, false, &net.area_iter);
                     negative = found.negative;
                     change = found.change;
                 }
