@@ -16,6 +16,7 @@
 #include "model/core/errors.h"
 #include "model/core/file_opener.h"
 #include "model/core/model_state.h"
+#include "model/core/water_flows.h"
 #include "model/pipes/pipe_geometry.h"
 #include "model/pipes/superlink_network.h"
 
@@ -648,18 +649,24 @@ void outlets(model_state &s, superlink_step_state &w, double dt, double availabl
         if (!channel.empty() && at(j) <= channel.last()) channel[at(j)] = p.junc_outflow[at(j)];
 }
 
-void report(const superlink_network &p, const superlink_step_state &w) {
-    const double out = p.slink_volume_out + w.slink_surcharge_total;
+// The network's balance over the run, from the water ledger: in, what its inlets
+// and the tile drains gave it; out, what it spilled or gave onto cells and what
+// its channel outlets offered (the channel step takes that at their nodes).
+void report(const superlink_network &p, const superlink_step_state &w, const water_ledger &ledger) {
+    using n = ledger_node;
+    const double volume_in = ledger.moved(n::surface, n::pipes) + ledger.moved(n::aquifer, n::pipes);
+    const double out = ledger.moved(n::pipes, n::surface) + w.slink_channel_outlet_total;
     std::printf("SUPERLINK Mass Balance Report\n");
     std::printf("Total Volume In: %6.2lf  Total Volume Out: %6.2f  \nOutflow Volume to surcharged "
                 "inlets: %6.2f\n",
-                p.slink_volume_in, out, w.slink_surcharge_total);
+                volume_in, out, w.slink_surcharge_total);
     std::printf("Volume Start: %6.2lf  Volume End: %6.2f\n", p.slink_volume_start,
                 p.slink_volume_end);
-    if (p.slink_volume_in > 0.0) {
+    if (volume_in > 0.0) {
         // Water the bounds added (the ledger's from the pipe depth bounds) is no input: it shows here.
-        const double in = p.slink_volume_start + p.slink_volume_in;
-        std::printf("Mass Balance Error: %6.2lf%%\n", (in - (out + p.slink_volume_end)) / in * 100.0);
+        const double in = p.slink_volume_start + volume_in;
+        std::printf("Mass Balance Error: %6.2lf%%\n",
+                    error_as_printed((in - (out + p.slink_volume_end)) / in * 100.0, 2));
     } else {
         std::printf("Balance: cannot calculate, no water input.\n");
     }
@@ -669,7 +676,7 @@ void report(const superlink_network &p, const superlink_step_state &w) {
                     (1.0 - (w.slink_available - w.slink_taken) / w.slink_available) * 100.0);
     else
         std::printf("Available Gutter Volume Taken: none available\n");
-    std::printf("Total tile flow taken: %8.2lf\n", w.slink_tile_total);
+    std::printf("Total tile flow taken: %8.2lf\n", ledger.moved(ledger_node::aquifer, ledger_node::pipes));
     std::fflush(stdout);
 }
 
@@ -811,6 +818,6 @@ int superlink_step(model_state &s, double dt) {
     p.slink_volume_end = kept;
     p.slink_volume_in = w.slink_tile_total + w.slink_captured_total;
     // The report is printed and the run goes on: a run never waits for a key.
-    report(p, w);
+    report(p, w, ledger);
     return 0;
 }
