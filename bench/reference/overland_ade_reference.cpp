@@ -283,6 +283,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         double elapsed = 0.0, outlet_sum = 0.0;
         bool failed = false;
         while (elapsed < dt) {
+            outlet_sum += drain_outlet(g, g.h, sub);
             for (const ade_direction *dir : {&first, &second}) {
                 ade_sweep(g, view(g.h), *dir, sub);
                 limit_faces_to_level_gaps(g, view(g.h), *dir, sub);
@@ -292,7 +293,6 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
                 }
             }
             if (failed) break;
-            outlet_sum += drain_outlet(g, g.h, sub);
             elapsed += sub;
         }
         if (!failed) return outlet_sum * sub / dt;

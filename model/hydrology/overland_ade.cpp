@@ -809,6 +809,7 @@ bool patch_attempt_fails(overland_grid &g, ade_scheme_state &st, const double *f
     const int *order[2] = {down_first ? down_tables : right_tables, down_first ? right_tables : down_tables};
     double elapsed = 0.0;
     while (elapsed < dt) {
+        if (outlet != outside_patch && exact[outlet]) drain_outlet_depth(g, d[outlet], sub);
         for (const int *tables : order) {
             const int *next = st.patch_link[tables[0]].data(), *upstream = st.patch_link[tables[1]].data();
             const int dike_bit = tables[0] == 1 ? 4 : 2;
@@ -840,7 +841,6 @@ bool patch_attempt_fails(overland_grid &g, ade_scheme_state &st, const double *f
             st.swept_cells += updated;
             if (updated == 0) return false;
         }
-        if (outlet != outside_patch && exact[outlet]) drain_outlet_depth(g, d[outlet], sub);
         elapsed += sub;
     }
     return false;
@@ -850,7 +850,11 @@ bool patch_attempt_fails(overland_grid &g, ade_scheme_state &st, const double *f
 // pass; the first sweep of a call saves the depths on its way, and a later
 // attempt starts from the saved depths without copying them back first. An
 // attempt that the patch of suspect cells proves to fail is not run. Lifted
-// negative depths are booked for the accepted attempt only.
+// negative depths are booked for the accepted attempt only. The outlet drains at
+// the start of each sub-step, from the depth its sweeps start from, so the water
+// the outlet cell holds does not depend on the sub-step (draining after the
+// sweeps left it I x sub-step / area fuller, released as a spike whenever the
+// sub-step changed).
 double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
     const double booked = g.negative_depth_volume ? *g.negative_depth_volume : 0.0;
     double *saved = st.saved_depth.data();
@@ -858,6 +862,7 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
     const ade_direction first = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     const ade_direction second = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
     bool patch_ready = false;
+    const bool drains = !g.channel_explicit && g.outlet > 0;
     double sub = first_substep(g, dt);
     for (;;) {
         if (sub < smallest_substep) {
@@ -882,18 +887,23 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
         }
         if (g.negative_depth_volume) *g.negative_depth_volume = booked;
         double elapsed = 0.0, outlet_sum = 0.0;
-        const double *from = first_attempt ? g.h.data() : saved;
+        double *start = first_attempt ? g.h.data() : saved;
+        const double *from = start;
         double *save = first_attempt ? saved : nullptr;
         first_attempt = false;
+        // The first sub-step drains the outlet from the depths the attempt starts
+        // from; the saved depths keep the outlet's depth before the drain.
+        const double outlet_start = drains ? start[g.outlet] : 0.0;
         bool failed = false;
         int failed_cell = 0;
         while (elapsed < dt && !failed) {
+            if (drains) outlet_sum += drain_outlet_depth(g, elapsed == 0.0 ? start[g.outlet] : g.h[at(g.outlet)], sub);
             failed = sweep_and_check(g, from, save, first, sub, st.swept_cells, failed_cell) != 0;
+            if (elapsed == 0.0 && drains) saved[g.outlet] = outlet_start;
             from = g.h.data();
             save = nullptr;
             failed = failed || sweep_and_check(g, from, nullptr, second, sub, st.swept_cells, failed_cell) != 0;
             if (failed) break;
-            outlet_sum += drain_outlet(g, g.h, sub);
             elapsed += sub;
         }
         if (!failed) return outlet_sum * sub / dt;
@@ -999,6 +1009,7 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         double elapsed = 0.0, outlet_sum = 0.0;
         bool failed = false;
         while (elapsed < dt) {
+            outlet_sum += drain_outlet(g, g.h, sub);
             for (const ade_direction *dir : {&first, &second}) {
                 ade_sweep(g, view(g.h), *dir, sub);
                 limit_faces_to_level_gaps(g, view(g.h), *dir, sub);
@@ -1009,7 +1020,6 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
                 }
             }
             if (failed) break;
-            outlet_sum += drain_outlet(g, g.h, sub);
             elapsed += sub;
         }
         if (!failed) return outlet_sum * sub / dt;
