@@ -548,6 +548,12 @@ void read_initial_channel_depths(model_state &s) {
             int beyond_table = 0;
             ex_section(s, 2, beyond_table);
             if (beyond_table) s.xsection_table_exceeded = 1;
+            // The restarted network flows from its first line: the outlet's
+            // discharge is the hotstart's at the last node of the last link.
+            channel_network &net = s.channels;
+            const int last = net.link_count;
+            const int nx = last >= 1 ? net.comp_node_count[static_cast<std::size_t>(last)] : 0;
+            if (nx >= 1) s.outlet_discharge = net.qp[static_cast<std::size_t>(nx)][static_cast<std::size_t>(last)];
         }
         return;
     }

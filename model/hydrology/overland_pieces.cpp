@@ -78,7 +78,7 @@ void after_rain(model_state &s) {
     }
     const bool pumps = s.project.ov_pump.given || s.project.lake_pump.given;
     if (s.long_term && !s.groundwater_on && !pumps && !s.channel_input_routing &&
-        (!s.overland_routing_switch || !s.flow_present_switch)) {
+        dry_spell_may_be_skipped(s) && (!s.overland_routing_switch || !s.flow_present_switch)) {
         // The dry spell until the next event is skipped in one turn.
         s.event_start_flag = 0;
         if (s.event_number >= 0 && at(s.event_number) < s.event_start_times.size()) {

@@ -69,7 +69,7 @@ bool any_channel_discharge_above(const model_state &s, double threshold) {
 // turn, unless a process keeps state between the events.
 void jump_to_next_event(model_state &s) {
     if (s.inf_richards || s.groundwater_on || s.ov_point_source_on || s.inf_redist ||
-        s.channel_state_flag)
+        s.channel_state_flag || !dry_spell_may_be_skipped(s))
         return;
     if (s.event_number < 0 || static_cast<std::size_t>(s.event_number) >= s.event_start_times.size())
         return;
@@ -124,6 +124,10 @@ void print_channel_extremes(model_state &s) {
 }
 
 }  // namespace
+
+bool dry_spell_may_be_skipped(const model_state &s) {
+    return !(s.long_term && (s.sacramento_on || s.snow_flag));
+}
 
 bool clock_due(const model_state &s, const process_clock &clock) {
     return std::fabs(clock.next - s.now_days) < s.time_tolerance_days;

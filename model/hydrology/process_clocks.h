@@ -24,3 +24,9 @@ bool is_leap_year(int year);
 // Day of the year of a date; rewrites the February entry of days_in_month
 // (index 1..12) for the year when February is summed.
 int day_of_year(int year, int month, int day, std::array<int, 13> &days_in_month);
+
+// A long-term dry spell between events may be passed over in one turn only when
+// nothing happens in it: the Sacramento stores give off runoff every hour and a
+// snow pack melts, and that water must reach the soil and the outlet in the hour
+// it is given off, so with either the rain, infiltration and channel clocks run on.
+bool dry_spell_may_be_skipped(const model_state &state);

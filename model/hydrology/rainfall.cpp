@@ -613,10 +613,10 @@ void apply_rainfall(model_state &s) {
         if (s.rain_steps_with_rain == 0) s.rain_began_minutes = s.elapsed_minutes;
         s.rain_steps_with_rain += 1;
     }
-    if (s.snow_flag && s.hmet_hour.air_temperature > 0.0) {
-        s.snow_flag = snowmelt_energy_balance(s, dt, 1);
-        s.rain_melt_seconds += dt;
-    }
+    // The rain piece steps the snow through this part of the hour, melting it only
+    // in air above 0 C; the meteorology piece melts the rest of the hour.
+    if (s.long_term) s.rain_melt_seconds += dt;
+    if (s.snow_flag && s.hmet_hour.air_temperature > 0.0) s.snow_flag = snowmelt_energy_balance(s, dt, 1);
 }
 
 void apply_point_inflows(model_state &s) {

@@ -133,7 +133,7 @@ void step_infiltration(model_state &s) {
 
     // Between events a dry redistribution run skips to the next event's start.
     if (s.inf_redist && !s.event_start_flag && !s.event_active && !s.groundwater_on &&
-        !any_cell_ponded(s)) {
+        dry_spell_may_be_skipped(s) && !any_cell_ponded(s)) {
         s.redist_wet_period = 0;
         const std::size_t next = static_cast<std::size_t>(s.event_number);
         if (next < s.event_start_times.size() && s.event_start_times[next] > s.now_days)
@@ -141,24 +141,45 @@ void step_infiltration(model_state &s) {
     }
 }
 
-void step_longterm_hydromet(model_state &s) {
-    if (!s.long_term || !clock_due(s, s.hydromet_clock)) return;
-    const double dt = clock_step_seconds(s, s.hydromet_clock);
+namespace {
 
-    if (scan_hmet_file(s, 0) == -1) {
-        if (fatal()) return;
-        if (s.event_active) {
-            s.hydromet_clock.next = hydromet_end_marker;
-        } else {
-            std::printf("End of meteorology data reached.  KORVA terminated\n");
-            s.keep_running = 0;
+// The root zone's mean upper- and lower-layer moisture of a redistribution run;
+// 999.99 for a lower layer that no cell has.
+void root_layer_means(const model_state &s, double &upper, double &lower) {
+    double up = 0.0, low = 0.0, lower_cells = 0.0;
+    const double top = s.top_layer_depth_cm;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        const double d = s.root_zone_depth[i];
+        const double l1 = d <= top ? d : top;
+        if (l1 > 0.0) up += s.root_upper_water[i] / l1;
+        if (d > top) {
+            low += s.root_lower_water[i] / (d - top);
+            lower_cells += 1.0;
         }
-        return;
     }
-    if (fatal()) return;
-    const hmet_hour_record &h = s.hmet_hour;
+    upper = up / (s.cell_count > 0 ? s.cell_count : 1.0);
+    lower = lower_cells > 0.0 ? low / lower_cells : 999.99;
+}
 
-    // Average soil moisture of the hour; a cell without a number is reported.
+// Closes the hour that has just ended with the record that held over it (a
+// record stamped hh:00 holds from hh:00 to hh+1:00): the snow melts through the
+// part of the hour the rain piece did not step through, the soil-moisture
+// accounting and the root zone's ET take the hour's last step with its demand,
+// and the hour's line goes to evap_out with the values of that hour.
+void close_weather_hour(model_state &s, double dt) {
+    const hmet_hour_record &h = s.hmet_hour;
+    const double dry_seconds = dt - s.rain_melt_seconds;
+    s.rain_melt_seconds = 0.0;
+    if (s.snow_flag && dry_seconds > 0.0) {
+        s.snow_flag = snowmelt_energy_balance(s, dry_seconds, 0);
+        if (fatal()) return;
+    }
+    step_sacramento(s);
+    if (fatal()) return;
+    step_evapotranspiration(s);
+    if (fatal()) return;
+
+    // Average soil moisture at the end of the hour; a cell without a number is reported.
     double sum = 0.0;
     for (int i = 1; i <= s.cell_count; ++i) {
         const double theta = cell_soil_moisture(s, i);
@@ -169,30 +190,10 @@ void step_longterm_hydromet(model_state &s) {
         sum += theta;
     }
     s.average_soil_moisture = s.cell_count > 0 ? sum / s.cell_count : 0.0;
-
     if (!s.inf_richards && !s.inf_redist) {
         std::printf("longterm %d/%d/%d  %2d:00 Avg. Soil Moisture: %7.2lf  \n", h.year, h.month,
                     h.day, h.hour, s.average_soil_moisture);
         count_console_line(s);
-    }
-
-    compute_evapotranspiration(s);
-    if (fatal()) return;
-    // The canopy's intercepted water goes first; the soil sees what demand is left.
-    evaporate_interception(s, s.hydromet_clock.interval * 86400.0);
-    if (s.channels.lake_count > 0) {
-        lake_step(s);
-        if (fatal()) return;
-    }
-    decay_cell_store(s);
-    if (fatal()) return;
-    // Snow melts in every hour, event or not: the part of the hour that the rain
-    // piece did not already melt through.
-    const double dry_seconds = dt - s.rain_melt_seconds;
-    s.rain_melt_seconds = 0.0;
-    if (s.snow_flag && dry_seconds > 0.0) {
-        s.snow_flag = snowmelt_energy_balance(s, dry_seconds, 0);
-        if (fatal()) return;
     }
 
     // Means of the hour per cell, in cm/h: PET from cm/s, ET and infiltration
@@ -208,28 +209,15 @@ void step_longterm_hydromet(model_state &s) {
         std::printf("%d/%d/%d %2d:00 PET cm/h %6.4lf AET cm/h %6.4lf Infil cm/h %6.4lf Theta "
                     "%5.2lf \n",
                     h.year, h.month, h.day, h.hour, pet, aet, infil, s.average_soil_moisture);
-
     if (s.evap_out_file) {
         std::fprintf(s.evap_out_file, "%d/%d/%d  %2d:00 %10.4lf %12.6lf %12.6lf %12.6lf %10.4lf "
                                       "%7.2lf %6.0lf",
                      h.year, h.month, h.day, h.hour, s.average_soil_moisture, pet, aet, infil,
                      bottom, cfgi, h.air_temperature);
         if (s.inf_redist) {
-            // Upper- and lower-layer moisture of the root zone; 999.99 for a lower
-            // layer that no cell has.
-            double upper = 0.0, lower = 0.0, lower_depth = 0.0;
-            const double top = s.top_layer_depth_cm;
-            for (int i = 1; i <= s.cell_count; ++i) {
-                const double d = s.root_zone_depth[i];
-                const double l1 = d <= top ? d : top;
-                if (l1 > 0.0) upper += s.root_upper_water[i] / l1;
-                if (d > top) {
-                    lower += s.root_lower_water[i] / (d - top);
-                    lower_depth += 1.0;
-                }
-            }
-            std::fprintf(s.evap_out_file, " %10.4lf %10.4lf", upper / cells,
-                         lower_depth > 0.0 ? lower / lower_depth : 999.99);
+            double upper = 0.0, lower = 0.0;
+            root_layer_means(s, upper, lower);
+            std::fprintf(s.evap_out_file, " %10.4lf %10.4lf", upper, lower);
         }
         std::fprintf(s.evap_out_file, "\n");
     }
@@ -238,7 +226,44 @@ void step_longterm_hydromet(model_state &s) {
     // The bottom flux of the root zone is summed over one hour of lines.
     for (int i = 1; i <= s.cell_count && !s.root_zone_bottom_flux.empty(); ++i)
         s.root_zone_bottom_flux[i] = 0.0;
+}
 
+}  // namespace
+
+void step_longterm_hydromet(model_state &s) {
+    if (!s.long_term || !clock_due(s, s.hydromet_clock)) return;
+    const double dt = clock_step_seconds(s, s.hydromet_clock);
+
+    // The first turn opens the first record; every later one first closes the
+    // hour of the record read before.
+    if (s.hmet_record_count > 0) {
+        close_weather_hour(s, dt);
+        if (fatal()) return;
+    }
+    if (scan_hmet_file(s, 0) == -1) {
+        if (fatal()) return;
+        if (s.event_active) {
+            s.hydromet_clock.next = hydromet_end_marker;
+        } else {
+            std::printf("End of meteorology data reached.  KORVA terminated\n");
+            s.keep_running = 0;
+        }
+        return;
+    }
+    if (fatal()) return;
+
+    // The new record's hour: its potential ET, the canopy's evaporation (the
+    // intercepted water goes first, the soil sees what demand is left), the
+    // channel lakes' evaporation and the frozen-ground index.
+    compute_evapotranspiration(s);
+    if (fatal()) return;
+    evaporate_interception(s, s.hydromet_clock.interval * 86400.0);
+    if (s.channels.lake_count > 0) {
+        lake_step(s);
+        if (fatal()) return;
+    }
+    decay_cell_store(s);
+    if (fatal()) return;
     ++s.hmet_record_count;
     take_clock_step(s, s.hydromet_clock);
 }

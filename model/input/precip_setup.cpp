@@ -56,7 +56,9 @@ bool scan_meteorological_period(model_state &s) {
     first.year = s.hmet_first[0];
     first.month = s.hmet_first[1];
     first.day = s.hmet_first[2];
-    first.hour = s.hmet_first[3] - 1;
+    // The first event of a long-term run can begin no earlier than its first
+    // weather hour, where every clock of the run starts.
+    first.hour = s.hmet_first[3];
     s.event_start_dates.assign(1, first);
     s.event_start_times.assign(1, julian_of(first));
     return true;
@@ -307,8 +309,8 @@ void setup_start_time(model_state &s) {
     const double gw_seconds = s.gw_timestep;
     set_clock(s.gw_clock, gw_seconds, start, start + gw_seconds / seconds_per_day);
     // 7. Soil-moisture accounting.
-    set_clock(s.sacramento_clock, 3600.0, start, start);
-    s.sacramento_clock.last = start - 1.0 / 24.0;
+    // Its first step takes the first hour of the run, at the end of that hour.
+    set_clock(s.sacramento_clock, 3600.0, start, start + 1.0 / 24.0);
     // 8. Infiltration.
     double infiltration_seconds = rain_seconds;
     const bool richards_long = s.inf_richards && s.long_term && !s.groundwater_on && !s.inf_cont_redist;

@@ -215,4 +215,20 @@ TEST_F(ValleyChannels, ChannelCarriesTheFlowFasterThanTheOverlandVariant) {
     EXPECT_GT(peak_with, peak_without);
 }
 
+// The combination valley with its channel: 40 mm/h for 30 min, 45 min with hotstart files,
+// then 45 min more from them under a trace of rain. The restarted run's outlet line at
+// time 0 is the outflow its channel starts with, the one the first run ended with.
+TEST(KorvaHotstart, RestartedRunBeginsWithTheOutflowItWasLeftWith) {
+    scratch_dir d;
+    d.copy_case("combination_valley");
+    d.copy_case("valley_restart");
+    double end_q = 0.0, start_q = -1.0, t = 0.0;
+    ASSERT_EQ(d.run(KORVA_EXE, {"first.prj"}).exit_status, 0);
+    ASSERT_EQ(std::sscanf(split_lines(d.read("run.otl")).back().c_str(), "%lf %lf", &t, &end_q), 2);
+    ASSERT_EQ(d.run(KORVA_EXE, {"restart.prj"}).exit_status, 0);
+    ASSERT_EQ(std::sscanf(d.read("run.otl").c_str(), "%lf %lf", &t, &start_q), 2);
+    EXPECT_GT(end_q, 0.01);
+    EXPECT_NEAR(start_q, end_q, 0.0015);  // the file's three decimals
+}
+
 }  // namespace

@@ -2,7 +2,7 @@
 // model's processes: infiltration, overland scheme, channels (plain, with a weir and
 // culvert, with a lake), groundwater (no-flow, river, fixed head, well), an overland
 // lake, pipes, erosion, a tracer, and event, long-term, snow and soil-moisture
-// accounting runs. Every run must end normally (or be refused with a message), keep
+// accounting runs (also one with snow and a thaw before a second event). Every run must end normally (or be refused with a message), keep
 // every printed balance error within 0.5 %, close a hand balance of the global block
 // over every store and flow it prints, match its hydrograph to its discharge, and
 // write no NaN or infinity.
@@ -11,6 +11,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -38,7 +39,7 @@ const std::array<std::vector<std::string>, factor_count> levels = {{
     {"no", "yes"},
     {"no", "yes"},
     {"no", "yes"},
-    {"event", "long_term", "snow", "sacramento"},
+    {"event", "long_term", "snow", "sacramento", "thaw"},
 }};
 
 using combination = std::array<int, factor_count>;
@@ -52,7 +53,8 @@ bool runs(const combination &c) {
     const bool redistributes = inf == "redistribution" || inf == "richards";
     if (level(c, groundwater) != "none" && !redistributes) return false;
     if (level(c, run_kind) != "event" && !redistributes) return false;
-    return !(level(c, run_kind) == "sacramento" && level(c, groundwater) != "none");
+    const bool accounting = level(c, run_kind) == "sacramento" || level(c, run_kind) == "thaw";
+    return !(accounting && level(c, groundwater) != "none");
 }
 
 // A greedy pairwise covering set of the combinations that run: each new row covers
@@ -127,14 +129,17 @@ void write_project(const scratch_dir &d, const combination &c) {
     std::string cmt = "KORVA_INDEX_MAP_TABLES\nINDEX_MAP \"one.idx\" \"All\"\n" +
                       table("ROUGHNESS", "MANNING_N", "0.05");
     if (long_term) {
-        const bool snow = run == "snow";
+        const bool snow = run == "snow" || run == "thaw";
         prj += std::string("LONG_TERM\nHMET_QAR ") + (snow ? "cold.qar" : "weather.qar") +
                "\nET_CALC_DEARDORFF\nLATITUDE 40.0\nLONGITUDE 105.0\nGMT -7\nPRECIP_FILE " +
-               (snow ? "cold_storm.gag" : "storm.gag") + "\nRAIN_THIESSEN\nEVENT_MIN_Q 0.0001\n";
+               (run == "thaw" ? "thaw.gag" : snow ? "cold_storm.gag" : "storm.gag") + "\nRAIN_THIESSEN\nEVENT_MIN_Q 0.0001\n";
+        // The snow of the cold storm thaws from 17:00; a second storm falls on the thawed ground.
+        d.write("thaw.gag", d.read("cold_storm.gag") + "EVENT late\nNRGAG 1\nNRPDS 2\nCOORD 70.0 100.0\n"
+                                                        "RATES 2021 7 13 03 00 20.0\nRATES 2021 7 13 03 30 0.0\n");
         cmt += table("EVAPOTRANSPIRATION",
                      "ALBEDO WILTING_POINT VEG_HEIGHT TRANSMISSION CANOPY_RESISTANCE",
                      "0.2 0.10 0.3 0.5 70");
-        if (run == "sacramento") prj += "SACRAMENTO run.sac\n";
+        if (run == "sacramento" || run == "thaw") prj += "SACRAMENTO run.sac\n";
     } else {
         prj += "START_DATE 2021 7 12\nSTART_TIME 14 0\nTOT_TIME 90\nPRECIP_UNIF\nRAIN_INTENSITY 40\n"
                "RAIN_DURATION 30\n";
@@ -383,6 +388,15 @@ TEST_P(KorvaCombinations, RunClosesEveryBalance) {
             if (label == "Total discharge") discharge = v;
         EXPECT_NEAR(hydrograph_volume(d.read("run.otl"), level(c, run_kind) != "event"), discharge,
                     0.01 * rain + 0.02 * discharge);
+        // A long-term run ends once its last event's outflow falls below EVENT_MIN_Q (0.0001 m3/s),
+        // at the latest an hour after its last record (7/13 6:00, day 194).
+        const std::vector<std::string> otl = testsupport::split_lines(d.read("run.otl"));
+        double t = 0.0, q = 0.0;
+        if (level(c, run_kind) != "event" && std::sscanf(otl.back().c_str(), "%lf %lf", &t, &q) == 2) {
+            const double weather_end = 2021.0 + (194.0 * 1440.0 + 7.0 * 60.0) / 525600.0;
+            EXPECT_LE(t, weather_end + 1e-7);
+            EXPECT_TRUE(t > weather_end - 1e-7 || q <= 0.0002) << "ended at " << t << " with the outlet flowing";
+        }
 
         // No output holds a value that is not a number.
         for (const auto &entry : std::filesystem::recursive_directory_iterator(d.path())) {

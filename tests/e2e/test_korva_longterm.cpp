@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/project_text.h"
 #include "e2e/valley_example.h"
 #include "support/run_program.h"
 
@@ -21,7 +22,7 @@ std::filesystem::path longterm_dir() {
 
 struct met_line {
     int month = 0, day = 0, hour = 0;
-    double moisture = 0.0, pet = 0.0, aet = 0.0;
+    double moisture = 0.0, pet = 0.0, aet = 0.0, infiltration = 0.0, drainage = 0.0;
 };
 
 std::vector<met_line> met_lines(const std::string &text) {
@@ -29,8 +30,8 @@ std::vector<met_line> met_lines(const std::string &text) {
     for (const std::string &line : testsupport::split_lines(text)) {
         met_line m;
         int year = 0;
-        if (std::sscanf(line.c_str(), "%d/%d/%d %d:00 %lf %lf %lf", &year, &m.month, &m.day, &m.hour,
-                        &m.moisture, &m.pet, &m.aet) == 7)
+        if (std::sscanf(line.c_str(), "%d/%d/%d %d:00 %lf %lf %lf %lf %lf", &year, &m.month, &m.day, &m.hour,
+                        &m.moisture, &m.pet, &m.aet, &m.infiltration, &m.drainage) == 9)
             lines.push_back(m);
     }
     return lines;
@@ -60,7 +61,7 @@ TEST(KorvaLongTerm, ExampleRunsToTheEndOfItsWeather) {
 
     // One line per weather hour; no evaporation before sunrise; a summer noon of
     // 0.5 to 1.2 mm/h; the root zone dries through the morning and is wetted by
-    // the storm of 14:00 to 15:30.
+    // the storm of 14:00 to 15:30 (a line's moisture is that at the end of its hour).
     const std::vector<met_line> met = met_lines(d.read("evap_out"));
     ASSERT_EQ(met.size(), 30u);
     EXPECT_EQ(met.front().hour, 1);
@@ -71,12 +72,12 @@ TEST(KorvaLongTerm, ExampleRunsToTheEndOfItsWeather) {
         EXPECT_GT(met[static_cast<std::size_t>(k)].pet, 0.05) << k;
         EXPECT_LT(met[static_cast<std::size_t>(k)].pet, 0.12) << k;
     }
-    EXPECT_LT(met[13].moisture, met[6].moisture);  // 14:00 drier than 7:00
-    EXPECT_GT(met[15].moisture, met[13].moisture + 0.02);
+    EXPECT_LT(met[12].moisture, met[5].moisture);  // 14:00 drier than 7:00
+    EXPECT_GT(met[14].moisture, met[12].moisture + 0.02);
 
     // Soil water contents: the root zone at 14:00, the one left in 5 x 0.4 m of cells.
     EXPECT_NEAR(valley::summary_value(summary, "initial basin-averaged soil water content:"),
-                100.0 * met[13].moisture, 0.006);
+                100.0 * met[12].moisture, 0.006);
     EXPECT_NEAR(valley::summary_value(summary, "final basin-averaged soil water content:"),
                 valley::summary_value(summary, "Final soil water volume:") / 200.0, 0.006);
     EXPECT_LT(std::fabs(valley::summary_value(summary, "Single layer soil moisture mass balance =")),
@@ -89,6 +90,27 @@ TEST(KorvaLongTerm, ExampleRunsToTheEndOfItsWeather) {
     double peak = 0.0;
     for (const valley::point &p : q) peak = p.discharge > peak ? p.discharge : peak;
     EXPECT_GT(peak, 0.0);
+}
+
+// The example's root zone above field capacity (0.40 against 0.28) gives the whole demand:
+// a line's ET is its own hour's PET wherever no rain falls in that hour or the next (the
+// rain of an hour's last step is set from the next record), and its drainage column covers
+// every hour the run books as recharge, the hour after the last record included.
+TEST(KorvaLongTerm, EachHourlyLineHoldsTheValuesOfItsOwnHour) {
+    testsupport::scratch_dir d;
+    for (const auto &entry : std::filesystem::directory_iterator(longterm_dir()))
+        d.write(entry.path().filename().string(), testsupport::read_file(entry.path()));
+    d.write("longterm.cmt", project_text::with(d.read("longterm.cmt"), "0.25", "0.40"));
+    ASSERT_EQ(d.run(KORVA_EXE, {"longterm.prj"}).exit_status, 0);
+    const std::vector<met_line> met = met_lines(d.read("evap_out"));
+    ASSERT_EQ(met.size(), 30u);
+    double drained = 0.0;
+    for (std::size_t k = 0; k < met.size(); ++k) {
+        drained += met[k].drainage / 100.0 * 5.0e4;
+        const bool dry = met[k].infiltration == 0.0 && (k + 1 == met.size() || met[k + 1].infiltration == 0.0);
+        EXPECT_TRUE(!dry || std::fabs(met[k].aet - met[k].pet) < 1e-6) << "line " << k;
+    }
+    EXPECT_NEAR(drained, valley::summary_value(d.read("longterm.sum"), "Total recharge:"), 0.5);
 }
 
 // Each event of the summary counts its own rain steps and says when its own rain

@@ -37,6 +37,15 @@ TEST(KorvaRunEnd, UniformRainOverRichardsColumnsEndsWithItsWeather) {
     EXPECT_LE(last, 2000.0 + (184.0 + 1.0 / 24.0) / 366.0 + 1e-6);
     EXPECT_LE(lines.size(), 26u);
     EXPECT_EQ(count_of(d.read("et.sum"), "LONG-TERM RUNOFF SIMULATION SUMMARY"), 1);
+    // Its clocks start at the first weather hour: 1 mm/h for 10 min on 9 ha falls, and the
+    // columns give ET, no more than the potential ET of evap_out (cm/h over the hours).
+    const std::string sum = d.read("et.sum");
+    double pet = 0.0, cm = 0.0;
+    for (const std::string &line : testsupport::split_lines(d.read("evap_out")))
+        if (std::sscanf(line.c_str(), "%*d/%*d/%*d %*d:00 %*f %lf", &cm) == 1) pet += cm / 100.0 * 9.0e4;
+    EXPECT_NEAR(project_text::value_after(sum, "Total precipitation:"), 15.0, 0.01);
+    EXPECT_GT(project_text::value_after(sum, "Total evaporation:"), 0.01 * pet);
+    EXPECT_LE(project_text::value_after(sum, "Total evaporation:"), pet);
 }
 
 // The storm of 60 mm (14:00-15:00) falls at -4 C; from 17:00 the air is at 60 F and

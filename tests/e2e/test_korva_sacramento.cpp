@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "e2e/valley_example.h"
 #include "support/run_program.h"
@@ -165,6 +168,57 @@ TEST(KorvaSacramento, TheStoresOwnTheInfiltratedWaterUnderEveryScheme) {
         EXPECT_NEAR(in, out, 0.05) << sum;
         EXPECT_LT(std::fabs(after(sum, "Overall mass balance error =", g)), 0.01);
         EXPECT_LE(aet + line("Total evaporation:", g), line("PET calculated by KORVA (m3):", m3) + 0.01);
+    }
+}
+
+// Nine days over the valley (70 cells of 20 m): 10 mm/h of rain on 3/1 12:00, 4 mm/h of
+// snow at 21 F on 3/2 10:00-15:00 (its event runs on dry to 18:00) with one warm record
+// (15:00), a thaw at 36 F on 3/4-3/5, 20 mm/h of rain on 3/8 12:00-14:00 at 50 F.
+TEST(KorvaSacramento, ALongTermRunIsOneSimulationThroughItsDrySpells) {
+    for (const bool channel : {true, false}) {
+        SCOPED_TRACE(channel ? "channel" : "no channel");
+        testsupport::scratch_dir d;
+        d.copy_case("combination_valley");
+        d.copy_case("longterm_thaw");
+        if (channel) d.write("run.prj", d.read("run.prj") + "CHAN_EXPLIC\nLINKS links.asc\nNODES nodes.asc\nCHANNEL_INPUT chan.chn\n");
+        ASSERT_EQ(d.run(KORVA_EXE, {"run.prj"}, 300).exit_status, 0);
+        const std::string sum = d.read("run.sum");
+        std::istringstream weather(d.read("lt.qar")), otl(d.read("run.otl")), hours(d.read("evap_out"));
+        double melt = 0.0, in, rh, sky, kn, f, direct, global;  // mm by the energy balance, 3/2 15:00 to the storm
+        for (int y, m, day, h; weather >> y >> m >> day >> h >> in >> rh >> sky >> kn >> f >> direct >> global;) {
+            const double t = (f - 32.0) / 1.8, ea = rh / 100.0 * 2.749e8 * std::exp(-4278.6 / (t + 242.8)), u = kn * 0.514444 * 0.72e-3;
+            const double q = 4.956e-9 * std::pow(t + 273.15, 4) - 27.0 + 600.0 * u * (ea - 6.11 + 0.00061 * in * 33.8639 * t);
+            if (day * 100 + h >= 215 && day * 100 + h < 812) melt += std::fmax(0.0, q / 8.0);  // cal/cm2 over 80 cal/g
+        }
+        std::vector<double> q;  // hourly from 3/1 0:00; the base flow carries the run to the end of its weather, 3/10 0:00
+        for (double t, v; otl >> t >> v;) q.push_back(v);
+        ASSERT_EQ(q.size(), 9u * 24u + 1u);
+        double volume = 0.0;
+        for (std::size_t k = 1; k < q.size(); ++k) {
+            EXPECT_TRUE(k == 1 || q[k] > 0.0) << "hour " << k;  // the stores drain hour by hour from the first
+            EXPECT_LE(q[k], 20.0 / 3.6e6 * 28000.0 + q[179]);  // at most the storm over its base flow
+            volume += 0.5 * (q[k] + q[k - 1]) * 3600.0;
+        }
+        for (std::size_t k : {12u, 34u, 180u}) EXPECT_LE(q[k], 1.02 * q[k - 1] + 1e-5) << "event start, hour " << k;
+        // Outlet volume = the stores' runoff that left + the surface runoff of the events and the thaw.
+        double surface = after(sum, "Total precipitation:") + after(sum, "Subsurface runoff (m3):") -
+                         (channel ? after(sum, "Final channel volume:") : 0.0);
+        for (const char *out : {"Total infiltration:", "Total evaporation:", "Final Sacramento runoff in transit:",
+                                "Final snow volume:", "Final surface volume:"})
+            surface -= after(sum, out);
+        EXPECT_NEAR(volume, after(sum, "Total discharge:"), 0.02 * volume);  // hourly lines
+        EXPECT_NEAR(after(sum, "Total discharge:"), surface, 0.01 * volume);
+        // Snowfall (20 mm) = the melt by hand + the snow the storm found; the melt went into the soil, not the air.
+        EXPECT_NEAR(20.0, melt + after(sum, "inital liquid-equiv. volume of snow:", sum.find("Event began on 03/08")) / 28.0, 0.3);
+        double evaporated = 0.0, infiltrated = 0.0, cm[4];  // mm, by the hourly lines of the same hours
+        for (std::string line; std::getline(hours, line);) {
+            int day = 0, h = 0;
+            if (std::sscanf(line.c_str(), "2021/3/%d %d:00 %lf %lf %lf %lf", &day, &h, cm, cm + 1, cm + 2, cm + 3) == 6 &&
+                day * 100 + h >= 215 && day * 100 + h < 812)
+                evaporated += cm[2] * 10.0, infiltrated += cm[3] * 10.0;
+        }
+        EXPECT_GT(infiltrated, 0.95 * melt);  // the stream cells' melt runs into the channel
+        EXPECT_LT(evaporated, 0.02 * melt);
     }
 }
 
