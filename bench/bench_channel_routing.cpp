@@ -52,7 +52,10 @@ int substeps(const model_state &s, double dt, double c_lim) {
             cmax = std::max(cmax, std::sqrt(9.81 * std::max(w.chan_depth[n][l], 0.0)) * dt / net.dx[l]);
             if (n == net.comp_node_count[l] || !(w.area[n][l] > 0.0 && w.chan_depth[n][l] > 0.0)) continue;
             const double t = w.area[n][l] / w.chan_depth[n][l];
-            const double slope = std::max(std::fabs(net.yp[n][l] - net.yp[n + 1][l]), 1e-5 * net.dx[l]) / net.dx[l];
+            double drop = std::fabs(net.yp[n][l] - net.yp[n + 1][l]);
+            if (n > 1) drop = std::min(drop, 0.5 * std::fabs(net.yp[n - 1][l] - net.yp[n + 1][l]));
+            if (n + 1 < net.comp_node_count[l]) drop = std::min(drop, 0.5 * std::fabs(net.yp[n][l] - net.yp[n + 2][l]));
+            const double slope = std::max(drop, 1e-5 * net.dx[l]) / net.dx[l];
             dmax = std::max(dmax, std::fabs(net.qp[n][l]) / (2.0 * t * slope) * dt / (net.dx[l] * net.dx[l]));
         }
     const double split = std::max(cmax / c_lim, dmax / 0.5);

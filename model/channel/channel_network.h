@@ -130,6 +130,14 @@ struct channel_network {
     array_1d<int> link_lake;        // lake links: lake number; other card-form links: own number
     array_1d<int> erode_index;      // ordinal of a BREAK_ERODE link among them
     array_1d<int> num_structs, first_struct, last_struct;  // structure list of the link
+    // Scheduled releases, per structure link (link_count + 1 entries once a
+    // structure link has been stepped): the rate its SCHEDULED_RELEASE elements
+    // ask for and the rate of all its elements at the last discharge pass (m3/s),
+    // and over the run the release
+    // volume asked for and the volume made (m3), which is less where the link
+    // above did not hold what was asked.
+    std::vector<double> release_rate, structure_rate, release_asked, release_made;
+    bool release_short_warned = false;
     // Copy of the network as read, kept when lakes later change links.
     int og_link_count = 0;
     array_1d<int> og_node_count, og_us_count, og_link_type;

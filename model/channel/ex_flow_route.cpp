@@ -199,13 +199,29 @@ double filling_courant(const model_state &s, double h, const std::vector<int> *l
 constexpr double diffusion_limit = 0.5;
 constexpr double diffusion_slope_floor = 1e-5;
 
-// The largest D / dx^2 (1/s) over the faces between the routed nodes of link l.
+// The level drop that sets the diffusivity of face k (between nodes k and k + 1 of
+// a link's column y, stride ys, nx nodes): the face's own drop, but not more than
+// half the drop over either pair of faces it belongs to. An odd-even mode of the
+// levels makes every face drop large and so its diffusivity small, and a sub-step
+// sized by it keeps the mode alive (the predictor and corrector then carry
+// discharges that swing from face to face and average to the through-flow); over
+// two faces the mode cancels and the drop is that of the profile beneath it.
+double face_drop(const double *y, std::size_t ys, std::size_t k, std::size_t nx, double floor_drop) {
+    double drop = std::fabs(y[k * ys] - y[(k + 1) * ys]);
+    if (k > 1) drop = std::min(drop, 0.5 * std::fabs(y[(k - 1) * ys] - y[(k + 1) * ys]));
+    if (k + 1 < nx) drop = std::min(drop, 0.5 * std::fabs(y[k * ys] - y[(k + 2) * ys]));
+    return std::max(drop, floor_drop);
+}
+
+// The largest D / dx^2 (1/s) over the faces between the routed nodes of link l,
+// with `two_faces` from face_drop (one sub-step for every link; the levels of
+// local sub-steps bound each link by its conveyance as well, link_stiffness).
 // The width for the diffusivity is area / depth of the face's upper node (of its
 // lower node when that one is dry): the mean width of the wet section, the top
 // width of a rectangle and below it for sections that widen upwards, so the
 // diffusivity is never taken too small. Without a division per face: the largest
 // |Q| depth / (area drop) is kept as a fraction.
-double link_diffusion_rate(const model_state &s, int l) {
+double link_diffusion_rate(const model_state &s, int l, bool two_faces = false) {
     const channel_network &net = s.channels;
     const channel_work &w = s.chan;
     const double dx = net.dx[l];
@@ -222,7 +238,8 @@ double link_diffusion_rate(const model_state &s, int l) {
         if (!(ac[k * as] > 0.0 && dc[k * ds] > 0.0)) at = k + 1;
         const double a = ac[at * as], d = dc[at * ds];
         if (!(a > 0.0 && d > 0.0)) continue;
-        const double drop = std::max(std::fabs(yc[k * ys] - yc[(k + 1) * ys]), floor_drop);
+        const double drop = two_faces ? face_drop(yc, ys, k, static_cast<std::size_t>(nx), floor_drop)
+                                      : std::max(std::fabs(yc[k * ys] - yc[(k + 1) * ys]), floor_drop);
         const double num = std::fabs(qc[k * qs]) * d, den = a * drop;
         if (num * bottom > top * den) top = num, bottom = den;
     }
@@ -230,7 +247,8 @@ double link_diffusion_rate(const model_state &s, int l) {
     return top / (bottom * 2.0 * dx);
 }
 
-// Whether some face of link l may have a diffusion rate (link_diffusion_rate) of
+// Whether some face of link l may have a diffusion rate (link_diffusion_rate with
+// two_faces) of
 // `rate` or more: the same faces and terms, compared with the bound instead of
 // with each other, with a margin far above their rounding. False means the
 // link's rate lies below `rate`.
@@ -251,7 +269,7 @@ bool link_diffusion_reaches(const model_state &s, int l, double rate) {
         const double a0 = ac[k * as], d0 = dc[k * ds];
         const bool wet = a0 > 0.0 && d0 > 0.0;
         const double a = wet ? a0 : ac[(k + 1) * as], d = wet ? d0 : dc[(k + 1) * ds];
-        const double drop = std::max(std::fabs(yc[k * ys] - yc[(k + 1) * ys]), floor_drop);
+        const double drop = face_drop(yc, ys, k, static_cast<std::size_t>(nx), floor_drop);
         reaches |= a > 0.0 && d > 0.0 && std::fabs(qc[k * qs]) * d >= bound * (a * drop);
     }
     return reaches;
@@ -650,6 +668,18 @@ bool routed_node(const channel_network &net, int l) {
     return l >= 1 && routed(net.link_type[l]) && net.comp_node_count[l] >= 1;
 }
 
+// Whether the link below l is a structure link with a scheduled release: a
+// release is a rate from a series, whatever the level above it, so the face into
+// it is limited like a face between routed nodes (the other structures' flows
+// fall with the level above them and are left as they are).
+bool release_below(const channel_network &net, int l) {
+    const int d = net.ds_link[l];
+    if (d < 1 || net.link_type[d] != link_structure || net.num_structs.empty() || net.num_structs[d] < 1) return false;
+    for (int k = net.first_struct[d]; k <= net.last_struct[d]; ++k)
+        if (k >= 1 && k <= net.structure_count && net.structures[static_cast<std::size_t>(k)].type == 7) return true;
+    return false;
+}
+
 // One routed link's nodes over a sub-step h: what each gives off through its faces
 // and what it holds plus what reaches it from outside. A link's nodes are one
 // column of the [node][link] arrays.
@@ -669,7 +699,7 @@ struct link_supply {
         const channel_network &net = st.channels;
         const int L = net.link_count, d = net.ds_link[link];
         own_outlet = through && link == L;
-        last_face = routed_node(net, d) || (link == L && d == 0 && !through);
+        last_face = routed_node(net, d) || (link == L && d == 0 && !through) || release_below(net, link);
         // What runs back out of node 1 into the links above it.
         for (int k = 1; k <= net.us_count[link]; ++k) {
             const int u = net.uslinks[link][k];
@@ -782,10 +812,16 @@ void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<doubl
         const double *sc = share.data() + l;
         for (std::size_t k = 1; k < static_cast<std::size_t>(nx); ++k)
             qc[k * qs] *= qc[k * qs] > 0.0 ? sc[k * ss] : sc[(k + 1) * ss];
-        if (routed_node(net, d))
+        if (routed_node(net, d)) {
             q[nx][l] *= q[nx][l] > 0.0 ? share[nx][l] : share[1][d];
-        else if (l == L && d == 0 && !through && q[nx][l] > 0.0)
+        } else if (l == L && d == 0 && !through && q[nx][l] > 0.0) {
             q[nx][l] *= share[nx][l];
+        } else if (q[nx][l] > 0.0 && release_below(net, l)) {
+            // The structure link passes on what its face took.
+            q[nx][l] *= share[nx][l];
+            q[1][d] = q[nx][l];
+            if (q.rows() >= 2) q[2][d] = q[nx][l];
+        }
     }
     if (feed_n >= 1) q[net.comp_node_count[L]][L] += q[feed_n][feed_l] - feed_before;
 }
@@ -1374,6 +1410,34 @@ void pass_outlet_inflow(model_state &s) {
     net.qp[nx][L] = q;
 }
 
+// The release volumes of an accepted sub-step of length h: what the scheduled
+// releases of each structure link asked for, and what they made: what the link
+// passed less what its other elements gave, which falls short where the outflow
+// limiter cut the face into the structure link (the link above did not hold it)
+// or the sub-step began from such a cut. The first shortfall is warned about;
+// the run's totals go to the summary.
+void book_releases(model_state &s, double h) {
+    channel_network &net = s.channels;
+    if (net.release_rate.size() != static_cast<std::size_t>(net.link_count) + 1) return;
+    for (int l = 1; l <= net.link_count; ++l) {
+        const std::size_t i = static_cast<std::size_t>(l);
+        const double asked = net.release_rate[i];
+        if (net.link_type[l] != link_structure || !(asked > 0.0)) continue;
+        const double others = net.structure_rate[i] - asked;
+        const double made = std::clamp(net.qp[1][l] - others, 0.0, asked);
+        net.release_asked[i] += asked * h;
+        net.release_made[i] += made * h;
+        if (made < asked * (1.0 - 1e-9) && !net.release_short_warned) {
+            net.release_short_warned = true;
+            std::printf("Warning: the scheduled release of structure link %d asks for %.4f m3/s, more than "
+                        "the link above it holds;\nit passes %.4f m3/s and the run goes on (the summary "
+                        "gives the release asked for and made).\n",
+                        l, asked, made);
+            count_warning();
+        }
+    }
+}
+
 int stop_small_step() {
     std::printf("The channel routing time step is getting really small\n");
     std::printf("less than 1/1000 of a second\n");
@@ -1488,7 +1552,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
             const double rate = asks * diffusion_limit / h;
             for (int l = 1; l <= L; ++l)
                 if (routed(net.link_type[l]) && link_diffusion_reaches(s, l, rate))
-                    dmax = std::max(dmax, link_diffusion_rate(s, l));
+                    dmax = std::max(dmax, link_diffusion_rate(s, l, true));
         }
         // The sub-step is split so that both the gravity-wave Courant number and the
         // diffusion number stay below their limits.
@@ -1598,6 +1662,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
         sections_from(s, w.area, last ? section_parts::all : between);
         conveyance_stale = !last && between == section_parts::depth_only;
         pass_outlet_inflow(s);
+        if (!cycle) book_releases(s, span);
         if (net.lake_count > 0) lake_bookkeeping(s, span);
         if (exchange && net.lake_count > 0) book_lake_bed_volumes(s, span);
         if (exchange) seepage_volumes(s, span);

@@ -57,7 +57,7 @@ int structure_link(model_state &s, const discharge_arrays &a, int l) {
     const bool has_upstream = upstream_surface(s, a, l, h1);
     const int d = net.ds_link[l];
     const double h2 = d >= 1 ? node_surface(s, a, 1, d) : h1;
-    double total = 0.0;
+    double total = 0.0, release = 0.0;
     if (has_upstream && !net.num_structs.empty() && net.num_structs[l] > 0) {
         for (int k = net.first_struct[l]; k <= net.last_struct[l]; ++k) {
             if (k < 1 || k > net.structure_count) continue;
@@ -73,7 +73,12 @@ int structure_link(model_state &s, const discharge_arrays &a, int l) {
                 break;
             }
             case 6: total += elevation_series_value(e.elevation, h1); break;
-            case 7: total += time_series_value(e.series, s.now_days); break;
+            case 7: {
+                const double r = time_series_value(e.series, s.now_days);
+                release += r;
+                total += r;
+                break;
+            }
             case 8: total += elevation_series_step_value(e.elevation, h1); break;
             default: break;
             }
@@ -82,6 +87,11 @@ int structure_link(model_state &s, const discharge_arrays &a, int l) {
     }
     q[1][l] = total;
     if (q.rows() >= 2) q[2][l] = total;
+    const std::size_t links = static_cast<std::size_t>(net.link_count) + 1;
+    for (std::vector<double> *v : {&net.release_rate, &net.structure_rate, &net.release_asked, &net.release_made})
+        if (v->size() != links) v->assign(links, 0.0);
+    net.release_rate[static_cast<std::size_t>(l)] = release;
+    net.structure_rate[static_cast<std::size_t>(l)] = total;
     return 0;
 }
 

@@ -815,6 +815,13 @@ bool card_reader::detail_pass() {
             p->link = link;
             p->node = at;
             net.stream_pumps[at][link] = p;
+            // The routing moves no water through a channel pump: say so rather
+            // than keep a pump that does nothing.
+            std::printf("Warning: the PUMPTO card of link %d node %d (to link %d node %d) is read "
+                        "but channel pumps are not simulated;\nno water is pumped between the "
+                        "channel nodes.\n",
+                        link, at, p->to_link, p->to_node);
+            count_warning();
             break;
         }
         default: break;

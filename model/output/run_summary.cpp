@@ -296,6 +296,14 @@ void write_global_balance(model_state &s, std::FILE *f) {
     volume_line(f, "Overland point sources:", point_inflow(s));
     if (channels)
         volume_line(f, "Channel point sources:", run.channel_point_sources() - run.channel_point_sinks());
+    // A scheduled release passes no more than the link above it holds.
+    const channel_network &net = s.channels;
+    for (std::size_t l = 1; channels && l < net.release_asked.size() && l < net.release_made.size(); ++l) {
+        if (!(net.release_asked[l] > 0.0)) continue;
+        const std::string link = std::to_string(l);
+        volume_line(f, ("Release asked for, structure link " + link + ":").c_str(), net.release_asked[l]);
+        volume_line(f, ("Release made, structure link " + link + ":").c_str(), net.release_made[l]);
+    }
     if (s.storm_sewer_on) {
         volume_line(f, "Taken by pipe inlets:", s.water.moved(ln::surface, ln::pipes));
         volume_line(f, "Spilled from pipes onto the land:", s.water.moved(ln::pipes, ln::surface));

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include "e2e/project_text.h"
 #include "support/run_program.h"
@@ -95,61 +96,130 @@ TEST(ChannelStepStability, WideMildChannelHoldsNormalDepthAndAFloodWaveItsCeleri
     EXPECT_NEAR(at - 660.0, hayami, 0.03 * hayami);
 }
 
-// A weir (crest 110 m, 10 m long, C 0.6) between two 10 m wide channels (n 0.035, slope 0.001, nodes
-// 100 m apart) under a steady inflow: over the last 4 of 12 h the structure passes the inflow, the
-// level above it gives that flow by the weir law, and the backwater above follows a standard-step
-// march of dz/dx = -S_f (mean friction slope of the two sections; the diffusive wave has no velocity
-// head) at every node, at 5 s and 30 s steps.
-TEST(ChannelStepStability, BackwaterAboveAWeirFollowsTheWeirLawAndAStandardStep) {
-    auto bed = [](int c) { return (c <= 10 ? 110.05 : 108.05) - 0.1 * c; };  // cell centres
+// A structure between two 10 m wide channels (n 0.035, slope 0.001, nodes 100 m apart) under a steady
+// inflow: over the last 4 h of 12 (weir) or 20 h (culvert), at 5 s and 30 s steps, the structure passes the inflow, the level
+// above it is the headwater of the structure's published law at that flow, and the backwater above
+// follows a standard-step march of dz/dx = -S_f (mean friction slope of the two sections; the
+// diffusive wave has no velocity head) at every node. The structures: a weir (crest 110 m, 10 m long,
+// C 0.6), Q = C (2/3) L sqrt(2g H^3 / 3); a round culvert (D 1.2 m, L 20 m, n 0.013, C 0.7) with its
+// outlet submerged by a narrow rough channel below, outlet control of a full barrel,
+// Q = C A sqrt(2g dh / (1 + 2g C^2 n^2 L / R^(4/3))) against the tailwater; the same culvert on a
+// steep barrel (inverts 109.05 / 108.35) over a free outlet, inlet control by the orifice equation
+// Q = C A sqrt(2g (HW - invert - D/2)).
+TEST(ChannelStepStability, BackwaterAboveAStructureFollowsItsLawAndAStandardStep) {
+    const double two_g = 19.62, area = M_PI * 0.36, radius = 0.3;
+    const double f = 1.0 + two_g * 0.49 * 0.013 * 0.013 * 20.0 / std::pow(radius, 4.0 / 3.0);
+    const std::string culvert = "STRUCTTYPE ROUND_CULVERT\nLENGTH 20\nUPINVERT 109.05\nDIAMETER 1.2\nROUGH_COEFF 0.013\n"
+                                "INLET_DISCH_COEFF 0.7\nREV_FLOW_DISCH_COEFF 0.7\nDOWNINVERT ";
+    const struct row {
+        std::string cards;
+        double q, top3, drop3, width3, n3, base;  // link 3: first point, fall per node, width, n; the head's datum (0: tailwater)
+        int minutes;                               // run length; the last 4 h are read
+        double (*head)(double q, double tw, double f, double a);  // headwater by the published law
+    } rows[] = {
+        {"STRUCTTYPE WEIR\nCREST_LENGTH 10\nCREST_LOW_ELEV 110\nDISCHARGE_COEFF_FORWARD 0.6\nDISCHARGE_COEFF_REVERSE 0.6\n", 5.0,
+         107.0, 0.1, 10.0, 0.035, 110.0, 720, [](double q, double, double, double) { return 110.0 + std::pow(q / (0.4 * 10.0 * std::sqrt(19.62 / 3.0)), 2.0 / 3.0); }},
+        {"STRUCTTYPE WEIR\nCREST_LENGTH 10\nCREST_LOW_ELEV 110\nDISCHARGE_COEFF_FORWARD 0.6\nDISCHARGE_COEFF_REVERSE 0.6\n", 20.0,
+         107.0, 0.1, 10.0, 0.035, 110.0, 720, [](double q, double, double, double) { return 110.0 + std::pow(q / (0.4 * 10.0 * std::sqrt(19.62 / 3.0)), 2.0 / 3.0); }},
+        {culvert + "108.95\n", 6.0, 108.95, 0.03, 5.0, 0.05, 0.0, 1200,
+         [](double q, double tw, double ff, double a) { return tw + q * q * ff / (19.62 * 0.49 * a * a); }},
+        {culvert + "108.35\n", 6.0, 107.0, 0.1, 10.0, 0.035, 109.65, 1200,
+         [](double q, double, double, double a) { return 109.65 + q * q / (19.62 * 0.49 * a * a); }},
+    };
+    auto bed = [](int c) { return 110.05 - 0.1 * c; };  // link 1's nodes (cell centres)
     auto sf = [](double q, double y) { return std::pow(q * 0.035 / (10.0 * y * std::pow(10.0 * y / (10.0 + 2.0 * y), 2.0 / 3.0)), 2.0); };
-    for (const double q : {5.0, 20.0})
+    for (const row &r : rows)
         for (const std::string t : {"5", "30"}) {
-            const double head = std::pow(q / (0.4 * 10.0 * std::sqrt(19.62 / 3.0)), 2.0 / 3.0);
-            double truth[11] = {}, y = 110.0 + head - bed(10);
-            truth[10] = 110.0 + head;
-            for (int c = 9; c >= 1; --c) {  // upstream node by node, the depth by bisection
-                const double below = sf(q, y);
-                for (double lo = 0.05, hi = y + 3.0, i = 0; i < 100; ++i) {
-                    y = 0.5 * (lo + hi);
-                    (y + bed(c) - truth[c + 1] < 50.0 * (sf(q, y) + below) ? lo : hi) = y;
-                }
-                truth[c] = bed(c) + y;
-            }
+            const std::string tag = number(r.q) + " " + number(r.top3) + " " + t;
             scratch_dir dir;
             dir.write("g.msk", grid_of(1, 20, 100.0, [](int, int) { return one; }));
-            dir.write("g.ele", grid_of(1, 20, 100.0, [&](int, int c) { return number(bed(c) + 5.0); }));
+            dir.write("g.ele", grid_of(1, 20, 100.0, [&](int, int c) { return number((c <= 10 ? bed(c) : r.top3 - r.drop3 * (c - 10.5)) + 5.0); }));
             dir.write("g.lnk", grid_of(1, 20, 100.0, [](int, int c) { return std::string(c <= 10 ? "1" : "3"); }));
             dir.write("g.nod", grid_of(1, 20, 100.0, [](int, int c) { return std::to_string((c - 1) % 10 + 1); }));
             std::string chn = "KORVA_CHAN\nALPHA 1\nBETA 1\nTHETA 1\nLINKS 3\nMAXNODES 11\nCONNECT 1 2 0\nCONNECT 2 3 1 1\nCONNECT 3 0 1 2\n"
-                              "LINK 2\nSTRUCTURE\nNUMSTRUCTS 1\nSTRUCTTYPE WEIR\nCREST_LENGTH 10\nCREST_LOW_ELEV 110\n"
-                              "DISCHARGE_COEFF_FORWARD 0.6\nDISCHARGE_COEFF_REVERSE 0.6\n";
+                              "LINK 2\nSTRUCTURE\nNUMSTRUCTS 1\n" + r.cards;
             for (int l : {1, 3}) {
-                chn += "LINK " + std::to_string(l) + "\nDX 100\nNODES 11\nTRAPEZOID\nMANNINGS_N 0.035\nNODE 1\nXSEC\nBOTTOM_WIDTH 10\n"
-                       "BANKFULL_DEPTH 5\nSIDE_SLOPE 0\n" + (l == 1 ? "POINTSOURCE inflow\n" : "");
-                for (int p = 1; p <= 11; ++p) chn += "NODE " + std::to_string(p) + "\nELEV " + number(110.1 - 3 * (l / 3) - 0.1 * p) + "\n";
+                chn += "LINK " + std::to_string(l) + "\nDX 100\nNODES 11\nTRAPEZOID\nMANNINGS_N " + number(l == 1 ? 0.035 : r.n3) + "\nNODE 1\nXSEC\nBOTTOM_WIDTH " +
+                       number(l == 1 ? 10.0 : r.width3) + "\nBANKFULL_DEPTH 10\nSIDE_SLOPE 0\n" + (l == 1 ? "POINTSOURCE inflow\n" : "");
+                for (int p = 1; p <= 11; ++p)
+                    chn += "NODE " + std::to_string(p) + "\nELEV " + number(l == 1 ? 110.1 - 0.1 * p : r.top3 - r.drop3 * (p - 1)) + "\n";
             }
             dir.write("g.chn", chn);
-            dir.write("inflow.ts", "KORVA_TS\ninflow\nABSOLUTE\n1999 12 31 0 0 " + number(q) + "\n2000 1 3 0 0 " + number(q) + "\nEND_TS\n");
-            dir.write("hyd.loc", "11\n2 1\n1 1\n1 2\n1 3\n1 4\n1 5\n1 6\n1 7\n1 8\n1 9\n1 10\n");  // the weir, then link 1
-            dir.write("project.prj", project("ROWS 1\nCOLS 20\nGRIDSIZE 100\nTIMESTEP " + t + "\nST_TIME_STEP " + t + "\nTOT_TIME 720\n"
+            dir.write("inflow.ts", "KORVA_TS\ninflow\nABSOLUTE\n1999 12 31 0 0 " + number(r.q) + "\n2000 1 3 0 0 " + number(r.q) + "\nEND_TS\n");
+            dir.write("hyd.loc", "12\n2 1\n1 1\n1 2\n1 3\n1 4\n1 5\n1 6\n1 7\n1 8\n1 9\n1 10\n3 1\n");  // structure, link 1, link 3
+            dir.write("project.prj", project("ROWS 1\nCOLS 20\nGRIDSIZE 100\nTIMESTEP " + t + "\nST_TIME_STEP " + t + "\nTOT_TIME " + std::to_string(r.minutes) + "\n"
                                              "MAP_FREQ 6000\nMAP_TYPE 3\nOUTROW 1\nOUTCOL 20\nOUTSLOPE 0.001\nMANNING_N 0.035\nRAIN_INTENSITY 0.0001\n"
                                              "RAIN_DURATION 1\nOVERTYPE explicit\nCHAN_EXPLIC\nTIME_SERIES_FILE inflow.ts\nLINKS g.lnk\nNODES g.nod\n"
-                                             "CHANNEL_INPUT g.chn\nIN_HYD_LOCATION hyd.loc\nOUT_HYD_LOCATION g.hq\nOUT_DEP_LOCATION g.hd\n"
-                                         "CHAN_DEPTH g.dep\n"));
-            ASSERT_GE(run_outlet(dir).size(), 720u);
+                                             "CHANNEL_INPUT g.chn\nIN_HYD_LOCATION hyd.loc\nOUT_HYD_LOCATION g.hq\nOUT_DEP_LOCATION g.hd\n"));
+            ASSERT_GE(run_outlet(dir).size(), static_cast<std::size_t>(r.minutes));
             const auto flows = split_lines(dir.read("g.hq")), depths = split_lines(dir.read("g.hd"));
-            int rows = 0;
+            std::vector<std::vector<double>> levels;  // per minute of the last 4 h: link 1 nodes 1..10, link 3 node 1
             for (std::size_t i = 0; i < flows.size() && i < depths.size(); ++i) {
-                std::istringstream f(flows[i]), d(depths[i]);
+                std::istringstream fl(flows[i]), d(depths[i]);
                 double minute = 0.0, qs = 0.0, at = 0.0;
-                if (!(f >> minute >> qs) || minute < 480.0 || !(d >> at >> at)) continue;
-                ++rows;
-                for (int c = 1; c <= 10 && d >> at; ++c) EXPECT_NEAR(bed(c) + at, truth[c], c < 10 ? 0.02 : 0.01 * head) << q << " " << t << " " << c;
-                EXPECT_NEAR(qs, q, 0.01 * q) << t << " " << minute;
+                if (!(fl >> minute >> qs) || minute < r.minutes - 240.0 || !(d >> at >> at)) continue;
+                EXPECT_NEAR(qs, r.q, 0.01 * r.q) << tag << " " << minute;
+                levels.emplace_back();
+                for (int c = 1; c <= 11 && d >> at; ++c) levels.back().push_back(at + (c <= 10 ? bed(c) : r.top3 - 0.5 * r.drop3));
             }
-            EXPECT_GE(rows, 240) << q << " " << t;
+            ASSERT_GE(levels.size(), 240u) << tag;
+            for (const std::vector<double> &z : levels) {
+                ASSERT_EQ(z.size(), 11u) << tag;
+                const double hw = r.head(r.q, z[10], f, area), base = r.base > 0.0 ? r.base : z[10];
+                double truth = hw, y = hw - bed(10);  // upstream node by node, the depth by bisection
+                EXPECT_NEAR(z[9], hw, 0.02 * (hw - base)) << tag;
+                for (int c = 9; c >= 1; --c) {
+                    const double below = sf(r.q, y);
+                    for (double lo = 0.05, hi = y + 3.0, i = 0; i < 100; ++i) {
+                        y = 0.5 * (lo + hi);
+                        (y + bed(c) - truth < 50.0 * (sf(r.q, y) + below) ? lo : hi) = y;
+                    }
+                    truth = bed(c) + y;
+                    EXPECT_NEAR(z[static_cast<std::size_t>(c - 1)] - z[9], truth - hw, 0.02) << tag << " " << c;
+                }
+            }
         }
+}
+
+// A scheduled release of 10 m3/s below a channel fed 2 m3/s for 6 h, and a PUMPTO card on the link below:
+// the run goes on to its end, the release makes what reaches it (no more than the 43200 m3 that came in,
+// no less than that less link 1 at normal depth) while the summary prints the 216000 m3 asked for, and
+// both the shortfall and the pump that is not simulated are warned about and counted.
+TEST(ChannelStepStability, AnOverdrawingReleasePassesWhatItsLinkHoldsAndAPumpIsWarnedAbout) {
+    scratch_dir dir;
+    dir.write("g.msk", grid_of(1, 20, 100.0, [](int, int) { return one; }));
+    dir.write("g.ele", grid_of(1, 20, 100.0, [](int, int c) { return number(115.0 - 0.1 * c); }));
+    dir.write("g.lnk", grid_of(1, 20, 100.0, [](int, int c) { return std::string(c <= 10 ? "1" : "3"); }));
+    dir.write("g.nod", grid_of(1, 20, 100.0, [](int, int c) { return std::to_string((c - 1) % 10 + 1); }));
+    std::string chn = "KORVA_CHAN\nALPHA 1\nBETA 1\nTHETA 1\nLINKS 3\nMAXNODES 11\nCONNECT 1 2 0\nCONNECT 2 3 1 1\nCONNECT 3 0 1 2\n"
+                      "LINK 2\nSTRUCTURE\nNUMSTRUCTS 1\nSTRUCTTYPE SCHEDULED_RELEASE release\n";
+    for (int l : {1, 3}) {
+        chn += "LINK " + std::to_string(l) + "\nDX 100\nNODES 11\nTRAPEZOID\nMANNINGS_N 0.035\nNODE 1\nXSEC\nBOTTOM_WIDTH 10\nBANKFULL_DEPTH 5\n"
+               "SIDE_SLOPE 0\n" + (l == 1 ? "POINTSOURCE inflow\n" : "NODE 2\nPUMPTO 3 5 TS release\n");
+        for (int p = 1; p <= 11; ++p) chn += "NODE " + std::to_string(p) + "\nELEV " + number(110.1 - 0.1 * p - 0.1 * (l / 3) * 10) + "\n";
+    }
+    dir.write("g.chn", chn);
+    dir.write("inflow.ts", "KORVA_TS\ninflow\nABSOLUTE\n1999 12 31 0 0 2\n2000 1 3 0 0 2\nEND_TS\n"
+                           "KORVA_TS\nrelease\nABSOLUTE\n1999 12 31 0 0 10\n2000 1 3 0 0 10\nEND_TS\n");
+    dir.write("project.prj", project("ROWS 1\nCOLS 20\nGRIDSIZE 100\nTIMESTEP 10\nST_TIME_STEP 10\nTOT_TIME 360\nMAP_FREQ 6000\nMAP_TYPE 3\n"
+                                     "OUTROW 1\nOUTCOL 20\nOUTSLOPE 0.001\nMANNING_N 0.035\nRAIN_INTENSITY 0.0001\nRAIN_DURATION 1\nOVERTYPE explicit\n"
+                                     "CHAN_EXPLIC\nTIME_SERIES_FILE inflow.ts\nLINKS g.lnk\nNODES g.nod\nCHANNEL_INPUT g.chn\n"));
+    const auto r = dir.run(KORVA_EXE, {"project.prj"}, 120);
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+    EXPECT_NE(r.out.find("Warning: the PUMPTO card of link 3 node 2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Warning: the scheduled release of structure link 2"), std::string::npos) << r.out;
+    const std::string sum = dir.read("g.sum");
+    EXPECT_NE(sum.find("The run printed 2 warnings"), std::string::npos) << sum;
+    auto value = [&sum](const std::string &label) {
+        const auto at = sum.find(label);
+        return at == std::string::npos ? -1.0 : std::atof(sum.c_str() + at + label.size());
+    };
+    EXPECT_NEAR(value("Release asked for, structure link 2:"), 216000.0, 0.01 * 216000.0);
+    const double made = value("Release made, structure link 2:");
+    double lo = 0.0, hi = 5.0;  // link 1 holds at most its 1000 m at Manning's normal depth for 2 m3/s
+    for (int i = 0; i < 100; ++i) (10.0 * (lo + hi) / 2 * std::pow(5.0 * (lo + hi) / (10.0 + lo + hi), 2.0 / 3.0) * std::sqrt(0.001) / 0.035 < 2.0 ? lo : hi) = (lo + hi) / 2;
+    EXPECT_LE(made, 43200.0 * 1.0001);
+    EXPECT_GE(made, 43200.0 - 10000.0 * lo * 1.02);
 }
 
 // A dry rectangular channel (10 m wide, n 0.035, slope 0.001, 20 nodes 10 or 50 m apart) fed at its
