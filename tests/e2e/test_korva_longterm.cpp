@@ -110,7 +110,7 @@ TEST(KorvaLongTerm, EachHourlyLineHoldsTheValuesOfItsOwnHour) {
         const bool dry = met[k].infiltration == 0.0 && (k + 1 == met.size() || met[k + 1].infiltration == 0.0);
         EXPECT_TRUE(!dry || std::fabs(met[k].aet - met[k].pet) < 1e-6) << "line " << k;
     }
-    EXPECT_NEAR(drained, valley::summary_value(d.read("longterm.sum"), "Total recharge:"), 0.5);
+    EXPECT_NEAR(drained, valley::summary_value(d.read("longterm.sum"), "Total recharge:"), 0.75);  // 30 x 0.025 m3 of rounding
 }
 
 // Each event of the summary counts its own rain steps and says when its own rain
