@@ -80,6 +80,11 @@ bool pipe_positions_complete(const superlink_network &p) {
     return true;
 }
 
+bool pipe_outlets_lead_somewhere(const model_state &s);
+void warn_of_pipes_taking_nothing(const model_state &s);
+
+inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
+
 }  // namespace
 
 bool grid_size_agrees(double dx, double extent, int count) {
@@ -236,7 +241,78 @@ void place_tile_drain_network(model_state &s) {
             if (!s.superlink_node_gnum.empty()) s.superlink_node_gnum[n][l] = cell;
         }
     }
+    if (!pipe_outlets_lead_somewhere(s)) return;
+    warn_of_pipes_taking_nothing(s);
 }
+
+namespace {
+
+// An outlet into the channels (kind 999) needs a channel network to take its
+// water; without one the water would leave the pipes into nothing.
+bool pipe_outlets_lead_somewhere(const model_state &s) {
+    const superlink_network &p = s.superlinks;
+    if (channel_routing_on(s)) return true;
+    for (int k = 1; k <= p.num_junctions; ++k) {
+        if (p.junction_kind[at(k)] != 999) continue;
+        std::printf("Error: super-junction %d of the pipe network file %s is an outlet into the\n"
+                    "channels (inlet type 999), but the project routes no channels.  Give the\n"
+                    "channel network, or make the junction an outlet onto its cell (type 888).\n",
+                    k, s.storm_sewer_name.c_str());
+        raise_printed_error();
+        return false;
+    }
+    return true;
+}
+
+// A network none of whose inlets can take surface water and none of whose tile
+// lines reaches a grid-pipe cell is warned about, and so is a tile line that no
+// grid-pipe connection reaches (tiles drain only through their grid-pipe cells).
+void warn_of_pipes_taking_nothing(const model_state &s) {
+    const superlink_network &p = s.superlinks;
+    auto warn = [](const char *text) {
+        std::printf("%s\n", text);
+        count_warning(text);
+    };
+    bool inlet = false;
+    for (int k = 1; k <= p.num_junctions && !inlet; ++k)
+        inlet = p.junction_kind[at(k)] >= 1 && p.junction_kind[at(k)] <= 9;
+    for (int l = 1; l <= p.num_superlinks && !inlet; ++l)
+        for (int n = 2; n <= p.link_node_count[at(l)] && !inlet; ++n)
+            inlet = p.inlet_type[at(n)][at(l)] >= 1 && p.inlet_type[at(n)][at(l)] <= 9;
+    bool tile_reached = false;
+    char note[200];
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        bool tile = false, reached = false;
+        for (int n = 1; n <= p.link_node_count[at(l)]; ++n)
+            tile = tile || p.superlink_pipe_conductivity[at(n)][at(l)] > 0.0;
+        for (int c = 1; c <= p.gpi_cell_count && tile && !reached; ++c)
+            for (int i = 1; i <= p.gpi_npipes[at(c)] && !reached; ++i)
+                reached = p.gpi_link[at(c)][at(i)] == l;
+        tile_reached = tile_reached || reached;
+        if (!tile || reached) continue;
+        std::snprintf(note, sizeof note,
+                      "Warning: the tile drains of superlink %d take no water: no grid-pipe cell of %s "
+                      "connects to them.",
+                      l, s.grid_pipe_name.c_str());
+        warn(note);
+    }
+    // Inlet type 0 only spills when surcharged: a network whose inlets are all
+    // of that type (or that has neither inlets nor reachable tiles) takes no
+    // surface water.
+    bool type_0 = false;
+    for (int k = 1; k <= p.num_junctions; ++k) type_0 = type_0 || p.junction_kind[at(k)] == 0;
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int n = 2; n <= p.link_node_count[at(l)]; ++n) type_0 = type_0 || p.inlet_type[at(n)][at(l)] == 0;
+    if (!inlet && (type_0 || !tile_reached)) {
+        std::snprintf(note, sizeof note,
+                      "Warning: no inlet of the pipe network %s can take surface water: no junction or "
+                      "inner node has an inlet type of 1 to 9 (type 0 only spills).",
+                      s.storm_sewer_name.c_str());
+        warn(note);
+    }
+}
+
+}  // namespace
 
 void read_elevation(model_state &s) {
     echo_input(s, "reading elevation map from file: %s\n", s.elevation_name.c_str());

@@ -170,6 +170,19 @@ void write_water_balance(const model_state &s, std::FILE *f) {
     if (s.long_term && s.inf_richards)
         std::fprintf(f, "volume of total evaporation:         %9.1lf\n", event.evaporation());
     std::fprintf(f, "volume from overland point sources:  %9.1lf\n", event.overland_point_inflow());
+    if (s.storm_sewer_on) {
+        // The pipe network's exchange that the balance counts; its tile drains
+        // take from the aquifer, and their water leaves the pipes with the rest.
+        std::fprintf(f, "volume taken by pipe inlets:         %9.1lf\n", event.into_pipes());
+        std::fprintf(f, "volume from pipes onto the land:     %9.1lf\n",
+                     event.moved(ledger_node::pipes, ledger_node::surface));
+        if (channels)
+            std::fprintf(f, "volume of pipe outflow to channels:  %9.1lf\n",
+                         event.moved(ledger_node::pipes, ledger_node::channels));
+        if (s.superlinks.tile_drain)
+            std::fprintf(f, "volume of tile drains to pipes:      %9.1lf\n",
+                         event.moved(ledger_node::aquifer, ledger_node::pipes));
+    }
     if (lakes)
         std::fprintf(f, "volume remaining in lakes            %9.1lf\n",
                      s.final_lake_volume + s.final_channel_lake_volume);

@@ -190,9 +190,20 @@ void write_linknode_headers(model_state &s) {
 }
 
 void finish_linknode_headers(model_state &s) {
-    if (!s.chan_explicit) return;
     // Blocks TS 0 (the start) to TS NUM_TS: a full run writes NUM_TS + 1 of them.
     const int planned = linknode_output_times(s);
+    if (s.storm_sewer_on) {
+        const int written = s.superlink_work.series_blocks - 1, pipes = s.superlinks.num_superlinks;
+        if (written >= 0 && written < planned) {
+            rewrite_header(s, s.pipe_flow_file, s.pipe_flow_name, linknode_superlink_flow, pipes,
+                           written, planned);
+            rewrite_header(s, s.pipe_head_file, s.pipe_head_name, linknode_superlink_head, pipes,
+                           written, planned);
+            rewrite_header(s, s.pipe_tile_file, s.pipe_tile_name, linknode_superlink_tile_flow,
+                           pipes, written, planned);
+        }
+    }
+    if (!s.chan_explicit) return;
     const int written = s.channel_series_blocks - 1;
     if (written < 0 || written >= planned) return;
     const int links = s.channels.link_count;

@@ -32,7 +32,8 @@ constexpr double calibration_cfs_factor = 35.32;
 
 // A labelled volume line: the label padded to column 49, then "%14.2lf".
 void volume_line(std::FILE *f, const char *label, double value) {
-    std::fprintf(f, "%-48s%14.2lf\n", label, value);
+    // A volume below the last printed digit has no sign.
+    std::fprintf(f, "%-48s%14.2lf\n", label, error_as_printed(value, 2));
 }
 
 double percent_of(double part, double whole) { return whole != 0.0 ? part / whole * 100.0 : 0.0; }
