@@ -5,6 +5,7 @@
 
 #include "model/channel/channel_network.h"
 #include "model/constituents/constituent_transport.h"
+#include "model/core/mass_ledger.h"
 #include "model/core/model_state.h"
 
 namespace tt = transport_table;
@@ -32,15 +33,46 @@ void rain_constituent_mass(model_state &s, int k, double dx, double dt) {
     double *conc = constituent_row(s, tt::concentration, k);
     double *mass = constituent_row(s, tt::mass, k);
     double *acc = constituent_row(s, tt::rain_mass, k);
+    double *snow = constituent_row(s, tt::snow_mass, k);
+    array_1d<double> &snowfall = s.constituent_snowfall;
     const double area = dx * dx;
+    double into_snow = 0.0;
     for (int i = 1; i <= s.cell_count; ++i) {
+        // What fell as snow lies in the snow pack with its mass.
+        const double fallen = at_or_zero(snowfall, i);
+        if (fallen > 0.0 && k == s.constituent_count) snowfall[static_cast<std::size_t>(i)] = 0.0;
         if (constituent_lake_of_cell(s, i) >= 1) continue;
         const double rate = at_or_zero(rain, i) / 3600000.0;
-        const double added = s.precip_conc[k] * rate * area * dt;
+        double added = s.precip_conc[k] * rate * area * dt;
+        if (fallen > 0.0) {
+            const double held = std::min(added, s.precip_conc[k] * fallen * area);
+            snow[i] += held;
+            into_snow += held;
+            added -= held;
+        }
         mass[i] += added;
         acc[i] += added;
         const double h = at_or_zero(s.previous_depth, i) + rate * dt;
         if (h > 1e-16) conc[i] = mass[i] / (h * area);
+    }
+    post_mass(s, k, ledger_node::atmosphere, ledger_node::snow, into_snow);
+}
+
+void release_snow_constituents(model_state &s, int i, double melt, double part) {
+    if (!s.ov_con_trans_mode || i < 1 || i > s.cell_count) return;
+    const double area = s.cell_size * s.cell_size;
+    // The melt joins the water the transport starts its next step from.
+    if (!s.previous_depth.empty()) s.previous_depth[static_cast<std::size_t>(i)] += melt;
+    const double h = s.depth[static_cast<std::size_t>(i)];
+    for (int k = 1; k <= s.constituent_count; ++k) {
+        double &held = constituent_row(s, tt::snow_mass, k)[i];
+        if (!(held > 0.0)) continue;
+        const double given = part >= 1.0 ? held : held * part;
+        held -= given;
+        double &mass = constituent_row(s, tt::mass, k)[i];
+        mass += given;
+        if (h > 1e-16) constituent_row(s, tt::concentration, k)[i] = mass / (h * area);
+        post_mass(s, k, ledger_node::snow, ledger_node::surface, given);
     }
 }
 

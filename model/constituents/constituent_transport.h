@@ -10,6 +10,9 @@ struct model_state;
 // ---- sources and sinks (constituent_sources.cpp) ----
 // Rain-borne mass of constituent k over all cells for a step of dt seconds.
 void rain_constituent_mass(model_state &state, int k, double dx, double dt);
+// The constituents in the snow of cell i leave with the share `part` of the snow
+// that melted, as `melt` m of water, into the cell's overland water.
+void release_snow_constituents(model_state &state, int i, double melt, double part);
 // Release of constituent k from the land pool towards its saturation concentration.
 void ov_pool_release(model_state &state, int k, double dx, double dt);
 // First-order loss of constituent k from the overland water.

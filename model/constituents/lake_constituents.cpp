@@ -53,17 +53,18 @@ double lake_mass_sources(model_state &s, int k, int j, double dt) {
     const double m_start = m;
     // Each term its interval share, taken from its accumulator; a negative share
     // larger than what the lake holds takes only that, and the rest is refused.
-    auto draw = [&](double &acc, double &total) {
+    // A refused claim of the aquifer is mass that never left: nothing to book.
+    auto draw = [&](double &acc, double &total, bool book_refused = true) {
         const double share = pool_depth_ratio(dt, s.now_days, s.time_tolerance_days, last, acc);
         const double taken = take_term(share, acc, m);
-        step.lake_refused += taken - share;
+        if (book_refused) step.lake_refused += taken - share;
         total += taken;
         return taken;
     };
     double net = draw(w.lake_precip_mass[k][j], step.lake_rain);
     net += draw(w.lake_ov_inflow_mass[k][j], step.lake_overland);
     net += draw(w.lake_chan_exchange_mass[k][j], step.lake_exchange);
-    if (s.lake_loss_flag) net += draw(w.lake_gw_mass[k][j], step.lake_groundwater);
+    if (s.lake_loss_flag) net += draw(w.lake_gw_mass[k][j], step.lake_groundwater, false);
     if (s.constituent_sources_on) {
         double &acc = w.lake_decay_mass[k][j];
         const double decay =
@@ -194,13 +195,9 @@ void finish_channel_constituent_balances(model_state &s) {
     w.wq_mass_error.assign(size, 0.0);
     for (int k = 1; k <= nc; ++k) {
         const channel_mass_account a = run_channel_account(s, k);
-        const channel_work::mass_terms &r = a.terms;
         const double channel = a.channel_final, lakes = a.lake_final;
-        const double in = a.channel_initial + a.lake_initial + r.exchange + r.groundwater + r.point +
-                          r.clipped + r.lake_overland + r.lake_exchange + r.lake_rain +
-                          r.lake_groundwater + r.lake_point;
-        const double out = r.outlet + r.decay + r.lake_decay + channel + lakes;
-        w.wq_mass_error[at(k)] = in > 0.0 ? (in - out) / in * 100.0 : 0.0;
+        // A mass the aquifer took is an outflow, not a negative input.
+        w.wq_mass_error[at(k)] = channel_balance(a).percent();
         if (at(k) <= s.GLOBAL_MASS_FINAL.count()) {
             double overland = 0.0;
             if (s.ov_con_trans_mode && at(k) <= s.OV_MASS_FINAL.count())

@@ -232,13 +232,25 @@ struct transport_call {
                                s.erosion.soil_erosion, dx, dt, s.sediment.viscosity, stores);
     }
 
-    // The uptake rate from the land pool towards the saturation concentration
-    // at concentration c (mass over the step), no more than the pool.
-    double uptake(const species_rows &r, const bound_species *sp, int i, double c) const {
+    // The mass the land pool gives the water over the step towards the
+    // saturation concentration at concentration c, no more than the pool. A
+    // dissolved species is released into the water standing on the cell, h its
+    // mean depth over the pass: (saturation - c) x release rate x h x dx2 x dt.
+    // A particle-bound species is lifted as soil, per mass of water.
+    double uptake(const species_rows &r, const bound_species *sp, int i, double c, double h) const {
         if (!(r.sat[i] > c) || !(r.pool[i] > 0.0)) return 0.0;
-        double u = (r.sat[i] - c) * r.release[i] / bound_mass_factor * area * dt;
-        if (sp) u /= sp->factor;
+        double u = (r.sat[i] - c) * r.release[i] * area * dt;
+        if (sp)
+            u /= bound_mass_factor * sp->factor;
+        else
+            u *= h;
         return std::min(std::max(u, 0.0), r.pool[i]);
+    }
+
+    // Whether the pool gives to cell i in this pass: in the first pass only, where
+    // the water the pass leaves is deep enough to take it.
+    bool releases(bool first, const bound_species *sp, double h) const {
+        return first && h > (sp ? uptake_depth : dry_depth);
     }
 
     double decay_rate(const species_rows &r, const bound_species *sp, int i) const {
@@ -304,7 +316,8 @@ struct transport_call {
                     cs[i] = 0.0;
                     continue;
                 }
-                if (first && hp[i] > uptake_depth) up[i] = uptake(r, sp, i, r.conc[i]);
+                if (releases(first, sp, hp[i]))
+                    up[i] = uptake(r, sp, i, r.conc[i], 0.5 * (h0[i] + hp[i]));
                 ms[i] += up[i];
                 cs[i] = ms[i] > 0.0 ? ms[i] / (hp[i] * area) : 0.0;
             }
@@ -314,10 +327,10 @@ struct transport_call {
                 const double change = 0.5 * (dm[i] + face_change(x, k, i) - decay_c);
                 const double hc = 0.5 * (h0[i] + hp[i]);
                 double gain = 0.0;
-                if (first && hp[i] > uptake_depth) {
+                if (releases(first, sp, hp[i])) {
                     const double mc = r.mass[i] + change;
                     const double cc = hc > dry_depth && mc > 0.0 ? mc / (hc * area) : 0.0;
-                    gain = std::min(0.5 * (up[i] + uptake(r, sp, i, cc)), std::max(r.pool[i], 0.0));
+                    gain = std::min(0.5 * (up[i] + uptake(r, sp, i, cc, hc)), std::max(r.pool[i], 0.0));
                 }
                 double decayed = 0.5 * (dk[i] + decay_c);
                 double m = r.mass[i] + change + gain;

@@ -163,7 +163,7 @@ inline constexpr int uptake_rate = 9, dispersion_coef = 10;
 inline constexpr int land_pool = 11;          // the soil-bound amount
 inline constexpr int release_accumulator = 12, loss_accumulator = 13;
 inline constexpr int mass_bound = 14;         // per-cell bound set by convert_constituent_units
-inline constexpr int spare = 15;              // sized with the others; no process uses it yet
+inline constexpr int snow_mass = 15;          // held in the snow pack of the cell
 }  // namespace transport_table
 
 // ---- watershed ----
@@ -460,6 +460,9 @@ struct model_state {
     // Description and output file of each contaminant of a CONTAMINANT_TRANSPORT
     // table (entries 1..count; empty with the uniform values).
     std::vector<std::string> contaminant_descriptions, contaminant_output_files;
+    // The outlet series of each contaminant (index = contaminant) that its own
+    // output file holds; the first may be the channels' contaminant output file.
+    std::vector<std::unique_ptr<owned_file>> contaminant_series;
 
     // Per-constituent overland mass-balance tables (index = constituent number).
     checked_array<double> precip_conc{"precip_conc"};
@@ -1091,6 +1094,8 @@ struct model_state {
     array_1d<double> net_rain_rate, interception_store;
     array_1d<int> nearest_gauge;
     array_1d<double> snow_store, point_inflow, step_rain_rate;
+    // Snow fallen on each cell since the rain-borne constituents last took theirs (m).
+    array_1d<double> constituent_snowfall;
     // Channel lakes: lake of each cell (0 none; filled by the channel set-up) and
     // the rain of each channel lake in the step (m3) with its rain-borne mass.
     array_1d<int> cell_channel_lake;

@@ -37,4 +37,13 @@ inline constexpr value_bounds storage_mm{-100000.0, 100000.0, "-100000 to 100000
 inline constexpr value_bounds pumping{-1000.0, 1000.0, "-1000 to 1000 m3/s"};
 // A rain rate (mm/h): above the largest intensities ever measured.
 inline constexpr value_bounds rain_mm_h{0.0, 2000.0, "0 to 2000 mm/h"};
+// A dissolved concentration (g/m3): no more than the mass of the water itself.
+inline constexpr value_bounds concentration{0.0, 1.0e6, "0 to 1000000 g/m3"};
+// A constituent rate coefficient (per day): decay, release and loss. 10000 per
+// day is a half-life of six seconds.
+inline constexpr value_bounds rate_per_day{0.0, 1.0e4, "0 to 10000 per day"};
+// A dispersion coefficient (m2/s): beyond those of the largest rivers.
+inline constexpr value_bounds dispersion{0.0, 1000.0, "0 to 1000 m2/s"};
+// The contaminant mass a cell's land pool starts with (kg per cell).
+inline constexpr value_bounds land_mass{0.0, 1.0e6, "0 to 1000000 kg per cell"};
 }  // namespace bounds

@@ -597,6 +597,11 @@ void apply_rainfall(model_state &s) {
             s.snow_store[i] += r * dt * mm_per_hour_seconds_to_m;
             snowfall += r * dt * mm_per_hour_seconds_to_m;
             s.snow_flag = 1;
+            // The rain-borne constituents of this snow stay with it.
+            if (s.ov_con_trans_mode) {
+                ensure_cell_array(s.constituent_snowfall, n);
+                s.constituent_snowfall[i] += r * dt * mm_per_hour_seconds_to_m;
+            }
             continue;
         }
         depth[i] += r * dt * mm_per_hour_seconds_to_m;

@@ -3,6 +3,7 @@
 // the long-term meteorology piece.
 #include <cmath>
 
+#include "model/constituents/constituent_transport.h"
 #include "model/hydrology/evapotranspiration.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/core/model_state.h"
@@ -34,6 +35,7 @@ int snowmelt_energy_balance(model_state &s, double dt, int rain_heat) {
         if (melt > snow) melt = snow;
         snow -= melt;
         s.depth[i] += melt;
+        if (melt > 0.0) release_snow_constituents(s, i, melt, melt / (snow + melt));
         melted += melt;
         if (snow > 0.0) snow_left = 1;
     }

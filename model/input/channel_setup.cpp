@@ -24,6 +24,7 @@
 #include "model/input/watershed_mask.h"
 #include "model/core/line_reader.h"
 #include "model/core/model_state.h"
+#include "model/core/value_bounds.h"
 
 namespace {
 
@@ -532,8 +533,9 @@ void setup_channel_constituents(model_state &s) {
         !chan_make(w.lake_mass_total, nc, "lake_mass_total"))
         return;
 
-    w.con_input.file = open_run_file(s.chan_con_input_name, "r");
-    if (!w.con_input.file) {
+    // The point inputs are optional: without the card there is nothing to open.
+    w.con_input.file = s.chan_con_input_name.empty() ? nullptr : open_run_file(s.chan_con_input_name, "r");
+    if (!w.con_input.file && !s.chan_con_input_name.empty()) {
         std::printf("Can't open %s to read channel contaminant file \n", s.chan_con_input_name.c_str());
         std::printf("There will be no point inputs to the channel file \n");
     }
@@ -561,6 +563,14 @@ void setup_channel_constituents(model_state &s) {
                 double c = 0.0;
                 if (std::fscanf(f, "%lf", &c) != 1 || !std::isfinite(c)) {
                     end_of_list(s.chan_con_input_name);
+                    return;
+                }
+                if (!within_bounds(c, bounds::concentration)) {
+                    std::printf("Error: channel point input %d of %s (node %d, link %d): the "
+                                "concentration %g of contaminant %d lies outside %s\n",
+                                p, s.chan_con_input_name.c_str(), node, link, c, k,
+                                bounds::concentration.text);
+                    chan_input_stop();
                     return;
                 }
                 w.chan_point_conc[k][node][link] = c;

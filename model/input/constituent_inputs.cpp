@@ -51,6 +51,8 @@ bool read_contaminant_table_values(model_state &s) {
     if (error_record.fatal) return false;
     s.contaminant_descriptions = tables.descriptions;
     s.contaminant_output_files = tables.output_files;
+    // Every contaminant of the table starts with OV_MASS_LOAD (kg) in the land
+    // pool of each cell, which its release rate gives to the water.
     for (int k = 1; k <= tables.count; ++k) {
         s.constituent_type[k] = 1;
         for (int j = 0; j < 6; ++j)
@@ -58,7 +60,12 @@ bool read_contaminant_table_values(model_state &s) {
                 table_cell(s, transport_table::release_rate + j, k, i) =
                     columns[static_cast<std::size_t>(j)][static_cast<std::size_t>(k)]
                            [static_cast<std::size_t>(i)];
+        for (int i = 1; i <= s.cell_count; ++i)
+            table_cell(s, transport_table::land_pool, k, i) = s.ov_mass_load;
     }
+    // The first contaminant's named output file is the contaminant output file.
+    if (tables.count >= 1 && !tables.output_files[1].empty())
+        s.constituent_output_name = tables.output_files[1];
     return true;
 }
 
@@ -120,6 +127,17 @@ void read_contaminant_inputs(model_state &s) {
                       "OV_MASS_LOAD %g, OV_UPTAKE_RATE %g for one contaminant.",
                       s.mapping_table_name.c_str(), s.ov_decay_coef, s.ov_disp_coef,
                       s.ov_mass_load, s.ov_uptake_rate);
+        if (parallel_layout.process_rank == 0) std::printf("%s\n", note);
+        count_warning(note);
+    }
+    // Without the table no card gives a release rate: a land pool stays where it lies.
+    if (s.ov_mass_load > 0.0) {
+        char note[300];
+        std::snprintf(note, sizeof note,
+                      "Warning: OV_MASS_LOAD %g kg per cell fills the land pool, but without the "
+                      "CONTAMINANT_TRANSPORT table no release rate gives it to the water; the pool "
+                      "stays on the land.",
+                      s.ov_mass_load);
         if (parallel_layout.process_rank == 0) std::printf("%s\n", note);
         count_warning(note);
     }

@@ -518,6 +518,30 @@ int read_wetland_table(model_state &state, const std::string &table_file,
 
 namespace {
 
+// Every value of a contaminant's rows within what its column can be; false after
+// the refusal naming the contaminant, the row's id, the column and the range.
+bool contaminant_rows_bounded(const table_rows &rows, int contaminant, const std::string &name,
+                              const std::string &table_file) {
+    static const struct {
+        const char *column;
+        const value_bounds *range;
+    } columns[6] = {{"release rate", &bounds::rate_per_day},  {"saturation concentration", &bounds::concentration},
+                    {"loss rate", &bounds::rate_per_day},     {"decay", &bounds::rate_per_day},
+                    {"uptake", &bounds::rate_per_day},        {"dispersion", &bounds::dispersion}};
+    for (std::size_t r = 0; r < rows.ids.size(); ++r)
+        for (std::size_t j = 0; j < 6 && r * 6 + j < rows.values.size(); ++j) {
+            const double v = rows.values[r * 6 + j];
+            if (within_bounds(v, *columns[j].range)) continue;
+            std::printf("Error: row %d (id %d) of the CONTAMINANT_TRANSPORT table of contaminant %d "
+                        "(%s) in mapping table file %s: the %s %g lies outside %s\n",
+                        static_cast<int>(r) + 1, rows.ids[r], contaminant, name.c_str(),
+                        table_file.c_str(), columns[j].column, v, columns[j].range->text);
+            raise_printed_error();
+            return false;
+        }
+    return true;
+}
+
 // The contaminant reader's code 69 with an explanation printed first.
 int contaminant_error(std::FILE *file, const std::string &table_file) {
     if (file) std::fclose(file);
@@ -621,13 +645,22 @@ int read_contaminant_tables(model_state &state, const std::string &table_file,
                         table_file.c_str());
             return contaminant_error(file, table_file);
         }
+        if (!within_bounds(value, bounds::concentration)) {
+            std::printf("Error: the PRECIP_CONC %g of contaminant %d (%s) in mapping table file %s "
+                        "lies outside %s\n",
+                        value, i, description.c_str(), table_file.c_str(), bounds::concentration.text);
+            std::fclose(file);
+            raise_printed_error();
+            return 0;
+        }
         state.precip_conc[i] = value;
 
         const int n = read_num_ids(file);
         if (n <= 0) continue;
         skip_table_header(file);
         table_rows rows;
-        if (!read_table_rows(file, n, 6, table_card_word(card_contaminant_transport), table_file, rows)) {
+        if (!read_table_rows(file, n, 6, table_card_word(card_contaminant_transport), table_file, rows) ||
+            !contaminant_rows_bounded(rows, i, description, table_file)) {
             std::fclose(file);
             return 0;
         }

@@ -4,8 +4,13 @@
 // write_event_summary at the end of every event.
 #include "model/output/contaminant_summaries.h"
 
+#include <cmath>
 #include <cstddef>
+#include <memory>
 
+#include "model/constituents/constituent_transport.h"
+#include "model/core/errors.h"
+#include "model/core/file_opener.h"
 #include "model/output/event_summary.h"
 #include "model/input/input_services.h"
 #include "model/constituents/lake_constituents.h"
@@ -64,7 +69,7 @@ void write_overland_block(model_state &s, std::FILE *f, int k, const std::string
     std::fprintf(f, "Overland Contaminant Transport Summary for %s \n", name.c_str());
     std::fprintf(f, "Amounts are total for simulations in (Kg) \n \n");
     const overland_mass_account a = event_overland_account(s, k);
-    write_overland_mass_lines(f, a, a.error_percent());
+    write_overland_mass_lines(f, a);
 }
 
 void write_channel_block(const model_state &s, std::FILE *f, int k, const std::string &name) {
@@ -84,17 +89,27 @@ void write_contaminant_event_blocks(model_state &s, std::FILE *f) {
 
 }  // namespace
 
-double overland_mass_account::error_percent() const {
-    const double in = initial + precipitation + point + exfiltrated + taken_up + from_lakes;
-    const double gone = out + to_channels + to_lakes + decayed + infiltrated + final_mass;
-    return in > 0.0 ? (in - gone) / in * 100.0 : 0.0;
+mass_balance overland_mass_account::balance() const {
+    mass_balance b;
+    for (double m : {initial, precipitation, from_snow, point, exfiltrated, taken_up, from_lakes})
+        b.in(m);
+    for (double m : {out, to_channels, to_lakes, decayed, infiltrated, final_mass}) b.out(m);
+    return b;
+}
+
+void write_balance_error(std::FILE *f, const char *label, int decimals, const mass_balance &b,
+                         const char *tail) {
+    if (b.measurable())
+        std::fprintf(f, "%s%14.*lf percent %s", label, decimals, b.percent(), tail);
+    else
+        std::fprintf(f, "%s%14.6lf kg %s", label, b.unexplained(), tail);
 }
 
 void write_mass_line(std::FILE *f, const char *label, double value) {
     std::fprintf(f, "%-30s%14.2lf\n", label, value);
 }
 
-void write_overland_mass_lines(std::FILE *f, const overland_mass_account &a, double error_percent) {
+void write_overland_mass_lines(std::FILE *f, const overland_mass_account &a) {
     write_mass_line(f, "Initial mass on overland", a.initial);
     write_mass_line(f, "Final mass on overland", a.final_mass);
     write_mass_line(f, "Mass out of the watershed", a.out);
@@ -104,6 +119,7 @@ void write_overland_mass_lines(std::FILE *f, const overland_mass_account &a, dou
     write_mass_line(f, "Mass from point sources", a.point);
     write_mass_line(f, "Mass exfiltrated", a.exfiltrated);
     write_mass_line(f, "Mass from precipitation", a.precipitation);
+    if (a.snow) write_mass_line(f, "Mass from snowmelt", a.from_snow);
     write_mass_line(f, "Mass infiltrated", a.infiltrated);
     write_mass_line(f, "Mass taken up", a.taken_up);
     write_mass_line(f, "Initial mass in land pool", a.land_initial);
@@ -112,7 +128,7 @@ void write_overland_mass_lines(std::FILE *f, const overland_mass_account &a, dou
         write_mass_line(f, "Mass from the overland lakes", a.from_lakes);
         write_mass_line(f, "Final mass in overland lakes", a.overland_lake_mass);
     }
-    std::fprintf(f, "Contam mass balance error     %14.2lf percent \n", error_percent);
+    write_balance_error(f, "Contam mass balance error     ", 2, a.balance(), "\n");
 }
 
 namespace {
@@ -158,6 +174,8 @@ void add_overland_flows(const model_state &s, int k, const mass_flows &m, overla
     a.precipitation = m(n::atmosphere, n::surface);
     a.infiltrated = m.one_way(n::surface, constituent_soil_node(s));
     a.taken_up = m(n::land_pool, n::surface);
+    a.from_snow = m(n::snow, n::surface);
+    a.snow = !s.snow_store.empty() || m.one_way(n::atmosphere, n::snow) > 0.0;
     add_lake_terms(s, k,
                    m.one_way(n::surface, n::overland_lakes) + m(n::surface, n::cells_to_lakes) +
                        m(n::surface, n::channel_lakes),
@@ -313,4 +331,172 @@ void write_transport_event_summary(model_state &s) {
         start_next_constituent_event(s);
     }
     if (s.erosion.soil_erosion) write_sediment_event_summary(s, f);
+}
+
+mass_balance channel_balance(const channel_mass_account &a) {
+    const channel_work::mass_terms &r = a.terms;
+    mass_balance b;
+    for (double m : {a.channel_initial, a.lake_initial, r.exchange, r.groundwater, r.point, r.clipped,
+                     r.lake_overland, r.lake_exchange, r.lake_rain, r.lake_groundwater, r.lake_point})
+        b.in(m);
+    for (double m : {r.outlet, r.decay, r.lake_decay, a.channel_final, a.lake_final}) b.out(m);
+    return b;
+}
+
+void write_channel_balance_error(std::FILE *f, const model_state &s, int k) {
+    write_balance_error(f, "Channel contam mass balance error ", 6,
+                        channel_balance(run_channel_account(s, k)), "\n\n");
+}
+
+double snow_constituent_mass(const model_state &s, int k) {
+    return s.snow_store.empty() ? 0.0 : table_mass(s, transport_table::snow_mass, k);
+}
+
+namespace {
+
+// The stores a constituent's mass can be held in; every other node of its
+// ledger lies outside the model.
+constexpr ledger_node held_in[] = {
+    ledger_node::surface,  ledger_node::overland_lakes, ledger_node::channels,
+    ledger_node::channel_lakes, ledger_node::snow,      ledger_node::land_pool,
+    ledger_node::cells_to_channels, ledger_node::cells_to_lakes, ledger_node::pipes};
+
+bool held(ledger_node x) {
+    for (ledger_node h : held_in)
+        if (h == x) return true;
+    return false;
+}
+
+// Mass from outside node `x` into the model's stores and from them to `x`.
+struct outside_flow {
+    double in = 0.0, out = 0.0;
+};
+outside_flow flow_with(const water_ledger &l, ledger_node x) {
+    outside_flow f;
+    for (ledger_node h : held_in) {
+        f.in += l.moved(x, h);
+        f.out += l.moved(h, x);
+    }
+    return f;
+}
+
+}  // namespace
+
+void write_global_mass_lines(std::FILE *f, model_state &s, int k) {
+    using n = ledger_node;
+    const water_ledger &l = mass_ledger(s, k);
+    // The masses on their way from the cells to the channels and lakes, and in
+    // the pipes, are what their ledger stores took in and did not give on.
+    double final_mass = at(k) <= s.GLOBAL_MASS_FINAL.count() ? s.GLOBAL_MASS_FINAL[k] : 0.0;
+    final_mass += l.net_into(n::cells_to_channels) + l.net_into(n::cells_to_lakes) + l.net_into(n::pipes);
+    const double snow = snow_constituent_mass(s, k);
+    const bool snow_run = !s.snow_store.empty();
+    final_mass += snow;
+    const double initial = at(k) <= s.GLOBAL_MASS_INIT.count() ? s.GLOBAL_MASS_INIT[k] : 0.0;
+    mass_balance b;
+    b.in(initial);
+    b.out(final_mass);
+    const outside_flow point = flow_with(l, n::point_sources), rain = flow_with(l, n::atmosphere);
+    const outside_flow aquifer = flow_with(l, n::aquifer), outlet = flow_with(l, n::outlet);
+    const outside_flow decay = flow_with(l, n::transformation), cleanup = flow_with(l, n::mass_cleanup);
+    outside_flow soil;
+    for (n x : {n::front_soil, n::root_zone, n::soil_columns, n::sacramento, n::sacramento_transit}) {
+        const outside_flow o = flow_with(l, x);
+        soil.in += o.in;
+        soil.out += o.out;
+    }
+    write_mass_line(f, "Initial mass", initial);
+    write_mass_line(f, "Final mass", final_mass);
+    if (snow_run) write_mass_line(f, "Final mass in snow", snow);
+    write_mass_line(f, "Mass from point sources", point.in - point.out);
+    write_mass_line(f, "Mass from precipitation", rain.in - rain.out);
+    write_mass_line(f, "Mass from groundwater", aquifer.in);
+    write_mass_line(f, "Mass to groundwater", aquifer.out);
+    write_mass_line(f, "Mass exfiltrated", soil.in);
+    write_mass_line(f, "Mass infiltrated", soil.out);
+    write_mass_line(f, "Mass out of the outlet", outlet.out - outlet.in);
+    write_mass_line(f, "Mass decayed", decay.out - decay.in);
+    write_mass_line(f, "Mass added by the clean-up", cleanup.in - cleanup.out);
+    for (const outside_flow &o : {point, rain, aquifer, outlet, decay, cleanup, soil}) {
+        b.in(o.in);
+        b.out(o.out);
+    }
+    // Whatever else crossed the model's edge (none of the paths above).
+    double other = 0.0;
+    for (std::size_t x = 0; x < ledger_node_count; ++x) {
+        const n node = static_cast<n>(x);
+        if (held(node)) continue;
+        const outside_flow o = flow_with(l, node);
+        other += o.out - o.in;
+    }
+    for (const outside_flow &o : {point, rain, aquifer, outlet, decay, cleanup, soil}) other -= o.out - o.in;
+    if (std::fabs(other) >= mass_balance::near_zero_input) {
+        write_mass_line(f, "Mass out by other paths", other);
+        b.out(other);
+    }
+    write_balance_error(f, "Global contam mass balance error ", 6, b, "\n\n");
+}
+
+void open_contaminant_series(model_state &s) {
+    // The nutrient species write their own series.
+    if ((!s.ov_con_trans_mode && !s.chan_con_trans) || s.nutrients_on) return;
+    const int count = s.constituent_count;
+    s.contaminant_series.clear();
+    s.contaminant_series.resize(at(count) + 1);
+    for (int k = 1; k <= count; ++k) {
+        // The first contaminant's file is the contaminant output file (its row's
+        // name, else "con_output").
+        std::string name = k == 1 ? s.constituent_output_name : std::string();
+        if (k > 1 && at(k) < s.contaminant_output_files.size()) name = s.contaminant_output_files[at(k)];
+        if (name.empty()) continue;
+        auto slot = std::make_unique<owned_file>();
+        std::FILE *shared = k == 1 ? s.chan.con_output.file : nullptr;
+        std::FILE *f = shared ? shared : open_run_file(name, "w");
+        if (!f) {
+            std::printf("Can't open %s to write the series of contaminant %s \n", name.c_str(),
+                        contaminant_display_name(s, k).c_str());
+            raise_printed_error();
+            return;
+        }
+        std::fprintf(f, "# %s: time, concentration at the outlet (g/m3), mass out of the outlet "
+                        "since the start (kg)\n",
+                     contaminant_display_name(s, k).c_str());
+        if (!shared) slot->file = f;
+        s.contaminant_series[at(k)] = std::move(slot);
+    }
+}
+
+namespace {
+
+std::FILE *series_file(const model_state &s, int k) {
+    if (at(k) >= s.contaminant_series.size() || !s.contaminant_series[at(k)]) return nullptr;
+    std::FILE *own = s.contaminant_series[at(k)]->file;
+    return own ? own : (k == 1 ? s.chan.con_output.file : nullptr);
+}
+
+double outlet_concentration(model_state &s, int k) {
+    const channel_network &net = s.channels;
+    if (channels_carry(s, k) && net.link_count >= 1) {
+        const int l = net.link_count, n = net.comp_node_count[at(l)];
+        const array_3d<double> &c = s.chan.chan_node_conc;
+        if (n >= 1 && at(n) <= c.extent2() && at(l) <= c.extent3()) return c[at(k)][at(n)][at(l)];
+        return 0.0;
+    }
+    const double *c = s.ov_con_trans_mode ? constituent_row(s, transport_table::concentration, k) : nullptr;
+    return c && s.outlet_cell >= 1 && s.outlet_cell <= s.cell_count ? c[s.outlet_cell] : 0.0;
+}
+
+}  // namespace
+
+void write_contaminant_series(model_state &s) {
+    const double time = s.long_term ? s.longterm_date_number : s.elapsed_minutes;
+    for (int k = 1; at(k) < s.contaminant_series.size(); ++k) {
+        std::FILE *f = series_file(s, k);
+        if (!f) continue;
+        const water_ledger &l = mass_ledger(s, k);
+        using n = ledger_node;
+        const double out = l.net(n::surface, n::outlet) + l.net(n::channels, n::outlet) +
+                           l.net(n::pipes, n::outlet);
+        std::fprintf(f, "%16.8lf %14.6lf %14.6lf\n", time, outlet_concentration(s, k), out);
+    }
 }

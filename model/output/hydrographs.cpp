@@ -3,6 +3,7 @@
 // well levels, lakes, sediment, nutrients, link/node series). The time loop calls
 // write_time_series after all process pieces of a turn.
 #include "model/output/hydrographs.h"
+#include "model/output/contaminant_summaries.h"
 
 #include <cstddef>
 
@@ -281,4 +282,5 @@ void write_time_series(model_state &s) {
     if (s.chan_explicit) write_channel_series_step(s);
     if (s.storm_sewer_on) write_pipe_series_step(s);
     if (s.nutrients_on) write_nutrient_hydrographs(s);
+    write_contaminant_series(s);
 }

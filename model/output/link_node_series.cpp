@@ -3,6 +3,7 @@
 // run_model (open_constituent_outputs, write_linknode_headers), by the time-series
 // writer (steps) and by the end-of-run report (the flood stream's last block).
 #include "model/output/link_node_series.h"
+#include "model/output/contaminant_summaries.h"
 
 #include <array>
 
@@ -254,4 +255,5 @@ void open_constituent_outputs(model_state &s) {
         if (error_record.code != 0) return;
     }
     if (s.nutrients_on) open_species_output_files(s);
+    if (error_record.code == 0) open_contaminant_series(s);
 }

@@ -367,18 +367,13 @@ void write_global_balance(model_state &s, std::FILE *f) {
 }
 
 // ---- 5. contaminants ----
-double value_or_zero(const std::vector<double> &v, int c) {
-    return static_cast<std::size_t>(c) < v.size() ? v[static_cast<std::size_t>(c)] : 0.0;
-}
-
 void write_channel_contaminants(const model_state &s, std::FILE *f, int c) {
     std::fprintf(f, "Channel Contaminant Transport Summary for Contaminant %5d \n", c);
     std::fprintf(f, "Amounts are total for simulations in (Kg) \n \n");
     const channel_mass_account a = run_channel_account(s, c);
     write_channel_mass_lines(f, a);
     write_lake_mass_lines(f, s, c, a);
-    std::fprintf(f, "Channel contam mass balance error %14.6lf percent \n\n",
-                 value_or_zero(s.chan.wq_mass_error, c));
+    write_channel_balance_error(f, s, c);
 }
 
 void write_contaminant_block(model_state &s, std::FILE *f) {
@@ -390,19 +385,14 @@ void write_contaminant_block(model_state &s, std::FILE *f) {
     for (int c = 1; c <= count; ++c) {
         std::fprintf(f, "Overland Contaminant Transport Summary for Contaminant %5d \n", c);
         std::fprintf(f, "Amounts are total for simulations in (Kg) \n \n");
-        write_overland_mass_lines(f, run_overland_account(s, c), s.OV_MASS_ERROR[c]);
+        write_overland_mass_lines(f, run_overland_account(s, c));
     }
     std::fprintf(f, "\n\n *************   Channel Transport Summaries   **************** \n\n");
     for (int c = 1; s.chan_con_trans && c <= count; ++c) write_channel_contaminants(s, f, c);
     std::fprintf(f, "\n\n *************   Global Transport Summaries   **************** \n\n");
     for (int c = 1; c <= count; ++c) {
         std::fprintf(f, "Contaminant Transport Global Summary for Contaminant %5d \n", c);
-        write_mass_line(f, "Initial mass", s.GLOBAL_MASS_INIT[c]);
-        write_mass_line(f, "Final mass", s.GLOBAL_MASS_FINAL[c]);
-        const mass_sources_account m = global_mass_sources(s, c);
-        write_mass_line(f, "Mass from point sources", m.point);
-        write_mass_line(f, "Mass from precipitation", m.precipitation);
-        write_mass_line(f, "Mass from groundwater", m.groundwater);
+        write_global_mass_lines(f, s, c);
     }
 }
 

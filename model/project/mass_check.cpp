@@ -16,9 +16,9 @@ namespace {
 using n = ledger_node;
 namespace tt = transport_table;
 
-constexpr std::array<ledger_node, 7> mass_stores = {n::surface,        n::land_pool,         n::overland_lakes,
+constexpr std::array<ledger_node, 8> mass_stores = {n::surface,        n::land_pool,         n::overland_lakes,
                                                     n::channels,       n::channel_lakes,     n::cells_to_channels,
-                                                    n::cells_to_lakes};
+                                                    n::cells_to_lakes, n::snow};
 
 inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
@@ -75,6 +75,9 @@ double store_mass(const model_state &s, int k, ledger_node store) {
             break;
         case n::land_pool:
             if (s.ov_con_trans_mode) g = row_sum(s, tt::land_pool, k) + row_sum(s, tt::release_accumulator, k);
+            break;
+        case n::snow:
+            if (s.ov_con_trans_mode) g = row_sum(s, tt::snow_mass, k);
             break;
         case n::overland_lakes: g = overland_lake_constituent_mass(s, k); break;
         case n::channels: g = channels_carry(s, k) ? channel_constituent_mass(s, k) : 0.0; break;

@@ -43,6 +43,8 @@ constexpr value_range positive{0.0, HUGE_VAL, true, "more than 0"};
 constexpr value_range fraction{0.0, 1.0, false, "0 to 1"};
 constexpr value_range at_least_one{1.0, HUGE_VAL, false, "1 or more"};
 
+constexpr value_range of(const value_bounds &b) { return {b.low, b.high, false, b.text}; }
+
 // The range of an integer or real card whose meaning bounds it; any finite value
 // (any integer) for the others.
 value_range card_range(card_id id) {
@@ -63,15 +65,16 @@ value_range card_range(card_id id) {
     case card_id::clay_size:
     case card_id::retention:
     case card_id::gw_unif_hycond:
-    // Decay, dispersion and uptake take mass away or spread it; below 0 they
-    // would create it. A concentration is not below 0.
-    case card_id::chan_decay_coef:
-    case card_id::chan_disp_coef:
-    case card_id::init_chan_conc:
-    case card_id::ov_decay_coef:
-    case card_id::ov_disp_coef:
-    case card_id::ov_uptake_rate:
     case card_id::st_time_step: return not_negative;
+    // Decay, dispersion and uptake take mass away or spread it; below 0 they
+    // would create it. A concentration or a mass is not below 0.
+    case card_id::chan_decay_coef:
+    case card_id::ov_decay_coef:
+    case card_id::ov_uptake_rate: return of(bounds::rate_per_day);
+    case card_id::chan_disp_coef:
+    case card_id::ov_disp_coef: return of(bounds::dispersion);
+    case card_id::init_chan_conc: return of(bounds::concentration);
+    case card_id::ov_mass_load: return of(bounds::land_mass);
     // A time step of more than a day leaves nothing for the model to resolve and
     // would carry the clock past the dates the calendar can hold.
     case card_id::timestep: return {0.0, 86400.0, true, "more than 0, at most 86400"};

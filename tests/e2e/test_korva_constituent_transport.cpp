@@ -103,6 +103,47 @@ void expect_closed(const overland_block &b) {
     EXPECT_EQ(b.infiltrated, 0.0);
 }
 
+// A flat plane under steady rain r with a land pool: the water stands where it
+// falls (the outlet's slope of 1e-6 lets a trace go), so its depth is r t, and the
+// pool gives it M = S r (T - (1 - exp(-k T)) / k) per m2 by T, the solution of
+// dM/dt = k (S h - M), h = r t; the run's last step (its turn at the end time)
+// then holds h = r T: M -> S h + (M - S h) exp(-k dt). At a step and a tenth of it.
+TEST(KorvaConstituentTransport, LandPoolReleasesByItsLawIntoTheStandingRain) {
+    const double r = 0.036 / 3600.0, sat = 1000.0, k = 48.0 / 86400.0, t = 1800.0;
+    const double by_rain_end = sat * r * (t - (1.0 - std::exp(-k * t)) / k), h = r * t;
+    for (const char *step : {"10", "1"}) {
+        const double m = sat * h + (by_rain_end - sat * h) * std::exp(-k * std::atof(step));
+        const double law = side * side * dx * dx * m / 1000.0;
+        scratch_dir d;
+        d.write("mask.asc", grid([](int, int) { return std::string("1"); }));
+        d.write("elev.asc", grid([](int, int) { return std::string("10.0"); }));
+        d.write("c.idx", grid([](int, int) { return std::string("1"); }));
+        d.write("map.cmt", "KORVA_INDEX_MAP_TABLES\nINDEX_MAP c.idx \"C\"\nCONTAMINANT_TRANSPORT\n"
+                           "NUM_CONTAM 1\n\"washoff\" \"C\" \"washoff.out\"\nPRECIP_CONC 0\nNUM_IDS 1\nID\n" +
+                               project_text::row("1", "48 1000 0 0 0 0"));
+        d.write("p.prj", std::string("KORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\n"
+                         "MANNING_N 0.05\nSUMMARY p.sum\nOUTLET_HYDRO p.otl\nROWS 5\nCOLS 5\nGRIDSIZE 10\n"
+                         "TOT_TIME 30\nSTART_DATE 2021 7 12\nSTART_TIME 14 0\nHYD_FREQ 5\nMAP_FREQ 60\n"
+                         "OUTROW 5\nOUTCOL 3\nOUTSLOPE 0.000001\nQUIET\nPRECIP_UNIF\nRAIN_INTENSITY 36\n"
+                         "RAIN_DURATION 30\nMAPPING_TABLE map.cmt\nOV_CON_TRANS\nOV_MASS_LOAD 5\nTIMESTEP ") +
+                         step + "\n");
+        const testsupport::program_result run = d.run(KORVA_EXE, {"p.prj"});
+        ASSERT_EQ(run.exit_status, 0) << run.out;
+        const std::string sum = d.read("p.sum");
+        const std::string b = sum.substr(sum.find("Overland Contaminant Transport Summary for Contaminant"));
+        const overland_block o = read_block(sum);
+        EXPECT_NEAR(o.taken_up, law, 0.01 * law) << step;
+        // The pool lost what the water got; the water holds it or passed it on.
+        EXPECT_NEAR(value_after(b, "Initial mass in land pool") - value_after(b, "Final mass in land pool"),
+                    o.taken_up, 0.011);
+        EXPECT_NEAR(o.final_mass + o.out + o.to_channels + o.infiltrated + o.decayed, o.taken_up, 0.01 * law);
+        EXPECT_EQ(value_after(b, "Initial mass in land pool"), 125.0);
+        // The contaminant's own file ends with the outlet's total of the summary.
+        const std::string series = d.read("washoff.out");
+        EXPECT_NEAR(std::strtod(series.c_str() + series.rfind(' '), nullptr), o.out, 0.005) << series;
+    }
+}
+
 TEST(KorvaConstituentTransport, RainTracerLeavesThroughTheOutletAndTheBalanceCloses) {
     scratch_dir d;
     const testsupport::program_result r = run_plane(d, "");
@@ -153,6 +194,12 @@ TEST(KorvaConstituentTransport, WithAChannelTheTracerEntersTheChannelAndTheBalan
     ASSERT_NE(ev, std::string::npos) << sum;
     EXPECT_EQ(value_after(sum.substr(ev), "Mass out of the outlet"), out);
     EXPECT_EQ(value_after(sum.substr(ev), "Final mass in channels"), final_mass);
+    // No point-input card: nothing to open, nothing said; the row's file holds the
+    // outlet series, ending with the channel outlet's total, and no other is made.
+    EXPECT_EQ(r.out.find("Can't open"), std::string::npos) << r.out;
+    const std::string series = d.read("tracer.out");
+    EXPECT_NEAR(std::strtod(series.c_str() + series.rfind(' '), nullptr), out, 0.005) << series;
+    EXPECT_FALSE(d.exists("con_output"));
 
     // The concentration data set: a step after the first time step and one 60
     // minutes later (the run's last turn is at its end time, 120 minutes), each with the cells' status (25 lines) then their

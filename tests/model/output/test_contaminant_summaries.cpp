@@ -217,6 +217,26 @@ TEST_F(ContaminantSummary, BlocksFollowTheWaterBalanceOfTheWholeSummary) {
     EXPECT_LT(block, warnings);
 }
 
+TEST_F(ContaminantSummary, LakeMassLostToTheAquiferIsAnOutflowAndANearZeroInputIsPrintedInKg) {
+    s.ov_con_trans_mode = 0;
+    s.chan_con_trans = 1;
+    outputtest::make_network(s.channels);
+    s.channels.lake_count = 1;
+    s.chan.lake_mass.obtain(1, 1);
+    s.chan.lake_conc.obtain(1, 1);
+    // 10 kg of rain on the lake, all of it seeped away with the lake's water: 10 in, 10 out.
+    post(nd::atmosphere, nd::channel_lakes, 10.0);
+    post(nd::aquifer, nd::channel_lakes, -10.0);
+    std::FILE *f = std::tmpfile();
+    write_channel_balance_error(f, s, 1);
+    mass_balance tiny;
+    tiny.in(0.004);  // below what the mass lines show: no percentage of it
+    write_balance_error(f, "Contam mass balance error     ", 2, tiny, "\n");
+    EXPECT_EQ(contents(f), "Channel contam mass balance error       0.000000 percent \n\n"
+                           "Contam mass balance error           0.004000 kg \n");
+    std::fclose(f);
+}
+
 TEST(OverlandMassAccount, ErrorIsZeroWithoutInput) {
     overland_mass_account a;
     a.out = 1.0;  // nothing came in: no percentage of nothing
