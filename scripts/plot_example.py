@@ -15,8 +15,10 @@ Usage:
       any project that has run: its cards name the hydrograph, the data set and the
       grid; the files are looked for beside the project file
   scripts/plot_example.py --hydrograph FILE [--max-depth FILE --rows N --cols M
-                          [--gridsize METRES]] [--out FOLDER]
+                          [--gridsize METRES]] [--time minutes|year|julian] [--out FOLDER]
       the two outputs named directly (the depth map needs the grid's size)
+The time axis is an event run's minutes since its start; a long-term run's hydrograph
+(decimal years, or Julian days with STRICT_JULIAN_DATE) is drawn against dates.
 The picture folder defaults to the run folder (the hydrograph's folder).
 
 It needs matplotlib. It runs under the interpreter that `python3` names on your
@@ -25,6 +27,8 @@ PATH; when matplotlib was installed for another one (for example the system's
   /usr/bin/python3 scripts/plot_example.py ...
 """
 import argparse
+import datetime
+import math
 import os
 import sys
 
@@ -73,23 +77,57 @@ def read_dataset_last_step(path):
     return flags, values
 
 
+def decimal_year_date(t):
+    """The date and time of a long-term run's decimal year: year + (day of the year x 1440
+    + hour x 60 + minute) / minutes of the year, the day of the year counted from 1."""
+    year = math.floor(t)
+    days = 366 if year % 4 == 0 and (year % 100 != 0 or year % 400 == 0) else 365
+    minutes = (t - year) * days * 1440.0 - 1440.0
+    # Eight decimals of a year are a third of a second: the time is kept to the second.
+    return datetime.datetime(year, 1, 1) + datetime.timedelta(seconds=round(minutes * 60.0))
+
+
+def julian_day_date(t):
+    """The date and time of a Julian day (day 2440587.5 began on 1 January 1970)."""
+    return datetime.datetime(1970, 1, 1) + datetime.timedelta(days=t - 2440587.5)
+
+
+def time_kind(cards, times):
+    """How the hydrograph's time column counts: "minutes" since the start (event runs),
+    "year" (decimal years of a long-term run) or "julian" (STRICT_JULIAN_DATE)."""
+    if cards is not None:
+        if "STRICT_JULIAN_DATE" in cards:
+            return "julian"
+        return "year" if "LONG_TERM" in cards else "minutes"
+    if times[0] > 100000.0:
+        return "julian"
+    steps = [b - a for a, b in zip(times, times[1:])]
+    if 1000.0 <= times[0] <= 9999.0 and all(0.0 <= d < 0.01 for d in steps):
+        return "year"
+    return "minutes"
+
+
 def interpreter_note():
     return (f"(this is Python {sys.version.split()[0]} at {sys.executable}; to use another "
             f"interpreter, run it with that one: /usr/bin/python3 {sys.argv[0]} ...)")
 
 
 def what_to_plot(argv):
-    """Name, hydrograph file, data-set file or None, rows, cols, cell size, rain, picture folder."""
+    """Name, hydrograph file, data-set file or None, rows, cols, cell size, rain, picture
+    folder, and the project's cards (None when the files are named directly)."""
     parser = argparse.ArgumentParser(
         description="Draws a korva run's outlet hydrograph and largest overland depths.",
         epilog=interpreter_note())
     parser.add_argument("place", nargs="?", help="run folder of the valley example, or a project file")
     parser.add_argument("pictures", nargs="?", help="folder for the pictures")
-    parser.add_argument("--hydrograph", help="an outlet hydrograph file (minutes, m3/s)")
+    parser.add_argument("--hydrograph", help="an outlet hydrograph file (time, m3/s)")
     parser.add_argument("--max-depth", help="a FLOOD_GRID data set (ASCII)")
     parser.add_argument("--rows", type=int)
     parser.add_argument("--cols", type=int)
     parser.add_argument("--gridsize", type=float, default=1.0)
+    parser.add_argument("--time", choices=("minutes", "year", "julian"),
+                        help="what the hydrograph's time column counts (by default guessed "
+                             "from its values)")
     parser.add_argument("--out", help="folder for the pictures")
     a = parser.parse_args(argv)
     if a.hydrograph:
@@ -97,7 +135,9 @@ def what_to_plot(argv):
             parser.error("--max-depth needs --rows and --cols")
         name = os.path.splitext(os.path.basename(a.hydrograph))[0]
         out = a.out or os.path.dirname(os.path.abspath(a.hydrograph))
-        return name, a.hydrograph, a.max_depth, a.rows, a.cols, a.gridsize, None, out
+        cards = {"STRICT_JULIAN_DATE": []} if a.time == "julian" else (
+            {"LONG_TERM": []} if a.time == "year" else ({} if a.time else None))
+        return name, a.hydrograph, a.max_depth, a.rows, a.cols, a.gridsize, None, out, cards
     top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     place = a.place or os.path.join(top, "build", "example")
     project = place if os.path.isfile(place) else os.path.join(place, "valley.prj")
@@ -113,12 +153,12 @@ def what_to_plot(argv):
     name = os.path.splitext(os.path.basename(project))[0]
     out = a.out or a.pictures or run
     return (name, os.path.join(run, cards["OUTLET_HYDRO"][0]), depth, int(cards["ROWS"][0]),
-            int(cards["COLS"][0]), float(cards["GRIDSIZE"][0]), rain, out)
+            int(cards["COLS"][0]), float(cards["GRIDSIZE"][0]), rain, out, cards)
 
 
 def main(argv):
     try:
-        name, hydrograph, depth, rows, cols, size, rain, out = what_to_plot(argv)
+        name, hydrograph, depth, rows, cols, size, rain, out, cards = what_to_plot(argv)
     except (OSError, ValueError) as e:
         print(f"Error: {e}")
         return 1
@@ -143,6 +183,11 @@ def main(argv):
     except (OSError, ValueError) as e:
         print(f"Error: {e}")
         return 1
+    kind = time_kind(cards, minutes)
+    if kind != "minutes":
+        rain = None  # the storm bar is drawn on the minutes of an event run
+        to_date = decimal_year_date if kind == "year" else julian_day_date
+        minutes = [to_date(t) for t in minutes]
     if rain:
         fig, (rain_axis, flow_axis) = plt.subplots(
             2, 1, sharex=True, figsize=(8, 5), gridspec_kw={"height_ratios": [1, 3]})
@@ -155,7 +200,14 @@ def main(argv):
         fig, flow_axis = plt.subplots(figsize=(8, 4))
         flow_axis.set_title(f"{name}: outlet hydrograph")
     flow_axis.plot(minutes, flow, color="black")
-    flow_axis.set_xlabel("time since the start of the run (minutes)")
+    if kind == "minutes":
+        flow_axis.set_xlabel("time since the start of the run (minutes)")
+    else:
+        import matplotlib.dates as mdates
+        locator = mdates.AutoDateLocator()
+        flow_axis.xaxis.set_major_locator(locator)
+        flow_axis.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
+        flow_axis.set_xlabel("date and time (the clock of the run's weather and rain files)")
     flow_axis.set_ylabel("outlet discharge (m$^3$/s)")
     flow_axis.set_xlim(minutes[0], minutes[-1])
     flow_axis.grid(alpha=0.3)

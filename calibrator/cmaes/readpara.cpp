@@ -224,7 +224,8 @@ void read_from_file(readpara_t &sp, const char *file_name, int forced_N) {
     }
 
     if (sp.N <= 0) {
-        cmaes_fatal("readpara_ReadFromFile(): No valid dimension N");
+        cmaes_fatal("readpara_ReadFromFile(): No valid dimension N in '", name,
+                    "' (it needs a line \"N <count>\", the count 1 or more)");
     }
     if (forced_N > 0 && sp.N != forced_N) {
         const std::string text = cmaes_format("Warning: N %d in '%s' is replaced by the %d adjustable parameters "

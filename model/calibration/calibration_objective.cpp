@@ -10,10 +10,13 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "model/core/globals.h"
 #include "model/core/model_state.h"
 #include "model/core/replace_params.h"
+#include "model/project/card_records.h"
+#include "model/project/project_file.h"
 #include "model/project/run_model.h"
 
 namespace {
@@ -34,13 +37,56 @@ int rounded_int(double v) {
     return static_cast<int>(r);
 }
 
-int scored_runs = 0;
+int scored_runs = 0, failed_runs = 0;
 
 }  // namespace
 
 int scored_calibration_runs() { return scored_runs; }
 
-void clear_scored_calibration_runs() { scored_runs = 0; }
+int failed_calibration_runs() { return failed_runs; }
+
+void clear_scored_calibration_runs() { scored_runs = failed_runs = 0; }
+
+int check_parameter_bounds(const std::string &replace_list_file, const std::string &project_file,
+                           const std::string &input_file, int first_line, int n,
+                           const double *initial, const double *lower, const double *upper) {
+    std::vector<double> x(static_cast<std::size_t>(n) + 1, 0.0);
+    for (int i = 1; i <= n; ++i) {
+        for (int bound = 0; bound < 2; ++bound) {
+            std::copy(initial, initial + n + 1, x.begin());
+            x[static_cast<std::size_t>(i)] = bound == 0 ? lower[i] : upper[i];
+            replace_param_list.clear();
+            read_replace_params(replace_list_file);
+            const int tags = static_cast<int>(replace_param_list.size());
+            for (int k = 1; k <= tags && k <= n; ++k) {
+                replace_param &param = replace_param_list[static_cast<std::size_t>(k - 1)];
+                param.double_value = x[static_cast<std::size_t>(k)];
+                param.int_value = rounded_int(x[static_cast<std::size_t>(k)]);
+            }
+            const std::string tag =
+                i <= tags ? replace_param_list[static_cast<std::size_t>(i - 1)].tag : "";
+            replace_params_on = 1;
+            clear_error_state();
+            auto project = std::make_unique<project_params>();
+            grid_params grid;
+            rain_params rain;
+            read_project_file(project_file, *project, grid, rain);
+            const bool refused = error_record.fatal != 0 || grid.project_file_missing != 0;
+            replace_params_on = 0;
+            clear_run_lists();
+            clear_error_state();
+            if (!refused) continue;
+            std::printf("Error: the %s bound %g of parameter %d (tag %s, line %d of the "
+                        "calibration input file %s) is a value that the project file %s "
+                        "refuses (see above); no calibration run is made.\n",
+                        bound == 0 ? "lower" : "upper", x[static_cast<std::size_t>(i)], i,
+                        tag.empty() ? "none" : tag.c_str(), first_line + i - 1,
+                        input_file.c_str(), project_file.c_str());
+            return -1;
+        }
+    }
+    return 0;
+}
 
 bool calibration_has_scored_runs(int scored, const std::string &input_file) {
     if (scored > 0) return true;
@@ -97,6 +143,7 @@ double calibration_objective(const std::string &replace_list_file, const std::st
     last_input_echo.clear();
     run_model(project_file, &record);
     // The run's own lines went to its summary: a failed run names where it stopped.
+    if (error_record.fatal != 0) ++failed_runs;
     if (error_record.fatal != 0)
         std::printf("  (model run of the project file %s%s%s)\n", project_file.c_str(),
                     last_input_echo.empty() ? "" : ", its last input step: ", last_input_echo.c_str());

@@ -22,6 +22,19 @@ int check_calibration_start(const observation_set &observations, const std::stri
 int scored_calibration_runs();
 void clear_scored_calibration_runs();
 
+// Runs of the calibration objective that ended with an error (cleared with the
+// scored ones); a search with such runs has no sound result.
+int failed_calibration_runs();
+
+// Reads the project file once with each parameter at its lower and once at its
+// upper bound, the others at their initial values (x[1..n]); a card that refuses a
+// bound refuses the calibration before its first run: a message naming the bound,
+// its parameter and tag and line first_line + i - 1 of the input file, and -1.
+// 0 when every bound gives a project file the reader takes.
+int check_parameter_bounds(const std::string &replace_list_file, const std::string &project_file,
+                           const std::string &input_file, int first_line, int n,
+                           const double *initial, const double *lower, const double *upper);
+
 // Prints the refusal of a calibration none of whose `scored` runs was scored;
 // false then, true otherwise.
 bool calibration_has_scored_runs(int scored, const std::string &input_file);

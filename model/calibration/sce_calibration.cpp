@@ -84,16 +84,32 @@ int run_sce_calibration(const std::string &input_file) {
         sce_free(opt);
         return 0;
     }
+    // The parameter lines follow the three file names, the settings and the options.
+    if (opt.input_valid &&
+        check_parameter_bounds(opt.replace_list_file, opt.project_file, input_file, 6, opt.n,
+                               opt.initial.data(), opt.lower.data(), opt.upper.data()) != 0) {
+        sce_free(opt);
+        return 0;
+    }
 
     opt.calibration_objective = calibration_objective;
     clear_scored_calibration_runs();
     const int runs = SCEUA(opt);
     const bool scored = runs > 0 && calibration_has_scored_runs(scored_calibration_runs(), input_file);
-    if (runs <= 0)
+    const int failed = failed_calibration_runs();
+    if (runs <= 0) {
         std::printf("Error: unable to successfully run the SCE method\n  (SCE input file %s)\n",
                     input_file.c_str());
-    else if (scored)
+    } else if (scored && failed > 0) {
+        // The search compared its points with runs that gave no result: its best is
+        // no sound result, and best.out is left as it was.
+        std::printf("Error: %d of the %d model runs of the SCE search ended with an error (see "
+                    "the messages above); the search has no sound result.\n  (SCE input file "
+                    "%s: check its parameter ranges against the inputs they replace)\n",
+                    failed, runs, input_file.c_str());
+    } else if (scored) {
         report_best(opt, runs);
+    }
     sce_free(opt);
-    return scored ? 1 : 0;
+    return scored && failed == 0 ? 1 : 0;
 }

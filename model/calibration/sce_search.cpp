@@ -291,7 +291,7 @@ void size_work(sce_work &w, int n, int points, int complex_size, int subcomplex_
 
 int SCEUA(sce_optimizer &opt) {
     if (!opt.input_valid) {
-        std::printf("Error: unable to successufully setup SCE-UA. Unable to run.\n");
+        std::printf("Error: unable to successfully setup SCE-UA. Unable to run.\n");
         return -1;
     }
     const int n = opt.n;

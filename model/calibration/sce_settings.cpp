@@ -267,7 +267,7 @@ void sce_read_input(sce_optimizer &opt, std::FILE *input) {
     opt.report_on = 1;
     opt.report_file = open_calibration_file("sce_output.dat");
     if (!opt.report_file) {
-        std::printf("Can't open output file %s\n", "sce_output.dat");
+        std::printf("Error: Can't open output file %s\n", "sce_output.dat");
         opt.report_on = 0;
         opt.input_valid = 0;
         return;

@@ -115,7 +115,9 @@ int alloc_1d_byte(array_1d<unsigned char> &out, long long n) { return alloc_1d(o
 
 int alloc_2d_double(array_2d<double> &out, long long r, long long c, const std::string &name) {
     if (name.compare(0, 3, "Mrb") == 0) {
-        const int result = alloc_2d_double_verbose(out, r, c, 1);
+        // Its progress lines are a single run's; the runs of a calibration series
+        // (each with its run prefix) do without them.
+        const int result = alloc_2d_double_verbose(out, r, c, file_prefix_on ? 0 : 1);
         if (result != 0) print_allocation_failure(name.c_str());
         return result;
     }

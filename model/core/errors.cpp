@@ -34,7 +34,7 @@ void print_message(int code) {
         std::printf("these may be specified.  Select only one option.\n");
         break;
     case 7:
-        std::printf("Error: You have specified both the Penman Montieth and Deardorff\n");
+        std::printf("Error: You have specified both the Penman-Monteith and Deardorff\n");
         std::printf("evapo-transpiration calculation methods.  Only one may be \n");
         std::printf("specified for long-term simulations.  Select only one method.\n");
         break;
@@ -44,7 +44,7 @@ void print_message(int code) {
         std::printf("term simulations.  Select only one method.  Check your project file.\n");
         break;
     case 9:
-        std::printf("Error: You have specified neither the Penman Montieth or Deardorff\n");
+        std::printf("Error: You have specified neither the Penman-Monteith or Deardorff\n");
         std::printf("evapo-transpiration calculation methods.  One method must be \n");
         std::printf("specified for long-term simulations.  Select only one method.\n");
         break;
@@ -77,16 +77,16 @@ void print_message(int code) {
         std::printf("Error: Albedo values not specified for long term simulation. Check project file.\n");
         break;
     case 22:
-        std::printf("Error: Vegetation height values not specified for Penman-Montieth long term simulation.\n Check project file.\n");
+        std::printf("Error: Vegetation height values not specified for Penman-Monteith long term simulation.\n Check project file.\n");
         break;
     case 23:
-        std::printf("Error: Transmission coeff. values not specified for Penman-Montieth long term simulation.\n Check project file.\n");
+        std::printf("Error: Transmission coeff. values not specified for Penman-Monteith long term simulation.\n Check project file.\n");
         break;
     case 24:
-        std::printf("Error: tomatal resistance values not specified for Penman-Montieth long term simulation.\n Check project file.\n");
+        std::printf("Error: tomatal resistance values not specified for Penman-Monteith long term simulation.\n Check project file.\n");
         break;
     case 25:
-        std::printf("Error: Wilting point values not specified for Penman-Montieth long term simulation.\n Check project file.\n");
+        std::printf("Error: Wilting point values not specified for Penman-Monteith long term simulation.\n Check project file.\n");
         break;
     case 26:
         std::printf("Error: You have specified both Green and Ampt and multi-layered\n");

@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -40,6 +42,7 @@ struct output_stream {
     bool reported;
     int lock_fd;
     long long lock_byte;
+    struct staged_entry *pending = nullptr;  // its entry for the stop signals (staged files)
 };
 
 // Whether result files are staged: the program entry switches it on; a writer
@@ -49,6 +52,68 @@ bool staging_on = false;
 std::vector<output_stream> &output_streams() {
     static std::vector<output_stream> streams;
     return streams;
+}
+
+// The staged files that a stop signal (SIGTERM, SIGINT) removes before the
+// process ends: a list that only grows at its head, read by the signal handler.
+// An entry is live while its file is staged; a dead one is reused, its name set
+// only while it is dead, so the handler never reads a name being written.
+struct staged_entry {
+    std::string path;
+    volatile std::sig_atomic_t live;
+    staged_entry *next;
+    int marker_fd = -1;  // a folder's lock marker: removed unless another run holds it
+};
+
+std::atomic<staged_entry *> staged_entries{nullptr};
+
+staged_entry *add_staged_entry(const std::string &path, int marker_fd = -1) {
+    for (staged_entry *e = staged_entries.load(); e; e = e->next) {
+        if (e->live) continue;
+        e->path = path;
+        e->marker_fd = marker_fd;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        e->live = 1;
+        return e;
+    }
+    staged_entry *e = new staged_entry{path, 1, staged_entries.load(), marker_fd};
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    staged_entries.store(e);
+    return e;
+}
+
+// Called once the staged file is renamed into place or removed.
+void end_staged_entry(staged_entry *&e) {
+    if (e) e->live = 0;
+    e = nullptr;
+}
+
+extern "C" void remove_staged_files_and_stop(int signal_number) {
+    for (staged_entry *e = staged_entries.load(); e; e = e->next) {
+        if (!e->live) continue;
+        if (e->marker_fd < 0) {
+            ::unlink(e->path.c_str());
+            continue;
+        }
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        if (::fcntl(e->marker_fd, F_OFD_SETLK, &whole) == 0) ::unlink(e->path.c_str());
+    }
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+void catch_stop_signals() {
+    struct sigaction action {};
+    action.sa_handler = remove_staged_files_and_stop;
+    sigemptyset(&action.sa_mask);
+    for (int signal_number : {SIGTERM, SIGINT}) {
+        struct sigaction old {};
+        // A signal that the caller of this process ignores stays ignored.
+        if (::sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        ::sigaction(signal_number, &action, nullptr);
+    }
 }
 
 // The marker file of each folder that receives results, opened once for the life
@@ -86,6 +151,7 @@ int marker_of(const std::string &folder) {
         }
     }
     markers.push_back({folder, fd, st.st_dev, st.st_ino});
+    add_staged_entry(folder + "/" + lock_marker_name, fd);
     return fd;
 }
 
@@ -111,20 +177,52 @@ bool set_lock(int fd, long long byte, short type) {
 // Takes the lock of a result file; false (with the message) when another run
 // holds it. A folder where no marker can be made is not locked: its files
 // cannot be created either, and that failure is reported by the caller.
+// Whether the folder's marker name still leads to the marker open as fd: a run
+// that ends removes a marker in which no run holds a lock.
+bool marker_current(const std::string &folder, int fd) {
+    struct stat named {}, open_one {};
+    return ::stat((folder + "/" + lock_marker_name).c_str(), &named) == 0 &&
+           ::fstat(fd, &open_one) == 0 && named.st_dev == open_one.st_dev &&
+           named.st_ino == open_one.st_ino;
+}
+
+// Drops a removed marker from the list (its descriptor stays open: streams of
+// this process may still name it).
+void forget_marker(int fd) {
+    std::vector<lock_marker> &markers = lock_markers();
+    for (std::size_t k = markers.size(); k-- > 0;)
+        if (markers[k].fd == fd) markers.erase(markers.begin() + static_cast<std::ptrdiff_t>(k));
+}
+
 bool lock_result(const std::string &target, int &fd, long long &byte) {
     fd = -1;
     byte = -1;
     const fs::path path(target);
     const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
-    const int marker = marker_of(folder);
-    if (marker < 0) return true;
     const long long b = lock_byte_of(path.filename().string());
-    if (set_lock(marker, b, F_WRLCK)) {
-        fd = marker;
-        byte = b;
-        return true;
+    // A marker that an ending run removes meanwhile is made again; a lock that a
+    // run ending now holds for a moment over its whole marker is waited for.
+    constexpr int attempts = 5;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        const int marker = marker_of(folder);
+        if (marker < 0) return true;
+        if (set_lock(marker, b, F_WRLCK)) {
+            if (!marker_current(folder, marker)) {
+                set_lock(marker, b, F_UNLCK);
+                forget_marker(marker);
+                continue;
+            }
+            fd = marker;
+            byte = b;
+            return true;
+        }
+        if (errno != EAGAIN && errno != EACCES) return true;  // no locks on this file system
+        if (!marker_current(folder, marker)) {
+            forget_marker(marker);
+            continue;
+        }
+        if (attempt < attempts) ::usleep(20000);
     }
-    if (errno != EAGAIN && errno != EACCES) return true;  // no locks on this file system
     std::printf("Error: the output file %s is being written by another run of the model in "
                 "this folder; this run stops.\n",
                 target.c_str());
@@ -208,9 +306,11 @@ std::FILE *open_staged(const std::string &name, const char *mode, output_scope s
     }
     // A file written again in one run replaces what its earlier stream staged.
     for (std::size_t k = streams.size(); k-- > 0;)
-        if (streams[k].file == nullptr && streams[k].staged == staged)
+        if (streams[k].file == nullptr && streams[k].staged == staged) {
+            end_staged_entry(streams[k].pending);
             streams.erase(streams.begin() + static_cast<std::ptrdiff_t>(k));
-    streams.push_back({file, name, staged, target, scope, false, fd, byte});
+        }
+    streams.push_back({file, name, staged, target, scope, false, fd, byte, add_staged_entry(staged)});
     return file;
 }
 
@@ -314,7 +414,10 @@ std::FILE *open_exchange_file(std::string name, const char *mode) {
     return remember(std::fopen(opened.c_str(), mode), opened, mode);
 }
 
-void stage_result_files(bool on) { staging_on = on; }
+void stage_result_files(bool on) {
+    staging_on = on;
+    if (on) catch_stop_signals();
+}
 
 std::FILE *open_calibration_file(const std::string &name) {
     if (name.empty()) return nullptr;
@@ -397,6 +500,7 @@ bool finish_output_files(output_scope scope, bool keep) {
         } else if (!s.staged.empty()) {
             std::remove(s.staged.c_str());
         }
+        end_staged_entry(s.pending);
         unlock(s);
     }
     streams.swap(rest);
@@ -408,9 +512,35 @@ void abandon_output_files() {
         if (s.file) std::fclose(s.file);
         s.file = nullptr;
         if (!s.staged.empty()) std::remove(s.staged.c_str());
+        end_staged_entry(s.pending);
         unlock(s);
     }
     output_streams().clear();
+}
+
+void remove_lock_markers() {
+    std::vector<lock_marker> &markers = lock_markers();
+    std::vector<int> closed;
+    for (const lock_marker &m : markers) {
+        bool seen = false;
+        for (int fd : closed) seen = seen || fd == m.fd;
+        if (seen) continue;
+        closed.push_back(m.fd);
+        // A marker that another run holds a lock in stays; so does one that the
+        // folder no longer names.
+        struct stat now {};
+        const std::string path = m.folder + "/" + lock_marker_name;
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        if (::fcntl(m.fd, F_OFD_SETLK, &whole) == 0 && ::stat(path.c_str(), &now) == 0 &&
+            now.st_dev == m.device && now.st_ino == m.inode)
+            ::unlink(path.c_str());
+        for (staged_entry *e = staged_entries.load(); e; e = e->next)
+            if (e->live && e->marker_fd == m.fd) e->live = 0;
+        ::close(m.fd);
+    }
+    markers.clear();
 }
 
 bool output_files_written() {
@@ -431,7 +561,10 @@ int open_output_file_count() {
 
 void forget_output_files() {
     staging_on = false;
-    for (output_stream &s : output_streams()) unlock(s);
+    for (output_stream &s : output_streams()) {
+        end_staged_entry(s.pending);
+        unlock(s);
+    }
     output_streams().clear();
     input_streams().clear();
 }

@@ -21,7 +21,9 @@ enum class output_scope { run, calibration };
 
 // Switches the staging (and locking) of result files on for this process: the
 // program entry does; without it (writers called on their own) files are written
-// in place. forget_output_files switches it off.
+// in place. forget_output_files switches it off. Switching it on also makes
+// SIGTERM and SIGINT remove the staged files before the process ends by the
+// signal; the results already in place stay.
 void stage_result_files(bool on);
 
 // Name that open_run_file opens for an already unquoted name and a mode: the run
@@ -83,6 +85,10 @@ bool finish_output_files(output_scope scope, bool keep);
 
 // Removes every staged file of both scopes (a process that ends early).
 void abandon_output_files();
+
+// The end of the process: removes the lock marker of every folder it wrote to,
+// unless another run holds a lock in it, and closes them.
+void remove_lock_markers();
 
 // True while no open output stream has had a failed write; otherwise the first
 // failed one is reported as close_run_file does and the result is false. Called

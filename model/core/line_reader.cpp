@@ -192,3 +192,17 @@ bool whole_token_int(const std::string &token, int &value) {
     value = static_cast<int>(v);
     return true;
 }
+
+int scan_int_word(std::FILE *file, std::string &word, int &value) {
+    word.clear();
+    auto is_blank = [](int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    int c = std::getc(file);
+    while (c != EOF && is_blank(c)) c = std::getc(file);
+    while (c != EOF && !is_blank(c)) {
+        word.push_back(static_cast<char>(c));
+        c = std::getc(file);
+    }
+    if (c != EOF) std::ungetc(c, file);
+    if (word.empty()) return 0;
+    return whole_token_int(word, value) ? 1 : -1;
+}

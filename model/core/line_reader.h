@@ -50,3 +50,9 @@ std::size_t skip_first_word(std::string_view line);
 // "2004_no3.map" is not a number.
 bool whole_token_double(const std::string &token, double &value);
 bool whole_token_int(const std::string &token, int &value);
+
+// Reads the next word of an open file (characters up to a blank, tab or line
+// end; leading ones skipped) into word, as written, and its value when the whole
+// word is an int. 1 an int, 0 no word left, -1 a word that is no int or lies past
+// the range of one (a message can then quote it as the file gives it).
+int scan_int_word(std::FILE *file, std::string &word, int &value);

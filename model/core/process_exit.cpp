@@ -15,6 +15,7 @@ void set_process_exit_handler(process_exit_handler handler) { exit_handler = han
 
 void end_process(int status) {
     abandon_output_files();  // a result that was not finished is not kept
+    remove_lock_markers();
     std::fflush(stdout);
     std::fflush(stderr);
     if (exit_handler) exit_handler(status);

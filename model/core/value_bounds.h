@@ -35,6 +35,11 @@ inline constexpr value_bounds manning_n{0.0, 100.0, "0 to 100"};
 inline constexpr value_bounds storage_mm{-100000.0, 100000.0, "-100000 to 100000 mm"};
 // A well's pumping rate (m3/s; either sign).
 inline constexpr value_bounds pumping{-1000.0, 1000.0, "-1000 to 1000 m3/s"};
+// A shape parameter of the Havercamp soil curves (A, B, alpha, beta): above 0,
+// within what any soil gives.
+inline constexpr value_bounds havercamp_parameter{1e-12, 1e12, "1e-12 to 1e12"};
+// A channel discharge (m3/s; either sign): above the largest floods measured.
+inline constexpr value_bounds channel_discharge{-1.0e6, 1.0e6, "-1000000 to 1000000 m3/s"};
 // A rain rate (mm/h): above the largest intensities ever measured.
 inline constexpr value_bounds rain_mm_h{0.0, 2000.0, "0 to 2000 mm/h"};
 // A dissolved concentration (g/m3): no more than the mass of the water itself.

@@ -105,6 +105,7 @@ bool validate_lowspot(model_state &s, int k) {
         std::printf("\nThe fraction of the grid-size specified for the lowspot in the grid at\n");
         std::printf("row %d col %d is unreasonable, with a value of %f.  Acceptable\n", r, c, f);
         std::printf(" values range from 0.0 to 1.5.  Change the value.  Program terminated.\n");
+        std::printf("  (low-spot file %s, card LOWSPOT_FILE)\n", s.lowspot_name.c_str());
         return fail();
     }
     // A low spot must lie on a cell of the watershed.

@@ -14,6 +14,7 @@
 #include "model/channel/channel_network.h"
 #include "model/channel/channel_services.h"
 #include "model/core/errors.h"
+#include "model/core/value_bounds.h"
 #include "model/core/file_opener.h"
 #include "model/core/globals.h"
 #include "model/core/grid_map.h"
@@ -191,6 +192,15 @@ void read_channel_hotstart(model_state &s) {
             std::printf("Error: the channel hotstart file %s gives link %d, node %d a depth or "
                         "discharge that is not a finite number.\n",
                         s.read_chan_hotstart_name.c_str(), link, node);
+            std::fclose(f);
+            chan_input_stop();
+            return;
+        }
+        if (!within_bounds(depth, bounds::depth) || !within_bounds(q, bounds::channel_discharge)) {
+            std::printf("Error: line %d of the channel hotstart file %s gives link %d, node %d the "
+                        "depth %g and discharge %g; a depth is %s, a discharge %s.\n",
+                        line_number, s.read_chan_hotstart_name.c_str(), link, node, depth, q,
+                        bounds::depth.text, bounds::channel_discharge.text);
             std::fclose(f);
             chan_input_stop();
             return;

@@ -126,8 +126,9 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
         return;
     // Second read: cells and their entries.
     std::rewind(file);
-    int cell = 0, entry = 0, gnum = 0;
+    int cell = 0, entry = 0, gnum = 0, line_number = 0;
     while (read_line(line, file)) {
+        ++line_number;
         const int code = chan_card_code(line);
         if (code == chan_card::cellij) {
             int r = 0, c = 0;
@@ -162,9 +163,14 @@ void read_grid_stream_file(std::FILE *file, model_state &s) {
                 format_error_stop(s);
                 return;
             }
-            if (!next_double(line, frac)) {
-                std::printf("The share of a LINKNODE card in the grid-stream file is missing or "
-                            "not a finite number.\n");
+            // The share is the part of the node's length that lies in the cell.
+            std::string share;
+            next_token(share, line);
+            if (!whole_token_double(share, frac) || !(frac > 0.0 && frac <= 1.0)) {
+                std::printf("Error in the grid-stream file %s, line %d: the share \"%s\" of "
+                            "LINKNODE %d %d is not a number more than 0 and at most 1 (the part "
+                            "of the node's length that lies in the cell).\n",
+                            s.stream_cell_name.c_str(), line_number, share.c_str(), l, n);
                 format_error_stop(s);
                 return;
             }

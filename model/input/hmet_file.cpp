@@ -172,6 +172,7 @@ struct qar_record {
     double pressure = 0.0;
     int humidity = 0, sky = 0, wind = 0, temperature = 0;
     double direct = 0.0, global = 0.0;
+    std::string unread;  // the word at which a record stopped (empty: no word left)
 };
 
 // Next blank-separated word of the file, across line ends; false at its end.
@@ -209,24 +210,37 @@ int read_qar_record(model_state &s, qar_record &r) {
                    &r.sky,  &r.wind,  &r.temperature};
     double *reals[] = {&r.pressure, &r.direct, &r.global};
     std::string w;
+    r.unread.clear();
     for (int k = 0; k < qar_field_count; ++k) {
         if (!next_word(s, w)) return k == 0 ? -1 : k;
         const bool ok = k == 4    ? word_double(w, *reals[0])
                         : k >= 9  ? word_double(w, *reals[k - 8])
                                   : word_int(w, *ints[k]);
-        if (!ok) return k;
+        if (!ok) {
+            r.unread = w;
+            return k;
+        }
     }
     return qar_field_count;
 }
 
-void qar_format_error(const model_state &s, int line, int fields) {
+void qar_format_error(const model_state &s, const qar_record &r, int line, int fields) {
     std::printf("Error: Problem encountered in hmet_QAR file, line %d, near parameter %d\n\n", line,
                 fields + 1);
     std::printf(" Format:\n1   2   3   4    5     6           7        8         9    10        11  \n"
                 "Yr  Mo  Day Hr  Press. RelHumidity SkyCover WindSpeed Temp DirectRad GlobalRad\n"
                 "int int int int float  int         int      int       int  float     float\n\n");
-    std::printf("Error: hydro-meteorological file %s, line %d: a record needs 11 fields\n",
-                s.hydromet_name.c_str(), line);
+    // A record that ran out of words lacks fields; one that stopped at a word
+    // holds a value that its field cannot take.
+    const bool real_field = fields == 4 || fields >= 9;
+    if (r.unread.empty())
+        std::printf("Error: hydro-meteorological file %s, line %d: a record needs 11 fields; "
+                    "the file ends after %d\n",
+                    s.hydromet_name.c_str(), line, fields);
+    else
+        std::printf("Error: hydro-meteorological file %s, line %d: field %d, \"%s\", is not %s\n",
+                    s.hydromet_name.c_str(), line, fields + 1, r.unread.c_str(),
+                    real_field ? "a number" : "a whole number (fields 1-4 and 6-9 are whole numbers)");
     raise_printed_error();
 }
 
@@ -254,7 +268,7 @@ int scan_qar(model_state &s) {
         const int n = read_qar_record(s, r);
         if (n == -1) break;
         if (n < qar_field_count) {
-            qar_format_error(s, lines + 1, n);
+            qar_format_error(s, r, lines + 1, n);
             return -1;
         }
         if (!qar_record_ok(s, r, lines + 1) ||
@@ -287,7 +301,7 @@ int read_qar(model_state &s) {
     const int n = read_qar_record(s, r);
     if (n == -1) return -1;
     if (n < qar_field_count) {
-        qar_format_error(s, m.records_read + 1, n);
+        qar_format_error(s, r, m.records_read + 1, n);
         return -1;
     }
     ++m.records_read;

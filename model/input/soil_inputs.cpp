@@ -474,7 +474,7 @@ void read_et_parameters(model_state &s) {
                     if (fatal()) return;
                 } else {
                     echo_console(s, "reading canopy resistance table and map from the master "
-                                    "tahle file\n");
+                                    "table file\n");
                     if (s.summary_file)
                         std::fprintf(s.summary_file, "reading canopy resistance map from file\n");
                 }

@@ -106,6 +106,7 @@ const value_bounds *layer_value_bounds(int form, int j) {
     if (j == 7) return &bounds::depth_cm;
     if (form != 2 && j == 8) return &bounds::pore_index;
     if (form != 2 && j == 9) return &bounds::depth_cm;  // the bubbling head, either sign
+    if (form == 2 && j <= 11) return &bounds::havercamp_parameter;
     return nullptr;
 }
 
@@ -157,7 +158,7 @@ bool soil_values_bounded(const model_state &s, const std::string &file_name, int
                 raise_printed_error();
                 return false;
             }
-            for (int j = 1; j <= 9; ++j) {
+            for (int j = 1; j <= (form == 2 ? 11 : 9); ++j) {
                 const double value =
                     s.soil_layers[k].values[static_cast<std::size_t>(value_field(form, j, l))];
                 const double plain = form != 2 && j == 9 ? std::abs(value) : value;

@@ -8,6 +8,7 @@
 #include "model/core/errors.h"
 #include "model/core/globals.h"
 #include "model/core/grid_map.h"
+#include "model/core/line_reader.h"
 #include "model/input/input_readers.h"
 #include "model/core/model_state.h"
 
@@ -131,22 +132,34 @@ void read_theta_locations(model_state &s) {
     const std::string &name = s.in_theta_location_name;
     s.theta_location_count = 0;
     int count = 0, largest = 0;
-    const int wanted = s.inf_richards ? 2 : 1;
-    const int got = s.inf_richards ? std::fscanf(f, "%d %d", &count, &largest)
-                                   : std::fscanf(f, "%d", &count);
-    if (got != wanted) {
+    std::string count_word, largest_word;
+    // The counts are quoted as the file gives them; one past the range of an int
+    // is more than any file holds.
+    auto whole_number = [](const std::string &w) {
+        return !w.empty() && w.find_first_not_of("+-0123456789") == std::string::npos;
+    };
+    const int got_count = scan_int_word(f, count_word, count);
+    const int got_largest = s.inf_richards ? scan_int_word(f, largest_word, largest) : 1;
+    if (got_count == 0 || got_largest == 0 || (got_count < 0 && !whole_number(count_word)) ||
+        (got_largest < 0 && !whole_number(largest_word))) {
         location_read_failed(f, name, "count", 0);
         return;
     }
     // Each location takes at least two characters ("r c" and its separator), and
     // no location has more depths than a column has nodes.
-    const bool too_deep = s.richards_node_count > 0 && largest > s.richards_node_count;
-    if (count < 0 || largest < 0 || !count_fits(f, count, 2) || too_deep) {
-        std::printf("Error: file %s gives %d soil-moisture locations of at most %d depths\n",
-                    name.c_str(), count, largest);
-        std::printf("  (counts of 0 or more: no more locations than its lines hold, no more "
-                    "depths than a soil column has nodes, %d)\n",
-                    s.richards_node_count);
+    const bool too_deep = got_largest < 0 || (s.richards_node_count > 0 && largest > s.richards_node_count);
+    if (got_count < 0 || count < 0 || largest < 0 || !count_fits(f, count, 2) || too_deep) {
+        if (s.inf_richards) {
+            std::printf("Error: file %s gives %s soil-moisture locations of at most %s depths\n",
+                        name.c_str(), count_word.c_str(), largest_word.c_str());
+            std::printf("  (counts of 0 or more: no more locations than its lines hold, no more "
+                        "depths than a soil column has nodes, %d)\n",
+                        s.richards_node_count);
+        } else {
+            std::printf("Error: file %s gives %s soil-moisture locations\n", name.c_str(),
+                        count_word.c_str());
+            std::printf("  (a count of 0 or more, no more locations than its lines hold)\n");
+        }
         raise_printed_error();
         return;
     }

@@ -8,11 +8,13 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 #include "model/core/errors.h"
 #include "model/core/file_opener.h"
 #include "model/core/globals.h"
 #include "model/core/grid_map.h"
+#include "model/core/line_reader.h"
 #include "model/input/input_readers.h"
 #include "model/input/lake_file.h"
 #include "model/input/wells.h"
@@ -121,18 +123,22 @@ void read_static_flux_table(model_state &s) {
 void read_gw_output_locations(model_state &s) {
     std::FILE *file = s.well_location_file;
     int count = 0;
-    if (std::fscanf(file, "%d", &count) != 1 || count < 0) {
+    std::string word;
+    const int got = scan_int_word(file, word, count);
+    const bool whole_number = !word.empty() && word.find_first_not_of("+0123456789") == std::string::npos;
+    if (got == 0 || (got < 0 && !whole_number) || count < 0) {
         std::printf("Error: the well location file %s does not begin with a count of "
                     "locations.\n",
                     s.out_well_location_name.c_str());
         raise_printed_error();
         return;
     }
-    // Each location takes at least two characters ("r c" and its separator).
-    if (!count_fits(file, count, 2)) {
-        std::printf("Error: the well location file %s gives %d locations, more than its lines "
+    // Each location takes at least two characters ("r c" and its separator); a
+    // count past the range of an int is more than any file holds.
+    if (got < 0 || !count_fits(file, count, 2)) {
+        std::printf("Error: the well location file %s gives %s locations, more than its lines "
                     "hold.\n",
-                    s.out_well_location_name.c_str(), count);
+                    s.out_well_location_name.c_str(), word.c_str());
         raise_printed_error();
         return;
     }

@@ -51,7 +51,7 @@ void write_title(const model_state &s, std::FILE *f) {
                  s.hmet_last[2], s.hmet_last[0], s.hmet_last[3]);
     std::fprintf(f, "The following number of hydromet. data points were repaired:%d\n",
                  s.hmet_repair_count);
-    if (s.et_penman) std::fprintf(f, "Penman-Montieth evapotranspiration was calculated.\n");
+    if (s.et_penman) std::fprintf(f, "Penman-Monteith evapotranspiration was calculated.\n");
     if (s.et_deardorff) std::fprintf(f, "Deardorff bare-soil evaporation was calculated.\n");
     if (s.sacramento_on) std::fprintf(f, "Sacramento soil moisture accounting was used.\n");
 }
@@ -129,7 +129,7 @@ void write_water_balance(const model_state &s, std::FILE *f) {
                      event.moved(ledger_node::sacramento, ledger_node::atmosphere));
         // What they took in: the event's infiltration and what waited at its
         // start, less what still waits.
-        std::fprintf(f, "volume of infil water SAC recieves:    %9.1lf\n",
+        std::fprintf(f, "volume of infil water SAC receives:    %9.1lf\n",
                      event.net(ledger_node::surface, ledger_node::sacramento) + m.sac_pending -
                          sacramento_pending_volume(s));
     }

@@ -273,11 +273,6 @@ int read_sjunc(network_pass &r, const std::vector<std::string_view> &words) {
     p.junction_col[j] = v.i[2];
     p.junction_row[j] = v.i[3];
     p.junc_fixed_head[j] = v.i[1] > 10 ? 1 : 0;
-    if (v.d[1] + 2.0 > v.d[0]) {
-        std::printf(
-            "Warning: ground elevation less than 2.0m above node bottom. superjunction %d\n", j);
-        count_warning();
-    }
     return read_ok;
 }
 
@@ -349,12 +344,6 @@ int read_node(network_pass &r, const std::vector<std::string_view> &words, int l
     p.node_ycoord[k][l] = v.d[4];
     p.node_col[k][l] = v.i[2];
     p.node_row[k][l] = v.i[3];
-    if (v.d[1] + 2.0 > v.d[0]) {
-        std::printf(
-            "Warning: ground elevation less than 2.0m above node bottom. superlink %d, node %d\n",
-            l, k);
-        count_warning();
-    }
     return read_ok;
 }
 
@@ -464,6 +453,47 @@ int check_network_complete(network_pass &r) {
                               "pipe %d of superlink %d has no PIPE card.", k, l);
     }
     return read_ok;
+}
+
+// A junction or node whose ground lies less than its widest pipe's diameter
+// above its bottom cannot hold that pipe below ground: the depths are doubtful.
+// One warning for the network names how many there are and the first.
+void warn_shallow_nodes(const network_pass &r) {
+    const superlink_network &p = r.p;
+    int count = 0;
+    std::string first;
+    auto check = [&](double ground, double bottom, double widest, const std::string &where) {
+        if (!(ground - bottom < widest)) return;
+        if (++count > 1) return;
+        char text[160];
+        std::snprintf(text, sizeof text, "%s: %.2f m deep for a pipe of %.2f m", where.c_str(),
+                      ground - bottom, widest);
+        first = text;
+    };
+    for (int j = 1; j <= p.num_junctions; ++j) {
+        double widest = 0.0;
+        for (int l = 1; l <= p.num_superlinks; ++l) {
+            const int pipes = p.link_node_count[l];
+            if (pipes < 1) continue;
+            if (p.slink_us_junc[l] == j) widest = std::max(widest, p.diameter[1][l]);
+            if (p.slink_ds_junc[l] == j) widest = std::max(widest, p.diameter[pipes][l]);
+        }
+        check(p.junc_ground_elev[j], p.junc_Zinv[j], widest, "super-junction " + std::to_string(j));
+    }
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const int pipes = p.link_node_count[l];
+        for (int k = 1; k <= pipes + 1; ++k) {
+            const double widest = std::max(k > 1 ? p.diameter[k - 1][l] : 0.0,
+                                           k <= pipes ? p.diameter[k][l] : 0.0);
+            check(p.node_ground_elev[k][l], p.slink_node_Zinv[k][l], widest,
+                  "superlink " + std::to_string(l) + ", node " + std::to_string(k));
+        }
+    }
+    if (count == 0) return;
+    std::printf("Warning: ground elevation less than the pipe diameter above node bottom at %d "
+                "junction(s) or node(s) of the pipe network file %s; first %s.\n",
+                count, r.name.c_str(), first.c_str());
+    count_warning();
 }
 
 // ---------------------------------------------------------------------------
@@ -635,5 +665,6 @@ int read_superlink_file(std::FILE *network_file, std::FILE *grid_pipe_file, mode
     int result = read_network(network_file, r);
     if (result == read_ok) result = check_network_complete(r);
     if (result != read_ok) return result;
+    warn_shallow_nodes(r);
     return read_grid_pipe(grid_pipe_file, s);
 }

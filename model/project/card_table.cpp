@@ -386,6 +386,10 @@ std::string nearest_card(const std::string &word) {
     std::string best;
     std::size_t best_distance = 3;
     for (const card_word &entry : card_table) {
+        // The edits number at least the difference of the lengths.
+        const std::size_t length = std::string_view(entry.word).size();
+        if ((word.size() > length ? word.size() - length : length - word.size()) >= best_distance)
+            continue;
         const std::size_t d = edit_distance(word, entry.word);
         if (d < best_distance && 3 * d < word.size()) {
             best_distance = d;
@@ -422,9 +426,15 @@ card_id card_lookup(std::string &line) {
     // An unknown card may be a misspelt one that changes the run: the warning names
     // the nearest known card, and the summary's warning report repeats it.
     const std::string nearest = nearest_card(word);
-    std::string note = "unknown card in the project file: " + word;
+    // A word past a readable length is quoted by its start and its length.
+    constexpr std::size_t quoted_length = 40;
+    const std::string quoted =
+        word.size() <= quoted_length
+            ? word
+            : word.substr(0, quoted_length) + "... (" + std::to_string(word.size()) + " characters)";
+    std::string note = "unknown card in the project file: " + quoted;
     if (parallel_layout.process_rank == 0) {
-        std::printf("Warning: unknown card found in the project file: %s\n", word.c_str());
+        std::printf("Warning: unknown card found in the project file: %s\n", quoted.c_str());
         if (!nearest.empty()) std::printf("  did you mean %s?\n", nearest.c_str());
     }
     if (!nearest.empty()) note += " (did you mean " + nearest + "?)";

@@ -77,7 +77,8 @@ value_range card_range(card_id id) {
     case card_id::ov_mass_load: return of(bounds::land_mass);
     // A time step of more than a day leaves nothing for the model to resolve and
     // would carry the clock past the dates the calendar can hold.
-    case card_id::timestep: return {0.0, 86400.0, true, "more than 0, at most 86400"};
+    case card_id::timestep:
+    case card_id::gw_timestep: return {0.0, 86400.0, true, "more than 0, at most 86400"};
     // The upper layer of the root zone divides its water by its depth.
     case card_id::top_layer_depth:
     case card_id::gridsize:

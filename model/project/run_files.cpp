@@ -132,6 +132,13 @@ bool open_soil_rows(model_state &s) {
         // These two are needed only by a Richards run without a Richards table.
         const bool exempt = !(richards && !s.table_present[table_slot::richards_brooks] &&
                               !s.table_present[table_slot::richards_havercamp]);
+        if (!exempt && s.soil_type_name.empty() && s.mapping_table_on) {
+            // The open below fails with the file's label; this names the table's file.
+            std::printf("Error: no Richards soil: mapping table file %s has no "
+                        "RICHARDS_EQN_INFILTRATION_BROOKS or RICHARDS_EQN_INFILTRAIION_HAVERCAMP "
+                        "table, and no SOIL_TYPE_MAP card names a soil map.\n",
+                        s.mapping_table_name.c_str());
+        }
         if (open_row(s.soil_type_file, s.soil_type_name, "r", "soil type", exempt) ==
             row_result::failed)
             return false;

@@ -4,6 +4,7 @@
 #include "model/project/run_model.h"
 
 #include <array>
+#include <initializer_list>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -74,11 +75,30 @@ bool step_passed() {
     return error_record.fatal == 0;
 }
 
+// The outlet cell has no default: a card left out would put it at row or column 0.
+// False after the message when OUTROW or OUTCOL is missing.
+bool outlet_cards_given(const grid_params &g) {
+    struct outlet_card {
+        int value;
+        const char *card, *what;
+    };
+    for (const outlet_card &o : {outlet_card{g.outrow, "OUTROW", "row"},
+                                 outlet_card{g.outcol, "OUTCOL", "column"}}) {
+        if (o.value != 0) continue;
+        std::printf("Error: the project file has no card %s; the %s of the outlet cell is "
+                    "required (1 or more).\n",
+                    o.card, o.what);
+        raise_printed_error();
+        return false;
+    }
+    return true;
+}
+
 // Set-up steps 6 to 26 of a run; false when the run goes straight to the clean-up.
 bool set_up_run(model_state &s, const std::string &project_file, bool has_record,
                 double start_ms) {
     read_run_parameters(project_file, s);
-    if (!step_passed()) return false;
+    if (!step_passed() || !outlet_cards_given(s.grid)) return false;
     // read_run_parameters sets calibration_run from the OPTIMIZE card, which a
     // calibration project need not carry.
     // A run of a calibration series keeps the console for the series' progress

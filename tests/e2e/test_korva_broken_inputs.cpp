@@ -40,7 +40,31 @@ const broken_case cases[] = {
     {"empty precipitation file", "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 30\n",
      "PRECIP_FILE rain.gag\n", "rain.gag", "",
      "Error: the precipitation file rain.gag holds no event that can be read.\n"},
+    {"groundwater time step of 0", "MANNING_N 0.035", "MANNING_N 0.035\nGW_TIMESTEP 0", "", "",
+     "Error: card GW_TIMESTEP: the value \"0\" lies outside its range (more than 0, at most "
+     "86400)\n"},
+    {"outlet row left out", "OUTROW 3\n", "", "", "",
+     "Error: the project file has no card OUTROW; the row of the outlet cell is required (1 or "
+     "more).\n"},
+    {"location count past an integer", "MANNING_N 0.035",
+     "MANNING_N 0.035\nIN_THETA_LOCATION t.txt\nOUT_THETA_LOCATION t.out", "t.txt",
+     "99999999999\n1 1\n", "Error: file t.txt gives 99999999999 soil-moisture locations\n"},
 };
+
+// A card word of 100,000 characters is warned about by its first 40 and its length.
+TEST(KorvaBrokenInputs, ALongUnknownCardIsQuotedByItsStart) {
+    scratch_dir d;
+    d.write("basin.mask", head + "1 1 1\n1 1 1\n1 1 1\n");
+    d.write("basin.elv", head + "3 3 3\n2 2 2\n1 1 1\n");
+    d.write("basin.prj", good_project + std::string(100000, 'x') + "\n");
+    const auto r = d.run(KORVA_EXE, {"basin.prj"});
+    EXPECT_EQ(r.exit_status, 0) << r.out;
+    EXPECT_NE(r.out.find("Warning: unknown card found in the project file: " + std::string(40, 'x') +
+                         "... (100000 characters)\n"),
+              std::string::npos);
+    EXPECT_EQ(r.out.find(std::string(41, 'x')), std::string::npos);
+    EXPECT_FALSE(d.exists(".korva-run.lock"));  // a run that ended leaves no lock marker
+}
 
 TEST(KorvaBrokenInputs, EachBrokenInputEndsTheRunWithStatusOneAndItsMessage) {
     {
@@ -56,7 +80,7 @@ TEST(KorvaBrokenInputs, EachBrokenInputEndsTheRunWithStatusOneAndItsMessage) {
         d.write("basin.mask", head + "1 1 1\n1 1 1\n1 1 1\n");
         d.write("basin.elv", head + "3 3 3\n2 2 2\n1 1 1\n");
         const std::string file = c.file;
-        if (!file.empty()) d.write(file, (file == "rain.gag" ? "" : head) + c.text);
+        if (!file.empty()) d.write(file, (file.rfind("basin.", 0) == 0 ? head : "") + c.text);
         expect_refused(d, "basin.prj", good_project, c);
     }
 }

@@ -43,6 +43,7 @@ const char *soil = "INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP e.idx\
 const std::string wells = std::string(tables) + soil + "AQUIFER_DELTA_Z 0.1\nGW_SIMULATION\n"
                           "WATER_TABLE wt.map\nAQUIFER_BOTTOM bot.map\nGW_BOUNDFILE e.idx\n"
                           "GW_UNIF_HYCOND 5\nGW_UNIF_POROSITY 0.3\nGW_TIMESTEP 60\nUSE_WELLS\n";
+const std::string well_levels = wells + "GW_WELL_LEVEL wl.out\nOUT_WELL_LOCATION wl.txt\n";
 const char *nutrients = "NUTRIENTS\nAQ_ENV env.aq\nNTR_SUM ntr.sum\n";
 const char *lakes = "OVERLAND_LAKE_MAP e.idx\nOVERLAND_LAKE_FILE lakes.dat\n";
 
@@ -70,6 +71,8 @@ const broken_table cases[] = {
      "row 1 of the SOIL_EROSION_PROPS table in mapping table file m.cmt: value 7"},
     {wells.c_str(), "m.cmt", with(mapping, "-0.001", "inf"),
      "row 1 of the WELL_TABLE table in mapping table file m.cmt: value 2"},
+    {well_levels.c_str(), "wl.txt", "99999999999\n1 1\n",
+     "the well location file wl.txt gives 99999999999 locations, more than its lines hold."},
     {tables, "m.cmt", with(mapping, "PRECIP_CONC 1", "PRECIP_CONC nan"),
      "Error in reading the precip concentration of constituent #1"},
     {"ST_MAPPING_TABLE st.cmt\n", "", "", ""},

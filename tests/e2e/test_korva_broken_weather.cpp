@@ -51,6 +51,8 @@ const broken_case cases[] = {
     {"QAR hour before the one above it", "", "", "longterm.qar",
      "2021 7 12 2 29.92 80 3 3 57 0 0\n2021 7 12 1 29.92 80 3 3 57 0 0\n",
      "line 2: the hour 2021-07-12 01:00 does not come after the hour of the record before\n"},
+    {"QAR hour not whole", "", "", "longterm.qar", "2021 7 12 16.5 29.92 80 3 3 57 0.0 0.0\n",
+     "longterm.qar, line 1: field 4, \"16.5\", is not a whole number"},
     {"QAR pressure not a number", "", "", "longterm.qar", "2021 7 12 1 nan 80 3 3 57 0.0 0.0\n",
      "longterm.qar, line 1: the pressure nan is not a finite number\n"},
     {"QAR radiation infinite", "", "", "longterm.qar", "2021 7 12 1 29.92 80 3 3 57 0.0 inf\n",

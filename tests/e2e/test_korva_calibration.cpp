@@ -250,6 +250,8 @@ TEST(KorvaCalibration, UnusableInputsEndWithStatusOne) {
         {"-c", "obs.dat", "1\n1 1 inf 1\n", "line 2 of the observation file obs.dat holds a value that is not a finite"},
         {"-c", "list.txt", "-", "the replacement parameter list file list.txt cannot be read"},
         {"-c", "sce_output.dat", "/", "Can't open output file sce_output.dat"},
+        {"-c", "sce.in", "x\ny\nz\n6 3 1e-3 2 7 0 1\n0 0 0 0 0 0\n30 -1 50\n",
+         "the lower bound -1 of parameter 1 (tag [RAIN], line 6 of the calibration input file sce.in)"},
         {"-m3", "mc.in", "-", "unable to open the Monte Carlo input file mc.in"},
         {"-m3", "mc.in", "x\ny\nz\n999999999\n20 50\n", "line 6 of the Monte Carlo input file mc.in is missing"},
         {"-m3", "mc.in", "x\ny\nz\n1\n-inf 50\n", "line 5 of the Monte Carlo input file mc.in holds a bound that"},

@@ -104,3 +104,26 @@ TEST(KorvaFailedWrites, OutputOnAFullDeviceEndsWithStatusOneNamingTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// A run stopped by SIGTERM while it waits on an input (a named pipe that no one
+// writes) removes its staged results and its lock marker; the results that an
+// earlier run left stay as they were.
+TEST(KorvaFailedWrites, StopSignalRemovesTheStagedFilesAndKeepsTheEarlierResults) {
+    scratch_dir d;
+    write_grids(d);
+    d.write("basin.prj", project("run.sum", "run.otl", "GREEN_AMPT\nMOISTURE moist.map\n"));
+    d.write("run.sum", "earlier summary\n");
+    const std::string script =
+        "mkfifo moist.map && { \"" KORVA_EXE "\" basin.prj > korva.txt & pid=$!; i=0; "
+        "while [ ! -e run.sum.part ] && [ $i -lt 1200 ]; do sleep 0.05; i=$((i+1)); done; "
+        "kill -TERM $pid; wait $pid; echo \"status $?\"; }";
+    const auto r = d.run("/bin/sh", {"-c", script});
+    EXPECT_NE(r.out.find("status 143"), std::string::npos) << r.out << r.err;
+    for (const char *left : {"run.sum.part", "run.otl.part", ".korva-run.lock", "run.otl"})
+        EXPECT_FALSE(d.exists(left)) << left;
+    EXPECT_EQ(d.read("run.sum"), "earlier summary\n");
+}
+
+}  // namespace

@@ -29,6 +29,10 @@ const std::string mapping = "KORVA_INDEX_MAP_TABLES\nINDEX_MAP e.idx \"E\"\nWELL
                             row("1", "0 0 0 0 0 0");
 const std::string layer = "1.3 0.43 0.03 0.11 0.05 0.2 10 0.25 11.1\n";
 const std::string soil_table = "1\n0\n1\n1 2 2 0.1\n" + layer + layer + layer;
+// The Havercamp form: A of the first layer -1 (A, B, alpha and beta are above 0).
+const std::string havercamp_layer = "1.3 0.43 0.03 0.11 0.05 0.2 10 1.175e6 4.74 27.8 3.96\n";
+const std::string havercamp_table = "1\n0\n1\n1 2 2 0.1\n" +
+                                    with(havercamp_layer, "1.175e6", "-1") + havercamp_layer + havercamp_layer;
 const std::string wells = "MAPPING_TABLE m.cmt\nINF_RICHARDS\nRICHARDS_C_OPTION brooks\n"
                           "SOIL_TYPE_MAP e.idx\nSOIL_LAYER_INPUT_FILE soil.tab\nSOIL_MOIST_DEPTH 10\n"
                           "AQUIFER_DELTA_Z 0.1\nGW_SIMULATION\nWATER_TABLE wt.map\n"
@@ -100,6 +104,10 @@ const bound_case cases[] = {
     {redist_mapped, "", "", "m.cmt", ga_table("1e308", "0.3"), "the pore distribution index of grid cell 1 is 1e+308"},
     {wells, "", "", "soil.tab", with(soil_table, "0.2 10 0.25", "0.2 10 -1"),
      "soil 1 of the Richards soil table soil.tab: value 8 of its layer 1 line, -1, lies outside 0.01 to 10"},
+    {wells, "RICHARDS_C_OPTION brooks", "RICHARDS_C_OPTION havercamp", "soil.tab", havercamp_table,
+     "soil 1 of the Richards soil table soil.tab: value 8 of its layer 1 line, -1, lies outside 1e-12"},
+    {"MAPPING_TABLE m.cmt\nINF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_MOIST_DEPTH 10\n", "", "", "", "",
+     "mapping table file m.cmt has no RICHARDS_EQN_INFILTRATION_BROOKS or"},
 };
 
 TEST(KorvaPhysicalBounds, ValuesBeyondTheirQuantityEndTheRunAtSetUpNamingTheFileOrCard) {

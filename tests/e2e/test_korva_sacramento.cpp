@@ -124,7 +124,7 @@ TEST(KorvaSacramento, LongTermRunWithAChannelClosesTheBalance) {
         }
         // Infiltration is the stores' input, counted once; the balances close.
         const std::size_t m3 = summary.find("expressed as volumes (m^3)");
-        EXPECT_NEAR(after(summary, "volume of infil water SAC recieves:"),
+        EXPECT_NEAR(after(summary, "volume of infil water SAC receives:"),
                     after(summary, "Input rainfall (m3):", m3), 0.05);
         for (const char *error : {"mass conservation error:", "surface components =",
                                   "Overall mass balance error =",

@@ -207,7 +207,7 @@ TEST_F(SceSettings, InputRefusals) {
         int result = 0;
         out = capture_stdout([&] { result = SCEUA(opt); });
         EXPECT_EQ(result, -1);
-        EXPECT_EQ(out, "Error: unable to successufully setup SCE-UA. Unable to run.\n");
+        EXPECT_EQ(out, "Error: unable to successfully setup SCE-UA. Unable to run.\n");
         sce_free(opt);
     }
     const std::string long_name(1100, 'x');

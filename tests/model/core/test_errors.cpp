@@ -93,7 +93,7 @@ TEST_F(ErrorReporter, MultiLineMessageByteExact) {
               "   rain duration in minutes are both non-zero.\n");
     // The message keeps its spelling as the model has always printed it.
     EXPECT_EQ(report(24),
-              "\nError: tomatal resistance values not specified for Penman-Montieth long term "
+              "\nError: tomatal resistance values not specified for Penman-Monteith long term "
               "simulation.\n Check project file.\n");
     EXPECT_EQ(report(130), "\nError: unable to open the nutrient summery file.\n");
 }

@@ -204,6 +204,7 @@ TEST_F(LowSpots, FractionBoundsAreInclusive) {
     EXPECT_TRUE(fails());
     EXPECT_NE(out.find("row 1 col 1 is unreasonable, with a value of 1.500000.  Acceptable\n"),
               std::string::npos);
+    EXPECT_NE(out.find("  (low-spot file basin.spots, card LOWSPOT_FILE)\n"), std::string::npos);
 }
 
 TEST_F(LowSpots, InvalidDirectionIsRefused) {

@@ -2,7 +2,9 @@
 // link-node entries, short entry lists, and every refused form (missing header,
 // wrong second card, counts beyond their declared counts, cells outside the grid
 // or the mask, entries outside the network).
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "model/input/grid_stream.h"
 #include "tests/model/input/channel_test_files.h"
@@ -81,8 +83,14 @@ TEST_F(GridStream, RefusedFiles) {
         {"GRIDSTREAMFILE\nSTREAMCELLS 1\nNUMNODES 1\nLINKNODE 1 1 1\n",
          "comes before any CELLIJ card"},
     };
+    std::vector<refusal> all(std::begin(cases), std::end(cases));
+    // The share of a node's length in its cell: more than 0, at most 1.
+    for (const char *share : {"abc", "0", "1e-320", "1.5", "1e308", "-1", "nan", ""})
+        all.push_back({std::string("GRIDSTREAMFILE\nSTREAMCELLS 1\nCELLIJ 1 1\nNUMNODES 1\n"
+                                   "LINKNODE 1 1 ") + share + "\n",
+                       "Error in the grid-stream file chan.gst, line 5: the share"});
     s.stream_cell_name = "chan.gst";
-    for (const refusal &c : cases) {
+    for (const refusal &c : all) {
         reset_process_globals();
         const std::string out = load(c.text);
         EXPECT_TRUE(failed()) << c.text;

@@ -68,6 +68,22 @@ TEST_F(ChannelSetup, MissingHotstartStops) {
     EXPECT_NE(out.find("Can't open channel hotstart file named "), std::string::npos);
 }
 
+// A depth of 0 to 1000 m and a discharge within 1e6 m3/s; the line is named.
+TEST_F(ChannelSetup, HotstartValueBeyondItsQuantityStops) {
+    network();
+    for (const char *line : {"1 2 2147483648 0.1\n", "1 2 -0.5 0.1\n", "1 2 0.5 -2e6\n"}) {
+        reset_process_globals();
+        dir.write("chan.hot", std::string("1 1 0.5 0.1\n") + line);
+        s.read_chan_hotstart_on = 1;
+        s.read_chan_hotstart_name = path("chan.hot");
+        const std::string out = printed([&] { read_channel_hotstart(s); });
+        EXPECT_TRUE(failed()) << line;
+        EXPECT_NE(out.find("Error: line 2 of the channel hotstart file " + path("chan.hot") +
+                           " gives link 1, node 2"),
+                  std::string::npos) << out;
+    }
+}
+
 TEST_F(ChannelSetup, HydrographLocations) {
     network();
     s.in_hyd_location_on = 1;

@@ -198,18 +198,25 @@ TEST_F(SuperlinkFile, SectionTypesOneToThreeOnly) {
     }
 }
 
-TEST_F(SuperlinkFile, GroundLessThanTwoMetresAboveTheInvertWarns) {
+// A depth below the diameter of the widest pipe at the junction or node warns,
+// once for the network; a 1.5 m deep node of 0.6 m pipes does not.
+TEST_F(SuperlinkFile, GroundLessThanThePipeDiameterAboveTheInvertWarnsOnce) {
     const std::string node = "NODE 2 104.5 99.5 0.75 3 20.0 20.0 2 1";
     ASSERT_EQ(read(replaced(street, node, "NODE 2 102.5 101.0 0.75 3 20.0 20.0 2 1")), 0);
-    EXPECT_EQ(out,
-              "Warning: ground elevation less than 2.0m above node bottom. superlink 1, node 2\n"
-              "Finished reading gridpipe file.\n");
-    ASSERT_EQ(read(replaced(street, node, "NODE 2 103.0 101.0 0.75 3 20.0 20.0 2 1")), 0);
     EXPECT_EQ(out, "Finished reading gridpipe file.\n");
-    ASSERT_EQ(read(replaced(street, "SJUNC 2 104.0 99.0", "SJUNC 2 100.9 99.0")), 0);
-    EXPECT_EQ(out,
-              "Warning: ground elevation less than 2.0m above node bottom. superjunction 2\n"
-              "Finished reading gridpipe file.\n");
+    ASSERT_EQ(read(replaced(street, node, "NODE 2 101.3 101.0 0.75 3 20.0 20.0 2 1")), 0);
+    const std::string warning = "Warning: ground elevation less than the pipe diameter above node "
+                                "bottom at ";
+    EXPECT_EQ(out, warning + "1 junction(s) or node(s) of the pipe network file " +
+                       s.storm_sewer_name + "; first superlink 1, node 2: 0.30 m deep for a pipe "
+                       "of 0.60 m.\nFinished reading gridpipe file.\n");
+    // Super-junction 2 meets a 0.6 m pipe and the 1.0 m rise of the tile drain.
+    ASSERT_EQ(read(replaced(replaced(street, "SJUNC 2 104.0 99.0", "SJUNC 2 99.9 99.0"), node,
+                            "NODE 2 101.3 101.0 0.75 3 20.0 20.0 2 1")),
+              0);
+    EXPECT_EQ(out, warning + "2 junction(s) or node(s) of the pipe network file " +
+                       s.storm_sewer_name + "; first super-junction 2: 0.90 m deep for a pipe of "
+                       "1.00 m.\nFinished reading gridpipe file.\n");
 }
 
 TEST_F(SuperlinkFile, GridPipeHeaderLines) {
