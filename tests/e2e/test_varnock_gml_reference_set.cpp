@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "test_varnock_gml_support.h"
 
@@ -58,10 +59,7 @@ reference_problem read_problem(const std::string &name) {
     reference_problem p;
     bool log_response = false;
     for (const problem_entry &e : problems) {
-        if (e.name == name) {
-            p.model = e.model;
-            log_response = e.log_response;
-        }
+        if (e.name == name) std::tie(p.model, log_response) = std::tie(e.model, e.log_response);
     }
     std::ifstream in(std::string(TEST_DATA_DIR) + "/nist/" + name + ".dat");
     bool data = false;
@@ -80,10 +78,7 @@ reference_problem read_problem(const std::string &name) {
         if (first == "Data:" && second == "y") data = true;
         double v = 0.0;
         if (first.size() >= 2 && first[0] == 'b' && second == "=") {
-            const char *keys[] = {"start1", "start2", "certified"};
-            for (const char *k : keys) {
-                if (row >> v) p.numbers[k].push_back(v);
-            }
+            for (const char *k : {"start1", "start2", "certified"}) if (row >> v) p.numbers[k].push_back(v);
         }
         if (first == "Residual" && line.find("Sum of Squares:") != std::string::npos) {
             p.numbers["rss"].push_back(std::atof(line.c_str() + line.find(':') + 1));
