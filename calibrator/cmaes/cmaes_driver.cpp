@@ -13,6 +13,8 @@
 #include "calibrator/cmaes/rbf.h"
 #include "calibrator/engine/model_run.h"
 #include "calibrator/engine/numeric/numeric.h"
+#include "calibrator/engine/reports.h"
+#include "calibrator/engine/result_files.h"
 #include "calibrator/engine/start_up_services.h"
 
 namespace {
@@ -34,6 +36,7 @@ struct evaluation_context {
     std::vector<double> best_x;  // its candidate
     long best_run = 0;           // and the run that returned it
     std::vector<char> failed;    // per candidate of the generation
+    std::vector<double> best_model_values;  // 1-based: the outputs of the best run
 };
 
 // Puts the coordinates into the adjustable parameters, in table order, and
@@ -78,6 +81,10 @@ bool evaluate_candidate(evaluation_context &ctx, cmaes_t &evo, int c) {
         ctx.best_phi = phi;
         ctx.best_x.assign(x, x + ctx.cd.adjustable_count);
         ctx.best_run = ctx.runs;
+        ctx.best_model_values.assign(uz(ctx.cd.observation_count) + 1, 0.0);
+        for (int k = 1; k <= ctx.cd.observation_count; ++k) {
+            ctx.best_model_values[uz(k)] = ctx.cd.observations[k].model_value[base_values];
+        }
     }
     if (ctx.archive != nullptr) rbf_archive_add(*ctx.archive, x, phi);
     return true;
@@ -226,6 +233,100 @@ void screen_generation(evaluation_context &ctx, cmaes_t &evo, int generation, in
     b = cmaes_next_batch_size(b, E, passes, popsize);
 }
 
+// Every parameter's stored value at the best candidate (1-based over all
+// parameters, tied ones from their parents).
+std::vector<double> best_values(evaluation_context &ctx) {
+    control_data &cd = ctx.cd;
+    // Without a model run the values are those of the start.
+    if (ctx.best_run > 0) set_parameter_values(cd, ctx.best_x.data());
+    std::vector<double> values(uz(cd.parameter_count) + 1, 0.0);
+    for (int p = 1; p <= cd.parameter_count; ++p) values[uz(p)] = cd.parameters[p].value;
+    return values;
+}
+
+void note_write(std::FILE *f) {
+    if (std::fflush(f) != 0 || std::ferror(f)) result_file_write_failed(f);
+}
+
+// The observations at the best run, the calculated values and residuals to
+// the precision of each measurement.
+void write_observation_table(std::FILE *record, const control_data &cd, const std::vector<double> &model) {
+    std::fprintf(record, "\nObservations at the best parameters ----->\n\n");
+    std::fprintf(record, "Observation            Measured       Calculated     Residual       Weight     Group\n");
+    for (int i = 1; i <= cd.observation_count; ++i) write_observation_row(record, cd.observations[i], model[uz(i)]);
+}
+
+// The results of a search that ended normally: the parameter value file holds
+// the best evaluated parameters; the run record the stop, the model runs, the
+// best phi with its parameters and observations, and the final search
+// distribution; the matrix file its covariance; the sensitivity file says
+// that the method takes no derivatives.
+void write_cmaes_results(evaluation_context &ctx, const cmaes_t &evo, const std::string &stop_text,
+                         int generations, std::FILE *record, std::FILE *sensitivity, std::FILE *matrix,
+                         std::FILE *parameter_values) {
+    control_data &cd = ctx.cd;
+    const int N = cd.adjustable_count;
+    const std::vector<double> values = best_values(ctx);
+    write_parameter_value_file(parameter_values, cd, values);
+
+    std::fprintf(record, "                            CMA-ES SEARCH RECORD (MODE %s)\n\n", cd.mode.c_str());
+    std::fprintf(record, "Stop:\n%s\n\n", stop_text.c_str());
+    std::fprintf(record, "Generations:\t%d\n", generations - 1);
+    std::fprintf(record, "Total Model Calls:\t%ld\n", ctx.runs);
+    std::fprintf(record, "Model runs that gave no function value:\t%ld\n\n", ctx.failed_runs);
+    if (ctx.best_run > 0) {
+        std::fprintf(record, "Lowest objective function a model run returned (model run %ld):\n", ctx.best_run);
+        std::fprintf(record, "Sum of squared weighted residuals (ie phi)\t\t: %E\n\n", ctx.best_phi);
+    } else {
+        std::fprintf(record, "No model run returned a function value: the values below are those of the start.\n\n");
+    }
+    std::fprintf(record, "Parameter        Best value        Search mean       Search standard deviation\n");
+    std::fprintf(record, "                                   (stored units: log10 of a log-transformed parameter)\n");
+    int k = 0;
+    for (int p = 1; p <= cd.parameter_count; ++p) {
+        int kind = 0;
+        parameter_kind(cd, p, kind);
+        const parameter_data &par = cd.parameters[p];
+        if (kind != 0) {
+            std::fprintf(record, "%-16s %-17s (%s)\n", par.name.c_str(),
+                         parameter_value_text(native_value(par, values[uz(p)])).c_str(), par.transform.c_str());
+            continue;
+        }
+        const double sd = evo.sigma * std::sqrt(evo.C[uz(k)][uz(k)]);
+        std::fprintf(record, "%-16s %-17s %-17.9E %.9E\n", par.name.c_str(),
+                     parameter_value_text(native_value(par, values[uz(p)])).c_str(), evo.xmean[uz(k)], sd);
+        ++k;
+    }
+    if (ctx.best_run > 0) write_observation_table(record, cd, ctx.best_model_values);
+    note_write(record);
+
+    std::fprintf(sensitivity, "The CMA-ES search (MODE %s) takes no derivatives: it has no sensitivities.\n",
+                 cd.mode.c_str());
+    std::fprintf(sensitivity, "Its best parameters are in %s, its record in %s.\n",
+                 ctx.names.parameter_value_name.c_str(), ctx.names.record_name.c_str());
+    note_write(sensitivity);
+
+    std::fprintf(matrix, "Covariance matrix of the final search distribution (sigma^2 C, stored units) ----->\n\n");
+    std::vector<std::string> names;
+    for (int p = 1; p <= cd.parameter_count; ++p) {
+        int kind = 0;
+        parameter_kind(cd, p, kind);
+        if (kind == 0) names.push_back(cd.parameters[p].name);
+    }
+    std::fprintf(matrix, "%-16s", "");
+    for (const std::string &n : names) std::fprintf(matrix, " %-16s", n.c_str());
+    std::fprintf(matrix, "\n");
+    for (int i = 0; i < N; ++i) {
+        std::fprintf(matrix, "%-16s", names[uz(i)].c_str());
+        for (int j = 0; j < N; ++j) {
+            const double c = i >= j ? evo.C[uz(i)][uz(j)] : evo.C[uz(j)][uz(i)];
+            std::fprintf(matrix, " %-16.9E", evo.sigma * evo.sigma * c);
+        }
+        std::fprintf(matrix, "\n");
+    }
+    note_write(matrix);
+}
+
 }  // namespace
 
 int cmaes_candidate_in_bounds(const cmaes_t &evo, const control_data &cd, int member) {
@@ -358,8 +459,8 @@ int cmaes_next_batch_size(int b, int E, int passes, int popsize) {
 }
 
 calib_status run_cmaes(int /*argc*/, char * /*argv*/[], control_data &cd, file_names names,
-                       std::FILE * /*record*/, std::FILE * /*sensitivity*/, std::FILE * /*matrix*/,
-                       std::FILE * /*parameter_values*/, template_file_table &templates,
+                       std::FILE *record, std::FILE *sensitivity, std::FILE *matrix,
+                       std::FILE *parameter_values, template_file_table &templates,
                        instruction_file_table &instructions, double &best_fitness) {
     best_fitness = std::numeric_limits<double>::quiet_NaN();
     const bool with_surrogate = cd.mode == "cmaesrbf";
@@ -411,7 +512,7 @@ calib_status run_cmaes(int /*argc*/, char * /*argv*/[], control_data &cd, file_n
     int generation = 1;
     evaluation_context ctx{cd, names, templates, instructions, fitness,
                            with_surrogate ? &archive : nullptr, 0, 0,
-                           std::numeric_limits<double>::quiet_NaN(), {}, 0, {}};
+                           std::numeric_limits<double>::quiet_NaN(), {}, 0, {}, {}};
     ctx.failed.assign(uz(popsize), 0);
 
     const char *failure = nullptr;
@@ -490,6 +591,7 @@ calib_status run_cmaes(int /*argc*/, char * /*argv*/[], control_data &cd, file_n
         if (std::fclose(all) != 0) status = 1;
     }
     if (all == nullptr || status != 0) std::printf("\nCannot write output file allcmaes.dat.\n");
+    write_cmaes_results(ctx, evo, stop_text, generation, record, sensitivity, matrix, parameter_values);
     cmaes_Release(evo);
     const int next_free = with_surrogate ? archive.next_free : 1;
     if (with_surrogate) rbf_archive_release(archive);

@@ -275,6 +275,19 @@ void read_from_file(readpara_t &sp, const char *file_name, int forced_N) {
                                 where.c_str());
                     cmaes_fatal("readpara_ReadFromFile(): ", where.c_str());
                 }
+                // A spread enters the covariance squared: below this its square
+                // is no normal number, and the condition number is infinite.
+                if (key.field == &readpara_t::initialStandardDeviations && !(v >= 1e-100)) {
+                    char shown[40];
+                    std::snprintf(shown, sizeof shown, "%g", v);
+                    const std::string where = std::string(name) + " line " + std::to_string(l + 1) + ": value " +
+                                              std::to_string(i + 1) + " of " + key.word + " is " + shown;
+                    std::printf("\nError in the parameter file %s; a standard deviation must be a positive number "
+                                "of at least 1e-100.\n",
+                                where.c_str());
+                    cmaes_fatal("readpara_ReadFromFile(): ", where.c_str(),
+                                ": initialStandardDeviations must be positive numbers of at least 1e-100");
+                }
             }
             for (int i = n; i < N; ++i) {
                 values[uz(i)] = values[uz(i % n)];

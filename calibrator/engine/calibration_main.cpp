@@ -70,7 +70,7 @@ calib_status run_cmaes_passes(int argc, char *argv[], control_data &cd, const fi
                            out.parameter_values, templates, instructions, best);
         // Only a value a model run returned is reported.
         if (std::isfinite(best)) {
-            std::fprintf(test, "The best function value for iteration %d is %lf\n", pass, best);
+            std::fprintf(test, "The best function value for iteration %d is %g\n", pass, best);
             sum_of_best += best;
             ++valued;
         } else {
@@ -78,7 +78,7 @@ calib_status run_cmaes_passes(int argc, char *argv[], control_data &cd, const fi
         }
     }
     if (valued > 0) {
-        std::fprintf(test, "\nThe average of all the best function values is %lf", sum_of_best / valued);
+        std::fprintf(test, "\nThe average of all the best function values is %g", sum_of_best / valued);
     }
     return status;
 }

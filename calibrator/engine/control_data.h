@@ -60,6 +60,11 @@ struct observation_group_data {
 struct observation_data {
     std::string name;
     double measured = 0.0;
+    // How the measured value is written: its decimals, after the point of its
+    // mantissa, and whether it has an exponent; the residuals of the record
+    // take the same form. -1: not read from a file (printed with 15 digits).
+    int measured_decimals = -1;
+    bool measured_exponent = false;
     std::array<double, 3> model_value{};  // indexed by value kind
     double weight = 0.0;
     std::string group;

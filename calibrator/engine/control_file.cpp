@@ -110,8 +110,11 @@ struct control_reader {
             return fail("expected a number for " + what + ", found \"" + word + "\"");
         }
         field = v;
+        last_number = word;
         return 0;
     }
+
+    std::string last_number;  // the word of the last number scan_double read
 
     // A measured value, prior value or weight enters phi squared and multiplied:
     // beyond this magnitude phi would not be a finite number.
@@ -255,6 +258,19 @@ calib_status read_control_values(control_reader &r, control_data &cd) {
     // would make the next lambda infinite.
     if (cd.lambda_factor > 0.0 && !std::isfinite(1.0 / cd.lambda_factor))
         return r.fail("lambda_factor (value 16) is too small to divide by");
+    // One iteration's search raises or lowers lambda by the factor at most
+    // lambda_limit times; the lambdas it reaches must stay numbers.
+    if (cd.lambda > 0.0 && cd.lambda_factor > 0.0) {
+        const double reach = std::fabs(std::log10(cd.lambda)) +
+                             std::fabs(std::log10(cd.lambda_factor)) * (cd.lambda_limit > 0 ? cd.lambda_limit : 1);
+        if (!(reach <= 300.0)) {
+            char shown[80];
+            std::snprintf(shown, sizeof shown, "%g and %g", cd.lambda, cd.lambda_factor);
+            return r.fail("lambda (value 15) and lambda_factor (value 16) are " + std::string(shown) +
+                          ": lambda times or divided by the factor " + std::to_string(cd.lambda_limit) +
+                          " times (lambda_limit, value 19) would pass 1e300; use a factor such as 2 to 10");
+        }
+    }
     if (cd.partial_jacobian != 0 && cd.partial_jacobian != 1) {
         return r.fail("partial_jacobian must be 0 or 1");
     }
@@ -280,6 +296,16 @@ calib_status read_svd_section(control_reader &r, control_data &cd) {
     s = s ? s : r.scan_int(cd.svd_eigen_write, "the eigenvector output flag");
     if (s != 0) return s;
     return r.next_section("parameter groups", cd.group_section_line);
+}
+
+// The decimals of a number as written (after the point of its mantissa) and
+// whether it carries an exponent.
+void written_form(const std::string &word, int &decimals, bool &exponent) {
+    const std::size_t e = word.find_first_of("eEdD");
+    exponent = e != std::string::npos;
+    const std::string mantissa = word.substr(0, e);
+    const std::size_t point = mantissa.find('.');
+    decimals = point == std::string::npos ? 0 : static_cast<int>(mantissa.size() - point - 1);
 }
 
 calib_status read_parameter_groups(control_reader &r, control_data &cd) {
@@ -368,6 +394,7 @@ calib_status read_observations(control_reader &r, control_data &cd) {
         calib_status s = 0;
         s = s ? s : r.scan_word(obs.name, "the name of " + what);
         s = s ? s : r.scan_double(obs.measured, "the measured value of " + what);
+        if (s == 0) written_form(r.last_number, obs.measured_decimals, obs.measured_exponent);
         s = s ? s : r.scan_double(obs.weight, "the weight of " + what);
         s = s ? s : r.check_magnitude(obs.measured, "the measured value of " + what);
         s = s ? s : r.check_magnitude(obs.weight, "the weight of " + what);
@@ -509,6 +536,7 @@ calib_status read_prior_line(control_reader &r, const control_data &cd,
         const std::string term = "term " + std::to_string(t) + " of " + what;
         double factor = 0.0;
         if (r.scan_double(factor, "the factor of " + term) != 0) return 1;
+        if (r.check_magnitude(factor, "the factor of " + term) != 0) return 1;
         if (t > 1 && operator_word == "-") factor = -factor;
         prior.factors[t] = factor;
         std::string star;
@@ -583,6 +611,12 @@ calib_status read_prior_and_regularisation(control_reader &r, control_data &cd) 
     s = s ? s : r.scan_double(cd.weight_factor_factor, "regularisation value 7");
     s = s ? s : r.scan_double(cd.weight_factor_tolerance, "regularisation value 8");
     if (s != 0) return s;
+    // The weight factor multiplies every prior residual before it is squared.
+    if (!(cd.weight_factor_initial >= 0.0)) {
+        return r.fail("regularisation value 4 (initial weight factor) must be 0 or more");
+    }
+    s = r.check_magnitude(cd.weight_factor_initial, "regularisation value 4 (initial weight factor)");
+    if (s != 0) return s;
     cd.weight_factor = cd.weight_factor_initial;
     return 0;
 }
@@ -591,7 +625,7 @@ calib_status read_prior_and_regularisation(control_reader &r, control_data &cd) 
 
 calib_status read_control_text(control_data &cd, const std::string &text,
                                const std::string &file_name) {
-    control_reader r{text, file_name};
+    control_reader r{text, file_name, 0, "header", {}};
     r.section = "header";
     if (!r.read_line(cd.first_line) || !r.read_line(cd.control_header)) {
         return r.fail("the file ends before the control data");

@@ -80,6 +80,7 @@ struct gml_run {
 // One model run of the drivers followed by the objective function of its kind.
 void run_and_score(gml_run &g, int value_kind, bool check_stop) {
     if (g.status != 0) return;
+    g.w.phi_overflow_from_model = false;
     g.status = gml_model_run(g.cd, g.names, value_kind, g.templates, g.instructions, check_stop);
     if (g.status == 0) {
         g.status = gml_phi(g.w, g.cd, value_kind, g.phi, g.measurement, g.regularisation);
@@ -537,6 +538,21 @@ void lambda_search(gml_run &g) {
 
     while (g.status == 0 && c < w.l) {
         if (shortening) cd.lambda = highest_lambda * cd.lambda_factor;
+        if (!std::isfinite(cd.lambda) || cd.lambda < 0.0) {
+            report_both(g.record, "\nThe Marquardt lambda of iteration %d is no longer a finite number (%E): "
+                        "make lambda_factor (control data value 16) or lambda_limit (value 19) smaller.\n",
+                        g.iteration, cd.lambda);
+            g.status = 1;
+            return;
+        }
+        char context[400];
+        std::snprintf(context, sizeof context,
+                      "It happened in the normal matrix of the upgrade (Jacobian' x weights x Jacobian + lambda) "
+                      "of iteration %d, lambda %E.\nA parameter without effect on the observations, or two with "
+                      "the same effect, makes it singular: fix or tie one of them, or raise lambda "
+                      "(control data value 15).",
+                      g.iteration, cd.lambda);
+        nr_set_context(context);
         if (cd.frozen_for_upgrade_count == 0) {
             if (g.estimation()) {
                 upgrade_vector(w.jacobian, w.prior, w.weights, cd, w.upgrade);
@@ -552,6 +568,7 @@ void lambda_search(gml_run &g) {
                        : limit_and_freeze_regularised(w.jacobian, w.weights, w.prior,
                                                       w.prior_weights, cd, w.upgrade,
                                                       w.adjustable, g.record);
+        nr_set_context("");
         if (g.status != 0) return;
         if (cd.frozen_count + cd.frozen_for_upgrade_count == w.a) {
             g.all_at_limits = 1;
@@ -596,7 +613,8 @@ void lambda_search(gml_run &g) {
         // A trial whose model gave a value that is not a finite number is an
         // unsuccessful trial: its phi counts above every other. Any other
         // failure ends the calibration.
-        const bool failed_trial = g.status != 0 && g.instructions.non_finite_value;
+        const bool failed_trial =
+            g.status != 0 && (g.instructions.non_finite_value || w.phi_overflow_from_model);
         if (failed_trial) {
             g.status = 0;
             g.phi = std::numeric_limits<double>::infinity();
@@ -756,8 +774,15 @@ void completion(gml_run &g) {
         if (g.singular == 0) {
             correlation_matrix(w.correlation_input, w.correlation, cd);
             int rotations = 0;
+            char context[300];
+            std::snprintf(context, sizeof context,
+                          "It happened in the eigenvectors of the parameter covariance matrix after iteration %d: "
+                          "parameters of very different size or effect; log-transform them, or fix one.",
+                          g.iteration - 1);
+            nr_set_context(context);
             jacobi(w.correlation_input, w.a, w.eigenvalues, w.eigenvectors, rotations);
             eigen_sort(w.eigenvalues, w.eigenvectors, w.a);
+            nr_set_context("");
         }
     }
     if (g.status == 0) {

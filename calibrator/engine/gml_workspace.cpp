@@ -3,6 +3,9 @@
 // copies of values and Jacobian rows. Set up at the start of a driver call.
 #include "calibrator/engine/gml_workspace.h"
 
+#include <cmath>
+#include <cstdio>
+
 #include "calibrator/engine/model_run.h"
 #include "calibrator/engine/start_up_services.h"
 #include "calibrator/engine/stop_tests.h"
@@ -146,7 +149,40 @@ calib_status gml_phi(gml_workspace &w, control_data &cd, int value_kind, double 
         phi = 0.0;
         for (int g = 1; g <= cd.observation_group_count; ++g) phi += cd.observation_groups[g].group_phi;
     }
+    if (status == 0 && !std::isfinite(phi)) status = report_phi_not_finite(w, cd, value_kind, phi);
     return status;
+}
+
+calib_status report_phi_not_finite(gml_workspace &w, const control_data &cd, int value_kind,
+                                   double phi) {
+    w.phi_overflow_from_model = false;
+    std::printf("\nThe objective function is not a finite number (%E).\n", phi);
+    for (int k = 1; k <= cd.observation_count; ++k) {
+        const observation_data &o = cd.observations[k];
+        const double r = (o.measured - o.model_value[value_kind]) * o.weight;
+        if (std::isfinite(r * r)) continue;
+        std::printf("Observation \"%s\": measured %E, model value %E, weight %E; the model value is "
+                    "too far from the measurement for its square to be a number: the model run failed.\n",
+                    o.name.c_str(), o.measured, o.model_value[value_kind], o.weight);
+        w.phi_overflow_from_model = true;
+        return 1;
+    }
+    for (int k = 1; k <= cd.prior_count; ++k) {
+        const prior_information_data &pi = cd.prior_information[k];
+        bool in_group = false;
+        for (int g = 1; g <= cd.observation_group_count; ++g) {
+            const observation_group_data &grp = cd.observation_groups[g];
+            in_group = in_group || (grp.group_name == pi.group && !std::isfinite(grp.group_phi));
+        }
+        if (!in_group) continue;
+        std::printf("It is the prior information \"%s\" (value %E, weight %E) at the current parameter "
+                    "values: make its factors, value or weight smaller.\n",
+                    pi.label.c_str(), pi.prior_value, pi.weight);
+        return 1;
+    }
+    std::printf("Its observations and prior information are each finite, their sum is not: "
+                "make the weights smaller.\n");
+    return 1;
 }
 
 calib_status gml_model_run(control_data &cd, const file_names &names, int value_kind,

@@ -43,6 +43,8 @@ struct gml_workspace {
     double_matrix correlation;
     double_matrix eigenvectors;
     double_vector eigenvalues;      // 1..A
+    // Set when the last phi was not a finite number because of a model value.
+    bool phi_overflow_from_model = false;
 };
 
 // Allocates every array for the problem in `cd`; status 1 (after the
@@ -59,9 +61,17 @@ void ensure_trial_store(gml_workspace &w, int c);
 // from the prior terms, and the weights.
 void fill_prior_terms_and_weights(gml_workspace &w, const control_data &cd);
 
+// A phi that is not a finite number: names the observation (a model value
+// too far off: `phi_overflow_from_model` is set, a failed model run) or the
+// prior information that makes it so, and returns 1.
+calib_status report_phi_not_finite(gml_workspace &w, const control_data &cd, int value_kind,
+                                   double phi);
+
 // Objective function of value kind 0 or 1: measurement phi plus, with prior
 // information, its prior (estimation) or regularisation share. `measurement`
-// and `regularisation` receive the two parts.
+// and `regularisation` receive the two parts; a phi that is not finite is
+// status 1 (report_phi_not_finite).
+
 calib_status gml_phi(gml_workspace &w, control_data &cd, int value_kind, double &phi,
                      double &measurement, double &regularisation);
 

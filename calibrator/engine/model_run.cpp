@@ -31,14 +31,20 @@ calib_status run_model_command(const control_data &cd) {
                     cd.model_command.c_str());
         return 1;
     }
-    if (WIFEXITED(rc)) {
-        if (WEXITSTATUS(rc) != 0) {
-            std::printf("Warning: the model command \"%s\" ended with exit status %d.\n",
-                        cd.model_command.c_str(), WEXITSTATUS(rc));
-        }
-    } else if (WIFSIGNALED(rc)) {
-        std::printf("Warning: the model command \"%s\" was ended by signal %d.\n",
+    // A model that ends with a non-zero status has failed: whatever its output
+    // files hold (an earlier run's results, or part of this one's) is not
+    // this run's result.
+    if (WIFEXITED(rc) && WEXITSTATUS(rc) != 0) {
+        std::printf("\nThe model command \"%s\" ended with exit status %d: the model run failed "
+                    "and its output files are not read.\n",
+                    cd.model_command.c_str(), WEXITSTATUS(rc));
+        return 1;
+    }
+    if (WIFSIGNALED(rc)) {
+        std::printf("\nThe model command \"%s\" was ended by signal %d: the model run failed "
+                    "and its output files are not read.\n",
                     cd.model_command.c_str(), WTERMSIG(rc));
+        return 1;
     }
     return 0;
 }

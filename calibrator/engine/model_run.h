@@ -9,8 +9,9 @@
 inline constexpr const char *stop_file_name = "varnock.stp";
 
 // Runs the model command line through the command interpreter and waits for it.
-// An interpreter that cannot run is status 1; a non-zero exit status of the
-// model is reported as a warning.
+// An interpreter that cannot run, a non-zero exit status of the model command
+// and a command ended by a signal are each a failed model run: a message
+// naming the command, and status 1.
 calib_status run_model_command(const control_data &cd);
 
 // Removes every model output file named in the instruction/output pairs (a

@@ -248,6 +248,17 @@ std::string parameter_value_text(double native) {
     return text;
 }
 
+void write_observation_row(std::FILE *record, const observation_data &o, double calculated) {
+    const int decimals = o.measured_decimals < 0 ? 15 : o.measured_decimals;
+    const char *form = o.measured_exponent || o.measured_decimals < 0 ? "%.*E" : "%.*f";
+    std::fprintf(record, "%s\t\t", o.name.c_str());
+    for (const double v : {o.measured, calculated, o.measured - calculated}) {
+        std::fprintf(record, form, decimals, v);
+        std::fprintf(record, "\t");
+    }
+    std::fprintf(record, "%lf\t%s\n", o.weight, o.group.c_str());
+}
+
 void write_parameter_value_file(std::FILE *parameter_values, const control_data &cd,
                                 const std::vector<double> &values) {
     if (parameter_values == nullptr) return;

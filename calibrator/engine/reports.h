@@ -56,5 +56,10 @@ calib_status write_sensitivities(control_data &cd, const double_matrix &jacobian
 void write_parameter_value_file(std::FILE *parameter_values, const control_data &cd,
                                 const std::vector<double> &values);
 
+// One line of the observation table of a run record: name, measured value,
+// calculated value and residual (these three to the precision of the measured
+// value as written), weight and group.
+void write_observation_row(std::FILE *record, const observation_data &o, double calculated);
+
 // One number of the parameter value file as written by the routine above.
 std::string parameter_value_text(double native);

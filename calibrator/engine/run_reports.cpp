@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "calibrator/engine/reports.h"
 #include "calibrator/engine/start_up_services.h"
@@ -113,6 +114,29 @@ void write_record_header(std::FILE *record, std::FILE *parameter_values,
                          double measurement_phi_value, double regularisation_phi_value,
                          double total_phi, const control_data &cd) {
     std::fprintf(record, "                            OPTIMIZATION RECORD\n\n");
+    if (regularising(cd)) {
+        // The weight factor is not adjusted: value 4 holds in every
+        // iteration, and the targets of values 1 to 3 are not sought.
+        std::fprintf(record, "REGULARISATION VALUES (control file, last section):\n");
+        const struct {
+            const char *what;
+            double value;
+        } values[] = {
+            {"1 target measurement objective function  ", cd.phi_measurement_limit},
+            {"2 acceptable measurement objective function", cd.phi_measurement_accept},
+            {"3 measurement objective function fraction", cd.phi_measurement_fraction},
+            {"4 weight factor                          ", cd.weight_factor_initial},
+            {"5 least weight factor                    ", cd.weight_factor_min},
+            {"6 greatest weight factor                 ", cd.weight_factor_max},
+            {"7 weight factor change factor            ", cd.weight_factor_factor},
+            {"8 weight factor tolerance                ", cd.weight_factor_tolerance},
+        };
+        for (int v = 0; v < 8; ++v) {
+            std::fprintf(record, "  %s  =  %E   %s\n", values[v].what, values[v].value,
+                         v == 3 ? "used: the weight factor of every iteration" : "read, not used");
+        }
+        std::fprintf(record, "\n");
+    }
     std::fprintf(record, "INITIAL CONDITIONS:\n");
     if (regularising(cd)) {
         std::fprintf(record, "  Current regularization weight factor                      =  %E\n",
@@ -174,14 +198,33 @@ void write_optimisation_results(std::FILE *record, double phi, const double_matr
         student_t_two_sided_95(weighted_count(cd) - cd.adjustable_count, t);
         std::fprintf(record, "Parameter        Estimated         95 percent confidence limits\n");
         std::fprintf(record, "                 value             lower limit       upper limit\n");
+        std::string unbounded;
         for (int j = 1; j <= n; ++j) {
             const parameter_data &p = cd.parameters[list[j]];
             const double spread = t * std::sqrt(covariance(j, j));
-            std::fprintf(record, "%s              %10lf         %10lf        %10lf\n", p.name.c_str(),
-                         native_value(p, p.value), native_value(p, p.value - spread),
-                         native_value(p, p.value + spread));
+            const double lower = native_value(p, p.value - spread);
+            const double upper = native_value(p, p.value + spread);
+            std::fprintf(record, "%s              %10lf         ", p.name.c_str(), native_value(p, p.value));
+            // A limit beyond the largest number (10 to a power past 308 for a
+            // log-transformed parameter) is no number to print.
+            if (std::isfinite(lower)) {
+                std::fprintf(record, "%10lf        ", lower);
+            } else {
+                std::fprintf(record, "%10s        ", "unbounded");
+            }
+            if (std::isfinite(upper)) {
+                std::fprintf(record, "%10lf\n", upper);
+            } else {
+                std::fprintf(record, "%10s\n", "unbounded");
+            }
+            if (!std::isfinite(lower) || !std::isfinite(upper)) unbounded += " " + p.name;
         }
         std::fprintf(record, "\n");
+        if (!unbounded.empty()) {
+            std::fprintf(record, "Note: the limits of%s are beyond the largest number the record can hold:\n",
+                         unbounded.c_str());
+            std::fprintf(record, "      the observations do not determine these parameters.\n\n");
+        }
         std::fprintf(record, "Note: confidence limits provide only an indication of parameter uncertainty.\n");
         std::fprintf(record, "      They rely on a linearity assumption which  may not extend as far in\n");
         std::fprintf(record, "      parameter space as the confidence limits themselves.\n\n\n");
@@ -213,8 +256,7 @@ void write_optimisation_results(std::FILE *record, double phi, const double_matr
     std::fprintf(record, "                       value          value\n");
     for (int k = 1; k <= cd.observation_count; ++k) {
         const observation_data &o = cd.observations[k];
-        std::fprintf(record, "%s\t\t%.20lf\t%.20lf\t%.20lf\t%lf\t%s\n", o.name.c_str(), o.measured,
-                     o.model_value[0], o.measured - o.model_value[0], o.weight, o.group.c_str());
+        write_observation_row(record, o, o.model_value[0]);
     }
     std::fprintf(record, "\n\n\n");
 

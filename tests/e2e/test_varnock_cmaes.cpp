@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <sstream>
 #include <string>
@@ -308,7 +309,7 @@ std::string lowest_logged_phi(const std::string &log) {
     std::istringstream in(log);
     for (double a = 0, b = 0; in >> a >> b;) lowest = std::min(lowest, line_phi(a, b));
     char text[64];
-    std::snprintf(text, sizeof text, "%lf", lowest);
+    std::snprintf(text, sizeof text, "%g", lowest);
     return text;
 }
 
@@ -340,6 +341,15 @@ TEST(VarnockCmaesFailures, FailedCandidatesRankLastAndTheSearchGoesOn) {
         EXPECT_TRUE(contains(d.read("test.prn"), "The best function value for iteration 1 is " + best + "\n"))
             << mode << " " << best << "\n" << d.read("test.prn");
         EXPECT_TRUE(contains(d.read("allcmaes.dat"), "function value " + best.substr(0, 6))) << mode;
+        // The result files hold that run: its parameters in line.par give
+        // its phi, which the record reports.
+        double a = 0.0, b = 0.0;
+        ASSERT_EQ(std::sscanf(d.read("line.par").c_str(), "%lf %lf", &a, &b), 2) << mode;
+        const std::string rec = d.read("line.rec");
+        const double phi = std::atof(rec.c_str() + rec.find("(ie phi)\t\t: ") + 12);
+        EXPECT_NEAR(phi, std::stod(best), 1e-5 * std::stod(best)) << mode;
+        EXPECT_NEAR(line_phi(a, b), phi, 1e-4 * phi) << mode;
+        for (const char *f : {"line.sen", "line.mtt"}) EXPECT_FALSE(d.read(f).empty()) << mode << f;
     }
 }
 
@@ -377,6 +387,10 @@ TEST(VarnockCmaesFailures, StartsThatLeaveNoRoomOrOverflowAreRefusedBeforeAnyRun
          "in magnitude."},
         {"-10.0 10.0", " N 2\n seed 4711\n initialX 2\n 1 -1e200\n",
          "initials.par line 3: value 2 of initialX is -1e+200; a value must be at most 1e100 in magnitude."},
+        // A subnormal spread: its square is no normal number.
+        {"-10.0 10.0", " N 2\n seed 4711\n initialStandardDeviations 2\n 1e-320 0.5\n",
+         "initials.par line 3: value 1 of initialStandardDeviations is 9.99989e-321; a standard deviation "
+         "must be a positive number of at least 1e-100."},
     };
     for (const row &t : rows) {
         scratch_dir d;

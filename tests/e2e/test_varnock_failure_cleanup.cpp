@@ -51,7 +51,7 @@ TEST(VarnockFailedEstimation, FailedModelCommandInAJacobianRunEndsWithStatusOne)
     auto r = d.run(VARNOCK_EXE, {"line.pst"});
     EXPECT_EQ(r.exit_status, 1) << r.out;
     EXPECT_TRUE(contains(r.out, "Calculating Jacobian matrix")) << r.out;
-    EXPECT_TRUE(contains(r.out, "the model run failed.")) << r.out;
+    EXPECT_TRUE(contains(r.out, "ended with exit status 3: the model run failed")) << r.out;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(d.read("count"), "2\n");
 }

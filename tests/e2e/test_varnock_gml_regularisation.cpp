@@ -146,6 +146,12 @@ TEST(VarnockGmlRegularisation, RunRecordCarriesBothPartsOfPhi) {
     EXPECT_EQ(count_of(record, "\tRegul. fn. =\t"), trials);
     EXPECT_EQ(count_of(record, "Re-calculated regularisation weight factor"), 2);
     EXPECT_EQ(count_of(r.out, "Re-calculated regularisation weight factor"), 2);
+    // The record echoes the eight regularisation values; only value 4 is used.
+    std::snprintf(line, sizeof line,
+                  "  4 weight factor                            =  %E   used: the weight factor of every iteration\n",
+                  wf);
+    EXPECT_TRUE(contains(record, line)) << record;
+    EXPECT_EQ(count_of(record, "   read, not used\n"), 7);
     std::snprintf(line, sizeof line,
                   "Re-calculated regularisation weight factor                        =  %E\n", wf);
     EXPECT_TRUE(contains(record, line)) << record;

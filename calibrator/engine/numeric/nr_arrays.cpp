@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -110,9 +111,16 @@ void nr_exit(int status) {
     std::exit(status);
 }
 
+namespace {
+std::string error_context;
+}  // namespace
+
+void nr_set_context(const std::string &context) { error_context = context; }
+
 void nr_error(const char *message) {
     std::fprintf(stderr, "Numerical Recipes run-time error...\n");
     std::fprintf(stderr, "%s\n", message);
+    if (!error_context.empty()) std::fprintf(stderr, "%s\n", error_context.c_str());
     std::fprintf(stderr, "...now exiting to system...\n");
     std::fflush(stderr);
     nr_exit(1);

@@ -3,6 +3,7 @@
 // routine. Every numerical routine of the calibration program works on these.
 #pragma once
 #include <cassert>
+#include <string>
 
 // The process end of the library's fatal errors. By default it is std::exit;
 // tests install a handler that does not return (for example one that throws a
@@ -20,6 +21,10 @@ nr_exit_handler set_nr_exit_handler(nr_exit_handler handler);
 // "...now exiting to system..." as three lines on the error stream, then ends
 // the process with status 1 (through nr_exit).
 [[noreturn]] void nr_error(const char *message);
+
+// What the calibration is computing, written after the message of nr_error
+// (which matrix, which iteration, what the user can change); "" for none.
+void nr_set_context(const std::string &context);
 
 // A vector with indices low..high. `block` holds element `low` at block[0];
 // no pointer before the block is ever formed. The handle is a plain view: copies

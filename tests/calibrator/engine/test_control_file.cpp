@@ -312,6 +312,9 @@ TEST(ControlFileRefusals, LambdaSettingsThatCannotBeUsedAreRefused) {
         {"-1e308 2.0", "lambda (value 15) must be 0 or more"},
         {"-1e-320 2.0", "lambda (value 15) must be 0 or more"},
         {"5.0 1e-320", "lambda_factor (value 16) is too small to divide by"},
+        // 5 x 1e308 overflows at the first raised lambda; 5 x 1e30^10 by the tenth.
+        {"5.0 1e308", "would pass 1e300"},
+        {"5.0 1e30", "would pass 1e300"},
     };
     for (const auto &c : cases) {
         std::string text = line_model_control();
@@ -441,6 +444,27 @@ TEST(ControlFileRefusals, MissingPriorOrRegularisationSection) {
                         printed),
               1);
     EXPECT_NE(printed.find("section \"regularisation\""), std::string::npos) << printed;
+}
+
+// A prior factor of 1e308 makes phi infinite (as a value or weight beyond
+// 1e50 would); a negative weight factor would reverse the regularisation.
+TEST(ControlFileRefusals, PriorFactorAndWeightFactorOutOfRange) {
+    const struct {
+        const char *prior, *regularisation, *message;
+    } cases[] = {
+        {"pi1 1e308 * p1 = 2.0 1.0 regul\n", "", "the factor of term 1 of prior information line 1"},
+        {"pi1 1.0 * p1 - 1e51 * p1 = 2.0 1.0 regul\n", "", "term 2 of prior information line 1 (line 26) is 1e+51; values beyond 1e50"},
+        {"pi1 1.0 * p1 = 2.0 1.0 regul\n", "* regularisation\n1 1 0.1\n-1 1e-10 1e10\n1.3 1e-2\n",
+         "regularisation value 4 (initial weight factor) must be 0 or more"},
+    };
+    for (const auto &c : cases) {
+        control_data cd;
+        std::string printed;
+        EXPECT_EQ(read_text(cd, one_group_file(1, "p1 none relative 1 0 10 grp 1 0 1\n", 1,
+                                               std::string("* prior information\n") + c.prior + c.regularisation,
+                                               "regularization"), printed), 1);
+        EXPECT_NE(printed.find(c.message), std::string::npos) << c.message << "\n" << printed;
+    }
 }
 
 class ControlFileOpening : public in_scratch_dir {};

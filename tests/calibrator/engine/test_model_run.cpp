@@ -204,13 +204,14 @@ TEST_F(ModelCommand, WholeCommandLineRunsWithItsArguments) {
     EXPECT_EQ(read("args.txt"), "first-second\n");
 }
 
-TEST_F(ModelCommand, NonZeroExitIsAWarning) {
+TEST_F(ModelCommand, NonZeroExitIsAFailedRun) {
     control_data cd;
     cd.model_command = "exit 3";
     testing::internal::CaptureStdout();
-    EXPECT_EQ(run_model_command(cd), 0);
+    EXPECT_EQ(run_model_command(cd), 1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Warning: the model command \"exit 3\" ended with exit status 3.\n");
+              "\nThe model command \"exit 3\" ended with exit status 3: the model run failed "
+              "and its output files are not read.\n");
 }
 
 class OneModelRun : public in_scratch_dir {
