@@ -13,6 +13,8 @@
 
 #include "model/hydrology/overland_boundaries.h"
 #include "model/core/model_state.h"
+#include "model/core/errors.h"
+#include "model/hydrology/overland_explicit_chunks.h"
 #include "bench/reference/overland_explicit_reference.h"
 
 namespace reference {
@@ -101,15 +103,23 @@ double stream_face(const overland_grid &g, int i, int k) {
     return i_stream ? -q : q;
 }
 
-// A face never moves more than a quarter of the water-surface difference of its
-// two cells in one sub-step: the explicit diffusive wave is unstable beyond that
-// (its diffusivity grows without bound as the friction slope goes to zero), and
-// a still pool would otherwise start to slosh.
-inline double limit_to_level_gap(const overland_grid &g, int i, int k, double transfer) {
+// A standing-water face moves at most a quarter of its level gap in one sub-step
+// (overland_boundaries.h), and so does every face once the step control has
+// given up (`hold_all`).
+inline double limit_to_level_gap(const overland_grid &g, int i, int k, double transfer, bool hold_all = false) {
     const double gap = (g.z[at(i)] + g.h[at(i)]) - (g.z[at(k)] + g.h[at(k)]);
-    const double limit = 0.25 * std::fabs(gap);
-    if (std::isnan(transfer) || std::fabs(transfer) <= limit) return transfer;
+    const double limit = level_gap_share * std::fabs(gap);
+    if (std::isnan(transfer) || std::fabs(transfer) <= limit ||
+        !(hold_all || standing_face(gap, g.z[at(i)] - g.z[at(k)], std::max(g.h[at(i)], g.h[at(k)]))))
+        return transfer;
     return transfer >= 0.0 ? limit : -limit;
+}
+
+// True when a face of flowing water moves more than a third of its level gap.
+inline bool beyond_level_gap(const overland_grid &g, int i, int k, double transfer) {
+    const double gap = (g.z[at(i)] + g.h[at(i)]) - (g.z[at(k)] + g.h[at(k)]);
+    return std::fabs(transfer) > explicit_flowing_share * std::fabs(gap) &&
+           !standing_face(gap, g.z[at(i)] - g.z[at(k)], std::max(g.h[at(i)], g.h[at(k)]));
 }
 
 struct explicit_call {
@@ -120,11 +130,13 @@ struct explicit_call {
     int reductions = 0;
     bool continue_anyway = false;
     bool failure_reported = false;
+    double step = 0.0;
+    bool stopped = false;
 };
 
 // The face check; true when the call must restart from the saved depths.
 bool check_face(explicit_call &call, const direction &dir, int i, int k, double q,
-                double step) {
+                double step, bool beyond_gap) {
     overland_grid &g = call.g;
     const double big_h = q * step / g.dx;
     // The celerity check: the face's Courant number, the kinematic celerity
@@ -147,6 +159,8 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
         kind = 1;
     else if (std::fabs(big_h) > 0.1)
         kind = 2;
+    else if (beyond_gap)
+        kind = 4;
     if (kind == 0) return false;
 
     if (!g.quiet) {
@@ -160,9 +174,12 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
             std::printf("  ]%c:U%2.4lf _H_%2.4lf Q:%4.2lf dt:%4.2lf j:%d\n", dir.name, u, big_h, q,
                         step, i);
             std::printf("    -> Cell Exceeded Max Height Change\n");
-        } else {
+        } else if (kind == 3) {
             std::printf("  ]%c: h+dh < 0.00   (h+dh=%lf)  j:%d\n", dir.name, rest, donor);
             std::printf("    -> Outflow Exceeded Water Depth\n");
+        } else {
+            std::printf("  ]%c:U%2.4lf H%2.4lf Q:%4.2lf dt:%4.2lf j:%d\n", dir.name, u, big_h, q, step, i);
+            std::printf("    -> Cell Exceeded a Third of its Level Gap\n");
         }
     }
     if (call.work > smallest_step && call.reductions < max_reductions) {
@@ -172,6 +189,17 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
         call.c.reduced_step = call.work;
         call.c.reduced_count = calls_with_reduced_step;
         ++call.reductions;
+        return true;
+    }
+    if (kind == 4) {
+        const double gap = (g.z[at(i)] + g.h[at(i)]) - (g.z[at(k)] + g.h[at(k)]);
+        const double needed = call.work * explicit_flowing_share * std::fabs(gap) / std::fabs(big_h);
+        std::printf("Overland flow across the face of grid cell %d moves more than a third of its\n"
+                    "level gap even in steps of %.4lf s: it needs steps of %.4lf s or less.\n"
+                    "Reduce TIMESTEP (now %.4lf s) to %.4lf s or less and try again.\n",
+                    i, call.work, needed, call.step, needed);
+        raise_printed_error();
+        call.stopped = true;
         return true;
     }
     if (call.work > smallest_step && !g.quiet)
@@ -206,16 +234,18 @@ bool sweep(explicit_call &call, const direction &dir, double step) {
             q = d > 0.0 ? manning(sf, d, g.n[at(i)]) : 0.0;
         }
         double transfer = q * step / g.dx;
+        bool beyond_gap = false;
         if (!(call.stream_variant && (is_stream_cell(g, i) || is_stream_cell(g, k)))) {
-            transfer = limit_to_level_gap(g, i, k, transfer);
+            transfer = limit_to_level_gap(g, i, k, transfer, call.continue_anyway);
             q = transfer * g.dx / step;
+            beyond_gap = beyond_level_gap(g, i, k, transfer);
         }
         dir.q[at(i)] = q;
         if (dir.name == 'y' && std::isnan(transfer))
             std::printf("uh oh...   dhh[%d]: %lf\n", i, transfer);
         g.dh[at(i)] -= transfer;
         g.dh[at(k)] += transfer;
-        if (!call.continue_anyway && check_face(call, dir, i, k, q, step)) return true;
+        if (!call.continue_anyway && check_face(call, dir, i, k, q, step, beyond_gap)) return true;
     }
     return false;
 }
@@ -275,6 +305,7 @@ void route_with_substeps(explicit_call &call, double dt) {
             const direction first = c.sweep_flag == 0 ? x_direction(g) : y_direction(g);
             const direction second = c.sweep_flag == 0 ? y_direction(g) : x_direction(g);
             if (sweep(call, first, step) || sweep(call, second, step)) {
+                if (call.stopped) return;
                 restart = true;
                 break;
             }
@@ -378,6 +409,7 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
         g.qy[at(i)] = 0.0;
     }
     explicit_call call{g, c, g.stream_on != 0, dt};
+    call.step = dt;
     if (c.reduced_count >= 1) {
         // A step reduced in an earlier call never runs longer than this call's step.
         call.work = std::min(c.reduced_step, dt);
@@ -404,6 +436,10 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
         apply_to_land(g);
     } else {
         route_with_substeps(call, dt);
+    }
+    if (call.stopped) {
+        for (int i = 1; i <= g.cells; ++i) g.h[at(i)] = c.saved_depth[at(i)];
+        return 0.0;
     }
 
     if (g.weirs_on) weir_flux(g, dt);

@@ -256,6 +256,14 @@ struct explicit_step_control {
     int keep_step_flows = 0, substeps = 0;
     array_1d<double> step_volume_x, step_volume_y;
 };
+// What the overland step control did over a run, for its summary: the routing
+// calls, those that ran in sub-steps shorter than their step, the shortest
+// (sub-)step taken (s; 0 before the first call) and the standing-water faces held
+// to a quarter of their level gap (per sub-step).
+struct overland_step_record {
+    long long steps = 0, cut_steps = 0, held_faces = 0;
+    double shortest = 0.0;
+};
 // State of the alternating-direction schemes within one run.
 struct ade_scheme_state {
     int sweep_order = 1;                 // 1 or 2; flipped after every call
@@ -1135,6 +1143,7 @@ struct model_state {
     double (*overland_route)(model_state &, double) = nullptr;
     explicit_step_control explicit_control;
     ade_scheme_state ade_state;
+    overland_step_record overland_steps;
     // Volumes of the overland step (m3): water added by lifting negative depths to
     // zero; moved by the boundary cells; the outlet volume of the event (the
     // calibration's); the overland inflow into channel lakes.

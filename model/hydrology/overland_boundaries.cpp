@@ -185,6 +185,7 @@ bool overland_grid_of(model_state &s, overland_grid &g) {
 
     g.quiet = s.quiet_card;
     g.negative_depth_volume = &s.negative_depth_volume;
+    g.steps = &s.overland_steps;
     return true;
 }
 
@@ -277,4 +278,12 @@ void overland_boundary_flux(const overland_grid &g, row_ref<const int> type,
     totals.free_outflow += step.free_outflow;
     totals.fixed_head_inflow += step.fixed_head_inflow;
     totals.fixed_head_outflow += step.fixed_head_outflow;
+}
+
+void record_overland_call(overland_grid &g, double step, double shortest) {
+    if (!g.steps) return;
+    overland_step_record &r = *g.steps;
+    ++r.steps;
+    if (shortest < step * (1.0 - 1e-9)) ++r.cut_steps;
+    if (r.shortest == 0.0 || shortest < r.shortest) r.shortest = shortest;
 }

@@ -11,6 +11,7 @@ struct model_state;
 struct lowspot_record;
 struct wetland_record;
 struct lake_record;
+struct overland_step_record;
 
 // Per-cell data of one overland routing call. Arrays are 1-based over the cells
 // 1..cells (entry 0 unused and zero); optional parts are empty views when their
@@ -61,7 +62,31 @@ struct overland_grid {
 
     int quiet = 0;                           // QUIET card: no step-control messages
     double *negative_depth_volume = nullptr; // water added by lifting depths to zero (m3)
+    overland_step_record *steps = nullptr;   // the run's record of the step control
 };
+
+// Level-gap limit of the faces. Where the friction slope goes to zero the
+// diffusive wave's diffusivity q / (2 Sf) grows without bound, and an explicit
+// face that moves more than a quarter of its level gap in a (sub-)step overshoots
+// (its diffusion number q dt / (2 Sf dx^2) passes 1/8): a still pool would slosh
+// instead of levelling. Water is standing where its surface drop `gap` across a
+// face is not beyond half the ground drop plus standing_tolerance plus a
+// twentieth of the deeper cell's depth `depth` (a pool over sloping ground, deep
+// water on flat ground, water at rest): such a face is held to that
+// quarter (counted for the summary), which levels a pool without holding back
+// flowing water. Any other face carries flowing water: the step control shortens
+// the step until it keeps to its scheme's share of the gap (a flowing face next
+// to the limit of stability alternates from step to step).
+constexpr double standing_tolerance = 0.001;  // m
+constexpr double standing_depth_share = 0.05;
+constexpr double level_gap_share = 0.25;
+inline bool standing_face(double gap, double ground_drop, double depth) {
+    const double g = gap < 0.0 ? -gap : gap, d = ground_drop < 0.0 ? -ground_drop : ground_drop;
+    return g <= (0.5 * d + standing_tolerance) + standing_depth_share * depth;
+}
+// Books one routing call of `step` seconds that ran sub-steps of at least
+// `shortest` seconds (the step itself when it was not divided).
+void record_overland_call(overland_grid &g, double step, double shortest);
 
 // Wetland values that the faces use, converted at reading.
 struct wetland_face_values {

@@ -108,15 +108,26 @@ double stream_face(const overland_grid &g, int i, int k) {
     return i_stream ? -q : q;
 }
 
-// A face never moves more than a quarter of the water-surface difference of its
-// two cells in one sub-step: the explicit diffusive wave is unstable beyond that
-// (its diffusivity grows without bound as the friction slope goes to zero), and
-// a still pool would otherwise start to slosh.
-inline double limit_to_level_gap(const overland_grid &g, int i, int k, double transfer) {
+// A standing-water face moves at most a quarter of its level gap in one sub-step
+// (overland_boundaries.h), and so does every face once the step control has
+// given up (`hold_all`); `held` counts the faces held. Result: the transfer.
+inline double limit_to_level_gap(const overland_grid &g, int i, int k, double transfer, long long &held,
+                                 bool hold_all = false) {
     const double gap = (g.z[at(i)] + g.h[at(i)]) - (g.z[at(k)] + g.h[at(k)]);
-    const double limit = 0.25 * std::fabs(gap);
-    if (std::isnan(transfer) || std::fabs(transfer) <= limit) return transfer;
+    const double limit = level_gap_share * std::fabs(gap);
+    if (std::isnan(transfer) || std::fabs(transfer) <= limit ||
+        !(hold_all || standing_face(gap, g.z[at(i)] - g.z[at(k)], std::max(g.h[at(i)], g.h[at(k)]))))
+        return transfer;
+    ++held;
     return transfer >= 0.0 ? limit : -limit;
+}
+
+// True when a face of flowing water moves more than explicit_flowing_share of its
+// level gap.
+inline bool beyond_level_gap(const overland_grid &g, int i, int k, double transfer) {
+    const double gap = (g.z[at(i)] + g.h[at(i)]) - (g.z[at(k)] + g.h[at(k)]);
+    return std::fabs(transfer) > explicit_flowing_share * std::fabs(gap) &&
+           !standing_face(gap, g.z[at(i)] - g.z[at(k)], std::max(g.h[at(i)], g.h[at(k)]));
 }
 
 struct explicit_call {
@@ -127,11 +138,14 @@ struct explicit_call {
     int reductions = 0;
     bool continue_anyway = false;
     bool failure_reported = false;
+    long long held = 0;  // standing-water faces held in the sub-steps of this attempt
+    double step = 0.0;   // the step of the call (s)
+    bool stopped = false;  // the run ends: the step control cannot meet the level-gap limit
 };
 
 // The face check; true when the call must restart from the saved depths.
 bool check_face(explicit_call &call, const direction &dir, int i, int k, double q,
-                double step) {
+                double step, bool beyond_gap = false) {
     overland_grid &g = call.g;
     const double big_h = q * step / g.dx;
     // The celerity check: the face's Courant number, the kinematic celerity
@@ -154,6 +168,8 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
         kind = 1;
     else if (std::fabs(big_h) > 0.1)
         kind = 2;
+    else if (beyond_gap)
+        kind = 4;
     if (kind == 0) return false;
 
     if (!g.quiet) {
@@ -167,9 +183,12 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
             std::printf("  ]%c:U%2.4lf _H_%2.4lf Q:%4.2lf dt:%4.2lf j:%d\n", dir.name, u, big_h, q,
                         step, i);
             std::printf("    -> Cell Exceeded Max Height Change\n");
-        } else {
+        } else if (kind == 3) {
             std::printf("  ]%c: h+dh < 0.00   (h+dh=%lf)  j:%d\n", dir.name, rest, donor);
             std::printf("    -> Outflow Exceeded Water Depth\n");
+        } else {
+            std::printf("  ]%c:U%2.4lf H%2.4lf Q:%4.2lf dt:%4.2lf j:%d\n", dir.name, u, big_h, q, step, i);
+            std::printf("    -> Cell Exceeded a Third of its Level Gap\n");
         }
     }
     if (call.work > smallest_step && call.reductions < max_reductions) {
@@ -179,6 +198,18 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
         call.c.reduced_step = call.work;
         call.c.reduced_count = calls_with_reduced_step;
         ++call.reductions;
+        return true;
+    }
+    if (kind == 4) {
+        // Flowing water past the stability limit even at the shortest step.
+        const double gap = (g.z[at(i)] + g.h[at(i)]) - (g.z[at(k)] + g.h[at(k)]);
+        const double needed = call.work * explicit_flowing_share * std::fabs(gap) / std::fabs(big_h);
+        std::printf("Overland flow across the face of grid cell %d moves more than a third of its\n"
+                    "level gap even in steps of %.4lf s: it needs steps of %.4lf s or less.\n"
+                    "Reduce TIMESTEP (now %.4lf s) to %.4lf s or less and try again.\n",
+                    i, call.work, needed, call.step, needed);
+        raise_printed_error();
+        call.stopped = true;
         return true;
     }
     if (call.work > smallest_step && !g.quiet)
@@ -214,9 +245,11 @@ bool sweep(explicit_call &call, const direction &dir, double step, bool book = t
             q = d > 0.0 ? manning(sf, d, roughness_at(g, i)) : 0.0;
         }
         double transfer = q * step / g.dx;
+        bool beyond_gap = false;
         if (!(call.stream_variant && (is_stream_cell(g, i) || is_stream_cell(g, k)))) {
-            transfer = limit_to_level_gap(g, i, k, transfer);
+            transfer = limit_to_level_gap(g, i, k, transfer, call.held, call.continue_anyway);
             q = transfer * g.dx / step;
+            beyond_gap = beyond_level_gap(g, i, k, transfer);
         }
         dir.q[at(i)] = q;
         if (dir.name == 'y' && std::isnan(transfer))
@@ -225,7 +258,7 @@ bool sweep(explicit_call &call, const direction &dir, double step, bool book = t
             g.dh[at(i)] -= transfer;
             g.dh[at(k)] += transfer;
         }
-        if (!call.continue_anyway && check_face(call, dir, i, k, q, step)) return true;
+        if (!call.continue_anyway && check_face(call, dir, i, k, q, step, beyond_gap)) return true;
     }
     return false;
 }
@@ -314,6 +347,8 @@ inline void sqrt_abs_n(const double *x, double *y, int n) {
 inline __m128d choose(__m128d mask, __m128d a, __m128d b) {
     return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
 }
+// std::max(a, b) two at a time (b where a < b, else a).
+inline __m128d deeper(__m128d a, __m128d b) { return choose(_mm_cmplt_pd(a, b), b, a); }
 #endif
 
 // True when the tables allow the one pass; the check and the ring of slots are
@@ -363,6 +398,7 @@ struct pass_arrays {
 struct pass_result {
     bool may_fail = false;      // a face may fail its check
     bool not_a_number = false;  // a transfer is not a number
+    long long held = 0;         // standing-water faces held to a quarter of their level gap
 };
 
 using chunk_direction = explicit_chunk_direction;
@@ -377,13 +413,15 @@ inline void chunk_transfers(chunk_direction &d, const double *p, const double *o
     // sends the sub-step to them (they compute the discharge a few units in the
     // last place differently).
     constexpr double celerity = five_thirds / max_face_courant * (1.0 + 1e-9), shortage = -0.0001 + 1e-12;
-    constexpr double moved = 0.06 * (1.0 - 1e-9);
+    constexpr double moved = 0.06 * (1.0 - 1e-9), gap_bound = explicit_flowing_share / level_gap_share * (1.0 - 1e-9);
     int fail = 0, nan = 0;
+    long long held = 0;
     int c = first;
 #if defined(__SSE2__)
     const __m128d zero = _mm_setzero_pd(), sign = _mm_set1_pd(-0.0);
     const __m128d sod = _mm_set1_pd(step_over_dx), dos = _mm_set1_pd(dx_over_step);
     const __m128d cel = _mm_set1_pd(celerity), sho = _mm_set1_pd(shortage), hei = _mm_set1_pd(moved);
+    const __m128d bound = _mm_set1_pd(gap_bound);
     __m128d failing = zero, not_number = zero;
     for (; c + 2 <= len; c += 2) {
         const __m128d pc = _mm_loadu_pd(p + c);
@@ -395,10 +433,14 @@ inline void chunk_transfers(chunk_direction &d, const double *p, const double *o
         __m128d q = _mm_and_pd(flows, signed_m);
         __m128d t = _mm_mul_pd(q, sod);
         const __m128d limit = _mm_load_pd(d.limit + c);
-        const __m128d clip = _mm_cmpgt_pd(_mm_andnot_pd(sign, t), limit);
+        const __m128d stands = _mm_cmpneq_pd(_mm_load_pd(d.stands + c), zero);
+        const __m128d clip = _mm_and_pd(stands, _mm_cmpgt_pd(_mm_andnot_pd(sign, t), limit));
+        // A flowing face beyond the limit fails the check.
+        failing = _mm_or_pd(failing, _mm_andnot_pd(stands, _mm_cmpgt_pd(_mm_andnot_pd(sign, t), _mm_mul_pd(limit, bound))));
         const __m128d clipped = choose(_mm_cmpge_pd(t, zero), limit, _mm_xor_pd(limit, sign));
         q = choose(clip, _mm_mul_pd(clipped, dos), q);
         t = choose(clip, clipped, t);
+        held += __builtin_popcount(static_cast<unsigned>(_mm_movemask_pd(clip)));
         const __m128d rest = choose(_mm_cmpgt_pd(t, zero), _mm_sub_pd(_mm_loadu_pd(own + c), t),
                                     _mm_add_pd(_mm_load_pd(d.hk + c), t));
         // Courant number 5/3 |t| / (donor depth) at or above the limit.
@@ -426,11 +468,14 @@ inline void chunk_transfers(chunk_direction &d, const double *p, const double *o
         double q = flows ? signed_m : 0.0;
         double t = q * step_over_dx;
         const double limit = d.limit[c], minus_limit = -limit;
-        const bool clip = std::fabs(t) > limit;
+        const bool stands = d.stands[c] != 0.0;
+        const bool clip = stands & (std::fabs(t) > limit);
+        fail |= !stands & (std::fabs(t) > limit * gap_bound);
         const double clipped = t >= 0.0 ? limit : minus_limit;
         const double clipped_q = clipped * dx_over_step;
         q = clip ? clipped_q : q;
         t = clip ? clipped : t;
+        held += clip;
         // The face check: Courant number, height change, and the donor's water.
         const double given = own[c] - t, taken = d.hk[c] + t;
         const double rest = t > 0.0 ? given : taken;
@@ -443,6 +488,7 @@ inline void chunk_transfers(chunk_direction &d, const double *p, const double *o
     }
     result.may_fail |= fail != 0;
     result.not_a_number |= nan != 0;
+    result.held += held;
 }
 
 // One sub-step of `step` seconds over all cells from the depths `from` into `to`
@@ -450,7 +496,7 @@ inline void chunk_transfers(chunk_direction &d, const double *p, const double *o
 // when given, takes the depths read.
 template <bool dikes>
 pass_result one_pass(const pass_arrays &a, int cells, const double *from, double *to,
-                     double *save, double step, double q_scale) {
+                     double *save, double step, double q_scale, bool hold_all) {
     pass_result result;
     const double dx = a.dx, inv_dx = 1.0 / dx, step_over_dx = step / dx, dx_over_step = dx / step;
     const double *z = a.z, *r = a.r, *n = a.n;
@@ -513,7 +559,15 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
                 const __m128d zero = _mm_setzero_pd(), sign = _mm_set1_pd(-0.0);
                 const __m128d vdx = _mm_set1_pd(dx), vinv = _mm_set1_pd(inv_dx);
                 const __m128d tiny = _mm_set1_pd(1e-30), flat = _mm_set1_pd(1e-20);
-                const __m128d quarter = _mm_set1_pd(0.25), one = _mm_set1_pd(1.0);
+                const __m128d quarter = _mm_set1_pd(level_gap_share), one = _mm_set1_pd(1.0);
+                const __m128d half = _mm_set1_pd(0.5), tolerance = _mm_set1_pd(standing_tolerance);
+                // standing_face two at a time: 1 where the face stands.
+                const __m128d depth_share = _mm_set1_pd(standing_depth_share);
+                const auto stands_of = [&](__m128d gap, __m128d drop, __m128d depth) {
+                    const __m128d edge = _mm_add_pd(_mm_add_pd(_mm_mul_pd(half, _mm_andnot_pd(sign, drop)), tolerance),
+                                                    _mm_mul_pd(depth_share, depth));
+                    return _mm_and_pd(_mm_cmple_pd(_mm_andnot_pd(sign, gap), edge), one);
+                };
                 for (; c + 2 <= len; c += 2) {
                     const __m128d hi = _mm_load_pd(own + c), ri = _mm_loadu_pd(rb + c);
                     const __m128d zi = _mm_loadu_pd(zb + c);
@@ -532,8 +586,10 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
                     const __m128d level = _mm_add_pd(zi, hi);
                     const __m128d gap_x = _mm_sub_pd(level, _mm_add_pd(zx, hx));
                     _mm_store_pd(fx.limit + c, _mm_mul_pd(quarter, _mm_andnot_pd(sign, gap_x)));
+                    _mm_store_pd(fx.stands + c, stands_of(gap_x, _mm_sub_pd(zi, zx), deeper(hi, hx)));
                     const __m128d gap_y = _mm_sub_pd(level, _mm_add_pd(zy, hy));
                     _mm_store_pd(fy.limit + c, _mm_mul_pd(quarter, _mm_andnot_pd(sign, gap_y)));
+                    _mm_store_pd(fy.stands + c, stands_of(gap_y, _mm_sub_pd(zi, zy), deeper(hi, hy)));
                     const __m128d wet = _mm_cmpnlt_pd(hi, ri);  // !(hi < ri)
                     const __m128d open_x = _mm_cmpneq_pd(_mm_load_pd(open_xs + c), zero);
                     const __m128d need_x = _mm_and_pd(open_x, wet);
@@ -564,8 +620,10 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
                 sy = std::fabs(sy) < 1e-20 ? 1e-20 : sy;
                 fx.sf[c] = sx;
                 fy.sf[c] = sy;
-                fx.limit[c] = 0.25 * std::fabs((zi + hi) - (zx + hx));
-                fy.limit[c] = 0.25 * std::fabs((zi + hi) - (zy + hy));
+                fx.limit[c] = level_gap_share * std::fabs((zi + hi) - (zx + hx));
+                fy.limit[c] = level_gap_share * std::fabs((zi + hi) - (zy + hy));
+                fx.stands[c] = standing_face((zi + hi) - (zx + hx), zi - zx, std::max(hi, hx)) ? 1.0 : 0.0;
+                fy.stands[c] = standing_face((zi + hi) - (zy + hy), zi - zy, std::max(hi, hy)) ? 1.0 : 0.0;
                 const bool wet = !(hi < ri);
                 const bool need_x = (open_xs[c] != 0.0) & wet, need_y = (open_ys[c] != 0.0) & wet;
                 fx.need[c] = need_x ? 1.0 : 0.0;
@@ -581,6 +639,11 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
                 arg_y[c] = dy_face > 0.0 ? dy_face : 0.0;
                 second[c] = need_x & need_y & !(away_x & away_y);
             }
+        }
+        // Once the step control has given up every face is held to its level gap.
+        if (hold_all) {
+            std::fill(fx.stands, fx.stands + len, 1.0);
+            std::fill(fy.stands, fy.stands + len, 1.0);
         }
         // The down faces that need a power of their own, packed.
         int m = 0;
@@ -602,9 +665,9 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
         const double *nb = n ? n + start : uniform_n;
         if (vector) {
             explicit_transfers_avx2(fx, p_first, own, nb, fours, step_over_dx, dx_over_step,
-                                    result.may_fail, result.not_a_number);
+                                    result.may_fail, result.not_a_number, result.held);
             explicit_transfers_avx2(fy, py, own, nb, fours, step_over_dx, dx_over_step,
-                                    result.may_fail, result.not_a_number);
+                                    result.may_fail, result.not_a_number, result.held);
         }
         sqrt_abs_n(fx.sf + fours, fx.root + fours, len - fours);
         sqrt_abs_n(fy.sf + fours, fy.root + fours, len - fours);
@@ -636,9 +699,9 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
 }
 
 pass_result run_pass(const pass_arrays &a, int cells, const double *from, double *to,
-                     double *save, double step, double q_scale) {
-    return a.dike ? one_pass<true>(a, cells, from, to, save, step, q_scale)
-                  : one_pass<false>(a, cells, from, to, save, step, q_scale);
+                     double *save, double step, double q_scale, bool hold_all = false) {
+    return a.dike ? one_pass<true>(a, cells, from, to, save, step, q_scale, hold_all)
+                  : one_pass<false>(a, cells, from, to, save, step, q_scale, hold_all);
 }
 
 // Sub-steps of the working step until dt is covered in one pass each, redone from
@@ -659,6 +722,7 @@ void route_in_one_pass(explicit_call &call, double dt) {
         double elapsed = 0.0;
         int done = 0;  // sub-steps of this attempt behind us
         bool restart = false;
+        long long held = 0;  // by the accepted sub-steps
         for (;;) {
             // The last sub-step covers only what is left of dt.
             const double step = std::min(call.work, dt - elapsed);
@@ -667,7 +731,7 @@ void route_in_one_pass(explicit_call &call, double dt) {
             const double q_scale = last ? g.dx : 1.0;
             const double *from = done == 0 && !first_attempt ? saved : h;
             double *save = done == 0 && first_attempt ? saved : nullptr;
-            const pass_result r = run_pass(a, cells, from, h, save, step, q_scale);
+            const pass_result r = run_pass(a, cells, from, h, save, step, q_scale, call.continue_anyway);
             if (r.not_a_number || (r.may_fail && !call.continue_anyway)) {
                 // Back to the depths at the start of this sub-step: the saved
                 // depths and the sub-steps before it again.
@@ -675,24 +739,30 @@ void route_in_one_pass(explicit_call &call, double dt) {
                 double e = 0.0;
                 for (int k = 0; k < done; ++k) {
                     const double s = std::min(call.work, dt - e);
-                    run_pass(a, cells, h, h, nullptr, s, 1.0);
+                    run_pass(a, cells, h, h, nullptr, s, 1.0, call.continue_anyway);
                     e += s;
                 }
                 const direction first = c.sweep_flag == 0 ? x_direction(g) : y_direction(g);
                 const direction second = c.sweep_flag == 0 ? y_direction(g) : x_direction(g);
                 if (sweep(call, first, step, false) || sweep(call, second, step, false)) {
+                    if (call.stopped) return;
                     restart = true;
                     break;
                 }
                 // Answered without a reduction: the sub-step as the pass makes it.
-                run_pass(a, cells, h, h, nullptr, step, q_scale);
+                held += run_pass(a, cells, h, h, nullptr, step, q_scale, call.continue_anyway).held;
+            } else {
+                held += r.held;
             }
             add_face_volumes(g, c, step, last ? 1.0 : g.dx);
             ++done;
             elapsed = after;
             if (last) break;
         }
-        if (!restart) return;
+        if (!restart) {
+            call.held = held;  // the check sweeps' counts are not the step's
+            return;
+        }
     }
 }
 
@@ -718,12 +788,14 @@ void route_with_substeps(explicit_call &call, double dt) {
         clear_face_volumes(g, c);
         double elapsed = 0.0;
         bool restart = false;
+        call.held = 0;
         for (;;) {
             // The last sub-step covers only what is left of dt.
             const double step = std::min(call.work, dt - elapsed);
             const direction first = c.sweep_flag == 0 ? x_direction(g) : y_direction(g);
             const direction second = c.sweep_flag == 0 ? y_direction(g) : x_direction(g);
             if (sweep(call, first, step) || sweep(call, second, step)) {
+                if (call.stopped) return;
                 restart = true;
                 break;
             }
@@ -768,7 +840,7 @@ double lake_face(overland_grid &g, int i, int k, double dt) {
 }
 
 // Lake variant: one pass of the full dt, no checks.
-void lake_sweep(overland_grid &g, const direction &dir, double dt) {
+void lake_sweep(overland_grid &g, const direction &dir, double dt, long long &held) {
     for (int i = 1; i <= g.cells; ++i) {
         const int k = dir.neighbour[at(i)];
         if (k == 0 || (g.dikes_on && (g.dike[at(i)] & dir.dike_bit))) continue;
@@ -788,7 +860,7 @@ void lake_sweep(overland_grid &g, const direction &dir, double dt) {
                 const double d = g.h[at(upwind)] - retention_at(g, upwind);
                 q = d > 0.0 ? manning(sf, d, roughness_at(g, i)) : 0.0;
             }
-            const double transfer = limit_to_level_gap(g, i, k, q * dt / g.dx);
+            const double transfer = limit_to_level_gap(g, i, k, q * dt / g.dx, held);
             q = transfer * g.dx / dt;
             g.dh[at(i)] -= transfer;
             g.dh[at(k)] += transfer;
@@ -842,6 +914,7 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
         c.saved_depth[at(i)] = g.h[at(i)];
     }
     explicit_call call{g, c, g.stream_on != 0, dt};
+    call.step = dt;
     if (c.reduced_count >= 1) {
         // A step reduced in an earlier call never runs longer than this call's step.
         call.work = std::min(c.reduced_step, dt);
@@ -862,9 +935,9 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
 
     c.substeps = 0;
     if (g.lakes_on && !g.stream_on) {
-        lake_sweep(g, x_direction(g), dt);
+        lake_sweep(g, x_direction(g), dt, call.held);
         apply_to_land(g);
-        lake_sweep(g, y_direction(g), dt);
+        lake_sweep(g, y_direction(g), dt, call.held);
         apply_to_land(g);
     } else if (one_pass) {
         route_in_one_pass(call, dt);
@@ -872,7 +945,13 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
         route_with_substeps(call, dt);
     }
 
+    if (call.stopped) {
+        std::copy(c.saved_depth.data() + 1, c.saved_depth.data() + g.cells + 1, g.h.data() + 1);
+        return 0.0;
+    }
     if (g.weirs_on) weir_flux(g, dt);
+    record_overland_call(g, dt, call.work);
+    if (g.steps) g.steps->held_faces += call.held;
 
     double result = 0.0;
     if (!g.channel_explicit && g.outlet > 0) {

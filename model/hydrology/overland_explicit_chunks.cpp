@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "model/hydrology/overland_boundaries.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -31,6 +33,18 @@ EXPLICIT_AVX2 inline bool consecutive(__m128i k) {
 EXPLICIT_AVX2 inline __m256d gather(const double *v, __m128i k) {
     const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
     return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), v, k, all, 8);
+}
+
+// standing_face (overland_boundaries.h) of four faces from their level gaps and
+// ground drops, with the same operations: 1 where the face stands, else 0.
+EXPLICIT_AVX2 inline __m256d stands_of(__m256d gap, __m256d drop, __m256d hi, __m256d hk) {
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d depth = choose(_mm256_cmp_pd(hi, hk, _CMP_LT_OS), hk, hi);  // std::max(hi, hk)
+    const __m256d edge = _mm256_add_pd(
+        _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(0.5), _mm256_andnot_pd(sign, drop)),
+                      _mm256_set1_pd(standing_tolerance)),
+        _mm256_mul_pd(_mm256_set1_pd(standing_depth_share), depth));
+    return _mm256_and_pd(_mm256_cmp_pd(_mm256_andnot_pd(sign, gap), edge, _CMP_LE_OS), _mm256_set1_pd(1.0));
 }
 
 // Lanes of a 32-bit mask widened to 64 bits.
@@ -63,7 +77,7 @@ EXPLICIT_AVX2 int explicit_faces_avx2(const explicit_chunk_inputs &a, const doub
     const __m256d zero = _mm256_setzero_pd(), sign = _mm256_set1_pd(-0.0);
     const __m256d vdx = _mm256_set1_pd(a.dx), vinv = _mm256_set1_pd(a.inv_dx);
     const __m256d tiny = _mm256_set1_pd(1e-30), flat = _mm256_set1_pd(1e-20);
-    const __m256d quarter = _mm256_set1_pd(0.25), one = _mm256_set1_pd(1.0);
+    const __m256d quarter = _mm256_set1_pd(level_gap_share), one = _mm256_set1_pd(1.0);
     const __m128i none = _mm_setzero_si128(), lanes = _mm_setr_epi32(0, 1, 2, 3);
     const __m128i closed_slot = _mm_set1_epi32(static_cast<int>(a.mask + 1));
     const __m128i slot_mask = _mm_set1_epi32(static_cast<int>(a.mask));
@@ -120,8 +134,10 @@ EXPLICIT_AVX2 int explicit_faces_avx2(const explicit_chunk_inputs &a, const doub
         const __m256d level = _mm256_add_pd(zi, hi);
         const __m256d gap_x = _mm256_sub_pd(level, _mm256_add_pd(zx, hx));
         _mm256_store_pd(k.fx.limit + c, _mm256_mul_pd(quarter, _mm256_andnot_pd(sign, gap_x)));
+        _mm256_store_pd(k.fx.stands + c, stands_of(gap_x, _mm256_sub_pd(zi, zx), hi, hx));
         const __m256d gap_y = _mm256_sub_pd(level, _mm256_add_pd(zy, hy));
         _mm256_store_pd(k.fy.limit + c, _mm256_mul_pd(quarter, _mm256_andnot_pd(sign, gap_y)));
+        _mm256_store_pd(k.fy.stands + c, stands_of(gap_y, _mm256_sub_pd(zi, zy), hi, hy));
         const __m256d wet = _mm256_cmp_pd(hi, ri, _CMP_NLT_US);  // !(hi < ri)
         const __m256d need_x = _mm256_and_pd(open_x, wet), need_y = _mm256_and_pd(open_y, wet);
         _mm256_store_pd(k.fx.need + c, _mm256_and_pd(need_x, one));
@@ -147,13 +163,13 @@ EXPLICIT_AVX2 int explicit_faces_avx2(const explicit_chunk_inputs &a, const doub
 EXPLICIT_AVX2 void explicit_transfers_avx2(explicit_chunk_direction &d, const double *p,
                                            const double *own, const double *n, int len,
                                            double step_over_dx, double dx_over_step, bool &fail,
-                                           bool &nan) {
+                                           bool &nan, long long &held) {
     // The bounds of the two-at-a-time loop (see chunk_transfers).
     constexpr double celerity = 5.0 / 3.0 / explicit_max_face_courant * (1.0 + 1e-9), shortage = -0.0001 + 1e-12;
     const __m256d zero = _mm256_setzero_pd(), sign = _mm256_set1_pd(-0.0);
     const __m256d sod = _mm256_set1_pd(step_over_dx), dos = _mm256_set1_pd(dx_over_step);
     const __m256d cel = _mm256_set1_pd(celerity), sho = _mm256_set1_pd(shortage),
-                  hei = _mm256_set1_pd(0.06 * (1.0 - 1e-9));
+                  hei = _mm256_set1_pd(0.06 * (1.0 - 1e-9)), gap_bound = _mm256_set1_pd(explicit_flowing_share / level_gap_share * (1.0 - 1e-9));
     __m256d failing = zero, not_number = zero;
     for (int c = 0; c + 4 <= len; c += 4) {
         const __m256d sf = _mm256_load_pd(d.sf + c);
@@ -166,10 +182,16 @@ EXPLICIT_AVX2 void explicit_transfers_avx2(explicit_chunk_direction &d, const do
         __m256d q = _mm256_and_pd(flows, signed_m);
         __m256d t = _mm256_mul_pd(q, sod);
         const __m256d limit = _mm256_load_pd(d.limit + c);
-        const __m256d clip = _mm256_cmp_pd(_mm256_andnot_pd(sign, t), limit, _CMP_GT_OS);
+        const __m256d stands = _mm256_cmp_pd(_mm256_load_pd(d.stands + c), zero, _CMP_NEQ_UQ);
+        const __m256d beyond = _mm256_cmp_pd(_mm256_andnot_pd(sign, t), limit, _CMP_GT_OS);
+        const __m256d clip = _mm256_and_pd(stands, beyond);
+        // A flowing face beyond the limit fails the check.
+        failing = _mm256_or_pd(failing, _mm256_andnot_pd(stands, _mm256_cmp_pd(_mm256_andnot_pd(sign, t),
+                                                                             _mm256_mul_pd(limit, gap_bound), _CMP_GT_OS)));
         const __m256d clipped = choose(_mm256_cmp_pd(t, zero, _CMP_GE_OS), limit, _mm256_xor_pd(limit, sign));
         q = choose(clip, _mm256_mul_pd(clipped, dos), q);
         t = choose(clip, clipped, t);
+        held += __builtin_popcount(static_cast<unsigned>(_mm256_movemask_pd(clip)));
         const __m256d rest = choose(_mm256_cmp_pd(t, zero, _CMP_GT_OS), _mm256_sub_pd(_mm256_loadu_pd(own + c), t),
                                     _mm256_add_pd(_mm256_load_pd(d.hk + c), t));
         const __m256d donor = choose(_mm256_cmp_pd(t, zero, _CMP_GT_OS), _mm256_loadu_pd(own + c),
@@ -248,7 +270,7 @@ bool explicit_chunks_avx2() { return false; }
 bool explicit_chunks_use_avx2(bool) { return false; }
 int explicit_faces_avx2(const explicit_chunk_inputs &, const double *, int, int, explicit_chunk &) { return 0; }
 void explicit_transfers_avx2(explicit_chunk_direction &, const double *, const double *, const double *, int,
-                             double, double, bool &, bool &) {}
+                             double, double, bool &, bool &, long long &) {}
 void explicit_apply_avx2(const explicit_chunk &, int, int, int, double *, std::size_t, double *, double *,
                          double *, double *, double, bool, double &) {}
 

@@ -9,12 +9,18 @@ constexpr int explicit_chunk_cells = 128;
 // A face whose Courant number (kinematic celerity 5/3 |q| / d of the donor's depth,
 // times step / dx) reaches this fails the celerity check and the step is cut.
 constexpr double explicit_max_face_courant = 1.0;
+// A face of flowing water that moves more than this share of its level gap
+// fails the check (overland_boundaries.h): a third, inside the stability limit
+// of the diffusion number (a half of the gap) by enough that no face alternates
+// from step to step.
+constexpr double explicit_flowing_share = 1.0 / 3.0;
 
 // The faces of one direction of a chunk.
 struct explicit_chunk_direction {
     alignas(32) double sf[explicit_chunk_cells];     // friction slope
     alignas(32) double root[explicit_chunk_cells];   // sqrt(|sf|)
     alignas(32) double limit[explicit_chunk_cells];  // a quarter of the level gap
+    alignas(32) double stands[explicit_chunk_cells]; // 1: standing water (standing_face)
     alignas(32) double hk[explicit_chunk_cells];     // the neighbour's depth
     alignas(32) double t[explicit_chunk_cells];      // transfer (m)
     alignas(32) double q[explicit_chunk_cells];      // unit discharge (m2/s)
@@ -57,10 +63,11 @@ int explicit_faces_avx2(const explicit_chunk_inputs &a, const double *rb, int st
 
 // Square roots, transfers, discharges and the face check of one direction for
 // c < len (a multiple of four) from the powers p; `fail` and `nan` take the
-// check's failures and transfers that are not numbers. The roots are not kept.
+// check's failures and transfers that are not numbers, `held` the standing
+// faces held to their limit. The roots are not kept.
 void explicit_transfers_avx2(explicit_chunk_direction &d, const double *p, const double *own,
                              const double *n, int len, double step_over_dx, double dx_over_step,
-                             bool &fail, bool &nan);
+                             bool &fail, bool &nan, long long &held);
 
 // The new depths, saved depths, ring of down transfers and discharges of the
 // cells start + c for c < len, four at a time in the groups below vector_len (the

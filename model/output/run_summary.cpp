@@ -36,6 +36,15 @@ void volume_line(std::FILE *f, const char *label, double value) {
     std::fprintf(f, "%-48s%14.2lf\n", label, error_as_printed(value, 2));
 }
 
+// What the overland step control did: the steps it cut (ran in shorter
+// sub-steps), the shortest step taken and the standing-water faces it held.
+void write_overland_step_line(const model_state &s, std::FILE *f) {
+    const overland_step_record &r = s.overland_steps;
+    if (r.steps == 0) return;
+    std::fprintf(f, "Overland steps cut: %lld of %lld, shortest step %.4lf s, standing faces held: %lld\n",
+                 r.cut_steps, r.steps, r.shortest, r.held_faces);
+}
+
 double percent_of(double part, double whole) { return whole != 0.0 ? part / whole * 100.0 : 0.0; }
 
 bool lakes_simulated(const model_state &s) {
@@ -330,6 +339,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
     else
         std::fprintf(f, "Overall mass balance error =                    %10.6lf percent\n \n",
                      error_as_printed(balance.overall_error, 6));
+    write_overland_step_line(s, f);
     if (s.sacramento_on) {
         std::fprintf(f, "*overall mass balance error will not be zero when using the Sacramento\n");
         std::fprintf(f, " model unless its subsurface stores are counted: the overall error\n");
