@@ -82,6 +82,25 @@ using ln = ledger_node;
 // to it beyond what their sinks could not take, and the exchange sinks it held back.
 double gw_floor_added(const model_state &s) { return s.water.net(ln::aquifer_floor, ln::aquifer); }
 
+// A pipe network whose scheme made or lost more than 0.5 % of the water it took
+// (the scaling of its depths to its ledger moved that much) says so, with a pipe
+// step that should keep it below that: the scheme's error falls about with the
+// square of the step.
+void pipe_scaling_note(const model_state &s, std::FILE *f) {
+    const superlink_step_state &w = s.superlink_work;
+    const double moved = w.scaled_away + w.scaled_in;
+    const double taken = s.water.moved(ln::surface, ln::pipes) + s.water.moved(ln::aquifer, ln::pipes);
+    if (!(taken > 0.0) || !(moved > 0.005 * taken)) return;
+    const double share = moved / taken * 100.0;
+    for (std::FILE *out : {f, stdout})
+        std::fprintf(out,
+                     "Note: the pipe network's scheme made %.2f m3 and lost %.2f m3 of water, %.2f %% of\n"
+                     "  the %.2f m3 the network took, at pipe steps of %.4g s; its depths were scaled to\n"
+                     "  the water it was given.  A TIMESTEP of %.3g s or less should keep this below 0.5 %%.\n",
+                     w.scaled_away, w.scaled_in, share, taken, w.longest_step,
+                     w.longest_step * std::sqrt(0.5 / share));
+}
+
 // Rain and snowfall: on the ground and the snow, on the canopy and on the lakes.
 double precipitation_volume(const model_state &s) {
     const water_ledger &w = s.water;
@@ -321,6 +340,9 @@ void write_global_balance(model_state &s, std::FILE *f) {
         if (s.superlinks.tile_drain) volume_line(f, "Tile drains, aquifer to pipes:", tile_drained(s));
         // The floors the network started from are in its initial volume.
         volume_line(f, "Water added by the pipe depth bounds:", s.water.net(ln::pipe_depth_bounds, ln::pipes));
+        volume_line(f, "Pipe water the scheme made, scaled away:", s.superlink_work.scaled_away);
+        volume_line(f, "Pipe water the scheme lost, scaled back:", s.superlink_work.scaled_in);
+        pipe_scaling_note(s, f);
     }
     if (s.overland_boundary_on) {
         volume_line(f, "Boundary losses:", boundary_loss(s));

@@ -69,6 +69,9 @@ struct superlink_step_state {
     // The ledger (m3): the water the network was given less what it gave, which
     // its nodes and junctions hold at the end of every step.
     double held = 0.0;
+    // Run totals (m3) of the water the scaling of the depths to the ledger took
+    // from the scheme's solution and added to it, and the longest pipe step (s).
+    double scaled_away = 0.0, scaled_in = 0.0, longest_step = 0.0;
     // This step (m3): the spills the surcharged heads ask for, the spills,
     // tile inflow and outflow that took place.
     double slink_spilled = 0.0, spilled_step = 0.0, tile_step = 0.0, out_step = 0.0;
