@@ -57,6 +57,7 @@ struct owned_file {
 // file): diameter (mm), specific gravity, the table row it came from and the
 // name of its output file.
 struct sediment_class {
+    std::string name;  // the words of its SEDIMENTS row before the values
     double diameter = 0.0;
     double specific_gravity = 0.0;
     int table_row = 0;

@@ -32,6 +32,34 @@ namespace {
 // An exchange between the channels and the aquifer is simulated.
 bool exchange_on(const model_state &s) { return s.stream_loss != 0 || s.groundwater_on != 0; }
 
+// With the aquifer simulated, a channel exchanges water with it only in the cells
+// of GW_BOUNDFILE code 4: the channel cells of other codes are counted and warned
+// about once, since their exchange is zero whatever the heads.
+void warn_uncoded_stream_cells(model_state &s) {
+    const channel_network &net = s.channels;
+    const grid_stream_data &g = net.gst;
+    const array_1d<int> &code = s.chan.gw_code_copy;
+    if (!s.groundwater_on || code.empty() || net.Krb.empty() || g.entry_count.empty()) return;
+    int uncoded = 0, first = 0;
+    for (int i = 1; i <= g.cell_count; ++i) {
+        bool routed_entry = false;
+        for (int j = 1; j <= g.entry_count[i]; ++j) {
+            const int l = g.gst_link[i][j];
+            routed_entry = routed_entry || (l >= 1 && l <= net.link_count && net.link_type[l] != link_lake &&
+                                            net.link_type[l] != link_structure && net.link_type[l] != link_weir);
+        }
+        const int c = g.entry_count[i] >= 1 ? g.gst_gnum[i][1] : 0;
+        if (!routed_entry || c < 1 || static_cast<std::size_t>(c) > code.last() || code[c] == 4) continue;
+        if (++uncoded == 1) first = c;
+    }
+    if (uncoded == 0) return;
+    std::printf("Warning: %d channel cells (the first is cell %d) carry a GW_BOUNDFILE code other than 4;\n"
+                "their channels exchange no water with the aquifer. Give the channel cells code 4 for the "
+                "stream-aquifer exchange.\n",
+                uncoded, first);
+    count_warning();
+}
+
 bool make_node_array(model_state &s, array_2d<double> &a, const char *name) {
     return chan_make(a, s.channels.max_node_count, s.channels.link_count, name);
 }
@@ -768,15 +796,14 @@ void setup_channels(model_state &s) {
         for (int l = 1; l <= net.link_count; ++l)
             erodible = erodible || net.link_type[l] == link_trapezoid_erode;
         if (!erodible) {
-            std::fprintf(stderr, "\nYou have selected overland erosion with channel routing.  "
-                                 "The channel\n");
-            std::fprintf(stderr, "input file does not contain any erodable trapezoidal links "
-                                 "(linktype 30).\n");
-            std::fprintf(stderr, "You must edit all link types and convert them to erodable "
-                                 "trapezoidal\n");
-            std::fprintf(stderr, "links.  At present KORVA only performs sediment routing in "
-                                 "erodable\n");
-            std::fprintf(stderr, "trapezoidal channels.  KORVA exiting.\n\n");
+            // On the error stream, after what the console has been given so far, so
+            // that a log of both streams ends with the reason.
+            std::fflush(stdout);
+            std::fprintf(stderr, "\nError: overland erosion (SOIL_EROSION) is on with channel routing, but the "
+                                 "channel input file\nhas no erodible trapezoidal link (TRAP_ERODE). Sediment "
+                                 "is routed only in TRAP_ERODE links:\nchange the link type of the channel "
+                                 "links from TRAPEZOID to TRAP_ERODE (with MAX_EROSION)\nand run again.\n\n");
+            std::fflush(stderr);
             chan_input_stop();
             return;
         }
@@ -799,6 +826,7 @@ void setup_channels(model_state &s) {
     if (error_record.fatal) return;
     setup_gridstream_cells(s);
     if (error_record.fatal) return;
+    warn_uncoded_stream_cells(s);
     link_superlink_outlets(s);
     if (error_record.fatal) return;
     if (net.link_count > 0 && !s.non_ortho_channels) {

@@ -249,7 +249,7 @@ int read_index_map_table(model_state &state, const std::string &table_file, int 
 
 int read_sediment_tables(const std::string &table_file, array_1d<double> &first_values,
                          array_1d<double> &second_values, int &count,
-                         std::vector<std::string> &output_names) {
+                         std::vector<std::string> &output_names, std::vector<std::string> *class_names) {
     count = 0;
     std::FILE *file = open_run_file(table_file, "r");
     if (!file) {
@@ -313,9 +313,29 @@ int read_sediment_tables(const std::string &table_file, array_1d<double> &first_
             raise_printed_error();
             return 0;
         }
+        // The row's two values are the diameter (mm) and the specific gravity; a
+        // grain lighter than water or of no size has no fall velocity or capacity.
+        if (!(a > 0.0) || !(b > 1.0)) {
+            std::printf("Error: row %d of the SEDIMENTS table in mapping table file %s gives a diameter "
+                        "of %g mm and a specific gravity of %g;\nthe values from column 45 are the "
+                        "diameter in mm (above 0), then the specific gravity (above 1), then the "
+                        "output file.\n",
+                        k, table_file.c_str(), a, b);
+            std::fclose(file);
+            count = 0;
+            raise_printed_error();
+            return 0;
+        }
         first_values[static_cast<std::size_t>(k)] = a;
         second_values[static_cast<std::size_t>(k)] = b;
         output_names[static_cast<std::size_t>(k)] = name;
+        if (class_names) {
+            // The name: the words before column 45.
+            std::string words, head = line.substr(0, value_start);
+            for (std::string w; next_token(w, head);) words += (words.empty() ? "" : " ") + w;
+            class_names->resize(static_cast<std::size_t>(m) + 1);
+            (*class_names)[static_cast<std::size_t>(k)] = words;
+        }
     }
     std::fclose(file);
     return 1;
@@ -331,6 +351,24 @@ int read_soil_erosion_table(model_state &state, const std::string &table_file,
     if (!open_and_read_table(state, table_file, card_soil_erosion_props, 8, 0, nullptr, 0,
                              sediment_count, t))
         return 0;
+    // The class fractions of each row (after its eight erosion values) share the
+    // soil: each from 0 to 1, together 1.
+    for (int r = 0; r < t.rows.count && sediment_count > 0; ++r) {
+        const double *f = t.rows.values.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(t.rows.value_count) + 8;
+        double sum = 0.0;
+        bool inside = true;
+        for (int k = 0; k < sediment_count; ++k) {
+            inside = inside && f[k] >= 0.0 && f[k] <= 1.0;
+            sum += f[k];
+        }
+        if (inside && std::fabs(sum - 1.0) <= 1e-3) continue;
+        std::printf("Error: row %d of the SOIL_EROSION_PROPS table in mapping table file %s gives class "
+                    "fractions that sum to %g;\nthe %d values after the eight erosion values are the "
+                    "shares of the sediment classes, each from 0 to 1, together 1.\n",
+                    r + 1, table_file.c_str(), sum, sediment_count);
+        raise_printed_error();
+        return 0;
+    }
     for (int j = 0; j < 8; ++j) {
         array_1d<double> *target = targets[static_cast<std::size_t>(j)];
         if (target && !assign_column(state, t, j, *target, card_soil_erosion_props)) return 0;

@@ -42,11 +42,15 @@ int read_index_map_table(model_state &state, const std::string &table_file, int 
                          const std::array<array_1d<double> *, 6> &targets,
                          int constituent_count, checked_array<double> *precip_conc);
 
-// SEDIMENTS table: two values and an output file name per sediment (entries
-// 1..count). 1 when read (count 0 when the table has no sediments), 0 after an error.
+// SEDIMENTS table: per sediment (entries 1..count) its diameter (mm, above 0) and
+// specific gravity (above 1) from column 45, an output file name, and with
+// `class_names` the words before column 45. 1 when read (count 0 when the table
+// has no sediments), 0 after an error (a row with an impossible value is refused
+// with its row and file named).
 int read_sediment_tables(const std::string &table_file, array_1d<double> &first_values,
                          array_1d<double> &second_values, int &count,
-                         std::vector<std::string> &output_names);
+                         std::vector<std::string> &output_names,
+                         std::vector<std::string> *class_names = nullptr);
 
 // SOIL_EROSION_PROPS table: eight columns into up to eight per-cell targets and
 // column 8 + k into per_sediment[cell][k] (k = 1..sediment_count). Code 91 when its

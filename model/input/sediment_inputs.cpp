@@ -133,7 +133,8 @@ double usable_water_temperature(double celsius, const model_state &s) {
 void build_sediment_classes(const array_1d<double> &diameters,
                             const array_1d<double> &specific_gravities,
                             const std::vector<std::string> &output_names, int count,
-                            double sand_size, sediment_record &r) {
+                            double sand_size, sediment_record &r,
+                            const std::vector<std::string> *class_names) {
     r.classes.assign(static_cast<std::size_t>(count) + 1, sediment_class{});
     r.class_count = count;
     r.wash_count = 0;
@@ -150,6 +151,7 @@ void build_sediment_classes(const array_1d<double> &diameters,
             c.specific_gravity = specific_gravities[kk];
             c.table_row = k;
             c.output_name = kk < output_names.size() ? output_names[kk] : std::string();
+            c.name = class_names && kk < class_names->size() ? (*class_names)[kk] : std::string();
             ++(wash ? r.wash_count : r.sand_count);
         }
     }
@@ -215,10 +217,19 @@ void read_sediment_inputs(model_state &s) {
         return;
     }
     array_1d<double> diameters, gravities;
-    std::vector<std::string> names;
+    std::vector<std::string> names, class_names;
     int count = 0;
-    if (!read_sediment_tables(s.mapping_table_name, diameters, gravities, count, names)) return;
-    build_sediment_classes(diameters, gravities, names, count, r.sand_size, r);
+    if (!read_sediment_tables(s.mapping_table_name, diameters, gravities, count, names, &class_names)) return;
+    build_sediment_classes(diameters, gravities, names, count, r.sand_size, r, &class_names);
+    // The classes as read, in table order.
+    for (int k = 1; k <= count; ++k)
+        for (int c = 1; c <= r.class_count; ++c) {
+            const sediment_class &sc = r.classes[static_cast<std::size_t>(c)];
+            if (sc.table_row != k) continue;
+            echo_input(s, "  sediment class %d: %s, diameter %g mm, specific gravity %g, %s\n", k,
+                       sc.name.c_str(), sc.diameter, sc.specific_gravity,
+                       c <= r.wash_count ? "wash load (below SAND_SIZE)" : "sand");
+        }
     e.size_class_count = count;
     const int columns = std::max(count, min_class_columns);
     e.settings[4] = columns;

@@ -27,7 +27,8 @@ double usable_water_temperature(double celsius, const model_state &state);
 void build_sediment_classes(const array_1d<double> &diameters,
                             const array_1d<double> &specific_gravities,
                             const std::vector<std::string> &output_names, int count,
-                            double sand_size, sediment_record &record);
+                            double sand_size, sediment_record &record,
+                            const std::vector<std::string> *class_names = nullptr);
 
 // Opens the sediment output files named by the cards, each under its switch;
 // code 4 with the file's kind and name when one cannot be opened.

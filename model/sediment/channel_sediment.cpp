@@ -15,6 +15,7 @@
 #include "model/core/errors.h"
 #include "model/core/model_state.h"
 #include "model/core/sediment_ledger.h"
+#include "model/sediment/overland_erosion.h"
 
 namespace {
 
@@ -395,7 +396,10 @@ double yang_sand_concentration(double velocity, double slope, double ustar, doub
     if (!(w > 0.0) || !(nu > 0.0) || !(d > 0.0)) return 0.0;
     const double re = ustar * d / nu;
     if (!(re >= 1.2)) return 0.0;
-    const double crit = re < 70.0 ? 2.5 / (std::log10(re) - 0.06) : 2.05;
+    // Yang's critical velocity over the fall velocity as he published it:
+    // 2.5 / (log10(u* d / nu) - 0.06) + 0.66 below a shear Reynolds number of 70,
+    // 2.05 from 70 on (the two meet at 70).
+    const double crit = re < 70.0 ? 2.5 / (std::log10(re) - 0.06) + 0.66 : 2.05;
     const double v = std::fabs(velocity);
     if (v / w < crit) return 0.0;
     // crit is already the critical velocity over w: its stream-power term is crit S.
@@ -469,14 +473,10 @@ void channel_sediment_transport(model_state &s, double T, double cell_size) {
                 return;
             }
 
-    // Step 2: fall velocity of the sand size.
+    // Step 2: fall velocity of the sand size (quartz, (G - 1) g = 1.65 x 9.81).
     const double nu = r.viscosity > 0.0 ? r.viscosity : 1e-6;
     const double d = r.sand_size / 1000.0;
-    double w = 0.0;
-    if (d > 0.0) {
-        const double dstar = d * std::pow(16.1865 / (nu * nu), 0.33333333);
-        w = 8.0 * nu / d * (std::sqrt(1.0 + 0.0139 * dstar * dstar * dstar) - 1.0);
-    }
+    const double w = grain_fall_velocity(d, 16.1865, nu);
 
     // Step 3: sand.
     sand_context c{s, T, d, nu, w, W, S};

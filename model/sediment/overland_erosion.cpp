@@ -522,11 +522,16 @@ bool erosion_work_ready(model_state &st) {
 
 }  // namespace
 
+// Van Rijn's fall velocity of natural sand grains (Van Rijn 1984, Sediment
+// transport part II, J. Hydraulic Engineering 110(11)): Stokes' law up to 0.1 mm,
+// Zanke's form 10 nu / d (sqrt(1 + 0.01 D*^3) - 1) from 0.1 to 1 mm, with
+// D*^3 = (G - 1) g d^3 / nu^2, and 1.1 sqrt((G - 1) g d) above 1 mm.
 double grain_fall_velocity(double d, double submerged_g, double nu) {
-    if (!(d > 0.0) || !(nu > 0.0)) return 0.0;
+    if (!(d > 0.0) || !(nu > 0.0) || !(submerged_g > 0.0)) return 0.0;
     if (d <= 0.0001) return submerged_g * d * d / (18.0 * nu);
-    const double dstar = d * std::pow(submerged_g / (nu * nu), 0.3333333);
-    return 8.0 * nu / d * (std::sqrt(1.0 + 0.0139 * dstar * dstar * dstar) - 1.0);
+    if (d > 0.001) return 1.1 * std::sqrt(submerged_g * d);
+    const double dstar3 = submerged_g * d * d * d / (nu * nu);
+    return 10.0 * nu / d * (std::sqrt(1.0 + 0.01 * dstar3) - 1.0);
 }
 
 void splash_coefficients(double i, double &alpha, double &beta) {

@@ -16,8 +16,9 @@ inline constexpr double unit_weight_water = 9792.342;
 inline constexpr double sediment_density = 2645.23;
 
 // Fall velocity (m/s) of a grain of diameter d (m) in water of kinematic
-// viscosity nu (m2/s), with submerged_g = (G - 1) g: Stokes' law at or below
-// 0.1 mm, otherwise 8 nu / d (sqrt(1 + 0.0139 D*^3) - 1), D* = d (submerged_g / nu^2)^(1/3).
+// viscosity nu (m2/s), with submerged_g = (G - 1) g, by Van Rijn (1984): Stokes'
+// law at or below 0.1 mm, 10 nu / d (sqrt(1 + 0.01 D*^3) - 1) up to 1 mm
+// (D* = d (submerged_g / nu^2)^(1/3)), 1.1 sqrt(submerged_g d) above.
 double grain_fall_velocity(double d, double submerged_g, double nu);
 
 // Raindrop splash coefficients alpha and beta for a rainfall rate (mm/h).

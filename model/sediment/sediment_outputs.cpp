@@ -84,9 +84,15 @@ void write_overland_blocks(const model_state &s, std::FILE *f) {
                      percent_error(error[g], scale[g]));
     std::fprintf(f, "Overall mass conservation error:           %10.6lf percent\n",
                  percent_error(all_error, all_scale));
-    for (int k = 1; k <= r.class_count; ++k) {
+    // One block per class in the order of the SEDIMENTS table, numbered by its row
+    // and named as there.
+    for (int row = 1; row <= r.class_count; ++row) {
+        int k = 1;
+        while (k < r.class_count && r.classes[static_cast<std::size_t>(k)].table_row != row) ++k;
+        const sediment_class &c = r.classes[static_cast<std::size_t>(k)];
         const class_balance b = overland_balance(s, k);
-        std::fprintf(f, "Overland Erosion Summary for Sediment Size %5ld \n", static_cast<long>(k));
+        std::fprintf(f, "Overland Erosion Summary for Sediment Size %5ld %s, %g mm\n", static_cast<long>(row),
+                     c.name.c_str(), c.diameter);
         std::fprintf(f, "     initial loose and suspended soil:   %14.4lf m3\n", b.initial);
         std::fprintf(f, "     detached by splash and flow:        %14.4lf m3\n", b.detached);
         std::fprintf(f, "     final loose soil:                   %14.4lf m3\n", b.deposited);

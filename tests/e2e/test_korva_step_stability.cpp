@@ -97,7 +97,7 @@ TEST(ChannelStepStability, WideMildChannelHoldsNormalDepthAndAFloodWaveItsCeleri
 }
 
 // A structure between two 10 m wide channels (n 0.035, slope 0.001, nodes 100 m apart) under a steady
-// inflow: over the last 4 h of 12 (weir) or 20 h (culvert), at 5 s and 30 s steps, the structure passes the inflow, the level
+// inflow: over the last 4 h of 12 (weir) or 24 h (culvert), at 5 s and 30 s steps, the structure passes the inflow, the level
 // above it is the headwater of the structure's published law at that flow, and the backwater above
 // follows a standard-step march of dz/dx = -S_f (mean friction slope of the two sections; the
 // diffusive wave has no velocity head) at every node. The structures: a weir (crest 110 m, 10 m long,
@@ -121,9 +121,9 @@ TEST(ChannelStepStability, BackwaterAboveAStructureFollowsItsLawAndAStandardStep
          107.0, 0.1, 10.0, 0.035, 110.0, 720, [](double q, double, double, double) { return 110.0 + std::pow(q / (0.4 * 10.0 * std::sqrt(19.62 / 3.0)), 2.0 / 3.0); }},
         {"STRUCTTYPE WEIR\nCREST_LENGTH 10\nCREST_LOW_ELEV 110\nDISCHARGE_COEFF_FORWARD 0.6\nDISCHARGE_COEFF_REVERSE 0.6\n", 20.0,
          107.0, 0.1, 10.0, 0.035, 110.0, 720, [](double q, double, double, double) { return 110.0 + std::pow(q / (0.4 * 10.0 * std::sqrt(19.62 / 3.0)), 2.0 / 3.0); }},
-        {culvert + "108.95\n", 6.0, 108.95, 0.03, 5.0, 0.05, 0.0, 1200,
+        {culvert + "108.95\n", 6.0, 108.95, 0.03, 5.0, 0.05, 0.0, 1440,
          [](double q, double tw, double ff, double a) { return tw + q * q * ff / (19.62 * 0.49 * a * a); }},
-        {culvert + "108.35\n", 6.0, 107.0, 0.1, 10.0, 0.035, 109.65, 1200,
+        {culvert + "108.35\n", 6.0, 107.0, 0.1, 10.0, 0.035, 109.65, 1440,
          [](double q, double, double, double a) { return 109.65 + q * q / (19.62 * 0.49 * a * a); }},
     };
     auto bed = [](int c) { return 110.05 - 0.1 * c; };  // link 1's nodes (cell centres)

@@ -192,9 +192,8 @@ TEST_F(ChannelSetup, ErosionWithoutErodibleTrapezoidsStops) {
     std::string err;
     printed([&] { err = printed_err([&] { setup_channels(s); }); });
     EXPECT_TRUE(failed());
-    EXPECT_NE(err.find("\nYou have selected overland erosion with channel routing.  The channel\n"),
-              std::string::npos);
-    EXPECT_NE(err.find("trapezoidal channels.  KORVA exiting.\n\n"), std::string::npos);
+    EXPECT_NE(err.find("\nError: overland erosion (SOIL_EROSION) is on with channel routing"), std::string::npos);
+    EXPECT_NE(err.find("has no erodible trapezoidal link (TRAP_ERODE)"), std::string::npos);
 }
 
 TEST_F(ChannelSetup, SacramentoWeightsOfNonOrthogonalEntries) {

@@ -530,8 +530,8 @@ TEST_F(MappingTableTest, SoilErosionSedimentCountMustMatch) {
     write("e.idx", index_map(1, 2, "1 2\n"));
     const std::string table = header_line + "INDEX_MAP e.idx \"E\"\nSOIL_EROSION_PROPS \"E\"\n" +
                               "NUM_IDS 2\nNUM_SED 2\nID DESC\n" +
-                              row(1, "a", "1 2 3 4 5 6 7 8 0.1 0.2") +
-                              row(2, "b", "11 12 13 14 15 16 17 18 0.3 0.4");
+                              row(1, "a", "1 2 3 4 5 6 7 8 0.8 0.2") +
+                              row(2, "b", "11 12 13 14 15 16 17 18 0.3 0.7");
     write("map.cmt", table);
     array_1d<double> c1, c8;
     alloc_1d_double(c1, 2);
@@ -551,6 +551,9 @@ TEST_F(MappingTableTest, SoilErosionSedimentCountMustMatch) {
     EXPECT_DOUBLE_EQ(c8[1], 8.0);
     EXPECT_DOUBLE_EQ(per_sed[1][2], 0.2);
     EXPECT_DOUBLE_EQ(per_sed[2][1], 0.3);
+    std::string bad = table;
+    write("map.cmt", bad.replace(bad.find("0.3 0.7"), 7, "0.3 0.4"));  // shares that do not make the soil
+    EXPECT_EQ(read_soil_erosion_table(s, "map.cmt", 2, targets, &per_sed), 0);
 }
 
 TEST_F(MappingTableTest, ContaminantTables) {

@@ -10,11 +10,11 @@
 
 namespace {
 
-TEST(GrainFallVelocity, StokesAtAndBelowATenthOfAMillimetreOtherwiseTheGeneralForm) {
-    // nu = 1e-6 m2/s, (G - 1) g = 16.1865.
+TEST(GrainFallVelocity, VanRijnStokesUpToATenthOfAMillimetreZankeToOneAboveItTheSquareRootForm) {
+    // nu = 1e-6 m2/s, (G - 1) g = 16.1865; Van Rijn (1984), evaluated by hand.
     const struct {
         double d_mm, w;
-    } cases[] = {{0.05, 2.248e-3}, {0.1, 8.993e-3}, {0.5, 0.07035}, {1.0, 0.1123}};
+    } cases[] = {{0.05, 2.248e-3}, {0.1, 8.993e-3}, {0.5, 0.07216}, {1.0, 0.11762}, {2.0, 0.19792}};
     for (const auto &c : cases)
         EXPECT_NEAR(grain_fall_velocity(c.d_mm / 1000.0, 16.1865, 1e-6), c.w, c.w * 5e-4) << c.d_mm;
 }
