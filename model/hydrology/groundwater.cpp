@@ -202,13 +202,22 @@ double hold_back(double reduction, double &well, double &leak) {
     return reduction;
 }
 
+// A cell's exchange with the soil (positive into the aquifer) into the total of its direction.
+inline void add_soil_exchange(double volume, double &soil_in, double &soil_out) {
+    if (volume >= 0.0)
+        soil_in += volume;
+    else
+        soil_out -= volume;
+}
+
 // The net sink of every active cell for the step (rules of the preparation); the
 // net volume the terms add over dt (m3). soil_in gains the water the surface and
-// unsaturated terms move into the aquifer (m3, as given before the caps). The
+// unsaturated terms move into the aquifer, soil_out what they move out of it, cell
+// by cell (m3, as given before the caps). The
 // well and leakage rates of the cells are left as the step takes them, after
 // the caps; what the caps hold back of the exchange sinks goes into the
 // withheld total.
-double gather_sinks(model_state &s, double dt, bool coupled, double &soil_in) {
+double gather_sinks(model_state &s, double dt, bool coupled, double &soil_in, double &soil_out) {
     const bool wells = s.gw_wells_from_table != 0;
     const bool lake_term = channel_routing_on(s) && s.lake_loss_flag == 1 && !s.lake_loss_volume.empty();
     const bool seepage_term = s.chan_explicit && !s.channel_seepage_volume.empty();
@@ -250,7 +259,7 @@ double gather_sinks(model_state &s, double dt, bool coupled, double &soil_in) {
             if (wells) note_dry_well(s, i);
         }
         const double perc = percolation ? s.deep_percolation[at(i)] / 100.0 / dt : 0.0;
-        soil_in -= (u + e) * dt * area;
+        add_soil_exchange(-(u + e) * dt * area, soil_in, soil_out);
         const double nominal = well - perc + leak + u + e + sp + c;
         double r = nominal;
         if (b0 < gw_min_thickness && r > 0.0) r = 0.0;
@@ -566,7 +575,14 @@ void layer_value_at_water_table(model_state &s, int i) {
 }
 
 double groundwater_step(model_state &s, double dt, double &soil_in) {
-    soil_in = 0.0;
+    double soil_out = 0.0;
+    const double v = groundwater_step(s, dt, soil_in, soil_out);
+    soil_in -= soil_out;
+    return v;
+}
+
+double groundwater_step(model_state &s, double dt, double &soil_in, double &soil_out) {
+    soil_in = soil_out = 0.0;
     if (!allocate_groundwater_work(s)) {
         raise_printed_error();
         return 0.0;
@@ -583,7 +599,7 @@ double groundwater_step(model_state &s, double dt, double &soil_in) {
     const bool coupled = s.inf_richards != 0 && !s.richards_dz.empty() &&
                          covers(s.richards_cell_nodes, s.cell_count);
     if (s.gw_wells_from_table) apply_well_rates(s, s.now_days, s.cell_size);
-    double v = gather_sinks(s, dt, coupled, soil_in);
+    double v = gather_sinks(s, dt, coupled, soil_in, soil_out);
 
     double remaining = dt, dts = dt;
     while (remaining > 0.0) {
@@ -613,7 +629,7 @@ double groundwater_step(model_state &s, double dt, double &soil_in) {
                     const double moved = -q * remaining * s.cell_size * s.cell_size;
                     s.gw_net_sink[at(i)] += q;
                     v += moved;
-                    soil_in += moved;
+                    add_soil_exchange(moved, soil_in, soil_out);
                     depth = 0.0;
                 }
             }

@@ -457,17 +457,19 @@ void step_groundwater(model_state &s) {
         // one sub-step, whose start heads the solve keeps for the rules after it.
         if (s.inf_redist && !s.inf_richards)
             for (int i = 1; i <= s.cell_count; ++i) s.gw_substep_head[at(i)] = s.water_table_elevation[at(i)];
-        double soil_in = 0.0;
-        const double v = groundwater_step(s, dt, soil_in);
+        double soil_in = 0.0, soil_out = 0.0;
+        const double v = groundwater_step(s, dt, soil_in, soil_out);
         if (failed()) return;
         s.gw_exchange_volume += v;
         // The exchange with the soil as the table moved, posted when the aquifer
-        // takes it (positive into the aquifer); seen from the water table it is
-        // exfiltration when negative.
+        // takes it, in each direction as the cells ran: into the aquifer, and what
+        // the aquifer gave up to the soil above it (its exfiltration).
         water_ledger &w = s.water;
         const ledger_node soil = soil_store_of(s);
         w.move(soil, ledger_node::water_table, soil_in);
         w.move(ledger_node::water_table, ledger_node::aquifer, soil_in);
+        w.move(ledger_node::aquifer, ledger_node::water_table, soil_out);
+        w.move(ledger_node::water_table, soil, soil_out);
         // The percolation it took, and what it gave its wells, the deep aquifer and
         // its head boundaries, and what its floor added.
         if (!after_coupled_step(s)) return;

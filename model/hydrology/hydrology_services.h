@@ -43,6 +43,10 @@ double take_sacramento_runoff(model_state &state, double wanted);
 // the aquifer (m3). soil_in receives the water that the surface and unsaturated
 // exchange terms moved from the soil into the aquifer over the step (m3, signed).
 double groundwater_step(model_state &state, double dt, double &soil_in);
+// The same, with the exchange in each direction, cell by cell: soil_in the water
+// that moved from the soil into the aquifer, soil_out what the aquifer gave up to
+// the soil (m3, neither negative).
+double groundwater_step(model_state &state, double dt, double &soil_in, double &soil_out);
 // Grows or shrinks every overland lake to its volume.
 void olake_extent(model_state &state);
 // Updates the extent of the channel-network lakes.

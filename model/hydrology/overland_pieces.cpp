@@ -55,6 +55,34 @@ bool apply_overland_boundaries(model_state &s, double dt) {
     return true;
 }
 
+// The water the overland step moved across land-stream faces (its net sums per
+// stream cell, positive onto the stream cell) joins the water of the stream cell,
+// from which the channel step's lateral inflow takes it into the channel: the step
+// changes no stream cell's depth itself, and without this the water would leave
+// the land for no store. The sums are cleared once handed over.
+void hand_stream_exchange_to_cells(model_state &s) {
+    const int n = s.cell_count, sc = s.stream_cell_count;
+    if (!s.non_ortho_channels || sc < 1 || !covers(s.stream_cell_id, n) || !covers(s.stream_net_exchange, sc) ||
+        !covers(s.depth, n))
+        return;
+    const double area = s.cell_size * s.cell_size;
+    for (int i = 1; i <= n; ++i) {
+        const int k = s.stream_cell_id[at(i)];
+        if (k < 1 || k > sc) continue;
+        double &net = s.stream_net_exchange[at(k)];
+        s.depth[at(i)] += net / area;
+        net = 0.0;
+        // A stream cell that gave the land more than it held is lifted back to 0
+        // by the overland clean-up, which books the water.
+        if (s.depth[at(i)] < 0.0) {
+            s.negative_depth_volume += -s.depth[at(i)] * area;
+            s.depth[at(i)] = 0.0;
+        }
+    }
+    if (covers(s.stream_inflow_sum, sc) && covers(s.stream_outflow_sum, sc))
+        for (int k = 1; k <= sc; ++k) s.stream_inflow_sum[at(k)] = s.stream_outflow_sum[at(k)] = 0.0;
+}
+
 // The largest depth of every cell so far (maximum-depth output).
 void keep_max_depths(model_state &s) {
     const int n = s.cell_count;
@@ -207,6 +235,7 @@ void route_overland_step(model_state &s) {
         if (!s.overland_route) s.overland_route = choose_overland_scheme(s.overland_scheme);
         const double q = s.overland_route(s, dt);
         if (failed()) return;
+        hand_stream_exchange_to_cells(s);
         // With channel routing the channel step owns the outlet discharge.
         if (!channel) s.outlet_discharge = q;
         if (s.overland_route != route_overland_explicit)

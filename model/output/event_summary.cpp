@@ -137,25 +137,25 @@ void write_water_balance(const model_state &s, std::FILE *f) {
     std::fprintf(f, "volume of direct evaporation:        %9.1lf\n",
                  event.surface_evaporation());
     std::fprintf(f, "volume of infiltrated water:         %9.1lf\n", event.infiltration());
+    // What the aquifer gave up to the soil above it as the water table moved.
     std::fprintf(f, "volume of water exfiltrated:         %9.1lf\n",
-                 event.net(ledger_node::aquifer, ledger_node::water_table));
+                 event.moved(ledger_node::aquifer, ledger_node::water_table));
     std::fprintf(f, "volume of discharge:                 %9.1lf\n", event.discharge());
     if (s.inf_redist)
         std::fprintf(f, "volume ground water recharge:        %9.1lf\n", event.recharge());
     if (channels)
         std::fprintf(f, "volume of lateral inflow:            %9.1lf\n",
                      water_flows(s.water).lateral_inflow());
-    if (gw) {
-        std::fprintf(f, "volume of gw to chan:                %9.1lf\n",
-                     event.moved(ledger_node::aquifer, ledger_node::channels));
-        std::fprintf(f, "volume of water from chan to gw:     %9.1lf\n",
-                     event.moved(ledger_node::channels, ledger_node::aquifer));
-        if (lakes) {
-            std::fprintf(f, "volume of gw to lakes:               %9.1lf\n",
-                         event.moved(ledger_node::aquifer, ledger_node::channel_lakes));
-            std::fprintf(f, "volume of water from lakes to gw:    %9.1lf\n",
-                         event.moved(ledger_node::channel_lakes, ledger_node::aquifer));
-        }
+    // The channels' and lakes' exchange with the water below them: the aquifer, or
+    // the water table outside the model when no groundwater model runs.
+    const bool seepage = gw || event.seepage_in() != 0.0 || event.seepage_out() != 0.0;
+    if (seepage) {
+        std::fprintf(f, "volume of gw to chan:                %9.1lf\n", event.seepage_in());
+        std::fprintf(f, "volume of water from chan to gw:     %9.1lf\n", event.seepage_out());
+    }
+    if (lakes && (seepage || event.lake_bed_in() != 0.0 || event.lake_bed_out() != 0.0)) {
+        std::fprintf(f, "volume of gw to lakes:               %9.1lf\n", event.lake_bed_in());
+        std::fprintf(f, "volume of water from lakes to gw:    %9.1lf\n", event.lake_bed_out());
     }
     if (channels) {
         std::fprintf(f, "volume from stream point sources:    %9.1lf\n", event.channel_point_sources());
@@ -183,6 +183,14 @@ void write_water_balance(const model_state &s, std::FILE *f) {
             std::fprintf(f, "volume of tile drains to pipes:      %9.1lf\n",
                          event.moved(ledger_node::aquifer, ledger_node::pipes));
     }
+    if (s.overland_boundary_on) {
+        std::fprintf(f, "volume in across the open boundary:  %9.1lf\n",
+                     event.moved(ledger_node::overland_boundary, ledger_node::surface));
+        std::fprintf(f, "volume out across the open boundary: %9.1lf\n",
+                     event.moved(ledger_node::surface, ledger_node::overland_boundary));
+    }
+    if (channels)
+        std::fprintf(f, "volume added lifting channel areas:  %9.1lf\n", event.channel_lifting());
     if (lakes)
         std::fprintf(f, "volume remaining in lakes            %9.1lf\n",
                      s.final_lake_volume + s.final_channel_lake_volume);
@@ -252,12 +260,13 @@ void write_richards_block(const model_state &s, std::FILE *f) {
 void write_groundwater_block(const model_state &s, std::FILE *f) {
     using n = ledger_node;
     const water_flows run(s.water), event(s.water, s.event_marks.water);
-    // Exfiltration is the soil's exchange with the aquifer seen from the water table.
-    const double exfiltrated = run.net(n::aquifer, n::water_table);
+    // Exfiltration: what the aquifer gave up to the soil above it as the table
+    // moved, in the event, before it and over the run.
+    const double exfiltrated = run.moved(n::aquifer, n::water_table);
     std::fprintf(f, "\n \n GROUNDWATER CALCULATION SUMMARIES FOR EVENT \n \n");
-    std::fprintf(f, "volume from gw to the surface:       %9.1lf\n", exfiltrated);
+    std::fprintf(f, "volume from gw to the surface:       %9.1lf\n", event.moved(n::aquifer, n::water_table));
     std::fprintf(f, "exfiltration at start of event:      %9.1lf\n",
-                 exfiltrated - event.net(n::aquifer, n::water_table));
+                 exfiltrated - event.moved(n::aquifer, n::water_table));
     std::fprintf(f, "exfiltration over the run:           %9.1lf\n", exfiltrated);
     std::fprintf(f, "volume from gw to unsat. zone:       %9.1lf\n", -event.table_exchange());
     std::fprintf(f, "volume of gw recharge:               %9.1lf\n", event.recharge());
@@ -317,8 +326,10 @@ void write_warnings(const model_state &s, std::FILE *f) {
 
 void write_inputs_and_processes(const model_state &s, std::FILE *f) {
     std::fprintf(f, "\n THE FOLLOWING INPUTS WERE READ:\n");
-    std::fprintf(f, "A ZEP Project File was used.\n");
-    // Every grid input of the model is a floating-point DRELM map.
+    // Only a project file the pre-processor wrote carries its word.
+    if (s.project.zep_project) std::fprintf(f, "A ZEP Project File was used.\n");
+    // Every run reads its mask and elevation, grid maps of floating-point values
+    // in the DRELM layout.
     std::fprintf(f, "Floating point DRELM maps were read.\n");
     if (s.in_hyd_location_on)
         std::fprintf(f, "Locations where discharge hydrographs are to be written.\n");
@@ -360,6 +371,14 @@ void write_inputs_and_processes(const model_state &s, std::FILE *f) {
         std::fprintf(f, "Sediment transport in channels using Yang's eqn. for sand.\n");
     if (s.sacramento_on)
         std::fprintf(f, "Base flow using the Sacramento Soil Moisture Accounting Model.\n");
+    if (s.project.area_reduction.given)
+        std::fprintf(f, "Infiltration and evapotranspiration reduced by the area-reduction map.\n");
+    if (s.groundwater_on) std::fprintf(f, "Groundwater flow in the saturated zone.\n");
+    if (s.groundwater_on && (!s.placed_wells.empty() || s.gw_wells_from_table))
+        std::fprintf(f, "Pumping wells.\n");
+    if (s.storm_sewer_on)
+        std::fprintf(f, s.superlinks.tile_drain ? "Storm-sewer pipe network with tile drains.\n"
+                                                : "Storm-sewer pipe network.\n");
 }
 
 void write_outputs(const model_state &s, std::FILE *f) {

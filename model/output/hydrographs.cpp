@@ -175,8 +175,9 @@ void write_theta_location_values(model_state &s, std::FILE *f) {
 
 bool is_hydrograph_step(const model_state &s) {
     if (parallel_layout.suppress_output) return false;
+    // The last turn of a run writes the values of its end, as the maps do.
     const int interval = s.hydrograph_interval_steps > 0 ? s.hydrograph_interval_steps : 1;
-    return s.step_number % interval == 0;
+    return s.step_number % interval == 0 || !s.keep_running;
 }
 
 double longterm_date_number(const model_state &s) {

@@ -38,9 +38,10 @@ std::vector<double> copy_cells(const model_state &s, const array_1d<double> &a) 
 bool map_step_due(const model_state &s) {
     if (parallel_layout.suppress_output) return false;
     // An interval below one step (a map interval shorter than the time step)
-    // writes at every step.
+    // writes at every step. The last turn of a run writes the state of its end
+    // when the interval does not fall there.
     const int interval = s.map_interval_steps > 0 ? s.map_interval_steps : 1;
-    return s.step_number >= 1 && (s.step_number - 1) % interval == 0;
+    return s.step_number >= 1 && ((s.step_number - 1) % interval == 0 || !s.keep_running);
 }
 
 // One per-time map file; false after a failure to open (reported, code 4000).

@@ -119,6 +119,14 @@ double point_inflow(const model_state &s) { return s.water.moved(ln::point_sourc
 double boundary_gain(const model_state &s) { return s.water.moved(ln::overland_boundary, ln::surface); }
 double boundary_loss(const model_state &s) { return s.water.moved(ln::surface, ln::overland_boundary); }
 double cleanup_added(const model_state &s) { return s.water.net(ln::overland_cleanup, ln::surface); }
+// The channels' and channel lakes' seepage from and to a water table that no
+// groundwater model simulates.
+double from_outside_table(const model_state &s) {
+    return s.water.moved(ln::deep_aquifer, ln::channels) + s.water.moved(ln::deep_aquifer, ln::channel_lakes);
+}
+double to_outside_table(const model_state &s) {
+    return s.water.moved(ln::channels, ln::deep_aquifer) + s.water.moved(ln::channel_lakes, ln::deep_aquifer);
+}
 
 // Soil storage is part of the state with these schemes, so infiltration is an
 // internal move in the overall balance.
@@ -146,12 +154,14 @@ void write_groundwater_block(model_state &s, std::FILE *f) {
     const water_flows run(w);
     const double recharge = run.recharge_of_aquifer();
     const double into_gw = run.table_exchange();
-    const double exfiltration = w.net(ln::aquifer, ln::water_table);
+    // What the aquifer gave up to the soil above it as the table moved; the
+    // trickery is the net of the exchange, into the aquifer.
+    const double exfiltration = w.moved(ln::aquifer, ln::water_table);
     const double inputs = recharge + into_gw + w.moved(ln::channels, ln::aquifer) +
                           w.moved(ln::channel_lakes, ln::aquifer);
     const double floor_added = gw_floor_added(s);
-    const double outputs = w.moved(ln::aquifer, ln::channels) + w.moved(ln::aquifer, ln::channel_lakes) +
-                           leaked(s) + pumped(s) + tile_drained(s);
+    const double to_rivers = w.moved(ln::aquifer, ln::channels), to_lakes = w.moved(ln::aquifer, ln::channel_lakes);
+    const double outputs = to_rivers + to_lakes + leaked(s) + pumped(s) + tile_drained(s);
     // Flux across head boundaries: what the fixed-head cells passed, the storage
     // change of each step that its exchange terms and the floor do not account for.
     const double boundary_flux = across_head_bounds(s);
@@ -163,7 +173,15 @@ void write_groundwater_block(model_state &s, std::FILE *f) {
     std::fprintf(f, "Sat/unsat. trickery (into gw) =  %14.2lf \n", into_gw);
     std::fprintf(f, "Exfiltration volume =            %14.2lf \n", exfiltration);
     std::fprintf(f, "Recharge volume =                %14.2lf \n", recharge);
+    // The seepage of the channels and lakes into the aquifer is part of its inputs;
+    // what it gave them is an output.
+    const bool rivers = s.chan_explicit || to_rivers != 0.0 || w.moved(ln::channels, ln::aquifer) != 0.0;
+    const bool lakes = lakes_simulated(s) || to_lakes != 0.0 || w.moved(ln::channel_lakes, ln::aquifer) != 0.0;
+    if (rivers) std::fprintf(f, "Rivers to groundwater =          %14.2lf \n", w.moved(ln::channels, ln::aquifer));
+    if (lakes) std::fprintf(f, "Lakes to groundwater =           %14.2lf \n", w.moved(ln::channel_lakes, ln::aquifer));
     std::fprintf(f, "Total inputs =                   %14.2lf \n", inputs);
+    if (rivers) std::fprintf(f, "Groundwater to rivers =          %14.2lf \n", to_rivers);
+    if (lakes) std::fprintf(f, "Groundwater to lakes =           %14.2lf \n", to_lakes);
     std::fprintf(f, "Flux across head boundaries =    %14.2lf \n", boundary_flux);
     std::fprintf(f, "Added by the aquifer floor =     %14.2lf \n", floor_added);
     std::fprintf(f, "Leakage to deep aquifer =        %14.2lf \n", leaked(s));
@@ -297,11 +315,18 @@ void write_global_balance(model_state &s, std::FILE *f) {
     const water_flows run(s.water);
     volume_line(f, "Total infiltration:", run.infiltration());
     volume_line(f, "Total evaporation:", run.evaporation());
+    // The share of it that left ponded water (the surface balance's term).
+    volume_line(f, "Direct evaporation:", run.surface_evaporation());
     if (gw) {
-        volume_line(f, "Total exfiltration:", s.water.net(ln::aquifer, ln::water_table));
+        volume_line(f, "Total exfiltration:", s.water.moved(ln::aquifer, ln::water_table));
         volume_line(f, "Total recharge:", run.recharge());
+        // What percolated into fixed-head and river cells left the model through
+        // their boundary; the rest of the recharge entered the aquifer.
+        volume_line(f, "Percolation into head-boundary cells:", run.recharge() - run.recharge_of_aquifer());
         volume_line(f, "Total pumping:", pumped(s));
-        volume_line(f, "Downward flux from the unsaturated zone:", run.table_exchange());
+        // The soil's exchange with the aquifer as the table moved: down, and up
+        // as the exfiltration; their difference is the trickery into the aquifer.
+        volume_line(f, "Downward flux from the unsaturated zone:", s.water.moved(ln::water_table, ln::aquifer));
         volume_line(f, "Groundwater across bounds:", across_head_bounds(s));
     } else if (s.inf_redist) {
         volume_line(f, "Total recharge:", run.recharge());
@@ -312,11 +337,19 @@ void write_global_balance(model_state &s, std::FILE *f) {
         volume_line(f, "Groundwater to rivers:", s.water.moved(ln::aquifer, ln::channels));
         volume_line(f, "Rivers to groundwater:", s.water.moved(ln::channels, ln::aquifer));
     }
+    // Without a groundwater model the channels and channel lakes exchange with a
+    // water table outside the model.
+    const double table_in = from_outside_table(s), table_out = to_outside_table(s);
+    if (!gw && (table_in != 0.0 || table_out != 0.0)) {
+        volume_line(f, "Seepage from the water table:", table_in);
+        volume_line(f, "Seepage to the water table:", table_out);
+    }
     if (gw && lakes_simulated(s)) {
         volume_line(f, "Groundwater to lakes:", s.water.moved(ln::aquifer, ln::channel_lakes));
         volume_line(f, "Lakes to groundwater:", s.water.moved(ln::channel_lakes, ln::aquifer));
     }
     if (perennial) {
+        volume_line(f, "Rain on perennial lakes:", run.channel_lake_rain());
         volume_line(f, "Flows into lakes:", run.channel_lake_inflow());
         volume_line(f, "Flows from lakes:", run.channel_lake_outflow());
         volume_line(f, "Lake evaporation:", run.lake_evaporation());
@@ -610,9 +643,9 @@ run_balance form_run_balance(const model_state &s) {
     const double pipe_start = s.storm_sewer_on ? s.superlinks.slink_volume_start : 0.0;
     const double pipe_end = s.storm_sewer_on ? s.superlinks.slink_volume_end : 0.0;
     b.overall_in = stored_in + inflow - pipe_in + pipe_start + s.initial_gw_volume +
-                   across_head_bounds(s) + gw_floor_added(s);
+                   across_head_bounds(s) + gw_floor_added(s) + from_outside_table(s);
     b.overall_out = stored_out + outflow - run.into_pipes() + pipe_end +
-                    s.final_gw_volume + pumped(s) + leaked(s);
+                    s.final_gw_volume + pumped(s) + leaked(s) + to_outside_table(s);
     if (soil_storage_tracked(s)) {
         b.overall_in += s.initial_soil_water_volume;
         b.overall_out += s.final_soil_volume + soil_et;

@@ -120,6 +120,7 @@ struct project_params {
     int non_ortho_channels = 0, topo_index = 0, pause = 0, ov_boundary = 0, use_wells = 0;
     int stream_info = 0, super_quiet = 0, q7_fluxes = 0;
     int interception = 0;  // INTERCEPTION (also sets the given flags of the two maps)
+    int zep_project = 0;   // the project file carries the pre-processor's word ZEP
 
     // Integer cards.
     int richards_iter_max = 0;

@@ -819,6 +819,13 @@ void read_project_file(const std::string &file_name, project_params &project, gr
         std::string word_line = line;
         next_token(records.word, word_line);
         const card_id id = card_lookup(line);
+        // The pre-processor's word is without effect on the run; the summary says
+        // that such a project file was used.
+        if (id == card_id::ignored && records.word.size() == 3 &&
+            std::tolower(static_cast<unsigned char>(records.word[0])) == 'z' &&
+            std::tolower(static_cast<unsigned char>(records.word[1])) == 'e' &&
+            std::tolower(static_cast<unsigned char>(records.word[2])) == 'p')
+            project.zep_project = 1;
         if (!apply_card(id, line, records)) break;
     }
     std::fclose(file);

@@ -3,6 +3,7 @@
 // hydrograph file and the overland hotstart, and checks them against the run.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
@@ -57,11 +58,14 @@ TEST(KorvaOutputs, BinaryDepthDataSetZepFileAndHotstart) {
     const auto r = d.run(KORVA_EXE, {"basin.prj"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
 
-    // Map steps 1, 31, 61 and 91 (a map interval of 30 steps of 30 s; the run's
-    // last turn is step 120, at its end time).
+    // Map steps 1, 31, 61 and 91 (a map interval of 30 steps of 30 s), and the
+    // run's last turn, step 120 at its end time: 0.5, 15.5, 30.5, 45.5 and 60 minutes.
     const std::string bin = d.read("depth.bin");
-    const std::size_t cells = 9, steps = 4;
+    const std::size_t cells = 9, steps = 5;
     ASSERT_EQ(bin.size(), 100 + steps * (14 + 10 * cells) + 4);
+    const std::uint64_t last_time = (static_cast<std::uint64_t>(le_int32(bin, 100 + 4 * (14 + 10 * cells) + 10)) << 32) |
+                                    static_cast<std::uint32_t>(le_int32(bin, 100 + 4 * (14 + 10 * cells) + 6));
+    EXPECT_NEAR(std::bit_cast<double>(last_time), 60.0, 1e-6);
     EXPECT_EQ(le_int32(bin, 0), 3000);
     EXPECT_EQ(le_int32(bin, 36), 1010);
     EXPECT_EQ(bin.substr(60, 6), std::string("depth\0", 6));
@@ -115,13 +119,13 @@ TEST(KorvaOutputs, PerTimeDepthMapsGoIntoTheDepthDirectory) {
     const auto r = d.run(KORVA_EXE, {"basin.prj"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
     EXPECT_NE(r.out.find("opening file depth/depth.01\n"), std::string::npos);
-    for (const char *name : {"depth/depth.01", "depth/depth.04"}) {
+    for (const char *name : {"depth/depth.01", "depth/depth.05"}) {
         const std::vector<std::string> l = split_lines(d.read(name));
         ASSERT_EQ(l.size(), 9u) << name;
         EXPECT_EQ(l[0], "ncols \t3");
         EXPECT_EQ(l[5], "NODATA_value -9999.99");
     }
-    EXPECT_FALSE(d.exists("depth/depth.05"));
+    EXPECT_FALSE(d.exists("depth/depth.06"));  // the fifth is the end of the run
     EXPECT_FALSE(d.exists("depth.txt"));
 }
 

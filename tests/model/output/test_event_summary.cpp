@@ -90,7 +90,6 @@ TEST_F(EventSummary, WholeTextOfAUniformRainEvent) {
         " be complete, or water is held in pits of the DEM.  Consider extending\n"
         " the simulation time, or repair the DEM, as necesary.\n"
         "\n THE FOLLOWING INPUTS WERE READ:\n"
-        "A ZEP Project File was used.\n"
         "Floating point DRELM maps were read.\n"
         "\n THE FOLLOWING PROCESSES WERE SIMULATED:\n"
         "Uniform overland roughness.\n"

@@ -28,6 +28,7 @@ protected:
         s.outlet_hydro_file = std::tmpfile();
         s.time_step = 10.0;
         s.hydrograph_interval_steps = 30;  // HYD_FREQ 5 minutes at 10 s steps
+        s.keep_running = 1;  // turns of a run that goes on
     }
     void TearDown() override {
         for (std::FILE *f : {s.outlet_hydro_file, s.sig_outlet_hydro_file, s.outlet_inflow_file,

@@ -31,6 +31,7 @@ protected:
     void SetUp() override {
         frameworktest::globals_reset::SetUp();
         make_grid(s);
+        s.keep_running = 1;  // turns of a run that goes on
     }
     // Opens the grid outputs, then writes the maps of step 1 at `minutes`.
     void open_and_write_step_one(double minutes) {
