@@ -82,7 +82,8 @@ constexpr double standing_depth_share = 0.05;
 constexpr double level_gap_share = 0.25;
 inline bool standing_face(double gap, double ground_drop, double depth) {
     const double g = gap < 0.0 ? -gap : gap, d = ground_drop < 0.0 ? -ground_drop : ground_drop;
-    return g <= (0.5 * d + standing_tolerance) + standing_depth_share * depth;
+    const double flat = standing_depth_share * depth - d;  // deep water on ground flatter than that
+    return g <= (0.5 * d + standing_tolerance) + (flat > 0.0 ? flat : 0.0);
 }
 // Books one routing call of `step` seconds that ran sub-steps of at least
 // `shortest` seconds (the step itself when it was not divided).

@@ -564,8 +564,10 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
                 // standing_face two at a time: 1 where the face stands.
                 const __m128d depth_share = _mm_set1_pd(standing_depth_share);
                 const auto stands_of = [&](__m128d gap, __m128d drop, __m128d depth) {
-                    const __m128d edge = _mm_add_pd(_mm_add_pd(_mm_mul_pd(half, _mm_andnot_pd(sign, drop)), tolerance),
-                                                    _mm_mul_pd(depth_share, depth));
+                    const __m128d d = _mm_andnot_pd(sign, drop);
+                    const __m128d excess = _mm_sub_pd(_mm_mul_pd(depth_share, depth), d);
+                    const __m128d edge = _mm_add_pd(_mm_add_pd(_mm_mul_pd(half, d), tolerance),
+                                                    choose(_mm_cmpgt_pd(excess, zero), excess, zero));
                     return _mm_and_pd(_mm_cmple_pd(_mm_andnot_pd(sign, gap), edge), one);
                 };
                 for (; c + 2 <= len; c += 2) {

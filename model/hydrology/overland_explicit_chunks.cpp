@@ -40,10 +40,11 @@ EXPLICIT_AVX2 inline __m256d gather(const double *v, __m128i k) {
 EXPLICIT_AVX2 inline __m256d stands_of(__m256d gap, __m256d drop, __m256d hi, __m256d hk) {
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d depth = choose(_mm256_cmp_pd(hi, hk, _CMP_LT_OS), hk, hi);  // std::max(hi, hk)
+    const __m256d d = _mm256_andnot_pd(sign, drop), zero = _mm256_setzero_pd();
+    const __m256d flat = _mm256_sub_pd(_mm256_mul_pd(_mm256_set1_pd(standing_depth_share), depth), d);
     const __m256d edge = _mm256_add_pd(
-        _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(0.5), _mm256_andnot_pd(sign, drop)),
-                      _mm256_set1_pd(standing_tolerance)),
-        _mm256_mul_pd(_mm256_set1_pd(standing_depth_share), depth));
+        _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(0.5), d), _mm256_set1_pd(standing_tolerance)),
+        choose(_mm256_cmp_pd(flat, zero, _CMP_GT_OS), flat, zero));
     return _mm256_and_pd(_mm256_cmp_pd(_mm256_andnot_pd(sign, gap), edge, _CMP_LE_OS), _mm256_set1_pd(1.0));
 }
 
