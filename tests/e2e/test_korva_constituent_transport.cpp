@@ -201,8 +201,8 @@ TEST(KorvaConstituentTransport, WithAChannelTheTracerEntersTheChannelAndTheBalan
     EXPECT_NEAR(std::strtod(series.c_str() + series.rfind(' '), nullptr), out, 0.005) << series;
     EXPECT_FALSE(d.exists("con_output"));
 
-    // The concentration data set: a step after the first time step and one 60
-    // minutes later (the run's last turn is at its end time, 120 minutes), each with the cells' status (25 lines) then their
+    // The concentration data set: a step after the first time step, one 60 minutes
+    // later and one at the run's end time (120 minutes), each with the cells' status (25 lines) then their
     // concentrations, every wet cell at the rain's concentration: the stream cells
     // give the channel their water and its tracer in the same step.
     const std::string set = d.read("conc.dat");
@@ -224,7 +224,7 @@ TEST(KorvaConstituentTransport, WithAChannelTheTracerEntersTheChannelAndTheBalan
             }
         }
     }
-    EXPECT_EQ(steps, 2);
+    EXPECT_EQ(steps, 3);
 }
 
 // Every drop of water on the plane is rain water that brought the tracer at its

@@ -193,10 +193,11 @@ TEST(ValleyErosionMaps, NetSedimentVolumeDataSetHoldsTheLooseSoilOfEveryMapStep)
         lowest.push_back(low);
         at += 9601;
     }
-    // Steps 1, 31, 61 and 91 (the run's last turn is step 120, at its end time):
-    // 10 s, then every 5 minutes.
-    ASSERT_EQ(times.size(), 4u);
+    // Steps 1, 31, 61 and 91 (10 s, then every 5 minutes) and the run's last turn,
+    // step 120, at its end time.
+    ASSERT_EQ(times.size(), 5u);
     for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(times[k], 10.0 / 60.0 + 5.0 * k, 1e-6) << k;
+    EXPECT_NEAR(times[4], 20.0, 1e-6);
     // After the first 10 s the loose soil is the starting layer less what stays
     // lifted. One step of splash at 30 mm/h lifts at most
     // 60 x 3.75e-8 x 30^1.5545 x 10 s x 900 m2 / 2645.23 = 1.514e-3 m3 per cell,
