@@ -16,6 +16,8 @@
 #include "model/hydrology/event_start.h"
 #include "model/hydrology/groundwater_coupling.h"
 #include "model/hydrology/hydrology_services.h"
+#include "model/hydrology/lakes.h"
+#include "model/hydrology/overland_pieces.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/soil_water_pieces.h"
 #include "model/core/model_state.h"

@@ -23,6 +23,8 @@
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/richards.h"
 #include "model/hydrology/evapotranspiration.h"
+#include "model/hydrology/lakes.h"
+#include "model/hydrology/overland_pieces.h"
 #include "model/hydrology/soil_water_pieces.h"
 #include "model/hydrology/soil_water_services.h"
 #include "model/channel/channel_services.h"
@@ -168,44 +170,6 @@ double column_water_volume(const model_state &s) {
 }
 
 }  // namespace
-
-double overland_surface_volume(const model_state &s) {
-    const double area = s.cell_size * s.cell_size;
-    double volume = 0.0;
-    if (s.depth.empty()) return 0.0;
-    // Without lakes over the cells, a plain sum through a pointer: the debug
-    // builds' water check forms this volume after every time-step piece.
-    if (!s.overland_lake_on && !(channel_routing_on(s) && s.channel_lake_count > 0)) {
-        const double *depth = s.depth.data();
-        const std::size_t n = std::min(static_cast<std::size_t>(std::max(s.cell_count, 0)), s.depth.last());
-        for (std::size_t i = 1; i <= n; ++i) volume += depth[i] * area;
-        return volume;
-    }
-    for (int c = 1; c <= s.cell_count; ++c) {
-        const std::size_t i = static_cast<std::size_t>(c);
-        if (s.overland_lake_on) {
-            if (overland_lake_cell(s, i)) continue;
-        } else if (channel_routing_on(s) && channel_lake_cell(s, i)) {
-            continue;
-        }
-        volume += s.depth[i] * area;
-    }
-    return volume;
-}
-
-double overland_lake_volume(const model_state &s) {
-    double volume = 0.0;
-    for (int k = 1; k <= s.overland_lake_count && static_cast<std::size_t>(k) < s.lakes.size(); ++k)
-        volume += s.lakes[static_cast<std::size_t>(k)].volume;
-    return volume;
-}
-
-double channel_lake_volume(const model_state &s) {
-    double volume = 0.0;
-    for (int k = 1; k <= s.channels.lake_count && static_cast<std::size_t>(k) < s.channels.lakes.size(); ++k)
-        volume += s.channels.lakes[static_cast<std::size_t>(k)].volume;
-    return volume;
-}
 
 double surface_exchange_in(const model_state &s) {
     const water_flows run(s.water);

@@ -8,15 +8,6 @@
 
 struct model_state;
 
-// Water on the surface outside the lakes: the sum of depth x dx x dx over the
-// cells that are not overland-lake cells (with overland lakes) and not
-// channel-lake cells (with channel routing and no overland lakes), m3.
-double overland_surface_volume(const model_state &state);
-
-// Water in the overland lakes (sum of the lake volumes, m3).
-double overland_lake_volume(const model_state &state);
-// Water in the channel lakes now (m3).
-double channel_lake_volume(const model_state &state);
 // Run totals of the water between the aquifer (and the Sacramento base flow) and
 // the channels and lakes: into them, and out of them (m3).
 double surface_exchange_in(const model_state &state);

@@ -577,6 +577,20 @@ double overland_lake_volume_change(const model_state &s, int k) {
     return lake.rain_volume + lake.inflow_volume;
 }
 
+double overland_lake_volume(const model_state &s) {
+    double volume = 0.0;
+    for (int k = 1; k <= s.overland_lake_count && static_cast<std::size_t>(k) < s.lakes.size(); ++k)
+        volume += s.lakes[static_cast<std::size_t>(k)].volume;
+    return volume;
+}
+
+double channel_lake_volume(const model_state &s) {
+    double volume = 0.0;
+    for (int k = 1; k <= s.channels.lake_count && static_cast<std::size_t>(k) < s.channels.lakes.size(); ++k)
+        volume += s.channels.lakes[static_cast<std::size_t>(k)].volume;
+    return volume;
+}
+
 void olake_extent(model_state &s) {
     if (s.overland_lake_count < 1 || s.cell_count < 1) return;
     if (s.overland_lake_id.empty() || s.overland_lake_id_copy.empty() ||

@@ -17,3 +17,8 @@ void sort2(array_1d<double> &key, array_1d<int> &companion, int n);
 // The volume change of an overland lake in the step (m3): its rain and the
 // overland flow it received since the last update.
 double overland_lake_volume_change(const model_state &state, int lake);
+
+// Water in the overland lakes (sum of the lake volumes, m3).
+double overland_lake_volume(const model_state &state);
+// Water in the channel lakes now (m3).
+double channel_lake_volume(const model_state &state);

@@ -23,3 +23,7 @@ bool explicit_overland_scheme(const model_state &state);
 // cell has a discharge; a depth that is not a number stops the run (false).
 bool survey_overland_cells(model_state &state);
 
+// Water on the surface outside the lakes: the sum of depth x dx x dx over the
+// cells that are not overland-lake cells (with overland lakes) and not
+// channel-lake cells (with channel routing and no overland lakes), m3.
+double overland_surface_volume(const model_state &state);

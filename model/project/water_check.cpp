@@ -13,6 +13,8 @@
 #include "model/hydrology/event_start.h"
 #include "model/hydrology/groundwater_coupling.h"
 #include "model/hydrology/hydrology_services.h"
+#include "model/hydrology/lakes.h"
+#include "model/hydrology/overland_pieces.h"
 #include "model/pipes/superlink_step.h"
 
 namespace {

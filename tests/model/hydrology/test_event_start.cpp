@@ -10,6 +10,7 @@
 
 #include "model/core/globals.h"
 #include "model/hydrology/event_start.h"
+#include "model/hydrology/lakes.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/core/model_state.h"
 #include "support/captured_output.h"
