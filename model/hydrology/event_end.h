@@ -15,8 +15,3 @@ void form_final_volumes(model_state &state);
 // its mass balance: inputs with the original storage, outputs with the final
 // storage, and the relative error (-1 without rainfall). Part of finish_event.
 void form_event_balance(model_state &state);
-
-// Water held in the soil now (m3), per infiltration scheme; with the Richards
-// columns over the aquifer, the exchange the aquifer has still to take counts
-// with the columns.
-double final_soil_water(const model_state &state);

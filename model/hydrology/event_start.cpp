@@ -161,14 +161,6 @@ void write_event_start_totals(const model_state &s) {
     std::fprintf(f, "Total groundwater recharge %lf \n", run.recharge());
 }
 
-// Water in the Richards columns (m3).
-double column_water_volume(const model_state &s) {
-    if (s.richards_cell_nodes.empty() || s.richards_theta.empty()) return 0.0;
-    double cm = 0.0;
-    for (int c = 1; c <= s.cell_count; ++c) cm += richards_column_water(s, c);
-    return cm / 100.0 * s.cell_size * s.cell_size;
-}
-
 }  // namespace
 
 double surface_exchange_in(const model_state &s) {

@@ -550,6 +550,13 @@ double richards_column_water(const model_state &s, int i) {
     return water;
 }
 
+double column_water_volume(const model_state &s) {
+    if (s.richards_cell_nodes.empty() || s.richards_theta.empty()) return 0.0;
+    double cm = 0.0;
+    for (int c = 1; c <= s.cell_count; ++c) cm += richards_column_water(s, c);
+    return cm / 100.0 * s.cell_size * s.cell_size;
+}
+
 double richards_step(model_state &s, double dt) {
     if (!(dt > 0.0) || s.richards_head.empty()) return 0.0;
     const settings k = settings_of(s);

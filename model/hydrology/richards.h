@@ -21,6 +21,8 @@ int solve_column(int n, const double *sub, double *diag, const double *super, do
 
 // Water of cell `cell`'s column: moisture times thickness over nodes 1..n-1 (cm).
 double richards_column_water(const model_state &state, int cell);
+// Water in every cell's Richards column (m3).
+double column_water_volume(const model_state &state);
 
 // Lays every cell's column from the surface down to its water table, for the
 // groundwater coupling. Cells of groundwater boundary code 2 or 5 are left and

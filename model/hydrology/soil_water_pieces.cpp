@@ -4,8 +4,10 @@
 // step. Called every turn by run_model's table of pieces.
 #include "model/hydrology/soil_water_pieces.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "model/core/errors.h"
 #include "model/core/globals.h"
@@ -108,6 +110,50 @@ double basin_soil_moisture(const model_state &s) {
     double sum = 0.0;
     for (int i = 1; i <= s.cell_count; ++i) sum += cell_soil_moisture(s, i);
     return sum / s.cell_count;
+}
+
+double final_soil_water(const model_state &s) {
+    const double area = s.cell_size * s.cell_size;
+    // The cell arrays are read through pointers (null where the run holds no such
+    // array): the debug builds' water check forms this volume after every piece.
+    const auto cells = [&s](const array_1d<double> &a) {
+        return a.empty() ? std::make_pair(static_cast<const double *>(nullptr), std::size_t{0})
+                         : std::make_pair(a.data(), a.last());
+    };
+    const auto [perc, perc_n] = cells(s.deep_percolation);
+    const auto [exch, exch_n] = cells(s.surface_exchange_depth);
+    const auto [root, root_n] = cells(s.root_zone_water);
+    const auto [unsat, unsat_n] = cells(s.unsat_exchange_depth);
+    const auto [f_cum, f_cum_n] = cells(s.cumulative_infiltration);
+    const bool to_aquifer = s.groundwater_on && (s.inf_redist || s.inf_richards);
+    const bool columns = !s.richards_cell_nodes.empty() && !s.richards_theta.empty() && !s.richards_dz.empty();
+    double volume = 0.0;
+    for (int c = 1; c <= s.cell_count; ++c) {
+        const std::size_t i = static_cast<std::size_t>(c);
+        // Water on its way between the soil and the aquifer, which the aquifer
+        // takes (or gives) at its next step, is still the soil's: what left the
+        // root zone or a column downward, less what the root zone took from the
+        // aquifer as the table moved.
+        if (to_aquifer) {
+            if (perc && i <= perc_n) volume += perc[i] / 100.0 * area;
+            if (s.inf_redist && exch && i <= exch_n) volume -= exch[i] / 100.0 * area;
+        }
+        if (s.inf_redist) {
+            if (root && i <= root_n) volume += root[i] / 100.0 * area;
+        } else if (s.inf_richards) {
+            if (!columns || i > s.richards_theta.rows() || i > s.richards_dz.rows()) continue;
+            const double *theta = s.richards_theta[i].data(), *dz = s.richards_dz[i].data();
+            const int top = std::min(s.richards_cell_nodes[i] - 1,
+                                     static_cast<int>(std::min(s.richards_theta.cols(), s.richards_dz.cols())));
+            for (int n = 1; n <= top; ++n) volume += theta[n] * dz[n] / 100.0 * area;
+            // Water a column gave up (or took) at its last re-laying, which the
+            // aquifer takes at its next step.
+            if (s.groundwater_on && unsat && i <= unsat_n) volume += unsat[i] / 100.0 * area;
+        } else if (s.inf_green_ampt || s.inf_layered) {
+            if (f_cum && i <= f_cum_n) volume += f_cum[i] * area;
+        }
+    }
+    return volume;
 }
 
 void step_infiltration(model_state &s) {

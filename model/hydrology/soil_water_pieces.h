@@ -32,6 +32,11 @@ void book_infiltration(model_state &state);
 // the scheme in force as it stands now.
 double basin_soil_moisture(const model_state &state);
 
+// Water held in the soil now (m3), per infiltration scheme; with the Richards
+// columns over the aquifer, the exchange the aquifer has still to take counts
+// with the columns.
+double final_soil_water(const model_state &state);
+
 // Hands the infiltration that the soil-moisture accounting has not yet taken to its
 // stores at once (the end of an event), so that every infiltrated m3 reaches them.
 void hand_pending_infiltration_to_sacramento(model_state &state);

@@ -9,12 +9,11 @@
 #include "model/channel/channel_services.h"
 #include "model/core/errors.h"
 #include "model/core/model_state.h"
-#include "model/hydrology/event_end.h"
-#include "model/hydrology/event_start.h"
 #include "model/hydrology/groundwater_coupling.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/lakes.h"
 #include "model/hydrology/overland_pieces.h"
+#include "model/hydrology/soil_water_pieces.h"
 #include "model/pipes/superlink_step.h"
 
 namespace {
