@@ -2,7 +2,6 @@
 // constituent's ledger. run_time_loop calls it after each piece in debug builds.
 #include "model/project/mass_check.h"
 
-#include <cmath>
 #include <cstdio>
 
 #include "model/constituents/lake_constituents.h"
@@ -90,37 +89,23 @@ double store_mass(const model_state &s, int k, ledger_node store) {
 }
 
 void start_mass_check(const model_state &s, mass_check &check) {
-    check.constituent.assign(carried(s) ? at(s.constituent_count) + 1 : 0, mass_check::masses{});
-    for (int k = 1; at(k) < check.constituent.size(); ++k)
-        for (ledger_node store : mass_stores) {
-            const std::size_t i = static_cast<std::size_t>(store);
-            check.constituent[at(k)].mass[i] = store_mass(s, k, store);
-            check.constituent[at(k)].posted[i] = mass_ledger(s, k).net_into(store);
-            check.constituent[at(k)].start[i] = mass_ledger(s, k).start(store);
-        }
+    check.ledgers.assign(carried(s) ? at(s.constituent_count) : 0, ledger_check::book{});
+    check.first = 1;
+    check.relative_rounding = relative_rounding;
+    check.absolute_rounding = absolute_rounding;
+    for (int k = 1; at(k) <= check.ledgers.size(); ++k)
+        for (ledger_node store : mass_stores)
+            take_store(check.ledgers[at(k - 1)], store, store_mass(s, k, store), mass_ledger(s, k));
 }
 
 bool check_mass_after(const model_state &s, mass_check &check, const char *piece) {
-    for (int k = 1; at(k) < check.constituent.size(); ++k) {
-        mass_check::masses &c = check.constituent[at(k)];
-        const water_ledger &ledger = mass_ledger(s, k);
-        for (ledger_node store : mass_stores) {
-            const std::size_t i = static_cast<std::size_t>(store);
-            const double mass = store_mass(s, k, store);
-            const double posted = ledger.net_into(store);
-            const double flow = posted - c.posted[i] + ledger.start(store) - c.start[i];
-            const double difference = mass - c.mass[i] - flow;
-            const double scale = std::fabs(mass) + std::fabs(c.mass[i]) + std::fabs(flow);
-            c.mass[i] = mass;
-            c.posted[i] = posted;
-            c.start[i] = ledger.start(store);
-            if (std::fabs(difference) <= relative_rounding * scale + absolute_rounding) continue;
+    return check_ledgers(
+        check, [&s](int k, ledger_node store) { return store_mass(s, k, store); },
+        [&s](int k) -> const water_ledger & { return mass_ledger(s, k); },
+        [&s, piece](int k, ledger_node store, double difference) {
             std::printf("Error: the mass of %s in the %s changed by %.6f kg more than was posted in "
                         "the time-step piece %s.\n",
                         contaminant_display_name(s, k).c_str(), ledger_node_name(store), difference, piece);
             raise_printed_error();
-            return false;
-        }
-    }
-    return true;
+        });
 }

@@ -5,21 +5,13 @@
 // constituent, the store and the difference.
 #pragma once
 
-#include <array>
-#include <vector>
-
 #include "model/core/water_ledger.h"
+#include "model/project/ledger_check.h"
 
 struct model_state;
 
-// Per constituent (from index 1): each store's mass (kg) and the ledger's net into
-// it, as the last piece left them.
-struct mass_check {
-    struct masses {
-        std::array<double, ledger_node_count> mass{}, posted{}, start{};
-    };
-    std::vector<masses> constituent;
-};
+// A ledger per constituent (from 1), of its mass (kg) in the stores it can fill.
+using mass_check = ledger_check;
 
 // The mass of constituent k in one store as the state holds it now (kg). Mass a
 // process has given but its receiver has not yet taken counts in the store on the

@@ -2,7 +2,6 @@
 // class's ledger. run_time_loop calls it after each piece in debug builds.
 #include "model/project/sediment_check.h"
 
-#include <cmath>
 #include <cstdio>
 
 #include "model/core/errors.h"
@@ -82,38 +81,26 @@ double store_sediment(const model_state &s, int k, ledger_node store) {
 }
 
 void start_sediment_check(const model_state &s, sediment_check &check) {
-    check.ledger.assign(eroding(s) ? at(s.sediment.class_count) + 1 : 0, sediment_check::volumes{});
-    for (int k = 0; at(k) < check.ledger.size(); ++k)
-        for (ledger_node store : sediment_stores) {
-            const std::size_t i = static_cast<std::size_t>(store);
-            check.ledger[at(k)].volume[i] = store_sediment(s, k, store);
-            check.ledger[at(k)].posted[i] = sediment_ledger(s, k).net_into(store);
-        }
+    check.ledgers.assign(eroding(s) ? at(s.sediment.class_count) + 1 : 0, ledger_check::book{});
+    check.first = 0;
+    check.relative_rounding = relative_rounding;
+    check.absolute_rounding = absolute_rounding;
+    for (int k = 0; at(k) < check.ledgers.size(); ++k)
+        for (ledger_node store : sediment_stores)
+            if (keeps(k, store))
+                take_store(check.ledgers[at(k)], store, store_sediment(s, k, store), sediment_ledger(s, k));
 }
 
 bool check_sediment_after(const model_state &s, sediment_check &check, const char *piece) {
-    for (int k = 0; at(k) < check.ledger.size(); ++k) {
-        sediment_check::volumes &c = check.ledger[at(k)];
-        const water_ledger &ledger = sediment_ledger(s, k);
-        for (ledger_node store : sediment_stores) {
-            if (!keeps(k, store)) continue;
-            const std::size_t i = static_cast<std::size_t>(store);
-            const double volume = store_sediment(s, k, store);
-            const double posted = ledger.net_into(store);
-            const double flow = posted - c.posted[i];
-            const double difference = volume - c.volume[i] - flow;
-            const double scale = std::fabs(volume) + std::fabs(c.volume[i]) + std::fabs(flow);
-            c.volume[i] = volume;
-            c.posted[i] = posted;
-            if (std::fabs(difference) <= relative_rounding * scale + absolute_rounding) continue;
+    return check_ledgers(
+        check, [&s](int k, ledger_node store) { return store_sediment(s, k, store); },
+        [&s](int k) -> const water_ledger & { return sediment_ledger(s, k); },
+        [&s, piece](int k, ledger_node store, double difference) {
             char what[64];
             describe(s, k, what, sizeof what);
             std::printf("Error: the %s in the %s changed by %.6e m3 more than was posted in the "
                         "time-step piece %s.\n",
                         what, ledger_node_name(store), difference, piece);
             raise_printed_error();
-            return false;
-        }
-    }
-    return true;
+        });
 }

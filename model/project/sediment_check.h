@@ -5,21 +5,14 @@
 // class, the store and the difference (m3 of solids).
 #pragma once
 
-#include <array>
-#include <vector>
-
 #include "model/core/water_ledger.h"
+#include "model/project/ledger_check.h"
 
 struct model_state;
 
-// Per ledger (index 0 the channel bed material, then the classes): each store's
-// volume (m3) and the ledger's net into it, as the last piece left them.
-struct sediment_check {
-    struct volumes {
-        std::array<double, ledger_node_count> volume{}, posted{};
-    };
-    std::vector<volumes> ledger;
-};
+// A ledger per soil class (from 1) and one of the channel bed material (0), of
+// the volume of solids (m3) in the stores each keeps.
+using sediment_check = ledger_check;
 
 // The sediment of class k (0: the bed material) in one store as the state holds it
 // now (m3): "surface" the soil suspended in the overland water, "loose_soil" the

@@ -101,33 +101,22 @@ double store_volume(const model_state &s, ledger_node store) {
 }
 
 void start_water_check(const model_state &s, water_check &check) {
-    check.store_count = 0;
-    for (ledger_node store : checked_stores) {
-        if (!store_in_run(s, store)) continue;
-        check.stores[check.store_count++] = store;
-        const std::size_t k = static_cast<std::size_t>(store);
-        check.volume[k] = store_volume(s, store);
-        check.posted[k] = s.water.net_into(store);
-    }
+    check.ledgers.assign(1, ledger_check::book{});
+    check.first = 0;
+    check.relative_rounding = relative_rounding;
+    check.absolute_rounding = absolute_rounding;
+    for (ledger_node store : checked_stores)
+        if (store_in_run(s, store)) take_store(check.ledgers[0], store, store_volume(s, store), s.water);
 }
 
 bool check_water_after(const model_state &s, water_check &check, const char *piece) {
-    for (std::size_t j = 0; j < check.store_count; ++j) {
-        const ledger_node store = check.stores[j];
-        const std::size_t k = static_cast<std::size_t>(store);
-        const double volume = store_volume(s, store);
-        const double posted = s.water.net_into(store);
-        const double flow = posted - check.posted[k];
-        const double difference = volume - check.volume[k] - flow;
-        const double scale = std::fabs(volume) + std::fabs(check.volume[k]) + std::fabs(flow);
-        check.volume[k] = volume;
-        check.posted[k] = posted;
-        if (std::fabs(difference) <= relative_rounding * scale + absolute_rounding) continue;
-        std::printf("Error: the water of the %s changed by %.6f m3 more than was posted in the "
-                    "time-step piece %s.\n",
-                    ledger_node_name(store), difference, piece);
-        raise_printed_error();
-        return false;
-    }
-    return true;
+    return check_ledgers(
+        check, [&s](int, ledger_node store) { return store_volume(s, store); },
+        [&s](int) -> const water_ledger & { return s.water; },
+        [piece](int, ledger_node store, double difference) {
+            std::printf("Error: the water of the %s changed by %.6f m3 more than was posted in the "
+                        "time-step piece %s.\n",
+                        ledger_node_name(store), difference, piece);
+            raise_printed_error();
+        });
 }

@@ -4,10 +4,8 @@
 // than rounding stops the run, naming the piece, the store and the difference.
 #pragma once
 
-#include <array>
-#include <cstddef>
-
 #include "model/core/water_ledger.h"
+#include "model/project/ledger_check.h"
 
 struct model_state;
 
@@ -17,13 +15,8 @@ inline constexpr bool water_check_built = false;
 inline constexpr bool water_check_built = true;
 #endif
 
-// The stores' volumes (m3) and the ledger's net into each, as the last piece left
-// them, and the stores the run's settings can fill (the first store_count of stores).
-struct water_check {
-    std::array<double, ledger_store_count> volume{}, posted{};
-    std::array<ledger_node, ledger_store_count> stores{};
-    std::size_t store_count = 0;
-};
+// One ledger, the water's (m3), over the stores the run's settings can fill.
+using water_check = ledger_check;
 
 // The volume of one store as the state holds it now (m3).
 double store_volume(const model_state &state, ledger_node store);
