@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "calibrator/engine/numeric/nr_arrays.h"
 #include "calibrator/engine/start_up_services.h"
 
 namespace {
@@ -661,5 +663,33 @@ calib_status read_control_file(control_data &cd, int argc, char *argv[]) {
         pause_for_reading();
         return 1;
     }
-    return read_control_text(cd, text, name);
+    const calib_status status = read_control_text(cd, text, name);
+    nr_set_input_note(status == 0 ? weight_span_note(cd, name) : std::string());
+    return status;
+}
+
+std::string weight_span_note(const control_data &cd, const std::string &file_name) {
+    // Beyond this ratio of two weights the square of the smaller is lost beside
+    // the square of the larger when a double adds them.
+    const double resolvable = 1.0 / std::sqrt(std::numeric_limits<double>::epsilon());
+    int heavy = 0, light = 0;
+    for (int k = 1; k <= cd.observation_count && static_cast<std::size_t>(k) < cd.observations.size(); ++k) {
+        const double w = std::fabs(cd.observations[k].weight);
+        if (!(w > 0.0)) continue;
+        if (heavy == 0 || w > std::fabs(cd.observations[heavy].weight)) heavy = k;
+        if (light == 0 || w < std::fabs(cd.observations[light].weight)) light = k;
+    }
+    if (heavy == 0) return "";
+    const double large = std::fabs(cd.observations[heavy].weight), small = std::fabs(cd.observations[light].weight);
+    if (!(large / small > resolvable)) return "";
+    char text[600];
+    std::snprintf(text, sizeof text,
+                  "The likely cause: in %s, observation \"%s\" has the weight %.10g, %.3g times the weight %.10g "
+                  "of observation \"%s\". The weights enter the matrix squared, and beyond a ratio of %.3g "
+                  "between two weights the lighter observation is lost in double precision: give the "
+                  "observations weights within that ratio of each other (for example by measuring them in "
+                  "other units).",
+                  file_name.c_str(), cd.observations[heavy].name.c_str(), large, large / small, small,
+                  cd.observations[light].name.c_str(), resolvable);
+    return text;
 }

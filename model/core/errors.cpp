@@ -318,6 +318,13 @@ void print_message(int code) {
         break;
     case 92:
         std::printf("Error: Sediment transport specified but sediments table missing in the .cmt file.\n");
+        if (error_record.text2[0] != '\0')
+            std::printf("  (mapping table file %s: SOIL_EROSION needs its SEDIMENTS table: a NUM_SED line, a "
+                        "column-header line and one row per sediment class)\n",
+                        error_record.text2);
+        else
+            std::printf("  (no MAPPING_TABLE card names a mapping table file, which SOIL_EROSION needs for its "
+                        "SEDIMENTS table)\n");
         break;
     case 93:
         std::printf("Error: Unable to read the soil erosion properties table from mapping table file\n");

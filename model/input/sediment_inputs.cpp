@@ -212,7 +212,7 @@ void read_sediment_inputs(model_state &s) {
 
     echo_input(s, "Reading sediments table from mapping table file\n");
     if (!s.mapping_table_on || !s.table_present[8]) {
-        raise_error(92);
+        raise_error(92, {}, s.mapping_table_on ? s.mapping_table_name : std::string());
         report_error();
         return;
     }

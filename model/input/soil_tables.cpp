@@ -33,10 +33,10 @@ struct table_lines {
 
     void refuse(const char *what) const {
         if (entry > 0)
-            std::printf("Error: entry %d of the Richards soil table %s: %s.\n", entry,
+            std::printf("\nError: entry %d of the Richards soil table %s: %s.\n", entry,
                         name.c_str(), what);
         else
-            std::printf("Error: the Richards soil table %s: %s.\n", name.c_str(), what);
+            std::printf("\nError: the Richards soil table %s: %s.\n", name.c_str(), what);
         raise_printed_error();
     }
 
@@ -164,7 +164,7 @@ bool soil_values_bounded(const model_state &s, const std::string &file_name, int
                 const double plain = form != 2 && j == 9 ? std::abs(value) : value;
                 const value_bounds *range = layer_value_bounds(form, j);
                 if (!range || within_bounds(plain, *range)) continue;
-                std::printf("Error: soil %d of the Richards soil table %s: value %d of its %s, "
+                std::printf("\nError: soil %d of the Richards soil table %s: value %d of its %s, "
                             "%g, lies outside %s.\n",
                             static_cast<int>(k), file_name.c_str(), j, what, plain, range->text);
                 raise_printed_error();

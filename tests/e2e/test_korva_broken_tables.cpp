@@ -69,6 +69,8 @@ const broken_table cases[] = {
      "row 1 of the SEDIMENTS table in mapping table file m.cmt needs two values"},
     {tables, "m.cmt", with(mapping, "5 6 7 8 1.0", "5 6 inf 8 1.0"),
      "row 1 of the SOIL_EROSION_PROPS table in mapping table file m.cmt: value 7"},
+    {tables, "m.cmt", with(mapping, "SEDIMENTS\nNUM_SED 1\nID\n" + sed, ""),
+     "missing in the .cmt file.\n  (mapping table file m.cmt: SOIL_EROSION needs its SEDIMENTS table"},
     {wells.c_str(), "m.cmt", with(mapping, "-0.001", "inf"),
      "row 1 of the WELL_TABLE table in mapping table file m.cmt: value 2"},
     {well_levels.c_str(), "wl.txt", "99999999999\n1 1\n",

@@ -183,3 +183,37 @@ TEST(VarnockGmlBounds, JacobianOnlyRunGivesStatisticsWithoutFinalRun) {
     }
     EXPECT_NEAR(variance.at("b"), phi / 3.0 / 10.0, 1e-6);
 }
+
+TEST(VarnockGmlBounds, AWeightBeyondWhatADoubleResolvesIsNamedWhenTheNormalMatrixFails) {
+    // Regularisation of the line with observation y1's weight 2147483648 among
+    // weights of about 1: squared, the ratio is 1.8e19, beyond 1 / epsilon, the
+    // normal matrix loses every other row and its factorisation fails. With the
+    // weight 1 the same control file runs.
+    for (const char *weight : {"2147483648", "1"}) {
+        scratch_dir d;
+        d.write("case.pst", std::string("pcf\n* control data\nnorestart regularisation\n2 4 1 1 2\n"
+                                        "1 1 single point 1 0 0\n0.01 2 0.3 0.01 10\n3.0 3.0 0.001 0\n0.1\n"
+                                        "none 10 1e-10 4 4 1e-08 3\n1 1 1\n0 0 0.5 2 0.0\n* parameter groups\n"
+                                        "grp relative 0.01 0.0 always_3 2.0 outside_pts\n* parameter data\n"
+                                        "a none relative 1 -100 100 grp 1.0 0.0 1\n"
+                                        "b none relative 1 -100 100 grp 1.0 0.0 1\n"
+                                        "* observation groups\nobsgrp\nregul\n* observation data\ny1 3.1 ") +
+                                weight +
+                                " obsgrp\ny2 4.9 1 obsgrp\ny3 7.2 0.5 obsgrp\ny4 8.8 2 obsgrp\n"
+                                "* model command line\nsh model.sh\n* model input/output\nmodel.tpl model.in\n"
+                                "model.ins model.out\n* prior information\npa 1.0 * a = 0 1.5 regul\n"
+                                "* regularisation\n1.0e-10 1.05e-10 0.1\n0 1.0e-10 1.0e10 1.3 1.0e-2\n");
+        const std::vector<parameter> pars = {{"a", "none", 1.0, -100.0, 100.0}, {"b", "none", 1.0, -100.0, 100.0}};
+        d.write("model.tpl", template_file(pars));
+        d.write("model.ins", instruction_file({{"y1", 0}, {"y2", 0}, {"y3", 0}, {"y4", 0}}));
+        d.write("model.sh", model_script("for (x = 1; x <= 4; x++) printf \"%.15g\\n\", v[\"a\"] + v[\"b\"] * x"));
+        auto r = d.run(VARNOCK_EXE, {"case.pst"});
+        const bool beyond = weight[1] != '\0';
+        EXPECT_EQ(r.exit_status, beyond ? 1 : 0) << r.out << r.err;
+        EXPECT_EQ(contains(r.err, "choldc failed\n"), beyond) << r.err;
+        EXPECT_EQ(contains(r.err, "in case.pst, observation \"y1\" has the weight 2147483648, 4.29e+09 times the "
+                                  "weight 0.5 of observation \"y3\""),
+                  beyond)
+            << r.err;
+    }
+}

@@ -113,14 +113,17 @@ void nr_exit(int status) {
 
 namespace {
 std::string error_context;
+std::string input_note;
 }  // namespace
 
 void nr_set_context(const std::string &context) { error_context = context; }
+void nr_set_input_note(const std::string &note) { input_note = note; }
 
 void nr_error(const char *message) {
     std::fprintf(stderr, "Numerical Recipes run-time error...\n");
     std::fprintf(stderr, "%s\n", message);
     if (!error_context.empty()) std::fprintf(stderr, "%s\n", error_context.c_str());
+    if (!input_note.empty()) std::fprintf(stderr, "%s\n", input_note.c_str());
     std::fprintf(stderr, "...now exiting to system...\n");
     std::fflush(stderr);
     nr_exit(1);

@@ -25,6 +25,9 @@ nr_exit_handler set_nr_exit_handler(nr_exit_handler handler);
 // What the calibration is computing, written after the message of nr_error
 // (which matrix, which iteration, what the user can change); "" for none.
 void nr_set_context(const std::string &context);
+// What the inputs suggest as the cause of such a failure, written after the
+// context (set once the inputs are read); "" for none.
+void nr_set_input_note(const std::string &note);
 
 // A vector with indices low..high. `block` holds element `low` at block[0];
 // no pointer before the block is ever formed. The handle is a plain view: copies
