@@ -123,27 +123,37 @@ void ade_sweep(overland_grid &g, row_ref<const double> depth, const ade_directio
     }
 }
 
-// A face never moves more than a quarter of the water-surface difference `gap` of
-// its two cells in one (sub-)step (factor: gap_factor of the cell area and step): the explicit diffusive wave is unstable beyond
-// that (its diffusivity grows without bound as the slope goes to zero), and a
-// still pool would keep a two-step cycle instead of levelling.
-inline double gap_factor(double area, double step) { return 0.25 * area / step; }
-inline double gap_limited(double q, double gap, double factor) {
+// The level-gap limit of a face (overland_boundaries.h): a standing-water face
+// is held to a quarter of its level gap `gap` (ground drop `drop`, the deeper
+// cell's depth `depth`); a face of flowing water is never held, but beyond the
+// limit (`beyond`) when it moves more than half its level gap in one sub-step.
+constexpr double ade_flowing_share = 1.0 / 3.0;
+inline double gap_factor(double area, double step) { return level_gap_share * area / step; }
+inline double gap_limited(double q, double gap, double drop, double depth, double factor, bool &beyond) {
     const double limit = std::fabs(gap) * factor;
+    if (!standing_face(gap, drop, depth)) {
+        beyond |= std::fabs(q) > limit * (ade_flowing_share / level_gap_share);
+        return q;
+    }
     return q > limit ? limit : (q < -limit ? -limit : q);
 }
 
 // gap_limited over the faces of one direction formed from `depth` by ade_sweep;
-// faces of lakes and streams keep their own rules.
-void limit_faces_to_level_gaps(overland_grid &g, row_ref<const double> depth, const ade_direction &dir,
-                               double step) {
+// faces of lakes and streams keep their own rules. Result: the faces held.
+long long limit_faces_to_level_gaps(overland_grid &g, row_ref<const double> depth, const ade_direction &dir,
+                                    double step, bool &beyond) {
     const double factor = gap_factor(g.dx * g.dx, step);
+    long long held = 0;
     for (int i = 1; i <= g.cells; ++i) {
         const int k = dir.neighbour[at(i)];
         if (k == 0 || dir.q[at(i)] == 0.0) continue;
         if (is_lake_cell(g, i) || is_stream_cell(g, i) || is_lake_cell(g, k) || is_stream_cell(g, k)) continue;
-        dir.q[at(i)] = gap_limited(dir.q[at(i)], (g.z[at(i)] + depth[at(i)]) - (g.z[at(k)] + depth[at(k)]), factor);
+        const double q = dir.q[at(i)];
+        dir.q[at(i)] = gap_limited(q, (g.z[at(i)] + depth[at(i)]) - (g.z[at(k)] + depth[at(k)]),
+                                   g.z[at(i)] - g.z[at(k)], std::max(depth[at(i)], depth[at(k)]), factor, beyond);
+        held += dir.q[at(i)] != q && q == q;
     }
+    return held;
 }
 
 // Net inflow (m3/s) of cell i through its upstream face and its own face.
@@ -221,6 +231,29 @@ bool depths_sound(overland_grid &g) {
     return true;
 }
 
+// As depths_sound, without the message: false when a depth is clearly below zero.
+bool depths_lifted(overland_grid &g) {
+    for (int i = 1; i <= g.cells; ++i) {
+        const double d = g.h[at(i)];
+        if (d >= 0.0) continue;
+        if (!(d > -1e-6)) return false;
+        if (g.negative_depth_volume) *g.negative_depth_volume += -d * g.dx * g.dx;
+        g.h[at(i)] = 0.0;
+    }
+    return true;
+}
+
+// Half the sub-step after a failed attempt, said as the explicit scheme says its cuts.
+double cut_substep(const overland_grid &g, double sub) {
+    if (!g.quiet) std::printf(" *Changing overland time step to %4.2lf seconds...\n", 0.5 * sub);
+    return 0.5 * sub;
+}
+
+void record_ade_call(overland_grid &g, double dt, double sub, long long held) {
+    record_overland_call(g, dt, sub);
+    if (g.steps) g.steps->held_faces += held;
+}
+
 void save_stream_sums(overland_grid &g, ade_scheme_state &st) {
     for (int s = 1; s <= g.stream_count; ++s) {
         st.saved_stream[0][at(s)] = g.stream_net[at(s)];
@@ -281,13 +314,15 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         for (int i = 1; i <= g.cells; ++i) g.h[at(i)] = st.saved_depth[at(i)];
         if (g.stream_on) restore_stream_sums(g, st);
         double elapsed = 0.0, outlet_sum = 0.0;
+        long long held = 0;
         bool failed = false;
         while (elapsed < dt) {
             outlet_sum += drain_outlet(g, g.h, sub);
             for (const ade_direction *dir : {&first, &second}) {
                 ade_sweep(g, view(g.h), *dir, sub);
-                limit_faces_to_level_gaps(g, view(g.h), *dir, sub);
-                if (ade_check_sweep(g, view(dir->q), dir->upstream, sub) != 0) {
+                bool beyond = false;
+                held += limit_faces_to_level_gaps(g, view(g.h), *dir, sub, beyond);
+                if (beyond || ade_check_sweep(g, view(dir->q), dir->upstream, sub) != 0) {
                     failed = true;
                     break;
                 }
@@ -295,8 +330,11 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
             if (failed) break;
             elapsed += sub;
         }
-        if (!failed) return outlet_sum * sub / dt;
-        sub *= 0.5;
+        if (!failed) {
+            record_ade_call(g, dt, sub, held);
+            return outlet_sum * sub / dt;
+        }
+        sub = cut_substep(g, sub);
     }
 }
 
@@ -309,18 +347,20 @@ double route_lake_pass(overland_grid &g, ade_scheme_state &st, double dt) {
         apply_unchecked(g, view(dir->q), dir->upstream, dt);
     }
     const double q = drain_outlet(g, g.h, dt);
+    record_ade_call(g, dt, dt, 0);
     return depths_sound(g) ? q : -1.0;
 }
 
 // Scheme 3: per direction a predictor from the current depths, the face
 // discharges averaged with those of the predicted depths, then the corrector.
-// The outlet drains once per call.
-double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double dt) {
+// The outlet is drained by the caller, before the pass.
+void route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double dt, long long &held,
+                               bool &beyond) {
     if (st.predictor_depth.empty() || st.predictor_depth.last() != at(g.cells))
         alloc_1d_double(st.predictor_depth, g.cells);
     if (st.predictor_discharge.empty() || st.predictor_discharge.last() != at(g.cells))
         alloc_1d_double(st.predictor_discharge, g.cells);
-    if (st.predictor_depth.empty() || st.predictor_discharge.empty()) return 0.0;
+    if (st.predictor_depth.empty() || st.predictor_discharge.empty()) return;
     const double area = g.dx * g.dx;
     row_ref<double> hp = view(st.predictor_depth);
     row_ref<double> qp = view(st.predictor_discharge);
@@ -328,7 +368,7 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
     const ade_direction second = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     for (const ade_direction *dir : {&first, &second}) {
         ade_sweep(g, view(g.h), *dir, dt);
-        limit_faces_to_level_gaps(g, view(g.h), *dir, dt);
+        held += limit_faces_to_level_gaps(g, view(g.h), *dir, dt, beyond);
         for (int i = 1; i <= g.cells; ++i) {
             const bool body = is_lake_cell(g, i) || is_stream_cell(g, i);
             hp[at(i)] = g.h[at(i)] + (body ? 0.0 : net_inflow(view(dir->q), dir->upstream, i) * dt / area);
@@ -336,12 +376,61 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
         drain_outlet(g, hp, dt);
         for (int i = 1; i <= g.cells; ++i) qp[at(i)] = dir->q[at(i)];
         ade_sweep(g, view(hp), *dir, dt);
-        limit_faces_to_level_gaps(g, view(hp), *dir, dt);
+        held += limit_faces_to_level_gaps(g, view(hp), *dir, dt, beyond);
         for (int i = 1; i <= g.cells; ++i) dir->q[at(i)] = 0.5 * (qp[at(i)] + dir->q[at(i)]);
         apply_unchecked(g, view(dir->q), dir->upstream, dt);
     }
-    const double q = drain_outlet(g, g.h, dt);
-    return depths_sound(g) ? q : -1.0;
+}
+
+// Scheme 3 in sub-steps, the first as long as scheme 2's Courant number allows:
+// redone from the depths at the start of the call with half the sub-step while a
+// depth falls clearly below zero or a face of flowing water is beyond its
+// level-gap limit. With lakes one pass of dt with no retry.
+double route_predictor_corrector_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
+    if (g.lakes_on) {
+        long long held = 0;
+        bool beyond = false;
+        const double q = drain_outlet(g, g.h, dt);
+        route_predictor_corrector(g, st, dt, held, beyond);
+        record_ade_call(g, dt, dt, held);
+        return depths_sound(g) ? q : -1.0;
+    }
+    const double booked = g.negative_depth_volume ? *g.negative_depth_volume : 0.0;
+    for (int i = 1; i <= g.cells; ++i) st.saved_depth[at(i)] = g.h[at(i)];
+    if (g.stream_on) save_stream_sums(g, st);
+    const int order = st.sweep_order;
+    for (double sub = first_substep(g, dt);; sub = cut_substep(g, sub)) {
+        if (sub < smallest_substep) {
+            std::printf("The ADE-PC overland step would need sub-steps below %.4lf s to keep every\n"
+                        "depth above zero and every face within its level-gap limit.\n"
+                        "Reduce TIMESTEP (now %.4lf s) and try again.\n",
+                        smallest_substep, dt);
+            raise_printed_error();
+            return -1.0;
+        }
+        double elapsed = 0.0, outlet_sum = 0.0, q = 0.0;
+        long long held = 0;
+        bool sound = true;
+        st.sweep_order = order;
+        while (elapsed < dt * (1.0 - 1e-12) && sound) {
+            const double step = std::min(sub, dt - elapsed);
+            bool beyond = false;
+            q = drain_outlet(g, g.h, step);
+            route_predictor_corrector(g, st, step, held, beyond);
+            sound = !beyond && depths_lifted(g);
+            outlet_sum += q * step;
+            elapsed += step;
+            st.sweep_order = 3 - st.sweep_order;
+        }
+        st.sweep_order = order;
+        if (sound) {
+            record_ade_call(g, dt, sub, held);
+            return sub < dt ? outlet_sum / dt : q;
+        }
+        for (int i = 1; i <= g.cells; ++i) g.h[at(i)] = st.saved_depth[at(i)];
+        if (g.stream_on) restore_stream_sums(g, st);
+        if (g.negative_depth_volume) *g.negative_depth_volume = booked;
+    }
 }
 
 }  // namespace
@@ -385,7 +474,7 @@ double ade_route(overland_grid &g, ade_scheme_state &st, int scheme, double dt) 
     if (st.saved_depth.empty()) return 0.0;
 
     double result;
-    if (scheme == 3) result = route_predictor_corrector(g, st, dt);
+    if (scheme == 3) result = route_predictor_corrector_substeps(g, st, dt);
     else if (g.lakes_on) result = route_lake_pass(g, st, dt);
     else result = route_substeps(g, st, dt);
     if (result < 0.0) return result;

@@ -124,27 +124,41 @@ void ade_sweep(overland_grid &g, row_ref<const double> depth, const ade_directio
     }
 }
 
-// A face never moves more than a quarter of the water-surface difference `gap` of
-// its two cells in one (sub-)step (factor: gap_factor of the cell area and step): the explicit diffusive wave is unstable beyond
-// that (its diffusivity grows without bound as the slope goes to zero), and a
-// still pool would keep a two-step cycle instead of levelling.
-inline double gap_factor(double area, double step) { return 0.25 * area / step; }
-inline double gap_limited(double q, double gap, double factor) {
+// The level-gap limit of a face (overland_boundaries.h) as a discharge: a
+// standing-water face (standing_face of its level gap `gap` and ground drop
+// `drop`) is held to a quarter of its level gap, |gap| times gap_factor of the
+// cell area and (sub-)step (`depth`: the deeper cell's); a face of flowing water is beyond the limit (the
+// sub-step is halved) when it moves more than half its level gap: a sweep moves
+// one direction only, so the limit of its diffusion number is twice the explicit
+// scheme's.
+constexpr double ade_flowing_share = 1.0 / 3.0;
+inline double gap_factor(double area, double step) { return level_gap_share * area / step; }
+inline double gap_limited(double q, double gap, double drop, double depth, double factor, bool &beyond) {
     const double limit = std::fabs(gap) * factor;
+    if (!standing_face(gap, drop, depth)) {
+        beyond |= std::fabs(q) > limit * (ade_flowing_share / level_gap_share);
+        return q;
+    }
     return q > limit ? limit : (q < -limit ? -limit : q);
 }
 
 // gap_limited over the faces of one direction formed from `depth` by ade_sweep;
-// faces of lakes and streams keep their own rules.
-void limit_faces_to_level_gaps(overland_grid &g, row_ref<const double> depth, const ade_direction &dir,
-                               double step) {
+// faces of lakes and streams keep their own rules. Result: the faces held;
+// `beyond` is set when a face of flowing water is beyond its limit.
+long long limit_faces_to_level_gaps(overland_grid &g, row_ref<const double> depth, const ade_direction &dir,
+                                    double step, bool &beyond) {
     const double factor = gap_factor(g.dx * g.dx, step);
+    long long held = 0;
     for (int i = 1; i <= g.cells; ++i) {
         const int k = dir.neighbour[at(i)];
         if (k == 0 || dir.q[at(i)] == 0.0) continue;
         if (is_lake_cell(g, i) || is_stream_cell(g, i) || is_lake_cell(g, k) || is_stream_cell(g, k)) continue;
-        dir.q[at(i)] = gap_limited(dir.q[at(i)], (g.z[at(i)] + depth[at(i)]) - (g.z[at(k)] + depth[at(k)]), factor);
+        const double q = dir.q[at(i)];
+        dir.q[at(i)] = gap_limited(q, (g.z[at(i)] + depth[at(i)]) - (g.z[at(k)] + depth[at(k)]),
+                                   g.z[at(i)] - g.z[at(k)], std::max(depth[at(i)], depth[at(k)]), factor, beyond);
+        held += dir.q[at(i)] != q && q == q;
     }
+    return held;
 }
 
 // Net inflow (m3/s) of cell i through its upstream face and its own face.
@@ -225,6 +239,18 @@ bool depths_sound(overland_grid &g) {
     return true;
 }
 
+// As depths_sound, without the message: false when a depth is clearly below zero.
+bool depths_lifted(overland_grid &g) {
+    for (int i = 1; i <= g.cells; ++i) {
+        const double d = g.h[at(i)];
+        if (d >= 0.0) continue;
+        if (!(d > -1e-6)) return false;
+        if (g.negative_depth_volume) *g.negative_depth_volume += -d * g.dx * g.dx;
+        g.h[at(i)] = 0.0;
+    }
+    return true;
+}
+
 void save_stream_sums(overland_grid &g, ade_scheme_state &st) {
     for (int s = 1; s <= g.stream_count; ++s) {
         st.saved_stream[0][at(s)] = g.stream_net[at(s)];
@@ -243,6 +269,19 @@ void restore_stream_sums(overland_grid &g, ade_scheme_state &st) {
 
 row_ref<const double> view(row_ref<double> a) { return {a.data(), a.last()}; }
 row_ref<double> view(array_1d<double> &a) { return {a.data(), a.last()}; }
+
+// Half the sub-step `sub` after a failed attempt, said on the console as the
+// explicit scheme says its cuts (unless QUIET).
+double cut_substep(const overland_grid &g, double sub) {
+    if (!g.quiet) std::printf(" *Changing overland time step to %4.2lf seconds...\n", 0.5 * sub);
+    return 0.5 * sub;
+}
+
+// Books an accepted call of dt seconds in sub-steps of `sub` that held `held` faces.
+void record_ade_call(overland_grid &g, double dt, double sub, long long held) {
+    record_overland_call(g, dt, sub);
+    if (g.steps) g.steps->held_faces += held;
+}
 
 // ---- The base case in one pass per sweep ----
 // Without lakes, stream cells and wetlands every face is the Manning face below,
@@ -314,6 +353,8 @@ struct face_terms {
     double depth_factor[face_chunk];  // whole depth of i downhill, depth above retention uphill
     double sign[face_chunk];          // 1 from i to k, -1 from k to i, 0 no flow
     double gap[face_chunk];           // water surface of i less that of k
+    double drop[face_chunk];          // ground of i less that of k
+    double deeper[face_chunk];        // the larger depth of i and k
 };
 
 // Where the depth of cell i lies in the depths a face pass reads: element i of an
@@ -337,6 +378,8 @@ void gather_faces(const base_arrays &a, const double *d, int mask, const int *ne
         const double gap = (z[i] + di) - (z[k] + dk);
         const double sf = gap / a.dx;
         t.gap[j] = gap;
+        t.drop[j] = z[i] - z[k];
+        t.deeper[j] = std::max(di, dk);
         const bool downhill = sf > 0.0;
         const double water = downhill ? di : dk;
         const double retention = r ? (downhill ? r[i] : r[k]) : a.r_uniform;
@@ -350,13 +393,18 @@ void gather_faces(const base_arrays &a, const double *d, int mask, const int *ne
 }
 
 // Discharges of faces j0 .. len - 1 from the gathered terms and their powers,
-// each held to its level gap by `factor` (see gap_limited).
-void finish_faces(const double *n, double dx, int j0, int len, const face_terms &t, double factor,
-                  double *out) {
+// each held to its level gap by `factor` where it stands (see gap_limited).
+// Result: the faces held; `beyond` as gap_limited sets it.
+long long finish_faces(const double *n, double dx, int j0, int len, const face_terms &t, double factor,
+                       double *out, bool &beyond) {
+    long long held = 0;
     for (int j = j0; j < len; ++j) {
         const double q = ((((1.0 / n[j]) * t.above[j]) * std::sqrt(t.slope[j])) * t.depth_factor[j]) * dx;
-        out[j] = gap_limited(t.sign[j] != 0.0 ? t.sign[j] * q : 0.0, t.gap[j], factor);
+        const double flow = t.sign[j] != 0.0 ? t.sign[j] * q : 0.0;
+        out[j] = gap_limited(flow, t.gap[j], t.drop[j], t.deeper[j], factor, beyond);
+        held += out[j] != flow && flow == flow;
     }
+    return held;
 }
 
 #if defined(__x86_64__)
@@ -419,6 +467,8 @@ OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, int m
         }
         const __m256d gap = _mm256_sub_pd(_mm256_add_pd(zi, di), _mm256_add_pd(zk, dk));
         _mm256_storeu_pd(t.gap + j, gap);
+        _mm256_storeu_pd(t.drop + j, _mm256_sub_pd(zi, zk));
+        _mm256_storeu_pd(t.deeper + j, _mm256_blendv_pd(di, dk, _mm256_cmp_pd(di, dk, _CMP_LT_OQ)));
         const __m256d sf = _mm256_div_pd(gap, dx);
         const __m256d downhill = _mm256_cmp_pd(sf, zero, _CMP_GT_OQ);
         const __m256d water = _mm256_blendv_pd(dk, di, downhill);
@@ -435,9 +485,12 @@ OVERLAND_AVX2 int gather_faces_avx2(const base_arrays &a, const double *d, int m
 }
 
 OVERLAND_AVX2 int finish_faces_avx2(const double *n, double dx, int len, const face_terms &t,
-                                     double factor, double *out) {
+                                     double factor, double *out, long long &held, bool &beyond) {
     const __m256d one = _mm256_set1_pd(1.0), vdx = _mm256_set1_pd(dx), zero = _mm256_setzero_pd();
     const __m256d vfactor = _mm256_set1_pd(factor), sign_bit = _mm256_set1_pd(-0.0);
+    const __m256d half = _mm256_set1_pd(0.5), tolerance = _mm256_set1_pd(standing_tolerance);
+    const __m256d depth_share = _mm256_set1_pd(standing_depth_share);
+    const __m256d vflowing = _mm256_set1_pd(ade_flowing_share / level_gap_share);
     // 1 / n of the last four roughnesses, taken again while the same four bit
     // patterns repeat (the same quotients; a roughness map is mostly runs of equal
     // values).
@@ -457,10 +510,22 @@ OVERLAND_AVX2 int finish_faces_avx2(const double *n, double dx, int len, const f
         const __m256d sign = _mm256_loadu_pd(t.sign + j);
         const __m256d flow = _mm256_and_pd(_mm256_cmp_pd(sign, zero, _CMP_NEQ_UQ), _mm256_mul_pd(sign, q));
         // gap_limited lane by lane.
-        const __m256d limit = _mm256_mul_pd(_mm256_andnot_pd(sign_bit, _mm256_loadu_pd(t.gap + j)), vfactor);
+        const __m256d size = _mm256_andnot_pd(sign_bit, _mm256_loadu_pd(t.gap + j));
+        // standing_face: the depth allowance counts only where it exceeds the ground drop.
+        const __m256d drop = _mm256_andnot_pd(sign_bit, _mm256_loadu_pd(t.drop + j));
+        const __m256d flat = _mm256_sub_pd(_mm256_mul_pd(depth_share, _mm256_loadu_pd(t.deeper + j)), drop);
+        const __m256d edge = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(half, drop), tolerance),
+                                           _mm256_max_pd(flat, zero));
+        const __m256d stands = _mm256_cmp_pd(size, edge, _CMP_LE_OQ);
+        const __m256d limit = _mm256_mul_pd(size, vfactor);
         const __m256d low = _mm256_xor_pd(limit, sign_bit);
-        const __m256d held = _mm256_blendv_pd(flow, low, _mm256_cmp_pd(flow, low, _CMP_LT_OQ));
-        _mm256_storeu_pd(out + j, _mm256_blendv_pd(held, limit, _mm256_cmp_pd(flow, limit, _CMP_GT_OQ)));
+        const __m256d above = _mm256_and_pd(stands, _mm256_cmp_pd(flow, limit, _CMP_GT_OQ));
+        const __m256d below = _mm256_and_pd(stands, _mm256_cmp_pd(flow, low, _CMP_LT_OQ));
+        const __m256d lifted = _mm256_blendv_pd(flow, low, below);
+        _mm256_storeu_pd(out + j, _mm256_blendv_pd(lifted, limit, above));
+        held += __builtin_popcount(static_cast<unsigned>(_mm256_movemask_pd(_mm256_or_pd(above, below))));
+        const __m256d over = _mm256_cmp_pd(_mm256_andnot_pd(sign_bit, flow), _mm256_mul_pd(limit, vflowing), _CMP_GT_OQ);
+        beyond |= _mm256_movemask_pd(_mm256_andnot_pd(stands, over)) != 0;
     }
     return j;
 }
@@ -567,10 +632,11 @@ const bool faces_avx2 = false;
 // Face discharges (m3/s) of cells first .. first + len - 1 toward their
 // neighbours in `next` by the depths d (see depth_slot), into out[0 .. len): the
 // base branch of ade_sweep with the same operations in the same order (0 for a
-// closed face), each held to its level gap by `factor` (see gap_limited).
+// closed face), each held to its level gap by `factor` where it stands (see
+// gap_limited). Result: the faces held; `beyond` as gap_limited sets it.
 template <bool ring>
-void base_faces(const base_arrays &a, const double *d, int mask, const int *next, int dike_bit,
-                int first, int len, double factor, double *out) {
+long long base_faces(const base_arrays &a, const double *d, int mask, const int *next, int dike_bit,
+                     int first, int len, double factor, double *out, bool &beyond) {
     face_terms t;
     int j = 0;
 #if defined(__x86_64__)
@@ -583,10 +649,11 @@ void base_faces(const base_arrays &a, const double *d, int mask, const int *next
     if (!a.n) std::fill(uniform_n, uniform_n + len, a.n_uniform);
     const double *n = a.n ? a.n + first : uniform_n;
     j = 0;
+    long long held = 0;
 #if defined(__x86_64__)
-    if (faces_avx2) j = finish_faces_avx2(n, a.dx, len, t, factor, out);
+    if (faces_avx2) j = finish_faces_avx2(n, a.dx, len, t, factor, out, held, beyond);
 #endif
-    finish_faces(n, a.dx, j, len, t, factor, out);
+    return held + finish_faces(n, a.dx, j, len, t, factor, out, beyond);
 }
 
 // out[j] = base[j] + (q[upstream[i]] - q[i]) step / area for the cells i = first + j
@@ -612,16 +679,17 @@ void add_net_inflow(const double *base, double *out, const double *q, const int 
 // place with the same depths. With `save` (from being h) the depths before the
 // sweep are copied there on the way, all of them also when the pass stops.
 // Result as ade_check_sweep; `swept` gains the cells updated; `failed_cell` is
-// the cell that stopped the pass, if one did.
+// the cell that stopped the pass, if one did; `held` the standing faces held.
 int sweep_and_check(overland_grid &g, const double *from, double *save, const ade_direction &dir,
-                    double step, long long &swept, int &failed_cell) {
+                    double step, long long &swept, int &failed_cell, long long &held) {
     const base_arrays a = base_arrays_of(g);
     const int *next = dir.neighbour.data(), *upstream = dir.upstream.data();
     double *q = dir.q.data(), *h = g.h.data();
     const double area = g.dx * g.dx, factor = gap_factor(area, step);
     for (int first = 1; first <= g.cells; first += face_chunk) {
         const int len = std::min(face_chunk, g.cells - first + 1);
-        base_faces<false>(a, from, 0, next, dir.dike_bit, first, len, factor, q + first);
+        bool beyond = false;
+        held += base_faces<false>(a, from, 0, next, dir.dike_bit, first, len, factor, q + first, beyond);
         // A failing cell stops the pass. The discharges of the rest of its chunk
         // are this sweep's: the attempt is thrown away and the next one forms
         // every discharge before it reads it.
@@ -631,6 +699,8 @@ int sweep_and_check(overland_grid &g, const double *from, double *save, const ad
             failed_cell = i;
             return code;
         };
+        // A face of flowing water beyond its level-gap limit stops it before the chunk.
+        if (beyond) return stop(first - 1, 2);
         int j = 0;
         while (j < len) {
             int end = len;  // the cells up to here in the order and form of the scalar loop
@@ -724,7 +794,8 @@ void remember_suspect(ade_scheme_state &st, int cell) {
 // thirds_powers.h, finish_faces), for cell i and its neighbour k (not 0) with
 // depths di and dk, limited to the level gap over the sub-step as sweep_and_check
 // limits it.
-inline double patch_face(const base_arrays &a, int i, int k, double di, double dk, int dike_bit, double sub) {
+inline double patch_face(const base_arrays &a, int i, int k, double di, double dk, int dike_bit, double sub,
+                         bool &beyond) {
     const bool open = !(a.dike && (a.dike[i] & dike_bit));
     const double sf = ((a.z[i] + di) - (a.z[k] + dk)) / a.dx;
     const bool downhill = sf > 0.0;
@@ -736,7 +807,8 @@ inline double patch_face(const base_arrays &a, int i, int k, double di, double d
     const double depth_factor = downhill ? di : above_retention;
     const double q =
         ((((1.0 / (a.n ? a.n[i] : a.n_uniform)) * pow_two_thirds(above_retention)) * std::sqrt(slope)) * depth_factor) * a.dx;
-    return gap_limited((downhill ? 1.0 : -1.0) * q, (a.z[i] + di) - (a.z[k] + dk), gap_factor(a.dx * a.dx, sub));
+    return gap_limited((downhill ? 1.0 : -1.0) * q, (a.z[i] + di) - (a.z[k] + dk), a.z[i] - a.z[k],
+                       std::max(di, dk), gap_factor(a.dx * a.dx, sub), beyond);
 }
 
 // Index of `cell` among the patch's sorted cells 1 .. count, else outside_patch.
@@ -817,7 +889,9 @@ bool patch_attempt_fails(overland_grid &g, ade_scheme_state &st, const double *f
             for (int p = 1; p <= count; ++p) {
                 const int k = next[p];
                 known[p] = exact[p] && k != outside_patch && exact[k];
-                if (known[p]) q[p] = k == 0 ? 0.0 : patch_face(a, cells[p], cells[k], d[p], d[k], dike_bit, sub);
+                bool beyond = false;
+                if (known[p]) q[p] = k == 0 ? 0.0 : patch_face(a, cells[p], cells[k], d[p], d[k], dike_bit, sub, beyond);
+                if (beyond) return true;
             }
             // A depth stays exact when both faces of the cell are known.
             int updated = 0;
@@ -881,7 +955,7 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
             if (patch_ready && st.patch_cells <= g.cells / 4 &&
                 patch_attempt_fails(g, st, first_attempt ? g.h.data() : saved, st.sweep_order == 2, sub, dt)) {
                 ++st.skipped_attempts;
-                sub *= 0.5;
+                sub = cut_substep(g, sub);
                 continue;
             }
         }
@@ -896,19 +970,23 @@ double route_substeps_base(overland_grid &g, ade_scheme_state &st, double dt) {
         const double outlet_start = drains ? start[g.outlet] : 0.0;
         bool failed = false;
         int failed_cell = 0;
+        long long held = 0;
         while (elapsed < dt && !failed) {
             if (drains) outlet_sum += drain_outlet_depth(g, elapsed == 0.0 ? start[g.outlet] : g.h[at(g.outlet)], sub);
-            failed = sweep_and_check(g, from, save, first, sub, st.swept_cells, failed_cell) != 0;
+            failed = sweep_and_check(g, from, save, first, sub, st.swept_cells, failed_cell, held) != 0;
             if (elapsed == 0.0 && drains) saved[g.outlet] = outlet_start;
             from = g.h.data();
             save = nullptr;
-            failed = failed || sweep_and_check(g, from, nullptr, second, sub, st.swept_cells, failed_cell) != 0;
+            failed = failed || sweep_and_check(g, from, nullptr, second, sub, st.swept_cells, failed_cell, held) != 0;
             if (failed) break;
             elapsed += sub;
         }
-        if (!failed) return outlet_sum * sub / dt;
+        if (!failed) {
+            record_ade_call(g, dt, sub, held);
+            return outlet_sum * sub / dt;
+        }
         remember_suspect(st, failed_cell);
-        sub *= 0.5;
+        sub = cut_substep(g, sub);
     }
 }
 
@@ -937,7 +1015,8 @@ int predictor_slots(int gap) {
 //   outlet's drained as soon as it is).
 // - the predicted depths live in a ring of slots (st.predictor_depth) that holds
 //   every cell from the corrector's chunk up to the last predicted one.
-double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, double dt, int gap) {
+void route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, double dt, int gap,
+                                    long long &held, bool &negative, bool &beyond) {
     const base_arrays a = base_arrays_of(g);
     const double area = g.dx * g.dx, factor = gap_factor(area, dt);
     double *h = g.h.data();
@@ -946,18 +1025,17 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
     const ade_direction first = st.sweep_order == 2 ? right_direction(g) : down_direction(g);
     const ade_direction second = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     const bool drains = !g.channel_explicit && g.outlet > 0;
-    bool negative = false;
+    negative = false;
     double faces[face_chunk];
     for (const ade_direction *dir : {&first, &second}) {
         const int *next = dir->neighbour.data(), *upstream = dir->upstream.data();
         const int dike_bit = dir->dike_bit;
         double *q = dir->q.data();
-        negative = false;
         int predicted = 1, corrected = 1;  // the first cells not yet predicted, corrected
         while (corrected <= g.cells) {
             if (predicted <= g.cells) {
                 const int start = predicted, len = std::min(face_chunk, g.cells - start + 1);
-                base_faces<false>(a, h, 0, next, dike_bit, start, len, factor, q + start);
+                held += base_faces<false>(a, h, 0, next, dike_bit, start, len, factor, q + start, beyond);
                 add_net_inflow(h + start, ring + depth_slot<true>(start, mask), q, upstream, start, len, dt, area);
                 predicted = start + len;
                 if (drains && g.outlet >= start && g.outlet < predicted)
@@ -967,7 +1045,7 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
             while (corrected <= g.cells &&
                    (predicted > g.cells || corrected + face_chunk - 1 + gap < predicted)) {
                 const int start = corrected, len = std::min(face_chunk, g.cells - start + 1);
-                base_faces<true>(a, ring, mask, next, dike_bit, start, len, factor, faces);
+                held += base_faces<true>(a, ring, mask, next, dike_bit, start, len, factor, faces, beyond);
                 // The upstream discharge of a cell is averaged before the cell's own.
                 for (int j = 0; j < len; ++j) q[start + j] = 0.5 * (q[start + j] + faces[j]);
                 add_net_inflow(h + start, h + start, q, upstream, start, len, dt, area);
@@ -977,8 +1055,6 @@ double route_predictor_corrector_base(overland_grid &g, ade_scheme_state &st, do
         }
         st.swept_cells += g.cells;
     }
-    const double q = drain_outlet(g, g.h, dt);
-    return !negative || depths_sound(g) ? q : -1.0;
 }
 
 // Scheme 2 with sub-steps: the whole step is redone from the saved depths with
@@ -1008,13 +1084,15 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
         if (g.negative_depth_volume) *g.negative_depth_volume = booked;
         double elapsed = 0.0, outlet_sum = 0.0;
         bool failed = false;
+        long long held = 0;
         while (elapsed < dt) {
             outlet_sum += drain_outlet(g, g.h, sub);
             for (const ade_direction *dir : {&first, &second}) {
                 ade_sweep(g, view(g.h), *dir, sub);
-                limit_faces_to_level_gaps(g, view(g.h), *dir, sub);
+                bool beyond = false;
+                held += limit_faces_to_level_gaps(g, view(g.h), *dir, sub, beyond);
                 st.swept_cells += g.cells;
-                if (ade_check_sweep(g, view(dir->q), dir->upstream, sub) != 0) {
+                if (beyond || ade_check_sweep(g, view(dir->q), dir->upstream, sub) != 0) {
                     failed = true;
                     break;
                 }
@@ -1022,8 +1100,11 @@ double route_substeps(overland_grid &g, ade_scheme_state &st, double dt) {
             if (failed) break;
             elapsed += sub;
         }
-        if (!failed) return outlet_sum * sub / dt;
-        sub *= 0.5;
+        if (!failed) {
+            record_ade_call(g, dt, sub, held);
+            return outlet_sum * sub / dt;
+        }
+        sub = cut_substep(g, sub);
     }
 }
 
@@ -1036,14 +1117,16 @@ double route_lake_pass(overland_grid &g, ade_scheme_state &st, double dt) {
         apply_unchecked(g, view(dir->q), dir->upstream, dt);
         st.swept_cells += g.cells;
     }
+    record_ade_call(g, dt, dt, 0);
     const double q = drain_outlet(g, g.h, dt);
     return depths_sound(g) ? q : -1.0;
 }
 
 // Scheme 3: per direction a predictor from the current depths, the face
 // discharges averaged with those of the predicted depths, then the corrector.
-// The outlet drains once per call.
-double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double dt) {
+// The outlet is drained by the caller, before the pass.
+void route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double dt, long long &held,
+                               bool &beyond) {
     const double area = g.dx * g.dx;
     row_ref<double> hp = view(st.predictor_depth);
     row_ref<double> qp = view(st.predictor_discharge);
@@ -1051,7 +1134,7 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
     const ade_direction second = st.sweep_order == 2 ? down_direction(g) : right_direction(g);
     for (const ade_direction *dir : {&first, &second}) {
         ade_sweep(g, view(g.h), *dir, dt);
-        limit_faces_to_level_gaps(g, view(g.h), *dir, dt);
+        held += limit_faces_to_level_gaps(g, view(g.h), *dir, dt, beyond);
         for (int i = 1; i <= g.cells; ++i) {
             const bool body = is_lake_cell(g, i) || is_stream_cell(g, i);
             hp[at(i)] = g.h[at(i)] + (body ? 0.0 : net_inflow(view(dir->q), dir->upstream, i) * dt / area);
@@ -1059,13 +1142,71 @@ double route_predictor_corrector(overland_grid &g, ade_scheme_state &st, double 
         drain_outlet(g, hp, dt);
         for (int i = 1; i <= g.cells; ++i) qp[at(i)] = dir->q[at(i)];
         ade_sweep(g, view(hp), *dir, dt);
-        limit_faces_to_level_gaps(g, view(hp), *dir, dt);
+        held += limit_faces_to_level_gaps(g, view(hp), *dir, dt, beyond);
         for (int i = 1; i <= g.cells; ++i) dir->q[at(i)] = 0.5 * (qp[at(i)] + dir->q[at(i)]);
         apply_unchecked(g, view(dir->q), dir->upstream, dt);
         st.swept_cells += g.cells;
     }
-    const double q = drain_outlet(g, g.h, dt);
-    return depths_sound(g) ? q : -1.0;
+}
+
+// Scheme 3 in sub-steps of its predictor-corrector pass, the first as long as
+// scheme 2's Courant number allows (first_substep): the call is redone from
+// the depths at its start with half the sub-step while a depth falls clearly
+// below zero (a little below zero is lifted and booked, for the accepted attempt
+// only) or a face of flowing water is beyond its level-gap limit. The outlet
+// drains at the start of each sub-step, from the depth the last one left (as in
+// scheme 2): its water then never depends on the sub-step's length, and a change
+// of sub-step releases no spike. The result is the mean outlet discharge of the call. With lakes, whose
+// inflows are booked as the pass goes, one pass of dt with no retry.
+double route_predictor_corrector_substeps(overland_grid &g, ade_scheme_state &st, double dt, int gap) {
+    if (g.lakes_on) {
+        long long held = 0;
+        bool beyond = false;  // no retry here
+        const double q = drain_outlet(g, g.h, dt);
+        route_predictor_corrector(g, st, dt, held, beyond);
+        record_ade_call(g, dt, dt, held);
+        return depths_sound(g) ? q : -1.0;
+    }
+    const double booked = g.negative_depth_volume ? *g.negative_depth_volume : 0.0;
+    double *h = g.h.data(), *saved = st.saved_depth.data();
+    std::copy(h + 1, h + g.cells + 1, saved + 1);
+    if (g.stream_on) save_stream_sums(g, st);
+    const int order = st.sweep_order;
+    // The first sub-step keeps the Courant number of scheme 2's.
+    for (double sub = first_substep(g, dt);; sub = cut_substep(g, sub)) {
+        if (sub < smallest_substep) {
+            std::printf("The ADE-PC overland step would need sub-steps below %.4lf s to keep every\n"
+                        "depth above zero and every face within its level-gap limit.\n"
+                        "Reduce TIMESTEP (now %.4lf s) and try again.\n",
+                        smallest_substep, dt);
+            raise_printed_error();
+            return -1.0;
+        }
+        double elapsed = 0.0, outlet_sum = 0.0, q = 0.0;
+        long long held = 0;
+        bool sound = true;
+        st.sweep_order = order;
+        while (elapsed < dt * (1.0 - 1e-12) && sound) {
+            const double step = std::min(sub, dt - elapsed);
+            bool negative = true, beyond = false;
+            q = drain_outlet(g, g.h, step);
+            if (gap >= 0) route_predictor_corrector_base(g, st, step, gap, held, negative, beyond);
+            else route_predictor_corrector(g, st, step, held, beyond);
+            sound = !beyond && (!negative || depths_lifted(g));
+            outlet_sum += q * step;
+            elapsed += step;
+            // Sub-steps alternate their directions as calls do.
+            st.sweep_order = 3 - st.sweep_order;
+        }
+        st.sweep_order = order;
+        if (sound) {
+            record_ade_call(g, dt, sub, held);
+            return sub < dt ? outlet_sum / dt : q;
+        }
+        std::copy(saved + 1, saved + g.cells + 1, h + 1);
+        if (g.stream_on) restore_stream_sums(g, st);
+        if (g.negative_depth_volume) *g.negative_depth_volume = booked;
+    }
 }
 
 }  // namespace
@@ -1105,17 +1246,17 @@ double ade_route(overland_grid &g, ade_scheme_state &st, int scheme, double dt) 
     }
     const int gap = base_case(g) ? checked_tables_gap(g, st) : -1;
     const bool base = gap >= 0;
-    // Scheme 2 keeps the depths at the start of the call; scheme 3 its predicted
-    // depths (in the base case a ring of slots) and, outside the base case, its
-    // predictor discharges.
-    if (scheme != 3 && !ensure_cell_array(st.saved_depth, g.cells)) return 0.0;
+    // Both schemes keep the depths at the start of the call; scheme 3 also its
+    // predicted depths (in the base case a ring of slots) and, outside the base
+    // case, its predictor discharges.
+    if (!ensure_cell_array(st.saved_depth, g.cells)) return 0.0;
     if (scheme == 3 && !ensure_cell_array(st.predictor_depth, base ? predictor_slots(gap) - 1 : g.cells))
         return 0.0;
     if (scheme == 3 && !base && !ensure_cell_array(st.predictor_discharge, g.cells)) return 0.0;
     ++st.calls;
     double result;
     if (scheme == 3)
-        result = base ? route_predictor_corrector_base(g, st, dt, gap) : route_predictor_corrector(g, st, dt);
+        result = route_predictor_corrector_substeps(g, st, dt, gap);
     else if (g.lakes_on) result = route_lake_pass(g, st, dt);
     else result = base ? route_substeps_base(g, st, dt) : route_substeps(g, st, dt);
     if (result < 0.0) return result;
