@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -141,6 +142,7 @@ struct explicit_call {
     long long held = 0;  // standing-water faces held in the sub-steps of this attempt
     double step = 0.0;   // the step of the call (s)
     bool stopped = false;  // the run ends: the step control cannot meet the level-gap limit
+    bool gap_only = false;  // the lake variant: only the level-gap check
 };
 
 // The face check; true when the call must restart from the saved depths.
@@ -162,7 +164,9 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
     int kind = 0;
     const int donor = big_h > 0.0 ? i : k;
     const double rest = big_h > 0.0 ? g.h[at(i)] - big_h : g.h[at(k)] + big_h;
-    if (big_h != 0.0 && rest < -0.0001 && !is_stream_cell(g, donor))
+    if (call.gap_only)
+        kind = beyond_gap ? 4 : 0;
+    else if (big_h != 0.0 && rest < -0.0001 && !is_stream_cell(g, donor))
         kind = 3;
     else if (u >= max_face_courant || std::fabs(big_h) >= 0.06)
         kind = 1;
@@ -200,7 +204,7 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
         ++call.reductions;
         return true;
     }
-    if (kind == 4) {
+    if (kind == 4 || call.gap_only) {
         // Flowing water past the stability limit even at the shortest step.
         const double gap = (g.z[at(i)] + g.h[at(i)]) - (g.z[at(k)] + g.h[at(k)]);
         const double needed = call.work * explicit_flowing_share * std::fabs(gap) / std::fabs(big_h);
@@ -841,8 +845,11 @@ double lake_face(overland_grid &g, int i, int k, double dt) {
     return i_lake ? -q : q;
 }
 
-// Lake variant: one pass of the full dt, no checks.
-void lake_sweep(overland_grid &g, const direction &dir, double dt, long long &held) {
+// Lake variant: one sweep of a sub-step of `step` seconds. The faces between
+// land cells keep to the level-gap rule of the other variants, checked without
+// the celerity, height and depth checks; true when the call must restart.
+bool lake_sweep(explicit_call &call, const direction &dir, double step) {
+    overland_grid &g = call.g;
     for (int i = 1; i <= g.cells; ++i) {
         const int k = dir.neighbour[at(i)];
         if (k == 0 || (g.dikes_on && (g.dike[at(i)] & dir.dike_bit))) continue;
@@ -851,7 +858,7 @@ void lake_sweep(overland_grid &g, const direction &dir, double dt, long long &he
         if (i_lake && k_lake) {
             q = 0.0;
         } else if (i_lake || k_lake) {
-            q = lake_face(g, i, k, dt);
+            q = lake_face(g, i, k, step);
         } else {
             if (g.wetlands_on && g.wetland_id[at(i)] > 0) {
                 q = wetland_face(g, face_bed_slope(g, i, k), i, k);
@@ -862,19 +869,65 @@ void lake_sweep(overland_grid &g, const direction &dir, double dt, long long &he
                 const double d = g.h[at(upwind)] - retention_at(g, upwind);
                 q = d > 0.0 ? manning(sf, d, roughness_at(g, i)) : 0.0;
             }
-            const double transfer = limit_to_level_gap(g, i, k, q * dt / g.dx, held);
-            q = transfer * g.dx / dt;
+            const double transfer = limit_to_level_gap(g, i, k, q * step / g.dx, call.held);
+            q = transfer * g.dx / step;
             g.dh[at(i)] -= transfer;
             g.dh[at(k)] += transfer;
+            if (beyond_level_gap(g, i, k, transfer) && check_face(call, dir, i, k, q, step, true))
+                return true;
         }
         dir.q[at(i)] = q;
     }
+    return false;
 }
 
 void apply_to_land(overland_grid &g) {
     for (int i = 1; i <= g.cells; ++i) {
         if (!is_lake_cell(g, i)) g.h[at(i)] += g.dh[at(i)];
         g.dh[at(i)] = 0.0;
+    }
+}
+
+// Lake variant: sub-steps of the working step until dt is covered, each the x
+// sweep, its changes applied to the land cells, then the y sweep likewise; redone
+// from the saved depths and lake inflows after every reduction.
+void route_with_lakes(explicit_call &call, double dt) {
+    overland_grid &g = call.g;
+    explicit_step_control &c = call.c;
+    call.gap_only = true;
+    std::vector<double> inflow(at(g.lake_count) + 1, 0.0);
+    for (int l = 1; l <= g.lake_count; ++l) inflow[at(l)] = g.lakes[l].inflow_volume;
+    for (bool first_attempt = true;; first_attempt = false) {
+        for (int i = 1; !first_attempt && i <= g.cells; ++i) {
+            g.h[at(i)] = c.saved_depth[at(i)];
+            g.dh[at(i)] = 0.0;
+        }
+        for (int l = 1; !first_attempt && l <= g.lake_count; ++l) g.lakes[l].inflow_volume = inflow[at(l)];
+        clear_face_volumes(g, c);
+        double elapsed = 0.0;
+        bool restart = false;
+        call.held = 0;
+        for (;;) {
+            const double step = std::min(call.work, dt - elapsed);
+            if (lake_sweep(call, x_direction(g), step)) {
+                restart = true;
+                break;
+            }
+            apply_to_land(g);
+            if (lake_sweep(call, y_direction(g), step)) {
+                restart = true;
+                break;
+            }
+            apply_to_land(g);
+            add_face_volumes(g, c, step, g.dx);
+            elapsed += step;
+            if (std::fabs(elapsed - dt) < 0.0001 || elapsed > dt) break;
+        }
+        if (call.stopped) {
+            for (int l = 1; l <= g.lake_count; ++l) g.lakes[l].inflow_volume = inflow[at(l)];
+            return;
+        }
+        if (!restart) return;
     }
 }
 
@@ -937,10 +990,7 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
 
     c.substeps = 0;
     if (g.lakes_on && !g.stream_on) {
-        lake_sweep(g, x_direction(g), dt, call.held);
-        apply_to_land(g);
-        lake_sweep(g, y_direction(g), dt, call.held);
-        apply_to_land(g);
+        route_with_lakes(call, dt);
     } else if (one_pass) {
         route_in_one_pass(call, dt);
     } else {
