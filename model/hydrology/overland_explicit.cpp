@@ -143,6 +143,10 @@ struct explicit_call {
     double step = 0.0;   // the step of the call (s)
     bool stopped = false;  // the run ends: the step control cannot meet the level-gap limit
     bool gap_only = false;  // the lake variant: only the level-gap check
+    // The one pass: the survey of its last sub-step (pass_result), sound when it
+    // ran and found no depth that is not a number.
+    long long survey_wet = 0;
+    bool survey_flows = false, survey_sound = false;
 };
 
 // The face check; true when the call must restart from the saved depths.
@@ -403,7 +407,28 @@ struct pass_result {
     bool may_fail = false;      // a face may fail its check
     bool not_a_number = false;  // a transfer is not a number
     long long held = 0;         // standing-water faces held to a quarter of their level gap
+    // The survey of the depths and discharges written, when asked for: the wet
+    // cells (depth above 1e-16 m), a face discharge above 1e-16 in size, a depth
+    // that is not a number.
+    long long wet = 0;
+    bool flows = false, depth_nan = false;
 };
+
+// The survey of one chunk's cells from i on, while they are in the cache.
+inline void survey_chunk(const double *to, const double *qx, const double *qy, int len,
+                         pass_result &result) {
+    long long wet = 0;
+    int flows = 0, nan = 0;
+    for (int c = 0; c < len; ++c) {
+        const double d = to[c];
+        nan |= d != d;
+        wet += d > 1e-16;
+        flows |= (std::fabs(qx[c]) > 1e-16) | (std::fabs(qy[c]) > 1e-16);
+    }
+    result.wet += wet;
+    result.flows |= flows != 0;
+    result.depth_nan |= nan != 0;
+}
 
 using chunk_direction = explicit_chunk_direction;
 
@@ -500,7 +525,7 @@ inline void chunk_transfers(chunk_direction &d, const double *p, const double *o
 // when given, takes the depths read.
 template <bool dikes>
 pass_result one_pass(const pass_arrays &a, int cells, const double *from, double *to,
-                     double *save, double step, double q_scale, bool hold_all) {
+                     double *save, double step, double q_scale, bool hold_all, bool survey) {
     pass_result result;
     const double dx = a.dx, inv_dx = 1.0 / dx, step_over_dx = step / dx, dx_over_step = dx / step;
     const double *z = a.z, *r = a.r, *n = a.n;
@@ -682,6 +707,7 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
         if (vector) {
             explicit_apply_avx2(k, start, len, prepared, ring, mask, to, save, a.qx, a.qy, q_scale,
                                 a.x_first, from_left);
+            if (survey) survey_chunk(to + start, a.qx + start, a.qy + start, len, result);
             continue;
         }
         // Apply: each cell's change in the order of the separate sweeps.
@@ -700,14 +726,16 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
             a.qy[i] = fy.q[c] * q_scale;
             from_left = tx;
         }
+        if (survey) survey_chunk(to + start, a.qx + start, a.qy + start, len, result);
     }
     return result;
 }
 
 pass_result run_pass(const pass_arrays &a, int cells, const double *from, double *to,
-                     double *save, double step, double q_scale, bool hold_all = false) {
-    return a.dike ? one_pass<true>(a, cells, from, to, save, step, q_scale, hold_all)
-                  : one_pass<false>(a, cells, from, to, save, step, q_scale, hold_all);
+                     double *save, double step, double q_scale, bool hold_all = false,
+                     bool survey = false) {
+    return a.dike ? one_pass<true>(a, cells, from, to, save, step, q_scale, hold_all, survey)
+                  : one_pass<false>(a, cells, from, to, save, step, q_scale, hold_all, survey);
 }
 
 // Sub-steps of the working step until dt is covered in one pass each, redone from
@@ -737,7 +765,7 @@ void route_in_one_pass(explicit_call &call, double dt) {
             const double q_scale = last ? g.dx : 1.0;
             const double *from = done == 0 && !first_attempt ? saved : h;
             double *save = done == 0 && first_attempt ? saved : nullptr;
-            const pass_result r = run_pass(a, cells, from, h, save, step, q_scale, call.continue_anyway);
+            pass_result r = run_pass(a, cells, from, h, save, step, q_scale, call.continue_anyway, last);
             if (r.not_a_number || (r.may_fail && !call.continue_anyway)) {
                 // Back to the depths at the start of this sub-step: the saved
                 // depths and the sub-steps before it again.
@@ -756,9 +784,13 @@ void route_in_one_pass(explicit_call &call, double dt) {
                     break;
                 }
                 // Answered without a reduction: the sub-step as the pass makes it.
-                held += run_pass(a, cells, h, h, nullptr, step, q_scale, call.continue_anyway).held;
-            } else {
-                held += r.held;
+                r = run_pass(a, cells, h, h, nullptr, step, q_scale, call.continue_anyway, last);
+            }
+            held += r.held;
+            if (last) {
+                call.survey_wet = r.wet;
+                call.survey_flows = r.flows;
+                call.survey_sound = !r.depth_nan;
             }
             add_face_volumes(g, c, step, last ? 1.0 : g.dx);
             ++done;
@@ -1003,6 +1035,11 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
     }
     if (g.weirs_on) weir_flux(g, dt);
     record_overland_call(g, dt, call.work);
+    // The survey of the one pass holds for the depths and discharges handed on,
+    // with the outlet's drain taken into account below.
+    c.survey_valid = one_pass && call.survey_sound && !g.weirs_on && !(c.keep_step_flows && c.substeps > 1);
+    c.survey_wet = call.survey_wet;
+    c.survey_flows = call.survey_flows;
     if (g.steps) g.steps->held_faces += call.held;
 
     double result = 0.0;
@@ -1021,6 +1058,7 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
             g.h[o] -= dt * q / (g.dx * g.dx);
         }
         result = q;
+        c.survey_wet += (g.h[o] > 1e-16) - (depth > 1e-16);
     }
 
     for (int i = 1; !one_pass && i <= g.cells; ++i) {
