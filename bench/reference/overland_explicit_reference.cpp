@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <vector>
 
 #include "model/hydrology/overland_boundaries.h"
 #include "model/core/model_state.h"
@@ -132,6 +133,7 @@ struct explicit_call {
     bool failure_reported = false;
     double step = 0.0;
     bool stopped = false;
+    bool gap_only = false;  // the lake variant: only the level-gap check
 };
 
 // The face check; true when the call must restart from the saved depths.
@@ -153,7 +155,9 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
     int kind = 0;
     const int donor = big_h > 0.0 ? i : k;
     const double rest = big_h > 0.0 ? g.h[at(i)] - big_h : g.h[at(k)] + big_h;
-    if (big_h != 0.0 && rest < -0.0001 && !is_stream_cell(g, donor))
+    if (call.gap_only)
+        kind = beyond_gap ? 4 : 0;
+    else if (big_h != 0.0 && rest < -0.0001 && !is_stream_cell(g, donor))
         kind = 3;
     else if (u >= max_face_courant || std::fabs(big_h) >= 0.06)
         kind = 1;
@@ -191,7 +195,7 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
         ++call.reductions;
         return true;
     }
-    if (kind == 4) {
+    if (kind == 4 || call.gap_only) {
         const double gap = (g.z[at(i)] + g.h[at(i)]) - (g.z[at(k)] + g.h[at(k)]);
         const double needed = call.work * explicit_flowing_share * std::fabs(gap) / std::fabs(big_h);
         std::printf("Overland flow across the face of grid cell %d moves more than a third of its\n"
@@ -348,8 +352,10 @@ double lake_face(overland_grid &g, int i, int k, double dt) {
     return i_lake ? -q : q;
 }
 
-// Lake variant: one pass of the full dt, no checks.
-void lake_sweep(overland_grid &g, const direction &dir, double dt) {
+// Lake variant: one sweep of a sub-step; the faces between land cells keep to the
+// level-gap rule, checked without the other checks. True when the call must restart.
+bool lake_sweep(explicit_call &call, const direction &dir, double step) {
+    overland_grid &g = call.g;
     for (int i = 1; i <= g.cells; ++i) {
         const int k = dir.neighbour[at(i)];
         if (k == 0 || (g.dikes_on && (g.dike[at(i)] & dir.dike_bit))) continue;
@@ -358,7 +364,7 @@ void lake_sweep(overland_grid &g, const direction &dir, double dt) {
         if (i_lake && k_lake) {
             q = 0.0;
         } else if (i_lake || k_lake) {
-            q = lake_face(g, i, k, dt);
+            q = lake_face(g, i, k, step);
         } else {
             if (g.wetlands_on && g.wetland_id[at(i)] > 0) {
                 q = wetland_face(g, dir.slope[at(i)], i, k);
@@ -369,19 +375,53 @@ void lake_sweep(overland_grid &g, const direction &dir, double dt) {
                 const double d = g.h[at(upwind)] - g.r[at(upwind)];
                 q = d > 0.0 ? manning(sf, d, g.n[at(i)]) : 0.0;
             }
-            const double transfer = limit_to_level_gap(g, i, k, q * dt / g.dx);
-            q = transfer * g.dx / dt;
+            const double transfer = limit_to_level_gap(g, i, k, q * step / g.dx);
+            q = transfer * g.dx / step;
             g.dh[at(i)] -= transfer;
             g.dh[at(k)] += transfer;
+            if (beyond_level_gap(g, i, k, transfer) && check_face(call, dir, i, k, q, step, true)) return true;
         }
         dir.q[at(i)] = q;
     }
+    return false;
 }
 
 void apply_to_land(overland_grid &g) {
     for (int i = 1; i <= g.cells; ++i) {
         if (!is_lake_cell(g, i)) g.h[at(i)] += g.dh[at(i)];
         g.dh[at(i)] = 0.0;
+    }
+}
+
+// Lake variant: sub-steps of the working step, each the x sweep and its changes,
+// then the y sweep and its changes; redone from the saved depths and lake inflows
+// after every reduction.
+void route_with_lakes(explicit_call &call, double dt) {
+    overland_grid &g = call.g;
+    call.gap_only = true;
+    std::vector<double> inflow(at(g.lake_count) + 1, 0.0);
+    for (int l = 1; l <= g.lake_count; ++l) inflow[at(l)] = g.lakes[l].inflow_volume;
+    for (bool first_attempt = true;; first_attempt = false) {
+        for (int i = 1; !first_attempt && i <= g.cells; ++i) {
+            g.h[at(i)] = call.c.saved_depth[at(i)];
+            g.dh[at(i)] = 0.0;
+        }
+        for (int l = 1; !first_attempt && l <= g.lake_count; ++l) g.lakes[l].inflow_volume = inflow[at(l)];
+        double elapsed = 0.0;
+        bool restart = false;
+        while (!restart) {
+            const double step = std::min(call.work, dt - elapsed);
+            restart = lake_sweep(call, x_direction(g), step);
+            if (!restart) apply_to_land(g);
+            restart = restart || lake_sweep(call, y_direction(g), step);
+            if (restart) break;
+            apply_to_land(g);
+            elapsed += step;
+            if (std::fabs(elapsed - dt) < 0.0001 || elapsed > dt) break;
+        }
+        if (call.stopped)
+            for (int l = 1; l <= g.lake_count; ++l) g.lakes[l].inflow_volume = inflow[at(l)];
+        if (call.stopped || !restart) return;
     }
 }
 
@@ -430,10 +470,7 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
     }
 
     if (g.lakes_on && !g.stream_on) {
-        lake_sweep(g, x_direction(g), dt);
-        apply_to_land(g);
-        lake_sweep(g, y_direction(g), dt);
-        apply_to_land(g);
+        route_with_lakes(call, dt);
     } else {
         route_with_substeps(call, dt);
     }

@@ -256,6 +256,11 @@ struct explicit_step_control {
     // on the step's mean discharge (volume / step), the one that moved the water.
     int keep_step_flows = 0, substeps = 0;
     array_1d<double> step_volume_x, step_volume_y;
+    // The one pass's survey of the depths and discharges it handed on: the wet
+    // cells (above 1e-16 m) and whether a face flows; valid only for the survey
+    // that follows the routing call (survey_overland_cells).
+    int survey_valid = 0, survey_flows = 0;
+    long long survey_wet = 0;
 };
 // What the overland step control did over a run, for its summary: the routing
 // calls, those that ran in sub-steps shorter than their step, the shortest

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -141,6 +142,11 @@ struct explicit_call {
     long long held = 0;  // standing-water faces held in the sub-steps of this attempt
     double step = 0.0;   // the step of the call (s)
     bool stopped = false;  // the run ends: the step control cannot meet the level-gap limit
+    bool gap_only = false;  // the lake variant: only the level-gap check
+    // The one pass: the survey of its last sub-step (pass_result), sound when it
+    // ran and found no depth that is not a number.
+    long long survey_wet = 0;
+    bool survey_flows = false, survey_sound = false;
 };
 
 // The face check; true when the call must restart from the saved depths.
@@ -162,7 +168,9 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
     int kind = 0;
     const int donor = big_h > 0.0 ? i : k;
     const double rest = big_h > 0.0 ? g.h[at(i)] - big_h : g.h[at(k)] + big_h;
-    if (big_h != 0.0 && rest < -0.0001 && !is_stream_cell(g, donor))
+    if (call.gap_only)
+        kind = beyond_gap ? 4 : 0;
+    else if (big_h != 0.0 && rest < -0.0001 && !is_stream_cell(g, donor))
         kind = 3;
     else if (u >= max_face_courant || std::fabs(big_h) >= 0.06)
         kind = 1;
@@ -200,7 +208,7 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
         ++call.reductions;
         return true;
     }
-    if (kind == 4) {
+    if (kind == 4 || call.gap_only) {
         // Flowing water past the stability limit even at the shortest step.
         const double gap = (g.z[at(i)] + g.h[at(i)]) - (g.z[at(k)] + g.h[at(k)]);
         const double needed = call.work * explicit_flowing_share * std::fabs(gap) / std::fabs(big_h);
@@ -399,7 +407,28 @@ struct pass_result {
     bool may_fail = false;      // a face may fail its check
     bool not_a_number = false;  // a transfer is not a number
     long long held = 0;         // standing-water faces held to a quarter of their level gap
+    // The survey of the depths and discharges written, when asked for: the wet
+    // cells (depth above 1e-16 m), a face discharge above 1e-16 in size, a depth
+    // that is not a number.
+    long long wet = 0;
+    bool flows = false, depth_nan = false;
 };
+
+// The survey of one chunk's cells from i on, while they are in the cache.
+inline void survey_chunk(const double *to, const double *qx, const double *qy, int len,
+                         pass_result &result) {
+    long long wet = 0;
+    int flows = 0, nan = 0;
+    for (int c = 0; c < len; ++c) {
+        const double d = to[c];
+        nan |= d != d;
+        wet += d > 1e-16;
+        flows |= (std::fabs(qx[c]) > 1e-16) | (std::fabs(qy[c]) > 1e-16);
+    }
+    result.wet += wet;
+    result.flows |= flows != 0;
+    result.depth_nan |= nan != 0;
+}
 
 using chunk_direction = explicit_chunk_direction;
 
@@ -496,7 +525,7 @@ inline void chunk_transfers(chunk_direction &d, const double *p, const double *o
 // when given, takes the depths read.
 template <bool dikes>
 pass_result one_pass(const pass_arrays &a, int cells, const double *from, double *to,
-                     double *save, double step, double q_scale, bool hold_all) {
+                     double *save, double step, double q_scale, bool hold_all, bool survey) {
     pass_result result;
     const double dx = a.dx, inv_dx = 1.0 / dx, step_over_dx = step / dx, dx_over_step = dx / step;
     const double *z = a.z, *r = a.r, *n = a.n;
@@ -678,6 +707,7 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
         if (vector) {
             explicit_apply_avx2(k, start, len, prepared, ring, mask, to, save, a.qx, a.qy, q_scale,
                                 a.x_first, from_left);
+            if (survey) survey_chunk(to + start, a.qx + start, a.qy + start, len, result);
             continue;
         }
         // Apply: each cell's change in the order of the separate sweeps.
@@ -696,14 +726,16 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
             a.qy[i] = fy.q[c] * q_scale;
             from_left = tx;
         }
+        if (survey) survey_chunk(to + start, a.qx + start, a.qy + start, len, result);
     }
     return result;
 }
 
 pass_result run_pass(const pass_arrays &a, int cells, const double *from, double *to,
-                     double *save, double step, double q_scale, bool hold_all = false) {
-    return a.dike ? one_pass<true>(a, cells, from, to, save, step, q_scale, hold_all)
-                  : one_pass<false>(a, cells, from, to, save, step, q_scale, hold_all);
+                     double *save, double step, double q_scale, bool hold_all = false,
+                     bool survey = false) {
+    return a.dike ? one_pass<true>(a, cells, from, to, save, step, q_scale, hold_all, survey)
+                  : one_pass<false>(a, cells, from, to, save, step, q_scale, hold_all, survey);
 }
 
 // Sub-steps of the working step until dt is covered in one pass each, redone from
@@ -733,7 +765,7 @@ void route_in_one_pass(explicit_call &call, double dt) {
             const double q_scale = last ? g.dx : 1.0;
             const double *from = done == 0 && !first_attempt ? saved : h;
             double *save = done == 0 && first_attempt ? saved : nullptr;
-            const pass_result r = run_pass(a, cells, from, h, save, step, q_scale, call.continue_anyway);
+            pass_result r = run_pass(a, cells, from, h, save, step, q_scale, call.continue_anyway, last);
             if (r.not_a_number || (r.may_fail && !call.continue_anyway)) {
                 // Back to the depths at the start of this sub-step: the saved
                 // depths and the sub-steps before it again.
@@ -752,9 +784,13 @@ void route_in_one_pass(explicit_call &call, double dt) {
                     break;
                 }
                 // Answered without a reduction: the sub-step as the pass makes it.
-                held += run_pass(a, cells, h, h, nullptr, step, q_scale, call.continue_anyway).held;
-            } else {
-                held += r.held;
+                r = run_pass(a, cells, h, h, nullptr, step, q_scale, call.continue_anyway, last);
+            }
+            held += r.held;
+            if (last) {
+                call.survey_wet = r.wet;
+                call.survey_flows = r.flows;
+                call.survey_sound = !r.depth_nan;
             }
             add_face_volumes(g, c, step, last ? 1.0 : g.dx);
             ++done;
@@ -841,8 +877,11 @@ double lake_face(overland_grid &g, int i, int k, double dt) {
     return i_lake ? -q : q;
 }
 
-// Lake variant: one pass of the full dt, no checks.
-void lake_sweep(overland_grid &g, const direction &dir, double dt, long long &held) {
+// Lake variant: one sweep of a sub-step of `step` seconds. The faces between
+// land cells keep to the level-gap rule of the other variants, checked without
+// the celerity, height and depth checks; true when the call must restart.
+bool lake_sweep(explicit_call &call, const direction &dir, double step) {
+    overland_grid &g = call.g;
     for (int i = 1; i <= g.cells; ++i) {
         const int k = dir.neighbour[at(i)];
         if (k == 0 || (g.dikes_on && (g.dike[at(i)] & dir.dike_bit))) continue;
@@ -851,7 +890,7 @@ void lake_sweep(overland_grid &g, const direction &dir, double dt, long long &he
         if (i_lake && k_lake) {
             q = 0.0;
         } else if (i_lake || k_lake) {
-            q = lake_face(g, i, k, dt);
+            q = lake_face(g, i, k, step);
         } else {
             if (g.wetlands_on && g.wetland_id[at(i)] > 0) {
                 q = wetland_face(g, face_bed_slope(g, i, k), i, k);
@@ -862,19 +901,65 @@ void lake_sweep(overland_grid &g, const direction &dir, double dt, long long &he
                 const double d = g.h[at(upwind)] - retention_at(g, upwind);
                 q = d > 0.0 ? manning(sf, d, roughness_at(g, i)) : 0.0;
             }
-            const double transfer = limit_to_level_gap(g, i, k, q * dt / g.dx, held);
-            q = transfer * g.dx / dt;
+            const double transfer = limit_to_level_gap(g, i, k, q * step / g.dx, call.held);
+            q = transfer * g.dx / step;
             g.dh[at(i)] -= transfer;
             g.dh[at(k)] += transfer;
+            if (beyond_level_gap(g, i, k, transfer) && check_face(call, dir, i, k, q, step, true))
+                return true;
         }
         dir.q[at(i)] = q;
     }
+    return false;
 }
 
 void apply_to_land(overland_grid &g) {
     for (int i = 1; i <= g.cells; ++i) {
         if (!is_lake_cell(g, i)) g.h[at(i)] += g.dh[at(i)];
         g.dh[at(i)] = 0.0;
+    }
+}
+
+// Lake variant: sub-steps of the working step until dt is covered, each the x
+// sweep, its changes applied to the land cells, then the y sweep likewise; redone
+// from the saved depths and lake inflows after every reduction.
+void route_with_lakes(explicit_call &call, double dt) {
+    overland_grid &g = call.g;
+    explicit_step_control &c = call.c;
+    call.gap_only = true;
+    std::vector<double> inflow(at(g.lake_count) + 1, 0.0);
+    for (int l = 1; l <= g.lake_count; ++l) inflow[at(l)] = g.lakes[l].inflow_volume;
+    for (bool first_attempt = true;; first_attempt = false) {
+        for (int i = 1; !first_attempt && i <= g.cells; ++i) {
+            g.h[at(i)] = c.saved_depth[at(i)];
+            g.dh[at(i)] = 0.0;
+        }
+        for (int l = 1; !first_attempt && l <= g.lake_count; ++l) g.lakes[l].inflow_volume = inflow[at(l)];
+        clear_face_volumes(g, c);
+        double elapsed = 0.0;
+        bool restart = false;
+        call.held = 0;
+        for (;;) {
+            const double step = std::min(call.work, dt - elapsed);
+            if (lake_sweep(call, x_direction(g), step)) {
+                restart = true;
+                break;
+            }
+            apply_to_land(g);
+            if (lake_sweep(call, y_direction(g), step)) {
+                restart = true;
+                break;
+            }
+            apply_to_land(g);
+            add_face_volumes(g, c, step, g.dx);
+            elapsed += step;
+            if (std::fabs(elapsed - dt) < 0.0001 || elapsed > dt) break;
+        }
+        if (call.stopped) {
+            for (int l = 1; l <= g.lake_count; ++l) g.lakes[l].inflow_volume = inflow[at(l)];
+            return;
+        }
+        if (!restart) return;
     }
 }
 
@@ -937,10 +1022,7 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
 
     c.substeps = 0;
     if (g.lakes_on && !g.stream_on) {
-        lake_sweep(g, x_direction(g), dt, call.held);
-        apply_to_land(g);
-        lake_sweep(g, y_direction(g), dt, call.held);
-        apply_to_land(g);
+        route_with_lakes(call, dt);
     } else if (one_pass) {
         route_in_one_pass(call, dt);
     } else {
@@ -953,6 +1035,11 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
     }
     if (g.weirs_on) weir_flux(g, dt);
     record_overland_call(g, dt, call.work);
+    // The survey of the one pass holds for the depths and discharges handed on,
+    // with the outlet's drain taken into account below.
+    c.survey_valid = one_pass && call.survey_sound && !g.weirs_on && !(c.keep_step_flows && c.substeps > 1);
+    c.survey_wet = call.survey_wet;
+    c.survey_flows = call.survey_flows;
     if (g.steps) g.steps->held_faces += call.held;
 
     double result = 0.0;
@@ -971,6 +1058,7 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
             g.h[o] -= dt * q / (g.dx * g.dx);
         }
         result = q;
+        c.survey_wet += (g.h[o] > 1e-16) - (depth > 1e-16);
     }
 
     for (int i = 1; !one_pass && i <= g.cells; ++i) {

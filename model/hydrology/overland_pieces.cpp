@@ -135,14 +135,24 @@ bool explicit_overland_scheme(const model_state &s) {
     return route == route_overland_explicit;
 }
 
-bool survey_overland_cells(model_state &s) {
+bool survey_overland_cells(model_state &s, bool after_routing) {
     s.overland_routing_switch = 0;
     s.flow_present_switch = 0;
     const int n = s.cell_count;
+    explicit_step_control &c = s.explicit_control;
+    const bool surveyed = after_routing && c.survey_valid && s.overland_route == route_overland_explicit;
+    c.survey_valid = 0;
     if (!covers(s.depth, n)) return true;
     const bool flows = covers(s.discharge_x, n) && covers(s.discharge_y, n);
     const bool channel = channel_routing_on(s);
     const bool lakes = s.overland_lake_on || channel;
+    // The explicit scheme's one pass surveyed its cells on its way (no lake cells
+    // to leave out, no NaN among them).
+    if (surveyed && !lakes && flows) {
+        s.overland_routing_switch = c.survey_wet > 0 ? 1 : 0;
+        s.flow_present_switch = c.survey_flows;
+        return true;
+    }
     const double *depth = s.depth.data();
     const double *qx = flows ? s.discharge_x.data() : nullptr;
     const double *qy = flows ? s.discharge_y.data() : nullptr;
@@ -306,7 +316,7 @@ void route_overland_step(model_state &s) {
 
     take_clock_step(s, s.rain_clock);
     if (s.rainborne_constituent_flag) return;
-    if (!survey_overland_cells(s)) return;
+    if (!survey_overland_cells(s, true)) return;
     after_rain(s);
 }
 

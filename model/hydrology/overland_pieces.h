@@ -21,7 +21,7 @@ bool explicit_overland_scheme(const model_state &state);
 // Rule 3 of the overland step: sets the routing switch when a cell outside the
 // lakes and channel lakes holds water and the flow-present switch when such a
 // cell has a discharge; a depth that is not a number stops the run (false).
-bool survey_overland_cells(model_state &state);
+bool survey_overland_cells(model_state &state, bool after_routing = false);
 
 // Water on the surface outside the lakes: the sum of depth x dx x dx over the
 // cells that are not overland-lake cells (with overland lakes) and not
