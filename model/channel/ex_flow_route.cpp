@@ -577,7 +577,8 @@ struct level_supply {
 
 // Whether limit_level_outflows finds any node short, without making the shares;
 // without `inner`, the inner nodes of links with three nodes or more and no
-// outside inflow are left to the caller (continuity checks them as it updates).
+// outside inflow below node 1 are left to the caller (continuity checks them as
+// it updates).
 bool any_level_node_short(const model_state &s, const array_2d<double> &area, const array_2d<double> &q,
                           double h, const level_view &v, bool inner) {
     const channel_network &net = s.channels;
@@ -589,14 +590,18 @@ bool any_level_node_short(const model_state &s, const array_2d<double> &area, co
     for (const int l : *v.links) {
         const level_supply link(s, area, q, h, l, through, v);
         while (next < inflows.size() && inflows[next].link < l) ++next;
-        const bool plain = next >= inflows.size() || inflows[next].link != l;
         const std::size_t last = static_cast<std::size_t>(link.nx);
-        const bool ends_only = !inner && plain && last >= 3;
-        for (std::size_t k = 1; k <= last; k = ends_only && k == 1 ? last : k + 1) {
+        auto node_short = [&link, &next](std::size_t k) {
             double out = 0.0, held = 0.0;
             link.demand(k, next, out, held);
-            short_node |= link.short_at(k, out, held);
-        }
+            return link.short_at(k, out, held);
+        };
+        if (last < 1) continue;
+        short_node |= node_short(1);
+        // Plain: no outside inflow below node 1, as update_areas takes it.
+        const bool plain = next >= inflows.size() || inflows[next].link != l;
+        const bool ends_only = !inner && plain && last >= 3;
+        for (std::size_t k = ends_only ? last : 2; k <= last; ++k) short_node |= node_short(k);
     }
     return short_node;
 }
@@ -742,18 +747,20 @@ bool any_node_short(const model_state &s, const array_2d<double> &area, const ar
         if (!routed_node(net, l)) continue;
         const link_supply link(s, area, q, h, l, through);
         while (next < inflows.size() && inflows[next].link < l) ++next;
-        const bool plain = next >= inflows.size() || inflows[next].link != l;
         auto node_short = [&link, &next](std::size_t k) {
             double out = 0.0, held = 0.0;
             link.demand(k, next, out, held);
             return link.short_at(k, out, held);
         };
         const std::size_t last = static_cast<std::size_t>(link.nx);
+        short_node |= node_short(1);
+        // Plain: no outside inflow below node 1 (a link fed at its first node only
+        // is plain), as update_areas takes it.
+        const bool plain = next >= inflows.size() || inflows[next].link != l;
         if (!plain || last < 3) {
-            for (std::size_t k = 1; k <= last; ++k) short_node |= node_short(k);
+            for (std::size_t k = 2; k <= last; ++k) short_node |= node_short(k);
             continue;
         }
-        short_node |= node_short(1);
         const double *qc = link.qc, *ac = link.ac, *lc = link.lc, dx = link.dx;
         const std::size_t qs = link.qs, as = link.as, ls = link.ls;
         for (std::size_t k = 2; inner && k < last; ++k) {
@@ -828,7 +835,7 @@ void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<doubl
 
 // The continuity update of `area` with the discharges q as given (see continuity).
 // With `inner_short`, the inner nodes of links of three nodes or more without
-// outside inflow are checked as the limiters check them while they are updated,
+// outside inflow below node 1 are checked as the limiters check them while they are updated,
 // and it is set when one of them is short.
 continuity_result update_areas(model_state &s, array_2d<double> &area, const array_2d<double> &q, double h,
                                bool clamp, const array_2d<double> *predicted, const level_view *v,
