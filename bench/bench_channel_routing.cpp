@@ -61,7 +61,7 @@ int substeps(const model_state &s, double dt, double c_lim) {
             double drop = std::fabs(net.yp[n][l] - net.yp[n + 1][l]);
             if (n > 1) drop = std::min(drop, 0.5 * std::fabs(net.yp[n - 1][l] - net.yp[n + 1][l]));
             if (n + 1 < net.comp_node_count[l]) drop = std::min(drop, 0.5 * std::fabs(net.yp[n][l] - net.yp[n + 2][l]));
-            const double slope = std::max(drop, 1e-5 * net.dx[l]) / net.dx[l];
+            const double slope = std::max(drop, 1e-6 * net.dx[l]) / net.dx[l];
             dmax = std::max(dmax, std::fabs(net.qp[n][l]) / (2.0 * t * slope) * dt / (net.dx[l] * net.dx[l]));
         }
     const double split = std::max(cmax / c_lim, dmax / 0.5);
