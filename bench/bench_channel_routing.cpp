@@ -1,6 +1,7 @@
 // Speed of the channel routing step beside its reference copy (bench/reference)
 // on a single link of 2,000 nodes and on a binary tree of 400 links of 5 nodes,
-// both with lateral inflow at every node and a Courant limit that splits each
+// both with lateral inflow at every node, and on a link of 400 nodes fed only by
+// a point inflow at its first node; a Courant limit splits each
 // step into several sub-steps (the tree's outlet links, by their diffusion number,
 // into more; the routing lets the other links take longer sub-steps of their own,
 // the reference makes every link take the shortest). Every iteration starts from
@@ -31,6 +32,8 @@ struct network_case {
     const char *name;
     void (*build)(model_state &);
     double dt, c_lim;
+    double lateral = 0.002;   // lateral inflow of every node, m2/s
+    double node_1_inflow = 0.0;  // point inflow at node 1 of link 1, m3/s
 };
 
 const network_case networks[] = {
@@ -38,6 +41,9 @@ const network_case networks[] = {
      60.0, 0.4},
     {"tree_400x5", [](model_state &s) { routing_test::tree_network(s, 400, 5, 80.0, 0.002, 0.5); },
      60.0, 0.45},
+    // 40 km near its normal depth for 2.4 m3/s (0.6 m).
+    {"link_400_fed", [](model_state &s) { routing_test::trapezoid_link(s, 400, 100.0, 5.0, 2.0, 0.03, 0.001, 300.0, 0.6); },
+     60.0, 0.4, 0.0, 2.4},
 };
 
 // Sub-steps the routing makes from this state: the split of the first sub-step by
@@ -55,7 +61,7 @@ int substeps(const model_state &s, double dt, double c_lim) {
             double drop = std::fabs(net.yp[n][l] - net.yp[n + 1][l]);
             if (n > 1) drop = std::min(drop, 0.5 * std::fabs(net.yp[n - 1][l] - net.yp[n + 1][l]));
             if (n + 1 < net.comp_node_count[l]) drop = std::min(drop, 0.5 * std::fabs(net.yp[n][l] - net.yp[n + 2][l]));
-            const double slope = std::max(drop, 1e-5 * net.dx[l]) / net.dx[l];
+            const double slope = std::max(drop, 1e-6 * net.dx[l]) / net.dx[l];
             dmax = std::max(dmax, std::fabs(net.qp[n][l]) / (2.0 * t * slope) * dt / (net.dx[l] * net.dx[l]));
         }
     const double split = std::max(cmax / c_lim, dmax / 0.5);
@@ -81,7 +87,8 @@ void run_routing(benchmark::State &bench, route_fn route, const network_case &c)
     // Warm up to a flowing state with the lateral inflow of the runs.
     auto feed = [&] {
         for (int l = 1; l <= net.link_count; ++l)
-            for (int n = 1; n <= net.comp_node_count[l]; ++n) s.chan.qlat[n][l] = 0.002;
+            for (int n = 1; n <= net.comp_node_count[l]; ++n) s.chan.qlat[n][l] = c.lateral;
+        s.chan.chan_point_Q[1][1] = c.node_1_inflow;
     };
     for (int i = 0; i < 20; ++i) {
         feed();

@@ -446,7 +446,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
             // Diffusion number D h / dx^2 of each face, D = |Q| / (2 T S), T = area / depth
             // of the upstream node (of the downstream one when that is dry), S the
             // water-surface slope (no more than half the drop over either pair of faces
-            // the face belongs to), not below 1e-5.
+            // the face belongs to), not below 1e-6.
             for (int n = 1; n < net.comp_node_count[l] && net.dx[l] > 0.0; ++n) {
                 auto width = [&](int k) {
                     return w.area[k][l] > 0.0 && w.chan_depth[k][l] > 0.0 ? w.area[k][l] / w.chan_depth[k][l]
@@ -456,7 +456,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 double drop = std::fabs(net.yp[n][l] - net.yp[n + 1][l]);
                 if (n > 1) drop = std::min(drop, 0.5 * std::fabs(net.yp[n - 1][l] - net.yp[n + 1][l]));
                 if (n + 1 < net.comp_node_count[l]) drop = std::min(drop, 0.5 * std::fabs(net.yp[n][l] - net.yp[n + 2][l]));
-                const double slope = std::max(drop, 1e-5 * net.dx[l]) / net.dx[l];
+                const double slope = std::max(drop, 1e-6 * net.dx[l]) / net.dx[l];
                 const double q = std::fabs(net.qp[n][l]);
                 if (t > 0.0 && q > 0.0) {
                     const double d = q / (2.0 * t * slope) * h / (net.dx[l] * net.dx[l]);

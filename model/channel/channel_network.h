@@ -255,6 +255,9 @@ struct channel_work {
     // Water the routing step adds by lifting node areas that ended a sub-step
     // slightly below 0 back to 0 (m3, run total).
     double negative_area_volume = 0.0;
+    // Sub-steps of the routing (run total), and those whose length the diffusion
+    // number of a face flatter than the slope floor of the step control set.
+    long long substeps = 0, floor_substeps = 0;
     // Water that point and time-series inflows brought to the nodes, and that
     // negative rates (point sinks) took from them (m3, run totals).
     double point_source_volume = 0.0, point_sink_volume = 0.0;

@@ -195,9 +195,17 @@ double filling_courant(const model_state &s, double h, const std::vector<int> *l
 // sub-step sized by the bed slope lets an odd-even mode of the node levels grow
 // there. A still reach has S -> 0 and Q -> 0 together; S is not taken below
 // diffusion_slope_floor there, so a pool does not call for an endless split of
-// the step.
+// the step. A face flatter than the floor is given a smaller D than its own, and
+// its levels may ripple by up to about the floor times the node spacing; the run
+// counts the sub-steps the floor set (channel_work::floor_substeps) and its
+// summary prints them. Where every link takes one sub-step (structures, weirs,
+// lakes, the aquifer exchange) the floor lies below the friction slope of a deep
+// slow pool (5 m deep at 0.1 m/s, n 0.035: 4e-6), which the step thus resolves;
+// where links take sub-steps of their own (none of those) a face's own drop and
+// its conveyance take local_slope_floor.
 constexpr double diffusion_limit = 0.5;
-constexpr double diffusion_slope_floor = 1e-5;
+constexpr double diffusion_slope_floor = channel_slope_floor;
+constexpr double local_slope_floor = channel_local_slope_floor;
 
 // The level drop that sets the diffusivity of face k (between nodes k and k + 1 of
 // a link's column y, stride ys, nx nodes): the face's own drop, but not more than
@@ -206,43 +214,49 @@ constexpr double diffusion_slope_floor = 1e-5;
 // sized by it keeps the mode alive (the predictor and corrector then carry
 // discharges that swing from face to face and average to the through-flow); over
 // two faces the mode cancels and the drop is that of the profile beneath it.
-double face_drop(const double *y, std::size_t ys, std::size_t k, std::size_t nx, double floor_drop) {
+// Without the floor (the caller takes the larger of the two).
+double face_drop(const double *y, std::size_t ys, std::size_t k, std::size_t nx) {
     double drop = std::fabs(y[k * ys] - y[(k + 1) * ys]);
     if (k > 1) drop = std::min(drop, 0.5 * std::fabs(y[(k - 1) * ys] - y[(k + 1) * ys]));
     if (k + 1 < nx) drop = std::min(drop, 0.5 * std::fabs(y[k * ys] - y[(k + 2) * ys]));
-    return std::max(drop, floor_drop);
+    return drop;
 }
 
 // The largest D / dx^2 (1/s) over the faces between the routed nodes of link l,
 // with `two_faces` from face_drop (one sub-step for every link; the levels of
-// local sub-steps bound each link by its conveyance as well, link_stiffness).
+// local sub-steps bound each link by its conveyance as well, link_stiffness);
+// `floored` tells whether the face that gives it is flatter than the floor.
 // The width for the diffusivity is area / depth of the face's upper node (of its
 // lower node when that one is dry): the mean width of the wet section, the top
 // width of a rectangle and below it for sections that widen upwards, so the
 // diffusivity is never taken too small. Without a division per face: the largest
 // |Q| depth / (area drop) is kept as a fraction.
-double link_diffusion_rate(const model_state &s, int l, bool two_faces = false) {
+double link_diffusion_rate(const model_state &s, int l, bool two_faces = false, bool *floored = nullptr) {
     const channel_network &net = s.channels;
     const channel_work &w = s.chan;
     const double dx = net.dx[l];
     const int nx = net.comp_node_count[l];
+    if (floored) *floored = false;
     if (!(dx > 0.0) || nx < 2) return 0.0;
     const std::size_t as = w.area.cols() + 1, ys = net.yp.cols() + 1, ds = w.chan_depth.cols() + 1,
                       qs = net.qp.cols() + 1;
     const double *ac = w.area.data() + l, *yc = net.yp.data() + l, *dc = w.chan_depth.data() + l,
                  *qc = net.qp.data() + l;
-    const double floor_drop = diffusion_slope_floor * dx;
+    const double floor_drop = (two_faces ? diffusion_slope_floor : local_slope_floor) * dx;
     double top = 0.0, bottom = 1.0;  // the largest |Q| depth / (area drop) = top / bottom
+    bool top_floored = false;
     for (std::size_t k = 1; k < static_cast<std::size_t>(nx); ++k) {
         std::size_t at = k;
         if (!(ac[k * as] > 0.0 && dc[k * ds] > 0.0)) at = k + 1;
         const double a = ac[at * as], d = dc[at * ds];
         if (!(a > 0.0 && d > 0.0)) continue;
-        const double drop = two_faces ? face_drop(yc, ys, k, static_cast<std::size_t>(nx), floor_drop)
-                                      : std::max(std::fabs(yc[k * ys] - yc[(k + 1) * ys]), floor_drop);
+        const double own = two_faces ? face_drop(yc, ys, k, static_cast<std::size_t>(nx))
+                                     : std::fabs(yc[k * ys] - yc[(k + 1) * ys]);
+        const double drop = std::max(own, floor_drop);
         const double num = std::fabs(qc[k * qs]) * d, den = a * drop;
-        if (num * bottom > top * den) top = num, bottom = den;
+        if (num * bottom > top * den) top = num, bottom = den, top_floored = own < floor_drop;
     }
+    if (floored) *floored = top_floored;
     // D / dx^2 = |Q| / (2 T (drop / dx) dx^2) = |Q| / (2 T drop dx)
     return top / (bottom * 2.0 * dx);
 }
@@ -269,7 +283,7 @@ bool link_diffusion_reaches(const model_state &s, int l, double rate) {
         const double a0 = ac[k * as], d0 = dc[k * ds];
         const bool wet = a0 > 0.0 && d0 > 0.0;
         const double a = wet ? a0 : ac[(k + 1) * as], d = wet ? d0 : dc[(k + 1) * ds];
-        const double drop = face_drop(yc, ys, k, static_cast<std::size_t>(nx), floor_drop);
+        const double drop = std::max(face_drop(yc, ys, k, static_cast<std::size_t>(nx)), floor_drop);
         reaches |= a > 0.0 && d > 0.0 && std::fabs(qc[k * qs]) * d >= bound * (a * drop);
     }
     return reaches;
@@ -305,7 +319,7 @@ double face_stiffness(const model_state &s, int n, int l, int m, int k, double d
     if (!(w.area[n][l] > 0.0 && w.chan_depth[n][l] > 0.0)) an = m, al = k;
     const double a = w.area[an][al], depth = w.chan_depth[an][al];
     if (!(a > 0.0 && depth > 0.0) || !(dx > 0.0)) return 0.0;
-    const double slope = std::max(std::fabs(net.yp[n][l] - net.yp[m][k]) / dx, diffusion_slope_floor);
+    const double slope = std::max(std::fabs(net.yp[n][l] - net.yp[m][k]) / dx, local_slope_floor);
     const double K = std::max(w.conv[n][l], w.conv[m][k]);
     return K * depth / (2.0 * a * std::sqrt(slope) * dx * dx);
 }
@@ -577,7 +591,8 @@ struct level_supply {
 
 // Whether limit_level_outflows finds any node short, without making the shares;
 // without `inner`, the inner nodes of links with three nodes or more and no
-// outside inflow are left to the caller (continuity checks them as it updates).
+// outside inflow below node 1 are left to the caller (continuity checks them as
+// it updates).
 bool any_level_node_short(const model_state &s, const array_2d<double> &area, const array_2d<double> &q,
                           double h, const level_view &v, bool inner) {
     const channel_network &net = s.channels;
@@ -589,14 +604,18 @@ bool any_level_node_short(const model_state &s, const array_2d<double> &area, co
     for (const int l : *v.links) {
         const level_supply link(s, area, q, h, l, through, v);
         while (next < inflows.size() && inflows[next].link < l) ++next;
-        const bool plain = next >= inflows.size() || inflows[next].link != l;
         const std::size_t last = static_cast<std::size_t>(link.nx);
-        const bool ends_only = !inner && plain && last >= 3;
-        for (std::size_t k = 1; k <= last; k = ends_only && k == 1 ? last : k + 1) {
+        auto node_short = [&link, &next](std::size_t k) {
             double out = 0.0, held = 0.0;
             link.demand(k, next, out, held);
-            short_node |= link.short_at(k, out, held);
-        }
+            return link.short_at(k, out, held);
+        };
+        if (last < 1) continue;
+        short_node |= node_short(1);
+        // Plain: no outside inflow below node 1, as update_areas takes it.
+        const bool plain = next >= inflows.size() || inflows[next].link != l;
+        const bool ends_only = !inner && plain && last >= 3;
+        for (std::size_t k = ends_only ? last : 2; k <= last; ++k) short_node |= node_short(k);
     }
     return short_node;
 }
@@ -742,18 +761,20 @@ bool any_node_short(const model_state &s, const array_2d<double> &area, const ar
         if (!routed_node(net, l)) continue;
         const link_supply link(s, area, q, h, l, through);
         while (next < inflows.size() && inflows[next].link < l) ++next;
-        const bool plain = next >= inflows.size() || inflows[next].link != l;
         auto node_short = [&link, &next](std::size_t k) {
             double out = 0.0, held = 0.0;
             link.demand(k, next, out, held);
             return link.short_at(k, out, held);
         };
         const std::size_t last = static_cast<std::size_t>(link.nx);
+        short_node |= node_short(1);
+        // Plain: no outside inflow below node 1 (a link fed at its first node only
+        // is plain), as update_areas takes it.
+        const bool plain = next >= inflows.size() || inflows[next].link != l;
         if (!plain || last < 3) {
-            for (std::size_t k = 1; k <= last; ++k) short_node |= node_short(k);
+            for (std::size_t k = 2; k <= last; ++k) short_node |= node_short(k);
             continue;
         }
-        short_node |= node_short(1);
         const double *qc = link.qc, *ac = link.ac, *lc = link.lc, dx = link.dx;
         const std::size_t qs = link.qs, as = link.as, ls = link.ls;
         for (std::size_t k = 2; inner && k < last; ++k) {
@@ -828,7 +849,7 @@ void limit_outflows(model_state &s, const array_2d<double> &area, array_2d<doubl
 
 // The continuity update of `area` with the discharges q as given (see continuity).
 // With `inner_short`, the inner nodes of links of three nodes or more without
-// outside inflow are checked as the limiters check them while they are updated,
+// outside inflow below node 1 are checked as the limiters check them while they are updated,
 // and it is set when one of them is short.
 continuity_result update_areas(model_state &s, array_2d<double> &area, const array_2d<double> &q, double h,
                                bool clamp, const array_2d<double> *predicted, const level_view *v,
@@ -1488,6 +1509,7 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
         // The levels of local sub-steps read the conveyances of the areas now.
         if (local) settle_conveyance();
         double cmax = 0.0, dmax = 0.0;
+        bool dmax_floored = false;
         const std::size_t as = w.area.cols() + 1, ys = net.yp.cols() + 1,
                           bs = net.bel.cols() + 1, ds = w.chan_depth.cols() + 1;
         for (int l = 1; l <= L; ++l) {
@@ -1537,8 +1559,9 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
                 if (c > cmax) cmax = c;
             }
             if (!local) continue;
-            const double d = link_diffusion_rate(s, l);
-            if (d > dmax) dmax = d;
+            bool flat = false;
+            const double d = link_diffusion_rate(s, l, false, &flat);
+            if (d > dmax) dmax = d, dmax_floored = flat;
             demand[static_cast<std::size_t>(l)] =
                 std::max({c / c_lim, std::max(d, link_stiffness(s, l)) * h / diffusion_limit,
                           link_throughflow_rate(s, l) * h});
@@ -1550,13 +1573,18 @@ int ex_flow_route_step(model_state &s, double dt, double c_lim) {
             const double courant = cmax / c_lim;
             const double asks = courant >= 1.0 ? std::floor(courant) + 1.0 : 1.0;
             const double rate = asks * diffusion_limit / h;
-            for (int l = 1; l <= L; ++l)
-                if (routed(net.link_type[l]) && link_diffusion_reaches(s, l, rate))
-                    dmax = std::max(dmax, link_diffusion_rate(s, l, true));
+            for (int l = 1; l <= L; ++l) {
+                if (!routed(net.link_type[l]) || !link_diffusion_reaches(s, l, rate)) continue;
+                bool flat = false;
+                const double d = link_diffusion_rate(s, l, true, &flat);
+                if (d > dmax) dmax = d, dmax_floored = flat;
+            }
         }
         // The sub-step is split so that both the gravity-wave Courant number and the
         // diffusion number stay below their limits.
         const double split = std::max(cmax / c_lim, dmax * h / diffusion_limit);
+        ++w.substeps;
+        if (dmax_floored && split >= 1.0 && dmax * h / diffusion_limit > cmax / c_lim) ++w.floor_substeps;
         const double before = h;
         if (split >= 1.0) h /= static_cast<int>(split + 1.0);
         // Links that allow longer sub-steps take them (see local_cycle); a cycle

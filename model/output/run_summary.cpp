@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/channel/channel_services.h"
+#include "model/channel/ex_flow_route.h"
 #include "model/output/contaminant_summaries.h"
 #include "model/output/dataset_writer.h"
 #include "model/core/errors.h"
@@ -43,6 +44,18 @@ void write_overland_step_line(const model_state &s, std::FILE *f) {
     if (r.steps == 0) return;
     std::fprintf(f, "Overland steps cut: %lld of %lld, shortest step %.4lf s, standing faces held: %lld\n",
                  r.cut_steps, r.steps, r.shortest, r.held_faces);
+}
+
+// The channel step control takes no water-surface slope below its floor; a
+// face flatter than that may ripple (see ex_flow_route.cpp), so the sub-steps
+// whose length the floor set are told.
+void write_channel_step_line(const model_state &s, std::FILE *f) {
+    const channel_work &w = s.chan;
+    if (w.floor_substeps == 0) return;
+    std::fprintf(f, "Channel sub-steps set by the water-surface slope floor: %lld of %lld; the levels of faces flatter "
+                    "than the floor (%.0e, %.0e where links take sub-steps of their own) may ripple by up to about the "
+                    "floor x the node spacing\n",
+                 w.floor_substeps, w.substeps, channel_slope_floor, channel_local_slope_floor);
 }
 
 double percent_of(double part, double whole) { return whole != 0.0 ? part / whole * 100.0 : 0.0; }
@@ -395,6 +408,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
         std::fprintf(f, "Overall mass balance error =                    %10.6lf percent\n \n",
                      error_as_printed(balance.overall_error, 6));
     write_overland_step_line(s, f);
+    write_channel_step_line(s, f);
     if (s.sacramento_on) {
         std::fprintf(f, "*overall mass balance error will not be zero when using the Sacramento\n");
         std::fprintf(f, " model unless its subsurface stores are counted: the overall error\n");
