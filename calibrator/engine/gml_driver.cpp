@@ -68,6 +68,8 @@ struct gml_run {
     double largest_relative_change = 0.0;
     double last_relative_change = 0.0;
     bool no_lower_phi = false;  // no lambda trial of the last iteration lowered phi
+    int trial_runs = 0;         // lambda trials of the run, and those whose model run failed
+    int failed_trial_runs = 0;
     double lambda_reached = 0.0;
     double predicted_reduction = 0.0;  // of phi by the first trial's upgrade, from the linear model
     // The longest step (as predicted model change) of the next iteration's
@@ -621,6 +623,8 @@ void lambda_search(gml_run &g) {
         }
         if (g.status != 0) return;
         if (!unchanged) ++g.model_calls;
+        ++g.trial_runs;
+        if (failed_trial) ++g.failed_trial_runs;
         if (!failed_trial && g.iteration >= 2 && cd.partial_jacobian == 1 &&
             (cd.partial_jacobian_conditional == 0 ||
              (cd.partial_jacobian_conditional == 1 && cd.phi_ratio < cd.partial_jacobian_ratio))) {
@@ -852,6 +856,13 @@ calib_status run_gml(gml_run &g, gml_mode mode) {
                  g.iteration <= cd.max_iterations);
     }
     completion(g);
+    // A calibration in which no lambda trial gave a finite objective function
+    // has not calibrated anything: its results are its starting values.
+    if (g.status == 0 && g.trial_runs > 0 && g.failed_trial_runs == g.trial_runs) {
+        report_both(g.record, "\nThe model run of every lambda trial failed (%d of %d): the calibration ends "
+                    "on its starting values.\n", g.failed_trial_runs, g.trial_runs);
+        g.status = 1;
+    }
     // A failed step ends the driver too; its working arrays go with it.
     free_gml_workspace(g.w);
     std::fflush(stdout);
