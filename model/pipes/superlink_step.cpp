@@ -338,6 +338,7 @@ void tile_inflow(model_state &s, superlink_step_state &w, double dt) {
             s.gw_stored_volume -= v;
             s.gw_tile_volume += v;
             p.Q_node[at(k)][at(l)] += v / dt;
+            note_tile_intake(s, k, l, v);
             w.slink_tile_total += v;
             w.tile_step += v;
         }
