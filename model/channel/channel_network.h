@@ -336,6 +336,7 @@ struct channel_work {
     struct mass_terms {
         double outlet = 0.0, exchange = 0.0, groundwater = 0.0, decay = 0.0, point = 0.0;
         double clipped = 0.0;  // mass added by lifting small negative node masses to 0
+        double pipes = 0.0;    // mass the pipe network's outlets handed the nodes
         // Lakes: mass from and to the channels, from the overland cells, from the
         // lake exchange term, rain, the aquifer and point inputs, decayed, and the
         // negative terms a lake could not give because it held less.

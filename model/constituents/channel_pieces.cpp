@@ -6,6 +6,7 @@
 #include "model/channel/channel_services.h"
 #include "model/constituents/channel_routing.h"
 #include "model/constituents/lake_constituents.h"
+#include "model/constituents/pipe_constituents.h"
 #include "model/core/mass_ledger.h"
 #include "model/core/errors.h"
 #include "model/hydrology/process_clocks.h"
@@ -30,6 +31,7 @@ void post_terms(model_state &s, int k, const channel_work::mass_terms &st) {
     post_mass(s, k, n::aquifer, n::channels, st.groundwater);
     post_mass(s, k, n::point_sources, n::channels, st.point);
     post_mass(s, k, n::mass_cleanup, n::channels, st.clipped);
+    post_mass(s, k, n::pipes, n::channels, st.pipes);
     post_mass(s, k, n::channels, n::outlet, st.outlet);
     post_mass(s, k, n::channels, n::transformation, st.decay);
     post_mass(s, k, n::channels, n::channel_lakes, st.lake_in);
@@ -41,6 +43,25 @@ void post_terms(model_state &s, int k, const channel_work::mass_terms &st) {
     post_mass(s, k, n::point_sources, n::channel_lakes, st.lake_point);
     post_mass(s, k, n::channel_lakes, n::transformation, st.lake_decay);
     post_mass(s, k, n::mass_cleanup, n::cells_to_lakes, st.lake_refused);
+}
+
+// The mass the pipe network's channel outlets handed on since the last routing
+// enters their nodes over the routing interval, as their water does.
+void pipe_outlet_sources(model_state &s, int k, double dt) {
+    const superlink_network &p = s.superlinks;
+    const channel_network &net = s.channels;
+    channel_work &w = s.chan;
+    if (!s.storm_sewer_on || !(dt > 0.0)) return;
+    for (int j = 1; j <= p.num_junctions; ++j) {
+        if (p.junction_kind[static_cast<std::size_t>(j)] != 999) continue;
+        const int l = int_at(w.outlet_link, j), n = int_at(w.outlet_node, j);
+        if (l < 1 || l > net.link_count || !routed_link(net.link_type[l]) || n < 1 ||
+            n > routed_node_count(net, l))
+            continue;
+        const double g = take_pipe_outlet_mass(s, k, j);
+        w.wq_rate[n][l] += g / dt;
+        w.wq_step[static_cast<std::size_t>(k)].pipes += g;
+    }
 }
 
 }  // namespace
@@ -102,6 +123,7 @@ void route_channel_constituents(model_state &s) {
             for (int n = routed_node_count(net, l); n >= 1; --n)
                 w.wq_rate[n][l] = node_mass_sources(s, k, n, l, l == L && n == routed_node_count(net, l), dt);
         }
+        pipe_outlet_sources(s, k, dt);
         if (lakes)
             for (int j = 1; j <= net.lake_count; ++j)
                 w.wq_lake_rate[static_cast<std::size_t>(j)] = lake_mass_sources(s, k, j, dt);

@@ -18,6 +18,7 @@
 #include "model/core/nutrient_state.h"
 #include "model/core/water_ledger.h"
 #include "model/pipes/superlink_step.h"
+#include "model/constituents/pipe_constituents.h"
 #include "model/sediment/sediment_bound.h"
 
 struct calibration_results;
@@ -756,6 +757,7 @@ struct model_state {
     channel_network channels;
     superlink_network superlinks;
     superlink_step_state superlink_work;  // the pipe-network step's state and files
+    pipe_constituent_state pipe_mass;     // the constituents its water carries
 
     // ---- tail fields ----
     int mask_rows = 0, mask_cols = 0;

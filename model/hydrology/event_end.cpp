@@ -12,6 +12,7 @@
 #include "model/output/event_summary.h"
 #include "model/core/globals.h"
 #include "model/hydrology/event_start.h"
+#include "model/hydrology/groundwater.h"
 #include "model/hydrology/groundwater_coupling.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/lakes.h"
@@ -99,10 +100,22 @@ void form_final_volumes(model_state &s) {
             snow += s.snow_store[static_cast<std::size_t>(c)] * area;
     s.final_snow_volume = snow;
     s.final_soil_volume = final_soil_water(s);
-    // The aquifer's water as its solve stored it, less what the channels and
-    // lakes took from it after its last step when the run ends here.
+    // The aquifer's water is that of its final table, less what the channels and
+    // lakes took from it after its last step when the run ends here; the book of
+    // its flows must agree. With Richards columns the storage follows the soil's
+    // state, so the table alone does not give the water and the book stands.
+    const double book = s.gw_stored_volume;
     if (!s.keep_running) settle_aquifer_exchange(s);
-    s.final_gw_volume = s.groundwater_on ? s.gw_stored_volume : 0.0;
+    s.final_gw_volume = 0.0;
+    if (s.groundwater_on) {
+        const double settled = s.gw_stored_volume - book;
+        s.final_gw_volume = s.inf_richards ? s.gw_stored_volume : aquifer_water_from_table(s) + settled;
+        const double gap = s.final_gw_volume - s.gw_stored_volume;
+        if (std::fabs(gap) > 1e-9 * std::fabs(s.gw_stored_volume) + 1e-6)
+            std::printf("Warning: the aquifer's water from its final water table, %.2f m3, differs from "
+                        "the balance of its flows, %.2f m3, by %.2f m3.\n",
+                        s.final_gw_volume, s.gw_stored_volume, gap);
+    }
     // Water still in the channels at the end of the event; the channel lakes take
     // their extent for their final volumes first.
     if (channel_routing_on(s) && s.channels.lake_count > 0) {

@@ -19,6 +19,7 @@
 #include "model/core/value_bounds.h"
 #include "model/core/water_flows.h"
 #include "model/hydrology/event_end.h"
+#include "model/hydrology/groundwater.h"
 #include "model/hydrology/hydrology_services.h"
 #include "model/hydrology/process_clocks.h"
 #include "model/hydrology/richards.h"
@@ -213,7 +214,7 @@ void check_initial_lake_levels(model_state &s) {
         if (s.groundwater_on && has(s.water_table_elevation, i) && has(s.aquifer_bottom, i) &&
             has(s.gw_porosity, i)) {
             const double saturated = s.water_table_elevation[i] - s.aquifer_bottom[i];
-            s.initial_gw_volume += saturated * s.gw_porosity[i] * area;
+            s.initial_gw_volume += aquifer_water_below(s, c, s.water_table_elevation[i]);
             s.saturated_storage_total += saturated * 100.0 * s.gw_porosity[i];
             depth_to_water = s.elevation[i] - s.water_table_elevation[i];
         }

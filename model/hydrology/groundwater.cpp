@@ -5,6 +5,7 @@
 #include "model/hydrology/groundwater.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -313,6 +314,55 @@ bool picard_iteration(model_state &s, double dts, bool coupled) {
     return true;
 }
 
+// The storage curve of cell i, top down: above the ground, within the
+// soil-moisture depth and below it, each with its coefficient. A fixed head and
+// a cell of a run with Richards columns store with the aquifer porosity alone.
+struct storage_band {
+    double low, high, coefficient;
+};
+std::array<storage_band, 3> storage_bands(const model_state &s, int i) {
+    const double b = s.aquifer_bottom[at(i)], n = s.gw_porosity[at(i)];
+    constexpr double top = 1e300;
+    const bool fixed = !s.gw_boundary_code.empty() && at(i) <= s.gw_boundary_code.last() &&
+                       fixed_head(s.gw_boundary_code[at(i)]);
+    if (s.inf_richards || fixed)
+        return {{{b, top, n}, {b, b, n}, {b, b, n}}};
+    const double ground = s.elevation[at(i)], soil = ground - s.soil_moist_depth_cm / 100.0;
+    bool problem = false;
+    const double in_soil = redistribution_storage(s, i, 0.5 * (soil + ground), problem);
+    const double below = redistribution_storage(s, i, soil - 1.0, problem);
+    const double above = redistribution_storage(s, i, ground + 1.0, problem);
+    return {{{std::max(b, ground), top, above},
+             {std::max(b, soil), std::max(b, ground), in_soil},
+             {b, std::max(b, soil), below}}};
+}
+
+// The band of the curve a table at h stands in (0 above the ground).
+int band_of(const std::array<storage_band, 3> &bands, double h) {
+    for (int k = 0; k < 2; ++k)
+        if (h >= bands[at(k)].low && bands[at(k)].high > bands[at(k)].low) return k;
+    return 2;
+}
+
+bool crosses_band(const model_state &s, int i, double h0, double h) {
+    const std::array<storage_band, 3> bands = storage_bands(s, i);
+    return band_of(bands, h0) != band_of(bands, h);
+}
+
+// The table of cell i at which its aquifer holds `water` m3 on its storage curve.
+double table_holding(const model_state &s, int i, double water) {
+    const std::array<storage_band, 3> bands = storage_bands(s, i);
+    const double area = s.cell_size * s.cell_size;
+    double below = 0.0;  // the water under the band's floor
+    for (int k = 2; k >= 0; --k) {
+        const storage_band &b = bands[at(k)];
+        const double full = b.coefficient * (b.high - b.low) * area;
+        if (k == 0 || water <= below + full) return b.low + (water - below) / (b.coefficient * area);
+        below += full;
+    }
+    return bands[2].low;
+}
+
 // Water the fixed-head cells passed to their solved neighbours over the sub-step
 // (m3): the solve's face coefficients times the head differences it ended with.
 double boundary_flux(const model_state &s, double dts) {
@@ -339,12 +389,20 @@ double storage_of(const model_state &s, int i) {
     return fixed_head(s.gw_boundary_code[at(i)]) ? s.gw_porosity[at(i)] : storage_at(s, i);
 }
 
-// The sub-step's head changes into the aquifer's stored volume (m3).
+// The sub-step's head changes into the aquifer's stored volume (m3). The solve
+// stores a cell's change with the coefficient of its start head; a table that
+// crossed into another band of the storage curve (at the soil-moisture depth or
+// the ground) is placed where that water stands on the curve.
 void store_head_changes(model_state &s) {
+    const double area = s.cell_size * s.cell_size;
     double v = 0.0;
-    for (int i = 1; i <= s.cell_count; ++i)
-        v += storage_of(s, i) * (s.water_table_elevation[at(i)] - s.gw_substep_head[at(i)]) *
-             s.cell_size * s.cell_size;
+    for (int i = 1; i <= s.cell_count; ++i) {
+        double &h = s.water_table_elevation[at(i)];
+        const double h0 = s.gw_substep_head[at(i)], stored = storage_of(s, i) * (h - h0) * area;
+        if (!s.inf_richards && !fixed_head(s.gw_boundary_code[at(i)]) && crosses_band(s, i, h0, h))
+            h = table_holding(s, i, aquifer_water_below(s, i, h0) + stored);
+        v += stored;
+    }
     s.gw_stored_volume += v;
 }
 
@@ -422,6 +480,33 @@ double redistribution_storage(const model_state &s, int i, double table, bool &p
     }
     problem = sc <= 0.0;
     return problem ? s.gw_porosity[at(i)] : sc;
+}
+
+
+double aquifer_water_below(const model_state &s, int i, double table) {
+    double v = 0.0;
+    for (const storage_band &band : storage_bands(s, i))
+        v += band.coefficient * std::max(std::min(table, band.high) - band.low, 0.0);
+    return v * s.cell_size * s.cell_size;
+}
+
+double table_after_taking(const model_state &s, int i, double table, double volume) {
+    const double area = s.cell_size * s.cell_size;
+    for (const storage_band &band : storage_bands(s, i)) {
+        if (!(table > band.low)) continue;
+        const double top = std::min(table, band.high);
+        const double held = band.coefficient * (top - band.low) * area;
+        if (volume <= held) return top - volume / (band.coefficient * area);
+        volume -= held;
+        table = band.low;
+    }
+    return s.aquifer_bottom[at(i)];
+}
+
+double aquifer_water_from_table(const model_state &s) {
+    double v = 0.0;
+    for (int i = 1; i <= s.cell_count; ++i) v += aquifer_water_below(s, i, s.water_table_elevation[at(i)]);
+    return v;
 }
 
 int groundwater_solve_2d(model_state &s, int direction, double dts) {

@@ -35,6 +35,17 @@ int groundwater_solve_2d(model_state &state, int direction, double dts);
 // value was not positive and the aquifer porosity stands in for it.
 double redistribution_storage(const model_state &state, int cell, double table, bool &problem);
 
+// Water (m3) the aquifer of cell i holds below a table at `table`: the storage
+// coefficient the solve gives its head changes, taken over the saturated
+// thickness (with Richards columns, whose coefficient follows the soil's state,
+// and at fixed heads, the aquifer porosity).
+double aquifer_water_below(const model_state &state, int cell, double table);
+// The table of cell i after `volume` m3 are taken from below a table at `table`
+// (no lower than the aquifer bottom).
+double table_after_taking(const model_state &state, int cell, double table, double volume);
+// The water of the whole aquifer from its water table (m3).
+double aquifer_water_from_table(const model_state &state);
+
 // Storage coefficient of a coupled cell from its soil column, for the head change
 // since the start of the sub-step (rising: the nodes the table entered; falling:
 // the nodes below it).

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "model/channel/channel_services.h"
+#include "model/constituents/pipe_constituents.h"
 #include "model/core/errors.h"
 #include "model/core/globals.h"
 #include "model/hydrology/groundwater.h"
@@ -422,6 +423,8 @@ void step_superlink_coupling(model_state &s) {
     const double before = first ? pipe_network_water(s) : 0.0;
     prepare_superlink_step(s);
     superlink_step(s, dt);
+    if (failed()) return;
+    carry_pipe_constituents(s, dt);
     if (failed()) return;
     if (first)
         s.water.move(ledger_node::pipe_start_floor, ledger_node::pipes,

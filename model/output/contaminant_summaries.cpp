@@ -91,9 +91,9 @@ void write_contaminant_event_blocks(model_state &s, std::FILE *f) {
 
 mass_balance overland_mass_account::balance() const {
     mass_balance b;
-    for (double m : {initial, precipitation, from_snow, point, exfiltrated, taken_up, from_lakes})
+    for (double m : {initial, precipitation, from_snow, point, exfiltrated, taken_up, from_lakes, from_pipes})
         b.in(m);
-    for (double m : {out, to_channels, to_lakes, decayed, infiltrated, final_mass}) b.out(m);
+    for (double m : {out, to_channels, to_lakes, decayed, infiltrated, final_mass, to_pipes}) b.out(m);
     return b;
 }
 
@@ -115,6 +115,10 @@ void write_overland_mass_lines(std::FILE *f, const overland_mass_account &a) {
     write_mass_line(f, "Mass out of the watershed", a.out);
     write_mass_line(f, "Mass into the channels", a.to_channels);
     if (a.lakes) write_mass_line(f, "Mass into the lakes", a.to_lakes);
+    if (a.pipes) {
+        write_mass_line(f, "Mass into the pipes", a.to_pipes);
+        write_mass_line(f, "Mass from the pipes", a.from_pipes);
+    }
     write_mass_line(f, "Mass decayed", a.decayed);
     write_mass_line(f, "Mass from point sources", a.point);
     write_mass_line(f, "Mass exfiltrated", a.exfiltrated);
@@ -175,6 +179,9 @@ void add_overland_flows(const model_state &s, int k, const mass_flows &m, overla
     a.infiltrated = m.one_way(n::surface, constituent_soil_node(s));
     a.taken_up = m(n::land_pool, n::surface);
     a.from_snow = m(n::snow, n::surface);
+    a.pipes = s.storm_sewer_on != 0;
+    a.to_pipes = m.one_way(n::surface, n::pipes);
+    a.from_pipes = m.one_way(n::pipes, n::surface);
     a.snow = !s.snow_store.empty() || m.one_way(n::atmosphere, n::snow) > 0.0;
     add_lake_terms(s, k,
                    m.one_way(n::surface, n::overland_lakes) + m(n::surface, n::cells_to_lakes) +
@@ -190,6 +197,7 @@ channel_work::mass_terms channel_terms(const mass_flows &m) {
     r.groundwater = m(n::aquifer, n::channels);
     r.point = m(n::point_sources, n::channels);
     r.clipped = m(n::mass_cleanup, n::channels);
+    r.pipes = m(n::pipes, n::channels);
     r.outlet = m(n::channels, n::outlet);
     r.decay = m(n::channels, n::transformation);
     r.lake_in = m.one_way(n::channels, n::channel_lakes);
@@ -253,6 +261,7 @@ void write_channel_mass_lines(std::FILE *f, const channel_mass_account &a) {
     write_mass_line(f, "Mass from point sources", r.point);
     write_mass_line(f, "Mass from groundwater", r.groundwater);
     write_mass_line(f, "Mass added by the clean-up", r.clipped);
+    if (a.pipes) write_mass_line(f, "Mass from the pipes", r.pipes);
     write_mass_line(f, "Mass out of the outlet", r.outlet);
     write_mass_line(f, "Mass decayed", r.decay);
 }
@@ -289,6 +298,7 @@ channel_mass_account run_channel_account(const model_state &s, int k) {
                          : w.lake_mass_initial[at(k)];
     a.lake_final = lake_mass(s, k);
     a.terms = channel_terms(mass_flows{mass_ledger(s, k)});
+    a.pipes = s.storm_sewer_on != 0;
     return a;
 }
 
@@ -300,6 +310,7 @@ channel_mass_account event_channel_account(const model_state &s, int k) {
     a.lake_initial = element_or_zero(w.wq_event_lake_initial, k);
     a.lake_final = lake_mass(s, k);
     a.terms = channel_terms(mass_flows{mass_ledger(s, k), event_mark(s, k)});
+    a.pipes = s.storm_sewer_on != 0;
     return a;
 }
 
@@ -336,7 +347,7 @@ void write_transport_event_summary(model_state &s) {
 mass_balance channel_balance(const channel_mass_account &a) {
     const channel_work::mass_terms &r = a.terms;
     mass_balance b;
-    for (double m : {a.channel_initial, a.lake_initial, r.exchange, r.groundwater, r.point, r.clipped,
+    for (double m : {a.channel_initial, a.lake_initial, r.exchange, r.groundwater, r.point, r.clipped, r.pipes,
                      r.lake_overland, r.lake_exchange, r.lake_rain, r.lake_groundwater, r.lake_point})
         b.in(m);
     for (double m : {r.outlet, r.decay, r.lake_decay, a.channel_final, a.lake_final}) b.out(m);
@@ -408,6 +419,7 @@ void write_global_mass_lines(std::FILE *f, model_state &s, int k) {
     write_mass_line(f, "Initial mass", initial);
     write_mass_line(f, "Final mass", final_mass);
     if (snow_run) write_mass_line(f, "Final mass in snow", snow);
+    if (s.storm_sewer_on) write_mass_line(f, "Final mass in pipes", l.net_into(n::pipes));
     write_mass_line(f, "Mass from point sources", point.in - point.out);
     write_mass_line(f, "Mass from precipitation", rain.in - rain.out);
     write_mass_line(f, "Mass from groundwater", aquifer.in);

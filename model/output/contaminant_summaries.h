@@ -47,6 +47,10 @@ struct overland_mass_account {
     // Snow in the run: the mass its melt gave the overland water.
     bool snow = false;
     double from_snow = 0.0;
+    // A pipe network in the run: the mass its inlets took and its spills and
+    // outlets gave the cells.
+    bool pipes = false;
+    double to_pipes = 0.0, from_pipes = 0.0;
     // In: initial + precipitation + snowmelt + point sources + exfiltration +
     // release from the land pool + the overland lakes' mass; out: outlet +
     // channels + lakes + decay + infiltration + final mass.
@@ -85,6 +89,7 @@ double snow_constituent_mass(const model_state &state, int k);
 // masses at its start and now, and the mass terms booked in it.
 struct channel_mass_account {
     double channel_initial = 0.0, channel_final = 0.0, lake_initial = 0.0, lake_final = 0.0;
+    bool pipes = false;  // a pipe network in the run, whose outlets give the channels mass
     channel_work::mass_terms terms;
 };
 

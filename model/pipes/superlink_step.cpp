@@ -17,6 +17,7 @@
 #include "model/core/file_opener.h"
 #include "model/core/model_state.h"
 #include "model/core/water_flows.h"
+#include "model/hydrology/groundwater.h"
 #include "model/pipes/pipe_geometry.h"
 #include "model/pipes/superlink_network.h"
 
@@ -315,7 +316,6 @@ void tile_inflow(model_state &s, superlink_step_state &w, double dt) {
     if (!p.tile_drain || p.gpi_rate.empty() || s.groundwater_on != 1) return;
     if (s.water_table_elevation.empty() || s.gw_porosity.empty() || s.aquifer_bottom.empty())
         return;
-    const double area = s.cell_size * s.cell_size;
     for (int c = 1; c <= p.gpi_cell_count; ++c)
         for (int i = 1; i <= p.gpi_npipes[at(c)]; ++i) {
             const double rate = p.gpi_rate[at(c)][at(i)];
@@ -331,13 +331,15 @@ void tile_inflow(model_state &s, superlink_step_state &w, double dt) {
             double &table = s.water_table_elevation[at(cell)];
             const double surface = p.slink_node_Zinv[at(k)][at(l)] + p.slink_node_depth[at(k)][at(l)];
             const double floor = std::max(surface, s.aquifer_bottom[at(cell)] + 0.001);
-            const double store = s.gw_porosity[at(cell)] * area;
-            const double v = std::min(rate * dt, std::max(table - floor, 0.0) * store);
+            // The table falls as the aquifer's storage curve says (its solve's).
+            const double held = aquifer_water_below(s, cell, table) - aquifer_water_below(s, cell, floor);
+            const double v = std::min(rate * dt, std::max(held, 0.0));
             if (!(v > 0.0)) continue;
-            table -= v / store;
+            table = table_after_taking(s, cell, table, v);
             s.gw_stored_volume -= v;
             s.gw_tile_volume += v;
             p.Q_node[at(k)][at(l)] += v / dt;
+            note_tile_intake(s, k, l, v);
             w.slink_tile_total += v;
             w.tile_step += v;
         }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "model/constituents/lake_constituents.h"
+#include "model/constituents/pipe_constituents.h"
 #include "model/core/mass_ledger.h"
 #include "model/core/errors.h"
 #include "model/core/model_state.h"
@@ -15,9 +16,9 @@ namespace {
 using n = ledger_node;
 namespace tt = transport_table;
 
-constexpr std::array<ledger_node, 8> mass_stores = {n::surface,        n::land_pool,         n::overland_lakes,
+constexpr std::array<ledger_node, 9> mass_stores = {n::surface,        n::land_pool,         n::overland_lakes,
                                                     n::channels,       n::channel_lakes,     n::cells_to_channels,
-                                                    n::cells_to_lakes, n::snow};
+                                                    n::cells_to_lakes, n::snow,              n::pipes};
 
 inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
@@ -83,6 +84,7 @@ double store_mass(const model_state &s, int k, ledger_node store) {
         case n::channel_lakes: g = lake_constituent_mass(s, k); break;
         case n::cells_to_channels: g = on_way_to_channels(s, k); break;
         case n::cells_to_lakes: g = row_of(s.chan.lake_ov_inflow_mass, k, s.channels.lake_count); break;
+        case n::pipes: return pipe_constituent_mass(s, k);
         default: break;
     }
     return g / 1000.0;

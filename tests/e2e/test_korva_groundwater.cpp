@@ -280,6 +280,47 @@ TEST(GroundwaterRun, StreamFedByTheAquiferClosesAtTheRunEnd) {
     EXPECT_LT(std::fabs(summary_value(summary, "Mass Balance error =")), 0.005);
 }
 
+// The same valley with a tile line of five 0.3 m pipes under four land cells of
+// column 1 draining into the channel, every land table 0.7 m under the ground,
+// within the 1.0 m soil-moisture depth, where the aquifer stores with the soil's
+// porosity (0.45; the aquifer's 0.3 below), no cell exchanging with the stream.
+// Truth: the aquifer's water by hand
+// from the table the run ends with, and its balance from its own lines.
+TEST(GroundwaterRun, TileDrainedAquiferEndsWithTheWaterOfItsTable) {
+    scratch_dir d;
+    write_stream_valley(d, 1.5, 0.7, "STORM_SEWER tile.net\nGRID_PIPE tile.gpi\n");
+    std::string codes = "north: 200.0\nsouth: 0.0\neast: 140.0\nwest: 0.0\nrows: 10\ncols: 7\n";
+    for (int r = 0; r < 10; ++r) codes += "1 1 1 1 1 1 1\n";  // no exchange with the stream
+    d.write("bound.asc", codes);
+    std::string net = "SJUNC 1 11.2 9.7 1.0 999 70 70 4 7\nSJUNC 2 12.4 10.2 1.0 0 30 70 2 7\nSJUNC 3 14.4 12.2 1.0 0 30 "
+                      "170 2 2\nCONNECT 1 2 1\nCONNECT 2 3 2\nSLINK 1 2\nNODE 1 12.4 10.2 0.5 0 30 70 2 7\nNODE 2 11.8 "
+                      "9.95 0.5 0 50 70 3 7\nNODE 3 11.2 9.7 0.5 0 70 70 4 7\nPIPE 1 1 0.3 0.0 0.0125 0.013 20.0 0.0\n"
+                      "PIPE 2 1 0.3 0.0 0.0125 0.013 20.0 0.0\nSLINK 2 5\n", gpi = "GRIDPIPEFILE\nPIPECELLS 4\n";
+    for (int k = 1; k <= 6; ++k) net += "NODE " + std::to_string(k) + " " + number(14.8 - 0.4 * k) + " " +
+                                        number(12.6 - 0.4 * k) + " 0.5 0 30 " + number(190 - 20 * k) + " 2 " + std::to_string(k + 1) + "\n";
+    for (int k = 1; k <= 5; ++k) net += "PIPE " + std::to_string(k) + " 1 0.3 0.0 0.02 0.013 20.0 2.0\n";
+    for (int k = 2; k <= 5; ++k) gpi += "CELLIJ 2 " + std::to_string(k + 1) + "\nNUMPIPES 1\nSPIPE 2 " + std::to_string(k) + " 1.0\n";
+    d.write("tile.net", net), d.write("tile.gpi", gpi), d.write("slink/.keep", ""), d.write("debug/.keep", "");
+    const testsupport::program_result p = d.run(KORVA_EXE, {"run.prj"}, 300);
+    ASSERT_EQ(p.exit_status, 0) << p.out << p.err;
+    const std::string summary = d.read("run.sum");
+    auto a = [&](const char *label) { return summary_value(summary, label); };
+    const double drained = a("Taken by tile drains =");
+    EXPECT_GT(drained, 300.0) << summary;
+    std::istringstream table(d.read("hotstart_file")), ground(d.read("elev.asc")), bottom(d.read("bot.asc"));
+    std::string line;
+    for (std::istringstream *map : {&table, &ground, &bottom})
+        for (int k = 0; k < 6; ++k) std::getline(*map, line);
+    double h = 0.0, z = 0.0, b = 0.0, water = 0.0;
+    for (int k = 0; k < 70 && table >> h && ground >> z && bottom >> b; ++k)
+        water += 400.0 * (0.3 * (std::min(h, z - 1.0) - b) + 0.45 * std::max(std::min(h, z) - (z - 1.0), 0.0));
+    EXPECT_NEAR(a("Volume in groundwater at end ="), water, 0.01) << summary;
+    EXPECT_NEAR(a("Volume in groundwater at end ="),
+                a("Volume in groundwater at start =") + a("Total inputs =") + a("Flux across head boundaries =") +
+                    a("Added by the aquifer floor =") - a("Groundwater to rivers =") - drained,
+                0.001 * drained) << summary;
+}
+
 // The same valley, its last link one node at an outlet that passes its inflow
 // through, the stream gaining from the aquifer and losing to it: rain and the
 // stream's net gain infiltrated, left, or are still on the land and in the channel.

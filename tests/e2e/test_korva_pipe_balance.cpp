@@ -153,6 +153,55 @@ const pipe_case cases[] = {
 INSTANTIATE_TEST_SUITE_P(Networks, PipeBalance, ::testing::ValuesIn(cases),
                          [](const auto &param) { return std::string(param.param.name); });
 
+// Rain of 1 kg/m3 of a tracer that nothing adds to or takes from: every store and
+// every flow, the pipes' with them, hold 1 kg per m3, and every printed tracer
+// block closes by hand from its own lines (printed to 0.01 kg).
+TEST(KorvaPipeTracer, PipesCarryTheTracerOfTheirWater) {
+    const pipe_case runs[] = {{"channel", 2, into_channel, 5, 5, 1, 0, 0}, {"spill", 2, onto_land, 9, 20, 0, 0, 0}};
+    for (const pipe_case &t : runs) {
+        testsupport::scratch_dir d;
+        write_project(d, t);
+        d.write("run.cmt", "KORVA_INDEX_MAP_TABLES\nINDEX_MAP \"one.idx\" \"All\"\n" + table("ROUGHNESS", "MANNING_N", "0.05") +
+                               "CONTAMINANT_TRANSPORT\nNUM_CONTAM 1\n\"tracer\" \"All\" \"tracer.out\"\nPRECIP_CONC 1000\n"
+                               "NUM_IDS 1\nID\n1" + std::string(85, ' ') + "0 0 0 0 0 0\n");
+        std::string prj = d.read("run.prj");
+        prj.replace(prj.find("MANNING_N 0.05"), 14, "MAPPING_TABLE run.cmt");
+        d.write("run.prj", prj + (t.channels ? "OV_CON_TRANS\nCHAN_CON_TRANS\n" : "OV_CON_TRANS\n"));
+        const auto r = d.run(KORVA_EXE, {"run.prj"});
+        ASSERT_EQ(r.exit_status, 0) << t.name << r.out << r.err;
+        const std::string s = d.read("run.sum");
+        // The run's overland block, and the global one after it.
+        const std::size_t at = s.rfind("Overland Contaminant Transport Summary");
+        const std::string ov = s.substr(at, s.find("Contam mass balance error", at) - at);
+        const std::string global = s.substr(s.rfind("Global Summary"));
+        auto m = [&](const std::string &label) {
+            const bool in_global = label == "Mass out of the outlet" || label.rfind("Final mass  ", 0) == 0 ||
+                                   label == "Final mass in pipes";
+            return value(in_global ? global : ov, label);
+        };
+        const double taken = value(s, "Taken by pipe inlets:"), given = value(s, "Spilled from pipes onto the land:");
+        ASSERT_GT(taken, 20.0) << t.name << s;
+        EXPECT_EQ(given > 1.0, t.outlet == onto_land) << t.name << s;
+        const struct {
+            const char *mass, *water;
+        } pairs[] = {{"Mass into the pipes", "Taken by pipe inlets:"}, {"Mass from the pipes", "Spilled from pipes onto the land:"},
+                     {"Final mass on overland", "Final surface volume:"}, {"Mass into the channels", "Lateral inflow into channels:"},
+                     {"Final mass in pipes", "Final pipe network volume:"}, {"Mass out of the outlet", "Total discharge:"}};
+        for (const auto &p : pairs)  // kg against m3
+            EXPECT_NEAR(m(p.mass), value(s, p.water), 0.02 + 0.003 * value(s, p.water)) << t.name << ": " << p.mass << "\n" << s;
+        EXPECT_NEAR(m("Mass from precipitation") + m("Mass from the pipes"),
+                    m("Final mass on overland") + m("Mass into the channels") + m("Mass into the pipes") + m("Mass out of the watershed"),
+                    0.03) << t.name;
+        EXPECT_NEAR(m("Mass from precipitation"), m("Final mass  ") + m("Mass out of the outlet"), 0.02) << t.name;
+        if (!t.channels) continue;
+        const std::string ch = s.substr(s.rfind("Channel Contaminant Transport Summary"));
+        auto c = [&](const char *label) { return value(ch, label); };
+        EXPECT_NEAR(c("Mass from the pipes"), value(s, "Pipe outflow into channels:"), 0.02 + 0.003 * taken) << t.name;
+        EXPECT_NEAR(c("Mass from the overland") + c("Mass from the pipes"), c("Final mass in channels") + c("Mass out of the outlet"),
+                    0.02) << t.name;
+    }
+}
+
 TEST(KorvaTileDrains, DrainsTakeTheirWaterFromTheAquiferAndNoneAboveTheTable) {
     // The middle node drains the centre cell, whose table stands 2 m under its ground of 19 m.
     for (const double z : {15.7, 17.5}) {
