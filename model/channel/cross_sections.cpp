@@ -9,6 +9,9 @@
 #include <cmath>
 #include <cstdio>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "model/channel/channel_network.h"
 #include "model/channel/channel_services.h"
@@ -538,6 +541,16 @@ public:
         w_.power_target[count_] = target;
         ++count_;
     }
+    // Two entries whose a and p are both above 0 (the caller has checked).
+    void add_two(double *t0, double *t1, double f0, double f1, double r0, double r1) {
+        w_.power_base[count_] = r0;
+        w_.power_factor[count_] = f0;
+        w_.power_target[count_] = t0;
+        w_.power_base[count_ + 1] = r1;
+        w_.power_factor[count_ + 1] = f1;
+        w_.power_target[count_ + 1] = t1;
+        count_ += 2;
+    }
     void flush() {
         if (count_ == 0) return;
         double *r = w_.power_base.data();
@@ -557,13 +570,59 @@ private:
 // in the parts asked for (conveyance_only reads the depths stored before). The
 // conveyances go to the batch.
 bool trapezoid_link_mode1(channel_network &net, section_arrays &a, int l, int first, int last,
-                          section_parts parts, conveyance_batch &batch) {
+                          section_parts parts, conveyance_batch &batch, bool pairs = true) {
     const node_column A(*a.area, l), Y(*a.depth, l), H(*a.wse, l), K(*a.conv, l);
     const node_column B(net.bottom, l), Z(net.sslope, l), E(net.bel, l);
     const double k = net.kconv[l];
     const double *side = a.side_factor ? a.side_factor->data() + l : nullptr;
     const std::size_t side_step = a.side_factor ? a.side_factor->cols() + 1 : 0;
-    for (int n = first; n <= last; ++n) {
+    int n = first;
+#if defined(__SSE2__)
+    // Two nodes at a time where both hold water in a section with sloping sides
+    // and come out above 0 deep with a wetted perimeter above 0 (the same
+    // operations as below, in the same order); any other pair goes node by node.
+    if (pairs && parts != section_parts::conveyance_only) {
+        const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0), two = _mm_set1_pd(2.0),
+                      four = _mm_set1_pd(4.0), kv = _mm_set1_pd(k);
+        const bool all = parts == section_parts::all;
+        for (; n + 1 <= last; n += 2) {
+            const __m128d area = _mm_set_pd(A[n + 1], A[n]);
+            const __m128d b = _mm_set_pd(B[n + 1], B[n]), z = _mm_set_pd(Z[n + 1], Z[n]);
+            // area > 0 and z != 0 (z not a number fails too)
+            const __m128d ok_in = _mm_and_pd(_mm_cmpgt_pd(area, zero),
+                                             _mm_or_pd(_mm_cmplt_pd(z, zero), _mm_cmpgt_pd(z, zero)));
+            const __m128d root = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(b, b), _mm_mul_pd(_mm_mul_pd(four, z), area)));
+            const __m128d y = _mm_div_pd(_mm_sub_pd(root, b), _mm_mul_pd(two, z));
+            __m128d ok = _mm_and_pd(ok_in, _mm_cmpgt_pd(y, zero));
+            __m128d ratio = zero;
+            if (all) {
+                const __m128d f = side ? _mm_set_pd(side[static_cast<std::size_t>(n + 1) * side_step],
+                                                    side[static_cast<std::size_t>(n) * side_step])
+                                       : _mm_sqrt_pd(_mm_add_pd(one, _mm_mul_pd(z, z)));
+                const __m128d perim = _mm_add_pd(b, _mm_mul_pd(_mm_mul_pd(two, y), f));
+                ok = _mm_and_pd(ok, _mm_cmpgt_pd(perim, zero));
+                ratio = _mm_div_pd(area, perim);
+            }
+            if (_mm_movemask_pd(ok) != 3) {
+                if (!trapezoid_link_mode1(net, a, l, n, n + 1, parts, batch, false)) return false;
+                continue;
+            }
+            const __m128d wse = _mm_add_pd(_mm_set_pd(E[n + 1], E[n]), y);
+            _mm_storel_pd(&Y[n], y);
+            _mm_storeh_pd(&Y[n + 1], y);
+            _mm_storel_pd(&H[n], wse);
+            _mm_storeh_pd(&H[n + 1], wse);
+            if (!all) continue;
+            double r[2], f[2];
+            _mm_storeu_pd(r, ratio);
+            _mm_storeu_pd(f, _mm_mul_pd(kv, area));
+            batch.add_two(&K[n], &K[n + 1], f[0], f[1], r[0], r[1]);
+        }
+    }
+#else
+    (void)pairs;
+#endif
+    for (; n <= last; ++n) {
         const double area = A[n];
         const double b = B[n], z = Z[n];
         double y = 0.0;

@@ -278,13 +278,30 @@ bool link_diffusion_reaches(const model_state &s, int l, double rate) {
                  *qc = net.qp.data() + l;
     const double floor_drop = diffusion_slope_floor * dx;
     const double bound = rate * 2.0 * dx * (1.0 - 1e-9);
+    const std::size_t last = static_cast<std::size_t>(nx);
+    // face_drop of each face, its terms carried from face to face: the half drop
+    // over faces k - 1 and k of face k is the one over faces k and k + 1 of face
+    // k - 1 (the same operands, so the same value); the levels and the area and
+    // depth of node k + 1 are read once.
+    double y1 = yc[ys], y2 = yc[2 * ys];
+    double a1 = ac[as], d1 = dc[ds];
+    double left = 0.0;  // half the drop over faces k - 1 and k (k > 1)
     bool reaches = false;
-    for (std::size_t k = 1; k < static_cast<std::size_t>(nx); ++k) {
-        const double a0 = ac[k * as], d0 = dc[k * ds];
-        const bool wet = a0 > 0.0 && d0 > 0.0;
-        const double a = wet ? a0 : ac[(k + 1) * as], d = wet ? d0 : dc[(k + 1) * ds];
-        const double drop = std::max(face_drop(yc, ys, k, static_cast<std::size_t>(nx)), floor_drop);
+    for (std::size_t k = 1; k < last; ++k) {
+        const double a2 = ac[(k + 1) * as], d2 = dc[(k + 1) * ds];
+        double drop = std::fabs(y1 - y2);
+        if (k > 1) drop = std::min(drop, left);
+        double y3 = 0.0;
+        if (k + 1 < last) {
+            y3 = yc[(k + 2) * ys];
+            left = 0.5 * std::fabs(y1 - y3);
+            drop = std::min(drop, left);
+        }
+        const bool wet = a1 > 0.0 && d1 > 0.0;
+        const double a = wet ? a1 : a2, d = wet ? d1 : d2;
+        drop = std::max(drop, floor_drop);
         reaches |= a > 0.0 && d > 0.0 && std::fabs(qc[k * qs]) * d >= bound * (a * drop);
+        y1 = y2, y2 = y3, a1 = a2, d1 = d2;
     }
     return reaches;
 }
