@@ -804,6 +804,14 @@ void route_in_one_pass(explicit_call &call, double dt) {
     }
 }
 
+// A reduced step starts again from the depths the call began with.
+void restore_saved_depths(overland_grid &g, const explicit_step_control &c) {
+    for (int i = 1; i <= g.cells; ++i) {
+        g.h[at(i)] = c.saved_depth[at(i)];
+        g.dh[at(i)] = 0.0;
+    }
+}
+
 // Base and stream-cell variants: sub-steps of the working step until dt is
 // covered, redone from the saved depths after every reduction.
 void route_with_substeps(explicit_call &call, double dt) {
@@ -812,10 +820,7 @@ void route_with_substeps(explicit_call &call, double dt) {
     // The first attempt starts from the depths as they are (saved at entry, with
     // the depth changes zeroed); a restart copies the saved depths back.
     for (bool first_attempt = true;; first_attempt = false) {
-        for (int i = 1; !first_attempt && i <= g.cells; ++i) {
-            g.h[at(i)] = c.saved_depth[at(i)];
-            g.dh[at(i)] = 0.0;
-        }
+        if (!first_attempt) restore_saved_depths(g, c);
         if (call.stream_variant) {
             for (int s = 1; s <= g.stream_count; ++s) {
                 g.stream_net[at(s)] = c.saved_stream[0][at(s)];
@@ -930,10 +935,7 @@ void route_with_lakes(explicit_call &call, double dt) {
     std::vector<double> inflow(at(g.lake_count) + 1, 0.0);
     for (int l = 1; l <= g.lake_count; ++l) inflow[at(l)] = g.lakes[l].inflow_volume;
     for (bool first_attempt = true;; first_attempt = false) {
-        for (int i = 1; !first_attempt && i <= g.cells; ++i) {
-            g.h[at(i)] = c.saved_depth[at(i)];
-            g.dh[at(i)] = 0.0;
-        }
+        if (!first_attempt) restore_saved_depths(g, c);
         for (int l = 1; !first_attempt && l <= g.lake_count; ++l) g.lakes[l].inflow_volume = inflow[at(l)];
         clear_face_volumes(g, c);
         double elapsed = 0.0;
