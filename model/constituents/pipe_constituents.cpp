@@ -15,7 +15,7 @@
 #include "model/core/mass_ledger.h"
 #include "model/core/model_state.h"
 #include "model/output/contaminant_summaries.h"
-#include "model/pipes/pipe_geometry.h"
+#include "model/pipes/superlink_step.h"
 
 namespace tt = transport_table;
 
@@ -36,16 +36,6 @@ int node_cell(const model_state &s, int k, int l) {
     return !map.empty() && at(k) <= map.rows() && at(l) <= map.cols() ? map[at(k)][at(l)] : 0;
 }
 
-// Water of pipe k of superlink l at the mean depth y (m3), a full pipe with the
-// narrow slot above its crown, as the network counts it.
-double pipe_water(const superlink_network &p, int k, int l, double y) {
-    const double D = p.diameter[at(k)][at(l)];
-    double A = 0.0, P = 0.0, T = 0.0;
-    superlink_pipe_geometry(p.sec_type[at(k)][at(l)], D, std::min(y, D), p.width[at(k)][at(l)], A, P, T);
-    const double slot = y > D ? 0.01 * D * (y - D) : 0.0;
-    return (A + slot) * p.dx[at(k)][at(l)];
-}
-
 // The water each node and junction holds now (m3), for the next step's mixing:
 // a node its plan area's water and half of each pipe beside it at the pipe's
 // mean depth, a junction that is no fixed head its plan area's; `start` takes
@@ -58,8 +48,8 @@ void measure_water(model_state &s, bool start) {
         auto h = [&](int k) { return start ? start_depth : std::max(p.slink_node_depth[at(k)][at(l)], 0.0); };
         for (int k = 1; k <= N + 1; ++k) {
             double v = p.As[at(k)][at(l)] * h(k);
-            if (k >= 2) v += 0.5 * pipe_water(p, k - 1, l, 0.5 * (h(k - 1) + h(k)));
-            if (k <= N) v += 0.5 * pipe_water(p, k, l, 0.5 * (h(k) + h(k + 1)));
+            if (k >= 2) v += 0.5 * superlink_pipe_water(p, k - 1, l, 0.5 * (h(k - 1) + h(k)));
+            if (k <= N) v += 0.5 * superlink_pipe_water(p, k, l, 0.5 * (h(k) + h(k + 1)));
             m.node_water[at(k)][at(l)] = v;
         }
     }

@@ -93,6 +93,16 @@ int node_cell(const model_state &s, int k, int l) {
     return !map.empty() && at(k) <= map.rows() && at(l) <= map.cols() ? map[at(k)][at(l)] : 0;
 }
 
+}  // namespace
+
+double superlink_pipe_water(const superlink_network &p, int k, int l, double y) {
+    const double D = p.diameter[at(k)][at(l)];
+    const double slot = y > D ? 0.01 * D * (y - D) : 0.0;
+    return (geometry(p, k, l, std::min(y, D)).A + slot) * p.dx[at(k)][at(l)];
+}
+
+namespace {
+
 // The water in the network (m3) with every node depth and every junction's
 // depth over its invert taken f times: its pipes at their mean depths (a full
 // one with the narrow slot above its crown), the plan areas of its nodes and
@@ -107,11 +117,7 @@ double network_water(const superlink_network &p, double f) {
             const std::size_t K = at(k);
             const double h = f * std::max(p.slink_node_depth[K][L], 0.0);
             v += p.As[K][L] * h;
-            if (k >= 2) {
-                const double y = 0.5 * (below + h), D = p.diameter[K - 1][L];
-                const double slot = y > D ? 0.01 * D * (y - D) : 0.0;
-                v += (geometry(p, k - 1, l, std::min(y, D)).A + slot) * p.dx[K - 1][L];
-            }
+            if (k >= 2) v += superlink_pipe_water(p, k - 1, l, 0.5 * (below + h));
             below = h;
         }
     }

@@ -102,6 +102,10 @@ double bounded_junction_head(double x, double invert);
 // t / 9 of the cell's water (m3).
 double inlet_capture_volume(int t, double d, double cell_size);
 
+// Water of pipe k of superlink l at the mean depth y (m3): a full pipe with the
+// narrow slot above its crown, as the network counts it.
+double superlink_pipe_water(const superlink_network &p, int k, int l, double y);
+
 // The water the network holds now (m3): its own ledger's after a step, its
 // nodes' and junctions' before the first.
 double pipe_network_water(const model_state &state);
