@@ -430,15 +430,34 @@ void post_aquifer_exchange(model_state &s, const pending_aquifer_exchange &befor
     s.water.move(ledger_node::head_boundaries, ledger_node::channels, now.fixed_head - before.fixed_head);
 }
 
+// The aquifer is due once the model time has reached its clock's next time. A
+// groundwater step that the model step does not divide puts that time between
+// two turns: the turn after it steps the aquifer over the whole time since its
+// last step, so the aquifer keeps pace with the model time whatever the two
+// steps are. Its step is next - last when the turn falls on the next time
+// (within the clock tolerance), now - last when the turn lies beyond it.
+namespace {
+
+bool gw_clock_reached(const model_state &s) {
+    return s.gw_clock.next - s.now_days < s.time_tolerance_days;
+}
+
+double gw_step_seconds(const model_state &s) {
+    const process_clock &c = s.gw_clock;
+    return clock_due(s, c) ? (c.next - c.last) * 86400.0 : (s.now_days - c.last) * 86400.0;
+}
+
+}  // namespace
+
 void step_groundwater(model_state &s) {
-    if (s.groundwater_on != 1 || !clock_due(s, s.gw_clock)) return;
+    if (s.groundwater_on != 1 || !gw_clock_reached(s)) return;
     if (!prepare_groundwater_arrays(s)) {
         std::printf("The groundwater step needs the water table, aquifer bottom, porosity and\n"
                     "boundary code of every grid cell, which are missing.\n");
         raise_printed_error();
         return;
     }
-    const double dt = (s.gw_clock.next - s.gw_clock.last) * 86400.0;
+    const double dt = gw_step_seconds(s);
     s.surfacing_flag = 0;
     s.unsaturated_storage_total = 0.0;
     const double pumped = s.gw_well_volume;

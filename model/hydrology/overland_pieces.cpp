@@ -510,8 +510,11 @@ void channel_dry_spell(model_state &s) {
 
 }  // namespace
 
+// The channel is due once the model time has reached its clock's next time: a
+// channel step taken from a groundwater step that the model step does not divide
+// falls between two turns, and the turn after it routes the whole time since.
 void step_channel_routing(model_state &s) {
-    if (!clock_due(s, s.channel_clock)) return;
+    if (!(s.channel_clock.next - s.now_days < s.time_tolerance_days)) return;
     const double since = s.now_days - s.channel_clock.last;
     const double dt = since > 1e-06 ? since * 86400.0 : s.channel_step_seconds;
 

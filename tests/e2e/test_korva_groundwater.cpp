@@ -321,6 +321,30 @@ TEST(GroundwaterRun, TileDrainedAquiferEndsWithTheWaterOfItsTable) {
                 0.001 * drained) << summary;
 }
 
+// The stream valley at model and groundwater steps that divide each other or not
+// (the first row the reference): the aquifer and the stream it feeds keep pace
+// with the model time, within 5 %, and the aquifer's block closes by hand.
+TEST(GroundwaterRun, GroundwaterStepKeepsPaceWhateverTheModelStep) {
+    const struct { int model, gw; } steps[] = {{5, 300}, {5, 6}, {7, 300}};
+    double gained = NAN, inputs = NAN;
+    for (const auto &w : steps) {
+        SCOPED_TRACE(std::to_string(w.model) + " s, groundwater " + std::to_string(w.gw) + " s");
+        scratch_dir d;
+        write_stream_valley(d, 0.1, 0.5);
+        std::string prj = d.read("run.prj");
+        prj.replace(prj.find("\nTIMESTEP 5\n"), 12, "\nTIMESTEP " + std::to_string(w.model) + "\n");
+        d.write("run.prj", prj.replace(prj.find("GW_TIMESTEP 60\n"), 15, "GW_TIMESTEP " + std::to_string(w.gw) + "\n"));
+        ASSERT_EQ(d.run(KORVA_EXE, {"run.prj"}, 300).exit_status, 0);
+        const std::string sum = d.read("run.sum");
+        auto v = [&](const char *label) { return summary_value(sum, label); };
+        if (std::isnan(gained)) gained = v("Groundwater to rivers ="), inputs = v("Total inputs =");
+        EXPECT_NEAR(v("Groundwater to rivers ="), gained, 0.05 * std::fabs(gained));
+        EXPECT_NEAR(v("Total inputs ="), inputs, 0.05 * std::fabs(inputs));
+        EXPECT_NEAR(v("Volume in groundwater at end ="),
+                    v("Volume in groundwater at start =") + v("Total inputs =") - v("Groundwater to rivers ="), 0.011);
+    }
+}
+
 // The same valley, its last link one node at an outlet that passes its inflow
 // through, the stream gaining from the aquifer and losing to it: rain and the
 // stream's net gain infiltrated, left, or are still on the land and in the channel.
