@@ -1,7 +1,7 @@
 // Reference copy of the overland-lake update as it stood before each lake visited
-// only its own cells (every cell was scanned three times per lake); kept unchanged
-// so that the equality test and the benchmark can compare the two. Not linked
-// into the programs.
+// only its own cells (every cell was scanned three times per lake); it follows the
+// update's rules of which cells a lake takes, so that the equality test and the
+// benchmark can compare the two. Not linked into the programs.
 #include "bench/reference/olake_extent_reference.h"
 
 #include <algorithm>
@@ -116,7 +116,9 @@ void raise_lake(lake_call &c) {
         w.side_mask[at(i)] = mask;
     }
 
-    // R2. Candidates: neighbours through open sides whose level lies below h.
+    // R2. Candidates: neighbours through open sides whose level lies below h or,
+    // listed once each, whose ground lies below the lake's surface.
+    const double surface = lake.elevation;
     int m = 0;
     for (int i = 1; i <= n; ++i) {
         const int mask = w.side_mask[at(i)];
@@ -125,12 +127,16 @@ void raise_lake(lake_call &c) {
             if (!(mask & side)) continue;
             const int nb = neighbour(s, i, side);
             const double level = s.elevation[at(nb)] + s.depth[at(nb)];
-            if (!(level < c.h)) continue;
+            if (!(level < c.h)) {
+                if (!(s.elevation[at(nb)] < surface) || w.candidate_mark[at(nb)]) continue;
+                w.candidate_mark[at(nb)] = 1;
+            }
             ++m;
             w.candidate_cell[at(m)] = nb;
             w.candidate_level[at(m)] = level;
         }
         if (m > limit - 4) {
+            for (int e = 1; e <= m; ++e) w.candidate_mark[at(w.candidate_cell[at(e)])] = 0;
             std::printf("The candidate set is HUGE in olake_extent.  Sorry, but your DEM has\n");
             std::printf("too many grids with exactly the same elevation!  You should impose\n");
             std::printf("a little slope on your DEM in the lake region.  Program stopped.\n");
@@ -138,6 +144,8 @@ void raise_lake(lake_call &c) {
             return;
         }
     }
+
+    for (int e = 1; e <= m; ++e) w.candidate_mark[at(w.candidate_cell[at(e)])] = 0;
 
     // R3. In level order, a cell met twice in a row counts once.
     if (m > 1) {

@@ -70,7 +70,8 @@ int make_overland_lake_work(model_state &s) {
     if (alloc_1d_int(w.side_mask, n) != 0 || alloc_1d_int(w.candidate_cell, list) != 0 ||
         alloc_1d_double(w.candidate_level, list) != 0 || alloc_1d_int(w.group_count, list) != 0 ||
         alloc_1d_int(w.group_sum, list) != 0 || alloc_1d_double(w.release_key, n) != 0 ||
-        alloc_1d_int(w.member_cells, n) != 0 || alloc_1d_int(w.joined, list) != 0)
+        alloc_1d_int(w.member_cells, n) != 0 || alloc_1d_int(w.joined, list) != 0 ||
+        alloc_1d_int(w.candidate_mark, n) != 0)
         return -1;
     w.cells = n;
     w.list_size = limit;

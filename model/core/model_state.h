@@ -234,6 +234,8 @@ struct overland_lake_work {
     // Each lake's cells in cell order (member_cells from index 0, lake k's from
     // member_start[k]), the fill cursors, and the cells a rising lake joins.
     array_1d<int> member_start, member_next, member_cells, joined;
+    // Per cell, 1 while it is listed as a candidate of a rising lake by its ground.
+    array_1d<int> candidate_mark;
 };
 // ---- end event ----
 

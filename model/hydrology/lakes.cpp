@@ -132,6 +132,10 @@ void join_lake(lake_call &c, int cell, double &taken) {
     s.depth[at(cell)] = 0.0;
 }
 
+void clear_marks(overland_lake_work &w, int m) {
+    for (int e = 1; e <= m; ++e) w.candidate_mark[at(w.candidate_cell[at(e)])] = 0;
+}
+
 // Steps R1 to R6: the lake takes the cells below its new level.
 void raise_lake(lake_call &c) {
     model_state &s = c.s;
@@ -142,7 +146,12 @@ void raise_lake(lake_call &c) {
 
     // R1 and R2, over the lake's own cells in cell order. Open sides: towards a
     // cell of no lake, unless the cell's own dike closes the side. Candidates:
-    // neighbours through open sides whose level lies below h.
+    // neighbours through open sides whose level lies below h, and, listed once
+    // each, those whose ground lies below the lake's surface: the lake stands
+    // over them, so their water, however high it stands, is the lake's (it would
+    // otherwise wait, level with the lake, for a rise above it that the step's
+    // length decides).
+    const double surface = lake.elevation;
     int m = 0;
     for (int e = 0; e < c.members.listed_count; ++e) {
         const int i = c.members.listed[e];
@@ -157,12 +166,16 @@ void raise_lake(lake_call &c) {
             if (!(mask & side)) continue;
             const int nb = neighbour(s, i, side);
             const double level = s.elevation[at(nb)] + s.depth[at(nb)];
-            if (!(level < c.h)) continue;
+            if (!(level < c.h)) {
+                if (!(s.elevation[at(nb)] < surface) || w.candidate_mark[at(nb)]) continue;
+                w.candidate_mark[at(nb)] = 1;
+            }
             ++m;
             w.candidate_cell[at(m)] = nb;
             w.candidate_level[at(m)] = level;
         }
         if (m > limit - 4) {
+            clear_marks(w, m);
             std::printf("The candidate set is HUGE in olake_extent.  Sorry, but your DEM has\n");
             std::printf("too many grids with exactly the same elevation!  You should impose\n");
             std::printf("a little slope on your DEM in the lake region.  Program stopped.\n");
@@ -170,6 +183,8 @@ void raise_lake(lake_call &c) {
             return;
         }
     }
+
+    clear_marks(w, m);
 
     // R3. In level order, a cell met twice in a row counts once.
     if (m > 1) {

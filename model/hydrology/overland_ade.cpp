@@ -72,7 +72,9 @@ double ade_wetland_face(const overland_grid &g, row_ref<const double> depth, int
 // Land water above retention flows into a lower lake or stream; a stream above
 // the land's ground spills onto it by the depth above that ground; a higher lake
 // moves nothing here (the lake-extent update takes in the cells it reaches).
-// Flow into a lake is limited to the land's water above retention over dt.
+// Flow into a lake is limited to the land's water above retention over dt and,
+// where the lake stands above the land's ground, to the face law integrated over
+// dt down to the lake's level (depth_to_lake_level).
 double ade_water_body_face(const overland_grid &g, row_ref<const double> depth, int i, int k,
                            double sf, double dt) {
     const bool i_body = is_lake_cell(g, i) || is_stream_cell(g, i);
@@ -85,7 +87,12 @@ double ade_water_body_face(const overland_grid &g, row_ref<const double> depth, 
         const double d = depth[at(land)] - retention_at(g, land);
         if (!(d > 0.0)) return 0.0;
         q = std::sqrt(toward_body) / roughness_at(g, land) * std::pow(d, five_thirds) * dx;
-        if (is_lake_cell(g, body) && dt > 0.0) q = std::min(q, d * dx * dx / dt);
+        if (is_lake_cell(g, body) && dt > 0.0) {
+            const double area = dx * dx, level = lake_level(g, body);
+            if (g.z[at(land)] < level)
+                q = depth_to_lake_level(toward_body * dx, q * dt / area) * area / dt;
+            q = std::min(q, d * area / dt);
+        }
     } else {
         if (is_lake_cell(g, body)) return 0.0;
         const double d = cell_level(g, depth, body) - g.z[at(land)];

@@ -126,6 +126,19 @@ double lake_level(const overland_grid &g, int cell);
 // Adds a volume (m3, signed) to the accumulated inflow of a lake cell's lake.
 void add_lake_inflow(overland_grid &g, int cell, double volume);
 
+// Depth that a land cell gives in `step` seconds to a lake whose level stands
+// above the cell's ground, `gap` metres below the cell's water surface, when the
+// face carries explicit_depth = q step / dx at the start of the step. The face
+// law q = K sqrt(gap), its depth held over the step, gives d gap / dt = -q / dx:
+// sqrt(gap) falls linearly and the gap closes after 2 gap / explicit_depth steps.
+// Integrated so, the cell's surface falls at the rate of the law to the lake's
+// level and no further, whatever the step; a short step gives the explicit depth.
+inline double depth_to_lake_level(double gap, double explicit_depth) {
+    if (!(gap > 0.0) || !(explicit_depth > 0.0)) return 0.0;
+    if (explicit_depth >= 2.0 * gap) return gap;
+    return explicit_depth - explicit_depth * explicit_depth / (4.0 * gap);
+}
+
 // Passes water over the embankment weirs for dt seconds. A transfer is limited
 // to the donor's water above the crest and to half the level difference, so a
 // weir never drains a cell below the crest or reverses the levels. Each record's

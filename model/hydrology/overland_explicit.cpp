@@ -855,13 +855,16 @@ void route_with_substeps(explicit_call &call, double dt) {
 // Lake-variant face between a land cell and a lake cell: land water above its
 // retention flows into a lower lake; a lake standing higher moves nothing here
 // (the lake-extent update takes in the cells it reaches). The transfer is limited
-// to the land cell's water above retention, and the lake gains exactly what the
-// land cell loses. Result: the unit discharge, positive from i toward k.
+// to the land cell's water above retention and, where the lake stands above the
+// land's ground, to the face law integrated over the step down to the lake's
+// level (depth_to_lake_level); the lake gains exactly what the land cell loses.
+// Result: the unit discharge, positive from i toward k.
 double lake_face(overland_grid &g, int i, int k, double dt) {
     const bool i_lake = is_lake_cell(g, i);
     const int land = i_lake ? k : i;
     const int lake = i_lake ? i : k;
-    double sf = (g.z[at(land)] + g.h[at(land)] - lake_level(g, lake)) / g.dx + 1e-20;
+    const double level = lake_level(g, lake);
+    double sf = (g.z[at(land)] + g.h[at(land)] - level) / g.dx + 1e-20;
     if (std::fabs(sf) < 1e-20) sf = 1e-20;
     const double depth = g.h[at(land)] - retention_at(g, land);
     if (sf <= 0.0 || !(depth > 0.0)) return 0.0;
@@ -874,7 +877,9 @@ double lake_face(overland_grid &g, int i, int k, double dt) {
     } else {
         q = manning(sf, depth, roughness_at(g, land));
     }
-    double transfer = std::min(q * dt / g.dx, depth);  // depth leaving the land cell
+    double transfer = q * dt / g.dx;  // depth leaving the land cell
+    if (g.z[at(land)] < level) transfer = depth_to_lake_level(g.z[at(land)] + g.h[at(land)] - level, transfer);
+    transfer = std::min(transfer, depth);
     if (!(transfer > 0.0)) return 0.0;
     g.dh[at(land)] -= transfer;
     add_lake_inflow(g, lake, transfer * g.dx * g.dx);
