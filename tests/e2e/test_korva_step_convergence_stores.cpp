@@ -7,6 +7,7 @@
 // water balance by hand over the global block's stores and flows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -36,6 +37,8 @@ const store_case cases[] = {
      "GW_UNIF_POROSITY 0.3\nGW_LSOR_CON 1e-8\n", "Groundwater across bounds:", false},
     {"overland lake", "TIMESTEP", 30, 50, "OVERLAND_LAKE_MAP lake.asc\nOVERLAND_LAKE_FILE lake.dat\n",
      "Overland lake flows in m^3:", true},
+    {"overland lake above its shore", "TIMESTEP", 10, 50, "OVERLAND_LAKE_MAP lake.asc\nOVERLAND_LAKE_FILE lake.dat\n",
+     "Overland lake flows in m^3:", false},
 };
 
 // Signed terms of the hand balance: stores at the start and water in (+), stores at the end and water out (-).
@@ -65,19 +68,23 @@ run_result run(const store_case &c, double step) {
         d.write("mask.asc", grid_of(10, 7, 20.0, [&](int, int col) { return cell(col == 4); }));
     d.write("bound.asc", grid_of(10, 7, 20.0, [](int r, int col) { return std::string(r == 10 && col == 4 ? "5" : "1"); }));
     // The lake plane: 20 x 20 cells of 10 m falling 0.05 % south and towards column 10 into a
-    // lake on rows 19-20, columns 5-16 (ground 99 m, level 99.2 m).
+    // lake on rows 19-20, columns 5-16 (ground 99 m, level 99.2 m); or a shore rising 0.03 m a
+    // cell away from the lake, whose first six rings of cells lie below the lake's level.
     const auto in_lake = [](int r, int col) { return r >= 19 && col >= 5 && col <= 16; };
+    const auto shore = [](int r, int col) { return 99.0 + 0.03 * (std::max(0, 19 - r) + std::max({0, 5 - col, col - 16})); };
     std::string grid = "ELEVATION elev.asc\nROWS 10\nCOLS 7\nGRIDSIZE 20\nOUTROW 10\nOUTCOL 4\nOUTSLOPE 0.02\n"
                        "MAPPING_TABLE run.cmt\n";
-    if (name == "overland lake") {
+    if (name.rfind("overland lake", 0) == 0) {
         d.write("mask.asc", grid_of(20, 20, 10.0, [&](int, int) { return cell(true); }));
         d.write("lake.asc", grid_of(20, 20, 10.0, [&](int r, int col) { return cell(in_lake(r, col)); }));
         d.write("plane.asc", grid_of(20, 20, 10.0, [&](int r, int col) {
+                    if (name != "overland lake") return project_text::number(shore(r, col));
                     return project_text::number(in_lake(r, col) ? 99.0 : 100.0 + 0.005 * (20 - r) + 0.005 * std::abs(col - 10));
                 }));
         d.write("lake.dat", "KORVA_OVERLAND_LAKE_FILE\nLAKE 1 99.2 0\n");
         grid = "ELEVATION plane.asc\nROWS 20\nCOLS 20\nGRIDSIZE 10\nOUTROW 20\nOUTCOL 20\nOUTSLOPE 0.01\n"
                "MANNING_N 0.05\n";
+        if (name != "overland lake") grid = project_text::with(grid, "OUTROW 20\nOUTCOL 20", "OUTROW 1\nOUTCOL 10");
     }
     const std::string steps = std::string(c.step_card) == "TIMESTEP" ? "" : "TIMESTEP 5\n";
     std::ostringstream prj;
@@ -112,6 +119,11 @@ TEST(KorvaStepConvergence, StoresConvergeInTheirTimeStep) {
         EXPECT_NEAR(tenth.store, twentieth.store, 0.005 * std::fabs(tenth.store) + 0.01) << c.name;
         EXPECT_NEAR(ordinary.volume, tenth.volume, 0.03 * tenth.volume) << c.name;
         EXPECT_NEAR(ordinary.store, tenth.store, 0.03 * std::fabs(tenth.store)) << c.name;
+        for (const char *line : {"Final overland lake volume:", "Overland lake flows out m^3:"}) {  // lakes only
+            if (const double v = value_after(tenth.summary, line); !std::isnan(v)) {
+                EXPECT_NEAR(value_after(ordinary.summary, line), v, 0.03 * std::fabs(v) + 0.01) << c.name << ": " << line;
+            }
+        }
         for (std::size_t k = 0; k < tenth.q.size(); ++k)
             EXPECT_NEAR(ordinary.q[k], tenth.q[k], 0.03 * peak + 0.001) << c.name << ", line " << k + 1;
         EXPECT_EQ(ordinary.summary.find("Overland steps cut: 0 of") == std::string::npos, c.cut) << c.name;
