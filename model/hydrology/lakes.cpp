@@ -132,6 +132,7 @@ void join_lake(lake_call &c, int cell, double &taken) {
     s.depth[at(cell)] = 0.0;
 }
 
+// Takes back the marks of the m candidates listed.
 void clear_marks(overland_lake_work &w, int m) {
     for (int e = 1; e <= m; ++e) w.candidate_mark[at(w.candidate_cell[at(e)])] = 0;
 }
