@@ -380,6 +380,10 @@ bool row_tables(const overland_grid &g, explicit_step_control &c) {
     while (ring <= static_cast<std::size_t>(gap)) ring *= 2;
     // The last slot takes the transfers of closed faces.
     if (fused) c.pending.assign(ring + 1, 0.0);
+    // The cell whose down face reaches each cell, for the fine region's edges.
+    c.local_from_up.assign(fused ? at(g.cells) + 1 : 0, 0);
+    for (int i = 1; fused && i <= g.cells; ++i)
+        if (down[i] > 0) c.local_from_up[at(down[i])] = i;
     c.tables_right = g.right.data();
     c.tables_down = g.down.data();
     c.tables_cells = g.cells;
@@ -838,9 +842,6 @@ local_outcome route_locally(explicit_call &call, double dt) {
         c.local_fine.assign(n, 0);
         c.local_cells.clear();
         c.local_chunk_fail.assign(at(cells) / chunk_cells + 1, 0);
-        c.local_from_up.assign(n, 0);
-        for (int i = 1; i <= cells; ++i)
-            if (g.down[at(i)] > 0) c.local_from_up[at(g.down[at(i)])] = i;
     }
     const pass_arrays whole = arrays_of(g, c);
     pass_arrays kept = whole;
