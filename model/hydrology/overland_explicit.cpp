@@ -1308,7 +1308,9 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
     if (g.lakes_on && !g.stream_on) {
         route_with_lakes(call, dt);
     } else if (one_pass) {
-        if (!local_substeps || route_locally(call, dt) == local_outcome::whole_grid)
+        // The fine region grows through all four neighbour tables.
+        const bool local = local_substeps && g.left.data() && g.up.data();
+        if (!local || route_locally(call, dt) == local_outcome::whole_grid)
             route_in_one_pass(call, dt);
     } else {
         route_with_substeps(call, dt);
