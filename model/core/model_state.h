@@ -264,6 +264,16 @@ struct explicit_step_control {
     // that follows the routing call (survey_overland_cells).
     int survey_valid = 0, survey_flows = 0;
     long long survey_wet = 0;
+    // Sub-steps local to the cells that need them (the one pass): each face's
+    // transfer at the whole step (m), the chunks of the pass where a face may
+    // fail, the cells of the fine region (flag and list) with the water their
+    // faces to the rest of the grid bring over the step (m), its share given so
+    // far, the fine faces' depth changes, discharges and volumes, and for each
+    // cell the cell whose down face reaches it (0: none).
+    std::vector<double> local_tx, local_ty, local_source, local_given, local_change;
+    std::vector<double> local_qx, local_qy, local_volume_x, local_volume_y;
+    std::vector<unsigned char> local_chunk_fail, local_fine;
+    std::vector<int> local_cells, local_from_up;
 };
 // What the overland step control did over a run, for its summary: the routing
 // calls, those that ran in sub-steps shorter than their step, the shortest

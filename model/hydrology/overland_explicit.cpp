@@ -380,6 +380,10 @@ bool row_tables(const overland_grid &g, explicit_step_control &c) {
     while (ring <= static_cast<std::size_t>(gap)) ring *= 2;
     // The last slot takes the transfers of closed faces.
     if (fused) c.pending.assign(ring + 1, 0.0);
+    // The cell whose down face reaches each cell, for the fine region's edges.
+    c.local_from_up.assign(fused ? at(g.cells) + 1 : 0, 0);
+    for (int i = 1; fused && i <= g.cells; ++i)
+        if (down[i] > 0) c.local_from_up[at(down[i])] = i;
     c.tables_right = g.right.data();
     c.tables_down = g.down.data();
     c.tables_cells = g.cells;
@@ -401,6 +405,10 @@ struct pass_arrays {
     double dx;
     double r_uniform, n_uniform;
     bool x_first;
+    // When given: each face's transfer (m) per cell, and per chunk of
+    // chunk_cells cells whether one of its faces may fail its check.
+    double *tx = nullptr, *ty = nullptr;
+    unsigned char *chunk_fail = nullptr;
 };
 
 struct pass_result {
@@ -556,6 +564,8 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
     for (int start = 1; start <= cells; start += chunk_cells) {
         const int len = std::min(chunk_cells, cells - start + 1);
         const double *hb = from + start;
+        const bool failed_before = result.may_fail;
+        if (a.chunk_fail) result.may_fail = false;
         // The cells that the four-at-a-time loop gathers and prepares (with
         // their slopes and power arguments): whole fours whose next cell exists.
         const int prepared = vector ? std::min(len, cells - start) & ~3 : 0;
@@ -704,6 +714,14 @@ pass_result one_pass(const pass_arrays &a, int cells, const double *from, double
         sqrt_abs_n(fy.sf + fours, fy.root + fours, len - fours);
         chunk_transfers(fx, p_first, own, nb, fours, len, step_over_dx, dx_over_step, result);
         chunk_transfers(fy, py, own, nb, fours, len, step_over_dx, dx_over_step, result);
+        if (a.chunk_fail) {
+            a.chunk_fail[(start - 1) / chunk_cells] = result.may_fail ? 1 : 0;
+            result.may_fail |= failed_before;
+        }
+        if (a.tx) {
+            std::copy(fx.t, fx.t + len, a.tx + start);
+            std::copy(fy.t, fy.t + len, a.ty + start);
+        }
         if (vector) {
             explicit_apply_avx2(k, start, len, prepared, ring, mask, to, save, a.qx, a.qy, q_scale,
                                 a.x_first, from_left);
@@ -738,6 +756,267 @@ pass_result run_pass(const pass_arrays &a, int cells, const double *from, double
                   : one_pass<false>(a, cells, from, to, save, step, q_scale, hold_all, survey);
 }
 
+// The arrays of the one pass over the grid of this call.
+pass_arrays arrays_of(overland_grid &g, explicit_step_control &c) {
+    return pass_arrays{g.z.data(),  g.r.data(),  g.n.data(),
+                       g.right.data(), g.down.data(), g.dikes_on ? g.dike.data() : nullptr,
+                       g.qx.data(), g.qy.data(), c.pending.data(),
+                       c.pending.size() - 2, g.dx, g.r_uniform, g.n_uniform, c.sweep_flag == 0};
+}
+
+// ---- Sub-steps local to the cells that need them (the one pass) ----
+// A step in which some faces fail their check at the whole step is taken in two
+// parts. Every face that passes keeps the transfer that the pass computes for it
+// at the whole step from the depths at the start. The cells of the faces that
+// fail, with a margin of fine_margin cells around them, form the fine region: it
+// runs the sub-steps of the step control (the same checks, messages and cuts)
+// over its own faces only. A face between the fine region and the rest carries
+// its whole-step transfer: the cell outside takes it with the pass, the cell
+// inside in shares over its sub-steps (the last one the remainder), so every
+// face's water leaves one cell and enters the other. Where the fine region would
+// hold more than fine_share of the cells, the whole grid takes the sub-steps.
+constexpr int fine_margin = 3;
+bool local_substeps = true;
+constexpr double fine_share = 0.25;
+
+// The check of face i -> k that moved `t` (m) from the depths h, as check_face
+// makes it for the base variant. Result: true when the face fails.
+bool fails_check(const overland_grid &g, const double *h, int i, int k, double t) {
+    if (!(t != 0.0)) return false;
+    const double donor_depth = t > 0.0 ? h[i] : h[k];
+    const double u = donor_depth > 0.0 ? five_thirds * std::fabs(t) / donor_depth : 0.0;
+    const double rest = t > 0.0 ? h[i] - t : h[k] + t;
+    if (rest < -0.0001 || u >= max_face_courant || std::fabs(t) >= 0.06) return true;
+    const double gap = (g.z[at(i)] + h[i]) - (g.z[at(k)] + h[k]);
+    return std::fabs(t) > explicit_flowing_share * std::fabs(gap) &&
+           !standing_face(gap, g.z[at(i)] - g.z[at(k)], std::max(h[i], h[k]));
+}
+
+// True when a standing face i -> k of the depths h was held to a quarter of its
+// level gap in moving `t`.
+bool held_to_gap(const overland_grid &g, const double *h, int i, int k, double t) {
+    const double gap = (g.z[at(i)] + h[i]) - (g.z[at(k)] + h[k]);
+    return t != 0.0 && std::fabs(t) == level_gap_share * std::fabs(gap) &&
+           standing_face(gap, g.z[at(i)] - g.z[at(k)], std::max(h[i], h[k]));
+}
+
+// Face i -> k of the base variant over `step` seconds from the depths g.h, as
+// the sweep computes it. Result: the transfer (m); q takes the unit discharge
+// (m2/s), beyond_gap whether flowing water moves beyond its share of the gap.
+double base_face(explicit_call &call, int i, int k, double step, double &q, bool &beyond_gap) {
+    const overland_grid &g = call.g;
+    q = 0.0;
+    if (!(g.h[at(i)] < retention_at(g, i))) {
+        double sf = face_slope(g, face_bed_slope(g, i, k), i, k);
+        if (std::fabs(sf) < 1e-20) sf = 1e-20;
+        const double d = (sf >= 0.0 ? g.h[at(i)] : g.h[at(k)]) - retention_at(g, i);
+        q = d > 0.0 ? manning(sf, d, roughness_at(g, i)) : 0.0;
+    }
+    const double transfer = limit_to_level_gap(g, i, k, q * step / g.dx, call.held, call.continue_anyway);
+    q = transfer * g.dx / step;
+    beyond_gap = beyond_level_gap(g, i, k, transfer);
+    return transfer;
+}
+
+inline bool open_face(const overland_grid &g, int i, int k, int dike_bit) {
+    return k != 0 && !(g.dikes_on && (g.dike[at(i)] & dike_bit));
+}
+
+enum class local_outcome { done, whole_grid };
+
+// The step of the call with the one pass, and with sub-steps in the fine region
+// where faces fail at the whole step. Result: done when the call is finished (or
+// stopped), whole_grid when the depths are back at the start of the call and the
+// whole grid must take sub-steps of call.work (route_in_one_pass).
+local_outcome route_locally(explicit_call &call, double dt) {
+    overland_grid &g = call.g;
+    explicit_step_control &c = call.c;
+    const int cells = g.cells;
+    const std::size_t n = at(cells) + 1;
+    double *h = g.h.data(), *saved = c.saved_depth.data();
+    const bool reduced = call.work < dt;  // a step reduced in an earlier call
+    if (c.local_tx.size() != n) {
+        for (std::vector<double> *v : {&c.local_tx, &c.local_ty, &c.local_source, &c.local_given, &c.local_change,
+                                       &c.local_qx, &c.local_qy, &c.local_volume_x, &c.local_volume_y})
+            v->assign(n, 0.0);
+        c.local_fine.assign(n, 0);
+        c.local_cells.clear();
+        c.local_chunk_fail.assign(at(cells) / chunk_cells + 1, 0);
+    }
+    const pass_arrays whole = arrays_of(g, c);
+    pass_arrays kept = whole;
+    kept.tx = c.local_tx.data();
+    kept.ty = c.local_ty.data();
+    kept.chunk_fail = c.local_chunk_fail.data();
+    const direction first = c.sweep_flag == 0 ? x_direction(g) : y_direction(g);
+    const direction second = c.sweep_flag == 0 ? y_direction(g) : x_direction(g);
+    clear_face_volumes(g, c);
+    const auto accept = [&](const pass_result &r) {
+        call.work = dt;
+        call.held = r.held;
+        call.survey_wet = r.wet;
+        call.survey_flows = r.flows;
+        call.survey_sound = !r.depth_nan;
+        add_face_volumes(g, c, dt, 1.0);
+        return local_outcome::done;
+    };
+    const auto back_to_start = [&]() {
+        std::copy(saved + 1, saved + cells + 1, h + 1);
+        return local_outcome::whole_grid;
+    };
+    // A step reduced in an earlier call keeps the transfers at once: the pass is
+    // likely to fail somewhere.
+    pass_result r = run_pass(reduced ? kept : whole, cells, h, h, saved, dt, g.dx, false, true);
+    if (!r.not_a_number && !r.may_fail) return accept(r);
+    if (!reduced) {
+        // The separate sweeps answer the check and report the first failure.
+        std::copy(saved + 1, saved + cells + 1, h + 1);
+        if (!(sweep(call, first, dt, false) || sweep(call, second, dt, false)))
+            return accept(run_pass(whole, cells, h, h, nullptr, dt, g.dx, call.continue_anyway, true));
+        if (call.stopped) return local_outcome::done;
+        r = run_pass(kept, cells, h, h, nullptr, dt, g.dx, false, true);
+    }
+    if (r.not_a_number) return back_to_start();
+
+    // The fine region: the cells of the faces that fail, and the margin.
+    std::vector<unsigned char> &fine = c.local_fine;
+    std::vector<int> &list = c.local_cells;
+    const double *tx = c.local_tx.data(), *ty = c.local_ty.data();
+    const std::size_t most = static_cast<std::size_t>(fine_share * cells);
+    for (int i : list) fine[at(i)] = 0;
+    list.clear();
+    const auto join = [&](int i) {
+        if (!fine[at(i)]) {
+            fine[at(i)] = 1;
+            list.push_back(i);
+        }
+    };
+    for (std::size_t ch = 0; ch < c.local_chunk_fail.size(); ++ch) {
+        if (!c.local_chunk_fail[ch]) continue;
+        const int end = std::min(cells, static_cast<int>((ch + 1) * chunk_cells));
+        for (int i = static_cast<int>(ch * chunk_cells) + 1; i <= end; ++i) {
+            const int kx = g.right[at(i)], ky = g.down[at(i)];
+            if (open_face(g, i, kx, 2) && fails_check(g, saved, i, kx, tx[i])) join(i), join(kx);
+            if (open_face(g, i, ky, 4) && fails_check(g, saved, i, ky, ty[i])) join(i), join(ky);
+        }
+    }
+    if (list.empty()) return reduced ? accept(r) : back_to_start();
+    for (std::size_t begin = 0, m = 0; m < fine_margin; ++m) {
+        const std::size_t end = list.size();
+        for (std::size_t j = begin; j < end && list.size() <= most; ++j) {
+            const int i = list[j];
+            for (int k : {g.right[at(i)], g.down[at(i)], g.left[at(i)], g.up[at(i)]})
+                if (k > 0) join(k);
+        }
+        begin = end;
+    }
+    if (list.size() > most) {
+        for (int i : list) fine[at(i)] = 0;
+        list.clear();
+        return back_to_start();
+    }
+    std::sort(list.begin(), list.end());
+
+    // The whole-step water of the faces to the rest of the grid, and the standing
+    // faces the pass held inside the region (the region's sub-steps count theirs).
+    double *source = c.local_source.data(), *given = c.local_given.data(), *change = c.local_change.data();
+    const int *from_up = c.local_from_up.data();
+    long long held_inside = 0;
+    for (int i : list) {
+        double s = 0.0;
+        const int kx = g.right[at(i)], ky = g.down[at(i)], jx = i - 1, jy = from_up[i];
+        if (open_face(g, i, kx, 2)) {
+            if (!fine[at(kx)]) s -= tx[i];
+            else held_inside += held_to_gap(g, saved, i, kx, tx[i]);
+        }
+        if (open_face(g, i, ky, 4)) {
+            if (!fine[at(ky)]) s -= ty[i];
+            else held_inside += held_to_gap(g, saved, i, ky, ty[i]);
+        }
+        if (jx >= 1 && g.right[at(jx)] == i && !fine[at(jx)] && open_face(g, jx, i, 2)) s += tx[jx];
+        if (jy > 0 && !fine[at(jy)] && open_face(g, jy, i, 4)) s += ty[jy];
+        source[i] = s;
+    }
+    const long long held_outside = r.held - held_inside;
+
+    // The region's sub-steps, redone from the depths at the start after a cut.
+    double *qx = c.local_qx.data(), *qy = c.local_qy.data();
+    double *vx = c.local_volume_x.data(), *vy = c.local_volume_y.data();
+    int substeps = 0;
+    for (;;) {
+        for (int i : list) {
+            h[i] = saved[i];
+            given[i] = vx[i] = vy[i] = 0.0;
+        }
+        call.held = 0;
+        substeps = 0;
+        double elapsed = 0.0;
+        bool restart = false;
+        for (;;) {
+            const double step = std::min(call.work, dt - elapsed);
+            const double after = elapsed + step;
+            const bool last = std::fabs(after - dt) < 0.0001 || after > dt;
+            for (int i : list) change[i] = 0.0;
+            for (const direction *dir : {&first, &second}) {
+                double *q_dir = dir->name == 'x' ? qx : qy;
+                for (int i : list) {
+                    const int k = dir->neighbour[at(i)];
+                    if (!open_face(g, i, k, dir->dike_bit) || !fine[at(k)]) continue;
+                    double q;
+                    bool beyond_gap;
+                    const double t = base_face(call, i, k, step, q, beyond_gap);
+                    q_dir[i] = q;
+                    // Only a face near a limit of the check is checked in full (the
+                    // factor above 5/3 and the height below 6 cm cover the rounding
+                    // of its discharge there).
+                    const double moved = std::fabs(t), donor = t > 0.0 ? h[i] : h[k];
+                    const bool near_limit = beyond_gap || moved >= 0.0599 || (moved != 0.0 && moved * 1.6667 >= donor);
+                    if (near_limit && !call.continue_anyway && check_face(call, *dir, i, k, q, step, beyond_gap)) {
+                        if (call.stopped) return local_outcome::done;
+                        restart = true;
+                        break;
+                    }
+                    change[i] -= t;
+                    change[k] += t;
+                }
+                if (restart) break;
+            }
+            if (restart) break;
+            const double fraction = step / dt;
+            for (int i : list) {
+                const double share = last ? source[i] - given[i] : source[i] * fraction;
+                given[i] += share;
+                h[i] += change[i] + share;
+                vx[i] += qx[i] * step;
+                vy[i] += qy[i] * step;
+            }
+            ++substeps;
+            elapsed = after;
+            if (last) break;
+        }
+        if (!restart) break;
+    }
+
+    // The region's faces hand on their last sub-step's discharge (m3/s), or the
+    // water they moved over the step.
+    add_face_volumes(g, c, dt, 1.0);
+    for (int i : list) {
+        const int kx = g.right[at(i)], ky = g.down[at(i)];
+        if (open_face(g, i, kx, 2) && fine[at(kx)]) {
+            g.qx[at(i)] = qx[i] * g.dx;
+            if (c.keep_step_flows) c.step_volume_x[at(i)] = vx[i] * g.dx;
+        }
+        if (open_face(g, i, ky, 4) && fine[at(ky)]) {
+            g.qy[at(i)] = qy[i] * g.dx;
+            if (c.keep_step_flows) c.step_volume_y[at(i)] = vy[i] * g.dx;
+        }
+    }
+    if (c.keep_step_flows) c.substeps = substeps;
+    call.held += held_outside;
+    call.survey_sound = false;
+    return local_outcome::done;
+}
+
 // Sub-steps of the working step until dt is covered in one pass each, redone from
 // the saved depths after every reduction. The first attempt starts from the
 // depths as they are and saves them on the way; a restart reads the saved ones.
@@ -745,10 +1024,7 @@ pass_result run_pass(const pass_arrays &a, int cells, const double *from, double
 void route_in_one_pass(explicit_call &call, double dt) {
     overland_grid &g = call.g;
     explicit_step_control &c = call.c;
-    const pass_arrays a{g.z.data(),  g.r.data(),  g.n.data(),
-                        g.right.data(), g.down.data(), g.dikes_on ? g.dike.data() : nullptr,
-                        g.qx.data(), g.qy.data(), c.pending.data(),
-                        c.pending.size() - 2, g.dx, g.r_uniform, g.n_uniform, c.sweep_flag == 0};
+    const pass_arrays a = arrays_of(g, c);
     double *h = g.h.data(), *saved = c.saved_depth.data();
     const int cells = g.cells;
     for (bool first_attempt = true;; first_attempt = false) {
@@ -987,6 +1263,12 @@ void prepare_saved_arrays(overland_grid &g, explicit_step_control &c) {
 
 }  // namespace
 
+bool explicit_local_substeps(bool on) {
+    const bool before = local_substeps;
+    local_substeps = on;
+    return before;
+}
+
 double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
     prepare_saved_arrays(g, c);
     if (c.saved_depth.empty() || !(dt > 0.0)) return 0.0;
@@ -1031,7 +1313,10 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
     if (g.lakes_on && !g.stream_on) {
         route_with_lakes(call, dt);
     } else if (one_pass) {
-        route_in_one_pass(call, dt);
+        // The fine region grows through all four neighbour tables.
+        const bool local = local_substeps && g.left.data() && g.up.data();
+        if (!local || route_locally(call, dt) == local_outcome::whole_grid)
+            route_in_one_pass(call, dt);
     } else {
         route_with_substeps(call, dt);
     }

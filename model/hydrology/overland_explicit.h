@@ -13,5 +13,10 @@ struct explicit_step_control;  // held in the run state
 // keep_step_flows the mean over a divided step.
 double explicit_route(overland_grid &g, explicit_step_control &control, double dt);
 
+// Switches the sub-steps local to the cells that need them on (the default) or
+// off (a cut step takes its sub-steps over the whole grid), so that the two can
+// be compared; result: the setting before.
+bool explicit_local_substeps(bool on);
+
 // The scheme on the run state's arrays (the signature every scheme shares).
 double route_overland_explicit(model_state &state, double dt);

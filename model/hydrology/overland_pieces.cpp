@@ -9,6 +9,10 @@
 #include <cstddef>
 #include <cstdio>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "model/channel/channel_services.h"
 #include "model/constituents/pipe_constituents.h"
 #include "model/core/errors.h"
@@ -136,6 +140,33 @@ bool explicit_overland_scheme(const model_state &s) {
     return route == route_overland_explicit;
 }
 
+namespace {
+
+// Whether a depth of cells 1..n is above 1e-16 m (wet) and whether one is not a
+// number (nan), two cells at a time without branches.
+void survey_depths(const double *depth, int n, bool &wet, bool &nan) {
+    int i = 1, w = 0, bad = 0;
+#if defined(__SSE2__)
+    const __m128d tiny = _mm_set1_pd(1e-16);
+    __m128d any_wet = _mm_setzero_pd(), any_nan = _mm_setzero_pd();
+    for (; i < n; i += 2) {
+        const __m128d d = _mm_loadu_pd(depth + i);
+        any_wet = _mm_or_pd(any_wet, _mm_cmpgt_pd(d, tiny));
+        any_nan = _mm_or_pd(any_nan, _mm_cmpunord_pd(d, d));
+    }
+    w = _mm_movemask_pd(any_wet);
+    bad = _mm_movemask_pd(any_nan);
+#endif
+    for (; i <= n; ++i) {
+        w |= depth[i] > 1e-16;
+        bad |= depth[i] != depth[i];
+    }
+    wet = w != 0;
+    nan = bad != 0;
+}
+
+}  // namespace
+
 bool survey_overland_cells(model_state &s, bool after_routing) {
     s.overland_routing_switch = 0;
     s.flow_present_switch = 0;
@@ -157,6 +188,19 @@ bool survey_overland_cells(model_state &s, bool after_routing) {
     const double *depth = s.depth.data();
     const double *qx = flows ? s.discharge_x.data() : nullptr;
     const double *qy = flows ? s.discharge_y.data() : nullptr;
+    // Without lake cells to leave out the depths are surveyed in one sweep; a
+    // depth that is not a number is found again by the loop below, which names it.
+    if (!lakes) {
+        bool wet = false, nan = false;
+        survey_depths(depth, n, wet, nan);
+        if (!nan) {
+            bool flow = false;
+            for (int i = 1; flows && !flow && i <= n; ++i) flow = std::fabs(qx[i]) > 1e-16 || std::fabs(qy[i]) > 1e-16;
+            s.overland_routing_switch = wet ? 1 : 0;
+            s.flow_present_switch = flow ? 1 : 0;
+            return true;
+        }
+    }
     // Every depth is checked for NaN; the discharges only until one flows.
     bool water = false, flow = false;
     for (int i = 1; i <= n; ++i) {

@@ -2,6 +2,7 @@
 // steps in time, run at its ordinary step, a tenth and a twentieth of it (step_convergence.h).
 #include <gtest/gtest.h>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include "e2e/step_convergence.h"
 
@@ -39,6 +40,31 @@ TEST(StepConvergence, OverlandSchemesGiveAtTheirStepWhatATenthOfItGives) {
                     std::sscanf(sum.c_str() + at, "Overland steps cut: %ld of %ld, shortest step %lf", &cut, &steps, &shortest) == 3) << tag;
         EXPECT_TRUE(!r.cut || (cut > 0 && shortest < r.step)) << tag << " " << cut << " " << shortest;
     }
+}
+
+// A plane of 60 x 61 cells of 10 m, slope 0.01 down the rows and 0.005 towards the centre
+// column, n 0.05, 30 mm/h for 30 min, 40 min run, outlet at the foot of the centre column: at
+// 5 s the centre column's faces fail their checks and take sub-steps of their own (the rest of
+// the grid its whole steps). The rain is 0.015 m x 366000 m2 = 5490 m3.
+TEST(StepConvergence, ExplicitPlaneCutWhereItsCentreColumnNeedsIt) {
+    auto write = [](const testsupport::scratch_dir &dir, double step) {
+        dir.write("g.msk", grid_of(60, 61, 10.0, [](int, int) { return std::string("1"); }));
+        dir.write("g.ele", grid_of(60, 61, 10.0, [](int r, int c) { return number(100.0 + 0.1 * (60 - r) + 0.05 * std::abs(c - 31)); }));
+        dir.write("project.prj", "KORVAPROJECT\nWATERSHED_MASK g.msk\nELEVATION g.ele\nSUMMARY g.sum\nOUTLET_HYDRO g.otl\nSIG_OUTLET_HYDRO g.sig\n"
+                                 "ROWS 60\nCOLS 61\nGRIDSIZE 10\nSTART_DATE 2000 1 1\nSTART_TIME 0 0\nTOT_TIME 40\nHYD_FREQ 1\n"
+                                 "MAP_FREQ 600\nOUTROW 60\nOUTCOL 31\nOUTSLOPE 0.01\nMANNING_N 0.05\nPRECIP_UNIF\nRAIN_INTENSITY 30\n"
+                                 "RAIN_DURATION 30\nQUIET\nOVERTYPE explicit\nTIMESTEP " + number(step) + "\n");
+    };
+    const auto runs = step_convergence::expect_converges(write, 5.0, "g.sig", "g.sum", "volume of discharge:", "plane");
+    for (const auto &run : runs)
+        EXPECT_NEAR(value_after(run.summary, "volume of discharge:") + value_after(run.summary, "volume remaining on surface:"),
+                    5490.0, 0.1);
+    long cut = 0, steps = 0;
+    const std::size_t at = runs[0].summary.find("Overland steps cut:");
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_EQ(std::sscanf(runs[0].summary.c_str() + at, "Overland steps cut: %ld of %ld", &cut, &steps), 2);
+    EXPECT_GT(cut, 100);
+    EXPECT_EQ(steps, 481);
 }
 
 }  // namespace
