@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <vector>
 
@@ -75,6 +76,14 @@ struct gml_run {
     // The longest step (as predicted model change) of the next iteration's
     // trials, after an iteration that kept a shortened step; 0: none.
     double step_limit = 0.0;
+    // The values as written and the model values of the lambda trials of
+    // earlier iterations whose runs gave numbers (the latest 64): a trial
+    // that comes back to one of them takes its outputs.
+    struct earlier_run {
+        std::vector<double> inputs;
+        std::vector<double> outputs;
+    };
+    std::deque<earlier_run> earlier_runs;
 
     bool estimation() const { return w.mode == gml_mode::estimation; }
 };
@@ -592,8 +601,22 @@ void lambda_search(gml_run &g) {
                              (same > 0 && !std::isfinite(w.trial_phis[same])))) {
             ++same;
         }
-        const bool unchanged = same <= c;
-        if (unchanged) {
+        const gml_run::earlier_run *earlier = nullptr;
+        for (const gml_run::earlier_run &e : g.earlier_runs) {
+            if (same > c && e.inputs == inputs.back()) earlier = &e;
+        }
+        const bool unchanged = same <= c || earlier != nullptr;
+        if (earlier != nullptr) {
+            report_both(g.record, "\tno model run: the parameter values as written are those of a trial of an "
+                        "earlier iteration\n");
+            for (int p = 1; p <= cd.parameter_count; ++p) {
+                cd.parameters[p].perturbed_value_1 = cd.parameters[p].value;
+            }
+            for (int k = 1; k <= cd.observation_count; ++k) {
+                cd.observations[k].model_value[1] = earlier->outputs[static_cast<std::size_t>(k)];
+            }
+            rescore(g, first_perturbed);
+        } else if (unchanged) {
             if (same == 0) {
                 report_both(g.record, "\tno model run: the parameter values as written are those of the start\n");
             } else {
@@ -708,6 +731,15 @@ void lambda_search(gml_run &g) {
         } else {
             adjust_lambda(first_lambda, previous_lambda, g.reversal, g.phi, w.trial_phis, c, cd);
         }
+    }
+    for (int t = 1; t <= c && g.status == 0; ++t) {
+        if (!std::isfinite(w.trial_phis[t])) continue;
+        gml_run::earlier_run e;
+        e.inputs = inputs[static_cast<std::size_t>(t)];
+        e.outputs.assign(static_cast<std::size_t>(cd.observation_count) + 1, 0.0);
+        for (int k = 1; k <= cd.observation_count; ++k) e.outputs[static_cast<std::size_t>(k)] = w.trial_model_values(k, t);
+        g.earlier_runs.push_back(std::move(e));
+        if (g.earlier_runs.size() > 64) g.earlier_runs.pop_front();
     }
     if (!accepted && g.status == 0) {
         // No trial lowered phi: the iteration ends where it started.
