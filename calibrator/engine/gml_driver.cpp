@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <vector>
 
@@ -75,6 +76,26 @@ struct gml_run {
     // The longest step (as predicted model change) of the next iteration's
     // trials, after an iteration that kept a shortened step; 0: none.
     double step_limit = 0.0;
+    // The start of the last iteration whose upgrade was kept: its values,
+    // model values, Jacobian and lambda, and which parameters had an effect
+    // there. A parameter that the kept upgrade takes to where it has
+    // no effect sends the calibration back to it (lost_effect_guard).
+    struct origin {
+        bool valid = false;
+        std::vector<double> values;
+        std::vector<double> model_values;
+        std::vector<double> jacobian;
+        std::vector<char> had_effect;
+        double lambda = 0.0;
+    } last_start;
+    // The values as written and the model values of the lambda trials of
+    // earlier iterations whose runs gave numbers (the latest 64): a trial
+    // that comes back to one of them takes its outputs.
+    struct earlier_run {
+        std::vector<double> inputs;
+        std::vector<double> outputs;
+    };
+    std::deque<earlier_run> earlier_runs;
 
     bool estimation() const { return w.mode == gml_mode::estimation; }
 };
@@ -371,6 +392,70 @@ bool iteration_top(gml_run &g) {
     return true;
 }
 
+std::size_t jacobian_slot(const gml_run &g, int row, int column) {
+    return static_cast<std::size_t>((row - 1) * g.w.a + column - 1);
+}
+
+// The iteration's start, kept until its lambda search has chosen a trial.
+void save_iteration_start(gml_run &g) {
+    gml_run::origin &s = g.last_start;
+    const control_data &cd = g.cd;
+    store_values(cd, s.values);
+    s.model_values.assign(static_cast<std::size_t>(cd.observation_count) + 1, 0.0);
+    for (int k = 1; k <= cd.observation_count; ++k) s.model_values[k] = cd.observations[k].model_value[0];
+    s.jacobian.assign(static_cast<std::size_t>(g.w.rows * g.w.a), 0.0);
+    s.had_effect.assign(static_cast<std::size_t>(g.w.a) + 1, 0);
+    for (int j = 1; j <= g.w.a; ++j) {
+        for (int k = 1; k <= g.w.rows; ++k) s.jacobian[jacobian_slot(g, k, j)] = g.w.jacobian(k, j);
+        s.had_effect[j] = cd.parameters[g.w.adjustable[j]].frozen_for_upgrade == 0 ? 1 : 0;
+    }
+    s.lambda = cd.lambda;
+    s.valid = false;
+}
+
+// A parameter that had an effect at the start of the last iteration and has
+// none at the values its upgrade reached (an exponential term saturated, say)
+// was pushed off the part of its range the observations see: the upgrade
+// overshot along that parameter. The iteration starts again from the last
+// iteration's start, with its Jacobian and lambda, holding the parameter at
+// its value there; later iterations set it free again. The Jacobian runs
+// made at the values left behind count among the model calls.
+void lost_effect_guard(gml_run &g) {
+    gml_run::origin &s = g.last_start;
+    control_data &cd = g.cd;
+    if (!g.estimation() || !s.valid) return;
+    bool lost = false;
+    for (int j = 1; j <= g.w.a; ++j) {
+        lost = lost || (s.had_effect[j] != 0 && cd.parameters[g.w.adjustable[j]].frozen_for_upgrade == 1);
+    }
+    if (!lost) return;
+    cd.frozen_for_upgrade_count = 0;
+    for (int j = 1; j <= g.w.a; ++j) {
+        parameter_data &par = cd.parameters[g.w.adjustable[j]];
+        if (par.frozen_for_upgrade == 1 && s.had_effect[j] != 0) {
+            report_both(g.record, "   Parameter \"%s\" has lost its effect at the values of the last upgrade: the\n"
+                        "   iteration starts again from the values before it, with \"%s\" held there.\n",
+                        par.name.c_str(), par.name.c_str());
+        }
+        par.frozen_for_upgrade = s.had_effect[j] != 0 && par.frozen_for_upgrade == 0 ? 0 : 1;
+        cd.frozen_for_upgrade_count += par.frozen_for_upgrade;
+        for (int k = 1; k <= g.w.rows; ++k) g.w.jacobian(k, j) = s.jacobian[jacobian_slot(g, k, j)];
+    }
+    restore_values(cd, s.values);
+    for (int k = 1; k <= cd.observation_count; ++k) {
+        cd.observations[k].model_value[0] = s.model_values[k];
+        cd.observations[k].model_value[1] = s.model_values[k];
+    }
+    for (int p = 1; p <= cd.parameter_count; ++p) cd.parameters[p].previous_value = cd.parameters[p].value;
+    for (int c = 1; c <= g.w.a; ++c) g.w.base_values[c] = cd.parameters[g.w.adjustable[c]].value;
+    rescore(g, base_values);
+    g.previous_phi = g.phi;
+    if (cd.max_iterations >= 1) g.w.phi_history[g.iteration] = g.phi;
+    cd.lambda = s.lambda;
+    g.step_limit = 0.0;
+    s.valid = false;
+}
+
 // Steps 17 to 19: headers, the Jacobian, the no-effect check and sensitivities.
 void jacobian_step(gml_run &g) {
     const double m = g.estimation() ? g.phi : g.measurement;
@@ -383,6 +468,8 @@ void jacobian_step(gml_run &g) {
     if (g.iteration == 1) restore_best_jacobian_rows(g);
     check_parameter_effect(g.cd, g.w.jacobian, g.w.prior, g.record);
     write_sensitivities(g.cd, g.w.jacobian, g.w.prior, g.names, g.iteration, g.sensitivity, 0);
+    lost_effect_guard(g);
+    if (g.status == 0) save_iteration_start(g);
     if (!g.estimation()) {
         // The Jacobian's runs leave the base model values alone, so the
         // iteration's starting phi is scored again from them, with the weight
@@ -592,8 +679,22 @@ void lambda_search(gml_run &g) {
                              (same > 0 && !std::isfinite(w.trial_phis[same])))) {
             ++same;
         }
-        const bool unchanged = same <= c;
-        if (unchanged) {
+        const gml_run::earlier_run *earlier = nullptr;
+        for (const gml_run::earlier_run &e : g.earlier_runs) {
+            if (same > c && e.inputs == inputs.back()) earlier = &e;
+        }
+        const bool unchanged = same <= c || earlier != nullptr;
+        if (earlier != nullptr) {
+            report_both(g.record, "\tno model run: the parameter values as written are those of a trial of an "
+                        "earlier iteration\n");
+            for (int p = 1; p <= cd.parameter_count; ++p) {
+                cd.parameters[p].perturbed_value_1 = cd.parameters[p].value;
+            }
+            for (int k = 1; k <= cd.observation_count; ++k) {
+                cd.observations[k].model_value[1] = earlier->outputs[static_cast<std::size_t>(k)];
+            }
+            rescore(g, first_perturbed);
+        } else if (unchanged) {
             if (same == 0) {
                 report_both(g.record, "\tno model run: the parameter values as written are those of the start\n");
             } else {
@@ -709,6 +810,16 @@ void lambda_search(gml_run &g) {
             adjust_lambda(first_lambda, previous_lambda, g.reversal, g.phi, w.trial_phis, c, cd);
         }
     }
+    for (int t = 1; t <= c && g.status == 0; ++t) {
+        if (!std::isfinite(w.trial_phis[t])) continue;
+        gml_run::earlier_run e;
+        e.inputs = inputs[static_cast<std::size_t>(t)];
+        e.outputs.assign(static_cast<std::size_t>(cd.observation_count) + 1, 0.0);
+        for (int k = 1; k <= cd.observation_count; ++k) e.outputs[static_cast<std::size_t>(k)] = w.trial_model_values(k, t);
+        g.earlier_runs.push_back(std::move(e));
+        if (g.earlier_runs.size() > 64) g.earlier_runs.pop_front();
+    }
+    g.last_start.valid = accepted;
     if (!accepted && g.status == 0) {
         // No trial lowered phi: the iteration ends where it started.
         back_to_base(g);

@@ -94,30 +94,36 @@ void cholesky_solve(double_matrix &m, int n, const std::vector<double> &b, std::
     free_dvector(diagonal, 1, n);
 }
 
-// Steps 2 to 7 of the scaled Marquardt upgrade on `rows` x n columns.
+// Steps 2 to 7 of the scaled Marquardt upgrade on `rows` x n columns. The
+// scaling S = diag(N)^-1/2 gives S N S a unit diagonal. Parameter j is damped
+// by lambda times the geometric mean of its own N(j, j) and the smallest
+// N(k, k): (N + lambda D) u = J' Q r with D(j, j) = sqrt(N(j, j) min N), that
+// is lambda sqrt(min N / N(j, j)) added to diagonal j of S N S.
+// The two dampings this lies between each fail a kind of problem. Lambda
+// min N on every parameter (lambda / max S^2 times S^2: a damping in the
+// parameters' own units) damps the least sensitive parameter by lambda
+// relative to its sensitivity and the most sensitive hardly at all; on sums
+// of exponentials with rates of different size the iteration then crawls for
+// hundreds of iterations. Lambda N(j, j) on parameter j (Marquardt's, the
+// same relative damping for all) lets a parameter whose column is small at
+// the start, because another parameter is far off, take a long first step:
+// out to where the model no longer responds to it, or along a valley towards
+// a limit at infinity.
 void scaled_upgrade(const double_matrix &j, int rows, int n, const std::vector<double> &prior_values,
                     const double_vector &weights, const control_data &cd, double_vector &u) {
     if (n < 1) return;
     double_matrix normal = dmatrix(1, n, 1, n);
     add_normal(j, weights, rows, n, 1.0, normal);
     std::vector<double> s(static_cast<std::size_t>(n) + 1, 0.0);
-    std::vector<double> t(static_cast<std::size_t>(n) + 1, 0.0);
+    double smallest = normal(1, 1);
     for (int a = 1; a <= n; ++a) {
         s[a] = std::sqrt(std::pow(normal(a, a), -1.0));
-        t[a] = s[a] * s[a];
-    }
-    double largest = 0.0;
-    double scaled_lambda = 0.0;
-    for (int a = 1; a <= n; ++a) {
-        if (t[a] > largest) {
-            largest = t[a];
-            scaled_lambda = cd.lambda / t[a];
-        }
+        smallest = std::fmin(smallest, normal(a, a));
     }
     double_matrix m = dmatrix(1, n, 1, n);
     for (int a = 1; a <= n; ++a) {
         for (int b = 1; b <= n; ++b) m(a, b) = s[a] * normal(a, b) * s[b];
-        m(a, a) += scaled_lambda * t[a];
+        m(a, a) += cd.lambda * std::sqrt(smallest * s[a] * s[a]);
     }
     const std::vector<double> r = estimation_residuals(cd, rows, prior_values);
     std::vector<double> rhs(static_cast<std::size_t>(n) + 1, 0.0);

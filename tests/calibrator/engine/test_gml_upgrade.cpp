@@ -55,7 +55,7 @@ TEST(GmlUpgrade, OneParameterIsTheDampedGaussNewtonStep) {
     EXPECT_NEAR(m.u[1], 9.0 / (14.0 * 1.5), 1e-14);
 }
 
-TEST(GmlUpgrade, ScaledLambdaActsAsLambdaTimesTheSmallestNormalDiagonal) {
+TEST(GmlUpgrade, LambdaDampsEachParameterByTheGeometricMeanOfItsAndTheSmallestNormalDiagonal) {
     problem p;
     p.parameter("a", 0.0, -10, 10);
     p.parameter("b", 0.0, -10, 10);
@@ -69,9 +69,12 @@ TEST(GmlUpgrade, ScaledLambdaActsAsLambdaTimesTheSmallestNormalDiagonal) {
         m.j(k, 2) = 10.0 * k;
     }
     upgrade_vector(m.j, m.prior, m.w, p.cd, m.u);
-    // N = [3 60; 60 1400], J'r = (5, 110); (N + 0.3 x 3 I) u = J'r.
-    const double det = 3.9 * 1400.9 - 60.0 * 60.0;
-    EXPECT_NEAR(m.u[1], (5.0 * 1400.9 - 60.0 * 110.0) / det, 1e-12);
+    // N = [3 60; 60 1400], J'r = (5, 110), smallest diagonal 3: the damping
+    // is 0.3 sqrt(3 x 3) = 0.9 on a and 0.3 sqrt(3 x 1400) on b, so
+    // [3.9 60; 60 d] u = (5, 110) with d = 1400 + 0.3 sqrt(4200).
+    const double d = 1400.0 + 0.3 * std::sqrt(4200.0);
+    const double det = 3.9 * d - 60.0 * 60.0;
+    EXPECT_NEAR(m.u[1], (5.0 * d - 60.0 * 110.0) / det, 1e-12);
     EXPECT_NEAR(m.u[2], (3.9 * 110.0 - 60.0 * 5.0) / det, 1e-12);
 }
 
