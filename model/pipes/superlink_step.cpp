@@ -426,28 +426,41 @@ void condense_continuity(superlink_network &p, superlink_step_state &w, int l, d
     }
 }
 
-// Normal and critical depth of flow q at pipe k; false after a stop (the
+// Normal and critical depth of flow q at pipe k, their iterations started from
+// the values yn and yc hold (the last sub-step's); false after a stop (the
 // rectangular section's iteration warning is no stop).
 bool end_depths(const superlink_network &p, int k, int l, double q, double &yn, double &yc) {
     const std::size_t K = at(k), L = at(l);
     const int type = p.sec_type[K][L];
     const double D = p.diameter[K][L], width = p.width[K][L];
     const int normal = superlink_norm_calc(type, D, width, p.M_n[K][L], std::fabs(q),
-                                           std::fabs(p.S0[K][L]), yn);
+                                           std::fabs(p.S0[K][L]), yn, yn);
     if (normal != 0 && type != 3) return false;
-    return superlink_crit_calc(type, D, width, std::fabs(q), yc) == 0;
+    return superlink_crit_calc(type, D, width, std::fabs(q), yc, yc) == 0;
 }
 
-// Step 6.8: the end conditions of superlink l; false after a stop.
-bool end_conditions(superlink_network &p, superlink_step_state &w, int l) {
+// The normal and critical depths of the end flows every superlink starts a
+// sub-step with (the end conditions of all its attempts take them); false
+// after a stop.
+bool substep_end_depths(const superlink_network &p, superlink_step_state &w) {
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const std::size_t L = at(l);
+        const int N = p.link_node_count[L];
+        if (N < 1) continue;
+        if (!end_depths(p, 1, l, w.Q_us[L], w.us_yn[L], w.us_yc[L])) return false;
+        if (!end_depths(p, N, l, w.Q_ds[L], w.ds_yn[L], w.ds_yc[L])) return false;
+    }
+    return true;
+}
+
+// Step 6.8: the end conditions of superlink l, with the end depths of its sub-step.
+void end_conditions(superlink_network &p, superlink_step_state &w, int l) {
     const std::size_t L = at(l);
     const int N = p.link_node_count[L];
     const double Hus = p.junc_head[at(p.slink_us_junc[L])];
     const double Hds = p.junc_head[at(p.slink_ds_junc[L])];
-    double yn = 0.0, yc = 0.0;
-
+    double yn = w.us_yn[L], yc = w.us_yc[L];
     const double qu = w.Q_us[L];
-    if (!end_depths(p, 1, l, qu, yn, yc)) return false;
     if (qu >= 0.0 || yc <= Hus - p.slink_us_Zinv[L]) {
         w.us_gam[L] = 0.0;
         w.us_mu[L] = 1.0;
@@ -458,7 +471,8 @@ bool end_conditions(superlink_network &p, superlink_step_state &w, int l) {
     }
 
     const double qd = w.Q_ds[L];
-    if (!end_depths(p, N, l, qd, yn, yc)) return false;
+    yn = w.ds_yn[L];
+    yc = w.ds_yc[L];
     if (qd <= 0.0 || yc <= Hds - p.slink_ds_Zinv[L]) {
         w.ds_mu[L] = 1.0;
         w.ds_kap[L] = -p.slink_ds_Zinv[L];
@@ -473,7 +487,6 @@ bool end_conditions(superlink_network &p, superlink_step_state &w, int l) {
         w.ds_mu[L] = w.ds_kap[L] = 0.0;
         w.ds_gam[L] = std::fabs(qd) < 1e-11 ? 0.0 : std::min(yc, yn) / qd;
     }
-    return true;
 }
 
 // Step 6.9: the end flows as linear functions of the two heads.
@@ -787,7 +800,8 @@ bool allocate_superlink_step_state(superlink_step_state &w, const superlink_netw
          {&w.Q_us, &w.Q_ds, &w.A_us, &w.A_ds, &w.us_gam, &w.us_mu, &w.us_kap, &w.ds_gam,
           &w.ds_mu, &w.ds_kap, &w.us_alpha, &w.us_beta, &w.us_chi, &w.ds_alpha, &w.ds_beta,
           &w.ds_chi, &w.Dstar, &w.us_junction_flow, &w.ds_junction_flow, &w.fixed_head, &w.rhs,
-          &w.step_us_flow, &w.step_ds_flow, &w.Q_us_start, &w.Q_ds_start, &w.H_start, &w.outlet_volume, &w.junction_short})
+          &w.step_us_flow, &w.step_ds_flow, &w.Q_us_start, &w.Q_ds_start, &w.H_start, &w.outlet_volume, &w.junction_short,
+          &w.us_yn, &w.us_yc, &w.ds_yn, &w.ds_yc})
         if (alloc_1d_double(*a, m) != 0) return false;
     for (array_1d<int> *a : {&w.us_closed, &w.ds_closed})
         if (alloc_1d_int(*a, m) != 0) return false;
@@ -847,7 +861,7 @@ namespace {
 
 // The passes of one sub-step (the first with the top widths of the start, the
 // others with the secant widths of the last pass) and the halvings of a step.
-constexpr int max_passes = 3;
+constexpr int max_passes = 5;
 constexpr int max_halvings = 6;
 // A sub-step keeps its continuity when the water its solution holds differs
 // from what it started with, took, gave and its bounds placed by no more than
@@ -989,17 +1003,19 @@ double hold_junctions(superlink_network &p, superlink_step_state &w, double dt) 
 // One attempt at a sub-step of `sub` seconds from the kept start state, which
 // holds `start` m3: the momentum rows and end conditions once, then up to
 // max_passes solves of the continuity rows with storage widths updated to the
-// secants of the last pass (and again where an outlet end had to be closed).
-// False after a stop.
+// secants of the last pass (and again where an outlet end had to be closed),
+// while each pass at least halves the continuity error (all of them for the
+// shortest sub-step, the `last_chance`). False after a stop.
 bool attempt_substep(model_state &s, superlink_step_state &w, double sub, double start, double inflow,
-                     double gross_inflow, substep_result &r) {
+                     double gross_inflow, bool last_chance, substep_result &r) {
     superlink_network &p = s.superlinks;
     for (int l = 1; l <= p.num_superlinks; ++l) {
         if (p.link_node_count[at(l)] < 1) continue;
         condense_momentum(p, w, l, sub);
-        if (!end_conditions(p, w, l)) return false;
+        end_conditions(p, w, l);
     }
     close_dead_ends(s, w);
+    double last_error = 0.0;
     for (int pass = 1, closures = 0; pass <= max_passes; ++pass) {
         restore_substep(p, w);
         for (int l = 1; l <= p.num_superlinks; ++l) {
@@ -1039,7 +1055,10 @@ bool attempt_substep(model_state &s, superlink_step_state &w, double sub, double
         r.error = now - start - r.added - sub * (inflow - outflow);
         moved += sub * (gross_inflow + std::fabs(outflow));
         r.kept = std::fabs(r.error) + std::fabs(r.added) <= continuity_share * moved + 1e-10 * (now + start) + 1e-12;
-        if (r.kept || pass == max_passes) break;
+        // A pass that does not at least halve the error will not reach its share
+        // soon: the sub-step is cut.
+        if (r.kept || pass == max_passes || (pass > 1 && !last_chance && std::fabs(r.error) > 0.5 * last_error)) break;
+        last_error = std::fabs(r.error);
         secant_widths(p, w);
     }
     return true;
@@ -1118,9 +1137,11 @@ int superlink_step(model_state &s, double dt) {
     while (done < dt * (1.0 - 1e-12)) {
         sub = std::min(sub, dt - done);
         const double start = start_substep(p, w);
+        if (!substep_end_depths(p, w)) return stop_step(-1);
         substep_result r;
         for (;;) {
-            if (!attempt_substep(s, w, sub, start, inflow, gross_inflow, r)) return stop_step(-1);
+            if (!attempt_substep(s, w, sub, start, inflow, gross_inflow, sub <= shortest_allowed, r))
+                return stop_step(-1);
             if (r.kept || sub <= shortest_allowed) break;
             restore_substep(p, w);
             sub *= 0.5;

@@ -67,6 +67,9 @@ struct superlink_step_state {
     // Per superlink: ends that give no water to their junction and take none
     // (a fixed head that is no outlet, an outlet that would draw water back).
     array_1d<int> us_closed, ds_closed;
+    // Per superlink: the normal and critical depths of its end flows (m), each
+    // iteration started from the last sub-step's.
+    array_1d<double> us_yn, us_yc, ds_yn, ds_yc;
     // Per junction: the water its outlet handed on in the step (m3).
     array_1d<double> outlet_volume;
     // Per junction: the water its superlinks' end nodes did not hold and so did
