@@ -40,7 +40,8 @@ void arch_not_supported(const char *routine) {
 }
 
 // Circular normal depth: Newton on the Manning flow from a quarter of the
-// diameter (or from `start` inside the section); a flow beyond what the part-full pipe carries gives the full depth.
+// diameter (or from `start` inside the section, and from the quarter again when
+// that does not converge); a flow beyond what the part-full pipe carries gives the full depth.
 int circular_normal_depth(double D, double n, double Q, double S, double &yn, double start) {
     const double k = std::sqrt(S) / n;
     double y = start > 0.0 && start < D ? start : 0.25 * D;
@@ -64,6 +65,8 @@ int circular_normal_depth(double D, double n, double Q, double S, double &yn, do
         }
         y = y_new;
     }
+    // From another start than the cold one: that start again.
+    if (start > 0.0 && start < D && start != 0.25 * D) return circular_normal_depth(D, n, Q, S, yn, 0.0);
     std::printf("no convergence in culvert normal depth routine\n");
     std::printf("program terminated.\n");
     return -1;
@@ -93,8 +96,9 @@ int rectangular_normal_depth(double D, double w, double n, double Q, double S, d
 }
 
 // Circular critical depth: Newton in x = r - y on A sqrt(A / T) = Q / sqrt(g),
-// from just below the centre (or from `start` inside the section), every
-// iterate kept 0.001 inside the section.
+// from just below the centre (or from `start` inside the section, and from the
+// centre again when that does not converge), every iterate kept 0.001 inside
+// the section.
 int circular_critical_depth(double D, double Q, double &yc, double start) {
     const double r = 0.5 * D;
     const double target = Q / std::sqrt(gravity);
@@ -117,6 +121,7 @@ int circular_critical_depth(double D, double Q, double &yc, double start) {
             return 0;
         }
     }
+    if (start > 0.0 && start < D && start != r - 0.001) return circular_critical_depth(D, Q, yc, 0.0);
     std::printf("no convergence in culvert critical depth routine\n");
     std::printf("program terminated.\n");
     return -1;

@@ -614,10 +614,19 @@ double hold_nodes(superlink_network &p, superlink_step_state &w, int l, double d
     double added = 0.0;
     for (int k = 1; k <= N + 1; ++k) {
         double &h = depth(k);
-        const double bounded = k == 1 || k == N + 1 ? (h > 0.0 ? h : empty) : bounded_node_depth(h, p.diameter[at(k)][L]);
+        const double bounded =
+            k == 1 || k == N + 1
+                ? (h > 0.0 ? h : empty)
+                : bounded_node_depth(h, p.diameter[at(k)][L]);
         if (bounded == h) continue;
-        added += storage(k) * (bounded - h);
+        if (h > 0.0 || h < -10.0 * p.diameter[at(std::min(k, N))][L]) ++w.wild_depths;
         h = bounded;
+        // The water the bound adds is what the node now holds beyond what its
+        // flows brought it (its continuity row's residual, which does not lean
+        // on the depth the solution asked for).
+        const double in = k == 1 ? w.us_junction_flow[L] : w.Q[at(k - 1)][L];
+        const double out = k == N + 1 ? w.ds_junction_flow[L] : w.Q[at(k)][L];
+        added += storage(k) * (h - w.h_start[at(k)][L]) - dt * (in - out + p.Q_node[at(k)][L]);
     }
     w.Q_us[L] = w.Q[1][L];
     w.Q_ds[L] = w.Q[at(N)][L];
@@ -1027,6 +1036,7 @@ bool attempt_substep(model_state &s, superlink_step_state &w, double sub, double
         }
         assemble_junction_system(p, w, sub);
         r.added = 0.0;
+        w.wild_depths = 0;
         if (solve_junction_system(p, w) != 0) {
             // The junction system has no solution for the network as given.
             std::fprintf(stderr, "  (pipe network of the files %s and %s, time step %d)\n",
@@ -1042,7 +1052,6 @@ bool attempt_substep(model_state &s, superlink_step_state &w, double sub, double
                 moved += w.E[at(k)][at(l)] * sub * std::fabs(p.slink_node_depth[at(k)][at(l)] - w.h_start[at(k)][at(l)]);
         }
         r.added += hold_junctions(p, w, sub);
-        r.added += bound_junction_heads(p);
         for (int j = 1; j <= p.num_junctions; ++j)
             if (p.junc_fixed_head[at(j)] != 1)
                 moved += p.junc_area[at(j)] * std::fabs(p.junc_head[at(j)] - w.H_start[at(j)]);
@@ -1054,7 +1063,10 @@ bool attempt_substep(model_state &s, superlink_step_state &w, double sub, double
         const double now = network_water(p, &w.area_now);
         r.error = now - start - r.added - sub * (inflow - outflow);
         moved += sub * (gross_inflow + std::fabs(outflow));
-        r.kept = std::fabs(r.error) + std::fabs(r.added) <= continuity_share * moved + 1e-10 * (now + start) + 1e-12;
+        // A depth beyond its bounds is no solution of this sub-step: it is cut.
+        r.kept = std::fabs(r.error) + std::fabs(r.added) <= continuity_share * moved + 1e-10 * (now + start) + 1e-12 &&
+                 w.wild_depths == 0;
+        if (w.wild_depths > 0 && !last_chance) break;
         // A pass that does not at least halve the error will not reach its share
         // soon: the sub-step is cut.
         if (r.kept || pass == max_passes || (pass > 1 && !last_chance && std::fabs(r.error) > 0.5 * last_error)) break;

@@ -70,6 +70,8 @@ struct superlink_step_state {
     // Per superlink: the normal and critical depths of its end flows (m), each
     // iteration started from the last sub-step's.
     array_1d<double> us_yn, us_yc, ds_yn, ds_yc;
+    // Node depths of the last pass that lay beyond their bounds.
+    int wild_depths = 0;
     // Per junction: the water its outlet handed on in the step (m3).
     array_1d<double> outlet_volume;
     // Per junction: the water its superlinks' end nodes did not hold and so did
