@@ -617,9 +617,9 @@ double hold_nodes(superlink_network &p, superlink_step_state &w, int l, double d
         const double bounded =
             k == 1 || k == N + 1
                 ? (h > 0.0 ? h : empty)
-                : bounded_node_depth(h, p.diameter[at(k)][L]);
+                : bounded_node_depth(h, p.diameter[at(k)][L], p.node_ground_elev[at(k)][L] - p.slink_node_Zinv[at(k)][L]);
         if (bounded == h) continue;
-        if (h > 0.0 || h < -10.0 * p.diameter[at(std::min(k, N))][L]) ++w.wild_depths;
+        if (h > 0.0 || h < -10.0 * p.diameter[at(std::min(k, N))][L]) ++w.wild_depths;  // not a trace below empty
         h = bounded;
         // The water the bound adds is what the node now holds beyond what its
         // flows brought it (its continuity row's residual, which does not lean
@@ -1078,8 +1078,8 @@ bool attempt_substep(model_state &s, superlink_step_state &w, double sub, double
 
 }  // namespace
 
-double bounded_node_depth(double h, double D) {
-    if (h > 10.0 * D || h < -10.0 * D) h = 0.0;
+double bounded_node_depth(double h, double D, double below_ground) {
+    if (h > std::max(below_ground, 0.0) + 10.0 * D || h < -10.0 * D) h = 0.0;
     if (h <= 0.0) h = 0.0000001;
     return h;
 }

@@ -123,9 +123,11 @@ struct superlink_step_state {
 // an allocation message.
 bool allocate_superlink_step_state(superlink_step_state &w, const superlink_network &p);
 
-// A back-substituted depth of a node of a pipe of diameter D: beyond 10 D either
-// way it is dropped to 0, and a depth that is not positive becomes 1e-7.
-double bounded_node_depth(double h, double D);
+// A back-substituted depth of a node of a pipe of diameter D whose invert lies
+// `below_ground` m under its ground: beyond 10 D below its invert or above its
+// ground it is dropped to 0 (a surcharged node's head up to its ground is its
+// water), and a depth that is not positive becomes 1e-7.
+double bounded_node_depth(double h, double D, double below_ground = 0.0);
 
 // A new junction head: more than 1 mm below the invert it is raised to the invert.
 double bounded_junction_head(double x, double invert);

@@ -185,6 +185,9 @@ TEST(SuperlinkBounds, BackSubstitutedDepthsAndNewHeads) {
         {0.12, 0.3, 0.12},
     };
     for (const depth_case &d : depths) EXPECT_EQ(bounded_node_depth(d.h, d.D), d.expected) << d.h;
+    // A surcharged node 2 m under its ground keeps a head up to 10 D above the ground.
+    EXPECT_EQ(bounded_node_depth(4.0, 0.3, 2.0), 4.0);
+    EXPECT_EQ(bounded_node_depth(5.1, 0.3, 2.0), 1e-7);
     struct head_case {
         double x, invert, expected;
     } heads[] = {
