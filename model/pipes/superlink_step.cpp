@@ -359,6 +359,9 @@ void condense_momentum(superlink_network &p, superlink_step_state &w, int l, dou
         w.a[K][L] = a;
         w.c[K][L] = c;
         w.b[K][L] = Lk / dt + friction + loss - a - c;
+        // The friction and loss terms per unit of flow, for the later passes.
+        w.resistance[K][L] = (friction_den > 0.0 ? g * n * n * Lk / friction_den : 0.0) +
+                             (loss_den > 0.0 ? A / loss_den : 0.0);
         w.P[K][L] = Q * Lk / dt + g * A * p.S0[K][L] * Lk;
         w.storage_width[K][L] = w.top_width[K][L];
     }
@@ -803,7 +806,7 @@ bool allocate_superlink_step_state(superlink_step_state &w, const superlink_netw
     for (array_2d<double> *a :
          {&w.ldepth, &w.A, &w.top_width, &w.wet_per, &w.hyd_R, &w.l_veloc, &w.Q, &w.Ac, &w.a,
           &w.b, &w.c, &w.P, &w.T, &w.U, &w.V, &w.W, &w.O, &w.X, &w.Y, &w.Z, &w.n_veloc, &w.E,
-          &w.D, &w.Cl, &w.step_Q, &w.storage_width, &w.area_start, &w.area_now, &w.h_start, &w.Q_start})
+          &w.D, &w.Cl, &w.step_Q, &w.storage_width, &w.resistance, &w.area_start, &w.area_now, &w.h_start, &w.Q_start})
         if (alloc_2d_double(*a, rows, cols, "superlink step state") != 0) return false;
     for (array_1d<double> *a :
          {&w.Q_us, &w.Q_ds, &w.A_us, &w.A_ds, &w.us_gam, &w.us_mu, &w.us_kap, &w.ds_gam,
@@ -930,6 +933,20 @@ void secant_widths(const superlink_network &p, superlink_step_state &w) {
     }
 }
 
+// The momentum rows of the next pass: friction and loss with the mean of the
+// start's and the last pass's flow magnitudes (with the start's alone the long
+// steps' flows swing from step to step).
+void mean_resistance(const superlink_network &p, superlink_step_state &w, double dt) {
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const std::size_t L = at(l);
+        for (int k = 1; k <= p.link_node_count[L]; ++k) {
+            const std::size_t K = at(k);
+            const double q = 0.5 * (std::fabs(w.Q_start[K][L]) + std::fabs(w.Q[K][L]));
+            w.b[K][L] = p.dx[K][L] / dt + w.resistance[K][L] * q - w.a[K][L] - w.c[K][L];
+        }
+    }
+}
+
 // The flows into the network from its cells and the aquifer in this step (m3/s,
 // spills negative), and their magnitudes.
 void step_inflow(const superlink_network &p, double &net, double &gross) {
@@ -1012,9 +1029,10 @@ double hold_junctions(superlink_network &p, superlink_step_state &w, double dt) 
 // One attempt at a sub-step of `sub` seconds from the kept start state, which
 // holds `start` m3: the momentum rows and end conditions once, then up to
 // max_passes solves of the continuity rows with storage widths updated to the
-// secants of the last pass (and again where an outlet end had to be closed),
-// while each pass at least halves the continuity error (all of them for the
-// shortest sub-step, the `last_chance`). False after a stop.
+// secants of the last pass and friction and loss taken at the mean of the old
+// and the last pass's flows (and again where an outlet end had to be closed):
+// at least two, and more while each pass at least halves the continuity error
+// (all of them for the shortest sub-step, the `last_chance`). False after a stop.
 bool attempt_substep(model_state &s, superlink_step_state &w, double sub, double start, double inflow,
                      double gross_inflow, bool last_chance, substep_result &r) {
     superlink_network &p = s.superlinks;
@@ -1064,14 +1082,16 @@ bool attempt_substep(model_state &s, superlink_step_state &w, double sub, double
         r.error = now - start - r.added - sub * (inflow - outflow);
         moved += sub * (gross_inflow + std::fabs(outflow));
         // A depth beyond its bounds is no solution of this sub-step: it is cut.
-        r.kept = std::fabs(r.error) + std::fabs(r.added) <= continuity_share * moved + 1e-10 * (now + start) + 1e-12 &&
+        r.kept = pass > 1 &&
+                 std::fabs(r.error) + std::fabs(r.added) <= continuity_share * moved + 1e-10 * (now + start) + 1e-12 &&
                  w.wild_depths == 0;
         if (w.wild_depths > 0 && !last_chance) break;
         // A pass that does not at least halve the error will not reach its share
         // soon: the sub-step is cut.
-        if (r.kept || pass == max_passes || (pass > 1 && !last_chance && std::fabs(r.error) > 0.5 * last_error)) break;
+        if (r.kept || pass == max_passes || (pass > 2 && !last_chance && std::fabs(r.error) > 0.5 * last_error)) break;
         last_error = std::fabs(r.error);
         secant_widths(p, w);
+        mean_resistance(p, w, sub);
     }
     return true;
 }

@@ -60,6 +60,8 @@ struct superlink_step_state {
     // between the old and the new mean depth; the section's water (m2) at the
     // sub-step's start and at the last pass.
     array_2d<double> storage_width, area_start, area_now;
+    // Per pipe: the friction and loss terms of its momentum row per unit of flow.
+    array_2d<double> resistance;
     // The state a sub-step starts from, restored for each of its passes and
     // when it is cut: node depths and pipe flows, end flows and junction heads.
     array_2d<double> h_start, Q_start;

@@ -200,18 +200,26 @@ TEST(SuperlinkBounds, BackSubstitutedDepthsAndNewHeads) {
 }
 
 TEST_F(SuperlinkStep, FullPipeTakesItsOwnFullSectionWithASlot) {
-    // Circular 0.6 m and a 0.6 m by 2 m rectangle, both running full.
-    const std::string rect = replaced(two_pipes, "PIPE 2 1 0.6 0.0", "PIPE 2 3 0.6 2.0");
+    // Circular 0.6 m and a 0.6 m by 2 m rectangle, both running full between two
+    // closed junctions whose heads stand 1 m over the inverts.
+    const std::string rect =
+        replaced(replaced(two_pipes, "PIPE 2 1 0.6 0.0", "PIPE 2 3 0.6 2.0"), "1.0 999", "1.0 0");
     load(rect);
     ASSERT_EQ(step(60.0), 0);
     superlink_network &p = s.superlinks;
-    for (int k = 1; k <= 3; ++k) p.slink_node_depth[k][1] = 0.6;
-    ASSERT_EQ(step(60.0), 0);
+    auto fill = [&] {
+        for (int k = 1; k <= 3; ++k) p.slink_node_depth[k][1] = 1.0;
+        p.junc_head[1] = 101.0;
+        p.junc_head[2] = 100.8;
+        s.superlink_work.Q[1][1] = s.superlink_work.Q[2][1] = 0.0;
+    };
+    fill();
+    ASSERT_EQ(step(1.0), 0);
     // The depths of the previous step set the sections of this one.
-    for (int k = 1; k <= 3; ++k) p.slink_node_depth[k][1] = 0.6;
-    s.superlink_work.Q[1][1] = s.superlink_work.Q[2][1] = 0.0;
-    ASSERT_EQ(step(60.0), 0);
+    fill();
+    ASSERT_EQ(step(1.0), 0);
     const superlink_step_state &w = s.superlink_work;
+    EXPECT_EQ(w.cut_steps, 0);
     EXPECT_NEAR(w.top_width[1][1], 0.006, 1e-15);
     EXPECT_NEAR(w.A[1][1], 3.1415926 * 0.36 * 0.25, 1e-12);
     EXPECT_NEAR(w.wet_per[1][1], 3.1415926 * 0.6, 1e-12);
