@@ -87,9 +87,10 @@ struct step_water {
     int count(int l) const { return p.link_node_count[at(l)]; }
     // Into node k from upstream (junction or pipe k - 1), and out of node k
     // downstream (pipe k or junction), each of either sign.
-    double up(int k, int l) const { return (k == 1 ? w.us_junction_flow[at(l)] : w.Q[at(k - 1)][at(l)]) * dt; }
+    // The step's mean flows: a step cut into sub-steps carried their water.
+    double up(int k, int l) const { return (k == 1 ? w.step_us_flow[at(l)] : w.step_Q[at(k - 1)][at(l)]) * dt; }
     double down(int k, int l) const {
-        return (k == count(l) + 1 ? w.ds_junction_flow[at(l)] : w.Q[at(k)][at(l)]) * dt;
+        return (k == count(l) + 1 ? w.step_ds_flow[at(l)] : w.step_Q[at(k)][at(l)]) * dt;
     }
     // The exchange of node k and of junction j with its cell: taken when
     // positive, spilled when negative (the tile inflow is apart).

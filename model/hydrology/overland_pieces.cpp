@@ -436,9 +436,9 @@ void prepare_superlink_step(model_state &s) {
     for (int j = 1; j <= p.num_junctions; ++j) p.junc_inflow[at(j)] = 0.0;
     for (int l = 1; l <= p.num_superlinks; ++l) {
         const int n = p.link_node_count[at(l)];
+        // The depth floor of 0.1 mm is the step's: it takes its sections there
+        // and lays no water.
         for (int k = 1; k <= n; ++k) p.Q_node[at(k)][at(l)] = 0.0;
-        for (int k = 1; k <= n + 1; ++k)
-            if (p.slink_node_depth[at(k)][at(l)] < 0.0001) p.slink_node_depth[at(k)][at(l)] = 0.0001;
     }
 }
 

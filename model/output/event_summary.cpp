@@ -12,8 +12,33 @@
 #include "model/core/globals.h"
 #include "model/core/model_state.h"
 #include "model/core/water_flows.h"
+#include "model/core/errors.h"
+#include "model/pipes/superlink_step.h"
 
 namespace {
+
+// A pipe network whose depth and head bounds placed more than 0.5 % of the water
+// its inlets and tile drains took says so once on the console, with a pipe step
+// that should keep it below: the bounds act where a step's solution leaves a
+// node or a junction below empty, about with the square of the step.
+void warn_about_pipe_bounds(const model_state &s) {
+    const superlink_step_state &w = s.superlink_work;
+    if (!s.storm_sewer_on || w.guard_warned) return;
+    const double taken = s.water.moved(ledger_node::surface, ledger_node::pipes) +
+                         s.water.moved(ledger_node::aquifer, ledger_node::pipes);
+    const double bounds = w.bounds_added;
+    if (!(taken > 0.0) || !(std::fabs(bounds) > 0.005 * taken)) return;
+    w.guard_warned = true;
+    const double share = std::fabs(bounds) / taken * 100.0;
+    char note[400];
+    std::snprintf(note, sizeof note,
+                  "Warning: the pipe network's depth and head bounds added %.2f m3 of water, %.2f %% of the %.2f m3 "
+                  "its inlets and tile drains took, at pipe steps of %.4g s; a TIMESTEP of %.3g s or less should "
+                  "keep this below 0.5 %%.",
+                  bounds, share, taken, w.longest_step, w.longest_step * std::sqrt(0.5 / share));
+    std::printf("%s\n", note);
+    count_warning(note);
+}
 
 bool lakes_run(const model_state &s) { return s.overland_lake_on || s.channel_lake_count > 0; }
 
@@ -306,6 +331,7 @@ void write_warnings(const model_state &s, std::FILE *f) {
         std::fprintf(f, "-Depths exceeded the range of look-up table X-section data.\n");
         std::fprintf(f, " This is usually a source of error, particularly near hydrograph peaks.\n");
     }
+    warn_about_pipe_bounds(s);
     if (warning_tally.count > 0) {
         any = true;
         std::fprintf(f, "-The run printed %d warning%s on the console; read %s in the console\n",

@@ -46,6 +46,15 @@ void write_overland_step_line(const model_state &s, std::FILE *f) {
                  r.cut_steps, r.steps, r.shortest, r.held_faces);
 }
 
+// What the pipe network's step control did: the steps it ran in shorter
+// sub-steps to keep its continuity, and the shortest sub-step.
+void write_pipe_step_line(const model_state &s, std::FILE *f) {
+    const superlink_step_state &w = s.superlink_work;
+    if (!s.storm_sewer_on || w.steps == 0) return;
+    std::fprintf(f, "Pipe network steps cut: %lld of %lld, shortest step %.4lf s\n", w.cut_steps, w.steps,
+                 w.shortest_step);
+}
+
 // The channel step control takes no water-surface slope below its floor; a
 // face flatter than that may ripple (see ex_flow_route.cpp), so the sub-steps
 // whose length the floor set are told.
@@ -94,25 +103,6 @@ using ln = ledger_node;
 // Water the floor of the aquifer's saturated thickness added (m3): heads lifted
 // to it beyond what their sinks could not take, and the exchange sinks it held back.
 double gw_floor_added(const model_state &s) { return s.water.net(ln::aquifer_floor, ln::aquifer); }
-
-// A pipe network whose scheme made or lost more than 0.5 % of the water it took
-// (the scaling of its depths to its ledger moved that much) says so, with a pipe
-// step that should keep it below that: the scheme's error falls about with the
-// square of the step.
-void pipe_scaling_note(const model_state &s, std::FILE *f) {
-    const superlink_step_state &w = s.superlink_work;
-    const double moved = w.scaled_away + w.scaled_in;
-    const double taken = s.water.moved(ln::surface, ln::pipes) + s.water.moved(ln::aquifer, ln::pipes);
-    if (!(taken > 0.0) || !(moved > 0.005 * taken)) return;
-    const double share = moved / taken * 100.0;
-    for (std::FILE *out : {f, stdout})
-        std::fprintf(out,
-                     "Note: the pipe network's scheme made %.2f m3 and lost %.2f m3 of water, %.2f %% of\n"
-                     "  the %.2f m3 the network took, at pipe steps of %.4g s; its depths were scaled to\n"
-                     "  the water it was given.  A TIMESTEP of %.3g s or less should keep this below 0.5 %%.\n",
-                     w.scaled_away, w.scaled_in, share, taken, w.longest_step,
-                     w.longest_step * std::sqrt(0.5 / share));
-}
 
 // Rain and snowfall: on the ground and the snow, on the canopy and on the lakes.
 double precipitation_volume(const model_state &s) {
@@ -386,9 +376,9 @@ void write_global_balance(model_state &s, std::FILE *f) {
         if (s.superlinks.tile_drain) volume_line(f, "Tile drains, aquifer to pipes:", tile_drained(s));
         // The floors the network started from are in its initial volume.
         volume_line(f, "Water added by the pipe depth bounds:", s.water.net(ln::pipe_depth_bounds, ln::pipes));
-        volume_line(f, "Pipe water the scheme made, scaled away:", s.superlink_work.scaled_away);
-        volume_line(f, "Pipe water the scheme lost, scaled back:", s.superlink_work.scaled_in);
-        pipe_scaling_note(s, f);
+        // The continuity error of the scheme's own solution, which no flow
+        // carries: it shows in the overall error.
+        volume_line(f, "Pipe water the scheme made (lost if negative):", s.superlink_work.scheme_made);
     }
     if (s.overland_boundary_on) {
         volume_line(f, "Boundary losses:", boundary_loss(s));
@@ -408,6 +398,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
         std::fprintf(f, "Overall mass balance error =                    %10.6lf percent\n \n",
                      error_as_printed(balance.overall_error, 6));
     write_overland_step_line(s, f);
+    write_pipe_step_line(s, f);
     write_channel_step_line(s, f);
     if (s.sacramento_on) {
         std::fprintf(f, "*overall mass balance error will not be zero when using the Sacramento\n");
@@ -652,11 +643,12 @@ run_balance form_run_balance(const model_state &s) {
 
     // The whole system: soil, aquifer and pipe-network storage join in, the moves
     // between them and the surface drop out. Tile drains move water from the
-    // aquifer into the pipes; water the pipes' depth bounds added is no input
-    // and shows in the error.
+    // aquifer into the pipes; the water the pipes' depth bounds added is booked
+    // and printed, and what their scheme made shows in the error.
     const double pipe_start = s.storm_sewer_on ? s.superlinks.slink_volume_start : 0.0;
     const double pipe_end = s.storm_sewer_on ? s.superlinks.slink_volume_end : 0.0;
-    b.overall_in = stored_in + inflow - pipe_in + pipe_start + s.initial_gw_volume +
+    const double pipe_bounds = s.storm_sewer_on ? s.water.net(ln::pipe_depth_bounds, ln::pipes) : 0.0;
+    b.overall_in = stored_in + inflow - pipe_in + pipe_start + pipe_bounds + s.initial_gw_volume +
                    across_head_bounds(s) + gw_floor_added(s) + from_outside_table(s);
     b.overall_out = stored_out + outflow - run.into_pipes() + pipe_end +
                     s.final_gw_volume + pumped(s) + leaked(s) + to_outside_table(s);

@@ -40,10 +40,11 @@ void arch_not_supported(const char *routine) {
 }
 
 // Circular normal depth: Newton on the Manning flow from a quarter of the
-// diameter; a flow beyond what the part-full pipe carries gives the full depth.
-int circular_normal_depth(double D, double n, double Q, double S, double &yn) {
+// diameter (or from `start` inside the section, and from the quarter again when
+// that does not converge); a flow beyond what the part-full pipe carries gives the full depth.
+int circular_normal_depth(double D, double n, double Q, double S, double &yn, double start) {
     const double k = std::sqrt(S) / n;
-    double y = 0.25 * D;
+    double y = start > 0.0 && start < D ? start : 0.25 * D;
     for (int pass = 1; pass <= 1000; ++pass) {
         const circle_segment c = circle_at(D, y);
         const double radius_23 = std::cbrt(c.A / c.P);
@@ -64,6 +65,8 @@ int circular_normal_depth(double D, double n, double Q, double S, double &yn) {
         }
         y = y_new;
     }
+    // From another start than the cold one: that start again.
+    if (start > 0.0 && start < D && start != 0.25 * D) return circular_normal_depth(D, n, Q, S, yn, 0.0);
     std::printf("no convergence in culvert normal depth routine\n");
     std::printf("program terminated.\n");
     return -1;
@@ -93,11 +96,13 @@ int rectangular_normal_depth(double D, double w, double n, double Q, double S, d
 }
 
 // Circular critical depth: Newton in x = r - y on A sqrt(A / T) = Q / sqrt(g),
-// from just below the centre, every iterate kept 0.001 inside the section.
-int circular_critical_depth(double D, double Q, double &yc) {
+// from just below the centre (or from `start` inside the section, and from the
+// centre again when that does not converge), every iterate kept 0.001 inside
+// the section.
+int circular_critical_depth(double D, double Q, double &yc, double start) {
     const double r = 0.5 * D;
     const double target = Q / std::sqrt(gravity);
-    double x = 0.001;  // y = r - 0.001
+    double x = start > 0.0 && start < D ? r - start : 0.001;  // y = r - 0.001
     for (int pass = 1; pass <= 10000; ++pass) {
         const double y = r - x;
         const circle_segment c = circle_at(D, y);
@@ -116,6 +121,7 @@ int circular_critical_depth(double D, double Q, double &yc) {
             return 0;
         }
     }
+    if (start > 0.0 && start < D && start != r - 0.001) return circular_critical_depth(D, Q, yc, 0.0);
     std::printf("no convergence in culvert critical depth routine\n");
     std::printf("program terminated.\n");
     return -1;
@@ -182,7 +188,7 @@ double superlink_hydraulic_radius(double A, double P) {
     return (A > 0.0 && P > 0.0) ? A / P : 0.0;
 }
 
-int superlink_norm_calc(int type, double D, double w, double n, double Q, double S, double &yn) {
+int superlink_norm_calc(int type, double D, double w, double n, double Q, double S, double &yn, double start) {
     if (type < 1 || type > 3) return 0;
     if (type == 2) {
         arch_not_supported("superlink_norm_calc");
@@ -198,11 +204,11 @@ int superlink_norm_calc(int type, double D, double w, double n, double Q, double
         yn = D;
         return 0;
     }
-    return type == 1 ? circular_normal_depth(D, n, Q, S, yn)
+    return type == 1 ? circular_normal_depth(D, n, Q, S, yn, start)
                      : rectangular_normal_depth(D, w, n, Q, S, yn);
 }
 
-int superlink_crit_calc(int type, double D, double w, double Q, double &yc) {
+int superlink_crit_calc(int type, double D, double w, double Q, double &yc, double start) {
     if (type < 1 || type > 3) return 0;
     if (type == 2) {
         arch_not_supported("superlink_crit_calc");
@@ -213,7 +219,7 @@ int superlink_crit_calc(int type, double D, double w, double Q, double &yc) {
         yc = 0.0;
         return 0;
     }
-    if (type == 1) return circular_critical_depth(D, Q, yc);
+    if (type == 1) return circular_critical_depth(D, Q, yc, start);
     const double q = Q / w;
     yc = std::pow(q * q / gravity, 0.3333333333333);
     return 0;

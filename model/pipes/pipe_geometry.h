@@ -16,10 +16,13 @@ double superlink_hydraulic_radius(double A, double P);
 // -1 after its messages for an arch section or an iteration that does not
 // converge (for a rectangle after 250 passes only a warning: yn holds the last
 // iterate). For other section types 0 with yn left as it was. A flow below 1e-12
-// gives yn = 0, a slope below 1e-12 (with flow) yn = D.
-int superlink_norm_calc(int type, double D, double w, double n, double Q, double S, double &yn);
+// gives yn = 0, a slope below 1e-12 (with flow) yn = D. A `start` inside the
+// section starts the circular iteration there (the last step's depth, say).
+int superlink_norm_calc(int type, double D, double w, double n, double Q, double S, double &yn,
+                        double start = 0.0);
 
 // Critical depth yc of flow Q; 0 on success, -1 after its messages (an arch
 // section, no convergence); other section types 0 with yc left as it was. A flow
-// below 1e-12 gives yc = 0.
-int superlink_crit_calc(int type, double D, double w, double Q, double &yc);
+// below 1e-12 gives yc = 0. A `start` inside the section starts the circular
+// iteration there.
+int superlink_crit_calc(int type, double D, double w, double Q, double &yc, double start = 0.0);

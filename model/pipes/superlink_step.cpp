@@ -103,81 +103,31 @@ double superlink_pipe_water(const superlink_network &p, int k, int l, double y) 
 
 namespace {
 
-// The water in the network (m3) with every node depth and every junction's
-// depth over its invert taken f times: its pipes at their mean depths (a full
-// one with the narrow slot above its crown), the plan areas of its nodes and
-// of its junctions that are not fixed heads.
-double network_water(const superlink_network &p, double f) {
+// The water in the network (m3): its pipes at their mean depths (a full one
+// with the narrow slot above its crown), the plan areas of its nodes and of its
+// junctions that are not fixed heads. With `area`, each pipe's section water
+// (m2) is kept there.
+double network_water(const superlink_network &p, array_2d<double> *area = nullptr) {
     double v = 0.0;
     for (int l = 1; l <= p.num_superlinks; ++l) {
         const std::size_t L = at(l);
         const int N = p.link_node_count[L];
-        double below = 0.0;  // the scaled depth of node k - 1
+        double below = 0.0;  // the depth of node k - 1
         for (int k = 1; k <= N + 1; ++k) {
             const std::size_t K = at(k);
-            const double h = f * std::max(p.slink_node_depth[K][L], 0.0);
+            const double h = std::max(p.slink_node_depth[K][L], 0.0);
             v += p.As[K][L] * h;
-            if (k >= 2) v += superlink_pipe_water(p, k - 1, l, 0.5 * (below + h));
+            if (k >= 2) {
+                const double pipe = superlink_pipe_water(p, k - 1, l, 0.5 * (below + h));
+                if (area) (*area)[K - 1][L] = pipe / p.dx[K - 1][L];
+                v += pipe;
+            }
             below = h;
         }
     }
     for (int j = 1; j <= p.num_junctions; ++j)
         if (p.junc_fixed_head[at(j)] != 1)
-            v += f * std::max(p.junc_head[at(j)] - p.junc_Zinv[at(j)], 0.0) * p.junc_area[at(j)];
-    return v;
-}
-
-// Scales every node depth and every junction's depth over its invert by one
-// factor so that the network holds `target` m3 (regula falsi, at most 100
-// trials); returns the water it then holds.
-double hold_water(superlink_network &p, double target) {
-    // A network with no depth anywhere has nothing to scale: its water starts at the depth floor.
-    if (target > 0.0 && !(network_water(p, 1.0) > 0.0))
-        for (int l = 1; l <= p.num_superlinks; ++l)
-            for (int k = 1; k <= p.link_node_count[at(l)] + 1; ++k)
-                p.slink_node_depth[at(k)][at(l)] = std::max(p.slink_node_depth[at(k)][at(l)], min_node_depth);
-    const double now = network_water(p, 1.0);
-    const double tolerance = 1e-13 * std::max(target, 1.0);
-    if (std::fabs(now - target) <= tolerance) return now;
-    double f = 0.0, v = 0.0;
-    if (target > 0.0) {
-        double lo = 0.0, v_lo = 0.0, hi = 1.0, v_hi = now;
-        for (int i = 0; i < 60 && v_hi < target; ++i) {
-            lo = hi;
-            v_lo = v_hi;
-            hi *= 2.0;
-            v_hi = network_water(p, hi);
-        }
-        f = hi;
-        v = v_hi;
-        int side = 0;  // the Illinois rule halves the weight of an end kept twice
-        for (int i = 0; i < 100 && v_hi >= target && std::fabs(v - target) > tolerance; ++i) {
-            f = (lo * (v_hi - target) + hi * (target - v_lo)) / (v_hi - v_lo);
-            if (!(f > lo && f < hi)) f = 0.5 * (lo + hi);
-            v = network_water(p, f);
-            if (v < target) {
-                lo = f;
-                v_lo = v;
-                if (side == -1) v_hi = target + 0.5 * (v_hi - target);
-                side = -1;
-            } else {
-                hi = f;
-                v_hi = v;
-                if (side == 1) v_lo = target - 0.5 * (target - v_lo);
-                side = 1;
-            }
-        }
-    }
-    for (int l = 1; l <= p.num_superlinks; ++l)
-        for (int k = 1; k <= p.link_node_count[at(l)] + 1; ++k) {
-            double &h = p.slink_node_depth[at(k)][at(l)];
-            h = f * std::max(h, 0.0);
-        }
-    for (int j = 1; j <= p.num_junctions; ++j)
-        if (p.junc_fixed_head[at(j)] != 1) {
-            double &H = p.junc_head[at(j)];
-            H = p.junc_Zinv[at(j)] + f * std::max(H - p.junc_Zinv[at(j)], 0.0);
-        }
+            v += std::max(p.junc_head[at(j)] - p.junc_Zinv[at(j)], 0.0) * p.junc_area[at(j)];
     return v;
 }
 
@@ -188,7 +138,9 @@ void set_initial_state(model_state &s, superlink_step_state &w) {
     w.slink_water_added = 0;
     w.slink_captured_total = w.slink_tile_total = w.slink_surcharge_total = 0.0;
     w.slink_cell_outlet_total = w.slink_channel_outlet_total = 0.0;
-    w.scaled_away = w.scaled_in = w.longest_step = 0.0;
+    w.scheme_made = w.bounds_added = w.longest_step = w.shortest_step = 0.0;
+    w.guard_warned = false;
+    w.cut_steps = w.steps = 0;
     for (int j = 1; j <= p.num_junctions; ++j) {
         if (p.junc_fixed_head[at(j)] == 1) w.fixed_head[at(j)] = p.junc_Zinv[at(j)];
         p.junc_inflow[at(j)] = 0.0;
@@ -208,7 +160,7 @@ void set_initial_state(model_state &s, superlink_step_state &w) {
             w.Cl[at(k)][at(l)] = 1.0;
         }
     }
-    w.held = network_water(p, 1.0);
+    w.held = network_water(p);
     p.slink_volume_start += w.held;
 }
 
@@ -218,7 +170,7 @@ void capture(model_state &s, superlink_step_state &w, int t, int cell, double dt
     const double area = s.cell_size * s.cell_size;
     double &d = s.depth[at(cell)];
     w.slink_available += d * area;
-    inflow = inlet_capture_volume(t, d, s.cell_size) / dt;
+    inflow = inlet_capture_volume(t, d, s.cell_size, dt) / dt;
     const double v = inflow * dt;
     w.slink_captured_total += v;
     w.slink_taken += v;
@@ -351,14 +303,14 @@ void tile_inflow(model_state &s, superlink_step_state &w, double dt) {
         }
 }
 
-// Steps 6.2 to 6.7 for superlink l: pipe state, momentum and continuity
-// coefficients and both recurrences.
-void condense_pipes(superlink_network &p, superlink_step_state &w, int l, double dt) {
+// Steps 6.2 to 6.5 for superlink l: pipe state and momentum coefficients, from
+// the state the sub-step starts from. The sections are taken no shallower than
+// the depth floor of 0.1 mm, so that a drained pipe keeps an area; the floor
+// lays no water (the continuity rows store the depths as they are).
+void condense_momentum(superlink_network &p, superlink_step_state &w, int l, double dt) {
     const std::size_t L = at(l);
     const int N = p.link_node_count[L];
-    auto h = [&](int k) { return p.slink_node_depth[at(k)][L]; };
-    for (int k = 1; k <= N + 1; ++k)
-        if (h(k) < min_node_depth) p.slink_node_depth[at(k)][L] = min_node_depth;
+    auto h = [&](int k) { return std::max(p.slink_node_depth[at(k)][L], min_node_depth); };
 
     for (int k = 1; k <= N; ++k) {
         const std::size_t K = at(k);
@@ -407,13 +359,24 @@ void condense_pipes(superlink_network &p, superlink_step_state &w, int l, double
         w.a[K][L] = a;
         w.c[K][L] = c;
         w.b[K][L] = Lk / dt + friction + loss - a - c;
+        // The friction and loss terms per unit of flow, for the later passes.
+        w.resistance[K][L] = (friction_den > 0.0 ? g * n * n * Lk / friction_den : 0.0) +
+                             (loss_den > 0.0 ? A / loss_den : 0.0);
         w.P[K][L] = Q * Lk / dt + g * A * p.S0[K][L] * Lk;
+        w.storage_width[K][L] = w.top_width[K][L];
     }
+}
 
+// Steps 6.6 and 6.7 for superlink l: the continuity coefficients with the
+// pipes' storage widths, and both recurrences.
+void condense_continuity(superlink_network &p, superlink_step_state &w, int l, double dt) {
+    const std::size_t L = at(l);
+    const int N = p.link_node_count[L];
+    auto h = [&](int k) { return p.slink_node_depth[at(k)][L]; };
     for (int k = 1; k <= N + 1; ++k) {
         const std::size_t K = at(k);
-        const double here = k <= N ? w.top_width[K][L] * p.dx[K][L] * 0.5 : 0.0;
-        const double before = k >= 2 ? w.top_width[K - 1][L] * p.dx[K - 1][L] * 0.5 : 0.0;
+        const double here = k <= N ? w.storage_width[K][L] * p.dx[K][L] * 0.5 : 0.0;
+        const double before = k >= 2 ? w.storage_width[K - 1][L] * p.dx[K - 1][L] * 0.5 : 0.0;
         const double storage = here + before + p.As[K][L];
         w.E[K][L] = storage / dt;
         w.D[K][L] = (storage * h(k)) / dt + p.Q_node[K][L];
@@ -466,28 +429,41 @@ void condense_pipes(superlink_network &p, superlink_step_state &w, int l, double
     }
 }
 
-// Normal and critical depth of flow q at pipe k; false after a stop (the
+// Normal and critical depth of flow q at pipe k, their iterations started from
+// the values yn and yc hold (the last sub-step's); false after a stop (the
 // rectangular section's iteration warning is no stop).
 bool end_depths(const superlink_network &p, int k, int l, double q, double &yn, double &yc) {
     const std::size_t K = at(k), L = at(l);
     const int type = p.sec_type[K][L];
     const double D = p.diameter[K][L], width = p.width[K][L];
     const int normal = superlink_norm_calc(type, D, width, p.M_n[K][L], std::fabs(q),
-                                           std::fabs(p.S0[K][L]), yn);
+                                           std::fabs(p.S0[K][L]), yn, yn);
     if (normal != 0 && type != 3) return false;
-    return superlink_crit_calc(type, D, width, std::fabs(q), yc) == 0;
+    return superlink_crit_calc(type, D, width, std::fabs(q), yc, yc) == 0;
 }
 
-// Step 6.8: the end conditions of superlink l; false after a stop.
-bool end_conditions(superlink_network &p, superlink_step_state &w, int l) {
+// The normal and critical depths of the end flows every superlink starts a
+// sub-step with (the end conditions of all its attempts take them); false
+// after a stop.
+bool substep_end_depths(const superlink_network &p, superlink_step_state &w) {
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const std::size_t L = at(l);
+        const int N = p.link_node_count[L];
+        if (N < 1) continue;
+        if (!end_depths(p, 1, l, w.Q_us[L], w.us_yn[L], w.us_yc[L])) return false;
+        if (!end_depths(p, N, l, w.Q_ds[L], w.ds_yn[L], w.ds_yc[L])) return false;
+    }
+    return true;
+}
+
+// Step 6.8: the end conditions of superlink l, with the end depths of its sub-step.
+void end_conditions(superlink_network &p, superlink_step_state &w, int l) {
     const std::size_t L = at(l);
     const int N = p.link_node_count[L];
     const double Hus = p.junc_head[at(p.slink_us_junc[L])];
     const double Hds = p.junc_head[at(p.slink_ds_junc[L])];
-    double yn = 0.0, yc = 0.0;
-
+    double yn = w.us_yn[L], yc = w.us_yc[L];
     const double qu = w.Q_us[L];
-    if (!end_depths(p, 1, l, qu, yn, yc)) return false;
     if (qu >= 0.0 || yc <= Hus - p.slink_us_Zinv[L]) {
         w.us_gam[L] = 0.0;
         w.us_mu[L] = 1.0;
@@ -498,18 +474,22 @@ bool end_conditions(superlink_network &p, superlink_step_state &w, int l) {
     }
 
     const double qd = w.Q_ds[L];
-    if (!end_depths(p, N, l, qd, yn, yc)) return false;
+    yn = w.ds_yn[L];
+    yc = w.ds_yc[L];
     if (qd <= 0.0 || yc <= Hds - p.slink_ds_Zinv[L]) {
         w.ds_mu[L] = 1.0;
         w.ds_kap[L] = -p.slink_ds_Zinv[L];
-        const double cl = w.Cl[at(N + 1)][L], ad = w.A_ds[L];
+        // The exit loss's velocity head: a nearly dry end node takes the flow
+        // at no less than its critical area (else the head of a trickle through
+        // a film of water would draw its junction dry).
+        const double cl = w.Cl[at(N + 1)][L];
+        const double ad = std::max(w.A_ds[L], yc > 0.0 ? geometry(p, N, l, std::min(yc, p.diameter[at(N)][L])).A : 0.0);
         const double den = 2.0 * cl * cl * ad * ad * g;
         w.ds_gam[L] = std::fabs(den) > 1e-9 ? std::fabs(qd) / den : 0.0;
     } else {
         w.ds_mu[L] = w.ds_kap[L] = 0.0;
         w.ds_gam[L] = std::fabs(qd) < 1e-11 ? 0.0 : std::min(yc, yn) / qd;
     }
-    return true;
 }
 
 // Step 6.9: the end flows as linear functions of the two heads.
@@ -592,9 +572,75 @@ void assemble_junction_system(const superlink_network &p, superlink_step_state &
     }
 }
 
+// A node gives no more water than it holds: where the solution drains a node
+// below its empty depth, the flow out of it is cut by what it lacks and the
+// node (or junction) that flow went to receives that much less, the water
+// staying where it was: a sweep down the superlink for the flows that leave
+// nodes downstream, one up it for those that leave upstream. `short_of` m3 that
+// node 1 does not receive from its junction start the first sweep. What the end
+// nodes lack, their junctions do not receive. Elsewhere the bounds hold the
+// depths; their water is returned (m3).
+double hold_nodes(superlink_network &p, superlink_step_state &w, int l, double dt, double short_of) {
+    const std::size_t L = at(l);
+    const int N = p.link_node_count[L];
+    constexpr double empty = 0.0000001;
+    auto depth = [&](int k) -> double & { return p.slink_node_depth[at(k)][L]; };
+    auto storage = [&](int k) { return w.E[at(k)][L] * dt; };
+    double lacking = short_of;  // m3 the node before did not hold, so did not give
+    for (int k = 1; k <= N + 1; ++k) {
+        if (lacking > 0.0 && storage(k) > 0.0) {
+            (k == 1 ? w.us_junction_flow[L] : w.Q[at(k - 1)][L]) -= lacking / dt;
+            depth(k) -= lacking / storage(k);
+        }
+        const double out = k <= N ? w.Q[at(k)][L] : w.ds_junction_flow[L];
+        lacking = depth(k) < 0.0 && out > 0.0 && storage(k) > 0.0 ? storage(k) * (empty - depth(k)) : 0.0;
+        if (lacking > 0.0) depth(k) = empty;
+    }
+    if (lacking > 0.0) {
+        w.ds_junction_flow[L] -= lacking / dt;
+        w.junction_short[at(p.slink_ds_junc[L])] += lacking;
+    }
+    lacking = 0.0;
+    for (int k = N + 1; k >= 1; --k) {
+        if (lacking > 0.0 && storage(k) > 0.0) {
+            w.Q[at(k)][L] += lacking / dt;
+            depth(k) -= lacking / storage(k);
+        }
+        const double up = k >= 2 ? -w.Q[at(k - 1)][L] : -w.us_junction_flow[L];
+        lacking = depth(k) < 0.0 && up > 0.0 && storage(k) > 0.0 ? storage(k) * (empty - depth(k)) : 0.0;
+        if (lacking > 0.0) depth(k) = empty;
+    }
+    if (lacking > 0.0) {
+        w.us_junction_flow[L] += lacking / dt;
+        w.junction_short[at(p.slink_us_junc[L])] += lacking;
+    }
+    double added = 0.0;
+    for (int k = 1; k <= N + 1; ++k) {
+        double &h = depth(k);
+        const double bounded =
+            k == 1 || k == N + 1
+                ? (h > 0.0 ? h : empty)
+                : bounded_node_depth(h, p.diameter[at(k)][L], p.node_ground_elev[at(k)][L] - p.slink_node_Zinv[at(k)][L]);
+        if (bounded == h) continue;
+        if (h > 0.0 || h < -10.0 * p.diameter[at(std::min(k, N))][L]) ++w.wild_depths;  // not a trace below empty
+        h = bounded;
+        // The water the bound adds is what the node now holds beyond what its
+        // flows brought it (its continuity row's residual, which does not lean
+        // on the depth the solution asked for).
+        const double in = k == 1 ? w.us_junction_flow[L] : w.Q[at(k - 1)][L];
+        const double out = k == N + 1 ? w.ds_junction_flow[L] : w.Q[at(k)][L];
+        added += storage(k) * (h - w.h_start[at(k)][L]) - dt * (in - out + p.Q_node[at(k)][L]);
+    }
+    w.Q_us[L] = w.Q[1][L];
+    w.Q_ds[L] = w.Q[at(N)][L];
+    return added;
+}
+
 // Step 10 for superlink l: end flows and depths from the new heads, then the
-// interior depths and flows from the recurrences.
-void back_substitute(superlink_network &p, superlink_step_state &w, int l) {
+// interior depths and flows from the recurrences, as the linear system solved
+// them; then the depth bounds, whose water (each node's change of depth times
+// the storage its continuity row gave it) is returned (m3).
+double back_substitute(superlink_network &p, superlink_step_state &w, int l, double dt) {
     const std::size_t L = at(l);
     const int N = p.link_node_count[L];
     const double Hus = p.junc_head[at(p.slink_us_junc[L])];
@@ -609,47 +655,101 @@ void back_substitute(superlink_network &p, superlink_step_state &w, int l) {
     const std::size_t last = at(N + 1);
     w.us_junction_flow[L] = w.Q_us[L] + w.E[1][L] * h1 - w.D[1][L];
     w.ds_junction_flow[L] = w.Q_ds[L] - (w.E[last][L] * hN1 - w.D[last][L]);
-    // Bounded depths may leave the network holding other water than its
-    // ledger; the step's end makes the two agree (hold_water).
     for (int k = N; k >= 2; --k) {
         const std::size_t K = at(k);
-        const double computed = (w.Q[K][L] - w.Y[K][L] - hN1 * w.Z[K][L]) / w.X[K][L];
-        const double hk = bounded_node_depth(computed, p.diameter[K][L]);
+        const double hk = (w.Q[K][L] - w.Y[K][L] - hN1 * w.Z[K][L]) / w.X[K][L];
         p.slink_node_depth[K][L] = hk;
         if (k > 2) w.Q[K - 1][L] = w.W[K - 1][L] * h1 + w.U[K - 1][L] * hk + w.V[K - 1][L];
     }
+    w.Q_us[L] = w.Q[1][L];
+    w.Q_ds[L] = w.Q[at(N)][L];
+    return hold_nodes(p, w, l, dt, 0.0);
 }
 
-// Step 11: outflow at the outlet junctions, to the channels (999) or onto the
-// junction's cell (888). An outlet hands on what its end node gives it and
-// draws nothing back from its channel or cell; all outlets together hand on
-// no more than the network held at the step's start with what it took and
-// kept in the step (when the solution asks for more, each gives its share).
-void outlets(model_state &s, superlink_step_state &w, double dt, double available) {
-    superlink_network &p = s.superlinks;
-    for (int j = 1; j <= p.num_junctions; ++j) p.junc_outflow[at(j)] = 0.0;
-    const double area = s.cell_size * s.cell_size;
-    auto offered = [&](int l) {
-        const int j = p.slink_ds_junc[at(l)];
-        const int kind = p.junction_kind[at(j)];
-        if (kind == 888 && !cell_in(s, int_at(s.junction_cell, j))) return 0.0;
-        return kind == 999 || kind == 888 ? std::max(w.ds_junction_flow[at(l)], 0.0) : 0.0;
-    };
-    double asked = 0.0;
-    for (int l = 1; l <= p.num_superlinks; ++l) asked += offered(l) * dt;
-    const double share = asked > available ? std::max(available, 0.0) / asked : 1.0;
+// An outlet junction with a place for its water: a fixed head of kind 999 (into
+// the channel node of its cell) or 888 onto a cell of the grid.
+bool outlet_with_place(const model_state &s, int j) {
+    const superlink_network &p = s.superlinks;
+    const int kind = p.junction_kind[at(j)];
+    if (p.junc_fixed_head[at(j)] != 1) return false;
+    return kind == 999 || (kind == 888 && cell_in(s, int_at(s.junction_cell, j)));
+}
+
+// The ends of every superlink at a fixed head that is no outlet with a place
+// for its water are closed: such a head takes and gives no water.
+void close_dead_ends(const model_state &s, superlink_step_state &w) {
+    const superlink_network &p = s.superlinks;
     for (int l = 1; l <= p.num_superlinks; ++l) {
-        const int j = p.slink_ds_junc[at(l)];
-        const double q = offered(l) * share;
-        if (!(q > 0.0)) continue;
-        w.out_step += q * dt;
-        p.slink_volume_out += q * dt;
+        const int us = p.slink_us_junc[at(l)], ds = p.slink_ds_junc[at(l)];
+        w.us_closed[at(l)] = p.junc_fixed_head[at(us)] == 1 && !outlet_with_place(s, us);
+        w.ds_closed[at(l)] = p.junc_fixed_head[at(ds)] == 1 && !outlet_with_place(s, ds);
+    }
+}
+
+// A closed end of superlink l: no flow between its end node and its junction.
+// The end node keeps its own continuity, E h - D = flow from (into) the pipe, so
+// its depth follows from the end flow alone.
+void close_ends(superlink_step_state &w, int l, int N) {
+    const std::size_t L = at(l), last = at(N + 1);
+    if (w.us_closed[L] && w.E[1][L] > 0.0) {
+        w.us_gam[L] = -1.0 / w.E[1][L];
+        w.us_mu[L] = 0.0;
+        w.us_kap[L] = w.D[1][L] / w.E[1][L];
+    }
+    if (w.ds_closed[L] && w.E[last][L] > 0.0) {
+        w.ds_gam[L] = 1.0 / w.E[last][L];
+        w.ds_mu[L] = 0.0;
+        w.ds_kap[L] = w.D[last][L] / w.E[last][L];
+    }
+}
+
+// Step 11 over one sub-step: the flows of the superlink ends at the outlets
+// (m3/s, what leaves the network). An outlet hands on what its end node gives
+// it and draws nothing back from its channel or cell: an end that would draw
+// water is closed and false returned, so that the sub-step is solved again.
+bool outlet_flows(const model_state &s, superlink_step_state &w, double &outflow) {
+    const superlink_network &p = s.superlinks;
+    bool open = true;
+    outflow = 0.0;
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const std::size_t L = at(l);
+        if (p.link_node_count[L] < 1) continue;
+        const int us = p.slink_us_junc[L], ds = p.slink_ds_junc[L];
+        if (!w.ds_closed[L] && p.junc_fixed_head[at(ds)] == 1) {
+            if (w.ds_junction_flow[L] < 0.0) {
+                w.ds_closed[L] = 1;
+                open = false;
+            }
+            outflow += w.ds_junction_flow[L];
+        }
+        if (!w.us_closed[L] && p.junc_fixed_head[at(us)] == 1) {
+            if (w.us_junction_flow[L] > 0.0) {
+                w.us_closed[L] = 1;
+                open = false;
+            }
+            outflow -= w.us_junction_flow[L];
+        }
+    }
+    return open;
+}
+
+// Step 11 at the step's end: the outlets hand on the water their superlink ends
+// gave them in the step, to the channels (999) or onto the junction's cell (888).
+void outlets(model_state &s, superlink_step_state &w, double dt) {
+    superlink_network &p = s.superlinks;
+    const double area = s.cell_size * s.cell_size;
+    for (int j = 1; j <= p.num_junctions; ++j) {
+        p.junc_outflow[at(j)] = 0.0;
+        const double v = w.outlet_volume[at(j)];
+        if (!(v > 0.0) || !outlet_with_place(s, j)) continue;
+        w.out_step += v;
+        p.slink_volume_out += v;
         if (p.junction_kind[at(j)] == 999) {
-            p.junc_outflow[at(j)] += q;
-            w.slink_channel_outlet_total += q * dt;
+            p.junc_outflow[at(j)] = v / dt;
+            w.slink_channel_outlet_total += v;
         } else {
-            s.depth[at(int_at(s.junction_cell, j))] += q * dt / area;
-            w.slink_cell_outlet_total += q * dt;
+            s.depth[at(int_at(s.junction_cell, j))] += v / area;
+            w.slink_cell_outlet_total += v;
         }
     }
     // The channel step takes the outflow of the channel outlets at their nodes.
@@ -706,13 +806,17 @@ bool allocate_superlink_step_state(superlink_step_state &w, const superlink_netw
     for (array_2d<double> *a :
          {&w.ldepth, &w.A, &w.top_width, &w.wet_per, &w.hyd_R, &w.l_veloc, &w.Q, &w.Ac, &w.a,
           &w.b, &w.c, &w.P, &w.T, &w.U, &w.V, &w.W, &w.O, &w.X, &w.Y, &w.Z, &w.n_veloc, &w.E,
-          &w.D, &w.Cl})
+          &w.D, &w.Cl, &w.step_Q, &w.storage_width, &w.resistance, &w.area_start, &w.area_now, &w.h_start, &w.Q_start})
         if (alloc_2d_double(*a, rows, cols, "superlink step state") != 0) return false;
     for (array_1d<double> *a :
          {&w.Q_us, &w.Q_ds, &w.A_us, &w.A_ds, &w.us_gam, &w.us_mu, &w.us_kap, &w.ds_gam,
           &w.ds_mu, &w.ds_kap, &w.us_alpha, &w.us_beta, &w.us_chi, &w.ds_alpha, &w.ds_beta,
-          &w.ds_chi, &w.Dstar, &w.us_junction_flow, &w.ds_junction_flow, &w.fixed_head, &w.rhs})
+          &w.ds_chi, &w.Dstar, &w.us_junction_flow, &w.ds_junction_flow, &w.fixed_head, &w.rhs,
+          &w.step_us_flow, &w.step_ds_flow, &w.Q_us_start, &w.Q_ds_start, &w.H_start, &w.outlet_volume, &w.junction_short,
+          &w.us_yn, &w.us_yc, &w.ds_yn, &w.ds_yc})
         if (alloc_1d_double(*a, m) != 0) return false;
+    for (array_1d<int> *a : {&w.us_closed, &w.ds_closed})
+        if (alloc_1d_int(*a, m) != 0) return false;
     const int J = p.num_junctions;
     lay_junction_pattern(w.system, J, p.slink_us_junc.data(), p.slink_ds_junc.data(),
                          p.num_superlinks);
@@ -721,11 +825,24 @@ bool allocate_superlink_step_state(superlink_step_state &w, const superlink_netw
     return true;
 }
 
-// The solved heads x[1..J] as the junction heads, held at their inverts; the
-// end of the step keeps the network's water to its ledger.
+// The solved heads x[1..J] as the junction heads.
 static void take_junction_heads(superlink_network &p, const double *x) {
-    for (int i = 1; i <= p.num_junctions; ++i)
-        p.junc_head[at(i)] = bounded_junction_head(x[i], p.junc_Zinv[at(i)]);
+    for (int i = 1; i <= p.num_junctions; ++i) p.junc_head[at(i)] = x[i];
+}
+
+// The junction heads held at their inverts, once the superlinks have taken the
+// solved heads; returns the water the bound adds (m3): the junction's area times
+// the raise, and the water a head left below its invert does not count as.
+static double bound_junction_heads(superlink_network &p) {
+    double added = 0.0;
+    for (int i = 1; i <= p.num_junctions; ++i) {
+        const double invert = p.junc_Zinv[at(i)], x = p.junc_head[at(i)];
+        const double H = bounded_junction_head(x, invert);
+        p.junc_head[at(i)] = H;
+        if (p.junc_fixed_head[at(i)] != 1)
+            added += p.junc_area[at(i)] * (std::max(H - invert, 0.0) - (x - invert));
+    }
+    return added;
 }
 
 // Solves the assembled junction system into the junction heads: sparse, or
@@ -752,8 +869,237 @@ static int solve_junction_system(superlink_network &p, superlink_step_state &w) 
     return 0;
 }
 
-double bounded_node_depth(double h, double D) {
-    if (h > 10.0 * D || h < -10.0 * D) h = 0.0;
+namespace {
+
+// The passes of one sub-step (the first with the top widths of the start, the
+// others with the secant widths of the last pass) and the halvings of a step.
+constexpr int max_passes = 5;
+constexpr int max_halvings = 6;
+// A sub-step keeps its continuity when the water its solution holds differs
+// from what it started with, took, gave and its bounds placed by no more than
+// this share of the water it moved (plus rounding).
+constexpr double continuity_share = 1e-3;
+
+// The state the sub-step starts from: heads below their inverts raised to them
+// (their water counts as none either way), kept for its passes; returns the
+// water the network holds then (m3).
+double start_substep(superlink_network &p, superlink_step_state &w) {
+    for (int j = 1; j <= p.num_junctions; ++j)
+        if (p.junc_fixed_head[at(j)] != 1) p.junc_head[at(j)] = std::max(p.junc_head[at(j)], p.junc_Zinv[at(j)]);
+    const double start = network_water(p, &w.area_start);
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const std::size_t L = at(l);
+        const int N = p.link_node_count[L];
+        for (int k = 1; k <= N + 1; ++k) {
+            w.h_start[at(k)][L] = p.slink_node_depth[at(k)][L];
+            w.Q_start[at(k)][L] = w.Q[at(k)][L];
+        }
+        w.Q_us_start[L] = w.Q_us[L];
+        w.Q_ds_start[L] = w.Q_ds[L];
+    }
+    for (int j = 1; j <= p.num_junctions; ++j) w.H_start[at(j)] = p.junc_head[at(j)];
+    return start;
+}
+
+// Back to the state the sub-step started from.
+void restore_substep(superlink_network &p, superlink_step_state &w) {
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const std::size_t L = at(l);
+        for (int k = 1; k <= p.link_node_count[L] + 1; ++k) {
+            p.slink_node_depth[at(k)][L] = w.h_start[at(k)][L];
+            w.Q[at(k)][L] = w.Q_start[at(k)][L];
+        }
+        w.Q_us[L] = w.Q_us_start[L];
+        w.Q_ds[L] = w.Q_ds_start[L];
+    }
+    for (int j = 1; j <= p.num_junctions; ++j) p.junc_head[at(j)] = w.H_start[at(j)];
+}
+
+// The secant storage widths between the start and the last pass: each pipe's
+// change of section water over the change of its mean depth (the top width
+// where the depth did not move), so that the continuity rows store the water
+// the sections hold at the new depths.
+void secant_widths(const superlink_network &p, superlink_step_state &w) {
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const std::size_t L = at(l);
+        for (int k = 1; k <= p.link_node_count[L]; ++k) {
+            const std::size_t K = at(k);
+            const double y0 = 0.5 * (w.h_start[K][L] + w.h_start[K + 1][L]);
+            const double y1 = 0.5 * (std::max(p.slink_node_depth[K][L], 0.0) + std::max(p.slink_node_depth[K + 1][L], 0.0));
+            const double dy = y1 - y0;
+            if (std::fabs(dy) > 1e-9 * std::max(p.diameter[K][L], 1e-3))
+                w.storage_width[K][L] = (w.area_now[K][L] - w.area_start[K][L]) / dy;
+        }
+    }
+}
+
+// The momentum rows of the next pass: friction and loss with the mean of the
+// start's and the last pass's flow magnitudes (with the start's alone the long
+// steps' flows swing from step to step).
+void mean_resistance(const superlink_network &p, superlink_step_state &w, double dt) {
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const std::size_t L = at(l);
+        for (int k = 1; k <= p.link_node_count[L]; ++k) {
+            const std::size_t K = at(k);
+            const double q = 0.5 * (std::fabs(w.Q_start[K][L]) + std::fabs(w.Q[K][L]));
+            w.b[K][L] = p.dx[K][L] / dt + w.resistance[K][L] * q - w.a[K][L] - w.c[K][L];
+        }
+    }
+}
+
+// The flows into the network from its cells and the aquifer in this step (m3/s,
+// spills negative), and their magnitudes.
+void step_inflow(const superlink_network &p, double &net, double &gross) {
+    net = gross = 0.0;
+    for (int j = 1; j <= p.num_junctions; ++j) {
+        net += p.junc_inflow[at(j)];
+        gross += std::fabs(p.junc_inflow[at(j)]);
+    }
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)] + 1; ++k) {
+            net += p.Q_node[at(k)][at(l)];
+            gross += std::fabs(p.Q_node[at(k)][at(l)]);
+        }
+}
+
+// What one attempt at a sub-step did (m3): the water the bounds added, the
+// continuity error of its solution, and whether that error is within its share.
+struct substep_result {
+    double added = 0.0, error = 0.0;
+    bool kept = false;
+};
+
+// A junction that is no fixed head gives no water it does not hold: what its
+// superlinks did not give it falls from its head, and where its head then lies
+// below its invert, the ends that draw water from it take that much less, each
+// in proportion to its draw, and their nodes hold to what they receive (a few
+// rounds, as a superlink's last node may then leave another junction short).
+// Returns the water the bounds added on the way (m3).
+double hold_junctions(superlink_network &p, superlink_step_state &w, double dt) {
+    double added = 0.0;
+    for (int round = 0; round < 4; ++round) {
+        bool again = false;
+        for (int j = 1; j <= p.num_junctions; ++j) {
+            double &short_of = w.junction_short[at(j)];
+            if (short_of > 0.0 && p.junc_fixed_head[at(j)] != 1 && p.junc_area[at(j)] > 0.0)
+                p.junc_head[at(j)] -= short_of / p.junc_area[at(j)];
+            short_of = 0.0;
+        }
+        for (int j = 1; j <= p.num_junctions; ++j) {
+            if (p.junc_fixed_head[at(j)] == 1) continue;
+            const double missing = p.junc_area[at(j)] * (p.junc_Zinv[at(j)] - p.junc_head[at(j)]);
+            if (!(missing > 0.0)) continue;
+            double draw = 0.0;
+            for (int l = 1; l <= p.num_superlinks; ++l) {
+                if (p.link_node_count[at(l)] < 1) continue;
+                if (p.slink_us_junc[at(l)] == j) draw += std::max(w.us_junction_flow[at(l)], 0.0);
+                if (p.slink_ds_junc[at(l)] == j) draw += std::max(-w.ds_junction_flow[at(l)], 0.0);
+            }
+            const double cut = std::min(missing, draw * dt);
+            if (!(cut > 0.0)) continue;
+            p.junc_head[at(j)] += cut / p.junc_area[at(j)];
+            for (int l = 1; l <= p.num_superlinks; ++l) {
+                const std::size_t L = at(l);
+                const int N = p.link_node_count[L];
+                if (N < 1) continue;
+                if (p.slink_us_junc[L] == j && w.us_junction_flow[L] > 0.0) {
+                    added += hold_nodes(p, w, l, dt, cut * w.us_junction_flow[L] / draw);
+                    again = true;
+                }
+                if (p.slink_ds_junc[L] == j && w.ds_junction_flow[L] < 0.0) {
+                    // Flowing back into the superlink's last node: that node receives less.
+                    const double v = cut * -w.ds_junction_flow[L] / draw;
+                    const std::size_t last = at(N + 1);
+                    w.ds_junction_flow[L] += v / dt;
+                    double &h = p.slink_node_depth[last][L];
+                    const double storage = w.E[last][L] * dt;
+                    if (storage > 0.0) h -= v / storage;
+                    if (h < 0.0) {
+                        added += storage * (0.0000001 - h);
+                        h = 0.0000001;
+                    }
+                }
+            }
+        }
+        if (!again) break;
+    }
+    return added + bound_junction_heads(p);
+}
+
+// One attempt at a sub-step of `sub` seconds from the kept start state, which
+// holds `start` m3: the momentum rows and end conditions once, then up to
+// max_passes solves of the continuity rows with storage widths updated to the
+// secants of the last pass and friction and loss taken at the mean of the old
+// and the last pass's flows (and again where an outlet end had to be closed):
+// at least two, and more while each pass at least halves the continuity error
+// (all of them for the shortest sub-step, the `last_chance`). False after a stop.
+bool attempt_substep(model_state &s, superlink_step_state &w, double sub, double start, double inflow,
+                     double gross_inflow, bool last_chance, substep_result &r) {
+    superlink_network &p = s.superlinks;
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        if (p.link_node_count[at(l)] < 1) continue;
+        condense_momentum(p, w, l, sub);
+        end_conditions(p, w, l);
+    }
+    close_dead_ends(s, w);
+    double last_error = 0.0;
+    for (int pass = 1, closures = 0; pass <= max_passes; ++pass) {
+        restore_substep(p, w);
+        for (int l = 1; l <= p.num_superlinks; ++l) {
+            const int N = p.link_node_count[at(l)];
+            if (N < 1) continue;
+            condense_continuity(p, w, l, sub);
+            close_ends(w, l, N);
+            flow_coefficients(w, l, N);
+        }
+        assemble_junction_system(p, w, sub);
+        r.added = 0.0;
+        w.wild_depths = 0;
+        if (solve_junction_system(p, w) != 0) {
+            // The junction system has no solution for the network as given.
+            std::fprintf(stderr, "  (pipe network of the files %s and %s, time step %d)\n",
+                         s.storm_sewer_name.c_str(), s.grid_pipe_name.c_str(), p.superlink_step_count + 1);
+            return false;
+        }
+        double moved = 0.0;
+        for (int l = 1; l <= p.num_superlinks; ++l) {
+            const int N = p.link_node_count[at(l)];
+            if (N < 1) continue;
+            r.added += back_substitute(p, w, l, sub);
+            for (int k = 1; k <= N + 1; ++k)
+                moved += w.E[at(k)][at(l)] * sub * std::fabs(p.slink_node_depth[at(k)][at(l)] - w.h_start[at(k)][at(l)]);
+        }
+        r.added += hold_junctions(p, w, sub);
+        for (int j = 1; j <= p.num_junctions; ++j)
+            if (p.junc_fixed_head[at(j)] != 1)
+                moved += p.junc_area[at(j)] * std::fabs(p.junc_head[at(j)] - w.H_start[at(j)]);
+        double outflow = 0.0;
+        if (!outlet_flows(s, w, outflow) && closures++ < 2 * p.num_superlinks) {
+            --pass;  // the same widths with the end closed
+            continue;
+        }
+        const double now = network_water(p, &w.area_now);
+        r.error = now - start - r.added - sub * (inflow - outflow);
+        moved += sub * (gross_inflow + std::fabs(outflow));
+        // A depth beyond its bounds is no solution of this sub-step: it is cut.
+        r.kept = pass > 1 &&
+                 std::fabs(r.error) + std::fabs(r.added) <= continuity_share * moved + 1e-10 * (now + start) + 1e-12 &&
+                 w.wild_depths == 0;
+        if (w.wild_depths > 0 && !last_chance) break;
+        // A pass that does not at least halve the error will not reach its share
+        // soon: the sub-step is cut.
+        if (r.kept || pass == max_passes || (pass > 2 && !last_chance && std::fabs(r.error) > 0.5 * last_error)) break;
+        last_error = std::fabs(r.error);
+        secant_widths(p, w);
+        mean_resistance(p, w, sub);
+    }
+    return true;
+}
+
+}  // namespace
+
+double bounded_node_depth(double h, double D, double below_ground) {
+    if (h > std::max(below_ground, 0.0) + 10.0 * D || h < -10.0 * D) h = 0.0;
     if (h <= 0.0) h = 0.0000001;
     return h;
 }
@@ -762,13 +1108,32 @@ double bounded_junction_head(double x, double invert) {
     return x - invert < -0.001 ? invert : x;
 }
 
-double inlet_capture_volume(int t, double d, double cell_size) {
-    return (static_cast<double>(t) / 9.0) * d * cell_size * cell_size;
+double inlet_capture_volume(int t, double d, double cell_size, double dt) {
+    const double share = static_cast<double>(t) / 9.0;
+    const double per_step = dt == inlet_capture_minute ? share : 1.0 - std::pow(1.0 - share, dt / inlet_capture_minute);
+    return per_step * d * cell_size * cell_size;
 }
 
 double pipe_network_water(const model_state &s) {
     const superlink_network &p = s.superlinks;
-    return p.superlink_step_count > 0 ? p.slink_volume_end : network_water(p, 1.0);
+    return p.superlink_step_count > 0 ? p.slink_volume_end : network_water(p);
+}
+
+// The sub-step of `sub` seconds that was kept: its flows join the step's means
+// and its outlets' water their volumes.
+static void keep_substep(const superlink_network &p, superlink_step_state &w, double sub, double dt) {
+    const double f = sub / dt;
+    for (int l = 1; l <= p.num_superlinks; ++l) {
+        const std::size_t L = at(l);
+        const int N = p.link_node_count[L];
+        if (N < 1) continue;
+        for (int k = 1; k <= N; ++k) w.step_Q[at(k)][L] += f * w.Q[at(k)][L];
+        w.step_us_flow[L] += f * w.us_junction_flow[L];
+        w.step_ds_flow[L] += f * w.ds_junction_flow[L];
+        const int us = p.slink_us_junc[L], ds = p.slink_ds_junc[L];
+        if (!w.ds_closed[L] && p.junc_fixed_head[at(ds)] == 1) w.outlet_volume[at(ds)] += sub * w.ds_junction_flow[L];
+        if (!w.us_closed[L] && p.junc_fixed_head[at(us)] == 1) w.outlet_volume[at(us)] -= sub * w.us_junction_flow[L];
+    }
 }
 
 int superlink_step(model_state &s, double dt) {
@@ -787,49 +1152,57 @@ int superlink_step(model_state &s, double dt) {
     spill_onto_cells(s, w, dt);
     tile_inflow(s, w, dt);
 
+    double added = 0.0;
+    double inflow = 0.0, gross_inflow = 0.0;
+    step_inflow(p, inflow, gross_inflow);
     for (int l = 1; l <= p.num_superlinks; ++l) {
-        if (p.link_node_count[at(l)] < 1) continue;
-        condense_pipes(p, w, l, dt);
-        if (!end_conditions(p, w, l)) return stop_step(-1);
-        flow_coefficients(w, l, p.link_node_count[at(l)]);
-        end_flows(p, w, l);
+        const std::size_t L = at(l);
+        w.step_us_flow[L] = w.step_ds_flow[L] = 0.0;
+        for (int k = 1; k <= p.link_node_count[L]; ++k) w.step_Q[at(k)][L] = 0.0;
     }
+    for (int j = 1; j <= p.num_junctions; ++j) w.outlet_volume[at(j)] = 0.0;
 
-    assemble_junction_system(p, w, dt);
-    if (solve_junction_system(p, w) != 0) {
-        // The junction system has no solution for the network as given.
-        std::fprintf(stderr, "  (pipe network of the files %s and %s, time step %d)\n",
-                     s.storm_sewer_name.c_str(), s.grid_pipe_name.c_str(), p.superlink_step_count + 1);
-        return stop_step(-1);
+    // Sub-steps: the whole step, halved while a solution does not keep its
+    // continuity (at most max_halvings times), and doubled again after one that does.
+    double done = 0.0, sub = dt, shortest = dt, error = 0.0;
+    const double shortest_allowed = std::ldexp(dt, -max_halvings) * (1.0 + 1e-9);
+    while (done < dt * (1.0 - 1e-12)) {
+        sub = std::min(sub, dt - done);
+        const double start = start_substep(p, w);
+        if (!substep_end_depths(p, w)) return stop_step(-1);
+        substep_result r;
+        for (;;) {
+            if (!attempt_substep(s, w, sub, start, inflow, gross_inflow, sub <= shortest_allowed, r))
+                return stop_step(-1);
+            if (r.kept || sub <= shortest_allowed) break;
+            restore_substep(p, w);
+            sub *= 0.5;
+            if (!s.quiet_card)
+                std::printf(" *Changing pipe network time step to %4.2lf seconds...\n", sub);
+        }
+        keep_substep(p, w, sub, dt);
+        added += r.added;
+        error += r.error;
+        done += sub;
+        shortest = std::min(shortest, sub);
+        if (r.kept) sub *= 2.0;
     }
-
-    for (int l = 1; l <= p.num_superlinks; ++l)
-        if (p.link_node_count[at(l)] >= 1) back_substitute(p, w, l);
-
-    // The network's ledger: it held `held` at the step's start, took and kept
-    // this step's inflows less its spills and hands on at most that. What
-    // stays is what its nodes and junctions hold: their depths are scaled to
-    // it (the floors and bounds of the depths and the solution's own storage
-    // terms would otherwise keep other water than the network was given).
-    // Water the scaling cannot place is booked as added by the bounds.
-    const double available = w.held + w.slink_taken + w.tile_step - w.spilled_step;
-    const double onto_cells = w.slink_cell_outlet_total;
-    outlets(s, w, dt, available);
-    const double target = std::max(available - w.out_step, 0.0);
-    // What the scheme's own solution holds, and what the scaling to the ledger
-    // takes from it or adds to it: that is the water the solution made or lost
-    // in the step (its continuity error), shown apart at the end of the run.
-    const double solved = network_water(p, 1.0);
-    const double kept = hold_water(p, target);
-    if (solved > kept) w.scaled_away += solved - kept;
-    else w.scaled_in += kept - solved;
+    ++w.steps;
+    if (shortest < dt * (1.0 - 1e-9)) ++w.cut_steps;
+    if (w.shortest_step == 0.0 || shortest < w.shortest_step) w.shortest_step = shortest;
     w.longest_step = std::max(w.longest_step, dt);
+
+    const double onto_cells = w.slink_cell_outlet_total;
+    outlets(s, w, dt);
+    const double kept = network_water(p);
+    w.scheme_made += error;
+    w.bounds_added += added;
     water_ledger &ledger = s.water;
     ledger.move(ledger_node::surface, ledger_node::pipes, w.slink_taken);
     ledger.move(ledger_node::pipes, ledger_node::surface, w.spilled_step);
     ledger.move(ledger_node::aquifer, ledger_node::pipes, w.tile_step);
     ledger.move(ledger_node::pipes, ledger_node::surface, w.slink_cell_outlet_total - onto_cells);
-    ledger.move(ledger_node::pipe_depth_bounds, ledger_node::pipes, kept - available + w.out_step);
+    ledger.move(ledger_node::pipe_depth_bounds, ledger_node::pipes, added);
     w.held = kept;
     p.slink_volume_end = kept;
     p.slink_volume_in = w.slink_tile_total + w.slink_captured_total;

@@ -51,6 +51,34 @@ struct superlink_step_state {
     // gives the downstream junction. They differ from Q_us and Q_ds by the water
     // the two end nodes store in the step.
     array_1d<double> us_junction_flow, ds_junction_flow;
+    // The same flows and the pipe flows as means over the whole step (m3/s),
+    // when the step ran in shorter sub-steps: the water each carried.
+    array_2d<double> step_Q;
+    array_1d<double> step_us_flow, step_ds_flow;
+    // Per pipe: the storage width of the continuity rows (m), the top width at
+    // the first pass of a sub-step and then the secant of the section's water
+    // between the old and the new mean depth; the section's water (m2) at the
+    // sub-step's start and at the last pass.
+    array_2d<double> storage_width, area_start, area_now;
+    // Per pipe: the friction and loss terms of its momentum row per unit of flow.
+    array_2d<double> resistance;
+    // The state a sub-step starts from, restored for each of its passes and
+    // when it is cut: node depths and pipe flows, end flows and junction heads.
+    array_2d<double> h_start, Q_start;
+    array_1d<double> Q_us_start, Q_ds_start, H_start;
+    // Per superlink: ends that give no water to their junction and take none
+    // (a fixed head that is no outlet, an outlet that would draw water back).
+    array_1d<int> us_closed, ds_closed;
+    // Per superlink: the normal and critical depths of its end flows (m), each
+    // iteration started from the last sub-step's.
+    array_1d<double> us_yn, us_yc, ds_yn, ds_yc;
+    // Node depths of the last pass that lay beyond their bounds.
+    int wild_depths = 0;
+    // Per junction: the water its outlet handed on in the step (m3).
+    array_1d<double> outlet_volume;
+    // Per junction: the water its superlinks' end nodes did not hold and so did
+    // not give it in this pass (m3).
+    array_1d<double> junction_short;
     // Per super-junction: the fixed head and the right-hand side of its row; the
     // sparse junction system, and the dense solver that takes a step whose
     // sparse factorisation meets a small pivot (storage made on first need).
@@ -69,9 +97,15 @@ struct superlink_step_state {
     // The ledger (m3): the water the network was given less what it gave, which
     // its nodes and junctions hold at the end of every step.
     double held = 0.0;
-    // Run totals (m3) of the water the scaling of the depths to the ledger took
-    // from the scheme's solution and added to it, and the longest pipe step (s).
-    double scaled_away = 0.0, scaled_in = 0.0, longest_step = 0.0;
+    // Run totals: the water the scheme's own solution made (negative: lost), the
+    // continuity error no flow carries (m3); the water the depth floor and the
+    // depth and head bounds added (m3, also posted to the ledger); the longest
+    // pipe step (s); the steps run in shorter sub-steps, all steps, and the
+    // shortest sub-step taken (s).
+    double scheme_made = 0.0, bounds_added = 0.0, longest_step = 0.0;
+    mutable bool guard_warned = false;  // the end-of-run warning about the bounds is given
+    long long cut_steps = 0, steps = 0;
+    double shortest_step = 0.0;
     // This step (m3): the spills the surcharged heads ask for, the spills,
     // tile inflow and outflow that took place.
     double slink_spilled = 0.0, spilled_step = 0.0, tile_step = 0.0, out_step = 0.0;
@@ -91,21 +125,27 @@ struct superlink_step_state {
 // an allocation message.
 bool allocate_superlink_step_state(superlink_step_state &w, const superlink_network &p);
 
-// A back-substituted depth of a node of a pipe of diameter D: beyond 10 D either
-// way it is dropped to 0, and a depth that is not positive becomes 1e-7.
-double bounded_node_depth(double h, double D);
+// A back-substituted depth of a node of a pipe of diameter D whose invert lies
+// `below_ground` m under its ground: beyond 10 D below its invert or above its
+// ground it is dropped to 0 (a surcharged node's head up to its ground is its
+// water), and a depth that is not positive becomes 1e-7.
+double bounded_node_depth(double h, double D, double below_ground = 0.0);
 
 // A new junction head: more than 1 mm below the invert it is raised to the invert.
 double bounded_junction_head(double x, double invert);
 
-// Surface water an inlet of type t (1..9) takes from a cell of depth d (m):
-// t / 9 of the cell's water (m3).
-double inlet_capture_volume(int t, double d, double cell_size);
+// Surface water an inlet of type t (1..9) takes from a cell of depth d (m) in a
+// pipe step of dt seconds (m3): t / 9 of the cell's water per minute, as a rate
+// (a step of one minute takes t / 9 of it, two steps of 30 s take the same), so
+// that the water the inlets take does not depend on the pipe step.
+inline constexpr double inlet_capture_minute = 60.0;
+double inlet_capture_volume(int t, double d, double cell_size, double dt);
 
 // Water of pipe k of superlink l at the mean depth y (m3): a full pipe with the
 // narrow slot above its crown, as the network counts it.
 double superlink_pipe_water(const superlink_network &p, int k, int l, double y);
 
-// The water the network holds now (m3): its own ledger's after a step, its
-// nodes' and junctions' before the first.
+// The water the network holds now (m3): its pipes at their mean depths, the
+// plan areas of its nodes and of its junctions that are no fixed heads (after
+// a step, as that step left it).
 double pipe_network_water(const model_state &state);

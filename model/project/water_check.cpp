@@ -86,9 +86,11 @@ double store_volume(const model_state &s, ledger_node store) {
                    (s.inf_redist ? cell_sum(s, s.step_infiltration_depth) * area : 0.0);
         case n::aquifer: return s.groundwater_on ? s.gw_stored_volume : 0.0;
         case n::pipes:
-            // With what the channel outlets have offered and the channel step not yet taken.
+            // With what the channel outlets have offered and the channel step not
+            // yet taken, less the water the scheme's own solution made: that is
+            // the one change no flow carries, printed as the pipes' continuity error.
             return s.storm_sewer_on ? pipe_network_water(s) + s.superlink_work.slink_channel_outlet_total -
-                                          s.chan.pipe_outlet_volume
+                                          s.chan.pipe_outlet_volume - s.superlink_work.scheme_made
                                     : 0.0;
         case n::sacramento:
             // The stores, and the infiltration they have not yet taken in.

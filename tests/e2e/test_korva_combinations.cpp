@@ -296,8 +296,8 @@ const std::map<std::string, int> &global_roles() {
         {"Tile drains, aquifer to pipes", 0},
         {"Flows from lakes", 0},
         {"Taken by pipe inlets", 0},
-        {"Pipe water the scheme made, scaled away", 0},
-        {"Pipe water the scheme lost, scaled back", 0},
+        // The pipes' continuity error: it shows in the overall error.
+        {"Pipe water the scheme made (lost if negative)", 0},
         {"Spilled from pipes onto the land", 0},
         {"Pipe outflow into channels", 0},
         // The soil-moisture accounting stores hold the infiltrated water; their

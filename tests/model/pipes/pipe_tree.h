@@ -104,7 +104,6 @@ inline int step(model_state &s, double dt) {
     for (int l = 1; l <= p.num_superlinks; ++l)
         for (int k = 1; k <= p.link_node_count[l] + 1; ++k) {
             p.Q_node[k][l] = 0.0;
-            p.slink_node_depth[k][l] = std::max(p.slink_node_depth[k][l], 0.0001);
         }
     const int result = superlink_step(s, dt);
     ++p.superlink_step_count;

@@ -126,8 +126,8 @@ TEST(JunctionSparse, HundredStepsOfAFillingTreeGiveTheDenseHeads) {
         std::filesystem::current_path(old);
     }
     for (int j = 0; j < 40; ++j) EXPECT_NEAR(heads[0][j], heads[1][j], 1e-9 * std::fabs(heads[1][j])) << j + 1;
-    // Water stands in the tree: junction 2 holds 0.35 m above its invert.
-    EXPECT_GT(heads[0][1], 101.35);
+    // Water stands in the tree: junction 2 holds more than 0.2 m above its invert.
+    EXPECT_GT(heads[0][1], 101.2);
 }
 
 }  // namespace

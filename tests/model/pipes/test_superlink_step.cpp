@@ -117,7 +117,6 @@ protected:
         for (int l = 1; l <= p.num_superlinks; ++l)
             for (int k = 1; k <= p.link_node_count[l] + 1; ++k) {
                 p.Q_node[k][l] = 0.0;
-                p.slink_node_depth[k][l] = std::max(p.slink_node_depth[k][l], 0.0001);
             }
         int result = 1000;
         out = testsupport::printed([&] { result = superlink_step(s, dt); });
@@ -186,6 +185,9 @@ TEST(SuperlinkBounds, BackSubstitutedDepthsAndNewHeads) {
         {0.12, 0.3, 0.12},
     };
     for (const depth_case &d : depths) EXPECT_EQ(bounded_node_depth(d.h, d.D), d.expected) << d.h;
+    // A surcharged node 2 m under its ground keeps a head up to 10 D above the ground.
+    EXPECT_EQ(bounded_node_depth(4.0, 0.3, 2.0), 4.0);
+    EXPECT_EQ(bounded_node_depth(5.1, 0.3, 2.0), 1e-7);
     struct head_case {
         double x, invert, expected;
     } heads[] = {
@@ -198,18 +200,26 @@ TEST(SuperlinkBounds, BackSubstitutedDepthsAndNewHeads) {
 }
 
 TEST_F(SuperlinkStep, FullPipeTakesItsOwnFullSectionWithASlot) {
-    // Circular 0.6 m and a 0.6 m by 2 m rectangle, both running full.
-    const std::string rect = replaced(two_pipes, "PIPE 2 1 0.6 0.0", "PIPE 2 3 0.6 2.0");
+    // Circular 0.6 m and a 0.6 m by 2 m rectangle, both running full between two
+    // closed junctions whose heads stand 1 m over the inverts.
+    const std::string rect =
+        replaced(replaced(two_pipes, "PIPE 2 1 0.6 0.0", "PIPE 2 3 0.6 2.0"), "1.0 999", "1.0 0");
     load(rect);
     ASSERT_EQ(step(60.0), 0);
     superlink_network &p = s.superlinks;
-    for (int k = 1; k <= 3; ++k) p.slink_node_depth[k][1] = 0.6;
-    ASSERT_EQ(step(60.0), 0);
+    auto fill = [&] {
+        for (int k = 1; k <= 3; ++k) p.slink_node_depth[k][1] = 1.0;
+        p.junc_head[1] = 101.0;
+        p.junc_head[2] = 100.8;
+        s.superlink_work.Q[1][1] = s.superlink_work.Q[2][1] = 0.0;
+    };
+    fill();
+    ASSERT_EQ(step(1.0), 0);
     // The depths of the previous step set the sections of this one.
-    for (int k = 1; k <= 3; ++k) p.slink_node_depth[k][1] = 0.6;
-    s.superlink_work.Q[1][1] = s.superlink_work.Q[2][1] = 0.0;
-    ASSERT_EQ(step(60.0), 0);
+    fill();
+    ASSERT_EQ(step(1.0), 0);
     const superlink_step_state &w = s.superlink_work;
+    EXPECT_EQ(w.cut_steps, 0);
     EXPECT_NEAR(w.top_width[1][1], 0.006, 1e-15);
     EXPECT_NEAR(w.A[1][1], 3.1415926 * 0.36 * 0.25, 1e-12);
     EXPECT_NEAR(w.wet_per[1][1], 3.1415926 * 0.6, 1e-12);
@@ -331,13 +341,13 @@ TEST_F(SuperlinkStep, OutletIntoTheChannelsKeepsItsInvertAndHandsOnItsFlow) {
     double out_volume = 0.0;
     for (int n = 0; n < 2400; ++n) {
         // 100 minutes of a steady 0.01 m3/s into the inlet, then none.
-        s.depth[c] = n < 600 ? 0.01 * dt / (100.0 * 5.0 / 9.0) : 0.0;
+        s.depth[c] = n < 600 ? 0.01 * dt / inlet_capture_volume(5, 1.0, 10.0, dt) : 0.0;
         s.flow_to_superlink[0][1] = s.depth[c] > 0.0 ? 1.0 : 0.0;
         const double h0 = p.junc_head[1];
         ASSERT_EQ(step(dt), 0) << out;
         const superlink_step_state &w = s.superlink_work;
         EXPECT_EQ(p.junc_head[2], 99.8);
-        EXPECT_EQ(p.junc_outflow[2], std::max(w.ds_junction_flow[1], 0.0));
+        EXPECT_NEAR(p.junc_outflow[2], std::max(w.step_ds_flow[1], 0.0), 1e-15);
         EXPECT_EQ(s.chan.outlet_flow[2], p.junc_outflow[2]);
         EXPECT_EQ(w.Q[1][1], w.Q_us[1]);
         EXPECT_EQ(w.Q[2][1], w.Q_ds[1]);
@@ -345,15 +355,19 @@ TEST_F(SuperlinkStep, OutletIntoTheChannelsKeepsItsInvertAndHandsOnItsFlow) {
         if (n > 0 && p.junc_head[1] > p.junc_Zinv[1]) {
             EXPECT_NEAR(p.junc_head[1] - h0, (p.junc_inflow[1] - w.us_junction_flow[1]) * dt, 0.01) << n;
         }
-        EXPECT_NEAR(p.slink_volume_end, p.slink_volume_start + p.slink_volume_in - p.slink_volume_out, 1e-9) << n;
+        // The network's water: its start, what it took and its bounds placed, less
+        // what it handed on, and what its scheme made (no more than 0.1 % of the step's water).
+        const double bounds = s.water.net(ledger_node::pipe_depth_bounds, ledger_node::pipes);
+        EXPECT_NEAR(p.slink_volume_end, p.slink_volume_start + p.slink_volume_in + bounds - p.slink_volume_out + w.scheme_made, 1e-9) << n;
         out_volume += p.junc_outflow[2] * dt;
     }
     EXPECT_NEAR(p.slink_volume_out, out_volume, 1e-12);
     EXPECT_NEAR(p.slink_volume_in, 0.01 * dt * 600, 1e-9);
-    // Drained, the depth floor of 0.1 mm adds no water: the network keeps its ledger.
+    // Drained, the depth floor of 0.1 mm adds no water: the sections take it, not
+    // the depths; what the bounds add is booked.
     const double in = p.slink_volume_in;
-    EXPECT_NEAR(s.water.net(ledger_node::pipe_depth_bounds, ledger_node::pipes), 0.0, 1e-9 * in);
-    EXPECT_NEAR(p.slink_volume_start + in, p.slink_volume_out + p.slink_volume_end, 1e-9 * in) << out;
+    EXPECT_LE(s.water.net(ledger_node::pipe_depth_bounds, ledger_node::pipes), 1e-6 * in);
+    EXPECT_LE(std::fabs(s.superlink_work.scheme_made), 1e-3 * in);
     EXPECT_LT(p.slink_volume_end, 0.001 * in);
 }
 
@@ -534,7 +548,8 @@ TEST_F(SuperlinkStep, CouplingPieceFeedsInletsSchedulesAndBooksTileVolumes) {
     out = testsupport::printed([&] { step_superlink_coupling(s); });
     ASSERT_EQ(error_record.fatal, 0) << out;
     EXPECT_NEAR(s.flow_to_superlink[0][1], 0.5, 1e-15);
-    EXPECT_NEAR(s.depth[cell(1, 1)], 4.0 / 9.0 * 0.01, 1e-15);
+    // A step of a minute (and 1 ms) takes 5/9 of the cell's water.
+    EXPECT_NEAR(s.depth[cell(1, 1)], 4.0 / 9.0 * 0.01, 1e-7);
     EXPECT_EQ(p.superlink_step_count, 1);
     EXPECT_EQ(s.pipe_clock.last, s.now_days);
     EXPECT_EQ(s.pipe_clock.next, s.now_days + 60.0 / 86400.0);
@@ -609,16 +624,18 @@ TEST_P(FillingLine, KeepsItsWaterForEveryPipeCount) {
         s.flow_to_superlink[0][1] = 1.0;
         ASSERT_EQ(step(30.0), 0) << n << out;
         to_channel += s.chan.outlet_flow[2] * 30.0;
-        // In: the inlet; the depth bounds add nothing.
+        // In: the inlet and the depth bounds; the rest is the scheme's own error.
         in = p.slink_volume_in + s.water.net(ledger_node::pipe_depth_bounds, ledger_node::pipes);
-        const double e = p.slink_volume_start + in - p.slink_volume_out - p.slink_volume_end;
-        EXPECT_LE(std::fabs(e - error), 1e-9 * in) << n;  // per step
+        const double e = p.slink_volume_end - (p.slink_volume_start + in - p.slink_volume_out);
+        EXPECT_NEAR(e, s.superlink_work.scheme_made, 1e-9 * in) << n;
+        // Per step within 0.1 % of the water it moved: taken, handed on and stored.
+        EXPECT_LE(std::fabs(e - error), 1e-3 * 3.0 * 0.3 * 30.0) << n;
         error = e;
     }
     EXPECT_NEAR(p.slink_volume_in, 0.3 * 30.0 * 550.5, 1e-9 * in);
-    EXPECT_NEAR(error, 0.0, 1e-6 * in);
+    EXPECT_LE(std::fabs(error), 1e-3 * in);
     EXPECT_NEAR(to_channel, p.slink_volume_out, 1e-9 * in);
-    EXPECT_NEAR(s.water.net(ledger_node::pipe_depth_bounds, ledger_node::pipes), 0.0, 1e-9 * in);
+    EXPECT_LE(s.water.net(ledger_node::pipe_depth_bounds, ledger_node::pipes), 1e-4 * in);
 }
 
 INSTANTIATE_TEST_SUITE_P(PipeCounts, FillingLine, ::testing::Values(1, 2, 5, 50));
