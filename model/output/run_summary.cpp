@@ -46,6 +46,15 @@ void write_overland_step_line(const model_state &s, std::FILE *f) {
                  r.cut_steps, r.steps, r.shortest, r.held_faces);
 }
 
+// What the Richards columns' sub-step control did: the sub-steps it ran shorter
+// than it tried them, of all it took, and the shortest of those.
+void write_richards_step_line(const model_state &s, std::FILE *f) {
+    const richards_substep_record &r = s.richards_substeps;
+    if (r.substeps == 0) return;
+    std::fprintf(f, "Richards sub-steps cut: %lld of %lld, shortest cut sub-step %.4lf s\n", r.cut_substeps,
+                 r.substeps, r.shortest_cut);
+}
+
 // The channel step control takes no water-surface slope below its floor; a
 // face flatter than that may ripple (see ex_flow_route.cpp), so the sub-steps
 // whose length the floor set are told.
@@ -409,6 +418,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
                      error_as_printed(balance.overall_error, 6));
     write_overland_step_line(s, f);
     write_channel_step_line(s, f);
+    write_richards_step_line(s, f);
     if (s.sacramento_on) {
         std::fprintf(f, "*overall mass balance error will not be zero when using the Sacramento\n");
         std::fprintf(f, " model unless its subsurface stores are counted: the overall error\n");
