@@ -353,6 +353,12 @@ void write_global_balance(model_state &s, std::FILE *f) {
     } else if (s.inf_redist) {
         volume_line(f, "Total recharge:", run.recharge());
     }
+    if (s.inf_richards && soils) {
+        // What left the columns through their bottoms out of the model, and what
+        // their moisture limits added (negative: removed): both are in the balance.
+        if (!gw) volume_line(f, "Drained through the column bottoms:", run.recharge());
+        volume_line(f, "Water added by the moisture limits:", run.column_limits());
+    }
     if (channels) volume_line(f, "Lateral inflow into channels:", run.lateral_inflow());
     volume_line(f, "Total discharge:", run.discharge());
     if (gw && channels) {
