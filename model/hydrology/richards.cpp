@@ -176,13 +176,17 @@ void interface_fluxes(const column &c, const double *kk, const double *h, double
 // The local error of the accepted sub-step: the implicit step is first order in
 // time, its error about half the step times the change of each node's moisture
 // rate from the start state to the end state (the sources are the same at both
-// ends and drop out). The largest over the nodes; the work rows a, b, qa and qb
-// are overwritten.
+// ends and drop out). The largest over the nodes. `start`: the interface
+// conductivities of the start state, or null to form them in a; the work rows b, qa
+// and qb are overwritten.
 double local_error(const model_state &s, const column &c, int state, const settings &k,
-                   double step, double *a, double *b, double *qa, double *qb) {
-    interface_conductivities(c, s.richards_kr_start.data(), state, k, a);
+                   double step, const double *start, double *a, double *b, double *qa, double *qb) {
+    if (start == nullptr) {
+        interface_conductivities(c, s.richards_kr_start.data(), state, k, a);
+        start = a;
+    }
     interface_conductivities(c, c.kr, state, k, b);
-    interface_fluxes(c, a, c.h_start, c.h[0], qa);
+    interface_fluxes(c, start, c.h_start, c.h[0], qa);
     interface_fluxes(c, b, c.h, c.h[0], qb);
     double largest = 0.0;
     for (int j = 1; j <= c.n - 1; ++j) {
@@ -250,7 +254,8 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
     const double withdrawn = dry ? root_zone_withdrawal(s, i, c, et, step) : 0.0;
     const int cap = state == 1 ? k.iter_max : std::min(k.iter_max, ponded_iteration_cap);
 
-    for (int iteration = 1;; ++iteration) {
+    int iteration = 1;
+    for (;; ++iteration) {
         for (int j = 0; j <= n; ++j) iterate[j] = c.h[j];
         interface_conductivities(c, c.kr, state, k, kk);
         // A column saturated throughout with a closed top and a free bottom has no
@@ -402,7 +407,8 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
         if (change * 100.0 <= converged_percent || iteration >= cap) break;
     }
     out.taken = state == 1 ? std::min(s_cm, supply.rate * step) : c.flux[1] * step;
-    out.error = local_error(s, c, state, k, step, sub, diag, iterate, sup);
+    // One solve used the start state's conductivities, which kk still holds.
+    out.error = local_error(s, c, state, k, step, iteration == 1 ? kk : nullptr, sub, diag, iterate, sup);
     out.evaporated = withdrawn;
     out.bottom = c.flux[n] * step;
     return attempt_result::accepted;
