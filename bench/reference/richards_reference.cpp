@@ -172,7 +172,7 @@ constexpr double residual_margin = 1e-6;  // of theta_s - theta_r
 constexpr double smallest_dtheta = 0.0001;
 constexpr double pivot_fraction = 1e-13;
 constexpr double overshoot_fraction = 0.1;
-constexpr double error_share = 0.003;
+constexpr double error_share = 0.02;
 constexpr double smallest_cut = 0.2, error_safety = 0.9;
 constexpr double shortest_cut_step = 1e-5;  // h
 
@@ -274,10 +274,12 @@ void interface_conductivities(const column &c, const double *kr, int state, cons
     }
 }
 
-// Half the step times the largest change of a node's moisture rate from the start
-// state (kr_start, h_start) to the end state.
-double local_error(const column &c, const double *kr_start, int state, const settings &k,
-                   double step, double *a, double *b) {
+// The larger at each node of half the step times the change of its moisture rate
+// from the start state (kr_start, h_start) to the end state, and the step times the
+// change of its rate at the end heads from the solve's conductivities `solved` to
+// the end state's; the largest over the nodes.
+double local_error(const column &c, const double *kr_start, const double *solved, int state,
+                   const settings &k, double step, double *a, double *b) {
     interface_conductivities(c, kr_start, state, k, a);
     interface_conductivities(c, c.kr, state, k, b);
     const auto flux = [&](const double *kk, const double *h, int j) {
@@ -288,9 +290,10 @@ double local_error(const column &c, const double *kr_start, int state, const set
     for (int j = 1; j <= c.n - 1; ++j) {
         const double start = flux(a, c.h_start, j) - flux(a, c.h_start, j + 1);
         const double end = flux(b, c.h, j) - flux(b, c.h, j + 1);
-        largest = std::max(largest, std::fabs((end - start) / c.dz[j]));
+        const double held = flux(solved, c.h, j) - flux(solved, c.h, j + 1);
+        largest = std::max(largest, std::max(0.5 * std::fabs(end - start), std::fabs(end - held)) / c.dz[j]);
     }
-    return 0.5 * step * largest;
+    return step * largest;
 }
 
 // Evapotranspiration of one sub-step from the root-zone nodes (nodes down to
@@ -468,7 +471,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
         if (change * 100.0 <= converged_percent || iteration >= cap) break;
     }
     out.taken = state == 1 ? std::min(s_cm, supply.rate * step) : c.flux[1] * step;
-    out.error = local_error(c, s.richards_kr_start.data(), state, k, step, sub, diag);
+    out.error = local_error(c, s.richards_kr_start.data(), kk, state, k, step, sub, diag);
     out.evaporated = withdrawn;
     out.bottom = c.flux[n] * step;
     return attempt_result::accepted;

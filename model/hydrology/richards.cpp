@@ -37,10 +37,10 @@ constexpr double residual_margin = 1e-6;  // of theta_s - theta_r
 constexpr double smallest_dtheta = 0.0001;
 constexpr double pivot_fraction = 1e-13;
 constexpr double overshoot_fraction = 0.1;
-// The sub-step's local error (half the step times the change of the nodes' moisture
-// rates over it) may be this share of its largest moisture change; a longer error
-// cuts the sub-step, by at most these factors per try, down to the shortest cut.
-constexpr double error_share = 0.003;
+// The sub-step's local error (see local_error) may be this share of its largest
+// moisture change; a longer error cuts the sub-step, by at most these factors per
+// try, down to the shortest cut.
+constexpr double error_share = 0.02;
 constexpr double smallest_cut = 0.2, error_safety = 0.9;
 constexpr double shortest_cut_step = 1e-5;  // h
 
@@ -173,14 +173,17 @@ void interface_fluxes(const column &c, const double *kk, const double *h, double
     }
 }
 
-// The local error of the accepted sub-step: the implicit step is first order in
-// time, its error about half the step times the change of each node's moisture
-// rate from the start state to the end state (the sources are the same at both
-// ends and drop out). The largest over the nodes. `start`: the interface
-// conductivities of the start state, or null to form them in a; the work rows b, qa
-// and qb are overwritten.
+// The local error of the accepted sub-step, at each node the larger of two parts:
+// the implicit step's own, first order in time (half the step times the change of
+// the node's moisture rate from the start state to the end state), and what the
+// solve misplaced by holding its conductivities `solved` where those of the end
+// state hold (the step times the change of the rate at the end heads; with one
+// iteration these are the start state's). The sources are the same in all three
+// rates and drop out. The largest over the nodes. `start`: the start state's
+// interface conductivities, or null to form them in a; b, qa, qb and qc are work rows.
 double local_error(const model_state &s, const column &c, int state, const settings &k,
-                   double step, const double *start, double *a, double *b, double *qa, double *qb) {
+                   double step, const double *solved, const double *start, double *a, double *b,
+                   double *qa, double *qb, double *qc) {
     if (start == nullptr) {
         interface_conductivities(c, s.richards_kr_start.data(), state, k, a);
         start = a;
@@ -188,12 +191,15 @@ double local_error(const model_state &s, const column &c, int state, const setti
     interface_conductivities(c, c.kr, state, k, b);
     interface_fluxes(c, start, c.h_start, c.h[0], qa);
     interface_fluxes(c, b, c.h, c.h[0], qb);
+    interface_fluxes(c, solved, c.h, c.h[0], qc);
     double largest = 0.0;
     for (int j = 1; j <= c.n - 1; ++j) {
-        const double change = ((qb[j] - qb[j + 1]) - (qa[j] - qa[j + 1])) * c.inv_dz[j];
-        largest = std::max(largest, std::fabs(change));
+        const double end = qb[j] - qb[j + 1];
+        const double own = 0.5 * std::fabs(end - (qa[j] - qa[j + 1]));
+        const double held = std::fabs(end - (qc[j] - qc[j + 1]));
+        largest = std::max(largest, std::max(own, held) * c.inv_dz[j]);
     }
-    return 0.5 * step * largest;
+    return step * largest;
 }
 
 // Evapotranspiration of one sub-step from the root-zone nodes (nodes down to
@@ -407,8 +413,9 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
         if (change * 100.0 <= converged_percent || iteration >= cap) break;
     }
     out.taken = state == 1 ? std::min(s_cm, supply.rate * step) : c.flux[1] * step;
-    // One solve used the start state's conductivities, which kk still holds.
-    out.error = local_error(s, c, state, k, step, iteration == 1 ? kk : nullptr, sub, diag, iterate, sup);
+    // kk holds the conductivities of the last solve: after one, the start state's.
+    out.error = local_error(s, c, state, k, step, kk, iteration == 1 ? kk : nullptr, sub, diag,
+                            iterate, sup, rhs);
     out.evaporated = withdrawn;
     out.bottom = c.flux[n] * step;
     return attempt_result::accepted;
