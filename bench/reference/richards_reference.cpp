@@ -1,7 +1,9 @@
 // The Richards step and the Brooks and Corey functions as they were before the
 // node powers were shared (one power per node for the conductivity, capacity and
-// moisture) and the tridiagonal solve's divisions hoisted: the benchmark and the
-// equality test compare the current step with it.
+// moisture) and the tridiagonal solve's divisions hoisted, with the sub-step control
+// of today's step (the surface supply of the flux state, the saturated-top ponding
+// and the local-error cut): the benchmark and the equality test compare the current
+// step with it.
 #include "bench/reference/richards_reference.h"
 
 #include <algorithm>
@@ -170,6 +172,9 @@ constexpr double residual_margin = 1e-6;  // of theta_s - theta_r
 constexpr double smallest_dtheta = 0.0001;
 constexpr double pivot_fraction = 1e-13;
 constexpr double overshoot_fraction = 0.1;
+constexpr double error_share = 0.02;
+constexpr double smallest_cut = 0.2, error_safety = 0.9;
+constexpr double shortest_cut_step = 1e-5;  // h
 
 
 struct settings {
@@ -242,24 +247,53 @@ enum class attempt_result { accepted, failed, pond_empties, too_long };
 struct substep_outcome {
     double taken = 0.0, evaporated = 0.0, bottom = 0.0, clip = 0.0;  // cm; evaporated from the soil
     double largest_dtheta = smallest_dtheta;
+    double error = 0.0;
+};
+
+struct surface_supply {
+    double rate = 0.0;
+    bool may_pond = true;
 };
 
 // Interface conductivities K(1..n) of the column (cm/h).
-void interface_conductivities(const column &c, int state, const settings &k, double *kk) {
+void interface_conductivities(const column &c, const double *kr, int state, const settings &k,
+                              double *kk) {
     const auto mean = [&](double above, double below) {
         if (k.geometric) return std::sqrt(above * below);
         return k.weight * above + (1.0 - k.weight) * below;
     };
-    for (int j = 2; j <= c.n; ++j) kk[j] = mean(c.kr[j - 1], c.kr[j]) * c.ks[j];
+    for (int j = 2; j <= c.n; ++j) kk[j] = mean(kr[j - 1], kr[j]) * c.ks[j];
     if (state == 1) {
         kk[1] = 0.0;
     } else if (k.upper == 2) {
         kk[1] = c.ks[1];
     } else if (k.upper == 3) {
-        kk[1] = mean(1.0, c.kr[1]) * c.ks[1];
+        kk[1] = mean(1.0, kr[1]) * c.ks[1];
     } else {
-        kk[1] = c.kr[1] * c.ks[1];
+        kk[1] = kr[1] * c.ks[1];
     }
+}
+
+// The larger at each node of half the step times the change of its moisture rate
+// from the start state (kr_start, h_start) to the end state, and the step times the
+// change of its rate at the end heads from the solve's conductivities `solved` to
+// the end state's; the largest over the nodes.
+double local_error(const column &c, const double *kr_start, const double *solved, int state,
+                   const settings &k, double step, double *a, double *b) {
+    interface_conductivities(c, kr_start, state, k, a);
+    interface_conductivities(c, c.kr, state, k, b);
+    const auto flux = [&](const double *kk, const double *h, int j) {
+        const double above = j == 1 ? c.h[0] : h[j - 1];
+        return kk[j] - (h[j] - above) * kk[j] / (0.5 * (c.dz[j - 1] + c.dz[j]));
+    };
+    double largest = 0.0;
+    for (int j = 1; j <= c.n - 1; ++j) {
+        const double start = flux(a, c.h_start, j) - flux(a, c.h_start, j + 1);
+        const double end = flux(b, c.h, j) - flux(b, c.h, j + 1);
+        const double held = flux(solved, c.h, j) - flux(solved, c.h, j + 1);
+        largest = std::max(largest, std::max(0.5 * std::fabs(end - start), std::fabs(end - held)) / c.dz[j]);
+    }
+    return step * largest;
 }
 
 // Evapotranspiration of one sub-step from the root-zone nodes (nodes down to
@@ -297,8 +331,8 @@ double root_zone_withdrawal(const model_state &s, int i, const column &c, double
 // s_cm and the soil's ET demand et (cm/h). On acceptance the column holds the new
 // heads and moistures.
 attempt_result attempt_substep(model_state &s, int i, const column &c, const settings &k,
-                               int state, double s_cm, double et, double step,
-                               substep_outcome &out) {
+                               int state, double s_cm, const surface_supply &supply, double et,
+                               double step, substep_outcome &out) {
     const int n = c.n, rows = n - 1;
     double *sub = s.richards_sub.data(), *diag = s.richards_diag.data();
     double *sup = s.richards_super.data(), *rhs = s.richards_rhs.data();
@@ -309,7 +343,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
     for (int j = 1; j <= n; ++j) c.source[j] = 0.0;
     if (state == 1) {
         c.h[0] = -0.5 * c.dz[1];
-        c.source[1] = s_cm / step / c.dz[1];
+        c.source[1] = supply.rate / c.dz[1];
     } else {
         c.h[0] = (!dry || c.h_start[1] >= 0.0) ? s_cm - 0.5 * c.dz[1] : -0.5 * c.dz[1];
     }
@@ -318,7 +352,7 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
 
     for (int iteration = 1;; ++iteration) {
         for (int j = 0; j <= n; ++j) iterate[j] = c.h[j];
-        interface_conductivities(c, state, k, kk);
+        interface_conductivities(c, c.kr, state, k, kk);
         // A column saturated throughout with a closed top and a free bottom has no
         // storage to drain from: its top node takes the capacity of the secant of
         // its curve over the top node's thickness.
@@ -398,6 +432,10 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
             if (j == 1 && state == 1 && (wet - c.ts[1]) * c.dz[1] > dry_surface)
                 return attempt_result::failed;
             const double solved = rhs[j];
+            if (j == 1 && state == 1 && supply.may_pond && s_cm > dry_surface &&
+                wet >= top_saturation * c.ts[1] && solved >= 0.0 &&
+                supply.rate > c.ks[1] * (1.0 - (solved - (s_cm - 0.5 * c.dz[1])) / (0.5 * (c.dz[0] + c.dz[1]))))
+                return attempt_result::failed;
             change = std::max(change,
                               std::fabs(solved - iterate[j]) / std::max(std::fabs(solved), 1.0));
             const double low = c.tr[j] + residual_margin * (c.ts[j] - c.tr[j]);
@@ -432,7 +470,8 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
         column_functions(s, i, k.form);
         if (change * 100.0 <= converged_percent || iteration >= cap) break;
     }
-    out.taken = state == 1 ? s_cm : c.flux[1] * step;
+    out.taken = state == 1 ? std::min(s_cm, supply.rate * step) : c.flux[1] * step;
+    out.error = local_error(c, s.richards_kr_start.data(), kk, state, k, step, sub, diag);
     out.evaporated = withdrawn;
     out.bottom = c.flux[n] * step;
     return attempt_result::accepted;
@@ -505,13 +544,24 @@ bool richards_cell(model_state &s, int i, const settings &k, double hours, cell_
         const double planned = step;
         const bool last = step > remaining || remaining - step < remainder_tolerance;
         if (last) step = remaining;
+        const double tried = step;
         save_start(c);
+        for (int j = 0; j <= c.n; ++j) s.richards_kr_start[j] = c.kr[j];
         const int state_before = state;
         bool switched = false;
         substep_outcome out;
         for (;;) {
-            const attempt_result r = attempt_substep(s, i, c, k, state, s_cm, et, step, out);
-            if (r == attempt_result::accepted) break;
+            const bool emptying = switched && state == 1;
+            const surface_supply supply{emptying ? s_cm / step : s_cm / remaining, !switched};
+            const attempt_result r =
+                attempt_substep(s, i, c, k, state, s_cm, supply, et, step, out);
+            if (r == attempt_result::accepted) {
+                const double allowed = error_share * out.largest_dtheta;
+                if (out.error <= allowed || emptying || step <= shortest_cut_step) break;
+                restore_start(s, i, c, k.form);
+                step *= std::max(smallest_cut, error_safety * std::sqrt(allowed / out.error));
+                continue;
+            }
             restore_start(s, i, c, k.form);
             if (r == attempt_result::pond_empties && !switched) {
                 state = 1;  // the pond runs dry within the sub-step: take all of it
@@ -546,9 +596,13 @@ bool richards_cell(model_state &s, int i, const settings &k, double hours, cell_
             else if (out.taken >= s_cm) state = 3;
         }
         remaining -= step;
+        const bool cut = step < tried;
         double next = step * k.dtheta_max / out.largest_dtheta;
+        if (out.error > 0.0)
+            next = std::min(next, step * error_safety *
+                                      std::sqrt(error_share * out.largest_dtheta / out.error));
         // A remainder step that went smoothly does not shrink the step kept.
-        if (last && next >= step) next = std::max(next, planned);
+        if (last && !cut && next >= step) next = std::max(next, planned);
         if (switched || state != state_before || state == 3) next = std::min(next, switch_step_cap);
         step = next;
     }

@@ -283,6 +283,14 @@ struct overland_step_record {
     long long steps = 0, cut_steps = 0, held_faces = 0;
     double shortest = 0.0;
 };
+// What the Richards columns' sub-step control did over a run: the sub-steps taken
+// over all cells, those that ran shorter than the length they were tried at (refused
+// as too long for the curve, for the boundary or for the local error), and the
+// shortest of those (s; 0 when none was cut).
+struct richards_substep_record {
+    long long substeps = 0, cut_substeps = 0;
+    double shortest_cut = 0.0;
+};
 // State of the alternating-direction schemes within one run.
 struct ade_scheme_state {
     int sweep_order = 1;                 // 1 or 2; flipped after every call
@@ -1164,6 +1172,7 @@ struct model_state {
     explicit_step_control explicit_control;
     ade_scheme_state ade_state;
     overland_step_record overland_steps;
+    richards_substep_record richards_substeps;
     // Volumes of the overland step (m3): water added by lifting negative depths to
     // zero; moved by the boundary cells; the outlet volume of the event (the
     // calibration's); the overland inflow into channel lakes.

@@ -1,6 +1,8 @@
 // Richards' equation in each cell's soil column: an implicit head-form step per
 // sub-step, one tridiagonal system per column, a mass-conservative moisture
-// update and an adaptive sub-step, under a flux, ponded-head or draining surface.
+// update and an adaptive sub-step (bounded by the moisture change and by the
+// step's local error; the cuts are counted for the summary), under a flux,
+// ponded-head or draining surface.
 // Run by the infiltration piece and, for the dry period, by the event start.
 #include "model/hydrology/richards.h"
 
@@ -35,6 +37,12 @@ constexpr double residual_margin = 1e-6;  // of theta_s - theta_r
 constexpr double smallest_dtheta = 0.0001;
 constexpr double pivot_fraction = 1e-13;
 constexpr double overshoot_fraction = 0.1;
+// The sub-step's local error (see local_error) may be this share of its largest
+// moisture change; a longer error cuts the sub-step, by at most these factors per
+// try, down to the shortest cut.
+constexpr double error_share = 0.02;
+constexpr double smallest_cut = 0.2, error_safety = 0.9;
+constexpr double shortest_cut_step = 1e-5;  // h
 
 
 struct settings {
@@ -126,24 +134,72 @@ enum class attempt_result { accepted, failed, pond_empties, too_long };
 struct substep_outcome {
     double taken = 0.0, evaporated = 0.0, bottom = 0.0, clip = 0.0;  // cm; evaporated from the soil
     double largest_dtheta = smallest_dtheta;
+    double error = 0.0;  // the local error estimate (moisture)
 };
 
-// Interface conductivities K(1..n) of the column (cm/h).
-void interface_conductivities(const column &c, int state, const settings &k, double *kk) {
+// The surface water that reaches the top node in a sub-step of the flux state:
+// `rate` cm/h; `may_pond`: a saturated top node that cannot take it ponds the surface.
+struct surface_supply {
+    double rate = 0.0;
+    bool may_pond = true;
+};
+
+// Interface conductivities K(1..n) of the column (cm/h) from the relative
+// conductivities kr.
+void interface_conductivities(const column &c, const double *kr, int state, const settings &k,
+                              double *kk) {
     const auto mean = [&](double above, double below) {
         if (k.geometric) return std::sqrt(above * below);
         return k.weight * above + (1.0 - k.weight) * below;
     };
-    for (int j = 2; j <= c.n; ++j) kk[j] = mean(c.kr[j - 1], c.kr[j]) * c.ks[j];
+    for (int j = 2; j <= c.n; ++j) kk[j] = mean(kr[j - 1], kr[j]) * c.ks[j];
     if (state == 1) {
         kk[1] = 0.0;
     } else if (k.upper == 2) {
         kk[1] = c.ks[1];
     } else if (k.upper == 3) {
-        kk[1] = mean(1.0, c.kr[1]) * c.ks[1];
+        kk[1] = mean(1.0, kr[1]) * c.ks[1];
     } else {
-        kk[1] = c.kr[1] * c.ks[1];
+        kk[1] = kr[1] * c.ks[1];
     }
+}
+
+// Interface fluxes q(1..n) (cm/h, positive downward) of the conductivities kk and
+// the heads h under the surface head `top`.
+void interface_fluxes(const column &c, const double *kk, const double *h, double top, double *q) {
+    for (int j = 1; j <= c.n; ++j) {
+        const double above = j == 1 ? top : h[j - 1];
+        q[j] = kk[j] - (h[j] - above) * kk[j] * c.inv_ddn[j];
+    }
+}
+
+// The local error of the accepted sub-step, at each node the larger of two parts:
+// the implicit step's own, first order in time (half the step times the change of
+// the node's moisture rate from the start state to the end state), and what the
+// solve misplaced by holding its conductivities `solved` where those of the end
+// state hold (the step times the change of the rate at the end heads; with one
+// iteration these are the start state's). The sources are the same in all three
+// rates and drop out. The largest over the nodes. `start`: the start state's
+// interface conductivities, or null to form them in a; b, qa, qb and qc are work rows.
+double local_error(const model_state &s, const column &c, int state, const settings &k,
+                   double step, const double *solved, const double *start, double *a, double *b,
+                   double *qa, double *qb, double *qc) {
+    if (start == nullptr) {
+        interface_conductivities(c, s.richards_kr_start.data(), state, k, a);
+        start = a;
+    }
+    interface_conductivities(c, c.kr, state, k, b);
+    interface_fluxes(c, start, c.h_start, c.h[0], qa);
+    interface_fluxes(c, b, c.h, c.h[0], qb);
+    interface_fluxes(c, solved, c.h, c.h[0], qc);
+    double largest = 0.0;
+    for (int j = 1; j <= c.n - 1; ++j) {
+        const double end = qb[j] - qb[j + 1];
+        const double own = 0.5 * std::fabs(end - (qa[j] - qa[j + 1]));
+        const double held = std::fabs(end - (qc[j] - qc[j + 1]));
+        largest = std::max(largest, std::max(own, held) * c.inv_dz[j]);
+    }
+    return step * largest;
 }
 
 // Evapotranspiration of one sub-step from the root-zone nodes (nodes down to
@@ -181,8 +237,8 @@ double root_zone_withdrawal(const model_state &s, int i, const column &c, double
 // s_cm and the soil's ET demand et (cm/h). On acceptance the column holds the new
 // heads and moistures.
 attempt_result attempt_substep(model_state &s, int i, const column &c, const settings &k,
-                               int state, double s_cm, double et, double step,
-                               substep_outcome &out) {
+                               int state, double s_cm, const surface_supply &supply, double et,
+                               double step, substep_outcome &out) {
     const int n = c.n, rows = n - 1;
     double *sub = s.richards_sub.data(), *diag = s.richards_diag.data();
     double *sup = s.richards_super.data(), *rhs = s.richards_rhs.data();
@@ -197,16 +253,17 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
     for (int j = 1; j <= n; ++j) c.source[j] = 0.0;
     if (state == 1) {
         c.h[0] = -0.5 * c.dz[1];
-        c.source[1] = s_cm / step / c.dz[1];
+        c.source[1] = supply.rate / c.dz[1];
     } else {
         c.h[0] = (!dry || c.h_start[1] >= 0.0) ? s_cm - 0.5 * c.dz[1] : -0.5 * c.dz[1];
     }
     const double withdrawn = dry ? root_zone_withdrawal(s, i, c, et, step) : 0.0;
     const int cap = state == 1 ? k.iter_max : std::min(k.iter_max, ponded_iteration_cap);
 
-    for (int iteration = 1;; ++iteration) {
+    int iteration = 1;
+    for (;; ++iteration) {
         for (int j = 0; j <= n; ++j) iterate[j] = c.h[j];
-        interface_conductivities(c, state, k, kk);
+        interface_conductivities(c, c.kr, state, k, kk);
         // A column saturated throughout with a closed top and a free bottom has no
         // storage to drain from: its top node takes the capacity of the secant of
         // its curve over the top node's thickness.
@@ -286,6 +343,12 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
             if (j == 1 && state == 1 && (wet - c.ts[1]) * c.dz[1] > dry_surface)
                 return attempt_result::failed;
             const double solved = rhs[j];
+            // A saturated top node whose head would drive the supply in faster than a
+            // pond of the surface water could ponds the surface too.
+            if (j == 1 && state == 1 && supply.may_pond && s_cm > dry_surface &&
+                wet >= top_saturation * c.ts[1] && solved >= 0.0 &&
+                supply.rate > c.ks[1] * (1.0 - (solved - (s_cm - 0.5 * c.dz[1])) * c.inv_ddn[1]))
+                return attempt_result::failed;
             change = std::max(change,
                               std::fabs(solved - iterate[j]) / std::max(std::fabs(solved), 1.0));
             const double low = c.tr[j] + residual_margin * (c.ts[j] - c.tr[j]);
@@ -349,7 +412,10 @@ attempt_result attempt_substep(model_state &s, int i, const column &c, const set
         }
         if (change * 100.0 <= converged_percent || iteration >= cap) break;
     }
-    out.taken = state == 1 ? s_cm : c.flux[1] * step;
+    out.taken = state == 1 ? std::min(s_cm, supply.rate * step) : c.flux[1] * step;
+    // kk holds the conductivities of the last solve: after one, the start state's.
+    out.error = local_error(s, c, state, k, step, kk, iteration == 1 ? kk : nullptr, sub, diag,
+                            iterate, sup, rhs);
     out.evaporated = withdrawn;
     out.bottom = c.flux[n] * step;
     return attempt_result::accepted;
@@ -427,13 +493,26 @@ bool richards_cell(model_state &s, int i, const settings &k, double hours, cell_
         const double planned = step;
         const bool last = step > remaining || remaining - step < remainder_tolerance;
         if (last) step = remaining;
+        const double tried = step;
         save_start(s, c);
         const int state_before = state;
         bool switched = false;
         substep_outcome out;
         for (;;) {
-            const attempt_result r = attempt_substep(s, i, c, k, state, s_cm, et, step, out);
-            if (r == attempt_result::accepted) break;
+            // The surface water of the flux state reaches the top node evenly over the
+            // time left of the step, however the sub-steps divide it; a pond that runs
+            // dry within the sub-step goes in at once.
+            const bool emptying = switched && state == 1;
+            const surface_supply supply{emptying ? s_cm / step : s_cm / remaining, !switched};
+            const attempt_result r =
+                attempt_substep(s, i, c, k, state, s_cm, supply, et, step, out);
+            if (r == attempt_result::accepted) {
+                const double allowed = error_share * out.largest_dtheta;
+                if (out.error <= allowed || emptying || step <= shortest_cut_step) break;
+                restore_start(s, c);  // too long for its error: shorter, as the error says
+                step *= std::max(smallest_cut, error_safety * std::sqrt(allowed / out.error));
+                continue;
+            }
             restore_start(s, c);
             if (r == attempt_result::pond_empties && !switched) {
                 state = 1;  // the pond runs dry within the sub-step: take all of it
@@ -454,6 +533,13 @@ bool richards_cell(model_state &s, int i, const settings &k, double hours, cell_
                 return false;
             }
         }
+        richards_substep_record &record = s.richards_substeps;
+        ++record.substeps;
+        const bool cut = step < tried;
+        if (cut) {
+            const double seconds = step * 3600.0;
+            if (record.cut_substeps++ == 0 || seconds < record.shortest_cut) record.shortest_cut = seconds;
+        }
         s_cm -= out.taken;
         if (s_cm < 0.0) s_cm = 0.0;  // the flux state takes exactly what there was
         t.taken += out.taken;
@@ -469,8 +555,11 @@ bool richards_cell(model_state &s, int i, const settings &k, double hours, cell_
         }
         remaining -= step;
         double next = step * k.dtheta_max / out.largest_dtheta;
+        if (out.error > 0.0)
+            next = std::min(next, step * error_safety *
+                                      std::sqrt(error_share * out.largest_dtheta / out.error));
         // A remainder step that went smoothly does not shrink the step kept.
-        if (last && next >= step) next = std::max(next, planned);
+        if (last && !cut && next >= step) next = std::max(next, planned);
         if (switched || state != state_before || state == 3) next = std::min(next, switch_step_cap);
         step = next;
     }

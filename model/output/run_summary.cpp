@@ -55,6 +55,15 @@ void write_pipe_step_line(const model_state &s, std::FILE *f) {
                  w.shortest_step);
 }
 
+// What the Richards columns' sub-step control did: the sub-steps it ran shorter
+// than it tried them, of all it took, and the shortest of those.
+void write_richards_step_line(const model_state &s, std::FILE *f) {
+    const richards_substep_record &r = s.richards_substeps;
+    if (r.substeps == 0) return;
+    std::fprintf(f, "Richards sub-steps cut: %lld of %lld, shortest cut sub-step %.4lf s\n", r.cut_substeps,
+                 r.substeps, r.shortest_cut);
+}
+
 // The channel step control takes no water-surface slope below its floor; a
 // face flatter than that may ripple (see ex_flow_route.cpp), so the sub-steps
 // whose length the floor set are told.
@@ -334,6 +343,12 @@ void write_global_balance(model_state &s, std::FILE *f) {
     } else if (s.inf_redist) {
         volume_line(f, "Total recharge:", run.recharge());
     }
+    if (s.inf_richards && soils) {
+        // What left the columns through their bottoms out of the model, and what
+        // their moisture limits added (negative: removed): both are in the balance.
+        if (!gw) volume_line(f, "Drained through the column bottoms:", run.recharge());
+        volume_line(f, "Water added by the moisture limits:", run.column_limits());
+    }
     if (channels) volume_line(f, "Lateral inflow into channels:", run.lateral_inflow());
     volume_line(f, "Total discharge:", run.discharge());
     if (gw && channels) {
@@ -400,6 +415,7 @@ void write_global_balance(model_state &s, std::FILE *f) {
     write_overland_step_line(s, f);
     write_pipe_step_line(s, f);
     write_channel_step_line(s, f);
+    write_richards_step_line(s, f);
     if (s.sacramento_on) {
         std::fprintf(f, "*overall mass balance error will not be zero when using the Sacramento\n");
         std::fprintf(f, " model unless its subsurface stores are counted: the overall error\n");

@@ -286,6 +286,8 @@ const std::map<std::string, int> &global_roles() {
         {"Total infiltration", 0},
         {"Total exfiltration", 0},
         {"Total recharge", 0},
+        {"Drained through the column bottoms", -1},
+        {"Water added by the moisture limits", 1},
         {"Downward flux from the unsaturated zone", 0},
         {"Lateral inflow into channels", 0},
         {"Groundwater to rivers", 0},
