@@ -124,11 +124,41 @@ inline double limit_to_level_gap(const overland_grid &g, int i, int k, double tr
 }
 
 // True when a face of flowing water moves more than explicit_flowing_share of its
-// level gap.
-inline bool beyond_level_gap(const overland_grid &g, int i, int k, double transfer) {
-    const double gap = (g.z[at(i)] + g.h[at(i)]) - (g.z[at(k)] + g.h[at(k)]);
+// level gap, the depths h given (by cell number).
+inline bool beyond_level_gap(const overland_grid &g, const double *h, int i, int k, double transfer) {
+    const double gap = (g.z[at(i)] + h[i]) - (g.z[at(k)] + h[k]);
     return std::fabs(transfer) > explicit_flowing_share * std::fabs(gap) &&
-           !standing_face(gap, g.z[at(i)] - g.z[at(k)], std::max(g.h[at(i)], g.h[at(k)]));
+           !standing_face(gap, g.z[at(i)] - g.z[at(k)], std::max(h[i], h[k]));
+}
+inline bool beyond_level_gap(const overland_grid &g, int i, int k, double transfer) {
+    return beyond_level_gap(g, g.h.data(), i, k, transfer);
+}
+
+// The celerity check's Courant number of a face that moves big_h (m) from the
+// depths h: the kinematic celerity 5/3 |q| / d of the donor cell's depth d times
+// step / dx (0 across a stream cell's face).
+inline double face_courant(const double *h, int i, int k, double big_h, bool stream_face) {
+    const double donor_depth = big_h > 0.0 ? h[i] : h[k];
+    return big_h != 0.0 && donor_depth > 0.0 && !stream_face ? five_thirds * std::fabs(big_h) / donor_depth : 0.0;
+}
+
+// The face check's verdict on a face i -> k that moves big_h (m) from the depths h:
+// 0 it passes; 1 its Courant number is at its limit or it moves 6 cm or more (where
+// the level-gap limit would otherwise hold back the flow of a long step); 2 it
+// changes a height by more than 10 cm; 3 its donor would not hold the water it
+// gives (checked first, since a face that would empty its donor also fails the
+// Courant number); 4 flowing water moves beyond its share of the level gap. The
+// lake variant checks the level gap only.
+inline int face_failure(const overland_grid &g, const double *h, int i, int k, double big_h, bool beyond_gap,
+                        bool stream_face, bool gap_only) {
+    if (gap_only) return beyond_gap ? 4 : 0;
+    const double u = face_courant(h, i, k, big_h, stream_face);
+    const int donor = big_h > 0.0 ? i : k;
+    const double rest = big_h > 0.0 ? h[i] - big_h : h[k] + big_h;
+    if (big_h != 0.0 && rest < -0.0001 && !is_stream_cell(g, donor)) return 3;
+    if (u >= max_face_courant || std::fabs(big_h) >= 0.06) return 1;
+    if (std::fabs(big_h) > 0.1) return 2;
+    return beyond_gap ? 4 : 0;
 }
 
 struct explicit_call {
@@ -154,30 +184,11 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
                 double step, bool beyond_gap = false) {
     overland_grid &g = call.g;
     const double big_h = q * step / g.dx;
-    // The celerity check: the face's Courant number, the kinematic celerity
-    // 5/3 |q| / d of the donor cell's depth d times step / dx, below its limit, and
-    // the depth moved across the face below 6 cm (where the level-gap limit would
-    // otherwise hold back the flow of a long step).
-    const double donor_depth = big_h > 0.0 ? g.h[at(i)] : g.h[at(k)];
     const bool stream_face_here = call.stream_variant && (is_stream_cell(g, i) || is_stream_cell(g, k));
-    const double u = big_h != 0.0 && donor_depth > 0.0 && !stream_face_here
-                         ? five_thirds * std::fabs(big_h) / donor_depth
-                         : 0.0;
-    // The donor must hold the water it gives; that is checked first, since a face
-    // that would empty its donor also fails the Courant number.
-    int kind = 0;
+    const double u = face_courant(g.h.data(), i, k, big_h, stream_face_here);
     const int donor = big_h > 0.0 ? i : k;
     const double rest = big_h > 0.0 ? g.h[at(i)] - big_h : g.h[at(k)] + big_h;
-    if (call.gap_only)
-        kind = beyond_gap ? 4 : 0;
-    else if (big_h != 0.0 && rest < -0.0001 && !is_stream_cell(g, donor))
-        kind = 3;
-    else if (u >= max_face_courant || std::fabs(big_h) >= 0.06)
-        kind = 1;
-    else if (std::fabs(big_h) > 0.1)
-        kind = 2;
-    else if (beyond_gap)
-        kind = 4;
+    const int kind = face_failure(g, g.h.data(), i, k, big_h, beyond_gap, stream_face_here, call.gap_only);
     if (kind == 0) return false;
 
     if (!g.quiet) {
@@ -782,14 +793,7 @@ constexpr double fine_share = 0.25;
 // The check of face i -> k that moved `t` (m) from the depths h, as check_face
 // makes it for the base variant. Result: true when the face fails.
 bool fails_check(const overland_grid &g, const double *h, int i, int k, double t) {
-    if (!(t != 0.0)) return false;
-    const double donor_depth = t > 0.0 ? h[i] : h[k];
-    const double u = donor_depth > 0.0 ? five_thirds * std::fabs(t) / donor_depth : 0.0;
-    const double rest = t > 0.0 ? h[i] - t : h[k] + t;
-    if (rest < -0.0001 || u >= max_face_courant || std::fabs(t) >= 0.06) return true;
-    const double gap = (g.z[at(i)] + h[i]) - (g.z[at(k)] + h[k]);
-    return std::fabs(t) > explicit_flowing_share * std::fabs(gap) &&
-           !standing_face(gap, g.z[at(i)] - g.z[at(k)], std::max(h[i], h[k]));
+    return t != 0.0 && face_failure(g, h, i, k, t, beyond_level_gap(g, h, i, k, t), false, false) != 0;
 }
 
 // True when a standing face i -> k of the depths h was held to a quarter of its

@@ -25,6 +25,8 @@ namespace {
 
 constexpr double g = 9.81;
 constexpr double min_node_depth = 0.0001;
+// The depth a node is held at when its solution leaves it empty or below (m).
+constexpr double empty_node_depth = 0.0000001;
 
 inline std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
@@ -583,7 +585,6 @@ void assemble_junction_system(const superlink_network &p, superlink_step_state &
 double hold_nodes(superlink_network &p, superlink_step_state &w, int l, double dt, double short_of) {
     const std::size_t L = at(l);
     const int N = p.link_node_count[L];
-    constexpr double empty = 0.0000001;
     auto depth = [&](int k) -> double & { return p.slink_node_depth[at(k)][L]; };
     auto storage = [&](int k) { return w.E[at(k)][L] * dt; };
     double lacking = short_of;  // m3 the node before did not hold, so did not give
@@ -593,8 +594,8 @@ double hold_nodes(superlink_network &p, superlink_step_state &w, int l, double d
             depth(k) -= lacking / storage(k);
         }
         const double out = k <= N ? w.Q[at(k)][L] : w.ds_junction_flow[L];
-        lacking = depth(k) < 0.0 && out > 0.0 && storage(k) > 0.0 ? storage(k) * (empty - depth(k)) : 0.0;
-        if (lacking > 0.0) depth(k) = empty;
+        lacking = depth(k) < 0.0 && out > 0.0 && storage(k) > 0.0 ? storage(k) * (empty_node_depth - depth(k)) : 0.0;
+        if (lacking > 0.0) depth(k) = empty_node_depth;
     }
     if (lacking > 0.0) {
         w.ds_junction_flow[L] -= lacking / dt;
@@ -607,8 +608,8 @@ double hold_nodes(superlink_network &p, superlink_step_state &w, int l, double d
             depth(k) -= lacking / storage(k);
         }
         const double up = k >= 2 ? -w.Q[at(k - 1)][L] : -w.us_junction_flow[L];
-        lacking = depth(k) < 0.0 && up > 0.0 && storage(k) > 0.0 ? storage(k) * (empty - depth(k)) : 0.0;
-        if (lacking > 0.0) depth(k) = empty;
+        lacking = depth(k) < 0.0 && up > 0.0 && storage(k) > 0.0 ? storage(k) * (empty_node_depth - depth(k)) : 0.0;
+        if (lacking > 0.0) depth(k) = empty_node_depth;
     }
     if (lacking > 0.0) {
         w.us_junction_flow[L] += lacking / dt;
@@ -619,7 +620,7 @@ double hold_nodes(superlink_network &p, superlink_step_state &w, int l, double d
         double &h = depth(k);
         const double bounded =
             k == 1 || k == N + 1
-                ? (h > 0.0 ? h : empty)
+                ? (h > 0.0 ? h : empty_node_depth)
                 : bounded_node_depth(h, p.diameter[at(k)][L], p.node_ground_elev[at(k)][L] - p.slink_node_Zinv[at(k)][L]);
         if (bounded == h) continue;
         if (h > 0.0 || h < -10.0 * p.diameter[at(std::min(k, N))][L]) ++w.wild_depths;  // not a trace below empty
@@ -661,8 +662,6 @@ double back_substitute(superlink_network &p, superlink_step_state &w, int l, dou
         p.slink_node_depth[K][L] = hk;
         if (k > 2) w.Q[K - 1][L] = w.W[K - 1][L] * h1 + w.U[K - 1][L] * hk + w.V[K - 1][L];
     }
-    w.Q_us[L] = w.Q[1][L];
-    w.Q_ds[L] = w.Q[at(N)][L];
     return hold_nodes(p, w, l, dt, 0.0);
 }
 
@@ -1015,8 +1014,8 @@ double hold_junctions(superlink_network &p, superlink_step_state &w, double dt) 
                     const double storage = w.E[last][L] * dt;
                     if (storage > 0.0) h -= v / storage;
                     if (h < 0.0) {
-                        added += storage * (0.0000001 - h);
-                        h = 0.0000001;
+                        added += storage * (empty_node_depth - h);
+                        h = empty_node_depth;
                     }
                 }
             }
@@ -1100,7 +1099,7 @@ bool attempt_substep(model_state &s, superlink_step_state &w, double sub, double
 
 double bounded_node_depth(double h, double D, double below_ground) {
     if (h > std::max(below_ground, 0.0) + 10.0 * D || h < -10.0 * D) h = 0.0;
-    if (h <= 0.0) h = 0.0000001;
+    if (h <= 0.0) h = empty_node_depth;
     return h;
 }
 
