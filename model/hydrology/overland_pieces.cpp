@@ -115,8 +115,8 @@ void after_rain(model_state &s) {
         // The dry spell until the next event is skipped in one turn.
         s.event_start_flag = 0;
         if (s.event_number >= 0 && at(s.event_number) < s.event_start_times.size()) {
-            s.rain_clock.next = s.event_start_times[at(s.event_number)];
-            s.rain_clock.last = s.rain_clock.next - s.rain_clock.interval;
+            s.rain_clock.last = s.event_start_times[at(s.event_number)];
+            s.rain_clock.next = s.rain_clock.last + s.rain_clock.interval;
         }
         s.outlet_discharge = 0.0;
         if (!s.inf_richards && !s.groundwater_on && !s.inf_redist) {

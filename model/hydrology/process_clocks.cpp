@@ -74,8 +74,8 @@ void jump_to_next_event(model_state &s) {
     if (s.event_number < 0 || static_cast<std::size_t>(s.event_number) >= s.event_start_times.size())
         return;
     process_clock &rain = s.rain_clock;
-    rain.next = s.event_start_times[static_cast<std::size_t>(s.event_number)];
-    rain.last = rain.next - rain.interval;
+    rain.last = s.event_start_times[static_cast<std::size_t>(s.event_number)];
+    rain.next = rain.last + rain.interval;
     s.channel_clock.next = rain.next;
     s.constituent_clock.next = rain.next;
     s.constituent_clock.last = rain.last;

@@ -4,6 +4,7 @@
 // driver's table of pieces; each acts only when its clock is due.
 #include "model/hydrology/rainfall.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -32,6 +33,12 @@ double julian_of(const precip_date &d) {
 // passed over (which would leave the last rate falling for ever).
 bool reached(const model_state &s, double when) {
     return when - s.now_days < s.time_tolerance_days;
+}
+
+// A turn's rain falls over the rain step that ends in it: a record's rate is the
+// step's when the step began at or after the record's time.
+bool record_in_force(const model_state &s, double when) {
+    return when + s.rain_clock.interval - s.now_days < s.time_tolerance_days;
 }
 
 void clear_rates(model_state &s) {
@@ -466,17 +473,17 @@ void read_precip_event(model_state &s) {
 
 void read_radar_precip(model_state &s) {
     if (s.gauge_file_on && (s.precip_state == 1 || s.precip_state == 2) &&
-        reached(s, s.rain_record_clock.next)) {
+        record_in_force(s, s.rain_record_clock.next)) {
         precip_event &e = s.rain_event;
         // Records whose times have been reached; equal times leave the last of them.
-        while (s.record_index < e.records && reached(s, s.rain_record_clock.next)) {
+        while (s.record_index < e.records && record_in_force(s, s.rain_record_clock.next)) {
             if (!apply_record(s, s.record_index)) return;
             s.record_index += 1;
             s.rain_record_clock.last = s.now_days;
             s.rain_record_clock.next = julian_of(e.dates[static_cast<std::size_t>(s.record_index)]);
         }
         // The time of the last record ends the event's rain.
-        if (s.record_index >= e.records && reached(s, s.rain_record_clock.next)) {
+        if (s.record_index >= e.records && record_in_force(s, s.rain_record_clock.next)) {
             s.rainborne_constituent_flag = 0;
             if (s.precip_state == 1) s.precip_state = 0;
             if (s.precip_state == 2) s.precip_state = 3;
@@ -615,7 +622,8 @@ void apply_rainfall(model_state &s) {
     }
     keep_sums();
     if (s.step_rate_sum > 0.0) {
-        if (s.rain_steps_with_rain == 0) s.rain_began_minutes = s.elapsed_minutes;
+        // The step that brought the first rain began dt before this turn.
+        if (s.rain_steps_with_rain == 0) s.rain_began_minutes = std::max(0.0, s.elapsed_minutes - dt / 60.0);
         s.rain_steps_with_rain += 1;
     }
     // The rain piece steps the snow through this part of the hour, melting it only

@@ -291,12 +291,12 @@ void setup_start_time(model_state &s) {
 
     // 3. Rain.
     if (event_driven)
-        set_clock(s.rain_clock, rain_seconds, F - rain_days, F);
+        set_clock(s.rain_clock, rain_seconds, F, F + rain_days);
     else
-        set_clock(s.rain_clock, rain_seconds, start - rain_days, start);
+        set_clock(s.rain_clock, rain_seconds, start, start + rain_days);
     if (hxt_summary_on(s)) {
-        s.rain_clock.next = now;
-        s.rain_clock.last = now - rain_days;
+        s.rain_clock.last = now;
+        s.rain_clock.next = now + rain_days;
     }
     // 4. Pipe network.
     if (s.storm_sewer_on) {

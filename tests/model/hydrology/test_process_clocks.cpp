@@ -356,8 +356,9 @@ TEST_F(LongTermEnd, EarlierEventEndsAndTheClocksSkipTheDrySpell) {
     EXPECT_EQ(s.keep_running, 1);
     EXPECT_EQ(s.event_active, 0);
     EXPECT_EQ(s.end_of_event, 1);
-    EXPECT_DOUBLE_EQ(s.rain_clock.next, s.start_days + 3.0);
-    EXPECT_DOUBLE_EQ(s.rain_clock.last, s.start_days + 3.0 - s.rain_clock.interval);
+    // The next event's first rain step begins at its start.
+    EXPECT_DOUBLE_EQ(s.rain_clock.next, s.start_days + 3.0 + s.rain_clock.interval);
+    EXPECT_DOUBLE_EQ(s.rain_clock.last, s.start_days + 3.0);
     EXPECT_DOUBLE_EQ(s.channel_clock.next, s.rain_clock.next);
     EXPECT_DOUBLE_EQ(s.constituent_clock.last, s.rain_clock.last);
 }

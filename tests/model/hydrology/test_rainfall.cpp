@@ -259,7 +259,7 @@ TEST_F(RainfallTest, UniformRainVolumeIsIntensityTimesDurationTimesArea) {
     EXPECT_EQ(s.precip_state, 3);
     EXPECT_DOUBLE_EQ(s.rain_rate[1], 0.0);
     EXPECT_EQ(s.rain_steps_with_rain, 30);
-    EXPECT_DOUBLE_EQ(s.rain_began_minutes, 0.0);
+    EXPECT_NEAR(s.rain_began_minutes, 0.0, 1e-6);  // the first rain step began at the start
 }
 
 TEST_F(RainfallTest, ChannelConstituentSlotsStartWithTheChannelSlot) {
@@ -316,11 +316,13 @@ TEST_F(RainfallTest, GaugeRecordsRainUntilTheLastRecord) {
         }
     });
     ASSERT_EQ(error_record.fatal, 0);
-    EXPECT_DOUBLE_EQ(rates[0], 12.0);
-    EXPECT_DOUBLE_EQ(rates[9], 12.0);
-    EXPECT_DOUBLE_EQ(rates[10], 9.0);
-    EXPECT_DOUBLE_EQ(rates[29], 9.0);
-    EXPECT_DOUBLE_EQ(rates[30], 0.0);
+    // Turn k rains over the minute that ends in it: nothing falls before 10:00.
+    EXPECT_DOUBLE_EQ(rates[0], 0.0);
+    EXPECT_DOUBLE_EQ(rates[1], 12.0);
+    EXPECT_DOUBLE_EQ(rates[10], 12.0);
+    EXPECT_DOUBLE_EQ(rates[11], 9.0);
+    EXPECT_DOUBLE_EQ(rates[30], 9.0);
+    EXPECT_DOUBLE_EQ(rates[31], 0.0);
     EXPECT_EQ(s.precip_state, 0);
     EXPECT_NEAR(s.depth[2], 0.005, 1e-9);  // 2 mm + 3 mm
     EXPECT_NEAR(s.event_rain_volume, 0.005 * 2 * 100.0, 1e-7);

@@ -409,8 +409,9 @@ TEST_F(PrecipFileTest, SetupCountsEventsAndSimulatesTheFirst) {
     EXPECT_DOUBLE_EQ(s.simulation_end_time, F + 90.0 / 1440.0);
     EXPECT_DOUBLE_EQ(s.time_tolerance_days * 86400.0, 0.01);
     EXPECT_DOUBLE_EQ(s.time_step_days, 30.0 / 86400.0);
-    EXPECT_DOUBLE_EQ(s.rain_clock.next, F);
-    EXPECT_DOUBLE_EQ(s.rain_clock.last, F - 30.0 / 86400.0);
+    // The first rain step is the one that ends a step after the start.
+    EXPECT_DOUBLE_EQ(s.rain_clock.next, F + 30.0 / 86400.0);
+    EXPECT_DOUBLE_EQ(s.rain_clock.last, F);
     EXPECT_DOUBLE_EQ(s.rain_clock.interval, 30.0 / 86400.0);
     EXPECT_DOUBLE_EQ(s.infiltration_clock.next, F + 30.0 / 86400.0);
     EXPECT_DOUBLE_EQ(s.rain_record_clock.next, F);
