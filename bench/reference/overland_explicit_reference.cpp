@@ -134,7 +134,43 @@ struct explicit_call {
     double step = 0.0;
     bool stopped = false;
     bool gap_only = false;  // the lake variant: only the level-gap check
+    double drained = 0.0;   // the outlet's drain in the accepted sub-steps (m)
 };
+
+// The outlet's drain over a sub-step by its law at the sub-step's start (m).
+double outlet_loss(const overland_grid &g, double depth, double step) {
+    if (g.channel_explicit || g.outlet <= 0 || !(depth > 0.0) || !(g.outlet_slope > 0.0)) return 0.0;
+    return step * std::sqrt(g.outlet_slope) * std::pow(depth, outlet_exponent) / (g.n[at(g.outlet)] * g.dx);
+}
+
+// The outlet face's Courant number; at the limit the step is divided by three.
+bool reduce_for_outlet(explicit_call &call, double depth, double step) {
+    const double u = depth > 0.0 ? five_thirds * outlet_loss(call.g, depth, step) / depth : 0.0;
+    if (u < max_face_courant || !(call.work > smallest_step && call.reductions < max_reductions)) return false;
+    if (!call.g.quiet) {
+        if (!call.failure_reported) std::printf("\n");
+        call.failure_reported = true;
+        std::printf("  ]outlet:_U_%2.4lf dt:%4.2lf j:%d\n    -> Cell Exceded Celerity Check\n", u, step, call.g.outlet);
+        std::printf(" *Changing overland time step to %4.2lf seconds...\n", call.work / 3.0);
+    }
+    call.work /= 3.0;
+    call.c.reduced_step = call.work;
+    call.c.reduced_count = calls_with_reduced_step;
+    ++call.reductions;
+    return true;
+}
+
+// The outlet drains at the start of each sub-step; true when the call restarts.
+bool drain_at_substep_start(explicit_call &call, double step) {
+    overland_grid &g = call.g;
+    if (g.channel_explicit || g.outlet <= 0) return false;
+    double &h = g.h[at(g.outlet)];
+    if (!call.continue_anyway && reduce_for_outlet(call, h, step)) return true;
+    const double loss = std::min(outlet_loss(g, h, step), h);
+    h -= loss;
+    call.drained += loss;
+    return false;
+}
 
 // The face check; true when the call must restart from the saved depths.
 bool check_face(explicit_call &call, const direction &dir, int i, int k, double q,
@@ -303,9 +339,14 @@ void route_with_substeps(explicit_call &call, double dt) {
         }
         double elapsed = 0.0;
         bool restart = false;
+        call.drained = 0.0;
         for (;;) {
             // The last sub-step covers only what is left of dt.
             const double step = std::min(call.work, dt - elapsed);
+            if (drain_at_substep_start(call, step)) {
+                restart = true;
+                break;
+            }
             const direction first = c.sweep_flag == 0 ? x_direction(g) : y_direction(g);
             const direction second = c.sweep_flag == 0 ? y_direction(g) : x_direction(g);
             if (sweep(call, first, step) || sweep(call, second, step)) {
@@ -409,8 +450,13 @@ void route_with_lakes(explicit_call &call, double dt) {
         for (int l = 1; !first_attempt && l <= g.lake_count; ++l) g.lakes[l].inflow_volume = inflow[at(l)];
         double elapsed = 0.0;
         bool restart = false;
+        call.drained = 0.0;
         while (!restart) {
             const double step = std::min(call.work, dt - elapsed);
+            if (drain_at_substep_start(call, step)) {
+                restart = true;
+                break;
+            }
             restart = lake_sweep(call, x_direction(g), step);
             if (!restart) apply_to_land(g);
             restart = restart || lake_sweep(call, y_direction(g), step);
@@ -481,23 +527,8 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
 
     if (g.weirs_on) weir_flux(g, dt);
 
-    double result = 0.0;
-    if (!g.channel_explicit && g.outlet > 0) {
-        const std::size_t o = at(g.outlet);
-        const double depth = g.h[o];
-        double q = 0.0;
-        if (depth > 0.0 && g.outlet_slope > 0.0)
-            q = g.dx * std::sqrt(g.outlet_slope) * std::pow(depth, outlet_exponent) / g.n[o];
-        // The drain never takes more than the water present.
-        const double available = depth > 0.0 ? depth * g.dx * g.dx / dt : 0.0;
-        if (q >= available) {
-            q = available;
-            if (depth > 0.0) g.h[o] = 0.0;
-        } else {
-            g.h[o] -= dt * q / (g.dx * g.dx);
-        }
-        result = q;
-    }
+    // The outlet drained at the start of each sub-step; the step hands on its mean.
+    const double result = call.drained * g.dx * g.dx / dt;
 
     for (int i = 1; i <= g.cells; ++i) {
         g.qx[at(i)] *= g.dx;

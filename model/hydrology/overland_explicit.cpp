@@ -177,7 +177,54 @@ struct explicit_call {
     // ran and found no depth that is not a number.
     long long survey_wet = 0;
     bool survey_flows = false, survey_sound = false;
+    double drained = 0.0;  // the outlet's drain in the accepted sub-steps (m)
 };
+
+// The outlet cell's drain over `step` seconds from `depth` by its free-outflow law,
+// q = dx sqrt(S) h^(5/3) / n (m of depth). Like a face, it is taken from the depth
+// at the start of the (sub-)step, and its Courant number 5/3 x drain / depth is held
+// below the faces' limit by cutting the step.
+double outlet_loss(const overland_grid &g, double depth, double step) {
+    if (g.channel_explicit || g.outlet <= 0 || !(depth > 0.0) || !(g.outlet_slope > 0.0)) return 0.0;
+    return step * std::sqrt(g.outlet_slope) * std::pow(depth, outlet_exponent) / (roughness_at(g, g.outlet) * g.dx);
+}
+
+double outlet_courant(const overland_grid &g, double depth, double step) {
+    return depth > 0.0 ? five_thirds * outlet_loss(g, depth, step) / depth : 0.0;
+}
+
+// True when the outlet's Courant number over `step` reaches the limit and the
+// working step was divided by three (with the cut's messages).
+bool reduce_for_outlet(explicit_call &call, double depth, double step) {
+    const double u = outlet_courant(call.g, depth, step);
+    if (u < max_face_courant) return false;
+    if (!(call.work > smallest_step && call.reductions < max_reductions)) return false;
+    if (!call.g.quiet) {
+        if (!call.failure_reported) std::printf("\n");
+        call.failure_reported = true;
+        std::printf("  ]outlet:_U_%2.4lf dt:%4.2lf j:%d\n    -> Cell Exceded Celerity Check\n", u, step, call.g.outlet);
+        std::printf(" *Changing overland time step to %4.2lf seconds...\n", call.work / 3.0);
+    }
+    call.work /= 3.0;
+    call.c.reduced_step = call.work;
+    call.c.reduced_count = calls_with_reduced_step;
+    ++call.reductions;
+    return true;
+}
+
+// The outlet drains at the start of a sub-step of the separate-sweep variants,
+// from the depth the sweeps then start from; true when its Courant number asks
+// for a shorter step (the call restarts).
+bool drain_at_substep_start(explicit_call &call, double step) {
+    overland_grid &g = call.g;
+    if (g.channel_explicit || g.outlet <= 0) return false;
+    double &h = g.h[at(g.outlet)];
+    if (!call.continue_anyway && reduce_for_outlet(call, h, step)) return true;
+    const double loss = std::min(outlet_loss(g, h, step), h);
+    h -= loss;
+    call.drained += loss;
+    return false;
+}
 
 // The face check; true when the call must restart from the saved depths.
 bool check_face(explicit_call &call, const direction &dir, int i, int k, double q,
@@ -868,17 +915,39 @@ local_outcome route_locally(explicit_call &call, double dt) {
         std::copy(saved + 1, saved + cells + 1, h + 1);
         return local_outcome::whole_grid;
     };
+    // The outlet drains at the start of the step, so the faces see the drained
+    // cell; where its own Courant number at the whole step reaches the limit, the
+    // outlet takes the region's sub-steps (and drains at the start of each).
+    const bool drains = !g.channel_explicit && g.outlet > 0;
+    const std::size_t o = at(std::max(g.outlet, 0));
+    const double d0 = drains ? h[o] : 0.0;
+    const bool outlet_ok = !drains || outlet_courant(g, d0, dt) < max_face_courant;
+    const double loss = drains && outlet_ok ? std::min(outlet_loss(g, d0, dt), d0) : 0.0;
+    const auto drain_whole_step = [&] {
+        if (drains) h[o] = d0 - loss;
+    };
+    call.drained = loss;
+    drain_whole_step();
     // A step reduced in an earlier call keeps the transfers at once: the pass is
     // likely to fail somewhere.
-    pass_result r = run_pass(reduced ? kept : whole, cells, h, h, saved, dt, g.dx, false, true);
-    if (!r.not_a_number && !r.may_fail) return accept(r);
-    if (!reduced) {
+    pass_result r = run_pass(reduced || !outlet_ok ? kept : whole, cells, h, h, saved, dt, g.dx, false, true);
+    if (drains) saved[o] = d0;
+    if (!r.not_a_number && !r.may_fail && outlet_ok) return accept(r);
+    if (!reduced && (r.may_fail || r.not_a_number)) {
         // The separate sweeps answer the check and report the first failure.
         std::copy(saved + 1, saved + cells + 1, h + 1);
-        if (!(sweep(call, first, dt, false) || sweep(call, second, dt, false)))
+        drain_whole_step();
+        const bool faces_fail = sweep(call, first, dt, false) || sweep(call, second, dt, false);
+        if (!faces_fail && outlet_ok)
             return accept(run_pass(whole, cells, h, h, nullptr, dt, g.dx, call.continue_anyway, true));
         if (call.stopped) return local_outcome::done;
+        if (!faces_fail && !reduce_for_outlet(call, d0, dt)) return back_to_start();
+        std::copy(saved + 1, saved + cells + 1, h + 1);
+        drain_whole_step();
         r = run_pass(kept, cells, h, h, nullptr, dt, g.dx, false, true);
+    } else if (!outlet_ok && outlet_courant(g, d0, call.work) >= max_face_courant &&
+               !reduce_for_outlet(call, d0, call.work)) {
+        return back_to_start();  // only the outlet fails, and the step may not be cut further
     }
     if (r.not_a_number) return back_to_start();
 
@@ -904,6 +973,7 @@ local_outcome route_locally(explicit_call &call, double dt) {
             if (open_face(g, i, ky, 4) && fails_check(g, saved, i, ky, ty[i])) join(i), join(ky);
         }
     }
+    if (!outlet_ok) join(g.outlet);
     if (list.empty()) return reduced ? accept(r) : back_to_start();
     for (std::size_t begin = 0, m = 0; m < fine_margin; ++m) {
         const std::size_t end = list.size();
@@ -947,11 +1017,13 @@ local_outcome route_locally(explicit_call &call, double dt) {
     double *qx = c.local_qx.data(), *qy = c.local_qy.data();
     double *vx = c.local_volume_x.data(), *vy = c.local_volume_y.data();
     int substeps = 0;
+    const bool outlet_fine = drains && fine[o];
     for (;;) {
         for (int i : list) {
             h[i] = saved[i];
             given[i] = vx[i] = vy[i] = 0.0;
         }
+        if (outlet_fine) call.drained = 0.0;
         call.held = 0;
         substeps = 0;
         double elapsed = 0.0;
@@ -960,6 +1032,15 @@ local_outcome route_locally(explicit_call &call, double dt) {
             const double step = std::min(call.work, dt - elapsed);
             const double after = elapsed + step;
             const bool last = std::fabs(after - dt) < 0.0001 || after > dt;
+            if (outlet_fine) {
+                if (!call.continue_anyway && reduce_for_outlet(call, h[o], step)) {
+                    restart = true;
+                    break;
+                }
+                const double l = std::min(outlet_loss(g, h[o], step), h[o]);
+                h[o] -= l;
+                call.drained += l;
+            }
             for (int i : list) change[i] = 0.0;
             for (const direction *dir : {&first, &second}) {
                 double *q_dir = dir->name == 'x' ? qx : qy;
@@ -1031,8 +1112,11 @@ void route_in_one_pass(explicit_call &call, double dt) {
     const pass_arrays a = arrays_of(g, c);
     double *h = g.h.data(), *saved = c.saved_depth.data();
     const int cells = g.cells;
+    const bool drains = !g.channel_explicit && g.outlet > 0;
+    const std::size_t o = at(std::max(g.outlet, 0));
     for (bool first_attempt = true;; first_attempt = false) {
         clear_face_volumes(g, c);
+        call.drained = 0.0;
         double elapsed = 0.0;
         int done = 0;  // sub-steps of this attempt behind us
         bool restart = false;
@@ -1043,9 +1127,20 @@ void route_in_one_pass(explicit_call &call, double dt) {
             const double after = elapsed + step;
             const bool last = std::fabs(after - dt) < 0.0001 || after > dt;
             const double q_scale = last ? g.dx : 1.0;
-            const double *from = done == 0 && !first_attempt ? saved : h;
+            double *from = done == 0 && !first_attempt ? saved : h;
             double *save = done == 0 && first_attempt ? saved : nullptr;
+            // The outlet drains at the start of the sub-step, so the pass sees the
+            // drained cell; the saved depths keep its depth before the drain.
+            const double d0 = drains ? from[o] : 0.0;
+            if (drains && !call.continue_anyway && reduce_for_outlet(call, d0, step)) {
+                if (first_attempt && done == 0) std::copy(h + 1, h + cells + 1, saved + 1);
+                restart = true;
+                break;
+            }
+            const double loss = drains ? std::min(outlet_loss(g, d0, step), d0) : 0.0;
+            if (drains) from[o] = d0 - loss;
             pass_result r = run_pass(a, cells, from, h, save, step, q_scale, call.continue_anyway, last);
+            if (drains && (from == saved || save)) saved[o] = d0;
             if (r.not_a_number || (r.may_fail && !call.continue_anyway)) {
                 // Back to the depths at the start of this sub-step: the saved
                 // depths and the sub-steps before it again.
@@ -1053,9 +1148,11 @@ void route_in_one_pass(explicit_call &call, double dt) {
                 double e = 0.0;
                 for (int k = 0; k < done; ++k) {
                     const double s = std::min(call.work, dt - e);
+                    if (drains) h[o] -= std::min(outlet_loss(g, h[o], s), h[o]);
                     run_pass(a, cells, h, h, nullptr, s, 1.0, call.continue_anyway);
                     e += s;
                 }
+                if (drains) h[o] = d0 - loss;
                 const direction first = c.sweep_flag == 0 ? x_direction(g) : y_direction(g);
                 const direction second = c.sweep_flag == 0 ? y_direction(g) : x_direction(g);
                 if (sweep(call, first, step, false) || sweep(call, second, step, false)) {
@@ -1066,6 +1163,7 @@ void route_in_one_pass(explicit_call &call, double dt) {
                 // Answered without a reduction: the sub-step as the pass makes it.
                 r = run_pass(a, cells, h, h, nullptr, step, q_scale, call.continue_anyway, last);
             }
+            call.drained += loss;
             held += r.held;
             if (last) {
                 call.survey_wet = r.wet;
@@ -1081,6 +1179,7 @@ void route_in_one_pass(explicit_call &call, double dt) {
             call.held = held;  // the check sweeps' counts are not the step's
             return;
         }
+        if (call.stopped) return;
     }
 }
 
@@ -1112,9 +1211,14 @@ void route_with_substeps(explicit_call &call, double dt) {
         double elapsed = 0.0;
         bool restart = false;
         call.held = 0;
+        call.drained = 0.0;
         for (;;) {
             // The last sub-step covers only what is left of dt.
             const double step = std::min(call.work, dt - elapsed);
+            if (drain_at_substep_start(call, step)) {
+                restart = true;
+                break;
+            }
             const direction first = c.sweep_flag == 0 ? x_direction(g) : y_direction(g);
             const direction second = c.sweep_flag == 0 ? y_direction(g) : x_direction(g);
             if (sweep(call, first, step) || sweep(call, second, step)) {
@@ -1226,8 +1330,13 @@ void route_with_lakes(explicit_call &call, double dt) {
         double elapsed = 0.0;
         bool restart = false;
         call.held = 0;
+        call.drained = 0.0;
         for (;;) {
             const double step = std::min(call.work, dt - elapsed);
+            if (drain_at_substep_start(call, step)) {
+                restart = true;
+                break;
+            }
             if (lake_sweep(call, x_direction(g), step)) {
                 restart = true;
                 break;
@@ -1338,24 +1447,9 @@ double explicit_route(overland_grid &g, explicit_step_control &c, double dt) {
     c.survey_flows = call.survey_flows;
     if (g.steps) g.steps->held_faces += call.held;
 
-    double result = 0.0;
-    if (!g.channel_explicit && g.outlet > 0) {
-        const std::size_t o = at(g.outlet);
-        const double depth = g.h[o];
-        double q = 0.0;
-        if (depth > 0.0 && g.outlet_slope > 0.0)
-            q = g.dx * std::sqrt(g.outlet_slope) * std::pow(depth, outlet_exponent) / roughness_at(g, o);
-        // The drain never takes more than the water present.
-        const double available = depth > 0.0 ? depth * g.dx * g.dx / dt : 0.0;
-        if (q >= available) {
-            q = available;
-            if (depth > 0.0) g.h[o] = 0.0;
-        } else {
-            g.h[o] -= dt * q / (g.dx * g.dx);
-        }
-        result = q;
-        c.survey_wet += (g.h[o] > 1e-16) - (depth > 1e-16);
-    }
+    // The outlet drained at the start of each sub-step (or of the whole step); the
+    // step hands on the mean discharge of its drain.
+    const double result = call.drained * g.dx * g.dx / dt;
 
     for (int i = 1; !one_pass && i <= g.cells; ++i) {
         g.qx[at(i)] *= g.dx;

@@ -122,17 +122,27 @@ TEST_F(OverlandExplicit, DikeCodeSixClosesTheRightAndDownFaces) {
     EXPECT_EQ(s.depth[3], 0.0);
 }
 
-TEST_F(OverlandExplicit, OutletDrainIsTheManningFlowAndNeverMoreThanTheWater) {
+// A lone outlet cell drains by dh/dt = -k h^(5/3), k = sqrt(S) / (n dx), from the
+// depth at the start of each sub-step; a step whose outlet Courant number
+// (5/3 k h^(2/3) dt) reaches 1 is cut by three, so the depth follows the decay
+// h(t) = (h0^(-2/3) + 2/3 k t)^(-3/2) at any step, never below zero. The call
+// returns the step's mean discharge, which carries exactly the water drained.
+TEST_F(OverlandExplicit, OutletDrainFollowsItsLawAndCutsTheStepItWouldOverrun) {
+    const double k = std::sqrt(0.04) / (0.05 * 10.0), h0 = 0.1;
+    const struct { double dt, share; } rows[] = {{1.0, 0.08}, {10.0, 0.13}, {100.0, 0.01}, {1000.0, 1e-4}};
+    for (const auto &r : rows) {
+        make_grid(s, 1, 1, 10.0, [](int, int) { return 5.0; }, 0.05, 0.0, 0.04);
+        s.depth[1] = h0;
+        const double h1 = std::pow(std::pow(h0, -2.0 / 3.0) + 2.0 / 3.0 * k * r.dt, -1.5);
+        const double q = route_overland_explicit(s, r.dt);
+        EXPECT_GT(s.depth[1], 0.0) << r.dt;
+        EXPECT_NEAR(h0 - s.depth[1], h0 - h1, r.share * (h0 - h1)) << r.dt;  // first order in the sub-step
+        EXPECT_NEAR(q * r.dt / 100.0, h0 - s.depth[1], 1e-12) << r.dt;
+    }
+    // A step short for the drain takes the Manning flow of the start depth.
     make_grid(s, 1, 1, 10.0, [](int, int) { return 5.0; }, 0.05, 0.0, 0.04);
-    s.depth[1] = 0.1;
-    const double q = 10.0 * std::sqrt(0.04) * std::pow(0.1, 1.666667) / 0.05;
-    EXPECT_NEAR(route_overland_explicit(s, 1.0), q, 1e-12);
-    EXPECT_NEAR(s.depth[1], 0.1 - q / 100.0, 1e-12);
-    // A step long enough to drain more than the cell holds takes just the water.
-    s.depth[1] = 0.1;
-    const double capped = route_overland_explicit(s, 1000.0);
-    EXPECT_NEAR(capped, 0.1 * 100.0 / 1000.0, 1e-12);
-    EXPECT_EQ(s.depth[1], 0.0);
+    s.depth[1] = h0;
+    EXPECT_NEAR(route_overland_explicit(s, 1.0), 10.0 * std::sqrt(0.04) * std::pow(h0, 1.666667) / 0.05, 1e-12);
 }
 
 TEST_F(OverlandExplicit, ExplicitChannelRoutingLeavesTheOutletToTheChannel) {
