@@ -193,23 +193,33 @@ double outlet_courant(const overland_grid &g, double depth, double step) {
     return depth > 0.0 ? five_thirds * outlet_loss(g, depth, step) / depth : 0.0;
 }
 
-// True when the outlet's Courant number over `step` reaches the limit and the
-// working step was divided by three (with the cut's messages).
-bool reduce_for_outlet(explicit_call &call, double depth, double step) {
-    const double u = outlet_courant(call.g, depth, step);
-    if (u < max_face_courant) return false;
-    if (!(call.work > smallest_step && call.reductions < max_reductions)) return false;
-    if (!call.g.quiet) {
-        if (!call.failure_reported) std::printf("\n");
-        call.failure_reported = true;
-        std::printf("  ]outlet:_U_%2.4lf dt:%4.2lf j:%d\n    -> Cell Exceded Celerity Check\n", u, step, call.g.outlet);
-        std::printf(" *Changing overland time step to %4.2lf seconds...\n", call.work / 3.0);
-    }
+bool may_divide_step(const explicit_call &call) {
+    return call.work > smallest_step && call.reductions < max_reductions;
+}
+
+// Divides the working step by three, for this call and the next few; false when
+// it may be divided no more.
+bool divide_step(explicit_call &call) {
+    if (!may_divide_step(call)) return false;
+    if (!call.g.quiet) std::printf(" *Changing overland time step to %4.2lf seconds...\n", call.work / 3.0);
     call.work /= 3.0;
     call.c.reduced_step = call.work;
     call.c.reduced_count = calls_with_reduced_step;
     ++call.reductions;
     return true;
+}
+
+// True when the outlet's Courant number over `step` reaches the limit and the
+// working step was divided by three (with the cut's messages).
+bool reduce_for_outlet(explicit_call &call, double depth, double step) {
+    const double u = outlet_courant(call.g, depth, step);
+    if (u < max_face_courant || !may_divide_step(call)) return false;
+    if (!call.g.quiet) {
+        if (!call.failure_reported) std::printf("\n");
+        call.failure_reported = true;
+        std::printf("  ]outlet:_U_%2.4lf dt:%4.2lf j:%d\n    -> Cell Exceded Celerity Check\n", u, step, call.g.outlet);
+    }
+    return divide_step(call);
 }
 
 // The outlet drains at the start of a sub-step of the separate-sweep variants,
@@ -257,15 +267,7 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
             std::printf("    -> Cell Exceeded a Third of its Level Gap\n");
         }
     }
-    if (call.work > smallest_step && call.reductions < max_reductions) {
-        if (!g.quiet)
-            std::printf(" *Changing overland time step to %4.2lf seconds...\n", call.work / 3.0);
-        call.work /= 3.0;
-        call.c.reduced_step = call.work;
-        call.c.reduced_count = calls_with_reduced_step;
-        ++call.reductions;
-        return true;
-    }
+    if (divide_step(call)) return true;
     if (kind == 4 || call.gap_only) {
         // Flowing water past the stability limit even at the shortest step.
         const double gap = (g.z[at(i)] + g.h[at(i)]) - (g.z[at(k)] + g.h[at(k)]);
