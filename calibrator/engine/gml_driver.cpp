@@ -603,7 +603,8 @@ std::vector<double> values_as_written(const control_data &cd) {
 
 // Steps 20 to 26: the lambda trials of one iteration. A trial is kept only
 // when it lowers the iteration's starting phi. When the search ends on a trial
-// that does not, or its first trials do not lower phi, or a model run gives a
+// that does not, or its first trials do not lower phi, the next trial raises
+// lambda; when that one does not lower phi either, or a model run gives a
 // value that is not a finite number, the remaining trials of the iteration
 // raise lambda and shorten the step along its direction; when none lowers phi
 // the iteration ends where it started and `no_lower_phi` is set.
@@ -619,6 +620,10 @@ void lambda_search(gml_run &g) {
     const double starting_phi = g.phi;
     bool accepted = false;
     bool shortening = false;
+    bool raised = false;          // lambda has been raised after an uphill trial
+    bool shortened_yet = false;   // the remaining trials are shortened
+    bool was_shortened = false;
+    bool run_failed = false;      // a trial's model run gave no finite phi
     double target = g.step_limit;
     std::vector<double> fractions(1, 1.0);
     // The input values of the iteration's start (entry 0) and of every trial
@@ -760,11 +765,18 @@ void lambda_search(gml_run &g) {
         }
         report_both(g.record, "\n");
 
+        run_failed = run_failed || failed_trial;
         int chosen = 0;
         if (shortening || failed_trial) {
             if (g.phi < starting_phi) {
                 report_both(g.record, "No more lambdas: phi is lower than starting phi\n\n");
-                accept_trial(g, c, c, first_lambda, previous_lambda, cd.lambda);
+                // A step shortened after uphill trials owes its success to the
+                // shortening, which the step limit carries over; the lambda
+                // raised with it would only grow from iteration to iteration.
+                // After a failed run the raised lambda stays.
+                const bool uphill_only = !run_failed && fractions[static_cast<std::size_t>(c)] < 1.0;
+                const double next = uphill_only ? first_lambda : cd.lambda;
+                accept_trial(g, c, c, first_lambda, previous_lambda, next);
                 keep_step_limit(g, c, fractions[static_cast<std::size_t>(c)]);
                 accepted = true;
                 break;
@@ -801,11 +813,25 @@ void lambda_search(gml_run &g) {
                 g.predicted_reduction <= cd.phi_reduction_stop * starting_phi) {
                 break;
             }
+            // A trial that went uphill is followed by one with the next lambda
+            // and the whole step: a larger lambda turns the step towards the
+            // gradient. In a narrow curved valley that is what lowers phi, while a
+            // step shortened along the uphill direction gains next to nothing and
+            // leaves the next iteration's steps short too. Shortening begins when
+            // that trial does not lower phi either, or at once when a run failed.
+            shortened_yet = shortened_yet || failed_trial || raised;
             if (!shortening && c < w.l) {
-                report_both(g.record, "\tNo trial lowers phi: lambda is raised and the step shortened.\n");
+                report_both(g.record, shortened_yet ? "\tNo trial lowers phi: lambda is raised and the step shortened.\n"
+                                                    : "\tNo trial lowers phi: lambda is raised.\n");
+            } else if (shortened_yet && !was_shortened && c < w.l) {
+                report_both(g.record, "\tNo trial lowers phi: the step is shortened too.\n");
             }
             shortening = true;
-            target = next_step_target(g, c, starting_phi);
+            raised = true;
+            if (shortened_yet) {
+                target = next_step_target(g, c, starting_phi);
+                was_shortened = true;
+            }
         } else {
             adjust_lambda(first_lambda, previous_lambda, g.reversal, g.phi, w.trial_phis, c, cd);
         }
