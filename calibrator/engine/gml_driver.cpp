@@ -592,6 +592,37 @@ void keep_step_limit(gml_run &g, int n, double fraction) {
                                   : 0.0;
 }
 
+// The trial's values replaced by the numbers as written nearest them in
+// predicted model change (nearest_written_values); a parameter held at a
+// bound or for the upgrade keeps its value. When a value so chosen lies
+// beyond a bound the trial stays as it was.
+void write_nearest(gml_run &g) {
+    control_data &cd = g.cd;
+    gml_workspace &w = g.w;
+    const std::size_t n = static_cast<std::size_t>(w.a);
+    std::vector<double> values(n + 1, 0.0);
+    std::vector<char> movable(n + 1, 0);
+    std::vector<char> is_log(n + 1, 0);
+    for (int j = 1; j <= w.a; ++j) {
+        const parameter_data &par = cd.parameters[w.adjustable[j]];
+        values[static_cast<std::size_t>(j)] = par.value;
+        movable[static_cast<std::size_t>(j)] = par.frozen == 0 && par.frozen_for_upgrade == 0 ? 1 : 0;
+        is_log[static_cast<std::size_t>(j)] = par.transform == "log" ? 1 : 0;
+    }
+    nearest_written_values(w.jacobian, w.weights, w.rows, w.a, movable, is_log, values);
+    for (int j = 1; j <= w.a; ++j) {
+        const parameter_data &par = cd.parameters[w.adjustable[j]];
+        const double v = values[static_cast<std::size_t>(j)];
+        if (v > par.upper_bound || v < par.lower_bound) return;
+    }
+    for (int j = 1; j <= w.a; ++j) {
+        parameter_data &par = cd.parameters[w.adjustable[j]];
+        par.value = values[static_cast<std::size_t>(j)];
+        w.upgrade[j] = par.value - w.base_values[j];
+    }
+    recompute_tied_values(cd);
+}
+
 // Every parameter's value as the model input file carries it (1-based).
 std::vector<double> values_as_written(const control_data &cd) {
     std::vector<double> written(static_cast<std::size_t>(cd.parameter_count) + 1, 0.0);
@@ -607,7 +638,8 @@ std::vector<double> values_as_written(const control_data &cd) {
 // lambda; when that one does not lower phi either, or a model run gives a
 // value that is not a finite number, the remaining trials of the iteration
 // raise lambda and shorten the step along its direction; when none lowers phi
-// the iteration ends where it started and `no_lower_phi` is set.
+// the iteration ends where it started and `no_lower_phi` is set. Every trial
+// writes the values nearest its step in predicted model change (write_nearest).
 void lambda_search(gml_run &g) {
     control_data &cd = g.cd;
     gml_workspace &w = g.w;
@@ -672,6 +704,7 @@ void lambda_search(gml_run &g) {
             g.predicted_reduction = predicted_phi_reduction(w.jacobian, w.weights, cd, w.a, w.upgrade);
         }
         const double fraction = target > 0.0 ? shorten_step(g, target) : 1.0;
+        if (g.estimation()) write_nearest(g);
         report_both(g.record, "\n");
         report_both(g.record, "\tLambda = %E ----->\n", cd.lambda);
         if (fraction < 1.0) report_both(g.record, "\tstep shortened to %E of its length\n", fraction);
