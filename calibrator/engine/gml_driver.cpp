@@ -592,6 +592,37 @@ void keep_step_limit(gml_run &g, int n, double fraction) {
                                   : 0.0;
 }
 
+// The trial's values replaced by the numbers as written nearest them in
+// predicted model change (nearest_written_values); a parameter held at a
+// bound or for the upgrade keeps its value. When a value so chosen lies
+// beyond a bound the trial stays as it was.
+void write_nearest(gml_run &g) {
+    control_data &cd = g.cd;
+    gml_workspace &w = g.w;
+    const std::size_t n = static_cast<std::size_t>(w.a);
+    std::vector<double> values(n + 1, 0.0);
+    std::vector<char> movable(n + 1, 0);
+    std::vector<char> is_log(n + 1, 0);
+    for (int j = 1; j <= w.a; ++j) {
+        const parameter_data &par = cd.parameters[w.adjustable[j]];
+        values[static_cast<std::size_t>(j)] = par.value;
+        movable[static_cast<std::size_t>(j)] = par.frozen == 0 && par.frozen_for_upgrade == 0 ? 1 : 0;
+        is_log[static_cast<std::size_t>(j)] = par.transform == "log" ? 1 : 0;
+    }
+    nearest_written_values(w.jacobian, w.weights, w.rows, w.a, movable, is_log, values);
+    for (int j = 1; j <= w.a; ++j) {
+        const parameter_data &par = cd.parameters[w.adjustable[j]];
+        const double v = values[static_cast<std::size_t>(j)];
+        if (v > par.upper_bound || v < par.lower_bound) return;
+    }
+    for (int j = 1; j <= w.a; ++j) {
+        parameter_data &par = cd.parameters[w.adjustable[j]];
+        par.value = values[static_cast<std::size_t>(j)];
+        w.upgrade[j] = par.value - w.base_values[j];
+    }
+    recompute_tied_values(cd);
+}
+
 // Every parameter's value as the model input file carries it (1-based).
 std::vector<double> values_as_written(const control_data &cd) {
     std::vector<double> written(static_cast<std::size_t>(cd.parameter_count) + 1, 0.0);
@@ -603,10 +634,12 @@ std::vector<double> values_as_written(const control_data &cd) {
 
 // Steps 20 to 26: the lambda trials of one iteration. A trial is kept only
 // when it lowers the iteration's starting phi. When the search ends on a trial
-// that does not, or its first trials do not lower phi, or a model run gives a
+// that does not, or its first trials do not lower phi, the next trial raises
+// lambda; when that one does not lower phi either, or a model run gives a
 // value that is not a finite number, the remaining trials of the iteration
 // raise lambda and shorten the step along its direction; when none lowers phi
-// the iteration ends where it started and `no_lower_phi` is set.
+// the iteration ends where it started and `no_lower_phi` is set. Every trial
+// writes the values nearest its step in predicted model change (write_nearest).
 void lambda_search(gml_run &g) {
     control_data &cd = g.cd;
     gml_workspace &w = g.w;
@@ -619,6 +652,10 @@ void lambda_search(gml_run &g) {
     const double starting_phi = g.phi;
     bool accepted = false;
     bool shortening = false;
+    bool raised = false;          // lambda has been raised after an uphill trial
+    bool shortened_yet = false;   // the remaining trials are shortened
+    bool was_shortened = false;
+    bool run_failed = false;      // a trial's model run gave no finite phi
     double target = g.step_limit;
     std::vector<double> fractions(1, 1.0);
     // The input values of the iteration's start (entry 0) and of every trial
@@ -667,6 +704,7 @@ void lambda_search(gml_run &g) {
             g.predicted_reduction = predicted_phi_reduction(w.jacobian, w.weights, cd, w.a, w.upgrade);
         }
         const double fraction = target > 0.0 ? shorten_step(g, target) : 1.0;
+        if (g.estimation()) write_nearest(g);
         report_both(g.record, "\n");
         report_both(g.record, "\tLambda = %E ----->\n", cd.lambda);
         if (fraction < 1.0) report_both(g.record, "\tstep shortened to %E of its length\n", fraction);
@@ -760,11 +798,18 @@ void lambda_search(gml_run &g) {
         }
         report_both(g.record, "\n");
 
+        run_failed = run_failed || failed_trial;
         int chosen = 0;
         if (shortening || failed_trial) {
             if (g.phi < starting_phi) {
                 report_both(g.record, "No more lambdas: phi is lower than starting phi\n\n");
-                accept_trial(g, c, c, first_lambda, previous_lambda, cd.lambda);
+                // A step shortened after uphill trials owes its success to the
+                // shortening, which the step limit carries over; the lambda
+                // raised with it would only grow from iteration to iteration.
+                // After a failed run the raised lambda stays.
+                const bool uphill_only = !run_failed && fractions[static_cast<std::size_t>(c)] < 1.0;
+                const double next = uphill_only ? first_lambda : cd.lambda;
+                accept_trial(g, c, c, first_lambda, previous_lambda, next);
                 keep_step_limit(g, c, fractions[static_cast<std::size_t>(c)]);
                 accepted = true;
                 break;
@@ -801,11 +846,25 @@ void lambda_search(gml_run &g) {
                 g.predicted_reduction <= cd.phi_reduction_stop * starting_phi) {
                 break;
             }
+            // A trial that went uphill is followed by one with the next lambda
+            // and the whole step: a larger lambda turns the step towards the
+            // gradient. In a narrow curved valley that is what lowers phi, while a
+            // step shortened along the uphill direction gains next to nothing and
+            // leaves the next iteration's steps short too. Shortening begins when
+            // that trial does not lower phi either, or at once when a run failed.
+            shortened_yet = shortened_yet || failed_trial || raised;
             if (!shortening && c < w.l) {
-                report_both(g.record, "\tNo trial lowers phi: lambda is raised and the step shortened.\n");
+                report_both(g.record, shortened_yet ? "\tNo trial lowers phi: lambda is raised and the step shortened.\n"
+                                                    : "\tNo trial lowers phi: lambda is raised.\n");
+            } else if (shortened_yet && !was_shortened && c < w.l) {
+                report_both(g.record, "\tNo trial lowers phi: the step is shortened too.\n");
             }
             shortening = true;
-            target = next_step_target(g, c, starting_phi);
+            raised = true;
+            if (shortened_yet) {
+                target = next_step_target(g, c, starting_phi);
+                was_shortened = true;
+            }
         } else {
             adjust_lambda(first_lambda, previous_lambda, g.reversal, g.phi, w.trial_phis, c, cd);
         }

@@ -8,6 +8,7 @@
 
 #include "calibrator/engine/numeric/numeric.h"
 #include "calibrator/engine/start_up_services.h"
+#include "calibrator/engine/template_files.h"
 
 namespace {
 
@@ -368,4 +369,50 @@ double predicted_phi_reduction(const double_matrix &jacobian, const double_vecto
         reduction += weights[k] * (r * r - (r - d) * (r - d));
     }
     return reduction;
+}
+
+void nearest_written_values(const double_matrix &jacobian, const double_vector &weights, int rows, int n,
+                            const std::vector<char> &movable, const std::vector<char> &is_log,
+                            std::vector<double> &values) {
+    std::vector<int> column;
+    for (int a = 1; a <= n; ++a) {
+        if (movable[static_cast<std::size_t>(a)] != 0) column.push_back(a);
+    }
+    const std::size_t m = column.size();
+    if (m == 0) return;
+    // N = J' Q J over the movable columns, then N = L L' in place (lower part).
+    std::vector<double> l(m * m, 0.0);
+    for (int k = 1; k <= rows; ++k) {
+        for (std::size_t a = 0; a < m; ++a) {
+            const double t = weights[k] * jacobian(k, column[a]);
+            for (std::size_t b = 0; b <= a; ++b) l[a * m + b] += t * jacobian(k, column[b]);
+        }
+    }
+    for (std::size_t a = 0; a < m; ++a) {
+        for (std::size_t b = 0; b <= a; ++b) {
+            double sum = l[a * m + b];
+            for (std::size_t k = 0; k < b; ++k) sum -= l[a * m + k] * l[b * m + k];
+            if (a == b) {
+                if (!(sum > 0.0) || !std::isfinite(sum)) return;
+                l[a * m + a] = std::sqrt(sum);
+            } else {
+                l[a * m + b] = sum / l[b * m + b];
+            }
+        }
+    }
+    // With R = L', the predicted change of a rounding error e is |R e|; the
+    // last column is rounded first, each one before it to the number nearest
+    // its value less what the errors already made can be offset by it.
+    std::vector<double> rounded(m, 0.0);
+    std::vector<double> error(m, 0.0);
+    for (std::size_t k = m; k-- > 0;) {
+        double offset = 0.0;
+        for (std::size_t j = k + 1; j < m; ++j) offset += l[j * m + k] * error[j];
+        const double target = values[static_cast<std::size_t>(column[k])] - offset / l[k * m + k];
+        const bool lg = is_log[static_cast<std::size_t>(column[k])] != 0;
+        rounded[k] = lg ? std::log10(value_as_written(std::pow(10.0, target))) : value_as_written(target);
+        if (!std::isfinite(rounded[k])) return;
+        error[k] = rounded[k] - values[static_cast<std::size_t>(column[k])];
+    }
+    for (std::size_t k = 0; k < m; ++k) values[static_cast<std::size_t>(column[k])] = rounded[k];
 }

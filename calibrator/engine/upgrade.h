@@ -3,6 +3,8 @@
 // Broyden update of the Jacobian between finite-difference evaluations, with
 // reduced and regularised members. Called by the GML drivers and the bounds.
 #pragma once
+#include <vector>
+
 #include "calibrator/engine/control_data.h"
 #include "calibrator/engine/numeric/nr_arrays.h"
 
@@ -73,3 +75,15 @@ double shortened_step_fraction(const double_matrix &jacobian, const double_vecto
 // for `step` from the model values of kind 0.
 double predicted_phi_reduction(const double_matrix &jacobian, const double_vector &weights,
                                const control_data &cd, int n, const double_vector &step);
+
+// The values a trial writes, nearest its intended values in the change of the
+// model outputs that the linear model J predicts. `values`(j) holds the stored
+// values of the columns after the step (log10 of the native value where
+// `is_log`(j)); the columns with `movable`(j) set are replaced by numbers as
+// the template writes them (value_as_written), chosen one column at a time
+// from the last with the columns not yet rounded moved to make up for the
+// rounding already done: the nearest-plane rounding of the normal matrix
+// J' Q J. Nothing changes when that matrix is not positive definite.
+void nearest_written_values(const double_matrix &jacobian, const double_vector &weights, int rows, int n,
+                            const std::vector<char> &movable, const std::vector<char> &is_log,
+                            std::vector<double> &values);

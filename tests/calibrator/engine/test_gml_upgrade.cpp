@@ -116,6 +116,35 @@ TEST(GmlUpgrade, OptimumLengthRescalesToTheLeastSquaresStep) {
     EXPECT_EQ(m.u[1], 0.7);
 }
 
+// Eight-digit values nearest (1.00000004, 2.00000003) in predicted change on
+// the columns (1, 0) and (1, 0.001): b rounds first to 2.0000000 (error -3e-8),
+// a then to the number nearest 1.00000004 + 3e-8, 1.0000001, so that J e is
+// (3e-8, -3e-11) against (-7e-8, -3e-11) for each rounded alone. A column held
+// keeps its value; equal columns (no positive definite J'J) change nothing.
+TEST(GmlUpgrade, WrittenValuesNearestTheStepInPredictedChange) {
+    struct row {
+        double j22;
+        char b_movable;
+        double a, b;
+    };
+    const row table[] = {
+        {1e-3, 1, 1.0000001, 2.0000000},
+        {1e-3, 0, 1.0000000, 2.00000003},
+        {0.0, 1, 1.00000004, 2.00000003},
+    };
+    for (const row &t : table) {
+        arrays m(2, 2);
+        m.j(1, 1) = 1.0;
+        m.j(1, 2) = 1.0;
+        m.j(2, 1) = 0.0;
+        m.j(2, 2) = t.j22;
+        std::vector<double> values = {0.0, 1.00000004, 2.00000003};
+        nearest_written_values(m.j, m.w, 2, 2, {0, 1, t.b_movable}, {0, 0, 0}, values);
+        EXPECT_EQ(values[1], t.a) << t.j22 << " " << int(t.b_movable);
+        EXPECT_EQ(values[2], t.b) << t.j22 << " " << int(t.b_movable);
+    }
+}
+
 TEST(GmlUpgrade, BroydenUpdateMeetsTheSecantConditionAndSkipsAZeroStep) {
     problem p;
     parameter_data &a = p.parameter("a", 2.0, -10, 10);
