@@ -210,10 +210,22 @@ bool divide_step(explicit_call &call) {
 }
 
 // True when the outlet's Courant number over `step` reaches the limit and the
-// working step was divided by three (with the cut's messages).
+// working step was divided by three (with the cut's messages), or when the step
+// may be divided no more and the drain would take more than the cell holds: the
+// run then stops, naming the step it needs.
 bool reduce_for_outlet(explicit_call &call, double depth, double step) {
     const double u = outlet_courant(call.g, depth, step);
-    if (u < max_face_courant || !may_divide_step(call)) return false;
+    if (u < max_face_courant) return false;
+    if (!may_divide_step(call)) {
+        if (outlet_loss(call.g, depth, step) < depth) return false;  // it drains past the limit, as a face may
+        const double needed = step / u;
+        std::printf("The outlet cell %d drains more water than it holds even in steps of %.4lf s: it needs\n"
+                    "steps of %.4lf s or less. Reduce TIMESTEP (now %.4lf s) to %.4lf s or less and try again.\n",
+                    call.g.outlet, step, needed, call.step, needed);
+        raise_printed_error();
+        call.stopped = true;
+        return true;
+    }
     if (!call.g.quiet) {
         if (!call.failure_reported) std::printf("\n");
         call.failure_reported = true;
@@ -944,6 +956,7 @@ local_outcome route_locally(explicit_call &call, double dt) {
             return accept(run_pass(whole, cells, h, h, nullptr, dt, g.dx, call.continue_anyway, true));
         if (call.stopped) return local_outcome::done;
         if (!faces_fail && !reduce_for_outlet(call, d0, dt)) return back_to_start();
+        if (call.stopped) return local_outcome::done;
         std::copy(saved + 1, saved + cells + 1, h + 1);
         drain_whole_step();
         r = run_pass(kept, cells, h, h, nullptr, dt, g.dx, false, true);
@@ -951,6 +964,7 @@ local_outcome route_locally(explicit_call &call, double dt) {
                !reduce_for_outlet(call, d0, call.work)) {
         return back_to_start();  // only the outlet fails, and the step may not be cut further
     }
+    if (call.stopped) return local_outcome::done;
     if (r.not_a_number) return back_to_start();
 
     // The fine region: the cells of the faces that fail, and the margin.
@@ -1036,6 +1050,7 @@ local_outcome route_locally(explicit_call &call, double dt) {
             const bool last = std::fabs(after - dt) < 0.0001 || after > dt;
             if (outlet_fine) {
                 if (!call.continue_anyway && reduce_for_outlet(call, h[o], step)) {
+                    if (call.stopped) return local_outcome::done;
                     restart = true;
                     break;
                 }
@@ -1218,6 +1233,7 @@ void route_with_substeps(explicit_call &call, double dt) {
             // The last sub-step covers only what is left of dt.
             const double step = std::min(call.work, dt - elapsed);
             if (drain_at_substep_start(call, step)) {
+                if (call.stopped) return;
                 restart = true;
                 break;
             }

@@ -143,6 +143,15 @@ TEST_F(OverlandExplicit, OutletDrainFollowsItsLawAndCutsTheStepItWouldOverrun) {
     make_grid(s, 1, 1, 10.0, [](int, int) { return 5.0; }, 0.05, 0.0, 0.04);
     s.depth[1] = h0;
     EXPECT_NEAR(route_overland_explicit(s, 1.0), 10.0 * std::sqrt(0.04) * std::pow(h0, 1.666667) / 0.05, 1e-12);
+    // 1 m on a 1 m cell, slope 10, n 0.01: k = 316 /s, so even 1/243 of a second's step
+    // would drain 1.3 m. The run stops naming the step it needs (1 / (5/3 k) s).
+    make_grid(s, 1, 1, 1.0, [](int, int) { return 5.0; }, 0.01, 0.0, 10.0);
+    s.depth[1] = 1.0;
+    const std::string out = printed([&] { route_overland_explicit(s, 1.0); });
+    EXPECT_NE(out.find("The outlet cell 1 drains more water than it holds even in steps of 0.0041 s"), std::string::npos) << out;
+    EXPECT_NE(out.find("Reduce TIMESTEP (now 1.0000 s) to 0.0019 s or less"), std::string::npos) << out;
+    EXPECT_EQ(s.depth[1], 1.0);
+    EXPECT_EQ(error_record.fatal, 1);
 }
 
 TEST_F(OverlandExplicit, ExplicitChannelRoutingLeavesTheOutletToTheChannel) {
