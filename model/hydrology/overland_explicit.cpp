@@ -189,6 +189,13 @@ double outlet_loss(const overland_grid &g, double depth, double step) {
     return step * std::sqrt(g.outlet_slope) * std::pow(depth, outlet_exponent) / (roughness_at(g, g.outlet) * g.dx);
 }
 
+// The drain taken: never more than the cell holds (a step within the outlet's
+// Courant limit drains at most 3/5 of it; only a step past the limit, run on as a
+// face would be, can reach the whole).
+double outlet_taken(const overland_grid &g, double depth, double step) {
+    return std::min(outlet_loss(g, depth, step), depth);
+}
+
 double outlet_courant(const overland_grid &g, double depth, double step) {
     return depth > 0.0 ? five_thirds * outlet_loss(g, depth, step) / depth : 0.0;
 }
@@ -234,15 +241,15 @@ bool reduce_for_outlet(explicit_call &call, double depth, double step) {
     return divide_step(call);
 }
 
-// The outlet drains at the start of a sub-step of the separate-sweep variants,
-// from the depth the sweeps then start from; true when its Courant number asks
-// for a shorter step (the call restarts).
+// The outlet drains at the start of a sub-step of the separate-sweep variants or
+// of a fine region, from the depth the faces then start from; true when its
+// Courant number asks for a shorter step (the call restarts) or stops the run.
 bool drain_at_substep_start(explicit_call &call, double step) {
     overland_grid &g = call.g;
     if (g.channel_explicit || g.outlet <= 0) return false;
     double &h = g.h[at(g.outlet)];
     if (!call.continue_anyway && reduce_for_outlet(call, h, step)) return true;
-    const double loss = std::min(outlet_loss(g, h, step), h);
+    const double loss = outlet_taken(g, h, step);
     h -= loss;
     call.drained += loss;
     return false;
@@ -936,7 +943,7 @@ local_outcome route_locally(explicit_call &call, double dt) {
     const std::size_t o = at(std::max(g.outlet, 0));
     const double d0 = drains ? h[o] : 0.0;
     const bool outlet_ok = !drains || outlet_courant(g, d0, dt) < max_face_courant;
-    const double loss = drains && outlet_ok ? std::min(outlet_loss(g, d0, dt), d0) : 0.0;
+    const double loss = drains && outlet_ok ? outlet_taken(g, d0, dt) : 0.0;
     const auto drain_whole_step = [&] {
         if (drains) h[o] = d0 - loss;
     };
@@ -1048,15 +1055,10 @@ local_outcome route_locally(explicit_call &call, double dt) {
             const double step = std::min(call.work, dt - elapsed);
             const double after = elapsed + step;
             const bool last = std::fabs(after - dt) < 0.0001 || after > dt;
-            if (outlet_fine) {
-                if (!call.continue_anyway && reduce_for_outlet(call, h[o], step)) {
-                    if (call.stopped) return local_outcome::done;
-                    restart = true;
-                    break;
-                }
-                const double l = std::min(outlet_loss(g, h[o], step), h[o]);
-                h[o] -= l;
-                call.drained += l;
+            if (outlet_fine && drain_at_substep_start(call, step)) {
+                if (call.stopped) return local_outcome::done;
+                restart = true;
+                break;
             }
             for (int i : list) change[i] = 0.0;
             for (const direction *dir : {&first, &second}) {
@@ -1154,7 +1156,7 @@ void route_in_one_pass(explicit_call &call, double dt) {
                 restart = true;
                 break;
             }
-            const double loss = drains ? std::min(outlet_loss(g, d0, step), d0) : 0.0;
+            const double loss = drains ? outlet_taken(g, d0, step) : 0.0;
             if (drains) from[o] = d0 - loss;
             pass_result r = run_pass(a, cells, from, h, save, step, q_scale, call.continue_anyway, last);
             if (drains && (from == saved || save)) saved[o] = d0;
@@ -1165,7 +1167,7 @@ void route_in_one_pass(explicit_call &call, double dt) {
                 double e = 0.0;
                 for (int k = 0; k < done; ++k) {
                     const double s = std::min(call.work, dt - e);
-                    if (drains) h[o] -= std::min(outlet_loss(g, h[o], s), h[o]);
+                    if (drains) h[o] -= outlet_taken(g, h[o], s);
                     run_pass(a, cells, h, h, nullptr, s, 1.0, call.continue_anyway);
                     e += s;
                 }
