@@ -805,7 +805,8 @@ bool allocate_superlink_step_state(superlink_step_state &w, const superlink_netw
     for (array_2d<double> *a :
          {&w.ldepth, &w.A, &w.top_width, &w.wet_per, &w.hyd_R, &w.l_veloc, &w.Q, &w.Ac, &w.a,
           &w.b, &w.c, &w.P, &w.T, &w.U, &w.V, &w.W, &w.O, &w.X, &w.Y, &w.Z, &w.n_veloc, &w.E,
-          &w.D, &w.Cl, &w.step_Q, &w.storage_width, &w.resistance, &w.area_start, &w.area_now, &w.h_start, &w.Q_start})
+          &w.D, &w.Cl, &w.step_Q, &w.storage_width, &w.resistance, &w.area_start, &w.area_now, &w.h_start, &w.Q_start,
+          &w.Q_trial})
         if (alloc_2d_double(*a, rows, cols, "superlink step state") != 0) return false;
     for (array_1d<double> *a :
          {&w.Q_us, &w.Q_ds, &w.A_us, &w.A_ds, &w.us_gam, &w.us_mu, &w.us_kap, &w.ds_gam,
@@ -878,6 +879,11 @@ constexpr int max_halvings = 6;
 // from what it started with, took, gave and its bounds placed by no more than
 // this share of the water it moved (plus rounding).
 constexpr double continuity_share = 1e-3;
+// A sub-step may change a pipe's flow by this share of the flow; one that changes
+// it by more is halved, and the half kept once it lies within this share of half
+// way along the longer trial's change (the longer step followed the flow's path;
+// one too long swings from step to step, the flows overshooting and coming back).
+constexpr double flow_change_limit = 0.25;
 
 // The state the sub-step starts from: heads below their inverts raised to them
 // (their water counts as none either way), kept for its passes; returns the
@@ -959,6 +965,31 @@ void step_inflow(const superlink_network &p, double &net, double &gross) {
             net += p.Q_node[at(k)][at(l)];
             gross += std::fabs(p.Q_node[at(k)][at(l)]);
         }
+}
+
+// Whether the sub-step just solved follows its pipes' flows: no flow changes by
+// more than flow_change_limit of the larger of its start and end flows (or of a
+// tenth of the network's largest flow where that is more); or, with `trial` (the
+// end flows of the sub-step twice as long from the same start, in Q_trial), every
+// flow lies within that share of half way to the trial's. Otherwise the flows are
+// kept in Q_trial as the trial of the half step.
+bool follows_flows(const superlink_network &p, superlink_step_state &w, bool trial) {
+    double scale = 0.0;
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)]; ++k)
+            scale = std::max({scale, std::fabs(w.Q_start[at(k)][at(l)]), std::fabs(w.Q[at(k)][at(l)])});
+    bool changed = false, strays = false;
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)]; ++k) {
+            const double q0 = w.Q_start[at(k)][at(l)], q1 = w.Q[at(k)][at(l)];
+            const double allowed = flow_change_limit * std::max({std::fabs(q0), std::fabs(q1), 0.1 * scale});
+            changed = changed || std::fabs(q1 - q0) > allowed;
+            strays = strays || !trial || std::fabs(q1 - 0.5 * (q0 + w.Q_trial[at(k)][at(l)])) > allowed;
+        }
+    if (!changed || !strays) return true;
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)]; ++k) w.Q_trial[at(k)][at(l)] = w.Q[at(k)][at(l)];
+    return false;
 }
 
 // What one attempt at a sub-step did (m3): the water the bounds added, the
@@ -1162,7 +1193,8 @@ int superlink_step(model_state &s, double dt) {
     for (int j = 1; j <= p.num_junctions; ++j) w.outlet_volume[at(j)] = 0.0;
 
     // Sub-steps: the whole step, halved while a solution does not keep its
-    // continuity (at most max_halvings times), and doubled again after one that does.
+    // continuity or does not follow its pipes' flows (at most max_halvings
+    // times), and doubled again after one that passes.
     double done = 0.0, sub = dt, shortest = dt, error = 0.0;
     const double shortest_allowed = std::ldexp(dt, -max_halvings) * (1.0 + 1e-9);
     while (done < dt * (1.0 - 1e-12)) {
@@ -1170,9 +1202,16 @@ int superlink_step(model_state &s, double dt) {
         const double start = start_substep(p, w);
         if (!substep_end_depths(p, w)) return stop_step(-1);
         substep_result r;
+        bool trial = false;  // Q_trial holds the end flows of the sub-step twice as long?
         for (;;) {
             if (!attempt_substep(s, w, sub, start, inflow, gross_inflow, sub <= shortest_allowed, r))
                 return stop_step(-1);
+            if (r.kept) {
+                r.kept = follows_flows(p, w, trial);
+                trial = !r.kept;
+            } else {
+                trial = false;
+            }
             if (r.kept || sub <= shortest_allowed) break;
             restore_substep(p, w);
             sub *= 0.5;

@@ -65,6 +65,9 @@ struct superlink_step_state {
     // The state a sub-step starts from, restored for each of its passes and
     // when it is cut: node depths and pipe flows, end flows and junction heads.
     array_2d<double> h_start, Q_start;
+    // Per pipe: the end flow of the last trial of a sub-step that changed the
+    // flows too much, against which its half is checked (m3/s).
+    array_2d<double> Q_trial;
     array_1d<double> Q_us_start, Q_ds_start, H_start;
     // Per superlink: ends that give no water to their junction and take none
     // (a fixed head that is no outlet, an outlet that would draw water back).
