@@ -146,6 +146,19 @@ TEST_F(SuperlinkStep, TypeFiveInletTakesFiveNinthsOfItsCellsWater) {
     EXPECT_EQ(s.superlinks.junc_inflow[1], 0.0);
     EXPECT_NEAR(s.depth[c], 4.0 / 9.0 * 0.02, 1e-15);
     EXPECT_NE(out.find("Available Gutter Volume Taken: none available\n"), std::string::npos);
+    // In halves around a routing that moves nothing: 1/3 of the 2 cm before it (1 - (4/9)^(1/2)),
+    // 1/3 of the rest after it, 5/9 of the cell's water in all, posted to the ledger once.
+    s.depth[c] = 0.02;
+    s.flow_to_superlink[0][1] = 0.5;
+    const double booked = s.water.moved(ledger_node::surface, ledger_node::pipes);
+    take_inlet_first_half(s, 60.0);
+    EXPECT_NEAR(s.depth[c], 2.0 / 3.0 * 0.02, 1e-15);
+    EXPECT_NEAR(pipe_network_water(s) - s.superlinks.slink_volume_end, 0.02 * 100.0 / 3.0, 1e-12);
+    ASSERT_EQ(step(60.0), 0) << out;
+    EXPECT_NEAR(s.superlinks.junc_inflow[1], 5.0 / 9.0 * 0.02 * 100.0 / 60.0, 1e-15);
+    EXPECT_NEAR(s.depth[c], 4.0 / 9.0 * 0.02, 1e-15);
+    EXPECT_NEAR(s.water.moved(ledger_node::surface, ledger_node::pipes) - booked, 5.0 / 9.0 * 2.0, 1e-12);
+    EXPECT_NE(out.find("Available Gutter Volume Taken: 55.6%\n "), std::string::npos) << out;
 }
 
 TEST_F(SuperlinkStep, SurchargedJunctionSpillsOntoItsCell) {
