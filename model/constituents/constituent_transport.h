@@ -51,5 +51,8 @@ void release_lake_mass(model_state &state, int k);
 
 // Lake of cell i while lakes carry constituents, else 0.
 int constituent_lake_of_cell(const model_state &state, int i);
+// The water (m3) the overland transport of a step of dt seconds starts from in
+// cell i: the depth of the last transport with the step's rain and point inflow.
+double water_before_transport(const model_state &state, int i, double dt);
 // Per-cell row of transport table `table` for constituent k (entries 1..N).
 double *constituent_row(model_state &state, int table, int k);

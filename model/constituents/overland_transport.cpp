@@ -165,14 +165,7 @@ struct transport_call {
     // particle-bound species settles on the soil surface. Returns the sum of the
     // positive loose-soil stores of the particle-bound classes.
     double start_state() {
-        const array_1d<double> &rain = s.net_rain_rate.empty() ? s.rain_rate : s.net_rain_rate;
-        const bool points = s.ov_point_source_on && !s.point_inflow.empty();
-        for (int i = 1; i <= n; ++i) {
-            const double rain_volume = cell_or_zero(rain, i) / 3600000.0 * dt * area;
-            const double point_volume = points ? cell_or_zero(s.point_inflow, i) * dt : 0.0;
-            w.start_depth[at(i)] =
-                std::max(cell_or_zero(s.previous_depth, i), 0.0) + (rain_volume + point_volume) / area;
-        }
+        for (int i = 1; i <= n; ++i) w.start_depth[at(i)] = water_before_transport(s, i, dt) / area;
         sediment_record &sed = s.sediment;
         double stores = 0.0;
         for (int k = 1; k <= nc; ++k) {
@@ -404,6 +397,15 @@ struct transport_call {
 };
 
 }  // namespace
+
+double water_before_transport(const model_state &s, int i, double dt) {
+    const double area = s.cell_size * s.cell_size;
+    const array_1d<double> &rain = s.net_rain_rate.empty() ? s.rain_rate : s.net_rain_rate;
+    const double rain_volume = cell_or_zero(rain, i) / 3600000.0 * dt * area;
+    const double point_volume =
+        s.ov_point_source_on && !s.point_inflow.empty() ? cell_or_zero(s.point_inflow, i) * dt : 0.0;
+    return std::max(cell_or_zero(s.previous_depth, i), 0.0) * area + rain_volume + point_volume;
+}
 
 double overland_constituent_transport(model_state &s, double dt) {
     const int n = s.cell_count, nc = s.constituent_count;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "model/channel/channel_services.h"
 #include "model/constituents/constituent_transport.h"
 #include "model/core/errors.h"
 #include "model/core/mass_ledger.h"
@@ -98,6 +99,12 @@ struct step_water {
         return k <= count(l) ? p.Q_node[at(k)][at(l)] * dt - m.tile_volume[at(k)][at(l)] : 0.0;
     }
     double tile(int k, int l) const { return k <= count(l) ? m.tile_volume[at(k)][at(l)] : 0.0; }
+    // What of a node's and a junction's take its first half took before the
+    // routing, with its mass (take_first_half_mass).
+    double first_half(int k, int l) const { return w.node_first_half.empty() ? 0.0 : w.node_first_half[at(k)][at(l)]; }
+    double junction_first_half(int j) const {
+        return w.junction_first_half.empty() ? 0.0 : w.junction_first_half[at(j)];
+    }
     double junction_exchange(int j) const { return p.junc_inflow[at(j)] * dt; }
     double node_in(int k, int l) const {
         return std::max(up(k, l), 0.0) + std::max(-down(k, l), 0.0) + std::max(cell_exchange(k, l), 0.0) +
@@ -217,10 +224,10 @@ void move_cell_water(model_state &s, const step_water &f) {
         if (cell_ok(s, cell)) s.previous_depth[at(cell)] = std::max(s.previous_depth[at(cell)] - v / area, 0.0);
     };
     for (int l = 1; l <= p.num_superlinks; ++l)
-        for (int n = 1; n <= f.count(l) + 1; ++n) move(node_cell(s, n, l), f.cell_exchange(n, l));
+        for (int n = 1; n <= f.count(l) + 1; ++n) move(node_cell(s, n, l), f.cell_exchange(n, l) - f.first_half(n, l));
     for (int j = 1; j <= p.num_junctions; ++j) {
         const int cell = int_at(s.junction_cell, j);
-        move(cell, f.junction_exchange(j));
+        move(cell, f.junction_exchange(j) - f.junction_first_half(j));
         if (p.junction_kind[at(j)] == 888) move(cell, -f.m.junction_outlet[at(j)]);
     }
 }
@@ -235,12 +242,14 @@ void carry_constituent(model_state &s, const step_water &f, int k) {
     for (int l = 1; l <= L; ++l)
         for (int n = 1; n <= f.count(l) + 1; ++n) {
             const double W = m.node_water[at(n)][at(l)], M = m.node_mass[at(k)][at(n)][at(l)];
-            m.node_base[at(n)][at(l)] = M + take_from_cell(s, k, node_cell(s, n, l), f.cell_exchange(n, l));
+            m.node_base[at(n)][at(l)] =
+                M + take_from_cell(s, k, node_cell(s, n, l), f.cell_exchange(n, l) - f.first_half(n, l));
             m.node_conc[at(n)][at(l)] = W > 0.0 ? M / W : 0.0;
         }
     for (int j = 1; j <= J; ++j) {
         const double W = m.junction_water[at(j)], M = m.junction_mass[at(k)][at(j)];
-        m.junction_base[at(j)] = M + take_from_cell(s, k, int_at(s.junction_cell, j), f.junction_exchange(j));
+        m.junction_base[at(j)] =
+            M + take_from_cell(s, k, int_at(s.junction_cell, j), f.junction_exchange(j) - f.junction_first_half(j));
         m.junction_conc[at(j)] = W > 0.0 ? M / W : 0.0;
     }
     // Gauss-Seidel sweeps, along the superlinks and back in turn.
@@ -312,6 +321,37 @@ void carry_constituent(model_state &s, const step_water &f, int k) {
 }
 
 }  // namespace
+
+void take_first_half_mass(model_state &s, double dt) {
+    pipe_constituent_state &m = s.pipe_mass;
+    const superlink_step_state &w = s.superlink_work;
+    if (!s.ov_con_trans_mode || s.constituent_count < 1 || !m.ready || w.junction_first_half.empty()) return;
+    // The step's rain brings its mass now, so that the water taken holds it.
+    add_rainborne_constituent_mass(s);
+    const superlink_network &p = s.superlinks;
+    const double area = s.cell_size * s.cell_size;
+    // The mass leaves at the concentration of the water the transport would start
+    // from, and that water (the depth of the last transport) gives up the volume.
+    auto take = [&](int cell, double v, auto &&mass_of) {
+        if (!(v > 0.0) || !cell_ok(s, cell)) return;
+        const double water = water_before_transport(s, cell, dt);
+        for (int k = 1; k <= s.constituent_count; ++k) {
+            double &mass = constituent_row(s, tt::mass, k)[cell];
+            const double g = water > 0.0 ? std::clamp(mass * v / water, 0.0, std::max(mass, 0.0)) : 0.0;
+            mass -= g;
+            mass_of(k) += g;
+            post_mass(s, k, ledger_node::surface, ledger_node::pipes, g);
+        }
+        if (!s.previous_depth.empty()) s.previous_depth[at(cell)] = std::max(s.previous_depth[at(cell)] - v / area, 0.0);
+    };
+    for (int j = 1; j <= p.num_junctions; ++j)
+        take(int_at(s.junction_cell, j), w.junction_first_half[at(j)],
+             [&](int k) -> double & { return m.junction_mass[at(k)][at(j)]; });
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int n = 2; n <= p.link_node_count[at(l)]; ++n)
+            take(node_cell(s, n, l), w.node_first_half[at(n)][at(l)],
+                 [&](int k) -> double & { return m.node_mass[at(k)][at(n)][at(l)]; });
+}
 
 void note_tile_intake(model_state &s, int k, int l, double v) {
     pipe_constituent_state &m = s.pipe_mass;

@@ -31,6 +31,13 @@ struct pipe_constituent_state {
 // Tile inflow of v m3 into node k of superlink l in the current pipe step.
 void note_tile_intake(model_state &state, int k, int l, double v);
 
+// The mass of the water the inlets have just taken as the first half of the next
+// pipe step's take (superlink_step_state's first halves), before the overland
+// transport of the step of dt seconds: it leaves the cells at the concentration of
+// the water that transport starts from (with the step's rain, whose mass joins
+// the cells first) and enters the inlets' nodes and junctions.
+void take_first_half_mass(model_state &state, double dt);
+
 // Carries every constituent through the network with the flows of the pipe step
 // of dt seconds that has just ended, and books the mass that crossed its edge.
 void carry_pipe_constituents(model_state &state, double dt);

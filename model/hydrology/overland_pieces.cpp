@@ -304,6 +304,11 @@ void step_overland_flow(model_state &s) {
     if (!clock_due(s, s.rain_clock)) return;
     const double inflow = s.boundary_inflow, outflow = s.boundary_outflow + s.boundary_free_outflow;
     const double cleanup = s.negative_depth_volume, to_lakes = overland_lake_inflow(s);
+    // The pipe inlets take the first half of their step's water before the routing.
+    if (s.storm_sewer_on && clock_due(s, s.pipe_clock)) {
+        take_inlet_first_half(s, clock_step_seconds(s, s.pipe_clock));
+        take_first_half_mass(s, clock_step_seconds(s, s.rain_clock));
+    }
     route_overland_step(s);
     water_ledger &w = s.water;
     w.move(ledger_node::overland_boundary, ledger_node::surface, s.boundary_inflow - inflow);

@@ -166,16 +166,38 @@ void set_initial_state(model_state &s, superlink_step_state &w) {
     p.slink_volume_start += w.held;
 }
 
-// Inlet capture of t / 9 of a cell's water into `inflow` (m3/s); also the
-// available and taken volumes and the dried-cell count.
-void capture(model_state &s, superlink_step_state &w, int t, int cell, double dt, double &inflow) {
+// Whether junction j takes surface water in this step: an inlet (types 1 to 9, no
+// fixed head) whose head does not stand above its ground, on a cell of the grid
+// where the water flows.
+bool junction_takes(const model_state &s, int j) {
+    const superlink_network &p = s.superlinks;
+    const int t = p.junction_kind[at(j)];
+    return t >= 1 && t <= 9 && p.junc_fixed_head[at(j)] != 1 && p.junc_head[at(j)] <= p.junc_ground_elev[at(j)] &&
+           s.flow_to_superlink[0][at(j)] > 0.0 && cell_in(s, int_at(s.junction_cell, j));
+}
+
+// Whether node k (2..N) of superlink l takes surface water in this step: an inlet
+// whose water surface does not stand above its ground, on a cell where water flows.
+bool node_takes(const model_state &s, int k, int l) {
+    const superlink_network &p = s.superlinks;
+    const int t = p.inlet_type[at(k)][at(l)];
+    return t >= 1 && t <= 9 &&
+           p.slink_node_Zinv[at(k)][at(l)] + p.slink_node_depth[at(k)][at(l)] <= p.node_ground_elev[at(k)][at(l)] &&
+           std::fabs(s.flow_to_superlink[at(k)][at(l)]) > 0.0 && cell_in(s, node_cell(s, k, l));
+}
+
+// The second half of an inlet's take, t / 9 of a cell's water per minute over half
+// the step (over the whole step where no first half was taken), added to `inflow`
+// (m3/s) with the first half's `first` (m3); also the available and taken volumes
+// and the dried-cell count.
+void capture(model_state &s, superlink_step_state &w, int t, int cell, double dt, double first, double &inflow) {
     const double area = s.cell_size * s.cell_size;
     double &d = s.depth[at(cell)];
-    w.slink_available += d * area;
-    inflow = inlet_capture_volume(t, d, s.cell_size, dt) / dt;
-    const double v = inflow * dt;
-    w.slink_captured_total += v;
-    w.slink_taken += v;
+    w.slink_available += d * area + first;
+    const double v = inlet_capture_volume(t, d, s.cell_size, w.first_half_taken ? 0.5 * dt : dt);
+    inflow = (first + v) / dt;
+    w.slink_captured_total += first + v;
+    w.slink_taken += first + v;
     d -= v / area;
     if (d < 0.000001) ++w.slink_dried_cells;
 }
@@ -186,6 +208,15 @@ void spill(superlink_step_state &w, double excess, double plan_area, double dt, 
     ++w.slink_water_added;
     inflow = -excess * plan_area / dt;
     w.slink_spilled += -inflow * dt;
+}
+
+// An inlet that took its first half but whose cell's water no longer flows after
+// the routing: that half is its inflow (m3/s) in the step.
+void take_first_half_alone(superlink_step_state &w, double first, double dt, double &inflow) {
+    inflow = first / dt;
+    w.slink_available += first;
+    w.slink_captured_total += first;
+    w.slink_taken += first;
 }
 
 void junction_inlets(model_state &s, superlink_step_state &w, double dt) {
@@ -202,10 +233,12 @@ void junction_inlets(model_state &s, superlink_step_state &w, double dt) {
         }
         const double H = p.junc_head[at(j)], ground = p.junc_ground_elev[at(j)];
         if (H <= ground) {
-            if (t >= 1 && s.flow_to_superlink[0][at(j)] > 0.0 && cell_in(s, cell))
-                capture(s, w, t, cell, dt, inflow);
-            else
-                inflow = 0.0;
+            const double first = w.junction_first_half[at(j)];
+            if (junction_takes(s, j)) {
+                capture(s, w, t, cell, dt, first, inflow);
+            } else {
+                take_first_half_alone(w, first, dt, inflow);
+            }
         } else {
             spill(w, H - ground, p.junc_area[at(j)], dt, inflow);
         }
@@ -224,10 +257,12 @@ void node_inlets(model_state &s, superlink_step_state &w, double dt) {
             const double surface = p.slink_node_Zinv[at(k)][at(l)] + p.slink_node_depth[at(k)][at(l)];
             const double ground = p.node_ground_elev[at(k)][at(l)];
             if (surface <= ground) {
-                if (t >= 1 && std::fabs(s.flow_to_superlink[at(k)][at(l)]) > 0.0 && cell_in(s, cell))
-                    capture(s, w, t, cell, dt, inflow);
-                else
-                    inflow = 0.0;
+                const double first = w.node_first_half[at(k)][at(l)];
+                if (node_takes(s, k, l)) {
+                    capture(s, w, t, cell, dt, first, inflow);
+                } else {
+                    take_first_half_alone(w, first, dt, inflow);
+                }
             } else {
                 spill(w, surface - ground, p.As[at(k)][at(l)], dt, inflow);
             }
@@ -805,14 +840,15 @@ bool allocate_superlink_step_state(superlink_step_state &w, const superlink_netw
     for (array_2d<double> *a :
          {&w.ldepth, &w.A, &w.top_width, &w.wet_per, &w.hyd_R, &w.l_veloc, &w.Q, &w.Ac, &w.a,
           &w.b, &w.c, &w.P, &w.T, &w.U, &w.V, &w.W, &w.O, &w.X, &w.Y, &w.Z, &w.n_veloc, &w.E,
-          &w.D, &w.Cl, &w.step_Q, &w.storage_width, &w.resistance, &w.area_start, &w.area_now, &w.h_start, &w.Q_start})
+          &w.D, &w.Cl, &w.step_Q, &w.storage_width, &w.resistance, &w.area_start, &w.area_now, &w.h_start, &w.Q_start,
+          &w.Q_trial, &w.node_first_half})
         if (alloc_2d_double(*a, rows, cols, "superlink step state") != 0) return false;
     for (array_1d<double> *a :
          {&w.Q_us, &w.Q_ds, &w.A_us, &w.A_ds, &w.us_gam, &w.us_mu, &w.us_kap, &w.ds_gam,
           &w.ds_mu, &w.ds_kap, &w.us_alpha, &w.us_beta, &w.us_chi, &w.ds_alpha, &w.ds_beta,
           &w.ds_chi, &w.Dstar, &w.us_junction_flow, &w.ds_junction_flow, &w.fixed_head, &w.rhs,
           &w.step_us_flow, &w.step_ds_flow, &w.Q_us_start, &w.Q_ds_start, &w.H_start, &w.outlet_volume, &w.junction_short,
-          &w.us_yn, &w.us_yc, &w.ds_yn, &w.ds_yc})
+          &w.us_yn, &w.us_yc, &w.ds_yn, &w.ds_yc, &w.junction_first_half})
         if (alloc_1d_double(*a, m) != 0) return false;
     for (array_1d<int> *a : {&w.us_closed, &w.ds_closed})
         if (alloc_1d_int(*a, m) != 0) return false;
@@ -878,6 +914,11 @@ constexpr int max_halvings = 6;
 // from what it started with, took, gave and its bounds placed by no more than
 // this share of the water it moved (plus rounding).
 constexpr double continuity_share = 1e-3;
+// A sub-step may change a pipe's flow by this share of the flow; one that changes
+// it by more is halved, and the half kept once it lies within this share of half
+// way along the longer trial's change (the longer step followed the flow's path;
+// one too long swings from step to step, the flows overshooting and coming back).
+constexpr double flow_change_limit = 0.25;
 
 // The state the sub-step starts from: heads below their inverts raised to them
 // (their water counts as none either way), kept for its passes; returns the
@@ -959,6 +1000,31 @@ void step_inflow(const superlink_network &p, double &net, double &gross) {
             net += p.Q_node[at(k)][at(l)];
             gross += std::fabs(p.Q_node[at(k)][at(l)]);
         }
+}
+
+// Whether the sub-step just solved follows its pipes' flows: no flow changes by
+// more than flow_change_limit of the larger of its start and end flows (or of a
+// tenth of the network's largest flow where that is more); or, with `trial` (the
+// end flows of the sub-step twice as long from the same start, in Q_trial), every
+// flow lies within that share of half way to the trial's. Otherwise the flows are
+// kept in Q_trial as the trial of the half step.
+bool follows_flows(const superlink_network &p, superlink_step_state &w, bool trial) {
+    double scale = 0.0;
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)]; ++k)
+            scale = std::max({scale, std::fabs(w.Q_start[at(k)][at(l)]), std::fabs(w.Q[at(k)][at(l)])});
+    bool changed = false, strays = false;
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)]; ++k) {
+            const double q0 = w.Q_start[at(k)][at(l)], q1 = w.Q[at(k)][at(l)];
+            const double allowed = flow_change_limit * std::max({std::fabs(q0), std::fabs(q1), 0.1 * scale});
+            changed = changed || std::fabs(q1 - q0) > allowed;
+            strays = strays || !trial || std::fabs(q1 - 0.5 * (q0 + w.Q_trial[at(k)][at(l)])) > allowed;
+        }
+    if (!changed || !strays) return true;
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)]; ++k) w.Q_trial[at(k)][at(l)] = w.Q[at(k)][at(l)];
+    return false;
 }
 
 // What one attempt at a sub-step did (m3): the water the bounds added, the
@@ -1115,7 +1181,37 @@ double inlet_capture_volume(int t, double d, double cell_size, double dt) {
 
 double pipe_network_water(const model_state &s) {
     const superlink_network &p = s.superlinks;
-    return p.superlink_step_count > 0 ? p.slink_volume_end : network_water(p);
+    return (p.superlink_step_count > 0 ? p.slink_volume_end : network_water(p)) + s.superlink_work.first_half_pending;
+}
+
+void take_inlet_first_half(model_state &s, double dt) {
+    superlink_network &p = s.superlinks;
+    superlink_step_state &w = s.superlink_work;
+    // The first step's inlets see no routed flow yet: its inlets take the whole
+    // step's share after the routing.
+    if (p.superlink_step_count == 0 || !state_allocated(w, p) || s.flow_to_superlink.empty()) return;
+    const double area = s.cell_size * s.cell_size;
+    double total = 0.0;
+    auto take = [&](int t, int cell, double &first) {
+        double &d = s.depth[at(cell)];
+        first = inlet_capture_volume(t, std::max(d, 0.0), s.cell_size, 0.5 * dt);
+        d -= first / area;
+        total += first;
+    };
+    for (int j = 1; j <= p.num_junctions; ++j) {
+        w.junction_first_half[at(j)] = 0.0;
+        if (junction_takes(s, j))
+            take(p.junction_kind[at(j)], int_at(s.junction_cell, j), w.junction_first_half[at(j)]);
+    }
+    for (int l = 1; l <= p.num_superlinks; ++l)
+        for (int k = 1; k <= p.link_node_count[at(l)] + 1; ++k) {
+            w.node_first_half[at(k)][at(l)] = 0.0;
+            if (k >= 2 && k <= p.link_node_count[at(l)] && node_takes(s, k, l))
+                take(p.inlet_type[at(k)][at(l)], node_cell(s, k, l), w.node_first_half[at(k)][at(l)]);
+        }
+    w.first_half_pending = total;
+    w.first_half_taken = true;
+    s.water.move(ledger_node::surface, ledger_node::pipes, total);
 }
 
 // The sub-step of `sub` seconds that was kept: its flows join the step's means
@@ -1145,9 +1241,18 @@ int superlink_step(model_state &s, double dt) {
     if (first) set_initial_state(s, w);
 
     w.slink_available = w.slink_taken = 0.0;
+    // The first half of the take is posted already; the network takes it in now.
+    const double first_half = w.first_half_pending;
+    w.first_half_pending = 0.0;
+    if (!w.first_half_taken) {
+        for (int j = 1; j <= p.num_junctions; ++j) w.junction_first_half[at(j)] = 0.0;
+        for (int l = 1; l <= p.num_superlinks; ++l)
+            for (int k = 1; k <= p.link_node_count[at(l)] + 1; ++k) w.node_first_half[at(k)][at(l)] = 0.0;
+    }
     w.slink_spilled = w.spilled_step = w.tile_step = w.out_step = 0.0;
     junction_inlets(s, w, dt);
     node_inlets(s, w, dt);
+    w.first_half_taken = false;
     spill_onto_cells(s, w, dt);
     tile_inflow(s, w, dt);
 
@@ -1162,7 +1267,8 @@ int superlink_step(model_state &s, double dt) {
     for (int j = 1; j <= p.num_junctions; ++j) w.outlet_volume[at(j)] = 0.0;
 
     // Sub-steps: the whole step, halved while a solution does not keep its
-    // continuity (at most max_halvings times), and doubled again after one that does.
+    // continuity or does not follow its pipes' flows (at most max_halvings
+    // times), and doubled again after one that passes.
     double done = 0.0, sub = dt, shortest = dt, error = 0.0;
     const double shortest_allowed = std::ldexp(dt, -max_halvings) * (1.0 + 1e-9);
     while (done < dt * (1.0 - 1e-12)) {
@@ -1170,9 +1276,16 @@ int superlink_step(model_state &s, double dt) {
         const double start = start_substep(p, w);
         if (!substep_end_depths(p, w)) return stop_step(-1);
         substep_result r;
+        bool trial = false;  // Q_trial holds the end flows of the sub-step twice as long?
         for (;;) {
             if (!attempt_substep(s, w, sub, start, inflow, gross_inflow, sub <= shortest_allowed, r))
                 return stop_step(-1);
+            if (r.kept) {
+                r.kept = follows_flows(p, w, trial);
+                trial = !r.kept;
+            } else {
+                trial = false;
+            }
             if (r.kept || sub <= shortest_allowed) break;
             restore_substep(p, w);
             sub *= 0.5;
@@ -1197,7 +1310,7 @@ int superlink_step(model_state &s, double dt) {
     w.scheme_made += error;
     w.bounds_added += added;
     water_ledger &ledger = s.water;
-    ledger.move(ledger_node::surface, ledger_node::pipes, w.slink_taken);
+    ledger.move(ledger_node::surface, ledger_node::pipes, w.slink_taken - first_half);
     ledger.move(ledger_node::pipes, ledger_node::surface, w.spilled_step);
     ledger.move(ledger_node::aquifer, ledger_node::pipes, w.tile_step);
     ledger.move(ledger_node::pipes, ledger_node::surface, w.slink_cell_outlet_total - onto_cells);

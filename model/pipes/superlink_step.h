@@ -65,6 +65,9 @@ struct superlink_step_state {
     // The state a sub-step starts from, restored for each of its passes and
     // when it is cut: node depths and pipe flows, end flows and junction heads.
     array_2d<double> h_start, Q_start;
+    // Per pipe: the end flow of the last trial of a sub-step that changed the
+    // flows too much, against which its half is checked (m3/s).
+    array_2d<double> Q_trial;
     array_1d<double> Q_us_start, Q_ds_start, H_start;
     // Per superlink: ends that give no water to their junction and take none
     // (a fixed head that is no outlet, an outlet that would draw water back).
@@ -112,6 +115,13 @@ struct superlink_step_state {
     int slink_dried_cells = 0, slink_water_added = 0;
     // Surface water within reach of the inlets, and taken by them, in this step (m3).
     double slink_available = 0.0, slink_taken = 0.0;
+    // The first half of this step's take (m3), taken before the overland routing:
+    // per junction and per node [k][l], and what of it the network has not yet
+    // taken in (the pipe step adds it to the second half's).
+    array_1d<double> junction_first_half;
+    array_2d<double> node_first_half;
+    double first_half_pending = 0.0;
+    bool first_half_taken = false;  // else the pipe step's inlets take the whole step's share
 
     std::array<std::FILE *, superlink_file_count> files{};
 
@@ -140,6 +150,14 @@ double bounded_junction_head(double x, double invert);
 // that the water the inlets take does not depend on the pipe step.
 inline constexpr double inlet_capture_minute = 60.0;
 double inlet_capture_volume(int t, double d, double cell_size, double dt);
+
+// The inlets take their cells' water over a pipe step in two halves, one on each
+// side of the overland routing: this is the first, over half of the step of dt
+// seconds that the pipe network is about to run, taken before the routing where
+// the last routing left water flowing. Posted to the ledger and held for the pipe
+// step, which adds the second half's, taken after the routing (taken once after
+// the routing, the inlets took less the longer the step).
+void take_inlet_first_half(model_state &state, double dt);
 
 // Water of pipe k of superlink l at the mean depth y (m3): a full pipe with the
 // narrow slot above its crown, as the network counts it.

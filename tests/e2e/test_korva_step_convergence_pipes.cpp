@@ -1,11 +1,12 @@
 // Step convergence of the pipe network: a looped storm sewer under the 10 x 7 valley of
 // 20 m cells (40 mm/h for 30 min): junctions 1 and 2 take water (inlet type 5), 3 and 4
 // (type 3), outlet 5 puts it onto its cell (888); six superlinks of two 0.3 m pipes, two
-// of them flat, make two loops. Run at TIMESTEP 60, 20 and 5 s: at 20 s the water the
-// inlets take, the network's outflow, the outlet volume and every hydrograph line lie
-// within 3 % of the 5 s run's (of its peak, for the lines); at every step the network's own continuity error and the water its bounds add
-// stay within 0.5 % of what it took, its printed end volume is the water its report
-// holds, and the global balance closes by hand; the 60 s run cuts its steps.
+// of them flat, make two loops. Run at TIMESTEP 60, 20 and 5 s: at 60 and 20 s the water
+// the inlets take, the network's outflow and the outlet volume lie within 3 % of the
+// 5 s run's, every hydrograph line within 3 % of its peak at 20 s and 5 % at 60 s; at
+// every step the network's own continuity error and the water its bounds add stay
+// within 0.5 % of what it took, its printed end volume is the water its report holds,
+// and the global balance closes by hand; the 60 s run cuts its steps.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -94,16 +95,26 @@ TEST(KorvaStepConvergence, PipeNetworkConvergesInItsTimeStep) {
     const run_result r60 = run(60), r20 = run(20), r5 = run(5);
     const double taken = value_after(r5.summary, "Taken by pipe inlets:");
     ASSERT_GT(taken, 150.0);  // a third of the rain
-    for (const char *line : {"Taken by pipe inlets:", "Spilled from pipes onto the land:", "Total discharge:"})
-        EXPECT_NEAR(value_after(r20.summary, line), value_after(r5.summary, line), 0.03 * value_after(r5.summary, line))
-            << line;
-    std::istringstream at20(r20.hydrograph), at5(r5.hydrograph);
-    std::vector<double> q20, q5;
-    for (double t, q; at20 >> t >> q;) q20.push_back(q);
-    for (double t, q; at5 >> t >> q;) q5.push_back(q);
+    for (const run_result *r : {&r60, &r20})
+        for (const char *line : {"Taken by pipe inlets:", "Spilled from pipes onto the land:", "Total discharge:"})
+            EXPECT_NEAR(value_after(r->summary, line), value_after(r5.summary, line), 0.03 * value_after(r5.summary, line))
+                << line << (r == &r60 ? " at 60 s" : " at 20 s");
+    auto lines = [](const std::string &hydrograph) {
+        std::istringstream in(hydrograph);
+        std::vector<double> q;
+        for (double t, v; in >> t >> v;) q.push_back(v);
+        return q;
+    };
+    const std::vector<double> q60 = lines(r60.hydrograph), q20 = lines(r20.hydrograph), q5 = lines(r5.hydrograph);
     ASSERT_EQ(q20.size(), q5.size());
+    ASSERT_EQ(q60.size(), q5.size());
     const double peak = *std::max_element(q5.begin(), q5.end());
-    for (std::size_t k = 0; k < q5.size(); ++k) EXPECT_NEAR(q20[k], q5[k], 0.03 * peak) << "line " << k + 1;
+    // At 60 s the network's outflow no longer swings from step to step (it did by 14 %
+    // of the peak); what is left is the overland lead of the same valley without pipes.
+    for (std::size_t k = 0; k < q5.size(); ++k) {
+        EXPECT_NEAR(q20[k], q5[k], 0.03 * peak) << "line " << k + 1;
+        EXPECT_NEAR(q60[k], q5[k], 0.05 * peak) << "line " << k + 1;
+    }
     for (const run_result *r : {&r60, &r20, &r5}) {
         EXPECT_LE(std::fabs(value_after(r->summary, "Pipe water the scheme made (lost if negative):")), 0.005 * taken);
         EXPECT_LE(std::fabs(value_after(r->summary, "Water added by the pipe depth bounds:")), 0.005 * taken);
