@@ -72,6 +72,9 @@ struct gml_run {
     int trial_runs = 0;         // lambda trials of the run, and those whose model run failed
     int failed_trial_runs = 0;
     double lambda_reached = 0.0;
+    // The last iteration's search found no lower phi and ended on trials whose
+    // values as written were those of its start, with no failed model run.
+    bool at_written_precision = false;
     double predicted_reduction = 0.0;  // of phi by the first trial's upgrade, from the linear model
     // The longest step (as predicted model change) of the next iteration's
     // trials, after an iteration that kept a shortened step; 0: none.
@@ -656,6 +659,7 @@ void lambda_search(gml_run &g) {
     bool shortened_yet = false;   // the remaining trials are shortened
     bool was_shortened = false;
     bool run_failed = false;      // a trial's model run gave no finite phi
+    bool last_at_start = false;   // the last trial's values as written are those of the start
     double target = g.step_limit;
     std::vector<double> fractions(1, 1.0);
     // The input values of the iteration's start (entry 0) and of every trial
@@ -722,6 +726,7 @@ void lambda_search(gml_run &g) {
             if (same > c && e.inputs == inputs.back()) earlier = &e;
         }
         const bool unchanged = same <= c || earlier != nullptr;
+        last_at_start = earlier == nullptr && same == 0;
         if (earlier != nullptr) {
             report_both(g.record, "\tno model run: the parameter values as written are those of a trial of an "
                         "earlier iteration\n");
@@ -889,6 +894,7 @@ void lambda_search(gml_run &g) {
         g.reversal = 0;
         g.no_lower_phi = true;
         g.lambda_reached = highest_lambda;
+        g.at_written_precision = last_at_start && !run_failed;
     }
 }
 
@@ -1013,7 +1019,8 @@ calib_status run_gml(gml_run &g, gml_mode mode) {
                 g.no_lower_phi = false;
                 if (g.has_switch == 0 || g.switched == 1) {
                     report_no_lower_phi(g.record, g.iteration, g.lambda_reached, g.best_iteration == 0,
-                                        g.predicted_reduction / g.phi, cd, g.model_calls);
+                                        g.predicted_reduction / g.phi, g.at_written_precision, cd,
+                                        g.model_calls);
                     final_run_after_stop(g);
                     break;
                 }

@@ -158,12 +158,19 @@ calib_status adjustable_position(const control_data &cd, int parameter, const in
 }
 
 void report_no_lower_phi(std::FILE *record, int k, double lambda, bool at_start,
-                         double predicted_reduction, const control_data &cd, int model_calls) {
+                         double predicted_reduction, bool at_written_precision,
+                         const control_data &cd, int model_calls) {
     if (predicted_reduction <= cd.phi_reduction_stop) {
         // The Marquardt upgrade itself promised almost nothing: a minimum.
         report_both(record, "Optimization complete: no lower phi could be found in iteration %d, and the\n", k);
         report_both(record, "                       upgrade predicted a relative phi reduction of only %E.\n",
                     predicted_reduction);
+    } else if (at_written_precision) {
+        // The linear model still promises a reduction, but the eight digits
+        // the model input carries cannot express a step that delivers it.
+        report_both(record, "Optimization complete: no lower phi could be found in iteration %d at the precision\n", k);
+        report_both(record, "                       of the model input: every trial that changed the parameter values\n");
+        report_both(record, "                       as written raised phi, and the shorter steps do not change them.\n");
     } else {
         report_both(record, "Optimization stopped: no lower phi could be found in iteration %d\n", k);
         report_both(record, "                      (lambda raised to %E, the step shortened along its direction).\n",

@@ -39,8 +39,11 @@ calib_status adjustable_position(const control_data &cd, int parameter, const in
 
 // The stop when no lambda trial of iteration k lowered phi, on the screen and
 // in the run record: a minimum when the first upgrade predicted a relative phi
-// reduction (`predicted_reduction`) of at most phi_reduction_stop; otherwise
-// the lambda the search reached and whether the parameters are still at their
-// starting values.
+// reduction (`predicted_reduction`) of at most phi_reduction_stop; a minimum at
+// the precision of the model input when the search ended on steps too short
+// to change the parameter values as written (`at_written_precision`: the
+// trials that changed them all raised phi); otherwise the lambda the search
+// reached and whether the parameters are still at their starting values.
 void report_no_lower_phi(std::FILE *record, int k, double lambda, bool at_start,
-                         double predicted_reduction, const control_data &cd, int model_calls);
+                         double predicted_reduction, bool at_written_precision,
+                         const control_data &cd, int model_calls);
