@@ -101,7 +101,9 @@ struct step_water {
     double tile(int k, int l) const { return k <= count(l) ? m.tile_volume[at(k)][at(l)] : 0.0; }
     // What of a node's and a junction's take its first half took before the
     // routing, with its mass (take_first_half_mass).
-    double first_half(int k, int l) const { return w.node_first_half.empty() ? 0.0 : w.node_first_half[at(k)][at(l)]; }
+    double first_half(int k, int l) const {
+        return w.node_first_half.empty() ? 0.0 : w.node_first_half[at(k)][at(l)];
+    }
     double junction_first_half(int j) const {
         return w.junction_first_half.empty() ? 0.0 : w.junction_first_half[at(j)];
     }
@@ -325,7 +327,7 @@ void carry_constituent(model_state &s, const step_water &f, int k) {
 void take_first_half_mass(model_state &s, double dt) {
     pipe_constituent_state &m = s.pipe_mass;
     const superlink_step_state &w = s.superlink_work;
-    if (!s.ov_con_trans_mode || s.constituent_count < 1 || !m.ready || w.junction_first_half.empty()) return;
+    if (!s.ov_con_trans_mode || s.constituent_count < 1 || !m.ready || !w.first_half_taken) return;
     // The step's rain brings its mass now, so that the water taken holds it.
     add_rainborne_constituent_mass(s);
     const superlink_network &p = s.superlinks;
@@ -342,7 +344,8 @@ void take_first_half_mass(model_state &s, double dt) {
             mass_of(k) += g;
             post_mass(s, k, ledger_node::surface, ledger_node::pipes, g);
         }
-        if (!s.previous_depth.empty()) s.previous_depth[at(cell)] = std::max(s.previous_depth[at(cell)] - v / area, 0.0);
+        if (!s.previous_depth.empty())
+            s.previous_depth[at(cell)] = std::max(s.previous_depth[at(cell)] - v / area, 0.0);
     };
     for (int j = 1; j <= p.num_junctions; ++j)
         take(int_at(s.junction_cell, j), w.junction_first_half[at(j)],
