@@ -919,6 +919,9 @@ constexpr double continuity_share = 1e-3;
 // way along the longer trial's change (the longer step followed the flow's path;
 // one too long swings from step to step, the flows overshooting and coming back).
 constexpr double flow_change_limit = 0.25;
+// Each flow is judged as if it were at least half the network's largest flow and
+// a millilitre a second (m3/s): a small flow may change by a quarter of that.
+constexpr double judged_share_of_largest = 0.5, smallest_flow = 1e-6;
 
 // The state the sub-step starts from: heads below their inverts raised to them
 // (their water counts as none either way), kept for its passes; returns the
@@ -1003,25 +1006,26 @@ void step_inflow(const superlink_network &p, double &net, double &gross) {
 }
 
 // Whether the sub-step just solved follows its pipes' flows: no flow changes by
-// more than flow_change_limit of the larger of its start and end flows (or of a
-// tenth of the network's largest flow where that is more); or, with `trial` (the
-// end flows of the sub-step twice as long from the same start, in Q_trial), every
-// flow lies within that share of half way to the trial's. Otherwise the flows are
-// kept in Q_trial as the trial of the half step.
+// more than flow_change_limit of the largest of its start and end flows, half
+// the network's largest flow and smallest_flow; or, with `trial` (the end flows
+// of the sub-step twice as long from the same start, in Q_trial), every flow
+// that does lies within that share of half way to the trial's. Otherwise the
+// flows are kept in Q_trial as the trial of the half step.
 bool follows_flows(const superlink_network &p, superlink_step_state &w, bool trial) {
-    double scale = 0.0;
+    double largest = 0.0;
     for (int l = 1; l <= p.num_superlinks; ++l)
         for (int k = 1; k <= p.link_node_count[at(l)]; ++k)
-            scale = std::max({scale, std::fabs(w.Q_start[at(k)][at(l)]), std::fabs(w.Q[at(k)][at(l)])});
-    bool changed = false, strays = false;
-    for (int l = 1; l <= p.num_superlinks; ++l)
+            largest = std::max({largest, std::fabs(w.Q_start[at(k)][at(l)]), std::fabs(w.Q[at(k)][at(l)])});
+    bool follows = true;
+    for (int l = 1; l <= p.num_superlinks && follows; ++l)
         for (int k = 1; k <= p.link_node_count[at(l)]; ++k) {
             const double q0 = w.Q_start[at(k)][at(l)], q1 = w.Q[at(k)][at(l)];
-            const double allowed = flow_change_limit * std::max({std::fabs(q0), std::fabs(q1), 0.1 * scale});
-            changed = changed || std::fabs(q1 - q0) > allowed;
-            strays = strays || !trial || std::fabs(q1 - 0.5 * (q0 + w.Q_trial[at(k)][at(l)])) > allowed;
+            const double allowed = flow_change_limit * std::max({std::fabs(q0), std::fabs(q1),
+                                                                 judged_share_of_largest * largest, smallest_flow});
+            const bool off_path = !trial || std::fabs(q1 - 0.5 * (q0 + w.Q_trial[at(k)][at(l)])) > allowed;
+            if (std::fabs(q1 - q0) > allowed && off_path) follows = false;
         }
-    if (!changed || !strays) return true;
+    if (follows) return true;
     for (int l = 1; l <= p.num_superlinks; ++l)
         for (int k = 1; k <= p.link_node_count[at(l)]; ++k) w.Q_trial[at(k)][at(l)] = w.Q[at(k)][at(l)];
     return false;
