@@ -1280,7 +1280,7 @@ int superlink_step(model_state &s, double dt) {
         const double start = start_substep(p, w);
         if (!substep_end_depths(p, w)) return stop_step(-1);
         substep_result r;
-        bool trial = false;  // Q_trial holds the end flows of the sub-step twice as long?
+        bool trial = false;  // whether Q_trial holds the end flows of the sub-step twice as long
         for (;;) {
             if (!attempt_substep(s, w, sub, start, inflow, gross_inflow, sub <= shortest_allowed, r))
                 return stop_step(-1);
