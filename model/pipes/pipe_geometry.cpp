@@ -27,6 +27,15 @@ circle_segment circle_at(double D, double y) {
     return {r * r * theta - r * (r - y) * s, theta * D, s * D, s};
 }
 
+// Whether a Newton iteration on a depth has converged to depth_tolerance with its
+// last step `step` after the step `before` (0 before the second): the step was
+// that small, or the steps fall quadratically and leave less than that to go
+// (the next step about step^2 / before x step / before).
+bool newton_converged(double step, double before) {
+    const double s = std::fabs(step), b = std::fabs(before);
+    return s <= depth_tolerance || (s < 0.5 * b && s * s * s <= depth_tolerance * b * b);
+}
+
 // Keeps a Newton iterate inside (0, D]: a step to or below zero halves the
 // depth instead, a step beyond the crown stops at it.
 double keep_in_section(double y_new, double y, double D) {
@@ -44,7 +53,7 @@ void arch_not_supported(const char *routine) {
 // that does not converge); a flow beyond what the part-full pipe carries gives the full depth.
 int circular_normal_depth(double D, double n, double Q, double S, double &yn, double start) {
     const double k = std::sqrt(S) / n;
-    double y = start > 0.0 && start < D ? start : 0.25 * D;
+    double y = start > 0.0 && start < D ? start : 0.25 * D, before = 0.0;
     for (int pass = 1; pass <= 1000; ++pass) {
         const circle_segment c = circle_at(D, y);
         const double radius_23 = std::cbrt(c.A / c.P);
@@ -59,10 +68,11 @@ int circular_normal_depth(double D, double n, double Q, double S, double &yn, do
             return 0;
         }
         y_new = keep_in_section(y_new, y, D);
-        if (std::fabs(y_new - y) <= depth_tolerance) {
+        if (newton_converged(y_new - y, before)) {
             yn = y_new;
             return 0;
         }
+        before = y_new - y;
         y = y_new;
     }
     // From another start than the cold one: that start again.
@@ -103,6 +113,7 @@ int circular_critical_depth(double D, double Q, double &yc, double start) {
     const double r = 0.5 * D;
     const double target = Q / std::sqrt(gravity);
     double x = start > 0.0 && start < D ? r - start : 0.001;  // y = r - 0.001
+    double before = 0.0;
     for (int pass = 1; pass <= 10000; ++pass) {
         const double y = r - x;
         const circle_segment c = circle_at(D, y);
@@ -116,10 +127,11 @@ int circular_critical_depth(double D, double Q, double &yc, double start) {
         const double x_new = r - y_new;
         const double step = x_new - x;
         x = x_new;
-        if (std::fabs(step) <= depth_tolerance) {
+        if (newton_converged(step, before)) {
             yc = r - x;
             return 0;
         }
+        before = step;
     }
     if (start > 0.0 && start < D && start != r - 0.001) return circular_critical_depth(D, Q, yc, 0.0);
     std::printf("no convergence in culvert critical depth routine\n");
