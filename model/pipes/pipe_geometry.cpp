@@ -29,11 +29,15 @@ circle_segment circle_at(double D, double y) {
 
 // Whether a Newton iteration on a depth has converged to depth_tolerance with its
 // last step `step` after the step `before` (0 before the second): the step was
-// that small, or the steps fall quadratically and leave less than that to go
-// (the next step about step^2 / before x step / before).
+// that small, or the steps fall fast enough to leave less than that to go (falling
+// at least by their ratio r = step / before from here, what is left is at most
+// step r / (1 - r)).
 bool newton_converged(double step, double before) {
     const double s = std::fabs(step), b = std::fabs(before);
-    return s <= depth_tolerance || (s < 0.5 * b && s * s * s <= depth_tolerance * b * b);
+    if (s <= depth_tolerance) return true;
+    if (!(s < 0.5 * b)) return false;
+    const double r = s / b;
+    return s * r / (1.0 - r) <= depth_tolerance;
 }
 
 // Keeps a Newton iterate inside (0, D]: a step to or below zero halves the
