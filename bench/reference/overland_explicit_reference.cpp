@@ -143,21 +143,31 @@ double outlet_loss(const overland_grid &g, double depth, double step) {
     return step * std::sqrt(g.outlet_slope) * std::pow(depth, outlet_exponent) / (g.n[at(g.outlet)] * g.dx);
 }
 
-// The outlet face's Courant number; at the limit the step is divided by three.
-bool reduce_for_outlet(explicit_call &call, double depth, double step) {
-    const double u = depth > 0.0 ? five_thirds * outlet_loss(call.g, depth, step) / depth : 0.0;
-    if (u < max_face_courant || !(call.work > smallest_step && call.reductions < max_reductions)) return false;
-    if (!call.g.quiet) {
-        if (!call.failure_reported) std::printf("\n");
-        call.failure_reported = true;
-        std::printf("  ]outlet:_U_%2.4lf dt:%4.2lf j:%d\n    -> Cell Exceded Celerity Check\n", u, step, call.g.outlet);
-        std::printf(" *Changing overland time step to %4.2lf seconds...\n", call.work / 3.0);
-    }
+bool may_divide_step(const explicit_call &call) {
+    return call.work > smallest_step && call.reductions < max_reductions;
+}
+
+// Divides the working step by three; false when it may be divided no more.
+bool divide_step(explicit_call &call) {
+    if (!may_divide_step(call)) return false;
+    if (!call.g.quiet) std::printf(" *Changing overland time step to %4.2lf seconds...\n", call.work / 3.0);
     call.work /= 3.0;
     call.c.reduced_step = call.work;
     call.c.reduced_count = calls_with_reduced_step;
     ++call.reductions;
     return true;
+}
+
+// The outlet face's Courant number; at the limit the step is divided by three.
+bool reduce_for_outlet(explicit_call &call, double depth, double step) {
+    const double u = depth > 0.0 ? five_thirds * outlet_loss(call.g, depth, step) / depth : 0.0;
+    if (u < max_face_courant || !may_divide_step(call)) return false;
+    if (!call.g.quiet) {
+        if (!call.failure_reported) std::printf("\n");
+        call.failure_reported = true;
+        std::printf("  ]outlet:_U_%2.4lf dt:%4.2lf j:%d\n    -> Cell Exceded Celerity Check\n", u, step, call.g.outlet);
+    }
+    return divide_step(call);
 }
 
 // The outlet drains at the start of each sub-step; true when the call restarts.
@@ -222,15 +232,7 @@ bool check_face(explicit_call &call, const direction &dir, int i, int k, double 
             std::printf("    -> Cell Exceeded a Third of its Level Gap\n");
         }
     }
-    if (call.work > smallest_step && call.reductions < max_reductions) {
-        if (!g.quiet)
-            std::printf(" *Changing overland time step to %4.2lf seconds...\n", call.work / 3.0);
-        call.work /= 3.0;
-        call.c.reduced_step = call.work;
-        call.c.reduced_count = calls_with_reduced_step;
-        ++call.reductions;
-        return true;
-    }
+    if (divide_step(call)) return true;
     if (kind == 4 || call.gap_only) {
         const double gap = (g.z[at(i)] + g.h[at(i)]) - (g.z[at(k)] + g.h[at(k)]);
         const double needed = call.work * explicit_flowing_share * std::fabs(gap) / std::fabs(big_h);
